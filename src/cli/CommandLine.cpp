@@ -1,0 +1,1 @@
+#include "cli/CommandLine.h"

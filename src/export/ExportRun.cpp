@@ -1,0 +1,106 @@
+#include "export/ExportRun.h"
+
+#include "core/ErrorReport.h"
+#include "core/StepRunner.h"
+#include "export/ExportProcedures.h"
+#include "spreadsheet/Workbook.h"
+
+namespace vellumcast::exporting {
+
+namespace {
+
+// Counts the reports that pass through it, so the run knows which workbooks failed.
+class CountingReporter final : public core::ErrorReporter {
+public:
+    explicit CountingReporter(core::ErrorReporter& inner) : m_inner(inner) {}
+    void Report(const core::ErrorReport& report) override
+    {
+        ++m_count;
+        m_inner.Report(report);
+    }
+    size_t Count() const { return m_count; }
+
+private:
+    core::ErrorReporter& m_inner;
+    size_t m_count = 0;
+};
+
+} // namespace
+
+size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
+{
+    CountingReporter reporter(ports.reporter);
+    core::StepRunner run(reporter, core::LocationText("Form1", "PushButton2_Click"));
+
+    run.Step(100, [&] { results.clear(); });
+    size_t count = 0;
+    run.Step(102, [&] { count = host.WorkbookCount(); });
+    if (count == 0) {
+        run.Step(284, [&] { host.ShowNoFilesAdded(); });
+        return 0;
+    }
+    host.RunStarting();
+    run.Step(104, [&] { host.SetBusy(true); });
+    run.Step(106, [&] {
+        if (auto mode = options::SaveModeFromCaption(host.SaveModeCaption()))
+            host.LayoutResults(*mode);
+    });
+    int64_t resultNumber = 1; // 162
+    std::string divider;
+    size_t failedWorkbooks = 0;
+
+    for (size_t i = 0; i < count; ++i) {
+        const size_t reportsBefore = reporter.Count();
+        ports.pump.Run(); // 166
+        std::string path;
+        run.Step(168, [&] { path = host.WorkbookPath(i); });
+        run.Step(170, [&] { host.SetBusy(true); });
+
+        spreadsheet::Application application;
+        application.SetYield([&] { ports.pump.Run(); });
+        std::unique_ptr<spreadsheet::Workbook> workbook;
+        // A workbook that cannot be opened is reported once and passed over.
+        if (run.Step(172, [&] { workbook = application.Open(path); })) {
+            options::ExportOptions options;
+            run.Step(180, [&] { options.includeBlankCells = host.IncludeBlankCells(); });
+            run.Step(182, [&] { options.quoteCells = host.QuoteCells(); });
+            run.Step(184, [&] {
+                if (auto chosen = host.Divider())
+                    divider = *chosen;
+            });
+            options.divider = divider;
+
+            std::optional<options::SaveMode> mode;
+            run.Step(220, [&] { mode = options::SaveModeFromCaption(host.SaveModeCaption()); });
+            const size_t firstNew = results.size();
+            ExportContext context{reporter, ports.pump, ports.progress, results};
+            if (mode == options::SaveMode::AllSheets) {
+                options.saveMode = *mode;
+                std::string text;
+                // The text composed before a failure is still listed, as a partly
+                // written file would have been.
+                run.Step(222, [&] { ExportAllSheetsToTextFile(context, workbook.get(), options, text); });
+                run.Step(234, [&] { results.push_back(ResultEntry{ResultFileName(path), {}, {}, ResultText(text)}); });
+            } else if (mode == options::SaveMode::EachSheet) {
+                run.Step(254, [&] { ExportSheetToTextFile(context, workbook.get(), options, path, resultNumber); });
+            } else if (mode == options::SaveMode::EachRow) {
+                run.Step(258, [&] { ExportRowToTextFile(context, workbook.get(), options, path, resultNumber); });
+            } else if (mode == options::SaveMode::EachColumn) {
+                run.Step(262, [&] { ExportColumnToTextFile(context, workbook.get(), options, path, resultNumber); });
+            }
+            if (results.size() > firstNew)
+                host.ResultsAdded(results, firstNew);
+            workbook.reset(); // 264 to 268: the workbook is discarded, never saved
+        }
+        run.Step(270, [&] { ports.progress.Set(0); });
+        run.Step(272, [&] { host.SetBusy(false); });
+        if (reporter.Count() > reportsBefore)
+            ++failedWorkbooks;
+    }
+
+    run.Step(278, [&] { host.RunFinished(results); });
+    run.Step(282, [&] { host.SetBusy(false); });
+    return failedWorkbooks;
+}
+
+} // namespace vellumcast::exporting

@@ -1,0 +1,48 @@
+#pragma once
+// The export run: walks the workbook list, opens each workbook in a fresh engine, reads
+// the options afresh for it, runs the procedure of the save mode and collects the
+// results. The windows and the command line each provide a host.
+
+#include "core/Ports.h"
+#include "export/ResultList.h"
+#include "options/ExportOptions.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vellumcast::exporting {
+
+class ExportRunHost {
+public:
+    virtual ~ExportRunHost() = default;
+
+    virtual size_t WorkbookCount() = 0;
+    virtual std::string WorkbookPath(size_t index) = 0; // 0-based
+    // The shown save-mode caption; read before the loop and again for every workbook.
+    virtual std::string SaveModeCaption() = 0;
+    // The divider, blank-cell and quoting choices as they stand now; read for every
+    // workbook. No divider (nothing selected) keeps the previous one.
+    virtual bool IncludeBlankCells() = 0;
+    virtual bool QuoteCells() = 0;
+    virtual std::optional<std::string> Divider() = 0;
+
+    virtual void ShowNoFilesAdded() = 0;        // "No files added."
+    virtual void SetBusy(bool busy) = 0;        // the busy pointer
+    virtual void LayoutResults(options::SaveMode mode) = 0; // the results list's columns
+    // Called as each workbook's results arrive, so a window can show them as they come.
+    virtual void ResultsAdded(const ResultList& results, size_t firstNew) { (void)results; (void)firstNew; }
+    virtual void RunStarting() {}
+    virtual void RunFinished(const ResultList& results) = 0; // show the results
+};
+
+struct ExportRunPorts {
+    core::ErrorReporter& reporter;
+    core::Pump& pump;
+    core::Progress& progress;
+};
+
+// Runs the export. Returns the number of workbooks that could not be opened or exported.
+size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results);
+
+} // namespace vellumcast::exporting

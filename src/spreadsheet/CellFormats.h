@@ -1,0 +1,38 @@
+#pragma once
+// The number format of every cell style of a workbook, each code parsed once.
+
+#include "spreadsheet/NumberFormat.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace vellumcast::spreadsheet {
+
+class CellFormats {
+public:
+    // Appends a style with this format code and returns its index. Styles that share a
+    // code share one parsed format.
+    uint32_t AddStyle(std::string_view code);
+
+    // Appends a style with a built-in format id (BuiltInFormatCode).
+    uint32_t AddBuiltInStyle(int id) { return AddStyle(BuiltInFormatCode(id)); }
+
+    // The format of a style; General for an index no style has.
+    const NumberFormat& ForStyle(uint32_t style) const
+    {
+        return style < m_styleFormats.size() ? m_formats[m_styleFormats[style]] : m_general;
+    }
+
+    size_t StyleCount() const { return m_styleFormats.size(); }
+
+private:
+    NumberFormat m_general;
+    std::vector<NumberFormat> m_formats;
+    std::vector<uint32_t> m_styleFormats;
+    std::unordered_map<std::string, uint32_t> m_byCode;
+};
+
+} // namespace vellumcast::spreadsheet

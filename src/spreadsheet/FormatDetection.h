@@ -1,0 +1,36 @@
+#pragma once
+// Recognises a workbook's format by its content, never by its name.
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+
+#include "spreadsheet/WorkbookReader.h"
+
+namespace vellumcast::spreadsheet {
+
+enum class WorkbookFormat {
+    Unknown,
+    Xlsx,           // Office Open XML (xlsx, xlsm, xltx, xltm)
+    Xls,            // compound file holding a BIFF workbook stream
+    EncryptedOoxml, // compound file holding an encrypted Office Open XML package
+    Ods,            // OpenDocument spreadsheet package
+    FlatOds,        // OpenDocument flat XML (fods)
+    DelimitedText,  // csv, tsv, txt
+};
+
+// Looks at the first bytes (and, for ZIP packages, the member names). Name-based hints
+// (csv versus tsv) are the readers' business.
+WorkbookFormat DetectFormat(std::span<const uint8_t> bytes);
+
+// Opens the reader for the detected format. Throws SpreadsheetError.
+std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, WorkbookData& data);
+
+// Each reader's entry point, in its own file.
+std::unique_ptr<WorkbookReader> OpenXlsxReader(const ReaderContext& context, WorkbookData& data);
+std::unique_ptr<WorkbookReader> OpenXlsReader(const ReaderContext& context, WorkbookData& data);
+std::unique_ptr<WorkbookReader> OpenOdsReader(const ReaderContext& context, WorkbookData& data, bool flat);
+std::unique_ptr<WorkbookReader> OpenCsvReader(const ReaderContext& context, WorkbookData& data);
+
+} // namespace vellumcast::spreadsheet

@@ -1,0 +1,194 @@
+#include "spreadsheet/SheetData.h"
+
+#include <algorithm>
+#include <array>
+#include <numeric>
+
+namespace vellumcast::spreadsheet {
+
+namespace {
+constexpr std::array<std::string_view, 8> kErrorTexts = {
+    "#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A", "#GETTING_DATA",
+};
+} // namespace
+
+std::string_view CellErrorText(CellError error)
+{
+    const auto index = static_cast<size_t>(error);
+    return index < kErrorTexts.size() ? kErrorTexts[index] : kErrorTexts[0];
+}
+
+bool CellErrorFromText(std::string_view text, CellError& error)
+{
+    for (size_t i = 0; i < kErrorTexts.size(); ++i) {
+        if (kErrorTexts[i] == text) {
+            error = static_cast<CellError>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+const Cell* SheetData::Find(int32_t row, int32_t column) const
+{
+    if (m_rows.empty())
+        return nullptr;
+    size_t index = m_lastRowIndex;
+    if (index >= m_rows.size() || m_rows[index].row != row) {
+        // Sequential walks ask for the next row; anything else searches.
+        if (index + 1 < m_rows.size() && m_rows[index + 1].row == row) {
+            ++index;
+        } else {
+            auto it = std::lower_bound(m_rows.begin(), m_rows.end(), row,
+                                       [](const RowSpan& span, int32_t r) { return span.row < r; });
+            if (it == m_rows.end() || it->row != row)
+                return nullptr;
+            index = static_cast<size_t>(it - m_rows.begin());
+        }
+        m_lastRowIndex = index;
+    }
+    const uint32_t begin = m_rows[index].begin;
+    const uint32_t end = index + 1 < m_rows.size() ? m_rows[index + 1].begin : static_cast<uint32_t>(m_cells.size());
+    const auto first = m_cells.begin() + begin;
+    const auto last = m_cells.begin() + end;
+    auto it = std::lower_bound(first, last, column, [](const Cell& cell, int32_t c) { return cell.column < c; });
+    if (it == last || it->column != column)
+        return nullptr;
+    return &*it;
+}
+
+void SheetData::Clear()
+{
+    std::vector<Cell>().swap(m_cells);
+    std::vector<RowSpan>().swap(m_rows);
+    std::string().swap(m_pool);
+    m_range = CellRange{};
+    m_lastRowIndex = 0;
+}
+
+SheetBuilder::SheetBuilder(SheetData& into, std::function<void()> yield)
+    : m_data(into), m_yield(std::move(yield))
+{
+    m_data.Clear();
+}
+
+Cell& SheetBuilder::Add(int32_t row, int32_t column, CellKind kind, uint32_t style)
+{
+    if (row < 1 || row > kMaxRows || column < 1 || column > kMaxColumns)
+        throw SpreadsheetError(ErrorCode::Corrupt, "a cell lies outside the worksheet (row " + std::to_string(row) +
+                                                       ", column " + std::to_string(column) + ")");
+    if (--m_untilYield == 0) {
+        m_untilYield = 4096;
+        if (m_yield)
+            m_yield();
+    }
+    if (m_ordered) {
+        if (row > m_lastRow) {
+            m_data.m_rows.push_back({row, static_cast<uint32_t>(m_data.m_cells.size())});
+        } else if (row < m_lastRow || column <= m_lastColumn) {
+            // Out of order from here on: remember every cell's row and sort at the end.
+            m_ordered = false;
+            m_rowOfCell.reserve(m_data.m_cells.size() + 1);
+            for (size_t r = 0; r < m_data.m_rows.size(); ++r) {
+                const size_t end = r + 1 < m_data.m_rows.size() ? m_data.m_rows[r + 1].begin : m_data.m_cells.size();
+                m_rowOfCell.resize(end, m_data.m_rows[r].row);
+            }
+        }
+    }
+    if (!m_ordered)
+        m_rowOfCell.push_back(row);
+    m_lastRow = row;
+    m_lastColumn = column;
+    Cell& cell = m_data.m_cells.emplace_back();
+    cell.column = static_cast<uint16_t>(column);
+    cell.kind = kind;
+    cell.style = style;
+    cell.value.number = 0;
+    return cell;
+}
+
+void SheetBuilder::AddNumber(int32_t row, int32_t column, double value, uint32_t style)
+{
+    Add(row, column, CellKind::Number, style).value.number = value;
+}
+
+void SheetBuilder::AddSharedString(int32_t row, int32_t column, uint32_t index, uint32_t style)
+{
+    Add(row, column, CellKind::SharedString, style).value.index = index;
+}
+
+void SheetBuilder::AddString(int32_t row, int32_t column, std::string_view text, uint32_t style)
+{
+    if (m_data.m_pool.size() + text.size() > UINT32_MAX)
+        throw SpreadsheetError(ErrorCode::TooLarge, "the worksheet holds more than 4 GiB of text");
+    Cell& cell = Add(row, column, CellKind::String, style);
+    cell.value.text = {static_cast<uint32_t>(m_data.m_pool.size()), static_cast<uint32_t>(text.size())};
+    m_data.m_pool.append(text);
+}
+
+void SheetBuilder::AddBoolean(int32_t row, int32_t column, bool value, uint32_t style)
+{
+    Add(row, column, CellKind::Boolean, style).value.number = value ? 1 : 0;
+}
+
+void SheetBuilder::AddError(int32_t row, int32_t column, CellError error, uint32_t style)
+{
+    Add(row, column, CellKind::Error, style).errorCode = error;
+}
+
+void SheetBuilder::AddBlank(int32_t row, int32_t column, uint32_t style)
+{
+    Add(row, column, CellKind::Blank, style);
+}
+
+void SheetBuilder::Finish()
+{
+    auto& cells = m_data.m_cells;
+    auto& rows = m_data.m_rows;
+    if (!m_ordered) {
+        // Stable order by (row, column), the last of equal cells winning.
+        std::vector<uint32_t> order(cells.size());
+        std::iota(order.begin(), order.end(), 0u);
+        std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+            if (m_rowOfCell[a] != m_rowOfCell[b])
+                return m_rowOfCell[a] < m_rowOfCell[b];
+            return cells[a].column < cells[b].column;
+        });
+        std::vector<Cell> sorted;
+        sorted.reserve(cells.size());
+        rows.clear();
+        for (size_t i = 0; i < order.size(); ++i) {
+            const uint32_t at = order[i];
+            const int32_t row = m_rowOfCell[at];
+            const bool sameAsNext = i + 1 < order.size() && m_rowOfCell[order[i + 1]] == row &&
+                                    cells[order[i + 1]].column == cells[at].column;
+            if (sameAsNext)
+                continue;
+            if (rows.empty() || rows.back().row != row)
+                rows.push_back({row, static_cast<uint32_t>(sorted.size())});
+            sorted.push_back(cells[at]);
+        }
+        cells.swap(sorted);
+        std::vector<int32_t>().swap(m_rowOfCell);
+    }
+    cells.shrink_to_fit();
+    rows.shrink_to_fit();
+
+    CellRange range;
+    if (!cells.empty()) {
+        range.firstRow = rows.front().row;
+        range.lastRow = rows.back().row;
+        int32_t first = kMaxColumns, last = 1;
+        for (size_t r = 0; r < rows.size(); ++r) {
+            const size_t end = r + 1 < rows.size() ? rows[r + 1].begin : cells.size();
+            first = std::min<int32_t>(first, cells[rows[r].begin].column);
+            last = std::max<int32_t>(last, cells[end - 1].column);
+        }
+        range.firstColumn = first;
+        range.lastColumn = last;
+    }
+    m_data.m_range = range;
+    m_data.m_lastRowIndex = 0;
+}
+
+} // namespace vellumcast::spreadsheet

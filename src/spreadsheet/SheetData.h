@@ -1,0 +1,121 @@
+#pragma once
+// The compact form of one loaded worksheet: its recorded cells in row-major order
+// (16 bytes each), a directory of the rows that hold cells, and a pool for the texts of
+// strings the sheet stores itself. Readers fill it through SheetBuilder.
+
+#include "spreadsheet/SpreadsheetError.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vellumcast::spreadsheet {
+
+inline constexpr int32_t kMaxRows = 1048576;
+inline constexpr int32_t kMaxColumns = 16384;
+
+enum class CellKind : uint8_t {
+    Blank,        // recorded with formatting only; displays ""
+    Number,       // value.number through the style's number format
+    SharedString, // value.index into the workbook's shared strings
+    String,       // value.text in the sheet's own pool
+    Boolean,      // value.number is 0 or 1
+    Error,        // errorCode
+};
+
+enum class CellError : uint8_t { Null, Div0, Value, Ref, Name, Num, NA, GettingData };
+
+// "#NULL!", "#DIV/0!", …
+std::string_view CellErrorText(CellError error);
+// The error whose text this is, or false when it is none of them.
+bool CellErrorFromText(std::string_view text, CellError& error);
+
+struct Cell {
+    struct Text {
+        uint32_t offset;
+        uint32_t length;
+    };
+    union Value {
+        double number;
+        uint32_t index;
+        Text text;
+    };
+    Value value;
+    uint32_t style = 0; // index into the workbook's CellFormats
+    uint16_t column = 0; // 1-based
+    CellKind kind = CellKind::Blank;
+    CellError errorCode = CellError::Null;
+};
+static_assert(sizeof(Cell) == 16);
+
+struct CellRange {
+    int32_t firstRow = 1;
+    int32_t firstColumn = 1;
+    int32_t lastRow = 1;
+    int32_t lastColumn = 1;
+};
+
+class SheetData {
+public:
+    struct RowSpan {
+        int32_t row;
+        uint32_t begin; // index of the row's first cell; the row ends where the next begins
+    };
+
+    // The bounding box of every recorded cell, or A1 when there is none.
+    CellRange UsedRange() const { return m_range; }
+    bool HasCells() const { return !m_cells.empty(); }
+
+    // The recorded cell at (row, column), or nullptr.
+    const Cell* Find(int32_t row, int32_t column) const;
+
+    std::string_view TextOf(const Cell& cell) const
+    {
+        return std::string_view(m_pool).substr(cell.value.text.offset, cell.value.text.length);
+    }
+
+    size_t CellCount() const { return m_cells.size(); }
+    void Clear();
+
+private:
+    friend class SheetBuilder;
+    std::vector<Cell> m_cells;
+    std::vector<RowSpan> m_rows;
+    std::string m_pool;
+    CellRange m_range;
+    mutable size_t m_lastRowIndex = 0; // sequential walks find the next row at once
+};
+
+// Collects the cells of one worksheet. Cells may arrive in any order; rows in ascending
+// order with ascending columns is the fast path. A cell given twice keeps the last value.
+// Coordinates outside the sheet limits are SpreadsheetError(Corrupt).
+class SheetBuilder {
+public:
+    // yield runs every few thousand cells so that a long load keeps the windows alive.
+    explicit SheetBuilder(SheetData& into, std::function<void()> yield = {});
+
+    void AddNumber(int32_t row, int32_t column, double value, uint32_t style);
+    void AddSharedString(int32_t row, int32_t column, uint32_t index, uint32_t style);
+    void AddString(int32_t row, int32_t column, std::string_view text, uint32_t style);
+    void AddBoolean(int32_t row, int32_t column, bool value, uint32_t style);
+    void AddError(int32_t row, int32_t column, CellError error, uint32_t style);
+    void AddBlank(int32_t row, int32_t column, uint32_t style);
+
+    // Sorts what came out of order, drops duplicates and computes the used range.
+    void Finish();
+
+private:
+    Cell& Add(int32_t row, int32_t column, CellKind kind, uint32_t style);
+
+    SheetData& m_data;
+    std::function<void()> m_yield;
+    int32_t m_lastRow = 0;
+    int32_t m_lastColumn = 0;
+    bool m_ordered = true;
+    uint32_t m_untilYield = 4096;
+    std::vector<int32_t> m_rowOfCell; // only filled once cells arrive out of order
+};
+
+} // namespace vellumcast::spreadsheet

@@ -1,0 +1,89 @@
+#pragma once
+// The engine's object model: an Application opens Workbooks; a Workbook lists its
+// Worksheets; a Worksheet answers its name, its used range and each cell's displayed text.
+
+#include "spreadsheet/SheetData.h"
+#include "spreadsheet/WorkbookReader.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vellumcast::spreadsheet {
+
+class Workbook;
+
+class Worksheet {
+public:
+    const std::string& Name() const;
+    SheetVisibility Visibility() const;
+
+    // The bounding box of every recorded cell, or A1 when there is none. Loads the
+    // worksheet on first use (and lets go of any other loaded worksheet of the workbook).
+    // Throws SpreadsheetError naming the workbook and the worksheet.
+    CellRange UsedRange();
+
+    // The cell's text as displayed; "" for an empty cell. The view stays valid until the
+    // next call on this workbook.
+    std::string_view CellText(int32_t row, int32_t column);
+
+    // Frees the loaded cells; the next call loads them again.
+    void Unload();
+
+private:
+    friend class Workbook;
+    Worksheet(Workbook& owner, size_t index) : m_owner(&owner), m_index(index) {}
+    void EnsureLoaded();
+
+    Workbook* m_owner;
+    size_t m_index;
+    bool m_loaded = false;
+    SheetData m_data;
+};
+
+class Workbook {
+public:
+    Workbook(std::string path, std::unique_ptr<WorkbookReader> reader, WorkbookData data,
+             std::function<void()> yield);
+    Workbook(const Workbook&) = delete;
+    Workbook& operator=(const Workbook&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    std::vector<Worksheet>& Worksheets() { return m_worksheets; }
+    DateSystem DateSystemInUse() const { return m_data.dateSystem; }
+
+private:
+    friend class Worksheet;
+    std::string m_path;
+    std::unique_ptr<WorkbookReader> m_reader;
+    WorkbookData m_data;
+    std::function<void()> m_yield;
+    std::vector<Worksheet> m_worksheets;
+    Worksheet* m_loadedSheet = nullptr;
+    std::string m_scratch;
+};
+
+class Application {
+public:
+    // Creating the engine fails only when the engine itself is unusable.
+    Application();
+
+    // Called now and then during long reads, so the windows stay responsive.
+    void SetYield(std::function<void()> yield) { m_yield = std::move(yield); }
+
+    // Opens the workbook at path, recognising its format by content. Throws
+    // SpreadsheetError whose message names the file and says what is wrong.
+    std::unique_ptr<Workbook> Open(const std::string& path);
+
+    // Opens workbook bytes held in memory; name stands for the path in messages.
+    std::unique_ptr<Workbook> OpenBytes(std::string bytes, const std::string& name);
+
+private:
+    std::unique_ptr<Workbook> OpenFrom(std::shared_ptr<const FileBytes> bytes, const std::string& path);
+    std::function<void()> m_yield;
+};
+
+} // namespace vellumcast::spreadsheet

@@ -1,0 +1,57 @@
+#pragma once
+// What every format reader provides. A reader is opened on the workbook's bytes, reads
+// the workbook-wide parts at once (sheet list, shared strings, styles, date system) and
+// loads one worksheet's cells only when asked.
+
+#include "spreadsheet/CellFormats.h"
+#include "spreadsheet/SheetData.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace vellumcast::spreadsheet {
+
+enum class SheetVisibility : uint8_t { Visible, Hidden, VeryHidden };
+
+struct SheetEntry {
+    std::string name;
+    SheetVisibility visibility = SheetVisibility::Visible;
+};
+
+// The bytes of a workbook: a mapped file or a buffer held in memory.
+class FileBytes {
+public:
+    virtual ~FileBytes() = default;
+    virtual std::span<const uint8_t> Bytes() const = 0;
+
+    // Maps the file read-only. Throws SpreadsheetError (NotFound, NotAFile).
+    static std::shared_ptr<const FileBytes> Map(const std::string& path);
+    static std::shared_ptr<const FileBytes> FromBuffer(std::string bytes);
+};
+
+// Workbook-wide data that the reader fills when it is opened.
+struct WorkbookData {
+    std::vector<SheetEntry> sheets; // worksheets only, in workbook order
+    std::vector<std::string> sharedStrings;
+    CellFormats formats;
+    DateSystem dateSystem = DateSystem::Date1900;
+};
+
+class WorkbookReader {
+public:
+    virtual ~WorkbookReader() = default;
+    // Loads the cells of sheets[index]. Throws SpreadsheetError.
+    virtual void LoadSheet(size_t index, SheetBuilder& builder) = 0;
+};
+
+struct ReaderContext {
+    std::shared_ptr<const FileBytes> bytes;
+    std::string fileName;         // the workbook's file name, for formats that name sheets by it
+    std::function<void()> yield;  // call now and then during long reads
+};
+
+} // namespace vellumcast::spreadsheet

@@ -1,0 +1,1 @@
+#include "worklist/WorkbookList.h"
