@@ -1,0 +1,127 @@
+#include "app/AppPorts.h"
+
+#include "core/Files.h"
+#include "spreadsheet/Workbook.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDir>
+#include <QProgressBar>
+#include <QSettings>
+#include <QStandardPaths>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace vellumcast::app {
+
+ThrottledPump::ThrottledPump(int intervalMs) : m_intervalMs(intervalMs)
+{
+    m_sinceLastTurn.start();
+}
+
+void ThrottledPump::Run()
+{
+    if (m_sinceLastTurn.elapsed() >= m_intervalMs)
+        RunNow();
+}
+
+void ThrottledPump::RunNow()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    m_sinceLastTurn.restart();
+}
+
+void BarProgress::Set(double percent)
+{
+    if (!m_bar)
+        return;
+    if (!std::isfinite(percent))
+        percent = 0;
+    const int value = static_cast<int>(std::clamp(percent, 0.0, 100.0));
+    if (m_bar->value() != value)
+        m_bar->setValue(value);
+}
+
+QString QtSettingsStore::FilePath(std::string_view application)
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath() + "/.config";
+    return folder + "/" + QString::fromUtf8(application.data(), static_cast<qsizetype>(application.size())) + ".ini";
+}
+
+namespace {
+
+QString FromView(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+std::string QtSettingsStore::Get(std::string_view application, std::string_view section, std::string_view key,
+                                 std::string_view defaultValue)
+{
+    QSettings settings(FilePath(application), QSettings::IniFormat);
+    settings.beginGroup(FromView(section));
+    const QVariant value = settings.value(FromView(key));
+    if (!value.isValid())
+        return std::string(defaultValue);
+    // A hand-edited value with unquoted commas comes back as a list; it is one text.
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(',').toStdString();
+    return value.toString().toStdString();
+}
+
+void QtSettingsStore::Save(std::string_view application, std::string_view section, std::string_view key,
+                           std::string_view value)
+{
+    QSettings settings(FilePath(application), QSettings::IniFormat);
+    settings.beginGroup(FromView(section));
+    settings.setValue(FromView(key), FromView(value));
+    settings.endGroup();
+    settings.sync(); // takes effect at once; a write error leaves the value unkept
+}
+
+namespace {
+bool g_busy = false;
+}
+
+void BusyPointer::Set(bool busy)
+{
+    if (busy == g_busy)
+        return;
+    g_busy = busy;
+    if (busy)
+        QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+bool BusyPointer::Shown()
+{
+    return g_busy;
+}
+
+AppContext DefaultContext(options::SettingsStore& store)
+{
+    AppContext context;
+    context.store = &store;
+    context.programFolder = core::ProgramFolder();
+    context.createEngine = [] { spreadsheet::Application engine; };
+    context.endProgram = [] {
+        // Closing a window ends the program at once, also in the middle of a command,
+        // which would otherwise run on inside its event turns. Settings are already
+        // written (every Save syncs), so nothing is lost.
+        if (RunningCommand::Any()) {
+            std::fflush(nullptr);
+            std::_Exit(0);
+        }
+        QCoreApplication::quit();
+    };
+    return context;
+}
+
+} // namespace vellumcast::app

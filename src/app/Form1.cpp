@@ -1,0 +1,610 @@
+#include "app/Form1.h"
+
+#include "app/Form2.h"
+#include "app/ListModels.h"
+#include "app/WorkbookListView.h"
+#include "core/ErrorReport.h"
+#include "core/Files.h"
+#include "core/StepRunner.h"
+#include "options/Settings.h"
+#include "worklist/FolderScan.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+#include <stdexcept>
+
+namespace vellumcast::app {
+
+namespace {
+
+constexpr const char* kListToolTip = "Drag and drop files here. Double-click item to remove it. Move bar to right "
+                                     "and out of window to reveal full names.";
+constexpr const char* kAddFilesTitle = "Add File(s) - Hold Ctrl or Shift to select multiple files";
+constexpr const char* kExtensionPrompt
+    = "Enter file extension to load:\r\r(* for all files, txt for all txt files, doc for all doc files, etc.)";
+constexpr const char* kFolderTitle = "Please select folder:";
+constexpr const char* kSamplesQuestion = "Would you like this software to open the folder where these sample files "
+                                         "are stored (so that you can view them before working with them)?";
+constexpr const char* kNotInstalled = "Excel is not installed on this computer. You need to have it installed to use "
+                                      "this software without error.";
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    return button;
+}
+
+// The folder of the samples: beside the program, or where an installation puts them.
+std::string SamplesFolder(const std::string& programFolder)
+{
+    const std::string beside = programFolder + "/Samples";
+    if (core::FolderExists(beside))
+        return beside;
+    const std::string installed = programFolder + "/../share/vellumcast/Samples";
+    if (core::FolderExists(installed))
+        return installed;
+    return beside;
+}
+
+// Ends a command: the commands come back and the busy pointer goes, however it ended.
+class CommandScope {
+public:
+    explicit CommandScope(Form1& window) : m_window(window) { m_window.SetCommandsEnabled(false); }
+    ~CommandScope() { m_window.SetCommandsEnabled(true); }
+    CommandScope(const CommandScope&) = delete;
+    CommandScope& operator=(const CommandScope&) = delete;
+
+private:
+    Form1& m_window;
+    RunningCommand m_running;
+};
+
+} // namespace
+
+int CheckValue(Qt::CheckState state)
+{
+    switch (state) {
+    case Qt::Checked:
+        return 1;
+    case Qt::PartiallyChecked:
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+Qt::CheckState CheckStateFor(int value)
+{
+    return value == 1 ? Qt::Checked : value == 2 ? Qt::PartiallyChecked : Qt::Unchecked;
+}
+
+QIcon AppIcon()
+{
+    return QIcon(":/vellumcast/vellumcast.png");
+}
+
+QCursor LoadCursorFile(const QString& path)
+{
+    const QPixmap picture(path);
+    if (picture.isNull())
+        throw std::runtime_error("Invalid picture: " + path.toStdString());
+    return QCursor(picture, 0, 0);
+}
+
+void CenterOnScreen(QWidget* window)
+{
+    QScreen* screen = window->screen();
+    if (!screen)
+        return;
+    const QRect area = screen->geometry();
+    const QSize size = window->frameGeometry().size();
+    window->move(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2);
+}
+
+void SetPlainColours(QWidget* window)
+{
+    const QColor face = window->palette().color(QPalette::Button);
+    const auto paint = [&](QWidget* widget) {
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::Window, face);
+        widget->setPalette(palette);
+        widget->setAutoFillBackground(true);
+    };
+    paint(window);
+    for (QWidget* child : window->findChildren<QWidget*>()) {
+        if (qobject_cast<QRadioButton*>(child) || qobject_cast<QCheckBox*>(child) || qobject_cast<QGroupBox*>(child)
+            || qobject_cast<QLabel*>(child))
+            paint(child);
+    }
+}
+
+Form1::Form1(AppContext context, QWidget* parent) : QWidget(parent), m_context(std::move(context)), m_reporter(this)
+{
+    setObjectName("Form1");
+    BuildControls();
+    ConnectHandlers();
+}
+
+Form1::~Form1() = default;
+
+void Form1::BuildControls()
+{
+    m_listModel = new WorkbookListModel(m_list, this);
+    m_listView = new WorkbookListView(m_list, this);
+    m_listView->setObjectName("ListView1");
+    m_listView->setModel(m_listModel);
+    m_listView->setToolTip(kListToolTip);
+    m_listView->setMinimumSize(TwipsToPixels(6000) + 24, 180);
+
+    m_addFiles = MakeButton(this, "PushButton1", "Add Excel Files");
+    m_addFolder = MakeButton(this, "PushButton5", "Add All Excel Files In Folder");
+    m_samples = MakeButton(this, "PushButton6", "Load Sample/Example Files");
+    m_clear = MakeButton(this, "PushButton7", "Clear List");
+    m_moveUp = MakeButton(this, "PushButton3", "Move Up");
+    m_moveDown = MakeButton(this, "PushButton4", "Move Down");
+
+    auto* listButtons = new QVBoxLayout;
+    for (QPushButton* button : {m_addFiles, m_addFolder, m_samples, m_clear})
+        listButtons->addWidget(button);
+    listButtons->addStretch(1);
+    listButtons->addWidget(m_moveUp);
+    listButtons->addWidget(m_moveDown);
+    auto* listRow = new QHBoxLayout;
+    listRow->addWidget(m_listView, 1);
+    listRow->addLayout(listButtons);
+
+    m_saveFrame = new QGroupBox("Save Options", this);
+    m_saveFrame->setObjectName("Frame3");
+    m_saveMode = new QComboBox(m_saveFrame);
+    m_saveMode->setObjectName("Combo1");
+    m_saveMode->setEditable(false);
+    auto* saveLayout = new QHBoxLayout(m_saveFrame);
+    saveLayout->addWidget(m_saveMode, 1);
+
+    m_dividerFrame = new QGroupBox("Divide Each Cell With X In Text File", this);
+    m_dividerFrame->setObjectName("Frame1");
+    m_optionGroup = new QButtonGroup(this);
+    auto* dividerLayout = new QHBoxLayout(m_dividerFrame);
+    const char* captions[] = {"Tab", "Comma", "Comma-Space", "Space", "Other:"};
+    for (size_t i = 0; i < m_options.size(); ++i) {
+        m_options[i] = new QRadioButton(captions[i], m_dividerFrame);
+        m_options[i]->setObjectName(QString("Option%1").arg(i + 1));
+        m_optionGroup->addButton(m_options[i], static_cast<int>(i));
+        dividerLayout->addWidget(m_options[i]);
+    }
+    m_options[0]->setChecked(true);
+    m_otherDivider = new QLineEdit(m_dividerFrame);
+    m_otherDivider->setObjectName("Text1");
+    m_otherDivider->setMinimumWidth(60);
+    dividerLayout->addWidget(m_otherDivider, 1);
+
+    m_outputFrame = new QGroupBox("Additional Output Options", this);
+    m_outputFrame->setObjectName("Frame2");
+    m_blankCells = new QCheckBox("Include blank cell(s)", m_outputFrame);
+    m_blankCells->setObjectName("Check3");
+    m_blankCells->setChecked(true);
+    m_quotes = new QCheckBox("Include quotes around each cell(s)", m_outputFrame);
+    m_quotes->setObjectName("Check4");
+    m_quotes->setChecked(true);
+    auto* outputLayout = new QHBoxLayout(m_outputFrame);
+    outputLayout->addWidget(m_blankCells);
+    outputLayout->addWidget(m_quotes);
+    outputLayout->addStretch(1);
+
+    m_start = MakeButton(this, "PushButton2", "Start Exporting To Text Files");
+    m_start->setDefault(true);
+    m_progressBar = new QProgressBar(this);
+    m_progressBar->setObjectName("ProgressBar1");
+    m_progressBar->setAccessibleName("Progress Bar");
+    m_progressBar->setRange(0, 100);
+    m_progressBar->setValue(0);
+    m_progressBar->setTextVisible(false);
+    m_progress = std::make_unique<BarProgress>(m_progressBar);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(listRow, 1);
+    layout->addWidget(m_saveFrame);
+    layout->addWidget(m_dividerFrame);
+    layout->addWidget(m_outputFrame);
+    layout->addWidget(m_start);
+    layout->addWidget(m_progressBar);
+
+    // Keyboard order follows the layout: the list, its commands, then the options top to bottom.
+    QWidget* order[] = {m_listView, m_addFiles, m_addFolder, m_samples, m_clear, m_moveUp, m_moveDown, m_saveMode,
+                        m_options[0], m_options[1], m_options[2], m_options[3], m_options[4], m_otherDivider,
+                        m_blankCells, m_quotes, m_start};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+void Form1::ConnectHandlers()
+{
+    connect(m_addFiles, &QPushButton::clicked, this, &Form1::PushButton1_Click);
+    connect(m_start, &QPushButton::clicked, this, &Form1::PushButton2_Click);
+    connect(m_moveUp, &QPushButton::clicked, this, &Form1::PushButton3_Click);
+    connect(m_moveDown, &QPushButton::clicked, this, &Form1::PushButton4_Click);
+    connect(m_addFolder, &QPushButton::clicked, this, &Form1::PushButton5_Click);
+    connect(m_samples, &QPushButton::clicked, this, &Form1::PushButton6_Click);
+    connect(m_clear, &QPushButton::clicked, this, &Form1::PushButton7_Click);
+    connect(m_listView, &WorkbookListView::RemoveRequested, this, &Form1::RemoveSelectedEntry);
+    connect(m_listView, &WorkbookListView::PathsDropped, this, &Form1::DropPaths);
+
+    // Every option is written the moment its control changes.
+    for (QRadioButton* option : m_options)
+        connect(option, &QRadioButton::clicked, this, &Form1::OptionClicked);
+    const auto checkClicked = [this](QCheckBox* box, const options::SettingKey& key) {
+        connect(box, &QCheckBox::clicked, this, [this, box, key] {
+            if (box->checkState() != Qt::PartiallyChecked)
+                box->setTristate(false); // a greyed box restored from the store stops being three-state once clicked
+            options::SaveSetting(*m_context.store, key, std::to_string(CheckValue(box->checkState())));
+        });
+    };
+    checkClicked(m_blankCells, options::kCheck3Key);
+    checkClicked(m_quotes, options::kCheck4Key);
+    connect(m_otherDivider, &QLineEdit::textChanged, this,
+            [this](const QString& text) { options::SaveSetting(*m_context.store, options::kText1Key, text.toStdString()); });
+    const auto saveDirections = [this](const QString& text) {
+        options::SaveSetting(*m_context.store, options::kDirectionsKey, text.toStdString());
+    };
+    connect(m_saveMode, &QComboBox::currentTextChanged, this, saveDirections);
+    connect(m_saveMode, &QComboBox::activated, this, [this, saveDirections] { saveDirections(m_saveMode->currentText()); });
+}
+
+void Form1::OptionClicked()
+{
+    for (size_t i = 0; i < m_options.size(); ++i)
+        options::SaveSetting(*m_context.store, options::kOptionKeys[i], options::BooleanText(m_options[i]->isChecked()));
+}
+
+void Form1::Form_Load()
+{
+    core::StepRunner run(m_reporter, core::LocationText("Form1", "Form_Load"));
+    const std::string folder = m_context.programFolder;
+
+    run.Step(100, [&] {
+        const std::string skin = folder + "/x/o.cjs";
+        if (!core::FileExists(skin))
+            return;
+        SetPlainColours(this);
+        QFile file(QString::fromStdString(skin));
+        if (!file.open(QIODevice::ReadOnly))
+            throw core::FileError("Cannot read the skin " + skin);
+        setStyleSheet(QString::fromUtf8(file.readAll()));
+    });
+    run.Step(102, [&] {
+        adjustSize();
+        CenterOnScreen(this);
+    });
+    QCursor hand(Qt::PointingHandCursor);
+    const std::string handFile = folder + "/HAND-M.CUR";
+    if (run.Test(104, [&] { return core::FileExists(handFile); }))
+        run.Step(106, [&] { hand = LoadCursorFile(QString::fromStdString(handFile)); });
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->setCursor(hand);
+    const std::string dragFile = folder + "/drag.ico";
+    if (core::FileExists(dragFile)) {
+        try {
+            m_listView->SetDragCursor(LoadCursorFile(QString::fromStdString(dragFile)));
+        } catch (const std::exception&) {
+            // An unreadable drag pointer leaves the platform's one in place.
+        }
+    }
+    run.Step(126, [&] {
+        setWindowTitle(kAppTitle);
+        setWindowIcon(AppIcon());
+    });
+    run.Step(128, [&] { m_listView->header()->setVisible(true); }); // the model names the column "Excel File(s)"
+    run.Step(130, [&] { m_listView->header()->resizeSection(0, TwipsToPixels(6000)); });
+    {
+        // Filling the list is not a change of the save mode; only the restore below is.
+        const QSignalBlocker quiet(m_saveMode);
+        int step = 132;
+        for (options::SaveMode mode : {options::SaveMode::AllSheets, options::SaveMode::EachSheet,
+                                       options::SaveMode::EachRow, options::SaveMode::EachColumn}) {
+            run.Step(step, [&] { m_saveMode->addItem(QString::fromUtf8(options::SaveModeCaption(mode).data())); });
+            step += 2;
+        }
+    }
+    run.Step(140, [&] {
+        const QString stored = QString::fromStdString(options::GetSetting(*m_context.store, options::kDirectionsKey));
+        const int index = m_saveMode->findText(stored, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        if (index < 0) {
+            // A caption that is none of the four shows no mode; a run then exports nothing.
+            const QSignalBlocker quiet(m_saveMode);
+            m_saveMode->setCurrentIndex(-1);
+            throw std::invalid_argument("Invalid property value: \"" + stored.toStdString() + "\" is no save mode");
+        }
+        m_saveMode->setCurrentIndex(index);
+    });
+    for (size_t i = 0; i < m_options.size(); ++i) {
+        run.Step(142 + 2 * static_cast<int>(i), [&] {
+            const bool selected = options::ReadBoolean(options::GetSetting(*m_context.store, options::kOptionKeys[i]));
+            if (selected) {
+                m_options[i]->setChecked(true);
+            } else if (m_options[i]->isChecked()) {
+                m_optionGroup->setExclusive(false);
+                m_options[i]->setChecked(false);
+                m_optionGroup->setExclusive(true);
+            }
+        });
+    }
+    const auto restoreCheck = [&](int step, QCheckBox* box, const options::SettingKey& key) {
+        run.Step(step, [&] {
+            const Qt::CheckState state
+                = CheckStateFor(options::ReadCheckState(options::GetSetting(*m_context.store, key)));
+            if (state == Qt::PartiallyChecked)
+                box->setTristate(true);
+            box->setCheckState(state);
+        });
+    };
+    restoreCheck(152, m_blankCells, options::kCheck3Key);
+    restoreCheck(154, m_quotes, options::kCheck4Key);
+    run.Step(156, [&] {
+        m_otherDivider->setText(QString::fromStdString(options::GetSetting(*m_context.store, options::kText1Key)));
+    });
+    // CheckSpreadsheetInstalled: every failure of the attempt is suppressed; only the
+    // absence of an engine is told.
+    bool installed = false;
+    try {
+        if (m_context.createEngine)
+            m_context.createEngine();
+        installed = true;
+    } catch (...) {
+        installed = false;
+    }
+    if (!installed)
+        Prompts::Message(this, kNotInstalled);
+}
+
+QString Form1::SaveModeText() const
+{
+    return m_saveMode->currentText();
+}
+
+options::ExportOptions Form1::CurrentOptions() const
+{
+    options::ExportOptions current;
+    current.includeBlankCells = m_blankCells->checkState() == Qt::Checked;
+    current.quoteCells = m_quotes->checkState() == Qt::Checked;
+    current.divider.clear();
+    for (size_t i = 0; i < m_options.size(); ++i) {
+        if (m_options[i]->isChecked()) {
+            current.divider = options::DividerFor(static_cast<options::DividerChoice>(i),
+                                                  m_otherDivider->text().toStdString());
+            break;
+        }
+    }
+    if (auto mode = options::SaveModeFromCaption(m_saveMode->currentText().toStdString()))
+        current.saveMode = *mode;
+    return current;
+}
+
+void Form1::SetCommandsEnabled(bool enabled)
+{
+    m_commandsEnabled = enabled;
+    for (QPushButton* button : {m_addFiles, m_start, m_moveUp, m_moveDown, m_addFolder, m_samples, m_clear})
+        button->setEnabled(enabled);
+    m_listView->SetEditable(enabled);
+}
+
+void Form1::PushButton1_Click()
+{
+    core::StepRunner run(m_reporter, core::LocationText("Form1", "PushButton1_Click"));
+    QStringList files;
+    run.Step(108, [&] {
+        files = Prompts::OpenFiles(this, kAddFilesTitle,
+                                   {"Excel Files (*.xl*)", "Spreadsheets (*.xl* *.ods *.csv *.txt)", "All Files (*)"});
+    });
+    if (files.isEmpty())
+        return; // 110: cancelled
+    const int appendStep = files.size() == 1 ? 118 : 132;
+    for (const QString& file : files)
+        run.Step(appendStep, [&] { m_list.Append(file.toStdString()); });
+}
+
+void Form1::PushButton3_Click()
+{
+    core::SilentReporter silent;
+    core::StepRunner run(silent, {});
+    run.Step(0, [&] {
+        if (const auto select = worklist::MoveUp(m_list, m_listView->SelectedPosition())) {
+            m_listView->SelectPosition(*select);
+            m_listView->scrollTo(m_listModel->index(static_cast<int>(*select), 0));
+        }
+    });
+    m_listView->setFocus();
+}
+
+void Form1::PushButton4_Click()
+{
+    core::SilentReporter silent;
+    core::StepRunner run(silent, {});
+    run.Step(0, [&] {
+        if (const auto select = worklist::MoveDown(m_list, m_listView->SelectedPosition())) {
+            m_listView->SelectPosition(*select);
+            m_listView->scrollTo(m_listModel->index(static_cast<int>(*select), 0));
+        }
+    });
+    m_listView->setFocus();
+}
+
+void Form1::PushButton7_Click()
+{
+    core::StepRunner run(m_reporter, core::LocationText("Form1", "PushButton7_Click"));
+    run.Step(100, [&] { m_list.Clear(); });
+}
+
+void Form1::RemoveSelectedEntry()
+{
+    core::SilentReporter silent;
+    core::StepRunner run(silent, {});
+    run.Step(0, [&] { worklist::RemoveSelected(m_list, m_listView->SelectedPosition()); });
+}
+
+void Form1::PushButton5_Click()
+{
+    core::StepRunner run(m_reporter, core::LocationText("Form1", "PushButton5_Click"));
+    run.SetScanContext("", "");
+    std::optional<QString> answer;
+    run.Step(100, [&] { answer = Prompts::Input(this, kExtensionPrompt, "xls"); });
+    if (!answer || answer->isEmpty())
+        return; // 102
+    QString folder;
+    run.Step(104, [&] { folder = Prompts::BrowseForFolder(this, kFolderTitle); });
+    if (folder.isEmpty())
+        return; // 106
+    CommandScope scope(*this);
+    run.Step(108, [&] { SetBusy(true); });
+    worklist::ImportFolder(m_list, folder.toStdString(), worklist::PatternForAnswer(answer->toStdString()), run,
+                           m_pump);
+    run.Step(130, [&] { SetBusy(false); });
+}
+
+void Form1::PushButton6_Click()
+{
+    core::StepRunner run(m_reporter, core::LocationText("Form1", "PushButton6_Click"));
+    const std::string samples = SamplesFolder(m_context.programFolder);
+    std::vector<std::string> names;
+    // A missing folder simply has no samples to offer.
+    run.Step(100, [&] {
+        if (core::FolderExists(samples))
+            names = worklist::ListFolderFiles(samples, "*.*");
+    });
+    for (const auto& name : names)
+        run.Step(104, [&] { m_list.Append(samples + "/" + name); });
+    bool open = false;
+    run.Step(106, [&] { open = Prompts::Question(this, kSamplesQuestion); });
+    if (open)
+        run.Step(108, [&] { Prompts::OpenFolder(QString::fromStdString(samples + "/")); });
+}
+
+void Form1::DropPaths(const QStringList& paths)
+{
+    CommandScope scope(*this);
+    std::vector<std::string> dropped;
+    for (const QString& path : paths)
+        dropped.push_back(path.toStdString());
+    worklist::DropPaths(m_list, dropped, m_pump);
+}
+
+void Form1::PushButton2_Click()
+{
+    if (!m_commandsEnabled)
+        return;
+    CommandScope scope(*this);
+    if (!m_form2)
+        m_form2 = std::make_unique<Form2>(m_context, *this);
+    exporting::ExportRunPorts ports{m_reporter, m_pump, *m_progress};
+    exporting::RunExport(*this, ports, m_form2->Results());
+    SetBusy(false);
+}
+
+Form2& Form1::EnsureResultsWindow()
+{
+    if (!m_form2)
+        m_form2 = std::make_unique<Form2>(m_context, *this);
+    if (!m_form2Loaded) {
+        m_form2Loaded = true;
+        m_form2->Form_Load();
+    }
+    return *m_form2;
+}
+
+size_t Form1::WorkbookCount()
+{
+    return m_list.Count();
+}
+
+std::string Form1::WorkbookPath(size_t index)
+{
+    if (index >= m_list.Count())
+        throw std::out_of_range("Index out of bounds: the list has fewer entries than when the run started");
+    return m_list.Text(index);
+}
+
+std::string Form1::SaveModeCaption()
+{
+    return m_saveMode->currentText().toStdString();
+}
+
+bool Form1::IncludeBlankCells()
+{
+    return m_blankCells->checkState() == Qt::Checked;
+}
+
+bool Form1::QuoteCells()
+{
+    return m_quotes->checkState() == Qt::Checked;
+}
+
+std::optional<std::string> Form1::Divider()
+{
+    for (size_t i = 0; i < m_options.size(); ++i) {
+        if (m_options[i]->isChecked())
+            return options::DividerFor(static_cast<options::DividerChoice>(i), m_otherDivider->text().toStdString());
+    }
+    return std::nullopt;
+}
+
+void Form1::ShowNoFilesAdded()
+{
+    Prompts::Message(this, "No files added.");
+}
+
+void Form1::SetBusy(bool busy)
+{
+    BusyPointer::Set(busy);
+}
+
+void Form1::LayoutResults(options::SaveMode mode)
+{
+    EnsureResultsWindow().LayoutColumns(mode);
+}
+
+void Form1::ResultsAdded(const exporting::ResultList&, size_t)
+{
+    if (m_form2)
+        m_form2->ResultsAdded();
+}
+
+void Form1::RunStarting()
+{
+    if (m_form2)
+        m_form2->RunStarting();
+}
+
+void Form1::RunFinished(const exporting::ResultList&)
+{
+    Form2& results = EnsureResultsWindow();
+    results.ResultsAdded();
+    results.ShowFirstResult();
+    results.show();
+    results.raise();
+    hide();
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    if (m_context.endProgram)
+        m_context.endProgram();
+}
+
+} // namespace vellumcast::app

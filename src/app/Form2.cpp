@@ -1,0 +1,240 @@
+#include "app/Form2.h"
+
+#include "app/Form1.h"
+#include "app/ListModels.h"
+#include "core/ErrorReport.h"
+#include "core/Files.h"
+#include "core/StepRunner.h"
+#include "options/Settings.h"
+#include "results/SaveResults.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace vellumcast::app {
+
+namespace {
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(name);
+    return button;
+}
+
+} // namespace
+
+Form2::Form2(AppContext context, Form1& mainWindow)
+    : QWidget(nullptr), m_context(std::move(context)), m_main(mainWindow), m_reporter(this)
+{
+    setObjectName("Form2");
+    BuildControls();
+}
+
+Form2::~Form2() = default;
+
+void Form2::BuildControls()
+{
+    m_model = new ResultsModel(m_results, this);
+    m_listView = new QTreeView(this);
+    m_listView->setObjectName("ListView1");
+    m_listView->setModel(m_model);
+    m_listView->setRootIsDecorated(false);
+    m_listView->setItemsExpandable(false);
+    m_listView->setUniformRowHeights(true); // a million rows stay quick
+    m_listView->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_listView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_listView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_listView->setAllColumnsShowFocus(true);
+    m_listView->header()->setStretchLastSection(false);
+    m_listView->setMinimumSize(TwipsToPixels(7000) + 24, 160);
+
+    m_preview = new QPlainTextEdit(this);
+    m_preview->setObjectName("Text2");
+    m_preview->setReadOnly(true);
+    m_preview->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_preview->setMinimumHeight(140);
+
+    m_viewingFrame = new QGroupBox("Viewing Options", this);
+    m_viewingFrame->setObjectName("Frame2");
+    m_wordWrap = new QCheckBox("Use word wrap", m_viewingFrame);
+    m_wordWrap->setObjectName("Check1");
+    auto* viewingLayout = new QHBoxLayout(m_viewingFrame);
+    viewingLayout->addWidget(m_wordWrap);
+
+    m_folderFrame = new QGroupBox("Save Results To This Folder", this);
+    m_folderFrame->setObjectName("Frame1");
+    m_outputFolder = new QLineEdit(m_folderFrame);
+    m_outputFolder->setObjectName("Text1");
+    m_pickFolder = MakeButton(m_folderFrame, "PushButton7", "...");
+    m_pickFolder->setToolTip("Choose the output folder");
+    auto* folderLayout = new QHBoxLayout(m_folderFrame);
+    folderLayout->addWidget(m_outputFolder, 1);
+    folderLayout->addWidget(m_pickFolder);
+
+    m_save = MakeButton(this, "PushButton6", "Save Results To Text File");
+    m_back = MakeButton(this, "PushButton8", "< Back");
+
+    auto* frames = new QHBoxLayout;
+    frames->addWidget(m_viewingFrame);
+    frames->addWidget(m_folderFrame, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_back);
+    buttons->addStretch(1);
+    buttons->addWidget(m_save);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_listView, 2);
+    layout->addWidget(m_preview, 3);
+    layout->addLayout(frames);
+    layout->addLayout(buttons);
+
+    setTabOrder(m_listView, m_preview);
+    setTabOrder(m_preview, m_wordWrap);
+    setTabOrder(m_wordWrap, m_outputFolder);
+    setTabOrder(m_outputFolder, m_pickFolder);
+    setTabOrder(m_pickFolder, m_back);
+    setTabOrder(m_back, m_save);
+
+    connect(m_listView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) { ShowPreview(current); });
+    connect(m_wordWrap, &QCheckBox::stateChanged, this, [this] { Check1_Click(); });
+    connect(m_outputFolder, &QLineEdit::textChanged, this, [this](const QString& text) {
+        options::SaveSetting(*m_context.store, options::kOutputFolderKey, text.toStdString());
+    });
+    connect(m_save, &QPushButton::clicked, this, &Form2::PushButton6_Click);
+    connect(m_pickFolder, &QPushButton::clicked, this, &Form2::PushButton7_Click);
+    connect(m_back, &QPushButton::clicked, this, &Form2::PushButton8_Click);
+}
+
+void Form2::Form_Load()
+{
+    SetPlainColours(this);
+    resize(sizeHint().expandedTo(QSize(560, 520)));
+    CenterOnScreen(this);
+    setWindowTitle(kAppTitle);
+    setWindowIcon(AppIcon());
+    QCursor hand(Qt::PointingHandCursor);
+    const std::string handFile = m_context.programFolder + "/HAND-M.CUR";
+    if (core::FileExists(handFile))
+        hand = LoadCursorFile(QString::fromStdString(handFile));
+    for (QPushButton* button : findChildren<QPushButton*>())
+        button->setCursor(hand);
+    // The default is the desktop; putting the value into the box writes it back.
+    const std::string desktop = core::GetDesktopFolder();
+    m_outputFolder->setText(
+        QString::fromStdString(options::GetSetting(*m_context.store, options::kOutputFolderKey, desktop)));
+    const int wrap = options::ReadCheckState(options::GetSetting(*m_context.store, options::kWordWrapKey));
+    m_wordWrap->setCheckState(wrap == 0 ? Qt::Unchecked : Qt::Checked);
+}
+
+void Form2::LayoutColumns(options::SaveMode mode)
+{
+    m_model->SetColumns(ResultColumnsFor(mode));
+    const auto& columns = m_model->Columns();
+    for (size_t i = 0; i < columns.size(); ++i)
+        m_listView->header()->resizeSection(static_cast<int>(i), TwipsToPixels(columns[i].widthTwips));
+}
+
+void Form2::RunStarting()
+{
+    m_model->Empty();
+}
+
+void Form2::ResultsAdded()
+{
+    m_model->Grow();
+}
+
+void Form2::ShowFirstResult()
+{
+    // After a run without results the preview is empty, not the text of an earlier run.
+    m_listView->selectionModel()->clear();
+    m_preview->setPlainText(m_results.empty() ? QString() : QString::fromStdString(m_results.front().text));
+}
+
+void Form2::ShowPreview(const QModelIndex& current)
+{
+    if (!current.isValid() || current.row() < 0 || static_cast<size_t>(current.row()) >= m_results.size())
+        return;
+    BusyPointer::Set(true);
+    m_preview->setPlainText(QString::fromStdString(m_results[static_cast<size_t>(current.row())].text));
+    BusyPointer::Set(false);
+}
+
+void Form2::Check1_Click()
+{
+    options::SaveSetting(*m_context.store, options::kWordWrapKey,
+                         std::to_string(CheckValue(m_wordWrap->checkState())));
+    ApplyWordWrap();
+}
+
+void Form2::ApplyWordWrap()
+{
+    // Checked wraps at the box's width, as the caption says.
+    m_preview->setLineWrapMode(m_wordWrap->isChecked() ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+}
+
+void Form2::SetCommandsEnabled(bool enabled)
+{
+    m_commandsEnabled = enabled;
+    for (QPushButton* button : {m_save, m_pickFolder, m_back})
+        button->setEnabled(enabled);
+    m_outputFolder->setReadOnly(!enabled);
+}
+
+void Form2::PushButton6_Click()
+{
+    if (!m_commandsEnabled)
+        return;
+    RunningCommand running;
+    SetCommandsEnabled(false);
+    const std::string folder = m_outputFolder->text().toStdString();
+    const auto mode = options::SaveModeFromCaption(m_main.SaveModeText().toStdString());
+    const auto outcome = results::SaveResults(folder, mode, m_results, m_reporter, m_pump);
+    SetCommandsEnabled(true);
+    core::StepRunner run(m_reporter, core::LocationText("Form2", "PushButton6_Click"));
+    if (outcome == results::SaveOutcome::FolderMissing) {
+        run.Step(108, [&] { Prompts::Message(this, "Output folder does not exist."); });
+        return;
+    }
+    run.Step(194, [&] { Prompts::Message(this, "Done."); });
+}
+
+void Form2::PushButton7_Click()
+{
+    core::StepRunner run(m_reporter, core::LocationText("Form2", "PushButton7_Click"));
+    QString chosen;
+    run.Step(100, [&] { chosen = Prompts::BrowseForFolder(this, "Please select folder:"); });
+    if (chosen.isEmpty())
+        return; // 102
+    if (!chosen.endsWith('/'))
+        run.Step(106, [&] { m_outputFolder->setText(chosen + "/"); });
+    else
+        run.Step(108, [&] { m_outputFolder->setText(chosen); });
+}
+
+void Form2::PushButton8_Click()
+{
+    if (!m_commandsEnabled)
+        return;
+    core::StepRunner run(m_reporter, core::LocationText("Form2", "PushButton8_Click"));
+    run.Step(108, [&] { m_main.show(); });
+    run.Step(110, [&] { hide(); });
+}
+
+void Form2::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    if (m_context.endProgram)
+        m_context.endProgram();
+}
+
+} // namespace vellumcast::app

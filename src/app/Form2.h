@@ -1,0 +1,80 @@
+#pragma once
+// The results window: the result list of the last run, the preview of the selected
+// entry, word wrap, the output folder and the save command, and "< Back".
+
+#include "app/AppPorts.h"
+#include "app/Prompts.h"
+#include "export/ResultList.h"
+#include "options/ExportOptions.h"
+
+#include <QWidget>
+
+class QCheckBox;
+class QGroupBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTreeView;
+
+namespace vellumcast::app {
+
+class Form1;
+class ResultsModel;
+
+class Form2 final : public QWidget {
+    Q_OBJECT
+public:
+    Form2(AppContext context, Form1& mainWindow);
+    ~Form2() override;
+
+    // The load steps: colours, placement, caption, pointer, the stored output folder
+    // (written back) and word wrap. Throws at the first failing step; the caller reports it.
+    void Form_Load();
+
+    exporting::ResultList& Results() { return m_results; }
+    ResultsModel* Model() const { return m_model; }
+    QTreeView* ListView() const { return m_listView; }
+
+    // The export run's calls: columns for a save mode, an emptied list, new rows, and the
+    // first result's text in the preview (nothing when the run had no result).
+    void LayoutColumns(options::SaveMode mode);
+    void RunStarting();
+    void ResultsAdded();
+    void ShowFirstResult();
+
+    void PushButton6_Click(); // save
+    void PushButton7_Click(); // the output folder picker
+    void PushButton8_Click(); // "< Back"
+    void Check1_Click();
+
+    void SetCommandsEnabled(bool enabled);
+    bool CommandsEnabled() const { return m_commandsEnabled; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    void ShowPreview(const QModelIndex& current);
+    void ApplyWordWrap();
+
+    AppContext m_context;
+    Form1& m_main;
+    exporting::ResultList m_results;
+    ErrorBoxReporter m_reporter;
+    ThrottledPump m_pump;
+    bool m_commandsEnabled = true;
+
+    ResultsModel* m_model = nullptr;
+    QTreeView* m_listView = nullptr;      // ListView1
+    QPlainTextEdit* m_preview = nullptr;  // Text2
+    QGroupBox* m_viewingFrame = nullptr;  // Frame2
+    QCheckBox* m_wordWrap = nullptr;      // Check1
+    QGroupBox* m_folderFrame = nullptr;   // Frame1
+    QLineEdit* m_outputFolder = nullptr;  // Text1
+    QPushButton* m_pickFolder = nullptr;  // PushButton7
+    QPushButton* m_save = nullptr;        // PushButton6
+    QPushButton* m_back = nullptr;        // PushButton8
+};
+
+} // namespace vellumcast::app

@@ -1,0 +1,66 @@
+#pragma once
+// Every box and picker the windows show goes through Prompts, so tests can answer them
+// by script (SetHook) and read exactly what would have been shown.
+
+#include "core/Ports.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class QWidget;
+
+namespace vellumcast::app {
+
+// The program's title, shown by every box without a title of its own.
+inline const char* const kAppTitle = "Vellumcast";
+
+// Answers prompts instead of people. Texts arrive as composed, before line breaks are
+// turned into display breaks.
+class PromptHook {
+public:
+    virtual ~PromptHook() = default;
+    virtual void Message(const QString& title, const QString& text) = 0;
+    virtual bool Question(const QString& title, const QString& text) = 0;
+    virtual std::optional<QString> Input(const QString& title, const QString& prompt, const QString& defaultText) = 0;
+    virtual void ErrorBox(const QString& title, const QString& text) = 0;
+    virtual QString Folder(const QString& title) = 0;
+    virtual QStringList Files(const QString& title, const QStringList& filters) = 0;
+    virtual void OpenFolder(const QString& path) = 0;
+};
+
+class Prompts {
+public:
+    // Installs a hook that answers every prompt; nullptr restores the real boxes.
+    static void SetHook(PromptHook* hook);
+
+    // A plain message: OK only, no icon, the program's title.
+    static void Message(QWidget* parent, const QString& text);
+    // Yes / No, no icon, the program's title. True for Yes.
+    static bool Question(QWidget* parent, const QString& text);
+    // The input box; none when cancelled.
+    static std::optional<QString> Input(QWidget* parent, const QString& prompt, const QString& defaultText);
+    // "Application Error", warning icon, OK.
+    static void ErrorBox(QWidget* parent, const QString& text);
+    // The folder picker: the chosen folder's path, or "" when cancelled.
+    static QString BrowseForFolder(QWidget* parent, const QString& title);
+    // The open-file dialog for several files: full paths in the order chosen; empty when cancelled.
+    static QStringList OpenFiles(QWidget* parent, const QString& title, const QStringList& filters);
+    // Opens a folder in the file manager; the outcome is not looked at.
+    static void OpenFolder(const QString& path);
+};
+
+// A composed text with its CR LF and lone CR breaks as display line breaks.
+QString DisplayText(const QString& text);
+
+// Shows each failure in the error report box.
+class ErrorBoxReporter final : public core::ErrorReporter {
+public:
+    explicit ErrorBoxReporter(QWidget* parent) : m_parent(parent) {}
+    void Report(const core::ErrorReport& report) override;
+
+private:
+    QWidget* m_parent;
+};
+
+} // namespace vellumcast::app

@@ -1,0 +1,141 @@
+#include "options/Settings.h"
+
+#include <cctype>
+#include <charconv>
+#include <cstdint>
+
+namespace vellumcast::options {
+
+std::string MemorySettingsStore::Get(std::string_view application, std::string_view section, std::string_view key,
+                                     std::string_view defaultValue)
+{
+    const auto found = m_values.find({std::string(application), std::string(section), std::string(key)});
+    return found == m_values.end() ? std::string(defaultValue) : found->second;
+}
+
+void MemorySettingsStore::Save(std::string_view application, std::string_view section, std::string_view key,
+                               std::string_view value)
+{
+    ++m_saves;
+    m_values[{std::string(application), std::string(section), std::string(key)}] = std::string(value);
+}
+
+bool MemorySettingsStore::Has(std::string_view key) const
+{
+    return m_values.count({std::string(kSettingsApplication), std::string(kSettingsSection), std::string(key)}) != 0;
+}
+
+std::string MemorySettingsStore::Value(std::string_view key) const
+{
+    const auto found
+        = m_values.find({std::string(kSettingsApplication), std::string(kSettingsSection), std::string(key)});
+    return found == m_values.end() ? std::string() : found->second;
+}
+
+namespace {
+
+std::string_view Trimmed(std::string_view text)
+{
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
+        text.remove_prefix(1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+        text.remove_suffix(1);
+    return text;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+// A decimal number: optional sign, digits, optional fraction. Tells whether it is zero.
+bool ParseDecimal(std::string_view text, bool& isZero)
+{
+    size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    size_t digits = 0;
+    isZero = true;
+    bool seenPoint = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '.' && !seenPoint) {
+            seenPoint = true;
+        } else if (c >= '0' && c <= '9') {
+            ++digits;
+            if (c != '0')
+                isZero = false;
+        } else {
+            return false;
+        }
+    }
+    return digits > 0;
+}
+
+} // namespace
+
+bool ReadBoolean(std::string_view text)
+{
+    const std::string_view value = Trimmed(text);
+    if (EqualsIgnoringCase(value, "true"))
+        return true;
+    if (EqualsIgnoringCase(value, "false"))
+        return false;
+    bool isZero = false;
+    if (!ParseDecimal(value, isZero))
+        throw SettingError("Type mismatch");
+    return !isZero;
+}
+
+int ReadInteger(std::string_view text)
+{
+    std::string_view value = Trimmed(text);
+    if (!value.empty() && value.front() == '+')
+        value.remove_prefix(1);
+    int64_t number = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (value.empty() || end != value.data() + value.size()) {
+        if (error == std::errc::result_out_of_range)
+            throw SettingError("Overflow");
+        throw SettingError("Type mismatch");
+    }
+    if (error == std::errc::result_out_of_range || number < INT16_MIN || number > INT16_MAX)
+        throw SettingError("Overflow");
+    return static_cast<int>(number);
+}
+
+int ReadCheckState(std::string_view text)
+{
+    const int value = ReadInteger(text);
+    if (value < 0 || value > 2)
+        throw SettingError("Invalid property value");
+    return value;
+}
+
+std::string_view BooleanText(bool value)
+{
+    return value ? "True" : "False";
+}
+
+std::string GetSetting(SettingsStore& store, const SettingKey& key)
+{
+    return GetSetting(store, key, key.defaultValue);
+}
+
+std::string GetSetting(SettingsStore& store, const SettingKey& key, std::string_view defaultValue)
+{
+    return store.Get(kSettingsApplication, kSettingsSection, key.name, defaultValue);
+}
+
+void SaveSetting(SettingsStore& store, const SettingKey& key, std::string_view value)
+{
+    store.Save(kSettingsApplication, kSettingsSection, key.name, value);
+}
+
+} // namespace vellumcast::options

@@ -1,0 +1,96 @@
+#pragma once
+// The per-user settings: the store interface, every key the program uses with its
+// default, and the rules by which stored texts are read back. No Qt here: the windows
+// provide the store on QSettings, tests use MemorySettingsStore.
+
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <tuple>
+
+namespace vellumcast::options {
+
+// The one application and section every value lives under.
+inline constexpr std::string_view kSettingsApplication = "Tamsworth";
+inline constexpr std::string_view kSettingsSection = "Vellumcast";
+
+// A store of text values addressed by application, section and key. Get never fails;
+// Save takes effect at once, and a store that cannot be written must not throw (the
+// program carries on without the value being kept).
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+    // The stored text, or defaultValue when the key is missing.
+    virtual std::string Get(std::string_view application, std::string_view section, std::string_view key,
+                            std::string_view defaultValue) = 0;
+    virtual void Save(std::string_view application, std::string_view section, std::string_view key,
+                      std::string_view value) = 0;
+};
+
+// A store held in memory; it counts its writes so tests can tell whether anything was saved.
+class MemorySettingsStore final : public SettingsStore {
+public:
+    std::string Get(std::string_view application, std::string_view section, std::string_view key,
+                    std::string_view defaultValue) override;
+    void Save(std::string_view application, std::string_view section, std::string_view key,
+              std::string_view value) override;
+
+    bool Has(std::string_view key) const;
+    std::string Value(std::string_view key) const; // "" when missing
+    size_t SaveCount() const { return m_saves; }
+
+private:
+    std::map<std::tuple<std::string, std::string, std::string>, std::string> m_values;
+    size_t m_saves = 0;
+};
+
+// How a key's stored text is read back.
+enum class SettingKind { Text, Boolean, CheckState };
+
+struct SettingKey {
+    std::string_view name;
+    std::string_view defaultValue; // read exactly like a stored value
+    SettingKind kind;
+};
+
+inline constexpr SettingKey kDirectionsKey{"Directions", "Save all sheets to a text file", SettingKind::Text};
+inline constexpr SettingKey kOption1Key{"Option1", "1", SettingKind::Boolean};
+inline constexpr SettingKey kOption2Key{"Option2", "0", SettingKind::Boolean};
+inline constexpr SettingKey kOption3Key{"Option3", "0", SettingKind::Boolean};
+inline constexpr SettingKey kOption4Key{"Option4", "0", SettingKind::Boolean};
+inline constexpr SettingKey kOption5Key{"Option5", "0", SettingKind::Boolean};
+inline constexpr SettingKey kCheck3Key{"Check3", "1", SettingKind::CheckState};
+inline constexpr SettingKey kCheck4Key{"Check4", "1", SettingKind::CheckState};
+inline constexpr SettingKey kText1Key{"Text1", "", SettingKind::Text};
+// The default output folder is the desktop folder, known only at run time.
+inline constexpr SettingKey kOutputFolderKey{"Output Folder", "", SettingKind::Text};
+inline constexpr SettingKey kWordWrapKey{"Word Wrap", "1", SettingKind::CheckState};
+
+inline constexpr SettingKey kOptionKeys[] = {kOption1Key, kOption2Key, kOption3Key, kOption4Key, kOption5Key};
+
+// A stored text that cannot be read as its key requires.
+class SettingError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// "True" or "False" in any letter case, or a decimal number (0 false, any other true),
+// surrounding spaces allowed. Throws SettingError ("Type mismatch") otherwise.
+bool ReadBoolean(std::string_view text);
+// A decimal integer in the 16-bit range, surrounding spaces allowed. Throws SettingError:
+// "Type mismatch" for text that is no number, "Overflow" beyond the 16-bit range.
+int ReadInteger(std::string_view text);
+// A check box value: 0 cleared, 1 checked, 2 greyed. Anything else read as an integer
+// is an invalid property value (SettingError).
+int ReadCheckState(std::string_view text);
+
+// "True" / "False", as option buttons are written.
+std::string_view BooleanText(bool value);
+
+// Reads key from the store with its default.
+std::string GetSetting(SettingsStore& store, const SettingKey& key);
+std::string GetSetting(SettingsStore& store, const SettingKey& key, std::string_view defaultValue);
+void SaveSetting(SettingsStore& store, const SettingKey& key, std::string_view value);
+
+} // namespace vellumcast::options

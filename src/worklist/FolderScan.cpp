@@ -1,0 +1,260 @@
+#include "worklist/FolderScan.h"
+
+#include "core/Files.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <memory>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace vellumcast::worklist {
+
+namespace {
+
+struct DirectoryCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+char Folded(char c)
+{
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+// Names in the order the file dialogs show them: letter case ignored, then byte order.
+bool ListingOrder(const std::string& a, const std::string& b)
+{
+    const auto folded = [](const std::string& text) {
+        std::string result = text;
+        for (char& c : result)
+            c = Folded(c);
+        return result;
+    };
+    const std::string fa = folded(a);
+    const std::string fb = folded(b);
+    return fa != fb ? fa < fb : a < b;
+}
+
+// Every entry name of folder except "." and "..", in listing order. Throws when the
+// folder cannot be opened.
+std::vector<std::string> ListNames(const std::string& folder)
+{
+    std::unique_ptr<DIR, DirectoryCloser> dir(::opendir(folder.c_str()));
+    if (!dir)
+        throw core::FileError("Path not found: " + folder + " (" + std::strerror(errno) + ")");
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        names.emplace_back(name);
+    }
+    std::sort(names.begin(), names.end(), ListingOrder);
+    return names;
+}
+
+// Iterative glob match, so a long name or many stars cannot recurse deeply.
+bool GlobMatch(std::string_view pattern, std::string_view name)
+{
+    size_t p = 0, n = 0;
+    size_t starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || Folded(pattern[p]) == Folded(name[n]))) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+bool HasWildcard(std::string_view text)
+{
+    return text.find_first_of("*?") != std::string_view::npos;
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (Folded(text[i]) != Folded(prefix[i]))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool WildcardMatch(std::string_view pattern, std::string_view name)
+{
+    if (GlobMatch(pattern, name))
+        return true;
+    // "*.*" and the like: the dot and what follows may be absent.
+    if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*"
+        && GlobMatch(pattern.substr(0, pattern.size() - 2), name))
+        return true;
+    // The short-name rule: "*.xls" also takes "book.xlsx".
+    const auto patternDot = pattern.rfind('.');
+    const auto nameDot = name.rfind('.');
+    if (patternDot == std::string_view::npos || nameDot == std::string_view::npos)
+        return false;
+    const std::string_view extension = pattern.substr(patternDot + 1);
+    if (extension.size() != 3 || HasWildcard(extension))
+        return false;
+    const std::string_view nameExtension = name.substr(nameDot + 1);
+    return nameExtension.size() > 3 && StartsWithIgnoringCase(nameExtension, extension)
+           && GlobMatch(pattern.substr(0, patternDot), name.substr(0, nameDot));
+}
+
+void CollectSubfolders(std::vector<std::string>& folders, bool recurse, core::Pump& pump)
+{
+    std::set<std::pair<dev_t, ino_t>> seen;
+    const auto firstVisit = [&](const std::string& path) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0)
+            return false;
+        return seen.insert({info.st_dev, info.st_ino}).second;
+    };
+    for (const auto& folder : folders)
+        firstVisit(folder);
+
+    std::vector<std::string> level = folders;
+    std::vector<std::string> found;
+    while (!level.empty()) {
+        std::vector<std::string> next;
+        for (const auto& folder : level) {
+            std::vector<std::string> names;
+            try {
+                names = ListNames(folder);
+            } catch (const core::FileError&) {
+                // An unreadable folder has no subfolders to offer.
+            }
+            pump.Run();
+            for (const auto& name : names) {
+                pump.Run();
+                if (name.front() == '.')
+                    continue;
+                const std::string path = folder + name;
+                if (core::FolderExists(path) && firstVisit(path))
+                    next.push_back(path + "/");
+            }
+        }
+        for (const auto& folder : next) {
+            pump.Run();
+            found.push_back(folder);
+        }
+        if (!recurse)
+            break;
+        level = std::move(next);
+    }
+    folders.insert(folders.end(), found.begin(), found.end());
+}
+
+std::vector<std::string> ListFolderFiles(std::string folder, std::string_view pattern)
+{
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    std::vector<std::string> files;
+    for (auto& name : ListNames(folder)) {
+        if (!WildcardMatch(pattern, name))
+            continue;
+        struct stat info {};
+        // A name that vanished since the listing is still handed on; the filter reports it.
+        if (::stat((folder + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            continue;
+        files.push_back(std::move(name));
+    }
+    return files;
+}
+
+std::string ComposePath(std::string_view member, std::string_view name)
+{
+    std::string path(member.empty() ? member : member.substr(0, member.size() - 1));
+    path += '/';
+    path += name;
+    std::string single;
+    single.reserve(path.size());
+    for (char c : path) {
+        if (c == '/' && !single.empty() && single.back() == '/')
+            continue;
+        single += c;
+    }
+    return single;
+}
+
+bool IsHiddenWritableFile(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        throw core::FileError("File not found: " + path);
+    const std::string name = core::FileNameOfPath(path);
+    const bool hidden = !name.empty() && name.front() == '.';
+    // Not writable by anyone counts as read-only, even for a user whom permissions do not stop.
+    const bool readOnly
+        = (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
+    return hidden && !readOnly;
+}
+
+std::string PatternForAnswer(std::string_view answer)
+{
+    return "*." + std::string(answer);
+}
+
+void ImportFolder(WorkbookList& list, const std::string& folder, std::string_view pattern, core::StepRunner& run,
+                  core::Pump& pump)
+{
+    std::vector<std::string> folders;
+    run.SetScanContext("", "");
+    run.Step(110, [&] { folders.push_back(folder + "/"); });
+    run.Step(112, [&] { CollectSubfolders(folders, true, pump); });
+    for (const auto& member : folders) {
+        run.SetScanContext(member, "");
+        std::string scanned;
+        std::vector<std::string> names;
+        run.Step(116, [&] { scanned = member.substr(0, member.size() - 1); });
+        run.Step(118, [&] { names = ListFolderFiles(scanned, pattern); });
+        for (const auto& name : names) {
+            run.SetScanContext(member, name);
+            pump.Run();
+            if (!run.Test(122, [&] { return name.front() != '~'; }))
+                continue;
+            std::string path;
+            run.Step(124, [&] { path = ComposePath(member, name); });
+            if (!run.Test(126, [&] { return !IsHiddenWritableFile(path); }))
+                continue;
+            run.Step(126, [&] { list.Append(path); });
+        }
+    }
+}
+
+void DropPaths(WorkbookList& list, const std::vector<std::string>& paths, core::Pump& pump)
+{
+    core::SilentReporter silent;
+    core::StepRunner run(silent, "");
+    for (const auto& path : paths) {
+        if (path.empty())
+            continue;
+        if (core::FolderExists(path)) {
+            ImportFolder(list, path, "*.*", run, pump);
+        } else {
+            list.Append(path);
+        }
+    }
+}
+
+} // namespace vellumcast::worklist
