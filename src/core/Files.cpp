@@ -97,9 +97,12 @@ std::string GetDesktopFolder()
     const char* home = std::getenv("HOME");
     if (!home || !*home)
         throw std::invalid_argument("Invalid procedure call or argument: the desktop folder is unknown (HOME is not set)");
-    std::string desktop = DesktopFromUserDirs(home);
+    std::string homeFolder = home;
+    while (homeFolder.size() > 1 && homeFolder.back() == '/')
+        homeFolder.pop_back();
+    std::string desktop = DesktopFromUserDirs(homeFolder);
     if (desktop.empty())
-        desktop = std::string(home) + "/Desktop";
+        desktop = homeFolder + "/Desktop";
     while (desktop.size() > 1 && desktop.back() == '/')
         desktop.pop_back();
     return desktop + "/";

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Times vellumcast-cli against the inflate floor and other converters on generated
+# workbooks, and prints ratios measured in this one run (absolute times on a shared
+# machine say little). Usage: bench/run-benchmarks.sh [ROWS...]   (default: 100000 1000000)
+# Set INSTALL=1 to install the yardstick converters from Debian first.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+build=${BUILD:-build}
+rows=("$@")
+[ ${#rows[@]} -gt 0 ] || rows=(100000 1000000)
+work=${WORK:-/tmp/vellumcast-bench}
+mkdir -p "$work"
+
+if [ "${INSTALL:-0}" = 1 ]; then
+  sudo_=(); [ "$(id -u)" -ne 0 ] && sudo_=(sudo)
+  "${sudo_[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time unzip gnumeric libreoffice-calc-nogui xlsx2csv >/dev/null
+fi
+cmake --build "$build" -j"$(nproc)" >/dev/null || exit 1
+bin=$build/bin
+
+# Runs a command once; prints "seconds peak_kib".
+measure() {
+  local out
+  out=$( { /usr/bin/time -f '%e %M' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1 )
+  echo "$out"
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
+
+report() { # name seconds kib floor_seconds ours_seconds
+  printf '  %-28s %8.2fs %8.0f MiB   x floor %6s   x vellumcast %6s\n' "$1" "$2" "$(awk -v k="$3" 'BEGIN{print k/1024}')" \
+    "$(ratio "$2" "$4")" "$(ratio "$2" "$5")"
+}
+
+run_case() { # label file floor-command...
+  local label=$1 file=$2; shift 2
+  echo "== $label: $(du -h "$file" | cut -f1)"
+  read -r floor floorkb < <(measure "$@")
+  read -r ours ourskb < <(measure "$bin/vellumcast-cli" --mode sheet --output "$work/out" "$file")
+  report "floor ($1)" "$floor" "$floorkb" "$floor" "$ours"
+  report "vellumcast-cli" "$ours" "$ourskb" "$floor" "$ours"
+  if command -v ssconvert >/dev/null; then
+    read -r t k < <(measure ssconvert "$file" "$work/ssconvert.csv"); report "ssconvert" "$t" "$k" "$floor" "$ours"
+  fi
+  if command -v libreoffice >/dev/null; then
+    read -r t k < <(measure libreoffice --headless --convert-to csv --outdir "$work/lo" "$file"); report "libreoffice headless" "$t" "$k" "$floor" "$ours"
+  fi
+  if [ "${file##*.}" = xlsx ] && command -v xlsx2csv >/dev/null; then
+    read -r t k < <(measure xlsx2csv "$file" "$work/xlsx2csv.csv"); report "xlsx2csv" "$t" "$k" "$floor" "$ours"
+  fi
+}
+
+mkdir -p "$work/out" "$work/lo"
+for n in "${rows[@]}"; do
+  if [ -x "$bin/generate_xlsx" ]; then
+    f=$work/bench-$n.xlsx; [ -f "$f" ] || "$bin/generate_xlsx" "$f" "$n"
+    run_case "xlsx $n x 10" "$f" unzip -p "$f" xl/worksheets/sheet1.xml
+  fi
+  if [ -x "$bin/generate_ods" ]; then
+    f=$work/bench-$n.ods; [ -f "$f" ] || "$bin/generate_ods" "$f" "$n"
+    run_case "ods $n x 10" "$f" unzip -p "$f" content.xml
+  fi
+  if [ -x "$bin/generate_csv" ]; then
+    f=$work/bench-$n.csv; [ -f "$f" ] || "$bin/generate_csv" "$f" "$n"
+    run_case "csv $n x 10" "$f" cat "$f"
+  fi
+done
+if [ -x "$bin/generate_xls" ]; then
+  f=$work/bench-65536.xls; [ -f "$f" ] || "$bin/generate_xls" "$f" 65536
+  run_case "xls 65536 x 10" "$f" cat "$f"
+fi
+for b in "$bin"/bench_*; do
+  [ -x "$b" ] && { echo "== $(basename "$b")"; "$b" 2>/dev/null | tail -n +4; }
+done

@@ -1,0 +1,155 @@
+#include "cli/CommandLine.h"
+#include "support/TempDir.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sstream>
+
+using namespace vellumcast;
+namespace vt = vellumcast::testing;
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out, err;
+};
+
+CliRun RunCli(const std::vector<std::string>& arguments)
+{
+    std::ostringstream out, err;
+    CliRun run;
+    run.status = cli::RunCommandLine(arguments, out, err, false);
+    run.out = out.str();
+    run.err = err.str();
+    return run;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+TEST(CommandLineUsage, BadUsageExitsWithTwo)
+{
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {}, {"--mode", "diagonal", "a.xlsx"}, {"--frobnicate", "a.xlsx"}, {"--divider"}, {"--output"}}) {
+        const CliRun run = RunCli(arguments);
+        EXPECT_EQ(run.status, 2) << (arguments.empty() ? "" : arguments[0]);
+        EXPECT_NE(run.err.find("Usage:"), std::string::npos);
+    }
+    EXPECT_EQ(RunCli({"--help"}).status, 0);
+    EXPECT_NE(RunCli({"--help"}).out.find("--skip-blank"), std::string::npos);
+}
+
+TEST(CommandLineUsage, DefaultsAreThoseOfTheFirstStart)
+{
+    std::string error;
+    const auto parsed = cli::ParseArguments({"a.xlsx"}, error);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->exportOptions.saveMode, options::SaveMode::AllSheets);
+    EXPECT_EQ(parsed->exportOptions.divider, "\t");
+    EXPECT_TRUE(parsed->exportOptions.includeBlankCells);
+    EXPECT_TRUE(parsed->exportOptions.quoteCells);
+    EXPECT_EQ(parsed->outputFolder, ".");
+}
+
+TEST(CommandLineUsage, DividerWordsAndAnyOtherText)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"tab", "\t"}, {"comma", ","}, {"comma-space", ", "}, {"space", " "}, {" | ", " | "}, {"", ""}};
+    for (const auto& [word, divider] : cases) {
+        std::string error;
+        const auto parsed = cli::ParseArguments({"--divider", word, "a.xlsx"}, error);
+        ASSERT_TRUE(parsed) << error;
+        EXPECT_EQ(parsed->exportOptions.divider, divider) << word;
+    }
+    std::string error;
+    const auto parsed = cli::ParseArguments({"--divider=;", "--", "--odd-name.xlsx"}, error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_EQ(parsed->exportOptions.divider, ";");
+    EXPECT_EQ(parsed->workbooks, std::vector<std::string>{"--odd-name.xlsx"});
+}
+
+TEST(CommandLineExport, DefaultOptionsGiveTheAllSheetsTextByteForByte)
+{
+    vt::TempDir out;
+    const CliRun run = RunCli({"--output", out.Path(), vt::Fixture("workbooks/inventory-table.xlsx")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(FilesIn(out.Path()), std::vector<std::string>{"inventory-table.txt"});
+    EXPECT_EQ(vt::ReadBytes(out.File("inventory-table.txt")),
+              "Sheet1\r\n"
+              "\"Item\"\t\"Type\"\t\"Quantity\"\r\n"
+              "\"1\"\t\"Apple\"\t\"50\"\r\n"
+              "\"2\"\t\"Banana\"\t\"200\"\r\n"
+              "\"3\"\t\"Orange\"\t\"60\"\r\n"
+              "\"4\"\t\"Pear\"\t\"100\"\r\n"
+              "\r\n\r\n\r\n");
+}
+
+TEST(CommandLineExport, RowModeOnAUsedRangeStartingLow)
+{
+    // The sheet records C3, A9:D9 and A10:D10, so its used range is A3:D10.
+    vt::TempDir out;
+    const CliRun run = RunCli({"--mode", "row", "--divider", "comma", "--no-quotes", "--output", out.Path() + "/",
+                               vt::Fixture("workbooks/header-row.xlsx")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(FilesIn(out.Path()).size(), 8u);
+    EXPECT_EQ(vt::ReadBytes(out.File("header-row_Sheet1_1.txt")), ",,Note 1,\r\n");
+    EXPECT_EQ(vt::ReadBytes(out.File("header-row_Sheet1_2.txt")), ",,,\r\n");
+    EXPECT_EQ(vt::ReadBytes(out.File("header-row_Sheet1_7.txt")), "Columns,Column A,Column B,Column C\r\n");
+    EXPECT_EQ(vt::ReadBytes(out.File("header-row_Sheet1_8.txt")), "put data here,1,2,3\r\n");
+}
+
+TEST(CommandLineExport, SkippedBlanksInColumnMode)
+{
+    vt::TempDir out;
+    const CliRun run = RunCli({"--mode", "column", "--skip-blank", "--divider", "|", "--output", out.Path(),
+                               vt::Fixture("workbooks/header-row.xlsx")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(vt::ReadBytes(out.File("header-row_Sheet1_1.txt")), "\"Columns\"|\"put data here\"\r\n");
+    EXPECT_EQ(vt::ReadBytes(out.File("header-row_Sheet1_3.txt")), "\"Note 1\"|\"Column B\"|\"2\"\r\n");
+}
+
+TEST(CommandLineExport, EachBadWorkbookFailsOnceNamingItAndTheOthersAreExported)
+{
+    vt::TempDir in, out;
+    const std::string zip = vt::ReadBytes(vt::Fixture("workbooks/inventory-table.xlsx"));
+    std::filesystem::create_directory(in.File("folder.xlsx"));
+    const std::vector<std::string> bad = {
+        in.File("missing.xlsx"),
+        in.File("folder.xlsx"),
+        in.Write("empty.xlsx", ""),
+        in.Write("text.xlsx", "just some words, really\n"),
+        in.Write("truncated.xlsx", zip.substr(0, zip.size() / 2)),
+        vt::Fixture("workbooks/pass_protected.xlsx"),
+    };
+    std::vector<std::string> arguments = {"--mode", "sheet", "--output", out.Path()};
+    arguments.insert(arguments.end(), bad.begin(), bad.end());
+    arguments.push_back(vt::Fixture("workbooks/inventory-table.xlsx"));
+    const CliRun run = RunCli(arguments);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(FilesIn(out.Path()), std::vector<std::string>{"inventory-table_Sheet1.txt"});
+    for (const auto& path : bad) {
+        const auto at = run.err.find(path);
+        EXPECT_NE(at, std::string::npos) << path << "\n" << run.err;
+        // One report per workbook.
+        EXPECT_EQ(run.err.find("Cannot open " + path, at + 1), std::string::npos) << path;
+    }
+    EXPECT_NE(run.err.find("password-protected"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("at line 172"), std::string::npos);
+}
+
+TEST(CommandLineExport, MissingOutputFolderIsBadUsage)
+{
+    vt::TempDir out;
+    const CliRun run = RunCli({"--output", out.File("nope"), vt::Fixture("workbooks/inventory-table.xlsx")});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("Output folder does not exist."), std::string::npos);
+}

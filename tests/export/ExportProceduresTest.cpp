@@ -1,0 +1,219 @@
+#include "export/ExportProcedures.h"
+#include "support/MemoryWorkbook.h"
+#include "support/RecordingPorts.h"
+
+#include <gtest/gtest.h>
+
+using namespace vellumcast;
+namespace vt = vellumcast::testing;
+using exporting::ExportContext;
+using exporting::ResultList;
+using vt::MakeWorkbook;
+using vt::MemorySheet;
+using vt::SheetFromRows;
+
+namespace {
+
+options::ExportOptions Options(std::string divider, bool includeBlank, bool quote)
+{
+    options::ExportOptions o;
+    o.divider = std::move(divider);
+    o.includeBlankCells = includeBlank;
+    o.quoteCells = quote;
+    return o;
+}
+
+struct Harness {
+    vt::RecordingReporter reporter;
+    vt::CountingPump pump;
+    vt::RecordingProgress progress;
+    ResultList results;
+    ExportContext context{reporter, pump, progress, results};
+    int64_t resultNumber = 1;
+};
+
+const std::string kPath = "/data/my.dir/sales.2015.xlsx";
+
+} // namespace
+
+TEST(SheetExport, OneEntryPerWorksheetWithContent)
+{
+    Harness h;
+    auto book = MakeWorkbook(kPath, {SheetFromRows("Data", {{"a", "b"}, {"c", "d"}}), MemorySheet{"Empty", {}},
+                                     SheetFromRows("Only", {{"x"}})});
+    exporting::ExportSheetToTextFile(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
+    ASSERT_EQ(h.results.size(), 2u);
+    EXPECT_EQ(h.results[0].fileName, "sales.2015.txt");
+    EXPECT_EQ(h.results[0].sheetName, "Data");
+    EXPECT_EQ(h.results[0].ordinal, "");
+    EXPECT_EQ(h.results[0].text, "a,b\r\nc,d\r\n");
+    EXPECT_EQ(h.results[1].sheetName, "Only");
+    EXPECT_EQ(h.results[1].text, "x\r\n");
+    EXPECT_EQ(h.resultNumber, 3);
+    EXPECT_TRUE(h.reporter.reports.empty());
+}
+
+TEST(SheetExport, UsedRangeStartingAtC3WritesNothingAboveOrLeftOfIt)
+{
+    Harness h;
+    auto book = MakeWorkbook(kPath, {SheetFromRows("S", {{"a", "b"}, {"", "d"}}, 3, 3)});
+    exporting::ExportSheetToTextFile(h.context, book.get(), Options("\t", true, true), kPath, h.resultNumber);
+    ASSERT_EQ(h.results.size(), 1u);
+    EXPECT_EQ(h.results[0].text, "\"a\"\t\"b\"\r\n\"\"\t\"d\"\r\n");
+}
+
+TEST(SheetExport, BlankOnlyWorksheetGivesEmptyFile)
+{
+    Harness h;
+    // Formatted blank cells make a used range, but every line composes to nothing.
+    auto book = MakeWorkbook(kPath, {MemorySheet{"Blank", {{1, 1, ""}, {2, 3, ""}}}});
+    exporting::ExportSheetToTextFile(h.context, book.get(), Options(",", false, false), kPath, h.resultNumber);
+    ASSERT_EQ(h.results.size(), 1u);
+    EXPECT_EQ(h.results[0].text, "empty file");
+}
+
+TEST(SheetExport, SingleBlankA1CountsAsEmpty)
+{
+    Harness h;
+    auto book = MakeWorkbook(kPath, {MemorySheet{"A1", {{1, 1, ""}}}, MemorySheet{"None", {}}});
+    exporting::ExportSheetToTextFile(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
+    EXPECT_TRUE(h.results.empty());
+    EXPECT_EQ(h.resultNumber, 1);
+}
+
+TEST(SheetExport, WorkbookWithoutWorksheetsGivesNothing)
+{
+    Harness h;
+    auto book = MakeWorkbook(kPath, {});
+    exporting::ExportSheetToTextFile(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
+    EXPECT_TRUE(h.results.empty());
+    EXPECT_TRUE(h.reporter.reports.empty());
+}
+
+TEST(SheetExport, UnreadableWorksheetIsReportedOnceAndTheNextStillExports)
+{
+    Harness h;
+    MemorySheet broken = SheetFromRows("Broken", {{"a"}});
+    broken.failsToLoad = true;
+    auto book = MakeWorkbook(kPath, {broken, SheetFromRows("Good", {{"g"}})});
+    exporting::ExportSheetToTextFile(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
+    ASSERT_EQ(h.reporter.reports.size(), 1u);
+    EXPECT_EQ(h.reporter.reports[0].location, "in Murrelet2/19/2015.Excel1.ExportSheetToTextFile ");
+    EXPECT_EQ(h.reporter.reports[0].step, 108);
+    EXPECT_NE(h.reporter.reports[0].description.find("Broken"), std::string::npos);
+    ASSERT_EQ(h.results.size(), 1u);
+    EXPECT_EQ(h.results[0].sheetName, "Good");
+}
+
+TEST(SheetExport, NoWorkbookIsReportedAndNothingIsRecorded)
+{
+    Harness h;
+    exporting::ExportSheetToTextFile(h.context, nullptr, Options(",", true, false), kPath, h.resultNumber);
+    ASSERT_EQ(h.reporter.reports.size(), 1u);
+    EXPECT_TRUE(h.results.empty());
+}
+
+TEST(SheetExport, ProgressFollowsTheRowNumberNotTheFirstRow)
+{
+    Harness h;
+    auto book = MakeWorkbook(kPath, {SheetFromRows("S", {{"a"}, {"b"}, {"c"}}, 2, 1)});
+    exporting::ExportSheetToTextFile(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
+    ASSERT_EQ(h.progress.values.size(), 3u);
+    EXPECT_DOUBLE_EQ(h.progress.values[0], 3.0 / 5.0 * 100.0);
+    EXPECT_DOUBLE_EQ(h.progress.values[2], 100.0);
+    EXPECT_GE(h.pump.calls, 3u + 3u); // per row and per cell
+}
+
+TEST(RowExport, OrdinalsCountWithinTheUsedRange)
+{
+    Harness h;
+    auto book = MakeWorkbook(kPath, {SheetFromRows("North", {{"a", "b"}, {"", ""}, {"e", "f"}}, 5, 2),
+                                     SheetFromRows("South", {{"s"}})});
+    // Row 6 has no recorded cells but is inside the used range.
+    exporting::ExportRowToTextFile(h.context, book.get(), Options("\t", false, false), kPath, h.resultNumber);
+    ASSERT_EQ(h.results.size(), 4u);
+    EXPECT_EQ(h.results[0].ordinal, "1");
+    EXPECT_EQ(h.results[0].text, "a\tb\r\n");
+    EXPECT_EQ(h.results[1].ordinal, "2");
+    EXPECT_EQ(h.results[1].text, "empty file");
+    EXPECT_EQ(h.results[2].ordinal, "3");
+    EXPECT_EQ(h.results[3].sheetName, "South");
+    EXPECT_EQ(h.results[3].ordinal, "1");
+    EXPECT_EQ(h.resultNumber, 5);
+}
+
+TEST(RowExport, BlankRowWithBlanksIncludedIsDividersOnly)
+{
+    Harness h;
+    auto book = MakeWorkbook(kPath, {MemorySheet{"S", {{1, 1, "a"}, {2, 1, ""}, {1, 3, "c"}}}});
+    exporting::ExportRowToTextFile(h.context, book.get(), Options("\t", true, false), kPath, h.resultNumber);
+    ASSERT_EQ(h.results.size(), 2u);
+    EXPECT_EQ(h.results[1].text, "\t\t\r\n");
+}
+
+TEST(ColumnExport, EachColumnIsOneLineTopToBottom)
+{
+    Harness h;
+    auto book = MakeWorkbook(kPath, {SheetFromRows("S", {{"a", "b", "c"}, {"d", "e", "f"}}, 1, 4)});
+    exporting::ExportColumnToTextFile(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
+    ASSERT_EQ(h.results.size(), 3u);
+    EXPECT_EQ(h.results[0].text, "a,d\r\n");
+    EXPECT_EQ(h.results[1].text, "b,e\r\n");
+    EXPECT_EQ(h.results[2].text, "c,f\r\n");
+    EXPECT_EQ(h.results[0].ordinal, "1");
+    EXPECT_EQ(h.results[2].ordinal, "3");
+}
+
+TEST(ColumnExport, BlankColumnSkippedGivesEmptyFile)
+{
+    Harness h;
+    auto book = MakeWorkbook(kPath, {MemorySheet{"S", {{1, 1, "a"}, {3, 3, "c"}}}});
+    exporting::ExportColumnToTextFile(h.context, book.get(), Options(",", false, false), kPath, h.resultNumber);
+    ASSERT_EQ(h.results.size(), 3u);
+    EXPECT_EQ(h.results[1].text, "empty file");
+    EXPECT_EQ(h.results[2].text, "c\r\n");
+}
+
+TEST(ColumnExport, AThousandCellColumnIsOneLine)
+{
+    Harness h;
+    MemorySheet sheet{"Tall", {}};
+    for (int32_t r = 1; r <= 1000; ++r)
+        sheet.cells.push_back({r, 1, "v"});
+    auto book = MakeWorkbook(kPath, {sheet});
+    exporting::ExportColumnToTextFile(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
+    ASSERT_EQ(h.results.size(), 1u);
+    EXPECT_EQ(h.results[0].text.size(), 1000u * 2 - 1 + 2);
+    EXPECT_EQ(h.results[0].text.find('\r'), 1999u);
+}
+
+TEST(AllSheetsExport, NameLineRowsAndThreeEmptyLinesPerWorksheet)
+{
+    Harness h;
+    auto book = MakeWorkbook(kPath, {SheetFromRows("Data", {{"a", "b"}, {"c", "d"}}), MemorySheet{"Notes", {}},
+                                     MemorySheet{"Blank", {{1, 1, ""}, {2, 2, ""}}}});
+    std::string text;
+    exporting::ExportAllSheetsToTextFile(h.context, book.get(), Options(",", false, false), text);
+    EXPECT_EQ(text, "Data\r\na,b\r\nc,d\r\n\r\n\r\n\r\n"
+                    "Notes\r\n\r\n\r\n\r\n"
+                    "Blank\r\n\r\n\r\n\r\n");
+}
+
+TEST(AllSheetsExport, FirstFailureEndsItKeepingWhatWasComposed)
+{
+    Harness h;
+    MemorySheet broken = SheetFromRows("Broken", {{"a"}});
+    broken.failsToLoad = true;
+    auto book = MakeWorkbook(kPath, {SheetFromRows("First", {{"1"}}), broken, SheetFromRows("Never", {{"n"}})});
+    std::string text;
+    EXPECT_THROW(exporting::ExportAllSheetsToTextFile(h.context, book.get(), Options(",", true, false), text),
+                 spreadsheet::SpreadsheetError);
+    EXPECT_EQ(text, "First\r\n1\r\n\r\n\r\n\r\n");
+}
+
+TEST(ResultNames, StemComesFromTheFileNameAlone)
+{
+    EXPECT_EQ(exporting::ResultFileName("/data/my.dir/Book1.xlsx"), "Book1.txt");
+    EXPECT_EQ(exporting::ResultFileName("/data/my.dir/book"), "book.txt");
+    EXPECT_EQ(exporting::ResultFileName("sales.2015.xlsx"), "sales.2015.txt");
+}

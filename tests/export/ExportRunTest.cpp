@@ -1,0 +1,187 @@
+#include "export/ExportRun.h"
+#include "support/RecordingPorts.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+using namespace vellumcast;
+namespace vt = vellumcast::testing;
+using exporting::ResultList;
+
+namespace {
+
+class ScriptedHost final : public exporting::ExportRunHost {
+public:
+    std::vector<std::string> paths;
+    std::string caption{options::kEachSheetCaption};
+    bool includeBlank = true;
+    bool quote = false;
+    std::optional<std::string> divider = ",";
+    // Changes the options when this workbook's path is asked for, as a person might mid-run.
+    std::function<void(size_t)> onPath;
+
+    int noFilesAdded = 0;
+    std::vector<bool> busy;
+    std::vector<options::SaveMode> layouts;
+    int finished = 0;
+
+    size_t WorkbookCount() override { return paths.size(); }
+    std::string WorkbookPath(size_t index) override
+    {
+        if (onPath)
+            onPath(index);
+        return paths.at(index);
+    }
+    std::string SaveModeCaption() override { return caption; }
+    bool IncludeBlankCells() override { return includeBlank; }
+    bool QuoteCells() override { return quote; }
+    std::optional<std::string> Divider() override { return divider; }
+    void ShowNoFilesAdded() override { ++noFilesAdded; }
+    void SetBusy(bool b) override { busy.push_back(b); }
+    void LayoutResults(options::SaveMode mode) override { layouts.push_back(mode); }
+    void RunFinished(const ResultList&) override { ++finished; }
+};
+
+struct RunRecorder {
+    vt::RecordingReporter reporter;
+    vt::CountingPump pump;
+    vt::RecordingProgress progress;
+    ResultList results;
+    size_t failed = 0;
+    void operator()(ScriptedHost& host) { failed = exporting::RunExport(host, {reporter, pump, progress}, results); }
+};
+
+} // namespace
+
+TEST(ExportRun, EmptyListSaysNoFilesAddedAndChangesNothingElse)
+{
+    ScriptedHost host;
+    RunRecorder run;
+    run.results.push_back({"old.txt", "", "", "old"});
+    run(host);
+    EXPECT_EQ(host.noFilesAdded, 1);
+    EXPECT_TRUE(run.results.empty());
+    EXPECT_TRUE(host.busy.empty());
+    EXPECT_TRUE(host.layouts.empty());
+    EXPECT_EQ(host.finished, 0);
+}
+
+TEST(ExportRun, WorkbooksInListOrderAndWorksheetOrder)
+{
+    vt::TempDir dir;
+    ScriptedHost host;
+    host.paths = {dir.Write("b.csv", "1,2\r\n3,4\r\n"), dir.Write("a.csv", "x\n")};
+    RunRecorder run;
+    run(host);
+    EXPECT_EQ(run.failed, 0u);
+    ASSERT_EQ(run.results.size(), 2u);
+    EXPECT_EQ(run.results[0].fileName, "b.txt");
+    EXPECT_EQ(run.results[0].sheetName, "b");
+    EXPECT_EQ(run.results[0].text, "1,2\r\n3,4\r\n");
+    EXPECT_EQ(run.results[1].fileName, "a.txt");
+    EXPECT_EQ(host.layouts, std::vector<options::SaveMode>{options::SaveMode::EachSheet});
+    EXPECT_EQ(host.finished, 1);
+    ASSERT_FALSE(host.busy.empty());
+    EXPECT_FALSE(host.busy.back());
+}
+
+TEST(ExportRun, AllSheetsModeNamesEachEntryAfterItsWorkbook)
+{
+    vt::TempDir dir;
+    ScriptedHost host;
+    host.caption = options::kAllSheetsCaption;
+    host.paths = {dir.Write("Book1.csv", "a,b\n")};
+    RunRecorder run;
+    run(host);
+    ASSERT_EQ(run.results.size(), 1u);
+    EXPECT_EQ(run.results[0].fileName, "Book1.txt");
+    EXPECT_EQ(run.results[0].sheetName, "");
+    EXPECT_EQ(run.results[0].text, "Book1\r\na,b\r\n\r\n\r\n\r\n");
+}
+
+TEST(ExportRun, AWorkbookThatCannotBeOpenedIsReportedOnceAndPassedOver)
+{
+    vt::TempDir dir;
+    ScriptedHost host;
+    host.paths = {dir.File("missing.xlsx"), dir.Write("ok.csv", "v\n")};
+    RunRecorder run;
+    run(host);
+    ASSERT_EQ(run.reporter.reports.size(), 1u);
+    EXPECT_EQ(run.reporter.reports[0].step, 172);
+    EXPECT_EQ(run.reporter.reports[0].location, "in Murrelet2/19/2015.Form1.PushButton2_Click ");
+    EXPECT_NE(run.reporter.reports[0].description.find("missing.xlsx"), std::string::npos);
+    EXPECT_EQ(run.failed, 1u);
+    ASSERT_EQ(run.results.size(), 1u);
+    EXPECT_EQ(run.results[0].fileName, "ok.txt");
+}
+
+TEST(ExportRun, OptionsAreReadAfreshForEveryWorkbook)
+{
+    vt::TempDir dir;
+    ScriptedHost host;
+    host.paths = {dir.Write("one.csv", "a,,b\n"), dir.Write("two.csv", "a,,b\n")};
+    host.onPath = [&](size_t index) {
+        if (index == 1) {
+            host.divider = ";";
+            host.includeBlank = false;
+            host.quote = true;
+        }
+    };
+    RunRecorder run;
+    run(host);
+    ASSERT_EQ(run.results.size(), 2u);
+    EXPECT_EQ(run.results[0].text, "a,,b\r\n");
+    EXPECT_EQ(run.results[1].text, "\"a\";\"b\"\r\n");
+}
+
+TEST(ExportRun, NoDividerChosenKeepsThePreviousOne)
+{
+    vt::TempDir dir;
+    ScriptedHost host;
+    host.paths = {dir.Write("one.csv", "a,b\n"), dir.Write("two.csv", "a,b\n")};
+    host.onPath = [&](size_t index) {
+        if (index == 1)
+            host.divider.reset();
+    };
+    RunRecorder run;
+    run(host);
+    ASSERT_EQ(run.results.size(), 2u);
+    EXPECT_EQ(run.results[1].text, "a,b\r\n");
+}
+
+TEST(ExportRun, AnUnknownSaveModeExportsNothing)
+{
+    vt::TempDir dir;
+    ScriptedHost host;
+    host.caption = "save each sheet to a text file"; // the comparison is case-sensitive
+    host.paths = {dir.Write("one.csv", "a\n")};
+    RunRecorder run;
+    run(host);
+    EXPECT_TRUE(run.results.empty());
+    EXPECT_TRUE(host.layouts.empty());
+    EXPECT_EQ(host.finished, 1);
+}
+
+TEST(ExportRun, WorkbookWithoutExtensionIsExportedUnderItsWholeName)
+{
+    vt::TempDir dir;
+    ScriptedHost host;
+    host.caption = options::kEachRowCaption;
+    host.paths = {dir.Write("notes", "r1\nr2\n")};
+    RunRecorder run;
+    run(host);
+    ASSERT_EQ(run.results.size(), 2u);
+    EXPECT_EQ(run.results[0].fileName, "notes.txt");
+    EXPECT_EQ(run.results[1].ordinal, "2");
+}
+
+TEST(ExportRun, ProgressIsResetAfterEveryWorkbook)
+{
+    vt::TempDir dir;
+    ScriptedHost host;
+    host.paths = {dir.Write("one.csv", "a\nb\n")};
+    RunRecorder run;
+    run(host);
+    ASSERT_FALSE(run.progress.values.empty());
+    EXPECT_EQ(run.progress.values.back(), 0.0);
+}

@@ -1,0 +1,31 @@
+#pragma once
+// Workbooks built in memory for tests of the export code: each worksheet is a list of
+// cells given by position and displayed text.
+
+#include "spreadsheet/Workbook.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vellumcast::testing {
+
+struct MemoryCell {
+    int32_t row;
+    int32_t column;
+    std::string text; // "" records a formatted blank cell
+};
+
+struct MemorySheet {
+    std::string name;
+    std::vector<MemoryCell> cells;
+    bool failsToLoad = false; // LoadSheet throws, as a damaged worksheet would
+};
+
+std::unique_ptr<spreadsheet::Workbook> MakeWorkbook(const std::string& path, std::vector<MemorySheet> sheets);
+
+// A sheet from rows of texts starting at (firstRow, firstColumn); "" cells are left out.
+MemorySheet SheetFromRows(const std::string& name, const std::vector<std::vector<std::string>>& rows,
+                          int32_t firstRow = 1, int32_t firstColumn = 1);
+
+} // namespace vellumcast::testing
