@@ -4,6 +4,7 @@
 // Documents with a DTD or entity declarations are refused.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -56,8 +57,10 @@ private:
     std::unique_ptr<State> m_state;
 };
 
-// Streams one ZIP member through the handler.
-void ParseXmlMember(const ZipArchive& archive, const ZipEntry& entry, XmlHandler& handler);
+// Streams one ZIP member through the handler; afterChunk (when set) runs after each
+// inflated chunk has been parsed, so long reads can yield.
+void ParseXmlMember(const ZipArchive& archive, const ZipEntry& entry, XmlHandler& handler,
+                    const std::function<void()>& afterChunk = {});
 // Parses a whole document held in memory.
 void ParseXml(std::string_view document, XmlHandler& handler);
 

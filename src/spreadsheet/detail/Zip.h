@@ -34,7 +34,8 @@ public:
 
     // Streams the member's inflated bytes to sink, in chunks of up to a few hundred KiB.
     // Checks the declared sizes, a bound on the inflated size and the CRC. Throws
-    // SpreadsheetError (Corrupt, TooLarge, Unsupported for encrypted or unknown methods).
+    // SpreadsheetError (Corrupt, TooLarge, PasswordProtected for encrypted members,
+    // Unsupported for unknown methods).
     void Read(const ZipEntry& entry, const std::function<void(std::string_view chunk)>& sink) const;
 
     // The whole inflated member; TooLarge past maxSize bytes.
