@@ -1,0 +1,128 @@
+#include "spreadsheet/Workbook.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace vellumcast::spreadsheet {
+namespace {
+
+using Grid = std::vector<std::vector<std::string>>;
+
+// Every cell of the used range, row by row, as displayed.
+Grid ReadGrid(const std::string& bytes, const std::string& name = "data.csv")
+{
+    Application application;
+    auto book = application.OpenBytes(bytes, name);
+    EXPECT_EQ(book->Worksheets().size(), 1u);
+    Worksheet& sheet = book->Worksheets().front();
+    const CellRange range = sheet.UsedRange();
+    EXPECT_EQ(range.firstRow, 1);
+    EXPECT_EQ(range.firstColumn, 1);
+    Grid grid;
+    for (int32_t row = range.firstRow; row <= range.lastRow; ++row) {
+        auto& line = grid.emplace_back();
+        for (int32_t column = range.firstColumn; column <= range.lastColumn; ++column)
+            line.emplace_back(sheet.CellText(row, column));
+    }
+    return grid;
+}
+
+struct CsvCase {
+    const char* what;
+    std::string bytes;
+    std::string name;
+    Grid expected;
+};
+
+void PrintTo(const CsvCase& c, std::ostream* out)
+{
+    *out << c.what;
+}
+
+class CsvReaderCases : public ::testing::TestWithParam<CsvCase> {};
+
+TEST_P(CsvReaderCases, ReadsFieldsAsWritten)
+{
+    const CsvCase& c = GetParam();
+    EXPECT_EQ(ReadGrid(c.bytes, c.name), c.expected) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Csv, CsvReaderCases,
+    ::testing::Values(
+        CsvCase{"numbers and dates stay text", "1.50,01/02/2020,=A1\n007,1e3,TRUE\n", "a.csv",
+                {{"1.50", "01/02/2020", "=A1"}, {"007", "1e3", "TRUE"}}},
+        CsvCase{"quoted separators, doubled quotes", "\"a,b\",\"say \"\"hi\"\"\",\"\"\n", "a.csv",
+                {{"a,b", "say \"hi\"", ""}}},
+        CsvCase{"line breaks inside quotes", "\"one\ntwo\",x\r\n\"three\r\nfour\",y\r\n", "a.csv",
+                {{"one\ntwo", "x"}, {"three\r\nfour", "y"}}},
+        CsvCase{"stray quotes in plain fields are literal", "ab\"c,5\" screen\n", "a.csv", {{"ab\"c", "5\" screen"}}},
+        CsvCase{"text after a closing quote is kept", "\"ab\"cd,e\n", "a.csv", {{"abcd", "e"}}},
+        CsvCase{"ragged lines: widest sets the range", "a\nb,c,d\n,\n", "a.csv",
+                {{"a", "", ""}, {"b", "c", "d"}, {"", "", ""}}},
+        CsvCase{"only separators", ",,,\n,,,\n", "a.csv", {{"", "", "", ""}, {"", "", "", ""}}},
+        CsvCase{"trailing separator at the end of the file", "a,b,", "a.csv", {{"a", "b", ""}}},
+        CsvCase{"CR-only line ends", "a,b\rc,d\r", "a.csv", {{"a", "b"}, {"c", "d"}}},
+        CsvCase{"no final line end", "a,b\nc,d", "a.csv", {{"a", "b"}, {"c", "d"}}},
+        CsvCase{"empty lines take up their rows", "a\n\n\nb\n\n", "a.csv", {{"a"}, {""}, {""}, {"b"}}},
+        CsvCase{"quote never closed takes the rest", "a,\"b,c\nd\n", "a.csv", {{"a", "b,c\nd\n"}}},
+        CsvCase{"lone quote at the very end", "a,\"", "a.csv", {{"a", ""}}},
+        CsvCase{"tab separator under .tsv", "a,b\tc\n", "a.tsv", {{"a,b", "c"}}},
+        CsvCase{"tab separator under .txt", "x\t\"y\tz\"\n", "notes.TXT", {{"x", "y\tz"}}},
+        CsvCase{"UTF-8 with a byte order mark", "\xEF\xBB\xBF\xC3\xA9t\xC3\xA9,\xE2\x82\xAC\n", "a.csv",
+                {{"\xC3\xA9t\xC3\xA9", "\xE2\x82\xAC"}}},
+        CsvCase{"Windows-1252 when not UTF-8", "caf\xE9,\x80 5,\x93q\x94\n", "a.csv",
+                {{"caf\xC3\xA9", "\xE2\x82\xAC 5", "\xE2\x80\x9Cq\xE2\x80\x9D"}}}),
+    [](const ::testing::TestParamInfo<CsvCase>& param) { return "Case" + std::to_string(param.index); });
+
+TEST(CsvReader, NamesTheWorksheetAfterTheFileStem)
+{
+    Application application;
+    auto book = application.OpenBytes("a\n", "/some/folder/sales.2024.csv");
+    EXPECT_EQ(book->Worksheets().front().Name(), "sales.2024");
+    auto plain = application.OpenBytes("a\n", "/some/folder/README");
+    EXPECT_EQ(plain->Worksheets().front().Name(), "README");
+}
+
+TEST(CsvReader, WhitespaceOnlyFileHasOneCell)
+{
+    EXPECT_EQ(ReadGrid(" \n"), (Grid{{" "}}));
+    // A file of line ends only records nothing: the used range is A1.
+    Application application;
+    auto book = application.OpenBytes("\r\n\r\n", "blank.csv");
+    EXPECT_FALSE(book->Worksheets().front().UsedRange().lastRow > 1);
+    EXPECT_EQ(book->Worksheets().front().CellText(1, 1), "");
+}
+
+TEST(CsvReader, RefusesMoreRowsThanASheetHolds)
+{
+    std::string bytes(static_cast<size_t>(kMaxRows) + 1, '\n');
+    bytes += "x";
+    Application application;
+    auto book = application.OpenBytes(bytes, "tall.csv");
+    try {
+        book->Worksheets().front().UsedRange();
+        FAIL() << "expected TooLarge";
+    } catch (const SpreadsheetError& error) {
+        EXPECT_EQ(error.code(), ErrorCode::TooLarge);
+    }
+}
+
+TEST(CsvReader, AcceptsExactlyTheSheetLimits)
+{
+    std::string bytes(static_cast<size_t>(kMaxColumns) - 1, ',');
+    bytes += "last";
+    Application application;
+    auto book = application.OpenBytes(bytes, "wide.csv");
+    EXPECT_EQ(book->Worksheets().front().UsedRange().lastColumn, kMaxColumns);
+    EXPECT_EQ(book->Worksheets().front().CellText(1, kMaxColumns), "last");
+
+    auto wider = application.OpenBytes(bytes + ",", "wider.csv");
+    EXPECT_THROW(wider->Worksheets().front().UsedRange(), SpreadsheetError);
+}
+
+} // namespace
+} // namespace vellumcast::spreadsheet
