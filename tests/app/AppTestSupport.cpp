@@ -1,0 +1,117 @@
+#include "AppTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace vellumcast::apptest {
+
+bool ScriptedPrompts::Question(const QString& title, const QString& text)
+{
+    shown.push_back({"question", title, text});
+    if (answers.empty())
+        return false;
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
+std::optional<QString> ScriptedPrompts::Input(const QString& title, const QString& prompt, const QString& defaultText)
+{
+    shown.push_back({"input", title, prompt});
+    lastInputDefault = defaultText;
+    if (inputs.empty())
+        return std::nullopt;
+    const QString answer = inputs.front();
+    inputs.pop_front();
+    if (answer.isNull())
+        return std::nullopt;
+    return answer;
+}
+
+QString ScriptedPrompts::Folder(const QString& title)
+{
+    shown.push_back({"folder", {}, title});
+    if (folders.empty())
+        return {};
+    const QString folder = folders.front();
+    folders.pop_front();
+    return folder;
+}
+
+QStringList ScriptedPrompts::Files(const QString& title, const QStringList& filters)
+{
+    shown.push_back({"files", {}, title});
+    lastFilters = filters;
+    if (files.empty())
+        return {};
+    const QStringList chosen = files.front();
+    files.pop_front();
+    return chosen;
+}
+
+QList<Shown> ScriptedPrompts::Of(const QString& kind) const
+{
+    QList<Shown> found;
+    for (const auto& prompt : shown) {
+        if (prompt.kind == kind)
+            found << prompt;
+    }
+    return found;
+}
+
+QStringList ScriptedPrompts::Texts(const QString& kind) const
+{
+    QStringList texts;
+    for (const auto& prompt : Of(kind))
+        texts << prompt.text;
+    return texts;
+}
+
+FreshEnvironment::FreshEnvironment()
+{
+    m_oldConfig = qgetenv("XDG_CONFIG_HOME");
+    m_oldHome = qgetenv("HOME");
+    qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
+    qputenv("HOME", m_home.path().toUtf8());
+}
+
+FreshEnvironment::~FreshEnvironment()
+{
+    qputenv("XDG_CONFIG_HOME", m_oldConfig);
+    qputenv("HOME", m_oldHome);
+}
+
+app::AppContext ContextFor(options::SettingsStore& store, const FreshEnvironment& environment, bool* ended)
+{
+    app::AppContext context;
+    context.store = &store;
+    context.programFolder = environment.ProgramFolder().toStdString();
+    context.createEngine = [] {};
+    context.endProgram = [ended] {
+        if (ended)
+            *ended = true;
+    };
+    return context;
+}
+
+QString WriteFile(const QString& folder, const QString& name, const QByteArray& bytes)
+{
+    const QString path = folder + "/" + name;
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
+    file.write(bytes);
+    return path;
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "<unreadable>";
+    return file.readAll();
+}
+
+} // namespace vellumcast::apptest

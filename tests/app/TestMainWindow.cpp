@@ -1,0 +1,512 @@
+// The main window: its controls, start-up, the stored options, the list commands, the
+// folder import, drops, drag-to-reorder and the samples.
+
+#include "AppTestSupport.h"
+
+#include "app/Form1.h"
+#include "app/WorkbookListView.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QUrl>
+#include <memory>
+
+using namespace vellumcast;
+using namespace vellumcast::apptest;
+
+namespace {
+
+const QString kFormLoadError = "\r\nin Murrelet2/19/2015.Form1.Form_Load at line %1\r\rPlease email screenshot of this "
+                               "message to support@vellumcast.example";
+
+QStringList Entries(app::Form1& window)
+{
+    QStringList entries;
+    for (const auto& path : window.List().Paths())
+        entries << QString::fromStdString(path);
+    return entries;
+}
+
+QRect RowRect(app::WorkbookListView* view, int row)
+{
+    return view->visualRect(view->model()->index(row, 0));
+}
+
+void SendMouse(QWidget* target, QEvent::Type type, QPoint local, QPoint global, Qt::MouseButton button,
+               Qt::MouseButtons buttons)
+{
+    QMouseEvent event(type, QPointF(local), QPointF(global), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(target, &event);
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<FreshEnvironment> m_env;
+    std::unique_ptr<LoggingStore> m_store;
+    std::unique_ptr<ScriptedPrompts> m_prompts;
+
+    std::unique_ptr<app::Form1> NewWindow()
+    {
+        auto window = std::make_unique<app::Form1>(ContextFor(*m_store, *m_env));
+        window->Form_Load();
+        return window;
+    }
+
+private slots:
+    void init()
+    {
+        m_env = std::make_unique<FreshEnvironment>();
+        m_store = std::make_unique<LoggingStore>();
+        m_prompts = std::make_unique<ScriptedPrompts>();
+    }
+    void cleanup()
+    {
+        m_prompts.reset();
+        m_store.reset();
+        m_env.reset();
+    }
+
+    void controlsHaveTheirNamesCaptionsAndOrder()
+    {
+        auto window = NewWindow();
+        QCOMPARE(window->windowTitle(), QString("Vellumcast"));
+        QVERIFY(!window->windowIcon().isNull());
+        const std::pair<const char*, const char*> buttons[] = {
+            {"PushButton1", "Add Excel Files"},   {"PushButton2", "Start Exporting To Text Files"},
+            {"PushButton3", "Move Up"},           {"PushButton4", "Move Down"},
+            {"PushButton5", "Add All Excel Files In Folder"}, {"PushButton6", "Load Sample/Example Files"},
+            {"PushButton7", "Clear List"}};
+        for (const auto& [name, caption] : buttons)
+            QCOMPARE(Find<QPushButton>(window.get(), name)->text(), QString(caption));
+        const std::pair<const char*, const char*> options[] = {
+            {"Option1", "Tab"}, {"Option2", "Comma"}, {"Option3", "Comma-Space"}, {"Option4", "Space"}, {"Option5", "Other:"}};
+        auto* frame1 = Find<QGroupBox>(window.get(), "Frame1");
+        QCOMPARE(frame1->title(), QString("Divide Each Cell With X In Text File"));
+        int lastX = -1;
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        for (const auto& [name, caption] : options) {
+            auto* option = Find<QRadioButton>(window.get(), name);
+            QCOMPARE(option->text(), QString(caption));
+            QCOMPARE(option->parentWidget(), frame1);
+            QVERIFY(option->x() > lastX); // one row, left to right
+            lastX = option->x();
+        }
+        QVERIFY(Find<QLineEdit>(window.get(), "Text1")->x() > lastX);
+        QCOMPARE(Find<QGroupBox>(window.get(), "Frame2")->title(), QString("Additional Output Options"));
+        QCOMPARE(Find<QGroupBox>(window.get(), "Frame3")->title(), QString("Save Options"));
+        QCOMPARE(Find<QCheckBox>(window.get(), "Check3")->text(), QString("Include blank cell(s)"));
+        QCOMPARE(Find<QCheckBox>(window.get(), "Check4")->text(), QString("Include quotes around each cell(s)"));
+        QVERIFY(Find<QCheckBox>(window.get(), "Check3")->x() < Find<QCheckBox>(window.get(), "Check4")->x());
+        // Top to bottom: save options, divider, additional options, start button, progress bar.
+        const int y3 = Find<QGroupBox>(window.get(), "Frame3")->y();
+        const int y1 = frame1->y();
+        const int y2 = Find<QGroupBox>(window.get(), "Frame2")->y();
+        const int yStart = Find<QPushButton>(window.get(), "PushButton2")->y();
+        const int yBar = Find<QProgressBar>(window.get(), "ProgressBar1")->y();
+        QVERIFY(y3 < y1 && y1 < y2 && y2 < yStart && yStart < yBar);
+        auto* list = Find<app::WorkbookListView>(window.get(), "ListView1");
+        QCOMPARE(list->model()->headerData(0, Qt::Horizontal).toString(), QString("Excel File(s)"));
+        QCOMPARE(list->header()->sectionSize(0), 400); // 6000 twips
+        QCOMPARE(list->toolTip(), QString("Drag and drop files here. Double-click item to remove it. Move bar to right "
+                                          "and out of window to reveal full names."));
+        auto* combo = Find<QComboBox>(window.get(), "Combo1");
+        QCOMPARE(combo->count(), 4);
+        QCOMPARE(combo->itemText(0), QString("Save all sheets to a text file"));
+        QCOMPARE(combo->itemText(1), QString("Save each sheet to a text file"));
+        QCOMPARE(combo->itemText(2), QString("Save each row to a text file"));
+        QCOMPARE(combo->itemText(3), QString("Save each column to a text file"));
+        QCOMPARE(Find<QProgressBar>(window.get(), "ProgressBar1")->maximum(), 100);
+    }
+
+    void firstStartWithAnEmptyStore()
+    {
+        auto window = NewWindow();
+        QCOMPARE(Find<QComboBox>(window.get(), "Combo1")->currentText(), QString("Save all sheets to a text file"));
+        QVERIFY(Find<QRadioButton>(window.get(), "Option1")->isChecked());
+        for (const char* name : {"Option2", "Option3", "Option4", "Option5"})
+            QVERIFY(!Find<QRadioButton>(window.get(), name)->isChecked());
+        QCOMPARE(Find<QCheckBox>(window.get(), "Check3")->checkState(), Qt::Checked);
+        QCOMPARE(Find<QCheckBox>(window.get(), "Check4")->checkState(), Qt::Checked);
+        QCOMPARE(Find<QLineEdit>(window.get(), "Text1")->text(), QString());
+        const auto options = window->CurrentOptions();
+        QCOMPARE(options.divider, std::string("\t"));
+        QVERIFY(options.includeBlankCells && options.quoteCells);
+        QVERIFY(m_prompts->shown.isEmpty());
+        QVERIFY(m_store->writes.empty()); // nothing is written at start-up
+        QCOMPARE(window->List().Count(), size_t(0));
+    }
+
+    void eachOptionIsWrittenAndRestored()
+    {
+        {
+            auto window = NewWindow();
+            window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+            QTest::mouseClick(Find<QRadioButton>(window.get(), "Option4"), Qt::LeftButton);
+            const std::vector<std::pair<std::string, std::string>> options{
+                {"Option1", "False"}, {"Option2", "False"}, {"Option3", "False"}, {"Option4", "True"}, {"Option5", "False"}};
+            QVERIFY(m_store->writes == options); // the five keys together, in order
+            m_store->writes.clear();
+            QTest::mouseClick(Find<QCheckBox>(window.get(), "Check3"), Qt::LeftButton);
+            QCOMPARE(m_store->Stored("Check3"), std::string("0"));
+            QTest::keyClicks(Find<QLineEdit>(window.get(), "Text1"), "ab");
+            const std::vector<std::pair<std::string, std::string>> typed{
+                {"Check3", "0"}, {"Text1", "a"}, {"Text1", "ab"}}; // one write per keystroke
+            QVERIFY(m_store->writes == typed);
+            Find<QComboBox>(window.get(), "Combo1")->setCurrentIndex(2);
+            QCOMPARE(m_store->Stored("Directions"), std::string("Save each row to a text file"));
+            QCOMPARE(window->CurrentOptions().divider, std::string(" "));
+            QVERIFY(!window->CurrentOptions().includeBlankCells);
+        }
+        // The store is a real INI file under XDG_CONFIG_HOME.
+        QVERIFY(QFile::exists(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Tamsworth.ini"));
+        auto window = NewWindow();
+        QCOMPARE(Find<QComboBox>(window.get(), "Combo1")->currentText(), QString("Save each row to a text file"));
+        QVERIFY(Find<QRadioButton>(window.get(), "Option4")->isChecked());
+        QVERIFY(!Find<QRadioButton>(window.get(), "Option1")->isChecked());
+        QCOMPARE(Find<QCheckBox>(window.get(), "Check3")->checkState(), Qt::Unchecked);
+        QCOMPARE(Find<QCheckBox>(window.get(), "Check4")->checkState(), Qt::Checked);
+        QCOMPARE(Find<QLineEdit>(window.get(), "Text1")->text(), QString("ab"));
+        QVERIFY(m_prompts->shown.isEmpty());
+    }
+
+    void otherDividerIsUsedWholeOnlyWhileSelected()
+    {
+        m_store->Put("Option5", "True");
+        m_store->Put("Text1", " | ");
+        auto window = NewWindow();
+        QCOMPARE(window->CurrentOptions().divider, std::string(" | "));
+        m_store->Put("Option5", "False");
+        m_store->Put("Option2", "1");
+        auto second = NewWindow();
+        QCOMPARE(second->CurrentOptions().divider, std::string(","));
+    }
+
+    void aBadStoredValueIsReportedAtItsStepAndTheWindowStillOpens()
+    {
+        m_store->Put("Option1", "maybe");
+        m_store->Put("Check4", "x");
+        m_store->Put("Check3", "0");
+        m_store->Put("Text1", "kept");
+        auto window = NewWindow();
+        const QStringList errors = m_prompts->Texts("error");
+        QCOMPARE(errors.size(), 2);
+        QCOMPARE(errors[0], "Type mismatch" + kFormLoadError.arg(142));
+        QCOMPARE(errors[1], "Type mismatch" + kFormLoadError.arg(154));
+        QCOMPARE(m_prompts->Of("error").first().title, QString("Application Error"));
+        // The failing controls keep their initial state; the later steps still ran.
+        QVERIFY(Find<QRadioButton>(window.get(), "Option1")->isChecked());
+        QCOMPARE(Find<QCheckBox>(window.get(), "Check4")->checkState(), Qt::Checked);
+        QCOMPARE(Find<QCheckBox>(window.get(), "Check3")->checkState(), Qt::Unchecked);
+        QCOMPARE(Find<QLineEdit>(window.get(), "Text1")->text(), QString("kept"));
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+    void storedValuesReadAsTheRulesSay()
+    {
+        m_store->Put("Option1", "0");
+        m_store->Put("Option3", "-1");
+        m_store->Put("Check3", "2"); // greyed: not chosen
+        m_store->Put("Directions", "Save each column to a text file");
+        auto window = NewWindow();
+        QVERIFY(Find<QRadioButton>(window.get(), "Option3")->isChecked());
+        QCOMPARE(Find<QCheckBox>(window.get(), "Check3")->checkState(), Qt::PartiallyChecked);
+        QVERIFY(!window->CurrentOptions().includeBlankCells);
+        QCOMPARE(window->CurrentOptions().divider, std::string(", "));
+        QCOMPARE(Find<QComboBox>(window.get(), "Combo1")->currentText(), QString("Save each column to a text file"));
+        QVERIFY(m_prompts->shown.isEmpty());
+    }
+
+    void noOptionSelectedAndAnUnknownSaveMode()
+    {
+        for (const char* key : {"Option1", "Option2", "Option3", "Option4", "Option5"})
+            m_store->Put(key, "False");
+        m_store->Put("Directions", "Save nothing");
+        auto window = NewWindow();
+        for (const char* name : {"Option1", "Option2", "Option3", "Option4", "Option5"})
+            QVERIFY(!Find<QRadioButton>(window.get(), name)->isChecked());
+        QCOMPARE(m_prompts->Texts("error").size(), 1);
+        QVERIFY(m_prompts->Texts("error").first().endsWith("at line 140\r\rPlease email screenshot of this message to "
+                                                           "support@vellumcast.example"));
+        QCOMPARE(Find<QComboBox>(window.get(), "Combo1")->currentText(), QString());
+        QCOMPARE(m_store->Stored("Directions"), std::string("Save nothing")); // the store is left as it was
+    }
+
+    void aMissingEngineIsToldOnceAfterTheRestore()
+    {
+        m_store->Put("Option1", "bad");
+        auto context = ContextFor(*m_store, *m_env);
+        context.createEngine = [] { throw std::runtime_error("no engine"); };
+        app::Form1 window(context);
+        window.Form_Load();
+        QCOMPARE(m_prompts->shown.size(), 2);
+        QCOMPARE(m_prompts->shown[0].kind, QString("error"));
+        QCOMPARE(m_prompts->shown[1].kind, QString("message"));
+        QCOMPARE(m_prompts->shown[1].title, QString("Vellumcast"));
+        QCOMPARE(m_prompts->shown[1].text, QString("Excel is not installed on this computer. You need to have it "
+                                                   "installed to use this software without error."));
+    }
+
+    void addExcelFilesAppendsTheChosenPathsInOrder()
+    {
+        auto window = NewWindow();
+        m_prompts->files.push_back({"/data/b.xls", "/data/a.xlsx", "/data/c.ods"});
+        window->PushButton1_Click();
+        QCOMPARE(m_prompts->Texts("files"), QStringList{"Add File(s) - Hold Ctrl or Shift to select multiple files"});
+        QCOMPARE(m_prompts->lastFilters.first(), QString("Excel Files (*.xl*)"));
+        QCOMPARE(m_prompts->lastFilters.last(), QString("All Files (*)"));
+        m_prompts->files.push_back({"/data/b.xls"}); // already listed: a second identical entry
+        window->PushButton1_Click();
+        window->PushButton1_Click(); // cancelled
+        QCOMPARE(Entries(*window), (QStringList{"/data/b.xls", "/data/a.xlsx", "/data/c.ods", "/data/b.xls"}));
+    }
+
+    void moveUpMoveDownAndRemovalFollowTheSelection()
+    {
+        auto window = NewWindow();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        for (const char* path : {"/1", "/2", "/3"})
+            window->List().Append(path);
+        auto* view = window->ListView();
+        window->PushButton3_Click(); // nothing selected: nothing moves
+        QCOMPARE(Entries(*window), (QStringList{"/1", "/2", "/3"}));
+        window->PushButton4_Click(); // nothing selected: the first entry is selected
+        QCOMPARE(view->SelectedPosition(), std::optional<size_t>(0));
+        QCOMPARE(Entries(*window), (QStringList{"/1", "/2", "/3"}));
+        window->PushButton4_Click();
+        window->PushButton4_Click();
+        QCOMPARE(Entries(*window), (QStringList{"/2", "/3", "/1"}));
+        QCOMPARE(view->SelectedPosition(), std::optional<size_t>(2));
+        window->PushButton4_Click(); // the last entry stays
+        QCOMPARE(Entries(*window), (QStringList{"/2", "/3", "/1"}));
+        window->PushButton3_Click();
+        QCOMPARE(Entries(*window), (QStringList{"/2", "/1", "/3"}));
+        QCOMPARE(view->SelectedPosition(), std::optional<size_t>(1));
+        QVERIFY(view->hasFocus());
+
+        QTest::keyClick(view, Qt::Key_Delete, Qt::ShiftModifier); // Shift+Delete removes like Delete
+        QCOMPARE(Entries(*window), (QStringList{"/2", "/3"}));
+        view->clearSelection();
+        QTest::keyClick(view, Qt::Key_Delete);
+        QCOMPARE(Entries(*window), (QStringList{"/2", "/3"}));
+        view->SelectPosition(1);
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, QPoint(5, view->viewport()->height() - 3));
+        QCOMPARE(Entries(*window), (QStringList{"/2"}));
+        QTest::mouseClick(Find<QPushButton>(window.get(), "PushButton7"), Qt::LeftButton);
+        QVERIFY(window->List().Empty());
+        window->PushButton7_Click(); // clearing an empty list reports nothing
+        QVERIFY(m_prompts->shown.isEmpty());
+    }
+
+    void folderImportAsksForTheExtensionAndTheFolder()
+    {
+        const QString top = m_env->Work();
+        WriteFile(top, "a.xls", "x");
+        WriteFile(top, "S1/b.xlsx", "x");
+        WriteFile(top, "S1/T/c.xls", "x");
+        WriteFile(top, "S2/d.xls", "x");
+        WriteFile(top, "S2/~$d.xls", "x");
+        WriteFile(top, "S2/notes.txt", "x");
+        auto window = NewWindow();
+        m_prompts->inputs.push_back(QString("xls"));
+        m_prompts->folders.push_back(top);
+        window->PushButton5_Click();
+        QCOMPARE(m_prompts->Texts("input"),
+                 QStringList{"Enter file extension to load:\r\r(* for all files, txt for all txt files, doc for all "
+                             "doc files, etc.)"});
+        QCOMPARE(m_prompts->lastInputDefault, QString("xls"));
+        QCOMPARE(m_prompts->Texts("folder"), QStringList{"Please select folder:"});
+        QCOMPARE(Entries(*window), (QStringList{top + "/a.xls", top + "/S1/b.xlsx", top + "/S2/d.xls", top + "/S1/T/c.xls"}));
+        QVERIFY(!app::BusyPointer::Shown());
+        QVERIFY(window->CommandsEnabled());
+
+        // Cancelled or emptied answers and a cancelled picker add nothing.
+        window->List().Clear();
+        m_prompts->inputs.push_back(QString());
+        window->PushButton5_Click();
+        m_prompts->inputs.push_back(QString(""));
+        window->PushButton5_Click();
+        m_prompts->inputs.push_back(QString("txt"));
+        window->PushButton5_Click(); // no folder queued: the picker is cancelled
+        QVERIFY(window->List().Empty());
+        QCOMPARE(m_prompts->Texts("folder").size(), 2);
+        QVERIFY(!app::BusyPointer::Shown());
+        QVERIFY(m_prompts->Of("error").isEmpty());
+    }
+
+    void folderImportReportsCarryTheScanLines()
+    {
+        auto window = NewWindow();
+        m_prompts->inputs.push_back(QString("xls"));
+        m_prompts->folders.push_back(m_env->Work() + "/missing");
+        window->PushButton5_Click();
+        const QStringList errors = m_prompts->Texts("error");
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].contains("in Murrelet2/19/2015.Form1.PushButton5_Click at line 118\r\rPlease email "
+                                    "screenshot of this message to support@vellumcast.example"
+                                    "name: " + m_env->Work() + "/missing/\r\nf(x): "),
+                 qPrintable(errors[0]));
+        QVERIFY(errors[0].endsWith("f(x): "));
+    }
+
+    void droppedFilesAndFoldersJoinTheList()
+    {
+        const QString top = m_env->Work();
+        WriteFile(top, "A/one.xls", "x");
+        WriteFile(top, "A/sub/two.csv", "x");
+        WriteFile(top, "B/three.ods", "x");
+        WriteFile(top, "~direct.xls", "x");
+        auto window = NewWindow();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QWidget* target = window->ListView()->viewport();
+        const auto drop = [&](QMimeData* data) {
+            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &enter);
+            const bool accepted = enter.isAccepted();
+            QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &dropped);
+            return accepted;
+        };
+        QMimeData folders;
+        folders.setData("text/uri-list", (QUrl::fromLocalFile(top + "/A").toString() + "\r\n"
+                                          + QUrl::fromLocalFile(top + "/B").toString() + "\r\n")
+                                             .toUtf8());
+        QVERIFY(drop(&folders));
+        QCOMPARE(Entries(*window), (QStringList{top + "/A/one.xls", top + "/A/sub/two.csv", top + "/B/three.ods"}));
+
+        window->List().Clear();
+        QMimeData mixed;
+        mixed.setUrls({QUrl::fromLocalFile(top + "/B"), QUrl::fromLocalFile(top + "/~direct.xls")});
+        QVERIFY(drop(&mixed));
+        QCOMPARE(Entries(*window), (QStringList{top + "/B/three.ods", top + "/~direct.xls"}));
+
+        window->List().Clear();
+        QMimeData text;
+        text.setText(top + "/B/three.ods");
+        QVERIFY(!drop(&text)); // text drags are refused
+        QVERIFY(window->List().Empty());
+        QVERIFY(m_prompts->shown.isEmpty());
+    }
+
+    void draggingAnEntryReordersTheList_data()
+    {
+        QTest::addColumn<QList<int>>("walk");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("selected");
+        QTest::newRow("slow walk down from entry 2") << QList<int>{1, 2, 2, 3, 4}
+                                                     << QStringList{"/1", "/3", "/4", "/5", "/2"} << 4;
+        QTest::newRow("jump from entry 1 to entry 4") << QList<int>{0, 3} << QStringList{"/4", "/2", "/3", "/1", "/5"}
+                                                      << 3;
+        QTest::newRow("back up again") << QList<int>{3, 2, 1} << QStringList{"/1", "/4", "/2", "/3", "/5"} << 1;
+    }
+
+    void draggingAnEntryReordersTheList()
+    {
+        QFETCH(QList<int>, walk);
+        QFETCH(QStringList, expected);
+        QFETCH(int, selected);
+        auto window = NewWindow();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        for (const char* path : {"/1", "/2", "/3", "/4", "/5"})
+            window->List().Append(path);
+        auto* view = window->ListView();
+        QWidget* port = view->viewport();
+        const QPoint start = RowRect(view, walk.first()).center();
+        const QPoint screenMiddle(100, 330); // between the scroll thresholds
+        SendMouse(port, QEvent::MouseButtonPress, start, screenMiddle, Qt::LeftButton, Qt::LeftButton);
+        QCOMPARE(port->cursor().shape(), Qt::ClosedHandCursor); // the drag pointer without drag.ico
+        for (int row : walk)
+            SendMouse(port, QEvent::MouseMove, RowRect(view, row).center(), screenMiddle, Qt::NoButton, Qt::LeftButton);
+        SendMouse(port, QEvent::MouseButtonRelease, RowRect(view, walk.last()).center(), screenMiddle, Qt::LeftButton,
+                  Qt::NoButton);
+        QCOMPARE(Entries(*window), expected);
+        QCOMPARE(view->SelectedPosition(), std::optional<size_t>(static_cast<size_t>(selected)));
+        QCOMPARE(port->cursor().shape(), Qt::ArrowCursor);
+    }
+
+    void movesWithoutAPressedButtonChangeNothing()
+    {
+        auto window = NewWindow();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        for (const char* path : {"/1", "/2", "/same", "/same"})
+            window->List().Append(path);
+        auto* view = window->ListView();
+        QWidget* port = view->viewport();
+        const QPoint screen(100, 330);
+        SendMouse(port, QEvent::MouseButtonPress, RowRect(view, 0).center(), screen, Qt::LeftButton, Qt::LeftButton);
+        SendMouse(port, QEvent::MouseButtonRelease, RowRect(view, 0).center(), screen, Qt::LeftButton, Qt::NoButton);
+        SendMouse(port, QEvent::MouseMove, RowRect(view, 3).center(), screen, Qt::NoButton, Qt::NoButton);
+        QCOMPARE(Entries(*window), (QStringList{"/1", "/2", "/same", "/same"}));
+        // Equal texts never trade places.
+        SendMouse(port, QEvent::MouseButtonPress, RowRect(view, 2).center(), screen, Qt::LeftButton, Qt::LeftButton);
+        SendMouse(port, QEvent::MouseMove, RowRect(view, 3).center(), screen, Qt::NoButton, Qt::LeftButton);
+        SendMouse(port, QEvent::MouseButtonRelease, RowRect(view, 3).center(), screen, Qt::LeftButton, Qt::NoButton);
+        QCOMPARE(Entries(*window), (QStringList{"/1", "/2", "/same", "/same"}));
+    }
+
+    void loadSampleFilesListsTheSamplesAndOffersTheFolder()
+    {
+        const QString samples = m_env->ProgramFolder() + "/Samples";
+        WriteFile(samples, "b.xlsx", "x");
+        WriteFile(samples, "a.csv", "x");
+        WriteFile(samples, ".hidden.ods", "x");
+        WriteFile(samples, "sub/ignored.xls", "x");
+        auto window = NewWindow();
+        m_prompts->answers.push_back(true);
+        window->PushButton6_Click();
+        QCOMPARE(Entries(*window), (QStringList{samples + "/.hidden.ods", samples + "/a.csv", samples + "/b.xlsx"}));
+        QCOMPARE(m_prompts->Texts("question"),
+                 QStringList{"Would you like this software to open the folder where these sample files are stored "
+                             "(so that you can view them before working with them)?"});
+        QCOMPARE(m_prompts->Of("question").first().title, QString("Vellumcast"));
+        QCOMPARE(m_prompts->opened, QStringList{samples + "/"});
+        m_prompts->answers.push_back(false);
+        window->PushButton6_Click(); // twice: the samples are added twice, the folder stays closed
+        QCOMPARE(window->List().Count(), size_t(6));
+        QCOMPARE(m_prompts->opened.size(), 1);
+    }
+
+    void aMissingSamplesFolderAddsNothingButStillAsks()
+    {
+        auto window = NewWindow();
+        window->PushButton6_Click();
+        QVERIFY(window->List().Empty());
+        QCOMPARE(m_prompts->Texts("question").size(), 1);
+        QVERIFY(m_prompts->Of("error").isEmpty());
+    }
+
+    void closingTheWindowEndsTheProgram()
+    {
+        bool ended = false;
+        app::Form1 window(ContextFor(*m_store, *m_env, &ended));
+        window.Form_Load();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const size_t writes = m_store->writes.size();
+        window.close();
+        QVERIFY(ended);
+        QCOMPARE(m_store->writes.size(), writes); // nothing is written at shutdown
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "TestMainWindow.moc"
