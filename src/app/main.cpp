@@ -4,6 +4,7 @@
 #include "app/Form1.h"
 
 #include <QApplication>
+#include <QFileInfo>
 
 int main(int argc, char* argv[])
 {
@@ -18,6 +19,13 @@ int main(int argc, char* argv[])
     vellumcast::app::QtSettingsStore store;
     vellumcast::app::Form1 mainWindow(vellumcast::app::DefaultContext(store));
     mainWindow.Form_Load();
+    // Files given on the command line (a file manager's "Open with") join the list, and
+    // the start button takes the focus, ready for the run.
+    const QStringList files = QApplication::arguments().mid(1);
+    for (const QString& file : files)
+        mainWindow.List().Append(QFileInfo(file).absoluteFilePath().toStdString());
     mainWindow.show();
+    if (!files.isEmpty())
+        mainWindow.findChild<QWidget*>("PushButton2")->setFocus();
     return QApplication::exec();
 }
