@@ -1,11 +1,224 @@
-// Placeholder until the reader lands.
+// OpenDocument spreadsheets: packaged (.ods, .ots) or flat XML (.fods). Cells carry the
+// text the saving application displayed, so the reader keeps that text and needs no
+// number formats. content.xml is streamed, never held as a tree.
+
 #include "spreadsheet/FormatDetection.h"
+#include "spreadsheet/detail/OdsContent.h"
+#include "spreadsheet/detail/Xml.h"
+#include "spreadsheet/detail/Zip.h"
+
+#include <algorithm>
 
 namespace vellumcast::spreadsheet {
 
-std::unique_ptr<WorkbookReader> OpenOdsReader(const ReaderContext&, WorkbookData&, bool)
+namespace {
+
+using detail::OdsCellSink;
+using detail::OdsContentHandler;
+
+constexpr std::string_view kManifest = "urn:oasis:names:tc:opendocument:xmlns:manifest:1.0";
+// What repetition (number-rows-repeated, number-columns-repeated) may add to one sheet.
+constexpr uint64_t kRepeatBudget = uint64_t{1} << 30;
+// The first worksheet's cells are kept from the opening pass up to this many bytes.
+constexpr uint64_t kCacheBudget = uint64_t{512} << 20;
+constexpr size_t kFlatPiece = size_t{1} << 20;
+
+// Thrown through ZipArchive::Read's sink once the wanted table has been read.
+struct StopReading {};
+
+// Finds whether content.xml is encrypted: the manifest then gives it encryption data.
+class ManifestHandler final : public detail::XmlHandler {
+public:
+    void StartElement(std::string_view uri, std::string_view local, const detail::XmlAttributes& attributes) override
+    {
+        if (uri != kManifest)
+            return;
+        if (local == "file-entry") {
+            std::string_view path = attributes.Get(kManifest, "full-path", nullptr);
+            if (path.starts_with("/"))
+                path.remove_prefix(1);
+            m_inContent = path == "content.xml";
+        } else if (local == "encryption-data" && m_inContent) {
+            m_encrypted = true;
+        }
+    }
+    void EndElement(std::string_view uri, std::string_view local) override
+    {
+        if (uri == kManifest && local == "file-entry")
+            m_inContent = false;
+    }
+    bool Encrypted() const { return m_encrypted; }
+
+private:
+    bool m_inContent = false;
+    bool m_encrypted = false;
+};
+
+class BuilderSink final : public OdsCellSink {
+public:
+    explicit BuilderSink(SheetBuilder& builder) : m_builder(builder) {}
+    bool Add(int32_t row, int32_t column, std::string_view text) override
+    {
+        m_builder.AddString(row, column, text, 0);
+        return true;
+    }
+
+private:
+    SheetBuilder& m_builder;
+};
+
+// The first worksheet's cells as read during the opening pass, in blocks that are freed
+// one by one as they are handed over, so the copy never doubles the sheet's memory.
+class CacheSink final : public OdsCellSink {
+public:
+    struct CachedCell {
+        int32_t row;
+        int32_t column;
+        uint32_t offset;
+        uint32_t length;
+    };
+    struct Block {
+        std::vector<CachedCell> cells;
+        std::string pool;
+    };
+    static constexpr size_t kBlockCells = 32768;
+
+    bool Add(int32_t row, int32_t column, std::string_view text) override
+    {
+        m_bytes += sizeof(CachedCell) + text.size();
+        if (m_bytes > kCacheBudget || text.size() > UINT32_MAX / 2) {
+            std::vector<Block>().swap(m_blocks);
+            return false;
+        }
+        if (m_blocks.empty() || m_blocks.back().cells.size() >= kBlockCells ||
+            m_blocks.back().pool.size() + text.size() > UINT32_MAX) {
+            m_blocks.emplace_back().cells.reserve(kBlockCells);
+        }
+        Block& block = m_blocks.back();
+        block.cells.push_back({row, column, static_cast<uint32_t>(block.pool.size()), static_cast<uint32_t>(text.size())});
+        block.pool.append(text);
+        return true;
+    }
+
+    void Replay(SheetBuilder& builder)
+    {
+        for (Block& block : m_blocks) {
+            const std::string_view pool(block.pool);
+            for (const CachedCell& cell : block.cells)
+                builder.AddString(cell.row, cell.column, pool.substr(cell.offset, cell.length), 0);
+            Block().cells.swap(block.cells);
+            std::string().swap(block.pool);
+        }
+        Clear();
+    }
+
+    void Clear()
+    {
+        std::vector<Block>().swap(m_blocks);
+        m_bytes = 0;
+    }
+
+private:
+    std::vector<Block> m_blocks;
+    uint64_t m_bytes = 0;
+};
+
+class OdsReader final : public WorkbookReader {
+public:
+    OdsReader(const ReaderContext& context, bool flat) : m_bytes(context.bytes), m_yield(context.yield), m_flat(flat)
+    {
+        if (flat)
+            return;
+        m_archive = std::make_unique<detail::ZipArchive>(m_bytes->Bytes());
+        if (const auto* manifest = m_archive->Find("META-INF/manifest.xml")) {
+            ManifestHandler handler;
+            detail::ParseXml(m_archive->ReadAll(*manifest, 16u << 20), handler);
+            if (handler.Encrypted())
+                throw SpreadsheetError(ErrorCode::PasswordProtected, "the workbook is password-protected");
+        }
+        m_content = m_archive->Find("content.xml");
+        if (!m_content)
+            throw SpreadsheetError(ErrorCode::Corrupt, "the OpenDocument package has no content.xml");
+    }
+
+    // One pass over the content: the sheet list, and the first sheet's cells kept for
+    // its LoadSheet, since that is nearly always the sheet asked for first.
+    std::vector<SheetEntry> ReadSheetList()
+    {
+        OdsContentHandler handler(0, &m_cache, kRepeatBudget, true);
+        Stream(handler, false);
+        if (!handler.SawSpreadsheet())
+            throw SpreadsheetError(ErrorCode::NotAWorkbook,
+                                   "it is not a workbook (an OpenDocument file, but no spreadsheet)");
+        m_cached = handler.TargetDone();
+        if (!m_cached)
+            m_cache.Clear();
+        return handler.Sheets();
+    }
+
+    void LoadSheet(size_t index, SheetBuilder& builder) override
+    {
+        if (index == 0 && m_cached) {
+            m_cached = false;
+            m_cache.Replay(builder);
+            return;
+        }
+        m_cached = false;
+        m_cache.Clear();
+        BuilderSink sink(builder);
+        OdsContentHandler handler(index, &sink, kRepeatBudget, false);
+        Stream(handler, true);
+        if (!handler.TargetDone())
+            throw SpreadsheetError(ErrorCode::Corrupt, "the worksheet is missing from the document");
+    }
+
+private:
+    void Stream(OdsContentHandler& handler, bool stopAfterTarget)
+    {
+        detail::XmlParser parser(handler);
+        if (stopAfterTarget)
+            handler.SetParser(&parser);
+        if (m_flat) {
+            const auto bytes = m_bytes->Bytes();
+            const std::string_view document(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+            for (size_t at = 0; at < document.size() && !parser.Stopped(); at += kFlatPiece) {
+                const std::string_view piece = document.substr(at, kFlatPiece);
+                parser.Feed(piece, at + piece.size() >= document.size());
+                if (m_yield)
+                    m_yield();
+            }
+            return;
+        }
+        try {
+            m_archive->Read(*m_content, [&](std::string_view chunk) {
+                parser.Feed(chunk, false);
+                if (parser.Stopped())
+                    throw StopReading();
+                if (m_yield)
+                    m_yield();
+            });
+        } catch (const StopReading&) {
+            return;
+        }
+        parser.Feed({}, true);
+    }
+
+    std::shared_ptr<const FileBytes> m_bytes;
+    std::function<void()> m_yield;
+    bool m_flat;
+    std::unique_ptr<detail::ZipArchive> m_archive;
+    const detail::ZipEntry* m_content = nullptr;
+    CacheSink m_cache;
+    bool m_cached = false;
+};
+
+} // namespace
+
+std::unique_ptr<WorkbookReader> OpenOdsReader(const ReaderContext& context, WorkbookData& data, bool flat)
 {
-    throw SpreadsheetError(ErrorCode::Unsupported, "this format is not read yet");
+    auto reader = std::make_unique<OdsReader>(context, flat);
+    data.sheets = reader->ReadSheetList();
+    return reader;
 }
 
 } // namespace vellumcast::spreadsheet

@@ -1,0 +1,109 @@
+#pragma once
+// The streaming reader of an OpenDocument spreadsheet's content (content.xml, or the
+// whole flat .fods document): the worksheets' names and visibility, and the displayed
+// text of one worksheet's cells, without building a document tree.
+
+#include "spreadsheet/SheetData.h"
+#include "spreadsheet/WorkbookReader.h"
+#include "spreadsheet/detail/Xml.h"
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace vellumcast::spreadsheet::detail {
+
+// Where the cells of the worksheet being read go.
+class OdsCellSink {
+public:
+    virtual ~OdsCellSink() = default;
+    // false: the sink wants no more cells (the reader then stops loading).
+    virtual bool Add(int32_t row, int32_t column, std::string_view text) = 0;
+};
+
+class OdsContentHandler final : public XmlHandler {
+public:
+    // Collects every table's name; loads the cells of table number target (0-based) into
+    // sink, when sink is set. Cells that repetition would multiply past repeatBudget bytes
+    // are SpreadsheetError(TooLarge), or, with quietLimits, end the loading silently.
+    OdsContentHandler(size_t target, OdsCellSink* sink, uint64_t repeatBudget, bool quietLimits);
+
+    // Lets the handler stop the parser once the target table has been read.
+    void SetParser(XmlParser* parser) { m_parser = parser; }
+
+    // The tables seen so far, with visibility resolved from their table styles.
+    std::vector<SheetEntry> Sheets() const;
+    // True when the target table was found and read to its end.
+    bool TargetDone() const { return m_targetDone; }
+    // True once office:spreadsheet was seen: the document is a spreadsheet.
+    bool SawSpreadsheet() const { return m_sawSpreadsheet; }
+
+    void StartElement(std::string_view namespaceUri, std::string_view localName,
+                      const XmlAttributes& attributes) override;
+    void EndElement(std::string_view namespaceUri, std::string_view localName) override;
+    void Characters(std::string_view text) override;
+
+private:
+    struct PendingCell {
+        int32_t column;
+        uint32_t offset;
+        uint32_t length;
+    };
+
+    void StartInTarget(std::string_view namespaceUri, std::string_view localName, const XmlAttributes& attributes);
+    void StartCell(bool covered, const XmlAttributes& attributes);
+    void EndCell();
+    void EndRow();
+    void Emit(int32_t row, int32_t column, std::string_view text);
+    void AppendText(std::string_view text);
+    void AppendSpecial(char c, size_t count);
+    void Spend(uint64_t count, uint64_t bytesEach);
+    void Abandon();
+
+    size_t m_target;
+    OdsCellSink* m_sink;
+    XmlParser* m_parser = nullptr;
+
+    // The sheet list.
+    struct TableInfo {
+        std::string name;
+        std::string style;
+    };
+    std::vector<TableInfo> m_tables;
+    std::unordered_set<std::string> m_hiddenStyles;
+    std::string m_styleName; // the table style being read in the automatic styles
+    bool m_inSpreadsheet = false;
+    bool m_sawSpreadsheet = false;
+    bool m_quietLimits;
+    int m_tableDepth = 0; // table:table nesting; 1 inside a worksheet
+
+    // The target table.
+    bool m_inTarget = false;
+    bool m_targetDone = false;
+    bool m_sinkFull = false;
+    int64_t m_row = 1;         // the row the next table-row starts at
+    int64_t m_rowRepeat = 1;   // repetitions of the current row
+    bool m_inRow = false;
+    int64_t m_column = 1;      // the column the next cell starts at
+    std::vector<PendingCell> m_rowCells; // a repeated row's cells, emitted at its end
+    std::string m_rowPool;
+    uint64_t m_repeatBudget;   // bytes repetitions may still produce
+
+    // The current cell.
+    bool m_inCell = false;
+    bool m_covered = false;
+    int64_t m_columnRepeat = 1;
+    int m_skipDepth = 0;       // inside an annotation, a drawing or another foreign element
+    int m_paragraphDepth = 0;
+    size_t m_paragraphs = 0;
+    bool m_atParagraphStart = false;
+    bool m_lastWasSpace = false;
+    std::string m_text;
+    std::string m_fallback;    // the text of a value given without a paragraph
+};
+
+// Parses a repeat count attribute: digits only, at least 1, saturating at 2^31.
+int64_t ParseOdsCount(std::string_view text);
+
+} // namespace vellumcast::spreadsheet::detail

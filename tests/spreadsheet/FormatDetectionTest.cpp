@@ -1,0 +1,90 @@
+#include "spreadsheet/FormatDetection.h"
+#include "spreadsheet/Workbook.h"
+#include "support/TempDir.h"
+#include "support/XlsxWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+namespace vellumcast::spreadsheet {
+namespace {
+
+using testing::Fixture;
+using testing::ReadBytes;
+
+std::span<const uint8_t> AsBytes(const std::string& text)
+{
+    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+ErrorCode OpenFails(const std::string& path)
+{
+    Application application;
+    try {
+        application.Open(path);
+    } catch (const SpreadsheetError& error) {
+        return error.code();
+    }
+    ADD_FAILURE() << path << " opened";
+    return ErrorCode::Unsupported;
+}
+
+TEST(FormatDetection, RecognisesContentWhateverTheName)
+{
+    struct Case {
+        const char* fixture;
+        WorkbookFormat format;
+    };
+    const Case cases[] = {
+        {"workbooks/date.ods", WorkbookFormat::Ods},
+        {"workbooks/date.xlsx", WorkbookFormat::Xlsx},
+        {"workbooks/date.xls", WorkbookFormat::Xls},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(DetectFormat(AsBytes(ReadBytes(Fixture(c.fixture)))), c.format) << c.fixture;
+    EXPECT_EQ(DetectFormat(AsBytes("<?xml version=\"1.0\"?><office:document xmlns:office=\"x\"/>")),
+              WorkbookFormat::FlatOds);
+    EXPECT_EQ(DetectFormat(AsBytes("a,b\n1,2\n")), WorkbookFormat::DelimitedText);
+}
+
+TEST(FormatDetection, OpensAnOdsNamedLikeAnotherFormat)
+{
+    testing::TempDir dir;
+    for (const char* name : {"renamed.xlsx", "renamed.xls", "renamed.csv", "renamed"}) {
+        const std::string path = dir.Path() + "/" + name;
+        std::filesystem::copy_file(Fixture("workbooks/date.ods"), path);
+        Application application;
+        auto book = application.Open(path);
+        ASSERT_EQ(book->Worksheets().size(), 1u) << name;
+        EXPECT_EQ(book->Worksheets()[0].Name(), "Sheet1") << name;
+        EXPECT_EQ(book->Worksheets()[0].CellText(1, 2), "15") << name;
+    }
+    // Delimited text under a text name, whatever the file says it is.
+    Application application;
+    auto text = application.Open(dir.Write("numbers.tab", "1\t2\n"));
+    EXPECT_EQ(text->Worksheets()[0].CellText(1, 2), "2");
+}
+
+TEST(FormatDetection, RefusesWhatIsNoWorkbook)
+{
+    testing::TempDir dir;
+    EXPECT_EQ(OpenFails(dir.Write("notes.xlsx", "just some text\n")), ErrorCode::NotAWorkbook);
+    EXPECT_EQ(OpenFails(dir.Write("zero.csv", "")), ErrorCode::NotAWorkbook);
+    EXPECT_EQ(OpenFails(dir.Write("zero.ods", "")), ErrorCode::NotAWorkbook);
+
+    std::mt19937 random(12345);
+    std::string noise(4096, '\0');
+    for (char& c : noise)
+        c = static_cast<char>(random());
+    EXPECT_EQ(OpenFails(dir.Write("noise.ods", noise)), ErrorCode::NotAWorkbook);
+    EXPECT_EQ(OpenFails(dir.Write("noise.csv", noise)), ErrorCode::NotAWorkbook);
+    // A ZIP archive that is neither package.
+    testing::ZipWriter zip;
+    zip.Add("readme.txt", "hello");
+    EXPECT_EQ(OpenFails(dir.Write("archive.ods", zip.Finish())), ErrorCode::NotAWorkbook);
+}
+
+} // namespace
+} // namespace vellumcast::spreadsheet
