@@ -303,14 +303,15 @@ void CompoundFile::ReadMini(const CfbEntry& entry, std::vector<uint8_t>& out) co
     const size_t size = static_cast<size_t>(entry.size);
     out.reserve(size);
     uint32_t current = entry.start;
-    size_t steps = 0;
+    std::vector<bool> visited(miniFat.size(), false);
     while (out.size() < size) {
         if (current == kEndOfChain)
             Corrupt("a stream of the compound file is shorter than its declared size");
         if (current >= miniFat.size() || (static_cast<uint64_t>(current) + 1) * kMiniSectorSize > miniStreamSize)
             Corrupt("the compound file's chain of a small stream points outside the mini stream");
-        if (++steps > miniFat.size())
+        if (visited[current])
             Corrupt("the compound file's chain of a small stream loops");
+        visited[current] = true;
         const uint64_t offset = static_cast<uint64_t>(current) * kMiniSectorSize;
         const auto sector = Sector(rootChain[offset >> m_sectorShift]);
         const size_t within = static_cast<size_t>(offset & (m_sectorSize - 1));
