@@ -21,6 +21,9 @@ public:
     std::string_view Get(std::string_view localName, bool* found = nullptr) const;
     // The value of the attribute with this namespace URI and local name.
     std::string_view Get(std::string_view namespaceUri, std::string_view localName, bool* found) const;
+    // Expat's name/value pairs, ending in nullptr; a namespaced name is the URI, '\x01' and
+    // the local name. For handlers that look at every attribute of many elements.
+    const char** Raw() const { return m_attributes; }
 
 private:
     const char** m_attributes;

@@ -138,8 +138,11 @@ void ApplyZip64Extra(std::span<const uint8_t> bytes, uint64_t extraAt, uint16_t 
     }
 }
 
-char Lower(char c)
+// Folds letter case, and the backslashes some Windows writers use as folder separators.
+char Fold(char c)
 {
+    if (c == '\\')
+        return '/';
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
@@ -148,7 +151,7 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b)
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i]))
+        if (Fold(a[i]) != Fold(b[i]))
             return false;
     }
     return true;
