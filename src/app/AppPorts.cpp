@@ -23,6 +23,8 @@ ThrottledPump::ThrottledPump(int intervalMs) : m_intervalMs(intervalMs)
 
 void ThrottledPump::Run()
 {
+    if (++m_calls % kCallsPerClockRead != 0)
+        return;
     if (m_sinceLastTurn.elapsed() >= m_intervalMs)
         RunNow();
 }

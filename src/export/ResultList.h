@@ -2,7 +2,7 @@
 // The results of a run: one entry per text the run produced, in the order produced.
 
 #include <string>
-#include <vector>
+#include <deque>
 
 namespace vellumcast::exporting {
 
@@ -13,6 +13,7 @@ struct ResultEntry {
     std::string text;      // the exported text; "empty file" when it came out empty
 };
 
-using ResultList = std::vector<ResultEntry>;
+// A deque: a million entries grow without one long pause to move them all.
+using ResultList = std::deque<ResultEntry>;
 
 } // namespace vellumcast::exporting
