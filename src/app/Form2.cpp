@@ -32,6 +32,25 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption)
 
 } // namespace
 
+QString PreviewText(const std::string& text)
+{
+    if (text.size() <= kPreviewLimit)
+        return QString::fromStdString(text);
+    size_t cut = text.rfind('\n', kPreviewLimit);
+    if (cut == std::string::npos || cut == 0) {
+        cut = kPreviewLimit;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+            --cut; // never in the middle of a UTF-8 character
+    } else {
+        ++cut;
+    }
+    QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(cut));
+    shown += QString("\n[The preview shows the first %1 KiB of %2 KiB; saving writes the whole text.]")
+                 .arg(cut / 1024)
+                 .arg(text.size() / 1024);
+    return shown;
+}
+
 Form2::Form2(AppContext context, Form1& mainWindow)
     : QWidget(nullptr), m_context(std::move(context)), m_main(mainWindow), m_reporter(this)
 {
@@ -157,7 +176,7 @@ void Form2::ShowFirstResult()
 {
     // After a run without results the preview is empty, not the text of an earlier run.
     m_listView->selectionModel()->clear();
-    m_preview->setPlainText(m_results.empty() ? QString() : QString::fromStdString(m_results.front().text));
+    m_preview->setPlainText(m_results.empty() ? QString() : PreviewText(m_results.front().text));
 }
 
 void Form2::ShowPreview(const QModelIndex& current)
@@ -165,7 +184,7 @@ void Form2::ShowPreview(const QModelIndex& current)
     if (!current.isValid() || current.row() < 0 || static_cast<size_t>(current.row()) >= m_results.size())
         return;
     BusyPointer::Set(true);
-    m_preview->setPlainText(QString::fromStdString(m_results[static_cast<size_t>(current.row())].text));
+    m_preview->setPlainText(PreviewText(m_results[static_cast<size_t>(current.row())].text));
     BusyPointer::Set(false);
 }
 

@@ -18,6 +18,13 @@ class QTreeView;
 
 namespace vellumcast::app {
 
+// The preview holds at most this much of a text, so choosing a huge entry never stalls
+// the window; saving always writes the whole text.
+inline constexpr size_t kPreviewLimit = 1 << 20;
+// The text as the preview shows it: whole, or its first lines up to kPreviewLimit and a
+// line saying how much is shown.
+QString PreviewText(const std::string& text);
+
 class Form1;
 class ResultsModel;
 

@@ -439,6 +439,32 @@ private slots:
         QVERIFY(m_ended);
     }
 
+    void aHugeTextIsPreviewedInPartAndSavedWhole()
+    {
+        std::string huge;
+        for (int line = 0; huge.size() < 3 * app::kPreviewLimit; ++line)
+            huge += "line " + std::to_string(line) + ",\xC3\xA9t\xC3\xA9\r\n";
+        const QString preview = app::PreviewText(huge);
+        QVERIFY(preview.size() < static_cast<qsizetype>(app::kPreviewLimit) + 200);
+        QVERIFY(preview.startsWith("line 0,\u00e9t\u00e9\r\nline 1,"));
+        QVERIFY(preview.endsWith("KiB; saving writes the whole text.]"));
+        QVERIFY(!preview.contains(QChar::ReplacementCharacter));
+        QCOMPARE(app::PreviewText("short"), QString("short"));
+        const std::string noBreaks(app::kPreviewLimit + 5, 'x');
+        QVERIFY(app::PreviewText(noBreaks).startsWith(QString(static_cast<qsizetype>(app::kPreviewLimit), 'x') + "\n["));
+
+        auto window = NewWindow();
+        SetUpOptions(*window, 1);
+        Run(*window, {TwoWorkbooks().first()});
+        app::Form2* results = window->ResultsWindow();
+        results->Results().front().text = huge;
+        const QString out = m_env->Work() + "/out";
+        QDir().mkpath(out);
+        Find<QLineEdit>(results, "Text1")->setText(out);
+        results->PushButton6_Click();
+        QCOMPARE(ReadFile(out + "/w1_w1.txt").size(), static_cast<qsizetype>(huge.size()));
+    }
+
     void theResultsModelKeepsToTheModelRules()
     {
         exporting::ResultList results;
