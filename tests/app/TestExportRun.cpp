@@ -6,6 +6,7 @@
 #include "app/Form1.h"
 #include "app/Form2.h"
 #include "app/ListModels.h"
+#include "results/SaveResults.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,6 +18,7 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <QTreeView>
+#include <map>
 #include <memory>
 
 using namespace vellumcast;
@@ -463,6 +465,51 @@ private slots:
         Find<QLineEdit>(results, "Text1")->setText(out);
         results->PushButton6_Click();
         QCOMPARE(ReadFile(out + "/w1_w1.txt").size(), static_cast<qsizetype>(huge.size()));
+    }
+
+    void theSamplesRunAndSaveInEachMode_data()
+    {
+        QTest::addColumn<int>("mode");
+        for (int mode = 0; mode < 4; ++mode)
+            QTest::newRow(qPrintable(QString("mode %1").arg(mode))) << mode;
+    }
+
+    void theSamplesRunAndSaveInEachMode()
+    {
+        QFETCH(int, mode);
+        auto context = ContextFor(*m_store, *m_env);
+        context.programFolder = VELLUMCAST_SOURCE_DIR; // the committed Samples/
+        app::Form1 window(context);
+        window.Form_Load();
+        window.show();
+        window.PushButton6_Click(); // no answer queued: the folder stays closed
+        QCOMPARE(window.List().Count(), size_t(4));
+        SetUpOptions(window, mode);
+        window.PushButton2_Click();
+        QVERIFY2(m_prompts->Of("error").isEmpty(), qPrintable(m_prompts->Texts("error").join("\n")));
+        app::Form2* results = window.ResultsWindow();
+        const auto& held = results->Results();
+        QVERIFY(held.size() >= 4);
+        // Every sample shows its hidden worksheet too.
+        if (mode != 0) {
+            bool hidden = false;
+            for (const auto& entry : held)
+                hidden = hidden || entry.sheetName == "Hidden Notes";
+            QVERIFY(hidden);
+        }
+        const QString out = m_env->Work() + "/samples-out";
+        QDir().mkpath(out);
+        Find<QLineEdit>(results, "Text1")->setText(out);
+        results->PushButton6_Click();
+        QCOMPARE(m_prompts->Texts("message"), QStringList{"Done."});
+        // Same names (Sales.xlsx, .xls, .ods) are replaced in list order: the last one stays.
+        std::map<QString, std::string> expected;
+        const auto saveMode = *options::SaveModeFromCaption(options::SaveModeCaption(static_cast<options::SaveMode>(mode)));
+        for (const auto& entry : held)
+            expected[QString::fromStdString(results::SavedFileName(saveMode, entry))] = entry.text;
+        QCOMPARE(QDir(out).entryList(QDir::Files).size(), static_cast<qsizetype>(expected.size()));
+        for (const auto& [name, text] : expected)
+            QCOMPARE(ReadFile(out + "/" + name), QByteArray::fromStdString(text));
     }
 
     void theResultsModelKeepsToTheModelRules()

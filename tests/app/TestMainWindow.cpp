@@ -494,6 +494,25 @@ private slots:
         QVERIFY(m_prompts->Of("error").isEmpty());
     }
 
+    void theSkinAndThePointerFilesAreUsedWhenPresent()
+    {
+        {
+            auto plain = NewWindow(); // neither file: no skin, the platform's pointing hand
+            QCOMPARE(plain->styleSheet(), QString());
+            QCOMPARE(Find<QPushButton>(plain.get(), "PushButton2")->cursor().shape(), Qt::PointingHandCursor);
+        }
+        const QByteArray skin = "QPushButton { font-weight: bold; }";
+        WriteFile(m_env->ProgramFolder(), "x/o.cjs", skin);
+        WriteFile(m_env->ProgramFolder(), "HAND-M.CUR", "not a cursor at all");
+        auto window = NewWindow();
+        QCOMPARE(window->styleSheet(), QString::fromUtf8(skin));
+        // A damaged pointer file is one report at its step; the window opens all the same.
+        const QStringList errors = m_prompts->Texts("error");
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].endsWith(kFormLoadError.arg(106)), qPrintable(errors[0]));
+        QCOMPARE(Find<QComboBox>(window.get(), "Combo1")->currentText(), QString("Save all sheets to a text file"));
+    }
+
     void closingTheWindowEndsTheProgram()
     {
         bool ended = false;
