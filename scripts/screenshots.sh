@@ -24,11 +24,12 @@ cat > "$config/Tamsworth.ini" <<INI
 Directions=Save each sheet to a text file
 Option1=False
 Option2=True
+Output%20Folder=/home/demo/Documents/Exports/
 INI
 "$program" "$root"/Samples/Sales.xlsx "$root"/Samples/Sales.xls "$root"/Samples/Sales.ods "$root"/Samples/Contacts.csv &
 app=$!
 window() { # the shown window titled Vellumcast
-  for _ in $(seq 50); do
+  for _ in $(seq 150); do
     id=$(xdotool search --onlyvisible --name '^Vellumcast$' 2>/dev/null | tail -1 || true)
     [ -n "$id" ] && { echo "$id"; return; }
     sleep 0.2

@@ -27,7 +27,10 @@ namespace {
 // Answers every box at once, so nothing waits for a person; counts the error reports.
 class SilentPrompts final : public app::PromptHook {
 public:
-    void Message(const QString&, const QString& text) override { std::fprintf(stderr, "message: %s\n", qPrintable(text)); }
+    void Message(const QString&, const QString& text) override
+    {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
     bool Question(const QString&, const QString&) override { return false; }
     std::optional<QString> Input(const QString&, const QString&, const QString&) override { return std::nullopt; }
     void ErrorBox(const QString&, const QString& text) override
@@ -37,7 +40,7 @@ public:
     }
     QString Folder(const QString&) override { return {}; }
     QStringList Files(const QString&, const QStringList&) override { return {}; }
-    void OpenFolder(const QString&) override {}
+    void OpenFolder(const QString&) override { }
     int errors = 0;
 };
 
@@ -89,7 +92,7 @@ int main(int argc, char** argv)
         if (gap > 100) {
             ++gaps.over100;
             std::fprintf(stderr, "gap of %lld ms ending at %lld ms\n", static_cast<long long>(gap),
-                         static_cast<long long>(total.elapsed()));
+                static_cast<long long>(total.elapsed()));
         }
     });
     total.start();
@@ -102,9 +105,9 @@ int main(int argc, char** argv)
     app::Form2* results = window.ResultsWindow();
     const size_t entries = results ? results->Results().size() : 0;
     std::printf("export: %lld ms, %zu result entries, %d error reports\n", static_cast<long long>(exportMs), entries,
-                prompts.errors);
+        prompts.errors);
     std::printf("event-loop gaps while exporting: max %lld ms, %ld gaps over 100 ms, %ld turns\n",
-                static_cast<long long>(gaps.maxMs), gaps.over100, gaps.turns);
+        static_cast<long long>(gaps.maxMs), gaps.over100, gaps.turns);
     if (!results)
         return 1;
 
@@ -126,10 +129,11 @@ int main(int argc, char** argv)
         frames.push_back(frame.nsecsElapsed() / 1000);
     }
     std::sort(frames.begin(), frames.end());
-    const auto percentile = [&](double p) { return frames[static_cast<size_t>(p * static_cast<double>(frames.size() - 1))]; };
+    const auto percentile
+        = [&](double p) { return frames[static_cast<size_t>(p * static_cast<double>(frames.size() - 1))]; };
     std::printf("scrolling %d steps over %d rows: median %.2f ms, 95th %.2f ms, max %.2f ms per repaint\n", scrollSteps,
-                list->model()->rowCount(), static_cast<double>(percentile(0.5)) / 1000.0,
-                static_cast<double>(percentile(0.95)) / 1000.0, static_cast<double>(frames.back()) / 1000.0);
+        list->model()->rowCount(), static_cast<double>(percentile(0.5)) / 1000.0,
+        static_cast<double>(percentile(0.95)) / 1000.0, static_cast<double>(frames.back()) / 1000.0);
     // Choosing an entry near the end previews it.
     QElapsedTimer pick;
     pick.start();

@@ -16,7 +16,8 @@
 
 namespace vellumcast::app {
 
-ThrottledPump::ThrottledPump(int intervalMs) : m_intervalMs(intervalMs)
+ThrottledPump::ThrottledPump(int intervalMs)
+    : m_intervalMs(intervalMs)
 {
     m_sinceLastTurn.start();
 }
@@ -63,8 +64,8 @@ QString FromView(std::string_view text)
 
 } // namespace
 
-std::string QtSettingsStore::Get(std::string_view application, std::string_view section, std::string_view key,
-                                 std::string_view defaultValue)
+std::string QtSettingsStore::Get(
+    std::string_view application, std::string_view section, std::string_view key, std::string_view defaultValue)
 {
     QSettings settings(FilePath(application), QSettings::IniFormat);
     settings.beginGroup(FromView(section));
@@ -77,8 +78,8 @@ std::string QtSettingsStore::Get(std::string_view application, std::string_view 
     return value.toString().toStdString();
 }
 
-void QtSettingsStore::Save(std::string_view application, std::string_view section, std::string_view key,
-                           std::string_view value)
+void QtSettingsStore::Save(
+    std::string_view application, std::string_view section, std::string_view key, std::string_view value)
 {
     QSettings settings(FilePath(application), QSettings::IniFormat);
     settings.beginGroup(FromView(section));

@@ -35,7 +35,10 @@ private:
 // The percentage on ProgressBar1.
 class BarProgress final : public core::Progress {
 public:
-    explicit BarProgress(QProgressBar* bar) : m_bar(bar) {}
+    explicit BarProgress(QProgressBar* bar)
+        : m_bar(bar)
+    {
+    }
     void Set(double percent) override;
 
 private:
@@ -49,9 +52,9 @@ private:
 class QtSettingsStore final : public options::SettingsStore {
 public:
     std::string Get(std::string_view application, std::string_view section, std::string_view key,
-                    std::string_view defaultValue) override;
-    void Save(std::string_view application, std::string_view section, std::string_view key,
-              std::string_view value) override;
+        std::string_view defaultValue) override;
+    void Save(
+        std::string_view application, std::string_view section, std::string_view key, std::string_view value) override;
 
     // The file that holds application's settings.
     static QString FilePath(std::string_view application);

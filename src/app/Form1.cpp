@@ -66,7 +66,11 @@ std::string SamplesFolder(const std::string& programFolder)
 // Ends a command: the commands come back and the busy pointer goes, however it ended.
 class CommandScope {
 public:
-    explicit CommandScope(Form1& window) : m_window(window) { m_window.SetCommandsEnabled(false); }
+    explicit CommandScope(Form1& window)
+        : m_window(window)
+    {
+        m_window.SetCommandsEnabled(false);
+    }
     ~CommandScope() { m_window.SetCommandsEnabled(true); }
     CommandScope(const CommandScope&) = delete;
     CommandScope& operator=(const CommandScope&) = delete;
@@ -135,7 +139,10 @@ void SetPlainColours(QWidget* window)
     }
 }
 
-Form1::Form1(AppContext context, QWidget* parent) : QWidget(parent), m_context(std::move(context)), m_reporter(this)
+Form1::Form1(AppContext context, QWidget* parent)
+    : QWidget(parent)
+    , m_context(std::move(context))
+    , m_reporter(this)
 {
     setObjectName("Form1");
     BuildControls();
@@ -161,7 +168,7 @@ void Form1::BuildControls()
     m_moveDown = MakeButton(this, "PushButton4", "Move Down");
 
     auto* listButtons = new QVBoxLayout;
-    for (QPushButton* button : {m_addFiles, m_addFolder, m_samples, m_clear})
+    for (QPushButton* button : { m_addFiles, m_addFolder, m_samples, m_clear })
         listButtons->addWidget(button);
     listButtons->addStretch(1);
     listButtons->addWidget(m_moveUp);
@@ -182,7 +189,7 @@ void Form1::BuildControls()
     m_dividerFrame->setObjectName("Frame1");
     m_optionGroup = new QButtonGroup(this);
     auto* dividerLayout = new QHBoxLayout(m_dividerFrame);
-    const char* captions[] = {"Tab", "Comma", "Comma-Space", "Space", "Other:"};
+    const char* captions[] = { "Tab", "Comma", "Comma-Space", "Space", "Other:" };
     for (size_t i = 0; i < m_options.size(); ++i) {
         m_options[i] = new QRadioButton(captions[i], m_dividerFrame);
         m_options[i]->setObjectName(QString("Option%1").arg(i + 1));
@@ -227,9 +234,9 @@ void Form1::BuildControls()
     layout->addWidget(m_progressBar);
 
     // Keyboard order follows the layout: the list, its commands, then the options top to bottom.
-    QWidget* order[] = {m_listView, m_addFiles, m_addFolder, m_samples, m_clear, m_moveUp, m_moveDown, m_saveMode,
-                        m_options[0], m_options[1], m_options[2], m_options[3], m_options[4], m_otherDivider,
-                        m_blankCells, m_quotes, m_start};
+    QWidget* order[]
+        = { m_listView, m_addFiles, m_addFolder, m_samples, m_clear, m_moveUp, m_moveDown, m_saveMode, m_options[0],
+              m_options[1], m_options[2], m_options[3], m_options[4], m_otherDivider, m_blankCells, m_quotes, m_start };
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -258,19 +265,22 @@ void Form1::ConnectHandlers()
     };
     checkClicked(m_blankCells, options::kCheck3Key);
     checkClicked(m_quotes, options::kCheck4Key);
-    connect(m_otherDivider, &QLineEdit::textChanged, this,
-            [this](const QString& text) { options::SaveSetting(*m_context.store, options::kText1Key, text.toStdString()); });
+    connect(m_otherDivider, &QLineEdit::textChanged, this, [this](const QString& text) {
+        options::SaveSetting(*m_context.store, options::kText1Key, text.toStdString());
+    });
     const auto saveDirections = [this](const QString& text) {
         options::SaveSetting(*m_context.store, options::kDirectionsKey, text.toStdString());
     };
     connect(m_saveMode, &QComboBox::currentTextChanged, this, saveDirections);
-    connect(m_saveMode, &QComboBox::activated, this, [this, saveDirections] { saveDirections(m_saveMode->currentText()); });
+    connect(
+        m_saveMode, &QComboBox::activated, this, [this, saveDirections] { saveDirections(m_saveMode->currentText()); });
 }
 
 void Form1::OptionClicked()
 {
     for (size_t i = 0; i < m_options.size(); ++i)
-        options::SaveSetting(*m_context.store, options::kOptionKeys[i], options::BooleanText(m_options[i]->isChecked()));
+        options::SaveSetting(
+            *m_context.store, options::kOptionKeys[i], options::BooleanText(m_options[i]->isChecked()));
 }
 
 void Form1::Form_Load()
@@ -316,8 +326,8 @@ void Form1::Form_Load()
         // Filling the list is not a change of the save mode; only the restore below is.
         const QSignalBlocker quiet(m_saveMode);
         int step = 132;
-        for (options::SaveMode mode : {options::SaveMode::AllSheets, options::SaveMode::EachSheet,
-                                       options::SaveMode::EachRow, options::SaveMode::EachColumn}) {
+        for (options::SaveMode mode : { options::SaveMode::AllSheets, options::SaveMode::EachSheet,
+                 options::SaveMode::EachRow, options::SaveMode::EachColumn }) {
             run.Step(step, [&] { m_saveMode->addItem(QString::fromUtf8(options::SaveModeCaption(mode).data())); });
             step += 2;
         }
@@ -386,8 +396,8 @@ options::ExportOptions Form1::CurrentOptions() const
     current.divider.clear();
     for (size_t i = 0; i < m_options.size(); ++i) {
         if (m_options[i]->isChecked()) {
-            current.divider = options::DividerFor(static_cast<options::DividerChoice>(i),
-                                                  m_otherDivider->text().toStdString());
+            current.divider
+                = options::DividerFor(static_cast<options::DividerChoice>(i), m_otherDivider->text().toStdString());
             break;
         }
     }
@@ -399,7 +409,7 @@ options::ExportOptions Form1::CurrentOptions() const
 void Form1::SetCommandsEnabled(bool enabled)
 {
     m_commandsEnabled = enabled;
-    for (QPushButton* button : {m_addFiles, m_start, m_moveUp, m_moveDown, m_addFolder, m_samples, m_clear})
+    for (QPushButton* button : { m_addFiles, m_start, m_moveUp, m_moveDown, m_addFolder, m_samples, m_clear })
         button->setEnabled(enabled);
     m_listView->SetEditable(enabled);
 }
@@ -409,8 +419,8 @@ void Form1::PushButton1_Click()
     core::StepRunner run(m_reporter, core::LocationText("Form1", "PushButton1_Click"));
     QStringList files;
     run.Step(108, [&] {
-        files = Prompts::OpenFiles(this, kAddFilesTitle,
-                                   {"Excel Files (*.xl*)", "Spreadsheets (*.xl* *.ods *.csv *.txt)", "All Files (*)"});
+        files = Prompts::OpenFiles(
+            this, kAddFilesTitle, { "Excel Files (*.xl*)", "Spreadsheets (*.xl* *.ods *.csv *.txt)", "All Files (*)" });
     });
     if (files.isEmpty())
         return; // 110: cancelled
@@ -472,8 +482,8 @@ void Form1::PushButton5_Click()
         return; // 106
     CommandScope scope(*this);
     run.Step(108, [&] { SetBusy(true); });
-    worklist::ImportFolder(m_list, folder.toStdString(), worklist::PatternForAnswer(answer->toStdString()), run,
-                           m_pump);
+    worklist::ImportFolder(
+        m_list, folder.toStdString(), worklist::PatternForAnswer(answer->toStdString()), run, m_pump);
     run.Step(130, [&] { SetBusy(false); });
 }
 
@@ -511,7 +521,7 @@ void Form1::PushButton2_Click()
     CommandScope scope(*this);
     if (!m_form2)
         m_form2 = std::make_unique<Form2>(m_context, *this);
-    exporting::ExportRunPorts ports{m_reporter, m_pump, *m_progress};
+    exporting::ExportRunPorts ports { m_reporter, m_pump, *m_progress };
     exporting::RunExport(*this, ports, m_form2->Results());
     SetBusy(false);
 }

@@ -94,22 +94,22 @@ private:
 
     WorkbookListModel* m_listModel = nullptr;
     WorkbookListView* m_listView = nullptr;
-    QPushButton* m_addFiles = nullptr;   // PushButton1
-    QPushButton* m_start = nullptr;      // PushButton2
-    QPushButton* m_moveUp = nullptr;     // PushButton3
-    QPushButton* m_moveDown = nullptr;   // PushButton4
-    QPushButton* m_addFolder = nullptr;  // PushButton5
-    QPushButton* m_samples = nullptr;    // PushButton6
-    QPushButton* m_clear = nullptr;      // PushButton7
+    QPushButton* m_addFiles = nullptr; // PushButton1
+    QPushButton* m_start = nullptr; // PushButton2
+    QPushButton* m_moveUp = nullptr; // PushButton3
+    QPushButton* m_moveDown = nullptr; // PushButton4
+    QPushButton* m_addFolder = nullptr; // PushButton5
+    QPushButton* m_samples = nullptr; // PushButton6
+    QPushButton* m_clear = nullptr; // PushButton7
     QGroupBox* m_dividerFrame = nullptr; // Frame1
-    QGroupBox* m_outputFrame = nullptr;  // Frame2
-    QGroupBox* m_saveFrame = nullptr;    // Frame3
-    std::array<QRadioButton*, 5> m_options{};
+    QGroupBox* m_outputFrame = nullptr; // Frame2
+    QGroupBox* m_saveFrame = nullptr; // Frame3
+    std::array<QRadioButton*, 5> m_options {};
     QButtonGroup* m_optionGroup = nullptr;
     QLineEdit* m_otherDivider = nullptr; // Text1
-    QCheckBox* m_blankCells = nullptr;   // Check3
-    QCheckBox* m_quotes = nullptr;       // Check4
-    QComboBox* m_saveMode = nullptr;     // Combo1
+    QCheckBox* m_blankCells = nullptr; // Check3
+    QCheckBox* m_quotes = nullptr; // Check4
+    QComboBox* m_saveMode = nullptr; // Combo1
     QProgressBar* m_progressBar = nullptr;
     std::unique_ptr<BarProgress> m_progress;
 };

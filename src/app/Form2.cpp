@@ -52,7 +52,10 @@ QString PreviewText(const std::string& text)
 }
 
 Form2::Form2(AppContext context, Form1& mainWindow)
-    : QWidget(nullptr), m_context(std::move(context)), m_main(mainWindow), m_reporter(this)
+    : QWidget(nullptr)
+    , m_context(std::move(context))
+    , m_main(mainWindow)
+    , m_reporter(this)
 {
     setObjectName("Form2");
     BuildControls();
@@ -123,7 +126,7 @@ void Form2::BuildControls()
     setTabOrder(m_back, m_save);
 
     connect(m_listView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) { ShowPreview(current); });
+        [this](const QModelIndex& current) { ShowPreview(current); });
     connect(m_wordWrap, &QCheckBox::stateChanged, this, [this] { Check1_Click(); });
     connect(m_outputFolder, &QLineEdit::textChanged, this, [this](const QString& text) {
         options::SaveSetting(*m_context.store, options::kOutputFolderKey, text.toStdString());
@@ -190,8 +193,7 @@ void Form2::ShowPreview(const QModelIndex& current)
 
 void Form2::Check1_Click()
 {
-    options::SaveSetting(*m_context.store, options::kWordWrapKey,
-                         std::to_string(CheckValue(m_wordWrap->checkState())));
+    options::SaveSetting(*m_context.store, options::kWordWrapKey, std::to_string(CheckValue(m_wordWrap->checkState())));
     ApplyWordWrap();
 }
 
@@ -204,7 +206,7 @@ void Form2::ApplyWordWrap()
 void Form2::SetCommandsEnabled(bool enabled)
 {
     m_commandsEnabled = enabled;
-    for (QPushButton* button : {m_save, m_pickFolder, m_back})
+    for (QPushButton* button : { m_save, m_pickFolder, m_back })
         button->setEnabled(enabled);
     m_outputFolder->setReadOnly(!enabled);
 }

@@ -73,15 +73,15 @@ private:
     bool m_commandsEnabled = true;
 
     ResultsModel* m_model = nullptr;
-    QTreeView* m_listView = nullptr;      // ListView1
-    QPlainTextEdit* m_preview = nullptr;  // Text2
-    QGroupBox* m_viewingFrame = nullptr;  // Frame2
-    QCheckBox* m_wordWrap = nullptr;      // Check1
-    QGroupBox* m_folderFrame = nullptr;   // Frame1
-    QLineEdit* m_outputFolder = nullptr;  // Text1
-    QPushButton* m_pickFolder = nullptr;  // PushButton7
-    QPushButton* m_save = nullptr;        // PushButton6
-    QPushButton* m_back = nullptr;        // PushButton8
+    QTreeView* m_listView = nullptr; // ListView1
+    QPlainTextEdit* m_preview = nullptr; // Text2
+    QGroupBox* m_viewingFrame = nullptr; // Frame2
+    QCheckBox* m_wordWrap = nullptr; // Check1
+    QGroupBox* m_folderFrame = nullptr; // Frame1
+    QLineEdit* m_outputFolder = nullptr; // Text1
+    QPushButton* m_pickFolder = nullptr; // PushButton7
+    QPushButton* m_save = nullptr; // PushButton6
+    QPushButton* m_back = nullptr; // PushButton8
 };
 
 } // namespace vellumcast::app

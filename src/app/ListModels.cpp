@@ -10,13 +10,14 @@ namespace {
 int ClampedRows(size_t count)
 {
     return count > static_cast<size_t>(std::numeric_limits<int>::max()) ? std::numeric_limits<int>::max()
-                                                                         : static_cast<int>(count);
+                                                                        : static_cast<int>(count);
 }
 
 } // namespace
 
 WorkbookListModel::WorkbookListModel(worklist::WorkbookList& list, QObject* parent)
-    : QAbstractTableModel(parent), m_list(list)
+    : QAbstractTableModel(parent)
+    , m_list(list)
 {
     m_list.SetObserver(this);
 }
@@ -94,19 +95,20 @@ std::vector<ResultColumn> ResultColumnsFor(options::SaveMode mode)
 {
     switch (mode) {
     case options::SaveMode::AllSheets:
-        return {{"Preview", 7000}};
+        return { { "Preview", 7000 } };
     case options::SaveMode::EachSheet:
-        return {{"Preview", 6000}, {"Sheet", 1500}};
+        return { { "Preview", 6000 }, { "Sheet", 1500 } };
     case options::SaveMode::EachRow:
-        return {{"Preview", 4500}, {"Sheet", 1500}, {"Row", 1200}};
+        return { { "Preview", 4500 }, { "Sheet", 1500 }, { "Row", 1200 } };
     case options::SaveMode::EachColumn:
-        return {{"Preview", 4500}, {"Sheet", 1500}, {"Column", 1200}};
+        return { { "Preview", 4500 }, { "Sheet", 1500 }, { "Column", 1200 } };
     }
-    return {{"Preview", 7000}};
+    return { { "Preview", 7000 } };
 }
 
 ResultsModel::ResultsModel(const exporting::ResultList& results, QObject* parent)
-    : QAbstractTableModel(parent), m_results(results)
+    : QAbstractTableModel(parent)
+    , m_results(results)
 {
 }
 

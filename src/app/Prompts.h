@@ -56,7 +56,10 @@ QString DisplayText(const QString& text);
 // Shows each failure in the error report box.
 class ErrorBoxReporter final : public core::ErrorReporter {
 public:
-    explicit ErrorBoxReporter(QWidget* parent) : m_parent(parent) {}
+    explicit ErrorBoxReporter(QWidget* parent)
+        : m_parent(parent)
+    {
+    }
     void Report(const core::ErrorReport& report) override;
 
 private:

@@ -11,7 +11,9 @@
 namespace vellumcast::app {
 
 WorkbookListView::WorkbookListView(worklist::WorkbookList& list, QWidget* parent)
-    : QTreeView(parent), m_list(list), m_dragCursor(Qt::ClosedHandCursor)
+    : QTreeView(parent)
+    , m_list(list)
+    , m_dragCursor(Qt::ClosedHandCursor)
 {
     setRootIsDecorated(false);
     setItemsExpandable(false);

@@ -6,29 +6,29 @@
 
 namespace vellumcast::options {
 
-std::string MemorySettingsStore::Get(std::string_view application, std::string_view section, std::string_view key,
-                                     std::string_view defaultValue)
+std::string MemorySettingsStore::Get(
+    std::string_view application, std::string_view section, std::string_view key, std::string_view defaultValue)
 {
-    const auto found = m_values.find({std::string(application), std::string(section), std::string(key)});
+    const auto found = m_values.find({ std::string(application), std::string(section), std::string(key) });
     return found == m_values.end() ? std::string(defaultValue) : found->second;
 }
 
-void MemorySettingsStore::Save(std::string_view application, std::string_view section, std::string_view key,
-                               std::string_view value)
+void MemorySettingsStore::Save(
+    std::string_view application, std::string_view section, std::string_view key, std::string_view value)
 {
     ++m_saves;
-    m_values[{std::string(application), std::string(section), std::string(key)}] = std::string(value);
+    m_values[{ std::string(application), std::string(section), std::string(key) }] = std::string(value);
 }
 
 bool MemorySettingsStore::Has(std::string_view key) const
 {
-    return m_values.count({std::string(kSettingsApplication), std::string(kSettingsSection), std::string(key)}) != 0;
+    return m_values.count({ std::string(kSettingsApplication), std::string(kSettingsSection), std::string(key) }) != 0;
 }
 
 std::string MemorySettingsStore::Value(std::string_view key) const
 {
     const auto found
-        = m_values.find({std::string(kSettingsApplication), std::string(kSettingsSection), std::string(key)});
+        = m_values.find({ std::string(kSettingsApplication), std::string(kSettingsSection), std::string(key) });
     return found == m_values.end() ? std::string() : found->second;
 }
 

@@ -22,19 +22,21 @@ class SettingsStore {
 public:
     virtual ~SettingsStore() = default;
     // The stored text, or defaultValue when the key is missing.
-    virtual std::string Get(std::string_view application, std::string_view section, std::string_view key,
-                            std::string_view defaultValue) = 0;
-    virtual void Save(std::string_view application, std::string_view section, std::string_view key,
-                      std::string_view value) = 0;
+    virtual std::string Get(
+        std::string_view application, std::string_view section, std::string_view key, std::string_view defaultValue)
+        = 0;
+    virtual void Save(
+        std::string_view application, std::string_view section, std::string_view key, std::string_view value)
+        = 0;
 };
 
 // A store held in memory; it counts its writes so tests can tell whether anything was saved.
 class MemorySettingsStore final : public SettingsStore {
 public:
     std::string Get(std::string_view application, std::string_view section, std::string_view key,
-                    std::string_view defaultValue) override;
-    void Save(std::string_view application, std::string_view section, std::string_view key,
-              std::string_view value) override;
+        std::string_view defaultValue) override;
+    void Save(
+        std::string_view application, std::string_view section, std::string_view key, std::string_view value) override;
 
     bool Has(std::string_view key) const;
     std::string Value(std::string_view key) const; // "" when missing
@@ -54,20 +56,20 @@ struct SettingKey {
     SettingKind kind;
 };
 
-inline constexpr SettingKey kDirectionsKey{"Directions", "Save all sheets to a text file", SettingKind::Text};
-inline constexpr SettingKey kOption1Key{"Option1", "1", SettingKind::Boolean};
-inline constexpr SettingKey kOption2Key{"Option2", "0", SettingKind::Boolean};
-inline constexpr SettingKey kOption3Key{"Option3", "0", SettingKind::Boolean};
-inline constexpr SettingKey kOption4Key{"Option4", "0", SettingKind::Boolean};
-inline constexpr SettingKey kOption5Key{"Option5", "0", SettingKind::Boolean};
-inline constexpr SettingKey kCheck3Key{"Check3", "1", SettingKind::CheckState};
-inline constexpr SettingKey kCheck4Key{"Check4", "1", SettingKind::CheckState};
-inline constexpr SettingKey kText1Key{"Text1", "", SettingKind::Text};
+inline constexpr SettingKey kDirectionsKey { "Directions", "Save all sheets to a text file", SettingKind::Text };
+inline constexpr SettingKey kOption1Key { "Option1", "1", SettingKind::Boolean };
+inline constexpr SettingKey kOption2Key { "Option2", "0", SettingKind::Boolean };
+inline constexpr SettingKey kOption3Key { "Option3", "0", SettingKind::Boolean };
+inline constexpr SettingKey kOption4Key { "Option4", "0", SettingKind::Boolean };
+inline constexpr SettingKey kOption5Key { "Option5", "0", SettingKind::Boolean };
+inline constexpr SettingKey kCheck3Key { "Check3", "1", SettingKind::CheckState };
+inline constexpr SettingKey kCheck4Key { "Check4", "1", SettingKind::CheckState };
+inline constexpr SettingKey kText1Key { "Text1", "", SettingKind::Text };
 // The default output folder is the desktop folder, known only at run time.
-inline constexpr SettingKey kOutputFolderKey{"Output Folder", "", SettingKind::Text};
-inline constexpr SettingKey kWordWrapKey{"Word Wrap", "1", SettingKind::CheckState};
+inline constexpr SettingKey kOutputFolderKey { "Output Folder", "", SettingKind::Text };
+inline constexpr SettingKey kWordWrapKey { "Word Wrap", "1", SettingKind::CheckState };
 
-inline constexpr SettingKey kOptionKeys[] = {kOption1Key, kOption2Key, kOption3Key, kOption4Key, kOption5Key};
+inline constexpr SettingKey kOptionKeys[] = { kOption1Key, kOption2Key, kOption3Key, kOption4Key, kOption5Key };
 
 // A stored text that cannot be read as its key requires.
 class SettingError : public std::runtime_error {

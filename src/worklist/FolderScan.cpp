@@ -118,17 +118,17 @@ bool WildcardMatch(std::string_view pattern, std::string_view name)
         return false;
     const std::string_view nameExtension = name.substr(nameDot + 1);
     return nameExtension.size() > 3 && StartsWithIgnoringCase(nameExtension, extension)
-           && GlobMatch(pattern.substr(0, patternDot), name.substr(0, nameDot));
+        && GlobMatch(pattern.substr(0, patternDot), name.substr(0, nameDot));
 }
 
 void CollectSubfolders(std::vector<std::string>& folders, bool recurse, core::Pump& pump)
 {
     std::set<std::pair<dev_t, ino_t>> seen;
     const auto firstVisit = [&](const std::string& path) {
-        struct stat info {};
+        struct stat info { };
         if (::stat(path.c_str(), &info) != 0)
             return false;
-        return seen.insert({info.st_dev, info.st_ino}).second;
+        return seen.insert({ info.st_dev, info.st_ino }).second;
     };
     for (const auto& folder : folders)
         firstVisit(folder);
@@ -173,7 +173,7 @@ std::vector<std::string> ListFolderFiles(std::string folder, std::string_view pa
     for (auto& name : ListNames(folder)) {
         if (!WildcardMatch(pattern, name))
             continue;
-        struct stat info {};
+        struct stat info { };
         // A name that vanished since the listing is still handed on; the filter reports it.
         if (::stat((folder + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode))
             continue;
@@ -199,14 +199,13 @@ std::string ComposePath(std::string_view member, std::string_view name)
 
 bool IsHiddenWritableFile(const std::string& path)
 {
-    struct stat info {};
+    struct stat info { };
     if (::stat(path.c_str(), &info) != 0)
         throw core::FileError("File not found: " + path);
     const std::string name = core::FileNameOfPath(path);
     const bool hidden = !name.empty() && name.front() == '.';
     // Not writable by anyone counts as read-only, even for a user whom permissions do not stop.
-    const bool readOnly
-        = (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
+    const bool readOnly = (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
     return hidden && !readOnly;
 }
 
@@ -215,8 +214,8 @@ std::string PatternForAnswer(std::string_view answer)
     return "*." + std::string(answer);
 }
 
-void ImportFolder(WorkbookList& list, const std::string& folder, std::string_view pattern, core::StepRunner& run,
-                  core::Pump& pump)
+void ImportFolder(
+    WorkbookList& list, const std::string& folder, std::string_view pattern, core::StepRunner& run, core::Pump& pump)
 {
     std::vector<std::string> folders;
     run.SetScanContext("", "");

@@ -10,8 +10,8 @@ void ReorderDrag::ItemClicked(const WorkbookList& list, std::optional<size_t> se
         m_dragged.reset();
 }
 
-std::optional<ReorderDrag::Swap> ReorderDrag::PointerMoved(WorkbookList& list, std::optional<size_t> underPointer,
-                                                           int screenY)
+std::optional<ReorderDrag::Swap> ReorderDrag::PointerMoved(
+    WorkbookList& list, std::optional<size_t> underPointer, int screenY)
 {
     if (!m_buttonDown || !underPointer || !m_dragged || *underPointer >= list.Count())
         return std::nullopt;
@@ -26,7 +26,7 @@ std::optional<ReorderDrag::Swap> ReorderDrag::PointerMoved(WorkbookList& list, s
     list.SetText(target, std::move(kept));
     m_dragged = list.Id(target);
 
-    Swap swap{target, std::nullopt};
+    Swap swap { target, std::nullopt };
     if (screenY < kScrollUpBelow) {
         if (target >= 1)
             swap.scrollTo = target - 1;

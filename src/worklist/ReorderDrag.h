@@ -24,7 +24,7 @@ public:
     bool ButtonDown() const { return m_buttonDown; }
 
     struct Swap {
-        size_t select;                  // the dragged path's new position
+        size_t select; // the dragged path's new position
         std::optional<size_t> scrollTo; // the entry to scroll into view, if any
     };
 

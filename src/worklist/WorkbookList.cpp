@@ -33,7 +33,7 @@ void WorkbookList::Insert(size_t position, std::string path)
         throw std::out_of_range("Index out of bounds");
     if (m_observer)
         m_observer->BeforeInsert(position);
-    m_entries.insert(m_entries.begin() + static_cast<std::ptrdiff_t>(position), Entry{m_nextId++, std::move(path)});
+    m_entries.insert(m_entries.begin() + static_cast<std::ptrdiff_t>(position), Entry { m_nextId++, std::move(path) });
     if (m_observer)
         m_observer->AfterInsert();
 }

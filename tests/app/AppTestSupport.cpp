@@ -8,7 +8,7 @@ namespace vellumcast::apptest {
 
 bool ScriptedPrompts::Question(const QString& title, const QString& text)
 {
-    shown.push_back({"question", title, text});
+    shown.push_back({ "question", title, text });
     if (answers.empty())
         return false;
     const bool answer = answers.front();
@@ -18,7 +18,7 @@ bool ScriptedPrompts::Question(const QString& title, const QString& text)
 
 std::optional<QString> ScriptedPrompts::Input(const QString& title, const QString& prompt, const QString& defaultText)
 {
-    shown.push_back({"input", title, prompt});
+    shown.push_back({ "input", title, prompt });
     lastInputDefault = defaultText;
     if (inputs.empty())
         return std::nullopt;
@@ -31,7 +31,7 @@ std::optional<QString> ScriptedPrompts::Input(const QString& title, const QStrin
 
 QString ScriptedPrompts::Folder(const QString& title)
 {
-    shown.push_back({"folder", {}, title});
+    shown.push_back({ "folder", {}, title });
     if (folders.empty())
         return {};
     const QString folder = folders.front();
@@ -41,7 +41,7 @@ QString ScriptedPrompts::Folder(const QString& title)
 
 QStringList ScriptedPrompts::Files(const QString& title, const QStringList& filters)
 {
-    shown.push_back({"files", {}, title});
+    shown.push_back({ "files", {}, title });
     lastFilters = filters;
     if (files.empty())
         return {};

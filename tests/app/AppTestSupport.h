@@ -31,15 +31,15 @@ public:
     ScriptedPrompts() { app::Prompts::SetHook(this); }
     ~ScriptedPrompts() override { app::Prompts::SetHook(nullptr); }
 
-    void Message(const QString& title, const QString& text) override { shown.push_back({"message", title, text}); }
+    void Message(const QString& title, const QString& text) override { shown.push_back({ "message", title, text }); }
     bool Question(const QString& title, const QString& text) override;
     std::optional<QString> Input(const QString& title, const QString& prompt, const QString& defaultText) override;
-    void ErrorBox(const QString& title, const QString& text) override { shown.push_back({"error", title, text}); }
+    void ErrorBox(const QString& title, const QString& text) override { shown.push_back({ "error", title, text }); }
     QString Folder(const QString& title) override;
     QStringList Files(const QString& title, const QStringList& filters) override;
     void OpenFolder(const QString& path) override
     {
-        shown.push_back({"open", {}, path});
+        shown.push_back({ "open", {}, path });
         opened << path;
     }
 
@@ -60,14 +60,14 @@ public:
 class LoggingStore final : public options::SettingsStore {
 public:
     std::string Get(std::string_view application, std::string_view section, std::string_view key,
-                    std::string_view defaultValue) override
+        std::string_view defaultValue) override
     {
         return m_inner.Get(application, section, key, defaultValue);
     }
-    void Save(std::string_view application, std::string_view section, std::string_view key,
-              std::string_view value) override
+    void Save(
+        std::string_view application, std::string_view section, std::string_view key, std::string_view value) override
     {
-        writes.push_back({std::string(key), std::string(value)});
+        writes.push_back({ std::string(key), std::string(value) });
         m_inner.Save(application, section, key, value);
     }
     // The stored text, or "<missing>".
@@ -100,8 +100,7 @@ app::AppContext ContextFor(options::SettingsStore& store, const FreshEnvironment
 QString WriteFile(const QString& folder, const QString& name, const QByteArray& bytes);
 QByteArray ReadFile(const QString& path);
 
-template <typename T>
-T* Find(QWidget* window, const char* name)
+template <typename T> T* Find(QWidget* window, const char* name)
 {
     T* found = window->findChild<T*>(name);
     if (!found)

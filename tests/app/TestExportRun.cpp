@@ -53,7 +53,7 @@ QStringList Headers(QTreeView* view)
     QStringList headers;
     for (int c = 0; c < view->model()->columnCount(); ++c)
         headers << view->model()->headerData(c, Qt::Horizontal).toString() + " "
-                       + QString::number(view->header()->sectionSize(c));
+                + QString::number(view->header()->sectionSize(c));
     return headers;
 }
 
@@ -61,7 +61,8 @@ QString Describe(const QList<Row>& rows)
 {
     QStringList lines;
     for (const auto& row : rows)
-        lines << row.preview + "|" + row.sheet + "|" + row.ordinal + "|" + QString::fromUtf8(row.text.toPercentEncoding());
+        lines << row.preview + "|" + row.sheet + "|" + row.ordinal + "|"
+                + QString::fromUtf8(row.text.toPercentEncoding());
     return lines.join("\n");
 }
 
@@ -87,13 +88,13 @@ private:
     // Two workbooks: w1 with a 2×2 sheet holding a blank cell, w2 with one cell.
     QStringList TwoWorkbooks()
     {
-        return {WriteFile(m_env->Work(), "in/w1.csv", "a,b\nc,\n"), WriteFile(m_env->Work(), "other/w2.csv", "x\n")};
+        return { WriteFile(m_env->Work(), "in/w1.csv", "a,b\nc,\n"), WriteFile(m_env->Work(), "other/w2.csv", "x\n") };
     }
 
     void SetUpOptions(app::Form1& window, int modeIndex)
     {
         QTest::mouseClick(Find<QRadioButton>(&window, "Option2"), Qt::LeftButton); // ","
-        QTest::mouseClick(Find<QCheckBox>(&window, "Check4"), Qt::LeftButton);     // no quotes
+        QTest::mouseClick(Find<QCheckBox>(&window, "Check4"), Qt::LeftButton); // no quotes
         Find<QComboBox>(&window, "Combo1")->setCurrentIndex(modeIndex);
     }
 
@@ -126,19 +127,18 @@ private slots:
         QTest::addColumn<QStringList>("headers");
         QTest::addColumn<QString>("rows");
         const auto rows = [](const QList<Row>& list) { return Describe(list); };
-        QTest::newRow("all sheets") << 0 << QStringList{"Preview 466"}
-                                    << rows({{"w1.txt", "", "", "w1\r\na,b\r\nc,\r\n\r\n\r\n\r\n"},
-                                             {"w2.txt", "", "", "w2\r\nx\r\n\r\n\r\n\r\n"}});
-        QTest::newRow("each sheet") << 1 << QStringList{"Preview 400", "Sheet 100"}
-                                    << rows({{"w1.txt", "w1", "", "a,b\r\nc,\r\n"}, {"w2.txt", "w2", "", "x\r\n"}});
-        QTest::newRow("each row") << 2 << QStringList{"Preview 300", "Sheet 100", "Row 80"}
-                                  << rows({{"w1.txt", "w1", "1", "a,b\r\n"},
-                                           {"w1.txt", "w1", "2", "c,\r\n"},
-                                           {"w2.txt", "w2", "1", "x\r\n"}});
-        QTest::newRow("each column") << 3 << QStringList{"Preview 300", "Sheet 100", "Column 80"}
-                                     << rows({{"w1.txt", "w1", "1", "a,c\r\n"},
-                                              {"w1.txt", "w1", "2", "b,\r\n"},
-                                              {"w2.txt", "w2", "1", "x\r\n"}});
+        QTest::newRow("all sheets") << 0 << QStringList { "Preview 466" }
+                                    << rows({ { "w1.txt", "", "", "w1\r\na,b\r\nc,\r\n\r\n\r\n\r\n" },
+                                           { "w2.txt", "", "", "w2\r\nx\r\n\r\n\r\n\r\n" } });
+        QTest::newRow("each sheet") << 1 << QStringList { "Preview 400", "Sheet 100" }
+                                    << rows({ { "w1.txt", "w1", "", "a,b\r\nc,\r\n" },
+                                           { "w2.txt", "w2", "", "x\r\n" } });
+        QTest::newRow("each row") << 2 << QStringList { "Preview 300", "Sheet 100", "Row 80" }
+                                  << rows({ { "w1.txt", "w1", "1", "a,b\r\n" }, { "w1.txt", "w1", "2", "c,\r\n" },
+                                         { "w2.txt", "w2", "1", "x\r\n" } });
+        QTest::newRow("each column") << 3 << QStringList { "Preview 300", "Sheet 100", "Column 80" }
+                                     << rows({ { "w1.txt", "w1", "1", "a,c\r\n" }, { "w1.txt", "w1", "2", "b,\r\n" },
+                                            { "w2.txt", "w2", "1", "x\r\n" } });
     }
 
     void aRunInEachSaveMode()
@@ -198,7 +198,7 @@ private slots:
         for (const QString& error : errors) {
             QVERIFY2(error.endsWith("\r\nin Murrelet2/19/2015.Form1.PushButton2_Click at line 172\r\rPlease email "
                                     "screenshot of this message to support@vellumcast.example"),
-                     qPrintable(error));
+                qPrintable(error));
         }
         QVERIFY(errors[0].contains("broken.xlsx"));
         QVERIFY(errors[1].contains("missing.xls"));
@@ -211,7 +211,7 @@ private slots:
     {
         auto window = NewWindow();
         window->PushButton2_Click();
-        QCOMPARE(m_prompts->Texts("message"), QStringList{"No files added."});
+        QCOMPARE(m_prompts->Texts("message"), QStringList { "No files added." });
         QCOMPARE(m_prompts->Of("message").first().title, QString("Vellumcast"));
         QVERIFY(!window->ResultsWindow() || !window->ResultsWindow()->isVisible());
         QVERIFY(window->isVisible());
@@ -231,13 +231,13 @@ private slots:
         QCOMPARE(RowsOf(*results).size(), 3); // the results stay until the next run
 
         const QString single = WriteFile(m_env->Work(), "single.csv", "only\n");
-        Run(*window, {single});
-        QCOMPARE(Describe(RowsOf(*results)), Describe({{"single.txt", "single", "1", "only\r\n"}}));
+        Run(*window, { single });
+        QCOMPARE(Describe(RowsOf(*results)), Describe({ { "single.txt", "single", "1", "only\r\n" } }));
         QCOMPARE(Find<QPlainTextEdit>(results, "Text2")->toPlainText(), QString("only\n"));
 
         // A run without results leaves the preview empty, not showing the last run's text.
         QTest::mouseClick(Find<QPushButton>(results, "PushButton8"), Qt::LeftButton);
-        Run(*window, {m_env->Work() + "/nothing-here.csv"});
+        Run(*window, { m_env->Work() + "/nothing-here.csv" });
         QVERIFY(RowsOf(*results).isEmpty());
         QCOMPARE(Find<QPlainTextEdit>(results, "Text2")->toPlainText(), QString());
     }
@@ -245,7 +245,7 @@ private slots:
     void theResultsWindowRestoresAndWritesItsSettings()
     {
         auto window = NewWindow();
-        Run(*window, {TwoWorkbooks().first()});
+        Run(*window, { TwoWorkbooks().first() });
         app::Form2* results = window->ResultsWindow();
         const std::string desktop = m_env->Home().toStdString() + "/Desktop/";
         QCOMPARE(Find<QLineEdit>(results, "Text1")->text().toStdString(), desktop);
@@ -267,7 +267,8 @@ private slots:
         QCOMPARE(Find<QPushButton>(results, "PushButton6")->text(), QString("Save Results To Text File"));
         QCOMPARE(Find<QPushButton>(results, "PushButton7")->text(), QString("..."));
         QCOMPARE(Find<QPushButton>(results, "PushButton8")->text(), QString("< Back"));
-        QCOMPARE(Find<QWidget>(results, "Frame1")->property("title").toString(), QString("Save Results To This Folder"));
+        QCOMPARE(
+            Find<QWidget>(results, "Frame1")->property("title").toString(), QString("Save Results To This Folder"));
         QCOMPARE(Find<QWidget>(results, "Frame2")->property("title").toString(), QString("Viewing Options"));
         QCOMPARE(results->windowTitle(), QString("Vellumcast"));
         QVERIFY(results->ListView()->y() < preview->y());
@@ -316,7 +317,7 @@ private slots:
             window->PushButton2_Click();
         });
         probe.start();
-        Run(*window, {path, path});
+        Run(*window, { path, path });
         probe.stop();
         QVERIFY(sawDisabled);
         QVERIFY(!sawEnabledStart);
@@ -328,10 +329,10 @@ private slots:
     {
         QTest::addColumn<int>("mode");
         QTest::addColumn<QStringList>("files");
-        QTest::newRow("all sheets") << 0 << QStringList{"w1.txt", "w2.txt"};
-        QTest::newRow("each sheet") << 1 << QStringList{"w1_w1.txt", "w2_w2.txt"};
-        QTest::newRow("each row") << 2 << QStringList{"w1_w1_1.txt", "w1_w1_2.txt", "w2_w2_1.txt"};
-        QTest::newRow("each column") << 3 << QStringList{"w1_w1_1.txt", "w1_w1_2.txt", "w2_w2_1.txt"};
+        QTest::newRow("all sheets") << 0 << QStringList { "w1.txt", "w2.txt" };
+        QTest::newRow("each sheet") << 1 << QStringList { "w1_w1.txt", "w2_w2.txt" };
+        QTest::newRow("each row") << 2 << QStringList { "w1_w1_1.txt", "w1_w1_2.txt", "w2_w2_1.txt" };
+        QTest::newRow("each column") << 3 << QStringList { "w1_w1_1.txt", "w1_w1_2.txt", "w2_w2_1.txt" };
     }
 
     void savingWritesEveryResultUnderItsName()
@@ -346,7 +347,7 @@ private slots:
         QDir().mkpath(out);
         Find<QLineEdit>(results, "Text1")->setText(out + "/"); // the trailing "/" the picker adds
         QTest::mouseClick(Find<QPushButton>(results, "PushButton6"), Qt::LeftButton);
-        QCOMPARE(m_prompts->Texts("message"), QStringList{"Done."});
+        QCOMPARE(m_prompts->Texts("message"), QStringList { "Done." });
         QCOMPARE(QDir(out).entryList(QDir::Files, QDir::Name), files);
         const auto& held = results->Results();
         for (int i = 0; i < files.size(); ++i)
@@ -360,11 +361,11 @@ private slots:
         Run(*window, TwoWorkbooks());
         app::Form2* results = window->ResultsWindow();
         const QString file = WriteFile(m_env->Work(), "plain-file", "x");
-        for (const QString& folder : {m_env->Work() + "/absent", file, QString()}) {
+        for (const QString& folder : { m_env->Work() + "/absent", file, QString() }) {
             m_prompts->shown.clear();
             Find<QLineEdit>(results, "Text1")->setText(folder);
             results->PushButton6_Click();
-            QCOMPARE(m_prompts->Texts("message"), QStringList{"Output folder does not exist."});
+            QCOMPARE(m_prompts->Texts("message"), QStringList { "Output folder does not exist." });
             QCOMPARE(m_prompts->Of("message").first().title, QString("Vellumcast"));
         }
         QVERIFY(!QFileInfo::exists(m_env->Work() + "/absent"));
@@ -384,45 +385,46 @@ private slots:
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors[0].endsWith("\r\nin Murrelet2/19/2015.Form2.PushButton6_Click at line 162\r\rPlease email "
                                     "screenshot of this message to support@vellumcast.example"),
-                 qPrintable(errors[0]));
+            qPrintable(errors[0]));
         QCOMPARE(ReadFile(out + "/w2_w2.txt"), QByteArray("x\r\n"));
-        QCOMPARE(m_prompts->Texts("message"), QStringList{"Done."});
+        QCOMPARE(m_prompts->Texts("message"), QStringList { "Done." });
     }
 
     void namesFromInsideAWorkbookStayInsideTheFolder()
     {
         auto window = NewWindow();
         SetUpOptions(*window, 1);
-        Run(*window, {TwoWorkbooks().first()});
+        Run(*window, { TwoWorkbooks().first() });
         app::Form2* results = window->ResultsWindow();
         auto& held = results->Results();
         held.clear();
-        held.push_back({"b.txt", "../x", "", "one"});
-        held.push_back({"b.txt", "a/b", "", "two"});
-        held.push_back({"b.txt", "c\x01\nd", "", "three"});
-        held.push_back({"b.txt", "same", "", "first"});
-        held.push_back({"b.txt", "same", "", "second"}); // a duplicate replaces the earlier file
+        held.push_back({ "b.txt", "../x", "", "one" });
+        held.push_back({ "b.txt", "a/b", "", "two" });
+        held.push_back({ "b.txt", "c\x01\nd", "", "three" });
+        held.push_back({ "b.txt", "same", "", "first" });
+        held.push_back({ "b.txt", "same", "", "second" }); // a duplicate replaces the earlier file
         const QString out = m_env->Work() + "/deep/out";
         QDir().mkpath(out);
         Find<QLineEdit>(results, "Text1")->setText(out);
         results->PushButton6_Click();
-        QCOMPARE(m_prompts->Texts("message"), QStringList{"Done."});
-        QCOMPARE(QDir(m_env->Work() + "/deep").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"out"});
+        QCOMPARE(m_prompts->Texts("message"), QStringList { "Done." });
+        QCOMPARE(
+            QDir(m_env->Work() + "/deep").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList { "out" });
         QCOMPARE(QDir(out).entryList(QDir::Files, QDir::Name),
-                 (QStringList{"b_.._x.txt", "b_a_b.txt", "b_c__d.txt", "b_same.txt"}));
+            (QStringList { "b_.._x.txt", "b_a_b.txt", "b_c__d.txt", "b_same.txt" }));
         QCOMPARE(ReadFile(out + "/b_same.txt"), QByteArray("second"));
     }
 
     void theFolderPickerAddsTheTrailingSeparator()
     {
         auto window = NewWindow();
-        Run(*window, {TwoWorkbooks().first()});
+        Run(*window, { TwoWorkbooks().first() });
         app::Form2* results = window->ResultsWindow();
         auto* folder = Find<QLineEdit>(results, "Text1");
         const QString before = folder->text();
         results->PushButton7_Click(); // cancelled
         QCOMPARE(folder->text(), before);
-        QCOMPARE(m_prompts->Texts("folder"), QStringList{"Please select folder:"});
+        QCOMPARE(m_prompts->Texts("folder"), QStringList { "Please select folder:" });
         m_prompts->folders.push_back("/srv/texts");
         results->PushButton7_Click();
         QCOMPARE(folder->text(), QString("/srv/texts/"));
@@ -435,7 +437,7 @@ private slots:
     void closingTheResultsWindowEndsTheProgram()
     {
         auto window = NewWindow();
-        Run(*window, {TwoWorkbooks().first()});
+        Run(*window, { TwoWorkbooks().first() });
         QVERIFY(!m_ended);
         window->ResultsWindow()->close();
         QVERIFY(m_ended);
@@ -453,11 +455,12 @@ private slots:
         QVERIFY(!preview.contains(QChar::ReplacementCharacter));
         QCOMPARE(app::PreviewText("short"), QString("short"));
         const std::string noBreaks(app::kPreviewLimit + 5, 'x');
-        QVERIFY(app::PreviewText(noBreaks).startsWith(QString(static_cast<qsizetype>(app::kPreviewLimit), 'x') + "\n["));
+        QVERIFY(
+            app::PreviewText(noBreaks).startsWith(QString(static_cast<qsizetype>(app::kPreviewLimit), 'x') + "\n["));
 
         auto window = NewWindow();
         SetUpOptions(*window, 1);
-        Run(*window, {TwoWorkbooks().first()});
+        Run(*window, { TwoWorkbooks().first() });
         app::Form2* results = window->ResultsWindow();
         results->Results().front().text = huge;
         const QString out = m_env->Work() + "/out";
@@ -501,10 +504,11 @@ private slots:
         QDir().mkpath(out);
         Find<QLineEdit>(results, "Text1")->setText(out);
         results->PushButton6_Click();
-        QCOMPARE(m_prompts->Texts("message"), QStringList{"Done."});
+        QCOMPARE(m_prompts->Texts("message"), QStringList { "Done." });
         // Same names (Sales.xlsx, .xls, .ods) are replaced in list order: the last one stays.
         std::map<QString, std::string> expected;
-        const auto saveMode = *options::SaveModeFromCaption(options::SaveModeCaption(static_cast<options::SaveMode>(mode)));
+        const auto saveMode
+            = *options::SaveModeFromCaption(options::SaveModeCaption(static_cast<options::SaveMode>(mode)));
         for (const auto& entry : held)
             expected[QString::fromStdString(results::SavedFileName(saveMode, entry))] = entry.text;
         QCOMPARE(QDir(out).entryList(QDir::Files).size(), static_cast<qsizetype>(expected.size()));
@@ -518,7 +522,7 @@ private slots:
         app::ResultsModel model(results);
         model.SetColumns(app::ResultColumnsFor(options::SaveMode::EachRow));
         for (int i = 0; i < 200; ++i)
-            results.push_back({"b.txt", "S", std::to_string(i + 1), "t"});
+            results.push_back({ "b.txt", "S", std::to_string(i + 1), "t" });
         model.Grow();
         QCOMPARE(model.rowCount(), 200);
         QCOMPARE(model.index(199, 2).data().toString(), QString("200"));

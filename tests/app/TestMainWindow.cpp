@@ -41,8 +41,8 @@ QRect RowRect(app::WorkbookListView* view, int row)
     return view->visualRect(view->model()->index(row, 0));
 }
 
-void SendMouse(QWidget* target, QEvent::Type type, QPoint local, QPoint global, Qt::MouseButton button,
-               Qt::MouseButtons buttons)
+void SendMouse(
+    QWidget* target, QEvent::Type type, QPoint local, QPoint global, Qt::MouseButton button, Qt::MouseButtons buttons)
 {
     QMouseEvent event(type, QPointF(local), QPointF(global), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(target, &event);
@@ -84,15 +84,14 @@ private slots:
         auto window = NewWindow();
         QCOMPARE(window->windowTitle(), QString("Vellumcast"));
         QVERIFY(!window->windowIcon().isNull());
-        const std::pair<const char*, const char*> buttons[] = {
-            {"PushButton1", "Add Excel Files"},   {"PushButton2", "Start Exporting To Text Files"},
-            {"PushButton3", "Move Up"},           {"PushButton4", "Move Down"},
-            {"PushButton5", "Add All Excel Files In Folder"}, {"PushButton6", "Load Sample/Example Files"},
-            {"PushButton7", "Clear List"}};
+        const std::pair<const char*, const char*> buttons[] = { { "PushButton1", "Add Excel Files" },
+            { "PushButton2", "Start Exporting To Text Files" }, { "PushButton3", "Move Up" },
+            { "PushButton4", "Move Down" }, { "PushButton5", "Add All Excel Files In Folder" },
+            { "PushButton6", "Load Sample/Example Files" }, { "PushButton7", "Clear List" } };
         for (const auto& [name, caption] : buttons)
             QCOMPARE(Find<QPushButton>(window.get(), name)->text(), QString(caption));
-        const std::pair<const char*, const char*> options[] = {
-            {"Option1", "Tab"}, {"Option2", "Comma"}, {"Option3", "Comma-Space"}, {"Option4", "Space"}, {"Option5", "Other:"}};
+        const std::pair<const char*, const char*> options[] = { { "Option1", "Tab" }, { "Option2", "Comma" },
+            { "Option3", "Comma-Space" }, { "Option4", "Space" }, { "Option5", "Other:" } };
         auto* frame1 = Find<QGroupBox>(window.get(), "Frame1");
         QCOMPARE(frame1->title(), QString("Divide Each Cell With X In Text File"));
         int lastX = -1;
@@ -121,8 +120,9 @@ private slots:
         auto* list = Find<app::WorkbookListView>(window.get(), "ListView1");
         QCOMPARE(list->model()->headerData(0, Qt::Horizontal).toString(), QString("Excel File(s)"));
         QCOMPARE(list->header()->sectionSize(0), 400); // 6000 twips
-        QCOMPARE(list->toolTip(), QString("Drag and drop files here. Double-click item to remove it. Move bar to right "
-                                          "and out of window to reveal full names."));
+        QCOMPARE(list->toolTip(),
+            QString("Drag and drop files here. Double-click item to remove it. Move bar to right "
+                    "and out of window to reveal full names."));
         auto* combo = Find<QComboBox>(window.get(), "Combo1");
         QCOMPARE(combo->count(), 4);
         QCOMPARE(combo->itemText(0), QString("Save all sheets to a text file"));
@@ -137,7 +137,7 @@ private slots:
         auto window = NewWindow();
         QCOMPARE(Find<QComboBox>(window.get(), "Combo1")->currentText(), QString("Save all sheets to a text file"));
         QVERIFY(Find<QRadioButton>(window.get(), "Option1")->isChecked());
-        for (const char* name : {"Option2", "Option3", "Option4", "Option5"})
+        for (const char* name : { "Option2", "Option3", "Option4", "Option5" })
             QVERIFY(!Find<QRadioButton>(window.get(), name)->isChecked());
         QCOMPARE(Find<QCheckBox>(window.get(), "Check3")->checkState(), Qt::Checked);
         QCOMPARE(Find<QCheckBox>(window.get(), "Check4")->checkState(), Qt::Checked);
@@ -157,15 +157,15 @@ private slots:
             window->show();
             QVERIFY(QTest::qWaitForWindowExposed(window.get()));
             QTest::mouseClick(Find<QRadioButton>(window.get(), "Option4"), Qt::LeftButton);
-            const std::vector<std::pair<std::string, std::string>> options{
-                {"Option1", "False"}, {"Option2", "False"}, {"Option3", "False"}, {"Option4", "True"}, {"Option5", "False"}};
+            const std::vector<std::pair<std::string, std::string>> options { { "Option1", "False" },
+                { "Option2", "False" }, { "Option3", "False" }, { "Option4", "True" }, { "Option5", "False" } };
             QVERIFY(m_store->writes == options); // the five keys together, in order
             m_store->writes.clear();
             QTest::mouseClick(Find<QCheckBox>(window.get(), "Check3"), Qt::LeftButton);
             QCOMPARE(m_store->Stored("Check3"), std::string("0"));
             QTest::keyClicks(Find<QLineEdit>(window.get(), "Text1"), "ab");
-            const std::vector<std::pair<std::string, std::string>> typed{
-                {"Check3", "0"}, {"Text1", "a"}, {"Text1", "ab"}}; // one write per keystroke
+            const std::vector<std::pair<std::string, std::string>> typed { { "Check3", "0" }, { "Text1", "a" },
+                { "Text1", "ab" } }; // one write per keystroke
             QVERIFY(m_store->writes == typed);
             Find<QComboBox>(window.get(), "Combo1")->setCurrentIndex(2);
             QCOMPARE(m_store->Stored("Directions"), std::string("Save each row to a text file"));
@@ -234,11 +234,11 @@ private slots:
 
     void noOptionSelectedAndAnUnknownSaveMode()
     {
-        for (const char* key : {"Option1", "Option2", "Option3", "Option4", "Option5"})
+        for (const char* key : { "Option1", "Option2", "Option3", "Option4", "Option5" })
             m_store->Put(key, "False");
         m_store->Put("Directions", "Save nothing");
         auto window = NewWindow();
-        for (const char* name : {"Option1", "Option2", "Option3", "Option4", "Option5"})
+        for (const char* name : { "Option1", "Option2", "Option3", "Option4", "Option5" })
             QVERIFY(!Find<QRadioButton>(window.get(), name)->isChecked());
         QCOMPARE(m_prompts->Texts("error").size(), 1);
         QVERIFY(m_prompts->Texts("error").first().endsWith("at line 140\r\rPlease email screenshot of this message to "
@@ -258,22 +258,24 @@ private slots:
         QCOMPARE(m_prompts->shown[0].kind, QString("error"));
         QCOMPARE(m_prompts->shown[1].kind, QString("message"));
         QCOMPARE(m_prompts->shown[1].title, QString("Vellumcast"));
-        QCOMPARE(m_prompts->shown[1].text, QString("Excel is not installed on this computer. You need to have it "
-                                                   "installed to use this software without error."));
+        QCOMPARE(m_prompts->shown[1].text,
+            QString("Excel is not installed on this computer. You need to have it "
+                    "installed to use this software without error."));
     }
 
     void addExcelFilesAppendsTheChosenPathsInOrder()
     {
         auto window = NewWindow();
-        m_prompts->files.push_back({"/data/b.xls", "/data/a.xlsx", "/data/c.ods"});
+        m_prompts->files.push_back({ "/data/b.xls", "/data/a.xlsx", "/data/c.ods" });
         window->PushButton1_Click();
-        QCOMPARE(m_prompts->Texts("files"), QStringList{"Add File(s) - Hold Ctrl or Shift to select multiple files"});
+        QCOMPARE(
+            m_prompts->Texts("files"), QStringList { "Add File(s) - Hold Ctrl or Shift to select multiple files" });
         QCOMPARE(m_prompts->lastFilters.first(), QString("Excel Files (*.xl*)"));
         QCOMPARE(m_prompts->lastFilters.last(), QString("All Files (*)"));
-        m_prompts->files.push_back({"/data/b.xls"}); // already listed: a second identical entry
+        m_prompts->files.push_back({ "/data/b.xls" }); // already listed: a second identical entry
         window->PushButton1_Click();
         window->PushButton1_Click(); // cancelled
-        QCOMPARE(Entries(*window), (QStringList{"/data/b.xls", "/data/a.xlsx", "/data/c.ods", "/data/b.xls"}));
+        QCOMPARE(Entries(*window), (QStringList { "/data/b.xls", "/data/a.xlsx", "/data/c.ods", "/data/b.xls" }));
     }
 
     void moveUpMoveDownAndRemovalFollowTheSelection()
@@ -281,33 +283,33 @@ private slots:
         auto window = NewWindow();
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        for (const char* path : {"/1", "/2", "/3"})
+        for (const char* path : { "/1", "/2", "/3" })
             window->List().Append(path);
         auto* view = window->ListView();
         window->PushButton3_Click(); // nothing selected: nothing moves
-        QCOMPARE(Entries(*window), (QStringList{"/1", "/2", "/3"}));
+        QCOMPARE(Entries(*window), (QStringList { "/1", "/2", "/3" }));
         window->PushButton4_Click(); // nothing selected: the first entry is selected
         QCOMPARE(view->SelectedPosition(), std::optional<size_t>(0));
-        QCOMPARE(Entries(*window), (QStringList{"/1", "/2", "/3"}));
+        QCOMPARE(Entries(*window), (QStringList { "/1", "/2", "/3" }));
         window->PushButton4_Click();
         window->PushButton4_Click();
-        QCOMPARE(Entries(*window), (QStringList{"/2", "/3", "/1"}));
+        QCOMPARE(Entries(*window), (QStringList { "/2", "/3", "/1" }));
         QCOMPARE(view->SelectedPosition(), std::optional<size_t>(2));
         window->PushButton4_Click(); // the last entry stays
-        QCOMPARE(Entries(*window), (QStringList{"/2", "/3", "/1"}));
+        QCOMPARE(Entries(*window), (QStringList { "/2", "/3", "/1" }));
         window->PushButton3_Click();
-        QCOMPARE(Entries(*window), (QStringList{"/2", "/1", "/3"}));
+        QCOMPARE(Entries(*window), (QStringList { "/2", "/1", "/3" }));
         QCOMPARE(view->SelectedPosition(), std::optional<size_t>(1));
         QVERIFY(view->hasFocus());
 
         QTest::keyClick(view, Qt::Key_Delete, Qt::ShiftModifier); // Shift+Delete removes like Delete
-        QCOMPARE(Entries(*window), (QStringList{"/2", "/3"}));
+        QCOMPARE(Entries(*window), (QStringList { "/2", "/3" }));
         view->clearSelection();
         QTest::keyClick(view, Qt::Key_Delete);
-        QCOMPARE(Entries(*window), (QStringList{"/2", "/3"}));
+        QCOMPARE(Entries(*window), (QStringList { "/2", "/3" }));
         view->SelectPosition(1);
         QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, QPoint(5, view->viewport()->height() - 3));
-        QCOMPARE(Entries(*window), (QStringList{"/2"}));
+        QCOMPARE(Entries(*window), (QStringList { "/2" }));
         QTest::mouseClick(Find<QPushButton>(window.get(), "PushButton7"), Qt::LeftButton);
         QVERIFY(window->List().Empty());
         window->PushButton7_Click(); // clearing an empty list reports nothing
@@ -328,11 +330,12 @@ private slots:
         m_prompts->folders.push_back(top);
         window->PushButton5_Click();
         QCOMPARE(m_prompts->Texts("input"),
-                 QStringList{"Enter file extension to load:\r\r(* for all files, txt for all txt files, doc for all "
-                             "doc files, etc.)"});
+            QStringList { "Enter file extension to load:\r\r(* for all files, txt for all txt files, doc for all "
+                          "doc files, etc.)" });
         QCOMPARE(m_prompts->lastInputDefault, QString("xls"));
-        QCOMPARE(m_prompts->Texts("folder"), QStringList{"Please select folder:"});
-        QCOMPARE(Entries(*window), (QStringList{top + "/a.xls", top + "/S1/b.xlsx", top + "/S2/d.xls", top + "/S1/T/c.xls"}));
+        QCOMPARE(m_prompts->Texts("folder"), QStringList { "Please select folder:" });
+        QCOMPARE(Entries(*window),
+            (QStringList { top + "/a.xls", top + "/S1/b.xlsx", top + "/S2/d.xls", top + "/S1/T/c.xls" }));
         QVERIFY(!app::BusyPointer::Shown());
         QVERIFY(window->CommandsEnabled());
 
@@ -360,8 +363,9 @@ private slots:
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors[0].contains("in Murrelet2/19/2015.Form1.PushButton5_Click at line 118\r\rPlease email "
                                     "screenshot of this message to support@vellumcast.example"
-                                    "name: " + m_env->Work() + "/missing/\r\nf(x): "),
-                 qPrintable(errors[0]));
+                                    "name: "
+                     + m_env->Work() + "/missing/\r\nf(x): "),
+            qPrintable(errors[0]));
         QVERIFY(errors[0].endsWith("f(x): "));
     }
 
@@ -385,17 +389,17 @@ private slots:
             return accepted;
         };
         QMimeData folders;
-        folders.setData("text/uri-list", (QUrl::fromLocalFile(top + "/A").toString() + "\r\n"
-                                          + QUrl::fromLocalFile(top + "/B").toString() + "\r\n")
-                                             .toUtf8());
+        folders.setData("text/uri-list",
+            (QUrl::fromLocalFile(top + "/A").toString() + "\r\n" + QUrl::fromLocalFile(top + "/B").toString() + "\r\n")
+                .toUtf8());
         QVERIFY(drop(&folders));
-        QCOMPARE(Entries(*window), (QStringList{top + "/A/one.xls", top + "/A/sub/two.csv", top + "/B/three.ods"}));
+        QCOMPARE(Entries(*window), (QStringList { top + "/A/one.xls", top + "/A/sub/two.csv", top + "/B/three.ods" }));
 
         window->List().Clear();
         QMimeData mixed;
-        mixed.setUrls({QUrl::fromLocalFile(top + "/B"), QUrl::fromLocalFile(top + "/~direct.xls")});
+        mixed.setUrls({ QUrl::fromLocalFile(top + "/B"), QUrl::fromLocalFile(top + "/~direct.xls") });
         QVERIFY(drop(&mixed));
-        QCOMPARE(Entries(*window), (QStringList{top + "/B/three.ods", top + "/~direct.xls"}));
+        QCOMPARE(Entries(*window), (QStringList { top + "/B/three.ods", top + "/~direct.xls" }));
 
         window->List().Clear();
         QMimeData text;
@@ -410,11 +414,11 @@ private slots:
         QTest::addColumn<QList<int>>("walk");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<int>("selected");
-        QTest::newRow("slow walk down from entry 2") << QList<int>{1, 2, 2, 3, 4}
-                                                     << QStringList{"/1", "/3", "/4", "/5", "/2"} << 4;
-        QTest::newRow("jump from entry 1 to entry 4") << QList<int>{0, 3} << QStringList{"/4", "/2", "/3", "/1", "/5"}
-                                                      << 3;
-        QTest::newRow("back up again") << QList<int>{3, 2, 1} << QStringList{"/1", "/4", "/2", "/3", "/5"} << 1;
+        QTest::newRow("slow walk down from entry 2")
+            << QList<int> { 1, 2, 2, 3, 4 } << QStringList { "/1", "/3", "/4", "/5", "/2" } << 4;
+        QTest::newRow("jump from entry 1 to entry 4")
+            << QList<int> { 0, 3 } << QStringList { "/4", "/2", "/3", "/1", "/5" } << 3;
+        QTest::newRow("back up again") << QList<int> { 3, 2, 1 } << QStringList { "/1", "/4", "/2", "/3", "/5" } << 1;
     }
 
     void draggingAnEntryReordersTheList()
@@ -425,7 +429,7 @@ private slots:
         auto window = NewWindow();
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        for (const char* path : {"/1", "/2", "/3", "/4", "/5"})
+        for (const char* path : { "/1", "/2", "/3", "/4", "/5" })
             window->List().Append(path);
         auto* view = window->ListView();
         QWidget* port = view->viewport();
@@ -436,7 +440,7 @@ private slots:
         for (int row : walk)
             SendMouse(port, QEvent::MouseMove, RowRect(view, row).center(), screenMiddle, Qt::NoButton, Qt::LeftButton);
         SendMouse(port, QEvent::MouseButtonRelease, RowRect(view, walk.last()).center(), screenMiddle, Qt::LeftButton,
-                  Qt::NoButton);
+            Qt::NoButton);
         QCOMPARE(Entries(*window), expected);
         QCOMPARE(view->SelectedPosition(), std::optional<size_t>(static_cast<size_t>(selected)));
         QCOMPARE(port->cursor().shape(), Qt::ArrowCursor);
@@ -447,7 +451,7 @@ private slots:
         auto window = NewWindow();
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        for (const char* path : {"/1", "/2", "/same", "/same"})
+        for (const char* path : { "/1", "/2", "/same", "/same" })
             window->List().Append(path);
         auto* view = window->ListView();
         QWidget* port = view->viewport();
@@ -455,12 +459,12 @@ private slots:
         SendMouse(port, QEvent::MouseButtonPress, RowRect(view, 0).center(), screen, Qt::LeftButton, Qt::LeftButton);
         SendMouse(port, QEvent::MouseButtonRelease, RowRect(view, 0).center(), screen, Qt::LeftButton, Qt::NoButton);
         SendMouse(port, QEvent::MouseMove, RowRect(view, 3).center(), screen, Qt::NoButton, Qt::NoButton);
-        QCOMPARE(Entries(*window), (QStringList{"/1", "/2", "/same", "/same"}));
+        QCOMPARE(Entries(*window), (QStringList { "/1", "/2", "/same", "/same" }));
         // Equal texts never trade places.
         SendMouse(port, QEvent::MouseButtonPress, RowRect(view, 2).center(), screen, Qt::LeftButton, Qt::LeftButton);
         SendMouse(port, QEvent::MouseMove, RowRect(view, 3).center(), screen, Qt::NoButton, Qt::LeftButton);
         SendMouse(port, QEvent::MouseButtonRelease, RowRect(view, 3).center(), screen, Qt::LeftButton, Qt::NoButton);
-        QCOMPARE(Entries(*window), (QStringList{"/1", "/2", "/same", "/same"}));
+        QCOMPARE(Entries(*window), (QStringList { "/1", "/2", "/same", "/same" }));
     }
 
     void loadSampleFilesListsTheSamplesAndOffersTheFolder()
@@ -473,12 +477,12 @@ private slots:
         auto window = NewWindow();
         m_prompts->answers.push_back(true);
         window->PushButton6_Click();
-        QCOMPARE(Entries(*window), (QStringList{samples + "/.hidden.ods", samples + "/a.csv", samples + "/b.xlsx"}));
+        QCOMPARE(Entries(*window), (QStringList { samples + "/.hidden.ods", samples + "/a.csv", samples + "/b.xlsx" }));
         QCOMPARE(m_prompts->Texts("question"),
-                 QStringList{"Would you like this software to open the folder where these sample files are stored "
-                             "(so that you can view them before working with them)?"});
+            QStringList { "Would you like this software to open the folder where these sample files are stored "
+                          "(so that you can view them before working with them)?" });
         QCOMPARE(m_prompts->Of("question").first().title, QString("Vellumcast"));
-        QCOMPARE(m_prompts->opened, QStringList{samples + "/"});
+        QCOMPARE(m_prompts->opened, QStringList { samples + "/" });
         m_prompts->answers.push_back(false);
         window->PushButton6_Click(); // twice: the samples are added twice, the folder stays closed
         QCOMPARE(window->List().Count(), size_t(6));

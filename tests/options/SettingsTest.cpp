@@ -13,7 +13,7 @@ struct BooleanCase {
     std::optional<bool> expected; // none: the text cannot be read as a boolean
 };
 
-class ReadBooleanTest : public ::testing::TestWithParam<BooleanCase> {};
+class ReadBooleanTest : public ::testing::TestWithParam<BooleanCase> { };
 
 TEST_P(ReadBooleanTest, ReadsTrueFalseAndNumbers)
 {
@@ -26,14 +26,12 @@ TEST_P(ReadBooleanTest, ReadsTrueFalseAndNumbers)
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, ReadBooleanTest,
-                         ::testing::Values(BooleanCase{"True", true}, BooleanCase{"False", false},
-                                           BooleanCase{"TRUE", true}, BooleanCase{"false", false},
-                                           BooleanCase{"tRuE", true}, BooleanCase{"1", true}, BooleanCase{"0", false},
-                                           BooleanCase{"-1", true}, BooleanCase{"2", true}, BooleanCase{"0.0", false},
-                                           BooleanCase{"0.5", true}, BooleanCase{" 0 ", false},
-                                           BooleanCase{"", std::nullopt}, BooleanCase{"yes", std::nullopt},
-                                           BooleanCase{"Truth", std::nullopt}, BooleanCase{"1x", std::nullopt},
-                                           BooleanCase{"-", std::nullopt}, BooleanCase{".", std::nullopt}));
+    ::testing::Values(BooleanCase { "True", true }, BooleanCase { "False", false }, BooleanCase { "TRUE", true },
+        BooleanCase { "false", false }, BooleanCase { "tRuE", true }, BooleanCase { "1", true },
+        BooleanCase { "0", false }, BooleanCase { "-1", true }, BooleanCase { "2", true }, BooleanCase { "0.0", false },
+        BooleanCase { "0.5", true }, BooleanCase { " 0 ", false }, BooleanCase { "", std::nullopt },
+        BooleanCase { "yes", std::nullopt }, BooleanCase { "Truth", std::nullopt }, BooleanCase { "1x", std::nullopt },
+        BooleanCase { "-", std::nullopt }, BooleanCase { ".", std::nullopt }));
 
 TEST(ReadIntegerTest, DecimalTextInSixteenBits)
 {
@@ -65,7 +63,7 @@ TEST(SettingKeysTest, DefaultsReadAsTheFirstStart)
 {
     EXPECT_EQ(kDirectionsKey.defaultValue, "Save all sheets to a text file");
     EXPECT_TRUE(ReadBoolean(kOption1Key.defaultValue));
-    for (const auto& key : {kOption2Key, kOption3Key, kOption4Key, kOption5Key})
+    for (const auto& key : { kOption2Key, kOption3Key, kOption4Key, kOption5Key })
         EXPECT_FALSE(ReadBoolean(key.defaultValue)) << key.name;
     EXPECT_EQ(ReadCheckState(kCheck3Key.defaultValue), 1);
     EXPECT_EQ(ReadCheckState(kCheck4Key.defaultValue), 1);

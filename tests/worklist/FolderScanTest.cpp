@@ -40,8 +40,8 @@ void Touch(const std::string& path)
     core::WriteTextFile(path, "x");
 }
 
-std::vector<std::string> Import(const std::string& folder, const std::string& answer, RecordingReporter* reporter = nullptr,
-                                CallbackPump* pump = nullptr)
+std::vector<std::string> Import(const std::string& folder, const std::string& answer,
+    RecordingReporter* reporter = nullptr, CallbackPump* pump = nullptr)
 {
     RecordingReporter ownReporter;
     CallbackPump ownPump;
@@ -59,24 +59,25 @@ TEST(FolderScanTest, TheTreeIsWalkedBreadthFirst)
     Touch(top + "/S1/b.xls");
     Touch(top + "/S1/T/c.xls");
     Touch(top + "/S2/d.xls");
-    EXPECT_EQ(Import(top, "xls"), (std::vector<std::string>{top + "/a.xls", top + "/S1/b.xls", top + "/S2/d.xls",
-                                                             top + "/S1/T/c.xls"}));
+    EXPECT_EQ(Import(top, "xls"),
+        (std::vector<std::string> { top + "/a.xls", top + "/S1/b.xls", top + "/S2/d.xls", top + "/S1/T/c.xls" }));
 }
 
 TEST(FolderScanTest, CollectSubfoldersGroupsEachLevelByParent)
 {
     vellumcast::testing::TempDir dir;
     const std::string top = dir.Path() + "/";
-    for (const char* folder : {"A/A1", "A/A2/deep", "B/B1", "C", ".hidden/inner"})
+    for (const char* folder : { "A/A1", "A/A2/deep", "B/B1", "C", ".hidden/inner" })
         fs::create_directories(top + folder);
-    std::vector<std::string> folders{top};
+    std::vector<std::string> folders { top };
     core::NoPump pump;
     CollectSubfolders(folders, true, pump);
-    EXPECT_EQ(folders, (std::vector<std::string>{top, top + "A/", top + "B/", top + "C/", top + "A/A1/", top + "A/A2/",
-                                                 top + "B/B1/", top + "A/A2/deep/"}));
-    std::vector<std::string> oneLevel{top};
+    EXPECT_EQ(folders,
+        (std::vector<std::string> { top, top + "A/", top + "B/", top + "C/", top + "A/A1/", top + "A/A2/",
+            top + "B/B1/", top + "A/A2/deep/" }));
+    std::vector<std::string> oneLevel { top };
     CollectSubfolders(oneLevel, false, pump);
-    EXPECT_EQ(oneLevel, (std::vector<std::string>{top, top + "A/", top + "B/", top + "C/"}));
+    EXPECT_EQ(oneLevel, (std::vector<std::string> { top, top + "A/", top + "B/", top + "C/" }));
 }
 
 TEST(FolderScanTest, SymbolicLinkLoopsAreFollowedOnce)
@@ -84,10 +85,10 @@ TEST(FolderScanTest, SymbolicLinkLoopsAreFollowedOnce)
     vellumcast::testing::TempDir dir;
     const std::string top = dir.Path();
     Touch(top + "/A/a.xls");
-    fs::create_directory_symlink(top, top + "/A/up");       // a loop back to the top
+    fs::create_directory_symlink(top, top + "/A/up"); // a loop back to the top
     fs::create_directory_symlink(top + "/A", top + "/Alink"); // a second way into A
     const auto paths = Import(top, "xls");
-    EXPECT_EQ(paths, (std::vector<std::string>{top + "/A/a.xls"}));
+    EXPECT_EQ(paths, (std::vector<std::string> { top + "/A/a.xls" }));
 }
 
 TEST(FolderScanTest, TildeNamesAndHiddenWritableFilesAreSkipped)
@@ -100,14 +101,14 @@ TEST(FolderScanTest, TildeNamesAndHiddenWritableFilesAreSkipped)
     ::chmod((top + "/.readonly.xls").c_str(), 0444);
     Touch(top + "/plain.xls");
     Touch(top + "/.secret/in.xls"); // a hidden folder is not entered
-    EXPECT_EQ(Import(top, "xls"), (std::vector<std::string>{top + "/.readonly.xls", top + "/plain.xls"}));
+    EXPECT_EQ(Import(top, "xls"), (std::vector<std::string> { top + "/.readonly.xls", top + "/plain.xls" }));
 }
 
 TEST(FolderScanTest, TheAnswerBecomesTheListingPattern)
 {
     vellumcast::testing::TempDir dir;
     const std::string top = dir.Path();
-    for (const char* name : {"a.xls", "b.XLSX", "c.xlsm", "d.txt", "e.csv", "f.xl", "noext", "g.xlb2"})
+    for (const char* name : { "a.xls", "b.XLSX", "c.xlsm", "d.txt", "e.csv", "f.xl", "noext", "g.xlb2" })
         Touch(top + "/" + name);
     fs::create_directory(top + "/sub.xls"); // a folder is never taken as a file
     struct Case {
@@ -115,12 +116,12 @@ TEST(FolderScanTest, TheAnswerBecomesTheListingPattern)
         std::vector<std::string> names;
     };
     const Case cases[] = {
-        {"xls", {"a.xls", "b.XLSX", "c.xlsm"}},
-        {"*", {"a.xls", "b.XLSX", "c.xlsm", "d.txt", "e.csv", "f.xl", "g.xlb2", "noext"}},
-        {"txt", {"d.txt"}},
-        {"xl*", {"a.xls", "b.XLSX", "c.xlsm", "f.xl", "g.xlb2"}},
-        {"x?s", {"a.xls"}},
-        {"doc", {}},
+        { "xls", { "a.xls", "b.XLSX", "c.xlsm" } },
+        { "*", { "a.xls", "b.XLSX", "c.xlsm", "d.txt", "e.csv", "f.xl", "g.xlb2", "noext" } },
+        { "txt", { "d.txt" } },
+        { "xl*", { "a.xls", "b.XLSX", "c.xlsm", "f.xl", "g.xlb2" } },
+        { "x?s", { "a.xls" } },
+        { "doc", {} },
     };
     for (const auto& c : cases) {
         std::vector<std::string> expected;
@@ -138,10 +139,18 @@ TEST(FolderScanTest, WildcardMatchTable)
         bool match;
     };
     const Case cases[] = {
-        {"*.xls", "Book.XLS", true},    {"*.xls", "book.xlsx", true}, {"*.xls", "book.xl", false},
-        {"*.xls", "xls", false},        {"*.*", "README", true},      {"*.*", ".profile", true},
-        {"a?c.txt", "abc.txt", true},   {"a?c.txt", "ac.txt", false}, {"*.txt", "a.txt.bak", false},
-        {"*.xlsx", "a.xlsxx", false},   {"*.x*s", "a.xyzs", true},    {"**.csv", "a.csv", true},
+        { "*.xls", "Book.XLS", true },
+        { "*.xls", "book.xlsx", true },
+        { "*.xls", "book.xl", false },
+        { "*.xls", "xls", false },
+        { "*.*", "README", true },
+        { "*.*", ".profile", true },
+        { "a?c.txt", "abc.txt", true },
+        { "a?c.txt", "ac.txt", false },
+        { "*.txt", "a.txt.bak", false },
+        { "*.xlsx", "a.xlsxx", false },
+        { "*.x*s", "a.xyzs", true },
+        { "**.csv", "a.csv", true },
     };
     for (const auto& c : cases)
         EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " / " << c.name;
@@ -167,7 +176,7 @@ TEST(FolderScanTest, AFileThatVanishesBeforeFilteringIsReportedAndStillListed)
             fs::remove(top + "/gone.xls");
     };
     const auto paths = Import(top, "xls", &reporter, &pump);
-    EXPECT_EQ(paths, (std::vector<std::string>{top + "/gone.xls"}));
+    EXPECT_EQ(paths, (std::vector<std::string> { top + "/gone.xls" }));
     ASSERT_EQ(reporter.reports.size(), 1u);
     const auto& report = reporter.reports.front();
     EXPECT_EQ(report.step, 126);
@@ -198,19 +207,19 @@ TEST(DropPathsTest, FoldersAreImportedWithAllFilesAndFilesTakenAsTheyAre)
     core::NoPump pump;
 
     WorkbookList twoFolders;
-    DropPaths(twoFolders, {top + "/A", top + "/B"}, pump);
+    DropPaths(twoFolders, { top + "/A", top + "/B" }, pump);
     EXPECT_EQ(twoFolders.Paths(),
-              (std::vector<std::string>{top + "/A/one.xls", top + "/A/sub/two.ods", top + "/B/three.csv"}));
+        (std::vector<std::string> { top + "/A/one.xls", top + "/A/sub/two.ods", top + "/B/three.csv" }));
 
     WorkbookList folderAndFile;
-    DropPaths(folderAndFile, {top + "/B", top + "/~direct.xls", top + "/.hidden.txt"}, pump);
+    DropPaths(folderAndFile, { top + "/B", top + "/~direct.xls", top + "/.hidden.txt" }, pump);
     EXPECT_EQ(folderAndFile.Paths(),
-              (std::vector<std::string>{top + "/B/three.csv", top + "/~direct.xls", top + "/.hidden.txt"}));
+        (std::vector<std::string> { top + "/B/three.csv", top + "/~direct.xls", top + "/.hidden.txt" }));
 
     // A path that no longer exists is taken as a file; the export run will say it cannot open it.
     WorkbookList vanished;
-    DropPaths(vanished, {top + "/nothing.xls"}, pump);
-    EXPECT_EQ(vanished.Paths(), (std::vector<std::string>{top + "/nothing.xls"}));
+    DropPaths(vanished, { top + "/nothing.xls" }, pump);
+    EXPECT_EQ(vanished.Paths(), (std::vector<std::string> { top + "/nothing.xls" }));
 }
 
 TEST(ListFolderFilesTest, HiddenFilesAreListedFoldersAreNot)
@@ -221,8 +230,8 @@ TEST(ListFolderFilesTest, HiddenFilesAreListedFoldersAreNot)
     Touch(top + "/.a.xls");
     Touch(top + "/C.xls");
     fs::create_directory(top + "/d.xls");
-    EXPECT_EQ(ListFolderFiles(top, "*.*"), (std::vector<std::string>{".a.xls", "b.xls", "C.xls"}));
-    EXPECT_EQ(ListFolderFiles(top + "/", "*.xls"), (std::vector<std::string>{".a.xls", "b.xls", "C.xls"}));
+    EXPECT_EQ(ListFolderFiles(top, "*.*"), (std::vector<std::string> { ".a.xls", "b.xls", "C.xls" }));
+    EXPECT_EQ(ListFolderFiles(top + "/", "*.xls"), (std::vector<std::string> { ".a.xls", "b.xls", "C.xls" }));
     EXPECT_THROW(ListFolderFiles(top + "/missing", "*.*"), core::FileError);
 }
 
