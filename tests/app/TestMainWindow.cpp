@@ -517,6 +517,21 @@ private slots:
         QCOMPARE(Find<QComboBox>(window.get(), "Combo1")->currentText(), QString("Save all sheets to a text file"));
     }
 
+    void aStoreThatCannotBeWrittenNeverStopsTheProgram()
+    {
+        // The configuration folder is a plain file: nothing can be kept, and nothing fails.
+        const QString blocked = WriteFile(m_env->Work(), "not-a-folder", "x");
+        qputenv("XDG_CONFIG_HOME", blocked.toUtf8());
+        auto window = NewWindow();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QTest::mouseClick(Find<QRadioButton>(window.get(), "Option3"), Qt::LeftButton);
+        QTest::keyClicks(Find<QLineEdit>(window.get(), "Text1"), "x");
+        QCOMPARE(window->CurrentOptions().divider, std::string(", "));
+        QCOMPARE(m_store->Stored("Option3"), std::string("<missing>"));
+        QVERIFY(m_prompts->shown.isEmpty());
+    }
+
     void closingTheWindowEndsTheProgram()
     {
         bool ended = false;
