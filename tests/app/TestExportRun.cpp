@@ -182,6 +182,12 @@ private slots:
         // A row whose cells are all blank, blanks left out: the "empty file" text.
         view->setCurrentIndex(view->model()->index(3, 0));
         QCOMPARE(preview->toPlainText(), QString("empty file"));
+        // ... and saved as those ten characters.
+        const QString out = m_env->Work() + "/out";
+        QDir().mkpath(out);
+        Find<QLineEdit>(results, "Text1")->setText(out);
+        results->PushButton6_Click();
+        QCOMPARE(ReadFile(out + "/blank_blank_1.txt"), QByteArray("empty file"));
     }
 
     void aWorkbookThatCannotBeOpenedIsOneReport()
