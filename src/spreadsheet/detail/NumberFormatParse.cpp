@@ -193,8 +193,11 @@ bool SectionParser::Bracket(std::string_view content)
     }
     for (std::string_view prefix : {std::string_view("color"), std::string_view("dbnum"), std::string_view("natnum")}) {
         if (content.size() > prefix.size() && StartsWithNoCase(content, 0, prefix)) {
-            bool digits = true;
-            for (size_t i = prefix.size(); i < content.size(); ++i)
+            size_t i = prefix.size();
+            while (i < content.size() && content[i] == ' ')
+                ++i; // [Color 10] is read like [Color10]
+            bool digits = i < content.size();
+            for (; i < content.size(); ++i)
                 digits = digits && content[i] >= '0' && content[i] <= '9';
             if (digits)
                 return true;
