@@ -30,7 +30,8 @@ void RenderCells(benchmark::State& state, const char* code, double base, double 
 void ParseCodes(benchmark::State& state)
 {
     for (auto _ : state) {
-        NumberFormat format = NumberFormat::Parse("_(\"$\"* #,##0.00_);_(\"$\"* \\(#,##0.00\\);_(\"$\"* \"-\"??_);_(@_)");
+        NumberFormat format
+            = NumberFormat::Parse("_(\"$\"* #,##0.00_);_(\"$\"* \\(#,##0.00\\);_(\"$\"* \"-\"??_);_(@_)");
         benchmark::DoNotOptimize(format);
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));

@@ -20,7 +20,10 @@ const std::shared_ptr<const detail::ParsedFormat>& GeneralFormat()
 
 } // namespace
 
-NumberFormat::NumberFormat() : m_parsed(GeneralFormat()) {}
+NumberFormat::NumberFormat()
+    : m_parsed(GeneralFormat())
+{
+}
 
 NumberFormat NumberFormat::Parse(std::string_view code)
 {
@@ -59,8 +62,7 @@ void NumberFormat::FormatText(std::string_view text, std::string& out) const
 
 bool NumberFormat::TransformsText() const
 {
-    return m_parsed->textSection >= 0 &&
-           m_parsed->sections[static_cast<size_t>(m_parsed->textSection)].transformsText;
+    return m_parsed->textSection >= 0 && m_parsed->sections[static_cast<size_t>(m_parsed->textSection)].transformsText;
 }
 
 bool NumberFormat::IsGeneral() const
@@ -70,7 +72,7 @@ bool NumberFormat::IsGeneral() const
 
 std::string_view BuiltInFormatCode(int id)
 {
-    // ECMA-376 Part 1, 18.8.30 numFmt, with the codes the application shows in US English
+    // ECMA-376-1 §18.8.30 (numFmt), with the codes the application shows in US English
     // for the ids whose code depends on the locale (5-8, 14, 22, 37-44).
     switch (id) {
     case 0:
@@ -151,29 +153,63 @@ std::string_view BuiltInFormatCode(int id)
     // Ids without a code of their own in US English: the East Asian date and time ids show
     // as the short date or the time, the Thai ids as their Western counterparts.
     switch (id) {
-    case 27: case 28: case 29: case 30: case 31: case 36:
-    case 50: case 51: case 52: case 53: case 54: case 55: case 56: case 57: case 58:
-    case 71: case 72:
+    case 27:
+    case 28:
+    case 29:
+    case 30:
+    case 31:
+    case 36:
+    case 50:
+    case 51:
+    case 52:
+    case 53:
+    case 54:
+    case 55:
+    case 56:
+    case 57:
+    case 58:
+    case 71:
+    case 72:
         return BuiltInFormatCode(14);
-    case 32: case 33: case 34: case 35:
+    case 32:
+    case 33:
+    case 34:
+    case 35:
         return BuiltInFormatCode(21);
-    case 59: return BuiltInFormatCode(1);
-    case 60: return BuiltInFormatCode(2);
-    case 61: return BuiltInFormatCode(3);
-    case 62: return BuiltInFormatCode(4);
-    case 67: return BuiltInFormatCode(9);
-    case 68: return BuiltInFormatCode(10);
-    case 69: return BuiltInFormatCode(12);
-    case 70: return BuiltInFormatCode(13);
-    case 73: return BuiltInFormatCode(15);
-    case 74: return BuiltInFormatCode(16);
-    case 75: return BuiltInFormatCode(17);
-    case 76: return BuiltInFormatCode(20);
-    case 77: return BuiltInFormatCode(21);
-    case 78: return BuiltInFormatCode(22);
-    case 79: return BuiltInFormatCode(45);
-    case 80: return BuiltInFormatCode(46);
-    case 81: return BuiltInFormatCode(47);
+    case 59:
+        return BuiltInFormatCode(1);
+    case 60:
+        return BuiltInFormatCode(2);
+    case 61:
+        return BuiltInFormatCode(3);
+    case 62:
+        return BuiltInFormatCode(4);
+    case 67:
+        return BuiltInFormatCode(9);
+    case 68:
+        return BuiltInFormatCode(10);
+    case 69:
+        return BuiltInFormatCode(12);
+    case 70:
+        return BuiltInFormatCode(13);
+    case 73:
+        return BuiltInFormatCode(15);
+    case 74:
+        return BuiltInFormatCode(16);
+    case 75:
+        return BuiltInFormatCode(17);
+    case 76:
+        return BuiltInFormatCode(20);
+    case 77:
+        return BuiltInFormatCode(21);
+    case 78:
+        return BuiltInFormatCode(22);
+    case 79:
+        return BuiltInFormatCode(45);
+    case 80:
+        return BuiltInFormatCode(46);
+    case 81:
+        return BuiltInFormatCode(47);
     default:
         return "General";
     }

@@ -34,7 +34,10 @@ struct JsonValue {
 
 class JsonReader {
 public:
-    explicit JsonReader(std::string text) : m_text(std::move(text)) {}
+    explicit JsonReader(std::string text)
+        : m_text(std::move(text))
+    {
+    }
 
     JsonValue Read()
     {
@@ -198,8 +201,8 @@ void CheckTable(const std::string& name)
             // what the application shows, and it is checked like the others.
             if (!expected.empty() && expected[0] == '|')
                 expected.erase(0, 1);
-            EXPECT_EQ(Render(formats[c - 1], value), expected) << name << ": value " << row[0] << " format "
-                                                                << header[c];
+            EXPECT_EQ(Render(formats[c - 1], value), expected)
+                << name << ": value " << row[0] << " format " << header[c];
             ++checked;
         }
     }
@@ -228,7 +231,7 @@ TEST(NumberFormatFixtures, EveryValidCodeParses)
         EXPECT_TRUE(NumberFormat::IsValidCode(code)) << code;
         // Rendering must not throw or crash for any of them, whatever the value.
         const NumberFormat format = NumberFormat::Parse(code);
-        for (double value : {0.0, 1.0, -1.5, 12345.678, 0.000123, 45000.75, 1e20, -1e-20}) {
+        for (double value : { 0.0, 1.0, -1.5, 12345.678, 0.000123, 45000.75, 1e20, -1e-20 }) {
             std::string out;
             format.Format(value, DateSystem::Date1900, out);
             format.Format(value, DateSystem::Date1904, out);

@@ -80,7 +80,10 @@ bool IsDigitLiteral(const Token& token)
 
 class SectionParser {
 public:
-    explicit SectionParser(Section& section) : m_section(section) {}
+    explicit SectionParser(Section& section)
+        : m_section(section)
+    {
+    }
 
     bool Tokenize(std::string_view source);
     void Resolve();
@@ -176,22 +179,23 @@ bool SectionParser::Bracket(std::string_view content)
             same = same && Lower(c) == letter;
         if (same) {
             Token token;
-            token.kind = letter == 'h'   ? TokenKind::ElapsedHours
-                         : letter == 'm' ? TokenKind::ElapsedMinutes
-                                         : TokenKind::ElapsedSeconds;
+            token.kind = letter == 'h' ? TokenKind::ElapsedHours
+                : letter == 'm'        ? TokenKind::ElapsedMinutes
+                                       : TokenKind::ElapsedSeconds;
             token.count = static_cast<uint16_t>(content.size() > 64 ? 64 : content.size());
             m_tokens.push_back(token);
             return true;
         }
     }
     // Colours, calendars and numeral systems change nothing in the text.
-    static constexpr std::string_view Ignored[] = {"black", "blue", "cyan", "green", "magenta", "red",
-                                                   "white", "yellow", "eng",  "hij",   "jpn",     "twn"};
+    static constexpr std::string_view Ignored[]
+        = { "black", "blue", "cyan", "green", "magenta", "red", "white", "yellow", "eng", "hij", "jpn", "twn" };
     for (std::string_view word : Ignored) {
         if (EqualsNoCase(content, word))
             return true;
     }
-    for (std::string_view prefix : {std::string_view("color"), std::string_view("dbnum"), std::string_view("natnum")}) {
+    for (std::string_view prefix :
+        { std::string_view("color"), std::string_view("dbnum"), std::string_view("natnum") }) {
         if (content.size() > prefix.size() && StartsWithNoCase(content, 0, prefix)) {
             size_t i = prefix.size();
             while (i < content.size() && content[i] == ' ')
@@ -303,21 +307,21 @@ bool SectionParser::Tokenize(std::string_view source)
             i += length;
             continue;
         }
-        if (letter == 'y' || letter == 'm' || letter == 'd' || letter == 'h' || letter == 's' || letter == 'b' ||
-            letter == 'e' || letter == 'g') {
+        if (letter == 'y' || letter == 'm' || letter == 'd' || letter == 'h' || letter == 's' || letter == 'b'
+            || letter == 'e' || letter == 'g') {
             size_t run = 1;
             while (i + run < n && Lower(source[i + run]) == letter)
                 ++run;
             i += run;
             if (letter == 'g')
                 continue; // era names exist only in East Asian calendars; the Gregorian one shows none
-            token.kind = letter == 'y'   ? TokenKind::Year
-                         : letter == 'm' ? TokenKind::Month
-                         : letter == 'd' ? TokenKind::Day
-                         : letter == 'h' ? TokenKind::Hour
-                         : letter == 's' ? TokenKind::Second
-                         : letter == 'b' ? TokenKind::BuddhistYear
-                                         : TokenKind::EraYear;
+            token.kind = letter == 'y' ? TokenKind::Year
+                : letter == 'm'        ? TokenKind::Month
+                : letter == 'd'        ? TokenKind::Day
+                : letter == 'h'        ? TokenKind::Hour
+                : letter == 's'        ? TokenKind::Second
+                : letter == 'b'        ? TokenKind::BuddhistYear
+                                       : TokenKind::EraYear;
             token.count = static_cast<uint16_t>(run > 64 ? 64 : run);
             m_tokens.push_back(token);
             continue;
@@ -389,9 +393,9 @@ void SectionParser::ResolveDate()
     std::vector<Token> tokens;
     for (size_t i = 0; i < m_tokens.size(); ++i) {
         const Token& token = m_tokens[i];
-        if (token.kind == TokenKind::Point && !tokens.empty() &&
-            (tokens.back().kind == TokenKind::Second || tokens.back().kind == TokenKind::ElapsedSeconds) &&
-            i + 1 < m_tokens.size() && m_tokens[i + 1].kind == TokenKind::Digit && m_tokens[i + 1].ch == '0') {
+        if (token.kind == TokenKind::Point && !tokens.empty()
+            && (tokens.back().kind == TokenKind::Second || tokens.back().kind == TokenKind::ElapsedSeconds)
+            && i + 1 < m_tokens.size() && m_tokens[i + 1].kind == TokenKind::Digit && m_tokens[i + 1].ch == '0') {
             Token sub;
             sub.kind = TokenKind::SubSecond;
             while (i + 1 < m_tokens.size() && m_tokens[i + 1].kind == TokenKind::Digit && m_tokens[i + 1].ch == '0') {
@@ -436,9 +440,9 @@ void SectionParser::ResolveDate()
     }
     for (const Token& token : tokens) {
         m_section.twelveHour = m_section.twelveHour || token.kind == TokenKind::AmPm;
-        m_section.needsDate = m_section.needsDate || token.kind == TokenKind::Year || token.kind == TokenKind::Month ||
-                              token.kind == TokenKind::Day || token.kind == TokenKind::EraYear ||
-                              token.kind == TokenKind::BuddhistYear;
+        m_section.needsDate = m_section.needsDate || token.kind == TokenKind::Year || token.kind == TokenKind::Month
+            || token.kind == TokenKind::Day || token.kind == TokenKind::EraYear
+            || token.kind == TokenKind::BuddhistYear;
     }
     m_section.tokens = std::move(tokens);
 }
@@ -487,8 +491,8 @@ void SectionParser::ResolveNumber()
             while (j > 0 && t[j - 1].kind == TokenKind::Digit)
                 --j;
             size_t k = i + 1;
-            while (k < n && t[k].kind == TokenKind::Literal && !IsDigitLiteral(t[k]) &&
-                   m_section.text.compare(t[k].offset, t[k].length, std::string(t[k].length, ' ')) == 0)
+            while (k < n && t[k].kind == TokenKind::Literal && !IsDigitLiteral(t[k])
+                && m_section.text.compare(t[k].offset, t[k].length, std::string(t[k].length, ' ')) == 0)
                 ++k;
             size_t end = k;
             while (end < n && (t[end].kind == TokenKind::Digit || IsDigitLiteral(t[end])))
@@ -589,9 +593,8 @@ void SectionParser::ResolveNumber()
             size_t end = i;
             while (end < n && t[end].kind == TokenKind::Comma)
                 ++end;
-            const bool digitAfter = end < n && t[end].kind == TokenKind::Digit && part == DigitPart::Integer &&
-                                    (pointAt == n || end < pointAt) && end < exponentAt &&
-                                    (!m_section.fraction || end < numeratorBegin);
+            const bool digitAfter = end < n && t[end].kind == TokenKind::Digit && part == DigitPart::Integer
+                && (pointAt == n || end < pointAt) && end < exponentAt && (!m_section.fraction || end < numeratorBegin);
             bool digitBefore = false;
             for (size_t j = 0; j < i; ++j)
                 digitBefore = digitBefore || t[j].kind == TokenKind::Digit;
@@ -673,8 +676,8 @@ bool ParseFormatCode(std::string_view code, ParsedFormat& parsed)
         parser.Resolve();
     }
     const Section& first = parsed.sections[0];
-    parsed.general = count == 1 && first.condition == ConditionOp::None && first.tokens.size() == 1 &&
-                     first.tokens[0].kind == TokenKind::General;
+    parsed.general = count == 1 && first.condition == ConditionOp::None && first.tokens.size() == 1
+        && first.tokens[0].kind == TokenKind::General;
     if (count == 1 && first.tokens.empty())
         parsed.general = true; // an empty code
     if (count == 4) {
@@ -685,8 +688,8 @@ bool ParseFormatCode(std::string_view code, ParsedFormat& parsed)
         parsed.textSection = static_cast<int>(count - 1);
     }
     parsed.numberSections = parsed.textSection >= 0 ? static_cast<uint32_t>(parsed.textSection) : parsed.sectionCount;
-    parsed.conditional = first.condition != ConditionOp::None ||
-                         (count > 1 && parsed.sections[1].condition != ConditionOp::None);
+    parsed.conditional
+        = first.condition != ConditionOp::None || (count > 1 && parsed.sections[1].condition != ConditionOp::None);
     return true;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The parsed form of a number format code: up to four sections, each a list of tokens
-// with the facts the renderer needs precomputed (ECMA-376 Part 1, 18.8.31 numFmts).
+// with the facts the renderer needs precomputed (ECMA-376-1 §18.8.31, numFmts).
 
 #include <array>
 #include <cstdint>
@@ -11,24 +11,24 @@
 namespace vellumcast::spreadsheet::detail {
 
 enum class TokenKind : uint8_t {
-    Literal,        // text[offset, offset + length)
-    Digit,          // a 0 # ? placeholder (ch), in part, at index within the part
-    Point,          // the decimal point of the number
-    Exponent,       // E+ E- (ch is the letter as written, plus tells whether "+" is shown)
-    Slash,          // the fraction bar
-    Text,           // @
-    General,        // the General format inside a section
-    Year,           // count 1-2: two digits, more: four
-    BuddhistYear,   // b: the year plus 543
-    EraYear,        // e: the year
-    Month,          // count 1-2 digits, 3 short name, 4 (or more than 5) full name, 5 first letter
-    Day,            // count 1-2 digits, 3 short weekday, 4+ full weekday
-    Hour,           // count 1 or 2 digits; twelve-hour when the section has AM/PM
-    Minute,         // m after an hour or before a second
-    Second,         // count 1 or 2 digits
-    SubSecond,      // ".0" ".00" ".000" after seconds: count digits
-    AmPm,           // text[offset, offset + length) is "AM/PM" or "A/P" as written
-    ElapsedHours,   // [h] [hh]: count is the minimum digits
+    Literal, // text[offset, offset + length)
+    Digit, // a 0 # ? placeholder (ch), in part, at index within the part
+    Point, // the decimal point of the number
+    Exponent, // E+ E- (ch is the letter as written, plus tells whether "+" is shown)
+    Slash, // the fraction bar
+    Text, // @
+    General, // the General format inside a section
+    Year, // count 1-2: two digits, more: four
+    BuddhistYear, // b: the year plus 543
+    EraYear, // e: the year
+    Month, // count 1-2 digits, 3 short name, 4 (or more than 5) full name, 5 first letter
+    Day, // count 1-2 digits, 3 short weekday, 4+ full weekday
+    Hour, // count 1 or 2 digits; twelve-hour when the section has AM/PM
+    Minute, // m after an hour or before a second
+    Second, // count 1 or 2 digits
+    SubSecond, // ".0" ".00" ".000" after seconds: count digits
+    AmPm, // text[offset, offset + length) is "AM/PM" or "A/P" as written
+    ElapsedHours, // [h] [hh]: count is the minimum digits
     ElapsedMinutes, // [m] [mm]
     ElapsedSeconds, // [s] [ss]
     // Working kinds of the tokenizer, resolved before rendering.
@@ -62,9 +62,9 @@ struct Section {
     double bound = 0.0;
 
     // Numbers.
-    uint32_t integerDigits = 0;  // placeholders before the point (or the numerator)
+    uint32_t integerDigits = 0; // placeholders before the point (or the numerator)
     uint32_t fractionDigits = 0; // placeholders after the point
-    int scale = 0;               // decimal exponent applied: +2 per %, -3 per scaling comma
+    int scale = 0; // decimal exponent applied: +2 per %, -3 per scaling comma
     bool thousands = false;
     bool integerAllZero = true; // every integer placeholder is 0 (fixed digits before an exponent)
     bool exponent = false;
@@ -73,7 +73,7 @@ struct Section {
     uint32_t numeratorDigits = 0;
     uint32_t denominatorDigits = 0;
     int64_t fixedDenominator = 0; // ?/8: 8; 0 when the denominator is chosen
-    std::string numeratorPattern;   // the numerator's placeholders, left to right
+    std::string numeratorPattern; // the numerator's placeholders, left to right
     std::string denominatorPattern; // the denominator's placeholders
     bool hasGeneral = false;
     bool hasPlaceholders = false;
@@ -81,7 +81,7 @@ struct Section {
     // Dates and times.
     bool twelveHour = false;
     uint32_t subSecondDigits = 0; // precision the time is rounded to
-    bool needsDate = false;       // shows a year, month or day
+    bool needsDate = false; // shows a year, month or day
 
     // Text.
     bool transformsText = false; // anything but a lone @
@@ -90,10 +90,10 @@ struct Section {
 struct ParsedFormat {
     std::array<Section, 4> sections;
     uint32_t sectionCount = 0;
-    int textSection = -1;        // the section strings take; -1 when they display as stored
+    int textSection = -1; // the section strings take; -1 when they display as stored
     uint32_t numberSections = 0; // sections before the text section
-    bool conditional = false;    // the first or second section has a condition
-    bool general = false;        // exactly the General format
+    bool conditional = false; // the first or second section has a condition
+    bool general = false; // exactly the General format
 };
 
 // Parses a whole format code; false when the code is not valid (the caller then uses General).

@@ -136,9 +136,9 @@ void AppendScientific(Decimal d, std::string& out)
 
 constexpr const char* Hashes = "########";
 
-const char* const MonthNames[12] = {"January", "February", "March",     "April",   "May",      "June",
-                                    "July",    "August",   "September", "October", "November", "December"};
-const char* const DayNames[7] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+const char* const MonthNames[12] = { "January", "February", "March", "April", "May", "June", "July", "August",
+    "September", "October", "November", "December" };
+const char* const DayNames[7] = { "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday" };
 
 // Howard Hinnant's civil-from-days: days since 1970-01-01 to a proleptic Gregorian date.
 void CivilFromDays(int64_t z, int& year, int& month, int& day)
@@ -158,8 +158,8 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day)
 // the `length` digits given by digitAt(0..length-1); digits beyond the placeholders go
 // before the leftmost one. With thousands, a separator follows every third position.
 template <typename DigitAt>
-void EmitPlaceholder(char ch, uint32_t index, uint32_t places, int length, const DigitAt& digitAt, bool thousands,
-                     std::string& out)
+void EmitPlaceholder(
+    char ch, uint32_t index, uint32_t places, int length, const DigitAt& digitAt, bool thousands, std::string& out)
 {
     auto separator = [&](int position, bool blank) {
         if (thousands && position > 0 && position % 3 == 0)
@@ -271,8 +271,7 @@ void RenderFraction(const Section& s, double x, std::string& out)
     const Decimal numeratorDigits = ToDecimal(numerator);
     const int numeratorLength = numeratorDigits.Zero() ? 1 : numeratorDigits.point;
     auto numeratorAt = [&](int i) { return numeratorDigits.Zero() ? '0' : numeratorDigits.At(i); };
-    const uint32_t chosenWidth =
-        s.fixedDenominator > 0 ? 0 : (s.denominatorDigits > 7 ? 7 : s.denominatorDigits);
+    const uint32_t chosenWidth = s.fixedDenominator > 0 ? 0 : (s.denominatorDigits > 7 ? 7 : s.denominatorDigits);
     const uint32_t numeratorWidth = s.numeratorDigits > chosenWidth ? s.numeratorDigits : chosenWidth;
 
     const bool blank = hasInteger && numerator == 0.0;
@@ -386,8 +385,8 @@ void RenderDecimalSection(const Section& s, double x, std::string& out)
     char exponentBuffer[16];
     int exponentLength = 0;
     if (s.exponent) {
-        auto result = std::to_chars(exponentBuffer, exponentBuffer + sizeof exponentBuffer,
-                                    exponent < 0 ? -exponent : exponent);
+        auto result = std::to_chars(
+            exponentBuffer, exponentBuffer + sizeof exponentBuffer, exponent < 0 ? -exponent : exponent);
         exponentLength = static_cast<int>(result.ptr - exponentBuffer);
     }
     auto exponentAt = [&](int i) { return exponentBuffer[i]; };
@@ -406,8 +405,8 @@ void RenderDecimalSection(const Section& s, double x, std::string& out)
                 else if (token.ch == '?')
                     out += ' ';
             } else if (token.part == DigitPart::ExponentDigits) {
-                EmitPlaceholder(token.ch == '#' ? '#' : '0', token.index, s.exponentDigits, exponentLength, exponentAt,
-                                false, out);
+                EmitPlaceholder(
+                    token.ch == '#' ? '#' : '0', token.index, s.exponentDigits, exponentLength, exponentAt, false, out);
             }
             break;
         case TokenKind::Point:
@@ -535,7 +534,7 @@ void RenderDate(const Section& s, double value, bool date1904, std::string& out)
             break;
         case TokenKind::SubSecond: {
             out += '.';
-            char buffer[8] = {'0', '0', '0', '0', '0', '0', '0', '0'};
+            char buffer[8] = { '0', '0', '0', '0', '0', '0', '0', '0' };
             int64_t rest = subTicks;
             for (int i = static_cast<int>(s.subSecondDigits) - 1; i >= 0; --i) {
                 buffer[i] = static_cast<char>('0' + rest % 10);
@@ -654,11 +653,11 @@ void RenderNumber(const ParsedFormat& format, double value, bool date1904, std::
         const Section& first = format.sections[0];
         const Section& second = format.sections[1];
         const bool firstMatches = first.condition != ConditionOp::None ? Matches(first.condition, first.bound, value)
-                                                                        : (n >= 3 ? value > 0.0 : value >= 0.0);
+                                                                       : (n >= 3 ? value > 0.0 : value >= 0.0);
         bool secondMatches = false;
         if (n >= 2) {
             secondMatches = second.condition != ConditionOp::None ? Matches(second.condition, second.bound, value)
-                                                                   : (n == 2 || value < 0.0);
+                                                                  : (n == 2 || value < 0.0);
         }
         index = firstMatches ? 0 : secondMatches ? 1 : (n >= 3 ? 2 : n - 1);
     }
@@ -668,11 +667,11 @@ void RenderNumber(const ParsedFormat& format, double value, bool date1904, std::
     bool minus = value < 0.0;
     if (minus) {
         const bool implicitNegative = !format.conditional && index == 1;
-        const bool explicitNegative = (section.condition == ConditionOp::Less ||
-                                       section.condition == ConditionOp::LessEqual) &&
-                                      section.bound == 0.0;
-        const bool defaultNegative = format.conditional && index == 1 && section.condition == ConditionOp::None &&
-                                     n >= 3;
+        const bool explicitNegative
+            = (section.condition == ConditionOp::Less || section.condition == ConditionOp::LessEqual)
+            && section.bound == 0.0;
+        const bool defaultNegative
+            = format.conditional && index == 1 && section.condition == ConditionOp::None && n >= 3;
         if (implicitNegative || explicitNegative || defaultNegative)
             minus = false;
     }
