@@ -442,3 +442,14 @@ TEST(NumberFormat, EveryBuiltInIdParsesAndRenders)
 }
 
 } // namespace
+
+namespace {
+
+TEST(NumberFormat, FractionsOfLargeValues)
+{
+    // Improper fractions of large values: the numerator outgrows its placeholders.
+    EXPECT_EQ(Show("?/???????", 123456789012.75), "493827156051/4      ");
+    EXPECT_EQ(Show("# ??????\?/???????", 123456789012.75), "123456789012       3/4      ");
+}
+
+} // namespace

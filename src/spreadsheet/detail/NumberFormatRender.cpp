@@ -233,11 +233,14 @@ void RenderFraction(const Section& s, double x, std::string& out)
         for (uint32_t i = 0; i < digits; ++i)
             maxDenominator *= 10;
         --maxDenominator;
+        // The expansion runs on the fractional part (the integer part only adds whole * q to
+        // each numerator), which keeps every product within 64 bits.
+        const double integerPart = std::floor(x);
         int64_t p0 = 0, q0 = 1, p1 = 1, q1 = 0;
-        double b = x;
+        double b = x - integerPart;
         for (int step = 0; step < 64; ++step) {
             const double a = std::floor(b);
-            if (a > 1e15)
+            if (a > static_cast<double>(maxDenominator))
                 break;
             const int64_t ai = static_cast<int64_t>(a);
             const int64_t p = ai * p1 + p0;
@@ -251,13 +254,13 @@ void RenderFraction(const Section& s, double x, std::string& out)
             b = 1.0 / rest;
         }
         if (q1 == 0)
-            q1 = 1;
+            q1 = 1, p1 = 0;
         denominator = q1;
         if (hasInteger) {
-            whole = static_cast<double>(p1 / q1);
+            whole = integerPart + static_cast<double>(p1 / q1);
             numerator = static_cast<double>(p1 % q1);
         } else {
-            numerator = static_cast<double>(p1);
+            numerator = integerPart * static_cast<double>(q1) + static_cast<double>(p1);
         }
     }
 
