@@ -453,3 +453,51 @@ TEST(NumberFormat, FractionsOfLargeValues)
 }
 
 } // namespace
+
+namespace {
+
+TEST(NumberFormat, GeneralInTheTextSectionShowsTheString)
+{
+    const char* code = "[Red][<-25]General;[Blue][>25]General;[Green]General;[Yellow]General\\ ";
+    EXPECT_EQ(ShowText(code, "abc"), "abc ");
+    EXPECT_EQ(Show(code, -30), "-30");
+    EXPECT_EQ(Show(code, 30), "30");
+    EXPECT_EQ(Show(code, 3), "3");
+}
+
+// Random codes built from the characters that mean something in the format language,
+// rendered with awkward values: no crash, no runaway output (run under the sanitizers too).
+TEST(NumberFormat, RandomCodesNeverBreak)
+{
+    static constexpr char Alphabet[] = "0#?.,%E+-e/@\"\\_*[]$;:hHmMsSdDyYAP/ 1234abg<>=GeneralRdBlu€年";
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double values[] = {0.0, -0.0, 1.0, -1.5, 0.5, 1e-300, -1e300, 2958465.999999, 45000.123456, 1e15 + 0.5,
+                             nan, 0.3, 7e-11, 99999999999.5};
+    uint64_t seed = 0x9E3779B97F4A7C15ull;
+    auto next = [&seed] {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        return seed;
+    };
+    size_t valid = 0;
+    for (int round = 0; round < 20000; ++round) {
+        std::string code;
+        const size_t length = next() % 24;
+        for (size_t i = 0; i < length; ++i)
+            code += Alphabet[next() % (sizeof Alphabet - 1)];
+        valid += NumberFormat::IsValidCode(code) ? 1 : 0;
+        const NumberFormat format = NumberFormat::Parse(code);
+        for (double value : values) {
+            std::string out;
+            format.Format(value, (round & 1) ? DateSystem::Date1904 : DateSystem::Date1900, out);
+            ASSERT_LT(out.size(), 2000u) << code;
+        }
+        std::string text;
+        format.FormatText("text", text);
+        ASSERT_LT(text.size(), 2000u) << code;
+    }
+    EXPECT_GT(valid, 100u); // the generator does reach the renderer, not only the fallback
+}
+
+} // namespace

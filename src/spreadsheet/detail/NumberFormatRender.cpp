@@ -696,7 +696,7 @@ void RenderNumber(const ParsedFormat& format, double value, bool date1904, std::
         out += '-';
     const double magnitude = std::fabs(value);
     if (section.fraction)
-        RenderFraction(section, magnitude, out);
+        RenderFraction(section, section.scale == 0 ? magnitude : magnitude * std::pow(10.0, section.scale), out);
     else
         RenderDecimalSection(section, magnitude, out);
 }
@@ -711,8 +711,8 @@ void RenderText(const ParsedFormat& format, std::string_view text, std::string& 
     for (const Token& token : section.tokens) {
         if (token.kind == TokenKind::Literal)
             AppendLiteral(section, token, out);
-        else if (token.kind == TokenKind::Text)
-            out += text;
+        else if (token.kind == TokenKind::Text || token.kind == TokenKind::General)
+            out += text; // General shows a string as it is
     }
 }
 
