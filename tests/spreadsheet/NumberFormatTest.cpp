@@ -501,3 +501,17 @@ TEST(NumberFormat, RandomCodesNeverBreak)
 }
 
 } // namespace
+
+namespace {
+
+TEST(NumberFormat, TruncatedUtf8AfterAnEscapeEndsTheCode)
+{
+    // "\" followed by the first byte of a three-byte character, and nothing after it.
+    for (const char* code : {"0\\\xE2", "0_\xE2", "0*\xF0\x9F", "0;\\\xE2"}) {
+        std::string out;
+        NumberFormat::Parse(code).Format(5, DateSystem::Date1900, out);
+        EXPECT_FALSE(out.empty()) << code;
+    }
+}
+
+} // namespace

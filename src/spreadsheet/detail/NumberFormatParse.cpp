@@ -1,6 +1,7 @@
 // Tokenizer and section parser of number format codes.
 #include "spreadsheet/detail/NumberFormatParts.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace vellumcast::spreadsheet::detail {
@@ -649,8 +650,9 @@ bool ParseFormatCode(std::string_view code, ParsedFormat& parsed)
                 continue;
             }
             if (c == '\\' || c == '_' || c == '*') {
+                // Skip the escaped character, a truncated UTF-8 sequence ending the code included.
                 if (i + 1 < code.size())
-                    i += Utf8Length(static_cast<unsigned char>(code[i + 1]));
+                    i = std::min(i + Utf8Length(static_cast<unsigned char>(code[i + 1])), code.size() - 1);
                 continue;
             }
             if (c == '[') {
