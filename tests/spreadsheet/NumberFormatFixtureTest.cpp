@@ -197,8 +197,9 @@ void CheckTable(const std::string& name)
         const double value = std::strtod(row[0].c_str(), nullptr);
         for (size_t c = 1; c < row.size(); ++c) {
             std::string expected = row[c];
-            // A leading "|" marks cells the source table flags; the text after it is still
-            // what the application shows, and it is checked like the others.
+            // A leading "|" flags a cell in the source table (its own runner sets those
+            // apart). The text after it is the engineering-notation result the other cells of
+            // its column follow, so it is checked like them rather than skipped.
             if (!expected.empty() && expected[0] == '|')
                 expected.erase(0, 1);
             EXPECT_EQ(Render(formats[c - 1], value), expected)
