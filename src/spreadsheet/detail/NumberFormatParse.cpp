@@ -454,6 +454,7 @@ void SectionParser::ResolveNumber()
     std::vector<Token>& t = m_tokens;
     const size_t n = t.size();
     std::vector<bool> asLiteral(n, false);
+    std::vector<bool> dropped(n, false); // folded into another token
 
     size_t exponentAt = n;
     for (size_t i = 0; i < n; ++i) {
@@ -488,7 +489,6 @@ void SectionParser::ResolveNumber()
                 --j;
             if (j == 0)
                 continue;
-            size_t numeratorEnd = j;
             while (j > 0 && t[j - 1].kind == TokenKind::Digit)
                 --j;
             size_t k = i + 1;
@@ -500,7 +500,6 @@ void SectionParser::ResolveNumber()
                 ++end;
             if (end == k)
                 continue;
-            (void)numeratorEnd;
             slashAt = i;
             numeratorBegin = j;
             denominatorBegin = k;
@@ -531,7 +530,7 @@ void SectionParser::ResolveNumber()
             literal.ch = 'd';
             t[denominatorBegin] = literal;
             for (size_t i = denominatorBegin + 1; i < denominatorEnd; ++i)
-                t[i].kind = TokenKind::Comma, asLiteral[i] = false, t[i].ch = 'x'; // dropped below
+                dropped[i] = true;
         }
     }
 
@@ -549,6 +548,8 @@ void SectionParser::ResolveNumber()
             else if (i > slashAt)
                 part = DigitPart::Denominator;
         }
+        if (dropped[i])
+            continue;
         if (asLiteral[i]) {
             tokens.push_back(Literal(Spelling(token)));
             continue;
@@ -589,8 +590,6 @@ void SectionParser::ResolveNumber()
             tokens.push_back(Literal("%"));
             break;
         case TokenKind::Comma: {
-            if (token.ch == 'x')
-                break; // folded into a fixed denominator
             size_t end = i;
             while (end < n && t[end].kind == TokenKind::Comma)
                 ++end;
