@@ -3,6 +3,7 @@
 // spreadsheet application displays them in a column wide enough to hold them.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,7 +23,15 @@ public:
     // Never throws: a code that cannot be parsed gives the General format.
     static NumberFormat Parse(std::string_view code);
 
-    // Appends the displayed text of a number.
+    // The parsed format, or nothing when the code is not a valid format code.
+    static std::optional<NumberFormat> TryParse(std::string_view code);
+
+    // True when Parse takes the code as written rather than falling back to General.
+    static bool IsValidCode(std::string_view code);
+
+    // Appends the displayed text of a number: the section the value selects, dates and times
+    // in the given date system; a date or time format shows a run of '#' for a value no
+    // date can show (negative, or past 9999-12-31). NaN and infinities show "#NUM!".
     void Format(double value, DateSystem system, std::string& out) const;
 
     // Appends the displayed text of a string cell (the text section, with "@" as the text).
