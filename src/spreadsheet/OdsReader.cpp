@@ -4,6 +4,7 @@
 
 #include "spreadsheet/FormatDetection.h"
 #include "spreadsheet/detail/OdsContent.h"
+#include "spreadsheet/detail/OdsXmlScanner.h"
 #include "spreadsheet/detail/Xml.h"
 #include "spreadsheet/detail/Zip.h"
 
@@ -175,15 +176,33 @@ public:
 private:
     void Stream(OdsContentHandler& handler, bool stopAfterTarget)
     {
-        detail::XmlParser parser(handler);
         if (stopAfterTarget)
-            handler.SetParser(&parser);
+            handler.StopAfterTarget();
+        // UTF-8 content (what every writer produces) goes through the fast scanner; any
+        // other encoding through Expat, which converts it.
+        detail::OdsXmlScanner scanner(handler);
+        detail::OdsExpatAdapter adapter(handler);
+        std::unique_ptr<detail::XmlParser> expat;
+        bool decided = false;
+        const auto feed = [&](std::string_view piece, bool final) {
+            if (!decided) {
+                decided = true;
+                if (detail::OdsXmlScanner::NeedsExpat(piece.substr(0, 1024))) {
+                    expat = std::make_unique<detail::XmlParser>(adapter);
+                    adapter.SetParser(expat.get());
+                }
+            }
+            if (expat)
+                expat->Feed(piece, final);
+            else
+                scanner.Feed(piece, final);
+        };
         if (m_flat) {
             const auto bytes = m_bytes->Bytes();
             const std::string_view document(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-            for (size_t at = 0; at < document.size() && !parser.Stopped(); at += kFlatPiece) {
+            for (size_t at = 0; at < document.size() && !handler.StopRequested(); at += kFlatPiece) {
                 const std::string_view piece = document.substr(at, kFlatPiece);
-                parser.Feed(piece, at + piece.size() >= document.size());
+                feed(piece, at + piece.size() >= document.size());
                 if (m_yield)
                     m_yield();
             }
@@ -191,8 +210,8 @@ private:
         }
         try {
             m_archive->Read(*m_content, [&](std::string_view chunk) {
-                parser.Feed(chunk, false);
-                if (parser.Stopped())
+                feed(chunk, false);
+                if (handler.StopRequested())
                     throw StopReading();
                 if (m_yield)
                     m_yield();
@@ -200,7 +219,7 @@ private:
         } catch (const StopReading&) {
             return;
         }
-        parser.Feed({}, true);
+        feed({}, true);
     }
 
     std::shared_ptr<const FileBytes> m_bytes;

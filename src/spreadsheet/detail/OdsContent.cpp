@@ -6,10 +6,43 @@ namespace vellumcast::spreadsheet::detail {
 
 namespace {
 
-constexpr std::string_view kOffice = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
-constexpr std::string_view kTable = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
-constexpr std::string_view kText = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
-constexpr std::string_view kStyle = "urn:oasis:names:tc:opendocument:xmlns:style:1.0";
+constexpr std::string_view kOfficeUri = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
+constexpr std::string_view kTableUri = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
+constexpr std::string_view kTextUri = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
+constexpr std::string_view kStyleUri = "urn:oasis:names:tc:opendocument:xmlns:style:1.0";
+constexpr OdsNs kOffice = OdsNs::Office;
+constexpr OdsNs kTable = OdsNs::Table;
+constexpr OdsNs kText = OdsNs::Text;
+constexpr OdsNs kStyle = OdsNs::Style;
+
+std::string_view UriOf(OdsNs ns)
+{
+    switch (ns) {
+    case OdsNs::Office:
+        return kOfficeUri;
+    case OdsNs::Table:
+        return kTableUri;
+    case OdsNs::Text:
+        return kTextUri;
+    case OdsNs::Style:
+        return kStyleUri;
+    case OdsNs::Other:
+        break;
+    }
+    return {};
+}
+
+class ExpatAttributes final : public OdsAttributes {
+public:
+    explicit ExpatAttributes(const XmlAttributes& attributes) : m_attributes(attributes) {}
+    std::string_view Get(OdsNs ns, std::string_view localName) const override
+    {
+        return ns == OdsNs::Other ? std::string_view() : m_attributes.Get(UriOf(ns), localName, nullptr);
+    }
+
+private:
+    const XmlAttributes& m_attributes;
+};
 
 // text:s may ask for any number of spaces; a cell never grows past this many through it.
 constexpr size_t kMaxExpandedText = 65536;
@@ -22,6 +55,43 @@ bool IsSpace(char c)
 }
 
 } // namespace
+
+OdsNs OdsNamespaceOf(std::string_view uri)
+{
+    if (uri == kTableUri)
+        return OdsNs::Table;
+    if (uri == kTextUri)
+        return OdsNs::Text;
+    if (uri == kOfficeUri)
+        return OdsNs::Office;
+    if (uri == kStyleUri)
+        return OdsNs::Style;
+    return OdsNs::Other;
+}
+
+void OdsExpatAdapter::StartElement(std::string_view namespaceUri, std::string_view localName,
+                                   const XmlAttributes& attributes)
+{
+    m_handler.StartElement(OdsNamespaceOf(namespaceUri), localName, ExpatAttributes(attributes));
+    CheckStop();
+}
+
+void OdsExpatAdapter::EndElement(std::string_view namespaceUri, std::string_view localName)
+{
+    m_handler.EndElement(OdsNamespaceOf(namespaceUri), localName);
+    CheckStop();
+}
+
+void OdsExpatAdapter::Characters(std::string_view text)
+{
+    m_handler.Characters(text);
+}
+
+void OdsExpatAdapter::CheckStop()
+{
+    if (m_parser && m_handler.StopRequested())
+        m_parser->Stop();
+}
 
 int64_t ParseOdsCount(std::string_view text)
 {
@@ -53,8 +123,8 @@ std::vector<SheetEntry> OdsContentHandler::Sheets() const
     return sheets;
 }
 
-void OdsContentHandler::StartElement(std::string_view namespaceUri, std::string_view localName,
-                                     const XmlAttributes& attributes)
+void OdsContentHandler::StartElement(OdsNs namespaceUri, std::string_view localName,
+                                     const OdsAttributes& attributes)
 {
     if (m_skipDepth > 0) {
         ++m_skipDepth;
@@ -67,8 +137,8 @@ void OdsContentHandler::StartElement(std::string_view namespaceUri, std::string_
         }
         ++m_tableDepth;
         if (m_tableDepth == 1 && m_inSpreadsheet) {
-            m_tables.push_back({std::string(attributes.Get(kTable, "name", nullptr)),
-                                std::string(attributes.Get(kTable, "style-name", nullptr))});
+            m_tables.push_back({std::string(attributes.Get(kTable, "name")),
+                                std::string(attributes.Get(kTable, "style-name"))});
             if (m_sink && m_tables.size() - 1 == m_target)
                 m_inTarget = true;
         }
@@ -84,18 +154,18 @@ void OdsContentHandler::StartElement(std::string_view namespaceUri, std::string_
         m_inSpreadsheet = true;
         m_sawSpreadsheet = true;
     } else if (namespaceUri == kStyle && localName == "style") {
-        if (attributes.Get(kStyle, "family", nullptr) == "table")
-            m_styleName.assign(attributes.Get(kStyle, "name", nullptr));
+        if (attributes.Get(kStyle, "family") == "table")
+            m_styleName.assign(attributes.Get(kStyle, "name"));
         else
             m_styleName.clear();
     } else if (namespaceUri == kStyle && localName == "table-properties" && !m_styleName.empty()) {
-        if (attributes.Get(kTable, "display", nullptr) == "false")
+        if (attributes.Get(kTable, "display") == "false")
             m_hiddenStyles.insert(m_styleName);
     }
 }
 
-void OdsContentHandler::StartInTarget(std::string_view namespaceUri, std::string_view localName,
-                                      const XmlAttributes& attributes)
+void OdsContentHandler::StartInTarget(OdsNs namespaceUri, std::string_view localName,
+                                      const OdsAttributes& attributes)
 {
     if (m_inCell) {
         if (m_covered || namespaceUri != kText) {
@@ -113,7 +183,7 @@ void OdsContentHandler::StartInTarget(std::string_view namespaceUri, std::string
         } else if (m_paragraphDepth == 0) {
             // Lists and sections hold paragraphs; anything else outside one shows nothing.
         } else if (localName == "s") {
-            const int64_t count = ParseOdsCount(attributes.Get(kText, "c", nullptr));
+            const int64_t count = ParseOdsCount(attributes.Get(kText, "c"));
             AppendSpecial(' ', static_cast<size_t>(count));
         } else if (localName == "tab") {
             AppendSpecial('\t', 1);
@@ -129,7 +199,7 @@ void OdsContentHandler::StartInTarget(std::string_view namespaceUri, std::string
         return;
     if (localName == "table-row") {
         m_inRow = true;
-        m_rowRepeat = ParseOdsCount(attributes.Get(kTable, "number-rows-repeated", nullptr));
+        m_rowRepeat = ParseOdsCount(attributes.Get(kTable, "number-rows-repeated"));
         m_column = 1;
         m_rowCells.clear();
         m_rowPool.clear();
@@ -140,11 +210,11 @@ void OdsContentHandler::StartInTarget(std::string_view namespaceUri, std::string
     }
 }
 
-void OdsContentHandler::StartCell(bool covered, const XmlAttributes& attributes)
+void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
 {
     m_inCell = true;
     m_covered = covered;
-    m_columnRepeat = ParseOdsCount(attributes.Get(kTable, "number-columns-repeated", nullptr));
+    m_columnRepeat = ParseOdsCount(attributes.Get(kTable, "number-columns-repeated"));
     m_text.clear();
     m_fallback.clear();
     m_paragraphs = 0;
@@ -152,27 +222,27 @@ void OdsContentHandler::StartCell(bool covered, const XmlAttributes& attributes)
     if (covered)
         return;
     // The value itself is shown only when the cell carries no paragraph.
-    const std::string_view type = attributes.Get(kOffice, "value-type", nullptr);
+    const std::string_view type = attributes.Get(kOffice, "value-type");
     if (type.empty())
         return;
     if (type == "float" || type == "percentage" || type == "currency") {
-        m_fallback.assign(attributes.Get(kOffice, "value", nullptr));
+        m_fallback.assign(attributes.Get(kOffice, "value"));
     } else if (type == "date") {
-        m_fallback.assign(attributes.Get(kOffice, "date-value", nullptr));
+        m_fallback.assign(attributes.Get(kOffice, "date-value"));
     } else if (type == "time") {
-        m_fallback.assign(attributes.Get(kOffice, "time-value", nullptr));
+        m_fallback.assign(attributes.Get(kOffice, "time-value"));
     } else if (type == "boolean") {
-        const std::string_view value = attributes.Get(kOffice, "boolean-value", nullptr);
+        const std::string_view value = attributes.Get(kOffice, "boolean-value");
         if (value == "true" || value == "1")
             m_fallback = "TRUE";
         else if (value == "false" || value == "0")
             m_fallback = "FALSE";
     } else if (type == "string") {
-        m_fallback.assign(attributes.Get(kOffice, "string-value", nullptr));
+        m_fallback.assign(attributes.Get(kOffice, "string-value"));
     }
 }
 
-void OdsContentHandler::EndElement(std::string_view namespaceUri, std::string_view localName)
+void OdsContentHandler::EndElement(OdsNs namespaceUri, std::string_view localName)
 {
     if (m_skipDepth > 0) {
         --m_skipDepth;
@@ -182,8 +252,7 @@ void OdsContentHandler::EndElement(std::string_view namespaceUri, std::string_vi
         if (m_tableDepth == 1 && m_inTarget) {
             m_inTarget = false;
             m_targetDone = true;
-            if (m_parser)
-                m_parser->Stop();
+            m_stopRequested = m_stopAfterTarget;
         }
         if (m_tableDepth > 0)
             --m_tableDepth;
