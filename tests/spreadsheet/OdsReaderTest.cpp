@@ -294,6 +294,22 @@ TEST(OdsReader, ReadsFlatDocuments)
     EXPECT_EQ(book->Worksheets()[0].CellText(1, 1), "1");
 }
 
+TEST(OdsReader, ReadsContentInOtherEncodings)
+{
+    std::string content = Header("office:document-content") +
+                          "<office:body><office:spreadsheet><table:table table:name=\"Caf\xE9\"><table:table-row>" +
+                          Cell("<text:p>cr\xE8me</text:p>") + "</table:table-row></table:table></office:spreadsheet>"
+                          "</office:body></office:document-content>";
+    content.replace(content.find("UTF-8"), 5, "ISO-8859-1");
+    testing::ZipWriter zip;
+    zip.Add("mimetype", "application/vnd.oasis.opendocument.spreadsheet");
+    zip.Add("content.xml", content);
+    Application application;
+    auto book = application.OpenBytes(zip.Finish(), "latin1.ods");
+    EXPECT_EQ(book->Worksheets()[0].Name(), "Caf\xC3\xA9");
+    EXPECT_EQ(book->Worksheets()[0].CellText(1, 1), "cr\xC3\xA8me");
+}
+
 TEST(OdsReader, ReportsDamage)
 {
     Application application;
