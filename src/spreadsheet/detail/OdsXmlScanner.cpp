@@ -1,6 +1,7 @@
 #include "spreadsheet/detail/OdsXmlScanner.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <deque>
 
@@ -15,6 +16,13 @@ constexpr size_t kMaxToken = size_t{64} << 20;
 {
     throw SpreadsheetError(ErrorCode::Corrupt, "the XML is malformed (" + why + ")");
 }
+
+// The bytes that matter while looking for the end of a tag.
+constexpr auto kTagSpecial = [] {
+    std::array<bool, 256> table{};
+    table['>'] = table['<'] = table['"'] = table['\''] = true;
+    return table;
+}();
 
 bool IsXmlSpace(char c)
 {
@@ -337,19 +345,19 @@ size_t OdsXmlScanner::Scan(std::string_view buffer, bool final)
         }
         // A tag ends at the first '>' outside quoted attribute values.
         size_t i = pos + 1;
-        char quote = 0;
-        for (; i < size; ++i) {
-            const char c = data[i];
-            if (quote) {
-                if (c == quote)
-                    quote = 0;
-            } else if (c == '"' || c == '\'') {
-                quote = c;
-            } else if (c == '>') {
+        while (i < size) {
+            while (i < size && !kTagSpecial[static_cast<uint8_t>(data[i])])
+                ++i;
+            if (i >= size || data[i] == '>')
                 break;
-            } else if (c == '<') {
+            if (data[i] == '<')
                 Malformed("a '<' inside a tag");
+            const void* close = std::memchr(data + i + 1, data[i], size - i - 1);
+            if (!close) {
+                i = size;
+                break;
             }
+            i = static_cast<size_t>(static_cast<const char*>(close) - data) + 1;
         }
         if (i >= size) {
             if (final)
