@@ -19,13 +19,13 @@ using detail::OdsContentHandler;
 
 constexpr std::string_view kManifest = "urn:oasis:names:tc:opendocument:xmlns:manifest:1.0";
 // What repetition (number-rows-repeated, number-columns-repeated) may add to one sheet.
-constexpr uint64_t kRepeatBudget = uint64_t{1} << 30;
+constexpr uint64_t kRepeatBudget = uint64_t { 1 } << 30;
 // The first worksheet's cells are kept from the opening pass up to this many bytes.
-constexpr uint64_t kCacheBudget = uint64_t{512} << 20;
-constexpr size_t kFlatPiece = size_t{1} << 20;
+constexpr uint64_t kCacheBudget = uint64_t { 512 } << 20;
+constexpr size_t kFlatPiece = size_t { 1 } << 20;
 
 // Thrown through ZipArchive::Read's sink once the wanted table has been read.
-struct StopReading {};
+struct StopReading { };
 
 // Finds whether content.xml is encrypted: the manifest then gives it encryption data.
 class ManifestHandler final : public detail::XmlHandler {
@@ -57,7 +57,10 @@ private:
 
 class BuilderSink final : public OdsCellSink {
 public:
-    explicit BuilderSink(SheetBuilder& builder) : m_builder(builder) {}
+    explicit BuilderSink(SheetBuilder& builder)
+        : m_builder(builder)
+    {
+    }
     bool Add(int32_t row, int32_t column, std::string_view text) override
     {
         m_builder.AddString(row, column, text, 0);
@@ -91,12 +94,13 @@ public:
             std::vector<Block>().swap(m_blocks);
             return false;
         }
-        if (m_blocks.empty() || m_blocks.back().cells.size() >= kBlockCells ||
-            m_blocks.back().pool.size() + text.size() > UINT32_MAX) {
+        if (m_blocks.empty() || m_blocks.back().cells.size() >= kBlockCells
+            || m_blocks.back().pool.size() + text.size() > UINT32_MAX) {
             m_blocks.emplace_back().cells.reserve(kBlockCells);
         }
         Block& block = m_blocks.back();
-        block.cells.push_back({row, column, static_cast<uint32_t>(block.pool.size()), static_cast<uint32_t>(text.size())});
+        block.cells.push_back(
+            { row, column, static_cast<uint32_t>(block.pool.size()), static_cast<uint32_t>(text.size()) });
         block.pool.append(text);
         return true;
     }
@@ -126,7 +130,10 @@ private:
 
 class OdsReader final : public WorkbookReader {
 public:
-    OdsReader(const ReaderContext& context, bool flat) : m_bytes(context.bytes), m_yield(context.yield), m_flat(flat)
+    OdsReader(const ReaderContext& context, bool flat)
+        : m_bytes(context.bytes)
+        , m_yield(context.yield)
+        , m_flat(flat)
     {
         if (flat)
             return;
@@ -149,8 +156,8 @@ public:
         OdsContentHandler handler(0, &m_cache, kRepeatBudget, true);
         Stream(handler, false);
         if (!handler.SawSpreadsheet())
-            throw SpreadsheetError(ErrorCode::NotAWorkbook,
-                                   "it is not a workbook (an OpenDocument file, but no spreadsheet)");
+            throw SpreadsheetError(
+                ErrorCode::NotAWorkbook, "it is not a workbook (an OpenDocument file, but no spreadsheet)");
         m_cached = handler.TargetDone();
         if (!m_cached)
             m_cache.Clear();

@@ -27,7 +27,7 @@ public:
 Recorded Scan(const std::string& document, size_t pieceSize = 0, size_t target = 0)
 {
     RecordingSink sink;
-    OdsContentHandler handler(target, &sink, uint64_t{1} << 30, false);
+    OdsContentHandler handler(target, &sink, uint64_t { 1 } << 30, false);
     OdsXmlScanner scanner(handler);
     if (pieceSize == 0) {
         scanner.Feed(document, true);
@@ -35,7 +35,7 @@ Recorded Scan(const std::string& document, size_t pieceSize = 0, size_t target =
         for (size_t at = 0; at < document.size(); at += pieceSize)
             scanner.Feed(std::string_view(document).substr(at, pieceSize), at + pieceSize >= document.size());
     }
-    return {sink.cells, handler.Sheets()};
+    return { sink.cells, handler.Sheets() };
 }
 
 ErrorCode ScanFails(const std::string& document)
@@ -55,9 +55,9 @@ const std::string kNamespaces = " xmlns:office=\"urn:oasis:names:tc:opendocument
 
 std::string Document(const std::string& tables)
 {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- saved by hand -->\n<office:document-content" +
-           kNamespaces + "><office:body><office:spreadsheet>" + tables +
-           "</office:spreadsheet></office:body></office:document-content>\n";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- saved by hand -->\n<office:document-content" + kNamespaces
+        + "><office:body><office:spreadsheet>" + tables
+        + "</office:spreadsheet></office:body></office:document-content>\n";
 }
 
 TEST(OdsXmlScanner, GivesTheSameResultWhereverThePiecesAreCut)
@@ -71,7 +71,9 @@ TEST(OdsXmlScanner, GivesTheSameResultWhereverThePiecesAreCut)
         "<table:table-cell/><table:table-cell office:value-type=\"float\" office:value=\"7\"/>"
         "</table:table-row></table:table>");
     const Recorded whole = Scan(document);
-    const std::vector<std::string> expected = {"1,1=x <\xE2\x98\xBA" "A<raw> & ", "1,2=r", "1,3=r", "1,5=7"};
+    const std::vector<std::string> expected = { "1,1=x <\xE2\x98\xBA"
+                                                "A<raw> & ",
+        "1,2=r", "1,3=r", "1,5=7" };
     EXPECT_EQ(whole.cells, expected);
     ASSERT_EQ(whole.sheets.size(), 1u);
     EXPECT_EQ(whole.sheets[0].name, "A & B");
@@ -85,20 +87,20 @@ TEST(OdsXmlScanner, GivesTheSameResultWhereverThePiecesAreCut)
 TEST(OdsXmlScanner, ResolvesPrefixesThroughDeclaredNamespaces)
 {
     // Any prefix a writer chose works; a redeclared prefix holds only inside its element.
-    const std::string document =
-        "<d:document-content xmlns:d=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\""
-        " xmlns:t=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\"><d:body><d:spreadsheet>"
-        "<t:table t:name=\"S\"><t:table-row>"
-        "<t:table-cell><p xmlns=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\">default</p></t:table-cell>"
-        "<t:table-cell xmlns:x=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><x:p>scoped</x:p></t:table-cell>"
-        "<t:table-cell><x:p>unbound</x:p></t:table-cell>"
-        "<t:table-cell xmlns:t=\"urn:other\" t:number-columns-repeated=\"3\"><t:table-cell/></t:table-cell>"
-        "<t:table-cell table:number-columns-repeated=\"5\"/>"
-        "<t:table-cell><u:p xmlns:u=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\">last</u:p></t:table-cell>"
-        "</t:table-row></t:table></d:spreadsheet></d:body></d:document-content>";
+    const std::string document
+        = "<d:document-content xmlns:d=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\""
+          " xmlns:t=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\"><d:body><d:spreadsheet>"
+          "<t:table t:name=\"S\"><t:table-row>"
+          "<t:table-cell><p xmlns=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\">default</p></t:table-cell>"
+          "<t:table-cell xmlns:x=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><x:p>scoped</x:p></t:table-cell>"
+          "<t:table-cell><x:p>unbound</x:p></t:table-cell>"
+          "<t:table-cell xmlns:t=\"urn:other\" t:number-columns-repeated=\"3\"><t:table-cell/></t:table-cell>"
+          "<t:table-cell table:number-columns-repeated=\"5\"/>"
+          "<t:table-cell><u:p xmlns:u=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\">last</u:p></t:table-cell>"
+          "</t:table-row></t:table></d:spreadsheet></d:body></d:document-content>";
     // The cell in urn:other is an unknown element; the unbound table: prefix is ignored,
     // so the repeat counts as one.
-    EXPECT_EQ(Scan(document).cells, (std::vector<std::string>{"1,1=default", "1,2=scoped", "1,5=last"}));
+    EXPECT_EQ(Scan(document).cells, (std::vector<std::string> { "1,1=default", "1,2=scoped", "1,5=last" }));
 }
 
 TEST(OdsXmlScanner, RefusesBrokenOrHostileDocuments)

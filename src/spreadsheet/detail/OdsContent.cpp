@@ -34,7 +34,10 @@ std::string_view UriOf(OdsNs ns)
 
 class ExpatAttributes final : public OdsAttributes {
 public:
-    explicit ExpatAttributes(const XmlAttributes& attributes) : m_attributes(attributes) {}
+    explicit ExpatAttributes(const XmlAttributes& attributes)
+        : m_attributes(attributes)
+    {
+    }
     std::string_view Get(OdsNs ns, std::string_view localName) const override
     {
         return ns == OdsNs::Other ? std::string_view() : m_attributes.Get(UriOf(ns), localName, nullptr);
@@ -69,8 +72,8 @@ OdsNs OdsNamespaceOf(std::string_view uri)
     return OdsNs::Other;
 }
 
-void OdsExpatAdapter::StartElement(std::string_view namespaceUri, std::string_view localName,
-                                   const XmlAttributes& attributes)
+void OdsExpatAdapter::StartElement(
+    std::string_view namespaceUri, std::string_view localName, const XmlAttributes& attributes)
 {
     m_handler.StartElement(OdsNamespaceOf(namespaceUri), localName, ExpatAttributes(attributes));
     CheckStop();
@@ -95,7 +98,7 @@ void OdsExpatAdapter::CheckStop()
 
 int64_t ParseOdsCount(std::string_view text)
 {
-    constexpr int64_t kCap = int64_t{1} << 31;
+    constexpr int64_t kCap = int64_t { 1 } << 31;
     if (text.empty())
         return 1;
     int64_t value = 0;
@@ -108,7 +111,10 @@ int64_t ParseOdsCount(std::string_view text)
 }
 
 OdsContentHandler::OdsContentHandler(size_t target, OdsCellSink* sink, uint64_t repeatBudget, bool quietLimits)
-    : m_target(target), m_sink(sink), m_quietLimits(quietLimits), m_repeatBudget(repeatBudget)
+    : m_target(target)
+    , m_sink(sink)
+    , m_quietLimits(quietLimits)
+    , m_repeatBudget(repeatBudget)
 {
 }
 
@@ -118,13 +124,12 @@ std::vector<SheetEntry> OdsContentHandler::Sheets() const
     sheets.reserve(m_tables.size());
     for (const TableInfo& table : m_tables) {
         const bool hidden = !table.style.empty() && m_hiddenStyles.count(table.style) != 0;
-        sheets.push_back({table.name, hidden ? SheetVisibility::Hidden : SheetVisibility::Visible});
+        sheets.push_back({ table.name, hidden ? SheetVisibility::Hidden : SheetVisibility::Visible });
     }
     return sheets;
 }
 
-void OdsContentHandler::StartElement(OdsNs namespaceUri, std::string_view localName,
-                                     const OdsAttributes& attributes)
+void OdsContentHandler::StartElement(OdsNs namespaceUri, std::string_view localName, const OdsAttributes& attributes)
 {
     if (m_skipDepth > 0) {
         ++m_skipDepth;
@@ -137,8 +142,8 @@ void OdsContentHandler::StartElement(OdsNs namespaceUri, std::string_view localN
         }
         ++m_tableDepth;
         if (m_tableDepth == 1 && m_inSpreadsheet) {
-            m_tables.push_back({std::string(attributes.Get(kTable, "name")),
-                                std::string(attributes.Get(kTable, "style-name"))});
+            m_tables.push_back(
+                { std::string(attributes.Get(kTable, "name")), std::string(attributes.Get(kTable, "style-name")) });
             if (m_sink && m_tables.size() - 1 == m_target)
                 m_inTarget = true;
         }
@@ -164,8 +169,7 @@ void OdsContentHandler::StartElement(OdsNs namespaceUri, std::string_view localN
     }
 }
 
-void OdsContentHandler::StartInTarget(OdsNs namespaceUri, std::string_view localName,
-                                      const OdsAttributes& attributes)
+void OdsContentHandler::StartInTarget(OdsNs namespaceUri, std::string_view localName, const OdsAttributes& attributes)
 {
     if (m_inCell) {
         if (m_covered || namespaceUri != kText) {
@@ -322,13 +326,13 @@ void OdsContentHandler::EndCell()
 {
     m_inCell = false;
     const int64_t start = m_column;
-    m_column = std::min<int64_t>(m_column + m_columnRepeat, int64_t{kMaxColumns} + 1);
+    m_column = std::min<int64_t>(m_column + m_columnRepeat, int64_t { kMaxColumns } + 1);
     if (m_covered || start > kMaxColumns || m_row > kMaxRows)
         return;
     const std::string_view text = m_paragraphs > 0 ? std::string_view(m_text) : std::string_view(m_fallback);
     if (text.empty())
         return; // style-only cells are not recorded: they fill every sheet to its end
-    const int64_t copies = std::min<int64_t>(m_columnRepeat, int64_t{kMaxColumns} + 1 - start);
+    const int64_t copies = std::min<int64_t>(m_columnRepeat, int64_t { kMaxColumns } + 1 - start);
     Spend(static_cast<uint64_t>(copies - 1), kCellCost + text.size());
     if (!m_inTarget)
         return;
@@ -339,7 +343,7 @@ void OdsContentHandler::EndCell()
         const auto offset = static_cast<uint32_t>(m_rowPool.size());
         m_rowPool.append(text);
         for (int64_t k = 0; k < copies; ++k)
-            m_rowCells.push_back({static_cast<int32_t>(start + k), offset, static_cast<uint32_t>(text.size())});
+            m_rowCells.push_back({ static_cast<int32_t>(start + k), offset, static_cast<uint32_t>(text.size()) });
         return;
     }
     for (int64_t k = 0; k < copies && m_inTarget; ++k)
@@ -350,10 +354,10 @@ void OdsContentHandler::EndRow()
 {
     m_inRow = false;
     const int64_t start = m_row;
-    m_row = std::min<int64_t>(m_row + m_rowRepeat, int64_t{kMaxRows} + 1);
+    m_row = std::min<int64_t>(m_row + m_rowRepeat, int64_t { kMaxRows } + 1);
     if (m_rowCells.empty() || start > kMaxRows)
         return;
-    const int64_t copies = std::min<int64_t>(m_rowRepeat, int64_t{kMaxRows} + 1 - start);
+    const int64_t copies = std::min<int64_t>(m_rowRepeat, int64_t { kMaxRows } + 1 - start);
     uint64_t rowBytes = 0;
     for (const PendingCell& cell : m_rowCells)
         rowBytes += kCellCost + cell.length;
@@ -381,8 +385,8 @@ void OdsContentHandler::Spend(uint64_t count, uint64_t bytesEach)
             Abandon();
             return;
         }
-        throw SpreadsheetError(ErrorCode::TooLarge,
-                               "the worksheet repeats its filled cells into more data than the reader accepts");
+        throw SpreadsheetError(
+            ErrorCode::TooLarge, "the worksheet repeats its filled cells into more data than the reader accepts");
     }
     m_repeatBudget -= count * bytesEach;
 }

@@ -94,35 +94,38 @@ private:
     bool m_inTarget = false;
     bool m_targetDone = false;
     bool m_sinkFull = false;
-    int64_t m_row = 1;         // the row the next table-row starts at
-    int64_t m_rowRepeat = 1;   // repetitions of the current row
+    int64_t m_row = 1; // the row the next table-row starts at
+    int64_t m_rowRepeat = 1; // repetitions of the current row
     bool m_inRow = false;
-    int64_t m_column = 1;      // the column the next cell starts at
+    int64_t m_column = 1; // the column the next cell starts at
     std::vector<PendingCell> m_rowCells; // a repeated row's cells, emitted at its end
     std::string m_rowPool;
-    uint64_t m_repeatBudget;   // bytes repetitions may still produce
+    uint64_t m_repeatBudget; // bytes repetitions may still produce
 
     // The current cell.
     bool m_inCell = false;
     bool m_covered = false;
     int64_t m_columnRepeat = 1;
-    int m_skipDepth = 0;       // inside an annotation, a drawing or another foreign element
+    int m_skipDepth = 0; // inside an annotation, a drawing or another foreign element
     int m_paragraphDepth = 0;
     size_t m_paragraphs = 0;
     bool m_atParagraphStart = false;
     bool m_lastWasSpace = false;
     std::string m_text;
-    std::string m_fallback;    // the text of a value given without a paragraph
+    std::string m_fallback; // the text of a value given without a paragraph
 };
 
 // Feeds Expat's events (namespace URIs) to the handler; for documents the fast scanner
 // leaves to Expat (encodings other than UTF-8).
 class OdsExpatAdapter final : public XmlHandler {
 public:
-    explicit OdsExpatAdapter(OdsContentHandler& handler) : m_handler(handler) {}
+    explicit OdsExpatAdapter(OdsContentHandler& handler)
+        : m_handler(handler)
+    {
+    }
     void SetParser(XmlParser* parser) { m_parser = parser; }
-    void StartElement(std::string_view namespaceUri, std::string_view localName,
-                      const XmlAttributes& attributes) override;
+    void StartElement(
+        std::string_view namespaceUri, std::string_view localName, const XmlAttributes& attributes) override;
     void EndElement(std::string_view namespaceUri, std::string_view localName) override;
     void Characters(std::string_view text) override;
 

@@ -10,7 +10,7 @@ namespace vellumcast::spreadsheet::detail {
 namespace {
 
 constexpr int kMaxDepth = 256;
-constexpr size_t kMaxToken = size_t{64} << 20;
+constexpr size_t kMaxToken = size_t { 64 } << 20;
 
 [[noreturn]] void Malformed(const std::string& why)
 {
@@ -19,7 +19,7 @@ constexpr size_t kMaxToken = size_t{64} << 20;
 
 // The bytes that matter while looking for the end of a tag.
 constexpr auto kTagSpecial = [] {
-    std::array<bool, 256> table{};
+    std::array<bool, 256> table {};
     table['>'] = table['<'] = table['"'] = table['\''] = true;
     return table;
 }();
@@ -144,8 +144,8 @@ void DecodeXmlReferences(std::string_view text, std::string& out)
                 if (code > 0x10FFFF)
                     Malformed("a character reference past U+10FFFF");
             }
-            const bool allowed = code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code < 0xD800) ||
-                                 (code >= 0xE000 && code != 0xFFFE && code != 0xFFFF);
+            const bool allowed = code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code < 0xD800)
+                || (code >= 0xE000 && code != 0xFFFE && code != 0xFFFF);
             if (!allowed)
                 Malformed("a reference to a character XML does not allow");
             AppendUtf8(code, out);
@@ -159,7 +159,11 @@ void DecodeXmlReferences(std::string_view text, std::string& out)
 // The attributes of one start tag, parsed once when the handler first asks for one.
 class OdsXmlScanner::Attributes final : public OdsAttributes {
 public:
-    Attributes(OdsXmlScanner& scanner, std::string_view text) : m_scanner(scanner), m_text(text) {}
+    Attributes(OdsXmlScanner& scanner, std::string_view text)
+        : m_scanner(scanner)
+        , m_text(text)
+    {
+    }
 
     std::string_view Get(OdsNs ns, std::string_view localName) const override
     {
@@ -174,7 +178,7 @@ public:
                 SplitName(name, prefix, local);
                 // Attributes without a prefix belong to no namespace.
                 if (!prefix.empty())
-                    parsed.push_back({m_scanner.Resolve(prefix), local, value});
+                    parsed.push_back({ m_scanner.Resolve(prefix), local, value });
                 return true;
             });
         }
@@ -193,7 +197,8 @@ private:
         if (value.find_first_of("&\t\n\r") == std::string_view::npos)
             return value;
         std::string raw(value);
-        std::replace_if(raw.begin(), raw.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+        std::replace_if(
+            raw.begin(), raw.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
         // Each value keeps its own string: the handler may hold several at once.
         std::string& out = m_scanner.m_values.emplace_back();
         DecodeXmlReferences(raw, out);
@@ -205,12 +210,15 @@ private:
     mutable bool m_parsed = false;
 };
 
-OdsXmlScanner::OdsXmlScanner(OdsContentHandler& handler) : m_handler(handler) {}
+OdsXmlScanner::OdsXmlScanner(OdsContentHandler& handler)
+    : m_handler(handler)
+{
+}
 
 bool OdsXmlScanner::NeedsExpat(std::string_view start)
 {
-    if (start.starts_with("\xFE\xFF") || start.starts_with("\xFF\xFE") ||
-        (start.size() >= 2 && (start[0] == '\0' || start[1] == '\0')))
+    if (start.starts_with("\xFE\xFF") || start.starts_with("\xFF\xFE")
+        || (start.size() >= 2 && (start[0] == '\0' || start[1] == '\0')))
         return true;
     if (start.starts_with("\xEF\xBB\xBF"))
         start.remove_prefix(3);
@@ -226,8 +234,8 @@ bool OdsXmlScanner::NeedsExpat(std::string_view start)
         return true;
     const size_t close = declaration.find(declaration[quote], quote + 1);
     std::string name(declaration.substr(quote + 1, close == std::string_view::npos ? 0 : close - quote - 1));
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(
+        name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return name != "utf-8" && name != "utf8";
 }
 
@@ -339,8 +347,8 @@ size_t OdsXmlScanner::Scan(std::string_view buffer, bool final)
         }
         if (rest.starts_with("<!")) {
             if (rest.starts_with("<!DOCTYPE"))
-                throw SpreadsheetError(ErrorCode::Corrupt,
-                                       "the XML holds a document type declaration, which is not allowed");
+                throw SpreadsheetError(
+                    ErrorCode::Corrupt, "the XML holds a document type declaration, which is not allowed");
             Malformed("an unknown declaration");
         }
         // A tag ends at the first '>' outside quoted attribute values.
@@ -391,8 +399,8 @@ void OdsXmlScanner::StartTag(std::string_view tag)
         m_sawRoot = true;
     }
     if (++m_depth > kMaxDepth)
-        throw SpreadsheetError(ErrorCode::Corrupt,
-                               "the XML nests elements more than " + std::to_string(kMaxDepth) + " deep");
+        throw SpreadsheetError(
+            ErrorCode::Corrupt, "the XML nests elements more than " + std::to_string(kMaxDepth) + " deep");
     const std::string_view attributes = tag.substr(nameEnd);
     if (attributes.find("xmlns") != std::string_view::npos)
         DeclareNamespaces(attributes);
@@ -453,7 +461,7 @@ void OdsXmlScanner::DeclareNamespaces(std::string_view attributes)
             return true;
         std::string uri;
         DecodeXmlReferences(value, uri);
-        m_bindings.push_back({std::string(prefix), OdsNamespaceOf(uri), m_depth});
+        m_bindings.push_back({ std::string(prefix), OdsNamespaceOf(uri), m_depth });
         m_cache.clear();
         return true;
     });

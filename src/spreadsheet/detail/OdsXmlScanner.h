@@ -55,10 +55,10 @@ private:
     void Finish();
 
     OdsContentHandler& m_handler;
-    std::string m_carry;           // an unfinished token from the previous piece
-    std::string m_decoded;         // text with its references replaced
+    std::string m_carry; // an unfinished token from the previous piece
+    std::string m_decoded; // text with its references replaced
     std::vector<ParsedAttribute> m_attributes; // the current tag's, once asked for
-    std::deque<std::string> m_values;          // its decoded values
+    std::deque<std::string> m_values; // its decoded values
     std::vector<Binding> m_bindings;
     std::vector<std::pair<std::string, OdsNs>> m_cache; // prefixes resolved since the bindings last changed
     int m_depth = 0;
