@@ -9,7 +9,7 @@
 #include <string>
 
 namespace {
-const char* const kWords[] = {"alpha", "bravo", "charlie", "delta", "echo", "foxtrot", "golf", "hotel"};
+const char* const kWords[] = { "alpha", "bravo", "charlie", "delta", "echo", "foxtrot", "golf", "hotel" };
 }
 
 int main(int argc, char** argv)
@@ -26,10 +26,11 @@ int main(int argc, char** argv)
     }
     std::fputs("id,name,amount,date,flag,share,customer,code,time,answer\r\n", out);
     for (long row = 1; row <= rows; ++row) {
-        std::fprintf(out, "%ld,%s %ld,%.2f,%02ld/%02ld/%04ld,%s,%ld%%,\"Customer, \"\"%ld\"\" & Co.\",%ld,%02ld:%02ld:%02ld,%s\r\n",
-                     row, kWords[row % 8], row % 997, static_cast<double>(row % 100000) / 7.0, 1 + row % 12,
-                     1 + row % 28, 2000 + row % 25, row % 3 == 0 ? "TRUE" : "FALSE", row % 100, row % 5000,
-                     row * 7919 % 1000003, row % 24, row % 60, row % 59, row % 2 ? "yes" : "no");
+        std::fprintf(out,
+            "%ld,%s %ld,%.2f,%02ld/%02ld/%04ld,%s,%ld%%,\"Customer, \"\"%ld\"\" & Co.\",%ld,%02ld:%02ld:%02ld,%s\r\n",
+            row, kWords[row % 8], row % 997, static_cast<double>(row % 100000) / 7.0, 1 + row % 12, 1 + row % 28,
+            2000 + row % 25, row % 3 == 0 ? "TRUE" : "FALSE", row % 100, row % 5000, row * 7919 % 1000003, row % 24,
+            row % 60, row % 59, row % 2 ? "yes" : "no");
     }
     std::fclose(out);
     return 0;

@@ -15,35 +15,36 @@
 
 namespace {
 
-constexpr const char* kContentHead =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
-    "xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\" "
-    "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
-    "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
-    "xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\" "
-    "xmlns:number=\"urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0\" "
-    "xmlns:calcext=\"urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0\" "
-    "office:version=\"1.3\"><office:automatic-styles>"
-    "<style:style style:name=\"ta1\" style:family=\"table\" style:master-page-name=\"Default\">"
-    "<style:table-properties table:display=\"true\" style:writing-mode=\"lr-tb\"/></style:style>"
-    "<style:style style:name=\"ro1\" style:family=\"table-row\"><style:table-row-properties "
-    "style:row-height=\"0.452cm\" fo:break-before=\"auto\" style:use-optimal-row-height=\"true\"/></style:style>"
-    "</office:automatic-styles><office:body><office:spreadsheet>"
-    "<table:table table:name=\"Data\" table:style-name=\"ta1\">"
-    "<table:table-column table:number-columns-repeated=\"10\" table:default-cell-style-name=\"Default\"/>";
-constexpr const char* kContentTail =
-    "<table:table-row table:style-name=\"ro1\" table:number-rows-repeated=\"48576\">"
-    "<table:table-cell table:number-columns-repeated=\"10\"/></table:table-row>"
-    "</table:table></office:spreadsheet></office:body></office:document-content>";
-constexpr const char* kManifest =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\" manifest:version=\"1.3\">"
-    "<manifest:file-entry manifest:full-path=\"/\" manifest:media-type=\"application/vnd.oasis.opendocument.spreadsheet\"/>"
-    "<manifest:file-entry manifest:full-path=\"content.xml\" manifest:media-type=\"text/xml\"/>"
-    "</manifest:manifest>";
+constexpr const char* kContentHead
+    = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+      "xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\" "
+      "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
+      "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
+      "xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\" "
+      "xmlns:number=\"urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0\" "
+      "xmlns:calcext=\"urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0\" "
+      "office:version=\"1.3\"><office:automatic-styles>"
+      "<style:style style:name=\"ta1\" style:family=\"table\" style:master-page-name=\"Default\">"
+      "<style:table-properties table:display=\"true\" style:writing-mode=\"lr-tb\"/></style:style>"
+      "<style:style style:name=\"ro1\" style:family=\"table-row\"><style:table-row-properties "
+      "style:row-height=\"0.452cm\" fo:break-before=\"auto\" style:use-optimal-row-height=\"true\"/></style:style>"
+      "</office:automatic-styles><office:body><office:spreadsheet>"
+      "<table:table table:name=\"Data\" table:style-name=\"ta1\">"
+      "<table:table-column table:number-columns-repeated=\"10\" table:default-cell-style-name=\"Default\"/>";
+constexpr const char* kContentTail = "<table:table-row table:style-name=\"ro1\" table:number-rows-repeated=\"48576\">"
+                                     "<table:table-cell table:number-columns-repeated=\"10\"/></table:table-row>"
+                                     "</table:table></office:spreadsheet></office:body></office:document-content>";
+constexpr const char* kManifest
+    = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\" "
+      "manifest:version=\"1.3\">"
+      "<manifest:file-entry manifest:full-path=\"/\" "
+      "manifest:media-type=\"application/vnd.oasis.opendocument.spreadsheet\"/>"
+      "<manifest:file-entry manifest:full-path=\"content.xml\" manifest:media-type=\"text/xml\"/>"
+      "</manifest:manifest>";
 constexpr const char* kMimetype = "application/vnd.oasis.opendocument.spreadsheet";
-const char* const kWords[] = {"alpha", "bravo", "charlie", "delta", "echo", "foxtrot", "golf", "hotel"};
+const char* const kWords[] = { "alpha", "bravo", "charlie", "delta", "echo", "foxtrot", "golf", "hotel" };
 
 void Put16(std::string& out, uint32_t v)
 {
@@ -84,7 +85,8 @@ std::string LocalHeader(const Member& m)
 
 class Writer {
 public:
-    explicit Writer(const char* path) : m_file(std::fopen(path, "wb"))
+    explicit Writer(const char* path)
+        : m_file(std::fopen(path, "wb"))
     {
         if (!m_file) {
             std::perror(path);
@@ -95,8 +97,8 @@ public:
 
     void Stored(const std::string& name, const std::string& data)
     {
-        Member m{name, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), data.size())),
-                 data.size(), data.size(), m_offset, 0};
+        Member m { name, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), data.size())),
+            data.size(), data.size(), m_offset, 0 };
         Write(LocalHeader(m));
         Write(data);
         m_members.push_back(m);
@@ -105,7 +107,7 @@ public:
     // Deflates the member as it is produced; the local header is patched at the end.
     void BeginDeflated(const std::string& name)
     {
-        m_current = Member{name, 0, 0, 0, m_offset, 8};
+        m_current = Member { name, 0, 0, 0, m_offset, 8 };
         Write(LocalHeader(m_current));
         std::memset(&m_stream, 0, sizeof m_stream);
         deflateInit2(&m_stream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
@@ -113,7 +115,8 @@ public:
 
     void Deflate(const std::string& data, bool finish)
     {
-        m_current.crc = static_cast<uint32_t>(crc32(m_current.crc, reinterpret_cast<const Bytef*>(data.data()), data.size()));
+        m_current.crc
+            = static_cast<uint32_t>(crc32(m_current.crc, reinterpret_cast<const Bytef*>(data.data()), data.size()));
         m_current.size += data.size();
         m_stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
         m_stream.avail_in = static_cast<uInt>(data.size());
@@ -187,7 +190,7 @@ private:
     uint64_t m_offset = 0;
     std::vector<Member> m_members;
     Member m_current;
-    z_stream m_stream{};
+    z_stream m_stream {};
 };
 
 void Cell(std::string& out, const char* type, const std::string& valueAttribute, const std::string& text)
@@ -219,10 +222,10 @@ void Row(std::string& out, long row)
     std::snprintf(buffer, sizeof buffer, "%02d/%02d/%04d", month, day, year);
     Cell(out, "date", " office:date-value=\"" + iso + "\"", buffer);
     Cell(out, "boolean", row % 3 == 0 ? " office:boolean-value=\"true\"" : " office:boolean-value=\"false\"",
-         row % 3 == 0 ? "TRUE" : "FALSE");
+        row % 3 == 0 ? "TRUE" : "FALSE");
     std::snprintf(buffer, sizeof buffer, "%ld", row % 100);
     Cell(out, "percentage", std::string(" office:value=\"0.") + (row % 100 < 10 ? "0" : "") + buffer + "\"",
-         std::string(buffer) + "%");
+        std::string(buffer) + "%");
     Cell(out, "string", "", "Customer &amp; Co. &lt;" + std::to_string(row % 5000) + "&gt;");
     std::snprintf(buffer, sizeof buffer, "%ld", row * 7919 % 1000003);
     Cell(out, "float", std::string(" office:value=\"") + buffer + "\"", buffer);

@@ -17,7 +17,7 @@ std::string LowerExtension(const std::filesystem::path& name)
 {
     std::string extension = name.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return extension;
 }
 
@@ -25,7 +25,9 @@ std::string LowerExtension(const std::filesystem::path& name)
 class DelimitedTextParser {
 public:
     DelimitedTextParser(std::string_view text, char separator, SheetBuilder& builder)
-        : m_text(text), m_separator(separator), m_builder(builder)
+        : m_text(text)
+        , m_separator(separator)
+        , m_builder(builder)
     {
     }
 
@@ -74,16 +76,16 @@ private:
     int32_t NextRow(int32_t row, size_t pos) const
     {
         if (row >= kMaxRows && pos < m_text.size())
-            throw SpreadsheetError(ErrorCode::TooLarge, "the text holds more than " + std::to_string(kMaxRows) +
-                                                            " lines, the most a worksheet holds");
+            throw SpreadsheetError(ErrorCode::TooLarge,
+                "the text holds more than " + std::to_string(kMaxRows) + " lines, the most a worksheet holds");
         return row + 1;
     }
 
     static int32_t NextColumn(int32_t column)
     {
         if (column >= kMaxColumns)
-            throw SpreadsheetError(ErrorCode::TooLarge, "a line holds more than " + std::to_string(kMaxColumns) +
-                                                            " fields, the most a worksheet row holds");
+            throw SpreadsheetError(ErrorCode::TooLarge,
+                "a line holds more than " + std::to_string(kMaxColumns) + " fields, the most a worksheet row holds");
         return column + 1;
     }
 
@@ -145,7 +147,8 @@ private:
 class CsvReader final : public WorkbookReader {
 public:
     CsvReader(std::shared_ptr<const FileBytes> bytes, char separator)
-        : m_bytes(std::move(bytes)), m_separator(separator)
+        : m_bytes(std::move(bytes))
+        , m_separator(separator)
     {
     }
 
@@ -182,7 +185,7 @@ std::unique_ptr<WorkbookReader> OpenCsvReader(const ReaderContext& context, Work
     std::string stem = name.filename().stem().string();
     if (stem.empty())
         stem = "Sheet1";
-    data.sheets.push_back({stem, SheetVisibility::Visible});
+    data.sheets.push_back({ stem, SheetVisibility::Visible });
     return std::make_unique<CsvReader>(context.bytes, separator);
 }
 

@@ -4,6 +4,7 @@
 
 #include "spreadsheet/FormatDetection.h"
 #include "spreadsheet/detail/OdsContent.h"
+#include "spreadsheet/detail/OdsXmlScanner.h"
 #include "spreadsheet/detail/Xml.h"
 #include "spreadsheet/detail/Zip.h"
 
@@ -18,13 +19,13 @@ using detail::OdsContentHandler;
 
 constexpr std::string_view kManifest = "urn:oasis:names:tc:opendocument:xmlns:manifest:1.0";
 // What repetition (number-rows-repeated, number-columns-repeated) may add to one sheet.
-constexpr uint64_t kRepeatBudget = uint64_t{1} << 30;
+constexpr uint64_t kRepeatBudget = uint64_t { 1 } << 30;
 // The first worksheet's cells are kept from the opening pass up to this many bytes.
-constexpr uint64_t kCacheBudget = uint64_t{512} << 20;
-constexpr size_t kFlatPiece = size_t{1} << 20;
+constexpr uint64_t kCacheBudget = uint64_t { 512 } << 20;
+constexpr size_t kFlatPiece = size_t { 1 } << 20;
 
 // Thrown through ZipArchive::Read's sink once the wanted table has been read.
-struct StopReading {};
+struct StopReading { };
 
 // Finds whether content.xml is encrypted: the manifest then gives it encryption data.
 class ManifestHandler final : public detail::XmlHandler {
@@ -56,7 +57,10 @@ private:
 
 class BuilderSink final : public OdsCellSink {
 public:
-    explicit BuilderSink(SheetBuilder& builder) : m_builder(builder) {}
+    explicit BuilderSink(SheetBuilder& builder)
+        : m_builder(builder)
+    {
+    }
     bool Add(int32_t row, int32_t column, std::string_view text) override
     {
         m_builder.AddString(row, column, text, 0);
@@ -90,12 +94,13 @@ public:
             std::vector<Block>().swap(m_blocks);
             return false;
         }
-        if (m_blocks.empty() || m_blocks.back().cells.size() >= kBlockCells ||
-            m_blocks.back().pool.size() + text.size() > UINT32_MAX) {
+        if (m_blocks.empty() || m_blocks.back().cells.size() >= kBlockCells
+            || m_blocks.back().pool.size() + text.size() > UINT32_MAX) {
             m_blocks.emplace_back().cells.reserve(kBlockCells);
         }
         Block& block = m_blocks.back();
-        block.cells.push_back({row, column, static_cast<uint32_t>(block.pool.size()), static_cast<uint32_t>(text.size())});
+        block.cells.push_back(
+            { row, column, static_cast<uint32_t>(block.pool.size()), static_cast<uint32_t>(text.size()) });
         block.pool.append(text);
         return true;
     }
@@ -125,7 +130,10 @@ private:
 
 class OdsReader final : public WorkbookReader {
 public:
-    OdsReader(const ReaderContext& context, bool flat) : m_bytes(context.bytes), m_yield(context.yield), m_flat(flat)
+    OdsReader(const ReaderContext& context, bool flat)
+        : m_bytes(context.bytes)
+        , m_yield(context.yield)
+        , m_flat(flat)
     {
         if (flat)
             return;
@@ -148,8 +156,8 @@ public:
         OdsContentHandler handler(0, &m_cache, kRepeatBudget, true);
         Stream(handler, false);
         if (!handler.SawSpreadsheet())
-            throw SpreadsheetError(ErrorCode::NotAWorkbook,
-                                   "it is not a workbook (an OpenDocument file, but no spreadsheet)");
+            throw SpreadsheetError(
+                ErrorCode::NotAWorkbook, "it is not a workbook (an OpenDocument file, but no spreadsheet)");
         m_cached = handler.TargetDone();
         if (!m_cached)
             m_cache.Clear();
@@ -175,15 +183,33 @@ public:
 private:
     void Stream(OdsContentHandler& handler, bool stopAfterTarget)
     {
-        detail::XmlParser parser(handler);
         if (stopAfterTarget)
-            handler.SetParser(&parser);
+            handler.StopAfterTarget();
+        // UTF-8 content (what every writer produces) goes through the fast scanner; any
+        // other encoding through Expat, which converts it.
+        detail::OdsXmlScanner scanner(handler);
+        detail::OdsExpatAdapter adapter(handler);
+        std::unique_ptr<detail::XmlParser> expat;
+        bool decided = false;
+        const auto feed = [&](std::string_view piece, bool final) {
+            if (!decided) {
+                decided = true;
+                if (detail::OdsXmlScanner::NeedsExpat(piece.substr(0, 1024))) {
+                    expat = std::make_unique<detail::XmlParser>(adapter);
+                    adapter.SetParser(expat.get());
+                }
+            }
+            if (expat)
+                expat->Feed(piece, final);
+            else
+                scanner.Feed(piece, final);
+        };
         if (m_flat) {
             const auto bytes = m_bytes->Bytes();
             const std::string_view document(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-            for (size_t at = 0; at < document.size() && !parser.Stopped(); at += kFlatPiece) {
+            for (size_t at = 0; at < document.size() && !handler.StopRequested(); at += kFlatPiece) {
                 const std::string_view piece = document.substr(at, kFlatPiece);
-                parser.Feed(piece, at + piece.size() >= document.size());
+                feed(piece, at + piece.size() >= document.size());
                 if (m_yield)
                     m_yield();
             }
@@ -191,8 +217,8 @@ private:
         }
         try {
             m_archive->Read(*m_content, [&](std::string_view chunk) {
-                parser.Feed(chunk, false);
-                if (parser.Stopped())
+                feed(chunk, false);
+                if (handler.StopRequested())
                     throw StopReading();
                 if (m_yield)
                     m_yield();
@@ -200,7 +226,7 @@ private:
         } catch (const StopReading&) {
             return;
         }
-        parser.Feed({}, true);
+        feed({}, true);
     }
 
     std::shared_ptr<const FileBytes> m_bytes;

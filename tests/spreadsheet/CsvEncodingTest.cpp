@@ -12,23 +12,23 @@ TEST(TextEncoding, ChecksUtf8)
         bool valid;
     };
     const Case cases[] = {
-        {"", true},
-        {"plain ascii text, longer than eight bytes", true},
-        {"\xC3\xA9", true},                 // é
-        {"\xE2\x82\xAC", true},             // €
-        {"\xF0\x9F\x98\x80", true},         // U+1F600
-        {"\xF4\x8F\xBF\xBF", true},         // U+10FFFF
-        {"\xEF\xBB\xBF", true},             // byte order mark
-        {"caf\xE9", false},                 // Latin-1 é
-        {"\xC0\xAF", false},                // overlong "/"
-        {"\xE0\x80\xAF", false},            // overlong, three bytes
-        {"\xED\xA0\x80", false},            // a surrogate
-        {"\xF4\x90\x80\x80", false},        // past U+10FFFF
-        {"\xF5\x80\x80\x80", false},
-        {"\xE2\x82", false},                // cut short at the end
-        {"abcdefgh\xE2\x82", false},        // cut short after a fast ASCII stretch
-        {"\x80", false},                    // a lone continuation byte
-        {"\xC3\xA9\xC3", false},
+        { "", true },
+        { "plain ascii text, longer than eight bytes", true },
+        { "\xC3\xA9", true }, // é
+        { "\xE2\x82\xAC", true }, // €
+        { "\xF0\x9F\x98\x80", true }, // U+1F600
+        { "\xF4\x8F\xBF\xBF", true }, // U+10FFFF
+        { "\xEF\xBB\xBF", true }, // byte order mark
+        { "caf\xE9", false }, // Latin-1 é
+        { "\xC0\xAF", false }, // overlong "/"
+        { "\xE0\x80\xAF", false }, // overlong, three bytes
+        { "\xED\xA0\x80", false }, // a surrogate
+        { "\xF4\x90\x80\x80", false }, // past U+10FFFF
+        { "\xF5\x80\x80\x80", false },
+        { "\xE2\x82", false }, // cut short at the end
+        { "abcdefgh\xE2\x82", false }, // cut short after a fast ASCII stretch
+        { "\x80", false }, // a lone continuation byte
+        { "\xC3\xA9\xC3", false },
     };
     for (const Case& c : cases)
         EXPECT_EQ(IsValidUtf8(c.bytes), c.valid) << ::testing::PrintToString(c.bytes);

@@ -42,7 +42,7 @@ void PrintTo(const CsvCase& c, std::ostream* out)
     *out << c.what;
 }
 
-class CsvReaderCases : public ::testing::TestWithParam<CsvCase> {};
+class CsvReaderCases : public ::testing::TestWithParam<CsvCase> { };
 
 TEST_P(CsvReaderCases, ReadsFieldsAsWritten)
 {
@@ -50,32 +50,31 @@ TEST_P(CsvReaderCases, ReadsFieldsAsWritten)
     EXPECT_EQ(ReadGrid(c.bytes, c.name), c.expected) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Csv, CsvReaderCases,
-    ::testing::Values(
-        CsvCase{"numbers and dates stay text", "1.50,01/02/2020,=A1\n007,1e3,TRUE\n", "a.csv",
-                {{"1.50", "01/02/2020", "=A1"}, {"007", "1e3", "TRUE"}}},
-        CsvCase{"quoted separators, doubled quotes", "\"a,b\",\"say \"\"hi\"\"\",\"\"\n", "a.csv",
-                {{"a,b", "say \"hi\"", ""}}},
-        CsvCase{"line breaks inside quotes", "\"one\ntwo\",x\r\n\"three\r\nfour\",y\r\n", "a.csv",
-                {{"one\ntwo", "x"}, {"three\r\nfour", "y"}}},
-        CsvCase{"stray quotes in plain fields are literal", "ab\"c,5\" screen\n", "a.csv", {{"ab\"c", "5\" screen"}}},
-        CsvCase{"text after a closing quote is kept", "\"ab\"cd,e\n", "a.csv", {{"abcd", "e"}}},
-        CsvCase{"ragged lines: widest sets the range", "a\nb,c,d\n,\n", "a.csv",
-                {{"a", "", ""}, {"b", "c", "d"}, {"", "", ""}}},
-        CsvCase{"only separators", ",,,\n,,,\n", "a.csv", {{"", "", "", ""}, {"", "", "", ""}}},
-        CsvCase{"trailing separator at the end of the file", "a,b,", "a.csv", {{"a", "b", ""}}},
-        CsvCase{"CR-only line ends", "a,b\rc,d\r", "a.csv", {{"a", "b"}, {"c", "d"}}},
-        CsvCase{"no final line end", "a,b\nc,d", "a.csv", {{"a", "b"}, {"c", "d"}}},
-        CsvCase{"empty lines take up their rows", "a\n\n\nb\n\n", "a.csv", {{"a"}, {""}, {""}, {"b"}}},
-        CsvCase{"quote never closed takes the rest", "a,\"b,c\nd\n", "a.csv", {{"a", "b,c\nd\n"}}},
-        CsvCase{"lone quote at the very end", "a,\"", "a.csv", {{"a", ""}}},
-        CsvCase{"tab separator under .tsv", "a,b\tc\n", "a.tsv", {{"a,b", "c"}}},
-        CsvCase{"tab separator under .txt", "x\t\"y\tz\"\n", "notes.TXT", {{"x", "y\tz"}}},
-        CsvCase{"UTF-8 with a byte order mark", "\xEF\xBB\xBF\xC3\xA9t\xC3\xA9,\xE2\x82\xAC\n", "a.csv",
-                {{"\xC3\xA9t\xC3\xA9", "\xE2\x82\xAC"}}},
-        CsvCase{"Windows-1252 when not UTF-8", "caf\xE9,\x80 5,\x93q\x94\n", "a.csv",
-                {{"caf\xC3\xA9", "\xE2\x82\xAC 5", "\xE2\x80\x9Cq\xE2\x80\x9D"}}}),
+INSTANTIATE_TEST_SUITE_P(Csv, CsvReaderCases,
+    ::testing::Values(CsvCase { "numbers and dates stay text", "1.50,01/02/2020,=A1\n007,1e3,TRUE\n", "a.csv",
+                          { { "1.50", "01/02/2020", "=A1" }, { "007", "1e3", "TRUE" } } },
+        CsvCase { "quoted separators, doubled quotes", "\"a,b\",\"say \"\"hi\"\"\",\"\"\n", "a.csv",
+            { { "a,b", "say \"hi\"", "" } } },
+        CsvCase { "line breaks inside quotes", "\"one\ntwo\",x\r\n\"three\r\nfour\",y\r\n", "a.csv",
+            { { "one\ntwo", "x" }, { "three\r\nfour", "y" } } },
+        CsvCase {
+            "stray quotes in plain fields are literal", "ab\"c,5\" screen\n", "a.csv", { { "ab\"c", "5\" screen" } } },
+        CsvCase { "text after a closing quote is kept", "\"ab\"cd,e\n", "a.csv", { { "abcd", "e" } } },
+        CsvCase { "ragged lines: widest sets the range", "a\nb,c,d\n,\n", "a.csv",
+            { { "a", "", "" }, { "b", "c", "d" }, { "", "", "" } } },
+        CsvCase { "only separators", ",,,\n,,,\n", "a.csv", { { "", "", "", "" }, { "", "", "", "" } } },
+        CsvCase { "trailing separator at the end of the file", "a,b,", "a.csv", { { "a", "b", "" } } },
+        CsvCase { "CR-only line ends", "a,b\rc,d\r", "a.csv", { { "a", "b" }, { "c", "d" } } },
+        CsvCase { "no final line end", "a,b\nc,d", "a.csv", { { "a", "b" }, { "c", "d" } } },
+        CsvCase { "empty lines take up their rows", "a\n\n\nb\n\n", "a.csv", { { "a" }, { "" }, { "" }, { "b" } } },
+        CsvCase { "quote never closed takes the rest", "a,\"b,c\nd\n", "a.csv", { { "a", "b,c\nd\n" } } },
+        CsvCase { "lone quote at the very end", "a,\"", "a.csv", { { "a", "" } } },
+        CsvCase { "tab separator under .tsv", "a,b\tc\n", "a.tsv", { { "a,b", "c" } } },
+        CsvCase { "tab separator under .txt", "x\t\"y\tz\"\n", "notes.TXT", { { "x", "y\tz" } } },
+        CsvCase { "UTF-8 with a byte order mark", "\xEF\xBB\xBF\xC3\xA9t\xC3\xA9,\xE2\x82\xAC\n", "a.csv",
+            { { "\xC3\xA9t\xC3\xA9", "\xE2\x82\xAC" } } },
+        CsvCase { "Windows-1252 when not UTF-8", "caf\xE9,\x80 5,\x93q\x94\n", "a.csv",
+            { { "caf\xC3\xA9", "\xE2\x82\xAC 5", "\xE2\x80\x9Cq\xE2\x80\x9D" } } }),
     [](const ::testing::TestParamInfo<CsvCase>& param) { return "Case" + std::to_string(param.index); });
 
 TEST(CsvReader, NamesTheWorksheetAfterTheFileStem)
@@ -89,7 +88,7 @@ TEST(CsvReader, NamesTheWorksheetAfterTheFileStem)
 
 TEST(CsvReader, WhitespaceOnlyFileHasOneCell)
 {
-    EXPECT_EQ(ReadGrid(" \n"), (Grid{{" "}}));
+    EXPECT_EQ(ReadGrid(" \n"), (Grid { { " " } }));
     // A file of line ends only records nothing: the used range is A1.
     Application application;
     auto book = application.OpenBytes("\r\n\r\n", "blank.csv");

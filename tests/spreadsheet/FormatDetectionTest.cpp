@@ -16,7 +16,7 @@ using testing::ReadBytes;
 
 std::span<const uint8_t> AsBytes(const std::string& text)
 {
-    return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+    return { reinterpret_cast<const uint8_t*>(text.data()), text.size() };
 }
 
 ErrorCode OpenFails(const std::string& path)
@@ -38,21 +38,21 @@ TEST(FormatDetection, RecognisesContentWhateverTheName)
         WorkbookFormat format;
     };
     const Case cases[] = {
-        {"workbooks/date.ods", WorkbookFormat::Ods},
-        {"workbooks/date.xlsx", WorkbookFormat::Xlsx},
-        {"workbooks/date.xls", WorkbookFormat::Xls},
+        { "workbooks/date.ods", WorkbookFormat::Ods },
+        { "workbooks/date.xlsx", WorkbookFormat::Xlsx },
+        { "workbooks/date.xls", WorkbookFormat::Xls },
     };
     for (const Case& c : cases)
         EXPECT_EQ(DetectFormat(AsBytes(ReadBytes(Fixture(c.fixture)))), c.format) << c.fixture;
-    EXPECT_EQ(DetectFormat(AsBytes("<?xml version=\"1.0\"?><office:document xmlns:office=\"x\"/>")),
-              WorkbookFormat::FlatOds);
+    EXPECT_EQ(
+        DetectFormat(AsBytes("<?xml version=\"1.0\"?><office:document xmlns:office=\"x\"/>")), WorkbookFormat::FlatOds);
     EXPECT_EQ(DetectFormat(AsBytes("a,b\n1,2\n")), WorkbookFormat::DelimitedText);
 }
 
 TEST(FormatDetection, OpensAnOdsNamedLikeAnotherFormat)
 {
     testing::TempDir dir;
-    for (const char* name : {"renamed.xlsx", "renamed.xls", "renamed.csv", "renamed"}) {
+    for (const char* name : { "renamed.xlsx", "renamed.xls", "renamed.csv", "renamed" }) {
         const std::string path = dir.Path() + "/" + name;
         std::filesystem::copy_file(Fixture("workbooks/date.ods"), path);
         Application application;

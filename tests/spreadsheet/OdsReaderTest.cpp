@@ -29,20 +29,20 @@ Grid ReadGrid(Worksheet& sheet)
 std::string Range(Worksheet& sheet)
 {
     const CellRange r = sheet.UsedRange();
-    return testing::XlsxWriter::Reference(r.firstRow, r.firstColumn) + ":" +
-           testing::XlsxWriter::Reference(r.lastRow, r.lastColumn);
+    return testing::XlsxWriter::Reference(r.firstRow, r.firstColumn) + ":"
+        + testing::XlsxWriter::Reference(r.lastRow, r.lastColumn);
 }
 
 // The XML declaration and the root element, with the namespaces the tests use.
 std::string Header(const std::string& root)
 {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><" + root +
-           " xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\""
-           " xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\""
-           " xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\""
-           " xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\""
-           " xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\""
-           " xmlns:dc=\"http://purl.org/dc/elements/1.1/\">";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><" + root
+        + " xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\""
+          " xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\""
+          " xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\""
+          " xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\""
+          " xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\""
+          " xmlns:dc=\"http://purl.org/dc/elements/1.1/\">";
 }
 
 // An .ods package whose content.xml body holds these tables.
@@ -51,10 +51,10 @@ std::string Package(const std::string& tables, const std::string& styles = {}, c
     testing::ZipWriter zip;
     zip.Add("mimetype", "application/vnd.oasis.opendocument.spreadsheet");
     zip.Add("content.xml",
-            Header("office:document-content") + "<office:automatic-styles>" + styles +
-                "</office:automatic-styles><office:body><office:spreadsheet>" + tables +
-                "</office:spreadsheet></office:body></office:document-content>",
-            true);
+        Header("office:document-content") + "<office:automatic-styles>" + styles
+            + "</office:automatic-styles><office:body><office:spreadsheet>" + tables
+            + "</office:spreadsheet></office:body></office:document-content>",
+        true);
     if (!manifest.empty())
         zip.Add("META-INF/manifest.xml", manifest);
     return zip.Finish();
@@ -82,24 +82,21 @@ TEST(OdsReader, ReadsDisplayedTextOfFixtures)
     Application application;
     auto date = application.Open(Fixture("workbooks/date.ods"));
     ASSERT_EQ(date->Worksheets().size(), 1u);
-    EXPECT_EQ(ReadGrid(date->Worksheets()[0]), (Grid{{"01/01/2021", "15"},
-                                                     {"01/01/2021 10:10 AM", "16"},
-                                                     {"10:10:10", "17"},
-                                                     {"10:10:10.12", "18"}}));
+    EXPECT_EQ(ReadGrid(date->Worksheets()[0]),
+        (Grid {
+            { "01/01/2021", "15" }, { "01/01/2021 10:10 AM", "16" }, { "10:10:10", "17" }, { "10:10:10.12", "18" } }));
 
     // A merged cell shows its text once; the covered cells under it are empty even when
     // they keep an old value.
     auto covered = application.Open(Fixture("workbooks/covered.ods"));
-    EXPECT_EQ(ReadGrid(covered->Worksheets()[0]), (Grid{{"a1"}, {"a2"}}));
+    EXPECT_EQ(ReadGrid(covered->Worksheets()[0]), (Grid { { "a1" }, { "a2" } }));
     auto merged = application.Open(Fixture("workbooks/merged_cells.ods"));
-    EXPECT_EQ(ReadGrid(merged->Worksheets()[0]), (Grid{{"A", "B", "C"}, {"A", "B", "C"}, {"", "", "C"}}));
+    EXPECT_EQ(ReadGrid(merged->Worksheets()[0]), (Grid { { "A", "B", "C" }, { "A", "B", "C" }, { "", "", "C" } }));
 
     auto special = application.Open(Fixture("workbooks/special_cells.ods"));
-    EXPECT_EQ(ReadGrid(special->Worksheets()[0]), (Grid{{"Split\nLine"},
-                                                        {"Value  With spaces"},
-                                                        {"Value   With 3 spaces"},
-                                                        {" Value   With spaces before and after "},
-                                                        {"  Value   With 2 spaces before and after  "}}));
+    EXPECT_EQ(ReadGrid(special->Worksheets()[0]),
+        (Grid { { "Split\nLine" }, { "Value  With spaces" }, { "Value   With 3 spaces" },
+            { " Value   With spaces before and after " }, { "  Value   With 2 spaces before and after  " } }));
 }
 
 TEST(OdsReader, CountsRepeatedRowsAndColumns)
@@ -108,7 +105,8 @@ TEST(OdsReader, CountsRepeatedRowsAndColumns)
     auto book = application.Open(Fixture("workbooks/number_rows_repeated.ods"));
     auto& sheets = book->Worksheets();
     ASSERT_EQ(sheets.size(), 3u);
-    const Grid expected = {{"A", "B"}, {"C", "D"}, {"C", "D"}, {"", ""}, {"", ""}, {"C", "D"}, {"", ""}, {"C", "D"}};
+    const Grid expected
+        = { { "A", "B" }, { "C", "D" }, { "C", "D" }, { "", "" }, { "", "" }, { "C", "D" }, { "", "" }, { "C", "D" } };
     // Each sheet has the same block, one row lower than the sheet before; the empty
     // rows repeated to the sheet's end leave the used range alone.
     EXPECT_EQ(Range(sheets[0]), "A1:B8");
@@ -136,11 +134,9 @@ TEST(OdsReader, ListsSheetsInOrderWithHiddenOnes)
     EXPECT_EQ(sheets[2].Name(), "VeryHidden");
     EXPECT_EQ(sheets[2].Visibility(), SheetVisibility::Hidden);
     EXPECT_EQ(sheets[3].Name(), "Chart");
-    EXPECT_EQ(ReadGrid(sheets[0]), (Grid{{"1", "2"},
-                                         {"3", "4"},
-                                         {"5", "6"},
-                                         {"", ""},
-                                         {"This workbook contains 4 sheets: Visible, Hidden, VeryHidden and Chart", ""}}));
+    EXPECT_EQ(ReadGrid(sheets[0]),
+        (Grid { { "1", "2" }, { "3", "4" }, { "5", "6" }, { "", "" },
+            { "This workbook contains 4 sheets: Visible, Hidden, VeryHidden and Chart", "" } }));
     EXPECT_EQ(Range(sheets[1]), "A1:A1");
 
     auto eight = application.Open(Fixture("workbooks/issue127.ods"));
@@ -151,7 +147,9 @@ TEST(OdsReader, ListsSheetsInOrderWithHiddenOnes)
     // Sheet names in any script; a picture anchored in a cell is not its text.
     auto picture = application.Open(Fixture("workbooks/picture.ods"));
     ASSERT_EQ(picture->Worksheets().size(), 3u);
-    EXPECT_EQ(picture->Worksheets()[0].Name(), "\xE5\xB7\xA5\xE4\xBD\x9C\xE8\xA1\xA8" "1");
+    EXPECT_EQ(picture->Worksheets()[0].Name(),
+        "\xE5\xB7\xA5\xE4\xBD\x9C\xE8\xA1\xA8"
+        "1");
     EXPECT_EQ(picture->Worksheets()[0].CellText(1, 1), "");
 }
 
@@ -166,7 +164,7 @@ TEST(OdsReader, LoadsSheetsInAnyOrderAndAgain)
     EXPECT_EQ(sheets[5].CellText(2, 1), "<");
     EXPECT_EQ(sheets[5].CellText(4, 1), "aaa ' aaa");
     EXPECT_EQ(sheets[0].Name(), "datatypes");
-    EXPECT_EQ(ReadGrid(sheets[0]), (Grid{{"1"}, {"1.5"}, {"ab"}, {"FALSE"}, {"test"}, {"10/20/2016"}}));
+    EXPECT_EQ(ReadGrid(sheets[0]), (Grid { { "1" }, { "1.5" }, { "ab" }, { "FALSE" }, { "test" }, { "10/20/2016" } }));
     EXPECT_EQ(sheets[2].CellText(3, 2), "c");
     // The first sheet again, after others were loaded.
     EXPECT_EQ(sheets[0].CellText(6, 1), "10/20/2016");
@@ -207,49 +205,48 @@ TEST(OdsReader, ResolvesParagraphMarkup)
         std::string expected;
     };
     const Case cases[] = {
-        {"paragraphs joined by line breaks", "<text:p>one</text:p><text:p>two</text:p><text:p/>", "one\ntwo\n"},
-        {"spans and links give their text",
-         "<text:p>a<text:span>b<text:a>c</text:a></text:span>d</text:p>", "abcd"},
-        {"text:s, text:tab, text:line-break", "<text:p>a<text:s text:c=\"3\"/>b<text:tab/>c<text:line-break/>d</text:p>",
-         "a   b\tc\nd"},
-        {"white space in the XML collapses", "<text:p>\n  a \t\n b  </text:p>", "a b "},
-        {"annotations are no cell text",
-         "<office:annotation><dc:creator>me</dc:creator><text:p>note</text:p></office:annotation><text:p>shown</text:p>",
-         "shown"},
-        {"a drawing anchored in the cell is no cell text",
-         "<draw:frame><draw:text-box><text:p>shape</text:p></draw:text-box></draw:frame><text:p>x</text:p>", "x"},
-        {"a huge space count is bounded", "<text:p>a<text:s text:c=\"999999999999\"/></text:p>",
-         "a" + std::string(65535, ' ')},
+        { "paragraphs joined by line breaks", "<text:p>one</text:p><text:p>two</text:p><text:p/>", "one\ntwo\n" },
+        { "spans and links give their text", "<text:p>a<text:span>b<text:a>c</text:a></text:span>d</text:p>", "abcd" },
+        { "text:s, text:tab, text:line-break",
+            "<text:p>a<text:s text:c=\"3\"/>b<text:tab/>c<text:line-break/>d</text:p>", "a   b\tc\nd" },
+        { "white space in the XML collapses", "<text:p>\n  a \t\n b  </text:p>", "a b " },
+        { "annotations are no cell text",
+            "<office:annotation><dc:creator>me</dc:creator><text:p>note</text:p></office:annotation><text:p>shown</"
+            "text:p>",
+            "shown" },
+        { "a drawing anchored in the cell is no cell text",
+            "<draw:frame><draw:text-box><text:p>shape</text:p></draw:text-box></draw:frame><text:p>x</text:p>", "x" },
+        { "a huge space count is bounded", "<text:p>a<text:s text:c=\"999999999999\"/></text:p>",
+            "a" + std::string(65535, ' ') },
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ReadOne("<table:table-row>" + Cell(c.cell) + "</table:table-row>"), (Grid{{c.expected}})) << c.what;
+        EXPECT_EQ(ReadOne("<table:table-row>" + Cell(c.cell) + "</table:table-row>"), (Grid { { c.expected } }))
+            << c.what;
 }
 
 TEST(OdsReader, ShowsValuesWithoutParagraphs)
 {
-    const std::string row = "<table:table-row>" + Cell("", " office:value-type=\"float\" office:value=\"2.5\"") +
-                            Cell("", " office:value-type=\"date\" office:date-value=\"2020-01-02\"") +
-                            Cell("", " office:value-type=\"boolean\" office:boolean-value=\"true\"") +
-                            Cell("", " office:value-type=\"string\" office:string-value=\"s\"") +
-                            Cell("", " office:value-type=\"time\" office:time-value=\"PT1H\"") +
-                            Cell("<text:p>shown</text:p>", " office:value-type=\"float\" office:value=\"9\"") +
-                            "</table:table-row>";
-    EXPECT_EQ(ReadOne(row), (Grid{{"2.5", "2020-01-02", "TRUE", "s", "PT1H", "shown"}}));
+    const std::string row = "<table:table-row>" + Cell("", " office:value-type=\"float\" office:value=\"2.5\"")
+        + Cell("", " office:value-type=\"date\" office:date-value=\"2020-01-02\"")
+        + Cell("", " office:value-type=\"boolean\" office:boolean-value=\"true\"")
+        + Cell("", " office:value-type=\"string\" office:string-value=\"s\"")
+        + Cell("", " office:value-type=\"time\" office:time-value=\"PT1H\"")
+        + Cell("<text:p>shown</text:p>", " office:value-type=\"float\" office:value=\"9\"") + "</table:table-row>";
+    EXPECT_EQ(ReadOne(row), (Grid { { "2.5", "2020-01-02", "TRUE", "s", "PT1H", "shown" } }));
 }
 
 TEST(OdsReader, MaterialisesRepeatedFilledCellsWithinSheetLimits)
 {
     // Styled empty cells never count; filled ones count once per repetition.
-    const std::string rows =
-        "<table:table-header-rows><table:table-row>" + Cell("<text:p>h</text:p>") +
-        "</table:table-row></table:table-header-rows>"
-        "<table:table-row-group><table:table-row table:number-rows-repeated=\"2\">"
-        "<table:table-cell table:style-name=\"ce1\" table:number-columns-repeated=\"5\"/>" +
-        Cell("<text:p>x</text:p>", " table:number-columns-repeated=\"2\"") +
-        "<table:table-cell table:style-name=\"ce1\" table:number-columns-repeated=\"16000\"/>"
-        "</table:table-row></table:table-row-group>"
-        "<table:table-row table:number-rows-repeated=\"1048000\"><table:table-cell "
-        "table:number-columns-repeated=\"16384\"/></table:table-row>";
+    const std::string rows = "<table:table-header-rows><table:table-row>" + Cell("<text:p>h</text:p>")
+        + "</table:table-row></table:table-header-rows>"
+          "<table:table-row-group><table:table-row table:number-rows-repeated=\"2\">"
+          "<table:table-cell table:style-name=\"ce1\" table:number-columns-repeated=\"5\"/>"
+        + Cell("<text:p>x</text:p>", " table:number-columns-repeated=\"2\"")
+        + "<table:table-cell table:style-name=\"ce1\" table:number-columns-repeated=\"16000\"/>"
+          "</table:table-row></table:table-row-group>"
+          "<table:table-row table:number-rows-repeated=\"1048000\"><table:table-cell "
+          "table:number-columns-repeated=\"16384\"/></table:table-row>";
     Application application;
     auto book = application.OpenBytes(Package(Table("S", rows)), "t.ods");
     Worksheet& sheet = book->Worksheets().front();
@@ -262,11 +259,10 @@ TEST(OdsReader, MaterialisesRepeatedFilledCellsWithinSheetLimits)
     // A filled row repeated past the last row stops at it; a cell repeated past the last
     // column stops at it.
     const std::string edge = "<table:table-row table:number-rows-repeated=\"1048574\"/>"
-                             "<table:table-row table:number-rows-repeated=\"99\">" +
-                             Cell("<text:p>y</text:p>", " table:number-columns-repeated=\"16383\"") +
-                             Cell("<text:p>z</text:p>", " table:number-columns-repeated=\"7\"") +
-                             Cell("<text:p>lost</text:p>") + "</table:table-row>" +
-                             "<table:table-row>" + Cell("<text:p>lost</text:p>") + "</table:table-row>";
+                             "<table:table-row table:number-rows-repeated=\"99\">"
+        + Cell("<text:p>y</text:p>", " table:number-columns-repeated=\"16383\"")
+        + Cell("<text:p>z</text:p>", " table:number-columns-repeated=\"7\"") + Cell("<text:p>lost</text:p>")
+        + "</table:table-row>" + "<table:table-row>" + Cell("<text:p>lost</text:p>") + "</table:table-row>";
     auto tall = application.OpenBytes(Package(Table("S", edge)), "t.ods");
     Worksheet& last = tall->Worksheets().front();
     EXPECT_EQ(Range(last), "A1048575:XFD1048576");
@@ -276,14 +272,13 @@ TEST(OdsReader, MaterialisesRepeatedFilledCellsWithinSheetLimits)
 
 TEST(OdsReader, ReadsFlatDocuments)
 {
-    const std::string flat = Header("office:document") +
-                             "<office:automatic-styles><style:style style:name=\"ta2\" style:family=\"table\">"
-                             "<style:table-properties table:display=\"false\"/></style:style></office:automatic-styles>"
-                             "<office:body><office:spreadsheet>" +
-                             Table("One", "<table:table-row>" + Cell("<text:p>1</text:p>") + "</table:table-row>") +
-                             "<table:table table:name=\"Two\" table:style-name=\"ta2\"><table:table-row>" +
-                             Cell("<text:p>2</text:p>") +
-                             "</table:table-row></table:table></office:spreadsheet></office:body></office:document>";
+    const std::string flat = Header("office:document")
+        + "<office:automatic-styles><style:style style:name=\"ta2\" style:family=\"table\">"
+          "<style:table-properties table:display=\"false\"/></style:style></office:automatic-styles>"
+          "<office:body><office:spreadsheet>"
+        + Table("One", "<table:table-row>" + Cell("<text:p>1</text:p>") + "</table:table-row>")
+        + "<table:table table:name=\"Two\" table:style-name=\"ta2\"><table:table-row>" + Cell("<text:p>2</text:p>")
+        + "</table:table-row></table:table></office:spreadsheet></office:body></office:document>";
     testing::TempDir dir;
     Application application;
     auto book = application.Open(dir.Write("flat.fods", flat));
@@ -294,14 +289,33 @@ TEST(OdsReader, ReadsFlatDocuments)
     EXPECT_EQ(book->Worksheets()[0].CellText(1, 1), "1");
 }
 
+TEST(OdsReader, ReadsContentInOtherEncodings)
+{
+    std::string content = Header("office:document-content")
+        + "<office:body><office:spreadsheet><table:table table:name=\"Caf\xE9\"><table:table-row>"
+        + Cell("<text:p>cr\xE8me</text:p>")
+        + "</table:table-row></table:table></office:spreadsheet>"
+          "</office:body></office:document-content>";
+    content.replace(content.find("UTF-8"), 5, "ISO-8859-1");
+    testing::ZipWriter zip;
+    zip.Add("mimetype", "application/vnd.oasis.opendocument.spreadsheet");
+    zip.Add("content.xml", content);
+    Application application;
+    auto book = application.OpenBytes(zip.Finish(), "latin1.ods");
+    EXPECT_EQ(book->Worksheets()[0].Name(), "Caf\xC3\xA9");
+    EXPECT_EQ(book->Worksheets()[0].CellText(1, 1), "cr\xC3\xA8me");
+}
+
 TEST(OdsReader, ReportsDamage)
 {
     Application application;
     // Content cut off in the middle of a table.
     testing::ZipWriter zip;
     zip.Add("mimetype", "application/vnd.oasis.opendocument.spreadsheet");
-    zip.Add("content.xml", Header("office:document-content") + "<office:body><office:spreadsheet><table:table table:name=\"S\">"
-                                                       "<table:table-row><table:table-cell>");
+    zip.Add("content.xml",
+        Header("office:document-content")
+            + "<office:body><office:spreadsheet><table:table table:name=\"S\">"
+              "<table:table-row><table:table-cell>");
     try {
         auto book = application.OpenBytes(zip.Finish(), "cut.ods");
         book->Worksheets().front().UsedRange();
@@ -319,10 +333,10 @@ TEST(OdsReader, ReportsDamage)
         EXPECT_EQ(error.code(), ErrorCode::Corrupt);
     }
     // An encryption entry in the manifest for content.xml.
-    const std::string manifest =
-        "<manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\">"
-        "<manifest:file-entry manifest:full-path=\"content.xml\"><manifest:encryption-data/></manifest:file-entry>"
-        "</manifest:manifest>";
+    const std::string manifest
+        = "<manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\">"
+          "<manifest:file-entry manifest:full-path=\"content.xml\"><manifest:encryption-data/></manifest:file-entry>"
+          "</manifest:manifest>";
     try {
         application.OpenBytes(Package(Table("S", ""), "", manifest), "locked.ods");
         FAIL() << "expected PasswordProtected";

@@ -6,10 +6,46 @@ namespace vellumcast::spreadsheet::detail {
 
 namespace {
 
-constexpr std::string_view kOffice = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
-constexpr std::string_view kTable = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
-constexpr std::string_view kText = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
-constexpr std::string_view kStyle = "urn:oasis:names:tc:opendocument:xmlns:style:1.0";
+constexpr std::string_view kOfficeUri = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
+constexpr std::string_view kTableUri = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
+constexpr std::string_view kTextUri = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
+constexpr std::string_view kStyleUri = "urn:oasis:names:tc:opendocument:xmlns:style:1.0";
+constexpr OdsNs kOffice = OdsNs::Office;
+constexpr OdsNs kTable = OdsNs::Table;
+constexpr OdsNs kText = OdsNs::Text;
+constexpr OdsNs kStyle = OdsNs::Style;
+
+std::string_view UriOf(OdsNs ns)
+{
+    switch (ns) {
+    case OdsNs::Office:
+        return kOfficeUri;
+    case OdsNs::Table:
+        return kTableUri;
+    case OdsNs::Text:
+        return kTextUri;
+    case OdsNs::Style:
+        return kStyleUri;
+    case OdsNs::Other:
+        break;
+    }
+    return {};
+}
+
+class ExpatAttributes final : public OdsAttributes {
+public:
+    explicit ExpatAttributes(const XmlAttributes& attributes)
+        : m_attributes(attributes)
+    {
+    }
+    std::string_view Get(OdsNs ns, std::string_view localName) const override
+    {
+        return ns == OdsNs::Other ? std::string_view() : m_attributes.Get(UriOf(ns), localName, nullptr);
+    }
+
+private:
+    const XmlAttributes& m_attributes;
+};
 
 // text:s may ask for any number of spaces; a cell never grows past this many through it.
 constexpr size_t kMaxExpandedText = 65536;
@@ -23,9 +59,46 @@ bool IsSpace(char c)
 
 } // namespace
 
+OdsNs OdsNamespaceOf(std::string_view uri)
+{
+    if (uri == kTableUri)
+        return OdsNs::Table;
+    if (uri == kTextUri)
+        return OdsNs::Text;
+    if (uri == kOfficeUri)
+        return OdsNs::Office;
+    if (uri == kStyleUri)
+        return OdsNs::Style;
+    return OdsNs::Other;
+}
+
+void OdsExpatAdapter::StartElement(
+    std::string_view namespaceUri, std::string_view localName, const XmlAttributes& attributes)
+{
+    m_handler.StartElement(OdsNamespaceOf(namespaceUri), localName, ExpatAttributes(attributes));
+    CheckStop();
+}
+
+void OdsExpatAdapter::EndElement(std::string_view namespaceUri, std::string_view localName)
+{
+    m_handler.EndElement(OdsNamespaceOf(namespaceUri), localName);
+    CheckStop();
+}
+
+void OdsExpatAdapter::Characters(std::string_view text)
+{
+    m_handler.Characters(text);
+}
+
+void OdsExpatAdapter::CheckStop()
+{
+    if (m_parser && m_handler.StopRequested())
+        m_parser->Stop();
+}
+
 int64_t ParseOdsCount(std::string_view text)
 {
-    constexpr int64_t kCap = int64_t{1} << 31;
+    constexpr int64_t kCap = int64_t { 1 } << 31;
     if (text.empty())
         return 1;
     int64_t value = 0;
@@ -38,7 +111,10 @@ int64_t ParseOdsCount(std::string_view text)
 }
 
 OdsContentHandler::OdsContentHandler(size_t target, OdsCellSink* sink, uint64_t repeatBudget, bool quietLimits)
-    : m_target(target), m_sink(sink), m_quietLimits(quietLimits), m_repeatBudget(repeatBudget)
+    : m_target(target)
+    , m_sink(sink)
+    , m_quietLimits(quietLimits)
+    , m_repeatBudget(repeatBudget)
 {
 }
 
@@ -48,13 +124,12 @@ std::vector<SheetEntry> OdsContentHandler::Sheets() const
     sheets.reserve(m_tables.size());
     for (const TableInfo& table : m_tables) {
         const bool hidden = !table.style.empty() && m_hiddenStyles.count(table.style) != 0;
-        sheets.push_back({table.name, hidden ? SheetVisibility::Hidden : SheetVisibility::Visible});
+        sheets.push_back({ table.name, hidden ? SheetVisibility::Hidden : SheetVisibility::Visible });
     }
     return sheets;
 }
 
-void OdsContentHandler::StartElement(std::string_view namespaceUri, std::string_view localName,
-                                     const XmlAttributes& attributes)
+void OdsContentHandler::StartElement(OdsNs namespaceUri, std::string_view localName, const OdsAttributes& attributes)
 {
     if (m_skipDepth > 0) {
         ++m_skipDepth;
@@ -67,8 +142,8 @@ void OdsContentHandler::StartElement(std::string_view namespaceUri, std::string_
         }
         ++m_tableDepth;
         if (m_tableDepth == 1 && m_inSpreadsheet) {
-            m_tables.push_back({std::string(attributes.Get(kTable, "name", nullptr)),
-                                std::string(attributes.Get(kTable, "style-name", nullptr))});
+            m_tables.push_back(
+                { std::string(attributes.Get(kTable, "name")), std::string(attributes.Get(kTable, "style-name")) });
             if (m_sink && m_tables.size() - 1 == m_target)
                 m_inTarget = true;
         }
@@ -84,18 +159,17 @@ void OdsContentHandler::StartElement(std::string_view namespaceUri, std::string_
         m_inSpreadsheet = true;
         m_sawSpreadsheet = true;
     } else if (namespaceUri == kStyle && localName == "style") {
-        if (attributes.Get(kStyle, "family", nullptr) == "table")
-            m_styleName.assign(attributes.Get(kStyle, "name", nullptr));
+        if (attributes.Get(kStyle, "family") == "table")
+            m_styleName.assign(attributes.Get(kStyle, "name"));
         else
             m_styleName.clear();
     } else if (namespaceUri == kStyle && localName == "table-properties" && !m_styleName.empty()) {
-        if (attributes.Get(kTable, "display", nullptr) == "false")
+        if (attributes.Get(kTable, "display") == "false")
             m_hiddenStyles.insert(m_styleName);
     }
 }
 
-void OdsContentHandler::StartInTarget(std::string_view namespaceUri, std::string_view localName,
-                                      const XmlAttributes& attributes)
+void OdsContentHandler::StartInTarget(OdsNs namespaceUri, std::string_view localName, const OdsAttributes& attributes)
 {
     if (m_inCell) {
         if (m_covered || namespaceUri != kText) {
@@ -113,7 +187,7 @@ void OdsContentHandler::StartInTarget(std::string_view namespaceUri, std::string
         } else if (m_paragraphDepth == 0) {
             // Lists and sections hold paragraphs; anything else outside one shows nothing.
         } else if (localName == "s") {
-            const int64_t count = ParseOdsCount(attributes.Get(kText, "c", nullptr));
+            const int64_t count = ParseOdsCount(attributes.Get(kText, "c"));
             AppendSpecial(' ', static_cast<size_t>(count));
         } else if (localName == "tab") {
             AppendSpecial('\t', 1);
@@ -129,7 +203,7 @@ void OdsContentHandler::StartInTarget(std::string_view namespaceUri, std::string
         return;
     if (localName == "table-row") {
         m_inRow = true;
-        m_rowRepeat = ParseOdsCount(attributes.Get(kTable, "number-rows-repeated", nullptr));
+        m_rowRepeat = ParseOdsCount(attributes.Get(kTable, "number-rows-repeated"));
         m_column = 1;
         m_rowCells.clear();
         m_rowPool.clear();
@@ -140,11 +214,11 @@ void OdsContentHandler::StartInTarget(std::string_view namespaceUri, std::string
     }
 }
 
-void OdsContentHandler::StartCell(bool covered, const XmlAttributes& attributes)
+void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
 {
     m_inCell = true;
     m_covered = covered;
-    m_columnRepeat = ParseOdsCount(attributes.Get(kTable, "number-columns-repeated", nullptr));
+    m_columnRepeat = ParseOdsCount(attributes.Get(kTable, "number-columns-repeated"));
     m_text.clear();
     m_fallback.clear();
     m_paragraphs = 0;
@@ -152,27 +226,27 @@ void OdsContentHandler::StartCell(bool covered, const XmlAttributes& attributes)
     if (covered)
         return;
     // The value itself is shown only when the cell carries no paragraph.
-    const std::string_view type = attributes.Get(kOffice, "value-type", nullptr);
+    const std::string_view type = attributes.Get(kOffice, "value-type");
     if (type.empty())
         return;
     if (type == "float" || type == "percentage" || type == "currency") {
-        m_fallback.assign(attributes.Get(kOffice, "value", nullptr));
+        m_fallback.assign(attributes.Get(kOffice, "value"));
     } else if (type == "date") {
-        m_fallback.assign(attributes.Get(kOffice, "date-value", nullptr));
+        m_fallback.assign(attributes.Get(kOffice, "date-value"));
     } else if (type == "time") {
-        m_fallback.assign(attributes.Get(kOffice, "time-value", nullptr));
+        m_fallback.assign(attributes.Get(kOffice, "time-value"));
     } else if (type == "boolean") {
-        const std::string_view value = attributes.Get(kOffice, "boolean-value", nullptr);
+        const std::string_view value = attributes.Get(kOffice, "boolean-value");
         if (value == "true" || value == "1")
             m_fallback = "TRUE";
         else if (value == "false" || value == "0")
             m_fallback = "FALSE";
     } else if (type == "string") {
-        m_fallback.assign(attributes.Get(kOffice, "string-value", nullptr));
+        m_fallback.assign(attributes.Get(kOffice, "string-value"));
     }
 }
 
-void OdsContentHandler::EndElement(std::string_view namespaceUri, std::string_view localName)
+void OdsContentHandler::EndElement(OdsNs namespaceUri, std::string_view localName)
 {
     if (m_skipDepth > 0) {
         --m_skipDepth;
@@ -182,8 +256,7 @@ void OdsContentHandler::EndElement(std::string_view namespaceUri, std::string_vi
         if (m_tableDepth == 1 && m_inTarget) {
             m_inTarget = false;
             m_targetDone = true;
-            if (m_parser)
-                m_parser->Stop();
+            m_stopRequested = m_stopAfterTarget;
         }
         if (m_tableDepth > 0)
             --m_tableDepth;
@@ -253,13 +326,13 @@ void OdsContentHandler::EndCell()
 {
     m_inCell = false;
     const int64_t start = m_column;
-    m_column = std::min<int64_t>(m_column + m_columnRepeat, int64_t{kMaxColumns} + 1);
+    m_column = std::min<int64_t>(m_column + m_columnRepeat, int64_t { kMaxColumns } + 1);
     if (m_covered || start > kMaxColumns || m_row > kMaxRows)
         return;
     const std::string_view text = m_paragraphs > 0 ? std::string_view(m_text) : std::string_view(m_fallback);
     if (text.empty())
         return; // style-only cells are not recorded: they fill every sheet to its end
-    const int64_t copies = std::min<int64_t>(m_columnRepeat, int64_t{kMaxColumns} + 1 - start);
+    const int64_t copies = std::min<int64_t>(m_columnRepeat, int64_t { kMaxColumns } + 1 - start);
     Spend(static_cast<uint64_t>(copies - 1), kCellCost + text.size());
     if (!m_inTarget)
         return;
@@ -270,7 +343,7 @@ void OdsContentHandler::EndCell()
         const auto offset = static_cast<uint32_t>(m_rowPool.size());
         m_rowPool.append(text);
         for (int64_t k = 0; k < copies; ++k)
-            m_rowCells.push_back({static_cast<int32_t>(start + k), offset, static_cast<uint32_t>(text.size())});
+            m_rowCells.push_back({ static_cast<int32_t>(start + k), offset, static_cast<uint32_t>(text.size()) });
         return;
     }
     for (int64_t k = 0; k < copies && m_inTarget; ++k)
@@ -281,10 +354,10 @@ void OdsContentHandler::EndRow()
 {
     m_inRow = false;
     const int64_t start = m_row;
-    m_row = std::min<int64_t>(m_row + m_rowRepeat, int64_t{kMaxRows} + 1);
+    m_row = std::min<int64_t>(m_row + m_rowRepeat, int64_t { kMaxRows } + 1);
     if (m_rowCells.empty() || start > kMaxRows)
         return;
-    const int64_t copies = std::min<int64_t>(m_rowRepeat, int64_t{kMaxRows} + 1 - start);
+    const int64_t copies = std::min<int64_t>(m_rowRepeat, int64_t { kMaxRows } + 1 - start);
     uint64_t rowBytes = 0;
     for (const PendingCell& cell : m_rowCells)
         rowBytes += kCellCost + cell.length;
@@ -312,8 +385,8 @@ void OdsContentHandler::Spend(uint64_t count, uint64_t bytesEach)
             Abandon();
             return;
         }
-        throw SpreadsheetError(ErrorCode::TooLarge,
-                               "the worksheet repeats its filled cells into more data than the reader accepts");
+        throw SpreadsheetError(
+            ErrorCode::TooLarge, "the worksheet repeats its filled cells into more data than the reader accepts");
     }
     m_repeatBudget -= count * bytesEach;
 }

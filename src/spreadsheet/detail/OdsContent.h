@@ -14,6 +14,17 @@
 
 namespace vellumcast::spreadsheet::detail {
 
+// The namespaces the reader tells apart; every other one is Other.
+enum class OdsNs : uint8_t { Other, Office, Table, Text, Style };
+
+// The attributes of one start tag.
+class OdsAttributes {
+public:
+    virtual ~OdsAttributes() = default;
+    // The value of the attribute with this namespace and local name, or an empty view.
+    virtual std::string_view Get(OdsNs ns, std::string_view localName) const = 0;
+};
+
 // Where the cells of the worksheet being read go.
 class OdsCellSink {
 public:
@@ -22,15 +33,16 @@ public:
     virtual bool Add(int32_t row, int32_t column, std::string_view text) = 0;
 };
 
-class OdsContentHandler final : public XmlHandler {
+class OdsContentHandler final {
 public:
     // Collects every table's name; loads the cells of table number target (0-based) into
     // sink, when sink is set. Cells that repetition would multiply past repeatBudget bytes
     // are SpreadsheetError(TooLarge), or, with quietLimits, end the loading silently.
     OdsContentHandler(size_t target, OdsCellSink* sink, uint64_t repeatBudget, bool quietLimits);
 
-    // Lets the handler stop the parser once the target table has been read.
-    void SetParser(XmlParser* parser) { m_parser = parser; }
+    // Asks for the parse to end once the target table has been read.
+    void StopAfterTarget() { m_stopAfterTarget = true; }
+    bool StopRequested() const { return m_stopRequested; }
 
     // The tables seen so far, with visibility resolved from their table styles.
     std::vector<SheetEntry> Sheets() const;
@@ -39,10 +51,9 @@ public:
     // True once office:spreadsheet was seen: the document is a spreadsheet.
     bool SawSpreadsheet() const { return m_sawSpreadsheet; }
 
-    void StartElement(std::string_view namespaceUri, std::string_view localName,
-                      const XmlAttributes& attributes) override;
-    void EndElement(std::string_view namespaceUri, std::string_view localName) override;
-    void Characters(std::string_view text) override;
+    void StartElement(OdsNs ns, std::string_view localName, const OdsAttributes& attributes);
+    void EndElement(OdsNs ns, std::string_view localName);
+    void Characters(std::string_view text);
 
 private:
     struct PendingCell {
@@ -51,8 +62,8 @@ private:
         uint32_t length;
     };
 
-    void StartInTarget(std::string_view namespaceUri, std::string_view localName, const XmlAttributes& attributes);
-    void StartCell(bool covered, const XmlAttributes& attributes);
+    void StartInTarget(OdsNs ns, std::string_view localName, const OdsAttributes& attributes);
+    void StartCell(bool covered, const OdsAttributes& attributes);
     void EndCell();
     void EndRow();
     void Emit(int32_t row, int32_t column, std::string_view text);
@@ -63,7 +74,8 @@ private:
 
     size_t m_target;
     OdsCellSink* m_sink;
-    XmlParser* m_parser = nullptr;
+    bool m_stopAfterTarget = false;
+    bool m_stopRequested = false;
 
     // The sheet list.
     struct TableInfo {
@@ -82,26 +94,48 @@ private:
     bool m_inTarget = false;
     bool m_targetDone = false;
     bool m_sinkFull = false;
-    int64_t m_row = 1;         // the row the next table-row starts at
-    int64_t m_rowRepeat = 1;   // repetitions of the current row
+    int64_t m_row = 1; // the row the next table-row starts at
+    int64_t m_rowRepeat = 1; // repetitions of the current row
     bool m_inRow = false;
-    int64_t m_column = 1;      // the column the next cell starts at
+    int64_t m_column = 1; // the column the next cell starts at
     std::vector<PendingCell> m_rowCells; // a repeated row's cells, emitted at its end
     std::string m_rowPool;
-    uint64_t m_repeatBudget;   // bytes repetitions may still produce
+    uint64_t m_repeatBudget; // bytes repetitions may still produce
 
     // The current cell.
     bool m_inCell = false;
     bool m_covered = false;
     int64_t m_columnRepeat = 1;
-    int m_skipDepth = 0;       // inside an annotation, a drawing or another foreign element
+    int m_skipDepth = 0; // inside an annotation, a drawing or another foreign element
     int m_paragraphDepth = 0;
     size_t m_paragraphs = 0;
     bool m_atParagraphStart = false;
     bool m_lastWasSpace = false;
     std::string m_text;
-    std::string m_fallback;    // the text of a value given without a paragraph
+    std::string m_fallback; // the text of a value given without a paragraph
 };
+
+// Feeds Expat's events (namespace URIs) to the handler; for documents the fast scanner
+// leaves to Expat (encodings other than UTF-8).
+class OdsExpatAdapter final : public XmlHandler {
+public:
+    explicit OdsExpatAdapter(OdsContentHandler& handler)
+        : m_handler(handler)
+    {
+    }
+    void SetParser(XmlParser* parser) { m_parser = parser; }
+    void StartElement(
+        std::string_view namespaceUri, std::string_view localName, const XmlAttributes& attributes) override;
+    void EndElement(std::string_view namespaceUri, std::string_view localName) override;
+    void Characters(std::string_view text) override;
+
+private:
+    void CheckStop();
+    OdsContentHandler& m_handler;
+    XmlParser* m_parser = nullptr;
+};
+
+OdsNs OdsNamespaceOf(std::string_view uri);
 
 // Parses a repeat count attribute: digits only, at least 1, saturating at 2^31.
 int64_t ParseOdsCount(std::string_view text);

@@ -1,0 +1,488 @@
+#include "spreadsheet/detail/OdsXmlScanner.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <deque>
+
+namespace vellumcast::spreadsheet::detail {
+
+namespace {
+
+constexpr int kMaxDepth = 256;
+constexpr size_t kMaxToken = size_t { 64 } << 20;
+
+[[noreturn]] void Malformed(const std::string& why)
+{
+    throw SpreadsheetError(ErrorCode::Corrupt, "the XML is malformed (" + why + ")");
+}
+
+// The bytes that matter while looking for the end of a tag.
+constexpr auto kTagSpecial = [] {
+    std::array<bool, 256> table {};
+    table['>'] = table['<'] = table['"'] = table['\''] = true;
+    return table;
+}();
+
+bool IsXmlSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+size_t Find(std::string_view text, std::string_view what, size_t from)
+{
+    return text.find(what, from);
+}
+
+void AppendUtf8(uint32_t code, std::string& out)
+{
+    if (code < 0x80) {
+        out.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+}
+
+// Splits "prefix:local".
+void SplitName(std::string_view name, std::string_view& prefix, std::string_view& local)
+{
+    const size_t colon = name.find(':');
+    if (colon == std::string_view::npos) {
+        prefix = {};
+        local = name;
+    } else {
+        prefix = name.substr(0, colon);
+        local = name.substr(colon + 1);
+    }
+}
+
+// Walks the attributes of a start tag: name="value" or name='value'.
+template <typename Visit> void ForEachAttribute(std::string_view text, Visit&& visit)
+{
+    size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && IsXmlSpace(text[i]))
+            ++i;
+        if (i >= text.size())
+            return;
+        const size_t nameStart = i;
+        while (i < text.size() && text[i] != '=' && !IsXmlSpace(text[i]))
+            ++i;
+        const std::string_view name = text.substr(nameStart, i - nameStart);
+        while (i < text.size() && IsXmlSpace(text[i]))
+            ++i;
+        if (i >= text.size() || text[i] != '=')
+            Malformed("an attribute without a value");
+        ++i;
+        while (i < text.size() && IsXmlSpace(text[i]))
+            ++i;
+        if (i >= text.size() || (text[i] != '"' && text[i] != '\''))
+            Malformed("an attribute value without quotes");
+        const char quote = text[i++];
+        const size_t end = text.find(quote, i);
+        if (end == std::string_view::npos)
+            Malformed("an attribute value never closed");
+        if (!visit(name, text.substr(i, end - i)))
+            return;
+        i = end + 1;
+    }
+}
+
+} // namespace
+
+void DecodeXmlReferences(std::string_view text, std::string& out)
+{
+    size_t i = 0;
+    while (i < text.size()) {
+        const size_t amp = text.find('&', i);
+        if (amp == std::string_view::npos) {
+            out.append(text.substr(i));
+            return;
+        }
+        out.append(text.substr(i, amp - i));
+        const size_t semi = text.find(';', amp);
+        if (semi == std::string_view::npos || semi - amp > 12)
+            Malformed("a reference without its ';'");
+        const std::string_view name = text.substr(amp + 1, semi - amp - 1);
+        if (name == "lt") {
+            out.push_back('<');
+        } else if (name == "gt") {
+            out.push_back('>');
+        } else if (name == "amp") {
+            out.push_back('&');
+        } else if (name == "quot") {
+            out.push_back('"');
+        } else if (name == "apos") {
+            out.push_back('\'');
+        } else if (name.size() >= 2 && name[0] == '#') {
+            const bool hex = name[1] == 'x';
+            const std::string_view digits = name.substr(hex ? 2 : 1);
+            if (digits.empty())
+                Malformed("an empty character reference");
+            uint32_t code = 0;
+            for (const char c : digits) {
+                uint32_t digit;
+                if (c >= '0' && c <= '9')
+                    digit = static_cast<uint32_t>(c - '0');
+                else if (hex && c >= 'a' && c <= 'f')
+                    digit = static_cast<uint32_t>(c - 'a' + 10);
+                else if (hex && c >= 'A' && c <= 'F')
+                    digit = static_cast<uint32_t>(c - 'A' + 10);
+                else
+                    Malformed("a bad character reference");
+                code = code * (hex ? 16 : 10) + digit;
+                if (code > 0x10FFFF)
+                    Malformed("a character reference past U+10FFFF");
+            }
+            const bool allowed = code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code < 0xD800)
+                || (code >= 0xE000 && code != 0xFFFE && code != 0xFFFF);
+            if (!allowed)
+                Malformed("a reference to a character XML does not allow");
+            AppendUtf8(code, out);
+        } else {
+            Malformed("an undefined entity");
+        }
+        i = semi + 1;
+    }
+}
+
+// The attributes of one start tag, parsed once when the handler first asks for one.
+class OdsXmlScanner::Attributes final : public OdsAttributes {
+public:
+    Attributes(OdsXmlScanner& scanner, std::string_view text)
+        : m_scanner(scanner)
+        , m_text(text)
+    {
+    }
+
+    std::string_view Get(OdsNs ns, std::string_view localName) const override
+    {
+        if (ns == OdsNs::Other)
+            return {};
+        auto& parsed = m_scanner.m_attributes;
+        if (!m_parsed) {
+            m_parsed = true;
+            parsed.clear();
+            ForEachAttribute(m_text, [&](std::string_view name, std::string_view value) {
+                std::string_view prefix, local;
+                SplitName(name, prefix, local);
+                // Attributes without a prefix belong to no namespace.
+                if (!prefix.empty())
+                    parsed.push_back({ m_scanner.Resolve(prefix), local, value });
+                return true;
+            });
+        }
+        for (const ParsedAttribute& attribute : parsed) {
+            if (attribute.ns == ns && attribute.local == localName)
+                return Normalise(attribute.value);
+        }
+        return {};
+    }
+
+private:
+    // Literal white space in a value reads as spaces (XML attribute normalisation);
+    // references, decoded afterwards, keep the characters they name.
+    std::string_view Normalise(std::string_view value) const
+    {
+        if (value.find_first_of("&\t\n\r") == std::string_view::npos)
+            return value;
+        std::string raw(value);
+        std::replace_if(
+            raw.begin(), raw.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+        // Each value keeps its own string: the handler may hold several at once.
+        std::string& out = m_scanner.m_values.emplace_back();
+        DecodeXmlReferences(raw, out);
+        return out;
+    }
+
+    OdsXmlScanner& m_scanner;
+    std::string_view m_text;
+    mutable bool m_parsed = false;
+};
+
+OdsXmlScanner::OdsXmlScanner(OdsContentHandler& handler)
+    : m_handler(handler)
+{
+}
+
+bool OdsXmlScanner::NeedsExpat(std::string_view start)
+{
+    if (start.starts_with("\xFE\xFF") || start.starts_with("\xFF\xFE")
+        || (start.size() >= 2 && (start[0] == '\0' || start[1] == '\0')))
+        return true;
+    if (start.starts_with("\xEF\xBB\xBF"))
+        start.remove_prefix(3);
+    if (!start.starts_with("<?xml"))
+        return false;
+    const size_t end = start.find("?>");
+    const std::string_view declaration = start.substr(0, end);
+    const size_t at = declaration.find("encoding");
+    if (at == std::string_view::npos)
+        return false;
+    const size_t quote = declaration.find_first_of("\"'", at);
+    if (quote == std::string_view::npos)
+        return true;
+    const size_t close = declaration.find(declaration[quote], quote + 1);
+    std::string name(declaration.substr(quote + 1, close == std::string_view::npos ? 0 : close - quote - 1));
+    std::transform(
+        name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return name != "utf-8" && name != "utf8";
+}
+
+void OdsXmlScanner::Feed(std::string_view piece, bool final)
+{
+    if (m_finished || Stopped())
+        return;
+    // Finish a token cut by the previous piece, taking from this piece only what it needs.
+    while (!m_carry.empty() && !piece.empty() && !Stopped()) {
+        const size_t old = m_carry.size();
+        const size_t take = std::min(piece.size(), std::max<size_t>(4096, old));
+        m_carry.append(piece.substr(0, take));
+        piece.remove_prefix(take);
+        const size_t used = Scan(m_carry, final && piece.empty());
+        if (used >= old) {
+            const size_t back = m_carry.size() - used;
+            piece = std::string_view(piece.data() - back, piece.size() + back);
+            m_carry.clear();
+        } else {
+            m_carry.erase(0, used);
+            if (m_carry.size() > kMaxToken)
+                Malformed("a token longer than " + std::to_string(kMaxToken >> 20) + " MiB");
+        }
+    }
+    if (m_carry.empty() && !Stopped()) {
+        const size_t used = Scan(piece, final);
+        m_carry.assign(piece.substr(used));
+        if (m_carry.size() > kMaxToken)
+            Malformed("a token longer than " + std::to_string(kMaxToken >> 20) + " MiB");
+    }
+    if (final && !Stopped())
+        Finish();
+}
+
+void OdsXmlScanner::Finish()
+{
+    m_finished = true;
+    if (!m_carry.empty()) {
+        const bool onlySpace = std::all_of(m_carry.begin(), m_carry.end(), IsXmlSpace);
+        if (!onlySpace)
+            Malformed("the document ends inside a tag");
+    }
+    if (!m_sawRoot)
+        Malformed("no element found");
+    if (m_depth != 0)
+        Malformed("the document ends before its elements are closed");
+}
+
+// Handles every complete token of buffer; returns how many bytes it used.
+size_t OdsXmlScanner::Scan(std::string_view buffer, bool final)
+{
+    const char* data = buffer.data();
+    const size_t size = buffer.size();
+    size_t pos = 0;
+    while (pos < size && !Stopped()) {
+        if (data[pos] != '<') {
+            const void* lt = std::memchr(data + pos, '<', size - pos);
+            size_t end = lt ? static_cast<size_t>(static_cast<const char*>(lt) - data) : size;
+            if (!lt && !final) {
+                // A reference may be cut: keep everything from the last '&' with no ';'.
+                const size_t amp = buffer.rfind('&', end - 1);
+                if (amp != std::string_view::npos && amp >= pos && buffer.find(';', amp) == std::string_view::npos)
+                    end = amp;
+                if (end == pos)
+                    return pos;
+            }
+            Text(buffer.substr(pos, end - pos));
+            pos = end;
+            continue;
+        }
+        if (size - pos < 9 && !final) {
+            // Too short to tell a comment, CDATA or declaration from a tag.
+            const std::string_view rest = buffer.substr(pos);
+            if (rest.find('>') == std::string_view::npos || rest.starts_with("<!"))
+                return pos;
+        }
+        const std::string_view rest = buffer.substr(pos);
+        if (rest.starts_with("<!--")) {
+            const size_t end = Find(buffer, "-->", pos + 4);
+            if (end == std::string_view::npos) {
+                if (final)
+                    Malformed("a comment never closed");
+                return pos;
+            }
+            pos = end + 3;
+            continue;
+        }
+        if (rest.starts_with("<![CDATA[")) {
+            const size_t end = Find(buffer, "]]>", pos + 9);
+            if (end == std::string_view::npos) {
+                if (final)
+                    Malformed("a CDATA section never closed");
+                return pos;
+            }
+            if (m_depth > 0)
+                m_handler.Characters(buffer.substr(pos + 9, end - pos - 9));
+            pos = end + 3;
+            continue;
+        }
+        if (rest.starts_with("<?")) {
+            const size_t end = Find(buffer, "?>", pos + 2);
+            if (end == std::string_view::npos) {
+                if (final)
+                    Malformed("a processing instruction never closed");
+                return pos;
+            }
+            pos = end + 2;
+            continue;
+        }
+        if (rest.starts_with("<!")) {
+            if (rest.starts_with("<!DOCTYPE"))
+                throw SpreadsheetError(
+                    ErrorCode::Corrupt, "the XML holds a document type declaration, which is not allowed");
+            Malformed("an unknown declaration");
+        }
+        // A tag ends at the first '>' outside quoted attribute values.
+        size_t i = pos + 1;
+        while (i < size) {
+            while (i < size && !kTagSpecial[static_cast<uint8_t>(data[i])])
+                ++i;
+            if (i >= size || data[i] == '>')
+                break;
+            if (data[i] == '<')
+                Malformed("a '<' inside a tag");
+            const void* close = std::memchr(data + i + 1, data[i], size - i - 1);
+            if (!close) {
+                i = size;
+                break;
+            }
+            i = static_cast<size_t>(static_cast<const char*>(close) - data) + 1;
+        }
+        if (i >= size) {
+            if (final)
+                Malformed("the document ends inside a tag");
+            return pos;
+        }
+        const std::string_view tag = buffer.substr(pos + 1, i - pos - 1);
+        pos = i + 1;
+        if (!tag.empty() && tag[0] == '/')
+            EndTag(tag.substr(1));
+        else
+            StartTag(tag);
+    }
+    return pos;
+}
+
+void OdsXmlScanner::StartTag(std::string_view tag)
+{
+    const bool empty = tag.ends_with('/');
+    if (empty)
+        tag.remove_suffix(1);
+    size_t nameEnd = 0;
+    while (nameEnd < tag.size() && !IsXmlSpace(tag[nameEnd]))
+        ++nameEnd;
+    const std::string_view name = tag.substr(0, nameEnd);
+    if (name.empty())
+        Malformed("a tag without a name");
+    if (m_depth == 0) {
+        if (m_sawRoot)
+            Malformed("a second root element");
+        m_sawRoot = true;
+    }
+    if (++m_depth > kMaxDepth)
+        throw SpreadsheetError(
+            ErrorCode::Corrupt, "the XML nests elements more than " + std::to_string(kMaxDepth) + " deep");
+    const std::string_view attributes = tag.substr(nameEnd);
+    if (attributes.find("xmlns") != std::string_view::npos)
+        DeclareNamespaces(attributes);
+    std::string_view prefix, local;
+    SplitName(name, prefix, local);
+    const OdsNs ns = Resolve(prefix);
+    if (!m_values.empty())
+        m_values.clear();
+    m_handler.StartElement(ns, local, Attributes(*this, attributes));
+    if (empty) {
+        m_handler.EndElement(ns, local);
+        EndTag({});
+    }
+}
+
+void OdsXmlScanner::EndTag(std::string_view tag)
+{
+    if (m_depth == 0)
+        Malformed("an end tag without its start");
+    if (!tag.empty()) {
+        while (!tag.empty() && IsXmlSpace(tag.back()))
+            tag.remove_suffix(1);
+        std::string_view prefix, local;
+        SplitName(tag, prefix, local);
+        m_handler.EndElement(Resolve(prefix), local);
+    }
+    // The element's own declarations go out of scope with it.
+    if (!m_bindings.empty() && m_bindings.back().depth == m_depth) {
+        while (!m_bindings.empty() && m_bindings.back().depth == m_depth)
+            m_bindings.pop_back();
+        m_cache.clear();
+    }
+    --m_depth;
+}
+
+void OdsXmlScanner::Text(std::string_view text)
+{
+    if (m_depth == 0)
+        return;
+    if (text.find('&') == std::string_view::npos) {
+        m_handler.Characters(text);
+        return;
+    }
+    m_decoded.clear();
+    DecodeXmlReferences(text, m_decoded);
+    m_handler.Characters(m_decoded);
+}
+
+void OdsXmlScanner::DeclareNamespaces(std::string_view attributes)
+{
+    ForEachAttribute(attributes, [&](std::string_view name, std::string_view value) {
+        std::string_view prefix;
+        if (name == "xmlns")
+            prefix = {};
+        else if (name.starts_with("xmlns:"))
+            prefix = name.substr(6);
+        else
+            return true;
+        std::string uri;
+        DecodeXmlReferences(value, uri);
+        m_bindings.push_back({ std::string(prefix), OdsNamespaceOf(uri), m_depth });
+        m_cache.clear();
+        return true;
+    });
+}
+
+OdsNs OdsXmlScanner::Resolve(std::string_view prefix)
+{
+    for (const auto& [known, ns] : m_cache) {
+        if (known == prefix)
+            return ns;
+    }
+    OdsNs ns = OdsNs::Other;
+    for (auto it = m_bindings.rbegin(); it != m_bindings.rend(); ++it) {
+        if (it->prefix == prefix) {
+            ns = it->ns;
+            break;
+        }
+    }
+    if (m_cache.size() < 32)
+        m_cache.emplace_back(std::string(prefix), ns);
+    return ns;
+}
+
+} // namespace vellumcast::spreadsheet::detail

@@ -1,0 +1,73 @@
+#pragma once
+// A fast streaming scanner for the XML of OpenDocument content. Expat with namespace
+// processing spends most of an export building qualified names; this scanner finds tags
+// with memchr, resolves prefixes through the declared namespaces (scoped as XML
+// namespaces are) and parses attributes only when the handler asks for one. It accepts
+// UTF-8 documents; the caller leaves other encodings to Expat (see NeedsExpat).
+//
+// It checks what reading needs (nesting depth, balanced tags, references, token sizes)
+// and refuses document type declarations, as the Expat reader does. It does not verify
+// every well-formedness rule (an end tag's name against its start tag, for one).
+
+#include "spreadsheet/detail/OdsContent.h"
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vellumcast::spreadsheet::detail {
+
+class OdsXmlScanner {
+public:
+    explicit OdsXmlScanner(OdsContentHandler& handler);
+
+    // Scans the next piece; final marks the end of the document. Throws
+    // SpreadsheetError(Corrupt). Returns at once after the handler asked to stop.
+    void Feed(std::string_view piece, bool final);
+    bool Stopped() const { return m_handler.StopRequested(); }
+
+    // True when the document's start (its first bytes) declares or implies an encoding
+    // other than UTF-8.
+    static bool NeedsExpat(std::string_view start);
+
+private:
+    struct Binding {
+        std::string prefix;
+        OdsNs ns;
+        int depth;
+    };
+    struct ParsedAttribute {
+        OdsNs ns;
+        std::string_view local;
+        std::string_view value;
+    };
+    class Attributes;
+    friend class Attributes;
+
+    size_t Scan(std::string_view buffer, bool final);
+    void StartTag(std::string_view tag);
+    void EndTag(std::string_view tag);
+    void Text(std::string_view text);
+    void DeclareNamespaces(std::string_view attributes);
+    OdsNs Resolve(std::string_view prefix);
+    void Finish();
+
+    OdsContentHandler& m_handler;
+    std::string m_carry; // an unfinished token from the previous piece
+    std::string m_decoded; // text with its references replaced
+    std::vector<ParsedAttribute> m_attributes; // the current tag's, once asked for
+    std::deque<std::string> m_values; // its decoded values
+    std::vector<Binding> m_bindings;
+    std::vector<std::pair<std::string, OdsNs>> m_cache; // prefixes resolved since the bindings last changed
+    int m_depth = 0;
+    bool m_sawRoot = false;
+    bool m_finished = false;
+};
+
+// Replaces the predefined entities and character references of text by the characters
+// they stand for, appending to out. Throws SpreadsheetError(Corrupt) on any other.
+void DecodeXmlReferences(std::string_view text, std::string& out);
+
+} // namespace vellumcast::spreadsheet::detail

@@ -1,0 +1,137 @@
+#include "spreadsheet/detail/OdsXmlScanner.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vellumcast::spreadsheet::detail {
+namespace {
+
+struct Recorded {
+    std::vector<std::string> cells; // "row,column=text"
+    std::vector<SheetEntry> sheets;
+};
+
+class RecordingSink final : public OdsCellSink {
+public:
+    bool Add(int32_t row, int32_t column, std::string_view text) override
+    {
+        cells.push_back(std::to_string(row) + "," + std::to_string(column) + "=" + std::string(text));
+        return true;
+    }
+    std::vector<std::string> cells;
+};
+
+// Scans the document in pieces of pieceSize bytes (0: all at once), loading table target.
+Recorded Scan(const std::string& document, size_t pieceSize = 0, size_t target = 0)
+{
+    RecordingSink sink;
+    OdsContentHandler handler(target, &sink, uint64_t { 1 } << 30, false);
+    OdsXmlScanner scanner(handler);
+    if (pieceSize == 0) {
+        scanner.Feed(document, true);
+    } else {
+        for (size_t at = 0; at < document.size(); at += pieceSize)
+            scanner.Feed(std::string_view(document).substr(at, pieceSize), at + pieceSize >= document.size());
+    }
+    return { sink.cells, handler.Sheets() };
+}
+
+ErrorCode ScanFails(const std::string& document)
+{
+    try {
+        Scan(document);
+    } catch (const SpreadsheetError& error) {
+        return error.code();
+    }
+    ADD_FAILURE() << "scanned without complaint: " << document;
+    return ErrorCode::Unsupported;
+}
+
+const std::string kNamespaces = " xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\""
+                                " xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\""
+                                " xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"";
+
+std::string Document(const std::string& tables)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- saved by hand -->\n<office:document-content" + kNamespaces
+        + "><office:body><office:spreadsheet>" + tables
+        + "</office:spreadsheet></office:body></office:document-content>\n";
+}
+
+TEST(OdsXmlScanner, GivesTheSameResultWhereverThePiecesAreCut)
+{
+    const std::string document = Document(
+        "<table:table table:name=\"A &amp; B\"><table:table-row>"
+        "<table:table-cell office:value-type='string' office:string-value=\"a>b\"><text:p>x &lt;&#x263A;&#65;"
+        "<![CDATA[<raw> & ]]></text:p></table:table-cell>"
+        "<!-- a comment with <tags> --><?pi data?>"
+        "<table:table-cell   table:number-columns-repeated = \"2\" ><text:p>r</text:p></table:table-cell >"
+        "<table:table-cell/><table:table-cell office:value-type=\"float\" office:value=\"7\"/>"
+        "</table:table-row></table:table>");
+    const Recorded whole = Scan(document);
+    const std::vector<std::string> expected = { "1,1=x <\xE2\x98\xBA"
+                                                "A<raw> & ",
+        "1,2=r", "1,3=r", "1,5=7" };
+    EXPECT_EQ(whole.cells, expected);
+    ASSERT_EQ(whole.sheets.size(), 1u);
+    EXPECT_EQ(whole.sheets[0].name, "A & B");
+    for (size_t size = 1; size <= 64; ++size) {
+        const Recorded cut = Scan(document, size);
+        EXPECT_EQ(cut.cells, expected) << "pieces of " << size;
+        EXPECT_EQ(cut.sheets.size(), 1u) << "pieces of " << size;
+    }
+}
+
+TEST(OdsXmlScanner, ResolvesPrefixesThroughDeclaredNamespaces)
+{
+    // Any prefix a writer chose works; a redeclared prefix holds only inside its element.
+    const std::string document
+        = "<d:document-content xmlns:d=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\""
+          " xmlns:t=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\"><d:body><d:spreadsheet>"
+          "<t:table t:name=\"S\"><t:table-row>"
+          "<t:table-cell><p xmlns=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\">default</p></t:table-cell>"
+          "<t:table-cell xmlns:x=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><x:p>scoped</x:p></t:table-cell>"
+          "<t:table-cell><x:p>unbound</x:p></t:table-cell>"
+          "<t:table-cell xmlns:t=\"urn:other\" t:number-columns-repeated=\"3\"><t:table-cell/></t:table-cell>"
+          "<t:table-cell table:number-columns-repeated=\"5\"/>"
+          "<t:table-cell><u:p xmlns:u=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\">last</u:p></t:table-cell>"
+          "</t:table-row></t:table></d:spreadsheet></d:body></d:document-content>";
+    // The cell in urn:other is an unknown element; the unbound table: prefix is ignored,
+    // so the repeat counts as one.
+    EXPECT_EQ(Scan(document).cells, (std::vector<std::string> { "1,1=default", "1,2=scoped", "1,5=last" }));
+}
+
+TEST(OdsXmlScanner, RefusesBrokenOrHostileDocuments)
+{
+    EXPECT_EQ(ScanFails("<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY a \"aaaa\">]><x>&a;</x>"), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails(Document("<table:table><table:table-row>").substr(0, 300)), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails("<x>&nbsp;</x>"), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails("<x>&#0;</x>"), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails("<x>&#xD800;</x>"), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails("<x>&#99999999999;</x>"), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails("<x a=\"1></x>"), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails("<x></x></y>"), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails("<x/><y/>"), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails(""), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails("<x><!-- never closed </x>"), ErrorCode::Corrupt);
+    std::string deep;
+    for (int i = 0; i < 300; ++i)
+        deep += "<a>";
+    EXPECT_EQ(ScanFails(deep), ErrorCode::Corrupt);
+}
+
+TEST(OdsXmlScanner, LeavesOtherEncodingsToExpat)
+{
+    EXPECT_FALSE(OdsXmlScanner::NeedsExpat("<?xml version=\"1.0\" encoding=\"UTF-8\"?><a/>"));
+    EXPECT_FALSE(OdsXmlScanner::NeedsExpat("<?xml version='1.0' encoding='utf-8'?><a/>"));
+    EXPECT_FALSE(OdsXmlScanner::NeedsExpat("<?xml version=\"1.0\"?><a/>"));
+    EXPECT_FALSE(OdsXmlScanner::NeedsExpat("\xEF\xBB\xBF<a/>"));
+    EXPECT_TRUE(OdsXmlScanner::NeedsExpat("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>"));
+    EXPECT_TRUE(OdsXmlScanner::NeedsExpat(std::string("\xFF\xFE<\0a\0", 6)));
+    EXPECT_TRUE(OdsXmlScanner::NeedsExpat(std::string("\0<\0a", 4)));
+}
+
+} // namespace
+} // namespace vellumcast::spreadsheet::detail
