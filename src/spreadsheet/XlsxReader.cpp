@@ -3,6 +3,7 @@
 // inflated in chunks and parsed as it arrives, straight into a SheetBuilder.
 
 #include "spreadsheet/FormatDetection.h"
+#include "spreadsheet/detail/XlsxSheetXml.h"
 #include "spreadsheet/detail/XlsxText.h"
 #include "spreadsheet/detail/Xml.h"
 #include "spreadsheet/detail/Zip.h"
@@ -652,7 +653,7 @@ public:
         if (!entry)
             throw SpreadsheetError(ErrorCode::Corrupt, "the part " + m_sheetParts[index] + " is missing");
         WorksheetHandler handler(builder, m_dateSystem);
-        ParsePart(m_archive, *entry, handler, m_yield);
+        detail::ParseWorksheetXml(m_archive, *entry, handler, m_yield);
     }
 
 private:
