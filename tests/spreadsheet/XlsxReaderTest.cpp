@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace vellumcast::spreadsheet {
 namespace {
 
@@ -524,6 +526,84 @@ TEST(XlsxWritten, SheetNamingNoPartIsCorrupt)
           "<sheet name=\"Lost\" sheetId=\"1\" r:id=\"rId9\"/></sheets></workbook>";
     const std::string bytes = testing::ZipWriter().Add("xl/workbook.xml", workbook).Finish();
     EXPECT_EQ(LoadError(bytes), ErrorCode::Corrupt);
+}
+
+} // namespace
+} // namespace vellumcast::spreadsheet
+
+namespace vellumcast::spreadsheet {
+namespace {
+
+// Damaged worksheet XML in a well-formed package: every load either succeeds or fails with
+// a SpreadsheetError, never anything else.
+TEST(XlsxRobustness, MutatedWorksheetsFailCleanly)
+{
+    const std::string base = "<row r=\"1\"><c r=\"A1\" s=\"1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"inlineStr\"><is><r>"
+                             "<t>a_x000D_&amp;b</t></r><rPh><t>p</t></rPh></is></c><c r=\"C1\" t=\"b\"><v>1</v></c>"
+                             "</row><row r=\"3\"><c r=\"D3\" t=\"e\"><v>#N/A</v></c><c t=\"d\"><v>2021-01-01T10:00"
+                             "</v></c><c r=\"F3\" t=\"str\"><f>A1</f><v>x</v></c><c r=\"G3\" s=\"2\"/></row>";
+    const std::string alphabet = "<>/&;\"'=x_0123456789rstcvfisd#:AZ \r\n\xC3\xFF";
+    std::mt19937 random(20261208);
+    int loaded = 0;
+    for (int round = 0; round < 600; ++round) {
+        std::string xml = base;
+        const int edits = 1 + static_cast<int>(random() % 4);
+        for (int e = 0; e < edits; ++e) {
+            const size_t at = random() % xml.size();
+            const char c = alphabet[random() % alphabet.size()];
+            switch (random() % 3) {
+            case 0:
+                xml[at] = c;
+                break;
+            case 1:
+                xml.insert(xml.begin() + static_cast<std::ptrdiff_t>(at), c);
+                break;
+            default:
+                xml.erase(at, 1 + random() % 8);
+                break;
+            }
+        }
+        XlsxWriter writer;
+        writer.AddStyle("0.00");
+        writer.AddStyle("General");
+        writer.AddSheet("S").RawSheetData(xml);
+        try {
+            auto book = OpenBytes(writer.Build());
+            auto& sheet = book->Worksheets()[0];
+            const CellRange range = sheet.UsedRange();
+            for (int32_t row = range.firstRow; row <= std::min(range.lastRow, range.firstRow + 10); ++row) {
+                for (int32_t column = range.firstColumn; column <= std::min(range.lastColumn, range.firstColumn + 10);
+                     ++column)
+                    sheet.CellText(row, column);
+            }
+            ++loaded;
+        } catch (const SpreadsheetError&) {
+        }
+    }
+    EXPECT_GT(loaded, 0); // some edits (inside values) keep the XML well formed
+}
+
+TEST(XlsxRobustness, DamagedPackagesFailCleanly)
+{
+    XlsxWriter writer;
+    writer.Compress().AddSheet("S").Number(1, 1, 1).SharedString(1, 2, "text");
+    const std::string good = writer.Build();
+    std::mt19937 random(7);
+    for (int round = 0; round < 400; ++round) {
+        std::string bytes = good;
+        if (round % 2 == 0) {
+            bytes.resize(random() % bytes.size());
+        } else {
+            for (int e = 0; e < 3; ++e)
+                bytes[random() % bytes.size()] = static_cast<char>(random());
+        }
+        try {
+            auto book = OpenBytes(bytes);
+            for (auto& sheet : book->Worksheets())
+                sheet.UsedRange();
+        } catch (const SpreadsheetError&) {
+        }
+    }
 }
 
 } // namespace
