@@ -210,6 +210,9 @@ public:
                 --m_phoneticDepth;
         } else if (localName == "si" && m_inItem) {
             m_inItem = false;
+            if (m_strings.size() >= kMaxSharedStrings)
+                throw SpreadsheetError(
+                    ErrorCode::TooLarge, "the workbook holds more shared strings than the engine accepts");
             if (detail::HasEscapes(m_text)) {
                 std::string decoded;
                 detail::AppendUnescaped(m_text, decoded);
@@ -226,6 +229,10 @@ public:
     }
 
 private:
+    // Each string costs its text plus a 32-byte header, so an endless run of tiny <si/>
+    // items could cost six times the part's size; no real workbook comes near this.
+    static constexpr size_t kMaxSharedStrings = 1u << 25;
+
     std::vector<std::string>& m_strings;
     std::string m_text;
     bool m_inItem = false;

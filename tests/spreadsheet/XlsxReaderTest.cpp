@@ -222,6 +222,45 @@ TEST(XlsxFixtures, EmptyStyleAttributeIsTheDefaultStyle)
         { { "Name", "Value" }, { "John", "1" }, { "Sophia", "2" }, { "Peter", "3" }, { "Sam", "4" } }));
 }
 
+TEST(XlsxFixtures, RichTextAndPrefixedElements)
+{
+    // Every element under an "x:" prefix, a byte-order mark, and CR LF line ends that XML
+    // reads as LF.
+    auto prefixed = OpenFixture("richtext-namespaced.xlsx");
+    auto& first = prefixed->Worksheets()[0];
+    EXPECT_EQ(first.CellText(1, 1), "inline string\nLine 2\nLine 3");
+    EXPECT_EQ(first.CellText(1, 8), "shared string\nLine 2\nLine 3");
+    EXPECT_EQ(first.CellText(1, 2), "");
+
+    auto runs = OpenFixture("richtext-after-plain.xlsx");
+    EXPECT_TRUE(SheetShows(runs->Worksheets()[0],
+        { { "abcd", "abcd", "abcd", "abcd" }, { "tvalrval1rval2", "rval1rval2", "rval1rval2", "rval1rval2" } }));
+
+    auto entities = OpenFixture("encoded_entities.xlsx");
+    EXPECT_TRUE(SheetShows(entities->Worksheets()[0], { { "&" }, { "\n" } }));
+}
+
+TEST(XlsxFixtures, WorkbookPartAtThePackageRootAndCellsWithoutReferences)
+{
+    auto book = OpenFixture("minimal_package.xlsx");
+    ASSERT_FALSE(book->Worksheets().empty());
+    auto& sheet = book->Worksheets()[0];
+    EXPECT_EQ(sheet.CellText(1, 1), "ARREST BOOKINGS for 01/30/17"); // a plain <t> then a run
+    EXPECT_EQ(sheet.CellText(2, 1), "  ");
+    EXPECT_EQ(sheet.CellText(3, 1), "BKG_NUM");
+    EXPECT_EQ(sheet.CellText(3, 2), "BKG_DT");
+    EXPECT_EQ(sheet.CellText(3, 9), "FRST_NM");
+}
+
+TEST(XlsxFixtures, IsoDateCells)
+{
+    auto raw = OpenRawFixture("date_iso.xlsx");
+    const SheetData sheet = raw.Load(0);
+    ExpectNumber(sheet, 1, 1, 44197, 1);
+    ExpectNumber(sheet, 2, 1, 44197 + (10 * 3600 + 10 * 60 + 10) / 86400.0, 2);
+    ExpectNumber(sheet, 3, 1, (10 * 3600 + 10 * 60 + 10) / 86400.0, 3);
+}
+
 TEST(XlsxFixtures, EveryXlsxFixtureOpensOrFailsCleanly)
 {
     // Real files from many writers: each either loads every worksheet or reports one error.
