@@ -147,7 +147,9 @@ public:
     {
         if (localName == "workbookPr") {
             date1904 = IsTrue(attributes.Get("date1904"));
-        } else if (localName == "sheet") {
+        } else if (localName == "sheets") {
+            m_inSheets = true;
+        } else if (localName == "sheet" && m_inSheets) {
             WorkbookSheet sheet;
             sheet.name = std::string(attributes.Get("name"));
             // r:id, whatever prefix the writer bound to the relationships namespace.
@@ -166,7 +168,11 @@ public:
             sheets.push_back(std::move(sheet));
         }
     }
-    void EndElement(std::string_view, std::string_view) override { }
+    void EndElement(std::string_view, std::string_view localName) override
+    {
+        if (localName == "sheets")
+            m_inSheets = false;
+    }
 
     static constexpr std::string_view kRelationships
         = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
@@ -174,6 +180,9 @@ public:
 
     bool date1904 = false;
     std::vector<WorkbookSheet> sheets;
+
+private:
+    bool m_inSheets = false;
 };
 
 // The shared string table: each <si> is its <t>, or its rich-text runs' <t> joined;

@@ -27,11 +27,14 @@ class ZipWriter {
 public:
     ZipWriter& Add(std::string name, std::string data, bool deflate = false);
     ZipWriter& Add(ZipMember member);
+    // Writes the ZIP64 forms: sizes and offsets in extra fields, and the ZIP64 end records.
+    ZipWriter& Zip64(bool on = true);
     // The archive's bytes.
     std::string Finish() const;
 
 private:
     std::vector<ZipMember> m_members;
+    bool m_zip64 = false;
 };
 
 // Raw deflate of data (ISA-L), for members written compressed.
