@@ -489,6 +489,21 @@ TEST(XlsxWritten, CompressedMembersAndManyCells)
     EXPECT_GT(yields, 0);
 }
 
+TEST(XlsxWritten, OpeningYieldsWhileReadingLargeSharedStrings)
+{
+    XlsxWriter writer;
+    auto& sheet = writer.AddSheet("S");
+    for (int i = 0; i < 60000; ++i)
+        sheet.SharedString(1 + i / 10, 1 + i % 10, "string number " + std::to_string(i));
+    const std::string bytes = writer.Build();
+    int yields = 0;
+    Application application;
+    application.SetYield([&] { ++yields; });
+    auto book = application.OpenBytes(bytes, "strings.xlsx");
+    EXPECT_GT(yields, 1); // the table spans several inflated chunks
+    EXPECT_EQ(book->Worksheets()[0].CellText(6000, 10), "string number 59999");
+}
+
 TEST(XlsxWritten, DamagedWorksheetsFail)
 {
     struct Case {

@@ -333,12 +333,10 @@ XlsxWriter& XlsxWriter::Compress(bool on)
 
 uint32_t XlsxWriter::SharedIndex(std::string_view text)
 {
-    for (size_t i = 0; i < m_shared.size(); ++i) {
-        if (m_shared[i] == text)
-            return static_cast<uint32_t>(i);
-    }
-    m_shared.emplace_back(text);
-    return static_cast<uint32_t>(m_shared.size() - 1);
+    const auto [it, inserted] = m_sharedIndex.try_emplace(std::string(text), static_cast<uint32_t>(m_shared.size()));
+    if (inserted)
+        m_shared.emplace_back(text);
+    return it->second;
 }
 
 std::string XlsxWriter::Build() const

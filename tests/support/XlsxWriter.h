@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace vellumcast::testing {
@@ -94,6 +95,7 @@ private:
 
     std::deque<Sheet> m_sheets;
     std::vector<std::string> m_shared;
+    std::unordered_map<std::string, uint32_t> m_sharedIndex;
     std::vector<std::pair<int, std::string>> m_numFmts;
     std::vector<int> m_xfFormats { 0 };
     bool m_date1904 = false;
