@@ -122,8 +122,8 @@ XlsReader::XlsReader(std::shared_ptr<const FileBytes> bytes, const std::string& 
     if (!entry)
         entry = file.FindStream("Book");
     if (!entry)
-        throw SpreadsheetError(ErrorCode::NotAWorkbook,
-                               "it is not a workbook (a compound file without a workbook stream)");
+        throw SpreadsheetError(
+            ErrorCode::NotAWorkbook, "it is not a workbook (a compound file without a workbook stream)");
     m_stream = file.Read(*entry);
 
     BiffRecordReader reader(m_stream.Bytes());
@@ -132,7 +132,7 @@ XlsReader::XlsReader(std::shared_ptr<const FileBytes> bytes, const std::string& 
         Corrupt("the workbook stream is empty");
     if (record.type == biff::kBofBiff2 || record.type == biff::kBofBiff3 || record.type == biff::kBofBiff4)
         throw SpreadsheetError(ErrorCode::Unsupported,
-                               "the workbook is in a format older than Excel 5 (BIFF2 to BIFF4), which is not read");
+            "the workbook is in a format older than Excel 5 (BIFF2 to BIFF4), which is not read");
     if (record.type != biff::kBof || record.data.size() < 4)
         Corrupt("the workbook stream does not start with a BOF record");
     const uint16_t version = LoadU16(record.data.data());
@@ -146,8 +146,8 @@ XlsReader::XlsReader(std::shared_ptr<const FileBytes> bytes, const std::string& 
         std::string name = fileName;
         if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0)
             name.resize(dot);
-        data.sheets.push_back({name.empty() ? "Sheet1" : name, SheetVisibility::Visible});
-        m_sheets.push_back({0});
+        data.sheets.push_back({ name.empty() ? "Sheet1" : name, SheetVisibility::Visible });
+        m_sheets.push_back({ 0 });
         return;
     }
     if (substream != kGlobalsSubstream)
@@ -212,7 +212,7 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
                 break;
             }
             data.sheets.push_back(std::move(sheet));
-            m_sheets.push_back({position});
+            m_sheets.push_back({ position });
             break;
         }
         case biff::kSst:
@@ -253,8 +253,8 @@ bool XlsReader::IsDialogSheet(uint32_t position) const
         for (int i = 0; i < 256 && reader.Next(record); ++i) {
             if (record.type == kWsBool)
                 return record.data.size() >= 1 && (record.data[0] & 0x10) != 0;
-            if (record.type == biff::kEof || record.type == biff::kBof || record.type == kDimensions ||
-                record.type == kRow)
+            if (record.type == biff::kEof || record.type == biff::kBof || record.type == kDimensions
+                || record.type == kRow)
                 return false;
         }
     } catch (const SpreadsheetError&) {
@@ -321,8 +321,8 @@ void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
             const size_t count = (record.data.size() - 6) / 6;
             for (size_t i = 0; i < count; ++i) {
                 const uint8_t* item = d + 4 + 6 * i;
-                builder.AddNumber(row, first + static_cast<int32_t>(i), detail::DecodeRk(LoadU32(item + 2)),
-                                  LoadU16(item));
+                builder.AddNumber(
+                    row, first + static_cast<int32_t>(i), detail::DecodeRk(LoadU32(item + 2)), LoadU16(item));
             }
             break;
         }

@@ -2,10 +2,10 @@
 // (a looping chain, a sector beyond the file, a cut file, a size the chain cannot hold)
 // is exactly the one under test.
 
+#include "spreadsheet/detail/Cfb.h"
 #include "CfbTestContainer.h"
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/Workbook.h"
-#include "spreadsheet/detail/Cfb.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +32,7 @@ std::string Pattern(size_t size)
 
 std::span<const uint8_t> AsBytes(const std::string& s)
 {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+    return { reinterpret_cast<const uint8_t*>(s.data()), s.size() };
 }
 
 std::string ReadStream(const std::string& container, const std::string& name)
@@ -42,7 +42,7 @@ std::string ReadStream(const std::string& container, const std::string& name)
     if (!entry)
         return "<none>";
     const auto stream = file.Read(*entry);
-    return {reinterpret_cast<const char*>(stream.Bytes().data()), stream.Bytes().size()};
+    return { reinterpret_cast<const char*>(stream.Bytes().data()), stream.Bytes().size() };
 }
 
 ErrorCode FailureOf(const std::string& container, const std::string& name)
@@ -58,7 +58,8 @@ ErrorCode FailureOf(const std::string& container, const std::string& name)
 
 TEST(CfbTest, ReadsRegularAndMiniStreamsWholeAndInOrder)
 {
-    for (const size_t size : {size_t{1}, size_t{64}, size_t{100}, size_t{4095}, size_t{4096}, size_t{5000}, size_t{20000}}) {
+    for (const size_t size : { size_t { 1 }, size_t { 64 }, size_t { 100 }, size_t { 4095 }, size_t { 4096 },
+             size_t { 5000 }, size_t { 20000 } }) {
         const std::string content = Pattern(size);
         EXPECT_EQ(ReadStream(MakeContainer("Workbook", content).bytes, "Workbook"), content) << size;
     }
@@ -93,26 +94,26 @@ TEST(CfbTest, DamagedContainersFailAsCorrupt)
         void (*damage)(std::string&);
     };
     const Case cases[] = {
-        {"a chain that loops", 5000, [](std::string& s) { Put32(s, Container::FatEntry(5), 3); }},
-        {"a chain that loops onto itself", 5000, [](std::string& s) { Put32(s, Container::FatEntry(2), 2); }},
-        {"a sector beyond the file", 5000, [](std::string& s) { Put32(s, Container::FatEntry(4), 5000); }},
-        {"a start sector beyond the file", 5000,
-         [](std::string& s) { Put32(s, Container::DirectoryEntry(1) + 116, 0x00FFFFFF); }},
-        {"a chain ending before the declared size", 5000,
-         [](std::string& s) { Put32(s, Container::DirectoryEntry(1) + 120, 9000); }},
-        {"a chain that ends on a free sector", 5000, [](std::string& s) { Put32(s, Container::FatEntry(6), kFree); }},
-        {"a truncated file", 20000, [](std::string& s) { s.resize(s.size() - 4000); }},
-        {"a mini chain that loops", 1000, [](std::string& s) { Put32(s, Container::MiniFatEntry(3), 1); }},
-        {"a mini sector beyond the mini stream", 1000,
-         [](std::string& s) { Put32(s, Container::MiniFatEntry(2), 500); }},
-        {"a mini stream shorter than its streams", 1000,
-         [](std::string& s) { Put32(s, Container::DirectoryEntry(0) + 120, 128); }},
-        {"a directory chain that loops", 5000, [](std::string& s) { Put32(s, Container::FatEntry(1), 1); }},
-        {"an allocation table beyond the file", 5000, [](std::string& s) { Put32(s, 76, 7000); }},
-        {"more allocation sectors than the file holds", 5000, [](std::string& s) { Put32(s, 44, 0x10000000); }},
-        {"a sector size other than 512 or 4096", 5000, [](std::string& s) { Put16(s, 30, 10); }},
-        {"a mini sector size other than 64", 5000, [](std::string& s) { Put16(s, 32, 7); }},
-        {"a header cut short", 5000, [](std::string& s) { s.resize(300); }},
+        { "a chain that loops", 5000, [](std::string& s) { Put32(s, Container::FatEntry(5), 3); } },
+        { "a chain that loops onto itself", 5000, [](std::string& s) { Put32(s, Container::FatEntry(2), 2); } },
+        { "a sector beyond the file", 5000, [](std::string& s) { Put32(s, Container::FatEntry(4), 5000); } },
+        { "a start sector beyond the file", 5000,
+            [](std::string& s) { Put32(s, Container::DirectoryEntry(1) + 116, 0x00FFFFFF); } },
+        { "a chain ending before the declared size", 5000,
+            [](std::string& s) { Put32(s, Container::DirectoryEntry(1) + 120, 9000); } },
+        { "a chain that ends on a free sector", 5000, [](std::string& s) { Put32(s, Container::FatEntry(6), kFree); } },
+        { "a truncated file", 20000, [](std::string& s) { s.resize(s.size() - 4000); } },
+        { "a mini chain that loops", 1000, [](std::string& s) { Put32(s, Container::MiniFatEntry(3), 1); } },
+        { "a mini sector beyond the mini stream", 1000,
+            [](std::string& s) { Put32(s, Container::MiniFatEntry(2), 500); } },
+        { "a mini stream shorter than its streams", 1000,
+            [](std::string& s) { Put32(s, Container::DirectoryEntry(0) + 120, 128); } },
+        { "a directory chain that loops", 5000, [](std::string& s) { Put32(s, Container::FatEntry(1), 1); } },
+        { "an allocation table beyond the file", 5000, [](std::string& s) { Put32(s, 76, 7000); } },
+        { "more allocation sectors than the file holds", 5000, [](std::string& s) { Put32(s, 44, 0x10000000); } },
+        { "a sector size other than 512 or 4096", 5000, [](std::string& s) { Put16(s, 30, 10); } },
+        { "a mini sector size other than 64", 5000, [](std::string& s) { Put16(s, 32, 7); } },
+        { "a header cut short", 5000, [](std::string& s) { s.resize(300); } },
     };
     for (const Case& c : cases) {
         std::string s = MakeContainer("Workbook", Pattern(c.streamSize)).bytes;
@@ -154,7 +155,7 @@ std::string TinyWorkbookStream()
     Put32(s, boundSheet, static_cast<uint32_t>(s.size()));
     bof(0x0010);
     record(0x00FD, std::string("\0\0\0\0\0\0\0\0\0\0", 10)); // A1: string 0
-    std::string number("\1\0\1\0\0\0", 6);                  // B2: 2.5
+    std::string number("\1\0\1\0\0\0", 6); // B2: 2.5
     number += std::string("\0\0\0\0\0\0\x04\x40", 8);
     record(0x0203, number);
     record(0x000A, "");

@@ -30,16 +30,16 @@ inline void Put32(std::string& s, size_t at, uint32_t v)
 // mini stream. Offsets of the parts are kept so that tests can damage them.
 struct Container {
     std::string bytes;
-    static size_t FatEntry(uint32_t sector) { return 512 + 4 * size_t{sector}; }
-    static size_t DirectoryEntry(uint32_t index) { return 2 * 512 + 128 * size_t{index}; }
-    static size_t MiniFatEntry(uint32_t sector) { return 3 * 512 + 4 * size_t{sector}; }
+    static size_t FatEntry(uint32_t sector) { return 512 + 4 * size_t { sector }; }
+    static size_t DirectoryEntry(uint32_t index) { return 2 * 512 + 128 * size_t { index }; }
+    static size_t MiniFatEntry(uint32_t sector) { return 3 * 512 + 4 * size_t { sector }; }
 };
 
 inline Container MakeContainer(const std::string& streamName, const std::string& content)
 {
     const bool mini = content.size() < 4096;
     std::string s(512 * 3, '\0');
-    const uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    const uint8_t signature[8] = { 0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1 };
     std::memcpy(s.data(), signature, 8);
     Put16(s, 24, 0x3E);
     Put16(s, 26, 3);
@@ -68,9 +68,9 @@ inline Container MakeContainer(const std::string& streamName, const std::string&
         std::string miniFat(512, '\xFF');
         const uint32_t miniSectors = static_cast<uint32_t>((content.size() + 63) / 64);
         for (uint32_t i = 0; i < miniSectors; ++i)
-            Put32(miniFat, 4 * size_t{i}, i + 1 < miniSectors ? i + 1 : kEnd);
+            Put32(miniFat, 4 * size_t { i }, i + 1 < miniSectors ? i + 1 : kEnd);
         std::string miniStream = content;
-        miniStream.resize(size_t{miniSectors} * 64, '\0');
+        miniStream.resize(size_t { miniSectors } * 64, '\0');
         rootSize = static_cast<uint32_t>(miniStream.size());
         miniStream.resize((miniStream.size() + 511) / 512 * 512, '\0');
         rootStart = next;
@@ -90,20 +90,20 @@ inline Container MakeContainer(const std::string& streamName, const std::string&
     for (size_t i = 0; i < fat.size(); ++i)
         Put32(s, 512 + 4 * i, fat[i]);
 
-    auto entry = [&](uint32_t index, const std::string& name, uint8_t type, uint32_t child, uint32_t start,
-                     uint32_t size) {
-        const size_t at = Container::DirectoryEntry(index);
-        for (size_t i = 0; i < name.size(); ++i)
-            Put16(s, at + 2 * i, static_cast<uint8_t>(name[i]));
-        Put16(s, at + 64, static_cast<uint16_t>(2 * (name.size() + 1)));
-        s[at + 66] = static_cast<char>(type);
-        s[at + 67] = 1;
-        Put32(s, at + 68, kFree);
-        Put32(s, at + 72, kFree);
-        Put32(s, at + 76, child);
-        Put32(s, at + 116, start);
-        Put32(s, at + 120, size);
-    };
+    auto entry
+        = [&](uint32_t index, const std::string& name, uint8_t type, uint32_t child, uint32_t start, uint32_t size) {
+              const size_t at = Container::DirectoryEntry(index);
+              for (size_t i = 0; i < name.size(); ++i)
+                  Put16(s, at + 2 * i, static_cast<uint8_t>(name[i]));
+              Put16(s, at + 64, static_cast<uint16_t>(2 * (name.size() + 1)));
+              s[at + 66] = static_cast<char>(type);
+              s[at + 67] = 1;
+              Put32(s, at + 68, kFree);
+              Put32(s, at + 72, kFree);
+              Put32(s, at + 76, child);
+              Put32(s, at + 116, start);
+              Put32(s, at + 120, size);
+          };
     entry(0, "Root Entry", 5, 1, rootStart, rootSize);
     entry(1, streamName, 2, kFree, streamStart, static_cast<uint32_t>(content.size()));
     for (uint32_t i = 2; i < 4; ++i) {
@@ -111,7 +111,7 @@ inline Container MakeContainer(const std::string& streamName, const std::string&
         Put32(s, Container::DirectoryEntry(i) + 72, kFree);
         Put32(s, Container::DirectoryEntry(i) + 76, kFree);
     }
-    return {s + body};
+    return { s + body };
 }
 
 } // namespace vellumcast::testing

@@ -3,10 +3,10 @@
 // IEEE value, SST index). Values are checked as numbers with their style, since how a
 // number format renders them is the format renderer's business.
 
-#include "support/TempDir.h"
 #include "spreadsheet/FormatDetection.h"
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/Workbook.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +30,7 @@ struct Opened {
 
     explicit Opened(const std::string& name)
     {
-        ReaderContext context{FileBytes::Map(Path(name)), name, {}};
+        ReaderContext context { FileBytes::Map(Path(name)), name, {} };
         reader = OpenXlsReader(context, data);
     }
 
@@ -73,11 +73,11 @@ TEST(XlsFixtureTest, DatesKeepTheirSerialNumbersStylesAndDateSystem)
 {
     // Both files: MULRK A1:B1 and A2:B2, NUMBER A3, RK B3; XF 21 is "yyyy\-mm\-dd",
     // XF 22 "[hh]:mm:ss". The 1904 file stores 2021-01-01 as 42735 instead of 44197.
-    for (const auto& [name, system, first] :
-         {std::tuple{"date.xls", DateSystem::Date1900, 44197.0}, std::tuple{"date_1904.xls", DateSystem::Date1904, 42735.0}}) {
+    for (const auto& [name, system, first] : { std::tuple { "date.xls", DateSystem::Date1900, 44197.0 },
+             std::tuple { "date_1904.xls", DateSystem::Date1904, 42735.0 } }) {
         Opened book(name);
         EXPECT_EQ(book.data.dateSystem, system) << name;
-        EXPECT_EQ(book.Names(), std::vector<std::string>{"Sheet1"});
+        EXPECT_EQ(book.Names(), std::vector<std::string> { "Sheet1" });
         EXPECT_EQ(book.data.formats.StyleCount(), 23u) << "one style per XF record";
         const SheetData sheet = book.Load(0);
         ExpectRange(sheet.UsedRange(), 3, 2);
@@ -108,7 +108,7 @@ TEST(XlsFixtureTest, FormulaResultsAreTheirCachedValues)
     ASSERT_EQ(workbook->Worksheets().size(), 5u);
     Worksheet& types = workbook->Worksheets()[0];
     EXPECT_EQ(types.Name(), "datatypes");
-    EXPECT_EQ(types.CellText(3, 1), "ab");    // a string result, from the STRING record after it
+    EXPECT_EQ(types.CellText(3, 1), "ab"); // a string result, from the STRING record after it
     EXPECT_EQ(types.CellText(4, 1), "FALSE"); // a Boolean result
     EXPECT_EQ(types.CellText(5, 1), "test");
     Worksheet& issue6 = workbook->Worksheets()[4];
@@ -131,7 +131,9 @@ TEST(XlsFixtureTest, EmptyStringsAreRecordedCells)
     {
         // A formula with the empty-string result type, on a sheet named in UTF-16 (Лист1).
         Opened book("issue343.xls");
-        EXPECT_EQ(book.Names(), std::vector<std::string>{"\xD0\x9B\xD0\xB8\xD1\x81\xD1\x82" "1"});
+        EXPECT_EQ(book.Names(),
+            std::vector<std::string> { "\xD0\x9B\xD0\xB8\xD1\x81\xD1\x82"
+                                       "1" });
         const SheetData sheet = book.Load(0);
         const Cell* cell = sheet.Find(1, 1);
         ASSERT_NE(cell, nullptr);
@@ -161,10 +163,9 @@ TEST(XlsFixtureTest, MergedCellsKeepTheirTextsInTheFirstCellAndBlanksElsewhere)
         EXPECT_EQ(sheet.Name(), "Sheet1");
         ExpectRange(sheet.UsedRange(), 4, 8);
         // Each string names its own cell; the strings carry phonetic data to skip.
-        const char* expected[4][8] = {{"A1", "B1", "C1", "", "E1", "F1", "G1", "H1"},
-                                      {"", "", "", "", "", "", "", ""},
-                                      {"A3", "B3", "C3", "", "E3", "F3", "G3", "H3"},
-                                      {"A4", "B4", "C4", "", "E4", "F4", "G4", "H4"}};
+        const char* expected[4][8]
+            = { { "A1", "B1", "C1", "", "E1", "F1", "G1", "H1" }, { "", "", "", "", "", "", "", "" },
+                  { "A3", "B3", "C3", "", "E3", "F3", "G3", "H3" }, { "A4", "B4", "C4", "", "E4", "F4", "G4", "H4" } };
         for (int r = 0; r < 4; ++r)
             for (int c = 0; c < 8; ++c)
                 EXPECT_EQ(sheet.CellText(r + 1, c + 1), expected[r][c]) << r + 1 << "," << c + 1;
@@ -175,17 +176,15 @@ TEST(XlsFixtureTest, MergedCellsKeepTheirTextsInTheFirstCellAndBlanksElsewhere)
 TEST(XlsFixtureTest, Biff5WorkbooksReadEightBitStrings)
 {
     // Excel 5 records: LABEL strings in the Macintosh code page, BOOLERR, MULRK, NUMBER.
-    for (const char* name : {"biff5_write.xls", "issue_643_biff5_formula.xls"}) {
+    for (const char* name : { "biff5_write.xls", "issue_643_biff5_formula.xls" }) {
         Application application;
         auto workbook = application.Open(Path(name));
         ASSERT_EQ(workbook->Worksheets().size(), 1u) << name;
         Worksheet& sheet = workbook->Worksheets()[0];
         EXPECT_EQ(sheet.Name(), "SheetJS");
         ExpectRange(sheet.UsedRange(), 4, 4);
-        const char* expected[4][4] = {{"1", "2", "3", ""},
-                                      {"TRUE", "FALSE", "", "sheetjs"},
-                                      {"foo", "bar", nullptr, "0.3"},
-                                      {"baz", nullptr, "qux", ""}};
+        const char* expected[4][4] = { { "1", "2", "3", "" }, { "TRUE", "FALSE", "", "sheetjs" },
+            { "foo", "bar", nullptr, "0.3" }, { "baz", nullptr, "qux", "" } };
         for (int r = 0; r < 4; ++r)
             for (int c = 0; c < 4; ++c) {
                 if (expected[r][c]) {
@@ -228,8 +227,9 @@ TEST(XlsFixtureTest, RichAndUnicodeSharedStrings)
     auto workbook = application.Open(Path("biff5-rich-text-string.xls"));
     Worksheet& sheet = workbook->Worksheets()[0];
     // SST 0: 16-bit characters with three formatting runs.
-    EXPECT_EQ(sheet.CellText(1, 1), "ELECTORAL DIVISION OF SOMERSET EAST ; FIELD-C\xC3\x93RN\xC3\x8BTCY No. 5, "
-                                    "ZWAGERSH\xC3\x93\xC3\x8AN.");
+    EXPECT_EQ(sheet.CellText(1, 1),
+        "ELECTORAL DIVISION OF SOMERSET EAST ; FIELD-C\xC3\x93RN\xC3\x8BTCY No. 5, "
+        "ZWAGERSH\xC3\x93\xC3\x8AN.");
     EXPECT_EQ(sheet.CellText(3, 1), "No.");
     EXPECT_EQ(sheet.CellText(3, 2), "Surname in full.");
     EXPECT_EQ(sheet.CellText(3, 8), "ri \xE2\x96\xA0 s g \xE2\x80\xA2rM S \xE2\x80\x99"); // SST 52, rich 16-bit
@@ -237,7 +237,9 @@ TEST(XlsFixtureTest, RichAndUnicodeSharedStrings)
     EXPECT_EQ(sheet.CellText(4, 2), "McNally");
 
     auto chinese = application.Open(Path("issue219.xls"));
-    EXPECT_EQ(chinese->Worksheets()[0].Name(), "\xE5\xB7\xA5\xE4\xBD\x9C\xE8\xA1\xA8" "1"); // 工作表1
+    EXPECT_EQ(chinese->Worksheets()[0].Name(),
+        "\xE5\xB7\xA5\xE4\xBD\x9C\xE8\xA1\xA8"
+        "1"); // 工作表1
     EXPECT_EQ(chinese->Worksheets()[0].CellText(1, 1), "a"); // its phonetic data skipped
 
     auto continued = application.Open(Path("sst_continue.xls"));
@@ -252,17 +254,17 @@ TEST(XlsFixtureTest, SheetListsKeepWorksheetsOnlyWithTheirVisibility)
 {
     Opened sheets("any_sheets.xls"); // Visible, Hidden, VeryHidden and a chart sheet
     ASSERT_EQ(sheets.data.sheets.size(), 3u);
-    EXPECT_EQ(sheets.Names(), (std::vector<std::string>{"Visible", "Hidden", "VeryHidden"}));
+    EXPECT_EQ(sheets.Names(), (std::vector<std::string> { "Visible", "Hidden", "VeryHidden" }));
     EXPECT_EQ(sheets.data.sheets[0].visibility, SheetVisibility::Visible);
     EXPECT_EQ(sheets.data.sheets[1].visibility, SheetVisibility::Hidden);
     EXPECT_EQ(sheets.data.sheets[2].visibility, SheetVisibility::VeryHidden);
 
     Opened many("issue127.xls");
-    EXPECT_EQ(many.Names(), (std::vector<std::string>{"Sheet1", "Sheet2", "Sheet3", "Sheet4", "Sheet5", "Sheet6",
-                                                      "Sheet7", "Sheet8"}));
+    EXPECT_EQ(many.Names(),
+        (std::vector<std::string> { "Sheet1", "Sheet2", "Sheet3", "Sheet4", "Sheet5", "Sheet6", "Sheet7", "Sheet8" }));
 
     Opened pictures("picture.xls"); // pictures only: two sheets without cells
-    EXPECT_EQ(pictures.Names(), (std::vector<std::string>{"Sheet1", "Sheet2"}));
+    EXPECT_EQ(pictures.Names(), (std::vector<std::string> { "Sheet1", "Sheet2" }));
     EXPECT_FALSE(pictures.Load(0).HasCells());
     EXPECT_FALSE(pictures.Load(1).HasCells());
 
@@ -278,7 +280,7 @@ TEST(XlsFixtureTest, SheetListsKeepWorksheetsOnlyWithTheirVisibility)
 TEST(XlsFixtureTest, OptionalRecordsAndFormattedBlanks)
 {
     Opened book("optional_records.xls");
-    EXPECT_EQ(book.Names(), (std::vector<std::string>{"Orig Sched", "Summary Sched"}));
+    EXPECT_EQ(book.Names(), (std::vector<std::string> { "Orig Sched", "Summary Sched" }));
     const SheetData sheet = book.Load(0);
     ExpectNumber(sheet, 2, 1, 36892, 40);
     ExpectNumber(sheet, 4, 1, 36951, 42);
@@ -297,7 +299,7 @@ TEST(XlsFixtureTest, OptionalRecordsAndFormattedBlanks)
 TEST(XlsFixtureTest, PasswordProtectedWorkbooksSaySo)
 {
     Application application;
-    for (const char* name : {"issue_385.xls", "pass_protected.xlsx"}) {
+    for (const char* name : { "issue_385.xls", "pass_protected.xlsx" }) {
         try {
             application.Open(Path(name));
             ADD_FAILURE() << name << " opened";
@@ -311,7 +313,7 @@ TEST(XlsFixtureTest, PasswordProtectedWorkbooksSaySo)
 TEST(XlsFixtureTest, HostileWorkbooksFailOrLoadQuickly)
 {
     for (const char* name :
-         {"OOM_alloc.xls", "OOM_alloc2.xls", "OOM_alloc3.xls", "gh548_incorrect_sst_unique_count.xls"}) {
+        { "OOM_alloc.xls", "OOM_alloc2.xls", "OOM_alloc3.xls", "gh548_incorrect_sst_unique_count.xls" }) {
         const auto start = std::chrono::steady_clock::now();
         try {
             Application application;
@@ -337,7 +339,7 @@ TEST(XlsFixtureTest, DamagedCopiesOfRealWorkbooksFailCleanly)
     // Random byte changes and cuts anywhere in the file: every copy either opens and
     // exports or fails with a SpreadsheetError, and none takes long.
     std::mt19937 random(20260);
-    for (const char* name : {"issues.xls", "biff5_write.xls", "sst_continue.xls", "merged_range.xls"}) {
+    for (const char* name : { "issues.xls", "biff5_write.xls", "sst_continue.xls", "merged_range.xls" }) {
         const std::string original = testing::ReadBytes(Path(name));
         const auto start = std::chrono::steady_clock::now();
         for (int round = 0; round < 150; ++round) {

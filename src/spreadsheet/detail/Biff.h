@@ -50,7 +50,11 @@ struct BiffRecord {
 
 class BiffRecordReader {
 public:
-    explicit BiffRecordReader(std::span<const uint8_t> stream, size_t start = 0) : m_stream(stream), m_position(start) {}
+    explicit BiffRecordReader(std::span<const uint8_t> stream, size_t start = 0)
+        : m_stream(stream)
+        , m_position(start)
+    {
+    }
 
     // The next record, or false at the end of the stream. Throws SpreadsheetError(Corrupt)
     // when a record header or length runs past the stream's end.
