@@ -98,7 +98,7 @@ struct SheetLocation {
 
 class XlsReader final : public WorkbookReader {
 public:
-    XlsReader(std::shared_ptr<const FileBytes> bytes, const std::string& fileName, WorkbookData& data);
+    XlsReader(const ReaderContext& context, WorkbookData& data);
     void LoadSheet(size_t index, SheetBuilder& builder) override;
 
 private:
@@ -106,15 +106,18 @@ private:
     bool IsDialogSheet(uint32_t position) const;
 
     std::shared_ptr<const FileBytes> m_bytes;
+    std::function<void()> m_yield;
     detail::CfbStream m_stream;
     StringReader m_strings;
     std::vector<SheetLocation> m_sheets;
     std::string m_text; // reused for string cells
 };
 
-XlsReader::XlsReader(std::shared_ptr<const FileBytes> bytes, const std::string& fileName, WorkbookData& data)
-    : m_bytes(std::move(bytes))
+XlsReader::XlsReader(const ReaderContext& context, WorkbookData& data)
+    : m_bytes(context.bytes)
+    , m_yield(context.yield)
 {
+    const std::string& fileName = context.fileName;
     const detail::CompoundFile file(m_bytes->Bytes());
     if (file.FindStream("EncryptedPackage"))
         throw SpreadsheetError(ErrorCode::PasswordProtected, "the workbook is password-protected");
@@ -217,7 +220,7 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
         }
         case biff::kSst:
             if (m_strings.biff8)
-                data.sharedStrings = detail::ReadSharedStrings(record);
+                data.sharedStrings = detail::ReadSharedStrings(record, m_yield);
             break;
         default:
             break;
@@ -409,7 +412,7 @@ void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
 
 std::unique_ptr<WorkbookReader> OpenXlsReader(const ReaderContext& context, WorkbookData& data)
 {
-    return std::make_unique<XlsReader>(context.bytes, context.fileName, data);
+    return std::make_unique<XlsReader>(context, data);
 }
 
 } // namespace vellumcast::spreadsheet

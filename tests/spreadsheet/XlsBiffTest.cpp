@@ -270,3 +270,22 @@ TEST(XlsBiffTest, EightBitStringsFollowTheWorkbookCodePage)
 
 } // namespace
 } // namespace vellumcast::spreadsheet::detail
+
+namespace vellumcast::spreadsheet::detail {
+namespace {
+
+TEST(XlsBiffTest, LargeSharedStringTablesYieldWhileRead)
+{
+    std::string data = Counts(10000, 10000);
+    for (int i = 0; i < 10000; ++i)
+        data += std::string("\x01\x00\x00", 3) + static_cast<char>('a' + i % 26);
+    Sst sst({ data });
+    int yields = 0;
+    const auto strings = ReadSharedStrings(sst.record, [&] { ++yields; });
+    ASSERT_EQ(strings.size(), 10000u);
+    EXPECT_EQ(strings[27], "b");
+    EXPECT_GE(yields, 2);
+}
+
+} // namespace
+} // namespace vellumcast::spreadsheet::detail

@@ -219,7 +219,7 @@ void ReadUnicodeStringBody(FragmentCursor& cursor, size_t count, std::string& ou
     cursor.Skip(4ull * runs + extended);
 }
 
-std::vector<std::string> ReadSharedStrings(const BiffRecord& record)
+std::vector<std::string> ReadSharedStrings(const BiffRecord& record, const std::function<void()>& yield)
 {
     FragmentCursor cursor(record);
     cursor.U32(); // total references
@@ -241,6 +241,8 @@ std::vector<std::string> ReadSharedStrings(const BiffRecord& record)
             throw;
         }
         strings.push_back(std::move(text));
+        if (yield && strings.size() % 4096 == 0)
+            yield();
     }
     return strings;
 }
