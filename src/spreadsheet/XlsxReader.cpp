@@ -3,6 +3,7 @@
 // inflated in chunks and parsed as it arrives, straight into a SheetBuilder.
 
 #include "spreadsheet/FormatDetection.h"
+#include "spreadsheet/detail/XlsxSheetXml.h"
 #include "spreadsheet/detail/XlsxText.h"
 #include "spreadsheet/detail/Xml.h"
 #include "spreadsheet/detail/Zip.h"
@@ -146,7 +147,9 @@ public:
     {
         if (localName == "workbookPr") {
             date1904 = IsTrue(attributes.Get("date1904"));
-        } else if (localName == "sheet") {
+        } else if (localName == "sheets") {
+            m_inSheets = true;
+        } else if (localName == "sheet" && m_inSheets) {
             WorkbookSheet sheet;
             sheet.name = std::string(attributes.Get("name"));
             // r:id, whatever prefix the writer bound to the relationships namespace.
@@ -165,7 +168,11 @@ public:
             sheets.push_back(std::move(sheet));
         }
     }
-    void EndElement(std::string_view, std::string_view) override { }
+    void EndElement(std::string_view, std::string_view localName) override
+    {
+        if (localName == "sheets")
+            m_inSheets = false;
+    }
 
     static constexpr std::string_view kRelationships
         = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
@@ -173,6 +180,9 @@ public:
 
     bool date1904 = false;
     std::vector<WorkbookSheet> sheets;
+
+private:
+    bool m_inSheets = false;
 };
 
 // The shared string table: each <si> is its <t>, or its rich-text runs' <t> joined;
@@ -209,6 +219,9 @@ public:
                 --m_phoneticDepth;
         } else if (localName == "si" && m_inItem) {
             m_inItem = false;
+            if (m_strings.size() >= kMaxSharedStrings)
+                throw SpreadsheetError(
+                    ErrorCode::TooLarge, "the workbook holds more shared strings than the engine accepts");
             if (detail::HasEscapes(m_text)) {
                 std::string decoded;
                 detail::AppendUnescaped(m_text, decoded);
@@ -225,6 +238,10 @@ public:
     }
 
 private:
+    // Each string costs its text plus a 32-byte header, so an endless run of tiny <si/>
+    // items could cost six times the part's size; no real workbook comes near this.
+    static constexpr size_t kMaxSharedStrings = 1u << 25;
+
     std::vector<std::string>& m_strings;
     std::string m_text;
     bool m_inItem = false;
@@ -652,7 +669,7 @@ public:
         if (!entry)
             throw SpreadsheetError(ErrorCode::Corrupt, "the part " + m_sheetParts[index] + " is missing");
         WorksheetHandler handler(builder, m_dateSystem);
-        ParsePart(m_archive, *entry, handler, m_yield);
+        detail::ParseWorksheetXml(m_archive, *entry, handler, m_yield);
     }
 
 private:

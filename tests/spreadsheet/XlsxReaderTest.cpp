@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace vellumcast::spreadsheet {
 namespace {
 
@@ -218,6 +220,45 @@ TEST(XlsxFixtures, EmptyStyleAttributeIsTheDefaultStyle)
 {
     EXPECT_TRUE(SheetShows(OpenFixture("empty_s_attribute.xlsx")->Worksheets()[0],
         { { "Name", "Value" }, { "John", "1" }, { "Sophia", "2" }, { "Peter", "3" }, { "Sam", "4" } }));
+}
+
+TEST(XlsxFixtures, RichTextAndPrefixedElements)
+{
+    // Every element under an "x:" prefix, a byte-order mark, and CR LF line ends that XML
+    // reads as LF.
+    auto prefixed = OpenFixture("richtext-namespaced.xlsx");
+    auto& first = prefixed->Worksheets()[0];
+    EXPECT_EQ(first.CellText(1, 1), "inline string\nLine 2\nLine 3");
+    EXPECT_EQ(first.CellText(1, 8), "shared string\nLine 2\nLine 3");
+    EXPECT_EQ(first.CellText(1, 2), "");
+
+    auto runs = OpenFixture("richtext-after-plain.xlsx");
+    EXPECT_TRUE(SheetShows(runs->Worksheets()[0],
+        { { "abcd", "abcd", "abcd", "abcd" }, { "tvalrval1rval2", "rval1rval2", "rval1rval2", "rval1rval2" } }));
+
+    auto entities = OpenFixture("encoded_entities.xlsx");
+    EXPECT_TRUE(SheetShows(entities->Worksheets()[0], { { "&" }, { "\n" } }));
+}
+
+TEST(XlsxFixtures, WorkbookPartAtThePackageRootAndCellsWithoutReferences)
+{
+    auto book = OpenFixture("minimal_package.xlsx");
+    ASSERT_FALSE(book->Worksheets().empty());
+    auto& sheet = book->Worksheets()[0];
+    EXPECT_EQ(sheet.CellText(1, 1), "ARREST BOOKINGS for 01/30/17"); // a plain <t> then a run
+    EXPECT_EQ(sheet.CellText(2, 1), "  ");
+    EXPECT_EQ(sheet.CellText(3, 1), "BKG_NUM");
+    EXPECT_EQ(sheet.CellText(3, 2), "BKG_DT");
+    EXPECT_EQ(sheet.CellText(3, 9), "FRST_NM");
+}
+
+TEST(XlsxFixtures, IsoDateCells)
+{
+    auto raw = OpenRawFixture("date_iso.xlsx");
+    const SheetData sheet = raw.Load(0);
+    ExpectNumber(sheet, 1, 1, 44197, 1);
+    ExpectNumber(sheet, 2, 1, 44197 + (10 * 3600 + 10 * 60 + 10) / 86400.0, 2);
+    ExpectNumber(sheet, 3, 1, (10 * 3600 + 10 * 60 + 10) / 86400.0, 3);
 }
 
 TEST(XlsxFixtures, EveryXlsxFixtureOpensOrFailsCleanly)
@@ -448,6 +489,21 @@ TEST(XlsxWritten, CompressedMembersAndManyCells)
     EXPECT_GT(yields, 0);
 }
 
+TEST(XlsxWritten, OpeningYieldsWhileReadingLargeSharedStrings)
+{
+    XlsxWriter writer;
+    auto& sheet = writer.AddSheet("S");
+    for (int i = 0; i < 60000; ++i)
+        sheet.SharedString(1 + i / 10, 1 + i % 10, "string number " + std::to_string(i));
+    const std::string bytes = writer.Build();
+    int yields = 0;
+    Application application;
+    application.SetYield([&] { ++yields; });
+    auto book = application.OpenBytes(bytes, "strings.xlsx");
+    EXPECT_GT(yields, 1); // the table spans several inflated chunks
+    EXPECT_EQ(book->Worksheets()[0].CellText(6000, 10), "string number 59999");
+}
+
 TEST(XlsxWritten, DamagedWorksheetsFail)
 {
     struct Case {
@@ -524,6 +580,84 @@ TEST(XlsxWritten, SheetNamingNoPartIsCorrupt)
           "<sheet name=\"Lost\" sheetId=\"1\" r:id=\"rId9\"/></sheets></workbook>";
     const std::string bytes = testing::ZipWriter().Add("xl/workbook.xml", workbook).Finish();
     EXPECT_EQ(LoadError(bytes), ErrorCode::Corrupt);
+}
+
+} // namespace
+} // namespace vellumcast::spreadsheet
+
+namespace vellumcast::spreadsheet {
+namespace {
+
+// Damaged worksheet XML in a well-formed package: every load either succeeds or fails with
+// a SpreadsheetError, never anything else.
+TEST(XlsxRobustness, MutatedWorksheetsFailCleanly)
+{
+    const std::string base = "<row r=\"1\"><c r=\"A1\" s=\"1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"inlineStr\"><is><r>"
+                             "<t>a_x000D_&amp;b</t></r><rPh><t>p</t></rPh></is></c><c r=\"C1\" t=\"b\"><v>1</v></c>"
+                             "</row><row r=\"3\"><c r=\"D3\" t=\"e\"><v>#N/A</v></c><c t=\"d\"><v>2021-01-01T10:00"
+                             "</v></c><c r=\"F3\" t=\"str\"><f>A1</f><v>x</v></c><c r=\"G3\" s=\"2\"/></row>";
+    const std::string alphabet = "<>/&;\"'=x_0123456789rstcvfisd#:AZ \r\n\xC3\xFF";
+    std::mt19937 random(20261208);
+    int loaded = 0;
+    for (int round = 0; round < 600; ++round) {
+        std::string xml = base;
+        const int edits = 1 + static_cast<int>(random() % 4);
+        for (int e = 0; e < edits; ++e) {
+            const size_t at = random() % xml.size();
+            const char c = alphabet[random() % alphabet.size()];
+            switch (random() % 3) {
+            case 0:
+                xml[at] = c;
+                break;
+            case 1:
+                xml.insert(xml.begin() + static_cast<std::ptrdiff_t>(at), c);
+                break;
+            default:
+                xml.erase(at, 1 + random() % 8);
+                break;
+            }
+        }
+        XlsxWriter writer;
+        writer.AddStyle("0.00");
+        writer.AddStyle("General");
+        writer.AddSheet("S").RawSheetData(xml);
+        try {
+            auto book = OpenBytes(writer.Build());
+            auto& sheet = book->Worksheets()[0];
+            const CellRange range = sheet.UsedRange();
+            for (int32_t row = range.firstRow; row <= std::min(range.lastRow, range.firstRow + 10); ++row) {
+                for (int32_t column = range.firstColumn; column <= std::min(range.lastColumn, range.firstColumn + 10);
+                     ++column)
+                    sheet.CellText(row, column);
+            }
+            ++loaded;
+        } catch (const SpreadsheetError&) {
+        }
+    }
+    EXPECT_GT(loaded, 0); // some edits (inside values) keep the XML well formed
+}
+
+TEST(XlsxRobustness, DamagedPackagesFailCleanly)
+{
+    XlsxWriter writer;
+    writer.Compress().AddSheet("S").Number(1, 1, 1).SharedString(1, 2, "text");
+    const std::string good = writer.Build();
+    std::mt19937 random(7);
+    for (int round = 0; round < 400; ++round) {
+        std::string bytes = good;
+        if (round % 2 == 0) {
+            bytes.resize(random() % bytes.size());
+        } else {
+            for (int e = 0; e < 3; ++e)
+                bytes[random() % bytes.size()] = static_cast<char>(random());
+        }
+        try {
+            auto book = OpenBytes(bytes);
+            for (auto& sheet : book->Worksheets())
+                sheet.UsedRange();
+        } catch (const SpreadsheetError&) {
+        }
+    }
 }
 
 } // namespace

@@ -77,6 +77,17 @@ TEST(ZipArchive, FindIgnoresCaseAndLeadingSlashButPrefersExactName)
     EXPECT_EQ(archive.Find("xl/missing.xml"), nullptr);
 }
 
+TEST(ZipArchive, ReadsZip64Directories)
+{
+    const std::string text = SampleText(70000);
+    const std::string bytes = ZipWriter().Zip64().Add("a.xml", "first").Add("b.xml", text, true).Finish();
+    ZipArchive archive(AsBytes(bytes));
+    ASSERT_EQ(archive.Entries().size(), 2u);
+    EXPECT_EQ(archive.Entries()[1].uncompressedSize, text.size());
+    EXPECT_EQ(archive.ReadAll(*archive.Find("a.xml")), "first");
+    EXPECT_EQ(archive.ReadAll(*archive.Find("b.xml")), text);
+}
+
 TEST(ZipArchive, DataDescriptorMembersUseTheDirectorySizes)
 {
     ZipMember member;

@@ -74,6 +74,12 @@ ZipWriter& ZipWriter::Add(ZipMember member)
     return *this;
 }
 
+ZipWriter& ZipWriter::Zip64(bool on)
+{
+    m_zip64 = on;
+    return *this;
+}
+
 std::string ZipWriter::Finish() const
 {
     std::string out;
@@ -112,26 +118,60 @@ std::string ZipWriter::Finish() const
         Put16(directory, method);
         Put32(directory, 0);
         Put32(directory, crc);
-        Put32(directory, static_cast<uint32_t>(body.size()));
-        Put32(directory, size);
+        Put32(directory, m_zip64 ? 0xFFFFFFFFu : static_cast<uint32_t>(body.size()));
+        Put32(directory, m_zip64 ? 0xFFFFFFFFu : size);
         Put16(directory, static_cast<uint32_t>(member.name.size()));
-        Put16(directory, 0); // extra
+        Put16(directory, m_zip64 ? 28 : 0); // extra
         Put16(directory, 0); // comment
         Put16(directory, 0); // disk
         Put16(directory, 0); // internal attributes
         Put32(directory, 0); // external attributes
-        Put32(directory, offset);
+        Put32(directory, m_zip64 ? 0xFFFFFFFFu : offset);
         directory += member.name;
+        if (m_zip64) {
+            Put16(directory, 0x0001);
+            Put16(directory, 24);
+            Put32(directory, size);
+            Put32(directory, 0);
+            Put32(directory, static_cast<uint32_t>(body.size()));
+            Put32(directory, 0);
+            Put32(directory, offset);
+            Put32(directory, 0);
+        }
     }
     const auto directoryOffset = static_cast<uint32_t>(out.size());
     out += directory;
+    const auto count = static_cast<uint32_t>(m_members.size());
+    if (m_zip64) {
+        const auto recordOffset = static_cast<uint32_t>(out.size());
+        Put32(out, 0x06064b50);
+        Put32(out, 44); // size of the rest of the record
+        Put32(out, 0);
+        Put16(out, 45);
+        Put16(out, 45);
+        Put32(out, 0); // this disk
+        Put32(out, 0); // directory disk
+        Put32(out, count);
+        Put32(out, 0);
+        Put32(out, count);
+        Put32(out, 0);
+        Put32(out, static_cast<uint32_t>(directory.size()));
+        Put32(out, 0);
+        Put32(out, directoryOffset);
+        Put32(out, 0);
+        Put32(out, 0x07064b50);
+        Put32(out, 0);
+        Put32(out, recordOffset);
+        Put32(out, 0);
+        Put32(out, 1);
+    }
     Put32(out, 0x06054b50);
     Put16(out, 0);
     Put16(out, 0);
-    Put16(out, static_cast<uint32_t>(m_members.size()));
-    Put16(out, static_cast<uint32_t>(m_members.size()));
-    Put32(out, static_cast<uint32_t>(directory.size()));
-    Put32(out, directoryOffset);
+    Put16(out, m_zip64 ? 0xFFFF : count);
+    Put16(out, m_zip64 ? 0xFFFF : count);
+    Put32(out, m_zip64 ? 0xFFFFFFFFu : static_cast<uint32_t>(directory.size()));
+    Put32(out, m_zip64 ? 0xFFFFFFFFu : directoryOffset);
     Put16(out, 0);
     return out;
 }
@@ -293,12 +333,10 @@ XlsxWriter& XlsxWriter::Compress(bool on)
 
 uint32_t XlsxWriter::SharedIndex(std::string_view text)
 {
-    for (size_t i = 0; i < m_shared.size(); ++i) {
-        if (m_shared[i] == text)
-            return static_cast<uint32_t>(i);
-    }
-    m_shared.emplace_back(text);
-    return static_cast<uint32_t>(m_shared.size() - 1);
+    const auto [it, inserted] = m_sharedIndex.try_emplace(std::string(text), static_cast<uint32_t>(m_shared.size()));
+    if (inserted)
+        m_shared.emplace_back(text);
+    return it->second;
 }
 
 std::string XlsxWriter::Build() const

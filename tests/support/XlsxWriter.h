@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace vellumcast::testing {
@@ -27,11 +28,14 @@ class ZipWriter {
 public:
     ZipWriter& Add(std::string name, std::string data, bool deflate = false);
     ZipWriter& Add(ZipMember member);
+    // Writes the ZIP64 forms: sizes and offsets in extra fields, and the ZIP64 end records.
+    ZipWriter& Zip64(bool on = true);
     // The archive's bytes.
     std::string Finish() const;
 
 private:
     std::vector<ZipMember> m_members;
+    bool m_zip64 = false;
 };
 
 // Raw deflate of data (ISA-L), for members written compressed.
@@ -91,6 +95,7 @@ private:
 
     std::deque<Sheet> m_sheets;
     std::vector<std::string> m_shared;
+    std::unordered_map<std::string, uint32_t> m_sharedIndex;
     std::vector<std::pair<int, std::string>> m_numFmts;
     std::vector<int> m_xfFormats { 0 };
     bool m_date1904 = false;

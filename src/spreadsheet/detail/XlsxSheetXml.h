@@ -1,0 +1,58 @@
+#pragma once
+// A fast streaming reader for worksheet XML, the one part whose size matters. It reads
+// UTF-8 documents with the XML the spreadsheet writers produce (elements, attributes, text,
+// CDATA, comments, processing instructions, the predefined and numeric character
+// references), checks that elements nest properly, and refuses document type declarations
+// and undeclared entities. Element namespaces are resolved from the xmlns declarations seen
+// so far (their scope is not tracked, which the writers never need); attribute names are
+// reported as written, so a prefixed attribute keeps its prefix.
+// ParseWorksheetXml falls back to Expat for documents in another encoding.
+
+#include "spreadsheet/detail/Xml.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace vellumcast::spreadsheet::detail {
+
+class SheetXmlScanner {
+public:
+    explicit SheetXmlScanner(XmlHandler& handler)
+        : m_handler(handler)
+    {
+    }
+
+    // Parses the next piece; final marks the end. Throws SpreadsheetError(Corrupt);
+    // exceptions of the handler pass through.
+    void Feed(std::string_view piece, bool final);
+
+private:
+    size_t Scan(bool final); // returns how much of m_buffer was consumed
+    bool StartTag(size_t& at, size_t end);
+    bool EndTag(size_t& at, size_t end);
+    bool Markup(size_t& at, size_t end, bool final);
+    void Text(char* begin, char* end);
+    std::string_view NamespaceOf(std::string_view prefix) const;
+    [[noreturn]] void Fail(const std::string& why) const;
+
+    XmlHandler& m_handler;
+    std::string m_buffer;
+    size_t m_lineBase = 1; // lines consumed before m_buffer, for messages
+    std::string m_names; // open element names, joined
+    std::vector<size_t> m_nameEnds; // where each open name ends in m_names
+    std::vector<const char*> m_attributes;
+    std::vector<std::pair<std::string, std::string>> m_namespaces; // prefix, URI
+    bool m_rootSeen = false;
+    bool m_rootClosed = false;
+    bool m_started = false;
+};
+
+// Streams one worksheet member through the handler: SheetXmlScanner for UTF-8 documents,
+// Expat otherwise. afterChunk runs after each inflated chunk.
+void ParseWorksheetXml(
+    const ZipArchive& archive, const ZipEntry& entry, XmlHandler& handler, const std::function<void()>& afterChunk);
+
+} // namespace vellumcast::spreadsheet::detail
