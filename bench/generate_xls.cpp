@@ -94,13 +94,13 @@ void UnicodeString16(Bytes& b, const std::string& s)
 void Xf(Bytes& out, uint16_t format, bool style)
 {
     Bytes b;
-    b.U16(0);                            // font
-    b.U16(format);                       // number format
-    b.U16(style ? 0xFFF5 : 0x0001);      // locked; style XFs have no parent
-    b.U8(0x20);                          // bottom aligned
+    b.U16(0); // font
+    b.U16(format); // number format
+    b.U16(style ? 0xFFF5 : 0x0001); // locked; style XFs have no parent
+    b.U8(0x20); // bottom aligned
     b.U8(0);
     b.U8(0);
-    b.U8(style ? 0 : 0x04);              // the cell XF sets its own number format
+    b.U8(style ? 0 : 0x04); // the cell XF sets its own number format
     b.U32(0);
     b.U32(0);
     b.U16(0x20C0);
@@ -168,9 +168,9 @@ std::vector<uint8_t> BuildWorkbookStream(uint32_t rows)
     }
     for (int i = 0; i < 15; ++i)
         Xf(out, 0, true);
-    Xf(out, 0, false);   // 15: General
+    Xf(out, 0, false); // 15: General
     Xf(out, 164, false); // 16: date
-    Xf(out, 2, false);   // 17: 0.00
+    Xf(out, 2, false); // 17: 0.00
     {
         Bytes b;
         b.U16(0x8000);
@@ -257,9 +257,9 @@ std::vector<uint8_t> BuildWorkbookStream(uint32_t rows)
             Record(out, 0x027E, b);
         };
         labelSst(0, r % 1000);
-        rk(1, (r << 2) | 0x02);                       // the row number as an RK integer
+        rk(1, (r << 2) | 0x02); // the row number as an RK integer
         number(2, 15, r * 1.25 + 0.001);
-        number(3, 16, 40000 + r % 3000);              // a date
+        number(3, 16, 40000 + r % 3000); // a date
         {
             Bytes b;
             cell(b, 4, 15);
@@ -312,7 +312,7 @@ std::vector<uint8_t> BuildCompoundFile(const std::vector<uint8_t>& stream)
         table[firstStream + i] = i + 1 < streamSectors ? firstStream + i + 1 : kEnd;
 
     Bytes out;
-    const uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    const uint8_t signature[8] = { 0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1 };
     for (const uint8_t b : signature)
         out.U8(b);
     for (int i = 0; i < 16; ++i)
@@ -376,7 +376,10 @@ std::vector<uint8_t> BuildCompoundFile(const std::vector<uint8_t>& stream)
 
 void AppendCsvField(std::string& line, std::string_view text)
 {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+    bool plain = true;
+    for (const char c : text)
+        plain &= c != ',' && c != '"' && c != '\r' && c != '\n';
+    if (plain) {
         line.append(text);
         return;
     }
@@ -396,9 +399,13 @@ int Walk(const std::string& path, const char* csvPath)
     Application application;
     auto workbook = application.Open(path);
     std::string text;
+    text.reserve(size_t { 1 } << 20);
     size_t cells = 0;
+    double loadSeconds = 0;
     for (Worksheet& sheet : workbook->Worksheets()) {
+        const auto loadStart = std::chrono::steady_clock::now();
         const CellRange range = sheet.UsedRange();
+        loadSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - loadStart).count();
         for (int32_t r = range.firstRow; r <= range.lastRow; ++r) {
             for (int32_t c = range.firstColumn; c <= range.lastColumn; ++c) {
                 if (c > range.firstColumn)
@@ -413,7 +420,8 @@ int Walk(const std::string& path, const char* csvPath)
         std::ofstream(csvPath, std::ios::binary) << text;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::fprintf(stderr, "%zu cells, %zu bytes of text in %.3f s\n", cells, text.size(), seconds);
+    std::fprintf(stderr, "%zu cells, %zu bytes of text in %.3f s (worksheets loaded in %.3f s)\n", cells, text.size(),
+        seconds, loadSeconds);
     return 0;
 }
 
@@ -434,8 +442,8 @@ int main(int argc, char** argv)
             return 2;
         }
         const auto bytes = BuildCompoundFile(BuildWorkbookStream(static_cast<uint32_t>(rows)));
-        std::ofstream(argv[1], std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                       static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(argv[1], std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return 0;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());

@@ -98,7 +98,7 @@ struct SheetLocation {
 
 class XlsReader final : public WorkbookReader {
 public:
-    XlsReader(std::shared_ptr<const FileBytes> bytes, const std::string& fileName, WorkbookData& data);
+    XlsReader(const ReaderContext& context, WorkbookData& data);
     void LoadSheet(size_t index, SheetBuilder& builder) override;
 
 private:
@@ -106,15 +106,18 @@ private:
     bool IsDialogSheet(uint32_t position) const;
 
     std::shared_ptr<const FileBytes> m_bytes;
+    std::function<void()> m_yield;
     detail::CfbStream m_stream;
     StringReader m_strings;
     std::vector<SheetLocation> m_sheets;
     std::string m_text; // reused for string cells
 };
 
-XlsReader::XlsReader(std::shared_ptr<const FileBytes> bytes, const std::string& fileName, WorkbookData& data)
-    : m_bytes(std::move(bytes))
+XlsReader::XlsReader(const ReaderContext& context, WorkbookData& data)
+    : m_bytes(context.bytes)
+    , m_yield(context.yield)
 {
+    const std::string& fileName = context.fileName;
     const detail::CompoundFile file(m_bytes->Bytes());
     if (file.FindStream("EncryptedPackage"))
         throw SpreadsheetError(ErrorCode::PasswordProtected, "the workbook is password-protected");
@@ -122,8 +125,8 @@ XlsReader::XlsReader(std::shared_ptr<const FileBytes> bytes, const std::string& 
     if (!entry)
         entry = file.FindStream("Book");
     if (!entry)
-        throw SpreadsheetError(ErrorCode::NotAWorkbook,
-                               "it is not a workbook (a compound file without a workbook stream)");
+        throw SpreadsheetError(
+            ErrorCode::NotAWorkbook, "it is not a workbook (a compound file without a workbook stream)");
     m_stream = file.Read(*entry);
 
     BiffRecordReader reader(m_stream.Bytes());
@@ -132,7 +135,7 @@ XlsReader::XlsReader(std::shared_ptr<const FileBytes> bytes, const std::string& 
         Corrupt("the workbook stream is empty");
     if (record.type == biff::kBofBiff2 || record.type == biff::kBofBiff3 || record.type == biff::kBofBiff4)
         throw SpreadsheetError(ErrorCode::Unsupported,
-                               "the workbook is in a format older than Excel 5 (BIFF2 to BIFF4), which is not read");
+            "the workbook is in a format older than Excel 5 (BIFF2 to BIFF4), which is not read");
     if (record.type != biff::kBof || record.data.size() < 4)
         Corrupt("the workbook stream does not start with a BOF record");
     const uint16_t version = LoadU16(record.data.data());
@@ -146,8 +149,8 @@ XlsReader::XlsReader(std::shared_ptr<const FileBytes> bytes, const std::string& 
         std::string name = fileName;
         if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0)
             name.resize(dot);
-        data.sheets.push_back({name.empty() ? "Sheet1" : name, SheetVisibility::Visible});
-        m_sheets.push_back({0});
+        data.sheets.push_back({ name.empty() ? "Sheet1" : name, SheetVisibility::Visible });
+        m_sheets.push_back({ 0 });
         return;
     }
     if (substream != kGlobalsSubstream)
@@ -212,12 +215,12 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
                 break;
             }
             data.sheets.push_back(std::move(sheet));
-            m_sheets.push_back({position});
+            m_sheets.push_back({ position });
             break;
         }
         case biff::kSst:
             if (m_strings.biff8)
-                data.sharedStrings = detail::ReadSharedStrings(record);
+                data.sharedStrings = detail::ReadSharedStrings(record, m_yield);
             break;
         default:
             break;
@@ -253,8 +256,8 @@ bool XlsReader::IsDialogSheet(uint32_t position) const
         for (int i = 0; i < 256 && reader.Next(record); ++i) {
             if (record.type == kWsBool)
                 return record.data.size() >= 1 && (record.data[0] & 0x10) != 0;
-            if (record.type == biff::kEof || record.type == biff::kBof || record.type == kDimensions ||
-                record.type == kRow)
+            if (record.type == biff::kEof || record.type == biff::kBof || record.type == kDimensions
+                || record.type == kRow)
                 return false;
         }
     } catch (const SpreadsheetError&) {
@@ -321,8 +324,8 @@ void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
             const size_t count = (record.data.size() - 6) / 6;
             for (size_t i = 0; i < count; ++i) {
                 const uint8_t* item = d + 4 + 6 * i;
-                builder.AddNumber(row, first + static_cast<int32_t>(i), detail::DecodeRk(LoadU32(item + 2)),
-                                  LoadU16(item));
+                builder.AddNumber(
+                    row, first + static_cast<int32_t>(i), detail::DecodeRk(LoadU32(item + 2)), LoadU16(item));
             }
             break;
         }
@@ -409,7 +412,7 @@ void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
 
 std::unique_ptr<WorkbookReader> OpenXlsReader(const ReaderContext& context, WorkbookData& data)
 {
-    return std::make_unique<XlsReader>(context.bytes, context.fileName, data);
+    return std::make_unique<XlsReader>(context, data);
 }
 
 } // namespace vellumcast::spreadsheet

@@ -2,9 +2,10 @@
 // (a looping chain, a sector beyond the file, a cut file, a size the chain cannot hold)
 // is exactly the one under test.
 
+#include "spreadsheet/detail/Cfb.h"
+#include "CfbTestContainer.h"
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/Workbook.h"
-#include "spreadsheet/detail/Cfb.h"
 
 #include <gtest/gtest.h>
 
@@ -15,111 +16,11 @@
 namespace vellumcast::spreadsheet {
 namespace {
 
-constexpr uint32_t kEnd = 0xFFFFFFFE;
-constexpr uint32_t kFree = 0xFFFFFFFF;
-constexpr uint32_t kFatSector = 0xFFFFFFFD;
-
-void Put16(std::string& s, size_t at, uint16_t v)
-{
-    s[at] = static_cast<char>(v & 0xFF);
-    s[at + 1] = static_cast<char>(v >> 8);
-}
-
-void Put32(std::string& s, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        s[at + static_cast<size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-// A version 3 container with one stream. Sector 0 holds the allocation table, sector 1
-// the directory. A stream of 4096 bytes or more fills sectors 2 onwards; a smaller one
-// lives in the mini stream: sector 2 is the mini allocation table, sectors 3 onwards the
-// mini stream. Offsets of the parts are kept so that tests can damage them.
-struct Container {
-    std::string bytes;
-    static size_t FatEntry(uint32_t sector) { return 512 + 4 * size_t{sector}; }
-    static size_t DirectoryEntry(uint32_t index) { return 2 * 512 + 128 * size_t{index}; }
-    static size_t MiniFatEntry(uint32_t sector) { return 3 * 512 + 4 * size_t{sector}; }
-};
-
-Container MakeContainer(const std::string& streamName, const std::string& content)
-{
-    const bool mini = content.size() < 4096;
-    std::string s(512 * 3, '\0');
-    const uint8_t signature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-    std::memcpy(s.data(), signature, 8);
-    Put16(s, 24, 0x3E);
-    Put16(s, 26, 3);
-    Put16(s, 28, 0xFFFE);
-    Put16(s, 30, 9);
-    Put16(s, 32, 6);
-    Put32(s, 44, 1); // one FAT sector
-    Put32(s, 48, 1); // directory in sector 1
-    Put32(s, 56, 4096);
-    Put32(s, 60, mini ? 2 : kEnd);
-    Put32(s, 64, mini ? 1 : 0);
-    Put32(s, 68, kEnd);
-    for (int i = 0; i < 109; ++i)
-        Put32(s, 76 + 4 * static_cast<size_t>(i), i == 0 ? 0 : kFree);
-
-    std::vector<uint32_t> fat(128, kFree);
-    fat[0] = kFatSector;
-    fat[1] = kEnd;
-    uint32_t next = 2;
-    uint32_t streamStart = 0;
-    uint32_t rootStart = kEnd;
-    uint32_t rootSize = 0;
-    std::string body;
-    if (mini) {
-        fat[next++] = kEnd; // the mini allocation table
-        std::string miniFat(512, '\xFF');
-        const uint32_t miniSectors = static_cast<uint32_t>((content.size() + 63) / 64);
-        for (uint32_t i = 0; i < miniSectors; ++i)
-            Put32(miniFat, 4 * size_t{i}, i + 1 < miniSectors ? i + 1 : kEnd);
-        std::string miniStream = content;
-        miniStream.resize(size_t{miniSectors} * 64, '\0');
-        rootSize = static_cast<uint32_t>(miniStream.size());
-        miniStream.resize((miniStream.size() + 511) / 512 * 512, '\0');
-        rootStart = next;
-        const uint32_t count = static_cast<uint32_t>(miniStream.size() / 512);
-        for (uint32_t i = 0; i < count; ++i, ++next)
-            fat[next] = i + 1 < count ? next + 1 : kEnd;
-        body = miniFat + miniStream;
-    } else {
-        streamStart = next;
-        std::string data = content;
-        data.resize((data.size() + 511) / 512 * 512, '\0');
-        const uint32_t count = static_cast<uint32_t>(data.size() / 512);
-        for (uint32_t i = 0; i < count; ++i, ++next)
-            fat[next] = i + 1 < count ? next + 1 : kEnd;
-        body = data;
-    }
-    for (size_t i = 0; i < fat.size(); ++i)
-        Put32(s, 512 + 4 * i, fat[i]);
-
-    auto entry = [&](uint32_t index, const std::string& name, uint8_t type, uint32_t child, uint32_t start,
-                     uint32_t size) {
-        const size_t at = Container::DirectoryEntry(index);
-        for (size_t i = 0; i < name.size(); ++i)
-            Put16(s, at + 2 * i, static_cast<uint8_t>(name[i]));
-        Put16(s, at + 64, static_cast<uint16_t>(2 * (name.size() + 1)));
-        s[at + 66] = static_cast<char>(type);
-        s[at + 67] = 1;
-        Put32(s, at + 68, kFree);
-        Put32(s, at + 72, kFree);
-        Put32(s, at + 76, child);
-        Put32(s, at + 116, start);
-        Put32(s, at + 120, size);
-    };
-    entry(0, "Root Entry", 5, 1, rootStart, rootSize);
-    entry(1, streamName, 2, kFree, streamStart, static_cast<uint32_t>(content.size()));
-    for (uint32_t i = 2; i < 4; ++i) {
-        Put32(s, Container::DirectoryEntry(i) + 68, kFree);
-        Put32(s, Container::DirectoryEntry(i) + 72, kFree);
-        Put32(s, Container::DirectoryEntry(i) + 76, kFree);
-    }
-    return {s + body};
-}
+using testing::Container;
+using testing::kFree;
+using testing::MakeContainer;
+using testing::Put16;
+using testing::Put32;
 
 std::string Pattern(size_t size)
 {
@@ -131,7 +32,7 @@ std::string Pattern(size_t size)
 
 std::span<const uint8_t> AsBytes(const std::string& s)
 {
-    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+    return { reinterpret_cast<const uint8_t*>(s.data()), s.size() };
 }
 
 std::string ReadStream(const std::string& container, const std::string& name)
@@ -141,7 +42,7 @@ std::string ReadStream(const std::string& container, const std::string& name)
     if (!entry)
         return "<none>";
     const auto stream = file.Read(*entry);
-    return {reinterpret_cast<const char*>(stream.Bytes().data()), stream.Bytes().size()};
+    return { reinterpret_cast<const char*>(stream.Bytes().data()), stream.Bytes().size() };
 }
 
 ErrorCode FailureOf(const std::string& container, const std::string& name)
@@ -157,7 +58,8 @@ ErrorCode FailureOf(const std::string& container, const std::string& name)
 
 TEST(CfbTest, ReadsRegularAndMiniStreamsWholeAndInOrder)
 {
-    for (const size_t size : {size_t{1}, size_t{64}, size_t{100}, size_t{4095}, size_t{4096}, size_t{5000}, size_t{20000}}) {
+    for (const size_t size : { size_t { 1 }, size_t { 64 }, size_t { 100 }, size_t { 4095 }, size_t { 4096 },
+             size_t { 5000 }, size_t { 20000 } }) {
         const std::string content = Pattern(size);
         EXPECT_EQ(ReadStream(MakeContainer("Workbook", content).bytes, "Workbook"), content) << size;
     }
@@ -192,26 +94,26 @@ TEST(CfbTest, DamagedContainersFailAsCorrupt)
         void (*damage)(std::string&);
     };
     const Case cases[] = {
-        {"a chain that loops", 5000, [](std::string& s) { Put32(s, Container::FatEntry(5), 3); }},
-        {"a chain that loops onto itself", 5000, [](std::string& s) { Put32(s, Container::FatEntry(2), 2); }},
-        {"a sector beyond the file", 5000, [](std::string& s) { Put32(s, Container::FatEntry(4), 5000); }},
-        {"a start sector beyond the file", 5000,
-         [](std::string& s) { Put32(s, Container::DirectoryEntry(1) + 116, 0x00FFFFFF); }},
-        {"a chain ending before the declared size", 5000,
-         [](std::string& s) { Put32(s, Container::DirectoryEntry(1) + 120, 9000); }},
-        {"a chain that ends on a free sector", 5000, [](std::string& s) { Put32(s, Container::FatEntry(6), kFree); }},
-        {"a truncated file", 20000, [](std::string& s) { s.resize(s.size() - 4000); }},
-        {"a mini chain that loops", 1000, [](std::string& s) { Put32(s, Container::MiniFatEntry(3), 1); }},
-        {"a mini sector beyond the mini stream", 1000,
-         [](std::string& s) { Put32(s, Container::MiniFatEntry(2), 500); }},
-        {"a mini stream shorter than its streams", 1000,
-         [](std::string& s) { Put32(s, Container::DirectoryEntry(0) + 120, 128); }},
-        {"a directory chain that loops", 5000, [](std::string& s) { Put32(s, Container::FatEntry(1), 1); }},
-        {"an allocation table beyond the file", 5000, [](std::string& s) { Put32(s, 76, 7000); }},
-        {"more allocation sectors than the file holds", 5000, [](std::string& s) { Put32(s, 44, 0x10000000); }},
-        {"a sector size other than 512 or 4096", 5000, [](std::string& s) { Put16(s, 30, 10); }},
-        {"a mini sector size other than 64", 5000, [](std::string& s) { Put16(s, 32, 7); }},
-        {"a header cut short", 5000, [](std::string& s) { s.resize(300); }},
+        { "a chain that loops", 5000, [](std::string& s) { Put32(s, Container::FatEntry(5), 3); } },
+        { "a chain that loops onto itself", 5000, [](std::string& s) { Put32(s, Container::FatEntry(2), 2); } },
+        { "a sector beyond the file", 5000, [](std::string& s) { Put32(s, Container::FatEntry(4), 5000); } },
+        { "a start sector beyond the file", 5000,
+            [](std::string& s) { Put32(s, Container::DirectoryEntry(1) + 116, 0x00FFFFFF); } },
+        { "a chain ending before the declared size", 5000,
+            [](std::string& s) { Put32(s, Container::DirectoryEntry(1) + 120, 9000); } },
+        { "a chain that ends on a free sector", 5000, [](std::string& s) { Put32(s, Container::FatEntry(6), kFree); } },
+        { "a truncated file", 20000, [](std::string& s) { s.resize(s.size() - 4000); } },
+        { "a mini chain that loops", 1000, [](std::string& s) { Put32(s, Container::MiniFatEntry(3), 1); } },
+        { "a mini sector beyond the mini stream", 1000,
+            [](std::string& s) { Put32(s, Container::MiniFatEntry(2), 500); } },
+        { "a mini stream shorter than its streams", 1000,
+            [](std::string& s) { Put32(s, Container::DirectoryEntry(0) + 120, 128); } },
+        { "a directory chain that loops", 5000, [](std::string& s) { Put32(s, Container::FatEntry(1), 1); } },
+        { "an allocation table beyond the file", 5000, [](std::string& s) { Put32(s, 76, 7000); } },
+        { "more allocation sectors than the file holds", 5000, [](std::string& s) { Put32(s, 44, 0x10000000); } },
+        { "a sector size other than 512 or 4096", 5000, [](std::string& s) { Put16(s, 30, 10); } },
+        { "a mini sector size other than 64", 5000, [](std::string& s) { Put16(s, 32, 7); } },
+        { "a header cut short", 5000, [](std::string& s) { s.resize(300); } },
     };
     for (const Case& c : cases) {
         std::string s = MakeContainer("Workbook", Pattern(c.streamSize)).bytes;
@@ -253,7 +155,7 @@ std::string TinyWorkbookStream()
     Put32(s, boundSheet, static_cast<uint32_t>(s.size()));
     bof(0x0010);
     record(0x00FD, std::string("\0\0\0\0\0\0\0\0\0\0", 10)); // A1: string 0
-    std::string number("\1\0\1\0\0\0", 6);                  // B2: 2.5
+    std::string number("\1\0\1\0\0\0", 6); // B2: 2.5
     number += std::string("\0\0\0\0\0\0\x04\x40", 8);
     record(0x0203, number);
     record(0x000A, "");

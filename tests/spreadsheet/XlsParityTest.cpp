@@ -1,9 +1,9 @@
 // A workbook saved both as xls and as xlsx exports the same texts: the two readers feed
 // the same cells, styles and date system to the same renderer.
 
-#include "support/TempDir.h"
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/Workbook.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,8 @@ namespace {
 
 TEST(XlsParityTest, WorkbooksSavedInBothFormatsExportTheSameTexts)
 {
-    for (const char* stem : {"date", "date_1904", "any_sheets", "issue127", "merge_cells", "merged_range", "picture"}) {
+    for (const char* stem :
+        { "date", "date_1904", "any_sheets", "issue127", "merge_cells", "merged_range", "picture" }) {
         SCOPED_TRACE(stem);
         Application application;
         auto xls = application.Open(testing::Fixture(std::string("workbooks/") + stem + ".xls"));

@@ -75,18 +75,22 @@ bool BiffRecordReader::Next(BiffRecord& record)
     record.offset = m_position;
     record.data = m_stream.subspan(m_position + 4, length);
     record.continues.clear();
-    m_position += 4 + size_t{length};
+    m_position += 4 + size_t { length };
     while (m_stream.size() - m_position >= 4 && LoadU16(m_stream.data() + m_position) == biff::kContinue) {
         const uint16_t more = LoadU16(m_stream.data() + m_position + 2);
         if (more > m_stream.size() - m_position - 4)
             Corrupt("a record of the workbook stream runs past its end");
         record.continues.push_back(m_stream.subspan(m_position + 4, more));
-        m_position += 4 + size_t{more};
+        m_position += 4 + size_t { more };
     }
     return true;
 }
 
-FragmentCursor::FragmentCursor(const BiffRecord& record) : m_current(record.data), m_fragments(&record.continues) {}
+FragmentCursor::FragmentCursor(const BiffRecord& record)
+    : m_current(record.data)
+    , m_fragments(&record.continues)
+{
+}
 
 bool FragmentCursor::Advance()
 {
@@ -215,7 +219,7 @@ void ReadUnicodeStringBody(FragmentCursor& cursor, size_t count, std::string& ou
     cursor.Skip(4ull * runs + extended);
 }
 
-std::vector<std::string> ReadSharedStrings(const BiffRecord& record)
+std::vector<std::string> ReadSharedStrings(const BiffRecord& record, const std::function<void()>& yield)
 {
     FragmentCursor cursor(record);
     cursor.U32(); // total references
@@ -237,6 +241,8 @@ std::vector<std::string> ReadSharedStrings(const BiffRecord& record)
             throw;
         }
         strings.push_back(std::move(text));
+        if (yield && strings.size() % 4096 == 0)
+            yield();
     }
     return strings;
 }
@@ -289,8 +295,7 @@ void CodePageDecoder::SetCodePage(uint16_t codePage)
 void CodePageDecoder::Append(std::span<const uint8_t> text, std::string& out)
 {
     // ASCII reads the same in every code page but UTF-16.
-    if (m_codePage != 1200 &&
-        std::all_of(text.begin(), text.end(), [](uint8_t byte) { return byte < 0x80; })) {
+    if (m_codePage != 1200 && std::all_of(text.begin(), text.end(), [](uint8_t byte) { return byte < 0x80; })) {
         out.append(reinterpret_cast<const char*>(text.data()), text.size());
         return;
     }

@@ -5,6 +5,7 @@
 // 8-bit strings in the workbook's code page).
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -50,7 +51,11 @@ struct BiffRecord {
 
 class BiffRecordReader {
 public:
-    explicit BiffRecordReader(std::span<const uint8_t> stream, size_t start = 0) : m_stream(stream), m_position(start) {}
+    explicit BiffRecordReader(std::span<const uint8_t> stream, size_t start = 0)
+        : m_stream(stream)
+        , m_position(start)
+    {
+    }
 
     // The next record, or false at the end of the stream. Throws SpreadsheetError(Corrupt)
     // when a record header or length runs past the stream's end.
@@ -97,7 +102,8 @@ void ReadUnicodeStringBody(FragmentCursor& cursor, size_t count, std::string& ou
 
 // Reads the shared string table (SST with its CONTINUE records). The declared counts
 // never decide an allocation larger than the record's bytes allow.
-std::vector<std::string> ReadSharedStrings(const BiffRecord& record);
+// yield, when given, runs every few thousand strings.
+std::vector<std::string> ReadSharedStrings(const BiffRecord& record, const std::function<void()>& yield = {});
 
 // Converts 8-bit text in a Windows code page (BIFF5 strings) to UTF-8 through iconv.
 class CodePageDecoder {

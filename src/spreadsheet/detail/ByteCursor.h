@@ -18,8 +18,8 @@ inline uint16_t LoadU16(const uint8_t* p)
 
 inline uint32_t LoadU32(const uint8_t* p)
 {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16)
+        | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 inline double LoadF64(const uint8_t* p)
@@ -34,7 +34,11 @@ inline double LoadF64(const uint8_t* p)
 
 class ByteCursor {
 public:
-    ByteCursor(std::span<const uint8_t> bytes, const char* what) : m_bytes(bytes), m_what(what) {}
+    ByteCursor(std::span<const uint8_t> bytes, const char* what)
+        : m_bytes(bytes)
+        , m_what(what)
+    {
+    }
 
     size_t Position() const { return m_position; }
     size_t Remaining() const { return m_bytes.size() - m_position; }

@@ -10,7 +10,7 @@ namespace vellumcast::spreadsheet::detail {
 
 namespace {
 
-constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+constexpr uint8_t kSignature[8] = { 0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1 };
 constexpr uint32_t kMaxRegularSector = 0xFFFFFFFA;
 constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
 constexpr uint32_t kFreeSector = 0xFFFFFFFF;
@@ -84,7 +84,8 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b)
 
 } // namespace
 
-CompoundFile::CompoundFile(std::span<const uint8_t> bytes) : m_bytes(bytes)
+CompoundFile::CompoundFile(std::span<const uint8_t> bytes)
+    : m_bytes(bytes)
 {
     if (bytes.size() < sizeof kSignature || std::memcmp(bytes.data(), kSignature, sizeof kSignature) != 0)
         throw SpreadsheetError(ErrorCode::NotAWorkbook, "it is not a compound file");
@@ -281,7 +282,8 @@ CfbStream CompoundFile::Read(const CfbEntry& entry) const
         const size_t wanted = std::min<size_t>(m_sectorSize, size - stream.m_owned.size());
         if (sector.size() < wanted)
             Corrupt("the compound file is truncated");
-        stream.m_owned.insert(stream.m_owned.end(), sector.begin(), sector.begin() + static_cast<std::ptrdiff_t>(wanted));
+        stream.m_owned.insert(
+            stream.m_owned.end(), sector.begin(), sector.begin() + static_cast<std::ptrdiff_t>(wanted));
     }
     stream.m_view = stream.m_owned;
     return stream;
@@ -298,7 +300,8 @@ void CompoundFile::ReadMini(const CfbEntry& entry, std::vector<uint8_t>& out) co
             miniFat.push_back(LoadU32(sector.data() + i));
     }
     const std::vector<uint32_t> rootChain = Chain(m_root.start, "the mini stream");
-    const uint64_t miniStreamSize = std::min<uint64_t>(m_root.size, static_cast<uint64_t>(rootChain.size()) * m_sectorSize);
+    const uint64_t miniStreamSize
+        = std::min<uint64_t>(m_root.size, static_cast<uint64_t>(rootChain.size()) * m_sectorSize);
 
     const size_t size = static_cast<size_t>(entry.size);
     out.reserve(size);
@@ -319,7 +322,7 @@ void CompoundFile::ReadMini(const CfbEntry& entry, std::vector<uint8_t>& out) co
         if (sector.size() < within + wanted)
             Corrupt("the compound file is truncated");
         out.insert(out.end(), sector.begin() + static_cast<std::ptrdiff_t>(within),
-                   sector.begin() + static_cast<std::ptrdiff_t>(within + wanted));
+            sector.begin() + static_cast<std::ptrdiff_t>(within + wanted));
         current = miniFat[current];
     }
 }
