@@ -5,6 +5,7 @@
 
 #include "app/Form1.h"
 #include "app/WorkbookListView.h"
+#include "core/ErrorReport.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -530,6 +531,24 @@ private slots:
         QCOMPARE(window->CurrentOptions().divider, std::string(", "));
         QCOMPARE(m_store->Stored("Option3"), std::string("<missing>"));
         QVERIFY(m_prompts->shown.isEmpty());
+    }
+
+    void theErrorBoxShowsEveryBreakAsALineBreak()
+    {
+        // The report's text breaks lines with CR LF and with lone CRs; the box shows both.
+        QCOMPARE(app::DisplayText("D\r\nin X at line 7\r\rPlease"), QString("D\nin X at line 7\n\nPlease"));
+        QCOMPARE(app::DisplayText("a\nb"), QString("a\nb"));
+        core::ErrorReport report;
+        report.description = "Boom";
+        report.location = core::LocationText("Form2", "PushButton8_Click");
+        report.step = 108;
+        app::ErrorBoxReporter reporter(nullptr);
+        reporter.Report(report);
+        QCOMPARE(m_prompts->Of("error").size(), 1);
+        QCOMPARE(m_prompts->Of("error").first().title, QString("Application Error"));
+        QCOMPARE(m_prompts->Of("error").first().text,
+                 QString("Boom\r\nin Murrelet2/19/2015.Form2.PushButton8_Click at line 108\r\rPlease email screenshot "
+                         "of this message to support@vellumcast.example"));
     }
 
     void closingTheWindowEndsTheProgram()
