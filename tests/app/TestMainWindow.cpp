@@ -547,8 +547,8 @@ private slots:
         QCOMPARE(m_prompts->Of("error").size(), 1);
         QCOMPARE(m_prompts->Of("error").first().title, QString("Application Error"));
         QCOMPARE(m_prompts->Of("error").first().text,
-                 QString("Boom\r\nin Murrelet2/19/2015.Form2.PushButton8_Click at line 108\r\rPlease email screenshot "
-                         "of this message to support@vellumcast.example"));
+            QString("Boom\r\nin Murrelet2/19/2015.Form2.PushButton8_Click at line 108\r\rPlease email screenshot "
+                    "of this message to support@vellumcast.example"));
     }
 
     void closingTheWindowEndsTheProgram()
