@@ -65,6 +65,14 @@ TEST(CfbTest, ReadsRegularAndMiniStreamsWholeAndInOrder)
     }
 }
 
+TEST(CfbTest, ReadsVersion4ContainersWith4096ByteSectors)
+{
+    for (const size_t size : { size_t { 100 }, size_t { 4096 }, size_t { 10000 } }) {
+        const std::string content = Pattern(size);
+        EXPECT_EQ(ReadStream(MakeContainer("Workbook", content, 4096).bytes, "Workbook"), content) << size;
+    }
+}
+
 TEST(CfbTest, FindsStreamNamesIgnoringLetterCase)
 {
     const std::string container = MakeContainer("BOOK", Pattern(5000)).bytes;
