@@ -456,9 +456,11 @@ bool SheetXmlScanner::StartTag(size_t& at, size_t end)
     }
     m_attributes.push_back(nullptr);
     // Prefixed attribute names need a declared prefix, as namespace processing requires.
-    for (size_t i = 0; i + 1 < m_attributes.size(); i += 2) {
-        const std::string_view name(m_attributes[i]);
+    for (size_t i = 0; i < count; ++i) {
+        const std::string_view name(data + spans[i].nameBegin, spans[i].nameEnd - spans[i].nameBegin);
         const size_t colon = name.find(':');
+        if (colon == 5 && name.substr(0, 5) == "xmlns")
+            continue;
         if (colon != std::string_view::npos) {
             CheckQualifiedName(name);
             NamespaceOf(name.substr(0, colon));
