@@ -4,6 +4,7 @@
 #include "spreadsheet/detail/Zip.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <optional>
@@ -111,14 +112,93 @@ char* Decode(char* begin, char* end, bool attribute)
     return out;
 }
 
-bool NeedsDecoding(const char* begin, const char* end, bool attribute)
+// True when [p, end) is well-formed UTF-8 (no overlong forms, surrogates or code points
+// past U+10FFFF, nor the non-characters U+FFFE and U+FFFF).
+bool IsValidUtf8(const unsigned char* p, const unsigned char* end)
 {
-    for (const char* p = begin; p < end; ++p) {
-        const char c = *p;
-        if (c == '&' || c == '\r' || (attribute && (c == '\n' || c == '\t' || c == '<')))
-            return true;
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        size_t length = 0;
+        uint32_t code = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            code = c & 0x1Fu;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            code = c & 0x0Fu;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            code = c & 0x07u;
+        } else {
+            return false;
+        }
+        if (static_cast<size_t>(end - p) < length)
+            return false;
+        for (size_t i = 1; i < length; ++i) {
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (p[i] & 0x3Fu);
+        }
+        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE || code == 0xFFFF))
+            || (length == 4 && (code < 0x10000 || code > 0x10FFFF)))
+            return false;
+        p += length;
     }
-    return false;
+    return true;
+}
+
+enum TextCheck : unsigned { kPlain = 0, kDecode = 1, kNonAscii = 2, kBad = 4 };
+
+// What a run of character data needs: reference decoding or line-end normalisation, a
+// UTF-8 check, or refusal (a control character XML does not allow, "<" in a value).
+// In raw character data (comments, CDATA) "&" and "<" are plain characters.
+unsigned CheckText(const char* begin, const char* end, bool attribute, bool raw = false)
+{
+    unsigned result = kPlain;
+    for (const char* p = begin; p < end; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c >= 0x20 && ((c != '&' && c != '<') || raw) && c < 0x80)
+            continue;
+        if (c >= 0x80)
+            result |= kNonAscii;
+        else if (c == '&' || c == '\r' || (attribute && (c == '\n' || c == '\t')))
+            result |= kDecode;
+        else if (c != '\n' && c != '\t')
+            return kBad; // other control characters, and "<" (only possible in attribute values)
+    }
+    return result;
+}
+
+// XML name characters, ASCII part; bytes from 0x80 are taken as the non-ASCII name
+// characters XML allows, once their UTF-8 form is checked.
+bool IsNameStart(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
+}
+
+bool IsNameChar(unsigned char c)
+{
+    return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+bool IsName(std::string_view name)
+{
+    if (name.empty() || !IsNameStart(static_cast<unsigned char>(name[0])))
+        return false;
+    bool nonAscii = false;
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (!IsNameChar(u))
+            return false;
+        nonAscii |= u >= 0x80;
+    }
+    return !nonAscii
+        || IsValidUtf8(reinterpret_cast<const unsigned char*>(name.data()),
+            reinterpret_cast<const unsigned char*>(name.data() + name.size()));
 }
 
 // True for documents this scanner reads: UTF-8 (or ASCII) by their byte-order mark or
@@ -155,6 +235,30 @@ void SheetXmlScanner::Fail(const std::string& why) const
     throw SpreadsheetError(ErrorCode::Corrupt, "the XML is malformed (" + why + ")");
 }
 
+char* SheetXmlScanner::CheckedText(char* begin, char* end, unsigned check, bool attribute) const
+{
+    if (check & kBad)
+        Fail(attribute ? "a control character or \"<\" inside an attribute value" : "a control character in the text");
+    if ((check & kNonAscii)
+        && !IsValidUtf8(reinterpret_cast<const unsigned char*>(begin), reinterpret_cast<const unsigned char*>(end)))
+        Fail("the text is not valid UTF-8");
+    if (check & kDecode) {
+        end = Decode(begin, end, attribute);
+        if (!end)
+            Fail("a character or entity reference is not valid; only the predefined entities are allowed");
+    }
+    return end;
+}
+
+void SheetXmlScanner::CheckQualifiedName(std::string_view name) const
+{
+    const size_t colon = name.find(':');
+    if (colon == std::string_view::npos)
+        return;
+    if (colon == 0 || colon + 1 == name.size() || name.find(':', colon + 1) != std::string_view::npos)
+        Fail("the name \"" + std::string(name.substr(0, 64)) + "\" is no valid qualified name");
+}
+
 std::string_view SheetXmlScanner::NamespaceOf(std::string_view prefix) const
 {
     for (auto it = m_namespaces.rbegin(); it != m_namespaces.rend(); ++it) {
@@ -173,6 +277,7 @@ void SheetXmlScanner::Feed(std::string_view piece, bool final)
     m_buffer.append(piece);
     const size_t used = Scan(final);
     m_buffer.erase(0, used);
+    m_consumed += used;
     if (m_buffer.size() > kMaxToken)
         Fail("a tag or text runs on for more than 16 MiB");
     if (final) {
@@ -193,8 +298,10 @@ size_t SheetXmlScanner::Scan(bool final)
     if (!m_started) {
         if (end < 3 && !final)
             return 0;
-        if (end >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0)
+        if (end >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) {
             at = 3;
+            m_hadBom = true;
+        }
         m_started = true;
     }
     while (at < end) {
@@ -238,11 +345,9 @@ void SheetXmlScanner::Text(char* begin, char* end)
         }
         return;
     }
-    if (NeedsDecoding(begin, end, false)) {
-        end = Decode(begin, end, false);
-        if (!end)
-            Fail("a character or entity reference is not valid; only the predefined entities are allowed");
-    }
+    const unsigned check = CheckText(begin, end, false);
+    if (check != kPlain)
+        end = CheckedText(begin, end, check, false);
     if (end > begin)
         m_handler.Characters(std::string_view(begin, static_cast<size_t>(end - begin)));
 }
@@ -257,8 +362,8 @@ bool SheetXmlScanner::StartTag(size_t& at, size_t end)
     if (p >= end)
         return false;
     const size_t nameEnd = p;
-    if (nameEnd == nameBegin)
-        Fail("an element has no name");
+    if (!IsName(std::string_view(data + nameBegin, nameEnd - nameBegin)))
+        Fail("an element name is not valid");
 
     // First find the whole tag without touching it, so an unfinished one can wait for the next chunk.
     struct Span {
@@ -293,8 +398,8 @@ bool SheetXmlScanner::StartTag(size_t& at, size_t end)
             ++p;
         if (p >= end)
             return false;
-        if (data[p] != '=' || attributeEnd == attributeBegin)
-            Fail("an attribute without a value");
+        if (data[p] != '=' || !IsName(std::string_view(data + attributeBegin, attributeEnd - attributeBegin)))
+            Fail("an attribute without a valid name and value");
         ++p;
         while (p < end && IsSpace(data[p]))
             ++p;
@@ -312,6 +417,15 @@ bool SheetXmlScanner::StartTag(size_t& at, size_t end)
             Fail("an element has more than 64 attributes");
         spans[count++] = { attributeBegin, attributeEnd, p, valueEnd };
         p = valueEnd + 1;
+        if (p >= end)
+            return false;
+        if (!IsSpace(data[p]) && data[p] != '>' && data[p] != '/')
+            Fail("attributes without space between them");
+        const std::string_view attributeName(data + attributeBegin, attributeEnd - attributeBegin);
+        for (size_t i = 0; i + 1 < count; ++i) {
+            if (std::string_view(data + spans[i].nameBegin, spans[i].nameEnd - spans[i].nameBegin) == attributeName)
+                Fail("an attribute given twice");
+        }
     }
 
     if (m_rootClosed)
@@ -326,13 +440,9 @@ bool SheetXmlScanner::StartTag(size_t& at, size_t end)
         const Span& span = spans[i];
         char* valueBegin = data + span.valueBegin;
         char* valueEnd = data + span.valueEnd;
-        if (NeedsDecoding(valueBegin, valueEnd, true)) {
-            if (std::memchr(valueBegin, '<', span.valueEnd - span.valueBegin))
-                Fail("a \"<\" inside an attribute value");
-            valueEnd = Decode(valueBegin, valueEnd, true);
-            if (!valueEnd)
-                Fail("a character or entity reference is not valid; only the predefined entities are allowed");
-        }
+        const unsigned check = CheckText(valueBegin, valueEnd, true);
+        if (check != kPlain)
+            valueEnd = CheckedText(valueBegin, valueEnd, check, true);
         *valueEnd = '\0';
         const std::string_view name(data + span.nameBegin, span.nameEnd - span.nameBegin);
         if (name == "xmlns" || name.substr(0, 6) == "xmlns:") {
@@ -345,8 +455,20 @@ bool SheetXmlScanner::StartTag(size_t& at, size_t end)
         m_attributes.push_back(valueBegin);
     }
     m_attributes.push_back(nullptr);
+    // Prefixed attribute names need a declared prefix, as namespace processing requires.
+    for (size_t i = 0; i < count; ++i) {
+        const std::string_view name(data + spans[i].nameBegin, spans[i].nameEnd - spans[i].nameBegin);
+        const size_t colon = name.find(':');
+        if (colon == 5 && name.substr(0, 5) == "xmlns")
+            continue;
+        if (colon != std::string_view::npos) {
+            CheckQualifiedName(name);
+            NamespaceOf(name.substr(0, colon));
+        }
+    }
 
     const std::string_view qualified(data + nameBegin, nameEnd - nameBegin);
+    CheckQualifiedName(qualified);
     const size_t colon = qualified.find(':');
     const std::string_view prefix = colon == std::string_view::npos ? std::string_view() : qualified.substr(0, colon);
     const std::string_view local = colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
@@ -401,6 +523,17 @@ bool SheetXmlScanner::Markup(size_t& at, size_t end, bool final)
         const size_t close = rest.find("?>", 2);
         if (close == std::string_view::npos)
             return false;
+        // The target must be a name; "xml" only for the declaration that opens the document.
+        // The declaration's content is not checked: the encoding was read before.
+        size_t targetEnd = 2;
+        while (targetEnd < close && !IsSpace(rest[targetEnd]))
+            ++targetEnd;
+        const std::string_view target = rest.substr(2, targetEnd - 2);
+        if (!IsName(target))
+            Fail("a processing instruction without a valid target");
+        if (target.size() == 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' && (target[2] | 0x20) == 'l'
+            && (m_consumed + at > 3 || (m_consumed + at == 3 && !m_hadBom)))
+            Fail("an XML declaration that is not at the start");
         at += close + 2;
         return true;
     }
@@ -410,6 +543,14 @@ bool SheetXmlScanner::Markup(size_t& at, size_t end, bool final)
         const size_t close = rest.find("-->", 4);
         if (close == std::string_view::npos)
             return false;
+        const std::string_view comment = rest.substr(4, close - 4);
+        const unsigned check = CheckText(comment.data(), comment.data() + comment.size(), false, true);
+        if (comment.find("--") != std::string_view::npos || (!comment.empty() && comment.back() == '-')
+            || (check & kBad)
+            || ((check & kNonAscii)
+                && !IsValidUtf8(reinterpret_cast<const unsigned char*>(comment.data()),
+                    reinterpret_cast<const unsigned char*>(comment.data() + comment.size()))))
+            Fail("a comment is not valid");
         at += close + 3;
         return true;
     }
@@ -419,8 +560,30 @@ bool SheetXmlScanner::Markup(size_t& at, size_t end, bool final)
             return false;
         if (m_nameEnds.empty())
             Fail("CDATA outside the root element");
-        if (close > 9)
-            m_handler.Characters(rest.substr(9, close - 9));
+        char* begin = m_buffer.data() + at + 9;
+        char* stop = m_buffer.data() + at + close;
+        const unsigned check = CheckText(begin, stop, false, true);
+        if ((check & kBad)
+            || ((check & kNonAscii)
+                && !IsValidUtf8(
+                    reinterpret_cast<const unsigned char*>(begin), reinterpret_cast<const unsigned char*>(stop))))
+            Fail("a CDATA section is not valid");
+        if (check & kDecode) {
+            // Only line ends are normalised: references are not recognised in CDATA.
+            char* out = begin;
+            for (char* p = begin; p < stop; ++p) {
+                if (*p == '\r') {
+                    *out++ = '\n';
+                    if (p + 1 < stop && p[1] == '\n')
+                        ++p;
+                } else {
+                    *out++ = *p;
+                }
+            }
+            stop = out;
+        }
+        if (stop > begin)
+            m_handler.Characters(std::string_view(begin, static_cast<size_t>(stop - begin)));
         at += close + 3;
         return true;
     }

@@ -6,10 +6,12 @@
 // and undeclared entities. Element namespaces are resolved from the xmlns declarations seen
 // so far (their scope is not tracked, which the writers never need); attribute names are
 // reported as written, so a prefixed attribute keeps its prefix.
+// The XML declaration is not checked beyond its encoding, which decides the reader:
 // ParseWorksheetXml falls back to Expat for documents in another encoding.
 
 #include "spreadsheet/detail/Xml.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -35,12 +37,15 @@ private:
     bool EndTag(size_t& at, size_t end);
     bool Markup(size_t& at, size_t end, bool final);
     void Text(char* begin, char* end);
+    char* CheckedText(char* begin, char* end, unsigned check, bool attribute) const;
     std::string_view NamespaceOf(std::string_view prefix) const;
+    void CheckQualifiedName(std::string_view name) const;
     [[noreturn]] void Fail(const std::string& why) const;
 
     XmlHandler& m_handler;
     std::string m_buffer;
-    size_t m_lineBase = 1; // lines consumed before m_buffer, for messages
+    uint64_t m_consumed = 0; // bytes of the document before m_buffer
+    bool m_hadBom = false;
     std::string m_names; // open element names, joined
     std::vector<size_t> m_nameEnds; // where each open name ends in m_names
     std::vector<const char*> m_attributes;

@@ -314,6 +314,7 @@ void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::strin
             }
             state->next_out = buffer.get();
             state->avail_out = static_cast<uint32_t>(kChunkSize);
+            const uint32_t inputBefore = state->avail_in;
             const int status = isal_inflate(state.get());
             if (status < 0)
                 Corrupt("the compressed data of the ZIP member " + name + " is damaged");
@@ -326,6 +327,9 @@ void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::strin
                 sink(std::string_view(reinterpret_cast<const char*>(buffer.get()), length));
             } else if (state->block_state != ISAL_BLOCK_FINISH && state->avail_in == 0 && inputLeft == 0) {
                 Corrupt("the compressed data of the ZIP member " + name + " is truncated");
+            } else if (state->block_state != ISAL_BLOCK_FINISH && state->avail_in == inputBefore) {
+                // Neither input taken nor output given: never spin on data the inflater cannot use.
+                Corrupt("the compressed data of the ZIP member " + name + " is damaged");
             }
         }
         if (produced != entry.uncompressedSize)
