@@ -9,6 +9,11 @@
 #include "spreadsheet/detail/Zip.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 namespace vellumcast::spreadsheet {
 
@@ -215,18 +220,78 @@ private:
             }
             return;
         }
-        try {
-            m_archive->Read(*m_content, [&](std::string_view chunk) {
-                feed(chunk, false);
-                if (handler.StopRequested())
-                    throw StopReading();
-                if (m_yield)
-                    m_yield();
-            });
-        } catch (const StopReading&) {
-            return;
+        InflateAhead(handler, feed);
+        if (!handler.StopRequested())
+            feed({}, true);
+    }
+
+    // Inflates content.xml on a second thread, a few chunks ahead of the scanner, which
+    // stays on this thread (with the yield calls). The inflater stops when the handler
+    // has seen enough or the scan fails.
+    template <typename Feed> void InflateAhead(OdsContentHandler& handler, const Feed& feed)
+    {
+        struct Pipe {
+            std::mutex mutex;
+            std::condition_variable changed;
+            std::deque<std::string> chunks;
+            bool done = false;
+            bool stop = false;
+            std::exception_ptr error;
+        } pipe;
+        constexpr size_t kAhead = 4;
+        std::thread inflater([&] {
+            try {
+                m_archive->Read(*m_content, [&](std::string_view chunk) {
+                    std::unique_lock lock(pipe.mutex);
+                    pipe.changed.wait(lock, [&] { return pipe.stop || pipe.chunks.size() < kAhead; });
+                    if (pipe.stop)
+                        throw StopReading();
+                    pipe.chunks.emplace_back(chunk);
+                    pipe.changed.notify_all();
+                });
+            } catch (const StopReading&) {
+            } catch (...) {
+                const std::lock_guard lock(pipe.mutex);
+                pipe.error = std::current_exception();
+            }
+            const std::lock_guard lock(pipe.mutex);
+            pipe.done = true;
+            pipe.changed.notify_all();
+        });
+        // However this function is left, the inflater is told to stop and joined.
+        struct Join {
+            Pipe& pipe;
+            std::thread& thread;
+            ~Join()
+            {
+                {
+                    const std::lock_guard lock(pipe.mutex);
+                    pipe.stop = true;
+                    pipe.changed.notify_all();
+                }
+                thread.join();
+            }
+        } join { pipe, inflater };
+        for (;;) {
+            std::string chunk;
+            {
+                std::unique_lock lock(pipe.mutex);
+                pipe.changed.wait(lock, [&] { return !pipe.chunks.empty() || pipe.done; });
+                if (pipe.chunks.empty()) {
+                    if (pipe.error)
+                        std::rethrow_exception(pipe.error);
+                    return;
+                }
+                chunk = std::move(pipe.chunks.front());
+                pipe.chunks.pop_front();
+                pipe.changed.notify_all();
+            }
+            feed(chunk, false);
+            if (handler.StopRequested())
+                return;
+            if (m_yield)
+                m_yield();
         }
-        feed({}, true);
     }
 
     std::shared_ptr<const FileBytes> m_bytes;

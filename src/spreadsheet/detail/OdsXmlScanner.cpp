@@ -24,6 +24,20 @@ constexpr auto kTagSpecial = [] {
     return table;
 }();
 
+// memchr, with the short distances of most XML (a value, a number between two tags)
+// searched inline first.
+const char* FindByte(const char* from, const char* end, char c)
+{
+    const char* shortEnd = end - from > 24 ? from + 24 : end;
+    for (; from < shortEnd; ++from) {
+        if (*from == c)
+            return from;
+    }
+    if (from == end)
+        return nullptr;
+    return static_cast<const char*>(std::memchr(from, c, static_cast<size_t>(end - from)));
+}
+
 bool IsXmlSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
@@ -63,38 +77,6 @@ void SplitName(std::string_view name, std::string_view& prefix, std::string_view
     } else {
         prefix = name.substr(0, colon);
         local = name.substr(colon + 1);
-    }
-}
-
-// Walks the attributes of a start tag: name="value" or name='value'.
-template <typename Visit> void ForEachAttribute(std::string_view text, Visit&& visit)
-{
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && IsXmlSpace(text[i]))
-            ++i;
-        if (i >= text.size())
-            return;
-        const size_t nameStart = i;
-        while (i < text.size() && text[i] != '=' && !IsXmlSpace(text[i]))
-            ++i;
-        const std::string_view name = text.substr(nameStart, i - nameStart);
-        while (i < text.size() && IsXmlSpace(text[i]))
-            ++i;
-        if (i >= text.size() || text[i] != '=')
-            Malformed("an attribute without a value");
-        ++i;
-        while (i < text.size() && IsXmlSpace(text[i]))
-            ++i;
-        if (i >= text.size() || (text[i] != '"' && text[i] != '\''))
-            Malformed("an attribute value without quotes");
-        const char quote = text[i++];
-        const size_t end = text.find(quote, i);
-        if (end == std::string_view::npos)
-            Malformed("an attribute value never closed");
-        if (!visit(name, text.substr(i, end - i)))
-            return;
-        i = end + 1;
     }
 }
 
@@ -159,9 +141,8 @@ void DecodeXmlReferences(std::string_view text, std::string& out)
 // The attributes of one start tag, parsed once when the handler first asks for one.
 class OdsXmlScanner::Attributes final : public OdsAttributes {
 public:
-    Attributes(OdsXmlScanner& scanner, std::string_view text)
+    explicit Attributes(OdsXmlScanner& scanner)
         : m_scanner(scanner)
-        , m_text(text)
     {
     }
 
@@ -169,22 +150,15 @@ public:
     {
         if (ns == OdsNs::Other)
             return {};
-        auto& parsed = m_scanner.m_attributes;
-        if (!m_parsed) {
-            m_parsed = true;
-            parsed.clear();
-            ForEachAttribute(m_text, [&](std::string_view name, std::string_view value) {
-                std::string_view prefix, local;
-                SplitName(name, prefix, local);
-                // Attributes without a prefix belong to no namespace.
-                if (!prefix.empty())
-                    parsed.push_back({ m_scanner.Resolve(prefix), local, value });
-                return true;
-            });
-        }
-        for (const ParsedAttribute& attribute : parsed) {
-            if (attribute.ns == ns && attribute.local == localName)
-                return Normalise(attribute.value);
+        for (const RawAttribute& attribute : m_scanner.m_raw) {
+            const std::string_view name = attribute.name;
+            // Attributes without a prefix belong to no namespace.
+            if (name.size() <= localName.size() + 1 || !name.ends_with(localName))
+                continue;
+            const size_t colon = name.size() - localName.size() - 1;
+            if (name[colon] != ':' || m_scanner.Resolve(name.substr(0, colon)) != ns)
+                continue;
+            return Normalise(attribute.value);
         }
         return {};
     }
@@ -206,8 +180,6 @@ private:
     }
 
     OdsXmlScanner& m_scanner;
-    std::string_view m_text;
-    mutable bool m_parsed = false;
 };
 
 OdsXmlScanner::OdsXmlScanner(OdsContentHandler& handler)
@@ -292,8 +264,8 @@ size_t OdsXmlScanner::Scan(std::string_view buffer, bool final)
     size_t pos = 0;
     while (pos < size && !Stopped()) {
         if (data[pos] != '<') {
-            const void* lt = std::memchr(data + pos, '<', size - pos);
-            size_t end = lt ? static_cast<size_t>(static_cast<const char*>(lt) - data) : size;
+            const char* lt = FindByte(data + pos, data + size, '<');
+            size_t end = lt ? static_cast<size_t>(lt - data) : size;
             if (!lt && !final) {
                 // A reference may be cut: keep everything from the last '&' with no ';'.
                 const size_t amp = buffer.rfind('&', end - 1);
@@ -352,7 +324,11 @@ size_t OdsXmlScanner::Scan(std::string_view buffer, bool final)
             Malformed("an unknown declaration");
         }
         // A tag ends at the first '>' outside quoted attribute values.
+        // Each quoted value found on the way is noted with the name before its '=', so
+        // attributes are never parsed a second time.
         size_t i = pos + 1;
+        m_raw.clear();
+        m_declares = false;
         while (i < size) {
             while (i < size && !kTagSpecial[static_cast<uint8_t>(data[i])])
                 ++i;
@@ -360,12 +336,31 @@ size_t OdsXmlScanner::Scan(std::string_view buffer, bool final)
                 break;
             if (data[i] == '<')
                 Malformed("a '<' inside a tag");
-            const void* close = std::memchr(data + i + 1, data[i], size - i - 1);
+            const char* close = FindByte(data + i + 1, data + size, data[i]);
             if (!close) {
                 i = size;
                 break;
             }
-            i = static_cast<size_t>(static_cast<const char*>(close) - data) + 1;
+            const auto end = static_cast<size_t>(close - data);
+            size_t nameEnd = i;
+            while (nameEnd > pos + 1 && IsXmlSpace(data[nameEnd - 1]))
+                --nameEnd;
+            if (nameEnd <= pos + 1 || data[nameEnd - 1] != '=')
+                Malformed("a quoted value without an attribute name");
+            --nameEnd;
+            while (nameEnd > pos + 1 && IsXmlSpace(data[nameEnd - 1]))
+                --nameEnd;
+            size_t nameStart = nameEnd;
+            while (nameStart > pos + 1 && !IsXmlSpace(data[nameStart - 1]) && data[nameStart - 1] != '"'
+                && data[nameStart - 1] != '\'')
+                --nameStart;
+            const std::string_view name(data + nameStart, nameEnd - nameStart);
+            if (name.empty())
+                Malformed("a quoted value without an attribute name");
+            m_raw.push_back({ name, std::string_view(data + i + 1, end - i - 1) });
+            if (name.starts_with("xmlns"))
+                m_declares = true;
+            i = end + 1;
         }
         if (i >= size) {
             if (final)
@@ -401,15 +396,14 @@ void OdsXmlScanner::StartTag(std::string_view tag)
     if (++m_depth > kMaxDepth)
         throw SpreadsheetError(
             ErrorCode::Corrupt, "the XML nests elements more than " + std::to_string(kMaxDepth) + " deep");
-    const std::string_view attributes = tag.substr(nameEnd);
-    if (attributes.find("xmlns") != std::string_view::npos)
-        DeclareNamespaces(attributes);
+    if (m_declares)
+        DeclareNamespaces();
     std::string_view prefix, local;
     SplitName(name, prefix, local);
     const OdsNs ns = Resolve(prefix);
     if (!m_values.empty())
         m_values.clear();
-    m_handler.StartElement(ns, local, Attributes(*this, attributes));
+    m_handler.StartElement(ns, local, Attributes(*this));
     if (empty) {
         m_handler.EndElement(ns, local);
         EndTag({});
@@ -449,22 +443,21 @@ void OdsXmlScanner::Text(std::string_view text)
     m_handler.Characters(m_decoded);
 }
 
-void OdsXmlScanner::DeclareNamespaces(std::string_view attributes)
+void OdsXmlScanner::DeclareNamespaces()
 {
-    ForEachAttribute(attributes, [&](std::string_view name, std::string_view value) {
+    for (const RawAttribute& attribute : m_raw) {
         std::string_view prefix;
-        if (name == "xmlns")
+        if (attribute.name == "xmlns")
             prefix = {};
-        else if (name.starts_with("xmlns:"))
-            prefix = name.substr(6);
+        else if (attribute.name.starts_with("xmlns:"))
+            prefix = attribute.name.substr(6);
         else
-            return true;
+            continue;
         std::string uri;
-        DecodeXmlReferences(value, uri);
+        DecodeXmlReferences(attribute.value, uri);
         m_bindings.push_back({ std::string(prefix), OdsNamespaceOf(uri), m_depth });
         m_cache.clear();
-        return true;
-    });
+    }
 }
 
 OdsNs OdsXmlScanner::Resolve(std::string_view prefix)

@@ -38,9 +38,8 @@ private:
         OdsNs ns;
         int depth;
     };
-    struct ParsedAttribute {
-        OdsNs ns;
-        std::string_view local;
+    struct RawAttribute {
+        std::string_view name; // as written, prefix included
         std::string_view value;
     };
     class Attributes;
@@ -50,14 +49,15 @@ private:
     void StartTag(std::string_view tag);
     void EndTag(std::string_view tag);
     void Text(std::string_view text);
-    void DeclareNamespaces(std::string_view attributes);
+    void DeclareNamespaces();
     OdsNs Resolve(std::string_view prefix);
     void Finish();
 
     OdsContentHandler& m_handler;
     std::string m_carry; // an unfinished token from the previous piece
     std::string m_decoded; // text with its references replaced
-    std::vector<ParsedAttribute> m_attributes; // the current tag's, once asked for
+    std::vector<RawAttribute> m_raw; // the current tag's attributes
+    bool m_declares = false; // one of them is a namespace declaration
     std::deque<std::string> m_values; // its decoded values
     std::vector<Binding> m_bindings;
     std::vector<std::pair<std::string, OdsNs>> m_cache; // prefixes resolved since the bindings last changed
