@@ -333,10 +333,9 @@ TEST(XlsxFixtures, BackslashFolderSeparators)
     EXPECT_FALSE(book->Worksheets().empty());
 }
 
-// Password-protected xlsx files are compound files, recognised before this reader and
-// reported by the xls reader's helper. Disabled until that reader is in place (the
-// placeholder answers Unsupported).
-TEST(XlsxFixtures, DISABLED_PasswordProtectedWorkbookFailsToOpen)
+// Password-protected xlsx files are compound files holding an encrypted package: they
+// are recognised before this reader and refused by the compound file reader.
+TEST(XlsxFixtures, PasswordProtectedWorkbookFailsToOpen)
 {
     try {
         OpenFixture("pass_protected.xlsx");
