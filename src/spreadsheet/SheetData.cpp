@@ -47,19 +47,24 @@ const Cell* SheetData::Find(int32_t row, int32_t column) const
         }
         m_lastRowIndex = index;
     }
-    const uint32_t begin = m_rows[index].begin;
-    const uint32_t end = index + 1 < m_rows.size() ? m_rows[index + 1].begin : static_cast<uint32_t>(m_cells.size());
-    const auto first = m_cells.begin() + begin;
-    const auto last = m_cells.begin() + end;
-    auto it = std::lower_bound(first, last, column, [](const Cell& cell, int32_t c) { return cell.column < c; });
-    if (it == last || it->column != column)
+    size_t low = m_rows[index].begin;
+    const size_t end = index + 1 < m_rows.size() ? m_rows[index + 1].begin : m_cells.size();
+    size_t high = end;
+    while (low < high) {
+        const size_t middle = low + (high - low) / 2;
+        if (m_cells[middle].column < column)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    if (low == end || m_cells[low].column != column)
         return nullptr;
-    return &*it;
+    return &m_cells[low];
 }
 
 void SheetData::Clear()
 {
-    std::vector<Cell>().swap(m_cells);
+    m_cells.clear();
     std::vector<RowSpan>().swap(m_rows);
     std::string().swap(m_pool);
     m_range = CellRange{};
@@ -154,8 +159,7 @@ void SheetBuilder::Finish()
                 return m_rowOfCell[a] < m_rowOfCell[b];
             return cells[a].column < cells[b].column;
         });
-        std::vector<Cell> sorted;
-        sorted.reserve(cells.size());
+        CellStore sorted;
         rows.clear();
         for (size_t i = 0; i < order.size(); ++i) {
             const uint32_t at = order[i];
@@ -166,12 +170,11 @@ void SheetBuilder::Finish()
                 continue;
             if (rows.empty() || rows.back().row != row)
                 rows.push_back({row, static_cast<uint32_t>(sorted.size())});
-            sorted.push_back(cells[at]);
+            sorted.emplace_back() = cells[at];
         }
         cells.swap(sorted);
         std::vector<int32_t>().swap(m_rowOfCell);
     }
-    cells.shrink_to_fit();
     rows.shrink_to_fit();
 
     CellRange range;

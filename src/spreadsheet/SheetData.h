@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +58,40 @@ struct CellRange {
     int32_t lastColumn = 1;
 };
 
+// Cells in blocks of 64 Ki: growing never moves what is already stored, so a load of
+// millions of cells has no long copy in it and no doubling of its peak memory.
+class CellStore {
+public:
+    static constexpr size_t kBlockShift = 16;
+    static constexpr size_t kBlockSize = size_t{1} << kBlockShift;
+
+    size_t size() const { return m_size; }
+    bool empty() const { return m_size == 0; }
+    const Cell& operator[](size_t index) const { return m_blocks[index >> kBlockShift][index & (kBlockSize - 1)]; }
+    Cell& operator[](size_t index) { return m_blocks[index >> kBlockShift][index & (kBlockSize - 1)]; }
+    Cell& emplace_back()
+    {
+        if ((m_size & (kBlockSize - 1)) == 0 && (m_size >> kBlockShift) == m_blocks.size())
+            m_blocks.push_back(std::make_unique<Cell[]>(kBlockSize));
+        return (*this)[m_size++];
+    }
+    void clear()
+    {
+        m_blocks.clear();
+        m_blocks.shrink_to_fit();
+        m_size = 0;
+    }
+    void swap(CellStore& other) noexcept
+    {
+        m_blocks.swap(other.m_blocks);
+        std::swap(m_size, other.m_size);
+    }
+
+private:
+    std::vector<std::unique_ptr<Cell[]>> m_blocks;
+    size_t m_size = 0;
+};
+
 class SheetData {
 public:
     struct RowSpan {
@@ -81,7 +116,7 @@ public:
 
 private:
     friend class SheetBuilder;
-    std::vector<Cell> m_cells;
+    CellStore m_cells;
     std::vector<RowSpan> m_rows;
     std::string m_pool;
     CellRange m_range;

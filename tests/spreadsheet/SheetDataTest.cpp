@@ -1,0 +1,112 @@
+#include "spreadsheet/SheetData.h"
+
+#include <gtest/gtest.h>
+
+using namespace vellumcast::spreadsheet;
+
+namespace {
+
+double NumberAt(const SheetData& data, int32_t row, int32_t column)
+{
+    const Cell* cell = data.Find(row, column);
+    return cell && cell->kind == CellKind::Number ? cell->value.number : -1;
+}
+
+} // namespace
+
+TEST(SheetBuilder, OrderedCellsGiveTheirBoundingBox)
+{
+    SheetData data;
+    SheetBuilder builder(data);
+    builder.AddNumber(3, 4, 1, 0);
+    builder.AddBlank(3, 7, 5);
+    builder.AddString(9, 3, "text", 0);
+    builder.Finish();
+    const CellRange range = data.UsedRange();
+    EXPECT_EQ(range.firstRow, 3);
+    EXPECT_EQ(range.firstColumn, 3);
+    EXPECT_EQ(range.lastRow, 9);
+    EXPECT_EQ(range.lastColumn, 7);
+    EXPECT_EQ(data.TextOf(*data.Find(9, 3)), "text");
+    EXPECT_EQ(data.Find(3, 5), nullptr);
+    EXPECT_EQ(data.Find(3, 3), nullptr);
+    EXPECT_EQ(data.Find(4, 4), nullptr);
+    EXPECT_EQ(data.Find(9, 4), nullptr);
+}
+
+TEST(SheetBuilder, NoCellsIsTheSingleCellA1)
+{
+    SheetData data;
+    SheetBuilder builder(data);
+    builder.Finish();
+    const CellRange range = data.UsedRange();
+    EXPECT_EQ(range.firstRow, 1);
+    EXPECT_EQ(range.lastRow, 1);
+    EXPECT_EQ(range.firstColumn, 1);
+    EXPECT_EQ(range.lastColumn, 1);
+    EXPECT_EQ(data.Find(1, 1), nullptr);
+}
+
+TEST(SheetBuilder, CellsOutOfOrderAreSortedAndTheLastOfTwinsWins)
+{
+    SheetData data;
+    SheetBuilder builder(data);
+    builder.AddNumber(5, 2, 52, 0);
+    builder.AddNumber(2, 9, 29, 0);
+    builder.AddNumber(5, 1, 51, 0);
+    builder.AddNumber(2, 9, 290, 0); // the same cell again
+    builder.AddNumber(7, 3, 73, 0);
+    builder.Finish();
+    EXPECT_EQ(data.CellCount(), 4u);
+    EXPECT_EQ(NumberAt(data, 2, 9), 290);
+    EXPECT_EQ(NumberAt(data, 5, 1), 51);
+    EXPECT_EQ(NumberAt(data, 5, 2), 52);
+    EXPECT_EQ(NumberAt(data, 7, 3), 73);
+    const CellRange range = data.UsedRange();
+    EXPECT_EQ(range.firstRow, 2);
+    EXPECT_EQ(range.firstColumn, 1);
+    EXPECT_EQ(range.lastColumn, 9);
+}
+
+TEST(SheetBuilder, ManyCellsAcrossStorageBlocksStayAddressable)
+{
+    SheetData data;
+    size_t yields = 0;
+    SheetBuilder builder(data, [&] { ++yields; });
+    for (int32_t row = 1; row <= 30000; ++row)
+        for (int32_t column = 1; column <= 7; column += 2)
+            builder.AddNumber(row, column, row * 100 + column, 0);
+    builder.Finish();
+    EXPECT_EQ(data.CellCount(), 120000u);
+    EXPECT_GT(yields, 20u);
+    // Sequential and random look-ups alike.
+    for (int32_t row : {1, 16384, 16385, 29999, 30000, 7})
+        EXPECT_EQ(NumberAt(data, row, 7), row * 100 + 7) << row;
+    EXPECT_EQ(data.Find(16384, 2), nullptr);
+    EXPECT_EQ(data.Find(30001, 1), nullptr);
+}
+
+TEST(SheetBuilder, CoordinatesOutsideTheSheetAreRefused)
+{
+    SheetData data;
+    SheetBuilder builder(data);
+    EXPECT_THROW(builder.AddNumber(0, 1, 1, 0), SpreadsheetError);
+    EXPECT_THROW(builder.AddNumber(kMaxRows + 1, 1, 1, 0), SpreadsheetError);
+    EXPECT_THROW(builder.AddNumber(1, kMaxColumns + 1, 1, 0), SpreadsheetError);
+    builder.AddNumber(kMaxRows, kMaxColumns, 1, 0);
+    builder.Finish();
+    EXPECT_EQ(data.UsedRange().lastColumn, kMaxColumns);
+}
+
+TEST(CellErrors, TextsRoundTrip)
+{
+    for (auto error : {CellError::Null, CellError::Div0, CellError::Value, CellError::Ref, CellError::Name,
+                       CellError::Num, CellError::NA, CellError::GettingData}) {
+        CellError back = CellError::Null;
+        ASSERT_TRUE(CellErrorFromText(CellErrorText(error), back));
+        EXPECT_EQ(back, error);
+    }
+    CellError ignored;
+    EXPECT_FALSE(CellErrorFromText("#WHAT?", ignored));
+    EXPECT_EQ(CellErrorText(CellError::Div0), "#DIV/0!");
+}
