@@ -112,6 +112,12 @@ public:
 
     void Replay(SheetBuilder& builder)
     {
+        size_t cells = 0, text = 0;
+        for (const Block& block : m_blocks) {
+            cells += block.cells.size();
+            text += block.pool.size();
+        }
+        builder.Reserve(cells, text);
         for (Block& block : m_blocks) {
             const std::string_view pool(block.pool);
             for (const CachedCell& cell : block.cells)

@@ -103,6 +103,14 @@ public:
     void AddError(int32_t row, int32_t column, CellError error, uint32_t style);
     void AddBlank(int32_t row, int32_t column, uint32_t style);
 
+    // A hint from a reader that knows the size ahead: room for this many cells and bytes
+    // of text, so the sheet is not copied while it grows.
+    void Reserve(size_t cells, size_t textBytes)
+    {
+        m_data.m_cells.reserve(cells);
+        m_data.m_pool.reserve(textBytes);
+    }
+
     // Sorts what came out of order, drops duplicates and computes the used range.
     void Finish();
 
