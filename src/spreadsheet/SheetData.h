@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vellumcast::spreadsheet {
@@ -109,6 +110,17 @@ public:
     {
         m_data.m_cells.reserve(cells);
         m_data.m_pool.reserve(textBytes);
+    }
+
+    // Takes, in place of everything added so far, a sheet another builder has finished:
+    // a reader that loaded a sheet ahead of time hands it over without copying it.
+    void Adopt(SheetData&& finished)
+    {
+        m_data = std::move(finished);
+        m_ordered = true;
+        std::vector<int32_t>().swap(m_rowOfCell);
+        m_lastRow = m_data.m_rows.empty() ? 0 : m_data.m_rows.back().row;
+        m_lastColumn = kMaxColumns;
     }
 
     // Sorts what came out of order, drops duplicates and computes the used range.
