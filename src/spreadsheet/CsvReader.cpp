@@ -165,10 +165,24 @@ public:
             converted = detail::Windows1252ToUtf8(text);
             text = converted;
         }
+        builder.Reserve(CountFieldsAtMost(text), text.size());
         DelimitedTextParser(text, m_separator, builder).Run();
     }
 
 private:
+    // Every field ends at a separator, a line end or the end of the text; quoted ones
+    // make this a little more than the count.
+    size_t CountFieldsAtMost(std::string_view text) const
+    {
+        size_t count = 1;
+        const size_t size = text.size();
+        for (size_t i = 0; i < size; ++i) {
+            const char c = text[i];
+            count += c == m_separator || c == '\n' || (c == '\r' && (i + 1 == size || text[i + 1] != '\n'));
+        }
+        return count;
+    }
+
     std::shared_ptr<const FileBytes> m_bytes;
     char m_separator;
 };

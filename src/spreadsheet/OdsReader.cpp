@@ -76,61 +76,59 @@ private:
     SheetBuilder& m_builder;
 };
 
-// The first worksheet's cells as read during the opening pass, in blocks that are freed
-// one by one as they are handed over, so the copy never doubles the sheet's memory.
-class CacheSink final : public OdsCellSink {
+// The first worksheet as loaded during the opening pass, handed to its LoadSheet whole.
+// Past the budget it is dropped, and that sheet is read again when asked for.
+class FirstSheet final : public OdsCellSink {
 public:
-    struct CachedCell {
-        int32_t row;
-        int32_t column;
-        uint32_t offset;
-        uint32_t length;
-    };
-    struct Block {
-        std::vector<CachedCell> cells;
-        std::string pool;
-    };
-    static constexpr size_t kBlockCells = 32768;
+    explicit FirstSheet(std::function<void()> yield)
+        : m_builder(m_data, std::move(yield))
+    {
+    }
 
     bool Add(int32_t row, int32_t column, std::string_view text) override
     {
-        m_bytes += sizeof(CachedCell) + text.size();
-        if (m_bytes > kCacheBudget || text.size() > UINT32_MAX / 2) {
-            std::vector<Block>().swap(m_blocks);
+        if (m_dropped)
+            return false;
+        m_bytes += sizeof(Cell) + text.size();
+        try {
+            if (m_bytes > kCacheBudget)
+                throw std::bad_alloc();
+            m_builder.AddString(row, column, text, 0);
+        } catch (const std::exception&) {
+            Drop();
             return false;
         }
-        if (m_blocks.empty() || m_blocks.back().cells.size() >= kBlockCells
-            || m_blocks.back().pool.size() + text.size() > UINT32_MAX) {
-            m_blocks.emplace_back().cells.reserve(kBlockCells);
-        }
-        Block& block = m_blocks.back();
-        block.cells.push_back(
-            { row, column, static_cast<uint32_t>(block.pool.size()), static_cast<uint32_t>(text.size()) });
-        block.pool.append(text);
         return true;
     }
 
-    void Replay(SheetBuilder& builder)
+    // True when the sheet was read to its end and kept.
+    bool Complete(bool targetDone)
     {
-        for (Block& block : m_blocks) {
-            const std::string_view pool(block.pool);
-            for (const CachedCell& cell : block.cells)
-                builder.AddString(cell.row, cell.column, pool.substr(cell.offset, cell.length), 0);
-            Block().cells.swap(block.cells);
-            std::string().swap(block.pool);
+        if (!targetDone || m_dropped) {
+            Drop();
+            return false;
         }
-        Clear();
+        m_builder.Finish();
+        return true;
     }
 
-    void Clear()
+    void HandOver(SheetBuilder& builder)
     {
-        std::vector<Block>().swap(m_blocks);
-        m_bytes = 0;
+        builder.Adopt(std::move(m_data));
+        m_data.Clear();
+    }
+
+    void Drop()
+    {
+        m_dropped = true;
+        m_data.Clear();
     }
 
 private:
-    std::vector<Block> m_blocks;
+    SheetData m_data;
+    SheetBuilder m_builder;
     uint64_t m_bytes = 0;
+    bool m_dropped = false;
 };
 
 class OdsReader final : public WorkbookReader {
@@ -158,26 +156,25 @@ public:
     // its LoadSheet, since that is nearly always the sheet asked for first.
     std::vector<SheetEntry> ReadSheetList()
     {
-        OdsContentHandler handler(0, &m_cache, kRepeatBudget, true);
+        m_first = std::make_unique<FirstSheet>(m_yield);
+        OdsContentHandler handler(0, m_first.get(), kRepeatBudget, true);
         Stream(handler, false);
         if (!handler.SawSpreadsheet())
             throw SpreadsheetError(
                 ErrorCode::NotAWorkbook, "it is not a workbook (an OpenDocument file, but no spreadsheet)");
-        m_cached = handler.TargetDone();
-        if (!m_cached)
-            m_cache.Clear();
+        if (!m_first->Complete(handler.TargetDone()))
+            m_first.reset();
         return handler.Sheets();
     }
 
     void LoadSheet(size_t index, SheetBuilder& builder) override
     {
-        if (index == 0 && m_cached) {
-            m_cached = false;
-            m_cache.Replay(builder);
+        if (index == 0 && m_first) {
+            m_first->HandOver(builder);
+            m_first.reset();
             return;
         }
-        m_cached = false;
-        m_cache.Clear();
+        m_first.reset();
         BuilderSink sink(builder);
         OdsContentHandler handler(index, &sink, kRepeatBudget, false);
         Stream(handler, true);
@@ -299,8 +296,7 @@ private:
     bool m_flat;
     std::unique_ptr<detail::ZipArchive> m_archive;
     const detail::ZipEntry* m_content = nullptr;
-    CacheSink m_cache;
-    bool m_cached = false;
+    std::unique_ptr<FirstSheet> m_first;
 };
 
 } // namespace

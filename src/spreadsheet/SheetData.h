@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vellumcast::spreadsheet {
@@ -137,6 +138,25 @@ public:
     void AddBoolean(int32_t row, int32_t column, bool value, uint32_t style);
     void AddError(int32_t row, int32_t column, CellError error, uint32_t style);
     void AddBlank(int32_t row, int32_t column, uint32_t style);
+
+    // A hint from a reader that knows the size ahead: room for this many cells and bytes
+    // of text, so the sheet is not copied while it grows.
+    void Reserve(size_t cells, size_t textBytes)
+    {
+        m_data.m_cells.reserve(cells);
+        m_data.m_pool.reserve(textBytes);
+    }
+
+    // Takes, in place of everything added so far, a sheet another builder has finished:
+    // a reader that loaded a sheet ahead of time hands it over without copying it.
+    void Adopt(SheetData&& finished)
+    {
+        m_data = std::move(finished);
+        m_ordered = true;
+        std::vector<int32_t>().swap(m_rowOfCell);
+        m_lastRow = m_data.m_rows.empty() ? 0 : m_data.m_rows.back().row;
+        m_lastColumn = kMaxColumns;
+    }
 
     // Sorts what came out of order, drops duplicates and computes the used range.
     void Finish();

@@ -70,8 +70,11 @@ void AppendUtf8(uint32_t code, std::string& out)
 // Splits "prefix:local".
 void SplitName(std::string_view name, std::string_view& prefix, std::string_view& local)
 {
-    const size_t colon = name.find(':');
-    if (colon == std::string_view::npos) {
+    // Names are short: a plain loop beats a library search.
+    size_t colon = 0;
+    while (colon < name.size() && name[colon] != ':')
+        ++colon;
+    if (colon == name.size()) {
         prefix = {};
         local = name;
     } else {
@@ -168,7 +171,8 @@ private:
     // references, decoded afterwards, keep the characters they name.
     std::string_view Normalise(std::string_view value) const
     {
-        if (value.find_first_of("&\t\n\r") == std::string_view::npos)
+        if (std::none_of(
+                value.begin(), value.end(), [](char c) { return c == '&' || c == '\t' || c == '\n' || c == '\r'; }))
             return value;
         std::string raw(value);
         std::replace_if(
