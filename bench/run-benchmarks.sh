@@ -20,9 +20,8 @@ bin=$build/bin
 
 # Runs a command once; prints "seconds peak_kib".
 measure() {
-  local out
-  out=$( { /usr/bin/time -f '%e %M' "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1 )
-  echo "$out"
+  /usr/bin/time -o "$work/time.txt" -f '%e %M' "$@" >/dev/null 2>&1
+  tail -n 1 "$work/time.txt"
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }

@@ -76,6 +76,7 @@ public:
             m_blocks.push_back(std::make_unique<Cell[]>(kBlockSize));
         return (*this)[m_size++];
     }
+    void reserve(size_t cells) { m_blocks.reserve((cells + kBlockSize - 1) >> kBlockShift); }
     void clear()
     {
         m_blocks.clear();
