@@ -4,6 +4,10 @@
 # after a run. Needs Xvfb, xdotool and ImageMagick's import.
 #   scripts/screenshots.sh [build-folder]   (default: build)
 set -eu
+if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null || ! command -v import >/dev/null; then
+  as_root=; [ "$(id -u)" -ne 0 ] && as_root=sudo
+  $as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq xvfb xauth xdotool imagemagick >/dev/null
+fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 program=$build/bin/vellumcast
