@@ -37,7 +37,7 @@ namespace {
 class SheetWalker {
 public:
     SheetWalker(ExportContext& context, const char* procedure, const options::ExportOptions& options,
-                const std::string& workbookPath)
+        const std::string& workbookPath)
         : m_context(context)
         , m_runner(context.reporter, core::LocationText("Excel1", procedure))
         , m_composer(options.divider, options.includeBlankCells, options.quoteCells)
@@ -57,9 +57,9 @@ public:
         if (!m_runner.Step(108, [&] { range = sheet.UsedRange(); }))
             return false;
         bool hasContent = true; // 116
-        if (range.lastRow == 1 && range.lastColumn == 1) {                     // 118
+        if (range.lastRow == 1 && range.lastColumn == 1) { // 118
             if (m_runner.Test(120, [&] { return sheet.CellText(1, 1).empty(); })) // 120
-                hasContent = false;                                             // 122
+                hasContent = false; // 122
         }
         return hasContent; // 124
     }
@@ -90,7 +90,7 @@ public:
     {
         m_runner.Step(180, [&] {
             m_context.results.push_back(
-                ResultEntry{m_fileName, sheetName, std::move(ordinal), ResultText(std::move(composed))});
+                ResultEntry { m_fileName, sheetName, std::move(ordinal), ResultText(std::move(composed)) });
         });
         ++resultNumber;
     }
@@ -119,6 +119,20 @@ private:
     std::string m_lastText;
 };
 
+// Once a few hundred rows are composed, reserves room for the whole text from their average
+// length, so a text of hundreds of megabytes is not copied again and again as it grows.
+void ReserveFromSample(std::string& text, size_t sheetStart, int32_t row, const CellRange& range)
+{
+    constexpr int32_t kSampleRows = 512;
+    const int64_t done = static_cast<int64_t>(row) - range.firstRow + 1;
+    const int64_t total = static_cast<int64_t>(range.lastRow) - range.firstRow + 1;
+    if (done != kSampleRows || total < 4 * kSampleRows)
+        return;
+    const double estimate
+        = static_cast<double>(text.size() - sheetStart) / static_cast<double>(done) * static_cast<double>(total);
+    text.reserve(sheetStart + static_cast<size_t>(estimate * 1.05) + 4096);
+}
+
 bool NoWorkbook(core::StepRunner& runner, Workbook* workbook)
 {
     if (workbook)
@@ -130,7 +144,7 @@ bool NoWorkbook(core::StepRunner& runner, Workbook* workbook)
 } // namespace
 
 void ExportSheetToTextFile(ExportContext& context, Workbook* workbook, const options::ExportOptions& options,
-                           const std::string& workbookPath, int64_t& resultNumber)
+    const std::string& workbookPath, int64_t& resultNumber)
 {
     SheetWalker walker(context, "ExportSheetToTextFile", options, workbookPath);
     if (NoWorkbook(walker.Runner(), workbook))
@@ -144,6 +158,7 @@ void ExportSheetToTextFile(ExportContext& context, Workbook* workbook, const opt
             walker.SetProgress(row, range.lastRow);
             context.pump.Run();
             walker.ComposeRow(sheet, row, range, 140, text);
+            ReserveFromSample(text, 0, row, range);
         }
         walker.Record(sheet.Name(), {}, std::move(text), resultNumber);
         sheet.Unload();
@@ -151,7 +166,7 @@ void ExportSheetToTextFile(ExportContext& context, Workbook* workbook, const opt
 }
 
 void ExportRowToTextFile(ExportContext& context, Workbook* workbook, const options::ExportOptions& options,
-                         const std::string& workbookPath, int64_t& resultNumber)
+    const std::string& workbookPath, int64_t& resultNumber)
 {
     SheetWalker walker(context, "ExportRowToTextFile", options, workbookPath);
     if (NoWorkbook(walker.Runner(), workbook))
@@ -173,7 +188,7 @@ void ExportRowToTextFile(ExportContext& context, Workbook* workbook, const optio
 }
 
 void ExportColumnToTextFile(ExportContext& context, Workbook* workbook, const options::ExportOptions& options,
-                            const std::string& workbookPath, int64_t& resultNumber)
+    const std::string& workbookPath, int64_t& resultNumber)
 {
     SheetWalker walker(context, "ExportColumnToTextFile", options, workbookPath);
     if (NoWorkbook(walker.Runner(), workbook))
@@ -194,8 +209,8 @@ void ExportColumnToTextFile(ExportContext& context, Workbook* workbook, const op
     }
 }
 
-void ExportAllSheetsToTextFile(ExportContext& context, Workbook* workbook, const options::ExportOptions& options,
-                               std::string& text)
+void ExportAllSheetsToTextFile(
+    ExportContext& context, Workbook* workbook, const options::ExportOptions& options, std::string& text)
 {
     if (!workbook)
         throw std::runtime_error("Object variable not set: no workbook is open");
@@ -205,11 +220,12 @@ void ExportAllSheetsToTextFile(ExportContext& context, Workbook* workbook, const
         const CellRange range = sheet.UsedRange();
         text += sheet.Name();
         text += "\r\n";
+        const size_t sheetStart = text.size();
         const bool hasContent = !(range.lastRow == 1 && range.lastColumn == 1 && sheet.CellText(1, 1).empty());
         if (hasContent) {
             for (int32_t row = range.firstRow; row <= range.lastRow; ++row) {
-                context.progress.Set((static_cast<double>(row) + 1.0) / (static_cast<double>(range.lastRow) + 1.0) *
-                                     100.0);
+                context.progress.Set(
+                    (static_cast<double>(row) + 1.0) / (static_cast<double>(range.lastRow) + 1.0) * 100.0);
                 context.pump.Run();
                 composer.Begin();
                 for (int32_t column = range.firstColumn; column <= range.lastColumn; ++column) {
@@ -217,6 +233,7 @@ void ExportAllSheetsToTextFile(ExportContext& context, Workbook* workbook, const
                     composer.Add(sheet.CellText(row, column));
                 }
                 composer.End(text);
+                ReserveFromSample(text, sheetStart, row, range);
             }
         }
         text += "\r\n\r\n\r\n";

@@ -12,7 +12,10 @@ namespace {
 // Counts the reports that pass through it, so the run knows which workbooks failed.
 class CountingReporter final : public core::ErrorReporter {
 public:
-    explicit CountingReporter(core::ErrorReporter& inner) : m_inner(inner) {}
+    explicit CountingReporter(core::ErrorReporter& inner)
+        : m_inner(inner)
+    {
+    }
     void Report(const core::ErrorReport& report) override
     {
         ++m_count;
@@ -73,14 +76,16 @@ size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
             std::optional<options::SaveMode> mode;
             run.Step(220, [&] { mode = options::SaveModeFromCaption(host.SaveModeCaption()); });
             const size_t firstNew = results.size();
-            ExportContext context{reporter, ports.pump, ports.progress, results};
+            ExportContext context { reporter, ports.pump, ports.progress, results };
             if (mode == options::SaveMode::AllSheets) {
                 options.saveMode = *mode;
                 std::string text;
                 // The text composed before a failure is still listed, as a partly
                 // written file would have been.
                 run.Step(222, [&] { ExportAllSheetsToTextFile(context, workbook.get(), options, text); });
-                run.Step(234, [&] { results.push_back(ResultEntry{ResultFileName(path), {}, {}, ResultText(text)}); });
+                run.Step(234, [&] {
+                    results.push_back(ResultEntry { ResultFileName(path), {}, {}, ResultText(std::move(text)) });
+                });
             } else if (mode == options::SaveMode::EachSheet) {
                 run.Step(254, [&] { ExportSheetToTextFile(context, workbook.get(), options, path, resultNumber); });
             } else if (mode == options::SaveMode::EachRow) {

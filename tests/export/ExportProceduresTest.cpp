@@ -217,3 +217,23 @@ TEST(ResultNames, StemComesFromTheFileNameAlone)
     EXPECT_EQ(exporting::ResultFileName("/data/my.dir/book"), "book.txt");
     EXPECT_EQ(exporting::ResultFileName("sales.2015.xlsx"), "sales.2015.txt");
 }
+
+TEST(SheetExport, LongWorksheetsComposeEveryRowAcrossTheGrowthEstimate)
+{
+    // Rows grow longer further down, so the estimate taken early falls short.
+    Harness h;
+    MemorySheet sheet{"Long", {}};
+    std::string expected;
+    for (int32_t r = 1; r <= 5000; ++r) {
+        const std::string text(static_cast<size_t>(r / 100 + 1), 'x');
+        sheet.cells.push_back({r, 1, text});
+        expected += text + "\r\n";
+    }
+    auto book = MakeWorkbook(kPath, {sheet});
+    exporting::ExportSheetToTextFile(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
+    ASSERT_EQ(h.results.size(), 1u);
+    EXPECT_EQ(h.results[0].text, expected);
+    std::string all;
+    exporting::ExportAllSheetsToTextFile(h.context, book.get(), Options(",", true, false), all);
+    EXPECT_EQ(all, "Long\r\n" + expected + "\r\n\r\n\r\n");
+}
