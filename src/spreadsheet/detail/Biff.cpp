@@ -1,4 +1,5 @@
 #include "spreadsheet/detail/Biff.h"
+#include "spreadsheet/detail/TextEncoding.h"
 
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/detail/ByteCursor.h"
@@ -40,24 +41,6 @@ void AppendUtf16Unit(uint16_t unit, uint32_t& pendingHigh, std::string& out)
 
 } // namespace
 
-void AppendUtf8(uint32_t code, std::string& out)
-{
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
 
 bool BiffRecordReader::Next(BiffRecord& record)
 {

@@ -5,6 +5,7 @@
 // 8-bit strings in the workbook's code page).
 
 #include <cstdint>
+#include "spreadsheet/detail/TextEncoding.h"
 #include <functional>
 #include <span>
 #include <string>
@@ -128,8 +129,5 @@ std::string IconvNameOfCodePage(uint16_t codePage);
 // The value of an RK number: a 30-bit integer or the top 30 bits of a double, divided by
 // 100 when the low bit says so.
 double DecodeRk(uint32_t rk);
-
-// Appends one code point as UTF-8.
-void AppendUtf8(uint32_t code, std::string& out);
 
 } // namespace vellumcast::spreadsheet::detail

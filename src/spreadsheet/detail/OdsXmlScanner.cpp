@@ -1,4 +1,5 @@
 #include "spreadsheet/detail/OdsXmlScanner.h"
+#include "spreadsheet/detail/TextEncoding.h"
 
 #include <algorithm>
 #include <array>
@@ -48,24 +49,6 @@ size_t Find(std::string_view text, std::string_view what, size_t from)
     return text.find(what, from);
 }
 
-void AppendUtf8(uint32_t code, std::string& out)
-{
-    if (code < 0x80) {
-        out.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
-}
 
 // Splits "prefix:local".
 void SplitName(std::string_view name, std::string_view& prefix, std::string_view& local)

@@ -1,11 +1,15 @@
 #pragma once
-// Byte-level text encodings met in delimited text files: UTF-8 checking and the
+// Byte-level text encodings the readers meet: UTF-8 writing and checking, and the
 // Windows-1252 code page that spreadsheet applications on Windows still write.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace vellumcast::spreadsheet::detail {
+
+// Appends one code point as UTF-8.
+void AppendUtf8(uint32_t code, std::string& out);
 
 // True when the bytes are well-formed UTF-8: no overlong forms, no surrogates, nothing
 // past U+10FFFF and no sequence cut short.
