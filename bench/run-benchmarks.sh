@@ -2,7 +2,8 @@
 # Times vellumcast-cli against the inflate floor and other converters on generated
 # workbooks, and prints ratios measured in this one run (absolute times on a shared
 # machine say little). Usage: bench/run-benchmarks.sh [ROWS...]   (default: 100000 1000000)
-# Set INSTALL=1 to install the yardstick converters from Debian first.
+# Set INSTALL=1 to install the yardstick converters from Debian first; SKIP="ssconvert xlsx2csv"
+# leaves those out (ssconvert takes minutes on a million rows).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD:-build}
@@ -24,6 +25,8 @@ measure() {
   tail -n 1 "$work/time.txt"
 }
 
+wanted() { case " ${SKIP:-} " in *" $1 "*) return 1 ;; esac; }
+
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
 
 report() { # name seconds kib floor_seconds ours_seconds
@@ -38,13 +41,13 @@ run_case() { # label file floor-command...
   read -r ours ourskb < <(measure "$bin/vellumcast-cli" --mode sheet --output "$work/out" "$file")
   report "floor ($1)" "$floor" "$floorkb" "$floor" "$ours"
   report "vellumcast-cli" "$ours" "$ourskb" "$floor" "$ours"
-  if command -v ssconvert >/dev/null; then
+  if wanted ssconvert && command -v ssconvert >/dev/null; then
     read -r t k < <(measure ssconvert "$file" "$work/ssconvert.csv"); report "ssconvert" "$t" "$k" "$floor" "$ours"
   fi
-  if command -v libreoffice >/dev/null; then
+  if wanted libreoffice && command -v libreoffice >/dev/null; then
     read -r t k < <(measure libreoffice --headless --convert-to csv --outdir "$work/lo" "$file"); report "libreoffice headless" "$t" "$k" "$floor" "$ours"
   fi
-  if [ "${file##*.}" = xlsx ] && command -v xlsx2csv >/dev/null; then
+  if [ "${file##*.}" = xlsx ] && wanted xlsx2csv && command -v xlsx2csv >/dev/null; then
     read -r t k < <(measure xlsx2csv "$file" "$work/xlsx2csv.csv"); report "xlsx2csv" "$t" "$k" "$floor" "$ours"
   fi
 }

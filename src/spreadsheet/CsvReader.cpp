@@ -146,9 +146,10 @@ private:
 
 class CsvReader final : public WorkbookReader {
 public:
-    CsvReader(std::shared_ptr<const FileBytes> bytes, char separator)
+    CsvReader(std::shared_ptr<const FileBytes> bytes, char separator, std::function<void()> yield)
         : m_bytes(std::move(bytes))
         , m_separator(separator)
+        , m_yield(std::move(yield))
     {
     }
 
@@ -161,30 +162,40 @@ public:
         if (text.starts_with("\xEF\xBB\xBF"))
             text.remove_prefix(3);
         std::string converted;
-        if (!detail::IsValidUtf8(text)) {
+        if (!IsValidUtf8Yielding(text)) {
             converted = detail::Windows1252ToUtf8(text);
             text = converted;
         }
-        builder.Reserve(CountFieldsAtMost(text), text.size());
+        // Room for the texts at once; the cells grow in blocks that never move.
+        builder.Reserve(text.size() / 8, text.size());
         DelimitedTextParser(text, m_separator, builder).Run();
     }
 
 private:
-    // Every field ends at a separator, a line end or the end of the text; quoted ones
-    // make this a little more than the count.
-    size_t CountFieldsAtMost(std::string_view text) const
+    // Checks the text a few megabytes at a time, letting the windows run in between. Each
+    // piece ends before a byte that starts a character, so no character is cut.
+    bool IsValidUtf8Yielding(std::string_view text) const
     {
-        size_t count = 1;
-        const size_t size = text.size();
-        for (size_t i = 0; i < size; ++i) {
-            const char c = text[i];
-            count += c == m_separator || c == '\n' || (c == '\r' && (i + 1 == size || text[i + 1] != '\n'));
+        constexpr size_t kPiece = size_t{8} << 20;
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = std::min(text.size(), start + kPiece);
+            while (end < text.size() && end > start && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+                --end;
+            if (end == start)
+                end = std::min(text.size(), start + kPiece);
+            if (!detail::IsValidUtf8(text.substr(start, end - start)))
+                return false;
+            start = end;
+            if (m_yield)
+                m_yield();
         }
-        return count;
+        return true;
     }
 
     std::shared_ptr<const FileBytes> m_bytes;
     char m_separator;
+    std::function<void()> m_yield;
 };
 
 } // namespace
@@ -200,7 +211,7 @@ std::unique_ptr<WorkbookReader> OpenCsvReader(const ReaderContext& context, Work
     if (stem.empty())
         stem = "Sheet1";
     data.sheets.push_back({ stem, SheetVisibility::Visible });
-    return std::make_unique<CsvReader>(context.bytes, separator);
+    return std::make_unique<CsvReader>(context.bytes, separator, context.yield);
 }
 
 } // namespace vellumcast::spreadsheet

@@ -123,5 +123,32 @@ TEST(CsvReader, AcceptsExactlyTheSheetLimits)
     EXPECT_THROW(wider->Worksheets().front().UsedRange(), SpreadsheetError);
 }
 
+
+// The encoding is checked piece by piece in large files; a character that straddles two
+// pieces must not make the file look like Windows-1252, and a bad byte far in must.
+TEST(CsvLargeFiles, EncodingIsJudgedOverTheWholeFile)
+{
+    const size_t piece = size_t{8} << 20;
+    std::string bytes(piece - 1, 'a');
+    bytes += "\xC3\xA9\n"; // "é" across the first piece's end
+    bytes += std::string(1000, 'b') + "\n";
+    size_t yields = 0;
+    Application application;
+    application.SetYield([&] { ++yields; });
+    auto utf8 = application.OpenBytes(bytes, "big.csv");
+    Worksheet& sheet = utf8->Worksheets().front();
+    ASSERT_EQ(sheet.UsedRange().lastRow, 2);
+    EXPECT_EQ(sheet.CellText(1, 1).substr(piece - 1), "\xC3\xA9");
+    EXPECT_GE(yields, 2u);
+
+    bytes += "caf\xE9\n"; // Windows-1252 past the first piece
+    auto latin = application.OpenBytes(bytes, "big.csv");
+    Worksheet& other = latin->Worksheets().front();
+    ASSERT_EQ(other.UsedRange().lastRow, 3);
+    EXPECT_EQ(other.CellText(3, 1), "caf\xC3\xA9");
+    // The first line's two bytes were read as two Windows-1252 characters then.
+    EXPECT_EQ(other.CellText(1, 1).substr(piece - 1), "\xC3\x83\xC2\xA9");
+}
+
 } // namespace
 } // namespace vellumcast::spreadsheet
