@@ -93,7 +93,7 @@ TEST(OdsReader, ReadsDisplayedTextOfFixtures)
     auto merged = application.Open(Fixture("workbooks/merged_cells.ods"));
     EXPECT_EQ(ReadGrid(merged->Worksheets()[0]), (Grid { { "A", "B", "C" }, { "A", "B", "C" }, { "", "", "C" } }));
 
-    auto special = application.Open(Fixture("workbooks/special_cells.ods"));
+    auto special = application.Open(Fixture("workbooks/unusual_cells.ods"));
     EXPECT_EQ(ReadGrid(special->Worksheets()[0]),
         (Grid { { "Split\nLine" }, { "Value  With spaces" }, { "Value   With 3 spaces" },
             { " Value   With spaces before and after " }, { "  Value   With 2 spaces before and after  " } }));
