@@ -6,6 +6,10 @@
 #include <cstring>
 #include <deque>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vellumcast::spreadsheet::detail {
 
 namespace {
@@ -39,9 +43,66 @@ const char* FindByte(const char* from, const char* end, char c)
     return static_cast<const char*>(std::memchr(from, c, static_cast<size_t>(end - from)));
 }
 
+constexpr auto kSpace = [] {
+    std::array<bool, 256> table {};
+    table[' '] = table['\t'] = table['\n'] = table['\r'] = true;
+    return table;
+}();
+
+// The bytes that end an attribute name when walking back from its '='.
+constexpr auto kNameStop = [] {
+    std::array<bool, 256> table = kSpace;
+    table['"'] = table['\''] = true;
+    return table;
+}();
+
 bool IsXmlSpace(char c)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    return kSpace[static_cast<uint8_t>(c)];
+}
+
+// A name of up to eight bytes as a number that, with its length, tells it from every
+// other: its first and last four bytes (overlapping when shorter), or, below four bytes,
+// each byte. Fixed-size loads, no loop.
+uint64_t PackShort(std::string_view name)
+{
+    const char* p = name.data();
+    const size_t n = name.size();
+    if (n >= 4) {
+        uint32_t head;
+        uint32_t tail;
+        std::memcpy(&head, p, 4);
+        std::memcpy(&tail, p + n - 4, 4);
+        return head | (uint64_t { tail } << 32);
+    }
+    if (n == 0)
+        return 0;
+    return uint64_t { static_cast<uint8_t>(p[0]) } | (uint64_t { static_cast<uint8_t>(p[n / 2]) } << 8)
+        | (uint64_t { static_cast<uint8_t>(p[n - 1]) } << 16);
+}
+
+// The first of '<', '>', '"' or '\'' in [from, end), or end. Most of a document's bytes
+// lie inside tags, so this is the scanner's inner loop: sixteen bytes at a time.
+const char* FindTagSpecial(const char* from, const char* end)
+{
+#if defined(__SSE2__)
+    const __m128i lt = _mm_set1_epi8('<');
+    const __m128i gt = _mm_set1_epi8('>');
+    const __m128i dq = _mm_set1_epi8('"');
+    const __m128i sq = _mm_set1_epi8('\'');
+    while (end - from >= 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, lt), _mm_cmpeq_epi8(block, gt)),
+            _mm_or_si128(_mm_cmpeq_epi8(block, dq), _mm_cmpeq_epi8(block, sq)));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0)
+            return from + __builtin_ctz(static_cast<unsigned>(mask));
+        from += 16;
+    }
+#endif
+    while (from < end && !kTagSpecial[static_cast<uint8_t>(*from)])
+        ++from;
+    return from;
 }
 
 size_t Find(std::string_view text, std::string_view what, size_t from)
@@ -317,8 +378,7 @@ size_t OdsXmlScanner::Scan(std::string_view buffer, bool final)
         m_raw.clear();
         m_declares = false;
         while (i < size) {
-            while (i < size && !kTagSpecial[static_cast<uint8_t>(data[i])])
-                ++i;
+            i = static_cast<size_t>(FindTagSpecial(data + i, data + size) - data);
             if (i >= size || data[i] == '>')
                 break;
             if (data[i] == '<')
@@ -338,8 +398,7 @@ size_t OdsXmlScanner::Scan(std::string_view buffer, bool final)
             while (nameEnd > pos + 1 && IsXmlSpace(data[nameEnd - 1]))
                 --nameEnd;
             size_t nameStart = nameEnd;
-            while (nameStart > pos + 1 && !IsXmlSpace(data[nameStart - 1]) && data[nameStart - 1] != '"'
-                && data[nameStart - 1] != '\'')
+            while (nameStart > pos + 1 && !kNameStop[static_cast<uint8_t>(data[nameStart - 1])])
                 --nameStart;
             const std::string_view name(data + nameStart, nameEnd - nameStart);
             if (name.empty())
@@ -413,6 +472,7 @@ void OdsXmlScanner::EndTag(std::string_view tag)
         while (!m_bindings.empty() && m_bindings.back().depth == m_depth)
             m_bindings.pop_back();
         m_cache.clear();
+        m_shortCache.clear();
     }
     --m_depth;
 }
@@ -444,10 +504,30 @@ void OdsXmlScanner::DeclareNamespaces()
         DecodeXmlReferences(attribute.value, uri);
         m_bindings.push_back({ std::string(prefix), OdsNamespaceOf(uri), m_depth });
         m_cache.clear();
+        m_shortCache.clear();
     }
 }
 
 OdsNs OdsXmlScanner::Resolve(std::string_view prefix)
+{
+    // The few prefixes of a document (table, text, office) repeat on every tag: those of
+    // up to eight bytes are compared as one number, without a string comparison.
+    uint64_t key = 0;
+    const bool packable = prefix.size() <= sizeof(key);
+    if (packable) {
+        key = PackShort(prefix);
+        for (const ShortPrefix& known : m_shortCache) {
+            if (known.key == key && known.size == prefix.size())
+                return known.ns;
+        }
+    }
+    const OdsNs ns = ResolveSlow(prefix);
+    if (packable && m_shortCache.size() < 16)
+        m_shortCache.push_back({ key, static_cast<uint8_t>(prefix.size()), ns });
+    return ns;
+}
+
+OdsNs OdsXmlScanner::ResolveSlow(std::string_view prefix)
 {
     for (const auto& [known, ns] : m_cache) {
         if (known == prefix)

@@ -51,6 +51,7 @@ private:
     void Text(std::string_view text);
     void DeclareNamespaces();
     OdsNs Resolve(std::string_view prefix);
+    OdsNs ResolveSlow(std::string_view prefix);
     void Finish();
 
     OdsContentHandler& m_handler;
@@ -61,6 +62,12 @@ private:
     std::deque<std::string> m_values; // its decoded values
     std::vector<Binding> m_bindings;
     std::vector<std::pair<std::string, OdsNs>> m_cache; // prefixes resolved since the bindings last changed
+    struct ShortPrefix {
+        uint64_t key; // the prefix's bytes, zero-padded
+        uint8_t size;
+        OdsNs ns;
+    };
+    std::vector<ShortPrefix> m_shortCache; // as m_cache, for prefixes of up to 8 bytes
     int m_depth = 0;
     bool m_sawRoot = false;
     bool m_finished = false;
