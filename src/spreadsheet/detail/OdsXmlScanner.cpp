@@ -29,10 +29,36 @@ constexpr auto kTagSpecial = [] {
     return table;
 }();
 
+#if defined(__SSE2__)
+// A bit for each of the sixteen bytes at p that is one of the space characters; with
+// quotes, also for '"' and '\''.
+template <bool quotes> unsigned SpaceMask(const char* p)
+{
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')),
+                                   _mm_cmpeq_epi8(block, _mm_set1_epi8('\t'))),
+        _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\r'))));
+    if constexpr (quotes)
+        hit = _mm_or_si128(hit,
+            _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('"')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\''))));
+    return static_cast<unsigned>(_mm_movemask_epi8(hit));
+}
+#endif
+
 // memchr, with the short distances of most XML (a value, a number between two tags)
 // searched inline first.
 const char* FindByte(const char* from, const char* end, char c)
 {
+#if defined(__SSE2__)
+    const __m128i wanted = _mm_set1_epi8(c);
+    for (int step = 0; step < 4 && end - from >= 16; ++step) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)));
+        if (mask != 0)
+            return from + __builtin_ctz(mask);
+        from += 16;
+    }
+#endif
     const char* shortEnd = end - from > 24 ? from + 24 : end;
     for (; from < shortEnd; ++from) {
         if (*from == c)
@@ -59,6 +85,39 @@ constexpr auto kNameStop = [] {
 bool IsXmlSpace(char c)
 {
     return kSpace[static_cast<uint8_t>(c)];
+}
+
+// Where an attribute name ending at end starts: just past the last space or quote in
+// [begin, end), or begin when there is none.
+const char* NameStart(const char* begin, const char* end)
+{
+#if defined(__SSE2__)
+    while (end - begin >= 16) {
+        const unsigned mask = SpaceMask<true>(end - 16);
+        if (mask != 0)
+            return end - 16 + (31 - __builtin_clz(mask)) + 1;
+        end -= 16;
+    }
+#endif
+    while (end > begin && !kNameStop[static_cast<uint8_t>(end[-1])])
+        --end;
+    return end;
+}
+
+// The first space character in [from, end), or end.
+const char* FindSpace(const char* from, const char* end)
+{
+#if defined(__SSE2__)
+    while (end - from >= 16) {
+        const unsigned mask = SpaceMask<false>(from);
+        if (mask != 0)
+            return from + __builtin_ctz(mask);
+        from += 16;
+    }
+#endif
+    while (from < end && !kSpace[static_cast<uint8_t>(*from)])
+        ++from;
+    return from;
 }
 
 // A name of up to eight bytes as a number that, with its length, tells it from every
@@ -397,9 +456,7 @@ size_t OdsXmlScanner::Scan(std::string_view buffer, bool final)
             --nameEnd;
             while (nameEnd > pos + 1 && IsXmlSpace(data[nameEnd - 1]))
                 --nameEnd;
-            size_t nameStart = nameEnd;
-            while (nameStart > pos + 1 && !kNameStop[static_cast<uint8_t>(data[nameStart - 1])])
-                --nameStart;
+            const auto nameStart = static_cast<size_t>(NameStart(data + pos + 1, data + nameEnd) - data);
             const std::string_view name(data + nameStart, nameEnd - nameStart);
             if (name.empty())
                 Malformed("a quoted value without an attribute name");
@@ -428,9 +485,7 @@ void OdsXmlScanner::StartTag(std::string_view tag)
     const bool empty = tag.ends_with('/');
     if (empty)
         tag.remove_suffix(1);
-    size_t nameEnd = 0;
-    while (nameEnd < tag.size() && !IsXmlSpace(tag[nameEnd]))
-        ++nameEnd;
+    const auto nameEnd = static_cast<size_t>(FindSpace(tag.data(), tag.data() + tag.size()) - tag.data());
     const std::string_view name = tag.substr(0, nameEnd);
     if (name.empty())
         Malformed("a tag without a name");
