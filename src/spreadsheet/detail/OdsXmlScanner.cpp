@@ -140,6 +140,36 @@ uint64_t PackShort(std::string_view name)
         | (uint64_t { static_cast<uint8_t>(p[n - 1]) } << 16);
 }
 
+// a[0, n) == b[0, n), for the short names of attributes: a few fixed-size loads
+// rather than a library call.
+bool SameBytes(const char* a, const char* b, size_t n)
+{
+    const auto load8 = [](const char* p) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        return v;
+    };
+    const auto load4 = [](const char* p) {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    };
+    if (n >= 8) {
+        for (size_t at = 0; at + 8 < n; at += 8) {
+            if (load8(a + at) != load8(b + at))
+                return false;
+        }
+        return load8(a + n - 8) == load8(b + n - 8);
+    }
+    if (n >= 4)
+        return load4(a) == load4(b) && load4(a + n - 4) == load4(b + n - 4);
+    for (size_t at = 0; at < n; ++at) {
+        if (a[at] != b[at])
+            return false;
+    }
+    return true;
+}
+
 // The first of '<', '>', '"' or '\'' in [from, end), or end. Most of a document's bytes
 // lie inside tags, so this is the scanner's inner loop: sixteen bytes at a time.
 const char* FindTagSpecial(const char* from, const char* end)
@@ -259,9 +289,11 @@ public:
         for (const RawAttribute& attribute : m_scanner.m_raw) {
             const std::string_view name = attribute.name;
             // Attributes without a prefix belong to no namespace.
-            if (name.size() <= localName.size() + 1 || !name.ends_with(localName))
+            if (name.size() <= localName.size() + 1)
                 continue;
             const size_t colon = name.size() - localName.size() - 1;
+            if (!SameBytes(name.data() + colon + 1, localName.data(), localName.size()))
+                continue;
             if (name[colon] != ':' || m_scanner.Resolve(name.substr(0, colon)) != ns)
                 continue;
             return Normalise(attribute.value);
@@ -527,7 +559,7 @@ void OdsXmlScanner::EndTag(std::string_view tag)
         while (!m_bindings.empty() && m_bindings.back().depth == m_depth)
             m_bindings.pop_back();
         m_cache.clear();
-        m_shortCache.clear();
+        m_shortCache.fill({});
     }
     --m_depth;
 }
@@ -559,7 +591,7 @@ void OdsXmlScanner::DeclareNamespaces()
         DecodeXmlReferences(attribute.value, uri);
         m_bindings.push_back({ std::string(prefix), OdsNamespaceOf(uri), m_depth });
         m_cache.clear();
-        m_shortCache.clear();
+        m_shortCache.fill({});
     }
 }
 
@@ -567,18 +599,15 @@ OdsNs OdsXmlScanner::Resolve(std::string_view prefix)
 {
     // The few prefixes of a document (table, text, office) repeat on every tag: those of
     // up to eight bytes are compared as one number, without a string comparison.
-    uint64_t key = 0;
-    const bool packable = prefix.size() <= sizeof(key);
-    if (packable) {
-        key = PackShort(prefix);
-        for (const ShortPrefix& known : m_shortCache) {
-            if (known.key == key && known.size == prefix.size())
-                return known.ns;
-        }
-    }
+    // The cache is direct-mapped: a prefix has one slot, chosen by a hash of the number.
+    if (prefix.size() > 8)
+        return ResolveSlow(prefix);
+    const uint64_t key = PackShort(prefix);
+    ShortPrefix& slot = m_shortCache[((key + prefix.size()) * 0x9E3779B97F4A7C15ull) >> 60];
+    if (slot.key == key && slot.size == prefix.size())
+        return slot.ns;
     const OdsNs ns = ResolveSlow(prefix);
-    if (packable && m_shortCache.size() < 16)
-        m_shortCache.push_back({ key, static_cast<uint8_t>(prefix.size()), ns });
+    slot = { key, static_cast<uint8_t>(prefix.size()), ns };
     return ns;
 }
 
