@@ -91,15 +91,19 @@ TEST(OdsXmlScanner, ReadsLongNamesAndValuesAndLookAlikePrefixesWhereverCut)
     const std::string table = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
     const std::string longValue = "a value longer than sixty-four bytes, with a > and a ' inside: 0123456789";
     const std::string longText = "a paragraph longer than sixty-four bytes, so the search for its end runs on";
-    const std::string document = "<office:document-content" + kNamespaces + " xmlns:t=\"" + table
-        + "\" xmlns:tb=\"" + table + "\" xmlns:tabletab=\"" + table + "\" xmlns:averylongtableprefix=\"" + table
+    const std::string document = "<office:document-content" + kNamespaces + " xmlns:t=\"" + table + "\" xmlns:tb=\""
+        + table + "\" xmlns:tabletab=\"" + table + "\" xmlns:averylongtableprefix=\"" + table
         + "\" xmlns:tt=\"urn:other\" xmlns:tabletac=\"urn:other\" xmlns:tablf=\"urn:other\">"
           "<office:body><office:spreadsheet><t:table t:name=\"S\"><tb:table-row>"
           "<tabletab:table-cell tabletac:number-columns-repeated=\"3\"><text:p>a</text:p></tabletab:table-cell>"
           "<averylongtableprefix:table-cell\n\taverylongtableprefix:number-columns-repeated\t=\r\n'2'>"
-          "<text:p>" + longText + "</text:p></averylongtableprefix:table-cell\n>"
+          "<text:p>"
+        + longText
+        + "</text:p></averylongtableprefix:table-cell\n>"
           "<tb:table-cell tt:number-columns-repeated=\"4\"\ttb:number-columns-repeated=\"2\"   "
-          "office:value-type=\"string\" office:string-value=\"" + longValue + "\"/>"
+          "office:value-type=\"string\" office:string-value=\""
+        + longValue
+        + "\"/>"
           "<tablf:table-cell><text:p>ignored</text:p></tablf:table-cell>"
           "<table:table-cell><text:p>z</text:p></table:table-cell>"
           "</tb:table-row></t:table></office:spreadsheet></office:body></office:document-content>";

@@ -36,12 +36,12 @@ constexpr auto kTagSpecial = [] {
 template <bool quotes> unsigned SpaceMask(const char* p)
 {
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')),
-                                   _mm_cmpeq_epi8(block, _mm_set1_epi8('\t'))),
+    __m128i hit = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\t'))),
         _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\r'))));
     if constexpr (quotes)
-        hit = _mm_or_si128(hit,
-            _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('"')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\''))));
+        hit = _mm_or_si128(
+            hit, _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('"')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\''))));
     return static_cast<unsigned>(_mm_movemask_epi8(hit));
 }
 #endif
@@ -199,7 +199,6 @@ size_t Find(std::string_view text, std::string_view what, size_t from)
 {
     return text.find(what, from);
 }
-
 
 // Splits "prefix:local".
 void SplitName(std::string_view name, std::string_view& prefix, std::string_view& local)
