@@ -84,6 +84,45 @@ TEST(OdsXmlScanner, GivesTheSameResultWhereverThePiecesAreCut)
     }
 }
 
+TEST(OdsXmlScanner, ReadsLongNamesAndValuesAndLookAlikePrefixesWhereverCut)
+{
+    // Names, values and text longer than the scanner's sixteen-byte steps, white space of
+    // every kind around '=', and prefixes that differ in one byte or in length only.
+    const std::string table = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
+    const std::string longValue = "a value longer than sixty-four bytes, with a > and a ' inside: 0123456789";
+    const std::string longText = "a paragraph longer than sixty-four bytes, so the search for its end runs on";
+    const std::string document = "<office:document-content" + kNamespaces + " xmlns:t=\"" + table + "\" xmlns:tb=\""
+        + table + "\" xmlns:tabletab=\"" + table + "\" xmlns:averylongtableprefix=\"" + table
+        + "\" xmlns:tt=\"urn:other\" xmlns:tabletac=\"urn:other\" xmlns:tablf=\"urn:other\">"
+          "<office:body><office:spreadsheet><t:table t:name=\"S\"><tb:table-row>"
+          "<tabletab:table-cell tabletac:number-columns-repeated=\"3\"><text:p>a</text:p></tabletab:table-cell>"
+          "<averylongtableprefix:table-cell\n\taverylongtableprefix:number-columns-repeated\t=\r\n'2'>"
+          "<text:p>"
+        + longText
+        + "</text:p></averylongtableprefix:table-cell\n>"
+          "<tb:table-cell tt:number-columns-repeated=\"4\"\ttb:number-columns-repeated=\"2\"   "
+          "office:value-type=\"string\" office:string-value=\""
+        + longValue
+        + "\"/>"
+          "<tablf:table-cell><text:p>ignored</text:p></tablf:table-cell>"
+          "<table:table-cell><text:p>z</text:p></table:table-cell>"
+          "</tb:table-row></t:table></office:spreadsheet></office:body></office:document-content>";
+    const std::vector<std::string> expected
+        = { "1,1=a", "1,2=" + longText, "1,3=" + longText, "1,4=" + longValue, "1,5=" + longValue, "1,6=z" };
+    EXPECT_EQ(Scan(document).cells, expected);
+    for (size_t size = 1; size <= 40; ++size)
+        EXPECT_EQ(Scan(document, size).cells, expected) << "pieces of " << size;
+    // Two pieces, cut at every byte.
+    for (size_t cut = 1; cut < document.size(); ++cut) {
+        RecordingSink sink;
+        OdsContentHandler handler(0, &sink, uint64_t { 1 } << 30, false);
+        OdsXmlScanner scanner(handler);
+        scanner.Feed(std::string_view(document).substr(0, cut), false);
+        scanner.Feed(std::string_view(document).substr(cut), true);
+        EXPECT_EQ(sink.cells, expected) << "cut at " << cut;
+    }
+}
+
 TEST(OdsXmlScanner, ResolvesPrefixesThroughDeclaredNamespaces)
 {
     // Any prefix a writer chose works; a redeclared prefix holds only inside its element.

@@ -3,8 +3,13 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <deque>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vellumcast::spreadsheet::detail {
 
@@ -25,10 +30,36 @@ constexpr auto kTagSpecial = [] {
     return table;
 }();
 
+#if defined(__SSE2__)
+// A bit for each of the sixteen bytes at p that is one of the space characters; with
+// quotes, also for '"' and '\''.
+template <bool quotes> unsigned SpaceMask(const char* p)
+{
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hit = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\t'))),
+        _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\r'))));
+    if constexpr (quotes)
+        hit = _mm_or_si128(
+            hit, _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('"')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\''))));
+    return static_cast<unsigned>(_mm_movemask_epi8(hit));
+}
+#endif
+
 // memchr, with the short distances of most XML (a value, a number between two tags)
 // searched inline first.
 const char* FindByte(const char* from, const char* end, char c)
 {
+#if defined(__SSE2__)
+    const __m128i wanted = _mm_set1_epi8(c);
+    for (int step = 0; step < 4 && end - from >= 16; ++step) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)));
+        if (mask != 0)
+            return from + __builtin_ctz(mask);
+        from += 16;
+    }
+#endif
     const char* shortEnd = end - from > 24 ? from + 24 : end;
     for (; from < shortEnd; ++from) {
         if (*from == c)
@@ -39,9 +70,129 @@ const char* FindByte(const char* from, const char* end, char c)
     return static_cast<const char*>(std::memchr(from, c, static_cast<size_t>(end - from)));
 }
 
+constexpr auto kSpace = [] {
+    std::array<bool, 256> table {};
+    table[' '] = table['\t'] = table['\n'] = table['\r'] = true;
+    return table;
+}();
+
+// The bytes that end an attribute name when walking back from its '='.
+constexpr auto kNameStop = [] {
+    std::array<bool, 256> table = kSpace;
+    table['"'] = table['\''] = true;
+    return table;
+}();
+
 bool IsXmlSpace(char c)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    return kSpace[static_cast<uint8_t>(c)];
+}
+
+// Where an attribute name ending at end starts: just past the last space or quote in
+// [begin, end), or begin when there is none.
+const char* NameStart(const char* begin, const char* end)
+{
+#if defined(__SSE2__)
+    while (end - begin >= 16) {
+        const unsigned mask = SpaceMask<true>(end - 16);
+        if (mask != 0)
+            return end - 16 + (31 - __builtin_clz(mask)) + 1;
+        end -= 16;
+    }
+#endif
+    while (end > begin && !kNameStop[static_cast<uint8_t>(end[-1])])
+        --end;
+    return end;
+}
+
+// The first space character in [from, end), or end.
+const char* FindSpace(const char* from, const char* end)
+{
+#if defined(__SSE2__)
+    while (end - from >= 16) {
+        const unsigned mask = SpaceMask<false>(from);
+        if (mask != 0)
+            return from + __builtin_ctz(mask);
+        from += 16;
+    }
+#endif
+    while (from < end && !kSpace[static_cast<uint8_t>(*from)])
+        ++from;
+    return from;
+}
+
+// A name of up to eight bytes as a number that, with its length, tells it from every
+// other: its first and last four bytes (overlapping when shorter), or, below four bytes,
+// each byte. Fixed-size loads, no loop.
+uint64_t PackShort(std::string_view name)
+{
+    const char* p = name.data();
+    const size_t n = name.size();
+    if (n >= 4) {
+        uint32_t head;
+        uint32_t tail;
+        std::memcpy(&head, p, 4);
+        std::memcpy(&tail, p + n - 4, 4);
+        return head | (uint64_t { tail } << 32);
+    }
+    if (n == 0)
+        return 0;
+    return uint64_t { static_cast<uint8_t>(p[0]) } | (uint64_t { static_cast<uint8_t>(p[n / 2]) } << 8)
+        | (uint64_t { static_cast<uint8_t>(p[n - 1]) } << 16);
+}
+
+// a[0, n) == b[0, n), for the short names of attributes: a few fixed-size loads
+// rather than a library call.
+bool SameBytes(const char* a, const char* b, size_t n)
+{
+    const auto load8 = [](const char* p) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        return v;
+    };
+    const auto load4 = [](const char* p) {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    };
+    if (n >= 8) {
+        for (size_t at = 0; at + 8 < n; at += 8) {
+            if (load8(a + at) != load8(b + at))
+                return false;
+        }
+        return load8(a + n - 8) == load8(b + n - 8);
+    }
+    if (n >= 4)
+        return load4(a) == load4(b) && load4(a + n - 4) == load4(b + n - 4);
+    for (size_t at = 0; at < n; ++at) {
+        if (a[at] != b[at])
+            return false;
+    }
+    return true;
+}
+
+// The first of '<', '>', '"' or '\'' in [from, end), or end. Most of a document's bytes
+// lie inside tags, so this is the scanner's inner loop: sixteen bytes at a time.
+const char* FindTagSpecial(const char* from, const char* end)
+{
+#if defined(__SSE2__)
+    const __m128i lt = _mm_set1_epi8('<');
+    const __m128i gt = _mm_set1_epi8('>');
+    const __m128i dq = _mm_set1_epi8('"');
+    const __m128i sq = _mm_set1_epi8('\'');
+    while (end - from >= 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, lt), _mm_cmpeq_epi8(block, gt)),
+            _mm_or_si128(_mm_cmpeq_epi8(block, dq), _mm_cmpeq_epi8(block, sq)));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0)
+            return from + __builtin_ctz(static_cast<unsigned>(mask));
+        from += 16;
+    }
+#endif
+    while (from < end && !kTagSpecial[static_cast<uint8_t>(*from)])
+        ++from;
+    return from;
 }
 
 size_t Find(std::string_view text, std::string_view what, size_t from)
@@ -49,12 +200,20 @@ size_t Find(std::string_view text, std::string_view what, size_t from)
     return text.find(what, from);
 }
 
-
 // Splits "prefix:local".
 void SplitName(std::string_view name, std::string_view& prefix, std::string_view& local)
 {
-    // Names are short: a plain loop beats a library search.
+    // Names are short: a plain loop beats a library search. Most prefixes end within
+    // the first eight bytes, found with one load (the lowest byte flagged by the
+    // zero-byte test is exact).
     size_t colon = 0;
+    if (std::endian::native == std::endian::little && name.size() >= 8) {
+        uint64_t word;
+        std::memcpy(&word, name.data(), 8);
+        const uint64_t x = word ^ 0x3A3A3A3A3A3A3A3Aull;
+        const uint64_t found = (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
+        colon = found != 0 ? static_cast<size_t>(__builtin_ctzll(found) / 8) : 8;
+    }
     while (colon < name.size() && name[colon] != ':')
         ++colon;
     if (colon == name.size()) {
@@ -139,9 +298,11 @@ public:
         for (const RawAttribute& attribute : m_scanner.m_raw) {
             const std::string_view name = attribute.name;
             // Attributes without a prefix belong to no namespace.
-            if (name.size() <= localName.size() + 1 || !name.ends_with(localName))
+            if (name.size() <= localName.size() + 1)
                 continue;
             const size_t colon = name.size() - localName.size() - 1;
+            if (!SameBytes(name.data() + colon + 1, localName.data(), localName.size()))
+                continue;
             if (name[colon] != ':' || m_scanner.Resolve(name.substr(0, colon)) != ns)
                 continue;
             return Normalise(attribute.value);
@@ -317,8 +478,7 @@ size_t OdsXmlScanner::Scan(std::string_view buffer, bool final)
         m_raw.clear();
         m_declares = false;
         while (i < size) {
-            while (i < size && !kTagSpecial[static_cast<uint8_t>(data[i])])
-                ++i;
+            i = static_cast<size_t>(FindTagSpecial(data + i, data + size) - data);
             if (i >= size || data[i] == '>')
                 break;
             if (data[i] == '<')
@@ -337,10 +497,7 @@ size_t OdsXmlScanner::Scan(std::string_view buffer, bool final)
             --nameEnd;
             while (nameEnd > pos + 1 && IsXmlSpace(data[nameEnd - 1]))
                 --nameEnd;
-            size_t nameStart = nameEnd;
-            while (nameStart > pos + 1 && !IsXmlSpace(data[nameStart - 1]) && data[nameStart - 1] != '"'
-                && data[nameStart - 1] != '\'')
-                --nameStart;
+            const auto nameStart = static_cast<size_t>(NameStart(data + pos + 1, data + nameEnd) - data);
             const std::string_view name(data + nameStart, nameEnd - nameStart);
             if (name.empty())
                 Malformed("a quoted value without an attribute name");
@@ -369,9 +526,7 @@ void OdsXmlScanner::StartTag(std::string_view tag)
     const bool empty = tag.ends_with('/');
     if (empty)
         tag.remove_suffix(1);
-    size_t nameEnd = 0;
-    while (nameEnd < tag.size() && !IsXmlSpace(tag[nameEnd]))
-        ++nameEnd;
+    const auto nameEnd = static_cast<size_t>(FindSpace(tag.data(), tag.data() + tag.size()) - tag.data());
     const std::string_view name = tag.substr(0, nameEnd);
     if (name.empty())
         Malformed("a tag without a name");
@@ -413,6 +568,7 @@ void OdsXmlScanner::EndTag(std::string_view tag)
         while (!m_bindings.empty() && m_bindings.back().depth == m_depth)
             m_bindings.pop_back();
         m_cache.clear();
+        m_shortCache.fill({});
     }
     --m_depth;
 }
@@ -444,10 +600,27 @@ void OdsXmlScanner::DeclareNamespaces()
         DecodeXmlReferences(attribute.value, uri);
         m_bindings.push_back({ std::string(prefix), OdsNamespaceOf(uri), m_depth });
         m_cache.clear();
+        m_shortCache.fill({});
     }
 }
 
 OdsNs OdsXmlScanner::Resolve(std::string_view prefix)
+{
+    // The few prefixes of a document (table, text, office) repeat on every tag: those of
+    // up to eight bytes are compared as one number, without a string comparison.
+    // The cache is direct-mapped: a prefix has one slot, chosen by a hash of the number.
+    if (prefix.size() > 8)
+        return ResolveSlow(prefix);
+    const uint64_t key = PackShort(prefix);
+    ShortPrefix& slot = m_shortCache[((key + prefix.size()) * 0x9E3779B97F4A7C15ull) >> 60];
+    if (slot.key == key && slot.size == prefix.size())
+        return slot.ns;
+    const OdsNs ns = ResolveSlow(prefix);
+    slot = { key, static_cast<uint8_t>(prefix.size()), ns };
+    return ns;
+}
+
+OdsNs OdsXmlScanner::ResolveSlow(std::string_view prefix)
 {
     for (const auto& [known, ns] : m_cache) {
         if (known == prefix)

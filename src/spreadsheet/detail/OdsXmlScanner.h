@@ -11,6 +11,7 @@
 
 #include "spreadsheet/detail/OdsContent.h"
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -51,6 +52,7 @@ private:
     void Text(std::string_view text);
     void DeclareNamespaces();
     OdsNs Resolve(std::string_view prefix);
+    OdsNs ResolveSlow(std::string_view prefix);
     void Finish();
 
     OdsContentHandler& m_handler;
@@ -61,6 +63,12 @@ private:
     std::deque<std::string> m_values; // its decoded values
     std::vector<Binding> m_bindings;
     std::vector<std::pair<std::string, OdsNs>> m_cache; // prefixes resolved since the bindings last changed
+    struct ShortPrefix {
+        uint64_t key = 0; // the prefix's bytes, packed
+        uint8_t size = 0xFF; // 0xFF: an empty slot
+        OdsNs ns = OdsNs::Other;
+    };
+    std::array<ShortPrefix, 16> m_shortCache {}; // as m_cache, for prefixes of up to 8 bytes
     int m_depth = 0;
     bool m_sawRoot = false;
     bool m_finished = false;
