@@ -104,8 +104,6 @@ std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, Workboo
         throw SpreadsheetError(ErrorCode::NotAWorkbook,
                                "it is not a workbook (it holds plain text; name it .csv to read it as delimited text)");
     }
-    case WorkbookFormat::EncryptedOoxml:
-        throw SpreadsheetError(ErrorCode::PasswordProtected, "the workbook is password-protected");
     case WorkbookFormat::Unknown:
         break;
     }

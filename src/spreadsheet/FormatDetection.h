@@ -13,8 +13,7 @@ namespace vellumcast::spreadsheet {
 enum class WorkbookFormat {
     Unknown,
     Xlsx,           // Office Open XML (xlsx, xlsm, xltx, xltm)
-    Xls,            // compound file holding a BIFF workbook stream
-    EncryptedOoxml, // compound file holding an encrypted Office Open XML package
+    Xls,            // compound file: a BIFF workbook stream, or an encrypted package the xls reader refuses
     Ods,            // OpenDocument spreadsheet package
     FlatOds,        // OpenDocument flat XML (fods)
     DelimitedText,  // csv, tsv, txt
