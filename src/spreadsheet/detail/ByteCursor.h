@@ -8,6 +8,7 @@
 #include <cstring>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace vellumcast::spreadsheet::detail {
 
@@ -40,9 +41,19 @@ public:
     {
     }
 
+    // A cursor that starts at an offset read from the file; one past the end simply has
+    // nothing left to read.
+    ByteCursor(std::span<const uint8_t> bytes, size_t start, const char* what)
+        : m_bytes(bytes)
+        , m_what(what)
+        , m_position(start)
+    {
+    }
+
     size_t Position() const { return m_position; }
-    size_t Remaining() const { return m_bytes.size() - m_position; }
+    size_t Remaining() const { return m_position < m_bytes.size() ? m_bytes.size() - m_position : 0; }
     bool AtEnd() const { return m_position >= m_bytes.size(); }
+    bool Has(size_t count) const { return count <= Remaining(); }
 
     uint8_t U8()
     {
@@ -63,6 +74,12 @@ public:
         m_position += 4;
         return value;
     }
+    uint64_t U64()
+    {
+        const uint64_t low = U32();
+        const uint64_t high = U32();
+        return low | (high << 32);
+    }
     double F64()
     {
         Need(8);
@@ -76,6 +93,11 @@ public:
         const auto part = m_bytes.subspan(m_position, count);
         m_position += count;
         return part;
+    }
+    std::string_view Text(size_t count)
+    {
+        const auto part = Take(count);
+        return {reinterpret_cast<const char*>(part.data()), part.size()};
     }
     void Skip(size_t count)
     {

@@ -1,4 +1,5 @@
 #include "spreadsheet/detail/Zip.h"
+#include "spreadsheet/detail/ByteCursor.h"
 
 #include "spreadsheet/SpreadsheetError.h"
 
@@ -24,62 +25,6 @@ constexpr size_t kLocalHeaderSize = 30;
 constexpr size_t kChunkSize = 256u << 10;
 
 // Little-endian reads from a span; every read is checked against its end.
-class ByteCursor {
-public:
-    ByteCursor(std::span<const uint8_t> bytes, uint64_t at)
-        : m_bytes(bytes)
-        , m_at(at)
-    {
-    }
-
-    bool Has(uint64_t length) const { return m_at <= m_bytes.size() && length <= m_bytes.size() - m_at; }
-    uint64_t At() const { return m_at; }
-
-    uint16_t U16()
-    {
-        Need(2);
-        const uint16_t value = static_cast<uint16_t>(m_bytes[m_at] | (m_bytes[m_at + 1] << 8));
-        m_at += 2;
-        return value;
-    }
-    uint32_t U32()
-    {
-        Need(4);
-        uint32_t value = 0;
-        for (int i = 3; i >= 0; --i)
-            value = (value << 8) | m_bytes[m_at + static_cast<uint64_t>(i)];
-        m_at += 4;
-        return value;
-    }
-    uint64_t U64()
-    {
-        const uint64_t low = U32();
-        const uint64_t high = U32();
-        return low | (high << 32);
-    }
-    std::string_view Text(uint64_t length)
-    {
-        Need(length);
-        std::string_view text(reinterpret_cast<const char*>(m_bytes.data() + m_at), length);
-        m_at += length;
-        return text;
-    }
-    void Skip(uint64_t length)
-    {
-        Need(length);
-        m_at += length;
-    }
-
-private:
-    void Need(uint64_t length) const
-    {
-        if (!Has(length))
-            throw SpreadsheetError(ErrorCode::Corrupt, "the ZIP directory runs past the end of the file");
-    }
-
-    std::span<const uint8_t> m_bytes;
-    uint64_t m_at;
-};
 
 [[noreturn]] void Corrupt(const std::string& message)
 {
@@ -109,18 +54,18 @@ bool FindEndRecord(std::span<const uint8_t> bytes, uint64_t& offset)
 // Applies the ZIP64 extended information extra field to the fields that overflowed.
 void ApplyZip64Extra(std::span<const uint8_t> bytes, uint64_t extraAt, uint16_t extraLength, ZipEntry& entry)
 {
-    ByteCursor extra(bytes, extraAt);
+    ByteCursor extra(bytes, extraAt, "the ZIP directory");
     const uint64_t end = extraAt + extraLength;
-    while (extra.At() + 4 <= end) {
+    while (extra.Position() + 4 <= end) {
         const uint16_t id = extra.U16();
         const uint16_t size = extra.U16();
-        if (extra.At() + size > end)
+        if (extra.Position() + size > end)
             return;
         if (id != 0x0001) {
             extra.Skip(size);
             continue;
         }
-        ByteCursor field(bytes, extra.At());
+        ByteCursor field(bytes, extra.Position(), "the ZIP directory");
         uint64_t left = size;
         auto take = [&](uint64_t& value) {
             if (left >= 8) {
@@ -183,7 +128,7 @@ ZipArchive::ZipArchive(std::span<const uint8_t> bytes)
     if (!FindEndRecord(bytes, endAt))
         throw SpreadsheetError(ErrorCode::NotAWorkbook, "it is not a ZIP archive (no central directory)");
 
-    ByteCursor end(bytes, endAt + 4);
+    ByteCursor end(bytes, endAt + 4, "the ZIP directory");
     const uint16_t disk = end.U16();
     const uint16_t directoryDisk = end.U16();
     end.U16(); // entries on this disk
@@ -197,11 +142,11 @@ ZipArchive::ZipArchive(std::span<const uint8_t> bytes)
     if (entryCount == 0xFFFF || directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu) {
         // ZIP64: a locator just before the record points at the 64-bit record.
         if (endAt >= 20) {
-            ByteCursor locator(bytes, endAt - 20);
+            ByteCursor locator(bytes, endAt - 20, "the ZIP directory");
             if (locator.U32() == kZip64LocatorSignature) {
                 locator.U32(); // disk of the record
                 const uint64_t recordAt = locator.U64();
-                ByteCursor record(bytes, recordAt);
+                ByteCursor record(bytes, recordAt, "the ZIP directory");
                 if (!record.Has(56) || record.U32() != kZip64EndSignature)
                     Corrupt("the ZIP64 end of central directory record is missing");
                 record.Skip(8 + 2 + 2 + 4 + 4 + 8); // size, versions, disk numbers, entries on disk
@@ -218,7 +163,7 @@ ZipArchive::ZipArchive(std::span<const uint8_t> bytes)
         Corrupt("the ZIP central directory is too small for the number of members it declares");
 
     m_entries.reserve(entryCount);
-    ByteCursor cursor(bytes.subspan(0, directoryOffset + directorySize), directoryOffset);
+    ByteCursor cursor(bytes.subspan(0, directoryOffset + directorySize), directoryOffset, "the ZIP directory");
     for (uint64_t i = 0; i < entryCount; ++i) {
         if (cursor.U32() != kCentralHeaderSignature)
             Corrupt("a ZIP central directory entry is damaged");
@@ -236,7 +181,7 @@ ZipArchive::ZipArchive(std::span<const uint8_t> bytes)
         cursor.Skip(8); // disk, internal and external attributes
         entry.localHeaderOffset = cursor.U32();
         entry.name = std::string(cursor.Text(nameLength));
-        const uint64_t extraAt = cursor.At();
+        const uint64_t extraAt = cursor.Position();
         cursor.Skip(extraLength);
         cursor.Skip(commentLength);
         ApplyZip64Extra(bytes, extraAt, extraLength, entry);
@@ -270,7 +215,7 @@ void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::strin
 
     // The local header repeats the name and may carry a different extra field; the sizes
     // come from the central directory, which is also right when a data descriptor follows.
-    ByteCursor local(m_bytes, entry.localHeaderOffset);
+    ByteCursor local(m_bytes, entry.localHeaderOffset, "a ZIP member's header");
     if (!local.Has(kLocalHeaderSize) || local.U32() != kLocalHeaderSignature)
         Corrupt("the ZIP member " + name + " has no local header where the directory points");
     local.Skip(22);
