@@ -80,9 +80,13 @@ private:
 // Past the budget it is dropped, and that sheet is read again when asked for.
 class FirstSheet final : public OdsCellSink {
 public:
-    explicit FirstSheet(std::function<void()> yield)
+    // contentSize: the bytes of XML the sheet is read from. Room for the texts is
+    // reserved from it, so the pool is not copied as it grows; pages never written cost
+    // nothing.
+    FirstSheet(std::function<void()> yield, uint64_t contentSize)
         : m_builder(m_data, std::move(yield))
     {
+        m_builder.Reserve(0, static_cast<size_t>(std::min<uint64_t>(contentSize / 8, kCacheBudget)));
     }
 
     bool Add(int32_t row, int32_t column, std::string_view text) override
@@ -156,7 +160,7 @@ public:
     // its LoadSheet, since that is nearly always the sheet asked for first.
     std::vector<SheetEntry> ReadSheetList()
     {
-        m_first = std::make_unique<FirstSheet>(m_yield);
+        m_first = std::make_unique<FirstSheet>(m_yield, m_flat ? m_bytes->Bytes().size() : m_content->uncompressedSize);
         OdsContentHandler handler(0, m_first.get(), kRepeatBudget, true);
         Stream(handler, false);
         if (!handler.SawSpreadsheet())

@@ -123,6 +123,43 @@ TEST(OdsXmlScanner, ReadsLongNamesAndValuesAndLookAlikePrefixesWhereverCut)
     }
 }
 
+TEST(OdsXmlScanner, ReadsPlainCellsAsTheGeneralPathDoes)
+{
+    // Cells written the usual way take a direct path; a second prefix for the table
+    // namespace turns it off. Both must give the same cells, however the pieces are cut.
+    const std::string rows
+        = "<table:table table:name=\"S\"><table:table-row>"
+          "<table:table-cell office:value-type=\"float\" office:value=\"1\" calcext:value-type=\"float\">"
+          "<text:p>1.00</text:p></table:table-cell>"
+          "<table:table-cell office:value-type='string'><text:p>  two   words  </text:p></table:table-cell>"
+          "<table:table-cell table:number-columns-repeated=\"3\"><text:p>x</text:p>\n  <text:p/><text:p>y</text:p>"
+          "</table:table-cell >"
+          "<table:table-cell office:value-type=\"float\" office:value=\"7\"/>"
+          "<table:table-cell office:value-type=\"boolean\" office:boolean-value=\"true\" ></table:table-cell>"
+          "<table:covered-table-cell table:number-columns-repeated=\"2\"><text:p>hidden</text:p></table:covered-table-cell>"
+          "<table:table-cell office:value-type=\"string\" office:string-value=\"a\tb\"/>"
+          "<table:table-cell><text:p>a<text:s text:c=\"2\"/>b<text:span>c</text:span></text:p></table:table-cell>"
+          "<table:table-cell><office:annotation><text:p>note</text:p></office:annotation><text:p>shown</text:p>"
+          "</table:table-cell>"
+          "<table:table-cell table:number-columns-repeated=\"2\"/><table:table-cell><text:p>&lt;last&gt;</text:p>"
+          "</table:table-cell></table:table-row>"
+          "<table:table-row table:number-rows-repeated=\"2\"><table:table-cell><text:p>r</text:p></table:table-cell>"
+          "</table:table-row></table:table>";
+    const std::string fast = Document(rows);
+    std::string general = fast;
+    general.insert(general.find("<office:body>") - 1,
+        " xmlns:tb=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\"");
+    const std::vector<std::string> expected = { "1,1=1.00", "1,2=two words ", "1,3=x\n\ny", "1,4=x\n\ny",
+        "1,5=x\n\ny", "1,6=7", "1,7=TRUE", "1,10=a b", "1,11=a  bc", "1,12=shown", "1,15=<last>", "2,1=r",
+        "3,1=r" };
+    EXPECT_EQ(Scan(fast).cells, expected);
+    EXPECT_EQ(Scan(general).cells, expected);
+    for (size_t size = 1; size <= 48; ++size) {
+        EXPECT_EQ(Scan(fast, size).cells, expected) << "pieces of " << size;
+        EXPECT_EQ(Scan(general, size).cells, expected) << "pieces of " << size;
+    }
+}
+
 TEST(OdsXmlScanner, ResolvesPrefixesThroughDeclaredNamespaces)
 {
     // Any prefix a writer chose works; a redeclared prefix holds only inside its element.

@@ -51,6 +51,10 @@ public:
     // True once office:spreadsheet was seen: the document is a spreadsheet.
     bool SawSpreadsheet() const { return m_sawSpreadsheet; }
 
+    // True between the cells of a row of the table being loaded: the next element is
+    // most likely a cell.
+    bool AtRowLevel() const { return m_inTarget && m_inRow && !m_inCell && m_skipDepth == 0 && m_tableDepth == 1; }
+
     void StartElement(OdsNs ns, std::string_view localName, const OdsAttributes& attributes);
     void EndElement(OdsNs ns, std::string_view localName);
     void Characters(std::string_view text);

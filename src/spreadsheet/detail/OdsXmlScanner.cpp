@@ -143,7 +143,7 @@ uint64_t PackShort(std::string_view name)
 
 // a[0, n) == b[0, n), for the short names of attributes: a few fixed-size loads
 // rather than a library call.
-bool SameBytes(const char* a, const char* b, size_t n)
+[[gnu::always_inline]] inline bool SameBytes(const char* a, const char* b, size_t n)
 {
     const auto load8 = [](const char* p) {
         uint64_t v;
@@ -404,6 +404,237 @@ void OdsXmlScanner::Finish()
         Malformed("the document ends before its elements are closed");
 }
 
+namespace {
+
+// The attributes of a cell read by the direct path: those of the two namespaces the
+// handler asks about in a cell.
+class FastAttributes final : public OdsAttributes {
+public:
+    struct Entry {
+        OdsNs ns;
+        std::string_view localName;
+        std::string_view value;
+    };
+    std::string_view Get(OdsNs ns, std::string_view localName) const override
+    {
+        for (size_t i = 0; i < count; ++i) {
+            const Entry& entry = entries[i];
+            if (entry.ns == ns && entry.localName.size() == localName.size()
+                && SameBytes(entry.localName.data(), localName.data(), localName.size()))
+                return entry.value;
+        }
+        return {};
+    }
+    std::array<Entry, 8> entries; // the first count are set
+    size_t count = 0;
+};
+
+class NoAttributes final : public OdsAttributes {
+public:
+    std::string_view Get(OdsNs, std::string_view) const override { return {}; }
+};
+
+[[gnu::always_inline]] inline bool StartsWithAt(std::string_view buffer, size_t at, std::string_view what)
+{
+    return buffer.size() - at >= what.size() && SameBytes(buffer.data() + at, what.data(), what.size());
+}
+
+[[gnu::always_inline]] inline bool HasPrefix(std::string_view name, std::string_view prefix)
+{
+    return name.size() >= prefix.size() && SameBytes(name.data(), prefix.data(), prefix.size());
+}
+
+// The first of '=', '<' or '>' in [from, end), or nullptr: where an attribute's name ends,
+// unless the tag ends first.
+const char* FindEquals(const char* from, const char* end)
+{
+#if defined(__SSE2__)
+    const __m128i eq = _mm_set1_epi8('=');
+    const __m128i lt = _mm_set1_epi8('<');
+    const __m128i gt = _mm_set1_epi8('>');
+    while (end - from >= 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const int mask = _mm_movemask_epi8(_mm_or_si128(
+            _mm_cmpeq_epi8(block, eq), _mm_or_si128(_mm_cmpeq_epi8(block, lt), _mm_cmpeq_epi8(block, gt))));
+        if (mask != 0)
+            return from + __builtin_ctz(static_cast<unsigned>(mask));
+        from += 16;
+    }
+#endif
+    for (; from < end; ++from) {
+        if (*from == '=' || *from == '<' || *from == '>')
+            return from;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// The qualified names the direct path compares with, from the bindings in scope. It is
+// used only when the table, text and office namespaces each have exactly one prefix,
+// so that a name written otherwise cannot mean the same thing.
+void OdsXmlScanner::PrepareFastCells()
+{
+    m_fast = {};
+    m_fast.ready = true;
+    const auto prefixOf = [&](OdsNs ns, std::string& prefix) {
+        int found = 0;
+        for (const Binding& binding : m_bindings) {
+            if (binding.ns != ns || Resolve(binding.prefix) != ns)
+                continue;
+            if (binding.prefix.empty() || (found > 0 && binding.prefix != prefix))
+                return false;
+            prefix = binding.prefix;
+            found = 1;
+        }
+        return found == 1;
+    };
+    std::string table, text, office;
+    if (!prefixOf(OdsNs::Table, table) || !prefixOf(OdsNs::Text, text) || !prefixOf(OdsNs::Office, office))
+        return;
+    m_fast.cell = "<" + table + ":table-cell";
+    m_fast.coveredCell = "<" + table + ":covered-table-cell";
+    m_fast.cellEnd = "</" + table + ":table-cell";
+    m_fast.coveredCellEnd = "</" + table + ":covered-table-cell";
+    m_fast.paragraph = "<" + text + ":p";
+    m_fast.paragraphEnd = "</" + text + ":p>";
+    m_fast.tablePrefix = table + ":";
+    m_fast.officePrefix = office + ":";
+    m_fast.usable = true;
+}
+
+// Reads the cell whose start tag is at pos when it is complete in buffer and written
+// the usual way, handing the handler exactly the events the general path would.
+// Returns the position after it, or 0 to leave the cell to the general path.
+size_t OdsXmlScanner::FastCell(std::string_view buffer, size_t pos)
+{
+    if (!m_fast.ready)
+        PrepareFastCells();
+    if (!m_fast.usable || m_depth + 2 > kMaxDepth)
+        return 0;
+    const char* data = buffer.data();
+    const size_t size = buffer.size();
+    bool covered = false;
+    size_t i;
+    if (StartsWithAt(buffer, pos, m_fast.cell)) {
+        i = pos + m_fast.cell.size();
+    } else if (StartsWithAt(buffer, pos, m_fast.coveredCell)) {
+        covered = true;
+        i = pos + m_fast.coveredCell.size();
+    } else {
+        return 0;
+    }
+    // The start tag's attributes.
+    FastAttributes attributes;
+    bool empty = false;
+    for (;;) {
+        if (i >= size)
+            return 0;
+        const char c = data[i];
+        if (c == '>') {
+            ++i;
+            break;
+        }
+        if (c == '/') {
+            if (i + 1 >= size || data[i + 1] != '>')
+                return 0;
+            empty = true;
+            i += 2;
+            break;
+        }
+        if (!IsXmlSpace(c))
+            return 0;
+        while (i < size && IsXmlSpace(data[i]))
+            ++i;
+        if (i < size && (data[i] == '>' || data[i] == '/'))
+            continue;
+        const char* equals = FindEquals(data + i, data + size);
+        if (!equals || *equals != '=' || equals + 1 >= data + size)
+            return 0;
+        const std::string_view name(data + i, static_cast<size_t>(equals - (data + i)));
+        const char quote = equals[1];
+        // White space in or after the name, or a declaration: the general way.
+        if (name.empty() || (quote != '"' && quote != '\'') || FindSpace(name.data(), name.data() + name.size()) != name.data() + name.size()
+            || name.starts_with("xmlns"))
+            return 0;
+        const char* close = FindByte(equals + 2, data + size, quote);
+        if (!close)
+            return 0;
+        const std::string_view value(equals + 2, static_cast<size_t>(close - equals - 2));
+        i = static_cast<size_t>(close + 1 - data);
+        OdsNs ns = OdsNs::Other;
+        std::string_view local;
+        if (HasPrefix(name, m_fast.tablePrefix)) {
+            ns = OdsNs::Table;
+            local = name.substr(m_fast.tablePrefix.size());
+        } else if (HasPrefix(name, m_fast.officePrefix)) {
+            ns = OdsNs::Office;
+            local = name.substr(m_fast.officePrefix.size());
+        }
+        if (ns == OdsNs::Other)
+            continue;
+        if (attributes.count == attributes.entries.size()
+            || std::any_of(value.begin(), value.end(), [](char b) { return b == '&' || b == '<' || (IsXmlSpace(b) && b != ' '); }))
+            return 0;
+        attributes.entries[attributes.count++] = { ns, local, value };
+    }
+    // The content: plain paragraphs, perhaps with white space between them.
+    std::array<std::string_view, 4> paragraphs; // the first paragraphCount are set
+    size_t paragraphCount = 0;
+    if (!empty) {
+        const std::string& end = covered ? m_fast.coveredCellEnd : m_fast.cellEnd;
+        for (;;) {
+            while (i < size && IsXmlSpace(data[i]))
+                ++i;
+            if (i >= size || data[i] != '<')
+                return 0;
+            if (StartsWithAt(buffer, i, end)) {
+                i += end.size();
+                while (i < size && IsXmlSpace(data[i]))
+                    ++i;
+                if (i >= size || data[i] != '>')
+                    return 0;
+                ++i;
+                break;
+            }
+            if (covered || paragraphCount == paragraphs.size() || !StartsWithAt(buffer, i, m_fast.paragraph))
+                return 0;
+            i += m_fast.paragraph.size();
+            if (i + 1 < size && data[i] == '/' && data[i + 1] == '>') {
+                paragraphs[paragraphCount++] = std::string_view();
+                i += 2;
+                continue;
+            }
+            if (i >= size || data[i] != '>')
+                return 0;
+            ++i;
+            const char* lt = FindByte(data + i, data + size, '<');
+            if (!lt)
+                return 0;
+            const std::string_view text(data + i, static_cast<size_t>(lt - (data + i)));
+            if (text.find('&') != std::string_view::npos)
+                return 0;
+            i = static_cast<size_t>(lt - data);
+            if (!StartsWithAt(buffer, i, m_fast.paragraphEnd))
+                return 0;
+            i += m_fast.paragraphEnd.size();
+            paragraphs[paragraphCount++] = text;
+        }
+    }
+    // The same events as the general path gives.
+    const std::string_view cellName = covered ? "covered-table-cell" : "table-cell";
+    m_handler.StartElement(OdsNs::Table, cellName, attributes);
+    const NoAttributes none;
+    for (size_t k = 0; k < paragraphCount; ++k) {
+        m_handler.StartElement(OdsNs::Text, "p", none);
+        if (!paragraphs[k].empty())
+            m_handler.Characters(paragraphs[k]);
+        m_handler.EndElement(OdsNs::Text, "p");
+    }
+    m_handler.EndElement(OdsNs::Table, cellName);
+    return i;
+}
+
 // Handles every complete token of buffer; returns how many bytes it used.
 size_t OdsXmlScanner::Scan(std::string_view buffer, bool final)
 {
@@ -470,6 +701,13 @@ size_t OdsXmlScanner::Scan(std::string_view buffer, bool final)
                 throw SpreadsheetError(
                     ErrorCode::Corrupt, "the XML holds a document type declaration, which is not allowed");
             Malformed("an unknown declaration");
+        }
+        if (m_handler.AtRowLevel()) {
+            const size_t end = FastCell(buffer, pos);
+            if (end != 0) {
+                pos = end;
+                continue;
+            }
         }
         // A tag ends at the first '>' outside quoted attribute values.
         // Each quoted value found on the way is noted with the name before its '=', so
@@ -569,6 +807,7 @@ void OdsXmlScanner::EndTag(std::string_view tag)
             m_bindings.pop_back();
         m_cache.clear();
         m_shortCache.fill({});
+        m_fast.ready = false;
     }
     --m_depth;
 }
@@ -601,6 +840,7 @@ void OdsXmlScanner::DeclareNamespaces()
         m_bindings.push_back({ std::string(prefix), OdsNamespaceOf(uri), m_depth });
         m_cache.clear();
         m_shortCache.fill({});
+        m_fast.ready = false;
     }
 }
 

@@ -47,6 +47,8 @@ private:
     friend class Attributes;
 
     size_t Scan(std::string_view buffer, bool final);
+    size_t FastCell(std::string_view buffer, size_t pos);
+    void PrepareFastCells();
     void StartTag(std::string_view tag);
     void EndTag(std::string_view tag);
     void Text(std::string_view text);
@@ -69,6 +71,21 @@ private:
         OdsNs ns = OdsNs::Other;
     };
     std::array<ShortPrefix, 16> m_shortCache {}; // as m_cache, for prefixes of up to 8 bytes
+    // The cells of a worksheet, written the usual way (one prefix per namespace, plain
+    // paragraphs, no references), are read by a direct path that needs no generic tag
+    // handling; anything else goes the general way. Set up again when bindings change.
+    struct FastNames {
+        bool ready = false;
+        bool usable = false;
+        std::string cell; // "<table:table-cell"
+        std::string coveredCell; // "<table:covered-table-cell"
+        std::string cellEnd; // "</table:table-cell"
+        std::string coveredCellEnd;
+        std::string paragraph; // "<text:p"
+        std::string paragraphEnd; // "</text:p>"
+        std::string tablePrefix; // "table:"
+        std::string officePrefix; // "office:"
+    } m_fast;
     int m_depth = 0;
     bool m_sawRoot = false;
     bool m_finished = false;
