@@ -228,27 +228,40 @@ private:
 
     // Inflates content.xml on a second thread, a few chunks ahead of the scanner, which
     // stays on this thread (with the yield calls). The inflater stops when the handler
-    // has seen enough or the scan fails.
+    // has seen enough or the scan fails. Chunk buffers go back to the inflater for reuse,
+    // and it is woken only once half the chunks ahead are used: each wake-up costs.
     template <typename Feed> void InflateAhead(OdsContentHandler& handler, const Feed& feed)
     {
         struct Pipe {
             std::mutex mutex;
-            std::condition_variable changed;
+            std::condition_variable ready; // a chunk was added, or the inflater is done
+            std::condition_variable room; // chunks were taken, or the reader stops
             std::deque<std::string> chunks;
+            std::vector<std::string> spare;
             bool done = false;
             bool stop = false;
             std::exception_ptr error;
         } pipe;
-        constexpr size_t kAhead = 4;
+        constexpr size_t kAhead = 8;
         std::thread inflater([&] {
             try {
                 m_archive->Read(*m_content, [&](std::string_view chunk) {
-                    std::unique_lock lock(pipe.mutex);
-                    pipe.changed.wait(lock, [&] { return pipe.stop || pipe.chunks.size() < kAhead; });
-                    if (pipe.stop)
-                        throw StopReading();
-                    pipe.chunks.emplace_back(chunk);
-                    pipe.changed.notify_all();
+                    std::string buffer;
+                    {
+                        std::unique_lock lock(pipe.mutex);
+                        pipe.room.wait(lock, [&] { return pipe.stop || pipe.chunks.size() < kAhead; });
+                        if (pipe.stop)
+                            throw StopReading();
+                        if (!pipe.spare.empty()) {
+                            buffer = std::move(pipe.spare.back());
+                            pipe.spare.pop_back();
+                        }
+                    }
+                    buffer.assign(chunk);
+                    const std::lock_guard lock(pipe.mutex);
+                    pipe.chunks.push_back(std::move(buffer));
+                    if (pipe.chunks.size() == 1)
+                        pipe.ready.notify_one();
                 });
             } catch (const StopReading&) {
             } catch (...) {
@@ -257,7 +270,7 @@ private:
             }
             const std::lock_guard lock(pipe.mutex);
             pipe.done = true;
-            pipe.changed.notify_all();
+            pipe.ready.notify_one();
         });
         // However this function is left, the inflater is told to stop and joined.
         struct Join {
@@ -268,16 +281,18 @@ private:
                 {
                     const std::lock_guard lock(pipe.mutex);
                     pipe.stop = true;
-                    pipe.changed.notify_all();
+                    pipe.room.notify_one();
                 }
                 thread.join();
             }
         } join { pipe, inflater };
+        std::string chunk;
         for (;;) {
-            std::string chunk;
             {
                 std::unique_lock lock(pipe.mutex);
-                pipe.changed.wait(lock, [&] { return !pipe.chunks.empty() || pipe.done; });
+                if (!chunk.empty())
+                    pipe.spare.push_back(std::move(chunk));
+                pipe.ready.wait(lock, [&] { return !pipe.chunks.empty() || pipe.done; });
                 if (pipe.chunks.empty()) {
                     if (pipe.error)
                         std::rethrow_exception(pipe.error);
@@ -285,7 +300,8 @@ private:
                 }
                 chunk = std::move(pipe.chunks.front());
                 pipe.chunks.pop_front();
-                pipe.changed.notify_all();
+                if (pipe.chunks.size() == kAhead / 2)
+                    pipe.room.notify_one();
             }
             feed(chunk, false);
             if (handler.StopRequested())
