@@ -296,7 +296,8 @@ void OdsContentHandler::AppendText(std::string_view text)
     size_t i = 0;
     while (i < text.size()) {
         size_t end = i;
-        while (end < text.size() && !IsSpace(text[end]))
+        // Bytes above ' ' are never white space: one comparison for most of them.
+        while (end < text.size() && (static_cast<unsigned char>(text[end]) > ' ' || !IsSpace(text[end])))
             ++end;
         if (end > i) {
             m_text.append(text.substr(i, end - i));

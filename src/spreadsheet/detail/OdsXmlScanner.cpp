@@ -444,25 +444,53 @@ public:
     return name.size() >= prefix.size() && SameBytes(name.data(), prefix.data(), prefix.size());
 }
 
-// The first of '=', '<' or '>' in [from, end), or nullptr: where an attribute's name ends,
-// unless the tag ends first.
-const char* FindEquals(const char* from, const char* end)
+// The first byte in [from, end) that ends an attribute's name: '=', or white space, '<'
+// or '>' when the name is not followed at once by its value. nullptr when there is none.
+const char* FindNameEnd(const char* from, const char* end)
 {
 #if defined(__SSE2__)
-    const __m128i eq = _mm_set1_epi8('=');
-    const __m128i lt = _mm_set1_epi8('<');
-    const __m128i gt = _mm_set1_epi8('>');
     while (end - from >= 16) {
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        const int mask = _mm_movemask_epi8(_mm_or_si128(
-            _mm_cmpeq_epi8(block, eq), _mm_or_si128(_mm_cmpeq_epi8(block, lt), _mm_cmpeq_epi8(block, gt))));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('=')),
+                                             _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('<')),
+                                                 _mm_cmpeq_epi8(block, _mm_set1_epi8('>')))),
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\t'))),
+                _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\r')))));
+        const int mask = _mm_movemask_epi8(hit);
         if (mask != 0)
             return from + __builtin_ctz(static_cast<unsigned>(mask));
         from += 16;
     }
 #endif
     for (; from < end; ++from) {
-        if (*from == '=' || *from == '<' || *from == '>')
+        if (*from == '=' || *from == '<' || *from == '>' || IsXmlSpace(*from))
+            return from;
+    }
+    return nullptr;
+}
+
+// The first byte in [from, end) that ends a value the direct path can take as written:
+// its closing quote, or a reference, a '<' or white space other than ' ', which need
+// the general path. nullptr when there is none.
+const char* FindPlainValueEnd(const char* from, const char* end, char quote)
+{
+#if defined(__SSE2__)
+    while (end - from >= 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(quote)),
+                                             _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('&')),
+                                                 _mm_cmpeq_epi8(block, _mm_set1_epi8('<')))),
+            _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\t')),
+                _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\r')))));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0)
+            return from + __builtin_ctz(static_cast<unsigned>(mask));
+        from += 16;
+    }
+#endif
+    for (; from < end; ++from) {
+        const char c = *from;
+        if (c == quote || c == '&' || c == '<' || c == '\t' || c == '\n' || c == '\r')
             return from;
     }
     return nullptr;
@@ -548,17 +576,17 @@ size_t OdsXmlScanner::FastCell(std::string_view buffer, size_t pos)
             ++i;
         if (i < size && (data[i] == '>' || data[i] == '/'))
             continue;
-        const char* equals = FindEquals(data + i, data + size);
+        // White space before '=', a declaration, a reference or a line end in a value:
+        // the general way.
+        const char* equals = FindNameEnd(data + i, data + size);
         if (!equals || *equals != '=' || equals + 1 >= data + size)
             return 0;
         const std::string_view name(data + i, static_cast<size_t>(equals - (data + i)));
         const char quote = equals[1];
-        // White space in or after the name, or a declaration: the general way.
-        if (name.empty() || (quote != '"' && quote != '\'') || FindSpace(name.data(), name.data() + name.size()) != name.data() + name.size()
-            || name.starts_with("xmlns"))
+        if (name.empty() || (quote != '"' && quote != '\'') || name.starts_with("xmlns"))
             return 0;
-        const char* close = FindByte(equals + 2, data + size, quote);
-        if (!close)
+        const char* close = FindPlainValueEnd(equals + 2, data + size, quote);
+        if (!close || *close != quote)
             return 0;
         const std::string_view value(equals + 2, static_cast<size_t>(close - equals - 2));
         i = static_cast<size_t>(close + 1 - data);
@@ -573,8 +601,7 @@ size_t OdsXmlScanner::FastCell(std::string_view buffer, size_t pos)
         }
         if (ns == OdsNs::Other)
             continue;
-        if (attributes.count == attributes.entries.size()
-            || std::any_of(value.begin(), value.end(), [](char b) { return b == '&' || b == '<' || (IsXmlSpace(b) && b != ' '); }))
+        if (attributes.count == attributes.entries.size())
             return 0;
         attributes.entries[attributes.count++] = { ns, local, value };
     }
@@ -611,9 +638,18 @@ size_t OdsXmlScanner::FastCell(std::string_view buffer, size_t pos)
             const char* lt = FindByte(data + i, data + size, '<');
             if (!lt)
                 return 0;
-            const std::string_view text(data + i, static_cast<size_t>(lt - (data + i)));
-            if (text.find('&') != std::string_view::npos)
-                return 0;
+            std::string_view text(data + i, static_cast<size_t>(lt - (data + i)));
+            if (text.find('&') != std::string_view::npos) {
+                // References are replaced here; one the general path would refuse is left to it.
+                std::string& decoded = m_fastTexts[paragraphCount];
+                decoded.clear();
+                try {
+                    DecodeXmlReferences(text, decoded);
+                } catch (const SpreadsheetError&) {
+                    return 0;
+                }
+                text = decoded;
+            }
             i = static_cast<size_t>(lt - data);
             if (!StartsWithAt(buffer, i, m_fast.paragraphEnd))
                 return 0;

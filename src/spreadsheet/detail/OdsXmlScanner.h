@@ -86,6 +86,7 @@ private:
         std::string tablePrefix; // "table:"
         std::string officePrefix; // "office:"
     } m_fast;
+    std::array<std::string, 4> m_fastTexts; // a cell's paragraphs with their references replaced
     int m_depth = 0;
     bool m_sawRoot = false;
     bool m_finished = false;
