@@ -49,6 +49,12 @@ const Cell* SheetData::Find(int32_t row, int32_t column) const
     }
     size_t low = m_rows[index].begin;
     const size_t end = index + 1 < m_rows.size() ? m_rows[index + 1].begin : m_cells.size();
+    // A walk along the row asks for the cell after the last one found.
+    const size_t next = m_lastCellIndex + 1;
+    if (next >= low && next < end && m_cells[next].column == column) {
+        m_lastCellIndex = next;
+        return &m_cells[next];
+    }
     size_t high = end;
     while (low < high) {
         const size_t middle = low + (high - low) / 2;
@@ -59,6 +65,7 @@ const Cell* SheetData::Find(int32_t row, int32_t column) const
     }
     if (low == end || m_cells[low].column != column)
         return nullptr;
+    m_lastCellIndex = low;
     return &m_cells[low];
 }
 

@@ -123,6 +123,7 @@ private:
     std::string m_pool;
     CellRange m_range;
     mutable size_t m_lastRowIndex = 0; // sequential walks find the next row at once
+    mutable size_t m_lastCellIndex = SIZE_MAX; // and the next cell of a row
 };
 
 // Collects the cells of one worksheet. Cells may arrive in any order; rows in ascending
