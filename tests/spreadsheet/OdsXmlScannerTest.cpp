@@ -24,11 +24,11 @@ public:
 };
 
 // Scans the document in pieces of pieceSize bytes (0: all at once), loading table target.
-Recorded Scan(const std::string& document, size_t pieceSize = 0, size_t target = 0)
+Recorded Scan(const std::string& document, size_t pieceSize = 0, size_t target = 0, bool directCells = true)
 {
     RecordingSink sink;
     OdsContentHandler handler(target, &sink, uint64_t { 1 } << 30, false);
-    OdsXmlScanner scanner(handler);
+    OdsXmlScanner scanner(handler, directCells);
     if (pieceSize == 0) {
         scanner.Feed(document, true);
     } else {
@@ -154,6 +154,7 @@ TEST(OdsXmlScanner, ReadsPlainCellsAsTheGeneralPathDoes)
         "3,1=r" };
     EXPECT_EQ(Scan(fast).cells, expected);
     EXPECT_EQ(Scan(general).cells, expected);
+    EXPECT_EQ(Scan(fast, 0, 0, false).cells, expected);
     for (size_t size = 1; size <= 48; ++size) {
         EXPECT_EQ(Scan(fast, size).cells, expected) << "pieces of " << size;
         EXPECT_EQ(Scan(general, size).cells, expected) << "pieces of " << size;

@@ -330,8 +330,9 @@ private:
     OdsXmlScanner& m_scanner;
 };
 
-OdsXmlScanner::OdsXmlScanner(OdsContentHandler& handler)
+OdsXmlScanner::OdsXmlScanner(OdsContentHandler& handler, bool directCells)
     : m_handler(handler)
+    , m_directCells(directCells)
 {
 }
 
@@ -738,7 +739,7 @@ size_t OdsXmlScanner::Scan(std::string_view buffer, bool final)
                     ErrorCode::Corrupt, "the XML holds a document type declaration, which is not allowed");
             Malformed("an unknown declaration");
         }
-        if (m_handler.AtRowLevel()) {
+        if (m_directCells && m_handler.AtRowLevel()) {
             const size_t end = FastCell(buffer, pos);
             if (end != 0) {
                 pos = end;

@@ -22,7 +22,9 @@ namespace vellumcast::spreadsheet::detail {
 
 class OdsXmlScanner {
 public:
-    explicit OdsXmlScanner(OdsContentHandler& handler);
+    // directCells false reads every cell the general way: the two must agree, which the
+    // tests and the fuzzer check.
+    explicit OdsXmlScanner(OdsContentHandler& handler, bool directCells = true);
 
     // Scans the next piece; final marks the end of the document. Throws
     // SpreadsheetError(Corrupt). Returns at once after the handler asked to stop.
@@ -74,6 +76,7 @@ private:
     // The cells of a worksheet, written the usual way (one prefix per namespace, plain
     // paragraphs, no references), are read by a direct path that needs no generic tag
     // handling; anything else goes the general way. Set up again when bindings change.
+    bool m_directCells;
     struct FastNames {
         bool ready = false;
         bool usable = false;

@@ -1,0 +1,69 @@
+// Scans arbitrary bytes as the content of an OpenDocument spreadsheet twice: with cells
+// written the usual way read by the scanner's direct path, and with every cell read the
+// general way. Both must give the same sheets and cells, or fail alike; neither may
+// crash or hang. The first byte chooses the size of the pieces the bytes arrive in.
+
+#include "spreadsheet/detail/OdsXmlScanner.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using namespace vellumcast::spreadsheet;
+using namespace vellumcast::spreadsheet::detail;
+
+class RecordingSink final : public OdsCellSink {
+public:
+    bool Add(int32_t row, int32_t column, std::string_view text) override
+    {
+        cells.push_back(std::to_string(row) + "," + std::to_string(column) + "=" + std::string(text));
+        return cells.size() < 100000;
+    }
+    std::vector<std::string> cells;
+};
+
+struct Outcome {
+    std::vector<std::string> cells;
+    std::vector<std::string> sheets;
+    std::string error;
+};
+
+Outcome Scan(std::string_view document, size_t pieceSize, bool directCells)
+{
+    Outcome outcome;
+    RecordingSink sink;
+    OdsContentHandler handler(0, &sink, uint64_t { 1 } << 24, true);
+    try {
+        OdsXmlScanner scanner(handler, directCells);
+        for (size_t at = 0; at < document.size() || at == 0; at += pieceSize) {
+            const std::string_view piece = at < document.size() ? document.substr(at, pieceSize) : std::string_view();
+            scanner.Feed(piece, at + pieceSize >= document.size());
+        }
+    } catch (const SpreadsheetError& error) {
+        outcome.error = error.what();
+    }
+    outcome.cells = sink.cells;
+    for (const SheetEntry& sheet : handler.Sheets())
+        outcome.sheets.push_back(sheet.name);
+    return outcome;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size == 0)
+        return 0;
+    const size_t pieceSize = size_t { data[0] } * 16 + 1;
+    const std::string_view document(reinterpret_cast<const char*>(data) + 1, size - 1);
+    const Outcome direct = Scan(document, pieceSize, true);
+    const Outcome general = Scan(document, pieceSize, false);
+    if (direct.cells != general.cells || direct.sheets != general.sheets || direct.error != general.error)
+        std::abort();
+    return 0;
+}
