@@ -78,16 +78,23 @@ private:
 
 // The first worksheet as loaded during the opening pass, handed to its LoadSheet whole.
 // Past the budget it is dropped, and that sheet is read again when asked for.
+// Its cells are built on a thread of their own from batches the scanning thread hands
+// over, so that building (and the page faults of a large sheet) overlaps the scan.
 class FirstSheet final : public OdsCellSink {
 public:
     // contentSize: the bytes of XML the sheet is read from. Room for the texts is
     // reserved from it, so the pool is not copied as it grows; pages never written cost
     // nothing.
-    FirstSheet(std::function<void()> yield, uint64_t contentSize)
-        : m_builder(m_data, std::move(yield))
+    explicit FirstSheet(uint64_t contentSize)
+        : m_builder(m_data)
     {
         m_builder.Reserve(0, static_cast<size_t>(std::min<uint64_t>(contentSize / 8, kCacheBudget)));
+        m_thread = std::thread([this] { Build(); });
     }
+
+    ~FirstSheet() override { Stop(); }
+    FirstSheet(const FirstSheet&) = delete;
+    FirstSheet& operator=(const FirstSheet&) = delete;
 
     bool Add(int32_t row, int32_t column, std::string_view text) override
     {
@@ -97,7 +104,10 @@ public:
         try {
             if (m_bytes > kCacheBudget)
                 throw std::bad_alloc();
-            m_builder.AddString(row, column, text, 0);
+            m_batch.cells.push_back({ row, column, m_batch.text.size(), text.size() });
+            m_batch.text.append(text);
+            if (m_batch.cells.size() == kBatchCells && !Send())
+                throw std::bad_alloc();
         } catch (const std::exception&) {
             Drop();
             return false;
@@ -108,7 +118,7 @@ public:
     // True when the sheet was read to its end and kept.
     bool Complete(bool targetDone)
     {
-        if (!targetDone || m_dropped) {
+        if (!targetDone || m_dropped || !Send() || !Close()) {
             Drop();
             return false;
         }
@@ -125,14 +135,114 @@ public:
     void Drop()
     {
         m_dropped = true;
+        Stop();
         m_data.Clear();
     }
 
 private:
+    struct Batch {
+        struct Entry {
+            int32_t row;
+            int32_t column;
+            size_t offset; // in text
+            size_t length;
+        };
+        std::vector<Entry> cells;
+        std::string text;
+    };
+    static constexpr size_t kBatchCells = 16384;
+    static constexpr size_t kAhead = 4;
+
+    // Hands the batch being filled to the building thread; false once building failed.
+    bool Send()
+    {
+        if (m_batch.cells.empty())
+            return true;
+        std::unique_lock lock(m_mutex);
+        m_room.wait(lock, [&] { return m_failed || m_queue.size() < kAhead; });
+        if (m_failed)
+            return false;
+        m_queue.push_back(std::move(m_batch));
+        if (m_queue.size() == 1)
+            m_ready.notify_one();
+        m_batch = {};
+        if (!m_spare.empty()) {
+            m_batch = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+        return true;
+    }
+
+    // Waits until every batch is built; false when building failed.
+    bool Close()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_closing = true;
+            m_ready.notify_one();
+        }
+        if (m_thread.joinable())
+            m_thread.join();
+        return !m_failed;
+    }
+
+    void Stop()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+            m_ready.notify_one();
+        }
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    void Build()
+    {
+        for (;;) {
+            Batch batch;
+            {
+                std::unique_lock lock(m_mutex);
+                m_ready.wait(lock, [&] { return m_stop || m_closing || !m_queue.empty(); });
+                if (m_stop || m_queue.empty())
+                    return;
+                batch = std::move(m_queue.front());
+                m_queue.pop_front();
+                if (m_queue.size() == kAhead - 1)
+                    m_room.notify_one();
+            }
+            try {
+                const std::string_view text(batch.text);
+                for (const Batch::Entry& cell : batch.cells)
+                    m_builder.AddString(cell.row, cell.column, text.substr(cell.offset, cell.length), 0);
+            } catch (const std::exception&) {
+                const std::lock_guard lock(m_mutex);
+                m_failed = true;
+                m_room.notify_one();
+                return;
+            }
+            batch.cells.clear();
+            batch.text.clear();
+            const std::lock_guard lock(m_mutex);
+            m_spare.push_back(std::move(batch));
+        }
+    }
+
     SheetData m_data;
-    SheetBuilder m_builder;
+    SheetBuilder m_builder; // used by the building thread until it is joined
     uint64_t m_bytes = 0;
     bool m_dropped = false;
+    Batch m_batch; // being filled by the scanning thread
+
+    std::mutex m_mutex;
+    std::condition_variable m_ready; // a batch was queued, or the thread is to end
+    std::condition_variable m_room; // a batch was taken, or building failed
+    std::deque<Batch> m_queue;
+    std::vector<Batch> m_spare;
+    bool m_closing = false; // build what is queued, then end
+    bool m_stop = false; // end now
+    bool m_failed = false;
+    std::thread m_thread;
 };
 
 class OdsReader final : public WorkbookReader {
@@ -160,7 +270,7 @@ public:
     // its LoadSheet, since that is nearly always the sheet asked for first.
     std::vector<SheetEntry> ReadSheetList()
     {
-        m_first = std::make_unique<FirstSheet>(m_yield, m_flat ? m_bytes->Bytes().size() : m_content->uncompressedSize);
+        m_first = std::make_unique<FirstSheet>(m_flat ? m_bytes->Bytes().size() : m_content->uncompressedSize);
         OdsContentHandler handler(0, m_first.get(), kRepeatBudget, true);
         Stream(handler, false);
         if (!handler.SawSpreadsheet())

@@ -193,6 +193,11 @@ TEST(OdsXmlScanner, RefusesBrokenOrHostileDocuments)
     EXPECT_EQ(ScanFails("<x/><y/>"), ErrorCode::Corrupt);
     EXPECT_EQ(ScanFails(""), ErrorCode::Corrupt);
     EXPECT_EQ(ScanFails("<x><!-- never closed </x>"), ErrorCode::Corrupt);
+    // A quote inside an attribute's name opens a value that never closes, in a cell too.
+    EXPECT_EQ(ScanFails(Document("<table:table table:name=\"S\"><table:table-row>"
+                                 "<table:table-cell table:number-columns-repe'ated=\"2\"><text:p>x</text:p>"
+                                 "</table:table-cell></table:table-row></table:table>")),
+        ErrorCode::Corrupt);
     std::string deep;
     for (int i = 0; i < 300; ++i)
         deep += "<a>";

@@ -445,16 +445,19 @@ public:
     return name.size() >= prefix.size() && SameBytes(name.data(), prefix.data(), prefix.size());
 }
 
-// The first byte in [from, end) that ends an attribute's name: '=', or white space, '<'
-// or '>' when the name is not followed at once by its value. nullptr when there is none.
+// The first byte in [from, end) that ends an attribute's name: '=', or white space, a
+// quote, '<' or '>' when the name is not followed at once by its value. nullptr when
+// there is none.
 const char* FindNameEnd(const char* from, const char* end)
 {
 #if defined(__SSE2__)
     while (end - from >= 16) {
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('=')),
-                                             _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('<')),
-                                                 _mm_cmpeq_epi8(block, _mm_set1_epi8('>')))),
+        const __m128i marks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('=')),
+                                               _mm_cmpeq_epi8(block, _mm_set1_epi8('<'))),
+            _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('>')),
+                _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('"')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\'')))));
+        const __m128i hit = _mm_or_si128(marks,
             _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\t'))),
                 _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\r')))));
         const int mask = _mm_movemask_epi8(hit);
@@ -464,7 +467,7 @@ const char* FindNameEnd(const char* from, const char* end)
     }
 #endif
     for (; from < end; ++from) {
-        if (*from == '=' || *from == '<' || *from == '>' || IsXmlSpace(*from))
+        if (*from == '=' || *from == '<' || *from == '>' || *from == '"' || *from == '\'' || IsXmlSpace(*from))
             return from;
     }
     return nullptr;
