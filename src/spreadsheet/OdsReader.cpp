@@ -29,9 +29,6 @@ constexpr uint64_t kRepeatBudget = uint64_t { 1 } << 30;
 constexpr uint64_t kCacheBudget = uint64_t { 512 } << 20;
 constexpr size_t kFlatPiece = size_t { 1 } << 20;
 
-// Thrown through ZipArchive::Read's sink once the wanted table has been read.
-struct StopReading { };
-
 // Finds whether content.xml is encrypted: the manifest then gives it encryption data.
 class ManifestHandler final : public detail::XmlHandler {
 public:
@@ -331,94 +328,18 @@ private:
             }
             return;
         }
-        InflateAhead(handler, feed);
-        if (!handler.StopRequested())
-            feed({}, true);
-    }
-
-    // Inflates content.xml on a second thread, a few chunks ahead of the scanner, which
-    // stays on this thread (with the yield calls). The inflater stops when the handler
-    // has seen enough or the scan fails. Chunk buffers go back to the inflater for reuse,
-    // and it is woken only once half the chunks ahead are used: each wake-up costs.
-    template <typename Feed> void InflateAhead(OdsContentHandler& handler, const Feed& feed)
-    {
-        struct Pipe {
-            std::mutex mutex;
-            std::condition_variable ready; // a chunk was added, or the inflater is done
-            std::condition_variable room; // chunks were taken, or the reader stops
-            std::deque<std::string> chunks;
-            std::vector<std::string> spare;
-            bool done = false;
-            bool stop = false;
-            std::exception_ptr error;
-        } pipe;
-        constexpr size_t kAhead = 8;
-        std::thread inflater([&] {
-            try {
-                m_archive->Read(*m_content, [&](std::string_view chunk) {
-                    std::string buffer;
-                    {
-                        std::unique_lock lock(pipe.mutex);
-                        pipe.room.wait(lock, [&] { return pipe.stop || pipe.chunks.size() < kAhead; });
-                        if (pipe.stop)
-                            throw StopReading();
-                        if (!pipe.spare.empty()) {
-                            buffer = std::move(pipe.spare.back());
-                            pipe.spare.pop_back();
-                        }
-                    }
-                    buffer.assign(chunk);
-                    const std::lock_guard lock(pipe.mutex);
-                    pipe.chunks.push_back(std::move(buffer));
-                    if (pipe.chunks.size() == 1)
-                        pipe.ready.notify_one();
-                });
-            } catch (const StopReading&) {
-            } catch (...) {
-                const std::lock_guard lock(pipe.mutex);
-                pipe.error = std::current_exception();
-            }
-            const std::lock_guard lock(pipe.mutex);
-            pipe.done = true;
-            pipe.ready.notify_one();
-        });
-        // However this function is left, the inflater is told to stop and joined.
-        struct Join {
-            Pipe& pipe;
-            std::thread& thread;
-            ~Join()
-            {
-                {
-                    const std::lock_guard lock(pipe.mutex);
-                    pipe.stop = true;
-                    pipe.room.notify_one();
-                }
-                thread.join();
-            }
-        } join { pipe, inflater };
-        std::string chunk;
-        for (;;) {
-            {
-                std::unique_lock lock(pipe.mutex);
-                if (!chunk.empty())
-                    pipe.spare.push_back(std::move(chunk));
-                pipe.ready.wait(lock, [&] { return !pipe.chunks.empty() || pipe.done; });
-                if (pipe.chunks.empty()) {
-                    if (pipe.error)
-                        std::rethrow_exception(pipe.error);
-                    return;
-                }
-                chunk = std::move(pipe.chunks.front());
-                pipe.chunks.pop_front();
-                if (pipe.chunks.size() == kAhead / 2)
-                    pipe.room.notify_one();
-            }
+        // The content is inflated on a second thread; the scanner stays on this one, with
+        // the yield calls.
+        m_archive->ReadAhead(*m_content, [&](std::string_view chunk) {
             feed(chunk, false);
             if (handler.StopRequested())
-                return;
+                return false;
             if (m_yield)
                 m_yield();
-        }
+            return true;
+        });
+        if (!handler.StopRequested())
+            feed({}, true);
     }
 
     std::shared_ptr<const FileBytes> m_bytes;

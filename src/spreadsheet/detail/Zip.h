@@ -38,6 +38,12 @@ public:
     // Unsupported for unknown methods).
     void Read(const ZipEntry& entry, const std::function<void(std::string_view chunk)>& sink) const;
 
+    // As Read, with the inflating done on a second thread a few chunks ahead of sink,
+    // which runs on the calling thread: reading a large member then takes little more
+    // than its consumer's time. sink returns false to stop early. Errors of the member
+    // are raised once the chunks before them are consumed.
+    void ReadAhead(const ZipEntry& entry, const std::function<bool(std::string_view chunk)>& sink) const;
+
     // The whole inflated member; TooLarge past maxSize bytes.
     std::string ReadAll(const ZipEntry& entry, size_t maxSize = 256u << 20) const;
 
