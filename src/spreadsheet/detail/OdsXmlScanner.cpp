@@ -411,18 +411,21 @@ namespace {
 // handler asks about in a cell.
 class FastAttributes final : public OdsAttributes {
 public:
+    // Plain data, so that the unused entries cost nothing to construct.
     struct Entry {
         OdsNs ns;
-        std::string_view localName;
-        std::string_view value;
+        const char* local;
+        size_t localSize;
+        const char* value;
+        size_t valueSize;
     };
     std::string_view Get(OdsNs ns, std::string_view localName) const override
     {
         for (size_t i = 0; i < count; ++i) {
             const Entry& entry = entries[i];
-            if (entry.ns == ns && entry.localName.size() == localName.size()
-                && SameBytes(entry.localName.data(), localName.data(), localName.size()))
-                return entry.value;
+            if (entry.ns == ns && entry.localSize == localName.size()
+                && SameBytes(entry.local, localName.data(), localName.size()))
+                return std::string_view(entry.value, entry.valueSize);
         }
         return {};
     }
@@ -607,7 +610,7 @@ size_t OdsXmlScanner::FastCell(std::string_view buffer, size_t pos)
             continue;
         if (attributes.count == attributes.entries.size())
             return 0;
-        attributes.entries[attributes.count++] = { ns, local, value };
+        attributes.entries[attributes.count++] = { ns, local.data(), local.size(), value.data(), value.size() };
     }
     // The content: plain paragraphs, perhaps with white space between them.
     std::array<std::string_view, 4> paragraphs; // the first paragraphCount are set
