@@ -173,21 +173,18 @@ private:
     // Waits until every batch is built; false when building failed.
     bool Close()
     {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_closing = true;
-            m_ready.notify_one();
-        }
-        if (m_thread.joinable())
-            m_thread.join();
+        EndThread(m_closing);
         return !m_failed;
     }
 
-    void Stop()
+    // Ends the building thread at once.
+    void Stop() { EndThread(m_stop); }
+
+    void EndThread(bool& flag)
     {
         {
             const std::lock_guard lock(m_mutex);
-            m_stop = true;
+            flag = true;
             m_ready.notify_one();
         }
         if (m_thread.joinable())

@@ -23,13 +23,6 @@ constexpr size_t kMaxToken = size_t { 64 } << 20;
     throw SpreadsheetError(ErrorCode::Corrupt, "the XML is malformed (" + why + ")");
 }
 
-// The bytes that matter while looking for the end of a tag.
-constexpr auto kTagSpecial = [] {
-    std::array<bool, 256> table {};
-    table['>'] = table['<'] = table['"'] = table['\''] = true;
-    return table;
-}();
-
 #if defined(__SSE2__)
 // A bit for each of the sixteen bytes at p that is one of the space characters; with
 // quotes, also for '"' and '\''.
@@ -171,28 +164,35 @@ uint64_t PackShort(std::string_view name)
     return true;
 }
 
-// The first of '<', '>', '"' or '\'' in [from, end), or end. Most of a document's bytes
-// lie inside tags, so this is the scanner's inner loop: sixteen bytes at a time.
-const char* FindTagSpecial(const char* from, const char* end)
+// The first byte in [from, end) that is one of Bytes, or nullptr: sixteen bytes at a
+// time, each compared with every byte of the set.
+template <char... Bytes> const char* FindAnyOf(const char* from, const char* end)
 {
 #if defined(__SSE2__)
-    const __m128i lt = _mm_set1_epi8('<');
-    const __m128i gt = _mm_set1_epi8('>');
-    const __m128i dq = _mm_set1_epi8('"');
-    const __m128i sq = _mm_set1_epi8('\'');
     while (end - from >= 16) {
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, lt), _mm_cmpeq_epi8(block, gt)),
-            _mm_or_si128(_mm_cmpeq_epi8(block, dq), _mm_cmpeq_epi8(block, sq)));
+        __m128i hit = _mm_setzero_si128();
+        ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(block, _mm_set1_epi8(Bytes)))), ...);
         const int mask = _mm_movemask_epi8(hit);
         if (mask != 0)
             return from + __builtin_ctz(static_cast<unsigned>(mask));
         from += 16;
     }
 #endif
-    while (from < end && !kTagSpecial[static_cast<uint8_t>(*from)])
-        ++from;
-    return from;
+    for (; from < end; ++from) {
+        const char c = *from;
+        if (((c == Bytes) || ...))
+            return from;
+    }
+    return nullptr;
+}
+
+// The first of '<', '>', '"' or '\'' in [from, end), or end. Most of a document's bytes
+// lie inside tags, so this is the scanner's inner loop.
+const char* FindTagSpecial(const char* from, const char* end)
+{
+    const char* found = FindAnyOf<'<', '>', '"', '\''>(from, end);
+    return found ? found : end;
 }
 
 size_t Find(std::string_view text, std::string_view what, size_t from)
@@ -453,27 +453,7 @@ public:
 // there is none.
 const char* FindNameEnd(const char* from, const char* end)
 {
-#if defined(__SSE2__)
-    while (end - from >= 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        const __m128i marks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('=')),
-                                               _mm_cmpeq_epi8(block, _mm_set1_epi8('<'))),
-            _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('>')),
-                _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('"')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\'')))));
-        const __m128i hit = _mm_or_si128(marks,
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\t'))),
-                _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\r')))));
-        const int mask = _mm_movemask_epi8(hit);
-        if (mask != 0)
-            return from + __builtin_ctz(static_cast<unsigned>(mask));
-        from += 16;
-    }
-#endif
-    for (; from < end; ++from) {
-        if (*from == '=' || *from == '<' || *from == '>' || *from == '"' || *from == '\'' || IsXmlSpace(*from))
-            return from;
-    }
-    return nullptr;
+    return FindAnyOf<'=', '<', '>', '"', '\'', ' ', '\t', '\n', '\r'>(from, end);
 }
 
 // The first byte in [from, end) that ends a value the direct path can take as written:
@@ -481,26 +461,8 @@ const char* FindNameEnd(const char* from, const char* end)
 // the general path. nullptr when there is none.
 const char* FindPlainValueEnd(const char* from, const char* end, char quote)
 {
-#if defined(__SSE2__)
-    while (end - from >= 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(quote)),
-                                             _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('&')),
-                                                 _mm_cmpeq_epi8(block, _mm_set1_epi8('<')))),
-            _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\t')),
-                _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\r')))));
-        const int mask = _mm_movemask_epi8(hit);
-        if (mask != 0)
-            return from + __builtin_ctz(static_cast<unsigned>(mask));
-        from += 16;
-    }
-#endif
-    for (; from < end; ++from) {
-        const char c = *from;
-        if (c == quote || c == '&' || c == '<' || c == '\t' || c == '\n' || c == '\r')
-            return from;
-    }
-    return nullptr;
+    return quote == '"' ? FindAnyOf<'"', '&', '<', '\t', '\n', '\r'>(from, end)
+                        : FindAnyOf<'\'', '&', '<', '\t', '\n', '\r'>(from, end);
 }
 
 } // namespace
