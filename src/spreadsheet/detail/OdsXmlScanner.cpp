@@ -810,9 +810,7 @@ void OdsXmlScanner::EndTag(std::string_view tag)
     if (!m_bindings.empty() && m_bindings.back().depth == m_depth) {
         while (!m_bindings.empty() && m_bindings.back().depth == m_depth)
             m_bindings.pop_back();
-        m_cache.clear();
-        m_shortCache.fill({});
-        m_fast.ready = false;
+        ForgetResolved();
     }
     --m_depth;
 }
@@ -830,6 +828,14 @@ void OdsXmlScanner::Text(std::string_view text)
     m_handler.Characters(m_decoded);
 }
 
+// The bindings changed: what was resolved under them no longer holds.
+void OdsXmlScanner::ForgetResolved()
+{
+    m_cache.clear();
+    m_shortCache.fill({});
+    m_fast.ready = false;
+}
+
 void OdsXmlScanner::DeclareNamespaces()
 {
     for (const RawAttribute& attribute : m_raw) {
@@ -843,9 +849,7 @@ void OdsXmlScanner::DeclareNamespaces()
         std::string uri;
         DecodeXmlReferences(attribute.value, uri);
         m_bindings.push_back({ std::string(prefix), OdsNamespaceOf(uri), m_depth });
-        m_cache.clear();
-        m_shortCache.fill({});
-        m_fast.ready = false;
+        ForgetResolved();
     }
 }
 

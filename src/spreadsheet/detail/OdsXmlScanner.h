@@ -55,6 +55,7 @@ private:
     void EndTag(std::string_view tag);
     void Text(std::string_view text);
     void DeclareNamespaces();
+    void ForgetResolved();
     OdsNs Resolve(std::string_view prefix);
     OdsNs ResolveSlow(std::string_view prefix);
     void Finish();
@@ -74,8 +75,8 @@ private:
     };
     std::array<ShortPrefix, 16> m_shortCache {}; // as m_cache, for prefixes of up to 8 bytes
     // The cells of a worksheet, written the usual way (one prefix per namespace, plain
-    // paragraphs, no references), are read by a direct path that needs no generic tag
-    // handling; anything else goes the general way. Set up again when bindings change.
+    // paragraphs), are read by a direct path that needs no generic tag handling;
+    // anything else goes the general way. Set up again when bindings change.
     bool m_directCells;
     struct FastNames {
         bool ready = false;
