@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     using namespace vellumcast::spreadsheet;
     const std::string bytes(reinterpret_cast<const char*>(data), size);
-    for (const char* name : {"fuzz.xlsx", "fuzz.csv"}) {
+    for (const char* name : { "fuzz.xlsx", "fuzz.csv" }) {
         try {
             Application application;
             auto book = application.OpenBytes(bytes, name);
@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 // Bound the walk: a valid sheet may legitimately span the whole grid.
                 int64_t budget = 1 << 20;
                 for (int32_t row = range.firstRow; row <= range.lastRow && budget > 0; ++row)
-                    for (int32_t column = range.firstColumn; column <= range.lastColumn && budget > 0; ++column, --budget)
+                    for (int32_t column = range.firstColumn; column <= range.lastColumn && budget > 0;
+                         ++column, --budget)
                         sheet.CellText(row, column);
             }
         } catch (const SpreadsheetError&) {

@@ -31,7 +31,11 @@ std::string ForTerminal(const std::string& message)
 
 class StreamReporter final : public core::ErrorReporter {
 public:
-    StreamReporter(std::ostream& err, bool& progressShown) : m_err(err), m_progressShown(progressShown) {}
+    StreamReporter(std::ostream& err, bool& progressShown)
+        : m_err(err)
+        , m_progressShown(progressShown)
+    {
+    }
     void Report(const core::ErrorReport& report) override
     {
         if (m_progressShown) {
@@ -49,7 +53,12 @@ private:
 
 class TerminalProgress final : public core::Progress {
 public:
-    TerminalProgress(std::ostream& err, bool enabled, bool& shown) : m_err(err), m_enabled(enabled), m_shown(shown) {}
+    TerminalProgress(std::ostream& err, bool enabled, bool& shown)
+        : m_err(err)
+        , m_enabled(enabled)
+        , m_shown(shown)
+    {
+    }
     void SetWorkbook(const std::string& name)
     {
         m_name = name;
@@ -78,7 +87,8 @@ private:
 class CommandLineHost final : public exporting::ExportRunHost {
 public:
     CommandLineHost(const CommandLineOptions& options, TerminalProgress& progress)
-        : m_options(options), m_progress(progress)
+        : m_options(options)
+        , m_progress(progress)
     {
     }
     size_t WorkbookCount() override { return m_options.workbooks.size(); }
@@ -87,14 +97,17 @@ public:
         m_progress.SetWorkbook(core::FileNameOfPath(m_options.workbooks[index]));
         return m_options.workbooks[index];
     }
-    std::string SaveModeCaption() override { return std::string(options::SaveModeCaption(m_options.exportOptions.saveMode)); }
+    std::string SaveModeCaption() override
+    {
+        return std::string(options::SaveModeCaption(m_options.exportOptions.saveMode));
+    }
     bool IncludeBlankCells() override { return m_options.exportOptions.includeBlankCells; }
     bool QuoteCells() override { return m_options.exportOptions.quoteCells; }
     std::optional<std::string> Divider() override { return m_options.exportOptions.divider; }
-    void ShowNoFilesAdded() override {}
-    void SetBusy(bool) override {}
-    void LayoutResults(options::SaveMode) override {}
-    void RunFinished(const exporting::ResultList&) override {}
+    void ShowNoFilesAdded() override { }
+    void SetBusy(bool) override { }
+    void LayoutResults(options::SaveMode) override { }
+    void RunFinished(const exporting::ResultList&) override { }
 
 private:
     const CommandLineOptions& m_options;
@@ -203,8 +216,8 @@ std::optional<CommandLineOptions> ParseArguments(const std::vector<std::string>&
     return parsed;
 }
 
-int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
-                   bool progressToTerminal)
+int RunCommandLine(
+    const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, bool progressToTerminal)
 {
     std::string error;
     const auto parsed = ParseArguments(arguments, error);
@@ -227,7 +240,7 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
     core::NoPump pump;
     CommandLineHost host(*parsed, progress);
     exporting::ResultList results;
-    const size_t failedWorkbooks = exporting::RunExport(host, {reporter, pump, progress}, results);
+    const size_t failedWorkbooks = exporting::RunExport(host, { reporter, pump, progress }, results);
     if (progressShown) {
         err << '\n';
         progressShown = false;

@@ -25,7 +25,7 @@ std::string UsageText();
 
 // Runs the whole command: 0 when every workbook was exported and saved, 1 when any
 // failed, 2 on bad usage. progressToTerminal shows a progress line on err.
-int RunCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
-                   bool progressToTerminal);
+int RunCommandLine(
+    const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, bool progressToTerminal);
 
 } // namespace vellumcast::cli

@@ -12,13 +12,13 @@ namespace vellumcast::core {
 
 bool FileExists(const std::string& path)
 {
-    struct stat info {};
+    struct stat info { };
     return !path.empty() && ::stat(path.c_str(), &info) == 0;
 }
 
 bool FolderExists(const std::string& path)
 {
-    struct stat info {};
+    struct stat info { };
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
@@ -61,7 +61,8 @@ std::string PathWithoutExtension(std::string_view text)
 {
     const auto dot = text.rfind('.');
     if (dot == std::string_view::npos)
-        throw std::invalid_argument("Invalid procedure call or argument: \"" + std::string(text) + "\" has no extension");
+        throw std::invalid_argument(
+            "Invalid procedure call or argument: \"" + std::string(text) + "\" has no extension");
     return std::string(text.substr(0, dot));
 }
 
@@ -96,7 +97,8 @@ std::string GetDesktopFolder()
 {
     const char* home = std::getenv("HOME");
     if (!home || !*home)
-        throw std::invalid_argument("Invalid procedure call or argument: the desktop folder is unknown (HOME is not set)");
+        throw std::invalid_argument(
+            "Invalid procedure call or argument: the desktop folder is unknown (HOME is not set)");
     std::string homeFolder = home;
     while (homeFolder.size() > 1 && homeFolder.back() == '/')
         homeFolder.pop_back();

@@ -26,7 +26,7 @@ public:
 // An ErrorReporter for handlers that say nothing about their failures.
 class SilentReporter final : public ErrorReporter {
 public:
-    void Report(const ErrorReport&) override {}
+    void Report(const ErrorReport&) override { }
 };
 
 // Lets pending window events run. Callers may call it per cell; implementations decide
@@ -39,7 +39,7 @@ public:
 
 class NoPump final : public Pump {
 public:
-    void Run() override {}
+    void Run() override { }
 };
 
 // A percentage from 0 to 100 for the progress bar.
@@ -51,7 +51,7 @@ public:
 
 class NoProgress final : public Progress {
 public:
-    void Set(double) override {}
+    void Set(double) override { }
 };
 
 } // namespace vellumcast::core

@@ -17,11 +17,13 @@ std::string DescribeFailure(std::exception_ptr failure);
 class StepRunner {
 public:
     StepRunner(ErrorReporter& reporter, std::string location)
-        : m_reporter(reporter), m_location(std::move(location)) {}
+        : m_reporter(reporter)
+        , m_location(std::move(location))
+    {
+    }
 
     // Runs one step. Returns false when it failed (and was reported).
-    template <typename F>
-    bool Step(int number, F&& body)
+    template <typename F> bool Step(int number, F&& body)
     {
         try {
             std::forward<F>(body)();
@@ -34,8 +36,7 @@ public:
 
     // Runs the test of a branch. A test that fails is reported and counts as true, so the
     // steps it guards run.
-    template <typename F>
-    bool Test(int number, F&& test)
+    template <typename F> bool Test(int number, F&& test)
     {
         try {
             return static_cast<bool>(std::forward<F>(test)());

@@ -24,24 +24,21 @@ struct ExportContext {
 // One entry per worksheet with content; its text holds one line per row. Failures are
 // reported with the step's number and the procedure goes on.
 void ExportSheetToTextFile(ExportContext& context, spreadsheet::Workbook* workbook,
-                           const options::ExportOptions& options, const std::string& workbookPath,
-                           int64_t& resultNumber);
+    const options::ExportOptions& options, const std::string& workbookPath, int64_t& resultNumber);
 
 // One entry per row of every worksheet with content.
-void ExportRowToTextFile(ExportContext& context, spreadsheet::Workbook* workbook,
-                         const options::ExportOptions& options, const std::string& workbookPath,
-                         int64_t& resultNumber);
+void ExportRowToTextFile(ExportContext& context, spreadsheet::Workbook* workbook, const options::ExportOptions& options,
+    const std::string& workbookPath, int64_t& resultNumber);
 
 // One entry per column of every worksheet with content; the column's cells on one line.
 void ExportColumnToTextFile(ExportContext& context, spreadsheet::Workbook* workbook,
-                            const options::ExportOptions& options, const std::string& workbookPath,
-                            int64_t& resultNumber);
+    const options::ExportOptions& options, const std::string& workbookPath, int64_t& resultNumber);
 
 // The whole workbook as one text: per worksheet its name line, its rows and three empty
 // lines. Records nothing itself; the first failure is thrown to the caller, and text holds
 // what was composed up to it.
-void ExportAllSheetsToTextFile(ExportContext& context, spreadsheet::Workbook* workbook,
-                               const options::ExportOptions& options, std::string& text);
+void ExportAllSheetsToTextFile(
+    ExportContext& context, spreadsheet::Workbook* workbook, const options::ExportOptions& options, std::string& text);
 
 // The stem of a file name or path: the file name without its last extension; a name
 // without an extension is its own stem. Folders in the path never count.

@@ -27,12 +27,16 @@ public:
     virtual bool QuoteCells() = 0;
     virtual std::optional<std::string> Divider() = 0;
 
-    virtual void ShowNoFilesAdded() = 0;        // "No files added."
-    virtual void SetBusy(bool busy) = 0;        // the busy pointer
+    virtual void ShowNoFilesAdded() = 0; // "No files added."
+    virtual void SetBusy(bool busy) = 0; // the busy pointer
     virtual void LayoutResults(options::SaveMode mode) = 0; // the results list's columns
     // Called as each workbook's results arrive, so a window can show them as they come.
-    virtual void ResultsAdded(const ResultList& results, size_t firstNew) { (void)results; (void)firstNew; }
-    virtual void RunStarting() {}
+    virtual void ResultsAdded(const ResultList& results, size_t firstNew)
+    {
+        (void)results;
+        (void)firstNew;
+    }
+    virtual void RunStarting() { }
     virtual void RunFinished(const ResultList& results) = 0; // show the results
 };
 

@@ -9,7 +9,11 @@ namespace vellumcast::exporting {
 class LineComposer {
 public:
     LineComposer(std::string_view divider, bool includeBlankCells, bool quoteCells)
-        : m_divider(divider), m_includeBlankCells(includeBlankCells), m_quoteCells(quoteCells) {}
+        : m_divider(divider)
+        , m_includeBlankCells(includeBlankCells)
+        , m_quoteCells(quoteCells)
+    {
+    }
 
     void Begin() { m_line.clear(); }
 

@@ -19,7 +19,7 @@ std::string_view SaveModeCaption(SaveMode mode)
 
 std::optional<SaveMode> SaveModeFromCaption(std::string_view caption)
 {
-    for (SaveMode mode : {SaveMode::AllSheets, SaveMode::EachSheet, SaveMode::EachRow, SaveMode::EachColumn}) {
+    for (SaveMode mode : { SaveMode::AllSheets, SaveMode::EachSheet, SaveMode::EachRow, SaveMode::EachColumn }) {
         if (caption == SaveModeCaption(mode))
             return mode;
     }

@@ -34,8 +34,8 @@ std::string SavedFileName(options::SaveMode mode, const exporting::ResultEntry& 
 }
 
 SaveOutcome SaveResults(const std::string& folder, std::optional<options::SaveMode> mode,
-                        const exporting::ResultList& results, core::ErrorReporter& reporter, core::Pump& pump,
-                        std::vector<SavedFile>* saved)
+    const exporting::ResultList& results, core::ErrorReporter& reporter, core::Pump& pump,
+    std::vector<SavedFile>* saved)
 {
     core::StepRunner run(reporter, core::LocationText("Form2", "PushButton6_Click"));
     bool exists = false;
@@ -47,15 +47,15 @@ SaveOutcome SaveResults(const std::string& folder, std::optional<options::SaveMo
     // The all-sheets mode walks the results too, so a workbook without a result never
     // shifts the names of the others.
     const int writeStep = *mode == options::SaveMode::AllSheets ? 134
-                          : *mode == options::SaveMode::EachSheet ? 162
-                                                                  : 190;
+        : *mode == options::SaveMode::EachSheet                 ? 162
+                                                                : 190;
     const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
     for (const auto& entry : results) {
         pump.Run();
         const std::string path = prefix + SavedFileName(*mode, entry);
         const bool written = run.Step(writeStep, [&] { core::WriteTextFile(path, entry.text); });
         if (saved)
-            saved->push_back({path, written});
+            saved->push_back({ path, written });
     }
     return SaveOutcome::Saved;
 }

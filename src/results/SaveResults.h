@@ -33,7 +33,7 @@ struct SavedFile {
 // and the others are still written. A folder that does not exist writes nothing and gives
 // FolderMissing. Pump runs once per entry. mode none: nothing is written.
 SaveOutcome SaveResults(const std::string& folder, std::optional<options::SaveMode> mode,
-                        const exporting::ResultList& results, core::ErrorReporter& reporter, core::Pump& pump,
-                        std::vector<SavedFile>* saved = nullptr);
+    const exporting::ResultList& results, core::ErrorReporter& reporter, core::Pump& pump,
+    std::vector<SavedFile>* saved = nullptr);
 
 } // namespace vellumcast::results

@@ -176,7 +176,7 @@ private:
     // piece ends before a byte that starts a character, so no character is cut.
     bool IsValidUtf8Yielding(std::string_view text) const
     {
-        constexpr size_t kPiece = size_t{8} << 20;
+        constexpr size_t kPiece = size_t { 8 } << 20;
         size_t start = 0;
         while (start < text.size()) {
             size_t end = std::min(text.size(), start + kPiece);

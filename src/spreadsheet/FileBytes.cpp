@@ -13,16 +13,17 @@ namespace {
 
 class MappedFile final : public FileBytes {
 public:
-    MappedFile(void* data, size_t size) : m_data(data), m_size(size) {}
+    MappedFile(void* data, size_t size)
+        : m_data(data)
+        , m_size(size)
+    {
+    }
     ~MappedFile() override
     {
         if (m_data)
             munmap(m_data, m_size);
     }
-    std::span<const uint8_t> Bytes() const override
-    {
-        return {static_cast<const uint8_t*>(m_data), m_size};
-    }
+    std::span<const uint8_t> Bytes() const override { return { static_cast<const uint8_t*>(m_data), m_size }; }
 
 private:
     void* m_data;
@@ -31,10 +32,13 @@ private:
 
 class BufferBytes final : public FileBytes {
 public:
-    explicit BufferBytes(std::string bytes) : m_bytes(std::move(bytes)) {}
+    explicit BufferBytes(std::string bytes)
+        : m_bytes(std::move(bytes))
+    {
+    }
     std::span<const uint8_t> Bytes() const override
     {
-        return {reinterpret_cast<const uint8_t*>(m_bytes.data()), m_bytes.size()};
+        return { reinterpret_cast<const uint8_t*>(m_bytes.data()), m_bytes.size() };
     }
 
 private:
@@ -61,7 +65,7 @@ std::shared_ptr<const FileBytes> FileBytes::Map(const std::string& path)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw SpreadsheetError(ErrorCode::NotFound, SystemReason(errno));
-    struct stat info {};
+    struct stat info { };
     if (::fstat(fd, &info) != 0) {
         const int error = errno;
         ::close(fd);

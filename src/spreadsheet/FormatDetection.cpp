@@ -9,7 +9,7 @@ namespace vellumcast::spreadsheet {
 
 namespace {
 
-constexpr uint8_t kCompoundFileSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+constexpr uint8_t kCompoundFileSignature[8] = { 0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1 };
 
 bool StartsWith(std::span<const uint8_t> bytes, const void* prefix, size_t length)
 {
@@ -23,7 +23,7 @@ std::string LowerExtension(const std::string& fileName)
         return {};
     std::string extension = fileName.substr(dot + 1);
     std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return extension;
 }
 
@@ -102,13 +102,13 @@ std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, Workboo
         if (extension == "csv" || extension == "tsv" || extension == "txt" || extension == "tab" || extension.empty())
             return OpenCsvReader(context, data);
         throw SpreadsheetError(ErrorCode::NotAWorkbook,
-                               "it is not a workbook (it holds plain text; name it .csv to read it as delimited text)");
+            "it is not a workbook (it holds plain text; name it .csv to read it as delimited text)");
     }
     case WorkbookFormat::Unknown:
         break;
     }
-    throw SpreadsheetError(ErrorCode::NotAWorkbook,
-                           "it is not a workbook (none of xlsx, xlsm, xls, ods or delimited text)");
+    throw SpreadsheetError(
+        ErrorCode::NotAWorkbook, "it is not a workbook (none of xlsx, xlsm, xls, ods or delimited text)");
 }
 
 } // namespace vellumcast::spreadsheet

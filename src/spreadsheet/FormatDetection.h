@@ -12,11 +12,11 @@ namespace vellumcast::spreadsheet {
 
 enum class WorkbookFormat {
     Unknown,
-    Xlsx,           // Office Open XML (xlsx, xlsm, xltx, xltm)
-    Xls,            // compound file: a BIFF workbook stream, or an encrypted package the xls reader refuses
-    Ods,            // OpenDocument spreadsheet package
-    FlatOds,        // OpenDocument flat XML (fods)
-    DelimitedText,  // csv, tsv, txt
+    Xlsx, // Office Open XML (xlsx, xlsm, xltx, xltm)
+    Xls, // compound file: a BIFF workbook stream, or an encrypted package the xls reader refuses
+    Ods, // OpenDocument spreadsheet package
+    FlatOds, // OpenDocument flat XML (fods)
+    DelimitedText, // csv, tsv, txt
 };
 
 // Looks at the first bytes (and, for ZIP packages, the member names). Name-based hints

@@ -8,7 +8,14 @@ namespace vellumcast::spreadsheet {
 
 namespace {
 constexpr std::array<std::string_view, 8> kErrorTexts = {
-    "#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A", "#GETTING_DATA",
+    "#NULL!",
+    "#DIV/0!",
+    "#VALUE!",
+    "#REF!",
+    "#NAME?",
+    "#NUM!",
+    "#N/A",
+    "#GETTING_DATA",
 };
 } // namespace
 
@@ -39,8 +46,8 @@ const Cell* SheetData::Find(int32_t row, int32_t column) const
         if (index + 1 < m_rows.size() && m_rows[index + 1].row == row) {
             ++index;
         } else {
-            auto it = std::lower_bound(m_rows.begin(), m_rows.end(), row,
-                                       [](const RowSpan& span, int32_t r) { return span.row < r; });
+            auto it = std::lower_bound(
+                m_rows.begin(), m_rows.end(), row, [](const RowSpan& span, int32_t r) { return span.row < r; });
             if (it == m_rows.end() || it->row != row)
                 return nullptr;
             index = static_cast<size_t>(it - m_rows.begin());
@@ -74,12 +81,13 @@ void SheetData::Clear()
     m_cells.clear();
     std::vector<RowSpan>().swap(m_rows);
     std::string().swap(m_pool);
-    m_range = CellRange{};
+    m_range = CellRange {};
     m_lastRowIndex = 0;
 }
 
 SheetBuilder::SheetBuilder(SheetData& into, std::function<void()> yield)
-    : m_data(into), m_yield(std::move(yield))
+    : m_data(into)
+    , m_yield(std::move(yield))
 {
     m_data.Clear();
 }
@@ -87,8 +95,9 @@ SheetBuilder::SheetBuilder(SheetData& into, std::function<void()> yield)
 Cell& SheetBuilder::Add(int32_t row, int32_t column, CellKind kind, uint32_t style)
 {
     if (row < 1 || row > kMaxRows || column < 1 || column > kMaxColumns)
-        throw SpreadsheetError(ErrorCode::Corrupt, "a cell lies outside the worksheet (row " + std::to_string(row) +
-                                                       ", column " + std::to_string(column) + ")");
+        throw SpreadsheetError(ErrorCode::Corrupt,
+            "a cell lies outside the worksheet (row " + std::to_string(row) + ", column " + std::to_string(column)
+                + ")");
     if (--m_untilYield == 0) {
         m_untilYield = 4096;
         if (m_yield)
@@ -96,7 +105,7 @@ Cell& SheetBuilder::Add(int32_t row, int32_t column, CellKind kind, uint32_t sty
     }
     if (m_ordered) {
         if (row > m_lastRow) {
-            m_data.m_rows.push_back({row, static_cast<uint32_t>(m_data.m_cells.size())});
+            m_data.m_rows.push_back({ row, static_cast<uint32_t>(m_data.m_cells.size()) });
         } else if (row < m_lastRow || column <= m_lastColumn) {
             // Out of order from here on: remember every cell's row and sort at the end.
             m_ordered = false;
@@ -134,7 +143,7 @@ void SheetBuilder::AddString(int32_t row, int32_t column, std::string_view text,
     if (m_data.m_pool.size() + text.size() > UINT32_MAX)
         throw SpreadsheetError(ErrorCode::TooLarge, "the worksheet holds more than 4 GiB of text");
     Cell& cell = Add(row, column, CellKind::String, style);
-    cell.value.text = {static_cast<uint32_t>(m_data.m_pool.size()), static_cast<uint32_t>(text.size())};
+    cell.value.text = { static_cast<uint32_t>(m_data.m_pool.size()), static_cast<uint32_t>(text.size()) };
     m_data.m_pool.append(text);
 }
 
@@ -171,12 +180,12 @@ void SheetBuilder::Finish()
         for (size_t i = 0; i < order.size(); ++i) {
             const uint32_t at = order[i];
             const int32_t row = m_rowOfCell[at];
-            const bool sameAsNext = i + 1 < order.size() && m_rowOfCell[order[i + 1]] == row &&
-                                    cells[order[i + 1]].column == cells[at].column;
+            const bool sameAsNext = i + 1 < order.size() && m_rowOfCell[order[i + 1]] == row
+                && cells[order[i + 1]].column == cells[at].column;
             if (sameAsNext)
                 continue;
             if (rows.empty() || rows.back().row != row)
-                rows.push_back({row, static_cast<uint32_t>(sorted.size())});
+                rows.push_back({ row, static_cast<uint32_t>(sorted.size()) });
             sorted.emplace_back() = cells[at];
         }
         cells.swap(sorted);

@@ -19,12 +19,12 @@ inline constexpr int32_t kMaxRows = 1048576;
 inline constexpr int32_t kMaxColumns = 16384;
 
 enum class CellKind : uint8_t {
-    Blank,        // recorded with formatting only; displays ""
-    Number,       // value.number through the style's number format
+    Blank, // recorded with formatting only; displays ""
+    Number, // value.number through the style's number format
     SharedString, // value.index into the workbook's shared strings
-    String,       // value.text in the sheet's own pool
-    Boolean,      // value.number is 0 or 1
-    Error,        // errorCode
+    String, // value.text in the sheet's own pool
+    Boolean, // value.number is 0 or 1
+    Error, // errorCode
 };
 
 enum class CellError : uint8_t { Null, Div0, Value, Ref, Name, Num, NA, GettingData };
@@ -64,7 +64,7 @@ struct CellRange {
 class CellStore {
 public:
     static constexpr size_t kBlockShift = 16;
-    static constexpr size_t kBlockSize = size_t{1} << kBlockShift;
+    static constexpr size_t kBlockSize = size_t { 1 } << kBlockShift;
 
     size_t size() const { return m_size; }
     bool empty() const { return m_size == 0; }

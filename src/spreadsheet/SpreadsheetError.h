@@ -6,13 +6,13 @@
 namespace vellumcast::spreadsheet {
 
 enum class ErrorCode {
-    NotFound,           // no such file, or it cannot be read
-    NotAFile,           // a folder or another non-regular file
-    NotAWorkbook,       // none of the formats the engine reads
-    PasswordProtected,  // encrypted workbook
-    Corrupt,            // a recognised format whose structure is damaged
-    TooLarge,           // a size, count or ratio beyond the engine's limits
-    Unsupported,        // a recognised format or feature the engine does not read
+    NotFound, // no such file, or it cannot be read
+    NotAFile, // a folder or another non-regular file
+    NotAWorkbook, // none of the formats the engine reads
+    PasswordProtected, // encrypted workbook
+    Corrupt, // a recognised format whose structure is damaged
+    TooLarge, // a size, count or ratio beyond the engine's limits
+    Unsupported, // a recognised format or feature the engine does not read
 };
 
 // A failure of the engine. The message is a sentence a person can act on; Application
@@ -20,7 +20,10 @@ enum class ErrorCode {
 class SpreadsheetError : public std::runtime_error {
 public:
     SpreadsheetError(ErrorCode code, const std::string& message)
-        : std::runtime_error(message), m_code(code) {}
+        : std::runtime_error(message)
+        , m_code(code)
+    {
+    }
     ErrorCode code() const { return m_code; }
 
 private:

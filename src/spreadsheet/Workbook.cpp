@@ -28,12 +28,12 @@ void Worksheet::EnsureLoaded()
         builder.Finish();
     } catch (const SpreadsheetError& error) {
         m_data.Clear();
-        throw SpreadsheetError(error.code(), "Cannot read the worksheet \"" + Name() + "\" of " + book.m_path + ": " +
-                                                 error.what());
+        throw SpreadsheetError(
+            error.code(), "Cannot read the worksheet \"" + Name() + "\" of " + book.m_path + ": " + error.what());
     } catch (const std::bad_alloc&) {
         m_data.Clear();
-        throw SpreadsheetError(ErrorCode::TooLarge, "Cannot read the worksheet \"" + Name() + "\" of " + book.m_path +
-                                                        ": it does not fit in memory");
+        throw SpreadsheetError(ErrorCode::TooLarge,
+            "Cannot read the worksheet \"" + Name() + "\" of " + book.m_path + ": it does not fit in memory");
     }
     m_loaded = true;
     book.m_loadedSheet = this;
@@ -91,9 +91,12 @@ void Worksheet::Unload()
         m_owner->m_loadedSheet = nullptr;
 }
 
-Workbook::Workbook(std::string path, std::unique_ptr<WorkbookReader> reader, WorkbookData data,
-                   std::function<void()> yield)
-    : m_path(std::move(path)), m_reader(std::move(reader)), m_data(std::move(data)), m_yield(std::move(yield))
+Workbook::Workbook(
+    std::string path, std::unique_ptr<WorkbookReader> reader, WorkbookData data, std::function<void()> yield)
+    : m_path(std::move(path))
+    , m_reader(std::move(reader))
+    , m_data(std::move(data))
+    , m_yield(std::move(yield))
 {
     m_worksheets.reserve(m_data.sheets.size());
     for (size_t i = 0; i < m_data.sheets.size(); ++i)
@@ -120,7 +123,7 @@ std::unique_ptr<Workbook> Application::OpenBytes(std::string bytes, const std::s
 
 std::unique_ptr<Workbook> Application::OpenFrom(std::shared_ptr<const FileBytes> bytes, const std::string& path)
 {
-    ReaderContext context{std::move(bytes), core::FileNameOfPath(path), m_yield};
+    ReaderContext context { std::move(bytes), core::FileNameOfPath(path), m_yield };
     WorkbookData data;
     std::unique_ptr<WorkbookReader> reader;
     try {

@@ -35,7 +35,11 @@ public:
 
 private:
     friend class Workbook;
-    Worksheet(Workbook& owner, size_t index) : m_owner(&owner), m_index(index) {}
+    Worksheet(Workbook& owner, size_t index)
+        : m_owner(&owner)
+        , m_index(index)
+    {
+    }
     void EnsureLoaded();
 
     Workbook* m_owner;
@@ -46,8 +50,7 @@ private:
 
 class Workbook {
 public:
-    Workbook(std::string path, std::unique_ptr<WorkbookReader> reader, WorkbookData data,
-             std::function<void()> yield);
+    Workbook(std::string path, std::unique_ptr<WorkbookReader> reader, WorkbookData data, std::function<void()> yield);
     Workbook(const Workbook&) = delete;
     Workbook& operator=(const Workbook&) = delete;
 

@@ -50,8 +50,8 @@ public:
 
 struct ReaderContext {
     std::shared_ptr<const FileBytes> bytes;
-    std::string fileName;         // the workbook's file name, for formats that name sheets by it
-    std::function<void()> yield;  // call now and then during long reads
+    std::string fileName; // the workbook's file name, for formats that name sheets by it
+    std::function<void()> yield; // call now and then during long reads
 };
 
 } // namespace vellumcast::spreadsheet

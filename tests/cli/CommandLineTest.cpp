@@ -38,20 +38,20 @@ std::vector<std::string> FilesIn(const std::string& folder)
 
 TEST(CommandLineUsage, BadUsageExitsWithTwo)
 {
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {}, {"--mode", "diagonal", "a.xlsx"}, {"--frobnicate", "a.xlsx"}, {"--divider"}, {"--output"}}) {
+    for (const auto& arguments : std::vector<std::vector<std::string>> {
+             {}, { "--mode", "diagonal", "a.xlsx" }, { "--frobnicate", "a.xlsx" }, { "--divider" }, { "--output" } }) {
         const CliRun run = RunCli(arguments);
         EXPECT_EQ(run.status, 2) << (arguments.empty() ? "" : arguments[0]);
         EXPECT_NE(run.err.find("Usage:"), std::string::npos);
     }
-    EXPECT_EQ(RunCli({"--help"}).status, 0);
-    EXPECT_NE(RunCli({"--help"}).out.find("--skip-blank"), std::string::npos);
+    EXPECT_EQ(RunCli({ "--help" }).status, 0);
+    EXPECT_NE(RunCli({ "--help" }).out.find("--skip-blank"), std::string::npos);
 }
 
 TEST(CommandLineUsage, DefaultsAreThoseOfTheFirstStart)
 {
     std::string error;
-    const auto parsed = cli::ParseArguments({"a.xlsx"}, error);
+    const auto parsed = cli::ParseArguments({ "a.xlsx" }, error);
     ASSERT_TRUE(parsed);
     EXPECT_EQ(parsed->exportOptions.saveMode, options::SaveMode::AllSheets);
     EXPECT_EQ(parsed->exportOptions.divider, "\t");
@@ -62,43 +62,43 @@ TEST(CommandLineUsage, DefaultsAreThoseOfTheFirstStart)
 
 TEST(CommandLineUsage, DividerWordsAndAnyOtherText)
 {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"tab", "\t"}, {"comma", ","}, {"comma-space", ", "}, {"space", " "}, {" | ", " | "}, {"", ""}};
+    const std::vector<std::pair<std::string, std::string>> cases = { { "tab", "\t" }, { "comma", "," },
+        { "comma-space", ", " }, { "space", " " }, { " | ", " | " }, { "", "" } };
     for (const auto& [word, divider] : cases) {
         std::string error;
-        const auto parsed = cli::ParseArguments({"--divider", word, "a.xlsx"}, error);
+        const auto parsed = cli::ParseArguments({ "--divider", word, "a.xlsx" }, error);
         ASSERT_TRUE(parsed) << error;
         EXPECT_EQ(parsed->exportOptions.divider, divider) << word;
     }
     std::string error;
-    const auto parsed = cli::ParseArguments({"--divider=;", "--", "--odd-name.xlsx"}, error);
+    const auto parsed = cli::ParseArguments({ "--divider=;", "--", "--odd-name.xlsx" }, error);
     ASSERT_TRUE(parsed) << error;
     EXPECT_EQ(parsed->exportOptions.divider, ";");
-    EXPECT_EQ(parsed->workbooks, std::vector<std::string>{"--odd-name.xlsx"});
+    EXPECT_EQ(parsed->workbooks, std::vector<std::string> { "--odd-name.xlsx" });
 }
 
 TEST(CommandLineExport, DefaultOptionsGiveTheAllSheetsTextByteForByte)
 {
     vt::TempDir out;
-    const CliRun run = RunCli({"--output", out.Path(), vt::Fixture("workbooks/inventory-table.xlsx")});
+    const CliRun run = RunCli({ "--output", out.Path(), vt::Fixture("workbooks/inventory-table.xlsx") });
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(FilesIn(out.Path()), std::vector<std::string>{"inventory-table.txt"});
+    EXPECT_EQ(FilesIn(out.Path()), std::vector<std::string> { "inventory-table.txt" });
     EXPECT_EQ(vt::ReadBytes(out.File("inventory-table.txt")),
-              "Sheet1\r\n"
-              "\"Item\"\t\"Type\"\t\"Quantity\"\r\n"
-              "\"1\"\t\"Apple\"\t\"50\"\r\n"
-              "\"2\"\t\"Banana\"\t\"200\"\r\n"
-              "\"3\"\t\"Orange\"\t\"60\"\r\n"
-              "\"4\"\t\"Pear\"\t\"100\"\r\n"
-              "\r\n\r\n\r\n");
+        "Sheet1\r\n"
+        "\"Item\"\t\"Type\"\t\"Quantity\"\r\n"
+        "\"1\"\t\"Apple\"\t\"50\"\r\n"
+        "\"2\"\t\"Banana\"\t\"200\"\r\n"
+        "\"3\"\t\"Orange\"\t\"60\"\r\n"
+        "\"4\"\t\"Pear\"\t\"100\"\r\n"
+        "\r\n\r\n\r\n");
 }
 
 TEST(CommandLineExport, RowModeOnAUsedRangeStartingLow)
 {
     // The sheet records C3, A9:D9 and A10:D10, so its used range is A3:D10.
     vt::TempDir out;
-    const CliRun run = RunCli({"--mode", "row", "--divider", "comma", "--no-quotes", "--output", out.Path() + "/",
-                               vt::Fixture("workbooks/header-row.xlsx")});
+    const CliRun run = RunCli({ "--mode", "row", "--divider", "comma", "--no-quotes", "--output", out.Path() + "/",
+        vt::Fixture("workbooks/header-row.xlsx") });
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(FilesIn(out.Path()).size(), 8u);
     EXPECT_EQ(vt::ReadBytes(out.File("header-row_Sheet1_1.txt")), ",,Note 1,\r\n");
@@ -110,8 +110,8 @@ TEST(CommandLineExport, RowModeOnAUsedRangeStartingLow)
 TEST(CommandLineExport, SkippedBlanksInColumnMode)
 {
     vt::TempDir out;
-    const CliRun run = RunCli({"--mode", "column", "--skip-blank", "--divider", "|", "--output", out.Path(),
-                               vt::Fixture("workbooks/header-row.xlsx")});
+    const CliRun run = RunCli({ "--mode", "column", "--skip-blank", "--divider", "|", "--output", out.Path(),
+        vt::Fixture("workbooks/header-row.xlsx") });
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(vt::ReadBytes(out.File("header-row_Sheet1_1.txt")), "\"Columns\"|\"put data here\"\r\n");
     EXPECT_EQ(vt::ReadBytes(out.File("header-row_Sheet1_3.txt")), "\"Note 1\"|\"Column B\"|\"2\"\r\n");
@@ -130,12 +130,12 @@ TEST(CommandLineExport, EachBadWorkbookFailsOnceNamingItAndTheOthersAreExported)
         in.Write("truncated.xlsx", zip.substr(0, zip.size() / 2)),
         vt::Fixture("workbooks/pass_protected.xlsx"),
     };
-    std::vector<std::string> arguments = {"--mode", "sheet", "--output", out.Path()};
+    std::vector<std::string> arguments = { "--mode", "sheet", "--output", out.Path() };
     arguments.insert(arguments.end(), bad.begin(), bad.end());
     arguments.push_back(vt::Fixture("workbooks/inventory-table.xlsx"));
     const CliRun run = RunCli(arguments);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(FilesIn(out.Path()), std::vector<std::string>{"inventory-table_Sheet1.txt"});
+    EXPECT_EQ(FilesIn(out.Path()), std::vector<std::string> { "inventory-table_Sheet1.txt" });
     for (const auto& path : bad) {
         const auto at = run.err.find(path);
         EXPECT_NE(at, std::string::npos) << path << "\n" << run.err;
@@ -149,7 +149,7 @@ TEST(CommandLineExport, EachBadWorkbookFailsOnceNamingItAndTheOthersAreExported)
 TEST(CommandLineExport, MissingOutputFolderIsBadUsage)
 {
     vt::TempDir out;
-    const CliRun run = RunCli({"--output", out.File("nope"), vt::Fixture("workbooks/inventory-table.xlsx")});
+    const CliRun run = RunCli({ "--output", out.File("nope"), vt::Fixture("workbooks/inventory-table.xlsx") });
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("Output folder does not exist."), std::string::npos);
 }

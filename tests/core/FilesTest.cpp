@@ -20,7 +20,9 @@ TEST(ReadTextFile, GivesEmptyFileForZeroBytesAndNothingForAMissingFile)
 TEST(ReadTextFile, ReadsEveryByteUnchanged)
 {
     TempDir dir;
-    const std::string bytes("\xFF\xFE" "a\0b\r\nc\r", 9);
+    const std::string bytes("\xFF\xFE"
+                            "a\0b\r\nc\r",
+        9);
     EXPECT_EQ(ReadTextFile(dir.Write("bom.txt", bytes)), bytes);
 }
 

@@ -1,5 +1,5 @@
-#include "core/ErrorReport.h"
 #include "core/StepRunner.h"
+#include "core/ErrorReport.h"
 #include "support/RecordingPorts.h"
 
 #include <gtest/gtest.h>
@@ -10,15 +10,16 @@ using vellumcast::testing::RecordingReporter;
 
 TEST(ReportErrorMessage, ComposesTheFourLinesOfTheBox)
 {
-    ErrorReport report{"Bad file name", LocationText("Form2", "PushButton6_Click"), 134, false, {}, {}};
-    EXPECT_EQ(ReportErrorMessage(report), "Bad file name\r\nin Murrelet2/19/2015.Form2.PushButton6_Click at line 134\r\r"
-                                          "Please email screenshot of this message to " +
-                                              std::string(kSupportAddress));
+    ErrorReport report { "Bad file name", LocationText("Form2", "PushButton6_Click"), 134, false, {}, {} };
+    EXPECT_EQ(ReportErrorMessage(report),
+        "Bad file name\r\nin Murrelet2/19/2015.Form2.PushButton6_Click at line 134\r\r"
+        "Please email screenshot of this message to "
+            + std::string(kSupportAddress));
 }
 
 TEST(ReportErrorMessage, AppendsTheScanContextWithoutASeparator)
 {
-    ErrorReport report{"Path not found", LocationText("Form1", "PushButton5_Click"), 112, true, "/data/", "a.xls"};
+    ErrorReport report { "Path not found", LocationText("Form1", "PushButton5_Click"), 112, true, "/data/", "a.xls" };
     const std::string tail = std::string(kSupportAddress) + "name: /data/\r\nf(x): a.xls";
     const std::string message = ReportErrorMessage(report);
     ASSERT_GE(message.size(), tail.size());
@@ -36,7 +37,7 @@ TEST(StepRunner, ReportsAFailingStepWithItsNumberAndRunsTheNext)
         ran.push_back(106);
     }));
     runner.Step(126, [&] { ran.push_back(126); });
-    EXPECT_EQ(ran, (std::vector<int>{100, 126}));
+    EXPECT_EQ(ran, (std::vector<int> { 100, 126 }));
     ASSERT_EQ(reporter.reports.size(), 1u);
     EXPECT_EQ(reporter.reports[0].step, 106);
     EXPECT_EQ(reporter.reports[0].description, "File not found");

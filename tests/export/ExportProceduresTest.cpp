@@ -28,7 +28,7 @@ struct Harness {
     vt::CountingPump pump;
     vt::RecordingProgress progress;
     ResultList results;
-    ExportContext context{reporter, pump, progress, results};
+    ExportContext context { reporter, pump, progress, results };
     int64_t resultNumber = 1;
 };
 
@@ -39,8 +39,9 @@ const std::string kPath = "/data/my.dir/sales.2015.xlsx";
 TEST(SheetExport, OneEntryPerWorksheetWithContent)
 {
     Harness h;
-    auto book = MakeWorkbook(kPath, {SheetFromRows("Data", {{"a", "b"}, {"c", "d"}}), MemorySheet{"Empty", {}},
-                                     SheetFromRows("Only", {{"x"}})});
+    auto book = MakeWorkbook(kPath,
+        { SheetFromRows("Data", { { "a", "b" }, { "c", "d" } }), MemorySheet { "Empty", {} },
+            SheetFromRows("Only", { { "x" } }) });
     exporting::ExportSheetToTextFile(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
     ASSERT_EQ(h.results.size(), 2u);
     EXPECT_EQ(h.results[0].fileName, "sales.2015.txt");
@@ -56,7 +57,7 @@ TEST(SheetExport, OneEntryPerWorksheetWithContent)
 TEST(SheetExport, UsedRangeStartingAtC3WritesNothingAboveOrLeftOfIt)
 {
     Harness h;
-    auto book = MakeWorkbook(kPath, {SheetFromRows("S", {{"a", "b"}, {"", "d"}}, 3, 3)});
+    auto book = MakeWorkbook(kPath, { SheetFromRows("S", { { "a", "b" }, { "", "d" } }, 3, 3) });
     exporting::ExportSheetToTextFile(h.context, book.get(), Options("\t", true, true), kPath, h.resultNumber);
     ASSERT_EQ(h.results.size(), 1u);
     EXPECT_EQ(h.results[0].text, "\"a\"\t\"b\"\r\n\"\"\t\"d\"\r\n");
@@ -66,7 +67,7 @@ TEST(SheetExport, BlankOnlyWorksheetGivesEmptyFile)
 {
     Harness h;
     // Formatted blank cells make a used range, but every line composes to nothing.
-    auto book = MakeWorkbook(kPath, {MemorySheet{"Blank", {{1, 1, ""}, {2, 3, ""}}}});
+    auto book = MakeWorkbook(kPath, { MemorySheet { "Blank", { { 1, 1, "" }, { 2, 3, "" } } } });
     exporting::ExportSheetToTextFile(h.context, book.get(), Options(",", false, false), kPath, h.resultNumber);
     ASSERT_EQ(h.results.size(), 1u);
     EXPECT_EQ(h.results[0].text, "empty file");
@@ -75,7 +76,7 @@ TEST(SheetExport, BlankOnlyWorksheetGivesEmptyFile)
 TEST(SheetExport, SingleBlankA1CountsAsEmpty)
 {
     Harness h;
-    auto book = MakeWorkbook(kPath, {MemorySheet{"A1", {{1, 1, ""}}}, MemorySheet{"None", {}}});
+    auto book = MakeWorkbook(kPath, { MemorySheet { "A1", { { 1, 1, "" } } }, MemorySheet { "None", {} } });
     exporting::ExportSheetToTextFile(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
     EXPECT_TRUE(h.results.empty());
     EXPECT_EQ(h.resultNumber, 1);
@@ -93,9 +94,9 @@ TEST(SheetExport, WorkbookWithoutWorksheetsGivesNothing)
 TEST(SheetExport, UnreadableWorksheetIsReportedOnceAndTheNextStillExports)
 {
     Harness h;
-    MemorySheet broken = SheetFromRows("Broken", {{"a"}});
+    MemorySheet broken = SheetFromRows("Broken", { { "a" } });
     broken.failsToLoad = true;
-    auto book = MakeWorkbook(kPath, {broken, SheetFromRows("Good", {{"g"}})});
+    auto book = MakeWorkbook(kPath, { broken, SheetFromRows("Good", { { "g" } }) });
     exporting::ExportSheetToTextFile(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
     ASSERT_EQ(h.reporter.reports.size(), 1u);
     EXPECT_EQ(h.reporter.reports[0].location, "in Murrelet2/19/2015.Excel1.ExportSheetToTextFile ");
@@ -116,7 +117,7 @@ TEST(SheetExport, NoWorkbookIsReportedAndNothingIsRecorded)
 TEST(SheetExport, ProgressFollowsTheRowNumberNotTheFirstRow)
 {
     Harness h;
-    auto book = MakeWorkbook(kPath, {SheetFromRows("S", {{"a"}, {"b"}, {"c"}}, 2, 1)});
+    auto book = MakeWorkbook(kPath, { SheetFromRows("S", { { "a" }, { "b" }, { "c" } }, 2, 1) });
     exporting::ExportSheetToTextFile(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
     ASSERT_EQ(h.progress.values.size(), 3u);
     EXPECT_DOUBLE_EQ(h.progress.values[0], 3.0 / 5.0 * 100.0);
@@ -127,8 +128,9 @@ TEST(SheetExport, ProgressFollowsTheRowNumberNotTheFirstRow)
 TEST(RowExport, OrdinalsCountWithinTheUsedRange)
 {
     Harness h;
-    auto book = MakeWorkbook(kPath, {SheetFromRows("North", {{"a", "b"}, {"", ""}, {"e", "f"}}, 5, 2),
-                                     SheetFromRows("South", {{"s"}})});
+    auto book = MakeWorkbook(kPath,
+        { SheetFromRows("North", { { "a", "b" }, { "", "" }, { "e", "f" } }, 5, 2),
+            SheetFromRows("South", { { "s" } }) });
     // Row 6 has no recorded cells but is inside the used range.
     exporting::ExportRowToTextFile(h.context, book.get(), Options("\t", false, false), kPath, h.resultNumber);
     ASSERT_EQ(h.results.size(), 4u);
@@ -145,7 +147,7 @@ TEST(RowExport, OrdinalsCountWithinTheUsedRange)
 TEST(RowExport, BlankRowWithBlanksIncludedIsDividersOnly)
 {
     Harness h;
-    auto book = MakeWorkbook(kPath, {MemorySheet{"S", {{1, 1, "a"}, {2, 1, ""}, {1, 3, "c"}}}});
+    auto book = MakeWorkbook(kPath, { MemorySheet { "S", { { 1, 1, "a" }, { 2, 1, "" }, { 1, 3, "c" } } } });
     exporting::ExportRowToTextFile(h.context, book.get(), Options("\t", true, false), kPath, h.resultNumber);
     ASSERT_EQ(h.results.size(), 2u);
     EXPECT_EQ(h.results[1].text, "\t\t\r\n");
@@ -154,7 +156,7 @@ TEST(RowExport, BlankRowWithBlanksIncludedIsDividersOnly)
 TEST(ColumnExport, EachColumnIsOneLineTopToBottom)
 {
     Harness h;
-    auto book = MakeWorkbook(kPath, {SheetFromRows("S", {{"a", "b", "c"}, {"d", "e", "f"}}, 1, 4)});
+    auto book = MakeWorkbook(kPath, { SheetFromRows("S", { { "a", "b", "c" }, { "d", "e", "f" } }, 1, 4) });
     exporting::ExportColumnToTextFile(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
     ASSERT_EQ(h.results.size(), 3u);
     EXPECT_EQ(h.results[0].text, "a,d\r\n");
@@ -167,7 +169,7 @@ TEST(ColumnExport, EachColumnIsOneLineTopToBottom)
 TEST(ColumnExport, BlankColumnSkippedGivesEmptyFile)
 {
     Harness h;
-    auto book = MakeWorkbook(kPath, {MemorySheet{"S", {{1, 1, "a"}, {3, 3, "c"}}}});
+    auto book = MakeWorkbook(kPath, { MemorySheet { "S", { { 1, 1, "a" }, { 3, 3, "c" } } } });
     exporting::ExportColumnToTextFile(h.context, book.get(), Options(",", false, false), kPath, h.resultNumber);
     ASSERT_EQ(h.results.size(), 3u);
     EXPECT_EQ(h.results[1].text, "empty file");
@@ -177,10 +179,10 @@ TEST(ColumnExport, BlankColumnSkippedGivesEmptyFile)
 TEST(ColumnExport, AThousandCellColumnIsOneLine)
 {
     Harness h;
-    MemorySheet sheet{"Tall", {}};
+    MemorySheet sheet { "Tall", {} };
     for (int32_t r = 1; r <= 1000; ++r)
-        sheet.cells.push_back({r, 1, "v"});
-    auto book = MakeWorkbook(kPath, {sheet});
+        sheet.cells.push_back({ r, 1, "v" });
+    auto book = MakeWorkbook(kPath, { sheet });
     exporting::ExportColumnToTextFile(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
     ASSERT_EQ(h.results.size(), 1u);
     EXPECT_EQ(h.results[0].text.size(), 1000u * 2 - 1 + 2);
@@ -190,24 +192,27 @@ TEST(ColumnExport, AThousandCellColumnIsOneLine)
 TEST(AllSheetsExport, NameLineRowsAndThreeEmptyLinesPerWorksheet)
 {
     Harness h;
-    auto book = MakeWorkbook(kPath, {SheetFromRows("Data", {{"a", "b"}, {"c", "d"}}), MemorySheet{"Notes", {}},
-                                     MemorySheet{"Blank", {{1, 1, ""}, {2, 2, ""}}}});
+    auto book = MakeWorkbook(kPath,
+        { SheetFromRows("Data", { { "a", "b" }, { "c", "d" } }), MemorySheet { "Notes", {} },
+            MemorySheet { "Blank", { { 1, 1, "" }, { 2, 2, "" } } } });
     std::string text;
     exporting::ExportAllSheetsToTextFile(h.context, book.get(), Options(",", false, false), text);
-    EXPECT_EQ(text, "Data\r\na,b\r\nc,d\r\n\r\n\r\n\r\n"
-                    "Notes\r\n\r\n\r\n\r\n"
-                    "Blank\r\n\r\n\r\n\r\n");
+    EXPECT_EQ(text,
+        "Data\r\na,b\r\nc,d\r\n\r\n\r\n\r\n"
+        "Notes\r\n\r\n\r\n\r\n"
+        "Blank\r\n\r\n\r\n\r\n");
 }
 
 TEST(AllSheetsExport, FirstFailureEndsItKeepingWhatWasComposed)
 {
     Harness h;
-    MemorySheet broken = SheetFromRows("Broken", {{"a"}});
+    MemorySheet broken = SheetFromRows("Broken", { { "a" } });
     broken.failsToLoad = true;
-    auto book = MakeWorkbook(kPath, {SheetFromRows("First", {{"1"}}), broken, SheetFromRows("Never", {{"n"}})});
+    auto book
+        = MakeWorkbook(kPath, { SheetFromRows("First", { { "1" } }), broken, SheetFromRows("Never", { { "n" } }) });
     std::string text;
     EXPECT_THROW(exporting::ExportAllSheetsToTextFile(h.context, book.get(), Options(",", true, false), text),
-                 spreadsheet::SpreadsheetError);
+        spreadsheet::SpreadsheetError);
     EXPECT_EQ(text, "First\r\n1\r\n\r\n\r\n\r\n");
 }
 
@@ -222,14 +227,14 @@ TEST(SheetExport, LongWorksheetsComposeEveryRowAcrossTheGrowthEstimate)
 {
     // Rows grow longer further down, so the estimate taken early falls short.
     Harness h;
-    MemorySheet sheet{"Long", {}};
+    MemorySheet sheet { "Long", {} };
     std::string expected;
     for (int32_t r = 1; r <= 5000; ++r) {
         const std::string text(static_cast<size_t>(r / 100 + 1), 'x');
-        sheet.cells.push_back({r, 1, text});
+        sheet.cells.push_back({ r, 1, text });
         expected += text + "\r\n";
     }
-    auto book = MakeWorkbook(kPath, {sheet});
+    auto book = MakeWorkbook(kPath, { sheet });
     exporting::ExportSheetToTextFile(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
     ASSERT_EQ(h.results.size(), 1u);
     EXPECT_EQ(h.results[0].text, expected);

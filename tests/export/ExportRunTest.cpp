@@ -13,7 +13,7 @@ namespace {
 class ScriptedHost final : public exporting::ExportRunHost {
 public:
     std::vector<std::string> paths;
-    std::string caption{options::kEachSheetCaption};
+    std::string caption { options::kEachSheetCaption };
     bool includeBlank = true;
     bool quote = false;
     std::optional<std::string> divider = ",";
@@ -48,7 +48,7 @@ struct RunRecorder {
     vt::RecordingProgress progress;
     ResultList results;
     size_t failed = 0;
-    void operator()(ScriptedHost& host) { failed = exporting::RunExport(host, {reporter, pump, progress}, results); }
+    void operator()(ScriptedHost& host) { failed = exporting::RunExport(host, { reporter, pump, progress }, results); }
 };
 
 } // namespace
@@ -57,7 +57,7 @@ TEST(ExportRun, EmptyListSaysNoFilesAddedAndChangesNothingElse)
 {
     ScriptedHost host;
     RunRecorder run;
-    run.results.push_back({"old.txt", "", "", "old"});
+    run.results.push_back({ "old.txt", "", "", "old" });
     run(host);
     EXPECT_EQ(host.noFilesAdded, 1);
     EXPECT_TRUE(run.results.empty());
@@ -70,7 +70,7 @@ TEST(ExportRun, WorkbooksInListOrderAndWorksheetOrder)
 {
     vt::TempDir dir;
     ScriptedHost host;
-    host.paths = {dir.Write("b.csv", "1,2\r\n3,4\r\n"), dir.Write("a.csv", "x\n")};
+    host.paths = { dir.Write("b.csv", "1,2\r\n3,4\r\n"), dir.Write("a.csv", "x\n") };
     RunRecorder run;
     run(host);
     EXPECT_EQ(run.failed, 0u);
@@ -79,7 +79,7 @@ TEST(ExportRun, WorkbooksInListOrderAndWorksheetOrder)
     EXPECT_EQ(run.results[0].sheetName, "b");
     EXPECT_EQ(run.results[0].text, "1,2\r\n3,4\r\n");
     EXPECT_EQ(run.results[1].fileName, "a.txt");
-    EXPECT_EQ(host.layouts, std::vector<options::SaveMode>{options::SaveMode::EachSheet});
+    EXPECT_EQ(host.layouts, std::vector<options::SaveMode> { options::SaveMode::EachSheet });
     EXPECT_EQ(host.finished, 1);
     ASSERT_FALSE(host.busy.empty());
     EXPECT_FALSE(host.busy.back());
@@ -90,7 +90,7 @@ TEST(ExportRun, AllSheetsModeNamesEachEntryAfterItsWorkbook)
     vt::TempDir dir;
     ScriptedHost host;
     host.caption = options::kAllSheetsCaption;
-    host.paths = {dir.Write("Book1.csv", "a,b\n")};
+    host.paths = { dir.Write("Book1.csv", "a,b\n") };
     RunRecorder run;
     run(host);
     ASSERT_EQ(run.results.size(), 1u);
@@ -103,7 +103,7 @@ TEST(ExportRun, AWorkbookThatCannotBeOpenedIsReportedOnceAndPassedOver)
 {
     vt::TempDir dir;
     ScriptedHost host;
-    host.paths = {dir.File("missing.xlsx"), dir.Write("ok.csv", "v\n")};
+    host.paths = { dir.File("missing.xlsx"), dir.Write("ok.csv", "v\n") };
     RunRecorder run;
     run(host);
     ASSERT_EQ(run.reporter.reports.size(), 1u);
@@ -119,7 +119,7 @@ TEST(ExportRun, OptionsAreReadAfreshForEveryWorkbook)
 {
     vt::TempDir dir;
     ScriptedHost host;
-    host.paths = {dir.Write("one.csv", "a,,b\n"), dir.Write("two.csv", "a,,b\n")};
+    host.paths = { dir.Write("one.csv", "a,,b\n"), dir.Write("two.csv", "a,,b\n") };
     host.onPath = [&](size_t index) {
         if (index == 1) {
             host.divider = ";";
@@ -138,7 +138,7 @@ TEST(ExportRun, NoDividerChosenKeepsThePreviousOne)
 {
     vt::TempDir dir;
     ScriptedHost host;
-    host.paths = {dir.Write("one.csv", "a,b\n"), dir.Write("two.csv", "a,b\n")};
+    host.paths = { dir.Write("one.csv", "a,b\n"), dir.Write("two.csv", "a,b\n") };
     host.onPath = [&](size_t index) {
         if (index == 1)
             host.divider.reset();
@@ -154,7 +154,7 @@ TEST(ExportRun, AnUnknownSaveModeExportsNothing)
     vt::TempDir dir;
     ScriptedHost host;
     host.caption = "save each sheet to a text file"; // the comparison is case-sensitive
-    host.paths = {dir.Write("one.csv", "a\n")};
+    host.paths = { dir.Write("one.csv", "a\n") };
     RunRecorder run;
     run(host);
     EXPECT_TRUE(run.results.empty());
@@ -167,7 +167,7 @@ TEST(ExportRun, WorkbookWithoutExtensionIsExportedUnderItsWholeName)
     vt::TempDir dir;
     ScriptedHost host;
     host.caption = options::kEachRowCaption;
-    host.paths = {dir.Write("notes", "r1\nr2\n")};
+    host.paths = { dir.Write("notes", "r1\nr2\n") };
     RunRecorder run;
     run(host);
     ASSERT_EQ(run.results.size(), 2u);
@@ -179,7 +179,7 @@ TEST(ExportRun, ProgressIsResetAfterEveryWorkbook)
 {
     vt::TempDir dir;
     ScriptedHost host;
-    host.paths = {dir.Write("one.csv", "a\nb\n")};
+    host.paths = { dir.Write("one.csv", "a\nb\n") };
     RunRecorder run;
     run(host);
     ASSERT_FALSE(run.progress.values.empty());

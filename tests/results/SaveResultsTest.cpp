@@ -39,7 +39,7 @@ struct Save {
 
 TEST(SavedFileName, EachModeNamesItsFile)
 {
-    const ResultEntry entry{"sales.2015.txt", "North", "7", "t"};
+    const ResultEntry entry { "sales.2015.txt", "North", "7", "t" };
     EXPECT_EQ(results::SavedFileName(SaveMode::AllSheets, entry), "sales.2015.txt");
     EXPECT_EQ(results::SavedFileName(SaveMode::EachSheet, entry), "sales.2015_North.txt");
     EXPECT_EQ(results::SavedFileName(SaveMode::EachRow, entry), "sales.2015_North_7.txt");
@@ -49,19 +49,19 @@ TEST(SavedFileName, EachModeNamesItsFile)
 TEST(SavedFileName, NamesFromInsideAWorkbookStayInsideTheFolder)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"../x", "b_.._x.txt"},
-        {"a/b", "b_a_b.txt"},
-        {"tab\there\nnl", "b_tab_here_nl.txt"},
-        {"/", "b__.txt"},
+        { "../x", "b_.._x.txt" },
+        { "a/b", "b_a_b.txt" },
+        { "tab\there\nnl", "b_tab_here_nl.txt" },
+        { "/", "b__.txt" },
     };
     for (const auto& [sheet, expected] : cases)
-        EXPECT_EQ(results::SavedFileName(SaveMode::EachSheet, {"b.txt", sheet, "", ""}), expected) << sheet;
+        EXPECT_EQ(results::SavedFileName(SaveMode::EachSheet, { "b.txt", sheet, "", "" }), expected) << sheet;
 }
 
 TEST(SaveResults, WritesExactBytesInEveryMode)
 {
-    const ResultList list = {{"sales.txt", "North", "1", "a\tb\r\n"}, {"sales.txt", "South", "2", "empty file"}};
-    for (SaveMode mode : {SaveMode::EachSheet, SaveMode::EachRow, SaveMode::EachColumn}) {
+    const ResultList list = { { "sales.txt", "North", "1", "a\tb\r\n" }, { "sales.txt", "South", "2", "empty file" } };
+    for (SaveMode mode : { SaveMode::EachSheet, SaveMode::EachRow, SaveMode::EachColumn }) {
         TempDir dir;
         Save save;
         EXPECT_EQ(save(dir.Path(), mode, list), results::SaveOutcome::Saved);
@@ -78,9 +78,9 @@ TEST(SaveResults, AllSheetsWalksTheResultsSoNamesKeepTheirTexts)
 {
     TempDir dir;
     Save save;
-    const ResultList list = {{"first.txt", "", "", "one"}, {"third.txt", "", "", "three"}};
+    const ResultList list = { { "first.txt", "", "", "one" }, { "third.txt", "", "", "three" } };
     save(dir.Path() + "/", SaveMode::AllSheets, list);
-    EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"first.txt", "third.txt"}));
+    EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string> { "first.txt", "third.txt" }));
     EXPECT_EQ(ReadBytes(dir.File("third.txt")), "three");
 }
 
@@ -88,9 +88,9 @@ TEST(SaveResults, DuplicateNamesAreReplacedInListOrder)
 {
     TempDir dir;
     Save save;
-    const ResultList list = {{"b.txt", "S", "", "earlier"}, {"b.txt", "S", "", "later"}};
+    const ResultList list = { { "b.txt", "S", "", "earlier" }, { "b.txt", "S", "", "later" } };
     save(dir.Path(), SaveMode::EachSheet, list);
-    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"b_S.txt"});
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string> { "b_S.txt" });
     EXPECT_EQ(ReadBytes(dir.File("b_S.txt")), "later");
 }
 
@@ -98,11 +98,11 @@ TEST(SaveResults, MissingFolderOrAFileGivenAsFolderWritesNothing)
 {
     TempDir dir;
     Save save;
-    const ResultList list = {{"b.txt", "S", "", "t"}};
+    const ResultList list = { { "b.txt", "S", "", "t" } };
     EXPECT_EQ(save(dir.File("missing"), SaveMode::EachSheet, list), results::SaveOutcome::FolderMissing);
     EXPECT_EQ(save(dir.Write("plain", "x"), SaveMode::EachSheet, list), results::SaveOutcome::FolderMissing);
     EXPECT_EQ(save("", SaveMode::EachSheet, list), results::SaveOutcome::FolderMissing);
-    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"plain"});
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string> { "plain" });
 }
 
 TEST(SaveResults, AnUnwritableFileIsReportedAndTheOthersAreWritten)
@@ -113,7 +113,7 @@ TEST(SaveResults, AnUnwritableFileIsReportedAndTheOthersAreWritten)
     Save save;
     const std::string locked = dir.Write("b_B.txt", "old");
     ::chmod(locked.c_str(), 0444);
-    const ResultList list = {{"b.txt", "A", "", "a"}, {"b.txt", "B", "", "b"}, {"b.txt", "C", "", "c"}};
+    const ResultList list = { { "b.txt", "A", "", "a" }, { "b.txt", "B", "", "b" }, { "b.txt", "C", "", "c" } };
     save(dir.Path(), SaveMode::EachSheet, list);
     ASSERT_EQ(save.reporter.reports.size(), 1u);
     EXPECT_EQ(save.reporter.reports[0].step, 162);
@@ -129,7 +129,7 @@ TEST(SaveResults, AFolderInTheWayOfAFileIsReportedAndTheOthersAreWritten)
     TempDir dir;
     Save save;
     std::filesystem::create_directory(dir.File("b_B.txt"));
-    const ResultList list = {{"b.txt", "A", "", "a"}, {"b.txt", "B", "", "b"}, {"b.txt", "C", "", "c"}};
+    const ResultList list = { { "b.txt", "A", "", "a" }, { "b.txt", "B", "", "b" }, { "b.txt", "C", "", "c" } };
     save(dir.Path(), SaveMode::EachSheet, list);
     ASSERT_EQ(save.reporter.reports.size(), 1u);
     EXPECT_NE(save.reporter.reports[0].description.find("b_B.txt"), std::string::npos);
@@ -140,7 +140,7 @@ TEST(SaveResults, NoModeWritesNothingButSucceeds)
 {
     TempDir dir;
     Save save;
-    EXPECT_EQ(save(dir.Path(), std::nullopt, {{"b.txt", "S", "", "t"}}), results::SaveOutcome::Saved);
+    EXPECT_EQ(save(dir.Path(), std::nullopt, { { "b.txt", "S", "", "t" } }), results::SaveOutcome::Saved);
     EXPECT_TRUE(FilesIn(dir.Path()).empty());
 }
 
@@ -148,8 +148,8 @@ TEST(SaveResults, SavingTwiceLeavesOneFilePerName)
 {
     TempDir dir;
     Save save;
-    save(dir.Path(), SaveMode::EachSheet, {{"b.txt", "S", "", "first"}});
-    save(dir.Path(), SaveMode::EachSheet, {{"b.txt", "S", "", "second"}});
-    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"b_S.txt"});
+    save(dir.Path(), SaveMode::EachSheet, { { "b.txt", "S", "", "first" } });
+    save(dir.Path(), SaveMode::EachSheet, { { "b.txt", "S", "", "second" } });
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string> { "b_S.txt" });
     EXPECT_EQ(ReadBytes(dir.File("b_S.txt")), "second");
 }

@@ -123,12 +123,11 @@ TEST(CsvReader, AcceptsExactlyTheSheetLimits)
     EXPECT_THROW(wider->Worksheets().front().UsedRange(), SpreadsheetError);
 }
 
-
 // The encoding is checked piece by piece in large files; a character that straddles two
 // pieces must not make the file look like Windows-1252, and a bad byte far in must.
 TEST(CsvLargeFiles, EncodingIsJudgedOverTheWholeFile)
 {
-    const size_t piece = size_t{8} << 20;
+    const size_t piece = size_t { 8 } << 20;
     std::string bytes(piece - 1, 'a');
     bytes += "\xC3\xA9\n"; // "é" across the first piece's end
     bytes += std::string(1000, 'b') + "\n";

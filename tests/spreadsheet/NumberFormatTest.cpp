@@ -471,8 +471,8 @@ TEST(NumberFormat, RandomCodesNeverBreak)
 {
     static constexpr char Alphabet[] = "0#?.,%E+-e/@\"\\_*[]$;:hHmMsSdDyYAP/ 1234abg<>=GeneralRdBlu€年";
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double values[] = {0.0, -0.0, 1.0, -1.5, 0.5, 1e-300, -1e300, 2958465.999999, 45000.123456, 1e15 + 0.5,
-                             nan, 0.3, 7e-11, 99999999999.5};
+    const double values[] = { 0.0, -0.0, 1.0, -1.5, 0.5, 1e-300, -1e300, 2958465.999999, 45000.123456, 1e15 + 0.5, nan,
+        0.3, 7e-11, 99999999999.5 };
     uint64_t seed = 0x9E3779B97F4A7C15ull;
     auto next = [&seed] {
         seed ^= seed << 13;
@@ -507,7 +507,7 @@ namespace {
 TEST(NumberFormat, TruncatedUtf8AfterAnEscapeEndsTheCode)
 {
     // "\" followed by the first byte of a three-byte character, and nothing after it.
-    for (const char* code : {"0\\\xE2", "0_\xE2", "0*\xF0\x9F", "0;\\\xE2"}) {
+    for (const char* code : { "0\\\xE2", "0_\xE2", "0*\xF0\x9F", "0;\\\xE2" }) {
         std::string out;
         NumberFormat::Parse(code).Format(5, DateSystem::Date1900, out);
         EXPECT_FALSE(out.empty()) << code;

@@ -136,7 +136,8 @@ TEST(OdsXmlScanner, ReadsPlainCellsAsTheGeneralPathDoes)
           "</table:table-cell >"
           "<table:table-cell office:value-type=\"float\" office:value=\"7\"/>"
           "<table:table-cell office:value-type=\"boolean\" office:boolean-value=\"true\" ></table:table-cell>"
-          "<table:covered-table-cell table:number-columns-repeated=\"2\"><text:p>hidden</text:p></table:covered-table-cell>"
+          "<table:covered-table-cell "
+          "table:number-columns-repeated=\"2\"><text:p>hidden</text:p></table:covered-table-cell>"
           "<table:table-cell office:value-type=\"string\" office:string-value=\"a\tb\"/>"
           "<table:table-cell><text:p>a<text:s text:c=\"2\"/>b<text:span>c</text:span></text:p></table:table-cell>"
           "<table:table-cell><office:annotation><text:p>note</text:p></office:annotation><text:p>shown</text:p>"
@@ -147,11 +148,9 @@ TEST(OdsXmlScanner, ReadsPlainCellsAsTheGeneralPathDoes)
           "</table:table-row></table:table>";
     const std::string fast = Document(rows);
     std::string general = fast;
-    general.insert(general.find("<office:body>") - 1,
-        " xmlns:tb=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\"");
-    const std::vector<std::string> expected = { "1,1=1.00", "1,2=two words ", "1,3=x\n\ny", "1,4=x\n\ny",
-        "1,5=x\n\ny", "1,6=7", "1,7=TRUE", "1,10=a b", "1,11=a  bc", "1,12=shown", "1,15=<last>", "2,1=r",
-        "3,1=r" };
+    general.insert(general.find("<office:body>") - 1, " xmlns:tb=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\"");
+    const std::vector<std::string> expected = { "1,1=1.00", "1,2=two words ", "1,3=x\n\ny", "1,4=x\n\ny", "1,5=x\n\ny",
+        "1,6=7", "1,7=TRUE", "1,10=a b", "1,11=a  bc", "1,12=shown", "1,15=<last>", "2,1=r", "3,1=r" };
     EXPECT_EQ(Scan(fast).cells, expected);
     EXPECT_EQ(Scan(general).cells, expected);
     EXPECT_EQ(Scan(fast, 0, 0, false).cells, expected);

@@ -80,7 +80,7 @@ TEST(SheetBuilder, ManyCellsAcrossStorageBlocksStayAddressable)
     EXPECT_EQ(data.CellCount(), 120000u);
     EXPECT_GT(yields, 20u);
     // Sequential and random look-ups alike.
-    for (int32_t row : {1, 16384, 16385, 29999, 30000, 7})
+    for (int32_t row : { 1, 16384, 16385, 29999, 30000, 7 })
         EXPECT_EQ(NumberAt(data, row, 7), row * 100 + 7) << row;
     EXPECT_EQ(data.Find(16384, 2), nullptr);
     EXPECT_EQ(data.Find(30001, 1), nullptr);
@@ -100,8 +100,8 @@ TEST(SheetBuilder, CoordinatesOutsideTheSheetAreRefused)
 
 TEST(CellErrors, TextsRoundTrip)
 {
-    for (auto error : {CellError::Null, CellError::Div0, CellError::Value, CellError::Ref, CellError::Name,
-                       CellError::Num, CellError::NA, CellError::GettingData}) {
+    for (auto error : { CellError::Null, CellError::Div0, CellError::Value, CellError::Ref, CellError::Name,
+             CellError::Num, CellError::NA, CellError::GettingData }) {
         CellError back = CellError::Null;
         ASSERT_TRUE(CellErrorFromText(CellErrorText(error), back));
         EXPECT_EQ(back, error);

@@ -101,7 +101,8 @@ TEST(ZipArchive, ReadsAheadOnASecondThreadWithTheSameBytesAndErrors)
     EXPECT_EQ(joined, big);
 
     // An exception from the consumer leaves the inflater stopped and joined.
-    EXPECT_THROW(archive.ReadAhead(*archive.Find("sheet.xml"), [](std::string_view) -> bool { throw std::runtime_error("consumer"); }),
+    EXPECT_THROW(archive.ReadAhead(*archive.Find("sheet.xml"),
+                     [](std::string_view) -> bool { throw std::runtime_error("consumer"); }),
         std::runtime_error);
 }
 

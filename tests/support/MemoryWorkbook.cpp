@@ -6,7 +6,10 @@ namespace {
 
 class MemoryReader final : public spreadsheet::WorkbookReader {
 public:
-    explicit MemoryReader(std::vector<MemorySheet> sheets) : m_sheets(std::move(sheets)) {}
+    explicit MemoryReader(std::vector<MemorySheet> sheets)
+        : m_sheets(std::move(sheets))
+    {
+    }
     void LoadSheet(size_t index, spreadsheet::SheetBuilder& builder) override
     {
         const MemorySheet& sheet = m_sheets.at(index);
@@ -30,20 +33,20 @@ std::unique_ptr<spreadsheet::Workbook> MakeWorkbook(const std::string& path, std
 {
     spreadsheet::WorkbookData data;
     for (const auto& sheet : sheets)
-        data.sheets.push_back({sheet.name, spreadsheet::SheetVisibility::Visible});
-    return std::make_unique<spreadsheet::Workbook>(path, std::make_unique<MemoryReader>(std::move(sheets)),
-                                                   std::move(data), nullptr);
+        data.sheets.push_back({ sheet.name, spreadsheet::SheetVisibility::Visible });
+    return std::make_unique<spreadsheet::Workbook>(
+        path, std::make_unique<MemoryReader>(std::move(sheets)), std::move(data), nullptr);
 }
 
-MemorySheet SheetFromRows(const std::string& name, const std::vector<std::vector<std::string>>& rows,
-                          int32_t firstRow, int32_t firstColumn)
+MemorySheet SheetFromRows(
+    const std::string& name, const std::vector<std::vector<std::string>>& rows, int32_t firstRow, int32_t firstColumn)
 {
-    MemorySheet sheet{name, {}};
+    MemorySheet sheet { name, {} };
     for (size_t r = 0; r < rows.size(); ++r) {
         for (size_t c = 0; c < rows[r].size(); ++c) {
             if (!rows[r][c].empty())
-                sheet.cells.push_back({firstRow + static_cast<int32_t>(r), firstColumn + static_cast<int32_t>(c),
-                                       rows[r][c]});
+                sheet.cells.push_back(
+                    { firstRow + static_cast<int32_t>(r), firstColumn + static_cast<int32_t>(c), rows[r][c] });
         }
     }
     return sheet;

@@ -26,6 +26,6 @@ std::unique_ptr<spreadsheet::Workbook> MakeWorkbook(const std::string& path, std
 
 // A sheet from rows of texts starting at (firstRow, firstColumn); "" cells are left out.
 MemorySheet SheetFromRows(const std::string& name, const std::vector<std::vector<std::string>>& rows,
-                          int32_t firstRow = 1, int32_t firstColumn = 1);
+    int32_t firstRow = 1, int32_t firstColumn = 1);
 
 } // namespace vellumcast::testing

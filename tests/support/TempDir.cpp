@@ -23,8 +23,7 @@ TempDir::~TempDir()
     for (auto it = std::filesystem::recursive_directory_iterator(m_path, ignored);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
         std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add | std::filesystem::perm_options::nofollow,
-                                     ignored);
+            std::filesystem::perm_options::add | std::filesystem::perm_options::nofollow, ignored);
     }
     std::filesystem::remove_all(m_path, ignored);
 }

@@ -41,7 +41,6 @@ void AppendUtf16Unit(uint16_t unit, uint32_t& pendingHigh, std::string& out)
 
 } // namespace
 
-
 bool BiffRecordReader::Next(BiffRecord& record)
 {
     if (m_position >= m_stream.size())

@@ -4,8 +4,8 @@
 // fragments, and the string forms (BIFF8 Unicode strings split across records, BIFF5
 // 8-bit strings in the workbook's code page).
 
-#include <cstdint>
 #include "spreadsheet/detail/TextEncoding.h"
+#include <cstdint>
 #include <functional>
 #include <span>
 #include <string>

@@ -97,7 +97,7 @@ public:
     std::string_view Text(size_t count)
     {
         const auto part = Take(count);
-        return {reinterpret_cast<const char*>(part.data()), part.size()};
+        return { reinterpret_cast<const char*>(part.data()), part.size() };
     }
     void Skip(size_t count)
     {

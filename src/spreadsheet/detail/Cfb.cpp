@@ -25,7 +25,6 @@ constexpr size_t kDirectoryEntrySize = 128;
     throw SpreadsheetError(ErrorCode::Corrupt, message);
 }
 
-
 // Directory names are UTF-16; only their comparison matters here, so a lone surrogate
 // simply becomes U+FFFD.
 std::string NameFromUtf16(const uint8_t* data, size_t units)

@@ -34,7 +34,6 @@ int EscapeAt(std::string_view text, size_t at)
     return value;
 }
 
-
 bool IsLeapYear(int year)
 {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;

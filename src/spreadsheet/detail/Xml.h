@@ -15,7 +15,10 @@ struct ZipEntry;
 
 class XmlAttributes {
 public:
-    explicit XmlAttributes(const char** attributes) : m_attributes(attributes) {}
+    explicit XmlAttributes(const char** attributes)
+        : m_attributes(attributes)
+    {
+    }
     // The value of the attribute with this local name (any namespace), or an empty view;
     // found is set when it exists.
     std::string_view Get(std::string_view localName, bool* found = nullptr) const;
@@ -32,11 +35,12 @@ private:
 class XmlHandler {
 public:
     virtual ~XmlHandler() = default;
-    virtual void StartElement(std::string_view namespaceUri, std::string_view localName,
-                              const XmlAttributes& attributes) = 0;
+    virtual void StartElement(
+        std::string_view namespaceUri, std::string_view localName, const XmlAttributes& attributes)
+        = 0;
     virtual void EndElement(std::string_view namespaceUri, std::string_view localName) = 0;
     // Text between tags, possibly in several pieces.
-    virtual void Characters(std::string_view) {}
+    virtual void Characters(std::string_view) { }
 };
 
 class XmlParser {
@@ -63,7 +67,7 @@ private:
 // Streams one ZIP member through the handler; afterChunk (when set) runs after each
 // inflated chunk has been parsed, so long reads can yield.
 void ParseXmlMember(const ZipArchive& archive, const ZipEntry& entry, XmlHandler& handler,
-                    const std::function<void()>& afterChunk = {});
+    const std::function<void()>& afterChunk = {});
 // Parses a whole document held in memory.
 void ParseXml(std::string_view document, XmlHandler& handler);
 
