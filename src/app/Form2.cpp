@@ -219,13 +219,16 @@ void Form2::PushButton6_Click()
     SetCommandsEnabled(false);
     const std::string folder = m_outputFolder->text().toStdString();
     const auto mode = options::SaveModeFromCaption(m_main.SaveModeText().toStdString());
-    const auto outcome = results::SaveResults(folder, mode, m_results, m_reporter, m_pump);
+    const auto saved = results::SaveResults(folder, mode, m_main.List().Paths(), m_results, { m_reporter, m_pump });
     SetCommandsEnabled(true);
     core::StepRunner run(m_reporter, core::LocationText("Form2", "PushButton6_Click"));
-    if (outcome == results::SaveOutcome::FolderMissing) {
+    if (saved.outcome == results::SaveOutcome::FolderMissing) {
         run.Step(108, [&] { Prompts::Message(this, "Output folder does not exist."); });
         return;
     }
+    // Renamed and unwritten results are told before "Done.", which keeps its text.
+    if (const std::string notice = results::SaveNotice(saved); !notice.empty())
+        run.Step(194, [&] { Prompts::Message(this, QString::fromStdString(notice)); });
     run.Step(194, [&] { Prompts::Message(this, "Done."); });
 }
 
