@@ -8,6 +8,7 @@
 
 using namespace vellumcast;
 namespace vt = vellumcast::testing;
+using vt::FilesIn;
 
 namespace {
 
@@ -24,15 +25,6 @@ CliRun RunCli(const std::vector<std::string>& arguments)
     run.out = out.str();
     run.err = err.str();
     return run;
-}
-
-std::vector<std::string> FilesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 } // namespace

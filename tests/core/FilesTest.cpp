@@ -10,21 +10,9 @@
 
 using namespace vellumcast::core;
 using vellumcast::testing::FaultyFileCalls;
+using vellumcast::testing::FilesIn;
 using vellumcast::testing::ReadBytes;
 using vellumcast::testing::TempDir;
-
-namespace {
-
-std::vector<std::string> FilesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-} // namespace
 
 TEST(ReadTextFile, GivesEmptyFileForZeroBytesAndNothingForAMissingFile)
 {

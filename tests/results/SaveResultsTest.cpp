@@ -14,19 +14,11 @@ namespace vt = vellumcast::testing;
 using exporting::ResultEntry;
 using exporting::ResultList;
 using options::SaveMode;
+using vt::FilesIn;
 using vt::ReadBytes;
 using vt::TempDir;
 
 namespace {
-
-std::vector<std::string> FilesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 struct Save {
     vt::RecordingReporter reporter;
