@@ -117,6 +117,13 @@ void Tally(SaveSummary& summary, const SavedFile& file)
     }
 }
 
+// The one report of a failure that ended the save, with the results it left unwritten.
+std::string StoppedDescription(const core::WriteFailure& failure, size_t left, size_t total)
+{
+    return failure.description + ". Saving stopped: " + std::to_string(left) + " of " + std::to_string(total)
+        + (total == 1 ? " result " : " results ") + (left == 1 ? "was" : "were") + " not written.";
+}
+
 } // namespace
 
 SaveSummary SaveResults(const std::string& folder, std::optional<options::SaveMode> mode,
@@ -159,10 +166,7 @@ SaveSummary SaveResults(const std::string& folder, std::optional<options::SaveMo
             // One report instead of one per remaining result: they would all fail alike.
             const size_t left = results.size() - i;
             summary.notWritten += left - 1;
-            run.Fail(writeStep,
-                failure->description + ". Saving stopped: " + std::to_string(left) + " of "
-                    + std::to_string(results.size()) + (results.size() == 1 ? " result " : " results ")
-                    + (left == 1 ? "was" : "were") + " not written.");
+            run.Fail(writeStep, StoppedDescription(*failure, left, results.size()));
             break;
         }
     }
