@@ -29,9 +29,10 @@ std::optional<QString> ScriptedPrompts::Input(const QString& title, const QStrin
     return answer;
 }
 
-QString ScriptedPrompts::Folder(const QString& title)
+QString ScriptedPrompts::Folder(const QString& title, const QString& startFolder)
 {
     shown.push_back({ "folder", {}, title });
+    folderStarts << startFolder;
     if (folders.empty())
         return {};
     const QString folder = folders.front();
