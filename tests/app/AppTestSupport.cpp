@@ -96,6 +96,13 @@ app::AppContext ContextFor(options::SettingsStore& store, const FreshEnvironment
     return context;
 }
 
+std::unique_ptr<app::Form1> TestSession::NewWindow()
+{
+    auto window = std::make_unique<app::Form1>(ContextFor(store, env));
+    window->Form_Load();
+    return window;
+}
+
 QString WriteFile(const QString& folder, const QString& name, const QByteArray& bytes)
 {
     const QString path = folder + "/" + name;

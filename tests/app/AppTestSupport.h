@@ -3,6 +3,7 @@
 // store that logs its writes, and small helpers to find controls and write workbooks.
 
 #include "app/AppPorts.h"
+#include "app/Form1.h"
 #include "app/Prompts.h"
 #include "core/ErrorReport.h"
 
@@ -14,6 +15,7 @@
 #include <QWidget>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -110,6 +112,15 @@ private:
 };
 
 app::AppContext ContextFor(options::SettingsStore& store, const FreshEnvironment& environment, bool* ended = nullptr);
+
+// One test function's world: a fresh configuration and home, a logging store and scripted
+// prompts, in which main windows are made and loaded.
+struct TestSession {
+    FreshEnvironment env;
+    LoggingStore store;
+    ScriptedPrompts prompts;
+    std::unique_ptr<app::Form1> NewWindow();
+};
 
 // Writes bytes to folder/name (creating folders) and returns the path.
 QString WriteFile(const QString& folder, const QString& name, const QByteArray& bytes);

@@ -73,16 +73,9 @@ class TestDesktopUse : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<FreshEnvironment> m_env;
-    std::unique_ptr<LoggingStore> m_store;
-    std::unique_ptr<ScriptedPrompts> m_prompts;
+    std::unique_ptr<TestSession> m_s;
 
-    std::unique_ptr<app::Form1> NewWindow()
-    {
-        auto window = std::make_unique<app::Form1>(ContextFor(*m_store, *m_env));
-        window->Form_Load();
-        return window;
-    }
+    std::unique_ptr<app::Form1> NewWindow() { return m_s->NewWindow(); }
 
     std::unique_ptr<app::Form1> ShownWindow()
     {
@@ -99,63 +92,52 @@ private:
     {
         window.List().Clear();
         for (int i = 0; i < count; ++i)
-            window.List().Append(WriteFile(m_env->Work(), QString("in/w%1.csv").arg(i), "x\n").toStdString());
+            window.List().Append(WriteFile(m_s->env.Work(), QString("in/w%1.csv").arg(i), "x\n").toStdString());
         window.PushButton2_Click();
         return window.ResultsWindow();
     }
 
 private slots:
-    void init()
-    {
-        m_env = std::make_unique<FreshEnvironment>();
-        m_store = std::make_unique<LoggingStore>();
-        m_prompts = std::make_unique<ScriptedPrompts>();
-    }
-    void cleanup()
-    {
-        m_prompts.reset();
-        m_store.reset();
-        m_env.reset();
-    }
+    void init() { m_s = std::make_unique<TestSession>(); }
+    void cleanup() { m_s.reset(); }
 
     void theOutputFolderIsTheDesktopWhenThereIsOneElseHome()
     {
         {
             auto window = NewWindow();
             auto* results = RunOver(*window, 1);
-            QCOMPARE(Find<QLineEdit>(results, "Text1")->text(), m_env->Home() + "/");
+            QCOMPARE(Find<QLineEdit>(results, "Text1")->text(), m_s->env.Home() + "/");
         }
-        QDir(m_env->Home()).mkdir("Desktop");
-        m_store = std::make_unique<LoggingStore>();
+        QDir(m_s->env.Home()).mkdir("Desktop");
         QFile::remove(app::QtSettingsStore::FilePath("Tamsworth")); // a first start again
         auto window = NewWindow();
         auto* results = RunOver(*window, 1);
-        QCOMPARE(Find<QLineEdit>(results, "Text1")->text(), m_env->Home() + "/Desktop/");
+        QCOMPARE(Find<QLineEdit>(results, "Text1")->text(), m_s->env.Home() + "/Desktop/");
         // A fresh account saves where it was told to, without "Output folder does not exist."
         results->PushButton6_Click();
-        QCOMPARE(m_prompts->Texts("message"), QStringList { "Done." });
-        QVERIFY(QFile::exists(m_env->Home() + "/Desktop/w0.txt"));
+        QCOMPARE(m_s->prompts.Texts("message"), QStringList { "Done." });
+        QVERIFY(QFile::exists(m_s->env.Home() + "/Desktop/w0.txt"));
     }
 
     void thePickersOpenAtTheFolderTheyChange()
     {
         auto window = NewWindow();
-        const QString first = m_env->Work() + "/first";
+        const QString first = m_s->env.Work() + "/first";
         QDir().mkpath(first);
         for (int i = 0; i < 2; ++i) {
-            m_prompts->inputs.push_back("xls");
-            m_prompts->folders.push_back(first);
+            m_s->prompts.inputs.push_back("xls");
+            m_s->prompts.folders.push_back(first);
             window->PushButton5_Click();
         }
-        QCOMPARE(m_prompts->folderStarts, (QStringList { m_env->Home(), first }));
+        QCOMPARE(m_s->prompts.folderStarts, (QStringList { m_s->env.Home(), first }));
 
         auto* results = RunOver(*window, 1);
-        m_prompts->folderStarts.clear();
-        Find<QLineEdit>(results, "Text1")->setText(m_env->Work() + "/in/");
+        m_s->prompts.folderStarts.clear();
+        Find<QLineEdit>(results, "Text1")->setText(m_s->env.Work() + "/in/");
         results->PushButton7_Click();
-        Find<QLineEdit>(results, "Text1")->setText(m_env->Work() + "/gone/");
+        Find<QLineEdit>(results, "Text1")->setText(m_s->env.Work() + "/gone/");
         results->PushButton7_Click();
-        QCOMPARE(m_prompts->folderStarts, (QStringList { m_env->Work() + "/in/", m_env->Home() }));
+        QCOMPARE(m_s->prompts.folderStarts, (QStringList { m_s->env.Work() + "/in/", m_s->env.Home() }));
     }
 
     void longPathsKeepTheirFileNameInView()
@@ -174,7 +156,7 @@ private slots:
     {
         auto window = ShownWindow();
         QWidget* view = window->ListView()->viewport(); // where a drag arrives
-        const QString file = WriteFile(m_env->Work(), "a.xlsx", "x");
+        const QString file = WriteFile(m_s->env.Work(), "a.xlsx", "x");
         const std::unique_ptr<QMimeData> web(UrlData({ QUrl("https://example.org/book.xlsx") }));
         const std::unique_ptr<QMimeData> remote(UrlData({ QUrl("sftp://host/data/book.xlsx") }));
         const std::unique_ptr<QMimeData> text(new QMimeData);
@@ -196,8 +178,8 @@ private slots:
     {
         auto window = NewWindow();
         window->PushButton1_Click();
-        QCOMPARE(m_prompts->lastFilters.first(), QString("Excel Files (*.xl*)"));
-        const QString all = m_prompts->lastFilters.join(' ');
+        QCOMPARE(m_s->prompts.lastFilters.first(), QString("Excel Files (*.xl*)"));
+        const QString all = m_s->prompts.lastFilters.join(' ');
         for (const char* pattern : { "*.ods", "*.ots", "*.fods", "*.csv", "*.tsv", "*.tab", "*.txt" })
             QVERIFY2(all.contains(pattern), pattern);
     }
@@ -205,9 +187,9 @@ private slots:
     void shortcutsRunTheCommandsOnlyWhileTheyAreEnabled()
     {
         auto window = ShownWindow();
-        const QString a = WriteFile(m_env->Work(), "a.csv", "1\n");
-        const QString b = WriteFile(m_env->Work(), "b.csv", "2\n");
-        m_prompts->files.push_back({ a, b });
+        const QString a = WriteFile(m_s->env.Work(), "a.csv", "1\n");
+        const QString b = WriteFile(m_s->env.Work(), "b.csv", "2\n");
+        m_s->prompts.files.push_back({ a, b });
         QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
         QCOMPARE(Entries(*window), (QStringList { a, b }));
 
@@ -218,7 +200,7 @@ private slots:
         QCOMPARE(Entries(*window), (QStringList { a, b }));
 
         QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
-        QCOMPARE(m_prompts->Of("input").size(), 1); // the extension question of the folder import
+        QCOMPARE(m_s->prompts.Of("input").size(), 1); // the extension question of the folder import
 
         window->SetCommandsEnabled(false);
         QTest::keyClick(window.get(), Qt::Key_Delete, Qt::ControlModifier | Qt::ShiftModifier);
@@ -228,13 +210,13 @@ private slots:
         QVERIFY(window->List().Empty());
 
         QTest::keyClick(window.get(), Qt::Key_Return, Qt::ControlModifier);
-        QCOMPARE(m_prompts->Texts("message"), QStringList { "No files added." });
+        QCOMPARE(m_s->prompts.Texts("message"), QStringList { "No files added." });
     }
 
     void enterStartsTheExportUnlessAButtonHasTheFocus()
     {
         auto window = ShownWindow();
-        window->List().Append(WriteFile(m_env->Work(), "a.csv", "1\n").toStdString());
+        window->List().Append(WriteFile(m_s->env.Work(), "a.csv", "1\n").toStdString());
         window->ListView()->setFocus();
         QTest::keyClick(window->ListView(), Qt::Key_Return);
         QVERIFY(window->ResultsWindow() && window->ResultsWindow()->isVisible());
@@ -247,7 +229,7 @@ private slots:
         QVERIFY(window->List().Empty());
         Find<QComboBox>(window.get(), "Combo1")->setFocus();
         QTest::keyClick(Find<QComboBox>(window.get(), "Combo1"), Qt::Key_Enter, Qt::KeypadModifier);
-        QCOMPARE(m_prompts->Texts("message"), QStringList { "No files added." });
+        QCOMPARE(m_s->prompts.Texts("message"), QStringList { "No files added." });
     }
 
     void theResultsWindowSavesAndGoesBackFromTheKeyboard()
@@ -256,11 +238,11 @@ private slots:
         auto* results = RunOver(*window, 1);
         QApplication::setActiveWindow(results);
         QVERIFY(QTest::qWaitForWindowActive(results));
-        Find<QLineEdit>(results, "Text1")->setText(m_env->Work() + "/out");
-        QDir().mkpath(m_env->Work() + "/out");
+        Find<QLineEdit>(results, "Text1")->setText(m_s->env.Work() + "/out");
+        QDir().mkpath(m_s->env.Work() + "/out");
         QTest::keyClick(results, Qt::Key_S, Qt::ControlModifier);
-        QCOMPARE(m_prompts->Texts("message"), QStringList { "Done." });
-        QVERIFY(QFile::exists(m_env->Work() + "/out/w0.txt"));
+        QCOMPARE(m_s->prompts.Texts("message"), QStringList { "Done." });
+        QVERIFY(QFile::exists(m_s->env.Work() + "/out/w0.txt"));
 
         QTest::keyClick(Find<QLineEdit>(results, "Text1"), Qt::Key_Escape);
         QVERIFY(!results->isVisible());
@@ -291,8 +273,8 @@ private slots:
     {
         auto window = NewWindow();
         auto* results = RunOver(*window, 3);
-        Find<QLineEdit>(results, "Text1")->setText(m_env->Work() + "/out");
-        QDir().mkpath(m_env->Work() + "/out");
+        Find<QLineEdit>(results, "Text1")->setText(m_s->env.Work() + "/out");
+        QDir().mkpath(m_s->env.Work() + "/out");
         auto* count = Find<QLabel>(results, "SaveCount");
         auto* bar = Find<QProgressBar>(results, "SaveProgress");
         QVERIFY(count->isHidden() && bar->isHidden());
@@ -304,7 +286,7 @@ private slots:
             seenAtStart = count->text();
             barShownAtStart = !bar->isHidden();
         });
-        m_prompts->onMessage = [&](const QString&) {
+        m_s->prompts.onMessage = [&](const QString&) {
             seenAtDone = count->text();
             barAtDone = bar->value() == bar->maximum() ? 1 : 0;
         };
@@ -321,17 +303,17 @@ private slots:
     {
         const QStringList paths = QIcon::themeSearchPaths();
         const QString theme = QIcon::themeName();
-        QIcon::setThemeSearchPaths({ m_env->Work() + "/icons" });
+        QIcon::setThemeSearchPaths({ m_s->env.Work() + "/icons" });
         QIcon::setThemeName("vellumcast-test");
         QVERIFY(app::AppIcon().name().isEmpty());
         QVERIFY(!app::AppIcon().isNull()); // the bundled picture
 
-        WriteFile(m_env->Work(), "icons/vellumcast-test/index.theme",
+        WriteFile(m_s->env.Work(), "icons/vellumcast-test/index.theme",
             "[Icon Theme]\nName=test\nDirectories=48x48/apps\n\n[48x48/apps]\nSize=48\nType=Fixed\n");
-        QDir().mkpath(m_env->Work() + "/icons/vellumcast-test/48x48/apps");
+        QDir().mkpath(m_s->env.Work() + "/icons/vellumcast-test/48x48/apps");
         QImage red(48, 48, QImage::Format_ARGB32);
         red.fill(Qt::red);
-        QVERIFY(red.save(m_env->Work() + "/icons/vellumcast-test/48x48/apps/vellumcast.png"));
+        QVERIFY(red.save(m_s->env.Work() + "/icons/vellumcast-test/48x48/apps/vellumcast.png"));
         QIcon::setThemeName("vellumcast-test"); // the theme is read again
         const QIcon icon = app::AppIcon();
         QCOMPARE(icon.name(), QString("vellumcast"));
@@ -379,7 +361,7 @@ private slots:
         QSignalSpy reset(model, &QAbstractItemModel::modelReset);
         window->List().Clear();
         window->PushButton2_Click(); // "No files added." empties the results all the same
-        QCOMPARE(m_prompts->Texts("message"), QStringList { "No files added." });
+        QCOMPARE(m_s->prompts.Texts("message"), QStringList { "No files added." });
         QVERIFY(results->Results().empty());
         QCOMPARE(model->rowCount(), 0);
         QCOMPARE(rowsWhenTold, 3); // the views heard of it while the rows were still there
