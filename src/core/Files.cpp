@@ -225,9 +225,12 @@ std::string GetDesktopFolder()
     std::string desktop = DesktopFromUserDirs(homeFolder);
     if (desktop.empty())
         desktop = homeFolder + "/Desktop";
+    // Many accounts have no desktop folder; the home folder is where a save can go then.
+    if (!FolderExists(desktop))
+        desktop = homeFolder;
     while (desktop.size() > 1 && desktop.back() == '/')
         desktop.pop_back();
-    return desktop + "/";
+    return desktop == "/" ? desktop : desktop + "/";
 }
 
 std::string ProgramFolder()

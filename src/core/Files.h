@@ -66,7 +66,8 @@ std::string FileNameOfPath(std::string_view path);
 // The text before the last "."; throws std::invalid_argument when there is none.
 std::string PathWithoutExtension(std::string_view text);
 
-// The user's desktop folder (XDG_DESKTOP_DIR, else ~/Desktop) followed by exactly one "/".
+// The user's desktop folder (XDG_DESKTOP_DIR, else ~/Desktop) when it exists, else the
+// home folder, followed by exactly one "/".
 // Throws std::invalid_argument when no home folder is known.
 std::string GetDesktopFolder();
 

@@ -186,20 +186,25 @@ protected:
     bool m_hadConfig = false;
 };
 
-TEST_F(DesktopFolder, EndsWithExactlyOneSeparator)
+TEST_F(DesktopFolder, TheDesktopWhenItExistsElseHomeWithOneSeparator)
 {
     TempDir dir;
     ::setenv("HOME", (dir.Path() + "/").c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
+    EXPECT_EQ(GetDesktopFolder(), dir.Path() + "/"); // a fresh account without ~/Desktop
+    std::filesystem::create_directory(dir.Path() + "/Desktop");
     EXPECT_EQ(GetDesktopFolder(), dir.Path() + "/Desktop/");
 }
 
-TEST_F(DesktopFolder, FollowsTheUserDirsFile)
+TEST_F(DesktopFolder, FollowsTheUserDirsFileWhenThatFolderExists)
 {
     TempDir dir;
     ::setenv("HOME", dir.Path().c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
     dir.Write("user-dirs.dirs", "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch/\"\n");
+    std::filesystem::create_directory(dir.Path() + "/Desktop");
+    EXPECT_EQ(GetDesktopFolder(), dir.Path() + "/"); // named but missing: not the English fallback either
+    std::filesystem::create_directory(dir.Path() + "/Schreibtisch");
     EXPECT_EQ(GetDesktopFolder(), dir.Path() + "/Schreibtisch/");
 }
 
