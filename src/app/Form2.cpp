@@ -258,17 +258,20 @@ void Form2::PushButton6_Click()
     ShowSaveProgress(0);
     m_pump.SetBeforeTurn([&] { ShowSaveProgress(counted.Count()); });
     m_pump.RunNow(); // the count and the bar appear before the first file is written
-    const auto outcome = results::SaveResults(folder, mode, m_results, m_reporter, counted);
+    const auto saved = results::SaveResults(folder, mode, m_main.List().Paths(), m_results, { m_reporter, counted });
     m_pump.SetBeforeTurn({});
     SetCommandsEnabled(true);
     core::StepRunner run(m_reporter, core::LocationText("Form2", "PushButton6_Click"));
-    if (outcome == results::SaveOutcome::FolderMissing) {
+    if (saved.outcome == results::SaveOutcome::FolderMissing) {
         HideSaveProgress();
         run.Step(108, [&] { Prompts::Message(this, "Output folder does not exist."); });
         return;
     }
     // The final count stays beside "Done." and goes with it.
     ShowSaveProgress(mode ? m_results.size() : 0);
+    // Renamed and unwritten results are told before "Done.", which keeps its text.
+    if (const std::string notice = results::SaveNotice(saved); !notice.empty())
+        run.Step(194, [&] { Prompts::Message(this, QString::fromStdString(notice)); });
     run.Step(194, [&] { Prompts::Message(this, "Done."); });
     HideSaveProgress();
 }
