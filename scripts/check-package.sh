@@ -33,6 +33,7 @@ dpkg-deb -f "$deb" Depends
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb -x "$deb" "$unpacked"
+mkdir "$unpacked/out"
 "$unpacked/usr/bin/vellumcast-cli" --output "$unpacked/out" "$unpacked"/usr/share/vellumcast/Samples/*
 ls "$unpacked/out"/*.txt >/dev/null
 
