@@ -33,6 +33,15 @@ Apply Flag(bool CommandLineOptions::*member)
     };
 }
 
+// A switch that sets one of the export options to value.
+Apply ExportSwitch(bool options::ExportOptions::*member, bool value)
+{
+    return [member, value](CommandLineOptions& options, const std::string&, std::string&) {
+        options.exportOptions.*member = value;
+        return true;
+    };
+}
+
 bool SetMode(CommandLineOptions& options, const std::string& value, std::string& error)
 {
     using options::SaveMode;
@@ -80,31 +89,11 @@ const std::vector<OptionSpec>& Options()
     static const std::vector<OptionSpec> specs = {
         { "mode", 'm', true, SetMode },
         { "divider", 'd', true, SetDivider },
-        { "skip-blank", 0, false,
-            [](CommandLineOptions& o, const std::string&, std::string&) {
-                o.exportOptions.includeBlankCells = false;
-                return true;
-            } },
-        { "no-quotes", 0, false,
-            [](CommandLineOptions& o, const std::string&, std::string&) {
-                o.exportOptions.quoteCells = false;
-                return true;
-            } },
-        { "csv", 0, false,
-            [](CommandLineOptions& o, const std::string&, std::string&) {
-                o.exportOptions.csvQuoting = true;
-                return true;
-            } },
-        { "lf", 0, false,
-            [](CommandLineOptions& o, const std::string&, std::string&) {
-                o.exportOptions.lineFeedOnly = true;
-                return true;
-            } },
-        { "skip-empty-lines", 0, false,
-            [](CommandLineOptions& o, const std::string&, std::string&) {
-                o.exportOptions.skipEmptyLines = true;
-                return true;
-            } },
+        { "skip-blank", 0, false, ExportSwitch(&options::ExportOptions::includeBlankCells, false) },
+        { "no-quotes", 0, false, ExportSwitch(&options::ExportOptions::quoteCells, false) },
+        { "csv", 0, false, ExportSwitch(&options::ExportOptions::csvQuoting, true) },
+        { "lf", 0, false, ExportSwitch(&options::ExportOptions::lineFeedOnly, true) },
+        { "skip-empty-lines", 0, false, ExportSwitch(&options::ExportOptions::skipEmptyLines, true) },
         { "output", 'o', true,
             [](CommandLineOptions& o, const std::string& value, std::string& error) {
                 if (value.empty()) {
