@@ -12,6 +12,7 @@
 #include <istream>
 #include <iterator>
 #include <ostream>
+#include <sched.h>
 #include <thread>
 
 namespace vellumcast::cli {
@@ -268,10 +269,15 @@ private:
     size_t m_listed = 0;
 };
 
+// The jobs asked for, else the cores this process may run on (a CPU set or container
+// limit counts), else those of the machine.
 unsigned JobCount(const CommandLineOptions& options)
 {
     if (options.jobs != 0)
         return options.jobs;
+    cpu_set_t allowed;
+    if (::sched_getaffinity(0, sizeof(allowed), &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&allowed));
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
