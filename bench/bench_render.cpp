@@ -1,13 +1,13 @@
 // Cells per second through the number-format renderer: the per-cell work of an export
 // once each format code has been parsed (CellFormats parses every code once).
-#include "spreadsheet/NumberFormat.h"
+#include "spreadsheet/numfmt/NumberFormat.h"
 
 #include <benchmark/benchmark.h>
 
 #include <string>
 
-using vellumcast::spreadsheet::DateSystem;
-using vellumcast::spreadsheet::NumberFormat;
+using vellumcast::spreadsheet::numfmt::DateSystem;
+using vellumcast::spreadsheet::numfmt::NumberFormat;
 
 namespace {
 

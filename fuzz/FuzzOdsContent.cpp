@@ -3,7 +3,7 @@
 // general way. Both must give the same sheets and cells, or fail alike; neither may
 // crash or hang. The first byte chooses the size of the pieces the bytes arrive in.
 
-#include "spreadsheet/detail/OdsXmlScanner.h"
+#include "spreadsheet/ods/OdsXmlScanner.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,7 +15,8 @@
 namespace {
 
 using namespace vellumcast::spreadsheet;
-using namespace vellumcast::spreadsheet::detail;
+using namespace vellumcast::spreadsheet::ods;
+using namespace vellumcast::spreadsheet::xml;
 
 class RecordingSink final : public OdsCellSink {
 public:

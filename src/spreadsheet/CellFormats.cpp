@@ -6,7 +6,7 @@ uint32_t CellFormats::AddStyle(std::string_view code)
 {
     auto [it, inserted] = m_byCode.try_emplace(std::string(code), static_cast<uint32_t>(m_formats.size()));
     if (inserted)
-        m_formats.push_back(NumberFormat::Parse(code));
+        m_formats.push_back(numfmt::NumberFormat::Parse(code));
     m_styleFormats.push_back(it->second);
     return static_cast<uint32_t>(m_styleFormats.size() - 1);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The number format of every cell style of a workbook, each code parsed once.
 
-#include "spreadsheet/NumberFormat.h"
+#include "spreadsheet/numfmt/NumberFormat.h"
 
 #include <cstdint>
 #include <string>
@@ -17,11 +17,11 @@ public:
     // code share one parsed format.
     uint32_t AddStyle(std::string_view code);
 
-    // Appends a style with a built-in format id (BuiltInFormatCode).
-    uint32_t AddBuiltInStyle(int id) { return AddStyle(BuiltInFormatCode(id)); }
+    // Appends a style with a built-in format id (numfmt::BuiltInFormatCode).
+    uint32_t AddBuiltInStyle(int id) { return AddStyle(numfmt::BuiltInFormatCode(id)); }
 
     // The format of a style; General for an index no style has.
-    const NumberFormat& ForStyle(uint32_t style) const
+    const numfmt::NumberFormat& ForStyle(uint32_t style) const
     {
         return style < m_styleFormats.size() ? m_formats[m_styleFormats[style]] : m_general;
     }
@@ -29,8 +29,8 @@ public:
     size_t StyleCount() const { return m_styleFormats.size(); }
 
 private:
-    NumberFormat m_general;
-    std::vector<NumberFormat> m_formats;
+    numfmt::NumberFormat m_general;
+    std::vector<numfmt::NumberFormat> m_formats;
     std::vector<uint32_t> m_styleFormats;
     std::unordered_map<std::string, uint32_t> m_byCode;
 };

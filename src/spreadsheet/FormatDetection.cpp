@@ -1,9 +1,14 @@
 #include "spreadsheet/FormatDetection.h"
 
-#include "spreadsheet/detail/Zip.h"
+#include "spreadsheet/container/Zip.h"
+#include "spreadsheet/csv/CsvReader.h"
+#include "spreadsheet/ods/OdsReader.h"
+#include "spreadsheet/xls/XlsReader.h"
+#include "spreadsheet/xlsx/XlsxReader.h"
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace vellumcast::spreadsheet {
 
@@ -16,27 +21,80 @@ bool StartsWith(std::span<const uint8_t> bytes, const void* prefix, size_t lengt
     return bytes.size() >= length && std::memcmp(bytes.data(), prefix, length) == 0;
 }
 
-std::string LowerExtension(const std::string& fileName)
+// What the detectors look at: the first bytes, and the member list of a ZIP package,
+// read once however many rows ask for it.
+class Probe {
+public:
+    explicit Probe(std::span<const uint8_t> bytes)
+        : m_bytes(bytes)
+    {
+    }
+
+    std::span<const uint8_t> Bytes() const { return m_bytes; }
+
+    bool IsZip() const { return StartsWith(m_bytes, "PK\x03\x04", 4) || StartsWith(m_bytes, "PK\x05\x06", 4); }
+
+    // The package, or nothing when the bytes are no ZIP archive.
+    const container::ZipArchive* Zip()
+    {
+        if (!IsZip())
+            return nullptr;
+        if (!m_zip)
+            m_zip.emplace(m_bytes);
+        return &*m_zip;
+    }
+
+private:
+    std::span<const uint8_t> m_bytes;
+    std::optional<container::ZipArchive> m_zip;
+};
+
+bool IsCompoundFile(Probe& probe)
 {
-    const auto dot = fileName.rfind('.');
-    if (dot == std::string::npos)
-        return {};
-    std::string extension = fileName.substr(dot + 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
+    return StartsWith(probe.Bytes(), kCompoundFileSignature, sizeof kCompoundFileSignature);
+}
+
+bool HasOdsMimetype(const container::ZipArchive& archive)
+{
+    const auto* mimetype = archive.Find("mimetype");
+    return mimetype && archive.ReadAll(*mimetype, 4096).find("opendocument.spreadsheet") != std::string::npos;
+}
+
+bool HasXlsxParts(const container::ZipArchive& archive)
+{
+    return archive.Find("xl/workbook.xml") || archive.Find("[Content_Types].xml");
+}
+
+// A package that says it is an OpenDocument spreadsheet, or one without a mimetype that
+// holds the content part and none of the xlsx parts.
+bool IsOdsPackage(Probe& probe)
+{
+    const auto* archive = probe.Zip();
+    return archive && (HasOdsMimetype(*archive) || (!HasXlsxParts(*archive) && archive->Find("content.xml")));
+}
+
+bool IsXlsxPackage(Probe& probe)
+{
+    const auto* archive = probe.Zip();
+    return archive && HasXlsxParts(*archive);
 }
 
 // True when the first bytes hold an OpenDocument flat XML document.
-bool LooksLikeFlatOds(std::span<const uint8_t> bytes)
+bool IsFlatOds(Probe& probe)
 {
+    if (probe.IsZip())
+        return false;
+    const auto bytes = probe.Bytes();
     const std::string_view head(reinterpret_cast<const char*>(bytes.data()), std::min<size_t>(bytes.size(), 4096));
     return head.find("<?xml") != std::string_view::npos && head.find("office:document") != std::string_view::npos;
 }
 
 // Plain text: no NUL bytes and few control characters in the first kilobytes.
-bool LooksLikeText(std::span<const uint8_t> bytes)
+bool IsText(Probe& probe)
 {
+    if (probe.IsZip())
+        return false;
+    const auto bytes = probe.Bytes();
     const size_t length = std::min<size_t>(bytes.size(), 8192);
     size_t control = 0;
     for (size_t i = 0; i < length; ++i) {
@@ -49,30 +107,38 @@ bool LooksLikeText(std::span<const uint8_t> bytes)
     return control * 100 <= length;
 }
 
+struct FormatRow {
+    WorkbookFormat format;
+    bool (*matches)(Probe& probe);
+    std::unique_ptr<WorkbookReader> (*open)(const ReaderContext& context, WorkbookData& data);
+};
+
+// Every format the engine reads, in the order the detectors are asked. A new reader is a
+// folder of its own and one row here.
+constexpr FormatRow kFormats[] = {
+    { WorkbookFormat::Xls, IsCompoundFile, xls::OpenReader },
+    { WorkbookFormat::Ods, IsOdsPackage, ods::OpenReader },
+    { WorkbookFormat::Xlsx, IsXlsxPackage, xlsx::OpenReader },
+    { WorkbookFormat::FlatOds, IsFlatOds, ods::OpenFlatReader },
+    { WorkbookFormat::DelimitedText, IsText, csv::OpenReader },
+};
+
+const FormatRow* FindFormat(std::span<const uint8_t> bytes)
+{
+    Probe probe(bytes);
+    for (const auto& row : kFormats) {
+        if (row.matches(probe))
+            return &row;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 WorkbookFormat DetectFormat(std::span<const uint8_t> bytes)
 {
-    if (StartsWith(bytes, kCompoundFileSignature, sizeof kCompoundFileSignature))
-        return WorkbookFormat::Xls;
-    if (StartsWith(bytes, "PK\x03\x04", 4) || StartsWith(bytes, "PK\x05\x06", 4)) {
-        detail::ZipArchive archive(bytes);
-        if (const auto* mimetype = archive.Find("mimetype")) {
-            const std::string type = archive.ReadAll(*mimetype, 4096);
-            if (type.find("opendocument.spreadsheet") != std::string::npos)
-                return WorkbookFormat::Ods;
-        }
-        if (archive.Find("xl/workbook.xml") || archive.Find("[Content_Types].xml"))
-            return WorkbookFormat::Xlsx;
-        if (archive.Find("content.xml"))
-            return WorkbookFormat::Ods;
-        return WorkbookFormat::Unknown;
-    }
-    if (LooksLikeFlatOds(bytes))
-        return WorkbookFormat::FlatOds;
-    if (LooksLikeText(bytes))
-        return WorkbookFormat::DelimitedText;
-    return WorkbookFormat::Unknown;
+    const FormatRow* row = FindFormat(bytes);
+    return row ? row->format : WorkbookFormat::Unknown;
 }
 
 std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, WorkbookData& data)
@@ -80,35 +146,16 @@ std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, Workboo
     const auto bytes = context.bytes->Bytes();
     if (bytes.empty())
         throw SpreadsheetError(ErrorCode::NotAWorkbook, "the file is empty");
-    WorkbookFormat format = WorkbookFormat::Unknown;
+    const FormatRow* row = nullptr;
     try {
-        format = DetectFormat(bytes);
+        row = FindFormat(bytes);
     } catch (const SpreadsheetError& error) {
         throw SpreadsheetError(error.code(), std::string("it is not a workbook: ") + error.what());
     }
-    switch (format) {
-    case WorkbookFormat::Xlsx:
-        return OpenXlsxReader(context, data);
-    case WorkbookFormat::Xls:
-        return OpenXlsReader(context, data);
-    case WorkbookFormat::Ods:
-        return OpenOdsReader(context, data, false);
-    case WorkbookFormat::FlatOds:
-        return OpenOdsReader(context, data, true);
-    case WorkbookFormat::DelimitedText: {
-        // Text is read as delimited text only under a text file's name: a text file named
-        // like a workbook is a mistake worth reporting, not a one-column sheet.
-        const std::string extension = LowerExtension(context.fileName);
-        if (extension == "csv" || extension == "tsv" || extension == "txt" || extension == "tab" || extension.empty())
-            return OpenCsvReader(context, data);
-        throw SpreadsheetError(ErrorCode::NotAWorkbook,
-            "it is not a workbook (it holds plain text; name it .csv to read it as delimited text)");
-    }
-    case WorkbookFormat::Unknown:
-        break;
-    }
-    throw SpreadsheetError(
-        ErrorCode::NotAWorkbook, "it is not a workbook (none of xlsx, xlsm, xls, ods or delimited text)");
+    if (!row)
+        throw SpreadsheetError(
+            ErrorCode::NotAWorkbook, "it is not a workbook (none of xlsx, xlsm, xls, ods or delimited text)");
+    return row->open(context, data);
 }
 
 } // namespace vellumcast::spreadsheet

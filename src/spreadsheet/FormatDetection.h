@@ -1,5 +1,6 @@
 #pragma once
-// Recognises a workbook's format by its content, never by its name.
+// Recognises a workbook's format by its content, never by its name, and opens the
+// reader of that format. Every format is one row of the table in FormatDetection.cpp.
 
 #include <cstdint>
 #include <memory>
@@ -25,11 +26,5 @@ WorkbookFormat DetectFormat(std::span<const uint8_t> bytes);
 
 // Opens the reader for the detected format. Throws SpreadsheetError.
 std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, WorkbookData& data);
-
-// Each reader's entry point, in its own file.
-std::unique_ptr<WorkbookReader> OpenXlsxReader(const ReaderContext& context, WorkbookData& data);
-std::unique_ptr<WorkbookReader> OpenXlsReader(const ReaderContext& context, WorkbookData& data);
-std::unique_ptr<WorkbookReader> OpenOdsReader(const ReaderContext& context, WorkbookData& data, bool flat);
-std::unique_ptr<WorkbookReader> OpenCsvReader(const ReaderContext& context, WorkbookData& data);
 
 } // namespace vellumcast::spreadsheet

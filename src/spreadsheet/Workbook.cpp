@@ -67,7 +67,7 @@ std::string_view Worksheet::CellText(int32_t row, int32_t column)
             text = m_data.TextOf(*cell);
         else if (cell->value.index < book.m_data.sharedStrings.size())
             text = book.m_data.sharedStrings[cell->value.index];
-        const NumberFormat& format = book.m_data.formats.ForStyle(cell->style);
+        const numfmt::NumberFormat& format = book.m_data.formats.ForStyle(cell->style);
         if (!format.TransformsText())
             return text;
         std::string formatted;

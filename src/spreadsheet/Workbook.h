@@ -56,7 +56,7 @@ public:
 
     const std::string& Path() const { return m_path; }
     std::vector<Worksheet>& Worksheets() { return m_worksheets; }
-    DateSystem DateSystemInUse() const { return m_data.dateSystem; }
+    numfmt::DateSystem DateSystemInUse() const { return m_data.dateSystem; }
 
 private:
     friend class Worksheet;

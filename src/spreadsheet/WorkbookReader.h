@@ -38,7 +38,7 @@ struct WorkbookData {
     std::vector<SheetEntry> sheets; // worksheets only, in workbook order
     std::vector<std::string> sharedStrings;
     CellFormats formats;
-    DateSystem dateSystem = DateSystem::Date1900;
+    numfmt::DateSystem dateSystem = numfmt::DateSystem::Date1900;
 };
 
 class WorkbookReader {

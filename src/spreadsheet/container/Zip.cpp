@@ -1,0 +1,439 @@
+#include "spreadsheet/container/Zip.h"
+#include "spreadsheet/container/ByteCursor.h"
+
+#include "spreadsheet/SpreadsheetError.h"
+
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace vellumcast::spreadsheet::container {
+
+namespace {
+
+constexpr uint32_t kLocalHeaderSignature = 0x04034b50;
+constexpr uint32_t kCentralHeaderSignature = 0x02014b50;
+constexpr uint32_t kEndSignature = 0x06054b50;
+constexpr uint32_t kZip64EndSignature = 0x06064b50;
+constexpr uint32_t kZip64LocatorSignature = 0x07064b50;
+constexpr size_t kEndRecordSize = 22;
+constexpr size_t kCentralHeaderSize = 46;
+constexpr size_t kLocalHeaderSize = 30;
+constexpr size_t kChunkSize = 256u << 10;
+
+// Little-endian reads from a span; every read is checked against its end.
+
+[[noreturn]] void Corrupt(const std::string& message)
+{
+    throw SpreadsheetError(ErrorCode::Corrupt, message);
+}
+
+// Offset of the end-of-central-directory record: the last one whose comment ends at or
+// before the end of the file.
+bool FindEndRecord(std::span<const uint8_t> bytes, uint64_t& offset)
+{
+    if (bytes.size() < kEndRecordSize)
+        return false;
+    const uint64_t last = bytes.size() - kEndRecordSize;
+    const uint64_t first = last > 0xFFFF ? last - 0xFFFF : 0;
+    for (uint64_t at = last + 1; at-- > first;) {
+        if (bytes[at] != 'P' || bytes[at + 1] != 'K' || bytes[at + 2] != 5 || bytes[at + 3] != 6)
+            continue;
+        const uint64_t commentLength = static_cast<uint64_t>(bytes[at + 20] | (bytes[at + 21] << 8));
+        if (at + kEndRecordSize + commentLength <= bytes.size()) {
+            offset = at;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Applies the ZIP64 extended information extra field to the fields that overflowed.
+void ApplyZip64Extra(std::span<const uint8_t> bytes, uint64_t extraAt, uint16_t extraLength, ZipEntry& entry)
+{
+    ByteCursor extra(bytes, extraAt, "the ZIP directory");
+    const uint64_t end = extraAt + extraLength;
+    while (extra.Position() + 4 <= end) {
+        const uint16_t id = extra.U16();
+        const uint16_t size = extra.U16();
+        if (extra.Position() + size > end)
+            return;
+        if (id != 0x0001) {
+            extra.Skip(size);
+            continue;
+        }
+        ByteCursor field(bytes, extra.Position(), "the ZIP directory");
+        uint64_t left = size;
+        auto take = [&](uint64_t& value) {
+            if (left >= 8) {
+                value = field.U64();
+                left -= 8;
+            }
+        };
+        if (entry.uncompressedSize == 0xFFFFFFFFu)
+            take(entry.uncompressedSize);
+        if (entry.compressedSize == 0xFFFFFFFFu)
+            take(entry.compressedSize);
+        if (entry.localHeaderOffset == 0xFFFFFFFFu)
+            take(entry.localHeaderOffset);
+        return;
+    }
+}
+
+// Folds letter case, and the backslashes some Windows writers use as folder separators.
+char Fold(char c)
+{
+    if (c == '\\')
+        return '/';
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (Fold(a[i]) != Fold(b[i]))
+            return false;
+    }
+    return true;
+}
+
+std::string_view WithoutLeadingSlash(std::string_view name)
+{
+    while (!name.empty() && (name.front() == '/' || name.front() == '\\'))
+        name.remove_prefix(1);
+    return name;
+}
+
+// The most a member may inflate to: generous for real workbooks (XML compresses about
+// 10 to 30 times), small enough that a crafted ratio cannot exhaust memory or time.
+uint64_t InflatedSizeLimit(uint64_t compressedSize)
+{
+    constexpr uint64_t kFloor = 64ull << 20;
+    constexpr uint64_t kCap = 4ull << 30;
+    const uint64_t byRatio = compressedSize > kCap / 4096 ? kCap : compressedSize * 4096;
+    return std::min(kCap, std::max(kFloor, byRatio));
+}
+
+} // namespace
+
+ZipArchive::ZipArchive(std::span<const uint8_t> bytes)
+    : m_bytes(bytes)
+{
+    uint64_t endAt = 0;
+    if (!FindEndRecord(bytes, endAt))
+        throw SpreadsheetError(ErrorCode::NotAWorkbook, "it is not a ZIP archive (no central directory)");
+
+    ByteCursor end(bytes, endAt + 4, "the ZIP directory");
+    const uint16_t disk = end.U16();
+    const uint16_t directoryDisk = end.U16();
+    end.U16(); // entries on this disk
+    uint64_t entryCount = end.U16();
+    uint64_t directorySize = end.U32();
+    uint64_t directoryOffset = end.U32();
+    if (disk != 0 && disk != 0xFFFF)
+        throw SpreadsheetError(ErrorCode::Unsupported, "the ZIP archive spans several disks");
+    (void)directoryDisk;
+
+    if (entryCount == 0xFFFF || directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu) {
+        // ZIP64: a locator just before the record points at the 64-bit record.
+        if (endAt >= 20) {
+            ByteCursor locator(bytes, endAt - 20, "the ZIP directory");
+            if (locator.U32() == kZip64LocatorSignature) {
+                locator.U32(); // disk of the record
+                const uint64_t recordAt = locator.U64();
+                ByteCursor record(bytes, recordAt, "the ZIP directory");
+                if (!record.Has(56) || record.U32() != kZip64EndSignature)
+                    Corrupt("the ZIP64 end of central directory record is missing");
+                record.Skip(8 + 2 + 2 + 4 + 4 + 8); // size, versions, disk numbers, entries on disk
+                entryCount = record.U64();
+                directorySize = record.U64();
+                directoryOffset = record.U64();
+            }
+        }
+    }
+
+    if (directoryOffset > bytes.size() || directorySize > bytes.size() - directoryOffset)
+        Corrupt("the ZIP central directory lies outside the file");
+    if (entryCount > directorySize / kCentralHeaderSize)
+        Corrupt("the ZIP central directory is too small for the number of members it declares");
+
+    m_entries.reserve(entryCount);
+    ByteCursor cursor(bytes.subspan(0, directoryOffset + directorySize), directoryOffset, "the ZIP directory");
+    for (uint64_t i = 0; i < entryCount; ++i) {
+        if (cursor.U32() != kCentralHeaderSignature)
+            Corrupt("a ZIP central directory entry is damaged");
+        ZipEntry entry;
+        cursor.Skip(4); // versions
+        entry.flags = cursor.U16();
+        entry.method = cursor.U16();
+        cursor.Skip(4); // time, date
+        entry.crc32 = cursor.U32();
+        entry.compressedSize = cursor.U32();
+        entry.uncompressedSize = cursor.U32();
+        const uint16_t nameLength = cursor.U16();
+        const uint16_t extraLength = cursor.U16();
+        const uint16_t commentLength = cursor.U16();
+        cursor.Skip(8); // disk, internal and external attributes
+        entry.localHeaderOffset = cursor.U32();
+        entry.name = std::string(cursor.Text(nameLength));
+        const uint64_t extraAt = cursor.Position();
+        cursor.Skip(extraLength);
+        cursor.Skip(commentLength);
+        ApplyZip64Extra(bytes, extraAt, extraLength, entry);
+        m_entries.push_back(std::move(entry));
+    }
+}
+
+const ZipEntry* ZipArchive::Find(std::string_view name) const
+{
+    for (const auto& entry : m_entries) {
+        if (entry.name == name)
+            return &entry;
+    }
+    const std::string_view wanted = WithoutLeadingSlash(name);
+    for (const auto& entry : m_entries) {
+        if (EqualIgnoringCase(WithoutLeadingSlash(entry.name), wanted))
+            return &entry;
+    }
+    return nullptr;
+}
+
+void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::string_view chunk)>& sink) const
+{
+    const std::string& name = entry.name;
+    if ((entry.flags & 0x0001) != 0 || entry.method == 99)
+        throw SpreadsheetError(ErrorCode::PasswordProtected, "the ZIP member " + name + " is encrypted");
+    if (entry.method != 0 && entry.method != 8)
+        throw SpreadsheetError(ErrorCode::Unsupported,
+            "the ZIP member " + name + " uses compression method " + std::to_string(entry.method)
+                + ", which is not supported");
+
+    // The local header repeats the name and may carry a different extra field; the sizes
+    // come from the central directory, which is also right when a data descriptor follows.
+    ByteCursor local(m_bytes, entry.localHeaderOffset, "a ZIP member's header");
+    if (!local.Has(kLocalHeaderSize) || local.U32() != kLocalHeaderSignature)
+        Corrupt("the ZIP member " + name + " has no local header where the directory points");
+    local.Skip(22);
+    const uint16_t nameLength = local.U16();
+    const uint16_t extraLength = local.U16();
+    const uint64_t dataAt = entry.localHeaderOffset + kLocalHeaderSize + nameLength + extraLength;
+    if (dataAt > m_bytes.size() || entry.compressedSize > m_bytes.size() - dataAt)
+        Corrupt("the ZIP member " + name + " runs past the end of the file");
+
+    const uint64_t limit = InflatedSizeLimit(entry.compressedSize);
+    if (entry.uncompressedSize > limit)
+        throw SpreadsheetError(ErrorCode::TooLarge,
+            "the ZIP member " + name + " inflates to " + std::to_string(entry.uncompressedSize)
+                + " bytes, more than the engine accepts");
+
+    const uint8_t* data = m_bytes.data() + dataAt;
+    uint32_t crc = 0;
+    if (entry.method == 0) {
+        if (entry.compressedSize != entry.uncompressedSize)
+            Corrupt("the stored ZIP member " + name + " declares two different sizes");
+        for (uint64_t at = 0; at < entry.compressedSize; at += kChunkSize) {
+            const size_t length = static_cast<size_t>(std::min<uint64_t>(kChunkSize, entry.compressedSize - at));
+            crc = crc32_gzip_refl(crc, data + at, length);
+            sink(std::string_view(reinterpret_cast<const char*>(data + at), length));
+        }
+    } else {
+        auto state = std::make_unique<inflate_state>();
+        isal_inflate_init(state.get());
+        state->crc_flag = ISAL_DEFLATE;
+        auto buffer = std::make_unique<uint8_t[]>(kChunkSize);
+        uint64_t inputLeft = entry.compressedSize;
+        const uint8_t* input = data;
+        uint64_t produced = 0;
+        while (state->block_state != ISAL_BLOCK_FINISH) {
+            if (state->avail_in == 0 && inputLeft > 0) {
+                const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(inputLeft, 1u << 30));
+                state->next_in = const_cast<uint8_t*>(input);
+                state->avail_in = piece;
+                input += piece;
+                inputLeft -= piece;
+            }
+            state->next_out = buffer.get();
+            state->avail_out = static_cast<uint32_t>(kChunkSize);
+            const uint32_t inputBefore = state->avail_in;
+            const int status = isal_inflate(state.get());
+            if (status < 0)
+                Corrupt("the compressed data of the ZIP member " + name + " is damaged");
+            const size_t length = kChunkSize - state->avail_out;
+            produced += length;
+            if (produced > entry.uncompressedSize)
+                Corrupt("the ZIP member " + name + " inflates to more than its declared size");
+            if (length > 0) {
+                crc = crc32_gzip_refl(crc, buffer.get(), length);
+                sink(std::string_view(reinterpret_cast<const char*>(buffer.get()), length));
+            } else if (state->block_state != ISAL_BLOCK_FINISH && state->avail_in == 0 && inputLeft == 0) {
+                Corrupt("the compressed data of the ZIP member " + name + " is truncated");
+            } else if (state->block_state != ISAL_BLOCK_FINISH && state->avail_in == inputBefore) {
+                // Neither input taken nor output given: never spin on data the inflater cannot use.
+                Corrupt("the compressed data of the ZIP member " + name + " is damaged");
+            }
+        }
+        if (produced != entry.uncompressedSize)
+            Corrupt("the ZIP member " + name + " inflates to less than its declared size");
+    }
+    if (crc != entry.crc32)
+        Corrupt("the ZIP member " + name + " fails its CRC check");
+}
+
+void ZipArchive::ReadAhead(const ZipEntry& entry, const std::function<bool(std::string_view chunk)>& sink) const
+{
+    // Chunk buffers go back to the inflater for reuse, and it is woken only once half the
+    // chunks ahead are used: on a virtual machine each wake-up costs.
+    struct StopReading { };
+    struct Pipe {
+        std::mutex mutex;
+        std::condition_variable ready; // a chunk was added, or the inflater is done
+        std::condition_variable room; // chunks were taken, or the reader stops
+        std::deque<std::string> chunks;
+        std::vector<std::string> spare;
+        bool done = false;
+        bool stop = false;
+        std::exception_ptr error;
+    } pipe;
+    constexpr size_t kAhead = 8;
+    std::thread inflater([&] {
+        try {
+            Read(entry, [&](std::string_view chunk) {
+                std::string buffer;
+                {
+                    std::unique_lock lock(pipe.mutex);
+                    pipe.room.wait(lock, [&] { return pipe.stop || pipe.chunks.size() < kAhead; });
+                    if (pipe.stop)
+                        throw StopReading();
+                    if (!pipe.spare.empty()) {
+                        buffer = std::move(pipe.spare.back());
+                        pipe.spare.pop_back();
+                    }
+                }
+                buffer.assign(chunk);
+                const std::lock_guard lock(pipe.mutex);
+                pipe.chunks.push_back(std::move(buffer));
+                if (pipe.chunks.size() == 1)
+                    pipe.ready.notify_one();
+            });
+        } catch (const StopReading&) {
+        } catch (...) {
+            const std::lock_guard lock(pipe.mutex);
+            pipe.error = std::current_exception();
+        }
+        const std::lock_guard lock(pipe.mutex);
+        pipe.done = true;
+        pipe.ready.notify_one();
+    });
+    // However this function is left, the inflater is told to stop and joined.
+    struct Join {
+        Pipe& pipe;
+        std::thread& thread;
+        ~Join()
+        {
+            {
+                const std::lock_guard lock(pipe.mutex);
+                pipe.stop = true;
+                pipe.room.notify_one();
+            }
+            thread.join();
+        }
+    } join { pipe, inflater };
+    std::string chunk;
+    for (;;) {
+        {
+            std::unique_lock lock(pipe.mutex);
+            if (!chunk.empty())
+                pipe.spare.push_back(std::move(chunk));
+            pipe.ready.wait(lock, [&] { return !pipe.chunks.empty() || pipe.done; });
+            if (pipe.chunks.empty()) {
+                if (pipe.error)
+                    std::rethrow_exception(pipe.error);
+                return;
+            }
+            chunk = std::move(pipe.chunks.front());
+            pipe.chunks.pop_front();
+            if (pipe.chunks.size() == kAhead / 2)
+                pipe.room.notify_one();
+        }
+        if (!sink(chunk))
+            return;
+    }
+}
+
+std::string ZipArchive::ReadAll(const ZipEntry& entry, size_t maxSize) const
+{
+    if (entry.uncompressedSize > maxSize)
+        throw SpreadsheetError(ErrorCode::TooLarge,
+            "the ZIP member " + entry.name + " is too large (" + std::to_string(entry.uncompressedSize) + " bytes)");
+    std::string out;
+    out.reserve(static_cast<size_t>(entry.uncompressedSize));
+    Read(entry, [&](std::string_view chunk) { out.append(chunk); });
+    return out;
+}
+
+std::string ResolvePartPath(std::string_view baseFolder, std::string_view target)
+{
+    // Targets are URIs: undo percent-escapes ("My%20Sheet.xml").
+    std::string decoded;
+    decoded.reserve(target.size());
+    for (size_t i = 0; i < target.size(); ++i) {
+        const char c = target[i];
+        auto hex = [](char h) {
+            if (h >= '0' && h <= '9')
+                return h - '0';
+            if (h >= 'a' && h <= 'f')
+                return h - 'a' + 10;
+            if (h >= 'A' && h <= 'F')
+                return h - 'A' + 10;
+            return -1;
+        };
+        if (c == '%' && i + 2 < target.size() && hex(target[i + 1]) >= 0 && hex(target[i + 2]) >= 0) {
+            decoded.push_back(static_cast<char>(hex(target[i + 1]) * 16 + hex(target[i + 2])));
+            i += 2;
+        } else {
+            decoded.push_back(c == '\\' ? '/' : c);
+        }
+    }
+
+    std::vector<std::string_view> segments;
+    auto push = [&](std::string_view path) {
+        size_t start = 0;
+        while (start <= path.size()) {
+            size_t slash = path.find('/', start);
+            if (slash == std::string_view::npos)
+                slash = path.size();
+            const std::string_view segment = path.substr(start, slash - start);
+            if (segment == "..") {
+                if (!segments.empty())
+                    segments.pop_back();
+            } else if (!segment.empty() && segment != ".") {
+                segments.push_back(segment);
+            }
+            start = slash + 1;
+        }
+    };
+    const std::string_view path = decoded;
+    if (path.empty() || path.front() != '/')
+        push(baseFolder);
+    push(path);
+
+    std::string out;
+    for (const auto& segment : segments) {
+        if (!out.empty())
+            out.push_back('/');
+        out.append(segment);
+    }
+    return out;
+}
+
+} // namespace vellumcast::spreadsheet::container

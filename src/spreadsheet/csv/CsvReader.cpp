@@ -1,0 +1,223 @@
+// Delimited text (csv, tsv, txt): one worksheet named after the file, every field kept
+// as the text written, quoted fields as RFC 4180 describes them. The bytes are UTF-8
+// (with or without a byte order mark) or, when they are not valid UTF-8, Windows-1252.
+
+#include "spreadsheet/csv/CsvReader.h"
+#include "spreadsheet/text/TextEncoding.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+namespace vellumcast::spreadsheet::csv {
+
+namespace {
+
+std::string LowerExtension(const std::filesystem::path& name)
+{
+    std::string extension = name.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension;
+}
+
+// Splits text into records and fields and hands them to the builder.
+class DelimitedTextParser {
+public:
+    DelimitedTextParser(std::string_view text, char separator, SheetBuilder& builder)
+        : m_text(text)
+        , m_separator(separator)
+        , m_builder(builder)
+    {
+    }
+
+    void Run()
+    {
+        const size_t size = m_text.size();
+        size_t pos = 0;
+        int32_t row = 1;
+        int32_t column = 0;
+        while (pos < size) {
+            if (column == 0 && IsLineEnd(m_text[pos])) {
+                // An empty line records nothing; it only takes up its row.
+                pos = SkipLineEnd(pos);
+                row = NextRow(row, pos);
+                continue;
+            }
+            const std::string_view field = m_text[pos] == '"' ? QuotedField(pos) : PlainField(pos);
+            column = NextColumn(column);
+            Emit(row, column, field);
+            if (pos >= size)
+                break;
+            if (m_text[pos] == m_separator) {
+                ++pos;
+                if (pos == size) // "a,b," ends with an empty field
+                    Emit(row, NextColumn(column), {});
+                continue;
+            }
+            pos = SkipLineEnd(pos);
+            row = NextRow(row, pos);
+            column = 0;
+        }
+    }
+
+private:
+    bool IsLineEnd(char c) const { return c == '\n' || c == '\r'; }
+    bool IsDelimiter(char c) const { return c == m_separator || c == '\n' || c == '\r'; }
+
+    size_t SkipLineEnd(size_t pos) const
+    {
+        if (m_text[pos] == '\r' && pos + 1 < m_text.size() && m_text[pos + 1] == '\n')
+            return pos + 2;
+        return pos + 1;
+    }
+
+    // The row after this one, refused past the sheet limit when more text follows.
+    int32_t NextRow(int32_t row, size_t pos) const
+    {
+        if (row >= kMaxRows && pos < m_text.size())
+            throw SpreadsheetError(ErrorCode::TooLarge,
+                "the text holds more than " + std::to_string(kMaxRows) + " lines, the most a worksheet holds");
+        return row + 1;
+    }
+
+    static int32_t NextColumn(int32_t column)
+    {
+        if (column >= kMaxColumns)
+            throw SpreadsheetError(ErrorCode::TooLarge,
+                "a line holds more than " + std::to_string(kMaxColumns) + " fields, the most a worksheet row holds");
+        return column + 1;
+    }
+
+    // An unquoted field: everything up to the separator or the line end, quotes included.
+    std::string_view PlainField(size_t& pos) const
+    {
+        const size_t start = pos;
+        while (pos < m_text.size() && !IsDelimiter(m_text[pos]))
+            ++pos;
+        return m_text.substr(start, pos - start);
+    }
+
+    // A quoted field: separators and line ends inside are text, "" is one quote. Text after
+    // the closing quote, up to the separator, is kept as written; a quote never closed
+    // takes the rest of the file.
+    std::string_view QuotedField(size_t& pos)
+    {
+        m_scratch.clear();
+        ++pos;
+        while (pos < m_text.size()) {
+            const void* found = std::memchr(m_text.data() + pos, '"', m_text.size() - pos);
+            if (!found) {
+                m_scratch.append(m_text.substr(pos));
+                pos = m_text.size();
+                return m_scratch;
+            }
+            const auto quote = static_cast<size_t>(static_cast<const char*>(found) - m_text.data());
+            m_scratch.append(m_text.substr(pos, quote - pos));
+            pos = quote + 1;
+            if (pos < m_text.size() && m_text[pos] == '"') {
+                m_scratch.push_back('"');
+                ++pos;
+                continue;
+            }
+            break;
+        }
+        const size_t rest = pos;
+        while (pos < m_text.size() && !IsDelimiter(m_text[pos]))
+            ++pos;
+        m_scratch.append(m_text.substr(rest, pos - rest));
+        return m_scratch;
+    }
+
+    void Emit(int32_t row, int32_t column, std::string_view field)
+    {
+        // An empty field is still recorded, so that the widest line sets the used range.
+        if (field.empty())
+            m_builder.AddBlank(row, column, 0);
+        else
+            m_builder.AddString(row, column, field, 0);
+    }
+
+    std::string_view m_text;
+    char m_separator;
+    SheetBuilder& m_builder;
+    std::string m_scratch;
+};
+
+class CsvReader final : public WorkbookReader {
+public:
+    CsvReader(std::shared_ptr<const FileBytes> bytes, char separator, std::function<void()> yield)
+        : m_bytes(std::move(bytes))
+        , m_separator(separator)
+        , m_yield(std::move(yield))
+    {
+    }
+
+    void LoadSheet(size_t index, SheetBuilder& builder) override
+    {
+        if (index != 0)
+            throw SpreadsheetError(ErrorCode::Corrupt, "delimited text holds a single worksheet");
+        const auto bytes = m_bytes->Bytes();
+        std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        if (text.starts_with("\xEF\xBB\xBF"))
+            text.remove_prefix(3);
+        std::string converted;
+        if (!IsValidUtf8Yielding(text)) {
+            converted = text::Windows1252ToUtf8(text);
+            text = converted;
+        }
+        // Room for the texts at once; the cells grow in blocks that never move.
+        builder.Reserve(text.size() / 8, text.size());
+        DelimitedTextParser(text, m_separator, builder).Run();
+    }
+
+private:
+    // Checks the text a few megabytes at a time, letting the windows run in between. Each
+    // piece ends before a byte that starts a character, so no character is cut.
+    bool IsValidUtf8Yielding(std::string_view text) const
+    {
+        constexpr size_t kPiece = size_t { 8 } << 20;
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = std::min(text.size(), start + kPiece);
+            while (end < text.size() && end > start && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+                --end;
+            if (end == start)
+                end = std::min(text.size(), start + kPiece);
+            if (!text::IsValidUtf8(text.substr(start, end - start)))
+                return false;
+            start = end;
+            if (m_yield)
+                m_yield();
+        }
+        return true;
+    }
+
+    std::shared_ptr<const FileBytes> m_bytes;
+    char m_separator;
+    std::function<void()> m_yield;
+};
+
+} // namespace
+
+std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, WorkbookData& data)
+{
+    const std::filesystem::path name(context.fileName);
+    // Comma-separated values under .csv (and a name without extension); tab-separated
+    // under .tsv, .tab and .txt, which is what spreadsheet applications write as "text".
+    const std::string extension = LowerExtension(name.filename());
+    // Text is read as delimited text only under a text file's name: a text file named
+    // like a workbook is a mistake worth reporting, not a one-column sheet.
+    if (extension.size() > 1 && extension != ".csv" && extension != ".tsv" && extension != ".txt"
+        && extension != ".tab")
+        throw SpreadsheetError(ErrorCode::NotAWorkbook,
+            "it is not a workbook (it holds plain text; name it .csv to read it as delimited text)");
+    const char separator = extension == ".tsv" || extension == ".tab" || extension == ".txt" ? '\t' : ',';
+    std::string stem = name.filename().stem().string();
+    if (stem.empty())
+        stem = "Sheet1";
+    data.sheets.push_back({ stem, SheetVisibility::Visible });
+    return std::make_unique<CsvReader>(context.bytes, separator, context.yield);
+}
+
+} // namespace vellumcast::spreadsheet::csv

@@ -1,0 +1,52 @@
+#pragma once
+// Number formats: a format code is parsed once and then renders many values as the
+// spreadsheet application displays them in a column wide enough to hold them.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vellumcast::spreadsheet::numfmt {
+
+enum class DateSystem : unsigned char { Date1900, Date1904 };
+
+struct ParsedFormat;
+
+class NumberFormat {
+public:
+    // The General format.
+    NumberFormat();
+
+    // Never throws: a code that cannot be parsed gives the General format.
+    static NumberFormat Parse(std::string_view code);
+
+    // The parsed format, or nothing when the code is not a valid format code.
+    static std::optional<NumberFormat> TryParse(std::string_view code);
+
+    // True when Parse takes the code as written rather than falling back to General.
+    static bool IsValidCode(std::string_view code);
+
+    // Appends the displayed text of a number: the section the value selects, dates and times
+    // in the given date system; a date or time format shows a run of '#' for a value no
+    // date can show (negative, or past 9999-12-31). NaN and infinities show "#NUM!".
+    void Format(double value, DateSystem system, std::string& out) const;
+
+    // Appends the displayed text of a string cell (the text section, with "@" as the text).
+    void FormatText(std::string_view text, std::string& out) const;
+
+    // False when a string cell displays exactly as stored (the common case), so callers
+    // can skip FormatText.
+    bool TransformsText() const;
+
+    bool IsGeneral() const;
+
+private:
+    std::shared_ptr<const ParsedFormat> m_parsed;
+};
+
+// The format code of a built-in format id, with the fallback the application uses for
+// ids that have no code of their own ("General" when nothing else applies).
+std::string_view BuiltInFormatCode(int id);
+
+} // namespace vellumcast::spreadsheet::numfmt

@@ -1,0 +1,697 @@
+// Tokenizer and section parser of number format codes.
+#include "spreadsheet/numfmt/NumberFormatParts.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace vellumcast::spreadsheet::numfmt {
+
+namespace {
+
+// Codes longer than this are refused: the application itself stops at 255 characters.
+constexpr size_t MaxCodeLength = 4096;
+
+size_t Utf8Length(unsigned char c)
+{
+    if (c < 0x80)
+        return 1;
+    if ((c & 0xE0) == 0xC0)
+        return 2;
+    if ((c & 0xF0) == 0xE0)
+        return 3;
+    if ((c & 0xF8) == 0xF0)
+        return 4;
+    return 1;
+}
+
+char Lower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool IsAsciiLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool StartsWithNoCase(std::string_view text, size_t at, std::string_view word)
+{
+    if (text.size() - at < word.size())
+        return false;
+    for (size_t i = 0; i < word.size(); ++i) {
+        if (Lower(text[at + i]) != word[i])
+            return false;
+    }
+    return true;
+}
+
+bool EqualsNoCase(std::string_view text, std::string_view word)
+{
+    return text.size() == word.size() && StartsWithNoCase(text, 0, word);
+}
+
+bool IsDateKind(TokenKind kind)
+{
+    switch (kind) {
+    case TokenKind::Year:
+    case TokenKind::BuddhistYear:
+    case TokenKind::EraYear:
+    case TokenKind::Month:
+    case TokenKind::Day:
+    case TokenKind::Hour:
+    case TokenKind::Minute:
+    case TokenKind::Second:
+    case TokenKind::SubSecond:
+    case TokenKind::AmPm:
+    case TokenKind::ElapsedHours:
+    case TokenKind::ElapsedMinutes:
+    case TokenKind::ElapsedSeconds:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A literal token made of one digit 1-9 (ch = '1'): kept apart so "?/16" can be read as
+// a fixed denominator.
+bool IsDigitLiteral(const Token& token)
+{
+    return token.kind == TokenKind::Literal && token.ch == '1';
+}
+
+class SectionParser {
+public:
+    explicit SectionParser(Section& section)
+        : m_section(section)
+    {
+    }
+
+    bool Tokenize(std::string_view source);
+    void Resolve();
+
+private:
+    void AddLiteral(std::string_view text, bool digit = false);
+    Token Literal(std::string_view text);
+    bool Bracket(std::string_view content);
+    void ResolveText();
+    void ResolveDate();
+    void ResolveNumber();
+
+    Section& m_section;
+    std::vector<Token> m_tokens;
+};
+
+void SectionParser::AddLiteral(std::string_view text, bool digit)
+{
+    if (text.empty())
+        return;
+    if (!digit && !m_tokens.empty()) {
+        Token& last = m_tokens.back();
+        if (last.kind == TokenKind::Literal && last.ch == 0 && last.offset + last.length == m_section.text.size()) {
+            m_section.text += text;
+            last.length += static_cast<uint32_t>(text.size());
+            return;
+        }
+    }
+    Token token = Literal(text);
+    token.ch = digit ? '1' : 0;
+    m_tokens.push_back(token);
+}
+
+Token SectionParser::Literal(std::string_view text)
+{
+    Token token;
+    token.kind = TokenKind::Literal;
+    token.offset = static_cast<uint32_t>(m_section.text.size());
+    token.length = static_cast<uint32_t>(text.size());
+    m_section.text += text;
+    return token;
+}
+
+bool SectionParser::Bracket(std::string_view content)
+{
+    if (content.empty())
+        return false;
+    const char first = content[0];
+    if (first == '$') {
+        // [$€-407]: a currency symbol and a locale id; only the symbol is shown.
+        std::string_view symbol = content.substr(1);
+        symbol = symbol.substr(0, symbol.find('-'));
+        AddLiteral(symbol);
+        return true;
+    }
+    if (first == '<' || first == '>' || first == '=') {
+        ConditionOp op = ConditionOp::Equal;
+        size_t at = 1;
+        if (first == '<' && content.size() > 1 && content[1] == '=') {
+            op = ConditionOp::LessEqual;
+            at = 2;
+        } else if (first == '<' && content.size() > 1 && content[1] == '>') {
+            op = ConditionOp::NotEqual;
+            at = 2;
+        } else if (first == '>' && content.size() > 1 && content[1] == '=') {
+            op = ConditionOp::GreaterEqual;
+            at = 2;
+        } else if (first == '<') {
+            op = ConditionOp::Less;
+        } else if (first == '>') {
+            op = ConditionOp::Greater;
+        }
+        while (at < content.size() && content[at] == ' ')
+            ++at;
+        const char* begin = content.data() + at;
+        const char* end = content.data() + content.size();
+        while (end > begin && end[-1] == ' ')
+            --end;
+        if (begin < end && *begin == '+')
+            ++begin;
+        double bound = 0.0;
+        auto [ptr, ec] = std::from_chars(begin, end, bound);
+        if (ec != std::errc() || ptr != end || begin == end)
+            return false;
+        m_section.condition = op;
+        m_section.bound = bound;
+        return true;
+    }
+    const char letter = Lower(first);
+    if (letter == 'h' || letter == 'm' || letter == 's') {
+        bool same = true;
+        for (char c : content)
+            same = same && Lower(c) == letter;
+        if (same) {
+            Token token;
+            token.kind = letter == 'h' ? TokenKind::ElapsedHours
+                : letter == 'm'        ? TokenKind::ElapsedMinutes
+                                       : TokenKind::ElapsedSeconds;
+            token.count = static_cast<uint16_t>(content.size() > 64 ? 64 : content.size());
+            m_tokens.push_back(token);
+            return true;
+        }
+    }
+    // Colours, calendars and numeral systems change nothing in the text.
+    static constexpr std::string_view Ignored[]
+        = { "black", "blue", "cyan", "green", "magenta", "red", "white", "yellow", "eng", "hij", "jpn", "twn" };
+    for (std::string_view word : Ignored) {
+        if (EqualsNoCase(content, word))
+            return true;
+    }
+    for (std::string_view prefix :
+        { std::string_view("color"), std::string_view("dbnum"), std::string_view("natnum") }) {
+        if (content.size() > prefix.size() && StartsWithNoCase(content, 0, prefix)) {
+            size_t i = prefix.size();
+            while (i < content.size() && content[i] == ' ')
+                ++i; // [Color 10] is read like [Color10]
+            bool digits = i < content.size();
+            for (; i < content.size(); ++i)
+                digits = digits && content[i] >= '0' && content[i] <= '9';
+            if (digits)
+                return true;
+        }
+    }
+    return false;
+}
+
+bool SectionParser::Tokenize(std::string_view source)
+{
+    size_t i = 0;
+    const size_t n = source.size();
+    auto nextLength = [&](size_t at) {
+        const size_t length = Utf8Length(static_cast<unsigned char>(source[at]));
+        return at + length > n ? n - at : length;
+    };
+    while (i < n) {
+        const char c = source[i];
+        Token token;
+        switch (c) {
+        case '"': {
+            const size_t close = source.find('"', i + 1);
+            if (close == std::string_view::npos)
+                return false;
+            AddLiteral(source.substr(i + 1, close - i - 1));
+            i = close + 1;
+            continue;
+        }
+        case '\\':
+        case '_':
+        case '*': {
+            if (i + 1 >= n)
+                return false;
+            const size_t length = nextLength(i + 1);
+            if (c == '\\')
+                AddLiteral(source.substr(i + 1, length));
+            else if (c == '_')
+                AddLiteral(" "); // the width of the next character: one space
+            // '*' repeats its character to fill the column; with no column width, nothing.
+            i += 1 + length;
+            continue;
+        }
+        case '[': {
+            const size_t close = source.find(']', i + 1);
+            if (close == std::string_view::npos || !Bracket(source.substr(i + 1, close - i - 1)))
+                return false;
+            i = close + 1;
+            continue;
+        }
+        case '@':
+            token.kind = TokenKind::Text;
+            break;
+        case '0':
+        case '#':
+        case '?':
+            token.kind = TokenKind::Digit;
+            token.ch = c;
+            break;
+        case '.':
+            token.kind = TokenKind::Point;
+            break;
+        case ',':
+            token.kind = TokenKind::Comma;
+            break;
+        case '%':
+            token.kind = TokenKind::Percent;
+            break;
+        case '/':
+            token.kind = TokenKind::Slash;
+            break;
+        case ']':
+            return false;
+        default:
+            break;
+        }
+        if (token.kind != TokenKind::Literal) {
+            m_tokens.push_back(token);
+            ++i;
+            continue;
+        }
+        if ((c == 'E' || c == 'e') && i + 1 < n && (source[i + 1] == '+' || source[i + 1] == '-')) {
+            token.kind = TokenKind::Exponent;
+            token.ch = c;
+            token.plus = source[i + 1] == '+';
+            m_tokens.push_back(token);
+            i += 2;
+            continue;
+        }
+        const char letter = Lower(c);
+        if (letter == 'g' && StartsWithNoCase(source, i, "general")) {
+            token.kind = TokenKind::General;
+            m_tokens.push_back(token);
+            i += 7;
+            continue;
+        }
+        if (letter == 'a') {
+            const size_t length = StartsWithNoCase(source, i, "am/pm") ? 5 : StartsWithNoCase(source, i, "a/p") ? 3 : 0;
+            if (length == 0)
+                return false;
+            token = Literal(source.substr(i, length));
+            token.kind = TokenKind::AmPm;
+            m_tokens.push_back(token);
+            i += length;
+            continue;
+        }
+        if (letter == 'y' || letter == 'm' || letter == 'd' || letter == 'h' || letter == 's' || letter == 'b'
+            || letter == 'e' || letter == 'g') {
+            size_t run = 1;
+            while (i + run < n && Lower(source[i + run]) == letter)
+                ++run;
+            i += run;
+            if (letter == 'g')
+                continue; // era names exist only in East Asian calendars; the Gregorian one shows none
+            token.kind = letter == 'y' ? TokenKind::Year
+                : letter == 'm'        ? TokenKind::Month
+                : letter == 'd'        ? TokenKind::Day
+                : letter == 'h'        ? TokenKind::Hour
+                : letter == 's'        ? TokenKind::Second
+                : letter == 'b'        ? TokenKind::BuddhistYear
+                                       : TokenKind::EraYear;
+            token.count = static_cast<uint16_t>(run > 64 ? 64 : run);
+            m_tokens.push_back(token);
+            continue;
+        }
+        if (IsAsciiLetter(c))
+            return false;
+        const size_t length = nextLength(i);
+        AddLiteral(source.substr(i, length), c >= '1' && c <= '9');
+        i += length;
+    }
+    return true;
+}
+
+void SectionParser::Resolve()
+{
+    bool hasText = false;
+    bool hasDate = false;
+    for (const Token& token : m_tokens) {
+        hasText = hasText || token.kind == TokenKind::Text;
+        hasDate = hasDate || IsDateKind(token.kind);
+    }
+    if (hasText)
+        ResolveText();
+    else if (hasDate)
+        ResolveDate();
+    else
+        ResolveNumber();
+}
+
+// The character a working token stands for when it turns out to be plain text.
+std::string_view Spelling(const Token& token)
+{
+    switch (token.kind) {
+    case TokenKind::Digit:
+        return token.ch == '0' ? "0" : token.ch == '#' ? "#" : "?";
+    case TokenKind::Point:
+        return ".";
+    case TokenKind::Comma:
+        return ",";
+    case TokenKind::Percent:
+        return "%";
+    case TokenKind::Slash:
+        return "/";
+    case TokenKind::Exponent:
+        return token.plus ? (token.ch == 'e' ? "e+" : "E+") : (token.ch == 'e' ? "e-" : "E-");
+    default:
+        return {};
+    }
+}
+
+void SectionParser::ResolveText()
+{
+    m_section.kind = SectionKind::Text;
+    std::vector<Token> tokens;
+    for (const Token& token : m_tokens) {
+        if (token.kind == TokenKind::Text || token.kind == TokenKind::Literal) {
+            tokens.push_back(token);
+        } else if (std::string_view spelling = Spelling(token); !spelling.empty()) {
+            tokens.push_back(Literal(spelling));
+        }
+    }
+    m_section.transformsText = !(tokens.size() == 1 && tokens[0].kind == TokenKind::Text);
+    m_section.tokens = std::move(tokens);
+}
+
+void SectionParser::ResolveDate()
+{
+    m_section.kind = SectionKind::Date;
+    std::vector<Token> tokens;
+    for (size_t i = 0; i < m_tokens.size(); ++i) {
+        const Token& token = m_tokens[i];
+        if (token.kind == TokenKind::Point && !tokens.empty()
+            && (tokens.back().kind == TokenKind::Second || tokens.back().kind == TokenKind::ElapsedSeconds)
+            && i + 1 < m_tokens.size() && m_tokens[i + 1].kind == TokenKind::Digit && m_tokens[i + 1].ch == '0') {
+            Token sub;
+            sub.kind = TokenKind::SubSecond;
+            while (i + 1 < m_tokens.size() && m_tokens[i + 1].kind == TokenKind::Digit && m_tokens[i + 1].ch == '0') {
+                ++sub.count;
+                ++i;
+            }
+            tokens.push_back(sub);
+            const uint32_t digits = sub.count > 3 ? 3 : sub.count;
+            if (digits > m_section.subSecondDigits)
+                m_section.subSecondDigits = digits;
+            continue;
+        }
+        if (IsDateKind(token.kind) || token.kind == TokenKind::Literal) {
+            tokens.push_back(token);
+        } else if (std::string_view spelling = Spelling(token); !spelling.empty()) {
+            Token literal = Literal(spelling);
+            tokens.push_back(literal);
+        }
+    }
+    // "m" is minutes right after an hour or right before a second (other tokens between
+    // them being plain text); otherwise it is the month.
+    auto isTimeOrDate = [](TokenKind kind) { return IsDateKind(kind) && kind != TokenKind::AmPm; };
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        Token& token = tokens[i];
+        if (token.kind != TokenKind::Month || token.count > 2)
+            continue;
+        bool minute = false;
+        for (size_t j = i; j-- > 0;) {
+            if (isTimeOrDate(tokens[j].kind)) {
+                minute = tokens[j].kind == TokenKind::Hour || tokens[j].kind == TokenKind::ElapsedHours;
+                break;
+            }
+        }
+        for (size_t j = i + 1; !minute && j < tokens.size(); ++j) {
+            if (isTimeOrDate(tokens[j].kind)) {
+                minute = tokens[j].kind == TokenKind::Second || tokens[j].kind == TokenKind::ElapsedSeconds;
+                break;
+            }
+        }
+        if (minute)
+            token.kind = TokenKind::Minute;
+    }
+    for (const Token& token : tokens) {
+        m_section.twelveHour = m_section.twelveHour || token.kind == TokenKind::AmPm;
+        m_section.needsDate = m_section.needsDate || token.kind == TokenKind::Year || token.kind == TokenKind::Month
+            || token.kind == TokenKind::Day || token.kind == TokenKind::EraYear
+            || token.kind == TokenKind::BuddhistYear;
+    }
+    m_section.tokens = std::move(tokens);
+}
+
+void SectionParser::ResolveNumber()
+{
+    m_section.kind = SectionKind::Number;
+    std::vector<Token>& t = m_tokens;
+    const size_t n = t.size();
+    std::vector<bool> asLiteral(n, false);
+    std::vector<bool> dropped(n, false); // folded into another token
+
+    size_t exponentAt = n;
+    for (size_t i = 0; i < n; ++i) {
+        if (t[i].kind == TokenKind::Exponent) {
+            if (exponentAt == n)
+                exponentAt = i;
+            else
+                asLiteral[i] = true;
+        }
+    }
+    size_t pointAt = n;
+    for (size_t i = 0; i < exponentAt; ++i) {
+        if (t[i].kind == TokenKind::Point) {
+            if (pointAt == n)
+                pointAt = i;
+            else
+                asLiteral[i] = true;
+        }
+    }
+
+    // A fraction: placeholders, a slash, then placeholders or a fixed denominator.
+    size_t slashAt = n;
+    size_t numeratorBegin = n;
+    size_t denominatorBegin = n;
+    size_t denominatorEnd = n;
+    if (exponentAt == n && pointAt == n) {
+        for (size_t i = 0; i < n && slashAt == n; ++i) {
+            if (t[i].kind != TokenKind::Slash)
+                continue;
+            size_t j = i;
+            while (j > 0 && t[j - 1].kind != TokenKind::Digit)
+                --j;
+            if (j == 0)
+                continue;
+            while (j > 0 && t[j - 1].kind == TokenKind::Digit)
+                --j;
+            size_t k = i + 1;
+            while (k < n && t[k].kind == TokenKind::Literal && !IsDigitLiteral(t[k])
+                && m_section.text.compare(t[k].offset, t[k].length, std::string(t[k].length, ' ')) == 0)
+                ++k;
+            size_t end = k;
+            while (end < n && (t[end].kind == TokenKind::Digit || IsDigitLiteral(t[end])))
+                ++end;
+            if (end == k)
+                continue;
+            slashAt = i;
+            numeratorBegin = j;
+            denominatorBegin = k;
+            denominatorEnd = end;
+        }
+    }
+    if (slashAt != n) {
+        m_section.fraction = true;
+        bool fixed = false;
+        for (size_t i = denominatorBegin; i < denominatorEnd; ++i)
+            fixed = fixed || IsDigitLiteral(t[i]);
+        if (fixed) {
+            int64_t value = 0;
+            for (size_t i = denominatorBegin; i < denominatorEnd; ++i) {
+                const char c = t[i].kind == TokenKind::Digit ? t[i].ch : m_section.text[t[i].offset];
+                const int digit = c >= '0' && c <= '9' ? c - '0' : 0;
+                if (value < 100000000)
+                    value = value * 10 + digit;
+            }
+            m_section.fixedDenominator = value > 0 ? value : 1;
+            m_section.denominatorDigits = static_cast<uint32_t>(denominatorEnd - denominatorBegin);
+            // The whole fixed denominator is shown as written.
+            std::string digits;
+            for (size_t i = denominatorBegin; i < denominatorEnd; ++i)
+                digits += t[i].kind == TokenKind::Digit ? t[i].ch : m_section.text[t[i].offset];
+            Token literal = Literal(digits);
+            literal.part = DigitPart::Denominator;
+            literal.ch = 'd';
+            t[denominatorBegin] = literal;
+            for (size_t i = denominatorBegin + 1; i < denominatorEnd; ++i)
+                dropped[i] = true;
+        }
+    }
+
+    std::vector<Token> tokens;
+    DigitPart part = DigitPart::Integer;
+    for (size_t i = 0; i < n; ++i) {
+        Token token = t[i];
+        if (i == pointAt)
+            part = DigitPart::Fraction;
+        if (i == exponentAt)
+            part = DigitPart::ExponentDigits;
+        if (m_section.fraction) {
+            if (i >= numeratorBegin && i < slashAt)
+                part = DigitPart::Numerator;
+            else if (i > slashAt)
+                part = DigitPart::Denominator;
+        }
+        if (dropped[i])
+            continue;
+        if (asLiteral[i]) {
+            tokens.push_back(Literal(Spelling(token)));
+            continue;
+        }
+        switch (token.kind) {
+        case TokenKind::Digit:
+            m_section.hasPlaceholders = true;
+            token.part = part;
+            if (part == DigitPart::Integer) {
+                token.index = m_section.integerDigits++;
+                m_section.integerAllZero = m_section.integerAllZero && token.ch == '0';
+            } else if (part == DigitPart::Fraction) {
+                token.index = m_section.fractionDigits++;
+            } else if (part == DigitPart::ExponentDigits) {
+                token.index = m_section.exponentDigits++;
+            } else if (part == DigitPart::Numerator) {
+                token.index = m_section.numeratorDigits++;
+                m_section.numeratorPattern += token.ch;
+            } else {
+                token.index = m_section.denominatorDigits++;
+                m_section.denominatorPattern += token.ch;
+            }
+            tokens.push_back(token);
+            break;
+        case TokenKind::Point:
+        case TokenKind::Exponent:
+            m_section.exponent = m_section.exponent || token.kind == TokenKind::Exponent;
+            tokens.push_back(token);
+            break;
+        case TokenKind::Slash:
+            if (i == slashAt)
+                tokens.push_back(token);
+            else
+                tokens.push_back(Literal("/"));
+            break;
+        case TokenKind::Percent:
+            m_section.scale += 2;
+            tokens.push_back(Literal("%"));
+            break;
+        case TokenKind::Comma: {
+            size_t end = i;
+            while (end < n && t[end].kind == TokenKind::Comma)
+                ++end;
+            const bool digitAfter = end < n && t[end].kind == TokenKind::Digit && part == DigitPart::Integer
+                && (pointAt == n || end < pointAt) && end < exponentAt && (!m_section.fraction || end < numeratorBegin);
+            bool digitBefore = false;
+            for (size_t j = 0; j < i; ++j)
+                digitBefore = digitBefore || t[j].kind == TokenKind::Digit;
+            if (digitAfter) {
+                m_section.thousands = true;
+            } else if (digitBefore) {
+                m_section.scale -= 3 * static_cast<int>(end - i);
+            } else {
+                for (size_t j = i; j < end; ++j)
+                    tokens.push_back(Literal(","));
+            }
+            i = end - 1;
+            break;
+        }
+        case TokenKind::General:
+            m_section.hasGeneral = true;
+            tokens.push_back(token);
+            break;
+        default:
+            tokens.push_back(token);
+            break;
+        }
+    }
+    if (m_section.fixedDenominator > 0)
+        m_section.denominatorDigits = static_cast<uint32_t>(denominatorEnd - denominatorBegin);
+    // A scale beyond any double's range only makes every value 0 or huge; keep it bounded.
+    if (m_section.scale > 400)
+        m_section.scale = 400;
+    if (m_section.scale < -400)
+        m_section.scale = -400;
+    m_section.tokens = std::move(tokens);
+}
+
+} // namespace
+
+bool ParseFormatCode(std::string_view code, ParsedFormat& parsed)
+{
+    parsed = ParsedFormat();
+    if (code.size() > MaxCodeLength)
+        return false;
+    std::string_view pieces[5];
+    size_t count = 0;
+    size_t start = 0;
+    for (size_t i = 0; i <= code.size(); ++i) {
+        if (i < code.size()) {
+            const char c = code[i];
+            if (c == '"') {
+                const size_t close = code.find('"', i + 1);
+                if (close == std::string_view::npos)
+                    return false;
+                i = close;
+                continue;
+            }
+            if (c == '\\' || c == '_' || c == '*') {
+                // Skip the escaped character, a truncated UTF-8 sequence ending the code included.
+                if (i + 1 < code.size())
+                    i = std::min(i + Utf8Length(static_cast<unsigned char>(code[i + 1])), code.size() - 1);
+                continue;
+            }
+            if (c == '[') {
+                const size_t close = code.find(']', i + 1);
+                if (close == std::string_view::npos)
+                    return false;
+                i = close;
+                continue;
+            }
+            if (c != ';')
+                continue;
+        }
+        if (count == 4)
+            return false;
+        pieces[count++] = code.substr(start, (i < code.size() ? i : code.size()) - start);
+        start = i + 1;
+    }
+    parsed.sectionCount = static_cast<uint32_t>(count);
+    for (size_t s = 0; s < count; ++s) {
+        SectionParser parser(parsed.sections[s]);
+        if (!parser.Tokenize(pieces[s]))
+            return false;
+        parser.Resolve();
+    }
+    const Section& first = parsed.sections[0];
+    parsed.general = count == 1 && first.condition == ConditionOp::None && first.tokens.size() == 1
+        && first.tokens[0].kind == TokenKind::General;
+    if (count == 1 && first.tokens.empty())
+        parsed.general = true; // an empty code
+    if (count == 4) {
+        parsed.textSection = 3;
+        Section& text = parsed.sections[3];
+        text.transformsText = text.kind != SectionKind::Text || text.transformsText;
+    } else if (parsed.sections[count - 1].kind == SectionKind::Text) {
+        parsed.textSection = static_cast<int>(count - 1);
+    }
+    parsed.numberSections = parsed.textSection >= 0 ? static_cast<uint32_t>(parsed.textSection) : parsed.sectionCount;
+    parsed.conditional
+        = first.condition != ConditionOp::None || (count > 1 && parsed.sections[1].condition != ConditionOp::None);
+    return true;
+}
+
+} // namespace vellumcast::spreadsheet::numfmt

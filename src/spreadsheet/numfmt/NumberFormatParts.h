@@ -1,0 +1,111 @@
+#pragma once
+// The parsed form of a number format code: up to four sections, each a list of tokens
+// with the facts the renderer needs precomputed (ECMA-376-1 §18.8.31, numFmts).
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vellumcast::spreadsheet::numfmt {
+
+enum class TokenKind : uint8_t {
+    Literal, // text[offset, offset + length)
+    Digit, // a 0 # ? placeholder (ch), in part, at index within the part
+    Point, // the decimal point of the number
+    Exponent, // E+ E- (ch is the letter as written, plus tells whether "+" is shown)
+    Slash, // the fraction bar
+    Text, // @
+    General, // the General format inside a section
+    Year, // count 1-2: two digits, more: four
+    BuddhistYear, // b: the year plus 543
+    EraYear, // e: the year
+    Month, // count 1-2 digits, 3 short name, 4 (or more than 5) full name, 5 first letter
+    Day, // count 1-2 digits, 3 short weekday, 4+ full weekday
+    Hour, // count 1 or 2 digits; twelve-hour when the section has AM/PM
+    Minute, // m after an hour or before a second
+    Second, // count 1 or 2 digits
+    SubSecond, // ".0" ".00" ".000" after seconds: count digits
+    AmPm, // text[offset, offset + length) is "AM/PM" or "A/P" as written
+    ElapsedHours, // [h] [hh]: count is the minimum digits
+    ElapsedMinutes, // [m] [mm]
+    ElapsedSeconds, // [s] [ss]
+    // Working kinds of the tokenizer, resolved before rendering.
+    Comma,
+    Percent,
+};
+
+enum class DigitPart : uint8_t { Integer, Fraction, ExponentDigits, Numerator, Denominator };
+
+struct Token {
+    TokenKind kind = TokenKind::Literal;
+    char ch = 0;
+    DigitPart part = DigitPart::Integer;
+    bool plus = false;
+    uint16_t count = 0;
+    uint32_t offset = 0;
+    uint32_t length = 0;
+    uint32_t index = 0;
+};
+
+enum class SectionKind : uint8_t { Number, Date, Text };
+
+enum class ConditionOp : uint8_t { None, Less, LessEqual, Greater, GreaterEqual, Equal, NotEqual };
+
+struct Section {
+    SectionKind kind = SectionKind::Number;
+    std::vector<Token> tokens;
+    std::string text; // literal characters of the tokens
+
+    ConditionOp condition = ConditionOp::None;
+    double bound = 0.0;
+
+    // Numbers.
+    uint32_t integerDigits = 0; // placeholders before the point (or the numerator)
+    uint32_t fractionDigits = 0; // placeholders after the point
+    int scale = 0; // decimal exponent applied: +2 per %, -3 per scaling comma
+    bool thousands = false;
+    bool integerAllZero = true; // every integer placeholder is 0 (fixed digits before an exponent)
+    bool exponent = false;
+    uint32_t exponentDigits = 0;
+    bool fraction = false;
+    uint32_t numeratorDigits = 0;
+    uint32_t denominatorDigits = 0;
+    int64_t fixedDenominator = 0; // ?/8: 8; 0 when the denominator is chosen
+    std::string numeratorPattern; // the numerator's placeholders, left to right
+    std::string denominatorPattern; // the denominator's placeholders
+    bool hasGeneral = false;
+    bool hasPlaceholders = false;
+
+    // Dates and times.
+    bool twelveHour = false;
+    uint32_t subSecondDigits = 0; // precision the time is rounded to
+    bool needsDate = false; // shows a year, month or day
+
+    // Text.
+    bool transformsText = false; // anything but a lone @
+};
+
+struct ParsedFormat {
+    std::array<Section, 4> sections;
+    uint32_t sectionCount = 0;
+    int textSection = -1; // the section strings take; -1 when they display as stored
+    uint32_t numberSections = 0; // sections before the text section
+    bool conditional = false; // the first or second section has a condition
+    bool general = false; // exactly the General format
+};
+
+// Parses a whole format code; false when the code is not valid (the caller then uses General).
+bool ParseFormatCode(std::string_view code, ParsedFormat& parsed);
+
+// Appends a number in the General format (the 11-character rule).
+void AppendGeneral(double value, std::string& out);
+
+// Appends a number through a parsed format.
+void RenderNumber(const ParsedFormat& format, double value, bool date1904, std::string& out);
+
+// Appends a string through the text section.
+void RenderText(const ParsedFormat& format, std::string_view text, std::string& out);
+
+} // namespace vellumcast::spreadsheet::numfmt

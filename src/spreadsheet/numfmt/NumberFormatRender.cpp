@@ -1,0 +1,719 @@
+// Rendering of numbers, dates and strings through a parsed number format. Everything is
+// appended to the caller's string: no allocation of its own.
+#include "spreadsheet/numfmt/NumberFormatParts.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace vellumcast::spreadsheet::numfmt {
+
+namespace {
+
+// The application keeps 15 significant digits of a number; everything shown is derived
+// from them, rounded half away from zero on the decimal digits (so 1.005 shows 1.01).
+struct Decimal {
+    char digits[20] = {};
+    int count = 0; // significant digits, no trailing zeros; 0 for zero
+    int point = 0; // digits before the decimal point: value = 0.d1d2... x 10^point
+
+    char At(int i) const { return i >= 0 && i < count ? digits[i] : '0'; }
+    bool Zero() const { return count == 0; }
+};
+
+void StripZeros(Decimal& d)
+{
+    while (d.count > 0 && d.digits[d.count - 1] == '0')
+        --d.count;
+}
+
+Decimal ToDecimal(double absValue)
+{
+    Decimal d;
+    if (!(absValue > 0.0))
+        return d;
+    char buffer[40];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, absValue, std::chars_format::scientific, 14);
+    // "d.ddddddddddddddde+XX"
+    const char* p = buffer;
+    const char* end = result.ptr;
+    d.digits[d.count++] = *p++;
+    if (p < end && *p == '.')
+        ++p;
+    while (p < end && *p != 'e')
+        d.digits[d.count++] = *p++;
+    int exponent = 0;
+    if (p < end && *p == 'e') {
+        ++p;
+        const bool negative = *p == '-';
+        ++p;
+        while (p < end)
+            exponent = exponent * 10 + (*p++ - '0');
+        if (negative)
+            exponent = -exponent;
+    }
+    d.point = exponent + 1;
+    StripZeros(d);
+    return d;
+}
+
+// Keeps `keep` significant digits (counted from the first one), rounding half up.
+void RoundDigits(Decimal& d, int keep)
+{
+    if (d.Zero() || keep >= d.count)
+        return;
+    if (keep < 0) {
+        d.count = 0;
+        return;
+    }
+    const bool up = d.digits[keep] >= '5';
+    d.count = keep;
+    if (up) {
+        int i = keep - 1;
+        while (i >= 0 && d.digits[i] == '9')
+            --i;
+        if (i < 0) {
+            d.digits[0] = '1';
+            d.count = 1;
+            ++d.point;
+        } else {
+            ++d.digits[i];
+            d.count = i + 1;
+        }
+    }
+    StripZeros(d);
+}
+
+void RoundFraction(Decimal& d, int fractionDigits)
+{
+    RoundDigits(d, d.point + fractionDigits);
+}
+
+void AppendInt(uint64_t value, std::string& out, int minDigits = 1)
+{
+    char buffer[24];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    for (int pad = minDigits - static_cast<int>(result.ptr - buffer); pad > 0; --pad)
+        out += '0';
+    out.append(buffer, result.ptr);
+}
+
+// Plain decimal notation of d: integer digits, then the fraction digits there are.
+void AppendPlain(const Decimal& d, std::string& out)
+{
+    if (d.Zero()) {
+        out += '0';
+        return;
+    }
+    if (d.point <= 0) {
+        out += "0.";
+        out.append(static_cast<size_t>(-d.point), '0');
+        out.append(d.digits, static_cast<size_t>(d.count));
+        return;
+    }
+    for (int i = 0; i < d.point; ++i)
+        out += d.At(i);
+    if (d.count > d.point) {
+        out += '.';
+        out.append(d.digits + d.point, static_cast<size_t>(d.count - d.point));
+    }
+}
+
+void AppendScientific(Decimal d, std::string& out)
+{
+    int exponent = d.point - 1;
+    Decimal rounded = d;
+    RoundDigits(rounded, exponent <= -100 || exponent >= 100 ? 5 : 6);
+    exponent = rounded.point - 1;
+    out += rounded.digits[0];
+    if (rounded.count > 1) {
+        out += '.';
+        out.append(rounded.digits + 1, static_cast<size_t>(rounded.count - 1));
+    }
+    out += exponent < 0 ? "E-" : "E+";
+    AppendInt(static_cast<uint64_t>(exponent < 0 ? -exponent : exponent), out, 2);
+}
+
+constexpr const char* Hashes = "########";
+
+const char* const MonthNames[12] = { "January", "February", "March", "April", "May", "June", "July", "August",
+    "September", "October", "November", "December" };
+const char* const DayNames[7] = { "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday" };
+
+// Howard Hinnant's civil-from-days: days since 1970-01-01 to a proleptic Gregorian date.
+void CivilFromDays(int64_t z, int& year, int& month, int& day)
+{
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+// Emits the placeholder `index` (0 = leftmost) of a run of `places` placeholders that shows
+// the `length` digits given by digitAt(0..length-1); digits beyond the placeholders go
+// before the leftmost one. With thousands, a separator follows every third position.
+template <typename DigitAt>
+void EmitPlaceholder(
+    char ch, uint32_t index, uint32_t places, int length, const DigitAt& digitAt, bool thousands, std::string& out)
+{
+    auto separator = [&](int position, bool blank) {
+        if (thousands && position > 0 && position % 3 == 0)
+            out += blank ? ' ' : ',';
+    };
+    const int position = static_cast<int>(places) - 1 - static_cast<int>(index);
+    if (index == 0) {
+        for (int p = length - 1; p >= static_cast<int>(places); --p) {
+            out += digitAt(length - 1 - p);
+            separator(p, false);
+        }
+    }
+    if (position < length) {
+        out += digitAt(length - 1 - position);
+        separator(position, false);
+    } else if (ch == '0') {
+        out += '0';
+        separator(position, false);
+    } else if (ch == '?') {
+        out += ' ';
+        separator(position, true);
+    }
+}
+
+void AppendLiteral(const Section& section, const Token& token, std::string& out)
+{
+    out.append(section.text, token.offset, token.length);
+}
+
+size_t CodePoints(const char* begin, const char* end)
+{
+    size_t count = 0;
+    for (const char* p = begin; p < end; ++p)
+        count += (static_cast<unsigned char>(*p) & 0xC0) != 0x80 ? 1 : 0;
+    return count;
+}
+
+void RenderFraction(const Section& s, double x, std::string& out)
+{
+    const bool hasInteger = s.integerDigits > 0;
+    double whole = 0.0;
+    double numerator = 0.0;
+    int64_t denominator = 1;
+    if (x >= 1e15) {
+        // Beyond the digits a number keeps there is no fraction left to show.
+        if (hasInteger)
+            whole = std::floor(x);
+        else
+            numerator = std::floor(x);
+        denominator = s.fixedDenominator > 0 ? s.fixedDenominator : 1;
+        if (!hasInteger)
+            numerator *= static_cast<double>(denominator);
+    } else if (s.fixedDenominator > 0) {
+        denominator = s.fixedDenominator;
+        const double d = static_cast<double>(denominator);
+        if (hasInteger) {
+            whole = std::floor(x);
+            numerator = std::floor((x - whole) * d + 0.5);
+            if (numerator >= d) {
+                whole += 1.0;
+                numerator = 0.0;
+            }
+        } else {
+            numerator = std::floor(x * d + 0.5);
+        }
+    } else {
+        // The last continued-fraction convergent whose denominator fits the placeholders
+        // (up to seven digits), as the application chooses it.
+        const uint32_t digits = s.denominatorDigits < 1 ? 1 : (s.denominatorDigits > 7 ? 7 : s.denominatorDigits);
+        int64_t maxDenominator = 1;
+        for (uint32_t i = 0; i < digits; ++i)
+            maxDenominator *= 10;
+        --maxDenominator;
+        // The expansion runs on the fractional part (the integer part only adds whole * q to
+        // each numerator), which keeps every product within 64 bits.
+        const double integerPart = std::floor(x);
+        int64_t p0 = 0, q0 = 1, p1 = 1, q1 = 0;
+        double b = x - integerPart;
+        for (int step = 0; step < 64; ++step) {
+            const double a = std::floor(b);
+            if (a > static_cast<double>(maxDenominator))
+                break;
+            const int64_t ai = static_cast<int64_t>(a);
+            const int64_t p = ai * p1 + p0;
+            const int64_t q = ai * q1 + q0;
+            if (q > maxDenominator)
+                break;
+            p0 = p1, q0 = q1, p1 = p, q1 = q;
+            const double rest = b - a;
+            if (rest < 5e-10)
+                break;
+            b = 1.0 / rest;
+        }
+        if (q1 == 0)
+            q1 = 1, p1 = 0;
+        denominator = q1;
+        if (hasInteger) {
+            whole = integerPart + static_cast<double>(p1 / q1);
+            numerator = static_cast<double>(p1 % q1);
+        } else {
+            numerator = integerPart * static_cast<double>(q1) + static_cast<double>(p1);
+        }
+    }
+
+    const Decimal wholeDigits = ToDecimal(whole);
+    int wholeLength = wholeDigits.Zero() ? 0 : wholeDigits.point;
+    const bool forceZero = wholeLength == 0 && numerator == 0.0;
+    if (forceZero)
+        wholeLength = 1;
+    auto wholeAt = [&](int i) { return forceZero ? '0' : wholeDigits.At(i); };
+
+    const Decimal numeratorDigits = ToDecimal(numerator);
+    const int numeratorLength = numeratorDigits.Zero() ? 1 : numeratorDigits.point;
+    auto numeratorAt = [&](int i) { return numeratorDigits.Zero() ? '0' : numeratorDigits.At(i); };
+    const uint32_t chosenWidth = s.fixedDenominator > 0 ? 0 : (s.denominatorDigits > 7 ? 7 : s.denominatorDigits);
+    const uint32_t numeratorWidth = s.numeratorDigits > chosenWidth ? s.numeratorDigits : chosenWidth;
+
+    const bool blank = hasInteger && numerator == 0.0;
+    size_t blankFrom = std::string::npos;
+    size_t blankTo = std::string::npos;
+    bool numeratorDone = false;
+    bool denominatorDone = false;
+    for (const Token& token : s.tokens) {
+        switch (token.kind) {
+        case TokenKind::Literal:
+            AppendLiteral(s, token, out);
+            if (token.part == DigitPart::Denominator && token.ch == 'd')
+                blankTo = out.size();
+            break;
+        case TokenKind::Digit:
+            if (token.part == DigitPart::Integer) {
+                EmitPlaceholder(token.ch, token.index, s.integerDigits, wholeLength, wholeAt, s.thousands, out);
+            } else if (token.part == DigitPart::Numerator) {
+                if (numeratorDone)
+                    break;
+                numeratorDone = true;
+                blankFrom = out.size();
+                const uint32_t extra = numeratorWidth - s.numeratorDigits;
+                for (uint32_t i = 0; i < numeratorWidth; ++i) {
+                    const char ch = i < extra ? '?' : s.numeratorPattern[i - extra];
+                    EmitPlaceholder(ch, i, numeratorWidth, numeratorLength, numeratorAt, false, out);
+                }
+            } else if (token.part == DigitPart::Denominator) {
+                if (denominatorDone)
+                    break;
+                denominatorDone = true;
+                char buffer[24];
+                auto result = std::to_chars(buffer, buffer + sizeof buffer, denominator);
+                out.append(buffer, result.ptr);
+                const uint32_t width = s.denominatorDigits > 7 ? 7 : s.denominatorDigits;
+                for (uint32_t i = static_cast<uint32_t>(result.ptr - buffer); i < width; ++i) {
+                    const char ch = i < s.denominatorPattern.size() ? s.denominatorPattern[i] : '?';
+                    if (ch == '?')
+                        out += ' ';
+                    else if (ch == '0')
+                        out += '0';
+                }
+                blankTo = out.size();
+            }
+            break;
+        case TokenKind::Slash:
+            out += '/';
+            break;
+        case TokenKind::General:
+            AppendGeneral(x, out);
+            break;
+        default:
+            break;
+        }
+    }
+    if (blank && blankFrom != std::string::npos && blankTo != std::string::npos && blankTo > blankFrom) {
+        const size_t spaces = CodePoints(out.data() + blankFrom, out.data() + blankTo);
+        out.replace(blankFrom, blankTo - blankFrom, spaces, ' ');
+    }
+}
+
+void RenderDecimalSection(const Section& s, double x, std::string& out)
+{
+    Decimal d = ToDecimal(x);
+    if (!d.Zero())
+        d.point += s.scale;
+    int exponent = 0;
+    if (s.exponent) {
+        if (!d.Zero()) {
+            const int places = static_cast<int>(s.integerDigits);
+            auto chooseExponent = [&](int e) {
+                if (places == 0)
+                    return e + 1;
+                if (!s.integerAllZero && places > 1) {
+                    // Engineering style: the exponent is a multiple of the integer placeholders.
+                    const int q = e >= 0 ? e / places : -((-e + places - 1) / places);
+                    return q * places;
+                }
+                return e - places + 1;
+            };
+            const int e = d.point - 1;
+            exponent = chooseExponent(e);
+            d.point = e - exponent + 1;
+            RoundFraction(d, static_cast<int>(s.fractionDigits));
+            if (!d.Zero()) {
+                const int rounded = d.point - 1 + exponent;
+                if (rounded != e) {
+                    exponent = chooseExponent(rounded);
+                    d.point = rounded - exponent + 1;
+                }
+            }
+        }
+    } else {
+        RoundFraction(d, static_cast<int>(s.fractionDigits));
+    }
+
+    const int integerLength = d.Zero() || d.point <= 0 ? 0 : d.point;
+    auto integerAt = [&](int i) { return d.At(i); };
+
+    // Fraction placeholders from this index on show trailing zeros as nothing (#) or a space (?).
+    uint32_t hiddenFrom = s.fractionDigits;
+    for (size_t i = s.tokens.size(); i-- > 0;) {
+        const Token& token = s.tokens[i];
+        if (token.kind != TokenKind::Digit || token.part != DigitPart::Fraction)
+            continue;
+        if (token.ch == '0' || d.At(d.point + static_cast<int>(token.index)) != '0')
+            break;
+        hiddenFrom = token.index;
+    }
+
+    char exponentBuffer[16];
+    int exponentLength = 0;
+    if (s.exponent) {
+        auto result = std::to_chars(
+            exponentBuffer, exponentBuffer + sizeof exponentBuffer, exponent < 0 ? -exponent : exponent);
+        exponentLength = static_cast<int>(result.ptr - exponentBuffer);
+    }
+    auto exponentAt = [&](int i) { return exponentBuffer[i]; };
+
+    for (const Token& token : s.tokens) {
+        switch (token.kind) {
+        case TokenKind::Literal:
+            AppendLiteral(s, token, out);
+            break;
+        case TokenKind::Digit:
+            if (token.part == DigitPart::Integer) {
+                EmitPlaceholder(token.ch, token.index, s.integerDigits, integerLength, integerAt, s.thousands, out);
+            } else if (token.part == DigitPart::Fraction) {
+                if (token.index < hiddenFrom)
+                    out += d.At(d.point + static_cast<int>(token.index));
+                else if (token.ch == '?')
+                    out += ' ';
+            } else if (token.part == DigitPart::ExponentDigits) {
+                EmitPlaceholder(
+                    token.ch == '#' ? '#' : '0', token.index, s.exponentDigits, exponentLength, exponentAt, false, out);
+            }
+            break;
+        case TokenKind::Point:
+            if (s.integerDigits == 0) {
+                // ".00" still shows the integer digits before the point.
+                for (int i = 0; i < integerLength; ++i) {
+                    out += d.At(i);
+                    const int position = integerLength - 1 - i;
+                    if (s.thousands && position > 0 && position % 3 == 0)
+                        out += ',';
+                }
+            }
+            out += '.';
+            break;
+        case TokenKind::Exponent:
+            out += token.ch == 'e' ? 'e' : 'E';
+            if (exponent < 0)
+                out += '-';
+            else if (token.plus)
+                out += '+';
+            if (s.exponentDigits == 0)
+                out.append(exponentBuffer, static_cast<size_t>(exponentLength));
+            break;
+        case TokenKind::General:
+            AppendGeneral(x, out);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+void RenderDate(const Section& s, double value, bool date1904, std::string& out)
+{
+    int64_t ticksPerSecond = 1;
+    for (uint32_t i = 0; i < s.subSecondDigits; ++i)
+        ticksPerSecond *= 10;
+    const int64_t maxSerial = date1904 ? 2957003 : 2958465; // 9999-12-31
+    if (!(value >= 0.0) || value >= static_cast<double>(maxSerial + 1)) {
+        out += Hashes;
+        return;
+    }
+    // Round to the precision shown (seconds, or the fraction of seconds), carrying into
+    // minutes, hours and days.
+    const int64_t ticks = static_cast<int64_t>(std::floor(value * 86400.0 * static_cast<double>(ticksPerSecond) + 0.5));
+    const int64_t totalSeconds = ticks / ticksPerSecond;
+    const int64_t subTicks = ticks % ticksPerSecond;
+    const int64_t days = totalSeconds / 86400;
+    if (days > maxSerial) {
+        out += Hashes;
+        return;
+    }
+    const int64_t secondOfDay = totalSeconds % 86400;
+    const int hour = static_cast<int>(secondOfDay / 3600);
+    const int minute = static_cast<int>(secondOfDay / 60 % 60);
+    const int second = static_cast<int>(secondOfDay % 60);
+
+    int year = 1900, month = 1, day = 0;
+    const int64_t serial1900 = date1904 ? days + 1462 : days;
+    const int weekday = static_cast<int>((serial1900 + 6) % 7);
+    if (s.needsDate) {
+        // Serial 1 is 1900-01-01 (1970-01-01 is serial 25569); the 1900 system counts the
+        // nonexistent 1900-02-29 as serial 60, and serial 0 shows as 1900-01-00.
+        if (date1904) {
+            CivilFromDays(days - 24107, year, month, day);
+        } else if (days == 0) {
+            year = 1900, month = 1, day = 0;
+        } else if (days == 60) {
+            year = 1900, month = 2, day = 29;
+        } else {
+            CivilFromDays(days - (days < 60 ? 25568 : 25569), year, month, day);
+        }
+    }
+
+    for (const Token& token : s.tokens) {
+        switch (token.kind) {
+        case TokenKind::Literal:
+            AppendLiteral(s, token, out);
+            break;
+        case TokenKind::Year:
+            if (token.count <= 2)
+                AppendInt(static_cast<uint64_t>(year % 100), out, 2);
+            else
+                AppendInt(static_cast<uint64_t>(year), out, 4);
+            break;
+        case TokenKind::BuddhistYear:
+            if (token.count <= 2)
+                AppendInt(static_cast<uint64_t>((year + 543) % 100), out, 2);
+            else
+                AppendInt(static_cast<uint64_t>(year + 543), out, 4);
+            break;
+        case TokenKind::EraYear:
+            AppendInt(static_cast<uint64_t>(year), out);
+            break;
+        case TokenKind::Month:
+            if (token.count <= 2)
+                AppendInt(static_cast<uint64_t>(month), out, token.count);
+            else if (token.count == 3)
+                out.append(MonthNames[month - 1], 3);
+            else if (token.count == 5)
+                out += MonthNames[month - 1][0];
+            else
+                out += MonthNames[month - 1];
+            break;
+        case TokenKind::Day:
+            if (token.count <= 2)
+                AppendInt(static_cast<uint64_t>(day), out, token.count);
+            else if (token.count == 3)
+                out.append(DayNames[weekday], 3);
+            else
+                out += DayNames[weekday];
+            break;
+        case TokenKind::Hour: {
+            int shown = hour;
+            if (s.twelveHour)
+                shown = hour % 12 == 0 ? 12 : hour % 12;
+            AppendInt(static_cast<uint64_t>(shown), out, token.count >= 2 ? 2 : 1);
+            break;
+        }
+        case TokenKind::Minute:
+            AppendInt(static_cast<uint64_t>(minute), out, token.count >= 2 ? 2 : 1);
+            break;
+        case TokenKind::Second:
+            AppendInt(static_cast<uint64_t>(second), out, token.count >= 2 ? 2 : 1);
+            break;
+        case TokenKind::SubSecond: {
+            out += '.';
+            char buffer[8] = { '0', '0', '0', '0', '0', '0', '0', '0' };
+            int64_t rest = subTicks;
+            for (int i = static_cast<int>(s.subSecondDigits) - 1; i >= 0; --i) {
+                buffer[i] = static_cast<char>('0' + rest % 10);
+                rest /= 10;
+            }
+            for (uint32_t i = 0; i < token.count; ++i)
+                out += i < 8 ? buffer[i] : '0';
+            break;
+        }
+        case TokenKind::AmPm: {
+            const bool pm = hour >= 12;
+            if (token.length == 5)
+                out.append(s.text, token.offset + (pm ? 3 : 0), 2);
+            else
+                out += s.text[token.offset + (pm ? 2 : 0)];
+            break;
+        }
+        case TokenKind::ElapsedHours:
+            AppendInt(static_cast<uint64_t>(totalSeconds / 3600), out, token.count);
+            break;
+        case TokenKind::ElapsedMinutes:
+            AppendInt(static_cast<uint64_t>(totalSeconds / 60), out, token.count);
+            break;
+        case TokenKind::ElapsedSeconds:
+            AppendInt(static_cast<uint64_t>(totalSeconds), out, token.count);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+bool Matches(ConditionOp op, double bound, double value)
+{
+    switch (op) {
+    case ConditionOp::Less:
+        return value < bound;
+    case ConditionOp::LessEqual:
+        return value <= bound;
+    case ConditionOp::Greater:
+        return value > bound;
+    case ConditionOp::GreaterEqual:
+        return value >= bound;
+    case ConditionOp::Equal:
+        return value == bound;
+    case ConditionOp::NotEqual:
+        return value != bound;
+    case ConditionOp::None:
+        break;
+    }
+    return true;
+}
+
+} // namespace
+
+void AppendGeneral(double value, std::string& out)
+{
+    if (!std::isfinite(value)) {
+        out += "#NUM!";
+        return;
+    }
+    if (value == 0.0) {
+        out += '0';
+        return;
+    }
+    if (value < 0.0) {
+        out += '-';
+        value = -value;
+    }
+    if (value < 1e11 && value == std::floor(value)) {
+        AppendInt(static_cast<uint64_t>(value), out);
+        return;
+    }
+    // Eleven characters: a decimal notation that fits them, or the scientific one
+    // (d.ddddE+XX) when that shows more of the number.
+    const Decimal d = ToDecimal(value);
+    const int exponent = d.point - 1;
+    if (exponent >= 0 && exponent <= 10) {
+        Decimal r = d;
+        RoundFraction(r, exponent >= 9 ? 0 : 9 - exponent);
+        if (r.point <= 11) {
+            AppendPlain(r, out);
+            return;
+        }
+    } else if (exponent < 0 && exponent > -10) {
+        Decimal r = d;
+        RoundFraction(r, 9);
+        Decimal sci = d;
+        RoundDigits(sci, 6);
+        if (!r.Zero() && r.count >= sci.count) {
+            AppendPlain(r, out);
+            return;
+        }
+    }
+    AppendScientific(d, out);
+}
+
+void RenderNumber(const ParsedFormat& format, double value, bool date1904, std::string& out)
+{
+    if (!std::isfinite(value)) {
+        out += "#NUM!";
+        return;
+    }
+    if (format.general || format.numberSections == 0) {
+        AppendGeneral(value, out);
+        return;
+    }
+    const uint32_t n = format.numberSections;
+    uint32_t index = 0;
+    if (!format.conditional) {
+        if (n >= 2 && value < 0.0)
+            index = 1;
+        else if (n >= 3 && value == 0.0)
+            index = 2;
+    } else {
+        const Section& first = format.sections[0];
+        const Section& second = format.sections[1];
+        const bool firstMatches = first.condition != ConditionOp::None ? Matches(first.condition, first.bound, value)
+                                                                       : (n >= 3 ? value > 0.0 : value >= 0.0);
+        bool secondMatches = false;
+        if (n >= 2) {
+            secondMatches = second.condition != ConditionOp::None ? Matches(second.condition, second.bound, value)
+                                                                  : (n == 2 || value < 0.0);
+        }
+        index = firstMatches ? 0 : secondMatches ? 1 : (n >= 3 ? 2 : n - 1);
+    }
+    const Section& section = format.sections[index];
+    // The second section of a plain format, and any section whose condition is "< 0" or
+    // "<= 0", shows negative numbers without their sign; every other section shows it.
+    bool minus = value < 0.0;
+    if (minus) {
+        const bool implicitNegative = !format.conditional && index == 1;
+        const bool explicitNegative
+            = (section.condition == ConditionOp::Less || section.condition == ConditionOp::LessEqual)
+            && section.bound == 0.0;
+        const bool defaultNegative
+            = format.conditional && index == 1 && section.condition == ConditionOp::None && n >= 3;
+        if (implicitNegative || explicitNegative || defaultNegative)
+            minus = false;
+    }
+    switch (section.kind) {
+    case SectionKind::Text:
+        AppendGeneral(value, out);
+        return;
+    case SectionKind::Date:
+        if (value < 0.0) {
+            out += Hashes;
+            return;
+        }
+        RenderDate(section, value, date1904, out);
+        return;
+    case SectionKind::Number:
+        break;
+    }
+    if (minus)
+        out += '-';
+    const double magnitude = std::fabs(value);
+    if (section.fraction)
+        RenderFraction(section, section.scale == 0 ? magnitude : magnitude * std::pow(10.0, section.scale), out);
+    else
+        RenderDecimalSection(section, magnitude, out);
+}
+
+void RenderText(const ParsedFormat& format, std::string_view text, std::string& out)
+{
+    if (format.textSection < 0) {
+        out += text;
+        return;
+    }
+    const Section& section = format.sections[static_cast<size_t>(format.textSection)];
+    for (const Token& token : section.tokens) {
+        if (token.kind == TokenKind::Literal)
+            AppendLiteral(section, token, out);
+        else if (token.kind == TokenKind::Text || token.kind == TokenKind::General)
+            out += text; // General shows a string as it is
+    }
+}
+
+} // namespace vellumcast::spreadsheet::numfmt

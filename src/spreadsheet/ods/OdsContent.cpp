@@ -1,0 +1,414 @@
+#include "spreadsheet/ods/OdsContent.h"
+
+#include <algorithm>
+
+namespace vellumcast::spreadsheet::ods {
+
+namespace {
+
+constexpr std::string_view kOfficeUri = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
+constexpr std::string_view kTableUri = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
+constexpr std::string_view kTextUri = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
+constexpr std::string_view kStyleUri = "urn:oasis:names:tc:opendocument:xmlns:style:1.0";
+constexpr OdsNs kOffice = OdsNs::Office;
+constexpr OdsNs kTable = OdsNs::Table;
+constexpr OdsNs kText = OdsNs::Text;
+constexpr OdsNs kStyle = OdsNs::Style;
+
+std::string_view UriOf(OdsNs ns)
+{
+    switch (ns) {
+    case OdsNs::Office:
+        return kOfficeUri;
+    case OdsNs::Table:
+        return kTableUri;
+    case OdsNs::Text:
+        return kTextUri;
+    case OdsNs::Style:
+        return kStyleUri;
+    case OdsNs::Other:
+        break;
+    }
+    return {};
+}
+
+class ExpatAttributes final : public OdsAttributes {
+public:
+    explicit ExpatAttributes(const xml::XmlAttributes& attributes)
+        : m_attributes(attributes)
+    {
+    }
+    std::string_view Get(OdsNs ns, std::string_view localName) const override
+    {
+        return ns == OdsNs::Other ? std::string_view() : m_attributes.Get(UriOf(ns), localName, nullptr);
+    }
+
+private:
+    const xml::XmlAttributes& m_attributes;
+};
+
+// text:s may ask for any number of spaces; a cell never grows past this many through it.
+constexpr size_t kMaxExpandedText = 65536;
+// The bytes a recorded cell costs besides its text.
+constexpr uint64_t kCellCost = 16;
+
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+} // namespace
+
+OdsNs OdsNamespaceOf(std::string_view uri)
+{
+    if (uri == kTableUri)
+        return OdsNs::Table;
+    if (uri == kTextUri)
+        return OdsNs::Text;
+    if (uri == kOfficeUri)
+        return OdsNs::Office;
+    if (uri == kStyleUri)
+        return OdsNs::Style;
+    return OdsNs::Other;
+}
+
+void OdsExpatAdapter::StartElement(
+    std::string_view namespaceUri, std::string_view localName, const xml::XmlAttributes& attributes)
+{
+    m_handler.StartElement(OdsNamespaceOf(namespaceUri), localName, ExpatAttributes(attributes));
+    CheckStop();
+}
+
+void OdsExpatAdapter::EndElement(std::string_view namespaceUri, std::string_view localName)
+{
+    m_handler.EndElement(OdsNamespaceOf(namespaceUri), localName);
+    CheckStop();
+}
+
+void OdsExpatAdapter::Characters(std::string_view text)
+{
+    m_handler.Characters(text);
+}
+
+void OdsExpatAdapter::CheckStop()
+{
+    if (m_parser && m_handler.StopRequested())
+        m_parser->Stop();
+}
+
+int64_t ParseOdsCount(std::string_view text)
+{
+    constexpr int64_t kCap = int64_t { 1 } << 31;
+    if (text.empty())
+        return 1;
+    int64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return 1;
+        value = std::min(kCap, value * 10 + (c - '0'));
+    }
+    return std::max<int64_t>(value, 1);
+}
+
+OdsContentHandler::OdsContentHandler(size_t target, OdsCellSink* sink, uint64_t repeatBudget, bool quietLimits)
+    : m_target(target)
+    , m_sink(sink)
+    , m_quietLimits(quietLimits)
+    , m_repeatBudget(repeatBudget)
+{
+}
+
+std::vector<SheetEntry> OdsContentHandler::Sheets() const
+{
+    std::vector<SheetEntry> sheets;
+    sheets.reserve(m_tables.size());
+    for (const TableInfo& table : m_tables) {
+        const bool hidden = !table.style.empty() && m_hiddenStyles.count(table.style) != 0;
+        sheets.push_back({ table.name, hidden ? SheetVisibility::Hidden : SheetVisibility::Visible });
+    }
+    return sheets;
+}
+
+void OdsContentHandler::StartElement(OdsNs namespaceUri, std::string_view localName, const OdsAttributes& attributes)
+{
+    if (m_skipDepth > 0) {
+        ++m_skipDepth;
+        return;
+    }
+    if (namespaceUri == kTable && localName == "table") {
+        if (m_inCell) {
+            m_skipDepth = 1; // a table inside a cell is no part of the cell's text
+            return;
+        }
+        ++m_tableDepth;
+        if (m_tableDepth == 1 && m_inSpreadsheet) {
+            m_tables.push_back(
+                { std::string(attributes.Get(kTable, "name")), std::string(attributes.Get(kTable, "style-name")) });
+            if (m_sink && m_tables.size() - 1 == m_target)
+                m_inTarget = true;
+        }
+        return;
+    }
+    if (m_inTarget) {
+        StartInTarget(namespaceUri, localName, attributes);
+        return;
+    }
+    if (m_tableDepth > 0)
+        return; // another table's content: passed over
+    if (namespaceUri == kOffice && localName == "spreadsheet") {
+        m_inSpreadsheet = true;
+        m_sawSpreadsheet = true;
+    } else if (namespaceUri == kStyle && localName == "style") {
+        if (attributes.Get(kStyle, "family") == "table")
+            m_styleName.assign(attributes.Get(kStyle, "name"));
+        else
+            m_styleName.clear();
+    } else if (namespaceUri == kStyle && localName == "table-properties" && !m_styleName.empty()) {
+        if (attributes.Get(kTable, "display") == "false")
+            m_hiddenStyles.insert(m_styleName);
+    }
+}
+
+void OdsContentHandler::StartInTarget(OdsNs namespaceUri, std::string_view localName, const OdsAttributes& attributes)
+{
+    if (m_inCell) {
+        if (m_covered || namespaceUri != kText) {
+            // Merged-away content, annotations, drawings anchored to the cell: not its text.
+            m_skipDepth = 1;
+            return;
+        }
+        if (localName == "p" || localName == "h") {
+            if (m_paragraphDepth++ == 0) {
+                if (m_paragraphs++ > 0)
+                    m_text.push_back('\n');
+                m_atParagraphStart = true;
+                m_lastWasSpace = false;
+            }
+        } else if (m_paragraphDepth == 0) {
+            // Lists and sections hold paragraphs; anything else outside one shows nothing.
+        } else if (localName == "s") {
+            const int64_t count = ParseOdsCount(attributes.Get(kText, "c"));
+            AppendSpecial(' ', static_cast<size_t>(count));
+        } else if (localName == "tab") {
+            AppendSpecial('\t', 1);
+        } else if (localName == "line-break") {
+            AppendSpecial('\n', 1);
+        } else if (localName == "note" || localName == "tracked-changes") {
+            m_skipDepth = 1;
+        }
+        // text:span, text:a and the fields show their text.
+        return;
+    }
+    if (m_tableDepth != 1 || namespaceUri != kTable)
+        return;
+    if (localName == "table-row") {
+        m_inRow = true;
+        m_rowRepeat = ParseOdsCount(attributes.Get(kTable, "number-rows-repeated"));
+        m_column = 1;
+        m_rowCells.clear();
+        m_rowPool.clear();
+    } else if (m_inRow && localName == "table-cell") {
+        StartCell(false, attributes);
+    } else if (m_inRow && localName == "covered-table-cell") {
+        StartCell(true, attributes);
+    }
+}
+
+void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
+{
+    m_inCell = true;
+    m_covered = covered;
+    m_columnRepeat = ParseOdsCount(attributes.Get(kTable, "number-columns-repeated"));
+    m_text.clear();
+    m_fallback.clear();
+    m_paragraphs = 0;
+    m_paragraphDepth = 0;
+    if (covered)
+        return;
+    // The value itself is shown only when the cell carries no paragraph.
+    const std::string_view type = attributes.Get(kOffice, "value-type");
+    if (type.empty())
+        return;
+    if (type == "float" || type == "percentage" || type == "currency") {
+        m_fallback.assign(attributes.Get(kOffice, "value"));
+    } else if (type == "date") {
+        m_fallback.assign(attributes.Get(kOffice, "date-value"));
+    } else if (type == "time") {
+        m_fallback.assign(attributes.Get(kOffice, "time-value"));
+    } else if (type == "boolean") {
+        const std::string_view value = attributes.Get(kOffice, "boolean-value");
+        if (value == "true" || value == "1")
+            m_fallback = "TRUE";
+        else if (value == "false" || value == "0")
+            m_fallback = "FALSE";
+    } else if (type == "string") {
+        m_fallback.assign(attributes.Get(kOffice, "string-value"));
+    }
+}
+
+void OdsContentHandler::EndElement(OdsNs namespaceUri, std::string_view localName)
+{
+    if (m_skipDepth > 0) {
+        --m_skipDepth;
+        return;
+    }
+    if (namespaceUri == kTable && localName == "table") {
+        if (m_tableDepth == 1 && m_inTarget) {
+            m_inTarget = false;
+            m_targetDone = true;
+            m_stopRequested = m_stopAfterTarget;
+        }
+        if (m_tableDepth > 0)
+            --m_tableDepth;
+        return;
+    }
+    if (m_inTarget) {
+        if (m_inCell) {
+            if (namespaceUri == kText && (localName == "p" || localName == "h")) {
+                if (m_paragraphDepth > 0)
+                    --m_paragraphDepth;
+            } else if (namespaceUri == kTable && (localName == "table-cell" || localName == "covered-table-cell")) {
+                EndCell();
+            }
+        } else if (m_inRow && m_tableDepth == 1 && namespaceUri == kTable && localName == "table-row") {
+            EndRow();
+        }
+        return;
+    }
+    if (namespaceUri == kOffice && localName == "spreadsheet")
+        m_inSpreadsheet = false;
+    else if (namespaceUri == kStyle && localName == "style")
+        m_styleName.clear();
+}
+
+void OdsContentHandler::Characters(std::string_view text)
+{
+    if (!m_inTarget || !m_inCell || m_skipDepth > 0 || m_paragraphDepth == 0)
+        return;
+    AppendText(text);
+}
+
+// Paragraph text follows the XML white-space rule of OpenDocument: tabs and line ends
+// count as spaces, a run of spaces is one, and none opens a paragraph; text:s, text:tab
+// and text:line-break give the spaces, tabs and breaks that are meant.
+void OdsContentHandler::AppendText(std::string_view text)
+{
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t end = i;
+        // Bytes above ' ' are never white space: one comparison for most of them.
+        while (end < text.size() && (static_cast<unsigned char>(text[end]) > ' ' || !IsSpace(text[end])))
+            ++end;
+        if (end > i) {
+            m_text.append(text.substr(i, end - i));
+            m_atParagraphStart = false;
+            m_lastWasSpace = false;
+        }
+        if (end < text.size()) {
+            if (!m_atParagraphStart && !m_lastWasSpace) {
+                m_text.push_back(' ');
+                m_lastWasSpace = true;
+            }
+            ++end;
+        }
+        i = end;
+    }
+}
+
+void OdsContentHandler::AppendSpecial(char c, size_t count)
+{
+    const size_t room = m_text.size() < kMaxExpandedText ? kMaxExpandedText - m_text.size() : 0;
+    m_text.append(std::min(count, room), c);
+    m_atParagraphStart = false;
+    m_lastWasSpace = false;
+}
+
+void OdsContentHandler::EndCell()
+{
+    m_inCell = false;
+    const int64_t start = m_column;
+    m_column = std::min<int64_t>(m_column + m_columnRepeat, int64_t { kMaxColumns } + 1);
+    if (m_covered || start > kMaxColumns || m_row > kMaxRows)
+        return;
+    const std::string_view text = m_paragraphs > 0 ? std::string_view(m_text) : std::string_view(m_fallback);
+    if (text.empty())
+        return; // style-only cells are not recorded: they fill every sheet to its end
+    const int64_t copies = std::min<int64_t>(m_columnRepeat, int64_t { kMaxColumns } + 1 - start);
+    Spend(static_cast<uint64_t>(copies - 1), kCellCost + text.size());
+    if (!m_inTarget)
+        return;
+    if (m_rowRepeat > 1) {
+        // The row is repeated: keep its cells until its end. The copies share one text.
+        if (m_rowPool.size() + text.size() > UINT32_MAX)
+            throw SpreadsheetError(ErrorCode::TooLarge, "a row holds more than 4 GiB of text");
+        const auto offset = static_cast<uint32_t>(m_rowPool.size());
+        m_rowPool.append(text);
+        for (int64_t k = 0; k < copies; ++k)
+            m_rowCells.push_back({ static_cast<int32_t>(start + k), offset, static_cast<uint32_t>(text.size()) });
+        return;
+    }
+    for (int64_t k = 0; k < copies && m_inTarget; ++k)
+        Emit(static_cast<int32_t>(m_row), static_cast<int32_t>(start + k), text);
+}
+
+void OdsContentHandler::EndRow()
+{
+    m_inRow = false;
+    const int64_t start = m_row;
+    m_row = std::min<int64_t>(m_row + m_rowRepeat, int64_t { kMaxRows } + 1);
+    if (m_rowCells.empty() || start > kMaxRows)
+        return;
+    const int64_t copies = std::min<int64_t>(m_rowRepeat, int64_t { kMaxRows } + 1 - start);
+    uint64_t rowBytes = 0;
+    for (const PendingCell& cell : m_rowCells)
+        rowBytes += kCellCost + cell.length;
+    Spend(static_cast<uint64_t>(copies - 1), rowBytes);
+    const std::string_view pool(m_rowPool);
+    for (int64_t r = 0; r < copies && m_inTarget; ++r) {
+        for (const PendingCell& cell : m_rowCells) {
+            Emit(static_cast<int32_t>(start + r), cell.column, pool.substr(cell.offset, cell.length));
+            if (!m_inTarget)
+                break;
+        }
+    }
+    m_rowCells.clear();
+    m_rowPool.clear();
+}
+
+// Repetition turns a few bytes of XML into many cells: a bounded budget keeps a file
+// that repeats a filled row a billion times from exhausting memory.
+void OdsContentHandler::Spend(uint64_t count, uint64_t bytesEach)
+{
+    if (count == 0)
+        return;
+    if (bytesEach != 0 && count > m_repeatBudget / bytesEach) {
+        if (m_quietLimits) {
+            Abandon();
+            return;
+        }
+        throw SpreadsheetError(
+            ErrorCode::TooLarge, "the worksheet repeats its filled cells into more data than the reader accepts");
+    }
+    m_repeatBudget -= count * bytesEach;
+}
+
+void OdsContentHandler::Emit(int32_t row, int32_t column, std::string_view text)
+{
+    if (row > kMaxRows || column > kMaxColumns)
+        return;
+    if (!m_sink->Add(row, column, text))
+        Abandon();
+}
+
+// Gives up loading the target table; the sheet list is still collected.
+void OdsContentHandler::Abandon()
+{
+    m_inTarget = false;
+    m_inCell = false;
+    m_inRow = false;
+    m_sinkFull = true;
+    m_rowCells.clear();
+    m_rowPool.clear();
+}
+
+} // namespace vellumcast::spreadsheet::ods

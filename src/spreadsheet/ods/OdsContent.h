@@ -1,0 +1,147 @@
+#pragma once
+// The streaming reader of an OpenDocument spreadsheet's content (content.xml, or the
+// whole flat .fods document): the worksheets' names and visibility, and the displayed
+// text of one worksheet's cells, without building a document tree.
+
+#include "spreadsheet/SheetData.h"
+#include "spreadsheet/WorkbookReader.h"
+#include "spreadsheet/xml/Xml.h"
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace vellumcast::spreadsheet::ods {
+
+// The namespaces the reader tells apart; every other one is Other.
+enum class OdsNs : uint8_t { Other, Office, Table, Text, Style };
+
+// The attributes of one start tag.
+class OdsAttributes {
+public:
+    virtual ~OdsAttributes() = default;
+    // The value of the attribute with this namespace and local name, or an empty view.
+    virtual std::string_view Get(OdsNs ns, std::string_view localName) const = 0;
+};
+
+// Where the cells of the worksheet being read go.
+class OdsCellSink {
+public:
+    virtual ~OdsCellSink() = default;
+    // false: the sink wants no more cells (the reader then stops loading).
+    virtual bool Add(int32_t row, int32_t column, std::string_view text) = 0;
+};
+
+class OdsContentHandler final {
+public:
+    // Collects every table's name; loads the cells of table number target (0-based) into
+    // sink, when sink is set. Cells that repetition would multiply past repeatBudget bytes
+    // are SpreadsheetError(TooLarge), or, with quietLimits, end the loading silently.
+    OdsContentHandler(size_t target, OdsCellSink* sink, uint64_t repeatBudget, bool quietLimits);
+
+    // Asks for the parse to end once the target table has been read.
+    void StopAfterTarget() { m_stopAfterTarget = true; }
+    bool StopRequested() const { return m_stopRequested; }
+
+    // The tables seen so far, with visibility resolved from their table styles.
+    std::vector<SheetEntry> Sheets() const;
+    // True when the target table was found and read to its end.
+    bool TargetDone() const { return m_targetDone; }
+    // True once office:spreadsheet was seen: the document is a spreadsheet.
+    bool SawSpreadsheet() const { return m_sawSpreadsheet; }
+
+    // True between the cells of a row of the table being loaded: the next element is
+    // most likely a cell.
+    bool AtRowLevel() const { return m_inTarget && m_inRow && !m_inCell && m_skipDepth == 0 && m_tableDepth == 1; }
+
+    void StartElement(OdsNs ns, std::string_view localName, const OdsAttributes& attributes);
+    void EndElement(OdsNs ns, std::string_view localName);
+    void Characters(std::string_view text);
+
+private:
+    struct PendingCell {
+        int32_t column;
+        uint32_t offset;
+        uint32_t length;
+    };
+
+    void StartInTarget(OdsNs ns, std::string_view localName, const OdsAttributes& attributes);
+    void StartCell(bool covered, const OdsAttributes& attributes);
+    void EndCell();
+    void EndRow();
+    void Emit(int32_t row, int32_t column, std::string_view text);
+    void AppendText(std::string_view text);
+    void AppendSpecial(char c, size_t count);
+    void Spend(uint64_t count, uint64_t bytesEach);
+    void Abandon();
+
+    size_t m_target;
+    OdsCellSink* m_sink;
+    bool m_stopAfterTarget = false;
+    bool m_stopRequested = false;
+
+    // The sheet list.
+    struct TableInfo {
+        std::string name;
+        std::string style;
+    };
+    std::vector<TableInfo> m_tables;
+    std::unordered_set<std::string> m_hiddenStyles;
+    std::string m_styleName; // the table style being read in the automatic styles
+    bool m_inSpreadsheet = false;
+    bool m_sawSpreadsheet = false;
+    bool m_quietLimits;
+    int m_tableDepth = 0; // table:table nesting; 1 inside a worksheet
+
+    // The target table.
+    bool m_inTarget = false;
+    bool m_targetDone = false;
+    bool m_sinkFull = false;
+    int64_t m_row = 1; // the row the next table-row starts at
+    int64_t m_rowRepeat = 1; // repetitions of the current row
+    bool m_inRow = false;
+    int64_t m_column = 1; // the column the next cell starts at
+    std::vector<PendingCell> m_rowCells; // a repeated row's cells, emitted at its end
+    std::string m_rowPool;
+    uint64_t m_repeatBudget; // bytes repetitions may still produce
+
+    // The current cell.
+    bool m_inCell = false;
+    bool m_covered = false;
+    int64_t m_columnRepeat = 1;
+    int m_skipDepth = 0; // inside an annotation, a drawing or another foreign element
+    int m_paragraphDepth = 0;
+    size_t m_paragraphs = 0;
+    bool m_atParagraphStart = false;
+    bool m_lastWasSpace = false;
+    std::string m_text;
+    std::string m_fallback; // the text of a value given without a paragraph
+};
+
+// Feeds Expat's events (namespace URIs) to the handler; for documents the fast scanner
+// leaves to Expat (encodings other than UTF-8).
+class OdsExpatAdapter final : public xml::XmlHandler {
+public:
+    explicit OdsExpatAdapter(OdsContentHandler& handler)
+        : m_handler(handler)
+    {
+    }
+    void SetParser(xml::XmlParser* parser) { m_parser = parser; }
+    void StartElement(
+        std::string_view namespaceUri, std::string_view localName, const xml::XmlAttributes& attributes) override;
+    void EndElement(std::string_view namespaceUri, std::string_view localName) override;
+    void Characters(std::string_view text) override;
+
+private:
+    void CheckStop();
+    OdsContentHandler& m_handler;
+    xml::XmlParser* m_parser = nullptr;
+};
+
+OdsNs OdsNamespaceOf(std::string_view uri);
+
+// Parses a repeat count attribute: digits only, at least 1, saturating at 2^31.
+int64_t ParseOdsCount(std::string_view text);
+
+} // namespace vellumcast::spreadsheet::ods

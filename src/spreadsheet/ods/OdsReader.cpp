@@ -1,0 +1,373 @@
+// OpenDocument spreadsheets: packaged (.ods, .ots) or flat XML (.fods). Cells carry the
+// text the saving application displayed, so the reader keeps that text and needs no
+// number formats. content.xml is streamed, never held as a tree.
+
+#include "spreadsheet/ods/OdsReader.h"
+#include "spreadsheet/container/Zip.h"
+#include "spreadsheet/ods/OdsContent.h"
+#include "spreadsheet/ods/OdsXmlScanner.h"
+#include "spreadsheet/xml/Xml.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+namespace vellumcast::spreadsheet::ods {
+
+namespace {
+
+using ods::OdsCellSink;
+using ods::OdsContentHandler;
+
+constexpr std::string_view kManifest = "urn:oasis:names:tc:opendocument:xmlns:manifest:1.0";
+// What repetition (number-rows-repeated, number-columns-repeated) may add to one sheet.
+constexpr uint64_t kRepeatBudget = uint64_t { 1 } << 30;
+// The first worksheet's cells are kept from the opening pass up to this many bytes.
+constexpr uint64_t kCacheBudget = uint64_t { 512 } << 20;
+constexpr size_t kFlatPiece = size_t { 1 } << 20;
+
+// Finds whether content.xml is encrypted: the manifest then gives it encryption data.
+class ManifestHandler final : public xml::XmlHandler {
+public:
+    void StartElement(std::string_view uri, std::string_view local, const xml::XmlAttributes& attributes) override
+    {
+        if (uri != kManifest)
+            return;
+        if (local == "file-entry") {
+            std::string_view path = attributes.Get(kManifest, "full-path", nullptr);
+            if (path.starts_with("/"))
+                path.remove_prefix(1);
+            m_inContent = path == "content.xml";
+        } else if (local == "encryption-data" && m_inContent) {
+            m_encrypted = true;
+        }
+    }
+    void EndElement(std::string_view uri, std::string_view local) override
+    {
+        if (uri == kManifest && local == "file-entry")
+            m_inContent = false;
+    }
+    bool Encrypted() const { return m_encrypted; }
+
+private:
+    bool m_inContent = false;
+    bool m_encrypted = false;
+};
+
+class BuilderSink final : public OdsCellSink {
+public:
+    explicit BuilderSink(SheetBuilder& builder)
+        : m_builder(builder)
+    {
+    }
+    bool Add(int32_t row, int32_t column, std::string_view text) override
+    {
+        m_builder.AddString(row, column, text, 0);
+        return true;
+    }
+
+private:
+    SheetBuilder& m_builder;
+};
+
+// The first worksheet as loaded during the opening pass, handed to its LoadSheet whole.
+// Past the budget it is dropped, and that sheet is read again when asked for.
+// Its cells are built on a thread of their own from batches the scanning thread hands
+// over, so that building (and the page faults of a large sheet) overlaps the scan.
+class FirstSheet final : public OdsCellSink {
+public:
+    // contentSize: the bytes of XML the sheet is read from. Room for the texts is
+    // reserved from it, so the pool is not copied as it grows; pages never written cost
+    // nothing.
+    explicit FirstSheet(uint64_t contentSize)
+        : m_builder(m_data)
+    {
+        m_builder.Reserve(0, static_cast<size_t>(std::min<uint64_t>(contentSize / 8, kCacheBudget)));
+        m_thread = std::thread([this] { Build(); });
+    }
+
+    ~FirstSheet() override { Stop(); }
+    FirstSheet(const FirstSheet&) = delete;
+    FirstSheet& operator=(const FirstSheet&) = delete;
+
+    bool Add(int32_t row, int32_t column, std::string_view text) override
+    {
+        if (m_dropped)
+            return false;
+        m_bytes += sizeof(Cell) + text.size();
+        try {
+            if (m_bytes > kCacheBudget)
+                throw std::bad_alloc();
+            m_batch.cells.push_back({ row, column, m_batch.text.size(), text.size() });
+            m_batch.text.append(text);
+            if (m_batch.cells.size() == kBatchCells && !Send())
+                throw std::bad_alloc();
+        } catch (const std::exception&) {
+            Drop();
+            return false;
+        }
+        return true;
+    }
+
+    // True when the sheet was read to its end and kept.
+    bool Complete(bool targetDone)
+    {
+        if (!targetDone || m_dropped || !Send() || !Close()) {
+            Drop();
+            return false;
+        }
+        m_builder.Finish();
+        return true;
+    }
+
+    void HandOver(SheetBuilder& builder)
+    {
+        builder.Adopt(std::move(m_data));
+        m_data.Clear();
+    }
+
+    void Drop()
+    {
+        m_dropped = true;
+        Stop();
+        m_data.Clear();
+    }
+
+private:
+    struct Batch {
+        struct Entry {
+            int32_t row;
+            int32_t column;
+            size_t offset; // in text
+            size_t length;
+        };
+        std::vector<Entry> cells;
+        std::string text;
+    };
+    static constexpr size_t kBatchCells = 16384;
+    static constexpr size_t kAhead = 4;
+
+    // Hands the batch being filled to the building thread; false once building failed.
+    bool Send()
+    {
+        if (m_batch.cells.empty())
+            return true;
+        std::unique_lock lock(m_mutex);
+        m_room.wait(lock, [&] { return m_failed || m_queue.size() < kAhead; });
+        if (m_failed)
+            return false;
+        m_queue.push_back(std::move(m_batch));
+        if (m_queue.size() == 1)
+            m_ready.notify_one();
+        m_batch = {};
+        if (!m_spare.empty()) {
+            m_batch = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+        return true;
+    }
+
+    // Waits until every batch is built; false when building failed.
+    bool Close()
+    {
+        EndThread(m_closing);
+        return !m_failed;
+    }
+
+    // Ends the building thread at once.
+    void Stop() { EndThread(m_stop); }
+
+    void EndThread(bool& flag)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            flag = true;
+            m_ready.notify_one();
+        }
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    void Build()
+    {
+        for (;;) {
+            Batch batch;
+            {
+                std::unique_lock lock(m_mutex);
+                m_ready.wait(lock, [&] { return m_stop || m_closing || !m_queue.empty(); });
+                if (m_stop || m_queue.empty())
+                    return;
+                batch = std::move(m_queue.front());
+                m_queue.pop_front();
+                if (m_queue.size() == kAhead - 1)
+                    m_room.notify_one();
+            }
+            try {
+                const std::string_view text(batch.text);
+                for (const Batch::Entry& cell : batch.cells)
+                    m_builder.AddString(cell.row, cell.column, text.substr(cell.offset, cell.length), 0);
+            } catch (const std::exception&) {
+                const std::lock_guard lock(m_mutex);
+                m_failed = true;
+                m_room.notify_one();
+                return;
+            }
+            batch.cells.clear();
+            batch.text.clear();
+            const std::lock_guard lock(m_mutex);
+            m_spare.push_back(std::move(batch));
+        }
+    }
+
+    SheetData m_data;
+    SheetBuilder m_builder; // used by the building thread until it is joined
+    uint64_t m_bytes = 0;
+    bool m_dropped = false;
+    Batch m_batch; // being filled by the scanning thread
+
+    std::mutex m_mutex;
+    std::condition_variable m_ready; // a batch was queued, or the thread is to end
+    std::condition_variable m_room; // a batch was taken, or building failed
+    std::deque<Batch> m_queue;
+    std::vector<Batch> m_spare;
+    bool m_closing = false; // build what is queued, then end
+    bool m_stop = false; // end now
+    bool m_failed = false;
+    std::thread m_thread;
+};
+
+class OdsReader final : public WorkbookReader {
+public:
+    OdsReader(const ReaderContext& context, bool flat)
+        : m_bytes(context.bytes)
+        , m_yield(context.yield)
+        , m_flat(flat)
+    {
+        if (flat)
+            return;
+        m_archive = std::make_unique<container::ZipArchive>(m_bytes->Bytes());
+        if (const auto* manifest = m_archive->Find("META-INF/manifest.xml")) {
+            ManifestHandler handler;
+            xml::ParseXml(m_archive->ReadAll(*manifest, 16u << 20), handler);
+            if (handler.Encrypted())
+                throw SpreadsheetError(ErrorCode::PasswordProtected, "the workbook is password-protected");
+        }
+        m_content = m_archive->Find("content.xml");
+        if (!m_content)
+            throw SpreadsheetError(ErrorCode::Corrupt, "the OpenDocument package has no content.xml");
+    }
+
+    // One pass over the content: the sheet list, and the first sheet's cells kept for
+    // its LoadSheet, since that is nearly always the sheet asked for first.
+    std::vector<SheetEntry> ReadSheetList()
+    {
+        m_first = std::make_unique<FirstSheet>(m_flat ? m_bytes->Bytes().size() : m_content->uncompressedSize);
+        OdsContentHandler handler(0, m_first.get(), kRepeatBudget, true);
+        Stream(handler, false);
+        if (!handler.SawSpreadsheet())
+            throw SpreadsheetError(
+                ErrorCode::NotAWorkbook, "it is not a workbook (an OpenDocument file, but no spreadsheet)");
+        if (!m_first->Complete(handler.TargetDone()))
+            m_first.reset();
+        return handler.Sheets();
+    }
+
+    void LoadSheet(size_t index, SheetBuilder& builder) override
+    {
+        if (index == 0 && m_first) {
+            m_first->HandOver(builder);
+            m_first.reset();
+            return;
+        }
+        m_first.reset();
+        BuilderSink sink(builder);
+        OdsContentHandler handler(index, &sink, kRepeatBudget, false);
+        Stream(handler, true);
+        if (!handler.TargetDone())
+            throw SpreadsheetError(ErrorCode::Corrupt, "the worksheet is missing from the document");
+    }
+
+private:
+    void Stream(OdsContentHandler& handler, bool stopAfterTarget)
+    {
+        if (stopAfterTarget)
+            handler.StopAfterTarget();
+        // UTF-8 content (what every writer produces) goes through the fast scanner; any
+        // other encoding through Expat, which converts it.
+        ods::OdsXmlScanner scanner(handler);
+        ods::OdsExpatAdapter adapter(handler);
+        std::unique_ptr<xml::XmlParser> expat;
+        bool decided = false;
+        const auto feed = [&](std::string_view piece, bool final) {
+            if (!decided) {
+                decided = true;
+                if (ods::OdsXmlScanner::NeedsExpat(piece.substr(0, 1024))) {
+                    expat = std::make_unique<xml::XmlParser>(adapter);
+                    adapter.SetParser(expat.get());
+                }
+            }
+            if (expat)
+                expat->Feed(piece, final);
+            else
+                scanner.Feed(piece, final);
+        };
+        if (m_flat) {
+            const auto bytes = m_bytes->Bytes();
+            const std::string_view document(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+            for (size_t at = 0; at < document.size() && !handler.StopRequested(); at += kFlatPiece) {
+                const std::string_view piece = document.substr(at, kFlatPiece);
+                feed(piece, at + piece.size() >= document.size());
+                if (m_yield)
+                    m_yield();
+            }
+            return;
+        }
+        // The content is inflated on a second thread; the scanner stays on this one, with
+        // the yield calls.
+        m_archive->ReadAhead(*m_content, [&](std::string_view chunk) {
+            feed(chunk, false);
+            if (handler.StopRequested())
+                return false;
+            if (m_yield)
+                m_yield();
+            return true;
+        });
+        if (!handler.StopRequested())
+            feed({}, true);
+    }
+
+    std::shared_ptr<const FileBytes> m_bytes;
+    std::function<void()> m_yield;
+    bool m_flat;
+    std::unique_ptr<container::ZipArchive> m_archive;
+    const container::ZipEntry* m_content = nullptr;
+    std::unique_ptr<FirstSheet> m_first;
+};
+
+} // namespace
+
+namespace {
+
+std::unique_ptr<WorkbookReader> Open(const ReaderContext& context, WorkbookData& data, bool flat)
+{
+    auto reader = std::make_unique<OdsReader>(context, flat);
+    data.sheets = reader->ReadSheetList();
+    return reader;
+}
+
+} // namespace
+
+std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, WorkbookData& data)
+{
+    return Open(context, data, false);
+}
+
+std::unique_ptr<WorkbookReader> OpenFlatReader(const ReaderContext& context, WorkbookData& data)
+{
+    return Open(context, data, true);
+}
+
+} // namespace vellumcast::spreadsheet::ods

@@ -1,0 +1,147 @@
+#include "spreadsheet/text/TextEncoding.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace vellumcast::spreadsheet::text {
+
+namespace {
+
+// Code points of the bytes 0x80-0x9F; the rest of the code page equals Latin-1.
+constexpr uint16_t kHighControls[32] = {
+    0x20AC,
+    0x0081,
+    0x201A,
+    0x0192,
+    0x201E,
+    0x2026,
+    0x2020,
+    0x2021,
+    0x02C6,
+    0x2030,
+    0x0160,
+    0x2039,
+    0x0152,
+    0x008D,
+    0x017D,
+    0x008F,
+    0x0090,
+    0x2018,
+    0x2019,
+    0x201C,
+    0x201D,
+    0x2022,
+    0x2013,
+    0x2014,
+    0x02DC,
+    0x2122,
+    0x0161,
+    0x203A,
+    0x0153,
+    0x009D,
+    0x017E,
+    0x0178,
+};
+
+bool IsContinuation(uint8_t byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
+
+} // namespace
+
+bool IsValidUtf8(std::string_view bytes)
+{
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    const size_t size = bytes.size();
+    size_t i = 0;
+    while (i < size) {
+        // Most text is ASCII: check eight bytes at a time.
+        if (i + 8 <= size) {
+            uint64_t word;
+            std::memcpy(&word, data + i, 8);
+            if ((word & 0x8080808080808080ull) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const uint8_t lead = data[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t length;
+        uint8_t low = 0x80, high = 0xBF; // the allowed range of the second byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0)
+                low = 0xA0; // overlong
+            else if (lead == 0xED)
+                high = 0x9F; // surrogates
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0)
+                low = 0x90; // overlong
+            else if (lead == 0xF4)
+                high = 0x8F; // past U+10FFFF
+        } else {
+            return false;
+        }
+        if (size - i < length)
+            return false;
+        if (data[i + 1] < low || data[i + 1] > high)
+            return false;
+        for (size_t k = 2; k < length; ++k) {
+            if (!IsContinuation(data[i + k]))
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+std::string Windows1252ToUtf8(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 8);
+    for (const char c : bytes) {
+        const auto byte = static_cast<uint8_t>(c);
+        if (byte < 0x80) {
+            out.push_back(c);
+            continue;
+        }
+        const uint32_t code = byte < 0xA0 ? kHighControls[byte - 0x80] : byte;
+        if (code < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        }
+    }
+    return out;
+}
+
+void AppendUtf8(uint32_t code, std::string& out)
+{
+    if (code < 0x80) {
+        out.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+}
+
+} // namespace vellumcast::spreadsheet::text

@@ -1,0 +1,23 @@
+#pragma once
+// Byte-level text encodings the readers meet: UTF-8 writing and checking, and the
+// Windows-1252 code page that spreadsheet applications on Windows still write.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vellumcast::spreadsheet::text {
+
+// Appends one code point as UTF-8.
+void AppendUtf8(uint32_t code, std::string& out);
+
+// True when the bytes are well-formed UTF-8: no overlong forms, no surrogates, nothing
+// past U+10FFFF and no sequence cut short.
+bool IsValidUtf8(std::string_view bytes);
+
+// Converts Windows-1252 bytes to UTF-8. The five bytes the code page leaves undefined
+// (0x81, 0x8D, 0x8F, 0x90, 0x9D) become the C1 control characters of the same value,
+// as web browsers decode them, so no byte is lost.
+std::string Windows1252ToUtf8(std::string_view bytes);
+
+} // namespace vellumcast::spreadsheet::text

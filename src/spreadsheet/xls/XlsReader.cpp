@@ -1,0 +1,419 @@
+// Reads legacy binary workbooks: a compound file holding a BIFF8 (Excel 97 to 2003) or
+// BIFF5/BIFF7 (Excel 5 and 95) workbook stream. The workbook globals (sheet list, shared
+// strings, formats, date system) are read at open; a worksheet's cell records are read
+// from its BOF when it is first asked for.
+
+#include "spreadsheet/xls/XlsReader.h"
+#include "spreadsheet/container/ByteCursor.h"
+#include "spreadsheet/container/Cfb.h"
+#include "spreadsheet/xls/Biff.h"
+
+#include <unordered_map>
+
+namespace vellumcast::spreadsheet::xls {
+
+namespace {
+
+using container::LoadU16;
+using container::LoadU32;
+using xls::BiffRecord;
+using xls::BiffRecordReader;
+using xls::FragmentCursor;
+namespace biff = xls::biff;
+
+constexpr uint16_t kBiff8 = 0x0600;
+constexpr uint16_t kBiff5 = 0x0500;
+constexpr uint16_t kGlobalsSubstream = 0x0005;
+constexpr uint16_t kWorksheetSubstream = 0x0010;
+constexpr uint16_t kWsBool = 0x0081;
+constexpr uint16_t kDimensions = 0x0200;
+constexpr uint16_t kRow = 0x0208;
+constexpr uint16_t kSharedFormula = 0x04BC;
+constexpr uint16_t kArray = 0x0221;
+constexpr uint16_t kTable = 0x0236;
+
+[[noreturn]] void Corrupt(const std::string& message)
+{
+    throw SpreadsheetError(ErrorCode::Corrupt, message);
+}
+
+void Need(const BiffRecord& record, size_t size)
+{
+    if (record.data.size() < size)
+        Corrupt("a cell record of the workbook stream is too short");
+}
+
+CellError ErrorOfCode(uint8_t code)
+{
+    switch (code) {
+    case 0x00:
+        return CellError::Null;
+    case 0x07:
+        return CellError::Div0;
+    case 0x0F:
+        return CellError::Value;
+    case 0x17:
+        return CellError::Ref;
+    case 0x1D:
+        return CellError::Name;
+    case 0x24:
+        return CellError::Num;
+    case 0x2A:
+        return CellError::NA;
+    case 0x2B:
+        return CellError::GettingData;
+    default:
+        return CellError::Value;
+    }
+}
+
+// Reads the strings of both BIFF versions: BIFF8 carries Unicode strings with a flag
+// byte, BIFF5 8-bit strings in the workbook's code page.
+class StringReader {
+public:
+    bool biff8 = true;
+    xls::CodePageDecoder decoder;
+
+    // A string whose character count (one or two bytes) comes first.
+    void Read(FragmentCursor& cursor, bool byteCount, std::string& out)
+    {
+        const size_t count = byteCount ? cursor.U8() : cursor.U16();
+        if (biff8) {
+            const uint8_t flags = cursor.U8();
+            cursor.ReadChars(count, (flags & 0x01) != 0, out);
+            return;
+        }
+        m_bytes.clear();
+        cursor.ReadBytes(count, m_bytes);
+        decoder.Append(std::span(reinterpret_cast<const uint8_t*>(m_bytes.data()), m_bytes.size()), out);
+    }
+
+private:
+    std::string m_bytes;
+};
+
+struct SheetLocation {
+    uint32_t position; // of the sheet's BOF in the workbook stream
+};
+
+class XlsReader final : public WorkbookReader {
+public:
+    XlsReader(const ReaderContext& context, WorkbookData& data);
+    void LoadSheet(size_t index, SheetBuilder& builder) override;
+
+private:
+    void ReadGlobals(BiffRecordReader& reader, WorkbookData& data);
+    bool IsDialogSheet(uint32_t position) const;
+
+    std::shared_ptr<const FileBytes> m_bytes;
+    std::function<void()> m_yield;
+    container::CfbStream m_stream;
+    StringReader m_strings;
+    std::vector<SheetLocation> m_sheets;
+    std::string m_text; // reused for string cells
+};
+
+XlsReader::XlsReader(const ReaderContext& context, WorkbookData& data)
+    : m_bytes(context.bytes)
+    , m_yield(context.yield)
+{
+    const std::string& fileName = context.fileName;
+    const container::CompoundFile file(m_bytes->Bytes());
+    if (file.FindStream("EncryptedPackage"))
+        throw SpreadsheetError(ErrorCode::PasswordProtected, "the workbook is password-protected");
+    const container::CfbEntry* entry = file.FindStream("Workbook");
+    if (!entry)
+        entry = file.FindStream("Book");
+    if (!entry)
+        throw SpreadsheetError(
+            ErrorCode::NotAWorkbook, "it is not a workbook (a compound file without a workbook stream)");
+    m_stream = file.Read(*entry);
+
+    BiffRecordReader reader(m_stream.Bytes());
+    BiffRecord record;
+    if (!reader.Next(record))
+        Corrupt("the workbook stream is empty");
+    if (record.type == biff::kBofBiff2 || record.type == biff::kBofBiff3 || record.type == biff::kBofBiff4)
+        throw SpreadsheetError(ErrorCode::Unsupported,
+            "the workbook is in a format older than Excel 5 (BIFF2 to BIFF4), which is not read");
+    if (record.type != biff::kBof || record.data.size() < 4)
+        Corrupt("the workbook stream does not start with a BOF record");
+    const uint16_t version = LoadU16(record.data.data());
+    const uint16_t substream = LoadU16(record.data.data() + 2);
+    if (version != kBiff8 && version != kBiff5)
+        throw SpreadsheetError(ErrorCode::Unsupported, "the workbook's BIFF version is not one that is read");
+    m_strings.biff8 = version == kBiff8;
+
+    if (substream == kWorksheetSubstream) {
+        // A worksheet saved on its own, without a workbook part: one sheet named after the file.
+        std::string name = fileName;
+        if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0)
+            name.resize(dot);
+        data.sheets.push_back({ name.empty() ? "Sheet1" : name, SheetVisibility::Visible });
+        m_sheets.push_back({ 0 });
+        return;
+    }
+    if (substream != kGlobalsSubstream)
+        Corrupt("the workbook stream does not start with the workbook part");
+    ReadGlobals(reader, data);
+}
+
+void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
+{
+    std::unordered_map<uint16_t, std::string> formatCodes;
+    std::vector<uint16_t> xfFormats;
+    BiffRecord record;
+    while (reader.Next(record)) {
+        if (record.type == biff::kEof)
+            break;
+        switch (record.type) {
+        case biff::kFilePass:
+            throw SpreadsheetError(ErrorCode::PasswordProtected, "the workbook is password-protected");
+        case biff::kCodePage:
+            if (record.data.size() >= 2)
+                m_strings.decoder.SetCodePage(LoadU16(record.data.data()));
+            break;
+        case biff::kDateMode:
+            if (record.data.size() >= 2 && LoadU16(record.data.data()) == 1)
+                data.dateSystem = numfmt::DateSystem::Date1904;
+            break;
+        case biff::kFormat: {
+            // A damaged format record costs only its own code: the styles that use it
+            // fall back to the built-in format of that number.
+            try {
+                FragmentCursor cursor(record);
+                const uint16_t id = cursor.U16();
+                std::string code;
+                m_strings.Read(cursor, !m_strings.biff8, code);
+                formatCodes[id] = std::move(code);
+            } catch (const SpreadsheetError&) {
+            }
+            break;
+        }
+        case biff::kXf:
+            // Every XF keeps its place, so a cell's XF index is its style index.
+            xfFormats.push_back(record.data.size() >= 4 ? LoadU16(record.data.data() + 2) : 0);
+            break;
+        case biff::kBoundSheet: {
+            FragmentCursor cursor(record);
+            const uint32_t position = cursor.U32();
+            const uint8_t state = cursor.U8();
+            const uint8_t type = cursor.U8();
+            SheetEntry sheet;
+            m_strings.Read(cursor, true, sheet.name);
+            if (type != 0) // macro sheets, charts and VBA modules are not worksheets
+                break;
+            switch (state & 0x03) {
+            case 0:
+                sheet.visibility = SheetVisibility::Visible;
+                break;
+            case 2:
+                sheet.visibility = SheetVisibility::VeryHidden;
+                break;
+            default:
+                sheet.visibility = SheetVisibility::Hidden;
+                break;
+            }
+            data.sheets.push_back(std::move(sheet));
+            m_sheets.push_back({ position });
+            break;
+        }
+        case biff::kSst:
+            if (m_strings.biff8)
+                data.sharedStrings = xls::ReadSharedStrings(record, m_yield);
+            break;
+        default:
+            break;
+        }
+    }
+
+    for (const uint16_t id : xfFormats) {
+        const auto found = formatCodes.find(id);
+        data.formats.AddStyle(
+            found != formatCodes.end() ? std::string_view(found->second) : numfmt::BuiltInFormatCode(id));
+    }
+
+    // Dialog sheets share the worksheet type in the sheet list; only their own WSBOOL
+    // record tells them apart.
+    for (size_t i = m_sheets.size(); i-- > 0;) {
+        if (IsDialogSheet(m_sheets[i].position)) {
+            m_sheets.erase(m_sheets.begin() + static_cast<std::ptrdiff_t>(i));
+            data.sheets.erase(data.sheets.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+}
+
+bool XlsReader::IsDialogSheet(uint32_t position) const
+{
+    const auto stream = m_stream.Bytes();
+    if (position >= stream.size())
+        return false;
+    try {
+        BiffRecordReader reader(stream, position);
+        BiffRecord record;
+        if (!reader.Next(record) || record.type != biff::kBof)
+            return false;
+        // WSBOOL comes among the sheet's first records, before its dimensions and cells.
+        for (int i = 0; i < 256 && reader.Next(record); ++i) {
+            if (record.type == kWsBool)
+                return record.data.size() >= 1 && (record.data[0] & 0x10) != 0;
+            if (record.type == biff::kEof || record.type == biff::kBof || record.type == kDimensions
+                || record.type == kRow)
+                return false;
+        }
+    } catch (const SpreadsheetError&) {
+        // A damaged sheet is reported when it is loaded.
+    }
+    return false;
+}
+
+void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
+{
+    const auto stream = m_stream.Bytes();
+    const uint32_t position = m_sheets.at(index).position;
+    if (position >= stream.size())
+        Corrupt("the worksheet's position lies outside the workbook stream");
+    BiffRecordReader reader(stream, position);
+    BiffRecord record;
+    if (!reader.Next(record) || record.type != biff::kBof)
+        Corrupt("the worksheet's position does not point at its start");
+
+    int depth = 0; // substreams embedded in the sheet (charts) are passed over
+    bool pendingString = false;
+    int32_t pendingRow = 0, pendingColumn = 0;
+    uint32_t pendingStyle = 0;
+
+    while (reader.Next(record)) {
+        const uint16_t type = record.type;
+        if (type == biff::kBof) {
+            ++depth;
+            continue;
+        }
+        if (type == biff::kEof) {
+            if (depth == 0)
+                break;
+            --depth;
+            continue;
+        }
+        if (depth > 0)
+            continue;
+        // A formula's string result is the next STRING record; shared formula and array
+        // records may come between.
+        if (pendingString && type != biff::kString && type != kSharedFormula && type != kArray && type != kTable) {
+            builder.AddBlank(pendingRow, pendingColumn, pendingStyle);
+            pendingString = false;
+        }
+
+        const uint8_t* d = record.data.data();
+        switch (type) {
+        case biff::kLabelSst:
+            Need(record, 10);
+            builder.AddSharedString(LoadU16(d) + 1, LoadU16(d + 2) + 1, LoadU32(d + 6), LoadU16(d + 4));
+            break;
+        case biff::kNumber:
+            Need(record, 14);
+            builder.AddNumber(LoadU16(d) + 1, LoadU16(d + 2) + 1, container::LoadF64(d + 6), LoadU16(d + 4));
+            break;
+        case biff::kRk:
+            Need(record, 10);
+            builder.AddNumber(LoadU16(d) + 1, LoadU16(d + 2) + 1, xls::DecodeRk(LoadU32(d + 6)), LoadU16(d + 4));
+            break;
+        case biff::kMulRk: {
+            Need(record, 6);
+            const int32_t row = LoadU16(d) + 1;
+            const int32_t first = LoadU16(d + 2) + 1;
+            const size_t count = (record.data.size() - 6) / 6;
+            for (size_t i = 0; i < count; ++i) {
+                const uint8_t* item = d + 4 + 6 * i;
+                builder.AddNumber(
+                    row, first + static_cast<int32_t>(i), xls::DecodeRk(LoadU32(item + 2)), LoadU16(item));
+            }
+            break;
+        }
+        case biff::kBlank:
+            Need(record, 6);
+            builder.AddBlank(LoadU16(d) + 1, LoadU16(d + 2) + 1, LoadU16(d + 4));
+            break;
+        case biff::kMulBlank: {
+            Need(record, 6);
+            const int32_t row = LoadU16(d) + 1;
+            const int32_t first = LoadU16(d + 2) + 1;
+            const size_t count = (record.data.size() - 6) / 2;
+            for (size_t i = 0; i < count; ++i)
+                builder.AddBlank(row, first + static_cast<int32_t>(i), LoadU16(d + 4 + 2 * i));
+            break;
+        }
+        case biff::kBoolErr:
+            Need(record, 8);
+            if (d[7] != 0)
+                builder.AddError(LoadU16(d) + 1, LoadU16(d + 2) + 1, ErrorOfCode(d[6]), LoadU16(d + 4));
+            else
+                builder.AddBoolean(LoadU16(d) + 1, LoadU16(d + 2) + 1, d[6] != 0, LoadU16(d + 4));
+            break;
+        case biff::kFormula: {
+            Need(record, 14);
+            const int32_t row = LoadU16(d) + 1;
+            const int32_t column = LoadU16(d + 2) + 1;
+            const uint32_t style = LoadU16(d + 4);
+            const uint8_t* result = d + 6;
+            if (result[6] != 0xFF || result[7] != 0xFF) {
+                builder.AddNumber(row, column, container::LoadF64(result), style);
+                break;
+            }
+            switch (result[0]) {
+            case 0:
+                pendingString = true;
+                pendingRow = row;
+                pendingColumn = column;
+                pendingStyle = style;
+                break;
+            case 1:
+                builder.AddBoolean(row, column, result[2] != 0, style);
+                break;
+            case 2:
+                builder.AddError(row, column, ErrorOfCode(result[2]), style);
+                break;
+            case 3:
+                builder.AddString(row, column, {}, style);
+                break;
+            default:
+                builder.AddBlank(row, column, style);
+                break;
+            }
+            break;
+        }
+        case biff::kString:
+            if (pendingString) {
+                FragmentCursor cursor(record);
+                m_text.clear();
+                m_strings.Read(cursor, false, m_text);
+                builder.AddString(pendingRow, pendingColumn, m_text, pendingStyle);
+                pendingString = false;
+            }
+            break;
+        case biff::kLabel:
+        case biff::kRString: {
+            Need(record, 8);
+            FragmentCursor cursor(record);
+            cursor.Skip(6);
+            m_text.clear();
+            m_strings.Read(cursor, false, m_text);
+            builder.AddString(LoadU16(d) + 1, LoadU16(d + 2) + 1, m_text, LoadU16(d + 4));
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    if (pendingString)
+        builder.AddBlank(pendingRow, pendingColumn, pendingStyle);
+}
+
+} // namespace
+
+std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, WorkbookData& data)
+{
+    return std::make_unique<XlsReader>(context, data);
+}
+
+} // namespace vellumcast::spreadsheet::xls

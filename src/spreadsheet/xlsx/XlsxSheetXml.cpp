@@ -1,0 +1,621 @@
+#include "spreadsheet/xlsx/XlsxSheetXml.h"
+
+#include "spreadsheet/SpreadsheetError.h"
+#include "spreadsheet/container/Zip.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <optional>
+
+namespace vellumcast::spreadsheet::xlsx {
+
+namespace {
+
+// A token longer than this (a tag, a text run, a comment) is refused: it bounds both the
+// carried-over buffer and the rescanning of an unfinished token as chunks arrive.
+constexpr size_t kMaxToken = 16u << 20;
+constexpr size_t kMaxDepth = 256;
+
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+void AppendUtf8(uint32_t code, char*& out)
+{
+    if (code < 0x80) {
+        *out++ = static_cast<char>(code);
+    } else if (code < 0x800) {
+        *out++ = static_cast<char>(0xC0 | (code >> 6));
+        *out++ = static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        *out++ = static_cast<char>(0xE0 | (code >> 12));
+        *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        *out++ = static_cast<char>(0xF0 | (code >> 18));
+        *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+bool IsXmlChar(uint32_t code)
+{
+    return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF)
+        || (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+}
+
+// Decodes references in place and normalises line ends (and, in attribute values, white
+// space) as an XML parser must. Returns the new end, or nullptr for a bad reference. The
+// decoded form is never longer than the text.
+char* Decode(char* begin, char* end, bool attribute)
+{
+    char* out = begin;
+    for (char* p = begin; p < end;) {
+        const char c = *p;
+        if (c == '&') {
+            char* semicolon = p + 1;
+            while (semicolon < end && semicolon - p <= 12 && *semicolon != ';')
+                ++semicolon;
+            if (semicolon >= end || *semicolon != ';')
+                return nullptr;
+            const std::string_view name(p + 1, static_cast<size_t>(semicolon - p - 1));
+            if (name == "lt")
+                *out++ = '<';
+            else if (name == "gt")
+                *out++ = '>';
+            else if (name == "amp")
+                *out++ = '&';
+            else if (name == "quot")
+                *out++ = '"';
+            else if (name == "apos")
+                *out++ = '\'';
+            else if (name.size() >= 2 && name[0] == '#') {
+                uint32_t code = 0;
+                const bool hex = name[1] == 'x';
+                const std::string_view digits = name.substr(hex ? 2 : 1);
+                if (digits.empty() || digits.size() > 8)
+                    return nullptr;
+                for (const char d : digits) {
+                    uint32_t value = 0;
+                    if (d >= '0' && d <= '9')
+                        value = static_cast<uint32_t>(d - '0');
+                    else if (hex && d >= 'a' && d <= 'f')
+                        value = static_cast<uint32_t>(d - 'a' + 10);
+                    else if (hex && d >= 'A' && d <= 'F')
+                        value = static_cast<uint32_t>(d - 'A' + 10);
+                    else
+                        return nullptr;
+                    code = code * (hex ? 16 : 10) + value;
+                }
+                if (!IsXmlChar(code))
+                    return nullptr;
+                AppendUtf8(code, out);
+            } else {
+                return nullptr;
+            }
+            p = semicolon + 1;
+        } else if (c == '\r') {
+            *out++ = attribute ? ' ' : '\n';
+            p += (p + 1 < end && p[1] == '\n') ? 2 : 1;
+        } else if (attribute && (c == '\n' || c == '\t')) {
+            *out++ = ' ';
+            ++p;
+        } else {
+            *out++ = c;
+            ++p;
+        }
+    }
+    return out;
+}
+
+// True when [p, end) is well-formed UTF-8 (no overlong forms, surrogates or code points
+// past U+10FFFF, nor the non-characters U+FFFE and U+FFFF).
+bool IsValidUtf8(const unsigned char* p, const unsigned char* end)
+{
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        size_t length = 0;
+        uint32_t code = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            code = c & 0x1Fu;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            code = c & 0x0Fu;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            code = c & 0x07u;
+        } else {
+            return false;
+        }
+        if (static_cast<size_t>(end - p) < length)
+            return false;
+        for (size_t i = 1; i < length; ++i) {
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (p[i] & 0x3Fu);
+        }
+        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE || code == 0xFFFF))
+            || (length == 4 && (code < 0x10000 || code > 0x10FFFF)))
+            return false;
+        p += length;
+    }
+    return true;
+}
+
+enum TextCheck : unsigned { kPlain = 0, kDecode = 1, kNonAscii = 2, kBad = 4 };
+
+// What a run of character data needs: reference decoding or line-end normalisation, a
+// UTF-8 check, or refusal (a control character XML does not allow, "<" in a value).
+// In raw character data (comments, CDATA) "&" and "<" are plain characters.
+unsigned CheckText(const char* begin, const char* end, bool attribute, bool raw = false)
+{
+    unsigned result = kPlain;
+    for (const char* p = begin; p < end; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c >= 0x20 && ((c != '&' && c != '<') || raw) && c < 0x80)
+            continue;
+        if (c >= 0x80)
+            result |= kNonAscii;
+        else if (c == '&' || c == '\r' || (attribute && (c == '\n' || c == '\t')))
+            result |= kDecode;
+        else if (c != '\n' && c != '\t')
+            return kBad; // other control characters, and "<" (only possible in attribute values)
+    }
+    return result;
+}
+
+// XML name characters, ASCII part; bytes from 0x80 are taken as the non-ASCII name
+// characters XML allows, once their UTF-8 form is checked.
+bool IsNameStart(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
+}
+
+bool IsNameChar(unsigned char c)
+{
+    return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+bool IsName(std::string_view name)
+{
+    if (name.empty() || !IsNameStart(static_cast<unsigned char>(name[0])))
+        return false;
+    bool nonAscii = false;
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (!IsNameChar(u))
+            return false;
+        nonAscii |= u >= 0x80;
+    }
+    return !nonAscii
+        || IsValidUtf8(reinterpret_cast<const unsigned char*>(name.data()),
+            reinterpret_cast<const unsigned char*>(name.data() + name.size()));
+}
+
+// True for documents this scanner reads: UTF-8 (or ASCII) by their byte-order mark or
+// declaration, or by default.
+bool IsUtf8Document(std::string_view head)
+{
+    if (head.size() >= 2 && ((head[0] == '\xFE' && head[1] == '\xFF') || (head[0] == '\xFF' && head[1] == '\xFE')))
+        return false;
+    if (head.size() >= 2 && (head[0] == '\0' || head[1] == '\0'))
+        return false;
+    if (head.size() >= 3 && head.substr(0, 3) == "\xEF\xBB\xBF")
+        head.remove_prefix(3);
+    if (head.substr(0, 5) != "<?xml")
+        return true;
+    const size_t close = head.find("?>");
+    const std::string_view declaration = head.substr(0, close);
+    const size_t at = declaration.find("encoding");
+    if (at == std::string_view::npos)
+        return true;
+    size_t quote = declaration.find_first_of("\"'", at);
+    if (quote == std::string_view::npos)
+        return true;
+    const size_t endQuote = declaration.find(declaration[quote], quote + 1);
+    std::string encoding(declaration.substr(quote + 1, endQuote - quote - 1));
+    for (char& c : encoding)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return encoding == "utf-8" || encoding == "utf8" || encoding == "us-ascii" || encoding == "ascii";
+}
+
+} // namespace
+
+void SheetXmlScanner::Fail(const std::string& why) const
+{
+    throw SpreadsheetError(ErrorCode::Corrupt, "the XML is malformed (" + why + ")");
+}
+
+char* SheetXmlScanner::CheckedText(char* begin, char* end, unsigned check, bool attribute) const
+{
+    if (check & kBad)
+        Fail(attribute ? "a control character or \"<\" inside an attribute value" : "a control character in the text");
+    if ((check & kNonAscii)
+        && !IsValidUtf8(reinterpret_cast<const unsigned char*>(begin), reinterpret_cast<const unsigned char*>(end)))
+        Fail("the text is not valid UTF-8");
+    if (check & kDecode) {
+        end = Decode(begin, end, attribute);
+        if (!end)
+            Fail("a character or entity reference is not valid; only the predefined entities are allowed");
+    }
+    return end;
+}
+
+void SheetXmlScanner::CheckQualifiedName(std::string_view name) const
+{
+    const size_t colon = name.find(':');
+    if (colon == std::string_view::npos)
+        return;
+    if (colon == 0 || colon + 1 == name.size() || name.find(':', colon + 1) != std::string_view::npos)
+        Fail("the name \"" + std::string(name.substr(0, 64)) + "\" is no valid qualified name");
+}
+
+std::string_view SheetXmlScanner::NamespaceOf(std::string_view prefix) const
+{
+    for (auto it = m_namespaces.rbegin(); it != m_namespaces.rend(); ++it) {
+        if (it->first == prefix)
+            return it->second;
+    }
+    if (prefix.empty())
+        return {};
+    if (prefix == "xml")
+        return "http://www.w3.org/XML/1998/namespace";
+    Fail("the namespace prefix \"" + std::string(prefix) + "\" is not declared");
+}
+
+void SheetXmlScanner::Feed(std::string_view piece, bool final)
+{
+    m_buffer.append(piece);
+    const size_t used = Scan(final);
+    m_buffer.erase(0, used);
+    m_consumed += used;
+    if (m_buffer.size() > kMaxToken)
+        Fail("a tag or text runs on for more than 16 MiB");
+    if (final) {
+        if (!m_buffer.empty())
+            Fail("the document ends inside a tag");
+        if (!m_rootSeen)
+            Fail("there is no root element");
+        if (!m_nameEnds.empty())
+            Fail("the document ends before its elements are closed");
+    }
+}
+
+size_t SheetXmlScanner::Scan(bool final)
+{
+    char* data = m_buffer.data();
+    const size_t end = m_buffer.size();
+    size_t at = 0;
+    if (!m_started) {
+        if (end < 3 && !final)
+            return 0;
+        if (end >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) {
+            at = 3;
+            m_hadBom = true;
+        }
+        m_started = true;
+    }
+    while (at < end) {
+        if (data[at] != '<') {
+            const void* found = std::memchr(data + at, '<', end - at);
+            if (!found && !final)
+                return at;
+            const size_t next = found ? static_cast<size_t>(static_cast<const char*>(found) - data) : end;
+            Text(data + at, data + next);
+            at = next;
+            continue;
+        }
+        if (at + 1 >= end) {
+            if (final)
+                Fail("the document ends inside a tag");
+            return at;
+        }
+        const char kind = data[at + 1];
+        bool complete = false;
+        if (kind == '/')
+            complete = EndTag(at, end);
+        else if (kind == '?' || kind == '!')
+            complete = Markup(at, end, final);
+        else
+            complete = StartTag(at, end);
+        if (!complete) {
+            if (final)
+                Fail("the document ends inside a tag");
+            return at;
+        }
+    }
+    return at;
+}
+
+void SheetXmlScanner::Text(char* begin, char* end)
+{
+    if (m_nameEnds.empty()) {
+        for (const char* p = begin; p < end; ++p) {
+            if (!IsSpace(*p))
+                Fail("there is text outside the root element");
+        }
+        return;
+    }
+    const unsigned check = CheckText(begin, end, false);
+    if (check != kPlain)
+        end = CheckedText(begin, end, check, false);
+    if (end > begin)
+        m_handler.Characters(std::string_view(begin, static_cast<size_t>(end - begin)));
+}
+
+bool SheetXmlScanner::StartTag(size_t& at, size_t end)
+{
+    char* data = m_buffer.data();
+    size_t p = at + 1;
+    const size_t nameBegin = p;
+    while (p < end && !IsSpace(data[p]) && data[p] != '/' && data[p] != '>')
+        ++p;
+    if (p >= end)
+        return false;
+    const size_t nameEnd = p;
+    if (!IsName(std::string_view(data + nameBegin, nameEnd - nameBegin)))
+        Fail("an element name is not valid");
+
+    // First find the whole tag without touching it, so an unfinished one can wait for the next chunk.
+    struct Span {
+        size_t nameBegin, nameEnd, valueBegin, valueEnd;
+    };
+    Span spans[64];
+    size_t count = 0;
+    bool selfClosing = false;
+    for (;;) {
+        while (p < end && IsSpace(data[p]))
+            ++p;
+        if (p >= end)
+            return false;
+        if (data[p] == '>') {
+            ++p;
+            break;
+        }
+        if (data[p] == '/') {
+            if (p + 1 >= end)
+                return false;
+            if (data[p + 1] != '>')
+                Fail("a \"/\" inside a tag");
+            p += 2;
+            selfClosing = true;
+            break;
+        }
+        const size_t attributeBegin = p;
+        while (p < end && !IsSpace(data[p]) && data[p] != '=' && data[p] != '>' && data[p] != '/')
+            ++p;
+        const size_t attributeEnd = p;
+        while (p < end && IsSpace(data[p]))
+            ++p;
+        if (p >= end)
+            return false;
+        if (data[p] != '=' || !IsName(std::string_view(data + attributeBegin, attributeEnd - attributeBegin)))
+            Fail("an attribute without a valid name and value");
+        ++p;
+        while (p < end && IsSpace(data[p]))
+            ++p;
+        if (p >= end)
+            return false;
+        const char quote = data[p];
+        if (quote != '"' && quote != '\'')
+            Fail("an attribute value without quotes");
+        ++p;
+        const void* close = std::memchr(data + p, quote, end - p);
+        if (!close)
+            return false;
+        const size_t valueEnd = static_cast<size_t>(static_cast<const char*>(close) - data);
+        if (count == std::size(spans))
+            Fail("an element has more than 64 attributes");
+        spans[count++] = { attributeBegin, attributeEnd, p, valueEnd };
+        p = valueEnd + 1;
+        if (p >= end)
+            return false;
+        if (!IsSpace(data[p]) && data[p] != '>' && data[p] != '/')
+            Fail("attributes without space between them");
+        const std::string_view attributeName(data + attributeBegin, attributeEnd - attributeBegin);
+        for (size_t i = 0; i + 1 < count; ++i) {
+            if (std::string_view(data + spans[i].nameBegin, spans[i].nameEnd - spans[i].nameBegin) == attributeName)
+                Fail("an attribute given twice");
+        }
+    }
+
+    if (m_rootClosed)
+        Fail("there is an element after the root element");
+    if (m_nameEnds.size() >= kMaxDepth)
+        Fail("elements nest more than 256 deep");
+    m_rootSeen = true;
+
+    // Now terminate names and values in place and decode the values.
+    m_attributes.clear();
+    for (size_t i = 0; i < count; ++i) {
+        const Span& span = spans[i];
+        char* valueBegin = data + span.valueBegin;
+        char* valueEnd = data + span.valueEnd;
+        const unsigned check = CheckText(valueBegin, valueEnd, true);
+        if (check != kPlain)
+            valueEnd = CheckedText(valueBegin, valueEnd, check, true);
+        *valueEnd = '\0';
+        const std::string_view name(data + span.nameBegin, span.nameEnd - span.nameBegin);
+        if (name == "xmlns" || name.substr(0, 6) == "xmlns:") {
+            const std::string_view prefix = name.size() > 6 ? name.substr(6) : std::string_view();
+            m_namespaces.emplace_back(std::string(prefix), std::string(valueBegin, valueEnd));
+            continue;
+        }
+        data[span.nameEnd] = '\0';
+        m_attributes.push_back(data + span.nameBegin);
+        m_attributes.push_back(valueBegin);
+    }
+    m_attributes.push_back(nullptr);
+    // Prefixed attribute names need a declared prefix, as namespace processing requires.
+    for (size_t i = 0; i < count; ++i) {
+        const std::string_view name(data + spans[i].nameBegin, spans[i].nameEnd - spans[i].nameBegin);
+        const size_t colon = name.find(':');
+        if (colon == 5 && name.substr(0, 5) == "xmlns")
+            continue;
+        if (colon != std::string_view::npos) {
+            CheckQualifiedName(name);
+            NamespaceOf(name.substr(0, colon));
+        }
+    }
+
+    const std::string_view qualified(data + nameBegin, nameEnd - nameBegin);
+    CheckQualifiedName(qualified);
+    const size_t colon = qualified.find(':');
+    const std::string_view prefix = colon == std::string_view::npos ? std::string_view() : qualified.substr(0, colon);
+    const std::string_view local = colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
+    const std::string_view uri = NamespaceOf(prefix);
+
+    m_names.append(qualified);
+    m_nameEnds.push_back(m_names.size());
+    at = p;
+    m_handler.StartElement(uri, local, xml::XmlAttributes(m_attributes.data()));
+    if (selfClosing) {
+        m_nameEnds.pop_back();
+        m_names.resize(m_nameEnds.empty() ? 0 : m_nameEnds.back());
+        if (m_nameEnds.empty())
+            m_rootClosed = true;
+        m_handler.EndElement(uri, local);
+    }
+    return true;
+}
+
+bool SheetXmlScanner::EndTag(size_t& at, size_t end)
+{
+    char* data = m_buffer.data();
+    const void* found = std::memchr(data + at + 2, '>', end - at - 2);
+    if (!found)
+        return false;
+    const size_t close = static_cast<size_t>(static_cast<const char*>(found) - data);
+    size_t nameEnd = close;
+    while (nameEnd > at + 2 && IsSpace(data[nameEnd - 1]))
+        --nameEnd;
+    const std::string_view qualified(data + at + 2, nameEnd - at - 2);
+    if (m_nameEnds.empty())
+        Fail("an end tag without its start tag");
+    const size_t openBegin = m_nameEnds.size() > 1 ? m_nameEnds[m_nameEnds.size() - 2] : 0;
+    if (std::string_view(m_names).substr(openBegin) != qualified)
+        Fail("the end tag </" + std::string(qualified.substr(0, 64)) + "> does not match its start tag");
+    m_nameEnds.pop_back();
+    m_names.resize(openBegin);
+    if (m_nameEnds.empty())
+        m_rootClosed = true;
+    const size_t colon = qualified.find(':');
+    const std::string_view prefix = colon == std::string_view::npos ? std::string_view() : qualified.substr(0, colon);
+    const std::string_view local = colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
+    at = close + 1;
+    m_handler.EndElement(NamespaceOf(prefix), local);
+    return true;
+}
+
+bool SheetXmlScanner::Markup(size_t& at, size_t end, bool final)
+{
+    const std::string_view rest(m_buffer.data() + at, end - at);
+    if (rest[1] == '?') {
+        const size_t close = rest.find("?>", 2);
+        if (close == std::string_view::npos)
+            return false;
+        // The target must be a name; "xml" only for the declaration that opens the document.
+        // The declaration's content is not checked: the encoding was read before.
+        size_t targetEnd = 2;
+        while (targetEnd < close && !IsSpace(rest[targetEnd]))
+            ++targetEnd;
+        const std::string_view target = rest.substr(2, targetEnd - 2);
+        if (!IsName(target))
+            Fail("a processing instruction without a valid target");
+        if (target.size() == 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' && (target[2] | 0x20) == 'l'
+            && (m_consumed + at > 3 || (m_consumed + at == 3 && !m_hadBom)))
+            Fail("an XML declaration that is not at the start");
+        at += close + 2;
+        return true;
+    }
+    if (rest.size() < 9 && !final)
+        return false; // not yet sure which kind of markup this is
+    if (rest.substr(0, 4) == "<!--") {
+        const size_t close = rest.find("-->", 4);
+        if (close == std::string_view::npos)
+            return false;
+        const std::string_view comment = rest.substr(4, close - 4);
+        const unsigned check = CheckText(comment.data(), comment.data() + comment.size(), false, true);
+        if (comment.find("--") != std::string_view::npos || (!comment.empty() && comment.back() == '-')
+            || (check & kBad)
+            || ((check & kNonAscii)
+                && !IsValidUtf8(reinterpret_cast<const unsigned char*>(comment.data()),
+                    reinterpret_cast<const unsigned char*>(comment.data() + comment.size()))))
+            Fail("a comment is not valid");
+        at += close + 3;
+        return true;
+    }
+    if (rest.substr(0, 9) == "<![CDATA[") {
+        const size_t close = rest.find("]]>", 9);
+        if (close == std::string_view::npos)
+            return false;
+        if (m_nameEnds.empty())
+            Fail("CDATA outside the root element");
+        char* begin = m_buffer.data() + at + 9;
+        char* stop = m_buffer.data() + at + close;
+        const unsigned check = CheckText(begin, stop, false, true);
+        if ((check & kBad)
+            || ((check & kNonAscii)
+                && !IsValidUtf8(
+                    reinterpret_cast<const unsigned char*>(begin), reinterpret_cast<const unsigned char*>(stop))))
+            Fail("a CDATA section is not valid");
+        if (check & kDecode) {
+            // Only line ends are normalised: references are not recognised in CDATA.
+            char* out = begin;
+            for (char* p = begin; p < stop; ++p) {
+                if (*p == '\r') {
+                    *out++ = '\n';
+                    if (p + 1 < stop && p[1] == '\n')
+                        ++p;
+                } else {
+                    *out++ = *p;
+                }
+            }
+            stop = out;
+        }
+        if (stop > begin)
+            m_handler.Characters(std::string_view(begin, static_cast<size_t>(stop - begin)));
+        at += close + 3;
+        return true;
+    }
+    Fail("the document holds a document type declaration, which is not allowed");
+}
+
+void ParseWorksheetXml(const container::ZipArchive& archive, const container::ZipEntry& entry, xml::XmlHandler& handler,
+    const std::function<void()>& afterChunk)
+{
+    std::optional<SheetXmlScanner> scanner;
+    std::optional<xml::XmlParser> parser;
+    archive.Read(entry, [&](std::string_view chunk) {
+        if (!scanner && !parser) {
+            if (IsUtf8Document(chunk))
+                scanner.emplace(handler);
+            else
+                parser.emplace(handler);
+        }
+        if (scanner)
+            scanner->Feed(chunk, false);
+        else
+            parser->Feed(chunk, false);
+        if (afterChunk)
+            afterChunk();
+    });
+    if (parser) {
+        parser->Feed({}, true);
+        return;
+    }
+    if (!scanner)
+        scanner.emplace(handler);
+    scanner->Feed({}, true);
+}
+
+} // namespace vellumcast::spreadsheet::xlsx

@@ -1,0 +1,218 @@
+#include "spreadsheet/ods/OdsXmlScanner.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vellumcast::spreadsheet::ods {
+namespace {
+
+struct Recorded {
+    std::vector<std::string> cells; // "row,column=text"
+    std::vector<SheetEntry> sheets;
+};
+
+class RecordingSink final : public OdsCellSink {
+public:
+    bool Add(int32_t row, int32_t column, std::string_view text) override
+    {
+        cells.push_back(std::to_string(row) + "," + std::to_string(column) + "=" + std::string(text));
+        return true;
+    }
+    std::vector<std::string> cells;
+};
+
+// Scans the document in pieces of pieceSize bytes (0: all at once), loading table target.
+Recorded Scan(const std::string& document, size_t pieceSize = 0, size_t target = 0, bool directCells = true)
+{
+    RecordingSink sink;
+    OdsContentHandler handler(target, &sink, uint64_t { 1 } << 30, false);
+    OdsXmlScanner scanner(handler, directCells);
+    if (pieceSize == 0) {
+        scanner.Feed(document, true);
+    } else {
+        for (size_t at = 0; at < document.size(); at += pieceSize)
+            scanner.Feed(std::string_view(document).substr(at, pieceSize), at + pieceSize >= document.size());
+    }
+    return { sink.cells, handler.Sheets() };
+}
+
+ErrorCode ScanFails(const std::string& document)
+{
+    try {
+        Scan(document);
+    } catch (const SpreadsheetError& error) {
+        return error.code();
+    }
+    ADD_FAILURE() << "scanned without complaint: " << document;
+    return ErrorCode::Unsupported;
+}
+
+const std::string kNamespaces = " xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\""
+                                " xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\""
+                                " xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"";
+
+std::string Document(const std::string& tables)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- saved by hand -->\n<office:document-content" + kNamespaces
+        + "><office:body><office:spreadsheet>" + tables
+        + "</office:spreadsheet></office:body></office:document-content>\n";
+}
+
+TEST(OdsXmlScanner, GivesTheSameResultWhereverThePiecesAreCut)
+{
+    const std::string document = Document(
+        "<table:table table:name=\"A &amp; B\"><table:table-row>"
+        "<table:table-cell office:value-type='string' office:string-value=\"a>b\"><text:p>x &lt;&#x263A;&#65;"
+        "<![CDATA[<raw> & ]]></text:p></table:table-cell>"
+        "<!-- a comment with <tags> --><?pi data?>"
+        "<table:table-cell   table:number-columns-repeated = \"2\" ><text:p>r</text:p></table:table-cell >"
+        "<table:table-cell/><table:table-cell office:value-type=\"float\" office:value=\"7\"/>"
+        "</table:table-row></table:table>");
+    const Recorded whole = Scan(document);
+    const std::vector<std::string> expected = { "1,1=x <\xE2\x98\xBA"
+                                                "A<raw> & ",
+        "1,2=r", "1,3=r", "1,5=7" };
+    EXPECT_EQ(whole.cells, expected);
+    ASSERT_EQ(whole.sheets.size(), 1u);
+    EXPECT_EQ(whole.sheets[0].name, "A & B");
+    for (size_t size = 1; size <= 64; ++size) {
+        const Recorded cut = Scan(document, size);
+        EXPECT_EQ(cut.cells, expected) << "pieces of " << size;
+        EXPECT_EQ(cut.sheets.size(), 1u) << "pieces of " << size;
+    }
+}
+
+TEST(OdsXmlScanner, ReadsLongNamesAndValuesAndLookAlikePrefixesWhereverCut)
+{
+    // Names, values and text longer than the scanner's sixteen-byte steps, white space of
+    // every kind around '=', and prefixes that differ in one byte or in length only.
+    const std::string table = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
+    const std::string longValue = "a value longer than sixty-four bytes, with a > and a ' inside: 0123456789";
+    const std::string longText = "a paragraph longer than sixty-four bytes, so the search for its end runs on";
+    const std::string document = "<office:document-content" + kNamespaces + " xmlns:t=\"" + table + "\" xmlns:tb=\""
+        + table + "\" xmlns:tabletab=\"" + table + "\" xmlns:averylongtableprefix=\"" + table
+        + "\" xmlns:tt=\"urn:other\" xmlns:tabletac=\"urn:other\" xmlns:tablf=\"urn:other\">"
+          "<office:body><office:spreadsheet><t:table t:name=\"S\"><tb:table-row>"
+          "<tabletab:table-cell tabletac:number-columns-repeated=\"3\"><text:p>a</text:p></tabletab:table-cell>"
+          "<averylongtableprefix:table-cell\n\taverylongtableprefix:number-columns-repeated\t=\r\n'2'>"
+          "<text:p>"
+        + longText
+        + "</text:p></averylongtableprefix:table-cell\n>"
+          "<tb:table-cell tt:number-columns-repeated=\"4\"\ttb:number-columns-repeated=\"2\"   "
+          "office:value-type=\"string\" office:string-value=\""
+        + longValue
+        + "\"/>"
+          "<tablf:table-cell><text:p>ignored</text:p></tablf:table-cell>"
+          "<table:table-cell><text:p>z</text:p></table:table-cell>"
+          "</tb:table-row></t:table></office:spreadsheet></office:body></office:document-content>";
+    const std::vector<std::string> expected
+        = { "1,1=a", "1,2=" + longText, "1,3=" + longText, "1,4=" + longValue, "1,5=" + longValue, "1,6=z" };
+    EXPECT_EQ(Scan(document).cells, expected);
+    for (size_t size = 1; size <= 40; ++size)
+        EXPECT_EQ(Scan(document, size).cells, expected) << "pieces of " << size;
+    // Two pieces, cut at every byte.
+    for (size_t cut = 1; cut < document.size(); ++cut) {
+        RecordingSink sink;
+        OdsContentHandler handler(0, &sink, uint64_t { 1 } << 30, false);
+        OdsXmlScanner scanner(handler);
+        scanner.Feed(std::string_view(document).substr(0, cut), false);
+        scanner.Feed(std::string_view(document).substr(cut), true);
+        EXPECT_EQ(sink.cells, expected) << "cut at " << cut;
+    }
+}
+
+TEST(OdsXmlScanner, ReadsPlainCellsAsTheGeneralPathDoes)
+{
+    // Cells written the usual way take a direct path; a second prefix for the table
+    // namespace turns it off. Both must give the same cells, however the pieces are cut.
+    const std::string rows
+        = "<table:table table:name=\"S\"><table:table-row>"
+          "<table:table-cell office:value-type=\"float\" office:value=\"1\" calcext:value-type=\"float\">"
+          "<text:p>1.00</text:p></table:table-cell>"
+          "<table:table-cell office:value-type='string'><text:p>  two   words  </text:p></table:table-cell>"
+          "<table:table-cell table:number-columns-repeated=\"3\"><text:p>x</text:p>\n  <text:p/><text:p>y</text:p>"
+          "</table:table-cell >"
+          "<table:table-cell office:value-type=\"float\" office:value=\"7\"/>"
+          "<table:table-cell office:value-type=\"boolean\" office:boolean-value=\"true\" ></table:table-cell>"
+          "<table:covered-table-cell "
+          "table:number-columns-repeated=\"2\"><text:p>hidden</text:p></table:covered-table-cell>"
+          "<table:table-cell office:value-type=\"string\" office:string-value=\"a\tb\"/>"
+          "<table:table-cell><text:p>a<text:s text:c=\"2\"/>b<text:span>c</text:span></text:p></table:table-cell>"
+          "<table:table-cell><office:annotation><text:p>note</text:p></office:annotation><text:p>shown</text:p>"
+          "</table:table-cell>"
+          "<table:table-cell table:number-columns-repeated=\"2\"/><table:table-cell><text:p>&lt;last&gt;</text:p>"
+          "</table:table-cell></table:table-row>"
+          "<table:table-row table:number-rows-repeated=\"2\"><table:table-cell><text:p>r</text:p></table:table-cell>"
+          "</table:table-row></table:table>";
+    const std::string fast = Document(rows);
+    std::string general = fast;
+    general.insert(general.find("<office:body>") - 1, " xmlns:tb=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\"");
+    const std::vector<std::string> expected = { "1,1=1.00", "1,2=two words ", "1,3=x\n\ny", "1,4=x\n\ny", "1,5=x\n\ny",
+        "1,6=7", "1,7=TRUE", "1,10=a b", "1,11=a  bc", "1,12=shown", "1,15=<last>", "2,1=r", "3,1=r" };
+    EXPECT_EQ(Scan(fast).cells, expected);
+    EXPECT_EQ(Scan(general).cells, expected);
+    EXPECT_EQ(Scan(fast, 0, 0, false).cells, expected);
+    for (size_t size = 1; size <= 48; ++size) {
+        EXPECT_EQ(Scan(fast, size).cells, expected) << "pieces of " << size;
+        EXPECT_EQ(Scan(general, size).cells, expected) << "pieces of " << size;
+    }
+}
+
+TEST(OdsXmlScanner, ResolvesPrefixesThroughDeclaredNamespaces)
+{
+    // Any prefix a writer chose works; a redeclared prefix holds only inside its element.
+    const std::string document
+        = "<d:document-content xmlns:d=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\""
+          " xmlns:t=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\"><d:body><d:spreadsheet>"
+          "<t:table t:name=\"S\"><t:table-row>"
+          "<t:table-cell><p xmlns=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\">default</p></t:table-cell>"
+          "<t:table-cell xmlns:x=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><x:p>scoped</x:p></t:table-cell>"
+          "<t:table-cell><x:p>unbound</x:p></t:table-cell>"
+          "<t:table-cell xmlns:t=\"urn:other\" t:number-columns-repeated=\"3\"><t:table-cell/></t:table-cell>"
+          "<t:table-cell table:number-columns-repeated=\"5\"/>"
+          "<t:table-cell><u:p xmlns:u=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\">last</u:p></t:table-cell>"
+          "</t:table-row></t:table></d:spreadsheet></d:body></d:document-content>";
+    // The cell in urn:other is an unknown element; the unbound table: prefix is ignored,
+    // so the repeat counts as one.
+    EXPECT_EQ(Scan(document).cells, (std::vector<std::string> { "1,1=default", "1,2=scoped", "1,5=last" }));
+}
+
+TEST(OdsXmlScanner, RefusesBrokenOrHostileDocuments)
+{
+    EXPECT_EQ(ScanFails("<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY a \"aaaa\">]><x>&a;</x>"), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails(Document("<table:table><table:table-row>").substr(0, 300)), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails("<x>&nbsp;</x>"), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails("<x>&#0;</x>"), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails("<x>&#xD800;</x>"), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails("<x>&#99999999999;</x>"), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails("<x a=\"1></x>"), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails("<x></x></y>"), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails("<x/><y/>"), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails(""), ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails("<x><!-- never closed </x>"), ErrorCode::Corrupt);
+    // A quote inside an attribute's name opens a value that never closes, in a cell too.
+    EXPECT_EQ(ScanFails(Document("<table:table table:name=\"S\"><table:table-row>"
+                                 "<table:table-cell table:number-columns-repe'ated=\"2\"><text:p>x</text:p>"
+                                 "</table:table-cell></table:table-row></table:table>")),
+        ErrorCode::Corrupt);
+    std::string deep;
+    for (int i = 0; i < 300; ++i)
+        deep += "<a>";
+    EXPECT_EQ(ScanFails(deep), ErrorCode::Corrupt);
+}
+
+TEST(OdsXmlScanner, LeavesOtherEncodingsToExpat)
+{
+    EXPECT_FALSE(OdsXmlScanner::NeedsExpat("<?xml version=\"1.0\" encoding=\"UTF-8\"?><a/>"));
+    EXPECT_FALSE(OdsXmlScanner::NeedsExpat("<?xml version='1.0' encoding='utf-8'?><a/>"));
+    EXPECT_FALSE(OdsXmlScanner::NeedsExpat("<?xml version=\"1.0\"?><a/>"));
+    EXPECT_FALSE(OdsXmlScanner::NeedsExpat("\xEF\xBB\xBF<a/>"));
+    EXPECT_TRUE(OdsXmlScanner::NeedsExpat("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>"));
+    EXPECT_TRUE(OdsXmlScanner::NeedsExpat(std::string("\xFF\xFE<\0a\0", 6)));
+    EXPECT_TRUE(OdsXmlScanner::NeedsExpat(std::string("\0<\0a", 4)));
+}
+
+} // namespace
+} // namespace vellumcast::spreadsheet::ods
