@@ -10,6 +10,7 @@ packages=(
   libisal-dev libexpat1-dev zlib1g-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
+  desktop-file-utils appstream dpkg-dev
 )
 
 missing=()

@@ -8,9 +8,11 @@
 #include "export/ExportRun.h"
 #include "results/SaveResults.h"
 
+#include <algorithm>
 #include <cmath>
 #include <istream>
 #include <iterator>
+#include <memory>
 #include <ostream>
 #include <sched.h>
 #include <thread>
@@ -199,14 +201,48 @@ WorkbookOutcome ListOne(const RunSetup& setup, const std::string& argument)
     return outcome;
 }
 
-// Prints and saves the outcomes in workbook order. Returns whether all went well.
+// Prints the path each result was actually written under, as it is written.
+class PathPrinter final : public results::SaveListener {
+public:
+    explicit PathPrinter(std::ostream& out)
+        : m_out(out)
+    {
+    }
+    void Saved(const results::SavedFile& file) override
+    {
+        if (file.written)
+            m_out << file.path << "\n";
+    }
+
+private:
+    std::ostream& m_out;
+};
+
+// The workbooks that are files, which no result may be saved over.
+std::vector<std::string> InputFiles(const std::vector<std::string>& workbooks)
+{
+    std::vector<std::string> files;
+    std::copy_if(workbooks.begin(), workbooks.end(), std::back_inserter(files),
+        [](const std::string& workbook) { return workbook != "-"; });
+    return files;
+}
+
+// Prints and saves the outcomes in workbook order, all of them as one save.
 class Emitter {
 public:
-    Emitter(const CommandLineOptions& options, std::ostream& out, Terminal& terminal)
+    Emitter(const CommandLineOptions& options, const std::vector<std::string>& workbooks, std::ostream& out,
+        Terminal& terminal)
         : m_options(options)
         , m_out(out)
         , m_terminal(terminal)
+        , m_saveReporter(m_saveMessages)
+        , m_printer(out)
     {
+        if (!options.list && options.outputFolder != "-") {
+            m_session = std::make_unique<results::SaveSession>(options.outputFolder, options.exportOptions.saveMode,
+                InputFiles(workbooks),
+                results::SavePorts { m_saveReporter, m_pump, options.quiet ? nullptr : &m_printer });
+        }
     }
 
     void Take(const std::string& argument, WorkbookOutcome outcome)
@@ -215,13 +251,22 @@ public:
         m_ok = m_ok && !outcome.failed;
         if (m_options.list)
             PrintListing(argument, outcome);
-        else if (m_options.outputFolder == "-")
-            WriteTexts(outcome.results);
-        else
+        else if (m_session)
             Save(outcome.results);
+        else
+            WriteTexts(outcome.results);
     }
 
-    bool Ok() const { return m_ok; }
+    // Says what the save came to beyond its reports; returns whether everything went well.
+    bool Finish()
+    {
+        if (!m_session)
+            return m_ok;
+        const results::SaveSummary& summary = m_session->Summary();
+        if (const std::string notice = results::SaveNotice(summary); !notice.empty())
+            m_terminal.Message("vellumcast-cli: " + ForTerminal(notice) + "\n");
+        return m_ok && summary.notWritten == 0;
+    }
 
 private:
     void PrintListing(const std::string& argument, const WorkbookOutcome& outcome)
@@ -247,30 +292,24 @@ private:
 
     void Save(const exporting::ResultList& results)
     {
-        std::string messages;
-        TextReporter reporter(messages);
-        core::NoPump pump;
-        std::vector<results::SavedFile> saved;
-        results::SaveResults(m_options.outputFolder, m_options.exportOptions.saveMode, results, reporter, pump, &saved);
-        m_terminal.Message(messages);
-        for (const auto& file : saved) {
-            if (!file.written)
-                m_ok = false;
-            else if (!m_options.quiet)
-                m_out << file.path << '\n';
-        }
+        m_session->Save(results);
         m_out.flush();
+        m_terminal.Message(m_saveMessages);
+        m_saveMessages.clear();
     }
 
     const CommandLineOptions& m_options;
     std::ostream& m_out;
     Terminal& m_terminal;
+    std::string m_saveMessages;
+    TextReporter m_saveReporter;
+    core::NoPump m_pump;
+    PathPrinter m_printer;
+    std::unique_ptr<results::SaveSession> m_session;
     bool m_ok = true;
     size_t m_listed = 0;
 };
 
-// The jobs asked for, else the cores this process may run on (a CPU set or container
-// limit counts), else those of the machine.
 unsigned JobCount(const CommandLineOptions& options)
 {
     if (options.jobs != 0)
@@ -324,7 +363,7 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::istream& in, 
 
     const RunSetup setup { *parsed, stdinBytes };
     const unsigned jobs = JobCount(*parsed);
-    Emitter emitter(*parsed, out, terminal);
+    Emitter emitter(*parsed, workbooks, out, terminal);
     const auto work = [&](size_t index) {
         const std::string& argument = workbooks[index];
         if (parsed->list)
@@ -342,7 +381,7 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::istream& in, 
             terminal.Progress(std::to_string(index + 1) + " of " + std::to_string(workbooks.size()) + " workbooks");
     });
     terminal.EndProgress();
-    return emitter.Ok() && scanMessages.empty() ? 0 : 1;
+    return emitter.Finish() && scanMessages.empty() ? 0 : 1;
 }
 
 } // namespace vellumcast::cli

@@ -3,8 +3,6 @@
 
 #include "cli/CommandLine.h"
 
-#include <algorithm>
-#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,16 +23,6 @@ inline CliRun RunCli(const std::vector<std::string>& arguments, const std::strin
     run.out = out.str();
     run.err = err.str();
     return run;
-}
-
-// The names in folder, sorted.
-inline std::vector<std::string> FilesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 } // namespace vellumcast::testing
