@@ -211,6 +211,7 @@ TEST(CommandLineFolders, SearchedLikeTheFolderImport)
     EXPECT_EQ(listed({ "-r", tree.Path() }),
         (Names { "a.xlsx", "b.xls", "c.ods", "d.csv", "sub/a.xlsx", "sub/deeper/f.xlsx" }));
     EXPECT_EQ(listed({ "-r", "-e", "ods", "-e", "csv", tree.Path() }), (Names { "c.ods", "d.csv" }));
+    EXPECT_EQ(listed({ "-e", ".ODS", "-e", "*.csv", tree.Path() }), (Names { "c.ods", "d.csv" }));
     // A file named among folders keeps its place.
     EXPECT_EQ(listed({ "-e", "ods", tree.File("sub/a.xlsx"), tree.Path() }), (Names { "sub/a.xlsx", "c.ods" }));
     const CliRun withBroken = RunCli({ "-l", tree.Path() });
