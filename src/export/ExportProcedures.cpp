@@ -40,7 +40,7 @@ public:
         const std::string& workbookPath)
         : m_context(context)
         , m_runner(context.reporter, core::LocationText("Excel1", procedure))
-        , m_composer(options.divider, options.includeBlankCells, options.quoteCells)
+        , m_composer(options)
         , m_fileName(ResultFileName(workbookPath))
     {
     }
@@ -214,12 +214,12 @@ void ExportAllSheetsToTextFile(
 {
     if (!workbook)
         throw std::runtime_error("Object variable not set: no workbook is open");
-    LineComposer composer(options.divider, options.includeBlankCells, options.quoteCells);
+    LineComposer composer(options);
     for (Worksheet& sheet : workbook->Worksheets()) {
         context.pump.Run();
         const CellRange range = sheet.UsedRange();
         text += sheet.Name();
-        text += "\r\n";
+        text += composer.LineEnd();
         const size_t sheetStart = text.size();
         const bool hasContent = !(range.lastRow == 1 && range.lastColumn == 1 && sheet.CellText(1, 1).empty());
         if (hasContent) {
@@ -236,7 +236,8 @@ void ExportAllSheetsToTextFile(
                 ReserveFromSample(text, sheetStart, row, range);
             }
         }
-        text += "\r\n\r\n\r\n";
+        for (int i = 0; i < 3; ++i)
+            text += composer.LineEnd();
         sheet.Unload();
     }
 }
