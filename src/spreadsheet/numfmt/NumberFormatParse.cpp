@@ -72,13 +72,6 @@ bool IsDateKind(TokenKind kind)
     }
 }
 
-// A literal token made of one digit 1-9 (ch = '1'): kept apart so "?/16" can be read as
-// a fixed denominator.
-bool IsDigitLiteral(const Token& token)
-{
-    return token.kind == TokenKind::Literal && token.ch == '1';
-}
-
 class SectionParser {
 public:
     explicit SectionParser(Section& section)
@@ -90,12 +83,32 @@ public:
     void Resolve();
 
 private:
+    // Where the parts of a number section lie among the working tokens; n (the token
+    // count) marks a part the section does not have.
+    struct NumberLayout {
+        size_t exponentAt;
+        size_t pointAt;
+        size_t slashAt;
+        size_t numeratorBegin;
+        size_t denominatorBegin;
+        size_t denominatorEnd;
+        std::vector<bool> asLiteral; // a second exponent or point is plain text
+        std::vector<bool> dropped; // folded into another token
+    };
+
     void AddLiteral(std::string_view text, bool digit = false);
     Token Literal(std::string_view text);
     bool Bracket(std::string_view content);
+    void LiteralDigitsAsText();
     void ResolveText();
     void ResolveDate();
     void ResolveNumber();
+    void FindExponent(NumberLayout& layout) const;
+    void FindPoint(NumberLayout& layout) const;
+    void FindFraction(NumberLayout& layout) const;
+    void FoldFixedDenominator(NumberLayout& layout);
+    void AssignParts(const NumberLayout& layout);
+    bool IsSpaces(const Token& token) const;
 
     Section& m_section;
     std::vector<Token> m_tokens;
@@ -107,14 +120,15 @@ void SectionParser::AddLiteral(std::string_view text, bool digit)
         return;
     if (!digit && !m_tokens.empty()) {
         Token& last = m_tokens.back();
-        if (last.kind == TokenKind::Literal && last.ch == 0 && last.offset + last.length == m_section.text.size()) {
+        if (last.kind == TokenKind::Literal && last.offset + last.length == m_section.text.size()) {
             m_section.text += text;
             last.length += static_cast<uint32_t>(text.size());
             return;
         }
     }
     Token token = Literal(text);
-    token.ch = digit ? '1' : 0;
+    if (digit)
+        token.kind = TokenKind::DigitLiteral;
     m_tokens.push_back(token);
 }
 
@@ -344,12 +358,24 @@ void SectionParser::Resolve()
         hasText = hasText || token.kind == TokenKind::Text;
         hasDate = hasDate || IsDateKind(token.kind);
     }
-    if (hasText)
+    if (hasText) {
+        LiteralDigitsAsText();
         ResolveText();
-    else if (hasDate)
+    } else if (hasDate) {
+        LiteralDigitsAsText();
         ResolveDate();
-    else
+    } else {
         ResolveNumber();
+    }
+}
+
+// Outside a number section a literal digit is plain text like any other.
+void SectionParser::LiteralDigitsAsText()
+{
+    for (Token& token : m_tokens) {
+        if (token.kind == TokenKind::DigitLiteral)
+            token.kind = TokenKind::Literal;
+    }
 }
 
 // The character a working token stands for when it turns out to be plain text.
@@ -451,106 +477,133 @@ void SectionParser::ResolveDate()
 void SectionParser::ResolveNumber()
 {
     m_section.kind = SectionKind::Number;
-    std::vector<Token>& t = m_tokens;
+    const size_t n = m_tokens.size();
+    NumberLayout layout { n, n, n, n, n, n, std::vector<bool>(n, false), std::vector<bool>(n, false) };
+    FindExponent(layout);
+    FindPoint(layout);
+    FindFraction(layout);
+    m_section.fraction = layout.slashAt != n;
+    if (m_section.fraction)
+        FoldFixedDenominator(layout);
+    AssignParts(layout);
+}
+
+// The first E+ or E- starts the exponent; any later one is plain text.
+void SectionParser::FindExponent(NumberLayout& layout) const
+{
+    for (size_t i = 0; i < m_tokens.size(); ++i) {
+        if (m_tokens[i].kind != TokenKind::Exponent)
+            continue;
+        if (layout.exponentAt == m_tokens.size())
+            layout.exponentAt = i;
+        else
+            layout.asLiteral[i] = true;
+    }
+}
+
+// The first point before the exponent is the decimal point; any later one is plain text.
+void SectionParser::FindPoint(NumberLayout& layout) const
+{
+    for (size_t i = 0; i < layout.exponentAt; ++i) {
+        if (m_tokens[i].kind != TokenKind::Point)
+            continue;
+        if (layout.pointAt == m_tokens.size())
+            layout.pointAt = i;
+        else
+            layout.asLiteral[i] = true;
+    }
+}
+
+bool SectionParser::IsSpaces(const Token& token) const
+{
+    return token.kind == TokenKind::Literal
+        && m_section.text.compare(token.offset, token.length, std::string(token.length, ' ')) == 0;
+}
+
+// A fraction: placeholders, a slash, then (past any spaces) placeholders or a fixed
+// denominator. Sections with a point or an exponent have none.
+void SectionParser::FindFraction(NumberLayout& layout) const
+{
+    const std::vector<Token>& t = m_tokens;
     const size_t n = t.size();
-    std::vector<bool> asLiteral(n, false);
-    std::vector<bool> dropped(n, false); // folded into another token
-
-    size_t exponentAt = n;
+    if (layout.exponentAt != n || layout.pointAt != n)
+        return;
     for (size_t i = 0; i < n; ++i) {
-        if (t[i].kind == TokenKind::Exponent) {
-            if (exponentAt == n)
-                exponentAt = i;
-            else
-                asLiteral[i] = true;
-        }
+        if (t[i].kind != TokenKind::Slash)
+            continue;
+        size_t j = i;
+        while (j > 0 && t[j - 1].kind != TokenKind::Digit)
+            --j;
+        if (j == 0)
+            continue;
+        while (j > 0 && t[j - 1].kind == TokenKind::Digit)
+            --j;
+        size_t k = i + 1;
+        while (k < n && IsSpaces(t[k]))
+            ++k;
+        size_t end = k;
+        while (end < n && (t[end].kind == TokenKind::Digit || t[end].kind == TokenKind::DigitLiteral))
+            ++end;
+        if (end == k)
+            continue;
+        layout.slashAt = i;
+        layout.numeratorBegin = j;
+        layout.denominatorBegin = k;
+        layout.denominatorEnd = end;
+        return;
     }
-    size_t pointAt = n;
-    for (size_t i = 0; i < exponentAt; ++i) {
-        if (t[i].kind == TokenKind::Point) {
-            if (pointAt == n)
-                pointAt = i;
-            else
-                asLiteral[i] = true;
-        }
-    }
+}
 
-    // A fraction: placeholders, a slash, then placeholders or a fixed denominator.
-    size_t slashAt = n;
-    size_t numeratorBegin = n;
-    size_t denominatorBegin = n;
-    size_t denominatorEnd = n;
-    if (exponentAt == n && pointAt == n) {
-        for (size_t i = 0; i < n && slashAt == n; ++i) {
-            if (t[i].kind != TokenKind::Slash)
-                continue;
-            size_t j = i;
-            while (j > 0 && t[j - 1].kind != TokenKind::Digit)
-                --j;
-            if (j == 0)
-                continue;
-            while (j > 0 && t[j - 1].kind == TokenKind::Digit)
-                --j;
-            size_t k = i + 1;
-            while (k < n && t[k].kind == TokenKind::Literal && !IsDigitLiteral(t[k])
-                && m_section.text.compare(t[k].offset, t[k].length, std::string(t[k].length, ' ')) == 0)
-                ++k;
-            size_t end = k;
-            while (end < n && (t[end].kind == TokenKind::Digit || IsDigitLiteral(t[end])))
-                ++end;
-            if (end == k)
-                continue;
-            slashAt = i;
-            numeratorBegin = j;
-            denominatorBegin = k;
-            denominatorEnd = end;
-        }
+// A denominator holding a written digit is fixed: its digits, placeholders read as 0,
+// become one token shown as written.
+void SectionParser::FoldFixedDenominator(NumberLayout& layout)
+{
+    std::vector<Token>& t = m_tokens;
+    bool fixed = false;
+    for (size_t i = layout.denominatorBegin; i < layout.denominatorEnd; ++i)
+        fixed = fixed || t[i].kind == TokenKind::DigitLiteral;
+    if (!fixed)
+        return;
+    int64_t value = 0;
+    std::string digits;
+    for (size_t i = layout.denominatorBegin; i < layout.denominatorEnd; ++i) {
+        const char c = t[i].kind == TokenKind::Digit ? t[i].ch : m_section.text[t[i].offset];
+        digits += c;
+        if (value < 100000000)
+            value = value * 10 + (c >= '0' && c <= '9' ? c - '0' : 0);
     }
-    if (slashAt != n) {
-        m_section.fraction = true;
-        bool fixed = false;
-        for (size_t i = denominatorBegin; i < denominatorEnd; ++i)
-            fixed = fixed || IsDigitLiteral(t[i]);
-        if (fixed) {
-            int64_t value = 0;
-            for (size_t i = denominatorBegin; i < denominatorEnd; ++i) {
-                const char c = t[i].kind == TokenKind::Digit ? t[i].ch : m_section.text[t[i].offset];
-                const int digit = c >= '0' && c <= '9' ? c - '0' : 0;
-                if (value < 100000000)
-                    value = value * 10 + digit;
-            }
-            m_section.fixedDenominator = value > 0 ? value : 1;
-            m_section.denominatorDigits = static_cast<uint32_t>(denominatorEnd - denominatorBegin);
-            // The whole fixed denominator is shown as written.
-            std::string digits;
-            for (size_t i = denominatorBegin; i < denominatorEnd; ++i)
-                digits += t[i].kind == TokenKind::Digit ? t[i].ch : m_section.text[t[i].offset];
-            Token literal = Literal(digits);
-            literal.part = DigitPart::Denominator;
-            literal.ch = 'd';
-            t[denominatorBegin] = literal;
-            for (size_t i = denominatorBegin + 1; i < denominatorEnd; ++i)
-                dropped[i] = true;
-        }
-    }
+    m_section.fixedDenominator = value > 0 ? value : 1;
+    Token folded = Literal(digits);
+    folded.kind = TokenKind::FixedDenominator;
+    folded.part = DigitPart::Denominator;
+    t[layout.denominatorBegin] = folded;
+    for (size_t i = layout.denominatorBegin + 1; i < layout.denominatorEnd; ++i)
+        layout.dropped[i] = true;
+}
 
+// Numbers each placeholder within its part and turns the working tokens (commas, percent,
+// stray slashes and digits) into scaling, separators or plain text.
+void SectionParser::AssignParts(const NumberLayout& layout)
+{
+    const std::vector<Token>& t = m_tokens;
+    const size_t n = t.size();
     std::vector<Token> tokens;
     DigitPart part = DigitPart::Integer;
     for (size_t i = 0; i < n; ++i) {
         Token token = t[i];
-        if (i == pointAt)
+        if (i == layout.pointAt)
             part = DigitPart::Fraction;
-        if (i == exponentAt)
+        if (i == layout.exponentAt)
             part = DigitPart::ExponentDigits;
         if (m_section.fraction) {
-            if (i >= numeratorBegin && i < slashAt)
+            if (i >= layout.numeratorBegin && i < layout.slashAt)
                 part = DigitPart::Numerator;
-            else if (i > slashAt)
+            else if (i > layout.slashAt)
                 part = DigitPart::Denominator;
         }
-        if (dropped[i])
+        if (layout.dropped[i])
             continue;
-        if (asLiteral[i]) {
+        if (layout.asLiteral[i]) {
             tokens.push_back(Literal(Spelling(token)));
             continue;
         }
@@ -580,7 +633,7 @@ void SectionParser::ResolveNumber()
             tokens.push_back(token);
             break;
         case TokenKind::Slash:
-            if (i == slashAt)
+            if (i == layout.slashAt)
                 tokens.push_back(token);
             else
                 tokens.push_back(Literal("/"));
@@ -594,7 +647,8 @@ void SectionParser::ResolveNumber()
             while (end < n && t[end].kind == TokenKind::Comma)
                 ++end;
             const bool digitAfter = end < n && t[end].kind == TokenKind::Digit && part == DigitPart::Integer
-                && (pointAt == n || end < pointAt) && end < exponentAt && (!m_section.fraction || end < numeratorBegin);
+                && (layout.pointAt == n || end < layout.pointAt) && end < layout.exponentAt
+                && (!m_section.fraction || end < layout.numeratorBegin);
             bool digitBefore = false;
             for (size_t j = 0; j < i; ++j)
                 digitBefore = digitBefore || t[j].kind == TokenKind::Digit;
@@ -613,18 +667,19 @@ void SectionParser::ResolveNumber()
             m_section.hasGeneral = true;
             tokens.push_back(token);
             break;
+        case TokenKind::DigitLiteral:
+            token.kind = TokenKind::Literal;
+            tokens.push_back(token);
+            break;
         default:
             tokens.push_back(token);
             break;
         }
     }
     if (m_section.fixedDenominator > 0)
-        m_section.denominatorDigits = static_cast<uint32_t>(denominatorEnd - denominatorBegin);
+        m_section.denominatorDigits = static_cast<uint32_t>(layout.denominatorEnd - layout.denominatorBegin);
     // A scale beyond any double's range only makes every value 0 or huge; keep it bounded.
-    if (m_section.scale > 400)
-        m_section.scale = 400;
-    if (m_section.scale < -400)
-        m_section.scale = -400;
+    m_section.scale = std::clamp(m_section.scale, -400, 400);
     m_section.tokens = std::move(tokens);
 }
 

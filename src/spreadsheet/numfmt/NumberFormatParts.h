@@ -31,9 +31,11 @@ enum class TokenKind : uint8_t {
     ElapsedHours, // [h] [hh]: count is the minimum digits
     ElapsedMinutes, // [m] [mm]
     ElapsedSeconds, // [s] [ss]
+    FixedDenominator, // the written denominator of ?/16: text[offset, offset + length)
     // Working kinds of the tokenizer, resolved before rendering.
     Comma,
     Percent,
+    DigitLiteral, // a literal digit 1-9, kept apart so "?/16" can be read as a fixed denominator
 };
 
 enum class DigitPart : uint8_t { Integer, Fraction, ExponentDigits, Numerator, Denominator };

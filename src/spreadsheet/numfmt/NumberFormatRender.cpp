@@ -286,8 +286,10 @@ void RenderFraction(const Section& s, double x, std::string& out)
         switch (token.kind) {
         case TokenKind::Literal:
             AppendLiteral(s, token, out);
-            if (token.part == DigitPart::Denominator && token.ch == 'd')
-                blankTo = out.size();
+            break;
+        case TokenKind::FixedDenominator:
+            AppendLiteral(s, token, out);
+            blankTo = out.size();
             break;
         case TokenKind::Digit:
             if (token.part == DigitPart::Integer) {
