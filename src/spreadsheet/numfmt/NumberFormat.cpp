@@ -70,6 +70,15 @@ bool NumberFormat::IsGeneral() const
     return m_parsed->general;
 }
 
+bool NumberFormat::IsDateTime() const
+{
+    for (uint32_t i = 0; i < m_parsed->sectionCount; ++i) {
+        if (m_parsed->sections[i].kind == SectionKind::Date)
+            return true;
+    }
+    return false;
+}
+
 namespace {
 
 // ECMA-376-1 §18.8.30 (numFmt), with the codes the application shows in US English for the

@@ -42,6 +42,9 @@ public:
 
     bool IsGeneral() const;
 
+    // True when some section shows numbers as dates or times.
+    bool IsDateTime() const;
+
 private:
     std::shared_ptr<const ParsedFormat> m_parsed;
 };

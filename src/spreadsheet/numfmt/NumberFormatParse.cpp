@@ -11,27 +11,9 @@ namespace {
 // Codes longer than this are refused: the application itself stops at 255 characters.
 constexpr size_t MaxCodeLength = 4096;
 
-size_t Utf8Length(unsigned char c)
-{
-    if (c < 0x80)
-        return 1;
-    if ((c & 0xE0) == 0xC0)
-        return 2;
-    if ((c & 0xF0) == 0xE0)
-        return 3;
-    if ((c & 0xF8) == 0xF0)
-        return 4;
-    return 1;
-}
-
 char Lower(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool IsAsciiLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
 bool StartsWithNoCase(std::string_view text, size_t at, std::string_view word)
@@ -48,6 +30,22 @@ bool StartsWithNoCase(std::string_view text, size_t at, std::string_view word)
 bool EqualsNoCase(std::string_view text, std::string_view word)
 {
     return text.size() == word.size() && StartsWithNoCase(text, 0, word);
+}
+
+// ".0" to ".000" right after an hour, a minute or a second shows the fraction of the second.
+bool ShowsSubSeconds(TokenKind kind)
+{
+    switch (kind) {
+    case TokenKind::Hour:
+    case TokenKind::Minute:
+    case TokenKind::Second:
+    case TokenKind::ElapsedHours:
+    case TokenKind::ElapsedMinutes:
+    case TokenKind::ElapsedSeconds:
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool IsDateKind(TokenKind kind)
@@ -102,6 +100,7 @@ private:
     void LiteralDigitsAsText();
     void ResolveText();
     void ResolveDate();
+    void ResolveMinutes();
     void ResolveNumber();
     void FindExponent(NumberLayout& layout) const;
     void FindPoint(NumberLayout& layout) const;
@@ -314,12 +313,25 @@ bool SectionParser::Tokenize(std::string_view source)
         }
         if (letter == 'a') {
             const size_t length = StartsWithNoCase(source, i, "am/pm") ? 5 : StartsWithNoCase(source, i, "a/p") ? 3 : 0;
-            if (length == 0)
-                return false;
-            token = Literal(source.substr(i, length));
-            token.kind = TokenKind::AmPm;
-            m_tokens.push_back(token);
-            i += length;
+            if (length > 0) {
+                token = Literal(source.substr(i, length));
+                token.kind = TokenKind::AmPm;
+                m_tokens.push_back(token);
+                i += length;
+                continue;
+            }
+            // A near-miss of AM/PM ("AM", "AM/", "AM/P") is plain text as a whole.
+            size_t near = 1;
+            while (near < 4 && i + near < n && Lower(source[i + near]) == "am/pm"[near])
+                ++near;
+            AddLiteral(source.substr(i, near));
+            i += near;
+            continue;
+        }
+        if (letter == 'b' && i + 1 < n && (source[i + 1] == '1' || source[i + 1] == '2')) {
+            // B1 and B2 choose the Gregorian or the Hijri calendar for the dates that follow.
+            m_section.hijri = source[i + 1] == '2';
+            i += 2;
             continue;
         }
         if (letter == 'y' || letter == 'm' || letter == 'd' || letter == 'h' || letter == 's' || letter == 'b'
@@ -341,8 +353,7 @@ bool SectionParser::Tokenize(std::string_view source)
             m_tokens.push_back(token);
             continue;
         }
-        if (IsAsciiLetter(c))
-            return false;
+        // Any other character, a letter that is no format token included, shows as itself.
         const size_t length = nextLength(i);
         AddLiteral(source.substr(i, length), c >= '1' && c <= '9');
         i += length;
@@ -411,17 +422,19 @@ void SectionParser::ResolveText()
         }
     }
     m_section.transformsText = !(tokens.size() == 1 && tokens[0].kind == TokenKind::Text);
+    m_section.onlySpacing = std::all_of(tokens.begin(), tokens.end(),
+        [this](const Token& token) { return token.kind != TokenKind::Literal || IsSpaces(token); });
     m_section.tokens = std::move(tokens);
 }
 
 void SectionParser::ResolveDate()
 {
     m_section.kind = SectionKind::Date;
+    ResolveMinutes();
     std::vector<Token> tokens;
     for (size_t i = 0; i < m_tokens.size(); ++i) {
         const Token& token = m_tokens[i];
-        if (token.kind == TokenKind::Point && !tokens.empty()
-            && (tokens.back().kind == TokenKind::Second || tokens.back().kind == TokenKind::ElapsedSeconds)
+        if (token.kind == TokenKind::Point && !tokens.empty() && ShowsSubSeconds(tokens.back().kind)
             && i + 1 < m_tokens.size() && m_tokens[i + 1].kind == TokenKind::Digit && m_tokens[i + 1].ch == '0') {
             Token sub;
             sub.kind = TokenKind::SubSecond;
@@ -442,29 +455,6 @@ void SectionParser::ResolveDate()
             tokens.push_back(literal);
         }
     }
-    // "m" is minutes right after an hour or right before a second (other tokens between
-    // them being plain text); otherwise it is the month.
-    auto isTimeOrDate = [](TokenKind kind) { return IsDateKind(kind) && kind != TokenKind::AmPm; };
-    for (size_t i = 0; i < tokens.size(); ++i) {
-        Token& token = tokens[i];
-        if (token.kind != TokenKind::Month || token.count > 2)
-            continue;
-        bool minute = false;
-        for (size_t j = i; j-- > 0;) {
-            if (isTimeOrDate(tokens[j].kind)) {
-                minute = tokens[j].kind == TokenKind::Hour || tokens[j].kind == TokenKind::ElapsedHours;
-                break;
-            }
-        }
-        for (size_t j = i + 1; !minute && j < tokens.size(); ++j) {
-            if (isTimeOrDate(tokens[j].kind)) {
-                minute = tokens[j].kind == TokenKind::Second || tokens[j].kind == TokenKind::ElapsedSeconds;
-                break;
-            }
-        }
-        if (minute)
-            token.kind = TokenKind::Minute;
-    }
     for (const Token& token : tokens) {
         m_section.twelveHour = m_section.twelveHour || token.kind == TokenKind::AmPm;
         m_section.needsDate = m_section.needsDate || token.kind == TokenKind::Year || token.kind == TokenKind::Month
@@ -472,6 +462,33 @@ void SectionParser::ResolveDate()
             || token.kind == TokenKind::BuddhistYear;
     }
     m_section.tokens = std::move(tokens);
+}
+
+// "m" is minutes right after an hour or right before a second (other tokens between them
+// being plain text); otherwise it is the month.
+void SectionParser::ResolveMinutes()
+{
+    auto isTimeOrDate = [](TokenKind kind) { return IsDateKind(kind) && kind != TokenKind::AmPm; };
+    for (size_t i = 0; i < m_tokens.size(); ++i) {
+        Token& token = m_tokens[i];
+        if (token.kind != TokenKind::Month || token.count > 2)
+            continue;
+        bool minute = false;
+        for (size_t j = i; j-- > 0;) {
+            if (isTimeOrDate(m_tokens[j].kind)) {
+                minute = m_tokens[j].kind == TokenKind::Hour || m_tokens[j].kind == TokenKind::ElapsedHours;
+                break;
+            }
+        }
+        for (size_t j = i + 1; !minute && j < m_tokens.size(); ++j) {
+            if (isTimeOrDate(m_tokens[j].kind)) {
+                minute = m_tokens[j].kind == TokenKind::Second || m_tokens[j].kind == TokenKind::ElapsedSeconds;
+                break;
+            }
+        }
+        if (minute)
+            token.kind = TokenKind::Minute;
+    }
 }
 
 void SectionParser::ResolveNumber()
