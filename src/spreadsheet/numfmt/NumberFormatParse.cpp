@@ -32,8 +32,9 @@ bool EqualsNoCase(std::string_view text, std::string_view word)
     return text.size() == word.size() && StartsWithNoCase(text, 0, word);
 }
 
-// ".0" to ".000" right after an hour, a minute or a second shows the fraction of the second.
-bool ShowsSubSeconds(TokenKind kind)
+// The kinds of a time of day or an elapsed time: ".0" to ".000" right after one of them
+// shows the fraction of the second.
+bool IsClockKind(TokenKind kind)
 {
     switch (kind) {
     case TokenKind::Hour:
@@ -50,24 +51,9 @@ bool ShowsSubSeconds(TokenKind kind)
 
 bool IsDateKind(TokenKind kind)
 {
-    switch (kind) {
-    case TokenKind::Year:
-    case TokenKind::BuddhistYear:
-    case TokenKind::EraYear:
-    case TokenKind::Month:
-    case TokenKind::Day:
-    case TokenKind::Hour:
-    case TokenKind::Minute:
-    case TokenKind::Second:
-    case TokenKind::SubSecond:
-    case TokenKind::AmPm:
-    case TokenKind::ElapsedHours:
-    case TokenKind::ElapsedMinutes:
-    case TokenKind::ElapsedSeconds:
-        return true;
-    default:
-        return false;
-    }
+    return IsClockKind(kind) || kind == TokenKind::Year || kind == TokenKind::BuddhistYear || kind == TokenKind::EraYear
+        || kind == TokenKind::Month || kind == TokenKind::Day || kind == TokenKind::SubSecond
+        || kind == TokenKind::AmPm;
 }
 
 class SectionParser {
@@ -102,6 +88,7 @@ private:
     void ResolveDate();
     void ResolveMinutes();
     void ResolveNumber();
+    size_t FirstOf(TokenKind kind, size_t end, NumberLayout& layout) const;
     void FindExponent(NumberLayout& layout) const;
     void FindPoint(NumberLayout& layout) const;
     void FindFraction(NumberLayout& layout) const;
@@ -434,7 +421,7 @@ void SectionParser::ResolveDate()
     std::vector<Token> tokens;
     for (size_t i = 0; i < m_tokens.size(); ++i) {
         const Token& token = m_tokens[i];
-        if (token.kind == TokenKind::Point && !tokens.empty() && ShowsSubSeconds(tokens.back().kind)
+        if (token.kind == TokenKind::Point && !tokens.empty() && IsClockKind(tokens.back().kind)
             && i + 1 < m_tokens.size() && m_tokens[i + 1].kind == TokenKind::Digit && m_tokens[i + 1].ch == '0') {
             Token sub;
             sub.kind = TokenKind::SubSecond;
@@ -505,30 +492,31 @@ void SectionParser::ResolveNumber()
     AssignParts(layout);
 }
 
-// The first E+ or E- starts the exponent; any later one is plain text.
-void SectionParser::FindExponent(NumberLayout& layout) const
+// The first token of a kind before `end`; any later one is plain text. n when there is none.
+size_t SectionParser::FirstOf(TokenKind kind, size_t end, NumberLayout& layout) const
 {
-    for (size_t i = 0; i < m_tokens.size(); ++i) {
-        if (m_tokens[i].kind != TokenKind::Exponent)
+    size_t first = m_tokens.size();
+    for (size_t i = 0; i < end; ++i) {
+        if (m_tokens[i].kind != kind)
             continue;
-        if (layout.exponentAt == m_tokens.size())
-            layout.exponentAt = i;
+        if (first == m_tokens.size())
+            first = i;
         else
             layout.asLiteral[i] = true;
     }
+    return first;
 }
 
-// The first point before the exponent is the decimal point; any later one is plain text.
+// The first E+ or E- starts the exponent.
+void SectionParser::FindExponent(NumberLayout& layout) const
+{
+    layout.exponentAt = FirstOf(TokenKind::Exponent, m_tokens.size(), layout);
+}
+
+// The first point before the exponent is the decimal point.
 void SectionParser::FindPoint(NumberLayout& layout) const
 {
-    for (size_t i = 0; i < layout.exponentAt; ++i) {
-        if (m_tokens[i].kind != TokenKind::Point)
-            continue;
-        if (layout.pointAt == m_tokens.size())
-            layout.pointAt = i;
-        else
-            layout.asLiteral[i] = true;
-    }
+    layout.pointAt = FirstOf(TokenKind::Point, layout.exponentAt, layout);
 }
 
 bool SectionParser::IsSpaces(const Token& token) const
