@@ -86,9 +86,12 @@ private:
 
 class CommandLineHost final : public exporting::ExportRunHost {
 public:
-    CommandLineHost(const CommandLineOptions& options, TerminalProgress& progress)
+    CommandLineHost(
+        const CommandLineOptions& options, TerminalProgress& progress, std::ostream& err, bool& progressShown)
         : m_options(options)
         , m_progress(progress)
+        , m_err(err)
+        , m_progressShown(progressShown)
     {
     }
     size_t WorkbookCount() override { return m_options.workbooks.size(); }
@@ -108,10 +111,22 @@ public:
     void SetBusy(bool) override { }
     void LayoutResults(options::SaveMode) override { }
     void RunFinished(const exporting::ResultList&) override { }
+    void WorkbookWarnings(const std::vector<std::string>& warnings) override
+    {
+        if (m_progressShown) {
+            m_err << '\n';
+            m_progressShown = false;
+        }
+        for (const std::string& warning : warnings)
+            m_err << "vellumcast-cli: warning: " << ForTerminal(warning) << "\n";
+        m_err.flush();
+    }
 
 private:
     const CommandLineOptions& m_options;
     TerminalProgress& m_progress;
+    std::ostream& m_err;
+    bool& m_progressShown;
 };
 
 } // namespace
@@ -230,7 +245,9 @@ int RunCommandLine(
         return 0;
     }
     if (!core::FolderExists(parsed->outputFolder)) {
-        err << "vellumcast-cli: " << parsed->outputFolder << ": Output folder does not exist.\n";
+        err << "vellumcast-cli: " << parsed->outputFolder
+            << (core::FileExists(parsed->outputFolder) ? ": Output folder is a file, not a folder.\n"
+                                                       : ": Output folder does not exist.\n");
         return 2;
     }
 
@@ -238,7 +255,7 @@ int RunCommandLine(
     StreamReporter reporter(err, progressShown);
     TerminalProgress progress(err, progressToTerminal, progressShown);
     core::NoPump pump;
-    CommandLineHost host(*parsed, progress);
+    CommandLineHost host(*parsed, progress, err, progressShown);
     exporting::ResultList results;
     const size_t failedWorkbooks = exporting::RunExport(host, { reporter, pump, progress }, results);
     if (progressShown) {
