@@ -20,6 +20,8 @@ struct MemorySheet {
     std::string name;
     std::vector<MemoryCell> cells;
     bool failsToLoad = false; // LoadSheet throws, as a damaged worksheet would
+    // LoadSheet succeeds this many times, then throws, as a file changed underneath would.
+    int loadsBeforeFailing = -1;
 };
 
 // fileSize stands for the size of the workbook's file, which bounds the work it may cause.
