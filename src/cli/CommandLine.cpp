@@ -135,9 +135,10 @@ std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& 
 // The export run's host for one workbook of the command line.
 class OneWorkbookHost final : public exporting::ExportRunHost {
 public:
-    OneWorkbookHost(const RunSetup& setup, const std::string& argument)
+    OneWorkbookHost(const RunSetup& setup, const std::string& argument, std::string& messages)
         : m_setup(setup)
         , m_argument(argument)
+        , m_messages(messages)
     {
     }
     size_t WorkbookCount() override { return 1; }
@@ -163,11 +164,17 @@ public:
     void SetBusy(bool) override { }
     void LayoutResults(options::SaveMode) override { }
     void RunFinished(const exporting::ResultList&) override { }
+    void WorkbookWarnings(const std::vector<std::string>& warnings) override
+    {
+        for (const std::string& warning : warnings)
+            m_messages += "vellumcast-cli: warning: " + ForTerminal(warning) + "\n";
+    }
 
 private:
     const options::ExportOptions& Options() const { return m_setup.options.exportOptions; }
     const RunSetup& m_setup;
     const std::string& m_argument;
+    std::string& m_messages; // printed on standard error in the workbook's turn
 };
 
 // What one workbook gave, held until its turn to be printed and saved.
@@ -183,7 +190,7 @@ WorkbookOutcome ExportOne(const RunSetup& setup, const std::string& argument, co
     WorkbookOutcome outcome;
     TextReporter reporter(outcome.messages);
     core::NoPump pump;
-    OneWorkbookHost host(setup, argument);
+    OneWorkbookHost host(setup, argument, outcome.messages);
     outcome.failed = exporting::RunExport(host, { reporter, pump, progress }, outcome.results) != 0;
     return outcome;
 }
@@ -348,7 +355,9 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::istream& in, 
         return UsageError(err, "standard input (-) can be read only once");
     const bool toFolder = !parsed->list && parsed->outputFolder != "-";
     if (toFolder && !core::FolderExists(parsed->outputFolder)) {
-        err << "vellumcast-cli: " << parsed->outputFolder << ": Output folder does not exist.\n";
+        err << "vellumcast-cli: " << parsed->outputFolder
+            << (core::FileExists(parsed->outputFolder) ? ": Output folder is a file, not a folder.\n"
+                                                       : ": Output folder does not exist.\n");
         return 2;
     }
 

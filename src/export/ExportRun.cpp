@@ -96,6 +96,8 @@ size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
             }
             if (results.size() > firstNew)
                 host.ResultsAdded(results, firstNew);
+            if (!workbook->Warnings().empty())
+                host.WorkbookWarnings(workbook->Warnings());
             workbook.reset(); // 264 to 268: the workbook is discarded, never saved
         }
         run.Step(270, [&] { ports.progress.Set(0); });

@@ -48,6 +48,9 @@ public:
         (void)results;
         (void)firstNew;
     }
+    // What a workbook holds that shows other than stored, each kind once per workbook
+    // (Workbook::Warnings); nothing that interrupts the run.
+    virtual void WorkbookWarnings(const std::vector<std::string>& warnings) { (void)warnings; }
     virtual void RunStarting() { }
     virtual void RunFinished(const ResultList& results) = 0; // show the results
 };

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 
 using namespace vellumcast;
 namespace vt = vellumcast::testing;
@@ -129,6 +130,35 @@ TEST(CommandLineExport, MissingOutputFolderIsBadUsage)
     const CliRun run = RunCli({ "--output", out.File("nope"), vt::Fixture("workbooks/inventory-table.xlsx") });
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("Output folder does not exist."), std::string::npos);
+}
+
+TEST(CommandLineExport, AnOutputPathThatIsAFileIsSaidToBeAFile)
+{
+    vt::TempDir out;
+    const CliRun run = RunCli({ "--output", out.Write("taken", "x"), vt::Fixture("workbooks/inventory-table.xlsx") });
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("is a file, not a folder"), std::string::npos) << run.err;
+}
+
+TEST(CommandLineExport, FallbacksAreWarnedOnStandardErrorAndAFifoDoesNotBlock)
+{
+    vt::TempDir in, out;
+    vt::XlsxWriter writer;
+    writer.AddSheet("S").RawSheetData("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>3</v></c><c r=\"B1\" s=\"9\"><v>2</v></c>"
+                                      "<c r=\"C1\" s=\"9\"><v>4</v></c></row>");
+    const std::string odd = writer.Save(in.File("odd.xlsx"));
+    const std::string fifo = in.File("pipe.csv");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const CliRun run = RunCli({ "--mode", "sheet", "--output", out.Path(), fifo, odd });
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(fifo + ": it is not a regular file, so it is not a workbook"), std::string::npos) << run.err;
+    EXPECT_EQ(FilesIn(out.Path()), std::vector<std::string> { "odd_S.txt" });
+    // Each kind of fallback once, naming the workbook, however many cells show it.
+    const std::string styles = "vellumcast-cli: warning: " + odd + ": cells refer to styles";
+    const std::string strings = "vellumcast-cli: warning: " + odd + ": cells refer to shared strings";
+    EXPECT_NE(run.err.find(styles), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(styles, run.err.find(styles) + 1), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(strings), std::string::npos) << run.err;
 }
 
 TEST(CommandLineUsage, ShortLongAndAttachedFormsMeanTheSame)

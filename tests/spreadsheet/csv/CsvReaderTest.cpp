@@ -105,6 +105,26 @@ TEST(CsvReader, RefusesMoreRowsThanASheetHolds)
     }
 }
 
+TEST(CsvReader, RefusesAFieldLongerThanACellMayHoldQuotedOrNot)
+{
+    const std::string huge((16u << 20) + 1, 'y');
+    Application application;
+    for (const std::string& line : { "a," + huge + "\n", "a,\"" + huge + "\"\n" }) {
+        auto book = application.OpenBytes(line, "long-line.csv");
+        try {
+            book->Worksheets().front().UsedRange();
+            ADD_FAILURE() << "expected TooLarge";
+        } catch (const SpreadsheetError& error) {
+            EXPECT_EQ(error.code(), ErrorCode::TooLarge);
+            EXPECT_NE(std::string(error.what()).find("long-line.csv"), std::string::npos) << error.what();
+            EXPECT_NE(std::string(error.what()).find("field 2 of line 1"), std::string::npos) << error.what();
+        }
+    }
+    // Just within the bound is an ordinary cell.
+    auto fits = application.OpenBytes(huge.substr(1), "fits.csv");
+    EXPECT_EQ(fits->Worksheets().front().CellText(1, 1).size(), 16u << 20);
+}
+
 TEST(CsvReader, AcceptsExactlyTheSheetLimits)
 {
     std::string bytes(static_cast<size_t>(kMaxColumns) - 1, ',');
