@@ -1,18 +1,17 @@
 #include "spreadsheet/container/Zip.h"
 #include "spreadsheet/container/ByteCursor.h"
 
+#include "core/BoundedQueue.h"
 #include "spreadsheet/SpreadsheetError.h"
 
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <exception>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <thread>
 
 namespace vellumcast::spreadsheet::container {
@@ -291,82 +290,38 @@ void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::strin
 
 void ZipArchive::ReadAhead(const ZipEntry& entry, const std::function<bool(std::string_view chunk)>& sink) const
 {
-    // Chunk buffers go back to the inflater for reuse, and it is woken only once half the
-    // chunks ahead are used: on a virtual machine each wake-up costs.
+    // Chunk buffers go back to the inflater for reuse.
     struct StopReading { };
-    struct Pipe {
-        std::mutex mutex;
-        std::condition_variable ready; // a chunk was added, or the inflater is done
-        std::condition_variable room; // chunks were taken, or the reader stops
-        std::deque<std::string> chunks;
-        std::vector<std::string> spare;
-        bool done = false;
-        bool stop = false;
-        std::exception_ptr error;
-    } pipe;
-    constexpr size_t kAhead = 8;
+    core::BoundedQueue<std::string> queue(8);
     std::thread inflater([&] {
+        std::exception_ptr error;
         try {
             Read(entry, [&](std::string_view chunk) {
-                std::string buffer;
-                {
-                    std::unique_lock lock(pipe.mutex);
-                    pipe.room.wait(lock, [&] { return pipe.stop || pipe.chunks.size() < kAhead; });
-                    if (pipe.stop)
-                        throw StopReading();
-                    if (!pipe.spare.empty()) {
-                        buffer = std::move(pipe.spare.back());
-                        pipe.spare.pop_back();
-                    }
-                }
+                std::string buffer = queue.TakeSpare();
                 buffer.assign(chunk);
-                const std::lock_guard lock(pipe.mutex);
-                pipe.chunks.push_back(std::move(buffer));
-                if (pipe.chunks.size() == 1)
-                    pipe.ready.notify_one();
+                if (!queue.Push(std::move(buffer)))
+                    throw StopReading();
             });
         } catch (const StopReading&) {
         } catch (...) {
-            const std::lock_guard lock(pipe.mutex);
-            pipe.error = std::current_exception();
+            error = std::current_exception();
         }
-        const std::lock_guard lock(pipe.mutex);
-        pipe.done = true;
-        pipe.ready.notify_one();
+        queue.Close(error);
     });
     // However this function is left, the inflater is told to stop and joined.
     struct Join {
-        Pipe& pipe;
+        core::BoundedQueue<std::string>& queue;
         std::thread& thread;
         ~Join()
         {
-            {
-                const std::lock_guard lock(pipe.mutex);
-                pipe.stop = true;
-                pipe.room.notify_one();
-            }
+            queue.Cancel();
             thread.join();
         }
-    } join { pipe, inflater };
-    std::string chunk;
-    for (;;) {
-        {
-            std::unique_lock lock(pipe.mutex);
-            if (!chunk.empty())
-                pipe.spare.push_back(std::move(chunk));
-            pipe.ready.wait(lock, [&] { return !pipe.chunks.empty() || pipe.done; });
-            if (pipe.chunks.empty()) {
-                if (pipe.error)
-                    std::rethrow_exception(pipe.error);
-                return;
-            }
-            chunk = std::move(pipe.chunks.front());
-            pipe.chunks.pop_front();
-            if (pipe.chunks.size() == kAhead / 2)
-                pipe.room.notify_one();
-        }
-        if (!sink(chunk))
+    } join { queue, inflater };
+    while (std::optional<std::string> chunk = queue.Pop()) {
+        if (!sink(*chunk))
             return;
+        queue.Recycle(std::move(*chunk));
     }
 }
 
