@@ -8,6 +8,7 @@
 #include "spreadsheet/ods/OdsContent.h"
 #include "spreadsheet/ods/OdsXmlScanner.h"
 #include "spreadsheet/xml/Xml.h"
+#include "spreadsheet/xml/XmlText.h"
 
 #include <algorithm>
 #include <exception>
@@ -273,7 +274,7 @@ private:
         const auto feed = [&](std::string_view piece, bool final) {
             if (!decided) {
                 decided = true;
-                if (ods::OdsXmlScanner::NeedsExpat(piece.substr(0, 1024))) {
+                if (!xml::IsUtf8Document(piece.substr(0, 1024))) {
                     expat = std::make_unique<xml::XmlParser>(adapter);
                     adapter.SetParser(expat.get());
                 }

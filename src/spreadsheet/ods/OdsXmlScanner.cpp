@@ -1,5 +1,5 @@
 #include "spreadsheet/ods/OdsXmlScanner.h"
-#include "spreadsheet/text/TextEncoding.h"
+#include "spreadsheet/xml/XmlText.h"
 
 #include <algorithm>
 #include <array>
@@ -15,13 +15,9 @@ namespace vellumcast::spreadsheet::ods {
 
 namespace {
 
-constexpr int kMaxDepth = 256;
-constexpr size_t kMaxToken = size_t { 64 } << 20;
-
-[[noreturn]] void Malformed(const std::string& why)
-{
-    throw SpreadsheetError(ErrorCode::Corrupt, "the XML is malformed (" + why + ")");
-}
+using xml::kMaxDepth;
+using xml::kMaxToken;
+using xml::Malformed;
 
 #if defined(__SSE2__)
 // A bit for each of the sixteen bytes at p that is one of the space characters; with
@@ -227,62 +223,6 @@ void SplitName(std::string_view name, std::string_view& prefix, std::string_view
 
 } // namespace
 
-void DecodeXmlReferences(std::string_view text, std::string& out)
-{
-    size_t i = 0;
-    while (i < text.size()) {
-        const size_t amp = text.find('&', i);
-        if (amp == std::string_view::npos) {
-            out.append(text.substr(i));
-            return;
-        }
-        out.append(text.substr(i, amp - i));
-        const size_t semi = text.find(';', amp);
-        if (semi == std::string_view::npos || semi - amp > 12)
-            Malformed("a reference without its ';'");
-        const std::string_view name = text.substr(amp + 1, semi - amp - 1);
-        if (name == "lt") {
-            out.push_back('<');
-        } else if (name == "gt") {
-            out.push_back('>');
-        } else if (name == "amp") {
-            out.push_back('&');
-        } else if (name == "quot") {
-            out.push_back('"');
-        } else if (name == "apos") {
-            out.push_back('\'');
-        } else if (name.size() >= 2 && name[0] == '#') {
-            const bool hex = name[1] == 'x';
-            const std::string_view digits = name.substr(hex ? 2 : 1);
-            if (digits.empty())
-                Malformed("an empty character reference");
-            uint32_t code = 0;
-            for (const char c : digits) {
-                uint32_t digit;
-                if (c >= '0' && c <= '9')
-                    digit = static_cast<uint32_t>(c - '0');
-                else if (hex && c >= 'a' && c <= 'f')
-                    digit = static_cast<uint32_t>(c - 'a' + 10);
-                else if (hex && c >= 'A' && c <= 'F')
-                    digit = static_cast<uint32_t>(c - 'A' + 10);
-                else
-                    Malformed("a bad character reference");
-                code = code * (hex ? 16 : 10) + digit;
-                if (code > 0x10FFFF)
-                    Malformed("a character reference past U+10FFFF");
-            }
-            const bool allowed = code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code < 0xD800)
-                || (code >= 0xE000 && code != 0xFFFE && code != 0xFFFF);
-            if (!allowed)
-                Malformed("a reference to a character XML does not allow");
-            text::AppendUtf8(code, out);
-        } else {
-            Malformed("an undefined entity");
-        }
-        i = semi + 1;
-    }
-}
-
 // The attributes of one start tag, parsed once when the handler first asks for one.
 class OdsXmlScanner::Attributes final : public OdsAttributes {
 public:
@@ -318,12 +258,9 @@ private:
         if (std::none_of(
                 value.begin(), value.end(), [](char c) { return c == '&' || c == '\t' || c == '\n' || c == '\r'; }))
             return value;
-        std::string raw(value);
-        std::replace_if(
-            raw.begin(), raw.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
         // Each value keeps its own string: the handler may hold several at once.
         std::string& out = m_scanner.m_values.emplace_back();
-        DecodeXmlReferences(raw, out);
+        xml::AppendDecoded(value, true, out);
         return out;
     }
 
@@ -334,30 +271,6 @@ OdsXmlScanner::OdsXmlScanner(OdsContentHandler& handler, bool directCells)
     : m_handler(handler)
     , m_directCells(directCells)
 {
-}
-
-bool OdsXmlScanner::NeedsExpat(std::string_view start)
-{
-    if (start.starts_with("\xFE\xFF") || start.starts_with("\xFF\xFE")
-        || (start.size() >= 2 && (start[0] == '\0' || start[1] == '\0')))
-        return true;
-    if (start.starts_with("\xEF\xBB\xBF"))
-        start.remove_prefix(3);
-    if (!start.starts_with("<?xml"))
-        return false;
-    const size_t end = start.find("?>");
-    const std::string_view declaration = start.substr(0, end);
-    const size_t at = declaration.find("encoding");
-    if (at == std::string_view::npos)
-        return false;
-    const size_t quote = declaration.find_first_of("\"'", at);
-    if (quote == std::string_view::npos)
-        return true;
-    const size_t close = declaration.find(declaration[quote], quote + 1);
-    std::string name(declaration.substr(quote + 1, close == std::string_view::npos ? 0 : close - quote - 1));
-    std::transform(
-        name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return name != "utf-8" && name != "utf8";
 }
 
 void OdsXmlScanner::Feed(std::string_view piece, bool final)
@@ -613,7 +526,7 @@ size_t OdsXmlScanner::FastCell(std::string_view buffer, size_t pos)
                 std::string& decoded = m_fastTexts[paragraphCount];
                 decoded.clear();
                 try {
-                    DecodeXmlReferences(text, decoded);
+                    xml::AppendDecoded(text, false, decoded);
                 } catch (const SpreadsheetError&) {
                     return 0;
                 }
@@ -783,6 +696,8 @@ void OdsXmlScanner::StartTag(std::string_view tag)
             ErrorCode::Corrupt, "the XML nests elements more than " + std::to_string(kMaxDepth) + " deep");
     if (m_declares)
         DeclareNamespaces();
+    m_openNames.append(name);
+    m_openEnds.push_back(m_openNames.size());
     std::string_view prefix, local;
     SplitName(name, prefix, local);
     const OdsNs ns = Resolve(prefix);
@@ -802,6 +717,9 @@ void OdsXmlScanner::EndTag(std::string_view tag)
     if (!tag.empty()) {
         while (!tag.empty() && IsXmlSpace(tag.back()))
             tag.remove_suffix(1);
+        const size_t openBegin = m_openEnds.size() > 1 ? m_openEnds[m_openEnds.size() - 2] : 0;
+        if (std::string_view(m_openNames).substr(openBegin) != tag)
+            Malformed("the end tag </" + std::string(tag.substr(0, 64)) + "> does not match its start tag");
         std::string_view prefix, local;
         SplitName(tag, prefix, local);
         m_handler.EndElement(Resolve(prefix), local);
@@ -812,6 +730,8 @@ void OdsXmlScanner::EndTag(std::string_view tag)
             m_bindings.pop_back();
         ForgetResolved();
     }
+    m_openEnds.pop_back();
+    m_openNames.resize(m_openEnds.empty() ? 0 : m_openEnds.back());
     --m_depth;
 }
 
@@ -824,7 +744,7 @@ void OdsXmlScanner::Text(std::string_view text)
         return;
     }
     m_decoded.clear();
-    DecodeXmlReferences(text, m_decoded);
+    xml::AppendDecoded(text, false, m_decoded);
     m_handler.Characters(m_decoded);
 }
 
@@ -847,7 +767,7 @@ void OdsXmlScanner::DeclareNamespaces()
         else
             continue;
         std::string uri;
-        DecodeXmlReferences(attribute.value, uri);
+        xml::AppendDecoded(attribute.value, true, uri);
         m_bindings.push_back({ std::string(prefix), OdsNamespaceOf(uri), m_depth });
         ForgetResolved();
     }

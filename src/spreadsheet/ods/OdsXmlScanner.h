@@ -3,11 +3,12 @@
 // processing spends most of an export building qualified names; this scanner finds tags
 // with memchr, resolves prefixes through the declared namespaces (scoped as XML
 // namespaces are) and parses attributes only when the handler asks for one. It accepts
-// UTF-8 documents; the caller leaves other encodings to Expat (see NeedsExpat).
+// UTF-8 documents; the caller leaves other encodings to Expat (see xml::IsUtf8Document).
 //
-// It checks what reading needs (nesting depth, balanced tags, references, token sizes)
-// and refuses document type declarations, as the Expat reader does. It does not verify
-// every well-formedness rule (an end tag's name against its start tag, for one).
+// It checks what reading needs (nesting depth, end tags matching their start tags,
+// references, token sizes) with the limits and the reference decoder all XML readers
+// share, and refuses document type declarations, as the Expat reader does. It does not
+// verify every well-formedness rule (the characters of names, for one).
 
 #include "spreadsheet/ods/OdsContent.h"
 
@@ -30,10 +31,6 @@ public:
     // SpreadsheetError(Corrupt). Returns at once after the handler asked to stop.
     void Feed(std::string_view piece, bool final);
     bool Stopped() const { return m_handler.StopRequested(); }
-
-    // True when the document's start (its first bytes) declares or implies an encoding
-    // other than UTF-8.
-    static bool NeedsExpat(std::string_view start);
 
 private:
     struct Binding {
@@ -91,13 +88,11 @@ private:
         std::string officePrefix; // "office:"
     } m_fast;
     std::array<std::string, 4> m_fastTexts; // a cell's paragraphs with their references replaced
+    std::string m_openNames; // the qualified names of the open elements, joined
+    std::vector<size_t> m_openEnds; // where each ends in m_openNames
     int m_depth = 0;
     bool m_sawRoot = false;
     bool m_finished = false;
 };
-
-// Replaces the predefined entities and character references of text by the characters
-// they stand for, appending to out. Throws SpreadsheetError(Corrupt) on any other.
-void DecodeXmlReferences(std::string_view text, std::string& out);
 
 } // namespace vellumcast::spreadsheet::ods

@@ -201,17 +201,12 @@ TEST(OdsXmlScanner, RefusesBrokenOrHostileDocuments)
     for (int i = 0; i < 300; ++i)
         deep += "<a>";
     EXPECT_EQ(ScanFails(deep), ErrorCode::Corrupt);
-}
-
-TEST(OdsXmlScanner, LeavesOtherEncodingsToExpat)
-{
-    EXPECT_FALSE(OdsXmlScanner::NeedsExpat("<?xml version=\"1.0\" encoding=\"UTF-8\"?><a/>"));
-    EXPECT_FALSE(OdsXmlScanner::NeedsExpat("<?xml version='1.0' encoding='utf-8'?><a/>"));
-    EXPECT_FALSE(OdsXmlScanner::NeedsExpat("<?xml version=\"1.0\"?><a/>"));
-    EXPECT_FALSE(OdsXmlScanner::NeedsExpat("\xEF\xBB\xBF<a/>"));
-    EXPECT_TRUE(OdsXmlScanner::NeedsExpat("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>"));
-    EXPECT_TRUE(OdsXmlScanner::NeedsExpat(std::string("\xFF\xFE<\0a\0", 6)));
-    EXPECT_TRUE(OdsXmlScanner::NeedsExpat(std::string("\0<\0a", 4)));
+    // End tags name the element they close, in a row around direct-path cells too.
+    EXPECT_EQ(ScanFails(Document("<table:table table:name=\"S\"><table:table-row>"
+                                 "<table:table-cell><text:p>x</text:p></table:table-cell>"
+                                 "</table:table-column></table:table>")),
+        ErrorCode::Corrupt);
+    EXPECT_EQ(ScanFails("<a><b></a></b>"), ErrorCode::Corrupt);
 }
 
 } // namespace
