@@ -515,7 +515,8 @@ void ScanXmlMember(const container::ZipArchive& archive, const container::ZipEnt
 {
     std::optional<XmlScanner> scanner;
     std::optional<XmlParser> parser;
-    archive.Read(entry, [&](std::string_view chunk) {
+    // The member is inflated on a second thread while this one scans and builds cells.
+    archive.ReadAhead(entry, [&](std::string_view chunk) {
         if (!scanner && !parser) {
             if (IsUtf8Document(chunk))
                 scanner.emplace(handler);
@@ -528,6 +529,7 @@ void ScanXmlMember(const container::ZipArchive& archive, const container::ZipEnt
             parser->Feed(chunk, false);
         if (afterChunk)
             afterChunk();
+        return true;
     });
     if (parser) {
         parser->Feed({}, true);

@@ -64,7 +64,8 @@ private:
 };
 
 // Streams one ZIP member through the handler: XmlScanner for UTF-8 documents, Expat
-// otherwise. afterChunk runs after each inflated chunk.
+// otherwise, inflating ahead on a second thread. afterChunk runs on the calling thread
+// after each inflated chunk.
 void ScanXmlMember(const container::ZipArchive& archive, const container::ZipEntry& entry, XmlHandler& handler,
     const std::function<void()>& afterChunk);
 
