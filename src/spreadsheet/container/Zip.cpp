@@ -1,11 +1,9 @@
 #include "spreadsheet/container/Zip.h"
 #include "spreadsheet/container/ByteCursor.h"
+#include "spreadsheet/container/Inflate.h"
 
 #include "core/BoundedQueue.h"
 #include "spreadsheet/SpreadsheetError.h"
-
-#include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -242,41 +240,38 @@ void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::strin
             Corrupt("the stored ZIP member " + name + " declares two different sizes");
         for (uint64_t at = 0; at < entry.compressedSize; at += kChunkSize) {
             const size_t length = static_cast<size_t>(std::min<uint64_t>(kChunkSize, entry.compressedSize - at));
-            crc = crc32_gzip_refl(crc, data + at, length);
+            crc = Crc32(crc, data + at, length);
             sink(std::string_view(reinterpret_cast<const char*>(data + at), length));
         }
     } else {
-        auto state = std::make_unique<inflate_state>();
-        isal_inflate_init(state.get());
-        state->crc_flag = ISAL_DEFLATE;
+        Inflater inflater;
         auto buffer = std::make_unique<uint8_t[]>(kChunkSize);
         uint64_t inputLeft = entry.compressedSize;
         const uint8_t* input = data;
         uint64_t produced = 0;
-        while (state->block_state != ISAL_BLOCK_FINISH) {
-            if (state->avail_in == 0 && inputLeft > 0) {
-                const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(inputLeft, 1u << 30));
-                state->next_in = const_cast<uint8_t*>(input);
-                state->avail_in = piece;
+        bool finished = false;
+        while (!finished) {
+            if (inflater.InputLeft() == 0 && inputLeft > 0) {
+                const auto piece = static_cast<size_t>(std::min<uint64_t>(inputLeft, 1u << 30));
+                inflater.SetInput(input, piece);
                 input += piece;
                 inputLeft -= piece;
             }
-            state->next_out = buffer.get();
-            state->avail_out = static_cast<uint32_t>(kChunkSize);
-            const uint32_t inputBefore = state->avail_in;
-            const int status = isal_inflate(state.get());
-            if (status < 0)
+            const size_t inputBefore = inflater.InputLeft();
+            size_t length = 0;
+            const Inflater::Status status = inflater.Inflate(buffer.get(), kChunkSize, length);
+            if (status == Inflater::Status::Damaged)
                 Corrupt("the compressed data of the ZIP member " + name + " is damaged");
-            const size_t length = kChunkSize - state->avail_out;
+            finished = status == Inflater::Status::Finished;
             produced += length;
             if (produced > entry.uncompressedSize)
                 Corrupt("the ZIP member " + name + " inflates to more than its declared size");
             if (length > 0) {
-                crc = crc32_gzip_refl(crc, buffer.get(), length);
+                crc = Crc32(crc, buffer.get(), length);
                 sink(std::string_view(reinterpret_cast<const char*>(buffer.get()), length));
-            } else if (state->block_state != ISAL_BLOCK_FINISH && state->avail_in == 0 && inputLeft == 0) {
+            } else if (!finished && inflater.InputLeft() == 0 && inputLeft == 0) {
                 Corrupt("the compressed data of the ZIP member " + name + " is truncated");
-            } else if (state->block_state != ISAL_BLOCK_FINISH && state->avail_in == inputBefore) {
+            } else if (!finished && inflater.InputLeft() == inputBefore) {
                 // Neither input taken nor output given: never spin on data the inflater cannot use.
                 Corrupt("the compressed data of the ZIP member " + name + " is damaged");
             }
