@@ -268,7 +268,7 @@ private:
         // UTF-8 content (what every writer produces) goes through the fast scanner; any
         // other encoding through Expat, which converts it.
         ods::OdsXmlScanner scanner(handler);
-        ods::OdsExpatAdapter adapter(handler);
+        ods::OdsXmlAdapter adapter(handler);
         std::unique_ptr<xml::XmlParser> expat;
         bool decided = false;
         const auto feed = [&](std::string_view piece, bool final) {
@@ -276,7 +276,7 @@ private:
                 decided = true;
                 if (!xml::IsUtf8Document(piece.substr(0, 1024))) {
                     expat = std::make_unique<xml::XmlParser>(adapter);
-                    adapter.SetParser(expat.get());
+                    adapter.SetStop([&] { expat->Stop(); });
                 }
             }
             if (expat)

@@ -19,95 +19,6 @@ bool IsSpace(char c)
     return c == ' ' || c == '\n' || c == '\r' || c == '\t';
 }
 
-// True when [p, end) is well-formed UTF-8 (no overlong forms, surrogates or code points
-// past U+10FFFF, nor the non-characters U+FFFE and U+FFFF).
-bool IsValidUtf8(const unsigned char* p, const unsigned char* end)
-{
-    while (p < end) {
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        size_t length = 0;
-        uint32_t code = 0;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-            code = c & 0x1Fu;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            code = c & 0x0Fu;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            code = c & 0x07u;
-        } else {
-            return false;
-        }
-        if (static_cast<size_t>(end - p) < length)
-            return false;
-        for (size_t i = 1; i < length; ++i) {
-            if ((p[i] & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (p[i] & 0x3Fu);
-        }
-        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE || code == 0xFFFF))
-            || (length == 4 && (code < 0x10000 || code > 0x10FFFF)))
-            return false;
-        p += length;
-    }
-    return true;
-}
-
-enum TextCheck : unsigned { kPlain = 0, kDecode = 1, kNonAscii = 2, kBad = 4 };
-
-// What a run of character data needs: reference decoding or line-end normalisation, a
-// UTF-8 check, or refusal (a control character XML does not allow, "<" in a value).
-// In raw character data (comments, CDATA) "&" and "<" are plain characters.
-unsigned CheckText(const char* begin, const char* end, bool attribute, bool raw = false)
-{
-    unsigned result = kPlain;
-    for (const char* p = begin; p < end; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        if (c >= 0x20 && ((c != '&' && c != '<') || raw) && c < 0x80)
-            continue;
-        if (c >= 0x80)
-            result |= kNonAscii;
-        else if (c == '&' || c == '\r' || (attribute && (c == '\n' || c == '\t')))
-            result |= kDecode;
-        else if (c != '\n' && c != '\t')
-            return kBad; // other control characters, and "<" (only possible in attribute values)
-    }
-    return result;
-}
-
-// XML name characters, ASCII part; bytes from 0x80 are taken as the non-ASCII name
-// characters XML allows, once their UTF-8 form is checked.
-bool IsNameStart(unsigned char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
-}
-
-bool IsNameChar(unsigned char c)
-{
-    return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
-}
-
-bool IsName(std::string_view name)
-{
-    if (name.empty() || !IsNameStart(static_cast<unsigned char>(name[0])))
-        return false;
-    bool nonAscii = false;
-    for (const char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (!IsNameChar(u))
-            return false;
-        nonAscii |= u >= 0x80;
-    }
-    return !nonAscii
-        || IsValidUtf8(reinterpret_cast<const unsigned char*>(name.data()),
-            reinterpret_cast<const unsigned char*>(name.data() + name.size()));
-}
-
 } // namespace
 
 void XmlScanner::Fail(const std::string& why) const
@@ -156,8 +67,14 @@ std::string_view XmlScanner::NamespaceOf(std::string_view prefix) const
 
 void XmlScanner::Feed(std::string_view piece, bool final)
 {
+    if (m_stopped)
+        return;
     m_buffer.append(piece);
     const size_t used = Scan(final);
+    if (m_stopped) {
+        m_buffer.clear();
+        return;
+    }
     m_buffer.erase(0, used);
     m_consumed += used;
     if (m_buffer.size() > kMaxToken)
@@ -186,7 +103,7 @@ size_t XmlScanner::Scan(bool final)
         }
         m_started = true;
     }
-    while (at < end) {
+    while (at < end && !m_stopped) {
         if (data[at] != '<') {
             const void* found = std::memchr(data + at, '<', end - at);
             if (!found && !final)
@@ -207,8 +124,12 @@ size_t XmlScanner::Scan(bool final)
             complete = EndTag(at, end);
         else if (kind == '?' || kind == '!')
             complete = Markup(at, end, final);
-        else
+        else if (const size_t used = DirectElement(at, end)) {
+            at += used;
+            complete = true;
+        } else {
             complete = StartTag(at, end);
+        }
         if (!complete) {
             if (final)
                 Fail("the document ends inside a tag");
@@ -333,6 +254,7 @@ bool XmlScanner::StartTag(size_t& at, size_t end)
             CheckQualifiedName(name);
             if (name.size() > 5 && valueBegin == valueEnd)
                 Fail("the namespace prefix \"" + std::string(name.substr(6, 64)) + "\" is bound to nothing");
+            ++m_bindingsVersion;
             m_namespaces.push_back(
                 { std::string(name.substr(name.size() > 5 ? 6 : 5)), std::string(valueBegin, valueEnd), depth });
         }
@@ -390,6 +312,30 @@ bool XmlScanner::StartTag(size_t& at, size_t end)
     return true;
 }
 
+size_t XmlScanner::DirectElement(size_t at, size_t end)
+{
+    if (!m_direct || m_nameEnds.empty())
+        return 0;
+    return m_direct->ReadElement(std::string_view(m_buffer.data() + at, end - at), *this);
+}
+
+const std::string* XmlScanner::Lookup(std::string_view prefix) const
+{
+    for (auto it = m_namespaces.rbegin(); it != m_namespaces.rend(); ++it) {
+        if (it->prefix == prefix)
+            return &it->uri;
+    }
+    return nullptr;
+}
+
+std::vector<std::string_view> XmlScanner::BoundPrefixes() const
+{
+    std::vector<std::string_view> prefixes;
+    for (const Binding& binding : m_namespaces)
+        prefixes.push_back(binding.prefix);
+    return prefixes;
+}
+
 bool XmlScanner::IsDeclaration(std::string_view attributeName)
 {
     return attributeName.starts_with("xmlns") && (attributeName.size() == 5 || attributeName[5] == ':');
@@ -398,8 +344,10 @@ bool XmlScanner::IsDeclaration(std::string_view attributeName)
 void XmlScanner::CloseElement()
 {
     const size_t depth = m_nameEnds.size();
-    while (!m_namespaces.empty() && m_namespaces.back().depth == depth)
+    while (!m_namespaces.empty() && m_namespaces.back().depth == depth) {
         m_namespaces.pop_back();
+        ++m_bindingsVersion;
+    }
     m_nameEnds.pop_back();
     m_names.resize(m_nameEnds.empty() ? 0 : m_nameEnds.back());
     if (m_nameEnds.empty())

@@ -20,22 +20,49 @@
 
 namespace vellumcast::spreadsheet::xml {
 
+class XmlScanner;
+
+// A format's reader of its commonest element written the usual way, offered every start
+// tag before the general path takes it. It reads the whole element (which must be
+// balanced and declare no namespaces), gives its handler the events the general path
+// would, and returns the bytes it used; or 0, leaving the element to the general path.
+// It must accept nothing the general path refuses.
+class XmlDirectPath {
+public:
+    virtual ~XmlDirectPath() = default;
+    // from starts at the element's '<' and runs to the end of the bytes at hand.
+    virtual size_t ReadElement(std::string_view from, const XmlScanner& scanner) = 0;
+};
+
 class XmlScanner {
 public:
-    explicit XmlScanner(XmlHandler& handler)
+    explicit XmlScanner(XmlHandler& handler, XmlDirectPath* direct = nullptr)
         : m_handler(handler)
+        , m_direct(direct)
     {
     }
 
     // Parses the next piece; final marks the end. Throws SpreadsheetError(Corrupt);
-    // exceptions of the handler pass through.
+    // exceptions of the handler pass through. Returns at once once stopped.
     void Feed(std::string_view piece, bool final);
+
+    // Called by a handler that has seen enough: the current event is the last.
+    void Stop() { m_stopped = true; }
+    bool Stopped() const { return m_stopped; }
+
+    // For a direct path: the elements open, the URI a prefix is bound to (nullptr when
+    // none), the prefixes bound, and a number that changes whenever the bindings do.
+    size_t Depth() const { return m_nameEnds.size(); }
+    const std::string* Lookup(std::string_view prefix) const;
+    std::vector<std::string_view> BoundPrefixes() const;
+    uint64_t BindingsVersion() const { return m_bindingsVersion; }
 
 private:
     size_t Scan(bool final); // returns how much of m_buffer was consumed
     bool StartTag(size_t& at, size_t end);
     bool EndTag(size_t& at, size_t end);
     bool Markup(size_t& at, size_t end, bool final);
+    size_t DirectElement(size_t at, size_t end);
     void Text(char* begin, char* end);
     char* CheckedText(char* begin, char* end, unsigned check, bool attribute) const;
     std::string_view NamespaceOf(std::string_view prefix) const;
@@ -45,6 +72,9 @@ private:
     [[noreturn]] void Fail(const std::string& why) const;
 
     XmlHandler& m_handler;
+    XmlDirectPath* m_direct;
+    bool m_stopped = false;
+    uint64_t m_bindingsVersion = 0;
     std::string m_buffer;
     uint64_t m_consumed = 0; // bytes of the document before m_buffer
     bool m_hadBom = false;

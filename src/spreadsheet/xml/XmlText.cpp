@@ -76,6 +76,86 @@ bool DecodeReference(std::string_view name, char*& out)
 
 } // namespace
 
+bool IsValidUtf8(const unsigned char* p, const unsigned char* end)
+{
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        size_t length = 0;
+        uint32_t code = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            code = c & 0x1Fu;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            code = c & 0x0Fu;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            code = c & 0x07u;
+        } else {
+            return false;
+        }
+        if (static_cast<size_t>(end - p) < length)
+            return false;
+        for (size_t i = 1; i < length; ++i) {
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (p[i] & 0x3Fu);
+        }
+        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE || code == 0xFFFF))
+            || (length == 4 && (code < 0x10000 || code > 0x10FFFF)))
+            return false;
+        p += length;
+    }
+    return true;
+}
+
+unsigned CheckText(const char* begin, const char* end, bool attribute, bool raw)
+{
+    unsigned result = kPlain;
+    for (const char* p = begin; p < end; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c >= 0x20 && ((c != '&' && c != '<') || raw) && c < 0x80)
+            continue;
+        if (c >= 0x80)
+            result |= kNonAscii;
+        else if (c == '&' || c == '\r' || (attribute && (c == '\n' || c == '\t')))
+            result |= kDecode;
+        else if (c != '\n' && c != '\t')
+            return kBad; // other control characters, and "<" (only possible in attribute values)
+    }
+    return result;
+}
+
+bool IsNameStart(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
+}
+
+bool IsNameChar(unsigned char c)
+{
+    return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+bool IsName(std::string_view name)
+{
+    if (name.empty() || !IsNameStart(static_cast<unsigned char>(name[0])))
+        return false;
+    bool nonAscii = false;
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (!IsNameChar(u))
+            return false;
+        nonAscii |= u >= 0x80;
+    }
+    return !nonAscii
+        || IsValidUtf8(reinterpret_cast<const unsigned char*>(name.data()),
+            reinterpret_cast<const unsigned char*>(name.data() + name.size()));
+}
+
 void Malformed(const std::string& why)
 {
     throw SpreadsheetError(ErrorCode::Corrupt, "the XML is malformed (" + why + ")");

@@ -15,6 +15,23 @@ inline constexpr int kMaxDepth = 256;
 // carried-over buffer and the rescanning of an unfinished token as chunks arrive.
 inline constexpr size_t kMaxToken = size_t { 16 } << 20;
 
+// True when [p, end) is well-formed UTF-8 holding only characters XML allows (no
+// overlong forms, surrogates, code points past U+10FFFF, nor U+FFFE and U+FFFF).
+bool IsValidUtf8(const unsigned char* p, const unsigned char* end);
+
+enum TextCheck : unsigned { kPlain = 0, kDecode = 1, kNonAscii = 2, kBad = 4 };
+
+// What a run of character data needs (TextCheck bits): reference decoding or line-end
+// normalisation, a UTF-8 check, or refusal (a control character XML does not allow,
+// "<" in a value). In raw character data (comments, CDATA) "&" and "<" are plain.
+unsigned CheckText(const char* begin, const char* end, bool attribute, bool raw = false);
+
+// XML names: ASCII checked exactly; bytes from 0x80 are taken as the non-ASCII name
+// characters XML allows, once their UTF-8 form is checked.
+bool IsNameStart(unsigned char c);
+bool IsNameChar(unsigned char c);
+bool IsName(std::string_view name);
+
 // Throws SpreadsheetError(Corrupt) saying the XML is malformed, and why.
 [[noreturn]] void Malformed(const std::string& why);
 
