@@ -1,30 +1,51 @@
 #!/usr/bin/env bash
-# Fuzzes the workbook readers with libFuzzer and AddressSanitizer, seeded with the test
-# workbooks, then the OpenDocument content scanner (its direct cell path against the
-# general one), seeded with the content of the test spreadsheets.
-# Usage: scripts/fuzz.sh [SECONDS=60] (each target). Crashes land in build-fuzz/crashes/.
+# Builds every libFuzzer target with clang and AddressSanitizer (the fuzz preset, in
+# build-fuzz/) and runs each for SECONDS, seeded from the test fixtures and the samples.
+# Any crash, leak, hang or runaway allocation fails the script; the input that caused it
+# lands in build-fuzz/crashes/. Corpora grow in build-fuzz/corpus/ from run to run.
+# Usage: scripts/fuzz.sh [SECONDS=60] [TARGET...]
+# The newest clang on the PATH is used; CC and CXX choose another.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
+shift || true
 scripts/install-deps.sh
-command -v clang++ >/dev/null || { as_root=(); [ "$(id -u)" -ne 0 ] && as_root=(sudo); "${as_root[@]}" apt-get install -y -qq clang libclang-rt-14-dev; }
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DVELLUMCAST_SANITIZE=ON -DVELLUMCAST_FUZZ=ON -DVELLUMCAST_BUILD_GUI=OFF -DVELLUMCAST_BUILD_TESTS=OFF -DVELLUMCAST_BUILD_BENCH=OFF >/dev/null
-cmake --build build-fuzz --target fuzz_open_workbook fuzz_ods_content
-mkdir -p build-fuzz/corpus build-fuzz/corpus-ods build-fuzz/crashes
-cp -n tests/fixtures/workbooks/* Samples/* build-fuzz/corpus/ 2>/dev/null || true
-# The content scanner's inputs: a byte choosing the piece size, then content.xml.
-python3 - <<'PY'
-import glob, os, zipfile
-for path in glob.glob("tests/fixtures/workbooks/*.ods") + glob.glob("Samples/*.ods"):
-    try:
-        content = zipfile.ZipFile(path).read("content.xml")[:262143]
-    except Exception:
-        continue
-    with open(os.path.join("build-fuzz/corpus-ods", os.path.basename(path) + ".xml"), "wb") as out:
-        out.write(b"\x03" + content)
-PY
-build-fuzz/bin/fuzz_open_workbook -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -max_len=262144 \
-  -artifact_prefix=build-fuzz/crashes/ build-fuzz/corpus
-build-fuzz/bin/fuzz_ods_content -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -max_len=262144 \
-  -artifact_prefix=build-fuzz/crashes/ods- build-fuzz/corpus-ods
+
+# The unversioned name, else the highest numbered one (clang++-16 before clang++-14).
+newest() {
+  command -v "$1" >/dev/null && { echo "$1"; return; }
+  compgen -c "$1-" | grep -xF -f <(seq -f "$1-%g" 1 99) | sort -t- -k2,2n | tail -n 1
+}
+cxx=${CXX:-$(newest clang++)}
+cc=${CC:-$(newest clang)}
+[ -n "$cxx" ] && [ -n "$cc" ] || { echo "fuzz.sh: no clang found" >&2; exit 1; }
+
+cmake --preset fuzz -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" >/dev/null
+cmake --build --preset fuzz -j"$(nproc)"
+
+out=build-fuzz
+rm -rf "$out/seeds"
+python3 scripts/fuzz-seeds.py "$out/seeds"
+mkdir -p "$out/crashes"
+if [ $# -gt 0 ]; then targets=("$@"); else mapfile -t targets < <(cd "$out/bin" && ls fuzz_* | sort); fi
+
+failed=()
+for target in "${targets[@]}"; do
+  corpus=$out/corpus/$target
+  mkdir -p "$corpus" "$out/seeds/$target"
+  echo "--- $target: ${seconds} s from $(ls "$out/seeds/$target" | wc -l) seeds"
+  # -rss_limit_mb and -malloc_limit_mb make a runaway allocation a finding, -timeout a hang.
+  if ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 "$out/bin/$target" -max_total_time="$seconds" -timeout=10 \
+    -rss_limit_mb=2048 -malloc_limit_mb=2048 -max_len=262144 -print_final_stats=1 \
+    -artifact_prefix="$out/crashes/$target-" "$corpus" "$out/seeds/$target" >"$out/$target.log" 2>&1; then
+    grep -E '^stat::number_of_executed_units|^#[0-9]+ +DONE' "$out/$target.log" | tail -n 2 || true
+  else
+    tail -n 40 "$out/$target.log"
+    failed+=("$target")
+  fi
+done
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "fuzz.sh: findings in ${failed[*]}; inputs in $out/crashes/" >&2
+  exit 1
+fi
+echo "fuzz.sh: ${#targets[@]} targets ran ${seconds} s each without a finding"

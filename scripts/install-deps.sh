@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing and running Vellumcast needs.
+# Installs every Debian package that building, testing, fuzzing and running Vellumcast needs.
 # Idempotent: packages already present are left alone. Runs apt-get as root, through
 # sudo when started by another user.
 set -euo pipefail
@@ -10,6 +10,8 @@ packages=(
   libisal-dev libexpat1-dev zlib1g-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
+  desktop-file-utils appstream dpkg-dev
+  ccache clang-format clang libclang-rt-dev
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Takes the screenshots of both windows from the real program under Xvfb, with the
-# platform's own style: the main window with the samples listed, then the results window
-# after a run. Needs Xvfb, xdotool and ImageMagick's import.
+# platform's own style, at normal size and at 1.5 times (QT_SCALE_FACTOR): the main window
+# with the samples listed, then the results window after a run. Needs Xvfb, xdotool and
+# ImageMagick's import.
 #   scripts/screenshots.sh [build-folder]   (default: build)
 set -eu
 if ! command -v Xvfb >/dev/null || ! command -v xdotool >/dev/null || ! command -v import >/dev/null; then
@@ -15,23 +16,14 @@ out=$root/docs/screenshots
 mkdir -p "$out"
 display=:${VELLUMCAST_DISPLAY:-97}
 config=$(mktemp -d)
-Xvfb "$display" -screen 0 1280x900x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$display" -screen 0 1600x1200x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-cleanup() { kill "$app" 2>/dev/null || true; kill "$xvfb" 2>/dev/null || true; rm -rf "$config"; }
 app=
+cleanup() { [ -n "$app" ] && kill "$app" 2>/dev/null || true; kill "$xvfb" 2>/dev/null || true; rm -rf "$config"; }
 trap cleanup EXIT
 sleep 1
 export DISPLAY=$display XDG_CONFIG_HOME=$config HOME=$config
-# Options as a person might choose them: comma divider, each sheet to a text file.
-cat > "$config/Tamsworth.ini" <<INI
-[Vellumcast]
-Directions=Save each sheet to a text file
-Option1=False
-Option2=True
-Output%20Folder=/home/demo/Documents/Exports/
-INI
-"$program" "$root"/Samples/Sales.xlsx "$root"/Samples/Sales.xls "$root"/Samples/Sales.ods "$root"/Samples/Contacts.csv &
-app=$!
+
 window() { # the shown window titled Vellumcast
   for _ in $(seq 150); do
     id=$(xdotool search --onlyvisible --name '^Vellumcast$' 2>/dev/null | tail -1 || true)
@@ -40,14 +32,34 @@ window() { # the shown window titled Vellumcast
   done
   echo "no window" >&2; exit 1
 }
-main=$(window)
-sleep 1
-import -window "$main" "$out/main-window.png"
-xdotool windowfocus --sync "$main" key space   # the focused start button
-sleep 2
-results=$(window)
-[ "$results" != "$main" ] || { sleep 2; results=$(window); }
-xdotool windowfocus --sync "$results" key Tab Down Down   # choose the second result for the preview
-sleep 1
-import -window "$results" "$out/results-window.png"
+
+# capture SUFFIX SCALE: both windows at that scale, as main-window$SUFFIX.png and
+# results-window$SUFFIX.png.
+capture() {
+  # Options as a person might choose them: comma divider, each sheet to a text file.
+  cat > "$config/Tamsworth.ini" <<INI
+[Vellumcast]
+Directions=Save each sheet to a text file
+Option1=False
+Option2=True
+Output%20Folder=/home/demo/Documents/Exports/
+INI
+  QT_SCALE_FACTOR=$2 "$program" "$root"/Samples/Sales.xlsx "$root"/Samples/Sales.xls "$root"/Samples/Sales.ods \
+    "$root"/Samples/Contacts.csv &
+  app=$!
+  main=$(window)
+  sleep 1
+  import -window "$main" "$out/main-window$1.png"
+  xdotool windowfocus --sync "$main" key Return   # Enter starts the export
+  sleep 2
+  results=$(window)
+  [ "$results" != "$main" ] || { sleep 2; results=$(window); }
+  xdotool windowfocus --sync "$results" key Tab Down Down   # choose the second result for the preview
+  sleep 1
+  import -window "$results" "$out/results-window$1.png"
+  kill "$app"; wait "$app" 2>/dev/null || true; app=
+}
+
+capture "" 1
+capture "-1.5x" 1.5
 echo "screenshots in $out"

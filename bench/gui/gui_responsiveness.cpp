@@ -38,7 +38,7 @@ public:
         ++errors;
         std::fprintf(stderr, "error: %s\n", qPrintable(text));
     }
-    QString Folder(const QString&) override { return {}; }
+    QString Folder(const QString&, const QString&) override { return {}; }
     QStringList Files(const QString&, const QStringList&) override { return {}; }
     void OpenFolder(const QString&) override { }
     int errors = 0;

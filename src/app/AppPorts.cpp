@@ -32,6 +32,8 @@ void ThrottledPump::Run()
 
 void ThrottledPump::RunNow()
 {
+    if (m_beforeTurn)
+        m_beforeTurn();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     m_sinceLastTurn.restart();
 }

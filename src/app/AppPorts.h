@@ -23,6 +23,8 @@ public:
     void Run() override;
     // Lets the events run now, whatever the time since the last turn.
     void RunNow();
+    // Runs before every turn of the events, for example to move a progress display.
+    void SetBeforeTurn(std::function<void()> beforeTurn) { m_beforeTurn = std::move(beforeTurn); }
 
 private:
     // Reading the clock costs more than a cell; it is read once every few calls.
@@ -30,6 +32,7 @@ private:
     QElapsedTimer m_sinceLastTurn;
     int m_intervalMs;
     unsigned m_calls = 0;
+    std::function<void()> m_beforeTurn;
 };
 
 // The percentage on ProgressBar1.

@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 
+#include "app/Controls.h"
 #include "app/Form2.h"
 #include "app/ListModels.h"
 #include "app/WorkbookListView.h"
@@ -13,11 +14,13 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -43,13 +46,6 @@ constexpr const char* kSamplesQuestion = "Would you like this software to open t
                                          "are stored (so that you can view them before working with them)?";
 constexpr const char* kNotInstalled = "Excel is not installed on this computer. You need to have it installed to use "
                                       "this software without error.";
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    return button;
-}
 
 // The folder of the samples: beside the program, or where an installation puts them.
 std::string SamplesFolder(const std::string& programFolder)
@@ -101,7 +97,9 @@ Qt::CheckState CheckStateFor(int value)
 
 QIcon AppIcon()
 {
-    return QIcon(":/vellumcast/vellumcast.png");
+    // The installed theme's icon fits the desktop's sizes; the bundled one serves a build
+    // that was never installed.
+    return QIcon::fromTheme("vellumcast", QIcon(":/vellumcast/vellumcast.png"));
 }
 
 QCursor LoadCursorFile(const QString& path)
@@ -149,7 +147,13 @@ Form1::Form1(AppContext context, QWidget* parent)
     ConnectHandlers();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    // The view and the model read m_list, which as a member is gone before the base class
+    // deletes the children: they go first.
+    delete m_listView;
+    delete m_listModel;
+}
 
 void Form1::BuildControls()
 {
@@ -160,12 +164,13 @@ void Form1::BuildControls()
     m_listView->setToolTip(kListToolTip);
     m_listView->setMinimumSize(TwipsToPixels(6000) + 24, 180);
 
-    m_addFiles = MakeButton(this, "PushButton1", "Add Excel Files");
-    m_addFolder = MakeButton(this, "PushButton5", "Add All Excel Files In Folder");
+    m_addFiles = MakeButton(this, "PushButton1", "Add Excel Files", { QKeySequence::Open });
+    m_addFolder
+        = MakeButton(this, "PushButton5", "Add All Excel Files In Folder", { Qt::CTRL | Qt::SHIFT | Qt::Key_O });
     m_samples = MakeButton(this, "PushButton6", "Load Sample/Example Files");
-    m_clear = MakeButton(this, "PushButton7", "Clear List");
-    m_moveUp = MakeButton(this, "PushButton3", "Move Up");
-    m_moveDown = MakeButton(this, "PushButton4", "Move Down");
+    m_clear = MakeButton(this, "PushButton7", "Clear List", { Qt::CTRL | Qt::SHIFT | Qt::Key_Delete });
+    m_moveUp = MakeButton(this, "PushButton3", "Move Up", { Qt::ALT | Qt::Key_Up });
+    m_moveDown = MakeButton(this, "PushButton4", "Move Down", { Qt::ALT | Qt::Key_Down });
 
     auto* listButtons = new QVBoxLayout;
     for (QPushButton* button : { m_addFiles, m_addFolder, m_samples, m_clear })
@@ -215,7 +220,8 @@ void Form1::BuildControls()
     outputLayout->addWidget(m_quotes);
     outputLayout->addStretch(1);
 
-    m_start = MakeButton(this, "PushButton2", "Start Exporting To Text Files");
+    m_start = MakeButton(
+        this, "PushButton2", "Start Exporting To Text Files", { Qt::CTRL | Qt::Key_Return, Qt::CTRL | Qt::Key_Enter });
     m_start->setDefault(true);
     m_progressBar = new QProgressBar(this);
     m_progressBar->setObjectName("ProgressBar1");
@@ -419,8 +425,9 @@ void Form1::PushButton1_Click()
     core::StepRunner run(m_reporter, core::LocationText("Form1", "PushButton1_Click"));
     QStringList files;
     run.Step(108, [&] {
-        files = Prompts::OpenFiles(
-            this, kAddFilesTitle, { "Excel Files (*.xl*)", "Spreadsheets (*.xl* *.ods *.csv *.txt)", "All Files (*)" });
+        files = Prompts::OpenFiles(this, kAddFilesTitle,
+            { "Excel Files (*.xl*)", "Spreadsheets (*.xl* *.ods *.ots *.fods *.csv *.tsv *.tab *.txt)",
+                "All Files (*)" });
     });
     if (files.isEmpty())
         return; // 110: cancelled
@@ -477,9 +484,13 @@ void Form1::PushButton5_Click()
     if (!answer || answer->isEmpty())
         return; // 102
     QString folder;
-    run.Step(104, [&] { folder = Prompts::BrowseForFolder(this, kFolderTitle); });
+    run.Step(104, [&] {
+        folder = Prompts::BrowseForFolder(
+            this, kFolderTitle, m_lastImportFolder.isEmpty() ? QDir::homePath() : m_lastImportFolder);
+    });
     if (folder.isEmpty())
         return; // 106
+    m_lastImportFolder = folder;
     CommandScope scope(*this);
     run.Step(108, [&] { SetBusy(true); });
     worklist::ImportFolder(
@@ -521,6 +532,9 @@ void Form1::PushButton2_Click()
     CommandScope scope(*this);
     if (!m_form2)
         m_form2 = std::make_unique<Form2>(m_context, *this);
+    // The results are emptied here, where the results window's list hears of it, and not
+    // only inside the run, whose list has no view to tell.
+    m_form2->RunStarting();
     exporting::ExportRunPorts ports { m_reporter, m_pump, *m_progress };
     exporting::RunExport(*this, ports, m_form2->Results());
     SetBusy(false);
@@ -594,12 +608,6 @@ void Form1::ResultsAdded(const exporting::ResultList&, size_t)
         m_form2->ResultsAdded();
 }
 
-void Form1::RunStarting()
-{
-    if (m_form2)
-        m_form2->RunStarting();
-}
-
 void Form1::RunFinished(const exporting::ResultList&)
 {
     Form2& results = EnsureResultsWindow();
@@ -608,6 +616,20 @@ void Form1::RunFinished(const exporting::ResultList&)
     results.show();
     results.raise();
     hide();
+}
+
+void Form1::keyPressEvent(QKeyEvent* event)
+{
+    // Enter anywhere in the window starts the export, as the default button promises; a
+    // focused button takes Enter itself, and the list, boxes and text field pass it on.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (m_start->isEnabled())
+            m_start->click();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void Form1::closeEvent(QCloseEvent* event)

@@ -62,6 +62,7 @@ public:
     bool CommandsEnabled() const { return m_commandsEnabled; }
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -81,7 +82,6 @@ private:
     void SetBusy(bool busy) override;
     void LayoutResults(options::SaveMode mode) override;
     void ResultsAdded(const exporting::ResultList& results, size_t firstNew) override;
-    void RunStarting() override;
     void RunFinished(const exporting::ResultList& results) override;
 
     AppContext m_context;
@@ -91,6 +91,8 @@ private:
     std::unique_ptr<Form2> m_form2;
     bool m_form2Loaded = false;
     bool m_commandsEnabled = true;
+    // Where the folder picker of the import opens next: the folder imported from last.
+    QString m_lastImportFolder;
 
     WorkbookListModel* m_listModel = nullptr;
     WorkbookListView* m_listView = nullptr;
@@ -118,7 +120,7 @@ private:
 int CheckValue(Qt::CheckState state);
 Qt::CheckState CheckStateFor(int value);
 
-// The application's icon.
+// The application's icon: "vellumcast" from the icon theme, else the bundled picture.
 QIcon AppIcon();
 // The hand pointer: HAND-M.CUR from the program folder when it loads, else the
 // platform's pointing hand. Throws when the file is there but cannot be read.

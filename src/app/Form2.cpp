@@ -1,5 +1,6 @@
 #include "app/Form2.h"
 
+#include "app/Controls.h"
 #include "app/Form1.h"
 #include "app/ListModels.h"
 #include "core/ErrorReport.h"
@@ -10,11 +11,15 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -23,12 +28,24 @@ namespace vellumcast::app {
 
 namespace {
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(name);
-    return button;
-}
+// Counts the entries of a save as it lets window events run once per entry.
+class CountingPump final : public core::Pump {
+public:
+    explicit CountingPump(core::Pump& inner)
+        : m_inner(inner)
+    {
+    }
+    void Run() override
+    {
+        ++m_count;
+        m_inner.Run();
+    }
+    size_t Count() const { return m_count; }
+
+private:
+    core::Pump& m_inner;
+    size_t m_count = 0;
+};
 
 } // namespace
 
@@ -61,7 +78,13 @@ Form2::Form2(AppContext context, Form1& mainWindow)
     BuildControls();
 }
 
-Form2::~Form2() = default;
+Form2::~Form2()
+{
+    // The view and the model read m_results, which as a member is gone before the base
+    // class deletes the children: they go first.
+    delete m_listView;
+    delete m_model;
+}
 
 void Form2::BuildControls()
 {
@@ -96,14 +119,24 @@ void Form2::BuildControls()
     m_folderFrame->setObjectName("Frame1");
     m_outputFolder = new QLineEdit(m_folderFrame);
     m_outputFolder->setObjectName("Text1");
-    m_pickFolder = MakeButton(m_folderFrame, "PushButton7", "...");
-    m_pickFolder->setToolTip("Choose the output folder");
+    const QKeySequence pickKeys(Qt::CTRL | Qt::SHIFT | Qt::Key_O);
+    m_pickFolder = MakeButton(m_folderFrame, "PushButton7", "...", { pickKeys });
+    m_pickFolder->setToolTip("Choose the output folder (" + pickKeys.toString(QKeySequence::NativeText) + ")");
     auto* folderLayout = new QHBoxLayout(m_folderFrame);
     folderLayout->addWidget(m_outputFolder, 1);
     folderLayout->addWidget(m_pickFolder);
 
-    m_save = MakeButton(this, "PushButton6", "Save Results To Text File");
-    m_back = MakeButton(this, "PushButton8", "< Back");
+    m_save = MakeButton(this, "PushButton6", "Save Results To Text File", { QKeySequence::Save });
+    m_back = MakeButton(this, "PushButton8", "< Back", { Qt::Key_Escape, Qt::ALT | Qt::Key_Left });
+
+    // Shown only while a save goes on: how many results are written, as a count and a bar.
+    m_saveCount = new QLabel(this);
+    m_saveCount->setObjectName("SaveCount");
+    m_saveProgress = new QProgressBar(this);
+    m_saveProgress->setObjectName("SaveProgress");
+    m_saveProgress->setTextVisible(false);
+    m_saveCount->hide();
+    m_saveProgress->hide();
 
     auto* frames = new QHBoxLayout;
     frames->addWidget(m_viewingFrame);
@@ -111,6 +144,8 @@ void Form2::BuildControls()
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_back);
     buttons->addStretch(1);
+    buttons->addWidget(m_saveCount);
+    buttons->addWidget(m_saveProgress, 2);
     buttons->addWidget(m_save);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_listView, 2);
@@ -167,7 +202,7 @@ void Form2::LayoutColumns(options::SaveMode mode)
 
 void Form2::RunStarting()
 {
-    m_model->Empty();
+    m_model->Reset([this] { m_results.clear(); });
 }
 
 void Form2::ResultsAdded()
@@ -219,21 +254,36 @@ void Form2::PushButton6_Click()
     SetCommandsEnabled(false);
     const std::string folder = m_outputFolder->text().toStdString();
     const auto mode = options::SaveModeFromCaption(m_main.SaveModeText().toStdString());
-    const auto outcome = results::SaveResults(folder, mode, m_results, m_reporter, m_pump);
+    CountingPump counted(m_pump);
+    ShowSaveProgress(0);
+    m_pump.SetBeforeTurn([&] { ShowSaveProgress(counted.Count()); });
+    m_pump.RunNow(); // the count and the bar appear before the first file is written
+    const auto saved = results::SaveResults(folder, mode, m_main.List().Paths(), m_results, { m_reporter, counted });
+    m_pump.SetBeforeTurn({});
     SetCommandsEnabled(true);
     core::StepRunner run(m_reporter, core::LocationText("Form2", "PushButton6_Click"));
-    if (outcome == results::SaveOutcome::FolderMissing) {
+    if (saved.outcome == results::SaveOutcome::FolderMissing) {
+        HideSaveProgress();
         run.Step(108, [&] { Prompts::Message(this, "Output folder does not exist."); });
         return;
     }
+    // The final count stays beside "Done." and goes with it.
+    ShowSaveProgress(mode ? m_results.size() : 0);
+    // Renamed and unwritten results are told before "Done.", which keeps its text.
+    if (const std::string notice = results::SaveNotice(saved); !notice.empty())
+        run.Step(194, [&] { Prompts::Message(this, QString::fromStdString(notice)); });
     run.Step(194, [&] { Prompts::Message(this, "Done."); });
+    HideSaveProgress();
 }
 
 void Form2::PushButton7_Click()
 {
     core::StepRunner run(m_reporter, core::LocationText("Form2", "PushButton7_Click"));
     QString chosen;
-    run.Step(100, [&] { chosen = Prompts::BrowseForFolder(this, "Please select folder:"); });
+    // The picker opens at the folder it is about to change.
+    const QString current = m_outputFolder->text();
+    const QString start = !current.isEmpty() && QDir(current).exists() ? current : QDir::homePath();
+    run.Step(100, [&] { chosen = Prompts::BrowseForFolder(this, "Please select folder:", start); });
     if (chosen.isEmpty())
         return; // 102
     if (!chosen.endsWith('/'))
@@ -249,6 +299,28 @@ void Form2::PushButton8_Click()
     core::StepRunner run(m_reporter, core::LocationText("Form2", "PushButton8_Click"));
     run.Step(108, [&] { m_main.show(); });
     run.Step(110, [&] { hide(); });
+}
+
+void Form2::ShowSaveProgress(size_t done)
+{
+    const size_t total = m_results.size();
+    done = std::min(done, total);
+    // The bar counts in steps of a thousandth, so its int range holds any number of results.
+    const int maximum = total == 0 ? 1 : static_cast<int>(std::min<size_t>(total, 1000));
+    m_saveProgress->setRange(0, maximum);
+    m_saveProgress->setValue(total == 0 ? 0 : static_cast<int>(done * static_cast<size_t>(maximum) / total));
+    const QLocale locale;
+    m_saveCount->setText(
+        QString("%1 of %2")
+            .arg(locale.toString(static_cast<qulonglong>(done)), locale.toString(static_cast<qulonglong>(total))));
+    m_saveCount->show();
+    m_saveProgress->show();
+}
+
+void Form2::HideSaveProgress()
+{
+    m_saveCount->hide();
+    m_saveProgress->hide();
 }
 
 void Form2::closeEvent(QCloseEvent* event)

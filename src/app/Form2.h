@@ -11,6 +11,8 @@
 
 class QCheckBox;
 class QGroupBox;
+class QLabel;
+class QProgressBar;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -57,6 +59,10 @@ public:
     void SetCommandsEnabled(bool enabled);
     bool CommandsEnabled() const { return m_commandsEnabled; }
 
+    // The count of results written and the bar, shown while a save goes on.
+    void ShowSaveProgress(size_t done);
+    void HideSaveProgress();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -82,6 +88,8 @@ private:
     QPushButton* m_pickFolder = nullptr; // PushButton7
     QPushButton* m_save = nullptr; // PushButton6
     QPushButton* m_back = nullptr; // PushButton8
+    QLabel* m_saveCount = nullptr;
+    QProgressBar* m_saveProgress = nullptr;
 };
 
 } // namespace vellumcast::app

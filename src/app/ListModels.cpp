@@ -120,10 +120,12 @@ void ResultsModel::SetColumns(std::vector<ResultColumn> columns)
     endResetModel();
 }
 
-void ResultsModel::Empty()
+void ResultsModel::Reset(const std::function<void()>& change)
 {
     beginResetModel();
-    m_shown = 0;
+    if (change)
+        change();
+    m_shown = std::min(m_results.size(), static_cast<size_t>(std::numeric_limits<int>::max()));
     endResetModel();
 }
 
@@ -145,7 +147,8 @@ void ResultsModel::Grow()
 
 int ResultsModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(std::min(m_shown, m_results.size()));
+    // The rows the views were told of, never the list's size of the moment.
+    return parent.isValid() ? 0 : static_cast<int>(m_shown);
 }
 
 int ResultsModel::columnCount(const QModelIndex& parent) const

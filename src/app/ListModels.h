@@ -9,6 +9,7 @@
 #include "worklist/WorkbookList.h"
 
 #include <QAbstractTableModel>
+#include <functional>
 #include <vector>
 
 namespace vellumcast::app {
@@ -58,9 +59,10 @@ public:
 
     void SetColumns(std::vector<ResultColumn> columns);
     const std::vector<ResultColumn>& Columns() const { return m_columns; }
-    // Shows no rows (the results are being replaced).
-    void Empty();
-    // Shows every entry of the results, from firstNew on as new rows.
+    // Runs change, which may replace the results in any way, inside a reset of the model,
+    // so views drop every row before the results change under them.
+    void Reset(const std::function<void()>& change);
+    // Shows every entry of the results, those past the rows shown so far as new rows.
     void Grow();
 
     int rowCount(const QModelIndex& parent = {}) const override;

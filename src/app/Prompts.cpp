@@ -57,11 +57,11 @@ void Prompts::ErrorBox(QWidget* parent, const QString& text)
     box.exec();
 }
 
-QString Prompts::BrowseForFolder(QWidget* parent, const QString& title)
+QString Prompts::BrowseForFolder(QWidget* parent, const QString& title, const QString& startFolder)
 {
     if (g_hook)
-        return g_hook->Folder(title);
-    return QFileDialog::getExistingDirectory(parent, title, QString(), QFileDialog::ShowDirsOnly);
+        return g_hook->Folder(title, startFolder);
+    return QFileDialog::getExistingDirectory(parent, title, startFolder, QFileDialog::ShowDirsOnly);
 }
 
 QStringList Prompts::OpenFiles(QWidget* parent, const QString& title, const QStringList& filters)

@@ -24,7 +24,7 @@ public:
     virtual bool Question(const QString& title, const QString& text) = 0;
     virtual std::optional<QString> Input(const QString& title, const QString& prompt, const QString& defaultText) = 0;
     virtual void ErrorBox(const QString& title, const QString& text) = 0;
-    virtual QString Folder(const QString& title) = 0;
+    virtual QString Folder(const QString& title, const QString& startFolder) = 0;
     virtual QStringList Files(const QString& title, const QStringList& filters) = 0;
     virtual void OpenFolder(const QString& path) = 0;
 };
@@ -42,8 +42,8 @@ public:
     static std::optional<QString> Input(QWidget* parent, const QString& prompt, const QString& defaultText);
     // "Application Error", warning icon, OK.
     static void ErrorBox(QWidget* parent, const QString& text);
-    // The folder picker: the chosen folder's path, or "" when cancelled.
-    static QString BrowseForFolder(QWidget* parent, const QString& title);
+    // The folder picker, opened at startFolder: the chosen folder's path, or "" when cancelled.
+    static QString BrowseForFolder(QWidget* parent, const QString& title, const QString& startFolder);
     // The open-file dialog for several files: full paths in the order chosen; empty when cancelled.
     static QStringList OpenFiles(QWidget* parent, const QString& title, const QStringList& filters);
     // Opens a folder in the file manager; the outcome is not looked at.

@@ -27,6 +27,20 @@ WorkbookListView::WorkbookListView(worklist::WorkbookList& list, QWidget* parent
     setDropIndicatorShown(false);
     setAllColumnsShowFocus(true);
     header()->setStretchLastSection(false);
+    // A long path loses its middle, not the file name at its end.
+    setTextElideMode(Qt::ElideMiddle);
+}
+
+QStringList LocalPaths(const QMimeData* data)
+{
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
+            paths << url.toLocalFile();
+    }
+    return paths;
 }
 
 std::optional<size_t> WorkbookListView::SelectedPosition() const
@@ -108,7 +122,9 @@ void WorkbookListView::keyPressEvent(QKeyEvent* event)
 
 void WorkbookListView::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (m_editable && event->mimeData()->hasUrls())
+    // Only local files and folders can be dropped: a web link or a remote item is refused
+    // while it is dragged, not silently dropped.
+    if (m_editable && !LocalPaths(event->mimeData()).isEmpty())
         event->acceptProposedAction();
     else
         event->ignore();
@@ -116,7 +132,7 @@ void WorkbookListView::dragEnterEvent(QDragEnterEvent* event)
 
 void WorkbookListView::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (m_editable && event->mimeData()->hasUrls())
+    if (m_editable && !LocalPaths(event->mimeData()).isEmpty())
         event->acceptProposedAction();
     else
         event->ignore();
@@ -124,18 +140,13 @@ void WorkbookListView::dragMoveEvent(QDragMoveEvent* event)
 
 void WorkbookListView::dropEvent(QDropEvent* event)
 {
-    if (!m_editable || !event->mimeData()->hasUrls()) {
+    const QStringList paths = m_editable ? LocalPaths(event->mimeData()) : QStringList();
+    if (paths.isEmpty()) {
         event->ignore();
         return;
     }
-    QStringList paths;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile())
-            paths << url.toLocalFile();
-    }
     event->acceptProposedAction();
-    if (!paths.isEmpty())
-        emit PathsDropped(paths);
+    emit PathsDropped(paths);
 }
 
 } // namespace vellumcast::app

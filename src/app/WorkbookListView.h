@@ -11,7 +11,13 @@
 #include <QTreeView>
 #include <optional>
 
+class QMimeData;
+
 namespace vellumcast::app {
+
+// The local files and folders among dragged data, in order; remote items and web links
+// are left out.
+QStringList LocalPaths(const QMimeData* data);
 
 class WorkbookListView final : public QTreeView {
     Q_OBJECT

@@ -11,6 +11,8 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     QApplication::setApplicationName("Vellumcast");
     QApplication::setOrganizationName("Tamsworth");
+    // Ties the windows to the installed desktop entry (its icon and name in the panel).
+    QApplication::setDesktopFileName("vellumcast");
     QApplication::setWindowIcon(vellumcast::app::AppIcon());
     // The results window is hidden, not closed, while the main window shows, and the
     // other way round; closing either ends the program through its own handler.

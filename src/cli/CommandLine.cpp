@@ -84,6 +84,23 @@ private:
     int m_last = -1;
 };
 
+// Prints the path each result was actually written under, as it is written.
+class PathPrinter final : public results::SaveListener {
+public:
+    explicit PathPrinter(std::ostream& out)
+        : m_out(out)
+    {
+    }
+    void Saved(const results::SavedFile& file) override
+    {
+        if (file.written)
+            m_out << file.path << "\n";
+    }
+
+private:
+    std::ostream& m_out;
+};
+
 class CommandLineHost final : public exporting::ExportRunHost {
 public:
     CommandLineHost(const CommandLineOptions& options, TerminalProgress& progress)
@@ -246,16 +263,12 @@ int RunCommandLine(
         progressShown = false;
     }
 
-    std::vector<results::SavedFile> saved;
-    results::SaveResults(parsed->outputFolder, parsed->exportOptions.saveMode, results, reporter, pump, &saved);
-    size_t failedFiles = 0;
-    for (const auto& file : saved) {
-        if (file.written)
-            out << file.path << "\n";
-        else
-            ++failedFiles;
-    }
-    return failedWorkbooks == 0 && failedFiles == 0 ? 0 : 1;
+    PathPrinter printer(out);
+    const auto saved = results::SaveResults(
+        parsed->outputFolder, parsed->exportOptions.saveMode, parsed->workbooks, results, { reporter, pump, &printer });
+    if (const std::string notice = results::SaveNotice(saved); !notice.empty())
+        err << "vellumcast-cli: " << ForTerminal(notice) << "\n";
+    return failedWorkbooks == 0 && saved.notWritten == 0 ? 0 : 1;
 }
 
 } // namespace vellumcast::cli

@@ -2,13 +2,13 @@
 // The text of the error report box.
 
 #include "core/Ports.h"
+#include "core/SupportAddress.h"
 
 #include <string>
 #include <string_view>
 
 namespace vellumcast::core {
 
-inline constexpr std::string_view kSupportAddress = "support@vellumcast.example";
 inline constexpr std::string_view kLocationPrefix = "in Murrelet2/19/2015.";
 
 // "in Murrelet2/19/2015." + owner + "." + handler + " "

@@ -1,9 +1,12 @@
 #include "core/Files.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,15 +38,128 @@ std::string ReadTextFile(const std::string& path)
     return text;
 }
 
+int FileCalls::Open(const std::string& path, int flags, mode_t mode)
+{
+    return ::open(path.c_str(), flags, mode);
+}
+
+ssize_t FileCalls::Write(int fd, const char* data, size_t size)
+{
+    return ::write(fd, data, size);
+}
+
+int FileCalls::Close(int fd)
+{
+    return ::close(fd);
+}
+
+int FileCalls::Rename(const std::string& from, const std::string& to)
+{
+    return ::rename(from.c_str(), to.c_str());
+}
+
+int FileCalls::Unlink(const std::string& path)
+{
+    return ::unlink(path.c_str());
+}
+
+FileCalls& SystemFileCalls()
+{
+    static FileCalls calls;
+    return calls;
+}
+
+namespace {
+
+// A hidden name in path's folder, unique within the process. It is short and does not
+// grow with path's own name, so a name too long is refused by the rename, as a failure
+// of that file alone, and not when the temporary file is created.
+std::string TemporaryPathBeside(const std::string& path)
+{
+    static std::atomic<unsigned long> serial { 0 };
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    return folder + ".vellumcast-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".tmp";
+}
+
+// A full or read-only device fails every file alike. Creating a file fails alike for every
+// name when the folder is not writable or no longer exists.
+bool IsFolderWide(int code, bool creating)
+{
+    switch (code) {
+    case ENOSPC:
+    case EDQUOT:
+    case EROFS:
+        return true;
+    case EACCES:
+    case EPERM:
+    case ENOENT:
+    case ENOTDIR:
+        return creating;
+    default:
+        return false;
+    }
+}
+
+WriteFailure FailureOf(const std::string& path, int code, bool creating)
+{
+    return { "Cannot write " + path + ": " + std::strerror(code), code, IsFolderWide(code, creating) };
+}
+
+// Writes all of text to fd, going on after short writes. Returns 0 or the errno.
+int WriteAll(FileCalls& calls, int fd, std::string_view text)
+{
+    // Linux writes at most about 2 GiB per call.
+    constexpr size_t kMaxChunk = size_t(1) << 30;
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = calls.Write(fd, text.data() + done, std::min(text.size() - done, kMaxChunk));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC; // a regular file that takes nothing has no room
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+} // namespace
+
+std::optional<WriteFailure> ReplaceFile(const std::string& path, std::string_view text, FileCalls& calls)
+{
+    struct stat existing { };
+    const bool replacing = ::lstat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+    if (replacing && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+        return FailureOf(path, errno, false);
+
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = TemporaryPathBeside(path);
+        fd = calls.Open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return FailureOf(path, errno, true);
+    }
+    if (fd < 0)
+        return FailureOf(path, EEXIST, false);
+    if (replacing)
+        ::fchmod(fd, existing.st_mode & 07777); // at worst the new file has the usual bits
+
+    int code = WriteAll(calls, fd, text);
+    if (calls.Close(fd) != 0 && code == 0)
+        code = errno;
+    if (code == 0 && calls.Rename(temporary, path) != 0)
+        code = errno;
+    if (code == 0)
+        return std::nullopt;
+    calls.Unlink(temporary);
+    return FailureOf(path, code, false);
+}
+
 void WriteTextFile(const std::string& path, std::string_view text)
 {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        throw FileError("Cannot write " + path + ": " + std::strerror(errno));
-    const size_t written = text.empty() ? 0 : std::fwrite(text.data(), 1, text.size(), file);
-    const int writeError = written == text.size() ? 0 : errno;
-    if (std::fclose(file) != 0 || writeError != 0)
-        throw FileError("Cannot write " + path + ": " + std::strerror(writeError ? writeError : errno));
+    if (const auto failure = ReplaceFile(path, text))
+        throw FileError(failure->description);
 }
 
 void DeleteFileQuietly(const std::string& path) noexcept
@@ -105,9 +221,12 @@ std::string GetDesktopFolder()
     std::string desktop = DesktopFromUserDirs(homeFolder);
     if (desktop.empty())
         desktop = homeFolder + "/Desktop";
+    // Many accounts have no desktop folder; the home folder is where a save can go then.
+    if (!FolderExists(desktop))
+        desktop = homeFolder;
     while (desktop.size() > 1 && desktop.back() == '/')
         desktop.pop_back();
-    return desktop + "/";
+    return desktop == "/" ? desktop : desktop + "/";
 }
 
 std::string ProgramFolder()

@@ -2,9 +2,11 @@
 // File and path helpers shared by every layer. Paths use "/" as separator; no helper
 // normalises a path, callers build paths by plain concatenation.
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace vellumcast::core {
 
@@ -17,8 +19,42 @@ bool FolderExists(const std::string& path);
 // The whole file as bytes. A missing file gives "", a 0-byte file the text "empty file".
 std::string ReadTextFile(const std::string& path);
 
-// Creates or empties the file and writes the text exactly, adding no line break.
-// Throws FileError naming the path when the file cannot be written.
+// The system calls a replacing write makes, one per virtual, so a test can make any of
+// them fail the way a file system would (a write that stops after N bytes, a chosen
+// errno). Each returns what the POSIX call returns and sets errno as it does.
+class FileCalls {
+public:
+    virtual ~FileCalls() = default;
+    virtual int Open(const std::string& path, int flags, mode_t mode);
+    virtual ssize_t Write(int fd, const char* data, size_t size);
+    virtual int Close(int fd);
+    virtual int Rename(const std::string& from, const std::string& to);
+    virtual int Unlink(const std::string& path);
+};
+
+// The real system calls.
+FileCalls& SystemFileCalls();
+
+// Why a file could not be written.
+struct WriteFailure {
+    std::string description; // "Cannot write PATH: REASON"
+    int code = 0; // the errno
+    // The failure concerns the folder or its device, not this file: the folder cannot be
+    // written to or is gone, or the device is full or read-only. Every later file written
+    // into the same folder would fail the same way.
+    bool folderWide = false;
+};
+
+// Replaces the file with the text, all or nothing: the text goes to a temporary file
+// beside it, which is renamed over path only once complete, so a failure leaves an
+// earlier file exactly as it was and no temporary file behind. The text is written
+// exactly, with no line break added. A file already there keeps its permission bits; one
+// that is not writable is refused as opening it for writing would be. A symbolic link of
+// that name is replaced itself, never followed. Returns the failure, if any.
+std::optional<WriteFailure> ReplaceFile(
+    const std::string& path, std::string_view text, FileCalls& calls = SystemFileCalls());
+
+// ReplaceFile that throws FileError naming the path when the file cannot be written.
 void WriteTextFile(const std::string& path, std::string_view text);
 
 // Deletes the named file; every failure is ignored.
@@ -30,7 +66,8 @@ std::string FileNameOfPath(std::string_view path);
 // The text before the last "."; throws std::invalid_argument when there is none.
 std::string PathWithoutExtension(std::string_view text);
 
-// The user's desktop folder (XDG_DESKTOP_DIR, else ~/Desktop) followed by exactly one "/".
+// The user's desktop folder (XDG_DESKTOP_DIR, else ~/Desktop) when it exists, else the
+// home folder, followed by exactly one "/".
 // Throws std::invalid_argument when no home folder is known.
 std::string GetDesktopFolder();
 

@@ -1,6 +1,7 @@
 #pragma once
 // Saving the results of a run as text files in an output folder.
 
+#include "core/Files.h"
 #include "core/Ports.h"
 #include "export/ResultList.h"
 #include "options/ExportOptions.h"
@@ -13,27 +14,67 @@ namespace vellumcast::results {
 
 // The name a result is saved under: the stem of its fileName, then "_" + sheet name and
 // "_" + ordinal where the mode has them, then ".txt". A "/" or control character coming
-// from inside a workbook becomes "_", and a name that would be "." or ".." is escaped, so
-// the file always lands inside the output folder.
+// from inside a workbook becomes "_", so the file always lands inside the output folder.
 std::string SavedFileName(options::SaveMode mode, const exporting::ResultEntry& entry);
 
 // Makes a text from inside a workbook safe as part of a file name.
 std::string SafeNamePart(const std::string& text);
 
-enum class SaveOutcome { Saved, FolderMissing };
-
+// What became of one result.
 struct SavedFile {
-    std::string path;
+    size_t index = 0; // the result's position in the list, from 0
+    std::string path; // the file written, or the one meant when it was not written
     bool written = false;
+    bool renamed = false; // saved as "NAME (N).txt" because its own name was taken
 };
 
-// Writes every result into folder (which may end in "/"), each under SavedFileName, in
-// list order, so a later entry of the same name replaces an earlier one. Each file that
-// cannot be written is reported through reporter (location "…Form2.PushButton6_Click ")
-// and the others are still written. A folder that does not exist writes nothing and gives
-// FolderMissing. Pump runs once per entry. mode none: nothing is written.
-SaveOutcome SaveResults(const std::string& folder, std::optional<options::SaveMode> mode,
-    const exporting::ResultList& results, core::ErrorReporter& reporter, core::Pump& pump,
-    std::vector<SavedFile>* saved = nullptr);
+// Hears of each result as it is saved, so a save of a million results needs no list of them.
+class SaveListener {
+public:
+    virtual ~SaveListener() = default;
+    virtual void Saved(const SavedFile& file) = 0;
+};
+
+enum class SaveOutcome { Saved, FolderMissing };
+
+struct SaveSummary {
+    SaveOutcome outcome = SaveOutcome::Saved;
+    size_t written = 0;
+    size_t renamed = 0; // written under a "(N)" name; also counted in written
+    size_t notWritten = 0; // failed, or left over when the save stopped
+    bool stopped = false; // a failure that every later file would meet ended the save
+    std::vector<std::string> renamedNames; // the first kRenamedNamesKept of the new names
+};
+
+inline constexpr size_t kRenamedNamesKept = 10;
+
+struct SavePorts {
+    core::ErrorReporter& reporter;
+    core::Pump& pump;
+    SaveListener* listener = nullptr;
+    core::FileCalls* files = nullptr; // the system calls when none
+};
+
+// Writes every result into folder (which may end in "/"), in list order. Nothing a save
+// writes is lost and no file of the person's is damaged:
+// - each result gets a file of its own: a name already used earlier in this save is
+//   written as "NAME (2).txt", "NAME (3).txt", …, the first one not yet used, names
+//   compared byte for byte as the file system compares them;
+// - a name that is one of the run's own workbooks (inputs) is never written over; that
+//   result takes the next "(N)" name too;
+// - each file is replaced all or nothing (core::ReplaceFile).
+// A file that cannot be written is reported through ports.reporter (location
+// "…Form2.PushButton6_Click ") and the others are still written. A failure every later
+// file would meet as well (the folder is read-only or gone, the device is full) is
+// reported once, with the number of results left unwritten, and ends the save. A folder
+// that does not exist writes nothing and gives FolderMissing. The pump runs once per
+// result. mode none: nothing is written.
+SaveSummary SaveResults(const std::string& folder, std::optional<options::SaveMode> mode,
+    const std::vector<std::string>& inputs, const exporting::ResultList& results, SavePorts ports);
+
+// What a person is told beyond the error reports: the results saved under new names (a
+// few named) and the number not written. Empty when every result kept its name and was
+// written. Lines end in CR LF.
+std::string SaveNotice(const SaveSummary& summary);
 
 } // namespace vellumcast::results

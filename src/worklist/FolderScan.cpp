@@ -150,7 +150,9 @@ void CollectSubfolders(std::vector<std::string>& folders, bool recurse, core::Pu
                 if (name.front() == '.')
                     continue;
                 const std::string path = folder + name;
-                if (core::FolderExists(path) && firstVisit(path))
+                // A folder that cannot be listed has no files to give; leaving it out spares a
+                // report for every such folder of the tree.
+                if (core::FolderExists(path) && ::access(path.c_str(), R_OK | X_OK) == 0 && firstVisit(path))
                     next.push_back(path + "/");
             }
         }
@@ -174,8 +176,9 @@ std::vector<std::string> ListFolderFiles(std::string folder, std::string_view pa
         if (!WildcardMatch(pattern, name))
             continue;
         struct stat info { };
-        // A name that vanished since the listing is still handed on; the filter reports it.
-        if (::stat((folder + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        // Only regular files are workbooks: folders, broken links, sockets and entries that
+        // cannot be examined are passed over without a word.
+        if (::stat((folder + name).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
             continue;
         files.push_back(std::move(name));
     }
@@ -211,6 +214,14 @@ bool IsHiddenWritableFile(const std::string& path)
 
 std::string PatternForAnswer(std::string_view answer)
 {
+    // People type the extension as "xlsx", ".xlsx" or "*.xlsx"; all three mean the same.
+    const auto first = answer.find_first_not_of(" \t");
+    const auto last = answer.find_last_not_of(" \t");
+    answer = first == std::string_view::npos ? std::string_view {} : answer.substr(first, last - first + 1);
+    if (answer.size() > 2 && answer.substr(0, 2) == "*.")
+        answer.remove_prefix(2);
+    else if (answer.size() > 1 && answer.front() == '.')
+        answer.remove_prefix(1);
     return "*." + std::string(answer);
 }
 

@@ -17,15 +17,17 @@ namespace vellumcast::worklist {
 
 // Appends to folders every folder below its members, breadth-first: all direct subfolders
 // of the members (grouped by member, in listing order), then the next level, and so on,
-// with no depth limit. Hidden folders (names starting with ".") are not entered, and a
+// with no depth limit. Hidden folders (names starting with ".") and folders that cannot be
+// listed are not entered, and a
 // folder reached twice (a symbolic-link loop, two links to one folder) is taken once.
 // recurse false takes one level only. Runs the pump per listed entry and per new folder.
 // A folder that cannot be listed contributes nothing.
 void CollectSubfolders(std::vector<std::string>& folders, bool recurse, core::Pump& pump);
 
-// The names of the files (not folders) directly in folder whose names match pattern,
-// hidden ones included, in listing order: by name, letter case ignored, as the platform's
-// file dialogs show them. Throws core::FileError when the folder cannot be listed.
+// The names of the regular files directly in folder whose names match pattern, hidden
+// ones included, in listing order: by name, letter case ignored, as the platform's file
+// dialogs show them. Folders, broken links and entries that cannot be examined are left
+// out. Throws core::FileError when the folder cannot be listed.
 std::vector<std::string> ListFolderFiles(std::string folder, std::string_view pattern);
 
 // The file-name wildcard match: "*" any run, "?" one character, letter case ignored. A
@@ -51,7 +53,8 @@ bool IsHiddenWritableFile(const std::string& path);
 void ImportFolder(
     WorkbookList& list, const std::string& folder, std::string_view pattern, core::StepRunner& run, core::Pump& pump);
 
-// The answer of the extension question as a listing pattern: "*." + answer.
+// The answer of the extension question as a listing pattern: "*." + answer, where an
+// answer typed as ".xlsx" or "*.xlsx" counts as "xlsx".
 std::string PatternForAnswer(std::string_view answer);
 
 // Dropped paths, in order: a folder is imported with "*.*" (subfolders and the file filter

@@ -29,9 +29,10 @@ std::optional<QString> ScriptedPrompts::Input(const QString& title, const QStrin
     return answer;
 }
 
-QString ScriptedPrompts::Folder(const QString& title)
+QString ScriptedPrompts::Folder(const QString& title, const QString& startFolder)
 {
     shown.push_back({ "folder", {}, title });
+    folderStarts << startFolder;
     if (folders.empty())
         return {};
     const QString folder = folders.front();
@@ -93,6 +94,13 @@ app::AppContext ContextFor(options::SettingsStore& store, const FreshEnvironment
             *ended = true;
     };
     return context;
+}
+
+std::unique_ptr<app::Form1> TestSession::NewWindow()
+{
+    auto window = std::make_unique<app::Form1>(ContextFor(store, env));
+    window->Form_Load();
+    return window;
 }
 
 QString WriteFile(const QString& folder, const QString& name, const QByteArray& bytes)

@@ -3,7 +3,9 @@
 // store that logs its writes, and small helpers to find controls and write workbooks.
 
 #include "app/AppPorts.h"
+#include "app/Form1.h"
 #include "app/Prompts.h"
+#include "core/ErrorReport.h"
 
 #include <QList>
 #include <QString>
@@ -12,11 +14,19 @@
 #include <QTest>
 #include <QWidget>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace vellumcast::apptest {
+
+// The address the error box names, as this build was configured.
+inline QString Support()
+{
+    return QString::fromUtf8(core::kSupportAddress.data(), static_cast<qsizetype>(core::kSupportAddress.size()));
+}
 
 struct Shown {
     QString kind; // "message", "question", "input", "error", "folder", "files", "open"
@@ -31,11 +41,16 @@ public:
     ScriptedPrompts() { app::Prompts::SetHook(this); }
     ~ScriptedPrompts() override { app::Prompts::SetHook(nullptr); }
 
-    void Message(const QString& title, const QString& text) override { shown.push_back({ "message", title, text }); }
+    void Message(const QString& title, const QString& text) override
+    {
+        shown.push_back({ "message", title, text });
+        if (onMessage)
+            onMessage(text);
+    }
     bool Question(const QString& title, const QString& text) override;
     std::optional<QString> Input(const QString& title, const QString& prompt, const QString& defaultText) override;
     void ErrorBox(const QString& title, const QString& text) override { shown.push_back({ "error", title, text }); }
-    QString Folder(const QString& title) override;
+    QString Folder(const QString& title, const QString& startFolder) override;
     QStringList Files(const QString& title, const QStringList& filters) override;
     void OpenFolder(const QString& path) override
     {
@@ -51,6 +66,8 @@ public:
     std::deque<QString> folders;
     std::deque<QStringList> files;
     QStringList lastFilters;
+    QStringList folderStarts; // where each folder picker opened
+    std::function<void(const QString&)> onMessage; // runs while a message is shown
     QString lastInputDefault;
     QStringList opened;
     QList<Shown> shown;
@@ -95,6 +112,15 @@ private:
 };
 
 app::AppContext ContextFor(options::SettingsStore& store, const FreshEnvironment& environment, bool* ended = nullptr);
+
+// One test function's world: a fresh configuration and home, a logging store and scripted
+// prompts, in which main windows are made and loaded.
+struct TestSession {
+    FreshEnvironment env;
+    LoggingStore store;
+    ScriptedPrompts prompts;
+    std::unique_ptr<app::Form1> NewWindow();
+};
 
 // Writes bytes to folder/name (creating folders) and returns the path.
 QString WriteFile(const QString& folder, const QString& name, const QByteArray& bytes);

@@ -27,7 +27,8 @@ using namespace vellumcast::apptest;
 namespace {
 
 const QString kFormLoadError = "\r\nin Murrelet2/19/2015.Form1.Form_Load at line %1\r\rPlease email screenshot of this "
-                               "message to support@vellumcast.example";
+                               "message to "
+    + Support();
 
 QStringList Entries(app::Form1& window)
 {
@@ -242,8 +243,8 @@ private slots:
         for (const char* name : { "Option1", "Option2", "Option3", "Option4", "Option5" })
             QVERIFY(!Find<QRadioButton>(window.get(), name)->isChecked());
         QCOMPARE(m_prompts->Texts("error").size(), 1);
-        QVERIFY(m_prompts->Texts("error").first().endsWith("at line 140\r\rPlease email screenshot of this message to "
-                                                           "support@vellumcast.example"));
+        QVERIFY(m_prompts->Texts("error").first().endsWith(
+            "at line 140\r\rPlease email screenshot of this message to " + Support()));
         QCOMPARE(Find<QComboBox>(window.get(), "Combo1")->currentText(), QString());
         QCOMPARE(m_store->Stored("Directions"), std::string("Save nothing")); // the store is left as it was
     }
@@ -363,9 +364,8 @@ private slots:
         const QStringList errors = m_prompts->Texts("error");
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors[0].contains("in Murrelet2/19/2015.Form1.PushButton5_Click at line 118\r\rPlease email "
-                                    "screenshot of this message to support@vellumcast.example"
-                                    "name: "
-                     + m_env->Work() + "/missing/\r\nf(x): "),
+                                    "screenshot of this message to "
+                     + Support() + "name: " + m_env->Work() + "/missing/\r\nf(x): "),
             qPrintable(errors[0]));
         QVERIFY(errors[0].endsWith("f(x): "));
     }
@@ -548,7 +548,8 @@ private slots:
         QCOMPARE(m_prompts->Of("error").first().title, QString("Application Error"));
         QCOMPARE(m_prompts->Of("error").first().text,
             QString("Boom\r\nin Murrelet2/19/2015.Form2.PushButton8_Click at line 108\r\rPlease email screenshot "
-                    "of this message to support@vellumcast.example"));
+                    "of this message to "
+                + Support()));
     }
 
     void closingTheWindowEndsTheProgram()

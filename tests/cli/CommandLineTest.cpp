@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 #include "support/TempDir.h"
+#include "support/XlsxWriter.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 
 using namespace vellumcast;
 namespace vt = vellumcast::testing;
+using vt::FilesIn;
 
 namespace {
 
@@ -23,15 +25,6 @@ CliRun RunCli(const std::vector<std::string>& arguments)
     run.out = out.str();
     run.err = err.str();
     return run;
-}
-
-std::vector<std::string> FilesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 } // namespace
@@ -152,4 +145,53 @@ TEST(CommandLineExport, MissingOutputFolderIsBadUsage)
     const CliRun run = RunCli({ "--output", out.File("nope"), vt::Fixture("workbooks/inventory-table.xlsx") });
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("Output folder does not exist."), std::string::npos);
+}
+
+TEST(CommandLineSave, SameNamedResultsEachGetAFileAndThePrintedNameIsTheRealOne)
+{
+    vt::TempDir in, out;
+    std::filesystem::create_directory(in.File("first"));
+    std::filesystem::create_directory(in.File("second"));
+    for (const char* folder : { "first", "second" }) {
+        vt::XlsxWriter book;
+        book.AddSheet("Data").InlineString(1, 1, folder);
+        book.AddSheet("x/y").InlineString(1, 1, "slash");
+        book.AddSheet("x_y").InlineString(1, 1, "underscore");
+        book.Save(in.File(std::string(folder) + "/Book.xlsx"));
+    }
+    const CliRun run = RunCli({ "--mode", "sheet", "--no-quotes", "--output", out.Path(), in.File("first/Book.xlsx"),
+        in.File("second/Book.xlsx") });
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+        out.File("Book_Data.txt") + "\n" + out.File("Book_x_y.txt") + "\n" + out.File("Book_x_y (2).txt") + "\n"
+            + out.File("Book_Data (2).txt") + "\n" + out.File("Book_x_y (3).txt") + "\n" + out.File("Book_x_y (4).txt")
+            + "\n");
+    EXPECT_EQ(FilesIn(out.Path()).size(), 6u);
+    EXPECT_EQ(vt::ReadBytes(out.File("Book_Data.txt")), "first\r\n");
+    EXPECT_EQ(vt::ReadBytes(out.File("Book_Data (2).txt")), "second\r\n");
+    EXPECT_EQ(vt::ReadBytes(out.File("Book_x_y (2).txt")), "underscore\r\n");
+    EXPECT_NE(run.err.find("4 results were saved under a new name"), std::string::npos) << run.err;
+}
+
+TEST(CommandLineSave, ATextWorkbookExportedIntoItsOwnFolderIsKept)
+{
+    vt::TempDir dir;
+    const std::string data = dir.Write("data.txt", "a\tb\n1\t2\n");
+    const CliRun run = RunCli({ "--output", dir.Path(), data });
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(vt::ReadBytes(data), "a\tb\n1\t2\n");
+    EXPECT_EQ(run.out, dir.File("data (2).txt") + "\n");
+    EXPECT_NE(vt::ReadBytes(dir.File("data (2).txt")).find("\"a\"\t\"b\"\r\n"), std::string::npos);
+}
+
+TEST(CommandLineSave, AResultNotWrittenGivesExitStatusOneAndIsNotPrinted)
+{
+    vt::TempDir out;
+    std::filesystem::create_directory(out.File("inventory-table_Sheet1.txt"));
+    const CliRun run
+        = RunCli({ "--mode", "sheet", "--output", out.Path(), vt::Fixture("workbooks/inventory-table.xlsx") });
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("Cannot write " + out.File("inventory-table_Sheet1.txt")), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("1 result was not written."), std::string::npos) << run.err;
 }

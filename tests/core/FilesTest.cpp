@@ -1,11 +1,16 @@
 #include "core/Files.h"
+#include "support/FaultyFileCalls.h"
 #include "support/TempDir.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 using namespace vellumcast::core;
+using vellumcast::testing::FaultyFileCalls;
+using vellumcast::testing::FilesIn;
 using vellumcast::testing::ReadBytes;
 using vellumcast::testing::TempDir;
 
@@ -46,6 +51,85 @@ TEST(WriteTextFile, FailsNamingThePathWhenTheFolderIsMissing)
     } catch (const FileError& error) {
         EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
     }
+}
+
+TEST(ReplaceFile, AFailureAtAnyPointLeavesTheEarlierFileAndNothingElse)
+{
+    struct Case {
+        const char* what;
+        void (*inject)(FaultyFileCalls&);
+        int code;
+        bool folderWide;
+    };
+    const Case cases[] = {
+        { "folder not writable", [](FaultyFileCalls& c) { c.openError = EACCES; }, EACCES, true },
+        { "folder gone", [](FaultyFileCalls& c) { c.openError = ENOENT; }, ENOENT, true },
+        { "disk full half-way",
+            [](FaultyFileCalls& c) {
+                c.bytesBeforeWriteFails = 5;
+                c.writeError = ENOSPC;
+            },
+            ENOSPC, true },
+        { "quota at once",
+            [](FaultyFileCalls& c) {
+                c.bytesBeforeWriteFails = 0;
+                c.writeError = EDQUOT;
+            },
+            EDQUOT, true },
+        { "device error",
+            [](FaultyFileCalls& c) {
+                c.bytesBeforeWriteFails = 3;
+                c.writeError = EIO;
+            },
+            EIO, false },
+        { "error on close", [](FaultyFileCalls& c) { c.closeError = EIO; }, EIO, false },
+        { "name refused", [](FaultyFileCalls& c) { c.renameError = ENAMETOOLONG; }, ENAMETOOLONG, false },
+    };
+    for (const auto& test : cases) {
+        TempDir dir;
+        const std::string path = dir.Write("Big_S.txt", "the earlier save");
+        FaultyFileCalls calls;
+        test.inject(calls);
+        const auto failure = ReplaceFile(path, "a new text longer than the space left", calls);
+        ASSERT_TRUE(failure) << test.what;
+        EXPECT_EQ(failure->code, test.code) << test.what;
+        EXPECT_EQ(failure->folderWide, test.folderWide) << test.what;
+        EXPECT_EQ(failure->description, "Cannot write " + path + ": " + std::strerror(test.code)) << test.what;
+        EXPECT_EQ(ReadBytes(path), "the earlier save") << test.what;
+        EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string> { "Big_S.txt" }) << test.what;
+    }
+}
+
+TEST(ReplaceFile, ShortWritesStillWriteEveryByte)
+{
+    TempDir dir;
+    FaultyFileCalls calls;
+    calls.bytesPerWrite = 3;
+    const std::string text = "0123456789abcdefg\r\n";
+    EXPECT_FALSE(ReplaceFile(dir.File("out.txt"), text, calls));
+    EXPECT_EQ(ReadBytes(dir.File("out.txt")), text);
+    EXPECT_EQ(calls.unlinks, 0u);
+}
+
+TEST(ReplaceFile, KeepsTheEarlierFilesPermissionsAndReplacesALinkInsteadOfFollowingIt)
+{
+    TempDir dir;
+    const std::string kept = dir.Write("kept.txt", "old");
+    ::chmod(kept.c_str(), 0640);
+    EXPECT_FALSE(ReplaceFile(kept, "new"));
+    struct stat info { };
+    ASSERT_EQ(::stat(kept.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadBytes(kept), "new");
+
+    // A link in the output folder pointing elsewhere: the file it points to is not touched.
+    std::filesystem::create_directory(dir.File("elsewhere"));
+    const std::string target = dir.Write("elsewhere/book.txt", "a workbook");
+    std::filesystem::create_symlink(target, dir.File("link.txt"));
+    EXPECT_FALSE(ReplaceFile(dir.File("link.txt"), "exported"));
+    EXPECT_EQ(ReadBytes(target), "a workbook");
+    EXPECT_FALSE(std::filesystem::is_symlink(dir.File("link.txt")));
+    EXPECT_EQ(ReadBytes(dir.File("link.txt")), "exported");
 }
 
 TEST(FileExists, IsTrueForFilesAndFoldersOnly)
@@ -102,20 +186,25 @@ protected:
     bool m_hadConfig = false;
 };
 
-TEST_F(DesktopFolder, EndsWithExactlyOneSeparator)
+TEST_F(DesktopFolder, TheDesktopWhenItExistsElseHomeWithOneSeparator)
 {
     TempDir dir;
     ::setenv("HOME", (dir.Path() + "/").c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
+    EXPECT_EQ(GetDesktopFolder(), dir.Path() + "/"); // a fresh account without ~/Desktop
+    std::filesystem::create_directory(dir.Path() + "/Desktop");
     EXPECT_EQ(GetDesktopFolder(), dir.Path() + "/Desktop/");
 }
 
-TEST_F(DesktopFolder, FollowsTheUserDirsFile)
+TEST_F(DesktopFolder, FollowsTheUserDirsFileWhenThatFolderExists)
 {
     TempDir dir;
     ::setenv("HOME", dir.Path().c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
     dir.Write("user-dirs.dirs", "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch/\"\n");
+    std::filesystem::create_directory(dir.Path() + "/Desktop");
+    EXPECT_EQ(GetDesktopFolder(), dir.Path() + "/"); // named but missing: not the English fallback either
+    std::filesystem::create_directory(dir.Path() + "/Schreibtisch");
     EXPECT_EQ(GetDesktopFolder(), dir.Path() + "/Schreibtisch/");
 }
 

@@ -106,6 +106,36 @@ TEST(SheetExport, UnreadableWorksheetIsReportedOnceAndTheNextStillExports)
     EXPECT_EQ(h.results[0].sheetName, "Good");
 }
 
+// A cell that cannot be read is reported and the line goes on with the text read last, as
+// the cell variable still held it. The worksheet is let go at every event pump and can be
+// loaded only twice: for its used range and for its first cell.
+TEST(CellReadFailure, KeepsThePreviousCellsTextInRowsAndColumns)
+{
+    using Procedure
+        = void (*)(ExportContext&, spreadsheet::Workbook*, const options::ExportOptions&, const std::string&, int64_t&);
+    const struct {
+        Procedure procedure;
+        int step;
+    } cases[] = { { exporting::ExportSheetToTextFile, 140 }, { exporting::ExportRowToTextFile, 142 },
+        { exporting::ExportColumnToTextFile, 142 } };
+    for (const auto& c : cases) {
+        Harness h;
+        MemorySheet sheet = SheetFromRows("S", { { "a", "b", "c" } });
+        sheet.loadsBeforeFailing = 2;
+        auto book = MakeWorkbook(kPath, { sheet });
+        h.pump.onRun = [&] { book->Worksheets()[0].Unload(); };
+        c.procedure(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
+        std::string texts;
+        for (const auto& entry : h.results)
+            texts += entry.text + "|";
+        const bool across = c.procedure == exporting::ExportColumnToTextFile;
+        EXPECT_EQ(texts, across ? "a\r\n|a\r\n|a\r\n|" : "a,a,a\r\n|");
+        ASSERT_EQ(h.reporter.reports.size(), 2u);
+        EXPECT_EQ(h.reporter.reports[1].step, c.step);
+        EXPECT_NE(h.reporter.reports[1].description.find("damaged"), std::string::npos);
+    }
+}
+
 TEST(SheetExport, NoWorkbookIsReportedAndNothingIsRecorded)
 {
     Harness h;

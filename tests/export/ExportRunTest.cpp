@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace vellumcast;
 namespace vt = vellumcast::testing;
 using exporting::ResultList;
@@ -134,19 +136,26 @@ TEST(ExportRun, OptionsAreReadAfreshForEveryWorkbook)
     EXPECT_EQ(run.results[1].text, "\"a\";\"b\"\r\n");
 }
 
+// With no divider option selected the divider stays what the previous workbook used, and
+// is empty before any was chosen; it never falls back to one of the choices.
 TEST(ExportRun, NoDividerChosenKeepsThePreviousOne)
 {
     vt::TempDir dir;
     ScriptedHost host;
-    host.paths = { dir.Write("one.csv", "a,b\n"), dir.Write("two.csv", "a,b\n") };
+    host.paths = { dir.Write("one.csv", "a,b\n"), dir.Write("two.csv", "a,b\n"), dir.Write("three.csv", "a,b\n") };
+    host.divider.reset();
     host.onPath = [&](size_t index) {
         if (index == 1)
+            host.divider = ";";
+        if (index == 2)
             host.divider.reset();
     };
     RunRecorder run;
     run(host);
-    ASSERT_EQ(run.results.size(), 2u);
-    EXPECT_EQ(run.results[1].text, "a,b\r\n");
+    ASSERT_EQ(run.results.size(), 3u);
+    EXPECT_EQ(run.results[0].text, "ab\r\n");
+    EXPECT_EQ(run.results[1].text, "a;b\r\n");
+    EXPECT_EQ(run.results[2].text, "a;b\r\n");
 }
 
 TEST(ExportRun, AnUnknownSaveModeExportsNothing)
@@ -179,9 +188,19 @@ TEST(ExportRun, ProgressIsResetAfterEveryWorkbook)
 {
     vt::TempDir dir;
     ScriptedHost host;
-    host.paths = { dir.Write("one.csv", "a\nb\n") };
+    host.paths = { dir.Write("one.csv", "a\nb\n"), dir.Write("two.csv", "a\nb\n"), dir.File("missing.csv") };
     RunRecorder run;
+    // The bar as each next workbook starts: back at 0 after the one before.
+    std::vector<double> atStart;
+    host.onPath = [&](size_t index) {
+        if (index > 0) {
+            ASSERT_FALSE(run.progress.values.empty());
+            atStart.push_back(run.progress.values.back());
+        }
+    };
     run(host);
+    EXPECT_EQ(atStart, (std::vector<double> { 0.0, 0.0 }));
     ASSERT_FALSE(run.progress.values.empty());
     EXPECT_EQ(run.progress.values.back(), 0.0);
+    EXPECT_EQ(std::count(run.progress.values.begin(), run.progress.values.end(), 100.0), 2);
 }

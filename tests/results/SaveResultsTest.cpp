@@ -1,7 +1,9 @@
 #include "results/SaveResults.h"
+#include "support/FaultyFileCalls.h"
 #include "support/RecordingPorts.h"
 #include "support/TempDir.h"
 
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,28 +14,32 @@ namespace vt = vellumcast::testing;
 using exporting::ResultEntry;
 using exporting::ResultList;
 using options::SaveMode;
+using vt::FilesIn;
 using vt::ReadBytes;
 using vt::TempDir;
 
 namespace {
 
-std::vector<std::string> FilesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 struct Save {
     vt::RecordingReporter reporter;
     vt::CountingPump pump;
+    std::vector<std::string> inputs;
+    core::FileCalls* files = nullptr;
+    results::SaveSummary summary;
     results::SaveOutcome operator()(const std::string& folder, std::optional<SaveMode> mode, const ResultList& list)
     {
-        return results::SaveResults(folder, mode, list, reporter, pump);
+        summary = results::SaveResults(folder, mode, inputs, list, { reporter, pump, nullptr, files });
+        return summary.outcome;
     }
 };
+
+ResultList SheetsOfB(const std::vector<std::string>& sheets)
+{
+    ResultList list;
+    for (const auto& sheet : sheets)
+        list.push_back({ "b.txt", sheet, "", "text of " + sheet + " #" + std::to_string(list.size()) });
+    return list;
+}
 
 } // namespace
 
@@ -84,14 +90,134 @@ TEST(SaveResults, AllSheetsWalksTheResultsSoNamesKeepTheirTexts)
     EXPECT_EQ(ReadBytes(dir.File("third.txt")), "three");
 }
 
-TEST(SaveResults, DuplicateNamesAreReplacedInListOrder)
+TEST(SaveResults, EveryResultGetsAFileOfItsOwnInListOrder)
 {
     TempDir dir;
     Save save;
-    const ResultList list = { { "b.txt", "S", "", "earlier" }, { "b.txt", "S", "", "later" } };
+    // "x/y" and "x_y" meet in one safe name; "S (2)" meets the name the second "S" takes;
+    // "s" differs from "S" by case only, which is another name on Linux.
+    const ResultList list = SheetsOfB({ "S", "S", "x/y", "S (2)", "x_y", "S", "s" });
     save(dir.Path(), SaveMode::EachSheet, list);
-    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string> { "b_S.txt" });
-    EXPECT_EQ(ReadBytes(dir.File("b_S.txt")), "later");
+    const std::vector<std::string> expected
+        = { "b_S.txt", "b_S (2).txt", "b_x_y.txt", "b_S (2) (2).txt", "b_x_y (2).txt", "b_S (3).txt", "b_s.txt" };
+    for (size_t i = 0; i < list.size(); ++i)
+        EXPECT_EQ(ReadBytes(dir.File(expected[i])), list[i].text) << expected[i];
+    EXPECT_EQ(FilesIn(dir.Path()).size(), list.size());
+    EXPECT_EQ(save.summary.written, list.size());
+    EXPECT_EQ(save.summary.renamed, 4u);
+    EXPECT_EQ(save.summary.renamedNames,
+        (std::vector<std::string> { "b_S (2).txt", "b_S (2) (2).txt", "b_x_y (2).txt", "b_S (3).txt" }));
+    EXPECT_TRUE(save.reporter.reports.empty());
+}
+
+TEST(SaveResults, SavingAgainReplacesTheEarlierSavesFilesOnePerName)
+{
+    TempDir dir;
+    Save save;
+    save(dir.Path(), SaveMode::EachSheet, SheetsOfB({ "S", "S" }));
+    const ResultList again = { { "b.txt", "S", "", "new one" }, { "b.txt", "S", "", "new two" } };
+    save(dir.Path(), SaveMode::EachSheet, again);
+    EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string> { "b_S (2).txt", "b_S.txt" }));
+    EXPECT_EQ(ReadBytes(dir.File("b_S.txt")), "new one");
+    EXPECT_EQ(ReadBytes(dir.File("b_S (2).txt")), "new two");
+}
+
+TEST(SaveResults, AWorkbookOfTheRunIsNeverWrittenOver)
+{
+    TempDir dir;
+    const std::string data = dir.Write("data.txt", "a\tb\n");
+    std::filesystem::create_directory(dir.File("sub"));
+    std::filesystem::create_directory(dir.File("links"));
+    const std::string other = dir.Write("sub/other.txt", "other\n");
+    std::filesystem::create_symlink(dir.File("data.txt"), dir.File("links/alias.txt"));
+    const ResultList list = { { "data.txt", "", "", "exported data" }, { "other.txt", "", "", "exported other" },
+        { "alias.txt", "", "", "exported alias" }, { "data.txt", "", "", "data again" } };
+    Save save;
+    // The same workbook spelled another way, another in a second folder, and one listed
+    // through a link whose target lies in the output folder.
+    save.inputs = { dir.Path() + "/./data.txt", other, dir.File("links/alias.txt") };
+    save(dir.Path() + "/", SaveMode::AllSheets, list);
+    EXPECT_EQ(ReadBytes(data), "a\tb\n");
+    EXPECT_EQ(ReadBytes(dir.File("data (2).txt")), "exported data");
+    EXPECT_EQ(ReadBytes(dir.File("other.txt")), "exported other"); // not the workbook: another folder
+    EXPECT_EQ(ReadBytes(other), "other\n");
+    EXPECT_EQ(ReadBytes(dir.File("alias.txt")), "exported alias"); // the link's own name is not in this folder
+    EXPECT_EQ(ReadBytes(dir.File("data (3).txt")), "data again");
+
+    // The link's folder as output: its own name and the file it points to are both kept.
+    Save intoLinks;
+    intoLinks.inputs = { dir.File("links/alias.txt") };
+    intoLinks(dir.File("links"), SaveMode::AllSheets, { { "alias.txt", "", "", "x" } });
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("links/alias.txt")));
+    EXPECT_EQ(ReadBytes(dir.File("links/alias (2).txt")), "x");
+    EXPECT_EQ(ReadBytes(data), "a\tb\n");
+}
+
+TEST(SaveResults, AFailureEveryLaterFileWouldMeetIsReportedOnceAndEndsTheSave)
+{
+    // The disk or the quota fills up half-way through the second file, or the folder
+    // becomes unwritable before it.
+    for (const auto& [code, atOpen] :
+        std::vector<std::pair<int, bool>> { { ENOSPC, false }, { EDQUOT, false }, { EACCES, true } }) {
+        TempDir dir;
+        vt::FaultyFileCalls calls;
+        calls.failAfterFiles = 1;
+        calls.openError = atOpen ? code : 0;
+        calls.bytesBeforeWriteFails = atOpen ? calls.bytesBeforeWriteFails : 2;
+        calls.writeError = code;
+        Save save;
+        save.files = &calls;
+        save(dir.Path(), SaveMode::EachRow, SheetsOfB({ "A", "B", "C", "D", "E" }));
+        ASSERT_EQ(save.reporter.reports.size(), 1u) << code;
+        EXPECT_EQ(save.reporter.reports[0].step, 190);
+        EXPECT_EQ(save.reporter.reports[0].description,
+            "Cannot write " + dir.File("b_B_.txt") + ": " + std::strerror(code)
+                + ". Saving stopped: 4 of 5 results were not written.");
+        EXPECT_EQ(calls.filesOpened, 2u) << "no attempt after the failure";
+        EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string> { "b_A_.txt" });
+        EXPECT_TRUE(save.summary.stopped);
+        EXPECT_EQ(save.summary.written, 1u);
+        EXPECT_EQ(save.summary.notWritten, 4u);
+    }
+}
+
+TEST(SaveResults, AFailureOfOneFileIsReportedAloneAndTheOthersAreWritten)
+{
+    TempDir dir;
+    const std::string earlier = dir.Write("b_B.txt", "earlier");
+    vt::FaultyFileCalls calls;
+    calls.failAfterFiles = 1;
+    calls.bytesBeforeWriteFails = 1;
+    calls.writeError = EIO;
+    calls.failingFiles = 1;
+    Save save;
+    save.files = &calls;
+    save(dir.Path(), SaveMode::EachSheet, SheetsOfB({ "A", "B", "C" }));
+    ASSERT_EQ(save.reporter.reports.size(), 1u);
+    EXPECT_EQ(save.reporter.reports[0].step, 162);
+    EXPECT_EQ(save.reporter.reports[0].description, "Cannot write " + earlier + ": " + std::strerror(EIO));
+    EXPECT_EQ(ReadBytes(earlier), "earlier");
+    EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string> { "b_A.txt", "b_B.txt", "b_C.txt" }));
+    EXPECT_FALSE(save.summary.stopped);
+    EXPECT_EQ(save.summary.notWritten, 1u);
+    EXPECT_EQ(save.summary.written, 2u);
+}
+
+TEST(SaveNotice, TellsRenamedAndUnwrittenResults)
+{
+    results::SaveSummary summary;
+    EXPECT_EQ(results::SaveNotice(summary), "");
+    summary.renamed = 1;
+    summary.renamedNames = { "a (2).txt" };
+    EXPECT_EQ(results::SaveNotice(summary),
+        "1 result was saved under a new name, because the name was used earlier in this save or is a workbook of "
+        "the list:\r\na (2).txt");
+    summary.renamed = 12;
+    summary.renamedNames.assign(results::kRenamedNamesKept, "a (2).txt");
+    summary.notWritten = 3;
+    const std::string notice = results::SaveNotice(summary);
+    EXPECT_EQ(notice.rfind("12 results were saved", 0), 0u) << notice;
+    EXPECT_NE(notice.find("a (2).txt\r\nand 2 more.\r\n3 results were not written."), std::string::npos) << notice;
 }
 
 TEST(SaveResults, MissingFolderOrAFileGivenAsFolderWritesNothing)

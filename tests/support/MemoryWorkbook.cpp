@@ -12,9 +12,11 @@ public:
     }
     void LoadSheet(size_t index, spreadsheet::SheetBuilder& builder) override
     {
-        const MemorySheet& sheet = m_sheets.at(index);
-        if (sheet.failsToLoad)
+        MemorySheet& sheet = m_sheets.at(index);
+        if (sheet.failsToLoad || sheet.loadsBeforeFailing == 0)
             throw spreadsheet::SpreadsheetError(spreadsheet::ErrorCode::Corrupt, "the worksheet XML is damaged");
+        if (sheet.loadsBeforeFailing > 0)
+            --sheet.loadsBeforeFailing;
         for (const auto& cell : sheet.cells) {
             if (cell.text.empty())
                 builder.AddBlank(cell.row, cell.column, 0);

@@ -20,6 +20,8 @@ struct MemorySheet {
     std::string name;
     std::vector<MemoryCell> cells;
     bool failsToLoad = false; // LoadSheet throws, as a damaged worksheet would
+    // LoadSheet succeeds this many times, then throws, as a file changed underneath would.
+    int loadsBeforeFailing = -1;
 };
 
 std::unique_ptr<spreadsheet::Workbook> MakeWorkbook(const std::string& path, std::vector<MemorySheet> sheets);

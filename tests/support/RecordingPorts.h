@@ -4,6 +4,7 @@
 #include "core/ErrorReport.h"
 #include "core/Ports.h"
 
+#include <functional>
 #include <vector>
 
 namespace vellumcast::testing {
@@ -16,8 +17,14 @@ public:
 
 class CountingPump final : public core::Pump {
 public:
-    void Run() override { ++calls; }
+    void Run() override
+    {
+        ++calls;
+        if (onRun)
+            onRun();
+    }
     size_t calls = 0;
+    std::function<void()> onRun; // what a person does while events are processed
 };
 
 class RecordingProgress final : public core::Progress {

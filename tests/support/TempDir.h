@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace vellumcast::testing {
 
@@ -26,5 +27,7 @@ private:
 // Path of a file in the shared fixtures: Fixture("workbooks/date.xlsx").
 std::string Fixture(const std::string& relative);
 std::string ReadBytes(const std::string& path);
+// The names of everything in folder, sorted.
+std::vector<std::string> FilesIn(const std::string& folder);
 
 } // namespace vellumcast::testing

@@ -131,6 +131,42 @@ TEST(FolderScanTest, TheAnswerBecomesTheListingPattern)
     }
 }
 
+TEST(FolderScanTest, TheExtensionMayBeTypedWithItsDotOrStar)
+{
+    vellumcast::testing::TempDir dir;
+    const std::string top = dir.Path();
+    for (const char* name : { "a.xlsx", "b.ods", "c.xls" })
+        Touch(top + "/" + name);
+    for (const char* answer : { "xlsx", ".xlsx", "*.xlsx", " *.XLSX " })
+        EXPECT_EQ(Import(top, answer), (std::vector<std::string> { top + "/a.xlsx" })) << answer;
+    for (const char* answer : { "ods", ".ods", "*.ods" })
+        EXPECT_EQ(Import(top, answer), (std::vector<std::string> { top + "/b.ods" })) << answer;
+    EXPECT_EQ(Import(top, "*.*"), Import(top, "*"));
+    EXPECT_EQ(Import(top, "*.*").size(), 3u);
+}
+
+TEST(FolderScanTest, BrokenLinksAndOtherNonFilesArePassedOverWithoutAReport)
+{
+    vellumcast::testing::TempDir dir;
+    const std::string top = dir.Path();
+    Touch(top + "/kept.xls");
+    Touch(top + "/sub/also.xls");
+    fs::create_symlink(top + "/missing.xls", top + "/broken.xls");
+    fs::create_symlink(top + "/kept.xls", top + "/link.xls"); // a working link is a file like any other
+    ASSERT_EQ(::mkfifo((top + "/pipe.xls").c_str(), 0644), 0);
+    RecordingReporter reporter;
+    EXPECT_EQ(Import(top, "xls", &reporter),
+        (std::vector<std::string> { top + "/kept.xls", top + "/link.xls", top + "/sub/also.xls" }));
+    EXPECT_TRUE(reporter.reports.empty());
+
+    // A dropped folder follows the same rule.
+    WorkbookList dropped;
+    core::NoPump pump;
+    DropPaths(dropped, { top }, pump);
+    EXPECT_EQ(
+        dropped.Paths(), (std::vector<std::string> { top + "/kept.xls", top + "/link.xls", top + "/sub/also.xls" }));
+}
+
 TEST(FolderScanTest, WildcardMatchTable)
 {
     struct Case {

@@ -1,0 +1,101 @@
+// What the export run takes from the main window's controls and gives back to them: the
+// divider when no divider option is selected, and the progress bar between workbooks.
+
+#include "AppTestSupport.h"
+
+#include "app/Form1.h"
+#include "app/Form2.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <memory>
+
+using namespace vellumcast;
+using namespace vellumcast::apptest;
+
+class TestRunControls : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<FreshEnvironment> m_env;
+    std::unique_ptr<LoggingStore> m_store;
+    std::unique_ptr<ScriptedPrompts> m_prompts;
+
+    std::unique_ptr<app::Form1> NewWindow()
+    {
+        auto window = std::make_unique<app::Form1>(ContextFor(*m_store, *m_env));
+        window->Form_Load();
+        window->show();
+        return window;
+    }
+
+    // Runs the list in the each-sheet mode without quotes; returns every result text.
+    QStringList Run(app::Form1& window, const QStringList& paths)
+    {
+        Find<QComboBox>(&window, "Combo1")->setCurrentIndex(1);
+        Find<QCheckBox>(&window, "Check4")->setChecked(false);
+        window.List().Clear();
+        for (const auto& path : paths)
+            window.List().Append(path.toStdString());
+        window.PushButton2_Click();
+        QStringList texts;
+        if (app::Form2* results = window.ResultsWindow())
+            for (const auto& entry : results->Results())
+                texts << QString::fromStdString(entry.text);
+        return texts;
+    }
+
+private slots:
+    void init()
+    {
+        m_env = std::make_unique<FreshEnvironment>();
+        m_store = std::make_unique<LoggingStore>();
+        m_prompts = std::make_unique<ScriptedPrompts>();
+    }
+    void cleanup()
+    {
+        m_prompts.reset();
+        m_store.reset();
+        m_env.reset();
+    }
+
+    // Settings that select no divider option leave every option clear; the run then joins
+    // cells with the divider it last had, which before any is the empty text.
+    void noSelectedDividerJoinsCellsWithNothing()
+    {
+        for (const char* key : { "Option1", "Option2", "Option3", "Option4", "Option5" })
+            m_store->Put(key, "False");
+        auto window = NewWindow();
+        for (const char* name : { "Option1", "Option2", "Option3", "Option4", "Option5" })
+            QVERIFY2(!Find<QRadioButton>(window.get(), name)->isChecked(), name);
+        const QString book = WriteFile(m_env->Work(), "book.csv", "a,b\n");
+        QCOMPARE(Run(*window, { book }), QStringList { "ab\r\n" });
+
+        Find<QLineEdit>(window.get(), "Text1")->setText("; ");
+        Find<QRadioButton>(window.get(), "Option5")->setChecked(true);
+        QCOMPARE(Run(*window, { book }), QStringList { "a; b\r\n" });
+        QVERIFY(m_prompts->Of("error").isEmpty());
+    }
+
+    // Each workbook moves the bar up to 100 and the run sets it back to 0 after each one,
+    // a workbook that cannot be opened included.
+    void theProgressBarIsResetAfterEveryWorkbook()
+    {
+        auto window = NewWindow();
+        auto* bar = Find<QProgressBar>(window.get(), "ProgressBar1");
+        QList<int> values;
+        connect(bar, &QProgressBar::valueChanged, this, [&](int value) { values << value; });
+        const QStringList books
+            = { WriteFile(m_env->Work(), "one.csv", "1\n2\n"), WriteFile(m_env->Work(), "two.csv", "3\n4\n"),
+                  m_env->Work() + "/missing.xlsx", WriteFile(m_env->Work(), "three.csv", "5\n6\n") };
+        QCOMPARE(Run(*window, books).size(), 3);
+        QCOMPARE(values, (QList<int> { 66, 100, 0, 66, 100, 0, 66, 100, 0 }));
+        QCOMPARE(m_prompts->Of("error").size(), 1);
+    }
+};
+
+QTEST_MAIN(TestRunControls)
+#include "TestRunControls.moc"
