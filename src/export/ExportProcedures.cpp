@@ -5,6 +5,8 @@
 #include "core/StepRunner.h"
 #include "export/LineComposer.h"
 
+#include <algorithm>
+
 namespace vellumcast::exporting {
 
 using spreadsheet::CellRange;
@@ -120,17 +122,20 @@ private:
 };
 
 // Once a few hundred rows are composed, reserves room for the whole text from their average
-// length, so a text of hundreds of megabytes is not copied again and again as it grows.
+// length, so a text of hundreds of megabytes is not copied again and again as it grows. The
+// first rows need not be typical (long texts above a used range that runs on empty to the
+// last row of the sheet), so the reservation is capped and growth does the rest.
 void ReserveFromSample(std::string& text, size_t sheetStart, int32_t row, const CellRange& range)
 {
     constexpr int32_t kSampleRows = 512;
+    constexpr double kMaxReserve = 256.0 * 1024 * 1024;
     const int64_t done = static_cast<int64_t>(row) - range.firstRow + 1;
     const int64_t total = static_cast<int64_t>(range.lastRow) - range.firstRow + 1;
     if (done != kSampleRows || total < 4 * kSampleRows)
         return;
     const double estimate
         = static_cast<double>(text.size() - sheetStart) / static_cast<double>(done) * static_cast<double>(total);
-    text.reserve(sheetStart + static_cast<size_t>(estimate * 1.05) + 4096);
+    text.reserve(sheetStart + static_cast<size_t>(std::min(estimate * 1.05, kMaxReserve)) + 4096);
 }
 
 bool NoWorkbook(core::StepRunner& runner, Workbook* workbook)
