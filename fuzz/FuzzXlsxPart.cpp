@@ -1,6 +1,6 @@
-// Puts arbitrary bytes in place of one part of a sound xlsx package (the part is chosen
-// when the target is built: VELLUMCAST_FUZZ_PART) and opens the package with the xlsx
-// reader, reading every cell. Only SpreadsheetError may come out.
+// Puts arbitrary bytes in place of one part of a sound xlsx package and opens the package
+// with the xlsx reader, reading every cell. Only SpreadsheetError may come out. The part
+// is named by the executable: fuzz_xlsx_styles replaces xl/styles.xml, and so on.
 
 #include "FuzzWalk.h"
 #include "spreadsheet/container/Zip.h"
@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <span>
 #include <string>
 #include <utility>
@@ -42,14 +44,38 @@ std::vector<std::pair<std::string, std::string>> SoundPackage()
     return members;
 }
 
+std::string g_part;
+
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    const std::string program = *argc > 0 ? (*argv)[0] : "";
+    const struct {
+        const char* suffix;
+        const char* part;
+    } parts[] = { { "fuzz_xlsx_workbook", "xl/workbook.xml" },
+        { "fuzz_xlsx_relationships", "xl/_rels/workbook.xml.rels" }, { "fuzz_xlsx_styles", "xl/styles.xml" },
+        { "fuzz_xlsx_shared_strings", "xl/sharedStrings.xml" }, { "fuzz_xlsx_worksheet", "xl/worksheets/sheet1.xml" } };
+    for (const auto& p : parts) {
+        const std::string suffix = p.suffix;
+        if (program.size() >= suffix.size()
+            && program.compare(program.size() - suffix.size(), suffix.size(), suffix) == 0)
+            g_part = p.part;
+    }
+    if (g_part.empty()) {
+        std::fprintf(stderr, "%s: the program name names no xlsx part\n", program.c_str());
+        std::exit(2);
+    }
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const auto members = SoundPackage();
     testing::ZipWriter zip;
     for (const auto& [name, content] : members)
-        zip.Add(name, name == VELLUMCAST_FUZZ_PART ? std::string(reinterpret_cast<const char*>(data), size) : content);
+        zip.Add(name, name == g_part ? std::string(reinterpret_cast<const char*>(data), size) : content);
     fuzz::ReadEveryCellWith(spreadsheet::xlsx::OpenReader, zip.Finish(), "fuzz.xlsx");
     return 0;
 }

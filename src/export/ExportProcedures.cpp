@@ -211,6 +211,9 @@ public:
     void ReserveFromSample(std::string& text, size_t sheetStart, int32_t position, int32_t first, int32_t last) const
     {
         constexpr int64_t kSampleLines = 512;
+        // The first lines need not be typical (long texts above a used range that runs on
+        // empty to the sheet's last row), so the reservation is capped and growth does the rest.
+        constexpr double kMaxReserve = 256.0 * 1024 * 1024;
         const int64_t done = static_cast<int64_t>(position) - first + 1;
         const int64_t total = static_cast<int64_t>(last) - first + 1;
         if (done != kSampleLines || total < 4 * kSampleLines)
@@ -218,7 +221,7 @@ public:
         const double estimate
             = static_cast<double>(text.size() - sheetStart) / static_cast<double>(done) * static_cast<double>(total);
         const double room = static_cast<double>(m_textBudget - std::min(m_textBudget, m_textUsed));
-        text.reserve(sheetStart + static_cast<size_t>(std::min(estimate * 1.05, room)) + 4096);
+        text.reserve(sheetStart + static_cast<size_t>(std::min({ estimate * 1.05, room, kMaxReserve })) + 4096);
     }
 
 private:

@@ -136,6 +136,23 @@ TEST(CellReadFailure, KeepsThePreviousCellsTextInRowsAndColumns)
     }
 }
 
+// Long rows above a used range that runs on empty to the sheet's last row must not make
+// the export reserve memory for a million long rows.
+TEST(SheetExport, LongFirstRowsOverAnEmptyMillionDoNotReserveForAMillionLongRows)
+{
+    Harness h;
+    MemorySheet sheet { "S", {} };
+    for (int32_t row = 1; row <= 512; ++row)
+        sheet.cells.push_back({ row, 1, std::string(4096, 'x') });
+    sheet.cells.push_back({ 1048576, 1, "end" });
+    auto book = MakeWorkbook(kPath, { sheet });
+    exporting::ExportSheetToTextFile(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
+    ASSERT_EQ(h.results.size(), 1u);
+    const std::string& text = h.results[0].text;
+    EXPECT_EQ(text.size(), 512u * 4098u + (1048576u - 513u) * 2u + 5u);
+    EXPECT_LE(text.capacity(), 2 * text.size() + (256u << 20)) << "reserved " << (text.capacity() >> 20) << " MiB";
+}
+
 TEST(SheetExport, NoWorkbookIsReportedAndNothingIsRecorded)
 {
     Harness h;
