@@ -38,9 +38,14 @@ run_case() { # label file floor-command...
   local label=$1 file=$2; shift 2
   echo "== $label: $(du -h "$file" | cut -f1)"
   read -r floor floorkb < <(measure "$@")
+  rm -rf "$work/out"; mkdir -p "$work/out"
   read -r ours ourskb < <(measure "$bin/vellumcast-cli" --mode sheet --output "$work/out" "$file")
   report "floor ($1)" "$floor" "$floorkb" "$floor" "$ours"
   report "vellumcast-cli" "$ours" "$ourskb" "$floor" "$ours"
+  # Peak memory against its budget: twice the text produced plus 64 MiB (at most 1.00).
+  local text; text=$(du -sb "$work/out" | cut -f1)
+  printf '  %-28s %8.0f MiB of text   peak memory x budget %s\n' "" "$(awk -v b="$text" 'BEGIN{print b/1048576}')" \
+    "$(ratio "$ourskb" "$(awk -v b="$text" 'BEGIN{print (2*b + 64*1048576)/1024}')")"
   if wanted ssconvert && command -v ssconvert >/dev/null; then
     read -r t k < <(measure ssconvert "$file" "$work/ssconvert.csv"); report "ssconvert" "$t" "$k" "$floor" "$ours"
   fi

@@ -114,7 +114,7 @@ public:
     SheetWalker(ExportContext& context, const char* procedure, const options::ExportOptions& options,
         const std::string& workbookPath, Workbook* workbook, bool reportFailures = true)
         : m_context(context)
-        , m_composer(options.divider, options.includeBlankCells, options.quoteCells)
+        , m_composer(options)
         , m_options(options)
         , m_fileName(ResultFileName(workbookPath))
         , m_workbook(workbook)
@@ -126,6 +126,9 @@ public:
             m_textBudget = kTextFloor + workbook->FileSize() * kPerFileByte;
         }
     }
+
+    // How every line of the texts ends: CR LF, or LF alone when asked.
+    std::string_view LineEnd() const { return m_composer.LineEnd(); }
 
     // Reports a missing workbook (step 100). Returns whether there is one.
     bool HasWorkbook()
@@ -374,18 +377,20 @@ void ExportAllSheetsToTextFile(
     // Without a runner: the first failure ends the export and reaches the caller.
     SheetWalker walker(context, "ExportAllSheetsToTextFile", options, {}, workbook, false);
     walker.HasWorkbook();
+    const std::string_view lineEnd = walker.LineEnd();
     for (Worksheet& sheet : workbook->Worksheets()) {
         CellRange range;
         const bool hasContent = walker.Prepare(sheet, Lines::Rows, range);
         text += sheet.Name();
-        text += "\r\n";
+        text += lineEnd;
         const size_t sheetStart = text.size();
         if (hasContent) {
             walker.Walk(sheet, Lines::Rows, range, 0, text, [&](int32_t row, int32_t last) {
                 walker.ReserveFromSample(text, sheetStart, row, range.firstRow, last);
             });
         }
-        text += "\r\n\r\n\r\n";
+        for (int i = 0; i < 3; ++i)
+            text += lineEnd;
         sheet.Unload();
     }
 }

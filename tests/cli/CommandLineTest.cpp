@@ -1,4 +1,4 @@
-#include "cli/CommandLine.h"
+#include "cli/CliRun.h"
 #include "support/TempDir.h"
 #include "support/XlsxWriter.h"
 
@@ -11,24 +11,8 @@ using namespace vellumcast;
 namespace vt = vellumcast::testing;
 using vt::FilesIn;
 
-namespace {
-
-struct CliRun {
-    int status = -1;
-    std::string out, err;
-};
-
-CliRun RunCli(const std::vector<std::string>& arguments)
-{
-    std::ostringstream out, err;
-    CliRun run;
-    run.status = cli::RunCommandLine(arguments, out, err, false);
-    run.out = out.str();
-    run.err = err.str();
-    return run;
-}
-
-} // namespace
+using vt::CliRun;
+using vt::RunCli;
 
 TEST(CommandLineUsage, BadUsageExitsWithTwo)
 {
@@ -175,6 +159,100 @@ TEST(CommandLineExport, FallbacksAreWarnedOnStandardErrorAndAFifoDoesNotBlock)
     EXPECT_NE(run.err.find(styles), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find(styles, run.err.find(styles) + 1), std::string::npos) << run.err;
     EXPECT_NE(run.err.find(strings), std::string::npos) << run.err;
+}
+
+TEST(CommandLineUsage, ShortLongAndAttachedFormsMeanTheSame)
+{
+    const std::vector<std::vector<std::string>> forms = {
+        { "--mode", "row", "--divider", ";", "--output", "out", "--jobs", "3", "--sheet", "Data", "--extension", "ods",
+            "--recursive", "--quiet", "--list" },
+        { "--mode=row", "--divider=;", "--output=out", "--jobs=3", "--sheet=Data", "--extension=ods", "--recursive",
+            "--quiet", "--list" },
+        { "-m", "row", "-d", ";", "-o", "out", "-j", "3", "-s", "Data", "-e", "ods", "-r", "-q", "-l" },
+        { "-mrow", "-d;", "-oout", "-j3", "-sData", "-eods", "-rql" },
+        { "-rqlm", "row", "-d", ";", "-oout", "-j", "3", "-s", "Data", "-e", "ods" },
+    };
+    for (const auto& form : forms) {
+        std::vector<std::string> arguments = form;
+        arguments.push_back("a.xlsx");
+        std::string error;
+        const auto parsed = cli::ParseArguments(arguments, error);
+        ASSERT_TRUE(parsed) << error << " in form starting " << form[0];
+        EXPECT_EQ(parsed->exportOptions.saveMode, options::SaveMode::EachRow) << form[0];
+        EXPECT_EQ(parsed->exportOptions.divider, ";") << form[0];
+        EXPECT_EQ(parsed->outputFolder, "out") << form[0];
+        EXPECT_EQ(parsed->jobs, 3u) << form[0];
+        EXPECT_EQ(parsed->sheets, std::vector<std::string> { "Data" }) << form[0];
+        EXPECT_EQ(parsed->extensions, std::vector<std::string> { "ods" }) << form[0];
+        EXPECT_TRUE(parsed->recursive && parsed->quiet && parsed->list) << form[0];
+        EXPECT_EQ(parsed->workbooks, std::vector<std::string> { "a.xlsx" }) << form[0];
+    }
+}
+
+TEST(CommandLineUsage, ValuesAndWorkbooksThatLookLikeOptions)
+{
+    std::string error;
+    // A value is taken whatever it looks like; "-" alone is a workbook; after "--" all are.
+    const auto parsed = cli::ParseArguments(
+        { "-d", "-", "-s", "--list", "-", "--csv", "--lf", "--skip-empty-lines", "--", "-q", "--x" }, error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_EQ(parsed->exportOptions.divider, "-");
+    EXPECT_EQ(parsed->sheets, std::vector<std::string> { "--list" });
+    EXPECT_FALSE(parsed->list);
+    EXPECT_FALSE(parsed->quiet);
+    EXPECT_TRUE(parsed->exportOptions.csvQuoting && parsed->exportOptions.lineFeedOnly);
+    EXPECT_TRUE(parsed->exportOptions.skipEmptyLines);
+    EXPECT_EQ(parsed->workbooks, (std::vector<std::string> { "-", "-q", "--x" }));
+    // The defaults leave the new choices off and take as many jobs as there are cores.
+    const auto plain = cli::ParseArguments({ "a.xlsx" }, error);
+    ASSERT_TRUE(plain);
+    EXPECT_FALSE(plain->exportOptions.csvQuoting || plain->exportOptions.lineFeedOnly);
+    EXPECT_FALSE(plain->exportOptions.skipEmptyLines || plain->skipHidden || plain->recursive);
+    EXPECT_EQ(plain->jobs, 0u);
+}
+
+TEST(CommandLineUsage, MistakesExitWithTwoAndTheUsageOnStandardError)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        { { "--recursiv", "a" }, "did you mean --recursive?" },
+        { { "--sheets=2", "a" }, "did you mean --sheet?" },
+        { { "--skip-hiden", "a" }, "did you mean --skip-hidden?" },
+        { { "--out", "x", "a" }, "did you mean --output?" },
+        { { "--quiet=yes", "a" }, "--quiet takes no value" },
+        { { "-x", "a" }, "unknown option -x" },
+        { { "-qx", "a" }, "unknown option -x" },
+        { { "-j", "0", "a" }, "--jobs needs a number" },
+        { { "--jobs=2x", "a" }, "--jobs needs a number" },
+        { { "-j" }, "-j needs a value" },
+        { { "-s" }, "-s needs a value" },
+        { { "-o", "", "a" }, "--output needs a folder" },
+        { { "-", "-" }, "standard input (-) can be read only once" },
+        { { "-q" }, "no workbook given" },
+    };
+    for (const auto& [arguments, message] : cases) {
+        const CliRun run = RunCli(arguments);
+        EXPECT_EQ(run.status, 2) << arguments[0];
+        EXPECT_NE(run.err.find(message), std::string::npos) << arguments[0] << ": " << run.err;
+        EXPECT_NE(run.err.find("Usage:"), std::string::npos) << arguments[0];
+        EXPECT_EQ(run.out, "") << arguments[0];
+    }
+    // A word nothing like any option gets no guess.
+    EXPECT_EQ(RunCli({ "--frobnicate", "a" }).err.find("did you mean"), std::string::npos);
+}
+
+TEST(CommandLineUsage, VersionAndHelpGoToStandardOutput)
+{
+    for (const std::string option : { "-V", "--version" }) {
+        const CliRun run = RunCli({ option });
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, cli::VersionText());
+        EXPECT_EQ(run.err, "");
+    }
+    EXPECT_TRUE(cli::VersionText().starts_with("vellumcast-cli "));
+    EXPECT_GT(cli::VersionText().size(), std::string("vellumcast-cli \n").size());
+    const CliRun help = RunCli({ "-h" });
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out, cli::UsageText());
 }
 
 TEST(CommandLineSave, SameNamedResultsEachGetAFileAndThePrintedNameIsTheRealOne)

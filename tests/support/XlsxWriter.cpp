@@ -1,7 +1,6 @@
 #include "support/XlsxWriter.h"
 
-#include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
+#include <zlib.h>
 
 #include <charconv>
 #include <fstream>
@@ -26,7 +25,7 @@ void Put32(std::string& out, uint32_t value)
 
 uint32_t Crc(std::string_view data)
 {
-    return crc32_gzip_refl(0, reinterpret_cast<const unsigned char*>(data.data()), data.size());
+    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
 std::string FormatNumber(double value)
@@ -40,22 +39,20 @@ std::string FormatNumber(double value)
 
 std::string Deflate(std::string_view data)
 {
-    auto stream = std::make_unique<isal_zstream>();
-    isal_deflate_init(stream.get());
-    std::string level(ISAL_DEF_LVL1_DEFAULT, '\0');
-    stream->level = 1;
-    stream->level_buf = reinterpret_cast<uint8_t*>(level.data());
-    stream->level_buf_size = static_cast<uint32_t>(level.size());
-    stream->end_of_stream = 1;
-    stream->flush = NO_FLUSH;
-    stream->next_in = reinterpret_cast<uint8_t*>(const_cast<char*>(data.data()));
-    stream->avail_in = static_cast<uint32_t>(data.size());
-    std::string out(data.size() + data.size() / 2 + 1024, '\0');
-    stream->next_out = reinterpret_cast<uint8_t*>(out.data());
-    stream->avail_out = static_cast<uint32_t>(out.size());
-    if (isal_deflate(stream.get()) != COMP_OK || stream->internal_state.state != ZSTATE_END)
+    // A raw deflate stream (negative window bits), as ZIP members hold.
+    z_stream stream {};
+    if (deflateInit2(&stream, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw std::runtime_error("deflate failed");
-    out.resize(stream->total_out);
+    std::string out(deflateBound(&stream, static_cast<uLong>(data.size())), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int status = deflate(&stream, Z_FINISH);
+    deflateEnd(&stream);
+    if (status != Z_STREAM_END)
+        throw std::runtime_error("deflate failed");
+    out.resize(stream.total_out);
     return out;
 }
 

@@ -1,18 +1,15 @@
 #include "spreadsheet/container/Zip.h"
 #include "spreadsheet/container/ByteCursor.h"
+#include "spreadsheet/container/Inflate.h"
 
+#include "core/BoundedQueue.h"
 #include "spreadsheet/SpreadsheetError.h"
 
-#include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
-
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <exception>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <thread>
 
 namespace vellumcast::spreadsheet::container {
@@ -252,41 +249,38 @@ void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::strin
             Corrupt("the stored ZIP member " + name + " declares two different sizes");
         for (uint64_t at = 0; at < entry.compressedSize; at += kChunkSize) {
             const size_t length = static_cast<size_t>(std::min<uint64_t>(kChunkSize, entry.compressedSize - at));
-            crc = crc32_gzip_refl(crc, data + at, length);
+            crc = Crc32(crc, data + at, length);
             sink(std::string_view(reinterpret_cast<const char*>(data + at), length));
         }
     } else {
-        auto state = std::make_unique<inflate_state>();
-        isal_inflate_init(state.get());
-        state->crc_flag = ISAL_DEFLATE;
+        Inflater inflater;
         auto buffer = std::make_unique<uint8_t[]>(kChunkSize);
         uint64_t inputLeft = entry.compressedSize;
         const uint8_t* input = data;
         uint64_t produced = 0;
-        while (state->block_state != ISAL_BLOCK_FINISH) {
-            if (state->avail_in == 0 && inputLeft > 0) {
-                const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(inputLeft, 1u << 30));
-                state->next_in = const_cast<uint8_t*>(input);
-                state->avail_in = piece;
+        bool finished = false;
+        while (!finished) {
+            if (inflater.InputLeft() == 0 && inputLeft > 0) {
+                const auto piece = static_cast<size_t>(std::min<uint64_t>(inputLeft, 1u << 30));
+                inflater.SetInput(input, piece);
                 input += piece;
                 inputLeft -= piece;
             }
-            state->next_out = buffer.get();
-            state->avail_out = static_cast<uint32_t>(kChunkSize);
-            const uint32_t inputBefore = state->avail_in;
-            const int status = isal_inflate(state.get());
-            if (status < 0)
+            const size_t inputBefore = inflater.InputLeft();
+            size_t length = 0;
+            const Inflater::Status status = inflater.Inflate(buffer.get(), kChunkSize, length);
+            if (status == Inflater::Status::Damaged)
                 Corrupt("the compressed data of the ZIP member " + name + " is damaged");
-            const size_t length = kChunkSize - state->avail_out;
+            finished = status == Inflater::Status::Finished;
             produced += length;
             if (produced > entry.uncompressedSize)
                 Corrupt("the ZIP member " + name + " inflates to more than its declared size");
             if (length > 0) {
-                crc = crc32_gzip_refl(crc, buffer.get(), length);
+                crc = Crc32(crc, buffer.get(), length);
                 sink(std::string_view(reinterpret_cast<const char*>(buffer.get()), length));
-            } else if (state->block_state != ISAL_BLOCK_FINISH && state->avail_in == 0 && inputLeft == 0) {
+            } else if (!finished && inflater.InputLeft() == 0 && inputLeft == 0) {
                 Corrupt("the compressed data of the ZIP member " + name + " is truncated");
-            } else if (state->block_state != ISAL_BLOCK_FINISH && state->avail_in == inputBefore) {
+            } else if (!finished && inflater.InputLeft() == inputBefore) {
                 // Neither input taken nor output given: never spin on data the inflater cannot use.
                 Corrupt("the compressed data of the ZIP member " + name + " is damaged");
             }
@@ -311,82 +305,38 @@ void ZipArchive::ChargeInflated(const ZipEntry& entry) const
 
 void ZipArchive::ReadAhead(const ZipEntry& entry, const std::function<bool(std::string_view chunk)>& sink) const
 {
-    // Chunk buffers go back to the inflater for reuse, and it is woken only once half the
-    // chunks ahead are used: on a virtual machine each wake-up costs.
+    // Chunk buffers go back to the inflater for reuse.
     struct StopReading { };
-    struct Pipe {
-        std::mutex mutex;
-        std::condition_variable ready; // a chunk was added, or the inflater is done
-        std::condition_variable room; // chunks were taken, or the reader stops
-        std::deque<std::string> chunks;
-        std::vector<std::string> spare;
-        bool done = false;
-        bool stop = false;
-        std::exception_ptr error;
-    } pipe;
-    constexpr size_t kAhead = 8;
+    core::BoundedQueue<std::string> queue(8);
     std::thread inflater([&] {
+        std::exception_ptr error;
         try {
             Read(entry, [&](std::string_view chunk) {
-                std::string buffer;
-                {
-                    std::unique_lock lock(pipe.mutex);
-                    pipe.room.wait(lock, [&] { return pipe.stop || pipe.chunks.size() < kAhead; });
-                    if (pipe.stop)
-                        throw StopReading();
-                    if (!pipe.spare.empty()) {
-                        buffer = std::move(pipe.spare.back());
-                        pipe.spare.pop_back();
-                    }
-                }
+                std::string buffer = queue.TakeSpare();
                 buffer.assign(chunk);
-                const std::lock_guard lock(pipe.mutex);
-                pipe.chunks.push_back(std::move(buffer));
-                if (pipe.chunks.size() == 1)
-                    pipe.ready.notify_one();
+                if (!queue.Push(std::move(buffer)))
+                    throw StopReading();
             });
         } catch (const StopReading&) {
         } catch (...) {
-            const std::lock_guard lock(pipe.mutex);
-            pipe.error = std::current_exception();
+            error = std::current_exception();
         }
-        const std::lock_guard lock(pipe.mutex);
-        pipe.done = true;
-        pipe.ready.notify_one();
+        queue.Close(error);
     });
     // However this function is left, the inflater is told to stop and joined.
     struct Join {
-        Pipe& pipe;
+        core::BoundedQueue<std::string>& queue;
         std::thread& thread;
         ~Join()
         {
-            {
-                const std::lock_guard lock(pipe.mutex);
-                pipe.stop = true;
-                pipe.room.notify_one();
-            }
+            queue.Cancel();
             thread.join();
         }
-    } join { pipe, inflater };
-    std::string chunk;
-    for (;;) {
-        {
-            std::unique_lock lock(pipe.mutex);
-            if (!chunk.empty())
-                pipe.spare.push_back(std::move(chunk));
-            pipe.ready.wait(lock, [&] { return !pipe.chunks.empty() || pipe.done; });
-            if (pipe.chunks.empty()) {
-                if (pipe.error)
-                    std::rethrow_exception(pipe.error);
-                return;
-            }
-            chunk = std::move(pipe.chunks.front());
-            pipe.chunks.pop_front();
-            if (pipe.chunks.size() == kAhead / 2)
-                pipe.room.notify_one();
-        }
-        if (!sink(chunk))
+    } join { queue, inflater };
+    while (std::optional<std::string> chunk = queue.Pop()) {
+        if (!sink(*chunk))
             return;
+        queue.Recycle(std::move(*chunk));
     }
 }
 

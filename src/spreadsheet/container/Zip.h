@@ -1,5 +1,5 @@
 #pragma once
-// Reads members of a ZIP archive held in memory, inflating in chunks with ISA-L.
+// Reads members of a ZIP archive held in memory, inflating in chunks (see Inflate.h).
 
 #include <atomic>
 #include <cstdint>

@@ -32,9 +32,9 @@ std::string_view UriOf(OdsNs ns)
     return {};
 }
 
-class ExpatAttributes final : public OdsAttributes {
+class ReaderAttributes final : public OdsAttributes {
 public:
-    explicit ExpatAttributes(const xml::XmlAttributes& attributes)
+    explicit ReaderAttributes(const xml::XmlAttributes& attributes)
         : m_attributes(attributes)
     {
     }
@@ -72,28 +72,28 @@ OdsNs OdsNamespaceOf(std::string_view uri)
     return OdsNs::Other;
 }
 
-void OdsExpatAdapter::StartElement(
+void OdsXmlAdapter::StartElement(
     std::string_view namespaceUri, std::string_view localName, const xml::XmlAttributes& attributes)
 {
-    m_handler.StartElement(OdsNamespaceOf(namespaceUri), localName, ExpatAttributes(attributes));
+    m_handler.StartElement(OdsNamespaceOf(namespaceUri), localName, ReaderAttributes(attributes));
     CheckStop();
 }
 
-void OdsExpatAdapter::EndElement(std::string_view namespaceUri, std::string_view localName)
+void OdsXmlAdapter::EndElement(std::string_view namespaceUri, std::string_view localName)
 {
     m_handler.EndElement(OdsNamespaceOf(namespaceUri), localName);
     CheckStop();
 }
 
-void OdsExpatAdapter::Characters(std::string_view text)
+void OdsXmlAdapter::Characters(std::string_view text)
 {
     m_handler.Characters(text);
 }
 
-void OdsExpatAdapter::CheckStop()
+void OdsXmlAdapter::CheckStop()
 {
-    if (m_parser && m_handler.StopRequested())
-        m_parser->Stop();
+    if (m_stop && m_handler.StopRequested())
+        m_stop();
 }
 
 int64_t ParseOdsCount(std::string_view text)

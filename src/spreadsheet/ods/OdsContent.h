@@ -8,6 +8,7 @@
 #include "spreadsheet/xml/Xml.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -119,15 +120,15 @@ private:
     std::string m_fallback; // the text of a value given without a paragraph
 };
 
-// Feeds Expat's events (namespace URIs) to the handler; for documents the fast scanner
-// leaves to Expat (encodings other than UTF-8).
-class OdsExpatAdapter final : public xml::XmlHandler {
+// Feeds the events of an XML reader (namespace URIs) to the handler, and stops the
+// reader once the handler asks to.
+class OdsXmlAdapter final : public xml::XmlHandler {
 public:
-    explicit OdsExpatAdapter(OdsContentHandler& handler)
+    explicit OdsXmlAdapter(OdsContentHandler& handler)
         : m_handler(handler)
     {
     }
-    void SetParser(xml::XmlParser* parser) { m_parser = parser; }
+    void SetStop(std::function<void()> stop) { m_stop = std::move(stop); }
     void StartElement(
         std::string_view namespaceUri, std::string_view localName, const xml::XmlAttributes& attributes) override;
     void EndElement(std::string_view namespaceUri, std::string_view localName) override;
@@ -136,7 +137,7 @@ public:
 private:
     void CheckStop();
     OdsContentHandler& m_handler;
-    xml::XmlParser* m_parser = nullptr;
+    std::function<void()> m_stop;
 };
 
 OdsNs OdsNamespaceOf(std::string_view uri);

@@ -3,16 +3,16 @@
 // number formats. content.xml is streamed, never held as a tree.
 
 #include "spreadsheet/ods/OdsReader.h"
+#include "core/BoundedQueue.h"
 #include "spreadsheet/container/Zip.h"
 #include "spreadsheet/ods/OdsContent.h"
 #include "spreadsheet/ods/OdsXmlScanner.h"
 #include "spreadsheet/xml/Xml.h"
+#include "spreadsheet/xml/XmlText.h"
 
 #include <algorithm>
-#include <condition_variable>
-#include <deque>
 #include <exception>
-#include <mutex>
+#include <optional>
 #include <thread>
 
 namespace vellumcast::spreadsheet::ods {
@@ -148,77 +148,54 @@ private:
         std::string text;
     };
     static constexpr size_t kBatchCells = 16384;
-    static constexpr size_t kAhead = 4;
 
     // Hands the batch being filled to the building thread; false once building failed.
     bool Send()
     {
         if (m_batch.cells.empty())
             return true;
-        std::unique_lock lock(m_mutex);
-        m_room.wait(lock, [&] { return m_failed || m_queue.size() < kAhead; });
-        if (m_failed)
+        if (!m_queue.Push(std::move(m_batch)))
             return false;
-        m_queue.push_back(std::move(m_batch));
-        if (m_queue.size() == 1)
-            m_ready.notify_one();
-        m_batch = {};
-        if (!m_spare.empty()) {
-            m_batch = std::move(m_spare.back());
-            m_spare.pop_back();
-        }
+        m_batch = m_queue.TakeSpare();
         return true;
     }
 
     // Waits until every batch is built; false when building failed.
     bool Close()
     {
-        EndThread(m_closing);
+        m_queue.Close();
+        Join();
         return !m_failed;
     }
 
     // Ends the building thread at once.
-    void Stop() { EndThread(m_stop); }
-
-    void EndThread(bool& flag)
+    void Stop()
     {
-        {
-            const std::lock_guard lock(m_mutex);
-            flag = true;
-            m_ready.notify_one();
-        }
+        m_queue.Cancel();
+        Join();
+    }
+
+    void Join()
+    {
         if (m_thread.joinable())
             m_thread.join();
     }
 
     void Build()
     {
-        for (;;) {
-            Batch batch;
-            {
-                std::unique_lock lock(m_mutex);
-                m_ready.wait(lock, [&] { return m_stop || m_closing || !m_queue.empty(); });
-                if (m_stop || m_queue.empty())
-                    return;
-                batch = std::move(m_queue.front());
-                m_queue.pop_front();
-                if (m_queue.size() == kAhead - 1)
-                    m_room.notify_one();
-            }
+        while (std::optional<Batch> batch = m_queue.Pop()) {
             try {
-                const std::string_view text(batch.text);
-                for (const Batch::Entry& cell : batch.cells)
+                const std::string_view text(batch->text);
+                for (const Batch::Entry& cell : batch->cells)
                     m_builder.AddString(cell.row, cell.column, text.substr(cell.offset, cell.length), 0);
             } catch (const std::exception&) {
-                const std::lock_guard lock(m_mutex);
-                m_failed = true;
-                m_room.notify_one();
+                m_failed = true; // read by the scanning thread only after the join
+                m_queue.Cancel();
                 return;
             }
-            batch.cells.clear();
-            batch.text.clear();
-            const std::lock_guard lock(m_mutex);
-            m_spare.push_back(std::move(batch));
+            batch->cells.clear();
+            batch->text.clear();
+            m_queue.Recycle(std::move(*batch));
         }
     }
 
@@ -227,15 +204,8 @@ private:
     uint64_t m_bytes = 0;
     bool m_dropped = false;
     Batch m_batch; // being filled by the scanning thread
-
-    std::mutex m_mutex;
-    std::condition_variable m_ready; // a batch was queued, or the thread is to end
-    std::condition_variable m_room; // a batch was taken, or building failed
-    std::deque<Batch> m_queue;
-    std::vector<Batch> m_spare;
-    bool m_closing = false; // build what is queued, then end
-    bool m_stop = false; // end now
-    bool m_failed = false;
+    core::BoundedQueue<Batch> m_queue { 4 };
+    bool m_failed = false; // set by the building thread
     std::thread m_thread;
 };
 
@@ -298,15 +268,15 @@ private:
         // UTF-8 content (what every writer produces) goes through the fast scanner; any
         // other encoding through Expat, which converts it.
         ods::OdsXmlScanner scanner(handler);
-        ods::OdsExpatAdapter adapter(handler);
+        ods::OdsXmlAdapter adapter(handler);
         std::unique_ptr<xml::XmlParser> expat;
         bool decided = false;
         const auto feed = [&](std::string_view piece, bool final) {
             if (!decided) {
                 decided = true;
-                if (ods::OdsXmlScanner::NeedsExpat(piece.substr(0, 1024))) {
+                if (!xml::IsUtf8Document(piece.substr(0, 1024))) {
                     expat = std::make_unique<xml::XmlParser>(adapter);
-                    adapter.SetParser(expat.get());
+                    adapter.SetStop([&] { expat->Stop(); });
                 }
             }
             if (expat)

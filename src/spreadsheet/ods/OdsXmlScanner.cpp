@@ -1,11 +1,8 @@
 #include "spreadsheet/ods/OdsXmlScanner.h"
-#include "spreadsheet/text/TextEncoding.h"
+#include "spreadsheet/xml/XmlText.h"
 
-#include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
-#include <deque>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -14,30 +11,6 @@
 namespace vellumcast::spreadsheet::ods {
 
 namespace {
-
-constexpr int kMaxDepth = 256;
-constexpr size_t kMaxToken = size_t { 64 } << 20;
-
-[[noreturn]] void Malformed(const std::string& why)
-{
-    throw SpreadsheetError(ErrorCode::Corrupt, "the XML is malformed (" + why + ")");
-}
-
-#if defined(__SSE2__)
-// A bit for each of the sixteen bytes at p that is one of the space characters; with
-// quotes, also for '"' and '\''.
-template <bool quotes> unsigned SpaceMask(const char* p)
-{
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i hit = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\t'))),
-        _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\r'))));
-    if constexpr (quotes)
-        hit = _mm_or_si128(
-            hit, _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('"')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\''))));
-    return static_cast<unsigned>(_mm_movemask_epi8(hit));
-}
-#endif
 
 // memchr, with the short distances of most XML (a value, a number between two tags)
 // searched inline first.
@@ -79,59 +52,6 @@ constexpr auto kNameStop = [] {
 bool IsXmlSpace(char c)
 {
     return kSpace[static_cast<uint8_t>(c)];
-}
-
-// Where an attribute name ending at end starts: just past the last space or quote in
-// [begin, end), or begin when there is none.
-const char* NameStart(const char* begin, const char* end)
-{
-#if defined(__SSE2__)
-    while (end - begin >= 16) {
-        const unsigned mask = SpaceMask<true>(end - 16);
-        if (mask != 0)
-            return end - 16 + (31 - __builtin_clz(mask)) + 1;
-        end -= 16;
-    }
-#endif
-    while (end > begin && !kNameStop[static_cast<uint8_t>(end[-1])])
-        --end;
-    return end;
-}
-
-// The first space character in [from, end), or end.
-const char* FindSpace(const char* from, const char* end)
-{
-#if defined(__SSE2__)
-    while (end - from >= 16) {
-        const unsigned mask = SpaceMask<false>(from);
-        if (mask != 0)
-            return from + __builtin_ctz(mask);
-        from += 16;
-    }
-#endif
-    while (from < end && !kSpace[static_cast<uint8_t>(*from)])
-        ++from;
-    return from;
-}
-
-// A name of up to eight bytes as a number that, with its length, tells it from every
-// other: its first and last four bytes (overlapping when shorter), or, below four bytes,
-// each byte. Fixed-size loads, no loop.
-uint64_t PackShort(std::string_view name)
-{
-    const char* p = name.data();
-    const size_t n = name.size();
-    if (n >= 4) {
-        uint32_t head;
-        uint32_t tail;
-        std::memcpy(&head, p, 4);
-        std::memcpy(&tail, p + n - 4, 4);
-        return head | (uint64_t { tail } << 32);
-    }
-    if (n == 0)
-        return 0;
-    return uint64_t { static_cast<uint8_t>(p[0]) } | (uint64_t { static_cast<uint8_t>(p[n / 2]) } << 8)
-        | (uint64_t { static_cast<uint8_t>(p[n - 1]) } << 16);
 }
 
 // a[0, n) == b[0, n), for the short names of attributes: a few fixed-size loads
@@ -186,226 +106,6 @@ template <char... Bytes> const char* FindAnyOf(const char* from, const char* end
     }
     return nullptr;
 }
-
-// The first of '<', '>', '"' or '\'' in [from, end), or end. Most of a document's bytes
-// lie inside tags, so this is the scanner's inner loop.
-const char* FindTagSpecial(const char* from, const char* end)
-{
-    const char* found = FindAnyOf<'<', '>', '"', '\''>(from, end);
-    return found ? found : end;
-}
-
-size_t Find(std::string_view text, std::string_view what, size_t from)
-{
-    return text.find(what, from);
-}
-
-// Splits "prefix:local".
-void SplitName(std::string_view name, std::string_view& prefix, std::string_view& local)
-{
-    // Names are short: a plain loop beats a library search. Most prefixes end within
-    // the first eight bytes, found with one load (the lowest byte flagged by the
-    // zero-byte test is exact).
-    size_t colon = 0;
-    if (std::endian::native == std::endian::little && name.size() >= 8) {
-        uint64_t word;
-        std::memcpy(&word, name.data(), 8);
-        const uint64_t x = word ^ 0x3A3A3A3A3A3A3A3Aull;
-        const uint64_t found = (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
-        colon = found != 0 ? static_cast<size_t>(__builtin_ctzll(found) / 8) : 8;
-    }
-    while (colon < name.size() && name[colon] != ':')
-        ++colon;
-    if (colon == name.size()) {
-        prefix = {};
-        local = name;
-    } else {
-        prefix = name.substr(0, colon);
-        local = name.substr(colon + 1);
-    }
-}
-
-} // namespace
-
-void DecodeXmlReferences(std::string_view text, std::string& out)
-{
-    size_t i = 0;
-    while (i < text.size()) {
-        const size_t amp = text.find('&', i);
-        if (amp == std::string_view::npos) {
-            out.append(text.substr(i));
-            return;
-        }
-        out.append(text.substr(i, amp - i));
-        const size_t semi = text.find(';', amp);
-        if (semi == std::string_view::npos || semi - amp > 12)
-            Malformed("a reference without its ';'");
-        const std::string_view name = text.substr(amp + 1, semi - amp - 1);
-        if (name == "lt") {
-            out.push_back('<');
-        } else if (name == "gt") {
-            out.push_back('>');
-        } else if (name == "amp") {
-            out.push_back('&');
-        } else if (name == "quot") {
-            out.push_back('"');
-        } else if (name == "apos") {
-            out.push_back('\'');
-        } else if (name.size() >= 2 && name[0] == '#') {
-            const bool hex = name[1] == 'x';
-            const std::string_view digits = name.substr(hex ? 2 : 1);
-            if (digits.empty())
-                Malformed("an empty character reference");
-            uint32_t code = 0;
-            for (const char c : digits) {
-                uint32_t digit;
-                if (c >= '0' && c <= '9')
-                    digit = static_cast<uint32_t>(c - '0');
-                else if (hex && c >= 'a' && c <= 'f')
-                    digit = static_cast<uint32_t>(c - 'a' + 10);
-                else if (hex && c >= 'A' && c <= 'F')
-                    digit = static_cast<uint32_t>(c - 'A' + 10);
-                else
-                    Malformed("a bad character reference");
-                code = code * (hex ? 16 : 10) + digit;
-                if (code > 0x10FFFF)
-                    Malformed("a character reference past U+10FFFF");
-            }
-            const bool allowed = code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code < 0xD800)
-                || (code >= 0xE000 && code != 0xFFFE && code != 0xFFFF);
-            if (!allowed)
-                Malformed("a reference to a character XML does not allow");
-            text::AppendUtf8(code, out);
-        } else {
-            Malformed("an undefined entity");
-        }
-        i = semi + 1;
-    }
-}
-
-// The attributes of one start tag, parsed once when the handler first asks for one.
-class OdsXmlScanner::Attributes final : public OdsAttributes {
-public:
-    explicit Attributes(OdsXmlScanner& scanner)
-        : m_scanner(scanner)
-    {
-    }
-
-    std::string_view Get(OdsNs ns, std::string_view localName) const override
-    {
-        if (ns == OdsNs::Other)
-            return {};
-        for (const RawAttribute& attribute : m_scanner.m_raw) {
-            const std::string_view name = attribute.name;
-            // Attributes without a prefix belong to no namespace.
-            if (name.size() <= localName.size() + 1)
-                continue;
-            const size_t colon = name.size() - localName.size() - 1;
-            if (!SameBytes(name.data() + colon + 1, localName.data(), localName.size()))
-                continue;
-            if (name[colon] != ':' || m_scanner.Resolve(name.substr(0, colon)) != ns)
-                continue;
-            return Normalise(attribute.value);
-        }
-        return {};
-    }
-
-private:
-    // Literal white space in a value reads as spaces (XML attribute normalisation);
-    // references, decoded afterwards, keep the characters they name.
-    std::string_view Normalise(std::string_view value) const
-    {
-        if (std::none_of(
-                value.begin(), value.end(), [](char c) { return c == '&' || c == '\t' || c == '\n' || c == '\r'; }))
-            return value;
-        std::string raw(value);
-        std::replace_if(
-            raw.begin(), raw.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
-        // Each value keeps its own string: the handler may hold several at once.
-        std::string& out = m_scanner.m_values.emplace_back();
-        DecodeXmlReferences(raw, out);
-        return out;
-    }
-
-    OdsXmlScanner& m_scanner;
-};
-
-OdsXmlScanner::OdsXmlScanner(OdsContentHandler& handler, bool directCells)
-    : m_handler(handler)
-    , m_directCells(directCells)
-{
-}
-
-bool OdsXmlScanner::NeedsExpat(std::string_view start)
-{
-    if (start.starts_with("\xFE\xFF") || start.starts_with("\xFF\xFE")
-        || (start.size() >= 2 && (start[0] == '\0' || start[1] == '\0')))
-        return true;
-    if (start.starts_with("\xEF\xBB\xBF"))
-        start.remove_prefix(3);
-    if (!start.starts_with("<?xml"))
-        return false;
-    const size_t end = start.find("?>");
-    const std::string_view declaration = start.substr(0, end);
-    const size_t at = declaration.find("encoding");
-    if (at == std::string_view::npos)
-        return false;
-    const size_t quote = declaration.find_first_of("\"'", at);
-    if (quote == std::string_view::npos)
-        return true;
-    const size_t close = declaration.find(declaration[quote], quote + 1);
-    std::string name(declaration.substr(quote + 1, close == std::string_view::npos ? 0 : close - quote - 1));
-    std::transform(
-        name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return name != "utf-8" && name != "utf8";
-}
-
-void OdsXmlScanner::Feed(std::string_view piece, bool final)
-{
-    if (m_finished || Stopped())
-        return;
-    // Finish a token cut by the previous piece, taking from this piece only what it needs.
-    while (!m_carry.empty() && !piece.empty() && !Stopped()) {
-        const size_t old = m_carry.size();
-        const size_t take = std::min(piece.size(), std::max<size_t>(4096, old));
-        m_carry.append(piece.substr(0, take));
-        piece.remove_prefix(take);
-        const size_t used = Scan(m_carry, final && piece.empty());
-        if (used >= old) {
-            const size_t back = m_carry.size() - used;
-            piece = std::string_view(piece.data() - back, piece.size() + back);
-            m_carry.clear();
-        } else {
-            m_carry.erase(0, used);
-            if (m_carry.size() > kMaxToken)
-                Malformed("a token longer than " + std::to_string(kMaxToken >> 20) + " MiB");
-        }
-    }
-    if (m_carry.empty() && !Stopped()) {
-        const size_t used = Scan(piece, final);
-        m_carry.assign(piece.substr(used));
-        if (m_carry.size() > kMaxToken)
-            Malformed("a token longer than " + std::to_string(kMaxToken >> 20) + " MiB");
-    }
-    if (final && !Stopped())
-        Finish();
-}
-
-void OdsXmlScanner::Finish()
-{
-    m_finished = true;
-    if (!m_carry.empty()) {
-        const bool onlySpace = std::all_of(m_carry.begin(), m_carry.end(), IsXmlSpace);
-        if (!onlySpace)
-            Malformed("the document ends inside a tag");
-    }
-    if (!m_sawRoot)
-        Malformed("no element found");
-    if (m_depth != 0)
-        Malformed("the document ends before its elements are closed");
-}
-
-namespace {
 
 // The attributes of a cell read by the direct path: those of the two namespaces the
 // handler asks about in a cell.
@@ -465,23 +165,77 @@ const char* FindPlainValueEnd(const char* from, const char* end, char quote)
                         : FindAnyOf<'\'', '&', '<', '\t', '\n', '\r'>(from, end);
 }
 
+// An attribute name the direct path may take: a name, with a declared prefix if any.
+bool IsPlainAttributeName(std::string_view name, const xml::XmlScanner& scanner)
+{
+    if (!xml::IsName(name))
+        return false;
+    const size_t colon = name.find(':');
+    if (colon == std::string_view::npos)
+        return true;
+    return colon > 0 && colon + 1 < name.size() && name.find(':', colon + 1) == std::string_view::npos
+        && xml::IsNameStart(static_cast<unsigned char>(name[colon + 1])) && scanner.Lookup(name.substr(0, colon));
+}
+
+// Character data the direct path may take as the general path would: no control
+// character XML refuses, valid UTF-8.
+bool IsAcceptedText(std::string_view text, bool attribute, unsigned& check)
+{
+    check = xml::CheckText(text.data(), text.data() + text.size(), attribute);
+    return !(check & xml::kBad)
+        && (!(check & xml::kNonAscii)
+            || xml::IsValidUtf8(reinterpret_cast<const unsigned char*>(text.data()),
+                reinterpret_cast<const unsigned char*>(text.data() + text.size())));
+}
+
 } // namespace
+
+OdsXmlScanner::OdsXmlScanner(OdsContentHandler& handler, bool directCells)
+    : m_handler(handler)
+    , m_adapter(handler)
+    , m_scanner(m_adapter, directCells ? this : nullptr)
+{
+    m_adapter.SetStop([this] { m_scanner.Stop(); });
+}
+
+void OdsXmlScanner::Feed(std::string_view piece, bool final)
+{
+    m_scanner.Feed(piece, final);
+}
+
+// True when name may be taken by the direct path. The few names of a document's cells
+// are checked once each under the same bindings.
+bool OdsXmlScanner::KnownName(std::string_view name, const xml::XmlScanner& scanner)
+{
+    for (size_t k = 0; k < m_fast.knownCount; ++k) {
+        const std::string& known = m_fast.known[k];
+        if (known.size() == name.size() && SameBytes(known.data(), name.data(), name.size()))
+            return true;
+    }
+    if (!IsPlainAttributeName(name, scanner))
+        return false;
+    if (m_fast.knownCount < m_fast.known.size())
+        m_fast.known[m_fast.knownCount++] = name;
+    return true;
+}
 
 // The qualified names the direct path compares with, from the bindings in scope. It is
 // used only when the table, text and office namespaces each have exactly one prefix,
 // so that a name written otherwise cannot mean the same thing.
-void OdsXmlScanner::PrepareFastCells()
+void OdsXmlScanner::PrepareFastCells(const xml::XmlScanner& scanner)
 {
     m_fast = {};
-    m_fast.ready = true;
+    m_fast.version = scanner.BindingsVersion();
+    const std::vector<std::string_view> bound = scanner.BoundPrefixes();
     const auto prefixOf = [&](OdsNs ns, std::string& prefix) {
         int found = 0;
-        for (const Binding& binding : m_bindings) {
-            if (binding.ns != ns || Resolve(binding.prefix) != ns)
+        for (const std::string_view candidate : bound) {
+            const std::string* uri = scanner.Lookup(candidate);
+            if (!uri || OdsNamespaceOf(*uri) != ns)
                 continue;
-            if (binding.prefix.empty() || (found > 0 && binding.prefix != prefix))
+            if (candidate.empty() || (found > 0 && candidate != prefix))
                 return false;
-            prefix = binding.prefix;
+            prefix = candidate;
             found = 1;
         }
         return found == 1;
@@ -500,15 +254,18 @@ void OdsXmlScanner::PrepareFastCells()
     m_fast.usable = true;
 }
 
-// Reads the cell whose start tag is at pos when it is complete in buffer and written
-// the usual way, handing the handler exactly the events the general path would.
-// Returns the position after it, or 0 to leave the cell to the general path.
-size_t OdsXmlScanner::FastCell(std::string_view buffer, size_t pos)
+// Reads the cell at the start of buffer when it is complete there and written the usual
+// way, handing the handler exactly the events the general path would. Returns the bytes
+// it used, or 0 to leave the cell to the general path.
+size_t OdsXmlScanner::ReadElement(std::string_view buffer, const xml::XmlScanner& scanner)
 {
-    if (!m_fast.ready)
-        PrepareFastCells();
-    if (!m_fast.usable || m_depth + 2 > kMaxDepth)
+    if (!m_handler.AtRowLevel())
         return 0;
+    if (m_fast.version != scanner.BindingsVersion())
+        PrepareFastCells(scanner);
+    if (!m_fast.usable || scanner.Depth() + 2 > static_cast<size_t>(xml::kMaxDepth))
+        return 0;
+    constexpr size_t pos = 0;
     const char* data = buffer.data();
     const size_t size = buffer.size();
     bool covered = false;
@@ -523,6 +280,8 @@ size_t OdsXmlScanner::FastCell(std::string_view buffer, size_t pos)
     }
     // The start tag's attributes.
     FastAttributes attributes;
+    std::array<std::string_view, 16> names; // every attribute's, to refuse one given twice
+    size_t nameCount = 0;
     bool empty = false;
     for (;;) {
         if (i >= size)
@@ -552,12 +311,21 @@ size_t OdsXmlScanner::FastCell(std::string_view buffer, size_t pos)
             return 0;
         const std::string_view name(data + i, static_cast<size_t>(equals - (data + i)));
         const char quote = equals[1];
-        if (name.empty() || (quote != '"' && quote != '\'') || name.starts_with("xmlns"))
+        if ((quote != '"' && quote != '\'') || name.starts_with("xmlns") || !KnownName(name, scanner)
+            || nameCount == names.size())
             return 0;
+        for (size_t k = 0; k < nameCount; ++k) {
+            if (names[k] == name)
+                return 0;
+        }
+        names[nameCount++] = name;
         const char* close = FindPlainValueEnd(equals + 2, data + size, quote);
         if (!close || *close != quote)
             return 0;
         const std::string_view value(equals + 2, static_cast<size_t>(close - equals - 2));
+        unsigned check = 0;
+        if (!IsAcceptedText(value, true, check))
+            return 0;
         i = static_cast<size_t>(close + 1 - data);
         OdsNs ns = OdsNs::Other;
         std::string_view local;
@@ -608,12 +376,15 @@ size_t OdsXmlScanner::FastCell(std::string_view buffer, size_t pos)
             if (!lt)
                 return 0;
             std::string_view text(data + i, static_cast<size_t>(lt - (data + i)));
-            if (text.find('&') != std::string_view::npos) {
+            unsigned check = 0;
+            if (!IsAcceptedText(text, false, check))
+                return 0;
+            if (check & xml::kDecode) {
                 // References are replaced here; one the general path would refuse is left to it.
                 std::string& decoded = m_fastTexts[paragraphCount];
                 decoded.clear();
                 try {
-                    DecodeXmlReferences(text, decoded);
+                    xml::AppendDecoded(text, false, decoded);
                 } catch (const SpreadsheetError&) {
                     return 0;
                 }
@@ -638,253 +409,6 @@ size_t OdsXmlScanner::FastCell(std::string_view buffer, size_t pos)
     }
     m_handler.EndElement(OdsNs::Table, cellName);
     return i;
-}
-
-// Handles every complete token of buffer; returns how many bytes it used.
-size_t OdsXmlScanner::Scan(std::string_view buffer, bool final)
-{
-    const char* data = buffer.data();
-    const size_t size = buffer.size();
-    size_t pos = 0;
-    while (pos < size && !Stopped()) {
-        if (data[pos] != '<') {
-            const char* lt = FindByte(data + pos, data + size, '<');
-            size_t end = lt ? static_cast<size_t>(lt - data) : size;
-            if (!lt && !final) {
-                // A reference may be cut: keep everything from the last '&' with no ';'.
-                const size_t amp = buffer.rfind('&', end - 1);
-                if (amp != std::string_view::npos && amp >= pos && buffer.find(';', amp) == std::string_view::npos)
-                    end = amp;
-                if (end == pos)
-                    return pos;
-            }
-            Text(buffer.substr(pos, end - pos));
-            pos = end;
-            continue;
-        }
-        if (size - pos < 9 && !final) {
-            // Too short to tell a comment, CDATA or declaration from a tag.
-            const std::string_view rest = buffer.substr(pos);
-            if (rest.find('>') == std::string_view::npos || rest.starts_with("<!"))
-                return pos;
-        }
-        const std::string_view rest = buffer.substr(pos);
-        if (rest.starts_with("<!--")) {
-            const size_t end = Find(buffer, "-->", pos + 4);
-            if (end == std::string_view::npos) {
-                if (final)
-                    Malformed("a comment never closed");
-                return pos;
-            }
-            pos = end + 3;
-            continue;
-        }
-        if (rest.starts_with("<![CDATA[")) {
-            const size_t end = Find(buffer, "]]>", pos + 9);
-            if (end == std::string_view::npos) {
-                if (final)
-                    Malformed("a CDATA section never closed");
-                return pos;
-            }
-            if (m_depth > 0)
-                m_handler.Characters(buffer.substr(pos + 9, end - pos - 9));
-            pos = end + 3;
-            continue;
-        }
-        if (rest.starts_with("<?")) {
-            const size_t end = Find(buffer, "?>", pos + 2);
-            if (end == std::string_view::npos) {
-                if (final)
-                    Malformed("a processing instruction never closed");
-                return pos;
-            }
-            pos = end + 2;
-            continue;
-        }
-        if (rest.starts_with("<!")) {
-            if (rest.starts_with("<!DOCTYPE"))
-                throw SpreadsheetError(
-                    ErrorCode::Corrupt, "the XML holds a document type declaration, which is not allowed");
-            Malformed("an unknown declaration");
-        }
-        if (m_directCells && m_handler.AtRowLevel()) {
-            const size_t end = FastCell(buffer, pos);
-            if (end != 0) {
-                pos = end;
-                continue;
-            }
-        }
-        // A tag ends at the first '>' outside quoted attribute values.
-        // Each quoted value found on the way is noted with the name before its '=', so
-        // attributes are never parsed a second time.
-        size_t i = pos + 1;
-        m_raw.clear();
-        m_declares = false;
-        while (i < size) {
-            i = static_cast<size_t>(FindTagSpecial(data + i, data + size) - data);
-            if (i >= size || data[i] == '>')
-                break;
-            if (data[i] == '<')
-                Malformed("a '<' inside a tag");
-            const char* close = FindByte(data + i + 1, data + size, data[i]);
-            if (!close) {
-                i = size;
-                break;
-            }
-            const auto end = static_cast<size_t>(close - data);
-            size_t nameEnd = i;
-            while (nameEnd > pos + 1 && IsXmlSpace(data[nameEnd - 1]))
-                --nameEnd;
-            if (nameEnd <= pos + 1 || data[nameEnd - 1] != '=')
-                Malformed("a quoted value without an attribute name");
-            --nameEnd;
-            while (nameEnd > pos + 1 && IsXmlSpace(data[nameEnd - 1]))
-                --nameEnd;
-            const auto nameStart = static_cast<size_t>(NameStart(data + pos + 1, data + nameEnd) - data);
-            const std::string_view name(data + nameStart, nameEnd - nameStart);
-            if (name.empty())
-                Malformed("a quoted value without an attribute name");
-            m_raw.push_back({ name, std::string_view(data + i + 1, end - i - 1) });
-            if (name.starts_with("xmlns"))
-                m_declares = true;
-            i = end + 1;
-        }
-        if (i >= size) {
-            if (final)
-                Malformed("the document ends inside a tag");
-            return pos;
-        }
-        const std::string_view tag = buffer.substr(pos + 1, i - pos - 1);
-        pos = i + 1;
-        if (!tag.empty() && tag[0] == '/')
-            EndTag(tag.substr(1));
-        else
-            StartTag(tag);
-    }
-    return pos;
-}
-
-void OdsXmlScanner::StartTag(std::string_view tag)
-{
-    const bool empty = tag.ends_with('/');
-    if (empty)
-        tag.remove_suffix(1);
-    const auto nameEnd = static_cast<size_t>(FindSpace(tag.data(), tag.data() + tag.size()) - tag.data());
-    const std::string_view name = tag.substr(0, nameEnd);
-    if (name.empty())
-        Malformed("a tag without a name");
-    if (m_depth == 0) {
-        if (m_sawRoot)
-            Malformed("a second root element");
-        m_sawRoot = true;
-    }
-    if (++m_depth > kMaxDepth)
-        throw SpreadsheetError(
-            ErrorCode::Corrupt, "the XML nests elements more than " + std::to_string(kMaxDepth) + " deep");
-    if (m_declares)
-        DeclareNamespaces();
-    std::string_view prefix, local;
-    SplitName(name, prefix, local);
-    const OdsNs ns = Resolve(prefix);
-    if (!m_values.empty())
-        m_values.clear();
-    m_handler.StartElement(ns, local, Attributes(*this));
-    if (empty) {
-        m_handler.EndElement(ns, local);
-        EndTag({});
-    }
-}
-
-void OdsXmlScanner::EndTag(std::string_view tag)
-{
-    if (m_depth == 0)
-        Malformed("an end tag without its start");
-    if (!tag.empty()) {
-        while (!tag.empty() && IsXmlSpace(tag.back()))
-            tag.remove_suffix(1);
-        std::string_view prefix, local;
-        SplitName(tag, prefix, local);
-        m_handler.EndElement(Resolve(prefix), local);
-    }
-    // The element's own declarations go out of scope with it.
-    if (!m_bindings.empty() && m_bindings.back().depth == m_depth) {
-        while (!m_bindings.empty() && m_bindings.back().depth == m_depth)
-            m_bindings.pop_back();
-        ForgetResolved();
-    }
-    --m_depth;
-}
-
-void OdsXmlScanner::Text(std::string_view text)
-{
-    if (m_depth == 0)
-        return;
-    if (text.find('&') == std::string_view::npos) {
-        m_handler.Characters(text);
-        return;
-    }
-    m_decoded.clear();
-    DecodeXmlReferences(text, m_decoded);
-    m_handler.Characters(m_decoded);
-}
-
-// The bindings changed: what was resolved under them no longer holds.
-void OdsXmlScanner::ForgetResolved()
-{
-    m_cache.clear();
-    m_shortCache.fill({});
-    m_fast.ready = false;
-}
-
-void OdsXmlScanner::DeclareNamespaces()
-{
-    for (const RawAttribute& attribute : m_raw) {
-        std::string_view prefix;
-        if (attribute.name == "xmlns")
-            prefix = {};
-        else if (attribute.name.starts_with("xmlns:"))
-            prefix = attribute.name.substr(6);
-        else
-            continue;
-        std::string uri;
-        DecodeXmlReferences(attribute.value, uri);
-        m_bindings.push_back({ std::string(prefix), OdsNamespaceOf(uri), m_depth });
-        ForgetResolved();
-    }
-}
-
-OdsNs OdsXmlScanner::Resolve(std::string_view prefix)
-{
-    // The few prefixes of a document (table, text, office) repeat on every tag: those of
-    // up to eight bytes are compared as one number, without a string comparison.
-    // The cache is direct-mapped: a prefix has one slot, chosen by a hash of the number.
-    if (prefix.size() > 8)
-        return ResolveSlow(prefix);
-    const uint64_t key = PackShort(prefix);
-    ShortPrefix& slot = m_shortCache[((key + prefix.size()) * 0x9E3779B97F4A7C15ull) >> 60];
-    if (slot.key == key && slot.size == prefix.size())
-        return slot.ns;
-    const OdsNs ns = ResolveSlow(prefix);
-    slot = { key, static_cast<uint8_t>(prefix.size()), ns };
-    return ns;
-}
-
-OdsNs OdsXmlScanner::ResolveSlow(std::string_view prefix)
-{
-    for (const auto& [known, ns] : m_cache) {
-        if (known == prefix)
-            return ns;
-    }
-    OdsNs ns = OdsNs::Other;
-    for (auto it = m_bindings.rbegin(); it != m_bindings.rend(); ++it) {
-        if (it->prefix == prefix) {
-            ns = it->ns;
-            break;
-        }
-    }
-    if (m_cache.size() < 32)
-        m_cache.emplace_back(std::string(prefix), ns);
-    return ns;
 }
 
 } // namespace vellumcast::spreadsheet::ods

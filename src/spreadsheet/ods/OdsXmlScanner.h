@@ -1,26 +1,22 @@
 #pragma once
-// A fast streaming scanner for the XML of OpenDocument content. Expat with namespace
-// processing spends most of an export building qualified names; this scanner finds tags
-// with memchr, resolves prefixes through the declared namespaces (scoped as XML
-// namespaces are) and parses attributes only when the handler asks for one. It accepts
-// UTF-8 documents; the caller leaves other encodings to Expat (see NeedsExpat).
-//
-// It checks what reading needs (nesting depth, balanced tags, references, token sizes)
-// and refuses document type declarations, as the Expat reader does. It does not verify
-// every well-formedness rule (an end tag's name against its start tag, for one).
+// The reader of OpenDocument content XML: the engine's one XML scanner, its events
+// turned into the content handler's, and a direct path for table cells. Cells written
+// the usual way (one prefix per namespace, plain paragraphs) are read without generic
+// tag handling, which is most of an export's XML; anything else goes the general way.
+// Documents in encodings other than UTF-8 are the caller's to leave to Expat (see
+// xml::IsUtf8Document).
 
 #include "spreadsheet/ods/OdsContent.h"
+#include "spreadsheet/xml/XmlScanner.h"
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace vellumcast::spreadsheet::ods {
 
-class OdsXmlScanner {
+class OdsXmlScanner final : private xml::XmlDirectPath {
 public:
     // directCells false reads every cell the general way: the two must agree, which the
     // tests and the fuzzer check.
@@ -31,55 +27,17 @@ public:
     void Feed(std::string_view piece, bool final);
     bool Stopped() const { return m_handler.StopRequested(); }
 
-    // True when the document's start (its first bytes) declares or implies an encoding
-    // other than UTF-8.
-    static bool NeedsExpat(std::string_view start);
-
 private:
-    struct Binding {
-        std::string prefix;
-        OdsNs ns;
-        int depth;
-    };
-    struct RawAttribute {
-        std::string_view name; // as written, prefix included
-        std::string_view value;
-    };
-    class Attributes;
-    friend class Attributes;
-
-    size_t Scan(std::string_view buffer, bool final);
-    size_t FastCell(std::string_view buffer, size_t pos);
-    void PrepareFastCells();
-    void StartTag(std::string_view tag);
-    void EndTag(std::string_view tag);
-    void Text(std::string_view text);
-    void DeclareNamespaces();
-    void ForgetResolved();
-    OdsNs Resolve(std::string_view prefix);
-    OdsNs ResolveSlow(std::string_view prefix);
-    void Finish();
+    size_t ReadElement(std::string_view buffer, const xml::XmlScanner& scanner) override;
+    void PrepareFastCells(const xml::XmlScanner& scanner);
+    bool KnownName(std::string_view name, const xml::XmlScanner& scanner);
 
     OdsContentHandler& m_handler;
-    std::string m_carry; // an unfinished token from the previous piece
-    std::string m_decoded; // text with its references replaced
-    std::vector<RawAttribute> m_raw; // the current tag's attributes
-    bool m_declares = false; // one of them is a namespace declaration
-    std::deque<std::string> m_values; // its decoded values
-    std::vector<Binding> m_bindings;
-    std::vector<std::pair<std::string, OdsNs>> m_cache; // prefixes resolved since the bindings last changed
-    struct ShortPrefix {
-        uint64_t key = 0; // the prefix's bytes, packed
-        uint8_t size = 0xFF; // 0xFF: an empty slot
-        OdsNs ns = OdsNs::Other;
-    };
-    std::array<ShortPrefix, 16> m_shortCache {}; // as m_cache, for prefixes of up to 8 bytes
-    // The cells of a worksheet, written the usual way (one prefix per namespace, plain
-    // paragraphs), are read by a direct path that needs no generic tag handling;
-    // anything else goes the general way. Set up again when bindings change.
-    bool m_directCells;
+    OdsXmlAdapter m_adapter;
+    xml::XmlScanner m_scanner;
+    // The names the direct path compares with, set up again when the bindings change.
     struct FastNames {
-        bool ready = false;
+        uint64_t version = ~uint64_t { 0 }; // of the bindings they were made from
         bool usable = false;
         std::string cell; // "<table:table-cell"
         std::string coveredCell; // "<table:covered-table-cell"
@@ -89,15 +47,10 @@ private:
         std::string paragraphEnd; // "</text:p>"
         std::string tablePrefix; // "table:"
         std::string officePrefix; // "office:"
+        std::array<std::string, 8> known; // attribute names found valid and bound
+        size_t knownCount = 0;
     } m_fast;
     std::array<std::string, 4> m_fastTexts; // a cell's paragraphs with their references replaced
-    int m_depth = 0;
-    bool m_sawRoot = false;
-    bool m_finished = false;
 };
-
-// Replaces the predefined entities and character references of text by the characters
-// they stand for, appending to out. Throws SpreadsheetError(Corrupt) on any other.
-void DecodeXmlReferences(std::string_view text, std::string& out);
 
 } // namespace vellumcast::spreadsheet::ods

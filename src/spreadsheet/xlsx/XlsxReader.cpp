@@ -4,9 +4,9 @@
 
 #include "spreadsheet/xlsx/XlsxReader.h"
 #include "spreadsheet/container/Zip.h"
-#include "spreadsheet/xlsx/XlsxSheetXml.h"
 #include "spreadsheet/xlsx/XlsxText.h"
 #include "spreadsheet/xml/Xml.h"
+#include "spreadsheet/xml/XmlScanner.h"
 
 #include <charconv>
 #include <cstring>
@@ -677,7 +677,7 @@ public:
         if (!entry)
             throw SpreadsheetError(ErrorCode::Corrupt, "the part " + m_sheetParts[index] + " is missing");
         WorksheetHandler handler(builder, m_dateSystem);
-        xlsx::ParseWorksheetXml(m_archive, *entry, handler, m_yield);
+        xml::ScanXmlMember(m_archive, *entry, handler, m_yield);
     }
 
 private:

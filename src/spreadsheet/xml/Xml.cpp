@@ -2,6 +2,7 @@
 
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/container/Zip.h"
+#include "spreadsheet/xml/XmlText.h"
 
 #include <expat.h>
 
@@ -19,7 +20,6 @@ namespace {
 // Separates the namespace URI from the local name in the names Expat reports. A control
 // character cannot appear in an XML 1.0 name or namespace URI.
 constexpr char kSeparator = '\x01';
-constexpr int kMaxDepth = 256;
 
 struct SplitName {
     std::string_view uri;

@@ -1,4 +1,5 @@
 #include "spreadsheet/Workbook.h"
+#include "support/SheetGrid.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,7 @@
 namespace vellumcast::spreadsheet {
 namespace {
 
-using Grid = std::vector<std::vector<std::string>>;
+using testing::Grid;
 
 // Every cell of the used range, row by row, as displayed.
 Grid ReadGrid(const std::string& bytes, const std::string& name = "data.csv")
@@ -21,13 +22,7 @@ Grid ReadGrid(const std::string& bytes, const std::string& name = "data.csv")
     const CellRange range = sheet.UsedRange();
     EXPECT_EQ(range.firstRow, 1);
     EXPECT_EQ(range.firstColumn, 1);
-    Grid grid;
-    for (int32_t row = range.firstRow; row <= range.lastRow; ++row) {
-        auto& line = grid.emplace_back();
-        for (int32_t column = range.firstColumn; column <= range.lastColumn; ++column)
-            line.emplace_back(sheet.CellText(row, column));
-    }
-    return grid;
+    return testing::TextsOf(sheet);
 }
 
 struct CsvCase {

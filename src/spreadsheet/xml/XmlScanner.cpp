@@ -1,7 +1,8 @@
-#include "spreadsheet/xlsx/XlsxSheetXml.h"
+#include "spreadsheet/xml/XmlScanner.h"
 
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/container/Zip.h"
+#include "spreadsheet/xml/XmlText.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,233 +10,23 @@
 #include <iterator>
 #include <optional>
 
-namespace vellumcast::spreadsheet::xlsx {
+namespace vellumcast::spreadsheet::xml {
 
 namespace {
-
-// A token longer than this (a tag, a text run, a comment) is refused: it bounds both the
-// carried-over buffer and the rescanning of an unfinished token as chunks arrive.
-constexpr size_t kMaxToken = 16u << 20;
-constexpr size_t kMaxDepth = 256;
 
 bool IsSpace(char c)
 {
     return c == ' ' || c == '\n' || c == '\r' || c == '\t';
 }
 
-void AppendUtf8(uint32_t code, char*& out)
-{
-    if (code < 0x80) {
-        *out++ = static_cast<char>(code);
-    } else if (code < 0x800) {
-        *out++ = static_cast<char>(0xC0 | (code >> 6));
-        *out++ = static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        *out++ = static_cast<char>(0xE0 | (code >> 12));
-        *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        *out++ = static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        *out++ = static_cast<char>(0xF0 | (code >> 18));
-        *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        *out++ = static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
-bool IsXmlChar(uint32_t code)
-{
-    return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF)
-        || (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
-}
-
-// Decodes references in place and normalises line ends (and, in attribute values, white
-// space) as an XML parser must. Returns the new end, or nullptr for a bad reference. The
-// decoded form is never longer than the text.
-char* Decode(char* begin, char* end, bool attribute)
-{
-    char* out = begin;
-    for (char* p = begin; p < end;) {
-        const char c = *p;
-        if (c == '&') {
-            char* semicolon = p + 1;
-            while (semicolon < end && semicolon - p <= 12 && *semicolon != ';')
-                ++semicolon;
-            if (semicolon >= end || *semicolon != ';')
-                return nullptr;
-            const std::string_view name(p + 1, static_cast<size_t>(semicolon - p - 1));
-            if (name == "lt")
-                *out++ = '<';
-            else if (name == "gt")
-                *out++ = '>';
-            else if (name == "amp")
-                *out++ = '&';
-            else if (name == "quot")
-                *out++ = '"';
-            else if (name == "apos")
-                *out++ = '\'';
-            else if (name.size() >= 2 && name[0] == '#') {
-                uint32_t code = 0;
-                const bool hex = name[1] == 'x';
-                const std::string_view digits = name.substr(hex ? 2 : 1);
-                if (digits.empty() || digits.size() > 8)
-                    return nullptr;
-                for (const char d : digits) {
-                    uint32_t value = 0;
-                    if (d >= '0' && d <= '9')
-                        value = static_cast<uint32_t>(d - '0');
-                    else if (hex && d >= 'a' && d <= 'f')
-                        value = static_cast<uint32_t>(d - 'a' + 10);
-                    else if (hex && d >= 'A' && d <= 'F')
-                        value = static_cast<uint32_t>(d - 'A' + 10);
-                    else
-                        return nullptr;
-                    code = code * (hex ? 16 : 10) + value;
-                }
-                if (!IsXmlChar(code))
-                    return nullptr;
-                AppendUtf8(code, out);
-            } else {
-                return nullptr;
-            }
-            p = semicolon + 1;
-        } else if (c == '\r') {
-            *out++ = attribute ? ' ' : '\n';
-            p += (p + 1 < end && p[1] == '\n') ? 2 : 1;
-        } else if (attribute && (c == '\n' || c == '\t')) {
-            *out++ = ' ';
-            ++p;
-        } else {
-            *out++ = c;
-            ++p;
-        }
-    }
-    return out;
-}
-
-// True when [p, end) is well-formed UTF-8 (no overlong forms, surrogates or code points
-// past U+10FFFF, nor the non-characters U+FFFE and U+FFFF).
-bool IsValidUtf8(const unsigned char* p, const unsigned char* end)
-{
-    while (p < end) {
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        size_t length = 0;
-        uint32_t code = 0;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-            code = c & 0x1Fu;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            code = c & 0x0Fu;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            code = c & 0x07u;
-        } else {
-            return false;
-        }
-        if (static_cast<size_t>(end - p) < length)
-            return false;
-        for (size_t i = 1; i < length; ++i) {
-            if ((p[i] & 0xC0) != 0x80)
-                return false;
-            code = (code << 6) | (p[i] & 0x3Fu);
-        }
-        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE || code == 0xFFFF))
-            || (length == 4 && (code < 0x10000 || code > 0x10FFFF)))
-            return false;
-        p += length;
-    }
-    return true;
-}
-
-enum TextCheck : unsigned { kPlain = 0, kDecode = 1, kNonAscii = 2, kBad = 4 };
-
-// What a run of character data needs: reference decoding or line-end normalisation, a
-// UTF-8 check, or refusal (a control character XML does not allow, "<" in a value).
-// In raw character data (comments, CDATA) "&" and "<" are plain characters.
-unsigned CheckText(const char* begin, const char* end, bool attribute, bool raw = false)
-{
-    unsigned result = kPlain;
-    for (const char* p = begin; p < end; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        if (c >= 0x20 && ((c != '&' && c != '<') || raw) && c < 0x80)
-            continue;
-        if (c >= 0x80)
-            result |= kNonAscii;
-        else if (c == '&' || c == '\r' || (attribute && (c == '\n' || c == '\t')))
-            result |= kDecode;
-        else if (c != '\n' && c != '\t')
-            return kBad; // other control characters, and "<" (only possible in attribute values)
-    }
-    return result;
-}
-
-// XML name characters, ASCII part; bytes from 0x80 are taken as the non-ASCII name
-// characters XML allows, once their UTF-8 form is checked.
-bool IsNameStart(unsigned char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
-}
-
-bool IsNameChar(unsigned char c)
-{
-    return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
-}
-
-bool IsName(std::string_view name)
-{
-    if (name.empty() || !IsNameStart(static_cast<unsigned char>(name[0])))
-        return false;
-    bool nonAscii = false;
-    for (const char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (!IsNameChar(u))
-            return false;
-        nonAscii |= u >= 0x80;
-    }
-    return !nonAscii
-        || IsValidUtf8(reinterpret_cast<const unsigned char*>(name.data()),
-            reinterpret_cast<const unsigned char*>(name.data() + name.size()));
-}
-
-// True for documents this scanner reads: UTF-8 (or ASCII) by their byte-order mark or
-// declaration, or by default.
-bool IsUtf8Document(std::string_view head)
-{
-    if (head.size() >= 2 && ((head[0] == '\xFE' && head[1] == '\xFF') || (head[0] == '\xFF' && head[1] == '\xFE')))
-        return false;
-    if (head.size() >= 2 && (head[0] == '\0' || head[1] == '\0'))
-        return false;
-    if (head.size() >= 3 && head.substr(0, 3) == "\xEF\xBB\xBF")
-        head.remove_prefix(3);
-    if (head.substr(0, 5) != "<?xml")
-        return true;
-    const size_t close = head.find("?>");
-    const std::string_view declaration = head.substr(0, close);
-    const size_t at = declaration.find("encoding");
-    if (at == std::string_view::npos)
-        return true;
-    size_t quote = declaration.find_first_of("\"'", at);
-    if (quote == std::string_view::npos)
-        return true;
-    const size_t endQuote = declaration.find(declaration[quote], quote + 1);
-    std::string encoding(declaration.substr(quote + 1, endQuote - quote - 1));
-    for (char& c : encoding)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return encoding == "utf-8" || encoding == "utf8" || encoding == "us-ascii" || encoding == "ascii";
-}
-
 } // namespace
 
-void SheetXmlScanner::Fail(const std::string& why) const
+void XmlScanner::Fail(const std::string& why) const
 {
-    throw SpreadsheetError(ErrorCode::Corrupt, "the XML is malformed (" + why + ")");
+    Malformed(why);
 }
 
-char* SheetXmlScanner::CheckedText(char* begin, char* end, unsigned check, bool attribute) const
+char* XmlScanner::CheckedText(char* begin, char* end, unsigned check, bool attribute) const
 {
     if (check & kBad)
         Fail(attribute ? "a control character or \"<\" inside an attribute value" : "a control character in the text");
@@ -243,27 +34,29 @@ char* SheetXmlScanner::CheckedText(char* begin, char* end, unsigned check, bool 
         && !IsValidUtf8(reinterpret_cast<const unsigned char*>(begin), reinterpret_cast<const unsigned char*>(end)))
         Fail("the text is not valid UTF-8");
     if (check & kDecode) {
-        end = Decode(begin, end, attribute);
+        end = DecodeInPlace(begin, end, attribute);
         if (!end)
             Fail("a character or entity reference is not valid; only the predefined entities are allowed");
     }
     return end;
 }
 
-void SheetXmlScanner::CheckQualifiedName(std::string_view name) const
+void XmlScanner::CheckQualifiedName(std::string_view name) const
 {
     const size_t colon = name.find(':');
     if (colon == std::string_view::npos)
         return;
-    if (colon == 0 || colon + 1 == name.size() || name.find(':', colon + 1) != std::string_view::npos)
+    // Both parts are names of their own: neither may start with a digit, '-' or '.'.
+    if (colon == 0 || colon + 1 == name.size() || name.find(':', colon + 1) != std::string_view::npos
+        || !IsNameStart(static_cast<unsigned char>(name[colon + 1])))
         Fail("the name \"" + std::string(name.substr(0, 64)) + "\" is no valid qualified name");
 }
 
-std::string_view SheetXmlScanner::NamespaceOf(std::string_view prefix) const
+std::string_view XmlScanner::NamespaceOf(std::string_view prefix) const
 {
     for (auto it = m_namespaces.rbegin(); it != m_namespaces.rend(); ++it) {
-        if (it->first == prefix)
-            return it->second;
+        if (it->prefix == prefix)
+            return it->uri;
     }
     if (prefix.empty())
         return {};
@@ -272,14 +65,20 @@ std::string_view SheetXmlScanner::NamespaceOf(std::string_view prefix) const
     Fail("the namespace prefix \"" + std::string(prefix) + "\" is not declared");
 }
 
-void SheetXmlScanner::Feed(std::string_view piece, bool final)
+void XmlScanner::Feed(std::string_view piece, bool final)
 {
+    if (m_stopped)
+        return;
     m_buffer.append(piece);
     const size_t used = Scan(final);
+    if (m_stopped) {
+        m_buffer.clear();
+        return;
+    }
     m_buffer.erase(0, used);
     m_consumed += used;
     if (m_buffer.size() > kMaxToken)
-        Fail("a tag or text runs on for more than 16 MiB");
+        Fail("a tag or text runs on for more than " + std::to_string(kMaxToken >> 20) + " MiB");
     if (final) {
         if (!m_buffer.empty())
             Fail("the document ends inside a tag");
@@ -290,7 +89,7 @@ void SheetXmlScanner::Feed(std::string_view piece, bool final)
     }
 }
 
-size_t SheetXmlScanner::Scan(bool final)
+size_t XmlScanner::Scan(bool final)
 {
     char* data = m_buffer.data();
     const size_t end = m_buffer.size();
@@ -304,7 +103,7 @@ size_t SheetXmlScanner::Scan(bool final)
         }
         m_started = true;
     }
-    while (at < end) {
+    while (at < end && !m_stopped) {
         if (data[at] != '<') {
             const void* found = std::memchr(data + at, '<', end - at);
             if (!found && !final)
@@ -325,8 +124,12 @@ size_t SheetXmlScanner::Scan(bool final)
             complete = EndTag(at, end);
         else if (kind == '?' || kind == '!')
             complete = Markup(at, end, final);
-        else
+        else if (const size_t used = DirectElement(at, end)) {
+            at += used;
+            complete = true;
+        } else {
             complete = StartTag(at, end);
+        }
         if (!complete) {
             if (final)
                 Fail("the document ends inside a tag");
@@ -336,7 +139,7 @@ size_t SheetXmlScanner::Scan(bool final)
     return at;
 }
 
-void SheetXmlScanner::Text(char* begin, char* end)
+void XmlScanner::Text(char* begin, char* end)
 {
     if (m_nameEnds.empty()) {
         for (const char* p = begin; p < end; ++p) {
@@ -352,7 +155,7 @@ void SheetXmlScanner::Text(char* begin, char* end)
         m_handler.Characters(std::string_view(begin, static_cast<size_t>(end - begin)));
 }
 
-bool SheetXmlScanner::StartTag(size_t& at, size_t end)
+bool XmlScanner::StartTag(size_t& at, size_t end)
 {
     char* data = m_buffer.data();
     size_t p = at + 1;
@@ -430,12 +233,13 @@ bool SheetXmlScanner::StartTag(size_t& at, size_t end)
 
     if (m_rootClosed)
         Fail("there is an element after the root element");
-    if (m_nameEnds.size() >= kMaxDepth)
+    if (m_nameEnds.size() >= static_cast<size_t>(kMaxDepth))
         Fail("elements nest more than 256 deep");
     m_rootSeen = true;
 
-    // Now terminate names and values in place and decode the values.
-    m_attributes.clear();
+    // Now terminate values in place, decode them and take the namespace declarations,
+    // which hold for this element and those inside it.
+    const size_t depth = m_nameEnds.size() + 1;
     for (size_t i = 0; i < count; ++i) {
         const Span& span = spans[i];
         char* valueBegin = data + span.valueBegin;
@@ -445,27 +249,50 @@ bool SheetXmlScanner::StartTag(size_t& at, size_t end)
             valueEnd = CheckedText(valueBegin, valueEnd, check, true);
         *valueEnd = '\0';
         const std::string_view name(data + span.nameBegin, span.nameEnd - span.nameBegin);
-        if (name == "xmlns" || name.substr(0, 6) == "xmlns:") {
-            const std::string_view prefix = name.size() > 6 ? name.substr(6) : std::string_view();
-            m_namespaces.emplace_back(std::string(prefix), std::string(valueBegin, valueEnd));
-            continue;
+        if (IsDeclaration(name)) {
+            // A prefix is a name and cannot be unbound again; the default namespace can.
+            CheckQualifiedName(name);
+            if (name.size() > 5 && valueBegin == valueEnd)
+                Fail("the namespace prefix \"" + std::string(name.substr(6, 64)) + "\" is bound to nothing");
+            ++m_bindingsVersion;
+            m_namespaces.push_back(
+                { std::string(name.substr(name.size() > 5 ? 6 : 5)), std::string(valueBegin, valueEnd), depth });
         }
-        data[span.nameEnd] = '\0';
-        m_attributes.push_back(data + span.nameBegin);
-        m_attributes.push_back(valueBegin);
     }
-    m_attributes.push_back(nullptr);
-    // Prefixed attribute names need a declared prefix, as namespace processing requires.
+    // Attribute names as Expat reports them: a prefixed one as its namespace URI, '\x01'
+    // and its local name (held in m_prefixed, sized first so it never moves), an
+    // unprefixed one as written. The prefix must be declared.
+    size_t prefixedSize = 0;
     for (size_t i = 0; i < count; ++i) {
         const std::string_view name(data + spans[i].nameBegin, spans[i].nameEnd - spans[i].nameBegin);
         const size_t colon = name.find(':');
-        if (colon == 5 && name.substr(0, 5) == "xmlns")
-            continue;
-        if (colon != std::string_view::npos) {
+        if (colon != std::string_view::npos && !IsDeclaration(name)) {
             CheckQualifiedName(name);
-            NamespaceOf(name.substr(0, colon));
+            prefixedSize += NamespaceOf(name.substr(0, colon)).size() + name.size() + 1;
         }
     }
+    m_prefixed.clear();
+    m_prefixed.reserve(prefixedSize);
+    m_attributes.clear();
+    for (size_t i = 0; i < count; ++i) {
+        const Span& span = spans[i];
+        const std::string_view name(data + span.nameBegin, span.nameEnd - span.nameBegin);
+        if (IsDeclaration(name))
+            continue;
+        const size_t colon = name.find(':');
+        if (colon == std::string_view::npos) {
+            data[span.nameEnd] = '\0';
+            m_attributes.push_back(data + span.nameBegin);
+        } else {
+            m_attributes.push_back(m_prefixed.data() + m_prefixed.size());
+            m_prefixed.append(NamespaceOf(name.substr(0, colon)));
+            m_prefixed.push_back('\x01');
+            m_prefixed.append(name.substr(colon + 1));
+            m_prefixed.push_back('\0');
+        }
+        m_attributes.push_back(data + span.valueBegin);
+    }
+    m_attributes.push_back(nullptr);
 
     const std::string_view qualified(data + nameBegin, nameEnd - nameBegin);
     CheckQualifiedName(qualified);
@@ -477,18 +304,57 @@ bool SheetXmlScanner::StartTag(size_t& at, size_t end)
     m_names.append(qualified);
     m_nameEnds.push_back(m_names.size());
     at = p;
-    m_handler.StartElement(uri, local, xml::XmlAttributes(m_attributes.data()));
+    m_handler.StartElement(uri, local, XmlAttributes(m_attributes.data()));
     if (selfClosing) {
-        m_nameEnds.pop_back();
-        m_names.resize(m_nameEnds.empty() ? 0 : m_nameEnds.back());
-        if (m_nameEnds.empty())
-            m_rootClosed = true;
         m_handler.EndElement(uri, local);
+        CloseElement();
     }
     return true;
 }
 
-bool SheetXmlScanner::EndTag(size_t& at, size_t end)
+size_t XmlScanner::DirectElement(size_t at, size_t end)
+{
+    if (!m_direct || m_nameEnds.empty())
+        return 0;
+    return m_direct->ReadElement(std::string_view(m_buffer.data() + at, end - at), *this);
+}
+
+const std::string* XmlScanner::Lookup(std::string_view prefix) const
+{
+    for (auto it = m_namespaces.rbegin(); it != m_namespaces.rend(); ++it) {
+        if (it->prefix == prefix)
+            return &it->uri;
+    }
+    return nullptr;
+}
+
+std::vector<std::string_view> XmlScanner::BoundPrefixes() const
+{
+    std::vector<std::string_view> prefixes;
+    for (const Binding& binding : m_namespaces)
+        prefixes.push_back(binding.prefix);
+    return prefixes;
+}
+
+bool XmlScanner::IsDeclaration(std::string_view attributeName)
+{
+    return attributeName.starts_with("xmlns") && (attributeName.size() == 5 || attributeName[5] == ':');
+}
+
+void XmlScanner::CloseElement()
+{
+    const size_t depth = m_nameEnds.size();
+    while (!m_namespaces.empty() && m_namespaces.back().depth == depth) {
+        m_namespaces.pop_back();
+        ++m_bindingsVersion;
+    }
+    m_nameEnds.pop_back();
+    m_names.resize(m_nameEnds.empty() ? 0 : m_nameEnds.back());
+    if (m_nameEnds.empty())
+        m_rootClosed = true;
+}
+
+bool XmlScanner::EndTag(size_t& at, size_t end)
 {
     char* data = m_buffer.data();
     const void* found = std::memchr(data + at + 2, '>', end - at - 2);
@@ -504,19 +370,16 @@ bool SheetXmlScanner::EndTag(size_t& at, size_t end)
     const size_t openBegin = m_nameEnds.size() > 1 ? m_nameEnds[m_nameEnds.size() - 2] : 0;
     if (std::string_view(m_names).substr(openBegin) != qualified)
         Fail("the end tag </" + std::string(qualified.substr(0, 64)) + "> does not match its start tag");
-    m_nameEnds.pop_back();
-    m_names.resize(openBegin);
-    if (m_nameEnds.empty())
-        m_rootClosed = true;
     const size_t colon = qualified.find(':');
     const std::string_view prefix = colon == std::string_view::npos ? std::string_view() : qualified.substr(0, colon);
     const std::string_view local = colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
     at = close + 1;
     m_handler.EndElement(NamespaceOf(prefix), local);
+    CloseElement();
     return true;
 }
 
-bool SheetXmlScanner::Markup(size_t& at, size_t end, bool final)
+bool XmlScanner::Markup(size_t& at, size_t end, bool final)
 {
     const std::string_view rest(m_buffer.data() + at, end - at);
     if (rest[1] == '?') {
@@ -529,8 +392,13 @@ bool SheetXmlScanner::Markup(size_t& at, size_t end, bool final)
         while (targetEnd < close && !IsSpace(rest[targetEnd]))
             ++targetEnd;
         const std::string_view target = rest.substr(2, targetEnd - 2);
-        if (!IsName(target))
-            Fail("a processing instruction without a valid target");
+        const std::string_view content = rest.substr(targetEnd, close - targetEnd);
+        const unsigned check = CheckText(content.data(), content.data() + content.size(), false, true);
+        if (!IsName(target) || target.find(':') != std::string_view::npos || (check & kBad)
+            || ((check & kNonAscii)
+                && !IsValidUtf8(reinterpret_cast<const unsigned char*>(content.data()),
+                    reinterpret_cast<const unsigned char*>(content.data() + content.size()))))
+            Fail("a processing instruction is not valid");
         if (target.size() == 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' && (target[2] | 0x20) == 'l'
             && (m_consumed + at > 3 || (m_consumed + at == 3 && !m_hadBom)))
             Fail("an XML declaration that is not at the start");
@@ -590,12 +458,13 @@ bool SheetXmlScanner::Markup(size_t& at, size_t end, bool final)
     Fail("the document holds a document type declaration, which is not allowed");
 }
 
-void ParseWorksheetXml(const container::ZipArchive& archive, const container::ZipEntry& entry, xml::XmlHandler& handler,
+void ScanXmlMember(const container::ZipArchive& archive, const container::ZipEntry& entry, XmlHandler& handler,
     const std::function<void()>& afterChunk)
 {
-    std::optional<SheetXmlScanner> scanner;
-    std::optional<xml::XmlParser> parser;
-    archive.Read(entry, [&](std::string_view chunk) {
+    std::optional<XmlScanner> scanner;
+    std::optional<XmlParser> parser;
+    // The member is inflated on a second thread while this one scans and builds cells.
+    archive.ReadAhead(entry, [&](std::string_view chunk) {
         if (!scanner && !parser) {
             if (IsUtf8Document(chunk))
                 scanner.emplace(handler);
@@ -608,6 +477,7 @@ void ParseWorksheetXml(const container::ZipArchive& archive, const container::Zi
             parser->Feed(chunk, false);
         if (afterChunk)
             afterChunk();
+        return true;
     });
     if (parser) {
         parser->Feed({}, true);
@@ -618,4 +488,4 @@ void ParseWorksheetXml(const container::ZipArchive& archive, const container::Zi
     scanner->Feed({}, true);
 }
 
-} // namespace vellumcast::spreadsheet::xlsx
+} // namespace vellumcast::spreadsheet::xml

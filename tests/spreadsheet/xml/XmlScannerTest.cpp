@@ -1,23 +1,27 @@
-#include "spreadsheet/xlsx/XlsxSheetXml.h"
+#include "spreadsheet/xml/XmlScanner.h"
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/container/Zip.h"
 #include "support/XlsxWriter.h"
 
 #include <gtest/gtest.h>
 
-namespace vellumcast::spreadsheet::xlsx {
+#include <algorithm>
+
+namespace vellumcast::spreadsheet::xml {
 namespace {
 
-// One line per event, unprefixed attributes listed in order; text pieces joined.
-class Recorder : public xml::XmlHandler {
+// One line per event, attributes listed in order with their names as reported (a
+// namespaced one as URI, '|' and local name); text pieces joined.
+class Recorder : public XmlHandler {
 public:
-    void StartElement(std::string_view uri, std::string_view local, const xml::XmlAttributes& attributes) override
+    void StartElement(std::string_view uri, std::string_view local, const XmlAttributes& attributes) override
     {
         Flush();
         log += "<{" + std::string(uri) + "}" + std::string(local);
         for (const char** a = attributes.Raw(); *a; a += 2) {
-            if (std::string_view(a[0]).find_first_of(":\x01") == std::string_view::npos)
-                log += " " + std::string(a[0]) + "=[" + a[1] + "]";
+            std::string name(a[0]);
+            std::replace(name.begin(), name.end(), '\x01', '|');
+            log += " " + name + "=[" + a[1] + "]";
         }
         log += ">";
     }
@@ -40,7 +44,7 @@ public:
 std::string WithExpat(std::string_view document)
 {
     Recorder recorder;
-    xml::ParseXml(document, recorder);
+    ParseXml(document, recorder);
     recorder.Flush();
     return recorder.log;
 }
@@ -48,7 +52,7 @@ std::string WithExpat(std::string_view document)
 std::string WithScanner(std::string_view document, size_t pieceSize)
 {
     Recorder recorder;
-    SheetXmlScanner scanner(recorder);
+    XmlScanner scanner(recorder);
     for (size_t at = 0; at < document.size(); at += pieceSize)
         scanner.Feed(document.substr(at, pieceSize), false);
     scanner.Feed({}, true);
@@ -67,9 +71,13 @@ const char* const kDocuments[] = {
     "<a><!-- a comment with <tags> --><b><![CDATA[<raw> & ]]></b><?pi data?><c/></a>",
     "<a v=\"line&#10;break\" w=\"tab\there\r\nnext\">text\r\nwith\rreturns</a>",
     "<a>\n  <b>  </b>\n</a>\n",
+    // A prefix bound again inside an element, and back to its first meaning after it.
+    "<p:a xmlns:p=\"urn:one\" p:x=\"1\"><p:b xmlns:p=\"urn:two\" p:y=\"2\"><p:c p:z=\"3\"/></p:b>"
+    "<p:d p:w=\"4\" xml:space=\"preserve\"/></p:a>",
+    "<a xmlns=\"urn:default\"><b xmlns=\"\" c=\"1\"/><d/></a>",
 };
 
-TEST(SheetXmlScanner, ReportsWhatExpatReports)
+TEST(XmlScanner, ReportsWhatExpatReports)
 {
     for (const char* document : kDocuments) {
         const std::string expected = WithExpat(document);
@@ -78,7 +86,7 @@ TEST(SheetXmlScanner, ReportsWhatExpatReports)
     }
 }
 
-TEST(SheetXmlScanner, RefusesWhatIsNoWellFormedXml)
+TEST(XmlScanner, RefusesWhatIsNoWellFormedXml)
 {
     const char* const documents[] = {
         "<!DOCTYPE x [<!ENTITY e \"boom\">]><x>&e;</x>",
@@ -100,6 +108,14 @@ TEST(SheetXmlScanner, RefusesWhatIsNoWellFormedXml)
         "<a><!-- unfinished",
         "<p:a/>",
         "</a>",
+        "<a><p:b xmlns:p=\"urn:p\"/><p:c/></a>", // the binding ended with b
+        "<a q:x=\"1\"/>",
+        "<a xml:8pace=\"x\"/>",
+        "<a xmlns:=\"urn:p\"/>",
+        "<a xmlns:2p=\"urn:p\"/>",
+        "<p:a xmlns:p=\"urn:p\"><p:b xmlns:p=\"\"/></p:a>",
+        "<a><?p:i data?></a>",
+        "<a><?pi da\xC3ta?></a>",
     };
     for (const char* document : documents) {
         for (const size_t piece : { size_t(1), size_t(5), size_t(1000) }) {
@@ -113,7 +129,7 @@ TEST(SheetXmlScanner, RefusesWhatIsNoWellFormedXml)
     }
 }
 
-TEST(SheetXmlScanner, BoundsNestingAndTokenLength)
+TEST(XmlScanner, BoundsNestingAndTokenLength)
 {
     std::string deep;
     for (int i = 0; i < 300; ++i)
@@ -121,7 +137,7 @@ TEST(SheetXmlScanner, BoundsNestingAndTokenLength)
     EXPECT_THROW(WithScanner(deep, 1000), SpreadsheetError);
 
     Recorder recorder;
-    SheetXmlScanner scanner(recorder);
+    XmlScanner scanner(recorder);
     scanner.Feed("<a>", false);
     const std::string run(1u << 20, 'x'); // a text that never ends
     EXPECT_THROW(
@@ -132,22 +148,22 @@ TEST(SheetXmlScanner, BoundsNestingAndTokenLength)
         SpreadsheetError);
 }
 
-TEST(SheetXmlScanner, HandlerExceptionsPassThrough)
+TEST(XmlScanner, HandlerExceptionsPassThrough)
 {
-    class Thrower : public xml::XmlHandler {
+    class Thrower : public XmlHandler {
     public:
-        void StartElement(std::string_view, std::string_view local, const xml::XmlAttributes&) override
+        void StartElement(std::string_view, std::string_view local, const XmlAttributes&) override
         {
             if (local == "boom")
                 throw std::logic_error("handler failed");
         }
         void EndElement(std::string_view, std::string_view) override { }
     } handler;
-    SheetXmlScanner scanner(handler);
+    XmlScanner scanner(handler);
     EXPECT_THROW(scanner.Feed("<a><boom/></a>", true), std::logic_error);
 }
 
-TEST(ParseWorksheetXml, OtherEncodingsGoThroughExpat)
+TEST(ScanXmlMember, OtherEncodingsGoThroughExpat)
 {
     // ISO-8859-1: the byte E9 is "é".
     const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a>caf\xE9</a>";
@@ -155,23 +171,23 @@ TEST(ParseWorksheetXml, OtherEncodingsGoThroughExpat)
     const container::ZipArchive archive({ reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size() });
     for (const char* name : { "s.xml", "u.xml" }) {
         Recorder recorder;
-        ParseWorksheetXml(archive, *archive.Find(name), recorder, {});
+        ScanXmlMember(archive, *archive.Find(name), recorder, {});
         recorder.Flush();
         EXPECT_EQ(recorder.log, "<{}a>'caf\xC3\xA9'</{}a>") << name;
     }
 }
 
 } // namespace
-} // namespace vellumcast::spreadsheet::xlsx
+} // namespace vellumcast::spreadsheet::xml
 
 #include <random>
 
-namespace vellumcast::spreadsheet::xlsx {
+namespace vellumcast::spreadsheet::xml {
 namespace {
 
 // Mutated documents: whatever Expat accepts, the scanner reports alike, and whatever
 // Expat refuses, the scanner refuses too.
-TEST(SheetXmlScanner, AgreesWithExpatOnMutatedDocuments)
+TEST(XmlScanner, AgreesWithExpatOnMutatedDocuments)
 {
     const std::string alphabet = "<>/&;#x\"'=!?-[]: \r\nabcrtv0123456789\xC3\xA9";
     std::mt19937 random(99);
@@ -212,7 +228,7 @@ TEST(SheetXmlScanner, AgreesWithExpatOnMutatedDocuments)
             EXPECT_EQ(scanner, expat) << document;
         } else if (scannerOk && original.rfind("<?xml", 0) == 0
             && document.substr(0, original.find("?>") + 2) != original.substr(0, original.find("?>") + 2)) {
-            // The scanner does not check the XML declaration's content (see XlsxSheetXml.h).
+            // The scanner does not check the XML declaration's content (see XmlScanner.h).
         } else if (expatOk != scannerOk) {
             ADD_FAILURE() << (expatOk ? "only Expat" : "only the scanner") << " accepts: " << document;
         }
@@ -221,4 +237,4 @@ TEST(SheetXmlScanner, AgreesWithExpatOnMutatedDocuments)
 }
 
 } // namespace
-} // namespace vellumcast::spreadsheet::xlsx
+} // namespace vellumcast::spreadsheet::xml
