@@ -17,7 +17,7 @@ run() { # label file options...
   rm -rf "$out" && mkdir -p "$out"
   /usr/bin/time -o "$work/time.txt" -f '%e %M' "$cli" --output "$out" "$@" "$file" >/dev/null 2>"$work/err.txt"
   local status=$?
-  read -r seconds kib <"$work/time.txt"
+  read -r seconds kib < <(tail -n 1 "$work/time.txt")
   local text
   text=$(du -sb "$out" | cut -f1)
   printf '%-26s exit %d  %6.2fs  peak %7.0f MiB  text %8.1f MiB  peak/(text+1MiB) %6.2f\n' "$label" "$status" \

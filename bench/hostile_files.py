@@ -44,10 +44,10 @@ def sheet(cells):
 
 
 def big_sheet(mib):
-    """A worksheet of about mib MiB of rows that all hold one number."""
+    """A worksheet of about mib MiB of rows of 100 cells that all hold one number."""
     yield b'<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>'
-    row = b'<row><c><v>1</v></c></row>'
-    block = row * (1 << 16)
+    row = b'<row>' + b'<c><v>1</v></c>' * 100 + b'</row>'
+    block = row * (1 << 10)
     for _ in range(mib * (1 << 20) // len(block)):
         yield block
     yield b'</sheetData></worksheet>'
@@ -69,7 +69,7 @@ def main(folder):
         yield b'</t></si></sst>'
     one = sheet('<row r="1"><c r="A1" t="s"><v>0</v></c></row>')
     xlsx(os.path.join(folder, 'big-string.xlsx'), ['worksheets/sheet1.xml'],
-         {'xl/worksheets/sheet1.xml': one, 'xl/sharedStrings.xml': strings(1024)})
+         {'xl/worksheets/sheet1.xml': one, 'xl/sharedStrings.xml': strings(256)})
     uses = sheet(''.join(f'<row r="{r}"><c r="A{r}" t="s"><v>0</v></c></row>' for r in range(1, 2001)))
     xlsx(os.path.join(folder, 'reused-string.xlsx'), ['worksheets/sheet1.xml'],
          {'xl/worksheets/sheet1.xml': uses, 'xl/sharedStrings.xml': strings(16 - 1)})

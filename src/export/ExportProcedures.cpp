@@ -45,7 +45,7 @@ using spreadsheet::SpreadsheetError;
 // few times its file at most; 1,024 cells and 1,024 text bytes per byte are generous
 // for both, and bound what a crafted file of a few kilobytes can make the export do.
 constexpr uint64_t kCellFloor = uint64_t { 64 } << 20;
-constexpr uint64_t kTextFloor = uint64_t { 1 } << 30;
+constexpr uint64_t kTextFloor = uint64_t { 256 } << 20;
 constexpr uint64_t kPerFileByte = 1024;
 
 std::string CellName(int32_t row, int32_t column)
