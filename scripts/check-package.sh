@@ -24,7 +24,8 @@ contents=$(dpkg-deb -c "$deb")
 for wanted in ./usr/bin/vellumcast ./usr/bin/vellumcast-cli \
   ./usr/share/vellumcast/Samples/Sales.xlsx ./usr/share/applications/vellumcast.desktop \
   ./usr/share/icons/hicolor/16x16/apps/vellumcast.png ./usr/share/icons/hicolor/256x256/apps/vellumcast.png \
-  ./usr/share/metainfo/ ./usr/share/man/man1/vellumcast.1; do
+  ./usr/share/metainfo/ ./usr/share/man/man1/vellumcast.1 ./usr/share/man/man1/vellumcast-cli.1 \
+  ./usr/share/bash-completion/completions/vellumcast-cli; do
   grep -qF " $wanted" <<<"$contents" || { echo "missing from the package: $wanted" >&2; exit 1; }
 done
 dpkg-deb -f "$deb" Depends
@@ -33,6 +34,7 @@ dpkg-deb -f "$deb" Depends
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb -x "$deb" "$unpacked"
+mkdir "$unpacked/out"
 "$unpacked/usr/bin/vellumcast-cli" --output "$unpacked/out" "$unpacked"/usr/share/vellumcast/Samples/*
 ls "$unpacked/out"/*.txt >/dev/null
 

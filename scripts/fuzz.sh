@@ -21,7 +21,7 @@ cc=${CC:-$(newest clang)}
 [ -n "$cxx" ] && [ -n "$cc" ] || { echo "fuzz.sh: no clang found" >&2; exit 1; }
 
 cmake --preset fuzz -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" >/dev/null
-cmake --build --preset fuzz -j"$(nproc)"
+cmake --build --preset fuzz -j"$(nproc)" --target fuzzers
 
 out=build-fuzz
 rm -rf "$out/seeds"

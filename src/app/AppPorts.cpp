@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
+#include <QFileInfo>
 #include <QProgressBar>
 #include <QSettings>
 #include <QStandardPaths>
@@ -64,12 +65,24 @@ QString FromView(std::string_view text)
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// The program keeps a few short values; a settings file far larger than that is not its
+// own, and parsing it again for every value would stall the windows for seconds. Such a
+// file is left as it is and the defaults apply.
+bool IsOversized(const QString& path)
+{
+    constexpr qint64 kMaxSettingsBytes = qint64 { 1 } << 20;
+    return QFileInfo(path).size() > kMaxSettingsBytes;
+}
+
 } // namespace
 
 std::string QtSettingsStore::Get(
     std::string_view application, std::string_view section, std::string_view key, std::string_view defaultValue)
 {
-    QSettings settings(FilePath(application), QSettings::IniFormat);
+    const QString path = FilePath(application);
+    if (IsOversized(path))
+        return std::string(defaultValue);
+    QSettings settings(path, QSettings::IniFormat);
     settings.beginGroup(FromView(section));
     const QVariant value = settings.value(FromView(key));
     if (!value.isValid())
@@ -83,7 +96,10 @@ std::string QtSettingsStore::Get(
 void QtSettingsStore::Save(
     std::string_view application, std::string_view section, std::string_view key, std::string_view value)
 {
-    QSettings settings(FilePath(application), QSettings::IniFormat);
+    const QString path = FilePath(application);
+    if (IsOversized(path))
+        return;
+    QSettings settings(path, QSettings::IniFormat);
     settings.beginGroup(FromView(section));
     settings.setValue(FromView(key), FromView(value));
     settings.endGroup();

@@ -28,22 +28,13 @@ namespace vellumcast::app {
 
 namespace {
 
-// Counts the entries of a save as it lets window events run once per entry.
-class CountingPump final : public core::Pump {
+// Counts the results a save has dealt with, written or not.
+class SaveCounter final : public results::SaveListener {
 public:
-    explicit CountingPump(core::Pump& inner)
-        : m_inner(inner)
-    {
-    }
-    void Run() override
-    {
-        ++m_count;
-        m_inner.Run();
-    }
+    void Saved(const results::SavedFile&) override { ++m_count; }
     size_t Count() const { return m_count; }
 
 private:
-    core::Pump& m_inner;
     size_t m_count = 0;
 };
 
@@ -254,11 +245,12 @@ void Form2::PushButton6_Click()
     SetCommandsEnabled(false);
     const std::string folder = m_outputFolder->text().toStdString();
     const auto mode = options::SaveModeFromCaption(m_main.SaveModeText().toStdString());
-    CountingPump counted(m_pump);
+    SaveCounter counter;
     ShowSaveProgress(0);
-    m_pump.SetBeforeTurn([&] { ShowSaveProgress(counted.Count()); });
+    m_pump.SetBeforeTurn([&] { ShowSaveProgress(counter.Count()); });
     m_pump.RunNow(); // the count and the bar appear before the first file is written
-    const auto saved = results::SaveResults(folder, mode, m_main.List().Paths(), m_results, { m_reporter, counted });
+    const auto saved
+        = results::SaveResults(folder, mode, m_main.List().Paths(), m_results, { m_reporter, m_pump, &counter });
     m_pump.SetBeforeTurn({});
     SetCommandsEnabled(true);
     core::StepRunner run(m_reporter, core::LocationText("Form2", "PushButton6_Click"));

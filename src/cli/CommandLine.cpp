@@ -1,12 +1,21 @@
 #include "cli/CommandLine.h"
 
+#include "cli/InOrderJobs.h"
+#include "cli/Workbooks.h"
 #include "core/ErrorReport.h"
 #include "core/Files.h"
+#include "core/StepRunner.h"
 #include "export/ExportRun.h"
 #include "results/SaveResults.h"
 
+#include <algorithm>
 #include <cmath>
+#include <istream>
+#include <iterator>
+#include <memory>
 #include <ostream>
+#include <sched.h>
+#include <thread>
 
 namespace vellumcast::cli {
 
@@ -29,60 +38,175 @@ std::string ForTerminal(const std::string& message)
     return text;
 }
 
-class StreamReporter final : public core::ErrorReporter {
+// Collects reports as text, so a workbook exported on another thread says its failures
+// in its turn.
+class TextReporter final : public core::ErrorReporter {
 public:
-    StreamReporter(std::ostream& err, bool& progressShown)
-        : m_err(err)
-        , m_progressShown(progressShown)
+    explicit TextReporter(std::string& text)
+        : m_text(text)
     {
     }
     void Report(const core::ErrorReport& report) override
     {
-        if (m_progressShown) {
-            m_err << '\n';
-            m_progressShown = false;
-        }
-        m_err << ForTerminal(core::ReportErrorMessage(report)) << "\n\n";
-        m_err.flush();
+        m_text += ForTerminal(core::ReportErrorMessage(report));
+        m_text += "\n\n";
     }
 
 private:
-    std::ostream& m_err;
-    bool& m_progressShown;
+    std::string& m_text;
 };
 
-class TerminalProgress final : public core::Progress {
+// Standard error as the run uses it: messages, and on a terminal a progress line that
+// each message first moves past.
+class Terminal {
 public:
-    TerminalProgress(std::ostream& err, bool enabled, bool& shown)
+    Terminal(std::ostream& err, bool progress)
         : m_err(err)
-        , m_enabled(enabled)
-        , m_shown(shown)
+        , m_progress(progress)
     {
     }
-    void SetWorkbook(const std::string& name)
+    void Progress(const std::string& text)
     {
-        m_name = name;
-        m_last = -1;
+        if (!m_progress)
+            return;
+        m_err << '\r' << text << std::flush;
+        m_shown = true;
+    }
+    void Message(const std::string& text)
+    {
+        if (text.empty())
+            return;
+        EndProgress();
+        m_err << text << std::flush;
+    }
+    void EndProgress()
+    {
+        if (m_shown)
+            m_err << '\n';
+        m_shown = false;
+    }
+    bool ShowsProgress() const { return m_progress; }
+
+private:
+    std::ostream& m_err;
+    bool m_progress;
+    bool m_shown = false;
+};
+
+// The percentage of the workbook being exported, when one workbook is exported at a time.
+class PercentProgress final : public core::Progress {
+public:
+    PercentProgress(Terminal& terminal, std::string name)
+        : m_terminal(terminal)
+        , m_name(std::move(name))
+    {
     }
     void Set(double percent) override
     {
-        if (!m_enabled)
-            return;
         const int whole = static_cast<int>(std::floor(percent));
         if (whole == m_last || whole <= 0)
             return;
         m_last = whole;
-        m_err << "\r" << m_name << ": " << std::min(whole, 100) << "%" << std::flush;
-        m_shown = true;
+        m_terminal.Progress(m_name + ": " + std::to_string(std::min(whole, 100)) + "%");
     }
 
 private:
-    std::ostream& m_err;
-    bool m_enabled;
-    bool& m_shown;
+    Terminal& m_terminal;
     std::string m_name;
     int m_last = -1;
 };
+
+// What the run shares between its workbooks.
+struct RunSetup {
+    const CommandLineOptions& options;
+    const std::string& stdinBytes; // the bytes of the workbook "-"
+};
+
+// Opens a workbook argument ("-" from the bytes read from standard input) and leaves in
+// it the chosen worksheets; returns their numbers.
+std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& application,
+    const std::string& argument, std::unique_ptr<spreadsheet::Workbook>& workbook)
+{
+    const std::string shown = argument == "-" ? std::string(kStdinName) : argument;
+    workbook = argument == "-" ? application.OpenBytes(setup.stdinBytes, shown) : application.Open(argument);
+    return SelectWorksheets(*workbook, shown, setup.options.sheets, setup.options.skipHidden);
+}
+
+// The export run's host for one workbook of the command line.
+class OneWorkbookHost final : public exporting::ExportRunHost {
+public:
+    OneWorkbookHost(const RunSetup& setup, const std::string& argument, std::string& messages)
+        : m_setup(setup)
+        , m_argument(argument)
+        , m_messages(messages)
+    {
+    }
+    size_t WorkbookCount() override { return 1; }
+    std::string WorkbookPath(size_t) override { return m_argument == "-" ? std::string(kStdinName) : m_argument; }
+    std::unique_ptr<spreadsheet::Workbook> OpenWorkbook(
+        spreadsheet::Application& application, const std::string&) override
+    {
+        std::unique_ptr<spreadsheet::Workbook> workbook;
+        OpenChosen(m_setup, application, m_argument, workbook);
+        return workbook;
+    }
+    std::string SaveModeCaption() override { return std::string(options::SaveModeCaption(Options().saveMode)); }
+    bool IncludeBlankCells() override { return Options().includeBlankCells; }
+    bool QuoteCells() override { return Options().quoteCells; }
+    std::optional<std::string> Divider() override { return Options().divider; }
+    void CompleteOptions(options::ExportOptions& options) override
+    {
+        options.csvQuoting = Options().csvQuoting;
+        options.lineFeedOnly = Options().lineFeedOnly;
+        options.skipEmptyLines = Options().skipEmptyLines;
+    }
+    void ShowNoFilesAdded() override { }
+    void SetBusy(bool) override { }
+    void LayoutResults(options::SaveMode) override { }
+    void RunFinished(const exporting::ResultList&) override { }
+    void WorkbookWarnings(const std::vector<std::string>& warnings) override
+    {
+        for (const std::string& warning : warnings)
+            m_messages += "vellumcast-cli: warning: " + ForTerminal(warning) + "\n";
+    }
+
+private:
+    const options::ExportOptions& Options() const { return m_setup.options.exportOptions; }
+    const RunSetup& m_setup;
+    const std::string& m_argument;
+    std::string& m_messages; // printed on standard error in the workbook's turn
+};
+
+// What one workbook gave, held until its turn to be printed and saved.
+struct WorkbookOutcome {
+    exporting::ResultList results;
+    std::string listing;
+    std::string messages;
+    bool failed = false;
+};
+
+WorkbookOutcome ExportOne(const RunSetup& setup, const std::string& argument, core::Progress& progress)
+{
+    WorkbookOutcome outcome;
+    TextReporter reporter(outcome.messages);
+    core::NoPump pump;
+    OneWorkbookHost host(setup, argument, outcome.messages);
+    outcome.failed = exporting::RunExport(host, { reporter, pump, progress }, outcome.results) != 0;
+    return outcome;
+}
+
+WorkbookOutcome ListOne(const RunSetup& setup, const std::string& argument)
+{
+    WorkbookOutcome outcome;
+    TextReporter reporter(outcome.messages);
+    core::StepRunner run(reporter, core::LocationText("Form1", "PushButton2_Click"));
+    spreadsheet::Application application;
+    std::unique_ptr<spreadsheet::Workbook> workbook;
+    std::vector<size_t> numbers;
+    outcome.failed = !run.Step(172, [&] { numbers = OpenChosen(setup, application, argument, workbook); })
+        || !run.Step(108, [&] { outcome.listing = ListWorksheets(*workbook, numbers); });
+    return outcome;
+}
 
 // Prints the path each result was actually written under, as it is written.
 class PathPrinter final : public results::SaveListener {
@@ -101,174 +225,172 @@ private:
     std::ostream& m_out;
 };
 
-class CommandLineHost final : public exporting::ExportRunHost {
+// The workbooks that are files, which no result may be saved over.
+std::vector<std::string> InputFiles(const std::vector<std::string>& workbooks)
+{
+    std::vector<std::string> files;
+    std::copy_if(workbooks.begin(), workbooks.end(), std::back_inserter(files),
+        [](const std::string& workbook) { return workbook != "-"; });
+    return files;
+}
+
+// Prints and saves the outcomes in workbook order, all of them as one save.
+class Emitter {
 public:
-    CommandLineHost(const CommandLineOptions& options, TerminalProgress& progress)
+    Emitter(const CommandLineOptions& options, const std::vector<std::string>& workbooks, std::ostream& out,
+        Terminal& terminal)
         : m_options(options)
-        , m_progress(progress)
+        , m_out(out)
+        , m_terminal(terminal)
+        , m_saveReporter(m_saveMessages)
+        , m_printer(out)
     {
+        if (!options.list && options.outputFolder != "-") {
+            m_session = std::make_unique<results::SaveSession>(options.outputFolder, options.exportOptions.saveMode,
+                InputFiles(workbooks),
+                results::SavePorts { m_saveReporter, m_pump, options.quiet ? nullptr : &m_printer });
+        }
     }
-    size_t WorkbookCount() override { return m_options.workbooks.size(); }
-    std::string WorkbookPath(size_t index) override
+
+    void Take(const std::string& argument, WorkbookOutcome outcome)
     {
-        m_progress.SetWorkbook(core::FileNameOfPath(m_options.workbooks[index]));
-        return m_options.workbooks[index];
+        m_terminal.Message(outcome.messages);
+        m_ok = m_ok && !outcome.failed;
+        if (m_options.list)
+            PrintListing(argument, outcome);
+        else if (m_session)
+            Save(outcome.results);
+        else
+            WriteTexts(outcome.results);
     }
-    std::string SaveModeCaption() override
+
+    // Says what the save came to beyond its reports; returns whether everything went well.
+    bool Finish()
     {
-        return std::string(options::SaveModeCaption(m_options.exportOptions.saveMode));
+        if (!m_session)
+            return m_ok;
+        const results::SaveSummary& summary = m_session->Summary();
+        if (const std::string notice = results::SaveNotice(summary); !notice.empty())
+            m_terminal.Message("vellumcast-cli: " + ForTerminal(notice) + "\n");
+        return m_ok && summary.notWritten == 0;
     }
-    bool IncludeBlankCells() override { return m_options.exportOptions.includeBlankCells; }
-    bool QuoteCells() override { return m_options.exportOptions.quoteCells; }
-    std::optional<std::string> Divider() override { return m_options.exportOptions.divider; }
-    void ShowNoFilesAdded() override { }
-    void SetBusy(bool) override { }
-    void LayoutResults(options::SaveMode) override { }
-    void RunFinished(const exporting::ResultList&) override { }
 
 private:
+    void PrintListing(const std::string& argument, const WorkbookOutcome& outcome)
+    {
+        if (outcome.failed && outcome.listing.empty())
+            return;
+        if (m_listed++ > 0)
+            m_out << '\n';
+        m_out << (argument == "-" ? std::string(kStdinName) : argument) << '\n' << outcome.listing;
+    }
+
+    void WriteTexts(const exporting::ResultList& results)
+    {
+        for (const auto& entry : results)
+            m_out << entry.text;
+        m_out.flush();
+        if (!m_out) {
+            m_terminal.Message("vellumcast-cli: cannot write to standard output\n");
+            m_ok = false;
+            m_out.clear();
+        }
+    }
+
+    void Save(const exporting::ResultList& results)
+    {
+        m_session->Save(results);
+        m_out.flush();
+        m_terminal.Message(m_saveMessages);
+        m_saveMessages.clear();
+    }
+
     const CommandLineOptions& m_options;
-    TerminalProgress& m_progress;
+    std::ostream& m_out;
+    Terminal& m_terminal;
+    std::string m_saveMessages;
+    TextReporter m_saveReporter;
+    core::NoPump m_pump;
+    PathPrinter m_printer;
+    std::unique_ptr<results::SaveSession> m_session;
+    bool m_ok = true;
+    size_t m_listed = 0;
 };
+
+unsigned JobCount(const CommandLineOptions& options)
+{
+    if (options.jobs != 0)
+        return options.jobs;
+    cpu_set_t allowed;
+    if (::sched_getaffinity(0, sizeof(allowed), &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&allowed));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+int UsageError(std::ostream& err, const std::string& error)
+{
+    err << "vellumcast-cli: " << error << "\n\n" << UsageText();
+    return 2;
+}
 
 } // namespace
 
-std::string UsageText()
-{
-    return "Usage: vellumcast-cli [OPTIONS] WORKBOOK...\n"
-           "Exports every cell of each workbook, as displayed, into .txt files.\n"
-           "\n"
-           "  --mode all|sheet|row|column   one text per workbook (default), worksheet, row or column\n"
-           "  --divider tab|comma|comma-space|space|TEXT\n"
-           "                                what stands between neighbouring cells (default: tab)\n"
-           "  --skip-blank                  leave blank cells out (default: keep them)\n"
-           "  --no-quotes                   do not wrap cells in double quotes (default: quote)\n"
-           "  --output DIR                  folder for the .txt files (default: the current folder)\n"
-           "  --help                        show this text\n"
-           "\n"
-           "Reads xlsx, xlsm, xltx, xltm, xls, ods, fods and csv/tsv/txt, recognised by content.\n"
-           "Exit status: 0 all exported, 1 a workbook or a file failed, 2 bad usage.\n";
-}
-
-std::optional<CommandLineOptions> ParseArguments(const std::vector<std::string>& arguments, std::string& error)
-{
-    CommandLineOptions parsed;
-    bool onlyFiles = false;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (onlyFiles || argument.empty() || argument[0] != '-' || argument == "-") {
-            parsed.workbooks.push_back(argument);
-            continue;
-        }
-        if (argument == "--") {
-            onlyFiles = true;
-            continue;
-        }
-        std::string name = argument;
-        std::optional<std::string> value;
-        if (const auto equals = argument.find('='); equals != std::string::npos) {
-            name = argument.substr(0, equals);
-            value = argument.substr(equals + 1);
-        }
-        auto takeValue = [&]() -> std::optional<std::string> {
-            if (value)
-                return value;
-            if (i + 1 >= arguments.size()) {
-                error = name + " needs a value";
-                return std::nullopt;
-            }
-            return arguments[++i];
-        };
-        if (name == "--help" || name == "-h") {
-            parsed.showHelp = true;
-        } else if (name == "--skip-blank") {
-            parsed.exportOptions.includeBlankCells = false;
-        } else if (name == "--no-quotes") {
-            parsed.exportOptions.quoteCells = false;
-        } else if (name == "--mode") {
-            const auto mode = takeValue();
-            if (!mode)
-                return std::nullopt;
-            if (*mode == "all")
-                parsed.exportOptions.saveMode = options::SaveMode::AllSheets;
-            else if (*mode == "sheet")
-                parsed.exportOptions.saveMode = options::SaveMode::EachSheet;
-            else if (*mode == "row")
-                parsed.exportOptions.saveMode = options::SaveMode::EachRow;
-            else if (*mode == "column")
-                parsed.exportOptions.saveMode = options::SaveMode::EachColumn;
-            else {
-                error = "unknown mode \"" + *mode + "\" (all, sheet, row or column)";
-                return std::nullopt;
-            }
-        } else if (name == "--divider") {
-            const auto divider = takeValue();
-            if (!divider)
-                return std::nullopt;
-            using options::DividerChoice;
-            if (*divider == "tab")
-                parsed.exportOptions.divider = options::DividerFor(DividerChoice::Tab, {});
-            else if (*divider == "comma")
-                parsed.exportOptions.divider = options::DividerFor(DividerChoice::Comma, {});
-            else if (*divider == "comma-space")
-                parsed.exportOptions.divider = options::DividerFor(DividerChoice::CommaSpace, {});
-            else if (*divider == "space")
-                parsed.exportOptions.divider = options::DividerFor(DividerChoice::Space, {});
-            else
-                parsed.exportOptions.divider = options::DividerFor(DividerChoice::Other, *divider);
-        } else if (name == "--output" || name == "-o") {
-            const auto folder = takeValue();
-            if (!folder)
-                return std::nullopt;
-            parsed.outputFolder = *folder;
-        } else {
-            error = "unknown option " + name;
-            return std::nullopt;
-        }
-    }
-    if (!parsed.showHelp && parsed.workbooks.empty()) {
-        error = "no workbook given";
-        return std::nullopt;
-    }
-    return parsed;
-}
-
-int RunCommandLine(
-    const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, bool progressToTerminal)
+int RunCommandLine(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err,
+    bool progressToTerminal)
 {
     std::string error;
     const auto parsed = ParseArguments(arguments, error);
-    if (!parsed) {
-        err << "vellumcast-cli: " << error << "\n\n" << UsageText();
-        return 2;
-    }
+    if (!parsed)
+        return UsageError(err, error);
     if (parsed->showHelp) {
         out << UsageText();
         return 0;
     }
-    if (!core::FolderExists(parsed->outputFolder)) {
-        err << "vellumcast-cli: " << parsed->outputFolder << ": Output folder does not exist.\n";
+    if (parsed->showVersion) {
+        out << VersionText();
+        return 0;
+    }
+    const auto fromStdin = std::count(parsed->workbooks.begin(), parsed->workbooks.end(), "-");
+    if (fromStdin > 1)
+        return UsageError(err, "standard input (-) can be read only once");
+    const bool toFolder = !parsed->list && parsed->outputFolder != "-";
+    if (toFolder && !core::FolderExists(parsed->outputFolder)) {
+        err << "vellumcast-cli: " << parsed->outputFolder
+            << (core::FileExists(parsed->outputFolder) ? ": Output folder is a file, not a folder.\n"
+                                                       : ": Output folder does not exist.\n");
         return 2;
     }
 
-    bool progressShown = false;
-    StreamReporter reporter(err, progressShown);
-    TerminalProgress progress(err, progressToTerminal, progressShown);
-    core::NoPump pump;
-    CommandLineHost host(*parsed, progress);
-    exporting::ResultList results;
-    const size_t failedWorkbooks = exporting::RunExport(host, { reporter, pump, progress }, results);
-    if (progressShown) {
-        err << '\n';
-        progressShown = false;
-    }
+    Terminal terminal(err, progressToTerminal);
+    std::string scanMessages;
+    TextReporter scanReporter(scanMessages);
+    const std::vector<std::string> workbooks = ExpandFolders(*parsed, scanReporter, err);
+    terminal.Message(scanMessages);
+    std::string stdinBytes;
+    if (fromStdin > 0)
+        stdinBytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 
-    PathPrinter printer(out);
-    const auto saved = results::SaveResults(
-        parsed->outputFolder, parsed->exportOptions.saveMode, parsed->workbooks, results, { reporter, pump, &printer });
-    if (const std::string notice = results::SaveNotice(saved); !notice.empty())
-        err << "vellumcast-cli: " << ForTerminal(notice) << "\n";
-    return failedWorkbooks == 0 && saved.notWritten == 0 ? 0 : 1;
+    const RunSetup setup { *parsed, stdinBytes };
+    const unsigned jobs = JobCount(*parsed);
+    Emitter emitter(*parsed, workbooks, out, terminal);
+    const auto work = [&](size_t index) {
+        const std::string& argument = workbooks[index];
+        if (parsed->list)
+            return ListOne(setup, argument);
+        if (jobs > 1 || !terminal.ShowsProgress()) {
+            core::NoProgress quiet;
+            return ExportOne(setup, argument, quiet);
+        }
+        PercentProgress progress(terminal, core::FileNameOfPath(argument));
+        return ExportOne(setup, argument, progress);
+    };
+    RunInOrder(workbooks.size(), jobs, work, [&](size_t index, WorkbookOutcome outcome) {
+        emitter.Take(workbooks[index], std::move(outcome));
+        if (jobs > 1)
+            terminal.Progress(std::to_string(index + 1) + " of " + std::to_string(workbooks.size()) + " workbooks");
+    });
+    terminal.EndProgress();
+    return emitter.Finish() && scanMessages.empty() ? 0 : 1;
 }
 
 } // namespace vellumcast::cli

@@ -13,19 +13,29 @@ namespace vellumcast::cli {
 
 struct CommandLineOptions {
     options::ExportOptions exportOptions; // the main window's first-start defaults
-    std::string outputFolder = ".";
-    std::vector<std::string> workbooks;
+    std::string outputFolder = "."; // "-": the texts go to standard output
+    std::vector<std::string> workbooks; // files, folders to search, "-" for standard input
+    std::vector<std::string> sheets; // worksheet names or numbers from 1; empty: all
+    bool skipHidden = false;
+    bool list = false; // list the worksheets instead of exporting
+    std::vector<std::string> extensions; // what a folder search takes; empty: every readable format
+    bool recursive = false; // folders are searched with their subfolders
+    unsigned jobs = 0; // workbooks exported at once; 0: the number of cores
+    bool quiet = false; // no file names printed
     bool showHelp = false;
+    bool showVersion = false;
 };
 
 // Parses the arguments (without the program name). Returns nothing and sets error on bad usage.
 std::optional<CommandLineOptions> ParseArguments(const std::vector<std::string>& arguments, std::string& error);
 
 std::string UsageText();
+std::string VersionText(); // "vellumcast-cli VERSION"
 
 // Runs the whole command: 0 when every workbook was exported and saved, 1 when any
-// failed, 2 on bad usage. progressToTerminal shows a progress line on err.
-int RunCommandLine(
-    const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, bool progressToTerminal);
+// failed, 2 on bad usage. progressToTerminal shows a progress line on err; in reads the
+// workbook named "-".
+int RunCommandLine(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err,
+    bool progressToTerminal);
 
 } // namespace vellumcast::cli

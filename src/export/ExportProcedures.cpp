@@ -5,6 +5,10 @@
 #include "core/StepRunner.h"
 #include "export/LineComposer.h"
 
+#include <algorithm>
+#include <optional>
+#include <vector>
+
 namespace vellumcast::exporting {
 
 using spreadsheet::CellRange;
@@ -32,67 +36,215 @@ std::string ResultText(std::string composed)
 
 namespace {
 
-// What the procedures share: the worksheet walk with its emptiness test, the progress
-// and the recording of entries.
+using spreadsheet::ErrorCode;
+using spreadsheet::SpreadsheetError;
+
+// The work one workbook may cause, in proportion to its file: a floor that every real
+// workbook of a few megabytes stays far below, plus a share per byte of the file. A
+// workbook records at least a byte or so per cell it holds, and the text it gives is a
+// few times its file at most; 1,024 cells and 1,024 text bytes per byte are generous
+// for both, and bound what a crafted file of a few kilobytes can make the export do.
+constexpr uint64_t kCellFloor = uint64_t { 64 } << 20;
+constexpr uint64_t kTextFloor = uint64_t { 1 } << 30;
+constexpr uint64_t kPerFileByte = 1024;
+
+std::string CellName(int32_t row, int32_t column)
+{
+    std::string letters;
+    for (int32_t c = column; c > 0; c = (c - 1) / 26)
+        letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
+    return letters + std::to_string(row);
+}
+
+std::string RangeName(const CellRange& range)
+{
+    return CellName(range.firstRow, range.firstColumn) + ":" + CellName(range.lastRow, range.lastColumn);
+}
+
+std::string SheetOf(Worksheet& sheet, const Workbook& workbook)
+{
+    return "the worksheet \"" + sheet.Name() + "\" of " + workbook.Path();
+}
+
+// Whether a walk goes along rows (one line per row) or down columns.
+enum class Lines { Rows, Columns };
+
+// The cells of each line that the file records, in line order, for walks that leave
+// blank cells out: they visit what exists, never the whole rectangle.
+class RecordedLines {
+public:
+    RecordedLines(Worksheet& sheet, Lines lines)
+        : m_data(sheet.Cells())
+        , m_columns(lines == Lines::Columns)
+    {
+        if (m_columns)
+            m_order = m_data.ColumnMajorOrder();
+    }
+
+    // Visits the recorded cells of line `position`; positions must come in ascending order.
+    template <typename Visit> void ForEachOn(int32_t position, Visit&& visit)
+    {
+        if (m_columns) {
+            for (; m_next < m_order.size() && m_data.CellAt(m_order[m_next]).column == position; ++m_next)
+                visit(m_data.CellAt(m_order[m_next]));
+            return;
+        }
+        const auto& rows = m_data.Rows();
+        while (m_next < rows.size() && rows[m_next].row < position)
+            ++m_next;
+        if (m_next == rows.size() || rows[m_next].row != position)
+            return;
+        const size_t end = m_next + 1 < rows.size() ? rows[m_next + 1].begin : m_data.CellCount();
+        for (size_t i = rows[m_next].begin; i < end; ++i)
+            visit(m_data.CellAt(i));
+    }
+
+private:
+    const spreadsheet::SheetData& m_data;
+    bool m_columns;
+    std::vector<uint32_t> m_order;
+    size_t m_next = 0;
+};
+
+// What the procedures share: the worksheet walk with its emptiness test, the budget of
+// the workbook's work, the progress and the recording of entries. Without a runner every
+// failure is thrown to the caller instead of reported.
 class SheetWalker {
 public:
     SheetWalker(ExportContext& context, const char* procedure, const options::ExportOptions& options,
-        const std::string& workbookPath)
+        const std::string& workbookPath, Workbook* workbook, bool reportFailures = true)
         : m_context(context)
-        , m_runner(context.reporter, core::LocationText("Excel1", procedure))
-        , m_composer(options.divider, options.includeBlankCells, options.quoteCells)
+        , m_composer(options)
+        , m_options(options)
         , m_fileName(ResultFileName(workbookPath))
+        , m_workbook(workbook)
     {
+        if (reportFailures)
+            m_runner.emplace(context.reporter, core::LocationText("Excel1", procedure));
+        if (workbook) {
+            m_cellBudget = kCellFloor + workbook->FileSize() * kPerFileByte;
+            m_textBudget = kTextFloor + workbook->FileSize() * kPerFileByte;
+        }
     }
 
-    core::StepRunner& Runner() { return m_runner; }
-    LineComposer& Composer() { return m_composer; }
+    // How every line of the texts ends: CR LF, or LF alone when asked.
+    std::string_view LineEnd() const { return m_composer.LineEnd(); }
 
-    // Reads the used range (step 108). A worksheet that cannot be read is reported once
-    // and passed over, rather than failing again for every cell. Returns false for a
-    // worksheet to pass over: unreadable, or without content.
-    bool Prepare(Worksheet& sheet, CellRange& range)
+    // Reports a missing workbook (step 100). Returns whether there is one.
+    bool HasWorkbook()
+    {
+        if (m_workbook)
+            return true;
+        if (!m_runner)
+            throw std::runtime_error("Object variable not set: no workbook is open");
+        m_runner->Fail(100, "Object variable not set: no workbook is open");
+        return false;
+    }
+
+    // Reads the used range and checks that the walk fits the budget (step 108). A
+    // worksheet that cannot be read is reported once and passed over, rather than
+    // failing again for every cell. Returns false for a worksheet to pass over:
+    // unreadable, too large, or without content.
+    bool Prepare(Worksheet& sheet, Lines lines, CellRange& range)
     {
         m_context.pump.Run(); // 102
-        if (!m_runner.Step(108, [&] { range = sheet.UsedRange(); }))
+        if (!Step(108, sheet, [&] { range = sheet.UsedRange(); }))
             return false;
         bool hasContent = true; // 116
         if (range.lastRow == 1 && range.lastColumn == 1) { // 118
-            if (m_runner.Test(120, [&] { return sheet.CellText(1, 1).empty(); })) // 120
+            if (Test(120, [&] { return sheet.CellText(1, 1).empty(); })) // 120
                 hasContent = false; // 122
         }
-        return hasContent; // 124
+        return hasContent && Step(108, sheet, [&] { Charge(sheet, lines, range); }); // 124
     }
 
-    // Composes the line of the cells (row, firstColumn..lastColumn) or, across, of
-    // (firstRow..lastRow, column) into out; label is the step of the cell read.
-    void ComposeRow(Worksheet& sheet, int32_t row, const CellRange& range, int label, std::string& out)
+    // Composes every line of the used range in order, appending each to out, and calls
+    // lineDone(position, last) after each. With blank cells kept every cell of the range
+    // is read; without, only the recorded ones, which compose the same lines. label is
+    // the step of a cell read.
+    template <typename LineDone>
+    void Walk(Worksheet& sheet, Lines lines, const CellRange& range, int label, std::string& out, LineDone&& lineDone)
     {
-        m_composer.Begin();
-        for (int32_t column = range.firstColumn; column <= range.lastColumn; ++column) {
-            m_context.pump.Run();
-            ReadAndAdd(sheet, row, column, label);
-        }
-        m_composer.End(out);
+        const bool rows = lines == Lines::Rows;
+        const int32_t first = rows ? range.firstRow : range.firstColumn;
+        const int32_t last = rows ? range.lastRow : range.lastColumn;
+        const int32_t acrossFirst = rows ? range.firstColumn : range.firstRow;
+        const int32_t acrossLast = rows ? range.lastColumn : range.lastRow;
+        NamingOutOfMemory(sheet, [&] {
+            std::optional<RecordedLines> recorded;
+            if (!m_options.includeBlankCells)
+                recorded.emplace(sheet, lines);
+            for (int32_t position = first; position <= last; ++position) {
+                SetProgress(position, last);
+                m_context.pump.Run();
+                m_composer.Begin();
+                if (recorded) {
+                    recorded->ForEachOn(position,
+                        [&](const spreadsheet::Cell& cell) { Add(sheet, label, [&] { return sheet.TextOf(cell); }); });
+                } else {
+                    for (int32_t across = acrossFirst; across <= acrossLast; ++across) {
+                        Add(sheet, label,
+                            [&] { return rows ? sheet.CellText(position, across) : sheet.CellText(across, position); });
+                    }
+                }
+                const size_t before = out.size();
+                m_composer.End(out);
+                ChargeText(sheet, out.size() - before);
+                lineDone(position, last);
+            }
+        });
     }
 
-    void ComposeColumn(Worksheet& sheet, int32_t column, const CellRange& range, int label, std::string& out)
+    // Adds an entry for a composed text (step 180).
+    void Record(Worksheet& sheet, std::string ordinal, std::string composed, int64_t& resultNumber)
     {
-        m_composer.Begin();
-        for (int32_t row = range.firstRow; row <= range.lastRow; ++row) {
-            m_context.pump.Run();
-            ReadAndAdd(sheet, row, column, label);
-        }
-        m_composer.End(out);
-    }
-
-    void Record(const std::string& sheetName, std::string ordinal, std::string composed, int64_t& resultNumber)
-    {
-        m_runner.Step(180, [&] {
+        Step(180, sheet, [&] {
             m_context.results.push_back(
-                ResultEntry { m_fileName, sheetName, std::move(ordinal), ResultText(std::move(composed)) });
+                ResultEntry { m_fileName, sheet.Name(), std::move(ordinal), ResultText(std::move(composed)) });
         });
         ++resultNumber;
+    }
+
+    // Once a few hundred lines are composed, reserves room for the whole text from their
+    // average length (within the text budget), so a text of hundreds of megabytes is not
+    // copied again and again as it grows.
+    void ReserveFromSample(std::string& text, size_t sheetStart, int32_t position, int32_t first, int32_t last) const
+    {
+        constexpr int64_t kSampleLines = 512;
+        const int64_t done = static_cast<int64_t>(position) - first + 1;
+        const int64_t total = static_cast<int64_t>(last) - first + 1;
+        if (done != kSampleLines || total < 4 * kSampleLines)
+            return;
+        const double estimate
+            = static_cast<double>(text.size() - sheetStart) / static_cast<double>(done) * static_cast<double>(total);
+        const double room = static_cast<double>(m_textBudget - std::min(m_textBudget, m_textUsed));
+        text.reserve(sheetStart + static_cast<size_t>(std::min(estimate * 1.05, room)) + 4096);
+    }
+
+private:
+    // Runs body; running out of memory becomes a failure naming the workbook and worksheet.
+    template <typename F> void NamingOutOfMemory(Worksheet& sheet, F&& body)
+    {
+        try {
+            body();
+        } catch (const std::bad_alloc&) {
+            throw SpreadsheetError(ErrorCode::TooLarge, "Out of memory exporting " + SheetOf(sheet, *m_workbook));
+        }
+    }
+
+    template <typename F> bool Step(int number, Worksheet& sheet, F&& body)
+    {
+        auto named = [&] { NamingOutOfMemory(sheet, body); };
+        if (!m_runner) {
+            named();
+            return true;
+        }
+        return m_runner->Step(number, named);
+    }
+
+    template <typename F> bool Test(int number, F&& test)
+    {
+        return m_runner ? m_runner->Test(number, std::forward<F>(test)) : static_cast<bool>(test());
     }
 
     void SetProgress(int32_t position, int32_t last)
@@ -100,45 +252,91 @@ public:
         m_context.progress.Set((static_cast<double>(position) + 1.0) / (static_cast<double>(last) + 1.0) * 100.0);
     }
 
-private:
-    void ReadAndAdd(Worksheet& sheet, int32_t row, int32_t column, int label)
+    // Refuses, before any of it is done, a walk past the workbook's budget: the cells it
+    // visits and, with blank cells kept, the least text it must compose (dividers, quotes
+    // and line ends alone).
+    void Charge(Worksheet& sheet, Lines lines, const CellRange& range)
     {
+        const uint64_t rowCount = static_cast<uint64_t>(range.lastRow - range.firstRow) + 1;
+        const uint64_t columnCount = static_cast<uint64_t>(range.lastColumn - range.firstColumn) + 1;
+        const uint64_t lineCount = lines == Lines::Rows ? rowCount : columnCount;
+        const uint64_t width = lines == Lines::Rows ? columnCount : rowCount;
+        uint64_t cells = lineCount + sheet.Cells().CellCount();
+        uint64_t leastText = 0;
+        if (m_options.includeBlankCells) {
+            cells = rowCount * columnCount;
+            const uint64_t perLine = (width - 1) * m_options.divider.size() + (m_options.quoteCells ? 2 * width : 0);
+            leastText = lineCount * (perLine > 0 ? perLine + 2 : 0);
+        }
+        if (m_cellsUsed + cells <= m_cellBudget && m_textUsed + leastText <= m_textBudget) {
+            m_cellsUsed += cells;
+            return;
+        }
+        throw SpreadsheetError(ErrorCode::TooLarge,
+            "Cannot export " + SheetOf(sheet, *m_workbook) + ": its used range " + RangeName(range) + " makes "
+                + std::to_string(cells) + " cells to visit and at least " + std::to_string(leastText)
+                + " bytes of text, more than a workbook of " + std::to_string(m_workbook->FileSize())
+                + " bytes may cause (" + std::to_string(m_cellBudget) + " cells, " + std::to_string(m_textBudget)
+                + " bytes of text)");
+    }
+
+    void ChargeText(Worksheet& sheet, size_t bytes)
+    {
+        m_textUsed += bytes;
+        if (m_textUsed > m_textBudget)
+            throw SpreadsheetError(ErrorCode::TooLarge,
+                "Cannot export " + SheetOf(sheet, *m_workbook) + ": its texts grow past " + std::to_string(m_textBudget)
+                    + " bytes, more than a workbook of " + std::to_string(m_workbook->FileSize()) + " bytes may give");
+    }
+
+    template <typename ReadText> void Add(Worksheet& sheet, int label, ReadText&& read)
+    {
+        m_context.pump.Run();
+        if (!m_runner) {
+            m_composer.Add(read());
+            return;
+        }
         // A failed read keeps the previous cell's text, as the step would have left it.
         try {
-            m_lastText.assign(sheet.CellText(row, column));
+            NamingOutOfMemory(sheet, [&] { m_lastText.assign(read()); });
         } catch (...) {
-            m_runner.Fail(label, std::current_exception());
+            m_runner->Fail(label, std::current_exception());
         }
         m_composer.Add(m_lastText);
     }
 
     ExportContext& m_context;
-    core::StepRunner m_runner;
+    std::optional<core::StepRunner> m_runner;
     LineComposer m_composer;
+    const options::ExportOptions& m_options;
     std::string m_fileName;
+    Workbook* m_workbook;
     std::string m_lastText;
+    uint64_t m_cellBudget = 0;
+    uint64_t m_textBudget = 0;
+    uint64_t m_cellsUsed = 0;
+    uint64_t m_textUsed = 0;
 };
 
-// Once a few hundred rows are composed, reserves room for the whole text from their average
-// length, so a text of hundreds of megabytes is not copied again and again as it grows.
-void ReserveFromSample(std::string& text, size_t sheetStart, int32_t row, const CellRange& range)
+// One entry per line of every worksheet: rows or columns.
+void ExportLines(ExportContext& context, Workbook* workbook, const options::ExportOptions& options,
+    const std::string& workbookPath, int64_t& resultNumber, Lines lines, const char* procedure)
 {
-    constexpr int32_t kSampleRows = 512;
-    const int64_t done = static_cast<int64_t>(row) - range.firstRow + 1;
-    const int64_t total = static_cast<int64_t>(range.lastRow) - range.firstRow + 1;
-    if (done != kSampleRows || total < 4 * kSampleRows)
+    SheetWalker walker(context, procedure, options, workbookPath, workbook);
+    if (!walker.HasWorkbook())
         return;
-    const double estimate
-        = static_cast<double>(text.size() - sheetStart) / static_cast<double>(done) * static_cast<double>(total);
-    text.reserve(sheetStart + static_cast<size_t>(estimate * 1.05) + 4096);
-}
-
-bool NoWorkbook(core::StepRunner& runner, Workbook* workbook)
-{
-    if (workbook)
-        return false;
-    runner.Fail(100, "Object variable not set: no workbook is open");
-    return true;
+    for (Worksheet& sheet : workbook->Worksheets()) {
+        CellRange range;
+        if (!walker.Prepare(sheet, lines, range))
+            continue;
+        int64_t ordinal = 1;
+        std::string text;
+        walker.Walk(sheet, lines, range, 142, text, [&](int32_t, int32_t) {
+            walker.Record(sheet, std::to_string(ordinal++), std::move(text), resultNumber);
+            text = std::string();
+        });
+        sheet.Unload();
+    }
 }
 
 } // namespace
@@ -146,21 +344,17 @@ bool NoWorkbook(core::StepRunner& runner, Workbook* workbook)
 void ExportSheetToTextFile(ExportContext& context, Workbook* workbook, const options::ExportOptions& options,
     const std::string& workbookPath, int64_t& resultNumber)
 {
-    SheetWalker walker(context, "ExportSheetToTextFile", options, workbookPath);
-    if (NoWorkbook(walker.Runner(), workbook))
+    SheetWalker walker(context, "ExportSheetToTextFile", options, workbookPath, workbook);
+    if (!walker.HasWorkbook())
         return;
     for (Worksheet& sheet : workbook->Worksheets()) {
         CellRange range;
-        if (!walker.Prepare(sheet, range))
+        if (!walker.Prepare(sheet, Lines::Rows, range))
             continue;
         std::string text;
-        for (int32_t row = range.firstRow; row <= range.lastRow; ++row) {
-            walker.SetProgress(row, range.lastRow);
-            context.pump.Run();
-            walker.ComposeRow(sheet, row, range, 140, text);
-            ReserveFromSample(text, 0, row, range);
-        }
-        walker.Record(sheet.Name(), {}, std::move(text), resultNumber);
+        walker.Walk(sheet, Lines::Rows, range, 140, text,
+            [&](int32_t row, int32_t last) { walker.ReserveFromSample(text, 0, row, range.firstRow, last); });
+        walker.Record(sheet, {}, std::move(text), resultNumber);
         sheet.Unload();
     }
 }
@@ -168,75 +362,35 @@ void ExportSheetToTextFile(ExportContext& context, Workbook* workbook, const opt
 void ExportRowToTextFile(ExportContext& context, Workbook* workbook, const options::ExportOptions& options,
     const std::string& workbookPath, int64_t& resultNumber)
 {
-    SheetWalker walker(context, "ExportRowToTextFile", options, workbookPath);
-    if (NoWorkbook(walker.Runner(), workbook))
-        return;
-    for (Worksheet& sheet : workbook->Worksheets()) {
-        CellRange range;
-        if (!walker.Prepare(sheet, range))
-            continue;
-        int64_t ordinal = 1;
-        for (int32_t row = range.firstRow; row <= range.lastRow; ++row, ++ordinal) {
-            walker.SetProgress(row, range.lastRow);
-            context.pump.Run();
-            std::string text;
-            walker.ComposeRow(sheet, row, range, 142, text);
-            walker.Record(sheet.Name(), std::to_string(ordinal), std::move(text), resultNumber);
-        }
-        sheet.Unload();
-    }
+    ExportLines(context, workbook, options, workbookPath, resultNumber, Lines::Rows, "ExportRowToTextFile");
 }
 
 void ExportColumnToTextFile(ExportContext& context, Workbook* workbook, const options::ExportOptions& options,
     const std::string& workbookPath, int64_t& resultNumber)
 {
-    SheetWalker walker(context, "ExportColumnToTextFile", options, workbookPath);
-    if (NoWorkbook(walker.Runner(), workbook))
-        return;
-    for (Worksheet& sheet : workbook->Worksheets()) {
-        CellRange range;
-        if (!walker.Prepare(sheet, range))
-            continue;
-        int64_t ordinal = 1;
-        for (int32_t column = range.firstColumn; column <= range.lastColumn; ++column, ++ordinal) {
-            context.pump.Run();
-            walker.SetProgress(column, range.lastColumn);
-            std::string text;
-            walker.ComposeColumn(sheet, column, range, 142, text);
-            walker.Record(sheet.Name(), std::to_string(ordinal), std::move(text), resultNumber);
-        }
-        sheet.Unload();
-    }
+    ExportLines(context, workbook, options, workbookPath, resultNumber, Lines::Columns, "ExportColumnToTextFile");
 }
 
 void ExportAllSheetsToTextFile(
     ExportContext& context, Workbook* workbook, const options::ExportOptions& options, std::string& text)
 {
-    if (!workbook)
-        throw std::runtime_error("Object variable not set: no workbook is open");
-    LineComposer composer(options.divider, options.includeBlankCells, options.quoteCells);
+    // Without a runner: the first failure ends the export and reaches the caller.
+    SheetWalker walker(context, "ExportAllSheetsToTextFile", options, {}, workbook, false);
+    walker.HasWorkbook();
+    const std::string_view lineEnd = walker.LineEnd();
     for (Worksheet& sheet : workbook->Worksheets()) {
-        context.pump.Run();
-        const CellRange range = sheet.UsedRange();
+        CellRange range;
+        const bool hasContent = walker.Prepare(sheet, Lines::Rows, range);
         text += sheet.Name();
-        text += "\r\n";
+        text += lineEnd;
         const size_t sheetStart = text.size();
-        const bool hasContent = !(range.lastRow == 1 && range.lastColumn == 1 && sheet.CellText(1, 1).empty());
         if (hasContent) {
-            for (int32_t row = range.firstRow; row <= range.lastRow; ++row) {
-                context.progress.Set(
-                    (static_cast<double>(row) + 1.0) / (static_cast<double>(range.lastRow) + 1.0) * 100.0);
-                context.pump.Run();
-                composer.Begin();
-                for (int32_t column = range.firstColumn; column <= range.lastColumn; ++column) {
-                    context.pump.Run();
-                    composer.Add(sheet.CellText(row, column));
-                }
-                composer.End(text);
-                ReserveFromSample(text, sheetStart, row, range);
-            }
+            walker.Walk(sheet, Lines::Rows, range, 0, text, [&](int32_t row, int32_t last) {
+                walker.ReserveFromSample(text, sheetStart, row, range.firstRow, last);
+            });
         }
-        text += "\r\n\r\n\r\n";
+        for (int i = 0; i < 3; ++i)
+            text += lineEnd;
         sheet.Unload();
     }
 }

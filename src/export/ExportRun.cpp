@@ -63,7 +63,7 @@ size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
         application.SetYield([&] { ports.pump.Run(); });
         std::unique_ptr<spreadsheet::Workbook> workbook;
         // A workbook that cannot be opened is reported once and passed over.
-        if (run.Step(172, [&] { workbook = application.Open(path); })) {
+        if (run.Step(172, [&] { workbook = host.OpenWorkbook(application, path); })) {
             options::ExportOptions options;
             run.Step(180, [&] { options.includeBlankCells = host.IncludeBlankCells(); });
             run.Step(182, [&] { options.quoteCells = host.QuoteCells(); });
@@ -72,6 +72,7 @@ size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
                     divider = *chosen;
             });
             options.divider = divider;
+            host.CompleteOptions(options);
 
             std::optional<options::SaveMode> mode;
             run.Step(220, [&] { mode = options::SaveModeFromCaption(host.SaveModeCaption()); });
@@ -95,6 +96,8 @@ size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
             }
             if (results.size() > firstNew)
                 host.ResultsAdded(results, firstNew);
+            if (!workbook->Warnings().empty())
+                host.WorkbookWarnings(workbook->Warnings());
             workbook.reset(); // 264 to 268: the workbook is discarded, never saved
         }
         run.Step(270, [&] { ports.progress.Set(0); });

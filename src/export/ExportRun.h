@@ -6,6 +6,7 @@
 #include "core/Ports.h"
 #include "export/ResultList.h"
 #include "options/ExportOptions.h"
+#include "spreadsheet/Workbook.h"
 
 #include <optional>
 #include <string>
@@ -26,6 +27,17 @@ public:
     virtual bool IncludeBlankCells() = 0;
     virtual bool QuoteCells() = 0;
     virtual std::optional<std::string> Divider() = 0;
+    // Adds the choices only the command line offers (CSV quoting, line ends, empty
+    // lines); the windows leave them at their defaults.
+    virtual void CompleteOptions(options::ExportOptions& options) { (void)options; }
+
+    // Opens the workbook at path (as WorkbookPath gave it). The command line reads
+    // standard input and leaves out worksheets here; a throw is the opening's failure.
+    virtual std::unique_ptr<spreadsheet::Workbook> OpenWorkbook(
+        spreadsheet::Application& application, const std::string& path)
+    {
+        return application.Open(path);
+    }
 
     virtual void ShowNoFilesAdded() = 0; // "No files added."
     virtual void SetBusy(bool busy) = 0; // the busy pointer
@@ -36,6 +48,9 @@ public:
         (void)results;
         (void)firstNew;
     }
+    // What a workbook holds that shows other than stored, each kind once per workbook
+    // (Workbook::Warnings); nothing that interrupts the run.
+    virtual void WorkbookWarnings(const std::vector<std::string>& warnings) { (void)warnings; }
     virtual void RunStarting() { }
     virtual void RunFinished(const ResultList& results) = 0; // show the results
 };

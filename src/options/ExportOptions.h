@@ -24,6 +24,10 @@ struct ExportOptions {
     bool includeBlankCells = true;
     bool quoteCells = true;
     SaveMode saveMode = SaveMode::AllSheets;
+    // Choices the windows do not offer; their defaults keep the windows' bytes.
+    bool csvQuoting = false; // quote only cells that need it and double their quotes
+    bool lineFeedOnly = false; // end lines in LF instead of CR LF
+    bool skipEmptyLines = false; // leave out lines whose cells are all blank
 };
 
 // The five divider choices of the main window, in their order.

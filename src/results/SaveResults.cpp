@@ -65,6 +65,34 @@ std::unordered_set<std::string> InputNamesIn(const std::string& folder, const st
     return names;
 }
 
+std::string CountOfResults(size_t count)
+{
+    return std::to_string(count) + (count == 1 ? " result was" : " results were");
+}
+
+void Tally(SaveSummary& summary, const SavedFile& file)
+{
+    if (!file.written) {
+        ++summary.notWritten;
+        return;
+    }
+    ++summary.written;
+    if (file.renamed) {
+        ++summary.renamed;
+        if (summary.renamedNames.size() < kRenamedNamesKept)
+            summary.renamedNames.push_back(core::FileNameOfPath(file.path));
+    }
+}
+
+// The one report of a failure that ended the save, with the results it left unwritten.
+std::string StoppedDescription(const core::WriteFailure& failure, size_t left, size_t total)
+{
+    return failure.description + ". Saving stopped: " + std::to_string(left) + " of " + std::to_string(total)
+        + (total == 1 ? " result " : " results ") + (left == 1 ? "was" : "were") + " not written.";
+}
+
+} // namespace
+
 // The names one save has used and the names it must not use.
 class NameClaims {
 public:
@@ -98,34 +126,6 @@ private:
     std::unordered_map<std::string, unsigned long> m_nextNumber;
 };
 
-std::string CountOfResults(size_t count)
-{
-    return std::to_string(count) + (count == 1 ? " result was" : " results were");
-}
-
-void Tally(SaveSummary& summary, const SavedFile& file)
-{
-    if (!file.written) {
-        ++summary.notWritten;
-        return;
-    }
-    ++summary.written;
-    if (file.renamed) {
-        ++summary.renamed;
-        if (summary.renamedNames.size() < kRenamedNamesKept)
-            summary.renamedNames.push_back(core::FileNameOfPath(file.path));
-    }
-}
-
-// The one report of a failure that ended the save, with the results it left unwritten.
-std::string StoppedDescription(const core::WriteFailure& failure, size_t left, size_t total)
-{
-    return failure.description + ". Saving stopped: " + std::to_string(left) + " of " + std::to_string(total)
-        + (total == 1 ? " result " : " results ") + (left == 1 ? "was" : "were") + " not written.";
-}
-
-} // namespace
-
 SaveSummary SaveResults(const std::string& folder, std::optional<options::SaveMode> mode,
     const std::vector<std::string>& inputs, const exporting::ResultList& results, SavePorts ports)
 {
@@ -139,38 +139,60 @@ SaveSummary SaveResults(const std::string& folder, std::optional<options::SaveMo
     }
     if (!mode)
         return summary;
+    SaveSession session(folder, *mode, inputs, ports);
+    session.Save(results);
+    return session.Summary();
+}
+
+SaveSession::SaveSession(
+    const std::string& folder, options::SaveMode mode, const std::vector<std::string>& inputs, SavePorts ports)
+    : m_mode(mode)
+    , m_prefix(folder.empty() || folder.back() == '/' ? folder : folder + "/")
+    , m_ports(ports)
+    , m_names(std::make_unique<NameClaims>(InputNamesIn(folder, inputs)))
+{
+}
+
+SaveSession::~SaveSession() = default;
+
+void SaveSession::Save(const exporting::ResultList& part)
+{
+    if (m_summary.stopped) {
+        m_summary.notWritten += part.size();
+        m_index += part.size();
+        return;
+    }
+    core::StepRunner run(m_ports.reporter, core::LocationText("Form2", "PushButton6_Click"));
     // The all-sheets mode walks the results too, so a workbook without a result never
     // shifts the names of the others.
-    const int writeStep = *mode == options::SaveMode::AllSheets ? 134
-        : *mode == options::SaveMode::EachSheet                 ? 162
-                                                                : 190;
-    const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
-    core::FileCalls& files = ports.files ? *ports.files : core::SystemFileCalls();
-    NameClaims names(InputNamesIn(folder, inputs));
-    for (size_t i = 0; i < results.size(); ++i) {
-        ports.pump.Run();
+    const int writeStep = m_mode == options::SaveMode::AllSheets ? 134
+        : m_mode == options::SaveMode::EachSheet                 ? 162
+                                                                 : 190;
+    core::FileCalls& files = m_ports.files ? *m_ports.files : core::SystemFileCalls();
+    for (size_t i = 0; i < part.size(); ++i) {
+        m_ports.pump.Run();
         SavedFile file;
-        file.index = i;
+        file.index = m_index++;
         std::optional<core::WriteFailure> failure;
         file.written = run.Step(writeStep, [&] {
-            file.path = prefix + names.Claim(SavedFileName(*mode, results[i]), file.renamed);
-            failure = core::ReplaceFile(file.path, results[i].text, files);
+            file.path = m_prefix + m_names->Claim(SavedFileName(m_mode, part[i]), file.renamed);
+            failure = core::ReplaceFile(file.path, part[i].text, files);
         }) && !failure;
-        summary.stopped = failure && failure->folderWide;
-        if (failure && !summary.stopped)
+        m_summary.stopped = failure && failure->folderWide;
+        if (failure && !m_summary.stopped)
             run.Fail(writeStep, failure->description);
-        Tally(summary, file);
-        if (ports.listener)
-            ports.listener->Saved(file);
-        if (summary.stopped) {
+        Tally(m_summary, file);
+        if (m_ports.listener)
+            m_ports.listener->Saved(file);
+        if (m_summary.stopped) {
             // One report instead of one per remaining result: they would all fail alike.
-            const size_t left = results.size() - i;
-            summary.notWritten += left - 1;
-            run.Fail(writeStep, StoppedDescription(*failure, left, results.size()));
-            break;
+            const size_t left = part.size() - i;
+            m_summary.notWritten += left - 1;
+            m_index += left - 1;
+            run.Fail(writeStep, StoppedDescription(*failure, left, part.size()));
+            return;
         }
     }
-    return summary;
 }
 
 std::string SaveNotice(const SaveSummary& summary)

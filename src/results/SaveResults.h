@@ -6,6 +6,7 @@
 #include "export/ResultList.h"
 #include "options/ExportOptions.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -71,6 +72,33 @@ struct SavePorts {
 // result. mode none: nothing is written.
 SaveSummary SaveResults(const std::string& folder, std::optional<options::SaveMode> mode,
     const std::vector<std::string>& inputs, const exporting::ResultList& results, SavePorts ports);
+
+class NameClaims;
+
+// A save whose results arrive in parts, in list order, so a caller that makes them one
+// workbook at a time need not hold them all. Each part is named, written and reported as
+// the same results would be within one SaveResults call over the whole list; the report
+// of a failure that ends the save counts the results of its part, and later parts are
+// counted as not written without a report. The folder must exist.
+class SaveSession {
+public:
+    SaveSession(
+        const std::string& folder, options::SaveMode mode, const std::vector<std::string>& inputs, SavePorts ports);
+    ~SaveSession();
+    SaveSession(const SaveSession&) = delete;
+    SaveSession& operator=(const SaveSession&) = delete;
+
+    void Save(const exporting::ResultList& part);
+    const SaveSummary& Summary() const { return m_summary; }
+
+private:
+    options::SaveMode m_mode;
+    std::string m_prefix;
+    SavePorts m_ports;
+    std::unique_ptr<NameClaims> m_names;
+    SaveSummary m_summary;
+    size_t m_index = 0; // the next result's position in the whole list
+};
 
 // What a person is told beyond the error reports: the results saved under new names (a
 // few named) and the number not written. Empty when every result kept its name and was

@@ -3,32 +3,12 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace vellumcast::spreadsheet {
 
 namespace {
-
-class MappedFile final : public FileBytes {
-public:
-    MappedFile(void* data, size_t size)
-        : m_data(data)
-        , m_size(size)
-    {
-    }
-    ~MappedFile() override
-    {
-        if (m_data)
-            munmap(m_data, m_size);
-    }
-    std::span<const uint8_t> Bytes() const override { return { static_cast<const uint8_t*>(m_data), m_size }; }
-
-private:
-    void* m_data;
-    size_t m_size;
-};
 
 class BufferBytes final : public FileBytes {
 public:
@@ -58,38 +38,71 @@ std::string SystemReason(int error)
     }
 }
 
+// Closes the descriptor however the read ends.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~FileDescriptor() { ::close(m_fd); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+void RequireRegularFile(const struct stat& info)
+{
+    if (S_ISDIR(info.st_mode))
+        throw SpreadsheetError(ErrorCode::NotAFile, "it is a folder, not a workbook");
+    if (!S_ISREG(info.st_mode))
+        throw SpreadsheetError(ErrorCode::NotAFile, "it is not a regular file, so it is not a workbook");
+}
+
+// Reads exactly size bytes. A file that another program shortens meanwhile ends early:
+// that is a damaged workbook, not a crash, which a mapping of it would have been.
+std::string ReadWhole(int fd, size_t size)
+{
+    std::string bytes(size, '\0');
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::read(fd, bytes.data() + done, size - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw SpreadsheetError(ErrorCode::NotFound, SystemReason(errno));
+        if (got == 0)
+            throw SpreadsheetError(ErrorCode::Corrupt,
+                "the file is damaged: it shrank from " + std::to_string(size) + " to " + std::to_string(done)
+                    + " bytes while it was read");
+        done += static_cast<size_t>(got);
+    }
+    return bytes;
+}
+
 } // namespace
 
-std::shared_ptr<const FileBytes> FileBytes::Map(const std::string& path)
+std::shared_ptr<const FileBytes> FileBytes::ReadFile(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO without a writer cannot hold the open; the type check
+    // right after it refuses every file that is not a regular one.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         throw SpreadsheetError(ErrorCode::NotFound, SystemReason(errno));
+    const FileDescriptor file(fd);
     struct stat info { };
-    if (::fstat(fd, &info) != 0) {
-        const int error = errno;
-        ::close(fd);
-        throw SpreadsheetError(ErrorCode::NotFound, SystemReason(error));
-    }
-    if (S_ISDIR(info.st_mode)) {
-        ::close(fd);
-        throw SpreadsheetError(ErrorCode::NotAFile, "it is a folder, not a workbook");
-    }
-    if (!S_ISREG(info.st_mode)) {
-        ::close(fd);
-        throw SpreadsheetError(ErrorCode::NotAFile, "it is not a regular file");
-    }
-    const auto size = static_cast<size_t>(info.st_size);
-    if (size == 0) {
-        ::close(fd);
-        return std::make_shared<BufferBytes>(std::string());
-    }
-    void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    const int error = errno;
-    ::close(fd);
-    if (data == MAP_FAILED)
-        throw SpreadsheetError(ErrorCode::NotFound, SystemReason(error));
-    return std::make_shared<MappedFile>(data, size);
+    if (::fstat(fd, &info) != 0)
+        throw SpreadsheetError(ErrorCode::NotFound, SystemReason(errno));
+    RequireRegularFile(info);
+    return ReadOpenFile(fd, static_cast<size_t>(info.st_size));
+}
+
+std::shared_ptr<const FileBytes> FileBytes::ReadOpenFile(int fd, size_t size)
+{
+    return std::make_shared<BufferBytes>(ReadWhole(fd, size));
 }
 
 std::shared_ptr<const FileBytes> FileBytes::FromBuffer(std::string bytes)

@@ -36,6 +36,19 @@ bool CellErrorFromText(std::string_view text, CellError& error)
     return false;
 }
 
+std::vector<uint32_t> SheetData::ColumnMajorOrder() const
+{
+    // A counting sort by column keeps the row-major order within each column.
+    std::vector<uint32_t> start(kMaxColumns + 2, 0);
+    for (size_t i = 0; i < m_cells.size(); ++i)
+        ++start[m_cells[i].column + 1];
+    std::partial_sum(start.begin(), start.end(), start.begin());
+    std::vector<uint32_t> order(m_cells.size());
+    for (size_t i = 0; i < m_cells.size(); ++i)
+        order[start[m_cells[i].column]++] = static_cast<uint32_t>(i);
+    return order;
+}
+
 const Cell* SheetData::Find(int32_t row, int32_t column) const
 {
     if (m_rows.empty())

@@ -116,6 +116,14 @@ public:
     size_t CellCount() const { return m_cells.size(); }
     void Clear();
 
+    // For walks over the recorded cells only: the rows that hold cells, ascending, and
+    // the cells in row-major order (a row's cells end where the next row's begin).
+    const std::vector<RowSpan>& Rows() const { return m_rows; }
+    const Cell& CellAt(size_t index) const { return m_cells[index]; }
+    // The cell indices in column-major order: sorted by column, each column's cells in
+    // ascending rows.
+    std::vector<uint32_t> ColumnMajorOrder() const;
+
 private:
     friend class SheetBuilder;
     CellStore m_cells;

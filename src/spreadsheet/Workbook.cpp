@@ -45,19 +45,29 @@ CellRange Worksheet::UsedRange()
     return m_data.UsedRange();
 }
 
+const SheetData& Worksheet::Cells()
+{
+    EnsureLoaded();
+    return m_data;
+}
+
 std::string_view Worksheet::CellText(int32_t row, int32_t column)
 {
     EnsureLoaded();
     const Cell* cell = m_data.Find(row, column);
-    if (!cell)
-        return {};
+    return cell ? TextOf(*cell) : std::string_view();
+}
+
+std::string_view Worksheet::TextOf(const Cell& cellRef)
+{
+    const Cell* cell = &cellRef;
     Workbook& book = *m_owner;
     switch (cell->kind) {
     case CellKind::Blank:
         return {};
     case CellKind::Number: {
         book.m_scratch.clear();
-        book.m_data.formats.ForStyle(cell->style).Format(cell->value.number, book.m_data.dateSystem, book.m_scratch);
+        book.FormatOf(*cell).Format(cell->value.number, book.m_data.dateSystem, book.m_scratch);
         return book.m_scratch;
     }
     case CellKind::SharedString:
@@ -67,7 +77,10 @@ std::string_view Worksheet::CellText(int32_t row, int32_t column)
             text = m_data.TextOf(*cell);
         else if (cell->value.index < book.m_data.sharedStrings.size())
             text = book.m_data.sharedStrings[cell->value.index];
-        const numfmt::NumberFormat& format = book.m_data.formats.ForStyle(cell->style);
+        else
+            book.WarnOnce(Workbook::Warning::MissingSharedString,
+                "cells refer to shared strings it does not hold; they show as blank");
+        const numfmt::NumberFormat& format = book.FormatOf(*cell);
         if (!format.TransformsText())
             return text;
         std::string formatted;
@@ -91,9 +104,10 @@ void Worksheet::Unload()
         m_owner->m_loadedSheet = nullptr;
 }
 
-Workbook::Workbook(
-    std::string path, std::unique_ptr<WorkbookReader> reader, WorkbookData data, std::function<void()> yield)
+Workbook::Workbook(std::string path, std::unique_ptr<WorkbookReader> reader, WorkbookData data,
+    std::function<void()> yield, uint64_t fileSize)
     : m_path(std::move(path))
+    , m_fileSize(fileSize)
     , m_reader(std::move(reader))
     , m_data(std::move(data))
     , m_yield(std::move(yield))
@@ -101,6 +115,27 @@ Workbook::Workbook(
     m_worksheets.reserve(m_data.sheets.size());
     for (size_t i = 0; i < m_data.sheets.size(); ++i)
         m_worksheets.push_back(Worksheet(*this, i));
+    if (const size_t unreadable = m_data.formats.UnreadableCodes())
+        WarnOnce(Warning::UnreadableFormats,
+            std::to_string(unreadable) + " number format code(s) cannot be read; their cells show as General");
+}
+
+void Workbook::WarnOnce(Warning kind, const std::string& what)
+{
+    const auto bit = static_cast<uint8_t>(1u << static_cast<unsigned>(kind));
+    if (m_warned & bit)
+        return;
+    m_warned |= bit;
+    m_warnings.push_back(m_path + ": " + what);
+}
+
+// Style 0 is every cell's default, present or not; any other index the workbook has no
+// style for is a damaged reference.
+const numfmt::NumberFormat& Workbook::FormatOf(const Cell& cell)
+{
+    if (cell.style != 0 && cell.style >= m_data.formats.StyleCount())
+        WarnOnce(Warning::MissingStyle, "cells refer to styles it does not hold; they show as General");
+    return m_data.formats.ForStyle(cell.style);
 }
 
 Application::Application() = default;
@@ -109,7 +144,7 @@ std::unique_ptr<Workbook> Application::Open(const std::string& path)
 {
     std::shared_ptr<const FileBytes> bytes;
     try {
-        bytes = FileBytes::Map(path);
+        bytes = FileBytes::ReadFile(path);
     } catch (const SpreadsheetError& error) {
         throw SpreadsheetError(error.code(), "Cannot open " + path + ": " + error.what());
     }
@@ -123,6 +158,7 @@ std::unique_ptr<Workbook> Application::OpenBytes(std::string bytes, const std::s
 
 std::unique_ptr<Workbook> Application::OpenFrom(std::shared_ptr<const FileBytes> bytes, const std::string& path)
 {
+    const uint64_t fileSize = bytes->Bytes().size();
     ReaderContext context { std::move(bytes), core::FileNameOfPath(path), m_yield };
     WorkbookData data;
     std::unique_ptr<WorkbookReader> reader;
@@ -133,7 +169,7 @@ std::unique_ptr<Workbook> Application::OpenFrom(std::shared_ptr<const FileBytes>
     } catch (const std::bad_alloc&) {
         throw SpreadsheetError(ErrorCode::TooLarge, "Cannot open " + path + ": it does not fit in memory");
     }
-    return std::make_unique<Workbook>(path, std::move(reader), std::move(data), m_yield);
+    return std::make_unique<Workbook>(path, std::move(reader), std::move(data), m_yield, fileSize);
 }
 
 } // namespace vellumcast::spreadsheet

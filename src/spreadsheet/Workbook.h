@@ -30,6 +30,13 @@ public:
     // next call on this workbook.
     std::string_view CellText(int32_t row, int32_t column);
 
+    // The loaded cells, for walks that visit only the recorded ones. Loads the worksheet
+    // on first use, as UsedRange does; valid until it is unloaded.
+    const SheetData& Cells();
+
+    // The displayed text of a cell of Cells(), valid as CellText's.
+    std::string_view TextOf(const Cell& cell);
+
     // Frees the loaded cells; the next call loads them again.
     void Unload();
 
@@ -50,17 +57,32 @@ private:
 
 class Workbook {
 public:
-    Workbook(std::string path, std::unique_ptr<WorkbookReader> reader, WorkbookData data, std::function<void()> yield);
+    Workbook(std::string path, std::unique_ptr<WorkbookReader> reader, WorkbookData data, std::function<void()> yield,
+        uint64_t fileSize);
     Workbook(const Workbook&) = delete;
     Workbook& operator=(const Workbook&) = delete;
 
     const std::string& Path() const { return m_path; }
+    // The size of the workbook's file in bytes: what bounds the work it may cause.
+    uint64_t FileSize() const { return m_fileSize; }
+
+    // What the workbook holds that shows other than stored (an unreadable number format
+    // shown as General, a reference to a shared string or style it does not have), each
+    // kind once, as sentences naming the workbook. Grows as worksheets are read.
+    const std::vector<std::string>& Warnings() const { return m_warnings; }
     std::vector<Worksheet>& Worksheets() { return m_worksheets; }
     numfmt::DateSystem DateSystemInUse() const { return m_data.dateSystem; }
 
 private:
     friend class Worksheet;
+    enum class Warning : uint8_t { UnreadableFormats, MissingSharedString, MissingStyle };
+    void WarnOnce(Warning kind, const std::string& what);
+    const numfmt::NumberFormat& FormatOf(const Cell& cell);
+
     std::string m_path;
+    uint64_t m_fileSize;
+    std::vector<std::string> m_warnings;
+    uint8_t m_warned = 0; // a bit per Warning given
     std::unique_ptr<WorkbookReader> m_reader;
     WorkbookData m_data;
     std::function<void()> m_yield;

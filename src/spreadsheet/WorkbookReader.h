@@ -22,14 +22,18 @@ struct SheetEntry {
     SheetVisibility visibility = SheetVisibility::Visible;
 };
 
-// The bytes of a workbook: a mapped file or a buffer held in memory.
+// The bytes of a workbook, held in memory.
 class FileBytes {
 public:
     virtual ~FileBytes() = default;
     virtual std::span<const uint8_t> Bytes() const = 0;
 
-    // Maps the file read-only. Throws SpreadsheetError (NotFound, NotAFile).
-    static std::shared_ptr<const FileBytes> Map(const std::string& path);
+    // Reads the whole file. Throws SpreadsheetError: NotFound, NotAFile for anything but a
+    // regular file (checked without blocking), Corrupt when the file shrinks meanwhile.
+    static std::shared_ptr<const FileBytes> ReadFile(const std::string& path);
+    // Reads size bytes from an open descriptor. Corrupt when it ends sooner, as a file
+    // that another program shortens while it is read does.
+    static std::shared_ptr<const FileBytes> ReadOpenFile(int fd, size_t size);
     static std::shared_ptr<const FileBytes> FromBuffer(std::string bytes);
 };
 

@@ -225,13 +225,14 @@ std::string PatternForAnswer(std::string_view answer)
     return "*." + std::string(answer);
 }
 
-void ImportFolder(
-    WorkbookList& list, const std::string& folder, std::string_view pattern, core::StepRunner& run, core::Pump& pump)
+void ImportFolder(WorkbookList& list, const std::string& folder, std::string_view pattern, core::StepRunner& run,
+    core::Pump& pump, bool withSubfolders)
 {
     std::vector<std::string> folders;
     run.SetScanContext("", "");
     run.Step(110, [&] { folders.push_back(folder + "/"); });
-    run.Step(112, [&] { CollectSubfolders(folders, true, pump); });
+    if (withSubfolders)
+        run.Step(112, [&] { CollectSubfolders(folders, true, pump); });
     for (const auto& member : folders) {
         run.SetScanContext(member, "");
         std::string scanned;

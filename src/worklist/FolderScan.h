@@ -50,8 +50,9 @@ bool IsHiddenWritableFile(const std::string& path);
 // order. Failures are reported through run with the step numbers of the folder import
 // (112 collecting, 118 listing, 122 to 126 filtering) and the scan context of the folder
 // and file at hand; a file whose attributes cannot be read is appended all the same.
-void ImportFolder(
-    WorkbookList& list, const std::string& folder, std::string_view pattern, core::StepRunner& run, core::Pump& pump);
+// withSubfolders false takes the folder's own files only.
+void ImportFolder(WorkbookList& list, const std::string& folder, std::string_view pattern, core::StepRunner& run,
+    core::Pump& pump, bool withSubfolders = true);
 
 // The answer of the extension question as a listing pattern: "*." + answer, where an
 // answer typed as ".xlsx" or "*.xlsx" counts as "xlsx".

@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
+#include <QFileInfo>
 #include <QIcon>
 #include <QImage>
 #include <QLabel>
@@ -297,6 +298,22 @@ private slots:
         QCOMPARE(seenAtDone, QString("%1 of %1").arg(locale.toString(3)));
         QCOMPARE(barAtDone, 1);
         QVERIFY(count->isHidden() && bar->isHidden());
+    }
+
+    void anInstalledProgramFindsItsSamplesUnderShare()
+    {
+        // Installed: PREFIX/bin/vellumcast and PREFIX/share/vellumcast/Samples.
+        const QString prefix = m_s->env.Work() + "/usr";
+        QDir().mkpath(prefix + "/bin");
+        const QString sample = WriteFile(prefix + "/share/vellumcast/Samples", "Sales.xlsx", "x");
+        app::AppContext context = ContextFor(m_s->store, m_s->env);
+        context.programFolder = (prefix + "/bin").toStdString();
+        app::Form1 window(context);
+        window.Form_Load();
+        window.PushButton6_Click();
+        QCOMPARE(window.List().Count(), size_t { 1 });
+        QCOMPARE(QFileInfo(QString::fromStdString(window.List().Text(0))).canonicalFilePath(),
+            QFileInfo(sample).canonicalFilePath());
     }
 
     void theIconComesFromTheThemeWithTheBundledOneAsFallback()

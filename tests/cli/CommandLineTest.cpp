@@ -1,33 +1,18 @@
-#include "cli/CommandLine.h"
+#include "cli/CliRun.h"
 #include "support/TempDir.h"
 #include "support/XlsxWriter.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 
 using namespace vellumcast;
 namespace vt = vellumcast::testing;
 using vt::FilesIn;
 
-namespace {
-
-struct CliRun {
-    int status = -1;
-    std::string out, err;
-};
-
-CliRun RunCli(const std::vector<std::string>& arguments)
-{
-    std::ostringstream out, err;
-    CliRun run;
-    run.status = cli::RunCommandLine(arguments, out, err, false);
-    run.out = out.str();
-    run.err = err.str();
-    return run;
-}
-
-} // namespace
+using vt::CliRun;
+using vt::RunCli;
 
 TEST(CommandLineUsage, BadUsageExitsWithTwo)
 {
@@ -145,6 +130,129 @@ TEST(CommandLineExport, MissingOutputFolderIsBadUsage)
     const CliRun run = RunCli({ "--output", out.File("nope"), vt::Fixture("workbooks/inventory-table.xlsx") });
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("Output folder does not exist."), std::string::npos);
+}
+
+TEST(CommandLineExport, AnOutputPathThatIsAFileIsSaidToBeAFile)
+{
+    vt::TempDir out;
+    const CliRun run = RunCli({ "--output", out.Write("taken", "x"), vt::Fixture("workbooks/inventory-table.xlsx") });
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("is a file, not a folder"), std::string::npos) << run.err;
+}
+
+TEST(CommandLineExport, FallbacksAreWarnedOnStandardErrorAndAFifoDoesNotBlock)
+{
+    vt::TempDir in, out;
+    vt::XlsxWriter writer;
+    writer.AddSheet("S").RawSheetData("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>3</v></c><c r=\"B1\" s=\"9\"><v>2</v></c>"
+                                      "<c r=\"C1\" s=\"9\"><v>4</v></c></row>");
+    const std::string odd = writer.Save(in.File("odd.xlsx"));
+    const std::string fifo = in.File("pipe.csv");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const CliRun run = RunCli({ "--mode", "sheet", "--output", out.Path(), fifo, odd });
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(fifo + ": it is not a regular file, so it is not a workbook"), std::string::npos) << run.err;
+    EXPECT_EQ(FilesIn(out.Path()), std::vector<std::string> { "odd_S.txt" });
+    // Each kind of fallback once, naming the workbook, however many cells show it.
+    const std::string styles = "vellumcast-cli: warning: " + odd + ": cells refer to styles";
+    const std::string strings = "vellumcast-cli: warning: " + odd + ": cells refer to shared strings";
+    EXPECT_NE(run.err.find(styles), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(styles, run.err.find(styles) + 1), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(strings), std::string::npos) << run.err;
+}
+
+TEST(CommandLineUsage, ShortLongAndAttachedFormsMeanTheSame)
+{
+    const std::vector<std::vector<std::string>> forms = {
+        { "--mode", "row", "--divider", ";", "--output", "out", "--jobs", "3", "--sheet", "Data", "--extension", "ods",
+            "--recursive", "--quiet", "--list" },
+        { "--mode=row", "--divider=;", "--output=out", "--jobs=3", "--sheet=Data", "--extension=ods", "--recursive",
+            "--quiet", "--list" },
+        { "-m", "row", "-d", ";", "-o", "out", "-j", "3", "-s", "Data", "-e", "ods", "-r", "-q", "-l" },
+        { "-mrow", "-d;", "-oout", "-j3", "-sData", "-eods", "-rql" },
+        { "-rqlm", "row", "-d", ";", "-oout", "-j", "3", "-s", "Data", "-e", "ods" },
+    };
+    for (const auto& form : forms) {
+        std::vector<std::string> arguments = form;
+        arguments.push_back("a.xlsx");
+        std::string error;
+        const auto parsed = cli::ParseArguments(arguments, error);
+        ASSERT_TRUE(parsed) << error << " in form starting " << form[0];
+        EXPECT_EQ(parsed->exportOptions.saveMode, options::SaveMode::EachRow) << form[0];
+        EXPECT_EQ(parsed->exportOptions.divider, ";") << form[0];
+        EXPECT_EQ(parsed->outputFolder, "out") << form[0];
+        EXPECT_EQ(parsed->jobs, 3u) << form[0];
+        EXPECT_EQ(parsed->sheets, std::vector<std::string> { "Data" }) << form[0];
+        EXPECT_EQ(parsed->extensions, std::vector<std::string> { "ods" }) << form[0];
+        EXPECT_TRUE(parsed->recursive && parsed->quiet && parsed->list) << form[0];
+        EXPECT_EQ(parsed->workbooks, std::vector<std::string> { "a.xlsx" }) << form[0];
+    }
+}
+
+TEST(CommandLineUsage, ValuesAndWorkbooksThatLookLikeOptions)
+{
+    std::string error;
+    // A value is taken whatever it looks like; "-" alone is a workbook; after "--" all are.
+    const auto parsed = cli::ParseArguments(
+        { "-d", "-", "-s", "--list", "-", "--csv", "--lf", "--skip-empty-lines", "--", "-q", "--x" }, error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_EQ(parsed->exportOptions.divider, "-");
+    EXPECT_EQ(parsed->sheets, std::vector<std::string> { "--list" });
+    EXPECT_FALSE(parsed->list);
+    EXPECT_FALSE(parsed->quiet);
+    EXPECT_TRUE(parsed->exportOptions.csvQuoting && parsed->exportOptions.lineFeedOnly);
+    EXPECT_TRUE(parsed->exportOptions.skipEmptyLines);
+    EXPECT_EQ(parsed->workbooks, (std::vector<std::string> { "-", "-q", "--x" }));
+    // The defaults leave the new choices off and take as many jobs as there are cores.
+    const auto plain = cli::ParseArguments({ "a.xlsx" }, error);
+    ASSERT_TRUE(plain);
+    EXPECT_FALSE(plain->exportOptions.csvQuoting || plain->exportOptions.lineFeedOnly);
+    EXPECT_FALSE(plain->exportOptions.skipEmptyLines || plain->skipHidden || plain->recursive);
+    EXPECT_EQ(plain->jobs, 0u);
+}
+
+TEST(CommandLineUsage, MistakesExitWithTwoAndTheUsageOnStandardError)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        { { "--recursiv", "a" }, "did you mean --recursive?" },
+        { { "--sheets=2", "a" }, "did you mean --sheet?" },
+        { { "--skip-hiden", "a" }, "did you mean --skip-hidden?" },
+        { { "--out", "x", "a" }, "did you mean --output?" },
+        { { "--quiet=yes", "a" }, "--quiet takes no value" },
+        { { "-x", "a" }, "unknown option -x" },
+        { { "-qx", "a" }, "unknown option -x" },
+        { { "-j", "0", "a" }, "--jobs needs a number" },
+        { { "--jobs=2x", "a" }, "--jobs needs a number" },
+        { { "-j" }, "-j needs a value" },
+        { { "-s" }, "-s needs a value" },
+        { { "-o", "", "a" }, "--output needs a folder" },
+        { { "-", "-" }, "standard input (-) can be read only once" },
+        { { "-q" }, "no workbook given" },
+    };
+    for (const auto& [arguments, message] : cases) {
+        const CliRun run = RunCli(arguments);
+        EXPECT_EQ(run.status, 2) << arguments[0];
+        EXPECT_NE(run.err.find(message), std::string::npos) << arguments[0] << ": " << run.err;
+        EXPECT_NE(run.err.find("Usage:"), std::string::npos) << arguments[0];
+        EXPECT_EQ(run.out, "") << arguments[0];
+    }
+    // A word nothing like any option gets no guess.
+    EXPECT_EQ(RunCli({ "--frobnicate", "a" }).err.find("did you mean"), std::string::npos);
+}
+
+TEST(CommandLineUsage, VersionAndHelpGoToStandardOutput)
+{
+    for (const std::string option : { "-V", "--version" }) {
+        const CliRun run = RunCli({ option });
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, cli::VersionText());
+        EXPECT_EQ(run.err, "");
+    }
+    EXPECT_TRUE(cli::VersionText().starts_with("vellumcast-cli "));
+    EXPECT_GT(cli::VersionText().size(), std::string("vellumcast-cli \n").size());
+    const CliRun help = RunCli({ "-h" });
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out, cli::UsageText());
 }
 
 TEST(CommandLineSave, SameNamedResultsEachGetAFileAndThePrintedNameIsTheRealOne)

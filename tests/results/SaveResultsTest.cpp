@@ -279,3 +279,60 @@ TEST(SaveResults, SavingTwiceLeavesOneFilePerName)
     EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string> { "b_S.txt" });
     EXPECT_EQ(ReadBytes(dir.File("b_S.txt")), "second");
 }
+
+namespace {
+
+// Hears each saved file, as a caller printing the names does.
+struct RecordingListener final : results::SaveListener {
+    std::vector<results::SavedFile> files;
+    void Saved(const results::SavedFile& file) override { files.push_back(file); }
+};
+
+} // namespace
+
+TEST(SaveSession, PartsAreNamedAsOneSaveOfTheWholeList)
+{
+    const ResultList whole = SheetsOfB({ "S", "x/y", "S", "x_y", "S (2)", "S" });
+    TempDir once, inParts;
+    Save save;
+    save(once.Path(), SaveMode::EachSheet, whole);
+
+    vt::RecordingReporter reporter;
+    vt::CountingPump pump;
+    RecordingListener listener;
+    results::SaveSession session(inParts.Path(), SaveMode::EachSheet, {}, { reporter, pump, &listener });
+    // Parts of one, none, two and three results: a name claimed in one part counts in the next.
+    for (const auto& [first, count] : std::vector<std::pair<size_t, size_t>> { { 0, 1 }, { 1, 0 }, { 1, 2 }, { 3, 3 } })
+        session.Save(ResultList(whole.begin() + first, whole.begin() + first + count));
+    EXPECT_EQ(FilesIn(inParts.Path()), FilesIn(once.Path()));
+    for (const auto& name : FilesIn(once.Path()))
+        EXPECT_EQ(ReadBytes(inParts.File(name)), ReadBytes(once.File(name))) << name;
+    EXPECT_EQ(session.Summary().renamedNames, save.summary.renamedNames);
+    EXPECT_EQ(session.Summary().written, whole.size());
+    ASSERT_EQ(listener.files.size(), whole.size());
+    for (size_t i = 0; i < whole.size(); ++i)
+        EXPECT_EQ(listener.files[i].index, i);
+    EXPECT_TRUE(reporter.reports.empty());
+}
+
+TEST(SaveSession, AfterAFailureEveryLaterFileWouldMeetLaterPartsAreCountedNotTried)
+{
+    TempDir dir;
+    vt::FaultyFileCalls calls;
+    calls.failAfterFiles = 1;
+    calls.openError = EACCES;
+    vt::RecordingReporter reporter;
+    vt::CountingPump pump;
+    results::SaveSession session(dir.Path(), SaveMode::EachRow, {}, { reporter, pump, nullptr, &calls });
+    session.Save(SheetsOfB({ "A" }));
+    session.Save(SheetsOfB({ "B", "C" }));
+    session.Save(SheetsOfB({ "D", "E", "F" }));
+    ASSERT_EQ(reporter.reports.size(), 1u);
+    EXPECT_NE(
+        reporter.reports[0].description.find("Saving stopped: 2 of 2 results were not written."), std::string::npos)
+        << reporter.reports[0].description;
+    EXPECT_EQ(calls.filesOpened, 2u);
+    EXPECT_EQ(session.Summary().written, 1u);
+    EXPECT_EQ(session.Summary().notWritten, 5u);
+    EXPECT_EQ(results::SaveNotice(session.Summary()), "5 results were not written.");
+}

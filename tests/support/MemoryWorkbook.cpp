@@ -31,13 +31,14 @@ private:
 
 } // namespace
 
-std::unique_ptr<spreadsheet::Workbook> MakeWorkbook(const std::string& path, std::vector<MemorySheet> sheets)
+std::unique_ptr<spreadsheet::Workbook> MakeWorkbook(
+    const std::string& path, std::vector<MemorySheet> sheets, uint64_t fileSize)
 {
     spreadsheet::WorkbookData data;
     for (const auto& sheet : sheets)
         data.sheets.push_back({ sheet.name, spreadsheet::SheetVisibility::Visible });
     return std::make_unique<spreadsheet::Workbook>(
-        path, std::make_unique<MemoryReader>(std::move(sheets)), std::move(data), nullptr);
+        path, std::make_unique<MemoryReader>(std::move(sheets)), std::move(data), nullptr, fileSize);
 }
 
 MemorySheet SheetFromRows(

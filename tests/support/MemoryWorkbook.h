@@ -24,7 +24,9 @@ struct MemorySheet {
     int loadsBeforeFailing = -1;
 };
 
-std::unique_ptr<spreadsheet::Workbook> MakeWorkbook(const std::string& path, std::vector<MemorySheet> sheets);
+// fileSize stands for the size of the workbook's file, which bounds the work it may cause.
+std::unique_ptr<spreadsheet::Workbook> MakeWorkbook(
+    const std::string& path, std::vector<MemorySheet> sheets, uint64_t fileSize = 0);
 
 // A sheet from rows of texts starting at (firstRow, firstColumn); "" cells are left out.
 MemorySheet SheetFromRows(const std::string& name, const std::vector<std::vector<std::string>>& rows,

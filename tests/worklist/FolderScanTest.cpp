@@ -2,6 +2,7 @@
 
 #include "core/ErrorReport.h"
 #include "core/Files.h"
+#include "support/RecordingPorts.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -16,23 +17,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class RecordingReporter final : public core::ErrorReporter {
-public:
-    void Report(const core::ErrorReport& report) override { reports.push_back(report); }
-    std::vector<core::ErrorReport> reports;
-};
-
-class CallbackPump final : public core::Pump {
-public:
-    void Run() override
-    {
-        ++calls;
-        if (onRun)
-            onRun();
-    }
-    std::function<void()> onRun;
-    size_t calls = 0;
-};
+using vellumcast::testing::RecordingReporter;
+using CallbackPump = vellumcast::testing::CountingPump;
 
 void Touch(const std::string& path)
 {

@@ -123,8 +123,16 @@ uint64_t InflatedSizeLimit(uint64_t compressedSize)
 
 } // namespace
 
+uint64_t ArchiveInflateBudget(uint64_t archiveSize)
+{
+    constexpr uint64_t kFloor = 256ull << 20;
+    constexpr uint64_t kRatio = 128;
+    return kFloor + archiveSize * kRatio;
+}
+
 ZipArchive::ZipArchive(std::span<const uint8_t> bytes)
     : m_bytes(bytes)
+    , m_inflateBudget(ArchiveInflateBudget(bytes.size()))
 {
     uint64_t endAt = 0;
     if (!FindEndRecord(bytes, endAt))
@@ -232,6 +240,7 @@ void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::strin
         throw SpreadsheetError(ErrorCode::TooLarge,
             "the ZIP member " + name + " inflates to " + std::to_string(entry.uncompressedSize)
                 + " bytes, more than the engine accepts");
+    ChargeInflated(entry);
 
     const uint8_t* data = m_bytes.data() + dataAt;
     uint32_t crc = 0;
@@ -281,6 +290,17 @@ void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::strin
     }
     if (crc != entry.crc32)
         Corrupt("the ZIP member " + name + " fails its CRC check");
+}
+
+void ZipArchive::ChargeInflated(const ZipEntry& entry) const
+{
+    // The declared size is what the member may produce at most (more is Corrupt), so
+    // charging it up front bounds the work before any of it is done.
+    const uint64_t before = m_inflated.fetch_add(entry.uncompressedSize);
+    if (before + entry.uncompressedSize > m_inflateBudget)
+        throw SpreadsheetError(ErrorCode::TooLarge,
+            "its ZIP members would inflate to more than " + std::to_string(m_inflateBudget) + " bytes in all (reading "
+                + entry.name + "), more than a workbook of " + std::to_string(m_bytes.size()) + " bytes can hold");
 }
 
 void ZipArchive::ReadAhead(const ZipEntry& entry, const std::function<bool(std::string_view chunk)>& sink) const

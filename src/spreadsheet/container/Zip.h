@@ -1,6 +1,7 @@
 #pragma once
 // Reads members of a ZIP archive held in memory, inflating in chunks (see Inflate.h).
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -9,6 +10,13 @@
 #include <vector>
 
 namespace vellumcast::spreadsheet::container {
+
+// The most all members of an archive of that size may inflate to, together: a floor
+// for small workbooks plus 128 times the archive. Real workbooks inflate 5 to 30 times
+// (XML compresses well but cell references keep it from compressing endlessly), so this
+// refuses only archives that reuse one member or pack more than any workbook holds, and
+// bounds the work a few megabytes can cause to seconds.
+uint64_t ArchiveInflateBudget(uint64_t archiveSize);
 
 struct ZipEntry {
     std::string name;
@@ -33,7 +41,8 @@ public:
     const ZipEntry* Find(std::string_view name) const;
 
     // Streams the member's inflated bytes to sink, in chunks of up to a few hundred KiB.
-    // Checks the declared sizes, a bound on the inflated size and the CRC. Throws
+    // Checks the declared sizes, a bound on the inflated size, the archive's inflate
+    // budget (ArchiveInflateBudget, across every read of the archive) and the CRC. Throws
     // SpreadsheetError (Corrupt, TooLarge, PasswordProtected for encrypted members,
     // Unsupported for unknown methods).
     void Read(const ZipEntry& entry, const std::function<void(std::string_view chunk)>& sink) const;
@@ -48,8 +57,12 @@ public:
     std::string ReadAll(const ZipEntry& entry, size_t maxSize = 256u << 20) const;
 
 private:
+    void ChargeInflated(const ZipEntry& entry) const;
+
     std::span<const uint8_t> m_bytes;
     std::vector<ZipEntry> m_entries;
+    uint64_t m_inflateBudget;
+    mutable std::atomic<uint64_t> m_inflated { 0 };
 };
 
 // Joins a relationship target to the folder of the part that names it ("xl/" + "worksheets/sheet1.xml"),

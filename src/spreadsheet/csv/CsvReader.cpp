@@ -131,6 +131,12 @@ private:
 
     void Emit(int32_t row, int32_t column, std::string_view field)
     {
+        // A field is a cell's text, bounded as the text of any cell the engine reads.
+        constexpr size_t kMaxFieldText = 16u << 20;
+        if (field.size() > kMaxFieldText)
+            throw SpreadsheetError(ErrorCode::TooLarge,
+                "field " + std::to_string(column) + " of line " + std::to_string(row) + " holds more than "
+                    + std::to_string(kMaxFieldText) + " bytes of text, more than the engine accepts");
         // An empty field is still recorded, so that the widest line sets the used range.
         if (field.empty())
             m_builder.AddBlank(row, column, 0);

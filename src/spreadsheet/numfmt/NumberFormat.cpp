@@ -70,149 +70,124 @@ bool NumberFormat::IsGeneral() const
     return m_parsed->general;
 }
 
+bool NumberFormat::IsDateTime() const
+{
+    for (uint32_t i = 0; i < m_parsed->sectionCount; ++i) {
+        if (m_parsed->sections[i].kind == SectionKind::Date)
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
+// ECMA-376-1 §18.8.30 (numFmt), with the codes the application shows in US English for the
+// ids whose code depends on the locale (5-8, 14, 22, 37-44). 14 and 22 show four-digit years.
+constexpr BuiltInFormat BuiltIns[] = {
+    { 0, "General" },
+    { 1, "0" },
+    { 2, "0.00" },
+    { 3, "#,##0" },
+    { 4, "#,##0.00" },
+    { 5, "\"$\"#,##0_);\\(\"$\"#,##0\\)" },
+    { 6, "\"$\"#,##0_);[Red]\\(\"$\"#,##0\\)" },
+    { 7, "\"$\"#,##0.00_);\\(\"$\"#,##0.00\\)" },
+    { 8, "\"$\"#,##0.00_);[Red]\\(\"$\"#,##0.00\\)" },
+    { 9, "0%" },
+    { 10, "0.00%" },
+    { 11, "0.00E+00" },
+    { 12, "# ?/?" },
+    { 13, "# ?\?/?\?" },
+    { 14, "m/d/yyyy" },
+    { 15, "d-mmm-yy" },
+    { 16, "d-mmm" },
+    { 17, "mmm-yy" },
+    { 18, "h:mm AM/PM" },
+    { 19, "h:mm:ss AM/PM" },
+    { 20, "h:mm" },
+    { 21, "h:mm:ss" },
+    { 22, "m/d/yyyy h:mm" },
+    { 37, "#,##0 ;(#,##0)" },
+    { 38, "#,##0 ;[Red](#,##0)" },
+    { 39, "#,##0.00;(#,##0.00)" },
+    { 40, "#,##0.00;[Red](#,##0.00)" },
+    { 41, "_(* #,##0_);_(* \\(#,##0\\);_(* \"-\"_);_(@_)" },
+    { 42, "_(\"$\"* #,##0_);_(\"$\"* \\(#,##0\\);_(\"$\"* \"-\"_);_(@_)" },
+    { 43, "_(* #,##0.00_);_(* \\(#,##0.00\\);_(* \"-\"??_);_(@_)" },
+    { 44, "_(\"$\"* #,##0.00_);_(\"$\"* \\(#,##0.00\\);_(\"$\"* \"-\"??_);_(@_)" },
+    { 45, "mm:ss" },
+    { 46, "[h]:mm:ss" },
+    { 47, "mmss.0" },
+    { 48, "##0.0E+0" },
+    { 49, "@" },
+};
+
+// Ids without a code of their own in US English: the East Asian date and time ids show as
+// the short date or the time, the Thai ids as their Western counterparts.
+constexpr struct {
+    int id;
+    int sameAs;
+} BuiltInAliases[] = {
+    { 27, 14 },
+    { 28, 14 },
+    { 29, 14 },
+    { 30, 14 },
+    { 31, 14 },
+    { 36, 14 },
+    { 50, 14 },
+    { 51, 14 },
+    { 52, 14 },
+    { 53, 14 },
+    { 54, 14 },
+    { 55, 14 },
+    { 56, 14 },
+    { 57, 14 },
+    { 58, 14 },
+    { 71, 14 },
+    { 72, 14 },
+    { 32, 21 },
+    { 33, 21 },
+    { 34, 21 },
+    { 35, 21 },
+    { 59, 1 },
+    { 60, 2 },
+    { 61, 3 },
+    { 62, 4 },
+    { 67, 9 },
+    { 68, 10 },
+    { 69, 12 },
+    { 70, 13 },
+    { 73, 15 },
+    { 74, 16 },
+    { 75, 17 },
+    { 76, 20 },
+    { 77, 21 },
+    { 78, 22 },
+    { 79, 45 },
+    { 80, 46 },
+    { 81, 47 },
+};
+
+} // namespace
+
+std::span<const BuiltInFormat> BuiltInFormats()
+{
+    return BuiltIns;
+}
+
 std::string_view BuiltInFormatCode(int id)
 {
-    // ECMA-376-1 §18.8.30 (numFmt), with the codes the application shows in US English
-    // for the ids whose code depends on the locale (5-8, 14, 22, 37-44).
-    switch (id) {
-    case 0:
-        return "General";
-    case 1:
-        return "0";
-    case 2:
-        return "0.00";
-    case 3:
-        return "#,##0";
-    case 4:
-        return "#,##0.00";
-    case 5:
-        return "\"$\"#,##0_);\\(\"$\"#,##0\\)";
-    case 6:
-        return "\"$\"#,##0_);[Red]\\(\"$\"#,##0\\)";
-    case 7:
-        return "\"$\"#,##0.00_);\\(\"$\"#,##0.00\\)";
-    case 8:
-        return "\"$\"#,##0.00_);[Red]\\(\"$\"#,##0.00\\)";
-    case 9:
-        return "0%";
-    case 10:
-        return "0.00%";
-    case 11:
-        return "0.00E+00";
-    case 12:
-        return "# ?/?";
-    case 13:
-        return "# ?\?/?\?";
-    case 14:
-        return "m/d/yyyy";
-    case 15:
-        return "d-mmm-yy";
-    case 16:
-        return "d-mmm";
-    case 17:
-        return "mmm-yy";
-    case 18:
-        return "h:mm AM/PM";
-    case 19:
-        return "h:mm:ss AM/PM";
-    case 20:
-        return "h:mm";
-    case 21:
-        return "h:mm:ss";
-    case 22:
-        return "m/d/yyyy h:mm";
-    case 37:
-        return "#,##0 ;(#,##0)";
-    case 38:
-        return "#,##0 ;[Red](#,##0)";
-    case 39:
-        return "#,##0.00;(#,##0.00)";
-    case 40:
-        return "#,##0.00;[Red](#,##0.00)";
-    case 41:
-        return "_(* #,##0_);_(* \\(#,##0\\);_(* \"-\"_);_(@_)";
-    case 42:
-        return "_(\"$\"* #,##0_);_(\"$\"* \\(#,##0\\);_(\"$\"* \"-\"_);_(@_)";
-    case 43:
-        return "_(* #,##0.00_);_(* \\(#,##0.00\\);_(* \"-\"??_);_(@_)";
-    case 44:
-        return "_(\"$\"* #,##0.00_);_(\"$\"* \\(#,##0.00\\);_(\"$\"* \"-\"??_);_(@_)";
-    case 45:
-        return "mm:ss";
-    case 46:
-        return "[h]:mm:ss";
-    case 47:
-        return "mmss.0";
-    case 48:
-        return "##0.0E+0";
-    case 49:
-        return "@";
-    default:
-        break;
+    for (const auto& alias : BuiltInAliases) {
+        if (alias.id == id) {
+            id = alias.sameAs;
+            break;
+        }
     }
-    // Ids without a code of their own in US English: the East Asian date and time ids show
-    // as the short date or the time, the Thai ids as their Western counterparts.
-    switch (id) {
-    case 27:
-    case 28:
-    case 29:
-    case 30:
-    case 31:
-    case 36:
-    case 50:
-    case 51:
-    case 52:
-    case 53:
-    case 54:
-    case 55:
-    case 56:
-    case 57:
-    case 58:
-    case 71:
-    case 72:
-        return BuiltInFormatCode(14);
-    case 32:
-    case 33:
-    case 34:
-    case 35:
-        return BuiltInFormatCode(21);
-    case 59:
-        return BuiltInFormatCode(1);
-    case 60:
-        return BuiltInFormatCode(2);
-    case 61:
-        return BuiltInFormatCode(3);
-    case 62:
-        return BuiltInFormatCode(4);
-    case 67:
-        return BuiltInFormatCode(9);
-    case 68:
-        return BuiltInFormatCode(10);
-    case 69:
-        return BuiltInFormatCode(12);
-    case 70:
-        return BuiltInFormatCode(13);
-    case 73:
-        return BuiltInFormatCode(15);
-    case 74:
-        return BuiltInFormatCode(16);
-    case 75:
-        return BuiltInFormatCode(17);
-    case 76:
-        return BuiltInFormatCode(20);
-    case 77:
-        return BuiltInFormatCode(21);
-    case 78:
-        return BuiltInFormatCode(22);
-    case 79:
-        return BuiltInFormatCode(45);
-    case 80:
-        return BuiltInFormatCode(46);
-    case 81:
-        return BuiltInFormatCode(47);
-    default:
-        return "General";
+    for (const BuiltInFormat& format : BuiltIns) {
+        if (format.id == id)
+            return format.code;
     }
+    return "General";
 }
 
 } // namespace vellumcast::spreadsheet::numfmt

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -41,9 +42,20 @@ public:
 
     bool IsGeneral() const;
 
+    // True when some section shows numbers as dates or times.
+    bool IsDateTime() const;
+
 private:
     std::shared_ptr<const ParsedFormat> m_parsed;
 };
+
+struct BuiltInFormat {
+    int id;
+    std::string_view code;
+};
+
+// Every built-in format id that has a code of its own, in id order.
+std::span<const BuiltInFormat> BuiltInFormats();
 
 // The format code of a built-in format id, with the fallback the application uses for
 // ids that have no code of their own ("General" when nothing else applies).

@@ -11,27 +11,9 @@ namespace {
 // Codes longer than this are refused: the application itself stops at 255 characters.
 constexpr size_t MaxCodeLength = 4096;
 
-size_t Utf8Length(unsigned char c)
-{
-    if (c < 0x80)
-        return 1;
-    if ((c & 0xE0) == 0xC0)
-        return 2;
-    if ((c & 0xF0) == 0xE0)
-        return 3;
-    if ((c & 0xF8) == 0xF0)
-        return 4;
-    return 1;
-}
-
 char Lower(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool IsAsciiLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
 bool StartsWithNoCase(std::string_view text, size_t at, std::string_view word)
@@ -50,19 +32,14 @@ bool EqualsNoCase(std::string_view text, std::string_view word)
     return text.size() == word.size() && StartsWithNoCase(text, 0, word);
 }
 
-bool IsDateKind(TokenKind kind)
+// The kinds of a time of day or an elapsed time: ".0" to ".000" right after one of them
+// shows the fraction of the second.
+bool IsClockKind(TokenKind kind)
 {
     switch (kind) {
-    case TokenKind::Year:
-    case TokenKind::BuddhistYear:
-    case TokenKind::EraYear:
-    case TokenKind::Month:
-    case TokenKind::Day:
     case TokenKind::Hour:
     case TokenKind::Minute:
     case TokenKind::Second:
-    case TokenKind::SubSecond:
-    case TokenKind::AmPm:
     case TokenKind::ElapsedHours:
     case TokenKind::ElapsedMinutes:
     case TokenKind::ElapsedSeconds:
@@ -72,11 +49,11 @@ bool IsDateKind(TokenKind kind)
     }
 }
 
-// A literal token made of one digit 1-9 (ch = '1'): kept apart so "?/16" can be read as
-// a fixed denominator.
-bool IsDigitLiteral(const Token& token)
+bool IsDateKind(TokenKind kind)
 {
-    return token.kind == TokenKind::Literal && token.ch == '1';
+    return IsClockKind(kind) || kind == TokenKind::Year || kind == TokenKind::BuddhistYear || kind == TokenKind::EraYear
+        || kind == TokenKind::Month || kind == TokenKind::Day || kind == TokenKind::SubSecond
+        || kind == TokenKind::AmPm;
 }
 
 class SectionParser {
@@ -90,12 +67,34 @@ public:
     void Resolve();
 
 private:
+    // Where the parts of a number section lie among the working tokens; n (the token
+    // count) marks a part the section does not have.
+    struct NumberLayout {
+        size_t exponentAt;
+        size_t pointAt;
+        size_t slashAt;
+        size_t numeratorBegin;
+        size_t denominatorBegin;
+        size_t denominatorEnd;
+        std::vector<bool> asLiteral; // a second exponent or point is plain text
+        std::vector<bool> dropped; // folded into another token
+    };
+
     void AddLiteral(std::string_view text, bool digit = false);
     Token Literal(std::string_view text);
     bool Bracket(std::string_view content);
+    void LiteralDigitsAsText();
     void ResolveText();
     void ResolveDate();
+    void ResolveMinutes();
     void ResolveNumber();
+    size_t FirstOf(TokenKind kind, size_t end, NumberLayout& layout) const;
+    void FindExponent(NumberLayout& layout) const;
+    void FindPoint(NumberLayout& layout) const;
+    void FindFraction(NumberLayout& layout) const;
+    void FoldFixedDenominator(NumberLayout& layout);
+    void AssignParts(const NumberLayout& layout);
+    bool IsSpaces(const Token& token) const;
 
     Section& m_section;
     std::vector<Token> m_tokens;
@@ -107,14 +106,15 @@ void SectionParser::AddLiteral(std::string_view text, bool digit)
         return;
     if (!digit && !m_tokens.empty()) {
         Token& last = m_tokens.back();
-        if (last.kind == TokenKind::Literal && last.ch == 0 && last.offset + last.length == m_section.text.size()) {
+        if (last.kind == TokenKind::Literal && last.offset + last.length == m_section.text.size()) {
             m_section.text += text;
             last.length += static_cast<uint32_t>(text.size());
             return;
         }
     }
     Token token = Literal(text);
-    token.ch = digit ? '1' : 0;
+    if (digit)
+        token.kind = TokenKind::DigitLiteral;
     m_tokens.push_back(token);
 }
 
@@ -300,12 +300,25 @@ bool SectionParser::Tokenize(std::string_view source)
         }
         if (letter == 'a') {
             const size_t length = StartsWithNoCase(source, i, "am/pm") ? 5 : StartsWithNoCase(source, i, "a/p") ? 3 : 0;
-            if (length == 0)
-                return false;
-            token = Literal(source.substr(i, length));
-            token.kind = TokenKind::AmPm;
-            m_tokens.push_back(token);
-            i += length;
+            if (length > 0) {
+                token = Literal(source.substr(i, length));
+                token.kind = TokenKind::AmPm;
+                m_tokens.push_back(token);
+                i += length;
+                continue;
+            }
+            // A near-miss of AM/PM ("AM", "AM/", "AM/P") is plain text as a whole.
+            size_t near = 1;
+            while (near < 4 && i + near < n && Lower(source[i + near]) == "am/pm"[near])
+                ++near;
+            AddLiteral(source.substr(i, near));
+            i += near;
+            continue;
+        }
+        if (letter == 'b' && i + 1 < n && (source[i + 1] == '1' || source[i + 1] == '2')) {
+            // B1 and B2 choose the Gregorian or the Hijri calendar for the dates that follow.
+            m_section.hijri = source[i + 1] == '2';
+            i += 2;
             continue;
         }
         if (letter == 'y' || letter == 'm' || letter == 'd' || letter == 'h' || letter == 's' || letter == 'b'
@@ -327,8 +340,7 @@ bool SectionParser::Tokenize(std::string_view source)
             m_tokens.push_back(token);
             continue;
         }
-        if (IsAsciiLetter(c))
-            return false;
+        // Any other character, a letter that is no format token included, shows as itself.
         const size_t length = nextLength(i);
         AddLiteral(source.substr(i, length), c >= '1' && c <= '9');
         i += length;
@@ -344,12 +356,24 @@ void SectionParser::Resolve()
         hasText = hasText || token.kind == TokenKind::Text;
         hasDate = hasDate || IsDateKind(token.kind);
     }
-    if (hasText)
+    if (hasText) {
+        LiteralDigitsAsText();
         ResolveText();
-    else if (hasDate)
+    } else if (hasDate) {
+        LiteralDigitsAsText();
         ResolveDate();
-    else
+    } else {
         ResolveNumber();
+    }
+}
+
+// Outside a number section a literal digit is plain text like any other.
+void SectionParser::LiteralDigitsAsText()
+{
+    for (Token& token : m_tokens) {
+        if (token.kind == TokenKind::DigitLiteral)
+            token.kind = TokenKind::Literal;
+    }
 }
 
 // The character a working token stands for when it turns out to be plain text.
@@ -385,17 +409,19 @@ void SectionParser::ResolveText()
         }
     }
     m_section.transformsText = !(tokens.size() == 1 && tokens[0].kind == TokenKind::Text);
+    m_section.onlySpacing = std::all_of(tokens.begin(), tokens.end(),
+        [this](const Token& token) { return token.kind != TokenKind::Literal || IsSpaces(token); });
     m_section.tokens = std::move(tokens);
 }
 
 void SectionParser::ResolveDate()
 {
     m_section.kind = SectionKind::Date;
+    ResolveMinutes();
     std::vector<Token> tokens;
     for (size_t i = 0; i < m_tokens.size(); ++i) {
         const Token& token = m_tokens[i];
-        if (token.kind == TokenKind::Point && !tokens.empty()
-            && (tokens.back().kind == TokenKind::Second || tokens.back().kind == TokenKind::ElapsedSeconds)
+        if (token.kind == TokenKind::Point && !tokens.empty() && IsClockKind(tokens.back().kind)
             && i + 1 < m_tokens.size() && m_tokens[i + 1].kind == TokenKind::Digit && m_tokens[i + 1].ch == '0') {
             Token sub;
             sub.kind = TokenKind::SubSecond;
@@ -416,29 +442,6 @@ void SectionParser::ResolveDate()
             tokens.push_back(literal);
         }
     }
-    // "m" is minutes right after an hour or right before a second (other tokens between
-    // them being plain text); otherwise it is the month.
-    auto isTimeOrDate = [](TokenKind kind) { return IsDateKind(kind) && kind != TokenKind::AmPm; };
-    for (size_t i = 0; i < tokens.size(); ++i) {
-        Token& token = tokens[i];
-        if (token.kind != TokenKind::Month || token.count > 2)
-            continue;
-        bool minute = false;
-        for (size_t j = i; j-- > 0;) {
-            if (isTimeOrDate(tokens[j].kind)) {
-                minute = tokens[j].kind == TokenKind::Hour || tokens[j].kind == TokenKind::ElapsedHours;
-                break;
-            }
-        }
-        for (size_t j = i + 1; !minute && j < tokens.size(); ++j) {
-            if (isTimeOrDate(tokens[j].kind)) {
-                minute = tokens[j].kind == TokenKind::Second || tokens[j].kind == TokenKind::ElapsedSeconds;
-                break;
-            }
-        }
-        if (minute)
-            token.kind = TokenKind::Minute;
-    }
     for (const Token& token : tokens) {
         m_section.twelveHour = m_section.twelveHour || token.kind == TokenKind::AmPm;
         m_section.needsDate = m_section.needsDate || token.kind == TokenKind::Year || token.kind == TokenKind::Month
@@ -448,109 +451,164 @@ void SectionParser::ResolveDate()
     m_section.tokens = std::move(tokens);
 }
 
+// "m" is minutes right after an hour or right before a second (other tokens between them
+// being plain text); otherwise it is the month.
+void SectionParser::ResolveMinutes()
+{
+    auto isTimeOrDate = [](TokenKind kind) { return IsDateKind(kind) && kind != TokenKind::AmPm; };
+    for (size_t i = 0; i < m_tokens.size(); ++i) {
+        Token& token = m_tokens[i];
+        if (token.kind != TokenKind::Month || token.count > 2)
+            continue;
+        bool minute = false;
+        for (size_t j = i; j-- > 0;) {
+            if (isTimeOrDate(m_tokens[j].kind)) {
+                minute = m_tokens[j].kind == TokenKind::Hour || m_tokens[j].kind == TokenKind::ElapsedHours;
+                break;
+            }
+        }
+        for (size_t j = i + 1; !minute && j < m_tokens.size(); ++j) {
+            if (isTimeOrDate(m_tokens[j].kind)) {
+                minute = m_tokens[j].kind == TokenKind::Second || m_tokens[j].kind == TokenKind::ElapsedSeconds;
+                break;
+            }
+        }
+        if (minute)
+            token.kind = TokenKind::Minute;
+    }
+}
+
 void SectionParser::ResolveNumber()
 {
     m_section.kind = SectionKind::Number;
-    std::vector<Token>& t = m_tokens;
+    const size_t n = m_tokens.size();
+    NumberLayout layout { n, n, n, n, n, n, std::vector<bool>(n, false), std::vector<bool>(n, false) };
+    FindExponent(layout);
+    FindPoint(layout);
+    FindFraction(layout);
+    m_section.fraction = layout.slashAt != n;
+    if (m_section.fraction)
+        FoldFixedDenominator(layout);
+    AssignParts(layout);
+}
+
+// The first token of a kind before `end`; any later one is plain text. n when there is none.
+size_t SectionParser::FirstOf(TokenKind kind, size_t end, NumberLayout& layout) const
+{
+    size_t first = m_tokens.size();
+    for (size_t i = 0; i < end; ++i) {
+        if (m_tokens[i].kind != kind)
+            continue;
+        if (first == m_tokens.size())
+            first = i;
+        else
+            layout.asLiteral[i] = true;
+    }
+    return first;
+}
+
+// The first E+ or E- starts the exponent.
+void SectionParser::FindExponent(NumberLayout& layout) const
+{
+    layout.exponentAt = FirstOf(TokenKind::Exponent, m_tokens.size(), layout);
+}
+
+// The first point before the exponent is the decimal point.
+void SectionParser::FindPoint(NumberLayout& layout) const
+{
+    layout.pointAt = FirstOf(TokenKind::Point, layout.exponentAt, layout);
+}
+
+bool SectionParser::IsSpaces(const Token& token) const
+{
+    return token.kind == TokenKind::Literal
+        && m_section.text.compare(token.offset, token.length, std::string(token.length, ' ')) == 0;
+}
+
+// A fraction: placeholders, a slash, then (past any spaces) placeholders or a fixed
+// denominator. Sections with a point or an exponent have none.
+void SectionParser::FindFraction(NumberLayout& layout) const
+{
+    const std::vector<Token>& t = m_tokens;
     const size_t n = t.size();
-    std::vector<bool> asLiteral(n, false);
-    std::vector<bool> dropped(n, false); // folded into another token
-
-    size_t exponentAt = n;
+    if (layout.exponentAt != n || layout.pointAt != n)
+        return;
     for (size_t i = 0; i < n; ++i) {
-        if (t[i].kind == TokenKind::Exponent) {
-            if (exponentAt == n)
-                exponentAt = i;
-            else
-                asLiteral[i] = true;
-        }
+        if (t[i].kind != TokenKind::Slash)
+            continue;
+        size_t j = i;
+        while (j > 0 && t[j - 1].kind != TokenKind::Digit)
+            --j;
+        if (j == 0)
+            continue;
+        while (j > 0 && t[j - 1].kind == TokenKind::Digit)
+            --j;
+        size_t k = i + 1;
+        while (k < n && IsSpaces(t[k]))
+            ++k;
+        size_t end = k;
+        while (end < n && (t[end].kind == TokenKind::Digit || t[end].kind == TokenKind::DigitLiteral))
+            ++end;
+        if (end == k)
+            continue;
+        layout.slashAt = i;
+        layout.numeratorBegin = j;
+        layout.denominatorBegin = k;
+        layout.denominatorEnd = end;
+        return;
     }
-    size_t pointAt = n;
-    for (size_t i = 0; i < exponentAt; ++i) {
-        if (t[i].kind == TokenKind::Point) {
-            if (pointAt == n)
-                pointAt = i;
-            else
-                asLiteral[i] = true;
-        }
-    }
+}
 
-    // A fraction: placeholders, a slash, then placeholders or a fixed denominator.
-    size_t slashAt = n;
-    size_t numeratorBegin = n;
-    size_t denominatorBegin = n;
-    size_t denominatorEnd = n;
-    if (exponentAt == n && pointAt == n) {
-        for (size_t i = 0; i < n && slashAt == n; ++i) {
-            if (t[i].kind != TokenKind::Slash)
-                continue;
-            size_t j = i;
-            while (j > 0 && t[j - 1].kind != TokenKind::Digit)
-                --j;
-            if (j == 0)
-                continue;
-            while (j > 0 && t[j - 1].kind == TokenKind::Digit)
-                --j;
-            size_t k = i + 1;
-            while (k < n && t[k].kind == TokenKind::Literal && !IsDigitLiteral(t[k])
-                && m_section.text.compare(t[k].offset, t[k].length, std::string(t[k].length, ' ')) == 0)
-                ++k;
-            size_t end = k;
-            while (end < n && (t[end].kind == TokenKind::Digit || IsDigitLiteral(t[end])))
-                ++end;
-            if (end == k)
-                continue;
-            slashAt = i;
-            numeratorBegin = j;
-            denominatorBegin = k;
-            denominatorEnd = end;
-        }
+// A denominator holding a written digit is fixed: its digits, placeholders read as 0,
+// become one token shown as written.
+void SectionParser::FoldFixedDenominator(NumberLayout& layout)
+{
+    std::vector<Token>& t = m_tokens;
+    bool fixed = false;
+    for (size_t i = layout.denominatorBegin; i < layout.denominatorEnd; ++i)
+        fixed = fixed || t[i].kind == TokenKind::DigitLiteral;
+    if (!fixed)
+        return;
+    int64_t value = 0;
+    std::string digits;
+    for (size_t i = layout.denominatorBegin; i < layout.denominatorEnd; ++i) {
+        const char c = t[i].kind == TokenKind::Digit ? t[i].ch : m_section.text[t[i].offset];
+        digits += c;
+        if (value < 100000000)
+            value = value * 10 + (c >= '0' && c <= '9' ? c - '0' : 0);
     }
-    if (slashAt != n) {
-        m_section.fraction = true;
-        bool fixed = false;
-        for (size_t i = denominatorBegin; i < denominatorEnd; ++i)
-            fixed = fixed || IsDigitLiteral(t[i]);
-        if (fixed) {
-            int64_t value = 0;
-            for (size_t i = denominatorBegin; i < denominatorEnd; ++i) {
-                const char c = t[i].kind == TokenKind::Digit ? t[i].ch : m_section.text[t[i].offset];
-                const int digit = c >= '0' && c <= '9' ? c - '0' : 0;
-                if (value < 100000000)
-                    value = value * 10 + digit;
-            }
-            m_section.fixedDenominator = value > 0 ? value : 1;
-            m_section.denominatorDigits = static_cast<uint32_t>(denominatorEnd - denominatorBegin);
-            // The whole fixed denominator is shown as written.
-            std::string digits;
-            for (size_t i = denominatorBegin; i < denominatorEnd; ++i)
-                digits += t[i].kind == TokenKind::Digit ? t[i].ch : m_section.text[t[i].offset];
-            Token literal = Literal(digits);
-            literal.part = DigitPart::Denominator;
-            literal.ch = 'd';
-            t[denominatorBegin] = literal;
-            for (size_t i = denominatorBegin + 1; i < denominatorEnd; ++i)
-                dropped[i] = true;
-        }
-    }
+    m_section.fixedDenominator = value > 0 ? value : 1;
+    Token folded = Literal(digits);
+    folded.kind = TokenKind::FixedDenominator;
+    folded.part = DigitPart::Denominator;
+    t[layout.denominatorBegin] = folded;
+    for (size_t i = layout.denominatorBegin + 1; i < layout.denominatorEnd; ++i)
+        layout.dropped[i] = true;
+}
 
+// Numbers each placeholder within its part and turns the working tokens (commas, percent,
+// stray slashes and digits) into scaling, separators or plain text.
+void SectionParser::AssignParts(const NumberLayout& layout)
+{
+    const std::vector<Token>& t = m_tokens;
+    const size_t n = t.size();
     std::vector<Token> tokens;
     DigitPart part = DigitPart::Integer;
     for (size_t i = 0; i < n; ++i) {
         Token token = t[i];
-        if (i == pointAt)
+        if (i == layout.pointAt)
             part = DigitPart::Fraction;
-        if (i == exponentAt)
+        if (i == layout.exponentAt)
             part = DigitPart::ExponentDigits;
         if (m_section.fraction) {
-            if (i >= numeratorBegin && i < slashAt)
+            if (i >= layout.numeratorBegin && i < layout.slashAt)
                 part = DigitPart::Numerator;
-            else if (i > slashAt)
+            else if (i > layout.slashAt)
                 part = DigitPart::Denominator;
         }
-        if (dropped[i])
+        if (layout.dropped[i])
             continue;
-        if (asLiteral[i]) {
+        if (layout.asLiteral[i]) {
             tokens.push_back(Literal(Spelling(token)));
             continue;
         }
@@ -580,7 +638,7 @@ void SectionParser::ResolveNumber()
             tokens.push_back(token);
             break;
         case TokenKind::Slash:
-            if (i == slashAt)
+            if (i == layout.slashAt)
                 tokens.push_back(token);
             else
                 tokens.push_back(Literal("/"));
@@ -594,7 +652,8 @@ void SectionParser::ResolveNumber()
             while (end < n && t[end].kind == TokenKind::Comma)
                 ++end;
             const bool digitAfter = end < n && t[end].kind == TokenKind::Digit && part == DigitPart::Integer
-                && (pointAt == n || end < pointAt) && end < exponentAt && (!m_section.fraction || end < numeratorBegin);
+                && (layout.pointAt == n || end < layout.pointAt) && end < layout.exponentAt
+                && (!m_section.fraction || end < layout.numeratorBegin);
             bool digitBefore = false;
             for (size_t j = 0; j < i; ++j)
                 digitBefore = digitBefore || t[j].kind == TokenKind::Digit;
@@ -613,18 +672,19 @@ void SectionParser::ResolveNumber()
             m_section.hasGeneral = true;
             tokens.push_back(token);
             break;
+        case TokenKind::DigitLiteral:
+            token.kind = TokenKind::Literal;
+            tokens.push_back(token);
+            break;
         default:
             tokens.push_back(token);
             break;
         }
     }
     if (m_section.fixedDenominator > 0)
-        m_section.denominatorDigits = static_cast<uint32_t>(denominatorEnd - denominatorBegin);
+        m_section.denominatorDigits = static_cast<uint32_t>(layout.denominatorEnd - layout.denominatorBegin);
     // A scale beyond any double's range only makes every value 0 or huge; keep it bounded.
-    if (m_section.scale > 400)
-        m_section.scale = 400;
-    if (m_section.scale < -400)
-        m_section.scale = -400;
+    m_section.scale = std::clamp(m_section.scale, -400, 400);
     m_section.tokens = std::move(tokens);
 }
 

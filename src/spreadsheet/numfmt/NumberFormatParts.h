@@ -27,13 +27,15 @@ enum class TokenKind : uint8_t {
     Minute, // m after an hour or before a second
     Second, // count 1 or 2 digits
     SubSecond, // ".0" ".00" ".000" after seconds: count digits
-    AmPm, // text[offset, offset + length) is "AM/PM" or "A/P" as written
+    AmPm, // text[offset, offset + length) is "AM/PM" (any case, shown upper case) or "A/P" as written
     ElapsedHours, // [h] [hh]: count is the minimum digits
     ElapsedMinutes, // [m] [mm]
     ElapsedSeconds, // [s] [ss]
+    FixedDenominator, // the written denominator of ?/16: text[offset, offset + length)
     // Working kinds of the tokenizer, resolved before rendering.
     Comma,
     Percent,
+    DigitLiteral, // a literal digit 1-9, kept apart so "?/16" can be read as a fixed denominator
 };
 
 enum class DigitPart : uint8_t { Integer, Fraction, ExponentDigits, Numerator, Denominator };
@@ -82,9 +84,11 @@ struct Section {
     bool twelveHour = false;
     uint32_t subSecondDigits = 0; // precision the time is rounded to
     bool needsDate = false; // shows a year, month or day
+    bool hijri = false; // years, months and days of the Hijri calendar (B2)
 
     // Text.
     bool transformsText = false; // anything but a lone @
+    bool onlySpacing = false; // every literal is blank space (the accounting "_(@_)")
 };
 
 struct ParsedFormat {
@@ -95,6 +99,20 @@ struct ParsedFormat {
     bool conditional = false; // the first or second section has a condition
     bool general = false; // exactly the General format
 };
+
+// The bytes of the UTF-8 sequence a lead byte starts (1 for a stray continuation byte).
+inline size_t Utf8Length(unsigned char c)
+{
+    if (c < 0x80)
+        return 1;
+    if ((c & 0xE0) == 0xC0)
+        return 2;
+    if ((c & 0xF0) == 0xE0)
+        return 3;
+    if ((c & 0xF8) == 0xF0)
+        return 4;
+    return 1;
+}
 
 // Parses a whole format code; false when the code is not valid (the caller then uses General).
 bool ParseFormatCode(std::string_view code, ParsedFormat& parsed);

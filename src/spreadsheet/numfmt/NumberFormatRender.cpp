@@ -2,6 +2,7 @@
 // appended to the caller's string: no allocation of its own.
 #include "spreadsheet/numfmt/NumberFormatParts.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -139,6 +140,49 @@ constexpr const char* Hashes = "########";
 const char* const MonthNames[12] = { "January", "February", "March", "April", "May", "June", "July", "August",
     "September", "October", "November", "December" };
 const char* const DayNames[7] = { "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday" };
+
+// The Hijri months have no short names of their own: "mmm" shows the full name as well.
+const char* const HijriMonthNames[12] = { "محرم", "صفر", "ربيع الأول", "ربيع الثاني", "جمادى الأولى", "جمادى الثانية",
+    "رجب", "شعبان", "رمضان", "شوال", "ذو القعدة", "ذو الحجة" };
+
+// The tabular Hijri calendar of the Kuwaiti algorithm: 30-year cycles of 10,631 days with
+// leap years 2, 5, 7, 10, 13, 16, 18, 21, 24, 26 and 29, and day 0 (1 Muharram 1 AH) on
+// 622-07-15 of the Julian calendar. `z` counts days since 1970-01-01.
+void HijriFromDays(int64_t z, int& year, int& month, int& day)
+{
+    constexpr int64_t EpochFrom1970 = 1948439 - 2440588;
+    const int64_t d = z - EpochFrom1970;
+    const int64_t cycles = (d >= 0 ? d : d - 10630) / 10631;
+    int64_t rest = d - cycles * 10631;
+    auto leap = [](int64_t y) { return (14 + 11 * y) % 30 < 11; };
+    int64_t y = 1;
+    while (rest >= (leap(y) ? 355 : 354)) {
+        rest -= leap(y) ? 355 : 354;
+        ++y;
+    }
+    int m = 1;
+    while (true) {
+        const int length = m % 2 == 1 || (m == 12 && leap(y)) ? 30 : 29;
+        if (rest < length || m == 12)
+            break;
+        rest -= length;
+        ++m;
+    }
+    year = static_cast<int>(cycles * 30 + y);
+    month = m;
+    day = static_cast<int>(rest + 1);
+}
+
+void AppendMonthName(const char* name, uint16_t count, std::string& out)
+{
+    const size_t length = std::strlen(name);
+    if (count == 5) // the first letter, a whole UTF-8 sequence
+        out.append(name, std::min(length, Utf8Length(static_cast<unsigned char>(name[0]))));
+    else if (count == 3 && static_cast<unsigned char>(name[0]) < 0x80)
+        out.append(name, 3);
+    else
+        out.append(name, length);
+}
 
 // Howard Hinnant's civil-from-days: days since 1970-01-01 to a proleptic Gregorian date.
 void CivilFromDays(int64_t z, int& year, int& month, int& day)
@@ -286,8 +330,10 @@ void RenderFraction(const Section& s, double x, std::string& out)
         switch (token.kind) {
         case TokenKind::Literal:
             AppendLiteral(s, token, out);
-            if (token.part == DigitPart::Denominator && token.ch == 'd')
-                blankTo = out.size();
+            break;
+        case TokenKind::FixedDenominator:
+            AppendLiteral(s, token, out);
+            blankTo = out.size();
             break;
         case TokenKind::Digit:
             if (token.part == DigitPart::Integer) {
@@ -470,7 +516,10 @@ void RenderDate(const Section& s, double value, bool date1904, std::string& out)
     int year = 1900, month = 1, day = 0;
     const int64_t serial1900 = date1904 ? days + 1462 : days;
     const int weekday = static_cast<int>((serial1900 + 6) % 7);
-    if (s.needsDate) {
+    if (s.needsDate && s.hijri) {
+        // The Hijri calendar has no fictitious leap day: serials up to 60 count from 1899-12-31.
+        HijriFromDays(date1904 ? days - 24107 : days - (days <= 60 ? 25568 : 25569), year, month, day);
+    } else if (s.needsDate) {
         // Serial 1 is 1900-01-01 (1970-01-01 is serial 25569); the 1900 system counts the
         // nonexistent 1900-02-29 as serial 60, and serial 0 shows as 1900-01-00.
         if (date1904) {
@@ -507,12 +556,8 @@ void RenderDate(const Section& s, double value, bool date1904, std::string& out)
         case TokenKind::Month:
             if (token.count <= 2)
                 AppendInt(static_cast<uint64_t>(month), out, token.count);
-            else if (token.count == 3)
-                out.append(MonthNames[month - 1], 3);
-            else if (token.count == 5)
-                out += MonthNames[month - 1][0];
             else
-                out += MonthNames[month - 1];
+                AppendMonthName(s.hijri ? HijriMonthNames[month - 1] : MonthNames[month - 1], token.count, out);
             break;
         case TokenKind::Day:
             if (token.count <= 2)
@@ -550,7 +595,7 @@ void RenderDate(const Section& s, double value, bool date1904, std::string& out)
         case TokenKind::AmPm: {
             const bool pm = hour >= 12;
             if (token.length == 5)
-                out.append(s.text, token.offset + (pm ? 3 : 0), 2);
+                out += pm ? "PM" : "AM";
             else
                 out += s.text[token.offset + (pm ? 2 : 0)];
             break;
@@ -708,6 +753,8 @@ void RenderText(const ParsedFormat& format, std::string_view text, std::string& 
         return;
     }
     const Section& section = format.sections[static_cast<size_t>(format.textSection)];
+    if (text.empty() && section.onlySpacing)
+        return; // an empty string stays empty rather than showing the padding around it
     for (const Token& token : section.tokens) {
         if (token.kind == TokenKind::Literal)
             AppendLiteral(section, token, out);

@@ -21,6 +21,11 @@ using container::ZipArchive;
 using container::ZipEntry;
 using xml::XmlAttributes;
 
+// The most text one string may hold, shared or a cell's own: far more than the 32,767
+// characters a cell may show, small enough that a string copied into every text that
+// shows it cannot exhaust memory.
+constexpr size_t kMaxStringText = 16u << 20;
+
 // Relationship types end the same way in the transitional and strict vocabularies.
 bool EndsWith(std::string_view text, std::string_view suffix)
 {
@@ -233,8 +238,13 @@ public:
     }
     void Characters(std::string_view text) override
     {
-        if (m_inText)
-            m_text.append(text);
+        if (!m_inText)
+            return;
+        if (m_text.size() + text.size() > kMaxStringText)
+            throw SpreadsheetError(ErrorCode::TooLarge,
+                "shared string " + std::to_string(m_strings.size()) + " holds more than "
+                    + std::to_string(kMaxStringText) + " bytes of text, more than the engine accepts");
+        m_text.append(text);
     }
 
 private:
@@ -375,7 +385,7 @@ public:
     void Characters(std::string_view text) override
     {
         if (m_collect) {
-            if (m_collect->size() + text.size() > kMaxCellText)
+            if (m_collect->size() + text.size() > kMaxStringText)
                 throw SpreadsheetError(ErrorCode::TooLarge, "a cell holds more text than the engine accepts");
             m_collect->append(text);
         }
@@ -383,9 +393,6 @@ public:
 
 private:
     enum class Type : uint8_t { Number, Shared, FormulaString, Inline, Boolean, Error, Date };
-
-    // Far more than the 32,767 characters a cell may show, small enough to bound memory.
-    static constexpr size_t kMaxCellText = 16u << 20;
 
     void StartRow(const XmlAttributes& attributes)
     {

@@ -6,6 +6,7 @@
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/Workbook.h"
 #include "support/CfbTestContainer.h"
+#include "support/Failures.h"
 
 #include <gtest/gtest.h>
 
@@ -47,13 +48,7 @@ std::string ReadStream(const std::string& container, const std::string& name)
 
 ErrorCode FailureOf(const std::string& container, const std::string& name)
 {
-    try {
-        ReadStream(container, name);
-    } catch (const SpreadsheetError& error) {
-        return error.code();
-    }
-    ADD_FAILURE() << "no failure";
-    return ErrorCode::NotFound;
+    return testing::ErrorCodeOf([&] { ReadStream(container, name); });
 }
 
 TEST(CfbTest, ReadsRegularAndMiniStreamsWholeAndInOrder)

@@ -1,5 +1,6 @@
 #include "spreadsheet/container/Zip.h"
 #include "spreadsheet/SpreadsheetError.h"
+#include "support/Failures.h"
 #include "support/XlsxWriter.h"
 
 #include <gtest/gtest.h>
@@ -30,17 +31,13 @@ std::string SampleText(size_t size)
 
 ErrorCode ReadError(const std::string& archiveBytes, const std::string& member)
 {
-    try {
+    return testing::ErrorCodeOf([&] {
         ZipArchive archive(AsBytes(archiveBytes));
         const ZipEntry* entry = archive.Find(member);
         if (!entry)
             throw std::runtime_error("member missing");
         archive.ReadAll(*entry);
-    } catch (const SpreadsheetError& error) {
-        return error.code();
-    }
-    ADD_FAILURE() << "reading " << member << " succeeded";
-    return ErrorCode::NotFound;
+    });
 }
 
 TEST(ZipArchive, ReadsStoredAndDeflatedMembers)

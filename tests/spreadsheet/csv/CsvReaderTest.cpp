@@ -1,4 +1,5 @@
 #include "spreadsheet/Workbook.h"
+#include "support/SheetGrid.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,7 @@
 namespace vellumcast::spreadsheet {
 namespace {
 
-using Grid = std::vector<std::vector<std::string>>;
+using testing::Grid;
 
 // Every cell of the used range, row by row, as displayed.
 Grid ReadGrid(const std::string& bytes, const std::string& name = "data.csv")
@@ -21,13 +22,7 @@ Grid ReadGrid(const std::string& bytes, const std::string& name = "data.csv")
     const CellRange range = sheet.UsedRange();
     EXPECT_EQ(range.firstRow, 1);
     EXPECT_EQ(range.firstColumn, 1);
-    Grid grid;
-    for (int32_t row = range.firstRow; row <= range.lastRow; ++row) {
-        auto& line = grid.emplace_back();
-        for (int32_t column = range.firstColumn; column <= range.lastColumn; ++column)
-            line.emplace_back(sheet.CellText(row, column));
-    }
-    return grid;
+    return testing::TextsOf(sheet);
 }
 
 struct CsvCase {
@@ -108,6 +103,26 @@ TEST(CsvReader, RefusesMoreRowsThanASheetHolds)
     } catch (const SpreadsheetError& error) {
         EXPECT_EQ(error.code(), ErrorCode::TooLarge);
     }
+}
+
+TEST(CsvReader, RefusesAFieldLongerThanACellMayHoldQuotedOrNot)
+{
+    const std::string huge((16u << 20) + 1, 'y');
+    Application application;
+    for (const std::string& line : { "a," + huge + "\n", "a,\"" + huge + "\"\n" }) {
+        auto book = application.OpenBytes(line, "long-line.csv");
+        try {
+            book->Worksheets().front().UsedRange();
+            ADD_FAILURE() << "expected TooLarge";
+        } catch (const SpreadsheetError& error) {
+            EXPECT_EQ(error.code(), ErrorCode::TooLarge);
+            EXPECT_NE(std::string(error.what()).find("long-line.csv"), std::string::npos) << error.what();
+            EXPECT_NE(std::string(error.what()).find("field 2 of line 1"), std::string::npos) << error.what();
+        }
+    }
+    // Just within the bound is an ordinary cell.
+    auto fits = application.OpenBytes(huge.substr(1), "fits.csv");
+    EXPECT_EQ(fits->Worksheets().front().CellText(1, 1).size(), 16u << 20);
 }
 
 TEST(CsvReader, AcceptsExactlyTheSheetLimits)

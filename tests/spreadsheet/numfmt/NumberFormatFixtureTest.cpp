@@ -2,11 +2,14 @@
 // spreadsheet application renders them). Every row must match, except the few listed with
 // the reason they are believed wrong.
 #include "spreadsheet/numfmt/NumberFormat.h"
+#include "spreadsheet/xlsx/XlsxText.h"
 
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <set>
 #include <sstream>
@@ -241,6 +244,71 @@ TEST(NumberFormatFixtures, EveryValidCodeParses)
         format.FormatText("abc", text);
     }
     EXPECT_GT(count, 400u);
+}
+
+TEST(NumberFormatFixtures, NegativeAndAccountingTableMatches)
+{
+    const auto rows = ReadTsv(Fixture("numfmt/negative.tsv"));
+    ASSERT_GT(rows.size(), 15u);
+    ASSERT_EQ(rows[0][0], "format");
+    for (size_t r = 1; r < rows.size(); ++r) {
+        const std::vector<std::string>& row = rows[r];
+        ASSERT_EQ(row.size(), 3u) << "row " << r;
+        ASSERT_TRUE(NumberFormat::IsValidCode(row[0])) << row[0];
+        EXPECT_EQ(Render(NumberFormat::Parse(row[0]), std::strtod(row[1].c_str(), nullptr)), row[2])
+            << "value " << row[1] << " format " << row[0];
+    }
+}
+
+TEST(NumberFormatFixtures, DateAndTimeCodesAreRecognised)
+{
+    const JsonValue rows = JsonReader(ReadBytes(Fixture("numfmt/is_date.json"))).Read();
+    ASSERT_GT(rows.items.size(), 400u);
+    size_t dates = 0;
+    for (const JsonValue& row : rows.items) {
+        ASSERT_EQ(row.items.size(), 2u);
+        const std::string& code = row.items[0].text;
+        ASSERT_TRUE(NumberFormat::IsValidCode(code)) << code;
+        EXPECT_EQ(NumberFormat::Parse(code).IsDateTime(), row.items[1].boolean) << code;
+        dates += row.items[1].boolean ? 1 : 0;
+    }
+    EXPECT_GT(dates, 100u);
+}
+
+// The serial of a calendar date counted here on its own, from std::chrono's civil calendar:
+// the 1900 system counts the day 1900-02-29 that never was, the 1904 system starts at 0.
+double SerialOf(int year, unsigned month, unsigned day, bool date1904)
+{
+    using namespace std::chrono;
+    const sys_days date { std::chrono::year(year) / std::chrono::month(month) / std::chrono::day(day) };
+    if (date1904)
+        return (date - sys_days { 1904y / January / 1d }).count();
+    const int serial = (date - sys_days { 1899y / December / 31d }).count();
+    return serial >= 60 ? serial + 1 : serial;
+}
+
+TEST(NumberFormatFixtures, DateSerialsBothWaysInBothSystems)
+{
+    using vellumcast::spreadsheet::xlsx::IsoDateToSerial;
+    const JsonValue rows = JsonReader(ReadBytes(Fixture("numfmt/date.json"))).Read();
+    ASSERT_GT(rows.items.size(), 10u);
+    const NumberFormat iso = NumberFormat::Parse("yyyy-mm-dd hh:mm:ss");
+    for (const JsonValue& row : rows.items) {
+        ASSERT_EQ(row.items.size(), 3u);
+        int year = 0;
+        unsigned month = 0, day = 0;
+        // "new Date(Y,M,D)" counts months from 0.
+        ASSERT_EQ(std::sscanf(row.items[0].text.c_str(), "new Date(%d,%u,%u)", &year, &month, &day), 3);
+        const bool date1904 = row.items[2].boolean;
+        const DateSystem system = date1904 ? DateSystem::Date1904 : DateSystem::Date1900;
+        const double serial = SerialOf(year, month + 1, day, date1904);
+        std::string shown;
+        iso.Format(serial, system, shown);
+        EXPECT_EQ(shown, row.items[1].text) << row.items[0].text << (date1904 ? " (1904)" : "");
+        double read = -1;
+        EXPECT_TRUE(IsoDateToSerial(row.items[1].text, system, read)) << row.items[1].text;
+        EXPECT_EQ(read, serial) << row.items[1].text << (date1904 ? " (1904)" : "");
+    }
 }
 
 } // namespace

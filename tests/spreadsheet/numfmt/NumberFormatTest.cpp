@@ -8,7 +8,9 @@
 #include <limits>
 #include <string>
 
+using vellumcast::spreadsheet::numfmt::BuiltInFormat;
 using vellumcast::spreadsheet::numfmt::BuiltInFormatCode;
+using vellumcast::spreadsheet::numfmt::BuiltInFormats;
 using vellumcast::spreadsheet::numfmt::DateSystem;
 using vellumcast::spreadsheet::numfmt::NumberFormat;
 
@@ -263,7 +265,7 @@ TEST(NumberFormat, TimesAndRounding)
         { "h:mm AM/PM", 0, "12:00 AM" },
         { "h:mm AM/PM", 0.5, "12:00 PM" },
         { "h:mm AM/PM", 0.75, "6:00 PM" },
-        { "h:mm am/pm", 0.75, "6:00 pm" },
+        { "h:mm am/pm", 0.75, "6:00 PM" },
         { "h A/P", 0.75, "6 P" },
         { "h a/p", 0.25, "6 a" },
         { "hh:mm", 0.75, "18:00" },
@@ -310,7 +312,6 @@ TEST(NumberFormat, InvalidCodesFallBackToGeneral)
         "0\\", // an escape with nothing to escape
         "0_", // spacing with no character
         "0*", // a fill with no character
-        "x0", // a letter that means nothing
         "[$-409", // unterminated locale
     };
     for (const char* code : bad) {
@@ -360,24 +361,28 @@ TEST(NumberFormat, HostileValuesAndCodes)
 
 TEST(NumberFormat, EveryBuiltInIdParsesAndRenders)
 {
-    for (int id = -5; id < 300; ++id) {
-        const std::string_view code = BuiltInFormatCode(id);
-        EXPECT_TRUE(NumberFormat::IsValidCode(code)) << id << ": " << code;
-        if ((id >= 1 && id <= 22) || (id >= 37 && id <= 49)) {
-            EXPECT_NE(code, "General") << id;
+    // Every id falls back to a code that parses; the table holds each id once, in order.
+    for (int id = -5; id < 300; ++id)
+        EXPECT_TRUE(NumberFormat::IsValidCode(BuiltInFormatCode(id))) << id;
+    int previous = -1;
+    for (const BuiltInFormat& format : BuiltInFormats()) {
+        EXPECT_GT(format.id, previous);
+        previous = format.id;
+        EXPECT_TRUE(NumberFormat::IsValidCode(format.code)) << format.id << ": " << format.code;
+        EXPECT_EQ(BuiltInFormatCode(format.id), format.code);
+        EXPECT_EQ(NumberFormat::Parse(format.code).IsGeneral(), format.id == 0) << format.id;
+        // The accounting formats have four sections: the ; separators are where they belong.
+        if (format.code.starts_with("_(")) {
+            int separators = 0;
+            bool quoted = false;
+            for (char c : format.code) {
+                quoted = c == '"' ? !quoted : quoted;
+                separators += !quoted && c == ';' ? 1 : 0;
+            }
+            EXPECT_EQ(separators, 3) << format.id;
         }
     }
-    // The accounting formats have four sections: the ; separators are where they belong.
-    for (int id = 41; id <= 44; ++id) {
-        const std::string code(BuiltInFormatCode(id));
-        int separators = 0;
-        bool quoted = false;
-        for (char c : code) {
-            quoted = c == '"' ? !quoted : quoted;
-            separators += !quoted && c == ';' ? 1 : 0;
-        }
-        EXPECT_EQ(separators, 3) << id;
-    }
+    EXPECT_EQ(previous, 49);
 
     const struct {
         int id;
@@ -512,6 +517,93 @@ TEST(NumberFormat, TruncatedUtf8AfterAnEscapeEndsTheCode)
         NumberFormat::Parse(code).Format(5, DateSystem::Date1900, out);
         EXPECT_FALSE(out.empty()) << code;
     }
+}
+
+// Corners of the format language, each checked against what the format's own rules make of it.
+TEST(NumberFormat, LettersThatAreNoTokenShowAsThemselves)
+{
+    CheckCases({
+        { "x0", 5, "x5" },
+        { "x", 5, "x" },
+        { "x", 0, "x" },
+        { "x", -5, "-x" }, // one section: the sign stays
+        { "0 kn", 12.4, "12 kn" },
+        { "0 kph", 0.5, "0 kp12" }, // h is an hour: the section shows a time
+        { "0.0 \\k;(0.0) \\k", -1.25, "(1.3) k" },
+        // A near-miss of AM/PM is plain text, and leaves the clock at 24 hours.
+        { "h AM/P", 0.75, "18 AM/P" },
+        { "h:mm AM", 0.75, "18:00 AM" },
+        { "h a", 0.75, "18 a" },
+    });
+}
+
+TEST(NumberFormat, GeneralKeepsTheTextAroundIt)
+{
+    CheckCases({
+        { "General\\ \\k\\g", 5, "5 kg" },
+        { "General\\ \\k\\g", -2.5, "-2.5 kg" },
+        { "\\[General\\]", 1234567.891, "[1234567.891]" },
+        { "[Blue]General\\ ", 3, "3 " },
+        { "\\#General;\\(General\\)", -0.5, "(0.5)" },
+    });
+    EXPECT_EQ(ShowText("0;0;0;General\\ \\k\\g", "ten"), "ten kg");
+}
+
+TEST(NumberFormat, FractionalSecondsAfterHoursOrMinutes)
+{
+    // 23:59:59.94: whole seconds round up into the next day; tenths of a second do not.
+    const double beforeMidnight = (86400.0 - 0.06) / 86400.0;
+    // 12:00:00.864
+    const double noon = 0.50001;
+    CheckCases({
+        { "h", beforeMidnight, "0" }, { "h.0", beforeMidnight, "23.9" }, { "hh.00", noon, "12.86" },
+        { "h:mm.000", noon, "12:00.864" }, { "[h].0", 1 + noon, "36.9" }, { "[mm].00", noon, "720.86" },
+        { "mm.00", noon, "01.00" }, // "mm" alone is the month: the point is plain text
+    });
+}
+
+TEST(NumberFormat, AmPmInAnyCase)
+{
+    CheckCases({
+        { "h am/pm", 0.75, "6 PM" },
+        { "h Am/pM", 0.25, "6 AM" },
+        { "h:mm a/p", 0.75, "6:00 p" }, // A/P keeps the case it is written in
+        { "h:mm A/P", 0.25, "6:00 A" },
+    });
+}
+
+TEST(NumberFormat, DigitsBeyondFifteenAreZeros)
+{
+    CheckCases({
+        { "0.00000000000000000000", 1.0 / 3.0, "0.33333333333333300000" },
+        { "0", 1180591620717411303424.0, "1180591620717410000000" }, // 2^70
+        { "#,##0", 123456789012345678.0, "123,456,789,012,346,000" },
+        { "0.000000000000000000E+00", 2.0 / 3.0, "6.666666666666670000E-01" },
+    });
+}
+
+TEST(NumberFormat, CalendarPrefixes)
+{
+    // 2016-07-28 is 23 Shawwal 1437 and 2023-07-18 is 1 Muharram 1445 in the tabular calendar.
+    CheckCases({
+        { "B1dd/mm/yyyy", 42579, "28/07/2016" },
+        { "B2dd/mm/yyyy", 42579, "23/10/1437" },
+        { "B2yyyy-mm-dd", 45125, "1445-01-01" },
+        { "B2yyyy-mm-dd", 45124, "1444-12-29" }, // 1444 is a common year: Dhu al-Hijjah has 29 days
+        { "B2yy/m/d h:mm", 45125.75, "45/1/1 18:00" },
+        { "B2mmmm", 45008, "رمضان" },
+        { "B2mmmmm", 45008, "ر" },
+        { "B2dd/mm/yyyy", -1, "########" },
+    });
+    EXPECT_EQ(Show("B2dd/mm/yyyy", 41117, DateSystem::Date1904), "23/10/1437");
+}
+
+TEST(NumberFormat, EmptyStringInAPaddedTextSection)
+{
+    EXPECT_EQ(ShowText(BuiltInFormatCode(44), ""), "");
+    EXPECT_EQ(ShowText(BuiltInFormatCode(44), "ab"), " ab ");
+    EXPECT_EQ(ShowText("_-* #,##0_-;\\-* #,##0_-;_-* \"-\"_-;_-@_-", ""), "");
+    EXPECT_EQ(ShowText("0;0;0;\"x\"@", ""), "x"); // text that is more than padding stays
 }
 
 } // namespace

@@ -1,10 +1,10 @@
 #include "spreadsheet/Workbook.h"
+#include "support/SheetGrid.h"
 #include "support/TempDir.h"
 #include "support/XlsxWriter.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -12,18 +12,11 @@ namespace vellumcast::spreadsheet {
 namespace {
 
 using testing::Fixture;
-using Grid = std::vector<std::vector<std::string>>;
+using testing::Grid;
 
 Grid ReadGrid(Worksheet& sheet)
 {
-    const CellRange range = sheet.UsedRange();
-    Grid grid;
-    for (int32_t row = range.firstRow; row <= range.lastRow; ++row) {
-        auto& line = grid.emplace_back();
-        for (int32_t column = range.firstColumn; column <= range.lastColumn; ++column)
-            line.emplace_back(sheet.CellText(row, column));
-    }
-    return grid;
+    return testing::TextsOf(sheet);
 }
 
 std::string Range(Worksheet& sheet)
@@ -97,6 +90,24 @@ TEST(OdsReader, ReadsDisplayedTextOfFixtures)
     EXPECT_EQ(ReadGrid(special->Worksheets()[0]),
         (Grid { { "Split\nLine" }, { "Value  With spaces" }, { "Value   With 3 spaces" },
             { " Value   With spaces before and after " }, { "  Value   With 2 spaces before and after  " } }));
+}
+
+TEST(OdsReader, CoveredCellsAreEmptyWhateverTheyStillHold)
+{
+    // A 2 by 3 merge: the covered cells keep old paragraphs, values or both, repeated or
+    // not, and the cell after them still lands in its own column.
+    const std::string covered = "<table:covered-table-cell office:value-type=\"string\"><text:p>old</text:p>"
+                                "</table:covered-table-cell>"
+                                "<table:covered-table-cell office:value-type=\"float\" office:value=\"7\"/>";
+    const Grid grid = ReadOne("<table:table-row>"
+                              "<table:table-cell table:number-columns-spanned=\"3\" table:number-rows-spanned=\"2\""
+                              " office:value-type=\"string\"><text:p>merged</text:p></table:table-cell>"
+        + covered + Cell("<text:p>right</text:p>") + "</table:table-row><table:table-row>"
+        + "<table:covered-table-cell table:number-columns-repeated=\"2\" office:value-type=\"float\""
+          " office:value=\"3\"><text:p>3</text:p></table:covered-table-cell>"
+        + covered.substr(0, covered.find("<table:covered-table-cell office:value-type=\"float\""))
+        + Cell("<text:p>below</text:p>") + "</table:table-row>");
+    EXPECT_EQ(grid, (Grid { { "merged", "", "", "right" }, { "", "", "", "below" } }));
 }
 
 TEST(OdsReader, CountsRepeatedRowsAndColumns)
@@ -185,7 +196,6 @@ TEST(OdsReader, RefusesEncryptedPackages)
 TEST(OdsReader, RepeatedFilledCellsCannotExhaustMemory)
 {
     // A filled cell repeated a billion times in a row repeated a billion times.
-    const auto start = std::chrono::steady_clock::now();
     Application application;
     auto book = application.Open(Fixture("workbooks/issue_594_dos.ods"));
     try {
@@ -193,8 +203,8 @@ TEST(OdsReader, RepeatedFilledCellsCannotExhaustMemory)
         FAIL() << "expected TooLarge";
     } catch (const SpreadsheetError& error) {
         EXPECT_EQ(error.code(), ErrorCode::TooLarge);
+        EXPECT_NE(std::string(error.what()).find("issue_594_dos.ods"), std::string::npos) << error.what();
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST(OdsReader, ResolvesParagraphMarkup)

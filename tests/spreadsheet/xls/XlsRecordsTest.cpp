@@ -5,6 +5,7 @@
 #include "spreadsheet/Workbook.h"
 #include "spreadsheet/xls/XlsReader.h"
 #include "support/CfbTestContainer.h"
+#include "support/Failures.h"
 
 #include <gtest/gtest.h>
 
@@ -97,16 +98,12 @@ std::string Workbook(const std::vector<Sheet>& sheets, const std::string& global
 
 ErrorCode FailureOf(const std::string& bytes, bool load = false)
 {
-    try {
-        Application application;
-        auto workbook = application.OpenBytes(bytes, "test.xls");
+    return testing::ErrorCodeOf([&] {
+        auto workbook = Application().OpenBytes(bytes, "test.xls");
         if (load)
             for (Worksheet& sheet : workbook->Worksheets())
                 sheet.UsedRange();
-    } catch (const SpreadsheetError& error) {
-        return error.code();
-    }
-    return ErrorCode::NotFound;
+    });
 }
 
 TEST(XlsRecordsTest, EveryCellRecordGivesItsCells)

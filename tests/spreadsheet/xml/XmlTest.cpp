@@ -1,6 +1,7 @@
 #include "spreadsheet/xml/Xml.h"
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/container/Zip.h"
+#include "support/Failures.h"
 #include "support/XlsxWriter.h"
 
 #include <gtest/gtest.h>
@@ -56,13 +57,7 @@ std::string Parse(std::string_view document)
 
 ErrorCode ParseError(std::string_view document)
 {
-    try {
-        Parse(document);
-    } catch (const SpreadsheetError& error) {
-        return error.code();
-    }
-    ADD_FAILURE() << "parsed: " << document;
-    return ErrorCode::NotFound;
+    return testing::ErrorCodeOf([&] { Parse(document); });
 }
 
 TEST(XmlParser, ReportsNamespacesWhateverThePrefix)

@@ -1,0 +1,83 @@
+"""Writes the hostile workbooks bench/hostile.sh runs, into the folder given."""
+import os
+import sys
+import zipfile
+
+CONTENT_TYPES = ('<?xml version="1.0"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+                 '<Default Extension="xml" ContentType="application/xml"/>'
+                 '<Override PartName="/xl/workbook.xml" ContentType="application/'
+                 'vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/></Types>')
+ROOT_RELS = ('<?xml version="1.0"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+             '<Relationship Id="r1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/'
+             'officeDocument" Target="xl/workbook.xml"/></Relationships>')
+REL = 'http://schemas.openxmlformats.org/officeDocument/2006/relationships/'
+
+
+def xlsx(path, sheet_targets, members):
+    """sheet_targets: one target per sheet; members: part name -> bytes or a chunk generator."""
+    sheets = ''.join(f'<sheet name="S{i + 1}" sheetId="{i + 1}" r:id="r{i + 1}"/>' for i in range(len(sheet_targets)))
+    rels = ''.join(f'<Relationship Id="r{i + 1}" Type="{REL}worksheet" Target="{t}"/>'
+                   for i, t in enumerate(sheet_targets))
+    if 'xl/sharedStrings.xml' in members:
+        rels += f'<Relationship Id="s1" Type="{REL}sharedStrings" Target="sharedStrings.xml"/>'
+    with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED, compresslevel=9) as z:
+        z.writestr('[Content_Types].xml', CONTENT_TYPES)
+        z.writestr('_rels/.rels', ROOT_RELS)
+        z.writestr('xl/workbook.xml', '<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
+                   'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">'
+                   f'<sheets>{sheets}</sheets></workbook>')
+        z.writestr('xl/_rels/workbook.xml.rels',
+                   f'<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">{rels}'
+                   '</Relationships>')
+        for name, data in members.items():
+            if isinstance(data, (bytes, str)):
+                z.writestr(name, data)
+            else:
+                with z.open(name, 'w', force_zip64=True) as member:
+                    for chunk in data:
+                        member.write(chunk)
+
+
+def sheet(cells):
+    return ('<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>'
+            + cells + '</sheetData></worksheet>')
+
+
+def big_sheet(mib):
+    """A worksheet of about mib MiB of rows that all hold one number."""
+    yield b'<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>'
+    row = b'<row><c><v>1</v></c></row>'
+    block = row * (1 << 16)
+    for _ in range(mib * (1 << 20) // len(block)):
+        yield block
+    yield b'</sheetData></worksheet>'
+
+
+def main(folder):
+    xlsx(os.path.join(folder, 'shared-member.xlsx'), ['worksheets/sheet1.xml'] * 40,
+         {'xl/worksheets/sheet1.xml': big_sheet(256)})
+    corners = sheet('<row r="1"><c r="A1" t="inlineStr"><is><t>a</t></is></c></row>'
+                    '<row r="1048576"><c r="XFD1048576" t="inlineStr"><is><t>z</t></is></c></row>')
+    xlsx(os.path.join(folder, 'corners.xlsx'), ['worksheets/sheet1.xml'], {'xl/worksheets/sheet1.xml': corners})
+    corner = sheet('<row r="1"><c r="A1"><v>1</v></c></row><row r="65536"><c r="XFD65536"><v>2</v></c></row>')
+    xlsx(os.path.join(folder, 'corner65536.xlsx'), ['worksheets/sheet1.xml'], {'xl/worksheets/sheet1.xml': corner})
+
+    def strings(mib):
+        yield b'<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><si><t>'
+        for _ in range(mib):
+            yield b'x' * (1 << 20)
+        yield b'</t></si></sst>'
+    one = sheet('<row r="1"><c r="A1" t="s"><v>0</v></c></row>')
+    xlsx(os.path.join(folder, 'big-string.xlsx'), ['worksheets/sheet1.xml'],
+         {'xl/worksheets/sheet1.xml': one, 'xl/sharedStrings.xml': strings(1024)})
+    uses = sheet(''.join(f'<row r="{r}"><c r="A{r}" t="s"><v>0</v></c></row>' for r in range(1, 2001)))
+    xlsx(os.path.join(folder, 'reused-string.xlsx'), ['worksheets/sheet1.xml'],
+         {'xl/worksheets/sheet1.xml': uses, 'xl/sharedStrings.xml': strings(16 - 1)})
+    with open(os.path.join(folder, 'long-line.csv'), 'wb') as f:
+        for _ in range(200):
+            f.write(b'y' * (1 << 20))
+        f.write(b'\n')
+
+
+if __name__ == '__main__':
+    main(sys.argv[1])

@@ -1,0 +1,305 @@
+// Parsing the command line: long options ("--name value", "--name=value"), short ones
+// ("-o DIR", "-oDIR", bundled flags such as "-rq"), "--" ending the options.
+
+#include "cli/CommandLine.h"
+
+#include <algorithm>
+#include <charconv>
+#include <functional>
+#include <string_view>
+
+#ifndef VELLUMCAST_VERSION
+#define VELLUMCAST_VERSION "unknown"
+#endif
+
+namespace vellumcast::cli {
+
+namespace {
+
+using Apply = std::function<bool(CommandLineOptions&, const std::string& value, std::string& error)>;
+
+struct OptionSpec {
+    std::string_view longName; // without "--"
+    char shortName; // 0: none
+    bool takesValue;
+    Apply apply;
+};
+
+Apply Flag(bool CommandLineOptions::*member)
+{
+    return [member](CommandLineOptions& options, const std::string&, std::string&) {
+        options.*member = true;
+        return true;
+    };
+}
+
+// A switch that sets one of the export options to value.
+Apply ExportSwitch(bool options::ExportOptions::*member, bool value)
+{
+    return [member, value](CommandLineOptions& options, const std::string&, std::string&) {
+        options.exportOptions.*member = value;
+        return true;
+    };
+}
+
+bool SetMode(CommandLineOptions& options, const std::string& value, std::string& error)
+{
+    using options::SaveMode;
+    const std::vector<std::pair<std::string_view, SaveMode>> modes = { { "all", SaveMode::AllSheets },
+        { "sheet", SaveMode::EachSheet }, { "row", SaveMode::EachRow }, { "column", SaveMode::EachColumn } };
+    for (const auto& [word, mode] : modes) {
+        if (value == word) {
+            options.exportOptions.saveMode = mode;
+            return true;
+        }
+    }
+    error = "unknown mode \"" + value + "\" (all, sheet, row or column)";
+    return false;
+}
+
+bool SetDivider(CommandLineOptions& options, const std::string& value, std::string&)
+{
+    using options::DividerChoice;
+    const std::vector<std::pair<std::string_view, DividerChoice>> words
+        = { { "tab", DividerChoice::Tab }, { "comma", DividerChoice::Comma },
+              { "comma-space", DividerChoice::CommaSpace }, { "space", DividerChoice::Space } };
+    DividerChoice choice = DividerChoice::Other;
+    for (const auto& [word, named] : words) {
+        if (value == word)
+            choice = named;
+    }
+    options.exportOptions.divider = options::DividerFor(choice, value);
+    return true;
+}
+
+bool SetJobs(CommandLineOptions& options, const std::string& value, std::string& error)
+{
+    unsigned jobs = 0;
+    const auto [end, failure] = std::from_chars(value.data(), value.data() + value.size(), jobs);
+    if (failure != std::errc() || end != value.data() + value.size() || jobs == 0 || jobs > 1024) {
+        error = "--jobs needs a number from 1 to 1024, not \"" + value + "\"";
+        return false;
+    }
+    options.jobs = jobs;
+    return true;
+}
+
+const std::vector<OptionSpec>& Options()
+{
+    static const std::vector<OptionSpec> specs = {
+        { "mode", 'm', true, SetMode },
+        { "divider", 'd', true, SetDivider },
+        { "skip-blank", 0, false, ExportSwitch(&options::ExportOptions::includeBlankCells, false) },
+        { "no-quotes", 0, false, ExportSwitch(&options::ExportOptions::quoteCells, false) },
+        { "csv", 0, false, ExportSwitch(&options::ExportOptions::csvQuoting, true) },
+        { "lf", 0, false, ExportSwitch(&options::ExportOptions::lineFeedOnly, true) },
+        { "skip-empty-lines", 0, false, ExportSwitch(&options::ExportOptions::skipEmptyLines, true) },
+        { "output", 'o', true,
+            [](CommandLineOptions& o, const std::string& value, std::string& error) {
+                if (value.empty()) {
+                    error = "--output needs a folder, or - for standard output";
+                    return false;
+                }
+                o.outputFolder = value;
+                return true;
+            } },
+        { "sheet", 's', true,
+            [](CommandLineOptions& o, const std::string& value, std::string&) {
+                o.sheets.push_back(value);
+                return true;
+            } },
+        { "skip-hidden", 0, false, Flag(&CommandLineOptions::skipHidden) },
+        { "list", 'l', false, Flag(&CommandLineOptions::list) },
+        { "extension", 'e', true,
+            [](CommandLineOptions& o, const std::string& value, std::string& error) {
+                if (value.empty()) {
+                    error = "--extension needs an extension such as xlsx";
+                    return false;
+                }
+                o.extensions.push_back(value);
+                return true;
+            } },
+        { "recursive", 'r', false, Flag(&CommandLineOptions::recursive) },
+        { "jobs", 'j', true, SetJobs },
+        { "quiet", 'q', false, Flag(&CommandLineOptions::quiet) },
+        { "help", 'h', false, Flag(&CommandLineOptions::showHelp) },
+        { "version", 'V', false, Flag(&CommandLineOptions::showVersion) },
+    };
+    return specs;
+}
+
+// The edit distance of two short texts, for suggesting the option that was meant.
+size_t Distance(std::string_view a, std::string_view b)
+{
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({ row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1) });
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+std::string UnknownOption(const std::string& given)
+{
+    std::string error = "unknown option " + given;
+    const std::string_view name = std::string_view(given).substr(given.find_first_not_of('-'));
+    const OptionSpec* best = nullptr;
+    size_t bestDistance = 3; // more edits than this is a different word
+    for (const auto& spec : Options()) {
+        const bool prefix = name.size() >= 2 && spec.longName.substr(0, name.size()) == name;
+        const size_t distance = prefix ? 0 : Distance(name, spec.longName);
+        if (distance < bestDistance) {
+            best = &spec;
+            bestDistance = distance;
+        }
+    }
+    if (best)
+        error += " (did you mean --" + std::string(best->longName) + "?)";
+    return error;
+}
+
+class Parser {
+public:
+    explicit Parser(const std::vector<std::string>& arguments)
+        : m_arguments(arguments)
+    {
+    }
+
+    std::optional<CommandLineOptions> Parse(std::string& error)
+    {
+        bool onlyFiles = false;
+        for (m_next = 0; m_next < m_arguments.size();) {
+            const std::string& argument = m_arguments[m_next++];
+            bool ok = true;
+            if (onlyFiles || argument.size() < 2 || argument[0] != '-')
+                m_parsed.workbooks.push_back(argument);
+            else if (argument == "--")
+                onlyFiles = true;
+            else if (argument[1] == '-')
+                ok = ParseLong(argument, error);
+            else
+                ok = ParseShort(argument, error);
+            if (!ok)
+                return std::nullopt;
+        }
+        const bool exports = !m_parsed.showHelp && !m_parsed.showVersion;
+        if (exports && m_parsed.workbooks.empty()) {
+            error = "no workbook given";
+            return std::nullopt;
+        }
+        return m_parsed;
+    }
+
+private:
+    bool ParseLong(const std::string& argument, std::string& error)
+    {
+        const auto equals = argument.find('=');
+        const std::string name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+        const auto spec
+            = std::find_if(Options().begin(), Options().end(), [&](const OptionSpec& s) { return s.longName == name; });
+        if (spec == Options().end()) {
+            error = UnknownOption(argument.substr(0, equals));
+            return false;
+        }
+        if (!spec->takesValue) {
+            if (equals != std::string::npos) {
+                error = "--" + name + " takes no value";
+                return false;
+            }
+            return spec->apply(m_parsed, {}, error);
+        }
+        if (equals != std::string::npos)
+            return spec->apply(m_parsed, argument.substr(equals + 1), error);
+        return ApplyNext(*spec, "--" + name, error);
+    }
+
+    // "-rq" sets both flags; in "-oDIR" or "-ro DIR" the option that takes a value ends the group.
+    bool ParseShort(const std::string& argument, std::string& error)
+    {
+        for (size_t at = 1; at < argument.size(); ++at) {
+            const auto spec = std::find_if(Options().begin(), Options().end(),
+                [&](const OptionSpec& s) { return s.shortName != 0 && s.shortName == argument[at]; });
+            if (spec == Options().end()) {
+                error = "unknown option -" + argument.substr(at, 1);
+                return false;
+            }
+            if (!spec->takesValue) {
+                if (!spec->apply(m_parsed, {}, error))
+                    return false;
+                continue;
+            }
+            if (at + 1 < argument.size())
+                return spec->apply(m_parsed, argument.substr(at + 1), error);
+            return ApplyNext(*spec, std::string("-") + spec->shortName, error);
+        }
+        return true;
+    }
+
+    bool ApplyNext(const OptionSpec& spec, const std::string& shown, std::string& error)
+    {
+        if (m_next >= m_arguments.size()) {
+            error = shown + " needs a value";
+            return false;
+        }
+        return spec.apply(m_parsed, m_arguments[m_next++], error);
+    }
+
+    const std::vector<std::string>& m_arguments;
+    size_t m_next = 0;
+    CommandLineOptions m_parsed;
+};
+
+} // namespace
+
+std::optional<CommandLineOptions> ParseArguments(const std::vector<std::string>& arguments, std::string& error)
+{
+    return Parser(arguments).Parse(error);
+}
+
+std::string VersionText()
+{
+    return std::string("vellumcast-cli ") + VELLUMCAST_VERSION + "\n";
+}
+
+std::string UsageText()
+{
+    return "Usage: vellumcast-cli [OPTIONS] WORKBOOK|FOLDER|-...\n"
+           "Exports every cell of each workbook, as displayed, into .txt files.\n"
+           "\n"
+           "  -m, --mode all|sheet|row|column   one text per workbook (default), worksheet, row or column\n"
+           "  -d, --divider tab|comma|comma-space|space|TEXT\n"
+           "                                what stands between neighbouring cells (default: tab)\n"
+           "      --skip-blank              leave blank cells out (default: keep them)\n"
+           "      --no-quotes               do not wrap cells in double quotes (default: quote)\n"
+           "      --csv                     quote only cells holding the divider, a quote, CR or LF,\n"
+           "                                doubling their quotes\n"
+           "      --lf                      end lines in LF (default: CR LF)\n"
+           "      --skip-empty-lines        leave out lines whose cells are all blank\n"
+           "  -o, --output DIR|-            folder for the .txt files (default: the current folder);\n"
+           "                                - writes the texts to standard output, one after another\n"
+           "  -s, --sheet NAME|N            export only this worksheet (repeatable; N counts from 1,\n"
+           "                                hidden worksheets included)\n"
+           "      --skip-hidden             leave hidden worksheets out\n"
+           "  -l, --list                    list each workbook's worksheets and export nothing\n"
+           "  -e, --extension EXT           what a folder search takes (repeatable; default: every\n"
+           "                                readable format)\n"
+           "  -r, --recursive               search folders with their subfolders\n"
+           "  -j, --jobs N                  workbooks exported at once (default: the number of cores)\n"
+           "  -q, --quiet                   do not print the names of the files written\n"
+           "  -h, --help                    show this text\n"
+           "  -V, --version                 show the version\n"
+           "\n"
+           "A WORKBOOK of - is read from standard input and named stdin. A FOLDER is searched\n"
+           "for workbooks; names starting with ~ and hidden folders are left out.\n"
+           "Reads xlsx, xlsm, xltx, xltm, xls, ods, ots, fods and csv/tsv/txt/tab, recognised by content.\n"
+           "Exit status: 0 all exported, 1 a workbook or a file failed, 2 bad usage.\n";
+}
+
+} // namespace vellumcast::cli

@@ -1,0 +1,151 @@
+#include "cli/Workbooks.h"
+
+#include "core/ErrorReport.h"
+#include "core/Files.h"
+#include "core/StepRunner.h"
+#include "worklist/FolderScan.h"
+
+#include <algorithm>
+#include <cctype>
+#include <ostream>
+#include <stdexcept>
+
+namespace vellumcast::cli {
+
+namespace {
+
+// Every extension the engine reads, for a folder search without --extension.
+const std::vector<std::string> kReadableExtensions
+    = { "xlsx", "xlsm", "xltx", "xltm", "xls", "ods", "ots", "fods", "csv", "tsv", "txt", "tab" };
+
+bool TakenBy(const std::vector<std::string>& extensions, const std::string& path)
+{
+    const std::string name = core::FileNameOfPath(path);
+    return std::any_of(extensions.begin(), extensions.end(), [&](const std::string& extension) {
+        return worklist::WildcardMatch(worklist::PatternForAnswer(extension), name);
+    });
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+// The 0-based index of the worksheet chosen by text, if any.
+std::optional<size_t> FindWorksheet(std::vector<spreadsheet::Worksheet>& sheets, const std::string& choice)
+{
+    for (size_t i = 0; i < sheets.size(); ++i) {
+        if (sheets[i].Name() == choice)
+            return i;
+    }
+    for (size_t i = 0; i < sheets.size(); ++i) {
+        if (SameIgnoringCase(sheets[i].Name(), choice))
+            return i;
+    }
+    const bool digits = !choice.empty() && choice.size() <= 9
+        && std::all_of(choice.begin(), choice.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (digits) {
+        const size_t number = std::stoul(choice);
+        if (number >= 1 && number <= sheets.size())
+            return number - 1;
+    }
+    return std::nullopt;
+}
+
+std::string_view VisibilityWord(spreadsheet::SheetVisibility visibility)
+{
+    switch (visibility) {
+    case spreadsheet::SheetVisibility::Visible:
+        return "visible";
+    case spreadsheet::SheetVisibility::Hidden:
+        return "hidden";
+    case spreadsheet::SheetVisibility::VeryHidden:
+        return "very hidden";
+    }
+    return "visible";
+}
+
+} // namespace
+
+std::vector<std::string> ExpandFolders(
+    const CommandLineOptions& options, core::ErrorReporter& reporter, std::ostream& err)
+{
+    const std::vector<std::string>& extensions = options.extensions.empty() ? kReadableExtensions : options.extensions;
+    std::vector<std::string> workbooks;
+    for (const auto& argument : options.workbooks) {
+        if (argument == "-" || !core::FolderExists(argument)) {
+            workbooks.push_back(argument);
+            continue;
+        }
+        // The folder import's own scan and file filter, taking every name; the extensions
+        // are matched afterwards, so several of them keep the folder-by-folder order.
+        worklist::WorkbookList found;
+        core::NoPump pump;
+        core::StepRunner run(reporter, core::LocationText("Form1", "PushButton5_Click"));
+        std::string folder = argument;
+        while (folder.size() > 1 && folder.back() == '/')
+            folder.pop_back();
+        worklist::ImportFolder(found, folder, "*.*", run, pump, options.recursive);
+        const size_t before = workbooks.size();
+        for (const auto& path : found.Paths()) {
+            if (TakenBy(extensions, path))
+                workbooks.push_back(path);
+        }
+        if (workbooks.size() == before)
+            err << "vellumcast-cli: " << argument << ": no workbook found in this folder\n";
+    }
+    return workbooks;
+}
+
+std::vector<size_t> SelectWorksheets(spreadsheet::Workbook& workbook, const std::string& shownName,
+    const std::vector<std::string>& sheets, bool skipHidden)
+{
+    auto& worksheets = workbook.Worksheets();
+    std::vector<bool> keep(worksheets.size(), sheets.empty());
+    for (const auto& choice : sheets) {
+        const auto index = FindWorksheet(worksheets, choice);
+        if (!index)
+            throw std::runtime_error(shownName + " has no worksheet \"" + choice + "\"");
+        keep[*index] = true;
+    }
+    std::vector<size_t> numbers;
+    std::vector<spreadsheet::Worksheet> kept;
+    for (size_t i = 0; i < worksheets.size(); ++i) {
+        if (skipHidden && worksheets[i].Visibility() != spreadsheet::SheetVisibility::Visible)
+            keep[i] = false;
+        if (keep[i]) {
+            numbers.push_back(i + 1);
+            kept.push_back(std::move(worksheets[i]));
+        }
+    }
+    // Nothing is loaded yet, so moving the worksheets leaves no reference behind.
+    worksheets = std::move(kept);
+    return numbers;
+}
+
+std::string CellReference(int32_t row, int32_t column)
+{
+    std::string letters;
+    for (int32_t n = column; n > 0; n = (n - 1) / 26)
+        letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
+    return letters + std::to_string(row);
+}
+
+std::string ListWorksheets(spreadsheet::Workbook& workbook, const std::vector<size_t>& numbers)
+{
+    std::string text;
+    auto& worksheets = workbook.Worksheets();
+    for (size_t i = 0; i < worksheets.size(); ++i) {
+        const spreadsheet::CellRange range = worksheets[i].UsedRange();
+        text += std::to_string(numbers.at(i)) + '\t' + worksheets[i].Name() + '\t'
+            + std::string(VisibilityWord(worksheets[i].Visibility())) + '\t'
+            + CellReference(range.firstRow, range.firstColumn) + ':' + CellReference(range.lastRow, range.lastColumn)
+            + '\n';
+        worksheets[i].Unload();
+    }
+    return text;
+}
+
+} // namespace vellumcast::cli

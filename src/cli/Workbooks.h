@@ -1,0 +1,43 @@
+#pragma once
+// What the command line does with workbooks before and around the export: folders
+// searched for workbooks, the worksheet choice, the worksheet listing.
+
+#include "cli/CommandLine.h"
+#include "core/Ports.h"
+#include "spreadsheet/Workbook.h"
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace vellumcast::cli {
+
+// The name standing for a workbook read from standard input, in messages and file names.
+inline constexpr std::string_view kStdinName = "stdin";
+
+// The workbook arguments with every folder replaced by the workbooks found in it (its
+// subfolders too when recursive), in the order the folder import lists them. A folder
+// takes the names that match one of extensions (every readable format when empty), not
+// starting with "~" and not hidden; hidden folders are not entered. Files and "-" are
+// kept as given. Scan failures go to reporter; a folder that gives nothing is said on err.
+std::vector<std::string> ExpandFolders(
+    const CommandLineOptions& options, core::ErrorReporter& reporter, std::ostream& err);
+
+// Leaves in the workbook only the chosen worksheets, in workbook order: those named in
+// sheets or all when sheets is empty, less the hidden and very hidden ones when
+// skipHidden. A choice is a worksheet's name (letter case ignored when no name matches
+// exactly) or a number counting every worksheet from 1. Returns the numbers of the
+// worksheets kept. Call before any worksheet is read. Throws std::runtime_error naming
+// the workbook (as shownName) and the worksheet it lacks.
+std::vector<size_t> SelectWorksheets(spreadsheet::Workbook& workbook, const std::string& shownName,
+    const std::vector<std::string>& sheets, bool skipHidden);
+
+// "A1", "AB12": a cell's reference in the A1 style.
+std::string CellReference(int32_t row, int32_t column);
+
+// One line per worksheet of workbook: its number (numbers[i] for the i-th worksheet),
+// name, visibility ("visible", "hidden", "very hidden") and used range, tab-separated.
+// A worksheet that cannot be read throws.
+std::string ListWorksheets(spreadsheet::Workbook& workbook, const std::vector<size_t>& numbers);
+
+} // namespace vellumcast::cli

@@ -1,0 +1,150 @@
+// Files that try to crash the engine, block it or make it work without end: each must
+// fail as one error naming the workbook, or open with its oddities reported.
+#include "spreadsheet/Workbook.h"
+#include "spreadsheet/container/Zip.h"
+#include "support/TempDir.h"
+#include "support/XlsxWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vellumcast::spreadsheet {
+namespace {
+
+using testing::TempDir;
+using testing::XlsxWriter;
+using testing::ZipMember;
+using testing::ZipWriter;
+
+SpreadsheetError OpenError(const std::string& path)
+{
+    Application application;
+    try {
+        application.Open(path);
+    } catch (const SpreadsheetError& error) {
+        return error;
+    }
+    ADD_FAILURE() << path << " opened";
+    return SpreadsheetError(ErrorCode::Unsupported, "");
+}
+
+std::span<const uint8_t> AsBytes(const std::string& text)
+{
+    return { reinterpret_cast<const uint8_t*>(text.data()), text.size() };
+}
+
+TEST(HostileFiles, OnlyRegularFilesAreOpenedAndNeverBlock)
+{
+    TempDir dir;
+    // A FIFO without a writer would block a plain open for ever.
+    const std::string fifo = dir.File("pipe.xlsx");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : { fifo, std::string("/dev/null") }) {
+        const SpreadsheetError error = OpenError(path);
+        EXPECT_EQ(error.code(), ErrorCode::NotAFile) << path;
+        EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+        EXPECT_NE(std::string(error.what()).find("not a workbook"), std::string::npos) << error.what();
+    }
+    EXPECT_EQ(OpenError(dir.Path()).code(), ErrorCode::NotAFile);
+}
+
+TEST(HostileFiles, AFileEndingBeforeItsSizeIsDamagedNotACrash)
+{
+    // A pipe holding fewer bytes than asked for stands for a file truncated while read.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ASSERT_EQ(::write(ends[1], "PK\x03\x04", 4), 4);
+    ::close(ends[1]);
+    try {
+        FileBytes::ReadOpenFile(ends[0], 4096);
+        ADD_FAILURE() << "a short file was read whole";
+    } catch (const SpreadsheetError& error) {
+        EXPECT_EQ(error.code(), ErrorCode::Corrupt);
+        EXPECT_NE(std::string(error.what()).find("shrank from 4096 to 4 bytes"), std::string::npos) << error.what();
+    }
+    ::close(ends[0]);
+}
+
+TEST(HostileFiles, AllReadsOfOneArchiveShareOneInflateBudget)
+{
+    // A member that declares 60 MiB is charged for it on every read, so reading it over
+    // and over (as sheets that all point at it would) ends at the budget: the fifth read
+    // passes the 256 MiB floor. Its data is a few bytes, so each read before that fails
+    // as damaged without inflating much.
+    ZipMember member;
+    member.name = "big.xml";
+    member.data = "<x/>";
+    member.deflate = true;
+    member.uncompressedSizeOverride = uint64_t { 60 } << 20;
+    const std::string bytes = ZipWriter().Add(member).Finish();
+    container::ZipArchive archive(AsBytes(bytes));
+    auto read = [&] {
+        try {
+            archive.Read(archive.Entries()[0], [](std::string_view) {});
+        } catch (const SpreadsheetError& error) {
+            return error.code();
+        }
+        return ErrorCode::NotFound;
+    };
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(read(), ErrorCode::Corrupt) << i;
+    EXPECT_EQ(read(), ErrorCode::TooLarge);
+    EXPECT_EQ(read(), ErrorCode::TooLarge);
+}
+
+TEST(HostileFiles, ArchiveBudgetGrowsWithTheArchive)
+{
+    // Every real workbook fits: 30 times its size plus the floor is well inside.
+    for (uint64_t size : { uint64_t { 1000 }, uint64_t { 1 } << 20, uint64_t { 100 } << 20 })
+        EXPECT_GT(container::ArchiveInflateBudget(size), 30 * size + (uint64_t { 128 } << 20)) << size;
+    EXPECT_LT(container::ArchiveInflateBudget(uint64_t { 1 } << 20), uint64_t { 1 } << 30);
+}
+
+TEST(HostileFiles, SharedStringsAreCappedLikeCellText)
+{
+    TempDir dir;
+    XlsxWriter writer;
+    writer.Compress();
+    writer.AddSheet("Big").SharedString(1, 1, std::string((16u << 20) + 1, 'x'));
+    const std::string path = writer.Save(dir.File("big-string.xlsx"));
+    const SpreadsheetError error = OpenError(path);
+    EXPECT_EQ(error.code(), ErrorCode::TooLarge);
+    EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+    EXPECT_NE(std::string(error.what()).find("shared string 0"), std::string::npos) << error.what();
+}
+
+TEST(HostileFiles, FallbacksAreWarnedOncePerWorkbook)
+{
+    TempDir dir;
+    XlsxWriter writer;
+    const uint32_t longCode = writer.AddStyle(std::string(5000, '0'));
+    const std::string index = std::to_string(longCode);
+    // Shared string 7 and style 40 do not exist; each kind appears twice.
+    writer.AddSheet("Odd").RawSheetData("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>7</v></c><c r=\"B1\" t=\"s\"><v>8</v></c>"
+                                        "<c r=\"C1\" s=\"40\"><v>1.5</v></c><c r=\"D1\" s=\"40\"><v>2</v></c>"
+                                        "<c r=\"E1\" s=\""
+        + index + "\"><v>3</v></c></row>");
+    const std::string path = writer.Save(dir.File("odd.xlsx"));
+    Application application;
+    auto book = application.Open(path);
+    ASSERT_EQ(book->Warnings().size(), 1u); // the format code, known once the styles are read
+    Worksheet& sheet = book->Worksheets()[0];
+    EXPECT_EQ(sheet.CellText(1, 1), "");
+    EXPECT_EQ(sheet.CellText(1, 2), "");
+    EXPECT_EQ(sheet.CellText(1, 3), "1.5");
+    EXPECT_EQ(sheet.CellText(1, 4), "2");
+    EXPECT_EQ(sheet.CellText(1, 5), "3");
+    const auto& warnings = book->Warnings();
+    ASSERT_EQ(warnings.size(), 3u);
+    for (const std::string& warning : warnings)
+        EXPECT_EQ(warning.rfind(path + ": ", 0), 0u) << warning;
+    EXPECT_NE(warnings[0].find("number format"), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[1].find("shared strings"), std::string::npos) << warnings[1];
+    EXPECT_NE(warnings[2].find("styles"), std::string::npos) << warnings[2];
+}
+
+} // namespace
+} // namespace vellumcast::spreadsheet
