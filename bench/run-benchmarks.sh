@@ -76,6 +76,21 @@ if [ -x "$bin/generate_xls" ]; then
   f=$work/bench-65536.xls; [ -f "$f" ] || "$bin/generate_xls" "$f" 65536
   run_case "xls 65536 x 10" "$f" cat "$f"
 fi
+# Many small workbooks in one call: the samples copied until there are 500.
+if [ -d "$bin/Samples" ]; then
+  rm -rf "$work/many" "$work/many-out"; mkdir -p "$work/many" "$work/many-out"
+  mapfile -t samples < <(find "$bin/Samples" -maxdepth 1 -type f | sort)
+  if [ ${#samples[@]} -gt 0 ]; then
+    for i in $(seq 0 499); do
+      s=${samples[$((i % ${#samples[@]}))]}; cp "$s" "$work/many/$i-$(basename "$s")"
+    done
+    read -r t k < <(measure "$bin/vellumcast-cli" --mode sheet --output "$work/many-out" "$work/many"/*)
+    read -r t0 k0 < <(measure "$bin/vellumcast-cli" --help)
+    echo "== 500 small workbooks in one call"
+    printf '  %-28s %8.2fs %8.0f MiB   per workbook %s ms (start-up alone %s s)\n' "vellumcast-cli" "$t" \
+      "$(awk -v k="$k" 'BEGIN{print k/1024}')" "$(awk -v t="$t" 'BEGIN{printf "%.2f", t * 1000 / 500}')" "$t0"
+  fi
+fi
 if [ -x "$bin/bench_render" ]; then
   echo "== bench_render"; "$bin/bench_render" 2>/dev/null | tail -n +4
 fi

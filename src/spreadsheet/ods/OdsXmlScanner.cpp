@@ -182,7 +182,7 @@ bool IsPlainAttributeName(std::string_view name, const xml::XmlScanner& scanner)
 bool IsAcceptedText(std::string_view text, bool attribute, unsigned& check)
 {
     check = xml::CheckText(text.data(), text.data() + text.size(), attribute);
-    return !(check & xml::kBad)
+    return !(check & xml::kBad) && (attribute || text.find("]]>") == std::string_view::npos)
         && (!(check & xml::kNonAscii)
             || xml::IsValidUtf8(reinterpret_cast<const unsigned char*>(text.data()),
                 reinterpret_cast<const unsigned char*>(text.data() + text.size())));

@@ -148,6 +148,9 @@ void XmlScanner::Text(char* begin, char* end)
         }
         return;
     }
+    // A text run is whole here (it ends at a '<'), so "]]>" cannot hide across pieces.
+    if (std::string_view(begin, static_cast<size_t>(end - begin)).find("]]>") != std::string_view::npos)
+        Fail("\"]]>\" in the text");
     const unsigned check = CheckText(begin, end, false);
     if (check != kPlain)
         end = CheckedText(begin, end, check, false);

@@ -194,6 +194,7 @@ TEST(OdsXmlScanner, TheDirectPathRefusesWhatTheGeneralPathRefuses)
         "<table:table-cell other:value=\"1\"><text:p>x</text:p></table:table-cell>",
         "<table:table-cell office:1value=\"1\"><text:p>x</text:p></table:table-cell>",
         "<table:table-cell><text:p>&bogus;</text:p></table:table-cell>",
+        "<table:table-cell><text:p>a]]>b</text:p></table:table-cell>",
     };
     for (const char* cell : cells) {
         const std::string document = Document(

@@ -116,6 +116,7 @@ TEST(XmlScanner, RefusesWhatIsNoWellFormedXml)
         "<p:a xmlns:p=\"urn:p\"><p:b xmlns:p=\"\"/></p:a>",
         "<a><?p:i data?></a>",
         "<a><?pi da\xC3ta?></a>",
+        "<a>x]]>y</a>",
     };
     for (const char* document : documents) {
         for (const size_t piece : { size_t(1), size_t(5), size_t(1000) }) {
