@@ -40,10 +40,11 @@ inline void OpenAndReadEveryCell(std::string bytes, const std::string& name)
 template <typename OpenReader> void ReadEveryCellWith(OpenReader openReader, std::string bytes, const std::string& name)
 {
     try {
+        const uint64_t size = bytes.size();
         spreadsheet::ReaderContext context { spreadsheet::FileBytes::FromBuffer(std::move(bytes)), name, {} };
         spreadsheet::WorkbookData data;
         auto reader = openReader(context, data);
-        spreadsheet::Workbook book(name, std::move(reader), std::move(data), {});
+        spreadsheet::Workbook book(name, std::move(reader), std::move(data), {}, size);
         ReadEveryCell(book);
     } catch (const spreadsheet::SpreadsheetError&) {
     }
