@@ -29,19 +29,39 @@ python3 scripts/fuzz-seeds.py "$out/seeds"
 mkdir -p "$out/crashes"
 if [ $# -gt 0 ]; then targets=("$@"); else mapfile -t targets < <(cd "$out/bin" && ls fuzz_* | sort); fi
 
+# Runs one target; its log lands in $out/TARGET.log, and a finding leaves TARGET.failed.
+fuzz_one() {
+  local target=$1 corpus=$out/corpus/$1
+  mkdir -p "$corpus" "$out/seeds/$target"
+  rm -f "$out/$target.failed"
+  # -rss_limit_mb and -malloc_limit_mb make a runaway allocation a finding, -timeout a hang.
+  ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 "$out/bin/$target" -max_total_time="$seconds" -timeout=10 \
+    -rss_limit_mb=2048 -malloc_limit_mb=2048 -max_len=262144 -print_final_stats=1 \
+    -artifact_prefix="$out/crashes/$target-" "$corpus" "$out/seeds/$target" >"$out/$target.log" 2>&1 \
+    || touch "$out/$target.failed"
+}
+
+# One target per core at a time: the pass takes a fraction of the targets' summed time.
+running=0
+for target in "${targets[@]}"; do
+  echo "--- $target: ${seconds} s from $(ls "$out/seeds/$target" 2>/dev/null | wc -l) seeds"
+  fuzz_one "$target" &
+  running=$((running + 1))
+  if [ "$running" -ge "$(nproc)" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
+done
+wait || true
+
 failed=()
 for target in "${targets[@]}"; do
-  corpus=$out/corpus/$target
-  mkdir -p "$corpus" "$out/seeds/$target"
-  echo "--- $target: ${seconds} s from $(ls "$out/seeds/$target" | wc -l) seeds"
-  # -rss_limit_mb and -malloc_limit_mb make a runaway allocation a finding, -timeout a hang.
-  if ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 "$out/bin/$target" -max_total_time="$seconds" -timeout=10 \
-    -rss_limit_mb=2048 -malloc_limit_mb=2048 -max_len=262144 -print_final_stats=1 \
-    -artifact_prefix="$out/crashes/$target-" "$corpus" "$out/seeds/$target" >"$out/$target.log" 2>&1; then
-    grep -E '^stat::number_of_executed_units|^#[0-9]+ +DONE' "$out/$target.log" | tail -n 2 || true
-  else
+  if [ -e "$out/$target.failed" ]; then
+    echo "--- $target: finding"
     tail -n 40 "$out/$target.log"
     failed+=("$target")
+  else
+    echo "--- $target: $(grep -E '^stat::number_of_executed_units' "$out/$target.log" | tail -n 1)"
   fi
 done
 if [ ${#failed[@]} -gt 0 ]; then
