@@ -18,7 +18,7 @@ namespace {
 
 using Apply = std::function<bool(CommandLineOptions&, const std::string& value, std::string& error)>;
 
-struct OptionSpec {
+struct OptionRule {
     std::string_view longName; // without "--"
     char shortName; // 0: none
     bool takesValue;
@@ -84,9 +84,9 @@ bool SetJobs(CommandLineOptions& options, const std::string& value, std::string&
     return true;
 }
 
-const std::vector<OptionSpec>& Options()
+const std::vector<OptionRule>& Options()
 {
-    static const std::vector<OptionSpec> specs = {
+    static const std::vector<OptionRule> rules = {
         { "mode", 'm', true, SetMode },
         { "divider", 'd', true, SetDivider },
         { "skip-blank", 0, false, ExportSwitch(&options::ExportOptions::includeBlankCells, false) },
@@ -125,7 +125,7 @@ const std::vector<OptionSpec>& Options()
         { "help", 'h', false, Flag(&CommandLineOptions::showHelp) },
         { "version", 'V', false, Flag(&CommandLineOptions::showVersion) },
     };
-    return specs;
+    return rules;
 }
 
 // The edit distance of two short texts, for suggesting the option that was meant.
@@ -150,13 +150,13 @@ std::string UnknownOption(const std::string& given)
 {
     std::string error = "unknown option " + given;
     const std::string_view name = std::string_view(given).substr(given.find_first_not_of('-'));
-    const OptionSpec* best = nullptr;
+    const OptionRule* best = nullptr;
     size_t bestDistance = 3; // more edits than this is a different word
-    for (const auto& spec : Options()) {
-        const bool prefix = name.size() >= 2 && spec.longName.substr(0, name.size()) == name;
-        const size_t distance = prefix ? 0 : Distance(name, spec.longName);
+    for (const auto& rule : Options()) {
+        const bool prefix = name.size() >= 2 && rule.longName.substr(0, name.size()) == name;
+        const size_t distance = prefix ? 0 : Distance(name, rule.longName);
         if (distance < bestDistance) {
-            best = &spec;
+            best = &rule;
             bestDistance = distance;
         }
     }
@@ -202,53 +202,53 @@ private:
     {
         const auto equals = argument.find('=');
         const std::string name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-        const auto spec
-            = std::find_if(Options().begin(), Options().end(), [&](const OptionSpec& s) { return s.longName == name; });
-        if (spec == Options().end()) {
+        const auto rule
+            = std::find_if(Options().begin(), Options().end(), [&](const OptionRule& s) { return s.longName == name; });
+        if (rule == Options().end()) {
             error = UnknownOption(argument.substr(0, equals));
             return false;
         }
-        if (!spec->takesValue) {
+        if (!rule->takesValue) {
             if (equals != std::string::npos) {
                 error = "--" + name + " takes no value";
                 return false;
             }
-            return spec->apply(m_parsed, {}, error);
+            return rule->apply(m_parsed, {}, error);
         }
         if (equals != std::string::npos)
-            return spec->apply(m_parsed, argument.substr(equals + 1), error);
-        return ApplyNext(*spec, "--" + name, error);
+            return rule->apply(m_parsed, argument.substr(equals + 1), error);
+        return ApplyNext(*rule, "--" + name, error);
     }
 
     // "-rq" sets both flags; in "-oDIR" or "-ro DIR" the option that takes a value ends the group.
     bool ParseShort(const std::string& argument, std::string& error)
     {
         for (size_t at = 1; at < argument.size(); ++at) {
-            const auto spec = std::find_if(Options().begin(), Options().end(),
-                [&](const OptionSpec& s) { return s.shortName != 0 && s.shortName == argument[at]; });
-            if (spec == Options().end()) {
+            const auto rule = std::find_if(Options().begin(), Options().end(),
+                [&](const OptionRule& s) { return s.shortName != 0 && s.shortName == argument[at]; });
+            if (rule == Options().end()) {
                 error = "unknown option -" + argument.substr(at, 1);
                 return false;
             }
-            if (!spec->takesValue) {
-                if (!spec->apply(m_parsed, {}, error))
+            if (!rule->takesValue) {
+                if (!rule->apply(m_parsed, {}, error))
                     return false;
                 continue;
             }
             if (at + 1 < argument.size())
-                return spec->apply(m_parsed, argument.substr(at + 1), error);
-            return ApplyNext(*spec, std::string("-") + spec->shortName, error);
+                return rule->apply(m_parsed, argument.substr(at + 1), error);
+            return ApplyNext(*rule, std::string("-") + rule->shortName, error);
         }
         return true;
     }
 
-    bool ApplyNext(const OptionSpec& spec, const std::string& shown, std::string& error)
+    bool ApplyNext(const OptionRule& rule, const std::string& shown, std::string& error)
     {
         if (m_next >= m_arguments.size()) {
             error = shown + " needs a value";
             return false;
         }
-        return spec.apply(m_parsed, m_arguments[m_next++], error);
+        return rule.apply(m_parsed, m_arguments[m_next++], error);
     }
 
     const std::vector<std::string>& m_arguments;
