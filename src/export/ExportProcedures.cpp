@@ -177,7 +177,8 @@ public:
             for (int32_t position = first; position <= last; ++position) {
                 SetProgress(position, last);
                 m_context.pump.Run();
-                m_composer.Begin();
+                const size_t before = out.size();
+                m_composer.Begin(out);
                 if (recorded) {
                     recorded->ForEachOn(position,
                         [&](const spreadsheet::Cell& cell) { Add(sheet, label, [&] { return sheet.TextOf(cell); }); });
@@ -187,8 +188,7 @@ public:
                             [&] { return rows ? sheet.CellText(position, across) : sheet.CellText(across, position); });
                     }
                 }
-                const size_t before = out.size();
-                m_composer.End(out);
+                m_composer.End();
                 ChargeText(sheet, out.size() - before);
                 lineDone(position, last);
             }
@@ -286,7 +286,14 @@ private:
     void ChargeText(Worksheet& sheet, size_t bytes)
     {
         m_textUsed += bytes;
-        if (m_textUsed > m_textBudget)
+        CheckText(sheet, 0);
+    }
+
+    // Refuses a text past the budget, counting the line being composed (pending bytes):
+    // one line of thousands of cells may be long enough to exhaust memory on its own.
+    void CheckText(Worksheet& sheet, size_t pending)
+    {
+        if (m_textUsed + pending > m_textBudget)
             throw SpreadsheetError(ErrorCode::TooLarge,
                 "Cannot export " + SheetOf(sheet, *m_workbook) + ": its texts grow past " + std::to_string(m_textBudget)
                     + " bytes, more than a workbook of " + std::to_string(m_workbook->FileSize()) + " bytes may give");
@@ -297,15 +304,16 @@ private:
         m_context.pump.Run();
         if (!m_runner) {
             m_composer.Add(read());
-            return;
+        } else {
+            // A failed read keeps the previous cell's text, as the step would have left it.
+            try {
+                NamingOutOfMemory(sheet, [&] { m_lastText.assign(read()); });
+            } catch (...) {
+                m_runner->Fail(label, std::current_exception());
+            }
+            m_composer.Add(m_lastText);
         }
-        // A failed read keeps the previous cell's text, as the step would have left it.
-        try {
-            NamingOutOfMemory(sheet, [&] { m_lastText.assign(read()); });
-        } catch (...) {
-            m_runner->Fail(label, std::current_exception());
-        }
-        m_composer.Add(m_lastText);
+        CheckText(sheet, m_composer.Composed());
     }
 
     ExportContext& m_context;

@@ -25,6 +25,23 @@ private:
     std::string m_bytes;
 };
 
+// Bytes read from a file into memory that is not cleared first: a file of hundreds of
+// megabytes is written to memory once, not twice.
+class ReadBytes final : public FileBytes {
+public:
+    explicit ReadBytes(size_t size)
+        : m_bytes(std::make_unique_for_overwrite<uint8_t[]>(size))
+        , m_size(size)
+    {
+    }
+    std::span<const uint8_t> Bytes() const override { return { m_bytes.get(), m_size }; }
+    uint8_t* Data() { return m_bytes.get(); }
+
+private:
+    std::unique_ptr<uint8_t[]> m_bytes;
+    size_t m_size;
+};
+
 std::string SystemReason(int error)
 {
     switch (error) {
@@ -64,12 +81,12 @@ void RequireRegularFile(const struct stat& info)
 
 // Reads exactly size bytes. A file that another program shortens meanwhile ends early:
 // that is a damaged workbook, not a crash, which a mapping of it would have been.
-std::string ReadWhole(int fd, size_t size)
+std::shared_ptr<const FileBytes> ReadWhole(int fd, size_t size)
 {
-    std::string bytes(size, '\0');
+    auto bytes = std::make_shared<ReadBytes>(size);
     size_t done = 0;
     while (done < size) {
-        const ssize_t got = ::read(fd, bytes.data() + done, size - done);
+        const ssize_t got = ::read(fd, bytes->Data() + done, size - done);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -102,7 +119,7 @@ std::shared_ptr<const FileBytes> FileBytes::ReadFile(const std::string& path)
 
 std::shared_ptr<const FileBytes> FileBytes::ReadOpenFile(int fd, size_t size)
 {
-    return std::make_shared<BufferBytes>(ReadWhole(fd, size));
+    return ReadWhole(fd, size);
 }
 
 std::shared_ptr<const FileBytes> FileBytes::FromBuffer(std::string bytes)

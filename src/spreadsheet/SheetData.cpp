@@ -94,6 +94,8 @@ void SheetData::Clear()
     m_cells.clear();
     std::vector<RowSpan>().swap(m_rows);
     std::string().swap(m_pool);
+    m_sharedOwner.reset();
+    m_shared = {};
     m_range = CellRange {};
     m_lastRowIndex = 0;
 }
@@ -153,11 +155,27 @@ void SheetBuilder::AddSharedString(int32_t row, int32_t column, uint32_t index, 
 
 void SheetBuilder::AddString(int32_t row, int32_t column, std::string_view text, uint32_t style)
 {
-    if (m_data.m_pool.size() + text.size() > UINT32_MAX)
+    const size_t offset = m_data.m_shared.size() + m_data.m_pool.size();
+    if (offset + text.size() > UINT32_MAX)
         throw SpreadsheetError(ErrorCode::TooLarge, "the worksheet holds more than 4 GiB of text");
     Cell& cell = Add(row, column, CellKind::String, style);
-    cell.value.text = { static_cast<uint32_t>(m_data.m_pool.size()), static_cast<uint32_t>(text.size()) };
+    cell.value.text = { static_cast<uint32_t>(offset), static_cast<uint32_t>(text.size()) };
     m_data.m_pool.append(text);
+}
+
+void SheetBuilder::ShareText(std::shared_ptr<const void> owner, std::string_view text)
+{
+    if (text.size() > UINT32_MAX)
+        throw SpreadsheetError(ErrorCode::TooLarge, "the worksheet holds more than 4 GiB of text");
+    m_data.m_sharedOwner = std::move(owner);
+    m_data.m_shared = text;
+}
+
+void SheetBuilder::AddSharedText(int32_t row, int32_t column, std::string_view text, uint32_t style)
+{
+    Cell& cell = Add(row, column, CellKind::String, style);
+    cell.value.text
+        = { static_cast<uint32_t>(text.data() - m_data.m_shared.data()), static_cast<uint32_t>(text.size()) };
 }
 
 void SheetBuilder::AddBoolean(int32_t row, int32_t column, bool value, uint32_t style)

@@ -110,7 +110,11 @@ public:
 
     std::string_view TextOf(const Cell& cell) const
     {
-        return std::string_view(m_pool).substr(cell.value.text.offset, cell.value.text.length);
+        // Offsets below the shared text's size point into it, the rest into the pool.
+        const size_t offset = cell.value.text.offset;
+        if (offset < m_shared.size())
+            return m_shared.substr(offset, cell.value.text.length);
+        return std::string_view(m_pool).substr(offset - m_shared.size(), cell.value.text.length);
     }
 
     size_t CellCount() const { return m_cells.size(); }
@@ -129,6 +133,10 @@ private:
     CellStore m_cells;
     std::vector<RowSpan> m_rows;
     std::string m_pool;
+    // Text the sheet's cells share with their reader instead of copying it to the pool,
+    // kept alive by its owner.
+    std::shared_ptr<const void> m_sharedOwner;
+    std::string_view m_shared;
     CellRange m_range;
     mutable size_t m_lastRowIndex = 0; // sequential walks find the next row at once
     mutable size_t m_lastCellIndex = SIZE_MAX; // and the next cell of a row
@@ -148,6 +156,13 @@ public:
     void AddBoolean(int32_t row, int32_t column, bool value, uint32_t style);
     void AddError(int32_t row, int32_t column, CellError error, uint32_t style);
     void AddBlank(int32_t row, int32_t column, uint32_t style);
+
+    // Lets string cells point into text the reader already holds (a delimited-text file's
+    // own bytes) instead of copying it into the pool; owner keeps that text alive as long
+    // as the sheet. Given before any cell.
+    void ShareText(std::shared_ptr<const void> owner, std::string_view text);
+    // A string cell whose text lies in the shared text, which it must be a part of.
+    void AddSharedText(int32_t row, int32_t column, std::string_view text, uint32_t style);
 
     // A hint from a reader that knows the size ahead: room for this many cells and bytes
     // of text, so the sheet is not copied while it grows.
