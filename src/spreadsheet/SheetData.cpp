@@ -113,6 +113,9 @@ Cell& SheetBuilder::Add(int32_t row, int32_t column, CellKind kind, uint32_t sty
         throw SpreadsheetError(ErrorCode::Corrupt,
             "a cell lies outside the worksheet (row " + std::to_string(row) + ", column " + std::to_string(column)
                 + ")");
+    if (m_data.m_cells.size() >= m_cellLimit)
+        throw SpreadsheetError(ErrorCode::TooLarge,
+            "it records more than " + std::to_string(m_cellLimit) + " cells, more than a workbook of its size holds");
     if (--m_untilYield == 0) {
         m_untilYield = 4096;
         if (m_yield)

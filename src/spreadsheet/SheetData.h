@@ -18,6 +18,15 @@ namespace vellumcast::spreadsheet {
 inline constexpr int32_t kMaxRows = 1048576;
 inline constexpr int32_t kMaxColumns = 16384;
 
+// The most cells one worksheet of a workbook of fileSize bytes may record. A recorded
+// cell takes a byte or more of even a compressed file, so real workbooks stay far below
+// four per byte; the floor of 6 Mi cells (96 MiB) lets any small workbook through. It
+// bounds the memory (16 bytes a cell) a crafted file of a few kilobytes can claim.
+inline uint64_t SheetCellLimit(uint64_t fileSize)
+{
+    return (uint64_t { 6 } << 20) + 4 * fileSize;
+}
+
 enum class CellKind : uint8_t {
     Blank, // recorded with formatting only; displays ""
     Number, // value.number through the style's number format
@@ -172,6 +181,9 @@ public:
         m_data.m_pool.reserve(textBytes);
     }
 
+    // Refuses, as SpreadsheetError(TooLarge), any cell past this many.
+    void LimitCells(uint64_t cells) { m_cellLimit = cells; }
+
     // Takes, in place of everything added so far, a sheet another builder has finished:
     // a reader that loaded a sheet ahead of time hands it over without copying it.
     void Adopt(SheetData&& finished)
@@ -195,6 +207,7 @@ private:
     int32_t m_lastColumn = 0;
     bool m_ordered = true;
     uint32_t m_untilYield = 4096;
+    uint64_t m_cellLimit = UINT64_MAX;
     std::vector<int32_t> m_rowOfCell; // only filled once cells arrive out of order
 };
 

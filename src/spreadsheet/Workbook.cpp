@@ -24,6 +24,7 @@ void Worksheet::EnsureLoaded()
         book.m_loadedSheet->Unload();
     try {
         SheetBuilder builder(m_data, book.m_yield);
+        builder.LimitCells(SheetCellLimit(book.m_fileSize));
         book.m_reader->LoadSheet(m_index, builder);
         builder.Finish();
     } catch (const SpreadsheetError& error) {

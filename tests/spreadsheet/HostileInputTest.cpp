@@ -103,6 +103,78 @@ TEST(HostileFiles, ArchiveBudgetGrowsWithTheArchive)
     EXPECT_LT(container::ArchiveInflateBudget(uint64_t { 1 } << 20), uint64_t { 1 } << 30);
 }
 
+// An xlsx package of sheets that all point at one worksheet part.
+std::string SheetsSharingOnePart(int sheets, const ZipMember& part)
+{
+    const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+    std::string list, rels;
+    for (int i = 1; i <= sheets; ++i) {
+        const std::string n = std::to_string(i);
+        list += "<sheet name=\"S" + n + "\" sheetId=\"" + n + "\" r:id=\"r" + n + "\"/>";
+        rels += "<Relationship Id=\"r" + n + "\" Type=\"" + rel + "worksheet\" Target=\"worksheets/sheet1.xml\"/>";
+    }
+    return ZipWriter()
+        .Add("[Content_Types].xml",
+            "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Override "
+            "PartName=\"/xl/workbook.xml\" ContentType=\"application/"
+            "vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/></Types>")
+        .Add("xl/workbook.xml",
+            "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" xmlns:r=\"" + rel
+                + "\"><sheets>" + list + "</sheets></workbook>")
+        .Add("xl/_rels/workbook.xml.rels",
+            "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" + rels
+                + "</Relationships>")
+        .Add(part)
+        .Finish();
+}
+
+TEST(HostileFiles, SheetsThatTogetherInflatePastTheBudgetAreRefusedAtOnce)
+{
+    // Forty sheets pointing at one part that declares 60 MiB would inflate 2.4 GB: refused
+    // when the workbook is opened, before any of it is read. Four of them (240 MiB) fit.
+    ZipMember part;
+    part.name = "xl/worksheets/sheet1.xml";
+    part.data = "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"/>";
+    part.deflate = true;
+    part.uncompressedSizeOverride = uint64_t { 60 } << 20;
+    TempDir dir;
+    const std::string many = dir.Write("many.xlsx", SheetsSharingOnePart(40, part));
+    const SpreadsheetError error = OpenError(many);
+    EXPECT_EQ(error.code(), ErrorCode::TooLarge);
+    EXPECT_NE(std::string(error.what()).find(many), std::string::npos) << error.what();
+    EXPECT_NE(std::string(error.what()).find("40 worksheets"), std::string::npos) << error.what();
+    Application application;
+    EXPECT_EQ(application.Open(dir.Write("few.xlsx", SheetsSharingOnePart(4, part)))->Worksheets().size(), 4u);
+}
+
+TEST(HostileFiles, AWorksheetRecordsNoMoreCellsThanItsFileCanHold)
+{
+    // Seven million bare cells compress to a few kilobytes; at 16 bytes a cell they would
+    // take 112 MB, past the 6 Mi cells a small workbook may record.
+    TempDir dir;
+    XlsxWriter writer;
+    writer.Compress();
+    std::string row;
+    for (int i = 0; i < 10000; ++i)
+        row += "<c/>";
+    std::string rows;
+    for (int r = 1; r <= 700; ++r)
+        rows += "<row r=\"" + std::to_string(r) + "\">" + row + "</row>";
+    writer.AddSheet("Bare").RawSheetData(rows);
+    const std::string path = writer.Save(dir.File("bare.xlsx"));
+    Application application;
+    auto book = application.Open(path);
+    try {
+        book->Worksheets().front().UsedRange();
+        ADD_FAILURE() << "seven million cells were loaded from a small file";
+    } catch (const SpreadsheetError& error) {
+        EXPECT_EQ(error.code(), ErrorCode::TooLarge);
+        EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+        EXPECT_NE(std::string(error.what()).find("\"Bare\""), std::string::npos) << error.what();
+    }
+    EXPECT_LT(SheetCellLimit(uint64_t { 1 } << 20), uint64_t { 12 } << 20); // 192 MiB of cells at most
+}
+
 TEST(HostileFiles, SharedStringsAreCappedLikeCellText)
 {
     TempDir dir;

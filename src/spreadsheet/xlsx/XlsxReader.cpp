@@ -667,6 +667,7 @@ public:
             SharedStringsHandler handler(data.sharedStrings);
             ParsePart(m_archive, *stringsEntry, handler, m_yield);
         }
+        RequireBudgetForSheets();
     }
 
     void LoadSheet(size_t index, SheetBuilder& builder) override
@@ -681,6 +682,24 @@ public:
     }
 
 private:
+    // Exporting reads every worksheet once: a workbook whose worksheets declare more than
+    // the inflate budget leaves (many sheets pointing at one large part) is refused now,
+    // before seconds of work on the first of them.
+    void RequireBudgetForSheets() const
+    {
+        uint64_t total = 0; // saturating: a ZIP64 size may be anything
+        for (const std::string& part : m_sheetParts) {
+            const ZipEntry* entry = m_archive.Find(part);
+            const uint64_t size = entry ? entry->uncompressedSize : 0;
+            total = size > UINT64_MAX - total ? UINT64_MAX : total + size;
+        }
+        if (total > m_archive.InflateBudgetLeft())
+            throw SpreadsheetError(ErrorCode::TooLarge,
+                "its " + std::to_string(m_sheetParts.size()) + " worksheets would inflate to " + std::to_string(total)
+                    + " bytes in all, more than a workbook of " + std::to_string(m_bytes->Bytes().size())
+                    + " bytes can hold");
+    }
+
     // Worksheets by relationship type; chart, dialog and macro sheets are something else.
     // A part whose relationship type is unknown counts by its content type.
     static bool IsWorksheet(const Relationship& relationship, const ContentTypesHandler& contentTypes)

@@ -207,6 +207,30 @@ TEST(OdsReader, RepeatedFilledCellsCannotExhaustMemory)
     }
 }
 
+TEST(OdsReader, RepetitionMayAddOnlyWhatASmallSheetHoldsBeyondItsText)
+{
+    // Each repeated copy of a short cell costs 16 bytes more than the text it exports, so
+    // repetition is bounded near 32 MiB: 1,500 rows of 1,000 three-letter cells (28.5 MB)
+    // load, 2,000 rows (38 MB) are refused, whichever worksheet is read first.
+    const auto rows = [](int count) {
+        return "<table:table-row table:number-rows-repeated=\"" + std::to_string(count) + "\">"
+            + Cell("<text:p>abc</text:p>", " table:number-columns-repeated=\"1000\"") + "</table:table-row>";
+    };
+    Application application;
+    auto within = application.OpenBytes(Package(Table("S", rows(1500))), "within.ods");
+    EXPECT_EQ(Range(within->Worksheets().front()), "A1:ALL1500");
+    for (const std::string& tables : { Table("S", rows(2000)), Table("A", "") + Table("S", rows(2000)) }) {
+        auto over = application.OpenBytes(Package(tables), "over.ods");
+        try {
+            over->Worksheets().back().UsedRange();
+            ADD_FAILURE() << "repetition past the budget was loaded";
+        } catch (const SpreadsheetError& error) {
+            EXPECT_EQ(error.code(), ErrorCode::TooLarge);
+            EXPECT_NE(std::string(error.what()).find("over.ods"), std::string::npos) << error.what();
+        }
+    }
+}
+
 TEST(OdsReader, ResolvesParagraphMarkup)
 {
     struct Case {
