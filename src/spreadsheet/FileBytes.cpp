@@ -1,3 +1,4 @@
+#include "core/HugePages.h"
 #include "spreadsheet/WorkbookReader.h"
 
 #include <cerrno>
@@ -66,7 +67,10 @@ void RequireRegularFile(const struct stat& info)
 // that is a damaged workbook, not a crash, which a mapping of it would have been.
 std::string ReadWhole(int fd, size_t size)
 {
-    std::string bytes(size, '\0');
+    std::string bytes;
+    bytes.reserve(size);
+    core::AdviseHugePages(bytes.data(), size);
+    bytes.resize(size);
     size_t done = 0;
     while (done < size) {
         const ssize_t got = ::read(fd, bytes.data() + done, size - done);
