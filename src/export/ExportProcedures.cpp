@@ -2,6 +2,7 @@
 
 #include "core/ErrorReport.h"
 #include "core/Files.h"
+#include "core/HugePages.h"
 #include "core/StepRunner.h"
 #include "export/LineComposer.h"
 
@@ -226,6 +227,7 @@ public:
             = static_cast<double>(text.size() - sheetStart) / static_cast<double>(done) * static_cast<double>(total);
         const double room = static_cast<double>(TextRoom());
         text.reserve(sheetStart + static_cast<size_t>(std::min({ estimate * 1.05, room, kMaxReserve })) + 4096);
+        core::AdviseHugePages(text.data(), text.capacity());
     }
 
 private:

@@ -1,3 +1,4 @@
+#include "core/HugePages.h"
 #include "spreadsheet/WorkbookReader.h"
 
 #include <cerrno>
@@ -26,19 +27,27 @@ private:
 };
 
 // Bytes read from a file into memory that is not cleared first: a file of hundreds of
-// megabytes is written to memory once, not twice.
+// megabytes is written to memory once, not twice, on huge pages once it is large.
 class ReadBytes final : public FileBytes {
 public:
     explicit ReadBytes(size_t size)
-        : m_bytes(std::make_unique_for_overwrite<uint8_t[]>(size))
-        , m_size(size)
+        : m_size(size)
     {
+        if (size >= core::kHugePageSize) {
+            m_huge = core::AllocateHugePageAligned(size);
+            m_data = static_cast<uint8_t*>(m_huge.get());
+        } else {
+            m_small = std::make_unique_for_overwrite<uint8_t[]>(size);
+            m_data = m_small.get();
+        }
     }
-    std::span<const uint8_t> Bytes() const override { return { m_bytes.get(), m_size }; }
-    uint8_t* Data() { return m_bytes.get(); }
+    std::span<const uint8_t> Bytes() const override { return { m_data, m_size }; }
+    uint8_t* Data() { return m_data; }
 
 private:
-    std::unique_ptr<uint8_t[]> m_bytes;
+    std::unique_ptr<void, core::FreeAligned> m_huge;
+    std::unique_ptr<uint8_t[]> m_small;
+    uint8_t* m_data;
     size_t m_size;
 };
 

@@ -123,7 +123,12 @@ Cell& SheetBuilder::Add(int32_t row, int32_t column, CellKind kind, uint32_t sty
     }
     if (m_ordered) {
         if (row > m_lastRow) {
-            m_data.m_rows.push_back({ row, static_cast<uint32_t>(m_data.m_cells.size()) });
+            auto& rows = m_data.m_rows;
+            if (rows.size() == rows.capacity()) {
+                rows.reserve(std::max<size_t>(rows.capacity() * 2, 4096));
+                core::AdviseHugePages(rows.data(), rows.capacity() * sizeof(SheetData::RowSpan));
+            }
+            rows.push_back({ row, static_cast<uint32_t>(m_data.m_cells.size()) });
         } else if (row < m_lastRow || column <= m_lastColumn) {
             // Out of order from here on: remember every cell's row and sort at the end.
             m_ordered = false;
