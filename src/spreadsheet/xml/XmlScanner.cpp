@@ -19,6 +19,21 @@ bool IsSpace(char c)
     return c == ' ' || c == '\n' || c == '\r' || c == '\t';
 }
 
+// The first c in [from, end), or end. Most runs in spreadsheet XML (a value, a number,
+// an end tag) are a few bytes long, where a call to memchr costs more than looking.
+const char* FindByte(const char* from, const char* end, char c)
+{
+    const char* const shortEnd = end - from > 16 ? from + 16 : end;
+    for (; from < shortEnd; ++from) {
+        if (*from == c)
+            return from;
+    }
+    if (from == end)
+        return end;
+    const void* found = std::memchr(from, c, static_cast<size_t>(end - from));
+    return found ? static_cast<const char*>(found) : end;
+}
+
 } // namespace
 
 void XmlScanner::Fail(const std::string& why) const
@@ -105,10 +120,9 @@ size_t XmlScanner::Scan(bool final)
     }
     while (at < end && !m_stopped) {
         if (data[at] != '<') {
-            const void* found = std::memchr(data + at, '<', end - at);
-            if (!found && !final)
+            const size_t next = static_cast<size_t>(FindByte(data + at, data + end, '<') - data);
+            if (next == end && !final)
                 return at;
-            const size_t next = found ? static_cast<size_t>(static_cast<const char*>(found) - data) : end;
             Text(data + at, data + next);
             at = next;
             continue;
@@ -215,10 +229,9 @@ bool XmlScanner::StartTag(size_t& at, size_t end)
         if (quote != '"' && quote != '\'')
             Fail("an attribute value without quotes");
         ++p;
-        const void* close = std::memchr(data + p, quote, end - p);
-        if (!close)
+        const size_t valueEnd = static_cast<size_t>(FindByte(data + p, data + end, quote) - data);
+        if (valueEnd == end)
             return false;
-        const size_t valueEnd = static_cast<size_t>(static_cast<const char*>(close) - data);
         if (count == std::size(spans))
             Fail("an element has more than 64 attributes");
         spans[count++] = { attributeBegin, attributeEnd, p, valueEnd };
@@ -360,10 +373,9 @@ void XmlScanner::CloseElement()
 bool XmlScanner::EndTag(size_t& at, size_t end)
 {
     char* data = m_buffer.data();
-    const void* found = std::memchr(data + at + 2, '>', end - at - 2);
-    if (!found)
+    const size_t close = static_cast<size_t>(FindByte(data + at + 2, data + end, '>') - data);
+    if (close == end)
         return false;
-    const size_t close = static_cast<size_t>(static_cast<const char*>(found) - data);
     size_t nameEnd = close;
     while (nameEnd > at + 2 && IsSpace(data[nameEnd - 1]))
         --nameEnd;
