@@ -19,6 +19,26 @@ bool IsSpace(char c)
     return c == ' ' || c == '\n' || c == '\r' || c == '\t';
 }
 
+// Where a name's prefix ends, or npos. Names are short: looking is cheaper than a call.
+size_t ColonIn(std::string_view name)
+{
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == ':')
+            return i;
+    }
+    return std::string_view::npos;
+}
+
+// Whether the text holds "]]>", which text outside CDATA may not.
+bool HoldsCdataEnd(const char* begin, const char* end)
+{
+    for (const char* p = begin; p + 2 < end; ++p) {
+        if (p[0] == ']' && p[1] == ']' && p[2] == '>')
+            return true;
+    }
+    return false;
+}
+
 // The first c in [from, end), or end. Most runs in spreadsheet XML (a value, a number,
 // an end tag) are a few bytes long, where a call to memchr costs more than looking.
 const char* FindByte(const char* from, const char* end, char c)
@@ -58,7 +78,7 @@ char* XmlScanner::CheckedText(char* begin, char* end, unsigned check, bool attri
 
 void XmlScanner::CheckQualifiedName(std::string_view name) const
 {
-    const size_t colon = name.find(':');
+    const size_t colon = ColonIn(name);
     if (colon == std::string_view::npos)
         return;
     // Both parts are names of their own: neither may start with a digit, '-' or '.'.
@@ -163,7 +183,7 @@ void XmlScanner::Text(char* begin, char* end)
         return;
     }
     // A text run is whole here (it ends at a '<'), so "]]>" cannot hide across pieces.
-    if (std::string_view(begin, static_cast<size_t>(end - begin)).find("]]>") != std::string_view::npos)
+    if (HoldsCdataEnd(begin, end))
         Fail("\"]]>\" in the text");
     const unsigned check = CheckText(begin, end, false);
     if (check != kPlain)
@@ -281,7 +301,7 @@ bool XmlScanner::StartTag(size_t& at, size_t end)
     size_t prefixedSize = 0;
     for (size_t i = 0; i < count; ++i) {
         const std::string_view name(data + spans[i].nameBegin, spans[i].nameEnd - spans[i].nameBegin);
-        const size_t colon = name.find(':');
+        const size_t colon = ColonIn(name);
         if (colon != std::string_view::npos && !IsDeclaration(name)) {
             CheckQualifiedName(name);
             prefixedSize += NamespaceOf(name.substr(0, colon)).size() + name.size() + 1;
@@ -295,7 +315,7 @@ bool XmlScanner::StartTag(size_t& at, size_t end)
         const std::string_view name(data + span.nameBegin, span.nameEnd - span.nameBegin);
         if (IsDeclaration(name))
             continue;
-        const size_t colon = name.find(':');
+        const size_t colon = ColonIn(name);
         if (colon == std::string_view::npos) {
             data[span.nameEnd] = '\0';
             m_attributes.push_back(data + span.nameBegin);
@@ -312,7 +332,7 @@ bool XmlScanner::StartTag(size_t& at, size_t end)
 
     const std::string_view qualified(data + nameBegin, nameEnd - nameBegin);
     CheckQualifiedName(qualified);
-    const size_t colon = qualified.find(':');
+    const size_t colon = ColonIn(qualified);
     const std::string_view prefix = colon == std::string_view::npos ? std::string_view() : qualified.substr(0, colon);
     const std::string_view local = colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
     const std::string_view uri = NamespaceOf(prefix);
@@ -354,7 +374,8 @@ std::vector<std::string_view> XmlScanner::BoundPrefixes() const
 
 bool XmlScanner::IsDeclaration(std::string_view attributeName)
 {
-    return attributeName.starts_with("xmlns") && (attributeName.size() == 5 || attributeName[5] == ':');
+    return attributeName.size() >= 5 && attributeName[0] == 'x' && attributeName.starts_with("xmlns")
+        && (attributeName.size() == 5 || attributeName[5] == ':');
 }
 
 void XmlScanner::CloseElement()
@@ -385,7 +406,7 @@ bool XmlScanner::EndTag(size_t& at, size_t end)
     const size_t openBegin = m_nameEnds.size() > 1 ? m_nameEnds[m_nameEnds.size() - 2] : 0;
     if (std::string_view(m_names).substr(openBegin) != qualified)
         Fail("the end tag </" + std::string(qualified.substr(0, 64)) + "> does not match its start tag");
-    const size_t colon = qualified.find(':');
+    const size_t colon = ColonIn(qualified);
     const std::string_view prefix = colon == std::string_view::npos ? std::string_view() : qualified.substr(0, colon);
     const std::string_view local = colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
     at = close + 1;
