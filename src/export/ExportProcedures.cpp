@@ -7,7 +7,9 @@
 #include "export/LineComposer.h"
 
 #include <algorithm>
+#include <exception>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace vellumcast::exporting {
@@ -111,6 +113,56 @@ private:
     size_t m_next = 0;
 };
 
+// The lines of a worksheet composed while it loads, one per row: the row each line
+// stands for, and with blank cells kept the columns every line spans, taken from the
+// first rows handed over. Once loaded they must turn out to be the used range's.
+class StreamedLines {
+public:
+    explicit StreamedLines(bool blankCellsKept)
+        : m_blankCellsKept(blankCellsKept)
+    {
+    }
+
+    // Takes in a batch of rows; false when one reaches past the columns composed so far.
+    bool Take(const spreadsheet::FinishedRows& rows)
+    {
+        int32_t first = spreadsheet::kMaxColumns, last = 1;
+        for (size_t r = 0; r < rows.rows.size(); ++r) {
+            first = std::min<int32_t>(first, rows.CellAt(rows.rows[r].begin).column);
+            last = std::max<int32_t>(last, rows.CellAt(rows.RowEnd(r) - 1).column);
+        }
+        if (m_next == 0) {
+            m_firstRow = m_next = rows.rows.front().row;
+            m_firstColumn = first;
+            m_lastColumn = last;
+            return true;
+        }
+        return !m_blankCellsKept || (first >= m_firstColumn && last <= m_lastColumn);
+    }
+
+    // Whether the lines composed are those of the loaded worksheet's used range.
+    bool Matches(const spreadsheet::SheetData& data) const
+    {
+        const CellRange range = data.UsedRange();
+        return m_next != 0 && range.firstRow == m_firstRow && range.lastRow == m_next - 1
+            && (!m_blankCellsKept || (range.firstColumn == m_firstColumn && range.lastColumn == m_lastColumn));
+    }
+
+    int32_t FirstRow() const { return m_firstRow; }
+    int32_t Next() const { return m_next; } // the row of the next line
+    void Advance() { ++m_next; }
+    int32_t FirstColumn() const { return m_firstColumn; }
+    int32_t LastColumn() const { return m_lastColumn; }
+    uint64_t Width() const { return static_cast<uint64_t>(m_lastColumn - m_firstColumn) + 1; }
+
+private:
+    bool m_blankCellsKept;
+    int32_t m_firstRow = 0;
+    int32_t m_next = 0;
+    int32_t m_firstColumn = 1;
+    int32_t m_lastColumn = 1;
+};
+
 // What the procedures share: the worksheet walk with its emptiness test, the budget of
 // the workbook's work, the progress and the recording of entries. Without a runner every
 // failure is thrown to the caller instead of reported.
@@ -181,23 +233,84 @@ public:
                 recorded.emplace(sheet, lines);
             for (int32_t position = first; position <= last; ++position) {
                 SetProgress(position, last);
-                m_context.pump.Run();
-                const size_t before = out.size();
-                m_composer.Begin(out);
-                if (recorded) {
-                    recorded->ForEachOn(position,
-                        [&](const spreadsheet::Cell& cell) { Add(sheet, label, [&] { return sheet.TextOf(cell); }); });
-                } else {
+                ComposeLine(sheet, out, [&] {
+                    if (recorded) {
+                        recorded->ForEachOn(position, [&](const spreadsheet::Cell& cell) {
+                            Add(sheet, label, [&] { return sheet.TextOf(cell); });
+                        });
+                        return;
+                    }
                     for (int32_t across = acrossFirst; across <= acrossLast; ++across) {
                         Add(sheet, label,
                             [&] { return rows ? sheet.CellText(position, across) : sheet.CellText(across, position); });
                     }
-                }
-                m_composer.End();
-                ChargeText(sheet, out.size() - before);
+                });
                 lineDone(position, last);
             }
         });
+    }
+
+    // What WalkWhileLoading made of a worksheet.
+    enum class Streamed {
+        No, // nothing: out is as it was; prepare and walk the worksheet as usual
+        Composed, // its lines are appended to out, as Prepare and Walk would have
+        PassedOver, // Prepare passed it over (and reported why): out is as it was
+    };
+
+    // The lines of a worksheet, one per row, composed while it loads: rows are composed
+    // as the loading thread hands them over, so reading the file and rendering its cells
+    // share the two cores. The result must be what Prepare and Walk give; whenever this
+    // cannot be known early (rows out of order, a row wider than the columns composed,
+    // a failure, the budget), the composed text is dropped and the usual walk follows
+    // on the loaded worksheet. Failures of cell reads are held back and reported once
+    // the worksheet is known to be exported.
+    Streamed WalkWhileLoading(Worksheet& sheet, int label, std::string& out)
+    {
+        if (sheet.Loaded())
+            return Streamed::No;
+        const size_t start = out.size();
+        const uint64_t textUsed = m_textUsed;
+        const std::string lastText = m_lastText;
+        StreamedLines lines(m_options.includeBlankCells);
+        std::vector<std::pair<int, std::exception_ptr>> failures;
+        m_deferredFailures = &failures;
+        bool everyRow = false;
+        try {
+            everyRow = sheet.LoadHandingOverRows([&](const spreadsheet::FinishedRows& rows) {
+                try {
+                    return ComposeRows(sheet, label, out, start, lines, rows);
+                } catch (...) {
+                    return false;
+                }
+            });
+        } catch (...) {
+            // The load failed: Prepare reports it as it would have.
+        }
+        m_deferredFailures = nullptr;
+        const uint64_t composed = m_textUsed - textUsed;
+        m_textUsed = textUsed;
+        CellRange range;
+        const bool matches = everyRow && lines.Matches(sheet.Cells());
+        if (!matches) {
+            out.resize(start);
+            m_lastText = lastText;
+            return Streamed::No;
+        }
+        bool prepared = false;
+        try {
+            prepared = Prepare(sheet, Lines::Rows, range);
+        } catch (...) {
+            out.resize(start);
+            throw;
+        }
+        if (!prepared) {
+            out.resize(start);
+            return Streamed::PassedOver;
+        }
+        m_textUsed += composed;
+        for (auto& [failedLabel, failure] : failures)
+            m_runner->Fail(failedLabel, failure);
+        return Streamed::Composed;
     }
 
     // Adds an entry for a composed text (step 180).
@@ -256,35 +369,111 @@ private:
         return m_runner ? m_runner->Test(number, std::forward<F>(test)) : static_cast<bool>(test());
     }
 
+    // Composes one line: addCells adds its cells' texts. The line goes to out and its
+    // text is charged.
+    template <typename AddCells> void ComposeLine(Worksheet& sheet, std::string& out, AddCells&& addCells)
+    {
+        m_context.pump.Run();
+        const size_t before = out.size();
+        m_composer.Begin(out);
+        addCells();
+        m_composer.End();
+        ChargeText(sheet, out.size() - before);
+    }
+
+    // Composes the lines of a batch of rows handed over during a load, and the empty
+    // lines before each; false when the streamed text cannot be the walk's.
+    bool ComposeRows(Worksheet& sheet, int label, std::string& out, size_t start, StreamedLines& lines,
+        const spreadsheet::FinishedRows& rows)
+    {
+        if (!lines.Take(rows))
+            return false;
+        const uint64_t width = m_options.includeBlankCells ? lines.Width() : 1;
+        const int32_t last = rows.rows.back().row;
+        const uint64_t lineCount = static_cast<uint64_t>(last - lines.FirstRow()) + 1;
+        m_sheetBytes = rows.endCell * sizeof(spreadsheet::Cell); // the cells loaded so far
+        if (!Affordable(lineCount * width + (m_options.includeBlankCells ? 0 : rows.endCell), lineCount, width))
+            return false;
+        const int32_t expected = std::max(rows.expectedLastRow, last);
+        for (size_t r = 0; r < rows.rows.size(); ++r) {
+            for (; lines.Next() <= rows.rows[r].row; lines.Advance()) {
+                const int32_t position = lines.Next();
+                if (rows.expectedLastRow > 0 || rows.endOfSheet) // else how far it is is unknown
+                    SetProgress(position, expected);
+                const bool recorded = position == rows.rows[r].row;
+                ComposeLine(sheet, out, [&] {
+                    if (recorded)
+                        AddRow(sheet, label, rows, r, lines);
+                    else if (m_options.includeBlankCells)
+                        for (int32_t across = lines.FirstColumn(); across <= lines.LastColumn(); ++across)
+                            Add(sheet, label, [] { return std::string_view(); });
+                });
+                ReserveFromSample(out, start, position, lines.FirstRow(), expected);
+            }
+        }
+        return true;
+    }
+
+    // Adds the cells of rows.rows[r]: the recorded ones, or with blank cells kept every
+    // column of the lines.
+    void AddRow(
+        Worksheet& sheet, int label, const spreadsheet::FinishedRows& rows, size_t r, const StreamedLines& lines)
+    {
+        size_t i = rows.rows[r].begin;
+        const size_t end = rows.RowEnd(r);
+        if (!m_options.includeBlankCells) {
+            for (; i < end; ++i)
+                Add(sheet, label, [&] { return sheet.TextOf(rows.CellAt(i), rows); });
+            return;
+        }
+        for (int32_t across = lines.FirstColumn(); across <= lines.LastColumn(); ++across) {
+            if (i < end && rows.CellAt(i).column == across) {
+                const spreadsheet::Cell& cell = rows.CellAt(i++);
+                Add(sheet, label, [&] { return sheet.TextOf(cell, rows); });
+            } else {
+                Add(sheet, label, [] { return std::string_view(); });
+            }
+        }
+    }
+
     void SetProgress(int32_t position, int32_t last)
     {
         m_context.progress.Set((static_cast<double>(position) + 1.0) / (static_cast<double>(last) + 1.0) * 100.0);
     }
 
+    // The least text that lineCount lines of width cells compose with blank cells kept:
+    // dividers, quotes and line ends alone.
+    uint64_t LeastText(uint64_t lineCount, uint64_t width) const
+    {
+        if (!m_options.includeBlankCells)
+            return 0;
+        const uint64_t perLine = (width - 1) * m_options.divider.size() + (m_options.quoteCells ? 2 * width : 0);
+        return lineCount * (perLine > 0 ? perLine + 2 : 0);
+    }
+
+    bool Affordable(uint64_t cells, uint64_t lineCount, uint64_t width) const
+    {
+        return m_cellsUsed + cells <= m_cellBudget && LeastText(lineCount, width) <= TextRoom();
+    }
+
     // Refuses, before any of it is done, a walk past the workbook's budget: the cells it
-    // visits and, with blank cells kept, the least text it must compose (dividers, quotes
-    // and line ends alone).
+    // visits and, with blank cells kept, the least text it must compose.
     void Charge(Worksheet& sheet, Lines lines, const CellRange& range)
     {
         const uint64_t rowCount = static_cast<uint64_t>(range.lastRow - range.firstRow) + 1;
         const uint64_t columnCount = static_cast<uint64_t>(range.lastColumn - range.firstColumn) + 1;
         const uint64_t lineCount = lines == Lines::Rows ? rowCount : columnCount;
         const uint64_t width = lines == Lines::Rows ? columnCount : rowCount;
-        uint64_t cells = lineCount + sheet.Cells().CellCount();
-        uint64_t leastText = 0;
-        if (m_options.includeBlankCells) {
-            cells = rowCount * columnCount;
-            const uint64_t perLine = (width - 1) * m_options.divider.size() + (m_options.quoteCells ? 2 * width : 0);
-            leastText = lineCount * (perLine > 0 ? perLine + 2 : 0);
-        }
+        const uint64_t cells
+            = m_options.includeBlankCells ? rowCount * columnCount : lineCount + sheet.Cells().CellCount();
         m_sheetBytes = sheet.Cells().CellCount() * sizeof(spreadsheet::Cell);
-        if (m_cellsUsed + cells <= m_cellBudget && leastText <= TextRoom()) {
+        if (Affordable(cells, lineCount, width)) {
             m_cellsUsed += cells;
             return;
         }
         throw SpreadsheetError(ErrorCode::TooLarge,
             "Cannot export " + SheetOf(sheet, *m_workbook) + ": its used range " + RangeName(range) + " makes "
-                + std::to_string(cells) + " cells to visit and at least " + std::to_string(leastText)
+                + std::to_string(cells) + " cells to visit and at least " + std::to_string(LeastText(lineCount, width))
                 + " bytes of text, more than a workbook of " + std::to_string(m_workbook->FileSize())
                 + " bytes may cause (" + std::to_string(m_cellBudget) + " cells, " + std::to_string(m_textBudget)
                 + " bytes of text)");
@@ -326,7 +515,10 @@ private:
         try {
             NamingOutOfMemory(sheet, [&] { m_lastText.assign(read()); });
         } catch (...) {
-            m_runner->Fail(label, std::current_exception());
+            if (m_deferredFailures)
+                m_deferredFailures->emplace_back(label, std::current_exception());
+            else
+                m_runner->Fail(label, std::current_exception());
         }
         AddChecked(sheet, m_lastText);
     }
@@ -346,6 +538,7 @@ private:
     std::string m_fileName;
     Workbook* m_workbook;
     std::string m_lastText;
+    std::vector<std::pair<int, std::exception_ptr>>* m_deferredFailures = nullptr;
     uint64_t m_cellBudget = 0;
     uint64_t m_textBudget = 0;
     uint64_t m_cellsUsed = 0;
@@ -383,12 +576,17 @@ void ExportSheetToTextFile(ExportContext& context, Workbook* workbook, const opt
     if (!walker.HasWorkbook())
         return;
     for (Worksheet& sheet : workbook->Worksheets()) {
-        CellRange range;
-        if (!walker.Prepare(sheet, Lines::Rows, range))
-            continue;
         std::string text;
-        walker.Walk(sheet, Lines::Rows, range, 140, text,
-            [&](int32_t row, int32_t last) { walker.ReserveFromSample(text, 0, row, range.firstRow, last); });
+        const auto streamed = walker.WalkWhileLoading(sheet, 140, text);
+        if (streamed == SheetWalker::Streamed::PassedOver)
+            continue;
+        CellRange range;
+        if (streamed == SheetWalker::Streamed::No) {
+            if (!walker.Prepare(sheet, Lines::Rows, range))
+                continue;
+            walker.Walk(sheet, Lines::Rows, range, 140, text,
+                [&](int32_t row, int32_t last) { walker.ReserveFromSample(text, 0, row, range.firstRow, last); });
+        }
         walker.Record(sheet, {}, std::move(text), resultNumber);
         sheet.Unload();
     }
@@ -414,15 +612,29 @@ void ExportAllSheetsToTextFile(
     walker.HasWorkbook();
     const std::string_view lineEnd = walker.LineEnd();
     for (Worksheet& sheet : workbook->Worksheets()) {
-        CellRange range;
-        const bool hasContent = walker.Prepare(sheet, Lines::Rows, range);
+        const size_t nameStart = text.size();
         text += sheet.Name();
         text += lineEnd;
         const size_t sheetStart = text.size();
-        if (hasContent) {
-            walker.Walk(sheet, Lines::Rows, range, 0, text, [&](int32_t row, int32_t last) {
-                walker.ReserveFromSample(text, sheetStart, row, range.firstRow, last);
-            });
+        auto streamed = SheetWalker::Streamed::No;
+        try {
+            streamed = walker.WalkWhileLoading(sheet, 0, text);
+        } catch (...) {
+            text.resize(nameStart);
+            throw;
+        }
+        if (streamed == SheetWalker::Streamed::No) {
+            // Prepared before the name goes in, so that a failure leaves the text as it was.
+            text.resize(nameStart);
+            CellRange range;
+            const bool hasContent = walker.Prepare(sheet, Lines::Rows, range);
+            text += sheet.Name();
+            text += lineEnd;
+            if (hasContent) {
+                walker.Walk(sheet, Lines::Rows, range, 0, text, [&](int32_t row, int32_t last) {
+                    walker.ReserveFromSample(text, sheetStart, row, range.firstRow, last);
+                });
+            }
         }
         for (int i = 0; i < 3; ++i)
             text += lineEnd;

@@ -7,6 +7,9 @@
 namespace vellumcast::spreadsheet {
 
 namespace {
+// Cells a published batch holds at least: enough that handing it over costs little.
+constexpr size_t kPublishCells = 32768;
+
 constexpr std::array<std::string_view, 8> kErrorTexts = {
     "#NULL!",
     "#DIV/0!",
@@ -120,9 +123,14 @@ Cell& SheetBuilder::Add(int32_t row, int32_t column, CellKind kind, uint32_t sty
         m_untilYield = 4096;
         if (m_yield)
             m_yield();
+        // The rows before the current one are complete while cells come in order.
+        if (m_publish && m_ordered && m_data.m_rows.size() > m_publishedRows + 1
+            && m_data.m_cells.size() - m_data.m_rows[m_publishedRows].begin >= kPublishCells)
+            Publish(m_data.m_rows.size() - 1, m_data.m_rows.back().begin, m_poolAtRowStart);
     }
     if (m_ordered) {
         if (row > m_lastRow) {
+            m_poolAtRowStart = m_data.m_pool.size();
             auto& rows = m_data.m_rows;
             if (rows.size() == rows.capacity()) {
                 rows.reserve(std::max<size_t>(rows.capacity() * 2, 4096));
@@ -199,6 +207,33 @@ void SheetBuilder::AddError(int32_t row, int32_t column, CellError error, uint32
 void SheetBuilder::AddBlank(int32_t row, int32_t column, uint32_t style)
 {
     Add(row, column, CellKind::Blank, style);
+}
+
+void SheetBuilder::Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, bool endOfSheet)
+{
+    const auto& rows = m_data.m_rows;
+    FinishedRows batch;
+    batch.rows.assign(
+        rows.begin() + static_cast<ptrdiff_t>(m_publishedRows), rows.begin() + static_cast<ptrdiff_t>(rowEnd));
+    batch.endCell = cellEnd;
+    batch.firstBlock = batch.rows.front().begin >> CellStore::kBlockShift;
+    for (size_t block = batch.firstBlock; block <= (cellEnd - 1) >> CellStore::kBlockShift; ++block)
+        batch.blocks.push_back(&m_data.m_cells[block << CellStore::kBlockShift]);
+    batch.textsBase = m_publishedPool;
+    batch.shared = m_data.m_shared;
+    batch.expectedLastRow = m_expectedLastRow;
+    batch.endOfSheet = endOfSheet;
+    batch.texts.assign(m_data.m_pool, m_publishedPool, poolEnd - m_publishedPool);
+    m_publishedRows = rowEnd;
+    m_publishedPool = poolEnd;
+    if (!m_publish(std::move(batch)))
+        m_publish = nullptr;
+}
+
+void SheetBuilder::PublishRest()
+{
+    if (m_publish && m_ordered && m_data.m_rows.size() > m_publishedRows)
+        Publish(m_data.m_rows.size(), m_data.m_cells.size(), m_data.m_pool.size(), true);
 }
 
 void SheetBuilder::Finish()

@@ -158,6 +158,34 @@ private:
     mutable size_t m_lastCellIndex = SIZE_MAX; // and the next cell of a row
 };
 
+// Rows a builder has completed while its load goes on: what a reader on another thread
+// needs to read their cells while later rows are still being added. Cell indices are
+// the worksheet's own.
+struct FinishedRows {
+    std::vector<SheetData::RowSpan> rows;
+    size_t endCell = 0; // where the last row's cells end
+    std::vector<const Cell*> blocks; // the cell blocks they lie in, the first being firstBlock
+    size_t firstBlock = 0;
+    std::string texts; // the stored texts of their String cells, from pool offset textsBase
+    size_t textsBase = 0;
+    std::string_view shared; // the text the sheet shares with its reader, alive as the sheet
+    int32_t expectedLastRow = 0; // the reader's hint of the sheet's last row; 0 when none
+    bool endOfSheet = false; // the load is complete: no rows follow
+
+    size_t RowEnd(size_t row) const { return row + 1 < rows.size() ? rows[row + 1].begin : endCell; }
+    const Cell& CellAt(size_t index) const
+    {
+        return blocks[(index >> CellStore::kBlockShift) - firstBlock][index & (CellStore::kBlockSize - 1)];
+    }
+    std::string_view TextOf(const Cell& cell) const
+    {
+        const size_t offset = cell.value.text.offset;
+        if (offset < shared.size())
+            return shared.substr(offset, cell.value.text.length);
+        return std::string_view(texts).substr(offset - shared.size() - textsBase, cell.value.text.length);
+    }
+};
+
 // Collects the cells of one worksheet. Cells may arrive in any order; rows in ascending
 // order with ascending columns is the fast path. A cell given twice keeps the last value.
 // Coordinates outside the sheet limits are SpreadsheetError(Corrupt).
@@ -200,12 +228,26 @@ public:
         std::vector<int32_t>().swap(m_rowOfCell);
         m_lastRow = m_data.m_rows.empty() ? 0 : m_data.m_rows.back().row;
         m_lastColumn = kMaxColumns;
+        m_publishedRows = 0;
+        m_publishedPool = 0;
     }
+
+    // Hands rows to publish (on the loading thread) as they complete, a batch every few
+    // thousand cells, for as long as cells arrive in order and publish returns true.
+    void PublishTo(std::function<bool(FinishedRows&&)> publish) { m_publish = std::move(publish); }
+    // A reader's hint, from the file, of the last row to come: a guide for progress only.
+    void ExpectLastRow(int32_t row) { m_expectedLastRow = row; }
+    // Publishes the rows not yet handed over, the last one too: the load is complete.
+    void PublishRest();
+    // Whether every cell came in row-major order, each once: then the published rows are
+    // the whole worksheet as Finish leaves it.
+    bool InOrder() const { return m_ordered; }
 
     // Sorts what came out of order, drops duplicates and computes the used range.
     void Finish();
 
 private:
+    void Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, bool endOfSheet = false);
     Cell& Add(int32_t row, int32_t column, CellKind kind, uint32_t style);
 
     SheetData& m_data;
@@ -216,6 +258,11 @@ private:
     uint32_t m_untilYield = 4096;
     uint64_t m_cellLimit = UINT64_MAX;
     std::vector<int32_t> m_rowOfCell; // only filled once cells arrive out of order
+    std::function<bool(FinishedRows&&)> m_publish;
+    size_t m_publishedRows = 0;
+    size_t m_publishedPool = 0;
+    size_t m_poolAtRowStart = 0; // the pool's size when the last row began
+    int32_t m_expectedLastRow = 0;
 };
 
 } // namespace vellumcast::spreadsheet

@@ -1,9 +1,33 @@
 #include "spreadsheet/Workbook.h"
 
+#include "core/BoundedQueue.h"
 #include "core/Files.h"
 #include "spreadsheet/FormatDetection.h"
 
+#include <exception>
+#include <optional>
+#include <thread>
+#include <utility>
+
 namespace vellumcast::spreadsheet {
+
+namespace {
+
+// Set on a thread that loads a worksheet beside the one using the workbook.
+thread_local bool t_loadingAside = false;
+
+// Yields pump the windows, which a worksheet loading on a second thread must not do.
+std::function<void()> SkippedWhileLoadingAside(std::function<void()> yield)
+{
+    if (!yield)
+        return yield;
+    return [yield = std::move(yield)] {
+        if (!t_loadingAside)
+            yield();
+    };
+}
+
+} // namespace
 
 const std::string& Worksheet::Name() const
 {
@@ -17,15 +41,21 @@ SheetVisibility Worksheet::Visibility() const
 
 void Worksheet::EnsureLoaded()
 {
-    if (m_loaded)
-        return;
+    if (m_failedLoad) // a load beside failed already: the same report, not a second read
+        std::rethrow_exception(std::exchange(m_failedLoad, nullptr));
+    if (!m_loaded)
+        LoadWith([&](SheetBuilder& builder) { m_owner->m_reader->LoadSheet(m_index, builder); });
+}
+
+template <typename Run> void Worksheet::LoadWith(Run&& run)
+{
     Workbook& book = *m_owner;
     if (book.m_loadedSheet && book.m_loadedSheet != this)
         book.m_loadedSheet->Unload();
     try {
         SheetBuilder builder(m_data, book.m_yield);
         builder.LimitCells(SheetCellLimit(book.m_fileSize));
-        book.m_reader->LoadSheet(m_index, builder);
+        run(builder);
         builder.Finish();
     } catch (const SpreadsheetError& error) {
         m_data.Clear();
@@ -38,6 +68,52 @@ void Worksheet::EnsureLoaded()
     }
     m_loaded = true;
     book.m_loadedSheet = this;
+}
+
+bool Worksheet::LoadHandingOverRows(const std::function<bool(const FinishedRows&)>& consume)
+{
+    bool everyRow = false;
+    m_failedLoad = nullptr;
+    m_unloadWhenLoaded = false;
+    try {
+        LoadWith([&](SheetBuilder& builder) {
+            core::BoundedQueue<FinishedRows> queue(8);
+            builder.PublishTo([&](FinishedRows&& rows) { return queue.Push(std::move(rows)); });
+            std::exception_ptr loadError;
+            m_loadingAside = true;
+            std::thread loader([&] {
+                t_loadingAside = true;
+                try {
+                    m_owner->m_reader->LoadSheet(m_index, builder);
+                    builder.PublishRest();
+                } catch (...) {
+                    loadError = std::current_exception();
+                }
+                queue.Close();
+            });
+            bool consuming = true;
+            while (std::optional<FinishedRows> rows = queue.Pop()) {
+                if (!consume(*rows)) {
+                    consuming = false;
+                    queue.Cancel(); // the load goes on to its end, handing over nothing more
+                }
+            }
+            loader.join();
+            m_loadingAside = false;
+            if (loadError)
+                std::rethrow_exception(loadError);
+            everyRow = consuming && builder.InOrder();
+        });
+    } catch (...) {
+        m_failedLoad = std::current_exception();
+        if (!m_unloadWhenLoaded)
+            throw;
+    }
+    if (m_unloadWhenLoaded) { // asked for while loading: what was handed over may be stale
+        Unload();
+        return false;
+    }
+    return everyRow;
 }
 
 CellRange Worksheet::UsedRange()
@@ -59,29 +135,38 @@ std::string_view Worksheet::CellText(int32_t row, int32_t column)
     return cell ? TextOf(*cell) : std::string_view();
 }
 
-std::string_view Worksheet::TextOf(const Cell& cellRef)
+std::string_view Worksheet::TextOf(const Cell& cell)
 {
-    const Cell* cell = &cellRef;
+    return DisplayText(cell, cell.kind == CellKind::String ? m_data.TextOf(cell) : std::string_view());
+}
+
+std::string_view Worksheet::TextOf(const Cell& cell, const FinishedRows& rows)
+{
+    return DisplayText(cell, cell.kind == CellKind::String ? rows.TextOf(cell) : std::string_view());
+}
+
+std::string_view Worksheet::DisplayText(const Cell& cell, std::string_view storedText)
+{
     Workbook& book = *m_owner;
-    switch (cell->kind) {
+    switch (cell.kind) {
     case CellKind::Blank:
         return {};
     case CellKind::Number: {
         book.m_scratch.clear();
-        book.FormatOf(*cell).Format(cell->value.number, book.m_data.dateSystem, book.m_scratch);
+        book.FormatOf(cell).Format(cell.value.number, book.m_data.dateSystem, book.m_scratch);
         return book.m_scratch;
     }
     case CellKind::SharedString:
     case CellKind::String: {
-        std::string_view text;
-        if (cell->kind == CellKind::String)
-            text = m_data.TextOf(*cell);
-        else if (cell->value.index < book.m_data.sharedStrings.size())
-            text = book.m_data.sharedStrings[cell->value.index];
-        else
-            book.WarnOnce(Workbook::Warning::MissingSharedString,
-                "cells refer to shared strings it does not hold; they show as blank");
-        const numfmt::NumberFormat& format = book.FormatOf(*cell);
+        std::string_view text = storedText;
+        if (cell.kind == CellKind::SharedString) {
+            if (cell.value.index < book.m_data.sharedStrings.size())
+                text = book.m_data.sharedStrings[cell.value.index];
+            else
+                book.WarnOnce(Workbook::Warning::MissingSharedString,
+                    "cells refer to shared strings it does not hold; they show as blank");
+        }
+        const numfmt::NumberFormat& format = book.FormatOf(cell);
         if (!format.TransformsText())
             return text;
         std::string formatted;
@@ -90,15 +175,20 @@ std::string_view Worksheet::TextOf(const Cell& cellRef)
         return book.m_scratch;
     }
     case CellKind::Boolean:
-        return cell->value.number != 0 ? "TRUE" : "FALSE";
+        return cell.value.number != 0 ? "TRUE" : "FALSE";
     case CellKind::Error:
-        return CellErrorText(cell->errorCode);
+        return CellErrorText(cell.errorCode);
     }
     return {};
 }
 
 void Worksheet::Unload()
 {
+    if (m_loadingAside) { // the loading thread is still filling the cells
+        m_unloadWhenLoaded = true;
+        return;
+    }
+    m_failedLoad = nullptr;
     m_data.Clear();
     m_loaded = false;
     if (m_owner->m_loadedSheet == this)
@@ -111,7 +201,7 @@ Workbook::Workbook(std::string path, std::unique_ptr<WorkbookReader> reader, Wor
     , m_fileSize(fileSize)
     , m_reader(std::move(reader))
     , m_data(std::move(data))
-    , m_yield(std::move(yield))
+    , m_yield(SkippedWhileLoadingAside(std::move(yield)))
 {
     m_worksheets.reserve(m_data.sheets.size());
     for (size_t i = 0; i < m_data.sheets.size(); ++i)
@@ -160,7 +250,7 @@ std::unique_ptr<Workbook> Application::OpenBytes(std::string bytes, const std::s
 std::unique_ptr<Workbook> Application::OpenFrom(std::shared_ptr<const FileBytes> bytes, const std::string& path)
 {
     const uint64_t fileSize = bytes->Bytes().size();
-    ReaderContext context { std::move(bytes), core::FileNameOfPath(path), m_yield };
+    ReaderContext context { std::move(bytes), core::FileNameOfPath(path), SkippedWhileLoadingAside(m_yield) };
     WorkbookData data;
     std::unique_ptr<WorkbookReader> reader;
     try {

@@ -6,6 +6,7 @@
 #include "spreadsheet/WorkbookReader.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,8 +41,22 @@ public:
     // Frees the loaded cells; the next call loads them again.
     void Unload();
 
+    bool Loaded() const { return m_loaded; }
+
+    // Loads the worksheet on a second thread while this one is handed its rows as they
+    // complete, in batches, so that they can be read while later rows load. consume must
+    // not throw; it returns false to be given no more. Afterwards the worksheet is loaded,
+    // as by UsedRange, or the load's error is thrown as UsedRange throws it. Returns
+    // whether the batches were every row of the worksheet as loaded, in order.
+    bool LoadHandingOverRows(const std::function<bool(const FinishedRows&)>& consume);
+
+    // The displayed text of a cell of a batch of rows, valid as CellText's.
+    std::string_view TextOf(const Cell& cell, const FinishedRows& rows);
+
 private:
     friend class Workbook;
+    template <typename Run> void LoadWith(Run&& run);
+    std::string_view DisplayText(const Cell& cell, std::string_view storedText);
     Worksheet(Workbook& owner, size_t index)
         : m_owner(&owner)
         , m_index(index)
@@ -52,6 +67,9 @@ private:
     Workbook* m_owner;
     size_t m_index;
     bool m_loaded = false;
+    std::exception_ptr m_failedLoad; // what the last load beside this thread threw
+    bool m_loadingAside = false;
+    bool m_unloadWhenLoaded = false; // Unload was called during a load beside
     SheetData m_data;
 };
 

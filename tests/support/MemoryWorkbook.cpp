@@ -17,7 +17,12 @@ public:
             throw spreadsheet::SpreadsheetError(spreadsheet::ErrorCode::Corrupt, "the worksheet XML is damaged");
         if (sheet.loadsBeforeFailing > 0)
             --sheet.loadsBeforeFailing;
+        if (sheet.loads)
+            ++*sheet.loads;
+        int added = 0;
         for (const auto& cell : sheet.cells) {
+            if (added++ == sheet.cellsBeforeFailing)
+                throw spreadsheet::SpreadsheetError(spreadsheet::ErrorCode::Corrupt, "the worksheet XML is damaged");
             if (cell.text.empty())
                 builder.AddBlank(cell.row, cell.column, 0);
             else

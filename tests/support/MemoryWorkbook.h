@@ -22,6 +22,10 @@ struct MemorySheet {
     bool failsToLoad = false; // LoadSheet throws, as a damaged worksheet would
     // LoadSheet succeeds this many times, then throws, as a file changed underneath would.
     int loadsBeforeFailing = -1;
+    // LoadSheet throws after adding this many cells, part way through the worksheet.
+    int cellsBeforeFailing = -1;
+    // Counts the loads, when set.
+    std::shared_ptr<int> loads = nullptr;
 };
 
 // fileSize stands for the size of the workbook's file, which bounds the work it may cause.

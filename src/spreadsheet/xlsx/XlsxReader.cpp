@@ -322,6 +322,8 @@ public:
         if (!m_inSheetData) {
             if (localName == "sheetData")
                 m_inSheetData = true;
+            else if (localName == "dimension")
+                ExpectRows(attributes.Get("ref"));
             return;
         }
         switch (localName.size()) {
@@ -393,6 +395,15 @@ public:
 
 private:
     enum class Type : uint8_t { Number, Shared, FormulaString, Inline, Boolean, Error, Date };
+
+    // The recorded extent, "A1:J100", as a hint of how many rows will come. Writers
+    // are not all careful with it, so it steers nothing but progress and reservations.
+    void ExpectRows(std::string_view reference)
+    {
+        int32_t row = 0, column = 0;
+        if (ParseCellReference(reference.substr(reference.find(':') + 1), row, column))
+            m_builder.ExpectLastRow(row);
+    }
 
     void StartRow(const XmlAttributes& attributes)
     {

@@ -19,6 +19,41 @@ bool IsSpace(char c)
     return c == ' ' || c == '\n' || c == '\r' || c == '\t';
 }
 
+// Where a name's prefix ends, or npos. Names are short: looking is cheaper than a call.
+size_t ColonIn(std::string_view name)
+{
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == ':')
+            return i;
+    }
+    return std::string_view::npos;
+}
+
+// Whether the text holds "]]>", which text outside CDATA may not.
+bool HoldsCdataEnd(const char* begin, const char* end)
+{
+    for (const char* p = begin; p + 2 < end; ++p) {
+        if (p[0] == ']' && p[1] == ']' && p[2] == '>')
+            return true;
+    }
+    return false;
+}
+
+// The first c in [from, end), or end. Most runs in spreadsheet XML (a value, a number,
+// an end tag) are a few bytes long, where a call to memchr costs more than looking.
+const char* FindByte(const char* from, const char* end, char c)
+{
+    const char* const shortEnd = end - from > 16 ? from + 16 : end;
+    for (; from < shortEnd; ++from) {
+        if (*from == c)
+            return from;
+    }
+    if (from == end)
+        return end;
+    const void* found = std::memchr(from, c, static_cast<size_t>(end - from));
+    return found ? static_cast<const char*>(found) : end;
+}
+
 } // namespace
 
 void XmlScanner::Fail(const std::string& why) const
@@ -43,7 +78,7 @@ char* XmlScanner::CheckedText(char* begin, char* end, unsigned check, bool attri
 
 void XmlScanner::CheckQualifiedName(std::string_view name) const
 {
-    const size_t colon = name.find(':');
+    const size_t colon = ColonIn(name);
     if (colon == std::string_view::npos)
         return;
     // Both parts are names of their own: neither may start with a digit, '-' or '.'.
@@ -105,10 +140,9 @@ size_t XmlScanner::Scan(bool final)
     }
     while (at < end && !m_stopped) {
         if (data[at] != '<') {
-            const void* found = std::memchr(data + at, '<', end - at);
-            if (!found && !final)
+            const size_t next = static_cast<size_t>(FindByte(data + at, data + end, '<') - data);
+            if (next == end && !final)
                 return at;
-            const size_t next = found ? static_cast<size_t>(static_cast<const char*>(found) - data) : end;
             Text(data + at, data + next);
             at = next;
             continue;
@@ -149,7 +183,7 @@ void XmlScanner::Text(char* begin, char* end)
         return;
     }
     // A text run is whole here (it ends at a '<'), so "]]>" cannot hide across pieces.
-    if (std::string_view(begin, static_cast<size_t>(end - begin)).find("]]>") != std::string_view::npos)
+    if (HoldsCdataEnd(begin, end))
         Fail("\"]]>\" in the text");
     const unsigned check = CheckText(begin, end, false);
     if (check != kPlain)
@@ -215,10 +249,9 @@ bool XmlScanner::StartTag(size_t& at, size_t end)
         if (quote != '"' && quote != '\'')
             Fail("an attribute value without quotes");
         ++p;
-        const void* close = std::memchr(data + p, quote, end - p);
-        if (!close)
+        const size_t valueEnd = static_cast<size_t>(FindByte(data + p, data + end, quote) - data);
+        if (valueEnd == end)
             return false;
-        const size_t valueEnd = static_cast<size_t>(static_cast<const char*>(close) - data);
         if (count == std::size(spans))
             Fail("an element has more than 64 attributes");
         spans[count++] = { attributeBegin, attributeEnd, p, valueEnd };
@@ -268,7 +301,7 @@ bool XmlScanner::StartTag(size_t& at, size_t end)
     size_t prefixedSize = 0;
     for (size_t i = 0; i < count; ++i) {
         const std::string_view name(data + spans[i].nameBegin, spans[i].nameEnd - spans[i].nameBegin);
-        const size_t colon = name.find(':');
+        const size_t colon = ColonIn(name);
         if (colon != std::string_view::npos && !IsDeclaration(name)) {
             CheckQualifiedName(name);
             prefixedSize += NamespaceOf(name.substr(0, colon)).size() + name.size() + 1;
@@ -282,7 +315,7 @@ bool XmlScanner::StartTag(size_t& at, size_t end)
         const std::string_view name(data + span.nameBegin, span.nameEnd - span.nameBegin);
         if (IsDeclaration(name))
             continue;
-        const size_t colon = name.find(':');
+        const size_t colon = ColonIn(name);
         if (colon == std::string_view::npos) {
             data[span.nameEnd] = '\0';
             m_attributes.push_back(data + span.nameBegin);
@@ -299,7 +332,7 @@ bool XmlScanner::StartTag(size_t& at, size_t end)
 
     const std::string_view qualified(data + nameBegin, nameEnd - nameBegin);
     CheckQualifiedName(qualified);
-    const size_t colon = qualified.find(':');
+    const size_t colon = ColonIn(qualified);
     const std::string_view prefix = colon == std::string_view::npos ? std::string_view() : qualified.substr(0, colon);
     const std::string_view local = colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
     const std::string_view uri = NamespaceOf(prefix);
@@ -341,7 +374,8 @@ std::vector<std::string_view> XmlScanner::BoundPrefixes() const
 
 bool XmlScanner::IsDeclaration(std::string_view attributeName)
 {
-    return attributeName.starts_with("xmlns") && (attributeName.size() == 5 || attributeName[5] == ':');
+    return attributeName.size() >= 5 && attributeName[0] == 'x' && attributeName.starts_with("xmlns")
+        && (attributeName.size() == 5 || attributeName[5] == ':');
 }
 
 void XmlScanner::CloseElement()
@@ -360,10 +394,9 @@ void XmlScanner::CloseElement()
 bool XmlScanner::EndTag(size_t& at, size_t end)
 {
     char* data = m_buffer.data();
-    const void* found = std::memchr(data + at + 2, '>', end - at - 2);
-    if (!found)
+    const size_t close = static_cast<size_t>(FindByte(data + at + 2, data + end, '>') - data);
+    if (close == end)
         return false;
-    const size_t close = static_cast<size_t>(static_cast<const char*>(found) - data);
     size_t nameEnd = close;
     while (nameEnd > at + 2 && IsSpace(data[nameEnd - 1]))
         --nameEnd;
@@ -373,7 +406,7 @@ bool XmlScanner::EndTag(size_t& at, size_t end)
     const size_t openBegin = m_nameEnds.size() > 1 ? m_nameEnds[m_nameEnds.size() - 2] : 0;
     if (std::string_view(m_names).substr(openBegin) != qualified)
         Fail("the end tag </" + std::string(qualified.substr(0, 64)) + "> does not match its start tag");
-    const size_t colon = qualified.find(':');
+    const size_t colon = ColonIn(qualified);
     const std::string_view prefix = colon == std::string_view::npos ? std::string_view() : qualified.substr(0, colon);
     const std::string_view local = colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
     at = close + 1;

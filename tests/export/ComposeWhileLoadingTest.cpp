@@ -1,0 +1,145 @@
+// The whole-sheet exports compose rows while the worksheet loads on a second thread.
+// Whatever the shape of the sheet, the text must be the one the row-by-row walk gives:
+// the row export, which never composes while loading, is the yardstick.
+#include "export/ExportProcedures.h"
+#include "support/MemoryWorkbook.h"
+#include "support/RecordingPorts.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace vellumcast;
+namespace vt = vellumcast::testing;
+using exporting::ExportContext;
+using exporting::ResultList;
+using vt::MakeWorkbook;
+using vt::MemorySheet;
+
+namespace {
+
+const std::string kPath = "/data/book.xlsx";
+
+struct Harness {
+    vt::RecordingReporter reporter;
+    vt::CountingPump pump;
+    vt::RecordingProgress progress;
+    ResultList results;
+    ExportContext context { reporter, pump, progress, results };
+    int64_t resultNumber = 1;
+};
+
+// Rows of ten cells, enough for several batches handed over during the load, with
+// every tenth row empty and a gap of rows after row 100.
+MemorySheet LargeSheet(int32_t rows)
+{
+    MemorySheet sheet { "Data", {} };
+    for (int32_t row = 1; row <= rows; ++row) {
+        if (row % 10 == 0)
+            continue;
+        const int32_t at = row > 100 ? row + 50 : row;
+        for (int32_t column = 2; column <= 11; ++column)
+            sheet.cells.push_back({ at, column, column == 5 ? "" : std::to_string(row * 100 + column) });
+    }
+    return sheet;
+}
+
+// The sheet with one more cell, in its place in row-major order.
+MemorySheet With(MemorySheet sheet, vt::MemoryCell cell)
+{
+    const auto at = std::find_if(sheet.cells.begin(), sheet.cells.end(),
+        [&](const vt::MemoryCell& c) { return c.row > cell.row || (c.row == cell.row && c.column > cell.column); });
+    sheet.cells.insert(at, std::move(cell));
+    return sheet;
+}
+
+std::string SheetText(const MemorySheet& sheet, const options::ExportOptions& options, Harness& h)
+{
+    auto book = MakeWorkbook(kPath, { sheet });
+    exporting::ExportSheetToTextFile(h.context, book.get(), options, kPath, h.resultNumber);
+    return h.results.empty() ? std::string("(none)") : h.results.back().text;
+}
+
+std::string RowByRowText(const MemorySheet& sheet, const options::ExportOptions& options)
+{
+    Harness h;
+    auto book = MakeWorkbook(kPath, { sheet });
+    exporting::ExportRowToTextFile(h.context, book.get(), options, kPath, h.resultNumber);
+    std::string text;
+    for (const auto& entry : h.results)
+        text += entry.text == "empty file" ? "" : entry.text; // what a line of nothing is listed as
+    return text;
+}
+
+options::ExportOptions Options(bool blankCells, bool quote)
+{
+    options::ExportOptions o;
+    o.divider = "\t";
+    o.includeBlankCells = blankCells;
+    o.quoteCells = quote;
+    return o;
+}
+
+} // namespace
+
+TEST(ComposeWhileLoading, LargeSheetsOfEveryShapeGiveTheRowByRowText)
+{
+    MemorySheet plain = LargeSheet(8000);
+    // A row far down reaches past the columns of the first rows, or left of them.
+    const MemorySheet wideLate = With(plain, { 7900, 14, "late" });
+    const MemorySheet leftLate = With(plain, { 7901, 1, "left" });
+    MemorySheet unordered = plain; // a row given after the rows below it
+    unordered.cells.push_back({ 10, 3, "back" });
+    MemorySheet twice = plain; // a cell given twice keeps the last value
+    twice.cells.push_back({ 8050, 11, "again" });
+    const struct {
+        const char* name;
+        const MemorySheet& sheet;
+    } shapes[] = { { "plain", plain }, { "wide late", wideLate }, { "left late", leftLate }, { "unordered", unordered },
+        { "twice", twice } };
+    for (const auto& shape : shapes) {
+        for (const bool blankCells : { true, false }) {
+            for (const bool quote : { false, true }) {
+                SCOPED_TRACE(std::string(shape.name) + (blankCells ? ", blanks kept" : ", blanks left out")
+                    + (quote ? ", quoted" : ""));
+                Harness h;
+                const std::string text = SheetText(shape.sheet, Options(blankCells, quote), h);
+                const std::string expected = RowByRowText(shape.sheet, Options(blankCells, quote));
+                const auto differ = std::mismatch(text.begin(), text.end(), expected.begin(), expected.end());
+                EXPECT_EQ(text.size(), expected.size());
+                EXPECT_TRUE(differ.first == text.end())
+                    << "first difference at byte " << (differ.first - text.begin()) << ": \""
+                    << text.substr(static_cast<size_t>(differ.first - text.begin()), 40) << "\"";
+                EXPECT_TRUE(h.reporter.reports.empty());
+                ASSERT_FALSE(h.progress.values.empty());
+                EXPECT_DOUBLE_EQ(h.progress.values.back(), 100.0);
+            }
+        }
+    }
+}
+
+TEST(ComposeWhileLoading, ASheetFailingPartWayIsReportedOnceAndReadOnce)
+{
+    MemorySheet broken = LargeSheet(8000);
+    broken.cellsBeforeFailing = 60000; // after rows were handed over and composed
+    broken.loads = std::make_shared<int>(0);
+    Harness h;
+    EXPECT_EQ(SheetText(broken, Options(true, false), h), "(none)");
+    ASSERT_EQ(h.reporter.reports.size(), 1u);
+    EXPECT_EQ(h.reporter.reports[0].step, 108);
+    EXPECT_NE(h.reporter.reports[0].description.find("damaged"), std::string::npos);
+    EXPECT_EQ(*broken.loads, 1);
+}
+
+TEST(ComposeWhileLoading, AllSheetsKeepsNothingOfASheetFailingPartWay)
+{
+    MemorySheet broken = LargeSheet(8000);
+    broken.name = "Broken";
+    broken.cellsBeforeFailing = 60000;
+    auto book = MakeWorkbook(kPath, { vt::SheetFromRows("First", { { "1" } }), broken });
+    Harness h;
+    std::string text;
+    EXPECT_THROW(exporting::ExportAllSheetsToTextFile(h.context, book.get(), Options(true, false), text),
+        spreadsheet::SpreadsheetError);
+    EXPECT_EQ(text, "First\r\n1\r\n\r\n\r\n\r\n");
+}
