@@ -95,6 +95,28 @@ TEST(HostileFiles, AllReadsOfOneArchiveShareOneInflateBudget)
     EXPECT_EQ(read(), ErrorCode::TooLarge);
 }
 
+TEST(HostileFiles, AReadStoppedEarlyIsChargedWhatItInflated)
+{
+    // The ods reader reads its content again for each worksheet after the first and stops
+    // at that worksheet: charged the whole 16 MiB member each time, the seventeenth read
+    // would pass the 256 MiB budget and a real workbook of many worksheets would lose
+    // its last ones.
+    ZipMember member;
+    member.name = "content.xml";
+    member.data = std::string(size_t { 16 } << 20, 'c');
+    member.deflate = true;
+    const std::string bytes = ZipWriter().Add(member).Finish();
+    container::ZipArchive archive(AsBytes(bytes));
+    for (int i = 0; i < 24; ++i)
+        EXPECT_NO_THROW(archive.ReadAhead(archive.Entries()[0], [](std::string_view) { return false; })) << i;
+    size_t read = 0;
+    archive.ReadAhead(archive.Entries()[0], [&](std::string_view chunk) {
+        read += chunk.size();
+        return true;
+    });
+    EXPECT_EQ(read, member.data.size());
+}
+
 TEST(HostileFiles, ArchiveBudgetGrowsWithTheArchive)
 {
     // Every real workbook fits: 30 times its size plus the floor is well inside.
