@@ -126,7 +126,7 @@ TEST(HostileFiles, ArchiveBudgetGrowsWithTheArchive)
 }
 
 // An xlsx package of sheets that all point at one worksheet part.
-std::string SheetsSharingOnePart(int sheets, const ZipMember& part)
+std::string SheetsSharingOnePart(int sheets, const ZipMember& part, const std::vector<ZipMember>& more = {})
 {
     const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
     std::string list, rels;
@@ -135,7 +135,10 @@ std::string SheetsSharingOnePart(int sheets, const ZipMember& part)
         list += "<sheet name=\"S" + n + "\" sheetId=\"" + n + "\" r:id=\"r" + n + "\"/>";
         rels += "<Relationship Id=\"r" + n + "\" Type=\"" + rel + "worksheet\" Target=\"worksheets/sheet1.xml\"/>";
     }
-    return ZipWriter()
+    ZipWriter zip;
+    for (const ZipMember& member : more)
+        zip.Add(member);
+    return zip
         .Add("[Content_Types].xml",
             "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Override "
             "PartName=\"/xl/workbook.xml\" ContentType=\"application/"
@@ -195,6 +198,32 @@ TEST(HostileFiles, AWorksheetRecordsNoMoreCellsThanItsFileCanHold)
         EXPECT_NE(std::string(error.what()).find("\"Bare\""), std::string::npos) << error.what();
     }
     EXPECT_LT(SheetCellLimit(uint64_t { 1 } << 20), uint64_t { 12 } << 20); // 192 MiB of cells at most
+}
+
+TEST(HostileFiles, SharedStringsAreBoundedByTheFileInCountAndText)
+{
+    // Empty items cost 32 bytes each and compress to nothing (three million in 80 kB);
+    // seven strings of 15 MiB compress to 480 kB. Both are refused by files that small.
+    ZipMember sheet;
+    sheet.name = "xl/worksheets/sheet1.xml";
+    sheet.data = "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"/>";
+    std::string items;
+    for (int i = 0; i < 3000000; ++i)
+        items += "<si/>";
+    const std::string text = "<si><t>" + std::string(size_t { 15 } << 20, 'x') + "</t></si>";
+    TempDir dir;
+    for (const auto& [name, content] :
+        { std::pair { "items", items }, std::pair { "text", text + text + text + text + text + text + text } }) {
+        ZipMember strings;
+        strings.name = "xl/sharedStrings.xml";
+        strings.data = "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">" + content + "</sst>";
+        strings.deflate = true;
+        const std::string path = dir.Write(std::string(name) + ".xlsx", SheetsSharingOnePart(1, sheet, { strings }));
+        const SpreadsheetError error = OpenError(path);
+        EXPECT_EQ(error.code(), ErrorCode::TooLarge) << name;
+        EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+        EXPECT_NE(std::string(error.what()).find("shared strings"), std::string::npos) << error.what();
+    }
 }
 
 TEST(HostileFiles, SharedStringsAreCappedLikeCellText)
