@@ -466,7 +466,7 @@ private:
         const uint64_t width = lines == Lines::Rows ? columnCount : rowCount;
         const uint64_t cells
             = m_options.includeBlankCells ? rowCount * columnCount : lineCount + sheet.Cells().CellCount();
-        m_sheetBytes = sheet.Cells().CellCount() * sizeof(spreadsheet::Cell);
+        m_sheetBytes = sheet.Cells().StoredBytes();
         if (Affordable(cells, lineCount, width)) {
             m_cellsUsed += cells;
             return;

@@ -116,9 +116,7 @@ Cell& SheetBuilder::Add(int32_t row, int32_t column, CellKind kind, uint32_t sty
         throw SpreadsheetError(ErrorCode::Corrupt,
             "a cell lies outside the worksheet (row " + std::to_string(row) + ", column " + std::to_string(column)
                 + ")");
-    if (m_data.m_cells.size() >= m_cellLimit)
-        throw SpreadsheetError(ErrorCode::TooLarge,
-            "it records more than " + std::to_string(m_cellLimit) + " cells, more than a workbook of its size holds");
+    RequireRoom(0);
     if (--m_untilYield == 0) {
         m_untilYield = 4096;
         if (m_yield)
@@ -174,9 +172,18 @@ void SheetBuilder::AddString(int32_t row, int32_t column, std::string_view text,
     const size_t offset = m_data.m_shared.size() + m_data.m_pool.size();
     if (offset + text.size() > UINT32_MAX)
         throw SpreadsheetError(ErrorCode::TooLarge, "the worksheet holds more than 4 GiB of text");
+    RequireRoom(text.size());
     Cell& cell = Add(row, column, CellKind::String, style);
     cell.value.text = { static_cast<uint32_t>(offset), static_cast<uint32_t>(text.size()) };
     m_data.m_pool.append(text);
+}
+
+void SheetBuilder::RequireRoom(size_t textBytes) const
+{
+    if (m_data.StoredBytes() + sizeof(Cell) + textBytes > m_memoryLimit)
+        throw SpreadsheetError(ErrorCode::TooLarge,
+            "its cells and texts take more than " + std::to_string(m_memoryLimit)
+                + " bytes, more than a workbook of its size holds");
 }
 
 void SheetBuilder::ShareText(std::shared_ptr<const void> owner, std::string_view text)

@@ -20,13 +20,15 @@ namespace vellumcast::spreadsheet {
 inline constexpr int32_t kMaxRows = 1048576;
 inline constexpr int32_t kMaxColumns = 16384;
 
-// The most cells one worksheet of a workbook of fileSize bytes may record. A recorded
-// cell takes a byte or more of even a compressed file, so real workbooks stay far below
-// four per byte; the floor of 6 Mi cells (96 MiB) lets any small workbook through. It
-// bounds the memory (16 bytes a cell) a crafted file of a few kilobytes can claim.
-inline uint64_t SheetCellLimit(uint64_t fileSize)
+// The most memory one worksheet of a workbook of fileSize bytes may take for its cells
+// (16 bytes each) and the texts it stores. A recorded cell takes a byte or more of even
+// a compressed file and its text is there too, so real workbooks stay far below 64 bytes
+// per byte; the floor (6 Mi cells' worth) lets any small workbook through. It bounds
+// what a crafted file of a few kilobytes can claim: cells that record only their place,
+// or a few bytes that expand to thousands of spaces each.
+inline uint64_t SheetMemoryLimit(uint64_t fileSize)
 {
-    return (uint64_t { 6 } << 20) + 4 * fileSize;
+    return (uint64_t { 96 } << 20) + 64 * fileSize;
 }
 
 enum class CellKind : uint8_t {
@@ -134,6 +136,8 @@ public:
     }
 
     size_t CellCount() const { return m_cells.size(); }
+    // The bytes its cells and stored texts take.
+    size_t StoredBytes() const { return m_cells.size() * sizeof(Cell) + m_pool.size(); }
     void Clear();
 
     // For walks over the recorded cells only: the rows that hold cells, ascending, and
@@ -216,8 +220,9 @@ public:
         m_data.m_pool.reserve(textBytes);
     }
 
-    // Refuses, as SpreadsheetError(TooLarge), any cell past this many.
-    void LimitCells(uint64_t cells) { m_cellLimit = cells; }
+    // Refuses, as SpreadsheetError(TooLarge), a cell or text that would take the
+    // sheet's StoredBytes past this.
+    void LimitMemory(uint64_t bytes) { m_memoryLimit = bytes; }
 
     // Takes, in place of everything added so far, a sheet another builder has finished:
     // a reader that loaded a sheet ahead of time hands it over without copying it.
@@ -249,6 +254,7 @@ public:
 private:
     void Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, bool endOfSheet = false);
     Cell& Add(int32_t row, int32_t column, CellKind kind, uint32_t style);
+    void RequireRoom(size_t textBytes) const;
 
     SheetData& m_data;
     std::function<void()> m_yield;
@@ -256,7 +262,7 @@ private:
     int32_t m_lastColumn = 0;
     bool m_ordered = true;
     uint32_t m_untilYield = 4096;
-    uint64_t m_cellLimit = UINT64_MAX;
+    uint64_t m_memoryLimit = UINT64_MAX;
     std::vector<int32_t> m_rowOfCell; // only filled once cells arrive out of order
     std::function<bool(FinishedRows&&)> m_publish;
     size_t m_publishedRows = 0;

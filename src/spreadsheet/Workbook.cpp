@@ -54,7 +54,7 @@ template <typename Run> void Worksheet::LoadWith(Run&& run)
         book.m_loadedSheet->Unload();
     try {
         SheetBuilder builder(m_data, book.m_yield);
-        builder.LimitCells(SheetCellLimit(book.m_fileSize));
+        builder.LimitMemory(SheetMemoryLimit(book.m_fileSize));
         run(builder);
         builder.Finish();
     } catch (const SpreadsheetError& error) {

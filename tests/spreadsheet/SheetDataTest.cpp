@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -133,19 +134,30 @@ TEST(SheetBuilder, SharedAndStoredTextsReadBackAlikeLoadedOrHandedOver)
     EXPECT_EQ(handedOver, (std::vector<std::string> { "beta", "copied", "alpha" }));
 }
 
-TEST(SheetBuilder, CellsPastTheLimitAreRefused)
+TEST(SheetBuilder, CellsAndTextsPastTheMemoryLimitAreRefused)
 {
-    SheetData data;
-    SheetBuilder builder(data);
-    builder.LimitCells(3);
-    for (int column = 1; column <= 3; ++column)
-        builder.AddNumber(1, column, column, 0);
-    try {
-        builder.AddNumber(2, 1, 4, 0);
-        ADD_FAILURE() << "a fourth cell was recorded";
-    } catch (const SpreadsheetError& error) {
-        EXPECT_EQ(error.code(), ErrorCode::TooLarge);
-    }
+    // Room for three cells and four bytes of text: a fourth cell is refused, and so is a
+    // third cell whose text is one byte too long.
+    const auto refused = [](const std::function<void(SheetBuilder&)>& add) {
+        SheetData data;
+        SheetBuilder builder(data);
+        builder.LimitMemory(3 * sizeof(Cell) + 4);
+        builder.AddNumber(1, 1, 1, 0);
+        builder.AddNumber(1, 2, 2, 0);
+        try {
+            add(builder);
+        } catch (const SpreadsheetError& error) {
+            EXPECT_EQ(error.code(), ErrorCode::TooLarge);
+            return true;
+        }
+        return false;
+    };
+    EXPECT_FALSE(refused([](SheetBuilder& b) { b.AddString(1, 3, "abcd", 0); }));
+    EXPECT_TRUE(refused([](SheetBuilder& b) {
+        b.AddString(1, 3, "abcd", 0);
+        b.AddBlank(2, 1, 0);
+    }));
+    EXPECT_TRUE(refused([](SheetBuilder& b) { b.AddString(1, 3, "abcde", 0); }));
 }
 
 TEST(CellErrors, TextsRoundTrip)

@@ -91,9 +91,10 @@ public:
     // nothing.
     FirstSheet(uint64_t contentSize, uint64_t fileSize)
         : m_builder(m_data)
+        , m_budget(std::min(kCacheBudget, SheetMemoryLimit(fileSize)))
     {
-        m_builder.LimitCells(SheetCellLimit(fileSize));
-        m_builder.Reserve(0, static_cast<size_t>(std::min<uint64_t>(contentSize / 8, kCacheBudget)));
+        m_builder.LimitMemory(m_budget);
+        m_builder.Reserve(0, static_cast<size_t>(std::min<uint64_t>(contentSize / 8, m_budget)));
         m_thread = std::thread([this] { Build(); });
     }
 
@@ -107,11 +108,11 @@ public:
             return false;
         m_bytes += sizeof(Cell) + text.size();
         try {
-            if (m_bytes > kCacheBudget)
+            if (m_bytes > m_budget)
                 throw std::bad_alloc();
             m_batch.cells.push_back({ row, column, m_batch.text.size(), text.size() });
             m_batch.text.append(text);
-            if (m_batch.cells.size() == kBatchCells && !Send())
+            if ((m_batch.cells.size() == kBatchCells || m_batch.text.size() >= kBatchText) && !Send())
                 throw std::bad_alloc();
         } catch (const std::exception&) {
             Drop();
@@ -156,6 +157,7 @@ private:
         std::string text;
     };
     static constexpr size_t kBatchCells = 16384;
+    static constexpr size_t kBatchText = size_t { 1 } << 20; // long texts go in smaller batches
 
     // Hands the batch being filled to the building thread; false once building failed.
     bool Send()
@@ -210,6 +212,7 @@ private:
     SheetData m_data;
     SheetBuilder m_builder; // used by the building thread until it is joined
     uint64_t m_bytes = 0;
+    uint64_t m_budget; // what the cached sheet may take, as any loaded sheet of the file
     bool m_dropped = false;
     Batch m_batch; // being filled by the scanning thread
     core::BoundedQueue<Batch> m_queue { 4 };

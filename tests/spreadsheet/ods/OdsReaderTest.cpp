@@ -231,6 +231,30 @@ TEST(OdsReader, RepetitionMayAddOnlyWhatASmallSheetHoldsBeyondItsText)
     }
 }
 
+TEST(OdsReader, SpacesExpandedFromAFewBytesAreBoundedByTheFile)
+{
+    // text:s asks for 65,535 spaces in 20 bytes: 200,000 such cells compress to a few
+    // hundred kilobytes and would expand to 13 GB. The sheet is refused once its texts
+    // pass what a file of this size may hold.
+    const std::string cell = Cell("<text:p><text:s text:c=\"65535\"/></text:p>");
+    std::string row = "<table:table-row>";
+    for (int i = 0; i < 100; ++i)
+        row += cell;
+    row += "</table:table-row>";
+    std::string rows;
+    for (int i = 0; i < 2000; ++i)
+        rows += row;
+    Application application;
+    auto book = application.OpenBytes(Package(Table("Spaces", rows)), "spaces.ods");
+    try {
+        book->Worksheets().front().UsedRange();
+        ADD_FAILURE() << "13 GB of spaces were loaded";
+    } catch (const SpreadsheetError& error) {
+        EXPECT_EQ(error.code(), ErrorCode::TooLarge);
+        EXPECT_NE(std::string(error.what()).find("spaces.ods"), std::string::npos) << error.what();
+    }
+}
+
 TEST(OdsReader, ResolvesParagraphMarkup)
 {
     struct Case {
