@@ -391,7 +391,8 @@ private:
         const uint64_t width = m_options.includeBlankCells ? lines.Width() : 1;
         const int32_t last = rows.rows.back().row;
         const uint64_t lineCount = static_cast<uint64_t>(last - lines.FirstRow()) + 1;
-        m_sheetBytes = rows.endCell * sizeof(spreadsheet::Cell); // the cells loaded so far
+        // The cells and stored texts loaded so far.
+        m_sheetBytes = rows.endCell * sizeof(spreadsheet::Cell) + rows.textsBase + rows.texts.size();
         if (!Affordable(lineCount * width + (m_options.includeBlankCells ? 0 : rows.endCell), lineCount, width))
             return false;
         const int32_t expected = std::max(rows.expectedLastRow, last);
