@@ -46,3 +46,5 @@ run ods-repeats "$work/in/repeats.ods" --mode sheet
 run ods-repeats-over "$work/in/repeats-over.ods" --mode sheet
 run bare-cells-skipped "$work/in/bare-cells.xlsx" --skip-blank
 run reused-string-sheet "$work/in/reused-string.xlsx" --mode sheet
+run empty-strings "$work/in/empty-strings.xlsx"
+run ods-spaces "$work/in/spaces.ods" --mode sheet

@@ -105,6 +105,22 @@ def main(folder):
         yield b'</sheetData></worksheet>'
     xlsx(os.path.join(folder, 'bare-cells.xlsx'), ['worksheets/sheet1.xml'], {'xl/worksheets/sheet1.xml': bare_cells()})
 
+    # Fifty million empty shared strings, 32 bytes each in memory, in 370 kB.
+    def empty_strings():
+        yield b'<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+        for _ in range(500):
+            yield b'<si/>' * 100000
+        yield b'</sst>'
+    xlsx(os.path.join(folder, 'empty-strings.xlsx'), ['worksheets/sheet1.xml'],
+         {'xl/worksheets/sheet1.xml': one, 'xl/sharedStrings.xml': empty_strings()})
+    # Cells that ask for 65,535 spaces each in 20 bytes: 200,000 of them in 75 kB.
+    spaces = ('<table:table-cell office:value-type="string"><text:p><text:s text:c="65535"/></text:p>'
+              '</table:table-cell>')
+    ods(os.path.join(folder, 'spaces.ods'),
+        f'<office:document-content {ODS_NS}><office:body><office:spreadsheet><table:table table:name="R">'
+        + ('<table:table-row>' + spaces * 100 + '</table:table-row>') * 2000
+        + '</table:table></office:spreadsheet></office:body></office:document-content>')
+
 
 # What the ods reader lets repetition add to a sheet of a small file: each copy of a
 # cell beyond the first costs 16 bytes and its text. Keep in step with the reader.
