@@ -1,4 +1,5 @@
 #include "spreadsheet/Workbook.h"
+#include "support/Failures.h"
 #include "support/SheetGrid.h"
 #include "support/TempDir.h"
 #include "support/XlsxWriter.h"
@@ -198,13 +199,8 @@ TEST(OdsReader, RepeatedFilledCellsCannotExhaustMemory)
     // A filled cell repeated a billion times in a row repeated a billion times.
     Application application;
     auto book = application.Open(Fixture("workbooks/issue_594_dos.ods"));
-    try {
-        book->Worksheets().front().UsedRange();
-        FAIL() << "expected TooLarge";
-    } catch (const SpreadsheetError& error) {
-        EXPECT_EQ(error.code(), ErrorCode::TooLarge);
-        EXPECT_NE(std::string(error.what()).find("issue_594_dos.ods"), std::string::npos) << error.what();
-    }
+    testing::ExpectFailure(
+        [&] { book->Worksheets().front().UsedRange(); }, ErrorCode::TooLarge, { "issue_594_dos.ods" });
 }
 
 TEST(OdsReader, RepetitionMayAddOnlyWhatASmallSheetHoldsBeyondItsText)
@@ -221,13 +217,8 @@ TEST(OdsReader, RepetitionMayAddOnlyWhatASmallSheetHoldsBeyondItsText)
     EXPECT_EQ(Range(within->Worksheets().front()), "A1:ALL1500");
     for (const std::string& tables : { Table("S", rows(2000)), Table("A", "") + Table("S", rows(2000)) }) {
         auto over = application.OpenBytes(Package(tables), "over.ods");
-        try {
-            over->Worksheets().back().UsedRange();
-            ADD_FAILURE() << "repetition past the budget was loaded";
-        } catch (const SpreadsheetError& error) {
-            EXPECT_EQ(error.code(), ErrorCode::TooLarge);
-            EXPECT_NE(std::string(error.what()).find("over.ods"), std::string::npos) << error.what();
-        }
+        testing::ExpectFailure(
+            [&] { over->Worksheets().back().UsedRange(); }, ErrorCode::TooLarge, { "over.ods", "\"S\"" });
     }
 }
 
@@ -246,13 +237,8 @@ TEST(OdsReader, SpacesExpandedFromAFewBytesAreBoundedByTheFile)
         rows += row;
     Application application;
     auto book = application.OpenBytes(Package(Table("Spaces", rows)), "spaces.ods");
-    try {
-        book->Worksheets().front().UsedRange();
-        ADD_FAILURE() << "13 GB of spaces were loaded";
-    } catch (const SpreadsheetError& error) {
-        EXPECT_EQ(error.code(), ErrorCode::TooLarge);
-        EXPECT_NE(std::string(error.what()).find("spaces.ods"), std::string::npos) << error.what();
-    }
+    testing::ExpectFailure(
+        [&] { book->Worksheets().front().UsedRange(); }, ErrorCode::TooLarge, { "spaces.ods", "\"Spaces\"" });
 }
 
 TEST(OdsReader, ResolvesParagraphMarkup)
