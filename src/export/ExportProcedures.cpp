@@ -137,9 +137,8 @@ public:
     }
 
     // Whether the lines composed are those of the loaded worksheet's used range.
-    bool Matches(const spreadsheet::SheetData& data) const
+    bool Matches(const CellRange& range) const
     {
-        const CellRange range = data.UsedRange();
         return m_next != 0 && range.firstRow == m_firstRow && range.lastRow == m_next - 1
             && (!m_blankCellsKept || (range.firstColumn == m_firstColumn && range.lastColumn == m_lastColumn));
     }
@@ -286,7 +285,7 @@ public:
         const uint64_t composed = m_textUsed - textUsed;
         m_textUsed = textUsed;
         CellRange range;
-        const bool matches = everyRow && lines.Matches(sheet.Cells());
+        const bool matches = everyRow && lines.Matches(sheet.UsedRange());
         if (!matches) {
             out.resize(start);
             m_lastText = lastText;
@@ -459,8 +458,7 @@ private:
         const uint64_t columnCount = static_cast<uint64_t>(range.lastColumn - range.firstColumn) + 1;
         const uint64_t lineCount = lines == Lines::Rows ? rowCount : columnCount;
         const uint64_t width = lines == Lines::Rows ? columnCount : rowCount;
-        const uint64_t cells
-            = m_options.includeBlankCells ? rowCount * columnCount : lineCount + sheet.Cells().CellCount();
+        const uint64_t cells = m_options.includeBlankCells ? rowCount * columnCount : lineCount + sheet.CellCount();
         if (Affordable(cells, lineCount, width)) {
             m_cellsUsed += cells;
             return;
