@@ -141,9 +141,8 @@ public:
     }
 
     // Whether the lines composed are those of the loaded worksheet's used range.
-    bool Matches(const spreadsheet::SheetData& data) const
+    bool Matches(const CellRange& range) const
     {
-        const CellRange range = data.UsedRange();
         return m_next != 0 && range.firstRow == m_firstRow && range.lastRow == m_next - 1
             && (!m_blankCellsKept || (range.firstColumn == m_firstColumn && range.lastColumn == m_lastColumn));
     }
@@ -290,7 +289,7 @@ public:
         const uint64_t composed = m_textUsed - textUsed;
         m_textUsed = textUsed;
         CellRange range;
-        const bool matches = everyRow && lines.Matches(sheet.Cells());
+        const bool matches = everyRow && lines.Matches(sheet.UsedRange());
         if (!matches) {
             out.resize(start);
             m_lastText = lastText;
@@ -465,9 +464,8 @@ private:
         const uint64_t columnCount = static_cast<uint64_t>(range.lastColumn - range.firstColumn) + 1;
         const uint64_t lineCount = lines == Lines::Rows ? rowCount : columnCount;
         const uint64_t width = lines == Lines::Rows ? columnCount : rowCount;
-        const uint64_t cells
-            = m_options.includeBlankCells ? rowCount * columnCount : lineCount + sheet.Cells().CellCount();
-        m_sheetBytes = sheet.Cells().StoredBytes();
+        const uint64_t cells = m_options.includeBlankCells ? rowCount * columnCount : lineCount + sheet.CellCount();
+        m_sheetBytes = sheet.StoredBytes();
         if (Affordable(cells, lineCount, width)) {
             m_cellsUsed += cells;
             return;

@@ -122,9 +122,12 @@ Cell& SheetBuilder::Add(int32_t row, int32_t column, CellKind kind, uint32_t sty
         if (m_yield)
             m_yield();
         // The rows before the current one are complete while cells come in order.
-        if (m_publish && m_ordered && m_data.m_rows.size() > m_publishedRows + 1
-            && m_data.m_cells.size() - m_data.m_rows[m_publishedRows].begin >= kPublishCells)
-            Publish(m_data.m_rows.size() - 1, m_data.m_rows.back().begin, m_poolAtRowStart);
+        if (m_publish && m_ordered) {
+            if (m_data.m_rows.size() > m_publishedRows + 1
+                && m_data.m_cells.size() - m_data.m_rows[m_publishedRows].begin >= kPublishCells)
+                Publish(m_data.m_rows.size() - 1, m_data.m_rows.back().begin, m_poolAtRowStart);
+            m_data.m_cells.ReleaseBefore(m_doneWith.load(std::memory_order_acquire));
+        }
     }
     if (m_ordered) {
         if (row > m_lastRow) {
@@ -149,6 +152,8 @@ Cell& SheetBuilder::Add(int32_t row, int32_t column, CellKind kind, uint32_t sty
         m_rowOfCell.push_back(row);
     m_lastRow = row;
     m_lastColumn = column;
+    m_firstColumn = std::min(m_firstColumn, column);
+    m_lastColumnSeen = std::max(m_lastColumnSeen, column);
     Cell& cell = m_data.m_cells.emplace_back();
     cell.column = static_cast<uint16_t>(column);
     cell.kind = kind;
@@ -247,6 +252,14 @@ void SheetBuilder::Finish()
 {
     auto& cells = m_data.m_cells;
     auto& rows = m_data.m_rows;
+    if (cells.Released()) {
+        // Read through while loading: the cells are gone, what was noted of them stands.
+        // Out of order there is nothing to stand on; the worksheet must be loaded again.
+        m_data.m_range = CellRange {};
+        if (m_ordered && !cells.empty())
+            m_data.m_range = { rows.front().row, m_firstColumn, rows.back().row, m_lastColumnSeen };
+        return;
+    }
     if (!m_ordered) {
         // Stable order by (row, column), the last of equal cells winning.
         std::vector<uint32_t> order(cells.size());

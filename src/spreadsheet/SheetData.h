@@ -6,6 +6,7 @@
 #include "core/HugePages.h"
 #include "spreadsheet/SpreadsheetError.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -87,7 +88,7 @@ public:
     Cell& emplace_back()
     {
         if ((m_size & (kBlockSize - 1)) == 0 && (m_size >> kBlockShift) == m_blocks.size())
-            m_blocks.push_back(core::AllocateHugePageAligned(kBlockSize * sizeof(Cell)));
+            m_blocks.push_back(NewBlock());
         Cell* cell = new (&Block(m_size >> kBlockShift)[m_size & (kBlockSize - 1)]) Cell;
         ++m_size;
         return *cell;
@@ -97,18 +98,43 @@ public:
     {
         m_blocks.clear();
         m_blocks.shrink_to_fit();
+        m_spares.clear();
+        m_released = 0;
         m_size = 0;
     }
     void swap(CellStore& other) noexcept
     {
         m_blocks.swap(other.m_blocks);
+        m_spares.swap(other.m_spares);
+        std::swap(m_released, other.m_released);
         std::swap(m_size, other.m_size);
     }
 
-private:
-    Cell* Block(size_t block) const { return static_cast<Cell*>(m_blocks[block].get()); }
+    // Lets go of the blocks wholly before cell `end`, which must never be read again;
+    // later cells go into them, so a sheet read through once it is loaded holds a few
+    // blocks however long it is.
+    void ReleaseBefore(size_t end)
+    {
+        for (; m_released < (end >> kBlockShift); ++m_released)
+            m_spares.push_back(std::move(m_blocks[m_released]));
+    }
+    bool Released() const { return m_released > 0; }
 
-    std::vector<std::unique_ptr<void, core::FreeAligned>> m_blocks;
+private:
+    using Storage = std::unique_ptr<void, core::FreeAligned>;
+    Cell* Block(size_t block) const { return static_cast<Cell*>(m_blocks[block].get()); }
+    Storage NewBlock()
+    {
+        if (m_spares.empty())
+            return core::AllocateHugePageAligned(kBlockSize * sizeof(Cell));
+        Storage block = std::move(m_spares.back());
+        m_spares.pop_back();
+        return block;
+    }
+
+    std::vector<Storage> m_blocks;
+    std::vector<Storage> m_spares;
+    size_t m_released = 0; // blocks let go of, from the first
     size_t m_size = 0;
 };
 
@@ -139,6 +165,10 @@ public:
     // The bytes its cells and stored texts take.
     size_t StoredBytes() const { return m_cells.size() * sizeof(Cell) + m_pool.size(); }
     void Clear();
+
+    // Whether the cells were let go of as they were read while loading: the used range
+    // and the count stand, the cells must be loaded again to be read.
+    bool ReadThrough() const { return m_cells.Released(); }
 
     // For walks over the recorded cells only: the rows that hold cells, ascending, and
     // the cells in row-major order (a row's cells end where the next row's begin).
@@ -247,6 +277,11 @@ public:
     // Whether every cell came in row-major order, each once: then the published rows are
     // the whole worksheet as Finish leaves it.
     bool InOrder() const { return m_ordered; }
+    // Called on any thread by the reader of published rows: it is done with the cells
+    // before `end`. The loading thread then reuses their memory for later cells, and the
+    // worksheet ends up read through (SheetData::ReadThrough) unless cells came out of
+    // order before any was let go of.
+    void DoneWith(size_t end) { m_doneWith.store(end, std::memory_order_release); }
 
     // Sorts what came out of order, drops duplicates and computes the used range.
     void Finish();
@@ -269,6 +304,9 @@ private:
     size_t m_publishedPool = 0;
     size_t m_poolAtRowStart = 0; // the pool's size when the last row began
     int32_t m_expectedLastRow = 0;
+    std::atomic<size_t> m_doneWith { 0 };
+    int32_t m_firstColumn = kMaxColumns; // of the cells added in order
+    int32_t m_lastColumnSeen = 1;
 };
 
 } // namespace vellumcast::spreadsheet

@@ -39,8 +39,10 @@ SheetVisibility Worksheet::Visibility() const
     return m_owner->m_data.sheets[m_index].visibility;
 }
 
-void Worksheet::EnsureLoaded()
+void Worksheet::EnsureLoaded(bool cellsNeeded)
 {
+    if (cellsNeeded && m_loaded && m_data.ReadThrough())
+        Unload();
     if (m_failedLoad) // a load beside failed already: the same report, not a second read
         std::rethrow_exception(std::exchange(m_failedLoad, nullptr));
     if (!m_loaded)
@@ -93,7 +95,9 @@ bool Worksheet::LoadHandingOverRows(const std::function<bool(const FinishedRows&
             });
             bool consuming = true;
             while (std::optional<FinishedRows> rows = queue.Pop()) {
-                if (!consume(*rows)) {
+                if (consume(*rows)) {
+                    builder.DoneWith(rows->endCell);
+                } else {
                     consuming = false;
                     queue.Cancel(); // the load goes on to its end, handing over nothing more
                 }
@@ -109,7 +113,9 @@ bool Worksheet::LoadHandingOverRows(const std::function<bool(const FinishedRows&
         if (!m_unloadWhenLoaded)
             throw;
     }
-    if (m_unloadWhenLoaded) { // asked for while loading: what was handed over may be stale
+    // Unloaded while loading, what was handed over may be stale; and cells read through
+    // and let go of are no use to the walk that follows a partial hand-over.
+    if (m_unloadWhenLoaded || (!everyRow && m_data.ReadThrough())) {
         Unload();
         return false;
     }
@@ -124,13 +130,25 @@ CellRange Worksheet::UsedRange()
 
 const SheetData& Worksheet::Cells()
 {
-    EnsureLoaded();
+    EnsureLoaded(true);
     return m_data;
+}
+
+size_t Worksheet::CellCount()
+{
+    EnsureLoaded();
+    return m_data.CellCount();
+}
+
+size_t Worksheet::StoredBytes()
+{
+    EnsureLoaded();
+    return m_data.StoredBytes();
 }
 
 std::string_view Worksheet::CellText(int32_t row, int32_t column)
 {
-    EnsureLoaded();
+    EnsureLoaded(true);
     const Cell* cell = m_data.Find(row, column);
     return cell ? TextOf(*cell) : std::string_view();
 }

@@ -31,6 +31,11 @@ public:
     // next call on this workbook.
     std::string_view CellText(int32_t row, int32_t column);
 
+    // How many cells the worksheet records. Loads it on first use, as UsedRange does.
+    size_t CellCount();
+    // The bytes its cells and stored texts take, as loaded. Loads it as CellCount does.
+    size_t StoredBytes();
+
     // The loaded cells, for walks that visit only the recorded ones. Loads the worksheet
     // on first use, as UsedRange does; valid until it is unloaded.
     const SheetData& Cells();
@@ -44,10 +49,12 @@ public:
     bool Loaded() const { return m_loaded; }
 
     // Loads the worksheet on a second thread while this one is handed its rows as they
-    // complete, in batches, so that they can be read while later rows load. consume must
-    // not throw; it returns false to be given no more. Afterwards the worksheet is loaded,
-    // as by UsedRange, or the load's error is thrown as UsedRange throws it. Returns
-    // whether the batches were every row of the worksheet as loaded, in order.
+    // complete, in batches, so that they can be read while later rows load; the memory
+    // of rows read is reused for later ones. consume must not throw; it returns false to
+    // be given no more. Returns whether the batches were every row of the worksheet, in
+    // order: then its used range and cell count stand, and reading its cells again loads
+    // it again. Otherwise it is loaded as by UsedRange, or unloaded. A failed load is
+    // thrown, as UsedRange throws it.
     bool LoadHandingOverRows(const std::function<bool(const FinishedRows&)>& consume);
 
     // The displayed text of a cell of a batch of rows, valid as CellText's.
@@ -62,7 +69,8 @@ private:
         , m_index(index)
     {
     }
-    void EnsureLoaded();
+    // Loads the worksheet unless it is; cellsNeeded loads again one that was read through.
+    void EnsureLoaded(bool cellsNeeded = false);
 
     Workbook* m_owner;
     size_t m_index;

@@ -84,14 +84,14 @@ options::ExportOptions Options(bool blankCells, bool quote)
 
 TEST(ComposeWhileLoading, LargeSheetsOfEveryShapeGiveTheRowByRowText)
 {
-    MemorySheet plain = LargeSheet(8000);
+    MemorySheet plain = LargeSheet(30000); // several blocks of cells, let go of as they are read
     // A row far down reaches past the columns of the first rows, or left of them.
-    const MemorySheet wideLate = With(plain, { 7900, 14, "late" });
-    const MemorySheet leftLate = With(plain, { 7901, 1, "left" });
+    const MemorySheet wideLate = With(plain, { 29000, 14, "late" });
+    const MemorySheet leftLate = With(plain, { 29001, 1, "left" });
     MemorySheet unordered = plain; // a row given after the rows below it
     unordered.cells.push_back({ 10, 3, "back" });
     MemorySheet twice = plain; // a cell given twice keeps the last value
-    twice.cells.push_back({ 8050, 11, "again" });
+    twice.cells.push_back({ 30050, 11, "again" });
     const struct {
         const char* name;
         const MemorySheet& sheet;

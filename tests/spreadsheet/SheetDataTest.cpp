@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -171,4 +172,55 @@ TEST(CellErrors, TextsRoundTrip)
     CellError ignored;
     EXPECT_FALSE(CellErrorFromText("#WHAT?", ignored));
     EXPECT_EQ(CellErrorText(CellError::Div0), "#DIV/0!");
+}
+
+// Rows handed over while loading are read a few batches behind, as the export does;
+// the memory of cells read is reused, never that of cells still to be read.
+TEST(SheetBuilder, HandedOverRowsStayReadableUntilTheReaderIsDoneWithThem)
+{
+    constexpr int32_t kRows = 60000, kColumns = 9; // several blocks of cells
+    for (const bool readerLetsGo : { false, true }) {
+        SCOPED_TRACE(readerLetsGo ? "reader lets go" : "reader keeps all");
+        SheetData data;
+        SheetBuilder builder(data);
+        std::deque<FinishedRows> waiting;
+        int32_t nextRow = 1;
+        size_t batches = 0;
+        const auto read = [&](const FinishedRows& rows) {
+            for (size_t r = 0; r < rows.rows.size(); ++r, ++nextRow) {
+                ASSERT_EQ(rows.rows[r].row, nextRow);
+                ASSERT_EQ(rows.RowEnd(r) - rows.rows[r].begin, size_t { kColumns });
+                for (size_t i = rows.rows[r].begin; i < rows.RowEnd(r); ++i)
+                    ASSERT_EQ(rows.CellAt(i).value.number, nextRow * 100.0 + rows.CellAt(i).column);
+            }
+            if (readerLetsGo)
+                builder.DoneWith(rows.endCell);
+        };
+        builder.PublishTo([&](FinishedRows&& rows) {
+            waiting.push_back(std::move(rows));
+            ++batches;
+            if (waiting.size() > 6) {
+                read(waiting.front());
+                waiting.pop_front();
+            }
+            return true;
+        });
+        for (int32_t row = 1; row <= kRows; ++row) {
+            for (int32_t column = 2; column <= kColumns + 1; ++column)
+                builder.AddNumber(row, column, row * 100.0 + column, 0);
+        }
+        builder.PublishRest();
+        for (; !waiting.empty(); waiting.pop_front())
+            read(waiting.front());
+        builder.Finish();
+        EXPECT_GT(batches, 10u);
+        EXPECT_EQ(nextRow, kRows + 1);
+        EXPECT_EQ(data.ReadThrough(), readerLetsGo);
+        EXPECT_EQ(data.CellCount(), size_t { kRows } * kColumns);
+        const CellRange range = data.UsedRange();
+        EXPECT_EQ(range.firstRow, 1);
+        EXPECT_EQ(range.lastRow, kRows);
+        EXPECT_EQ(range.firstColumn, 2);
+        EXPECT_EQ(range.lastColumn, kColumns + 1);
+    }
 }
