@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -133,32 +132,6 @@ TEST(SheetBuilder, SharedAndStoredTextsReadBackAlikeLoadedOrHandedOver)
             handedOver.emplace_back(rows.TextOf(rows.CellAt(i)));
     }
     EXPECT_EQ(handedOver, (std::vector<std::string> { "beta", "copied", "alpha" }));
-}
-
-TEST(SheetBuilder, CellsAndTextsPastTheMemoryLimitAreRefused)
-{
-    // Room for three cells and four bytes of text: a fourth cell is refused, and so is a
-    // third cell whose text is one byte too long.
-    const auto refused = [](const std::function<void(SheetBuilder&)>& add) {
-        SheetData data;
-        SheetBuilder builder(data);
-        builder.LimitMemory(3 * sizeof(Cell) + 4);
-        builder.AddNumber(1, 1, 1, 0);
-        builder.AddNumber(1, 2, 2, 0);
-        try {
-            add(builder);
-        } catch (const SpreadsheetError& error) {
-            EXPECT_EQ(error.code(), ErrorCode::TooLarge);
-            return true;
-        }
-        return false;
-    };
-    EXPECT_FALSE(refused([](SheetBuilder& b) { b.AddString(1, 3, "abcd", 0); }));
-    EXPECT_TRUE(refused([](SheetBuilder& b) {
-        b.AddString(1, 3, "abcd", 0);
-        b.AddBlank(2, 1, 0);
-    }));
-    EXPECT_TRUE(refused([](SheetBuilder& b) { b.AddString(1, 3, "abcde", 0); }));
 }
 
 TEST(CellErrors, TextsRoundTrip)
