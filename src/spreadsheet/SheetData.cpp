@@ -204,7 +204,7 @@ void SheetBuilder::Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, bool e
     for (size_t block = batch.firstBlock; block <= (cellEnd - 1) >> CellStore::kBlockShift; ++block)
         batch.blocks.push_back(&m_data.m_cells[block << CellStore::kBlockShift]);
     batch.textsBase = m_publishedPool;
-    batch.expectedLastRow = m_expectedLastRow;
+    batch.expected = m_expected;
     batch.endOfSheet = endOfSheet;
     batch.texts.assign(m_data.m_pool, m_publishedPool, poolEnd - m_publishedPool);
     m_publishedRows = rowEnd;
