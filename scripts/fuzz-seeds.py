@@ -107,6 +107,12 @@ SEEDS = {
     "fuzz_xlsx_styles": lambda: members((".xlsx", ".xlsm"), lambda n: n.endswith("styles.xml")),
     "fuzz_xlsx_shared_strings": lambda: members((".xlsx", ".xlsm"), lambda n: n.endswith("sharedStrings.xml")),
     "fuzz_xlsx_worksheet": lambda: members((".xlsx", ".xlsm"), lambda n: n.startswith("xl/worksheets/sheet")),
+    # The first byte picks the size of the pieces the scanner is fed; small parts run fastest.
+    "fuzz_xml_scanner": lambda: (
+        bytes([7]) + m
+        for m in members((".xlsx", ".xlsm", ".ods"), lambda n: n.endswith((".xml", ".rels")))
+        if len(m) < 16384
+    ),
 }
 
 

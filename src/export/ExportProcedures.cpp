@@ -132,9 +132,13 @@ public:
             last = std::max<int32_t>(last, rows.CellAt(rows.RowEnd(r) - 1).column);
         }
         if (m_next == 0) {
+            // The file's own word on the columns, when it spans the first rows: a row further
+            // down that reaches wider then needs no second walk.
+            const CellRange& hint = rows.expected;
+            const bool hintFits = hint.lastRow > 0 && hint.firstColumn <= first && hint.lastColumn >= last;
             m_firstRow = m_next = rows.rows.front().row;
-            m_firstColumn = first;
-            m_lastColumn = last;
+            m_firstColumn = hintFits ? hint.firstColumn : first;
+            m_lastColumn = hintFits ? hint.lastColumn : last;
             return true;
         }
         return !m_blankCellsKept || (first >= m_firstColumn && last <= m_lastColumn);
@@ -394,11 +398,11 @@ private:
         m_sheetBytes = rows.endCell * sizeof(spreadsheet::Cell) + rows.textsBase + rows.texts.size();
         if (!Affordable(lineCount * width + (m_options.includeBlankCells ? 0 : rows.endCell), lineCount, width))
             return false;
-        const int32_t expected = std::max(rows.expectedLastRow, last);
+        const int32_t expected = std::max(rows.expected.lastRow, last);
         for (size_t r = 0; r < rows.rows.size(); ++r) {
             for (; lines.Next() <= rows.rows[r].row; lines.Advance()) {
                 const int32_t position = lines.Next();
-                if (rows.expectedLastRow > 0 || rows.endOfSheet) // else how far it is is unknown
+                if (rows.expected.lastRow > 0 || rows.endOfSheet) // else how far it is is unknown
                     SetProgress(position, expected);
                 const bool recorded = position == rows.rows[r].row;
                 ComposeLine(sheet, out, [&] {

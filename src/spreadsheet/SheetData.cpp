@@ -233,7 +233,7 @@ void SheetBuilder::Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, bool e
         batch.blocks.push_back(&m_data.m_cells[block << CellStore::kBlockShift]);
     batch.textsBase = m_publishedPool;
     batch.shared = m_data.m_shared;
-    batch.expectedLastRow = m_expectedLastRow;
+    batch.expected = m_expected;
     batch.endOfSheet = endOfSheet;
     batch.texts.assign(m_data.m_pool, m_publishedPool, poolEnd - m_publishedPool);
     m_publishedRows = rowEnd;

@@ -203,7 +203,7 @@ struct FinishedRows {
     std::string texts; // the stored texts of their String cells, from pool offset textsBase
     size_t textsBase = 0;
     std::string_view shared; // the text the sheet shares with its reader, alive as the sheet
-    int32_t expectedLastRow = 0; // the reader's hint of the sheet's last row; 0 when none
+    CellRange expected { 0, 0, 0, 0 }; // the reader's hint of the used range; all 0 when none
     bool endOfSheet = false; // the load is complete: no rows follow
 
     size_t RowEnd(size_t row) const { return row + 1 < rows.size() ? rows[row + 1].begin : endCell; }
@@ -270,8 +270,9 @@ public:
     // Hands rows to publish (on the loading thread) as they complete, a batch every few
     // thousand cells, for as long as cells arrive in order and publish returns true.
     void PublishTo(std::function<bool(FinishedRows&&)> publish) { m_publish = std::move(publish); }
-    // A reader's hint, from the file, of the last row to come: a guide for progress only.
-    void ExpectLastRow(int32_t row) { m_expectedLastRow = row; }
+    // A reader's hint, from the file, of the used range to come: a guide for progress and
+    // for the columns of rows composed while loading, never taken as the truth.
+    void ExpectRange(const CellRange& range) { m_expected = range; }
     // Publishes the rows not yet handed over, the last one too: the load is complete.
     void PublishRest();
     // Whether every cell came in row-major order, each once: then the published rows are
@@ -303,7 +304,7 @@ private:
     size_t m_publishedRows = 0;
     size_t m_publishedPool = 0;
     size_t m_poolAtRowStart = 0; // the pool's size when the last row began
-    int32_t m_expectedLastRow = 0;
+    CellRange m_expected { 0, 0, 0, 0 };
     std::atomic<size_t> m_doneWith { 0 };
     int32_t m_firstColumn = kMaxColumns; // of the cells added in order
     int32_t m_lastColumnSeen = 1;

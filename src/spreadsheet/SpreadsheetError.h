@@ -30,4 +30,10 @@ private:
     ErrorCode m_code;
 };
 
+// Throws the failure of a damaged file: message says what is wrong with it.
+[[noreturn]] inline void Corrupt(const std::string& message)
+{
+    throw SpreadsheetError(ErrorCode::Corrupt, message);
+}
+
 } // namespace vellumcast::spreadsheet

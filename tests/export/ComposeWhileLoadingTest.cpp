@@ -118,6 +118,37 @@ TEST(ComposeWhileLoading, LargeSheetsOfEveryShapeGiveTheRowByRowText)
     }
 }
 
+// A row far down that reaches wider than the first rows makes the sheet's lines be
+// composed a second time, unless the file said how wide it is; a file that claims too
+// much costs that second time, never a wrong text. Every line and cell composed runs
+// the pump once, which shows the work done.
+TEST(ComposeWhileLoading, TheColumnsTheFileClaimsSpareASecondWalk)
+{
+    const MemorySheet plain = LargeSheet(30000);
+    const struct {
+        const char* name;
+        spreadsheet::CellRange claimed;
+    } cases[] = {
+        { "no claim", { 0, 0, 0, 0 } },
+        { "claimed rightly", { 1, 2, 30050, 14 } },
+        { "claimed too wide", { 1, 1, 30050, 20 } },
+    };
+    size_t pumped[3] = {};
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(cases[i].name);
+        MemorySheet sheet = With(plain, { 29000, 14, "late" });
+        sheet.claimed = cases[i].claimed;
+        sheet.loads = std::make_shared<int>(0);
+        Harness h;
+        const std::string text = SheetText(sheet, Options(true, false), h);
+        EXPECT_LE(*sheet.loads, 2);
+        EXPECT_TRUE(text == RowByRowText(sheet, Options(true, false)));
+        pumped[i] = h.pump.calls;
+    }
+    EXPECT_GT(pumped[0], pumped[1] * 3 / 2);
+    EXPECT_GT(pumped[2], pumped[1] * 3 / 2);
+}
+
 TEST(ComposeWhileLoading, ASheetFailingPartWayIsReportedOnceAndReadOnce)
 {
     MemorySheet broken = LargeSheet(8000);

@@ -19,6 +19,8 @@ public:
             --sheet.loadsBeforeFailing;
         if (sheet.loads)
             ++*sheet.loads;
+        if (sheet.claimed.lastRow > 0)
+            builder.ExpectRange(sheet.claimed);
         int added = 0;
         for (const auto& cell : sheet.cells) {
             if (added++ == sheet.cellsBeforeFailing)

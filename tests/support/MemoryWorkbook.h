@@ -26,6 +26,8 @@ struct MemorySheet {
     int cellsBeforeFailing = -1;
     // Counts the loads, when set.
     std::shared_ptr<int> loads = nullptr;
+    // The used range the file claims, as an xlsx dimension does; lastRow 0 for none.
+    spreadsheet::CellRange claimed { 0, 0, 0, 0 };
 };
 
 // fileSize stands for the size of the workbook's file, which bounds the work it may cause.

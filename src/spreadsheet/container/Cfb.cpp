@@ -20,11 +20,6 @@ constexpr uint32_t kMiniSectorSize = 64;
 constexpr size_t kHeaderDifatEntries = 109;
 constexpr size_t kDirectoryEntrySize = 128;
 
-[[noreturn]] void Corrupt(const std::string& message)
-{
-    throw SpreadsheetError(ErrorCode::Corrupt, message);
-}
-
 // Directory names are UTF-16; only their comparison matters here, so a lone surrogate
 // simply becomes U+FFFD.
 std::string NameFromUtf16(const uint8_t* data, size_t units)

@@ -26,13 +26,6 @@ constexpr size_t kCentralHeaderSize = 46;
 constexpr size_t kLocalHeaderSize = 30;
 constexpr size_t kChunkSize = 256u << 10;
 
-// Little-endian reads from a span; every read is checked against its end.
-
-[[noreturn]] void Corrupt(const std::string& message)
-{
-    throw SpreadsheetError(ErrorCode::Corrupt, message);
-}
-
 // Offset of the end-of-central-directory record: the last one whose comment ends at or
 // before the end of the file.
 bool FindEndRecord(std::span<const uint8_t> bytes, uint64_t& offset)

@@ -14,11 +14,6 @@ namespace vellumcast::spreadsheet::xls {
 
 namespace {
 
-[[noreturn]] void Corrupt(const std::string& message)
-{
-    throw SpreadsheetError(ErrorCode::Corrupt, message);
-}
-
 // A high surrogate waits for its low half; a lone half becomes U+FFFD.
 void AppendUtf16Unit(uint16_t unit, uint32_t& pendingHigh, std::string& out)
 {

@@ -32,11 +32,6 @@ constexpr uint16_t kSharedFormula = 0x04BC;
 constexpr uint16_t kArray = 0x0221;
 constexpr uint16_t kTable = 0x0236;
 
-[[noreturn]] void Corrupt(const std::string& message)
-{
-    throw SpreadsheetError(ErrorCode::Corrupt, message);
-}
-
 void Need(const BiffRecord& record, size_t size)
 {
     if (record.data.size() < size)

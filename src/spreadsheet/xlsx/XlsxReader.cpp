@@ -334,7 +334,7 @@ public:
             if (localName == "sheetData")
                 m_inSheetData = true;
             else if (localName == "dimension")
-                ExpectRows(attributes.Get("ref"));
+                ExpectRange(attributes.Get("ref"));
             return;
         }
         switch (localName.size()) {
@@ -407,13 +407,18 @@ public:
 private:
     enum class Type : uint8_t { Number, Shared, FormulaString, Inline, Boolean, Error, Date };
 
-    // The recorded extent, "A1:J100", as a hint of how many rows will come. Writers
-    // are not all careful with it, so it steers nothing but progress and reservations.
-    void ExpectRows(std::string_view reference)
+    // The recorded extent, "A1:J100": a hint of the used range to come. Writers are not
+    // all careful with it, so it is only ever a guess.
+    void ExpectRange(std::string_view reference)
     {
-        int32_t row = 0, column = 0;
-        if (ParseCellReference(reference.substr(reference.find(':') + 1), row, column))
-            m_builder.ExpectLastRow(row);
+        const size_t colon = reference.find(':');
+        CellRange range;
+        if (colon != std::string_view::npos
+            && ParseCellReference(reference.substr(0, colon), range.firstRow, range.firstColumn)
+            && ParseCellReference(reference.substr(colon + 1), range.lastRow, range.lastColumn)
+            && range.firstRow <= range.lastRow && range.lastRow <= kMaxRows && range.firstColumn <= range.lastColumn
+            && range.lastColumn <= kMaxColumns)
+            m_builder.ExpectRange(range);
     }
 
     void StartRow(const XmlAttributes& attributes)
