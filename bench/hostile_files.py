@@ -77,6 +77,74 @@ def main(folder):
         for _ in range(200):
             f.write(b'y' * (1 << 20))
         f.write(b'\n')
+    # One line of 500 MiB in 16,000 fields of 32 KiB: within the field and column limits.
+    with open(os.path.join(folder, 'long-fields.csv'), 'wb') as f:
+        field = b'y' * ((1 << 15) - 1)
+        f.write(b','.join([field] * 16000) + b'\n')
+    # Millions of cells that all show the empty shared string, within the inflate budget.
+    empty_row = b'<row>' + b'<c t="s"><v>0</v></c>' * 1000 + b'</row>'
+
+    def empty_cells():
+        yield b'<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>'
+        for _ in range(12000):
+            yield empty_row
+        yield b'</sheetData></worksheet>'
+    xlsx(os.path.join(folder, 'empty-cells.xlsx'), ['worksheets/sheet1.xml'],
+         {'xl/worksheets/sheet1.xml': empty_cells(),
+          'xl/sharedStrings.xml': '<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+                                  '<si><t></t></si></sst>'})
+    ods(os.path.join(folder, 'repeats.ods'), repeated_rows(REPEAT_BUDGET, columns=1000, text='abc'))
+    ods(os.path.join(folder, 'repeats-over.ods'), repeated_rows(REPEAT_BUDGET * 2, columns=1000, text='abc'))
+
+    # Sixty million cells of four bytes each that record nothing but their place.
+    def bare_cells():
+        yield b'<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>'
+        row = b'<row>' + b'<c/>' * 10000 + b'</row>'
+        for _ in range(6000):
+            yield row
+        yield b'</sheetData></worksheet>'
+    xlsx(os.path.join(folder, 'bare-cells.xlsx'), ['worksheets/sheet1.xml'], {'xl/worksheets/sheet1.xml': bare_cells()})
+
+    # Fifty million empty shared strings, 32 bytes each in memory, in 370 kB.
+    def empty_strings():
+        yield b'<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+        for _ in range(500):
+            yield b'<si/>' * 100000
+        yield b'</sst>'
+    xlsx(os.path.join(folder, 'empty-strings.xlsx'), ['worksheets/sheet1.xml'],
+         {'xl/worksheets/sheet1.xml': one, 'xl/sharedStrings.xml': empty_strings()})
+    # Cells that ask for 65,535 spaces each in 20 bytes: 200,000 of them in 75 kB.
+    spaces = ('<table:table-cell office:value-type="string"><text:p><text:s text:c="65535"/></text:p>'
+              '</table:table-cell>')
+    ods(os.path.join(folder, 'spaces.ods'),
+        f'<office:document-content {ODS_NS}><office:body><office:spreadsheet><table:table table:name="R">'
+        + ('<table:table-row>' + spaces * 100 + '</table:table-row>') * 2000
+        + '</table:table></office:spreadsheet></office:body></office:document-content>')
+
+
+# What the ods reader lets repetition add to a sheet of a small file: each copy of a
+# cell beyond the first costs 16 bytes and its text. Keep in step with the reader.
+REPEAT_BUDGET = 32 << 20
+ODS_NS = ('xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" '
+          'xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" '
+          'xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0"')
+
+
+def repeated_rows(budget, columns, text):
+    """A table of one row of columns equal cells, repeated as often as the budget allows."""
+    cost = 16 + len(text)
+    rows = (budget - (columns - 1) * cost) // (columns * cost) + 1
+    cell = (f'<table:table-cell table:number-columns-repeated="{columns}" office:value-type="string">'
+            f'<text:p>{text}</text:p></table:table-cell>')
+    return (f'<office:document-content {ODS_NS}><office:body><office:spreadsheet><table:table table:name="R">'
+            f'<table:table-row table:number-rows-repeated="{rows}">{cell}</table:table-row>'
+            '</table:table></office:spreadsheet></office:body></office:document-content>')
+
+
+def ods(path, content):
+    with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED) as z:
+        z.writestr(zipfile.ZipInfo('mimetype'), 'application/vnd.oasis.opendocument.spreadsheet')
+        z.writestr('content.xml', content)
 
 
 if __name__ == '__main__':

@@ -44,12 +44,16 @@ using spreadsheet::SpreadsheetError;
 
 // The work one workbook may cause, in proportion to its file: a floor that every real
 // workbook of a few megabytes stays far below, plus a share per byte of the file. A
-// workbook records at least a byte or so per cell it holds, and the text it gives is a
-// few times its file at most; 1,024 cells and 1,024 text bytes per byte are generous
-// for both, and bound what a crafted file of a few kilobytes can make the export do.
+// workbook records at least a byte or so per cell it holds, so 1,024 cells visited per
+// byte is generous and bounds the time a crafted file of a few kilobytes can take.
 constexpr uint64_t kCellFloor = uint64_t { 64 } << 20;
-constexpr uint64_t kTextFloor = uint64_t { 256 } << 20;
-constexpr uint64_t kPerFileByte = 1024;
+constexpr uint64_t kCellsPerFileByte = 1024;
+// The memory the texts may take, together with the loaded worksheet's cells: real text
+// is a few times its file at most (XML inflates 5 to 30 times and is mostly markup), so
+// 64 bytes per byte is generous. A crafted file of a megabyte is refused at 128 MiB, so
+// with the copy a growing text makes it stays well under 256 MiB.
+constexpr uint64_t kTextFloor = uint64_t { 64 } << 20;
+constexpr uint64_t kTextPerFileByte = 64;
 
 std::string CellName(int32_t row, int32_t column)
 {
@@ -178,8 +182,8 @@ public:
         if (reportFailures)
             m_runner.emplace(context.reporter, core::LocationText("Excel1", procedure));
         if (workbook) {
-            m_cellBudget = kCellFloor + workbook->FileSize() * kPerFileByte;
-            m_textBudget = kTextFloor + workbook->FileSize() * kPerFileByte;
+            m_cellBudget = kCellFloor + workbook->FileSize() * kCellsPerFileByte;
+            m_textBudget = kTextFloor + workbook->FileSize() * kTextPerFileByte;
         }
     }
 
@@ -337,7 +341,7 @@ public:
             return;
         const double estimate
             = static_cast<double>(text.size() - sheetStart) / static_cast<double>(done) * static_cast<double>(total);
-        const double room = static_cast<double>(m_textBudget - std::min(m_textBudget, m_textUsed));
+        const double room = static_cast<double>(TextRoom());
         text.reserve(sheetStart + static_cast<size_t>(std::min({ estimate * 1.05, room, kMaxReserve })) + 4096);
         core::AdviseHugePages(text.data(), text.capacity());
     }
@@ -373,10 +377,10 @@ private:
     template <typename AddCells> void ComposeLine(Worksheet& sheet, std::string& out, AddCells&& addCells)
     {
         m_context.pump.Run();
-        m_composer.Begin();
-        addCells();
         const size_t before = out.size();
-        m_composer.End(out);
+        m_composer.Begin(out);
+        addCells();
+        m_composer.End();
         ChargeText(sheet, out.size() - before);
     }
 
@@ -390,6 +394,8 @@ private:
         const uint64_t width = m_options.includeBlankCells ? lines.Width() : 1;
         const int32_t last = rows.rows.back().row;
         const uint64_t lineCount = static_cast<uint64_t>(last - lines.FirstRow()) + 1;
+        // The cells and stored texts loaded so far.
+        m_sheetBytes = rows.endCell * sizeof(spreadsheet::Cell) + rows.textsBase + rows.texts.size();
         if (!Affordable(lineCount * width + (m_options.includeBlankCells ? 0 : rows.endCell), lineCount, width))
             return false;
         const int32_t expected = std::max(rows.expected.lastRow, last);
@@ -451,7 +457,7 @@ private:
 
     bool Affordable(uint64_t cells, uint64_t lineCount, uint64_t width) const
     {
-        return m_cellsUsed + cells <= m_cellBudget && m_textUsed + LeastText(lineCount, width) <= m_textBudget;
+        return m_cellsUsed + cells <= m_cellBudget && LeastText(lineCount, width) <= TextRoom();
     }
 
     // Refuses, before any of it is done, a walk past the workbook's budget: the cells it
@@ -463,6 +469,7 @@ private:
         const uint64_t lineCount = lines == Lines::Rows ? rowCount : columnCount;
         const uint64_t width = lines == Lines::Rows ? columnCount : rowCount;
         const uint64_t cells = m_options.includeBlankCells ? rowCount * columnCount : lineCount + sheet.CellCount();
+        m_sheetBytes = sheet.StoredBytes();
         if (Affordable(cells, lineCount, width)) {
             m_cellsUsed += cells;
             return;
@@ -477,18 +484,34 @@ private:
 
     void ChargeText(Worksheet& sheet, size_t bytes)
     {
+        CheckText(sheet, bytes);
         m_textUsed += bytes;
-        if (m_textUsed > m_textBudget)
+    }
+
+    // Refuses a text past the budget, counting the line being composed (pending bytes):
+    // one line of thousands of cells may be long enough to exhaust memory on its own.
+    void CheckText(Worksheet& sheet, size_t pending)
+    {
+        if (pending > TextRoom())
             throw SpreadsheetError(ErrorCode::TooLarge,
-                "Cannot export " + SheetOf(sheet, *m_workbook) + ": its texts grow past " + std::to_string(m_textBudget)
-                    + " bytes, more than a workbook of " + std::to_string(m_workbook->FileSize()) + " bytes may give");
+                "Cannot export " + SheetOf(sheet, *m_workbook) + ": its texts and the worksheet's cells grow past "
+                    + std::to_string(m_textBudget) + " bytes, more than a workbook of "
+                    + std::to_string(m_workbook->FileSize()) + " bytes may give");
+    }
+
+    // What the texts may still grow by: the budget less the texts so far and the cells
+    // of the worksheet being walked.
+    uint64_t TextRoom() const
+    {
+        const uint64_t used = m_textUsed + m_sheetBytes;
+        return used < m_textBudget ? m_textBudget - used : 0;
     }
 
     template <typename ReadText> void Add(Worksheet& sheet, int label, ReadText&& read)
     {
         m_context.pump.Run();
         if (!m_runner) {
-            m_composer.Add(read());
+            AddChecked(sheet, read());
             return;
         }
         // A failed read keeps the previous cell's text, as the step would have left it.
@@ -500,7 +523,15 @@ private:
             else
                 m_runner->Fail(label, std::current_exception());
         }
-        m_composer.Add(m_lastText);
+        AddChecked(sheet, m_lastText);
+    }
+
+    // Adds a cell's text to the line once it is sure to fit the budget, quoted with its
+    // quotes doubled at worst, so that the text is refused before it grows, not after.
+    void AddChecked(Worksheet& sheet, std::string_view text)
+    {
+        CheckText(sheet, m_composer.Composed() + 2 * text.size() + 2 + m_options.divider.size());
+        m_composer.Add(text);
     }
 
     ExportContext& m_context;
@@ -515,6 +546,7 @@ private:
     uint64_t m_textBudget = 0;
     uint64_t m_cellsUsed = 0;
     uint64_t m_textUsed = 0;
+    uint64_t m_sheetBytes = 0; // the cells of the worksheet being walked
 };
 
 // One entry per line of every worksheet: rows or columns.

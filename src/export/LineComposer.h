@@ -23,9 +23,12 @@ public:
     // What ends every line: CR LF, or LF alone when asked for.
     const std::string& LineEnd() const { return m_lineEnd; }
 
-    void Begin()
+    // Starts a line at the end of out. The line is composed in place, so a line of
+    // hundreds of megabytes is never held twice.
+    void Begin(std::string& out)
     {
-        m_line.clear();
+        m_out = &out;
+        m_start = out.size();
         m_anyText = false;
     }
 
@@ -40,51 +43,58 @@ public:
         } else {
             m_anyText = true;
         }
+        std::string& line = *m_out;
         if (m_csvQuoting)
-            AddCsvField(text);
+            AddCsvField(line, text);
         else if (m_quoteCells)
-            AddQuoted(text);
+            AddQuoted(line, text);
         else
-            m_line += text;
-        m_line += m_divider;
+            line += text;
+        line += m_divider;
     }
 
-    // Appends the finished line and its line end to out, without the trailing divider. A
-    // line that came out empty writes nothing, not even a line end; so does a line of
-    // blank cells only when empty lines are skipped. Returns whether a line was written.
-    bool End(std::string& out)
+    // The bytes of the line composed so far.
+    size_t Composed() const { return m_out->size() - m_start; }
+
+    // Finishes the line: drops its trailing divider and adds the line end. A line that
+    // came out empty writes nothing, not even a line end; so does a line of blank cells
+    // only when empty lines are skipped. Returns whether a line was written.
+    bool End()
     {
-        if (m_line.empty() || (m_skipEmptyLines && !m_anyText))
+        std::string& out = *m_out;
+        if (out.size() == m_start || (m_skipEmptyLines && !m_anyText)) {
+            out.resize(m_start);
             return false;
+        }
         // Cells were added, so the line ends with a whole divider.
-        out.append(m_line, 0, m_line.size() - m_divider.size());
+        out.resize(out.size() - m_divider.size());
         out += m_lineEnd;
         return true;
     }
 
 private:
-    void AddQuoted(std::string_view text)
+    static void AddQuoted(std::string& line, std::string_view text)
     {
-        m_line += '"';
-        m_line += text;
-        m_line += '"';
+        line += '"';
+        line += text;
+        line += '"';
     }
 
-    void AddCsvField(std::string_view text)
+    void AddCsvField(std::string& line, std::string_view text) const
     {
         const bool needsQuotes = text.find_first_of("\"\r\n") != std::string_view::npos
             || (!m_divider.empty() && text.find(m_divider) != std::string_view::npos);
         if (!needsQuotes) {
-            m_line += text;
+            line += text;
             return;
         }
-        m_line += '"';
+        line += '"';
         for (const char c : text) {
             if (c == '"')
-                m_line += '"';
-            m_line += c;
+                line += '"';
+            line += c;
         }
-        m_line += '"';
+        line += '"';
     }
 
     std::string m_divider;
@@ -94,7 +104,8 @@ private:
     bool m_csvQuoting;
     bool m_skipEmptyLines;
     bool m_anyText = false;
-    std::string m_line;
+    std::string* m_out = nullptr; // the text the current line is composed into
+    size_t m_start = 0; // where the current line starts in it
 };
 
 } // namespace vellumcast::exporting

@@ -26,6 +26,31 @@ private:
     std::string m_bytes;
 };
 
+// Bytes read from a file into memory that is not cleared first: a file of hundreds of
+// megabytes is written to memory once, not twice, on huge pages once it is large.
+class ReadBytes final : public FileBytes {
+public:
+    explicit ReadBytes(size_t size)
+        : m_size(size)
+    {
+        if (size >= core::kHugePageSize) {
+            m_huge = core::AllocateHugePageAligned(size);
+            m_data = static_cast<uint8_t*>(m_huge.get());
+        } else {
+            m_small = std::make_unique_for_overwrite<uint8_t[]>(size);
+            m_data = m_small.get();
+        }
+    }
+    std::span<const uint8_t> Bytes() const override { return { m_data, m_size }; }
+    uint8_t* Data() { return m_data; }
+
+private:
+    std::unique_ptr<void, core::FreeAligned> m_huge;
+    std::unique_ptr<uint8_t[]> m_small;
+    uint8_t* m_data;
+    size_t m_size;
+};
+
 std::string SystemReason(int error)
 {
     switch (error) {
@@ -65,15 +90,12 @@ void RequireRegularFile(const struct stat& info)
 
 // Reads exactly size bytes. A file that another program shortens meanwhile ends early:
 // that is a damaged workbook, not a crash, which a mapping of it would have been.
-std::string ReadWhole(int fd, size_t size)
+std::shared_ptr<const FileBytes> ReadWhole(int fd, size_t size)
 {
-    std::string bytes;
-    bytes.reserve(size);
-    core::AdviseHugePages(bytes.data(), size);
-    bytes.resize(size);
+    auto bytes = std::make_shared<ReadBytes>(size);
     size_t done = 0;
     while (done < size) {
-        const ssize_t got = ::read(fd, bytes.data() + done, size - done);
+        const ssize_t got = ::read(fd, bytes->Data() + done, size - done);
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -106,7 +128,7 @@ std::shared_ptr<const FileBytes> FileBytes::ReadFile(const std::string& path)
 
 std::shared_ptr<const FileBytes> FileBytes::ReadOpenFile(int fd, size_t size)
 {
-    return std::make_shared<BufferBytes>(ReadWhole(fd, size));
+    return ReadWhole(fd, size);
 }
 
 std::shared_ptr<const FileBytes> FileBytes::FromBuffer(std::string bytes)

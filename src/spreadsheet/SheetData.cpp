@@ -97,6 +97,8 @@ void SheetData::Clear()
     m_cells.clear();
     std::vector<RowSpan>().swap(m_rows);
     std::string().swap(m_pool);
+    m_sharedOwner.reset();
+    m_shared = {};
     m_range = CellRange {};
     m_lastRowIndex = 0;
 }
@@ -114,6 +116,7 @@ Cell& SheetBuilder::Add(int32_t row, int32_t column, CellKind kind, uint32_t sty
         throw SpreadsheetError(ErrorCode::Corrupt,
             "a cell lies outside the worksheet (row " + std::to_string(row) + ", column " + std::to_string(column)
                 + ")");
+    RequireRoom(0);
     if (--m_untilYield == 0) {
         m_untilYield = 4096;
         if (m_yield)
@@ -171,11 +174,36 @@ void SheetBuilder::AddSharedString(int32_t row, int32_t column, uint32_t index, 
 
 void SheetBuilder::AddString(int32_t row, int32_t column, std::string_view text, uint32_t style)
 {
-    if (m_data.m_pool.size() + text.size() > UINT32_MAX)
+    const size_t offset = m_data.m_shared.size() + m_data.m_pool.size();
+    if (offset + text.size() > UINT32_MAX)
         throw SpreadsheetError(ErrorCode::TooLarge, "the worksheet holds more than 4 GiB of text");
+    RequireRoom(text.size());
     Cell& cell = Add(row, column, CellKind::String, style);
-    cell.value.text = { static_cast<uint32_t>(m_data.m_pool.size()), static_cast<uint32_t>(text.size()) };
+    cell.value.text = { static_cast<uint32_t>(offset), static_cast<uint32_t>(text.size()) };
     m_data.m_pool.append(text);
+}
+
+void SheetBuilder::RequireRoom(size_t textBytes) const
+{
+    if (m_data.StoredBytes() + sizeof(Cell) + textBytes > m_memoryLimit)
+        throw SpreadsheetError(ErrorCode::TooLarge,
+            "its cells and texts take more than " + std::to_string(m_memoryLimit)
+                + " bytes, more than a workbook of its size holds");
+}
+
+void SheetBuilder::ShareText(std::shared_ptr<const void> owner, std::string_view text)
+{
+    if (text.size() > UINT32_MAX)
+        throw SpreadsheetError(ErrorCode::TooLarge, "the worksheet holds more than 4 GiB of text");
+    m_data.m_sharedOwner = std::move(owner);
+    m_data.m_shared = text;
+}
+
+void SheetBuilder::AddSharedText(int32_t row, int32_t column, std::string_view text, uint32_t style)
+{
+    Cell& cell = Add(row, column, CellKind::String, style);
+    cell.value.text
+        = { static_cast<uint32_t>(text.data() - m_data.m_shared.data()), static_cast<uint32_t>(text.size()) };
 }
 
 void SheetBuilder::AddBoolean(int32_t row, int32_t column, bool value, uint32_t style)
@@ -204,6 +232,7 @@ void SheetBuilder::Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, bool e
     for (size_t block = batch.firstBlock; block <= (cellEnd - 1) >> CellStore::kBlockShift; ++block)
         batch.blocks.push_back(&m_data.m_cells[block << CellStore::kBlockShift]);
     batch.textsBase = m_publishedPool;
+    batch.shared = m_data.m_shared;
     batch.expected = m_expected;
     batch.endOfSheet = endOfSheet;
     batch.texts.assign(m_data.m_pool, m_publishedPool, poolEnd - m_publishedPool);

@@ -21,6 +21,17 @@ namespace vellumcast::spreadsheet {
 inline constexpr int32_t kMaxRows = 1048576;
 inline constexpr int32_t kMaxColumns = 16384;
 
+// The most memory one worksheet of a workbook of fileSize bytes may take for its cells
+// (16 bytes each) and the texts it stores. A recorded cell takes a byte or more of even
+// a compressed file and its text is there too, so real workbooks stay far below 64 bytes
+// per byte; the floor (6 Mi cells' worth) lets any small workbook through. It bounds
+// what a crafted file of a few kilobytes can claim: cells that record only their place,
+// or a few bytes that expand to thousands of spaces each.
+inline uint64_t SheetMemoryLimit(uint64_t fileSize)
+{
+    return (uint64_t { 96 } << 20) + 64 * fileSize;
+}
+
 enum class CellKind : uint8_t {
     Blank, // recorded with formatting only; displays ""
     Number, // value.number through the style's number format
@@ -143,10 +154,16 @@ public:
 
     std::string_view TextOf(const Cell& cell) const
     {
-        return std::string_view(m_pool).substr(cell.value.text.offset, cell.value.text.length);
+        // Offsets below the shared text's size point into it, the rest into the pool.
+        const size_t offset = cell.value.text.offset;
+        if (offset < m_shared.size())
+            return m_shared.substr(offset, cell.value.text.length);
+        return std::string_view(m_pool).substr(offset - m_shared.size(), cell.value.text.length);
     }
 
     size_t CellCount() const { return m_cells.size(); }
+    // The bytes its cells and stored texts take.
+    size_t StoredBytes() const { return m_cells.size() * sizeof(Cell) + m_pool.size(); }
     void Clear();
 
     // Whether the cells were let go of as they were read while loading: the used range
@@ -166,6 +183,10 @@ private:
     CellStore m_cells;
     std::vector<RowSpan> m_rows;
     std::string m_pool;
+    // Text the sheet's cells share with their reader instead of copying it to the pool,
+    // kept alive by its owner.
+    std::shared_ptr<const void> m_sharedOwner;
+    std::string_view m_shared;
     CellRange m_range;
     mutable size_t m_lastRowIndex = 0; // sequential walks find the next row at once
     mutable size_t m_lastCellIndex = SIZE_MAX; // and the next cell of a row
@@ -181,6 +202,7 @@ struct FinishedRows {
     size_t firstBlock = 0;
     std::string texts; // the stored texts of their String cells, from pool offset textsBase
     size_t textsBase = 0;
+    std::string_view shared; // the text the sheet shares with its reader, alive as the sheet
     CellRange expected { 0, 0, 0, 0 }; // the reader's hint of the used range; all 0 when none
     bool endOfSheet = false; // the load is complete: no rows follow
 
@@ -191,7 +213,10 @@ struct FinishedRows {
     }
     std::string_view TextOf(const Cell& cell) const
     {
-        return std::string_view(texts).substr(cell.value.text.offset - textsBase, cell.value.text.length);
+        const size_t offset = cell.value.text.offset;
+        if (offset < shared.size())
+            return shared.substr(offset, cell.value.text.length);
+        return std::string_view(texts).substr(offset - shared.size() - textsBase, cell.value.text.length);
     }
 };
 
@@ -210,6 +235,13 @@ public:
     void AddError(int32_t row, int32_t column, CellError error, uint32_t style);
     void AddBlank(int32_t row, int32_t column, uint32_t style);
 
+    // Lets string cells point into text the reader already holds (a delimited-text file's
+    // own bytes) instead of copying it into the pool; owner keeps that text alive as long
+    // as the sheet. Given before any cell.
+    void ShareText(std::shared_ptr<const void> owner, std::string_view text);
+    // A string cell whose text lies in the shared text, which it must be a part of.
+    void AddSharedText(int32_t row, int32_t column, std::string_view text, uint32_t style);
+
     // A hint from a reader that knows the size ahead: room for this many cells and bytes
     // of text, so the sheet is not copied while it grows.
     void Reserve(size_t cells, size_t textBytes)
@@ -217,6 +249,10 @@ public:
         m_data.m_cells.reserve(cells);
         m_data.m_pool.reserve(textBytes);
     }
+
+    // Refuses, as SpreadsheetError(TooLarge), a cell or text that would take the
+    // sheet's StoredBytes past this.
+    void LimitMemory(uint64_t bytes) { m_memoryLimit = bytes; }
 
     // Takes, in place of everything added so far, a sheet another builder has finished:
     // a reader that loaded a sheet ahead of time hands it over without copying it.
@@ -254,6 +290,7 @@ public:
 private:
     void Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, bool endOfSheet = false);
     Cell& Add(int32_t row, int32_t column, CellKind kind, uint32_t style);
+    void RequireRoom(size_t textBytes) const;
 
     SheetData& m_data;
     std::function<void()> m_yield;
@@ -261,6 +298,7 @@ private:
     int32_t m_lastColumn = 0;
     bool m_ordered = true;
     uint32_t m_untilYield = 4096;
+    uint64_t m_memoryLimit = UINT64_MAX;
     std::vector<int32_t> m_rowOfCell; // only filled once cells arrive out of order
     std::function<bool(FinishedRows&&)> m_publish;
     size_t m_publishedRows = 0;

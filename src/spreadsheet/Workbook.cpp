@@ -56,6 +56,7 @@ template <typename Run> void Worksheet::LoadWith(Run&& run)
         book.m_loadedSheet->Unload();
     try {
         SheetBuilder builder(m_data, book.m_yield);
+        builder.LimitMemory(SheetMemoryLimit(book.m_fileSize));
         run(builder);
         builder.Finish();
     } catch (const SpreadsheetError& error) {
@@ -137,6 +138,12 @@ size_t Worksheet::CellCount()
 {
     EnsureLoaded();
     return m_data.CellCount();
+}
+
+size_t Worksheet::StoredBytes()
+{
+    EnsureLoaded();
+    return m_data.StoredBytes();
 }
 
 std::string_view Worksheet::CellText(int32_t row, int32_t column)

@@ -33,6 +33,8 @@ public:
 
     // How many cells the worksheet records. Loads it on first use, as UsedRange does.
     size_t CellCount();
+    // The bytes its cells and stored texts take, as loaded. Loads it as CellCount does.
+    size_t StoredBytes();
 
     // The loaded cells, for walks that visit only the recorded ones. Loads the worksheet
     // on first use, as UsedRange does; valid until it is unloaded.

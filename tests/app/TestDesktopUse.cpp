@@ -120,6 +120,34 @@ private slots:
         QVERIFY(QFile::exists(m_s->env.Home() + "/Desktop/w0.txt"));
     }
 
+    // A settings file far larger than the program writes is not its own: it is neither
+    // read for every value nor written to, while one just under the limit is both.
+    void aSettingsFileOverAMegabyteIsLeftAlone()
+    {
+        const QString path = app::QtSettingsStore::FilePath("Oversized");
+        QDir().mkpath(QFileInfo(path).path());
+        const auto write = [&](qsizetype padding) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write("[Options]\nDivider=comma\nPadding=" + QByteArray(padding, 'x') + "\n");
+        };
+        const auto contents = [&] {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        app::QtSettingsStore store;
+        write(qsizetype { 1 } << 20);
+        const QByteArray before = contents();
+        QCOMPARE(store.Get("Oversized", "Options", "Divider", "tab"), std::string("tab"));
+        store.Save("Oversized", "Options", "Divider", "space");
+        QCOMPARE(contents(), before);
+
+        write((qsizetype { 1 } << 20) - 64);
+        QCOMPARE(store.Get("Oversized", "Options", "Divider", "tab"), std::string("comma"));
+        store.Save("Oversized", "Options", "Divider", "space");
+        QCOMPARE(store.Get("Oversized", "Options", "Divider", "tab"), std::string("space"));
+    }
+
     void thePickersOpenAtTheFolderTheyChange()
     {
         auto window = NewWindow();

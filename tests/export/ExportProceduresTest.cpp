@@ -385,3 +385,30 @@ TEST(WorkBudget, TheLeastTextCountsDividersAndQuotesEvenWhenCellsFit)
 }
 
 } // namespace
+
+TEST(WorkBudget, ATextIsRefusedBeforeItGrowsPastTheBudgetEvenWithinOneLine)
+{
+    // One row of 70 cells of 1 MiB makes a 70 MiB line; a workbook of 1 MiB may take
+    // 128 MiB for its texts and the worksheet's stored cells, which leaves 58 MiB for the
+    // text. The refusal names the workbook and worksheet, and what the all-sheets export
+    // keeps never passed the budget: the line was not composed first.
+    const std::vector<std::string> row(70, std::string(size_t { 1 } << 20, 'x'));
+    auto book = MakeWorkbook(kPath, { SheetFromRows("Wide", { row }) }, uint64_t { 1 } << 20);
+    Harness h;
+    try {
+        exporting::ExportSheetToTextFile(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
+        ADD_FAILURE() << "a text past the budget was composed";
+    } catch (const spreadsheet::SpreadsheetError& error) {
+        EXPECT_EQ(error.code(), spreadsheet::ErrorCode::TooLarge);
+        const std::string message = error.what();
+        for (const char* part : { "/data/my.dir/sales.2015.xlsx", "\"Wide\"", "grow past" })
+            EXPECT_NE(message.find(part), std::string::npos) << part << " missing from: " << message;
+    }
+    EXPECT_TRUE(h.results.empty());
+
+    std::string all;
+    EXPECT_THROW(exporting::ExportAllSheetsToTextFile(h.context, book.get(), Options(",", true, false), all),
+        spreadsheet::SpreadsheetError);
+    EXPECT_GT(all.size(), size_t { 50 } << 20);
+    EXPECT_LE(all.size(), size_t { 58 } << 20);
+}

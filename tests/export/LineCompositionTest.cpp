@@ -19,11 +19,11 @@ struct LineCase {
 std::string ComposeWith(const ExportOptions& options, const std::vector<std::string>& cells)
 {
     LineComposer composer(options);
-    composer.Begin();
+    std::string out;
+    composer.Begin(out);
     for (const auto& cell : cells)
         composer.Add(cell);
-    std::string out;
-    if (!composer.End(out))
+    if (!composer.End())
         return "<none>";
     return out;
 }
@@ -119,11 +119,25 @@ TEST(LineComposition, SkippedEmptyLinesAreThoseWithoutAnyText)
     // The composer starts afresh for every line.
     LineComposer composer(options);
     std::string out;
-    composer.Begin();
+    composer.Begin(out);
     composer.Add("x");
-    EXPECT_TRUE(composer.End(out));
-    composer.Begin();
+    EXPECT_TRUE(composer.End());
+    composer.Begin(out);
     composer.Add("");
-    EXPECT_FALSE(composer.End(out));
+    EXPECT_FALSE(composer.End());
     EXPECT_EQ(out, "x\r\n");
+    // A line is composed after what the text already holds, and one that writes nothing
+    // leaves that untouched.
+    composer.Begin(out);
+    composer.Add("y");
+    composer.Add("");
+    EXPECT_TRUE(composer.End());
+    EXPECT_EQ(out, "x\r\ny,\r\n");
+    options.skipEmptyLines = true;
+    LineComposer skipping(options);
+    skipping.Begin(out);
+    skipping.Add("");
+    skipping.Add("");
+    EXPECT_FALSE(skipping.End());
+    EXPECT_EQ(out, "x\r\ny,\r\n");
 }

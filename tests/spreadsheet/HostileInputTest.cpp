@@ -2,6 +2,7 @@
 // fail as one error naming the workbook, or open with its oddities reported.
 #include "spreadsheet/Workbook.h"
 #include "spreadsheet/container/Zip.h"
+#include "support/Failures.h"
 #include "support/TempDir.h"
 #include "support/XlsxWriter.h"
 
@@ -34,6 +35,18 @@ SpreadsheetError OpenError(const std::string& path)
 std::span<const uint8_t> AsBytes(const std::string& text)
 {
     return { reinterpret_cast<const uint8_t*>(text.data()), text.size() };
+}
+
+// A deflated member of a few bytes that declares 60 MiB: reading it is charged the
+// declared size up front, and it fails as damaged after inflating almost nothing.
+ZipMember Declaring60MiB(std::string name, std::string data)
+{
+    ZipMember member;
+    member.name = std::move(name);
+    member.data = std::move(data);
+    member.deflate = true;
+    member.uncompressedSizeOverride = uint64_t { 60 } << 20;
+    return member;
 }
 
 TEST(HostileFiles, OnlyRegularFilesAreOpenedAndNeverBlock)
@@ -74,11 +87,7 @@ TEST(HostileFiles, AllReadsOfOneArchiveShareOneInflateBudget)
     // and over (as sheets that all point at it would) ends at the budget: the fifth read
     // passes the 256 MiB floor. Its data is a few bytes, so each read before that fails
     // as damaged without inflating much.
-    ZipMember member;
-    member.name = "big.xml";
-    member.data = "<x/>";
-    member.deflate = true;
-    member.uncompressedSizeOverride = uint64_t { 60 } << 20;
+    const ZipMember member = Declaring60MiB("big.xml", "<x/>");
     const std::string bytes = ZipWriter().Add(member).Finish();
     container::ZipArchive archive(AsBytes(bytes));
     auto read = [&] {
@@ -95,12 +104,120 @@ TEST(HostileFiles, AllReadsOfOneArchiveShareOneInflateBudget)
     EXPECT_EQ(read(), ErrorCode::TooLarge);
 }
 
+TEST(HostileFiles, AReadStoppedEarlyIsChargedWhatItInflated)
+{
+    // The ods reader reads its content again for each worksheet after the first and stops
+    // at that worksheet: charged the whole 16 MiB member each time, the seventeenth read
+    // would pass the 256 MiB budget and a real workbook of many worksheets would lose
+    // its last ones.
+    ZipMember member;
+    member.name = "content.xml";
+    member.data = std::string(size_t { 16 } << 20, 'c');
+    member.deflate = true;
+    const std::string bytes = ZipWriter().Add(member).Finish();
+    container::ZipArchive archive(AsBytes(bytes));
+    for (int i = 0; i < 24; ++i)
+        EXPECT_NO_THROW(archive.ReadAhead(archive.Entries()[0], [](std::string_view) { return false; })) << i;
+    size_t read = 0;
+    archive.ReadAhead(archive.Entries()[0], [&](std::string_view chunk) {
+        read += chunk.size();
+        return true;
+    });
+    EXPECT_EQ(read, member.data.size());
+}
+
 TEST(HostileFiles, ArchiveBudgetGrowsWithTheArchive)
 {
     // Every real workbook fits: 30 times its size plus the floor is well inside.
     for (uint64_t size : { uint64_t { 1000 }, uint64_t { 1 } << 20, uint64_t { 100 } << 20 })
         EXPECT_GT(container::ArchiveInflateBudget(size), 30 * size + (uint64_t { 128 } << 20)) << size;
     EXPECT_LT(container::ArchiveInflateBudget(uint64_t { 1 } << 20), uint64_t { 1 } << 30);
+}
+
+// An xlsx package of sheets that all point at one worksheet part.
+std::string SheetsSharingOnePart(int sheets, const ZipMember& part, const std::vector<ZipMember>& more = {})
+{
+    const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+    std::string list, rels;
+    for (int i = 1; i <= sheets; ++i) {
+        const std::string n = std::to_string(i);
+        list += "<sheet name=\"S" + n + "\" sheetId=\"" + n + "\" r:id=\"r" + n + "\"/>";
+        rels += "<Relationship Id=\"r" + n + "\" Type=\"" + rel + "worksheet\" Target=\"worksheets/sheet1.xml\"/>";
+    }
+    ZipWriter zip;
+    for (const ZipMember& member : more)
+        zip.Add(member);
+    return zip
+        .Add("[Content_Types].xml",
+            "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Override "
+            "PartName=\"/xl/workbook.xml\" ContentType=\"application/"
+            "vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/></Types>")
+        .Add("xl/workbook.xml",
+            "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" xmlns:r=\"" + rel
+                + "\"><sheets>" + list + "</sheets></workbook>")
+        .Add("xl/_rels/workbook.xml.rels",
+            "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" + rels
+                + "</Relationships>")
+        .Add(part)
+        .Finish();
+}
+
+TEST(HostileFiles, SheetsThatTogetherInflatePastTheBudgetAreRefusedAtOnce)
+{
+    // Forty sheets pointing at one part that declares 60 MiB would inflate 2.4 GB: refused
+    // when the workbook is opened, before any of it is read. Four of them (240 MiB) fit.
+    const ZipMember part = Declaring60MiB(
+        "xl/worksheets/sheet1.xml", "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"/>");
+    TempDir dir;
+    const std::string many = dir.Write("many.xlsx", SheetsSharingOnePart(40, part));
+    Application application;
+    testing::ExpectFailure([&] { application.Open(many); }, ErrorCode::TooLarge, { many, "40 worksheets" });
+    EXPECT_EQ(application.Open(dir.Write("few.xlsx", SheetsSharingOnePart(4, part)))->Worksheets().size(), 4u);
+}
+
+TEST(HostileFiles, AWorksheetRecordsNoMoreCellsThanItsFileCanHold)
+{
+    // Seven million bare cells compress to a few kilobytes; at 16 bytes a cell they would
+    // take 112 MB, past the 6 Mi cells a small workbook may record.
+    TempDir dir;
+    XlsxWriter writer;
+    writer.Compress();
+    std::string row;
+    for (int i = 0; i < 10000; ++i)
+        row += "<c/>";
+    std::string rows;
+    for (int r = 1; r <= 700; ++r)
+        rows += "<row r=\"" + std::to_string(r) + "\">" + row + "</row>";
+    writer.AddSheet("Bare").RawSheetData(rows);
+    const std::string path = writer.Save(dir.File("bare.xlsx"));
+    Application application;
+    auto book = application.Open(path);
+    testing::ExpectFailure([&] { book->Worksheets().front().UsedRange(); }, ErrorCode::TooLarge, { path, "\"Bare\"" });
+    EXPECT_LE(SheetMemoryLimit(uint64_t { 1 } << 20), uint64_t { 160 } << 20);
+}
+
+TEST(HostileFiles, SharedStringsAreBoundedByTheFileInCountAndText)
+{
+    // Empty items cost 32 bytes each and compress to nothing (three million in 80 kB);
+    // seven strings of 15 MiB compress to 480 kB. Both are refused by files that small.
+    ZipMember sheet;
+    sheet.name = "xl/worksheets/sheet1.xml";
+    sheet.data = "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"/>";
+    std::string items;
+    for (int i = 0; i < 3000000; ++i)
+        items += "<si/>";
+    const std::string text = "<si><t>" + std::string(size_t { 15 } << 20, 'x') + "</t></si>";
+    TempDir dir;
+    for (const auto& [name, content] :
+        { std::pair { "items", items }, std::pair { "text", text + text + text + text + text + text + text } }) {
+        ZipMember strings;
+        strings.name = "xl/sharedStrings.xml";
+        strings.data = "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">" + content + "</sst>";
+        strings.deflate = true;
+        const std::string path = dir.Write(std::string(name) + ".xlsx", SheetsSharingOnePart(1, sheet, { strings }));
+        Application application;
+        testing::ExpectFailure([&] { application.Open(path); }, ErrorCode::TooLarge, { path, "shared strings" });
+    }
 }
 
 TEST(HostileFiles, SharedStringsAreCappedLikeCellText)

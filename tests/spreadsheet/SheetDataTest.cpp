@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <memory>
+#include <string>
+#include <vector>
 
 using namespace vellumcast::spreadsheet;
 
@@ -98,6 +101,37 @@ TEST(SheetBuilder, CoordinatesOutsideTheSheetAreRefused)
     builder.AddNumber(kMaxRows, kMaxColumns, 1, 0);
     builder.Finish();
     EXPECT_EQ(data.UsedRange().lastColumn, kMaxColumns);
+}
+
+TEST(SheetBuilder, SharedAndStoredTextsReadBackAlikeLoadedOrHandedOver)
+{
+    // Texts in the reader's own buffer and texts copied to the pool share one offset
+    // space; rows handed over during the load must read both as the finished sheet does.
+    auto file = std::make_shared<const std::string>("alpha,beta");
+    const std::string_view text(*file);
+    SheetData data;
+    SheetBuilder builder(data);
+    builder.ShareText(file, text);
+    std::vector<FinishedRows> batches;
+    builder.PublishTo([&](FinishedRows&& rows) {
+        batches.push_back(std::move(rows));
+        return true;
+    });
+    builder.AddSharedText(1, 1, text.substr(6, 4), 0);
+    builder.AddString(1, 2, "copied", 0);
+    builder.AddSharedText(2, 1, text.substr(0, 5), 0);
+    builder.PublishRest();
+    builder.Finish();
+    file.reset(); // the sheet keeps the text alive
+    EXPECT_EQ(data.TextOf(*data.Find(1, 1)), "beta");
+    EXPECT_EQ(data.TextOf(*data.Find(1, 2)), "copied");
+    EXPECT_EQ(data.TextOf(*data.Find(2, 1)), "alpha");
+    std::vector<std::string> handedOver;
+    for (const FinishedRows& rows : batches) {
+        for (size_t i = rows.rows.front().begin; i < rows.endCell; ++i)
+            handedOver.emplace_back(rows.TextOf(rows.CellAt(i)));
+    }
+    EXPECT_EQ(handedOver, (std::vector<std::string> { "beta", "copied", "alpha" }));
 }
 
 TEST(CellErrors, TextsRoundTrip)

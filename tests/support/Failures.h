@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 
 namespace vellumcast::testing {
 
@@ -24,6 +26,23 @@ template <typename Action> spreadsheet::ErrorCode ErrorCodeOf(Action&& action)
     }
     ADD_FAILURE() << "no SpreadsheetError was thrown";
     return spreadsheet::ErrorCode::NotFound;
+}
+
+// Expects action to throw a SpreadsheetError of this code whose message holds every one
+// of parts (the workbook's path, the worksheet's name, what went wrong).
+template <typename Action>
+void ExpectFailure(Action&& action, spreadsheet::ErrorCode code, std::initializer_list<std::string_view> parts)
+{
+    try {
+        action();
+    } catch (const spreadsheet::SpreadsheetError& error) {
+        EXPECT_EQ(error.code(), code) << error.what();
+        const std::string_view message = error.what();
+        for (const std::string_view part : parts)
+            EXPECT_NE(message.find(part), std::string_view::npos) << part << " missing from: " << message;
+        return;
+    }
+    ADD_FAILURE() << "no SpreadsheetError was thrown";
 }
 
 // A copy of bytes with a few bytes changed at random or, every fifth round, cut short.

@@ -303,14 +303,19 @@ void ZipArchive::ReadAhead(const ZipEntry& entry, const std::function<bool(std::
     core::BoundedQueue<std::string> queue(8);
     std::thread inflater([&] {
         std::exception_ptr error;
+        uint64_t inflated = 0;
         try {
             Read(entry, [&](std::string_view chunk) {
+                inflated += chunk.size();
                 std::string buffer = queue.TakeSpare();
                 buffer.assign(chunk);
                 if (!queue.Push(std::move(buffer)))
                     throw StopReading();
             });
         } catch (const StopReading&) {
+            // A reader that stops early (the ods reader once it has the worksheet it
+            // wants) is charged what was inflated, not the whole member.
+            m_inflated.fetch_sub(entry.uncompressedSize - std::min(inflated, entry.uncompressedSize));
         } catch (...) {
             error = std::current_exception();
         }

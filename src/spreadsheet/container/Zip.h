@@ -53,6 +53,14 @@ public:
     // are raised once the chunks before them are consumed.
     void ReadAhead(const ZipEntry& entry, const std::function<bool(std::string_view chunk)>& sink) const;
 
+    // What the reads so far leave of the inflate budget, so that a reader that knows
+    // which members it will read can refuse a workbook before doing any of the work.
+    uint64_t InflateBudgetLeft() const
+    {
+        const uint64_t used = m_inflated.load();
+        return used < m_inflateBudget ? m_inflateBudget - used : 0;
+    }
+
     // The whole inflated member; TooLarge past maxSize bytes.
     std::string ReadAll(const ZipEntry& entry, size_t maxSize = 256u << 20) const;
 

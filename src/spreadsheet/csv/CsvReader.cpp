@@ -46,15 +46,16 @@ public:
             }
             const std::string_view field = m_text[pos] == '"' ? QuotedField(pos) : PlainField(pos);
             column = NextColumn(column);
-            Emit(row, column, field);
-            if (pos >= size)
-                break;
-            if (m_text[pos] == m_separator) {
+            const bool more = pos < size && m_text[pos] == m_separator;
+            Emit(row, column, field, !more);
+            if (more) {
                 ++pos;
                 if (pos == size) // "a,b," ends with an empty field
-                    Emit(row, NextColumn(column), {});
+                    Emit(row, NextColumn(column), {}, true);
                 continue;
             }
+            if (pos >= size)
+                break;
             pos = SkipLineEnd(pos);
             row = NextRow(row, pos);
             column = 0;
@@ -103,8 +104,18 @@ private:
     // takes the rest of the file.
     std::string_view QuotedField(size_t& pos)
     {
-        m_scratch.clear();
         ++pos;
+        // Most quoted fields hold no "" and end at their closing quote: their text is
+        // a part of the file's, with nothing to copy.
+        const size_t start = pos;
+        if (const void* found = std::memchr(m_text.data() + pos, '"', m_text.size() - pos)) {
+            const auto quote = static_cast<size_t>(static_cast<const char*>(found) - m_text.data());
+            if (quote + 1 == m_text.size() || IsDelimiter(m_text[quote + 1])) {
+                pos = quote + 1;
+                return m_text.substr(start, quote - start);
+            }
+        }
+        m_scratch.clear();
         while (pos < m_text.size()) {
             const void* found = std::memchr(m_text.data() + pos, '"', m_text.size() - pos);
             if (!found) {
@@ -129,7 +140,7 @@ private:
         return m_scratch;
     }
 
-    void Emit(int32_t row, int32_t column, std::string_view field)
+    void Emit(int32_t row, int32_t column, std::string_view field, bool lastOfLine)
     {
         // A field is a cell's text, bounded as the text of any cell the engine reads.
         constexpr size_t kMaxFieldText = 16u << 20;
@@ -137,9 +148,18 @@ private:
             throw SpreadsheetError(ErrorCode::TooLarge,
                 "field " + std::to_string(column) + " of line " + std::to_string(row) + " holds more than "
                     + std::to_string(kMaxFieldText) + " bytes of text, more than the engine accepts");
-        // An empty field is still recorded, so that the widest line sets the used range.
-        if (field.empty())
-            m_builder.AddBlank(row, column, 0);
+        if (field.empty()) {
+            // An empty field shows as a cell that is not there. Only the first and the last
+            // of a line are recorded, so that the used range spans every line's fields,
+            // and a line of nothing but commas costs two cells, not one per comma.
+            if (column == 1 || lastOfLine)
+                m_builder.AddBlank(row, column, 0);
+            return;
+        }
+        // A field as written lies in the text itself, which the sheet shares; only
+        // quoted fields, unescaped into the scratch, are copied.
+        if (field.data() >= m_text.data() && field.data() < m_text.data() + m_text.size())
+            m_builder.AddSharedText(row, column, field, 0);
         else
             m_builder.AddString(row, column, field, 0);
     }
@@ -167,13 +187,16 @@ public:
         std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         if (text.starts_with("\xEF\xBB\xBF"))
             text.remove_prefix(3);
-        std::string converted;
+        // The cells point into the text rather than copy it: the file's own bytes, or
+        // their conversion, which the sheet then keeps alive.
+        std::shared_ptr<const void> owner = m_bytes;
         if (!IsValidUtf8Yielding(text)) {
-            converted = text::Windows1252ToUtf8(text);
-            text = converted;
+            auto converted = std::make_shared<const std::string>(text::Windows1252ToUtf8(text));
+            text = *converted;
+            owner = std::move(converted);
         }
-        // Room for the texts at once; the cells grow in blocks that never move.
-        builder.Reserve(text.size() / 8, text.size());
+        builder.ShareText(std::move(owner), text);
+        builder.Reserve(text.size() / 8, 0);
         DelimitedTextParser(text, m_separator, builder).Run();
     }
 

@@ -23,8 +23,15 @@ using ods::OdsCellSink;
 using ods::OdsContentHandler;
 
 constexpr std::string_view kManifest = "urn:oasis:names:tc:opendocument:xmlns:manifest:1.0";
-// What repetition (number-rows-repeated, number-columns-repeated) may add to one sheet.
-constexpr uint64_t kRepeatBudget = uint64_t { 1 } << 30;
+// What repetition (number-rows-repeated, number-columns-repeated) may add to one sheet,
+// in bytes of cells and their texts. Each repeated cell costs its 16 bytes over the text
+// it gives, so the budget is what a sheet may hold beyond the text it exports: 32 MiB
+// (two million short cells, far more than real files repeat), and one cell's worth per
+// byte of the file.
+uint64_t RepeatBudget(uint64_t fileSize)
+{
+    return (uint64_t { 32 } << 20) + 16 * fileSize;
+}
 // The first worksheet's cells are kept from the opening pass up to this many bytes.
 constexpr uint64_t kCacheBudget = uint64_t { 512 } << 20;
 constexpr size_t kFlatPiece = size_t { 1 } << 20;
@@ -82,10 +89,12 @@ public:
     // contentSize: the bytes of XML the sheet is read from. Room for the texts is
     // reserved from it, so the pool is not copied as it grows; pages never written cost
     // nothing.
-    explicit FirstSheet(uint64_t contentSize)
+    FirstSheet(uint64_t contentSize, uint64_t fileSize)
         : m_builder(m_data)
+        , m_budget(std::min(kCacheBudget, SheetMemoryLimit(fileSize)))
     {
-        m_builder.Reserve(0, static_cast<size_t>(std::min<uint64_t>(contentSize / 8, kCacheBudget)));
+        m_builder.LimitMemory(m_budget);
+        m_builder.Reserve(0, static_cast<size_t>(std::min<uint64_t>(contentSize / 8, m_budget)));
         m_thread = std::thread([this] { Build(); });
     }
 
@@ -99,11 +108,11 @@ public:
             return false;
         m_bytes += sizeof(Cell) + text.size();
         try {
-            if (m_bytes > kCacheBudget)
+            if (m_bytes > m_budget)
                 throw std::bad_alloc();
             m_batch.cells.push_back({ row, column, m_batch.text.size(), text.size() });
             m_batch.text.append(text);
-            if (m_batch.cells.size() == kBatchCells && !Send())
+            if ((m_batch.cells.size() == kBatchCells || m_batch.text.size() >= kBatchText) && !Send())
                 throw std::bad_alloc();
         } catch (const std::exception&) {
             Drop();
@@ -148,6 +157,7 @@ private:
         std::string text;
     };
     static constexpr size_t kBatchCells = 16384;
+    static constexpr size_t kBatchText = size_t { 1 } << 20; // long texts go in smaller batches
 
     // Hands the batch being filled to the building thread; false once building failed.
     bool Send()
@@ -202,6 +212,7 @@ private:
     SheetData m_data;
     SheetBuilder m_builder; // used by the building thread until it is joined
     uint64_t m_bytes = 0;
+    uint64_t m_budget; // what the cached sheet may take, as any loaded sheet of the file
     bool m_dropped = false;
     Batch m_batch; // being filled by the scanning thread
     core::BoundedQueue<Batch> m_queue { 4 };
@@ -234,8 +245,9 @@ public:
     // its LoadSheet, since that is nearly always the sheet asked for first.
     std::vector<SheetEntry> ReadSheetList()
     {
-        m_first = std::make_unique<FirstSheet>(m_flat ? m_bytes->Bytes().size() : m_content->uncompressedSize);
-        OdsContentHandler handler(0, m_first.get(), kRepeatBudget, true);
+        const uint64_t fileSize = m_bytes->Bytes().size();
+        m_first = std::make_unique<FirstSheet>(m_flat ? fileSize : m_content->uncompressedSize, fileSize);
+        OdsContentHandler handler(0, m_first.get(), RepeatBudget(fileSize), true);
         Stream(handler, false);
         if (!handler.SawSpreadsheet())
             throw SpreadsheetError(
@@ -254,7 +266,7 @@ public:
         }
         m_first.reset();
         BuilderSink sink(builder);
-        OdsContentHandler handler(index, &sink, kRepeatBudget, false);
+        OdsContentHandler handler(index, &sink, RepeatBudget(m_bytes->Bytes().size()), false);
         Stream(handler, true);
         if (!handler.TargetDone())
             throw SpreadsheetError(ErrorCode::Corrupt, "the worksheet is missing from the document");

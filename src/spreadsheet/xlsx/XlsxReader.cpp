@@ -194,8 +194,11 @@ private:
 // phonetic runs (<rPh>) are not part of the text.
 class SharedStringsHandler final : public xml::XmlHandler {
 public:
-    explicit SharedStringsHandler(std::vector<std::string>& into)
+    SharedStringsHandler(std::vector<std::string>& into, uint64_t fileSize)
         : m_strings(into)
+        , m_fileSize(fileSize)
+        , m_maxStrings((uint64_t { 1 } << 20) + 2 * fileSize)
+        , m_textLeft((uint64_t { 64 } << 20) + 64 * fileSize)
     {
     }
 
@@ -224,9 +227,10 @@ public:
                 --m_phoneticDepth;
         } else if (localName == "si" && m_inItem) {
             m_inItem = false;
-            if (m_strings.size() >= kMaxSharedStrings)
-                throw SpreadsheetError(
-                    ErrorCode::TooLarge, "the workbook holds more shared strings than the engine accepts");
+            if (m_strings.size() >= m_maxStrings)
+                throw SpreadsheetError(ErrorCode::TooLarge,
+                    "it holds more than " + std::to_string(m_maxStrings) + " shared strings, more than a workbook of "
+                        + std::to_string(m_fileSize) + " bytes can");
             if (xlsx::HasEscapes(m_text)) {
                 std::string decoded;
                 xlsx::AppendUnescaped(m_text, decoded);
@@ -244,15 +248,22 @@ public:
             throw SpreadsheetError(ErrorCode::TooLarge,
                 "shared string " + std::to_string(m_strings.size()) + " holds more than "
                     + std::to_string(kMaxStringText) + " bytes of text, more than the engine accepts");
+        if (text.size() > m_textLeft)
+            throw SpreadsheetError(ErrorCode::TooLarge,
+                "its shared strings hold more text than a workbook of " + std::to_string(m_fileSize) + " bytes can");
+        m_textLeft -= text.size();
         m_text.append(text);
     }
 
 private:
-    // Each string costs its text plus a 32-byte header, so an endless run of tiny <si/>
-    // items could cost six times the part's size; no real workbook comes near this.
-    static constexpr size_t kMaxSharedStrings = 1u << 25;
-
     std::vector<std::string>& m_strings;
+    // Each string costs its text plus a 32-byte header, and a run of <si/> items
+    // compresses to almost nothing: the count and the text are bounded by the file, as
+    // cells are. Distinct strings compress poorly, so real workbooks hold far fewer than
+    // two per byte, and far less text than 64 bytes per byte.
+    uint64_t m_fileSize;
+    uint64_t m_maxStrings;
+    uint64_t m_textLeft;
     std::string m_text;
     bool m_inItem = false;
     bool m_inText = false;
@@ -680,9 +691,10 @@ public:
         const Relationship* strings = relationships ? relationships->OfType("/sharedStrings") : nullptr;
         const ZipEntry* stringsEntry = m_archive.Find(strings ? strings->target : folder + "sharedStrings.xml");
         if (stringsEntry) {
-            SharedStringsHandler handler(data.sharedStrings);
+            SharedStringsHandler handler(data.sharedStrings, m_bytes->Bytes().size());
             ParsePart(m_archive, *stringsEntry, handler, m_yield);
         }
+        RequireBudgetForSheets();
     }
 
     void LoadSheet(size_t index, SheetBuilder& builder) override
@@ -697,6 +709,24 @@ public:
     }
 
 private:
+    // Exporting reads every worksheet once: a workbook whose worksheets declare more than
+    // the inflate budget leaves (many sheets pointing at one large part) is refused now,
+    // before seconds of work on the first of them.
+    void RequireBudgetForSheets() const
+    {
+        uint64_t total = 0; // saturating: a ZIP64 size may be anything
+        for (const std::string& part : m_sheetParts) {
+            const ZipEntry* entry = m_archive.Find(part);
+            const uint64_t size = entry ? entry->uncompressedSize : 0;
+            total = size > UINT64_MAX - total ? UINT64_MAX : total + size;
+        }
+        if (total > m_archive.InflateBudgetLeft())
+            throw SpreadsheetError(ErrorCode::TooLarge,
+                "its " + std::to_string(m_sheetParts.size()) + " worksheets would inflate to " + std::to_string(total)
+                    + " bytes in all, more than a workbook of " + std::to_string(m_bytes->Bytes().size())
+                    + " bytes can hold");
+    }
+
     // Worksheets by relationship type; chart, dialog and macro sheets are something else.
     // A part whose relationship type is unknown counts by its content type.
     static bool IsWorksheet(const Relationship& relationship, const ContentTypesHandler& contentTypes)

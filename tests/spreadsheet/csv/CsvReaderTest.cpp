@@ -138,6 +138,40 @@ TEST(CsvReader, AcceptsExactlyTheSheetLimits)
     EXPECT_THROW(wider->Worksheets().front().UsedRange(), SpreadsheetError);
 }
 
+// An empty field shows as a missing cell, so only a line's first and last are recorded:
+// a file of nothing but commas must not cost a cell (16 bytes) per byte.
+TEST(CsvReader, EmptyFieldsRecordOnlyWhatTheUsedRangeNeeds)
+{
+    Application application;
+    auto book = application.OpenBytes(",,,,,,,,,a,,,,\n" + std::string(10000, ',') + "\n\"q\",,\n", "commas.csv");
+    Worksheet& sheet = book->Worksheets().front();
+    const CellRange range = sheet.UsedRange();
+    EXPECT_EQ(range.firstColumn, 1);
+    EXPECT_EQ(range.lastColumn, 10001);
+    EXPECT_EQ(range.lastRow, 3);
+    EXPECT_EQ(sheet.Cells().CellCount(), 7u);
+    EXPECT_EQ(sheet.CellText(1, 10), "a");
+    EXPECT_EQ(sheet.CellText(1, 9), "");
+    EXPECT_EQ(sheet.CellText(3, 1), "q");
+}
+
+// The cells point into the file's text (or its conversion) rather than copy it; that
+// text must outlive every load of the sheet, the first and any after an unload.
+TEST(CsvReader, CellsReadTheSameAfterTheSheetIsLoadedAgain)
+{
+    for (const std::string& bytes :
+        { std::string("a,\"b\"\"c\",\"d\"\n"), std::string("caf\xE9,\"b\"\"c\",\"d\"\n") }) {
+        Application application;
+        auto book = application.OpenBytes(bytes, "again.csv");
+        Worksheet& sheet = book->Worksheets().front();
+        const Grid first = testing::TextsOf(sheet);
+        sheet.Unload();
+        EXPECT_EQ(testing::TextsOf(sheet), first);
+        EXPECT_EQ(first.at(0).at(1), "b\"c");
+        EXPECT_EQ(first.at(0).at(2), "d");
+    }
+}
+
 // The encoding is checked piece by piece in large files; a character that straddles two
 // pieces must not make the file look like Windows-1252, and a bad byte far in must.
 TEST(CsvLargeFiles, EncodingIsJudgedOverTheWholeFile)

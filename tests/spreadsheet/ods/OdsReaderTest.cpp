@@ -1,4 +1,5 @@
 #include "spreadsheet/Workbook.h"
+#include "support/Failures.h"
 #include "support/SheetGrid.h"
 #include "support/TempDir.h"
 #include "support/XlsxWriter.h"
@@ -198,13 +199,46 @@ TEST(OdsReader, RepeatedFilledCellsCannotExhaustMemory)
     // A filled cell repeated a billion times in a row repeated a billion times.
     Application application;
     auto book = application.Open(Fixture("workbooks/issue_594_dos.ods"));
-    try {
-        book->Worksheets().front().UsedRange();
-        FAIL() << "expected TooLarge";
-    } catch (const SpreadsheetError& error) {
-        EXPECT_EQ(error.code(), ErrorCode::TooLarge);
-        EXPECT_NE(std::string(error.what()).find("issue_594_dos.ods"), std::string::npos) << error.what();
+    testing::ExpectFailure(
+        [&] { book->Worksheets().front().UsedRange(); }, ErrorCode::TooLarge, { "issue_594_dos.ods" });
+}
+
+TEST(OdsReader, RepetitionMayAddOnlyWhatASmallSheetHoldsBeyondItsText)
+{
+    // Each repeated copy of a short cell costs 16 bytes more than the text it exports, so
+    // repetition is bounded near 32 MiB: 1,500 rows of 1,000 three-letter cells (28.5 MB)
+    // load, 2,000 rows (38 MB) are refused, whichever worksheet is read first.
+    const auto rows = [](int count) {
+        return "<table:table-row table:number-rows-repeated=\"" + std::to_string(count) + "\">"
+            + Cell("<text:p>abc</text:p>", " table:number-columns-repeated=\"1000\"") + "</table:table-row>";
+    };
+    Application application;
+    auto within = application.OpenBytes(Package(Table("S", rows(1500))), "within.ods");
+    EXPECT_EQ(Range(within->Worksheets().front()), "A1:ALL1500");
+    for (const std::string& tables : { Table("S", rows(2000)), Table("A", "") + Table("S", rows(2000)) }) {
+        auto over = application.OpenBytes(Package(tables), "over.ods");
+        testing::ExpectFailure(
+            [&] { over->Worksheets().back().UsedRange(); }, ErrorCode::TooLarge, { "over.ods", "\"S\"" });
     }
+}
+
+TEST(OdsReader, SpacesExpandedFromAFewBytesAreBoundedByTheFile)
+{
+    // text:s asks for 65,535 spaces in 20 bytes: 200,000 such cells compress to a few
+    // hundred kilobytes and would expand to 13 GB. The sheet is refused once its texts
+    // pass what a file of this size may hold.
+    const std::string cell = Cell("<text:p><text:s text:c=\"65535\"/></text:p>");
+    std::string row = "<table:table-row>";
+    for (int i = 0; i < 100; ++i)
+        row += cell;
+    row += "</table:table-row>";
+    std::string rows;
+    for (int i = 0; i < 2000; ++i)
+        rows += row;
+    Application application;
+    auto book = application.OpenBytes(Package(Table("Spaces", rows)), "spaces.ods");
+    testing::ExpectFailure(
+        [&] { book->Worksheets().front().UsedRange(); }, ErrorCode::TooLarge, { "spaces.ods", "\"Spaces\"" });
 }
 
 TEST(OdsReader, ResolvesParagraphMarkup)
