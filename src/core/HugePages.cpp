@@ -27,13 +27,14 @@ void FreeAligned::operator()(void* data) const
     std::free(data);
 }
 
-std::unique_ptr<void, FreeAligned> AllocateHugePageAligned(size_t size)
+std::unique_ptr<void, FreeAligned> AllocateHugePageAligned(size_t size, bool advise)
 {
     const size_t rounded = (size + kHugePageSize - 1) & ~(kHugePageSize - 1);
     void* data = std::aligned_alloc(kHugePageSize, rounded);
     if (!data)
         throw std::bad_alloc();
-    AdviseHugePages(data, rounded);
+    if (advise)
+        AdviseHugePages(data, rounded);
     return std::unique_ptr<void, FreeAligned>(data);
 }
 

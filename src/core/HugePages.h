@@ -19,8 +19,9 @@ struct FreeAligned {
     void operator()(void* data) const;
 };
 
-// size bytes aligned to a huge page, advised as above; uninitialised. Throws
-// std::bad_alloc.
-std::unique_ptr<void, FreeAligned> AllocateHugePageAligned(size_t size);
+// size bytes aligned to a huge page, uninitialised; advised as above when advise is set
+// (a buffer that may stay nearly empty is better without: a huge page is cleared whole).
+// Throws std::bad_alloc.
+std::unique_ptr<void, FreeAligned> AllocateHugePageAligned(size_t size, bool advise = true);
 
 } // namespace vellumcast::core

@@ -125,8 +125,10 @@ private:
     Cell* Block(size_t block) const { return static_cast<Cell*>(m_blocks[block].get()); }
     Storage NewBlock()
     {
+        // Most worksheets fit in their first block with room to spare: it takes pages as
+        // they are touched; the blocks of large ones take huge pages.
         if (m_spares.empty())
-            return core::AllocateHugePageAligned(kBlockSize * sizeof(Cell));
+            return core::AllocateHugePageAligned(kBlockSize * sizeof(Cell), !m_blocks.empty());
         Storage block = std::move(m_spares.back());
         m_spares.pop_back();
         return block;

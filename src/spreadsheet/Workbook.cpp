@@ -74,6 +74,10 @@ template <typename Run> void Worksheet::LoadWith(Run&& run)
 
 bool Worksheet::LoadHandingOverRows(const std::function<bool(const FinishedRows&)>& consume)
 {
+    // A second thread costs more than it saves on a small worksheet, or one at hand.
+    constexpr uint64_t kWorthLoadingBeside = uint64_t { 1 } << 20;
+    if (m_owner->m_reader->SheetBytes(m_index) < kWorthLoadingBeside)
+        return false;
     bool everyRow = false;
     m_failedLoad = nullptr;
     m_unloadWhenLoaded = false;

@@ -53,8 +53,8 @@ public:
     // of rows read is reused for later ones. consume must not throw; it returns false to
     // be given no more. Returns whether the batches were every row of the worksheet, in
     // order: then its used range and cell count stand, and reading its cells again loads
-    // it again. Otherwise it is loaded as by UsedRange, or unloaded. A failed load is
-    // thrown, as UsedRange throws it.
+    // it again. Otherwise it is loaded as by UsedRange, or unloaded (as when it is too
+    // small to be worth a second thread). A failed load is thrown, as UsedRange throws it.
     bool LoadHandingOverRows(const std::function<bool(const FinishedRows&)>& consume);
 
     // The displayed text of a cell of a batch of rows, valid as CellText's.

@@ -50,6 +50,9 @@ public:
     virtual ~WorkbookReader() = default;
     // Loads the cells of sheets[index]. Throws SpreadsheetError.
     virtual void LoadSheet(size_t index, SheetBuilder& builder) = 0;
+    // About how many bytes loading sheets[index] reads (0 when it is at hand already), or
+    // UINT64_MAX when that is not known beforehand.
+    virtual uint64_t SheetBytes(size_t) const { return UINT64_MAX; }
 };
 
 struct ReaderContext {

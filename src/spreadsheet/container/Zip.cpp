@@ -25,6 +25,7 @@ constexpr size_t kEndRecordSize = 22;
 constexpr size_t kCentralHeaderSize = 46;
 constexpr size_t kLocalHeaderSize = 30;
 constexpr size_t kChunkSize = 256u << 10;
+constexpr uint64_t kReadAheadFrom = 1u << 20; // members inflated on a second thread are larger
 
 // Offset of the end-of-central-directory record: the last one whose comment ends at or
 // before the end of the file.
@@ -298,8 +299,22 @@ void ZipArchive::ChargeInflated(const ZipEntry& entry) const
 
 void ZipArchive::ReadAhead(const ZipEntry& entry, const std::function<bool(std::string_view chunk)>& sink) const
 {
-    // Chunk buffers go back to the inflater for reuse.
     struct StopReading { };
+    // A small member is inflated here: a thread costs more than it would save.
+    if (entry.uncompressedSize <= kReadAheadFrom) {
+        uint64_t inflated = 0;
+        try {
+            Read(entry, [&](std::string_view chunk) {
+                inflated += chunk.size();
+                if (!sink(chunk))
+                    throw StopReading();
+            });
+        } catch (const StopReading&) {
+            m_inflated.fetch_sub(entry.uncompressedSize - std::min(inflated, entry.uncompressedSize));
+        }
+        return;
+    }
+    // Chunk buffers go back to the inflater for reuse.
     core::BoundedQueue<std::string> queue(8);
     std::thread inflater([&] {
         std::exception_ptr error;

@@ -179,6 +179,8 @@ public:
     {
     }
 
+    uint64_t SheetBytes(size_t) const override { return m_bytes->Bytes().size(); }
+
     void LoadSheet(size_t index, SheetBuilder& builder) override
     {
         if (index != 0)

@@ -257,6 +257,13 @@ public:
         return handler.Sheets();
     }
 
+    uint64_t SheetBytes(size_t index) const override
+    {
+        if (index == 0 && m_first)
+            return 0;
+        return m_flat ? m_bytes->Bytes().size() : m_content->uncompressedSize;
+    }
+
     void LoadSheet(size_t index, SheetBuilder& builder) override
     {
         if (index == 0 && m_first) {

@@ -708,6 +708,12 @@ public:
         xml::ScanXmlMember(m_archive, *entry, handler, m_yield);
     }
 
+    uint64_t SheetBytes(size_t index) const override
+    {
+        const ZipEntry* entry = index < m_sheetParts.size() ? m_archive.Find(m_sheetParts[index]) : nullptr;
+        return entry ? entry->uncompressedSize : UINT64_MAX;
+    }
+
 private:
     // Exporting reads every worksheet once: a workbook whose worksheets declare more than
     // the inflate budget leaves (many sheets pointing at one large part) is refused now,
