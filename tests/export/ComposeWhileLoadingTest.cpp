@@ -2,8 +2,8 @@
 // Whatever the shape of the sheet, the text must be the one the row-by-row walk gives:
 // the row export, which never composes while loading, is the yardstick.
 #include "export/ExportProcedures.h"
+#include "support/ExportHarness.h"
 #include "support/MemoryWorkbook.h"
-#include "support/RecordingPorts.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,6 @@
 
 using namespace vellumcast;
 namespace vt = vellumcast::testing;
-using exporting::ExportContext;
-using exporting::ResultList;
 using vt::MakeWorkbook;
 using vt::MemorySheet;
 
@@ -20,14 +18,7 @@ namespace {
 
 const std::string kPath = "/data/book.xlsx";
 
-struct Harness {
-    vt::RecordingReporter reporter;
-    vt::CountingPump pump;
-    vt::RecordingProgress progress;
-    ResultList results;
-    ExportContext context { reporter, pump, progress, results };
-    int64_t resultNumber = 1;
-};
+using Harness = vt::ExportHarness;
 
 // Rows of ten cells, enough for several batches handed over during the load, with
 // every tenth row empty and a gap of rows after row 100.

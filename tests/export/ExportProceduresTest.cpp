@@ -1,13 +1,12 @@
 #include "export/ExportProcedures.h"
+#include "support/ExportHarness.h"
 #include "support/MemoryWorkbook.h"
-#include "support/RecordingPorts.h"
 
 #include <gtest/gtest.h>
 
 using namespace vellumcast;
 namespace vt = vellumcast::testing;
 using exporting::ExportContext;
-using exporting::ResultList;
 using vt::MakeWorkbook;
 using vt::MemorySheet;
 using vt::SheetFromRows;
@@ -23,14 +22,7 @@ options::ExportOptions Options(std::string divider, bool includeBlank, bool quot
     return o;
 }
 
-struct Harness {
-    vt::RecordingReporter reporter;
-    vt::CountingPump pump;
-    vt::RecordingProgress progress;
-    ResultList results;
-    ExportContext context { reporter, pump, progress, results };
-    int64_t resultNumber = 1;
-};
+using Harness = vt::ExportHarness;
 
 const std::string kPath = "/data/my.dir/sales.2015.xlsx";
 
