@@ -435,9 +435,14 @@ bool XmlScanner::Markup(size_t& at, size_t end, bool final)
                 && !IsValidUtf8(reinterpret_cast<const unsigned char*>(content.data()),
                     reinterpret_cast<const unsigned char*>(content.data() + content.size()))))
             Fail("a processing instruction is not valid");
-        if (target.size() == 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' && (target[2] | 0x20) == 'l'
-            && (m_consumed + at > 3 || (m_consumed + at == 3 && !m_hadBom)))
-            Fail("an XML declaration that is not at the start");
+        // Targets spelt "xml" in any case are reserved: only the declaration, in lower
+        // case and at the start, may use it.
+        if (target.size() == 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' && (target[2] | 0x20) == 'l') {
+            if (target != "xml")
+                Fail("a processing instruction is named \"" + std::string(target) + "\", which is reserved");
+            if (m_consumed + at > 3 || (m_consumed + at == 3 && !m_hadBom))
+                Fail("an XML declaration that is not at the start");
+        }
         at += close + 2;
         return true;
     }

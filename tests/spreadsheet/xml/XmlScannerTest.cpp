@@ -117,6 +117,8 @@ TEST(XmlScanner, RefusesWhatIsNoWellFormedXml)
         "<a><?p:i data?></a>",
         "<a><?pi da\xC3ta?></a>",
         "<a>x]]>y</a>",
+        "<?xmL version=\"1.0\"?><a/>", // targets spelt xml are the declaration's alone
+        "<a><?XML x?></a>",
     };
     for (const char* document : documents) {
         for (const size_t piece : { size_t(1), size_t(5), size_t(1000) }) {
