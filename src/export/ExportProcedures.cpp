@@ -7,6 +7,7 @@
 #include "export/LineComposer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -398,11 +399,11 @@ private:
         m_sheetBytes = rows.endCell * sizeof(spreadsheet::Cell) + rows.textsBase + rows.texts.size();
         if (!Affordable(lineCount * width + (m_options.includeBlankCells ? 0 : rows.endCell), lineCount, width))
             return false;
-        const int32_t expected = std::max(rows.expected.lastRow, last);
+        const int32_t expected = ExpectedLastRow(rows);
         for (size_t r = 0; r < rows.rows.size(); ++r) {
             for (; lines.Next() <= rows.rows[r].row; lines.Advance()) {
                 const int32_t position = lines.Next();
-                if (rows.expected.lastRow > 0 || rows.endOfSheet) // else how far it is is unknown
+                if (expected > 0) // else how far it is is unknown
                     SetProgress(position, expected);
                 const bool recorded = position == rows.rows[r].row;
                 ComposeLine(sheet, out, [&] {
@@ -416,6 +417,18 @@ private:
             }
         }
         return true;
+    }
+
+    // The last row the worksheet is expected to reach: the file's word, else as far as
+    // the share of it read so far suggests; 0 when nothing tells.
+    static int32_t ExpectedLastRow(const spreadsheet::FinishedRows& rows)
+    {
+        const int32_t last = rows.rows.back().row;
+        if (rows.expected.lastRow > 0 || rows.endOfSheet)
+            return std::max(rows.expected.lastRow, last);
+        if (rows.shareRead <= 0)
+            return 0;
+        return static_cast<int32_t>(std::min<double>(spreadsheet::kMaxRows, std::ceil(last / rows.shareRead)));
     }
 
     // Adds the cells of rows.rows[r]: the recorded ones, or with blank cells kept every

@@ -97,6 +97,7 @@ void SheetData::Clear()
     m_cells.clear();
     std::vector<RowSpan>().swap(m_rows);
     std::string().swap(m_pool);
+    m_poolDropped = 0;
     m_sharedOwner.reset();
     m_shared = {};
     m_range = CellRange {};
@@ -127,11 +128,13 @@ Cell& SheetBuilder::Add(int32_t row, int32_t column, CellKind kind, uint32_t sty
                 && m_data.m_cells.size() - m_data.m_rows[m_publishedRows].begin >= kPublishCells)
                 Publish(m_data.m_rows.size() - 1, m_data.m_rows.back().begin, m_poolAtRowStart);
             m_data.m_cells.ReleaseBefore(m_doneWith.load(std::memory_order_acquire));
+            if (m_data.m_cells.Released())
+                DropPublishedText();
         }
     }
     if (m_ordered) {
         if (row > m_lastRow) {
-            m_poolAtRowStart = m_data.m_pool.size();
+            m_poolAtRowStart = PoolEnd();
             auto& rows = m_data.m_rows;
             if (rows.size() == rows.capacity()) {
                 rows.reserve(std::max<size_t>(rows.capacity() * 2, 4096));
@@ -174,7 +177,7 @@ void SheetBuilder::AddSharedString(int32_t row, int32_t column, uint32_t index, 
 
 void SheetBuilder::AddString(int32_t row, int32_t column, std::string_view text, uint32_t style)
 {
-    const size_t offset = m_data.m_shared.size() + m_data.m_pool.size();
+    const size_t offset = m_data.m_shared.size() + PoolEnd();
     if (offset + text.size() > UINT32_MAX)
         throw SpreadsheetError(ErrorCode::TooLarge, "the worksheet holds more than 4 GiB of text");
     RequireRoom(text.size());
@@ -234,18 +237,27 @@ void SheetBuilder::Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, bool e
     batch.textsBase = m_publishedPool;
     batch.shared = m_data.m_shared;
     batch.expected = m_expected;
+    batch.shareRead = m_shareRead;
     batch.endOfSheet = endOfSheet;
-    batch.texts.assign(m_data.m_pool, m_publishedPool, poolEnd - m_publishedPool);
+    batch.texts.assign(m_data.m_pool, m_publishedPool - m_data.m_poolDropped, poolEnd - m_publishedPool);
     m_publishedRows = rowEnd;
     m_publishedPool = poolEnd;
     if (!m_publish(std::move(batch)))
         m_publish = nullptr;
 }
 
+// The texts of published rows go with their batch, and a sheet whose cells are being let
+// go of is never read whole: its pool need only hold the rows not yet published.
+void SheetBuilder::DropPublishedText()
+{
+    m_data.m_pool.erase(0, m_publishedPool - m_data.m_poolDropped);
+    m_data.m_poolDropped = m_publishedPool;
+}
+
 void SheetBuilder::PublishRest()
 {
     if (m_publish && m_ordered && m_data.m_rows.size() > m_publishedRows)
-        Publish(m_data.m_rows.size(), m_data.m_cells.size(), m_data.m_pool.size(), true);
+        Publish(m_data.m_rows.size(), m_data.m_cells.size(), PoolEnd(), true);
 }
 
 void SheetBuilder::Finish()

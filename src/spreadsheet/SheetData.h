@@ -160,12 +160,12 @@ public:
         const size_t offset = cell.value.text.offset;
         if (offset < m_shared.size())
             return m_shared.substr(offset, cell.value.text.length);
-        return std::string_view(m_pool).substr(offset - m_shared.size(), cell.value.text.length);
+        return std::string_view(m_pool).substr(offset - m_shared.size() - m_poolDropped, cell.value.text.length);
     }
 
     size_t CellCount() const { return m_cells.size(); }
     // The bytes its cells and stored texts take.
-    size_t StoredBytes() const { return m_cells.size() * sizeof(Cell) + m_pool.size(); }
+    size_t StoredBytes() const { return m_cells.size() * sizeof(Cell) + m_poolDropped + m_pool.size(); }
     void Clear();
 
     // Whether the cells were let go of as they were read while loading: the used range
@@ -185,6 +185,7 @@ private:
     CellStore m_cells;
     std::vector<RowSpan> m_rows;
     std::string m_pool;
+    size_t m_poolDropped = 0; // texts before the pool, let go of as their rows were read
     // Text the sheet's cells share with their reader instead of copying it to the pool,
     // kept alive by its owner.
     std::shared_ptr<const void> m_sharedOwner;
@@ -206,6 +207,7 @@ struct FinishedRows {
     size_t textsBase = 0;
     std::string_view shared; // the text the sheet shares with its reader, alive as the sheet
     CellRange expected { 0, 0, 0, 0 }; // the reader's hint of the used range; all 0 when none
+    double shareRead = 0; // of the bytes the worksheet is read from, when known: else 0
     bool endOfSheet = false; // the load is complete: no rows follow
 
     size_t RowEnd(size_t row) const { return row + 1 < rows.size() ? rows[row + 1].begin : endCell; }
@@ -275,6 +277,12 @@ public:
     // A reader's hint, from the file, of the used range to come: a guide for progress and
     // for the columns of rows composed while loading, never taken as the truth.
     void ExpectRange(const CellRange& range) { m_expected = range; }
+    // A reader's word on how far it has read, for one that cannot tell the used range
+    // ahead: the rows handed over carry it, a guide to how many are still to come.
+    void NoteRead(uint64_t bytes, uint64_t total)
+    {
+        m_shareRead = total == 0 ? 0 : static_cast<double>(std::min(bytes, total)) / static_cast<double>(total);
+    }
     // Publishes the rows not yet handed over, the last one too: the load is complete.
     void PublishRest();
     // Whether every cell came in row-major order, each once: then the published rows are
@@ -291,6 +299,9 @@ public:
 
 private:
     void Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, bool endOfSheet = false);
+    void DropPublishedText();
+    // Where the next stored text goes, counting the texts let go of.
+    size_t PoolEnd() const { return m_data.m_poolDropped + m_data.m_pool.size(); }
     Cell& Add(int32_t row, int32_t column, CellKind kind, uint32_t style);
     void RequireRoom(size_t textBytes) const;
 
@@ -307,6 +318,7 @@ private:
     size_t m_publishedPool = 0;
     size_t m_poolAtRowStart = 0; // the pool's size when the last row began
     CellRange m_expected { 0, 0, 0, 0 };
+    double m_shareRead = 0;
     std::atomic<size_t> m_doneWith { 0 };
     int32_t m_firstColumn = kMaxColumns; // of the cells added in order
     int32_t m_lastColumnSeen = 1;

@@ -109,6 +109,26 @@ TEST(ComposeWhileLoading, LargeSheetsOfEveryShapeGiveTheRowByRowText)
     }
 }
 
+// Without a used range from the file, how far the reader has read tells how far the
+// export is; with neither, only the end of the worksheet does.
+TEST(ComposeWhileLoading, ProgressFollowsTheShareReadWhenTheFileGivesNoRange)
+{
+    MemorySheet sheet = LargeSheet(30000);
+    for (const bool notesRead : { false, true }) {
+        SCOPED_TRACE(notesRead ? "notes read" : "says nothing");
+        sheet.notesRead = notesRead;
+        Harness h;
+        SheetText(sheet, Options(true, false), h);
+        ASSERT_FALSE(h.progress.values.empty());
+        EXPECT_TRUE(std::is_sorted(h.progress.values.begin(), h.progress.values.end()));
+        EXPECT_DOUBLE_EQ(h.progress.values.back(), 100.0);
+        if (notesRead)
+            EXPECT_LT(h.progress.values.front(), 10.0);
+        else
+            EXPECT_GT(h.progress.values.front(), 80.0);
+    }
+}
+
 // A row far down that reaches wider than the first rows makes the sheet's lines be
 // composed a second time, unless the file said how wide it is; a file that claims too
 // much costs that second time, never a wrong text. Every line and cell composed runs

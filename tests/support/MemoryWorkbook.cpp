@@ -23,6 +23,8 @@ public:
             builder.ExpectRange(sheet.claimed);
         int added = 0;
         for (const auto& cell : sheet.cells) {
+            if (sheet.notesRead)
+                builder.NoteRead(static_cast<uint64_t>(added), sheet.cells.size());
             if (added++ == sheet.cellsBeforeFailing)
                 throw spreadsheet::SpreadsheetError(spreadsheet::ErrorCode::Corrupt, "the worksheet XML is damaged");
             if (cell.text.empty())

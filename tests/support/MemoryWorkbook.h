@@ -28,6 +28,8 @@ struct MemorySheet {
     std::shared_ptr<int> loads = nullptr;
     // The used range the file claims, as an xlsx dimension does; lastRow 0 for none.
     spreadsheet::CellRange claimed { 0, 0, 0, 0 };
+    // The reader says how far it has read (by cells), as one without a dimension does.
+    bool notesRead = false;
 };
 
 // fileSize stands for the size of the workbook's file, which bounds the work it may cause.

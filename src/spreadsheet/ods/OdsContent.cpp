@@ -76,6 +76,8 @@ void OdsXmlAdapter::StartElement(
     std::string_view namespaceUri, std::string_view localName, const xml::XmlAttributes& attributes)
 {
     m_handler.StartElement(OdsNamespaceOf(namespaceUri), localName, ReaderAttributes(attributes));
+    if (m_handler.TakeSkipRequest() && m_skip)
+        m_skip();
     CheckStop();
 }
 
@@ -131,6 +133,7 @@ std::vector<SheetEntry> OdsContentHandler::Sheets() const
 
 void OdsContentHandler::StartElement(OdsNs namespaceUri, std::string_view localName, const OdsAttributes& attributes)
 {
+    m_skipWanted = false; // a request holds for the element that made it only
     if (m_skipDepth > 0) {
         ++m_skipDepth;
         return;
@@ -147,6 +150,8 @@ void OdsContentHandler::StartElement(OdsNs namespaceUri, std::string_view localN
             if (m_sink && m_tables.size() - 1 == m_target)
                 m_inTarget = true;
         }
+        if (!m_inTarget)
+            m_skipWanted = true; // only the sheet list is wanted from it
         return;
     }
     if (m_inTarget) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace vellumcast::spreadsheet::ods {
@@ -44,6 +45,10 @@ public:
     // Asks for the parse to end once the target table has been read.
     void StopAfterTarget() { m_stopAfterTarget = true; }
     bool StopRequested() const { return m_stopRequested; }
+    // True once after the start of a worksheet whose content the handler has no use for
+    // (not the one being loaded): the XML reader may pass over it unread, as long as it
+    // still reports the element's end. It is checked when it is loaded.
+    bool TakeSkipRequest() { return std::exchange(m_skipWanted, false); }
 
     // The tables seen so far, with visibility resolved from their table styles.
     std::vector<SheetEntry> Sheets() const;
@@ -81,6 +86,7 @@ private:
     OdsCellSink* m_sink;
     bool m_stopAfterTarget = false;
     bool m_stopRequested = false;
+    bool m_skipWanted = false;
 
     // The sheet list.
     struct TableInfo {
@@ -129,6 +135,8 @@ public:
     {
     }
     void SetStop(std::function<void()> stop) { m_stop = std::move(stop); }
+    // How to pass over an element's content, where the reader can.
+    void SetSkip(std::function<void()> skip) { m_skip = std::move(skip); }
     void StartElement(
         std::string_view namespaceUri, std::string_view localName, const xml::XmlAttributes& attributes) override;
     void EndElement(std::string_view namespaceUri, std::string_view localName) override;
@@ -138,6 +146,7 @@ private:
     void CheckStop();
     OdsContentHandler& m_handler;
     std::function<void()> m_stop;
+    std::function<void()> m_skip;
 };
 
 OdsNs OdsNamespaceOf(std::string_view uri);

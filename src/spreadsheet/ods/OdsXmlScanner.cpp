@@ -1,40 +1,16 @@
 #include "spreadsheet/ods/OdsXmlScanner.h"
+#include "spreadsheet/xml/ByteSearch.h"
 #include "spreadsheet/xml/XmlText.h"
 
 #include <array>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace vellumcast::spreadsheet::ods {
 
 namespace {
 
-// memchr, with the short distances of most XML (a value, a number between two tags)
-// searched inline first.
-const char* FindByte(const char* from, const char* end, char c)
-{
-#if defined(__SSE2__)
-    const __m128i wanted = _mm_set1_epi8(c);
-    for (int step = 0; step < 4 && end - from >= 16; ++step) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)));
-        if (mask != 0)
-            return from + __builtin_ctz(mask);
-        from += 16;
-    }
-#endif
-    const char* shortEnd = end - from > 24 ? from + 24 : end;
-    for (; from < shortEnd; ++from) {
-        if (*from == c)
-            return from;
-    }
-    if (from == end)
-        return nullptr;
-    return static_cast<const char*>(std::memchr(from, c, static_cast<size_t>(end - from)));
-}
+using xml::FindAnyOf;
+using xml::FindByte;
 
 constexpr auto kSpace = [] {
     std::array<bool, 256> table {};
@@ -84,29 +60,6 @@ bool IsXmlSpace(char c)
     return true;
 }
 
-// The first byte in [from, end) that is one of Bytes, or nullptr: sixteen bytes at a
-// time, each compared with every byte of the set.
-template <char... Bytes> const char* FindAnyOf(const char* from, const char* end)
-{
-#if defined(__SSE2__)
-    while (end - from >= 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        __m128i hit = _mm_setzero_si128();
-        ((hit = _mm_or_si128(hit, _mm_cmpeq_epi8(block, _mm_set1_epi8(Bytes)))), ...);
-        const int mask = _mm_movemask_epi8(hit);
-        if (mask != 0)
-            return from + __builtin_ctz(static_cast<unsigned>(mask));
-        from += 16;
-    }
-#endif
-    for (; from < end; ++from) {
-        const char c = *from;
-        if (((c == Bytes) || ...))
-            return from;
-    }
-    return nullptr;
-}
-
 // The attributes of a cell read by the direct path: those of the two namespaces the
 // handler asks about in a cell.
 class FastAttributes final : public OdsAttributes {
@@ -149,7 +102,7 @@ public:
 }
 
 // The first byte in [from, end) that ends an attribute's name: '=', or white space, a
-// quote, '<' or '>' when the name is not followed at once by its value. nullptr when
+// quote, '<' or '>' when the name is not followed at once by its value. end when
 // there is none.
 const char* FindNameEnd(const char* from, const char* end)
 {
@@ -158,7 +111,7 @@ const char* FindNameEnd(const char* from, const char* end)
 
 // The first byte in [from, end) that ends a value the direct path can take as written:
 // its closing quote, or a reference, a '<' or white space other than ' ', which need
-// the general path. nullptr when there is none.
+// the general path. end when there is none.
 const char* FindPlainValueEnd(const char* from, const char* end, char quote)
 {
     return quote == '"' ? FindAnyOf<'"', '&', '<', '\t', '\n', '\r'>(from, end)
@@ -196,6 +149,7 @@ OdsXmlScanner::OdsXmlScanner(OdsContentHandler& handler, bool directCells)
     , m_scanner(m_adapter, directCells ? this : nullptr)
 {
     m_adapter.SetStop([this] { m_scanner.Stop(); });
+    m_adapter.SetSkip([this] { m_scanner.SkipContent(); });
 }
 
 void OdsXmlScanner::Feed(std::string_view piece, bool final)
@@ -307,7 +261,7 @@ size_t OdsXmlScanner::ReadElement(std::string_view buffer, const xml::XmlScanner
         // White space before '=', a declaration, a reference or a line end in a value:
         // the general way.
         const char* equals = FindNameEnd(data + i, data + size);
-        if (!equals || *equals != '=' || equals + 1 >= data + size)
+        if (equals == data + size || *equals != '=' || equals + 1 >= data + size)
             return 0;
         const std::string_view name(data + i, static_cast<size_t>(equals - (data + i)));
         const char quote = equals[1];
@@ -320,7 +274,7 @@ size_t OdsXmlScanner::ReadElement(std::string_view buffer, const xml::XmlScanner
         }
         names[nameCount++] = name;
         const char* close = FindPlainValueEnd(equals + 2, data + size, quote);
-        if (!close || *close != quote)
+        if (close == data + size || *close != quote)
             return 0;
         const std::string_view value(equals + 2, static_cast<size_t>(close - equals - 2));
         unsigned check = 0;
@@ -373,7 +327,7 @@ size_t OdsXmlScanner::ReadElement(std::string_view buffer, const xml::XmlScanner
                 return 0;
             ++i;
             const char* lt = FindByte(data + i, data + size, '<');
-            if (!lt)
+            if (lt == data + size)
                 return 0;
             std::string_view text(data + i, static_cast<size_t>(lt - (data + i)));
             unsigned check = 0;

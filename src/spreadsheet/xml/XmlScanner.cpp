@@ -2,6 +2,7 @@
 
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/container/Zip.h"
+#include "spreadsheet/xml/ByteSearch.h"
 #include "spreadsheet/xml/XmlText.h"
 
 #include <algorithm>
@@ -37,21 +38,6 @@ bool HoldsCdataEnd(const char* begin, const char* end)
             return true;
     }
     return false;
-}
-
-// The first c in [from, end), or end. Most runs in spreadsheet XML (a value, a number,
-// an end tag) are a few bytes long, where a call to memchr costs more than looking.
-const char* FindByte(const char* from, const char* end, char c)
-{
-    const char* const shortEnd = end - from > 16 ? from + 16 : end;
-    for (; from < shortEnd; ++from) {
-        if (*from == c)
-            return from;
-    }
-    if (from == end)
-        return end;
-    const void* found = std::memchr(from, c, static_cast<size_t>(end - from));
-    return found ? static_cast<const char*>(found) : end;
 }
 
 } // namespace
@@ -104,6 +90,7 @@ void XmlScanner::Feed(std::string_view piece, bool final)
 {
     if (m_stopped)
         return;
+    PassOverPiece(piece, final);
     m_buffer.append(piece);
     const size_t used = Scan(final);
     if (m_stopped) {
@@ -139,6 +126,12 @@ size_t XmlScanner::Scan(bool final)
         m_started = true;
     }
     while (at < end && !m_stopped) {
+        if (m_passingOver) {
+            at += PassOver(data + at, end - at, final);
+            if (m_passingOver)
+                return at; // the rest is an unfinished tag
+            continue;
+        }
         if (data[at] != '<') {
             const size_t next = static_cast<size_t>(FindByte(data + at, data + end, '<') - data);
             if (next == end && !final)
@@ -340,7 +333,14 @@ bool XmlScanner::StartTag(size_t& at, size_t end)
     m_names.append(qualified);
     m_nameEnds.push_back(m_names.size());
     at = p;
+    m_skipRequested = false;
     m_handler.StartElement(uri, local, XmlAttributes(m_attributes.data()));
+    if (m_skipRequested && !selfClosing) {
+        m_passingOver = true;
+        m_passedOverDepth = 0;
+        m_passOverName.assign(qualified);
+    }
+    m_skipRequested = false;
     if (selfClosing) {
         m_handler.EndElement(uri, local);
         CloseElement();
@@ -353,6 +353,87 @@ size_t XmlScanner::DirectElement(size_t at, size_t end)
     if (!m_direct || m_nameEnds.empty())
         return 0;
     return m_direct->ReadElement(std::string_view(m_buffer.data() + at, end - at), *this);
+}
+
+// Skipped content is looked at where it lies rather than copied into the buffer first:
+// only a tag left unfinished by a piece's end is completed in the buffer, by taking at
+// least as much again of the next piece each time, which keeps the rescanning linear.
+void XmlScanner::PassOverPiece(std::string_view& piece, bool final)
+{
+    while (m_passingOver && !piece.empty()) {
+        if (m_buffer.empty()) {
+            const size_t passed = PassOver(piece.data(), piece.size(), final);
+            m_consumed += passed;
+            piece.remove_prefix(passed);
+            return; // done, or the rest is an unfinished tag for the buffer
+        }
+        const size_t close = piece.find('>');
+        const size_t take
+            = std::min(piece.size(), std::max(close == std::string_view::npos ? 0 : close + 1, m_buffer.size()));
+        m_buffer.append(piece.substr(0, take));
+        piece.remove_prefix(take);
+        const size_t passed = PassOver(m_buffer.data(), m_buffer.size(), final && piece.empty());
+        m_buffer.erase(0, passed);
+        m_consumed += passed;
+    }
+}
+
+// Finds where skipped content ends. Every '<' in XML begins markup ('<' may not stand
+// in text or values), so only the skipped element's own name needs looking at: the
+// content ends at the end tag that balances the start tags of that name within it.
+// Comments, CDATA and processing instructions are passed whole, since they may hold
+// anything. Stops at the '<' of that end tag, or before an unfinished tag; returns the
+// bytes passed.
+size_t XmlScanner::PassOver(const char* data, size_t size, bool final)
+{
+    const char* const end = data + size;
+    const std::string_view name = m_passOverName;
+    const auto namedHere = [&](const char* at) {
+        return static_cast<size_t>(end - at) > name.size() && std::memcmp(at, name.data(), name.size()) == 0
+            && (IsSpace(at[name.size()]) || at[name.size()] == '>' || at[name.size()] == '/');
+    };
+    const char* p = data;
+    for (;;) {
+        p = FindByte(p, end, '<');
+        // Room to tell the name apart from a longer one, or the markup kinds apart.
+        const auto room = static_cast<size_t>(end - p);
+        if (room < 2 || (!final && room < std::max<size_t>(name.size() + 3, 9)))
+            return static_cast<size_t>(p - data);
+        const char* close = p + 1;
+        if (p[1] == '/') {
+            if (namedHere(p + 2)) {
+                if (m_passedOverDepth == 0) {
+                    m_passingOver = false;
+                    return static_cast<size_t>(p - data);
+                }
+                --m_passedOverDepth;
+            }
+        } else if (p[1] == '?' || p[1] == '!') {
+            const std::string_view rest(p, static_cast<size_t>(end - p));
+            std::string_view terminator = "?>";
+            if (rest.starts_with("<!--"))
+                terminator = "-->";
+            else if (rest.starts_with("<![CDATA["))
+                terminator = "]]>";
+            else if (p[1] == '!')
+                Fail("the document holds a document type declaration, which is not allowed");
+            const size_t at = rest.find(terminator, 2);
+            close = at == std::string_view::npos ? end : p + at + terminator.size() - 1;
+        } else if (namedHere(p + 1)) {
+            // A nested element of the same name: it counts unless it closes itself, which
+            // its tag's end tells, found past any quoted '>'.
+            close = FindAnyOf<'>', '"', '\''>(p + 1, end);
+            while (close != end && *close != '>') {
+                const char* quoteEnd = FindByte(close + 1, end, *close);
+                close = quoteEnd == end ? end : FindAnyOf<'>', '"', '\''>(quoteEnd + 1, end);
+            }
+            if (close != end && close[-1] != '/')
+                ++m_passedOverDepth;
+        }
+        if (close == end)
+            return static_cast<size_t>(p - data);
+        p = close + 1;
+    }
 }
 
 const std::string* XmlScanner::Lookup(std::string_view prefix) const

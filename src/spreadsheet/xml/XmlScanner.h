@@ -50,6 +50,12 @@ public:
     void Stop() { m_stopped = true; }
     bool Stopped() const { return m_stopped; }
 
+    // Called by a handler from StartElement to pass over the element's content: no
+    // events, and no checks beyond finding where the element ends, whose end tag is then
+    // reported as usual. Passing over is several times faster than reading; a reader
+    // that later reads that content checks it. Has no effect on an empty element.
+    void SkipContent() { m_skipRequested = true; }
+
     // For a direct path: the elements open, the URI a prefix is bound to (nullptr when
     // none), the prefixes bound, and a number that changes whenever the bindings do.
     size_t Depth() const { return m_nameEnds.size(); }
@@ -63,6 +69,8 @@ private:
     bool EndTag(size_t& at, size_t end);
     bool Markup(size_t& at, size_t end, bool final);
     size_t DirectElement(size_t at, size_t end);
+    size_t PassOver(const char* data, size_t size, bool final);
+    void PassOverPiece(std::string_view& piece, bool final);
     void Text(char* begin, char* end);
     char* CheckedText(char* begin, char* end, unsigned check, bool attribute) const;
     std::string_view NamespaceOf(std::string_view prefix) const;
@@ -74,6 +82,10 @@ private:
     XmlHandler& m_handler;
     XmlDirectPath* m_direct;
     bool m_stopped = false;
+    bool m_skipRequested = false;
+    bool m_passingOver = false; // inside content a handler chose to skip
+    std::string m_passOverName; // the skipped element's qualified name
+    uint64_t m_passedOverDepth = 0; // elements of that name open within its content
     uint64_t m_bindingsVersion = 0;
     std::string m_buffer;
     uint64_t m_consumed = 0; // bytes of the document before m_buffer

@@ -182,6 +182,25 @@ TEST(OdsReader, LoadsSheetsInAnyOrderAndAgain)
     EXPECT_EQ(sheets[0].CellText(6, 1), "10/20/2016");
 }
 
+TEST(OdsReader, ADamagedWorksheetFailsAloneWhenItIsLoaded)
+{
+    // Opening lists the worksheets without reading their cells, so damage inside one is
+    // found when that worksheet is loaded, and the others still read.
+    const std::string row = "<table:table-row>" + Cell("<text:p>ok</text:p>") + "</table:table-row>";
+    const std::string damaged = "<table:table-row>" + Cell("<text:p>&bogus;</text:p>") + "</table:table-row>";
+    const std::string nested = "<table:table table:name=\"inner\"><table:table-row/></table:table>";
+    Application application;
+    auto book = application.OpenBytes(
+        Package(Table("A", row) + Table("B", damaged) + Table("C", row + nested) + Table("D", row)), "t.ods");
+    auto& sheets = book->Worksheets();
+    ASSERT_EQ(sheets.size(), 4u);
+    EXPECT_EQ(sheets[2].Name(), "C");
+    EXPECT_EQ(sheets[3].Name(), "D");
+    EXPECT_EQ(testing::ErrorCodeOf([&] { sheets[1].UsedRange(); }), ErrorCode::Corrupt);
+    for (const size_t index : { size_t(3), size_t(0), size_t(2) })
+        EXPECT_EQ(ReadGrid(sheets[index]), (Grid { { "ok" } })) << sheets[index].Name();
+}
+
 TEST(OdsReader, RefusesEncryptedPackages)
 {
     Application application;

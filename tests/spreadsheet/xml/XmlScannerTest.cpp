@@ -166,6 +166,62 @@ TEST(XmlScanner, HandlerExceptionsPassThrough)
     EXPECT_THROW(scanner.Feed("<a><boom/></a>", true), std::logic_error);
 }
 
+// Records events, asking to pass over the content of every element named "skip".
+class Skipper : public Recorder {
+public:
+    void StartElement(std::string_view uri, std::string_view local, const XmlAttributes& attributes) override
+    {
+        Recorder::StartElement(uri, local, attributes);
+        if (local == "skip")
+            scanner->SkipContent();
+    }
+    XmlScanner* scanner = nullptr;
+};
+
+std::string Skipping(std::string_view document, size_t pieceSize)
+{
+    Skipper skipper;
+    XmlScanner scanner(skipper);
+    skipper.scanner = &scanner;
+    for (size_t at = 0; at < document.size(); at += pieceSize)
+        scanner.Feed(document.substr(at, pieceSize), at + pieceSize >= document.size());
+    skipper.Flush();
+    return skipper.log;
+}
+
+TEST(XmlScanner, PassesOverSkippedContentToItsOwnEndTagWhereverCut)
+{
+    // Elements of the same name inside, one closing itself and one holding a quoted '>';
+    // the name in comments, CDATA and instructions; a longer name beginning with it.
+    const std::string content = "text<skip a=\"x>y\" b='\"'><skip\n/><inner/><skip></skip ></skip>"
+                                "<!-- </skip> --><![CDATA[</skip>]]><?pi </skip>?><skipper>&undeclared;</skipper>";
+    const std::string document = "<a><skip k=\"1\">" + content + "</skip><b>after</b><skip/><c/></a>";
+    // A skip asked for on an empty element holds for nothing after it.
+    const std::string expected = "<{}a><{}skip k=[1]></{}skip><{}b>'after'</{}b><{}skip></{}skip><{}c></{}c></{}a>";
+    for (size_t piece = 1; piece <= document.size(); ++piece)
+        EXPECT_EQ(Skipping(document, piece), expected) << "in pieces of " << piece;
+}
+
+TEST(XmlScanner, SkippedContentMustStillEnd)
+{
+    const char* const documents[] = {
+        "<a><skip><b>",
+        "<a><skip></skipx></a>",
+        "<a><skip><!-- </skip> </a>",
+        "<a><skip><!DOCTYPE x></skip></a>",
+    };
+    for (const char* document : documents) {
+        for (const size_t piece : { size_t(1), size_t(4), size_t(1000) }) {
+            try {
+                Skipping(document, piece);
+                ADD_FAILURE() << "accepted: " << document;
+            } catch (const SpreadsheetError& error) {
+                EXPECT_EQ(error.code(), ErrorCode::Corrupt) << document;
+            }
+        }
+    }
+}
+
 TEST(ScanXmlMember, OtherEncodingsGoThroughExpat)
 {
     // ISO-8859-1: the byte E9 is "é".
