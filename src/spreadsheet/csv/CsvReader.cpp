@@ -73,12 +73,14 @@ private:
         return pos + 1;
     }
 
-    // The row after this one, refused past the sheet limit when more text follows.
+    // The row after this one, refused past the sheet limit when more text follows. How
+    // far the text is read guides those composing its rows while it loads.
     int32_t NextRow(int32_t row, size_t pos) const
     {
         if (row >= kMaxRows && pos < m_text.size())
             throw SpreadsheetError(ErrorCode::TooLarge,
                 "the text holds more than " + std::to_string(kMaxRows) + " lines, the most a worksheet holds");
+        m_builder.NoteRead(pos, m_text.size());
         return row + 1;
     }
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <iterator>
 
 namespace vellumcast::spreadsheet::ods {
 
@@ -159,6 +160,24 @@ void OdsXmlScanner::Feed(std::string_view piece, bool final)
 
 // True when name may be taken by the direct path. The few names of a document's cells
 // are checked once each under the same bindings.
+// The '=' after an attribute name already found valid, when one starts at from: cells
+// repeat a few names, which are cheaper to compare than to find the end of. The name
+// that came at this place in the last cell is tried first.
+const char* OdsXmlScanner::KnownNameEnd(const char* from, const char* end, size_t place)
+{
+    const auto room = static_cast<size_t>(end - from);
+    uint8_t& guess = m_fast.lastAt[place % m_fast.lastAt.size()];
+    for (size_t tried = 0; tried < m_fast.knownCount; ++tried) {
+        const size_t k = (guess + tried) % m_fast.knownCount;
+        const std::string& known = m_fast.known[k];
+        if (room > known.size() && from[known.size()] == '=' && SameBytes(from, known.data(), known.size())) {
+            guess = static_cast<uint8_t>(k);
+            return from + known.size();
+        }
+    }
+    return nullptr;
+}
+
 bool OdsXmlScanner::KnownName(std::string_view name, const xml::XmlScanner& scanner)
 {
     for (size_t k = 0; k < m_fast.knownCount; ++k) {
@@ -234,7 +253,13 @@ size_t OdsXmlScanner::ReadElement(std::string_view buffer, const xml::XmlScanner
     }
     // The start tag's attributes.
     FastAttributes attributes;
-    std::array<std::string_view, 16> names; // every attribute's, to refuse one given twice
+    // Every attribute's name, to refuse one given twice. Left uninitialised: zeroing it
+    // for every cell cost more than reading the cell's attributes.
+    struct NameSpan {
+        const char* data;
+        size_t size;
+    };
+    NameSpan names[16];
     size_t nameCount = 0;
     bool empty = false;
     for (;;) {
@@ -260,19 +285,24 @@ size_t OdsXmlScanner::ReadElement(std::string_view buffer, const xml::XmlScanner
             continue;
         // White space before '=', a declaration, a reference or a line end in a value:
         // the general way.
-        const char* equals = FindNameEnd(data + i, data + size);
-        if (equals == data + size || *equals != '=' || equals + 1 >= data + size)
-            return 0;
-        const std::string_view name(data + i, static_cast<size_t>(equals - (data + i)));
-        const char quote = equals[1];
-        if ((quote != '"' && quote != '\'') || name.starts_with("xmlns") || !KnownName(name, scanner)
-            || nameCount == names.size())
-            return 0;
-        for (size_t k = 0; k < nameCount; ++k) {
-            if (names[k] == name)
+        const char* equals = KnownNameEnd(data + i, data + size, nameCount);
+        const bool known = equals != nullptr;
+        if (!known) {
+            equals = FindNameEnd(data + i, data + size);
+            if (equals == data + size || *equals != '=')
                 return 0;
         }
-        names[nameCount++] = name;
+        const std::string_view name(data + i, static_cast<size_t>(equals - (data + i)));
+        if (equals + 1 >= data + size || nameCount == std::size(names))
+            return 0;
+        const char quote = equals[1];
+        if ((quote != '"' && quote != '\'') || (!known && (name.starts_with("xmlns") || !KnownName(name, scanner))))
+            return 0;
+        for (size_t k = 0; k < nameCount; ++k) {
+            if (std::string_view(names[k].data, names[k].size) == name)
+                return 0;
+        }
+        names[nameCount++] = { name.data(), name.size() };
         const char* close = FindPlainValueEnd(equals + 2, data + size, quote);
         if (close == data + size || *close != quote)
             return 0;

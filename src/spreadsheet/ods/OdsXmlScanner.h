@@ -31,6 +31,7 @@ private:
     size_t ReadElement(std::string_view buffer, const xml::XmlScanner& scanner) override;
     void PrepareFastCells(const xml::XmlScanner& scanner);
     bool KnownName(std::string_view name, const xml::XmlScanner& scanner);
+    const char* KnownNameEnd(const char* from, const char* end, size_t place);
 
     OdsContentHandler& m_handler;
     OdsXmlAdapter m_adapter;
@@ -49,6 +50,7 @@ private:
         std::string officePrefix; // "office:"
         std::array<std::string, 8> known; // attribute names found valid and bound
         size_t knownCount = 0;
+        std::array<uint8_t, 4> lastAt {}; // which known name came at each place in the last cell
     } m_fast;
     std::array<std::string, 4> m_fastTexts; // a cell's paragraphs with their references replaced
 };

@@ -388,9 +388,13 @@ size_t XmlScanner::PassOver(const char* data, size_t size, bool final)
 {
     const char* const end = data + size;
     const std::string_view name = m_passOverName;
+    // Most tags differ from the name in their first or last bytes: those are compared
+    // before the rest.
     const auto namedHere = [&](const char* at) {
-        return static_cast<size_t>(end - at) > name.size() && std::memcmp(at, name.data(), name.size()) == 0
-            && (IsSpace(at[name.size()]) || at[name.size()] == '>' || at[name.size()] == '/');
+        if (static_cast<size_t>(end - at) <= name.size() || at[0] != name[0] || at[name.size() - 1] != name.back())
+            return false;
+        const char after = at[name.size()];
+        return (IsSpace(after) || after == '>' || after == '/') && std::memcmp(at, name.data(), name.size()) == 0;
     };
     const char* p = data;
     for (;;) {

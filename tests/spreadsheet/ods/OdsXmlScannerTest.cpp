@@ -140,14 +140,18 @@ TEST(OdsXmlScanner, ReadsPlainCellsAsTheGeneralPathDoes)
           "<table:table-cell><office:annotation><text:p>note</text:p></office:annotation><text:p>shown</text:p>"
           "</table:table-cell>"
           "<table:table-cell table:number-columns-repeated=\"2\"/><table:table-cell><text:p>&lt;last&gt;</text:p>"
-          "</table:table-cell></table:table-row>"
+          "</table:table-cell>"
+          // Names met before, in another order, one the start of another.
+          "<table:table-cell office:value=\"8\" office:value-type=\"float\"/>"
+          "<table:table-cell office:value-type=\"float\" office:value=\"9\"/></table:table-row>"
           "<table:table-row table:number-rows-repeated=\"2\"><table:table-cell><text:p>r</text:p></table:table-cell>"
           "</table:table-row></table:table>";
     const std::string fast = Document(rows);
     std::string general = fast;
     general.insert(general.find("<office:body>") - 1, " xmlns:tb=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\"");
-    const std::vector<std::string> expected = { "1,1=1.00", "1,2=two words ", "1,3=x\n\ny", "1,4=x\n\ny", "1,5=x\n\ny",
-        "1,6=7", "1,7=TRUE", "1,10=a b", "1,11=a  bc", "1,12=shown", "1,15=<last>", "2,1=r", "3,1=r" };
+    const std::vector<std::string> expected
+        = { "1,1=1.00", "1,2=two words ", "1,3=x\n\ny", "1,4=x\n\ny", "1,5=x\n\ny", "1,6=7", "1,7=TRUE", "1,10=a b",
+              "1,11=a  bc", "1,12=shown", "1,15=<last>", "1,16=8", "1,17=9", "2,1=r", "3,1=r" };
     EXPECT_EQ(Scan(fast).cells, expected);
     EXPECT_EQ(Scan(general).cells, expected);
     EXPECT_EQ(Scan(fast, 0, 0, false).cells, expected);
