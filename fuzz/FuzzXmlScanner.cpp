@@ -1,13 +1,16 @@
-// Parses arbitrary bytes as XML twice: with the engine's scanner, in pieces whose size
-// the first byte chooses, and with Expat. What both accept must give the same events;
+// Parses arbitrary bytes as XML three times: with the engine's scanner, in pieces whose
+// size the first byte chooses, with and without the direct path of worksheet cells
+// (which must change nothing), and with Expat. What both accept must give the same events;
 // what Expat refuses the scanner must refuse too (it may refuse more: its limits on
 // attributes and tokens are its own). The scanner reads the XML declaration only for its
 // encoding, so a document opening with one may pass it alone.
 
 #include "spreadsheet/SpreadsheetError.h"
+#include "spreadsheet/xlsx/XlsxCellPath.h"
 #include "spreadsheet/xml/Xml.h"
 #include "spreadsheet/xml/XmlScanner.h"
 #include "spreadsheet/xml/XmlText.h"
+#include "support/XmlEventLog.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -21,34 +24,7 @@ namespace {
 using namespace vellumcast::spreadsheet;
 using namespace vellumcast::spreadsheet::xml;
 
-// Every event as a line; text pieces joined, since the readers cut them differently.
-class Recorder final : public XmlHandler {
-public:
-    void StartElement(std::string_view uri, std::string_view local, const XmlAttributes& attributes) override
-    {
-        Flush();
-        log += "<{" + std::string(uri) + "}" + std::string(local);
-        for (const char** a = attributes.Raw(); *a; a += 2)
-            log += " " + std::string(a[0]) + "=[" + a[1] + "]";
-        log += ">";
-        if (log.size() > (1u << 22))
-            log.resize(1u << 22);
-    }
-    void EndElement(std::string_view uri, std::string_view local) override
-    {
-        Flush();
-        log += "</{" + std::string(uri) + "}" + std::string(local) + ">";
-    }
-    void Characters(std::string_view piece) override { text += piece; }
-    void Flush()
-    {
-        if (!text.empty())
-            log += "'" + text + "'";
-        text.clear();
-    }
-    std::string log;
-    std::string text;
-};
+using Recorder = vellumcast::testing::XmlEventLog;
 
 bool WithExpat(std::string_view document, std::string& log)
 {
@@ -63,11 +39,13 @@ bool WithExpat(std::string_view document, std::string& log)
     return true;
 }
 
-bool WithScanner(std::string_view document, size_t pieceSize, std::string& log)
+// direct: with the worksheet cells' direct path, which must change nothing.
+bool WithScanner(std::string_view document, size_t pieceSize, std::string& log, bool direct = false)
 {
     Recorder recorder;
+    vellumcast::spreadsheet::xlsx::CellDirectPath cells(recorder);
     try {
-        XmlScanner scanner(recorder);
+        XmlScanner scanner(recorder, direct ? &cells : nullptr);
         for (size_t at = 0; at < document.size(); at += pieceSize)
             scanner.Feed(document.substr(at, pieceSize), false);
         scanner.Feed({}, true);
@@ -94,6 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool expatAccepts = WithExpat(document, expat);
     const bool scannerAccepts = WithScanner(document, pieceSize, scanner);
     if (expatAccepts && scannerAccepts && expat != scanner)
+        std::abort();
+    std::string direct;
+    if (WithScanner(document, pieceSize, direct, true) != scannerAccepts || direct != scanner)
         std::abort();
     // Expat judges non-ASCII names by older tables than the scanner's (which takes every
     // non-ASCII character as a name character once its UTF-8 is sound), so documents

@@ -4,6 +4,7 @@
 
 #include "spreadsheet/xlsx/XlsxReader.h"
 #include "spreadsheet/container/Zip.h"
+#include "spreadsheet/xlsx/XlsxCellPath.h"
 #include "spreadsheet/xlsx/XlsxText.h"
 #include "spreadsheet/xml/Xml.h"
 #include "spreadsheet/xml/XmlScanner.h"
@@ -705,7 +706,8 @@ public:
         if (!entry)
             throw SpreadsheetError(ErrorCode::Corrupt, "the part " + m_sheetParts[index] + " is missing");
         WorksheetHandler handler(builder, m_dateSystem);
-        xml::ScanXmlMember(m_archive, *entry, handler, m_yield);
+        CellDirectPath cells(handler);
+        xml::ScanXmlMember(m_archive, *entry, handler, m_yield, &cells);
     }
 
     uint64_t SheetBytes(size_t index) const override

@@ -585,7 +585,7 @@ bool XmlScanner::Markup(size_t& at, size_t end, bool final)
 }
 
 void ScanXmlMember(const container::ZipArchive& archive, const container::ZipEntry& entry, XmlHandler& handler,
-    const std::function<void()>& afterChunk)
+    const std::function<void()>& afterChunk, XmlDirectPath* direct)
 {
     std::optional<XmlScanner> scanner;
     std::optional<XmlParser> parser;
@@ -593,7 +593,7 @@ void ScanXmlMember(const container::ZipArchive& archive, const container::ZipEnt
     archive.ReadAhead(entry, [&](std::string_view chunk) {
         if (!scanner && !parser) {
             if (IsUtf8Document(chunk))
-                scanner.emplace(handler);
+                scanner.emplace(handler, direct);
             else
                 parser.emplace(handler);
         }
@@ -610,7 +610,7 @@ void ScanXmlMember(const container::ZipArchive& archive, const container::ZipEnt
         return;
     }
     if (!scanner)
-        scanner.emplace(handler);
+        scanner.emplace(handler, direct);
     scanner->Feed({}, true);
 }
 

@@ -105,10 +105,10 @@ private:
     bool m_started = false;
 };
 
-// Streams one ZIP member through the handler: XmlScanner for UTF-8 documents, Expat
-// otherwise, inflating ahead on a second thread. afterChunk runs on the calling thread
-// after each inflated chunk.
+// Streams one ZIP member through the handler: XmlScanner for UTF-8 documents (with the
+// direct path, when given), Expat otherwise, inflating ahead on a second thread.
+// afterChunk runs on the calling thread after each inflated chunk.
 void ScanXmlMember(const container::ZipArchive& archive, const container::ZipEntry& entry, XmlHandler& handler,
-    const std::function<void()>& afterChunk);
+    const std::function<void()>& afterChunk, XmlDirectPath* direct = nullptr);
 
 } // namespace vellumcast::spreadsheet::xml

@@ -2,6 +2,7 @@
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/container/Zip.h"
 #include "support/XlsxWriter.h"
+#include "support/XmlEventLog.h"
 
 #include <gtest/gtest.h>
 
@@ -10,36 +11,7 @@
 namespace vellumcast::spreadsheet::xml {
 namespace {
 
-// One line per event, attributes listed in order with their names as reported (a
-// namespaced one as URI, '|' and local name); text pieces joined.
-class Recorder : public XmlHandler {
-public:
-    void StartElement(std::string_view uri, std::string_view local, const XmlAttributes& attributes) override
-    {
-        Flush();
-        log += "<{" + std::string(uri) + "}" + std::string(local);
-        for (const char** a = attributes.Raw(); *a; a += 2) {
-            std::string name(a[0]);
-            std::replace(name.begin(), name.end(), '\x01', '|');
-            log += " " + name + "=[" + a[1] + "]";
-        }
-        log += ">";
-    }
-    void EndElement(std::string_view uri, std::string_view local) override
-    {
-        Flush();
-        log += "</{" + std::string(uri) + "}" + std::string(local) + ">";
-    }
-    void Characters(std::string_view piece) override { text += piece; }
-    void Flush()
-    {
-        if (!text.empty())
-            log += "'" + text + "'";
-        text.clear();
-    }
-    std::string log;
-    std::string text;
-};
+using Recorder = testing::XmlEventLog;
 
 std::string WithExpat(std::string_view document)
 {
