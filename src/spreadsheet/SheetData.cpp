@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <mutex>
 #include <numeric>
 
 namespace vellumcast::spreadsheet {
@@ -90,6 +91,50 @@ const Cell* SheetData::Find(int32_t row, int32_t column) const
         return nullptr;
     m_lastCellIndex = low;
     return &m_cells[low];
+}
+
+namespace {
+
+struct BlockCache {
+    static constexpr size_t kKept = 2;
+    std::mutex mutex;
+    std::vector<std::unique_ptr<void, core::FreeAligned>> blocks;
+};
+
+// Never destroyed: worksheets may outlive other statics.
+BlockCache& Cache()
+{
+    static auto* cache = new BlockCache;
+    return *cache;
+}
+
+} // namespace
+
+void CellStore::Recycle(Storage block)
+{
+    if (!block)
+        return;
+    BlockCache& cache = Cache();
+    const std::lock_guard lock(cache.mutex);
+    if (cache.blocks.size() < BlockCache::kKept)
+        cache.blocks.push_back(std::move(block));
+}
+
+CellStore::Storage CellStore::Recycled(bool hugePages)
+{
+    constexpr size_t kBytes = kBlockSize * sizeof(Cell);
+    BlockCache& cache = Cache();
+    {
+        const std::lock_guard lock(cache.mutex);
+        if (!cache.blocks.empty()) {
+            Storage block = std::move(cache.blocks.back());
+            cache.blocks.pop_back();
+            if (hugePages)
+                core::AdviseHugePages(block.get(), kBytes);
+            return block;
+        }
+    }
+    return core::AllocateHugePageAligned(kBytes, hugePages);
 }
 
 void SheetData::Clear()

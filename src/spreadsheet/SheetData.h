@@ -81,6 +81,18 @@ public:
     static constexpr size_t kBlockShift = 17;
     static constexpr size_t kBlockSize = size_t { 1 } << kBlockShift;
 
+    CellStore() = default;
+    CellStore(CellStore&& other) noexcept { swap(other); }
+    CellStore& operator=(CellStore&& other) noexcept
+    {
+        if (this != &other) {
+            clear();
+            swap(other);
+        }
+        return *this;
+    }
+    ~CellStore() { clear(); }
+
     size_t size() const { return m_size; }
     bool empty() const { return m_size == 0; }
     const Cell& operator[](size_t index) const { return Block(index >> kBlockShift)[index & (kBlockSize - 1)]; }
@@ -96,6 +108,10 @@ public:
     void reserve(size_t cells) { m_blocks.reserve((cells + kBlockSize - 1) >> kBlockShift); }
     void clear()
     {
+        for (Storage& block : m_blocks)
+            Recycle(std::move(block));
+        for (Storage& block : m_spares)
+            Recycle(std::move(block));
         m_blocks.clear();
         m_blocks.shrink_to_fit();
         m_spares.clear();
@@ -125,14 +141,18 @@ private:
     Cell* Block(size_t block) const { return static_cast<Cell*>(m_blocks[block].get()); }
     Storage NewBlock()
     {
-        // Most worksheets fit in their first block with room to spare: it takes pages as
-        // they are touched; the blocks of large ones take huge pages.
         if (m_spares.empty())
-            return core::AllocateHugePageAligned(kBlockSize * sizeof(Cell), !m_blocks.empty());
+            return Recycled(!m_blocks.empty());
         Storage block = std::move(m_spares.back());
         m_spares.pop_back();
         return block;
     }
+    // Blocks worksheets let go of are kept, a few, for the next ones: exporting many small
+    // workbooks would otherwise map, fault in and unmap a fresh block for each worksheet.
+    static void Recycle(Storage block);
+    // A kept block, or a new one. Most worksheets fit in their first block with room to
+    // spare: it takes pages as they are touched; the blocks of large ones take huge pages.
+    static Storage Recycled(bool hugePages);
 
     std::vector<Storage> m_blocks;
     std::vector<Storage> m_spares;
