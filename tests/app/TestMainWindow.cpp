@@ -56,30 +56,13 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<FreshEnvironment> m_env;
-    std::unique_ptr<LoggingStore> m_store;
-    std::unique_ptr<ScriptedPrompts> m_prompts;
+    std::unique_ptr<TestSession> m_s;
 
-    std::unique_ptr<app::Form1> NewWindow()
-    {
-        auto window = std::make_unique<app::Form1>(ContextFor(*m_store, *m_env));
-        window->Form_Load();
-        return window;
-    }
+    std::unique_ptr<app::Form1> NewWindow() { return m_s->NewWindow(); }
 
 private slots:
-    void init()
-    {
-        m_env = std::make_unique<FreshEnvironment>();
-        m_store = std::make_unique<LoggingStore>();
-        m_prompts = std::make_unique<ScriptedPrompts>();
-    }
-    void cleanup()
-    {
-        m_prompts.reset();
-        m_store.reset();
-        m_env.reset();
-    }
+    void init() { m_s = std::make_unique<TestSession>(); }
+    void cleanup() { m_s.reset(); }
 
     void controlsHaveTheirNamesCaptionsAndOrder()
     {
@@ -147,8 +130,8 @@ private slots:
         const auto options = window->CurrentOptions();
         QCOMPARE(options.divider, std::string("\t"));
         QVERIFY(options.includeBlankCells && options.quoteCells);
-        QVERIFY(m_prompts->shown.isEmpty());
-        QVERIFY(m_store->writes.empty()); // nothing is written at start-up
+        QVERIFY(m_s->prompts.shown.isEmpty());
+        QVERIFY(m_s->store.writes.empty()); // nothing is written at start-up
         QCOMPARE(window->List().Count(), size_t(0));
     }
 
@@ -161,16 +144,16 @@ private slots:
             QTest::mouseClick(Find<QRadioButton>(window.get(), "Option4"), Qt::LeftButton);
             const std::vector<std::pair<std::string, std::string>> options { { "Option1", "False" },
                 { "Option2", "False" }, { "Option3", "False" }, { "Option4", "True" }, { "Option5", "False" } };
-            QVERIFY(m_store->writes == options); // the five keys together, in order
-            m_store->writes.clear();
+            QVERIFY(m_s->store.writes == options); // the five keys together, in order
+            m_s->store.writes.clear();
             QTest::mouseClick(Find<QCheckBox>(window.get(), "Check3"), Qt::LeftButton);
-            QCOMPARE(m_store->Stored("Check3"), std::string("0"));
+            QCOMPARE(m_s->store.Stored("Check3"), std::string("0"));
             QTest::keyClicks(Find<QLineEdit>(window.get(), "Text1"), "ab");
             const std::vector<std::pair<std::string, std::string>> typed { { "Check3", "0" }, { "Text1", "a" },
                 { "Text1", "ab" } }; // one write per keystroke
-            QVERIFY(m_store->writes == typed);
+            QVERIFY(m_s->store.writes == typed);
             Find<QComboBox>(window.get(), "Combo1")->setCurrentIndex(2);
-            QCOMPARE(m_store->Stored("Directions"), std::string("Save each row to a text file"));
+            QCOMPARE(m_s->store.Stored("Directions"), std::string("Save each row to a text file"));
             QCOMPARE(window->CurrentOptions().divider, std::string(" "));
             QVERIFY(!window->CurrentOptions().includeBlankCells);
         }
@@ -183,33 +166,33 @@ private slots:
         QCOMPARE(Find<QCheckBox>(window.get(), "Check3")->checkState(), Qt::Unchecked);
         QCOMPARE(Find<QCheckBox>(window.get(), "Check4")->checkState(), Qt::Checked);
         QCOMPARE(Find<QLineEdit>(window.get(), "Text1")->text(), QString("ab"));
-        QVERIFY(m_prompts->shown.isEmpty());
+        QVERIFY(m_s->prompts.shown.isEmpty());
     }
 
     void otherDividerIsUsedWholeOnlyWhileSelected()
     {
-        m_store->Put("Option5", "True");
-        m_store->Put("Text1", " | ");
+        m_s->store.Put("Option5", "True");
+        m_s->store.Put("Text1", " | ");
         auto window = NewWindow();
         QCOMPARE(window->CurrentOptions().divider, std::string(" | "));
-        m_store->Put("Option5", "False");
-        m_store->Put("Option2", "1");
+        m_s->store.Put("Option5", "False");
+        m_s->store.Put("Option2", "1");
         auto second = NewWindow();
         QCOMPARE(second->CurrentOptions().divider, std::string(","));
     }
 
     void aBadStoredValueIsReportedAtItsStepAndTheWindowStillOpens()
     {
-        m_store->Put("Option1", "maybe");
-        m_store->Put("Check4", "x");
-        m_store->Put("Check3", "0");
-        m_store->Put("Text1", "kept");
+        m_s->store.Put("Option1", "maybe");
+        m_s->store.Put("Check4", "x");
+        m_s->store.Put("Check3", "0");
+        m_s->store.Put("Text1", "kept");
         auto window = NewWindow();
-        const QStringList errors = m_prompts->Texts("error");
+        const QStringList errors = m_s->prompts.Texts("error");
         QCOMPARE(errors.size(), 2);
         QCOMPARE(errors[0], "Type mismatch" + kFormLoadError.arg(142));
         QCOMPARE(errors[1], "Type mismatch" + kFormLoadError.arg(154));
-        QCOMPARE(m_prompts->Of("error").first().title, QString("Application Error"));
+        QCOMPARE(m_s->prompts.Of("error").first().title, QString("Application Error"));
         // The failing controls keep their initial state; the later steps still ran.
         QVERIFY(Find<QRadioButton>(window.get(), "Option1")->isChecked());
         QCOMPARE(Find<QCheckBox>(window.get(), "Check4")->checkState(), Qt::Checked);
@@ -221,46 +204,46 @@ private slots:
 
     void storedValuesReadAsTheRulesSay()
     {
-        m_store->Put("Option1", "0");
-        m_store->Put("Option3", "-1");
-        m_store->Put("Check3", "2"); // greyed: not chosen
-        m_store->Put("Directions", "Save each column to a text file");
+        m_s->store.Put("Option1", "0");
+        m_s->store.Put("Option3", "-1");
+        m_s->store.Put("Check3", "2"); // greyed: not chosen
+        m_s->store.Put("Directions", "Save each column to a text file");
         auto window = NewWindow();
         QVERIFY(Find<QRadioButton>(window.get(), "Option3")->isChecked());
         QCOMPARE(Find<QCheckBox>(window.get(), "Check3")->checkState(), Qt::PartiallyChecked);
         QVERIFY(!window->CurrentOptions().includeBlankCells);
         QCOMPARE(window->CurrentOptions().divider, std::string(", "));
         QCOMPARE(Find<QComboBox>(window.get(), "Combo1")->currentText(), QString("Save each column to a text file"));
-        QVERIFY(m_prompts->shown.isEmpty());
+        QVERIFY(m_s->prompts.shown.isEmpty());
     }
 
     void noOptionSelectedAndAnUnknownSaveMode()
     {
         for (const char* key : { "Option1", "Option2", "Option3", "Option4", "Option5" })
-            m_store->Put(key, "False");
-        m_store->Put("Directions", "Save nothing");
+            m_s->store.Put(key, "False");
+        m_s->store.Put("Directions", "Save nothing");
         auto window = NewWindow();
         for (const char* name : { "Option1", "Option2", "Option3", "Option4", "Option5" })
             QVERIFY(!Find<QRadioButton>(window.get(), name)->isChecked());
-        QCOMPARE(m_prompts->Texts("error").size(), 1);
-        QVERIFY(m_prompts->Texts("error").first().endsWith(
+        QCOMPARE(m_s->prompts.Texts("error").size(), 1);
+        QVERIFY(m_s->prompts.Texts("error").first().endsWith(
             "at line 140\r\rPlease email screenshot of this message to " + Support()));
         QCOMPARE(Find<QComboBox>(window.get(), "Combo1")->currentText(), QString());
-        QCOMPARE(m_store->Stored("Directions"), std::string("Save nothing")); // the store is left as it was
+        QCOMPARE(m_s->store.Stored("Directions"), std::string("Save nothing")); // the store is left as it was
     }
 
     void aMissingEngineIsToldOnceAfterTheRestore()
     {
-        m_store->Put("Option1", "bad");
-        auto context = ContextFor(*m_store, *m_env);
+        m_s->store.Put("Option1", "bad");
+        auto context = ContextFor(m_s->store, m_s->env);
         context.createEngine = [] { throw std::runtime_error("no engine"); };
         app::Form1 window(context);
         window.Form_Load();
-        QCOMPARE(m_prompts->shown.size(), 2);
-        QCOMPARE(m_prompts->shown[0].kind, QString("error"));
-        QCOMPARE(m_prompts->shown[1].kind, QString("message"));
-        QCOMPARE(m_prompts->shown[1].title, QString("Vellumcast"));
-        QCOMPARE(m_prompts->shown[1].text,
+        QCOMPARE(m_s->prompts.shown.size(), 2);
+        QCOMPARE(m_s->prompts.shown[0].kind, QString("error"));
+        QCOMPARE(m_s->prompts.shown[1].kind, QString("message"));
+        QCOMPARE(m_s->prompts.shown[1].title, QString("Vellumcast"));
+        QCOMPARE(m_s->prompts.shown[1].text,
             QString("Excel is not installed on this computer. You need to have it "
                     "installed to use this software without error."));
     }
@@ -268,13 +251,13 @@ private slots:
     void addExcelFilesAppendsTheChosenPathsInOrder()
     {
         auto window = NewWindow();
-        m_prompts->files.push_back({ "/data/b.xls", "/data/a.xlsx", "/data/c.ods" });
+        m_s->prompts.files.push_back({ "/data/b.xls", "/data/a.xlsx", "/data/c.ods" });
         window->PushButton1_Click();
         QCOMPARE(
-            m_prompts->Texts("files"), QStringList { "Add File(s) - Hold Ctrl or Shift to select multiple files" });
-        QCOMPARE(m_prompts->lastFilters.first(), QString("Excel Files (*.xl*)"));
-        QCOMPARE(m_prompts->lastFilters.last(), QString("All Files (*)"));
-        m_prompts->files.push_back({ "/data/b.xls" }); // already listed: a second identical entry
+            m_s->prompts.Texts("files"), QStringList { "Add File(s) - Hold Ctrl or Shift to select multiple files" });
+        QCOMPARE(m_s->prompts.lastFilters.first(), QString("Excel Files (*.xl*)"));
+        QCOMPARE(m_s->prompts.lastFilters.last(), QString("All Files (*)"));
+        m_s->prompts.files.push_back({ "/data/b.xls" }); // already listed: a second identical entry
         window->PushButton1_Click();
         window->PushButton1_Click(); // cancelled
         QCOMPARE(Entries(*window), (QStringList { "/data/b.xls", "/data/a.xlsx", "/data/c.ods", "/data/b.xls" }));
@@ -315,12 +298,12 @@ private slots:
         QTest::mouseClick(Find<QPushButton>(window.get(), "PushButton7"), Qt::LeftButton);
         QVERIFY(window->List().Empty());
         window->PushButton7_Click(); // clearing an empty list reports nothing
-        QVERIFY(m_prompts->shown.isEmpty());
+        QVERIFY(m_s->prompts.shown.isEmpty());
     }
 
     void folderImportAsksForTheExtensionAndTheFolder()
     {
-        const QString top = m_env->Work();
+        const QString top = m_s->env.Work();
         WriteFile(top, "a.xls", "x");
         WriteFile(top, "S1/b.xlsx", "x");
         WriteFile(top, "S1/T/c.xls", "x");
@@ -328,14 +311,14 @@ private slots:
         WriteFile(top, "S2/~$d.xls", "x");
         WriteFile(top, "S2/notes.txt", "x");
         auto window = NewWindow();
-        m_prompts->inputs.push_back(QString("xls"));
-        m_prompts->folders.push_back(top);
+        m_s->prompts.inputs.push_back(QString("xls"));
+        m_s->prompts.folders.push_back(top);
         window->PushButton5_Click();
-        QCOMPARE(m_prompts->Texts("input"),
+        QCOMPARE(m_s->prompts.Texts("input"),
             QStringList { "Enter file extension to load:\r\r(* for all files, txt for all txt files, doc for all "
                           "doc files, etc.)" });
-        QCOMPARE(m_prompts->lastInputDefault, QString("xls"));
-        QCOMPARE(m_prompts->Texts("folder"), QStringList { "Please select folder:" });
+        QCOMPARE(m_s->prompts.lastInputDefault, QString("xls"));
+        QCOMPARE(m_s->prompts.Texts("folder"), QStringList { "Please select folder:" });
         QCOMPARE(Entries(*window),
             (QStringList { top + "/a.xls", top + "/S1/b.xlsx", top + "/S2/d.xls", top + "/S1/T/c.xls" }));
         QVERIFY(!app::BusyPointer::Shown());
@@ -343,36 +326,36 @@ private slots:
 
         // Cancelled or emptied answers and a cancelled picker add nothing.
         window->List().Clear();
-        m_prompts->inputs.push_back(QString());
+        m_s->prompts.inputs.push_back(QString());
         window->PushButton5_Click();
-        m_prompts->inputs.push_back(QString(""));
+        m_s->prompts.inputs.push_back(QString(""));
         window->PushButton5_Click();
-        m_prompts->inputs.push_back(QString("txt"));
+        m_s->prompts.inputs.push_back(QString("txt"));
         window->PushButton5_Click(); // no folder queued: the picker is cancelled
         QVERIFY(window->List().Empty());
-        QCOMPARE(m_prompts->Texts("folder").size(), 2);
+        QCOMPARE(m_s->prompts.Texts("folder").size(), 2);
         QVERIFY(!app::BusyPointer::Shown());
-        QVERIFY(m_prompts->Of("error").isEmpty());
+        QVERIFY(m_s->prompts.Of("error").isEmpty());
     }
 
     void folderImportReportsCarryTheScanLines()
     {
         auto window = NewWindow();
-        m_prompts->inputs.push_back(QString("xls"));
-        m_prompts->folders.push_back(m_env->Work() + "/missing");
+        m_s->prompts.inputs.push_back(QString("xls"));
+        m_s->prompts.folders.push_back(m_s->env.Work() + "/missing");
         window->PushButton5_Click();
-        const QStringList errors = m_prompts->Texts("error");
+        const QStringList errors = m_s->prompts.Texts("error");
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors[0].contains("in Murrelet2/19/2015.Form1.PushButton5_Click at line 118\r\rPlease email "
                                     "screenshot of this message to "
-                     + Support() + "name: " + m_env->Work() + "/missing/\r\nf(x): "),
+                     + Support() + "name: " + m_s->env.Work() + "/missing/\r\nf(x): "),
             qPrintable(errors[0]));
         QVERIFY(errors[0].endsWith("f(x): "));
     }
 
     void droppedFilesAndFoldersJoinTheList()
     {
-        const QString top = m_env->Work();
+        const QString top = m_s->env.Work();
         WriteFile(top, "A/one.xls", "x");
         WriteFile(top, "A/sub/two.csv", "x");
         WriteFile(top, "B/three.ods", "x");
@@ -407,7 +390,7 @@ private slots:
         text.setText(top + "/B/three.ods");
         QVERIFY(!drop(&text)); // text drags are refused
         QVERIFY(window->List().Empty());
-        QVERIFY(m_prompts->shown.isEmpty());
+        QVERIFY(m_s->prompts.shown.isEmpty());
     }
 
     void draggingAnEntryReordersTheList_data()
@@ -470,24 +453,24 @@ private slots:
 
     void loadSampleFilesListsTheSamplesAndOffersTheFolder()
     {
-        const QString samples = m_env->ProgramFolder() + "/Samples";
+        const QString samples = m_s->env.ProgramFolder() + "/Samples";
         WriteFile(samples, "b.xlsx", "x");
         WriteFile(samples, "a.csv", "x");
         WriteFile(samples, ".hidden.ods", "x");
         WriteFile(samples, "sub/ignored.xls", "x");
         auto window = NewWindow();
-        m_prompts->answers.push_back(true);
+        m_s->prompts.answers.push_back(true);
         window->PushButton6_Click();
         QCOMPARE(Entries(*window), (QStringList { samples + "/.hidden.ods", samples + "/a.csv", samples + "/b.xlsx" }));
-        QCOMPARE(m_prompts->Texts("question"),
+        QCOMPARE(m_s->prompts.Texts("question"),
             QStringList { "Would you like this software to open the folder where these sample files are stored "
                           "(so that you can view them before working with them)?" });
-        QCOMPARE(m_prompts->Of("question").first().title, QString("Vellumcast"));
-        QCOMPARE(m_prompts->opened, QStringList { samples + "/" });
-        m_prompts->answers.push_back(false);
+        QCOMPARE(m_s->prompts.Of("question").first().title, QString("Vellumcast"));
+        QCOMPARE(m_s->prompts.opened, QStringList { samples + "/" });
+        m_s->prompts.answers.push_back(false);
         window->PushButton6_Click(); // twice: the samples are added twice, the folder stays closed
         QCOMPARE(window->List().Count(), size_t(6));
-        QCOMPARE(m_prompts->opened.size(), 1);
+        QCOMPARE(m_s->prompts.opened.size(), 1);
     }
 
     void aMissingSamplesFolderAddsNothingButStillAsks()
@@ -495,8 +478,8 @@ private slots:
         auto window = NewWindow();
         window->PushButton6_Click();
         QVERIFY(window->List().Empty());
-        QCOMPARE(m_prompts->Texts("question").size(), 1);
-        QVERIFY(m_prompts->Of("error").isEmpty());
+        QCOMPARE(m_s->prompts.Texts("question").size(), 1);
+        QVERIFY(m_s->prompts.Of("error").isEmpty());
     }
 
     void theSkinAndThePointerFilesAreUsedWhenPresent()
@@ -507,12 +490,12 @@ private slots:
             QCOMPARE(Find<QPushButton>(plain.get(), "PushButton2")->cursor().shape(), Qt::PointingHandCursor);
         }
         const QByteArray skin = "QPushButton { font-weight: bold; }";
-        WriteFile(m_env->ProgramFolder(), "x/o.cjs", skin);
-        WriteFile(m_env->ProgramFolder(), "HAND-M.CUR", "not a cursor at all");
+        WriteFile(m_s->env.ProgramFolder(), "x/o.cjs", skin);
+        WriteFile(m_s->env.ProgramFolder(), "HAND-M.CUR", "not a cursor at all");
         auto window = NewWindow();
         QCOMPARE(window->styleSheet(), QString::fromUtf8(skin));
         // A damaged pointer file is one report at its step; the window opens all the same.
-        const QStringList errors = m_prompts->Texts("error");
+        const QStringList errors = m_s->prompts.Texts("error");
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors[0].endsWith(kFormLoadError.arg(106)), qPrintable(errors[0]));
         QCOMPARE(Find<QComboBox>(window.get(), "Combo1")->currentText(), QString("Save all sheets to a text file"));
@@ -521,7 +504,7 @@ private slots:
     void aStoreThatCannotBeWrittenNeverStopsTheProgram()
     {
         // The configuration folder is a plain file: nothing can be kept, and nothing fails.
-        const QString blocked = WriteFile(m_env->Work(), "not-a-folder", "x");
+        const QString blocked = WriteFile(m_s->env.Work(), "not-a-folder", "x");
         qputenv("XDG_CONFIG_HOME", blocked.toUtf8());
         auto window = NewWindow();
         window->show();
@@ -529,8 +512,8 @@ private slots:
         QTest::mouseClick(Find<QRadioButton>(window.get(), "Option3"), Qt::LeftButton);
         QTest::keyClicks(Find<QLineEdit>(window.get(), "Text1"), "x");
         QCOMPARE(window->CurrentOptions().divider, std::string(", "));
-        QCOMPARE(m_store->Stored("Option3"), std::string("<missing>"));
-        QVERIFY(m_prompts->shown.isEmpty());
+        QCOMPARE(m_s->store.Stored("Option3"), std::string("<missing>"));
+        QVERIFY(m_s->prompts.shown.isEmpty());
     }
 
     void theErrorBoxShowsEveryBreakAsALineBreak()
@@ -544,9 +527,9 @@ private slots:
         report.step = 108;
         app::ErrorBoxReporter reporter(nullptr);
         reporter.Report(report);
-        QCOMPARE(m_prompts->Of("error").size(), 1);
-        QCOMPARE(m_prompts->Of("error").first().title, QString("Application Error"));
-        QCOMPARE(m_prompts->Of("error").first().text,
+        QCOMPARE(m_s->prompts.Of("error").size(), 1);
+        QCOMPARE(m_s->prompts.Of("error").first().title, QString("Application Error"));
+        QCOMPARE(m_s->prompts.Of("error").first().text,
             QString("Boom\r\nin Murrelet2/19/2015.Form2.PushButton8_Click at line 108\r\rPlease email screenshot "
                     "of this message to "
                 + Support()));
@@ -555,14 +538,14 @@ private slots:
     void closingTheWindowEndsTheProgram()
     {
         bool ended = false;
-        app::Form1 window(ContextFor(*m_store, *m_env, &ended));
+        app::Form1 window(ContextFor(m_s->store, m_s->env, &ended));
         window.Form_Load();
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        const size_t writes = m_store->writes.size();
+        const size_t writes = m_s->store.writes.size();
         window.close();
         QVERIFY(ended);
-        QCOMPARE(m_store->writes.size(), writes); // nothing is written at shutdown
+        QCOMPARE(m_s->store.writes.size(), writes); // nothing is written at shutdown
     }
 };
 

@@ -21,14 +21,11 @@ class TestRunControls : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<FreshEnvironment> m_env;
-    std::unique_ptr<LoggingStore> m_store;
-    std::unique_ptr<ScriptedPrompts> m_prompts;
+    std::unique_ptr<TestSession> m_s;
 
     std::unique_ptr<app::Form1> NewWindow()
     {
-        auto window = std::make_unique<app::Form1>(ContextFor(*m_store, *m_env));
-        window->Form_Load();
+        auto window = m_s->NewWindow();
         window->show();
         return window;
     }
@@ -53,35 +50,25 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        m_env = std::make_unique<FreshEnvironment>();
-        m_store = std::make_unique<LoggingStore>();
-        m_prompts = std::make_unique<ScriptedPrompts>();
-    }
-    void cleanup()
-    {
-        m_prompts.reset();
-        m_store.reset();
-        m_env.reset();
-    }
+    void init() { m_s = std::make_unique<TestSession>(); }
+    void cleanup() { m_s.reset(); }
 
     // Settings that select no divider option leave every option clear; the run then joins
     // cells with the divider it last had, which before any is the empty text.
     void noSelectedDividerJoinsCellsWithNothing()
     {
         for (const char* key : { "Option1", "Option2", "Option3", "Option4", "Option5" })
-            m_store->Put(key, "False");
+            m_s->store.Put(key, "False");
         auto window = NewWindow();
         for (const char* name : { "Option1", "Option2", "Option3", "Option4", "Option5" })
             QVERIFY2(!Find<QRadioButton>(window.get(), name)->isChecked(), name);
-        const QString book = WriteFile(m_env->Work(), "book.csv", "a,b\n");
+        const QString book = WriteFile(m_s->env.Work(), "book.csv", "a,b\n");
         QCOMPARE(Run(*window, { book }), QStringList { "ab\r\n" });
 
         Find<QLineEdit>(window.get(), "Text1")->setText("; ");
         Find<QRadioButton>(window.get(), "Option5")->setChecked(true);
         QCOMPARE(Run(*window, { book }), QStringList { "a; b\r\n" });
-        QVERIFY(m_prompts->Of("error").isEmpty());
+        QVERIFY(m_s->prompts.Of("error").isEmpty());
     }
 
     // Each workbook moves the bar up to 100 and the run sets it back to 0 after each one,
@@ -93,11 +80,11 @@ private slots:
         QList<int> values;
         connect(bar, &QProgressBar::valueChanged, this, [&](int value) { values << value; });
         const QStringList books
-            = { WriteFile(m_env->Work(), "one.csv", "1\n2\n"), WriteFile(m_env->Work(), "two.csv", "3\n4\n"),
-                  m_env->Work() + "/missing.xlsx", WriteFile(m_env->Work(), "three.csv", "5\n6\n") };
+            = { WriteFile(m_s->env.Work(), "one.csv", "1\n2\n"), WriteFile(m_s->env.Work(), "two.csv", "3\n4\n"),
+                  m_s->env.Work() + "/missing.xlsx", WriteFile(m_s->env.Work(), "three.csv", "5\n6\n") };
         QCOMPARE(Run(*window, books).size(), 3);
         QCOMPARE(values, (QList<int> { 66, 100, 0, 66, 100, 0, 66, 100, 0 }));
-        QCOMPARE(m_prompts->Of("error").size(), 1);
+        QCOMPARE(m_s->prompts.Of("error").size(), 1);
     }
 };
 
