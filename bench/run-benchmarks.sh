@@ -26,6 +26,16 @@ measure() {
   tail -n 1 "$work/time.txt"
 }
 
+# Runs a command REPEAT times (default 3) and prints the run of median time: on a shared
+# machine a passing load moves a lone run by a third. The output folder is emptied first.
+measure_median() {
+  local i
+  for ((i = 0; i < ${REPEAT:-3}; i++)); do
+    rm -rf "$work/out"; mkdir -p "$work/out"
+    measure "$@"
+  done | sort -n | awk '{ runs[NR] = $0 } END { print runs[int((NR + 1) / 2)] }'
+}
+
 wanted() { case " ${SKIP:-} " in *" $1 "*) return 1 ;; esac; }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
@@ -38,9 +48,8 @@ report() { # name seconds kib floor_seconds ours_seconds
 run_case() { # label file floor-command...
   local label=$1 file=$2; shift 2
   echo "== $label: $(du -h "$file" | cut -f1)"
-  read -r floor floorkb < <(measure "$@")
-  rm -rf "$work/out"; mkdir -p "$work/out"
-  read -r ours ourskb < <(measure "$bin/vellumcast-cli" --mode sheet --output "$work/out" "$file")
+  read -r floor floorkb < <(measure_median "$@")
+  read -r ours ourskb < <(measure_median "$bin/vellumcast-cli" --mode sheet --output "$work/out" "$file")
   report "floor ($1)" "$floor" "$floorkb" "$floor" "$ours"
   report "vellumcast-cli" "$ours" "$ourskb" "$floor" "$ours"
   # Peak memory against its budget: twice the text produced plus 64 MiB (at most 1.00).
