@@ -38,7 +38,7 @@ Outcome Scan(std::string_view document, size_t pieceSize, bool directCells)
 {
     Outcome outcome;
     RecordingSink sink;
-    OdsContentHandler handler(0, &sink, uint64_t { 1 } << 24, true);
+    OdsContentHandler handler(0, &sink, uint64_t { 1 } << 24);
     try {
         OdsXmlScanner scanner(handler, directCells);
         for (size_t at = 0; at < document.size() || at == 0; at += pieceSize) {

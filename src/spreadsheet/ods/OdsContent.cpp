@@ -112,10 +112,9 @@ int64_t ParseOdsCount(std::string_view text)
     return std::max<int64_t>(value, 1);
 }
 
-OdsContentHandler::OdsContentHandler(size_t target, OdsCellSink* sink, uint64_t repeatBudget, bool quietLimits)
+OdsContentHandler::OdsContentHandler(size_t target, OdsCellSink* sink, uint64_t repeatBudget)
     : m_target(target)
     , m_sink(sink)
-    , m_quietLimits(quietLimits)
     , m_repeatBudget(repeatBudget)
 {
 }
@@ -387,10 +386,6 @@ void OdsContentHandler::Spend(uint64_t count, uint64_t bytesEach)
     if (count == 0)
         return;
     if (bytesEach != 0 && count > m_repeatBudget / bytesEach) {
-        if (m_quietLimits) {
-            Abandon();
-            return;
-        }
         throw SpreadsheetError(
             ErrorCode::TooLarge, "the worksheet repeats its filled cells into more data than the reader accepts");
     }

@@ -39,8 +39,8 @@ class OdsContentHandler final {
 public:
     // Collects every table's name; loads the cells of table number target (0-based) into
     // sink, when sink is set. Cells that repetition would multiply past repeatBudget bytes
-    // are SpreadsheetError(TooLarge), or, with quietLimits, end the loading silently.
-    OdsContentHandler(size_t target, OdsCellSink* sink, uint64_t repeatBudget, bool quietLimits);
+    // are SpreadsheetError(TooLarge).
+    OdsContentHandler(size_t target, OdsCellSink* sink, uint64_t repeatBudget);
 
     // Asks for the parse to end once the target table has been read.
     void StopAfterTarget() { m_stopAfterTarget = true; }
@@ -98,7 +98,6 @@ private:
     std::string m_styleName; // the table style being read in the automatic styles
     bool m_inSpreadsheet = false;
     bool m_sawSpreadsheet = false;
-    bool m_quietLimits;
     int m_tableDepth = 0; // table:table nesting; 1 inside a worksheet
 
     // The target table.

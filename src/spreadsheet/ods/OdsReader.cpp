@@ -99,7 +99,7 @@ public:
     // over unread, which takes a fraction of reading it; each is read when it is loaded.
     std::vector<SheetEntry> ReadSheetList()
     {
-        OdsContentHandler handler(0, nullptr, RepeatBudget(m_bytes->Bytes().size()), false);
+        OdsContentHandler handler(0, nullptr, RepeatBudget(m_bytes->Bytes().size()));
         Stream(handler, false);
         if (!handler.SawSpreadsheet())
             throw SpreadsheetError(
@@ -115,7 +115,7 @@ public:
     void LoadSheet(size_t index, SheetBuilder& builder) override
     {
         BuilderSink sink(builder);
-        OdsContentHandler handler(index, &sink, RepeatBudget(m_bytes->Bytes().size()), false);
+        OdsContentHandler handler(index, &sink, RepeatBudget(m_bytes->Bytes().size()));
         Stream(handler, true, &builder);
         if (!handler.TargetDone())
             throw SpreadsheetError(ErrorCode::Corrupt, "the worksheet is missing from the document");

@@ -28,7 +28,7 @@ public:
 Recorded Scan(const std::string& document, size_t pieceSize = 0, size_t target = 0, bool directCells = true)
 {
     RecordingSink sink;
-    OdsContentHandler handler(target, &sink, uint64_t { 1 } << 30, false);
+    OdsContentHandler handler(target, &sink, uint64_t { 1 } << 30);
     OdsXmlScanner scanner(handler, directCells);
     if (pieceSize == 0) {
         scanner.Feed(document, true);
@@ -112,7 +112,7 @@ TEST(OdsXmlScanner, ReadsLongNamesAndValuesAndLookAlikePrefixesWhereverCut)
     // Two pieces, cut at every byte.
     for (size_t cut = 1; cut < document.size(); ++cut) {
         RecordingSink sink;
-        OdsContentHandler handler(0, &sink, uint64_t { 1 } << 30, false);
+        OdsContentHandler handler(0, &sink, uint64_t { 1 } << 30);
         OdsXmlScanner scanner(handler);
         scanner.Feed(std::string_view(document).substr(0, cut), false);
         scanner.Feed(std::string_view(document).substr(cut), true);
