@@ -270,54 +270,31 @@ public:
     // the worksheet is known to be exported.
     Streamed WalkWhileLoading(Worksheet& sheet, int label, std::string& out)
     {
-        if (sheet.Loaded())
-            return Streamed::No;
         const size_t start = out.size();
-        const uint64_t textUsed = m_textUsed;
-        const std::string lastText = m_lastText;
         StreamedLines lines(m_options.includeBlankCells);
-        std::vector<std::pair<int, std::exception_ptr>> failures;
-        m_deferredFailures = &failures;
-        bool everyRow = false;
-        try {
-            everyRow = sheet.LoadHandingOverRows([&](const spreadsheet::FinishedRows& rows) {
-                try {
-                    return ComposeRows(sheet, label, out, start, lines, rows);
-                } catch (...) {
-                    return false;
-                }
-            });
-        } catch (...) {
-            // The load failed: Prepare reports it as it would have.
-        }
-        m_deferredFailures = nullptr;
-        const uint64_t composed = m_textUsed - textUsed;
-        m_textUsed = textUsed;
-        CellRange range;
-        const bool matches = everyRow && lines.Matches(sheet.UsedRange());
-        if (!matches) {
-            out.resize(start);
-            m_lastText = lastText;
-            return Streamed::No;
-        }
-        bool prepared = false;
-        try {
-            prepared = Prepare(sheet, Lines::Rows, range);
-        } catch (...) {
-            out.resize(start);
-            throw;
-        }
-        if (!prepared) {
-            out.resize(start);
-            return Streamed::PassedOver;
-        }
-        m_textUsed += composed;
-        for (auto& [failedLabel, failure] : failures)
-            m_runner->Fail(failedLabel, failure);
-        return Streamed::Composed;
+        return ComposeWhileLoading(
+            sheet, Lines::Rows, lines,
+            [&](const spreadsheet::FinishedRows& rows) { return ComposeRows(sheet, label, out, start, lines, rows); },
+            [] { return true; }, [&] { out.resize(start); });
     }
 
-    // Adds an entry for a composed text (step 180).
+    // The lines of a worksheet, one per column, composed while it loads: each row handed
+    // over adds its cells to every column's line, so the worksheet is never held whole.
+    // texts gets a line for each column of the used range. As WalkWhileLoading, the
+    // result must be what Prepare and Walk give, or it is dropped; so is one with a
+    // failed cell read, which keeps the text of the cell read before it in the walk's
+    // order, not this one's.
+    Streamed ColumnsWhileLoading(Worksheet& sheet, int label, std::vector<std::string>& texts)
+    {
+        StreamedLines lines(true); // the columns must be the used range's, blank cells kept or not
+        ColumnLines columns;
+        return ComposeWhileLoading(
+            sheet, Lines::Columns, lines,
+            [&](const spreadsheet::FinishedRows& rows) { return ComposeColumns(sheet, label, lines, columns, rows); },
+            [&] { return EndColumns(sheet, columns, texts); }, [&] { texts.clear(); });
+    }
+
+    // Adds an entry for a composed text (step 180).    // Adds an entry for a composed text (step 180).
     void Record(Worksheet& sheet, std::string ordinal, std::string composed, int64_t& resultNumber)
     {
         Step(180, sheet, [&] {
@@ -375,6 +352,159 @@ private:
 
     // Composes one line: addCells adds its cells' texts. The line goes to out and its
     // text is charged.
+    // Loads the worksheet handing its rows to compose, which returns false to stop; then
+    // finish completes what it composed (false when that cannot stand) and drop undoes
+    // it. Gives what came of it, as WalkWhileLoading describes.
+    template <typename Compose, typename Finish, typename Drop>
+    Streamed ComposeWhileLoading(
+        Worksheet& sheet, Lines kind, const StreamedLines& lines, Compose&& compose, Finish&& finish, Drop&& drop)
+    {
+        if (sheet.Loaded())
+            return Streamed::No;
+        const uint64_t textUsed = m_textUsed;
+        const std::string lastText = m_lastText;
+        std::vector<std::pair<int, std::exception_ptr>> failures;
+        m_deferredFailures = &failures;
+        bool everyRow = false;
+        try {
+            everyRow = sheet.LoadHandingOverRows([&](const spreadsheet::FinishedRows& rows) {
+                try {
+                    return compose(rows);
+                } catch (...) {
+                    return false;
+                }
+            });
+            everyRow = everyRow && (kind == Lines::Rows || failures.empty()) && finish();
+        } catch (...) {
+            // The load failed: Prepare reports it as it would have.
+            everyRow = false;
+        }
+        m_deferredFailures = nullptr;
+        const uint64_t composed = m_textUsed - textUsed;
+        m_textUsed = textUsed;
+        CellRange range;
+        const bool matches = everyRow && lines.Matches(sheet.UsedRange());
+        if (!matches) {
+            drop();
+            m_lastText = lastText;
+            return Streamed::No;
+        }
+        bool prepared = false;
+        try {
+            prepared = Prepare(sheet, kind, range);
+        } catch (...) {
+            drop();
+            throw;
+        }
+        if (!prepared) {
+            drop();
+            return Streamed::PassedOver;
+        }
+        m_textUsed += composed;
+        for (auto& [failedLabel, failure] : failures)
+            m_runner->Fail(failedLabel, failure);
+        return Streamed::Composed;
+    }
+
+    // The lines of the columns being composed while a worksheet loads.
+    struct ColumnLines {
+        std::vector<std::string> texts;
+        std::vector<LineComposer> composers;
+        size_t composed = 0; // their bytes, all of them still to be charged
+        std::string lastOfLast; // the text last read in the last column, as the walk ends on it
+    };
+
+    // Adds the rows of a batch, and the empty rows before each, to every column's line.
+    bool ComposeColumns(
+        Worksheet& sheet, int label, StreamedLines& lines, ColumnLines& columns, const spreadsheet::FinishedRows& rows)
+    {
+        if (!lines.Take(rows))
+            return false;
+        const auto width = static_cast<size_t>(lines.Width());
+        if (columns.composers.empty()) {
+            columns.texts.resize(width);
+            columns.composers.assign(width, m_composer);
+            for (size_t c = 0; c < width; ++c)
+                columns.composers[c].Begin(columns.texts[c]);
+        }
+        const int32_t last = rows.rows.back().row;
+        const uint64_t rowCount = static_cast<uint64_t>(last - lines.FirstRow()) + 1;
+        m_sheetBytes = rows.endCell * sizeof(spreadsheet::Cell) + rows.textsBase + rows.texts.size();
+        if (!Affordable(m_options.includeBlankCells ? rowCount * width : width + rows.endCell, width, rowCount))
+            return false;
+        const int32_t expected = ExpectedLastRow(rows);
+        const auto addTo = [&](size_t c, auto&& read) {
+            const size_t before = columns.texts[c].size();
+            AddTo(columns.composers[c], columns.composed - before, sheet, label, read);
+            columns.composed += columns.texts[c].size() - before;
+            if (c + 1 == width)
+                columns.lastOfLast = m_lastText;
+        };
+        for (size_t r = 0; r < rows.rows.size(); ++r) {
+            for (; lines.Next() <= rows.rows[r].row; lines.Advance()) {
+                m_context.pump.Run();
+                if (expected > 0)
+                    SetProgress(lines.Next(), expected);
+                if (lines.Next() == rows.rows[r].row) {
+                    AddAcross(rows, r, lines, [&](size_t c, const spreadsheet::Cell* cell) {
+                        addTo(c, [&] { return cell ? sheet.TextOf(*cell, rows) : std::string_view(); });
+                    });
+                } else if (m_options.includeBlankCells) {
+                    for (size_t c = 0; c < width; ++c)
+                        addTo(c, [] { return std::string_view(); });
+                }
+            }
+        }
+        ReserveColumns(columns, lines.Next() - lines.FirstRow(), expected - lines.FirstRow() + 1);
+        return true;
+    }
+
+    // Calls add(column index, cell) for the cells of rows.rows[r] in the columns of the
+    // lines: the recorded ones, or with blank cells kept every column (nullptr where none).
+    template <typename AddCell>
+    void AddAcross(const spreadsheet::FinishedRows& rows, size_t r, const StreamedLines& lines, AddCell&& add) const
+    {
+        size_t i = rows.rows[r].begin;
+        const size_t end = rows.RowEnd(r);
+        if (!m_options.includeBlankCells) {
+            for (; i < end; ++i)
+                add(static_cast<size_t>(rows.CellAt(i).column - lines.FirstColumn()), &rows.CellAt(i));
+            return;
+        }
+        for (int32_t across = lines.FirstColumn(); across <= lines.LastColumn(); ++across) {
+            const bool here = i < end && rows.CellAt(i).column == across;
+            add(static_cast<size_t>(across - lines.FirstColumn()), here ? &rows.CellAt(i++) : nullptr);
+        }
+    }
+
+    // Once a few hundred rows are in, reserves each column's line from their average, as
+    // ReserveFromSample does for one text.
+    void ReserveColumns(ColumnLines& columns, int64_t done, int64_t total) const
+    {
+        constexpr int64_t kSampleRows = 512;
+        if (done < kSampleRows || total < 4 * kSampleRows || columns.texts.front().capacity() > 2 * kSampleRows * 64)
+            return;
+        const double scale = static_cast<double>(total) / static_cast<double>(done) * 1.05;
+        const double room = static_cast<double>(TextRoom()) / static_cast<double>(columns.texts.size());
+        for (std::string& text : columns.texts) {
+            text.reserve(static_cast<size_t>(std::min(static_cast<double>(text.size()) * scale, room)) + 4096);
+            core::AdviseHugePages(text.data(), text.capacity());
+        }
+    }
+
+    // Ends every column's line and charges its text, as the walk does line by line.
+    bool EndColumns(Worksheet& sheet, ColumnLines& columns, std::vector<std::string>& texts)
+    {
+        for (size_t c = 0; c < columns.composers.size(); ++c) {
+            columns.composers[c].End();
+            ChargeText(sheet, columns.texts[c].size());
+        }
+        if (!m_options.includeBlankCells && !columns.texts.empty())
+            m_lastText = columns.lastOfLast;
+        texts = std::move(columns.texts);
+        return true;
+    }
+
     template <typename AddCells> void ComposeLine(Worksheet& sheet, std::string& out, AddCells&& addCells)
     {
         m_context.pump.Run();
@@ -522,9 +652,17 @@ private:
 
     template <typename ReadText> void Add(Worksheet& sheet, int label, ReadText&& read)
     {
+        AddTo(m_composer, 0, sheet, label, read);
+    }
+
+    // As Add, into the line composer is composing; pending counts the bytes of other
+    // lines composed beside it and not yet charged.
+    template <typename ReadText>
+    void AddTo(LineComposer& composer, size_t pending, Worksheet& sheet, int label, ReadText&& read)
+    {
         m_context.pump.Run();
         if (!m_runner) {
-            AddChecked(sheet, read());
+            AddChecked(composer, pending, sheet, read());
             return;
         }
         // A failed read keeps the previous cell's text, as the step would have left it.
@@ -536,15 +674,15 @@ private:
             else
                 m_runner->Fail(label, std::current_exception());
         }
-        AddChecked(sheet, m_lastText);
+        AddChecked(composer, pending, sheet, m_lastText);
     }
 
     // Adds a cell's text to the line once it is sure to fit the budget, quoted with its
     // quotes doubled at worst, so that the text is refused before it grows, not after.
-    void AddChecked(Worksheet& sheet, std::string_view text)
+    void AddChecked(LineComposer& composer, size_t pending, Worksheet& sheet, std::string_view text)
     {
-        CheckText(sheet, m_composer.Composed() + 2 * text.size() + 2 + m_options.divider.size());
-        m_composer.Add(text);
+        CheckText(sheet, pending + composer.Composed() + 2 * text.size() + 2 + m_options.divider.size());
+        composer.Add(text);
     }
 
     ExportContext& m_context;
@@ -570,10 +708,23 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
     if (!walker.HasWorkbook())
         return;
     for (Worksheet& sheet : workbook->Worksheets()) {
+        int64_t ordinal = 1;
+        if (lines == Lines::Columns) {
+            // Columns are composed while the worksheet loads, which spares holding it whole.
+            std::vector<std::string> texts;
+            const auto streamed = walker.ColumnsWhileLoading(sheet, 142, texts);
+            if (streamed == SheetWalker::Streamed::PassedOver)
+                continue;
+            if (streamed == SheetWalker::Streamed::Composed) {
+                for (std::string& text : texts)
+                    walker.Record(sheet, std::to_string(ordinal++), std::move(text), resultNumber);
+                sheet.Unload();
+                continue;
+            }
+        }
         CellRange range;
         if (!walker.Prepare(sheet, lines, range))
             continue;
-        int64_t ordinal = 1;
         std::string text;
         walker.Walk(sheet, lines, range, 142, text, [&](int32_t, int32_t) {
             walker.Record(sheet, std::to_string(ordinal++), std::move(text), resultNumber);

@@ -109,6 +109,55 @@ TEST(ComposeWhileLoading, LargeSheetsOfEveryShapeGiveTheRowByRowText)
     }
 }
 
+// The column export composes every column while the worksheet loads; the yardstick is
+// the same export walking the worksheet loaded beforehand.
+std::vector<exporting::ResultEntry> ColumnEntries(const MemorySheet& sheet, bool loadFirst, bool blankCells, bool quote)
+{
+    Harness h;
+    auto book = MakeWorkbook(kPath, { sheet });
+    if (loadFirst)
+        book->Worksheets().front().UsedRange();
+    exporting::ExportColumnToTextFile(h.context, book.get(), Options(blankCells, quote), kPath, h.resultNumber);
+    EXPECT_TRUE(h.reporter.reports.empty());
+    EXPECT_FALSE(h.progress.values.empty());
+    return { h.results.begin(), h.results.end() };
+}
+
+TEST(ComposeWhileLoading, ColumnsOfEveryShapeGiveTheWalksColumns)
+{
+    MemorySheet plain = LargeSheet(30000);
+    const MemorySheet wideLate = With(plain, { 29000, 14, "late" });
+    const MemorySheet leftLate = With(plain, { 29001, 1, "left" });
+    MemorySheet unordered = plain;
+    unordered.cells.push_back({ 10, 3, "back" });
+    MemorySheet twice = plain;
+    twice.cells.push_back({ 30050, 11, "again" });
+    plain.loads = std::make_shared<int>(0);
+    const struct {
+        const char* name;
+        const MemorySheet& sheet;
+    } shapes[] = { { "plain", plain }, { "wide late", wideLate }, { "left late", leftLate }, { "unordered", unordered },
+        { "twice", twice } };
+    for (const auto& shape : shapes) {
+        for (const bool blankCells : { true, false }) {
+            for (const bool quote : { false, true }) {
+                SCOPED_TRACE(std::string(shape.name) + (blankCells ? ", blanks kept" : ", blanks left out")
+                    + (quote ? ", quoted" : ""));
+                const auto composed = ColumnEntries(shape.sheet, false, blankCells, quote);
+                const auto walked = ColumnEntries(shape.sheet, true, blankCells, quote);
+                ASSERT_EQ(composed.size(), walked.size());
+                for (size_t i = 0; i < walked.size(); ++i) {
+                    EXPECT_EQ(composed[i].ordinal, walked[i].ordinal);
+                    EXPECT_EQ(composed[i].sheetName, walked[i].sheetName);
+                    EXPECT_TRUE(composed[i].text == walked[i].text) << "column " << walked[i].ordinal << " differs";
+                }
+            }
+        }
+    }
+    // The plain sheet was read once each time: its columns were composed while it loaded.
+    EXPECT_EQ(*plain.loads, 8);
+}
+
 // Without a used range from the file, how far the reader has read tells how far the
 // export is; with neither, only the end of the worksheet does.
 TEST(ComposeWhileLoading, ProgressFollowsTheShareReadWhenTheFileGivesNoRange)

@@ -113,9 +113,9 @@ TEST(CellReadFailure, KeepsThePreviousCellsTextInRowsAndColumns)
     for (const auto& c : cases) {
         Harness h;
         MemorySheet sheet = SheetFromRows("S", { { "a", "b", "c" } });
-        // The whole-sheet export loads the sheet once beside its walk; unloaded meanwhile
-        // (as here, by every pump), that load is dropped and the walk reads anew.
-        sheet.loadsBeforeFailing = c.procedure == exporting::ExportSheetToTextFile ? 3 : 2;
+        // The whole-sheet and column exports load the sheet once beside their walk; unloaded
+        // meanwhile (as here, by every pump), that load is dropped and the walk reads anew.
+        sheet.loadsBeforeFailing = c.procedure == exporting::ExportRowToTextFile ? 2 : 3;
         auto book = MakeWorkbook(kPath, { sheet });
         h.pump.onRun = [&] { book->Worksheets()[0].Unload(); };
         c.procedure(h.context, book.get(), Options(",", true, false), kPath, h.resultNumber);
