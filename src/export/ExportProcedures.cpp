@@ -725,10 +725,13 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
         CellRange range;
         if (!walker.Prepare(sheet, lines, range))
             continue;
+        // Lines are composed in one buffer and each kept in a copy of its own size: a
+        // million short rows would otherwise each keep the slack of a string grown by
+        // doubling, and grow it again from nothing.
         std::string text;
         walker.Walk(sheet, lines, range, 142, text, [&](int32_t, int32_t) {
-            walker.Record(sheet, std::to_string(ordinal++), std::move(text), resultNumber);
-            text = std::string();
+            walker.Record(sheet, std::to_string(ordinal++), std::string(text), resultNumber);
+            text.clear();
         });
         sheet.Unload();
     }
