@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 using namespace vellumcast;
 namespace vt = vellumcast::testing;
@@ -44,6 +46,39 @@ MemorySheet With(MemorySheet sheet, vt::MemoryCell cell)
     return sheet;
 }
 
+struct Shape {
+    std::string name;
+    MemorySheet sheet;
+};
+
+// The plain sheet and its variants: a row far down reaching past the columns of the
+// first rows or left of them, a row given after the rows below it, and a cell given
+// twice (the last value is kept).
+std::vector<Shape> Shapes(const MemorySheet& plain)
+{
+    MemorySheet unordered = plain;
+    unordered.cells.push_back({ 10, 3, "back" });
+    MemorySheet twice = plain;
+    twice.cells.push_back({ 30050, 11, "again" });
+    return { { "plain", plain }, { "wide late", With(plain, { 29000, 14, "late" }) },
+        { "left late", With(plain, { 29001, 1, "left" }) }, { "unordered", unordered }, { "twice", twice } };
+}
+
+// Runs check(sheet, blankCells, quote) on every shape with blank cells kept or left out,
+// quoted or not.
+template <typename Check> void ForEveryShapeAndOption(const std::vector<Shape>& shapes, Check&& check)
+{
+    for (const Shape& shape : shapes) {
+        for (const bool blankCells : { true, false }) {
+            for (const bool quote : { false, true }) {
+                SCOPED_TRACE(
+                    shape.name + (blankCells ? ", blanks kept" : ", blanks left out") + (quote ? ", quoted" : ""));
+                check(shape.sheet, blankCells, quote);
+            }
+        }
+    }
+}
+
 std::string SheetText(const MemorySheet& sheet, const options::ExportOptions& options, Harness& h)
 {
     auto book = MakeWorkbook(kPath, { sheet });
@@ -75,38 +110,20 @@ options::ExportOptions Options(bool blankCells, bool quote)
 
 TEST(ComposeWhileLoading, LargeSheetsOfEveryShapeGiveTheRowByRowText)
 {
-    MemorySheet plain = LargeSheet(30000); // several blocks of cells, let go of as they are read
-    // A row far down reaches past the columns of the first rows, or left of them.
-    const MemorySheet wideLate = With(plain, { 29000, 14, "late" });
-    const MemorySheet leftLate = With(plain, { 29001, 1, "left" });
-    MemorySheet unordered = plain; // a row given after the rows below it
-    unordered.cells.push_back({ 10, 3, "back" });
-    MemorySheet twice = plain; // a cell given twice keeps the last value
-    twice.cells.push_back({ 30050, 11, "again" });
-    const struct {
-        const char* name;
-        const MemorySheet& sheet;
-    } shapes[] = { { "plain", plain }, { "wide late", wideLate }, { "left late", leftLate }, { "unordered", unordered },
-        { "twice", twice } };
-    for (const auto& shape : shapes) {
-        for (const bool blankCells : { true, false }) {
-            for (const bool quote : { false, true }) {
-                SCOPED_TRACE(std::string(shape.name) + (blankCells ? ", blanks kept" : ", blanks left out")
-                    + (quote ? ", quoted" : ""));
-                Harness h;
-                const std::string text = SheetText(shape.sheet, Options(blankCells, quote), h);
-                const std::string expected = RowByRowText(shape.sheet, Options(blankCells, quote));
-                const auto differ = std::mismatch(text.begin(), text.end(), expected.begin(), expected.end());
-                EXPECT_EQ(text.size(), expected.size());
-                EXPECT_TRUE(differ.first == text.end())
-                    << "first difference at byte " << (differ.first - text.begin()) << ": \""
-                    << text.substr(static_cast<size_t>(differ.first - text.begin()), 40) << "\"";
-                EXPECT_TRUE(h.reporter.reports.empty());
-                ASSERT_FALSE(h.progress.values.empty());
-                EXPECT_DOUBLE_EQ(h.progress.values.back(), 100.0);
-            }
-        }
-    }
+    // Several blocks of cells, let go of as they are read.
+    ForEveryShapeAndOption(Shapes(LargeSheet(30000)), [](const MemorySheet& sheet, bool blankCells, bool quote) {
+        Harness h;
+        const std::string text = SheetText(sheet, Options(blankCells, quote), h);
+        const std::string expected = RowByRowText(sheet, Options(blankCells, quote));
+        const auto differ = std::mismatch(text.begin(), text.end(), expected.begin(), expected.end());
+        EXPECT_EQ(text.size(), expected.size());
+        EXPECT_TRUE(differ.first == text.end())
+            << "first difference at byte " << (differ.first - text.begin()) << ": \""
+            << text.substr(static_cast<size_t>(differ.first - text.begin()), 40) << "\"";
+        EXPECT_TRUE(h.reporter.reports.empty());
+        ASSERT_FALSE(h.progress.values.empty());
+        EXPECT_DOUBLE_EQ(h.progress.values.back(), 100.0);
+    });
 }
 
 // The column export composes every column while the worksheet loads; the yardstick is
@@ -125,37 +142,20 @@ std::vector<exporting::ResultEntry> ColumnEntries(const MemorySheet& sheet, bool
 
 TEST(ComposeWhileLoading, ColumnsOfEveryShapeGiveTheWalksColumns)
 {
-    MemorySheet plain = LargeSheet(30000);
-    const MemorySheet wideLate = With(plain, { 29000, 14, "late" });
-    const MemorySheet leftLate = With(plain, { 29001, 1, "left" });
-    MemorySheet unordered = plain;
-    unordered.cells.push_back({ 10, 3, "back" });
-    MemorySheet twice = plain;
-    twice.cells.push_back({ 30050, 11, "again" });
-    plain.loads = std::make_shared<int>(0);
-    const struct {
-        const char* name;
-        const MemorySheet& sheet;
-    } shapes[] = { { "plain", plain }, { "wide late", wideLate }, { "left late", leftLate }, { "unordered", unordered },
-        { "twice", twice } };
-    for (const auto& shape : shapes) {
-        for (const bool blankCells : { true, false }) {
-            for (const bool quote : { false, true }) {
-                SCOPED_TRACE(std::string(shape.name) + (blankCells ? ", blanks kept" : ", blanks left out")
-                    + (quote ? ", quoted" : ""));
-                const auto composed = ColumnEntries(shape.sheet, false, blankCells, quote);
-                const auto walked = ColumnEntries(shape.sheet, true, blankCells, quote);
-                ASSERT_EQ(composed.size(), walked.size());
-                for (size_t i = 0; i < walked.size(); ++i) {
-                    EXPECT_EQ(composed[i].ordinal, walked[i].ordinal);
-                    EXPECT_EQ(composed[i].sheetName, walked[i].sheetName);
-                    EXPECT_TRUE(composed[i].text == walked[i].text) << "column " << walked[i].ordinal << " differs";
-                }
-            }
+    std::vector<Shape> shapes = Shapes(LargeSheet(30000));
+    const auto plainLoads = shapes.front().sheet.loads = std::make_shared<int>(0);
+    ForEveryShapeAndOption(shapes, [](const MemorySheet& sheet, bool blankCells, bool quote) {
+        const auto composed = ColumnEntries(sheet, false, blankCells, quote);
+        const auto walked = ColumnEntries(sheet, true, blankCells, quote);
+        ASSERT_EQ(composed.size(), walked.size());
+        for (size_t i = 0; i < walked.size(); ++i) {
+            EXPECT_EQ(composed[i].ordinal, walked[i].ordinal);
+            EXPECT_EQ(composed[i].sheetName, walked[i].sheetName);
+            EXPECT_TRUE(composed[i].text == walked[i].text) << "column " << walked[i].ordinal << " differs";
         }
-    }
+    });
     // The plain sheet was read once each time: its columns were composed while it loaded.
-    EXPECT_EQ(*plain.loads, 8);
+    EXPECT_EQ(*plainLoads, 8);
 }
 
 // Without a used range from the file, how far the reader has read tells how far the
