@@ -412,6 +412,7 @@ private:
         std::vector<LineComposer> composers;
         size_t composed = 0; // their bytes, all of them still to be charged
         std::string lastOfLast; // the text last read in the last column, as the walk ends on it
+        bool reserved = false; // room for the whole lines was reserved once from a sample
     };
 
     // Adds the rows of a batch, and the empty rows before each, to every column's line.
@@ -482,8 +483,9 @@ private:
     void ReserveColumns(ColumnLines& columns, int64_t done, int64_t total) const
     {
         constexpr int64_t kSampleRows = 512;
-        if (done < kSampleRows || total < 4 * kSampleRows || columns.texts.front().capacity() > 2 * kSampleRows * 64)
+        if (columns.reserved || done < kSampleRows || total < 4 * kSampleRows)
             return;
+        columns.reserved = true;
         const double scale = static_cast<double>(total) / static_cast<double>(done) * 1.05;
         const double room = static_cast<double>(TextRoom()) / static_cast<double>(columns.texts.size());
         for (std::string& text : columns.texts) {
@@ -566,21 +568,9 @@ private:
     void AddRow(
         Worksheet& sheet, int label, const spreadsheet::FinishedRows& rows, size_t r, const StreamedLines& lines)
     {
-        size_t i = rows.rows[r].begin;
-        const size_t end = rows.RowEnd(r);
-        if (!m_options.includeBlankCells) {
-            for (; i < end; ++i)
-                Add(sheet, label, [&] { return sheet.TextOf(rows.CellAt(i), rows); });
-            return;
-        }
-        for (int32_t across = lines.FirstColumn(); across <= lines.LastColumn(); ++across) {
-            if (i < end && rows.CellAt(i).column == across) {
-                const spreadsheet::Cell& cell = rows.CellAt(i++);
-                Add(sheet, label, [&] { return sheet.TextOf(cell, rows); });
-            } else {
-                Add(sheet, label, [] { return std::string_view(); });
-            }
-        }
+        AddAcross(rows, r, lines, [&](size_t, const spreadsheet::Cell* cell) {
+            Add(sheet, label, [&] { return cell ? sheet.TextOf(*cell, rows) : std::string_view(); });
+        });
     }
 
     void SetProgress(int32_t position, int32_t last)
