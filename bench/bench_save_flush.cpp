@@ -68,7 +68,7 @@ int main(int argc, char** argv)
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     exporting::ResultList list;
     for (size_t row = 1; row <= count; ++row)
-        list.push_back({ "Big.txt", "S", std::to_string(row),
+        list.push_back({ "Big.txt", "S", static_cast<int64_t>(row),
             "\"" + std::to_string(row) + "\"\t\"text\"\t\"3.25\"\t\"2024-01-31\"\t\"TRUE\"\r\n" });
 
     double none = 0;

@@ -40,12 +40,12 @@ private:
 
 } // namespace
 
-QString PreviewText(const std::string& text)
+QString PreviewText(std::string_view text)
 {
     if (text.size() <= kPreviewLimit)
-        return QString::fromStdString(text);
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     size_t cut = text.rfind('\n', kPreviewLimit);
-    if (cut == std::string::npos || cut == 0) {
+    if (cut == std::string_view::npos || cut == 0) {
         cut = kPreviewLimit;
         while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
             --cut; // never in the middle of a UTF-8 character

@@ -25,7 +25,7 @@ namespace vellumcast::app {
 inline constexpr size_t kPreviewLimit = 1 << 20;
 // The text as the preview shows it: whole, or its first lines up to kPreviewLimit and a
 // line saying how much is shown.
-QString PreviewText(const std::string& text);
+QString PreviewText(std::string_view text);
 
 class Form1;
 class ResultsModel;

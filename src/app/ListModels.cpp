@@ -13,6 +13,11 @@ int ClampedRows(size_t count)
                                                                         : static_cast<int>(count);
 }
 
+QString FromUtf8(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 } // namespace
 
 WorkbookListModel::WorkbookListModel(worklist::WorkbookList& list, QObject* parent)
@@ -166,11 +171,11 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
     const auto& entry = m_results[row];
     switch (index.column()) {
     case 0:
-        return QString::fromStdString(entry.fileName);
+        return FromUtf8(entry.fileName);
     case 1:
-        return QString::fromStdString(entry.sheetName);
+        return FromUtf8(entry.sheetName);
     case 2:
-        return QString::fromStdString(entry.ordinal);
+        return entry.ordinal > 0 ? QString::number(entry.ordinal) : QString();
     default:
         return {};
     }

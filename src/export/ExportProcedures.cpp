@@ -31,13 +31,6 @@ std::string ResultFileName(const std::string& workbookPath)
     return FileStem(workbookPath) + ".txt";
 }
 
-std::string ResultText(std::string composed)
-{
-    if (composed.empty())
-        return "empty file";
-    return composed;
-}
-
 namespace {
 
 using spreadsheet::ErrorCode;
@@ -268,14 +261,23 @@ public:
     // a failure, the budget), the composed text is dropped and the usual walk follows
     // on the loaded worksheet. Failures of cell reads are held back and reported once
     // the worksheet is known to be exported.
-    Streamed WalkWhileLoading(Worksheet& sheet, int label, std::string& out)
+    // With lineEnds, where each line ends in out is added to it.
+    Streamed WalkWhileLoading(Worksheet& sheet, int label, std::string& out, std::vector<size_t>* lineEnds = nullptr)
     {
         const size_t start = out.size();
+        const size_t endsBefore = lineEnds ? lineEnds->size() : 0;
         StreamedLines lines(m_options.includeBlankCells);
         return ComposeWhileLoading(
             sheet, Lines::Rows, lines,
-            [&](const spreadsheet::FinishedRows& rows) { return ComposeRows(sheet, label, out, start, lines, rows); },
-            [] { return true; }, [&] { out.resize(start); });
+            [&](const spreadsheet::FinishedRows& rows) {
+                return ComposeRows(sheet, label, out, start, lines, rows, lineEnds);
+            },
+            [] { return true; },
+            [&] {
+                out.resize(start);
+                if (lineEnds)
+                    lineEnds->resize(endsBefore);
+            });
     }
 
     // The lines of a worksheet, one per column, composed while it loads: each row handed
@@ -294,14 +296,27 @@ public:
             [&] { return EndColumns(sheet, columns, texts); }, [&] { texts.clear(); });
     }
 
-    // Adds an entry for a composed text (step 180).    // Adds an entry for a composed text (step 180).
-    void Record(Worksheet& sheet, std::string ordinal, std::string composed, int64_t& resultNumber)
+    // Adds an entry for a composed text (step 180).
+    void Record(Worksheet& sheet, const SharedText& sheetName, int64_t ordinal, SharedText text, int64_t& resultNumber)
     {
         Step(180, sheet, [&] {
-            m_context.results.push_back(
-                ResultEntry { m_fileName, sheet.Name(), std::move(ordinal), ResultText(std::move(composed)) });
+            m_context.results.push_back(ResultEntry { m_fileName, sheetName, ordinal, std::move(text) });
         });
         ++resultNumber;
+    }
+
+    // Adds an entry for each line of text, numbered from 1, which ends at the matching
+    // place in lineEnds. The entries share the text rather than each taking a copy.
+    void RecordLines(Worksheet& sheet, std::string text, const std::vector<size_t>& lineEnds, int64_t& resultNumber)
+    {
+        const SharedText shared(std::move(text));
+        const SharedText sheetName(sheet.Name());
+        size_t begin = 0;
+        int64_t ordinal = 1;
+        for (const size_t end : lineEnds) {
+            Record(sheet, sheetName, ordinal++, shared.Part(begin, end - begin), resultNumber);
+            begin = end;
+        }
     }
 
     // Once a few hundred lines are composed, reserves room for the whole text from their
@@ -520,7 +535,7 @@ private:
     // Composes the lines of a batch of rows handed over during a load, and the empty
     // lines before each; false when the streamed text cannot be the walk's.
     bool ComposeRows(Worksheet& sheet, int label, std::string& out, size_t start, StreamedLines& lines,
-        const spreadsheet::FinishedRows& rows)
+        const spreadsheet::FinishedRows& rows, std::vector<size_t>* lineEnds)
     {
         if (!lines.Take(rows))
             return false;
@@ -545,6 +560,8 @@ private:
                         for (int32_t across = lines.FirstColumn(); across <= lines.LastColumn(); ++across)
                             Add(sheet, label, [] { return std::string_view(); });
                 });
+                if (lineEnds)
+                    lineEnds->push_back(out.size());
                 ReserveFromSample(out, start, position, lines.FirstRow(), expected);
             }
         }
@@ -679,7 +696,7 @@ private:
     std::optional<core::StepRunner> m_runner;
     LineComposer m_composer;
     const options::ExportOptions& m_options;
-    std::string m_fileName;
+    SharedText m_fileName;
     Workbook* m_workbook;
     std::string m_lastText;
     std::vector<std::pair<int, std::exception_ptr>>* m_deferredFailures = nullptr;
@@ -698,31 +715,39 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
     if (!walker.HasWorkbook())
         return;
     for (Worksheet& sheet : workbook->Worksheets()) {
-        int64_t ordinal = 1;
-        if (lines == Lines::Columns) {
-            // Columns are composed while the worksheet loads, which spares holding it whole.
+        // Lines are composed while the worksheet loads, which spares holding it whole.
+        // Rows are composed into one text that their entries share; columns, composed
+        // side by side, each into a text of its own.
+        std::string text;
+        std::vector<size_t> lineEnds;
+        auto streamed = SheetWalker::Streamed::No;
+        if (lines == Lines::Rows) {
+            streamed = walker.WalkWhileLoading(sheet, 142, text, &lineEnds);
+        } else {
             std::vector<std::string> texts;
-            const auto streamed = walker.ColumnsWhileLoading(sheet, 142, texts);
-            if (streamed == SheetWalker::Streamed::PassedOver)
-                continue;
+            streamed = walker.ColumnsWhileLoading(sheet, 142, texts);
             if (streamed == SheetWalker::Streamed::Composed) {
-                for (std::string& text : texts)
-                    walker.Record(sheet, std::to_string(ordinal++), std::move(text), resultNumber);
+                const SharedText sheetName(sheet.Name());
+                int64_t ordinal = 1;
+                for (std::string& column : texts)
+                    walker.Record(sheet, sheetName, ordinal++, std::move(column), resultNumber);
                 sheet.Unload();
                 continue;
             }
         }
-        CellRange range;
-        if (!walker.Prepare(sheet, lines, range))
+        if (streamed == SheetWalker::Streamed::PassedOver)
             continue;
-        // Lines are composed in one buffer and each kept in a copy of its own size: a
-        // million short rows would otherwise each keep the slack of a string grown by
-        // doubling, and grow it again from nothing.
-        std::string text;
-        walker.Walk(sheet, lines, range, 142, text, [&](int32_t, int32_t) {
-            walker.Record(sheet, std::to_string(ordinal++), std::string(text), resultNumber);
-            text.clear();
-        });
+        if (streamed == SheetWalker::Streamed::No) {
+            CellRange range;
+            if (!walker.Prepare(sheet, lines, range))
+                continue;
+            const int32_t first = lines == Lines::Rows ? range.firstRow : range.firstColumn;
+            walker.Walk(sheet, lines, range, 142, text, [&](int32_t position, int32_t last) {
+                lineEnds.push_back(text.size());
+                walker.ReserveFromSample(text, 0, position, first, last);
+            });
+        }
+        walker.RecordLines(sheet, std::move(text), lineEnds, resultNumber);
         sheet.Unload();
     }
 }
@@ -747,7 +772,7 @@ void ExportSheetToTextFile(ExportContext& context, Workbook* workbook, const opt
             walker.Walk(sheet, Lines::Rows, range, 140, text,
                 [&](int32_t row, int32_t last) { walker.ReserveFromSample(text, 0, row, range.firstRow, last); });
         }
-        walker.Record(sheet, {}, std::move(text), resultNumber);
+        walker.Record(sheet, sheet.Name(), 0, std::move(text), resultNumber);
         sheet.Unload();
     }
 }

@@ -47,7 +47,4 @@ std::string FileStem(const std::string& path);
 // The list name of a workbook's results: its stem, then ".txt".
 std::string ResultFileName(const std::string& workbookPath);
 
-// The text a result holds: what was composed, or "empty file" when nothing was.
-std::string ResultText(std::string composed);
-
 } // namespace vellumcast::exporting

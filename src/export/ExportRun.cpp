@@ -84,9 +84,7 @@ size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
                 // The text composed before a failure is still listed, as a partly
                 // written file would have been.
                 run.Step(222, [&] { ExportAllSheetsToTextFile(context, workbook.get(), options, text); });
-                run.Step(234, [&] {
-                    results.push_back(ResultEntry { ResultFileName(path), {}, {}, ResultText(std::move(text)) });
-                });
+                run.Step(234, [&] { results.push_back(ResultEntry { ResultFileName(path), {}, 0, std::move(text) }); });
             } else if (mode == options::SaveMode::EachSheet) {
                 run.Step(254, [&] { ExportSheetToTextFile(context, workbook.get(), options, path, resultNumber); });
             } else if (mode == options::SaveMode::EachRow) {

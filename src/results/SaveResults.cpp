@@ -12,9 +12,9 @@
 
 namespace vellumcast::results {
 
-std::string SafeNamePart(const std::string& text)
+std::string SafeNamePart(std::string_view text)
 {
-    std::string safe = text;
+    std::string safe(text);
     for (char& c : safe) {
         const auto byte = static_cast<unsigned char>(c);
         if (c == '/' || byte < 0x20 || byte == 0x7F)
@@ -25,13 +25,14 @@ std::string SafeNamePart(const std::string& text)
 
 std::string SavedFileName(options::SaveMode mode, const exporting::ResultEntry& entry)
 {
-    std::string name = SafeNamePart(exporting::FileStem(entry.fileName));
+    std::string name = SafeNamePart(exporting::FileStem(entry.fileName.Copy()));
     if (mode != options::SaveMode::AllSheets) {
         name += '_';
         name += SafeNamePart(entry.sheetName);
         if (mode == options::SaveMode::EachRow || mode == options::SaveMode::EachColumn) {
             name += '_';
-            name += SafeNamePart(entry.ordinal);
+            if (entry.ordinal > 0)
+                name += std::to_string(entry.ordinal);
         }
     }
     name += ".txt";

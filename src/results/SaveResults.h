@@ -19,7 +19,7 @@ namespace vellumcast::results {
 std::string SavedFileName(options::SaveMode mode, const exporting::ResultEntry& entry);
 
 // Makes a text from inside a workbook safe as part of a file name.
-std::string SafeNamePart(const std::string& text);
+std::string SafeNamePart(std::string_view text);
 
 // What became of one result.
 struct SavedFile {

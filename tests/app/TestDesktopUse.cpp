@@ -437,15 +437,15 @@ private slots:
         QAbstractItemModelTester resultsTester(&resultsModel, QAbstractItemModelTester::FailureReportingMode::QtTest);
         resultsModel.SetColumns(app::ResultColumnsFor(options::SaveMode::EachRow));
         for (int i = 0; i < 200; ++i)
-            results.push_back({ "b.txt", "S", std::to_string(i + 1), "t" });
+            results.push_back({ "b.txt", "S", i + 1, "t" });
         resultsModel.Grow();
         QCOMPARE(resultsModel.rowCount(), 200);
         QCOMPARE(resultsModel.index(199, 2).data().toString(), QString("200"));
         resultsModel.SetColumns(app::ResultColumnsFor(options::SaveMode::AllSheets));
         QCOMPARE(resultsModel.columnCount(), 1);
-        resultsModel.Reset([&] { results.resize(20); });
+        resultsModel.Reset([&] { results.Truncate(20); });
         QCOMPARE(resultsModel.rowCount(), 20);
-        results.resize(5); // shrunk behind the model's back: the next Grow resets the views
+        results.Truncate(5); // shrunk behind the model's back: the next Grow resets the views
         resultsModel.Grow();
         QCOMPARE(resultsModel.rowCount(), 5);
         resultsModel.Reset([&] { results.clear(); });

@@ -43,7 +43,7 @@ QList<Row> RowsOf(app::Form2& results)
             row.sheet = model->index(r, 1).data().toString();
         if (model->columnCount() > 2)
             row.ordinal = model->index(r, 2).data().toString();
-        row.text = QByteArray::fromStdString(results.Results().at(static_cast<size_t>(r)).text);
+        row.text = QByteArray::fromStdString(results.Results().at(static_cast<size_t>(r)).text.Copy());
         rows << row;
     }
     return rows;
@@ -160,7 +160,8 @@ private slots:
         // The preview shows the first result until an entry is chosen.
         auto* preview = Find<QPlainTextEdit>(results, "Text2");
         QVERIFY(preview->isReadOnly());
-        QCOMPARE(preview->toPlainText(), QString::fromStdString(results->Results().front().text).replace("\r\n", "\n"));
+        QCOMPARE(preview->toPlainText(),
+            QString::fromStdString(results->Results().front().text.Copy()).replace("\r\n", "\n"));
         QVERIFY(window->CommandsEnabled());
         QVERIFY(!app::BusyPointer::Shown());
     }
@@ -360,7 +361,8 @@ private slots:
         QCOMPARE(QDir(out).entryList(QDir::Files, QDir::Name), files);
         const auto& held = results->Results();
         for (int i = 0; i < files.size(); ++i)
-            QCOMPARE(ReadFile(out + "/" + files[i]), QByteArray::fromStdString(held[static_cast<size_t>(i)].text));
+            QCOMPARE(
+                ReadFile(out + "/" + files[i]), QByteArray::fromStdString(held[static_cast<size_t>(i)].text.Copy()));
         QVERIFY(results->CommandsEnabled());
     }
 
@@ -408,11 +410,11 @@ private slots:
         app::Form2* results = window->ResultsWindow();
         auto& held = results->Results();
         held.clear();
-        held.push_back({ "b.txt", "../x", "", "one" });
-        held.push_back({ "b.txt", "a/b", "", "two" });
-        held.push_back({ "b.txt", "c\x01\nd", "", "three" });
-        held.push_back({ "b.txt", "same", "", "first" });
-        held.push_back({ "b.txt", "same", "", "second" }); // a duplicate gets a file of its own
+        held.push_back({ "b.txt", "../x", 0, "one" });
+        held.push_back({ "b.txt", "a/b", 0, "two" });
+        held.push_back({ "b.txt", "c\x01\nd", 0, "three" });
+        held.push_back({ "b.txt", "same", 0, "first" });
+        held.push_back({ "b.txt", "same", 0, "second" }); // a duplicate gets a file of its own
         const QString out = m_env->Work() + "/deep/out";
         QDir().mkpath(out);
         Find<QLineEdit>(results, "Text1")->setText(out);
@@ -478,7 +480,15 @@ private slots:
         SetUpOptions(*window, 1);
         Run(*window, { TwoWorkbooks().first() });
         app::Form2* results = window->ResultsWindow();
-        results->Results().front().text = huge;
+        // The first result's text made huge, the others kept.
+        exporting::ResultList changed;
+        for (size_t i = 0; i < results->Results().size(); ++i) {
+            exporting::ResultEntry entry = results->Results()[i];
+            if (i == 0)
+                entry.text = huge;
+            changed.push_back(entry);
+        }
+        results->Results() = std::move(changed);
         const QString out = m_env->Work() + "/out";
         QDir().mkpath(out);
         Find<QLineEdit>(results, "Text1")->setText(out);
@@ -533,7 +543,7 @@ private slots:
         for (const auto& entry : held) {
             const QString name = QString::fromStdString(results::SavedFileName(saveMode, entry));
             if (seen.insert(name).second)
-                QCOMPARE(ReadFile(out + "/" + name), QByteArray::fromStdString(entry.text));
+                QCOMPARE(ReadFile(out + "/" + name), QByteArray::fromStdString(entry.text.Copy()));
         }
     }
 };

@@ -45,7 +45,7 @@ private:
         QStringList texts;
         if (app::Form2* results = window.ResultsWindow())
             for (const auto& entry : results->Results())
-                texts << QString::fromStdString(entry.text);
+                texts << QString::fromStdString(entry.text.Copy());
         return texts;
     }
 

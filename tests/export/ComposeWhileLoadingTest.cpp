@@ -1,6 +1,6 @@
-// The whole-sheet exports compose rows while the worksheet loads on a second thread.
-// Whatever the shape of the sheet, the text must be the one the row-by-row walk gives:
-// the row export, which never composes while loading, is the yardstick.
+// The exports compose their lines while the worksheet loads on a second thread.
+// Whatever the shape of the sheet, the texts must be the ones the walk of the loaded
+// worksheet gives: the same export on a worksheet loaded beforehand is the yardstick.
 #include "export/ExportProcedures.h"
 #include "support/ExportHarness.h"
 #include "support/MemoryWorkbook.h"
@@ -83,13 +83,32 @@ std::string SheetText(const MemorySheet& sheet, const options::ExportOptions& op
 {
     auto book = MakeWorkbook(kPath, { sheet });
     exporting::ExportSheetToTextFile(h.context, book.get(), options, kPath, h.resultNumber);
-    return h.results.empty() ? std::string("(none)") : h.results.back().text;
+    return h.results.empty() ? std::string("(none)") : h.results.back().text.Copy();
+}
+
+using LineExport = void (*)(
+    exporting::ExportContext&, spreadsheet::Workbook*, const options::ExportOptions&, const std::string&, int64_t&);
+
+// The entries of a row or column export; with loadFirst the worksheet is loaded
+// beforehand, so the export walks it rather than composing while it loads.
+exporting::ResultList LineEntries(
+    LineExport lineExport, const MemorySheet& sheet, bool loadFirst, const options::ExportOptions& options)
+{
+    Harness h;
+    auto book = MakeWorkbook(kPath, { sheet });
+    if (loadFirst)
+        book->Worksheets().front().UsedRange();
+    lineExport(h.context, book.get(), options, kPath, h.resultNumber);
+    EXPECT_TRUE(h.reporter.reports.empty());
+    EXPECT_FALSE(h.progress.values.empty());
+    return std::move(h.results);
 }
 
 std::string RowByRowText(const MemorySheet& sheet, const options::ExportOptions& options)
 {
     Harness h;
     auto book = MakeWorkbook(kPath, { sheet });
+    book->Worksheets().front().UsedRange();
     exporting::ExportRowToTextFile(h.context, book.get(), options, kPath, h.resultNumber);
     std::string text;
     for (const auto& entry : h.results)
@@ -126,36 +145,26 @@ TEST(ComposeWhileLoading, LargeSheetsOfEveryShapeGiveTheRowByRowText)
     });
 }
 
-// The column export composes every column while the worksheet loads; the yardstick is
-// the same export walking the worksheet loaded beforehand.
-std::vector<exporting::ResultEntry> ColumnEntries(const MemorySheet& sheet, bool loadFirst, bool blankCells, bool quote)
+// The row and column exports compose every line while the worksheet loads.
+TEST(ComposeWhileLoading, LinesOfEveryShapeGiveTheWalksLines)
 {
-    Harness h;
-    auto book = MakeWorkbook(kPath, { sheet });
-    if (loadFirst)
-        book->Worksheets().front().UsedRange();
-    exporting::ExportColumnToTextFile(h.context, book.get(), Options(blankCells, quote), kPath, h.resultNumber);
-    EXPECT_TRUE(h.reporter.reports.empty());
-    EXPECT_FALSE(h.progress.values.empty());
-    return { h.results.begin(), h.results.end() };
-}
-
-TEST(ComposeWhileLoading, ColumnsOfEveryShapeGiveTheWalksColumns)
-{
-    std::vector<Shape> shapes = Shapes(LargeSheet(30000));
-    const auto plainLoads = shapes.front().sheet.loads = std::make_shared<int>(0);
-    ForEveryShapeAndOption(shapes, [](const MemorySheet& sheet, bool blankCells, bool quote) {
-        const auto composed = ColumnEntries(sheet, false, blankCells, quote);
-        const auto walked = ColumnEntries(sheet, true, blankCells, quote);
-        ASSERT_EQ(composed.size(), walked.size());
-        for (size_t i = 0; i < walked.size(); ++i) {
-            EXPECT_EQ(composed[i].ordinal, walked[i].ordinal);
-            EXPECT_EQ(composed[i].sheetName, walked[i].sheetName);
-            EXPECT_TRUE(composed[i].text == walked[i].text) << "column " << walked[i].ordinal << " differs";
-        }
-    });
-    // The plain sheet was read once each time: its columns were composed while it loaded.
-    EXPECT_EQ(*plainLoads, 8);
+    for (const LineExport lineExport : { exporting::ExportRowToTextFile, exporting::ExportColumnToTextFile }) {
+        SCOPED_TRACE(lineExport == exporting::ExportRowToTextFile ? "rows" : "columns");
+        std::vector<Shape> shapes = Shapes(LargeSheet(30000));
+        const auto plainLoads = shapes.front().sheet.loads = std::make_shared<int>(0);
+        ForEveryShapeAndOption(shapes, [&](const MemorySheet& sheet, bool blankCells, bool quote) {
+            const auto composed = LineEntries(lineExport, sheet, false, Options(blankCells, quote));
+            const auto walked = LineEntries(lineExport, sheet, true, Options(blankCells, quote));
+            ASSERT_EQ(composed.size(), walked.size());
+            for (size_t i = 0; i < walked.size(); ++i) {
+                EXPECT_EQ(composed[i].ordinal, walked[i].ordinal);
+                EXPECT_EQ(composed[i].sheetName, walked[i].sheetName);
+                EXPECT_TRUE(composed[i].text == walked[i].text) << "line " << walked[i].ordinal << " differs";
+            }
+        });
+        // The plain sheet was read once each time: its lines were composed while it loaded.
+        EXPECT_EQ(*plainLoads, 8);
+    }
 }
 
 // Without a used range from the file, how far the reader has read tells how far the

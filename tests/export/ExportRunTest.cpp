@@ -59,7 +59,7 @@ TEST(ExportRun, EmptyListSaysNoFilesAddedAndChangesNothingElse)
 {
     ScriptedHost host;
     RunRecorder run;
-    run.results.push_back({ "old.txt", "", "", "old" });
+    run.results.push_back({ "old.txt", "", 0, "old" });
     run(host);
     EXPECT_EQ(host.noFilesAdded, 1);
     EXPECT_TRUE(run.results.empty());
@@ -181,7 +181,7 @@ TEST(ExportRun, WorkbookWithoutExtensionIsExportedUnderItsWholeName)
     run(host);
     ASSERT_EQ(run.results.size(), 2u);
     EXPECT_EQ(run.results[0].fileName, "notes.txt");
-    EXPECT_EQ(run.results[1].ordinal, "2");
+    EXPECT_EQ(run.results[1].ordinal, 2);
 }
 
 TEST(ExportRun, ProgressIsResetAfterEveryWorkbook)

@@ -37,7 +37,7 @@ ResultList SheetsOfB(const std::vector<std::string>& sheets)
 {
     ResultList list;
     for (const auto& sheet : sheets)
-        list.push_back({ "b.txt", sheet, "", "text of " + sheet + " #" + std::to_string(list.size()) });
+        list.push_back({ "b.txt", sheet, 0, "text of " + sheet + " #" + std::to_string(list.size()) });
     return list;
 }
 
@@ -45,7 +45,7 @@ ResultList SheetsOfB(const std::vector<std::string>& sheets)
 
 TEST(SavedFileName, EachModeNamesItsFile)
 {
-    const ResultEntry entry { "sales.2015.txt", "North", "7", "t" };
+    const ResultEntry entry { "sales.2015.txt", "North", 7, "t" };
     EXPECT_EQ(results::SavedFileName(SaveMode::AllSheets, entry), "sales.2015.txt");
     EXPECT_EQ(results::SavedFileName(SaveMode::EachSheet, entry), "sales.2015_North.txt");
     EXPECT_EQ(results::SavedFileName(SaveMode::EachRow, entry), "sales.2015_North_7.txt");
@@ -61,12 +61,12 @@ TEST(SavedFileName, NamesFromInsideAWorkbookStayInsideTheFolder)
         { "/", "b__.txt" },
     };
     for (const auto& [sheet, expected] : cases)
-        EXPECT_EQ(results::SavedFileName(SaveMode::EachSheet, { "b.txt", sheet, "", "" }), expected) << sheet;
+        EXPECT_EQ(results::SavedFileName(SaveMode::EachSheet, { "b.txt", sheet, 0, "" }), expected) << sheet;
 }
 
 TEST(SaveResults, WritesExactBytesInEveryMode)
 {
-    const ResultList list = { { "sales.txt", "North", "1", "a\tb\r\n" }, { "sales.txt", "South", "2", "empty file" } };
+    const ResultList list = { { "sales.txt", "North", 1, "a\tb\r\n" }, { "sales.txt", "South", 2, "empty file" } };
     for (SaveMode mode : { SaveMode::EachSheet, SaveMode::EachRow, SaveMode::EachColumn }) {
         TempDir dir;
         Save save;
@@ -84,7 +84,7 @@ TEST(SaveResults, AllSheetsWalksTheResultsSoNamesKeepTheirTexts)
 {
     TempDir dir;
     Save save;
-    const ResultList list = { { "first.txt", "", "", "one" }, { "third.txt", "", "", "three" } };
+    const ResultList list = { { "first.txt", "", 0, "one" }, { "third.txt", "", 0, "three" } };
     save(dir.Path() + "/", SaveMode::AllSheets, list);
     EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string> { "first.txt", "third.txt" }));
     EXPECT_EQ(ReadBytes(dir.File("third.txt")), "three");
@@ -115,7 +115,7 @@ TEST(SaveResults, SavingAgainReplacesTheEarlierSavesFilesOnePerName)
     TempDir dir;
     Save save;
     save(dir.Path(), SaveMode::EachSheet, SheetsOfB({ "S", "S" }));
-    const ResultList again = { { "b.txt", "S", "", "new one" }, { "b.txt", "S", "", "new two" } };
+    const ResultList again = { { "b.txt", "S", 0, "new one" }, { "b.txt", "S", 0, "new two" } };
     save(dir.Path(), SaveMode::EachSheet, again);
     EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string> { "b_S (2).txt", "b_S.txt" }));
     EXPECT_EQ(ReadBytes(dir.File("b_S.txt")), "new one");
@@ -130,8 +130,8 @@ TEST(SaveResults, AWorkbookOfTheRunIsNeverWrittenOver)
     std::filesystem::create_directory(dir.File("links"));
     const std::string other = dir.Write("sub/other.txt", "other\n");
     std::filesystem::create_symlink(dir.File("data.txt"), dir.File("links/alias.txt"));
-    const ResultList list = { { "data.txt", "", "", "exported data" }, { "other.txt", "", "", "exported other" },
-        { "alias.txt", "", "", "exported alias" }, { "data.txt", "", "", "data again" } };
+    const ResultList list = { { "data.txt", "", 0, "exported data" }, { "other.txt", "", 0, "exported other" },
+        { "alias.txt", "", 0, "exported alias" }, { "data.txt", "", 0, "data again" } };
     Save save;
     // The same workbook spelled another way, another in a second folder, and one listed
     // through a link whose target lies in the output folder.
@@ -147,7 +147,7 @@ TEST(SaveResults, AWorkbookOfTheRunIsNeverWrittenOver)
     // The link's folder as output: its own name and the file it points to are both kept.
     Save intoLinks;
     intoLinks.inputs = { dir.File("links/alias.txt") };
-    intoLinks(dir.File("links"), SaveMode::AllSheets, { { "alias.txt", "", "", "x" } });
+    intoLinks(dir.File("links"), SaveMode::AllSheets, { { "alias.txt", "", 0, "x" } });
     EXPECT_TRUE(std::filesystem::is_symlink(dir.File("links/alias.txt")));
     EXPECT_EQ(ReadBytes(dir.File("links/alias (2).txt")), "x");
     EXPECT_EQ(ReadBytes(data), "a\tb\n");
@@ -224,7 +224,7 @@ TEST(SaveResults, MissingFolderOrAFileGivenAsFolderWritesNothing)
 {
     TempDir dir;
     Save save;
-    const ResultList list = { { "b.txt", "S", "", "t" } };
+    const ResultList list = { { "b.txt", "S", 0, "t" } };
     EXPECT_EQ(save(dir.File("missing"), SaveMode::EachSheet, list), results::SaveOutcome::FolderMissing);
     EXPECT_EQ(save(dir.Write("plain", "x"), SaveMode::EachSheet, list), results::SaveOutcome::FolderMissing);
     EXPECT_EQ(save("", SaveMode::EachSheet, list), results::SaveOutcome::FolderMissing);
@@ -239,7 +239,7 @@ TEST(SaveResults, AnUnwritableFileIsReportedAndTheOthersAreWritten)
     Save save;
     const std::string locked = dir.Write("b_B.txt", "old");
     ::chmod(locked.c_str(), 0444);
-    const ResultList list = { { "b.txt", "A", "", "a" }, { "b.txt", "B", "", "b" }, { "b.txt", "C", "", "c" } };
+    const ResultList list = { { "b.txt", "A", 0, "a" }, { "b.txt", "B", 0, "b" }, { "b.txt", "C", 0, "c" } };
     save(dir.Path(), SaveMode::EachSheet, list);
     ASSERT_EQ(save.reporter.reports.size(), 1u);
     EXPECT_EQ(save.reporter.reports[0].step, 162);
@@ -255,7 +255,7 @@ TEST(SaveResults, AFolderInTheWayOfAFileIsReportedAndTheOthersAreWritten)
     TempDir dir;
     Save save;
     std::filesystem::create_directory(dir.File("b_B.txt"));
-    const ResultList list = { { "b.txt", "A", "", "a" }, { "b.txt", "B", "", "b" }, { "b.txt", "C", "", "c" } };
+    const ResultList list = { { "b.txt", "A", 0, "a" }, { "b.txt", "B", 0, "b" }, { "b.txt", "C", 0, "c" } };
     save(dir.Path(), SaveMode::EachSheet, list);
     ASSERT_EQ(save.reporter.reports.size(), 1u);
     EXPECT_NE(save.reporter.reports[0].description.find("b_B.txt"), std::string::npos);
@@ -266,7 +266,7 @@ TEST(SaveResults, NoModeWritesNothingButSucceeds)
 {
     TempDir dir;
     Save save;
-    EXPECT_EQ(save(dir.Path(), std::nullopt, { { "b.txt", "S", "", "t" } }), results::SaveOutcome::Saved);
+    EXPECT_EQ(save(dir.Path(), std::nullopt, { { "b.txt", "S", 0, "t" } }), results::SaveOutcome::Saved);
     EXPECT_TRUE(FilesIn(dir.Path()).empty());
 }
 
@@ -274,8 +274,8 @@ TEST(SaveResults, SavingTwiceLeavesOneFilePerName)
 {
     TempDir dir;
     Save save;
-    save(dir.Path(), SaveMode::EachSheet, { { "b.txt", "S", "", "first" } });
-    save(dir.Path(), SaveMode::EachSheet, { { "b.txt", "S", "", "second" } });
+    save(dir.Path(), SaveMode::EachSheet, { { "b.txt", "S", 0, "first" } });
+    save(dir.Path(), SaveMode::EachSheet, { { "b.txt", "S", 0, "second" } });
     EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string> { "b_S.txt" });
     EXPECT_EQ(ReadBytes(dir.File("b_S.txt")), "second");
 }
