@@ -2,6 +2,7 @@
 
 #include "spreadsheet/SpreadsheetError.h"
 
+#include <array>
 #include <cstdint>
 
 namespace vellumcast::spreadsheet::xml {
@@ -113,20 +114,57 @@ bool IsValidUtf8(const unsigned char* p, const unsigned char* end)
     return true;
 }
 
+namespace {
+
+// The kinds of byte CheckText tells apart, as bits to gather over a run.
+enum ByteKind : uint8_t {
+    kOtherControl = 1,
+    kLineOrTab = 2, // '\n' or '\t'
+    kReturn = 4,
+    kAmpersand = 8,
+    kLessThan = 16,
+    kHigh = 32, // from 0x80: part of a non-ASCII character
+};
+
+constexpr std::array<uint8_t, 256> ByteKinds()
+{
+    std::array<uint8_t, 256> kinds {};
+    for (int c = 0; c < 0x20; ++c)
+        kinds[c] = kOtherControl;
+    kinds['\n'] = kinds['\t'] = kLineOrTab;
+    kinds['\r'] = kReturn;
+    kinds['&'] = kAmpersand;
+    kinds['<'] = kLessThan;
+    for (int c = 0x80; c < 0x100; ++c)
+        kinds[c] = kHigh;
+    return kinds;
+}
+
+constexpr std::array<uint8_t, 256> kByteKinds = ByteKinds();
+
+} // namespace
+
+// The kinds of every byte are gathered without a branch, four at a time, and judged once:
+// the text of a cell is a few bytes long, and nearly always plain.
 unsigned CheckText(const char* begin, const char* end, bool attribute, bool raw)
 {
+    const auto* p = reinterpret_cast<const unsigned char*>(begin);
+    const auto* const stop = reinterpret_cast<const unsigned char*>(end);
+    unsigned kinds = 0;
+    for (; stop - p >= 4; p += 4)
+        kinds |= kByteKinds[p[0]] | kByteKinds[p[1]] | kByteKinds[p[2]] | kByteKinds[p[3]];
+    for (; p < stop; ++p)
+        kinds |= kByteKinds[*p];
+    if (kinds == 0)
+        return kPlain;
+    // Other control characters, and "<" (only possible in attribute values).
+    if ((kinds & kOtherControl) || ((kinds & kLessThan) && !raw))
+        return kBad;
     unsigned result = kPlain;
-    for (const char* p = begin; p < end; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        if (c >= 0x20 && ((c != '&' && c != '<') || raw) && c < 0x80)
-            continue;
-        if (c >= 0x80)
-            result |= kNonAscii;
-        else if (c == '&' || c == '\r' || (attribute && (c == '\n' || c == '\t')))
-            result |= kDecode;
-        else if (c != '\n' && c != '\t')
-            return kBad; // other control characters, and "<" (only possible in attribute values)
-    }
+    if (kinds & kHigh)
+        result |= kNonAscii;
+    if ((kinds & kReturn) || ((kinds & kAmpersand) && !raw) || ((kinds & kLineOrTab) && attribute))
+        result |= kDecode;
     return result;
 }
 

@@ -53,5 +53,41 @@ TEST(AppendDecoded, RefusesReferencesXmlDoesNotAllow)
     }
 }
 
+// Each byte, alone and at every place of a run long enough for the check's four-byte
+// steps and its tail, is judged as XML judges it in text, attribute values and raw
+// character data (comments, CDATA).
+TEST(CheckText, JudgesEveryByteWhereverItStands)
+{
+    const auto expected = [](unsigned char c, bool attribute, bool raw) -> unsigned {
+        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || (c == '<' && !raw))
+            return kBad;
+        if (c >= 0x80)
+            return kNonAscii;
+        if (c == '\r' || (c == '&' && !raw) || (attribute && (c == '\t' || c == '\n')))
+            return kDecode;
+        return kPlain;
+    };
+    for (const auto& [attribute, raw] : { std::pair { false, false }, { true, false }, { false, true } }) {
+        for (int c = 0; c < 256; ++c) {
+            const unsigned want = expected(static_cast<unsigned char>(c), attribute, raw);
+            for (size_t place = 0; place < 9; ++place) {
+                std::string text(9, 'a');
+                text[place] = static_cast<char>(c);
+                EXPECT_EQ(CheckText(text.data(), text.data() + text.size(), attribute, raw), want)
+                    << "byte " << c << " at " << place
+                    << (attribute    ? " in a value"
+                               : raw ? " raw"
+                                     : "");
+            }
+            const std::string alone(1, static_cast<char>(c));
+            EXPECT_EQ(CheckText(alone.data(), alone.data() + 1, attribute, raw), want) << "byte " << c;
+        }
+    }
+    // Kinds gather: a value with both a reference and a non-ASCII character needs both.
+    const std::string mixed = "caf\xC3\xA9 &amp; co";
+    EXPECT_EQ(CheckText(mixed.data(), mixed.data() + mixed.size(), true), kDecode | kNonAscii);
+    EXPECT_EQ(CheckText(mixed.data(), mixed.data(), false), kPlain);
+}
+
 } // namespace
 } // namespace vellumcast::spreadsheet::xml
