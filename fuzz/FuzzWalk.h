@@ -11,17 +11,19 @@
 
 namespace vellumcast::fuzz {
 
-// Reads every cell of every worksheet; a valid sheet may span the whole grid, so the walk
-// stops after a million cells. Throws what the engine throws.
+// Reads every cell of every worksheet, going through them in turn as an export does, and
+// then lists them all; a valid sheet may span the whole grid, so the walk stops after a
+// million cells. Throws what the engine throws.
 inline void ReadEveryCell(spreadsheet::Workbook& book)
 {
     int64_t budget = 1 << 20;
-    for (spreadsheet::Worksheet& sheet : book.Worksheets()) {
+    for (spreadsheet::Worksheet& sheet : book.WorksheetsInTurn()) {
         const spreadsheet::CellRange range = sheet.UsedRange();
         for (int32_t row = range.firstRow; row <= range.lastRow && budget > 0; ++row)
             for (int32_t column = range.firstColumn; column <= range.lastColumn && budget > 0; ++column, --budget)
                 sheet.CellText(row, column);
     }
+    book.Worksheets();
 }
 
 // Opens bytes as a workbook under name and reads every cell. The engine may fail only

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <deque>
 #include <ostream>
 #include <stdexcept>
 
@@ -34,7 +35,7 @@ bool SameIgnoringCase(std::string_view a, std::string_view b)
 }
 
 // The 0-based index of the worksheet chosen by text, if any.
-std::optional<size_t> FindWorksheet(std::vector<spreadsheet::Worksheet>& sheets, const std::string& choice)
+std::optional<size_t> FindWorksheet(std::deque<spreadsheet::Worksheet>& sheets, const std::string& choice)
 {
     for (size_t i = 0; i < sheets.size(); ++i) {
         if (sheets[i].Name() == choice)
@@ -102,6 +103,8 @@ std::vector<std::string> ExpandFolders(
 std::vector<size_t> SelectWorksheets(spreadsheet::Workbook& workbook, const std::string& shownName,
     const std::vector<std::string>& sheets, bool skipHidden)
 {
+    if (sheets.empty() && !skipHidden)
+        return {}; // every worksheet, listed as the export reads on rather than before it
     auto& worksheets = workbook.Worksheets();
     std::vector<bool> keep(worksheets.size(), sheets.empty());
     for (const auto& choice : sheets) {
@@ -111,7 +114,7 @@ std::vector<size_t> SelectWorksheets(spreadsheet::Workbook& workbook, const std:
         keep[*index] = true;
     }
     std::vector<size_t> numbers;
-    std::vector<spreadsheet::Worksheet> kept;
+    std::deque<spreadsheet::Worksheet> kept;
     for (size_t i = 0; i < worksheets.size(); ++i) {
         if (skipHidden && worksheets[i].Visibility() != spreadsheet::SheetVisibility::Visible)
             keep[i] = false;
@@ -139,7 +142,7 @@ std::string ListWorksheets(spreadsheet::Workbook& workbook, const std::vector<si
     auto& worksheets = workbook.Worksheets();
     for (size_t i = 0; i < worksheets.size(); ++i) {
         const spreadsheet::CellRange range = worksheets[i].UsedRange();
-        text += std::to_string(numbers.at(i)) + '\t' + worksheets[i].Name() + '\t'
+        text += std::to_string(numbers.empty() ? i + 1 : numbers.at(i)) + '\t' + worksheets[i].Name() + '\t'
             + std::string(VisibilityWord(worksheets[i].Visibility())) + '\t'
             + CellReference(range.firstRow, range.firstColumn) + ':' + CellReference(range.lastRow, range.lastColumn)
             + '\n';

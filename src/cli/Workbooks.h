@@ -27,7 +27,7 @@ std::vector<std::string> ExpandFolders(
 // sheets or all when sheets is empty, less the hidden and very hidden ones when
 // skipHidden. A choice is a worksheet's name (letter case ignored when no name matches
 // exactly) or a number counting every worksheet from 1. Returns the numbers of the
-// worksheets kept. Call before any worksheet is read. Throws std::runtime_error naming
+// worksheets kept, or none when every one is kept. Call before any worksheet is read. Throws std::runtime_error naming
 // the workbook (as shownName) and the worksheet it lacks.
 std::vector<size_t> SelectWorksheets(spreadsheet::Workbook& workbook, const std::string& shownName,
     const std::vector<std::string>& sheets, bool skipHidden);
@@ -35,8 +35,9 @@ std::vector<size_t> SelectWorksheets(spreadsheet::Workbook& workbook, const std:
 // "A1", "AB12": a cell's reference in the A1 style.
 std::string CellReference(int32_t row, int32_t column);
 
-// One line per worksheet of workbook: its number (numbers[i] for the i-th worksheet),
-// name, visibility ("visible", "hidden", "very hidden") and used range, tab-separated.
+// One line per worksheet of workbook: its number (numbers[i] for the i-th worksheet, or
+// i + 1 without numbers), name, visibility ("visible", "hidden", "very hidden") and used
+// range, tab-separated.
 // A worksheet that cannot be read throws.
 std::string ListWorksheets(spreadsheet::Workbook& workbook, const std::vector<size_t>& numbers);
 

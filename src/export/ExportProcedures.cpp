@@ -714,7 +714,7 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
     SheetWalker walker(context, procedure, options, workbookPath, workbook);
     if (!walker.HasWorkbook())
         return;
-    for (Worksheet& sheet : workbook->Worksheets()) {
+    for (Worksheet& sheet : workbook->WorksheetsInTurn()) {
         // Lines are composed while the worksheet loads, which spares holding it whole.
         // Rows are composed into one text that their entries share; columns, composed
         // side by side, each into a text of its own.
@@ -760,7 +760,7 @@ void ExportSheetToTextFile(ExportContext& context, Workbook* workbook, const opt
     SheetWalker walker(context, "ExportSheetToTextFile", options, workbookPath, workbook);
     if (!walker.HasWorkbook())
         return;
-    for (Worksheet& sheet : workbook->Worksheets()) {
+    for (Worksheet& sheet : workbook->WorksheetsInTurn()) {
         std::string text;
         const auto streamed = walker.WalkWhileLoading(sheet, 140, text);
         if (streamed == SheetWalker::Streamed::PassedOver)
@@ -796,7 +796,7 @@ void ExportAllSheetsToTextFile(
     SheetWalker walker(context, "ExportAllSheetsToTextFile", options, {}, workbook, false);
     walker.HasWorkbook();
     const std::string_view lineEnd = walker.LineEnd();
-    for (Worksheet& sheet : workbook->Worksheets()) {
+    for (Worksheet& sheet : workbook->WorksheetsInTurn()) {
         const size_t nameStart = text.size();
         text += sheet.Name();
         text += lineEnd;

@@ -225,7 +225,6 @@ Workbook::Workbook(std::string path, std::unique_ptr<WorkbookReader> reader, Wor
     , m_data(std::move(data))
     , m_yield(SkippedWhileLoadingAside(std::move(yield)))
 {
-    m_worksheets.reserve(m_data.sheets.size());
     for (size_t i = 0; i < m_data.sheets.size(); ++i)
         m_worksheets.push_back(Worksheet(*this, i));
     if (const size_t unreadable = m_data.formats.UnreadableCodes())
@@ -240,6 +239,33 @@ void Workbook::WarnOnce(Warning kind, const std::string& what)
         return;
     m_warned |= bit;
     m_warnings.push_back(m_path + ": " + what);
+}
+
+std::deque<Worksheet>& Workbook::Worksheets()
+{
+    ListWorksheets(SIZE_MAX);
+    return m_worksheets;
+}
+
+bool Workbook::HasWorksheet(size_t index)
+{
+    if (index >= m_worksheets.size())
+        ListWorksheets(index + 1);
+    return index < m_worksheets.size();
+}
+
+void Workbook::ListWorksheets(size_t wanted)
+{
+    if (m_listed || m_worksheets.size() >= wanted)
+        return;
+    try {
+        m_listed = m_reader->ListSheets(wanted, m_data.sheets);
+    } catch (const SpreadsheetError& error) {
+        const std::string after = m_data.sheets.empty() ? "" : " past \"" + m_data.sheets.back().name + "\"";
+        throw SpreadsheetError(error.code(), "Cannot list the worksheets of " + m_path + after + ": " + error.what());
+    }
+    for (size_t i = m_worksheets.size(); i < m_data.sheets.size(); ++i)
+        m_worksheets.push_back(Worksheet(*this, i));
 }
 
 // Style 0 is every cell's default, present or not; any other index the workbook has no

@@ -5,7 +5,9 @@
 #include "spreadsheet/SheetData.h"
 #include "spreadsheet/WorkbookReader.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -96,13 +98,59 @@ public:
     // shown as General, a reference to a shared string or style it does not have), each
     // kind once, as sentences naming the workbook. Grows as worksheets are read.
     const std::vector<std::string>& Warnings() const { return m_warnings; }
-    std::vector<Worksheet>& Worksheets() { return m_worksheets; }
+
+    // Every worksheet, in workbook order. A workbook whose list runs through its
+    // worksheets' content is read to its end for it. Throws SpreadsheetError naming the
+    // workbook when the list cannot be read.
+    std::deque<Worksheet>& Worksheets();
+
+    // The worksheets in workbook order, each found only once the ones before it are done
+    // with: what an export that reads them in turn goes through, so that a workbook whose
+    // list runs through its content is read once, not once more to list it. Going on to
+    // the next worksheet throws SpreadsheetError, naming the workbook, when the list
+    // cannot be read past the ones before.
+    class InTurn {
+    public:
+        struct End { };
+        class Iterator {
+        public:
+            Iterator(Workbook& workbook)
+                : m_workbook(&workbook)
+            {
+            }
+            Worksheet& operator*() const { return m_workbook->m_worksheets[m_index]; }
+            Iterator& operator++()
+            {
+                ++m_index;
+                return *this;
+            }
+            bool operator==(End) const { return !m_workbook->HasWorksheet(m_index); }
+
+        private:
+            Workbook* m_workbook;
+            size_t m_index = 0;
+        };
+        explicit InTurn(Workbook& workbook)
+            : m_workbook(workbook)
+        {
+        }
+        Iterator begin() const { return Iterator(m_workbook); }
+        End end() const { return {}; }
+
+    private:
+        Workbook& m_workbook;
+    };
+    InTurn WorksheetsInTurn() { return InTurn(*this); }
     numfmt::DateSystem DateSystemInUse() const { return m_data.dateSystem; }
 
 private:
     friend class Worksheet;
     enum class Warning : uint8_t { UnreadableFormats, MissingSharedString, MissingStyle };
     void WarnOnce(Warning kind, const std::string& what);
+    // Whether worksheet number index (from 0) exists, listing no further than needed.
+    bool HasWorksheet(size_t index);
+    // Lists worksheets until there are wanted of them or every one is listed.
+    void ListWorksheets(size_t wanted);
     const numfmt::NumberFormat& FormatOf(const Cell& cell);
 
     std::string m_path;
@@ -112,7 +160,8 @@ private:
     std::unique_ptr<WorkbookReader> m_reader;
     WorkbookData m_data;
     std::function<void()> m_yield;
-    std::vector<Worksheet> m_worksheets;
+    std::deque<Worksheet> m_worksheets; // a deque: listing more leaves each in its place
+    bool m_listed = false; // every worksheet is in m_worksheets
     Worksheet* m_loadedSheet = nullptr;
     std::string m_scratch;
 };

@@ -7,6 +7,7 @@
 #include "spreadsheet/SheetData.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <span>
@@ -39,7 +40,7 @@ public:
 
 // Workbook-wide data that the reader fills when it is opened.
 struct WorkbookData {
-    std::vector<SheetEntry> sheets; // worksheets only, in workbook order
+    std::deque<SheetEntry> sheets; // worksheets only, in workbook order: all, or the first ones
     std::vector<std::string> sharedStrings;
     CellFormats formats;
     numfmt::DateSystem dateSystem = numfmt::DateSystem::Date1900;
@@ -53,6 +54,13 @@ public:
     // About how many bytes loading sheets[index] reads (0 when it is at hand already), or
     // UINT64_MAX when that is not known beforehand.
     virtual uint64_t SheetBytes(size_t) const { return UINT64_MAX; }
+    // Extends sheets, the worksheets listed so far, until it holds wanted entries or every
+    // worksheet; returns whether it holds every one. Most readers list them all when
+    // opened. A reader whose list runs through the worksheets' content (OpenDocument)
+    // lists the first when opened and the next ones as its loads read on, so that an
+    // export need not read the content through once only to list it. Throws
+    // SpreadsheetError.
+    virtual bool ListSheets(size_t /*wanted*/, std::deque<SheetEntry>& /*sheets*/) { return true; }
 };
 
 struct ReaderContext {

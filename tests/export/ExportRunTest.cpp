@@ -1,6 +1,7 @@
 #include "export/ExportRun.h"
 #include "support/RecordingPorts.h"
 #include "support/TempDir.h"
+#include "support/XlsxWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -203,4 +204,46 @@ TEST(ExportRun, ProgressIsResetAfterEveryWorkbook)
     ASSERT_FALSE(run.progress.values.empty());
     EXPECT_EQ(run.progress.values.back(), 0.0);
     EXPECT_EQ(std::count(run.progress.values.begin(), run.progress.values.end(), 100.0), 2);
+}
+
+// An OpenDocument workbook lists its worksheets as the export reads on: damage past the
+// first worksheet no longer stops the workbook from opening, so what comes before it is
+// exported, in every mode, and the damage is reported once, naming the workbook.
+TEST(ExportRun, AWorksheetListDamagedPastTheFirstWorksheetKeepsWhatCameBefore)
+{
+    const std::string table = "<table:table table:name=\"A\"><table:table-row><table:table-cell "
+                              "office:value-type=\"string\"><text:p>kept</text:p></table:table-cell>"
+                              "</table:table-row></table:table>";
+    const std::string content = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><office:document-content"
+                                " xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\""
+                                " xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\""
+                                " xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\">"
+                                "<office:body><office:spreadsheet>"
+        + table + "<bogus:damage/>" + table + "</office:spreadsheet></office:body></office:document-content>";
+    vt::TempDir dir;
+    const std::string path = dir.Write("listed.ods",
+        vt::ZipWriter()
+            .Add("mimetype", "application/vnd.oasis.opendocument.spreadsheet")
+            .Add("content.xml", content, true)
+            .Finish());
+    const struct {
+        std::string_view caption;
+        std::string text;
+    } modes[] = { { options::kEachSheetCaption, "kept\r\n" }, { options::kEachRowCaption, "kept\r\n" },
+        { options::kEachColumnCaption, "kept\r\n" }, { options::kAllSheetsCaption, "A\r\nkept\r\n\r\n\r\n\r\n" } };
+    for (const auto& mode : modes) {
+        SCOPED_TRACE(mode.caption);
+        ScriptedHost host;
+        host.paths = { path };
+        host.caption = std::string(mode.caption);
+        RunRecorder run;
+        run(host);
+        ASSERT_EQ(run.results.size(), 1u);
+        EXPECT_EQ(run.results[0].text, mode.text);
+        EXPECT_EQ(run.failed, 1u);
+        ASSERT_EQ(run.reporter.reports.size(), 1u);
+        const std::string& said = run.reporter.reports[0].description;
+        EXPECT_NE(said.find("Cannot list the worksheets of " + path + " past \"A\""), std::string::npos) << said;
+        EXPECT_NE(said.find("not declared"), std::string::npos) << said;
+    }
 }

@@ -146,6 +146,10 @@ void OdsContentHandler::StartElement(OdsNs namespaceUri, std::string_view localN
         if (m_tableDepth == 1 && m_inSpreadsheet) {
             m_tables.push_back(
                 { std::string(attributes.Get(kTable, "name")), std::string(attributes.Get(kTable, "style-name")) });
+            if (m_tables.size() - 1 == m_stopAtTable) {
+                m_stopRequested = true;
+                return;
+            }
             if (m_sink && m_tables.size() - 1 == m_target)
                 m_inTarget = true;
         }
@@ -260,7 +264,6 @@ void OdsContentHandler::EndElement(OdsNs namespaceUri, std::string_view localNam
         if (m_tableDepth == 1 && m_inTarget) {
             m_inTarget = false;
             m_targetDone = true;
-            m_stopRequested = m_stopAfterTarget;
         }
         if (m_tableDepth > 0)
             --m_tableDepth;

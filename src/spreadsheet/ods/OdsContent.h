@@ -42,8 +42,9 @@ public:
     // are SpreadsheetError(TooLarge).
     OdsContentHandler(size_t target, OdsCellSink* sink, uint64_t repeatBudget);
 
-    // Asks for the parse to end once the target table has been read.
-    void StopAfterTarget() { m_stopAfterTarget = true; }
+    // Asks for the parse to end when table number table (from 0) starts: the tables up to
+    // it are then listed, and the target, if one of those before it, read.
+    void StopAtTable(size_t table) { m_stopAtTable = table; }
     bool StopRequested() const { return m_stopRequested; }
     // True once after the start of a worksheet whose content the handler has no use for
     // (not the one being loaded): the XML reader may pass over it unread, as long as it
@@ -84,7 +85,7 @@ private:
 
     size_t m_target;
     OdsCellSink* m_sink;
-    bool m_stopAfterTarget = false;
+    size_t m_stopAtTable = SIZE_MAX;
     bool m_stopRequested = false;
     bool m_skipWanted = false;
 

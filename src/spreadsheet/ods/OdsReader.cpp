@@ -10,6 +10,8 @@
 #include "spreadsheet/xml/XmlText.h"
 
 #include <algorithm>
+#include <deque>
+#include <mutex>
 
 namespace vellumcast::spreadsheet::ods {
 
@@ -95,16 +97,35 @@ public:
             throw SpreadsheetError(ErrorCode::Corrupt, "the OpenDocument package has no content.xml");
     }
 
-    // One pass over the content for the sheet list. The worksheets' content is passed
-    // over unread, which takes a fraction of reading it; each is read when it is loaded.
-    std::vector<SheetEntry> ReadSheetList()
+    // The list of worksheets runs through the content, each name at the start of its
+    // worksheet. Opening reads only to the first; each load reads on to the start of the
+    // next, so an export going through them in turn reads the content once. A list
+    // wanted sooner is read by a pass that goes over the worksheets' content unread.
+    std::deque<SheetEntry> ListFirstSheet()
     {
         OdsContentHandler handler(0, nullptr, RepeatBudget(m_bytes->Bytes().size()));
-        Stream(handler, false);
+        handler.StopAtTable(0);
+        Stream(handler);
         if (!handler.SawSpreadsheet())
             throw SpreadsheetError(
                 ErrorCode::NotAWorkbook, "it is not a workbook (an OpenDocument file, but no spreadsheet)");
-        return handler.Sheets();
+        Learn(handler);
+        return { m_listed.begin(), m_listed.end() };
+    }
+
+    bool ListSheets(size_t wanted, std::deque<SheetEntry>& sheets) override
+    {
+        std::lock_guard lock(m_listMutex);
+        if (m_listed.size() < wanted && !m_listedAll) {
+            OdsContentHandler handler(0, nullptr, RepeatBudget(m_bytes->Bytes().size()));
+            if (wanted != SIZE_MAX)
+                handler.StopAtTable(wanted - 1);
+            Stream(handler);
+            LearnLocked(handler);
+        }
+        for (size_t i = sheets.size(); i < std::min(wanted, m_listed.size()); ++i)
+            sheets.push_back(m_listed[i]);
+        return m_listedAll && sheets.size() == m_listed.size();
     }
 
     uint64_t SheetBytes(size_t) const override
@@ -116,17 +137,39 @@ public:
     {
         BuilderSink sink(builder);
         OdsContentHandler handler(index, &sink, RepeatBudget(m_bytes->Bytes().size()));
-        Stream(handler, true, &builder);
+        handler.StopAtTable(index + 1); // listing the next worksheet on the way
+        try {
+            Stream(handler, &builder);
+        } catch (const SpreadsheetError&) {
+            // Damage past the worksheet is not its own: the list meets it when read on.
+            if (!handler.TargetDone())
+                throw;
+            return;
+        }
         if (!handler.TargetDone())
             throw SpreadsheetError(ErrorCode::Corrupt, "the worksheet is missing from the document");
+        Learn(handler);
     }
 
 private:
-    // builder, when given, learns how much of the content has been read.
-    void Stream(OdsContentHandler& handler, bool stopAfterTarget, SheetBuilder* builder = nullptr)
+    // Keeps what a pass over the content saw of the list: the worksheets up to where it
+    // stopped, or every one when it read to the end.
+    void Learn(const OdsContentHandler& handler)
     {
-        if (stopAfterTarget)
-            handler.StopAfterTarget();
+        std::lock_guard lock(m_listMutex);
+        LearnLocked(handler);
+    }
+    void LearnLocked(const OdsContentHandler& handler)
+    {
+        std::vector<SheetEntry> seen = handler.Sheets();
+        if (seen.size() > m_listed.size())
+            m_listed = std::move(seen);
+        m_listedAll = m_listedAll || !handler.StopRequested();
+    }
+
+    // builder, when given, learns how much of the content has been read.
+    void Stream(OdsContentHandler& handler, SheetBuilder* builder = nullptr)
+    {
         // UTF-8 content (what every writer produces) goes through the fast scanner; any
         // other encoding through Expat, which converts it.
         ods::OdsXmlScanner scanner(handler);
@@ -182,6 +225,10 @@ private:
     bool m_flat;
     std::unique_ptr<container::ZipArchive> m_archive;
     const container::ZipEntry* m_content = nullptr;
+    // The worksheets listed so far; loads list on beside the thread that asks.
+    std::mutex m_listMutex;
+    std::vector<SheetEntry> m_listed;
+    bool m_listedAll = false;
 };
 
 } // namespace
@@ -191,7 +238,7 @@ namespace {
 std::unique_ptr<WorkbookReader> Open(const ReaderContext& context, WorkbookData& data, bool flat)
 {
     auto reader = std::make_unique<OdsReader>(context, flat);
-    data.sheets = reader->ReadSheetList();
+    data.sheets = reader->ListFirstSheet();
     return reader;
 }
 

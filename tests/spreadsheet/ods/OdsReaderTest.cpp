@@ -165,6 +165,51 @@ TEST(OdsReader, ListsSheetsInOrderWithHiddenOnes)
     EXPECT_EQ(picture->Worksheets()[0].CellText(1, 1), "");
 }
 
+// Going through the worksheets in turn lists each only once the one before is done
+// with, whether that one was read, read part way or not at all; the names, visibility
+// and cells come out as the whole list gives them, and the damage past the last
+// worksheet is found only when the list is read on to it.
+TEST(OdsReader, WorksheetsInTurnAreListedAsTheReadsGoOn)
+{
+    const std::vector<std::string> fixtures { "workbooks/any_sheets.ods", "workbooks/issue127.ods",
+        "workbooks/issues.ods", "workbooks/picture.ods" };
+    for (const std::string& fixture : fixtures) {
+        SCOPED_TRACE(fixture);
+        for (const int readEvery : { 1, 2, 3 }) {
+            Application application;
+            auto whole = application.Open(Fixture(fixture));
+            auto& listed = whole->Worksheets();
+            auto book = application.Open(Fixture(fixture));
+            size_t index = 0;
+            for (Worksheet& sheet : book->WorksheetsInTurn()) {
+                ASSERT_LT(index, listed.size());
+                EXPECT_EQ(sheet.Name(), listed[index].Name());
+                EXPECT_EQ(sheet.Visibility(), listed[index].Visibility());
+                if (index % readEvery == 0) {
+                    EXPECT_EQ(ReadGrid(sheet), ReadGrid(listed[index])) << sheet.Name();
+                }
+                ++index;
+            }
+            EXPECT_EQ(index, listed.size());
+            EXPECT_EQ(book->Worksheets().size(), listed.size());
+        }
+    }
+
+    const std::string row = "<table:table-row>" + Cell("<text:p>ok</text:p>") + "</table:table-row>";
+    Application application;
+    auto book = application.OpenBytes(Package(Table("A", row) + Table("B", row) + "<bogus:x/>"), "t.ods");
+    auto inTurn = book->WorksheetsInTurn();
+    auto sheet = inTurn.begin();
+    for (const std::string name : { "A", "B" }) {
+        ASSERT_FALSE(sheet == inTurn.end());
+        EXPECT_EQ((*sheet).Name(), name);
+        EXPECT_EQ(ReadGrid(*sheet), (Grid { { "ok" } })); // damage past a worksheet is not its own
+        ++sheet;
+    }
+    EXPECT_EQ(testing::ErrorCodeOf([&] { (void)(sheet == inTurn.end()); }), ErrorCode::Corrupt);
+    EXPECT_EQ(testing::ErrorCodeOf([&] { book->Worksheets(); }), ErrorCode::Corrupt);
+}
+
 TEST(OdsReader, LoadsSheetsInAnyOrderAndAgain)
 {
     Application application;
