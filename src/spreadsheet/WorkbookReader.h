@@ -1,7 +1,8 @@
 #pragma once
 // What every format reader provides. A reader is opened on the workbook's bytes, reads
-// the workbook-wide parts at once (sheet list, shared strings, styles, date system) and
-// loads one worksheet's cells only when asked.
+// the workbook-wide parts at once (sheet list, shared strings, styles, date system; an
+// OpenDocument list only as far as its first worksheet) and loads one worksheet's cells
+// only when asked.
 
 #include "spreadsheet/CellFormats.h"
 #include "spreadsheet/SheetData.h"
