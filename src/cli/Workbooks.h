@@ -27,8 +27,9 @@ std::vector<std::string> ExpandFolders(
 // sheets or all when sheets is empty, less the hidden and very hidden ones when
 // skipHidden. A choice is a worksheet's name (letter case ignored when no name matches
 // exactly) or a number counting every worksheet from 1. Returns the numbers of the
-// worksheets kept, or none when every one is kept. Call before any worksheet is read. Throws std::runtime_error naming
-// the workbook (as shownName) and the worksheet it lacks.
+// worksheets kept, or none when every one is kept (the list is then left to be read as
+// the export goes on). Call before any worksheet is read. Throws std::runtime_error
+// naming the workbook (as shownName) and the worksheet it lacks.
 std::vector<size_t> SelectWorksheets(spreadsheet::Workbook& workbook, const std::string& shownName,
     const std::vector<std::string>& sheets, bool skipHidden);
 
