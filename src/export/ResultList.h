@@ -29,13 +29,7 @@ public:
         : SharedText(std::string(text))
     {
     }
-    // The part of a shared buffer from offset on, size bytes long.
-    SharedText(std::shared_ptr<const std::string> buffer, size_t offset, size_t size)
-        : m_buffer(std::move(buffer))
-        , m_view(std::string_view(*m_buffer).substr(offset, size))
-    {
-    }
-    // The part of the buffer other shares from offset on, size bytes long.
+    // The part of the buffer this text lies in from offset on, size bytes long.
     SharedText Part(size_t offset, size_t size) const
     {
         return m_buffer ? SharedText(m_buffer, offset, size) : SharedText();
@@ -55,6 +49,12 @@ public:
     friend std::ostream& operator<<(std::ostream& out, const SharedText& text) { return out << text.m_view; }
 
 private:
+    SharedText(std::shared_ptr<const std::string> buffer, size_t offset, size_t size)
+        : m_buffer(std::move(buffer))
+        , m_view(std::string_view(*m_buffer).substr(offset, size))
+    {
+    }
+
     std::shared_ptr<const std::string> m_buffer;
     std::string_view m_view;
 };
