@@ -42,6 +42,8 @@ private:
 
 QString PreviewText(std::string_view text)
 {
+    if (text.empty())
+        return QStringLiteral("empty file"); // a label only: the saved file holds nothing
     if (text.size() <= kPreviewLimit)
         return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     size_t cut = text.rfind('\n', kPreviewLimit);

@@ -314,9 +314,19 @@ public:
         size_t begin = 0;
         int64_t ordinal = 1;
         for (const size_t end : lineEnds) {
-            Record(sheet, sheetName, ordinal++, shared.Part(begin, end - begin), resultNumber);
+            RecordLine(sheet, sheetName, ordinal++, shared.Part(begin, end - begin), resultNumber);
             begin = end;
         }
+    }
+
+    // Adds an entry for one row's or column's text; a line of blank cells alone gives no
+    // entry when empty lines are skipped, so it leaves no file either. Its number is
+    // still counted: the lines after it keep their place in the used range.
+    void RecordLine(
+        Worksheet& sheet, const SharedText& sheetName, int64_t ordinal, SharedText text, int64_t& resultNumber)
+    {
+        if (!(text.empty() && m_options.skipEmptyLines))
+            Record(sheet, sheetName, ordinal, std::move(text), resultNumber);
     }
 
     // Once a few hundred lines are composed, reserves room for the whole text from their
@@ -730,7 +740,7 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
                 const SharedText sheetName(sheet.Name());
                 int64_t ordinal = 1;
                 for (std::string& column : texts)
-                    walker.Record(sheet, sheetName, ordinal++, std::move(column), resultNumber);
+                    walker.RecordLine(sheet, sheetName, ordinal++, std::move(column), resultNumber);
                 sheet.Unload();
                 continue;
             }

@@ -5,17 +5,6 @@
 
 namespace vellumcast::exporting {
 
-namespace {
-
-// What every entry whose text came out empty reads as.
-const SharedText& EmptyFileText()
-{
-    static const SharedText text("empty file");
-    return text;
-}
-
-} // namespace
-
 void ResultList::push_back(const ResultEntry& entry)
 {
     if (entry.ordinal < 0 || entry.ordinal > std::numeric_limits<uint32_t>::max())
@@ -35,7 +24,7 @@ ResultEntry ResultList::operator[](size_t index) const
     const Stored& stored = m_entries[index];
     const Source& source = m_sources[stored.source];
     return { source.fileName, source.sheetName, stored.ordinal,
-        stored.size == 0 ? EmptyFileText() : source.buffer.Part(stored.offset, stored.size) };
+        stored.size == 0 ? SharedText() : source.buffer.Part(stored.offset, stored.size) };
 }
 
 ResultEntry ResultList::at(size_t index) const

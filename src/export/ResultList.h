@@ -64,7 +64,7 @@ struct ResultEntry {
     SharedText fileName; // the workbook's file name without its last extension, then ".txt"
     SharedText sheetName; // empty in the all-sheets mode
     int64_t ordinal = 0; // row or column number within the used range, from 1; 0 where there is none
-    SharedText text; // the exported text; "empty file" when it came out empty
+    SharedText text; // the exported text; empty when nothing was composed (saved as zero bytes)
 };
 
 // The results of a run, in the order produced. A million row texts of a worksheet keep

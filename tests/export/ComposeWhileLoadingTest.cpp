@@ -112,7 +112,7 @@ std::string RowByRowText(const MemorySheet& sheet, const options::ExportOptions&
     exporting::ExportRowToTextFile(h.context, book.get(), options, kPath, h.resultNumber);
     std::string text;
     for (const auto& entry : h.results)
-        text += entry.text == "empty file" ? "" : entry.text; // what a line of nothing is listed as
+        text += entry.text;
     return text;
 }
 

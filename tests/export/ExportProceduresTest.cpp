@@ -55,14 +55,14 @@ TEST(SheetExport, UsedRangeStartingAtC3WritesNothingAboveOrLeftOfIt)
     EXPECT_EQ(h.results[0].text, "\"a\"\t\"b\"\r\n\"\"\t\"d\"\r\n");
 }
 
-TEST(SheetExport, BlankOnlyWorksheetGivesEmptyFile)
+TEST(SheetExport, BlankOnlyWorksheetGivesAnEmptyText)
 {
     Harness h;
     // Formatted blank cells make a used range, but every line composes to nothing.
     auto book = MakeWorkbook(kPath, { MemorySheet { "Blank", { { 1, 1, "" }, { 2, 3, "" } } } });
     exporting::ExportSheetToTextFile(h.context, book.get(), Options(",", false, false), kPath, h.resultNumber);
     ASSERT_EQ(h.results.size(), 1u);
-    EXPECT_EQ(h.results[0].text, "empty file");
+    EXPECT_EQ(h.results[0].text, ""); // no word the workbook lacks
 }
 
 TEST(SheetExport, SingleBlankA1CountsAsEmpty)
@@ -178,7 +178,7 @@ TEST(RowExport, OrdinalsCountWithinTheUsedRange)
     EXPECT_EQ(h.results[0].ordinal, 1);
     EXPECT_EQ(h.results[0].text, "a\tb\r\n");
     EXPECT_EQ(h.results[1].ordinal, 2);
-    EXPECT_EQ(h.results[1].text, "empty file");
+    EXPECT_EQ(h.results[1].text, "");
     EXPECT_EQ(h.results[2].ordinal, 3);
     EXPECT_EQ(h.results[3].sheetName, "South");
     EXPECT_EQ(h.results[3].ordinal, 1);
@@ -197,6 +197,29 @@ TEST(RowExport, BlankRowWithBlanksIncludedIsDividersOnly)
     EXPECT_EQ(h.results[1].text, "\t\t\r\n");
 }
 
+TEST(RowExport, SkippedEmptyLinesGiveNoEntryAndKeepTheOthersNumbers)
+{
+    // Row 2 and column B hold only blank cells: with empty lines skipped they give no
+    // entry (so no file), blank cells kept or not, and the rest keep their ordinals.
+    const MemorySheet sheet { "S", { { 1, 1, "a" }, { 2, 2, "" }, { 3, 3, "c" } } };
+    for (const bool blanks : { false, true }) {
+        auto options = Options(",", blanks, false);
+        options.skipEmptyLines = true;
+        Harness rows;
+        auto book = MakeWorkbook(kPath, { sheet });
+        exporting::ExportRowToTextFile(rows.context, book.get(), options, kPath, rows.resultNumber);
+        ASSERT_EQ(rows.results.size(), 2u) << blanks;
+        EXPECT_EQ(rows.results[0].ordinal, 1);
+        EXPECT_EQ(rows.results[1].ordinal, 3);
+        EXPECT_EQ(rows.results[1].text, blanks ? ",,c\r\n" : "c\r\n");
+        Harness columns;
+        book = MakeWorkbook(kPath, { sheet });
+        exporting::ExportColumnToTextFile(columns.context, book.get(), options, kPath, columns.resultNumber);
+        ASSERT_EQ(columns.results.size(), 2u) << blanks;
+        EXPECT_EQ(columns.results[1].ordinal, 3);
+    }
+}
+
 TEST(ColumnExport, EachColumnIsOneLineTopToBottom)
 {
     Harness h;
@@ -210,13 +233,13 @@ TEST(ColumnExport, EachColumnIsOneLineTopToBottom)
     EXPECT_EQ(h.results[2].ordinal, 3);
 }
 
-TEST(ColumnExport, BlankColumnSkippedGivesEmptyFile)
+TEST(ColumnExport, BlankColumnSkippedGivesAnEmptyText)
 {
     Harness h;
     auto book = MakeWorkbook(kPath, { MemorySheet { "S", { { 1, 1, "a" }, { 3, 3, "c" } } } });
     exporting::ExportColumnToTextFile(h.context, book.get(), Options(",", false, false), kPath, h.resultNumber);
     ASSERT_EQ(h.results.size(), 3u);
-    EXPECT_EQ(h.results[1].text, "empty file");
+    EXPECT_EQ(h.results[1].text, "");
     EXPECT_EQ(h.results[2].text, "c\r\n");
 }
 
@@ -334,7 +357,7 @@ TEST(SparseWalk, ColumnsTakeTheirCellsTopToBottomWhateverTheStoredOrder)
         rows.context, book.get(), Options(";", false, false), kCornersPath, rows.resultNumber);
     ASSERT_EQ(rows.results.size(), 5u);
     EXPECT_EQ(rows.results[0].text, "b1\r\n");
-    EXPECT_EQ(rows.results[3].text, "empty file");
+    EXPECT_EQ(rows.results[3].text, "");
     EXPECT_EQ(rows.results[4].text, "a5\r\n");
 }
 

@@ -47,8 +47,8 @@ TEST(ResultList, GivesBackWhatWasPushedWhereverTheTextsLie)
     list.push_back({ "other.txt", "", 0, SharedText() });
 
     const std::vector<std::string> expected { "book.txt|North|0|whole sheet", "book.txt|North|0|a namesake's",
-        "book.txt|East|1|a\r\n", "book.txt|East|2|\r\n", "book.txt|East|3|empty file", "book.txt|West|1|b,c\r\n",
-        "other.txt|West|2|a\r\n", "other.txt|West|3|empty file", "other.txt|West|4|\r\n", "other.txt||0|empty file" };
+        "book.txt|East|1|a\r\n", "book.txt|East|2|\r\n", "book.txt|East|3|", "book.txt|West|1|b,c\r\n",
+        "other.txt|West|2|a\r\n", "other.txt|West|3|", "other.txt|West|4|\r\n", "other.txt||0|" };
     EXPECT_EQ(Described(list), expected);
     ASSERT_EQ(list.size(), expected.size());
     for (size_t i = 0; i < list.size(); ++i)
