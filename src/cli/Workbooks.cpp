@@ -3,21 +3,64 @@
 #include "core/ErrorReport.h"
 #include "core/Files.h"
 #include "core/StepRunner.h"
+#include "spreadsheet/FormatDetection.h"
 #include "worklist/FolderScan.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <deque>
 #include <ostream>
 #include <stdexcept>
+#include <unordered_map>
 
 namespace vellumcast::cli {
 
 namespace {
 
-// Every extension the engine reads, for a folder search without --extension.
-const std::vector<std::string> kReadableExtensions
-    = { "xlsx", "xlsm", "xltx", "xltm", "xls", "ods", "ots", "fods", "csv", "tsv", "txt", "tab" };
+// The folder's path with links and "..", or "" when it cannot be resolved.
+std::string RealPath(const std::string& path)
+{
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return {};
+    std::string real(resolved);
+    std::free(resolved);
+    return real;
+}
+
+// Whether path lies in a folder below root that is folder or one of its subfolders, so
+// a search of root does not take what a run writes there (or wrote last time).
+class BelowOutput {
+public:
+    BelowOutput(const std::string& root, const std::string& output)
+        : m_output(RealPath(output))
+    {
+        const std::string realRoot = RealPath(root);
+        // Only a folder found within the search is left out: the searched folder itself
+        // is what was asked for, even when the texts go there too.
+        if (m_output.empty() || realRoot.empty() || !(m_output + "/").starts_with(realRoot + "/")
+            || m_output == realRoot)
+            m_output.clear();
+    }
+
+    bool operator()(const std::string& path)
+    {
+        if (m_output.empty())
+            return false;
+        const std::string parent = path.substr(0, path.rfind('/'));
+        auto [known, added] = m_parents.try_emplace(parent, false);
+        if (added) {
+            const std::string real = RealPath(parent);
+            known->second = !real.empty() && (real + "/").starts_with(m_output + "/");
+        }
+        return known->second;
+    }
+
+private:
+    std::string m_output; // "" when no folder of the search is left out
+    std::unordered_map<std::string, bool> m_parents;
+};
 
 bool TakenBy(const std::vector<std::string>& extensions, const std::string& path)
 {
@@ -73,7 +116,9 @@ std::string_view VisibilityWord(spreadsheet::SheetVisibility visibility)
 std::vector<std::string> ExpandFolders(
     const CommandLineOptions& options, core::ErrorReporter& reporter, std::ostream& err)
 {
-    const std::vector<std::string>& extensions = options.extensions.empty() ? kReadableExtensions : options.extensions;
+    const std::vector<std::string> extensions
+        = options.extensions.empty() ? spreadsheet::WorkbookExtensions() : options.extensions;
+    const bool toFolder = !options.list && options.outputFolder != "-";
     std::vector<std::string> workbooks;
     for (const auto& argument : options.workbooks) {
         if (argument == "-" || !core::FolderExists(argument)) {
@@ -90,8 +135,9 @@ std::vector<std::string> ExpandFolders(
             folder.pop_back();
         worklist::ImportFolder(found, folder, "*.*", run, pump, options.recursive);
         const size_t before = workbooks.size();
+        BelowOutput belowOutput(folder, toFolder ? options.outputFolder : std::string());
         for (const auto& path : found.Paths()) {
-            if (TakenBy(extensions, path))
+            if (TakenBy(extensions, path) && !belowOutput(path))
                 workbooks.push_back(path);
         }
         if (workbooks.size() == before)

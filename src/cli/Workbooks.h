@@ -17,9 +17,11 @@ inline constexpr std::string_view kStdinName = "stdin";
 
 // The workbook arguments with every folder replaced by the workbooks found in it (its
 // subfolders too when recursive), in the order the folder import lists them. A folder
-// takes the names that match one of extensions (every readable format when empty), not
-// starting with "~" and not hidden; hidden folders are not entered. Files and "-" are
-// kept as given. Scan failures go to reporter; a folder that gives nothing is said on err.
+// takes the names that match one of extensions (the workbook formats when empty), not
+// starting with "~" and not hidden; hidden folders are not entered, nor is the output
+// folder when the search comes upon it, so a second run never reads the first one's
+// texts. Only regular files are taken. Files and "-" are kept as given. Scan failures go
+// to reporter; a folder that gives nothing is said on err.
 std::vector<std::string> ExpandFolders(
     const CommandLineOptions& options, core::ErrorReporter& reporter, std::ostream& err);
 

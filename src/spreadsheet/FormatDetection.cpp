@@ -141,6 +141,17 @@ WorkbookFormat DetectFormat(std::span<const uint8_t> bytes)
     return row ? row->format : WorkbookFormat::Unknown;
 }
 
+std::vector<std::string> WorkbookExtensions()
+{
+    return {
+        "xlsx", "xlsm", "xltx", "xltm", // Office Open XML
+        "xls", "xlt", // compound file
+        "ods", "ots", // OpenDocument package
+        "fods", // OpenDocument flat XML
+        "csv", // delimited text
+    };
+}
+
 std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, WorkbookData& data)
 {
     const auto bytes = context.bytes->Bytes();

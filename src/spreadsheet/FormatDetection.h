@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "spreadsheet/WorkbookReader.h"
 
@@ -23,6 +25,11 @@ enum class WorkbookFormat {
 // Looks at the first bytes (and, for ZIP packages, the member names). Name-based hints
 // (csv versus tsv) are the readers' business.
 WorkbookFormat DetectFormat(std::span<const uint8_t> bytes);
+
+// The file extensions of the workbook formats read, without the dot: what a folder search
+// takes when not told otherwise. Plain text files (txt, tsv, tab) are read as well, but
+// are no workbooks of their own kind, so a search takes them only when asked to.
+std::vector<std::string> WorkbookExtensions();
 
 // Opens the reader for the detected format. Throws SpreadsheetError.
 std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, WorkbookData& data);

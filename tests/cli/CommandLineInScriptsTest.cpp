@@ -47,3 +47,28 @@ TEST(CommandLineNoInventedText, EmptyResultsAreZeroBytesAndSkippedLinesGiveNothi
     EXPECT_EQ(FilesIn(out.Path()), std::vector<std::string> { "any_sheets.txt" });
     EXPECT_EQ(vt::ReadBytes(out.File("any_sheets.txt")), "");
 }
+
+TEST(CommandLineRunTwice, AFolderSearchTakesNeitherTheOutputFolderNorTexts)
+{
+    vt::TempDir d;
+    fs::copy_file(vt::Fixture("workbooks/inventory-table.xlsx"), d.File("a.xlsx"));
+    fs::copy_file(vt::Fixture("workbooks/date.ods"), d.File("b.ods"));
+    d.Write("c.csv", "x,y\r\n");
+    d.Write("notes.txt", "a\tb\n");
+    fs::create_directory(d.File("out"));
+    const std::vector<std::string> expected { "a.txt", "b.txt", "c.txt" };
+    for (int run = 0; run < 3; ++run) {
+        const CliRun again = RunCli({ "-q", "-r", "-o", d.File("out"), d.Path() });
+        ASSERT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(FilesIn(d.File("out")), expected) << run;
+    }
+    // Into the searched folder itself: its own texts are not read back...
+    for (int run = 0; run < 2; ++run) {
+        const CliRun here = RunCli({ "-o", d.Path(), d.Path() });
+        ASSERT_EQ(here.status, 0) << here.err;
+        EXPECT_EQ(here.out, d.File("a.txt") + "\n" + d.File("b.txt") + "\n" + d.File("c.txt") + "\n") << run;
+    }
+    // ... and text files are taken only when asked for.
+    const CliRun texts = RunCli({ "-l", "-e", "txt", d.Path() });
+    EXPECT_NE(texts.out.find(d.File("notes.txt")), std::string::npos) << texts.out;
+}
