@@ -17,7 +17,7 @@ namespace {
 
 // Every extension the engine reads, for a folder search without --extension.
 const std::vector<std::string> kReadableExtensions
-    = { "xlsx", "xlsm", "xltx", "xltm", "xls", "ods", "ots", "fods", "csv", "tsv", "txt", "tab" };
+    = { "xlsx", "xlsm", "xltx", "xltm", "xlsb", "xls", "ods", "ots", "fods", "csv", "tsv", "txt", "tab" };
 
 bool TakenBy(const std::vector<std::string>& extensions, const std::string& path)
 {
