@@ -89,6 +89,10 @@ for n in "${rows[@]}"; do
     f=$work/bench-$n.xlsx; [ -f "$f" ] || "$bin/generate_xlsx" "$f" "$n"
     run_case "xlsx $n x 10" "$f" unzip -p "$f" xl/worksheets/sheet1.xml
   fi
+  if [ -x "$bin/generate_xlsb" ]; then
+    f=$work/bench-$n.xlsb; [ -f "$f" ] || "$bin/generate_xlsb" "$f" "$n"
+    run_case "xlsb $n x 10" "$f" unzip -p "$f" xl/worksheets/sheet1.bin
+  fi
   if [ -x "$bin/generate_ods" ]; then
     f=$work/bench-$n.ods; [ -f "$f" ] || "$bin/generate_ods" "$f" "$n"
     run_case "ods $n x 10" "$f" unzip -p "$f" content.xml

@@ -298,7 +298,7 @@ std::string UsageText()
            "\n"
            "A WORKBOOK of - is read from standard input and named stdin. A FOLDER is searched\n"
            "for workbooks; names starting with ~ and hidden folders are left out.\n"
-           "Reads xlsx, xlsm, xltx, xltm, xls, ods, ots, fods and csv/tsv/txt/tab, recognised by content.\n"
+           "Reads xlsx, xlsm, xltx, xltm, xlsb, xls, ods, ots, fods and csv/tsv/txt/tab, recognised by content.\n"
            "Exit status: 0 all exported, 1 a workbook or a file failed, 2 bad usage.\n";
 }
 

@@ -4,6 +4,7 @@
 #include "spreadsheet/csv/CsvReader.h"
 #include "spreadsheet/ods/OdsReader.h"
 #include "spreadsheet/xls/XlsReader.h"
+#include "spreadsheet/xlsb/XlsbReader.h"
 #include "spreadsheet/xlsx/XlsxReader.h"
 
 #include <algorithm>
@@ -73,6 +74,13 @@ bool IsOdsPackage(Probe& probe)
     return archive && (HasOdsMimetype(*archive) || (!HasXlsxParts(*archive) && archive->Find("content.xml")));
 }
 
+// The binary form of the package keeps its workbook part as records.
+bool IsXlsbPackage(Probe& probe)
+{
+    const auto* archive = probe.Zip();
+    return archive && archive->Find("xl/workbook.bin") && !archive->Find("xl/workbook.xml");
+}
+
 bool IsXlsxPackage(Probe& probe)
 {
     const auto* archive = probe.Zip();
@@ -118,6 +126,7 @@ struct FormatRow {
 constexpr FormatRow kFormats[] = {
     { WorkbookFormat::Xls, IsCompoundFile, xls::OpenReader },
     { WorkbookFormat::Ods, IsOdsPackage, ods::OpenReader },
+    { WorkbookFormat::Xlsb, IsXlsbPackage, xlsb::OpenReader },
     { WorkbookFormat::Xlsx, IsXlsxPackage, xlsx::OpenReader },
     { WorkbookFormat::FlatOds, IsFlatOds, ods::OpenFlatReader },
     { WorkbookFormat::DelimitedText, IsText, csv::OpenReader },
@@ -145,6 +154,7 @@ std::vector<std::string> WorkbookExtensions()
 {
     return {
         "xlsx", "xlsm", "xltx", "xltm", // Office Open XML
+        "xlsb", // the same package with binary parts
         "xls", "xlt", // compound file
         "ods", "ots", // OpenDocument package
         "fods", // OpenDocument flat XML
@@ -165,7 +175,7 @@ std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, Workboo
     }
     if (!row)
         throw SpreadsheetError(
-            ErrorCode::NotAWorkbook, "it is not a workbook (none of xlsx, xlsm, xls, ods or delimited text)");
+            ErrorCode::NotAWorkbook, "it is not a workbook (none of xlsx, xlsm, xlsb, xls, ods or delimited text)");
     return row->open(context, data);
 }
 

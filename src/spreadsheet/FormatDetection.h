@@ -16,6 +16,7 @@ namespace vellumcast::spreadsheet {
 enum class WorkbookFormat {
     Unknown,
     Xlsx, // Office Open XML (xlsx, xlsm, xltx, xltm)
+    Xlsb, // the same package with binary record parts (xlsb)
     Xls, // compound file: a BIFF workbook stream, or an encrypted package the xls reader refuses
     Ods, // OpenDocument spreadsheet package
     FlatOds, // OpenDocument flat XML (fods)

@@ -4,6 +4,7 @@
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/Workbook.h"
 #include "support/TempDir.h"
+#include "support/XlsbWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -68,6 +69,33 @@ TEST(FormatParityTest, WorkbooksSavedInSeveralFormatsExportTheSameTexts)
             ExpectSameTexts(*xlsx, *other, extension == ".ods");
         }
     }
+}
+
+TEST(FormatParityTest, AWorkbookWrittenAsXlsxAndXlsbExportsTheSameTexts)
+{
+    const auto fill = [](auto& writer) {
+        writer.Date1904();
+        const uint32_t date = writer.AddBuiltInStyle(14);
+        const uint32_t money = writer.AddStyle("\"$\"#,##0.00;[Red]-\"$\"#,##0.00");
+        writer.AddSheet("Data")
+            .SharedString(1, 1, "name")
+            .InlineString(1, 2, "inline")
+            .Number(2, 1, 45000.5, date)
+            .Number(2, 2, -1234.567, money)
+            .Number(2, 3, 1.0 / 3)
+            .Boolean(3, 1, true)
+            .Error(3, 2, "#DIV/0!")
+            .Blank(4, 4, money);
+        writer.AddSheet("Hidden", testing::XlsxVisibility::Hidden).SharedString(2, 2, "name");
+        writer.AddChartSheet("Chart");
+        return writer.Build();
+    };
+    testing::XlsxWriter xlsxWriter;
+    testing::XlsbWriter xlsbWriter;
+    Application application;
+    auto xlsx = application.OpenBytes(fill(xlsxWriter), "same.xlsx");
+    auto xlsb = application.OpenBytes(fill(xlsbWriter), "same.xlsb");
+    ExpectSameTexts(*xlsx, *xlsb, false);
 }
 
 } // namespace

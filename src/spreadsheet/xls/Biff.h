@@ -4,6 +4,7 @@
 // fragments, and the string forms (BIFF8 Unicode strings split across records, BIFF5
 // 8-bit strings in the workbook's code page).
 
+#include "spreadsheet/SheetData.h"
 #include "spreadsheet/text/TextEncoding.h"
 #include <cstdint>
 #include <functional>
@@ -129,5 +130,9 @@ std::string IconvNameOfCodePage(uint16_t codePage);
 // The value of an RK number: a 30-bit integer or the top 30 bits of a double, divided by
 // 100 when the low bit says so.
 double DecodeRk(uint32_t rk);
+
+// The error of a cell's error code (0x07 #DIV/0!, 0x2A #N/A, …), as the binary formats
+// of both generations store it; #VALUE! for a code no error has.
+CellError CellErrorOfCode(uint8_t code);
 
 } // namespace vellumcast::spreadsheet::xls

@@ -38,30 +38,6 @@ void Need(const BiffRecord& record, size_t size)
         Corrupt("a cell record of the workbook stream is too short");
 }
 
-CellError ErrorOfCode(uint8_t code)
-{
-    switch (code) {
-    case 0x00:
-        return CellError::Null;
-    case 0x07:
-        return CellError::Div0;
-    case 0x0F:
-        return CellError::Value;
-    case 0x17:
-        return CellError::Ref;
-    case 0x1D:
-        return CellError::Name;
-    case 0x24:
-        return CellError::Num;
-    case 0x2A:
-        return CellError::NA;
-    case 0x2B:
-        return CellError::GettingData;
-    default:
-        return CellError::Value;
-    }
-}
-
 // Reads the strings of both BIFF versions: BIFF8 carries Unicode strings with a flag
 // byte, BIFF5 8-bit strings in the workbook's code page.
 class StringReader {
@@ -341,7 +317,7 @@ void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
         case biff::kBoolErr:
             Need(record, 8);
             if (d[7] != 0)
-                builder.AddError(LoadU16(d) + 1, LoadU16(d + 2) + 1, ErrorOfCode(d[6]), LoadU16(d + 4));
+                builder.AddError(LoadU16(d) + 1, LoadU16(d + 2) + 1, CellErrorOfCode(d[6]), LoadU16(d + 4));
             else
                 builder.AddBoolean(LoadU16(d) + 1, LoadU16(d + 2) + 1, d[6] != 0, LoadU16(d + 4));
             break;
@@ -366,7 +342,7 @@ void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
                 builder.AddBoolean(row, column, result[2] != 0, style);
                 break;
             case 2:
-                builder.AddError(row, column, ErrorOfCode(result[2]), style);
+                builder.AddError(row, column, CellErrorOfCode(result[2]), style);
                 break;
             case 3:
                 builder.AddString(row, column, {}, style);

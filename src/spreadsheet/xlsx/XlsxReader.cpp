@@ -5,13 +5,13 @@
 #include "spreadsheet/xlsx/XlsxReader.h"
 #include "spreadsheet/container/Zip.h"
 #include "spreadsheet/xlsx/XlsxCellPath.h"
+#include "spreadsheet/xlsx/XlsxPackage.h"
 #include "spreadsheet/xlsx/XlsxText.h"
 #include "spreadsheet/xml/Xml.h"
 #include "spreadsheet/xml/XmlScanner.h"
 
 #include <charconv>
 #include <cstring>
-#include <optional>
 #include <unordered_map>
 
 namespace vellumcast::spreadsheet::xlsx {
@@ -21,32 +21,6 @@ namespace {
 using container::ZipArchive;
 using container::ZipEntry;
 using xml::XmlAttributes;
-
-// The most text one string may hold, shared or a cell's own: far more than the 32,767
-// characters a cell may show, small enough that a string copied into every text that
-// shows it cannot exhaust memory.
-constexpr size_t kMaxStringText = 16u << 20;
-
-// Relationship types end the same way in the transitional and strict vocabularies.
-bool EndsWith(std::string_view text, std::string_view suffix)
-{
-    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
-std::string FolderOf(std::string_view part)
-{
-    const size_t slash = part.rfind('/');
-    return slash == std::string_view::npos ? std::string() : std::string(part.substr(0, slash + 1));
-}
-
-// "xl/workbook.xml" → "xl/_rels/workbook.xml.rels"
-std::string RelationshipsPartOf(std::string_view part)
-{
-    const size_t slash = part.rfind('/');
-    const std::string_view folder = slash == std::string_view::npos ? std::string_view() : part.substr(0, slash + 1);
-    const std::string_view file = slash == std::string_view::npos ? part : part.substr(slash + 1);
-    return std::string(folder) + "_rels/" + std::string(file) + ".rels";
-}
 
 bool IsTrue(std::string_view value)
 {
@@ -67,86 +41,6 @@ void ParsePart(
     xml::ParseXmlMember(archive, entry, handler, yield);
 }
 
-struct Relationship {
-    std::string type;
-    std::string target; // resolved part name
-    bool external = false;
-};
-
-class RelationshipsHandler final : public xml::XmlHandler {
-public:
-    explicit RelationshipsHandler(std::string baseFolder)
-        : m_base(std::move(baseFolder))
-    {
-    }
-
-    void StartElement(std::string_view, std::string_view localName, const XmlAttributes& attributes) override
-    {
-        if (localName != "Relationship")
-            return;
-        Relationship relationship;
-        relationship.type = std::string(attributes.Get("Type"));
-        relationship.external = attributes.Get("TargetMode") == "External";
-        relationship.target = relationship.external ? std::string(attributes.Get("Target"))
-                                                    : container::ResolvePartPath(m_base, attributes.Get("Target"));
-        const std::string id(attributes.Get("Id"));
-        order.push_back(id);
-        byId.try_emplace(id, std::move(relationship));
-    }
-    void EndElement(std::string_view, std::string_view) override { }
-
-    // The first relationship whose type ends with this suffix.
-    const Relationship* OfType(std::string_view suffix) const
-    {
-        for (const auto& id : order) {
-            const Relationship& relationship = byId.at(id);
-            if (!relationship.external && EndsWith(relationship.type, suffix))
-                return &relationship;
-        }
-        return nullptr;
-    }
-
-    std::unordered_map<std::string, Relationship> byId;
-    std::vector<std::string> order;
-
-private:
-    std::string m_base;
-};
-
-std::optional<RelationshipsHandler> ReadRelationships(const ZipArchive& archive, std::string_view ofPart)
-{
-    const std::string path = ofPart.empty() ? std::string("_rels/.rels") : RelationshipsPartOf(ofPart);
-    const ZipEntry* entry = archive.Find(path);
-    if (!entry)
-        return std::nullopt;
-    RelationshipsHandler handler(FolderOf(ofPart));
-    ParsePart(archive, *entry, handler, {});
-    return handler;
-}
-
-// [Content_Types].xml overrides: part name → content type.
-class ContentTypesHandler final : public xml::XmlHandler {
-public:
-    void StartElement(std::string_view, std::string_view localName, const XmlAttributes& attributes) override
-    {
-        if (localName != "Override")
-            return;
-        std::string_view part = attributes.Get("PartName");
-        while (!part.empty() && part.front() == '/')
-            part.remove_prefix(1);
-        byPart.try_emplace(std::string(part), std::string(attributes.Get("ContentType")));
-    }
-    void EndElement(std::string_view, std::string_view) override { }
-
-    std::unordered_map<std::string, std::string> byPart;
-};
-
-struct WorkbookSheet {
-    std::string name;
-    std::string relationshipId;
-    SheetVisibility visibility = SheetVisibility::Visible;
-};
-
 class WorkbookHandler final : public xml::XmlHandler {
 public:
     void StartElement(std::string_view, std::string_view localName, const XmlAttributes& attributes) override
@@ -156,7 +50,7 @@ public:
         } else if (localName == "sheets") {
             m_inSheets = true;
         } else if (localName == "sheet" && m_inSheets) {
-            WorkbookSheet sheet;
+            ListedSheet sheet;
             sheet.name = std::string(attributes.Get("name"));
             // r:id, whatever prefix the writer bound to the relationships namespace.
             bool found = false;
@@ -185,7 +79,7 @@ public:
     static constexpr std::string_view kStrictRelationships = "http://purl.oclc.org/ooxml/officeDocument/relationships";
 
     bool date1904 = false;
-    std::vector<WorkbookSheet> sheets;
+    std::vector<ListedSheet> sheets;
 
 private:
     bool m_inSheets = false;
@@ -197,9 +91,7 @@ class SharedStringsHandler final : public xml::XmlHandler {
 public:
     SharedStringsHandler(std::vector<std::string>& into, uint64_t fileSize)
         : m_strings(into)
-        , m_fileSize(fileSize)
-        , m_maxStrings((uint64_t { 1 } << 20) + 2 * fileSize)
-        , m_textLeft((uint64_t { 64 } << 20) + 64 * fileSize)
+        , m_budget(fileSize)
     {
     }
 
@@ -228,10 +120,7 @@ public:
                 --m_phoneticDepth;
         } else if (localName == "si" && m_inItem) {
             m_inItem = false;
-            if (m_strings.size() >= m_maxStrings)
-                throw SpreadsheetError(ErrorCode::TooLarge,
-                    "it holds more than " + std::to_string(m_maxStrings) + " shared strings, more than a workbook of "
-                        + std::to_string(m_fileSize) + " bytes can");
+            m_budget.Count(m_strings.size());
             if (xlsx::HasEscapes(m_text)) {
                 std::string decoded;
                 xlsx::AppendUnescaped(m_text, decoded);
@@ -245,26 +134,13 @@ public:
     {
         if (!m_inText)
             return;
-        if (m_text.size() + text.size() > kMaxStringText)
-            throw SpreadsheetError(ErrorCode::TooLarge,
-                "shared string " + std::to_string(m_strings.size()) + " holds more than "
-                    + std::to_string(kMaxStringText) + " bytes of text, more than the engine accepts");
-        if (text.size() > m_textLeft)
-            throw SpreadsheetError(ErrorCode::TooLarge,
-                "its shared strings hold more text than a workbook of " + std::to_string(m_fileSize) + " bytes can");
-        m_textLeft -= text.size();
+        m_budget.Text(m_strings.size(), m_text.size(), text.size());
         m_text.append(text);
     }
 
 private:
     std::vector<std::string>& m_strings;
-    // Each string costs its text plus a 32-byte header, and a run of <si/> items
-    // compresses to almost nothing: the count and the text are bounded by the file, as
-    // cells are. Distinct strings compress poorly, so real workbooks hold far fewer than
-    // two per byte, and far less text than 64 bytes per byte.
-    uint64_t m_fileSize;
-    uint64_t m_maxStrings;
-    uint64_t m_textLeft;
+    SharedStringBudget m_budget;
     std::string m_text;
     bool m_inItem = false;
     bool m_inText = false;
@@ -634,125 +510,45 @@ private:
 class XlsxReader final : public WorkbookReader {
 public:
     XlsxReader(std::shared_ptr<const FileBytes> bytes, std::function<void()> yield)
-        : m_bytes(std::move(bytes))
-        , m_archive(m_bytes->Bytes())
+        : m_package(std::move(bytes), "xl/workbook.xml")
         , m_yield(std::move(yield))
     {
     }
 
     void Open(WorkbookData& data)
     {
-        // The workbook part is the package's officeDocument relationship; packages without
-        // relationships put it at the usual place.
-        std::string workbookPart;
-        if (const auto root = ReadRelationships(m_archive, {})) {
-            if (const Relationship* office = root->OfType("/officeDocument"); office && m_archive.Find(office->target))
-                workbookPart = office->target;
-        }
-        if (workbookPart.empty())
-            workbookPart = "xl/workbook.xml";
-        const ZipEntry* workbookEntry = m_archive.Find(workbookPart);
-        if (!workbookEntry)
-            throw SpreadsheetError(ErrorCode::Corrupt, "the package holds no workbook part");
-
+        const ZipArchive& archive = m_package.Archive();
         WorkbookHandler workbook;
-        ParsePart(m_archive, *workbookEntry, workbook, {});
+        ParsePart(archive, m_package.WorkbookEntry(), workbook, {});
         data.dateSystem = workbook.date1904 ? numfmt::DateSystem::Date1904 : numfmt::DateSystem::Date1900;
         m_dateSystem = data.dateSystem;
+        m_package.AddWorksheets(workbook.sheets, data.sheets);
 
-        const auto relationships = ReadRelationships(m_archive, workbookPart);
-        const std::string folder = FolderOf(workbookPart);
-        ContentTypesHandler contentTypes;
-        if (const ZipEntry* types = m_archive.Find("[Content_Types].xml"))
-            ParsePart(m_archive, *types, contentTypes, {});
-
-        for (const auto& sheet : workbook.sheets) {
-            const Relationship* relationship = nullptr;
-            if (relationships) {
-                const auto it = relationships->byId.find(sheet.relationshipId);
-                if (it != relationships->byId.end())
-                    relationship = &it->second;
-            }
-            if (!relationship || relationship->external)
-                throw SpreadsheetError(
-                    ErrorCode::Corrupt, "the sheet \"" + sheet.name + "\" names no part of the package");
-            if (!IsWorksheet(*relationship, contentTypes))
-                continue;
-            data.sheets.push_back({ sheet.name, sheet.visibility });
-            m_sheetParts.push_back(relationship->target);
-        }
-
-        const Relationship* styles = relationships ? relationships->OfType("/styles") : nullptr;
-        const ZipEntry* stylesEntry = m_archive.Find(styles ? styles->target : folder + "styles.xml");
-        if (stylesEntry) {
+        if (const ZipEntry* styles = m_package.RelatedPart("/styles", "styles.xml")) {
             StylesHandler handler(data.formats);
-            ParsePart(m_archive, *stylesEntry, handler, m_yield);
+            ParsePart(archive, *styles, handler, m_yield);
         }
-
-        const Relationship* strings = relationships ? relationships->OfType("/sharedStrings") : nullptr;
-        const ZipEntry* stringsEntry = m_archive.Find(strings ? strings->target : folder + "sharedStrings.xml");
-        if (stringsEntry) {
-            SharedStringsHandler handler(data.sharedStrings, m_bytes->Bytes().size());
-            ParsePart(m_archive, *stringsEntry, handler, m_yield);
+        if (const ZipEntry* strings = m_package.RelatedPart("/sharedStrings", "sharedStrings.xml")) {
+            SharedStringsHandler handler(data.sharedStrings, m_package.FileSize());
+            ParsePart(archive, *strings, handler, m_yield);
         }
-        RequireBudgetForSheets();
+        m_package.RequireBudgetForSheets();
     }
 
     void LoadSheet(size_t index, SheetBuilder& builder) override
     {
-        if (index >= m_sheetParts.size())
-            throw SpreadsheetError(ErrorCode::Corrupt, "there is no such worksheet");
-        const ZipEntry* entry = m_archive.Find(m_sheetParts[index]);
-        if (!entry)
-            throw SpreadsheetError(ErrorCode::Corrupt, "the part " + m_sheetParts[index] + " is missing");
+        const ZipEntry& entry = m_package.SheetPart(index);
         WorksheetHandler handler(builder, m_dateSystem);
         CellDirectPath cells(handler);
-        xml::ScanXmlMember(m_archive, *entry, handler, m_yield, &cells);
+        xml::ScanXmlMember(m_package.Archive(), entry, handler, m_yield, &cells);
     }
 
-    uint64_t SheetBytes(size_t index) const override
-    {
-        const ZipEntry* entry = index < m_sheetParts.size() ? m_archive.Find(m_sheetParts[index]) : nullptr;
-        return entry ? entry->uncompressedSize : UINT64_MAX;
-    }
+    uint64_t SheetBytes(size_t index) const override { return m_package.SheetBytes(index); }
 
 private:
-    // Exporting reads every worksheet once: a workbook whose worksheets declare more than
-    // the inflate budget leaves (many sheets pointing at one large part) is refused now,
-    // before seconds of work on the first of them.
-    void RequireBudgetForSheets() const
-    {
-        uint64_t total = 0; // saturating: a ZIP64 size may be anything
-        for (const std::string& part : m_sheetParts) {
-            const ZipEntry* entry = m_archive.Find(part);
-            const uint64_t size = entry ? entry->uncompressedSize : 0;
-            total = size > UINT64_MAX - total ? UINT64_MAX : total + size;
-        }
-        if (total > m_archive.InflateBudgetLeft())
-            throw SpreadsheetError(ErrorCode::TooLarge,
-                "its " + std::to_string(m_sheetParts.size()) + " worksheets would inflate to " + std::to_string(total)
-                    + " bytes in all, more than a workbook of " + std::to_string(m_bytes->Bytes().size())
-                    + " bytes can hold");
-    }
-
-    // Worksheets by relationship type; chart, dialog and macro sheets are something else.
-    // A part whose relationship type is unknown counts by its content type.
-    static bool IsWorksheet(const Relationship& relationship, const ContentTypesHandler& contentTypes)
-    {
-        if (EndsWith(relationship.type, "/worksheet"))
-            return true;
-        if (EndsWith(relationship.type, "/chartsheet") || EndsWith(relationship.type, "/dialogsheet")
-            || EndsWith(relationship.type, "/xlMacrosheet") || EndsWith(relationship.type, "/xlIntlMacrosheet"))
-            return false;
-        const auto type = contentTypes.byPart.find(relationship.target);
-        return type != contentTypes.byPart.end() && EndsWith(type->second, ".worksheet+xml");
-    }
-
-    std::shared_ptr<const FileBytes> m_bytes;
-    ZipArchive m_archive;
+    WorkbookPackage m_package;
     std::function<void()> m_yield;
     numfmt::DateSystem m_dateSystem = numfmt::DateSystem::Date1900;
-    std::vector<std::string> m_sheetParts;
 };
 
 } // namespace

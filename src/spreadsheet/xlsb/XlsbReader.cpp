@@ -1,0 +1,254 @@
+// The binary workbook reader (xlsb, and its template and add-in forms): the same package
+// as xlsx with binary record parts in place of XML. Opening reads the workbook part (sheet
+// list, date system), the styles and the shared strings; a worksheet's records are
+// inflated in pieces and read as they arrive, straight into a SheetBuilder.
+
+#include "spreadsheet/xlsb/XlsbReader.h"
+#include "spreadsheet/xls/Biff.h"
+#include "spreadsheet/xlsb/XlsbRecords.h"
+#include "spreadsheet/xlsx/XlsxPackage.h"
+
+#include <unordered_map>
+
+namespace vellumcast::spreadsheet::xlsb {
+
+namespace {
+
+using container::ZipEntry;
+using xlsx::ListedSheet;
+
+struct WorkbookPart {
+    bool date1904 = false;
+    std::vector<ListedSheet> sheets;
+};
+
+WorkbookPart ReadWorkbookPart(const xlsx::WorkbookPackage& package)
+{
+    WorkbookPart workbook;
+    ReadRecords(package.Archive(), package.WorkbookEntry(), "the workbook part", [&](const Record& record) {
+        RecordCursor cursor(record);
+        if (record.type == brt::kWbProp) {
+            workbook.date1904 = (cursor.U32() & 0x01) != 0;
+        } else if (record.type == brt::kBundleSh) {
+            ListedSheet sheet;
+            const uint32_t state = cursor.U32();
+            cursor.Skip(4); // the tab id
+            cursor.NullableWideString(sheet.relationshipId);
+            cursor.WideString(sheet.name);
+            sheet.visibility = state == 1 ? SheetVisibility::Hidden
+                : state == 2              ? SheetVisibility::VeryHidden
+                                          : SheetVisibility::Visible;
+            workbook.sheets.push_back(std::move(sheet));
+        }
+        return true;
+    });
+    return workbook;
+}
+
+// Custom number formats and the cell formats (XFs) of cellXfs, each one style in order,
+// so that a cell's style index is its XF's.
+void ReadStyles(const xlsx::WorkbookPackage& package, const ZipEntry& entry, CellFormats& formats)
+{
+    std::unordered_map<uint16_t, std::string> custom;
+    bool inCellXfs = false;
+    ReadRecords(package.Archive(), entry, "the styles part", [&](const Record& record) {
+        RecordCursor cursor(record);
+        switch (record.type) {
+        case brt::kFmt: {
+            const uint16_t id = cursor.U16();
+            std::string code;
+            cursor.WideString(code);
+            custom.insert_or_assign(id, std::move(code));
+            break;
+        }
+        case brt::kBeginCellXfs:
+            inCellXfs = true;
+            break;
+        case brt::kEndCellXfs:
+            inCellXfs = false;
+            break;
+        case brt::kXf:
+            if (inCellXfs) {
+                cursor.Skip(2); // the parent style
+                const uint16_t id = cursor.U16();
+                const auto found = custom.find(id);
+                formats.AddStyle(
+                    found != custom.end() ? std::string_view(found->second) : numfmt::BuiltInFormatCode(id));
+            }
+            break;
+        default:
+            break;
+        }
+        return true;
+    });
+}
+
+// Each item is a rich string: a flags byte, then the text; formatting and phonetic runs
+// after it are not part of the text.
+void ReadSharedStrings(const xlsx::WorkbookPackage& package, const ZipEntry& entry, std::vector<std::string>& strings,
+    const std::function<void()>& yield)
+{
+    xlsx::SharedStringBudget budget(package.FileSize());
+    std::string text;
+    ReadRecords(
+        package.Archive(), entry, "the shared strings part",
+        [&](const Record& record) {
+            RecordCursor cursor(record);
+            if (record.type == brt::kSstItem) {
+                cursor.Skip(1);
+                cursor.WideString(text);
+                budget.Count(strings.size());
+                budget.Text(strings.size(), 0, text.size());
+                strings.push_back(text);
+            } else if (record.type == brt::kBeginSst) {
+                cursor.Skip(4); // the count of references
+                strings.reserve(std::min<uint32_t>(cursor.U32(), 1u << 20)); // a hint only
+            }
+            return true;
+        },
+        [&](uint64_t) {
+            if (yield)
+                yield();
+        });
+}
+
+// The cells of one worksheet: a row header sets the row of the cells after it, each cell
+// record starts with its column and style. Hot path: no allocation per cell once the text
+// buffer has grown.
+class WorksheetRecords {
+public:
+    explicit WorksheetRecords(SheetBuilder& builder)
+        : m_builder(builder)
+    {
+    }
+
+    bool operator()(const Record& record)
+    {
+        if (!m_inSheetData) {
+            if (record.type == brt::kBeginSheetData)
+                m_inSheetData = true;
+            else if (record.type == brt::kWsDim)
+                ExpectRange(record);
+            return true;
+        }
+        if (record.type > brt::kFmlaError && record.type != brt::kCellRString)
+            return record.type != brt::kEndSheetData; // nothing after the cells is read
+        RecordCursor cursor(record);
+        if (record.type == brt::kRowHeader) {
+            const uint32_t row = cursor.U32();
+            if (row >= static_cast<uint32_t>(kMaxRows))
+                Corrupt("row " + std::to_string(uint64_t { row } + 1) + " lies beyond the grid");
+            m_row = static_cast<int32_t>(row) + 1;
+            return true;
+        }
+        const uint32_t column = cursor.U32();
+        if (column >= static_cast<uint32_t>(kMaxColumns))
+            Corrupt("column " + std::to_string(uint64_t { column } + 1) + " lies beyond the grid");
+        const int32_t c = static_cast<int32_t>(column) + 1;
+        const uint32_t style = cursor.U32() & 0xFFFFFF;
+        switch (record.type) {
+        case brt::kCellBlank:
+            m_builder.AddBlank(m_row, c, style);
+            break;
+        case brt::kCellRk:
+            m_builder.AddNumber(m_row, c, xls::DecodeRk(cursor.U32()), style);
+            break;
+        case brt::kCellReal:
+        case brt::kFmlaNum:
+            m_builder.AddNumber(m_row, c, cursor.F64(), style);
+            break;
+        case brt::kCellIsst:
+            m_builder.AddSharedString(m_row, c, cursor.U32(), style);
+            break;
+        case brt::kCellBool:
+        case brt::kFmlaBool:
+            m_builder.AddBoolean(m_row, c, cursor.U8() != 0, style);
+            break;
+        case brt::kCellError:
+        case brt::kFmlaError:
+            m_builder.AddError(m_row, c, xls::CellErrorOfCode(cursor.U8()), style);
+            break;
+        case brt::kCellRString:
+            cursor.Skip(1); // the rich string's flags
+            [[fallthrough]];
+        case brt::kCellSt:
+        case brt::kFmlaString:
+            cursor.WideString(m_text);
+            m_builder.AddString(m_row, c, m_text, style);
+            break;
+        default:
+            break;
+        }
+        return true;
+    }
+
+private:
+    // The recorded extent: a hint of the used range to come, never taken as the truth.
+    void ExpectRange(const Record& record)
+    {
+        RecordCursor cursor(record);
+        if (cursor.Remaining() < 16)
+            return;
+        const uint32_t firstRow = cursor.U32(), lastRow = cursor.U32();
+        const uint32_t firstColumn = cursor.U32(), lastColumn = cursor.U32();
+        if (firstRow > lastRow || lastRow >= static_cast<uint32_t>(kMaxRows) || firstColumn > lastColumn
+            || lastColumn >= static_cast<uint32_t>(kMaxColumns))
+            return;
+        m_builder.ExpectRange({ static_cast<int32_t>(firstRow) + 1, static_cast<int32_t>(firstColumn) + 1,
+            static_cast<int32_t>(lastRow) + 1, static_cast<int32_t>(lastColumn) + 1 });
+    }
+
+    SheetBuilder& m_builder;
+    std::string m_text;
+    int32_t m_row = 1; // a cell before any row header lies in the first row
+    bool m_inSheetData = false;
+};
+
+class XlsbReader final : public WorkbookReader {
+public:
+    XlsbReader(std::shared_ptr<const FileBytes> bytes, std::function<void()> yield)
+        : m_package(std::move(bytes), "xl/workbook.bin")
+        , m_yield(std::move(yield))
+    {
+    }
+
+    void Open(WorkbookData& data)
+    {
+        const WorkbookPart workbook = ReadWorkbookPart(m_package);
+        data.dateSystem = workbook.date1904 ? numfmt::DateSystem::Date1904 : numfmt::DateSystem::Date1900;
+        m_package.AddWorksheets(workbook.sheets, data.sheets);
+        if (const ZipEntry* styles = m_package.RelatedPart("/styles", "styles.bin"))
+            ReadStyles(m_package, *styles, data.formats);
+        if (const ZipEntry* strings = m_package.RelatedPart("/sharedStrings", "sharedStrings.bin"))
+            ReadSharedStrings(m_package, *strings, data.sharedStrings, m_yield);
+        m_package.RequireBudgetForSheets();
+    }
+
+    void LoadSheet(size_t index, SheetBuilder& builder) override
+    {
+        const ZipEntry& entry = m_package.SheetPart(index);
+        WorksheetRecords records(builder);
+        ReadRecords(m_package.Archive(), entry, "the worksheet part", records, [&](uint64_t read) {
+            builder.NoteRead(read, entry.uncompressedSize);
+            if (m_yield)
+                m_yield();
+        });
+    }
+
+    uint64_t SheetBytes(size_t index) const override { return m_package.SheetBytes(index); }
+
+private:
+    xlsx::WorkbookPackage m_package;
+    std::function<void()> m_yield;
+};
+
+} // namespace
+
+std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, WorkbookData& data)
+{
+    auto reader = std::make_unique<XlsbReader>(context.bytes, context.yield);
+    reader->Open(data);
+    return reader;
+}
+
+} // namespace vellumcast::spreadsheet::xlsb
