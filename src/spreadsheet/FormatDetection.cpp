@@ -3,6 +3,7 @@
 #include "spreadsheet/container/Zip.h"
 #include "spreadsheet/csv/CsvReader.h"
 #include "spreadsheet/ods/OdsReader.h"
+#include "spreadsheet/spreadsheetml/SpreadsheetMlReader.h"
 #include "spreadsheet/text/TextEncoding.h"
 #include "spreadsheet/xls/XlsReader.h"
 #include "spreadsheet/xlsx/XlsxReader.h"
@@ -90,6 +91,14 @@ bool IsFlatOds(Probe& probe)
     return head.find("<?xml") != std::string_view::npos && head.find("office:document") != std::string_view::npos;
 }
 
+bool IsSpreadsheetMl(Probe& probe)
+{
+    const auto bytes = probe.Bytes();
+    return !probe.IsZip()
+        && spreadsheetml::LooksLikeSpreadsheetMl(
+            { reinterpret_cast<const char*>(bytes.data()), std::min<size_t>(bytes.size(), 4096) });
+}
+
 // Plain text: no NUL characters and few control characters in the first kilobytes, read
 // as UTF-16 when a byte-order mark says so.
 bool IsText(Probe& probe)
@@ -127,6 +136,7 @@ constexpr FormatRow kFormats[] = {
     { WorkbookFormat::Ods, IsOdsPackage, ods::OpenReader },
     { WorkbookFormat::Xlsx, IsXlsxPackage, xlsx::OpenReader },
     { WorkbookFormat::FlatOds, IsFlatOds, ods::OpenFlatReader },
+    { WorkbookFormat::SpreadsheetMl, IsSpreadsheetMl, spreadsheetml::OpenReader },
     { WorkbookFormat::DelimitedText, IsText, csv::OpenReader },
 };
 
@@ -160,8 +170,8 @@ std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, Workboo
         throw SpreadsheetError(error.code(), std::string("it is not a workbook: ") + error.what());
     }
     if (!row)
-        throw SpreadsheetError(
-            ErrorCode::NotAWorkbook, "it is not a workbook (none of xlsx, xlsm, xls, ods or delimited text)");
+        throw SpreadsheetError(ErrorCode::NotAWorkbook,
+            "it is not a workbook (none of xlsx, xlsm, xls, ods, XML spreadsheet 2003 or delimited text)");
     return row->open(context, data);
 }
 
