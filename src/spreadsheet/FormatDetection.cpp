@@ -3,6 +3,8 @@
 #include "spreadsheet/container/Zip.h"
 #include "spreadsheet/csv/CsvReader.h"
 #include "spreadsheet/ods/OdsReader.h"
+#include "spreadsheet/spreadsheetml/SpreadsheetMlReader.h"
+#include "spreadsheet/text/TextEncoding.h"
 #include "spreadsheet/xls/XlsReader.h"
 #include "spreadsheet/xlsb/XlsbReader.h"
 #include "spreadsheet/xlsx/XlsxReader.h"
@@ -97,22 +99,36 @@ bool IsFlatOds(Probe& probe)
     return head.find("<?xml") != std::string_view::npos && head.find("office:document") != std::string_view::npos;
 }
 
-// Plain text: no NUL bytes and few control characters in the first kilobytes.
+bool IsSpreadsheetMl(Probe& probe)
+{
+    const auto bytes = probe.Bytes();
+    return !probe.IsZip()
+        && spreadsheetml::LooksLikeSpreadsheetMl(
+            { reinterpret_cast<const char*>(bytes.data()), std::min<size_t>(bytes.size(), 4096) });
+}
+
+// Plain text: no NUL characters and few control characters in the first kilobytes, read
+// as UTF-16 when a byte-order mark says so.
 bool IsText(Probe& probe)
 {
     if (probe.IsZip())
         return false;
     const auto bytes = probe.Bytes();
-    const size_t length = std::min<size_t>(bytes.size(), 8192);
+    const auto mark = text::ByteOrderMarkOf({ reinterpret_cast<const char*>(bytes.data()), bytes.size() });
+    const bool utf16 = mark == text::ByteOrderMark::Utf16LE || mark == text::ByteOrderMark::Utf16BE;
+    const size_t step = utf16 ? 2 : 1;
+    const size_t length = std::min<size_t>(bytes.size(), 8192) / step * step;
     size_t control = 0;
-    for (size_t i = 0; i < length; ++i) {
-        const uint8_t byte = bytes[i];
-        if (byte == 0)
+    for (size_t i = text::ByteOrderMarkLength(mark); i < length; i += step) {
+        const unsigned unit = !utf16               ? bytes[i]
+            : mark == text::ByteOrderMark::Utf16BE ? (bytes[i] << 8) | bytes[i + 1]
+                                                   : bytes[i] | (bytes[i + 1] << 8);
+        if (unit == 0)
             return false;
-        if (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r' && byte != '\f')
+        if (unit < 0x20 && unit != '\t' && unit != '\n' && unit != '\r' && unit != '\f')
             ++control;
     }
-    return control * 100 <= length;
+    return control * 100 <= length / step;
 }
 
 struct FormatRow {
@@ -129,6 +145,7 @@ constexpr FormatRow kFormats[] = {
     { WorkbookFormat::Xlsb, IsXlsbPackage, xlsb::OpenReader },
     { WorkbookFormat::Xlsx, IsXlsxPackage, xlsx::OpenReader },
     { WorkbookFormat::FlatOds, IsFlatOds, ods::OpenFlatReader },
+    { WorkbookFormat::SpreadsheetMl, IsSpreadsheetMl, spreadsheetml::OpenReader },
     { WorkbookFormat::DelimitedText, IsText, csv::OpenReader },
 };
 
@@ -174,8 +191,8 @@ std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, Workboo
         throw SpreadsheetError(error.code(), std::string("it is not a workbook: ") + error.what());
     }
     if (!row)
-        throw SpreadsheetError(
-            ErrorCode::NotAWorkbook, "it is not a workbook (none of xlsx, xlsm, xlsb, xls, ods or delimited text)");
+        throw SpreadsheetError(ErrorCode::NotAWorkbook,
+            "it is not a workbook (none of xlsx, xlsm, xlsb, xls, ods, XML spreadsheet 2003 or delimited text)");
     return row->open(context, data);
 }
 

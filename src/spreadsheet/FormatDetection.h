@@ -20,6 +20,7 @@ enum class WorkbookFormat {
     Xls, // compound file: a BIFF workbook stream, or an encrypted package the xls reader refuses
     Ods, // OpenDocument spreadsheet package
     FlatOds, // OpenDocument flat XML (fods)
+    SpreadsheetMl, // XML spreadsheet of 2003
     DelimitedText, // csv, tsv, txt
 };
 

@@ -41,6 +41,14 @@ TEST(FormatDetection, RecognisesContentWhateverTheName)
     EXPECT_EQ(
         DetectFormat(AsBytes("<?xml version=\"1.0\"?><office:document xmlns:office=\"x\"/>")), WorkbookFormat::FlatOds);
     EXPECT_EQ(DetectFormat(AsBytes("a,b\n1,2\n")), WorkbookFormat::DelimitedText);
+    // UTF-16 text is text only with its byte-order mark; UTF-32 is not read.
+    EXPECT_EQ(DetectFormat(AsBytes(std::string("\xFF\xFE"
+                                               "a\0\t\0b\0",
+                  8))),
+        WorkbookFormat::DelimitedText);
+    EXPECT_EQ(DetectFormat(AsBytes(std::string("\xFE\xFF\0a\0\t\0b", 8))), WorkbookFormat::DelimitedText);
+    EXPECT_EQ(DetectFormat(AsBytes(std::string("a\0\t\0b\0", 6))), WorkbookFormat::Unknown);
+    EXPECT_EQ(DetectFormat(AsBytes(std::string("\xFF\xFE\0\0a\0\0\0", 8))), WorkbookFormat::Unknown);
 }
 
 TEST(FormatDetection, OpensAnOdsNamedLikeAnotherFormat)
@@ -55,10 +63,15 @@ TEST(FormatDetection, OpensAnOdsNamedLikeAnotherFormat)
         EXPECT_EQ(book->Worksheets()[0].Name(), "Sheet1") << name;
         EXPECT_EQ(book->Worksheets()[0].CellText(1, 2), "15") << name;
     }
-    // Delimited text under a text name, whatever the file says it is.
+    // Delimited text under a text name, whatever the file says it is, or under any name
+    // but a zipped workbook's.
     Application application;
     auto text = application.Open(dir.Write("numbers.tab", "1\t2\n"));
     EXPECT_EQ(text->Worksheets()[0].CellText(1, 2), "2");
+    for (const char* name : { "export.dat", "report.xls", "noextension" }) {
+        auto other = application.Open(dir.Write(name, "1\t2\n"));
+        EXPECT_EQ(other->Worksheets()[0].CellText(1, 2), "2") << name;
+    }
 }
 
 TEST(FormatDetection, RefusesWhatIsNoWorkbook)

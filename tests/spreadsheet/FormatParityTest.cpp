@@ -1,4 +1,4 @@
-// A workbook saved as xls, xlsx and ods exports the same texts from each: the readers feed
+// A workbook saved as xls, xlsx, ods and XML spreadsheet 2003 exports the same texts from each: the readers feed
 // the same cells, styles and date system to the same renderer.
 
 #include "spreadsheet/SpreadsheetError.h"
@@ -56,9 +56,9 @@ TEST(FormatParityTest, WorkbooksSavedInSeveralFormatsExportTheSameTexts)
     const struct {
         const char* stem;
         std::vector<const char*> others;
-    } cases[] = { { "date", { ".xls" } }, { "date_1904", { ".xls" } }, { "any_sheets", { ".xls", ".ods" } },
-        { "issue127", { ".xls", ".ods" } }, { "merge_cells", { ".xls" } }, { "merged_range", { ".xls" } },
-        { "picture", { ".xls" } } };
+    } cases[] = { { "date", { ".xls", ".xml" } }, { "date_1904", { ".xls" } },
+        { "any_sheets", { ".xls", ".ods", ".xml" } }, { "issue127", { ".xls", ".ods" } }, { "merge_cells", { ".xls" } },
+        { "merged_range", { ".xls" } }, { "picture", { ".xls" } } };
     for (const auto& c : cases) {
         Application application;
         const std::string stem = std::string("workbooks/") + c.stem;

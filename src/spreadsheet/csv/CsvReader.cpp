@@ -1,6 +1,9 @@
-// Delimited text (csv, tsv, txt): one worksheet named after the file, every field kept
-// as the text written, quoted fields as RFC 4180 describes them. The bytes are UTF-8
-// (with or without a byte order mark) or, when they are not valid UTF-8, Windows-1252.
+// Delimited text (csv, tsv, txt and text under any other name): one worksheet named after
+// the file, every field kept as the text written, quoted fields as RFC 4180 describes
+// them. The bytes are UTF-16 with a byte-order mark, UTF-8 (with or without one) or, when
+// they are not valid UTF-8, Windows-1252. The divider is chosen as the spreadsheet
+// application chooses it (docs/delimited-text.md): a first line "sep=X" names it; else
+// the name decides for .csv (comma), .tsv and .tab (tab); else the first lines do.
 
 #include "spreadsheet/csv/CsvReader.h"
 #include "spreadsheet/text/TextEncoding.h"
@@ -172,11 +175,64 @@ private:
     std::string m_scratch;
 };
 
+// The divider a file's name sets, or 0 when its content decides.
+char SeparatorOfName(const std::string& extension)
+{
+    if (extension == ".csv")
+        return ',';
+    if (extension == ".tsv" || extension == ".tab")
+        return '\t';
+    return 0;
+}
+
+// A first line "sep=X" (the letters in any case) names the divider X; that line is no
+// row. Returns 0 and leaves the text alone when there is none.
+char TakeSeparatorLine(std::string_view& text)
+{
+    if (text.size() < 5 || (text.substr(0, 4) != "sep=" && text.substr(0, 4) != "SEP=")
+        || static_cast<unsigned char>(text[4]) >= 0x80 || text[4] == '\n' || text[4] == '\r')
+        return 0;
+    const char separator = text[4];
+    size_t end = 5;
+    if (end < text.size() && text[end] == '\r')
+        ++end;
+    if (end < text.size() && text[end] == '\n')
+        ++end;
+    if (end == 5 && end < text.size())
+        return 0; // "sep=ab" is an ordinary first line
+    text.remove_prefix(end);
+    return separator;
+}
+
+// Text under no divider's name is tab-separated when its first lines hold a tab and no
+// comma outside quotes, as a tab-separated export always does; else comma-separated.
+char SeparatorOfContent(std::string_view text)
+{
+    constexpr size_t kLinesLooked = 20;
+    constexpr size_t kBytesLooked = 64 << 10;
+    bool quoted = false, tab = false;
+    size_t lines = 0;
+    for (size_t i = 0; i < std::min(text.size(), kBytesLooked) && lines < kLinesLooked; ++i) {
+        const char c = text[i];
+        if (c == '"')
+            quoted = !quoted;
+        else if (quoted)
+            continue;
+        else if (c == ',')
+            return ',';
+        else if (c == '\t')
+            tab = true;
+        else if (c == '\n')
+            ++lines;
+    }
+    return tab ? '\t' : ',';
+}
+
 class CsvReader final : public WorkbookReader {
 public:
     CsvReader(std::shared_ptr<const FileBytes> bytes, char separator, std::function<void()> yield)
         : m_bytes(std::move(bytes))
-        , m_separator(separator)
+        , m_separatorOfName(separator)
         , m_yield(std::move(yield))
     {
     }
@@ -189,19 +245,26 @@ public:
             throw SpreadsheetError(ErrorCode::Corrupt, "delimited text holds a single worksheet");
         const auto bytes = m_bytes->Bytes();
         std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        if (text.starts_with("\xEF\xBB\xBF"))
-            text.remove_prefix(3);
+        const text::ByteOrderMark mark = text::ByteOrderMarkOf(text);
+        text.remove_prefix(text::ByteOrderMarkLength(mark));
         // The cells point into the text rather than copy it: the file's own bytes, or
         // their conversion, which the sheet then keeps alive.
         std::shared_ptr<const void> owner = m_bytes;
-        if (!IsValidUtf8Yielding(text)) {
-            auto converted = std::make_shared<const std::string>(text::Windows1252ToUtf8(text));
-            text = *converted;
-            owner = std::move(converted);
-        }
+        const auto convert = [&](std::string converted) {
+            auto kept = std::make_shared<const std::string>(std::move(converted));
+            text = *kept;
+            owner = std::move(kept);
+        };
+        if (mark == text::ByteOrderMark::Utf16LE || mark == text::ByteOrderMark::Utf16BE)
+            convert(text::Utf16ToUtf8(text, mark == text::ByteOrderMark::Utf16BE));
+        else if (!IsValidUtf8Yielding(text))
+            convert(text::Windows1252ToUtf8(text));
+        char separator = TakeSeparatorLine(text);
+        if (separator == 0)
+            separator = m_separatorOfName != 0 ? m_separatorOfName : SeparatorOfContent(text);
         builder.ShareText(std::move(owner), text);
         builder.Reserve(text.size() / 8, 0);
-        DelimitedTextParser(text, m_separator, builder).Run();
+        DelimitedTextParser(text, separator, builder).Run();
     }
 
 private:
@@ -227,7 +290,7 @@ private:
     }
 
     std::shared_ptr<const FileBytes> m_bytes;
-    char m_separator;
+    char m_separatorOfName;
     std::function<void()> m_yield;
 };
 
@@ -236,16 +299,21 @@ private:
 std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, WorkbookData& data)
 {
     const std::filesystem::path name(context.fileName);
-    // Comma-separated values under .csv (and a name without extension); tab-separated
-    // under .tsv, .tab and .txt, which is what spreadsheet applications write as "text".
     const std::string extension = LowerExtension(name.filename());
-    // Text is read as delimited text only under a text file's name: a text file named
-    // like a workbook is a mistake worth reporting, not a one-column sheet.
-    if (extension.size() > 1 && extension != ".csv" && extension != ".tsv" && extension != ".txt"
-        && extension != ".tab")
+    // Text is read whatever it is called, but a text under the name of a zipped workbook
+    // is a mistake worth reporting, not a one-column sheet: the application refuses it too.
+    static constexpr std::string_view kPackageExtensions[]
+        = { ".xlsx", ".xlsm", ".xltx", ".xltm", ".xlam", ".xlsb", ".ods", ".ots" };
+    if (std::find(std::begin(kPackageExtensions), std::end(kPackageExtensions), extension)
+        != std::end(kPackageExtensions))
         throw SpreadsheetError(ErrorCode::NotAWorkbook,
             "it is not a workbook (it holds plain text; name it .csv to read it as delimited text)");
-    const char separator = extension == ".tsv" || extension == ".tab" || extension == ".txt" ? '\t' : ',';
+    // Nor is an XML document of a kind no reader takes a table of text.
+    const auto bytes = context.bytes->Bytes();
+    const std::string_view head(reinterpret_cast<const char*>(bytes.data()), std::min<size_t>(bytes.size(), 8));
+    if (head.starts_with("<?xml") || head.starts_with("\xEF\xBB\xBF<?xml"))
+        throw SpreadsheetError(ErrorCode::NotAWorkbook, "it is not a workbook (an XML document of another kind)");
+    const char separator = SeparatorOfName(extension);
     std::string stem = name.filename().stem().string();
     if (stem.empty())
         stem = "Sheet1";

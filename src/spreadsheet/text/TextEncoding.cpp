@@ -144,4 +144,57 @@ void AppendUtf8(uint32_t code, std::string& out)
     }
 }
 
+ByteOrderMark ByteOrderMarkOf(std::string_view bytes)
+{
+    if (bytes.starts_with("\xEF\xBB\xBF"))
+        return ByteOrderMark::Utf8;
+    if (bytes.starts_with("\xFE\xFF"))
+        return ByteOrderMark::Utf16BE;
+    if (bytes.starts_with("\xFF\xFE") && !bytes.starts_with(std::string_view("\xFF\xFE\0\0", 4)))
+        return ByteOrderMark::Utf16LE;
+    return ByteOrderMark::None;
+}
+
+size_t ByteOrderMarkLength(ByteOrderMark mark)
+{
+    switch (mark) {
+    case ByteOrderMark::None:
+        return 0;
+    case ByteOrderMark::Utf8:
+        return 3;
+    case ByteOrderMark::Utf16LE:
+    case ByteOrderMark::Utf16BE:
+        return 2;
+    }
+    return 0;
+}
+
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian)
+{
+    constexpr uint32_t kReplacement = 0xFFFD;
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    const size_t units = bytes.size() / 2;
+    const auto unitAt = [&](size_t i) -> uint32_t {
+        const uint8_t first = data[2 * i], second = data[2 * i + 1];
+        return bigEndian ? (uint32_t { first } << 8) | second : (uint32_t { second } << 8) | first;
+    };
+    std::string out;
+    out.reserve(units + units / 2);
+    for (size_t i = 0; i < units; ++i) {
+        const uint32_t unit = unitAt(i);
+        if (unit < 0x80) {
+            out.push_back(static_cast<char>(unit));
+        } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units && unitAt(i + 1) >= 0xDC00
+            && unitAt(i + 1) <= 0xDFFF) {
+            AppendUtf8(0x10000 + ((unit - 0xD800) << 10) + (unitAt(i + 1) - 0xDC00), out);
+            ++i;
+        } else {
+            AppendUtf8(unit >= 0xD800 && unit <= 0xDFFF ? kReplacement : unit, out);
+        }
+    }
+    if (bytes.size() % 2 != 0)
+        AppendUtf8(kReplacement, out);
+    return out;
+}
+
 } // namespace vellumcast::spreadsheet::text

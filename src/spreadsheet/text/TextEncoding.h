@@ -1,7 +1,9 @@
 #pragma once
-// Byte-level text encodings the readers meet: UTF-8 writing and checking, and the
-// Windows-1252 code page that spreadsheet applications on Windows still write.
+// Byte-level text encodings the readers meet: UTF-8 writing and checking, UTF-16 with a
+// byte-order mark (the spreadsheet application's "Unicode Text"), and the Windows-1252
+// code page that spreadsheet applications on Windows still write.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,5 +21,16 @@ bool IsValidUtf8(std::string_view bytes);
 // (0x81, 0x8D, 0x8F, 0x90, 0x9D) become the C1 control characters of the same value,
 // as web browsers decode them, so no byte is lost.
 std::string Windows1252ToUtf8(std::string_view bytes);
+
+enum class ByteOrderMark : uint8_t { None, Utf8, Utf16LE, Utf16BE };
+
+// The byte-order mark the bytes begin with. FF FE 00 00 is UTF-32, not UTF-16: None.
+ByteOrderMark ByteOrderMarkOf(std::string_view bytes);
+// Its length in bytes (0 for None).
+size_t ByteOrderMarkLength(ByteOrderMark mark);
+
+// Converts UTF-16 (without its byte-order mark) to UTF-8. An unpaired surrogate or an odd
+// last byte becomes U+FFFD, so damaged text still reads and the output is valid UTF-8.
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
 
 } // namespace vellumcast::spreadsheet::text

@@ -69,7 +69,31 @@ INSTANTIATE_TEST_SUITE_P(Csv, CsvReaderCases,
         CsvCase { "UTF-8 with a byte order mark", "\xEF\xBB\xBF\xC3\xA9t\xC3\xA9,\xE2\x82\xAC\n", "a.csv",
             { { "\xC3\xA9t\xC3\xA9", "\xE2\x82\xAC" } } },
         CsvCase { "Windows-1252 when not UTF-8", "caf\xE9,\x80 5,\x93q\x94\n", "a.csv",
-            { { "caf\xC3\xA9", "\xE2\x82\xAC 5", "\xE2\x80\x9Cq\xE2\x80\x9D" } } }),
+            { { "caf\xC3\xA9", "\xE2\x82\xAC 5", "\xE2\x80\x9Cq\xE2\x80\x9D" } } },
+        // The application's "Unicode Text": UTF-16 with a byte-order mark, tab-separated.
+        CsvCase { "UTF-16LE with its mark, a pair of surrogates",
+            std::string("\xFF\xFE"
+                        "a\0\t\0\xE9\0\n\0\x3D\xD8\x00\xDE\t\0x\0",
+                18),
+            "Book1.txt", { { "a", "\xC3\xA9" }, { "\xF0\x9F\x98\x80", "x" } } },
+        CsvCase { "UTF-16BE with its mark, a lone surrogate", std::string("\xFE\xFF\0a\0,\xD8\x3D\0b", 10), "data.csv",
+            { { "a",
+                "\xEF\xBF\xBD"
+                "b" } } },
+        CsvCase { "sep= names the divider and is no row", "sep=;\r\na;b,c\n1;2\n", "a.csv",
+            { { "a", "b,c" }, { "1", "2" } } },
+        CsvCase { "sep= after a byte-order mark, under a tab name", "\xEF\xBB\xBFSEP=|\nx|y\tz\n", "a.tsv",
+            { { "x", "y\tz" } } },
+        CsvCase {
+            "sep= with more after it is an ordinary line", "sep=;;\na;b\n", "a.csv", { { "sep=;;" }, { "a;b" } } },
+        CsvCase { "sep= alone, nothing after", "sep=,", "a.csv", { { "" } } },
+        CsvCase { "tabs and no comma: tab-separated whatever the name", "a\t\"b,c\"\n1\t2\n", "export.dat",
+            { { "a", "b,c" }, { "1", "2" } } },
+        CsvCase { "a comma outside quotes: comma-separated", "a\tb,c\n", "export.dat", { { "a\tb", "c" } } },
+        CsvCase { "a .csv is comma-separated even with tabs only", "a\tb\n", "a.csv", { { "a\tb" } } },
+        CsvCase { "a .txt of commas is comma-separated", "a,b\n", "notes.txt", { { "a", "b" } } },
+        CsvCase { "a .tsv keeps its tab with commas in it", "a,b\tc\n", "a.tsv", { { "a,b", "c" } } },
+        CsvCase { "no name: judged by content", "a\tb\n", "stdin", { { "a", "b" } } }),
     [](const ::testing::TestParamInfo<CsvCase>& param) { return "Case" + std::to_string(param.index); });
 
 TEST(CsvReader, NamesTheWorksheetAfterTheFileStem)

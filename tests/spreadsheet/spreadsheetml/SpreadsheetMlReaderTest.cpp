@@ -1,0 +1,214 @@
+#include "spreadsheet/FormatDetection.h"
+#include "spreadsheet/Workbook.h"
+#include "support/Failures.h"
+#include "support/SheetGrid.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace vellumcast::spreadsheet {
+namespace {
+
+using testing::Grid;
+using testing::SheetShows;
+
+// A workbook as the application writes it, around the given styles and worksheets.
+std::string Book(const std::string& styles, const std::string& worksheets, const std::string& options = {})
+{
+    return "<?xml version=\"1.0\"?>\n<?mso-application progid=\"Excel.Sheet\"?>\n"
+           "<Workbook xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\""
+           " xmlns:x=\"urn:schemas-microsoft-com:office:excel\""
+           " xmlns:ss=\"urn:schemas-microsoft-com:office:spreadsheet\""
+           " xmlns:html=\"http://www.w3.org/TR/REC-html40\">"
+        + options + "<Styles><Style ss:ID=\"Default\" ss:Name=\"Normal\"><NumberFormat/></Style>" + styles + "</Styles>"
+        + worksheets + "</Workbook>";
+}
+
+std::string Sheet(const std::string& name, const std::string& rows, const std::string& options = {})
+{
+    return "<Worksheet ss:Name=\"" + name + "\"><Table>" + rows + "</Table>"
+        + (options.empty() ? ""
+                           : "<WorksheetOptions xmlns=\"urn:schemas-microsoft-com:office:excel\">" + options
+                    + "</WorksheetOptions>")
+        + "</Worksheet>";
+}
+
+std::string Style(const std::string& id, const std::string& format, const std::string& parent = {})
+{
+    return "<Style ss:ID=\"" + id + "\"" + (parent.empty() ? "" : " ss:Parent=\"" + parent + "\"") + ">"
+        + (format.empty() ? "" : "<NumberFormat ss:Format=\"" + format + "\"/>") + "</Style>";
+}
+
+std::string Cell(const std::string& type, const std::string& value, const std::string& attributes = {})
+{
+    return "<Cell" + attributes + "><Data ss:Type=\"" + type + "\">" + value + "</Data></Cell>";
+}
+
+TEST(SpreadsheetMl, IsRecognisedByContent)
+{
+    const std::string book = Book({}, Sheet("S", "<Row>" + Cell("String", "x") + "</Row>"));
+    EXPECT_EQ(
+        DetectFormat({ reinterpret_cast<const uint8_t*>(book.data()), book.size() }), WorkbookFormat::SpreadsheetMl);
+    Application application;
+    for (const char* name : { "book.xml", "book.xls", "book" }) {
+        auto opened = application.OpenBytes(book, name);
+        EXPECT_EQ(opened->Worksheets().at(0).CellText(1, 1), "x") << name;
+    }
+}
+
+TEST(SpreadsheetMl, CellKindsDisplayAsTheApplicationShowsThem)
+{
+    const std::string styles = Style("date", "Short Date") + Style("fixed", "Fixed") + Style("time", "Medium Time");
+    const std::string row1 = "<Row>" + Cell("Number", "1234.5") + Cell("Number", "0.1", " ss:StyleID=\"fixed\"")
+        + Cell("String", "  text &amp; more ") + Cell("Boolean", "1") + Cell("Boolean", "0") + "</Row>";
+    const std::string row2 = "<Row>" + Cell("DateTime", "2024-02-29T00:00:00.000", " ss:StyleID=\"date\"")
+        + Cell("DateTime", "1899-12-31T13:45:00.000", " ss:StyleID=\"time\"") + Cell("Error", "#DIV/0!")
+        + Cell("Error", "#N/A") + Cell("Number", "12345678901234") + "</Row>";
+    // Rich text: the runs' text, joined; a comment's text is not the cell's.
+    const std::string row3 = "<Row><Cell><ss:Data ss:Type=\"String\" xmlns=\"http://www.w3.org/TR/REC-html40\">"
+                             "<B>bold</B> and <Font html:Color=\"#FF0000\">red</Font></ss:Data>"
+                             "<Comment><ss:Data><B>note</B></ss:Data></Comment></Cell>"
+                             "<Cell ss:StyleID=\"date\"><Data ss:Type=\"Number\">45000</Data></Cell></Row>";
+    Application application;
+    auto book = application.OpenBytes(Book(styles, Sheet("Kinds", row1 + row2 + row3)), "kinds.xml");
+    EXPECT_TRUE(SheetShows(book->Worksheets().at(0),
+        { { "1234.5", "0.10", "  text & more ", "TRUE", "FALSE" },
+            { "2/29/2024", "1:45 PM", "#DIV/0!", "#N/A", "1.23457E+13" },
+            { "bold and red", "3/15/2023", "", "", "" } }));
+}
+
+TEST(SpreadsheetMl, NamedFormatsMapToTheirCodes)
+{
+    struct Case {
+        const char* format;
+        const char* value;
+        const char* expected;
+    };
+    const Case cases[] = {
+        { "General", "0.5", "0.5" },
+        { "General Number", "1234.5", "1234.5" },
+        { "General Date", "45000.75", "3/15/2023 18:00" },
+        { "Long Date", "45000", "Wednesday, March 15, 2023" },
+        { "Medium Date", "45000", "15-Mar-23" },
+        { "Short Date", "45000", "3/15/2023" },
+        { "Long Time", "0.75", "6:00:00 PM" },
+        { "Medium Time", "0.75", "6:00 PM" },
+        { "Short Time", "0.75", "18:00" },
+        { "Currency", "-1234.5", "($1,234.50)" },
+        { "Euro Currency", "1234.5", "\xE2\x82\xAC 1,234.50" },
+        { "Fixed", "1234.567", "1234.57" },
+        { "Standard", "1234.567", "1,234.57" },
+        { "Percent", "0.1234", "12.34%" },
+        { "Scientific", "1234.5", "1.23E+03" },
+        { "Yes/No", "2", "Yes" },
+        { "Yes/No", "0", "No" },
+        { "True/False", "-1", "True" },
+        { "On/Off", "0", "Off" },
+        { "0", "2.5", "3" },
+        { "0.00", "2.5", "2.50" },
+        { "#,##0.0", "1234.56", "1,234.6" },
+    };
+    std::string styles, rows;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        styles += Style("s" + std::to_string(i), cases[i].format);
+        rows += "<Row>" + Cell("Number", cases[i].value, " ss:StyleID=\"s" + std::to_string(i) + "\"") + "</Row>";
+    }
+    Application application;
+    auto book = application.OpenBytes(Book(styles, Sheet("Formats", rows)), "formats.xml");
+    Worksheet& sheet = book->Worksheets().at(0);
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(sheet.CellText(static_cast<int32_t>(i) + 1, 1), cases[i].expected) << cases[i].format;
+}
+
+TEST(SpreadsheetMl, StylesInheritThroughTheirParentsAndRowsAndColumns)
+{
+    // s2 has no format of its own: it takes its parent's, which takes its own parent's.
+    // A loop of parents ends in General rather than for ever.
+    const std::string styles = Style("s0", "0.000") + Style("s1", {}, "s0") + Style("s2", {}, "s1")
+        + Style("loopA", {}, "loopB") + Style("loopB", {}, "loopA") + Style("pct", "0%");
+    const std::string rows = "<Column ss:Index=\"3\" ss:StyleID=\"pct\"/>"
+                             "<Row>"
+        + Cell("Number", "1", " ss:StyleID=\"s2\"") + Cell("Number", "1", " ss:StyleID=\"loopA\"")
+        + Cell("Number", "0.5") + Cell("Number", "0.5", " ss:StyleID=\"unknown\"") + "</Row>"
+        + "<Row ss:StyleID=\"s0\">" + Cell("Number", "2") + "</Row>";
+    Application application;
+    auto book = application.OpenBytes(Book(styles, Sheet("Styles", rows)), "styles.xml");
+    EXPECT_TRUE(SheetShows(book->Worksheets().at(0), { { "1.000", "1", "50%", "0.5" }, { "2.000", "", "", "" } }));
+}
+
+TEST(SpreadsheetMl, IndexGapsAndMergesPlaceCellsInTheGrid)
+{
+    // B1 spans B1:C2, so the next cell of row 1 is D1; E3 spans E3:E5 and makes row 5 part
+    // of the used range though nothing is written there.
+    const std::string rows = "<Row ss:Index=\"1\">" + Cell("String", "a")
+        + Cell("String", "b", " ss:MergeAcross=\"1\" ss:MergeDown=\"1\"") + Cell("String", "d") + "</Row>" + "<Row>"
+        + Cell("String", "a2") + Cell("String", "d2", " ss:Index=\"4\"") + "</Row>" + "<Row ss:Index=\"3\">"
+        + Cell("String", "e3", " ss:Index=\"5\" ss:MergeDown=\"2\"") + "</Row>";
+    Application application;
+    auto book = application.OpenBytes(Book({}, Sheet("Grid", rows)), "grid.xml");
+    Worksheet& sheet = book->Worksheets().at(0);
+    EXPECT_TRUE(SheetShows(sheet,
+        { { "a", "b", "", "d", "" }, { "a2", "", "", "d2", "" }, { "", "", "", "", "e3" }, { "", "", "", "", "" },
+            { "", "", "", "", "" } }));
+
+    // A row span leaves empty rows; a used range may start past A1.
+    const std::string spans = "<Row ss:Index=\"2\" ss:Span=\"2\">" + Cell("String", "x", " ss:Index=\"3\"") + "</Row>"
+        + "<Row>" + Cell("String", "y", " ss:Index=\"3\"") + "</Row>";
+    auto spanned = application.OpenBytes(Book({}, Sheet("Spans", spans)), "spans.xml");
+    Worksheet& other = spanned->Worksheets().at(0);
+    EXPECT_EQ(other.UsedRange().firstRow, 2);
+    EXPECT_EQ(other.UsedRange().firstColumn, 3);
+    EXPECT_EQ(other.UsedRange().lastRow, 5);
+    EXPECT_EQ(other.CellText(5, 3), "y");
+}
+
+TEST(SpreadsheetMl, WorkbookPartsListSheetsVisibilityAndDateSystem)
+{
+    const std::string sheets = Sheet("Shown", "<Row>" + Cell("Number", "1", " ss:StyleID=\"d\"") + "</Row>")
+        + Sheet("Hidden", "<Row>" + Cell("String", "h") + "</Row>", "<Visible>SheetHidden</Visible>")
+        + Sheet("Deep", {}, "<Visible>SheetVeryHidden</Visible>")
+        + Sheet("Last", "<Row>" + Cell("String", "l") + "</Row>");
+    const std::string options
+        = "<ExcelWorkbook xmlns=\"urn:schemas-microsoft-com:office:excel\"><Date1904/></ExcelWorkbook>";
+    Application application;
+    auto book = application.OpenBytes(Book(Style("d", "yyyy-mm-dd"), sheets, options), "parts.xml");
+    auto& list = book->Worksheets();
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[0].Name(), "Shown");
+    EXPECT_EQ(list[1].Visibility(), SheetVisibility::Hidden);
+    EXPECT_EQ(list[2].Visibility(), SheetVisibility::VeryHidden);
+    EXPECT_EQ(list[3].Visibility(), SheetVisibility::Visible);
+    EXPECT_EQ(book->DateSystemInUse(), numfmt::DateSystem::Date1904);
+    EXPECT_EQ(list[0].CellText(1, 1), "1904-01-02");
+    // Each worksheet loads its own table, in any order.
+    EXPECT_EQ(list[3].CellText(1, 1), "l");
+    EXPECT_EQ(list[1].CellText(1, 1), "h");
+    EXPECT_FALSE(list[2].UsedRange().lastRow > 1);
+}
+
+TEST(SpreadsheetMl, DamageIsReportedNotGuessed)
+{
+    Application application;
+    const auto codeOf = [&](const std::string& bytes) {
+        return testing::ErrorCodeOf([&] {
+            auto book = application.OpenBytes(bytes, "bad.xml");
+            for (auto& sheet : book->Worksheets())
+                sheet.UsedRange();
+        });
+    };
+    EXPECT_EQ(codeOf(Book({}, Sheet("S", "<Row>" + Cell("String", "x", " ss:Index=\"abc\"") + "</Row>"))),
+        ErrorCode::Corrupt);
+    EXPECT_EQ(codeOf(Book({}, Sheet("S", "<Row>" + Cell("String", "x", " ss:Index=\"16385\"") + "</Row>"))),
+        ErrorCode::Corrupt);
+    EXPECT_EQ(codeOf(Book({}, Sheet("S", "<Row ss:Index=\"99999999999\">" + Cell("String", "x") + "</Row>"))),
+        ErrorCode::Corrupt);
+    EXPECT_EQ(codeOf(Book({}, Sheet("S", "<Row>" + Cell("String", "x")))), ErrorCode::Corrupt);
+    // The namespace without the Workbook root is some other XML.
+    EXPECT_EQ(codeOf("<?xml version=\"1.0\"?><Other xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\"/>"),
+        ErrorCode::NotAWorkbook);
+    EXPECT_EQ(codeOf("<?xml version=\"1.0\"?><data><row>1</row></data>"), ErrorCode::NotAWorkbook);
+}
+
+} // namespace
+} // namespace vellumcast::spreadsheet
