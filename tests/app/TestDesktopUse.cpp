@@ -203,6 +203,41 @@ private slots:
         QCOMPARE(Entries(*window), QStringList { file });
     }
 
+    // The list only reads what is dropped: a source that offers to move the file (a file
+    // manager deletes its copy after a move) is told the drop was a copy, or a link when
+    // it offers no copy.
+    void dropsAreTakenAsCopiesNeverMoves()
+    {
+        auto window = ShownWindow();
+        QWidget* view = window->ListView()->viewport();
+        const QString file = WriteFile(m_s->env.Work(), "a.xlsx", "x");
+        const std::unique_ptr<QMimeData> local(UrlData({ QUrl::fromLocalFile(file) }));
+        const auto offer = [&](QEvent::Type type, Qt::DropActions actions) {
+            // Shift proposes a move wherever one is offered.
+            std::unique_ptr<QDropEvent> event;
+            if (type == QEvent::DragEnter)
+                event = std::make_unique<QDragEnterEvent>(
+                    QPoint(5, 5), actions, local.get(), Qt::LeftButton, Qt::ShiftModifier);
+            else if (type == QEvent::DragMove)
+                event = std::make_unique<QDragMoveEvent>(
+                    QPoint(5, 5), actions, local.get(), Qt::LeftButton, Qt::ShiftModifier);
+            else
+                event = std::make_unique<QDropEvent>(
+                    QPointF(5, 5), actions, local.get(), Qt::LeftButton, Qt::ShiftModifier);
+            event->setAccepted(false);
+            QApplication::sendEvent(view, event.get());
+            return event->isAccepted() ? event->dropAction() : Qt::IgnoreAction;
+        };
+        const Qt::DropActions all = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+        for (QEvent::Type type : { QEvent::DragEnter, QEvent::DragMove, QEvent::Drop })
+            QCOMPARE(offer(type, all), Qt::CopyAction);
+        // A drop reaches the list only after it entered there.
+        QCOMPARE(offer(QEvent::DragEnter, Qt::MoveAction | Qt::LinkAction), Qt::LinkAction);
+        QCOMPARE(offer(QEvent::Drop, Qt::MoveAction | Qt::LinkAction), Qt::LinkAction);
+        QCOMPARE(offer(QEvent::DragEnter, Qt::MoveAction), Qt::IgnoreAction);
+        QCOMPARE(Entries(*window), (QStringList { file, file }));
+    }
+
     void theOpenFileDialogOffersEveryFormatThatIsRead()
     {
         auto window = NewWindow();
