@@ -29,6 +29,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
+#include <cerrno>
 #include <memory>
 
 using namespace vellumcast;
@@ -361,6 +362,69 @@ private slots:
         QCOMPARE(seenAtDone, QString("%1 of %1").arg(locale.toString(3)));
         QCOMPARE(barAtDone, 1);
         QVERIFY(count->isHidden() && bar->isHidden());
+    }
+
+    // A save into a file system that fails ends with the count and the bar at the files
+    // written, one box saying what was not written and why, then "Done.".
+    void aFailedSaveShowsWhatWasWrittenAndTellsTheFailureOnce()
+    {
+        struct Failing final : core::FileCalls {
+            int error = ENOSPC;
+            bool failOpen = false;
+            int writesLeft = 1; // the writes that still succeed
+            int Open(const std::string& path, int flags, mode_t mode) override
+            {
+                if (failOpen) {
+                    errno = error;
+                    return -1;
+                }
+                return core::FileCalls::Open(path, flags, mode);
+            }
+            ssize_t Write(int fd, const char* data, size_t size) override
+            {
+                if (writesLeft-- > 0)
+                    return core::FileCalls::Write(fd, data, size);
+                errno = error;
+                return -1;
+            }
+        };
+        struct Case {
+            Failing calls;
+            int results;
+            int written;
+        };
+        Case full { {}, 3, 1 };
+        Case readOnly { {}, 1, 0 };
+        readOnly.calls.error = EROFS;
+        readOnly.calls.failOpen = true;
+        for (Case* c : { &full, &readOnly }) {
+            m_s->prompts.shown.clear();
+            app::AppContext context = ContextFor(m_s->store, m_s->env);
+            context.files = &c->calls;
+            app::Form1 window(context);
+            window.Form_Load();
+            auto* results = RunOver(window, c->results);
+            const QString out = m_s->env.Work() + "/out";
+            QDir().mkpath(out);
+            Find<QLineEdit>(results, "Text1")->setText(out);
+            QString countAtDone;
+            int barAtDone = -1;
+            m_s->prompts.onMessage = [&](const QString& text) {
+                if (text != "Done.")
+                    return;
+                countAtDone = Find<QLabel>(results, "SaveCount")->text();
+                barAtDone = Find<QProgressBar>(results, "SaveProgress")->value();
+            };
+            results->PushButton6_Click();
+            QCOMPARE(countAtDone, QString("%1 of %2").arg(c->written).arg(c->results));
+            QCOMPARE(barAtDone, c->written * Find<QProgressBar>(results, "SaveProgress")->maximum() / c->results);
+            QCOMPARE(m_s->prompts.shown.size(), 2);
+            QCOMPARE(m_s->prompts.shown[0].kind, QString("error"));
+            QVERIFY2(m_s->prompts.shown[0].text.contains(c == &full ? "No space left" : "Read-only"),
+                qPrintable(m_s->prompts.shown[0].text));
+            QCOMPARE(m_s->prompts.shown[1].text, QString("Done."));
+            QDir(out).removeRecursively();
+        }
     }
 
     void anInstalledProgramFindsItsSamplesUnderShare()
