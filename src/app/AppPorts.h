@@ -2,6 +2,7 @@
 // The windows' side of the core's ports: the event pump, the progress bar, the settings
 // store on QSettings and the busy pointer.
 
+#include "core/Files.h"
 #include "core/Ports.h"
 #include "options/Settings.h"
 
@@ -94,6 +95,8 @@ struct AppContext {
     std::function<void()> createEngine;
     // Ends the program when a window is closed.
     std::function<void()> endProgram;
+    // The file calls a save makes; the system's when none.
+    core::FileCalls* files = nullptr;
 };
 
 // The context of the real program.

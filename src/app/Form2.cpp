@@ -28,10 +28,10 @@ namespace vellumcast::app {
 
 namespace {
 
-// Counts the results a save has dealt with, written or not.
+// Counts the results a save has written.
 class SaveCounter final : public results::SaveListener {
 public:
-    void Saved(const results::SavedFile&) override { ++m_count; }
+    void Saved(const results::SavedFile& file) override { m_count += file.written ? 1 : 0; }
     size_t Count() const { return m_count; }
 
 private:
@@ -251,8 +251,9 @@ void Form2::PushButton6_Click()
     ShowSaveProgress(0);
     m_pump.SetBeforeTurn([&] { ShowSaveProgress(counter.Count()); });
     m_pump.RunNow(); // the count and the bar appear before the first file is written
-    const auto saved
-        = results::SaveResults(folder, mode, m_main.List().Paths(), m_results, { m_reporter, m_pump, &counter });
+    core::CountingReporter reporter(m_reporter);
+    auto saved = results::SaveResults(
+        folder, mode, m_main.List().Paths(), m_results, { reporter, m_pump, &counter, m_context.files });
     m_pump.SetBeforeTurn({});
     SetCommandsEnabled(true);
     core::StepRunner run(m_reporter, core::LocationText("Form2", "PushButton6_Click"));
@@ -261,9 +262,12 @@ void Form2::PushButton6_Click()
         run.Step(108, [&] { Prompts::Message(this, "Output folder does not exist."); });
         return;
     }
-    // The final count stays beside "Done." and goes with it.
-    ShowSaveProgress(mode ? m_results.size() : 0);
-    // Renamed and unwritten results are told before "Done.", which keeps its text.
+    // The count and the bar stay at the files written, beside "Done.", and go with it.
+    ShowSaveProgress(saved.written);
+    // A failure's own report already says what was not written; a second box for the same
+    // failure would only repeat it. Renamed results are told before "Done.", which keeps its text.
+    if (reporter.Count() > 0)
+        saved.notWritten = 0;
     if (const std::string notice = results::SaveNotice(saved); !notice.empty())
         run.Step(194, [&] { Prompts::Message(this, QString::fromStdString(notice)); });
     run.Step(194, [&] { Prompts::Message(this, "Done."); });

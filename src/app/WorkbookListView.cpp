@@ -43,6 +43,20 @@ QStringList LocalPaths(const QMimeData* data)
     return paths;
 }
 
+bool AcceptAsCopy(QDropEvent* event)
+{
+    // The list only reads what is dropped. A drop completed as a move would let the source
+    // delete the person's workbook, so the drop is a copy, or a link where no copy is offered.
+    for (Qt::DropAction action : { Qt::CopyAction, Qt::LinkAction }) {
+        if (event->possibleActions() & action) {
+            event->setDropAction(action);
+            event->accept();
+            return true;
+        }
+    }
+    return false;
+}
+
 std::optional<size_t> WorkbookListView::SelectedPosition() const
 {
     if (!selectionModel())
@@ -124,28 +138,23 @@ void WorkbookListView::dragEnterEvent(QDragEnterEvent* event)
 {
     // Only local files and folders can be dropped: a web link or a remote item is refused
     // while it is dragged, not silently dropped.
-    if (m_editable && !LocalPaths(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
-    else
+    if (!m_editable || LocalPaths(event->mimeData()).isEmpty() || !AcceptAsCopy(event))
         event->ignore();
 }
 
 void WorkbookListView::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (m_editable && !LocalPaths(event->mimeData()).isEmpty())
-        event->acceptProposedAction();
-    else
+    if (!m_editable || LocalPaths(event->mimeData()).isEmpty() || !AcceptAsCopy(event))
         event->ignore();
 }
 
 void WorkbookListView::dropEvent(QDropEvent* event)
 {
     const QStringList paths = m_editable ? LocalPaths(event->mimeData()) : QStringList();
-    if (paths.isEmpty()) {
+    if (paths.isEmpty() || !AcceptAsCopy(event)) {
         event->ignore();
         return;
     }
-    event->acceptProposedAction();
     emit PathsDropped(paths);
 }
 

@@ -13,11 +13,17 @@
 
 class QMimeData;
 
+class QDropEvent;
+
 namespace vellumcast::app {
 
 // The local files and folders among dragged data, in order; remote items and web links
 // are left out.
 QStringList LocalPaths(const QMimeData* data);
+
+// Accepts a drag or drop as a copy, or as a link when the source offers no copy; false
+// (nothing accepted) when it offers neither.
+bool AcceptAsCopy(QDropEvent* event);
 
 class WorkbookListView final : public QTreeView {
     Q_OBJECT

@@ -2,6 +2,7 @@
 // The small interfaces through which the core talks to people or scripts. The windows,
 // the command line and the tests each implement them.
 
+#include <cstddef>
 #include <string>
 
 namespace vellumcast::core {
@@ -27,6 +28,26 @@ public:
 class SilentReporter final : public ErrorReporter {
 public:
     void Report(const ErrorReport&) override { }
+};
+
+// Counts the reports that pass through it to another reporter, so a caller can tell
+// whether the work it ran reported a failure.
+class CountingReporter final : public ErrorReporter {
+public:
+    explicit CountingReporter(ErrorReporter& inner)
+        : m_inner(inner)
+    {
+    }
+    void Report(const ErrorReport& report) override
+    {
+        ++m_count;
+        m_inner.Report(report);
+    }
+    size_t Count() const { return m_count; }
+
+private:
+    ErrorReporter& m_inner;
+    size_t m_count = 0;
 };
 
 // Lets pending window events run. Callers may call it per cell; implementations decide

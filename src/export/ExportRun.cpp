@@ -7,32 +7,9 @@
 
 namespace vellumcast::exporting {
 
-namespace {
-
-// Counts the reports that pass through it, so the run knows which workbooks failed.
-class CountingReporter final : public core::ErrorReporter {
-public:
-    explicit CountingReporter(core::ErrorReporter& inner)
-        : m_inner(inner)
-    {
-    }
-    void Report(const core::ErrorReport& report) override
-    {
-        ++m_count;
-        m_inner.Report(report);
-    }
-    size_t Count() const { return m_count; }
-
-private:
-    core::ErrorReporter& m_inner;
-    size_t m_count = 0;
-};
-
-} // namespace
-
 size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
 {
-    CountingReporter reporter(ports.reporter);
+    core::CountingReporter reporter(ports.reporter);
     core::StepRunner run(reporter, core::LocationText("Form1", "PushButton2_Click"));
 
     run.Step(100, [&] { results.clear(); });

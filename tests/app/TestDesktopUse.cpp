@@ -29,6 +29,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
+#include <cerrno>
 #include <memory>
 
 using namespace vellumcast;
@@ -203,6 +204,41 @@ private slots:
         QCOMPARE(Entries(*window), QStringList { file });
     }
 
+    // The list only reads what is dropped: a source that offers to move the file (a file
+    // manager deletes its copy after a move) is told the drop was a copy, or a link when
+    // it offers no copy.
+    void dropsAreTakenAsCopiesNeverMoves()
+    {
+        auto window = ShownWindow();
+        QWidget* view = window->ListView()->viewport();
+        const QString file = WriteFile(m_s->env.Work(), "a.xlsx", "x");
+        const std::unique_ptr<QMimeData> local(UrlData({ QUrl::fromLocalFile(file) }));
+        const auto offer = [&](QEvent::Type type, Qt::DropActions actions) {
+            // Shift proposes a move wherever one is offered.
+            std::unique_ptr<QDropEvent> event;
+            if (type == QEvent::DragEnter)
+                event = std::make_unique<QDragEnterEvent>(
+                    QPoint(5, 5), actions, local.get(), Qt::LeftButton, Qt::ShiftModifier);
+            else if (type == QEvent::DragMove)
+                event = std::make_unique<QDragMoveEvent>(
+                    QPoint(5, 5), actions, local.get(), Qt::LeftButton, Qt::ShiftModifier);
+            else
+                event = std::make_unique<QDropEvent>(
+                    QPointF(5, 5), actions, local.get(), Qt::LeftButton, Qt::ShiftModifier);
+            event->setAccepted(false);
+            QApplication::sendEvent(view, event.get());
+            return event->isAccepted() ? event->dropAction() : Qt::IgnoreAction;
+        };
+        const Qt::DropActions all = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+        for (QEvent::Type type : { QEvent::DragEnter, QEvent::DragMove, QEvent::Drop })
+            QCOMPARE(offer(type, all), Qt::CopyAction);
+        // A drop reaches the list only after it entered there.
+        QCOMPARE(offer(QEvent::DragEnter, Qt::MoveAction | Qt::LinkAction), Qt::LinkAction);
+        QCOMPARE(offer(QEvent::Drop, Qt::MoveAction | Qt::LinkAction), Qt::LinkAction);
+        QCOMPARE(offer(QEvent::DragEnter, Qt::MoveAction), Qt::IgnoreAction);
+        QCOMPARE(Entries(*window), (QStringList { file, file }));
+    }
+
     void theOpenFileDialogOffersEveryFormatThatIsRead()
     {
         auto window = NewWindow();
@@ -326,6 +362,69 @@ private slots:
         QCOMPARE(seenAtDone, QString("%1 of %1").arg(locale.toString(3)));
         QCOMPARE(barAtDone, 1);
         QVERIFY(count->isHidden() && bar->isHidden());
+    }
+
+    // A save into a file system that fails ends with the count and the bar at the files
+    // written, one box saying what was not written and why, then "Done.".
+    void aFailedSaveShowsWhatWasWrittenAndTellsTheFailureOnce()
+    {
+        struct Failing final : core::FileCalls {
+            int error = ENOSPC;
+            bool failOpen = false;
+            int writesLeft = 1; // the writes that still succeed
+            int Open(const std::string& path, int flags, mode_t mode) override
+            {
+                if (failOpen) {
+                    errno = error;
+                    return -1;
+                }
+                return core::FileCalls::Open(path, flags, mode);
+            }
+            ssize_t Write(int fd, const char* data, size_t size) override
+            {
+                if (writesLeft-- > 0)
+                    return core::FileCalls::Write(fd, data, size);
+                errno = error;
+                return -1;
+            }
+        };
+        struct Case {
+            Failing calls;
+            int results;
+            int written;
+        };
+        Case full { {}, 3, 1 };
+        Case readOnly { {}, 1, 0 };
+        readOnly.calls.error = EROFS;
+        readOnly.calls.failOpen = true;
+        for (Case* c : { &full, &readOnly }) {
+            m_s->prompts.shown.clear();
+            app::AppContext context = ContextFor(m_s->store, m_s->env);
+            context.files = &c->calls;
+            app::Form1 window(context);
+            window.Form_Load();
+            auto* results = RunOver(window, c->results);
+            const QString out = m_s->env.Work() + "/out";
+            QDir().mkpath(out);
+            Find<QLineEdit>(results, "Text1")->setText(out);
+            QString countAtDone;
+            int barAtDone = -1;
+            m_s->prompts.onMessage = [&](const QString& text) {
+                if (text != "Done.")
+                    return;
+                countAtDone = Find<QLabel>(results, "SaveCount")->text();
+                barAtDone = Find<QProgressBar>(results, "SaveProgress")->value();
+            };
+            results->PushButton6_Click();
+            QCOMPARE(countAtDone, QString("%1 of %2").arg(c->written).arg(c->results));
+            QCOMPARE(barAtDone, c->written * Find<QProgressBar>(results, "SaveProgress")->maximum() / c->results);
+            QCOMPARE(m_s->prompts.shown.size(), 2);
+            QCOMPARE(m_s->prompts.shown[0].kind, QString("error"));
+            QVERIFY2(m_s->prompts.shown[0].text.contains(c == &full ? "No space left" : "Read-only"),
+                qPrintable(m_s->prompts.shown[0].text));
+            QCOMPARE(m_s->prompts.shown[1].text, QString("Done."));
+            QDir(out).removeRecursively();
+        }
     }
 
     void anInstalledProgramFindsItsSamplesUnderShare()
