@@ -12,6 +12,7 @@ packages=(
   xvfb xauth
   desktop-file-utils appstream dpkg-dev
   ccache clang-format clang libclang-rt-dev
+  bash-completion bsdutils
 )
 
 missing=()

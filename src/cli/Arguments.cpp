@@ -3,7 +3,10 @@
 
 #include "cli/CommandLine.h"
 
+#include "results/SaveResults.h"
+
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <functional>
 #include <string_view>
@@ -24,6 +27,13 @@ struct OptionRule {
     bool takesValue;
     Apply apply;
 };
+
+bool SameIgnoringCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
+}
 
 Apply Flag(bool CommandLineOptions::*member)
 {
@@ -57,18 +67,34 @@ bool SetMode(CommandLineOptions& options, const std::string& value, std::string&
     return false;
 }
 
-bool SetDivider(CommandLineOptions& options, const std::string& value, std::string&)
+bool SetDivider(CommandLineOptions& options, const std::string& value, std::string& error)
 {
     using options::DividerChoice;
+    if (value.empty()) {
+        error = "--divider needs a text: tab, comma, comma-space, space or the text itself";
+        return false;
+    }
     const std::vector<std::pair<std::string_view, DividerChoice>> words
-        = { { "tab", DividerChoice::Tab }, { "comma", DividerChoice::Comma },
+        = { { "tab", DividerChoice::Tab }, { "\\t", DividerChoice::Tab }, { "comma", DividerChoice::Comma },
               { "comma-space", DividerChoice::CommaSpace }, { "space", DividerChoice::Space } };
     DividerChoice choice = DividerChoice::Other;
     for (const auto& [word, named] : words) {
-        if (value == word)
+        if (SameIgnoringCase(value, word))
             choice = named;
     }
     options.exportOptions.divider = options::DividerFor(choice, value);
+    options.dividerGiven = true;
+    return true;
+}
+
+// Checks a file name template: only {book}, {ext}, {sheet} and {n} stand for something.
+bool SetNameTemplate(CommandLineOptions& options, const std::string& value, std::string& error)
+{
+    if (const auto problem = results::NameTemplateProblem(value)) {
+        error = "--name " + *problem;
+        return false;
+    }
+    options.nameTemplate = value;
     return true;
 }
 
@@ -92,6 +118,7 @@ const std::vector<OptionRule>& Options()
         { "skip-blank", 0, false, ExportSwitch(&options::ExportOptions::includeBlankCells, false) },
         { "no-quotes", 0, false, ExportSwitch(&options::ExportOptions::quoteCells, false) },
         { "csv", 0, false, ExportSwitch(&options::ExportOptions::csvQuoting, true) },
+        { "name", 0, true, SetNameTemplate },
         { "lf", 0, false, ExportSwitch(&options::ExportOptions::lineFeedOnly, true) },
         { "skip-empty-lines", 0, false, ExportSwitch(&options::ExportOptions::skipEmptyLines, true) },
         { "output", 'o', true,
@@ -194,6 +221,9 @@ public:
             error = "no workbook given";
             return std::nullopt;
         }
+        // Comma-separated values are separated by commas unless another divider is asked for.
+        if (m_parsed.exportOptions.csvQuoting && !m_parsed.dividerGiven)
+            m_parsed.exportOptions.divider = ",";
         return m_parsed;
     }
 
@@ -275,31 +305,37 @@ std::string UsageText()
            "\n"
            "  -m, --mode all|sheet|row|column   one text per workbook (default), worksheet, row or column\n"
            "  -d, --divider tab|comma|comma-space|space|TEXT\n"
-           "                                what stands between neighbouring cells (default: tab)\n"
+           "                                what stands between neighbouring cells (default: tab;\n"
+           "                                with --csv: comma); \\t is a tab too\n"
            "      --skip-blank              leave blank cells out (default: keep them)\n"
            "      --no-quotes               do not wrap cells in double quotes (default: quote)\n"
-           "      --csv                     quote only cells holding the divider, a quote, CR or LF,\n"
-           "                                doubling their quotes\n"
+           "      --csv                     comma-separated values: quote only cells holding the\n"
+           "                                divider, a quote, CR or LF, doubling their quotes\n"
            "      --lf                      end lines in LF (default: CR LF)\n"
-           "      --skip-empty-lines        leave out lines whose cells are all blank\n"
+           "      --skip-empty-lines        leave out lines whose cells are all blank (and the\n"
+           "                                files of such rows and columns)\n"
            "  -o, --output DIR|-            folder for the .txt files (default: the current folder);\n"
            "                                - writes the texts to standard output, one after another\n"
+           "      --name TEMPLATE           name the files from {book}, {ext}, {sheet} and {n},\n"
+           "                                e.g. '{book}.{ext}_{sheet}' (.txt is added)\n"
            "  -s, --sheet NAME|N            export only this worksheet (repeatable; N counts from 1,\n"
            "                                hidden worksheets included)\n"
            "      --skip-hidden             leave hidden worksheets out\n"
            "  -l, --list                    list each workbook's worksheets and export nothing\n"
-           "  -e, --extension EXT           what a folder search takes (repeatable; default: every\n"
-           "                                readable format)\n"
+           "  -e, --extension EXT           what a folder search takes (repeatable; default: the\n"
+           "                                workbook formats, not .txt, .tsv or .tab)\n"
            "  -r, --recursive               search folders with their subfolders\n"
            "  -j, --jobs N                  workbooks exported at once (default: the number of cores)\n"
-           "  -q, --quiet                   do not print the names of the files written\n"
+           "  -q, --quiet                   print only errors: no file names, warnings or progress\n"
            "  -h, --help                    show this text\n"
            "  -V, --version                 show the version\n"
            "\n"
-           "A WORKBOOK of - is read from standard input and named stdin. A FOLDER is searched\n"
-           "for workbooks; names starting with ~ and hidden folders are left out.\n"
-           "Reads xlsx, xlsm, xltx, xltm, xlsb, xls, ods, ots, fods and csv/tsv/txt/tab, recognised by content.\n"
-           "Exit status: 0 all exported, 1 a workbook or a file failed, 2 bad usage.\n";
+           "A WORKBOOK of - is read from standard input and named stdin; a pipe or terminal\n"
+           "named by its path is read the same way, up to 2 GiB. A FOLDER is searched for\n"
+           "workbooks; names starting with ~, hidden folders and the output folder are left out.\n"
+           "Reads xlsx, xlsm, xltx, xltm, xlam, xlsb, xls, xlt, ods, ots, fods, XML spreadsheets of\n"
+           "2003 and delimited text (csv, tsv, txt, tab, any other name), recognised by content.\n"
+           "Exit status: 0 all exported, 1 a workbook, a file or standard output failed, 2 bad usage.\n";
 }
 
 } // namespace vellumcast::cli

@@ -1,6 +1,8 @@
 #include "cli/CommandLine.h"
 
 #include "cli/InOrderJobs.h"
+#include "cli/Messages.h"
+#include "cli/Streams.h"
 #include "cli/Workbooks.h"
 #include "core/ErrorReport.h"
 #include "core/Files.h"
@@ -9,88 +11,105 @@
 #include "results/SaveResults.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <istream>
 #include <iterator>
 #include <memory>
 #include <ostream>
 #include <sched.h>
+#include <stdexcept>
 #include <thread>
+#include <unordered_set>
 
 namespace vellumcast::cli {
 
 namespace {
 
-// A report as a terminal shows it: CR LF and lone CR become line feeds.
-std::string ForTerminal(const std::string& message)
-{
-    std::string text;
-    text.reserve(message.size());
-    for (size_t i = 0; i < message.size(); ++i) {
-        if (message[i] == '\r') {
-            text += '\n';
-            if (i + 1 < message.size() && message[i + 1] == '\n')
-                ++i;
-        } else {
-            text += message[i];
-        }
-    }
-    return text;
-}
-
-// Collects reports as text, so a workbook exported on another thread says its failures
-// in its turn.
-class TextReporter final : public core::ErrorReporter {
-public:
-    explicit TextReporter(std::string& text)
-        : m_text(text)
-    {
-    }
-    void Report(const core::ErrorReport& report) override
-    {
-        m_text += ForTerminal(core::ReportErrorMessage(report));
-        m_text += "\n\n";
-    }
-
-private:
-    std::string& m_text;
-};
-
-// Standard error as the run uses it: messages, and on a terminal a progress line that
-// each message first moves past.
+// Standard error as the run uses it: errors always, warnings and notices unless quiet,
+// and on a terminal a progress line that is erased before anything else is printed and
+// when the work ends.
 class Terminal {
 public:
-    Terminal(std::ostream& err, bool progress)
+    Terminal(std::ostream& err, bool progress, bool quiet)
         : m_err(err)
-        , m_progress(progress)
+        , m_progress(progress && !quiet)
+        , m_quiet(quiet)
     {
     }
     void Progress(const std::string& text)
     {
         if (!m_progress)
             return;
-        m_err << '\r' << text << std::flush;
+        m_err << kErase << Escaped(text).substr(0, kProgressWidth) << std::flush;
         m_shown = true;
     }
-    void Message(const std::string& text)
-    {
-        if (text.empty())
-            return;
-        EndProgress();
-        m_err << text << std::flush;
-    }
-    void EndProgress()
+    void Clear()
     {
         if (m_shown)
-            m_err << '\n';
+            m_err << kErase << std::flush;
         m_shown = false;
+    }
+    void Error(const std::string& lines)
+    {
+        if (lines.empty())
+            return;
+        Clear();
+        m_err << lines << std::flush;
+    }
+    void Note(const std::string& lines)
+    {
+        if (!m_quiet)
+            Error(lines);
     }
     bool ShowsProgress() const { return m_progress; }
 
 private:
+    static constexpr const char* kErase = "\r\033[K"; // to the line's start, then clear it
+    static constexpr size_t kProgressWidth = 72; // one line of the narrowest usual terminal
     std::ostream& m_err;
     bool m_progress;
+    bool m_quiet;
     bool m_shown = false;
+};
+
+// Standard output could not be written; errno's value then, 0 when unknown.
+struct OutputFailed {
+    int code = 0;
+};
+
+// Standard output as the run writes it: any failure ends the run (OutputFailed), a
+// progress line on the same terminal is erased first.
+class StandardOutput {
+public:
+    StandardOutput(std::ostream& out, Terminal& terminal)
+        : m_out(out)
+        , m_terminal(terminal)
+    {
+    }
+    void Write(std::string_view text)
+    {
+        m_terminal.Clear();
+        errno = 0;
+        m_out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        Check();
+    }
+    void Flush()
+    {
+        errno = 0;
+        m_out.flush();
+        Check();
+    }
+
+private:
+    void Check()
+    {
+        if (!m_out)
+            throw OutputFailed { errno };
+    }
+    std::ostream& m_out;
+    Terminal& m_terminal;
 };
 
 // The percentage of the workbook being exported, when one workbook is exported at a time.
@@ -119,35 +138,62 @@ private:
 // What the run shares between its workbooks.
 struct RunSetup {
     const CommandLineOptions& options;
-    const std::string& stdinBytes; // the bytes of the workbook "-"
+    std::istream& in; // the workbook "-"
 };
 
-// Opens a workbook argument ("-" from the bytes read from standard input) and leaves in
-// it the chosen worksheets; returns their numbers.
+// The name a workbook argument is shown and its results named by.
+std::string ShownName(const std::string& argument)
+{
+    return argument == "-" ? std::string(kStdinName) : argument;
+}
+
+// Opens a workbook argument and leaves in it the chosen worksheets; returns their numbers.
+// Standard input and paths naming a pipe or a terminal are read whole first, within the
+// stream limit.
 std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& application,
     const std::string& argument, std::unique_ptr<spreadsheet::Workbook>& workbook)
 {
-    const std::string shown = argument == "-" ? std::string(kStdinName) : argument;
-    workbook = argument == "-" ? application.OpenBytes(setup.stdinBytes, shown) : application.Open(argument);
+    const std::string shown = ShownName(argument);
+    if (argument == "-" || IsStream(argument)) {
+        std::string bytes;
+        try {
+            bytes = argument != "-" ? ReadNamedStream(argument) : ReadStream([&](char* buffer, size_t size) {
+                setup.in.read(buffer, static_cast<std::streamsize>(size));
+                if (setup.in.bad()) {
+                    errno = EIO;
+                    return ssize_t(-1);
+                }
+                return static_cast<ssize_t>(setup.in.gcount());
+            });
+        } catch (const std::runtime_error& error) {
+            throw std::runtime_error("Cannot open " + shown + ": " + error.what());
+        }
+        workbook = application.OpenBytes(std::move(bytes), shown);
+    } else {
+        workbook = application.Open(argument);
+    }
     return SelectWorksheets(*workbook, shown, setup.options.sheets, setup.options.skipHidden);
 }
 
 // The export run's host for one workbook of the command line.
 class OneWorkbookHost final : public exporting::ExportRunHost {
 public:
-    OneWorkbookHost(const RunSetup& setup, const std::string& argument, std::string& messages)
+    OneWorkbookHost(const RunSetup& setup, const std::string& argument)
         : m_setup(setup)
         , m_argument(argument)
-        , m_messages(messages)
     {
     }
     size_t WorkbookCount() override { return 1; }
-    std::string WorkbookPath(size_t) override { return m_argument == "-" ? std::string(kStdinName) : m_argument; }
+    std::string WorkbookPath(size_t) override { return ShownName(m_argument); }
     std::unique_ptr<spreadsheet::Workbook> OpenWorkbook(
         spreadsheet::Application& application, const std::string&) override
     {
         std::unique_ptr<spreadsheet::Workbook> workbook;
         OpenChosen(m_setup, application, m_argument, workbook);
+        if (!m_setup.options.sheets.empty()) {
+            for (const auto& sheet : workbook->Worksheets())
+                m_chosen.push_back(sheet.Name());
+        }
         return workbook;
     }
     std::string SaveModeCaption() override { return std::string(options::SaveModeCaption(Options().saveMode)); }
@@ -167,38 +213,59 @@ public:
     void WorkbookWarnings(const std::vector<std::string>& warnings) override
     {
         for (const std::string& warning : warnings)
-            m_messages += "vellumcast-cli: warning: " + ForTerminal(warning) + "\n";
+            m_warnings += WarningLine(ShownName(m_argument), warning);
     }
+
+    // The worksheets named with --sheet that gave no text, said as warnings: a person
+    // who asked for one is told why no file came of it.
+    void WarnOfEmptyChosen(const exporting::ResultList& results)
+    {
+        if (Options().saveMode == options::SaveMode::AllSheets)
+            return;
+        std::unordered_set<std::string_view> exported;
+        for (const auto& entry : results)
+            exported.insert(entry.sheetName.View());
+        for (const auto& name : m_chosen) {
+            if (exported.count(name) == 0)
+                m_warnings += WarningLine(
+                    ShownName(m_argument), "the worksheet \"" + name + "\" is empty, so no text was written for it");
+        }
+    }
+    const std::string& Warnings() const { return m_warnings; }
 
 private:
     const options::ExportOptions& Options() const { return m_setup.options.exportOptions; }
     const RunSetup& m_setup;
     const std::string& m_argument;
-    std::string& m_messages; // printed on standard error in the workbook's turn
+    std::string m_warnings; // printed in the workbook's turn, unless quiet
+    std::vector<std::string> m_chosen; // the worksheets named with --sheet, when any
 };
 
 // What one workbook gave, held until its turn to be printed and saved.
 struct WorkbookOutcome {
     exporting::ResultList results;
     std::string listing;
-    std::string messages;
+    std::string errors;
+    std::string warnings;
     bool failed = false;
 };
 
 WorkbookOutcome ExportOne(const RunSetup& setup, const std::string& argument, core::Progress& progress)
 {
     WorkbookOutcome outcome;
-    TextReporter reporter(outcome.messages);
+    LineReporter reporter(outcome.errors, ShownName(argument));
     core::NoPump pump;
-    OneWorkbookHost host(setup, argument, outcome.messages);
+    OneWorkbookHost host(setup, argument);
     outcome.failed = exporting::RunExport(host, { reporter, pump, progress }, outcome.results) != 0;
+    host.WarnOfEmptyChosen(outcome.results);
+    outcome.warnings = host.Warnings();
     return outcome;
 }
 
 WorkbookOutcome ListOne(const RunSetup& setup, const std::string& argument)
 {
     WorkbookOutcome outcome;
-    TextReporter reporter(outcome.messages);
+    LineReporter reporter(outcome.errors, ShownName(argument));
     core::StepRunner run(reporter, core::LocationText("Form1", "PushButton2_Click"));
     spreadsheet::Application application;
     std::unique_ptr<spreadsheet::Workbook> workbook;
@@ -211,18 +278,18 @@ WorkbookOutcome ListOne(const RunSetup& setup, const std::string& argument)
 // Prints the path each result was actually written under, as it is written.
 class PathPrinter final : public results::SaveListener {
 public:
-    explicit PathPrinter(std::ostream& out)
+    explicit PathPrinter(StandardOutput& out)
         : m_out(out)
     {
     }
     void Saved(const results::SavedFile& file) override
     {
         if (file.written)
-            m_out << file.path << "\n";
+            m_out.Write(Escaped(file.path) + "\n");
     }
 
 private:
-    std::ostream& m_out;
+    StandardOutput& m_out;
 };
 
 // The workbooks that are files, which no result may be saved over.
@@ -237,29 +304,31 @@ std::vector<std::string> InputFiles(const std::vector<std::string>& workbooks)
 // Prints and saves the outcomes in workbook order, all of them as one save.
 class Emitter {
 public:
-    Emitter(const CommandLineOptions& options, const std::vector<std::string>& workbooks, std::ostream& out,
+    Emitter(const CommandLineOptions& options, const std::vector<std::string>& workbooks, StandardOutput& out,
         Terminal& terminal)
         : m_options(options)
         , m_out(out)
         , m_terminal(terminal)
-        , m_saveReporter(m_saveMessages)
+        , m_saveReporter(m_saveMessages, options.outputFolder)
         , m_printer(out)
     {
         if (!options.list && options.outputFolder != "-") {
             m_session = std::make_unique<results::SaveSession>(options.outputFolder, options.exportOptions.saveMode,
                 InputFiles(workbooks),
                 results::SavePorts { m_saveReporter, m_pump, options.quiet ? nullptr : &m_printer });
+            m_session->SetNameTemplate(options.nameTemplate);
         }
     }
 
     void Take(const std::string& argument, WorkbookOutcome outcome)
     {
-        m_terminal.Message(outcome.messages);
+        m_terminal.Error(outcome.errors);
+        m_terminal.Note(outcome.warnings);
         m_ok = m_ok && !outcome.failed;
         if (m_options.list)
             PrintListing(argument, outcome);
         else if (m_session)
-            Save(outcome.results);
+            Save(argument, outcome.results);
         else
             WriteTexts(outcome.results);
     }
@@ -267,11 +336,14 @@ public:
     // Says what the save came to beyond its reports; returns whether everything went well.
     bool Finish()
     {
+        m_out.Flush();
         if (!m_session)
             return m_ok;
         const results::SaveSummary& summary = m_session->Summary();
-        if (const std::string notice = results::SaveNotice(summary); !notice.empty())
-            m_terminal.Message("vellumcast-cli: " + ForTerminal(notice) + "\n");
+        if (summary.renamed > 0)
+            m_terminal.Note(ProgramLine(results::RenamedNotice(summary)));
+        if (summary.notWritten > 0)
+            m_terminal.Error(ProgramLine(results::NotWrittenNotice(summary)));
         return m_ok && summary.notWritten == 0;
     }
 
@@ -280,36 +352,29 @@ private:
     {
         if (outcome.failed && outcome.listing.empty())
             return;
-        if (m_listed++ > 0)
-            m_out << '\n';
-        m_out << (argument == "-" ? std::string(kStdinName) : argument) << '\n' << outcome.listing;
+        m_out.Write((m_listed++ > 0 ? "\n" : "") + Escaped(ShownName(argument)) + "\n" + outcome.listing);
     }
 
     void WriteTexts(const exporting::ResultList& results)
     {
         for (const auto& entry : results)
-            m_out << entry.text;
-        m_out.flush();
-        if (!m_out) {
-            m_terminal.Message("vellumcast-cli: cannot write to standard output\n");
-            m_ok = false;
-            m_out.clear();
-        }
+            m_out.Write(entry.text);
+        m_out.Flush();
     }
 
-    void Save(const exporting::ResultList& results)
+    void Save(const std::string& argument, const exporting::ResultList& results)
     {
-        m_session->Save(results);
-        m_out.flush();
-        m_terminal.Message(m_saveMessages);
+        m_session->Save(results, ShownName(argument));
+        m_out.Flush();
+        m_terminal.Error(m_saveMessages);
         m_saveMessages.clear();
     }
 
     const CommandLineOptions& m_options;
-    std::ostream& m_out;
+    StandardOutput& m_out;
     Terminal& m_terminal;
     std::string m_saveMessages;
-    TextReporter m_saveReporter;
+    LineReporter m_saveReporter;
     core::NoPump m_pump;
     PathPrinter m_printer;
     std::unique_ptr<results::SaveSession> m_session;
@@ -329,8 +394,57 @@ unsigned JobCount(const CommandLineOptions& options)
 
 int UsageError(std::ostream& err, const std::string& error)
 {
-    err << "vellumcast-cli: " << error << "\n\n" << UsageText();
+    err << ProgramLine(error) << "Try 'vellumcast-cli --help'.\n" << std::flush;
     return 2;
+}
+
+// Standard output failed: a closed pipe ends the run quietly, as if SIGPIPE had; any
+// other failure is said.
+int OutputFailure(Terminal& terminal, const OutputFailed& failure)
+{
+    if (failure.code != EPIPE) {
+        terminal.Error(ProgramLine("standard output: "
+            + std::string(failure.code != 0 ? std::strerror(failure.code) : "it cannot be written")));
+    }
+    terminal.Clear();
+    return 1;
+}
+
+int Run(const CommandLineOptions& options, std::istream& in, StandardOutput& out, Terminal& terminal)
+{
+    if (options.showHelp || options.showVersion) {
+        out.Write(options.showHelp ? UsageText() : VersionText());
+        out.Flush();
+        return 0;
+    }
+    std::string scanMessages;
+    std::string scanWarnings;
+    const std::vector<std::string> workbooks = ExpandFolders(options, scanMessages, scanWarnings);
+    terminal.Error(scanMessages);
+    terminal.Note(scanWarnings);
+
+    const RunSetup setup { options, in };
+    const unsigned jobs = JobCount(options);
+    Emitter emitter(options, workbooks, out, terminal);
+    const auto work = [&](size_t index) {
+        const std::string& argument = workbooks[index];
+        if (options.list)
+            return ListOne(setup, argument);
+        if (jobs > 1 || !terminal.ShowsProgress()) {
+            core::NoProgress quiet;
+            return ExportOne(setup, argument, quiet);
+        }
+        PercentProgress progress(terminal, core::FileNameOfPath(ShownName(argument)));
+        return ExportOne(setup, argument, progress);
+    };
+    RunInOrder(workbooks.size(), jobs, work, [&](size_t index, WorkbookOutcome outcome) {
+        emitter.Take(workbooks[index], std::move(outcome));
+        if (jobs > 1)
+            terminal.Progress(std::to_string(index + 1) + " of " + std::to_string(workbooks.size()) + " workbooks");
+    });
+    const bool ok = emitter.Finish() && scanMessages.empty();
+    terminal.Clear();
+    return ok ? 0 : 1;
 }
 
 } // namespace
@@ -342,55 +456,23 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::istream& in, 
     const auto parsed = ParseArguments(arguments, error);
     if (!parsed)
         return UsageError(err, error);
-    if (parsed->showHelp) {
-        out << UsageText();
-        return 0;
-    }
-    if (parsed->showVersion) {
-        out << VersionText();
-        return 0;
-    }
-    const auto fromStdin = std::count(parsed->workbooks.begin(), parsed->workbooks.end(), "-");
-    if (fromStdin > 1)
+    if (std::count(parsed->workbooks.begin(), parsed->workbooks.end(), "-") > 1)
         return UsageError(err, "standard input (-) can be read only once");
-    const bool toFolder = !parsed->list && parsed->outputFolder != "-";
+    const bool toFolder = !parsed->list && parsed->outputFolder != "-" && !parsed->showHelp && !parsed->showVersion;
     if (toFolder && !core::FolderExists(parsed->outputFolder)) {
-        err << "vellumcast-cli: " << parsed->outputFolder
-            << (core::FileExists(parsed->outputFolder) ? ": Output folder is a file, not a folder.\n"
-                                                       : ": Output folder does not exist.\n");
+        err << ErrorLine(parsed->outputFolder,
+            core::FileExists(parsed->outputFolder) ? "the output folder is a file, not a folder"
+                                                   : "the output folder does not exist")
+            << std::flush;
         return 2;
     }
-
-    Terminal terminal(err, progressToTerminal);
-    std::string scanMessages;
-    TextReporter scanReporter(scanMessages);
-    const std::vector<std::string> workbooks = ExpandFolders(*parsed, scanReporter, err);
-    terminal.Message(scanMessages);
-    std::string stdinBytes;
-    if (fromStdin > 0)
-        stdinBytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-
-    const RunSetup setup { *parsed, stdinBytes };
-    const unsigned jobs = JobCount(*parsed);
-    Emitter emitter(*parsed, workbooks, out, terminal);
-    const auto work = [&](size_t index) {
-        const std::string& argument = workbooks[index];
-        if (parsed->list)
-            return ListOne(setup, argument);
-        if (jobs > 1 || !terminal.ShowsProgress()) {
-            core::NoProgress quiet;
-            return ExportOne(setup, argument, quiet);
-        }
-        PercentProgress progress(terminal, core::FileNameOfPath(argument));
-        return ExportOne(setup, argument, progress);
-    };
-    RunInOrder(workbooks.size(), jobs, work, [&](size_t index, WorkbookOutcome outcome) {
-        emitter.Take(workbooks[index], std::move(outcome));
-        if (jobs > 1)
-            terminal.Progress(std::to_string(index + 1) + " of " + std::to_string(workbooks.size()) + " workbooks");
-    });
-    terminal.EndProgress();
-    return emitter.Finish() && scanMessages.empty() ? 0 : 1;
+    Terminal terminal(err, progressToTerminal, parsed->quiet);
+    StandardOutput output(out, terminal);
+    try {
+        return Run(*parsed, in, output, terminal);
+    } catch (const OutputFailed& failure) {
+        return OutputFailure(terminal, failure);
+    }
 }
 
 } // namespace vellumcast::cli

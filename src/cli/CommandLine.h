@@ -13,7 +13,9 @@ namespace vellumcast::cli {
 
 struct CommandLineOptions {
     options::ExportOptions exportOptions; // the main window's first-start defaults
+    bool dividerGiven = false; // --csv alone means comma-separated
     std::string outputFolder = "."; // "-": the texts go to standard output
+    std::optional<std::string> nameTemplate; // how saved files are named; none: the results window's names
     std::vector<std::string> workbooks; // files, folders to search, "-" for standard input
     std::vector<std::string> sheets; // worksheet names or numbers from 1; empty: all
     bool skipHidden = false;
@@ -21,7 +23,7 @@ struct CommandLineOptions {
     std::vector<std::string> extensions; // what a folder search takes; empty: every readable format
     bool recursive = false; // folders are searched with their subfolders
     unsigned jobs = 0; // workbooks exported at once; 0: the number of cores
-    bool quiet = false; // no file names printed
+    bool quiet = false; // only errors are printed: no file names, warnings, notices or progress
     bool showHelp = false;
     bool showVersion = false;
 };
@@ -33,8 +35,8 @@ std::string UsageText();
 std::string VersionText(); // "vellumcast-cli VERSION"
 
 // Runs the whole command: 0 when every workbook was exported and saved, 1 when any
-// failed, 2 on bad usage. progressToTerminal shows a progress line on err; in reads the
-// workbook named "-".
+// failed or standard output could not be written, 2 on bad usage. progressToTerminal
+// shows a progress line on err (not with quiet); in reads the workbook named "-".
 int RunCommandLine(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err,
     bool progressToTerminal);
 

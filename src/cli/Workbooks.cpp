@@ -1,5 +1,6 @@
 #include "cli/Workbooks.h"
 
+#include "cli/Messages.h"
 #include "core/ErrorReport.h"
 #include "core/Files.h"
 #include "core/StepRunner.h"
@@ -10,7 +11,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <deque>
-#include <ostream>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -113,8 +113,7 @@ std::string_view VisibilityWord(spreadsheet::SheetVisibility visibility)
 
 } // namespace
 
-std::vector<std::string> ExpandFolders(
-    const CommandLineOptions& options, core::ErrorReporter& reporter, std::ostream& err)
+std::vector<std::string> ExpandFolders(const CommandLineOptions& options, std::string& errors, std::string& warnings)
 {
     const std::vector<std::string> extensions
         = options.extensions.empty() ? spreadsheet::WorkbookExtensions() : options.extensions;
@@ -129,6 +128,7 @@ std::vector<std::string> ExpandFolders(
         // are matched afterwards, so several of them keep the folder-by-folder order.
         worklist::WorkbookList found;
         core::NoPump pump;
+        LineReporter reporter(errors, argument);
         core::StepRunner run(reporter, core::LocationText("Form1", "PushButton5_Click"));
         std::string folder = argument;
         while (folder.size() > 1 && folder.back() == '/')
@@ -141,7 +141,7 @@ std::vector<std::string> ExpandFolders(
                 workbooks.push_back(path);
         }
         if (workbooks.size() == before)
-            err << "vellumcast-cli: " << argument << ": no workbook found in this folder\n";
+            warnings += WarningLine(argument, "no workbook found in this folder");
     }
     return workbooks;
 }
@@ -156,7 +156,7 @@ std::vector<size_t> SelectWorksheets(spreadsheet::Workbook& workbook, const std:
     for (const auto& choice : sheets) {
         const auto index = FindWorksheet(worksheets, choice);
         if (!index)
-            throw std::runtime_error(shownName + " has no worksheet \"" + choice + "\"");
+            throw std::runtime_error(shownName + ": there is no worksheet \"" + choice + "\" in it");
         keep[*index] = true;
     }
     std::vector<size_t> numbers;
@@ -188,9 +188,13 @@ std::string ListWorksheets(spreadsheet::Workbook& workbook, const std::vector<si
     auto& worksheets = workbook.Worksheets();
     for (size_t i = 0; i < worksheets.size(); ++i) {
         const spreadsheet::CellRange range = worksheets[i].UsedRange();
-        text += std::to_string(numbers.empty() ? i + 1 : numbers.at(i)) + '\t' + worksheets[i].Name() + '\t'
+        // Empty as the export judges it: a used range of A1 alone, holding no text.
+        const bool empty = range.lastRow == 1 && range.lastColumn == 1 && worksheets[i].CellText(1, 1).empty();
+        text += std::to_string(numbers.empty() ? i + 1 : numbers.at(i)) + '\t' + Escaped(worksheets[i].Name()) + '\t'
             + std::string(VisibilityWord(worksheets[i].Visibility())) + '\t'
-            + CellReference(range.firstRow, range.firstColumn) + ':' + CellReference(range.lastRow, range.lastColumn)
+            + (empty ? std::string("empty")
+                     : CellReference(range.firstRow, range.firstColumn) + ':'
+                        + CellReference(range.lastRow, range.lastColumn))
             + '\n';
         worksheets[i].Unload();
     }

@@ -6,7 +6,6 @@
 #include "core/Ports.h"
 #include "spreadsheet/Workbook.h"
 
-#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -20,10 +19,9 @@ inline constexpr std::string_view kStdinName = "stdin";
 // takes the names that match one of extensions (the workbook formats when empty), not
 // starting with "~" and not hidden; hidden folders are not entered, nor is the output
 // folder when the search comes upon it, so a second run never reads the first one's
-// texts. Only regular files are taken. Files and "-" are kept as given. Scan failures go
-// to reporter; a folder that gives nothing is said on err.
-std::vector<std::string> ExpandFolders(
-    const CommandLineOptions& options, core::ErrorReporter& reporter, std::ostream& err);
+// texts. Only regular files are taken. Files and "-" are kept as given. Scan failures
+// are added to errors, a folder that gives nothing to warnings, one line each.
+std::vector<std::string> ExpandFolders(const CommandLineOptions& options, std::string& errors, std::string& warnings);
 
 // Leaves in the workbook only the chosen worksheets, in workbook order: those named in
 // sheets or all when sheets is empty, less the hidden and very hidden ones when
@@ -39,8 +37,9 @@ std::vector<size_t> SelectWorksheets(spreadsheet::Workbook& workbook, const std:
 std::string CellReference(int32_t row, int32_t column);
 
 // One line per worksheet of workbook: its number (numbers[i] for the i-th worksheet, or
-// i + 1 without numbers), name, visibility ("visible", "hidden", "very hidden") and used
-// range, tab-separated.
+// i + 1 without numbers), name (control characters escaped), visibility ("visible",
+// "hidden", "very hidden") and used range ("empty" for a worksheet without content),
+// tab-separated.
 // A worksheet that cannot be read throws.
 std::string ListWorksheets(spreadsheet::Workbook& workbook, const std::vector<size_t>& numbers);
 

@@ -5,7 +5,9 @@
 #include "core/StepRunner.h"
 #include "export/ExportProcedures.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
@@ -21,6 +23,42 @@ std::string SafeNamePart(std::string_view text)
             c = '_';
     }
     return safe;
+}
+
+std::optional<std::string> NameTemplateProblem(std::string_view pattern)
+{
+    static constexpr std::string_view kFields[] = { "{book}", "{ext}", "{sheet}", "{n}" };
+    for (size_t at = pattern.find('{'); at != std::string_view::npos; at = pattern.find('{', at + 1)) {
+        const size_t close = pattern.find('}', at);
+        if (close == std::string_view::npos)
+            return "has a \"{\" that is not closed";
+        const std::string_view field = pattern.substr(at, close - at + 1);
+        if (std::find(std::begin(kFields), std::end(kFields), field) == std::end(kFields))
+            return "knows no " + std::string(field) + " (only {book}, {ext}, {sheet} and {n})";
+    }
+    return std::nullopt;
+}
+
+std::string TemplateFileName(
+    std::string_view pattern, std::string_view workbookName, const exporting::ResultEntry& entry)
+{
+    const std::string fileName = core::FileNameOfPath(std::string(workbookName));
+    const std::string stem = exporting::FileStem(fileName);
+    const std::string extension = stem.size() < fileName.size() ? fileName.substr(stem.size() + 1) : std::string();
+    const std::pair<std::string_view, std::string> fields[] = { { "{book}", stem }, { "{ext}", extension },
+        { "{sheet}", entry.sheetName.Copy() }, { "{n}", entry.ordinal > 0 ? std::to_string(entry.ordinal) : "" } };
+    std::string name;
+    for (size_t at = 0; at < pattern.size();) {
+        const auto field = std::find_if(std::begin(fields), std::end(fields),
+            [&](const auto& candidate) { return pattern.substr(at).starts_with(candidate.first); });
+        if (field != std::end(fields)) {
+            name += field->second;
+            at += field->first.size();
+        } else {
+            name += pattern[at++];
+        }
+    }
+    return SafeNamePart(name) + ".txt";
 }
 
 std::string SavedFileName(options::SaveMode mode, const exporting::ResultEntry& entry)
@@ -85,11 +123,25 @@ void Tally(SaveSummary& summary, const SavedFile& file)
     }
 }
 
-// The one report of a failure that ended the save, with the results it left unwritten.
-std::string StoppedDescription(const core::WriteFailure& failure, size_t left, size_t total)
+// The one report of a failure that ended the save, with the results it left unwritten
+// when their number is known.
+std::string StoppedDescription(const core::WriteFailure& failure, size_t left, std::optional<size_t> total)
 {
-    return failure.description + ". Saving stopped: " + std::to_string(left) + " of " + std::to_string(total)
-        + (total == 1 ? " result " : " results ") + (left == 1 ? "was" : "were") + " not written.";
+    if (!total)
+        return failure.description + ". Saving stopped, so no later result was written.";
+    return failure.description + ". Saving stopped: " + std::to_string(left) + " of " + std::to_string(*total)
+        + (*total == 1 ? " result " : " results ") + (left == 1 ? "was" : "were") + " not written.";
+}
+
+// The longest start of stem that fits kLongestFileName with suffix after it, cut between
+// UTF-8 characters, then suffix.
+std::string Fitted(const std::string& stem, std::string_view suffix)
+{
+    const size_t room = kLongestFileName - std::min(suffix.size(), kLongestFileName);
+    size_t cut = std::min(stem.size(), room);
+    while (cut > 0 && cut < stem.size() && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80)
+        --cut;
+    return stem.substr(0, cut) + std::string(suffix);
 }
 
 } // namespace
@@ -103,18 +155,19 @@ public:
     }
 
     // Claims name (which ends in ".txt"), or when it is taken the first free
-    // "STEM (N).txt" from N = 2.
-    std::string Claim(std::string name, bool& renamed)
+    // "STEM (N).txt" from N = 2; a name too long for the file system is shortened first.
+    std::string Claim(const std::string& wanted, bool& renamed)
     {
-        renamed = Taken(name);
-        if (renamed) {
-            const std::string stem = name.substr(0, name.size() - 4);
+        const std::string stem = wanted.substr(0, wanted.size() - 4);
+        std::string name = Fitted(stem, ".txt");
+        if (Taken(name)) {
             // Names are only ever added, so every N below the last one given is still taken.
             unsigned long& number = m_nextNumber.try_emplace(stem, 2).first->second;
             do
-                name = stem + " (" + std::to_string(number++) + ").txt";
+                name = Fitted(stem, " (" + std::to_string(number++) + ").txt");
             while (Taken(name));
         }
+        renamed = name != wanted;
         m_used.insert(name);
         return name;
     }
@@ -140,23 +193,24 @@ SaveSummary SaveResults(const std::string& folder, std::optional<options::SaveMo
     }
     if (!mode)
         return summary;
-    SaveSession session(folder, *mode, inputs, ports);
+    SaveSession session(folder, *mode, inputs, ports, results.size());
     session.Save(results);
     return session.Summary();
 }
 
-SaveSession::SaveSession(
-    const std::string& folder, options::SaveMode mode, const std::vector<std::string>& inputs, SavePorts ports)
+SaveSession::SaveSession(const std::string& folder, options::SaveMode mode, const std::vector<std::string>& inputs,
+    SavePorts ports, std::optional<size_t> total)
     : m_mode(mode)
     , m_prefix(folder.empty() || folder.back() == '/' ? folder : folder + "/")
     , m_ports(ports)
     , m_names(std::make_unique<NameClaims>(InputNamesIn(folder, inputs)))
+    , m_total(total)
 {
 }
 
 SaveSession::~SaveSession() = default;
 
-void SaveSession::Save(const exporting::ResultList& part)
+void SaveSession::Save(const exporting::ResultList& part, std::string_view workbookName)
 {
     if (m_summary.stopped) {
         m_summary.notWritten += part.size();
@@ -176,7 +230,7 @@ void SaveSession::Save(const exporting::ResultList& part)
         file.index = m_index++;
         std::optional<core::WriteFailure> failure;
         file.written = run.Step(writeStep, [&] {
-            file.path = m_prefix + m_names->Claim(SavedFileName(m_mode, part[i]), file.renamed);
+            file.path = m_prefix + m_names->Claim(FileNameFor(part[i], workbookName), file.renamed);
             failure = core::ReplaceFile(file.path, part[i].text, files);
         }) && !failure;
         m_summary.stopped = failure && failure->folderWide;
@@ -190,26 +244,41 @@ void SaveSession::Save(const exporting::ResultList& part)
             const size_t left = part.size() - i;
             m_summary.notWritten += left - 1;
             m_index += left - 1;
-            run.Fail(writeStep, StoppedDescription(*failure, left, part.size()));
+            run.Fail(writeStep, StoppedDescription(*failure, left, m_total));
             return;
         }
     }
+}
+
+std::string SaveSession::FileNameFor(const exporting::ResultEntry& entry, std::string_view workbookName) const
+{
+    return m_template ? TemplateFileName(*m_template, workbookName, entry) : SavedFileName(m_mode, entry);
+}
+
+std::string RenamedNotice(const SaveSummary& summary)
+{
+    return CountOfResults(summary.renamed)
+        + " saved under a new name, because the name was used earlier in this save, is a workbook of the list or is "
+          "too long";
+}
+
+std::string NotWrittenNotice(const SaveSummary& summary)
+{
+    return CountOfResults(summary.notWritten) + " not written.";
 }
 
 std::string SaveNotice(const SaveSummary& summary)
 {
     std::string notice;
     if (summary.renamed > 0) {
-        notice += CountOfResults(summary.renamed)
-            + " saved under a new name, because the name was used earlier in this save or is a workbook of the "
-              "list:\r\n";
+        notice += RenamedNotice(summary) + ":\r\n";
         for (const auto& name : summary.renamedNames)
             notice += name + "\r\n";
         if (summary.renamed > summary.renamedNames.size())
             notice += "and " + std::to_string(summary.renamed - summary.renamedNames.size()) + " more.\r\n";
     }
     if (summary.notWritten > 0)
-        notice += CountOfResults(summary.notWritten) + " not written.\r\n";
+        notice += NotWrittenNotice(summary) + "\r\n";
     if (!notice.empty())
         notice.resize(notice.size() - 2);
     return notice;

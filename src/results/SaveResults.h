@@ -21,12 +21,27 @@ std::string SavedFileName(options::SaveMode mode, const exporting::ResultEntry& 
 // Makes a text from inside a workbook safe as part of a file name.
 std::string SafeNamePart(std::string_view text);
 
+// A file name template: "{book}" stands for the workbook's file name without its last
+// extension, "{ext}" for that extension (without the dot), "{sheet}" for the worksheet's
+// name and "{n}" for the row or column number (empty where the mode has none); any other
+// text is kept. Returns what is wrong with pattern (an unknown or unclosed "{…}"), or nothing.
+std::optional<std::string> NameTemplateProblem(std::string_view pattern);
+
+// The name a result of workbookName (a path or a file name) is saved under with pattern:
+// the filled-in template, made safe as SafeNamePart makes a name, then ".txt".
+std::string TemplateFileName(
+    std::string_view pattern, std::string_view workbookName, const exporting::ResultEntry& entry);
+
+// The longest name a file may have, in bytes; a longer one is shortened at a UTF-8
+// character boundary, keeping its " (N)" and ".txt".
+inline constexpr size_t kLongestFileName = 255;
+
 // What became of one result.
 struct SavedFile {
     size_t index = 0; // the result's position in the list, from 0
     std::string path; // the file written, or the one meant when it was not written
     bool written = false;
-    bool renamed = false; // saved as "NAME (N).txt" because its own name was taken
+    bool renamed = false; // saved as "NAME (N).txt" because its own name was taken, or shortened
 };
 
 // Hears of each result as it is saved, so a save of a million results needs no list of them.
@@ -41,7 +56,7 @@ enum class SaveOutcome { Saved, FolderMissing };
 struct SaveSummary {
     SaveOutcome outcome = SaveOutcome::Saved;
     size_t written = 0;
-    size_t renamed = 0; // written under a "(N)" name; also counted in written
+    size_t renamed = 0; // written under a "(N)" or shortened name; also counted in written
     size_t notWritten = 0; // failed, or left over when the save stopped
     bool stopped = false; // a failure that every later file would meet ended the save
     std::vector<std::string> renamedNames; // the first kRenamedNamesKept of the new names
@@ -61,6 +76,7 @@ struct SavePorts {
 // - each result gets a file of its own: a name already used earlier in this save is
 //   written as "NAME (2).txt", "NAME (3).txt", …, the first one not yet used, names
 //   compared byte for byte as the file system compares them;
+// - a name longer than kLongestFileName bytes is shortened to fit;
 // - a name that is one of the run's own workbooks (inputs) is never written over; that
 //   result takes the next "(N)" name too;
 // - each file is replaced all or nothing (core::ReplaceFile).
@@ -78,31 +94,46 @@ class NameClaims;
 // A save whose results arrive in parts, in list order, so a caller that makes them one
 // workbook at a time need not hold them all. Each part is named, written and reported as
 // the same results would be within one SaveResults call over the whole list; the report
-// of a failure that ends the save counts the results of its part, and later parts are
+// of a failure that ends the save says that the rest is not written, and later parts are
 // counted as not written without a report. The folder must exist.
 class SaveSession {
 public:
-    SaveSession(
-        const std::string& folder, options::SaveMode mode, const std::vector<std::string>& inputs, SavePorts ports);
+    // total: how many results the whole save holds, when that is known before it starts;
+    // the report of a failure that ends the save then counts the results it left.
+    SaveSession(const std::string& folder, options::SaveMode mode, const std::vector<std::string>& inputs,
+        SavePorts ports, std::optional<size_t> total = std::nullopt);
     ~SaveSession();
     SaveSession(const SaveSession&) = delete;
     SaveSession& operator=(const SaveSession&) = delete;
 
-    void Save(const exporting::ResultList& part);
+    // Names the files from pattern (TemplateFileName) rather than as SavedFileName does.
+    void SetNameTemplate(std::optional<std::string> pattern) { m_template = std::move(pattern); }
+    // Saves the results of part, which came from the workbook workbookName (used by a
+    // name template).
+    void Save(const exporting::ResultList& part, std::string_view workbookName = {});
     const SaveSummary& Summary() const { return m_summary; }
 
 private:
+    std::string FileNameFor(const exporting::ResultEntry& entry, std::string_view workbookName) const;
+
     options::SaveMode m_mode;
     std::string m_prefix;
     SavePorts m_ports;
     std::unique_ptr<NameClaims> m_names;
     SaveSummary m_summary;
     size_t m_index = 0; // the next result's position in the whole list
+    std::optional<std::string> m_template;
+    std::optional<size_t> m_total;
 };
 
 // What a person is told beyond the error reports: the results saved under new names (a
 // few named) and the number not written. Empty when every result kept its name and was
 // written. Lines end in CR LF.
 std::string SaveNotice(const SaveSummary& summary);
+
+// Its parts, one sentence each, without the names: "N results were saved under a new
+// name, because …" and "N results were not written.".
+std::string RenamedNotice(const SaveSummary& summary);
+std::string NotWrittenNotice(const SaveSummary& summary);
 
 } // namespace vellumcast::results

@@ -89,13 +89,13 @@ TEST(CommandLineSheets, ListingShowsNumberNameVisibilityAndUsedRange)
     const CliRun run = RunCli({ "-l", "-o", out.Path(), book, vt::Fixture(kInventory) });
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out,
-        book + "\n1\tVisible\tvisible\tA1:B5\n2\tHidden\thidden\tA1:A1\n3\tVeryHidden\tvery hidden\tA1:A1\n\n"
+        book + "\n1\tVisible\tvisible\tA1:B5\n2\tHidden\thidden\tempty\n3\tVeryHidden\tvery hidden\tempty\n\n"
             + vt::Fixture(kInventory) + "\n1\tSheet1\tvisible\tA1:C5\n");
     EXPECT_TRUE(FilesIn(out.Path()).empty());
     // The choice applies to the listing too, and keeps the numbers of all worksheets.
     EXPECT_EQ(RunCli({ "-l", "--skip-hidden", book }).out, book + "\n1\tVisible\tvisible\tA1:B5\n");
     EXPECT_EQ(RunCli({ "-l", "-s", "VeryHidden", "-s", "1", book }).out,
-        book + "\n1\tVisible\tvisible\tA1:B5\n3\tVeryHidden\tvery hidden\tA1:A1\n");
+        book + "\n1\tVisible\tvisible\tA1:B5\n3\tVeryHidden\tvery hidden\tempty\n");
 }
 
 TEST(CommandLineSheets, ChosenByNameOrNumberInWorkbookOrder)
@@ -140,13 +140,14 @@ TEST(CommandLineSheets, AMissingWorksheetNamesTheWorkbookAndTheWorksheet)
     for (const std::string sheet : { "Nope", "4", "0" }) {
         const CliRun run = RunCli({ "-m", "sheet", "-s", "1", "-s", sheet, "-o", out.Path(), book });
         EXPECT_EQ(run.status, 1);
-        EXPECT_NE(run.err.find(book + " has no worksheet \"" + sheet + "\""), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(book + ": there is no worksheet \"" + sheet + "\""), std::string::npos) << run.err;
     }
     EXPECT_TRUE(FilesIn(out.Path()).empty());
     // The choice holds for every workbook; one that has the worksheet is still exported.
     const CliRun run = RunCli({ "-m", "sheet", "-s", "Second", "-o", out.Path(), vt::Fixture(kInventory), book });
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find(vt::Fixture(kInventory) + " has no worksheet \"Second\""), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(vt::Fixture(kInventory) + ": there is no worksheet \"Second\""), std::string::npos)
+        << run.err;
     EXPECT_EQ(FilesIn(out.Path()), std::vector<std::string> { "layers_Second.txt" });
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -210,8 +211,8 @@ TEST(SaveNotice, TellsRenamedAndUnwrittenResults)
     summary.renamed = 1;
     summary.renamedNames = { "a (2).txt" };
     EXPECT_EQ(results::SaveNotice(summary),
-        "1 result was saved under a new name, because the name was used earlier in this save or is a workbook of "
-        "the list:\r\na (2).txt");
+        "1 result was saved under a new name, because the name was used earlier in this save, is a workbook of the "
+        "list or is too long:\r\na (2).txt");
     summary.renamed = 12;
     summary.renamedNames.assign(results::kRenamedNamesKept, "a (2).txt");
     summary.notWritten = 3;
@@ -328,11 +329,64 @@ TEST(SaveSession, AfterAFailureEveryLaterFileWouldMeetLaterPartsAreCountedNotTri
     session.Save(SheetsOfB({ "B", "C" }));
     session.Save(SheetsOfB({ "D", "E", "F" }));
     ASSERT_EQ(reporter.reports.size(), 1u);
+    // The report counts nothing its part alone cannot know; the summary counts them all.
     EXPECT_NE(
-        reporter.reports[0].description.find("Saving stopped: 2 of 2 results were not written."), std::string::npos)
+        reporter.reports[0].description.find("Saving stopped, so no later result was written."), std::string::npos)
         << reporter.reports[0].description;
     EXPECT_EQ(calls.filesOpened, 2u);
     EXPECT_EQ(session.Summary().written, 1u);
     EXPECT_EQ(session.Summary().notWritten, 5u);
     EXPECT_EQ(results::SaveNotice(session.Summary()), "5 results were not written.");
+}
+
+TEST(NameTemplate, FieldsAreFilledAndEveryNameStaysInsideTheFolder)
+{
+    const ResultEntry row { "sales.2015.txt", "North/East", 7, "t" };
+    EXPECT_EQ(
+        results::TemplateFileName("{book}.{ext}_{sheet}", "in/sales.2015.xlsx", row), "sales.2015.xlsx_North_East.txt");
+    EXPECT_EQ(results::TemplateFileName("{n}-{sheet}", "sales.ods", row), "7-North_East.txt");
+    // No extension, no ordinal: the fields are empty; a "/" of the template itself is no folder.
+    EXPECT_EQ(results::TemplateFileName("../{book}[{ext}]{n}", "stdin", { "stdin.txt", "", 0, "t" }), ".._stdin[].txt");
+    EXPECT_FALSE(results::NameTemplateProblem("{book}{ext}{sheet}{n} plain"));
+    EXPECT_TRUE(results::NameTemplateProblem("{Book}"));
+    EXPECT_TRUE(results::NameTemplateProblem("{book"));
+}
+
+TEST(NameTemplate, ASessionNamesFromTheTemplateAndNumbersRepeats)
+{
+    TempDir dir;
+    vt::RecordingReporter reporter;
+    vt::CountingPump pump;
+    results::SaveSession session(dir.Path(), SaveMode::EachSheet, {}, { reporter, pump });
+    session.SetNameTemplate("{book}.{ext}_{sheet}");
+    session.Save(SheetsOfB({ "S", "S" }), "/data/b.xlsx");
+    session.Save(SheetsOfB({ "S" }), "/data/b.ods");
+    EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string> { "b.ods_S.txt", "b.xlsx_S (2).txt", "b.xlsx_S.txt" }));
+    EXPECT_EQ(session.Summary().renamed, 1u);
+}
+
+TEST(SaveResults, ANameTooLongForTheFileSystemIsShortenedAtACharacterBoundary)
+{
+    std::string sheet;
+    for (int i = 0; i < 130; ++i)
+        sheet += "\xC3\xA9"; // é: 260 bytes in all
+    const ResultList list
+        = { { "b.txt", sheet, 0, "first" }, { "b.txt", sheet, 0, "second" }, { "b.txt", "short", 0, "third" } };
+    TempDir dir;
+    Save save;
+    ASSERT_EQ(save(dir.Path(), SaveMode::EachSheet, list), results::SaveOutcome::Saved);
+    EXPECT_TRUE(save.reporter.reports.empty());
+    EXPECT_EQ(save.summary.written, 3u);
+    EXPECT_EQ(save.summary.renamed, 2u); // both long ones, the first shortened, the second numbered too
+    std::map<std::string, std::string> named; // text -> name
+    for (const auto& name : FilesIn(dir.Path())) {
+        named[ReadBytes(dir.File(name))] = name;
+        EXPECT_LE(name.size(), results::kLongestFileName) << name;
+        EXPECT_TRUE(name.ends_with(".txt")) << name;
+    }
+    ASSERT_EQ(named.size(), 3u);
+    // The cut falls between two characters: "b_", then as many whole é as fit.
+    EXPECT_EQ(named["first"], "b_" + sheet.substr(0, 248) + ".txt");
+    EXPECT_EQ(named["second"], "b_" + sheet.substr(0, 244) + " (2).txt");
+    EXPECT_EQ(named["third"], "b_short.txt");
 }

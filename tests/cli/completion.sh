@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Drives vellumcast-cli's bash completion as bash does at a Tab, through bash-completion,
+# and checks what it offers. Arguments: the folder of the vellumcast-cli program, the
+# completion file, the sample workbooks. Exit status 77 (skipped) without bash-completion.
+set -u
+bin_dir=$(cd "$1" && pwd) completion=$2 samples=$(cd "$3" && pwd)
+main=/usr/share/bash-completion/bash_completion
+[[ -r $main ]] || { echo "bash-completion is not installed" >&2; exit 77; }
+# shellcheck source=/dev/null
+source "$main"
+# shellcheck source=/dev/null
+source "$completion"
+PATH=$bin_dir:$PATH
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+cp "$samples/Sales.xlsx" "my book.xlsx"
+mkdir "out d" "out e"
+failures=0
+
+# offers EXPECTED WORD... : the words as typed, the last one being completed; EXPECTED is
+# what is offered, sorted, one per line.
+offers()
+{
+    local expected=$1
+    shift
+    COMP_WORDS=("$@")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    COMP_LINE="${COMP_WORDS[*]}"
+    COMP_POINT=${#COMP_LINE}
+    COMPREPLY=()
+    _vellumcast_cli
+    local got
+    got=$(printf '%s\n' "${COMPREPLY[@]}" | sort)
+    [[ ${#COMPREPLY[@]} -eq 0 ]] && got=
+    if [[ $got != "$expected" ]]; then
+        printf 'FAIL: %s\n  expected: %q\n  offered:  %q\n' "$COMP_LINE" "$expected" "$got"
+        failures=$((failures + 1))
+    fi
+}
+
+# A name with a space is one word (readline quotes it, as -o filenames asks).
+offers "my book.xlsx" vellumcast-cli my
+offers "my book.xlsx" vellumcast-cli -q 'my\ b'
+# A folder typed with a backslash is not escaped twice.
+offers "out d" vellumcast-cli -o 'out\ d'
+offers $'out d\nout e' vellumcast-cli --output 'out\ '
+# Values of options written with "=".
+offers $'all\ncolumn\nrow\nsheet' vellumcast-cli --mode=
+offers $'comma\ncomma-space' vellumcast-cli --divider=co
+offers "row" vellumcast-cli -m r
+# The worksheets of the workbook already on the line.
+offers $'Blank\nHidden\\ Notes\nRecipes\nSales' vellumcast-cli 'my\ book.xlsx' -s ''
+offers "Recipes" vellumcast-cli -m sheet 'my\ book.xlsx' --sheet R
+offers "" vellumcast-cli -s ''
+# Options, and after "--" nothing but files.
+offers $'--skip-blank\n--skip-empty-lines\n--skip-hidden' vellumcast-cli --skip
+offers "" vellumcast-cli -- --sk
+offers "my book.xlsx" vellumcast-cli -- m
+
+if ((failures > 0)); then
+    echo "$failures completion check(s) failed"
+    exit 1
+fi
+echo "every completion check passed"
