@@ -171,6 +171,28 @@ TEST(XlsbWorkbook, IsDetectedByContentAndNotAsXlsx)
         DetectFormat(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())), WorkbookFormat::Xlsb);
 }
 
+TEST(XlsbWorkbook, TheWorkbookPartIsWhereThePackageSaysEvenUnderAnotherName)
+{
+    XlsbWriter writer;
+    writer.AddSheet("Data").InlineString(1, 1, "found");
+    testing::ZipWriter zip;
+    for (auto& [name, data] : writer.Parts()) {
+        if (name == "_rels/.rels") {
+            const size_t at = data.find("xl/workbook.bin");
+            zip.Add(name, data.replace(at, 15, "xl/book.bin"));
+        } else if (name == "xl/workbook.bin") {
+            zip.Add("xl/book.bin", data);
+        } else if (name == "xl/_rels/workbook.bin.rels") {
+            zip.Add("xl/_rels/book.bin.rels", data);
+        } else {
+            zip.Add(name, data);
+        }
+    }
+    Application application;
+    auto book = application.OpenBytes(zip.Finish(), "renamed.xlsb");
+    EXPECT_TRUE(SheetShows(book->Worksheets()[0], { { "found" } }));
+}
+
 TEST(XlsbStyles, NumberFormatsBuiltInCustomAndTheDateSystems)
 {
     for (const bool date1904 : { false, true }) {
