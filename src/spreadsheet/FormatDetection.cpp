@@ -82,8 +82,10 @@ bool IsXlsbPackage(Probe& probe)
     if (!archive || archive->Find("xl/workbook.xml"))
         return false;
     const auto* types = archive->Find("[Content_Types].xml");
+    constexpr uint64_t kTypesLooked = 1u << 20; // far more than any package's content types
     return archive->Find("xl/workbook.bin")
-        || (types && archive->ReadAll(*types, 1u << 20).find("sheet.binary.macroEnabled.main") != std::string::npos);
+        || (types && types->uncompressedSize <= kTypesLooked
+            && archive->ReadAll(*types, kTypesLooked).find("sheet.binary.macroEnabled.main") != std::string::npos);
 }
 
 bool IsXlsxPackage(Probe& probe)
