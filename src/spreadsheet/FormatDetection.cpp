@@ -76,11 +76,18 @@ bool IsOdsPackage(Probe& probe)
     return archive && (HasOdsMimetype(*archive) || (!HasXlsxParts(*archive) && archive->Find("content.xml")));
 }
 
-// The binary form of the package keeps its workbook part as records.
+// The binary form of the package keeps its workbook part as records: at the usual place,
+// or wherever the content types' binary workbook type says.
 bool IsXlsbPackage(Probe& probe)
 {
     const auto* archive = probe.Zip();
-    return archive && archive->Find("xl/workbook.bin") && !archive->Find("xl/workbook.xml");
+    if (!archive || archive->Find("xl/workbook.xml"))
+        return false;
+    const auto* types = archive->Find("[Content_Types].xml");
+    constexpr uint64_t kTypesLooked = 1u << 20; // far more than any package's content types
+    return archive->Find("xl/workbook.bin")
+        || (types && types->uncompressedSize <= kTypesLooked
+            && archive->ReadAll(*types, kTypesLooked).find("sheet.binary.macroEnabled.main") != std::string::npos);
 }
 
 bool IsXlsxPackage(Probe& probe)

@@ -101,8 +101,10 @@ void ReadSharedStrings(const xlsx::WorkbookPackage& package, const ZipEntry& ent
                 budget.Text(strings.size(), 0, text.size());
                 strings.push_back(text);
             } else if (record.type == brt::kBeginSst) {
+                // A hint only: reserve no more than the part could hold, an item taking
+                // at least seven bytes.
                 cursor.Skip(4); // the count of references
-                strings.reserve(std::min<uint32_t>(cursor.U32(), 1u << 20)); // a hint only
+                strings.reserve(std::min<uint64_t>({ cursor.U32(), entry.uncompressedSize / 7, 1u << 20 }));
             }
             return true;
         },

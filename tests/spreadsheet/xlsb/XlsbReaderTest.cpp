@@ -171,6 +171,50 @@ TEST(XlsbWorkbook, IsDetectedByContentAndNotAsXlsx)
         DetectFormat(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())), WorkbookFormat::Xlsb);
 }
 
+TEST(XlsbWorkbook, TheWorkbookPartIsWhereThePackageSaysEvenUnderAnotherName)
+{
+    XlsbWriter writer;
+    writer.AddSheet("Data").InlineString(1, 1, "found");
+    testing::ZipWriter zip;
+    for (auto& [name, data] : writer.Parts()) {
+        if (name == "_rels/.rels") {
+            const size_t at = data.find("xl/workbook.bin");
+            zip.Add(name, data.replace(at, 15, "xl/book.bin"));
+        } else if (name == "xl/workbook.bin") {
+            zip.Add("xl/book.bin", data);
+        } else if (name == "xl/_rels/workbook.bin.rels") {
+            zip.Add("xl/_rels/book.bin.rels", data);
+        } else {
+            zip.Add(name, data);
+        }
+    }
+    Application application;
+    auto book = application.OpenBytes(zip.Finish(), "renamed.xlsb");
+    EXPECT_TRUE(SheetShows(book->Worksheets()[0], { { "found" } }));
+}
+
+TEST(XlsbSharedStrings, RichAndPhoneticItemsGiveTheirTextAlone)
+{
+    // Items flagged rich (formatting runs follow the text) and extended (phonetic text
+    // follows): only the text is the string.
+    const std::string runs
+        = XlsbWriter::U32(2) + XlsbWriter::U16(0) + XlsbWriter::U16(1) + XlsbWriter::U16(2) + XlsbWriter::U16(0);
+    const std::string phonetic
+        = XlsbWriter::U16(0) + XlsbWriter::U16(0) + XlsbWriter::WideString("ruby") + XlsbWriter::U32(0);
+    const std::string part = XlsbWriter::Record(xlsb::brt::kBeginSst, XlsbWriter::U32(3) + XlsbWriter::U32(3))
+        + XlsbWriter::Record(xlsb::brt::kSstItem, "\x01" + XlsbWriter::WideString("rich") + runs)
+        + XlsbWriter::Record(xlsb::brt::kSstItem, "\x03" + XlsbWriter::WideString("both") + runs + phonetic)
+        + XlsbWriter::Record(xlsb::brt::kSstItem, std::string(1, '\0') + XlsbWriter::WideString("plain"));
+    XlsbWriter writer;
+    writer.AddSheet("Data").SharedString(1, 1, "a").SharedString(1, 2, "b").SharedString(1, 3, "c");
+    testing::ZipWriter zip;
+    for (auto& [name, data] : writer.Parts())
+        zip.Add(name, name == "xl/sharedStrings.bin" ? part : data);
+    Application application;
+    auto book = application.OpenBytes(zip.Finish(), "strings.xlsb");
+    EXPECT_TRUE(SheetShows(book->Worksheets()[0], { { "rich", "both", "plain" } }));
+}
+
 TEST(XlsbStyles, NumberFormatsBuiltInCustomAndTheDateSystems)
 {
     for (const bool date1904 : { false, true }) {
