@@ -426,7 +426,7 @@ void Form1::PushButton1_Click()
     QStringList files;
     run.Step(108, [&] {
         files = Prompts::OpenFiles(this, kAddFilesTitle,
-            { "Excel Files (*.xl*)", "Spreadsheets (*.xl* *.ods *.ots *.fods *.csv *.tsv *.tab *.txt)",
+            { "Excel Files (*.xl*)", "Spreadsheets (*.xl* *.ods *.ots *.fods *.xml *.csv *.tsv *.tab *.txt)",
                 "All Files (*)" });
     });
     if (files.isEmpty())

@@ -15,9 +15,10 @@ namespace vellumcast::cli {
 
 namespace {
 
-// Every extension the engine reads, for a folder search without --extension.
+// Every extension the engine reads, for a folder search without --extension. XML
+// spreadsheets (.xml) are left to "-e xml": most .xml files are no workbooks.
 const std::vector<std::string> kReadableExtensions
-    = { "xlsx", "xlsm", "xltx", "xltm", "xls", "ods", "ots", "fods", "csv", "tsv", "txt", "tab" };
+    = { "xlsx", "xlsm", "xltx", "xltm", "xlam", "xls", "xlt", "ods", "ots", "fods", "csv", "tsv", "txt", "tab" };
 
 bool TakenBy(const std::vector<std::string>& extensions, const std::string& path)
 {
