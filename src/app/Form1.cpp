@@ -592,6 +592,16 @@ void Form1::ShowNoFilesAdded()
     Prompts::Message(this, "No files added.");
 }
 
+// What a workbook shows other than stored, or leaves out, is told in a message; the run
+// goes on once it is read.
+void Form1::WorkbookWarnings(const std::vector<std::string>& warnings)
+{
+    QStringList lines;
+    for (const std::string& warning : warnings)
+        lines << QString::fromStdString(warning);
+    Prompts::Message(this, lines.join("\n\n"));
+}
+
 void Form1::SetBusy(bool busy)
 {
     BusyPointer::Set(busy);
