@@ -426,7 +426,7 @@ void Form1::PushButton1_Click()
     QStringList files;
     run.Step(108, [&] {
         files = Prompts::OpenFiles(this, kAddFilesTitle,
-            { "Excel Files (*.xl*)", "Spreadsheets (*.xl* *.ods *.ots *.fods *.csv *.tsv *.tab *.txt)",
+            { "Excel Files (*.xl*)", "Spreadsheets (*.xl* *.ods *.ots *.fods *.xml *.csv *.tsv *.tab *.txt)",
                 "All Files (*)" });
     });
     if (files.isEmpty())
@@ -590,6 +590,16 @@ std::optional<std::string> Form1::Divider()
 void Form1::ShowNoFilesAdded()
 {
     Prompts::Message(this, "No files added.");
+}
+
+// What a workbook shows other than stored, or leaves out, is told in a message; the run
+// goes on once it is read.
+void Form1::WorkbookWarnings(const std::vector<std::string>& warnings)
+{
+    QStringList lines;
+    for (const std::string& warning : warnings)
+        lines << QString::fromStdString(warning);
+    Prompts::Message(this, lines.join("\n\n"));
 }
 
 void Form1::SetBusy(bool busy)

@@ -82,6 +82,7 @@ private:
     void SetBusy(bool busy) override;
     void LayoutResults(options::SaveMode mode) override;
     void ResultsAdded(const exporting::ResultList& results, size_t firstNew) override;
+    void WorkbookWarnings(const std::vector<std::string>& warnings) override;
     void RunFinished(const exporting::ResultList& results) override;
 
     AppContext m_context;

@@ -621,25 +621,85 @@ private:
     }
 
     // Refuses, before any of it is done, a walk past the workbook's budget: the cells it
-    // visits and, with blank cells kept, the least text it must compose.
-    void Charge(Worksheet& sheet, Lines lines, const CellRange& range)
+    // visits and, with blank cells kept, the least text it must compose. A used range that
+    // runs on past the last value over empty cells (formatted to the grid's edge) is cut
+    // there instead, when that fits, with a warning naming what is left out.
+    void Charge(Worksheet& sheet, Lines lines, CellRange& range)
+    {
+        m_sheetBytes = sheet.StoredBytes();
+        if (Affordable(WalkCost(sheet, lines, range)))
+            return Spend(sheet, lines, range);
+        const CellRange content = ContentRange(sheet, range);
+        if ((content.lastRow < range.lastRow || content.lastColumn < range.lastColumn)
+            && Affordable(WalkCost(sheet, lines, content))) {
+            m_workbook->Warn("the worksheet \"" + sheet.Name() + "\" is exported as " + RangeName(content)
+                + ": its used range " + RangeName(range) + " runs on past its last value over empty cells ("
+                + LeftOut(range, content) + "), left out since walking them would pass what a workbook of "
+                + std::to_string(m_workbook->FileSize()) + " bytes may cause");
+            range = content;
+            return Spend(sheet, lines, range);
+        }
+        const WalkCosts cost = WalkCost(sheet, lines, range);
+        throw SpreadsheetError(ErrorCode::TooLarge,
+            "Cannot export " + SheetOf(sheet, *m_workbook) + ": its used range " + RangeName(range) + " makes "
+                + std::to_string(cost.cells) + " cells to visit and at least "
+                + std::to_string(LeastText(cost.lineCount, cost.width)) + " bytes of text, more than a workbook of "
+                + std::to_string(m_workbook->FileSize()) + " bytes may cause (" + std::to_string(m_cellBudget)
+                + " cells, " + std::to_string(m_textBudget) + " bytes of text)");
+    }
+
+    struct WalkCosts {
+        uint64_t cells;
+        uint64_t lineCount;
+        uint64_t width;
+    };
+    WalkCosts WalkCost(Worksheet& sheet, Lines lines, const CellRange& range)
     {
         const uint64_t rowCount = static_cast<uint64_t>(range.lastRow - range.firstRow) + 1;
         const uint64_t columnCount = static_cast<uint64_t>(range.lastColumn - range.firstColumn) + 1;
         const uint64_t lineCount = lines == Lines::Rows ? rowCount : columnCount;
         const uint64_t width = lines == Lines::Rows ? columnCount : rowCount;
-        const uint64_t cells = m_options.includeBlankCells ? rowCount * columnCount : lineCount + sheet.CellCount();
-        m_sheetBytes = sheet.StoredBytes();
-        if (Affordable(cells, lineCount, width)) {
-            m_cellsUsed += cells;
-            return;
+        return { m_options.includeBlankCells ? rowCount * columnCount : lineCount + sheet.CellCount(), lineCount,
+            width };
+    }
+    bool Affordable(const WalkCosts& cost) const { return Affordable(cost.cells, cost.lineCount, cost.width); }
+    void Spend(Worksheet& sheet, Lines lines, const CellRange& range)
+    {
+        m_cellsUsed += WalkCost(sheet, lines, range).cells;
+    }
+
+    // The used range cut after the last row and the last column that hold a value; at
+    // least its first cell.
+    static CellRange ContentRange(Worksheet& sheet, const CellRange& range)
+    {
+        CellRange content { range.firstRow, range.firstColumn, range.firstRow, range.firstColumn };
+        const spreadsheet::SheetData& data = sheet.Cells();
+        const auto& rows = data.Rows();
+        for (size_t r = 0; r < rows.size(); ++r) {
+            const size_t end = r + 1 < rows.size() ? rows[r + 1].begin : data.CellCount();
+            for (size_t i = rows[r].begin; i < end; ++i) {
+                const spreadsheet::Cell& cell = data.CellAt(i);
+                if (cell.kind == spreadsheet::CellKind::Blank)
+                    continue;
+                content.lastRow = std::max(content.lastRow, rows[r].row);
+                content.lastColumn = std::max<int32_t>(content.lastColumn, cell.column);
+            }
         }
-        throw SpreadsheetError(ErrorCode::TooLarge,
-            "Cannot export " + SheetOf(sheet, *m_workbook) + ": its used range " + RangeName(range) + " makes "
-                + std::to_string(cells) + " cells to visit and at least " + std::to_string(LeastText(lineCount, width))
-                + " bytes of text, more than a workbook of " + std::to_string(m_workbook->FileSize())
-                + " bytes may cause (" + std::to_string(m_cellBudget) + " cells, " + std::to_string(m_textBudget)
-                + " bytes of text)");
+        return content;
+    }
+
+    // The parts of range that content leaves out: the columns right of it, beside its
+    // rows, and the rows below it, across the whole range.
+    static std::string LeftOut(const CellRange& range, const CellRange& content)
+    {
+        std::string parts;
+        if (content.lastColumn < range.lastColumn)
+            parts = RangeName({ range.firstRow, content.lastColumn + 1, content.lastRow, range.lastColumn });
+        if (content.lastRow < range.lastRow) {
+            parts += parts.empty() ? "" : " and ";
+            parts += RangeName({ content.lastRow + 1, range.firstColumn, range.lastRow, range.lastColumn });
+        }
+        return parts;
     }
 
     void ChargeText(Worksheet& sheet, size_t bytes)

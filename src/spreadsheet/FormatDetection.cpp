@@ -177,12 +177,12 @@ WorkbookFormat DetectFormat(std::span<const uint8_t> bytes)
 std::vector<std::string> WorkbookExtensions()
 {
     return {
-        "xlsx", "xlsm", "xltx", "xltm", // Office Open XML
+        "xlsx", "xlsm", "xltx", "xltm", "xlam", // Office Open XML
         "xlsb", // the same package with binary parts
         "xls", "xlt", // compound file
         "ods", "ots", // OpenDocument package
         "fods", // OpenDocument flat XML
-        "csv", // delimited text
+        "csv", // delimited text; XML spreadsheets (.xml) only when asked for, as most .xml files are no workbooks
     };
 }
 

@@ -98,6 +98,9 @@ public:
     // shown as General, a reference to a shared string or style it does not have), each
     // kind once, as sentences naming the workbook. Grows as worksheets are read.
     const std::vector<std::string>& Warnings() const { return m_warnings; }
+    // Adds a warning about the workbook from those who read it, such as the export that
+    // leaves part of a worksheet out; it is prefixed with the workbook's path.
+    void Warn(const std::string& what) { m_warnings.push_back(m_path + ": " + what); }
 
     // Every worksheet, in workbook order. A workbook whose list runs through its
     // worksheets' content is read to its end for it. Throws SpreadsheetError naming the

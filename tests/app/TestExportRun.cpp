@@ -218,6 +218,21 @@ private slots:
         QVERIFY(window->ResultsWindow()->isVisible());
     }
 
+    // A workbook exported in part is told in a message, and its results still arrive.
+    void aWorksheetCutAtItsContentIsToldInAMessage()
+    {
+        auto window = NewWindow();
+        SetUpOptions(*window, 1);
+        const QString path = QString(VELLUMCAST_SOURCE_DIR) + "/tests/fixtures/workbooks/issue_174.xlsx";
+        Run(*window, { path });
+        QVERIFY(m_prompts->Texts("error").isEmpty());
+        const QStringList messages = m_prompts->Texts("message");
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(
+            messages[0].startsWith(path + ": the worksheet \"Sheet1\" is exported as A1:K2"), qPrintable(messages[0]));
+        QCOMPARE(RowsOf(*window->ResultsWindow()).size(), 1);
+    }
+
     void anEmptyListSaysNoFilesAdded()
     {
         auto window = NewWindow();

@@ -196,6 +196,21 @@ TEST(CommandLineOutput, QuietPrintsNoNamesButStillWrites)
     EXPECT_EQ(FilesIn(out.Path()), std::vector<std::string> { "inventory-table.txt" });
 }
 
+// Templates and add-ins are searched for by default; an XML spreadsheet only when asked
+// for, as most .xml files are no workbooks.
+TEST(CommandLineFolders, TakeTemplatesByDefaultAndXmlWhenAsked)
+{
+    vt::TempDir tree;
+    for (const char* name : { "date.xlt", "date.xlam", "date.xml" })
+        std::filesystem::copy_file(vt::Fixture(std::string("workbooks/") + name), tree.File(name));
+    const std::string top = tree.Path() + "/";
+    using Names = std::vector<std::string>;
+    Names all = ListedWorkbooks(RunCli({ "-l", tree.Path() }).out, top);
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(all, (Names { "date.xlam", "date.xlt" }));
+    EXPECT_EQ(ListedWorkbooks(RunCli({ "-l", "-e", "xml", tree.Path() }).out, top), (Names { "date.xml" }));
+}
+
 TEST(CommandLineFolders, SearchedLikeTheFolderImport)
 {
     vt::TempDir tree;

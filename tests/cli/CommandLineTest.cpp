@@ -167,6 +167,23 @@ TEST(CommandLineExport, FallbacksAreWarnedOnStandardErrorOnceEachUnlessQuiet)
     EXPECT_EQ(quiet.err, "");
 }
 
+// A real workbook whose formatted empty cells run to the grid's corner exports its two
+// rows, with a warning naming the part left out.
+TEST(CommandLineExport, AUsedRangeFarPastItsContentExportsTheContentWithAWarning)
+{
+    const std::string path = vt::Fixture("workbooks/issue_174.xlsx");
+    const CliRun run = RunCli({ "--mode", "sheet", "--no-quotes", "--output", "-", path });
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+        "Your Ref #\tContact Name\tContact Number\tAddress\tCity \tWeight\tPieces\tMaterial Cost\t"
+        "SPL Instruction\tRemarks\tYour Company\r\n123\tTest Contact Name\tTest Contact Number\tHello Address\t"
+        "My City\t1.5\t1\t1.201\tNothing SPL\tNo Remarks\tMy Company?\r\n");
+    EXPECT_NE(run.err.find("vellumcast-cli: warning: " + path + ": the worksheet \"Sheet1\" is exported as A1:K2"),
+        std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("L1:XFD2 and A3:XFD1048576"), std::string::npos) << run.err;
+}
+
 TEST(CommandLineUsage, ShortLongAndAttachedFormsMeanTheSame)
 {
     const std::vector<std::vector<std::string>> forms = {

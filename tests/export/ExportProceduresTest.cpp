@@ -381,6 +381,62 @@ TEST(WorkBudget, AVastRangeWithBlanksKeptIsRefusedBeforeItIsBuilt)
     EXPECT_EQ(all, ""); // refused before its name line, as an unreadable worksheet is
 }
 
+// Formatted blank cells out to the grid's corner: the used range is 17 billion cells, the
+// values two rows of three columns.
+MemorySheet ValuesOverAnEmptyGrid()
+{
+    return MemorySheet { "Styled", { { 1, 1, "a" }, { 2, 3, "c" }, { 1048576, 16384, "" } } };
+}
+
+TEST(WorkBudget, AUsedRangeRunningOnOverEmptyCellsIsCutAtItsLastValueWithAWarning)
+{
+    const auto options = Options(",", true, false);
+    auto book = MakeWorkbook(kCornersPath, { ValuesOverAnEmptyGrid(), vt::SheetFromRows("Small", { { "1" } }) });
+    Harness sheets;
+    exporting::ExportSheetToTextFile(sheets.context, book.get(), options, kCornersPath, sheets.resultNumber);
+    EXPECT_TRUE(sheets.reporter.reports.empty());
+    ASSERT_EQ(sheets.results.size(), 2u);
+    EXPECT_EQ(sheets.results[0].text, "a,,\r\n,,c\r\n");
+    EXPECT_EQ(sheets.results[1].text, "1\r\n");
+    ASSERT_EQ(book->Warnings().size(), 1u);
+    const std::string& warning = book->Warnings()[0];
+    for (const char* part :
+        { "/data/corners.xlsx: ", "\"Styled\"", "exported as A1:C2", "A1:XFD1048576", "D1:XFD2 and A3:XFD1048576" })
+        EXPECT_NE(warning.find(part), std::string::npos) << part << " missing from: " << warning;
+
+    // Every mode walks the same cut range.
+    Harness rows, columns;
+    exporting::ExportRowToTextFile(rows.context, book.get(), options, kCornersPath, rows.resultNumber);
+    ASSERT_EQ(rows.results.size(), 3u);
+    EXPECT_EQ(rows.results[1].text, ",,c\r\n");
+    exporting::ExportColumnToTextFile(columns.context, book.get(), options, kCornersPath, columns.resultNumber);
+    ASSERT_EQ(columns.results.size(), 4u);
+    EXPECT_EQ(columns.results[2].text, ",c\r\n");
+    std::string all;
+    exporting::ExportAllSheetsToTextFile(sheets.context, book.get(), options, all);
+    EXPECT_EQ(all, "Styled\r\na,,\r\n,,c\r\n\r\n\r\n\r\nSmall\r\n1\r\n\r\n\r\n\r\n");
+}
+
+TEST(WorkBudget, AUsedRangeThatFitsIsWalkedWholeAndUnwarned)
+{
+    // Blank cells left out: the walk visits only the recorded cells, so nothing is cut and
+    // the lines are as they always were.
+    auto book = MakeWorkbook(kCornersPath, { ValuesOverAnEmptyGrid() });
+    Harness h;
+    exporting::ExportSheetToTextFile(h.context, book.get(), Options(",", false, false), kCornersPath, h.resultNumber);
+    ASSERT_EQ(h.results.size(), 1u);
+    EXPECT_EQ(h.results[0].text, "a\r\nc\r\n");
+    EXPECT_TRUE(book->Warnings().empty());
+    // A modest styled margin within the budget stays part of the walk.
+    auto margin = MakeWorkbook(kCornersPath, { MemorySheet { "Margin", { { 1, 1, "a" }, { 3, 3, "" } } } });
+    Harness kept;
+    exporting::ExportSheetToTextFile(
+        kept.context, margin.get(), Options(",", true, false), kCornersPath, kept.resultNumber);
+    ASSERT_EQ(kept.results.size(), 1u);
+    EXPECT_EQ(kept.results[0].text, "a,,\r\n,,\r\n,,\r\n");
+    EXPECT_TRUE(margin->Warnings().empty());
+}
+
 TEST(WorkBudget, TheLeastTextCountsDividersAndQuotesEvenWhenCellsFit)
 {
     // 26 by 500,000 cells fit the cell budget; a 100-byte divider makes the text alone

@@ -98,5 +98,25 @@ TEST(FormatParityTest, AWorkbookWrittenAsXlsxAndXlsbExportsTheSameTexts)
     ExpectSameTexts(*xlsx, *xlsb, false);
 }
 
+// Templates, add-ins and the flat form are their formats under other names: each opens
+// through its format's reader and shows what the workbook it was made from shows.
+TEST(FormatParityTest, TemplatesAndVariantsOpenAsTheirFormats)
+{
+    const struct {
+        const char* base;
+        std::vector<const char*> variants;
+    } cases[] = { { "date.xlsx", { "date.xltx", "date.xltm", "date.xlam" } }, { "date.xls", { "date.xlt" } },
+        { "date.ods", { "date.ots", "date.fods" } } };
+    for (const auto& c : cases) {
+        Application application;
+        auto base = application.Open(testing::Fixture(std::string("workbooks/") + c.base));
+        for (const std::string variant : c.variants) {
+            SCOPED_TRACE(variant);
+            auto other = application.Open(testing::Fixture("workbooks/" + variant));
+            ExpectSameTexts(*base, *other, false);
+        }
+    }
+}
+
 } // namespace
 } // namespace vellumcast::spreadsheet

@@ -30,22 +30,36 @@ struct StyleEntry {
     std::optional<std::string> format;
 };
 
-// The number format code of a style, its own or inherited through ss:Parent; General when
-// none says. A chain that loops ends where it would repeat.
-std::string ResolveFormat(const std::unordered_map<std::string, StyleEntry>& styles, const std::string& id)
+// The number format code of every style, its own or inherited through ss:Parent; General
+// when none says. Each style is resolved once, so long chains of parents cost no more
+// than the styles; a chain that loops ends where it would repeat.
+std::unordered_map<std::string, std::string> ResolveFormats(const std::unordered_map<std::string, StyleEntry>& styles)
 {
-    std::string current = id;
-    for (size_t steps = 0; steps <= styles.size(); ++steps) {
-        const auto it = styles.find(current);
-        if (it == styles.end())
-            break;
-        if (it->second.format)
-            return std::string(FormatCodeOfName(*it->second.format));
-        if (it->second.parent.empty() || it->second.parent == current)
-            break;
-        current = it->second.parent;
+    std::unordered_map<std::string, std::string> resolved;
+    for (const auto& [id, entry] : styles) {
+        std::vector<const std::string*> chain;
+        std::string code = "General";
+        for (const std::string* current = &id;;) {
+            if (const auto done = resolved.find(*current); done != resolved.end()) {
+                code = done->second;
+                break;
+            }
+            const auto it = styles.find(*current);
+            if (it == styles.end() || chain.size() > styles.size())
+                break;
+            chain.push_back(current);
+            if (it->second.format) {
+                code = std::string(FormatCodeOfName(*it->second.format));
+                break;
+            }
+            if (it->second.parent.empty())
+                break;
+            current = &it->second.parent;
+        }
+        for (const std::string* member : chain)
+            resolved.emplace(*member, code);
     }
-    return "General";
+    return resolved;
 }
 
 // A whole number written in an attribute, for indices and spans; absent gives fallback.
@@ -124,8 +138,9 @@ public:
             m_commentDepth = m_depth;
         } else if (local == "Style") {
             m_styleId = std::string(attributes.Get(kSpreadsheet, "ID", nullptr));
-            styles[m_styleId].parent = std::string(attributes.Get(kSpreadsheet, "Parent", nullptr));
-            if (std::find(styleOrder.begin(), styleOrder.end(), m_styleId) == styleOrder.end())
+            const auto [entry, added] = styles.try_emplace(m_styleId);
+            entry->second.parent = std::string(attributes.Get(kSpreadsheet, "Parent", nullptr));
+            if (added)
                 styleOrder.push_back(m_styleId);
         } else if (local == "NumberFormat" && !m_styleId.empty()) {
             bool found = false;
@@ -293,14 +308,21 @@ private:
         return it == m_target->styleIndex->end() ? 0 : it->second;
     }
     // The style of a cell that names none: its row's, else its column's, else Default.
-    uint32_t DefaultStyleAt(int32_t column) const
+    static bool ByFirst(const ColumnStyle& a, const ColumnStyle& b) { return a.first < b.first; }
+    uint32_t DefaultStyleAt(int32_t column)
     {
         if (m_rowStyle)
             return *m_rowStyle;
-        for (const ColumnStyle& span : m_columnStyles) {
-            if (column >= span.first && column <= span.last)
-                return span.style;
+        // Columns are written in order; the lookup sorts them once if they were not.
+        if (!std::is_sorted(m_columnStyles.begin() + static_cast<std::ptrdiff_t>(m_columnsChecked),
+                m_columnStyles.end(), ByFirst)) {
+            std::sort(m_columnStyles.begin(), m_columnStyles.end(), ByFirst);
         }
+        m_columnsChecked = m_columnStyles.empty() ? 0 : m_columnStyles.size() - 1;
+        const auto after = std::upper_bound(m_columnStyles.begin(), m_columnStyles.end(), column,
+            [](int32_t value, const ColumnStyle& span) { return value < span.first; });
+        if (after != m_columnStyles.begin() && column <= std::prev(after)->last)
+            return std::prev(after)->style;
         return DefaultStyle();
     }
 
@@ -322,6 +344,7 @@ private:
     std::string m_text;
     // The table being loaded.
     std::vector<ColumnStyle> m_columnStyles;
+    size_t m_columnsChecked = 0; // the columns before this one are known to be in order
     int32_t m_nextColumnStyle = 1;
     int32_t m_row = 0;
     int32_t m_rowSpan = 0;
@@ -355,8 +378,9 @@ public:
         m_dateSystem = data.dateSystem;
         // Style 0 stays General for cells whose style is unknown.
         data.formats.AddStyle("General");
+        const auto codes = ResolveFormats(handler.styles);
         for (const std::string& id : handler.styleOrder)
-            m_styleIndex.emplace(id, data.formats.AddStyle(ResolveFormat(handler.styles, id)));
+            m_styleIndex.emplace(id, data.formats.AddStyle(codes.at(id)));
         data.sheets = std::move(handler.sheets);
     }
 

@@ -137,6 +137,28 @@ TEST(SpreadsheetMl, StylesInheritThroughTheirParentsAndRowsAndColumns)
     EXPECT_TRUE(SheetShows(book->Worksheets().at(0), { { "1.000", "1", "50%", "0.5" }, { "2.000", "", "", "" } }));
 }
 
+// Each style is resolved once and a cell finds its column's style by search: a long chain
+// of parents and thousands of styled columns cost no more than their number.
+TEST(SpreadsheetMl, LongParentChainsAndManyColumnStylesResolve)
+{
+    constexpr int kStyles = 20000;
+    std::string styles = Style("c0", "0.0");
+    for (int i = 1; i < kStyles; ++i)
+        styles += Style("c" + std::to_string(i), {}, "c" + std::to_string(i - 1));
+    std::string rows;
+    for (int column = 1; column <= 5000; ++column)
+        rows += "<Column ss:StyleID=\"c" + std::to_string(column % 2 == 0 ? kStyles - 1 : 0) + "\"/>";
+    rows += "<Row>";
+    for (int column = 1; column <= 5000; ++column)
+        rows += Cell("Number", std::to_string(column));
+    rows += "</Row>";
+    Application application;
+    auto book = application.OpenBytes(Book(styles, Sheet("Deep", rows)), "deep.xml");
+    Worksheet& sheet = book->Worksheets().at(0);
+    EXPECT_EQ(sheet.CellText(1, 1), "1.0");
+    EXPECT_EQ(sheet.CellText(1, 4998), "4998.0");
+}
+
 TEST(SpreadsheetMl, IndexGapsAndMergesPlaceCellsInTheGrid)
 {
     // B1 spans B1:C2, so the next cell of row 1 is D1; E3 spans E3:E5 and makes row 5 part
