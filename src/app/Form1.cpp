@@ -53,7 +53,9 @@ std::string SamplesFolder(const std::string& programFolder)
     const std::string beside = programFolder + "/Samples";
     if (core::FolderExists(beside))
         return beside;
-    const std::string installed = programFolder + "/../share/vellumcast/Samples";
+    // Clean, so the entries read PREFIX/share/…, not PREFIX/bin/../share/….
+    const std::string installed
+        = QDir::cleanPath(QString::fromStdString(programFolder + "/../share/vellumcast/Samples")).toStdString();
     if (core::FolderExists(installed))
         return installed;
     return beside;
