@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProgressBar>
 #include <QSettings>
@@ -14,6 +15,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vellumcast::app {
 
@@ -65,13 +68,24 @@ QString FromView(std::string_view text)
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The program keeps a few short values; a settings file far larger than that is not its
-// own, and parsing it again for every value would stall the windows for seconds. Such a
-// file is left as it is and the defaults apply.
-bool IsOversized(const QString& path)
+// Why the settings file at path is passed over, or "" when it is read and written. The
+// program keeps a few short values; a settings file far larger than that is not its own,
+// and parsing it again for every value would stall the windows for seconds. A FIFO or a
+// device would block the window before it opens.
+std::string PassedOverFile(const QString& path)
 {
     constexpr qint64 kMaxSettingsBytes = qint64 { 1 } << 20;
-    return QFileInfo(path).size() > kMaxSettingsBytes;
+    struct stat info { };
+    const QByteArray name = QFile::encodeName(path);
+    if (::stat(name.constData(), &info) != 0)
+        return {}; // none yet: the first save makes it
+    if (!S_ISREG(info.st_mode))
+        return "is not a regular file";
+    if (::access(name.constData(), R_OK) != 0)
+        return "cannot be read";
+    if (info.st_size > kMaxSettingsBytes)
+        return "is larger than a megabyte";
+    return {};
 }
 
 } // namespace
@@ -80,7 +94,7 @@ std::string QtSettingsStore::Get(
     std::string_view application, std::string_view section, std::string_view key, std::string_view defaultValue)
 {
     const QString path = FilePath(application);
-    if (IsOversized(path))
+    if (!PassedOverFile(path).empty())
         return std::string(defaultValue);
     QSettings settings(path, QSettings::IniFormat);
     settings.beginGroup(FromView(section));
@@ -97,13 +111,23 @@ void QtSettingsStore::Save(
     std::string_view application, std::string_view section, std::string_view key, std::string_view value)
 {
     const QString path = FilePath(application);
-    if (IsOversized(path))
+    if (!PassedOverFile(path).empty())
         return;
     QSettings settings(path, QSettings::IniFormat);
     settings.beginGroup(FromView(section));
     settings.setValue(FromView(key), FromView(value));
     settings.endGroup();
     settings.sync(); // takes effect at once; a write error leaves the value unkept
+}
+
+std::string QtSettingsStore::Origin(std::string_view application)
+{
+    return FilePath(application).toStdString();
+}
+
+std::string QtSettingsStore::PassedOver(std::string_view application)
+{
+    return PassedOverFile(FilePath(application));
 }
 
 namespace {

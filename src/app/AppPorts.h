@@ -59,6 +59,10 @@ public:
         std::string_view defaultValue) override;
     void Save(
         std::string_view application, std::string_view section, std::string_view key, std::string_view value) override;
+    std::string Origin(std::string_view application) override;
+    // A file far larger than the program writes, or one that is not a regular file (a FIFO
+    // would block its reader) or cannot be read, is passed over.
+    std::string PassedOver(std::string_view application) override;
 
     // The file that holds application's settings.
     static QString FilePath(std::string_view application);

@@ -53,10 +53,28 @@ std::string SamplesFolder(const std::string& programFolder)
     const std::string beside = programFolder + "/Samples";
     if (core::FolderExists(beside))
         return beside;
-    const std::string installed = programFolder + "/../share/vellumcast/Samples";
+    // Clean, so the entries read PREFIX/share/…, not PREFIX/bin/../share/….
+    const std::string installed
+        = QDir::cleanPath(QString::fromStdString(programFolder + "/../share/vellumcast/Samples")).toStdString();
     if (core::FolderExists(installed))
         return installed;
     return beside;
+}
+
+// Puts the stored value of key into its control through apply. A stored text that apply
+// cannot read puts the first-start value there instead, and the failure names the setting
+// and where it is kept, so a person can mend it.
+template <typename Apply>
+void RestoreSetting(options::SettingsStore& store, const options::SettingKey& key, Apply&& apply)
+{
+    const std::string stored = options::GetSetting(store, key);
+    try {
+        apply(stored);
+    } catch (const options::SettingError& error) {
+        apply(std::string(key.defaultValue));
+        throw options::SettingError(std::string(error.what()) + ": the setting \"" + std::string(key.name) + "\" in "
+            + store.Origin(options::kSettingsApplication) + " reads \"" + stored + "\"; its first-start value is used");
+    }
 }
 
 // Ends a command: the commands come back and the busy pointer goes, however it ended.
@@ -338,36 +356,43 @@ void Form1::Form_Load()
             step += 2;
         }
     }
+    options::SettingsStore& store = *m_context.store;
+    if (const std::string why = store.PassedOver(options::kSettingsApplication); !why.empty())
+        Prompts::Message(this,
+            QString::fromStdString("The settings file " + store.Origin(options::kSettingsApplication) + " " + why
+                + ", so it is passed over: the settings start from their first-start values and changes are not "
+                  "kept."));
     run.Step(140, [&] {
-        const QString stored = QString::fromStdString(options::GetSetting(*m_context.store, options::kDirectionsKey));
-        const int index = m_saveMode->findText(stored, Qt::MatchExactly | Qt::MatchCaseSensitive);
-        if (index < 0) {
-            // A caption that is none of the four shows no mode; a run then exports nothing.
-            const QSignalBlocker quiet(m_saveMode);
-            m_saveMode->setCurrentIndex(-1);
-            throw std::invalid_argument("Invalid property value: \"" + stored.toStdString() + "\" is no save mode");
-        }
-        m_saveMode->setCurrentIndex(index);
+        // Restoring the mode is not a change of it: the store keeps what it holds.
+        const QSignalBlocker quiet(m_saveMode);
+        RestoreSetting(store, options::kDirectionsKey, [&](const std::string& stored) {
+            const int index
+                = m_saveMode->findText(QString::fromStdString(stored), Qt::MatchExactly | Qt::MatchCaseSensitive);
+            if (index < 0)
+                throw options::SettingError("Invalid property value");
+            m_saveMode->setCurrentIndex(index);
+        });
     });
     for (size_t i = 0; i < m_options.size(); ++i) {
         run.Step(142 + 2 * static_cast<int>(i), [&] {
-            const bool selected = options::ReadBoolean(options::GetSetting(*m_context.store, options::kOptionKeys[i]));
-            if (selected) {
-                m_options[i]->setChecked(true);
-            } else if (m_options[i]->isChecked()) {
-                m_optionGroup->setExclusive(false);
-                m_options[i]->setChecked(false);
-                m_optionGroup->setExclusive(true);
-            }
+            RestoreSetting(store, options::kOptionKeys[i], [&](const std::string& stored) {
+                if (options::ReadBoolean(stored)) {
+                    m_options[i]->setChecked(true);
+                } else if (m_options[i]->isChecked()) {
+                    m_optionGroup->setExclusive(false);
+                    m_options[i]->setChecked(false);
+                    m_optionGroup->setExclusive(true);
+                }
+            });
         });
     }
     const auto restoreCheck = [&](int step, QCheckBox* box, const options::SettingKey& key) {
         run.Step(step, [&] {
-            const Qt::CheckState state
-                = CheckStateFor(options::ReadCheckState(options::GetSetting(*m_context.store, key)));
-            if (state == Qt::PartiallyChecked)
-                box->setTristate(true);
-            box->setCheckState(state);
+            RestoreSetting(store, key, [&](const std::string& stored) {
+                const Qt::CheckState state = CheckStateFor(options::ReadCheckState(stored));
+                box->setTristate(state == Qt::PartiallyChecked);
+                box->setCheckState(state);
+            });
         });
     };
     restoreCheck(152, m_blankCells, options::kCheck3Key);

@@ -2,12 +2,30 @@
 
 #include "app/AppPorts.h"
 #include "app/Form1.h"
+#include "app/ProgramArguments.h"
 
 #include <QApplication>
-#include <QFileInfo>
+#include <QDir>
+#include <QTimer>
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
+    // --help and --version answer before the application starts, so they need no display.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const auto parsed = vellumcast::app::ParseProgramArguments(arguments, QDir::currentPath());
+    if (!parsed.error.isEmpty()) {
+        std::fprintf(stderr, "vellumcast: %s\nTry 'vellumcast --help'.\n", qPrintable(parsed.error));
+        return 2;
+    }
+    if (parsed.help || parsed.version) {
+        const QString text = parsed.help ? vellumcast::app::ProgramUsageText() : vellumcast::app::ProgramVersionText();
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+
     QApplication application(argc, argv);
     QApplication::setApplicationName("Vellumcast");
     QApplication::setOrganizationName("Tamsworth");
@@ -21,13 +39,15 @@ int main(int argc, char* argv[])
     vellumcast::app::QtSettingsStore store;
     vellumcast::app::Form1 mainWindow(vellumcast::app::DefaultContext(store));
     mainWindow.Form_Load();
-    // Files given on the command line (a file manager's "Open with") join the list, and
-    // the start button takes the focus, ready for the run.
-    const QStringList files = QApplication::arguments().mid(1);
-    for (const QString& file : files)
-        mainWindow.List().Append(QFileInfo(file).absoluteFilePath().toStdString());
     mainWindow.show();
-    if (!files.isEmpty())
-        mainWindow.findChild<QWidget*>("PushButton2")->setFocus();
+    // Files and folders given on the command line (a file manager's "Open with") join the
+    // list as dropped ones do, once the window shows, since a folder may take a while to
+    // search; then the start button takes the focus, ready for the run.
+    if (!parsed.paths.isEmpty()) {
+        QTimer::singleShot(0, &mainWindow, [&mainWindow, paths = parsed.paths] {
+            mainWindow.DropPaths(paths);
+            mainWindow.findChild<QWidget*>("PushButton2")->setFocus();
+        });
+    }
     return QApplication::exec();
 }

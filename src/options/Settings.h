@@ -28,6 +28,15 @@ public:
     virtual void Save(
         std::string_view application, std::string_view section, std::string_view key, std::string_view value)
         = 0;
+    // Where application's values are kept, as messages name it (a file's path).
+    virtual std::string Origin(std::string_view application) { return std::string(application); }
+    // Why application's values are passed over, read as their defaults and never written,
+    // or "" when they are in use.
+    virtual std::string PassedOver(std::string_view application)
+    {
+        (void)application;
+        return {};
+    }
 };
 
 // A store held in memory; it counts its writes so tests can tell whether anything was saved.

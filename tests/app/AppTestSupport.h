@@ -87,6 +87,8 @@ public:
         writes.push_back({ std::string(key), std::string(value) });
         m_inner.Save(application, section, key, value);
     }
+    std::string Origin(std::string_view application) override { return m_inner.Origin(application); }
+    std::string PassedOver(std::string_view application) override { return m_inner.PassedOver(application); }
     // The stored text, or "<missing>".
     std::string Stored(std::string_view key) { return Get("Tamsworth", "Vellumcast", key, "<missing>"); }
     void Put(std::string_view key, std::string_view value) { m_inner.Save("Tamsworth", "Vellumcast", key, value); }

@@ -190,10 +190,16 @@ private slots:
         auto window = NewWindow();
         const QStringList errors = m_s->prompts.Texts("error");
         QCOMPARE(errors.size(), 2);
-        QCOMPARE(errors[0], "Type mismatch" + kFormLoadError.arg(142));
-        QCOMPARE(errors[1], "Type mismatch" + kFormLoadError.arg(154));
+        // The box names the setting and the file to mend.
+        const QString file = qEnvironmentVariable("XDG_CONFIG_HOME") + "/Tamsworth.ini";
+        QCOMPARE(errors[0],
+            "Type mismatch: the setting \"Option1\" in " + file + " reads \"maybe\"; its first-start value is used"
+                + kFormLoadError.arg(142));
+        QCOMPARE(errors[1],
+            "Type mismatch: the setting \"Check4\" in " + file + " reads \"x\"; its first-start value is used"
+                + kFormLoadError.arg(154));
         QCOMPARE(m_s->prompts.Of("error").first().title, QString("Application Error"));
-        // The failing controls keep their initial state; the later steps still ran.
+        // The failing controls take their first-start state; the later steps still ran.
         QVERIFY(Find<QRadioButton>(window.get(), "Option1")->isChecked());
         QCOMPARE(Find<QCheckBox>(window.get(), "Check4")->checkState(), Qt::Checked);
         QCOMPARE(Find<QCheckBox>(window.get(), "Check3")->checkState(), Qt::Unchecked);
@@ -228,7 +234,10 @@ private slots:
         QCOMPARE(m_s->prompts.Texts("error").size(), 1);
         QVERIFY(m_s->prompts.Texts("error").first().endsWith(
             "at line 140\r\rPlease email screenshot of this message to " + Support()));
-        QCOMPARE(Find<QComboBox>(window.get(), "Combo1")->currentText(), QString());
+        QVERIFY(m_s->prompts.Texts("error").first().startsWith("Invalid property value: the setting \"Directions\" in "
+            + qEnvironmentVariable("XDG_CONFIG_HOME") + "/Tamsworth.ini reads \"Save nothing\""));
+        // A blank save mode would leave Start without a mode to run: the first-start one shows.
+        QCOMPARE(Find<QComboBox>(window.get(), "Combo1")->currentText(), QString("Save all sheets to a text file"));
         QCOMPARE(m_s->store.Stored("Directions"), std::string("Save nothing")); // the store is left as it was
     }
 
