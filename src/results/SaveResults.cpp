@@ -6,6 +6,7 @@
 #include "export/ExportProcedures.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
@@ -180,8 +181,15 @@ void SaveSession::Save(const exporting::ResultList& part)
             failure = core::ReplaceFile(file.path, part[i].text, files);
         }) && !failure;
         m_summary.stopped = failure && failure->folderWide;
-        if (failure && !m_summary.stopped)
+        if (failure && failure->noSpace) {
+            // Said once, in the summary: a full device would otherwise repeat it for
+            // every larger result.
+            ++m_summary.notWrittenForSpace;
+            if (m_summary.spaceFailure.empty())
+                m_summary.spaceFailure = std::strerror(failure->code);
+        } else if (failure && !m_summary.stopped) {
             run.Fail(writeStep, failure->description);
+        }
         Tally(m_summary, file);
         if (m_ports.listener)
             m_ports.listener->Saved(file);
@@ -208,8 +216,13 @@ std::string SaveNotice(const SaveSummary& summary)
         if (summary.renamed > summary.renamedNames.size())
             notice += "and " + std::to_string(summary.renamed - summary.renamedNames.size()) + " more.\r\n";
     }
-    if (summary.notWritten > 0)
-        notice += CountOfResults(summary.notWritten) + " not written.\r\n";
+    if (summary.notWritten > 0) {
+        notice += CountOfResults(summary.notWritten) + " not written";
+        if (summary.notWrittenForSpace > 0)
+            notice += ", " + std::to_string(summary.notWrittenForSpace) + " of them for lack of space ("
+                + summary.spaceFailure + ")";
+        notice += ".\r\n";
+    }
     if (!notice.empty())
         notice.resize(notice.size() - 2);
     return notice;
