@@ -110,6 +110,21 @@ uint64_t InflatedSizeLimit(uint64_t compressedSize)
 
 } // namespace
 
+void CheckArchiveEnd(std::span<const uint8_t> tail, uint64_t archiveSize)
+{
+    uint64_t endAt = 0;
+    if (!FindEndRecord(tail, endAt))
+        throw SpreadsheetError(ErrorCode::NotAWorkbook, "it is not a ZIP archive (no central directory)");
+    ByteCursor end(tail, endAt + 12, "the ZIP directory");
+    const uint64_t directorySize = end.U32();
+    const uint64_t directoryOffset = end.U32();
+    // ZIP64 archives give the place in a record of their own, checked when they are read.
+    if (directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu)
+        return;
+    if (directoryOffset > archiveSize || directorySize > archiveSize - directoryOffset)
+        Corrupt("the ZIP central directory lies outside the file");
+}
+
 uint64_t ArchiveInflateBudget(uint64_t archiveSize)
 {
     constexpr uint64_t kFloor = 256ull << 20;

@@ -22,6 +22,15 @@ namespace vellumcast::spreadsheet::container {
 // bounds the work a few megabytes can cause to seconds.
 uint64_t ArchiveInflateBudget(uint64_t archiveSize);
 
+// How far from the end of an archive its end record (with a ZIP64 locator before it) may
+// begin: enough of the end to judge the archive by before reading the rest.
+inline constexpr size_t kArchiveEndReach = 22 + 0xFFFF + 20;
+
+// Judges an archive of archiveSize bytes by its last bytes (tail, up to kArchiveEndReach
+// of them): throws SpreadsheetError(NotAWorkbook) when they hold no end record, Corrupt
+// when that record places the central directory outside the archive.
+void CheckArchiveEnd(std::span<const uint8_t> tail, uint64_t archiveSize);
+
 struct ZipEntry {
     std::string name;
     uint64_t compressedSize = 0;
