@@ -14,6 +14,7 @@
 #include <map>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -469,6 +470,65 @@ TEST(HostileFiles, OpenDocumentContentIsReadOnceForAllWorksheets)
         // Out of turn, a worksheet is read from the start again.
         EXPECT_EQ(book->Worksheets()[3].CellText(2, 1), "3.1");
     }
+}
+
+TEST(HostileFiles, AFileIsJudgedByItsEndsBeforeItIsReadWhole)
+{
+    // 3 GiB that begin like a ZIP package and hold nothing else (a sparse file, taking no
+    // room on the disk): refused by the missing directory at its end, after reading a few
+    // kilobytes. Read whole first, it would take 3 GiB of memory.
+    TempDir dir;
+    const std::string path = dir.File("sparse.xlsx");
+    {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, "PK\x03\x04", 4), 4);
+        ASSERT_EQ(::ftruncate(fd, off_t { 3 } << 30), 0);
+        ::close(fd);
+    }
+    struct rusage before { };
+    ::getrusage(RUSAGE_SELF, &before);
+    testing::ExpectFailure([&] { Application().Open(path); }, ErrorCode::NotAWorkbook,
+        { path, "it is not a workbook: it is not a ZIP archive (no central directory)" });
+    struct rusage after { };
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 << 10) << "KiB";
+
+    // An end record placing the directory past the end is damage, found the same way.
+    std::string end(22, '\0');
+    std::memcpy(end.data(), "PK\x05\x06", 4);
+    testing::Put32(end, 12, 46);
+    testing::Put32(end, 16, 1u << 31);
+    const std::string lying = dir.Write("lying.xlsx", "PK\x03\x04" + std::string(1000, '\0') + end);
+    testing::ExpectFailure([&] { Application().Open(lying); }, ErrorCode::Corrupt,
+        { lying, "the ZIP central directory lies outside the file" });
+}
+
+TEST(HostileFiles, NumberFormatsAreParsedWhenUsedAndWithinTheirMemory)
+{
+    // Declared formats cost nothing until a cell uses one; identical codes share one
+    // parsed format; the parsed ones together stay within the limit, past which the
+    // cells of further formats show as General and the limit is said to be reached.
+    CellFormats formats;
+    const uint32_t first = formats.AddStyle("0.00");
+    const uint32_t again = formats.AddStyle("0.00");
+    EXPECT_EQ(&formats.ForStyle(first), &formats.ForStyle(again));
+    const uint64_t one = formats.ForStyle(first).MemoryUse();
+    ASSERT_GT(one, 0u);
+    formats.LimitMemory(100 * (one + 16));
+    std::vector<uint32_t> styles;
+    for (int i = 0; i < 1000; ++i)
+        styles.push_back(formats.AddStyle("0.00\"" + std::to_string(i) + "\""));
+    EXPECT_FALSE(formats.OverMemoryLimit());
+    std::string out;
+    formats.ForStyle(styles[5]).Format(1, numfmt::DateSystem::Date1900, out);
+    EXPECT_EQ(out, "1.005");
+    for (const uint32_t style : styles)
+        (void)formats.ForStyle(style);
+    EXPECT_TRUE(formats.OverMemoryLimit());
+    EXPECT_FALSE(formats.ForStyle(styles[50]).IsGeneral());
+    EXPECT_TRUE(formats.ForStyle(styles[999]).IsGeneral());
+    EXPECT_FALSE(formats.ForStyle(first).IsGeneral());
 }
 
 } // namespace
