@@ -82,13 +82,12 @@ std::string TemporaryPathBeside(const std::string& path)
     return folder + ".vellumcast-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".tmp";
 }
 
-// A full or read-only device fails every file alike. Creating a file fails alike for every
-// name when the folder is not writable or no longer exists.
+// A read-only device fails every file alike. Creating a file fails alike for every name
+// when the folder is not writable or no longer exists. A full device is not among them:
+// the files that still fit are written.
 bool IsFolderWide(int code, bool creating)
 {
     switch (code) {
-    case ENOSPC:
-    case EDQUOT:
     case EROFS:
         return true;
     case EACCES:
@@ -103,7 +102,8 @@ bool IsFolderWide(int code, bool creating)
 
 WriteFailure FailureOf(const std::string& path, int code, bool creating)
 {
-    return { "Cannot write " + path + ": " + std::strerror(code), code, IsFolderWide(code, creating) };
+    return { "Cannot write " + path + ": " + std::strerror(code), code, IsFolderWide(code, creating),
+        code == ENOSPC || code == EDQUOT };
 }
 
 // Writes all of text to fd, going on after short writes. Returns 0 or the errno.

@@ -40,9 +40,11 @@ struct WriteFailure {
     std::string description; // "Cannot write PATH: REASON"
     int code = 0; // the errno
     // The failure concerns the folder or its device, not this file: the folder cannot be
-    // written to or is gone, or the device is full or read-only. Every later file written
-    // into the same folder would fail the same way.
+    // written to or is gone, or the device is read-only. Every later file written into
+    // the same folder would fail the same way.
     bool folderWide = false;
+    // The device is full or the quota used up: a smaller file may still fit.
+    bool noSpace = false;
 };
 
 // Replaces the file with the text, all or nothing: the text goes to a temporary file

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <sys/stat.h>
 #include <unordered_map>
@@ -234,8 +235,15 @@ void SaveSession::Save(const exporting::ResultList& part, std::string_view workb
             failure = core::ReplaceFile(file.path, part[i].text, files);
         }) && !failure;
         m_summary.stopped = failure && failure->folderWide;
-        if (failure && !m_summary.stopped)
+        if (failure && failure->noSpace) {
+            // Said once, in the summary: a full device would otherwise repeat it for
+            // every larger result.
+            ++m_summary.notWrittenForSpace;
+            if (m_summary.spaceFailure.empty())
+                m_summary.spaceFailure = std::strerror(failure->code);
+        } else if (failure && !m_summary.stopped) {
             run.Fail(writeStep, failure->description);
+        }
         Tally(m_summary, file);
         if (m_ports.listener)
             m_ports.listener->Saved(file);
@@ -264,7 +272,11 @@ std::string RenamedNotice(const SaveSummary& summary)
 
 std::string NotWrittenNotice(const SaveSummary& summary)
 {
-    return CountOfResults(summary.notWritten) + " not written.";
+    std::string notice = CountOfResults(summary.notWritten) + " not written";
+    if (summary.notWrittenForSpace > 0)
+        notice += ", " + std::to_string(summary.notWrittenForSpace) + " of them for lack of space ("
+            + summary.spaceFailure + ")";
+    return notice + ".";
 }
 
 std::string SaveNotice(const SaveSummary& summary)

@@ -58,6 +58,8 @@ struct SaveSummary {
     size_t written = 0;
     size_t renamed = 0; // written under a "(N)" or shortened name; also counted in written
     size_t notWritten = 0; // failed, or left over when the save stopped
+    size_t notWrittenForSpace = 0; // did not fit on the device; also counted in notWritten
+    std::string spaceFailure; // why those did not fit ("No space left on device")
     bool stopped = false; // a failure that every later file would meet ended the save
     std::vector<std::string> renamedNames; // the first kRenamedNamesKept of the new names
 };
@@ -81,9 +83,12 @@ struct SavePorts {
 //   result takes the next "(N)" name too;
 // - each file is replaced all or nothing (core::ReplaceFile).
 // A file that cannot be written is reported through ports.reporter (location
-// "…Form2.PushButton6_Click ") and the others are still written. A failure every later
-// file would meet as well (the folder is read-only or gone, the device is full) is
-// reported once, with the number of results left unwritten, and ends the save. A folder
+// "…Form2.PushButton6_Click ") and the others are still written. A file that does not
+// fit on the device (no space left, quota used up) has no report of its own: the others,
+// smaller ones among them, are still tried, and the summary counts those that did not
+// fit and says why. A failure every later file would meet as well (the folder is
+// read-only or gone, the device read-only) is reported once, with the number of results
+// left unwritten, and ends the save. A folder
 // that does not exist writes nothing and gives FolderMissing. The pump runs once per
 // result. mode none: nothing is written.
 SaveSummary SaveResults(const std::string& folder, std::optional<options::SaveMode> mode,
@@ -127,8 +132,8 @@ private:
 };
 
 // What a person is told beyond the error reports: the results saved under new names (a
-// few named) and the number not written. Empty when every result kept its name and was
-// written. Lines end in CR LF.
+// few named) and the number not written, with how many of them did not fit and why.
+// Empty when every result kept its name and was written. Lines end in CR LF.
 std::string SaveNotice(const SaveSummary& summary);
 
 // Its parts, one sentence each, without the names: "N results were saved under a new

@@ -1,9 +1,11 @@
 #pragma once
-// The number format of every cell style of a workbook, each code parsed once.
+// The number format of every cell style of a workbook, each code parsed when a cell
+// first uses it.
 
 #include "spreadsheet/numfmt/NumberFormat.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -11,20 +13,40 @@
 
 namespace vellumcast::spreadsheet {
 
+// The most memory the parsed number formats of a workbook of fileSize bytes may take:
+// thousands of formats in any workbook (real ones declare tens to a few hundred), more
+// with the file, since each format's code takes room in it.
+inline uint64_t FormatMemoryLimit(uint64_t fileSize)
+{
+    return (uint64_t { 32 } << 20) + 16 * fileSize;
+}
+
 class CellFormats {
 public:
+    CellFormats() = default;
+    CellFormats(CellFormats&&) = default;
+    CellFormats& operator=(CellFormats&&) = default;
+    // The parsed formats are found through pointers into this object's own store.
+    CellFormats(const CellFormats&) = delete;
+    CellFormats& operator=(const CellFormats&) = delete;
+
     // Appends a style with this format code and returns its index. Styles that share a
-    // code share one parsed format; a code that cannot be read (damaged, or longer than
-    // any real one) formats as General and is counted.
+    // code share one format; a code that cannot be read (damaged, or longer than any real
+    // one) formats as General and is counted.
     uint32_t AddStyle(std::string_view code);
 
     // Appends a style with a built-in format id (numfmt::BuiltInFormatCode).
     uint32_t AddBuiltInStyle(int id) { return AddStyle(numfmt::BuiltInFormatCode(id)); }
 
-    // The format of a style; General for an index no style has.
+    // The format of a style, parsed on first use; General for an index no style has, and
+    // for a code first used once the parsed formats hold the memory limit. Not for use by
+    // two threads at once.
     const numfmt::NumberFormat& ForStyle(uint32_t style) const
     {
-        return style < m_styleFormats.size() ? m_formats[m_styleFormats[style]] : m_general;
+        if (style >= m_styleFormats.size())
+            return General();
+        const Code& code = m_codes[m_styleFormats[style]];
+        return code.parsed ? *code.parsed : Parse(code);
     }
 
     size_t StyleCount() const { return m_styleFormats.size(); }
@@ -32,12 +54,29 @@ public:
     // How many distinct codes could not be read and format as General instead.
     size_t UnreadableCodes() const { return m_unreadableCodes; }
 
+    // The most memory the parsed formats may take together: a workbook declaring many
+    // thousands of formats, one for each of as many cells, has them shown as General past
+    // it rather than taking memory that no real workbook needs.
+    void LimitMemory(uint64_t bytes) { m_memoryLimit = bytes; }
+    // True once a format was shown as General for the limit.
+    bool OverMemoryLimit() const { return m_overLimit; }
+
 private:
-    numfmt::NumberFormat m_general;
-    std::vector<numfmt::NumberFormat> m_formats;
+    struct Code {
+        std::string text;
+        mutable const numfmt::NumberFormat* parsed = nullptr;
+    };
+    static const numfmt::NumberFormat& General();
+    const numfmt::NumberFormat& Parse(const Code& code) const;
+
+    std::vector<Code> m_codes;
     std::vector<uint32_t> m_styleFormats;
     std::unordered_map<std::string, uint32_t> m_byCode;
     size_t m_unreadableCodes = 0;
+    mutable std::deque<numfmt::NumberFormat> m_parsed; // a deque: each keeps its place
+    mutable uint64_t m_memoryUsed = 0;
+    uint64_t m_memoryLimit = UINT64_MAX;
+    mutable bool m_overLimit = false;
 };
 
 } // namespace vellumcast::spreadsheet

@@ -1,9 +1,12 @@
 #include "core/HugePages.h"
 #include "spreadsheet/WorkbookReader.h"
+#include "spreadsheet/container/Zip.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,6 +112,42 @@ std::shared_ptr<const FileBytes> ReadWhole(int fd, size_t size)
     return bytes;
 }
 
+// Reads exactly size bytes from offset into out; false when the file ends sooner.
+bool ReadAt(int fd, uint64_t offset, size_t size, uint8_t* out)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw SpreadsheetError(ErrorCode::NotFound, SystemReason(errno));
+        if (got == 0)
+            return false;
+        done += static_cast<size_t>(got);
+    }
+    return true;
+}
+
+// A file is judged by what its format keeps at its start and its end before it is read
+// whole: a ZIP package by the directory at its end, so that gigabytes that only begin
+// like one are refused after reading a few kilobytes rather than all of them.
+void CheckBeforeReading(int fd, size_t size)
+{
+    uint8_t head[4];
+    if (size < sizeof head || !ReadAt(fd, 0, sizeof head, head) || std::memcmp(head, "PK\x03\x04", 4) != 0)
+        return;
+    const size_t tailSize = std::min(size, container::kArchiveEndReach);
+    auto tail = std::make_unique_for_overwrite<uint8_t[]>(tailSize);
+    if (!ReadAt(fd, size - tailSize, tailSize, tail.get()))
+        return; // shrinking: the read reports it
+    try {
+        container::CheckArchiveEnd({ tail.get(), tailSize }, size);
+    } catch (const SpreadsheetError& error) {
+        throw SpreadsheetError(error.code(), std::string("it is not a workbook: ") + error.what());
+    }
+}
+
 } // namespace
 
 std::shared_ptr<const FileBytes> FileBytes::ReadFile(const std::string& path)
@@ -123,6 +162,7 @@ std::shared_ptr<const FileBytes> FileBytes::ReadFile(const std::string& path)
     if (::fstat(fd, &info) != 0)
         throw SpreadsheetError(ErrorCode::NotFound, SystemReason(errno));
     RequireRegularFile(info);
+    CheckBeforeReading(fd, static_cast<size_t>(info.st_size));
     return ReadOpenFile(fd, static_cast<size_t>(info.st_size));
 }
 

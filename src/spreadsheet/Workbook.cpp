@@ -225,6 +225,7 @@ Workbook::Workbook(std::string path, std::unique_ptr<WorkbookReader> reader, Wor
     , m_data(std::move(data))
     , m_yield(SkippedWhileLoadingAside(std::move(yield)))
 {
+    m_data.formats.LimitMemory(FormatMemoryLimit(fileSize));
     for (size_t i = 0; i < m_data.sheets.size(); ++i)
         m_worksheets.push_back(Worksheet(*this, i));
     if (const size_t unreadable = m_data.formats.UnreadableCodes())
@@ -274,7 +275,12 @@ const numfmt::NumberFormat& Workbook::FormatOf(const Cell& cell)
 {
     if (cell.style != 0 && cell.style >= m_data.formats.StyleCount())
         WarnOnce(Warning::MissingStyle, "cells refer to styles it does not hold; they show as General");
-    return m_data.formats.ForStyle(cell.style);
+    const numfmt::NumberFormat& format = m_data.formats.ForStyle(cell.style);
+    if (m_data.formats.OverMemoryLimit())
+        WarnOnce(Warning::ManyFormats,
+            "it uses more number formats than a workbook of its size can hold; the cells of the last ones show as "
+            "General");
+    return format;
 }
 
 Application::Application() = default;

@@ -148,7 +148,7 @@ public:
 
 private:
     friend class Worksheet;
-    enum class Warning : uint8_t { UnreadableFormats, MissingSharedString, MissingStyle };
+    enum class Warning : uint8_t { UnreadableFormats, MissingSharedString, MissingStyle, ManyFormats };
     void WarnOnce(Warning kind, const std::string& what);
     // Whether worksheet number index (from 0) exists, listing no further than needed.
     bool HasWorksheet(size_t index);

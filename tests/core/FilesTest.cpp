@@ -69,13 +69,13 @@ TEST(ReplaceFile, AFailureAtAnyPointLeavesTheEarlierFileAndNothingElse)
                 c.bytesBeforeWriteFails = 5;
                 c.writeError = ENOSPC;
             },
-            ENOSPC, true },
+            ENOSPC, false },
         { "quota at once",
             [](FaultyFileCalls& c) {
                 c.bytesBeforeWriteFails = 0;
                 c.writeError = EDQUOT;
             },
-            EDQUOT, true },
+            EDQUOT, false },
         { "device error",
             [](FaultyFileCalls& c) {
                 c.bytesBeforeWriteFails = 3;
@@ -94,6 +94,7 @@ TEST(ReplaceFile, AFailureAtAnyPointLeavesTheEarlierFileAndNothingElse)
         ASSERT_TRUE(failure) << test.what;
         EXPECT_EQ(failure->code, test.code) << test.what;
         EXPECT_EQ(failure->folderWide, test.folderWide) << test.what;
+        EXPECT_EQ(failure->noSpace, test.code == ENOSPC || test.code == EDQUOT) << test.what;
         EXPECT_EQ(failure->description, "Cannot write " + path + ": " + std::strerror(test.code)) << test.what;
         EXPECT_EQ(ReadBytes(path), "the earlier save") << test.what;
         EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string> { "Big_S.txt" }) << test.what;

@@ -156,16 +156,12 @@ TEST(SaveResults, AWorkbookOfTheRunIsNeverWrittenOver)
 
 TEST(SaveResults, AFailureEveryLaterFileWouldMeetIsReportedOnceAndEndsTheSave)
 {
-    // The disk or the quota fills up half-way through the second file, or the folder
-    // becomes unwritable before it.
-    for (const auto& [code, atOpen] :
-        std::vector<std::pair<int, bool>> { { ENOSPC, false }, { EDQUOT, false }, { EACCES, true } }) {
+    // The folder becomes unwritable, or its device read-only, before the second file.
+    for (const int code : { EACCES, EROFS }) {
         TempDir dir;
         vt::FaultyFileCalls calls;
         calls.failAfterFiles = 1;
-        calls.openError = atOpen ? code : 0;
-        calls.bytesBeforeWriteFails = atOpen ? calls.bytesBeforeWriteFails : 2;
-        calls.writeError = code;
+        calls.openError = code;
         Save save;
         save.files = &calls;
         save(dir.Path(), SaveMode::EachRow, SheetsOfB({ "A", "B", "C", "D", "E" }));
@@ -179,6 +175,30 @@ TEST(SaveResults, AFailureEveryLaterFileWouldMeetIsReportedOnceAndEndsTheSave)
         EXPECT_TRUE(save.summary.stopped);
         EXPECT_EQ(save.summary.written, 1u);
         EXPECT_EQ(save.summary.notWritten, 4u);
+    }
+}
+
+TEST(SaveResults, AFullDevicePassesOverWhatDoesNotFitAndSaysWhyOnceAtTheEnd)
+{
+    // Room for 14 bytes a file: "text of A #0" fits, "text of Long B #1" does not. The
+    // smaller results after a larger one that did not fit are still written.
+    for (const int code : { ENOSPC, EDQUOT }) {
+        TempDir dir;
+        vt::FaultyFileCalls calls;
+        calls.bytesBeforeWriteFails = 14;
+        calls.writeError = code;
+        Save save;
+        save.files = &calls;
+        save(dir.Path(), SaveMode::EachSheet, SheetsOfB({ "A", "Long B", "C", "Long D", "E" }));
+        EXPECT_TRUE(save.reporter.reports.empty()) << save.reporter.reports[0].description;
+        EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string> { "b_A.txt", "b_C.txt", "b_E.txt" }));
+        EXPECT_FALSE(save.summary.stopped);
+        EXPECT_EQ(save.summary.written, 3u);
+        EXPECT_EQ(save.summary.notWritten, 2u);
+        EXPECT_EQ(save.summary.notWrittenForSpace, 2u);
+        EXPECT_EQ(save.summary.spaceFailure, std::strerror(code));
+        EXPECT_EQ(results::SaveNotice(save.summary),
+            "2 results were not written, 2 of them for lack of space (" + std::string(std::strerror(code)) + ").");
     }
 }
 
@@ -219,6 +239,11 @@ TEST(SaveNotice, TellsRenamedAndUnwrittenResults)
     const std::string notice = results::SaveNotice(summary);
     EXPECT_EQ(notice.rfind("12 results were saved", 0), 0u) << notice;
     EXPECT_NE(notice.find("a (2).txt\r\nand 2 more.\r\n3 results were not written."), std::string::npos) << notice;
+    summary.notWrittenForSpace = 1;
+    summary.spaceFailure = "Disk quota exceeded";
+    EXPECT_NE(results::SaveNotice(summary).find("3 results were not written, 1 of them for lack of space (Disk quota "
+                                                "exceeded)."),
+        std::string::npos);
 }
 
 TEST(SaveResults, MissingFolderOrAFileGivenAsFolderWritesNothing)

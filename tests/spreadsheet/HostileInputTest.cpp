@@ -2,13 +2,19 @@
 // fail as one error naming the workbook, or open with its oddities reported.
 #include "spreadsheet/Workbook.h"
 #include "spreadsheet/container/Zip.h"
+#include "spreadsheet/xml/XmlScanner.h"
+#include "support/CfbTestContainer.h"
 #include "support/Failures.h"
 #include "support/TempDir.h"
 #include "support/XlsxWriter.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <map>
+
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -261,6 +267,268 @@ TEST(HostileFiles, FallbacksAreWarnedOncePerWorkbook)
     EXPECT_NE(warnings[0].find("number format"), std::string::npos) << warnings[0];
     EXPECT_NE(warnings[1].find("shared strings"), std::string::npos) << warnings[1];
     EXPECT_NE(warnings[2].find("styles"), std::string::npos) << warnings[2];
+}
+
+// The cases below cost work that grows with the square of what the file repeats; each
+// finishes in about a second where the square would take many minutes.
+
+TEST(HostileFiles, PartsAreFoundAmongManyMembersAtOnce)
+{
+    // 60,000 members, each looked up by its own name and by a name written otherwise:
+    // compared one by one, that is five billion comparisons.
+    constexpr int kMembers = 60000;
+    ZipWriter zip;
+    for (int i = 0; i < kMembers; ++i)
+        zip.Add("xl/worksheets/sheet" + std::to_string(i) + ".xml", "");
+    zip.Add("xl/worksheets/SHEET7.xml", "an exact name is preferred to one that only folds alike");
+    const std::string bytes = zip.Finish();
+    container::ZipArchive archive(AsBytes(bytes));
+    for (int i = 0; i < kMembers; ++i) {
+        const std::string name = "xl/worksheets/sheet" + std::to_string(i) + ".xml";
+        const container::ZipEntry* exact = archive.Find(name);
+        ASSERT_NE(exact, nullptr) << name;
+        ASSERT_EQ(exact, &archive.Entries()[static_cast<size_t>(i)]) << name;
+        ASSERT_EQ(archive.Find("/XL\\Worksheets/Sheet" + std::to_string(i) + ".XML"), exact) << name;
+    }
+    EXPECT_EQ(archive.Find("xl/worksheets/SHEET7.xml"), &archive.Entries().back());
+    EXPECT_EQ(archive.Find("xl/worksheets/sheet7.XML"), &archive.Entries()[7]);
+    EXPECT_EQ(archive.Find("xl/worksheets/sheet60000.xml"), nullptr);
+}
+
+// Counts the elements an XML scanner reports and the namespaces they were in.
+class NamespaceCount final : public xml::XmlHandler {
+public:
+    void StartElement(std::string_view uri, std::string_view local, const xml::XmlAttributes&) override
+    {
+        ++elements[std::string(uri) + " " + std::string(local)];
+    }
+    void EndElement(std::string_view, std::string_view) override { }
+    void Characters(std::string_view) override { }
+    std::map<std::string, size_t> elements;
+};
+
+TEST(HostileFiles, NamespacePrefixesAreFoundAmongManyBindings)
+{
+    // 255 nested elements each bind 60 prefixes; inside them half a million elements use
+    // a binding of the second, and one a prefix of the first that the innermost binds
+    // again. Searched binding by binding, every element would look through 15,000.
+    std::string open, close;
+    for (int depth = 0; depth < 255; ++depth) {
+        open += "<n";
+        for (int i = 0; i < 60; ++i)
+            open += " xmlns:p" + std::to_string(depth) + "_" + std::to_string(i) + "=\"urn:d" + std::to_string(depth)
+                + "\"";
+        open += depth == 254 ? " xmlns:p0_0=\"urn:inner\">" : ">";
+        close = "</n>" + close;
+    }
+    std::string inner;
+    for (int i = 0; i < 500000; ++i)
+        inner += "<p1_0:e/>";
+    const std::string document = open + inner + "<p0_0:e/>" + close;
+    NamespaceCount count;
+    xml::XmlScanner scanner(count);
+    for (size_t at = 0; at < document.size(); at += 1 << 16)
+        scanner.Feed(std::string_view(document).substr(at, 1 << 16), false);
+    scanner.Feed({}, true);
+    EXPECT_EQ(count.elements["urn:d1 e"], 500000u);
+    EXPECT_EQ(count.elements["urn:inner e"], 1u);
+    EXPECT_EQ(count.elements[" n"], 255u);
+}
+
+std::string BiffRecord(uint16_t type, const std::string& data)
+{
+    std::string record(4, '\0');
+    testing::Put16(record, 0, type);
+    testing::Put16(record, 2, static_cast<uint16_t>(data.size()));
+    return record + data;
+}
+
+// A BIFF8 workbook of sheets many entries of its list point at: entries[i] is the
+// sheet that entry i points at, sheets[k] the records of sheet k.
+std::string XlsSharingSheets(const std::vector<size_t>& entries, const std::vector<std::string>& sheets)
+{
+    const auto bof = [](uint16_t kind) {
+        std::string data(16, '\0');
+        testing::Put16(data, 0, 0x0600);
+        testing::Put16(data, 2, kind);
+        return BiffRecord(0x0809, data);
+    };
+    std::string stream = bof(0x0005);
+    std::vector<size_t> positions;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        positions.push_back(stream.size() + 4);
+        const std::string name = "S" + std::to_string(i);
+        stream += BiffRecord(0x0085, std::string(6, '\0') + static_cast<char>(name.size()) + '\0' + name);
+    }
+    stream += BiffRecord(0x000A, "");
+    std::vector<uint32_t> starts;
+    for (const std::string& records : sheets) {
+        starts.push_back(static_cast<uint32_t>(stream.size()));
+        stream += bof(0x0010) + records + BiffRecord(0x000A, "");
+    }
+    for (size_t i = 0; i < entries.size(); ++i)
+        testing::Put32(stream, positions[i], starts[entries[i]]);
+    EXPECT_LT(stream.size(), size_t { 4 } << 20); // what one allocation sector of 4 KiB maps
+    return testing::MakeContainer("Workbook", stream, 4096).bytes;
+}
+
+std::string BiffNumber(uint16_t row, uint16_t column, double value)
+{
+    std::string data(14, '\0');
+    testing::Put16(data, 0, row);
+    testing::Put16(data, 2, column);
+    std::memcpy(data.data() + 6, &value, 8);
+    return BiffRecord(0x0203, data);
+}
+
+TEST(HostileFiles, WorksheetsSharingRecordsShareOneBudget)
+{
+    // 30,000 list entries all point at one worksheet of 150,000 records (2.7 MB): read
+    // once per entry, 81 GB. The loads together may read four times the workbook stream
+    // and a floor, so the first ones load whole and the rest are refused at once.
+    std::string records;
+    for (int i = 0; i < 150000; ++i)
+        records += BiffNumber(static_cast<uint16_t>(i % 60000), static_cast<uint16_t>(i / 60000), i);
+    TempDir dir;
+    const std::string shared = dir.Write("shared.xls", XlsSharingSheets(std::vector<size_t>(30000, 0), { records }));
+    Application application;
+    auto book = application.Open(shared);
+    auto& sheets = book->Worksheets();
+    ASSERT_EQ(sheets.size(), 30000u);
+    size_t loaded = 0;
+    for (Worksheet& sheet : sheets) {
+        try {
+            EXPECT_EQ(sheet.CellText(1, 2), "60000");
+            ++loaded;
+        } catch (const SpreadsheetError& error) {
+            ASSERT_EQ(error.code(), ErrorCode::TooLarge) << error.what();
+            ASSERT_NE(std::string(error.what()).find("share their records"), std::string::npos) << error.what();
+        }
+        sheet.Unload();
+    }
+    EXPECT_GE(loaded, 20u);
+    EXPECT_LT(loaded, 40u);
+
+    // Worksheets of their own, however many, each read once, are never refused.
+    std::vector<size_t> own;
+    std::vector<std::string> each;
+    for (size_t i = 0; i < 200; ++i) {
+        own.push_back(i);
+        each.push_back(records.substr(0, 18 * 1000));
+    }
+    auto ownBook = application.Open(dir.Write("own.xls", XlsSharingSheets(own, each)));
+    for (Worksheet& sheet : ownBook->Worksheets())
+        EXPECT_EQ(sheet.UsedRange().lastRow, 1000) << sheet.Name();
+}
+
+// An ods package (or a flat document) of tables named T0, T1, … whose rows hold the
+// table's number and row number.
+std::string ManyTables(int tables, int rows, bool flat)
+{
+    std::string body;
+    for (int t = 0; t < tables; ++t) {
+        body += "<table:table table:name=\"T" + std::to_string(t) + "\">";
+        for (int r = 0; r < rows; ++r)
+            body += "<table:table-row><table:table-cell office:value-type=\"string\"><text:p>" + std::to_string(t) + "."
+                + std::to_string(r) + "</text:p></table:table-cell></table:table-row>";
+        body += "</table:table>";
+    }
+    const std::string root = flat ? "office:document" : "office:document-content";
+    const std::string content = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><" + root
+        + " xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\""
+          " xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\""
+          " xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><office:body><office:spreadsheet>"
+        + body + "</office:spreadsheet></office:body></" + root + ">";
+    if (flat)
+        return content;
+    return ZipWriter()
+        .Add("mimetype", "application/vnd.oasis.opendocument.spreadsheet")
+        .Add("content.xml", content, true)
+        .Finish();
+}
+
+TEST(HostileFiles, OpenDocumentContentIsReadOnceForAllWorksheets)
+{
+    // 365 worksheets of 100 rows (2.9 MB of content, 90 kB packed): read again from the
+    // start for each, they would inflate 530 MB, past the budget by worksheet 200, and
+    // the flat document would be scanned 1 GB.
+    TempDir dir;
+    for (const bool flat : { false, true }) {
+        SCOPED_TRACE(flat ? "flat" : "packaged");
+        const std::string path = dir.Write(flat ? "year.fods" : "year.ods", ManyTables(365, 100, flat));
+        Application application;
+        auto book = application.Open(path);
+        int index = 0;
+        for (Worksheet& sheet : book->WorksheetsInTurn()) {
+            const std::string t = std::to_string(index);
+            ASSERT_EQ(sheet.Name(), "T" + t);
+            ASSERT_EQ(sheet.CellText(1, 1), t + ".0");
+            ASSERT_EQ(sheet.CellText(100, 1), t + ".99");
+            ++index;
+        }
+        EXPECT_EQ(index, 365);
+        // Out of turn, a worksheet is read from the start again.
+        EXPECT_EQ(book->Worksheets()[3].CellText(2, 1), "3.1");
+    }
+}
+
+TEST(HostileFiles, AFileIsJudgedByItsEndsBeforeItIsReadWhole)
+{
+    // 3 GiB that begin like a ZIP package and hold nothing else (a sparse file, taking no
+    // room on the disk): refused by the missing directory at its end, after reading a few
+    // kilobytes. Read whole first, it would take 3 GiB of memory.
+    TempDir dir;
+    const std::string path = dir.File("sparse.xlsx");
+    {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, "PK\x03\x04", 4), 4);
+        ASSERT_EQ(::ftruncate(fd, off_t { 3 } << 30), 0);
+        ::close(fd);
+    }
+    struct rusage before { };
+    ::getrusage(RUSAGE_SELF, &before);
+    testing::ExpectFailure([&] { Application().Open(path); }, ErrorCode::NotAWorkbook,
+        { path, "it is not a workbook: it is not a ZIP archive (no central directory)" });
+    struct rusage after { };
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 << 10) << "KiB";
+
+    // An end record placing the directory past the end is damage, found the same way.
+    std::string end(22, '\0');
+    std::memcpy(end.data(), "PK\x05\x06", 4);
+    testing::Put32(end, 12, 46);
+    testing::Put32(end, 16, 1u << 31);
+    const std::string lying = dir.Write("lying.xlsx", "PK\x03\x04" + std::string(1000, '\0') + end);
+    testing::ExpectFailure([&] { Application().Open(lying); }, ErrorCode::Corrupt,
+        { lying, "the ZIP central directory lies outside the file" });
+}
+
+TEST(HostileFiles, NumberFormatsAreParsedWhenUsedAndWithinTheirMemory)
+{
+    // Declared formats cost nothing until a cell uses one; identical codes share one
+    // parsed format; the parsed ones together stay within the limit, past which the
+    // cells of further formats show as General and the limit is said to be reached.
+    CellFormats formats;
+    const uint32_t first = formats.AddStyle("0.00");
+    const uint32_t again = formats.AddStyle("0.00");
+    EXPECT_EQ(&formats.ForStyle(first), &formats.ForStyle(again));
+    const uint64_t one = formats.ForStyle(first).MemoryUse();
+    ASSERT_GT(one, 0u);
+    formats.LimitMemory(100 * (one + 16));
+    std::vector<uint32_t> styles;
+    for (int i = 0; i < 1000; ++i)
+        styles.push_back(formats.AddStyle("0.00\"" + std::to_string(i) + "\""));
+    EXPECT_FALSE(formats.OverMemoryLimit());
+    std::string out;
+    formats.ForStyle(styles[5]).Format(1, numfmt::DateSystem::Date1900, out);
+    EXPECT_EQ(out, "1.005");
+    for (const uint32_t style : styles)
+        (void)formats.ForStyle(style);
+    EXPECT_TRUE(formats.OverMemoryLimit());
+    EXPECT_FALSE(formats.ForStyle(styles[50]).IsGeneral());
+    EXPECT_TRUE(formats.ForStyle(styles[999]).IsGeneral());
+    EXPECT_FALSE(formats.ForStyle(first).IsGeneral());
 }
 
 } // namespace

@@ -87,22 +87,15 @@ char Fold(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool EqualIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (Fold(a[i]) != Fold(b[i]))
-            return false;
-    }
-    return true;
-}
-
-std::string_view WithoutLeadingSlash(std::string_view name)
+// The name as Find compares it when no member has it exactly: no leading slashes, letter
+// case and folder separators folded.
+std::string FoldedName(std::string_view name)
 {
     while (!name.empty() && (name.front() == '/' || name.front() == '\\'))
         name.remove_prefix(1);
-    return name;
+    std::string folded(name);
+    std::transform(folded.begin(), folded.end(), folded.begin(), Fold);
+    return folded;
 }
 
 // The most a member may inflate to: generous for real workbooks (XML compresses about
@@ -116,6 +109,21 @@ uint64_t InflatedSizeLimit(uint64_t compressedSize)
 }
 
 } // namespace
+
+void CheckArchiveEnd(std::span<const uint8_t> tail, uint64_t archiveSize)
+{
+    uint64_t endAt = 0;
+    if (!FindEndRecord(tail, endAt))
+        throw SpreadsheetError(ErrorCode::NotAWorkbook, "it is not a ZIP archive (no central directory)");
+    ByteCursor end(tail, endAt + 12, "the ZIP directory");
+    const uint64_t directorySize = end.U32();
+    const uint64_t directoryOffset = end.U32();
+    // ZIP64 archives give the place in a record of their own, checked when they are read.
+    if (directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu)
+        return;
+    if (directoryOffset > archiveSize || directorySize > archiveSize - directoryOffset)
+        Corrupt("the ZIP central directory lies outside the file");
+}
 
 uint64_t ArchiveInflateBudget(uint64_t archiveSize)
 {
@@ -191,19 +199,21 @@ ZipArchive::ZipArchive(std::span<const uint8_t> bytes)
         ApplyZip64Extra(bytes, extraAt, extraLength, entry);
         m_entries.push_back(std::move(entry));
     }
+    // Built once the entries no longer move, since the first table keys on their names.
+    m_byName.reserve(m_entries.size());
+    m_byFoldedName.reserve(m_entries.size());
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+        m_byName.emplace(m_entries[i].name, i);
+        m_byFoldedName.emplace(FoldedName(m_entries[i].name), i);
+    }
 }
 
 const ZipEntry* ZipArchive::Find(std::string_view name) const
 {
-    for (const auto& entry : m_entries) {
-        if (entry.name == name)
-            return &entry;
-    }
-    const std::string_view wanted = WithoutLeadingSlash(name);
-    for (const auto& entry : m_entries) {
-        if (EqualIgnoringCase(WithoutLeadingSlash(entry.name), wanted))
-            return &entry;
-    }
+    if (const auto exact = m_byName.find(name); exact != m_byName.end())
+        return &m_entries[exact->second];
+    if (const auto folded = m_byFoldedName.find(FoldedName(name)); folded != m_byFoldedName.end())
+        return &m_entries[folded->second];
     return nullptr;
 }
 
@@ -297,30 +307,45 @@ void ZipArchive::ChargeInflated(const ZipEntry& entry) const
                 + entry.name + "), more than a workbook of " + std::to_string(m_bytes.size()) + " bytes can hold");
 }
 
+void ZipArchive::Refund(const ZipEntry& entry, uint64_t inflated) const
+{
+    m_inflated.fetch_sub(entry.uncompressedSize - std::min(inflated, entry.uncompressedSize));
+}
+
 void ZipArchive::ReadAhead(const ZipEntry& entry, const std::function<bool(std::string_view chunk)>& sink) const
+{
+    ZipMemberStream stream(*this, entry);
+    while (const std::optional<std::string_view> chunk = stream.Next()) {
+        if (!sink(*chunk))
+            return;
+    }
+}
+
+struct ZipMemberStream::Ahead {
+    // Chunk buffers go back to the inflater for reuse.
+    core::BoundedQueue<std::string> queue { 8 };
+    std::string current;
+    std::thread inflater;
+};
+
+ZipMemberStream::ZipMemberStream(const ZipArchive& archive, const ZipEntry& entry)
 {
     struct StopReading { };
     // A small member is inflated here: a thread costs more than it would save.
     if (entry.uncompressedSize <= kReadAheadFrom) {
-        uint64_t inflated = 0;
         try {
-            Read(entry, [&](std::string_view chunk) {
-                inflated += chunk.size();
-                if (!sink(chunk))
-                    throw StopReading();
-            });
-        } catch (const StopReading&) {
-            m_inflated.fetch_sub(entry.uncompressedSize - std::min(inflated, entry.uncompressedSize));
+            archive.Read(entry, [&](std::string_view chunk) { m_whole.append(chunk); });
+        } catch (...) {
+            m_error = std::current_exception();
         }
         return;
     }
-    // Chunk buffers go back to the inflater for reuse.
-    core::BoundedQueue<std::string> queue(8);
-    std::thread inflater([&] {
+    m_ahead = std::make_unique<Ahead>();
+    m_ahead->inflater = std::thread([&archive, &entry, &queue = m_ahead->queue] {
         std::exception_ptr error;
         uint64_t inflated = 0;
         try {
-            Read(entry, [&](std::string_view chunk) {
+            archive.Read(entry, [&](std::string_view chunk) {
                 inflated += chunk.size();
                 std::string buffer = queue.TakeSpare();
                 buffer.assign(chunk);
@@ -328,29 +353,44 @@ void ZipArchive::ReadAhead(const ZipEntry& entry, const std::function<bool(std::
                     throw StopReading();
             });
         } catch (const StopReading&) {
-            // A reader that stops early (the ods reader once it has the worksheet it
-            // wants) is charged what was inflated, not the whole member.
-            m_inflated.fetch_sub(entry.uncompressedSize - std::min(inflated, entry.uncompressedSize));
+            archive.Refund(entry, inflated);
         } catch (...) {
             error = std::current_exception();
         }
         queue.Close(error);
     });
-    // However this function is left, the inflater is told to stop and joined.
-    struct Join {
-        core::BoundedQueue<std::string>& queue;
-        std::thread& thread;
-        ~Join()
-        {
-            queue.Cancel();
-            thread.join();
-        }
-    } join { queue, inflater };
-    while (std::optional<std::string> chunk = queue.Pop()) {
-        if (!sink(*chunk))
-            return;
-        queue.Recycle(std::move(*chunk));
+}
+
+ZipMemberStream::~ZipMemberStream()
+{
+    // However the reader leaves, the inflater is told to stop and joined.
+    if (m_ahead) {
+        m_ahead->queue.Cancel();
+        m_ahead->inflater.join();
     }
+}
+
+std::optional<std::string_view> ZipMemberStream::Next()
+{
+    if (m_ahead) {
+        if (!m_ahead->current.empty())
+            m_ahead->queue.Recycle(std::move(m_ahead->current));
+        std::optional<std::string> chunk = m_ahead->queue.Pop();
+        if (!chunk) {
+            m_ahead->current.clear();
+            return std::nullopt;
+        }
+        m_ahead->current = std::move(*chunk);
+        return std::string_view(m_ahead->current);
+    }
+    if (m_at < m_whole.size()) {
+        const std::string_view chunk = std::string_view(m_whole).substr(m_at, kChunkSize);
+        m_at += chunk.size();
+        return chunk;
+    }
+    if (m_error)
+        std::rethrow_exception(std::exchange(m_error, nullptr));
+    return std::nullopt;
 }
 
 std::string ZipArchive::ReadAll(const ZipEntry& entry, size_t maxSize) const

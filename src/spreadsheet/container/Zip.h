@@ -3,10 +3,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace vellumcast::spreadsheet::container {
@@ -17,6 +21,15 @@ namespace vellumcast::spreadsheet::container {
 // refuses only archives that reuse one member or pack more than any workbook holds, and
 // bounds the work a few megabytes can cause to seconds.
 uint64_t ArchiveInflateBudget(uint64_t archiveSize);
+
+// How far from the end of an archive its end record (with a ZIP64 locator before it) may
+// begin: enough of the end to judge the archive by before reading the rest.
+inline constexpr size_t kArchiveEndReach = 22 + 0xFFFF + 20;
+
+// Judges an archive of archiveSize bytes by its last bytes (tail, up to kArchiveEndReach
+// of them): throws SpreadsheetError(NotAWorkbook) when they hold no end record, Corrupt
+// when that record places the central directory outside the archive.
+void CheckArchiveEnd(std::span<const uint8_t> tail, uint64_t archiveSize);
 
 struct ZipEntry {
     std::string name;
@@ -37,7 +50,8 @@ public:
     const std::vector<ZipEntry>& Entries() const { return m_entries; }
 
     // The member of that name: an exact match first, then one ignoring letter case and a
-    // leading "/".
+    // leading "/". Looked up in tables built with the directory, so a workbook that looks
+    // up every worksheet among many members costs no more than reading the directory.
     const ZipEntry* Find(std::string_view name) const;
 
     // Streams the member's inflated bytes to sink, in chunks of up to a few hundred KiB.
@@ -65,12 +79,40 @@ public:
     std::string ReadAll(const ZipEntry& entry, size_t maxSize = 256u << 20) const;
 
 private:
+    friend class ZipMemberStream;
     void ChargeInflated(const ZipEntry& entry) const;
+    void Refund(const ZipEntry& entry, uint64_t inflated) const;
 
     std::span<const uint8_t> m_bytes;
     std::vector<ZipEntry> m_entries;
+    // The first entry of each name, and of each name folded (FoldedName).
+    std::unordered_map<std::string_view, size_t> m_byName;
+    std::unordered_map<std::string, size_t> m_byFoldedName;
     uint64_t m_inflateBudget;
     mutable std::atomic<uint64_t> m_inflated { 0 };
+};
+
+// A member's inflated bytes taken a chunk at a time when the reader asks, so that a
+// reader may read part of a member, do other work and read on where it stopped. A large
+// member is inflated on a second thread a few chunks ahead; a small one at once. Left
+// before the member's end, the archive is charged only what was inflated.
+class ZipMemberStream {
+public:
+    ZipMemberStream(const ZipArchive& archive, const ZipEntry& entry);
+    ~ZipMemberStream();
+    ZipMemberStream(const ZipMemberStream&) = delete;
+    ZipMemberStream& operator=(const ZipMemberStream&) = delete;
+
+    // The next chunk, valid until the next call; nullopt after the last. The member's
+    // errors (those of ZipArchive::Read) are thrown once the chunks before them are taken.
+    std::optional<std::string_view> Next();
+
+private:
+    struct Ahead;
+    std::unique_ptr<Ahead> m_ahead; // a large member's inflater thread
+    std::string m_whole; // a small member, inflated
+    size_t m_at = 0; // of m_whole handed out
+    std::exception_ptr m_error; // a small member's, after its last chunk
 };
 
 // Joins a relationship target to the folder of the part that names it ("xl/" + "worksheets/sheet1.xml"),

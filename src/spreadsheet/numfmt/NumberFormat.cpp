@@ -44,6 +44,18 @@ std::optional<NumberFormat> NumberFormat::TryParse(std::string_view code)
     return format;
 }
 
+size_t NumberFormat::MemoryUse() const
+{
+    if (!m_parsed)
+        return 0;
+    size_t bytes = sizeof(ParsedFormat);
+    for (const Section& section : m_parsed->sections) {
+        bytes += section.tokens.capacity() * sizeof(Token) + section.text.capacity()
+            + section.numeratorPattern.capacity() + section.denominatorPattern.capacity();
+    }
+    return bytes;
+}
+
 bool NumberFormat::IsValidCode(std::string_view code)
 {
     ParsedFormat parsed;

@@ -42,6 +42,9 @@ public:
 
     bool IsGeneral() const;
 
+    // About how many bytes the parsed format holds (0 for General, which shares none).
+    size_t MemoryUse() const;
+
     // True when some section shows numbers as dates or times.
     bool IsDateTime() const;
 

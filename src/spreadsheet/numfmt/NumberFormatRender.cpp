@@ -737,13 +737,24 @@ void RenderNumber(const ParsedFormat& format, double value, bool date1904, std::
     case SectionKind::Number:
         break;
     }
+    const double magnitude = std::fabs(value);
+    if (section.fraction) {
+        // Percent signs may scale a value past the largest number (and zero times that
+        // to no number at all): shown as the number error, as an infinity is.
+        const double scaled
+            = section.scale == 0 || magnitude == 0.0 ? magnitude : magnitude * std::pow(10.0, section.scale);
+        if (!std::isfinite(scaled)) {
+            out += "#NUM!";
+            return;
+        }
+        if (minus)
+            out += '-';
+        RenderFraction(section, scaled, out);
+        return;
+    }
     if (minus)
         out += '-';
-    const double magnitude = std::fabs(value);
-    if (section.fraction)
-        RenderFraction(section, section.scale == 0 ? magnitude : magnitude * std::pow(10.0, section.scale), out);
-    else
-        RenderDecimalSection(section, magnitude, out);
+    RenderDecimalSection(section, magnitude, out);
 }
 
 void RenderText(const ParsedFormat& format, std::string_view text, std::string& out)

@@ -119,6 +119,34 @@ OdsContentHandler::OdsContentHandler(size_t target, OdsCellSink* sink, uint64_t 
 {
 }
 
+void OdsContentHandler::LoadStoppedTable(OdsCellSink* sink, uint64_t repeatBudget)
+{
+    m_target = StoppedAtTable();
+    m_sink = sink;
+    m_repeatBudget = repeatBudget;
+    m_stopAtTable = SIZE_MAX;
+    m_stopRequested = false;
+    m_sinkFull = false;
+    m_row = 1;
+    m_rowRepeat = 1;
+    m_inRow = false;
+    m_column = 1;
+    m_rowCells.clear();
+    m_rowPool.clear();
+    m_inCell = false;
+    m_covered = false;
+    m_columnRepeat = 1;
+    m_paragraphDepth = 0;
+    m_paragraphs = 0;
+    m_atParagraphStart = false;
+    m_lastWasSpace = false;
+    m_text.clear();
+    m_fallback.clear();
+    // A table that closed itself at once ended with its start tag.
+    m_inTarget = m_tableDepth == 1;
+    m_targetDone = m_tableDepth == 0;
+}
+
 std::vector<SheetEntry> OdsContentHandler::Sheets() const
 {
     std::vector<SheetEntry> sheets;

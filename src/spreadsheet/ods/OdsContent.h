@@ -46,6 +46,15 @@ public:
     // it are then listed, and the target, if one of those before it, read.
     void StopAtTable(size_t table) { m_stopAtTable = table; }
     bool StopRequested() const { return m_stopRequested; }
+    // The table at whose start the parse stopped as asked, or SIZE_MAX when it did not.
+    size_t StoppedAtTable() const
+    {
+        return m_stopRequested && m_tables.size() == m_stopAtTable + 1 ? m_stopAtTable : SIZE_MAX;
+    }
+    // After the parse stopped at a table's start: makes that table the target, its cells
+    // going to sink, so that the parse goes on from there to load it; the repeat budget
+    // is the table's own. The tables seen so far are kept.
+    void LoadStoppedTable(OdsCellSink* sink, uint64_t repeatBudget);
     // True once after the start of a worksheet whose content the handler has no use for
     // (not the one being loaded): the XML reader may pass over it unread, as long as it
     // still reports the element's end. It is checked when it is loaded.

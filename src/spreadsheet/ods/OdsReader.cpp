@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <deque>
 #include <mutex>
+#include <optional>
 
 namespace vellumcast::spreadsheet::ods {
 
@@ -99,17 +100,19 @@ public:
 
     // The list of worksheets runs through the content, each name at the start of its
     // worksheet. Opening reads only to the first; each load reads on to the start of the
-    // next, so an export going through them in turn reads the content once. A list
-    // wanted sooner is read by a pass that goes over the worksheets' content unread.
+    // next, from where the last stopped, so an export going through them in turn reads
+    // the content once. A list wanted sooner is read by a pass that goes over the
+    // worksheets' content unread.
     std::deque<SheetEntry> ListFirstSheet()
     {
-        OdsContentHandler handler(0, nullptr, RepeatBudget(m_bytes->Bytes().size()));
-        handler.StopAtTable(0);
-        Stream(handler);
-        if (!handler.SawSpreadsheet())
+        auto read = std::make_unique<ContentRead>(0, nullptr, RepeatBudget(m_bytes->Bytes().size()));
+        read->handler.StopAtTable(0);
+        Stream(*read);
+        if (!read->handler.SawSpreadsheet())
             throw SpreadsheetError(
                 ErrorCode::NotAWorkbook, "it is not a workbook (an OpenDocument file, but no spreadsheet)");
-        Learn(handler);
+        Learn(read->handler);
+        KeepToGoOn(std::move(read));
         return { m_listed.begin(), m_listed.end() };
     }
 
@@ -117,11 +120,11 @@ public:
     {
         std::lock_guard lock(m_listMutex);
         if (m_listed.size() < wanted && !m_listedAll) {
-            OdsContentHandler handler(0, nullptr, RepeatBudget(m_bytes->Bytes().size()));
+            ContentRead read(0, nullptr, RepeatBudget(m_bytes->Bytes().size()));
             if (wanted != SIZE_MAX)
-                handler.StopAtTable(wanted - 1);
-            Stream(handler);
-            LearnLocked(handler);
+                read.handler.StopAtTable(wanted - 1);
+            Stream(read);
+            LearnLocked(read.handler);
         }
         for (size_t i = sheets.size(); i < std::min(wanted, m_listed.size()); ++i)
             sheets.push_back(m_listed[i]);
@@ -136,22 +139,58 @@ public:
     void LoadSheet(size_t index, SheetBuilder& builder) override
     {
         BuilderSink sink(builder);
-        OdsContentHandler handler(index, &sink, RepeatBudget(m_bytes->Bytes().size()));
-        handler.StopAtTable(index + 1); // listing the next worksheet on the way
+        const uint64_t budget = RepeatBudget(m_bytes->Bytes().size());
+        // The read the last load left at this worksheet's start goes on; any other load
+        // (out of turn, or again) reads from the content's start.
+        std::unique_ptr<ContentRead> read = std::move(m_stoppedRead);
+        if (read && read->handler.StoppedAtTable() == index) {
+            read->handler.LoadStoppedTable(&sink, budget);
+            read->scanner.Resume();
+        } else {
+            read = std::make_unique<ContentRead>(index, &sink, budget);
+        }
+        read->handler.StopAtTable(index + 1); // listing the next worksheet on the way
         try {
-            Stream(handler, &builder);
+            Stream(*read, &builder);
         } catch (const SpreadsheetError&) {
             // Damage past the worksheet is not its own: the list meets it when read on.
-            if (!handler.TargetDone())
+            if (!read->handler.TargetDone())
                 throw;
             return;
         }
-        if (!handler.TargetDone())
+        if (!read->handler.TargetDone())
             throw SpreadsheetError(ErrorCode::Corrupt, "the worksheet is missing from the document");
-        Learn(handler);
+        Learn(read->handler);
+        KeepToGoOn(std::move(read));
     }
 
 private:
+    // One pass through the content, which may stop at a worksheet's start and later go
+    // on from there.
+    struct ContentRead {
+        ContentRead(size_t target, OdsCellSink* sink, uint64_t repeatBudget)
+            : handler(target, sink, repeatBudget)
+            , scanner(handler)
+            , adapter(handler)
+        {
+        }
+        OdsContentHandler handler;
+        ods::OdsXmlScanner scanner;
+        ods::OdsXmlAdapter adapter;
+        std::unique_ptr<xml::XmlParser> expat; // content in another encoding than UTF-8
+        bool decided = false; // between the scanner and Expat
+        std::unique_ptr<container::ZipMemberStream> member; // of a package
+        uint64_t read = 0; // bytes of the content fed
+    };
+
+    // Keeps a read stopped at a worksheet's start for the load of that worksheet. Expat
+    // does not go on after a stop, so a read through it is not kept.
+    void KeepToGoOn(std::unique_ptr<ContentRead> read)
+    {
+        if (read->handler.StoppedAtTable() != SIZE_MAX && !read->expat)
+            m_stoppedRead = std::move(read);
+    }
+
     // Keeps what a pass over the content saw of the list: the worksheets up to where it
     // stopped, or every one when it read to the end.
     void Learn(const OdsContentHandler& handler)
@@ -167,57 +206,59 @@ private:
         m_listedAll = m_listedAll || !handler.StopRequested();
     }
 
-    // builder, when given, learns how much of the content has been read.
-    void Stream(OdsContentHandler& handler, SheetBuilder* builder = nullptr)
+    // The next piece of the content after what the read was given, or nullopt at its
+    // end. A package's content is inflated on a second thread; the scanner stays on this
+    // one, with the yield calls.
+    std::optional<std::string_view> NextPiece(ContentRead& read)
     {
-        // UTF-8 content (what every writer produces) goes through the fast scanner; any
-        // other encoding through Expat, which converts it.
-        ods::OdsXmlScanner scanner(handler);
-        ods::OdsXmlAdapter adapter(handler);
-        std::unique_ptr<xml::XmlParser> expat;
-        bool decided = false;
-        const auto feed = [&](std::string_view piece, bool final) {
-            if (!decided) {
-                decided = true;
-                if (!xml::IsUtf8Document(piece.substr(0, 1024))) {
-                    expat = std::make_unique<xml::XmlParser>(adapter);
-                    adapter.SetStop([&] { expat->Stop(); });
-                }
-            }
-            if (expat)
-                expat->Feed(piece, final);
-            else
-                scanner.Feed(piece, final);
-        };
         if (m_flat) {
             const auto bytes = m_bytes->Bytes();
             const std::string_view document(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-            for (size_t at = 0; at < document.size() && !handler.StopRequested(); at += kFlatPiece) {
-                const std::string_view piece = document.substr(at, kFlatPiece);
-                feed(piece, at + piece.size() >= document.size());
-                if (builder)
-                    builder->NoteRead(at + piece.size(), document.size());
-                if (m_yield)
-                    m_yield();
-            }
-            return;
+            if (read.read >= document.size())
+                return std::nullopt;
+            return document.substr(read.read, kFlatPiece);
         }
-        // The content is inflated on a second thread; the scanner stays on this one, with
-        // the yield calls.
-        uint64_t read = 0;
-        m_archive->ReadAhead(*m_content, [&](std::string_view chunk) {
-            feed(chunk, false);
-            read += chunk.size();
+        if (!read.member)
+            read.member = std::make_unique<container::ZipMemberStream>(*m_archive, *m_content);
+        return read.member->Next();
+    }
+
+    // Reads on until the handler asks to stop or the content ends. builder, when given,
+    // learns how much of the content has been read.
+    void Stream(ContentRead& read, SheetBuilder* builder = nullptr)
+    {
+        // UTF-8 content (what every writer produces) goes through the fast scanner; any
+        // other encoding through Expat, which converts it.
+        const auto feed = [&](std::string_view piece, bool final) {
+            if (!read.decided) {
+                read.decided = true;
+                if (!xml::IsUtf8Document(piece.substr(0, 1024))) {
+                    read.expat = std::make_unique<xml::XmlParser>(read.adapter);
+                    read.adapter.SetStop([expat = read.expat.get()] { expat->Stop(); });
+                }
+            }
+            if (read.expat)
+                read.expat->Feed(piece, final);
+            else
+                read.scanner.Feed(piece, final);
+        };
+        const uint64_t size = m_flat ? m_bytes->Bytes().size() : m_content->uncompressedSize;
+        // A read stopped within a piece goes on with the rest the scanner kept.
+        if (read.decided)
+            feed({}, false);
+        while (!read.handler.StopRequested()) {
+            const std::optional<std::string_view> piece = NextPiece(read);
+            if (!piece) {
+                feed({}, true);
+                return;
+            }
+            feed(*piece, false);
+            read.read += piece->size();
             if (builder)
-                builder->NoteRead(read, m_content->uncompressedSize);
-            if (handler.StopRequested())
-                return false;
-            if (m_yield)
+                builder->NoteRead(read.read, size);
+            if (!read.handler.StopRequested() && m_yield)
                 m_yield();
-            return true;
-        });
-        if (!handler.StopRequested())
-            feed({}, true);
+        }
     }
 
     std::shared_ptr<const FileBytes> m_bytes;
@@ -225,6 +266,7 @@ private:
     bool m_flat;
     std::unique_ptr<container::ZipArchive> m_archive;
     const container::ZipEntry* m_content = nullptr;
+    std::unique_ptr<ContentRead> m_stoppedRead; // stopped at the start of the next worksheet to load
     // The worksheets listed so far; loads list on beside the thread that asks.
     std::mutex m_listMutex;
     std::vector<SheetEntry> m_listed;

@@ -26,6 +26,9 @@ public:
     // SpreadsheetError(Corrupt). Returns at once after the handler asked to stop.
     void Feed(std::string_view piece, bool final);
     bool Stopped() const { return m_handler.StopRequested(); }
+    // Goes on after a stop, from the event that asked for it, once the handler no longer
+    // asks to stop.
+    void Resume() { m_scanner.Resume(); }
 
 private:
     size_t ReadElement(std::string_view buffer, const xml::XmlScanner& scanner) override;

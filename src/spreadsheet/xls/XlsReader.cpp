@@ -63,6 +63,16 @@ private:
     std::string m_bytes;
 };
 
+// How many bytes of records the loads of a workbook's worksheets may read together. The
+// substreams of real worksheets do not overlap, so their loads read the stream about once;
+// sheet entries that all point at one substream (or into one another's) would read it
+// once per entry.
+uint64_t SheetRecordsBudget(size_t streamSize)
+{
+    constexpr uint64_t kFloor = 64ull << 20;
+    return kFloor + 4 * static_cast<uint64_t>(streamSize);
+}
+
 struct SheetLocation {
     uint32_t position; // of the sheet's BOF in the workbook stream
 };
@@ -82,6 +92,7 @@ private:
     StringReader m_strings;
     std::vector<SheetLocation> m_sheets;
     std::string m_text; // reused for string cells
+    uint64_t m_sheetRecordsRead = 0; // by all loads so far, against SheetRecordsBudget
 };
 
 XlsReader::XlsReader(const ReaderContext& context, WorkbookData& data)
@@ -254,7 +265,24 @@ void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
     int32_t pendingRow = 0, pendingColumn = 0;
     uint32_t pendingStyle = 0;
 
+    const uint64_t budget = SheetRecordsBudget(stream.size());
+    const auto charge = [&](size_t upTo) {
+        if (m_sheetRecordsRead + (upTo - position) > budget)
+            throw SpreadsheetError(ErrorCode::TooLarge,
+                "its worksheets' records would be read more than " + std::to_string(budget)
+                    + " bytes in all, more than a workbook stream of " + std::to_string(stream.size())
+                    + " bytes holds (several worksheets share their records)");
+    };
+    // Whether the load ends or fails, what it read is charged.
+    struct Charged {
+        uint64_t& total;
+        const size_t& at;
+        size_t from;
+        ~Charged() { total += at - from; }
+    } charged { m_sheetRecordsRead, record.offset, position };
+
     while (reader.Next(record)) {
+        charge(record.offset);
         const uint16_t type = record.type;
         if (type == biff::kBof) {
             ++depth;

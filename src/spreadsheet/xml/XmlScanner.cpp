@@ -75,10 +75,8 @@ void XmlScanner::CheckQualifiedName(std::string_view name) const
 
 std::string_view XmlScanner::NamespaceOf(std::string_view prefix) const
 {
-    for (auto it = m_namespaces.rbegin(); it != m_namespaces.rend(); ++it) {
-        if (it->prefix == prefix)
-            return it->uri;
-    }
+    if (const std::string* uri = Lookup(prefix))
+        return *uri;
     if (prefix.empty())
         return {};
     if (prefix == "xml")
@@ -93,12 +91,10 @@ void XmlScanner::Feed(std::string_view piece, bool final)
     PassOverPiece(piece, final);
     m_buffer.append(piece);
     const size_t used = Scan(final);
-    if (m_stopped) {
-        m_buffer.clear();
-        return;
-    }
     m_buffer.erase(0, used);
     m_consumed += used;
+    if (m_stopped)
+        return;
     if (m_buffer.size() > kMaxToken)
         Fail("a tag or text runs on for more than " + std::to_string(kMaxToken >> 20) + " MiB");
     if (final) {
@@ -284,8 +280,12 @@ bool XmlScanner::StartTag(size_t& at, size_t end)
             if (name.size() > 5 && valueBegin == valueEnd)
                 Fail("the namespace prefix \"" + std::string(name.substr(6, 64)) + "\" is bound to nothing");
             ++m_bindingsVersion;
-            m_namespaces.push_back(
-                { std::string(name.substr(name.size() > 5 ? 6 : 5)), std::string(valueBegin, valueEnd), depth });
+            const std::string_view prefix = name.substr(name.size() > 5 ? 6 : 5);
+            m_namespaces.push_back({ std::string(prefix), depth });
+            auto bound = m_uris.find(prefix);
+            if (bound == m_uris.end())
+                bound = m_uris.emplace(std::string(prefix), std::vector<std::string>()).first;
+            bound->second.emplace_back(valueBegin, valueEnd);
         }
     }
     // Attribute names as Expat reports them: a prefixed one as its namespace URI, '\x01'
@@ -442,18 +442,16 @@ size_t XmlScanner::PassOver(const char* data, size_t size, bool final)
 
 const std::string* XmlScanner::Lookup(std::string_view prefix) const
 {
-    for (auto it = m_namespaces.rbegin(); it != m_namespaces.rend(); ++it) {
-        if (it->prefix == prefix)
-            return &it->uri;
-    }
-    return nullptr;
+    const auto bound = m_uris.find(prefix);
+    return bound == m_uris.end() ? nullptr : &bound->second.back();
 }
 
 std::vector<std::string_view> XmlScanner::BoundPrefixes() const
 {
     std::vector<std::string_view> prefixes;
-    for (const Binding& binding : m_namespaces)
-        prefixes.push_back(binding.prefix);
+    prefixes.reserve(m_uris.size());
+    for (const auto& [prefix, uris] : m_uris)
+        prefixes.push_back(prefix);
     return prefixes;
 }
 
@@ -467,6 +465,10 @@ void XmlScanner::CloseElement()
 {
     const size_t depth = m_nameEnds.size();
     while (!m_namespaces.empty() && m_namespaces.back().depth == depth) {
+        const auto bound = m_uris.find(m_namespaces.back().prefix);
+        bound->second.pop_back();
+        if (bound->second.empty())
+            m_uris.erase(bound);
         m_namespaces.pop_back();
         ++m_bindingsVersion;
     }

@@ -16,6 +16,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace vellumcast::spreadsheet::xml {
@@ -46,9 +47,11 @@ public:
     // exceptions of the handler pass through. Returns at once once stopped.
     void Feed(std::string_view piece, bool final);
 
-    // Called by a handler that has seen enough: the current event is the last.
+    // Called by a handler that has seen enough: the current event is the last. The rest
+    // of the piece is kept, so that after Resume the next Feed goes on from that event.
     void Stop() { m_stopped = true; }
     bool Stopped() const { return m_stopped; }
+    void Resume() { m_stopped = false; }
 
     // Called by a handler from StartElement to pass over the element's content: no
     // events, and no checks beyond finding where the element ends, whose end tag is then
@@ -57,7 +60,8 @@ public:
     void SkipContent() { m_skipRequested = true; }
 
     // For a direct path: the elements open, the URI a prefix is bound to (nullptr when
-    // none), the prefixes bound, and a number that changes whenever the bindings do.
+    // none), the prefixes bound (each once), and a number that changes whenever the
+    // bindings do.
     size_t Depth() const { return m_nameEnds.size(); }
     const std::string* Lookup(std::string_view prefix) const;
     std::vector<std::string_view> BoundPrefixes() const;
@@ -96,10 +100,16 @@ private:
     std::string m_prefixed; // the current tag's prefixed attribute names, resolved
     struct Binding {
         std::string prefix;
-        std::string uri;
         size_t depth; // of the element that declares it
     };
-    std::vector<Binding> m_namespaces;
+    std::vector<Binding> m_namespaces; // in the order declared, to undo them as elements close
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view text) const { return std::hash<std::string_view> {}(text); }
+    };
+    // Each prefix bound, with the URIs its declarations in scope give it, the innermost
+    // last: a lookup costs the same however many bindings nested elements open.
+    std::unordered_map<std::string, std::vector<std::string>, TextHash, std::equal_to<>> m_uris;
     bool m_rootSeen = false;
     bool m_rootClosed = false;
     bool m_started = false;

@@ -1,10 +1,12 @@
 // Number format behaviour by feature, each table written from the application's documented
 // display (Excel, US English, a column wide enough for the text).
 #include "spreadsheet/numfmt/NumberFormat.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <limits>
 #include <string>
 
@@ -449,6 +451,23 @@ TEST(NumberFormat, EveryBuiltInIdParsesAndRenders)
 } // namespace
 
 namespace {
+
+TEST(NumberFormat, FractionsScaledPastEveryNumberShowTheNumberError)
+{
+    // Found by fuzzing: percent signs enough to scale any value but zero past the largest
+    // number (and zero, multiplied by that, to no number at all) made the fraction
+    // renderer convert an infinity or a NaN to an integer.
+    std::ifstream in(vellumcast::testing::Fixture("regressions/numfmt-fraction-scaled-past-every-number.txt"));
+    std::string code;
+    std::getline(in, code);
+    ASSERT_EQ(code.size(), 205u);
+    const std::string percents(200, '%');
+    for (const double value : { 1.0, -1.0, 0.001, 1e300 })
+        EXPECT_EQ(Show(code, value), "#NUM!") << value;
+    EXPECT_EQ(Show(code, 0.0), "0    " + percents);
+    EXPECT_EQ(Show("?/?" + percents, 0.0), "0/1" + percents);
+    EXPECT_EQ(Show("#,##0 ?/?%", 0.5), "50    %");
+}
 
 TEST(NumberFormat, FractionsOfLargeValues)
 {
