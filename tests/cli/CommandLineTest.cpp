@@ -178,7 +178,7 @@ TEST(CommandLineExport, AUsedRangeFarPastItsContentExportsTheContentWithAWarning
         "Your Ref #\tContact Name\tContact Number\tAddress\tCity \tWeight\tPieces\tMaterial Cost\t"
         "SPL Instruction\tRemarks\tYour Company\r\n123\tTest Contact Name\tTest Contact Number\tHello Address\t"
         "My City\t1.5\t1\t1.201\tNothing SPL\tNo Remarks\tMy Company?\r\n");
-    EXPECT_NE(run.err.find("vellumcast-cli: warning: " + path + ": the worksheet \"Sheet1\" is exported as A1:K2"),
+    EXPECT_NE(run.err.find("vellumcast-cli: " + path + ": warning: the worksheet \"Sheet1\" is exported as A1:K2"),
         std::string::npos)
         << run.err;
     EXPECT_NE(run.err.find("L1:XFD2 and A3:XFD1048576"), std::string::npos) << run.err;
