@@ -42,7 +42,14 @@ public:
     {
         if (!m_progress)
             return;
-        m_err << kErase << Escaped(text).substr(0, kProgressWidth) << std::flush;
+        std::string shown = Escaped(text);
+        if (shown.size() > kProgressWidth) {
+            size_t cut = kProgressWidth;
+            while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0) == 0x80)
+                --cut; // between two UTF-8 characters
+            shown.resize(cut);
+        }
+        m_err << kErase << shown << std::flush;
         m_shown = true;
     }
     void Clear()
@@ -257,7 +264,8 @@ WorkbookOutcome ExportOne(const RunSetup& setup, const std::string& argument, co
     core::NoPump pump;
     OneWorkbookHost host(setup, argument);
     outcome.failed = exporting::RunExport(host, { reporter, pump, progress }, outcome.results) != 0;
-    host.WarnOfEmptyChosen(outcome.results);
+    if (!outcome.failed) // a worksheet that failed was reported as such, not as empty
+        host.WarnOfEmptyChosen(outcome.results);
     outcome.warnings = host.Warnings();
     return outcome;
 }

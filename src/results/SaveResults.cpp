@@ -59,6 +59,8 @@ std::string TemplateFileName(
             name += pattern[at++];
         }
     }
+    if (name.empty())
+        name = stem; // never the hidden ".txt"
     return SafeNamePart(name) + ".txt";
 }
 

@@ -28,7 +28,8 @@ std::string SafeNamePart(std::string_view text);
 std::optional<std::string> NameTemplateProblem(std::string_view pattern);
 
 // The name a result of workbookName (a path or a file name) is saved under with pattern:
-// the filled-in template, made safe as SafeNamePart makes a name, then ".txt".
+// the filled-in template (the workbook's stem when that is empty), made safe as
+// SafeNamePart makes a name, then ".txt".
 std::string TemplateFileName(
     std::string_view pattern, std::string_view workbookName, const exporting::ResultEntry& entry);
 

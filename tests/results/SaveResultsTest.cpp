@@ -372,6 +372,7 @@ TEST(NameTemplate, FieldsAreFilledAndEveryNameStaysInsideTheFolder)
     EXPECT_EQ(results::TemplateFileName("{n}-{sheet}", "sales.ods", row), "7-North_East.txt");
     // No extension, no ordinal: the fields are empty; a "/" of the template itself is no folder.
     EXPECT_EQ(results::TemplateFileName("../{book}[{ext}]{n}", "stdin", { "stdin.txt", "", 0, "t" }), ".._stdin[].txt");
+    EXPECT_EQ(results::TemplateFileName("{sheet}", "b.xlsx", { "b.txt", "", 0, "t" }), "b.txt");
     EXPECT_FALSE(results::NameTemplateProblem("{book}{ext}{sheet}{n} plain"));
     EXPECT_TRUE(results::NameTemplateProblem("{Book}"));
     EXPECT_TRUE(results::NameTemplateProblem("{book"));
