@@ -343,6 +343,29 @@ TEST(XlsbHostile, DamagedWorkbookWideParts)
     EXPECT_EQ(LoadError(zip.Finish()), ErrorCode::Corrupt);
 }
 
+TEST(XlsbHostile, MoreSharedStringsThanTheFileCouldHoldAreRefused)
+{
+    // 1.2 million empty items deflate to a few kilobytes: far more than a file that small
+    // holds in earnest.
+    const std::string item = XlsbWriter::Record(xlsb::brt::kSstItem, std::string(1, '\0') + XlsbWriter::U32(0));
+    std::string part = XlsbWriter::Record(xlsb::brt::kBeginSst, XlsbWriter::U32(0) + XlsbWriter::U32(0));
+    part.reserve(part.size() + item.size() * 1200000);
+    for (int i = 0; i < 1200000; ++i)
+        part += item;
+    XlsbWriter writer;
+    writer.AddSheet("Data").SharedString(1, 1, "a");
+    testing::ZipWriter zip;
+    for (auto& [name, data] : writer.Parts())
+        zip.Add(name, name == "xl/sharedStrings.bin" ? part : data, true);
+    const std::string bytes = zip.Finish();
+    testing::ExpectFailure(
+        [&] {
+            Application application;
+            application.OpenBytes(bytes, "many.xlsb");
+        },
+        ErrorCode::TooLarge, { "shared strings" });
+}
+
 TEST(XlsbHostile, AnIndexPastTheSharedStringsShowsNothingRatherThanFailing)
 {
     auto book = OpenWithRecords(RowHeader(0) + Cell(xlsb::brt::kCellIsst, 0, XlsbWriter::U32(99)));
