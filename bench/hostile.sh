@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Generates hostile workbooks of a few kilobytes to a megabyte (and two large delimited
-# texts) and runs vellumcast-cli on each, printing the exit status, the time as a share
+# Generates hostile workbooks of a few kilobytes to a few megabytes (and two large
+# delimited texts, and a sparse file of 3 GiB that takes no room on the disk) and runs vellumcast-cli on each, printing the exit status, the time as a share
 # of the 10 s each may take, and the peak memory as a share of the bound: twice the text
 # written plus 256 MiB for hostile files, plus 64 MiB (the design's bound) for the
 # long-line and ods-repeat cases. Each must end with status 0 or 1, a failure naming
@@ -48,3 +48,11 @@ run bare-cells-skipped "$work/in/bare-cells.xlsx" --skip-blank
 run reused-string-sheet "$work/in/reused-string.xlsx" --mode sheet
 run empty-strings "$work/in/empty-strings.xlsx"
 run ods-spaces "$work/in/spaces.ods" --mode sheet
+run zip-decoys "$work/in/decoys.xlsx" --mode sheet
+run namespace-bindings "$work/in/bindings.xlsx" --mode sheet
+run xls-shared-records "$work/in/shared-records.xls" --mode sheet
+run ods-365-sheets "$work/in/year.ods" --mode sheet
+run flat-ods-365-sheets "$work/in/year.fods" --mode sheet
+run sparse-3GiB "$work/in/sparse.xlsx"
+run many-formats "$work/in/formats.xlsx"
+run scaled-fraction "$work/in/scaled-fraction.xlsx"

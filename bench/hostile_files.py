@@ -1,5 +1,6 @@
 """Writes the hostile workbooks bench/hostile.sh runs, into the folder given."""
 import os
+import struct
 import sys
 import zipfile
 
@@ -13,14 +14,19 @@ ROOT_RELS = ('<?xml version="1.0"?><Relationships xmlns="http://schemas.openxmlf
 REL = 'http://schemas.openxmlformats.org/officeDocument/2006/relationships/'
 
 
-def xlsx(path, sheet_targets, members):
-    """sheet_targets: one target per sheet; members: part name -> bytes or a chunk generator."""
+def xlsx(path, sheet_targets, members, decoys=0):
+    """sheet_targets: one target per sheet; members: part name -> bytes or a chunk generator;
+    decoys: empty members written first, which every look-up of a part passes."""
     sheets = ''.join(f'<sheet name="S{i + 1}" sheetId="{i + 1}" r:id="r{i + 1}"/>' for i in range(len(sheet_targets)))
     rels = ''.join(f'<Relationship Id="r{i + 1}" Type="{REL}worksheet" Target="{t}"/>'
                    for i, t in enumerate(sheet_targets))
     if 'xl/sharedStrings.xml' in members:
         rels += f'<Relationship Id="s1" Type="{REL}sharedStrings" Target="sharedStrings.xml"/>'
+    if 'xl/styles.xml' in members:
+        rels += f'<Relationship Id="s2" Type="{REL}styles" Target="styles.xml"/>'
     with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED, compresslevel=9) as z:
+        for i in range(decoys):
+            z.writestr(f'decoy/{i}.bin', b'')
         z.writestr('[Content_Types].xml', CONTENT_TYPES)
         z.writestr('_rels/.rels', ROOT_RELS)
         z.writestr('xl/workbook.xml', '<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
@@ -120,6 +126,126 @@ def main(folder):
         f'<office:document-content {ODS_NS}><office:body><office:spreadsheet><table:table table:name="R">'
         + ('<table:table-row>' + spaces * 100 + '</table:table-row>') * 2000
         + '</table:table></office:spreadsheet></office:body></office:document-content>')
+    quadratic_corners(folder)
+    unread_limits(folder)
+
+
+def quadratic_corners(folder):
+    """Files whose cost grew with the square of what they repeat."""
+    one = sheet('<row r="1"><c r="A1"><v>1</v></c></row>')
+    xlsx(os.path.join(folder, 'decoys.xlsx'), ['worksheets/sheet1.xml'] * 4000, {'xl/worksheets/sheet1.xml': one},
+         decoys=30000)
+    # 250 nested elements binding 60 prefixes each around two million cells of a prefix
+    # bound near the top.
+    bindings = ''.join(f'<x:e{d} ' + ' '.join(f'xmlns:p{d}_{i}="urn:d{d}"' for i in range(60)) + '>'
+                       for d in range(250))
+    closing = ''.join(f'</x:e{d}>' for d in reversed(range(250)))
+
+    def nested():
+        yield ('<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:x="urn:x">'
+               '<sheetData><row r="1"><c r="A1"><v>1</v></c></row></sheetData>' + bindings).encode()
+        for _ in range(200):
+            yield b'<p1_0:z/>' * 10000
+        yield (closing + '</worksheet>').encode()
+    xlsx(os.path.join(folder, 'bindings.xlsx'), ['worksheets/sheet1.xml'], {'xl/worksheets/sheet1.xml': nested()})
+    # 30,000 sheet entries pointing at one worksheet of 150,000 numbers.
+    cells = b''.join(struct.pack('<HHHHHd', 0x0203, 14, i % 60000, i // 60000, 0, float(i)) for i in range(150000))
+    with open(os.path.join(folder, 'shared-records.xls'), 'wb') as f:
+        f.write(compound_file(biff_workbook(30000, cells)))
+    # 365 worksheets of 100 rows, packaged and flat.
+    tables = ''.join(f'<table:table table:name="D{t}">' + ''.join(
+        f'<table:table-row><table:table-cell office:value-type="string"><text:p>{t}.{r}</text:p>'
+        '</table:table-cell></table:table-row>' for r in range(100)) + '</table:table>' for t in range(365))
+    ods(os.path.join(folder, 'year.ods'), f'<office:document-content {ODS_NS}><office:body><office:spreadsheet>'
+        + tables + '</office:spreadsheet></office:body></office:document-content>')
+    with open(os.path.join(folder, 'year.fods'), 'w') as f:
+        f.write(f'<?xml version="1.0" encoding="UTF-8"?><office:document {ODS_NS}><office:body>'
+                f'<office:spreadsheet>{tables}</office:spreadsheet></office:body></office:document>')
+
+
+def unread_limits(folder):
+    """Files whose limits held only after the work they bound."""
+    with open(os.path.join(folder, 'sparse.xlsx'), 'wb') as f:
+        f.write(b'PK\x03\x04')
+        f.truncate(3 << 30)
+    # 120,000 formats, each used by one cell.
+    count = 120000
+    styles = ('<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+              f'<numFmts count="{count}">'
+              + ''.join(f'<numFmt numFmtId="{164 + i}" formatCode="0.00&quot;{i}&quot;"/>' for i in range(count))
+              + f'</numFmts><cellXfs count="{count}">'
+              + ''.join(f'<xf numFmtId="{164 + i}"/>' for i in range(count)) + '</cellXfs></styleSheet>')
+    cells = sheet(''.join(f'<row r="{r + 1}"><c r="A{r + 1}" s="{r}"><v>{r}</v></c></row>' for r in range(count)))
+    xlsx(os.path.join(folder, 'formats.xlsx'), ['worksheets/sheet1.xml'],
+         {'xl/worksheets/sheet1.xml': cells, 'xl/styles.xml': styles})
+    percents = '%' * 200
+    xlsx(os.path.join(folder, 'scaled-fraction.xlsx'), ['worksheets/sheet1.xml'],
+         {'xl/worksheets/sheet1.xml': sheet('<row r="1"><c r="A1" s="1"><v>0</v></c><c r="B1" s="1"><v>1</v></c>'
+                                            '</row>'),
+          'xl/styles.xml': '<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+                           f'<numFmts count="1"><numFmt numFmtId="164" formatCode="# ?/?{percents}"/></numFmts>'
+                           '<cellXfs count="2"><xf numFmtId="0"/><xf numFmtId="164"/></cellXfs></styleSheet>'})
+
+
+def biff_record(kind, data):
+    return struct.pack('<HH', kind, len(data)) + data
+
+
+def biff_workbook(entries, records):
+    """A BIFF8 workbook stream whose sheet list has entries entries, all pointing at one
+    worksheet holding records."""
+    bof = lambda kind: biff_record(0x0809, struct.pack('<HH', 0x0600, kind) + bytes(12))
+    stream = bytearray(bof(0x0005))
+    places = []
+    for i in range(entries):
+        name = f'S{i}'.encode()
+        places.append(len(stream) + 4)
+        stream += biff_record(0x0085, bytes(6) + bytes([len(name), 0]) + name)
+    stream += biff_record(0x000A, b'')
+    start = len(stream)
+    for place in places:
+        stream[place:place + 4] = struct.pack('<I', start)
+    stream += bof(0x0010) + records + biff_record(0x000A, b'')
+    return bytes(stream)
+
+
+def compound_file(stream):
+    """A version 4 compound file (4 KiB sectors) holding stream as "Workbook"; up to 109
+    allocation sectors, so streams of up to about 400 MiB."""
+    size = 4096
+    data_sectors = (len(stream) + size - 1) // size
+    fat_sectors = 1
+    while fat_sectors * 1024 < data_sectors + 1 + fat_sectors:
+        fat_sectors += 1
+    assert fat_sectors <= 109
+    directory = fat_sectors
+    first_data = fat_sectors + 1
+    fat = [0xFFFFFFFD] * fat_sectors + [0xFFFFFFFE]
+    fat += [first_data + i + 1 for i in range(data_sectors - 1)] + [0xFFFFFFFE]
+    fat += [0xFFFFFFFF] * (fat_sectors * 1024 - len(fat))
+    header = bytearray(512)
+    header[0:8] = bytes([0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1])
+    struct.pack_into('<HHHHH', header, 24, 0x3E, 4, 0xFFFE, 12, 6)
+    struct.pack_into('<I', header, 44, fat_sectors)
+    struct.pack_into('<I', header, 48, directory)
+    struct.pack_into('<I', header, 56, 4096)
+    struct.pack_into('<IIII', header, 60, 0xFFFFFFFE, 0, 0xFFFFFFFE, 0)
+    for i in range(109):
+        struct.pack_into('<I', header, 76 + 4 * i, i if i < fat_sectors else 0xFFFFFFFF)
+
+    def entry(name, kind, child, start, length):
+        e = bytearray(128)
+        encoded = name.encode('utf-16-le')
+        e[0:len(encoded)] = encoded
+        struct.pack_into('<HBB', e, 64, len(encoded) + 2, kind, 1)
+        struct.pack_into('<III', e, 68, 0xFFFFFFFF, 0xFFFFFFFF, child)
+        struct.pack_into('<IQ', e, 116, start, length)
+        return bytes(e)
+    directory_sector = (entry('Root Entry', 5, 1, 0xFFFFFFFE, 0) + entry('Workbook', 2, 0xFFFFFFFF, first_data,
+                                                                         len(stream)))
+    directory_sector += bytes(size - len(directory_sector))
+    return (bytes(header) + bytes(size - 512) + struct.pack(f'<{len(fat)}I', *fat) + directory_sector
+            + stream + bytes(data_sectors * size - len(stream)))
 
 
 # What the ods reader lets repetition add to a sheet of a small file: each copy of a

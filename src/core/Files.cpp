@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,9 +40,9 @@ std::string ReadTextFile(const std::string& path)
     return text;
 }
 
-int FileCalls::Open(const std::string& path, int flags, mode_t mode)
+int FileCalls::Open(int folder, const std::string& name, int flags, mode_t mode)
 {
-    return ::open(path.c_str(), flags, mode);
+    return ::openat(folder, name.c_str(), flags, mode);
 }
 
 ssize_t FileCalls::Write(int fd, const char* data, size_t size)
@@ -53,14 +55,14 @@ int FileCalls::Close(int fd)
     return ::close(fd);
 }
 
-int FileCalls::Rename(const std::string& from, const std::string& to)
+int FileCalls::Rename(int folder, const std::string& from, const std::string& to)
 {
-    return ::rename(from.c_str(), to.c_str());
+    return ::renameat(folder, from.c_str(), folder, to.c_str());
 }
 
-int FileCalls::Unlink(const std::string& path)
+int FileCalls::Unlink(int folder, const std::string& name)
 {
-    return ::unlink(path.c_str());
+    return ::unlinkat(folder, name.c_str(), 0);
 }
 
 FileCalls& SystemFileCalls()
@@ -71,15 +73,34 @@ FileCalls& SystemFileCalls()
 
 namespace {
 
-// A hidden name in path's folder, unique within the process. It is short and does not
-// grow with path's own name, so a name too long is refused by the rename, as a failure
-// of that file alone, and not when the temporary file is created.
-std::string TemporaryPathBeside(const std::string& path)
+constexpr std::string_view kTemporaryStart = ".vellumcast-";
+constexpr std::string_view kTemporaryEnd = ".tmp";
+
+// A hidden name, unique within the process, that tells which process made it. It is
+// short and does not grow with the file's own name, so a name too long is refused by the
+// rename, as a failure of that file alone, and not when the temporary file is created.
+std::string TemporaryName()
 {
     static std::atomic<unsigned long> serial { 0 };
-    const auto slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    return folder + ".vellumcast-" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".tmp";
+    return std::string(kTemporaryStart) + std::to_string(::getpid()) + "-" + std::to_string(serial++)
+        + std::string(kTemporaryEnd);
+}
+
+// The process a temporary name of TemporaryName's form was made by, or 0.
+pid_t TemporaryOwner(std::string_view name)
+{
+    if (!name.starts_with(kTemporaryStart) || !name.ends_with(kTemporaryEnd))
+        return 0;
+    name = name.substr(kTemporaryStart.size(), name.size() - kTemporaryStart.size() - kTemporaryEnd.size());
+    const size_t dash = name.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash + 1 == name.size())
+        return 0;
+    const auto digits = [](std::string_view text) {
+        return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (dash > 9 || !digits(name.substr(0, dash)) || !digits(name.substr(dash + 1)))
+        return 0;
+    return static_cast<pid_t>(std::stol(std::string(name.substr(0, dash))));
 }
 
 // A read-only device fails every file alike. Creating a file fails alike for every name
@@ -123,25 +144,30 @@ int WriteAll(FileCalls& calls, int fd, std::string_view text)
     return 0;
 }
 
-} // namespace
-
-std::optional<WriteFailure> ReplaceFile(const std::string& path, std::string_view text, FileCalls& calls)
+// Replaces name in folder (a descriptor, or AT_FDCWD with name a path); shown is the path
+// the failures name.
+std::optional<WriteFailure> ReplaceAt(
+    int folder, const std::string& name, const std::string& shown, std::string_view text, FileCalls& calls)
 {
     struct stat existing { };
-    const bool replacing = ::lstat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
-    if (replacing && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
-        return FailureOf(path, errno, false);
+    const bool replacing
+        = ::fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(existing.st_mode);
+    if (replacing && ::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) != 0)
+        return FailureOf(shown, errno, false);
 
+    // Beside the file: in the same folder, whose part of name (with AT_FDCWD) comes first.
+    const auto slash = name.rfind('/');
+    const std::string besides = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = TemporaryPathBeside(path);
-        fd = calls.Open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        temporary = besides + TemporaryName();
+        fd = calls.Open(folder, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
-            return FailureOf(path, errno, true);
+            return FailureOf(shown, errno, true);
     }
     if (fd < 0)
-        return FailureOf(path, EEXIST, false);
+        return FailureOf(shown, EEXIST, false);
     if (replacing)
         ::fchmod(fd, existing.st_mode & 07777); // at worst the new file has the usual bits
 
@@ -152,12 +178,69 @@ std::optional<WriteFailure> ReplaceFile(const std::string& path, std::string_vie
     int code = WriteAll(calls, fd, text);
     if (calls.Close(fd) != 0 && code == 0)
         code = errno;
-    if (code == 0 && calls.Rename(temporary, path) != 0)
+    if (code == 0 && calls.Rename(folder, temporary, name) != 0)
         code = errno;
     if (code == 0)
         return std::nullopt;
-    calls.Unlink(temporary);
-    return FailureOf(path, code, false);
+    calls.Unlink(folder, temporary);
+    return FailureOf(shown, code, false);
+}
+
+} // namespace
+
+std::optional<WriteFailure> ReplaceFile(const std::string& path, std::string_view text, FileCalls& calls)
+{
+    return ReplaceAt(AT_FDCWD, path, path, text, calls);
+}
+
+std::optional<WriteFailure> ReplaceFileIn(
+    const OutputFolder& folder, const std::string& name, std::string_view text, FileCalls& calls)
+{
+    return ReplaceAt(folder.Descriptor(), name, folder.Prefix() + name, text, calls);
+}
+
+OutputFolder::OutputFolder(const std::string& path)
+    : m_prefix(path.empty() || path.back() == '/' ? path : path + "/")
+    , m_fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+{
+    struct stat info { };
+    if (m_fd < 0 || ::fstat(m_fd, &info) != 0) {
+        const int code = errno;
+        if (m_fd >= 0)
+            ::close(m_fd);
+        throw FileError("Cannot write into " + path + ": " + std::strerror(code));
+    }
+    m_device = info.st_dev;
+    m_inode = info.st_ino;
+}
+
+OutputFolder::~OutputFolder()
+{
+    ::close(m_fd);
+}
+
+bool OutputFolder::StillInPlace() const
+{
+    struct stat info { };
+    return ::stat(m_prefix.c_str(), &info) == 0 && info.st_dev == m_device && info.st_ino == m_inode;
+}
+
+void OutputFolder::RemoveStaleTemporaries() const
+{
+    const int listing = ::openat(m_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0)
+        return;
+    DIR* entries = ::fdopendir(listing);
+    if (!entries) {
+        ::close(listing);
+        return;
+    }
+    while (const dirent* entry = ::readdir(entries)) {
+        const pid_t owner = TemporaryOwner(entry->d_name);
+        if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH)
+            ::unlinkat(m_fd, entry->d_name, 0);
+    }
+    ::closedir(entries);
 }
 
 void WriteTextFile(const std::string& path, std::string_view text)

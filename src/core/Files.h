@@ -21,15 +21,16 @@ std::string ReadTextFile(const std::string& path);
 
 // The system calls a replacing write makes, one per virtual, so a test can make any of
 // them fail the way a file system would (a write that stops after N bytes, a chosen
-// errno). Each returns what the POSIX call returns and sets errno as it does.
+// errno). Each returns what the POSIX call returns and sets errno as it does. Names are
+// relative to the folder descriptor (AT_FDCWD: to the working folder).
 class FileCalls {
 public:
     virtual ~FileCalls() = default;
-    virtual int Open(const std::string& path, int flags, mode_t mode);
+    virtual int Open(int folder, const std::string& name, int flags, mode_t mode);
     virtual ssize_t Write(int fd, const char* data, size_t size);
     virtual int Close(int fd);
-    virtual int Rename(const std::string& from, const std::string& to);
-    virtual int Unlink(const std::string& path);
+    virtual int Rename(int folder, const std::string& from, const std::string& to);
+    virtual int Unlink(int folder, const std::string& name);
 };
 
 // The real system calls.
@@ -55,6 +56,39 @@ struct WriteFailure {
 // that name is replaced itself, never followed. Returns the failure, if any.
 std::optional<WriteFailure> ReplaceFile(
     const std::string& path, std::string_view text, FileCalls& calls = SystemFileCalls());
+
+// A folder that files are saved into, opened once: every file is created relative to the
+// handle, so a folder moved or exchanged for a symbolic link while a save goes on cannot
+// send the files elsewhere.
+class OutputFolder {
+public:
+    // Throws FileError naming the folder when it cannot be opened.
+    explicit OutputFolder(const std::string& path);
+    ~OutputFolder();
+    OutputFolder(const OutputFolder&) = delete;
+    OutputFolder& operator=(const OutputFolder&) = delete;
+
+    // The path, ending in "/".
+    const std::string& Prefix() const { return m_prefix; }
+    int Descriptor() const { return m_fd; }
+
+    // True while the path still names the folder that was opened.
+    bool StillInPlace() const;
+
+    // Removes the temporary files of replacing writes whose process is gone (killed in
+    // the middle of a save); those of running processes are theirs.
+    void RemoveStaleTemporaries() const;
+
+private:
+    std::string m_prefix;
+    int m_fd;
+    dev_t m_device;
+    ino_t m_inode;
+};
+
+// ReplaceFile for the file name in folder.
+std::optional<WriteFailure> ReplaceFileIn(
+    const OutputFolder& folder, const std::string& name, std::string_view text, FileCalls& calls = SystemFileCalls());
 
 // ReplaceFile that throws FileError naming the path when the file cannot be written.
 void WriteTextFile(const std::string& path, std::string_view text);

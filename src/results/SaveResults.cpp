@@ -2,6 +2,7 @@
 
 #include "core/ErrorReport.h"
 #include "core/Files.h"
+#include "core/Interruption.h"
 #include "core/StepRunner.h"
 #include "export/ExportProcedures.h"
 
@@ -128,11 +129,11 @@ void Tally(SaveSummary& summary, const SavedFile& file)
 
 // The one report of a failure that ended the save, with the results it left unwritten
 // when their number is known.
-std::string StoppedDescription(const core::WriteFailure& failure, size_t left, std::optional<size_t> total)
+std::string StoppedDescription(const std::string& failure, size_t left, std::optional<size_t> total)
 {
     if (!total)
-        return failure.description + ". Saving stopped, so no later result was written.";
-    return failure.description + ". Saving stopped: " + std::to_string(left) + " of " + std::to_string(*total)
+        return failure + ". Saving stopped, so no later result was written.";
+    return failure + ". Saving stopped: " + std::to_string(left) + " of " + std::to_string(*total)
         + (*total == 1 ? " result " : " results ") + (left == 1 ? "was" : "were") + " not written.";
 }
 
@@ -204,11 +205,27 @@ SaveSummary SaveResults(const std::string& folder, std::optional<options::SaveMo
 SaveSession::SaveSession(const std::string& folder, options::SaveMode mode, const std::vector<std::string>& inputs,
     SavePorts ports, std::optional<size_t> total)
     : m_mode(mode)
-    , m_prefix(folder.empty() || folder.back() == '/' ? folder : folder + "/")
+    , m_folderPath(folder)
     , m_ports(ports)
     , m_names(std::make_unique<NameClaims>(InputNamesIn(folder, inputs)))
     , m_total(total)
 {
+    try {
+        m_folder = std::make_unique<core::OutputFolder>(folder);
+        m_folder->RemoveStaleTemporaries();
+    } catch (const core::FileError& error) {
+        m_folderFailure = error.what();
+    }
+}
+
+void SaveSession::StopAll(const exporting::ResultList& part, size_t from, const std::string& why, int step)
+{
+    core::StepRunner run(m_ports.reporter, core::LocationText("Form2", "PushButton6_Click"));
+    const size_t left = part.size() - from;
+    m_summary.stopped = true;
+    m_summary.notWritten += left;
+    m_index += left;
+    run.Fail(step, StoppedDescription(why, left, m_total));
 }
 
 SaveSession::~SaveSession() = default;
@@ -226,15 +243,28 @@ void SaveSession::Save(const exporting::ResultList& part, std::string_view workb
     const int writeStep = m_mode == options::SaveMode::AllSheets ? 134
         : m_mode == options::SaveMode::EachSheet                 ? 162
                                                                  : 190;
+    if (!m_folder) {
+        if (!part.empty())
+            StopAll(part, 0, m_folderFailure, writeStep);
+        return;
+    }
     core::FileCalls& files = m_ports.files ? *m_ports.files : core::SystemFileCalls();
+    const core::HeldInterruptions held;
     for (size_t i = 0; i < part.size(); ++i) {
         m_ports.pump.Run();
+        core::HeldInterruptions::EndIfPending("the files written are whole, and no more are written.");
+        if (!m_folder->StillInPlace()) {
+            StopAll(part, i, "Cannot write into " + m_folderPath + ": the folder was moved or replaced during the save",
+                writeStep);
+            return;
+        }
         SavedFile file;
         file.index = m_index++;
         std::optional<core::WriteFailure> failure;
         file.written = run.Step(writeStep, [&] {
-            file.path = m_prefix + m_names->Claim(FileNameFor(part[i], workbookName), file.renamed);
-            failure = core::ReplaceFile(file.path, part[i].text, files);
+            const std::string name = m_names->Claim(FileNameFor(part[i], workbookName), file.renamed);
+            file.path = m_folder->Prefix() + name;
+            failure = core::ReplaceFileIn(*m_folder, name, part[i].text, files);
         }) && !failure;
         m_summary.stopped = failure && failure->folderWide;
         if (failure && failure->noSpace) {
@@ -254,10 +284,11 @@ void SaveSession::Save(const exporting::ResultList& part, std::string_view workb
             const size_t left = part.size() - i;
             m_summary.notWritten += left - 1;
             m_index += left - 1;
-            run.Fail(writeStep, StoppedDescription(*failure, left, m_total));
+            run.Fail(writeStep, StoppedDescription(failure->description, left, m_total));
             return;
         }
     }
+    core::HeldInterruptions::EndIfPending("the files written are whole, and no more are written.");
 }
 
 std::string SaveSession::FileNameFor(const exporting::ResultEntry& entry, std::string_view workbookName) const

@@ -101,7 +101,11 @@ class NameClaims;
 // workbook at a time need not hold them all. Each part is named, written and reported as
 // the same results would be within one SaveResults call over the whole list; the report
 // of a failure that ends the save says that the rest is not written, and later parts are
-// counted as not written without a report. The folder must exist.
+// counted as not written without a report. The folder must exist: it is opened once,
+// every file is made in what was opened, and a folder moved or replaced (by a symbolic
+// link, say) under way ends the save with a report naming it. Temporary files that
+// saves killed in the middle left in it are removed. SIGINT or SIGTERM during a part
+// lets the file under way be finished, then ends the program (core::HeldInterruptions).
 class SaveSession {
 public:
     // total: how many results the whole save holds, when that is known before it starts;
@@ -121,9 +125,12 @@ public:
 
 private:
     std::string FileNameFor(const exporting::ResultEntry& entry, std::string_view workbookName) const;
+    void StopAll(const exporting::ResultList& part, size_t from, const std::string& why, int step);
 
     options::SaveMode m_mode;
-    std::string m_prefix;
+    std::string m_folderPath;
+    std::unique_ptr<core::OutputFolder> m_folder; // none when it could not be opened
+    std::string m_folderFailure; // why it could not be
     SavePorts m_ports;
     std::unique_ptr<NameClaims> m_names;
     SaveSummary m_summary;

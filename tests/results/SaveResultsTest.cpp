@@ -3,11 +3,14 @@
 #include "support/RecordingPorts.h"
 #include "support/TempDir.h"
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace vellumcast;
@@ -415,4 +418,97 @@ TEST(SaveResults, ANameTooLongForTheFileSystemIsShortenedAtACharacterBoundary)
     EXPECT_EQ(named["first"], "b_" + sheet.substr(0, 248) + ".txt");
     EXPECT_EQ(named["second"], "b_" + sheet.substr(0, 244) + " (2).txt");
     EXPECT_EQ(named["third"], "b_short.txt");
+}
+
+namespace {
+
+// The real system calls, with an action before each file is opened: what another
+// program or a person does while the save goes on.
+class CallsWithAnAction final : public core::FileCalls {
+public:
+    std::function<void(size_t file)> beforeOpen;
+    int Open(int folder, const std::string& name, int flags, mode_t mode) override
+    {
+        beforeOpen(m_opened++);
+        return core::FileCalls::Open(folder, name, flags, mode);
+    }
+
+private:
+    size_t m_opened = 0;
+};
+
+} // namespace
+
+TEST(SaveSession, AFolderReplacedByALinkDuringTheSaveEndsItNamingTheFolder)
+{
+    // After the first file the folder is moved away and a link to another folder takes
+    // its name: the files must neither follow the link nor go on into the moved folder.
+    TempDir dir;
+    const std::string out = dir.File("out");
+    const std::string elsewhere = dir.File("elsewhere");
+    ASSERT_EQ(::mkdir(out.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(elsewhere.c_str(), 0700), 0);
+    CallsWithAnAction calls;
+    calls.beforeOpen = [&](size_t file) {
+        if (file == 1) {
+            ASSERT_EQ(::rename(out.c_str(), dir.File("moved").c_str()), 0);
+            ASSERT_EQ(::symlink(elsewhere.c_str(), out.c_str()), 0);
+        }
+    };
+    vt::RecordingReporter reporter;
+    vt::CountingPump pump;
+    results::SaveSession session(out, SaveMode::EachSheet, {}, { reporter, pump, nullptr, &calls });
+    session.Save(SheetsOfB({ "A", "B" }));
+    session.Save(SheetsOfB({ "C", "D" }));
+    EXPECT_EQ(FilesIn(dir.File("moved")), (std::vector<std::string> { "b_A.txt", "b_B.txt" }));
+    EXPECT_TRUE(FilesIn(elsewhere).empty());
+    ASSERT_EQ(reporter.reports.size(), 1u);
+    EXPECT_EQ(reporter.reports[0].description,
+        "Cannot write into " + out
+            + ": the folder was moved or replaced during the save. Saving stopped, so no later result was written.");
+    EXPECT_EQ(session.Summary().written, 2u);
+    EXPECT_EQ(session.Summary().notWritten, 2u);
+}
+
+TEST(SaveSession, TemporaryFilesOfSavesThatWereKilledAreRemoved)
+{
+    TempDir dir;
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    const std::string stale = ".vellumcast-" + std::to_string(gone) + "-7.tmp";
+    const std::string running = ".vellumcast-" + std::to_string(::getpid()) + "-100000.tmp";
+    for (const std::string& name : { stale, running, std::string(".vellumcast-x-1.tmp"), std::string("a.tmp") })
+        dir.Write(name, "partial");
+    vt::RecordingReporter reporter;
+    vt::CountingPump pump;
+    results::SaveSession session(dir.Path(), SaveMode::EachSheet, {}, { reporter, pump });
+    session.Save(SheetsOfB({ "A" }));
+    EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string> { running, ".vellumcast-x-1.tmp", "a.tmp", "b_A.txt" }));
+}
+
+TEST(SaveSessionDeathTest, AnInterruptionFinishesTheFileUnderWayAndEndsTheProgram)
+{
+    // The signal comes while the second file is being written: it is finished, no
+    // temporary file is left, the third is not written, and the status says which signal.
+    for (const int signal : { SIGINT, SIGTERM }) {
+        TempDir dir;
+        const auto save = [&] {
+            CallsWithAnAction calls;
+            calls.beforeOpen = [&](size_t file) {
+                if (file == 1)
+                    ::kill(::getpid(), signal);
+            };
+            vt::RecordingReporter reporter;
+            vt::CountingPump pump;
+            results::SaveSession session(dir.Path(), SaveMode::EachSheet, {}, { reporter, pump, nullptr, &calls });
+            session.Save(SheetsOfB({ "A", "B", "C" }));
+            std::_Exit(0);
+        };
+        EXPECT_EXIT(save(), ::testing::ExitedWithCode(128 + signal), "Interrupted by SIG");
+        EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string> { "b_A.txt", "b_B.txt" })) << signal;
+        EXPECT_EQ(ReadBytes(dir.File("b_B.txt")), "text of B #1");
+    }
 }

@@ -28,13 +28,13 @@ public:
     size_t filesOpened = 0;
     size_t unlinks = 0;
 
-    int Open(const std::string& path, int flags, mode_t mode) override
+    int Open(int folder, const std::string& name, int flags, mode_t mode) override
     {
         ++filesOpened;
         m_written = 0;
         if (Failing() && openError)
             return Fail(openError);
-        return core::FileCalls::Open(path, flags, mode);
+        return core::FileCalls::Open(folder, name, flags, mode);
     }
     ssize_t Write(int fd, const char* data, size_t size) override
     {
@@ -51,14 +51,14 @@ public:
         const int result = core::FileCalls::Close(fd);
         return Failing() && closeError ? Fail(closeError) : result;
     }
-    int Rename(const std::string& from, const std::string& to) override
+    int Rename(int folder, const std::string& from, const std::string& to) override
     {
-        return Failing() && renameError ? Fail(renameError) : core::FileCalls::Rename(from, to);
+        return Failing() && renameError ? Fail(renameError) : core::FileCalls::Rename(folder, from, to);
     }
-    int Unlink(const std::string& path) override
+    int Unlink(int folder, const std::string& name) override
     {
         ++unlinks;
-        return core::FileCalls::Unlink(path);
+        return core::FileCalls::Unlink(folder, name);
     }
 
 private:

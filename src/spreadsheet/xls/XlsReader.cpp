@@ -64,13 +64,13 @@ private:
 };
 
 // How many bytes of records the loads of a workbook's worksheets may read together. The
-// substreams of real worksheets do not overlap, so their loads read the stream about once;
-// sheet entries that all point at one substream (or into one another's) would read it
-// once per entry.
+// substreams of real worksheets do not overlap, so their loads read the stream about once
+// (twice when every worksheet is loaded again); sheet entries that all point at one
+// substream (or into one another's) would read it once per entry.
 uint64_t SheetRecordsBudget(size_t streamSize)
 {
-    constexpr uint64_t kFloor = 64ull << 20;
-    return kFloor + 4 * static_cast<uint64_t>(streamSize);
+    constexpr uint64_t kFloor = 16ull << 20;
+    return kFloor + 2 * static_cast<uint64_t>(streamSize);
 }
 
 struct SheetLocation {
