@@ -99,6 +99,7 @@ SEEDS = {
     "fuzz_ods_content": lambda: (b"\x03" + c for c in members((".ods",), lambda n: n == "content.xml")),
     "fuzz_number_format": number_format_codes,
     "fuzz_csv": lambda: whole(".csv", ".tsv", ".txt", ".tab"),
+    "fuzz_spreadsheetml": lambda: whole(".xml"),
     "fuzz_cfb": lambda: whole(".xls"),
     "fuzz_biff": lambda: (s for s in (compound_stream(d, ("Workbook", "Book")) for d in whole(".xls")) if s),
     "fuzz_zip": lambda: whole(".xlsx", ".xlsm", ".ods"),

@@ -436,8 +436,12 @@ private:
 
 bool LooksLikeSpreadsheetMl(std::string_view head)
 {
-    // The reader itself checks that the root is that namespace's Workbook.
-    return head.find(kSpreadsheet) != std::string_view::npos;
+    // A document that names the namespace early; the reader itself checks that the root
+    // is that namespace's Workbook. Text that merely mentions it is no document.
+    if (head.starts_with("\xEF\xBB\xBF"))
+        head.remove_prefix(3);
+    const size_t start = head.find_first_not_of(" \t\r\n");
+    return start != std::string_view::npos && head[start] == '<' && head.find(kSpreadsheet) != std::string_view::npos;
 }
 
 std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, WorkbookData& data)

@@ -55,6 +55,12 @@ TEST(SpreadsheetMl, IsRecognisedByContent)
         auto opened = application.OpenBytes(book, name);
         EXPECT_EQ(opened->Worksheets().at(0).CellText(1, 1), "x") << name;
     }
+    // Another declared encoding is converted; text that only mentions the namespace is text.
+    std::string latin = Book({}, Sheet("S", "<Row>" + Cell("String", "caf\xE9") + "</Row>"));
+    latin.replace(0, latin.find("?>"), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"");
+    EXPECT_EQ(application.OpenBytes(latin, "latin.xml")->Worksheets().at(0).CellText(1, 1), "caf\xC3\xA9");
+    auto text = application.OpenBytes("see urn:schemas-microsoft-com:office:spreadsheet,1\n", "notes.txt");
+    EXPECT_EQ(text->Worksheets().at(0).CellText(1, 2), "1");
 }
 
 TEST(SpreadsheetMl, CellKindsDisplayAsTheApplicationShowsThem)
