@@ -23,11 +23,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <stdexcept>
@@ -248,6 +250,12 @@ void Form1::BuildControls()
     m_progressBar->setValue(0);
     m_progressBar->setTextVisible(false);
     m_progress = std::make_unique<BarProgress>(m_progressBar);
+    // Escape stops a run or a search at its next safe point; closing the window still ends
+    // the program.
+    m_stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    m_stop->setContext(Qt::WindowShortcut);
+    m_stop->setEnabled(false);
+    connect(m_stop, &QShortcut::activated, this, [this] { m_pump.RequestStop(); });
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(listRow, 1);
@@ -440,6 +448,9 @@ options::ExportOptions Form1::CurrentOptions() const
 void Form1::SetCommandsEnabled(bool enabled)
 {
     m_commandsEnabled = enabled;
+    if (!enabled)
+        m_pump.ClearStop(); // a new command starts; an earlier stop is not its own
+    m_stop->setEnabled(!enabled);
     for (QPushButton* button : { m_addFiles, m_start, m_moveUp, m_moveDown, m_addFolder, m_samples, m_clear })
         button->setEnabled(enabled);
     m_listView->SetEditable(enabled);
@@ -518,8 +529,10 @@ void Form1::PushButton5_Click()
     m_lastImportFolder = folder;
     CommandScope scope(*this);
     run.Step(108, [&] { SetBusy(true); });
-    worklist::ImportFolder(
-        m_list, folder.toStdString(), worklist::PatternForAnswer(answer->toStdString()), run, m_pump);
+    RunSearch([&] {
+        worklist::ImportFolder(
+            m_list, folder.toStdString(), worklist::PatternForAnswer(answer->toStdString()), run, m_pump);
+    });
     run.Step(130, [&] { SetBusy(false); });
 }
 
@@ -547,7 +560,24 @@ void Form1::DropPaths(const QStringList& paths)
     std::vector<std::string> dropped;
     for (const QString& path : paths)
         dropped.push_back(path.toStdString());
-    worklist::DropPaths(m_list, dropped, m_pump);
+    RunSearch([&] { worklist::DropPaths(m_list, dropped, m_pump); });
+}
+
+void Form1::RunSearch(const std::function<void()>& search)
+{
+    const size_t before = m_list.Count();
+    const auto showFound = [this, before] {
+        const QLocale locale;
+        m_progressBar->setFormat(QString("Searching: %1 found so far (Escape stops)")
+                                     .arg(locale.toString(static_cast<qulonglong>(m_list.Count() - before))));
+    };
+    showFound();
+    m_progressBar->setTextVisible(true);
+    m_pump.SetBeforeTurn(showFound);
+    search();
+    m_pump.SetBeforeTurn({});
+    m_progressBar->setTextVisible(false);
+    m_progressBar->resetFormat();
 }
 
 void Form1::PushButton2_Click()
@@ -615,6 +645,12 @@ std::optional<std::string> Form1::Divider()
 void Form1::ShowNoFilesAdded()
 {
     Prompts::Message(this, "No files added.");
+}
+
+void Form1::WorkbookStarting(size_t index)
+{
+    m_listView->SelectPosition(index);
+    m_listView->scrollTo(m_listModel->index(static_cast<int>(index), 0));
 }
 
 void Form1::SetBusy(bool busy)

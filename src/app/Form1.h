@@ -10,6 +10,7 @@
 
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -21,6 +22,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QShortcut;
 
 namespace vellumcast::app {
 
@@ -68,6 +70,9 @@ protected:
 private:
     void BuildControls();
     void ConnectHandlers();
+    // Runs a folder search (the import or a drop): the bar tells how many entries it has
+    // found so far, and Escape stops it between folders.
+    void RunSearch(const std::function<void()>& search);
     void OptionClicked();
     Form2& EnsureResultsWindow();
 
@@ -79,6 +84,7 @@ private:
     bool QuoteCells() override;
     std::optional<std::string> Divider() override;
     void ShowNoFilesAdded() override;
+    void WorkbookStarting(size_t index) override;
     void SetBusy(bool busy) override;
     void LayoutResults(options::SaveMode mode) override;
     void ResultsAdded(const exporting::ResultList& results, size_t firstNew) override;
@@ -113,6 +119,7 @@ private:
     QCheckBox* m_quotes = nullptr; // Check4
     QComboBox* m_saveMode = nullptr; // Combo1
     QProgressBar* m_progressBar = nullptr;
+    QShortcut* m_stop = nullptr; // Escape while a run or search goes on
     std::unique_ptr<BarProgress> m_progress;
 };
 

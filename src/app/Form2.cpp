@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -118,7 +119,18 @@ void Form2::BuildControls()
     folderLayout->addWidget(m_pickFolder);
 
     m_save = MakeButton(this, "PushButton6", "Save Results To Text File", { QKeySequence::Save });
-    m_back = MakeButton(this, "PushButton8", "< Back", { Qt::Key_Escape, Qt::ALT | Qt::Key_Left });
+    m_back = MakeButton(this, "PushButton8", "< Back", { Qt::ALT | Qt::Key_Left });
+    // Escape goes back, and while a save goes on stops it between files instead; one
+    // shortcut does both, since two on one key would cancel each other out.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (!m_commandsEnabled)
+            m_pump.RequestStop();
+        else if (m_back->isEnabled())
+            m_back->click();
+    });
+    m_back->setToolTip(QKeySequence(Qt::Key_Escape).toString(QKeySequence::NativeText) + ", " + m_back->toolTip());
 
     // Shown only while a save goes on: how many results are written, as a count and a bar.
     m_saveCount = new QLabel(this);
@@ -232,6 +244,8 @@ void Form2::ApplyWordWrap()
 void Form2::SetCommandsEnabled(bool enabled)
 {
     m_commandsEnabled = enabled;
+    if (!enabled)
+        m_pump.ClearStop(); // a new command starts; an earlier stop is not its own
     for (QPushButton* button : { m_save, m_pickFolder, m_back })
         button->setEnabled(enabled);
     m_outputFolder->setReadOnly(!enabled);

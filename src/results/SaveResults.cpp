@@ -172,6 +172,13 @@ void SaveSession::Save(const exporting::ResultList& part)
     core::FileCalls& files = m_ports.files ? *m_ports.files : core::SystemFileCalls();
     for (size_t i = 0; i < part.size(); ++i) {
         m_ports.pump.Run();
+        if (m_ports.pump.StopRequested()) {
+            // Stopped between files: those written stay, the rest are not written.
+            m_summary.stopped = true;
+            m_summary.notWritten += part.size() - i;
+            m_index += part.size() - i;
+            return;
+        }
         SavedFile file;
         file.index = m_index++;
         std::optional<core::WriteFailure> failure;

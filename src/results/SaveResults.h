@@ -43,7 +43,7 @@ struct SaveSummary {
     size_t written = 0;
     size_t renamed = 0; // written under a "(N)" name; also counted in written
     size_t notWritten = 0; // failed, or left over when the save stopped
-    bool stopped = false; // a failure that every later file would meet ended the save
+    bool stopped = false; // a failure that every later file would meet, or a stop asked for, ended the save
     std::vector<std::string> renamedNames; // the first kRenamedNamesKept of the new names
 };
 
