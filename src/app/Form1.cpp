@@ -19,6 +19,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHideEvent>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -183,6 +184,7 @@ void Form1::BuildControls()
     m_listView->setModel(m_listModel);
     m_listView->setToolTip(kListToolTip);
     m_listView->setMinimumSize(TwipsToPixels(6000) + 24, 180);
+    m_columns = new ColumnsFollowWidth(m_listView);
 
     m_addFiles = MakeButton(this, "PushButton1", "Add Excel Files", { QKeySequence::Open });
     m_addFolder
@@ -332,7 +334,8 @@ void Form1::Form_Load()
     });
     run.Step(102, [&] {
         adjustSize();
-        CenterOnScreen(this);
+        if (!RestoreGeometry(this, *m_context.store, options::kMainWindowKey))
+            CenterOnScreen(this);
     });
     QCursor hand(Qt::PointingHandCursor);
     const std::string handFile = folder + "/HAND-M.CUR";
@@ -353,7 +356,7 @@ void Form1::Form_Load()
         setWindowIcon(AppIcon());
     });
     run.Step(128, [&] { m_listView->header()->setVisible(true); }); // the model names the column "Excel File(s)"
-    run.Step(130, [&] { m_listView->header()->resizeSection(0, TwipsToPixels(6000)); });
+    run.Step(130, [&] { m_columns->SetDesignWidths({ TwipsToPixels(6000) }); });
     {
         // Filling the list is not a change of the save mode; only the restore below is.
         const QSignalBlocker quiet(m_saveMode);
@@ -693,8 +696,17 @@ void Form1::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
+void Form1::hideEvent(QHideEvent* event)
+{
+    // Hidden for the results window, or closing: the size and place are kept either way.
+    if (!event->spontaneous())
+        SaveGeometry(this, *m_context.store, options::kMainWindowKey);
+    QWidget::hideEvent(event);
+}
+
 void Form1::closeEvent(QCloseEvent* event)
 {
+    SaveGeometry(this, *m_context.store, options::kMainWindowKey);
     event->accept();
     if (m_context.endProgram)
         m_context.endProgram();

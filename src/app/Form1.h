@@ -26,6 +26,7 @@ class QShortcut;
 
 namespace vellumcast::app {
 
+class ColumnsFollowWidth;
 class Form2;
 class WorkbookListModel;
 class WorkbookListView;
@@ -66,6 +67,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void BuildControls();
@@ -102,6 +104,7 @@ private:
 
     WorkbookListModel* m_listModel = nullptr;
     WorkbookListView* m_listView = nullptr;
+    ColumnsFollowWidth* m_columns = nullptr;
     QPushButton* m_addFiles = nullptr; // PushButton1
     QPushButton* m_start = nullptr; // PushButton2
     QPushButton* m_moveUp = nullptr; // PushButton3

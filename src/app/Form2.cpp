@@ -15,6 +15,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -93,6 +94,7 @@ void Form2::BuildControls()
     m_listView->setAllColumnsShowFocus(true);
     m_listView->header()->setStretchLastSection(false);
     m_listView->setMinimumSize(TwipsToPixels(7000) + 24, 160);
+    m_columns = new ColumnsFollowWidth(m_listView);
 
     m_preview = new QPlainTextEdit(this);
     m_preview->setObjectName("Text2");
@@ -178,7 +180,8 @@ void Form2::Form_Load()
 {
     SetPlainColours(this);
     resize(sizeHint().expandedTo(QSize(560, 520)));
-    CenterOnScreen(this);
+    if (!RestoreGeometry(this, *m_context.store, options::kResultsWindowKey))
+        CenterOnScreen(this);
     setWindowTitle(kAppTitle);
     setWindowIcon(AppIcon());
     QCursor hand(Qt::PointingHandCursor);
@@ -198,9 +201,10 @@ void Form2::Form_Load()
 void Form2::LayoutColumns(options::SaveMode mode)
 {
     m_model->SetColumns(ResultColumnsFor(mode));
-    const auto& columns = m_model->Columns();
-    for (size_t i = 0; i < columns.size(); ++i)
-        m_listView->header()->resizeSection(static_cast<int>(i), TwipsToPixels(columns[i].widthTwips));
+    std::vector<int> widths;
+    for (const auto& column : m_model->Columns())
+        widths.push_back(TwipsToPixels(column.widthTwips));
+    m_columns->SetDesignWidths(std::move(widths));
 }
 
 void Form2::RunStarting()
@@ -333,8 +337,16 @@ void Form2::HideSaveProgress()
     m_saveProgress->hide();
 }
 
+void Form2::hideEvent(QHideEvent* event)
+{
+    if (!event->spontaneous())
+        SaveGeometry(this, *m_context.store, options::kResultsWindowKey);
+    QWidget::hideEvent(event);
+}
+
 void Form2::closeEvent(QCloseEvent* event)
 {
+    SaveGeometry(this, *m_context.store, options::kResultsWindowKey);
     event->accept();
     if (m_context.endProgram)
         m_context.endProgram();
