@@ -247,7 +247,6 @@ void Form1::BuildControls()
     m_start->setDefault(true);
     m_progressBar = new QProgressBar(this);
     m_progressBar->setObjectName("ProgressBar1");
-    m_progressBar->setAccessibleName("Progress Bar");
     m_progressBar->setRange(0, 100);
     m_progressBar->setValue(0);
     m_progressBar->setTextVisible(false);
@@ -266,6 +265,20 @@ void Form1::BuildControls()
     layout->addWidget(m_outputFrame);
     layout->addWidget(m_start);
     layout->addWidget(m_progressBar);
+
+    // What assistive technology reads: each control's own name, never only its frame's.
+    m_listView->setAccessibleName("Workbooks to export");
+    m_listView->setAccessibleDescription("The workbooks, in the order they are exported. Drop files or folders "
+                                         "here; Delete removes the selected entry.");
+    m_addFolder->setAccessibleDescription("Adds the workbooks of a folder and its subfolders");
+    m_samples->setAccessibleDescription("Adds the sample workbooks to the list");
+    m_saveMode->setAccessibleName("Save mode");
+    m_saveMode->setAccessibleDescription("One text file per workbook, worksheet, row or column");
+    for (QRadioButton* option : m_options)
+        option->setAccessibleDescription("Divides each cell from the next with this");
+    m_otherDivider->setAccessibleName("Other divider");
+    m_otherDivider->setAccessibleDescription("The text that divides the cells when Other is chosen");
+    m_progressBar->setAccessibleName("Export progress");
 
     // Keyboard order follows the layout: the list, its commands, then the options top to bottom.
     QWidget* order[]

@@ -99,6 +99,9 @@ void Form2::BuildControls()
     m_preview = new QPlainTextEdit(this);
     m_preview->setObjectName("Text2");
     m_preview->setReadOnly(true);
+    // The caret shows where the focus is, and the keyboard moves it: Ctrl+Home, Ctrl+End,
+    // the arrows and page keys.
+    m_preview->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_preview->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_preview->setMinimumHeight(140);
 
@@ -157,6 +160,20 @@ void Form2::BuildControls()
     layout->addWidget(m_preview, 3);
     layout->addLayout(frames);
     layout->addLayout(buttons);
+
+    // What assistive technology reads: each control's own name, never only its frame's.
+    m_listView->setAccessibleName("Results");
+    m_listView->setAccessibleDescription("The texts of the last export; the selected one shows in the preview");
+    m_preview->setAccessibleName("Preview");
+    m_preview->setAccessibleDescription("The text of the selected result, read only; Ctrl+Home and Ctrl+End "
+                                        "go to its start and end");
+    m_outputFolder->setAccessibleName("Output folder");
+    m_outputFolder->setAccessibleDescription("The folder the text files are saved to");
+    m_pickFolder->setAccessibleName("Choose the output folder");
+    m_back->setAccessibleName("Back");
+    m_back->setAccessibleDescription("Goes back to the list of workbooks");
+    m_saveCount->setAccessibleName("Results saved");
+    m_saveProgress->setAccessibleName("Save progress");
 
     setTabOrder(m_listView, m_preview);
     setTabOrder(m_preview, m_wordWrap);
