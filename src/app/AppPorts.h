@@ -26,6 +26,11 @@ public:
     void RunNow();
     // Runs before every turn of the events, for example to move a progress display.
     void SetBeforeTurn(std::function<void()> beforeTurn) { m_beforeTurn = std::move(beforeTurn); }
+    // Asks the work that runs this pump to stop at its next safe point; Clear takes the
+    // request back before the next command.
+    void RequestStop() { m_stopRequested = true; }
+    void ClearStop() { m_stopRequested = false; }
+    bool StopRequested() const override { return m_stopRequested; }
 
 private:
     // Reading the clock costs more than a cell; it is read once every few calls.
@@ -34,6 +39,7 @@ private:
     int m_intervalMs;
     unsigned m_calls = 0;
     std::function<void()> m_beforeTurn;
+    bool m_stopRequested = false;
 };
 
 // The percentage on ProgressBar1.

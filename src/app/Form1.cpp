@@ -19,15 +19,18 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHideEvent>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <stdexcept>
@@ -181,6 +184,7 @@ void Form1::BuildControls()
     m_listView->setModel(m_listModel);
     m_listView->setToolTip(kListToolTip);
     m_listView->setMinimumSize(TwipsToPixels(6000) + 24, 180);
+    m_columns = new ColumnsFollowWidth(m_listView);
 
     m_addFiles = MakeButton(this, "PushButton1", "Add Excel Files", { QKeySequence::Open });
     m_addFolder
@@ -243,11 +247,16 @@ void Form1::BuildControls()
     m_start->setDefault(true);
     m_progressBar = new QProgressBar(this);
     m_progressBar->setObjectName("ProgressBar1");
-    m_progressBar->setAccessibleName("Progress Bar");
     m_progressBar->setRange(0, 100);
     m_progressBar->setValue(0);
     m_progressBar->setTextVisible(false);
     m_progress = std::make_unique<BarProgress>(m_progressBar);
+    // Escape stops a run or a search at its next safe point; closing the window still ends
+    // the program.
+    m_stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    m_stop->setContext(Qt::WindowShortcut);
+    m_stop->setEnabled(false);
+    connect(m_stop, &QShortcut::activated, this, [this] { m_pump.RequestStop(); });
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(listRow, 1);
@@ -256,6 +265,20 @@ void Form1::BuildControls()
     layout->addWidget(m_outputFrame);
     layout->addWidget(m_start);
     layout->addWidget(m_progressBar);
+
+    // What assistive technology reads: each control's own name, never only its frame's.
+    m_listView->setAccessibleName("Workbooks to export");
+    m_listView->setAccessibleDescription("The workbooks, in the order they are exported. Drop files or folders "
+                                         "here; Delete removes the selected entry.");
+    m_addFolder->setAccessibleDescription("Adds the workbooks of a folder and its subfolders");
+    m_samples->setAccessibleDescription("Adds the sample workbooks to the list");
+    m_saveMode->setAccessibleName("Save mode");
+    m_saveMode->setAccessibleDescription("One text file per workbook, worksheet, row or column");
+    for (QRadioButton* option : m_options)
+        option->setAccessibleDescription("Divides each cell from the next with this");
+    m_otherDivider->setAccessibleName("Other divider");
+    m_otherDivider->setAccessibleDescription("The text that divides the cells when Other is chosen");
+    m_progressBar->setAccessibleName("Export progress");
 
     // Keyboard order follows the layout: the list, its commands, then the options top to bottom.
     QWidget* order[]
@@ -324,7 +347,8 @@ void Form1::Form_Load()
     });
     run.Step(102, [&] {
         adjustSize();
-        CenterOnScreen(this);
+        if (!RestoreGeometry(this, *m_context.store, options::kMainWindowKey))
+            CenterOnScreen(this);
     });
     QCursor hand(Qt::PointingHandCursor);
     const std::string handFile = folder + "/HAND-M.CUR";
@@ -345,7 +369,7 @@ void Form1::Form_Load()
         setWindowIcon(AppIcon());
     });
     run.Step(128, [&] { m_listView->header()->setVisible(true); }); // the model names the column "Excel File(s)"
-    run.Step(130, [&] { m_listView->header()->resizeSection(0, TwipsToPixels(6000)); });
+    run.Step(130, [&] { m_columns->SetDesignWidths({ TwipsToPixels(6000) }); });
     {
         // Filling the list is not a change of the save mode; only the restore below is.
         const QSignalBlocker quiet(m_saveMode);
@@ -440,6 +464,9 @@ options::ExportOptions Form1::CurrentOptions() const
 void Form1::SetCommandsEnabled(bool enabled)
 {
     m_commandsEnabled = enabled;
+    if (!enabled)
+        m_pump.ClearStop(); // a new command starts; an earlier stop is not its own
+    m_stop->setEnabled(!enabled);
     for (QPushButton* button : { m_addFiles, m_start, m_moveUp, m_moveDown, m_addFolder, m_samples, m_clear })
         button->setEnabled(enabled);
     m_listView->SetEditable(enabled);
@@ -518,8 +545,10 @@ void Form1::PushButton5_Click()
     m_lastImportFolder = folder;
     CommandScope scope(*this);
     run.Step(108, [&] { SetBusy(true); });
-    worklist::ImportFolder(
-        m_list, folder.toStdString(), worklist::PatternForAnswer(answer->toStdString()), run, m_pump);
+    RunSearch([&] {
+        worklist::ImportFolder(
+            m_list, folder.toStdString(), worklist::PatternForAnswer(answer->toStdString()), run, m_pump);
+    });
     run.Step(130, [&] { SetBusy(false); });
 }
 
@@ -547,7 +576,24 @@ void Form1::DropPaths(const QStringList& paths)
     std::vector<std::string> dropped;
     for (const QString& path : paths)
         dropped.push_back(path.toStdString());
-    worklist::DropPaths(m_list, dropped, m_pump);
+    RunSearch([&] { worklist::DropPaths(m_list, dropped, m_pump); });
+}
+
+void Form1::RunSearch(const std::function<void()>& search)
+{
+    const size_t before = m_list.Count();
+    const auto showFound = [this, before] {
+        const QLocale locale;
+        m_progressBar->setFormat(QString("Searching: %1 found so far (Escape stops)")
+                                     .arg(locale.toString(static_cast<qulonglong>(m_list.Count() - before))));
+    };
+    showFound();
+    m_progressBar->setTextVisible(true);
+    m_pump.SetBeforeTurn(showFound);
+    search();
+    m_pump.SetBeforeTurn({});
+    m_progressBar->setTextVisible(false);
+    m_progressBar->resetFormat();
 }
 
 void Form1::PushButton2_Click()
@@ -627,6 +673,12 @@ void Form1::WorkbookWarnings(const std::vector<std::string>& warnings)
     Prompts::Message(this, lines.join("\n\n"));
 }
 
+void Form1::WorkbookStarting(size_t index)
+{
+    m_listView->SelectPosition(index);
+    m_listView->scrollTo(m_listModel->index(static_cast<int>(index), 0));
+}
+
 void Form1::SetBusy(bool busy)
 {
     BusyPointer::Set(busy);
@@ -667,8 +719,17 @@ void Form1::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
+void Form1::hideEvent(QHideEvent* event)
+{
+    // Hidden for the results window, or closing: the size and place are kept either way.
+    if (!event->spontaneous())
+        SaveGeometry(this, *m_context.store, options::kMainWindowKey);
+    QWidget::hideEvent(event);
+}
+
 void Form1::closeEvent(QCloseEvent* event)
 {
+    SaveGeometry(this, *m_context.store, options::kMainWindowKey);
     event->accept();
     if (m_context.endProgram)
         m_context.endProgram();

@@ -10,6 +10,7 @@
 
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -21,9 +22,11 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QShortcut;
 
 namespace vellumcast::app {
 
+class ColumnsFollowWidth;
 class Form2;
 class WorkbookListModel;
 class WorkbookListView;
@@ -64,10 +67,14 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void BuildControls();
     void ConnectHandlers();
+    // Runs a folder search (the import or a drop): the bar tells how many entries it has
+    // found so far, and Escape stops it between folders.
+    void RunSearch(const std::function<void()>& search);
     void OptionClicked();
     Form2& EnsureResultsWindow();
 
@@ -79,6 +86,7 @@ private:
     bool QuoteCells() override;
     std::optional<std::string> Divider() override;
     void ShowNoFilesAdded() override;
+    void WorkbookStarting(size_t index) override;
     void SetBusy(bool busy) override;
     void LayoutResults(options::SaveMode mode) override;
     void ResultsAdded(const exporting::ResultList& results, size_t firstNew) override;
@@ -97,6 +105,7 @@ private:
 
     WorkbookListModel* m_listModel = nullptr;
     WorkbookListView* m_listView = nullptr;
+    ColumnsFollowWidth* m_columns = nullptr;
     QPushButton* m_addFiles = nullptr; // PushButton1
     QPushButton* m_start = nullptr; // PushButton2
     QPushButton* m_moveUp = nullptr; // PushButton3
@@ -114,6 +123,7 @@ private:
     QCheckBox* m_quotes = nullptr; // Check4
     QComboBox* m_saveMode = nullptr; // Combo1
     QProgressBar* m_progressBar = nullptr;
+    QShortcut* m_stop = nullptr; // Escape while a run or search goes on
     std::unique_ptr<BarProgress> m_progress;
 };
 

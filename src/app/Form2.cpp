@@ -15,12 +15,14 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -94,10 +96,14 @@ void Form2::BuildControls()
     m_listView->setAllColumnsShowFocus(true);
     m_listView->header()->setStretchLastSection(false);
     m_listView->setMinimumSize(TwipsToPixels(7000) + 24, 160);
+    m_columns = new ColumnsFollowWidth(m_listView);
 
     m_preview = new QPlainTextEdit(this);
     m_preview->setObjectName("Text2");
     m_preview->setReadOnly(true);
+    // The caret shows where the focus is, and the keyboard moves it: Ctrl+Home, Ctrl+End,
+    // the arrows and page keys.
+    m_preview->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_preview->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_preview->setMinimumHeight(140);
 
@@ -120,7 +126,18 @@ void Form2::BuildControls()
     folderLayout->addWidget(m_pickFolder);
 
     m_save = MakeButton(this, "PushButton6", "Save Results To Text File", { QKeySequence::Save });
-    m_back = MakeButton(this, "PushButton8", "< Back", { Qt::Key_Escape, Qt::ALT | Qt::Key_Left });
+    m_back = MakeButton(this, "PushButton8", "< Back", { Qt::ALT | Qt::Key_Left });
+    // Escape goes back, and while a save goes on stops it between files instead; one
+    // shortcut does both, since two on one key would cancel each other out.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, [this] {
+        if (!m_commandsEnabled)
+            m_pump.RequestStop();
+        else if (m_back->isEnabled())
+            m_back->click();
+    });
+    m_back->setToolTip(QKeySequence(Qt::Key_Escape).toString(QKeySequence::NativeText) + ", " + m_back->toolTip());
 
     // Shown only while a save goes on: how many results are written, as a count and a bar.
     m_saveCount = new QLabel(this);
@@ -146,6 +163,20 @@ void Form2::BuildControls()
     layout->addLayout(frames);
     layout->addLayout(buttons);
 
+    // What assistive technology reads: each control's own name, never only its frame's.
+    m_listView->setAccessibleName("Results");
+    m_listView->setAccessibleDescription("The texts of the last export; the selected one shows in the preview");
+    m_preview->setAccessibleName("Preview");
+    m_preview->setAccessibleDescription("The text of the selected result, read only; Ctrl+Home and Ctrl+End "
+                                        "go to its start and end");
+    m_outputFolder->setAccessibleName("Output folder");
+    m_outputFolder->setAccessibleDescription("The folder the text files are saved to");
+    m_pickFolder->setAccessibleName("Choose the output folder");
+    m_back->setAccessibleName("Back");
+    m_back->setAccessibleDescription("Goes back to the list of workbooks");
+    m_saveCount->setAccessibleName("Results saved");
+    m_saveProgress->setAccessibleName("Save progress");
+
     setTabOrder(m_listView, m_preview);
     setTabOrder(m_preview, m_wordWrap);
     setTabOrder(m_wordWrap, m_outputFolder);
@@ -168,7 +199,8 @@ void Form2::Form_Load()
 {
     SetPlainColours(this);
     resize(sizeHint().expandedTo(QSize(560, 520)));
-    CenterOnScreen(this);
+    if (!RestoreGeometry(this, *m_context.store, options::kResultsWindowKey))
+        CenterOnScreen(this);
     setWindowTitle(kAppTitle);
     setWindowIcon(AppIcon());
     QCursor hand(Qt::PointingHandCursor);
@@ -188,9 +220,10 @@ void Form2::Form_Load()
 void Form2::LayoutColumns(options::SaveMode mode)
 {
     m_model->SetColumns(ResultColumnsFor(mode));
-    const auto& columns = m_model->Columns();
-    for (size_t i = 0; i < columns.size(); ++i)
-        m_listView->header()->resizeSection(static_cast<int>(i), TwipsToPixels(columns[i].widthTwips));
+    std::vector<int> widths;
+    for (const auto& column : m_model->Columns())
+        widths.push_back(TwipsToPixels(column.widthTwips));
+    m_columns->SetDesignWidths(std::move(widths));
 }
 
 void Form2::RunStarting()
@@ -234,6 +267,8 @@ void Form2::ApplyWordWrap()
 void Form2::SetCommandsEnabled(bool enabled)
 {
     m_commandsEnabled = enabled;
+    if (!enabled)
+        m_pump.ClearStop(); // a new command starts; an earlier stop is not its own
     for (QPushButton* button : { m_save, m_pickFolder, m_back })
         button->setEnabled(enabled);
     m_outputFolder->setReadOnly(!enabled);
@@ -321,8 +356,16 @@ void Form2::HideSaveProgress()
     m_saveProgress->hide();
 }
 
+void Form2::hideEvent(QHideEvent* event)
+{
+    if (!event->spontaneous())
+        SaveGeometry(this, *m_context.store, options::kResultsWindowKey);
+    QWidget::hideEvent(event);
+}
+
 void Form2::closeEvent(QCloseEvent* event)
 {
+    SaveGeometry(this, *m_context.store, options::kResultsWindowKey);
     event->accept();
     if (m_context.endProgram)
         m_context.endProgram();

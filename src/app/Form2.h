@@ -27,6 +27,7 @@ inline constexpr size_t kPreviewLimit = 1 << 20;
 // line saying how much is shown.
 QString PreviewText(std::string_view text);
 
+class ColumnsFollowWidth;
 class Form1;
 class ResultsModel;
 
@@ -65,6 +66,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void BuildControls();
@@ -80,6 +82,7 @@ private:
 
     ResultsModel* m_model = nullptr;
     QTreeView* m_listView = nullptr; // ListView1
+    ColumnsFollowWidth* m_columns = nullptr;
     QPlainTextEdit* m_preview = nullptr; // Text2
     QGroupBox* m_viewingFrame = nullptr; // Frame2
     QCheckBox* m_wordWrap = nullptr; // Check1

@@ -56,6 +56,10 @@ class Pump {
 public:
     virtual ~Pump() = default;
     virtual void Run() = 0;
+    // True once the person asked the work in progress to stop. Long work checks it at its
+    // safe points (the export between cells, a save between files, a folder search
+    // between folders), ends there and keeps what it has done.
+    virtual bool StopRequested() const { return false; }
 };
 
 class NoPump final : public Pump {

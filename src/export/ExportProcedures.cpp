@@ -229,6 +229,8 @@ public:
             if (!m_options.includeBlankCells)
                 recorded.emplace(sheet, lines);
             for (int32_t position = first; position <= last; ++position) {
+                if (m_context.pump.StopRequested())
+                    break;
                 SetProgress(position, last);
                 ComposeLine(sheet, out, [&] {
                     if (recorded) {
@@ -407,6 +409,12 @@ private:
         m_deferredFailures = nullptr;
         const uint64_t composed = m_textUsed - textUsed;
         m_textUsed = textUsed;
+        if (m_context.pump.StopRequested()) {
+            // Stopped: the worksheet is neither finished nor walked again.
+            drop();
+            m_lastText = lastText;
+            return Streamed::PassedOver;
+        }
         CellRange range;
         const bool matches = everyRow && lines.Matches(sheet.UsedRange());
         if (!matches) {
@@ -467,6 +475,8 @@ private:
                 columns.lastOfLast = m_lastText;
         };
         for (size_t r = 0; r < rows.rows.size(); ++r) {
+            if (m_context.pump.StopRequested())
+                return false;
             for (; lines.Next() <= rows.rows[r].row; lines.Advance()) {
                 m_context.pump.Run();
                 if (expected > 0)
@@ -558,6 +568,8 @@ private:
             return false;
         const int32_t expected = ExpectedLastRow(rows);
         for (size_t r = 0; r < rows.rows.size(); ++r) {
+            if (m_context.pump.StopRequested())
+                return false;
             for (; lines.Next() <= rows.rows[r].row; lines.Advance()) {
                 const int32_t position = lines.Next();
                 if (expected > 0) // else how far it is is unknown
@@ -785,6 +797,8 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
     if (!walker.HasWorkbook())
         return;
     for (Worksheet& sheet : workbook->WorksheetsInTurn()) {
+        if (context.pump.StopRequested())
+            break;
         // Lines are composed while the worksheet loads, which spares holding it whole.
         // Rows are composed into one text that their entries share; columns, composed
         // side by side, each into a text of its own.
@@ -831,6 +845,8 @@ void ExportSheetToTextFile(ExportContext& context, Workbook* workbook, const opt
     if (!walker.HasWorkbook())
         return;
     for (Worksheet& sheet : workbook->WorksheetsInTurn()) {
+        if (context.pump.StopRequested())
+            break;
         std::string text;
         const auto streamed = walker.WalkWhileLoading(sheet, 140, text);
         if (streamed == SheetWalker::Streamed::PassedOver)
@@ -867,6 +883,8 @@ void ExportAllSheetsToTextFile(
     walker.HasWorkbook();
     const std::string_view lineEnd = walker.LineEnd();
     for (Worksheet& sheet : workbook->WorksheetsInTurn()) {
+        if (context.pump.StopRequested())
+            break;
         const size_t nameStart = text.size();
         text += sheet.Name();
         text += lineEnd;

@@ -5,7 +5,36 @@
 #include "export/ExportProcedures.h"
 #include "spreadsheet/Workbook.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace vellumcast::exporting {
+
+namespace {
+
+// The bar covers the whole run: the workbooks done, and the share of the current one
+// that the export procedures report.
+class RunProgress final : public core::Progress {
+public:
+    RunProgress(core::Progress& bar, size_t count)
+        : m_bar(bar)
+        , m_count(static_cast<double>(count))
+    {
+    }
+    void StartWorkbook(size_t index) { m_done = static_cast<double>(index); }
+    void Set(double percent) override
+    {
+        const double share = std::isfinite(percent) ? std::clamp(percent, 0.0, 100.0) / 100.0 : 0.0;
+        m_bar.Set((m_done + share) / m_count * 100.0);
+    }
+
+private:
+    core::Progress& m_bar;
+    double m_count;
+    double m_done = 0;
+};
+
+} // namespace
 
 size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
 {
@@ -28,10 +57,15 @@ size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
     int64_t resultNumber = 1; // 162
     std::string divider;
     size_t failedWorkbooks = 0;
+    RunProgress progress(ports.progress, count);
 
     for (size_t i = 0; i < count; ++i) {
         const size_t reportsBefore = reporter.Count();
         ports.pump.Run(); // 166
+        if (ports.pump.StopRequested())
+            break;
+        progress.StartWorkbook(i);
+        host.WorkbookStarting(i);
         std::string path;
         run.Step(168, [&] { path = host.WorkbookPath(i); });
         run.Step(170, [&] { host.SetBusy(true); });
@@ -54,7 +88,7 @@ size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
             std::optional<options::SaveMode> mode;
             run.Step(220, [&] { mode = options::SaveModeFromCaption(host.SaveModeCaption()); });
             const size_t firstNew = results.size();
-            ExportContext context { reporter, ports.pump, ports.progress, results };
+            ExportContext context { reporter, ports.pump, progress, results };
             if (mode == options::SaveMode::AllSheets) {
                 options.saveMode = *mode;
                 std::string text;
@@ -69,19 +103,24 @@ size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
             } else if (mode == options::SaveMode::EachColumn) {
                 run.Step(262, [&] { ExportColumnToTextFile(context, workbook.get(), options, path, resultNumber); });
             }
+            // A workbook stopped half-way is left out rather than listed as if whole.
+            if (ports.pump.StopRequested())
+                results.Truncate(firstNew);
             if (results.size() > firstNew)
                 host.ResultsAdded(results, firstNew);
             if (!workbook->Warnings().empty())
                 host.WorkbookWarnings(workbook->Warnings());
             workbook.reset(); // 264 to 268: the workbook is discarded, never saved
         }
-        run.Step(270, [&] { ports.progress.Set(0); });
+        if (!ports.pump.StopRequested())
+            run.Step(270, [&] { progress.Set(100); });
         run.Step(272, [&] { host.SetBusy(false); });
         if (reporter.Count() > reportsBefore)
             ++failedWorkbooks;
     }
 
     run.Step(278, [&] { host.RunFinished(results); });
+    ports.progress.Set(0); // ready for the next run
     run.Step(282, [&] { host.SetBusy(false); });
     return failedWorkbooks;
 }

@@ -52,6 +52,8 @@ public:
     // (Workbook::Warnings); nothing that interrupts the run.
     virtual void WorkbookWarnings(const std::vector<std::string>& warnings) { (void)warnings; }
     virtual void RunStarting() { }
+    // Called as the export of the workbook at index (0-based) begins.
+    virtual void WorkbookStarting(size_t index) { (void)index; }
     virtual void RunFinished(const ResultList& results) = 0; // show the results
 };
 

@@ -77,6 +77,9 @@ inline constexpr SettingKey kText1Key { "Text1", "", SettingKind::Text };
 // The default output folder is the desktop folder, known only at run time.
 inline constexpr SettingKey kOutputFolderKey { "Output Folder", "", SettingKind::Text };
 inline constexpr SettingKey kWordWrapKey { "Word Wrap", "1", SettingKind::CheckState };
+// The windows' size and place, as Qt saves a window's geometry, in base 64.
+inline constexpr SettingKey kMainWindowKey { "Main Window", "", SettingKind::Text };
+inline constexpr SettingKey kResultsWindowKey { "Results Window", "", SettingKind::Text };
 
 inline constexpr SettingKey kOptionKeys[] = { kOption1Key, kOption2Key, kOption3Key, kOption4Key, kOption5Key };
 

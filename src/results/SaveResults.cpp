@@ -252,6 +252,13 @@ void SaveSession::Save(const exporting::ResultList& part, std::string_view workb
     const core::HeldInterruptions held;
     for (size_t i = 0; i < part.size(); ++i) {
         m_ports.pump.Run();
+        if (m_ports.pump.StopRequested()) {
+            // Stopped between files: those written stay, the rest are not written.
+            m_summary.stopped = true;
+            m_summary.notWritten += part.size() - i;
+            m_index += part.size() - i;
+            return;
+        }
         core::HeldInterruptions::EndIfPending("the files written are whole, and no more are written.");
         if (!m_folder->StillInPlace()) {
             StopAll(part, i, "Cannot write into " + m_folderPath + ": the folder was moved or replaced during the save",

@@ -61,7 +61,7 @@ struct SaveSummary {
     size_t notWritten = 0; // failed, or left over when the save stopped
     size_t notWrittenForSpace = 0; // did not fit on the device; also counted in notWritten
     std::string spaceFailure; // why those did not fit ("No space left on device")
-    bool stopped = false; // a failure that every later file would meet ended the save
+    bool stopped = false; // a failure that every later file would meet, or a stop asked for, ended the save
     std::vector<std::string> renamedNames; // the first kRenamedNamesKept of the new names
 };
 

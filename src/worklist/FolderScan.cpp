@@ -138,6 +138,8 @@ void CollectSubfolders(std::vector<std::string>& folders, bool recurse, core::Pu
     while (!level.empty()) {
         std::vector<std::string> next;
         for (const auto& folder : level) {
+            if (pump.StopRequested())
+                break;
             std::vector<std::string> names;
             try {
                 names = ListNames(folder);
@@ -160,7 +162,7 @@ void CollectSubfolders(std::vector<std::string>& folders, bool recurse, core::Pu
             pump.Run();
             found.push_back(folder);
         }
-        if (!recurse)
+        if (!recurse || pump.StopRequested())
             break;
         level = std::move(next);
     }
@@ -234,6 +236,8 @@ void ImportFolder(WorkbookList& list, const std::string& folder, std::string_vie
     if (withSubfolders)
         run.Step(112, [&] { CollectSubfolders(folders, true, pump); });
     for (const auto& member : folders) {
+        if (pump.StopRequested())
+            break; // the entries found so far stay
         run.SetScanContext(member, "");
         std::string scanned;
         std::vector<std::string> names;
@@ -258,6 +262,8 @@ void DropPaths(WorkbookList& list, const std::vector<std::string>& paths, core::
     core::SilentReporter silent;
     core::StepRunner run(silent, "");
     for (const auto& path : paths) {
+        if (pump.StopRequested())
+            break;
         if (path.empty())
             continue;
         if (core::FolderExists(path)) {

@@ -59,6 +59,25 @@ QStringList Headers(QTreeView* view)
     return headers;
 }
 
+// The headers of designed widths ("Name W") as a view shows them: at those widths, or
+// widened in proportion to fill a wider viewport.
+QStringList AsShown(QTreeView* view, const QStringList& designed)
+{
+    int total = 0;
+    for (const QString& header : designed)
+        total += header.section(' ', -1).toInt();
+    const int available = view->viewport()->width();
+    QStringList shown;
+    int start = 0, soFar = 0;
+    for (const QString& header : designed) {
+        soFar += header.section(' ', -1).toInt();
+        const int end = available > total ? static_cast<int>(qint64 { available } * soFar / total) : soFar;
+        shown << header.section(' ', 0, -2) + " " + QString::number(end - start);
+        start = end;
+    }
+    return shown;
+}
+
 QString Describe(const QList<Row>& rows)
 {
     QStringList lines;
@@ -156,7 +175,7 @@ private slots:
         QVERIFY(results);
         QVERIFY(results->isVisible());
         QVERIFY(!window->isVisible());
-        QCOMPARE(Headers(results->ListView()), headers);
+        QCOMPARE(Headers(results->ListView()), AsShown(results->ListView(), headers));
         QCOMPARE(Describe(RowsOf(*results)), rows);
         // The preview shows the first result until an entry is chosen.
         auto* preview = Find<QPlainTextEdit>(results, "Text2");
@@ -319,7 +338,9 @@ private slots:
         QTest::mouseClick(Find<QPushButton>(window->ResultsWindow(), "PushButton8"), Qt::LeftButton);
         m_store->writes.clear();
         Run(*window, TwoWorkbooks());
-        QVERIFY(m_store->writes.empty());
+        // Only the main window's size and place, kept as it hides for the results.
+        for (const auto& [key, value] : m_store->writes)
+            QCOMPARE(key, std::string("Main Window"));
     }
 
     void theCommandsAreDisabledWhileARunGoesOn()

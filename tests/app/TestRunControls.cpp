@@ -1,13 +1,16 @@
 // What the export run takes from the main window's controls and gives back to them: the
-// divider when no divider option is selected, and the progress bar between workbooks.
+// divider when no divider option is selected, the progress bar across workbooks and the
+// entry being exported.
 
 #include "AppTestSupport.h"
 
 #include "app/Form1.h"
 #include "app/Form2.h"
+#include "app/WorkbookListView.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -71,19 +74,26 @@ private slots:
         QVERIFY(m_s->prompts.Of("error").isEmpty());
     }
 
-    // Each workbook moves the bar up to 100 and the run sets it back to 0 after each one,
-    // a workbook that cannot be opened included.
-    void theProgressBarIsResetAfterEveryWorkbook()
+    // The bar covers the whole run, a quarter per workbook of four here: each moves it
+    // through its share as its rows are exported, one that cannot be opened included,
+    // and the run sets it back to 0 at its end. The entry being exported is the current one
+    // in the list.
+    void theProgressBarCoversTheWholeRunAndTheListShowsTheCurrentEntry()
     {
         auto window = NewWindow();
         auto* bar = Find<QProgressBar>(window.get(), "ProgressBar1");
         QList<int> values;
         connect(bar, &QProgressBar::valueChanged, this, [&](int value) { values << value; });
+        QList<int> current;
         const QStringList books
             = { WriteFile(m_s->env.Work(), "one.csv", "1\n2\n"), WriteFile(m_s->env.Work(), "two.csv", "3\n4\n"),
                   m_s->env.Work() + "/missing.xlsx", WriteFile(m_s->env.Work(), "three.csv", "5\n6\n") };
+        window->List().Clear();
+        connect(window->ListView()->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [&](const QModelIndex& index) { current << index.row(); });
         QCOMPARE(Run(*window, books).size(), 3);
-        QCOMPARE(values, (QList<int> { 66, 100, 0, 66, 100, 0, 66, 100, 0 }));
+        QCOMPARE(values, (QList<int> { 16, 25, 41, 50, 75, 91, 100, 0 }));
+        QCOMPARE(current, (QList<int> { 0, 1, 2, 3 }));
         QCOMPARE(m_s->prompts.Of("error").size(), 1);
     }
 };
