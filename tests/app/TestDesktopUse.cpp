@@ -391,13 +391,13 @@ private slots:
             int error = ENOSPC;
             bool failOpen = false;
             int writesLeft = 1; // the writes that still succeed
-            int Open(const std::string& path, int flags, mode_t mode) override
+            int Open(int folder, const std::string& name, int flags, mode_t mode) override
             {
                 if (failOpen) {
                     errno = error;
                     return -1;
                 }
-                return core::FileCalls::Open(path, flags, mode);
+                return core::FileCalls::Open(folder, name, flags, mode);
             }
             ssize_t Write(int fd, const char* data, size_t size) override
             {
