@@ -41,8 +41,8 @@ add_source_packages() {
     return
   fi
   local mirror
-  mirror=$(grep -rhs '^URIs:' /etc/apt/sources.list.d/*.sources | awk '$2 !~ /security/ {print $2; exit}')
-  [ -n "$mirror" ] || mirror=$(awk '$1 == "deb" && $2 ~ /^http/ && $2 !~ /security/ {print $2; exit}' \
+  mirror=$(grep -rhs '^URIs:' /etc/apt/sources.list.d/*.sources | awk '$2 ~ /\/debian\/?$/ {print $2; exit}')
+  [ -n "$mirror" ] || mirror=$(awk '$1 == "deb" && $2 ~ /\/debian\/?$/ {print $2; exit}' \
     /etc/apt/sources.list 2>/dev/null || true)
   [ -n "$mirror" ] || mirror=http://deb.debian.org/debian
   echo "Adding source packages from $mirror" >&2
