@@ -34,9 +34,10 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, 
 ColumnsFollowWidth::ColumnsFollowWidth(QTreeView* view)
     : QObject(view)
     , m_view(view)
+    , m_viewport(view->viewport())
 {
     view->header()->setStretchLastSection(false);
-    view->viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
 }
 
 void ColumnsFollowWidth::SetDesignWidths(std::vector<int> widths)
@@ -47,7 +48,9 @@ void ColumnsFollowWidth::SetDesignWidths(std::vector<int> widths)
 
 bool ColumnsFollowWidth::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_view->viewport() && event->type() == QEvent::Resize)
+    // Compared with the viewport kept at the start: while the view is being destroyed its
+    // viewport still sends events, and asking the half-destroyed view for it is undefined.
+    if (watched == m_viewport && event->type() == QEvent::Resize)
         Fit();
     return QObject::eventFilter(watched, event);
 }

@@ -34,6 +34,7 @@ private:
     void Fit();
 
     QTreeView* m_view;
+    QWidget* m_viewport;
     std::vector<int> m_widths;
 };
 
