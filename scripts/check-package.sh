@@ -8,7 +8,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-package}
 "$root/scripts/install-deps.sh"
 
+# Debian's hardening flags (fortified sources, stack protector, full RELRO with immediate
+# binding); CMake takes no CPPFLAGS, so they join the compiler's flags.
+eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_C_FLAGS="$CFLAGS $CPPFLAGS" -DCMAKE_CXX_FLAGS="$CXXFLAGS $CPPFLAGS" \
+  -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" \
   -DVELLUMCAST_BUILD_TESTS=OFF -DVELLUMCAST_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j2
 
@@ -24,11 +29,15 @@ contents=$(dpkg-deb -c "$deb")
 for wanted in ./usr/bin/vellumcast ./usr/bin/vellumcast-cli \
   ./usr/share/vellumcast/Samples/Sales.xlsx ./usr/share/applications/vellumcast.desktop \
   ./usr/share/icons/hicolor/16x16/apps/vellumcast.png ./usr/share/icons/hicolor/256x256/apps/vellumcast.png \
-  ./usr/share/metainfo/ ./usr/share/man/man1/vellumcast.1 ./usr/share/man/man1/vellumcast-cli.1 \
+  ./usr/share/metainfo/ ./usr/share/man/man1/vellumcast.1.gz ./usr/share/man/man1/vellumcast-cli.1.gz \
+  ./usr/share/doc/vellumcast/copyright ./usr/share/doc/vellumcast/changelog.gz \
   ./usr/share/bash-completion/completions/vellumcast-cli; do
   grep -qF " $wanted" <<<"$contents" || { echo "missing from the package: $wanted" >&2; exit 1; }
 done
 dpkg-deb -f "$deb" Depends
+
+# Debian's own checks of the package: no error and no warning may remain.
+lintian --fail-on error,warning "$deb"
 
 # The installed programs find their samples beside them, under ../share/vellumcast.
 unpacked=$(mktemp -d)

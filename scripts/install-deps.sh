@@ -10,7 +10,7 @@ packages=(
   libisal-dev libexpat1-dev zlib1g-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
-  desktop-file-utils appstream dpkg-dev
+  desktop-file-utils appstream dpkg-dev lintian
   ccache clang-format clang libclang-rt-dev
   bash-completion bsdutils
 )

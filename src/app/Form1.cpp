@@ -50,20 +50,6 @@ constexpr const char* kSamplesQuestion = "Would you like this software to open t
 constexpr const char* kNotInstalled = "Excel is not installed on this computer. You need to have it installed to use "
                                       "this software without error.";
 
-// The folder of the samples: beside the program, or where an installation puts them.
-std::string SamplesFolder(const std::string& programFolder)
-{
-    const std::string beside = programFolder + "/Samples";
-    if (core::FolderExists(beside))
-        return beside;
-    // Clean, so the entries read PREFIX/share/…, not PREFIX/bin/../share/….
-    const std::string installed
-        = QDir::cleanPath(QString::fromStdString(programFolder + "/../share/vellumcast/Samples")).toStdString();
-    if (core::FolderExists(installed))
-        return installed;
-    return beside;
-}
-
 // Puts the stored value of key into its control through apply. A stored text that apply
 // cannot read puts the first-start value there instead, and the failure names the setting
 // and where it is kept, so a person can mend it.
@@ -114,6 +100,18 @@ int CheckValue(Qt::CheckState state)
 Qt::CheckState CheckStateFor(int value)
 {
     return value == 1 ? Qt::Checked : value == 2 ? Qt::PartiallyChecked : Qt::Unchecked;
+}
+
+std::string ProgramDataPath(const std::string& programFolder, const std::string& name)
+{
+    const auto present = [](const std::string& path) { return core::FileExists(path) || core::FolderExists(path); };
+    const std::string beside = programFolder + "/" + name;
+    if (present(beside))
+        return beside;
+    // Clean, so the paths read PREFIX/share/…, not PREFIX/bin/../share/….
+    const std::string installed
+        = QDir::cleanPath(QString::fromStdString(programFolder + "/../share/vellumcast/" + name)).toStdString();
+    return present(installed) ? installed : beside;
 }
 
 QIcon AppIcon()
@@ -336,7 +334,7 @@ void Form1::Form_Load()
     const std::string folder = m_context.programFolder;
 
     run.Step(100, [&] {
-        const std::string skin = folder + "/x/o.cjs";
+        const std::string skin = ProgramDataPath(folder, "x/o.cjs");
         if (!core::FileExists(skin))
             return;
         SetPlainColours(this);
@@ -351,12 +349,12 @@ void Form1::Form_Load()
             CenterOnScreen(this);
     });
     QCursor hand(Qt::PointingHandCursor);
-    const std::string handFile = folder + "/HAND-M.CUR";
+    const std::string handFile = ProgramDataPath(folder, "HAND-M.CUR");
     if (run.Test(104, [&] { return core::FileExists(handFile); }))
         run.Step(106, [&] { hand = LoadCursorFile(QString::fromStdString(handFile)); });
     for (QPushButton* button : findChildren<QPushButton*>())
         button->setCursor(hand);
-    const std::string dragFile = folder + "/drag.ico";
+    const std::string dragFile = ProgramDataPath(folder, "drag.ico");
     if (core::FileExists(dragFile)) {
         try {
             m_listView->SetDragCursor(LoadCursorFile(QString::fromStdString(dragFile)));
@@ -555,7 +553,7 @@ void Form1::PushButton5_Click()
 void Form1::PushButton6_Click()
 {
     core::StepRunner run(m_reporter, core::LocationText("Form1", "PushButton6_Click"));
-    const std::string samples = SamplesFolder(m_context.programFolder);
+    const std::string samples = ProgramDataPath(m_context.programFolder, "Samples");
     std::vector<std::string> names;
     // A missing folder simply has no samples to offer.
     run.Step(100, [&] {

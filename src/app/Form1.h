@@ -131,6 +131,11 @@ private:
 int CheckValue(Qt::CheckState state);
 Qt::CheckState CheckStateFor(int value);
 
+// An optional file or folder of the program's (the skin, the pointers, the samples) by its
+// name: beside the program, else in its data folder PREFIX/share/vellumcast where an
+// installation puts it; the path beside the program when neither holds it.
+std::string ProgramDataPath(const std::string& programFolder, const std::string& name);
+
 // The application's icon: "vellumcast" from the icon theme, else the bundled picture.
 QIcon AppIcon();
 // The hand pointer: HAND-M.CUR from the program folder when it loads, else the

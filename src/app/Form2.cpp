@@ -204,7 +204,7 @@ void Form2::Form_Load()
     setWindowTitle(kAppTitle);
     setWindowIcon(AppIcon());
     QCursor hand(Qt::PointingHandCursor);
-    const std::string handFile = m_context.programFolder + "/HAND-M.CUR";
+    const std::string handFile = ProgramDataPath(m_context.programFolder, "HAND-M.CUR");
     if (core::FileExists(handFile))
         hand = LoadCursorFile(QString::fromStdString(handFile));
     for (QPushButton* button : findChildren<QPushButton*>())

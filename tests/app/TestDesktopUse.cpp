@@ -463,6 +463,25 @@ private slots:
         QCOMPARE(QString::fromStdString(window.List().Text(0)), sample); // PREFIX/share/…, not PREFIX/bin/../share/…
     }
 
+    // The optional files are found beside the program, else in its installed data folder.
+    void optionalFilesAreFoundInTheDataFolderToo()
+    {
+        const QString prefix = m_s->env.Work() + "/usr";
+        QDir().mkpath(prefix + "/bin");
+        const QString skin = WriteFile(prefix + "/share/vellumcast/x", "o.cjs", "QPushButton { color: rgb(1, 2, 3); }");
+        const std::string bin = (prefix + "/bin").toStdString();
+        QCOMPARE(QString::fromStdString(app::ProgramDataPath(bin, "x/o.cjs")), skin);
+        WriteFile(prefix + "/bin/x", "o.cjs", "");
+        QCOMPARE(QString::fromStdString(app::ProgramDataPath(bin, "x/o.cjs")), prefix + "/bin/x/o.cjs");
+        QCOMPARE(QString::fromStdString(app::ProgramDataPath(bin, "drag.ico")), prefix + "/bin/drag.ico");
+        QFile::remove(prefix + "/bin/x/o.cjs");
+        app::AppContext context = ContextFor(m_s->store, m_s->env);
+        context.programFolder = bin;
+        app::Form1 window(context);
+        window.Form_Load();
+        QVERIFY2(window.styleSheet().contains("rgb(1, 2, 3)"), qPrintable(window.styleSheet()));
+    }
+
     void theIconComesFromTheThemeWithTheBundledOneAsFallback()
     {
         const QStringList paths = QIcon::themeSearchPaths();
