@@ -33,6 +33,7 @@
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <stdexcept>
 
 namespace vellumcast::app {
@@ -436,11 +437,6 @@ void Form1::Form_Load()
         Prompts::Message(this, kNotInstalled);
 }
 
-QString Form1::SaveModeText() const
-{
-    return m_saveMode->currentText();
-}
-
 options::ExportOptions Form1::CurrentOptions() const
 {
     options::ExportOptions current;
@@ -454,8 +450,9 @@ options::ExportOptions Form1::CurrentOptions() const
             break;
         }
     }
-    if (auto mode = options::SaveModeFromCaption(m_saveMode->currentText().toStdString()))
-        current.saveMode = *mode;
+    // The list holds the modes in their order, from the first.
+    if (const int index = m_saveMode->currentIndex(); index >= 0)
+        current.saveMode = static_cast<options::SaveMode>(index);
     return current;
 }
 
@@ -632,28 +629,13 @@ std::string Form1::WorkbookPath(size_t index)
     return m_list.Text(index);
 }
 
-std::string Form1::SaveModeCaption()
+std::optional<exporting::ChosenOptions> Form1::Options()
 {
-    return m_saveMode->currentText().toStdString();
-}
-
-bool Form1::IncludeBlankCells()
-{
-    return m_blankCells->checkState() == Qt::Checked;
-}
-
-bool Form1::QuoteCells()
-{
-    return m_quotes->checkState() == Qt::Checked;
-}
-
-std::optional<std::string> Form1::Divider()
-{
-    for (size_t i = 0; i < m_options.size(); ++i) {
-        if (m_options[i]->isChecked())
-            return options::DividerFor(static_cast<options::DividerChoice>(i), m_otherDivider->text().toStdString());
-    }
-    return std::nullopt;
+    if (m_saveMode->currentIndex() < 0)
+        return std::nullopt; // the list of modes is not filled yet
+    const bool dividerChosen = std::any_of(
+        m_options.begin(), m_options.end(), [](const QRadioButton* option) { return option->isChecked(); });
+    return exporting::ChosenOptions { CurrentOptions(), dividerChosen };
 }
 
 void Form1::ShowNoFilesAdded()

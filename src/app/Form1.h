@@ -45,7 +45,6 @@ public:
     WorkbookListView* ListView() const { return m_listView; }
     // The results window, once the first run has loaded it.
     Form2* ResultsWindow() const { return m_form2.get(); }
-    QString SaveModeText() const;
     // The options record as a run would read it now (divider none when no option is set).
     options::ExportOptions CurrentOptions() const;
 
@@ -81,10 +80,7 @@ private:
     // ExportRunHost
     size_t WorkbookCount() override;
     std::string WorkbookPath(size_t index) override;
-    std::string SaveModeCaption() override;
-    bool IncludeBlankCells() override;
-    bool QuoteCells() override;
-    std::optional<std::string> Divider() override;
+    std::optional<exporting::ChosenOptions> Options() override;
     void ShowNoFilesAdded() override;
     void WorkbookStarting(size_t index) override;
     void SetBusy(bool busy) override;

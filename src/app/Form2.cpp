@@ -281,14 +281,13 @@ void Form2::PushButton6_Click()
     RunningCommand running;
     SetCommandsEnabled(false);
     const std::string folder = m_outputFolder->text().toStdString();
-    const auto mode = options::SaveModeFromCaption(m_main.SaveModeText().toStdString());
     SaveCounter counter;
     ShowSaveProgress(0);
     m_pump.SetBeforeTurn([&] { ShowSaveProgress(counter.Count()); });
     m_pump.RunNow(); // the count and the bar appear before the first file is written
     core::CountingReporter reporter(m_reporter);
     auto saved = results::SaveResults(
-        folder, mode, m_main.List().Paths(), m_results, { reporter, m_pump, &counter, m_context.files });
+        folder, m_main.List().Paths(), m_results, { reporter, m_pump, &counter, m_context.files });
     m_pump.SetBeforeTurn({});
     SetCommandsEnabled(true);
     core::StepRunner run(m_reporter, core::LocationText("Form2", "PushButton6_Click"));

@@ -203,16 +203,7 @@ public:
         }
         return workbook;
     }
-    std::string SaveModeCaption() override { return std::string(options::SaveModeCaption(Options().saveMode)); }
-    bool IncludeBlankCells() override { return Options().includeBlankCells; }
-    bool QuoteCells() override { return Options().quoteCells; }
-    std::optional<std::string> Divider() override { return Options().divider; }
-    void CompleteOptions(options::ExportOptions& options) override
-    {
-        options.csvQuoting = Options().csvQuoting;
-        options.lineFeedOnly = Options().lineFeedOnly;
-        options.skipEmptyLines = Options().skipEmptyLines;
-    }
+    std::optional<exporting::ChosenOptions> Options() override { return exporting::ChosenOptions { Chosen() }; }
     void ShowNoFilesAdded() override { }
     void SetBusy(bool) override { }
     void LayoutResults(options::SaveMode) override { }
@@ -227,7 +218,7 @@ public:
     // who asked for one is told why no file came of it.
     void WarnOfEmptyChosen(const exporting::ResultList& results)
     {
-        if (Options().saveMode == options::SaveMode::AllSheets)
+        if (Chosen().saveMode == options::SaveMode::AllSheets)
             return;
         std::unordered_set<std::string_view> exported;
         for (const auto& entry : results)
@@ -241,7 +232,7 @@ public:
     const std::string& Warnings() const { return m_warnings; }
 
 private:
-    const options::ExportOptions& Options() const { return m_setup.options.exportOptions; }
+    const options::ExportOptions& Chosen() const { return m_setup.options.exportOptions; }
     const RunSetup& m_setup;
     const std::string& m_argument;
     std::string m_warnings; // printed in the workbook's turn, unless quiet

@@ -302,7 +302,8 @@ public:
     void Record(Worksheet& sheet, const SharedText& sheetName, int64_t ordinal, SharedText text, int64_t& resultNumber)
     {
         Step(180, sheet, [&] {
-            m_context.results.push_back(ResultEntry { m_fileName, sheetName, ordinal, std::move(text) });
+            m_context.results.push_back(
+                ResultEntry { m_fileName, sheetName, ordinal, std::move(text), m_options.saveMode });
         });
         ++resultNumber;
     }

@@ -51,8 +51,8 @@ size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
     host.RunStarting();
     run.Step(104, [&] { host.SetBusy(true); });
     run.Step(106, [&] {
-        if (auto mode = options::SaveModeFromCaption(host.SaveModeCaption()))
-            host.LayoutResults(*mode);
+        if (auto chosen = host.Options())
+            host.LayoutResults(chosen->options.saveMode);
     });
     int64_t resultNumber = 1; // 162
     std::string divider;
@@ -75,27 +75,23 @@ size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
         std::unique_ptr<spreadsheet::Workbook> workbook;
         // A workbook that cannot be opened is reported once and passed over.
         if (run.Step(172, [&] { workbook = host.OpenWorkbook(application, path); })) {
-            options::ExportOptions options;
-            run.Step(180, [&] { options.includeBlankCells = host.IncludeBlankCells(); });
-            run.Step(182, [&] { options.quoteCells = host.QuoteCells(); });
-            run.Step(184, [&] {
-                if (auto chosen = host.Divider())
-                    divider = *chosen;
-            });
+            std::optional<ChosenOptions> chosen;
+            run.Step(180, [&] { chosen = host.Options(); });
+            if (chosen && chosen->dividerChosen)
+                divider = chosen->options.divider;
+            options::ExportOptions options = chosen ? chosen->options : options::ExportOptions {};
             options.divider = divider;
-            host.CompleteOptions(options);
-
-            std::optional<options::SaveMode> mode;
-            run.Step(220, [&] { mode = options::SaveModeFromCaption(host.SaveModeCaption()); });
+            const std::optional<options::SaveMode> mode = chosen ? std::optional(options.saveMode) : std::nullopt;
             const size_t firstNew = results.size();
             ExportContext context { reporter, ports.pump, progress, results };
             if (mode == options::SaveMode::AllSheets) {
-                options.saveMode = *mode;
                 std::string text;
                 // The text composed before a failure is still listed, as a partly
                 // written file would have been.
                 run.Step(222, [&] { ExportAllSheetsToTextFile(context, workbook.get(), options, text); });
-                run.Step(234, [&] { results.push_back(ResultEntry { ResultFileName(path), {}, 0, std::move(text) }); });
+                run.Step(234, [&] {
+                    results.push_back(ResultEntry { ResultFileName(path), {}, 0, std::move(text), *mode });
+                });
             } else if (mode == options::SaveMode::EachSheet) {
                 run.Step(254, [&] { ExportSheetToTextFile(context, workbook.get(), options, path, resultNumber); });
             } else if (mode == options::SaveMode::EachRow) {

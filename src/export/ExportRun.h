@@ -14,22 +14,23 @@
 
 namespace vellumcast::exporting {
 
+// The options as a host shows them at one moment.
+struct ChosenOptions {
+    options::ExportOptions options;
+    // False when no divider option is selected: the run then keeps the divider of the
+    // workbook before (none before the first), whatever options.divider holds.
+    bool dividerChosen = true;
+};
+
 class ExportRunHost {
 public:
     virtual ~ExportRunHost() = default;
 
     virtual size_t WorkbookCount() = 0;
     virtual std::string WorkbookPath(size_t index) = 0; // 0-based
-    // The shown save-mode caption; read before the loop and again for every workbook.
-    virtual std::string SaveModeCaption() = 0;
-    // The divider, blank-cell and quoting choices as they stand now; read for every
-    // workbook. No divider (nothing selected) keeps the previous one.
-    virtual bool IncludeBlankCells() = 0;
-    virtual bool QuoteCells() = 0;
-    virtual std::optional<std::string> Divider() = 0;
-    // Adds the choices only the command line offers (CSV quoting, line ends, empty
-    // lines); the windows leave them at their defaults.
-    virtual void CompleteOptions(options::ExportOptions& options) { (void)options; }
+    // The options as they stand now, read before the loop and again for every workbook;
+    // none exports nothing (no save mode is chosen).
+    virtual std::optional<ChosenOptions> Options() = 0;
 
     // Opens the workbook at path (as WorkbookPath gave it). The command line reads
     // standard input and leaves out worksheets here; a throw is the opening's failure.

@@ -11,10 +11,10 @@ void ResultList::push_back(const ResultEntry& entry)
         throw std::out_of_range("A result's number is out of range: " + std::to_string(entry.ordinal));
     const bool empty = entry.text.empty();
     const bool sameSource = !m_sources.empty() && m_sources.back().fileName == entry.fileName.View()
-        && m_sources.back().sheetName == entry.sheetName.View()
+        && m_sources.back().sheetName == entry.sheetName.View() && m_sources.back().mode == entry.mode
         && (empty || m_sources.back().buffer.SameBuffer(entry.text));
     if (!sameSource)
-        m_sources.push_back({ entry.fileName, entry.sheetName, entry.text.Whole() });
+        m_sources.push_back({ entry.fileName, entry.sheetName, entry.text.Whole(), entry.mode });
     m_entries.push_back({ static_cast<uint32_t>(m_sources.size() - 1), static_cast<uint32_t>(entry.ordinal),
         empty ? 0 : entry.text.Offset(), entry.text.size() });
 }
@@ -24,7 +24,7 @@ ResultEntry ResultList::operator[](size_t index) const
     const Stored& stored = m_entries[index];
     const Source& source = m_sources[stored.source];
     return { source.fileName, source.sheetName, stored.ordinal,
-        stored.size == 0 ? SharedText() : source.buffer.Part(stored.offset, stored.size) };
+        stored.size == 0 ? SharedText() : source.buffer.Part(stored.offset, stored.size), source.mode };
 }
 
 ResultEntry ResultList::at(size_t index) const

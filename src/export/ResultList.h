@@ -1,6 +1,8 @@
 #pragma once
 // The results of a run: one entry per text the run produced, in the order produced.
 
+#include "options/ExportOptions.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -65,6 +67,7 @@ struct ResultEntry {
     SharedText sheetName; // empty in the all-sheets mode
     int64_t ordinal = 0; // row or column number within the used range, from 1; 0 where there is none
     SharedText text; // the exported text; empty when nothing was composed (saved as zero bytes)
+    options::SaveMode mode = options::SaveMode::AllSheets; // the save mode it was made in, which names its file
 };
 
 // The results of a run, in the order produced. A million row texts of a worksheet keep
@@ -123,6 +126,7 @@ private:
         SharedText fileName;
         SharedText sheetName;
         SharedText buffer; // the whole of the buffer the entries' texts lie in
+        options::SaveMode mode;
     };
     struct Stored {
         uint32_t source;

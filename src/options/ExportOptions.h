@@ -1,23 +1,12 @@
 #pragma once
 // The export options: how cells become text and how the output is cut into files.
 
-#include <optional>
 #include <string>
 #include <string_view>
 
 namespace vellumcast::options {
 
 enum class SaveMode { AllSheets, EachSheet, EachRow, EachColumn };
-
-// The captions that identify the save modes in the window, the settings and the run.
-inline constexpr std::string_view kAllSheetsCaption = "Save all sheets to a text file";
-inline constexpr std::string_view kEachSheetCaption = "Save each sheet to a text file";
-inline constexpr std::string_view kEachRowCaption = "Save each row to a text file";
-inline constexpr std::string_view kEachColumnCaption = "Save each column to a text file";
-
-std::string_view SaveModeCaption(SaveMode mode);
-// The mode with exactly this caption (case-sensitive), or none.
-std::optional<SaveMode> SaveModeFromCaption(std::string_view caption);
 
 struct ExportOptions {
     std::string divider = "\t";

@@ -138,4 +138,28 @@ void SaveSetting(SettingsStore& store, const SettingKey& key, std::string_view v
     store.Save(kSettingsApplication, kSettingsSection, key.name, value);
 }
 
+std::string_view SaveModeCaption(SaveMode mode)
+{
+    switch (mode) {
+    case SaveMode::AllSheets:
+        return kAllSheetsCaption;
+    case SaveMode::EachSheet:
+        return kEachSheetCaption;
+    case SaveMode::EachRow:
+        return kEachRowCaption;
+    case SaveMode::EachColumn:
+        return kEachColumnCaption;
+    }
+    return kAllSheetsCaption;
+}
+
+std::optional<SaveMode> SaveModeFromCaption(std::string_view caption)
+{
+    for (SaveMode mode : { SaveMode::AllSheets, SaveMode::EachSheet, SaveMode::EachRow, SaveMode::EachColumn }) {
+        if (caption == SaveModeCaption(mode))
+            return mode;
+    }
+    return std::nullopt;
+}
+
 } // namespace vellumcast::options

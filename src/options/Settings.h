@@ -3,7 +3,10 @@
 // default, and the rules by which stored texts are read back. No Qt here: the windows
 // provide the store on QSettings, tests use MemorySettingsStore.
 
+#include "options/ExportOptions.h"
+
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -56,6 +59,17 @@ private:
     size_t m_saves = 0;
 };
 
+// The captions of the save modes, as the window's list shows them and the store keeps
+// the chosen one.
+inline constexpr std::string_view kAllSheetsCaption = "Save all sheets to a text file";
+inline constexpr std::string_view kEachSheetCaption = "Save each sheet to a text file";
+inline constexpr std::string_view kEachRowCaption = "Save each row to a text file";
+inline constexpr std::string_view kEachColumnCaption = "Save each column to a text file";
+
+std::string_view SaveModeCaption(SaveMode mode);
+// The mode with exactly this caption (case-sensitive), or none.
+std::optional<SaveMode> SaveModeFromCaption(std::string_view caption);
+
 // How a key's stored text is read back.
 enum class SettingKind { Text, Boolean, CheckState };
 
@@ -65,7 +79,7 @@ struct SettingKey {
     SettingKind kind;
 };
 
-inline constexpr SettingKey kDirectionsKey { "Directions", "Save all sheets to a text file", SettingKind::Text };
+inline constexpr SettingKey kDirectionsKey { "Directions", kAllSheetsCaption, SettingKind::Text };
 inline constexpr SettingKey kOption1Key { "Option1", "1", SettingKind::Boolean };
 inline constexpr SettingKey kOption2Key { "Option2", "0", SettingKind::Boolean };
 inline constexpr SettingKey kOption3Key { "Option3", "0", SettingKind::Boolean };

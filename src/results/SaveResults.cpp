@@ -184,26 +184,51 @@ private:
     std::unordered_map<std::string, unsigned long> m_nextNumber;
 };
 
-SaveSummary SaveResults(const std::string& folder, std::optional<options::SaveMode> mode,
-    const std::vector<std::string>& inputs, const exporting::ResultList& results, SavePorts ports)
+namespace {
+
+SaveSummary FolderMissing()
+{
+    SaveSummary summary;
+    summary.outcome = SaveOutcome::FolderMissing;
+    return summary;
+}
+
+bool FolderThere(const std::string& folder, const SavePorts& ports)
 {
     core::StepRunner run(ports.reporter, core::LocationText("Form2", "PushButton6_Click"));
-    SaveSummary summary;
     bool exists = false;
     run.Step(106, [&] { exists = core::FolderExists(folder); });
-    if (!exists) {
-        summary.outcome = SaveOutcome::FolderMissing;
-        return summary;
-    }
-    if (!mode)
-        return summary;
-    SaveSession session(folder, *mode, inputs, ports, results.size());
+    return exists;
+}
+
+SaveSummary SaveAll(const std::string& folder, std::optional<options::SaveMode> mode,
+    const std::vector<std::string>& inputs, const exporting::ResultList& results, SavePorts ports)
+{
+    SaveSession session(folder, mode, inputs, ports, results.size());
     session.Save(results);
     return session.Summary();
 }
 
-SaveSession::SaveSession(const std::string& folder, options::SaveMode mode, const std::vector<std::string>& inputs,
-    SavePorts ports, std::optional<size_t> total)
+} // namespace
+
+SaveSummary SaveResults(const std::string& folder, std::optional<options::SaveMode> mode,
+    const std::vector<std::string>& inputs, const exporting::ResultList& results, SavePorts ports)
+{
+    if (!FolderThere(folder, ports))
+        return FolderMissing();
+    return mode ? SaveAll(folder, mode, inputs, results, ports) : SaveSummary {};
+}
+
+SaveSummary SaveResults(const std::string& folder, const std::vector<std::string>& inputs,
+    const exporting::ResultList& results, SavePorts ports)
+{
+    if (!FolderThere(folder, ports))
+        return FolderMissing();
+    return SaveAll(folder, std::nullopt, inputs, results, ports);
+}
+
+SaveSession::SaveSession(const std::string& folder, std::optional<options::SaveMode> mode,
+    const std::vector<std::string>& inputs, SavePorts ports, std::optional<size_t> total)
     : m_mode(mode)
     , m_folderPath(folder)
     , m_ports(ports)
@@ -238,14 +263,9 @@ void SaveSession::Save(const exporting::ResultList& part, std::string_view workb
         return;
     }
     core::StepRunner run(m_ports.reporter, core::LocationText("Form2", "PushButton6_Click"));
-    // The all-sheets mode walks the results too, so a workbook without a result never
-    // shifts the names of the others.
-    const int writeStep = m_mode == options::SaveMode::AllSheets ? 134
-        : m_mode == options::SaveMode::EachSheet                 ? 162
-                                                                 : 190;
     if (!m_folder) {
         if (!part.empty())
-            StopAll(part, 0, m_folderFailure, writeStep);
+            StopAll(part, 0, m_folderFailure, WriteStep(part[0]));
         return;
     }
     core::FileCalls& files = m_ports.files ? *m_ports.files : core::SystemFileCalls();
@@ -262,9 +282,10 @@ void SaveSession::Save(const exporting::ResultList& part, std::string_view workb
         core::HeldInterruptions::EndIfPending("the files written are whole, and no more are written.");
         if (!m_folder->StillInPlace()) {
             StopAll(part, i, "Cannot write into " + m_folderPath + ": the folder was moved or replaced during the save",
-                writeStep);
+                WriteStep(part[i]));
             return;
         }
+        const int writeStep = WriteStep(part[i]);
         SavedFile file;
         file.index = m_index++;
         std::optional<core::WriteFailure> failure;
@@ -300,7 +321,23 @@ void SaveSession::Save(const exporting::ResultList& part, std::string_view workb
 
 std::string SaveSession::FileNameFor(const exporting::ResultEntry& entry, std::string_view workbookName) const
 {
-    return m_template ? TemplateFileName(*m_template, workbookName, entry) : SavedFileName(m_mode, entry);
+    return m_template ? TemplateFileName(*m_template, workbookName, entry) : SavedFileName(ModeOf(entry), entry);
+}
+
+int SaveSession::WriteStep(const exporting::ResultEntry& entry) const
+{
+    // The all-sheets mode walks the results too, so a workbook without a result never
+    // shifts the names of the others.
+    switch (ModeOf(entry)) {
+    case options::SaveMode::AllSheets:
+        return 134;
+    case options::SaveMode::EachSheet:
+        return 162;
+    case options::SaveMode::EachRow:
+    case options::SaveMode::EachColumn:
+        return 190;
+    }
+    return 190;
 }
 
 std::string RenamedNotice(const SaveSummary& summary)

@@ -94,6 +94,9 @@ struct SavePorts {
 // result. mode none: nothing is written.
 SaveSummary SaveResults(const std::string& folder, std::optional<options::SaveMode> mode,
     const std::vector<std::string>& inputs, const exporting::ResultList& results, SavePorts ports);
+// The same, each result named by the save mode it was made in.
+SaveSummary SaveResults(const std::string& folder, const std::vector<std::string>& inputs,
+    const exporting::ResultList& results, SavePorts ports);
 
 class NameClaims;
 
@@ -109,9 +112,10 @@ class NameClaims;
 class SaveSession {
 public:
     // total: how many results the whole save holds, when that is known before it starts;
-    // the report of a failure that ends the save then counts the results it left.
-    SaveSession(const std::string& folder, options::SaveMode mode, const std::vector<std::string>& inputs,
-        SavePorts ports, std::optional<size_t> total = std::nullopt);
+    // the report of a failure that ends the save then counts the results it left. mode
+    // none names each result by the mode it was made in.
+    SaveSession(const std::string& folder, std::optional<options::SaveMode> mode,
+        const std::vector<std::string>& inputs, SavePorts ports, std::optional<size_t> total = std::nullopt);
     ~SaveSession();
     SaveSession(const SaveSession&) = delete;
     SaveSession& operator=(const SaveSession&) = delete;
@@ -127,7 +131,10 @@ private:
     std::string FileNameFor(const exporting::ResultEntry& entry, std::string_view workbookName) const;
     void StopAll(const exporting::ResultList& part, size_t from, const std::string& why, int step);
 
-    options::SaveMode m_mode;
+    options::SaveMode ModeOf(const exporting::ResultEntry& entry) const { return m_mode.value_or(entry.mode); }
+    int WriteStep(const exporting::ResultEntry& entry) const; // the step number a failure is reported at
+
+    std::optional<options::SaveMode> m_mode;
     std::string m_folderPath;
     std::unique_ptr<core::OutputFolder> m_folder; // none when it could not be opened
     std::string m_folderFailure; // why it could not be

@@ -213,6 +213,23 @@ private slots:
         QVERIFY(QFileInfo::exists(out + "/blank_blank_1.txt"));
     }
 
+    // The files are named by the mode the results were made in, not by the mode the
+    // main window shows when they are saved.
+    void savingNamesTheResultsByTheModeTheyWereMadeIn()
+    {
+        auto window = NewWindow();
+        SetUpOptions(*window, 2); // each row
+        Run(*window, TwoWorkbooks());
+        Find<QComboBox>(window.get(), "Combo1")->setCurrentIndex(0); // all sheets, after the run
+        app::Form2* results = window->ResultsWindow();
+        const QString out = m_env->Work() + "/out";
+        QDir().mkpath(out);
+        Find<QLineEdit>(results, "Text1")->setText(out);
+        results->PushButton6_Click();
+        QCOMPARE(QDir(out).entryList(QDir::Files), (QStringList { "w1_w1_1.txt", "w1_w1_2.txt", "w2_w2_1.txt" }));
+        QCOMPARE(ReadFile(out + "/w1_w1_2.txt"), QByteArray("c,\r\n"));
+    }
+
     void aWorkbookThatCannotBeOpenedIsOneReport()
     {
         auto window = NewWindow();
@@ -449,11 +466,12 @@ private slots:
         app::Form2* results = window->ResultsWindow();
         auto& held = results->Results();
         held.clear();
-        held.push_back({ "b.txt", "../x", 0, "one" });
-        held.push_back({ "b.txt", "a/b", 0, "two" });
-        held.push_back({ "b.txt", "c\x01\nd", 0, "three" });
-        held.push_back({ "b.txt", "same", 0, "first" });
-        held.push_back({ "b.txt", "same", 0, "second" }); // a duplicate gets a file of its own
+        const auto sheet = options::SaveMode::EachSheet; // as the run above made its results
+        held.push_back({ "b.txt", "../x", 0, "one", sheet });
+        held.push_back({ "b.txt", "a/b", 0, "two", sheet });
+        held.push_back({ "b.txt", "c\x01\nd", 0, "three", sheet });
+        held.push_back({ "b.txt", "same", 0, "first", sheet });
+        held.push_back({ "b.txt", "same", 0, "second", sheet }); // a duplicate gets a file of its own
         const QString out = m_env->Work() + "/deep/out";
         QDir().mkpath(out);
         Find<QLineEdit>(results, "Text1")->setText(out);

@@ -16,7 +16,7 @@ namespace {
 class ScriptedHost final : public exporting::ExportRunHost {
 public:
     std::vector<std::string> paths;
-    std::string caption { options::kEachSheetCaption };
+    std::optional<options::SaveMode> mode = options::SaveMode::EachSheet; // none: no mode chosen
     bool includeBlank = true;
     bool quote = false;
     std::optional<std::string> divider = ",";
@@ -35,13 +35,20 @@ public:
             onPath(index);
         return paths.at(index);
     }
-    std::string SaveModeCaption() override { return caption; }
-    bool IncludeBlankCells() override { return includeBlank; }
-    bool QuoteCells() override { return quote; }
-    std::optional<std::string> Divider() override { return divider; }
+    std::optional<exporting::ChosenOptions> Options() override
+    {
+        if (!mode)
+            return std::nullopt;
+        exporting::ChosenOptions chosen { {}, divider.has_value() };
+        chosen.options.divider = divider.value_or("not chosen");
+        chosen.options.includeBlankCells = includeBlank;
+        chosen.options.quoteCells = quote;
+        chosen.options.saveMode = *mode;
+        return chosen;
+    }
     void ShowNoFilesAdded() override { ++noFilesAdded; }
     void SetBusy(bool b) override { busy.push_back(b); }
-    void LayoutResults(options::SaveMode mode) override { layouts.push_back(mode); }
+    void LayoutResults(options::SaveMode shown) override { layouts.push_back(shown); }
     void RunFinished(const ResultList&) override { ++finished; }
 };
 
@@ -92,7 +99,7 @@ TEST(ExportRun, AllSheetsModeNamesEachEntryAfterItsWorkbook)
 {
     vt::TempDir dir;
     ScriptedHost host;
-    host.caption = options::kAllSheetsCaption;
+    host.mode = options::SaveMode::AllSheets;
     host.paths = { dir.Write("Book1.csv", "a,b\n") };
     RunRecorder run;
     run(host);
@@ -163,7 +170,7 @@ TEST(ExportRun, AnUnknownSaveModeExportsNothing)
 {
     vt::TempDir dir;
     ScriptedHost host;
-    host.caption = "save each sheet to a text file"; // the comparison is case-sensitive
+    host.mode.reset();
     host.paths = { dir.Write("one.csv", "a\n") };
     RunRecorder run;
     run(host);
@@ -176,7 +183,7 @@ TEST(ExportRun, WorkbookWithoutExtensionIsExportedUnderItsWholeName)
 {
     vt::TempDir dir;
     ScriptedHost host;
-    host.caption = options::kEachRowCaption;
+    host.mode = options::SaveMode::EachRow;
     host.paths = { dir.Write("notes", "r1\nr2\n") };
     RunRecorder run;
     run(host);
@@ -231,15 +238,15 @@ TEST(ExportRun, AWorksheetListDamagedPastTheFirstWorksheetKeepsWhatCameBefore)
             .Add("content.xml", content, true)
             .Finish());
     const struct {
-        std::string_view caption;
+        options::SaveMode mode;
         std::string text;
-    } modes[] = { { options::kEachSheetCaption, "kept\r\n" }, { options::kEachRowCaption, "kept\r\n" },
-        { options::kEachColumnCaption, "kept\r\n" }, { options::kAllSheetsCaption, "A\r\nkept\r\n\r\n\r\n\r\n" } };
+    } modes[] = { { options::SaveMode::EachSheet, "kept\r\n" }, { options::SaveMode::EachRow, "kept\r\n" },
+        { options::SaveMode::EachColumn, "kept\r\n" }, { options::SaveMode::AllSheets, "A\r\nkept\r\n\r\n\r\n\r\n" } };
     for (const auto& mode : modes) {
-        SCOPED_TRACE(mode.caption);
+        SCOPED_TRACE(static_cast<int>(mode.mode));
         ScriptedHost host;
         host.paths = { path };
-        host.caption = std::string(mode.caption);
+        host.mode = mode.mode;
         RunRecorder run;
         run(host);
         ASSERT_EQ(run.results.size(), 1u);

@@ -101,6 +101,26 @@ TEST(ResultList, TruncatingKeepsTheFirstEntriesAndLaterOnesReadRight)
     EXPECT_TRUE(list.begin() == list.end());
 }
 
+// Entries sharing names and a buffer but made in different modes keep each their own.
+TEST(ResultList, EachEntryKeepsTheModeItWasMadeIn)
+{
+    using vellumcast::options::SaveMode;
+    const SharedText text(std::string("a\r\nb\r\n"));
+    ResultList list { { "a.txt", "S", 1, text.Part(0, 3), SaveMode::EachRow },
+        { "a.txt", "S", 2, text.Part(3, 3), SaveMode::EachRow },
+        { "a.txt", "S", 1, text.Part(3, 3), SaveMode::EachColumn }, { "a.txt", "S", 0, {}, SaveMode::EachSheet } };
+    std::vector<SaveMode> modes;
+    for (const ResultEntry& entry : list)
+        modes.push_back(entry.mode);
+    EXPECT_EQ(modes,
+        (std::vector<SaveMode> { SaveMode::EachRow, SaveMode::EachRow, SaveMode::EachColumn, SaveMode::EachSheet }));
+    list.Truncate(2);
+    list.push_back({ "a.txt", "S", 3, text.Part(0, 3), SaveMode::AllSheets });
+    EXPECT_EQ(list[1].mode, SaveMode::EachRow);
+    EXPECT_EQ(list[2].mode, SaveMode::AllSheets);
+    EXPECT_EQ(list[2].text, "a\r\n");
+}
+
 TEST(ResultList, ANumberItCannotHoldIsRefusedNotCut)
 {
     ResultList list;

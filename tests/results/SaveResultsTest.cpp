@@ -84,6 +84,29 @@ TEST(SaveResults, WritesExactBytesInEveryMode)
     }
 }
 
+// Without a mode given, each result is named by the mode it was made in, and a failure
+// is reported at the step of that mode.
+TEST(SaveResults, ResultsOfSeveralModesAreEachNamedByTheirOwn)
+{
+    TempDir dir;
+    vt::RecordingReporter reporter;
+    vt::CountingPump pump;
+    const ResultList list
+        = { { "b.txt", "", 0, "all", SaveMode::AllSheets }, { "b.txt", "S", 0, "sheet", SaveMode::EachSheet },
+              { "b.txt", "S", 2, "row", SaveMode::EachRow }, { "b.txt", "S", 3, "column", SaveMode::EachColumn } };
+    const auto summary = results::SaveResults(dir.Path(), {}, list, { reporter, pump });
+    EXPECT_EQ(summary.written, 4u);
+    EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string> { "b.txt", "b_S.txt", "b_S_2.txt", "b_S_3.txt" }));
+    EXPECT_EQ(ReadBytes(dir.File("b_S_3.txt")), "column");
+
+    TempDir other;
+    std::filesystem::create_directory(other.File("b_S.txt"));
+    const auto blocked = results::SaveResults(other.Path(), {}, list, { reporter, pump });
+    EXPECT_EQ(blocked.written, 3u);
+    ASSERT_EQ(reporter.reports.size(), 1u);
+    EXPECT_EQ(reporter.reports[0].step, 162);
+}
+
 TEST(SaveResults, AllSheetsWalksTheResultsSoNamesKeepTheirTexts)
 {
     TempDir dir;
