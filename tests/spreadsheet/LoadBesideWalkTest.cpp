@@ -2,8 +2,8 @@
 // whose load reads at least the threshold's bytes, those of unknown size, and none when
 // loading beside is turned off.
 
-#include "spreadsheet/Workbook.h"
 #include "support/LoadBesideWalk.h"
+#include "spreadsheet/Workbook.h"
 #include "support/MemoryWorkbook.h"
 #include "support/TempDir.h"
 
