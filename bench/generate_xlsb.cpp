@@ -4,6 +4,7 @@
 // workbook: numbers in the compact RK form wherever it holds them exactly, as spreadsheet
 // applications write them, every member deflated by zlib.
 
+#include "BenchmarkCells.h"
 #include "ZipFileWriter.h"
 
 #include <cstdint>
@@ -97,26 +98,9 @@ std::string Xml(std::string_view body)
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: generate_xlsb OUT.xlsb ROWS\n");
-        return 2;
-    }
-    const long long rows = std::atoll(argv[2]);
-    if (rows < 0 || rows > 1048575) {
-        std::fprintf(stderr, "ROWS must lie between 0 and 1048575\n");
-        return 2;
-    }
-
-    // Shared strings: the header, 20 categories, and 50,000 customer names.
-    std::vector<std::string> shared
-        = { "Id", "Customer", "Amount", "Share", "Date", "Paid", "Note", "Ratio", "Category", "Balance" };
-    const size_t categoryBase = shared.size();
-    for (int i = 0; i < 20; ++i)
-        shared.push_back("Category " + std::string(1, static_cast<char>('A' + i)));
-    const size_t customerBase = shared.size();
-    constexpr int kCustomers = 50000;
-    for (int i = 0; i < kCustomers; ++i)
-        shared.push_back("Customer & Sons " + std::to_string(i));
+    const long long rows = bench::RowsArgument(argc, argv, "generate_xlsb OUT.xlsb ROWS");
+    const bench::SharedStrings strings;
+    const auto& shared = strings.texts;
 
     const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
     ZipFileWriter zip(argv[1]);
@@ -220,28 +204,22 @@ int main(int argc, char** argv)
     for (uint32_t c = 0; c < 10; ++c)
         Shared(out, c, c);
 
-    uint64_t state = 0x9E3779B97F4A7C15ull;
-    auto next = [&] {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state;
-    };
+    bench::DataRows dataRows(strings);
     for (long long r = 2; r <= rows + 1; ++r) {
         rowHeader(r);
-        const uint64_t random = next();
-        Number(out, 0, 0, static_cast<double>(r - 1));
-        Shared(out, 1, static_cast<uint32_t>(customerBase + random % kCustomers));
-        Number(out, 2, 1, static_cast<double>(random % 10000000) / 100.0);
-        Number(out, 3, 2, static_cast<double>((random >> 24) % 10000) / 10000.0);
-        Number(out, 4, 3, static_cast<double>(36526 + static_cast<int64_t>((random >> 8) % 9000)));
-        const uint8_t paid = (random >> 40) & 1;
+        const bench::DataRow row = dataRows.Row(r);
+        Number(out, 0, 0, static_cast<double>(row.id));
+        Shared(out, 1, row.customer);
+        Number(out, 2, 1, row.amount);
+        Number(out, 3, 2, row.share);
+        Number(out, 4, 3, static_cast<double>(row.date));
+        const uint8_t paid = row.paid;
         Cell(out, 4, 5, 0, &paid, 1); // BrtCellBool
-        if (r % 3 == 0)
-            Cell(out, 1, 6, 5, nullptr, 0); // BrtCellBlank: a formatted blank every third row
-        Number(out, 7, 0, static_cast<double>(static_cast<int64_t>(random % 2000001) - 1000000) / 7.0);
-        Shared(out, 8, static_cast<uint32_t>(categoryBase + (random >> 50) % 20));
-        Number(out, 9, 4, 36526 + static_cast<double>((random >> 12) % 900000) / 100.0);
+        if (row.formattedBlank)
+            Cell(out, 1, 6, 5, nullptr, 0); // BrtCellBlank
+        Number(out, 7, 0, row.ratio);
+        Shared(out, 8, row.category);
+        Number(out, 9, 4, row.dateTime);
         if (out.size() > (1u << 20) - 4096) {
             zip.Data(out);
             out.clear();

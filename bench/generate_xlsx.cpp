@@ -3,6 +3,7 @@
 // shared strings, formatted decimals, percentages, dates, booleans, blanks), with every
 // member deflated by zlib as spreadsheet applications write them.
 
+#include "BenchmarkCells.h"
 #include "ZipFileWriter.h"
 
 #include <algorithm>
@@ -52,26 +53,9 @@ void Cell(std::string& out, int column, int64_t row, const char* attributes, std
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: generate_xlsx OUT.xlsx ROWS\n");
-        return 2;
-    }
-    const long long rows = std::atoll(argv[2]);
-    if (rows < 0 || rows > 1048575) {
-        std::fprintf(stderr, "ROWS must lie between 0 and 1048575\n");
-        return 2;
-    }
-
-    // Shared strings: the header, 20 categories, and 50,000 customer names.
-    std::vector<std::string> shared
-        = { "Id", "Customer", "Amount", "Share", "Date", "Paid", "Note", "Ratio", "Category", "Balance" };
-    const size_t categoryBase = shared.size();
-    for (int i = 0; i < 20; ++i)
-        shared.push_back("Category " + std::string(1, static_cast<char>('A' + i)));
-    const size_t customerBase = shared.size();
-    constexpr int kCustomers = 50000;
-    for (int i = 0; i < kCustomers; ++i)
-        shared.push_back("Customer & Sons " + std::to_string(i));
+    const long long rows = bench::RowsArgument(argc, argv, "generate_xlsx OUT.xlsx ROWS");
+    const bench::SharedStrings strings;
+    const auto& shared = strings.texts;
 
     constexpr std::string_view kHeader = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
     constexpr std::string_view kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
@@ -142,49 +126,42 @@ int main(int argc, char** argv)
         Cell(out, c, 1, " t=\"s\"", std::to_string(c));
     out += "</row>";
 
-    uint64_t state = 0x9E3779B97F4A7C15ull;
-    auto next = [&] {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state;
-    };
+    bench::DataRows dataRows(strings);
     std::string value;
     for (long long r = 2; r <= rows + 1; ++r) {
         out += "<row r=\"";
         AppendInteger(out, r);
         out += "\">";
-        const uint64_t random = next();
+        const bench::DataRow row = dataRows.Row(r);
         value.clear();
-        AppendInteger(value, r - 1);
+        AppendInteger(value, row.id);
         Cell(out, 0, r, "", value);
         value.clear();
-        AppendInteger(value, static_cast<int64_t>(customerBase + random % kCustomers));
+        AppendInteger(value, row.customer);
         Cell(out, 1, r, " t=\"s\"", value);
         value.clear();
-        AppendNumber(value, static_cast<double>(random % 10000000) / 100.0);
+        AppendNumber(value, row.amount);
         Cell(out, 2, r, " s=\"1\"", value);
         value.clear();
-        AppendNumber(value, static_cast<double>((random >> 24) % 10000) / 10000.0);
+        AppendNumber(value, row.share);
         Cell(out, 3, r, " s=\"2\"", value);
         value.clear();
-        AppendInteger(value, 36526 + static_cast<int64_t>((random >> 8) % 9000));
+        AppendInteger(value, row.date);
         Cell(out, 4, r, " s=\"3\"", value);
-        Cell(out, 5, r, " t=\"b\"", (random >> 40) & 1 ? "1" : "0");
-        // Column G: a formatted blank every third row, nothing otherwise.
-        if (r % 3 == 0) {
+        Cell(out, 5, r, " t=\"b\"", row.paid ? "1" : "0");
+        if (row.formattedBlank) {
             out += "<c r=\"G";
             AppendInteger(out, r);
             out += "\" s=\"5\"/>";
         }
         value.clear();
-        AppendNumber(value, static_cast<double>(static_cast<int64_t>(random % 2000001) - 1000000) / 7.0);
+        AppendNumber(value, row.ratio);
         Cell(out, 7, r, "", value);
         value.clear();
-        AppendInteger(value, static_cast<int64_t>(categoryBase + (random >> 50) % 20));
+        AppendInteger(value, row.category);
         Cell(out, 8, r, " t=\"s\"", value);
         value.clear();
-        AppendNumber(value, 36526 + static_cast<double>((random >> 12) % 900000) / 100.0);
+        AppendNumber(value, row.dateTime);
         Cell(out, 9, r, " s=\"4\"", value);
         out += "</row>";
         if (out.size() > (1u << 20) - 4096) {

@@ -3,15 +3,12 @@
 // part is named by the executable: fuzz_xlsb_styles replaces xl/styles.bin, and so on.
 // Run with VELLUMCAST_FUZZ_SEED_DIR set, it writes the sound part there as a seed and exits.
 
-#include "FuzzWalk.h"
+#include "FuzzPart.h"
 #include "spreadsheet/xlsb/XlsbReader.h"
 #include "support/XlsbWriter.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,38 +48,17 @@ std::string g_part;
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    const std::string program = *argc > 0 ? (*argv)[0] : "";
-    const struct {
-        const char* suffix;
-        const char* part;
-    } parts[] = { { "fuzz_xlsb_workbook", "xl/workbook.bin" }, { "fuzz_xlsb_styles", "xl/styles.bin" },
-        { "fuzz_xlsb_shared_strings", "xl/sharedStrings.bin" }, { "fuzz_xlsb_worksheet", "xl/worksheets/sheet1.bin" } };
-    for (const auto& p : parts) {
-        const std::string suffix = p.suffix;
-        if (program.size() >= suffix.size()
-            && program.compare(program.size() - suffix.size(), suffix.size(), suffix) == 0)
-            g_part = p.part;
-    }
-    if (g_part.empty()) {
-        std::fprintf(stderr, "%s: the program name names no xlsb part\n", program.c_str());
-        std::exit(2);
-    }
-    if (const char* seeds = std::getenv("VELLUMCAST_FUZZ_SEED_DIR")) {
-        for (const auto& [name, content] : SoundPackage()) {
-            if (name == g_part)
-                std::ofstream(std::string(seeds) + "/sound", std::ios::binary) << content;
-        }
-        std::exit(0);
-    }
+    static constexpr fuzz::PartTarget kTargets[] = { { "fuzz_xlsb_workbook", "xl/workbook.bin" },
+        { "fuzz_xlsb_styles", "xl/styles.bin" }, { "fuzz_xlsb_shared_strings", "xl/sharedStrings.bin" },
+        { "fuzz_xlsb_worksheet", "xl/worksheets/sheet1.bin" } };
+    g_part = fuzz::MemberNamedBy(*argc > 0 ? (*argv)[0] : "", kTargets, "xlsb");
+    fuzz::WriteSeedIfAsked(SoundPackage(), g_part);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const auto members = SoundPackage();
-    testing::ZipWriter zip;
-    for (const auto& [name, content] : members)
-        zip.Add(name, name == g_part ? std::string(reinterpret_cast<const char*>(data), size) : content);
-    fuzz::ReadEveryCellWith(spreadsheet::xlsb::OpenReader, zip.Finish(), "fuzz.xlsb");
+    fuzz::ReadWithMemberReplaced(spreadsheet::xlsb::OpenReader, members, g_part, data, size, "fuzz.xlsb");
     return 0;
 }

@@ -2,15 +2,13 @@
 // with the xlsx reader, reading every cell. Only SpreadsheetError may come out. The part
 // is named by the executable: fuzz_xlsx_styles replaces xl/styles.xml, and so on.
 
-#include "FuzzWalk.h"
+#include "FuzzPart.h"
 #include "spreadsheet/container/Zip.h"
 #include "spreadsheet/xlsx/XlsxReader.h"
 #include "support/XlsxWriter.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <span>
 #include <string>
 #include <utility>
@@ -50,32 +48,17 @@ std::string g_part;
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    const std::string program = *argc > 0 ? (*argv)[0] : "";
-    const struct {
-        const char* suffix;
-        const char* part;
-    } parts[] = { { "fuzz_xlsx_workbook", "xl/workbook.xml" },
+    static constexpr fuzz::PartTarget kTargets[] = { { "fuzz_xlsx_workbook", "xl/workbook.xml" },
         { "fuzz_xlsx_relationships", "xl/_rels/workbook.xml.rels" }, { "fuzz_xlsx_styles", "xl/styles.xml" },
         { "fuzz_xlsx_shared_strings", "xl/sharedStrings.xml" }, { "fuzz_xlsx_worksheet", "xl/worksheets/sheet1.xml" } };
-    for (const auto& p : parts) {
-        const std::string suffix = p.suffix;
-        if (program.size() >= suffix.size()
-            && program.compare(program.size() - suffix.size(), suffix.size(), suffix) == 0)
-            g_part = p.part;
-    }
-    if (g_part.empty()) {
-        std::fprintf(stderr, "%s: the program name names no xlsx part\n", program.c_str());
-        std::exit(2);
-    }
+    g_part = fuzz::MemberNamedBy(*argc > 0 ? (*argv)[0] : "", kTargets, "xlsx");
+    fuzz::WriteSeedIfAsked(SoundPackage(), g_part);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const auto members = SoundPackage();
-    testing::ZipWriter zip;
-    for (const auto& [name, content] : members)
-        zip.Add(name, name == g_part ? std::string(reinterpret_cast<const char*>(data), size) : content);
-    fuzz::ReadEveryCellWith(spreadsheet::xlsx::OpenReader, zip.Finish(), "fuzz.xlsx");
+    fuzz::ReadWithMemberReplaced(spreadsheet::xlsx::OpenReader, members, g_part, data, size, "fuzz.xlsx");
     return 0;
 }

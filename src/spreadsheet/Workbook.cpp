@@ -4,6 +4,7 @@
 #include "core/Files.h"
 #include "spreadsheet/FormatDetection.h"
 
+#include <atomic>
 #include <exception>
 #include <optional>
 #include <thread>
@@ -12,6 +13,8 @@
 namespace vellumcast::spreadsheet {
 
 namespace {
+
+std::atomic<uint64_t> g_loadBesideWalkThreshold { uint64_t { 1 } << 20 };
 
 // Set on a thread that loads a worksheet beside the one using the workbook.
 thread_local bool t_loadingAside = false;
@@ -28,6 +31,16 @@ std::function<void()> SkippedWhileLoadingAside(std::function<void()> yield)
 }
 
 } // namespace
+
+uint64_t LoadBesideWalkThreshold()
+{
+    return g_loadBesideWalkThreshold.load(std::memory_order_relaxed);
+}
+
+void SetLoadBesideWalkThreshold(uint64_t bytes)
+{
+    g_loadBesideWalkThreshold.store(bytes, std::memory_order_relaxed);
+}
 
 const std::string& Worksheet::Name() const
 {
@@ -75,8 +88,8 @@ template <typename Run> void Worksheet::LoadWith(Run&& run)
 bool Worksheet::LoadHandingOverRows(const std::function<bool(const FinishedRows&)>& consume)
 {
     // A second thread costs more than it saves on a small worksheet, or one at hand.
-    constexpr uint64_t kWorthLoadingBeside = uint64_t { 1 } << 20;
-    if (m_owner->m_reader->SheetBytes(m_index) < kWorthLoadingBeside)
+    const uint64_t threshold = LoadBesideWalkThreshold();
+    if (threshold == kNeverLoadBeside || m_owner->m_reader->SheetBytes(m_index) < threshold)
         return false;
     bool everyRow = false;
     m_failedLoad = nullptr;

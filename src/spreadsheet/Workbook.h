@@ -19,6 +19,16 @@ namespace vellumcast::spreadsheet {
 
 class Workbook;
 
+// The fewest bytes a worksheet's load must read for Worksheet::LoadHandingOverRows to
+// load it on a second thread: below it, a thread costs more than it saves. Defaults to
+// 1 MiB. Worksheets whose size is unknown beforehand count as large.
+uint64_t LoadBesideWalkThreshold();
+// Sets that threshold for every workbook, from any thread; tests and fuzz targets set 0
+// so that small worksheets take the path large ones do. kNeverLoadBeside turns loading
+// beside off: every worksheet is loaded before it is walked.
+void SetLoadBesideWalkThreshold(uint64_t bytes);
+inline constexpr uint64_t kNeverLoadBeside = UINT64_MAX;
+
 class Worksheet {
 public:
     const std::string& Name() const;

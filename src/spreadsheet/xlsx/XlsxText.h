@@ -4,11 +4,25 @@
 
 #include "spreadsheet/numfmt/NumberFormat.h"
 
+#include <charconv>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace vellumcast::spreadsheet::xlsx {
+
+// An attribute's boolean: "1", "true" or "on".
+inline bool IsTrue(std::string_view value)
+{
+    return value == "1" || value == "true" || value == "on";
+}
+
+// The whole of text as an integer; false when it is not one or does not fit.
+template <typename Integer> bool ParseInteger(std::string_view text, Integer& value)
+{
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
 
 // Appends text with its "_xHHHH_" escapes decoded to UTF-8 ("_x000D_" is a carriage
 // return, "_x005F_" an underscore, surrogate pairs joined). Anything else stays as is.

@@ -1,0 +1,341 @@
+#include "spreadsheet/xlsx/XlsxWorksheet.h"
+#include "spreadsheet/xlsx/XlsxCellPath.h"
+#include "spreadsheet/xlsx/XlsxPackage.h"
+#include "spreadsheet/xlsx/XlsxText.h"
+#include "spreadsheet/xml/Xml.h"
+#include "spreadsheet/xml/XmlScanner.h"
+
+#include <charconv>
+#include <cstring>
+
+namespace vellumcast::spreadsheet::xlsx {
+
+namespace {
+
+using xml::XmlAttributes;
+
+// The cells of one worksheet. Hot path: no allocation per cell once the buffers have grown,
+// attributes matched by their first bytes, numbers and references parsed by hand.
+class WorksheetHandler final : public xml::XmlHandler {
+public:
+    WorksheetHandler(SheetBuilder& builder, numfmt::DateSystem dateSystem)
+        : m_builder(builder)
+        , m_dateSystem(dateSystem)
+    {
+        m_value.reserve(64);
+        m_inline.reserve(64);
+    }
+
+    void StartElement(std::string_view, std::string_view localName, const XmlAttributes& attributes) override
+    {
+        if (!m_inSheetData) {
+            if (localName == "sheetData")
+                m_inSheetData = true;
+            else if (localName == "dimension")
+                ExpectRange(attributes.Get("ref"));
+            return;
+        }
+        switch (localName.size()) {
+        case 1:
+            if (localName[0] == 'c')
+                StartCell(attributes);
+            else if (localName[0] == 'v' && m_inCell)
+                m_collect = &m_value;
+            else if (localName[0] == 't' && m_inInline && m_phoneticDepth == 0)
+                m_collect = &m_inline;
+            else if (localName[0] == 'f')
+                m_collect = nullptr;
+            break;
+        case 2:
+            if (localName == "is" && m_inCell) {
+                m_inInline = true;
+                m_hasInline = true;
+            }
+            break;
+        case 3:
+            if (localName == "row")
+                StartRow(attributes);
+            else if (localName == "rPh")
+                ++m_phoneticDepth;
+            break;
+        default:
+            break;
+        }
+    }
+
+    void EndElement(std::string_view, std::string_view localName) override
+    {
+        if (!m_inSheetData)
+            return;
+        switch (localName.size()) {
+        case 1:
+            if (localName[0] == 'c' && m_inCell)
+                EndCell();
+            else if (localName[0] == 'v')
+                m_collect = nullptr;
+            else if (localName[0] == 't')
+                m_collect = nullptr;
+            break;
+        case 2:
+            if (localName == "is")
+                m_inInline = false;
+            break;
+        case 3:
+            if (localName == "rPh" && m_phoneticDepth > 0)
+                --m_phoneticDepth;
+            break;
+        case 9:
+            if (localName == "sheetData")
+                m_inSheetData = false;
+            break;
+        default:
+            break;
+        }
+    }
+
+    void Characters(std::string_view text) override
+    {
+        if (m_collect) {
+            if (m_collect->size() + text.size() > kMaxStringText)
+                throw SpreadsheetError(ErrorCode::TooLarge, "a cell holds more text than the engine accepts");
+            m_collect->append(text);
+        }
+    }
+
+private:
+    enum class Type : uint8_t { Number, Shared, FormulaString, Inline, Boolean, Error, Date };
+
+    // The recorded extent, "A1:J100": a hint of the used range to come. Writers are not
+    // all careful with it, so it is only ever a guess.
+    void ExpectRange(std::string_view reference)
+    {
+        const size_t colon = reference.find(':');
+        CellRange range;
+        if (colon != std::string_view::npos
+            && ParseCellReference(reference.substr(0, colon), range.firstRow, range.firstColumn)
+            && ParseCellReference(reference.substr(colon + 1), range.lastRow, range.lastColumn)
+            && range.firstRow <= range.lastRow && range.lastRow <= kMaxRows && range.firstColumn <= range.lastColumn
+            && range.lastColumn <= kMaxColumns)
+            m_builder.ExpectRange(range);
+    }
+
+    void StartRow(const XmlAttributes& attributes)
+    {
+        int32_t row = m_row + 1;
+        for (const char** a = attributes.Raw(); *a; a += 2) {
+            if (a[0][0] == 'r' && a[0][1] == '\0') {
+                const std::string_view text(a[1]);
+                if (!ParseInteger(text, row))
+                    throw SpreadsheetError(
+                        ErrorCode::Corrupt, "a row number is not valid (\"" + std::string(text) + "\")");
+            }
+        }
+        m_row = row;
+        m_column = 0;
+    }
+
+    void StartCell(const XmlAttributes& attributes)
+    {
+        int32_t row = m_row, column = m_column + 1;
+        Type type = Type::Number;
+        uint32_t style = 0;
+        if (row < 1)
+            row = 1; // a cell before any <row>, without a reference of its own
+        for (const char** a = attributes.Raw(); *a; a += 2) {
+            const char* name = a[0];
+            if (name[0] == '\0' || name[1] != '\0')
+                continue;
+            const char* value = a[1];
+            switch (name[0]) {
+            case 'r': {
+                const std::string_view text(value);
+                if (!xlsx::ParseCellReference(text, row, column))
+                    throw SpreadsheetError(
+                        ErrorCode::Corrupt, "the cell reference \"" + std::string(text) + "\" is not valid");
+                break;
+            }
+            case 's': {
+                const std::string_view text(value);
+                if (!text.empty() && !ParseInteger(text, style))
+                    style = 0;
+                break;
+            }
+            case 't':
+                type = TypeOf(value);
+                break;
+            default:
+                break;
+            }
+        }
+        m_row = row;
+        m_column = column;
+        m_cellStyle = style;
+        m_type = type;
+        m_inCell = true;
+        m_hasInline = false;
+        m_value.clear();
+        m_inline.clear();
+        m_collect = nullptr;
+    }
+
+    static Type TypeOf(const char* t)
+    {
+        switch (t[0]) {
+        case 's':
+            if (t[1] == '\0')
+                return Type::Shared;
+            if (std::strcmp(t, "str") == 0)
+                return Type::FormulaString;
+            break;
+        case 'i':
+            if (std::strcmp(t, "inlineStr") == 0)
+                return Type::Inline;
+            break;
+        case 'b':
+            if (t[1] == '\0')
+                return Type::Boolean;
+            break;
+        case 'e':
+            if (t[1] == '\0')
+                return Type::Error;
+            break;
+        case 'd':
+            if (t[1] == '\0')
+                return Type::Date;
+            break;
+        default:
+            break;
+        }
+        return Type::Number;
+    }
+
+    void AddText(std::string_view text)
+    {
+        if (xlsx::HasEscapes(text)) {
+            m_decoded.clear();
+            xlsx::AppendUnescaped(text, m_decoded);
+            m_builder.AddString(m_row, m_column, m_decoded, m_cellStyle);
+        } else {
+            m_builder.AddString(m_row, m_column, text, m_cellStyle);
+        }
+    }
+
+    void EndCell()
+    {
+        m_inCell = false;
+        m_inInline = false;
+        m_collect = nullptr;
+        const int32_t row = m_row, column = m_column;
+        const uint32_t style = m_cellStyle;
+        if (m_type == Type::Inline || (m_hasInline && m_value.empty())) {
+            // Some writers put the text of an inline string in <v> instead of <is>.
+            AddText(m_hasInline ? std::string_view(m_inline) : std::string_view(m_value));
+            return;
+        }
+        const std::string_view value = m_value;
+        if (value.empty()) {
+            m_builder.AddBlank(row, column, style);
+            return;
+        }
+        switch (m_type) {
+        case Type::Number: {
+            double number = 0;
+            const auto result = std::from_chars(value.data(), value.data() + value.size(), number);
+            if (result.ec == std::errc() && result.ptr == value.data() + value.size())
+                m_builder.AddNumber(row, column, number, style);
+            else
+                AddNumberLeniently(value);
+            return;
+        }
+        case Type::Shared: {
+            uint32_t index = 0;
+            if (!ParseInteger(Trimmed(value), index))
+                throw SpreadsheetError(ErrorCode::Corrupt,
+                    "a shared string index is not valid (\"" + std::string(value.substr(0, 32)) + "\")");
+            m_builder.AddSharedString(row, column, index, style);
+            return;
+        }
+        case Type::FormulaString:
+        case Type::Inline:
+            AddText(value);
+            return;
+        case Type::Boolean: {
+            const std::string_view text = Trimmed(value);
+            m_builder.AddBoolean(row, column, text != "0" && text != "false" && text != "FALSE", style);
+            return;
+        }
+        case Type::Error: {
+            CellError error = CellError::Null;
+            if (CellErrorFromText(Trimmed(value), error))
+                m_builder.AddError(row, column, error, style);
+            else
+                AddText(value);
+            return;
+        }
+        case Type::Date: {
+            double serial = 0;
+            if (xlsx::IsoDateToSerial(value, m_dateSystem, serial))
+                m_builder.AddNumber(row, column, serial, style);
+            else
+                AddText(value);
+            return;
+        }
+        }
+    }
+
+    static std::string_view Trimmed(std::string_view text)
+    {
+        while (!text.empty()
+            && (text.front() == ' ' || text.front() == '\n' || text.front() == '\r' || text.front() == '\t'))
+            text.remove_prefix(1);
+        while (
+            !text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\r' || text.back() == '\t'))
+            text.remove_suffix(1);
+        return text;
+    }
+
+    // A number that from_chars does not take as it stands: surrounding spaces, a leading
+    // "+", or a magnitude past double's range. Anything else is kept as text, not lost.
+    void AddNumberLeniently(std::string_view value)
+    {
+        std::string_view text = Trimmed(value);
+        if (!text.empty() && text.front() == '+')
+            text.remove_prefix(1);
+        double number = 0;
+        const auto result = std::from_chars(text.data(), text.data() + text.size(), number);
+        if (result.ptr == text.data() + text.size() && !text.empty()
+            && (result.ec == std::errc() || result.ec == std::errc::result_out_of_range)) {
+            m_builder.AddNumber(m_row, m_column, number, m_cellStyle);
+            return;
+        }
+        AddText(value);
+    }
+
+    SheetBuilder& m_builder;
+    numfmt::DateSystem m_dateSystem;
+    std::string m_value;
+    std::string m_inline;
+    std::string m_decoded;
+    std::string* m_collect = nullptr;
+    int32_t m_row = 0;
+    int32_t m_column = 0;
+    uint32_t m_cellStyle = 0;
+    int m_phoneticDepth = 0;
+    Type m_type = Type::Number;
+    bool m_inSheetData = false;
+    bool m_inCell = false;
+    bool m_inInline = false;
+    bool m_hasInline = false;
+};
+
+} // namespace
+
+void ReadWorksheet(const container::ZipArchive& archive, const container::ZipEntry& entry, SheetBuilder& builder,
+    numfmt::DateSystem dateSystem, const std::function<void()>& yield)
+{
+    WorksheetHandler handler(builder, dateSystem);
+    CellDirectPath cells(handler);
+    xml::ScanXmlMember(archive, entry, handler, yield, &cells);
+}
+
+} // namespace vellumcast::spreadsheet::xlsx

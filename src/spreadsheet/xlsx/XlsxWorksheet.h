@@ -1,0 +1,16 @@
+#pragma once
+// One worksheet part of an Office Open XML workbook, read straight into a SheetBuilder.
+
+#include "spreadsheet/SheetData.h"
+#include "spreadsheet/container/Zip.h"
+#include "spreadsheet/numfmt/NumberFormat.h"
+
+#include <functional>
+
+namespace vellumcast::spreadsheet::xlsx {
+
+// Inflates the part in chunks and parses it as it arrives. Throws SpreadsheetError.
+void ReadWorksheet(const container::ZipArchive& archive, const container::ZipEntry& entry, SheetBuilder& builder,
+    numfmt::DateSystem dateSystem, const std::function<void()>& yield);
+
+} // namespace vellumcast::spreadsheet::xlsx
