@@ -99,8 +99,8 @@ std::string Xml(std::string_view body)
 int main(int argc, char** argv)
 {
     const long long rows = bench::RowsArgument(argc, argv, "generate_xlsb OUT.xlsb ROWS");
-    const bench::SharedStrings strings;
-    const auto& shared = strings.texts;
+    const bench::SharedStrings sharedStrings;
+    const auto& shared = sharedStrings.texts;
 
     const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
     ZipFileWriter zip(argv[1]);
@@ -204,7 +204,7 @@ int main(int argc, char** argv)
     for (uint32_t c = 0; c < 10; ++c)
         Shared(out, c, c);
 
-    bench::DataRows dataRows(strings);
+    bench::DataRows dataRows(sharedStrings);
     for (long long r = 2; r <= rows + 1; ++r) {
         rowHeader(r);
         const bench::DataRow row = dataRows.Row(r);

@@ -54,8 +54,8 @@ void Cell(std::string& out, int column, int64_t row, const char* attributes, std
 int main(int argc, char** argv)
 {
     const long long rows = bench::RowsArgument(argc, argv, "generate_xlsx OUT.xlsx ROWS");
-    const bench::SharedStrings strings;
-    const auto& shared = strings.texts;
+    const bench::SharedStrings sharedStrings;
+    const auto& shared = sharedStrings.texts;
 
     constexpr std::string_view kHeader = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
     constexpr std::string_view kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
@@ -126,7 +126,7 @@ int main(int argc, char** argv)
         Cell(out, c, 1, " t=\"s\"", std::to_string(c));
     out += "</row>";
 
-    bench::DataRows dataRows(strings);
+    bench::DataRows dataRows(sharedStrings);
     std::string value;
     for (long long r = 2; r <= rows + 1; ++r) {
         out += "<row r=\"";
