@@ -4,7 +4,9 @@
 #include "core/Files.h"
 #include "core/HugePages.h"
 #include "core/StepRunner.h"
+#include "export/ExportBudget.h"
 #include "export/LineComposer.h"
+#include "export/LineSources.h"
 
 #include <algorithm>
 #include <cmath>
@@ -36,19 +38,6 @@ namespace {
 using spreadsheet::ErrorCode;
 using spreadsheet::SpreadsheetError;
 
-// The work one workbook may cause, in proportion to its file: a floor that every real
-// workbook of a few megabytes stays far below, plus a share per byte of the file. A
-// workbook records at least a byte or so per cell it holds, so 1,024 cells visited per
-// byte is generous and bounds the time a crafted file of a few kilobytes can take.
-constexpr uint64_t kCellFloor = uint64_t { 64 } << 20;
-constexpr uint64_t kCellsPerFileByte = 1024;
-// The memory the texts may take, together with the loaded worksheet's cells: real text
-// is a few times its file at most (XML inflates 5 to 30 times and is mostly markup), so
-// 64 bytes per byte is generous. A crafted file of a megabyte is refused at 128 MiB, so
-// with the copy a growing text makes it stays well under 256 MiB.
-constexpr uint64_t kTextFloor = uint64_t { 64 } << 20;
-constexpr uint64_t kTextPerFileByte = 64;
-
 std::string CellName(int32_t row, int32_t column)
 {
     std::string letters;
@@ -67,99 +56,17 @@ std::string SheetOf(Worksheet& sheet, const Workbook& workbook)
     return "the worksheet \"" + sheet.Name() + "\" of " + workbook.Path();
 }
 
-// Whether a walk goes along rows (one line per row) or down columns.
-enum class Lines { Rows, Columns };
-
-// The cells of each line that the file records, in line order, for walks that leave
-// blank cells out: they visit what exists, never the whole rectangle.
-class RecordedLines {
-public:
-    RecordedLines(Worksheet& sheet, Lines lines)
-        : m_data(sheet.Cells())
-        , m_columns(lines == Lines::Columns)
-    {
-        if (m_columns)
-            m_order = m_data.ColumnMajorOrder();
-    }
-
-    // Visits the recorded cells of line `position`; positions must come in ascending order.
-    template <typename Visit> void ForEachOn(int32_t position, Visit&& visit)
-    {
-        if (m_columns) {
-            for (; m_next < m_order.size() && m_data.CellAt(m_order[m_next]).column == position; ++m_next)
-                visit(m_data.CellAt(m_order[m_next]));
-            return;
-        }
-        const auto& rows = m_data.Rows();
-        while (m_next < rows.size() && rows[m_next].row < position)
-            ++m_next;
-        if (m_next == rows.size() || rows[m_next].row != position)
-            return;
-        const size_t end = m_next + 1 < rows.size() ? rows[m_next + 1].begin : m_data.CellCount();
-        for (size_t i = rows[m_next].begin; i < end; ++i)
-            visit(m_data.CellAt(i));
-    }
-
-private:
-    const spreadsheet::SheetData& m_data;
-    bool m_columns;
-    std::vector<uint32_t> m_order;
-    size_t m_next = 0;
-};
-
-// The lines of a worksheet composed while it loads, one per row: the row each line
-// stands for, and with blank cells kept the columns every line spans, taken from the
-// first rows handed over. Once loaded they must turn out to be the used range's.
-class StreamedLines {
-public:
-    explicit StreamedLines(bool blankCellsKept)
-        : m_blankCellsKept(blankCellsKept)
-    {
-    }
-
-    // Takes in a batch of rows; false when one reaches past the columns composed so far.
-    bool Take(const spreadsheet::FinishedRows& rows)
-    {
-        int32_t first = spreadsheet::kMaxColumns, last = 1;
-        for (size_t r = 0; r < rows.rows.size(); ++r) {
-            first = std::min<int32_t>(first, rows.CellAt(rows.rows[r].begin).column);
-            last = std::max<int32_t>(last, rows.CellAt(rows.RowEnd(r) - 1).column);
-        }
-        if (m_next == 0) {
-            // The file's own word on the columns, when it spans the first rows: a row further
-            // down that reaches wider then needs no second walk.
-            const CellRange& hint = rows.expected;
-            const bool hintFits = hint.lastRow > 0 && hint.firstColumn <= first && hint.lastColumn >= last;
-            m_firstRow = m_next = rows.rows.front().row;
-            m_firstColumn = hintFits ? hint.firstColumn : first;
-            m_lastColumn = hintFits ? hint.lastColumn : last;
-            return true;
-        }
-        return !m_blankCellsKept || (first >= m_firstColumn && last <= m_lastColumn);
-    }
-
-    // Whether the lines composed are those of the loaded worksheet's used range.
-    bool Matches(const CellRange& range) const
-    {
-        return m_next != 0 && range.firstRow == m_firstRow && range.lastRow == m_next - 1
-            && (!m_blankCellsKept || (range.firstColumn == m_firstColumn && range.lastColumn == m_lastColumn));
-    }
-
-    int32_t FirstRow() const { return m_firstRow; }
-    int32_t Next() const { return m_next; } // the row of the next line
-    void Advance() { ++m_next; }
-    int32_t FirstColumn() const { return m_firstColumn; }
-    int32_t LastColumn() const { return m_lastColumn; }
-    uint64_t Width() const { return static_cast<uint64_t>(m_lastColumn - m_firstColumn) + 1; }
-
-private:
-    bool m_blankCellsKept;
-    int32_t m_firstRow = 0;
-    int32_t m_next = 0;
-    int32_t m_firstColumn = 1;
-    int32_t m_lastColumn = 1;
-};
-
+// Every procedure walks a workbook's worksheets in turn and composes their lines, while
+// the engine loads a worksheet when it can (rows handed over) or else from the loaded
+// worksheet; the two must give the same bytes. What each save mode does with the lines:
+// - all sheets: one text for the workbook, each worksheet's name line, its row lines and
+//   three empty lines;
+// - each sheet: one text per worksheet with content, its row lines;
+// - each row: the row lines of a worksheet composed into one text, each line an entry
+//   that shares it;
+// - each column: one line per column, all of a worksheet's columns composed side by side
+//   as its rows come, each column its own text.
+//
 // What the procedures share: the worksheet walk with its emptiness test, the budget of
 // the workbook's work, the progress and the recording of entries. Without a runner every
 // failure is thrown to the caller instead of reported.
@@ -172,13 +79,10 @@ public:
         , m_options(options)
         , m_fileName(ResultFileName(workbookPath))
         , m_workbook(workbook)
+        , m_budget(workbook ? workbook->FileSize() : 0)
     {
         if (reportFailures)
             m_runner.emplace(context.reporter, core::LocationText("Excel1", procedure));
-        if (workbook) {
-            m_cellBudget = kCellFloor + workbook->FileSize() * kCellsPerFileByte;
-            m_textBudget = kTextFloor + workbook->FileSize() * kTextPerFileByte;
-        }
     }
 
     // How every line of the texts ends: CR LF, or LF alone when asked.
@@ -347,7 +251,7 @@ public:
             return;
         const double estimate
             = static_cast<double>(text.size() - sheetStart) / static_cast<double>(done) * static_cast<double>(total);
-        const double room = static_cast<double>(TextRoom());
+        const double room = static_cast<double>(m_budget.TextRoom());
         text.reserve(sheetStart + static_cast<size_t>(std::min({ estimate * 1.05, room, kMaxReserve })) + 4096);
         core::AdviseHugePages(text.data(), text.capacity());
     }
@@ -389,7 +293,7 @@ private:
     {
         if (sheet.Loaded())
             return Streamed::No;
-        const uint64_t textUsed = m_textUsed;
+        const uint64_t textUsed = m_budget.TextUsed();
         const std::string lastText = m_lastText;
         std::vector<std::pair<int, std::exception_ptr>> failures;
         m_deferredFailures = &failures;
@@ -408,8 +312,8 @@ private:
             everyRow = false;
         }
         m_deferredFailures = nullptr;
-        const uint64_t composed = m_textUsed - textUsed;
-        m_textUsed = textUsed;
+        const uint64_t composed = m_budget.TextUsed() - textUsed;
+        m_budget.GiveBackTextTo(textUsed);
         if (m_context.pump.StopRequested()) {
             // Stopped: the worksheet is neither finished nor walked again.
             drop();
@@ -434,7 +338,7 @@ private:
             drop();
             return Streamed::PassedOver;
         }
-        m_textUsed += composed;
+        m_budget.ChargeText(composed);
         for (auto& [failedLabel, failure] : failures)
             m_runner->Fail(failedLabel, failure);
         return Streamed::Composed;
@@ -464,8 +368,8 @@ private:
         }
         const int32_t last = rows.rows.back().row;
         const uint64_t rowCount = static_cast<uint64_t>(last - lines.FirstRow()) + 1;
-        m_sheetBytes = rows.endCell * sizeof(spreadsheet::Cell) + rows.textsBase + rows.texts.size();
-        if (!Affordable(m_options.includeBlankCells ? rowCount * width : width + rows.endCell, width, rowCount))
+        m_budget.SetSheetBytes(rows.StoredBytes());
+        if (!Affordable({ m_options.includeBlankCells ? rowCount * width : width + rows.endCell, width, rowCount }))
             return false;
         const int32_t expected = ExpectedLastRow(rows);
         const auto addTo = [&](size_t c, auto&& read) {
@@ -523,7 +427,7 @@ private:
             return;
         columns.reserved = true;
         const double scale = static_cast<double>(total) / static_cast<double>(done) * 1.05;
-        const double room = static_cast<double>(TextRoom()) / static_cast<double>(columns.texts.size());
+        const double room = static_cast<double>(m_budget.TextRoom()) / static_cast<double>(columns.texts.size());
         for (std::string& text : columns.texts) {
             text.reserve(static_cast<size_t>(std::min(static_cast<double>(text.size()) * scale, room)) + 4096);
             core::AdviseHugePages(text.data(), text.capacity());
@@ -563,9 +467,8 @@ private:
         const uint64_t width = m_options.includeBlankCells ? lines.Width() : 1;
         const int32_t last = rows.rows.back().row;
         const uint64_t lineCount = static_cast<uint64_t>(last - lines.FirstRow()) + 1;
-        // The cells and stored texts loaded so far.
-        m_sheetBytes = rows.endCell * sizeof(spreadsheet::Cell) + rows.textsBase + rows.texts.size();
-        if (!Affordable(lineCount * width + (m_options.includeBlankCells ? 0 : rows.endCell), lineCount, width))
+        m_budget.SetSheetBytes(rows.StoredBytes()); // the cells and stored texts loaded so far
+        if (!Affordable({ lineCount * width + (m_options.includeBlankCells ? 0 : rows.endCell), lineCount, width }))
             return false;
         const int32_t expected = ExpectedLastRow(rows);
         for (size_t r = 0; r < rows.rows.size(); ++r) {
@@ -628,18 +531,13 @@ private:
         return lineCount * (perLine > 0 ? perLine + 2 : 0);
     }
 
-    bool Affordable(uint64_t cells, uint64_t lineCount, uint64_t width) const
-    {
-        return m_cellsUsed + cells <= m_cellBudget && LeastText(lineCount, width) <= TextRoom();
-    }
-
     // Refuses, before any of it is done, a walk past the workbook's budget: the cells it
     // visits and, with blank cells kept, the least text it must compose. A used range that
     // runs on past the last value over empty cells (formatted to the grid's edge) is cut
     // there instead, when that fits, with a warning naming what is left out.
     void Charge(Worksheet& sheet, Lines lines, CellRange& range)
     {
-        m_sheetBytes = sheet.StoredBytes();
+        m_budget.SetSheetBytes(sheet.StoredBytes());
         if (Affordable(WalkCost(sheet, lines, range)))
             return Spend(sheet, lines, range);
         const CellRange content = ContentRange(sheet, range);
@@ -657,8 +555,8 @@ private:
             "Cannot export " + SheetOf(sheet, *m_workbook) + ": its used range " + RangeName(range) + " makes "
                 + std::to_string(cost.cells) + " cells to visit and at least "
                 + std::to_string(LeastText(cost.lineCount, cost.width)) + " bytes of text, more than a workbook of "
-                + std::to_string(m_workbook->FileSize()) + " bytes may cause (" + std::to_string(m_cellBudget)
-                + " cells, " + std::to_string(m_textBudget) + " bytes of text)");
+                + std::to_string(m_workbook->FileSize()) + " bytes may cause (" + std::to_string(m_budget.CellLimit())
+                + " cells, " + std::to_string(m_budget.TextLimit()) + " bytes of text)");
     }
 
     struct WalkCosts {
@@ -675,10 +573,13 @@ private:
         return { m_options.includeBlankCells ? rowCount * columnCount : lineCount + sheet.CellCount(), lineCount,
             width };
     }
-    bool Affordable(const WalkCosts& cost) const { return Affordable(cost.cells, cost.lineCount, cost.width); }
+    bool Affordable(const WalkCosts& cost) const
+    {
+        return m_budget.Affords({ cost.cells, LeastText(cost.lineCount, cost.width) });
+    }
     void Spend(Worksheet& sheet, Lines lines, const CellRange& range)
     {
-        m_cellsUsed += WalkCost(sheet, lines, range).cells;
+        m_budget.SpendCells(WalkCost(sheet, lines, range).cells);
     }
 
     // The used range cut after the last row and the last column that hold a value; at
@@ -718,26 +619,18 @@ private:
     void ChargeText(Worksheet& sheet, size_t bytes)
     {
         CheckText(sheet, bytes);
-        m_textUsed += bytes;
+        m_budget.ChargeText(bytes);
     }
 
     // Refuses a text past the budget, counting the line being composed (pending bytes):
     // one line of thousands of cells may be long enough to exhaust memory on its own.
     void CheckText(Worksheet& sheet, size_t pending)
     {
-        if (pending > TextRoom())
+        if (!m_budget.TextFits(pending))
             throw SpreadsheetError(ErrorCode::TooLarge,
                 "Cannot export " + SheetOf(sheet, *m_workbook) + ": its texts and the worksheet's cells grow past "
-                    + std::to_string(m_textBudget) + " bytes, more than a workbook of "
+                    + std::to_string(m_budget.TextLimit()) + " bytes, more than a workbook of "
                     + std::to_string(m_workbook->FileSize()) + " bytes may give");
-    }
-
-    // What the texts may still grow by: the budget less the texts so far and the cells
-    // of the worksheet being walked.
-    uint64_t TextRoom() const
-    {
-        const uint64_t used = m_textUsed + m_sheetBytes;
-        return used < m_textBudget ? m_textBudget - used : 0;
     }
 
     template <typename ReadText> void Add(Worksheet& sheet, int label, ReadText&& read)
@@ -783,11 +676,7 @@ private:
     Workbook* m_workbook;
     std::string m_lastText;
     std::vector<std::pair<int, std::exception_ptr>>* m_deferredFailures = nullptr;
-    uint64_t m_cellBudget = 0;
-    uint64_t m_textBudget = 0;
-    uint64_t m_cellsUsed = 0;
-    uint64_t m_textUsed = 0;
-    uint64_t m_sheetBytes = 0; // the cells of the worksheet being walked
+    ExportBudget m_budget;
 };
 
 // One entry per line of every worksheet: rows or columns.

@@ -231,6 +231,9 @@ struct FinishedRows {
     bool endOfSheet = false; // the load is complete: no rows follow
 
     size_t RowEnd(size_t row) const { return row + 1 < rows.size() ? rows[row + 1].begin : endCell; }
+    // The bytes the worksheet's cells and stored texts take so far, as SheetData::StoredBytes
+    // counts them once it is loaded.
+    uint64_t StoredBytes() const { return endCell * sizeof(Cell) + textsBase + texts.size(); }
     const Cell& CellAt(size_t index) const
     {
         return blocks[(index >> CellStore::kBlockShift) - firstBlock][index & (CellStore::kBlockSize - 1)];
