@@ -24,18 +24,21 @@ bool StartsWith(std::span<const uint8_t> bytes, const void* prefix, size_t lengt
     return bytes.size() >= length && std::memcmp(bytes.data(), prefix, length) == 0;
 }
 
-// What the detectors look at: the first bytes, and the member list of a ZIP package,
-// read once however many rows ask for it.
+// What the detectors look at: the first bytes, and the directory of a ZIP package, read
+// once however many rows ask for it and handed on to the package's reader.
 class Probe {
 public:
-    explicit Probe(std::span<const uint8_t> bytes)
-        : m_bytes(bytes)
+    explicit Probe(std::shared_ptr<const FileBytes> bytes)
+        : m_file(std::move(bytes))
+        , m_head(m_file->Read(0, static_cast<size_t>(std::min<uint64_t>(m_file->Size(), kHeadSize)), m_headScratch))
     {
     }
 
-    std::span<const uint8_t> Bytes() const { return m_bytes; }
+    // As far as any detector looks into a file that is no package.
+    static constexpr size_t kHeadSize = 8192;
+    std::span<const uint8_t> Bytes() const { return m_head; }
 
-    bool IsZip() const { return StartsWith(m_bytes, "PK\x03\x04", 4) || StartsWith(m_bytes, "PK\x05\x06", 4); }
+    bool IsZip() const { return StartsWith(m_head, "PK\x03\x04", 4) || StartsWith(m_head, "PK\x05\x06", 4); }
 
     // The package, or nothing when the bytes are no ZIP archive.
     const container::ZipArchive* Zip()
@@ -43,13 +46,16 @@ public:
         if (!IsZip())
             return nullptr;
         if (!m_zip)
-            m_zip.emplace(m_bytes);
-        return &*m_zip;
+            m_zip = std::make_shared<const container::ZipArchive>(m_file);
+        return m_zip.get();
     }
+    std::shared_ptr<const container::ZipArchive> TakeZip() { return std::move(m_zip); }
 
 private:
-    std::span<const uint8_t> m_bytes;
-    std::optional<container::ZipArchive> m_zip;
+    std::shared_ptr<const FileBytes> m_file;
+    std::vector<uint8_t> m_headScratch;
+    std::span<const uint8_t> m_head;
+    std::shared_ptr<const container::ZipArchive> m_zip;
 };
 
 bool IsCompoundFile(Probe& probe)
@@ -139,7 +145,6 @@ bool IsText(Probe& probe)
 }
 
 struct FormatRow {
-    WorkbookFormat format;
     bool (*matches)(Probe& probe);
     std::unique_ptr<WorkbookReader> (*open)(const ReaderContext& context, WorkbookData& data);
 };
@@ -147,18 +152,17 @@ struct FormatRow {
 // Every format the engine reads, in the order the detectors are asked. A new reader is a
 // folder of its own and one row here.
 constexpr FormatRow kFormats[] = {
-    { WorkbookFormat::Xls, IsCompoundFile, xls::OpenReader },
-    { WorkbookFormat::Ods, IsOdsPackage, ods::OpenReader },
-    { WorkbookFormat::Xlsb, IsXlsbPackage, xlsb::OpenReader },
-    { WorkbookFormat::Xlsx, IsXlsxPackage, xlsx::OpenReader },
-    { WorkbookFormat::FlatOds, IsFlatOds, ods::OpenFlatReader },
-    { WorkbookFormat::SpreadsheetMl, IsSpreadsheetMl, spreadsheetml::OpenReader },
-    { WorkbookFormat::DelimitedText, IsText, csv::OpenReader },
+    { IsCompoundFile, xls::OpenReader },
+    { IsOdsPackage, ods::OpenReader },
+    { IsXlsbPackage, xlsb::OpenReader },
+    { IsXlsxPackage, xlsx::OpenReader },
+    { IsFlatOds, ods::OpenFlatReader },
+    { IsSpreadsheetMl, spreadsheetml::OpenReader },
+    { IsText, csv::OpenReader },
 };
 
-const FormatRow* FindFormat(std::span<const uint8_t> bytes)
+const FormatRow* FindFormat(Probe& probe)
 {
-    Probe probe(bytes);
     for (const auto& row : kFormats) {
         if (row.matches(probe))
             return &row;
@@ -167,12 +171,6 @@ const FormatRow* FindFormat(std::span<const uint8_t> bytes)
 }
 
 } // namespace
-
-WorkbookFormat DetectFormat(std::span<const uint8_t> bytes)
-{
-    const FormatRow* row = FindFormat(bytes);
-    return row ? row->format : WorkbookFormat::Unknown;
-}
 
 std::vector<std::string> WorkbookExtensions()
 {
@@ -188,19 +186,26 @@ std::vector<std::string> WorkbookExtensions()
 
 std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, WorkbookData& data)
 {
-    const auto bytes = context.bytes->Bytes();
-    if (bytes.empty())
+    if (context.bytes->Size() == 0)
         throw SpreadsheetError(ErrorCode::NotAWorkbook, "the file is empty");
+    ReaderContext opened = context;
     const FormatRow* row = nullptr;
     try {
-        row = FindFormat(bytes);
+        Probe probe(context.bytes);
+        row = FindFormat(probe);
+        opened.archive = probe.TakeZip();
     } catch (const SpreadsheetError& error) {
         throw SpreadsheetError(error.code(), std::string("it is not a workbook: ") + error.what());
     }
     if (!row)
         throw SpreadsheetError(ErrorCode::NotAWorkbook,
             "it is not a workbook (none of xlsx, xlsm, xlsb, xls, ods, XML spreadsheet 2003 or delimited text)");
-    return row->open(context, data);
+    return row->open(opened, data);
+}
+
+std::shared_ptr<const container::ZipArchive> ReaderContext::Archive() const
+{
+    return archive ? archive : std::make_shared<const container::ZipArchive>(bytes);
 }
 
 } // namespace vellumcast::spreadsheet

@@ -302,7 +302,7 @@ std::unique_ptr<Workbook> Application::Open(const std::string& path)
 {
     std::shared_ptr<const FileBytes> bytes;
     try {
-        bytes = FileBytes::ReadFile(path);
+        bytes = FileBytes::OpenFile(path);
     } catch (const SpreadsheetError& error) {
         throw SpreadsheetError(error.code(), "Cannot open " + path + ": " + error.what());
     }
@@ -316,7 +316,7 @@ std::unique_ptr<Workbook> Application::OpenBytes(std::string bytes, const std::s
 
 std::unique_ptr<Workbook> Application::OpenFrom(std::shared_ptr<const FileBytes> bytes, const std::string& path)
 {
-    const uint64_t fileSize = bytes->Bytes().size();
+    const uint64_t fileSize = bytes->Size();
     ReaderContext context { std::move(bytes), core::FileNameOfPath(path), SkippedWhileLoadingAside(m_yield) };
     WorkbookData data;
     std::unique_ptr<WorkbookReader> reader;

@@ -194,8 +194,10 @@ public:
     // Opens workbook bytes held in memory; name stands for the path in messages.
     std::unique_ptr<Workbook> OpenBytes(std::string bytes, const std::string& name);
 
-private:
+    // Opens workbook bytes from any source, read as the reader asks for them.
     std::unique_ptr<Workbook> OpenFrom(std::shared_ptr<const FileBytes> bytes, const std::string& path);
+
+private:
     std::function<void()> m_yield;
 };
 

@@ -5,6 +5,7 @@
 // only when asked.
 
 #include "spreadsheet/CellFormats.h"
+#include "spreadsheet/FileBytes.h"
 #include "spreadsheet/SheetData.h"
 
 #include <cstdint>
@@ -17,26 +18,15 @@
 
 namespace vellumcast::spreadsheet {
 
+namespace container {
+class ZipArchive;
+}
+
 enum class SheetVisibility : uint8_t { Visible, Hidden, VeryHidden };
 
 struct SheetEntry {
     std::string name;
     SheetVisibility visibility = SheetVisibility::Visible;
-};
-
-// The bytes of a workbook, held in memory.
-class FileBytes {
-public:
-    virtual ~FileBytes() = default;
-    virtual std::span<const uint8_t> Bytes() const = 0;
-
-    // Reads the whole file. Throws SpreadsheetError: NotFound, NotAFile for anything but a
-    // regular file (checked without blocking), Corrupt when the file shrinks meanwhile.
-    static std::shared_ptr<const FileBytes> ReadFile(const std::string& path);
-    // Reads size bytes from an open descriptor. Corrupt when it ends sooner, as a file
-    // that another program shortens while it is read does.
-    static std::shared_ptr<const FileBytes> ReadOpenFile(int fd, size_t size);
-    static std::shared_ptr<const FileBytes> FromBuffer(std::string bytes);
 };
 
 // Workbook-wide data that the reader fills when it is opened.
@@ -65,9 +55,21 @@ public:
 };
 
 struct ReaderContext {
+    ReaderContext(std::shared_ptr<const FileBytes> bytesIn, std::string fileNameIn, std::function<void()> yieldIn)
+        : bytes(std::move(bytesIn))
+        , fileName(std::move(fileNameIn))
+        , yield(std::move(yieldIn))
+    {
+    }
+
     std::shared_ptr<const FileBytes> bytes;
     std::string fileName; // the workbook's file name, for formats that name sheets by it
     std::function<void()> yield; // call now and then during long reads
+    // The ZIP directory of a package, when the format probe has read it already.
+    std::shared_ptr<const container::ZipArchive> archive;
+
+    // The package's directory: the probe's, or else read now. Throws SpreadsheetError.
+    std::shared_ptr<const container::ZipArchive> Archive() const;
 };
 
 } // namespace vellumcast::spreadsheet

@@ -15,9 +15,15 @@ namespace {
 using testing::Fixture;
 using testing::ReadBytes;
 
-std::span<const uint8_t> AsBytes(const std::string& text)
+SpreadsheetError ErrorOf(const std::string& bytes)
 {
-    return { reinterpret_cast<const uint8_t*>(text.data()), text.size() };
+    try {
+        Application().OpenBytes(bytes, "book.txt");
+    } catch (const SpreadsheetError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "opened: " << bytes;
+    return SpreadsheetError(ErrorCode::Unsupported, "");
 }
 
 ErrorCode OpenFails(const std::string& path)
@@ -27,28 +33,28 @@ ErrorCode OpenFails(const std::string& path)
 
 TEST(FormatDetection, RecognisesContentWhateverTheName)
 {
-    struct Case {
-        const char* fixture;
-        WorkbookFormat format;
-    };
-    const Case cases[] = {
-        { "workbooks/date.ods", WorkbookFormat::Ods },
-        { "workbooks/date.xlsx", WorkbookFormat::Xlsx },
-        { "workbooks/date.xls", WorkbookFormat::Xls },
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(DetectFormat(AsBytes(ReadBytes(Fixture(c.fixture)))), c.format) << c.fixture;
-    EXPECT_EQ(
-        DetectFormat(AsBytes("<?xml version=\"1.0\"?><office:document xmlns:office=\"x\"/>")), WorkbookFormat::FlatOds);
-    EXPECT_EQ(DetectFormat(AsBytes("a,b\n1,2\n")), WorkbookFormat::DelimitedText);
+    // Each fixture opens under a name that is not its own, so only its content decides.
+    Application application;
+    for (const char* fixture : { "workbooks/date.ods", "workbooks/date.xlsx", "workbooks/date.xls" }) {
+        auto book = application.OpenBytes(ReadBytes(Fixture(fixture)), "renamed.csv");
+        ASSERT_EQ(book->Worksheets().size(), 1u) << fixture;
+        EXPECT_EQ(book->Worksheets()[0].Name(), "Sheet1") << fixture;
+        EXPECT_EQ(book->Worksheets()[0].CellText(1, 2), "15") << fixture;
+    }
+    // A flat OpenDocument file is read as one, and refused for holding no spreadsheet.
+    const SpreadsheetError flat = ErrorOf("<?xml version=\"1.0\"?><office:document xmlns:office=\"x\"/>");
+    EXPECT_EQ(flat.code(), ErrorCode::NotAWorkbook);
+    EXPECT_NE(std::string(flat.what()).find("an OpenDocument file, but no spreadsheet"), std::string::npos)
+        << flat.what();
+    EXPECT_EQ(application.OpenBytes("a,b\n1,2\n", "book.csv")->Worksheets()[0].CellText(2, 2), "2");
     // UTF-16 text is text only with its byte-order mark; UTF-32 is not read.
-    EXPECT_EQ(DetectFormat(AsBytes(std::string("\xFF\xFE"
-                                               "a\0\t\0b\0",
-                  8))),
-        WorkbookFormat::DelimitedText);
-    EXPECT_EQ(DetectFormat(AsBytes(std::string("\xFE\xFF\0a\0\t\0b", 8))), WorkbookFormat::DelimitedText);
-    EXPECT_EQ(DetectFormat(AsBytes(std::string("a\0\t\0b\0", 6))), WorkbookFormat::Unknown);
-    EXPECT_EQ(DetectFormat(AsBytes(std::string("\xFF\xFE\0\0a\0\0\0", 8))), WorkbookFormat::Unknown);
+    for (const std::string& utf16 : { std::string("\xFF\xFE"
+                                                  "a\0\t\0b\0",
+                                          8),
+             std::string("\xFE\xFF\0a\0\t\0b", 8) })
+        EXPECT_EQ(application.OpenBytes(utf16, "book.txt")->Worksheets()[0].CellText(1, 2), "b");
+    EXPECT_EQ(ErrorOf(std::string("a\0\t\0b\0", 6)).code(), ErrorCode::NotAWorkbook);
+    EXPECT_EQ(ErrorOf(std::string("\xFF\xFE\0\0a\0\0\0", 8)).code(), ErrorCode::NotAWorkbook);
 }
 
 TEST(FormatDetection, OpensAnOdsNamedLikeAnotherFormat)

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <map>
 
@@ -72,19 +73,20 @@ TEST(HostileFiles, OnlyRegularFilesAreOpenedAndNeverBlock)
 
 TEST(HostileFiles, AFileEndingBeforeItsSizeIsDamagedNotACrash)
 {
-    // A pipe holding fewer bytes than asked for stands for a file truncated while read.
-    int ends[2];
-    ASSERT_EQ(::pipe(ends), 0);
-    ASSERT_EQ(::write(ends[1], "PK\x03\x04", 4), 4);
-    ::close(ends[1]);
-    try {
-        FileBytes::ReadOpenFile(ends[0], 4096);
-        ADD_FAILURE() << "a short file was read whole";
-    } catch (const SpreadsheetError& error) {
-        EXPECT_EQ(error.code(), ErrorCode::Corrupt);
-        EXPECT_NE(std::string(error.what()).find("shrank from 4096 to 4 bytes"), std::string::npos) << error.what();
-    }
-    ::close(ends[0]);
+    // Another program shortens the file after it is opened and before it is read: the
+    // reads that find it short report damage, as a mapping of it could not have.
+    TempDir dir;
+    const std::string path = dir.Write("shrinking.csv", std::string(4096, 'a'));
+    const auto bytes = FileBytes::OpenFile(path);
+    ASSERT_EQ(::truncate(path.c_str(), 4), 0);
+    std::vector<uint8_t> scratch;
+    EXPECT_EQ(bytes->Read(0, 4, scratch).size(), 4u);
+    const auto shrank
+        = [](const auto& read) { testing::ExpectFailure(read, ErrorCode::Corrupt, { "shrank from 4096 to 4 bytes" }); };
+    shrank([&] { bytes->Read(0, 4096, scratch); });
+    shrank([&] { bytes->Bytes(); });
+    // Asking for more than the file was is damage too, however it came about.
+    testing::ExpectFailure([&] { bytes->Read(4000, 100, scratch); }, ErrorCode::Corrupt, { "the file ends before" });
 }
 
 TEST(HostileFiles, AllReadsOfOneArchiveShareOneInflateBudget)
@@ -502,6 +504,147 @@ TEST(HostileFiles, AFileIsJudgedByItsEndsBeforeItIsReadWhole)
     const std::string lying = dir.Write("lying.xlsx", "PK\x03\x04" + std::string(1000, '\0') + end);
     testing::ExpectFailure([&] { Application().Open(lying); }, ErrorCode::Corrupt,
         { lying, "the ZIP central directory lies outside the file" });
+}
+
+// A file of head, then gap zero bytes that are stored nowhere, then tail, the way a
+// sparse file is laid out; it counts the bytes read from it.
+class SparseBytes final : public FileBytes {
+public:
+    SparseBytes(std::string head, uint64_t gap, std::string tail)
+        : m_head(std::move(head))
+        , m_gap(gap)
+        , m_tail(std::move(tail))
+    {
+    }
+    uint64_t Size() const override { return m_head.size() + m_gap + m_tail.size(); }
+    std::span<const uint8_t> Read(uint64_t offset, size_t size, std::vector<uint8_t>& scratch) const override
+    {
+        m_read += size;
+        scratch.assign(size, 0);
+        const uint64_t tailAt = m_head.size() + m_gap;
+        for (size_t i = 0; i < size; ++i) {
+            const uint64_t at = offset + i;
+            if (at < m_head.size())
+                scratch[i] = static_cast<uint8_t>(m_head[at]);
+            else if (at >= tailAt && at - tailAt < m_tail.size())
+                scratch[i] = static_cast<uint8_t>(m_tail[at - tailAt]);
+        }
+        return { scratch.data(), size };
+    }
+    std::span<const uint8_t> Bytes() const override
+    {
+        ADD_FAILURE() << "a package was read whole";
+        return {};
+    }
+    uint64_t BytesRead() const { return m_read; }
+
+private:
+    std::string m_head;
+    uint64_t m_gap;
+    std::string m_tail;
+    mutable std::atomic<uint64_t> m_read { 0 };
+};
+
+constexpr uint64_t kGiB = uint64_t { 1 } << 30;
+
+// An xlsx package whose members and directory lie a gap apart: the members, then the
+// directory with its end record, which places the directory past the gap.
+std::pair<std::string, std::string> SplitAtDirectory(const std::string& archive, uint64_t gap)
+{
+    const size_t endAt = archive.size() - 22; // written without a comment
+    uint32_t directoryAt = 0;
+    std::memcpy(&directoryAt, archive.data() + endAt + 16, 4);
+    std::string tail = archive.substr(directoryAt);
+    testing::Put32(tail, tail.size() - 22 + 16, static_cast<uint32_t>(directoryAt + gap));
+    return { archive.substr(0, directoryAt), tail };
+}
+
+std::string TwoCellWorkbook(bool compress)
+{
+    XlsxWriter book;
+    book.Compress(compress);
+    book.AddSheet("Data").InlineString(1, 1, "far").Number(2, 2, 2.5);
+    return book.Build();
+}
+
+void ExpectTwoCells(Workbook& book, const char* sheetName)
+{
+    ASSERT_EQ(book.Worksheets().size(), 1u);
+    EXPECT_EQ(book.Worksheets()[0].Name(), sheetName);
+    EXPECT_EQ(book.Worksheets()[0].CellText(2, 2), "2.5");
+}
+
+// An xls workbook of one sheet (S0) holding 2.5 in B2.
+std::string TwoPointFiveXls()
+{
+    return XlsSharingSheets({ 0 }, { BiffNumber(1, 1, 2.5) });
+}
+
+TEST(HostileFiles, PackagesAreReadNoFurtherThanTheirTablesLead)
+{
+    // A gigabyte between an xlsx package's members and its directory, and compound files
+    // of several gigabytes holding a workbook of a few kilobytes at their start: each
+    // opens and loads its cells having read little more than the workbook, stored or
+    // compressed, through the one archive the format probe read.
+    for (const bool compress : { false, true }) {
+        const auto [members, directory] = SplitAtDirectory(TwoCellWorkbook(compress), kGiB);
+        const auto padded = std::make_shared<SparseBytes>(members, kGiB, directory);
+        auto book = Application().OpenFrom(padded, "padded.xlsx");
+        ExpectTwoCells(*book, "Data");
+        EXPECT_EQ(book->Worksheets()[0].CellText(1, 1), "far");
+        EXPECT_LT(padded->BytesRead(), uint64_t { 1 } << 20) << compress;
+    }
+    for (const uint64_t gap : { 3 * kGiB, 6 * kGiB }) {
+        const auto padded = std::make_shared<SparseBytes>(TwoPointFiveXls(), gap, "");
+        auto book = Application().OpenFrom(padded, "padded.xls");
+        ExpectTwoCells(*book, "S0");
+        EXPECT_LT(padded->BytesRead(), uint64_t { 1 } << 20) << gap;
+    }
+}
+
+// A sparse file: head at the start, tail at offset, nothing stored between them.
+std::string WriteSparse(TempDir& dir, const std::string& name, const std::string& head, uint64_t size,
+    const std::string& tail = {}, uint64_t tailAt = 0)
+{
+    const std::string path = dir.File(name);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(::write(fd, head.data(), head.size()), static_cast<ssize_t>(head.size()));
+    if (!tail.empty()) {
+        EXPECT_EQ(
+            ::pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(tailAt)), static_cast<ssize_t>(tail.size()));
+    }
+    EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
+    ::close(fd);
+    return path;
+}
+
+long PeakKiB()
+{
+    struct rusage usage { };
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+TEST(HostileFiles, SparseFilesCostTheMemoryOfWhatTheyHold)
+{
+    // Read whole, each of these would take gigabytes of memory; read as far as their
+    // tables lead, they take what their workbook does.
+    TempDir dir;
+    const long before = PeakKiB();
+    const auto [members, directory] = SplitAtDirectory(TwoCellWorkbook(true), kGiB);
+    const std::string xlsx = WriteSparse(
+        dir, "padded.xlsx", members, members.size() + kGiB + directory.size(), directory, members.size() + kGiB);
+    ExpectTwoCells(*Application().Open(xlsx), "Data");
+    const std::string xls = WriteSparse(dir, "padded.xls", TwoPointFiveXls(), 4 * kGiB);
+    ExpectTwoCells(*Application().Open(xls), "S0");
+
+    // A compound file signature and nothing else: refused by its header.
+    const std::string signature("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+    const std::string empty = WriteSparse(dir, "empty.xls", signature, 3 * kGiB);
+    testing::ExpectFailure([&] { Application().Open(empty); }, ErrorCode::Corrupt,
+        { empty, "the compound file has an invalid sector size" });
+    EXPECT_LT(PeakKiB() - before, 64 << 10) << "KiB";
 }
 
 TEST(HostileFiles, NumberFormatsAreParsedWhenUsedAndWithinTheirMemory)

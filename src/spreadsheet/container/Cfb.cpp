@@ -62,14 +62,22 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b)
 } // namespace
 
 CompoundFile::CompoundFile(std::span<const uint8_t> bytes)
-    : m_bytes(bytes)
+    : CompoundFile(FileBytes::View(bytes))
 {
-    if (bytes.size() < sizeof kSignature || std::memcmp(bytes.data(), kSignature, sizeof kSignature) != 0)
+}
+
+CompoundFile::CompoundFile(std::shared_ptr<const FileBytes> bytes)
+    : m_bytes(std::move(bytes))
+{
+    const uint64_t size = m_bytes->Size();
+    std::vector<uint8_t> headerScratch;
+    const auto head = m_bytes->Read(0, static_cast<size_t>(std::min<uint64_t>(size, 512)), headerScratch);
+    if (head.size() < sizeof kSignature || std::memcmp(head.data(), kSignature, sizeof kSignature) != 0)
         throw SpreadsheetError(ErrorCode::NotAWorkbook, "it is not a compound file");
-    if (bytes.size() < 512)
+    if (head.size() < 512)
         Corrupt("the compound file is shorter than its header");
 
-    ByteCursor header(bytes.first(512), "the compound file header");
+    ByteCursor header(head, "the compound file header");
     header.Skip(30);
     m_sectorShift = header.U16();
     const uint16_t miniShift = header.U16();
@@ -88,63 +96,75 @@ CompoundFile::CompoundFile(std::span<const uint8_t> bytes)
         m_miniCutoff = 4096; // the only value the format allows
     m_firstMiniFatSector = header.U32();
     header.Skip(4); // mini FAT sector count: the chain says how long it is
-    uint32_t difatSector = header.U32();
+    const uint32_t difatSector = header.U32();
     header.Skip(4); // DIFAT sector count: the chain says how long it is
 
     // The header occupies the whole first sector; a final sector cut short still counts,
     // and reading past the file's end is caught where a stream needs those bytes.
-    if (bytes.size() < m_sectorSize)
+    if (size < m_sectorSize)
         Corrupt("the compound file is shorter than its header");
-    const uint64_t body = bytes.size() - m_sectorSize;
+    const uint64_t body = size - m_sectorSize;
     const uint64_t sectors = (body + m_sectorSize - 1) / m_sectorSize;
     if (sectors >= kMaxRegularSector)
         throw SpreadsheetError(ErrorCode::TooLarge, "the compound file is too large");
     m_sectorCount = static_cast<uint32_t>(sectors);
     if (fatSectors > m_sectorCount)
         Corrupt("the compound file declares more allocation sectors than it holds");
+    ReadAllocationTable(head.subspan(header.Position()), fatSectors, difatSector);
+    ReadDirectory(firstDirectorySector);
+}
+
+void CompoundFile::ReadAllocationTable(std::span<const uint8_t> headerDifat, uint32_t fatSectors, uint32_t difatSector)
+{
+    // Entries past the file's last sector are never followed (a chain reaching one is
+    // refused), so only the table sectors that cover the file are read: a table that
+    // declares more costs nothing.
+    const size_t perSector = m_sectorSize / 4;
+    const auto needed
+        = static_cast<uint32_t>(std::min<uint64_t>(fatSectors, (m_sectorCount + perSector - 1) / perSector));
 
     // The locations of the allocation table's sectors: 109 in the header, the rest in a
     // chain of DIFAT sectors whose last entry links to the next.
     std::vector<uint32_t> fatLocations;
-    fatLocations.reserve(fatSectors);
-    for (size_t i = 0; i < kHeaderDifatEntries && fatLocations.size() < fatSectors; ++i)
+    fatLocations.reserve(needed);
+    ByteCursor header(headerDifat, "the compound file header");
+    for (size_t i = 0; i < kHeaderDifatEntries && fatLocations.size() < needed; ++i)
         fatLocations.push_back(header.U32());
-    const size_t perDifat = m_sectorSize / 4 - 1;
+    const size_t perDifat = perSector - 1;
     uint32_t difatSteps = 0;
-    while (fatLocations.size() < fatSectors) {
+    std::vector<uint8_t> scratch;
+    while (fatLocations.size() < needed) {
         if (difatSector == kEndOfChain || difatSector == kFreeSector)
             Corrupt("the compound file's allocation table is incomplete");
         if (difatSector >= m_sectorCount)
             Corrupt("the compound file's DIFAT points outside the file");
         if (++difatSteps > m_sectorCount)
             Corrupt("the compound file's DIFAT chain loops");
-        const auto sector = Sector(difatSector);
+        const auto sector = Sector(difatSector, scratch);
         if (sector.size() < m_sectorSize)
             Corrupt("the compound file is truncated");
-        for (size_t i = 0; i < perDifat && fatLocations.size() < fatSectors; ++i)
+        for (size_t i = 0; i < perDifat && fatLocations.size() < needed; ++i)
             fatLocations.push_back(LoadU32(sector.data() + 4 * i));
         difatSector = LoadU32(sector.data() + 4 * perDifat);
     }
 
-    m_fat.reserve(static_cast<size_t>(fatSectors) * (m_sectorSize / 4));
+    m_fat.reserve(static_cast<size_t>(needed) * perSector);
     for (const uint32_t location : fatLocations) {
         if (location >= m_sectorCount)
             Corrupt("the compound file's allocation table points outside the file");
-        const auto sector = Sector(location);
-        const size_t entries = m_sectorSize / 4;
-        for (size_t i = 0; i < entries; ++i)
+        const auto sector = Sector(location, scratch);
+        for (size_t i = 0; i < perSector; ++i)
             m_fat.push_back(4 * i + 4 <= sector.size() ? LoadU32(sector.data() + 4 * i) : kFreeSector);
     }
-
-    ReadDirectory(firstDirectorySector);
 }
 
-std::span<const uint8_t> CompoundFile::Sector(uint32_t id) const
+std::span<const uint8_t> CompoundFile::Sector(uint32_t id, std::vector<uint8_t>& scratch) const
 {
-    const uint64_t offset = (static_cast<uint64_t>(id) + 1) << m_sectorShift;
-    if (offset >= m_bytes.size())
+    const uint64_t offset = SectorOffset(id);
+    if (offset >= m_bytes->Size())
         return {};
-    return m_bytes.subspan(offset, std::min<uint64_t>(m_sectorSize, m_bytes.size() - offset));
+    return m_bytes->Read(
+        offset, static_cast<size_t>(std::min<uint64_t>(m_sectorSize, m_bytes->Size() - offset)), scratch);
 }
 
 std::vector<uint32_t> CompoundFile::Chain(uint32_t start, const char* what) const
@@ -168,8 +188,9 @@ void CompoundFile::ReadDirectory(uint32_t firstSector)
     const std::vector<uint32_t> chain = Chain(firstSector, "the directory");
     std::vector<CfbEntry> entries;
     entries.reserve(chain.size() * (m_sectorSize / kDirectoryEntrySize));
+    std::vector<uint8_t> scratch;
     for (const uint32_t id : chain) {
-        const auto sector = Sector(id);
+        const auto sector = Sector(id, scratch);
         for (size_t at = 0; at + kDirectoryEntrySize <= sector.size(); at += kDirectoryEntrySize) {
             const uint8_t* raw = sector.data() + at;
             CfbEntry entry;
@@ -239,28 +260,28 @@ CfbStream CompoundFile::Read(const CfbEntry& entry) const
         Corrupt("a stream of the compound file is shorter than its declared size");
     const size_t size = static_cast<size_t>(entry.size);
 
-    // Files written in one go keep a stream's sectors in order: then the file's own bytes serve.
-    bool contiguous = true;
-    for (size_t i = 1; i < chain.size() && contiguous; ++i)
-        contiguous = chain[i] == chain[0] + i;
-    if (contiguous) {
-        const uint64_t offset = (static_cast<uint64_t>(chain[0]) + 1) << m_sectorShift;
-        if (offset > m_bytes.size() || m_bytes.size() - offset < size)
+    // Files written in one go keep a stream's sectors in order, so the chain is read a
+    // run of adjacent sectors at a time: one read for most streams, and a view of the
+    // bytes without a copy when they are in memory.
+    std::vector<uint8_t> scratch;
+    for (size_t first = 0, done = 0; done < size; ++first) {
+        size_t last = first;
+        while (last + 1 < chain.size() && chain[last + 1] == chain[last] + 1)
+            ++last;
+        const uint64_t offset = SectorOffset(chain[first]);
+        const size_t wanted = static_cast<size_t>(
+            std::min<uint64_t>(static_cast<uint64_t>(last - first + 1) * m_sectorSize, size - done));
+        if (offset > m_bytes->Size() || m_bytes->Size() - offset < wanted)
             Corrupt("the compound file is truncated");
-        stream.m_view = m_bytes.subspan(offset, size);
-        return stream;
-    }
-
-    stream.m_owned.reserve(size);
-    for (const uint32_t id : chain) {
-        if (stream.m_owned.size() >= size)
-            break;
-        const auto sector = Sector(id);
-        const size_t wanted = std::min<size_t>(m_sectorSize, size - stream.m_owned.size());
-        if (sector.size() < wanted)
-            Corrupt("the compound file is truncated");
-        stream.m_owned.insert(
-            stream.m_owned.end(), sector.begin(), sector.begin() + static_cast<std::ptrdiff_t>(wanted));
+        if (done == 0 && wanted == size) {
+            stream.m_view = m_bytes->Read(offset, wanted, stream.m_owned);
+            return stream;
+        }
+        stream.m_owned.reserve(size);
+        const auto run = m_bytes->Read(offset, wanted, scratch);
+        stream.m_owned.insert(stream.m_owned.end(), run.begin(), run.end());
+        done += wanted;
+        first = last;
     }
     stream.m_view = stream.m_owned;
     return stream;
@@ -271,8 +292,9 @@ void CompoundFile::ReadMini(const CfbEntry& entry, std::vector<uint8_t>& out) co
     // The mini allocation table and the mini stream (held in the root entry's chain) are
     // read only when a small stream is wanted.
     std::vector<uint32_t> miniFat;
+    std::vector<uint8_t> scratch;
     for (const uint32_t id : Chain(m_firstMiniFatSector, "the mini allocation table")) {
-        const auto sector = Sector(id);
+        const auto sector = Sector(id, scratch);
         for (size_t i = 0; i + 4 <= sector.size(); i += 4)
             miniFat.push_back(LoadU32(sector.data() + i));
     }
@@ -293,13 +315,12 @@ void CompoundFile::ReadMini(const CfbEntry& entry, std::vector<uint8_t>& out) co
             Corrupt("the compound file's chain of a small stream loops");
         visited[current] = true;
         const uint64_t offset = static_cast<uint64_t>(current) * kMiniSectorSize;
-        const auto sector = Sector(rootChain[offset >> m_sectorShift]);
-        const size_t within = static_cast<size_t>(offset & (m_sectorSize - 1));
+        const uint64_t at = SectorOffset(rootChain[offset >> m_sectorShift]) + (offset & (m_sectorSize - 1));
         const size_t wanted = std::min<size_t>(kMiniSectorSize, size - out.size());
-        if (sector.size() < within + wanted)
+        if (at > m_bytes->Size() || m_bytes->Size() - at < wanted)
             Corrupt("the compound file is truncated");
-        out.insert(out.end(), sector.begin() + static_cast<std::ptrdiff_t>(within),
-            sector.begin() + static_cast<std::ptrdiff_t>(within + wanted));
+        const auto piece = m_bytes->Read(at, wanted, scratch);
+        out.insert(out.end(), piece.begin(), piece.end());
         current = miniFat[current];
     }
 }

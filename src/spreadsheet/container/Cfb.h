@@ -1,11 +1,15 @@
 #pragma once
-// Reads streams out of a compound file (the container of legacy Office documents) held in
-// memory: the header, the sector allocation table with its DIFAT, the mini stream for
+// Reads streams out of a compound file (the container of legacy Office documents): the
+// header, the sector allocation table with its DIFAT, the mini stream for
 // small streams and the directory. Every chain and size is checked against the file, so a
 // damaged or hostile container fails with SpreadsheetError(Corrupt) instead of looping or
-// reading out of bounds.
+// reading out of bounds. Only the sectors of those tables and of the streams read are
+// taken from the file, so a file is never read further than its tables lead.
+
+#include "spreadsheet/FileBytes.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,8 +27,8 @@ struct CfbEntry {
     uint64_t size = 0;
 };
 
-// The bytes of one stream: a view into the file when its sectors lie end to end, else a
-// copy gathered from its chain.
+// The bytes of one stream: a view into bytes held in memory when its sectors lie end to
+// end there, else a copy read from its chain.
 class CfbStream {
 public:
     std::span<const uint8_t> Bytes() const { return m_view; }
@@ -39,6 +43,8 @@ class CompoundFile {
 public:
     // Reads the header, the allocation tables and the directory. Throws
     // SpreadsheetError(NotAWorkbook) without the signature, Corrupt when damaged.
+    explicit CompoundFile(std::shared_ptr<const FileBytes> bytes);
+    // Bytes in memory that the caller keeps alive as long as the file and its streams.
     explicit CompoundFile(std::span<const uint8_t> bytes);
 
     // The entries directly under the root storage, in directory order.
@@ -52,13 +58,17 @@ public:
     CfbStream Read(const CfbEntry& entry) const;
 
 private:
-    std::span<const uint8_t> Sector(uint32_t id) const;
+    // The sector's bytes, fewer when the file ends inside it, none past the end; read
+    // into scratch unless the bytes are in memory.
+    std::span<const uint8_t> Sector(uint32_t id, std::vector<uint8_t>& scratch) const;
+    uint64_t SectorOffset(uint32_t id) const { return (static_cast<uint64_t>(id) + 1) << m_sectorShift; }
+    void ReadAllocationTable(std::span<const uint8_t> header, uint32_t fatSectors, uint32_t difatSector);
     // The sectors of a chain in the main table, checked for loops and range.
     std::vector<uint32_t> Chain(uint32_t start, const char* what) const;
     void ReadDirectory(uint32_t firstSector);
     void ReadMini(const CfbEntry& entry, std::vector<uint8_t>& out) const;
 
-    std::span<const uint8_t> m_bytes;
+    std::shared_ptr<const FileBytes> m_bytes;
     uint32_t m_sectorShift = 9;
     uint32_t m_sectorSize = 512;
     uint32_t m_sectorCount = 0;

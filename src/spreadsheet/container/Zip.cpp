@@ -26,6 +26,13 @@ constexpr size_t kCentralHeaderSize = 46;
 constexpr size_t kLocalHeaderSize = 30;
 constexpr size_t kChunkSize = 256u << 10;
 constexpr uint64_t kReadAheadFrom = 1u << 20; // members inflated on a second thread are larger
+// How far from the end of an archive its end record (with a ZIP64 locator before it) may begin.
+constexpr size_t kEndReach = kEndRecordSize + 0xFFFF + 20;
+// More than the directory of any workbook (some 80 bytes a member) takes; a larger one
+// would cost its size in memory before a single member were read.
+constexpr uint64_t kMaxDirectorySize = 256u << 20;
+// How much compressed data is read from the file at a time.
+constexpr size_t kInputPiece = 1u << 20;
 
 // Offset of the end-of-central-directory record: the last one whose comment ends at or
 // before the end of the file.
@@ -110,21 +117,6 @@ uint64_t InflatedSizeLimit(uint64_t compressedSize)
 
 } // namespace
 
-void CheckArchiveEnd(std::span<const uint8_t> tail, uint64_t archiveSize)
-{
-    uint64_t endAt = 0;
-    if (!FindEndRecord(tail, endAt))
-        throw SpreadsheetError(ErrorCode::NotAWorkbook, "it is not a ZIP archive (no central directory)");
-    ByteCursor end(tail, endAt + 12, "the ZIP directory");
-    const uint64_t directorySize = end.U32();
-    const uint64_t directoryOffset = end.U32();
-    // ZIP64 archives give the place in a record of their own, checked when they are read.
-    if (directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu)
-        return;
-    if (directoryOffset > archiveSize || directorySize > archiveSize - directoryOffset)
-        Corrupt("the ZIP central directory lies outside the file");
-}
-
 uint64_t ArchiveInflateBudget(uint64_t archiveSize)
 {
     constexpr uint64_t kFloor = 256ull << 20;
@@ -133,49 +125,70 @@ uint64_t ArchiveInflateBudget(uint64_t archiveSize)
 }
 
 ZipArchive::ZipArchive(std::span<const uint8_t> bytes)
-    : m_bytes(bytes)
-    , m_inflateBudget(ArchiveInflateBudget(bytes.size()))
+    : ZipArchive(FileBytes::View(bytes))
 {
+}
+
+ZipArchive::ZipArchive(std::shared_ptr<const FileBytes> bytes)
+    : m_bytes(std::move(bytes))
+    , m_inflateBudget(ArchiveInflateBudget(m_bytes->Size()))
+{
+    // The end record lies within the last kEndReach bytes, with a ZIP64 locator just
+    // before it: only those are read to find the directory.
+    const uint64_t size = m_bytes->Size();
+    const uint64_t tailAt = size - std::min<uint64_t>(size, kEndReach);
+    std::vector<uint8_t> scratch;
+    const auto tail = m_bytes->Read(tailAt, static_cast<size_t>(size - tailAt), scratch);
     uint64_t endAt = 0;
-    if (!FindEndRecord(bytes, endAt))
+    if (!FindEndRecord(tail, endAt))
         throw SpreadsheetError(ErrorCode::NotAWorkbook, "it is not a ZIP archive (no central directory)");
 
-    ByteCursor end(bytes, endAt + 4, "the ZIP directory");
+    ByteCursor end(tail, endAt + 4, "the ZIP directory");
     const uint16_t disk = end.U16();
-    const uint16_t directoryDisk = end.U16();
+    end.U16(); // disk of the directory
     end.U16(); // entries on this disk
     uint64_t entryCount = end.U16();
     uint64_t directorySize = end.U32();
     uint64_t directoryOffset = end.U32();
     if (disk != 0 && disk != 0xFFFF)
         throw SpreadsheetError(ErrorCode::Unsupported, "the ZIP archive spans several disks");
-    (void)directoryDisk;
 
-    if (entryCount == 0xFFFF || directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu) {
+    if ((entryCount == 0xFFFF || directorySize == 0xFFFFFFFFu || directoryOffset == 0xFFFFFFFFu) && endAt >= 20) {
         // ZIP64: a locator just before the record points at the 64-bit record.
-        if (endAt >= 20) {
-            ByteCursor locator(bytes, endAt - 20, "the ZIP directory");
-            if (locator.U32() == kZip64LocatorSignature) {
-                locator.U32(); // disk of the record
-                const uint64_t recordAt = locator.U64();
-                ByteCursor record(bytes, recordAt, "the ZIP directory");
-                if (!record.Has(56) || record.U32() != kZip64EndSignature)
-                    Corrupt("the ZIP64 end of central directory record is missing");
-                record.Skip(8 + 2 + 2 + 4 + 4 + 8); // size, versions, disk numbers, entries on disk
-                entryCount = record.U64();
-                directorySize = record.U64();
-                directoryOffset = record.U64();
-            }
+        ByteCursor locator(tail, endAt - 20, "the ZIP directory");
+        if (locator.U32() == kZip64LocatorSignature) {
+            locator.U32(); // disk of the record
+            const uint64_t recordAt = locator.U64();
+            constexpr size_t kZip64EndSize = 56;
+            if (recordAt > size || size - recordAt < kZip64EndSize)
+                Corrupt("the ZIP64 end of central directory record is missing");
+            std::vector<uint8_t> recordScratch;
+            ByteCursor record(m_bytes->Read(recordAt, kZip64EndSize, recordScratch), "the ZIP directory");
+            if (record.U32() != kZip64EndSignature)
+                Corrupt("the ZIP64 end of central directory record is missing");
+            record.Skip(8 + 2 + 2 + 4 + 4 + 8); // size, versions, disk numbers, entries on disk
+            entryCount = record.U64();
+            directorySize = record.U64();
+            directoryOffset = record.U64();
         }
     }
+    ReadDirectory(directoryOffset, directorySize, entryCount);
+}
 
-    if (directoryOffset > bytes.size() || directorySize > bytes.size() - directoryOffset)
+void ZipArchive::ReadDirectory(uint64_t offset, uint64_t size, uint64_t entryCount)
+{
+    if (offset > m_bytes->Size() || size > m_bytes->Size() - offset)
         Corrupt("the ZIP central directory lies outside the file");
-    if (entryCount > directorySize / kCentralHeaderSize)
+    if (entryCount > size / kCentralHeaderSize)
         Corrupt("the ZIP central directory is too small for the number of members it declares");
+    if (size > kMaxDirectorySize)
+        throw SpreadsheetError(ErrorCode::TooLarge,
+            "its ZIP central directory takes " + std::to_string(size) + " bytes, more than any workbook's");
 
+    std::vector<uint8_t> scratch;
+    const auto bytes = m_bytes->Read(offset, static_cast<size_t>(size), scratch);
     m_entries.reserve(entryCount);
-    ByteCursor cursor(bytes.subspan(0, directoryOffset + directorySize), directoryOffset, "the ZIP directory");
+    ByteCursor cursor(bytes, "the ZIP directory");
     for (uint64_t i = 0; i < entryCount; ++i) {
         if (cursor.U32() != kCentralHeaderSignature)
             Corrupt("a ZIP central directory entry is damaged");
@@ -227,18 +240,7 @@ void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::strin
             "the ZIP member " + name + " uses compression method " + std::to_string(entry.method)
                 + ", which is not supported");
 
-    // The local header repeats the name and may carry a different extra field; the sizes
-    // come from the central directory, which is also right when a data descriptor follows.
-    ByteCursor local(m_bytes, entry.localHeaderOffset, "a ZIP member's header");
-    if (!local.Has(kLocalHeaderSize) || local.U32() != kLocalHeaderSignature)
-        Corrupt("the ZIP member " + name + " has no local header where the directory points");
-    local.Skip(22);
-    const uint16_t nameLength = local.U16();
-    const uint16_t extraLength = local.U16();
-    const uint64_t dataAt = entry.localHeaderOffset + kLocalHeaderSize + nameLength + extraLength;
-    if (dataAt > m_bytes.size() || entry.compressedSize > m_bytes.size() - dataAt)
-        Corrupt("the ZIP member " + name + " runs past the end of the file");
-
+    const uint64_t dataAt = DataOffset(entry);
     const uint64_t limit = InflatedSizeLimit(entry.compressedSize);
     if (entry.uncompressedSize > limit)
         throw SpreadsheetError(ErrorCode::TooLarge,
@@ -246,29 +248,33 @@ void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::strin
                 + " bytes, more than the engine accepts");
     ChargeInflated(entry);
 
-    const uint8_t* data = m_bytes.data() + dataAt;
+    // The compressed data is read a piece at a time, so that a member costs a piece of
+    // memory however large it is; bytes in memory are viewed, not copied.
+    std::vector<uint8_t> scratch;
+    auto piece = [&](uint64_t at, size_t most) {
+        return m_bytes->Read(
+            dataAt + at, static_cast<size_t>(std::min<uint64_t>(most, entry.compressedSize - at)), scratch);
+    };
     uint32_t crc = 0;
     if (entry.method == 0) {
         if (entry.compressedSize != entry.uncompressedSize)
             Corrupt("the stored ZIP member " + name + " declares two different sizes");
         for (uint64_t at = 0; at < entry.compressedSize; at += kChunkSize) {
-            const size_t length = static_cast<size_t>(std::min<uint64_t>(kChunkSize, entry.compressedSize - at));
-            crc = Crc32(crc, data + at, length);
-            sink(std::string_view(reinterpret_cast<const char*>(data + at), length));
+            const auto data = piece(at, kChunkSize);
+            crc = Crc32(crc, data.data(), data.size());
+            sink(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
         }
     } else {
         Inflater inflater;
         auto buffer = std::make_unique<uint8_t[]>(kChunkSize);
-        uint64_t inputLeft = entry.compressedSize;
-        const uint8_t* input = data;
+        uint64_t inputTaken = 0;
         uint64_t produced = 0;
         bool finished = false;
         while (!finished) {
-            if (inflater.InputLeft() == 0 && inputLeft > 0) {
-                const auto piece = static_cast<size_t>(std::min<uint64_t>(inputLeft, 1u << 30));
-                inflater.SetInput(input, piece);
-                input += piece;
-                inputLeft -= piece;
+            if (inflater.InputLeft() == 0 && inputTaken < entry.compressedSize) {
+                const auto input = piece(inputTaken, kInputPiece);
+                inflater.SetInput(input.data(), input.size());
+                inputTaken += input.size();
             }
             const size_t inputBefore = inflater.InputLeft();
             size_t length = 0;
@@ -282,7 +288,7 @@ void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::strin
             if (length > 0) {
                 crc = Crc32(crc, buffer.get(), length);
                 sink(std::string_view(reinterpret_cast<const char*>(buffer.get()), length));
-            } else if (!finished && inflater.InputLeft() == 0 && inputLeft == 0) {
+            } else if (!finished && inflater.InputLeft() == 0 && inputTaken == entry.compressedSize) {
                 Corrupt("the compressed data of the ZIP member " + name + " is truncated");
             } else if (!finished && inflater.InputLeft() == inputBefore) {
                 // Neither input taken nor output given: never spin on data the inflater cannot use.
@@ -296,6 +302,26 @@ void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::strin
         Corrupt("the ZIP member " + name + " fails its CRC check");
 }
 
+uint64_t ZipArchive::DataOffset(const ZipEntry& entry) const
+{
+    // The local header repeats the name and may carry a different extra field; the sizes
+    // come from the central directory, which is also right when a data descriptor follows.
+    const uint64_t size = m_bytes->Size();
+    if (entry.localHeaderOffset > size || size - entry.localHeaderOffset < kLocalHeaderSize)
+        Corrupt("the ZIP member " + entry.name + " has no local header where the directory points");
+    std::vector<uint8_t> scratch;
+    ByteCursor local(m_bytes->Read(entry.localHeaderOffset, kLocalHeaderSize, scratch), "a ZIP member's header");
+    if (local.U32() != kLocalHeaderSignature)
+        Corrupt("the ZIP member " + entry.name + " has no local header where the directory points");
+    local.Skip(22);
+    const uint16_t nameLength = local.U16();
+    const uint16_t extraLength = local.U16();
+    const uint64_t dataAt = entry.localHeaderOffset + kLocalHeaderSize + nameLength + extraLength;
+    if (dataAt > size || entry.compressedSize > size - dataAt)
+        Corrupt("the ZIP member " + entry.name + " runs past the end of the file");
+    return dataAt;
+}
+
 void ZipArchive::ChargeInflated(const ZipEntry& entry) const
 {
     // The declared size is what the member may produce at most (more is Corrupt), so
@@ -304,7 +330,7 @@ void ZipArchive::ChargeInflated(const ZipEntry& entry) const
     if (before + entry.uncompressedSize > m_inflateBudget)
         throw SpreadsheetError(ErrorCode::TooLarge,
             "its ZIP members would inflate to more than " + std::to_string(m_inflateBudget) + " bytes in all (reading "
-                + entry.name + "), more than a workbook of " + std::to_string(m_bytes.size()) + " bytes can hold");
+                + entry.name + "), more than a workbook of " + std::to_string(m_bytes->Size()) + " bytes can hold");
 }
 
 void ZipArchive::Refund(const ZipEntry& entry, uint64_t inflated) const

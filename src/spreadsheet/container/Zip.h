@@ -1,5 +1,9 @@
 #pragma once
-// Reads members of a ZIP archive held in memory, inflating in chunks (see Inflate.h).
+// Reads members of a ZIP archive, inflating in chunks (see Inflate.h). The archive's
+// bytes are read as needed: its end record and directory when it is opened, a member's
+// compressed data when the member is read, so padding and members never read cost nothing.
+
+#include "spreadsheet/FileBytes.h"
 
 #include <atomic>
 #include <cstdint>
@@ -22,15 +26,6 @@ namespace vellumcast::spreadsheet::container {
 // bounds the work a few megabytes can cause to seconds.
 uint64_t ArchiveInflateBudget(uint64_t archiveSize);
 
-// How far from the end of an archive its end record (with a ZIP64 locator before it) may
-// begin: enough of the end to judge the archive by before reading the rest.
-inline constexpr size_t kArchiveEndReach = 22 + 0xFFFF + 20;
-
-// Judges an archive of archiveSize bytes by its last bytes (tail, up to kArchiveEndReach
-// of them): throws SpreadsheetError(NotAWorkbook) when they hold no end record, Corrupt
-// when that record places the central directory outside the archive.
-void CheckArchiveEnd(std::span<const uint8_t> tail, uint64_t archiveSize);
-
 struct ZipEntry {
     std::string name;
     uint64_t compressedSize = 0;
@@ -43,9 +38,15 @@ struct ZipEntry {
 
 class ZipArchive {
 public:
-    // Reads the central directory. Throws SpreadsheetError(NotAWorkbook) when the bytes
-    // are no ZIP archive, Corrupt when the directory is damaged.
+    // Reads the end record and the central directory. Throws SpreadsheetError:
+    // NotAWorkbook when the bytes are no ZIP archive, Corrupt when the directory is
+    // damaged or lies outside them, TooLarge for a directory larger than any workbook's.
+    explicit ZipArchive(std::shared_ptr<const FileBytes> bytes);
+    // Bytes in memory that the caller keeps alive as long as the archive.
     explicit ZipArchive(std::span<const uint8_t> bytes);
+
+    // The size of the whole archive, read or not.
+    uint64_t Size() const { return m_bytes->Size(); }
 
     const std::vector<ZipEntry>& Entries() const { return m_entries; }
 
@@ -83,7 +84,11 @@ private:
     void ChargeInflated(const ZipEntry& entry) const;
     void Refund(const ZipEntry& entry, uint64_t inflated) const;
 
-    std::span<const uint8_t> m_bytes;
+    void ReadDirectory(uint64_t offset, uint64_t size, uint64_t entryCount);
+    // The offset of the member's compressed data, after its local header.
+    uint64_t DataOffset(const ZipEntry& entry) const;
+
+    std::shared_ptr<const FileBytes> m_bytes;
     std::vector<ZipEntry> m_entries;
     // The first entry of each name, and of each name folded (FoldedName).
     std::unordered_map<std::string_view, size_t> m_byName;

@@ -86,7 +86,7 @@ public:
     {
         if (flat)
             return;
-        m_archive = std::make_unique<container::ZipArchive>(m_bytes->Bytes());
+        m_archive = context.Archive();
         if (const auto* manifest = m_archive->Find("META-INF/manifest.xml")) {
             ManifestHandler handler;
             xml::ParseXml(m_archive->ReadAll(*manifest, 16u << 20), handler);
@@ -105,7 +105,7 @@ public:
     // worksheets' content unread.
     std::deque<SheetEntry> ListFirstSheet()
     {
-        auto read = std::make_unique<ContentRead>(0, nullptr, RepeatBudget(m_bytes->Bytes().size()));
+        auto read = std::make_unique<ContentRead>(0, nullptr, RepeatBudget(m_bytes->Size()));
         read->handler.StopAtTable(0);
         Stream(*read);
         if (!read->handler.SawSpreadsheet())
@@ -120,7 +120,7 @@ public:
     {
         std::lock_guard lock(m_listMutex);
         if (m_listed.size() < wanted && !m_listedAll) {
-            ContentRead read(0, nullptr, RepeatBudget(m_bytes->Bytes().size()));
+            ContentRead read(0, nullptr, RepeatBudget(m_bytes->Size()));
             if (wanted != SIZE_MAX)
                 read.handler.StopAtTable(wanted - 1);
             Stream(read);
@@ -131,15 +131,12 @@ public:
         return m_listedAll && sheets.size() == m_listed.size();
     }
 
-    uint64_t SheetBytes(size_t) const override
-    {
-        return m_flat ? m_bytes->Bytes().size() : m_content->uncompressedSize;
-    }
+    uint64_t SheetBytes(size_t) const override { return m_flat ? m_bytes->Size() : m_content->uncompressedSize; }
 
     void LoadSheet(size_t index, SheetBuilder& builder) override
     {
         BuilderSink sink(builder);
-        const uint64_t budget = RepeatBudget(m_bytes->Bytes().size());
+        const uint64_t budget = RepeatBudget(m_bytes->Size());
         // The read the last load left at this worksheet's start goes on; any other load
         // (out of turn, or again) reads from the content's start.
         std::unique_ptr<ContentRead> read = std::move(m_stoppedRead);
@@ -242,7 +239,7 @@ private:
             else
                 read.scanner.Feed(piece, final);
         };
-        const uint64_t size = m_flat ? m_bytes->Bytes().size() : m_content->uncompressedSize;
+        const uint64_t size = m_flat ? m_bytes->Size() : m_content->uncompressedSize;
         // A read stopped within a piece goes on with the rest the scanner kept.
         if (read.decided)
             feed({}, false);
@@ -264,7 +261,7 @@ private:
     std::shared_ptr<const FileBytes> m_bytes;
     std::function<void()> m_yield;
     bool m_flat;
-    std::unique_ptr<container::ZipArchive> m_archive;
+    std::shared_ptr<const container::ZipArchive> m_archive;
     const container::ZipEntry* m_content = nullptr;
     std::unique_ptr<ContentRead> m_stoppedRead; // stopped at the start of the next worksheet to load
     // The worksheets listed so far; loads list on beside the thread that asks.

@@ -100,7 +100,7 @@ XlsReader::XlsReader(const ReaderContext& context, WorkbookData& data)
     , m_yield(context.yield)
 {
     const std::string& fileName = context.fileName;
-    const container::CompoundFile file(m_bytes->Bytes());
+    const container::CompoundFile file(m_bytes);
     if (file.FindStream("EncryptedPackage"))
         throw SpreadsheetError(ErrorCode::PasswordProtected, "the workbook is password-protected");
     const container::CfbEntry* entry = file.FindStream("Workbook");

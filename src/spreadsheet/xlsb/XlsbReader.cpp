@@ -208,8 +208,8 @@ private:
 
 class XlsbReader final : public WorkbookReader {
 public:
-    XlsbReader(std::shared_ptr<const FileBytes> bytes, std::function<void()> yield)
-        : m_package(std::move(bytes), "xl/workbook.bin")
+    XlsbReader(std::shared_ptr<const container::ZipArchive> archive, std::function<void()> yield)
+        : m_package(std::move(archive), "xl/workbook.bin")
         , m_yield(std::move(yield))
     {
     }
@@ -248,7 +248,7 @@ private:
 
 std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, WorkbookData& data)
 {
-    auto reader = std::make_unique<XlsbReader>(context.bytes, context.yield);
+    auto reader = std::make_unique<XlsbReader>(context.Archive(), context.yield);
     reader->Open(data);
     return reader;
 }

@@ -131,9 +131,9 @@ void SharedStringBudget::Text(size_t index, size_t held, size_t bytes)
     m_textLeft -= bytes;
 }
 
-WorkbookPackage::WorkbookPackage(std::shared_ptr<const FileBytes> bytes, std::string_view usualPart)
-    : m_bytes(std::move(bytes))
-    , m_archive(m_bytes->Bytes())
+WorkbookPackage::WorkbookPackage(std::shared_ptr<const ZipArchive> archive, std::string_view usualPart)
+    : m_package(std::move(archive))
+    , m_archive(*m_package)
 {
     if (const auto root = ReadRelationships(m_archive, {})) {
         if (const Relationship* office = root->OfType("/officeDocument"); office && m_archive.Find(office->target))

@@ -67,10 +67,10 @@ public:
     // Reads the ZIP directory and finds the workbook part: the package's officeDocument
     // relationship, or usualPart for packages without relationships. Throws
     // SpreadsheetError.
-    WorkbookPackage(std::shared_ptr<const FileBytes> bytes, std::string_view usualPart);
+    WorkbookPackage(std::shared_ptr<const container::ZipArchive> archive, std::string_view usualPart);
 
     const container::ZipArchive& Archive() const { return m_archive; }
-    uint64_t FileSize() const { return m_bytes->Bytes().size(); }
+    uint64_t FileSize() const { return m_archive.Size(); }
     const container::ZipEntry& WorkbookEntry() const { return *m_workbook; }
 
     // The part the workbook's relationship of this type names, or the part named
@@ -93,8 +93,8 @@ public:
 private:
     bool IsWorksheet(const Relationship& relationship) const;
 
-    std::shared_ptr<const FileBytes> m_bytes;
-    container::ZipArchive m_archive;
+    std::shared_ptr<const container::ZipArchive> m_package; // shared with the format probe
+    const container::ZipArchive& m_archive;
     std::string m_workbookPart;
     const container::ZipEntry* m_workbook = nullptr;
     std::optional<Relationships> m_relationships;

@@ -17,8 +17,8 @@ using container::ZipEntry;
 
 class XlsxReader final : public WorkbookReader {
 public:
-    XlsxReader(std::shared_ptr<const FileBytes> bytes, std::function<void()> yield)
-        : m_package(std::move(bytes), "xl/workbook.xml")
+    XlsxReader(std::shared_ptr<const ZipArchive> archive, std::function<void()> yield)
+        : m_package(std::move(archive), "xl/workbook.xml")
         , m_yield(std::move(yield))
     {
     }
@@ -55,7 +55,7 @@ private:
 
 std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, WorkbookData& data)
 {
-    auto reader = std::make_unique<XlsxReader>(context.bytes, context.yield);
+    auto reader = std::make_unique<XlsxReader>(context.Archive(), context.yield);
     reader->Open(data);
     return reader;
 }

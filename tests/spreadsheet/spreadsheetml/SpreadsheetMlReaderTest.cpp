@@ -48,8 +48,6 @@ std::string Cell(const std::string& type, const std::string& value, const std::s
 TEST(SpreadsheetMl, IsRecognisedByContent)
 {
     const std::string book = Book({}, Sheet("S", "<Row>" + Cell("String", "x") + "</Row>"));
-    EXPECT_EQ(
-        DetectFormat({ reinterpret_cast<const uint8_t*>(book.data()), book.size() }), WorkbookFormat::SpreadsheetMl);
     Application application;
     for (const char* name : { "book.xml", "book.xls", "book" }) {
         auto opened = application.OpenBytes(book, name);

@@ -29,7 +29,7 @@ struct Opened {
 
     explicit Opened(const std::string& name)
     {
-        ReaderContext context { FileBytes::ReadFile(Path(name)), name, {} };
+        ReaderContext context { FileBytes::OpenFile(Path(name)), name, {} };
         reader = xls::OpenReader(context, data);
     }
 

@@ -164,11 +164,16 @@ TEST(XlsbWorkbook, SheetNamesVisibilityAndChartSheets)
 
 TEST(XlsbWorkbook, IsDetectedByContentAndNotAsXlsx)
 {
+    // The package has no xl/workbook.xml, so the xlsx reader would refuse it.
     XlsbWriter writer;
-    writer.AddSheet("Data");
-    const std::string bytes = writer.Build();
-    EXPECT_EQ(
-        DetectFormat(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())), WorkbookFormat::Xlsb);
+    writer.AddSheet("Data").InlineString(1, 1, "binary");
+    Application application;
+    for (const char* name : { "book.xlsb", "book.xlsx", "book" }) {
+        auto book = application.OpenBytes(writer.Build(), name);
+        ASSERT_EQ(book->Worksheets().size(), 1u) << name;
+        EXPECT_EQ(book->Worksheets()[0].Name(), "Data") << name;
+        EXPECT_EQ(book->Worksheets()[0].CellText(1, 1), "binary") << name;
+    }
 }
 
 TEST(XlsbWorkbook, TheWorkbookPartIsWhereThePackageSaysEvenUnderAnotherName)

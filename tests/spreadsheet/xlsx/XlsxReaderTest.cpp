@@ -42,7 +42,7 @@ RawWorkbook OpenRaw(std::shared_ptr<const FileBytes> bytes)
 
 RawWorkbook OpenRawFixture(const std::string& name)
 {
-    return OpenRaw(FileBytes::ReadFile(Fixture("workbooks/" + name)));
+    return OpenRaw(FileBytes::OpenFile(Fixture("workbooks/" + name)));
 }
 
 RawWorkbook OpenRawBytes(const std::string& bytes)
