@@ -105,6 +105,22 @@ TEST_P(LayoutFixture, TheCellsStayAsTheyWere)
 
 INSTANTIATE_TEST_SUITE_P(EachFormat, LayoutFixture, ::testing::Values("xlsx", "xls", "ods", "fods", "xml"));
 
+// Workbooks of other origins saved as both xlsx and xls: the two readers agree.
+TEST(LayoutParity, XlsxAndXlsGiveTheSameMergedAreas)
+{
+    Application application;
+    for (const std::string name : { "merge_cells", "merged_range" }) {
+        auto xlsx = application.Open(Fixture("workbooks/" + name + ".xlsx"));
+        auto xls = application.Open(Fixture("workbooks/" + name + ".xls"));
+        ASSERT_EQ(xlsx->Worksheets().size(), xls->Worksheets().size()) << name;
+        for (size_t i = 0; i < xlsx->Worksheets().size(); ++i) {
+            const std::string areas = Areas(xlsx->Worksheets()[i]);
+            EXPECT_NE(areas, "") << name;
+            EXPECT_EQ(areas, Areas(xls->Worksheets()[i])) << name;
+        }
+    }
+}
+
 // The same layout written by the test writer of binary workbooks.
 TEST(XlsbLayout, MergedAreasHiddenRowsAndHiddenColumns)
 {
