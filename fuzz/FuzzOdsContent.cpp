@@ -25,7 +25,9 @@ public:
         cells.push_back(std::to_string(row) + "," + std::to_string(column) + "=" + std::string(text));
         return cells.size() < 100000;
     }
+    SheetLayout* Layout() override { return &layout; }
     std::vector<std::string> cells;
+    SheetLayout layout;
 };
 
 struct Outcome {
@@ -49,6 +51,11 @@ Outcome Scan(std::string_view document, size_t pieceSize, bool directCells)
         outcome.error = error.what();
     }
     outcome.cells = sink.cells;
+    // The layout read on the way, which both paths must read alike too.
+    sink.layout.Finish();
+    outcome.cells.push_back("merged " + std::to_string(sink.layout.MergedAreas().size()) + ", hidden "
+        + std::to_string(sink.layout.HiddenRows().CountWithin(1, kMaxRows)) + " rows, "
+        + std::to_string(sink.layout.HiddenColumns().CountWithin(1, kMaxColumns)) + " columns");
     for (const SheetEntry& sheet : handler.Sheets())
         outcome.sheets.push_back(sheet.name);
     return outcome;

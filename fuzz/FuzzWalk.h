@@ -53,8 +53,8 @@ inline void HandOverEveryRow(spreadsheet::Worksheet& sheet)
 
 // Reads every cell of every worksheet, going through them in turn as an export does, and
 // then lists them all; a valid sheet may span the whole grid, so the walk stops after a
-// million cells. With handOverRows each worksheet is first loaded handing over its rows.
-// Throws what the engine throws.
+// million cells, and asks what the layout holds. With handOverRows each worksheet is
+// first loaded handing over its rows. Throws what the engine throws.
 inline void ReadEveryCell(spreadsheet::Workbook& book, bool handOverRows = false)
 {
     int64_t budget = 1 << 20;
@@ -65,6 +65,9 @@ inline void ReadEveryCell(spreadsheet::Workbook& book, bool handOverRows = false
         for (int32_t row = range.firstRow; row <= range.lastRow && budget > 0; ++row)
             for (int32_t column = range.firstColumn; column <= range.lastColumn && budget > 0; ++column, --budget)
                 sheet.CellText(row, column);
+        sheet.MergedAreas();
+        sheet.HiddenRowCount();
+        sheet.HiddenColumnCount();
     }
     book.Worksheets();
 }

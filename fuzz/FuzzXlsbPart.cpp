@@ -18,7 +18,8 @@ namespace {
 using namespace vellumcast;
 
 // The parts of a small workbook that holds every cell kind, custom and built-in number
-// formats, shared strings, a recorded extent and a hidden sheet.
+// formats, shared strings, a recorded extent, hidden rows and columns, merged areas and a
+// hidden sheet.
 std::vector<std::pair<std::string, std::string>> SoundPackage()
 {
     testing::XlsbWriter writer;
@@ -26,6 +27,8 @@ std::vector<std::pair<std::string, std::string>> SoundPackage()
     const uint32_t date = writer.AddBuiltInStyle(14);
     writer.AddSheet("Data")
         .Dimension(1, 1, 4, 4)
+        .HiddenColumns(2, 3)
+        .HiddenColumns(5, 5, true)
         .SharedString(1, 1, "name")
         .Number(1, 2, 0.25, percent)
         .Rk(1, 3, (45000u << 2) | 0x02, date)
@@ -37,7 +40,10 @@ std::vector<std::pair<std::string, std::string>> SoundPackage()
         .FormulaNumber(3, 1, 1.5)
         .FormulaString(3, 2, "", "text")
         .FormulaBoolean(3, 3, false)
-        .FormulaError(4, 4, "#N/A");
+        .HiddenRow(4)
+        .FormulaError(4, 4, "#N/A")
+        .Merge(1, 1, 1, 2)
+        .Merge(3, 3, 4, 4);
     writer.AddSheet("Second", testing::XlsxVisibility::Hidden).SharedString(2, 3, "name");
     return writer.Parts();
 }

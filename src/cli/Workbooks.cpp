@@ -182,6 +182,24 @@ std::string CellReference(int32_t row, int32_t column)
     return letters + std::to_string(row);
 }
 
+namespace {
+
+std::string Counted(int64_t count, std::string_view what)
+{
+    return std::to_string(count) + ' ' + std::string(what) + (count == 1 ? "" : "s");
+}
+
+// "2 hidden rows, 1 hidden column, 3 merged areas": the rows and columns of the used
+// range that the workbook hides, and the areas merged into one cell.
+std::string LayoutSummary(spreadsheet::Worksheet& worksheet)
+{
+    return Counted(worksheet.HiddenRowCount(), "hidden row") + ", "
+        + Counted(worksheet.HiddenColumnCount(), "hidden column") + ", "
+        + Counted(static_cast<int64_t>(worksheet.MergedAreas().size()), "merged area");
+}
+
+} // namespace
+
 std::string ListWorksheets(spreadsheet::Workbook& workbook, const std::vector<size_t>& numbers)
 {
     std::string text;
@@ -195,7 +213,7 @@ std::string ListWorksheets(spreadsheet::Workbook& workbook, const std::vector<si
             + (empty ? std::string("empty")
                      : CellReference(range.firstRow, range.firstColumn) + ':'
                         + CellReference(range.lastRow, range.lastColumn))
-            + '\n';
+            + '\t' + LayoutSummary(worksheets[i]) + '\n';
         worksheets[i].Unload();
     }
     return text;

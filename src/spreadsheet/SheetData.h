@@ -32,6 +32,8 @@ inline uint64_t SheetMemoryLimit(uint64_t fileSize)
     return (uint64_t { 96 } << 20) + 64 * fileSize;
 }
 
+class SheetLayout;
+
 enum class CellKind : uint8_t {
     Blank, // recorded with formatting only; displays ""
     Number, // value.number through the style's number format
@@ -306,6 +308,10 @@ public:
     {
         m_shareRead = total == 0 ? 0 : static_cast<double>(std::min(bytes, total)) / static_cast<double>(total);
     }
+    // Where the reader records the merged areas and the hidden rows and columns it
+    // meets; nullptr when the load has no use for them.
+    SheetLayout* Layout() const { return m_layout; }
+    void RecordLayoutIn(SheetLayout* layout) { m_layout = layout; }
     // Publishes the rows not yet handed over, the last one too: the load is complete.
     void PublishRest();
     // Whether every cell came in row-major order, each once: then the published rows are
@@ -345,6 +351,7 @@ private:
     std::atomic<size_t> m_doneWith { 0 };
     int32_t m_firstColumn = kMaxColumns; // of the cells added in order
     int32_t m_lastColumnSeen = 1;
+    SheetLayout* m_layout = nullptr;
 };
 
 } // namespace vellumcast::spreadsheet

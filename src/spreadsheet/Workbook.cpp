@@ -70,14 +70,20 @@ template <typename Run> void Worksheet::LoadWith(Run&& run)
     try {
         SheetBuilder builder(m_data, book.m_yield);
         builder.LimitMemory(SheetMemoryLimit(book.m_fileSize));
+        m_layout.Clear();
+        m_layout.LimitMemory(SheetMemoryLimit(book.m_fileSize));
+        builder.RecordLayoutIn(&m_layout);
         run(builder);
         builder.Finish();
+        m_layout.Finish();
     } catch (const SpreadsheetError& error) {
         m_data.Clear();
+        m_layout.Clear();
         throw SpreadsheetError(
             error.code(), "Cannot read the worksheet \"" + Name() + "\" of " + book.m_path + ": " + error.what());
     } catch (const std::bad_alloc&) {
         m_data.Clear();
+        m_layout.Clear();
         throw SpreadsheetError(ErrorCode::TooLarge,
             "Cannot read the worksheet \"" + Name() + "\" of " + book.m_path + ": it does not fit in memory");
     }
@@ -163,6 +169,36 @@ size_t Worksheet::StoredBytes()
     return m_data.StoredBytes();
 }
 
+const std::vector<CellRange>& Worksheet::MergedAreas()
+{
+    EnsureLoaded();
+    return m_layout.MergedAreas();
+}
+
+bool Worksheet::RowHidden(int32_t row)
+{
+    EnsureLoaded();
+    return m_layout.HiddenRows().Contains(row);
+}
+
+bool Worksheet::ColumnHidden(int32_t column)
+{
+    EnsureLoaded();
+    return m_layout.HiddenColumns().Contains(column);
+}
+
+int64_t Worksheet::HiddenRowCount()
+{
+    const CellRange range = UsedRange();
+    return m_layout.HiddenRows().CountWithin(range.firstRow, range.lastRow);
+}
+
+int64_t Worksheet::HiddenColumnCount()
+{
+    const CellRange range = UsedRange();
+    return m_layout.HiddenColumns().CountWithin(range.firstColumn, range.lastColumn);
+}
+
 std::string_view Worksheet::CellText(int32_t row, int32_t column)
 {
     EnsureLoaded(true);
@@ -225,6 +261,7 @@ void Worksheet::Unload()
     }
     m_failedLoad = nullptr;
     m_data.Clear();
+    m_layout.Clear();
     m_loaded = false;
     if (m_owner->m_loadedSheet == this)
         m_owner->m_loadedSheet = nullptr;

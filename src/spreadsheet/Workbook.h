@@ -3,6 +3,7 @@
 // Worksheets; a Worksheet answers its name, its used range and each cell's displayed text.
 
 #include "spreadsheet/SheetData.h"
+#include "spreadsheet/SheetLayout.h"
 #include "spreadsheet/WorkbookReader.h"
 
 #include <cstddef>
@@ -55,6 +56,20 @@ public:
     // The displayed text of a cell of Cells(), valid as CellText's.
     std::string_view TextOf(const Cell& cell);
 
+    // The areas merged into one cell, in the grid, in order of first row then first
+    // column, none overlapping another (SheetLayout::Finish says which of overlapping
+    // ones stays). Whether a row or column is hidden. Each loads the worksheet on first
+    // use, as UsedRange does: some formats record merges after the cells, so they are
+    // complete only once the worksheet is. While LoadHandingOverRows runs they are not
+    // to be asked; once it returns they stand, whether or not the cells were read
+    // through. Throws SpreadsheetError as UsedRange does.
+    const std::vector<CellRange>& MergedAreas();
+    bool RowHidden(int32_t row);
+    bool ColumnHidden(int32_t column);
+    // How many rows and columns of the used range are hidden. Loads as UsedRange does.
+    int64_t HiddenRowCount();
+    int64_t HiddenColumnCount();
+
     // Frees the loaded cells; the next call loads them again.
     void Unload();
 
@@ -91,6 +106,7 @@ private:
     bool m_loadingAside = false;
     bool m_unloadWhenLoaded = false; // Unload was called during a load beside
     SheetData m_data;
+    SheetLayout m_layout; // as complete as m_data
 };
 
 class Workbook {

@@ -21,6 +21,8 @@ namespace {
 
 const std::string kInventory = "workbooks/inventory-table.xlsx";
 const std::string kAnySheets = "workbooks/any_sheets.xlsx"; // Visible, Hidden, VeryHidden
+// What --list says of a worksheet that hides nothing and merges nothing.
+const std::string kNoLayout = "\t0 hidden rows, 0 hidden columns, 0 merged areas";
 
 // layers.xlsx: First (visible) holds "one", Second (hidden) "two", Third (very hidden) "three".
 std::string LayersBook(const vt::TempDir& folder)
@@ -89,13 +91,28 @@ TEST(CommandLineSheets, ListingShowsNumberNameVisibilityAndUsedRange)
     const CliRun run = RunCli({ "-l", "-o", out.Path(), book, vt::Fixture(kInventory) });
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out,
-        book + "\n1\tVisible\tvisible\tA1:B5\n2\tHidden\thidden\tempty\n3\tVeryHidden\tvery hidden\tempty\n\n"
-            + vt::Fixture(kInventory) + "\n1\tSheet1\tvisible\tA1:C5\n");
+        book + "\n1\tVisible\tvisible\tA1:B5" + kNoLayout + "\n2\tHidden\thidden\tempty" + kNoLayout
+            + "\n3\tVeryHidden\tvery hidden\tempty" + kNoLayout + "\n\n" + vt::Fixture(kInventory)
+            + "\n1\tSheet1\tvisible\tA1:C5" + kNoLayout + "\n");
     EXPECT_TRUE(FilesIn(out.Path()).empty());
     // The choice applies to the listing too, and keeps the numbers of all worksheets.
-    EXPECT_EQ(RunCli({ "-l", "--skip-hidden", book }).out, book + "\n1\tVisible\tvisible\tA1:B5\n");
+    EXPECT_EQ(RunCli({ "-l", "--skip-hidden", book }).out, book + "\n1\tVisible\tvisible\tA1:B5" + kNoLayout + "\n");
     EXPECT_EQ(RunCli({ "-l", "-s", "VeryHidden", "-s", "1", book }).out,
-        book + "\n1\tVisible\tvisible\tA1:B5\n3\tVeryHidden\tvery hidden\tempty\n");
+        book + "\n1\tVisible\tvisible\tA1:B5" + kNoLayout + "\n3\tVeryHidden\tvery hidden\tempty" + kNoLayout + "\n");
+}
+
+TEST(CommandLineSheets, ListingCountsHiddenRowsAndColumnsAndMergedAreas)
+{
+    const std::string book = vt::Fixture("workbooks/layout.xls");
+    const CliRun run = RunCli({ "--list", book });
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+        book + "\n1\tLayout\tvisible\tA1:E6\t2 hidden rows, 2 hidden columns, 3 merged areas\n2\tPlain\tvisible\tA1:A1"
+            + kNoLayout + "\n");
+    // One of each is named in the singular.
+    const std::string covered = vt::Fixture("workbooks/covered.ods");
+    EXPECT_EQ(RunCli({ "--list", covered }).out,
+        covered + "\n1\tsheet1\tvisible\tA1:A2\t0 hidden rows, 0 hidden columns, 1 merged area\n");
 }
 
 TEST(CommandLineSheets, ChosenByNameOrNumberInWorkbookOrder)

@@ -24,6 +24,9 @@ using vt::CliRun;
 using vt::FilesIn;
 using vt::RunCli;
 
+// What --list says of a worksheet that hides nothing and merges nothing.
+const std::string kNoLayout = "\t0 hidden rows, 0 hidden columns, 0 merged areas";
+
 TEST(CommandLineNoInventedText, EmptyResultsAreZeroBytesAndSkippedLinesGiveNothing)
 {
     const std::string multiEmpty = vt::Fixture("workbooks/multi-empty.ods");
@@ -279,7 +282,7 @@ TEST(CommandLineNames, ControlCharactersInNamesAreEscapedWhereverANameIsPrinted)
     const std::string book = in.Write("red\033[31m\tname\nline\a.csv", "x\n");
     const std::string shownBook = in.File("red\\e[31m\\tname\\nline\\x07.csv");
     const CliRun list = RunCli({ "-l", book });
-    EXPECT_EQ(list.out, shownBook + "\n1\tred\\e[31m\\tname\\nline\\x07\tvisible\tA1:A1\n");
+    EXPECT_EQ(list.out, shownBook + "\n1\tred\\e[31m\\tname\\nline\\x07\tvisible\tA1:A1" + kNoLayout + "\n");
     const CliRun missing = RunCli({ "-s", "\033[2J", "-o", "-", book });
     EXPECT_EQ(missing.err, "vellumcast-cli: " + shownBook + ": there is no worksheet \"\\e[2J\" in it\n");
     for (const std::string& text : { list.out, list.err, missing.err })
@@ -299,7 +302,8 @@ TEST(CommandLineSmallThings, EmptyChosenSheetsCsvCommasAndQuietNotices)
     EXPECT_EQ(blank.err,
         "vellumcast-cli: " + book + ": warning: the worksheet \"Blank\" is empty, so no text was written for it\n");
     EXPECT_EQ(FilesIn(out.Path()).size(), 0u);
-    EXPECT_EQ(RunCli({ "-l", book }).out, book + "\n1\tData\tvisible\tA1:A1\n2\tBlank\tvisible\tempty\n");
+    EXPECT_EQ(RunCli({ "-l", book }).out,
+        book + "\n1\tData\tvisible\tA1:A1" + kNoLayout + "\n2\tBlank\tvisible\tempty" + kNoLayout + "\n");
     // --csv alone separates with commas; a divider given still wins.
     EXPECT_EQ(
         RunCli({ "--csv", "--lf", "-m", "sheet", "-s", "1", "-o", "-", in.Write("t.csv", "x,y\n") }).out, "x,y\n");

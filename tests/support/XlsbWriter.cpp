@@ -39,7 +39,13 @@ enum : uint16_t {
     kEndBook = 132,
     kBeginBundleShs = 143,
     kEndBundleShs = 144,
+    kColInfo = 60,
     kBeginSheetData = 145,
+    kMergeCell = 176,
+    kBeginMergeCells = 177,
+    kEndMergeCells = 178,
+    kBeginColInfos = 390,
+    kEndColInfos = 391,
     kEndSheetData = 146,
     kWsDim = 148,
     kWbProp = 153,
@@ -242,6 +248,30 @@ XlsbWriter::Sheet& XlsbWriter::Sheet::Raw(std::string record)
     return *this;
 }
 
+XlsbWriter::Sheet& XlsbWriter::Sheet::HiddenRow(int row)
+{
+    // rw, ixfe, miyRw, a byte of flags, then the one holding fDyZero (0x10), no spans.
+    m_data += Record(kRowHdr,
+        U32(row - 1) + U32(0) + U16(300) + std::string(1, '\0') + std::string(1, '\x10') + std::string(1, '\0')
+            + U32(0));
+    m_row = row;
+    return *this;
+}
+
+XlsbWriter::Sheet& XlsbWriter::Sheet::HiddenColumns(int first, int last, bool byZeroWidth)
+{
+    // colFirst, colLast, coldx (1/256 of a character), ixfe, flags (fHidden is bit 0).
+    m_columns += Record(
+        kColInfo, U32(first - 1) + U32(last - 1) + U32(byZeroWidth ? 0 : 2560) + U32(0) + U16(byZeroWidth ? 0 : 1));
+    return *this;
+}
+
+XlsbWriter::Sheet& XlsbWriter::Sheet::Merge(int firstRow, int firstColumn, int lastRow, int lastColumn)
+{
+    m_merges += Record(kMergeCell, U32(firstRow - 1) + U32(lastRow - 1) + U32(firstColumn - 1) + U32(lastColumn - 1));
+    return *this;
+}
+
 XlsbWriter::Sheet& XlsbWriter::AddSheet(std::string name, XlsxVisibility visibility)
 {
     Sheet& sheet = m_sheets.emplace_back();
@@ -382,8 +412,14 @@ std::vector<std::pair<std::string, std::string>> XlsbWriter::Parts() const
         rels += Relationship(id, "worksheet", part);
         types += Override("xl/" + part, "application/vnd.ms-excel.worksheet");
         sheets.emplace_back("xl/" + part,
-            Record(kBeginSheet, {}) + sheet.m_dimension + Record(kBeginSheetData, {}) + sheet.m_data
-                + Record(kEndSheetData, {}) + Record(kEndSheet, {}));
+            Record(kBeginSheet, {}) + sheet.m_dimension
+                + (sheet.m_columns.empty() ? ""
+                                           : Record(kBeginColInfos, {}) + sheet.m_columns + Record(kEndColInfos, {}))
+                + Record(kBeginSheetData, {}) + sheet.m_data + Record(kEndSheetData, {})
+                + (sheet.m_merges.empty()
+                        ? ""
+                        : Record(kBeginMergeCells, U32(0)) + sheet.m_merges + Record(kEndMergeCells, {}))
+                + Record(kEndSheet, {}));
     }
     const std::string after = std::to_string(m_sheets.size() + 1);
     rels += Relationship("rId" + after, "styles", "styles.bin");

@@ -36,6 +36,14 @@ public:
         Sheet& Dimension(int firstRow, int firstColumn, int lastRow, int lastColumn);
         // Any record among the cells, as given.
         Sheet& Raw(std::string record);
+        // A row header for this row with the flag that hides it (fDyZero); the row's
+        // cells may follow.
+        Sheet& HiddenRow(int row);
+        // Column information (before the cells) hiding first..last, 1-based, by the flag or
+        // by a width of zero.
+        Sheet& HiddenColumns(int first, int last, bool byZeroWidth = false);
+        // A merged area (after the cells), 1-based and inclusive.
+        Sheet& Merge(int firstRow, int firstColumn, int lastRow, int lastColumn);
 
     private:
         friend class XlsbWriter;
@@ -46,6 +54,8 @@ public:
         bool m_chart = false;
         std::string m_dimension;
         std::string m_data;
+        std::string m_columns; // BrtColInfo records
+        std::string m_merges; // BrtMergeCell records
         int m_row = 0;
     };
 

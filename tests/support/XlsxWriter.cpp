@@ -281,6 +281,13 @@ XlsxWriter::Sheet& XlsxWriter::Sheet::RawSheetData(std::string xml)
     return *this;
 }
 
+XlsxWriter::Sheet& XlsxWriter::Sheet::AroundSheetData(std::string before, std::string after)
+{
+    m_before = std::move(before);
+    m_after = std::move(after);
+    return *this;
+}
+
 XlsxWriter::Sheet& XlsxWriter::AddSheet(std::string name, XlsxVisibility visibility)
 {
     Sheet& sheet = m_sheets.emplace_back();
@@ -383,8 +390,8 @@ std::string XlsxWriter::Build() const
         if (!sheet.m_raw && sheet.m_openRow != 0)
             data += "</row>";
         parts.emplace_back("xl/worksheets/sheet" + number + ".xml",
-            header + "<worksheet xmlns=\"" + std::string(kMain) + "\" xmlns:r=\"" + std::string(kRel) + "\"><sheetData>"
-                + data + "</sheetData></worksheet>");
+            header + "<worksheet xmlns=\"" + std::string(kMain) + "\" xmlns:r=\"" + std::string(kRel) + "\">"
+                + sheet.m_before + "<sheetData>" + data + "</sheetData>" + sheet.m_after + "</worksheet>");
     }
     workbook += "</sheets></workbook>";
 

@@ -59,6 +59,8 @@ public:
         Sheet& Blank(int row, int column, uint32_t style);
         // Replaces the whole <sheetData> content with this XML.
         Sheet& RawSheetData(std::string xml);
+        // XML before <sheetData> (<cols>) and after it (<mergeCells>).
+        Sheet& AroundSheetData(std::string before, std::string after);
 
     private:
         friend class XlsxWriter;
@@ -68,6 +70,8 @@ public:
         XlsxVisibility m_visibility = XlsxVisibility::Visible;
         bool m_chart = false;
         std::string m_data;
+        std::string m_before;
+        std::string m_after;
         int m_openRow = 0;
         bool m_raw = false;
     };

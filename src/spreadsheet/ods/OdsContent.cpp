@@ -57,6 +57,13 @@ bool IsSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
+// Rows and columns collapsed, or filtered out, are hidden; the default is visible.
+bool IsHidden(const OdsAttributes& attributes)
+{
+    const std::string_view visibility = attributes.Get(OdsNs::Table, "visibility");
+    return visibility == "collapse" || visibility == "filter";
+}
+
 } // namespace
 
 OdsNs OdsNamespaceOf(std::string_view uri)
@@ -131,6 +138,7 @@ void OdsContentHandler::LoadStoppedTable(OdsCellSink* sink, uint64_t repeatBudge
     m_rowRepeat = 1;
     m_inRow = false;
     m_column = 1;
+    m_nextColumn = 1;
     m_rowCells.clear();
     m_rowPool.clear();
     m_inCell = false;
@@ -243,10 +251,41 @@ void OdsContentHandler::StartInTarget(OdsNs namespaceUri, std::string_view local
         m_column = 1;
         m_rowCells.clear();
         m_rowPool.clear();
+        if (SheetLayout* layout = Layout(); layout && IsHidden(attributes))
+            layout->HideRows(m_row, m_row + m_rowRepeat - 1);
+    } else if (!m_inRow && localName == "table-column") {
+        StartColumns(attributes);
     } else if (m_inRow && localName == "table-cell") {
         StartCell(false, attributes);
     } else if (m_inRow && localName == "covered-table-cell") {
         StartCell(true, attributes);
+    }
+}
+
+void OdsContentHandler::StartColumns(const OdsAttributes& attributes)
+{
+    const int64_t first = m_nextColumn;
+    m_nextColumn = std::min<int64_t>(
+        first + ParseOdsCount(attributes.Get(kTable, "number-columns-repeated")), int64_t { kMaxColumns } + 1);
+    if (SheetLayout* layout = Layout(); layout && IsHidden(attributes))
+        layout->HideColumns(first, m_nextColumn - 1);
+}
+
+// A cell spanning more than itself merges the area it spans; in a repeated row each
+// copy is an area of its own, and they cost what the copies of a cell cost.
+void OdsContentHandler::ReadMerge(const OdsAttributes& attributes)
+{
+    SheetLayout* layout = Layout();
+    const int64_t across = ParseOdsCount(attributes.Get(kTable, "number-columns-spanned"));
+    const int64_t down = ParseOdsCount(attributes.Get(kTable, "number-rows-spanned"));
+    if (!layout || (across == 1 && down == 1) || m_row > kMaxRows || m_column > kMaxColumns)
+        return;
+    const int64_t copies = std::min<int64_t>(m_rowRepeat, int64_t { kMaxRows } + 1 - m_row);
+    Spend(static_cast<uint64_t>(copies - 1), kCellCost);
+    const auto clip = [](int64_t value) { return static_cast<int32_t>(std::min<int64_t>(value, INT32_MAX)); };
+    for (int64_t r = 0; r < copies; ++r) {
+        const int64_t row = m_row + r;
+        layout->AddMerge({ clip(row), clip(m_column), clip(row + down - 1), clip(m_column + across - 1) });
     }
 }
 
@@ -261,6 +300,7 @@ void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
     m_paragraphDepth = 0;
     if (covered)
         return;
+    ReadMerge(attributes);
     // The value itself is shown only when the cell carries no paragraph.
     const std::string_view type = attributes.Get(kOffice, "value-type");
     if (type.empty())

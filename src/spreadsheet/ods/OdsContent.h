@@ -4,6 +4,7 @@
 // text of one worksheet's cells, without building a document tree.
 
 #include "spreadsheet/SheetData.h"
+#include "spreadsheet/SheetLayout.h"
 #include "spreadsheet/WorkbookReader.h"
 #include "spreadsheet/xml/Xml.h"
 
@@ -33,6 +34,8 @@ public:
     virtual ~OdsCellSink() = default;
     // false: the sink wants no more cells (the reader then stops loading).
     virtual bool Add(int32_t row, int32_t column, std::string_view text) = 0;
+    // Where the merged areas and hidden rows and columns go; nullptr when unwanted.
+    virtual SheetLayout* Layout() { return nullptr; }
 };
 
 class OdsContentHandler final {
@@ -84,6 +87,9 @@ private:
 
     void StartInTarget(OdsNs ns, std::string_view localName, const OdsAttributes& attributes);
     void StartCell(bool covered, const OdsAttributes& attributes);
+    void StartColumns(const OdsAttributes& attributes);
+    void ReadMerge(const OdsAttributes& attributes);
+    SheetLayout* Layout() const { return m_sink ? m_sink->Layout() : nullptr; }
     void EndCell();
     void EndRow();
     void Emit(int32_t row, int32_t column, std::string_view text);
@@ -118,6 +124,7 @@ private:
     int64_t m_rowRepeat = 1; // repetitions of the current row
     bool m_inRow = false;
     int64_t m_column = 1; // the column the next cell starts at
+    int64_t m_nextColumn = 1; // the column the next table-column describes
     std::vector<PendingCell> m_rowCells; // a repeated row's cells, emitted at its end
     std::string m_rowPool;
     uint64_t m_repeatBudget; // bytes repetitions may still produce

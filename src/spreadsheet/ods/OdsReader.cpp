@@ -72,6 +72,7 @@ public:
         m_builder.AddString(row, column, text, 0);
         return true;
     }
+    SheetLayout* Layout() override { return m_builder.Layout(); }
 
 private:
     SheetBuilder& m_builder;

@@ -5,6 +5,7 @@
 // merged cell taking the columns it spans.
 
 #include "spreadsheet/spreadsheetml/SpreadsheetMlReader.h"
+#include "spreadsheet/SheetLayout.h"
 #include "spreadsheet/spreadsheetml/NamedFormats.h"
 #include "spreadsheet/xlsx/XlsxText.h"
 #include "spreadsheet/xml/Xml.h"
@@ -208,6 +209,20 @@ private:
         }
         m_loading = true;
         m_row = 0;
+        m_layout = m_target->builder->Layout();
+    }
+
+    // A row or column is hidden by ss:Hidden, or by a size (ss:Height, ss:Width) of zero.
+    static bool Hides(const xml::XmlAttributes& attributes, std::string_view size)
+    {
+        const std::string_view hidden = attributes.Get(kSpreadsheet, "Hidden", nullptr);
+        if (hidden == "1" || hidden == "true")
+            return true;
+        bool found = false;
+        const std::string_view text = attributes.Get(kSpreadsheet, size, &found);
+        double value = 1;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        return found && error == std::errc() && end == text.data() + text.size() && value == 0;
     }
 
     void StartInTable(std::string_view local, const xml::XmlAttributes& attributes)
@@ -216,6 +231,8 @@ private:
             const int32_t first = WholeNumber(attributes, "Index", m_nextColumnStyle);
             const int32_t last = first + WholeNumber(attributes, "Span", 0);
             m_nextColumnStyle = last + 1;
+            if (m_layout && Hides(attributes, "Width"))
+                m_layout->HideColumns(first, last);
             bool found = false;
             const std::string_view id = attributes.Get(kSpreadsheet, "StyleID", &found);
             if (found)
@@ -223,6 +240,8 @@ private:
         } else if (local == "Row") {
             m_row = WholeNumber(attributes, "Index", m_row + 1);
             m_rowSpan = WholeNumber(attributes, "Span", 0);
+            if (m_layout && Hides(attributes, "Height"))
+                m_layout->HideRows(m_row, int64_t { m_row } + m_rowSpan);
             bool found = false;
             const std::string_view id = attributes.Get(kSpreadsheet, "StyleID", &found);
             m_rowStyle = found ? std::optional<uint32_t>(StyleOf(id)) : std::nullopt;
@@ -231,6 +250,8 @@ private:
             m_column = WholeNumber(attributes, "Index", m_column + 1);
             m_across = WholeNumber(attributes, "MergeAcross", 0);
             m_down = WholeNumber(attributes, "MergeDown", 0);
+            if (m_layout && (m_across > 0 || m_down > 0))
+                m_layout->AddMerge({ m_row, m_column, m_row + m_down, m_column + m_across });
             bool found = false;
             const std::string_view id = attributes.Get(kSpreadsheet, "StyleID", &found);
             m_cellStyle = found ? StyleOf(id) : DefaultStyleAt(m_column);
@@ -331,6 +352,7 @@ public:
 
 private:
     std::optional<Target> m_target;
+    SheetLayout* m_layout = nullptr; // the target's, once its table starts
     std::function<void()> m_skip;
     std::function<void()> m_stop;
     size_t m_depth = 0;

@@ -4,6 +4,7 @@
 // from its BOF when it is first asked for.
 
 #include "spreadsheet/xls/XlsReader.h"
+#include "spreadsheet/SheetLayout.h"
 #include "spreadsheet/container/ByteCursor.h"
 #include "spreadsheet/container/Cfb.h"
 #include "spreadsheet/xls/Biff.h"
@@ -28,6 +29,8 @@ constexpr uint16_t kWorksheetSubstream = 0x0010;
 constexpr uint16_t kWsBool = 0x0081;
 constexpr uint16_t kDimensions = 0x0200;
 constexpr uint16_t kRow = 0x0208;
+constexpr uint16_t kColInfo = 0x007D;
+constexpr uint16_t kMergedCells = 0x00E5;
 constexpr uint16_t kSharedFormula = 0x04BC;
 constexpr uint16_t kArray = 0x0221;
 constexpr uint16_t kTable = 0x0236;
@@ -249,8 +252,44 @@ bool XlsReader::IsDialogSheet(uint32_t position) const
     return false;
 }
 
+// ROW: the row, its columns, its height, two reserved words, then flags whose sixth bit
+// (fDyZero) hides the row.
+void ReadRowLayout(const BiffRecord& record, SheetLayout& layout)
+{
+    if (record.data.size() >= 13 && (record.data[12] & 0x20) != 0) {
+        const int32_t row = LoadU16(record.data.data()) + 1;
+        layout.HideRows(row, row);
+    }
+}
+
+// COLINFO: first and last column (0-based), width, style, then flags whose first bit
+// hides the columns; a width of zero hides them too.
+void ReadColumnLayout(const BiffRecord& record, SheetLayout& layout)
+{
+    if (record.data.size() < 10)
+        return;
+    const uint8_t* d = record.data.data();
+    if ((LoadU16(d + 8) & 0x0001) != 0 || LoadU16(d + 4) == 0)
+        layout.HideColumns(LoadU16(d) + 1, LoadU16(d + 2) + 1);
+}
+
+// MERGEDCELLS: a count, then that many areas of first and last row, first and last
+// column (0-based); the count is not trusted past the record's end.
+void ReadMerges(const BiffRecord& record, SheetLayout& layout)
+{
+    if (record.data.size() < 2)
+        return;
+    const uint8_t* d = record.data.data();
+    const size_t count = std::min<size_t>(LoadU16(d), (record.data.size() - 2) / 8);
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* area = d + 2 + 8 * i;
+        layout.AddMerge({ LoadU16(area) + 1, LoadU16(area + 4) + 1, LoadU16(area + 2) + 1, LoadU16(area + 6) + 1 });
+    }
+}
+
 void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
 {
+    SheetLayout* layout = builder.Layout();
     const auto stream = m_stream.Bytes();
     const uint32_t position = m_sheets.at(index).position;
     if (position >= stream.size())
@@ -389,6 +428,18 @@ void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
                 builder.AddString(pendingRow, pendingColumn, m_text, pendingStyle);
                 pendingString = false;
             }
+            break;
+        case kRow:
+            if (layout)
+                ReadRowLayout(record, *layout);
+            break;
+        case kColInfo:
+            if (layout)
+                ReadColumnLayout(record, *layout);
+            break;
+        case kMergedCells:
+            if (layout)
+                ReadMerges(record, *layout);
             break;
         case biff::kLabel:
         case biff::kRString: {

@@ -4,6 +4,7 @@
 // inflated in pieces and read as they arrive, straight into a SheetBuilder.
 
 #include "spreadsheet/xlsb/XlsbReader.h"
+#include "spreadsheet/SheetLayout.h"
 #include "spreadsheet/xls/Biff.h"
 #include "spreadsheet/xlsb/XlsbRecords.h"
 #include "spreadsheet/xlsx/XlsxPackage.h"
@@ -121,6 +122,7 @@ class WorksheetRecords {
 public:
     explicit WorksheetRecords(SheetBuilder& builder)
         : m_builder(builder)
+        , m_layout(builder.Layout())
     {
     }
 
@@ -128,19 +130,37 @@ public:
     {
         if (!m_inSheetData) {
             if (record.type == brt::kBeginSheetData)
-                m_inSheetData = true;
+                m_inSheetData = !m_pastSheetData;
             else if (record.type == brt::kWsDim)
                 ExpectRange(record);
+            else if (record.type == brt::kColInfo && m_layout)
+                ReadColumns(record);
+            else if (record.type == brt::kMergeCell && m_layout)
+                ReadMerge(record);
             return true;
         }
-        if (record.type > brt::kFmlaError && record.type != brt::kCellRString)
-            return record.type != brt::kEndSheetData; // nothing after the cells is read
+        if (record.type > brt::kFmlaError && record.type != brt::kCellRString) {
+            if (record.type != brt::kEndSheetData)
+                return true;
+            // The merged areas follow the cells; without a use for them nothing after
+            // the cells is read.
+            m_inSheetData = false;
+            m_pastSheetData = true;
+            return m_layout != nullptr;
+        }
         RecordCursor cursor(record);
         if (record.type == brt::kRowHeader) {
             const uint32_t row = cursor.U32();
             if (row >= static_cast<uint32_t>(kMaxRows))
                 Corrupt("row " + std::to_string(uint64_t { row } + 1) + " lies beyond the grid");
             m_row = static_cast<int32_t>(row) + 1;
+            // After the row, its style and its height: a byte of flags, then one whose
+            // fifth bit (fDyZero) hides the row.
+            if (m_layout && cursor.Remaining() >= 8) {
+                cursor.Skip(7);
+                if ((cursor.U8() & 0x10) != 0)
+                    m_layout->HideRows(m_row, m_row);
+            }
             return true;
         }
         const uint32_t column = cursor.U32();
@@ -200,10 +220,39 @@ private:
             static_cast<int32_t>(lastRow) + 1, static_cast<int32_t>(lastColumn) + 1 });
     }
 
+    // BrtColInfo: first and last column (0-based), width, style, then flags whose first
+    // bit hides the columns; a width of zero hides them too.
+    void ReadColumns(const Record& record)
+    {
+        RecordCursor cursor(record);
+        if (cursor.Remaining() < 18)
+            return;
+        const uint32_t first = cursor.U32(), last = cursor.U32(), width = cursor.U32();
+        cursor.Skip(4);
+        if ((cursor.U16() & 0x0001) != 0 || width == 0)
+            m_layout->HideColumns(int64_t { first } + 1, int64_t { last } + 1);
+    }
+
+    // BrtMergeCell: first and last row, first and last column, all 0-based.
+    void ReadMerge(const Record& record)
+    {
+        RecordCursor cursor(record);
+        if (cursor.Remaining() < 16)
+            return;
+        const auto oneBased = [](uint32_t index) {
+            return static_cast<int32_t>(std::min<uint32_t>(index, static_cast<uint32_t>(kMaxRows)) + 1);
+        };
+        const int32_t firstRow = oneBased(cursor.U32()), lastRow = oneBased(cursor.U32());
+        const int32_t firstColumn = oneBased(cursor.U32()), lastColumn = oneBased(cursor.U32());
+        m_layout->AddMerge({ firstRow, firstColumn, lastRow, lastColumn });
+    }
+
     SheetBuilder& m_builder;
+    SheetLayout* m_layout;
     std::string m_text;
     int32_t m_row = 1; // a cell before any row header lies in the first row
     bool m_inSheetData = false;
+    bool m_pastSheetData = false; // a second run of cells is not read
 };
 
 class XlsbReader final : public WorkbookReader {

@@ -35,6 +35,7 @@ constexpr uint16_t kFmlaError = 11;
 constexpr uint16_t kSstItem = 19;
 constexpr uint16_t kFmt = 44;
 constexpr uint16_t kXf = 47;
+constexpr uint16_t kColInfo = 60;
 constexpr uint16_t kCellRString = 62;
 constexpr uint16_t kBeginSheetData = 145;
 constexpr uint16_t kEndSheetData = 146;
@@ -42,6 +43,7 @@ constexpr uint16_t kWsDim = 148;
 constexpr uint16_t kWbProp = 153;
 constexpr uint16_t kBundleSh = 156;
 constexpr uint16_t kBeginSst = 159;
+constexpr uint16_t kMergeCell = 176;
 constexpr uint16_t kBeginCellXfs = 617;
 constexpr uint16_t kEndCellXfs = 618;
 } // namespace brt

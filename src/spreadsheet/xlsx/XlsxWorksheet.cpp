@@ -1,4 +1,5 @@
 #include "spreadsheet/xlsx/XlsxWorksheet.h"
+#include "spreadsheet/SheetLayout.h"
 #include "spreadsheet/xlsx/XlsxCellPath.h"
 #include "spreadsheet/xlsx/XlsxPackage.h"
 #include "spreadsheet/xlsx/XlsxText.h"
@@ -33,6 +34,10 @@ public:
                 m_inSheetData = true;
             else if (localName == "dimension")
                 ExpectRange(attributes.Get("ref"));
+            else if (localName == "col" && m_layout)
+                ReadColumns(attributes);
+            else if (localName == "mergeCell" && m_layout)
+                ReadMerge(attributes.Get("ref"));
             return;
         }
         switch (localName.size()) {
@@ -119,19 +124,61 @@ private:
             m_builder.ExpectRange(range);
     }
 
+    // <col min="2" max="4" hidden="1"/>: a run of columns, hidden by the flag or by a
+    // width of zero.
+    void ReadColumns(const XmlAttributes& attributes)
+    {
+        int32_t first = 0, last = 0;
+        if (!ParseInteger(attributes.Get("min"), first) || !ParseInteger(attributes.Get("max"), last))
+            return;
+        if (IsTrue(attributes.Get("hidden")) || IsZero(attributes.Get("width")))
+            m_layout->HideColumns(first, last);
+    }
+
+    // A width or height of "0" or "0.0".
+    static bool IsZero(std::string_view text)
+    {
+        double value = 1;
+        const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+        return result.ec == std::errc() && result.ptr == text.data() + text.size() && value == 0;
+    }
+
+    // <mergeCell ref="B2:D3"/>; a reference that cannot be read merges nothing.
+    void ReadMerge(std::string_view reference)
+    {
+        const size_t colon = reference.find(':');
+        CellRange area;
+        if (colon != std::string_view::npos
+            && ParseCellReference(reference.substr(0, colon), area.firstRow, area.firstColumn)
+            && ParseCellReference(reference.substr(colon + 1), area.lastRow, area.lastColumn))
+            m_layout->AddMerge(area);
+    }
+
+    // A row is hidden by its flag, or by a height of zero that is its own (customHeight):
+    // without it the height is only a cached value.
     void StartRow(const XmlAttributes& attributes)
     {
         int32_t row = m_row + 1;
+        bool hidden = false, zeroHeight = false, customHeight = false;
         for (const char** a = attributes.Raw(); *a; a += 2) {
-            if (a[0][0] == 'r' && a[0][1] == '\0') {
+            const std::string_view name(a[0]);
+            if (name == "r") {
                 const std::string_view text(a[1]);
                 if (!ParseInteger(text, row))
                     throw SpreadsheetError(
                         ErrorCode::Corrupt, "a row number is not valid (\"" + std::string(text) + "\")");
+            } else if (name == "hidden") {
+                hidden = IsTrue(a[1]);
+            } else if (name == "ht") {
+                zeroHeight = IsZero(a[1]);
+            } else if (name == "customHeight") {
+                customHeight = IsTrue(a[1]);
             }
         }
         m_row = row;
         m_column = 0;
+        if (m_layout && (hidden || (zeroHeight && customHeight)))
+            m_layout->HideRows(row, row);
     }
 
     void StartCell(const XmlAttributes& attributes)
@@ -312,6 +359,7 @@ private:
     }
 
     SheetBuilder& m_builder;
+    SheetLayout* m_layout = m_builder.Layout();
     numfmt::DateSystem m_dateSystem;
     std::string m_value;
     std::string m_inline;
