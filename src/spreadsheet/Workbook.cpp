@@ -229,14 +229,7 @@ std::string_view Worksheet::DisplayText(const Cell& cell, std::string_view store
     }
     case CellKind::SharedString:
     case CellKind::String: {
-        std::string_view text = storedText;
-        if (cell.kind == CellKind::SharedString) {
-            if (cell.value.index < book.m_data.sharedStrings.size())
-                text = book.m_data.sharedStrings[cell.value.index];
-            else
-                book.WarnOnce(Workbook::Warning::MissingSharedString,
-                    "cells refer to shared strings it does not hold; they show as blank");
-        }
+        const std::string_view text = cell.kind == CellKind::SharedString ? book.SharedStringOf(cell) : storedText;
         const numfmt::NumberFormat& format = book.FormatOf(cell);
         if (!format.TransformsText())
             return text;
@@ -251,6 +244,29 @@ std::string_view Worksheet::DisplayText(const Cell& cell, std::string_view store
         return CellErrorText(cell.errorCode);
     }
     return {};
+}
+
+std::string_view Worksheet::TextOf(const Cell& cell, CellTextStyle style)
+{
+    return StyledText(cell, cell.kind == CellKind::String ? m_data.TextOf(cell) : std::string_view(), style);
+}
+
+std::string_view Worksheet::TextOf(const Cell& cell, const FinishedRows& rows, CellTextStyle style)
+{
+    return StyledText(cell, cell.kind == CellKind::String ? rows.TextOf(cell) : std::string_view(), style);
+}
+
+std::string_view Worksheet::StyledText(const Cell& cell, std::string_view storedText, CellTextStyle style)
+{
+    if (style == CellTextStyle::Displayed)
+        return DisplayText(cell, storedText);
+    Workbook& book = *m_owner;
+    const numfmt::NumberFormat& format = book.FormatOf(cell);
+    if (!TakesRawText(style, cell, format))
+        return DisplayText(cell, storedText);
+    if (cell.kind == CellKind::SharedString)
+        storedText = book.SharedStringOf(cell);
+    return RawCellText(cell, storedText, format, book.m_data.dateSystem, book.m_scratch);
 }
 
 void Worksheet::Unload()
@@ -331,6 +347,14 @@ const numfmt::NumberFormat& Workbook::FormatOf(const Cell& cell)
             "it uses more number formats than a workbook of its size can hold; the cells of the last ones show as "
             "General");
     return format;
+}
+
+std::string_view Workbook::SharedStringOf(const Cell& cell)
+{
+    if (cell.value.index < m_data.sharedStrings.size())
+        return m_data.sharedStrings[cell.value.index];
+    WarnOnce(Warning::MissingSharedString, "cells refer to shared strings it does not hold; they show as blank");
+    return {};
 }
 
 Application::Application() = default;

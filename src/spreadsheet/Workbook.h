@@ -2,6 +2,7 @@
 // The engine's object model: an Application opens Workbooks; a Workbook lists its
 // Worksheets; a Worksheet answers its name, its used range and each cell's displayed text.
 
+#include "spreadsheet/CellValues.h"
 #include "spreadsheet/SheetData.h"
 #include "spreadsheet/SheetLayout.h"
 #include "spreadsheet/WorkbookReader.h"
@@ -87,10 +88,18 @@ public:
     // The displayed text of a cell of a batch of rows, valid as CellText's.
     std::string_view TextOf(const Cell& cell, const FinishedRows& rows);
 
+    // The text of a cell of Cells(), or of a batch of rows, in a style (CellValues.h):
+    // displayed, raw, or displayed with dates and times in ISO 8601. Valid as CellText's.
+    // Cells a reader keeps as text (csv, and OpenDocument, whose cells record the text
+    // they display) give that text in every style.
+    std::string_view TextOf(const Cell& cell, CellTextStyle style);
+    std::string_view TextOf(const Cell& cell, const FinishedRows& rows, CellTextStyle style);
+
 private:
     friend class Workbook;
     template <typename Run> void LoadWith(Run&& run);
     std::string_view DisplayText(const Cell& cell, std::string_view storedText);
+    std::string_view StyledText(const Cell& cell, std::string_view storedText, CellTextStyle style);
     Worksheet(Workbook& owner, size_t index)
         : m_owner(&owner)
         , m_index(index)
@@ -181,6 +190,8 @@ private:
     // Lists worksheets until there are wanted of them or every one is listed.
     void ListWorksheets(size_t wanted);
     const numfmt::NumberFormat& FormatOf(const Cell& cell);
+    // The text of a shared-string cell; "" (and a warning) for an index it does not hold.
+    std::string_view SharedStringOf(const Cell& cell);
 
     std::string m_path;
     uint64_t m_fileSize;

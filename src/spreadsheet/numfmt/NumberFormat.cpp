@@ -91,6 +91,17 @@ bool NumberFormat::IsDateTime() const
     return false;
 }
 
+DateTimeParts NumberFormat::DateTimeShown() const
+{
+    return m_parsed->dateTimeParts;
+}
+
+bool NumberFormat::IsDateOrTimeFormat() const
+{
+    const DateTimeParts parts = m_parsed->dateTimeParts;
+    return parts == DateTimeParts::Date || parts == DateTimeParts::Time || parts == DateTimeParts::DateAndTime;
+}
+
 namespace {
 
 // ECMA-376-1 §18.8.30 (numFmt), with the codes the application shows in US English for the

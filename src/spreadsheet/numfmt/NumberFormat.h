@@ -12,6 +12,15 @@ namespace vellumcast::spreadsheet::numfmt {
 
 enum class DateSystem : unsigned char { Date1900, Date1904 };
 
+// What a format shows of a number taken as a point in time.
+enum class DateTimeParts : unsigned char {
+    None, // no date or time: a number format
+    Date, // only calendar parts (year, month, day, weekday)
+    Time, // only clock parts (hours, minutes, seconds, AM/PM)
+    DateAndTime,
+    Elapsed, // a duration: [h], [m] or [s] counts past a day, so the value is no point in time
+};
+
 struct ParsedFormat;
 
 class NumberFormat {
@@ -47,6 +56,16 @@ public:
 
     // True when some section shows numbers as dates or times.
     bool IsDateTime() const;
+
+    // What the format's date and time sections show together, worked out once when the
+    // format is parsed. A format with an elapsed part in any section is Elapsed; otherwise
+    // the parts of every section that shows dates or times (colours, literals and quoted
+    // text play no part).
+    DateTimeParts DateTimeShown() const;
+    // A date, a time of day or both: a format whose numbers stand for points in time.
+    bool IsDateOrTimeFormat() const;
+    // A duration format such as [h]:mm:ss.
+    bool IsElapsedTimeFormat() const { return DateTimeShown() == DateTimeParts::Elapsed; }
 
 private:
     std::shared_ptr<const ParsedFormat> m_parsed;

@@ -56,6 +56,40 @@ bool IsDateKind(TokenKind kind)
         || kind == TokenKind::AmPm;
 }
 
+// What the sections that numbers take show of a date and time: a section for text never
+// shows a number, so its tokens play no part.
+DateTimeParts ClassifyDateTime(const ParsedFormat& parsed)
+{
+    bool date = false;
+    bool time = false;
+    for (uint32_t i = 0; i < parsed.numberSections; ++i) {
+        const Section& section = parsed.sections[i];
+        if (section.kind != SectionKind::Date)
+            continue;
+        for (const Token& token : section.tokens) {
+            switch (token.kind) {
+            case TokenKind::ElapsedHours:
+            case TokenKind::ElapsedMinutes:
+            case TokenKind::ElapsedSeconds:
+                return DateTimeParts::Elapsed;
+            case TokenKind::Hour:
+            case TokenKind::Minute:
+            case TokenKind::Second:
+            case TokenKind::SubSecond:
+            case TokenKind::AmPm:
+                time = true;
+                break;
+            default:
+                date = date || IsDateKind(token.kind);
+                break;
+            }
+        }
+    }
+    if (date)
+        return time ? DateTimeParts::DateAndTime : DateTimeParts::Date;
+    return time ? DateTimeParts::Time : DateTimeParts::None;
+}
+
 class SectionParser {
 public:
     explicit SectionParser(Section& section)
@@ -751,6 +785,7 @@ bool ParseFormatCode(std::string_view code, ParsedFormat& parsed)
     parsed.numberSections = parsed.textSection >= 0 ? static_cast<uint32_t>(parsed.textSection) : parsed.sectionCount;
     parsed.conditional
         = first.condition != ConditionOp::None || (count > 1 && parsed.sections[1].condition != ConditionOp::None);
+    parsed.dateTimeParts = ClassifyDateTime(parsed);
     return true;
 }
 

@@ -2,6 +2,8 @@
 // The parsed form of a number format code: up to four sections, each a list of tokens
 // with the facts the renderer needs precomputed (ECMA-376-1 §18.8.31, numFmts).
 
+#include "spreadsheet/numfmt/NumberFormat.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -98,6 +100,7 @@ struct ParsedFormat {
     uint32_t numberSections = 0; // sections before the text section
     bool conditional = false; // the first or second section has a condition
     bool general = false; // exactly the General format
+    DateTimeParts dateTimeParts = DateTimeParts::None; // what its date sections show, for every value
 };
 
 // The bytes of the UTF-8 sequence a lead byte starts (1 for a stray continuation byte).
@@ -116,6 +119,9 @@ inline size_t Utf8Length(unsigned char c)
 
 // Parses a whole format code; false when the code is not valid (the caller then uses General).
 bool ParseFormatCode(std::string_view code, ParsedFormat& parsed);
+
+// Howard Hinnant's civil-from-days: days since 1970-01-01 to a proleptic Gregorian date.
+void CivilFromDays(int64_t days, int& year, int& month, int& day);
 
 // Appends a number in the General format (the 11-character rule).
 void AppendGeneral(double value, std::string& out);

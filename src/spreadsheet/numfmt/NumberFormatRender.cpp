@@ -184,20 +184,6 @@ void AppendMonthName(const char* name, uint16_t count, std::string& out)
         out.append(name, length);
 }
 
-// Howard Hinnant's civil-from-days: days since 1970-01-01 to a proleptic Gregorian date.
-void CivilFromDays(int64_t z, int& year, int& month, int& day)
-{
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
-}
-
 // Emits the placeholder `index` (0 = leftmost) of a run of `places` placeholders that shows
 // the `length` digits given by digitAt(0..length-1); digits beyond the placeholders go
 // before the leftmost one. With thousands, a separator follows every third position.
@@ -637,6 +623,19 @@ bool Matches(ConditionOp op, double bound, double value)
 }
 
 } // namespace
+
+void CivilFromDays(int64_t z, int& year, int& month, int& day)
+{
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+}
 
 void AppendGeneral(double value, std::string& out)
 {

@@ -2,12 +2,14 @@
 // spreadsheet application renders them). Every row must match, except the few listed with
 // the reason they are believed wrong.
 #include "spreadsheet/numfmt/NumberFormat.h"
+#include "spreadsheet/numfmt/RawValue.h"
 #include "spreadsheet/xlsx/XlsxText.h"
 
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -275,6 +277,48 @@ TEST(NumberFormatFixtures, DateAndTimeCodesAreRecognised)
     EXPECT_GT(dates, 100u);
 }
 
+// Whether a code counts elapsed time: brackets holding one letter h, m or s, repeated,
+// outside quoted text ("[hh]", not "[HIJ]").
+bool HasElapsedPart(const std::string& code)
+{
+    bool quoted = false;
+    for (size_t i = 0; i < code.size(); ++i) {
+        if (code[i] == '\\') {
+            ++i;
+        } else if (code[i] == '"') {
+            quoted = !quoted;
+        } else if (!quoted && code[i] == '[') {
+            const size_t close = code.find(']', i);
+            if (close == std::string::npos)
+                return false;
+            std::string inside = code.substr(i + 1, close - i - 1);
+            for (char& c : inside)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (!inside.empty() && inside.find_first_not_of(inside[0]) == std::string::npos
+                && std::string_view("hms").find(inside[0]) != std::string_view::npos)
+                return true;
+            i = close;
+        }
+    }
+    return false;
+}
+
+TEST(NumberFormatFixtures, DateAndTimeCodesAreDatesOrDurations)
+{
+    const JsonValue rows = JsonReader(ReadBytes(Fixture("numfmt/is_date.json"))).Read();
+    size_t durations = 0;
+    for (const JsonValue& row : rows.items) {
+        const std::string& code = row.items[0].text;
+        const bool dated = row.items[1].boolean;
+        const bool elapsed = dated && HasElapsedPart(code);
+        const NumberFormat format = NumberFormat::Parse(code);
+        EXPECT_EQ(format.IsDateOrTimeFormat(), dated && !elapsed) << code;
+        EXPECT_EQ(format.IsElapsedTimeFormat(), elapsed) << code;
+        durations += elapsed ? 1 : 0;
+    }
+    EXPECT_GE(durations, 7u);
+}
+
 // The serial of a calendar date counted here on its own, from std::chrono's civil calendar:
 // the 1900 system counts the day 1900-02-29 that never was, the 1904 system starts at 0.
 double SerialOf(int year, unsigned month, unsigned day, bool date1904)
@@ -308,6 +352,9 @@ TEST(NumberFormatFixtures, DateSerialsBothWaysInBothSystems)
         double read = -1;
         EXPECT_TRUE(IsoDateToSerial(row.items[1].text, system, read)) << row.items[1].text;
         EXPECT_EQ(read, serial) << row.items[1].text << (date1904 ? " (1904)" : "");
+        std::string raw;
+        vellumcast::spreadsheet::numfmt::AppendRawValue(serial, iso, system, raw);
+        EXPECT_EQ(raw, row.items[1].text.substr(0, 10) + "T" + row.items[1].text.substr(11)) << row.items[0].text;
     }
 }
 
