@@ -176,7 +176,9 @@ def unread_limits(folder):
          {'xl/worksheets/sheet1.xml': sheet('<row r="1"><c r="A1"><v>1</v></c></row>')})
     pad_before_directory(padded, 1 << 30)
     with open(os.path.join(folder, 'sparse-small.xls'), 'wb') as f:
-        f.write(compound_file(biff_workbook(1, struct.pack('<HHHHHd', 0x0203, 14, 0, 0, 0, 2.5))))
+        # 400 numbers: a stream of 4 KiB or more, which lives in regular sectors.
+        numbers = b''.join(struct.pack('<HHHHHd', 0x0203, 14, r, 0, 0, r + 0.5) for r in range(400))
+        f.write(compound_file(biff_workbook(1, numbers)))
         f.truncate(4 << 30)
     with open(os.path.join(folder, 'sparse-signature.xls'), 'wb') as f:
         f.write(bytes([0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1]))
