@@ -54,5 +54,8 @@ run xls-shared-records "$work/in/shared-records.xls" --mode sheet
 run ods-365-sheets "$work/in/year.ods" --mode sheet
 run flat-ods-365-sheets "$work/in/year.fods" --mode sheet
 run sparse-3GiB "$work/in/sparse.xlsx"
+run padded-1GiB-xlsx "$work/in/padded.xlsx"
+run sparse-4GiB-xls "$work/in/sparse-small.xls"
+run sparse-3GiB-cfb "$work/in/sparse-signature.xls"
 run many-formats "$work/in/formats.xlsx"
 run scaled-fraction "$work/in/scaled-fraction.xlsx"

@@ -168,6 +168,21 @@ def unread_limits(folder):
     with open(os.path.join(folder, 'sparse.xlsx'), 'wb') as f:
         f.write(b'PK\x03\x04')
         f.truncate(3 << 30)
+    # A small package with a gigabyte between its members and its directory, and a small
+    # xls workbook at the start of 4 GiB; both sparse, and a compound file signature
+    # followed by 3 GiB of nothing.
+    padded = os.path.join(folder, 'padded.xlsx')
+    xlsx(padded, ['worksheets/sheet1.xml'],
+         {'xl/worksheets/sheet1.xml': sheet('<row r="1"><c r="A1"><v>1</v></c></row>')})
+    pad_before_directory(padded, 1 << 30)
+    with open(os.path.join(folder, 'sparse-small.xls'), 'wb') as f:
+        # 400 numbers: a stream of 4 KiB or more, which lives in regular sectors.
+        numbers = b''.join(struct.pack('<HHHHHd', 0x0203, 14, r, 0, 0, r + 0.5) for r in range(400))
+        f.write(compound_file(biff_workbook(1, numbers)))
+        f.truncate(4 << 30)
+    with open(os.path.join(folder, 'sparse-signature.xls'), 'wb') as f:
+        f.write(bytes([0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1]))
+        f.truncate(3 << 30)
     # 120,000 formats, each used by one cell.
     count = 120000
     styles = ('<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
@@ -185,6 +200,20 @@ def unread_limits(folder):
           'xl/styles.xml': '<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
                            f'<numFmts count="1"><numFmt numFmtId="164" formatCode="# ?/?{percents}"/></numFmts>'
                            '<cellXfs count="2"><xf numFmtId="0"/><xf numFmtId="164"/></cellXfs></styleSheet>'})
+
+
+def pad_before_directory(path, gap):
+    """Moves the archive's central directory gap bytes further on, leaving a hole."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    end = data.rindex(b'PK\x05\x06')
+    at = struct.unpack_from('<I', data, end + 16)[0]
+    tail = bytearray(data[at:])
+    struct.pack_into('<I', tail, end - at + 16, at + gap)
+    with open(path, 'wb') as f:
+        f.write(data[:at])
+        f.seek(at + gap)
+        f.write(tail)
 
 
 def biff_record(kind, data):

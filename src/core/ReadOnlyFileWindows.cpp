@@ -64,18 +64,20 @@ ReadOnlyFile::ReadOnlyFile(const std::string& path)
     if (handle == INVALID_HANDLE_VALUE)
         throw FileReadError(FileReadError::Kind::Unreadable, Reason(::GetLastError()));
     m_handle = reinterpret_cast<intptr_t>(handle);
+    // Devices (NUL, CON, serial ports) and pipes are no files; a folder is one of a kind.
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        ::CloseHandle(handle);
+        throw FileReadError(FileReadError::Kind::NotAFile, "it is not a regular file, so it is not a workbook");
+    }
     BY_HANDLE_FILE_INFORMATION info {};
     if (!::GetFileInformationByHandle(handle, &info)) {
         const DWORD error = ::GetLastError();
         ::CloseHandle(handle);
         throw FileReadError(FileReadError::Kind::Unreadable, Reason(error));
     }
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || ::GetFileType(handle) != FILE_TYPE_DISK) {
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         ::CloseHandle(handle);
-        throw FileReadError(FileReadError::Kind::NotAFile,
-            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
-                ? "it is a folder, not a workbook"
-                : "it is not a regular file, so it is not a workbook");
+        throw FileReadError(FileReadError::Kind::NotAFile, "it is a folder, not a workbook");
     }
     m_size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
 }

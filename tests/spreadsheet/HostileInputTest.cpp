@@ -602,6 +602,21 @@ TEST(HostileFiles, PackagesAreReadNoFurtherThanTheirTablesLead)
     }
 }
 
+TEST(HostileFiles, ADirectoryLargerThanAnyWorkbooksIsRefusedUnread)
+{
+    // An end record declaring a directory of 512 MiB over the gigabyte before it: read,
+    // it would take that much memory before a single member were looked at.
+    std::string end(22, '\0');
+    std::memcpy(end.data(), "PK\x05\x06", 4);
+    testing::Put16(end, 10, 1000);
+    testing::Put32(end, 12, 512u << 20);
+    testing::Put32(end, 16, 4);
+    const auto file = std::make_shared<SparseBytes>("PK\x03\x04", kGiB, end);
+    testing::ExpectFailure([&] { Application().OpenFrom(file, "directory.xlsx"); }, ErrorCode::TooLarge,
+        { "directory.xlsx", "ZIP central directory takes 536870912 bytes" });
+    EXPECT_LT(file->BytesRead(), uint64_t { 1 } << 20);
+}
+
 // A sparse file: head at the start, tail at offset, nothing stored between them.
 std::string WriteSparse(TempDir& dir, const std::string& name, const std::string& head, uint64_t size,
     const std::string& tail = {}, uint64_t tailAt = 0)

@@ -62,7 +62,7 @@ private:
     // into scratch unless the bytes are in memory.
     std::span<const uint8_t> Sector(uint32_t id, std::vector<uint8_t>& scratch) const;
     uint64_t SectorOffset(uint32_t id) const { return (static_cast<uint64_t>(id) + 1) << m_sectorShift; }
-    void ReadAllocationTable(std::span<const uint8_t> header, uint32_t fatSectors, uint32_t difatSector);
+    void ReadAllocationTable(std::span<const uint8_t> headerDifat, uint32_t fatSectors, uint32_t difatSector);
     // The sectors of a chain in the main table, checked for loops and range.
     std::vector<uint32_t> Chain(uint32_t start, const char* what) const;
     void ReadDirectory(uint32_t firstSector);
