@@ -160,17 +160,16 @@ std::vector<size_t> SelectWorksheets(spreadsheet::Workbook& workbook, const std:
         keep[*index] = true;
     }
     std::vector<size_t> numbers;
-    std::deque<spreadsheet::Worksheet> kept;
+    std::vector<size_t> indexes;
     for (size_t i = 0; i < worksheets.size(); ++i) {
         if (skipHidden && worksheets[i].Visibility() != spreadsheet::SheetVisibility::Visible)
             keep[i] = false;
         if (keep[i]) {
             numbers.push_back(i + 1);
-            kept.push_back(std::move(worksheets[i]));
+            indexes.push_back(i);
         }
     }
-    // Nothing is loaded yet, so moving the worksheets leaves no reference behind.
-    worksheets = std::move(kept);
+    workbook.KeepWorksheets(indexes);
     return numbers;
 }
 

@@ -25,10 +25,4 @@ ExportBudget::ExportBudget(uint64_t fileSize)
 {
 }
 
-uint64_t ExportBudget::TextRoom() const
-{
-    const uint64_t used = m_textUsed + m_sheetBytes;
-    return used < m_textLimit ? m_textLimit - used : 0;
-}
-
 } // namespace vellumcast::exporting

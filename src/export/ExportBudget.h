@@ -26,8 +26,12 @@ public:
 
     // The bytes the worksheet being walked holds: they count against the texts' memory.
     void SetSheetBytes(uint64_t bytes) { m_sheetBytes = bytes; }
-    // What the texts may still grow by.
-    uint64_t TextRoom() const;
+    // What the texts may still grow by; asked for every cell, so it is inline.
+    uint64_t TextRoom() const
+    {
+        const uint64_t used = m_textUsed + m_sheetBytes;
+        return used < m_textLimit ? m_textLimit - used : 0;
+    }
     bool TextFits(uint64_t pending) const { return pending <= TextRoom(); }
     void ChargeText(uint64_t bytes) { m_textUsed += bytes; }
 

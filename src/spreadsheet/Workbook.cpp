@@ -314,6 +314,19 @@ std::deque<Worksheet>& Workbook::Worksheets()
     return m_worksheets;
 }
 
+void Workbook::KeepWorksheets(const std::vector<size_t>& indexes)
+{
+    ListWorksheets(SIZE_MAX);
+    if (m_loadedSheet)
+        m_loadedSheet->Unload();
+    std::deque<Worksheet> kept;
+    for (const size_t index : indexes) {
+        if (index < m_worksheets.size())
+            kept.push_back(Worksheet(*this, m_worksheets[index].m_index));
+    }
+    m_worksheets = std::move(kept);
+}
+
 bool Workbook::HasWorksheet(size_t index)
 {
     if (index >= m_worksheets.size())

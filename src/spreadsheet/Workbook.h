@@ -142,6 +142,12 @@ public:
     // workbook when the list cannot be read.
     std::deque<Worksheet>& Worksheets();
 
+    // Leaves only the worksheets at these indexes (from 0, as Worksheets() lists them
+    // now, ascending) in Worksheets() and WorksheetsInTurn(): a choice of worksheets to
+    // export. Indexes past the last worksheet are ignored. Lists every worksheet for it,
+    // throwing as Worksheets() does, and unloads the one loaded.
+    void KeepWorksheets(const std::vector<size_t>& indexes);
+
     // The worksheets in workbook order, each found only once the ones before it are done
     // with: what an export that reads them in turn goes through, so that a workbook whose
     // list runs through its content is read once, not once more to list it. Going on to

@@ -230,7 +230,7 @@ private:
         const auto feed = [&](std::string_view piece, bool final) {
             if (!read.decided) {
                 read.decided = true;
-                if (!xml::IsUtf8Document(piece.substr(0, 1024))) {
+                if (!xml::ScannerReads(piece)) {
                     read.expat = std::make_unique<xml::XmlParser>(read.adapter);
                     read.adapter.SetStop([expat = read.expat.get()] { expat->Stop(); });
                 }

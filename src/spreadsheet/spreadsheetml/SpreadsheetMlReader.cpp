@@ -426,7 +426,7 @@ private:
         const std::string_view document(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         xml::XmlScanner scanner(handler);
         std::unique_ptr<xml::XmlParser> expat;
-        if (!xml::IsUtf8Document(document.substr(0, 1024))) {
+        if (!xml::ScannerReads(document)) {
             expat = std::make_unique<xml::XmlParser>(handler);
             handler.SetControls({}, [&] { expat->Stop(); });
         } else {

@@ -594,7 +594,7 @@ void ScanXmlMember(const container::ZipArchive& archive, const container::ZipEnt
     // The member is inflated on a second thread while this one scans and builds cells.
     archive.ReadAhead(entry, [&](std::string_view chunk) {
         if (!scanner && !parser) {
-            if (IsUtf8Document(chunk))
+            if (ScannerReads(chunk))
                 scanner.emplace(handler, direct);
             else
                 parser.emplace(handler);

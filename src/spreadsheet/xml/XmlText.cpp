@@ -264,4 +264,9 @@ bool IsUtf8Document(std::string_view head)
     return name == "utf-8" || name == "utf8";
 }
 
+bool ScannerReads(std::string_view firstPiece)
+{
+    return IsUtf8Document(firstPiece);
+}
+
 } // namespace vellumcast::spreadsheet::xml

@@ -49,4 +49,9 @@ void AppendDecoded(std::string_view text, bool attribute, std::string& out);
 // documents are read by the scanner, all others by Expat, which converts them.
 bool IsUtf8Document(std::string_view head);
 
+// The one choice of reader for a document, made once on the first piece of it at hand:
+// the scanner when that piece shows UTF-8 as IsUtf8Document judges, Expat otherwise.
+// The whole piece is looked at, so that a declaration padded past a kilobyte is read.
+bool ScannerReads(std::string_view firstPiece);
+
 } // namespace vellumcast::spreadsheet::xml
