@@ -441,24 +441,6 @@ QString Form1::SaveModeText() const
     return m_saveMode->currentText();
 }
 
-options::ExportOptions Form1::CurrentOptions() const
-{
-    options::ExportOptions current;
-    current.includeBlankCells = m_blankCells->checkState() == Qt::Checked;
-    current.quoteCells = m_quotes->checkState() == Qt::Checked;
-    current.divider.clear();
-    for (size_t i = 0; i < m_options.size(); ++i) {
-        if (m_options[i]->isChecked()) {
-            current.divider
-                = options::DividerFor(static_cast<options::DividerChoice>(i), m_otherDivider->text().toStdString());
-            break;
-        }
-    }
-    if (auto mode = options::SaveModeFromCaption(m_saveMode->currentText().toStdString()))
-        current.saveMode = *mode;
-    return current;
-}
-
 void Form1::SetCommandsEnabled(bool enabled)
 {
     m_commandsEnabled = enabled;

@@ -46,8 +46,6 @@ public:
     // The results window, once the first run has loaded it.
     Form2* ResultsWindow() const { return m_form2.get(); }
     QString SaveModeText() const;
-    // The options record as a run would read it now (divider none when no option is set).
-    options::ExportOptions CurrentOptions() const;
 
     // The commands, as the buttons and the list call them.
     void PushButton1_Click();
