@@ -42,7 +42,6 @@ public:
     void Form_Load();
 
     exporting::ResultList& Results() { return m_results; }
-    ResultsModel* Model() const { return m_model; }
     QTreeView* ListView() const { return m_listView; }
 
     // The export run's calls: columns for a save mode, an emptied list, new rows, and the

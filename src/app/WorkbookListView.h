@@ -36,7 +36,6 @@ public:
 
     // While a command runs, the list takes no edits, drops or drags.
     void SetEditable(bool editable) { m_editable = editable; }
-    bool Editable() const { return m_editable; }
 
     // The pointer shown over the list while an entry is dragged.
     void SetDragCursor(const QCursor& cursor) { m_dragCursor = cursor; }

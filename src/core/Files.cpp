@@ -34,10 +34,7 @@ std::string ReadTextFile(const std::string& path)
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw FileError("Cannot read " + path + ": " + std::strerror(errno));
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (text.empty())
-        return "empty file";
-    return text;
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 int FileCalls::Open(int folder, const std::string& name, int flags, mode_t mode)

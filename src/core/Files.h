@@ -16,7 +16,7 @@ bool FileExists(const std::string& path);
 // True when the path names an existing folder.
 bool FolderExists(const std::string& path);
 
-// The whole file as bytes. A missing file gives "", a 0-byte file the text "empty file".
+// The whole file as bytes; a missing file gives "".
 std::string ReadTextFile(const std::string& path);
 
 // The system calls a replacing write makes, one per virtual, so a test can make any of

@@ -50,9 +50,6 @@ public:
     void Fail(int number, std::exception_ptr failure);
     void Fail(int number, const std::string& description);
 
-    const std::string& Location() const { return m_location; }
-    ErrorReporter& Reporter() { return m_reporter; }
-
     // Extra lines of the folder import's reports.
     void SetScanContext(std::string folder, std::string file)
     {

@@ -283,19 +283,6 @@ public:
     // sheet's StoredBytes past this.
     void LimitMemory(uint64_t bytes) { m_memoryLimit = bytes; }
 
-    // Takes, in place of everything added so far, a sheet another builder has finished:
-    // a reader that loaded a sheet ahead of time hands it over without copying it.
-    void Adopt(SheetData&& finished)
-    {
-        m_data = std::move(finished);
-        m_ordered = true;
-        std::vector<int32_t>().swap(m_rowOfCell);
-        m_lastRow = m_data.m_rows.empty() ? 0 : m_data.m_rows.back().row;
-        m_lastColumn = kMaxColumns;
-        m_publishedRows = 0;
-        m_publishedPool = 0;
-    }
-
     // Hands rows to publish (on the loading thread) as they complete, a batch every few
     // thousand cells, for as long as cells arrive in order and publish returns true.
     void PublishTo(std::function<bool(FinishedRows&&)> publish) { m_publish = std::move(publish); }

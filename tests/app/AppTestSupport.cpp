@@ -1,8 +1,12 @@
 #include "AppTestSupport.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
+#include <QRadioButton>
 
 namespace vellumcast::apptest {
 
@@ -120,6 +124,25 @@ QByteArray ReadFile(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return "<unreadable>";
     return file.readAll();
+}
+
+options::ExportOptions ShownOptions(QWidget* window)
+{
+    options::ExportOptions shown;
+    shown.includeBlankCells = Find<QCheckBox>(window, "Check3")->checkState() == Qt::Checked;
+    shown.quoteCells = Find<QCheckBox>(window, "Check4")->checkState() == Qt::Checked;
+    shown.divider.clear();
+    const std::string other = Find<QLineEdit>(window, "Text1")->text().toStdString();
+    for (int i = 0; i < 5; ++i) {
+        const QByteArray name = QString("Option%1").arg(i + 1).toLatin1();
+        if (Find<QRadioButton>(window, name.constData())->isChecked()) {
+            shown.divider = options::DividerFor(static_cast<options::DividerChoice>(i), other);
+            break;
+        }
+    }
+    if (auto mode = options::SaveModeFromCaption(Find<QComboBox>(window, "Combo1")->currentText().toStdString()))
+        shown.saveMode = *mode;
+    return shown;
 }
 
 } // namespace vellumcast::apptest

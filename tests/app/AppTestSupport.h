@@ -6,6 +6,7 @@
 #include "app/Form1.h"
 #include "app/Prompts.h"
 #include "core/ErrorReport.h"
+#include "options/ExportOptions.h"
 
 #include <QList>
 #include <QString>
@@ -135,5 +136,9 @@ template <typename T> T* Find(QWidget* window, const char* name)
         qWarning("no control %s", name);
     return found;
 }
+
+// The options the main window's controls show, as a run reads them: the divider of the
+// selected choice (none when no choice is selected), the two check boxes and the mode.
+options::ExportOptions ShownOptions(QWidget* window);
 
 } // namespace vellumcast::apptest

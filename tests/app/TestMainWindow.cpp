@@ -128,7 +128,7 @@ private slots:
         QCOMPARE(Find<QCheckBox>(window.get(), "Check3")->checkState(), Qt::Checked);
         QCOMPARE(Find<QCheckBox>(window.get(), "Check4")->checkState(), Qt::Checked);
         QCOMPARE(Find<QLineEdit>(window.get(), "Text1")->text(), QString());
-        const auto options = window->CurrentOptions();
+        const auto options = ShownOptions(window.get());
         QCOMPARE(options.divider, std::string("\t"));
         QVERIFY(options.includeBlankCells && options.quoteCells);
         QVERIFY(m_s->prompts.shown.isEmpty());
@@ -155,8 +155,8 @@ private slots:
             QVERIFY(m_s->store.writes == typed);
             Find<QComboBox>(window.get(), "Combo1")->setCurrentIndex(2);
             QCOMPARE(m_s->store.Stored("Directions"), std::string("Save each row to a text file"));
-            QCOMPARE(window->CurrentOptions().divider, std::string(" "));
-            QVERIFY(!window->CurrentOptions().includeBlankCells);
+            QCOMPARE(ShownOptions(window.get()).divider, std::string(" "));
+            QVERIFY(!ShownOptions(window.get()).includeBlankCells);
         }
         // The store is a real INI file under XDG_CONFIG_HOME.
         QVERIFY(QFile::exists(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Tamsworth.ini"));
@@ -175,11 +175,11 @@ private slots:
         m_s->store.Put("Option5", "True");
         m_s->store.Put("Text1", " | ");
         auto window = NewWindow();
-        QCOMPARE(window->CurrentOptions().divider, std::string(" | "));
+        QCOMPARE(ShownOptions(window.get()).divider, std::string(" | "));
         m_s->store.Put("Option5", "False");
         m_s->store.Put("Option2", "1");
         auto second = NewWindow();
-        QCOMPARE(second->CurrentOptions().divider, std::string(","));
+        QCOMPARE(ShownOptions(second.get()).divider, std::string(","));
     }
 
     void aBadStoredValueIsReportedAtItsStepAndTheWindowStillOpens()
@@ -218,8 +218,8 @@ private slots:
         auto window = NewWindow();
         QVERIFY(Find<QRadioButton>(window.get(), "Option3")->isChecked());
         QCOMPARE(Find<QCheckBox>(window.get(), "Check3")->checkState(), Qt::PartiallyChecked);
-        QVERIFY(!window->CurrentOptions().includeBlankCells);
-        QCOMPARE(window->CurrentOptions().divider, std::string(", "));
+        QVERIFY(!ShownOptions(window.get()).includeBlankCells);
+        QCOMPARE(ShownOptions(window.get()).divider, std::string(", "));
         QCOMPARE(Find<QComboBox>(window.get(), "Combo1")->currentText(), QString("Save each column to a text file"));
         QVERIFY(m_s->prompts.shown.isEmpty());
     }
@@ -521,7 +521,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QTest::mouseClick(Find<QRadioButton>(window.get(), "Option3"), Qt::LeftButton);
         QTest::keyClicks(Find<QLineEdit>(window.get(), "Text1"), "x");
-        QCOMPARE(window->CurrentOptions().divider, std::string(", "));
+        QCOMPARE(ShownOptions(window.get()).divider, std::string(", "));
         QCOMPARE(m_s->store.Stored("Option3"), std::string("<missing>"));
         QVERIFY(m_s->prompts.shown.isEmpty());
     }

@@ -14,10 +14,10 @@ using vellumcast::testing::FilesIn;
 using vellumcast::testing::ReadBytes;
 using vellumcast::testing::TempDir;
 
-TEST(ReadTextFile, GivesEmptyFileForZeroBytesAndNothingForAMissingFile)
+TEST(ReadTextFile, GivesNothingForAnEmptyOrMissingFile)
 {
     TempDir dir;
-    EXPECT_EQ(ReadTextFile(dir.Write("empty.txt", "")), "empty file");
+    EXPECT_EQ(ReadTextFile(dir.Write("empty.txt", "")), "");
     EXPECT_EQ(ReadTextFile(dir.File("missing.txt")), "");
     EXPECT_EQ(ReadTextFile(dir.Write("abc.txt", "abc")), "abc");
 }
