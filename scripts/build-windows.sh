@@ -152,7 +152,7 @@ build_vellumcast() {
 # The tests under Wine. A wineserver started beforehand (and its helper processes) serves
 # every test; started by the first test instead, it would hold ctest's output pipes open.
 run_tests() {
-  "${wineserver[@]}" -p
+  "${wineserver[@]}" -p || true # fails when the check's server still runs, which serves as well
   "$wine" cmd /c exit
   local status=0
   (cd "$build" && ctest -j"$jobs" --timeout 300 --output-on-failure) || status=$?
