@@ -4,18 +4,23 @@
 # package) and GoogleTest (from libgtest-dev) for Windows into build-windows/prefix, then
 # builds Vellumcast with zlib and without the windows. Keeps going past files that fail to
 # compile and lists them at the end, with a non-zero exit.
-# Usage: scripts/build-windows.sh [--tests] [--no-install]
-#   --tests       build the tests too (off until the platform layer lets them compile)
+# Usage: scripts/build-windows.sh [--tests] [--check] [--no-install]
+#   --tests       build the tests too
+#   --check       run the tests under Wine through ctest (with --tests), and compare what
+#                 the command line writes under Wine with the Linux build's, byte for byte
+#                 (scripts/compare-windows-output.sh; the Linux one is built in build/)
 #   --no-install  do not call apt-get; the packages must be there already
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
 
 tests=OFF
+check=no
 install=yes
 for argument in "$@"; do
   case $argument in
     --tests) tests=ON ;;
+    --check) check=yes ;;
     --no-install) install=no ;;
     *) echo "build-windows.sh: unknown option $argument" >&2; exit 2 ;;
   esac
@@ -144,8 +149,32 @@ build_vellumcast() {
   return $status
 }
 
+# The tests under Wine. A wineserver started beforehand (and its helper processes) serves
+# every test; started by the first test instead, it would hold ctest's output pipes open.
+run_tests() {
+  "${wineserver[@]}" -p || true # fails when the check's server still runs, which serves as well
+  "$wine" cmd /c exit
+  local status=0
+  (cd "$build" && ctest -j"$jobs" --timeout 300 --output-on-failure) || status=$?
+  "${wineserver[@]}" -k || true
+  return $status
+}
+
+# The Linux command line from build/, as the CI's test stage leaves it, brought up to date.
+linux_cli() {
+  [ -f build/CMakeCache.txt ] || cmake --preset dev >/dev/null
+  nice cmake --build build --target vellumcast-cli >/dev/null
+  echo "$source_dir/build/bin/vellumcast-cli"
+}
+
+wineserver=("$(command -v wineserver || echo /usr/lib/wine/wineserver)")
+
 [ $install = yes ] && install_packages
 check_wine
 build_expat
 build_googletest
 build_vellumcast
+if [ $check = yes ]; then
+  [ $tests = ON ] && run_tests
+  scripts/compare-windows-output.sh "$build/bin/vellumcast-cli.exe" "$(linux_cli)" "$top/compare"
+fi

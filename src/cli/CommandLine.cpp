@@ -6,6 +6,7 @@
 #include "cli/Workbooks.h"
 #include "core/ErrorReport.h"
 #include "core/Files.h"
+#include "core/Process.h"
 #include "core/StepRunner.h"
 #include "export/ExportRun.h"
 #include "results/SaveResults.h"
@@ -18,7 +19,6 @@
 #include <iterator>
 #include <memory>
 #include <ostream>
-#include <sched.h>
 #include <stdexcept>
 #include <thread>
 #include <unordered_set>
@@ -385,10 +385,7 @@ unsigned JobCount(const CommandLineOptions& options)
 {
     if (options.jobs != 0)
         return options.jobs;
-    cpu_set_t allowed;
-    if (::sched_getaffinity(0, sizeof(allowed), &allowed) == 0 && CPU_COUNT(&allowed) > 0)
-        return static_cast<unsigned>(CPU_COUNT(&allowed));
-    return std::max(1u, std::thread::hardware_concurrency());
+    return core::UsableCores();
 }
 
 int UsageError(std::ostream& err, const std::string& error)

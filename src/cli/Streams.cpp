@@ -1,13 +1,12 @@
 #include "cli/Streams.h"
 
+#include "core/Files.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vellumcast::cli {
 
@@ -24,8 +23,7 @@ std::string SizeText(uint64_t bytes)
 
 bool IsStream(const std::string& path)
 {
-    struct stat info { };
-    return path != "-" && ::stat(path.c_str(), &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode));
+    return path != "-" && core::IsStreamPath(path);
 }
 
 std::string ReadStream(const std::function<ssize_t(char*, size_t)>& read, uint64_t limit)
@@ -60,15 +58,15 @@ std::string ReadStream(const std::function<ssize_t(char*, size_t)>& read, uint64
 
 std::string ReadNamedStream(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    const int fd = core::OpenForReading(path);
     if (fd < 0)
         throw std::runtime_error(std::strerror(errno));
     try {
-        std::string bytes = ReadStream([fd](char* buffer, size_t size) { return ::read(fd, buffer, size); });
-        ::close(fd);
+        std::string bytes = ReadStream([fd](char* buffer, size_t size) { return core::ReadSome(fd, buffer, size); });
+        core::CloseFile(fd);
         return bytes;
     } catch (...) {
-        ::close(fd);
+        core::CloseFile(fd);
         throw;
     }
 }

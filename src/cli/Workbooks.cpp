@@ -18,16 +18,7 @@ namespace vellumcast::cli {
 
 namespace {
 
-// The folder's path with links and "..", or "" when it cannot be resolved.
-std::string RealPath(const std::string& path)
-{
-    char* resolved = ::realpath(path.c_str(), nullptr);
-    if (!resolved)
-        return {};
-    std::string real(resolved);
-    std::free(resolved);
-    return real;
-}
+using core::RealPath;
 
 // Whether path lies in a folder below root that is folder or one of its subfolders, so
 // a search of root does not take what a run writes there (or wrote last time).

@@ -1,7 +1,9 @@
 #pragma once
-// File and path helpers shared by every layer. Paths use "/" as separator; no helper
-// normalises a path, callers build paths by plain concatenation.
+// File and path helpers shared by every layer. Paths are UTF-8 and use "/" as separator
+// (Windows takes it as well as "\\"); no helper normalises a path, callers build paths by
+// plain concatenation. FilesPosix.cpp and FilesWindows.cpp hold each system's calls.
 
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -16,13 +18,47 @@ bool FileExists(const std::string& path);
 // True when the path names an existing folder.
 bool FolderExists(const std::string& path);
 
+// What tells a file or folder from every other one: its device and inode, or on Windows
+// its volume's serial number and its file index.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of what path names, following links; none when it cannot be looked at.
+std::optional<FileIdentity> IdentityOf(const std::string& path);
+
+// The absolute path of what path names, with links, "." and ".." resolved and "/" as
+// separator; "" when it cannot be resolved (nothing of that name, say).
+std::string RealPath(const std::string& path);
+
+// True when the folder's entries may be listed and opened by this process.
+bool CanListFolder(const std::string& path);
+
+// True when path names a pipe or a device (read once, to its end) rather than a file.
+bool IsStreamPath(const std::string& path);
+
+// Opens path for reading its bytes exactly as they are: a descriptor for ReadSome and
+// CloseFile, or -1 with errno set.
+int OpenForReading(const std::string& path);
+// Reads up to size bytes: how many were read, 0 at the end, or -1 with errno set.
+ssize_t ReadSome(int fd, char* buffer, size_t size);
+void CloseFile(int fd);
+
+// A file name as the file system compares names: two names of one key name one file. On
+// Windows, whose file systems ignore case, it is the name in upper case; elsewhere the name.
+std::string FileNameKey(const std::string& name);
+
 // The whole file as bytes; a missing file gives "".
 std::string ReadTextFile(const std::string& path);
 
 // The system calls a replacing write makes, one per virtual, so a test can make any of
 // them fail the way a file system would (a write that stops after N bytes, a chosen
 // errno). Each returns what the POSIX call returns and sets errno as it does. Names are
-// relative to the folder descriptor (AT_FDCWD: to the working folder).
+// relative to the folder descriptor (AT_FDCWD: to the working folder). On Windows, which
+// has no calls relative to a folder, the folder is -1 and names are whole paths; Open
+// takes the C runtime's _O_ flags and Close flushes the file to the device first.
 class FileCalls {
 public:
     virtual ~FileCalls() = default;
@@ -70,6 +106,7 @@ public:
 
     // The path, ending in "/".
     const std::string& Prefix() const { return m_prefix; }
+    // The folder's descriptor; -1 on Windows, where files are named by whole paths.
     int Descriptor() const { return m_fd; }
 
     // True while the path still names the folder that was opened.
@@ -81,9 +118,12 @@ public:
 
 private:
     std::string m_prefix;
-    int m_fd;
-    dev_t m_device;
-    ino_t m_inode;
+    int m_fd = -1;
+    // Windows: the folder held open, which keeps it from being moved or deleted meanwhile.
+    intptr_t m_handle = 0;
+    // Which folder it is: device and inode, or volume serial number and file index.
+    uint64_t m_device = 0;
+    uint64_t m_inode = 0;
 };
 
 // ReplaceFile for the file name in folder.
@@ -102,8 +142,8 @@ std::string FileNameOfPath(std::string_view path);
 // The text before the last "."; throws std::invalid_argument when there is none.
 std::string PathWithoutExtension(std::string_view text);
 
-// The user's desktop folder (XDG_DESKTOP_DIR, else ~/Desktop) when it exists, else the
-// home folder, followed by exactly one "/".
+// The user's desktop folder (XDG_DESKTOP_DIR, else ~/Desktop; on Windows the shell's
+// Desktop folder) when it exists, else the home folder, followed by exactly one "/".
 // Throws std::invalid_argument when no home folder is known.
 std::string GetDesktopFolder();
 

@@ -2,7 +2,8 @@
 // Holds off SIGINT and SIGTERM while files are being replaced, so that a person's Ctrl+C
 // or a system shutting down never leaves a half-made temporary file behind: the signal
 // is noted, the file under way is finished, and the program then ends as the signal
-// would have ended it, with 128 + its number as the exit status.
+// would have ended it, with 128 + its number as the exit status. On Windows, Ctrl+C stands
+// for SIGINT and Ctrl+Break for SIGTERM (InterruptionWindows.cpp).
 
 namespace vellumcast::core {
 

@@ -1,4 +1,5 @@
 #include "core/ReadOnlyFile.h"
+#include "core/WideTextWindows.h"
 
 #include <algorithm>
 #include <windows.h>
@@ -6,20 +7,6 @@
 namespace vellumcast::core {
 
 namespace {
-
-std::wstring Wide(const std::string& utf8)
-{
-    if (utf8.empty())
-        return {};
-    const int length
-        = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    if (length <= 0)
-        throw FileReadError(FileReadError::Kind::Unreadable, "the file name is not valid UTF-8");
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    ::MultiByteToWideChar(
-        CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-    return wide;
-}
 
 std::string Reason(DWORD error)
 {
@@ -59,7 +46,7 @@ ReadOnlyFile::ReadOnlyFile(const std::string& path)
     // Other programs may go on writing, renaming or deleting the file while it is read;
     // backup semantics let a folder be opened so that it is refused by name below.
     const HANDLE handle
-        = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        = ::CreateFileW(WideText(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         throw FileReadError(FileReadError::Kind::Unreadable, Reason(::GetLastError()));

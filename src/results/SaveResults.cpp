@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -88,22 +87,19 @@ namespace {
 std::unordered_set<std::string> InputNamesIn(const std::string& folder, const std::vector<std::string>& inputs)
 {
     std::unordered_set<std::string> names;
-    struct stat target { };
-    if (::stat(folder.c_str(), &target) != 0)
+    const auto target = core::IdentityOf(folder);
+    if (!target)
         return names;
     auto addIfInFolder = [&](const std::string& path) {
         const auto slash = path.rfind('/');
         const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-        struct stat info { };
-        if (::stat(parent.c_str(), &info) == 0 && info.st_dev == target.st_dev && info.st_ino == target.st_ino)
+        if (core::IdentityOf(parent) == target)
             names.insert(core::FileNameOfPath(path));
     };
     for (const auto& input : inputs) {
         addIfInFolder(input);
-        if (char* resolved = ::realpath(input.c_str(), nullptr)) {
+        if (const std::string resolved = core::RealPath(input); !resolved.empty())
             addIfInFolder(resolved);
-            std::free(resolved);
-        }
     }
     return names;
 }
@@ -153,9 +149,10 @@ std::string Fitted(const std::string& stem, std::string_view suffix)
 // The names one save has used and the names it must not use.
 class NameClaims {
 public:
-    explicit NameClaims(std::unordered_set<std::string> reserved)
-        : m_reserved(std::move(reserved))
+    explicit NameClaims(const std::unordered_set<std::string>& reserved)
     {
+        for (const auto& name : reserved)
+            m_reserved.insert(core::FileNameKey(name));
     }
 
     // Claims name (which ends in ".txt"), or when it is taken the first free
@@ -172,12 +169,17 @@ public:
             while (Taken(name));
         }
         renamed = name != wanted;
-        m_used.insert(name);
+        m_used.insert(core::FileNameKey(name));
         return name;
     }
 
 private:
-    bool Taken(const std::string& name) const { return m_used.count(name) != 0 || m_reserved.count(name) != 0; }
+    // Names the file system takes for one (differing in case, on Windows) are one name.
+    bool Taken(const std::string& name) const
+    {
+        const std::string key = core::FileNameKey(name);
+        return m_used.count(key) != 0 || m_reserved.count(key) != 0;
+    }
 
     std::unordered_set<std::string> m_reserved;
     std::unordered_set<std::string> m_used;

@@ -123,12 +123,10 @@ bool WildcardMatch(std::string_view pattern, std::string_view name)
 
 void CollectSubfolders(std::vector<std::string>& folders, bool recurse, core::Pump& pump)
 {
-    std::set<std::pair<dev_t, ino_t>> seen;
+    std::set<std::pair<uint64_t, uint64_t>> seen;
     const auto firstVisit = [&](const std::string& path) {
-        struct stat info { };
-        if (::stat(path.c_str(), &info) != 0)
-            return false;
-        return seen.insert({ info.st_dev, info.st_ino }).second;
+        const auto identity = core::IdentityOf(path);
+        return identity && seen.insert({ identity->device, identity->inode }).second;
     };
     for (const auto& folder : folders)
         firstVisit(folder);
@@ -154,7 +152,7 @@ void CollectSubfolders(std::vector<std::string>& folders, bool recurse, core::Pu
                 const std::string path = folder + name;
                 // A folder that cannot be listed has no files to give; leaving it out spares a
                 // report for every such folder of the tree.
-                if (core::FolderExists(path) && ::access(path.c_str(), R_OK | X_OK) == 0 && firstVisit(path))
+                if (core::FolderExists(path) && core::CanListFolder(path) && firstVisit(path))
                     next.push_back(path + "/");
             }
         }

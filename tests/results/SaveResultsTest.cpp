@@ -10,8 +10,10 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 using namespace vellumcast;
 namespace vt = vellumcast::testing;
@@ -122,18 +124,26 @@ TEST(SaveResults, EveryResultGetsAFileOfItsOwnInListOrder)
     TempDir dir;
     Save save;
     // "x/y" and "x_y" meet in one safe name; "S (2)" meets the name the second "S" takes;
-    // "s" differs from "S" by case only, which is another name on Linux.
+    // "s" differs from "S" by case only, which is another name on Linux and the same one on
+    // Windows, where it is numbered past every "S" taken so as not to write over one.
     const ResultList list = SheetsOfB({ "S", "S", "x/y", "S (2)", "x_y", "S", "s" });
     save(dir.Path(), SaveMode::EachSheet, list);
+#ifdef _WIN32
+    const std::string lowerCase = "b_s (4).txt";
+#else
+    const std::string lowerCase = "b_s.txt";
+#endif
     const std::vector<std::string> expected
-        = { "b_S.txt", "b_S (2).txt", "b_x_y.txt", "b_S (2) (2).txt", "b_x_y (2).txt", "b_S (3).txt", "b_s.txt" };
+        = { "b_S.txt", "b_S (2).txt", "b_x_y.txt", "b_S (2) (2).txt", "b_x_y (2).txt", "b_S (3).txt", lowerCase };
     for (size_t i = 0; i < list.size(); ++i)
         EXPECT_EQ(ReadBytes(dir.File(expected[i])), list[i].text) << expected[i];
     EXPECT_EQ(FilesIn(dir.Path()).size(), list.size());
     EXPECT_EQ(save.summary.written, list.size());
-    EXPECT_EQ(save.summary.renamed, 4u);
-    EXPECT_EQ(save.summary.renamedNames,
-        (std::vector<std::string> { "b_S (2).txt", "b_S (2) (2).txt", "b_x_y (2).txt", "b_S (3).txt" }));
+    std::vector<std::string> renamed { "b_S (2).txt", "b_S (2) (2).txt", "b_x_y (2).txt", "b_S (3).txt" };
+    if (lowerCase != "b_s.txt")
+        renamed.push_back(lowerCase);
+    EXPECT_EQ(save.summary.renamed, renamed.size());
+    EXPECT_EQ(save.summary.renamedNames, renamed);
     EXPECT_TRUE(save.reporter.reports.empty());
 }
 
@@ -151,6 +161,8 @@ TEST(SaveResults, SavingAgainReplacesTheEarlierSavesFilesOnePerName)
 
 TEST(SaveResults, AWorkbookOfTheRunIsNeverWrittenOver)
 {
+    if (!vt::CanMakeSymbolicLinks())
+        GTEST_SKIP() << "symbolic links need a privilege on Windows, and Wine makes none";
     TempDir dir;
     const std::string data = dir.Write("data.txt", "a\tb\n");
     std::filesystem::create_directory(dir.File("sub"));
@@ -208,7 +220,11 @@ TEST(SaveResults, AFullDevicePassesOverWhatDoesNotFitAndSaysWhyOnceAtTheEnd)
 {
     // Room for 14 bytes a file: "text of A #0" fits, "text of Long B #1" does not. The
     // smaller results after a larger one that did not fit are still written.
+#ifdef EDQUOT
     for (const int code : { ENOSPC, EDQUOT }) {
+#else
+    for (const int code : { ENOSPC }) { // Windows tells a used-up quota as a full disk
+#endif
         TempDir dir;
         vt::FaultyFileCalls calls;
         calls.bytesBeforeWriteFails = 14;
@@ -285,8 +301,10 @@ TEST(SaveResults, MissingFolderOrAFileGivenAsFolderWritesNothing)
 
 TEST(SaveResults, AnUnwritableFileIsReportedAndTheOthersAreWritten)
 {
+#ifndef _WIN32
     if (::geteuid() == 0)
         GTEST_SKIP() << "root writes read-only files anyway";
+#endif
     TempDir dir;
     Save save;
     const std::string locked = dir.Write("b_B.txt", "old");
@@ -466,6 +484,9 @@ TEST(SaveSession, AFolderReplacedByALinkDuringTheSaveEndsItNamingTheFolder)
 {
     // After the first file the folder is moved away and a link to another folder takes
     // its name: the files must neither follow the link nor go on into the moved folder.
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows does not let a folder held open by the save be moved, and links need a privilege";
+#else
     TempDir dir;
     const std::string out = dir.File("out");
     const std::string elsewhere = dir.File("elsewhere");
@@ -491,10 +512,14 @@ TEST(SaveSession, AFolderReplacedByALinkDuringTheSaveEndsItNamingTheFolder)
             + ": the folder was moved or replaced during the save. Saving stopped, so no later result was written.");
     EXPECT_EQ(session.Summary().written, 2u);
     EXPECT_EQ(session.Summary().notWritten, 2u);
+#endif
 }
 
 TEST(SaveSession, TemporaryFilesOfSavesThatWereKilledAreRemoved)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "the process that has ended is made with fork";
+#else
     TempDir dir;
     const pid_t gone = ::fork();
     if (gone == 0)
@@ -510,12 +535,16 @@ TEST(SaveSession, TemporaryFilesOfSavesThatWereKilledAreRemoved)
     results::SaveSession session(dir.Path(), SaveMode::EachSheet, {}, { reporter, pump });
     session.Save(SheetsOfB({ "A" }));
     EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string> { running, ".vellumcast-x-1.tmp", "a.tmp", "b_A.txt" }));
+#endif
 }
 
 TEST(SaveSessionDeathTest, AnInterruptionFinishesTheFileUnderWayAndEndsTheProgram)
 {
     // The signal comes while the second file is being written: it is finished, no
     // temporary file is left, the third is not written, and the status says which signal.
+#ifdef _WIN32
+    GTEST_SKIP() << "a Windows process cannot send itself SIGINT or SIGTERM; Ctrl+C comes from a console";
+#else
     for (const int signal : { SIGINT, SIGTERM }) {
         TempDir dir;
         const auto save = [&] {
@@ -534,4 +563,5 @@ TEST(SaveSessionDeathTest, AnInterruptionFinishesTheFileUnderWayAndEndsTheProgra
         EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string> { "b_A.txt", "b_B.txt" })) << signal;
         EXPECT_EQ(ReadBytes(dir.File("b_B.txt")), "text of B #1");
     }
+#endif
 }

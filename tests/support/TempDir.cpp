@@ -5,16 +5,25 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 
 namespace vellumcast::testing {
 
+// A new folder of a random name, made by this process alone (create_directory fails for
+// one that exists), as mkdtemp makes it but on every system.
 TempDir::TempDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vellumcast-test-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot create a temporary folder");
-    m_path = pattern;
+    thread_local std::mt19937_64 random(std::random_device {}());
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path folder = base / ("vellumcast-test-" + std::to_string(random() % 1000000007));
+        if (std::filesystem::create_directory(folder)) {
+            m_path = folder.generic_string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
 }
 
 TempDir::~TempDir()
@@ -46,6 +55,17 @@ std::string ReadBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool CanMakeSymbolicLinks()
+{
+    static const bool can = [] {
+        const TempDir dir;
+        std::error_code error;
+        std::filesystem::create_symlink(dir.File("target"), dir.File("link"), error);
+        return !error;
+    }();
+    return can;
 }
 
 std::vector<std::string> FilesIn(const std::string& folder)

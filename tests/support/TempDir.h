@@ -27,6 +27,9 @@ private:
 // Path of a file in the shared fixtures: Fixture("workbooks/date.xlsx").
 std::string Fixture(const std::string& relative);
 std::string ReadBytes(const std::string& path);
+// False where this process cannot make symbolic links: on Windows without the privilege
+// or developer mode, and under Wine.
+bool CanMakeSymbolicLinks();
 // The names of everything in folder, sorted.
 std::vector<std::string> FilesIn(const std::string& folder);
 

@@ -68,6 +68,8 @@ TEST(FolderScanTest, CollectSubfoldersGroupsEachLevelByParent)
 
 TEST(FolderScanTest, SymbolicLinkLoopsAreFollowedOnce)
 {
+    if (!vellumcast::testing::CanMakeSymbolicLinks())
+        GTEST_SKIP() << "symbolic links need a privilege on Windows, and Wine makes none";
     vellumcast::testing::TempDir dir;
     const std::string top = dir.Path();
     Touch(top + "/A/a.xls");
@@ -133,6 +135,9 @@ TEST(FolderScanTest, TheExtensionMayBeTypedWithItsDotOrStar)
 
 TEST(FolderScanTest, BrokenLinksAndOtherNonFilesArePassedOverWithoutAReport)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows has no FIFOs in its file system";
+#else
     vellumcast::testing::TempDir dir;
     const std::string top = dir.Path();
     Touch(top + "/kept.xls");
@@ -151,6 +156,7 @@ TEST(FolderScanTest, BrokenLinksAndOtherNonFilesArePassedOverWithoutAReport)
     DropPaths(dropped, { top }, pump);
     EXPECT_EQ(
         dropped.Paths(), (std::vector<std::string> { top + "/kept.xls", top + "/link.xls", top + "/sub/also.xls" }));
+#endif
 }
 
 TEST(FolderScanTest, WildcardMatchTable)

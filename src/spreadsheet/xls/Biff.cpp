@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <iconv.h>
 
 namespace vellumcast::spreadsheet::xls {
 
@@ -224,48 +223,25 @@ std::vector<std::string> ReadSharedStrings(const BiffRecord& record, const std::
     return strings;
 }
 
-std::string IconvNameOfCodePage(uint16_t codePage)
-{
-    switch (codePage) {
-    case 367:
-        return "ASCII";
-    case 1200:
-        return "UTF-16LE";
-    case 10000:
-    case 32768: // Macintosh Roman, as BIFF4 and BIFF5 files from the Mac write it
-        return "MACINTOSH";
-    case 32769: // Windows Latin 1, the BIFF2 to BIFF4 alias
-        return "CP1252";
-    default:
-        return "CP" + std::to_string(codePage);
-    }
-}
-
 CodePageDecoder::CodePageDecoder()
 {
     SetCodePage(1252);
 }
 
-CodePageDecoder::~CodePageDecoder()
-{
-    if (m_iconv)
-        iconv_close(static_cast<iconv_t>(m_iconv));
-}
+CodePageDecoder::~CodePageDecoder() = default;
 
 void CodePageDecoder::SetCodePage(uint16_t codePage)
 {
-    iconv_t handle = iconv_open("UTF-8", IconvNameOfCodePage(codePage).c_str());
-    if (handle == reinterpret_cast<iconv_t>(-1)) {
-        if (m_iconv)
+    auto converter = core::CodePageConverter::Open(codePage);
+    if (!converter) {
+        if (m_converter)
             return; // keep the code page in use
-        handle = iconv_open("UTF-8", "CP1252");
+        converter = core::CodePageConverter::Open(1252);
         codePage = 1252;
-        if (handle == reinterpret_cast<iconv_t>(-1))
+        if (!converter)
             return; // Latin-1 bytes as code points, below
     }
-    if (m_iconv)
-        iconv_close(static_cast<iconv_t>(m_iconv));
-    m_iconv = handle;
+    m_converter = std::move(converter);
     m_codePage = codePage;
 }
 
@@ -276,31 +252,18 @@ void CodePageDecoder::Append(std::span<const uint8_t> text, std::string& out)
         out.append(reinterpret_cast<const char*>(text.data()), text.size());
         return;
     }
-    if (!m_iconv) {
+    if (!m_converter) {
         for (const uint8_t byte : text)
             text::AppendUtf8(byte, out);
         return;
     }
-    iconv_t handle = static_cast<iconv_t>(m_iconv);
-    iconv(handle, nullptr, nullptr, nullptr, nullptr);
-    char* in = const_cast<char*>(reinterpret_cast<const char*>(text.data()));
-    size_t inLeft = text.size();
-    char buffer[1024];
-    while (inLeft > 0) {
-        char* outPtr = buffer;
-        size_t outLeft = sizeof buffer;
-        const size_t result = iconv(handle, &in, &inLeft, &outPtr, &outLeft);
-        out.append(buffer, static_cast<size_t>(outPtr - buffer));
-        if (result == static_cast<size_t>(-1)) {
-            if (errno == E2BIG)
-                continue;
-            // A byte the code page does not define (or a cut UTF-16 unit) shows as U+FFFD.
-            text::AppendUtf8(0xFFFD, out);
-            const size_t skip = m_codePage == 1200 ? std::min<size_t>(2, inLeft) : 1;
-            in += skip;
-            inLeft -= skip;
-            iconv(handle, nullptr, nullptr, nullptr, nullptr);
-        }
+    while (!text.empty()) {
+        text = text.subspan(m_converter->Convert(text, out));
+        if (text.empty())
+            break;
+        // A byte the code page does not define (or a cut UTF-16 unit) shows as U+FFFD.
+        text::AppendUtf8(0xFFFD, out);
+        text = text.subspan(m_codePage == 1200 ? std::min<size_t>(2, text.size()) : 1);
     }
 }
 

@@ -4,10 +4,12 @@
 // fragments, and the string forms (BIFF8 Unicode strings split across records, BIFF5
 // 8-bit strings in the workbook's code page).
 
+#include "core/CodePages.h"
 #include "spreadsheet/SheetData.h"
 #include "spreadsheet/text/TextEncoding.h"
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -107,7 +109,8 @@ void ReadUnicodeStringBody(FragmentCursor& cursor, size_t count, std::string& ou
 // yield, when given, runs every few thousand strings.
 std::vector<std::string> ReadSharedStrings(const BiffRecord& record, const std::function<void()>& yield = {});
 
-// Converts 8-bit text in a Windows code page (BIFF5 strings) to UTF-8 through iconv.
+// Converts 8-bit text in a Windows code page (BIFF5 strings) to UTF-8 through the
+// system's converter.
 class CodePageDecoder {
 public:
     CodePageDecoder();
@@ -120,12 +123,9 @@ public:
     void Append(std::span<const uint8_t> text, std::string& out);
 
 private:
-    void* m_iconv = nullptr; // iconv_t
+    std::unique_ptr<core::CodePageConverter> m_converter;
     uint16_t m_codePage = 1252;
 };
-
-// The iconv name of a Windows code page number ("CP1252", "UTF-16LE" for 1200, …).
-std::string IconvNameOfCodePage(uint16_t codePage);
 
 // The value of an RK number: a 30-bit integer or the top 30 bits of a double, divided by
 // 100 when the low bit says so.

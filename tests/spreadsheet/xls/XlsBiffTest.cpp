@@ -251,10 +251,12 @@ TEST(XlsBiffTest, EightBitStringsFollowTheWorkbookCodePage)
         decoder.Append(AsBytes(c.bytes), out);
         EXPECT_EQ(out, c.utf8) << c.codePage;
     }
-    EXPECT_EQ(IconvNameOfCodePage(1252), "CP1252");
-    EXPECT_EQ(IconvNameOfCodePage(10000), "MACINTOSH");
-    EXPECT_EQ(IconvNameOfCodePage(1200), "UTF-16LE");
-    EXPECT_EQ(IconvNameOfCodePage(367), "ASCII");
+#ifndef _WIN32
+    EXPECT_EQ(core::IconvNameOfCodePage(1252), "CP1252");
+    EXPECT_EQ(core::IconvNameOfCodePage(10000), "MACINTOSH");
+    EXPECT_EQ(core::IconvNameOfCodePage(1200), "UTF-16LE");
+    EXPECT_EQ(core::IconvNameOfCodePage(367), "ASCII");
+#endif
 
     // A byte the code page leaves undefined shows as U+FFFD and the rest still converts.
     CodePageDecoder decoder;

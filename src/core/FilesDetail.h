@@ -1,0 +1,21 @@
+#pragma once
+// The parts of a replacing write that both systems' file code shares: the temporary
+// file's name, which tells the process that made it, and the loop that writes it.
+
+#include "core/Files.h"
+
+#include <string>
+#include <string_view>
+
+namespace vellumcast::core::detail {
+
+// A hidden name, unique within the process, that tells which process made it.
+std::string TemporaryName();
+
+// The process a name of TemporaryName's form was made by, or 0 for any other name.
+long TemporaryOwner(std::string_view name);
+
+// Writes all of text to fd, going on after short writes. Returns 0 or the errno.
+int WriteAll(FileCalls& calls, int fd, std::string_view text);
+
+} // namespace vellumcast::core::detail

@@ -1,0 +1,37 @@
+#include "core/Process.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <sched.h>
+#include <signal.h>
+#include <thread>
+#include <unistd.h>
+
+namespace vellumcast::core {
+
+long CurrentProcessId()
+{
+    return static_cast<long>(::getpid());
+}
+
+bool ProcessIsGone(long id)
+{
+    return ::kill(static_cast<pid_t>(id), 0) != 0 && errno == ESRCH;
+}
+
+unsigned UsableCores()
+{
+    cpu_set_t allowed;
+    if (::sched_getaffinity(0, sizeof(allowed), &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&allowed));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+void UseBinaryStandardStreams() { }
+
+bool StandardErrorIsTerminal()
+{
+    return ::isatty(STDERR_FILENO) != 0;
+}
+
+} // namespace vellumcast::core
