@@ -35,6 +35,33 @@ namespace {
 constexpr std::string_view kTemporaryStart = ".vellumcast-";
 constexpr std::string_view kTemporaryEnd = ".tmp";
 
+// A read-only device fails every file alike. Creating a file fails alike for every name
+// when the folder is not writable or no longer exists. A full device is not among them:
+// the files that still fit are written.
+bool IsFolderWide(int code, bool creating)
+{
+    switch (code) {
+    case EROFS:
+        return true;
+    case EACCES:
+    case EPERM:
+    case ENOENT:
+    case ENOTDIR:
+        return creating;
+    default:
+        return false;
+    }
+}
+
+bool IsNoSpace(int code)
+{
+#ifdef EDQUOT
+    if (code == EDQUOT) // a quota reached is a full device for this user
+        return true;
+#endif
+    return code == ENOSPC;
+}
+
 } // namespace
 
 // The name is short and does not grow with the file's own name, so a name too long is
@@ -77,6 +104,11 @@ int WriteAll(FileCalls& calls, int fd, std::string_view text)
         done += static_cast<size_t>(n);
     }
     return 0;
+}
+
+WriteFailure FailureOf(const std::string& path, int code, bool creating)
+{
+    return { "Cannot write " + path + ": " + std::strerror(code), code, IsFolderWide(code, creating), IsNoSpace(code) };
 }
 
 } // namespace detail

@@ -15,6 +15,10 @@ std::string TemporaryName();
 // The process a name of TemporaryName's form was made by, or 0 for any other name.
 long TemporaryOwner(std::string_view name);
 
+// The failure to write path with the system error code; creating tells whether the file
+// was being created, where a refusal means the folder refuses every name alike.
+WriteFailure FailureOf(const std::string& path, int code, bool creating);
+
 // Writes all of text to fd, going on after short writes. Returns 0 or the errno.
 int WriteAll(FileCalls& calls, int fd, std::string_view text);
 

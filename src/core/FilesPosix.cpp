@@ -102,30 +102,6 @@ int FileCalls::Unlink(int folder, const std::string& name)
 
 namespace {
 
-// A read-only device fails every file alike. Creating a file fails alike for every name
-// when the folder is not writable or no longer exists. A full device is not among them:
-// the files that still fit are written.
-bool IsFolderWide(int code, bool creating)
-{
-    switch (code) {
-    case EROFS:
-        return true;
-    case EACCES:
-    case EPERM:
-    case ENOENT:
-    case ENOTDIR:
-        return creating;
-    default:
-        return false;
-    }
-}
-
-WriteFailure FailureOf(const std::string& path, int code, bool creating)
-{
-    return { "Cannot write " + path + ": " + std::strerror(code), code, IsFolderWide(code, creating),
-        code == ENOSPC || code == EDQUOT };
-}
-
 // Replaces name in folder (a descriptor, or AT_FDCWD with name a path); shown is the path
 // the failures name.
 std::optional<WriteFailure> ReplaceAt(
@@ -135,7 +111,7 @@ std::optional<WriteFailure> ReplaceAt(
     const bool replacing
         = ::fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(existing.st_mode);
     if (replacing && ::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) != 0)
-        return FailureOf(shown, errno, false);
+        return detail::FailureOf(shown, errno, false);
 
     // Beside the file: in the same folder, whose part of name (with AT_FDCWD) comes first.
     const auto slash = name.rfind('/');
@@ -146,10 +122,10 @@ std::optional<WriteFailure> ReplaceAt(
         temporary = besides + detail::TemporaryName();
         fd = calls.Open(folder, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
-            return FailureOf(shown, errno, true);
+            return detail::FailureOf(shown, errno, true);
     }
     if (fd < 0)
-        return FailureOf(shown, EEXIST, false);
+        return detail::FailureOf(shown, EEXIST, false);
     if (replacing)
         ::fchmod(fd, existing.st_mode & 07777); // at worst the new file has the usual bits
 
@@ -165,7 +141,7 @@ std::optional<WriteFailure> ReplaceAt(
     if (code == 0)
         return std::nullopt;
     calls.Unlink(folder, temporary);
-    return FailureOf(shown, code, false);
+    return detail::FailureOf(shown, code, false);
 }
 
 } // namespace

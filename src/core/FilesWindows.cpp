@@ -221,29 +221,6 @@ int FileCalls::Unlink(int, const std::string& name)
 
 namespace {
 
-// A read-only device fails every file alike. Creating a file fails alike for every name
-// when the folder is not writable or no longer exists. A full device is not among them:
-// the files that still fit are written.
-bool IsFolderWide(int code, bool creating)
-{
-    switch (code) {
-    case EROFS:
-        return true;
-    case EACCES:
-    case EPERM:
-    case ENOENT:
-    case ENOTDIR:
-        return creating;
-    default:
-        return false;
-    }
-}
-
-WriteFailure FailureOf(const std::string& path, int code, bool creating)
-{
-    return { "Cannot write " + path + ": " + std::strerror(code), code, IsFolderWide(code, creating), code == ENOSPC };
-}
-
 // Replaces the file at path; shown is the path the failures name.
 std::optional<WriteFailure> ReplaceAt(
     const std::string& path, const std::string& shown, std::string_view text, FileCalls& calls)
@@ -252,7 +229,7 @@ std::optional<WriteFailure> ReplaceAt(
     const DWORD existing = Attributes(path);
     if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) == 0
         && (existing & FILE_ATTRIBUTE_READONLY) != 0)
-        return FailureOf(shown, EACCES, false);
+        return detail::FailureOf(shown, EACCES, false);
 
     const auto slash = path.find_last_of("/\\");
     const std::string besides = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -262,10 +239,10 @@ std::optional<WriteFailure> ReplaceAt(
         temporary = besides + detail::TemporaryName();
         fd = calls.Open(-1, temporary, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
         if (fd < 0 && errno != EEXIST)
-            return FailureOf(shown, errno, true);
+            return detail::FailureOf(shown, errno, true);
     }
     if (fd < 0)
-        return FailureOf(shown, EEXIST, false);
+        return detail::FailureOf(shown, EEXIST, false);
 
     int code = detail::WriteAll(calls, fd, text);
     if (calls.Close(fd) != 0 && code == 0)
@@ -275,7 +252,7 @@ std::optional<WriteFailure> ReplaceAt(
     if (code == 0)
         return std::nullopt;
     calls.Unlink(-1, temporary);
-    return FailureOf(shown, code, false);
+    return detail::FailureOf(shown, code, false);
 }
 
 // The folder, opened as a folder; sharing without FILE_SHARE_DELETE keeps it from being
