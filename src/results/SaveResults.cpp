@@ -294,7 +294,13 @@ void SaveSession::Save(const exporting::ResultList& part, std::string_view workb
         file.written = run.Step(writeStep, [&] {
             const std::string name = m_names->Claim(FileNameFor(part[i], workbookName), file.renamed);
             file.path = m_folder->Prefix() + name;
-            failure = core::ReplaceFileIn(*m_folder, name, part[i].text, files);
+            if (m_leading.empty()) {
+                failure = core::ReplaceFileIn(*m_folder, name, part[i].text, files);
+            } else {
+                std::string whole = m_leading;
+                whole += part[i].text.View();
+                failure = core::ReplaceFileIn(*m_folder, name, whole, files);
+            }
         }) && !failure;
         m_summary.stopped = failure && failure->folderWide;
         if (failure && failure->noSpace) {
