@@ -4,6 +4,7 @@
 #include "core/Files.h"
 #include "core/HugePages.h"
 #include "core/StepRunner.h"
+#include "export/CellReader.h"
 #include "export/ExportBudget.h"
 #include "export/LineComposer.h"
 #include "export/LineSources.h"
@@ -76,6 +77,7 @@ public:
         const std::string& workbookPath, Workbook* workbook, bool reportFailures = true)
         : m_context(context)
         , m_composer(options)
+        , m_reader(options)
         , m_options(options)
         , m_fileName(ResultFileName(workbookPath))
         , m_workbook(workbook)
@@ -118,8 +120,9 @@ public:
 
     // Composes every line of the used range in order, appending each to out, and calls
     // lineDone(position, last) after each. With blank cells kept every cell of the range
-    // is read; without, only the recorded ones, which compose the same lines. label is
-    // the step of a cell read.
+    // is read; without, only the recorded ones, which compose the same lines. Lines the
+    // workbook hides, when left out, give no line and no lineDone. label is the step of a
+    // cell read.
     template <typename LineDone>
     void Walk(Worksheet& sheet, Lines lines, const CellRange& range, int label, std::string& out, LineDone&& lineDone)
     {
@@ -130,22 +133,30 @@ public:
         const int32_t acrossLast = rows ? range.lastColumn : range.lastRow;
         NamingOutOfMemory(sheet, [&] {
             std::optional<RecordedLines> recorded;
-            if (!m_options.includeBlankCells)
+            if (!m_options.includeBlankCells && !m_reader.UsesLayout())
                 recorded.emplace(sheet, lines);
+            m_reader.Begin(sheet, lines, range);
             for (int32_t position = first; position <= last; ++position) {
                 if (m_context.pump.StopRequested())
                     break;
                 SetProgress(position, last);
+                if (!m_reader.StartLine(position))
+                    continue;
                 ComposeLine(sheet, out, [&] {
                     if (recorded) {
                         recorded->ForEachOn(position, [&](const spreadsheet::Cell& cell) {
-                            Add(sheet, label, [&] { return sheet.TextOf(cell); });
+                            Add(sheet, label, [&] { return m_reader.TextOf(sheet, cell); });
                         });
                         return;
                     }
+                    if (!m_options.includeBlankCells) {
+                        for (const CellReader::LineCell& cell : m_reader.LineCells())
+                            Add(sheet, label, [&] { return m_reader.TextOf(cell); });
+                        return;
+                    }
                     for (int32_t across = acrossFirst; across <= acrossLast; ++across) {
-                        Add(sheet, label,
-                            [&] { return rows ? sheet.CellText(position, across) : sheet.CellText(across, position); });
+                        if (!m_reader.AcrossHidden(across))
+                            Add(sheet, label, [&] { return m_reader.TextAt(across); });
                     }
                 });
                 lineDone(position, last);
@@ -212,17 +223,19 @@ public:
         ++resultNumber;
     }
 
-    // Adds an entry for each line of text, numbered from 1, which ends at the matching
-    // place in lineEnds. The entries share the text rather than each taking a copy.
-    void RecordLines(Worksheet& sheet, std::string text, const std::vector<size_t>& lineEnds, int64_t& resultNumber)
+    // Adds an entry for each line of text, which ends at the matching place in lineEnds,
+    // numbered by the matching ordinal, or from 1 without ordinals. The entries share the
+    // text rather than each taking a copy.
+    void RecordLines(Worksheet& sheet, std::string text, const std::vector<size_t>& lineEnds,
+        const std::vector<int64_t>& ordinals, int64_t& resultNumber)
     {
         const SharedText shared(std::move(text));
         const SharedText sheetName(sheet.Name());
         size_t begin = 0;
-        int64_t ordinal = 1;
-        for (const size_t end : lineEnds) {
-            RecordLine(sheet, sheetName, ordinal++, shared.Part(begin, end - begin), resultNumber);
-            begin = end;
+        for (size_t line = 0; line < lineEnds.size(); ++line) {
+            const int64_t ordinal = ordinals.empty() ? static_cast<int64_t>(line) + 1 : ordinals[line];
+            RecordLine(sheet, sheetName, ordinal, shared.Part(begin, lineEnds[line] - begin), resultNumber);
+            begin = lineEnds[line];
         }
     }
 
@@ -291,7 +304,7 @@ private:
     Streamed ComposeWhileLoading(
         Worksheet& sheet, Lines kind, const StreamedLines& lines, Compose&& compose, Finish&& finish, Drop&& drop)
     {
-        if (sheet.Loaded())
+        if (sheet.Loaded() || m_reader.UsesLayout())
             return Streamed::No;
         const uint64_t textUsed = m_budget.TextUsed();
         const std::string lastText = m_lastText;
@@ -388,7 +401,7 @@ private:
                     SetProgress(lines.Next(), expected);
                 if (lines.Next() == rows.rows[r].row) {
                     AddAcross(rows, r, lines, [&](size_t c, const spreadsheet::Cell* cell) {
-                        addTo(c, [&] { return cell ? sheet.TextOf(*cell, rows) : std::string_view(); });
+                        addTo(c, [&] { return cell ? m_reader.TextOf(sheet, *cell, rows) : std::string_view(); });
                     });
                 } else if (m_options.includeBlankCells) {
                     for (size_t c = 0; c < width; ++c)
@@ -512,7 +525,7 @@ private:
         Worksheet& sheet, int label, const spreadsheet::FinishedRows& rows, size_t r, const StreamedLines& lines)
     {
         AddAcross(rows, r, lines, [&](size_t, const spreadsheet::Cell* cell) {
-            Add(sheet, label, [&] { return cell ? sheet.TextOf(*cell, rows) : std::string_view(); });
+            Add(sheet, label, [&] { return cell ? m_reader.TextOf(sheet, *cell, rows) : std::string_view(); });
         });
     }
 
@@ -570,8 +583,9 @@ private:
         const uint64_t columnCount = static_cast<uint64_t>(range.lastColumn - range.firstColumn) + 1;
         const uint64_t lineCount = lines == Lines::Rows ? rowCount : columnCount;
         const uint64_t width = lines == Lines::Rows ? columnCount : rowCount;
-        return { m_options.includeBlankCells ? rowCount * columnCount : lineCount + sheet.CellCount(), lineCount,
-            width };
+        return { m_options.includeBlankCells ? rowCount * columnCount
+                                             : lineCount + sheet.CellCount() + m_reader.FilledCells(sheet, range),
+            lineCount, width };
     }
     bool Affordable(const WalkCosts& cost) const
     {
@@ -671,6 +685,7 @@ private:
     ExportContext& m_context;
     std::optional<core::StepRunner> m_runner;
     LineComposer m_composer;
+    CellReader m_reader;
     const options::ExportOptions& m_options;
     SharedText m_fileName;
     Workbook* m_workbook;
@@ -694,6 +709,7 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
         // side by side, each into a text of its own.
         std::string text;
         std::vector<size_t> lineEnds;
+        std::vector<int64_t> ordinals; // with lines left out, each line's place in the used range
         auto streamed = SheetWalker::Streamed::No;
         if (lines == Lines::Rows) {
             streamed = walker.WalkWhileLoading(sheet, 142, text, &lineEnds);
@@ -718,10 +734,11 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
             const int32_t first = lines == Lines::Rows ? range.firstRow : range.firstColumn;
             walker.Walk(sheet, lines, range, 142, text, [&](int32_t position, int32_t last) {
                 lineEnds.push_back(text.size());
+                ordinals.push_back(position - first + 1);
                 walker.ReserveFromSample(text, 0, position, first, last);
             });
         }
-        walker.RecordLines(sheet, std::move(text), lineEnds, resultNumber);
+        walker.RecordLines(sheet, std::move(text), lineEnds, ordinals, resultNumber);
         sheet.Unload();
     }
 }
