@@ -123,6 +123,17 @@ TEST(CommandLineDataOptions, RawValuesAndIsoDatesFromTheCommandLine)
         RunCli({ "-o", "-", "--no-quotes", "--lf", "--dates", "iso", path }).out, "S\n2023-03-15\t0.13\tFALSE\n\n\n\n");
     EXPECT_EQ(RunCli({ "-o", "-", "--no-quotes", "--lf", "--values", "raw", path }).out,
         "S\n2023-03-15\t0.125\tFALSE\n\n\n\n");
+
+    // OpenDocument cells give the value recorded beside their displayed text.
+    for (const char* book : { "workbooks/date.ods", "workbooks/date.fods" }) {
+        const std::string displayed = RunCli({ "-o", "-", "--no-quotes", "--lf", vt::Fixture(book) }).out;
+        EXPECT_EQ(displayed, "Sheet1\n01/01/2021\t15\n01/01/2021 10:10 AM\t16\n10:10:10\t17\n10:10:10.12\t18\n\n\n\n")
+            << book;
+        const std::string raw
+            = "Sheet1\n2021-01-01\t15\n2021-01-01T10:10:10\t16\n10:10:10\t17\n10:10:10.123\t18\n\n\n\n";
+        EXPECT_EQ(RunCli({ "-o", "-", "--no-quotes", "--lf", "--values", "raw", vt::Fixture(book) }).out, raw) << book;
+        EXPECT_EQ(RunCli({ "-o", "-", "--no-quotes", "--lf", "--dates", "iso", vt::Fixture(book) }).out, raw) << book;
+    }
 }
 
 TEST(CommandLineDataOptions, PatternsChooseWorksheetsBesideSheetNamesAndWarnWhenMatchingNothing)
