@@ -2,6 +2,7 @@
 
 #include "cli/InOrderJobs.h"
 #include "cli/Messages.h"
+#include "cli/SpooledResults.h"
 #include "cli/Streams.h"
 #include "cli/Workbooks.h"
 #include "core/ErrorReport.h"
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <istream>
 #include <iterator>
 #include <memory>
@@ -216,13 +218,13 @@ public:
 
     // The worksheets named with --sheet that gave no text, said as warnings: a person
     // who asked for one is told why no file came of it.
-    void WarnOfEmptyChosen(const exporting::ResultList& results)
+    void WarnOfEmptyChosen(const SpooledResults& results)
     {
         if (Chosen().saveMode == options::SaveMode::AllSheets)
             return;
         std::unordered_set<std::string_view> exported;
-        for (const auto& entry : results)
-            exported.insert(entry.sheetName.View());
+        for (size_t i = 0; i < results.size(); ++i)
+            exported.insert(results.Head(i).sheetName.View());
         for (const auto& name : m_chosen) {
             if (exported.count(name) == 0)
                 m_warnings += WarningLine(
@@ -239,9 +241,10 @@ private:
     std::vector<std::string> m_chosen; // the worksheets named with --sheet, when any
 };
 
-// What one workbook gave, held until its turn to be printed and saved.
+// What one workbook gave, held until its turn to be printed and saved; its texts mostly
+// in a temporary file.
 struct WorkbookOutcome {
-    exporting::ResultList results;
+    SpooledResults results;
     std::string listing;
     std::string errors;
     std::string warnings;
@@ -354,16 +357,29 @@ private:
         m_out.Write((m_listed++ > 0 ? "\n" : "") + Escaped(ShownName(argument)) + "\n" + outcome.listing);
     }
 
-    void WriteTexts(const exporting::ResultList& results)
+    void WriteTexts(const SpooledResults& results)
     {
-        for (const auto& entry : results)
-            m_out.Write(entry.text);
+        for (size_t i = 0; i < results.size(); ++i) {
+            const int code = results.WriteText(i, [&](std::string_view piece) {
+                m_out.Write(piece);
+                return 0;
+            });
+            if (code != 0)
+                m_terminal.Error(ProgramLine(
+                    "the texts held in a temporary file cannot be read back: " + std::string(std::strerror(code))));
+            m_ok = m_ok && code == 0;
+        }
         m_out.Flush();
     }
 
-    void Save(const std::string& argument, const exporting::ResultList& results)
+    void Save(const std::string& argument, const SpooledResults& results)
     {
-        m_session->Save(results, ShownName(argument));
+        for (size_t i = 0; i < results.size(); ++i) {
+            m_session->Save(
+                results.Head(i),
+                [&](const std::function<int(std::string_view)>& write) { return results.WriteText(i, write); },
+                ShownName(argument));
+        }
         m_out.Flush();
         m_terminal.Error(m_saveMessages);
         m_saveMessages.clear();

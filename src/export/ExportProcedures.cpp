@@ -203,34 +203,31 @@ public:
     }
 
     // Adds an entry for a composed text (step 180).
-    void Record(Worksheet& sheet, const SharedText& sheetName, int64_t ordinal, SharedText text, int64_t& resultNumber)
+    void Record(Worksheet& sheet, const SharedText& sheetName, int64_t ordinal, std::string text, int64_t& resultNumber)
     {
         Step(180, sheet, [&] {
-            m_context.results.push_back(
-                ResultEntry { m_fileName, sheetName, ordinal, std::move(text), m_options.saveMode });
+            m_context.results.Take(
+                ResultEntry { m_fileName, sheetName, ordinal, {}, m_options.saveMode }, std::move(text));
         });
         ++resultNumber;
     }
 
     // Adds an entry for each line of text, numbered from 1, which ends at the matching
-    // place in lineEnds. The entries share the text rather than each taking a copy.
+    // place in lineEnds; a line of blank cells alone gives no entry when empty lines are
+    // skipped, so it leaves no file either. Its number is still counted: the lines after
+    // it keep their place in the used range.
     void RecordLines(Worksheet& sheet, std::string text, const std::vector<size_t>& lineEnds, int64_t& resultNumber)
     {
-        const SharedText shared(std::move(text));
-        const SharedText sheetName(sheet.Name());
-        size_t begin = 0;
-        int64_t ordinal = 1;
-        for (const size_t end : lineEnds) {
-            RecordLine(sheet, sheetName, ordinal++, shared.Part(begin, end - begin), resultNumber);
-            begin = end;
-        }
+        const ResultEntry head { m_fileName, SharedText(sheet.Name()), 1, {}, m_options.saveMode };
+        size_t made = 0;
+        Step(180, sheet,
+            [&] { made = m_context.results.TakeLines(head, std::move(text), lineEnds, 1, m_options.skipEmptyLines); });
+        resultNumber += static_cast<int64_t>(made);
     }
 
-    // Adds an entry for one row's or column's text; a line of blank cells alone gives no
-    // entry when empty lines are skipped, so it leaves no file either. Its number is
-    // still counted: the lines after it keep their place in the used range.
+    // Adds an entry for one row's or column's text, as RecordLines does for each line.
     void RecordLine(
-        Worksheet& sheet, const SharedText& sheetName, int64_t ordinal, SharedText text, int64_t& resultNumber)
+        Worksheet& sheet, const SharedText& sheetName, int64_t ordinal, std::string text, int64_t& resultNumber)
     {
         if (!(text.empty() && m_options.skipEmptyLines))
             Record(sheet, sheetName, ordinal, std::move(text), resultNumber);

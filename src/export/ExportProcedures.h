@@ -1,10 +1,11 @@
 #pragma once
 // The four export procedures: each turns one opened workbook into texts. They compose
-// every text in memory (nothing is written beside the workbook) and record it as a
-// result entry exactly as if it had been written to a file and read back.
+// every text in memory (nothing is written beside the workbook) and hand it to a sink
+// as a result entry, exactly as if it had been written to a file and read back.
 
 #include "core/Ports.h"
 #include "export/ResultList.h"
+#include "export/ResultSink.h"
 #include "options/ExportOptions.h"
 #include "spreadsheet/Workbook.h"
 
@@ -18,7 +19,7 @@ struct ExportContext {
     core::ErrorReporter& reporter;
     core::Pump& pump;
     core::Progress& progress;
-    ResultList& results;
+    ResultSink& results; // where each text goes as it is composed
 };
 
 // One entry per worksheet with content; its text holds one line per row. Failures are
