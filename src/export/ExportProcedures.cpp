@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -149,6 +150,7 @@ public:
                     }
                 });
                 lineDone(position, last);
+                HandOn(out);
             }
         });
     }
@@ -172,6 +174,7 @@ public:
     {
         const size_t start = out.size();
         const size_t endsBefore = lineEnds ? lineEnds->size() : 0;
+        m_handKeep = start;
         StreamedLines lines(m_options.includeBlankCells);
         return ComposeWhileLoading(
             sheet, Lines::Rows, lines,
@@ -180,7 +183,7 @@ public:
             },
             [] { return true; },
             [&] {
-                out.resize(start);
+                TakeBack(out, start);
                 if (lineEnds)
                     lineEnds->resize(endsBefore);
             });
@@ -208,6 +211,17 @@ public:
         Step(180, sheet, [&] {
             m_context.results.Take(
                 ResultEntry { m_fileName, sheetName, ordinal, {}, m_options.saveMode }, std::move(text));
+        });
+        ++resultNumber;
+    }
+
+    // Ends the entry the hand-over began with the rest of its text (step 180), as Record
+    // adds one.
+    void EndHandedEntry(Worksheet& sheet, std::string rest, int64_t& resultNumber)
+    {
+        Step(180, sheet, [&] {
+            m_context.results.Append(std::move(rest));
+            m_context.results.EndEntry();
         });
         ++resultNumber;
     }
@@ -244,13 +258,68 @@ public:
         constexpr double kMaxReserve = 256.0 * 1024 * 1024;
         const int64_t done = static_cast<int64_t>(position) - first + 1;
         const int64_t total = static_cast<int64_t>(last) - first + 1;
-        if (done != kSampleLines || total < 4 * kSampleLines)
-            return;
+        if (done != kSampleLines || total < 4 * kSampleLines || m_handOut == &text)
+            return; // handed over as it grows, the text is never held whole
         const double estimate
             = static_cast<double>(text.size() - sheetStart) / static_cast<double>(done) * static_cast<double>(total);
         const double room = static_cast<double>(m_budget.TextRoom());
         text.reserve(sheetStart + static_cast<size_t>(std::min({ estimate * 1.05, room, kMaxReserve })) + 4096);
         core::AdviseHugePages(text.data(), text.capacity());
+    }
+
+    // From now on the text composed into out goes on to the sink whenever it grows past
+    // what the sink may hold, at the end of a line: into a new entry of head (begun before
+    // the first bytes go, and only then), or without a head into the entry under way
+    // (what out holds goes at once). Nothing is handed over while the sink holds every
+    // text whole, nor without a head when no entry is under way.
+    void StartHanding(std::string& out, std::optional<ResultEntry> head)
+    {
+        m_handOut = nullptr;
+        ResultSink& sink = m_context.results;
+        if (sink.HoldLimit() == std::numeric_limits<size_t>::max() || (!head && !sink.Mark().inEntry))
+            return;
+        if (!head && !out.empty()) {
+            sink.Append(std::string_view(out));
+            out.clear();
+        }
+        m_handOut = &out;
+        m_handBegins = head.has_value();
+        m_handHead = std::move(head);
+        m_handMark = sink.Mark();
+        m_handed = false;
+        m_handKeep = 0;
+    }
+    void StopHanding() { m_handOut = nullptr; }
+
+    // At the end of a line: hands over what out holds once it passes the sink's limit.
+    void HandOn(std::string& out)
+    {
+        if (m_handOut != &out || out.size() < m_context.results.HoldLimit())
+            return;
+        if (!m_handed)
+            m_handKept.assign(*m_handOut, 0, std::min(m_handKeep, m_handOut->size()));
+        if (m_handBegins && !m_handed)
+            m_context.results.BeginEntry(*m_handHead);
+        m_context.results.Append(std::string_view(*m_handOut));
+        m_handOut->clear();
+        m_handed = true;
+    }
+
+    // Whether the entry of StartHanding's head was begun in the sink, so that what is
+    // left in out belongs to it.
+    bool EntryBegun() const { return m_handOut && m_handBegins && m_handed; }
+
+    // Makes out what it was when size bytes long, taking back from the sink whatever was
+    // handed over past that (size at most what the walk under way may go back to).
+    void TakeBack(std::string& out, size_t size)
+    {
+        if (m_handOut && m_handed) {
+            m_context.results.RollBack(m_handMark);
+            m_handed = false;
+            out.assign(m_handKept, 0, size);
+            return;
+        }
+        out.resize(size);
     }
 
 private:
@@ -486,6 +555,7 @@ private:
                 if (lineEnds)
                     lineEnds->push_back(out.size());
                 ReserveFromSample(out, start, position, lines.FirstRow(), expected);
+                HandOn(out);
             }
         }
         return true;
@@ -674,6 +744,14 @@ private:
     std::string m_lastText;
     std::vector<std::pair<int, std::exception_ptr>>* m_deferredFailures = nullptr;
     ExportBudget m_budget;
+    // The text being handed over (StartHanding), none while every text is held whole.
+    std::string* m_handOut = nullptr;
+    std::optional<ResultEntry> m_handHead; // the entry to begin before the first bytes go
+    bool m_handBegins = false; // the hand-over begins its entry itself
+    SinkMark m_handMark; // where the sink stood before anything was handed over
+    bool m_handed = false; // bytes were handed over since the mark
+    size_t m_handKeep = 0; // the bytes at the start of the text a walk may go back to
+    std::string m_handKept; // those bytes, kept when the text was handed over
 };
 
 // One entry per line of every worksheet: rows or columns.
@@ -735,17 +813,33 @@ void ExportSheetToTextFile(ExportContext& context, Workbook* workbook, const opt
         if (context.pump.StopRequested())
             break;
         std::string text;
-        const auto streamed = walker.WalkWhileLoading(sheet, 140, text);
-        if (streamed == SheetWalker::Streamed::PassedOver)
-            continue;
-        CellRange range;
-        if (streamed == SheetWalker::Streamed::No) {
-            if (!walker.Prepare(sheet, Lines::Rows, range))
+        walker.StartHanding(text, ResultEntry { ResultFileName(workbookPath), sheet.Name(), 0, {}, options.saveMode });
+        try {
+            const auto streamed = walker.WalkWhileLoading(sheet, 140, text);
+            if (streamed == SheetWalker::Streamed::PassedOver) {
+                walker.StopHanding();
                 continue;
-            walker.Walk(sheet, Lines::Rows, range, 140, text,
-                [&](int32_t row, int32_t last) { walker.ReserveFromSample(text, 0, row, range.firstRow, last); });
+            }
+            CellRange range;
+            if (streamed == SheetWalker::Streamed::No) {
+                if (!walker.Prepare(sheet, Lines::Rows, range)) {
+                    walker.StopHanding();
+                    continue;
+                }
+                walker.Walk(sheet, Lines::Rows, range, 140, text,
+                    [&](int32_t row, int32_t last) { walker.ReserveFromSample(text, 0, row, range.firstRow, last); });
+            }
+        } catch (...) {
+            // A worksheet that fails gives no entry: what went of it is taken back.
+            walker.TakeBack(text, 0);
+            walker.StopHanding();
+            throw;
         }
-        walker.Record(sheet, sheet.Name(), 0, std::move(text), resultNumber);
+        if (walker.EntryBegun())
+            walker.EndHandedEntry(sheet, std::move(text), resultNumber);
+        else
+            walker.Record(sheet, sheet.Name(), 0, std::move(text), resultNumber);
+        walker.StopHanding();
         sheet.Unload();
     }
 }
@@ -772,6 +866,9 @@ void ExportAllSheetsToTextFile(
     for (Worksheet& sheet : workbook->WorksheetsInTurn()) {
         if (context.pump.StopRequested())
             break;
+        // Each worksheet's text may be handed over as it grows and taken back up to its
+        // name line; what went before is handed over first.
+        walker.StartHanding(text, std::nullopt);
         const size_t nameStart = text.size();
         text += sheet.Name();
         text += lineEnd;
@@ -780,22 +877,35 @@ void ExportAllSheetsToTextFile(
         try {
             streamed = walker.WalkWhileLoading(sheet, 0, text);
         } catch (...) {
-            text.resize(nameStart);
+            walker.TakeBack(text, nameStart);
+            walker.StopHanding();
             throw;
         }
         if (streamed == SheetWalker::Streamed::No) {
             // Prepared before the name goes in, so that a failure leaves the text as it was.
-            text.resize(nameStart);
+            walker.TakeBack(text, nameStart);
             CellRange range;
-            const bool hasContent = walker.Prepare(sheet, Lines::Rows, range);
+            bool hasContent = false;
+            try {
+                hasContent = walker.Prepare(sheet, Lines::Rows, range);
+            } catch (...) {
+                walker.StopHanding();
+                throw;
+            }
             text += sheet.Name();
             text += lineEnd;
             if (hasContent) {
-                walker.Walk(sheet, Lines::Rows, range, 0, text, [&](int32_t row, int32_t last) {
-                    walker.ReserveFromSample(text, sheetStart, row, range.firstRow, last);
-                });
+                try {
+                    walker.Walk(sheet, Lines::Rows, range, 0, text, [&](int32_t row, int32_t last) {
+                        walker.ReserveFromSample(text, sheetStart, row, range.firstRow, last);
+                    });
+                } catch (...) {
+                    walker.StopHanding(); // what was composed up to the failure stays
+                    throw;
+                }
             }
         }
+        walker.StopHanding();
         for (int i = 0; i < 3; ++i)
             text += lineEnd;
         sheet.Unload();

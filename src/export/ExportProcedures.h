@@ -37,7 +37,9 @@ void ExportColumnToTextFile(ExportContext& context, spreadsheet::Workbook* workb
 
 // The whole workbook as one text: per worksheet its name line, its rows and three empty
 // lines. Records nothing itself; the first failure is thrown to the caller, and text holds
-// what was composed up to it.
+// what was composed up to it. When the sink holds less than every text whole and has an
+// entry under way, what is composed goes on to that entry as it grows, and text holds
+// only what has not gone yet.
 void ExportAllSheetsToTextFile(
     ExportContext& context, spreadsheet::Workbook* workbook, const options::ExportOptions& options, std::string& text);
 

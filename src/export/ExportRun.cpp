@@ -90,10 +90,13 @@ size_t RunExportTo(ExportRunHost& host, ExportRunPorts ports, ResultSink& result
             if (mode == options::SaveMode::AllSheets) {
                 std::string text;
                 // The text composed before a failure is still listed, as a partly
-                // written file would have been.
+                // written file would have been. The entry is under way from the start,
+                // so that what is composed may go on to the sink as it grows.
+                results.BeginEntry(ResultEntry { ResultFileName(path), {}, 0, {}, *mode });
                 run.Step(222, [&] { ExportAllSheetsToTextFile(context, workbook.get(), options, text); });
                 run.Step(234, [&] {
-                    results.Take(ResultEntry { ResultFileName(path), {}, 0, {}, *mode }, std::move(text));
+                    results.Append(std::move(text));
+                    results.EndEntry();
                 });
             } else if (mode == options::SaveMode::EachSheet) {
                 run.Step(254, [&] { ExportSheetToTextFile(context, workbook.get(), options, path, resultNumber); });
