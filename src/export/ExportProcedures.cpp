@@ -232,10 +232,13 @@ public:
     // it keep their place in the used range.
     void RecordLines(Worksheet& sheet, std::string text, const std::vector<size_t>& lineEnds, int64_t& resultNumber)
     {
-        const ResultEntry head { m_fileName, SharedText(sheet.Name()), 1, {}, m_options.saveMode };
-        size_t made = 0;
-        Step(180, sheet,
-            [&] { made = m_context.results.TakeLines(head, std::move(text), lineEnds, 1, m_options.skipEmptyLines); });
+        const bool handing = m_handOut && m_handLines == &lineEnds;
+        const int64_t first = handing ? m_handNextOrdinal : 1;
+        size_t made = handing ? m_handMade : 0;
+        const ResultEntry head { m_fileName, SharedText(sheet.Name()), first, {}, m_options.saveMode };
+        Step(180, sheet, [&] {
+            made += m_context.results.TakeLines(head, std::move(text), lineEnds, first, m_options.skipEmptyLines);
+        });
         resultNumber += static_cast<int64_t>(made);
     }
 
@@ -270,9 +273,11 @@ public:
     // From now on the text composed into out goes on to the sink whenever it grows past
     // what the sink may hold, at the end of a line: into a new entry of head (begun before
     // the first bytes go, and only then), or without a head into the entry under way
-    // (what out holds goes at once). Nothing is handed over while the sink holds every
-    // text whole, nor without a head when no entry is under way.
-    void StartHanding(std::string& out, std::optional<ResultEntry> head)
+    // (what out holds goes at once). With lineEnds, each line that ends at its place in
+    // them (as RecordLines takes them) goes as an entry of its own, numbered on from the
+    // lines handed over before. Nothing is handed over while the sink holds every text
+    // whole, nor without a head when no entry is under way.
+    void StartHanding(std::string& out, std::optional<ResultEntry> head, std::vector<size_t>* lineEnds = nullptr)
     {
         m_handOut = nullptr;
         ResultSink& sink = m_context.results;
@@ -285,9 +290,12 @@ public:
         m_handOut = &out;
         m_handBegins = head.has_value();
         m_handHead = std::move(head);
+        m_handLines = lineEnds;
         m_handMark = sink.Mark();
         m_handed = false;
         m_handKeep = 0;
+        m_handNextOrdinal = 1;
+        m_handMade = 0;
     }
     void StopHanding() { m_handOut = nullptr; }
 
@@ -298,16 +306,23 @@ public:
             return;
         if (!m_handed)
             m_handKept.assign(*m_handOut, 0, std::min(m_handKeep, m_handOut->size()));
-        if (m_handBegins && !m_handed)
-            m_context.results.BeginEntry(*m_handHead);
-        m_context.results.Append(std::string_view(*m_handOut));
-        m_handOut->clear();
+        if (m_handLines) {
+            m_handMade += m_context.results.TakeLines(
+                *m_handHead, std::string(out), *m_handLines, m_handNextOrdinal, m_options.skipEmptyLines);
+            m_handNextOrdinal += static_cast<int64_t>(m_handLines->size());
+            m_handLines->clear();
+        } else {
+            if (m_handBegins && !m_handed)
+                m_context.results.BeginEntry(*m_handHead);
+            m_context.results.Append(std::string_view(out));
+        }
+        out.clear();
         m_handed = true;
     }
 
     // Whether the entry of StartHanding's head was begun in the sink, so that what is
     // left in out belongs to it.
-    bool EntryBegun() const { return m_handOut && m_handBegins && m_handed; }
+    bool EntryBegun() const { return m_handOut && m_handBegins && !m_handLines && m_handed; }
 
     // Makes out what it was when size bytes long, taking back from the sink whatever was
     // handed over past that (size at most what the walk under way may go back to).
@@ -316,6 +331,8 @@ public:
         if (m_handOut && m_handed) {
             m_context.results.RollBack(m_handMark);
             m_handed = false;
+            m_handNextOrdinal = 1;
+            m_handMade = 0;
             out.assign(m_handKept, 0, size);
             return;
         }
@@ -752,6 +769,9 @@ private:
     bool m_handed = false; // bytes were handed over since the mark
     size_t m_handKeep = 0; // the bytes at the start of the text a walk may go back to
     std::string m_handKept; // those bytes, kept when the text was handed over
+    std::vector<size_t>* m_handLines = nullptr; // where the lines of the text end, when each is an entry
+    int64_t m_handNextOrdinal = 1; // the number of the next line to go
+    size_t m_handMade = 0; // the entries the lines handed over made
 };
 
 // One entry per line of every worksheet: rows or columns.
@@ -769,9 +789,17 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
         // side by side, each into a text of its own.
         std::string text;
         std::vector<size_t> lineEnds;
+        // Whole lines go on to the sink as they come, when it holds little.
+        walker.StartHanding(
+            text, ResultEntry { ResultFileName(workbookPath), sheet.Name(), 1, {}, options.saveMode }, &lineEnds);
         auto streamed = SheetWalker::Streamed::No;
         if (lines == Lines::Rows) {
-            streamed = walker.WalkWhileLoading(sheet, 142, text, &lineEnds);
+            try {
+                streamed = walker.WalkWhileLoading(sheet, 142, text, &lineEnds);
+            } catch (...) {
+                walker.StopHanding();
+                throw;
+            }
         } else {
             std::vector<std::string> texts;
             streamed = walker.ColumnsWhileLoading(sheet, 142, texts);
@@ -780,23 +808,36 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
                 int64_t ordinal = 1;
                 for (std::string& column : texts)
                     walker.RecordLine(sheet, sheetName, ordinal++, std::move(column), resultNumber);
+                walker.StopHanding();
                 sheet.Unload();
                 continue;
             }
         }
-        if (streamed == SheetWalker::Streamed::PassedOver)
+        if (streamed == SheetWalker::Streamed::PassedOver) {
+            walker.StopHanding();
             continue;
+        }
         if (streamed == SheetWalker::Streamed::No) {
             CellRange range;
-            if (!walker.Prepare(sheet, lines, range))
-                continue;
-            const int32_t first = lines == Lines::Rows ? range.firstRow : range.firstColumn;
-            walker.Walk(sheet, lines, range, 142, text, [&](int32_t position, int32_t last) {
-                lineEnds.push_back(text.size());
-                walker.ReserveFromSample(text, 0, position, first, last);
-            });
+            try {
+                if (!walker.Prepare(sheet, lines, range)) {
+                    walker.StopHanding();
+                    continue;
+                }
+                const int32_t first = lines == Lines::Rows ? range.firstRow : range.firstColumn;
+                walker.Walk(sheet, lines, range, 142, text, [&](int32_t position, int32_t last) {
+                    lineEnds.push_back(text.size());
+                    walker.ReserveFromSample(text, 0, position, first, last);
+                });
+            } catch (...) {
+                // A worksheet that fails gives no entries: those that went are taken back.
+                walker.TakeBack(text, 0);
+                walker.StopHanding();
+                throw;
+            }
         }
         walker.RecordLines(sheet, std::move(text), lineEnds, resultNumber);
+        walker.StopHanding();
         sheet.Unload();
     }
 }
