@@ -4,6 +4,7 @@
 #include "core/Files.h"
 #include "core/HugePages.h"
 #include "core/StepRunner.h"
+#include "export/CellReader.h"
 #include "export/ExportBudget.h"
 #include "export/LineComposer.h"
 #include "export/LineSources.h"
@@ -77,6 +78,7 @@ public:
         const std::string& workbookPath, Workbook* workbook, bool reportFailures = true)
         : m_context(context)
         , m_composer(options)
+        , m_reader(options)
         , m_options(options)
         , m_fileName(ResultFileName(workbookPath))
         , m_workbook(workbook)
@@ -119,8 +121,9 @@ public:
 
     // Composes every line of the used range in order, appending each to out, and calls
     // lineDone(position, last) after each. With blank cells kept every cell of the range
-    // is read; without, only the recorded ones, which compose the same lines. label is
-    // the step of a cell read.
+    // is read; without, only the recorded ones, which compose the same lines. Lines the
+    // workbook hides, when left out, give no line and no lineDone. label is the step of a
+    // cell read.
     template <typename LineDone>
     void Walk(Worksheet& sheet, Lines lines, const CellRange& range, int label, std::string& out, LineDone&& lineDone)
     {
@@ -131,22 +134,30 @@ public:
         const int32_t acrossLast = rows ? range.lastColumn : range.lastRow;
         NamingOutOfMemory(sheet, [&] {
             std::optional<RecordedLines> recorded;
-            if (!m_options.includeBlankCells)
+            if (!m_options.includeBlankCells && !m_reader.UsesLayout())
                 recorded.emplace(sheet, lines);
+            m_reader.Begin(sheet, lines, range);
             for (int32_t position = first; position <= last; ++position) {
                 if (m_context.pump.StopRequested())
                     break;
                 SetProgress(position, last);
+                if (!m_reader.StartLine(position))
+                    continue;
                 ComposeLine(sheet, out, [&] {
                     if (recorded) {
                         recorded->ForEachOn(position, [&](const spreadsheet::Cell& cell) {
-                            Add(sheet, label, [&] { return sheet.TextOf(cell); });
+                            Add(sheet, label, [&] { return m_reader.TextOf(sheet, cell); });
                         });
                         return;
                     }
+                    if (!m_options.includeBlankCells) {
+                        for (const CellReader::LineCell& cell : m_reader.LineCells())
+                            Add(sheet, label, [&] { return m_reader.TextOf(cell); });
+                        return;
+                    }
                     for (int32_t across = acrossFirst; across <= acrossLast; ++across) {
-                        Add(sheet, label,
-                            [&] { return rows ? sheet.CellText(position, across) : sheet.CellText(across, position); });
+                        if (!m_reader.AcrossHidden(across))
+                            Add(sheet, label, [&] { return m_reader.TextAt(across); });
                     }
                 });
                 lineDone(position, last);
@@ -226,18 +237,20 @@ public:
         ++resultNumber;
     }
 
-    // Adds an entry for each line of text, numbered from 1, which ends at the matching
-    // place in lineEnds; a line of blank cells alone gives no entry when empty lines are
-    // skipped, so it leaves no file either. Its number is still counted: the lines after
-    // it keep their place in the used range.
-    void RecordLines(Worksheet& sheet, std::string text, const std::vector<size_t>& lineEnds, int64_t& resultNumber)
+    // Adds an entry for each line of text, which ends at the matching place in lineEnds,
+    // numbered by the matching ordinal, or one after another without ordinals (from 1,
+    // or on from the lines handed over); a line of blank cells alone gives no entry when
+    // empty lines are skipped, so it leaves no file either. Its number is still counted:
+    // the lines after it keep their place in the used range.
+    void RecordLines(Worksheet& sheet, std::string text, const std::vector<size_t>& lineEnds,
+        const std::vector<int64_t>& ordinals, int64_t& resultNumber)
     {
         const bool handing = m_handOut && m_handLines == &lineEnds;
         const int64_t first = handing ? m_handNextOrdinal : 1;
         size_t made = handing ? m_handMade : 0;
         const ResultEntry head { m_fileName, SharedText(sheet.Name()), first, {}, m_options.saveMode };
         Step(180, sheet, [&] {
-            made += m_context.results.TakeLines(head, std::move(text), lineEnds, first, m_options.skipEmptyLines);
+            made += m_context.results.TakeLines(head, std::move(text), lineEnds, ordinals, m_options.skipEmptyLines);
         });
         resultNumber += static_cast<int64_t>(made);
     }
@@ -277,7 +290,8 @@ public:
     // them (as RecordLines takes them) goes as an entry of its own, numbered on from the
     // lines handed over before. Nothing is handed over while the sink holds every text
     // whole, nor without a head when no entry is under way.
-    void StartHanding(std::string& out, std::optional<ResultEntry> head, std::vector<size_t>* lineEnds = nullptr)
+    void StartHanding(std::string& out, std::optional<ResultEntry> head, std::vector<size_t>* lineEnds = nullptr,
+        std::vector<int64_t>* ordinals = nullptr)
     {
         m_handOut = nullptr;
         ResultSink& sink = m_context.results;
@@ -291,6 +305,7 @@ public:
         m_handBegins = head.has_value();
         m_handHead = std::move(head);
         m_handLines = lineEnds;
+        m_handOrdinals = ordinals;
         m_handMark = sink.Mark();
         m_handed = false;
         m_handKeep = 0;
@@ -307,10 +322,15 @@ public:
         if (!m_handed)
             m_handKept.assign(*m_handOut, 0, std::min(m_handKeep, m_handOut->size()));
         if (m_handLines) {
-            m_handMade += m_context.results.TakeLines(
-                *m_handHead, std::string(out), *m_handLines, m_handNextOrdinal, m_options.skipEmptyLines);
+            ResultEntry head = *m_handHead;
+            head.ordinal = m_handNextOrdinal;
+            static const std::vector<int64_t> kInTurn;
+            m_handMade += m_context.results.TakeLines(head, std::string(out), *m_handLines,
+                m_handOrdinals ? *m_handOrdinals : kInTurn, m_options.skipEmptyLines);
             m_handNextOrdinal += static_cast<int64_t>(m_handLines->size());
             m_handLines->clear();
+            if (m_handOrdinals)
+                m_handOrdinals->clear();
         } else {
             if (m_handBegins && !m_handed)
                 m_context.results.BeginEntry(*m_handHead);
@@ -374,7 +394,7 @@ private:
     Streamed ComposeWhileLoading(
         Worksheet& sheet, Lines kind, const StreamedLines& lines, Compose&& compose, Finish&& finish, Drop&& drop)
     {
-        if (sheet.Loaded())
+        if (sheet.Loaded() || m_reader.UsesLayout())
             return Streamed::No;
         const uint64_t textUsed = m_budget.TextUsed();
         const std::string lastText = m_lastText;
@@ -471,7 +491,7 @@ private:
                     SetProgress(lines.Next(), expected);
                 if (lines.Next() == rows.rows[r].row) {
                     AddAcross(rows, r, lines, [&](size_t c, const spreadsheet::Cell* cell) {
-                        addTo(c, [&] { return cell ? sheet.TextOf(*cell, rows) : std::string_view(); });
+                        addTo(c, [&] { return cell ? m_reader.TextOf(sheet, *cell, rows) : std::string_view(); });
                     });
                 } else if (m_options.includeBlankCells) {
                     for (size_t c = 0; c < width; ++c)
@@ -596,7 +616,7 @@ private:
         Worksheet& sheet, int label, const spreadsheet::FinishedRows& rows, size_t r, const StreamedLines& lines)
     {
         AddAcross(rows, r, lines, [&](size_t, const spreadsheet::Cell* cell) {
-            Add(sheet, label, [&] { return cell ? sheet.TextOf(*cell, rows) : std::string_view(); });
+            Add(sheet, label, [&] { return cell ? m_reader.TextOf(sheet, *cell, rows) : std::string_view(); });
         });
     }
 
@@ -654,8 +674,9 @@ private:
         const uint64_t columnCount = static_cast<uint64_t>(range.lastColumn - range.firstColumn) + 1;
         const uint64_t lineCount = lines == Lines::Rows ? rowCount : columnCount;
         const uint64_t width = lines == Lines::Rows ? columnCount : rowCount;
-        return { m_options.includeBlankCells ? rowCount * columnCount : lineCount + sheet.CellCount(), lineCount,
-            width };
+        return { m_options.includeBlankCells ? rowCount * columnCount
+                                             : lineCount + sheet.CellCount() + m_reader.FilledCells(sheet, range),
+            lineCount, width };
     }
     bool Affordable(const WalkCosts& cost) const
     {
@@ -755,6 +776,7 @@ private:
     ExportContext& m_context;
     std::optional<core::StepRunner> m_runner;
     LineComposer m_composer;
+    CellReader m_reader;
     const options::ExportOptions& m_options;
     SharedText m_fileName;
     Workbook* m_workbook;
@@ -770,6 +792,7 @@ private:
     size_t m_handKeep = 0; // the bytes at the start of the text a walk may go back to
     std::string m_handKept; // those bytes, kept when the text was handed over
     std::vector<size_t>* m_handLines = nullptr; // where the lines of the text end, when each is an entry
+    std::vector<int64_t>* m_handOrdinals = nullptr; // their numbers, when not one after another
     int64_t m_handNextOrdinal = 1; // the number of the next line to go
     size_t m_handMade = 0; // the entries the lines handed over made
 };
@@ -789,9 +812,10 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
         // side by side, each into a text of its own.
         std::string text;
         std::vector<size_t> lineEnds;
+        std::vector<int64_t> ordinals; // with lines left out, each line's place in the used range
         // Whole lines go on to the sink as they come, when it holds little.
-        walker.StartHanding(
-            text, ResultEntry { ResultFileName(workbookPath), sheet.Name(), 1, {}, options.saveMode }, &lineEnds);
+        walker.StartHanding(text, ResultEntry { ResultFileName(workbookPath), sheet.Name(), 1, {}, options.saveMode },
+            &lineEnds, &ordinals);
         auto streamed = SheetWalker::Streamed::No;
         if (lines == Lines::Rows) {
             try {
@@ -827,6 +851,7 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
                 const int32_t first = lines == Lines::Rows ? range.firstRow : range.firstColumn;
                 walker.Walk(sheet, lines, range, 142, text, [&](int32_t position, int32_t last) {
                     lineEnds.push_back(text.size());
+                    ordinals.push_back(position - first + 1);
                     walker.ReserveFromSample(text, 0, position, first, last);
                 });
             } catch (...) {
@@ -836,7 +861,7 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
                 throw;
             }
         }
-        walker.RecordLines(sheet, std::move(text), lineEnds, resultNumber);
+        walker.RecordLines(sheet, std::move(text), lineEnds, ordinals, resultNumber);
         walker.StopHanding();
         sheet.Unload();
     }

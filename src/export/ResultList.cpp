@@ -106,20 +106,20 @@ void ResultList::RollBack(const SinkMark& mark)
 }
 
 size_t ResultList::TakeLines(const ResultEntry& head, std::string text, const std::vector<size_t>& lineEnds,
-    int64_t firstOrdinal, bool skipEmpty)
+    const std::vector<int64_t>& ordinals, bool skipEmpty)
 {
     const SharedText shared(std::move(text));
     size_t begin = 0;
     size_t made = 0;
-    int64_t ordinal = firstOrdinal;
-    for (const size_t end : lineEnds) {
+    for (size_t i = 0; i < lineEnds.size(); ++i) {
+        const size_t end = lineEnds[i];
+        const int64_t ordinal = ordinals.empty() ? head.ordinal + static_cast<int64_t>(i) : ordinals[i];
         if (end > begin || !skipEmpty) {
             push_back(
                 ResultEntry { head.fileName, head.sheetName, ordinal, shared.Part(begin, end - begin), head.mode });
             ++made;
         }
         begin = end;
-        ++ordinal;
     }
     return made;
 }

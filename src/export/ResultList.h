@@ -131,7 +131,7 @@ public:
     void RollBack(const SinkMark& mark) override;
     // The lines' entries share the one text rather than each taking a copy.
     size_t TakeLines(const ResultEntry& head, std::string text, const std::vector<size_t>& lineEnds,
-        int64_t firstOrdinal, bool skipEmpty) override;
+        const std::vector<int64_t>& ordinals, bool skipEmpty) override;
 
 private:
     // What entries pushed one after another share: their names and their texts' buffer.

@@ -5,13 +5,15 @@
 namespace vellumcast::exporting {
 
 size_t ResultSink::TakeLines(const ResultEntry& head, std::string text, const std::vector<size_t>& lineEnds,
-    int64_t firstOrdinal, bool skipEmpty)
+    const std::vector<int64_t>& ordinals, bool skipEmpty)
 {
-    ResultEntry line { head.fileName, head.sheetName, firstOrdinal, {}, head.mode };
+    ResultEntry line { head.fileName, head.sheetName, head.ordinal, {}, head.mode };
     const std::string_view all(text);
     size_t begin = 0;
     size_t made = 0;
-    for (const size_t end : lineEnds) {
+    for (size_t i = 0; i < lineEnds.size(); ++i) {
+        const size_t end = lineEnds[i];
+        line.ordinal = ordinals.empty() ? head.ordinal + static_cast<int64_t>(i) : ordinals[i];
         if (end > begin || !skipEmpty) {
             BeginEntry(line);
             Append(all.substr(begin, end - begin));
@@ -19,7 +21,6 @@ size_t ResultSink::TakeLines(const ResultEntry& head, std::string text, const st
             ++made;
         }
         begin = end;
-        ++line.ordinal;
     }
     return made;
 }

@@ -48,11 +48,12 @@ public:
     // a size_t holds means they may hold every text whole.
     virtual size_t HoldLimit() const { return std::numeric_limits<size_t>::max(); }
 
-    // One entry per line of text, head's names on each, numbered from firstOrdinal in
-    // turn: line i ends at lineEnds[i] (offsets in text). With skipEmpty an empty line
-    // gives no entry, but its number is still counted. Returns the entries made.
+    // One entry per line of text, head's names on each: line i ends at lineEnds[i]
+    // (offsets in text) and is numbered ordinals[i], or without ordinals head.ordinal + i.
+    // With skipEmpty an empty line gives no entry, but its number is still counted.
+    // Returns the entries made.
     virtual size_t TakeLines(const ResultEntry& head, std::string text, const std::vector<size_t>& lineEnds,
-        int64_t firstOrdinal, bool skipEmpty);
+        const std::vector<int64_t>& ordinals, bool skipEmpty);
 
     // A whole entry at once.
     void Take(const ResultEntry& head, std::string text)

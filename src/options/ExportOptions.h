@@ -8,6 +8,10 @@ namespace vellumcast::options {
 
 enum class SaveMode { AllSheets, EachSheet, EachRow, EachColumn };
 
+// What text a cell gives: as displayed; as displayed with dates and times in ISO 8601;
+// or raw, what the cell holds (numbers unformatted, dates in ISO 8601).
+enum class CellValues { Displayed, IsoDates, Raw };
+
 struct ExportOptions {
     std::string divider = "\t";
     bool includeBlankCells = true;
@@ -17,6 +21,10 @@ struct ExportOptions {
     bool csvQuoting = false; // quote only cells that need it and double their quotes
     bool lineFeedOnly = false; // end lines in LF instead of CR LF
     bool skipEmptyLines = false; // leave out lines whose cells are all blank
+    CellValues cellValues = CellValues::Displayed;
+    bool fillMerged = false; // every cell of a merged area gives the text of the area's first cell
+    bool skipHiddenRows = false; // rows the workbook hides are left out of the lines
+    bool skipHiddenColumns = false; // columns the workbook hides are left out of the lines
 };
 
 // The five divider choices of the main window, in their order.

@@ -156,6 +156,9 @@ TEST(ResultSink, EveryFixtureReachesARecordingSinkWholeAndInOrderHoweverItIsLoad
                     options.saveMode = mode;
                     options.divider = ",";
                     options.includeBlankCells = mode != SaveMode::EachColumn;
+                    // Hidden lines left out number the others by their place in the used range.
+                    options.skipHiddenRows = options.skipHiddenColumns = options.skipEmptyLines
+                        = mode == SaveMode::EachRow;
                     vt::ExportHarness listed;
                     if (!Export(listed.context, path, mode, options, listed.resultNumber))
                         continue;
