@@ -2,6 +2,7 @@
 
 #include "cli/InOrderJobs.h"
 #include "cli/Messages.h"
+#include "cli/SpooledResults.h"
 #include "cli/Streams.h"
 #include "cli/Workbooks.h"
 #include "core/ErrorReport.h"
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <istream>
 #include <iterator>
 #include <memory>
@@ -220,13 +222,13 @@ public:
 
     // The worksheets named with --sheet that gave no text, said as warnings: a person
     // who asked for one is told why no file came of it.
-    void WarnOfEmptyChosen(const exporting::ResultList& results)
+    void WarnOfEmptyChosen(const SpooledResults& results)
     {
         if (Chosen().saveMode == options::SaveMode::AllSheets)
             return;
         std::unordered_set<std::string_view> exported;
-        for (const auto& entry : results)
-            exported.insert(entry.sheetName.View());
+        for (size_t i = 0; i < results.size(); ++i)
+            exported.insert(results.Head(i).sheetName.View());
         for (const auto& name : m_chosen) {
             if (exported.count(name) == 0)
                 m_warnings += WarningLine(
@@ -246,9 +248,10 @@ private:
 // UTF-8's byte-order mark.
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-// What one workbook gave, held until its turn to be printed and saved.
+// What one workbook gave, held until its turn to be printed and saved; its texts mostly
+// in a temporary file.
 struct WorkbookOutcome {
-    exporting::ResultList results;
+    SpooledResults results;
     std::string listing;
     std::string errors;
     std::string warnings;
@@ -366,21 +369,33 @@ private:
 
     // The texts one after another; asked for, one byte-order mark starts the output, as
     // it would start one file holding them all.
-    void WriteTexts(const exporting::ResultList& results)
+    void WriteTexts(const SpooledResults& results)
     {
-        for (const auto& entry : results) {
+        for (size_t i = 0; i < results.size(); ++i) {
             if (m_options.byteOrderMark && !m_markWritten) {
                 m_out.Write(kByteOrderMark);
                 m_markWritten = true;
             }
-            m_out.Write(entry.text);
+            const int code = results.WriteText(i, [&](std::string_view piece) {
+                m_out.Write(piece);
+                return 0;
+            });
+            if (code != 0)
+                m_terminal.Error(ProgramLine(
+                    "the texts held in a temporary file cannot be read back: " + std::string(std::strerror(code))));
+            m_ok = m_ok && code == 0;
         }
         m_out.Flush();
     }
 
-    void Save(const std::string& argument, const exporting::ResultList& results)
+    void Save(const std::string& argument, const SpooledResults& results)
     {
-        m_session->Save(results, ShownName(argument));
+        for (size_t i = 0; i < results.size(); ++i) {
+            m_session->Save(
+                results.Head(i),
+                [&](const std::function<int(std::string_view)>& write) { return results.WriteText(i, write); },
+                ShownName(argument));
+        }
         m_out.Flush();
         m_terminal.Error(m_saveMessages);
         m_saveMessages.clear();

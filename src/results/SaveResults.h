@@ -127,11 +127,18 @@ public:
     // Saves the results of part, which came from the workbook workbookName (used by a
     // name template).
     void Save(const exporting::ResultList& part, std::string_view workbookName = {});
+    // Saves one result, named by entry (whose text is not read), with text given in
+    // pieces, so that it need not be held whole; a part of one result.
+    void Save(const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName = {});
     const SaveSummary& Summary() const { return m_summary; }
 
 private:
     std::string FileNameFor(const exporting::ResultEntry& entry, std::string_view workbookName) const;
-    void StopAll(const exporting::ResultList& part, size_t from, const std::string& why, int step);
+    // Ends the save with one report: left results are not written.
+    void StopAll(size_t left, const std::string& why, int step);
+    // Saves one result; left counts it and those after it in its part. False once the save ended.
+    bool SaveEntry(
+        const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName, size_t left);
 
     options::SaveMode ModeOf(const exporting::ResultEntry& entry) const { return m_mode.value_or(entry.mode); }
     int WriteStep(const exporting::ResultEntry& entry) const; // the step number a failure is reported at
