@@ -394,6 +394,7 @@ private:
     Streamed ComposeWhileLoading(
         Worksheet& sheet, Lines kind, const StreamedLines& lines, Compose&& compose, Finish&& finish, Drop&& drop)
     {
+        // Lines that depend on merged areas or hidden rows wait for the whole worksheet.
         if (sheet.Loaded() || m_reader.UsesLayout())
             return Streamed::No;
         const uint64_t textUsed = m_budget.TextUsed();

@@ -243,7 +243,7 @@ TEST(CellReadingOptions, RawNumbersAreTheShortestDecimalAndDatesFollowTheDateSys
         vt::TempDir dir;
         const std::string path = writer.Save(dir.Path() + "/values.xlsx");
 
-        auto text = [&](options::CellValues values) {
+        auto textOnce = [&](options::CellValues values) {
             spreadsheet::Application application;
             auto book = application.Open(path);
             vt::ExportHarness h;
@@ -251,6 +251,18 @@ TEST(CellReadingOptions, RawNumbersAreTheShortestDecimalAndDatesFollowTheDateSys
             o.cellValues = values;
             exporting::ExportSheetToTextFile(h.context, book.get(), o, path, h.resultNumber);
             return h.results.size() == 1 ? std::string(h.results[0].text.View()) : std::string();
+        };
+        // Composed while the worksheet loads or from the loaded worksheet, the same bytes.
+        auto text = [&](options::CellValues values) {
+            std::string beside;
+            {
+                vt::ScopedLoadBesideWalkThreshold always(0);
+                beside = textOnce(values);
+            }
+            vt::ScopedLoadBesideWalkThreshold never(spreadsheet::kNeverLoadBeside);
+            const std::string loaded = textOnce(values);
+            EXPECT_EQ(beside, loaded);
+            return loaded;
         };
         std::string raw;
         std::string iso;
