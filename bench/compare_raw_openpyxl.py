@@ -2,7 +2,7 @@
 """Compares the engine's raw cell values, merged areas and hidden rows and columns with
 openpyxl's reading of the same xlsx workbooks, run by hand (Debian: python3-openpyxl).
 
-    bench/compare_raw_openpyxl.py [--dump build/bin/dump_raw] [-v] [FOLDER|BOOK ...]
+    bench/compare_raw_openpyxl.py [--dump build/bin/dump_cells] [-v] [FOLDER|BOOK ...]
 
 Without arguments it reads the xlsx and xlsm workbooks of Samples, tests/fixtures/workbooks
 and ../shared/fixtures/workbooks beside the repository, each content once. A cell counts when
@@ -55,7 +55,7 @@ def unescape(text):
 
 
 def engine_read(dump, path):
-    result = subprocess.run([dump, path], capture_output=True, text=True, errors='surrogateescape')
+    result = subprocess.run([dump, '--raw', path], capture_output=True, text=True, errors='surrogateescape')
     if result.returncode != 0:
         return None
     sheets = {}
@@ -205,7 +205,7 @@ def main():
         sys.stdout.buffer.write(pickle.dumps(openpyxl_read(sys.argv[2])))
         return 0
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
-    parser.add_argument('--dump', default=os.path.join(ROOT, 'build', 'bin', 'dump_raw'))
+    parser.add_argument('--dump', default=os.path.join(ROOT, 'build', 'bin', 'dump_cells'))
     parser.add_argument('-v', '--verbose', action='store_true')
     parser.add_argument('paths', nargs='*')
     options = parser.parse_args()

@@ -1,13 +1,21 @@
-// Prints every worksheet of a workbook and the displayed text of each cell that has one,
-// for comparing the engine with another spreadsheet program cell by cell:
-// dump_cells BOOK
-// Output, one line each: "sheet<TAB>NAME" for a worksheet, then "ROW<TAB>COLUMN<TAB>TEXT"
-// (1-based) for its non-empty cells in row order; a backslash, tab, carriage return or
-// line feed in a name or text is written as \\, \t, \r or \n.
+// Prints what the engine reads of a workbook, for comparing it cell by cell with another
+// spreadsheet program or reader:
+//   dump_cells BOOK        the displayed text of each cell (bench/compare_heldout.py)
+//   dump_cells --raw BOOK  raw values, merged areas and hidden rows and columns
+//                          (bench/compare_raw_openpyxl.py)
+// Output, one line each, fields divided by tabs; a backslash, tab, carriage return or line
+// feed in a name or text is written as \\, \t, \r or \n.
+// - displayed: "sheet NAME" for a worksheet, then "ROW COLUMN TEXT" (1-based) for each of
+//   its cells with a text, in row order;
+// - raw: "sheet NAME FIRSTROW FIRSTCOLUMN LASTROW LASTCOLUMN" (the used range), then
+//   "cell ROW COLUMN TEXT" for each cell with a raw text, "merge FIRSTROW FIRSTCOLUMN
+//   LASTROW LASTCOLUMN" for each merged area, "row ROW" and "column COLUMN" for each hidden
+//   row and column of the used range.
 
 #include "spreadsheet/Workbook.h"
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -41,30 +49,60 @@ std::string Escaped(std::string_view text)
     return out;
 }
 
+// Prints each cell of the worksheet with a text in style, after prefix.
+void PrintCells(Worksheet& sheet, CellTextStyle style, const char* prefix)
+{
+    const SheetData& cells = sheet.Cells();
+    const auto& rows = cells.Rows();
+    for (size_t r = 0; r < rows.size(); ++r) {
+        const size_t end = r + 1 < rows.size() ? rows[r + 1].begin : sheet.CellCount();
+        for (size_t i = rows[r].begin; i < end; ++i) {
+            const Cell& cell = cells.CellAt(i);
+            const std::string_view text = sheet.TextOf(cell, style);
+            if (!text.empty())
+                std::printf("%s%d\t%d\t%s\n", prefix, rows[r].row, cell.column, Escaped(text).c_str());
+        }
+    }
+}
+
+void PrintLayout(Worksheet& sheet, const CellRange& range)
+{
+    for (const CellRange& area : sheet.MergedAreas())
+        std::printf("merge\t%d\t%d\t%d\t%d\n", area.firstRow, area.firstColumn, area.lastRow, area.lastColumn);
+    for (int32_t row = 1; row <= range.lastRow; ++row) {
+        if (sheet.RowHidden(row))
+            std::printf("row\t%d\n", row);
+    }
+    for (int32_t column = 1; column <= range.lastColumn; ++column) {
+        if (sheet.ColumnHidden(column))
+            std::printf("column\t%d\n", column);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: dump_cells BOOK\n");
+    const bool raw = argc == 3 && std::strcmp(argv[1], "--raw") == 0;
+    if (argc != 2 && !raw) {
+        std::fprintf(stderr, "usage: dump_cells [--raw] BOOK\n");
         return 2;
     }
     try {
         Application application;
-        auto book = application.Open(argv[1]);
+        auto book = application.Open(argv[argc - 1]);
         for (auto& sheet : book->Worksheets()) {
-            std::printf("sheet\t%s\n", Escaped(sheet.Name()).c_str());
-            const SheetData& cells = sheet.Cells();
-            const auto& rows = cells.Rows();
-            for (size_t r = 0; r < rows.size(); ++r) {
-                const size_t end = r + 1 < rows.size() ? rows[r + 1].begin : sheet.CellCount();
-                for (size_t i = rows[r].begin; i < end; ++i) {
-                    const Cell& cell = cells.CellAt(i);
-                    const std::string_view text = sheet.TextOf(cell);
-                    if (!text.empty())
-                        std::printf("%d\t%d\t%s\n", rows[r].row, cell.column, Escaped(text).c_str());
-                }
+            if (!raw) {
+                std::printf("sheet\t%s\n", Escaped(sheet.Name()).c_str());
+                PrintCells(sheet, CellTextStyle::Displayed, "");
+            } else {
+                const CellRange range = sheet.UsedRange();
+                std::printf("sheet\t%s\t%d\t%d\t%d\t%d\n", Escaped(sheet.Name()).c_str(), range.firstRow,
+                    range.firstColumn, range.lastRow, range.lastColumn);
+                PrintCells(sheet, CellTextStyle::Raw, "cell\t");
+                PrintLayout(sheet, range);
             }
+            sheet.Unload();
         }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
