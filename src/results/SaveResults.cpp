@@ -320,7 +320,15 @@ bool SaveSession::SaveEntry(
     file.written = run.Step(writeStep, [&] {
         const std::string name = m_names->Claim(FileNameFor(entry, workbookName), file.renamed);
         file.path = m_folder->Prefix() + name;
-        failure = core::ReplaceFileIn(*m_folder, name, text, files);
+        if (m_leading.empty()) {
+            failure = core::ReplaceFileIn(*m_folder, name, text, files);
+            return;
+        }
+        const core::TextPieces led = [&](const std::function<int(std::string_view)>& write) {
+            const int code = write(m_leading);
+            return code != 0 ? code : text(write);
+        };
+        failure = core::ReplaceFileIn(*m_folder, name, led, files);
     }) && !failure;
     m_summary.stopped = failure && failure->folderWide;
     if (failure && failure->noSpace) {

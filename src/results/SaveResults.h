@@ -122,6 +122,8 @@ public:
 
     // Names the files from pattern (TemplateFileName) rather than as SavedFileName does.
     void SetNameTemplate(std::optional<std::string> pattern) { m_template = std::move(pattern); }
+    // Bytes every file written starts with before its text, such as a byte-order mark.
+    void SetLeadingBytes(std::string bytes) { m_leading = std::move(bytes); }
     // Saves the results of part, which came from the workbook workbookName (used by a
     // name template).
     void Save(const exporting::ResultList& part, std::string_view workbookName = {});
@@ -150,6 +152,7 @@ private:
     SaveSummary m_summary;
     size_t m_index = 0; // the next result's position in the whole list
     std::optional<std::string> m_template;
+    std::string m_leading;
     std::optional<size_t> m_total;
 };
 

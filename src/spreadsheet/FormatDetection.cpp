@@ -112,12 +112,14 @@ bool IsFlatOds(Probe& probe)
     return head.find("<?xml") != std::string_view::npos && head.find("office:document") != std::string_view::npos;
 }
 
+// An XML spreadsheet naming its namespace in its first 4096 characters, in UTF-16 (with a
+// byte-order mark or without) as well as in a byte-wide encoding.
 bool IsSpreadsheetMl(Probe& probe)
 {
     const auto bytes = probe.Bytes();
-    return !probe.IsZip()
-        && spreadsheetml::LooksLikeSpreadsheetMl(
-            { reinterpret_cast<const char*>(bytes.data()), std::min<size_t>(bytes.size(), 4096) });
+    const std::string_view head(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const size_t looked = text::Utf16XmlOrder(head) == text::ByteOrderMark::None ? 4096 : 8192;
+    return !probe.IsZip() && spreadsheetml::LooksLikeSpreadsheetMl(head.substr(0, looked));
 }
 
 // Plain text: no NUL characters and few control characters in the first kilobytes, read

@@ -106,7 +106,8 @@ TEST(FormatParityTest, TemplatesAndVariantsOpenAsTheirFormats)
         const char* base;
         std::vector<const char*> variants;
     } cases[] = { { "date.xlsx", { "date.xltx", "date.xltm", "date.xlam" } }, { "date.xls", { "date.xlt" } },
-        { "date.ods", { "date.ots", "date.fods" } } };
+        { "date.ods", { "date.ots", "date.fods" } }, { "date.xml", { "date-utf16le.xml", "date-utf16be.xml" } },
+        { "any_sheets.xml", { "any_sheets-utf16-nobom.xml" } } };
     for (const auto& c : cases) {
         Application application;
         auto base = application.Open(testing::Fixture(std::string("workbooks/") + c.base));

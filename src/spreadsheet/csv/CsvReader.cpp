@@ -310,7 +310,13 @@ std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, Workboo
             "it is not a workbook (it holds plain text; name it .csv to read it as delimited text)");
     // Nor is an XML document of a kind no reader takes a table of text.
     const auto bytes = context.bytes->Bytes();
-    const std::string_view head(reinterpret_cast<const char*>(bytes.data()), std::min<size_t>(bytes.size(), 8));
+    std::string_view head(reinterpret_cast<const char*>(bytes.data()), std::min<size_t>(bytes.size(), 12));
+    std::string wide;
+    if (const auto order = text::Utf16XmlOrder(head); order != text::ByteOrderMark::None) {
+        head.remove_prefix(text::ByteOrderMarkLength(text::ByteOrderMarkOf(head)));
+        wide = text::Utf16ToUtf8(head, order == text::ByteOrderMark::Utf16BE);
+        head = wide;
+    }
     if (head.starts_with("<?xml") || head.starts_with("\xEF\xBB\xBF<?xml"))
         throw SpreadsheetError(ErrorCode::NotAWorkbook, "it is not a workbook (an XML document of another kind)");
     const char separator = SeparatorOfName(extension);

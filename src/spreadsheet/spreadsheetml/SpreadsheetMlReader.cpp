@@ -7,6 +7,7 @@
 #include "spreadsheet/spreadsheetml/SpreadsheetMlReader.h"
 #include "spreadsheet/SheetLayout.h"
 #include "spreadsheet/spreadsheetml/NamedFormats.h"
+#include "spreadsheet/text/TextEncoding.h"
 #include "spreadsheet/xlsx/XlsxText.h"
 #include "spreadsheet/xml/Xml.h"
 #include "spreadsheet/xml/XmlScanner.h"
@@ -419,26 +420,42 @@ public:
 
 private:
     // Reads the document a piece at a time: UTF-8 (what every writer produces) through
-    // the fast scanner, any other encoding through Expat, which converts it.
+    // the fast scanner, UTF-16 converted to UTF-8 piece by piece on its way to the same
+    // scanner, any other encoding through Expat, which converts it.
     void Stream(SpreadsheetMlHandler& handler, SheetBuilder* builder)
     {
         const auto bytes = m_bytes->Bytes();
         const std::string_view document(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         xml::XmlScanner scanner(handler);
         std::unique_ptr<xml::XmlParser> expat;
-        if (!xml::ScannerReads(document)) {
+        std::optional<text::Utf16Decoder> utf16;
+        std::string converted;
+        size_t start = 0;
+        if (const auto order = text::Utf16XmlOrder(document); order != text::ByteOrderMark::None) {
+            utf16.emplace(order == text::ByteOrderMark::Utf16BE);
+            start = text::ByteOrderMarkLength(text::ByteOrderMarkOf(document));
+        } else if (!xml::ScannerReads(document)) {
             expat = std::make_unique<xml::XmlParser>(handler);
-            handler.SetControls({}, [&] { expat->Stop(); });
-        } else {
-            handler.SetControls([&] { scanner.SkipContent(); }, [&] { scanner.Stop(); });
         }
-        for (size_t at = 0; at < document.size(); at += kPiece) {
+        if (expat)
+            handler.SetControls({}, [&] { expat->Stop(); });
+        else
+            handler.SetControls([&] { scanner.SkipContent(); }, [&] { scanner.Stop(); });
+        for (size_t at = start; at < document.size(); at += kPiece) {
             const std::string_view piece = document.substr(at, kPiece);
             const bool final = at + piece.size() >= document.size();
-            if (expat)
+            if (expat) {
                 expat->Feed(piece, final);
-            else
+            } else if (utf16) {
+                converted.clear();
+                if (!utf16->Decode(piece, final, converted))
+                    throw SpreadsheetError(ErrorCode::Corrupt,
+                        "its UTF-16 text is damaged at byte " + std::to_string(start + utf16->DamageAt())
+                            + " (an unpaired surrogate or a byte missing)");
+                scanner.Feed(converted, final);
+            } else {
                 scanner.Feed(piece, final);
+            }
             if (builder)
                 builder->NoteRead(at + piece.size(), document.size());
             if (handler.TargetDone() || (expat ? expat->Stopped() : scanner.Stopped()))
@@ -460,8 +477,14 @@ bool LooksLikeSpreadsheetMl(std::string_view head)
 {
     // A document that names the namespace early; the reader itself checks that the root
     // is that namespace's Workbook. Text that merely mentions it is no document.
-    if (head.starts_with("\xEF\xBB\xBF"))
+    std::string decoded;
+    if (const auto order = text::Utf16XmlOrder(head); order != text::ByteOrderMark::None) {
+        head.remove_prefix(text::ByteOrderMarkLength(text::ByteOrderMarkOf(head)));
+        decoded = text::Utf16ToUtf8(head, order == text::ByteOrderMark::Utf16BE);
+        head = decoded;
+    } else if (head.starts_with("\xEF\xBB\xBF")) {
         head.remove_prefix(3);
+    }
     const size_t start = head.find_first_not_of(" \t\r\n");
     return start != std::string_view::npos && head[start] == '<' && head.find(kSpreadsheet) != std::string_view::npos;
 }

@@ -1,5 +1,6 @@
 #include "spreadsheet/text/TextEncoding.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -195,6 +196,68 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian)
     if (bytes.size() % 2 != 0)
         AppendUtf8(kReplacement, out);
     return out;
+}
+
+ByteOrderMark Utf16XmlOrder(std::string_view head)
+{
+    const ByteOrderMark mark = ByteOrderMarkOf(head);
+    if (mark == ByteOrderMark::Utf16LE || mark == ByteOrderMark::Utf16BE)
+        return mark;
+    if (head.starts_with(std::string_view("<\0", 2)) && !head.starts_with(std::string_view("<\0\0", 3)))
+        return ByteOrderMark::Utf16LE;
+    if (head.starts_with(std::string_view("\0<", 2)))
+        return ByteOrderMark::Utf16BE;
+    return ByteOrderMark::None;
+}
+
+bool Utf16Decoder::Decode(std::string_view piece, bool final, std::string& out)
+{
+    const auto* data = reinterpret_cast<const uint8_t*>(piece.data());
+    size_t at = 0;
+    // Takes the next byte: the held ones first, then the piece's.
+    const auto unitAt = [&](size_t index) -> uint32_t {
+        const auto byte = [&](size_t i) -> uint32_t { return i < m_heldCount ? m_held[i] : data[i - m_heldCount]; };
+        const uint32_t first = byte(index), second = byte(index + 1);
+        return m_bigEndian ? (first << 8) | second : (second << 8) | first;
+    };
+    const size_t total = m_heldCount + piece.size();
+    out.reserve(out.size() + total + total / 2);
+    while (at + 2 <= total) {
+        const uint32_t unit = unitAt(at);
+        if (unit < 0x80) {
+            out.push_back(static_cast<char>(unit));
+            at += 2;
+        } else if (unit < 0xD800 || unit > 0xDFFF) {
+            AppendUtf8(unit, out);
+            at += 2;
+        } else if (unit <= 0xDBFF && at + 4 <= total) {
+            const uint32_t low = unitAt(at + 2);
+            if (low < 0xDC00 || low > 0xDFFF) {
+                m_damageAt = m_consumed + at;
+                return false;
+            }
+            AppendUtf8(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00), out);
+            at += 4;
+        } else if (unit <= 0xDBFF && !final) {
+            break; // the pair's second half comes with the next piece
+        } else {
+            m_damageAt = m_consumed + at;
+            return false;
+        }
+    }
+    if (final && at != total) {
+        m_damageAt = m_consumed + at;
+        return false;
+    }
+    // Keep what is left (at most a high surrogate and one byte) for the next piece.
+    uint8_t rest[3];
+    const size_t left = total - at;
+    for (size_t i = 0; i < left; ++i)
+        rest[i] = static_cast<uint8_t>(at + i < m_heldCount ? m_held[at + i] : data[at + i - m_heldCount]);
+    std::copy(rest, rest + left, m_held);
+    m_heldCount = static_cast<uint8_t>(left);
+    m_consumed += at;
+    return true;
 }
 
 } // namespace vellumcast::spreadsheet::text

@@ -33,4 +33,33 @@ size_t ByteOrderMarkLength(ByteOrderMark mark);
 // last byte becomes U+FFFD, so damaged text still reads and the output is valid UTF-8.
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
 
+// The UTF-16 byte order an XML document is written in: its byte-order mark's, or, with
+// none, that of its first character '<' written as one UTF-16 code unit (XML 1.0,
+// appendix F). None for a document in any other encoding.
+ByteOrderMark Utf16XmlOrder(std::string_view head);
+
+// Converts UTF-16 to UTF-8 a piece at a time, joining a surrogate pair cut between two
+// pieces. Unlike Utf16ToUtf8 it refuses damage (an unpaired surrogate, an odd last byte)
+// instead of replacing it, for documents whose damaged text must not be read as text.
+class Utf16Decoder {
+public:
+    explicit Utf16Decoder(bool bigEndian)
+        : m_bigEndian(bigEndian)
+    {
+    }
+
+    // Appends the characters of the next piece to out; final marks the last piece.
+    // Returns false at damage, with DamageAt() the offset of the damaged code unit
+    // counted from the first byte decoded; the decoder is then done.
+    bool Decode(std::string_view piece, bool final, std::string& out);
+    uint64_t DamageAt() const { return m_damageAt; }
+
+private:
+    bool m_bigEndian;
+    uint8_t m_held[3] = {}; // the bytes of an unfinished unit or surrogate pair
+    uint8_t m_heldCount = 0;
+    uint64_t m_consumed = 0; // the bytes before m_held
+    uint64_t m_damageAt = 0;
+};
+
 } // namespace vellumcast::spreadsheet::text

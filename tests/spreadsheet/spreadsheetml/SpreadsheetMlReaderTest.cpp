@@ -236,5 +236,82 @@ TEST(SpreadsheetMl, DamageIsReportedNotGuessed)
     EXPECT_EQ(codeOf("<?xml version=\"1.0\"?><data><row>1</row></data>"), ErrorCode::NotAWorkbook);
 }
 
+// The document as UTF-16 code units, little- or big-endian, after a byte-order mark or none.
+std::string Utf16(const std::string& utf8, bool bigEndian, bool mark)
+{
+    std::string out = mark ? (bigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
+    const auto put = [&](uint32_t unit) {
+        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+        out += bigEndian ? std::string { high, low } : std::string { low, high };
+    };
+    for (size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k)
+            code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        i += length;
+        if (code >= 0x10000) {
+            put(0xD800 + ((code - 0x10000) >> 10));
+            put(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            put(code);
+        }
+    }
+    return out;
+}
+
+TEST(SpreadsheetMl, Utf16DocumentsReadAsTheirUtf8Form)
+{
+    // Text past ASCII and past the first plane, a number through a style, and a second
+    // worksheet lying beyond the first megabyte, so that the conversion goes on across
+    // pieces and the reader passes over the first table.
+    std::string rows;
+    for (int r = 0; r < 20000; ++r)
+        rows += "<Row>" + Cell("String", "caf\xC3\xA9 \xF0\x9F\x98\x80 " + std::to_string(r)) + "</Row>";
+    std::string book = Book(Style("p", "0.0%"),
+        Sheet("Premi\xC3\xA8re", rows)
+            + Sheet("Second", "<Row>" + Cell("Number", "0.25", " ss:StyleID=\"p\"") + "</Row>"));
+    book.replace(0, book.find("?>"), "<?xml version=\"1.0\" encoding=\"UTF-16\"");
+    Application application;
+    for (const bool bigEndian : { false, true }) {
+        for (const bool mark : { true, false }) {
+            SCOPED_TRACE(std::string(bigEndian ? "big" : "little") + (mark ? " with its mark" : " without a mark"));
+            const std::string bytes = Utf16(book, bigEndian, mark);
+            ASSERT_GT(bytes.size(), size_t { 2 } << 20);
+            auto opened = application.OpenBytes(bytes, "wide.xml");
+            auto& sheets = opened->Worksheets();
+            ASSERT_EQ(sheets.size(), 2u);
+            EXPECT_EQ(sheets[0].Name(), "Premi\xC3\xA8re");
+            EXPECT_EQ(sheets[1].CellText(1, 1), "25.0%");
+            EXPECT_EQ(sheets[0].CellText(1, 1), "caf\xC3\xA9 \xF0\x9F\x98\x80 0");
+            EXPECT_EQ(sheets[0].CellText(20000, 1), "caf\xC3\xA9 \xF0\x9F\x98\x80 19999");
+        }
+    }
+}
+
+TEST(SpreadsheetMl, DamagedOrForeignUtf16IsRefused)
+{
+    Application application;
+    const auto readAll = [&](const std::string& bytes) {
+        return [&application, bytes] {
+            auto book = application.OpenBytes(bytes, "wide.xml");
+            for (auto& sheet : book->Worksheets())
+                sheet.UsedRange();
+        };
+    };
+    const std::string good = Utf16(Book({}, Sheet("S", "<Row>" + Cell("String", "x") + "</Row>")), false, true);
+    // A lone surrogate in a cell, and the document cut in the middle of a code unit.
+    std::string surrogate = good;
+    const size_t x = surrogate.find(std::string("x\0<\0", 4));
+    ASSERT_NE(x, std::string::npos);
+    surrogate.replace(x, 2, std::string("\x00\xDC", 2));
+    testing::ExpectFailure(readAll(surrogate), ErrorCode::Corrupt, { "wide.xml", "byte " + std::to_string(x) });
+    testing::ExpectFailure(readAll(good + "<"), ErrorCode::Corrupt, { "wide.xml", "UTF-16" });
+    // UTF-16 XML of another kind is no workbook, nor a table of its markup.
+    EXPECT_EQ(testing::ErrorCodeOf(readAll(Utf16("<?xml version=\"1.0\"?><data><row>1</row></data>", false, true))),
+        ErrorCode::NotAWorkbook);
+}
+
 } // namespace
 } // namespace vellumcast::spreadsheet
