@@ -348,7 +348,7 @@ public:
     // handed over past that (size at most what the walk under way may go back to).
     void TakeBack(std::string& out, size_t size)
     {
-        if (m_handOut && m_handed) {
+        if (m_handOut == &out && m_handed) {
             m_context.results.RollBack(m_handMark);
             m_handed = false;
             m_handNextOrdinal = 1;
