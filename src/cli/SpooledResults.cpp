@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -161,7 +162,9 @@ int SpooledResults::WriteText(size_t index, const std::function<int(std::string_
     std::FILE* file = m_file;
     if (std::fflush(file) != 0 || SeekTo(file, at - m_memoryBytes) != 0)
         return errno != 0 ? errno : EIO;
-    m_filePosition = at - m_memoryBytes;
+    // A write after a read must seek first (the C streams ask it; Windows' fail the write
+    // without it), so the next write is told the position is unknown.
+    m_filePosition = std::numeric_limits<uint64_t>::max();
     std::string piece(std::min<uint64_t>(end - at, kHoldBytes), '\0');
     while (at < end) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(end - at, piece.size()));
@@ -170,7 +173,6 @@ int SpooledResults::WriteText(size_t index, const std::function<int(std::string_
         if (got != want)
             return errno != 0 ? errno : EIO;
         at += got;
-        m_filePosition += got;
         if (const int code = write(std::string_view(piece.data(), got)))
             return code;
     }
