@@ -13,7 +13,8 @@ namespace vellumcast::spreadsheet {
 
 class SharedStringTable {
 public:
-    size_t size() const { return m_bounds.size() - 1; }
+    // A table moved from holds no bounds at all, and no strings.
+    size_t size() const { return m_bounds.empty() ? 0 : m_bounds.size() - 1; }
     bool empty() const { return size() == 0; }
     void reserve(size_t count) { m_bounds.reserve(count + 1); }
     void push_back(std::string_view text)

@@ -19,6 +19,11 @@ TEST(SharedStringTable, GivesBackEachStringAsAddedWhateverItHolds)
     ASSERT_EQ(table.size(), strings.size());
     for (size_t i = 0; i < strings.size(); ++i)
         EXPECT_EQ(table[i], strings[i]) << i;
+    // Moving the strings away leaves a table that holds none rather than a broken one.
+    SharedStringTable moved = std::move(table);
+    EXPECT_EQ(moved.size(), strings.size());
+    EXPECT_EQ(table.size(), 0u); // NOLINT(bugprone-use-after-move): what a moved-from table holds
+    EXPECT_TRUE(table.empty());
 }
 
 TEST(SharedStringTable, ManyStringsKeepTheirBoundsAsTheTextGrows)
