@@ -67,6 +67,33 @@ bool SetMode(CommandLineOptions& options, const std::string& value, std::string&
     return false;
 }
 
+bool SetValues(CommandLineOptions& options, const std::string& value, std::string& error)
+{
+    if (value != "displayed" && value != "raw") {
+        error = "unknown --values \"" + value + "\" (displayed or raw)";
+        return false;
+    }
+    options.exportOptions.cellValues = value == "raw" ? options::CellValues::Raw : options::CellValues::Displayed;
+    return true;
+}
+
+bool SetDates(CommandLineOptions& options, const std::string& value, std::string& error)
+{
+    if (value != "iso" && value != "displayed") {
+        error = "unknown --dates \"" + value + "\" (iso or displayed)";
+        return false;
+    }
+    options.isoDates = value == "iso";
+    return true;
+}
+
+Apply AddPattern(bool (SheetPatterns::*add)(const std::string&, std::string&))
+{
+    return [add](CommandLineOptions& options, const std::string& value, std::string& error) {
+        return (options.patterns.*add)(value, error);
+    };
+}
+
 bool SetDivider(CommandLineOptions& options, const std::string& value, std::string& error)
 {
     using options::DividerChoice;
@@ -121,6 +148,12 @@ const std::vector<OptionRule>& Options()
         { "name", 0, true, SetNameTemplate },
         { "lf", 0, false, ExportSwitch(&options::ExportOptions::lineFeedOnly, true) },
         { "skip-empty-lines", 0, false, ExportSwitch(&options::ExportOptions::skipEmptyLines, true) },
+        { "values", 0, true, SetValues },
+        { "dates", 0, true, SetDates },
+        { "fill-merged", 0, false, ExportSwitch(&options::ExportOptions::fillMerged, true) },
+        { "skip-hidden-rows", 0, false, ExportSwitch(&options::ExportOptions::skipHiddenRows, true) },
+        { "skip-hidden-columns", 0, false, ExportSwitch(&options::ExportOptions::skipHiddenColumns, true) },
+        { "bom", 0, false, Flag(&CommandLineOptions::byteOrderMark) },
         { "output", 'o', true,
             [](CommandLineOptions& o, const std::string& value, std::string& error) {
                 if (value.empty()) {
@@ -136,6 +169,8 @@ const std::vector<OptionRule>& Options()
                 return true;
             } },
         { "skip-hidden", 0, false, Flag(&CommandLineOptions::skipHidden) },
+        { "include", 0, true, AddPattern(&SheetPatterns::AddInclude) },
+        { "exclude", 0, true, AddPattern(&SheetPatterns::AddExclude) },
         { "list", 'l', false, Flag(&CommandLineOptions::list) },
         { "extension", 'e', true,
             [](CommandLineOptions& o, const std::string& value, std::string& error) {
@@ -224,6 +259,9 @@ public:
         // Comma-separated values are separated by commas unless another divider is asked for.
         if (m_parsed.exportOptions.csvQuoting && !m_parsed.dividerGiven)
             m_parsed.exportOptions.divider = ",";
+        // Raw values have their dates in ISO 8601 already.
+        if (m_parsed.isoDates && m_parsed.exportOptions.cellValues == options::CellValues::Displayed)
+            m_parsed.exportOptions.cellValues = options::CellValues::IsoDates;
         return m_parsed;
     }
 
@@ -314,12 +352,29 @@ std::string UsageText()
            "      --lf                      end lines in LF (default: CR LF)\n"
            "      --skip-empty-lines        leave out lines whose cells are all blank (and the\n"
            "                                files of such rows and columns)\n"
+           "      --values displayed|raw    cells as displayed (default) or raw: numbers as the\n"
+           "                                shortest decimal that reads back the same, dates and\n"
+           "                                times in ISO 8601, TRUE/FALSE, error codes, text as is\n"
+           "      --dates iso               as displayed, but dates and times in ISO 8601, e.g.\n"
+           "                                2026-12-09 (durations such as [h]:mm stay displayed)\n"
+           "      --fill-merged             every cell of a merged area gives the text of its\n"
+           "                                first cell (and counts as holding text)\n"
+           "      --skip-hidden-rows        leave out the rows the workbook hides; rows and\n"
+           "                                columns keep their numbers in file names\n"
+           "      --skip-hidden-columns     leave out the columns the workbook hides\n"
+           "      --bom                     start every file with a UTF-8 byte-order mark; with\n"
+           "                                -o -, standard output once\n"
            "  -o, --output DIR|-            folder for the .txt files (default: the current folder);\n"
            "                                - writes the texts to standard output, one after another\n"
            "      --name TEMPLATE           name the files from {book}, {ext}, {sheet} and {n},\n"
            "                                e.g. '{book}.{ext}_{sheet}' (.txt is added)\n"
            "  -s, --sheet NAME|N            export only this worksheet (repeatable; N counts from 1,\n"
            "                                hidden worksheets included)\n"
+           "      --include REGEX           export the worksheets whose names REGEX matches, beside\n"
+           "                                those named with --sheet (repeatable; a pattern\n"
+           "                                matching anywhere in a name matches), e.g. '^Q[1-4]$'\n"
+           "      --exclude REGEX           leave out the worksheets whose names REGEX matches\n"
+           "                                (repeatable), e.g. 'Draft'\n"
            "      --skip-hidden             leave hidden worksheets out\n"
            "  -l, --list                    list each workbook's worksheets and export nothing\n"
            "  -e, --extension EXT           what a folder search takes (repeatable; default: the\n"

@@ -2,6 +2,7 @@
 
 #include "cli/InOrderJobs.h"
 #include "cli/Messages.h"
+#include "cli/SpooledResults.h"
 #include "cli/Streams.h"
 #include "cli/Workbooks.h"
 #include "core/ErrorReport.h"
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <istream>
 #include <iterator>
 #include <memory>
@@ -156,9 +158,9 @@ std::string ShownName(const std::string& argument)
 
 // Opens a workbook argument and leaves in it the chosen worksheets; returns their numbers.
 // Standard input and paths naming a pipe or a terminal are read whole first, within the
-// stream limit.
+// stream limit. What the choice warns of is added to warnings as lines.
 std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& application,
-    const std::string& argument, std::unique_ptr<spreadsheet::Workbook>& workbook)
+    const std::string& argument, std::unique_ptr<spreadsheet::Workbook>& workbook, std::string& warnings)
 {
     const std::string shown = ShownName(argument);
     if (argument == "-" || IsStream(argument)) {
@@ -179,7 +181,11 @@ std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& 
     } else {
         workbook = application.Open(argument);
     }
-    return SelectWorksheets(*workbook, shown, setup.options.sheets, setup.options.skipHidden);
+    std::vector<std::string> choiceWarnings;
+    auto numbers = SelectWorksheets(*workbook, shown, setup.options, choiceWarnings);
+    for (const std::string& warning : choiceWarnings)
+        warnings += WarningLine(shown, warning);
+    return numbers;
 }
 
 // The export run's host for one workbook of the command line.
@@ -196,7 +202,7 @@ public:
         spreadsheet::Application& application, const std::string&) override
     {
         std::unique_ptr<spreadsheet::Workbook> workbook;
-        OpenChosen(m_setup, application, m_argument, workbook);
+        OpenChosen(m_setup, application, m_argument, workbook, m_warnings);
         if (!m_setup.options.sheets.empty()) {
             for (const auto& sheet : workbook->Worksheets())
                 m_chosen.push_back(sheet.Name());
@@ -216,13 +222,13 @@ public:
 
     // The worksheets named with --sheet that gave no text, said as warnings: a person
     // who asked for one is told why no file came of it.
-    void WarnOfEmptyChosen(const exporting::ResultList& results)
+    void WarnOfEmptyChosen(const SpooledResults& results)
     {
         if (Chosen().saveMode == options::SaveMode::AllSheets)
             return;
         std::unordered_set<std::string_view> exported;
-        for (const auto& entry : results)
-            exported.insert(entry.sheetName.View());
+        for (size_t i = 0; i < results.size(); ++i)
+            exported.insert(results.Head(i).sheetName.View());
         for (const auto& name : m_chosen) {
             if (exported.count(name) == 0)
                 m_warnings += WarningLine(
@@ -239,9 +245,13 @@ private:
     std::vector<std::string> m_chosen; // the worksheets named with --sheet, when any
 };
 
-// What one workbook gave, held until its turn to be printed and saved.
+// UTF-8's byte-order mark.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// What one workbook gave, held until its turn to be printed and saved; its texts mostly
+// in a temporary file.
 struct WorkbookOutcome {
-    exporting::ResultList results;
+    SpooledResults results;
     std::string listing;
     std::string errors;
     std::string warnings;
@@ -269,7 +279,8 @@ WorkbookOutcome ListOne(const RunSetup& setup, const std::string& argument)
     spreadsheet::Application application;
     std::unique_ptr<spreadsheet::Workbook> workbook;
     std::vector<size_t> numbers;
-    outcome.failed = !run.Step(172, [&] { numbers = OpenChosen(setup, application, argument, workbook); })
+    outcome.failed
+        = !run.Step(172, [&] { numbers = OpenChosen(setup, application, argument, workbook, outcome.warnings); })
         || !run.Step(108, [&] { outcome.listing = ListWorksheets(*workbook, numbers); });
     return outcome;
 }
@@ -316,6 +327,8 @@ public:
                 InputFiles(workbooks),
                 results::SavePorts { m_saveReporter, m_pump, options.quiet ? nullptr : &m_printer });
             m_session->SetNameTemplate(options.nameTemplate);
+            if (options.byteOrderMark)
+                m_session->SetLeadingBytes(std::string(kByteOrderMark));
         }
     }
 
@@ -354,16 +367,35 @@ private:
         m_out.Write((m_listed++ > 0 ? "\n" : "") + Escaped(ShownName(argument)) + "\n" + outcome.listing);
     }
 
-    void WriteTexts(const exporting::ResultList& results)
+    // The texts one after another; asked for, one byte-order mark starts the output, as
+    // it would start one file holding them all.
+    void WriteTexts(const SpooledResults& results)
     {
-        for (const auto& entry : results)
-            m_out.Write(entry.text);
+        for (size_t i = 0; i < results.size(); ++i) {
+            if (m_options.byteOrderMark && !m_markWritten) {
+                m_out.Write(kByteOrderMark);
+                m_markWritten = true;
+            }
+            const int code = results.WriteText(i, [&](std::string_view piece) {
+                m_out.Write(piece);
+                return 0;
+            });
+            if (code != 0)
+                m_terminal.Error(ProgramLine(
+                    "the texts held in a temporary file cannot be read back: " + std::string(std::strerror(code))));
+            m_ok = m_ok && code == 0;
+        }
         m_out.Flush();
     }
 
-    void Save(const std::string& argument, const exporting::ResultList& results)
+    void Save(const std::string& argument, const SpooledResults& results)
     {
-        m_session->Save(results, ShownName(argument));
+        for (size_t i = 0; i < results.size(); ++i) {
+            m_session->Save(
+                results.Head(i),
+                [&](const std::function<int(std::string_view)>& write) { return results.WriteText(i, write); },
+                ShownName(argument));
+        }
         m_out.Flush();
         m_terminal.Error(m_saveMessages);
         m_saveMessages.clear();
@@ -379,6 +411,7 @@ private:
     std::unique_ptr<results::SaveSession> m_session;
     bool m_ok = true;
     size_t m_listed = 0;
+    bool m_markWritten = false;
 };
 
 unsigned JobCount(const CommandLineOptions& options)

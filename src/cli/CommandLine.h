@@ -2,6 +2,7 @@
 // The command-line front end: exports workbooks with the same engine and export code as
 // the windows, and saves each result under the name the results window would give it.
 
+#include "cli/SheetPatterns.h"
 #include "options/ExportOptions.h"
 
 #include <iosfwd>
@@ -14,11 +15,14 @@ namespace vellumcast::cli {
 struct CommandLineOptions {
     options::ExportOptions exportOptions; // the main window's first-start defaults
     bool dividerGiven = false; // --csv alone means comma-separated
+    bool isoDates = false; // --dates iso: displayed values take ISO dates, raw ones have them
     std::string outputFolder = "."; // "-": the texts go to standard output
     std::optional<std::string> nameTemplate; // how saved files are named; none: the results window's names
     std::vector<std::string> workbooks; // files, folders to search, "-" for standard input
     std::vector<std::string> sheets; // worksheet names or numbers from 1; empty: all
+    SheetPatterns patterns; // --include and --exclude: worksheets chosen by name
     bool skipHidden = false;
+    bool byteOrderMark = false; // every file written starts with a UTF-8 byte-order mark
     bool list = false; // list the worksheets instead of exporting
     std::vector<std::string> extensions; // what a folder search takes; empty: every readable format
     bool recursive = false; // folders are searched with their subfolders

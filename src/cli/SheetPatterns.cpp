@@ -97,16 +97,16 @@ const char* TooCostly(const std::string& pattern)
 
 bool SheetPatterns::AddInclude(const std::string& pattern, std::string& error)
 {
-    return Add("--include", pattern, m_include, error);
+    return Add("--include", pattern, m_include, m_includeTexts, error);
 }
 
 bool SheetPatterns::AddExclude(const std::string& pattern, std::string& error)
 {
-    return Add("--exclude", pattern, m_exclude, error);
+    return Add("--exclude", pattern, m_exclude, m_excludeTexts, error);
 }
 
-bool SheetPatterns::Add(
-    const char* option, const std::string& pattern, std::vector<std::regex>& into, std::string& error)
+bool SheetPatterns::Add(const char* option, const std::string& pattern, std::vector<std::regex>& into,
+    std::vector<std::string>& texts, std::string& error)
 {
     const std::string start = std::string(option) + " pattern \"" + pattern + "\" ";
     try {
@@ -116,6 +116,7 @@ bool SheetPatterns::Add(
             return false;
         }
         into.push_back(std::move(compiled));
+        texts.push_back(pattern);
         return true;
     } catch (const std::regex_error& failure) {
         error = start + "is not a valid regular expression: " + Problem(failure.code());
@@ -130,6 +131,24 @@ bool SheetPatterns::AnyMatches(const std::vector<std::regex>& patterns, std::str
             return true;
     }
     return false;
+}
+
+std::vector<std::string> SheetPatterns::MatchingNone(const std::vector<std::string_view>& names) const
+{
+    std::vector<std::string> none;
+    const auto check
+        = [&](const char* option, const std::vector<std::regex>& patterns, const std::vector<std::string>& texts) {
+              for (size_t p = 0; p < patterns.size(); ++p) {
+                  const bool any = std::any_of(names.begin(), names.end(), [&](std::string_view name) {
+                      return name.size() <= MaxNameBytes && std::regex_search(name.begin(), name.end(), patterns[p]);
+                  });
+                  if (!any)
+                      none.push_back(std::string(option) + " \"" + texts[p] + "\"");
+              }
+          };
+    check("--include", m_include, m_includeTexts);
+    check("--exclude", m_exclude, m_excludeTexts);
+    return none;
 }
 
 SheetPatterns::Choice SheetPatterns::Choose(std::string_view name) const

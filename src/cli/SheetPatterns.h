@@ -38,13 +38,25 @@ public:
     Choice Choose(std::string_view name) const;
 
     bool Empty() const { return m_include.empty() && m_exclude.empty(); }
+    bool HasIncludes() const { return !m_include.empty(); }
+    // Whether some include or some exclude pattern matches the name, which must be at most
+    // MaxNameBytes long.
+    bool Included(std::string_view name) const { return AnyMatches(m_include, name); }
+    bool Excluded(std::string_view name) const { return AnyMatches(m_exclude, name); }
+
+    // The patterns that match none of names, as the options were given: --include "P" or
+    // --exclude "P". Names past MaxNameBytes match nothing.
+    std::vector<std::string> MatchingNone(const std::vector<std::string_view>& names) const;
 
 private:
-    static bool Add(const char* option, const std::string& pattern, std::vector<std::regex>& into, std::string& error);
+    static bool Add(const char* option, const std::string& pattern, std::vector<std::regex>& into,
+        std::vector<std::string>& texts, std::string& error);
     static bool AnyMatches(const std::vector<std::regex>& patterns, std::string_view name);
 
     std::vector<std::regex> m_include;
     std::vector<std::regex> m_exclude;
+    std::vector<std::string> m_includeTexts; // the patterns as given, in order
+    std::vector<std::string> m_excludeTexts;
 };
 
 } // namespace vellumcast::cli

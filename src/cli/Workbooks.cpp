@@ -138,22 +138,38 @@ std::vector<std::string> ExpandFolders(const CommandLineOptions& options, std::s
 }
 
 std::vector<size_t> SelectWorksheets(spreadsheet::Workbook& workbook, const std::string& shownName,
-    const std::vector<std::string>& sheets, bool skipHidden)
+    const CommandLineOptions& options, std::vector<std::string>& warnings)
 {
-    if (sheets.empty() && !skipHidden)
+    const std::vector<std::string>& sheets = options.sheets;
+    const SheetPatterns& patterns = options.patterns;
+    if (sheets.empty() && !options.skipHidden && patterns.Empty())
         return {}; // every worksheet, listed as the export reads on rather than before it
     auto& worksheets = workbook.Worksheets();
-    std::vector<bool> keep(worksheets.size(), sheets.empty());
+    std::vector<bool> keep(worksheets.size(), sheets.empty() && !patterns.HasIncludes());
     for (const auto& choice : sheets) {
         const auto index = FindWorksheet(worksheets, choice);
         if (!index)
             throw std::runtime_error(shownName + ": there is no worksheet \"" + choice + "\" in it");
         keep[*index] = true;
     }
+    if (!patterns.Empty()) {
+        std::vector<std::string_view> names;
+        for (size_t i = 0; i < worksheets.size(); ++i) {
+            const std::string& name = worksheets[i].Name();
+            if (name.size() > SheetPatterns::MaxNameBytes)
+                throw std::runtime_error(shownName + ": the name of worksheet " + std::to_string(i + 1) + " is "
+                    + std::to_string(name.size()) + " bytes long, too long to match --include and --exclude "
+                    + "patterns against (at most " + std::to_string(SheetPatterns::MaxNameBytes) + ")");
+            keep[i] = (keep[i] || patterns.Included(name)) && !patterns.Excluded(name);
+            names.push_back(name);
+        }
+        for (const std::string& pattern : patterns.MatchingNone(names))
+            warnings.push_back("the pattern " + pattern + " matches no worksheet in it");
+    }
     std::vector<size_t> numbers;
     std::vector<size_t> indexes;
     for (size_t i = 0; i < worksheets.size(); ++i) {
-        if (skipHidden && worksheets[i].Visibility() != spreadsheet::SheetVisibility::Visible)
+        if (options.skipHidden && worksheets[i].Visibility() != spreadsheet::SheetVisibility::Visible)
             keep[i] = false;
         if (keep[i]) {
             numbers.push_back(i + 1);

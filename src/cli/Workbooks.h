@@ -24,14 +24,17 @@ inline constexpr std::string_view kStdinName = "stdin";
 std::vector<std::string> ExpandFolders(const CommandLineOptions& options, std::string& errors, std::string& warnings);
 
 // Leaves in the workbook only the chosen worksheets, in workbook order: those named in
-// sheets or all when sheets is empty, less the hidden and very hidden ones when
+// options.sheets or matched by an include pattern, or all when there is neither; less
+// those an exclude pattern matches, and less the hidden and very hidden ones with
 // skipHidden. A choice is a worksheet's name (letter case ignored when no name matches
 // exactly) or a number counting every worksheet from 1. Returns the numbers of the
 // worksheets kept, or none when every one is kept (the list is then left to be read as
-// the export goes on). Call before any worksheet is read. Throws std::runtime_error
-// naming the workbook (as shownName) and the worksheet it lacks.
+// the export goes on). A pattern that matches no worksheet of the workbook adds a warning
+// to warnings, one sentence each. Call before any worksheet is read. Throws
+// std::runtime_error naming the workbook (as shownName) and the worksheet it lacks, or
+// the worksheet whose name is too long to match patterns against.
 std::vector<size_t> SelectWorksheets(spreadsheet::Workbook& workbook, const std::string& shownName,
-    const std::vector<std::string>& sheets, bool skipHidden);
+    const CommandLineOptions& options, std::vector<std::string>& warnings);
 
 // "A1", "AB12": a cell's reference in the A1 style.
 std::string CellReference(int32_t row, int32_t column);

@@ -4,6 +4,8 @@
 // plain concatenation. FilesPosix.cpp and FilesWindows.cpp hold each system's calls.
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -130,8 +132,23 @@ private:
 std::optional<WriteFailure> ReplaceFileIn(
     const OutputFolder& folder, const std::string& name, std::string_view text, FileCalls& calls = SystemFileCalls());
 
+// A text given in pieces: calls write with each piece in turn and returns the first
+// non-zero value it gives (an errno), or an errno of its own when a piece cannot be had;
+// 0 once every piece is written.
+using TextPieces = std::function<int(const std::function<int(std::string_view)>& write)>;
+
+// ReplaceFileIn for a text given in pieces, so that it need not be held whole; a piece
+// that cannot be had fails the write as a failed write does.
+std::optional<WriteFailure> ReplaceFileIn(
+    const OutputFolder& folder, const std::string& name, const TextPieces& text, FileCalls& calls = SystemFileCalls());
+
 // ReplaceFile that throws FileError naming the path when the file cannot be written.
 void WriteTextFile(const std::string& path, std::string_view text);
+
+// A temporary file that no folder lists, for bytes held out of memory: in TMPDIR (else
+// the system's temporary folder), gone once closed or when the process ends. Null, with
+// errno set, when none can be made.
+std::FILE* OpenAnonymousTemporaryFile();
 
 // Deletes the named file; every failure is ignored.
 void DeleteFileQuietly(const std::string& path) noexcept;

@@ -22,4 +22,10 @@ WriteFailure FailureOf(const std::string& path, int code, bool creating);
 // Writes all of text to fd, going on after short writes. Returns 0 or the errno.
 int WriteAll(FileCalls& calls, int fd, std::string_view text);
 
+// A whole text as the one piece of a text given in pieces.
+inline TextPieces WholeText(std::string_view text)
+{
+    return [text](const std::function<int(std::string_view)>& write) { return write(text); };
+}
+
 } // namespace vellumcast::core::detail

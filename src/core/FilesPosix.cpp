@@ -105,7 +105,7 @@ namespace {
 // Replaces name in folder (a descriptor, or AT_FDCWD with name a path); shown is the path
 // the failures name.
 std::optional<WriteFailure> ReplaceAt(
-    int folder, const std::string& name, const std::string& shown, std::string_view text, FileCalls& calls)
+    int folder, const std::string& name, const std::string& shown, const TextPieces& text, FileCalls& calls)
 {
     struct stat existing { };
     const bool replacing
@@ -133,7 +133,7 @@ std::optional<WriteFailure> ReplaceAt(
     // save of many small files tens of times slower (bench_save_flush). A failing program
     // or write still never leaves a partial file, and ext4 and Btrfs write out a file
     // renamed over another before the rename itself.
-    int code = detail::WriteAll(calls, fd, text);
+    int code = text([&](std::string_view piece) { return detail::WriteAll(calls, fd, piece); });
     if (calls.Close(fd) != 0 && code == 0)
         code = errno;
     if (code == 0 && calls.Rename(folder, temporary, name) != 0)
@@ -146,13 +146,36 @@ std::optional<WriteFailure> ReplaceAt(
 
 } // namespace
 
+std::FILE* OpenAnonymousTemporaryFile()
+{
+    const char* folder = std::getenv("TMPDIR");
+    std::string path = (folder && *folder ? std::string(folder) : std::string("/tmp")) + "/.vellumcast-XXXXXX";
+    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    ::unlink(path.c_str()); // nameless from now on: it goes when closed
+    std::FILE* file = ::fdopen(fd, "w+b");
+    if (!file) {
+        const int code = errno;
+        ::close(fd);
+        errno = code;
+    }
+    return file;
+}
+
 std::optional<WriteFailure> ReplaceFile(const std::string& path, std::string_view text, FileCalls& calls)
 {
-    return ReplaceAt(AT_FDCWD, path, path, text, calls);
+    return ReplaceAt(AT_FDCWD, path, path, detail::WholeText(text), calls);
 }
 
 std::optional<WriteFailure> ReplaceFileIn(
     const OutputFolder& folder, const std::string& name, std::string_view text, FileCalls& calls)
+{
+    return ReplaceAt(folder.Descriptor(), name, folder.Prefix() + name, detail::WholeText(text), calls);
+}
+
+std::optional<WriteFailure> ReplaceFileIn(
+    const OutputFolder& folder, const std::string& name, const TextPieces& text, FileCalls& calls)
 {
     return ReplaceAt(folder.Descriptor(), name, folder.Prefix() + name, text, calls);
 }

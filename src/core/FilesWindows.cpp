@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <fcntl.h>
@@ -223,7 +224,7 @@ namespace {
 
 // Replaces the file at path; shown is the path the failures name.
 std::optional<WriteFailure> ReplaceAt(
-    const std::string& path, const std::string& shown, std::string_view text, FileCalls& calls)
+    const std::string& path, const std::string& shown, const TextPieces& text, FileCalls& calls)
 {
     // A read-only file is refused, as it is where the permission bits say so.
     const DWORD existing = Attributes(path);
@@ -244,7 +245,7 @@ std::optional<WriteFailure> ReplaceAt(
     if (fd < 0)
         return detail::FailureOf(shown, EEXIST, false);
 
-    int code = detail::WriteAll(calls, fd, text);
+    int code = text([&](std::string_view piece) { return detail::WriteAll(calls, fd, piece); });
     if (calls.Close(fd) != 0 && code == 0)
         code = errno;
     if (code == 0 && calls.Rename(-1, temporary, path) != 0)
@@ -265,13 +266,25 @@ HANDLE OpenFolder(const std::string& path)
 
 } // namespace
 
+std::FILE* OpenAnonymousTemporaryFile()
+{
+    return std::tmpfile(); // in the user's temporary folder, deleted when closed
+}
+
 std::optional<WriteFailure> ReplaceFile(const std::string& path, std::string_view text, FileCalls& calls)
 {
-    return ReplaceAt(path, path, text, calls);
+    return ReplaceAt(path, path, detail::WholeText(text), calls);
 }
 
 std::optional<WriteFailure> ReplaceFileIn(
     const OutputFolder& folder, const std::string& name, std::string_view text, FileCalls& calls)
+{
+    const std::string path = folder.Prefix() + name;
+    return ReplaceAt(path, path, detail::WholeText(text), calls);
+}
+
+std::optional<WriteFailure> ReplaceFileIn(
+    const OutputFolder& folder, const std::string& name, const TextPieces& text, FileCalls& calls)
 {
     const std::string path = folder.Prefix() + name;
     return ReplaceAt(path, path, text, calls);

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -160,6 +161,7 @@ public:
                     }
                 });
                 lineDone(position, last);
+                HandOn(out);
             }
         });
     }
@@ -183,6 +185,7 @@ public:
     {
         const size_t start = out.size();
         const size_t endsBefore = lineEnds ? lineEnds->size() : 0;
+        m_handKeep = start;
         StreamedLines lines(m_options.includeBlankCells);
         return ComposeWhileLoading(
             sheet, Lines::Rows, lines,
@@ -191,7 +194,7 @@ public:
             },
             [] { return true; },
             [&] {
-                out.resize(start);
+                TakeBack(out, start);
                 if (lineEnds)
                     lineEnds->resize(endsBefore);
             });
@@ -214,36 +217,47 @@ public:
     }
 
     // Adds an entry for a composed text (step 180).
-    void Record(Worksheet& sheet, const SharedText& sheetName, int64_t ordinal, SharedText text, int64_t& resultNumber)
+    void Record(Worksheet& sheet, const SharedText& sheetName, int64_t ordinal, std::string text, int64_t& resultNumber)
     {
         Step(180, sheet, [&] {
-            m_context.results.push_back(
-                ResultEntry { m_fileName, sheetName, ordinal, std::move(text), m_options.saveMode });
+            m_context.results.Take(
+                ResultEntry { m_fileName, sheetName, ordinal, {}, m_options.saveMode }, std::move(text));
+        });
+        ++resultNumber;
+    }
+
+    // Ends the entry the hand-over began with the rest of its text (step 180), as Record
+    // adds one.
+    void EndHandedEntry(Worksheet& sheet, std::string rest, int64_t& resultNumber)
+    {
+        Step(180, sheet, [&] {
+            m_context.results.Append(std::move(rest));
+            m_context.results.EndEntry();
         });
         ++resultNumber;
     }
 
     // Adds an entry for each line of text, which ends at the matching place in lineEnds,
-    // numbered by the matching ordinal, or from 1 without ordinals. The entries share the
-    // text rather than each taking a copy.
+    // numbered by the matching ordinal, or one after another without ordinals (from 1,
+    // or on from the lines handed over); a line of blank cells alone gives no entry when
+    // empty lines are skipped, so it leaves no file either. Its number is still counted:
+    // the lines after it keep their place in the used range.
     void RecordLines(Worksheet& sheet, std::string text, const std::vector<size_t>& lineEnds,
         const std::vector<int64_t>& ordinals, int64_t& resultNumber)
     {
-        const SharedText shared(std::move(text));
-        const SharedText sheetName(sheet.Name());
-        size_t begin = 0;
-        for (size_t line = 0; line < lineEnds.size(); ++line) {
-            const int64_t ordinal = ordinals.empty() ? static_cast<int64_t>(line) + 1 : ordinals[line];
-            RecordLine(sheet, sheetName, ordinal, shared.Part(begin, lineEnds[line] - begin), resultNumber);
-            begin = lineEnds[line];
-        }
+        const bool handing = m_handOut && m_handLines == &lineEnds;
+        const int64_t first = handing ? m_handNextOrdinal : 1;
+        size_t made = handing ? m_handMade : 0;
+        const ResultEntry head { m_fileName, SharedText(sheet.Name()), first, {}, m_options.saveMode };
+        Step(180, sheet, [&] {
+            made += m_context.results.TakeLines(head, std::move(text), lineEnds, ordinals, m_options.skipEmptyLines);
+        });
+        resultNumber += static_cast<int64_t>(made);
     }
 
-    // Adds an entry for one row's or column's text; a line of blank cells alone gives no
-    // entry when empty lines are skipped, so it leaves no file either. Its number is
-    // still counted: the lines after it keep their place in the used range.
+    // Adds an entry for one row's or column's text, as RecordLines does for each line.
     void RecordLine(
-        Worksheet& sheet, const SharedText& sheetName, int64_t ordinal, SharedText text, int64_t& resultNumber)
+        Worksheet& sheet, const SharedText& sheetName, int64_t ordinal, std::string text, int64_t& resultNumber)
     {
         if (!(text.empty() && m_options.skipEmptyLines))
             Record(sheet, sheetName, ordinal, std::move(text), resultNumber);
@@ -260,13 +274,89 @@ public:
         constexpr double kMaxReserve = 256.0 * 1024 * 1024;
         const int64_t done = static_cast<int64_t>(position) - first + 1;
         const int64_t total = static_cast<int64_t>(last) - first + 1;
-        if (done != kSampleLines || total < 4 * kSampleLines)
-            return;
+        if (done != kSampleLines || total < 4 * kSampleLines || m_handOut == &text)
+            return; // handed over as it grows, the text is never held whole
         const double estimate
             = static_cast<double>(text.size() - sheetStart) / static_cast<double>(done) * static_cast<double>(total);
         const double room = static_cast<double>(m_budget.TextRoom());
         text.reserve(sheetStart + static_cast<size_t>(std::min({ estimate * 1.05, room, kMaxReserve })) + 4096);
         core::AdviseHugePages(text.data(), text.capacity());
+    }
+
+    // From now on the text composed into out goes on to the sink whenever it grows past
+    // what the sink may hold, at the end of a line: into a new entry of head (begun before
+    // the first bytes go, and only then), or without a head into the entry under way
+    // (what out holds goes at once). With lineEnds, each line that ends at its place in
+    // them (as RecordLines takes them) goes as an entry of its own, numbered on from the
+    // lines handed over before. Nothing is handed over while the sink holds every text
+    // whole, nor without a head when no entry is under way.
+    void StartHanding(std::string& out, std::optional<ResultEntry> head, std::vector<size_t>* lineEnds = nullptr,
+        std::vector<int64_t>* ordinals = nullptr)
+    {
+        m_handOut = nullptr;
+        ResultSink& sink = m_context.results;
+        if (sink.HoldLimit() == std::numeric_limits<size_t>::max() || (!head && !sink.Mark().inEntry))
+            return;
+        if (!head && !out.empty()) {
+            sink.Append(std::string_view(out));
+            out.clear();
+        }
+        m_handOut = &out;
+        m_handBegins = head.has_value();
+        m_handHead = std::move(head);
+        m_handLines = lineEnds;
+        m_handOrdinals = ordinals;
+        m_handMark = sink.Mark();
+        m_handed = false;
+        m_handKeep = 0;
+        m_handNextOrdinal = 1;
+        m_handMade = 0;
+    }
+    void StopHanding() { m_handOut = nullptr; }
+
+    // At the end of a line: hands over what out holds once it passes the sink's limit.
+    void HandOn(std::string& out)
+    {
+        if (m_handOut != &out || out.size() < m_context.results.HoldLimit())
+            return;
+        if (!m_handed)
+            m_handKept.assign(*m_handOut, 0, std::min(m_handKeep, m_handOut->size()));
+        if (m_handLines) {
+            ResultEntry head = *m_handHead;
+            head.ordinal = m_handNextOrdinal;
+            static const std::vector<int64_t> kInTurn;
+            m_handMade += m_context.results.TakeLines(head, std::string(out), *m_handLines,
+                m_handOrdinals ? *m_handOrdinals : kInTurn, m_options.skipEmptyLines);
+            m_handNextOrdinal += static_cast<int64_t>(m_handLines->size());
+            m_handLines->clear();
+            if (m_handOrdinals)
+                m_handOrdinals->clear();
+        } else {
+            if (m_handBegins && !m_handed)
+                m_context.results.BeginEntry(*m_handHead);
+            m_context.results.Append(std::string_view(out));
+        }
+        out.clear();
+        m_handed = true;
+    }
+
+    // Whether the entry of StartHanding's head was begun in the sink, so that what is
+    // left in out belongs to it.
+    bool EntryBegun() const { return m_handOut && m_handBegins && !m_handLines && m_handed; }
+
+    // Makes out what it was when size bytes long, taking back from the sink whatever was
+    // handed over past that (size at most what the walk under way may go back to).
+    void TakeBack(std::string& out, size_t size)
+    {
+        if (m_handOut && m_handed) {
+            m_context.results.RollBack(m_handMark);
+            m_handed = false;
+            m_handNextOrdinal = 1;
+            m_handMade = 0;
+            out.assign(m_handKept, 0, size);
+            return;
+        }
+        out.resize(size);
     }
 
 private:
@@ -502,6 +592,7 @@ private:
                 if (lineEnds)
                     lineEnds->push_back(out.size());
                 ReserveFromSample(out, start, position, lines.FirstRow(), expected);
+                HandOn(out);
             }
         }
         return true;
@@ -692,6 +783,18 @@ private:
     std::string m_lastText;
     std::vector<std::pair<int, std::exception_ptr>>* m_deferredFailures = nullptr;
     ExportBudget m_budget;
+    // The text being handed over (StartHanding), none while every text is held whole.
+    std::string* m_handOut = nullptr;
+    std::optional<ResultEntry> m_handHead; // the entry to begin before the first bytes go
+    bool m_handBegins = false; // the hand-over begins its entry itself
+    SinkMark m_handMark; // where the sink stood before anything was handed over
+    bool m_handed = false; // bytes were handed over since the mark
+    size_t m_handKeep = 0; // the bytes at the start of the text a walk may go back to
+    std::string m_handKept; // those bytes, kept when the text was handed over
+    std::vector<size_t>* m_handLines = nullptr; // where the lines of the text end, when each is an entry
+    std::vector<int64_t>* m_handOrdinals = nullptr; // their numbers, when not one after another
+    int64_t m_handNextOrdinal = 1; // the number of the next line to go
+    size_t m_handMade = 0; // the entries the lines handed over made
 };
 
 // One entry per line of every worksheet: rows or columns.
@@ -710,9 +813,17 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
         std::string text;
         std::vector<size_t> lineEnds;
         std::vector<int64_t> ordinals; // with lines left out, each line's place in the used range
+        // Whole lines go on to the sink as they come, when it holds little.
+        walker.StartHanding(text, ResultEntry { ResultFileName(workbookPath), sheet.Name(), 1, {}, options.saveMode },
+            &lineEnds, &ordinals);
         auto streamed = SheetWalker::Streamed::No;
         if (lines == Lines::Rows) {
-            streamed = walker.WalkWhileLoading(sheet, 142, text, &lineEnds);
+            try {
+                streamed = walker.WalkWhileLoading(sheet, 142, text, &lineEnds);
+            } catch (...) {
+                walker.StopHanding();
+                throw;
+            }
         } else {
             std::vector<std::string> texts;
             streamed = walker.ColumnsWhileLoading(sheet, 142, texts);
@@ -721,24 +832,37 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
                 int64_t ordinal = 1;
                 for (std::string& column : texts)
                     walker.RecordLine(sheet, sheetName, ordinal++, std::move(column), resultNumber);
+                walker.StopHanding();
                 sheet.Unload();
                 continue;
             }
         }
-        if (streamed == SheetWalker::Streamed::PassedOver)
+        if (streamed == SheetWalker::Streamed::PassedOver) {
+            walker.StopHanding();
             continue;
+        }
         if (streamed == SheetWalker::Streamed::No) {
             CellRange range;
-            if (!walker.Prepare(sheet, lines, range))
-                continue;
-            const int32_t first = lines == Lines::Rows ? range.firstRow : range.firstColumn;
-            walker.Walk(sheet, lines, range, 142, text, [&](int32_t position, int32_t last) {
-                lineEnds.push_back(text.size());
-                ordinals.push_back(position - first + 1);
-                walker.ReserveFromSample(text, 0, position, first, last);
-            });
+            try {
+                if (!walker.Prepare(sheet, lines, range)) {
+                    walker.StopHanding();
+                    continue;
+                }
+                const int32_t first = lines == Lines::Rows ? range.firstRow : range.firstColumn;
+                walker.Walk(sheet, lines, range, 142, text, [&](int32_t position, int32_t last) {
+                    lineEnds.push_back(text.size());
+                    ordinals.push_back(position - first + 1);
+                    walker.ReserveFromSample(text, 0, position, first, last);
+                });
+            } catch (...) {
+                // A worksheet that fails gives no entries: those that went are taken back.
+                walker.TakeBack(text, 0);
+                walker.StopHanding();
+                throw;
+            }
         }
         walker.RecordLines(sheet, std::move(text), lineEnds, ordinals, resultNumber);
+        walker.StopHanding();
         sheet.Unload();
     }
 }
@@ -755,17 +879,33 @@ void ExportSheetToTextFile(ExportContext& context, Workbook* workbook, const opt
         if (context.pump.StopRequested())
             break;
         std::string text;
-        const auto streamed = walker.WalkWhileLoading(sheet, 140, text);
-        if (streamed == SheetWalker::Streamed::PassedOver)
-            continue;
-        CellRange range;
-        if (streamed == SheetWalker::Streamed::No) {
-            if (!walker.Prepare(sheet, Lines::Rows, range))
+        walker.StartHanding(text, ResultEntry { ResultFileName(workbookPath), sheet.Name(), 0, {}, options.saveMode });
+        try {
+            const auto streamed = walker.WalkWhileLoading(sheet, 140, text);
+            if (streamed == SheetWalker::Streamed::PassedOver) {
+                walker.StopHanding();
                 continue;
-            walker.Walk(sheet, Lines::Rows, range, 140, text,
-                [&](int32_t row, int32_t last) { walker.ReserveFromSample(text, 0, row, range.firstRow, last); });
+            }
+            CellRange range;
+            if (streamed == SheetWalker::Streamed::No) {
+                if (!walker.Prepare(sheet, Lines::Rows, range)) {
+                    walker.StopHanding();
+                    continue;
+                }
+                walker.Walk(sheet, Lines::Rows, range, 140, text,
+                    [&](int32_t row, int32_t last) { walker.ReserveFromSample(text, 0, row, range.firstRow, last); });
+            }
+        } catch (...) {
+            // A worksheet that fails gives no entry: what went of it is taken back.
+            walker.TakeBack(text, 0);
+            walker.StopHanding();
+            throw;
         }
-        walker.Record(sheet, sheet.Name(), 0, std::move(text), resultNumber);
+        if (walker.EntryBegun())
+            walker.EndHandedEntry(sheet, std::move(text), resultNumber);
+        else
+            walker.Record(sheet, sheet.Name(), 0, std::move(text), resultNumber);
+        walker.StopHanding();
         sheet.Unload();
     }
 }
@@ -792,6 +932,9 @@ void ExportAllSheetsToTextFile(
     for (Worksheet& sheet : workbook->WorksheetsInTurn()) {
         if (context.pump.StopRequested())
             break;
+        // Each worksheet's text may be handed over as it grows and taken back up to its
+        // name line; what went before is handed over first.
+        walker.StartHanding(text, std::nullopt);
         const size_t nameStart = text.size();
         text += sheet.Name();
         text += lineEnd;
@@ -800,22 +943,35 @@ void ExportAllSheetsToTextFile(
         try {
             streamed = walker.WalkWhileLoading(sheet, 0, text);
         } catch (...) {
-            text.resize(nameStart);
+            walker.TakeBack(text, nameStart);
+            walker.StopHanding();
             throw;
         }
         if (streamed == SheetWalker::Streamed::No) {
             // Prepared before the name goes in, so that a failure leaves the text as it was.
-            text.resize(nameStart);
+            walker.TakeBack(text, nameStart);
             CellRange range;
-            const bool hasContent = walker.Prepare(sheet, Lines::Rows, range);
+            bool hasContent = false;
+            try {
+                hasContent = walker.Prepare(sheet, Lines::Rows, range);
+            } catch (...) {
+                walker.StopHanding();
+                throw;
+            }
             text += sheet.Name();
             text += lineEnd;
             if (hasContent) {
-                walker.Walk(sheet, Lines::Rows, range, 0, text, [&](int32_t row, int32_t last) {
-                    walker.ReserveFromSample(text, sheetStart, row, range.firstRow, last);
-                });
+                try {
+                    walker.Walk(sheet, Lines::Rows, range, 0, text, [&](int32_t row, int32_t last) {
+                        walker.ReserveFromSample(text, sheetStart, row, range.firstRow, last);
+                    });
+                } catch (...) {
+                    walker.StopHanding(); // what was composed up to the failure stays
+                    throw;
+                }
             }
         }
+        walker.StopHanding();
         for (int i = 0; i < 3; ++i)
             text += lineEnd;
         sheet.Unload();

@@ -1,10 +1,11 @@
 #pragma once
 // The four export procedures: each turns one opened workbook into texts. They compose
-// every text in memory (nothing is written beside the workbook) and record it as a
-// result entry exactly as if it had been written to a file and read back.
+// every text in memory (nothing is written beside the workbook) and hand it to a sink
+// as a result entry, exactly as if it had been written to a file and read back.
 
 #include "core/Ports.h"
 #include "export/ResultList.h"
+#include "export/ResultSink.h"
 #include "options/ExportOptions.h"
 #include "spreadsheet/Workbook.h"
 
@@ -18,7 +19,7 @@ struct ExportContext {
     core::ErrorReporter& reporter;
     core::Pump& pump;
     core::Progress& progress;
-    ResultList& results;
+    ResultSink& results; // where each text goes as it is composed
 };
 
 // One entry per worksheet with content; its text holds one line per row. Failures are
@@ -36,7 +37,9 @@ void ExportColumnToTextFile(ExportContext& context, spreadsheet::Workbook* workb
 
 // The whole workbook as one text: per worksheet its name line, its rows and three empty
 // lines. Records nothing itself; the first failure is thrown to the caller, and text holds
-// what was composed up to it.
+// what was composed up to it. When the sink holds less than every text whole and has an
+// entry under way, what is composed goes on to that entry as it grows, and text holds
+// only what has not gone yet.
 void ExportAllSheetsToTextFile(
     ExportContext& context, spreadsheet::Workbook* workbook, const options::ExportOptions& options, std::string& text);
 

@@ -34,14 +34,16 @@ private:
     double m_done = 0;
 };
 
-} // namespace
-
-size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
+// Runs the export into sink; list, when given, is the sink itself and the host hears of it.
+size_t RunExportTo(ExportRunHost& host, ExportRunPorts ports, ResultSink& results, ResultList* list)
 {
     core::CountingReporter reporter(ports.reporter);
     core::StepRunner run(reporter, core::LocationText("Form1", "PushButton2_Click"));
 
-    run.Step(100, [&] { results.clear(); });
+    run.Step(100, [&] {
+        if (list)
+            list->clear();
+    });
     size_t count = 0;
     run.Step(102, [&] { count = host.WorkbookCount(); });
     if (count == 0) {
@@ -82,15 +84,19 @@ size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
             options::ExportOptions options = chosen ? chosen->options : options::ExportOptions {};
             options.divider = divider;
             const std::optional<options::SaveMode> mode = chosen ? std::optional(options.saveMode) : std::nullopt;
-            const size_t firstNew = results.size();
+            const size_t firstNew = list ? list->size() : 0;
+            const SinkMark before = results.Mark();
             ExportContext context { reporter, ports.pump, progress, results };
             if (mode == options::SaveMode::AllSheets) {
                 std::string text;
                 // The text composed before a failure is still listed, as a partly
-                // written file would have been.
+                // written file would have been. The entry is under way from the start,
+                // so that what is composed may go on to the sink as it grows.
+                results.BeginEntry(ResultEntry { ResultFileName(path), {}, 0, {}, *mode });
                 run.Step(222, [&] { ExportAllSheetsToTextFile(context, workbook.get(), options, text); });
                 run.Step(234, [&] {
-                    results.push_back(ResultEntry { ResultFileName(path), {}, 0, std::move(text), *mode });
+                    results.Append(std::move(text));
+                    results.EndEntry();
                 });
             } else if (mode == options::SaveMode::EachSheet) {
                 run.Step(254, [&] { ExportSheetToTextFile(context, workbook.get(), options, path, resultNumber); });
@@ -101,9 +107,9 @@ size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
             }
             // A workbook stopped half-way is left out rather than listed as if whole.
             if (ports.pump.StopRequested())
-                results.Truncate(firstNew);
-            if (results.size() > firstNew)
-                host.ResultsAdded(results, firstNew);
+                results.RollBack(before);
+            if (list && list->size() > firstNew)
+                host.ResultsAdded(*list, firstNew);
             if (!workbook->Warnings().empty())
                 host.WorkbookWarnings(workbook->Warnings());
             workbook.reset(); // 264 to 268: the workbook is discarded, never saved
@@ -115,10 +121,29 @@ size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
             ++failedWorkbooks;
     }
 
-    run.Step(278, [&] { host.RunFinished(results); });
+    run.Step(278, [&] {
+        if (list) {
+            host.RunFinished(*list);
+        } else {
+            const ResultList none;
+            host.RunFinished(none);
+        }
+    });
     ports.progress.Set(0); // ready for the next run
     run.Step(282, [&] { host.SetBusy(false); });
     return failedWorkbooks;
+}
+
+} // namespace
+
+size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
+{
+    return RunExportTo(host, ports, results, &results);
+}
+
+size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultSink& sink)
+{
+    return RunExportTo(host, ports, sink, nullptr);
 }
 
 } // namespace vellumcast::exporting

@@ -5,6 +5,7 @@
 
 #include "core/Ports.h"
 #include "export/ResultList.h"
+#include "export/ResultSink.h"
 #include "options/ExportOptions.h"
 #include "spreadsheet/Workbook.h"
 
@@ -66,5 +67,9 @@ struct ExportRunPorts {
 
 // Runs the export. Returns the number of workbooks that could not be opened or exported.
 size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results);
+
+// The same, each text handed to sink as it is composed and kept nowhere else: the host
+// hears of no results (ResultsAdded is not called, RunFinished gets an empty list).
+size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultSink& sink);
 
 } // namespace vellumcast::exporting

@@ -1,5 +1,6 @@
 #include "export/ResultList.h"
 
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
 
@@ -46,6 +47,81 @@ void ResultList::clear()
 {
     m_entries.clear();
     m_sources.clear();
+    m_pending.clear();
+    m_inEntry = false;
+}
+
+void ResultList::BeginEntry(const ResultEntry& head)
+{
+    m_headFileName = head.fileName;
+    m_headSheetName = head.sheetName;
+    m_headOrdinal = head.ordinal;
+    m_headMode = head.mode;
+    m_pending.clear();
+    m_inEntry = true;
+}
+
+void ResultList::Append(std::string_view bytes)
+{
+    m_pending += bytes;
+}
+
+void ResultList::Append(std::string&& bytes)
+{
+    if (m_pending.empty())
+        m_pending = std::move(bytes); // kept, not copied: a worksheet's text may be hundreds of megabytes
+    else
+        m_pending += bytes;
+}
+
+void ResultList::EndEntry()
+{
+    m_inEntry = false;
+    push_back(ResultEntry { m_headFileName, m_headSheetName, m_headOrdinal, std::move(m_pending), m_headMode });
+    m_pending.clear();
+}
+
+SinkMark ResultList::Mark() const
+{
+    return { size(), m_inEntry ? m_pending.size() : 0, m_inEntry };
+}
+
+void ResultList::RollBack(const SinkMark& mark)
+{
+    if (mark.inEntry && !m_inEntry && mark.entries < size()) {
+        // The entry under way at the mark has ended since: it is under way again.
+        const ResultEntry ended = (*this)[mark.entries];
+        m_headFileName = ended.fileName;
+        m_headSheetName = ended.sheetName;
+        m_headOrdinal = ended.ordinal;
+        m_headMode = ended.mode;
+        m_pending.assign(ended.text.View().substr(0, mark.bytes));
+    } else if (mark.inEntry) {
+        m_pending.resize(std::min<size_t>(m_pending.size(), mark.bytes));
+    } else {
+        m_pending.clear();
+    }
+    m_inEntry = mark.inEntry;
+    Truncate(mark.entries);
+}
+
+size_t ResultList::TakeLines(const ResultEntry& head, std::string text, const std::vector<size_t>& lineEnds,
+    const std::vector<int64_t>& ordinals, bool skipEmpty)
+{
+    const SharedText shared(std::move(text));
+    size_t begin = 0;
+    size_t made = 0;
+    for (size_t i = 0; i < lineEnds.size(); ++i) {
+        const size_t end = lineEnds[i];
+        const int64_t ordinal = ordinals.empty() ? head.ordinal + static_cast<int64_t>(i) : ordinals[i];
+        if (end > begin || !skipEmpty) {
+            push_back(
+                ResultEntry { head.fileName, head.sheetName, ordinal, shared.Part(begin, end - begin), head.mode });
+            ++made;
+        }
+        begin = end;
+    }
+    return made;
 }
 
 } // namespace vellumcast::exporting

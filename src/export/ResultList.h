@@ -1,6 +1,7 @@
 #pragma once
 // The results of a run: one entry per text the run produced, in the order produced.
 
+#include "export/ResultSink.h"
 #include "options/ExportOptions.h"
 
 #include <cstddef>
@@ -74,7 +75,8 @@ struct ResultEntry {
 // their names once, as one source with the buffer their texts lie in, and each entry
 // only its number and where its text lies: 24 bytes each rather than a few hundred.
 // Entries are read as values; the texts they give stay valid while the list holds them.
-class ResultList {
+// As a sink it keeps every text: an entry is listed once it ends.
+class ResultList final : public ResultSink {
 public:
     class Iterator {
     public:
@@ -120,6 +122,17 @@ public:
     Iterator begin() const { return { *this, 0 }; }
     Iterator end() const { return { *this, size() }; }
 
+    void BeginEntry(const ResultEntry& head) override;
+    using ResultSink::Append;
+    void Append(std::string_view bytes) override;
+    void Append(std::string&& bytes) override;
+    void EndEntry() override;
+    SinkMark Mark() const override;
+    void RollBack(const SinkMark& mark) override;
+    // The lines' entries share the one text rather than each taking a copy.
+    size_t TakeLines(const ResultEntry& head, std::string text, const std::vector<size_t>& lineEnds,
+        const std::vector<int64_t>& ordinals, bool skipEmpty) override;
+
 private:
     // What entries pushed one after another share: their names and their texts' buffer.
     struct Source {
@@ -138,6 +151,13 @@ private:
     // A deque: a million entries grow without one long pause to move them all.
     std::deque<Source> m_sources;
     std::deque<Stored> m_entries;
+    // The entry under way as a sink: its names, and its text so far.
+    SharedText m_headFileName;
+    SharedText m_headSheetName;
+    int64_t m_headOrdinal = 0;
+    options::SaveMode m_headMode = options::SaveMode::AllSheets;
+    std::string m_pending;
+    bool m_inEntry = false;
 };
 
 } // namespace vellumcast::exporting

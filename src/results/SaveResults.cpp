@@ -245,10 +245,9 @@ SaveSession::SaveSession(const std::string& folder, std::optional<options::SaveM
     }
 }
 
-void SaveSession::StopAll(const exporting::ResultList& part, size_t from, const std::string& why, int step)
+void SaveSession::StopAll(size_t left, const std::string& why, int step)
 {
     core::StepRunner run(m_ports.reporter, core::LocationText("Form2", "PushButton6_Click"));
-    const size_t left = part.size() - from;
     m_summary.stopped = true;
     m_summary.notWritten += left;
     m_index += left;
@@ -264,61 +263,94 @@ void SaveSession::Save(const exporting::ResultList& part, std::string_view workb
         m_index += part.size();
         return;
     }
-    core::StepRunner run(m_ports.reporter, core::LocationText("Form2", "PushButton6_Click"));
     if (!m_folder) {
         if (!part.empty())
-            StopAll(part, 0, m_folderFailure, WriteStep(part[0]));
+            StopAll(part.size(), m_folderFailure, WriteStep(part[0]));
         return;
     }
-    core::FileCalls& files = m_ports.files ? *m_ports.files : core::SystemFileCalls();
     const core::HeldInterruptions held;
     for (size_t i = 0; i < part.size(); ++i) {
-        m_ports.pump.Run();
-        if (m_ports.pump.StopRequested()) {
-            // Stopped between files: those written stay, the rest are not written.
-            m_summary.stopped = true;
-            m_summary.notWritten += part.size() - i;
-            m_index += part.size() - i;
+        const exporting::ResultEntry entry = part[i];
+        const auto whole = [&](const std::function<int(std::string_view)>& write) { return write(entry.text); };
+        if (!SaveEntry(entry, whole, workbookName, part.size() - i))
             return;
-        }
-        core::HeldInterruptions::EndIfPending("the files written are whole, and no more are written.");
-        if (!m_folder->StillInPlace()) {
-            StopAll(part, i, "Cannot write into " + m_folderPath + ": the folder was moved or replaced during the save",
-                WriteStep(part[i]));
-            return;
-        }
-        const int writeStep = WriteStep(part[i]);
-        SavedFile file;
-        file.index = m_index++;
-        std::optional<core::WriteFailure> failure;
-        file.written = run.Step(writeStep, [&] {
-            const std::string name = m_names->Claim(FileNameFor(part[i], workbookName), file.renamed);
-            file.path = m_folder->Prefix() + name;
-            failure = core::ReplaceFileIn(*m_folder, name, part[i].text, files);
-        }) && !failure;
-        m_summary.stopped = failure && failure->folderWide;
-        if (failure && failure->noSpace) {
-            // Said once, in the summary: a full device would otherwise repeat it for
-            // every larger result.
-            ++m_summary.notWrittenForSpace;
-            if (m_summary.spaceFailure.empty())
-                m_summary.spaceFailure = std::strerror(failure->code);
-        } else if (failure && !m_summary.stopped) {
-            run.Fail(writeStep, failure->description);
-        }
-        Tally(m_summary, file);
-        if (m_ports.listener)
-            m_ports.listener->Saved(file);
-        if (m_summary.stopped) {
-            // One report instead of one per remaining result: they would all fail alike.
-            const size_t left = part.size() - i;
-            m_summary.notWritten += left - 1;
-            m_index += left - 1;
-            run.Fail(writeStep, StoppedDescription(failure->description, left, m_total));
-            return;
-        }
     }
     core::HeldInterruptions::EndIfPending("the files written are whole, and no more are written.");
+}
+
+void SaveSession::Save(const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName)
+{
+    if (m_summary.stopped) {
+        ++m_summary.notWritten;
+        ++m_index;
+        return;
+    }
+    if (!m_folder) {
+        StopAll(1, m_folderFailure, WriteStep(entry));
+        return;
+    }
+    const core::HeldInterruptions held;
+    if (SaveEntry(entry, text, workbookName, 1))
+        core::HeldInterruptions::EndIfPending("the files written are whole, and no more are written.");
+}
+
+bool SaveSession::SaveEntry(
+    const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName, size_t left)
+{
+    core::StepRunner run(m_ports.reporter, core::LocationText("Form2", "PushButton6_Click"));
+    core::FileCalls& files = m_ports.files ? *m_ports.files : core::SystemFileCalls();
+    m_ports.pump.Run();
+    if (m_ports.pump.StopRequested()) {
+        // Stopped between files: those written stay, the rest are not written.
+        m_summary.stopped = true;
+        m_summary.notWritten += left;
+        m_index += left;
+        return false;
+    }
+    core::HeldInterruptions::EndIfPending("the files written are whole, and no more are written.");
+    if (!m_folder->StillInPlace()) {
+        StopAll(left, "Cannot write into " + m_folderPath + ": the folder was moved or replaced during the save",
+            WriteStep(entry));
+        return false;
+    }
+    const int writeStep = WriteStep(entry);
+    SavedFile file;
+    file.index = m_index++;
+    std::optional<core::WriteFailure> failure;
+    file.written = run.Step(writeStep, [&] {
+        const std::string name = m_names->Claim(FileNameFor(entry, workbookName), file.renamed);
+        file.path = m_folder->Prefix() + name;
+        if (m_leading.empty()) {
+            failure = core::ReplaceFileIn(*m_folder, name, text, files);
+            return;
+        }
+        const core::TextPieces led = [&](const std::function<int(std::string_view)>& write) {
+            const int code = write(m_leading);
+            return code != 0 ? code : text(write);
+        };
+        failure = core::ReplaceFileIn(*m_folder, name, led, files);
+    }) && !failure;
+    m_summary.stopped = failure && failure->folderWide;
+    if (failure && failure->noSpace) {
+        // Said once, in the summary: a full device would otherwise repeat it for
+        // every larger result.
+        ++m_summary.notWrittenForSpace;
+        if (m_summary.spaceFailure.empty())
+            m_summary.spaceFailure = std::strerror(failure->code);
+    } else if (failure && !m_summary.stopped) {
+        run.Fail(writeStep, failure->description);
+    }
+    Tally(m_summary, file);
+    if (m_ports.listener)
+        m_ports.listener->Saved(file);
+    if (m_summary.stopped) {
+        // One report instead of one per remaining result: they would all fail alike.
+        m_summary.notWritten += left - 1;
+        m_index += left - 1;
+        run.Fail(writeStep, StoppedDescription(failure->description, left, m_total));
+        return false;
+    }
+    return true;
 }
 
 std::string SaveSession::FileNameFor(const exporting::ResultEntry& entry, std::string_view workbookName) const

@@ -122,14 +122,23 @@ public:
 
     // Names the files from pattern (TemplateFileName) rather than as SavedFileName does.
     void SetNameTemplate(std::optional<std::string> pattern) { m_template = std::move(pattern); }
+    // Bytes every file written starts with before its text, such as a byte-order mark.
+    void SetLeadingBytes(std::string bytes) { m_leading = std::move(bytes); }
     // Saves the results of part, which came from the workbook workbookName (used by a
     // name template).
     void Save(const exporting::ResultList& part, std::string_view workbookName = {});
+    // Saves one result, named by entry (whose text is not read), with text given in
+    // pieces, so that it need not be held whole; a part of one result.
+    void Save(const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName = {});
     const SaveSummary& Summary() const { return m_summary; }
 
 private:
     std::string FileNameFor(const exporting::ResultEntry& entry, std::string_view workbookName) const;
-    void StopAll(const exporting::ResultList& part, size_t from, const std::string& why, int step);
+    // Ends the save with one report: left results are not written.
+    void StopAll(size_t left, const std::string& why, int step);
+    // Saves one result; left counts it and those after it in its part. False once the save ended.
+    bool SaveEntry(
+        const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName, size_t left);
 
     options::SaveMode ModeOf(const exporting::ResultEntry& entry) const { return m_mode.value_or(entry.mode); }
     int WriteStep(const exporting::ResultEntry& entry) const; // the step number a failure is reported at
@@ -143,6 +152,7 @@ private:
     SaveSummary m_summary;
     size_t m_index = 0; // the next result's position in the whole list
     std::optional<std::string> m_template;
+    std::string m_leading;
     std::optional<size_t> m_total;
 };
 

@@ -30,6 +30,8 @@ std::string_view RawCellText(const Cell& cell, std::string_view storedText, cons
         return scratch;
     case CellKind::SharedString:
     case CellKind::String:
+    case CellKind::TextWithValue:
+    case CellKind::TextWithDate:
         return storedText;
     case CellKind::Boolean:
         return cell.value.number != 0 ? "TRUE" : "FALSE";

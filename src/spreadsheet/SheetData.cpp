@@ -231,6 +231,20 @@ void SheetBuilder::AddString(int32_t row, int32_t column, std::string_view text,
     m_data.m_pool.append(text);
 }
 
+void SheetBuilder::AddTextWithValue(
+    int32_t row, int32_t column, std::string_view text, std::string_view value, bool date)
+{
+    const size_t offset = m_data.m_shared.size() + PoolEnd();
+    if (offset + text.size() + value.size() > UINT32_MAX)
+        throw SpreadsheetError(ErrorCode::TooLarge, "the worksheet holds more than 4 GiB of text");
+    RequireRoom(text.size() + value.size());
+    Cell& cell = Add(row, column, date ? CellKind::TextWithDate : CellKind::TextWithValue, 0);
+    cell.value.text = { static_cast<uint32_t>(offset), static_cast<uint32_t>(text.size()) };
+    cell.style = static_cast<uint32_t>(value.size());
+    m_data.m_pool.append(text);
+    m_data.m_pool.append(value);
+}
+
 void SheetBuilder::RequireRoom(size_t textBytes) const
 {
     if (m_data.StoredBytes() + sizeof(Cell) + textBytes > m_memoryLimit)

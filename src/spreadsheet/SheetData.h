@@ -41,7 +41,18 @@ enum class CellKind : uint8_t {
     String, // value.text in the sheet's own pool
     Boolean, // value.number is 0 or 1
     Error, // errorCode
+    // Text a reader records as displayed beside the value it stands for (OpenDocument
+    // cells): value.text is the displayed text and the value's raw text follows it in the
+    // pool, style bytes long (ValueOf). No number format applies to them.
+    TextWithValue, // the value is a number, TRUE or FALSE
+    TextWithDate, // the value is a date or a time of day in ISO 8601
 };
+
+// Whether the cell's text is stored in the sheet: value.text locates it.
+inline bool HoldsStoredText(CellKind kind)
+{
+    return kind == CellKind::String || kind == CellKind::TextWithValue || kind == CellKind::TextWithDate;
+}
 
 enum class CellError : uint8_t { Null, Div0, Value, Ref, Name, Num, NA, GettingData };
 
@@ -67,6 +78,16 @@ struct Cell {
     CellError errorCode = CellError::Null;
 };
 static_assert(sizeof(Cell) == 16);
+
+// For a TextWithValue or TextWithDate cell: a String cell locating its value's raw text.
+inline Cell ValueOf(const Cell& cell)
+{
+    Cell value = cell;
+    value.kind = CellKind::String;
+    value.value.text = { cell.value.text.offset + cell.value.text.length, cell.style };
+    value.style = 0;
+    return value;
+}
 
 struct CellRange {
     int32_t firstRow = 1;
@@ -260,6 +281,8 @@ public:
     void AddNumber(int32_t row, int32_t column, double value, uint32_t style);
     void AddSharedString(int32_t row, int32_t column, uint32_t index, uint32_t style);
     void AddString(int32_t row, int32_t column, std::string_view text, uint32_t style);
+    // A TextWithValue or TextWithDate cell: text as displayed, value's raw text beside it.
+    void AddTextWithValue(int32_t row, int32_t column, std::string_view text, std::string_view value, bool date);
     void AddBoolean(int32_t row, int32_t column, bool value, uint32_t style);
     void AddError(int32_t row, int32_t column, CellError error, uint32_t style);
     void AddBlank(int32_t row, int32_t column, uint32_t style);

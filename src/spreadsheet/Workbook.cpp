@@ -208,12 +208,12 @@ std::string_view Worksheet::CellText(int32_t row, int32_t column)
 
 std::string_view Worksheet::TextOf(const Cell& cell)
 {
-    return DisplayText(cell, cell.kind == CellKind::String ? m_data.TextOf(cell) : std::string_view());
+    return DisplayText(cell, HoldsStoredText(cell.kind) ? m_data.TextOf(cell) : std::string_view());
 }
 
 std::string_view Worksheet::TextOf(const Cell& cell, const FinishedRows& rows)
 {
-    return DisplayText(cell, cell.kind == CellKind::String ? rows.TextOf(cell) : std::string_view());
+    return DisplayText(cell, HoldsStoredText(cell.kind) ? rows.TextOf(cell) : std::string_view());
 }
 
 std::string_view Worksheet::DisplayText(const Cell& cell, std::string_view storedText)
@@ -242,23 +242,37 @@ std::string_view Worksheet::DisplayText(const Cell& cell, std::string_view store
         return cell.value.number != 0 ? "TRUE" : "FALSE";
     case CellKind::Error:
         return CellErrorText(cell.errorCode);
+    case CellKind::TextWithValue:
+    case CellKind::TextWithDate:
+        return storedText;
     }
     return {};
 }
 
 std::string_view Worksheet::TextOf(const Cell& cell, CellTextStyle style)
 {
-    return StyledText(cell, cell.kind == CellKind::String ? m_data.TextOf(cell) : std::string_view(), style);
+    if (style != CellTextStyle::Displayed && TextWithValue(cell, style))
+        return m_data.TextOf(ValueOf(cell));
+    return StyledText(cell, HoldsStoredText(cell.kind) ? m_data.TextOf(cell) : std::string_view(), style);
 }
 
 std::string_view Worksheet::TextOf(const Cell& cell, const FinishedRows& rows, CellTextStyle style)
 {
-    return StyledText(cell, cell.kind == CellKind::String ? rows.TextOf(cell) : std::string_view(), style);
+    if (style != CellTextStyle::Displayed && TextWithValue(cell, style))
+        return rows.TextOf(ValueOf(cell));
+    return StyledText(cell, HoldsStoredText(cell.kind) ? rows.TextOf(cell) : std::string_view(), style);
+}
+
+bool Worksheet::TextWithValue(const Cell& cell, CellTextStyle style)
+{
+    return cell.kind == CellKind::TextWithDate || (cell.kind == CellKind::TextWithValue && style == CellTextStyle::Raw);
 }
 
 std::string_view Worksheet::StyledText(const Cell& cell, std::string_view storedText, CellTextStyle style)
 {
-    if (style == CellTextStyle::Displayed)
+    // Cells recorded as displayed text have no number format: their value was taken above.
+    if (style == CellTextStyle::Displayed || cell.kind == CellKind::TextWithValue
+        || cell.kind == CellKind::TextWithDate)
         return DisplayText(cell, storedText);
     Workbook& book = *m_owner;
     const numfmt::NumberFormat& format = book.FormatOf(cell);

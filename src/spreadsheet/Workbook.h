@@ -90,8 +90,9 @@ public:
 
     // The text of a cell of Cells(), or of a batch of rows, in a style (CellValues.h):
     // displayed, raw, or displayed with dates and times in ISO 8601. Valid as CellText's.
-    // Cells a reader keeps as text (csv, and OpenDocument, whose cells record the text
-    // they display) give that text in every style.
+    // Cells a reader keeps as text (csv) give that text in every style; OpenDocument
+    // cells, which record the text they display, give the value recorded beside it
+    // (TextWithValue, TextWithDate).
     std::string_view TextOf(const Cell& cell, CellTextStyle style);
     std::string_view TextOf(const Cell& cell, const FinishedRows& rows, CellTextStyle style);
 
@@ -100,6 +101,8 @@ private:
     template <typename Run> void LoadWith(Run&& run);
     std::string_view DisplayText(const Cell& cell, std::string_view storedText);
     std::string_view StyledText(const Cell& cell, std::string_view storedText, CellTextStyle style);
+    // Whether a cell of this style gives the raw text recorded beside its displayed one.
+    static bool TextWithValue(const Cell& cell, CellTextStyle style);
     Worksheet(Workbook& owner, size_t index)
         : m_owner(&owner)
         , m_index(index)

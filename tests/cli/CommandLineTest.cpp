@@ -2,6 +2,9 @@
 #include "support/TempDir.h"
 #include "support/XlsxWriter.h"
 
+#include "core/Files.h"
+
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -332,4 +335,33 @@ TEST(CommandLineSave, AResultNotWrittenGivesExitStatusOneAndIsNotPrinted)
     EXPECT_NE(run.err.find("vellumcast-cli: " + out.File("inventory-table_Sheet1.txt") + ": "), std::string::npos)
         << run.err;
     EXPECT_NE(run.err.find("1 result was not written."), std::string::npos) << run.err;
+}
+
+// A worksheet whose texts outgrow what its small file may give fails while its text is
+// being composed, long after the first of it went to the temporary file: no file of it,
+// whole or half, may appear under its name, a file already there stays as it was, and
+// no temporary file is left behind.
+TEST(CommandLineSave, AWorksheetFailingMidExportLeavesNoHalfFileUnderItsName)
+{
+    vt::TempDir in;
+    vt::TempDir out;
+    const std::string longText(32'000, 'w');
+    vt::XlsxWriter book;
+    book.AddSheet("Good").SharedString(1, 1, "kept").SharedString(2, 1, "whole");
+    auto& huge = book.AddSheet("Huge");
+    for (int row = 1; row <= 4'000; ++row)
+        huge.SharedString(row, 1, longText);
+    const std::string path = book.Save(in.File("book.xlsx"));
+    core::WriteTextFile(out.File("book_Huge.txt"), "earlier");
+
+    const CliRun run = RunCli({ "-q", "--mode", "sheet", "--output", out.Path(), path });
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("\"Huge\""), std::string::npos) << run.err;
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(out.Path()))
+        files.push_back(entry.path().filename().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string> { "book_Good.txt", "book_Huge.txt" }));
+    EXPECT_EQ(core::ReadTextFile(out.File("book_Huge.txt")), "earlier");
+    EXPECT_EQ(core::ReadTextFile(out.File("book_Good.txt")), "\"kept\"\r\n\"whole\"\r\n");
 }

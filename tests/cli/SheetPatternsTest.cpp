@@ -116,4 +116,18 @@ TEST(SheetPatterns, RepeatsAreCountedOutsideEscapesClassesAndGroupMarks)
     EXPECT_EQ(lazy.Choose("Q12"), Choice::Taken);
 }
 
+TEST(SheetPatterns, PatternsMatchingNoneAreNamedAsGivenInOrder)
+{
+    const SheetPatterns patterns = Patterns({ "^Q", "Summary", "\\d$" }, { "draft", "^Q" });
+    const std::string longName(SheetPatterns::MaxNameBytes + 1, 'Q');
+    EXPECT_EQ(patterns.MatchingNone({ "Q1", "Notes", longName }),
+        (std::vector<std::string> { "--include \"Summary\"", "--exclude \"draft\"" }));
+    // A name too long to match matches no pattern, though it starts with Q.
+    EXPECT_EQ(patterns.MatchingNone({ longName }).size(), 5u);
+    EXPECT_TRUE(patterns.Included("Q1"));
+    EXPECT_TRUE(patterns.Excluded("Q1"));
+    EXPECT_FALSE(patterns.Excluded("Notes"));
+    EXPECT_TRUE(SheetPatterns().MatchingNone({}).empty());
+}
+
 } // namespace

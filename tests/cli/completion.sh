@@ -50,12 +50,20 @@ offers $'out d\nout e' vellumcast-cli --output 'out\ '
 offers $'all\ncolumn\nrow\nsheet' vellumcast-cli --mode=
 offers $'comma\ncomma-space' vellumcast-cli --divider=co
 offers "row" vellumcast-cli -m r
+offers "raw" vellumcast-cli --values r
+offers $'displayed\niso' vellumcast-cli --dates=
+# A pattern is the person's own: nothing is offered, not even files.
+offers "" vellumcast-cli --include m
+# A value of an option is no workbook: the worksheets are still those of the workbook.
+printf 'a\n' >notes.txt
+offers "Recipes" vellumcast-cli 'my\ book.xlsx' --include notes.txt -s R
 # The worksheets of the workbook already on the line.
 offers $'Blank\nHidden\\ Notes\nRecipes\nSales' vellumcast-cli 'my\ book.xlsx' -s ''
 offers "Recipes" vellumcast-cli -m sheet 'my\ book.xlsx' --sheet R
 offers "" vellumcast-cli -s ''
 # Options, and after "--" nothing but files.
-offers $'--skip-blank\n--skip-empty-lines\n--skip-hidden' vellumcast-cli --skip
+offers $'--skip-blank\n--skip-empty-lines\n--skip-hidden\n--skip-hidden-columns\n--skip-hidden-rows' vellumcast-cli --skip
+offers $'--fill-merged' vellumcast-cli --fi
 offers "" vellumcast-cli -- --sk
 offers "my book.xlsx" vellumcast-cli -- m
 

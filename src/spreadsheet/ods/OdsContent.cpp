@@ -296,6 +296,8 @@ void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
     m_columnRepeat = ParseOdsCount(attributes.Get(kTable, "number-columns-repeated"));
     m_text.clear();
     m_fallback.clear();
+    m_value.clear();
+    m_valueKind = OdsValueKind::None;
     m_paragraphs = 0;
     m_paragraphDepth = 0;
     if (covered)
@@ -311,7 +313,12 @@ void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
         m_fallback.assign(attributes.Get(kOffice, "date-value"));
     } else if (type == "time") {
         m_fallback.assign(attributes.Get(kOffice, "time-value"));
-    } else if (type == "boolean") {
+    }
+    // The value beside the text, for the raw and ISO styles; only the target's cells need it.
+    if (m_inTarget && type != "string")
+        m_valueKind
+            = AppendOdsValue(type, type == "boolean" ? attributes.Get(kOffice, "boolean-value") : m_fallback, m_value);
+    if (type == "boolean") {
         const std::string_view value = attributes.Get(kOffice, "boolean-value");
         if (value == "true" || value == "1")
             m_fallback = "TRUE";
@@ -408,22 +415,28 @@ void OdsContentHandler::EndCell()
     const std::string_view text = m_paragraphs > 0 ? std::string_view(m_text) : std::string_view(m_fallback);
     if (text.empty())
         return; // style-only cells are not recorded: they fill every sheet to its end
+    // A value whose raw text is the text itself needs no room of its own.
+    const bool valued = m_valueKind != OdsValueKind::None && m_value != text;
+    const std::string_view value = valued ? std::string_view(m_value) : std::string_view();
     const int64_t copies = std::min<int64_t>(m_columnRepeat, int64_t { kMaxColumns } + 1 - start);
-    Spend(static_cast<uint64_t>(copies - 1), kCellCost + text.size());
+    Spend(static_cast<uint64_t>(copies - 1), kCellCost + text.size() + value.size());
     if (!m_inTarget)
         return;
+    const OdsValueKind kind = valued ? m_valueKind : OdsValueKind::None;
     if (m_rowRepeat > 1) {
         // The row is repeated: keep its cells until its end. The copies share one text.
-        if (m_rowPool.size() + text.size() > UINT32_MAX)
+        if (m_rowPool.size() + text.size() + value.size() > UINT32_MAX)
             throw SpreadsheetError(ErrorCode::TooLarge, "a row holds more than 4 GiB of text");
         const auto offset = static_cast<uint32_t>(m_rowPool.size());
         m_rowPool.append(text);
+        m_rowPool.append(value);
         for (int64_t k = 0; k < copies; ++k)
-            m_rowCells.push_back({ static_cast<int32_t>(start + k), offset, static_cast<uint32_t>(text.size()) });
+            m_rowCells.push_back({ static_cast<int32_t>(start + k), offset, static_cast<uint32_t>(text.size()),
+                static_cast<uint32_t>(value.size()), kind });
         return;
     }
     for (int64_t k = 0; k < copies && m_inTarget; ++k)
-        Emit(static_cast<int32_t>(m_row), static_cast<int32_t>(start + k), text);
+        Emit(static_cast<int32_t>(m_row), static_cast<int32_t>(start + k), text, value, kind);
 }
 
 void OdsContentHandler::EndRow()
@@ -436,12 +449,13 @@ void OdsContentHandler::EndRow()
     const int64_t copies = std::min<int64_t>(m_rowRepeat, int64_t { kMaxRows } + 1 - start);
     uint64_t rowBytes = 0;
     for (const PendingCell& cell : m_rowCells)
-        rowBytes += kCellCost + cell.length;
+        rowBytes += kCellCost + cell.length + cell.valueLength;
     Spend(static_cast<uint64_t>(copies - 1), rowBytes);
     const std::string_view pool(m_rowPool);
     for (int64_t r = 0; r < copies && m_inTarget; ++r) {
         for (const PendingCell& cell : m_rowCells) {
-            Emit(static_cast<int32_t>(start + r), cell.column, pool.substr(cell.offset, cell.length));
+            Emit(static_cast<int32_t>(start + r), cell.column, pool.substr(cell.offset, cell.length),
+                pool.substr(cell.offset + cell.length, cell.valueLength), cell.valueKind);
             if (!m_inTarget)
                 break;
         }
@@ -463,11 +477,14 @@ void OdsContentHandler::Spend(uint64_t count, uint64_t bytesEach)
     m_repeatBudget -= count * bytesEach;
 }
 
-void OdsContentHandler::Emit(int32_t row, int32_t column, std::string_view text)
+void OdsContentHandler::Emit(
+    int32_t row, int32_t column, std::string_view text, std::string_view value, OdsValueKind valueKind)
 {
     if (row > kMaxRows || column > kMaxColumns)
         return;
-    if (!m_sink->Add(row, column, text))
+    const bool added = valueKind == OdsValueKind::None ? m_sink->Add(row, column, text)
+                                                       : m_sink->AddWithValue(row, column, text, value, valueKind);
+    if (!added)
         Abandon();
 }
 

@@ -6,6 +6,7 @@
 #include "spreadsheet/SheetData.h"
 #include "spreadsheet/SheetLayout.h"
 #include "spreadsheet/WorkbookReader.h"
+#include "spreadsheet/ods/OdsValues.h"
 #include "spreadsheet/xml/Xml.h"
 
 #include <cstdint>
@@ -34,6 +35,12 @@ public:
     virtual ~OdsCellSink() = default;
     // false: the sink wants no more cells (the reader then stops loading).
     virtual bool Add(int32_t row, int32_t column, std::string_view text) = 0;
+    // A cell whose displayed text stands for a value, given as its raw text (kind Value
+    // or Date, value differing from text). Sinks with no use for it take the text alone.
+    virtual bool AddWithValue(int32_t row, int32_t column, std::string_view text, std::string_view, OdsValueKind)
+    {
+        return Add(row, column, text);
+    }
     // Where the merged areas and hidden rows and columns go; nullptr when unwanted.
     virtual SheetLayout* Layout() { return nullptr; }
 };
@@ -83,6 +90,8 @@ private:
         int32_t column;
         uint32_t offset;
         uint32_t length;
+        uint32_t valueLength; // its value's raw text follows its text in the pool
+        OdsValueKind valueKind;
     };
 
     void StartInTarget(OdsNs ns, std::string_view localName, const OdsAttributes& attributes);
@@ -92,7 +101,8 @@ private:
     SheetLayout* Layout() const { return m_sink ? m_sink->Layout() : nullptr; }
     void EndCell();
     void EndRow();
-    void Emit(int32_t row, int32_t column, std::string_view text);
+    void Emit(int32_t row, int32_t column, std::string_view text, std::string_view value = {},
+        OdsValueKind valueKind = OdsValueKind::None);
     void AppendText(std::string_view text);
     void AppendSpecial(char c, size_t count);
     void Spend(uint64_t count, uint64_t bytesEach);
@@ -140,6 +150,8 @@ private:
     bool m_lastWasSpace = false;
     std::string m_text;
     std::string m_fallback; // the text of a value given without a paragraph
+    std::string m_value; // the raw text of the cell's value, when it has one
+    OdsValueKind m_valueKind = OdsValueKind::None;
 };
 
 // Feeds the events of an XML reader (namespace URIs) to the handler, and stops the

@@ -72,6 +72,12 @@ public:
         m_builder.AddString(row, column, text, 0);
         return true;
     }
+    bool AddWithValue(
+        int32_t row, int32_t column, std::string_view text, std::string_view value, ods::OdsValueKind kind) override
+    {
+        m_builder.AddTextWithValue(row, column, text, value, kind == ods::OdsValueKind::Date);
+        return true;
+    }
     SheetLayout* Layout() override { return m_builder.Layout(); }
 
 private:

@@ -1,0 +1,225 @@
+// The export procedures hand each text to a sink as it is composed. A sink that records
+// every call must end up with the entries the result list holds, each text whole and in
+// order, whether the worksheet is walked once loaded or composed while it loads (when
+// what was handed over may be taken back), and however little the sink lets them hold.
+
+#include "export/ExportProcedures.h"
+#include "support/ExportHarness.h"
+#include "support/LoadBesideWalk.h"
+#include "support/TempDir.h"
+
+#include "TestPaths.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace vellumcast;
+namespace vt = vellumcast::testing;
+using options::SaveMode;
+
+namespace {
+
+// Keeps what it is handed as the entries it stands for, checking the calls' order: no
+// bytes outside an entry, no entry begun inside another, no mark from the future.
+class RecordingSink final : public exporting::ResultSink {
+public:
+    explicit RecordingSink(size_t holdLimit)
+        : m_holdLimit(holdLimit)
+    {
+    }
+    struct Entry {
+        std::string names;
+        std::string text;
+    };
+
+    void BeginEntry(const exporting::ResultEntry& head) override
+    {
+        Check(!m_inEntry, "an entry begun inside another");
+        m_current = { head.fileName.Copy() + " | " + head.sheetName.Copy() + " | " + std::to_string(head.ordinal)
+                + " | " + std::to_string(static_cast<int>(head.mode)),
+            {} };
+        m_inEntry = true;
+    }
+    using ResultSink::Append;
+    void Append(std::string_view bytes) override
+    {
+        Check(m_inEntry, "bytes handed over outside an entry");
+        m_current.text += bytes;
+        ++appends;
+    }
+    void EndEntry() override
+    {
+        Check(m_inEntry, "an entry ended that was not begun");
+        entries.push_back(std::move(m_current));
+        m_current = {};
+        m_inEntry = false;
+    }
+    exporting::SinkMark Mark() const override
+    {
+        return { entries.size(), m_inEntry ? m_current.text.size() : 0, m_inEntry };
+    }
+    void RollBack(const exporting::SinkMark& mark) override
+    {
+        ++rollBacks;
+        Check(mark.entries <= entries.size(), "a roll-back past the entries there are");
+        if (mark.inEntry && !m_inEntry) {
+            Check(mark.entries < entries.size(), "a roll-back into an entry that never ended");
+            m_current = entries[mark.entries];
+        }
+        entries.resize(mark.entries);
+        m_inEntry = mark.inEntry;
+        Check(!m_inEntry || mark.bytes <= m_current.text.size(), "a roll-back past the bytes there are");
+        m_current.text.resize(m_inEntry ? mark.bytes : 0);
+    }
+    size_t HoldLimit() const override { return m_holdLimit; }
+
+    std::vector<Entry> entries;
+    std::vector<std::string> faults;
+    size_t appends = 0;
+    size_t rollBacks = 0;
+    bool InEntry() const { return m_inEntry; }
+
+private:
+    void Check(bool good, const char* fault)
+    {
+        if (!good)
+            faults.push_back(fault);
+    }
+    size_t m_holdLimit;
+    Entry m_current;
+    bool m_inEntry = false;
+};
+
+std::vector<std::string> Workbooks()
+{
+    std::vector<std::string> paths;
+    for (const std::string& folder : { vt::Fixture("workbooks"), std::string(VELLUMCAST_SOURCE_DIR) + "/Samples" }) {
+        for (const std::string& name : vt::FilesIn(folder)) {
+            if (name.rfind("LICENSE", 0) != 0)
+                paths.push_back(folder + "/" + name);
+        }
+    }
+    return paths;
+}
+
+// Runs the procedure of mode on the workbook at path into context; false when it cannot be opened.
+bool Export(exporting::ExportContext& context, const std::string& path, SaveMode mode,
+    const options::ExportOptions& options, int64_t& resultNumber)
+{
+    spreadsheet::Application application;
+    std::unique_ptr<spreadsheet::Workbook> book;
+    try {
+        book = application.Open(path);
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (mode == SaveMode::AllSheets) {
+        // As the run does: the entry under way from the start, whatever the export gives.
+        std::string text;
+        context.results.BeginEntry({ exporting::ResultFileName(path), {}, 0, {}, mode });
+        try {
+            exporting::ExportAllSheetsToTextFile(context, book.get(), options, text);
+        } catch (const std::exception& error) {
+            text += std::string("failed: ") + error.what();
+        }
+        context.results.Append(std::move(text));
+        context.results.EndEntry();
+    } else if (mode == SaveMode::EachSheet)
+        exporting::ExportSheetToTextFile(context, book.get(), options, path, resultNumber);
+    else if (mode == SaveMode::EachRow)
+        exporting::ExportRowToTextFile(context, book.get(), options, path, resultNumber);
+    else
+        exporting::ExportColumnToTextFile(context, book.get(), options, path, resultNumber);
+    return true;
+}
+
+} // namespace
+
+TEST(ResultSink, EveryFixtureReachesARecordingSinkWholeAndInOrderHoweverItIsLoaded)
+{
+    const std::vector<std::string> workbooks = Workbooks();
+    ASSERT_GT(workbooks.size(), 100u);
+    size_t compared = 0;
+    size_t inPieces = 0; // entries that came in more than one piece
+    size_t takenBack = 0;
+    for (const uint64_t threshold : { uint64_t(0), spreadsheet::kNeverLoadBeside }) {
+        vt::ScopedLoadBesideWalkThreshold loading(threshold);
+        for (const std::string& path : workbooks) {
+            for (const SaveMode mode :
+                { SaveMode::AllSheets, SaveMode::EachSheet, SaveMode::EachRow, SaveMode::EachColumn }) {
+                for (const size_t holdLimit : { size_t(1), size_t(1) << 20 }) {
+                    SCOPED_TRACE(path + ", mode " + std::to_string(static_cast<int>(mode)) + ", threshold "
+                        + std::to_string(threshold) + ", holding " + std::to_string(holdLimit));
+                    options::ExportOptions options;
+                    options.saveMode = mode;
+                    options.divider = ",";
+                    options.includeBlankCells = mode != SaveMode::EachColumn;
+                    // Hidden lines left out number the others by their place in the used range.
+                    options.skipHiddenRows = options.skipHiddenColumns = options.skipEmptyLines
+                        = mode == SaveMode::EachRow;
+                    vt::ExportHarness listed;
+                    if (!Export(listed.context, path, mode, options, listed.resultNumber))
+                        continue;
+                    vt::ExportHarness recorded;
+                    RecordingSink sink(holdLimit);
+                    exporting::ExportContext context { recorded.reporter, recorded.pump, recorded.progress, sink };
+                    ASSERT_TRUE(Export(context, path, mode, options, recorded.resultNumber));
+
+                    EXPECT_EQ(sink.faults, std::vector<std::string>());
+                    EXPECT_FALSE(sink.InEntry());
+                    ASSERT_EQ(sink.entries.size(), listed.results.size());
+                    for (size_t i = 0; i < sink.entries.size(); ++i) {
+                        const exporting::ResultEntry entry = listed.results[i];
+                        EXPECT_EQ(sink.entries[i].names,
+                            entry.fileName.Copy() + " | " + entry.sheetName.Copy() + " | "
+                                + std::to_string(entry.ordinal) + " | " + std::to_string(static_cast<int>(entry.mode)));
+                        EXPECT_EQ(sink.entries[i].text, entry.text.View()) << "entry " << i;
+                    }
+                    EXPECT_EQ(recorded.resultNumber, listed.resultNumber);
+                    inPieces += sink.appends > sink.entries.size() + 2 * sink.rollBacks ? 1 : 0;
+                    takenBack += sink.rollBacks;
+                    EXPECT_EQ(recorded.reporter.reports.size(), listed.reporter.reports.size());
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_GT(compared, 12 * workbooks.size());
+    // The texts were handed over as they grew, and some taken back, not only held whole.
+    EXPECT_GT(inPieces, workbooks.size());
+    EXPECT_GT(takenBack, 0u);
+}
+
+TEST(ResultListAsSink, RollingBackDropsWhatCameAfterTheMarkAndKeepsWhatCameBefore)
+{
+    exporting::ResultList list;
+    const exporting::ResultEntry head { "book.txt", "Data", 0, {}, SaveMode::EachSheet };
+    list.Take(head, "first\r\n");
+    const exporting::SinkMark afterFirst = list.Mark();
+    list.BeginEntry(head);
+    list.Append("abc");
+    const exporting::SinkMark inSecond = list.Mark();
+    list.Append(std::string("def"));
+    list.EndEntry();
+    list.Take(head, "third");
+    ASSERT_EQ(list.size(), 3u);
+
+    // Back into the second entry, which has ended since: it is under way again with its first bytes.
+    list.RollBack(inSecond);
+    ASSERT_EQ(list.size(), 1u);
+    list.Append("XY");
+    list.EndEntry();
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].text, "first\r\n");
+    EXPECT_EQ(list[1].text, "abcXY");
+
+    list.BeginEntry(head);
+    list.Append("dropped");
+    list.RollBack(afterFirst);
+    ASSERT_EQ(list.size(), 1u);
+    list.Take(head, "");
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[1].text, "");
+}

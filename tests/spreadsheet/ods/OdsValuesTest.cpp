@@ -1,0 +1,127 @@
+// The values OpenDocument cells record beside their displayed text, as the raw and ISO
+// styles give them, the displayed text staying as it was.
+#include "spreadsheet/ods/OdsValues.h"
+#include "spreadsheet/Workbook.h"
+#include "support/LoadBesideWalk.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vellumcast::spreadsheet {
+namespace {
+
+using ods::AppendOdsValue;
+using ods::OdsValueKind;
+
+std::string Value(std::string_view type, std::string_view value, OdsValueKind expected)
+{
+    std::string out;
+    EXPECT_EQ(AppendOdsValue(type, value, out), expected) << type << " " << value;
+    return out;
+}
+
+TEST(OdsValues, EachValueTypeGivesItsRawText)
+{
+    EXPECT_EQ(Value("float", "0.1", OdsValueKind::Value), "0.1");
+    EXPECT_EQ(Value("float", "1234.5678", OdsValueKind::Value), "1234.5678");
+    EXPECT_EQ(Value("float", "-1e21", OdsValueKind::Value), "-1E+21");
+    EXPECT_EQ(Value("float", "0.30000000000000004", OdsValueKind::Value), "0.30000000000000004");
+    EXPECT_EQ(Value("percentage", "0.125", OdsValueKind::Value), "0.125");
+    EXPECT_EQ(Value("currency", "-3", OdsValueKind::Value), "-3");
+    EXPECT_EQ(Value("date", "2026-12-09", OdsValueKind::Date), "2026-12-09");
+    EXPECT_EQ(Value("date", "2026-12-09T14:05:00", OdsValueKind::Date), "2026-12-09T14:05:00");
+    EXPECT_EQ(Value("date", "2026-12-09T14:05:00.250", OdsValueKind::Date), "2026-12-09T14:05:00.25");
+    EXPECT_EQ(Value("date", "2026-12-09T14:05:00.000", OdsValueKind::Date), "2026-12-09T14:05:00");
+    EXPECT_EQ(Value("time", "PT14H05M00S", OdsValueKind::Date), "14:05:00");
+    EXPECT_EQ(Value("time", "PT10H10M10.12S", OdsValueKind::Date), "10:10:10.12");
+    EXPECT_EQ(Value("time", "PT0S", OdsValueKind::Date), "00:00:00");
+    // Past a day, or negative, a time is a duration: its number of days.
+    EXPECT_EQ(Value("time", "PT36H", OdsValueKind::Value), "1.5");
+    EXPECT_EQ(Value("time", "P1DT12H", OdsValueKind::Value), "1.5");
+    EXPECT_EQ(Value("time", "-PT6H", OdsValueKind::Value), "-0.25");
+    EXPECT_EQ(Value("boolean", "true", OdsValueKind::Value), "TRUE");
+    EXPECT_EQ(Value("boolean", "0", OdsValueKind::Value), "FALSE");
+}
+
+TEST(OdsValues, MalformedOrTextualValuesGiveNone)
+{
+    for (const auto& [type, value] : std::vector<std::pair<std::string, std::string>> { { "string", "12" },
+             { "float", "" }, { "float", "1,5" }, { "float", "12abc" }, { "float", "inf" }, { "date", "2026-13-01" },
+             { "date", "26-12-09" }, { "date", "2026-12-09T25:00:00" }, { "date", "2026-12-09 14:05:00" },
+             { "date", "2026-12-09T14:05:00." }, { "date", "-2026-12-09" }, { "time", "14:05" }, { "time", "PT" },
+             { "time", "P5H" }, { "time", "PT5X" }, { "time", "PT5" }, { "boolean", "yes" }, { "", "1" } })
+        EXPECT_EQ(Value(type, value, OdsValueKind::None), "");
+}
+
+// A flat OpenDocument document with one table of these rows.
+std::string Flat(const std::string& rows)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><office:document"
+           " xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\""
+           " xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\""
+           " xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\""
+           " office:mimetype=\"application/vnd.oasis.opendocument.spreadsheet\"><office:body>"
+           "<office:spreadsheet><table:table table:name=\"S\">"
+        + rows + "</table:table></office:spreadsheet></office:body></office:document>";
+}
+
+std::vector<std::string> Texts(Worksheet& sheet, CellTextStyle style)
+{
+    std::vector<std::string> texts;
+    const SheetData& data = sheet.Cells();
+    for (size_t i = 0; i < data.CellCount(); ++i)
+        texts.emplace_back(sheet.TextOf(data.CellAt(i), style));
+    return texts;
+}
+
+TEST(OdsValues, WorksheetsGiveValuesInRawAndIsoStylesAndTheSameDisplayedText)
+{
+    const std::string cells
+        = "<table:table-cell office:value-type=\"float\" office:value=\"0.125\"><text:p>0.13</text:p>"
+          "</table:table-cell>"
+          "<table:table-cell office:value-type=\"date\" office:date-value=\"2023-03-15\"><text:p>15/03/23</text:p>"
+          "</table:table-cell>"
+          "<table:table-cell office:value-type=\"time\" office:time-value=\"PT36H\"><text:p>36:00</text:p>"
+          "</table:table-cell>"
+          "<table:table-cell office:value-type=\"boolean\" office:boolean-value=\"true\"><text:p>WAHR</text:p>"
+          "</table:table-cell>"
+          "<table:table-cell office:value-type=\"string\"><text:p>1,5</text:p></table:table-cell>"
+          "<table:table-cell office:value-type=\"float\" office:value=\"7\"><text:p>7</text:p></table:table-cell>";
+    // Once plainly and once in a repeated row, whose copies share their texts.
+    const std::string document = Flat("<table:table-row>" + cells
+        + "</table:table-row><table:table-row table:number-rows-repeated=\"2\">" + cells + "</table:table-row>");
+    Application application;
+    auto book = application.OpenBytes(document, "v.fods");
+    Worksheet& sheet = book->Worksheets().front();
+    const std::vector<std::string> displayed = { "0.13", "15/03/23", "36:00", "WAHR", "1,5", "7" };
+    const std::vector<std::string> raw = { "0.125", "2023-03-15", "1.5", "TRUE", "1,5", "7" };
+    const std::vector<std::string> iso = { "0.13", "2023-03-15", "36:00", "WAHR", "1,5", "7" };
+    const auto thrice = [](const std::vector<std::string>& row) {
+        std::vector<std::string> all;
+        for (int i = 0; i < 3; ++i)
+            all.insert(all.end(), row.begin(), row.end());
+        return all;
+    };
+    EXPECT_EQ(Texts(sheet, CellTextStyle::Displayed), thrice(displayed));
+    EXPECT_EQ(Texts(sheet, CellTextStyle::Raw), thrice(raw));
+    EXPECT_EQ(Texts(sheet, CellTextStyle::IsoDates), thrice(iso));
+    EXPECT_EQ(sheet.CellText(3, 2), "15/03/23");
+
+    // The rows handed over during a load give the same.
+    std::vector<std::string> handedOver;
+    sheet.Unload();
+    testing::ScopedLoadBesideWalkThreshold lowered(0);
+    sheet.LoadHandingOverRows([&](const FinishedRows& rows) {
+        for (size_t r = 0; r < rows.rows.size(); ++r) {
+            for (size_t i = rows.rows[r].begin; i < rows.RowEnd(r); ++i)
+                handedOver.emplace_back(sheet.TextOf(rows.CellAt(i), rows, CellTextStyle::Raw));
+        }
+        return true;
+    });
+    EXPECT_EQ(handedOver, thrice(raw));
+}
+
+} // namespace
+} // namespace vellumcast::spreadsheet
