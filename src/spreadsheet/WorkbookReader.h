@@ -6,6 +6,7 @@
 
 #include "spreadsheet/CellFormats.h"
 #include "spreadsheet/FileBytes.h"
+#include "spreadsheet/SharedStrings.h"
 #include "spreadsheet/SheetData.h"
 
 #include <cstdint>
@@ -32,7 +33,7 @@ struct SheetEntry {
 // Workbook-wide data that the reader fills when it is opened.
 struct WorkbookData {
     std::deque<SheetEntry> sheets; // worksheets only, in workbook order: all, or the first ones
-    std::vector<std::string> sharedStrings;
+    SharedStringTable sharedStrings;
     CellFormats formats;
     numfmt::DateSystem dateSystem = numfmt::DateSystem::Date1900;
 };

@@ -204,8 +204,11 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
             break;
         }
         case biff::kSst:
-            if (m_strings.biff8)
-                data.sharedStrings = xls::ReadSharedStrings(record, m_yield);
+            if (m_strings.biff8) {
+                data.sharedStrings = SharedStringTable();
+                for (const std::string& text : xls::ReadSharedStrings(record, m_yield))
+                    data.sharedStrings.push_back(text);
+            }
             break;
         default:
             break;

@@ -86,7 +86,7 @@ void ReadStyles(const xlsx::WorkbookPackage& package, const ZipEntry& entry, Cel
 
 // Each item is a rich string: a flags byte, then the text; formatting and phonetic runs
 // after it are not part of the text.
-void ReadSharedStrings(const xlsx::WorkbookPackage& package, const ZipEntry& entry, std::vector<std::string>& strings,
+void ReadSharedStrings(const xlsx::WorkbookPackage& package, const ZipEntry& entry, SharedStringTable& strings,
     const std::function<void()>& yield)
 {
     xlsx::SharedStringBudget budget(package.FileSize());

@@ -58,7 +58,7 @@ private:
 // phonetic runs (<rPh>) are not part of the text.
 class SharedStringsHandler final : public xml::XmlHandler {
 public:
-    SharedStringsHandler(std::vector<std::string>& into, uint64_t fileSize)
+    SharedStringsHandler(SharedStringTable& into, uint64_t fileSize)
         : m_strings(into)
         , m_budget(fileSize)
     {
@@ -108,7 +108,7 @@ public:
     }
 
 private:
-    std::vector<std::string>& m_strings;
+    SharedStringTable& m_strings;
     SharedStringBudget m_budget;
     std::string m_text;
     bool m_inItem = false;
@@ -179,7 +179,7 @@ void ReadStyles(const container::ZipArchive& archive, const container::ZipEntry&
 }
 
 void ReadSharedStrings(const container::ZipArchive& archive, const container::ZipEntry& entry,
-    std::vector<std::string>& strings, uint64_t fileSize, const std::function<void()>& yield)
+    SharedStringTable& strings, uint64_t fileSize, const std::function<void()>& yield)
 {
     SharedStringsHandler handler(strings, fileSize);
     xml::ParseXmlMember(archive, entry, handler, yield);

@@ -3,6 +3,7 @@
 // date system), the styles (number formats by style index) and the shared strings.
 
 #include "spreadsheet/CellFormats.h"
+#include "spreadsheet/SharedStrings.h"
 #include "spreadsheet/container/Zip.h"
 #include "spreadsheet/xlsx/XlsxPackage.h"
 
@@ -23,6 +24,6 @@ WorkbookPart ReadWorkbookPart(const container::ZipArchive& archive, const contai
 void ReadStyles(const container::ZipArchive& archive, const container::ZipEntry& entry, CellFormats& formats,
     const std::function<void()>& yield);
 void ReadSharedStrings(const container::ZipArchive& archive, const container::ZipEntry& entry,
-    std::vector<std::string>& strings, uint64_t fileSize, const std::function<void()>& yield);
+    SharedStringTable& strings, uint64_t fileSize, const std::function<void()>& yield);
 
 } // namespace vellumcast::spreadsheet::xlsx

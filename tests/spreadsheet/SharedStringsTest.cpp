@@ -1,0 +1,44 @@
+#include "spreadsheet/SharedStrings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vellumcast::spreadsheet {
+namespace {
+
+TEST(SharedStringTable, GivesBackEachStringAsAddedWhateverItHolds)
+{
+    const std::vector<std::string> strings
+        = { "", "a", std::string("nul \0 inside", 12), "", "caf\xC3\xA9", std::string(100000, 'x'), "last" };
+    SharedStringTable table;
+    EXPECT_TRUE(table.empty());
+    for (const std::string& text : strings)
+        table.push_back(text);
+    ASSERT_EQ(table.size(), strings.size());
+    for (size_t i = 0; i < strings.size(); ++i)
+        EXPECT_EQ(table[i], strings[i]) << i;
+    // Moving the strings away leaves a table that holds none rather than a broken one.
+    SharedStringTable moved = std::move(table);
+    EXPECT_EQ(moved.size(), strings.size());
+    EXPECT_EQ(table.size(), 0u); // NOLINT(bugprone-use-after-move): what a moved-from table holds
+    EXPECT_TRUE(table.empty());
+}
+
+TEST(SharedStringTable, ManyStringsKeepTheirBoundsAsTheTextGrows)
+{
+    SharedStringTable table;
+    table.reserve(10);
+    std::vector<std::string> strings;
+    for (int i = 0; i < 50000; ++i) {
+        strings.push_back(std::string(static_cast<size_t>(i % 7), 'a' + static_cast<char>(i % 26)) + std::to_string(i));
+        table.push_back(strings.back());
+    }
+    ASSERT_EQ(table.size(), strings.size());
+    for (size_t i = 0; i < strings.size(); ++i)
+        ASSERT_EQ(table[i], strings[i]) << i;
+}
+
+} // namespace
+} // namespace vellumcast::spreadsheet
