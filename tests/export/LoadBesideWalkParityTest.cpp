@@ -8,8 +8,6 @@
 #include "support/LoadBesideWalk.h"
 #include "support/TempDir.h"
 
-#include "TestPaths.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,19 +20,6 @@ namespace vt = vellumcast::testing;
 using options::SaveMode;
 
 namespace {
-
-// Every workbook in the fixtures and the samples: each format the engine reads.
-std::vector<std::string> Workbooks()
-{
-    std::vector<std::string> paths;
-    for (const std::string& folder : { vt::Fixture("workbooks"), std::string(VELLUMCAST_SOURCE_DIR) + "/Samples" }) {
-        for (const std::string& name : vt::FilesIn(folder)) {
-            if (name.rfind("LICENSE", 0) != 0)
-                paths.push_back(folder + "/" + name);
-        }
-    }
-    return paths;
-}
 
 void Transcribe(const exporting::ResultList& results, std::string& out)
 {
@@ -105,7 +90,7 @@ options::ExportOptions Options(SaveMode mode, bool blankCells, bool quote)
 
 TEST(LoadBesideWalkParity, EveryFixtureInEveryModeGivesTheBytesOfTheLoadedWalk)
 {
-    const std::vector<std::string> workbooks = Workbooks();
+    const std::vector<std::string> workbooks = vt::EveryWorkbook();
     ASSERT_GT(workbooks.size(), 100u);
     size_t opened = 0;
     for (const std::string& path : workbooks) {

@@ -8,8 +8,6 @@
 #include "support/LoadBesideWalk.h"
 #include "support/TempDir.h"
 
-#include "TestPaths.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -92,18 +90,6 @@ private:
     bool m_inEntry = false;
 };
 
-std::vector<std::string> Workbooks()
-{
-    std::vector<std::string> paths;
-    for (const std::string& folder : { vt::Fixture("workbooks"), std::string(VELLUMCAST_SOURCE_DIR) + "/Samples" }) {
-        for (const std::string& name : vt::FilesIn(folder)) {
-            if (name.rfind("LICENSE", 0) != 0)
-                paths.push_back(folder + "/" + name);
-        }
-    }
-    return paths;
-}
-
 // Runs the procedure of mode on the workbook at path into context; false when it cannot be opened.
 bool Export(exporting::ExportContext& context, const std::string& path, SaveMode mode,
     const options::ExportOptions& options, int64_t& resultNumber)
@@ -139,7 +125,7 @@ bool Export(exporting::ExportContext& context, const std::string& path, SaveMode
 
 TEST(ResultSink, EveryFixtureReachesARecordingSinkWholeAndInOrderHoweverItIsLoaded)
 {
-    const std::vector<std::string> workbooks = Workbooks();
+    const std::vector<std::string> workbooks = vt::EveryWorkbook();
     ASSERT_GT(workbooks.size(), 100u);
     size_t compared = 0;
     size_t inPieces = 0; // entries that came in more than one piece

@@ -77,4 +77,16 @@ std::vector<std::string> FilesIn(const std::string& folder)
     return names;
 }
 
+std::vector<std::string> EveryWorkbook()
+{
+    std::vector<std::string> paths;
+    for (const std::string& folder : { Fixture("workbooks"), std::string(VELLUMCAST_SOURCE_DIR) + "/Samples" }) {
+        for (const std::string& name : FilesIn(folder)) {
+            if (name.rfind("LICENSE", 0) != 0)
+                paths.push_back(folder + "/" + name);
+        }
+    }
+    return paths;
+}
+
 } // namespace vellumcast::testing

@@ -32,5 +32,7 @@ std::string ReadBytes(const std::string& path);
 bool CanMakeSymbolicLinks();
 // The names of everything in folder, sorted.
 std::vector<std::string> FilesIn(const std::string& folder);
+// The paths of every workbook in the fixtures and the samples: each format the engine reads.
+std::vector<std::string> EveryWorkbook();
 
 } // namespace vellumcast::testing
