@@ -120,11 +120,49 @@ std::optional<double> Duration(std::string_view text)
     return (negative ? -seconds : seconds) / 86400;
 }
 
+// Whether text is a number written as the engine writes raw numbers already: an optional
+// minus, an integer part without leading zeros, a fraction without trailing zeros, at most
+// 15 significant digits, at least 0.0001 and not zero when negative. Such a decimal is the
+// shortest that reads back as its double (15 digits always do, and no shorter decimal
+// reads as the same double), so it needs no conversion: most files write their values so,
+// and converting every cell's value while loading would slow every export.
+bool IsRawNumberAlready(std::string_view text)
+{
+    size_t at = text.empty() || text[0] != '-' ? 0 : 1;
+    const bool negative = at == 1;
+    const size_t integerStart = at;
+    while (at < text.size() && Digit(text[at]))
+        ++at;
+    const size_t integerDigits = at - integerStart;
+    if (integerDigits == 0 || (integerDigits > 1 && text[integerStart] == '0'))
+        return false;
+    const bool integerZero = text[integerStart] == '0';
+    size_t significant = integerZero ? 0 : integerDigits;
+    if (at == text.size())
+        return significant <= 15 && !(negative && integerZero);
+    if (text[at] != '.' || at + 1 == text.size() || text.back() == '0')
+        return false;
+    size_t leadingZeros = 0;
+    for (size_t i = at + 1; i < text.size(); ++i) {
+        if (!Digit(text[i]))
+            return false;
+        if (significant == 0 && text[i] == '0')
+            ++leadingZeros;
+        else
+            ++significant;
+    }
+    return significant <= 15 && leadingZeros < 4;
+}
+
 } // namespace
 
 OdsValueKind AppendOdsValue(std::string_view type, std::string_view value, std::string& out)
 {
     if (type == "float" || type == "percentage" || type == "currency") {
+        if (IsRawNumberAlready(value)) {
+            out.append(value);
+            return OdsValueKind::Value;
+        }
         const auto number = Number(value);
         if (!number)
             return OdsValueKind::None;

@@ -2,10 +2,13 @@
 // styles give them, the displayed text staying as it was.
 #include "spreadsheet/ods/OdsValues.h"
 #include "spreadsheet/Workbook.h"
+#include "spreadsheet/numfmt/RawValue.h"
 #include "support/LoadBesideWalk.h"
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -43,6 +46,41 @@ TEST(OdsValues, EachValueTypeGivesItsRawText)
     EXPECT_EQ(Value("time", "-PT6H", OdsValueKind::Value), "-0.25");
     EXPECT_EQ(Value("boolean", "true", OdsValueKind::Value), "TRUE");
     EXPECT_EQ(Value("boolean", "0", OdsValueKind::Value), "FALSE");
+}
+
+// Most values are written as raw numbers already and are taken as written; whatever the
+// text, the result must be what converting the number gives.
+TEST(OdsValues, NumbersTakenAsWrittenAreThoseConversionGives)
+{
+    std::mt19937 random(20261209);
+    const auto digits = [&](int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i)
+            text += static_cast<char>('0' + random() % 10);
+        return text;
+    };
+    std::vector<std::string> texts = { "0", "-0", "0.0", "-0.5", "0.0001", "0.00001", "0.00009", "10", "007",
+        "123456789012345", "1234567890123456", "999999999999999.9", "0.123456789012345", "0.1234567890123456", "1.5",
+        "1.50", "1e5", "1.", ".5", "-", "1.2.3" };
+    for (int i = 0; i < 20000; ++i) {
+        std::string text = random() % 4 == 0 ? "-" : "";
+        text += random() % 3 == 0 ? "0" : digits(1 + static_cast<int>(random() % 17));
+        if (random() % 2 == 0)
+            text += "." + digits(1 + static_cast<int>(random() % 17));
+        texts.push_back(text);
+    }
+    for (const std::string& text : texts) {
+        double number = 0;
+        const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), number);
+        std::string converted;
+        const bool readable = failure == std::errc() && end == text.data() + text.size();
+        if (readable)
+            numfmt::AppendRawNumber(number, converted);
+        std::string out;
+        const OdsValueKind kind = AppendOdsValue("float", text, out);
+        EXPECT_EQ(kind, readable ? OdsValueKind::Value : OdsValueKind::None) << text;
+        EXPECT_EQ(out, converted) << text;
+    }
 }
 
 TEST(OdsValues, MalformedOrTextualValuesGiveNone)
