@@ -20,10 +20,13 @@
 #include <istream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <thread>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 namespace vellumcast::cli {
 
@@ -248,8 +251,8 @@ private:
 // UTF-8's byte-order mark.
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-// What one workbook gave, held until its turn to be printed and saved; its texts mostly
-// in a temporary file.
+// What one workbook gave: its texts as far as they were not passed on in its turn, and
+// its messages, held until its turn to be printed.
 struct WorkbookOutcome {
     SpooledResults results;
     std::string listing;
@@ -258,9 +261,11 @@ struct WorkbookOutcome {
     bool failed = false;
 };
 
-WorkbookOutcome ExportOne(const RunSetup& setup, const std::string& argument, core::Progress& progress)
+WorkbookOutcome ExportOne(
+    const RunSetup& setup, const std::string& argument, core::Progress& progress, const OutletSlot& turn)
 {
     WorkbookOutcome outcome;
+    outcome.results = SpooledResults(SpooledResults::kMemoryBytes, &turn);
     LineReporter reporter(outcome.errors, ShownName(argument));
     core::NoPump pump;
     OneWorkbookHost host(setup, argument);
@@ -311,6 +316,90 @@ std::vector<std::string> InputFiles(const std::vector<std::string>& workbooks)
     return files;
 }
 
+// The texts of the workbook whose turn it is, one after another on standard output;
+// asked for, one byte-order mark starts the output, as it would start one file holding
+// them all. It may be handed texts on the workbook's own thread: a failure of standard
+// output is kept for the run's thread (TakeFailures) rather than thrown into the export.
+class PrintingOutlet final : public ResultOutlet {
+public:
+    PrintingOutlet(StandardOutput& out, bool byteOrderMark)
+        : m_out(out)
+        , m_byteOrderMark(byteOrderMark)
+    {
+    }
+    bool TakesPieces() const override { return true; }
+    void Begin(const exporting::ResultEntry&) override
+    {
+        if (m_byteOrderMark && !m_markWritten) {
+            Write(kByteOrderMark);
+            m_markWritten = true;
+        }
+    }
+    void Write(std::string_view bytes) override
+    {
+        if (m_failure)
+            return;
+        try {
+            m_out.Write(bytes);
+        } catch (const OutputFailed& failure) {
+            m_failure = failure;
+        }
+    }
+    void ReadFailed(int code) override
+    {
+        m_readFailures += ProgramLine(
+            "the texts held in a temporary file cannot be read back: " + std::string(std::strerror(code)));
+    }
+    // What went wrong since the last call: the read failures' lines, returned; a failure
+    // of standard output, thrown.
+    std::string TakeFailures()
+    {
+        if (m_failure)
+            throw *m_failure;
+        return std::exchange(m_readFailures, {});
+    }
+
+private:
+    StandardOutput& m_out;
+    bool m_byteOrderMark;
+    bool m_markWritten = false;
+    std::optional<OutputFailed> m_failure;
+    std::string m_readFailures;
+};
+
+// The texts of the workbook whose turn it is, each saved into the output folder once
+// whole; what the save prints and reports is kept as PrintingOutlet keeps its failures.
+class SavingOutlet final : public ResultOutlet {
+public:
+    explicit SavingOutlet(results::SaveSession& session)
+        : m_session(session)
+    {
+    }
+    void SetWorkbook(std::string shownName) { m_shownName = std::move(shownName); }
+    bool TakesPieces() const override { return false; }
+    void Save(const exporting::ResultEntry& head, const core::TextPieces& text) override
+    {
+        if (m_failure)
+            return;
+        try {
+            m_session.Save(head, text, m_shownName);
+        } catch (const OutputFailed& failure) {
+            m_failure = failure;
+        }
+    }
+    void ReadFailed(int) override { } // the save reports a text it cannot have
+    void RethrowFailure()
+    {
+        if (m_failure)
+            throw *m_failure;
+    }
+
+private:
+    results::SaveSession& m_session;
+    std::string m_shownName;
+    std::optional<OutputFailed> m_failure;
+};
+
 // Prints and saves the outcomes in workbook order, all of them as one save.
 class Emitter {
 public:
@@ -329,7 +418,20 @@ public:
             m_session->SetNameTemplate(options.nameTemplate);
             if (options.byteOrderMark)
                 m_session->SetLeadingBytes(std::string(kByteOrderMark));
+            m_saving = std::make_unique<SavingOutlet>(*m_session);
+        } else if (!options.list) {
+            m_printing = std::make_unique<PrintingOutlet>(out, options.byteOrderMark);
         }
+    }
+
+    // Where the texts of the workbook argument go in its turn; none when nothing is written.
+    ResultOutlet* TurnOf(const std::string& argument)
+    {
+        if (m_saving) {
+            m_saving->SetWorkbook(ShownName(argument));
+            return m_saving.get();
+        }
+        return m_printing.get();
     }
 
     void Take(const std::string& argument, WorkbookOutcome outcome)
@@ -367,35 +469,21 @@ private:
         m_out.Write((m_listed++ > 0 ? "\n" : "") + Escaped(ShownName(argument)) + "\n" + outcome.listing);
     }
 
-    // The texts one after another; asked for, one byte-order mark starts the output, as
-    // it would start one file holding them all.
-    void WriteTexts(const SpooledResults& results)
+    // What of the workbook's texts its turn did not pass on yet, then what went wrong.
+    void WriteTexts(SpooledResults& results)
     {
-        for (size_t i = 0; i < results.size(); ++i) {
-            if (m_options.byteOrderMark && !m_markWritten) {
-                m_out.Write(kByteOrderMark);
-                m_markWritten = true;
-            }
-            const int code = results.WriteText(i, [&](std::string_view piece) {
-                m_out.Write(piece);
-                return 0;
-            });
-            if (code != 0)
-                m_terminal.Error(ProgramLine(
-                    "the texts held in a temporary file cannot be read back: " + std::string(std::strerror(code))));
-            m_ok = m_ok && code == 0;
-        }
+        results.PassOnRest(*m_printing);
+        const std::string failures = m_printing->TakeFailures();
+        m_terminal.Error(failures);
+        m_ok = m_ok && failures.empty();
         m_out.Flush();
     }
 
-    void Save(const std::string& argument, const SpooledResults& results)
+    void Save(const std::string& argument, SpooledResults& results)
     {
-        for (size_t i = 0; i < results.size(); ++i) {
-            m_session->Save(
-                results.Head(i),
-                [&](const std::function<int(std::string_view)>& write) { return results.WriteText(i, write); },
-                ShownName(argument));
-        }
+        m_saving->SetWorkbook(ShownName(argument));
+        results.PassOnRest(*m_saving);
+        m_saving->RethrowFailure();
         m_out.Flush();
         m_terminal.Error(m_saveMessages);
         m_saveMessages.clear();
@@ -409,9 +497,10 @@ private:
     core::NoPump m_pump;
     PathPrinter m_printer;
     std::unique_ptr<results::SaveSession> m_session;
+    std::unique_ptr<SavingOutlet> m_saving;
+    std::unique_ptr<PrintingOutlet> m_printing;
     bool m_ok = true;
     size_t m_listed = 0;
-    bool m_markWritten = false;
 };
 
 unsigned JobCount(const CommandLineOptions& options)
@@ -455,22 +544,26 @@ int Run(const CommandLineOptions& options, std::istream& in, StandardOutput& out
     const RunSetup setup { options, in };
     const unsigned jobs = JobCount(options);
     Emitter emitter(options, workbooks, out, terminal);
+    // The workbook whose turn it is writes its texts as they come; the others hold them.
+    std::vector<OutletSlot> turns(workbooks.size());
     const auto work = [&](size_t index) {
         const std::string& argument = workbooks[index];
         if (options.list)
             return ListOne(setup, argument);
         if (jobs > 1 || !terminal.ShowsProgress()) {
             core::NoProgress quiet;
-            return ExportOne(setup, argument, quiet);
+            return ExportOne(setup, argument, quiet, turns[index]);
         }
         PercentProgress progress(terminal, core::FileNameOfPath(ShownName(argument)));
-        return ExportOne(setup, argument, progress);
+        return ExportOne(setup, argument, progress, turns[index]);
     };
-    RunInOrder(workbooks.size(), jobs, work, [&](size_t index, WorkbookOutcome outcome) {
+    const auto take = [&](size_t index, WorkbookOutcome outcome) {
         emitter.Take(workbooks[index], std::move(outcome));
         if (jobs > 1)
             terminal.Progress(std::to_string(index + 1) + " of " + std::to_string(workbooks.size()) + " workbooks");
-    });
+    };
+    RunInOrder(workbooks.size(), jobs, work, take,
+        [&](size_t index) { turns[index].store(emitter.TurnOf(workbooks[index]), std::memory_order_release); });
     const bool ok = emitter.Finish() && scanMessages.empty();
     terminal.Clear();
     return ok ? 0 : 1;

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vellumcast::cli {
@@ -18,12 +19,17 @@ namespace vellumcast::cli {
 // in the order of i on the calling thread. A job starts only while fewer than `threads`
 // outcomes are being made or waiting to be taken, so at most that many are held at once.
 // With one thread everything runs on the calling thread. A job that throws ends the run:
-// the failure is rethrown from here when its turn comes.
-template <typename Work, typename Take> void RunInOrder(size_t count, unsigned threads, Work work, Take take)
+// the failure is rethrown from here when its turn comes. turn(i) is called on the calling
+// thread once every outcome before i was taken, while job i may be running; nothing else
+// runs on the calling thread then until take(i), so job i may do what take does meanwhile.
+template <typename Work, typename Take, typename Turn>
+void RunInOrder(size_t count, unsigned threads, Work work, Take take, Turn turn)
 {
     if (threads <= 1 || count <= 1) {
-        for (size_t i = 0; i < count; ++i)
+        for (size_t i = 0; i < count; ++i) {
+            turn(i);
             take(i, work(i));
+        }
         return;
     }
     using Outcome = decltype(work(size_t {}));
@@ -64,6 +70,7 @@ template <typename Work, typename Take> void RunInOrder(size_t count, unsigned t
 
     std::exception_ptr failure;
     while (nextTake < count && !failure) {
+        turn(nextTake);
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return finished.count(nextTake) != 0; });
         Finished done = std::move(finished.at(nextTake));
@@ -87,6 +94,11 @@ template <typename Work, typename Take> void RunInOrder(size_t count, unsigned t
         thread.join();
     if (failure)
         std::rethrow_exception(failure);
+}
+
+template <typename Work, typename Take> void RunInOrder(size_t count, unsigned threads, Work work, Take take)
+{
+    RunInOrder(count, threads, std::move(work), std::move(take), [](size_t) {});
 }
 
 } // namespace vellumcast::cli

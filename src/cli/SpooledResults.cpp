@@ -25,8 +25,9 @@ int SeekTo(std::FILE* file, uint64_t offset)
 
 } // namespace
 
-SpooledResults::SpooledResults(size_t memoryBytes)
+SpooledResults::SpooledResults(size_t memoryBytes, const OutletSlot* turn)
     : m_memoryBytes(memoryBytes)
+    , m_turn(turn)
 {
 }
 
@@ -37,16 +38,8 @@ SpooledResults::~SpooledResults()
 }
 
 SpooledResults::SpooledResults(SpooledResults&& other) noexcept
-    : m_memoryBytes(other.m_memoryBytes)
-    , m_entries(std::move(other.m_entries))
-    , m_current(std::move(other.m_current))
-    , m_inEntry(other.m_inEntry)
-    , m_end(other.m_end)
-    , m_memory(std::move(other.m_memory))
-    , m_file(std::exchange(other.m_file, nullptr))
-    , m_fileFailed(other.m_fileFailed)
-    , m_filePosition(other.m_filePosition)
 {
+    *this = std::move(other);
 }
 
 SpooledResults& SpooledResults::operator=(SpooledResults&& other) noexcept
@@ -55,20 +48,29 @@ SpooledResults& SpooledResults::operator=(SpooledResults&& other) noexcept
         if (m_file)
             std::fclose(m_file);
         m_memoryBytes = other.m_memoryBytes;
+        m_turn = other.m_turn;
         m_entries = std::move(other.m_entries);
         m_current = std::move(other.m_current);
         m_inEntry = other.m_inEntry;
         m_end = other.m_end;
+        m_heldFrom = other.m_heldFrom;
         m_memory = std::move(other.m_memory);
         m_file = std::exchange(other.m_file, nullptr);
         m_fileFailed = other.m_fileFailed;
         m_filePosition = other.m_filePosition;
+        m_settledEntries = other.m_settledEntries;
+        m_settledEnd = other.m_settledEnd;
+        m_settledInEntry = other.m_settledInEntry;
+        m_passedEntries = other.m_passedEntries;
+        m_passedBegun = other.m_passedBegun;
+        m_passedEnd = other.m_passedEnd;
     }
     return *this;
 }
 
 void SpooledResults::BeginEntry(const exporting::ResultEntry& head)
 {
+    PassOnSettled();
     m_current
         = Entry { exporting::ResultEntry { head.fileName, head.sheetName, head.ordinal, {}, head.mode }, m_end, 0 };
     m_inEntry = true;
@@ -76,12 +78,14 @@ void SpooledResults::BeginEntry(const exporting::ResultEntry& head)
 
 void SpooledResults::Append(std::string_view bytes)
 {
+    PassOnSettled();
     Write(bytes);
     m_current.size += bytes.size();
 }
 
 void SpooledResults::EndEntry()
 {
+    PassOnSettled();
     m_entries.push_back(std::move(m_current));
     m_current = Entry {};
     m_inEntry = false;
@@ -89,12 +93,27 @@ void SpooledResults::EndEntry()
 
 exporting::SinkMark SpooledResults::Mark() const
 {
+    m_settledEntries = m_entries.size();
+    m_settledEnd = m_end;
+    m_settledInEntry = m_inEntry;
     return { m_entries.size(), m_inEntry ? m_current.size : 0, m_inEntry };
 }
 
 void SpooledResults::RollBack(const exporting::SinkMark& mark)
 {
-    if (mark.inEntry && !m_inEntry && mark.entries < m_entries.size())
+    // What was passed on is out of reach; the procedures never go back that far.
+    const bool pastPassed = mark.entries < m_passedEntries
+        || (mark.entries == m_passedEntries && m_passedBegun
+            && (!mark.inEntry || m_current.offset + mark.bytes < m_passedEnd));
+    if (pastPassed)
+        throw std::logic_error("A text already written cannot be taken back");
+    // Where the bytes end once the entries after the mark are dropped.
+    uint64_t end = m_end;
+    if (mark.entries < m_entries.size())
+        end = m_entries[mark.entries].offset;
+    else if (m_inEntry)
+        end = m_current.offset;
+    if (mark.inEntry && mark.entries < m_entries.size())
         m_current = m_entries[mark.entries]; // ended since the mark: under way again
     if (mark.entries < m_entries.size())
         m_entries.resize(mark.entries);
@@ -104,17 +123,21 @@ void SpooledResults::RollBack(const exporting::SinkMark& mark)
         m_end = m_current.offset + m_current.size;
     } else {
         m_current = Entry {};
-        m_end = m_entries.empty() ? 0 : m_entries.back().offset + m_entries.back().size;
+        m_end = end;
     }
+    m_settledEntries = std::min(m_settledEntries, m_entries.size());
+    m_settledEnd = std::min(m_settledEnd, m_end);
+    m_settledInEntry = m_settledInEntry && (m_inEntry || m_settledEntries < m_entries.size());
     // What lies past the end is written over by what comes next.
-    if (m_memory.size() > m_end)
-        m_memory.resize(static_cast<size_t>(m_end));
+    if (m_memory.size() > m_end - m_heldFrom)
+        m_memory.resize(static_cast<size_t>(m_end - m_heldFrom));
 }
 
 void SpooledResults::Write(std::string_view bytes)
 {
-    if (m_end < m_memoryBytes || m_fileFailed) {
-        const size_t room = m_fileFailed ? bytes.size() : static_cast<size_t>(m_memoryBytes - m_end);
+    const uint64_t held = m_end - m_heldFrom;
+    if (held < m_memoryBytes || m_fileFailed) {
+        const size_t room = m_fileFailed ? bytes.size() : static_cast<size_t>(m_memoryBytes - held);
         const size_t here = std::min(room, bytes.size());
         m_memory.append(bytes.data(), here);
         m_end += here;
@@ -133,7 +156,7 @@ void SpooledResults::Write(std::string_view bytes)
         }
         m_filePosition = 0;
     }
-    const uint64_t at = m_end - m_memoryBytes;
+    const uint64_t at = m_end - m_heldFrom - m_memoryBytes;
     if (at != m_filePosition && SeekTo(m_file, at) != 0)
         throw std::runtime_error(std::string("Cannot hold the texts in a temporary file: ") + std::strerror(errno));
     errno = 0;
@@ -148,11 +171,14 @@ void SpooledResults::Write(std::string_view bytes)
 int SpooledResults::WriteText(size_t index, const std::function<int(std::string_view)>& write) const
 {
     const Entry& entry = m_entries[index];
-    uint64_t at = entry.offset;
-    const uint64_t end = entry.offset + entry.size;
-    const uint64_t inMemory = std::min<uint64_t>(end, m_memory.size());
+    return ReadBytes(entry.offset, entry.offset + entry.size, write);
+}
+
+int SpooledResults::ReadBytes(uint64_t at, uint64_t end, const std::function<int(std::string_view)>& write) const
+{
+    const uint64_t inMemory = std::min<uint64_t>(end, m_heldFrom + m_memory.size());
     if (at < inMemory) {
-        if (const int code = write(std::string_view(m_memory).substr(at, inMemory - at)))
+        if (const int code = write(std::string_view(m_memory).substr(at - m_heldFrom, inMemory - at)))
             return code;
         at = inMemory;
     }
@@ -160,7 +186,7 @@ int SpooledResults::WriteText(size_t index, const std::function<int(std::string_
         return 0;
     // Past the memory: in the file, from m_memoryBytes on.
     std::FILE* file = m_file;
-    if (std::fflush(file) != 0 || SeekTo(file, at - m_memoryBytes) != 0)
+    if (std::fflush(file) != 0 || SeekTo(file, at - m_heldFrom - m_memoryBytes) != 0)
         return errno != 0 ? errno : EIO;
     // A write after a read must seek first (the C streams ask it; Windows' fail the write
     // without it), so the next write is told the position is unknown.
@@ -177,6 +203,79 @@ int SpooledResults::WriteText(size_t index, const std::function<int(std::string_
             return code;
     }
     return 0;
+}
+
+void SpooledResults::PassOnSettled()
+{
+    if (!m_turn)
+        return;
+    if (ResultOutlet* outlet = m_turn->load(std::memory_order_acquire))
+        PassOn(*outlet);
+}
+
+void SpooledResults::PassOnRest(ResultOutlet& outlet)
+{
+    m_settledEntries = m_entries.size();
+    m_settledEnd = m_end;
+    m_settledInEntry = m_inEntry;
+    PassOn(outlet);
+}
+
+void SpooledResults::PassOn(ResultOutlet& outlet)
+{
+    const auto passBytes = [&](uint64_t from, uint64_t to) {
+        from = std::max(from, m_passedEnd);
+        if (from < to) {
+            const int code = ReadBytes(from, to, [&](std::string_view piece) {
+                outlet.Write(piece);
+                return 0;
+            });
+            if (code != 0)
+                outlet.ReadFailed(code);
+        }
+        m_passedEnd = std::max(m_passedEnd, to);
+    };
+    const bool pieces = outlet.TakesPieces();
+    for (; m_passedEntries < m_settledEntries; ++m_passedEntries) {
+        const Entry& entry = m_entries[m_passedEntries];
+        if (pieces) {
+            if (!m_passedBegun)
+                outlet.Begin(entry.head);
+            passBytes(entry.offset, entry.offset + entry.size);
+        } else {
+            const size_t index = m_passedEntries;
+            outlet.Save(entry.head,
+                [this, index](const std::function<int(std::string_view)>& write) { return WriteText(index, write); });
+        }
+        m_passedBegun = false;
+    }
+    // The entry under way at the latest mark: what it had then goes on in pieces.
+    if (pieces && m_settledInEntry && m_passedEntries == m_settledEntries
+        && (m_passedEntries < m_entries.size() || m_inEntry)) {
+        const Entry& entry = m_passedEntries < m_entries.size() ? m_entries[m_passedEntries] : m_current;
+        if (!m_passedBegun)
+            outlet.Begin(entry.head);
+        m_passedBegun = true;
+        passBytes(entry.offset, m_settledEnd);
+    }
+    DropPassed();
+}
+
+void SpooledResults::DropPassed()
+{
+    uint64_t needed = m_end; // the first byte still to be passed on
+    if (m_passedEntries < m_entries.size())
+        needed = m_entries[m_passedEntries].offset;
+    else if (m_inEntry)
+        needed = m_current.offset;
+    if (m_passedBegun)
+        needed = std::max(needed, m_passedEnd);
+    if (needed < m_end || m_heldFrom == m_end)
+        return;
+    m_heldFrom = m_end;
+    m_memory.clear();
+    // The file is written over from its start; what it held is no longer read.
+    m_filePosition = std::numeric_limits<uint64_t>::max();
 }
 
 } // namespace vellumcast::cli

@@ -1,12 +1,21 @@
 #pragma once
-// The results of one workbook as its export hands them over, held until the workbook's
-// turn to be written: the entries' names in memory, their texts in memory up to a few
-// megabytes and past that in a nameless temporary file, so that a workbook of any size
-// costs little memory however its texts are composed and taken back.
+// The results of one workbook as its export hands them over. Once the workbook's turn has
+// come they are passed on as soon as nothing can take them back any more; until then (and
+// for what may still be taken back) they are held: the entries' names in memory, their
+// texts in memory up to a few megabytes and past that in a nameless temporary file, so
+// that a workbook of any size costs little memory however its texts are composed.
+//
+// What may be taken back: the export procedures take a mark before a worksheet's text
+// goes out and roll back only ever to the latest mark (a failure, or a composition
+// while loading that turns out unusable, drops what the worksheet gave). So whatever
+// lies before the latest mark can no longer be taken back, and once the workbook is
+// done, nothing can.
 
+#include "core/Files.h"
 #include "export/ResultList.h"
 #include "export/ResultSink.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -16,14 +25,37 @@
 
 namespace vellumcast::cli {
 
+// Where the texts of the workbook whose turn it is go once they can no longer be taken
+// back. An outlet either takes texts in pieces as they come (standard output: Begin, then
+// Write for each piece) or only whole texts (files: Save once a text is complete).
+class ResultOutlet {
+public:
+    virtual ~ResultOutlet() = default;
+    virtual bool TakesPieces() const = 0;
+    // A text starts, with the names, ordinal and mode of head.
+    virtual void Begin(const exporting::ResultEntry&) { }
+    // The next bytes of the text begun last.
+    virtual void Write(std::string_view) { }
+    // A whole text, given in pieces by text.
+    virtual void Save(const exporting::ResultEntry&, const core::TextPieces&) { }
+    // The held bytes of a text could not be read back (errno code): what of it was not
+    // passed on is lost.
+    virtual void ReadFailed(int code) = 0;
+};
+
+// Where a workbook learns that its turn has come: its outlet, set by the thread that
+// hands the turns; none before.
+using OutletSlot = std::atomic<ResultOutlet*>;
+
 class SpooledResults final : public exporting::ResultSink {
 public:
     SpooledResults()
         : SpooledResults(kMemoryBytes)
     {
     }
-    // Texts beyond memoryBytes in all go to the temporary file.
-    explicit SpooledResults(size_t memoryBytes);
+    // Texts beyond memoryBytes in all go to the temporary file. With turn, the texts go on
+    // to the outlet in it as soon as there is one and they can no longer be taken back.
+    explicit SpooledResults(size_t memoryBytes, const OutletSlot* turn = nullptr);
     ~SpooledResults() override;
     SpooledResults(SpooledResults&& other) noexcept;
     SpooledResults& operator=(SpooledResults&& other) noexcept;
@@ -34,18 +66,26 @@ public:
     using ResultSink::Append;
     void Append(std::string_view bytes) override;
     void EndEntry() override;
+    // Also settles what was taken before it: a rollback goes back to the latest mark only.
     exporting::SinkMark Mark() const override;
+    // Throws std::logic_error when asked to go back past what was passed on already.
     void RollBack(const exporting::SinkMark& mark) override;
     size_t HoldLimit() const override { return kHoldBytes; }
 
+    // Every entry taken (passed on or not) and its names, ordinal and mode; its text is
+    // empty (read it with WriteText while it is held).
     size_t size() const { return m_entries.size(); }
     bool empty() const { return m_entries.empty(); }
-    // The names, ordinal and mode of an entry; its text is empty (read it with WriteText).
     const exporting::ResultEntry& Head(size_t index) const { return m_entries[index].head; }
     uint64_t TextSize(size_t index) const { return m_entries[index].size; }
-    // Calls write with the entry's text in pieces, in order; returns the first non-zero
-    // value write gives, or the errno of a failed read of the temporary file; else 0.
+    // Calls write with the text of an entry still held in pieces, in order; returns the
+    // first non-zero value write gives, or the errno of a failed read of the temporary
+    // file; else 0.
     int WriteText(size_t index, const std::function<int(std::string_view)>& write) const;
+
+    // The workbook is done, nothing can be taken back: passes every text not yet passed on
+    // to outlet.
+    void PassOnRest(ResultOutlet& outlet);
 
     static constexpr size_t kMemoryBytes = size_t(8) << 20;
     // What the export procedures may compose ahead before handing it over.
@@ -58,16 +98,38 @@ private:
         uint64_t size = 0;
     };
     void Write(std::string_view bytes);
+    // Bytes [from, to) of all those taken, in pieces, from memory or the file.
+    int ReadBytes(uint64_t from, uint64_t to, const std::function<int(std::string_view)>& write) const;
+    // Passes on to the outlet of the turn, when there is one, whatever is settled.
+    void PassOnSettled();
+    void PassOn(ResultOutlet& outlet);
+    // Forgets the held bytes once every one of them was passed on.
+    void DropPassed();
 
     size_t m_memoryBytes;
+    const OutletSlot* m_turn = nullptr;
     std::vector<Entry> m_entries;
     Entry m_current;
     bool m_inEntry = false;
-    uint64_t m_end = 0; // the bytes taken so far: the first in m_memory, the rest in m_file
+    uint64_t m_end = 0; // the bytes taken so far
+    // Where the held bytes start among all those taken: the first m_memoryBytes of them in
+    // m_memory, the rest in m_file from its start.
+    uint64_t m_heldFrom = 0;
     std::string m_memory;
     std::FILE* m_file = nullptr;
     bool m_fileFailed = false; // none could be made: everything stays in memory
     mutable uint64_t m_filePosition = 0; // where the file's next write goes, as the file stands
+
+    // What can no longer be taken back: the entries ended and the bytes taken when the
+    // latest mark was taken, and whether an entry was under way then.
+    mutable size_t m_settledEntries = 0;
+    mutable uint64_t m_settledEnd = 0;
+    mutable bool m_settledInEntry = false;
+    // What was passed on: the entries whole, whether the one after them was begun, and
+    // (to an outlet taking pieces) the bytes.
+    size_t m_passedEntries = 0;
+    bool m_passedBegun = false;
+    uint64_t m_passedEnd = 0;
 };
 
 } // namespace vellumcast::cli

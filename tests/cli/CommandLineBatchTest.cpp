@@ -325,3 +325,41 @@ TEST(InOrderJobs, AFailingJobIsRethrownInItsTurn)
         std::runtime_error);
     EXPECT_EQ(order, (std::vector<size_t> { 0, 1, 2, 3, 4 }));
 }
+
+// A slow first workbook and a quick one of two worksheets after it: the second, running
+// beside the first, must not write the text of its first worksheet (settled as soon as
+// its second starts) before the first workbook's texts, on standard output or as files.
+TEST(CommandLineJobs, OnlyTheWorkbookInTurnWritesAsItGoes)
+{
+    vt::TempDir in;
+    std::vector<std::string> paths;
+    for (int book = 0; book < 3; ++book) {
+        vt::XlsxWriter writer;
+        const int rows = book == 0 ? 300 : 40; // 9 MB of text, then 1.2 MB: past what is held
+        for (int sheet = 1; sheet <= 2; ++sheet) {
+            auto& added = writer.AddSheet("S" + std::to_string(sheet));
+            for (int row = 1; row <= rows; ++row)
+                added.SharedString(row, 1, std::string(30'000, static_cast<char>('a' + 2 * book + sheet)));
+        }
+        paths.push_back(writer.Save(in.File("b" + std::to_string(book) + ".xlsx")));
+    }
+    const auto run = [&](const std::string& jobs, const std::string& output) {
+        std::vector<std::string> arguments { "-m", "sheet", "-j", jobs, "-o", output };
+        arguments.insert(arguments.end(), paths.begin(), paths.end());
+        return RunCli(arguments);
+    };
+    const CliRun serial = run("1", "-");
+    ASSERT_EQ(serial.status, 0) << serial.err;
+    ASSERT_EQ(serial.out.size(), 2u * (300 + 40 + 40) * 30'004);
+    for (const std::string jobs : { "2", "3" }) {
+        const CliRun parallel = run(jobs, "-");
+        EXPECT_EQ(parallel.status, 0) << parallel.err;
+        EXPECT_TRUE(parallel.out == serial.out) << jobs << " jobs: the texts are out of order";
+
+        vt::TempDir one, many;
+        const CliRun savedOne = run("1", one.Path());
+        const CliRun savedMany = run(jobs, many.Path());
+        EXPECT_EQ(Replaced(savedMany.out, many.Path(), one.Path()), savedOne.out) << jobs;
+        EXPECT_EQ(Contents(many.Path()), Contents(one.Path())) << jobs;
+    }
+}

@@ -365,3 +365,37 @@ TEST(CommandLineSave, AWorksheetFailingMidExportLeavesNoHalfFileUnderItsName)
     EXPECT_EQ(core::ReadTextFile(out.File("book_Huge.txt")), "earlier");
     EXPECT_EQ(core::ReadTextFile(out.File("book_Good.txt")), "\"kept\"\r\n\"whole\"\r\n");
 }
+
+// The same failing worksheet, its lines handed over in entries of their own or as one
+// text: nothing of what was taken back reaches standard output, nor a file, while the
+// worksheet before it is written whole and a file of the failed one stays as it was.
+TEST(CommandLineSave, AWorksheetTakenBackLeavesNothingOnStandardOutputNorAnyFile)
+{
+    vt::TempDir in;
+    vt::XlsxWriter book;
+    book.AddSheet("Good").SharedString(1, 1, "kept").SharedString(2, 1, "whole");
+    auto& huge = book.AddSheet("Huge");
+    for (int row = 1; row <= 4'000; ++row)
+        huge.SharedString(row, 1, std::string(32'000, 'w'));
+    const std::string path = book.Save(in.File("book.xlsx"));
+
+    for (const std::string mode : { "sheet", "row" }) {
+        SCOPED_TRACE(mode);
+        const CliRun printed = RunCli({ "-q", "--mode", mode, "--output", "-", path });
+        EXPECT_EQ(printed.status, 1);
+        EXPECT_NE(printed.err.find("\"Huge\""), std::string::npos) << printed.err;
+        EXPECT_EQ(printed.out, "\"kept\"\r\n\"whole\"\r\n");
+
+        vt::TempDir out;
+        const std::string earlier = out.File(mode == "row" ? "book_Huge_1.txt" : "book_Huge.txt");
+        core::WriteTextFile(earlier, "earlier");
+        const CliRun saved = RunCli({ "--mode", mode, "--output", out.Path(), path });
+        EXPECT_EQ(saved.status, 1);
+        EXPECT_EQ(core::ReadTextFile(earlier), "earlier");
+        for (const auto& entry : std::filesystem::directory_iterator(out.Path())) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name.find("Good") != std::string::npos || entry.path() == earlier) << name;
+        }
+        EXPECT_EQ(saved.out.find("Huge"), std::string::npos) << saved.out;
+    }
+}

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 using namespace vellumcast;
 using cli::SpooledResults;
@@ -114,4 +116,141 @@ TEST(SpooledResults, AFailedWriteEndsTheReadingWithItsCodeAndMovesKeepTheTexts)
     SpooledResults moved(std::move(spool));
     ASSERT_EQ(moved.size(), 1u);
     EXPECT_TRUE(TextOf(moved, 0) == Pattern(3'000'000, 'a'));
+}
+
+namespace {
+
+// An outlet that records what it is given: in pieces, each text's head and bytes; whole,
+// each text read at once.
+class RecordingOutlet final : public cli::ResultOutlet {
+public:
+    explicit RecordingOutlet(bool pieces)
+        : m_pieces(pieces)
+    {
+    }
+    bool TakesPieces() const override { return m_pieces; }
+    void Begin(const exporting::ResultEntry& head) override
+    {
+        texts.push_back("[" + std::to_string(head.ordinal) + "]");
+    }
+    void Write(std::string_view bytes) override
+    {
+        ASSERT_FALSE(texts.empty());
+        texts.back() += bytes;
+    }
+    void Save(const exporting::ResultEntry& head, const core::TextPieces& text) override
+    {
+        texts.push_back("[" + std::to_string(head.ordinal) + "]");
+        EXPECT_EQ(text([&](std::string_view piece) {
+            texts.back() += piece;
+            return 0;
+        }),
+            0);
+    }
+    void ReadFailed(int code) override { ADD_FAILURE() << "read failed: " << code; }
+    std::vector<std::string> texts;
+
+private:
+    bool m_pieces;
+};
+
+exporting::ResultEntry Numbered(int64_t ordinal)
+{
+    exporting::ResultEntry head = kHead;
+    head.ordinal = ordinal;
+    return head;
+}
+
+} // namespace
+
+// The workbook in turn: what lies before the latest mark goes on, what a rollback takes
+// back never does, whether the outlet takes pieces (standard output) or whole texts
+// (files), and whether the held bytes sit in memory or in the temporary file.
+TEST(SpooledResults, InItsTurnOnlyWhatNoMarkCanTakeBackGoesOn)
+{
+    for (const bool pieces : { true, false }) {
+        for (const size_t memory : { size_t(0), size_t(16), size_t(1) << 20 }) {
+            SCOPED_TRACE(std::string(pieces ? "pieces" : "whole") + ", memory " + std::to_string(memory));
+            cli::OutletSlot turn { nullptr };
+            RecordingOutlet outlet(pieces);
+            SpooledResults spool(memory, &turn);
+            spool.Take(Numbered(1), "held before the turn");
+            turn.store(&outlet);
+            spool.Mark(); // as each worksheet starts: what came before is settled
+            spool.BeginEntry(Numbered(2));
+            spool.Append(Pattern(40, 'a'));
+            EXPECT_EQ(outlet.texts, std::vector<std::string> { "[1]held before the turn" });
+
+            // A worksheet whose entries are taken back: none of them is ever passed on.
+            spool.EndEntry();
+            const exporting::SinkMark sheet = spool.Mark();
+            spool.Take(Numbered(3), Pattern(100, 'x'));
+            spool.BeginEntry(Numbered(4));
+            spool.Append("gone");
+            spool.RollBack(sheet);
+            spool.Take(Numbered(5), "kept");
+
+            // One text for every worksheet: the part before the mark goes on in pieces;
+            // what follows it is taken back and written over.
+            spool.Mark();
+            spool.BeginEntry(Numbered(6));
+            spool.Append(Pattern(30, 'A'));
+            const exporting::SinkMark inText = spool.Mark();
+            spool.Append(Pattern(50, 'Z'));
+            spool.RollBack(inText);
+            spool.Append("end");
+            std::vector<std::string> expected { "[1]held before the turn", "[2]" + Pattern(40, 'a'), "[5]kept" };
+            if (pieces)
+                expected.push_back("[6]" + Pattern(30, 'A'));
+            EXPECT_EQ(outlet.texts, expected);
+
+            spool.EndEntry();
+            spool.PassOnRest(outlet);
+            expected.resize(3);
+            expected.push_back("[6]" + Pattern(30, 'A') + "end");
+            EXPECT_EQ(outlet.texts, expected);
+            EXPECT_EQ(spool.size(), 4u); // the names stay, for the warnings of empty worksheets
+        }
+    }
+}
+
+// Passed on, the held bytes are let go and the temporary file is written over from its
+// start; texts held after that still come back whole.
+TEST(SpooledResults, AfterTheTurnPassedEverythingOnTheFileIsWrittenOverFromItsStart)
+{
+    cli::OutletSlot turn { nullptr };
+    RecordingOutlet outlet(false);
+    SpooledResults spool(8, &turn);
+    turn.store(&outlet);
+    std::vector<std::string> expected;
+    for (int64_t sheet = 1; sheet <= 4; ++sheet) {
+        spool.Mark();
+        const std::string text = Pattern(static_cast<size_t>(70 - 15 * sheet), static_cast<char>('a' + sheet));
+        spool.Take(Numbered(sheet), text);
+        expected.push_back("[" + std::to_string(sheet) + "]" + text);
+    }
+    spool.Mark();
+    spool.BeginEntry(Numbered(5));
+    spool.Append(Pattern(33, 'Q'));
+    EXPECT_EQ(outlet.texts, expected);
+    spool.EndEntry();
+    EXPECT_EQ(TextOf(spool, 4), Pattern(33, 'Q'));
+    spool.PassOnRest(outlet);
+    expected.push_back("[5]" + Pattern(33, 'Q'));
+    EXPECT_EQ(outlet.texts, expected);
+}
+
+TEST(SpooledResults, GoingBackPastWhatWasPassedOnIsRefused)
+{
+    cli::OutletSlot turn { nullptr };
+    RecordingOutlet outlet(true);
+    SpooledResults spool(16, &turn);
+    turn.store(&outlet);
+    const exporting::SinkMark start = spool.Mark();
+    spool.BeginEntry(Numbered(1));
+    spool.Append("written");
+    spool.Mark();
+    spool.Append("!"); // passes "written" on
+    EXPECT_THROW(spool.RollBack(start), std::logic_error);
+    EXPECT_EQ(outlet.texts, std::vector<std::string> { "[1]written" });
 }
