@@ -176,6 +176,8 @@ int SpooledResults::WriteText(size_t index, const std::function<int(std::string_
 
 int SpooledResults::ReadBytes(uint64_t at, uint64_t end, const std::function<int(std::string_view)>& write) const
 {
+    if (at < m_heldFrom)
+        return EINVAL; // passed on and let go
     const uint64_t inMemory = std::min<uint64_t>(end, m_heldFrom + m_memory.size());
     if (at < inMemory) {
         if (const int code = write(std::string_view(m_memory).substr(at - m_heldFrom, inMemory - at)))
@@ -215,9 +217,10 @@ void SpooledResults::PassOnSettled()
 
 void SpooledResults::PassOnRest(ResultOutlet& outlet)
 {
+    // An entry still under way was never ended: it is no result.
     m_settledEntries = m_entries.size();
     m_settledEnd = m_end;
-    m_settledInEntry = m_inEntry;
+    m_settledInEntry = false;
     PassOn(outlet);
 }
 

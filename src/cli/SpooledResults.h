@@ -80,11 +80,11 @@ public:
     uint64_t TextSize(size_t index) const { return m_entries[index].size; }
     // Calls write with the text of an entry still held in pieces, in order; returns the
     // first non-zero value write gives, or the errno of a failed read of the temporary
-    // file; else 0.
+    // file (EINVAL for a text passed on and let go); else 0.
     int WriteText(size_t index, const std::function<int(std::string_view)>& write) const;
 
-    // The workbook is done, nothing can be taken back: passes every text not yet passed on
-    // to outlet.
+    // The workbook is done, nothing can be taken back: passes every ended text not yet
+    // passed on to outlet.
     void PassOnRest(ResultOutlet& outlet);
 
     static constexpr size_t kMemoryBytes = size_t(8) << 20;

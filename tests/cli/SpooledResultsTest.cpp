@@ -210,6 +210,12 @@ TEST(SpooledResults, InItsTurnOnlyWhatNoMarkCanTakeBackGoesOn)
             expected.push_back("[6]" + Pattern(30, 'A') + "end");
             EXPECT_EQ(outlet.texts, expected);
             EXPECT_EQ(spool.size(), 4u); // the names stay, for the warnings of empty worksheets
+
+            // A text never ended is no result, even once the workbook is done.
+            spool.BeginEntry(Numbered(7));
+            spool.Append("never ended");
+            spool.PassOnRest(outlet);
+            EXPECT_EQ(outlet.texts, expected);
         }
     }
 }
