@@ -146,7 +146,7 @@ public:
                 ComposeLine(sheet, out, [&] {
                     if (recorded) {
                         recorded->ForEachOn(position, [&](const spreadsheet::Cell& cell) {
-                            Add(sheet, label, [&] { return m_reader.TextOf(sheet, cell); });
+                            Add(sheet, label, [&] { return m_reader.TextOf(sheet, cell, recorded->Rows()); });
                         });
                         return;
                     }
@@ -189,7 +189,7 @@ public:
         StreamedLines lines(m_options.includeBlankCells);
         return ComposeWhileLoading(
             sheet, Lines::Rows, lines,
-            [&](const spreadsheet::FinishedRows& rows) {
+            [&](const spreadsheet::RowBatch& rows) {
                 return ComposeRows(sheet, label, out, start, lines, rows, lineEnds);
             },
             [] { return true; },
@@ -212,7 +212,7 @@ public:
         ColumnLines columns;
         return ComposeWhileLoading(
             sheet, Lines::Columns, lines,
-            [&](const spreadsheet::FinishedRows& rows) { return ComposeColumns(sheet, label, lines, columns, rows); },
+            [&](const spreadsheet::RowBatch& rows) { return ComposeColumns(sheet, label, lines, columns, rows); },
             [&] { return EndColumns(sheet, columns, texts); }, [&] { texts.clear(); });
     }
 
@@ -394,7 +394,8 @@ private:
     Streamed ComposeWhileLoading(
         Worksheet& sheet, Lines kind, const StreamedLines& lines, Compose&& compose, Finish&& finish, Drop&& drop)
     {
-        // Lines that depend on merged areas or hidden rows wait for the whole worksheet.
+        // Lines that depend on merged areas or hidden rows wait for the whole worksheet; one
+        // at hand is walked as it is.
         if (sheet.Loaded() || m_reader.UsesLayout())
             return Streamed::No;
         const uint64_t textUsed = m_budget.TextUsed();
@@ -403,7 +404,7 @@ private:
         m_deferredFailures = &failures;
         bool everyRow = false;
         try {
-            everyRow = sheet.LoadHandingOverRows([&](const spreadsheet::FinishedRows& rows) {
+            everyRow = sheet.VisitRowsWhileLoading([&](const spreadsheet::RowBatch& rows) {
                 try {
                     return compose(rows);
                 } catch (...) {
@@ -459,7 +460,7 @@ private:
 
     // Adds the rows of a batch, and the empty rows before each, to every column's line.
     bool ComposeColumns(
-        Worksheet& sheet, int label, StreamedLines& lines, ColumnLines& columns, const spreadsheet::FinishedRows& rows)
+        Worksheet& sheet, int label, StreamedLines& lines, ColumnLines& columns, const spreadsheet::RowBatch& rows)
     {
         if (!lines.Take(rows))
             return false;
@@ -470,10 +471,10 @@ private:
             for (size_t c = 0; c < width; ++c)
                 columns.composers[c].Begin(columns.texts[c]);
         }
-        const int32_t last = rows.rows.back().row;
+        const int32_t last = rows.LastRowNumber();
         const uint64_t rowCount = static_cast<uint64_t>(last - lines.FirstRow()) + 1;
         m_budget.SetSheetBytes(rows.StoredBytes());
-        if (!Affordable({ m_options.includeBlankCells ? rowCount * width : width + rows.endCell, width, rowCount }))
+        if (!Affordable({ m_options.includeBlankCells ? rowCount * width : width + rows.EndCell(), width, rowCount }))
             return false;
         const int32_t expected = ExpectedLastRow(rows);
         const auto addTo = [&](size_t c, auto&& read) {
@@ -483,14 +484,14 @@ private:
             if (c + 1 == width)
                 columns.lastOfLast = m_lastText;
         };
-        for (size_t r = 0; r < rows.rows.size(); ++r) {
+        for (size_t r = 0; r < rows.RowCount(); ++r) {
             if (m_context.pump.StopRequested())
                 return false;
-            for (; lines.Next() <= rows.rows[r].row; lines.Advance()) {
+            for (; lines.Next() <= rows.RowNumber(r); lines.Advance()) {
                 m_context.pump.Run();
                 if (expected > 0)
                     SetProgress(lines.Next(), expected);
-                if (lines.Next() == rows.rows[r].row) {
+                if (lines.Next() == rows.RowNumber(r)) {
                     AddAcross(rows, r, lines, [&](size_t c, const spreadsheet::Cell* cell) {
                         addTo(c, [&] { return cell ? m_reader.TextOf(sheet, *cell, rows) : std::string_view(); });
                     });
@@ -504,13 +505,13 @@ private:
         return true;
     }
 
-    // Calls add(column index, cell) for the cells of rows.rows[r] in the columns of the
+    // Calls add(column index, cell) for the cells of row r of rows in the columns of the
     // lines: the recorded ones, or with blank cells kept every column (nullptr where none).
     template <typename AddCell>
-    void AddAcross(const spreadsheet::FinishedRows& rows, size_t r, const StreamedLines& lines, AddCell&& add) const
+    void AddAcross(const spreadsheet::RowBatch& rows, size_t r, const StreamedLines& lines, AddCell&& add) const
     {
-        size_t i = rows.rows[r].begin;
-        const size_t end = rows.RowEnd(r);
+        size_t i = rows.CellsBegin(r);
+        const size_t end = rows.CellsEnd(r);
         if (!m_options.includeBlankCells) {
             for (; i < end; ++i)
                 add(static_cast<size_t>(rows.CellAt(i).column - lines.FirstColumn()), &rows.CellAt(i));
@@ -564,25 +565,25 @@ private:
     // Composes the lines of a batch of rows handed over during a load, and the empty
     // lines before each; false when the streamed text cannot be the walk's.
     bool ComposeRows(Worksheet& sheet, int label, std::string& out, size_t start, StreamedLines& lines,
-        const spreadsheet::FinishedRows& rows, std::vector<size_t>* lineEnds)
+        const spreadsheet::RowBatch& rows, std::vector<size_t>* lineEnds)
     {
         if (!lines.Take(rows))
             return false;
         const uint64_t width = m_options.includeBlankCells ? lines.Width() : 1;
-        const int32_t last = rows.rows.back().row;
+        const int32_t last = rows.LastRowNumber();
         const uint64_t lineCount = static_cast<uint64_t>(last - lines.FirstRow()) + 1;
         m_budget.SetSheetBytes(rows.StoredBytes()); // the cells and stored texts loaded so far
-        if (!Affordable({ lineCount * width + (m_options.includeBlankCells ? 0 : rows.endCell), lineCount, width }))
+        if (!Affordable({ lineCount * width + (m_options.includeBlankCells ? 0 : rows.EndCell()), lineCount, width }))
             return false;
         const int32_t expected = ExpectedLastRow(rows);
-        for (size_t r = 0; r < rows.rows.size(); ++r) {
+        for (size_t r = 0; r < rows.RowCount(); ++r) {
             if (m_context.pump.StopRequested())
                 return false;
-            for (; lines.Next() <= rows.rows[r].row; lines.Advance()) {
+            for (; lines.Next() <= rows.RowNumber(r); lines.Advance()) {
                 const int32_t position = lines.Next();
                 if (expected > 0) // else how far it is is unknown
                     SetProgress(position, expected);
-                const bool recorded = position == rows.rows[r].row;
+                const bool recorded = position == rows.RowNumber(r);
                 ComposeLine(sheet, out, [&] {
                     if (recorded)
                         AddRow(sheet, label, rows, r, lines);
@@ -601,20 +602,19 @@ private:
 
     // The last row the worksheet is expected to reach: the file's word, else as far as
     // the share of it read so far suggests; 0 when nothing tells.
-    static int32_t ExpectedLastRow(const spreadsheet::FinishedRows& rows)
+    static int32_t ExpectedLastRow(const spreadsheet::RowBatch& rows)
     {
-        const int32_t last = rows.rows.back().row;
-        if (rows.expected.lastRow > 0 || rows.endOfSheet)
-            return std::max(rows.expected.lastRow, last);
-        if (rows.shareRead <= 0)
+        const int32_t last = rows.LastRowNumber();
+        if (rows.Expected().lastRow > 0 || rows.EndOfSheet())
+            return std::max(rows.Expected().lastRow, last);
+        if (rows.ShareRead() <= 0)
             return 0;
-        return static_cast<int32_t>(std::min<double>(spreadsheet::kMaxRows, std::ceil(last / rows.shareRead)));
+        return static_cast<int32_t>(std::min<double>(spreadsheet::kMaxRows, std::ceil(last / rows.ShareRead())));
     }
 
-    // Adds the cells of rows.rows[r]: the recorded ones, or with blank cells kept every
+    // Adds the cells of row r of rows: the recorded ones, or with blank cells kept every
     // column of the lines.
-    void AddRow(
-        Worksheet& sheet, int label, const spreadsheet::FinishedRows& rows, size_t r, const StreamedLines& lines)
+    void AddRow(Worksheet& sheet, int label, const spreadsheet::RowBatch& rows, size_t r, const StreamedLines& lines)
     {
         AddAcross(rows, r, lines, [&](size_t, const spreadsheet::Cell* cell) {
             Add(sheet, label, [&] { return cell ? m_reader.TextOf(sheet, *cell, rows) : std::string_view(); });
@@ -693,15 +693,13 @@ private:
     static CellRange ContentRange(Worksheet& sheet, const CellRange& range)
     {
         CellRange content { range.firstRow, range.firstColumn, range.firstRow, range.firstColumn };
-        const spreadsheet::SheetData& data = sheet.Cells();
-        const auto& rows = data.Rows();
-        for (size_t r = 0; r < rows.size(); ++r) {
-            const size_t end = r + 1 < rows.size() ? rows[r + 1].begin : data.CellCount();
-            for (size_t i = rows[r].begin; i < end; ++i) {
-                const spreadsheet::Cell& cell = data.CellAt(i);
+        const spreadsheet::RowBatch rows = sheet.Rows();
+        for (size_t r = 0; r < rows.RowCount(); ++r) {
+            for (size_t i = rows.CellsBegin(r); i < rows.CellsEnd(r); ++i) {
+                const spreadsheet::Cell& cell = rows.CellAt(i);
                 if (cell.kind == spreadsheet::CellKind::Blank)
                     continue;
-                content.lastRow = std::max(content.lastRow, rows[r].row);
+                content.lastRow = std::max(content.lastRow, rows.RowNumber(r));
                 content.lastColumn = std::max<int32_t>(content.lastColumn, cell.column);
             }
         }
