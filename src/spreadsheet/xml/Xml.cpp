@@ -146,9 +146,20 @@ struct XmlParser::State {
         return XML_STATUS_OK;
     }
 
-    static void OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int)
+    // A document type that only names an external definition, as old OpenOffice manifests
+    // do, is harmless: it is never loaded. One with declarations of its own is refused.
+    static void OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int hasInternalSubset)
     {
-        static_cast<State*>(data)->Refuse("the XML holds a document type declaration, which is not allowed");
+        if (hasInternalSubset)
+            static_cast<State*>(data)->Refuse("the XML holds a document type declaration, which is not allowed");
+    }
+
+    // With an external definition that is not loaded, Expat passes over an entity it does
+    // not know; it is refused, as it is in a document without one.
+    static void OnSkippedEntity(void* data, const XML_Char* name, int)
+    {
+        static_cast<State*>(data)->Refuse(
+            "the XML refers to an entity it does not declare (" + std::string(name) + ")");
     }
 
     static void OnEntity(void* data, const XML_Char*, int, const XML_Char*, int, const XML_Char*, const XML_Char*,
@@ -170,6 +181,7 @@ XmlParser::XmlParser(XmlHandler& handler)
     XML_SetCharacterDataHandler(m_state->parser, &State::OnCharacters);
     XML_SetStartDoctypeDeclHandler(m_state->parser, &State::OnDoctype);
     XML_SetEntityDeclHandler(m_state->parser, &State::OnEntity);
+    XML_SetSkippedEntityHandler(m_state->parser, &State::OnSkippedEntity);
     XML_SetUnknownEncodingHandler(m_state->parser, &State::OnUnknownEncoding, nullptr);
     XML_SetParamEntityParsing(m_state->parser, XML_PARAM_ENTITY_PARSING_NEVER);
 }
