@@ -382,7 +382,8 @@ TEST(XlsFixtureTest, WorkbookStreamsSavedOnTheirOwnReadAsInTheirCompoundFile)
         if (!entry)
             entry = compound.FindStream("Book");
         ASSERT_NE(entry, nullptr) << name;
-        const auto stream = compound.Read(*entry).Bytes();
+        const container::CfbStream workbook = compound.Read(*entry);
+        const auto stream = workbook.Bytes();
         auto whole = application.Open(Path(name));
         auto alone = application.OpenBytes(std::string(stream.begin(), stream.end()), "alone.xls");
         ASSERT_EQ(alone->Worksheets().size(), whole->Worksheets().size()) << name;
