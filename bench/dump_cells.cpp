@@ -52,15 +52,13 @@ std::string Escaped(std::string_view text)
 // Prints each cell of the worksheet with a text in style, after prefix.
 void PrintCells(Worksheet& sheet, CellTextStyle style, const char* prefix)
 {
-    const SheetData& cells = sheet.Cells();
-    const auto& rows = cells.Rows();
-    for (size_t r = 0; r < rows.size(); ++r) {
-        const size_t end = r + 1 < rows.size() ? rows[r + 1].begin : sheet.CellCount();
-        for (size_t i = rows[r].begin; i < end; ++i) {
-            const Cell& cell = cells.CellAt(i);
-            const std::string_view text = sheet.TextOf(cell, style);
+    const RowBatch rows = sheet.Rows();
+    for (size_t r = 0; r < rows.RowCount(); ++r) {
+        for (size_t i = rows.CellsBegin(r); i < rows.CellsEnd(r); ++i) {
+            const Cell& cell = rows.CellAt(i);
+            const std::string_view text = sheet.TextOf(cell, rows, style);
             if (!text.empty())
-                std::printf("%s%d\t%d\t%s\n", prefix, rows[r].row, cell.column, Escaped(text).c_str());
+                std::printf("%s%d\t%d\t%s\n", prefix, rows.RowNumber(r), cell.column, Escaped(text).c_str());
         }
     }
 }

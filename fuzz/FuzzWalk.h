@@ -27,11 +27,11 @@ inline void HandOverEveryRow(spreadsheet::Worksheet& sheet)
     };
     std::vector<Seen> seen;
     try {
-        const bool everyRow = sheet.LoadHandingOverRows([&](const spreadsheet::FinishedRows& rows) {
-            for (size_t r = 0; r < rows.rows.size(); ++r) {
-                for (size_t i = rows.rows[r].begin; i < rows.RowEnd(r); ++i) {
+        const bool everyRow = sheet.VisitRowsWhileLoading([&](const spreadsheet::RowBatch& rows) {
+            for (size_t r = 0; r < rows.RowCount(); ++r) {
+                for (size_t i = rows.CellsBegin(r); i < rows.CellsEnd(r); ++i) {
                     const spreadsheet::Cell& cell = rows.CellAt(i);
-                    seen.push_back({ rows.rows[r].row, cell.column, std::string(sheet.TextOf(cell, rows)) });
+                    seen.push_back({ rows.RowNumber(r), cell.column, std::string(sheet.TextOf(cell, rows)) });
                 }
             }
             return seen.size() < (size_t { 1 } << 20);
@@ -41,13 +41,17 @@ inline void HandOverEveryRow(spreadsheet::Worksheet& sheet)
     } catch (const spreadsheet::SpreadsheetError&) {
         return;
     }
-    const spreadsheet::SheetData& loaded = sheet.Cells();
-    if (loaded.CellCount() != seen.size())
+    if (sheet.CellCount() != seen.size())
         std::abort();
-    for (const Seen& cell : seen) {
-        const spreadsheet::Cell* found = loaded.Find(cell.row, cell.column);
-        if (!found || sheet.TextOf(*found) != cell.text)
-            std::abort();
+    const spreadsheet::RowBatch loaded = sheet.Rows();
+    size_t next = 0;
+    for (size_t r = 0; r < loaded.RowCount(); ++r) {
+        for (size_t i = loaded.CellsBegin(r); i < loaded.CellsEnd(r); ++i, ++next) {
+            const spreadsheet::Cell& cell = loaded.CellAt(i);
+            if (loaded.RowNumber(r) != seen[next].row || cell.column != seen[next].column
+                || sheet.TextOf(cell, loaded) != seen[next].text)
+                std::abort();
+        }
     }
 }
 

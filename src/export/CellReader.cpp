@@ -84,13 +84,11 @@ void CellReader::Begin(spreadsheet::Worksheet& sheet, Lines lines, const CellRan
                 [](const CellRange& a, const CellRange& b) { return a.firstColumn < b.firstColumn; });
     }
     if (!m_rows) {
-        const spreadsheet::SheetData& data = sheet.Cells();
-        const auto& rows = data.Rows();
-        m_columnCells.reserve(data.CellCount());
-        for (size_t r = 0; r < rows.size(); ++r) {
-            const size_t end = r + 1 < rows.size() ? rows[r + 1].begin : data.CellCount();
-            for (size_t i = rows[r].begin; i < end; ++i)
-                m_columnCells.push_back({ data.CellAt(i).column, rows[r].row, static_cast<uint32_t>(i) });
+        const spreadsheet::RowBatch rows = sheet.Rows();
+        m_columnCells.reserve(rows.EndCell());
+        for (size_t r = 0; r < rows.RowCount(); ++r) {
+            for (size_t i = rows.CellsBegin(r); i < rows.CellsEnd(r); ++i)
+                m_columnCells.push_back({ rows.CellAt(i).column, rows.RowNumber(r), static_cast<uint32_t>(i) });
         }
         // Stable: each column's cells stay in row order.
         std::stable_sort(m_columnCells.begin(), m_columnCells.end(),
@@ -155,16 +153,14 @@ const CellRange* CellReader::AreaAt(int32_t across) const
 
 std::string_view CellReader::FirstCellText(const CellRange& area)
 {
-    const Cell* cell = m_sheet->Cells().Find(area.firstRow, area.firstColumn);
-    return cell ? m_sheet->TextOf(*cell, m_style) : std::string_view();
+    return m_sheet->CellText(area.firstRow, area.firstColumn, m_style);
 }
 
 std::string_view CellReader::TextAt(int32_t across)
 {
     if (const CellRange* area = m_fillMerged ? AreaAt(across) : nullptr)
         return FirstCellText(*area);
-    const Cell* cell = m_rows ? m_sheet->Cells().Find(m_position, across) : m_sheet->Cells().Find(across, m_position);
-    return cell ? m_sheet->TextOf(*cell, m_style) : std::string_view();
+    return m_rows ? m_sheet->CellText(m_position, across, m_style) : m_sheet->CellText(across, m_position, m_style);
 }
 
 void CellReader::AddRecorded(int32_t across, const Cell& cell)
@@ -176,15 +172,15 @@ void CellReader::AddRecorded(int32_t across, const Cell& cell)
 const std::vector<CellReader::LineCell>& CellReader::LineCells()
 {
     m_lineCells.clear();
-    const spreadsheet::SheetData& data = m_sheet->Cells();
+    // Asked afresh for each line: the worksheet is loaded again if it was let go of.
+    m_lineRows = m_sheet->Rows();
+    const spreadsheet::RowBatch& rows = m_lineRows;
     if (m_rows) {
-        const auto& rows = data.Rows();
-        while (m_nextRow < rows.size() && rows[m_nextRow].row < m_position)
+        while (m_nextRow < rows.RowCount() && rows.RowNumber(m_nextRow) < m_position)
             ++m_nextRow;
-        if (m_nextRow < rows.size() && rows[m_nextRow].row == m_position) {
-            const size_t end = m_nextRow + 1 < rows.size() ? rows[m_nextRow + 1].begin : data.CellCount();
-            for (size_t i = rows[m_nextRow].begin; i < end; ++i)
-                AddRecorded(data.CellAt(i).column, data.CellAt(i));
+        if (m_nextRow < rows.RowCount() && rows.RowNumber(m_nextRow) == m_position) {
+            for (size_t i = rows.CellsBegin(m_nextRow); i < rows.CellsEnd(m_nextRow); ++i)
+                AddRecorded(rows.CellAt(i).column, rows.CellAt(i));
         }
     } else {
         while (m_nextColumnCell < m_columnCells.size() && m_columnCells[m_nextColumnCell].column < m_position)
@@ -192,7 +188,7 @@ const std::vector<CellReader::LineCell>& CellReader::LineCells()
         for (; m_nextColumnCell < m_columnCells.size() && m_columnCells[m_nextColumnCell].column == m_position;
              ++m_nextColumnCell) {
             const ColumnCell& at = m_columnCells[m_nextColumnCell];
-            AddRecorded(at.row, data.CellAt(at.index));
+            AddRecorded(at.row, rows.CellAt(at.index));
         }
     }
     if (m_active.empty())
@@ -218,7 +214,7 @@ const std::vector<CellReader::LineCell>& CellReader::LineCells()
 
 std::string_view CellReader::TextOf(const LineCell& cell)
 {
-    return cell.area ? FirstCellText(*cell.area) : m_sheet->TextOf(*cell.cell, m_style);
+    return cell.area ? FirstCellText(*cell.area) : m_sheet->TextOf(*cell.cell, m_lineRows, m_style);
 }
 
 } // namespace vellumcast::exporting

@@ -56,12 +56,8 @@ public:
     std::string_view TextOf(const LineCell& cell);
 
     // A recorded cell's text, of the loaded worksheet or of rows handed over.
-    std::string_view TextOf(spreadsheet::Worksheet& sheet, const spreadsheet::Cell& cell)
-    {
-        return sheet.TextOf(cell, m_style);
-    }
     std::string_view TextOf(
-        spreadsheet::Worksheet& sheet, const spreadsheet::Cell& cell, const spreadsheet::FinishedRows& rows)
+        spreadsheet::Worksheet& sheet, const spreadsheet::Cell& cell, const spreadsheet::RowBatch& rows)
     {
         return sheet.TextOf(cell, rows, m_style);
     }
@@ -98,6 +94,7 @@ private:
     std::vector<ColumnCell> m_columnCells; // walking columns: the recorded cells in column order
     size_t m_nextColumnCell = 0;
     std::vector<LineCell> m_lineCells;
+    spreadsheet::RowBatch m_lineRows; // the rows m_lineCells' cells lie in
 };
 
 } // namespace vellumcast::exporting

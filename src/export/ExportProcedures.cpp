@@ -8,6 +8,8 @@
 #include "export/ExportBudget.h"
 #include "export/LineComposer.h"
 #include "export/LineSources.h"
+#include "export/TextHandOver.h"
+#include "export/WalkCharges.h"
 
 #include <algorithm>
 #include <cmath>
@@ -40,24 +42,6 @@ namespace {
 using spreadsheet::ErrorCode;
 using spreadsheet::SpreadsheetError;
 
-std::string CellName(int32_t row, int32_t column)
-{
-    std::string letters;
-    for (int32_t c = column; c > 0; c = (c - 1) / 26)
-        letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
-    return letters + std::to_string(row);
-}
-
-std::string RangeName(const CellRange& range)
-{
-    return CellName(range.firstRow, range.firstColumn) + ":" + CellName(range.lastRow, range.lastColumn);
-}
-
-std::string SheetOf(Worksheet& sheet, const Workbook& workbook)
-{
-    return "the worksheet \"" + sheet.Name() + "\" of " + workbook.Path();
-}
-
 // Every procedure walks a workbook's worksheets in turn and composes their lines, while
 // the engine loads a worksheet when it can (rows handed over) or else from the loaded
 // worksheet; the two must give the same bytes. What each save mode does with the lines:
@@ -83,6 +67,8 @@ public:
         , m_fileName(ResultFileName(workbookPath))
         , m_workbook(workbook)
         , m_budget(workbook ? workbook->FileSize() : 0)
+        , m_charges(m_budget, options, m_reader, workbook)
+        , m_handOver(context.results, options.skipEmptyLines)
     {
         if (reportFailures)
             m_runner.emplace(context.reporter, core::LocationText("Excel1", procedure));
@@ -116,7 +102,7 @@ public:
             if (Test(120, [&] { return sheet.CellText(1, 1).empty(); })) // 120
                 hasContent = false; // 122
         }
-        return hasContent && Step(108, sheet, [&] { Charge(sheet, lines, range); }); // 124
+        return hasContent && Step(108, sheet, [&] { m_charges.ChargeWalk(sheet, lines, range); }); // 124
     }
 
     // Composes every line of the used range in order, appending each to out, and calls
@@ -146,7 +132,7 @@ public:
                 ComposeLine(sheet, out, [&] {
                     if (recorded) {
                         recorded->ForEachOn(position, [&](const spreadsheet::Cell& cell) {
-                            Add(sheet, label, [&] { return m_reader.TextOf(sheet, cell); });
+                            Add(sheet, label, [&] { return m_reader.TextOf(sheet, cell, recorded->Rows()); });
                         });
                         return;
                     }
@@ -161,7 +147,7 @@ public:
                     }
                 });
                 lineDone(position, last);
-                HandOn(out);
+                m_handOver.AtLineEnd(out);
             }
         });
     }
@@ -185,16 +171,16 @@ public:
     {
         const size_t start = out.size();
         const size_t endsBefore = lineEnds ? lineEnds->size() : 0;
-        m_handKeep = start;
+        m_handOver.KeepFirst(start);
         StreamedLines lines(m_options.includeBlankCells);
         return ComposeWhileLoading(
             sheet, Lines::Rows, lines,
-            [&](const spreadsheet::FinishedRows& rows) {
+            [&](const spreadsheet::RowBatch& rows) {
                 return ComposeRows(sheet, label, out, start, lines, rows, lineEnds);
             },
             [] { return true; },
             [&] {
-                TakeBack(out, start);
+                m_handOver.TakeBack(out, start);
                 if (lineEnds)
                     lineEnds->resize(endsBefore);
             });
@@ -212,7 +198,7 @@ public:
         ColumnLines columns;
         return ComposeWhileLoading(
             sheet, Lines::Columns, lines,
-            [&](const spreadsheet::FinishedRows& rows) { return ComposeColumns(sheet, label, lines, columns, rows); },
+            [&](const spreadsheet::RowBatch& rows) { return ComposeColumns(sheet, label, lines, columns, rows); },
             [&] { return EndColumns(sheet, columns, texts); }, [&] { texts.clear(); });
     }
 
@@ -245,9 +231,8 @@ public:
     void RecordLines(Worksheet& sheet, std::string text, const std::vector<size_t>& lineEnds,
         const std::vector<int64_t>& ordinals, int64_t& resultNumber)
     {
-        const bool handing = m_handOut && m_handLines == &lineEnds;
-        const int64_t first = handing ? m_handNextOrdinal : 1;
-        size_t made = handing ? m_handMade : 0;
+        const int64_t first = m_handOver.NextOrdinal(lineEnds);
+        size_t made = m_handOver.EntriesMade(lineEnds);
         const ResultEntry head { m_fileName, SharedText(sheet.Name()), first, {}, m_options.saveMode };
         Step(180, sheet, [&] {
             made += m_context.results.TakeLines(head, std::move(text), lineEnds, ordinals, m_options.skipEmptyLines);
@@ -274,7 +259,7 @@ public:
         constexpr double kMaxReserve = 256.0 * 1024 * 1024;
         const int64_t done = static_cast<int64_t>(position) - first + 1;
         const int64_t total = static_cast<int64_t>(last) - first + 1;
-        if (done != kSampleLines || total < 4 * kSampleLines || m_handOut == &text)
+        if (done != kSampleLines || total < 4 * kSampleLines || m_handOver.Handing(text))
             return; // handed over as it grows, the text is never held whole
         const double estimate
             = static_cast<double>(text.size() - sheetStart) / static_cast<double>(done) * static_cast<double>(total);
@@ -283,81 +268,8 @@ public:
         core::AdviseHugePages(text.data(), text.capacity());
     }
 
-    // From now on the text composed into out goes on to the sink whenever it grows past
-    // what the sink may hold, at the end of a line: into a new entry of head (begun before
-    // the first bytes go, and only then), or without a head into the entry under way
-    // (what out holds goes at once). With lineEnds, each line that ends at its place in
-    // them (as RecordLines takes them) goes as an entry of its own, numbered on from the
-    // lines handed over before. Nothing is handed over while the sink holds every text
-    // whole, nor without a head when no entry is under way.
-    void StartHanding(std::string& out, std::optional<ResultEntry> head, std::vector<size_t>* lineEnds = nullptr,
-        std::vector<int64_t>* ordinals = nullptr)
-    {
-        m_handOut = nullptr;
-        ResultSink& sink = m_context.results;
-        if (sink.HoldLimit() == std::numeric_limits<size_t>::max() || (!head && !sink.Mark().inEntry))
-            return;
-        if (!head && !out.empty()) {
-            sink.Append(std::string_view(out));
-            out.clear();
-        }
-        m_handOut = &out;
-        m_handBegins = head.has_value();
-        m_handHead = std::move(head);
-        m_handLines = lineEnds;
-        m_handOrdinals = ordinals;
-        m_handMark = sink.Mark();
-        m_handed = false;
-        m_handKeep = 0;
-        m_handNextOrdinal = 1;
-        m_handMade = 0;
-    }
-    void StopHanding() { m_handOut = nullptr; }
-
-    // At the end of a line: hands over what out holds once it passes the sink's limit.
-    void HandOn(std::string& out)
-    {
-        if (m_handOut != &out || out.size() < m_context.results.HoldLimit())
-            return;
-        if (!m_handed)
-            m_handKept.assign(*m_handOut, 0, std::min(m_handKeep, m_handOut->size()));
-        if (m_handLines) {
-            ResultEntry head = *m_handHead;
-            head.ordinal = m_handNextOrdinal;
-            static const std::vector<int64_t> kInTurn;
-            m_handMade += m_context.results.TakeLines(head, std::string(out), *m_handLines,
-                m_handOrdinals ? *m_handOrdinals : kInTurn, m_options.skipEmptyLines);
-            m_handNextOrdinal += static_cast<int64_t>(m_handLines->size());
-            m_handLines->clear();
-            if (m_handOrdinals)
-                m_handOrdinals->clear();
-        } else {
-            if (m_handBegins && !m_handed)
-                m_context.results.BeginEntry(*m_handHead);
-            m_context.results.Append(std::string_view(out));
-        }
-        out.clear();
-        m_handed = true;
-    }
-
-    // Whether the entry of StartHanding's head was begun in the sink, so that what is
-    // left in out belongs to it.
-    bool EntryBegun() const { return m_handOut && m_handBegins && !m_handLines && m_handed; }
-
-    // Makes out what it was when size bytes long, taking back from the sink whatever was
-    // handed over past that (size at most what the walk under way may go back to).
-    void TakeBack(std::string& out, size_t size)
-    {
-        if (m_handOut == &out && m_handed) {
-            m_context.results.RollBack(m_handMark);
-            m_handed = false;
-            m_handNextOrdinal = 1;
-            m_handMade = 0;
-            out.assign(m_handKept, 0, size);
-            return;
-        }
-        out.resize(size);
-    }
+    // How the texts composed go on to the sink as they grow.
+    TextHandOver& HandOver() { return m_handOver; }
 
 private:
     // Runs body; running out of memory becomes a failure naming the workbook and worksheet.
@@ -394,7 +306,8 @@ private:
     Streamed ComposeWhileLoading(
         Worksheet& sheet, Lines kind, const StreamedLines& lines, Compose&& compose, Finish&& finish, Drop&& drop)
     {
-        // Lines that depend on merged areas or hidden rows wait for the whole worksheet.
+        // Lines that depend on merged areas or hidden rows wait for the whole worksheet; one
+        // at hand is walked as it is.
         if (sheet.Loaded() || m_reader.UsesLayout())
             return Streamed::No;
         const uint64_t textUsed = m_budget.TextUsed();
@@ -403,7 +316,7 @@ private:
         m_deferredFailures = &failures;
         bool everyRow = false;
         try {
-            everyRow = sheet.LoadHandingOverRows([&](const spreadsheet::FinishedRows& rows) {
+            everyRow = sheet.VisitRowsWhileLoading([&](const spreadsheet::RowBatch& rows) {
                 try {
                     return compose(rows);
                 } catch (...) {
@@ -459,7 +372,7 @@ private:
 
     // Adds the rows of a batch, and the empty rows before each, to every column's line.
     bool ComposeColumns(
-        Worksheet& sheet, int label, StreamedLines& lines, ColumnLines& columns, const spreadsheet::FinishedRows& rows)
+        Worksheet& sheet, int label, StreamedLines& lines, ColumnLines& columns, const spreadsheet::RowBatch& rows)
     {
         if (!lines.Take(rows))
             return false;
@@ -470,10 +383,11 @@ private:
             for (size_t c = 0; c < width; ++c)
                 columns.composers[c].Begin(columns.texts[c]);
         }
-        const int32_t last = rows.rows.back().row;
+        const int32_t last = rows.LastRowNumber();
         const uint64_t rowCount = static_cast<uint64_t>(last - lines.FirstRow()) + 1;
         m_budget.SetSheetBytes(rows.StoredBytes());
-        if (!Affordable({ m_options.includeBlankCells ? rowCount * width : width + rows.endCell, width, rowCount }))
+        if (!m_charges.Affordable(
+                m_options.includeBlankCells ? rowCount * width : width + rows.EndCell(), width, rowCount))
             return false;
         const int32_t expected = ExpectedLastRow(rows);
         const auto addTo = [&](size_t c, auto&& read) {
@@ -483,14 +397,14 @@ private:
             if (c + 1 == width)
                 columns.lastOfLast = m_lastText;
         };
-        for (size_t r = 0; r < rows.rows.size(); ++r) {
+        for (size_t r = 0; r < rows.RowCount(); ++r) {
             if (m_context.pump.StopRequested())
                 return false;
-            for (; lines.Next() <= rows.rows[r].row; lines.Advance()) {
+            for (; lines.Next() <= rows.RowNumber(r); lines.Advance()) {
                 m_context.pump.Run();
                 if (expected > 0)
                     SetProgress(lines.Next(), expected);
-                if (lines.Next() == rows.rows[r].row) {
+                if (lines.Next() == rows.RowNumber(r)) {
                     AddAcross(rows, r, lines, [&](size_t c, const spreadsheet::Cell* cell) {
                         addTo(c, [&] { return cell ? m_reader.TextOf(sheet, *cell, rows) : std::string_view(); });
                     });
@@ -504,13 +418,13 @@ private:
         return true;
     }
 
-    // Calls add(column index, cell) for the cells of rows.rows[r] in the columns of the
+    // Calls add(column index, cell) for the cells of row r of rows in the columns of the
     // lines: the recorded ones, or with blank cells kept every column (nullptr where none).
     template <typename AddCell>
-    void AddAcross(const spreadsheet::FinishedRows& rows, size_t r, const StreamedLines& lines, AddCell&& add) const
+    void AddAcross(const spreadsheet::RowBatch& rows, size_t r, const StreamedLines& lines, AddCell&& add) const
     {
-        size_t i = rows.rows[r].begin;
-        const size_t end = rows.RowEnd(r);
+        size_t i = rows.CellsBegin(r);
+        const size_t end = rows.CellsEnd(r);
         if (!m_options.includeBlankCells) {
             for (; i < end; ++i)
                 add(static_cast<size_t>(rows.CellAt(i).column - lines.FirstColumn()), &rows.CellAt(i));
@@ -543,7 +457,7 @@ private:
     {
         for (size_t c = 0; c < columns.composers.size(); ++c) {
             columns.composers[c].End();
-            ChargeText(sheet, columns.texts[c].size());
+            m_charges.ChargeText(sheet, columns.texts[c].size());
         }
         if (!m_options.includeBlankCells && !columns.texts.empty())
             m_lastText = columns.lastOfLast;
@@ -558,31 +472,32 @@ private:
         m_composer.Begin(out);
         addCells();
         m_composer.End();
-        ChargeText(sheet, out.size() - before);
+        m_charges.ChargeText(sheet, out.size() - before);
     }
 
     // Composes the lines of a batch of rows handed over during a load, and the empty
     // lines before each; false when the streamed text cannot be the walk's.
     bool ComposeRows(Worksheet& sheet, int label, std::string& out, size_t start, StreamedLines& lines,
-        const spreadsheet::FinishedRows& rows, std::vector<size_t>* lineEnds)
+        const spreadsheet::RowBatch& rows, std::vector<size_t>* lineEnds)
     {
         if (!lines.Take(rows))
             return false;
         const uint64_t width = m_options.includeBlankCells ? lines.Width() : 1;
-        const int32_t last = rows.rows.back().row;
+        const int32_t last = rows.LastRowNumber();
         const uint64_t lineCount = static_cast<uint64_t>(last - lines.FirstRow()) + 1;
         m_budget.SetSheetBytes(rows.StoredBytes()); // the cells and stored texts loaded so far
-        if (!Affordable({ lineCount * width + (m_options.includeBlankCells ? 0 : rows.endCell), lineCount, width }))
+        if (!m_charges.Affordable(
+                lineCount * width + (m_options.includeBlankCells ? 0 : rows.EndCell()), lineCount, width))
             return false;
         const int32_t expected = ExpectedLastRow(rows);
-        for (size_t r = 0; r < rows.rows.size(); ++r) {
+        for (size_t r = 0; r < rows.RowCount(); ++r) {
             if (m_context.pump.StopRequested())
                 return false;
-            for (; lines.Next() <= rows.rows[r].row; lines.Advance()) {
+            for (; lines.Next() <= rows.RowNumber(r); lines.Advance()) {
                 const int32_t position = lines.Next();
                 if (expected > 0) // else how far it is is unknown
                     SetProgress(position, expected);
-                const bool recorded = position == rows.rows[r].row;
+                const bool recorded = position == rows.RowNumber(r);
                 ComposeLine(sheet, out, [&] {
                     if (recorded)
                         AddRow(sheet, label, rows, r, lines);
@@ -593,7 +508,7 @@ private:
                 if (lineEnds)
                     lineEnds->push_back(out.size());
                 ReserveFromSample(out, start, position, lines.FirstRow(), expected);
-                HandOn(out);
+                m_handOver.AtLineEnd(out);
             }
         }
         return true;
@@ -601,20 +516,19 @@ private:
 
     // The last row the worksheet is expected to reach: the file's word, else as far as
     // the share of it read so far suggests; 0 when nothing tells.
-    static int32_t ExpectedLastRow(const spreadsheet::FinishedRows& rows)
+    static int32_t ExpectedLastRow(const spreadsheet::RowBatch& rows)
     {
-        const int32_t last = rows.rows.back().row;
-        if (rows.expected.lastRow > 0 || rows.endOfSheet)
-            return std::max(rows.expected.lastRow, last);
-        if (rows.shareRead <= 0)
+        const int32_t last = rows.LastRowNumber();
+        if (rows.Expected().lastRow > 0 || rows.EndOfSheet())
+            return std::max(rows.Expected().lastRow, last);
+        if (rows.ShareRead() <= 0)
             return 0;
-        return static_cast<int32_t>(std::min<double>(spreadsheet::kMaxRows, std::ceil(last / rows.shareRead)));
+        return static_cast<int32_t>(std::min<double>(spreadsheet::kMaxRows, std::ceil(last / rows.ShareRead())));
     }
 
-    // Adds the cells of rows.rows[r]: the recorded ones, or with blank cells kept every
+    // Adds the cells of row r of rows: the recorded ones, or with blank cells kept every
     // column of the lines.
-    void AddRow(
-        Worksheet& sheet, int label, const spreadsheet::FinishedRows& rows, size_t r, const StreamedLines& lines)
+    void AddRow(Worksheet& sheet, int label, const spreadsheet::RowBatch& rows, size_t r, const StreamedLines& lines)
     {
         AddAcross(rows, r, lines, [&](size_t, const spreadsheet::Cell* cell) {
             Add(sheet, label, [&] { return cell ? m_reader.TextOf(sheet, *cell, rows) : std::string_view(); });
@@ -624,119 +538,6 @@ private:
     void SetProgress(int32_t position, int32_t last)
     {
         m_context.progress.Set((static_cast<double>(position) + 1.0) / (static_cast<double>(last) + 1.0) * 100.0);
-    }
-
-    // The least text that lineCount lines of width cells compose with blank cells kept:
-    // dividers, quotes and line ends alone.
-    uint64_t LeastText(uint64_t lineCount, uint64_t width) const
-    {
-        if (!m_options.includeBlankCells)
-            return 0;
-        const uint64_t perLine = (width - 1) * m_options.divider.size() + (m_options.quoteCells ? 2 * width : 0);
-        return lineCount * (perLine > 0 ? perLine + 2 : 0);
-    }
-
-    // Refuses, before any of it is done, a walk past the workbook's budget: the cells it
-    // visits and, with blank cells kept, the least text it must compose. A used range that
-    // runs on past the last value over empty cells (formatted to the grid's edge) is cut
-    // there instead, when that fits, with a warning naming what is left out.
-    void Charge(Worksheet& sheet, Lines lines, CellRange& range)
-    {
-        m_budget.SetSheetBytes(sheet.StoredBytes());
-        if (Affordable(WalkCost(sheet, lines, range)))
-            return Spend(sheet, lines, range);
-        const CellRange content = ContentRange(sheet, range);
-        if ((content.lastRow < range.lastRow || content.lastColumn < range.lastColumn)
-            && Affordable(WalkCost(sheet, lines, content))) {
-            m_workbook->Warn("the worksheet \"" + sheet.Name() + "\" is exported as " + RangeName(content)
-                + ": its used range " + RangeName(range) + " runs on past its last value over empty cells ("
-                + LeftOut(range, content) + "), left out since walking them would pass what a workbook of "
-                + std::to_string(m_workbook->FileSize()) + " bytes may cause");
-            range = content;
-            return Spend(sheet, lines, range);
-        }
-        const WalkCosts cost = WalkCost(sheet, lines, range);
-        throw SpreadsheetError(ErrorCode::TooLarge,
-            "Cannot export " + SheetOf(sheet, *m_workbook) + ": its used range " + RangeName(range) + " makes "
-                + std::to_string(cost.cells) + " cells to visit and at least "
-                + std::to_string(LeastText(cost.lineCount, cost.width)) + " bytes of text, more than a workbook of "
-                + std::to_string(m_workbook->FileSize()) + " bytes may cause (" + std::to_string(m_budget.CellLimit())
-                + " cells, " + std::to_string(m_budget.TextLimit()) + " bytes of text)");
-    }
-
-    struct WalkCosts {
-        uint64_t cells;
-        uint64_t lineCount;
-        uint64_t width;
-    };
-    WalkCosts WalkCost(Worksheet& sheet, Lines lines, const CellRange& range)
-    {
-        const uint64_t rowCount = static_cast<uint64_t>(range.lastRow - range.firstRow) + 1;
-        const uint64_t columnCount = static_cast<uint64_t>(range.lastColumn - range.firstColumn) + 1;
-        const uint64_t lineCount = lines == Lines::Rows ? rowCount : columnCount;
-        const uint64_t width = lines == Lines::Rows ? columnCount : rowCount;
-        return { m_options.includeBlankCells ? rowCount * columnCount
-                                             : lineCount + sheet.CellCount() + m_reader.FilledCells(sheet, range),
-            lineCount, width };
-    }
-    bool Affordable(const WalkCosts& cost) const
-    {
-        return m_budget.Affords({ cost.cells, LeastText(cost.lineCount, cost.width) });
-    }
-    void Spend(Worksheet& sheet, Lines lines, const CellRange& range)
-    {
-        m_budget.SpendCells(WalkCost(sheet, lines, range).cells);
-    }
-
-    // The used range cut after the last row and the last column that hold a value; at
-    // least its first cell.
-    static CellRange ContentRange(Worksheet& sheet, const CellRange& range)
-    {
-        CellRange content { range.firstRow, range.firstColumn, range.firstRow, range.firstColumn };
-        const spreadsheet::SheetData& data = sheet.Cells();
-        const auto& rows = data.Rows();
-        for (size_t r = 0; r < rows.size(); ++r) {
-            const size_t end = r + 1 < rows.size() ? rows[r + 1].begin : data.CellCount();
-            for (size_t i = rows[r].begin; i < end; ++i) {
-                const spreadsheet::Cell& cell = data.CellAt(i);
-                if (cell.kind == spreadsheet::CellKind::Blank)
-                    continue;
-                content.lastRow = std::max(content.lastRow, rows[r].row);
-                content.lastColumn = std::max<int32_t>(content.lastColumn, cell.column);
-            }
-        }
-        return content;
-    }
-
-    // The parts of range that content leaves out: the columns right of it, beside its
-    // rows, and the rows below it, across the whole range.
-    static std::string LeftOut(const CellRange& range, const CellRange& content)
-    {
-        std::string parts;
-        if (content.lastColumn < range.lastColumn)
-            parts = RangeName({ range.firstRow, content.lastColumn + 1, content.lastRow, range.lastColumn });
-        if (content.lastRow < range.lastRow) {
-            parts += parts.empty() ? "" : " and ";
-            parts += RangeName({ content.lastRow + 1, range.firstColumn, range.lastRow, range.lastColumn });
-        }
-        return parts;
-    }
-
-    void ChargeText(Worksheet& sheet, size_t bytes)
-    {
-        CheckText(sheet, bytes);
-        m_budget.ChargeText(bytes);
-    }
-
-    // Refuses a text past the budget, counting the line being composed (pending bytes):
-    // one line of thousands of cells may be long enough to exhaust memory on its own.
-    void CheckText(Worksheet& sheet, size_t pending)
-    {
-        if (!m_budget.TextFits(pending))
-            throw SpreadsheetError(ErrorCode::TooLarge,
-                "Cannot export " + SheetOf(sheet, *m_workbook) + ": its texts and the worksheet's cells grow past "
-                    + std::to_string(m_budget.TextLimit()) + " bytes, more than a workbook of "
-                    + std::to_string(m_workbook->FileSize()) + " bytes may give");
     }
 
     template <typename ReadText> void Add(Worksheet& sheet, int label, ReadText&& read)
@@ -770,7 +571,7 @@ private:
     // quotes doubled at worst, so that the text is refused before it grows, not after.
     void AddChecked(LineComposer& composer, size_t pending, Worksheet& sheet, std::string_view text)
     {
-        CheckText(sheet, pending + composer.Composed() + 2 * text.size() + 2 + m_options.divider.size());
+        m_charges.CheckText(sheet, pending + composer.Composed() + 2 * text.size() + 2 + m_options.divider.size());
         composer.Add(text);
     }
 
@@ -784,18 +585,8 @@ private:
     std::string m_lastText;
     std::vector<std::pair<int, std::exception_ptr>>* m_deferredFailures = nullptr;
     ExportBudget m_budget;
-    // The text being handed over (StartHanding), none while every text is held whole.
-    std::string* m_handOut = nullptr;
-    std::optional<ResultEntry> m_handHead; // the entry to begin before the first bytes go
-    bool m_handBegins = false; // the hand-over begins its entry itself
-    SinkMark m_handMark; // where the sink stood before anything was handed over
-    bool m_handed = false; // bytes were handed over since the mark
-    size_t m_handKeep = 0; // the bytes at the start of the text a walk may go back to
-    std::string m_handKept; // those bytes, kept when the text was handed over
-    std::vector<size_t>* m_handLines = nullptr; // where the lines of the text end, when each is an entry
-    std::vector<int64_t>* m_handOrdinals = nullptr; // their numbers, when not one after another
-    int64_t m_handNextOrdinal = 1; // the number of the next line to go
-    size_t m_handMade = 0; // the entries the lines handed over made
+    WalkCharges m_charges;
+    TextHandOver m_handOver;
 };
 
 // One entry per line of every worksheet: rows or columns.
@@ -815,14 +606,14 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
         std::vector<size_t> lineEnds;
         std::vector<int64_t> ordinals; // with lines left out, each line's place in the used range
         // Whole lines go on to the sink as they come, when it holds little.
-        walker.StartHanding(text, ResultEntry { ResultFileName(workbookPath), sheet.Name(), 1, {}, options.saveMode },
-            &lineEnds, &ordinals);
+        walker.HandOver().Start(text,
+            ResultEntry { ResultFileName(workbookPath), sheet.Name(), 1, {}, options.saveMode }, &lineEnds, &ordinals);
         auto streamed = SheetWalker::Streamed::No;
         if (lines == Lines::Rows) {
             try {
                 streamed = walker.WalkWhileLoading(sheet, 142, text, &lineEnds);
             } catch (...) {
-                walker.StopHanding();
+                walker.HandOver().Stop();
                 throw;
             }
         } else {
@@ -833,20 +624,20 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
                 int64_t ordinal = 1;
                 for (std::string& column : texts)
                     walker.RecordLine(sheet, sheetName, ordinal++, std::move(column), resultNumber);
-                walker.StopHanding();
+                walker.HandOver().Stop();
                 sheet.Unload();
                 continue;
             }
         }
         if (streamed == SheetWalker::Streamed::PassedOver) {
-            walker.StopHanding();
+            walker.HandOver().Stop();
             continue;
         }
         if (streamed == SheetWalker::Streamed::No) {
             CellRange range;
             try {
                 if (!walker.Prepare(sheet, lines, range)) {
-                    walker.StopHanding();
+                    walker.HandOver().Stop();
                     continue;
                 }
                 const int32_t first = lines == Lines::Rows ? range.firstRow : range.firstColumn;
@@ -857,13 +648,13 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
                 });
             } catch (...) {
                 // A worksheet that fails gives no entries: those that went are taken back.
-                walker.TakeBack(text, 0);
-                walker.StopHanding();
+                walker.HandOver().TakeBack(text, 0);
+                walker.HandOver().Stop();
                 throw;
             }
         }
         walker.RecordLines(sheet, std::move(text), lineEnds, ordinals, resultNumber);
-        walker.StopHanding();
+        walker.HandOver().Stop();
         sheet.Unload();
     }
 }
@@ -880,17 +671,18 @@ void ExportSheetToTextFile(ExportContext& context, Workbook* workbook, const opt
         if (context.pump.StopRequested())
             break;
         std::string text;
-        walker.StartHanding(text, ResultEntry { ResultFileName(workbookPath), sheet.Name(), 0, {}, options.saveMode });
+        walker.HandOver().Start(
+            text, ResultEntry { ResultFileName(workbookPath), sheet.Name(), 0, {}, options.saveMode });
         try {
             const auto streamed = walker.WalkWhileLoading(sheet, 140, text);
             if (streamed == SheetWalker::Streamed::PassedOver) {
-                walker.StopHanding();
+                walker.HandOver().Stop();
                 continue;
             }
             CellRange range;
             if (streamed == SheetWalker::Streamed::No) {
                 if (!walker.Prepare(sheet, Lines::Rows, range)) {
-                    walker.StopHanding();
+                    walker.HandOver().Stop();
                     continue;
                 }
                 walker.Walk(sheet, Lines::Rows, range, 140, text,
@@ -898,15 +690,15 @@ void ExportSheetToTextFile(ExportContext& context, Workbook* workbook, const opt
             }
         } catch (...) {
             // A worksheet that fails gives no entry: what went of it is taken back.
-            walker.TakeBack(text, 0);
-            walker.StopHanding();
+            walker.HandOver().TakeBack(text, 0);
+            walker.HandOver().Stop();
             throw;
         }
-        if (walker.EntryBegun())
+        if (walker.HandOver().EntryBegun())
             walker.EndHandedEntry(sheet, std::move(text), resultNumber);
         else
             walker.Record(sheet, sheet.Name(), 0, std::move(text), resultNumber);
-        walker.StopHanding();
+        walker.HandOver().Stop();
         sheet.Unload();
     }
 }
@@ -935,7 +727,7 @@ void ExportAllSheetsToTextFile(
             break;
         // Each worksheet's text may be handed over as it grows and taken back up to its
         // name line; what went before is handed over first.
-        walker.StartHanding(text, std::nullopt);
+        walker.HandOver().Start(text, std::nullopt);
         const size_t nameStart = text.size();
         text += sheet.Name();
         text += lineEnd;
@@ -944,19 +736,19 @@ void ExportAllSheetsToTextFile(
         try {
             streamed = walker.WalkWhileLoading(sheet, 0, text);
         } catch (...) {
-            walker.TakeBack(text, nameStart);
-            walker.StopHanding();
+            walker.HandOver().TakeBack(text, nameStart);
+            walker.HandOver().Stop();
             throw;
         }
         if (streamed == SheetWalker::Streamed::No) {
             // Prepared before the name goes in, so that a failure leaves the text as it was.
-            walker.TakeBack(text, nameStart);
+            walker.HandOver().TakeBack(text, nameStart);
             CellRange range;
             bool hasContent = false;
             try {
                 hasContent = walker.Prepare(sheet, Lines::Rows, range);
             } catch (...) {
-                walker.StopHanding();
+                walker.HandOver().Stop();
                 throw;
             }
             text += sheet.Name();
@@ -967,12 +759,12 @@ void ExportAllSheetsToTextFile(
                         walker.ReserveFromSample(text, sheetStart, row, range.firstRow, last);
                     });
                 } catch (...) {
-                    walker.StopHanding(); // what was composed up to the failure stays
+                    walker.HandOver().Stop(); // what was composed up to the failure stays
                     throw;
                 }
             }
         }
-        walker.StopHanding();
+        walker.HandOver().Stop();
         for (int i = 0; i < 3; ++i)
             text += lineEnd;
         sheet.Unload();

@@ -19,33 +19,34 @@ enum class Lines { Rows, Columns };
 class RecordedLines {
 public:
     RecordedLines(spreadsheet::Worksheet& sheet, Lines lines)
-        : m_data(sheet.Cells())
+        : m_rows(sheet.Rows())
         , m_columns(lines == Lines::Columns)
     {
         if (m_columns)
-            m_order = m_data.ColumnMajorOrder();
+            m_order = m_rows.ColumnMajorOrder();
     }
+
+    // The rows the cells visited lie in, to read their texts.
+    const spreadsheet::RowBatch& Rows() const { return m_rows; }
 
     // Visits the recorded cells of line `position`; positions must come in ascending order.
     template <typename Visit> void ForEachOn(int32_t position, Visit&& visit)
     {
         if (m_columns) {
-            for (; m_next < m_order.size() && m_data.CellAt(m_order[m_next]).column == position; ++m_next)
-                visit(m_data.CellAt(m_order[m_next]));
+            for (; m_next < m_order.size() && m_rows.CellAt(m_order[m_next]).column == position; ++m_next)
+                visit(m_rows.CellAt(m_order[m_next]));
             return;
         }
-        const auto& rows = m_data.Rows();
-        while (m_next < rows.size() && rows[m_next].row < position)
+        while (m_next < m_rows.RowCount() && m_rows.RowNumber(m_next) < position)
             ++m_next;
-        if (m_next == rows.size() || rows[m_next].row != position)
+        if (m_next == m_rows.RowCount() || m_rows.RowNumber(m_next) != position)
             return;
-        const size_t end = m_next + 1 < rows.size() ? rows[m_next + 1].begin : m_data.CellCount();
-        for (size_t i = rows[m_next].begin; i < end; ++i)
-            visit(m_data.CellAt(i));
+        for (size_t i = m_rows.CellsBegin(m_next); i < m_rows.CellsEnd(m_next); ++i)
+            visit(m_rows.CellAt(i));
     }
 
 private:
-    const spreadsheet::SheetData& m_data;
+    spreadsheet::RowBatch m_rows;
     bool m_columns;
     std::vector<uint32_t> m_order;
     size_t m_next = 0;
@@ -62,19 +63,19 @@ public:
     }
 
     // Takes in a batch of rows; false when one reaches past the columns composed so far.
-    bool Take(const spreadsheet::FinishedRows& rows)
+    bool Take(const spreadsheet::RowBatch& rows)
     {
         int32_t first = spreadsheet::kMaxColumns, last = 1;
-        for (size_t r = 0; r < rows.rows.size(); ++r) {
-            first = std::min<int32_t>(first, rows.CellAt(rows.rows[r].begin).column);
-            last = std::max<int32_t>(last, rows.CellAt(rows.RowEnd(r) - 1).column);
+        for (size_t r = 0; r < rows.RowCount(); ++r) {
+            first = std::min<int32_t>(first, rows.CellAt(rows.CellsBegin(r)).column);
+            last = std::max<int32_t>(last, rows.CellAt(rows.CellsEnd(r) - 1).column);
         }
         if (m_next == 0) {
             // The file's own word on the columns, when it spans the first rows: a row further
             // down that reaches wider then needs no second walk.
-            const spreadsheet::CellRange& hint = rows.expected;
+            const spreadsheet::CellRange& hint = rows.Expected();
             const bool hintFits = hint.lastRow > 0 && hint.firstColumn <= first && hint.lastColumn >= last;
-            m_firstRow = m_next = rows.rows.front().row;
+            m_firstRow = m_next = rows.RowNumber(0);
             m_firstColumn = hintFits ? hint.firstColumn : first;
             m_lastColumn = hintFits ? hint.lastColumn : last;
             return true;

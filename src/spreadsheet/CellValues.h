@@ -3,7 +3,7 @@
 // (what the cell holds, numbers unformatted and dates in ISO 8601), or as displayed with
 // only its dates and times in ISO 8601.
 
-#include "spreadsheet/SheetData.h"
+#include "spreadsheet/Cell.h"
 #include "spreadsheet/numfmt/NumberFormat.h"
 
 #include <cstdint>

@@ -1,4 +1,5 @@
 #include "spreadsheet/FormatDetection.h"
+#include "spreadsheet/SpreadsheetError.h"
 
 #include "spreadsheet/container/Zip.h"
 #include "spreadsheet/csv/CsvReader.h"

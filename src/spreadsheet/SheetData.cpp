@@ -40,17 +40,51 @@ bool CellErrorFromText(std::string_view text, CellError& error)
     return false;
 }
 
-std::vector<uint32_t> SheetData::ColumnMajorOrder() const
+std::vector<uint32_t> RowBatch::ColumnMajorOrder() const
 {
     // A counting sort by column keeps the row-major order within each column.
+    const size_t first = m_rowCount == 0 ? 0 : CellsBegin(0);
     std::vector<uint32_t> start(kMaxColumns + 2, 0);
-    for (size_t i = 0; i < m_cells.size(); ++i)
-        ++start[m_cells[i].column + 1];
+    for (size_t i = first; i < m_endCell; ++i)
+        ++start[CellAt(i).column + 1];
     std::partial_sum(start.begin(), start.end(), start.begin());
-    std::vector<uint32_t> order(m_cells.size());
-    for (size_t i = 0; i < m_cells.size(); ++i)
-        order[start[m_cells[i].column]++] = static_cast<uint32_t>(i);
+    std::vector<uint32_t> order(m_endCell - first);
+    for (size_t i = first; i < m_endCell; ++i)
+        order[start[CellAt(i).column]++] = static_cast<uint32_t>(i);
     return order;
+}
+
+RowBatch SheetData::AllRows() const
+{
+    RowBatch view;
+    view.m_rows = m_rows.data();
+    view.m_rowCount = m_rows.size();
+    view.m_endCell = m_cells.size();
+    view.m_blocks = m_cells.BlockTable();
+    view.m_texts = m_pool;
+    view.m_textsBase = m_poolDropped;
+    view.m_shared = m_shared;
+    view.m_expected = m_range;
+    view.m_shareRead = 1;
+    view.m_endOfSheet = true;
+    return view;
+}
+
+RowBatch FinishedRows::View() const
+{
+    RowBatch view;
+    view.m_rows = rows.data();
+    view.m_rowCount = rows.size();
+    view.m_endCell = endCell;
+    view.m_blocks = blocks.data();
+    view.m_firstBlock = firstBlock;
+    view.m_texts = texts;
+    view.m_textsBase = textsBase;
+    view.m_shared = shared;
+    view.m_expected = expected;
+    view.m_shareRead = shareRead;
+    view.m_endOfSheet = endOfSheet;
+    return view;
 }
 
 const Cell* SheetData::Find(int32_t row, int32_t column) const

@@ -4,6 +4,8 @@
 // strings the sheet stores itself. Readers fill it through SheetBuilder.
 
 #include "core/HugePages.h"
+#include "spreadsheet/Cell.h"
+#include "spreadsheet/RowBatch.h"
 #include "spreadsheet/SpreadsheetError.h"
 
 #include <atomic>
@@ -18,9 +20,6 @@
 
 namespace vellumcast::spreadsheet {
 
-inline constexpr int32_t kMaxRows = 1048576;
-inline constexpr int32_t kMaxColumns = 16384;
-
 // The most memory one worksheet of a workbook of fileSize bytes may take for its cells
 // (16 bytes each) and the texts it stores. A recorded cell takes a byte or more of even
 // a compressed file and its text is there too, so real workbooks stay far below 64 bytes
@@ -34,75 +33,13 @@ inline uint64_t SheetMemoryLimit(uint64_t fileSize)
 
 class SheetLayout;
 
-enum class CellKind : uint8_t {
-    Blank, // recorded with formatting only; displays ""
-    Number, // value.number through the style's number format
-    SharedString, // value.index into the workbook's shared strings
-    String, // value.text in the sheet's own pool
-    Boolean, // value.number is 0 or 1
-    Error, // errorCode
-    // Text a reader records as displayed beside the value it stands for (OpenDocument
-    // cells): value.text is the displayed text and the value's raw text follows it in the
-    // pool, style bytes long (ValueOf). No number format applies to them.
-    TextWithValue, // the value is a number, TRUE or FALSE
-    TextWithDate, // the value is a date or a time of day in ISO 8601
-};
-
-// Whether the cell's text is stored in the sheet: value.text locates it.
-inline bool HoldsStoredText(CellKind kind)
-{
-    return kind == CellKind::String || kind == CellKind::TextWithValue || kind == CellKind::TextWithDate;
-}
-
-enum class CellError : uint8_t { Null, Div0, Value, Ref, Name, Num, NA, GettingData };
-
-// "#NULL!", "#DIV/0!", …
-std::string_view CellErrorText(CellError error);
-// The error whose text this is, or false when it is none of them.
-bool CellErrorFromText(std::string_view text, CellError& error);
-
-struct Cell {
-    struct Text {
-        uint32_t offset;
-        uint32_t length;
-    };
-    union Value {
-        double number;
-        uint32_t index;
-        Text text;
-    };
-    Value value;
-    uint32_t style = 0; // index into the workbook's CellFormats
-    uint16_t column = 0; // 1-based
-    CellKind kind = CellKind::Blank;
-    CellError errorCode = CellError::Null;
-};
-static_assert(sizeof(Cell) == 16);
-
-// For a TextWithValue or TextWithDate cell: a String cell locating its value's raw text.
-inline Cell ValueOf(const Cell& cell)
-{
-    Cell value = cell;
-    value.kind = CellKind::String;
-    value.value.text = { cell.value.text.offset + cell.value.text.length, cell.style };
-    value.style = 0;
-    return value;
-}
-
-struct CellRange {
-    int32_t firstRow = 1;
-    int32_t firstColumn = 1;
-    int32_t lastRow = 1;
-    int32_t lastColumn = 1;
-};
-
 // Cells in blocks of 128 Ki (2 MiB, one huge page each): growing never moves what is
 // already stored, so a load of millions of cells has no long copy in it and no doubling
 // of its peak memory, and filling a block costs one page fault rather than 512.
 class CellStore {
 public:
-    static constexpr size_t kBlockShift = 17;
-    static constexpr size_t kBlockSize = size_t { 1 } << kBlockShift;
+    static constexpr size_t kBlockShift = detail::kCellBlockShift;
+    static constexpr size_t kBlockSize = detail::kCellBlockSize;
 
     CellStore() = default;
     CellStore(CellStore&& other) noexcept { swap(other); }
@@ -122,13 +59,21 @@ public:
     Cell& operator[](size_t index) { return Block(index >> kBlockShift)[index & (kBlockSize - 1)]; }
     Cell& emplace_back()
     {
-        if ((m_size & (kBlockSize - 1)) == 0 && (m_size >> kBlockShift) == m_blocks.size())
+        if ((m_size & (kBlockSize - 1)) == 0 && (m_size >> kBlockShift) == m_blocks.size()) {
             m_blocks.push_back(NewBlock());
+            m_table.push_back(Block(m_blocks.size() - 1));
+        }
         Cell* cell = new (&Block(m_size >> kBlockShift)[m_size & (kBlockSize - 1)]) Cell;
         ++m_size;
         return *cell;
     }
-    void reserve(size_t cells) { m_blocks.reserve((cells + kBlockSize - 1) >> kBlockShift); }
+    void reserve(size_t cells)
+    {
+        m_blocks.reserve((cells + kBlockSize - 1) >> kBlockShift);
+        m_table.reserve(m_blocks.capacity());
+    }
+    // Where each block lies, for views that find a cell through its block.
+    const Cell* const* BlockTable() const { return m_table.data(); }
     void clear()
     {
         for (Storage& block : m_blocks)
@@ -137,6 +82,8 @@ public:
             Recycle(std::move(block));
         m_blocks.clear();
         m_blocks.shrink_to_fit();
+        m_table.clear();
+        m_table.shrink_to_fit();
         m_spares.clear();
         m_released = 0;
         m_size = 0;
@@ -144,6 +91,7 @@ public:
     void swap(CellStore& other) noexcept
     {
         m_blocks.swap(other.m_blocks);
+        m_table.swap(other.m_table);
         m_spares.swap(other.m_spares);
         std::swap(m_released, other.m_released);
         std::swap(m_size, other.m_size);
@@ -178,6 +126,7 @@ private:
     static Storage Recycled(bool hugePages);
 
     std::vector<Storage> m_blocks;
+    std::vector<const Cell*> m_table; // m_blocks' cells
     std::vector<Storage> m_spares;
     size_t m_released = 0; // blocks let go of, from the first
     size_t m_size = 0;
@@ -185,10 +134,7 @@ private:
 
 class SheetData {
 public:
-    struct RowSpan {
-        int32_t row;
-        uint32_t begin; // index of the row's first cell; the row ends where the next begins
-    };
+    using RowSpan = spreadsheet::RowSpan;
 
     // The bounding box of every recorded cell, or A1 when there is none.
     CellRange UsedRange() const { return m_range; }
@@ -219,9 +165,8 @@ public:
     // the cells in row-major order (a row's cells end where the next row's begin).
     const std::vector<RowSpan>& Rows() const { return m_rows; }
     const Cell& CellAt(size_t index) const { return m_cells[index]; }
-    // The cell indices in column-major order: sorted by column, each column's cells in
-    // ascending rows.
-    std::vector<uint32_t> ColumnMajorOrder() const;
+    // Every row, as walks read them; valid as long as the cells are.
+    RowBatch AllRows() const;
 
 private:
     friend class SheetBuilder;
@@ -242,7 +187,7 @@ private:
 // needs to read their cells while later rows are still being added. Cell indices are
 // the worksheet's own.
 struct FinishedRows {
-    std::vector<SheetData::RowSpan> rows;
+    std::vector<RowSpan> rows;
     size_t endCell = 0; // where the last row's cells end
     std::vector<const Cell*> blocks; // the cell blocks they lie in, the first being firstBlock
     size_t firstBlock = 0;
@@ -253,21 +198,8 @@ struct FinishedRows {
     double shareRead = 0; // of the bytes the worksheet is read from, when known: else 0
     bool endOfSheet = false; // the load is complete: no rows follow
 
-    size_t RowEnd(size_t row) const { return row + 1 < rows.size() ? rows[row + 1].begin : endCell; }
-    // The bytes the worksheet's cells and stored texts take so far, as SheetData::StoredBytes
-    // counts them once it is loaded.
-    uint64_t StoredBytes() const { return endCell * sizeof(Cell) + textsBase + texts.size(); }
-    const Cell& CellAt(size_t index) const
-    {
-        return blocks[(index >> CellStore::kBlockShift) - firstBlock][index & (CellStore::kBlockSize - 1)];
-    }
-    std::string_view TextOf(const Cell& cell) const
-    {
-        const size_t offset = cell.value.text.offset;
-        if (offset < shared.size())
-            return shared.substr(offset, cell.value.text.length);
-        return std::string_view(texts).substr(offset - shared.size() - textsBase, cell.value.text.length);
-    }
+    // The rows as walks read them, valid as long as this batch.
+    RowBatch View() const;
 };
 
 // Collects the cells of one worksheet. Cells may arrive in any order; rows in ascending

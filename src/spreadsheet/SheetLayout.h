@@ -4,7 +4,8 @@
 // as the file gives it; Finish puts it in order and in the grid, and only then does it
 // answer questions.
 
-#include "spreadsheet/SheetData.h"
+#include "spreadsheet/Cell.h"
+#include "spreadsheet/SpreadsheetError.h"
 
 #include <cstddef>
 #include <cstdint>

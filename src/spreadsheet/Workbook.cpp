@@ -3,6 +3,8 @@
 #include "core/BoundedQueue.h"
 #include "core/Files.h"
 #include "spreadsheet/FormatDetection.h"
+#include "spreadsheet/SheetData.h"
+#include "spreadsheet/SheetLayout.h"
 
 #include <atomic>
 #include <exception>
@@ -42,6 +44,17 @@ void SetLoadBesideWalkThreshold(uint64_t bytes)
     g_loadBesideWalkThreshold.store(bytes, std::memory_order_relaxed);
 }
 
+Worksheet::Worksheet(Workbook& owner, size_t index)
+    : m_owner(&owner)
+    , m_index(index)
+    , m_data(std::make_unique<SheetData>())
+    , m_layout(std::make_unique<SheetLayout>())
+{
+}
+
+Worksheet::Worksheet(Worksheet&&) noexcept = default;
+Worksheet::~Worksheet() = default;
+
 const std::string& Worksheet::Name() const
 {
     return m_owner->m_data.sheets[m_index].name;
@@ -54,7 +67,7 @@ SheetVisibility Worksheet::Visibility() const
 
 void Worksheet::EnsureLoaded(bool cellsNeeded)
 {
-    if (cellsNeeded && m_loaded && m_data.ReadThrough())
+    if (cellsNeeded && m_loaded && m_data->ReadThrough())
         Unload();
     if (m_failedLoad) // a load beside failed already: the same report, not a second read
         std::rethrow_exception(std::exchange(m_failedLoad, nullptr));
@@ -68,22 +81,22 @@ template <typename Run> void Worksheet::LoadWith(Run&& run)
     if (book.m_loadedSheet && book.m_loadedSheet != this)
         book.m_loadedSheet->Unload();
     try {
-        SheetBuilder builder(m_data, book.m_yield);
+        SheetBuilder builder(*m_data, book.m_yield);
         builder.LimitMemory(SheetMemoryLimit(book.m_fileSize));
-        m_layout.Clear();
-        m_layout.LimitMemory(SheetMemoryLimit(book.m_fileSize));
-        builder.RecordLayoutIn(&m_layout);
+        m_layout->Clear();
+        m_layout->LimitMemory(SheetMemoryLimit(book.m_fileSize));
+        builder.RecordLayoutIn(m_layout.get());
         run(builder);
         builder.Finish();
-        m_layout.Finish();
+        m_layout->Finish();
     } catch (const SpreadsheetError& error) {
-        m_data.Clear();
-        m_layout.Clear();
+        m_data->Clear();
+        m_layout->Clear();
         throw SpreadsheetError(
             error.code(), "Cannot read the worksheet \"" + Name() + "\" of " + book.m_path + ": " + error.what());
     } catch (const std::bad_alloc&) {
-        m_data.Clear();
-        m_layout.Clear();
+        m_data->Clear();
+        m_layout->Clear();
         throw SpreadsheetError(ErrorCode::TooLarge,
             "Cannot read the worksheet \"" + Name() + "\" of " + book.m_path + ": it does not fit in memory");
     }
@@ -91,11 +104,11 @@ template <typename Run> void Worksheet::LoadWith(Run&& run)
     book.m_loadedSheet = this;
 }
 
-bool Worksheet::LoadHandingOverRows(const std::function<bool(const FinishedRows&)>& consume)
+bool Worksheet::VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>& visit)
 {
     // A second thread costs more than it saves on a small worksheet, or one at hand.
     const uint64_t threshold = LoadBesideWalkThreshold();
-    if (threshold == kNeverLoadBeside || m_owner->m_reader->SheetBytes(m_index) < threshold)
+    if (m_loaded || threshold == kNeverLoadBeside || m_owner->m_reader->SheetBytes(m_index) < threshold)
         return false;
     bool everyRow = false;
     m_failedLoad = nullptr;
@@ -118,7 +131,7 @@ bool Worksheet::LoadHandingOverRows(const std::function<bool(const FinishedRows&
             });
             bool consuming = true;
             while (std::optional<FinishedRows> rows = queue.Pop()) {
-                if (consume(*rows)) {
+                if (visit(rows->View())) {
                     builder.DoneWith(rows->endCell);
                 } else {
                     consuming = false;
@@ -138,7 +151,7 @@ bool Worksheet::LoadHandingOverRows(const std::function<bool(const FinishedRows&
     }
     // Unloaded while loading, what was handed over may be stale; and cells read through
     // and let go of are no use to the walk that follows a partial hand-over.
-    if (m_unloadWhenLoaded || (!everyRow && m_data.ReadThrough())) {
+    if (m_unloadWhenLoaded || (!everyRow && m_data->ReadThrough())) {
         Unload();
         return false;
     }
@@ -148,72 +161,62 @@ bool Worksheet::LoadHandingOverRows(const std::function<bool(const FinishedRows&
 CellRange Worksheet::UsedRange()
 {
     EnsureLoaded();
-    return m_data.UsedRange();
+    return m_data->UsedRange();
 }
 
-const SheetData& Worksheet::Cells()
+RowBatch Worksheet::Rows()
 {
     EnsureLoaded(true);
-    return m_data;
+    return m_data->AllRows();
 }
 
 size_t Worksheet::CellCount()
 {
     EnsureLoaded();
-    return m_data.CellCount();
+    return m_data->CellCount();
 }
 
 size_t Worksheet::StoredBytes()
 {
     EnsureLoaded();
-    return m_data.StoredBytes();
+    return m_data->StoredBytes();
 }
 
 const std::vector<CellRange>& Worksheet::MergedAreas()
 {
     EnsureLoaded();
-    return m_layout.MergedAreas();
+    return m_layout->MergedAreas();
 }
 
 bool Worksheet::RowHidden(int32_t row)
 {
     EnsureLoaded();
-    return m_layout.HiddenRows().Contains(row);
+    return m_layout->HiddenRows().Contains(row);
 }
 
 bool Worksheet::ColumnHidden(int32_t column)
 {
     EnsureLoaded();
-    return m_layout.HiddenColumns().Contains(column);
+    return m_layout->HiddenColumns().Contains(column);
 }
 
 int64_t Worksheet::HiddenRowCount()
 {
     const CellRange range = UsedRange();
-    return m_layout.HiddenRows().CountWithin(range.firstRow, range.lastRow);
+    return m_layout->HiddenRows().CountWithin(range.firstRow, range.lastRow);
 }
 
 int64_t Worksheet::HiddenColumnCount()
 {
     const CellRange range = UsedRange();
-    return m_layout.HiddenColumns().CountWithin(range.firstColumn, range.lastColumn);
+    return m_layout->HiddenColumns().CountWithin(range.firstColumn, range.lastColumn);
 }
 
-std::string_view Worksheet::CellText(int32_t row, int32_t column)
+std::string_view Worksheet::CellText(int32_t row, int32_t column, CellTextStyle style)
 {
     EnsureLoaded(true);
-    const Cell* cell = m_data.Find(row, column);
-    return cell ? TextOf(*cell) : std::string_view();
-}
-
-std::string_view Worksheet::TextOf(const Cell& cell)
-{
-    return DisplayText(cell, HoldsStoredText(cell.kind) ? m_data.TextOf(cell) : std::string_view());
-}
-
-std::string_view Worksheet::TextOf(const Cell& cell, const FinishedRows& rows)
-{
-    return DisplayText(cell, HoldsStoredText(cell.kind) ? rows.TextOf(cell) : std::string_view());
+    const Cell* cell = m_data->Find(row, column);
+    return cell ? TextOf(*cell, m_data->AllRows(), style) : std::string_view();
 }
 
 std::string_view Worksheet::DisplayText(const Cell& cell, std::string_view storedText)
@@ -249,18 +252,11 @@ std::string_view Worksheet::DisplayText(const Cell& cell, std::string_view store
     return {};
 }
 
-std::string_view Worksheet::TextOf(const Cell& cell, CellTextStyle style)
+std::string_view Worksheet::TextOf(const Cell& cell, const RowBatch& rows, CellTextStyle style)
 {
     if (style != CellTextStyle::Displayed && TextWithValue(cell, style))
-        return m_data.TextOf(ValueOf(cell));
-    return StyledText(cell, HoldsStoredText(cell.kind) ? m_data.TextOf(cell) : std::string_view(), style);
-}
-
-std::string_view Worksheet::TextOf(const Cell& cell, const FinishedRows& rows, CellTextStyle style)
-{
-    if (style != CellTextStyle::Displayed && TextWithValue(cell, style))
-        return rows.TextOf(ValueOf(cell));
-    return StyledText(cell, HoldsStoredText(cell.kind) ? rows.TextOf(cell) : std::string_view(), style);
+        return rows.StoredText(ValueOf(cell));
+    return StyledText(cell, HoldsStoredText(cell.kind) ? rows.StoredText(cell) : std::string_view(), style);
 }
 
 bool Worksheet::TextWithValue(const Cell& cell, CellTextStyle style)
@@ -290,8 +286,8 @@ void Worksheet::Unload()
         return;
     }
     m_failedLoad = nullptr;
-    m_data.Clear();
-    m_layout.Clear();
+    m_data->Clear();
+    m_layout->Clear();
     m_loaded = false;
     if (m_owner->m_loadedSheet == this)
         m_owner->m_loadedSheet = nullptr;

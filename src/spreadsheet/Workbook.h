@@ -2,9 +2,10 @@
 // The engine's object model: an Application opens Workbooks; a Workbook lists its
 // Worksheets; a Worksheet answers its name, its used range and each cell's displayed text.
 
+#include "spreadsheet/Cell.h"
 #include "spreadsheet/CellValues.h"
-#include "spreadsheet/SheetData.h"
-#include "spreadsheet/SheetLayout.h"
+#include "spreadsheet/RowBatch.h"
+#include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/WorkbookReader.h"
 
 #include <cstddef>
@@ -20,8 +21,10 @@
 namespace vellumcast::spreadsheet {
 
 class Workbook;
+class SheetData;
+class SheetLayout;
 
-// The fewest bytes a worksheet's load must read for Worksheet::LoadHandingOverRows to
+// The fewest bytes a worksheet's load must read for Worksheet::VisitRowsWhileLoading to
 // load it on a second thread: below it, a thread costs more than it saves. Defaults to
 // 1 MiB. Worksheets whose size is unknown beforehand count as large.
 uint64_t LoadBesideWalkThreshold();
@@ -41,27 +44,24 @@ public:
     // Throws SpreadsheetError naming the workbook and the worksheet.
     CellRange UsedRange();
 
-    // The cell's text as displayed; "" for an empty cell. The view stays valid until the
-    // next call on this workbook.
-    std::string_view CellText(int32_t row, int32_t column);
+    // The cell's text in a style (CellValues.h), by default as displayed; "" for an empty
+    // cell. The view stays valid until the next call on this workbook.
+    std::string_view CellText(int32_t row, int32_t column, CellTextStyle style = CellTextStyle::Displayed);
 
     // How many cells the worksheet records. Loads it on first use, as UsedRange does.
     size_t CellCount();
     // The bytes its cells and stored texts take, as loaded. Loads it as CellCount does.
     size_t StoredBytes();
 
-    // The loaded cells, for walks that visit only the recorded ones. Loads the worksheet
-    // on first use, as UsedRange does; valid until it is unloaded.
-    const SheetData& Cells();
-
-    // The displayed text of a cell of Cells(), valid as CellText's.
-    std::string_view TextOf(const Cell& cell);
+    // The rows that hold cells, for walks that visit only the recorded ones. Loads the
+    // worksheet on first use, as UsedRange does; valid until it is unloaded.
+    RowBatch Rows();
 
     // The areas merged into one cell, in the grid, in order of first row then first
     // column, none overlapping another (SheetLayout::Finish says which of overlapping
     // ones stays). Whether a row or column is hidden. Each loads the worksheet on first
     // use, as UsedRange does: some formats record merges after the cells, so they are
-    // complete only once the worksheet is. While LoadHandingOverRows runs they are not
+    // complete only once the worksheet is. While VisitRowsWhileLoading runs they are not
     // to be asked; once it returns they stand, whether or not the cells were read
     // through. Throws SpreadsheetError as UsedRange does.
     const std::vector<CellRange>& MergedAreas();
@@ -76,25 +76,25 @@ public:
 
     bool Loaded() const { return m_loaded; }
 
-    // Loads the worksheet on a second thread while this one is handed its rows as they
-    // complete, in batches, so that they can be read while later rows load; the memory
-    // of rows read is reused for later ones. consume must not throw; it returns false to
-    // be given no more. Returns whether the batches were every row of the worksheet, in
-    // order: then its used range and cell count stand, and reading its cells again loads
-    // it again. Otherwise it is loaded as by UsedRange, or unloaded (as when it is too
-    // small to be worth a second thread). A failed load is thrown, as UsedRange throws it.
-    bool LoadHandingOverRows(const std::function<bool(const FinishedRows&)>& consume);
+    // Hands the worksheet's rows to visit in order, in batches, while it loads on a second
+    // thread, so that they can be read while later rows load; the memory of rows read is
+    // reused for later ones. The engine decides whether that is worth a thread: not for a
+    // worksheet loaded already or too small (LoadBesideWalkThreshold), and then nothing is
+    // handed over. visit must not throw; it returns false to be given no more. Returns
+    // whether the batches were every row of the worksheet, in order: then its used range
+    // and cell count stand, and reading its cells again loads it again. Otherwise it is
+    // loaded as by UsedRange, or unloaded. A failed load is thrown, as UsedRange throws it.
+    bool VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>& visit);
 
-    // The displayed text of a cell of a batch of rows, valid as CellText's.
-    std::string_view TextOf(const Cell& cell, const FinishedRows& rows);
+    // The text of a cell of a batch of rows, loaded or handed over, in a style
+    // (CellValues.h): displayed, raw, or displayed with dates and times in ISO 8601. Valid
+    // as CellText's. Cells a reader keeps as text (csv) give that text in every style;
+    // OpenDocument cells, which record the text they display, give the value recorded
+    // beside it (TextWithValue, TextWithDate).
+    std::string_view TextOf(const Cell& cell, const RowBatch& rows, CellTextStyle style = CellTextStyle::Displayed);
 
-    // The text of a cell of Cells(), or of a batch of rows, in a style (CellValues.h):
-    // displayed, raw, or displayed with dates and times in ISO 8601. Valid as CellText's.
-    // Cells a reader keeps as text (csv) give that text in every style; OpenDocument
-    // cells, which record the text they display, give the value recorded beside it
-    // (TextWithValue, TextWithDate).
-    std::string_view TextOf(const Cell& cell, CellTextStyle style);
-    std::string_view TextOf(const Cell& cell, const FinishedRows& rows, CellTextStyle style);
+    Worksheet(Worksheet&&) noexcept;
+    ~Worksheet();
 
 private:
     friend class Workbook;
@@ -103,11 +103,7 @@ private:
     std::string_view StyledText(const Cell& cell, std::string_view storedText, CellTextStyle style);
     // Whether a cell of this style gives the raw text recorded beside its displayed one.
     static bool TextWithValue(const Cell& cell, CellTextStyle style);
-    Worksheet(Workbook& owner, size_t index)
-        : m_owner(&owner)
-        , m_index(index)
-    {
-    }
+    Worksheet(Workbook& owner, size_t index);
     // Loads the worksheet unless it is; cellsNeeded loads again one that was read through.
     void EnsureLoaded(bool cellsNeeded = false);
 
@@ -117,8 +113,8 @@ private:
     std::exception_ptr m_failedLoad; // what the last load beside this thread threw
     bool m_loadingAside = false;
     bool m_unloadWhenLoaded = false; // Unload was called during a load beside
-    SheetData m_data;
-    SheetLayout m_layout; // as complete as m_data
+    std::unique_ptr<SheetData> m_data;
+    std::unique_ptr<SheetLayout> m_layout; // as complete as m_data
 };
 
 class Workbook {

@@ -7,7 +7,6 @@
 #include "spreadsheet/CellFormats.h"
 #include "spreadsheet/FileBytes.h"
 #include "spreadsheet/SharedStrings.h"
-#include "spreadsheet/SheetData.h"
 
 #include <cstdint>
 #include <deque>
@@ -18,6 +17,8 @@
 #include <vector>
 
 namespace vellumcast::spreadsheet {
+
+class SheetBuilder;
 
 namespace container {
 class ZipArchive;

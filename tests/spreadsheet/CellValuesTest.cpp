@@ -101,8 +101,7 @@ std::vector<std::string> RowTexts(Worksheet& sheet, int32_t row, CellTextStyle s
     std::vector<std::string> texts;
     const CellRange range = sheet.UsedRange();
     for (int32_t column = range.firstColumn; column <= range.lastColumn; ++column) {
-        const Cell* cell = sheet.Cells().Find(row, column);
-        texts.emplace_back(cell ? sheet.TextOf(*cell, style) : "");
+        texts.emplace_back(sheet.CellText(row, column, style));
     }
     return texts;
 }

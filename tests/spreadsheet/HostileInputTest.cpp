@@ -1,5 +1,6 @@
 // Files that try to crash the engine, block it or make it work without end: each must
 // fail as one error naming the workbook, or open with its oddities reported.
+#include "spreadsheet/SheetData.h"
 #include "spreadsheet/Workbook.h"
 #include "spreadsheet/container/Zip.h"
 #include "spreadsheet/xml/XmlScanner.h"

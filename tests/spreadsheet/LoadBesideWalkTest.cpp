@@ -24,8 +24,8 @@ struct HandOver {
 HandOver LoadHandingOver(Worksheet& sheet)
 {
     HandOver result;
-    result.everyRow = sheet.LoadHandingOverRows([&](const FinishedRows& rows) {
-        result.cells += rows.endCell - (rows.rows.empty() ? rows.endCell : rows.rows.front().begin);
+    result.everyRow = sheet.VisitRowsWhileLoading([&](const RowBatch& rows) {
+        result.cells += rows.EndCell() - (rows.RowCount() == 0 ? rows.EndCell() : rows.CellsBegin(0));
         return true;
     });
     return result;

@@ -127,9 +127,10 @@ TEST(SheetBuilder, SharedAndStoredTextsReadBackAlikeLoadedOrHandedOver)
     EXPECT_EQ(data.TextOf(*data.Find(1, 2)), "copied");
     EXPECT_EQ(data.TextOf(*data.Find(2, 1)), "alpha");
     std::vector<std::string> handedOver;
-    for (const FinishedRows& rows : batches) {
-        for (size_t i = rows.rows.front().begin; i < rows.endCell; ++i)
-            handedOver.emplace_back(rows.TextOf(rows.CellAt(i)));
+    for (const FinishedRows& batch : batches) {
+        const RowBatch rows = batch.View();
+        for (size_t i = rows.CellsBegin(0); i < rows.EndCell(); ++i)
+            handedOver.emplace_back(rows.StoredText(rows.CellAt(i)));
     }
     EXPECT_EQ(handedOver, (std::vector<std::string> { "beta", "copied", "alpha" }));
 }
@@ -160,20 +161,21 @@ TEST(SheetBuilder, HandedOverRowsStayReadableUntilTheReaderIsDoneWithThem)
         std::deque<FinishedRows> waiting;
         int32_t nextRow = 1;
         size_t batches = 0;
-        const auto read = [&](const FinishedRows& rows) {
-            for (size_t r = 0; r < rows.rows.size(); ++r, ++nextRow) {
-                ASSERT_EQ(rows.rows[r].row, nextRow);
-                ASSERT_EQ(rows.RowEnd(r) - rows.rows[r].begin, size_t { kColumns });
-                for (size_t i = rows.rows[r].begin; i < rows.RowEnd(r); ++i) {
+        const auto read = [&](const FinishedRows& batch) {
+            const RowBatch rows = batch.View();
+            for (size_t r = 0; r < rows.RowCount(); ++r, ++nextRow) {
+                ASSERT_EQ(rows.RowNumber(r), nextRow);
+                ASSERT_EQ(rows.CellsEnd(r) - rows.CellsBegin(r), size_t { kColumns });
+                for (size_t i = rows.CellsBegin(r); i < rows.CellsEnd(r); ++i) {
                     const Cell& cell = rows.CellAt(i);
                     if (cell.column == 2)
-                        ASSERT_EQ(rows.TextOf(cell), "r" + std::to_string(nextRow));
+                        ASSERT_EQ(rows.StoredText(cell), "r" + std::to_string(nextRow));
                     else
                         ASSERT_EQ(cell.value.number, nextRow * 100.0 + cell.column);
                 }
             }
             if (readerLetsGo)
-                builder.DoneWith(rows.endCell);
+                builder.DoneWith(rows.EndCell());
         };
         builder.PublishTo([&](FinishedRows&& rows) {
             waiting.push_back(std::move(rows));

@@ -1,5 +1,7 @@
 #include "support/MemoryWorkbook.h"
 
+#include "spreadsheet/SheetData.h"
+
 namespace vellumcast::testing {
 
 namespace {

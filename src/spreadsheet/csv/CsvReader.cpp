@@ -6,6 +6,7 @@
 // the name decides for .csv (comma), .tsv and .tab (tab); else the first lines do.
 
 #include "spreadsheet/csv/CsvReader.h"
+#include "spreadsheet/SheetData.h"
 #include "spreadsheet/text/TextEncoding.h"
 
 #include <algorithm>

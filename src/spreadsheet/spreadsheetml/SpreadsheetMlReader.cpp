@@ -5,6 +5,7 @@
 // merged cell taking the columns it spans.
 
 #include "spreadsheet/spreadsheetml/SpreadsheetMlReader.h"
+#include "spreadsheet/SheetData.h"
 #include "spreadsheet/SheetLayout.h"
 #include "spreadsheet/spreadsheetml/NamedFormats.h"
 #include "spreadsheet/text/TextEncoding.h"

@@ -1,5 +1,7 @@
 #include "spreadsheet/xlsx/XlsxPackage.h"
 
+#include "spreadsheet/SpreadsheetError.h"
+
 #include "spreadsheet/xml/Xml.h"
 
 namespace vellumcast::spreadsheet::xlsx {

@@ -173,7 +173,7 @@ TEST(CsvReader, EmptyFieldsRecordOnlyWhatTheUsedRangeNeeds)
     EXPECT_EQ(range.firstColumn, 1);
     EXPECT_EQ(range.lastColumn, 10001);
     EXPECT_EQ(range.lastRow, 3);
-    EXPECT_EQ(sheet.Cells().CellCount(), 7u);
+    EXPECT_EQ(sheet.CellCount(), 7u);
     EXPECT_EQ(sheet.CellText(1, 10), "a");
     EXPECT_EQ(sheet.CellText(1, 9), "");
     EXPECT_EQ(sheet.CellText(3, 1), "q");

@@ -167,9 +167,9 @@ std::string Flat(const std::string& rows)
 std::vector<std::string> Texts(Worksheet& sheet, CellTextStyle style)
 {
     std::vector<std::string> texts;
-    const SheetData& data = sheet.Cells();
-    for (size_t i = 0; i < data.CellCount(); ++i)
-        texts.emplace_back(sheet.TextOf(data.CellAt(i), style));
+    const RowBatch rows = sheet.Rows();
+    for (size_t i = 0; i < rows.EndCell(); ++i)
+        texts.emplace_back(sheet.TextOf(rows.CellAt(i), rows, style));
     return texts;
 }
 
@@ -210,9 +210,9 @@ TEST(OdsValues, WorksheetsGiveValuesInRawAndIsoStylesAndTheSameDisplayedText)
     std::vector<std::string> handedOver;
     sheet.Unload();
     testing::ScopedLoadBesideWalkThreshold lowered(0);
-    sheet.LoadHandingOverRows([&](const FinishedRows& rows) {
-        for (size_t r = 0; r < rows.rows.size(); ++r) {
-            for (size_t i = rows.rows[r].begin; i < rows.RowEnd(r); ++i)
+    sheet.VisitRowsWhileLoading([&](const RowBatch& rows) {
+        for (size_t r = 0; r < rows.RowCount(); ++r) {
+            for (size_t i = rows.CellsBegin(r); i < rows.CellsEnd(r); ++i)
                 handedOver.emplace_back(sheet.TextOf(rows.CellAt(i), rows, CellTextStyle::Raw));
         }
         return true;

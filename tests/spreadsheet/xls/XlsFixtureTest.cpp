@@ -3,6 +3,7 @@
 // IEEE value, SST index). Values are checked as numbers with their style, since how a
 // number format renders them is the format renderer's business.
 
+#include "spreadsheet/SheetData.h"
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/Workbook.h"
 #include "spreadsheet/xls/XlsReader.h"

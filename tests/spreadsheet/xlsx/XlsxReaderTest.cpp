@@ -1,4 +1,5 @@
 #include "spreadsheet/xlsx/XlsxReader.h"
+#include "spreadsheet/SheetData.h"
 #include "spreadsheet/Workbook.h"
 #include "support/Failures.h"
 #include "support/SheetGrid.h"
