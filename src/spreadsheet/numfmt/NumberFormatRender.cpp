@@ -12,6 +12,10 @@ namespace vellumcast::spreadsheet::numfmt {
 
 namespace {
 
+constexpr char kDigitPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                               "4041424344454647484950515253545556575859606162636465666768697071727374757677787980"
+                               "81828384858687888990919293949596979899";
+
 // The application keeps 15 significant digits of a number; everything shown is derived
 // from them, rounded half away from zero on the decimal digits (so 1.005 shows 1.01).
 struct Decimal {
@@ -52,10 +56,6 @@ void ReadScientific(const char* p, const char* end, Decimal& d)
     d.point = exponent + 1;
     StripZeros(d);
 }
-
-constexpr char kDigitPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-                               "4041424344454647484950515253545556575859606162636465666768697071727374757677787980"
-                               "81828384858687888990919293949596979899";
 
 constexpr double kPowersOfTen[] = { 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14,
     1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22 }; // every one exact as a double
@@ -154,10 +154,16 @@ void RoundFraction(Decimal& d, int fractionDigits)
     RoundDigits(d, d.point + fractionDigits);
 }
 
-// Appends value in decimal, padded with zeros to minDigits: the digits are written
-// backwards into a buffer and appended at once.
+// Appends value in decimal, padded with zeros to minDigits. The few characters of a date's
+// fields are pushed one by one: appending them as a piece costs a call and a copy each.
 void AppendInt(uint64_t value, std::string& out, int minDigits = 1)
 {
+    if (value < 100 && minDigits <= 2) {
+        if (value >= 10 || minDigits == 2)
+            out.push_back(kDigitPairs[2 * value]);
+        out.push_back(kDigitPairs[2 * value + 1]);
+        return;
+    }
     char buffer[20];
     char* const end = buffer + sizeof buffer;
     char* p = end;
@@ -169,7 +175,12 @@ void AppendInt(uint64_t value, std::string& out, int minDigits = 1)
         out.append(static_cast<size_t>(minDigits) - static_cast<size_t>(end - p), '0');
     while (end - p < minDigits && p > buffer)
         *--p = '0';
-    out.append(p, end);
+    if (end - p <= 4) {
+        for (; p < end; ++p)
+            out.push_back(*p);
+    } else {
+        out.append(p, end);
+    }
 }
 
 // Plain decimal notation of d: integer digits, then the fraction digits there are.
