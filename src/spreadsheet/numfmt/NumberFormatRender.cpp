@@ -101,15 +101,19 @@ Decimal ToDecimal(double absValue)
     uint64_t n = 0;
     int scale = 0;
     if (RoundToFifteenDigits(absValue, n, scale)) {
-        // Two digits at a time, from the last.
+        // Two digits at a time from the last, the eight last digits and those before them
+        // apart so that the two runs of divisions do not wait on each other.
         const int length = n >= 1000000000000000u ? 16 : 15;
-        char* p = d.digits + length;
-        for (; n >= 10; n /= 100) {
-            p -= 2;
-            std::memcpy(p, kDigitPairs + 2 * (n % 100), 2);
-        }
-        if (p > d.digits)
-            *--p = static_cast<char>('0' + n);
+        const auto writeDigits = [](uint32_t part, char* end, int count) {
+            for (; count >= 2; count -= 2, part /= 100) {
+                end -= 2;
+                std::memcpy(end, kDigitPairs + 2 * (part % 100), 2);
+            }
+            if (count == 1)
+                end[-1] = static_cast<char>('0' + part);
+        };
+        writeDigits(static_cast<uint32_t>(n % 100000000), d.digits + length, 8);
+        writeDigits(static_cast<uint32_t>(n / 100000000), d.digits + length - 8, length - 8);
         d.count = length;
         d.point = length - scale;
         StripZeros(d);
