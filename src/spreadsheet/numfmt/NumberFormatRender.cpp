@@ -29,6 +29,13 @@ struct Decimal {
 
 void StripZeros(Decimal& d)
 {
+    // Eight zeros at a time first: a decimal of a few places rounded to 15 digits ends in many.
+    constexpr uint64_t kEightZeros = 0x3030303030303030u;
+    for (uint64_t last = 0; d.count >= 8; d.count -= 8) {
+        std::memcpy(&last, d.digits + d.count - 8, sizeof last);
+        if (last != kEightZeros)
+            break;
+    }
     while (d.count > 0 && d.digits[d.count - 1] == '0')
         --d.count;
 }
