@@ -309,7 +309,6 @@ void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
     if (type.empty())
         return;
     const OdsValueType valueType = OdsValueTypeOf(type);
-    std::string_view written;
     switch (valueType) {
     case OdsValueType::Number:
         m_fallback.assign(attributes.Get(kOffice, "value"));
@@ -320,13 +319,14 @@ void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
     case OdsValueType::Time:
         m_fallback.assign(attributes.Get(kOffice, "time-value"));
         break;
-    case OdsValueType::Boolean:
-        written = attributes.Get(kOffice, "boolean-value");
+    case OdsValueType::Boolean: {
+        const std::string_view written = attributes.Get(kOffice, "boolean-value");
         if (written == "true" || written == "1")
             m_fallback = "TRUE";
         else if (written == "false" || written == "0")
             m_fallback = "FALSE";
         break;
+    }
     case OdsValueType::String:
         m_fallback.assign(attributes.Get(kOffice, "string-value"));
         return;
@@ -334,13 +334,18 @@ void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
         return;
     }
     // The value beside the text, for the raw and ISO styles; only the target's cells need
-    // it. Mostly it is the value as written, which m_fallback holds already.
-    if (m_inTarget) {
-        const OdsValue value
-            = ReadOdsValue(valueType, valueType == OdsValueType::Boolean ? written : m_fallback, m_value);
-        m_valueKind = value.kind;
-        m_valueIsFallback = value.asWritten;
+    // it. Mostly it is the value as written, which m_fallback holds already; a boolean's
+    // raw text is the TRUE or FALSE m_fallback holds, when it has one.
+    if (!m_inTarget)
+        return;
+    if (valueType == OdsValueType::Boolean) {
+        m_valueKind = m_fallback.empty() ? OdsValueKind::None : OdsValueKind::Value;
+        m_valueIsFallback = true;
+        return;
     }
+    const OdsValue value = ReadOdsValue(valueType, m_fallback, m_value);
+    m_valueKind = value.kind;
+    m_valueIsFallback = value.asWritten;
 }
 
 void OdsContentHandler::EndElement(OdsNs namespaceUri, std::string_view localName)

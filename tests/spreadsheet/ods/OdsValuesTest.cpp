@@ -138,8 +138,14 @@ TEST(OdsValues, OnlyValuesWrittenAsTheirRawTextAreTakenAsWritten)
         EXPECT_NE(value.kind, OdsValueKind::None) << written;
         EXPECT_EQ(out.empty(), asWritten) << written;
     }
-    EXPECT_EQ(ods::OdsValueTypeOf("currency"), ods::OdsValueType::Number);
-    EXPECT_EQ(ods::OdsValueTypeOf("void"), ods::OdsValueType::None);
+    for (const auto& [type, expected] :
+        std::vector<std::pair<std::string, ods::OdsValueType>> { { "float", ods::OdsValueType::Number },
+            { "percentage", ods::OdsValueType::Number }, { "currency", ods::OdsValueType::Number },
+            { "date", ods::OdsValueType::Date }, { "time", ods::OdsValueType::Time },
+            { "boolean", ods::OdsValueType::Boolean }, { "string", ods::OdsValueType::String },
+            { "void", ods::OdsValueType::None }, { "floats", ods::OdsValueType::None },
+            { "Float", ods::OdsValueType::None }, { "", ods::OdsValueType::None } })
+        EXPECT_EQ(ods::OdsValueTypeOf(type), expected) << type;
 }
 
 TEST(OdsValues, MalformedOrTextualValuesGiveNone)
@@ -218,6 +224,28 @@ TEST(OdsValues, WorksheetsGiveValuesInRawAndIsoStylesAndTheSameDisplayedText)
         return true;
     });
     EXPECT_EQ(handedOver, thrice(raw));
+}
+
+// A value that cannot be read leaves the displayed text standing in every style; one that
+// can is the raw text whatever the paragraph shows.
+TEST(OdsValues, UnreadableValuesLeaveTheTextInEveryStyle)
+{
+    const std::string document = Flat("<table:table-row>"
+                                      "<table:table-cell office:value-type=\"boolean\" office:boolean-value=\"yes\">"
+                                      "<text:p>ja</text:p></table:table-cell>"
+                                      "<table:table-cell office:value-type=\"boolean\" office:boolean-value=\"0\">"
+                                      "<text:p>nein</text:p></table:table-cell>"
+                                      "<table:table-cell office:value-type=\"float\" office:value=\"12abc\">"
+                                      "<text:p>zwölf</text:p></table:table-cell>"
+                                      "<table:table-cell office:value-type=\"time\" office:time-value=\"PT25H\">"
+                                      "<text:p>25:00</text:p></table:table-cell>"
+                                      "</table:table-row>");
+    Application application;
+    auto book = application.OpenBytes(document, "u.fods");
+    Worksheet& sheet = book->Worksheets().front();
+    EXPECT_EQ(Texts(sheet, CellTextStyle::Displayed), (std::vector<std::string> { "ja", "nein", "zwölf", "25:00" }));
+    EXPECT_EQ(
+        Texts(sheet, CellTextStyle::Raw), (std::vector<std::string> { "ja", "FALSE", "zwölf", "1.0416666666666667" }));
 }
 
 } // namespace
