@@ -81,8 +81,24 @@ bool AppendPlainTimeOfDay(std::string_view text, std::string& out)
 {
     if (text.size() < 8 || text[0] != 'P' || text[1] != 'T')
         return false;
-    size_t at = 2;
     int fields[3] = {};
+    // PTnnHnnMnnS with two digits each, as most files write it, is read in place.
+    if (text.size() == 11 && text[4] == 'H' && text[7] == 'M' && text[10] == 'S') {
+        bool twoDigitFields = true;
+        for (const size_t at : { size_t { 2 }, size_t { 5 }, size_t { 8 } })
+            twoDigitFields = twoDigitFields && Digit(text[at]) && Digit(text[at + 1]);
+        if (twoDigitFields) {
+            fields[0] = (text[2] - '0') * 10 + (text[3] - '0');
+            fields[1] = (text[5] - '0') * 10 + (text[6] - '0');
+            fields[2] = (text[8] - '0') * 10 + (text[9] - '0');
+            if (fields[0] > 23 || fields[1] > 59 || fields[2] > 59)
+                return false;
+            const char shown[8] = { text[2], text[3], ':', text[5], text[6], ':', text[8], text[9] };
+            out.append(shown, sizeof shown);
+            return true;
+        }
+    }
+    size_t at = 2;
     const char units[3] = { 'H', 'M', 'S' };
     for (int i = 0; i < 3; ++i) {
         const size_t start = at;
