@@ -6,7 +6,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 namespace vellumcast::spreadsheet::numfmt {
 
@@ -182,9 +181,11 @@ void AppendInt(uint64_t value, std::string& out, int minDigits = 1)
         *--p = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    if (minDigits > static_cast<int>(sizeof buffer))
+    if (minDigits > static_cast<int>(sizeof buffer)) { // more zeros than the buffer holds
         out.append(static_cast<size_t>(minDigits) - static_cast<size_t>(end - p), '0');
-    while (end - p < minDigits && p > buffer)
+        minDigits = 0;
+    }
+    while (end - p < minDigits)
         *--p = '0';
     if (end - p <= 4) {
         for (; p < end; ++p)

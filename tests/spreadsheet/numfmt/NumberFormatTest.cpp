@@ -281,6 +281,10 @@ TEST(NumberFormat, TimesAndRounding)
         { "yyyy m d", 45000, "2023 3 15" }, // otherwise the month
         { "[h]:mm:ss", 1.5, "36:00:00" }, // elapsed time beyond a day
         { "[h]:mm:ss", 100.25, "2406:00:00" },
+        // Minimum digits past the twenty of the largest integer: exactly that many.
+        { "[hhhhhhhhhhhhhhhhhhhhhhhhh]", 1.5, "0000000000000000000000036" },
+        { "[ssssssssssssssssssss]", 1.0, "00000000000000086400" },
+        { "[sssssssssssssssssssss]", 1.0, "000000000000000086400" },
         { "[mm]:ss", 0.1, "144:00" },
         { "[s]", 1, "86400" },
         { "[hh]", 0.01, "00" },
