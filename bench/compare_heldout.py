@@ -3,7 +3,8 @@
 
     bench/compare_heldout.py [--dump build/bin/dump_cells] [--regenerate] [FOLDER]
 
-FOLDER (tests/fixtures/heldout/xml2003 by default) holds the workbooks and, in its
+FOLDER (tests/fixtures/heldout/xml2003 by default; tests/fixtures/heldout/xlsb holds the
+binary workbooks) holds the workbooks and, in its
 libreoffice/ folder, LibreOffice's export of each worksheet as "STEM-SHEET.csv" (UTF-8,
 cells as shown, en-US). --regenerate makes those again with soffice. LibreOffice shows some
 cells otherwise than the spreadsheet application does; judged.tsv beside the workbooks
@@ -23,9 +24,17 @@ import tempfile
 FILTER = 'csv:Text - txt - csv (StarCalc):44,34,76,1,,1033,false,false,true,false,false,-1'
 
 
+# What a held-out folder's workbooks are called: XML spreadsheets of 2003 and binary workbooks.
+EXTENSIONS = ('.xml', '.xlsb')
+
+
+def workbooks(folder):
+    return sorted(p for p in glob.glob(os.path.join(folder, '*')) if p.lower().endswith(EXTENSIONS))
+
+
 def regenerate(folder, expected):
     os.makedirs(expected, exist_ok=True)
-    books = sorted(glob.glob(os.path.join(folder, '*.xml')))
+    books = workbooks(folder)
     with tempfile.TemporaryDirectory() as profile:
         subprocess.run(['soffice', '-env:UserInstallation=file://' + profile, '--headless', '--convert-to', FILTER,
                         '--outdir', expected] + books, check=True, stdout=subprocess.DEVNULL)
@@ -101,7 +110,7 @@ def main():
     judged = judged_cells(args.folder)
     total = total_exact = total_libreoffice = 0
     failed = []
-    for book in sorted(glob.glob(os.path.join(args.folder, '*.xml'))):
+    for book in workbooks(args.folder):
         stem = os.path.splitext(os.path.basename(book))[0]
         ours = engine_cells(args.dump, book)
         if isinstance(ours, str):

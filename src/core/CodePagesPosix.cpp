@@ -17,7 +17,13 @@ std::string IconvNameOfCodePage(uint16_t codePage)
         return "MACINTOSH";
     case 32769: // Windows Latin 1, the BIFF2 to BIFF4 alias
         return "CP1252";
+    case 20866:
+        return "KOI8-R";
+    case 21866:
+        return "KOI8-U";
     default:
+        if (codePage > 28590 && codePage < 28606) // ISO 8859, as Windows numbers it
+            return "ISO-8859-" + std::to_string(codePage - 28590);
         return "CP" + std::to_string(codePage);
     }
 }

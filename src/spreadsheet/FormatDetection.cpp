@@ -64,6 +64,21 @@ bool IsCompoundFile(Probe& probe)
     return StartsWith(probe.Bytes(), kCompoundFileSignature, sizeof kCompoundFileSignature);
 }
 
+// A workbook stream saved on its own, without the compound file around it, as old
+// versions of the application and other programs wrote them: it starts with a BOF
+// record of one of the BIFF versions (the record type, then its length).
+bool IsBiffStream(Probe& probe)
+{
+    const auto bytes = probe.Bytes();
+    if (bytes.size() < 8)
+        return false;
+    const unsigned type = bytes[0] | (bytes[1] << 8);
+    const unsigned length = bytes[2] | (bytes[3] << 8);
+    if (type == 0x0809) // BIFF5 and BIFF8
+        return length == 8 || length == 16;
+    return (type == 0x0009 && length == 4) || ((type == 0x0209 || type == 0x0409) && length == 6);
+}
+
 bool HasOdsMimetype(const container::ZipArchive& archive)
 {
     const auto* mimetype = archive.Find("mimetype");
@@ -156,6 +171,7 @@ struct FormatRow {
 // folder of its own and one row here.
 constexpr FormatRow kFormats[] = {
     { IsCompoundFile, xls::OpenReader },
+    { IsBiffStream, xls::OpenReader },
     { IsOdsPackage, ods::OpenReader },
     { IsXlsbPackage, xlsb::OpenReader },
     { IsXlsxPackage, xlsx::OpenReader },

@@ -22,6 +22,8 @@ using ods::OdsCellSink;
 using ods::OdsContentHandler;
 
 constexpr std::string_view kManifest = "urn:oasis:names:tc:opendocument:xmlns:manifest:1.0";
+// The manifest's namespace in packages of OpenOffice.org 1 and 2.
+constexpr std::string_view kOpenOfficeManifest = "http://openoffice.org/2001/manifest";
 // What repetition (number-rows-repeated, number-columns-repeated) may add to one sheet,
 // in bytes of cells and their texts. Each repeated cell costs its 16 bytes over the text
 // it gives, so the budget is what a sheet may hold beyond the text it exports: 32 MiB
@@ -38,10 +40,10 @@ class ManifestHandler final : public xml::XmlHandler {
 public:
     void StartElement(std::string_view uri, std::string_view local, const xml::XmlAttributes& attributes) override
     {
-        if (uri != kManifest)
+        if (uri != kManifest && uri != kOpenOfficeManifest)
             return;
         if (local == "file-entry") {
-            std::string_view path = attributes.Get(kManifest, "full-path", nullptr);
+            std::string_view path = attributes.Get(uri, "full-path", nullptr);
             if (path.starts_with("/"))
                 path.remove_prefix(1);
             m_inContent = path == "content.xml";
@@ -51,7 +53,7 @@ public:
     }
     void EndElement(std::string_view uri, std::string_view local) override
     {
-        if (uri == kManifest && local == "file-entry")
+        if ((uri == kManifest || uri == kOpenOfficeManifest) && local == "file-entry")
             m_inContent = false;
     }
     bool Encrypted() const { return m_encrypted; }

@@ -1,5 +1,5 @@
-// Reads legacy binary workbooks: a compound file holding a BIFF8 (Excel 97 to 2003) or
-// BIFF5/BIFF7 (Excel 5 and 95) workbook stream. The workbook globals (sheet list, shared
+// Reads legacy binary workbooks: a BIFF8 (Excel 97 to 2003) or BIFF5/BIFF7 (Excel 5 and
+// 95) workbook stream, in a compound file or saved on its own. The workbook globals (sheet list, shared
 // strings, formats, date system) are read at open; a worksheet's cell records are read
 // from its BOF when it is first asked for.
 
@@ -9,7 +9,10 @@
 #include "spreadsheet/container/Cfb.h"
 #include "spreadsheet/xls/Biff.h"
 
+#include <cstring>
+#include <span>
 #include <unordered_map>
+#include <vector>
 
 namespace vellumcast::spreadsheet::xls {
 
@@ -80,18 +83,28 @@ struct SheetLocation {
     uint32_t position; // of the sheet's BOF in the workbook stream
 };
 
+bool StartsWithCompoundFile(const FileBytes& bytes)
+{
+    static constexpr uint8_t kSignature[8] = { 0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1 };
+    std::vector<uint8_t> scratch;
+    return bytes.Size() >= 8 && std::memcmp(bytes.Read(0, 8, scratch).data(), kSignature, 8) == 0;
+}
+
 class XlsReader final : public WorkbookReader {
 public:
     XlsReader(const ReaderContext& context, WorkbookData& data);
     void LoadSheet(size_t index, SheetBuilder& builder) override;
 
 private:
+    // The workbook stream of the compound file, kept in m_stream.
+    std::span<const uint8_t> WorkbookStream();
     void ReadGlobals(BiffRecordReader& reader, WorkbookData& data);
     bool IsDialogSheet(uint32_t position) const;
 
     std::shared_ptr<const FileBytes> m_bytes;
     std::function<void()> m_yield;
     container::CfbStream m_stream;
+    std::span<const uint8_t> m_biff; // the workbook stream: m_stream's, or the whole file
     StringReader m_strings;
     std::vector<SheetLocation> m_sheets;
     std::string m_text; // reused for string cells
@@ -103,18 +116,9 @@ XlsReader::XlsReader(const ReaderContext& context, WorkbookData& data)
     , m_yield(context.yield)
 {
     const std::string& fileName = context.fileName;
-    const container::CompoundFile file(m_bytes);
-    if (file.FindStream("EncryptedPackage"))
-        throw SpreadsheetError(ErrorCode::PasswordProtected, "the workbook is password-protected");
-    const container::CfbEntry* entry = file.FindStream("Workbook");
-    if (!entry)
-        entry = file.FindStream("Book");
-    if (!entry)
-        throw SpreadsheetError(
-            ErrorCode::NotAWorkbook, "it is not a workbook (a compound file without a workbook stream)");
-    m_stream = file.Read(*entry);
+    m_biff = StartsWithCompoundFile(*m_bytes) ? WorkbookStream() : m_bytes->Bytes();
 
-    BiffRecordReader reader(m_stream.Bytes());
+    BiffRecordReader reader(m_biff);
     BiffRecord record;
     if (!reader.Next(record))
         Corrupt("the workbook stream is empty");
@@ -141,6 +145,21 @@ XlsReader::XlsReader(const ReaderContext& context, WorkbookData& data)
     if (substream != kGlobalsSubstream)
         Corrupt("the workbook stream does not start with the workbook part");
     ReadGlobals(reader, data);
+}
+
+std::span<const uint8_t> XlsReader::WorkbookStream()
+{
+    const container::CompoundFile file(m_bytes);
+    if (file.FindStream("EncryptedPackage"))
+        throw SpreadsheetError(ErrorCode::PasswordProtected, "the workbook is password-protected");
+    const container::CfbEntry* entry = file.FindStream("Workbook");
+    if (!entry)
+        entry = file.FindStream("Book");
+    if (!entry)
+        throw SpreadsheetError(
+            ErrorCode::NotAWorkbook, "it is not a workbook (a compound file without a workbook stream)");
+    m_stream = file.Read(*entry);
+    return m_stream.Bytes();
 }
 
 void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
@@ -233,7 +252,7 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
 
 bool XlsReader::IsDialogSheet(uint32_t position) const
 {
-    const auto stream = m_stream.Bytes();
+    const auto stream = m_biff;
     if (position >= stream.size())
         return false;
     try {
@@ -293,7 +312,7 @@ void ReadMerges(const BiffRecord& record, SheetLayout& layout)
 void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
 {
     SheetLayout* layout = builder.Layout();
-    const auto stream = m_stream.Bytes();
+    const auto stream = m_biff;
     const uint32_t position = m_sheets.at(index).position;
     if (position >= stream.size())
         Corrupt("the worksheet's position lies outside the workbook stream");

@@ -2,6 +2,7 @@
 
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/container/Zip.h"
+#include "spreadsheet/xml/XmlEncodings.h"
 #include "spreadsheet/xml/XmlText.h"
 
 #include <expat.h>
@@ -131,9 +132,34 @@ struct XmlParser::State {
         self->Guard([&] { self->handler->Characters(std::string_view(text, static_cast<size_t>(length))); });
     }
 
-    static void OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int)
+    // An encoding Expat does not read itself: a single-byte code page the system knows.
+    static int OnUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info)
     {
-        static_cast<State*>(data)->Refuse("the XML holds a document type declaration, which is not allowed");
+        const auto page = CodePageOfEncoding(name);
+        const auto table = page ? SingleByteTable(*page) : std::nullopt;
+        if (!table)
+            return XML_STATUS_ERROR;
+        std::copy(table->begin(), table->end(), info->map);
+        info->data = nullptr;
+        info->convert = nullptr;
+        info->release = nullptr;
+        return XML_STATUS_OK;
+    }
+
+    // A document type that only names an external definition, as old OpenOffice manifests
+    // do, is harmless: it is never loaded. One with declarations of its own is refused.
+    static void OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int hasInternalSubset)
+    {
+        if (hasInternalSubset)
+            static_cast<State*>(data)->Refuse("the XML holds a document type declaration, which is not allowed");
+    }
+
+    // With an external definition that is not loaded, Expat passes over an entity it does
+    // not know; it is refused, as it is in a document without one.
+    static void OnSkippedEntity(void* data, const XML_Char* name, int)
+    {
+        static_cast<State*>(data)->Refuse(
+            "the XML refers to an entity it does not declare (" + std::string(name) + ")");
     }
 
     static void OnEntity(void* data, const XML_Char*, int, const XML_Char*, int, const XML_Char*, const XML_Char*,
@@ -155,6 +181,8 @@ XmlParser::XmlParser(XmlHandler& handler)
     XML_SetCharacterDataHandler(m_state->parser, &State::OnCharacters);
     XML_SetStartDoctypeDeclHandler(m_state->parser, &State::OnDoctype);
     XML_SetEntityDeclHandler(m_state->parser, &State::OnEntity);
+    XML_SetSkippedEntityHandler(m_state->parser, &State::OnSkippedEntity);
+    XML_SetUnknownEncodingHandler(m_state->parser, &State::OnUnknownEncoding, nullptr);
     XML_SetParamEntityParsing(m_state->parser, XML_PARAM_ENTITY_PARSING_NEVER);
 }
 

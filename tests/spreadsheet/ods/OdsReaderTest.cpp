@@ -456,6 +456,14 @@ TEST(OdsReader, ReportsDamage)
     } catch (const SpreadsheetError& error) {
         EXPECT_EQ(error.code(), ErrorCode::PasswordProtected);
     }
+    // As OpenOffice.org 2 wrote it: its own namespace, and a document type naming the definition.
+    const std::string older = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE manifest:manifest PUBLIC "
+                              "\"-//OpenOffice.org//DTD Manifest 1.0//EN\" \"Manifest.dtd\">"
+                              "<manifest:manifest xmlns:manifest=\"http://openoffice.org/2001/manifest\">"
+                              "<manifest:file-entry manifest:full-path=\"content.xml\"><manifest:encryption-data/>"
+                              "</manifest:file-entry></manifest:manifest>";
+    EXPECT_EQ(testing::ErrorCodeOf([&] { application.OpenBytes(Package(Table("S", ""), "", older), "old.ods"); }),
+        ErrorCode::PasswordProtected);
 }
 
 } // namespace

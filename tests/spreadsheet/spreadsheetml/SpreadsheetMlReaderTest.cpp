@@ -61,6 +61,38 @@ TEST(SpreadsheetMl, IsRecognisedByContent)
     EXPECT_EQ(text->Worksheets().at(0).CellText(1, 2), "1");
 }
 
+// The application saves in the code page of the system it runs on: a Russian one writes
+// windows-1251. Single-byte code pages are read through the system's tables; a name no
+// table answers, or a code page of two-byte characters, is refused by name.
+TEST(SpreadsheetMl, SingleByteCodePagesAreReadAndOthersRefusedByName)
+{
+    Application application;
+    const auto withEncoding = [](const std::string& encoding, const std::string& text) {
+        std::string book = Book({}, Sheet("S", "<Row>" + Cell("String", text) + "</Row>"));
+        book.replace(0, book.find("?>"), "<?xml version=\"1.0\" encoding=\"" + encoding + "\"");
+        return book;
+    };
+    const struct {
+        const char* encoding;
+        std::string bytes;
+        const char* utf8;
+    } read[] = {
+        { "windows-1251", "\xC4\xE0\xF2\xE0 \xB9", "\xD0\x94\xD0\xB0\xD1\x82\xD0\xB0 \xE2\x84\x96" }, // Дата №
+        { "WINDOWS-1252", "\x80 \x93x\x94", "\xE2\x82\xAC \xE2\x80\x9Cx\xE2\x80\x9D" }, // € “x”
+        { "cp1250", "\x8A", "\xC5\xA0" }, // Š
+        { "iso-8859-5", "\xB4", "\xD0\x94" }, // Д
+        { "KOI8-R", "\xE4", "\xD0\x94" }, // Д
+    };
+    for (const auto& c : read) {
+        auto book = application.OpenBytes(withEncoding(c.encoding, c.bytes), "coded.xml");
+        EXPECT_EQ(book->Worksheets().at(0).CellText(1, 1), c.utf8) << c.encoding;
+    }
+    for (const char* encoding : { "x-no-such-encoding", "shift_jis", "cp932" }) {
+        testing::ExpectFailure([&] { application.OpenBytes(withEncoding(encoding, "x"), "coded.xml"); },
+            ErrorCode::Corrupt, { "coded.xml", "unknown encoding" });
+    }
+}
+
 TEST(SpreadsheetMl, CellKindsDisplayAsTheApplicationShowsThem)
 {
     const std::string styles = Style("date", "Short Date") + Style("fixed", "Fixed") + Style("time", "Medium Time");

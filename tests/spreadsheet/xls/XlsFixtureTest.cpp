@@ -6,6 +6,7 @@
 #include "spreadsheet/SheetData.h"
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/Workbook.h"
+#include "spreadsheet/container/Cfb.h"
 #include "spreadsheet/xls/XlsReader.h"
 #include "support/Failures.h"
 #include "support/TempDir.h"
@@ -366,6 +367,41 @@ TEST(XlsFixtureTest, SharedStringCountsThatDisagreeWithTheTableStillResolve)
     // The table holds 892 strings, the last "11th May 2023"; the cells use indices up to 891.
     ASSERT_EQ(book.data.sharedStrings.size(), 892u);
     EXPECT_EQ(book.data.sharedStrings.back(), "11th May 2023");
+}
+
+// Old programs saved the workbook stream on its own, without the compound file around
+// it: it reads as the same workbook. A stream of the versions before Excel 5 says which
+// format it is rather than that it is none.
+TEST(XlsFixtureTest, WorkbookStreamsSavedOnTheirOwnReadAsInTheirCompoundFile)
+{
+    Application application;
+    for (const char* name : { "date.xls", "biff5_write.xls" }) {
+        const std::string file = testing::ReadBytes(Path(name));
+        const container::CompoundFile compound(std::span(reinterpret_cast<const uint8_t*>(file.data()), file.size()));
+        const container::CfbEntry* entry = compound.FindStream("Workbook");
+        if (!entry)
+            entry = compound.FindStream("Book");
+        ASSERT_NE(entry, nullptr) << name;
+        const container::CfbStream workbook = compound.Read(*entry);
+        const auto stream = workbook.Bytes();
+        auto whole = application.Open(Path(name));
+        auto alone = application.OpenBytes(std::string(stream.begin(), stream.end()), "alone.xls");
+        ASSERT_EQ(alone->Worksheets().size(), whole->Worksheets().size()) << name;
+        for (size_t i = 0; i < whole->Worksheets().size(); ++i) {
+            Worksheet& expected = whole->Worksheets()[i];
+            Worksheet& actual = alone->Worksheets()[i];
+            EXPECT_EQ(actual.Name(), expected.Name()) << name;
+            const CellRange range = expected.UsedRange();
+            ASSERT_EQ(actual.UsedRange().lastRow, range.lastRow) << name;
+            for (int32_t row = range.firstRow; row <= range.lastRow; ++row) {
+                for (int32_t column = range.firstColumn; column <= range.lastColumn; ++column)
+                    EXPECT_EQ(std::string(actual.CellText(row, column)), std::string(expected.CellText(row, column)));
+            }
+        }
+    }
+    const std::string biff2 { "\x09\x00\x04\x00\x02\x00\x10\x00\x0A\x00\x00\x00", 12 };
+    testing::ExpectFailure(
+        [&] { application.OpenBytes(biff2, "old.xls"); }, ErrorCode::Unsupported, { "old.xls", "older than Excel 5" });
 }
 
 } // namespace

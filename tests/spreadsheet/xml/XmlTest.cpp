@@ -111,8 +111,9 @@ TEST(XmlParser, RefusesDoctypesEntitiesAndMalformedText)
         "<lolz>&lol2;</lolz>",
         // An external entity.
         "<!DOCTYPE x [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><x>&e;</x>",
-        // A bare doctype.
-        "<!DOCTYPE html><html/>",
+        // Entities unknown to a document whose definition is elsewhere (and never loaded).
+        "<!DOCTYPE x SYSTEM \"x.dtd\"><x>&e;</x>",
+        "<!DOCTYPE x [<!ELEMENT x ANY>]><x/>",
         // An entity nobody declared.
         "<x>&undeclared;</x>",
         "<a><b></a>",
@@ -122,6 +123,14 @@ TEST(XmlParser, RefusesDoctypesEntitiesAndMalformedText)
     };
     for (const char* document : documents)
         EXPECT_EQ(ParseError(document), ErrorCode::Corrupt) << document;
+}
+
+// Old OpenOffice manifests name their definition; it is neither loaded nor refused.
+TEST(XmlParser, ReadsADocumentTypeThatOnlyNamesItsDefinition)
+{
+    EXPECT_EQ(Parse("<!DOCTYPE x PUBLIC \"-//OpenOffice.org//DTD Manifest 1.0//EN\" \"file:///etc/passwd\"><x>a</x>"),
+        "<x>[a]</x>");
+    EXPECT_EQ(Parse("<!DOCTYPE html><html/>"), "<html></html>");
 }
 
 TEST(XmlParser, BoundsNesting)
