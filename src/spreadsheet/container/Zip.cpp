@@ -232,6 +232,33 @@ const ZipEntry* ZipArchive::Find(std::string_view name) const
 
 void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::string_view chunk)>& sink) const
 {
+    // One buffer, handed to sink after each inflate and refilled once sink returns.
+    class OneBuffer final : public ChunkBuffers {
+    public:
+        explicit OneBuffer(const std::function<void(std::string_view chunk)>& sink)
+            : m_sink(sink)
+        {
+        }
+        uint8_t* Buffer() override
+        {
+            if (!m_buffer)
+                m_buffer = std::make_unique_for_overwrite<uint8_t[]>(kChunkSize);
+            return m_buffer.get();
+        }
+        void Filled(const uint8_t* data, size_t length) override
+        {
+            m_sink(std::string_view(reinterpret_cast<const char*>(data), length));
+        }
+
+    private:
+        const std::function<void(std::string_view chunk)>& m_sink;
+        std::unique_ptr<uint8_t[]> m_buffer;
+    } buffers(sink);
+    ReadInto(entry, buffers);
+}
+
+void ZipArchive::ReadInto(const ZipEntry& entry, ChunkBuffers& buffers) const
+{
     const std::string& name = entry.name;
     if ((entry.flags & 0x0001) != 0 || entry.method == 99)
         throw SpreadsheetError(ErrorCode::PasswordProtected, "the ZIP member " + name + " is encrypted");
@@ -262,11 +289,10 @@ void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::strin
         for (uint64_t at = 0; at < entry.compressedSize; at += kChunkSize) {
             const auto data = piece(at, kChunkSize);
             crc = Crc32(crc, data.data(), data.size());
-            sink(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+            buffers.Filled(data.data(), data.size());
         }
     } else {
         Inflater inflater;
-        auto buffer = std::make_unique<uint8_t[]>(kChunkSize);
         uint64_t inputTaken = 0;
         uint64_t produced = 0;
         bool finished = false;
@@ -278,7 +304,8 @@ void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::strin
             }
             const size_t inputBefore = inflater.InputLeft();
             size_t length = 0;
-            const Inflater::Status status = inflater.Inflate(buffer.get(), kChunkSize, length);
+            uint8_t* const buffer = buffers.Buffer();
+            const Inflater::Status status = inflater.Inflate(buffer, kChunkSize, length);
             if (status == Inflater::Status::Damaged)
                 Corrupt("the compressed data of the ZIP member " + name + " is damaged");
             finished = status == Inflater::Status::Finished;
@@ -286,8 +313,8 @@ void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::strin
             if (produced > entry.uncompressedSize)
                 Corrupt("the ZIP member " + name + " inflates to more than its declared size");
             if (length > 0) {
-                crc = Crc32(crc, buffer.get(), length);
-                sink(std::string_view(reinterpret_cast<const char*>(buffer.get()), length));
+                crc = Crc32(crc, buffer, length);
+                buffers.Filled(buffer, length);
             } else if (!finished && inflater.InputLeft() == 0 && inputTaken == entry.compressedSize) {
                 Corrupt("the compressed data of the ZIP member " + name + " is truncated");
             } else if (!finished && inflater.InputLeft() == inputBefore) {
@@ -347,16 +374,21 @@ void ZipArchive::ReadAhead(const ZipEntry& entry, const std::function<bool(std::
     }
 }
 
+// A chunk of a member inflated ahead: kChunkSize bytes of room, length of them filled.
+struct AheadChunk {
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t length = 0;
+};
+
 struct ZipMemberStream::Ahead {
     // Chunk buffers go back to the inflater for reuse.
-    core::BoundedQueue<std::string> queue { 8 };
-    std::string current;
+    core::BoundedQueue<AheadChunk> queue { 8 };
+    AheadChunk current;
     std::thread inflater;
 };
 
 ZipMemberStream::ZipMemberStream(const ZipArchive& archive, const ZipEntry& entry)
 {
-    struct StopReading { };
     // A small member is inflated here: a thread costs more than it would save.
     if (entry.uncompressedSize <= kReadAheadFrom) {
         try {
@@ -368,18 +400,45 @@ ZipMemberStream::ZipMemberStream(const ZipArchive& archive, const ZipEntry& entr
     }
     m_ahead = std::make_unique<Ahead>();
     m_ahead->inflater = std::thread([&archive, &entry, &queue = m_ahead->queue] {
-        std::exception_ptr error;
-        uint64_t inflated = 0;
-        try {
-            archive.Read(entry, [&](std::string_view chunk) {
-                inflated += chunk.size();
-                std::string buffer = queue.TakeSpare();
-                buffer.assign(chunk);
-                if (!queue.Push(std::move(buffer)))
+        struct StopReading { };
+        // The member is inflated straight into the buffers the reader is handed, which come
+        // back to be filled again once it is done with them: no chunk is copied.
+        class QueuedBuffers final : public ZipArchive::ChunkBuffers {
+        public:
+            explicit QueuedBuffers(core::BoundedQueue<AheadChunk>& queue)
+                : m_queue(queue)
+            {
+            }
+            uint8_t* Buffer() override
+            {
+                if (!m_chunk.bytes) {
+                    m_chunk = m_queue.TakeSpare();
+                    if (!m_chunk.bytes)
+                        m_chunk.bytes = std::make_unique_for_overwrite<uint8_t[]>(kChunkSize);
+                }
+                return m_chunk.bytes.get();
+            }
+            void Filled(const uint8_t* data, size_t length) override
+            {
+                uint8_t* const buffer = Buffer();
+                if (data != buffer) // a stored member's bytes, as the file holds them
+                    std::memcpy(buffer, data, length);
+                m_chunk.length = length;
+                inflated += length;
+                if (!m_queue.Push(std::exchange(m_chunk, AheadChunk {})))
                     throw StopReading();
-            });
+            }
+            uint64_t inflated = 0;
+
+        private:
+            core::BoundedQueue<AheadChunk>& m_queue;
+            AheadChunk m_chunk; // the buffer being filled
+        } buffers(queue);
+        std::exception_ptr error;
+        try {
+            archive.ReadInto(entry, buffers);
         } catch (const StopReading&) {
-            archive.Refund(entry, inflated);
+            archive.Refund(entry, buffers.inflated);
         } catch (...) {
             error = std::current_exception();
         }
@@ -399,15 +458,13 @@ ZipMemberStream::~ZipMemberStream()
 std::optional<std::string_view> ZipMemberStream::Next()
 {
     if (m_ahead) {
-        if (!m_ahead->current.empty())
-            m_ahead->queue.Recycle(std::move(m_ahead->current));
-        std::optional<std::string> chunk = m_ahead->queue.Pop();
-        if (!chunk) {
-            m_ahead->current.clear();
+        if (m_ahead->current.bytes)
+            m_ahead->queue.Recycle(std::exchange(m_ahead->current, AheadChunk {}));
+        std::optional<AheadChunk> chunk = m_ahead->queue.Pop();
+        if (!chunk)
             return std::nullopt;
-        }
         m_ahead->current = std::move(*chunk);
-        return std::string_view(m_ahead->current);
+        return std::string_view(reinterpret_cast<const char*>(m_ahead->current.bytes.get()), m_ahead->current.length);
     }
     if (m_at < m_whole.size()) {
         const std::string_view chunk = std::string_view(m_whole).substr(m_at, kChunkSize);

@@ -81,6 +81,18 @@ public:
 
 private:
     friend class ZipMemberStream;
+
+    // Where Read puts a member's bytes: Buffer gives room for a chunk (the same room until
+    // it is filled), Filled takes each chunk, which lies in that room or, for a stored
+    // member, in the file's bytes.
+    class ChunkBuffers {
+    public:
+        virtual ~ChunkBuffers() = default;
+        virtual uint8_t* Buffer() = 0;
+        virtual void Filled(const uint8_t* data, size_t length) = 0;
+    };
+    void ReadInto(const ZipEntry& entry, ChunkBuffers& buffers) const;
+
     void ChargeInflated(const ZipEntry& entry) const;
     void Refund(const ZipEntry& entry, uint64_t inflated) const;
 

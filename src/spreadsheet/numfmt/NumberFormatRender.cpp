@@ -11,6 +11,10 @@ namespace vellumcast::spreadsheet::numfmt {
 
 namespace {
 
+constexpr char kDigitPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                               "4041424344454647484950515253545556575859606162636465666768697071727374757677787980"
+                               "81828384858687888990919293949596979899";
+
 // The application keeps 15 significant digits of a number; everything shown is derived
 // from them, rounded half away from zero on the decimal digits (so 1.005 shows 1.01).
 struct Decimal {
@@ -24,25 +28,27 @@ struct Decimal {
 
 void StripZeros(Decimal& d)
 {
+    // Eight zeros at a time first: a decimal of a few places rounded to 15 digits ends in many.
+    constexpr uint64_t kEightZeros = 0x3030303030303030u;
+    for (uint64_t last = 0; d.count >= 8; d.count -= 8) {
+        std::memcpy(&last, d.digits + d.count - 8, sizeof last);
+        if (last != kEightZeros)
+            break;
+    }
     while (d.count > 0 && d.digits[d.count - 1] == '0')
         --d.count;
 }
 
-Decimal ToDecimal(double absValue)
+// The digits of "d.ddde+XX" (scientific notation as std::to_chars writes it).
+void ReadScientific(const char* p, const char* end, Decimal& d)
 {
-    Decimal d;
-    if (!(absValue > 0.0))
-        return d;
-    char buffer[40];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, absValue, std::chars_format::scientific, 14);
-    // "d.ddddddddddddddde+XX"
-    const char* p = buffer;
-    const char* end = result.ptr;
     d.digits[d.count++] = *p++;
     if (p < end && *p == '.')
         ++p;
-    while (p < end && *p != 'e')
+    while (p < end && *p != 'e' && d.count < static_cast<int>(sizeof d.digits))
         d.digits[d.count++] = *p++;
+    while (p < end && *p != 'e')
+        ++p;
     int exponent = 0;
     if (p < end && *p == 'e') {
         ++p;
@@ -55,6 +61,74 @@ Decimal ToDecimal(double absValue)
     }
     d.point = exponent + 1;
     StripZeros(d);
+}
+
+constexpr double kPowersOfTen[] = { 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14,
+    1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22 }; // every one exact as a double
+
+// The value rounded to 15 significant digits as an integer n of 15 digits (16 when the
+// rounding carries to 10^15) with value ~ n x 10^-scale; false when this short way cannot
+// be sure of it. The value is scaled by an exact power of ten to between 10^14 and 10^15,
+// where every integer and every integer and a half is a double: the product, rounded to
+// the nearest double, lies on the same side of each as the exact product does, so the
+// integer nearest to it is the one nearest to the exact product, which is the rounding
+// wanted. Only a product of exactly an integer and a half leaves the side unknown.
+bool RoundToFifteenDigits(double absValue, uint64_t& n, int& scale)
+{
+    if (!(absValue >= 1e-8 && absValue < 1e15))
+        return false;
+    uint64_t bits = 0;
+    std::memcpy(&bits, &absValue, sizeof bits);
+    const int binaryExponent = static_cast<int>((bits >> 52) & 0x7FF) - 1023;
+    // floor(binaryExponent x log10(2)): the decimal exponent, or one less.
+    const int decimalExponent = (binaryExponent * 78913) >> 18;
+    scale = 14 - decimalExponent;
+    if (scale < 0 || scale > 22)
+        return false;
+    double scaled = absValue * kPowersOfTen[scale];
+    if (scaled >= 1e15 && scale > 0)
+        scaled = absValue * kPowersOfTen[--scale];
+    else if (scaled < 1e14 && scale < 22)
+        scaled = absValue * kPowersOfTen[++scale];
+    const double whole = std::floor(scaled);
+    const double fraction = scaled - whole;
+    if (!(whole >= 1e14 - 1 && whole < 1e15) || fraction == 0.5)
+        return false;
+    n = static_cast<uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+    return n >= 100000000000000u;
+}
+
+// The value rounded to 15 significant digits, as the application keeps numbers.
+Decimal ToDecimal(double absValue)
+{
+    Decimal d;
+    if (!(absValue > 0.0))
+        return d;
+    uint64_t n = 0;
+    int scale = 0;
+    if (RoundToFifteenDigits(absValue, n, scale)) {
+        // Two digits at a time from the last, the eight last digits and those before them
+        // apart so that the two runs of divisions do not wait on each other.
+        const int length = n >= 1000000000000000u ? 16 : 15;
+        const auto writeDigits = [](uint32_t part, char* end, int count) {
+            for (; count >= 2; count -= 2, part /= 100) {
+                end -= 2;
+                std::memcpy(end, kDigitPairs + 2 * (part % 100), 2);
+            }
+            if (count == 1)
+                end[-1] = static_cast<char>('0' + part);
+        };
+        writeDigits(static_cast<uint32_t>(n % 100000000), d.digits + length, 8);
+        writeDigits(static_cast<uint32_t>(n / 100000000), d.digits + length - 8, length - 8);
+        d.count = length;
+        d.point = length - scale;
+        StripZeros(d);
+        return d;
+    }
+    char buffer[40];
+    // "d.ddddddddddddddde+XX"
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, absValue, std::chars_format::scientific, 14);
+    ReadScientific(buffer, result.ptr, d);
     return d;
 }
 
@@ -90,13 +164,35 @@ void RoundFraction(Decimal& d, int fractionDigits)
     RoundDigits(d, d.point + fractionDigits);
 }
 
+// Appends value in decimal, padded with zeros to minDigits. The few characters of a date's
+// fields are pushed one by one: appending them as a piece costs a call and a copy each.
 void AppendInt(uint64_t value, std::string& out, int minDigits = 1)
 {
-    char buffer[24];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    for (int pad = minDigits - static_cast<int>(result.ptr - buffer); pad > 0; --pad)
-        out += '0';
-    out.append(buffer, result.ptr);
+    if (value < 100 && minDigits <= 2) {
+        if (value >= 10 || minDigits == 2)
+            out.push_back(kDigitPairs[2 * value]);
+        out.push_back(kDigitPairs[2 * value + 1]);
+        return;
+    }
+    char buffer[20];
+    char* const end = buffer + sizeof buffer;
+    char* p = end;
+    do {
+        *--p = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    if (minDigits > static_cast<int>(sizeof buffer)) { // more zeros than the buffer holds
+        out.append(static_cast<size_t>(minDigits) - static_cast<size_t>(end - p), '0');
+        minDigits = 0;
+    }
+    while (end - p < minDigits)
+        *--p = '0';
+    if (end - p <= 4) {
+        for (; p < end; ++p)
+            out.push_back(*p);
+    } else {
+        out.append(p, end);
+    }
 }
 
 // Plain decimal notation of d: integer digits, then the fraction digits there are.

@@ -298,6 +298,7 @@ void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
     m_fallback.clear();
     m_value.clear();
     m_valueKind = OdsValueKind::None;
+    m_valueIsFallback = false;
     m_paragraphs = 0;
     m_paragraphDepth = 0;
     if (covered)
@@ -307,26 +308,44 @@ void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
     const std::string_view type = attributes.Get(kOffice, "value-type");
     if (type.empty())
         return;
-    if (type == "float" || type == "percentage" || type == "currency") {
+    const OdsValueType valueType = OdsValueTypeOf(type);
+    switch (valueType) {
+    case OdsValueType::Number:
         m_fallback.assign(attributes.Get(kOffice, "value"));
-    } else if (type == "date") {
+        break;
+    case OdsValueType::Date:
         m_fallback.assign(attributes.Get(kOffice, "date-value"));
-    } else if (type == "time") {
+        break;
+    case OdsValueType::Time:
         m_fallback.assign(attributes.Get(kOffice, "time-value"));
-    }
-    // The value beside the text, for the raw and ISO styles; only the target's cells need it.
-    if (m_inTarget && type != "string")
-        m_valueKind
-            = AppendOdsValue(type, type == "boolean" ? attributes.Get(kOffice, "boolean-value") : m_fallback, m_value);
-    if (type == "boolean") {
-        const std::string_view value = attributes.Get(kOffice, "boolean-value");
-        if (value == "true" || value == "1")
+        break;
+    case OdsValueType::Boolean: {
+        const std::string_view written = attributes.Get(kOffice, "boolean-value");
+        if (written == "true" || written == "1")
             m_fallback = "TRUE";
-        else if (value == "false" || value == "0")
+        else if (written == "false" || written == "0")
             m_fallback = "FALSE";
-    } else if (type == "string") {
-        m_fallback.assign(attributes.Get(kOffice, "string-value"));
+        break;
     }
+    case OdsValueType::String:
+        m_fallback.assign(attributes.Get(kOffice, "string-value"));
+        return;
+    case OdsValueType::None:
+        return;
+    }
+    // The value beside the text, for the raw and ISO styles; only the target's cells need
+    // it. Mostly it is the value as written, which m_fallback holds already; a boolean's
+    // raw text is the TRUE or FALSE m_fallback holds, when it has one.
+    if (!m_inTarget)
+        return;
+    if (valueType == OdsValueType::Boolean) {
+        m_valueKind = m_fallback.empty() ? OdsValueKind::None : OdsValueKind::Value;
+        m_valueIsFallback = true;
+        return;
+    }
+    const OdsValue value = ReadOdsValue(valueType, m_fallback, m_value);
+    m_valueKind = value.kind;
+    m_valueIsFallback = value.asWritten;
 }
 
 void OdsContentHandler::EndElement(OdsNs namespaceUri, std::string_view localName)
@@ -416,8 +435,10 @@ void OdsContentHandler::EndCell()
     if (text.empty())
         return; // style-only cells are not recorded: they fill every sheet to its end
     // A value whose raw text is the text itself needs no room of its own.
-    const bool valued = m_valueKind != OdsValueKind::None && m_value != text;
-    const std::string_view value = valued ? std::string_view(m_value) : std::string_view();
+    std::string_view value = m_valueIsFallback ? std::string_view(m_fallback) : std::string_view(m_value);
+    const bool valued = m_valueKind != OdsValueKind::None && value != text;
+    if (!valued)
+        value = {};
     const int64_t copies = std::min<int64_t>(m_columnRepeat, int64_t { kMaxColumns } + 1 - start);
     Spend(static_cast<uint64_t>(copies - 1), kCellCost + text.size() + value.size());
     if (!m_inTarget)

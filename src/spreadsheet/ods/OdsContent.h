@@ -152,6 +152,7 @@ private:
     std::string m_fallback; // the text of a value given without a paragraph
     std::string m_value; // the raw text of the cell's value, when it has one
     OdsValueKind m_valueKind = OdsValueKind::None;
+    bool m_valueIsFallback = false; // the raw text is m_fallback, the value as written
 };
 
 // Feeds the events of an XML reader (namespace URIs) to the handler, and stops the

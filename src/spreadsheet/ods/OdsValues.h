@@ -3,6 +3,7 @@
 // beside the displayed paragraphs (office:value, office:date-value, office:time-value,
 // office:boolean-value), written as the engine writes raw values of other formats.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,31 @@ enum class OdsValueKind {
     Value, // a number (a duration as its number of days), TRUE or FALSE
     Date, // a date, a date and time, or a time of day in ISO 8601
 };
+
+// The office:value-type of a cell, as far as its value goes: the attribute that records
+// the value, and how its raw text is read.
+enum class OdsValueType : uint8_t {
+    None, // no type, or one unknown: no value
+    Number, // float, percentage, currency: office:value
+    Date, // office:date-value
+    Time, // office:time-value
+    Boolean, // office:boolean-value
+    String, // office:string-value, a text and no value
+};
+
+OdsValueType OdsValueTypeOf(std::string_view type);
+
+struct OdsValue {
+    OdsValueKind kind = OdsValueKind::None;
+    // The raw text is the attribute as written, nothing appended: most files write their
+    // numbers, dates and times of day as the raw texts are written, so that keeping a
+    // cell's value costs no conversion.
+    bool asWritten = false;
+};
+
+// The value of a cell of that type from its attribute as written, as AppendOdsValue
+// gives it; when that is the written text itself, asWritten and nothing appended.
+OdsValue ReadOdsValue(OdsValueType type, std::string_view written, std::string& out);
 
 // The value of a cell of office:value-type type, from its attribute value (office:value,
 // office:date-value, office:time-value or office:boolean-value as the type asks), its raw

@@ -6,9 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 using vellumcast::spreadsheet::numfmt::BuiltInFormat;
 using vellumcast::spreadsheet::numfmt::BuiltInFormatCode;
@@ -276,6 +281,10 @@ TEST(NumberFormat, TimesAndRounding)
         { "yyyy m d", 45000, "2023 3 15" }, // otherwise the month
         { "[h]:mm:ss", 1.5, "36:00:00" }, // elapsed time beyond a day
         { "[h]:mm:ss", 100.25, "2406:00:00" },
+        // Minimum digits past the twenty of the largest integer: exactly that many.
+        { "[hhhhhhhhhhhhhhhhhhhhhhhhh]", 1.5, "0000000000000000000000036" },
+        { "[ssssssssssssssssssss]", 1.0, "00000000000000086400" },
+        { "[sssssssssssssssssssss]", 1.0, "000000000000000086400" },
         { "[mm]:ss", 0.1, "144:00" },
         { "[s]", 1, "86400" },
         { "[hh]", 0.01, "00" },
@@ -599,6 +608,42 @@ TEST(NumberFormat, DigitsBeyondFifteenAreZeros)
         { "#,##0", 123456789012345678.0, "123,456,789,012,346,000" },
         { "0.000000000000000000E+00", 2.0 / 3.0, "6.666666666666670000E-01" },
     });
+}
+
+// Fifteen significant digits in scientific form show exactly the value rounded to 15
+// digits, as C's %.14E rounds it, for values of every kind: whole numbers, everyday
+// decimals, values next to powers of ten and to the 15-digit boundary, and random bits.
+TEST(NumberFormat, FifteenDigitsAreTheValueRoundedAsPrintfRoundsIt)
+{
+    std::vector<double> values = { 0.1 + 0.2, 1.0 / 3.0, 2.0 / 3.0, 1e15 - 1, 1e15, 1e15 + 2, 999999999999999.9,
+        9.999999999999995, 9.9999999999999953, 0.30000000000000004, 123456789012345.67, 1234567890123456.0,
+        9007199254740993.0, 5e-324, std::numeric_limits<double>::max(), std::numeric_limits<double>::min(), 1.005,
+        2.675, 0.5, 38429.89, 0.3291, 1e-5, 1e22, 1e23 };
+    std::mt19937_64 random(1209);
+    for (int i = 0; i < 4000; ++i) {
+        values.push_back(static_cast<double>(random() % 1000000000000000000ull)); // whole, up to 18 digits
+        values.push_back(static_cast<double>(random() % 10000000) / 100.0); // two decimals
+        values.push_back(static_cast<double>(random() % 100000000000000000ull) / 1e17 * std::pow(10.0, i % 40 - 20));
+        // Sixteen digits ending in 5: halfway between two 15-digit decimals, but for the
+        // binary value's error, which decides the rounding.
+        const std::string halfway
+            = std::to_string(100000000000000 + random() % 900000000000000) + "5e" + std::to_string(i % 30 - 25);
+        values.push_back(std::strtod(halfway.c_str(), nullptr));
+        double bits = 0;
+        const uint64_t pattern = random();
+        std::memcpy(&bits, &pattern, sizeof bits);
+        if (std::isfinite(bits) && bits != 0)
+            values.push_back(bits);
+    }
+    for (int e = -20; e <= 20; ++e) { // the doubles around each power of ten
+        const double power = std::pow(10.0, e);
+        values.insert(values.end(), { std::nextafter(power, 0.0), power, std::nextafter(power, 1e300) });
+    }
+    for (const double value : values) {
+        char expected[40];
+        std::snprintf(expected, sizeof expected, "%.14E", value);
+        ASSERT_EQ(Show("0.00000000000000E+00", value), expected) << std::hexfloat << value;
+    }
 }
 
 TEST(NumberFormat, CalendarPrefixes)

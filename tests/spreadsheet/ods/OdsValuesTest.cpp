@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <cstdio>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vellumcast::spreadsheet {
@@ -81,6 +83,69 @@ TEST(OdsValues, NumbersTakenAsWrittenAreThoseConversionGives)
         EXPECT_EQ(kind, readable ? OdsValueKind::Value : OdsValueKind::None) << text;
         EXPECT_EQ(out, converted) << text;
     }
+}
+
+// Times of day written PTnnHnnMnnS are read without going through a number of days; they
+// must come out as the duration read as days and written as a time of day does, and any
+// other duration must still take that way.
+TEST(OdsValues, TimesOfDayReadDirectlyAreThoseTheirDaysGive)
+{
+    const auto throughDays = [](int hours, int minutes, double seconds) {
+        const double days = (hours * 3600 + minutes * 60 + seconds) / 86400;
+        std::string out;
+        if (!(days < 1
+                && numfmt::AppendIsoDateTime(days, numfmt::DateTimeParts::Time, numfmt::DateSystem::Date1900, out)))
+            numfmt::AppendRawNumber(days, out);
+        return out;
+    };
+    for (const int hours : { 0, 1, 9, 10, 23, 24, 99, 100 }) {
+        for (const int minutes : { 0, 7, 59, 60, 75 }) {
+            for (const int seconds : { 0, 5, 59, 60 }) {
+                for (const bool padded : { true, false }) {
+                    char written[40];
+                    std::snprintf(
+                        written, sizeof written, padded ? "PT%02dH%02dM%02dS" : "PT%dH%dM%dS", hours, minutes, seconds);
+                    std::string out;
+                    const ods::OdsValue value = ods::ReadOdsValue(ods::OdsValueType::Time, written, out);
+                    const bool ofDay = hours * 3600 + minutes * 60 + seconds < 86400;
+                    EXPECT_EQ(value.kind, ofDay ? OdsValueKind::Date : OdsValueKind::Value) << written;
+                    EXPECT_FALSE(value.asWritten) << written;
+                    EXPECT_EQ(out, throughDays(hours, minutes, seconds)) << written;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(Value("time", "PT001H02M03S", OdsValueKind::Date), throughDays(1, 2, 3));
+    EXPECT_EQ(Value("time", "PT01H02M03.5S", OdsValueKind::Date), throughDays(1, 2, 3.5));
+    EXPECT_EQ(Value("time", "PT01H02M", OdsValueKind::Date), throughDays(1, 2, 0));
+    EXPECT_EQ(Value("time", "PT01H02M03SX", OdsValueKind::None), "");
+}
+
+// A value taken as written appends nothing; one that reads differently appends its raw text.
+TEST(OdsValues, OnlyValuesWrittenAsTheirRawTextAreTakenAsWritten)
+{
+    for (const auto& [type, written, asWritten] : std::vector<std::tuple<ods::OdsValueType, std::string, bool>> {
+             { ods::OdsValueType::Number, "0.43", true }, { ods::OdsValueType::Number, "15838", true },
+             { ods::OdsValueType::Number, "0.430", false }, { ods::OdsValueType::Number, "1e3", false },
+             { ods::OdsValueType::Date, "2003-04-04", true }, { ods::OdsValueType::Date, "2003-04-04T01:02:03", true },
+             { ods::OdsValueType::Date, "2003-04-04T01:02:03.25", true },
+             { ods::OdsValueType::Date, "2003-04-04T01:02:03.250", false },
+             { ods::OdsValueType::Date, "2003-04-04T01:02:03.000", false },
+             { ods::OdsValueType::Boolean, "true", false }, { ods::OdsValueType::Time, "PT02H02M02S", false } }) {
+        std::string out;
+        const ods::OdsValue value = ods::ReadOdsValue(type, written, out);
+        EXPECT_EQ(value.asWritten, asWritten) << written;
+        EXPECT_NE(value.kind, OdsValueKind::None) << written;
+        EXPECT_EQ(out.empty(), asWritten) << written;
+    }
+    for (const auto& [type, expected] :
+        std::vector<std::pair<std::string, ods::OdsValueType>> { { "float", ods::OdsValueType::Number },
+            { "percentage", ods::OdsValueType::Number }, { "currency", ods::OdsValueType::Number },
+            { "date", ods::OdsValueType::Date }, { "time", ods::OdsValueType::Time },
+            { "boolean", ods::OdsValueType::Boolean }, { "string", ods::OdsValueType::String },
+            { "void", ods::OdsValueType::None }, { "floats", ods::OdsValueType::None },
+            { "Float", ods::OdsValueType::None }, { "", ods::OdsValueType::None } })
+        EXPECT_EQ(ods::OdsValueTypeOf(type), expected) << type;
 }
 
 TEST(OdsValues, MalformedOrTextualValuesGiveNone)
@@ -159,6 +224,28 @@ TEST(OdsValues, WorksheetsGiveValuesInRawAndIsoStylesAndTheSameDisplayedText)
         return true;
     });
     EXPECT_EQ(handedOver, thrice(raw));
+}
+
+// A value that cannot be read leaves the displayed text standing in every style; one that
+// can is the raw text whatever the paragraph shows.
+TEST(OdsValues, UnreadableValuesLeaveTheTextInEveryStyle)
+{
+    const std::string document = Flat("<table:table-row>"
+                                      "<table:table-cell office:value-type=\"boolean\" office:boolean-value=\"yes\">"
+                                      "<text:p>ja</text:p></table:table-cell>"
+                                      "<table:table-cell office:value-type=\"boolean\" office:boolean-value=\"0\">"
+                                      "<text:p>nein</text:p></table:table-cell>"
+                                      "<table:table-cell office:value-type=\"float\" office:value=\"12abc\">"
+                                      "<text:p>zwölf</text:p></table:table-cell>"
+                                      "<table:table-cell office:value-type=\"time\" office:time-value=\"PT25H\">"
+                                      "<text:p>25:00</text:p></table:table-cell>"
+                                      "</table:table-row>");
+    Application application;
+    auto book = application.OpenBytes(document, "u.fods");
+    Worksheet& sheet = book->Worksheets().front();
+    EXPECT_EQ(Texts(sheet, CellTextStyle::Displayed), (std::vector<std::string> { "ja", "nein", "zwölf", "25:00" }));
+    EXPECT_EQ(
+        Texts(sheet, CellTextStyle::Raw), (std::vector<std::string> { "ja", "FALSE", "zwölf", "1.0416666666666667" }));
 }
 
 } // namespace
