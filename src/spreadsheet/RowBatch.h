@@ -29,6 +29,7 @@ struct RowSpan {
 
 class RowBatch {
 public:
+    RowBatch() = default; // no rows
     size_t RowCount() const { return m_rowCount; }
     int32_t RowNumber(size_t r) const { return m_rows[r].row; }
     int32_t LastRowNumber() const { return m_rows[m_rowCount - 1].row; }
@@ -68,6 +69,23 @@ public:
 private:
     friend class SheetData;
     friend struct FinishedRows;
+    RowBatch(const RowSpan* rows, size_t rowCount, size_t endCell, const Cell* const* blocks, size_t firstBlock,
+        std::string_view texts, size_t textsBase, std::string_view shared, const CellRange& expected, double shareRead,
+        bool endOfSheet)
+        : m_rows(rows)
+        , m_rowCount(rowCount)
+        , m_endCell(endCell)
+        , m_blocks(blocks)
+        , m_firstBlock(firstBlock)
+        , m_texts(texts)
+        , m_textsBase(textsBase)
+        , m_shared(shared)
+        , m_expected(expected)
+        , m_shareRead(shareRead)
+        , m_endOfSheet(endOfSheet)
+    {
+    }
+
     const RowSpan* m_rows = nullptr;
     size_t m_rowCount = 0;
     size_t m_endCell = 0;

@@ -56,35 +56,14 @@ std::vector<uint32_t> RowBatch::ColumnMajorOrder() const
 
 RowBatch SheetData::AllRows() const
 {
-    RowBatch view;
-    view.m_rows = m_rows.data();
-    view.m_rowCount = m_rows.size();
-    view.m_endCell = m_cells.size();
-    view.m_blocks = m_cells.BlockTable();
-    view.m_texts = m_pool;
-    view.m_textsBase = m_poolDropped;
-    view.m_shared = m_shared;
-    view.m_expected = m_range;
-    view.m_shareRead = 1;
-    view.m_endOfSheet = true;
-    return view;
+    return RowBatch(m_rows.data(), m_rows.size(), m_cells.size(), m_cells.BlockTable(), 0, m_pool, m_poolDropped,
+        m_shared, m_range, 1, true);
 }
 
 RowBatch FinishedRows::View() const
 {
-    RowBatch view;
-    view.m_rows = rows.data();
-    view.m_rowCount = rows.size();
-    view.m_endCell = endCell;
-    view.m_blocks = blocks.data();
-    view.m_firstBlock = firstBlock;
-    view.m_texts = texts;
-    view.m_textsBase = textsBase;
-    view.m_shared = shared;
-    view.m_expected = expected;
-    view.m_shareRead = shareRead;
-    view.m_endOfSheet = endOfSheet;
-    return view;
+    return RowBatch(rows.data(), rows.size(), endCell, blocks.data(), firstBlock, texts, textsBase, shared, expected,
+        shareRead, endOfSheet);
 }
 
 const Cell* SheetData::Find(int32_t row, int32_t column) const

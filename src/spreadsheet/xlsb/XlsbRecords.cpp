@@ -49,17 +49,8 @@ bool ReadHeader(std::span<const uint8_t> bytes, Header& header, const std::strin
 
 } // namespace
 
-size_t RecordSplitter::Split(std::span<const uint8_t> bytes, Record& record) const
+size_t RecordSplitter::SplitLong(std::span<const uint8_t> bytes, Record& record) const
 {
-    // Cell and row records have a type and a size of one byte each: read them at once.
-    if (bytes.size() >= 2 && (bytes[0] & 0x80) == 0 && (bytes[1] & 0x80) == 0) {
-        const size_t size = bytes[1];
-        if (bytes.size() - 2 < size)
-            return 0;
-        record.type = bytes[0];
-        record.data = bytes.subspan(2, size);
-        return 2 + size;
-    }
     Header header;
     if (!ReadHeader(bytes, header, m_part) || bytes.size() - header.length < header.size)
         return 0;

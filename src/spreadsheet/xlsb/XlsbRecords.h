@@ -76,7 +76,7 @@ public:
             return false;
         while (!piece.empty()) {
             Record record;
-            const size_t length = SplitShort(piece, record);
+            const size_t length = Split(piece, record);
             if (length == 0) {
                 m_carry.assign(piece.begin(), piece.end());
                 return true;
@@ -93,11 +93,9 @@ public:
 
 private:
     // Splits the first record off bytes: its length with header, or 0 when the bytes end
-    // before it does.
-    size_t Split(std::span<const uint8_t> bytes, Record& record) const;
-    // As Split, with the records of cells and rows, whose type and size take a byte each,
-    // split here rather than by a call.
-    size_t SplitShort(std::span<const uint8_t> bytes, Record& record) const
+    // before it does. The records of cells and rows, whose type and size take a byte each,
+    // are split here rather than by a call.
+    size_t Split(std::span<const uint8_t> bytes, Record& record) const
     {
         if (bytes.size() >= 2 && (bytes[0] & 0x80) == 0 && (bytes[1] & 0x80) == 0) {
             const size_t size = bytes[1];
@@ -107,8 +105,10 @@ private:
             record.data = bytes.subspan(2, size);
             return 2 + size;
         }
-        return Split(bytes, record);
+        return SplitLong(bytes, record);
     }
+    // Split for a record whose type or size takes more than a byte.
+    size_t SplitLong(std::span<const uint8_t> bytes, Record& record) const;
 
     // Completes the carried record from the front of piece, which loses what it gives.
     template <typename OnRecord> bool FeedCarry(std::span<const uint8_t>& piece, OnRecord& onRecord)
