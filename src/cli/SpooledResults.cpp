@@ -31,43 +31,6 @@ SpooledResults::SpooledResults(size_t memoryBytes, const OutletSlot* turn)
 {
 }
 
-SpooledResults::~SpooledResults()
-{
-    if (m_file)
-        std::fclose(m_file);
-}
-
-SpooledResults::SpooledResults(SpooledResults&& other) noexcept
-{
-    *this = std::move(other);
-}
-
-SpooledResults& SpooledResults::operator=(SpooledResults&& other) noexcept
-{
-    if (this != &other) {
-        if (m_file)
-            std::fclose(m_file);
-        m_memoryBytes = other.m_memoryBytes;
-        m_turn = other.m_turn;
-        m_entries = std::move(other.m_entries);
-        m_current = std::move(other.m_current);
-        m_inEntry = other.m_inEntry;
-        m_end = other.m_end;
-        m_heldFrom = other.m_heldFrom;
-        m_memory = std::move(other.m_memory);
-        m_file = std::exchange(other.m_file, nullptr);
-        m_fileFailed = other.m_fileFailed;
-        m_filePosition = other.m_filePosition;
-        m_settledEntries = other.m_settledEntries;
-        m_settledEnd = other.m_settledEnd;
-        m_settledInEntry = other.m_settledInEntry;
-        m_passedEntries = other.m_passedEntries;
-        m_passedBegun = other.m_passedBegun;
-        m_passedEnd = other.m_passedEnd;
-    }
-    return *this;
-}
-
 void SpooledResults::BeginEntry(const exporting::ResultEntry& head)
 {
     PassOnSettled();
@@ -146,7 +109,7 @@ void SpooledResults::Write(std::string_view bytes)
     if (bytes.empty())
         return;
     if (!m_file) {
-        m_file = core::OpenAnonymousTemporaryFile();
+        m_file.reset(core::OpenAnonymousTemporaryFile());
         if (!m_file) {
             // No temporary file: the texts are held in memory instead, as the windows hold them.
             m_fileFailed = true;
@@ -157,10 +120,10 @@ void SpooledResults::Write(std::string_view bytes)
         m_filePosition = 0;
     }
     const uint64_t at = m_end - m_heldFrom - m_memoryBytes;
-    if (at != m_filePosition && SeekTo(m_file, at) != 0)
+    if (at != m_filePosition && SeekTo(m_file.get(), at) != 0)
         throw std::runtime_error(std::string("Cannot hold the texts in a temporary file: ") + std::strerror(errno));
     errno = 0;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), m_file) != bytes.size()) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), m_file.get()) != bytes.size()) {
         const int code = errno != 0 ? errno : ENOSPC;
         throw std::runtime_error(std::string("Cannot hold the texts in a temporary file: ") + std::strerror(code));
     }
@@ -187,7 +150,7 @@ int SpooledResults::ReadBytes(uint64_t at, uint64_t end, const std::function<int
     if (at >= end)
         return 0;
     // Past the memory: in the file, from m_memoryBytes on.
-    std::FILE* file = m_file;
+    std::FILE* file = m_file.get();
     if (std::fflush(file) != 0 || SeekTo(file, at - m_heldFrom - m_memoryBytes) != 0)
         return errno != 0 ? errno : EIO;
     // A write after a read must seek first (the C streams ask it; Windows' fail the write

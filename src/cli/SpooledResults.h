@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,11 +57,6 @@ public:
     // Texts beyond memoryBytes in all go to the temporary file. With turn, the texts go on
     // to the outlet in it as soon as there is one and they can no longer be taken back.
     explicit SpooledResults(size_t memoryBytes, const OutletSlot* turn = nullptr);
-    ~SpooledResults() override;
-    SpooledResults(SpooledResults&& other) noexcept;
-    SpooledResults& operator=(SpooledResults&& other) noexcept;
-    SpooledResults(const SpooledResults&) = delete;
-    SpooledResults& operator=(const SpooledResults&) = delete;
 
     void BeginEntry(const exporting::ResultEntry& head) override;
     using ResultSink::Append;
@@ -116,7 +112,10 @@ private:
     // m_memory, the rest in m_file from its start.
     uint64_t m_heldFrom = 0;
     std::string m_memory;
-    std::FILE* m_file = nullptr;
+    struct CloseFile {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    std::unique_ptr<std::FILE, CloseFile> m_file;
     bool m_fileFailed = false; // none could be made: everything stays in memory
     mutable uint64_t m_filePosition = 0; // where the file's next write goes, as the file stands
 

@@ -171,7 +171,7 @@ struct FormatRow {
 // folder of its own and one row here.
 constexpr FormatRow kFormats[] = {
     { IsCompoundFile, xls::OpenReader },
-    { IsBiffStream, xls::OpenReader },
+    { IsBiffStream, xls::OpenBareStreamReader },
     { IsOdsPackage, ods::OpenReader },
     { IsXlsbPackage, xlsb::OpenReader },
     { IsXlsxPackage, xlsx::OpenReader },

@@ -9,7 +9,6 @@
 #include "spreadsheet/container/Cfb.h"
 #include "spreadsheet/xls/Biff.h"
 
-#include <cstring>
 #include <span>
 #include <unordered_map>
 #include <vector>
@@ -83,16 +82,10 @@ struct SheetLocation {
     uint32_t position; // of the sheet's BOF in the workbook stream
 };
 
-bool StartsWithCompoundFile(const FileBytes& bytes)
-{
-    static constexpr uint8_t kSignature[8] = { 0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1 };
-    std::vector<uint8_t> scratch;
-    return bytes.Size() >= 8 && std::memcmp(bytes.Read(0, 8, scratch).data(), kSignature, 8) == 0;
-}
-
 class XlsReader final : public WorkbookReader {
 public:
-    XlsReader(const ReaderContext& context, WorkbookData& data);
+    // bare: the file is the workbook stream itself, not a compound file holding it.
+    XlsReader(const ReaderContext& context, WorkbookData& data, bool bare);
     void LoadSheet(size_t index, SheetBuilder& builder) override;
 
 private:
@@ -111,12 +104,12 @@ private:
     uint64_t m_sheetRecordsRead = 0; // by all loads so far, against SheetRecordsBudget
 };
 
-XlsReader::XlsReader(const ReaderContext& context, WorkbookData& data)
+XlsReader::XlsReader(const ReaderContext& context, WorkbookData& data, bool bare)
     : m_bytes(context.bytes)
     , m_yield(context.yield)
 {
     const std::string& fileName = context.fileName;
-    m_biff = StartsWithCompoundFile(*m_bytes) ? WorkbookStream() : m_bytes->Bytes();
+    m_biff = bare ? m_bytes->Bytes() : WorkbookStream();
 
     BiffRecordReader reader(m_biff);
     BiffRecord record;
@@ -485,7 +478,12 @@ void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
 
 std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, WorkbookData& data)
 {
-    return std::make_unique<XlsReader>(context, data);
+    return std::make_unique<XlsReader>(context, data, false);
+}
+
+std::unique_ptr<WorkbookReader> OpenBareStreamReader(const ReaderContext& context, WorkbookData& data)
+{
+    return std::make_unique<XlsReader>(context, data, true);
 }
 
 } // namespace vellumcast::spreadsheet::xls
