@@ -212,11 +212,21 @@ int64_t Worksheet::HiddenColumnCount()
     return m_layout->HiddenColumns().CountWithin(range.firstColumn, range.lastColumn);
 }
 
+template <typename StoredText>
+std::string_view Worksheet::TextIn(const Cell& cell, CellTextStyle style, StoredText&& storedText)
+{
+    if (style != CellTextStyle::Displayed && TextWithValue(cell, style))
+        return storedText(ValueOf(cell));
+    return StyledText(cell, HoldsStoredText(cell.kind) ? storedText(cell) : std::string_view(), style);
+}
+
 std::string_view Worksheet::CellText(int32_t row, int32_t column, CellTextStyle style)
 {
     EnsureLoaded(true);
     const Cell* cell = m_data->Find(row, column);
-    return cell ? TextOf(*cell, m_data->AllRows(), style) : std::string_view();
+    // Read from the loaded cells directly: a view of them for every cell read would cost
+    // a walk that reads cell by cell.
+    return cell ? TextIn(*cell, style, [&](const Cell& stored) { return m_data->TextOf(stored); }) : std::string_view();
 }
 
 std::string_view Worksheet::DisplayText(const Cell& cell, std::string_view storedText)
@@ -254,9 +264,7 @@ std::string_view Worksheet::DisplayText(const Cell& cell, std::string_view store
 
 std::string_view Worksheet::TextOf(const Cell& cell, const RowBatch& rows, CellTextStyle style)
 {
-    if (style != CellTextStyle::Displayed && TextWithValue(cell, style))
-        return rows.StoredText(ValueOf(cell));
-    return StyledText(cell, HoldsStoredText(cell.kind) ? rows.StoredText(cell) : std::string_view(), style);
+    return TextIn(cell, style, [&](const Cell& stored) { return rows.StoredText(stored); });
 }
 
 bool Worksheet::TextWithValue(const Cell& cell, CellTextStyle style)

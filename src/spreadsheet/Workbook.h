@@ -101,6 +101,9 @@ private:
     template <typename Run> void LoadWith(Run&& run);
     std::string_view DisplayText(const Cell& cell, std::string_view storedText);
     std::string_view StyledText(const Cell& cell, std::string_view storedText, CellTextStyle style);
+    // TextOf, with storedText(cell) giving a cell's stored text: a batch's or the loaded cells'.
+    template <typename StoredText>
+    std::string_view TextIn(const Cell& cell, CellTextStyle style, StoredText&& storedText);
     // Whether a cell of this style gives the raw text recorded beside its displayed one.
     static bool TextWithValue(const Cell& cell, CellTextStyle style);
     Worksheet(Workbook& owner, size_t index);
