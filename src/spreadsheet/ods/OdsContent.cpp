@@ -334,9 +334,10 @@ void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
         return;
     }
     // The value beside the text, for the raw and ISO styles; only the target's cells need
-    // it. Mostly it is the value as written, which m_fallback holds already; a boolean's
-    // raw text is the TRUE or FALSE m_fallback holds, when it has one.
-    if (!m_inTarget)
+    // it, and only when values are kept. Mostly it is the value as written, which
+    // m_fallback holds already; a boolean's raw text is the TRUE or FALSE m_fallback
+    // holds, when it has one.
+    if (!m_inTarget || !m_keepValues)
         return;
     if (valueType == OdsValueType::Boolean) {
         m_valueKind = m_fallback.empty() ? OdsValueKind::None : OdsValueKind::Value;

@@ -65,6 +65,9 @@ public:
     // going to sink, so that the parse goes on from there to load it; the repeat budget
     // is the table's own. The tables seen so far are kept.
     void LoadStoppedTable(OdsCellSink* sink, uint64_t repeatBudget);
+    // false: the target's cells go to the sink as their text alone (Add), never with the
+    // value recorded beside it, which is then not read. On by default.
+    void KeepValues(bool keep) { m_keepValues = keep; }
     // True once after the start of a worksheet whose content the handler has no use for
     // (not the one being loaded): the XML reader may pass over it unread, as long as it
     // still reports the element's end. It is checked when it is loaded.
@@ -113,6 +116,7 @@ private:
     size_t m_stopAtTable = SIZE_MAX;
     bool m_stopRequested = false;
     bool m_skipWanted = false;
+    bool m_keepValues = true;
 
     // The sheet list.
     struct TableInfo {
