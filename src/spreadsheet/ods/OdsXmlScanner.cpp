@@ -83,6 +83,83 @@ public:
         }
         return {};
     }
+    // One pass over the entries, each local name told apart by its length first: every
+    // cell asks, and a lookup per attribute would compare each name again and again.
+    // The direct path refuses an attribute given twice, so each is found once at most.
+    OdsCellAttributes GetCell() const override
+    {
+        OdsCellAttributes cell;
+        std::string_view value, dateValue, timeValue, booleanValue, stringValue;
+        for (size_t i = 0; i < count; ++i) {
+            const Entry& entry = entries[i];
+            const std::string_view text(entry.value, entry.valueSize);
+            const auto is = [&](std::string_view name) { return SameBytes(entry.local, name.data(), name.size()); };
+            if (entry.ns == OdsNs::Table) {
+                switch (entry.localSize) {
+                case 23:
+                    if (is("number-columns-repeated"))
+                        cell.columnsRepeated = text;
+                    break;
+                case 22:
+                    if (is("number-columns-spanned"))
+                        cell.columnsSpanned = text;
+                    break;
+                case 19:
+                    if (is("number-rows-spanned"))
+                        cell.rowsSpanned = text;
+                    break;
+                default:
+                    break;
+                }
+                continue;
+            }
+            switch (entry.localSize) {
+            case 5:
+                if (is("value"))
+                    value = text;
+                break;
+            case 10:
+                if (is("value-type"))
+                    cell.valueType = text;
+                else if (is("date-value"))
+                    dateValue = text;
+                else if (is("time-value"))
+                    timeValue = text;
+                break;
+            case 12:
+                if (is("string-value"))
+                    stringValue = text;
+                break;
+            case 13:
+                if (is("boolean-value"))
+                    booleanValue = text;
+                break;
+            default:
+                break;
+            }
+        }
+        cell.type = OdsValueTypeOf(cell.valueType);
+        switch (cell.type) {
+        case OdsValueType::Number:
+            cell.value = value;
+            break;
+        case OdsValueType::Date:
+            cell.value = dateValue;
+            break;
+        case OdsValueType::Time:
+            cell.value = timeValue;
+            break;
+        case OdsValueType::Boolean:
+            cell.value = booleanValue;
+            break;
+        case OdsValueType::String:
+            cell.value = stringValue;
+            break;
+        case OdsValueType::None:
+            break;
+        }
+        return cell;
+    }
     std::array<Entry, 8> entries; // the first count are set
     size_t count = 0;
 };
