@@ -22,6 +22,7 @@
 namespace vellumcast::exporting {
 
 using spreadsheet::CellRange;
+using spreadsheet::RowBatch;
 using spreadsheet::Workbook;
 using spreadsheet::Worksheet;
 
@@ -42,9 +43,17 @@ namespace {
 using spreadsheet::ErrorCode;
 using spreadsheet::SpreadsheetError;
 
-// Every procedure walks a workbook's worksheets in turn and composes their lines, while
-// the engine loads a worksheet when it can (rows handed over) or else from the loaded
-// worksheet; the two must give the same bytes. What each save mode does with the lines:
+// Where each line composed ends in its text and its place among the lines of the range,
+// for texts whose lines become entries.
+struct LineMarks {
+    std::vector<size_t>* ends = nullptr;
+    std::vector<int64_t>* ordinals = nullptr;
+};
+
+// Every procedure walks a workbook's worksheets in turn and composes their lines from
+// rows, in one way for both sources of rows: those the engine hands over while it loads a
+// worksheet (when it can), and the loaded worksheet's, held while they are read; the two
+// give the same bytes. What each save mode does with the lines:
 // - all sheets: one text for the workbook, each worksheet's name line, its row lines and
 //   three empty lines;
 // - each sheet: one text per worksheet with content, its row lines;
@@ -105,50 +114,29 @@ public:
         return hasContent && Step(108, sheet, [&] { m_charges.ChargeWalk(sheet, lines, range); }); // 124
     }
 
-    // Composes every line of the used range in order, appending each to out, and calls
-    // lineDone(position, last) after each. With blank cells kept every cell of the range
-    // is read; without, only the recorded ones, which compose the same lines. Lines the
-    // workbook hides, when left out, give no line and no lineDone. label is the step of a
-    // cell read.
-    template <typename LineDone>
-    void Walk(Worksheet& sheet, Lines lines, const CellRange& range, int label, std::string& out, LineDone&& lineDone)
+    // Composes the row lines of the loaded worksheet's range, as Prepare gave it,
+    // appending them to out, each cell read a step `label`. Rows the workbook hides, when
+    // left out, give no line and no mark. A stop ends the walk where it is.
+    void Walk(Worksheet& sheet, const CellRange& range, int label, std::string& out, LineMarks marks = {})
     {
-        const bool rows = lines == Lines::Rows;
-        const int32_t first = rows ? range.firstRow : range.firstColumn;
-        const int32_t last = rows ? range.lastRow : range.lastColumn;
-        const int32_t acrossFirst = rows ? range.firstColumn : range.firstRow;
-        const int32_t acrossLast = rows ? range.lastColumn : range.lastRow;
         NamingOutOfMemory(sheet, [&] {
-            std::optional<RecordedLines> recorded;
-            if (!m_options.includeBlankCells && !m_reader.UsesLayout())
-                recorded.emplace(sheet, lines);
-            m_reader.Begin(sheet, lines, range);
-            for (int32_t position = first; position <= last; ++position) {
-                if (m_context.pump.StopRequested())
-                    break;
-                SetProgress(position, last);
-                if (!m_reader.StartLine(position))
-                    continue;
-                ComposeLine(sheet, out, [&] {
-                    if (recorded) {
-                        recorded->ForEachOn(position, [&](const spreadsheet::Cell& cell) {
-                            Add(sheet, label, [&] { return m_reader.TextOf(sheet, cell, recorded->Rows()); });
-                        });
-                        return;
-                    }
-                    if (!m_options.includeBlankCells) {
-                        for (const CellReader::LineCell& cell : m_reader.LineCells())
-                            Add(sheet, label, [&] { return m_reader.TextOf(cell); });
-                        return;
-                    }
-                    for (int32_t across = acrossFirst; across <= acrossLast; ++across) {
-                        if (!m_reader.AcrossHidden(across))
-                            Add(sheet, label, [&] { return m_reader.TextAt(across); });
-                    }
-                });
-                lineDone(position, last);
-                m_handOver.AtLineEnd(out);
-            }
+            const Holding held(*this, sheet, range);
+            RowLines lines(range);
+            ComposeRows(sheet, label, out, out.size(), lines, held.Rows(), marks);
+        });
+    }
+
+    // Composes the column lines of the loaded worksheet's range, as Prepare gave it: texts
+    // gets one per column, composed from the rows in turn as ColumnsWhileLoading composes
+    // them. A stop leaves texts empty.
+    void WalkColumns(Worksheet& sheet, const CellRange& range, int label, std::vector<std::string>& texts)
+    {
+        NamingOutOfMemory(sheet, [&] {
+            const Holding held(*this, sheet, range);
+            RowLines lines(range);
+            ColumnLines columns;
+            if (ComposeColumns(sheet, label, lines, columns, held.Rows()))
+                EndColumns(sheet, columns, texts);
         });
     }
 
@@ -166,39 +154,36 @@ public:
     // a failure, the budget), the composed text is dropped and the usual walk follows
     // on the loaded worksheet. Failures of cell reads are held back and reported once
     // the worksheet is known to be exported.
-    // With lineEnds, where each line ends in out is added to it.
-    Streamed WalkWhileLoading(Worksheet& sheet, int label, std::string& out, std::vector<size_t>* lineEnds = nullptr)
+    Streamed WalkWhileLoading(Worksheet& sheet, int label, std::string& out, LineMarks marks = {})
     {
         const size_t start = out.size();
-        const size_t endsBefore = lineEnds ? lineEnds->size() : 0;
+        const size_t endsBefore = marks.ends ? marks.ends->size() : 0;
         m_handOver.KeepFirst(start);
-        StreamedLines lines(m_options.includeBlankCells);
+        RowLines lines(m_options.includeBlankCells);
         return ComposeWhileLoading(
             sheet, Lines::Rows, lines,
-            [&](const spreadsheet::RowBatch& rows) {
-                return ComposeRows(sheet, label, out, start, lines, rows, lineEnds);
-            },
+            [&](const RowBatch& rows) { return ComposeRows(sheet, label, out, start, lines, rows, marks); },
             [] { return true; },
             [&] {
                 m_handOver.TakeBack(out, start);
-                if (lineEnds)
-                    lineEnds->resize(endsBefore);
+                if (marks.ends)
+                    marks.ends->resize(endsBefore);
+                if (marks.ordinals) // pushed with the ends
+                    marks.ordinals->resize(endsBefore);
             });
     }
 
     // The lines of a worksheet, one per column, composed while it loads: each row handed
     // over adds its cells to every column's line, so the worksheet is never held whole.
     // texts gets a line for each column of the used range. As WalkWhileLoading, the
-    // result must be what Prepare and Walk give, or it is dropped; so is one with a
-    // failed cell read, which keeps the text of the cell read before it in the walk's
-    // order, not this one's.
+    // result must be what Prepare and WalkColumns give, or it is dropped.
     Streamed ColumnsWhileLoading(Worksheet& sheet, int label, std::vector<std::string>& texts)
     {
-        StreamedLines lines(true); // the columns must be the used range's, blank cells kept or not
+        RowLines lines(true); // the columns must be the used range's, blank cells kept or not
         ColumnLines columns;
         return ComposeWhileLoading(
             sheet, Lines::Columns, lines,
-            [&](const spreadsheet::RowBatch& rows) { return ComposeColumns(sheet, label, lines, columns, rows); },
+            [&](const RowBatch& rows) { return ComposeColumns(sheet, label, lines, columns, rows); },
             [&] { return EndColumns(sheet, columns, texts); }, [&] { texts.clear(); });
     }
 
@@ -240,38 +225,45 @@ public:
         resultNumber += static_cast<int64_t>(made);
     }
 
-    // Adds an entry for one row's or column's text, as RecordLines does for each line.
-    void RecordLine(
-        Worksheet& sheet, const SharedText& sheetName, int64_t ordinal, std::string text, int64_t& resultNumber)
+    // Adds an entry for each column's text, numbered by its place in the used range, as
+    // RecordLines does for each line; a column the workbook hides, when left out, gives none.
+    void RecordColumns(Worksheet& sheet, int32_t firstColumn, std::vector<std::string>& texts, int64_t& resultNumber)
     {
-        if (!(text.empty() && m_options.skipEmptyLines))
-            Record(sheet, sheetName, ordinal, std::move(text), resultNumber);
-    }
-
-    // Once a few hundred lines are composed, reserves room for the whole text from their
-    // average length (within the text budget), so a text of hundreds of megabytes is not
-    // copied again and again as it grows.
-    void ReserveFromSample(std::string& text, size_t sheetStart, int32_t position, int32_t first, int32_t last) const
-    {
-        constexpr int64_t kSampleLines = 512;
-        // The first lines need not be typical (long texts above a used range that runs on
-        // empty to the sheet's last row), so the reservation is capped and growth does the rest.
-        constexpr double kMaxReserve = 256.0 * 1024 * 1024;
-        const int64_t done = static_cast<int64_t>(position) - first + 1;
-        const int64_t total = static_cast<int64_t>(last) - first + 1;
-        if (done != kSampleLines || total < 4 * kSampleLines || m_handOver.Handing(text))
-            return; // handed over as it grows, the text is never held whole
-        const double estimate
-            = static_cast<double>(text.size() - sheetStart) / static_cast<double>(done) * static_cast<double>(total);
-        const double room = static_cast<double>(m_budget.TextRoom());
-        text.reserve(sheetStart + static_cast<size_t>(std::min({ estimate * 1.05, room, kMaxReserve })) + 4096);
-        core::AdviseHugePages(text.data(), text.capacity());
+        const SharedText sheetName(sheet.Name());
+        for (size_t c = 0; c < texts.size(); ++c) {
+            const auto column = static_cast<int32_t>(firstColumn + static_cast<int64_t>(c));
+            if (m_reader.ColumnLeftOut(column) || (texts[c].empty() && m_options.skipEmptyLines))
+                continue;
+            Record(sheet, sheetName, static_cast<int64_t>(c) + 1, std::move(texts[c]), resultNumber);
+        }
     }
 
     // How the texts composed go on to the sink as they grow.
     TextHandOver& HandOver() { return m_handOver; }
 
 private:
+    // While a loaded worksheet is walked: the walk reads its rows held, and a cell read
+    // after something let the worksheet go (an event run between cells) loads it again
+    // first, failing as that load fails, so that the read fails as it would on the file.
+    class Holding {
+    public:
+        Holding(SheetWalker& walker, Worksheet& sheet, const CellRange& range)
+            : m_walker(walker)
+            , m_rows(sheet.HoldRows())
+        {
+            walker.m_reader.Begin(sheet, range);
+            walker.m_holding = true;
+        }
+        ~Holding() { m_walker.m_holding = false; }
+        Holding(const Holding&) = delete;
+        Holding& operator=(const Holding&) = delete;
+        const RowBatch& Rows() const { return m_rows.Rows(); }
+
+    private:
+        SheetWalker& m_walker;
+        spreadsheet::HeldRows m_rows;
+    };
+
     // Runs body; running out of memory becomes a failure naming the workbook and worksheet.
     template <typename F> void NamingOutOfMemory(Worksheet& sheet, F&& body)
     {
@@ -297,14 +289,12 @@ private:
         return m_runner ? m_runner->Test(number, std::forward<F>(test)) : static_cast<bool>(test());
     }
 
-    // Composes one line: addCells adds its cells' texts. The line goes to out and its
-    // text is charged.
     // Loads the worksheet handing its rows to compose, which returns false to stop; then
     // finish completes what it composed (false when that cannot stand) and drop undoes
     // it. Gives what came of it, as WalkWhileLoading describes.
     template <typename Compose, typename Finish, typename Drop>
     Streamed ComposeWhileLoading(
-        Worksheet& sheet, Lines kind, const StreamedLines& lines, Compose&& compose, Finish&& finish, Drop&& drop)
+        Worksheet& sheet, Lines kind, const RowLines& lines, Compose&& compose, Finish&& finish, Drop&& drop)
     {
         // Lines that depend on merged areas or hidden rows wait for the whole worksheet; one
         // at hand is walked as it is.
@@ -316,14 +306,14 @@ private:
         m_deferredFailures = &failures;
         bool everyRow = false;
         try {
-            everyRow = sheet.VisitRowsWhileLoading([&](const spreadsheet::RowBatch& rows) {
+            everyRow = sheet.VisitRowsWhileLoading([&](const RowBatch& rows) {
                 try {
                     return compose(rows);
                 } catch (...) {
                     return false;
                 }
             });
-            everyRow = everyRow && (kind == Lines::Rows || failures.empty()) && finish();
+            everyRow = everyRow && finish();
         } catch (...) {
             // The load failed: Prepare reports it as it would have.
             everyRow = false;
@@ -361,20 +351,88 @@ private:
         return Streamed::Composed;
     }
 
-    // The lines of the columns being composed while a worksheet loads.
+    // Takes in a batch of rows for lines along kind; false when the lines composed from
+    // them cannot be the walk's or would not fit the budget. A loaded worksheet's walk
+    // was charged as a whole beforehand.
+    bool Admit(Lines kind, RowLines& lines, const RowBatch& rows)
+    {
+        if (!lines.Take(rows))
+            return false;
+        if (lines.Fixed())
+            return true;
+        const bool blankKept = m_options.includeBlankCells;
+        const uint64_t rowCount = static_cast<uint64_t>(rows.LastRowNumber() - lines.FirstRow()) + 1;
+        m_budget.SetSheetBytes(rows.StoredBytes()); // the cells and stored texts loaded so far
+        if (kind == Lines::Columns) {
+            const uint64_t width = lines.Width();
+            return m_charges.Affordable(blankKept ? rowCount * width : width + rows.EndCell(), width, rowCount);
+        }
+        const uint64_t width = blankKept ? lines.Width() : 1;
+        return m_charges.Affordable(rowCount * width + (blankKept ? 0 : rows.EndCell()), rowCount, width);
+    }
+
+    // Calls line(row, r) for each line up to row `upTo`, r being the index in rows of a
+    // row that holds cells (kNoRow for none); a line the workbook hides gives no call.
+    // False when the export is stopped.
+    template <typename Line>
+    bool ForEachLineUpTo(int32_t upTo, size_t r, RowLines& lines, int32_t expected, Line&& line)
+    {
+        for (; lines.Next() <= upTo; lines.Advance()) {
+            if (m_context.pump.StopRequested())
+                return false;
+            const int32_t row = lines.Next();
+            if (expected > 0) // else how far it is is unknown
+                SetProgress(row, expected);
+            if (m_reader.StartRow(row))
+                line(row, row == upTo ? r : kNoRow);
+        }
+        return true;
+    }
+
+    // Calls line(row, r) for every line the batch of rows reaches, as ForEachLineUpTo; the
+    // lines of a fixed range run on to its end. False when the export is stopped.
+    template <typename Line> bool ForEachLine(RowLines& lines, const RowBatch& rows, int32_t expected, Line&& line)
+    {
+        for (size_t r = 0; r < rows.RowCount() && rows.RowNumber(r) <= lines.LastRow(); ++r) {
+            if (!ForEachLineUpTo(rows.RowNumber(r), r, lines, expected, line))
+                return false;
+        }
+        return !lines.Fixed() || ForEachLineUpTo(lines.LastRow(), kNoRow, lines, expected, line);
+    }
+
+    // Composes the lines of a batch of rows, and the empty lines before each, appending
+    // them to out from start on; false when the text cannot be the walk's.
+    bool ComposeRows(Worksheet& sheet, int label, std::string& out, size_t start, RowLines& lines, const RowBatch& rows,
+        const LineMarks& marks)
+    {
+        if (!Admit(Lines::Rows, lines, rows))
+            return false;
+        const int32_t expected = ExpectedLastRow(lines, rows);
+        return ForEachLine(lines, rows, expected, [&](int32_t row, size_t r) {
+            ComposeLine(sheet, out,
+                [&] { ForEachCell(sheet, rows, r, lines, [&](size_t, auto&& read) { Add(sheet, label, read); }); });
+            if (marks.ends)
+                marks.ends->push_back(out.size());
+            if (marks.ordinals)
+                marks.ordinals->push_back(static_cast<int64_t>(row) - lines.FirstRow() + 1);
+            ReserveFromSample(out, start, row, lines.FirstRow(), expected);
+            m_handOver.AtLineEnd(out);
+        });
+    }
+
+    // The lines of the columns being composed from rows.
     struct ColumnLines {
         std::vector<std::string> texts;
         std::vector<LineComposer> composers;
         size_t composed = 0; // their bytes, all of them still to be charged
-        std::string lastOfLast; // the text last read in the last column, as the walk ends on it
         bool reserved = false; // room for the whole lines was reserved once from a sample
     };
 
-    // Adds the rows of a batch, and the empty rows before each, to every column's line.
-    bool ComposeColumns(
-        Worksheet& sheet, int label, StreamedLines& lines, ColumnLines& columns, const spreadsheet::RowBatch& rows)
+    // Adds the cells of a batch of rows, and of the empty rows before each, to every
+    // column's line; false when the lines cannot be the walk's.
+    bool ComposeColumns(Worksheet& sheet, int label, RowLines& lines, ColumnLines& columns, const RowBatch& rows)
     {
-        if (!lines.Take(rows))
+        if (!Admit(Lines::Columns, lines, rows))
             return false;
         const auto width = static_cast<size_t>(lines.Width());
         if (columns.composers.empty()) {
@@ -383,57 +441,82 @@ private:
             for (size_t c = 0; c < width; ++c)
                 columns.composers[c].Begin(columns.texts[c]);
         }
-        const int32_t last = rows.LastRowNumber();
-        const uint64_t rowCount = static_cast<uint64_t>(last - lines.FirstRow()) + 1;
-        m_budget.SetSheetBytes(rows.StoredBytes());
-        if (!m_charges.Affordable(
-                m_options.includeBlankCells ? rowCount * width : width + rows.EndCell(), width, rowCount))
-            return false;
-        const int32_t expected = ExpectedLastRow(rows);
-        const auto addTo = [&](size_t c, auto&& read) {
-            const size_t before = columns.texts[c].size();
-            AddTo(columns.composers[c], columns.composed - before, sheet, label, read);
-            columns.composed += columns.texts[c].size() - before;
-            if (c + 1 == width)
-                columns.lastOfLast = m_lastText;
-        };
-        for (size_t r = 0; r < rows.RowCount(); ++r) {
-            if (m_context.pump.StopRequested())
-                return false;
-            for (; lines.Next() <= rows.RowNumber(r); lines.Advance()) {
-                m_context.pump.Run();
-                if (expected > 0)
-                    SetProgress(lines.Next(), expected);
-                if (lines.Next() == rows.RowNumber(r)) {
-                    AddAcross(rows, r, lines, [&](size_t c, const spreadsheet::Cell* cell) {
-                        addTo(c, [&] { return cell ? m_reader.TextOf(sheet, *cell, rows) : std::string_view(); });
-                    });
-                } else if (m_options.includeBlankCells) {
-                    for (size_t c = 0; c < width; ++c)
-                        addTo(c, [] { return std::string_view(); });
-                }
-            }
-        }
+        const int32_t expected = ExpectedLastRow(lines, rows);
+        const bool composed = ForEachLine(lines, rows, expected, [&](int32_t, size_t r) {
+            m_context.pump.Run();
+            ForEachCell(sheet, rows, r, lines, [&](size_t c, auto&& read) {
+                if (c >= width) // a blank cell past a range cut short
+                    return;
+                const size_t before = columns.texts[c].size();
+                AddTo(columns.composers[c], columns.composed - before, sheet, label, read);
+                columns.composed += columns.texts[c].size() - before;
+            });
+        });
         ReserveColumns(columns, lines.Next() - lines.FirstRow(), expected - lines.FirstRow() + 1);
-        return true;
+        return composed;
     }
 
-    // Calls add(column index, cell) for the cells of row r of rows in the columns of the
-    // lines: the recorded ones, or with blank cells kept every column (nullptr where none).
-    template <typename AddCell>
-    void AddAcross(const spreadsheet::RowBatch& rows, size_t r, const StreamedLines& lines, AddCell&& add) const
+    // Calls visit(index, read) for each cell of row r of rows (kNoRow: a row without
+    // cells) that a line takes, index being its column's place in the lines and read()
+    // giving its text: the recorded ones, or with blank cells kept every column of the
+    // lines; with the layout used, as the layout makes them.
+    template <typename Visit>
+    void ForEachCell(Worksheet& sheet, const RowBatch& rows, size_t r, const RowLines& lines, Visit&& visit)
     {
+        const auto indexOf = [&](int32_t column) { return static_cast<size_t>(column - lines.FirstColumn()); };
+        if (m_reader.UsesLayout()) {
+            for (const CellReader::LineCell& cell : m_reader.RowCells(rows, r, m_options.includeBlankCells)) {
+                visit(indexOf(cell.column),
+                    [&] { return cell.area ? m_reader.AreaText(*cell.area) : ReadCell(sheet, cell.cell, rows); });
+            }
+            return;
+        }
+        if (r == kNoRow) {
+            if (m_options.includeBlankCells) {
+                for (int32_t column = lines.FirstColumn(); column <= lines.LastColumn(); ++column)
+                    visit(indexOf(column), [&] { return ReadCell(sheet, nullptr, rows); });
+            }
+            return;
+        }
         size_t i = rows.CellsBegin(r);
         const size_t end = rows.CellsEnd(r);
         if (!m_options.includeBlankCells) {
             for (; i < end; ++i)
-                add(static_cast<size_t>(rows.CellAt(i).column - lines.FirstColumn()), &rows.CellAt(i));
+                visit(indexOf(rows.CellAt(i).column), [&] { return ReadCell(sheet, &rows.CellAt(i), rows); });
             return;
         }
-        for (int32_t across = lines.FirstColumn(); across <= lines.LastColumn(); ++across) {
-            const bool here = i < end && rows.CellAt(i).column == across;
-            add(static_cast<size_t>(across - lines.FirstColumn()), here ? &rows.CellAt(i++) : nullptr);
+        for (int32_t column = lines.FirstColumn(); column <= lines.LastColumn(); ++column) {
+            const spreadsheet::Cell* cell = i < end && rows.CellAt(i).column == column ? &rows.CellAt(i++) : nullptr;
+            visit(indexOf(column), [&] { return ReadCell(sheet, cell, rows); });
         }
+    }
+
+    // The text of a cell of rows, "" for none.
+    std::string_view ReadCell(Worksheet& sheet, const spreadsheet::Cell* cell, const RowBatch& rows)
+    {
+        if (m_holding && !sheet.Loaded())
+            sheet.UsedRange(); // loads it again, or throws as the load does
+        return cell ? m_reader.TextOf(sheet, *cell, rows) : std::string_view();
+    }
+
+    // Once a few hundred lines are composed, reserves room for the whole text from their
+    // average length (within the text budget), so a text of hundreds of megabytes is not
+    // copied again and again as it grows.
+    void ReserveFromSample(std::string& text, size_t sheetStart, int32_t position, int32_t first, int32_t last) const
+    {
+        constexpr int64_t kSampleLines = 512;
+        // The first lines need not be typical (long texts above a used range that runs on
+        // empty to the sheet's last row), so the reservation is capped and growth does the rest.
+        constexpr double kMaxReserve = 256.0 * 1024 * 1024;
+        const int64_t done = static_cast<int64_t>(position) - first + 1;
+        const int64_t total = static_cast<int64_t>(last) - first + 1;
+        if (done != kSampleLines || total < 4 * kSampleLines || m_handOver.Handing(text))
+            return; // handed over as it grows, the text is never held whole
+        const double estimate
+            = static_cast<double>(text.size() - sheetStart) / static_cast<double>(done) * static_cast<double>(total);
+        const double room = static_cast<double>(m_budget.TextRoom());
+        text.reserve(sheetStart + static_cast<size_t>(std::min({ estimate * 1.05, room, kMaxReserve })) + 4096);
+        core::AdviseHugePages(text.data(), text.capacity());
     }
 
     // Once a few hundred rows are in, reserves each column's line from their average, as
@@ -459,12 +542,12 @@ private:
             columns.composers[c].End();
             m_charges.ChargeText(sheet, columns.texts[c].size());
         }
-        if (!m_options.includeBlankCells && !columns.texts.empty())
-            m_lastText = columns.lastOfLast;
         texts = std::move(columns.texts);
         return true;
     }
 
+    // Composes one line: addCells adds its cells' texts. The line goes to out and its
+    // text is charged.
     template <typename AddCells> void ComposeLine(Worksheet& sheet, std::string& out, AddCells&& addCells)
     {
         m_context.pump.Run();
@@ -475,64 +558,18 @@ private:
         m_charges.ChargeText(sheet, out.size() - before);
     }
 
-    // Composes the lines of a batch of rows handed over during a load, and the empty
-    // lines before each; false when the streamed text cannot be the walk's.
-    bool ComposeRows(Worksheet& sheet, int label, std::string& out, size_t start, StreamedLines& lines,
-        const spreadsheet::RowBatch& rows, std::vector<size_t>* lineEnds)
+    // The last row the lines are expected to reach: a fixed range's, else the file's word,
+    // else as far as the share of it read so far suggests; 0 when nothing tells.
+    static int32_t ExpectedLastRow(const RowLines& lines, const RowBatch& rows)
     {
-        if (!lines.Take(rows))
-            return false;
-        const uint64_t width = m_options.includeBlankCells ? lines.Width() : 1;
-        const int32_t last = rows.LastRowNumber();
-        const uint64_t lineCount = static_cast<uint64_t>(last - lines.FirstRow()) + 1;
-        m_budget.SetSheetBytes(rows.StoredBytes()); // the cells and stored texts loaded so far
-        if (!m_charges.Affordable(
-                lineCount * width + (m_options.includeBlankCells ? 0 : rows.EndCell()), lineCount, width))
-            return false;
-        const int32_t expected = ExpectedLastRow(rows);
-        for (size_t r = 0; r < rows.RowCount(); ++r) {
-            if (m_context.pump.StopRequested())
-                return false;
-            for (; lines.Next() <= rows.RowNumber(r); lines.Advance()) {
-                const int32_t position = lines.Next();
-                if (expected > 0) // else how far it is is unknown
-                    SetProgress(position, expected);
-                const bool recorded = position == rows.RowNumber(r);
-                ComposeLine(sheet, out, [&] {
-                    if (recorded)
-                        AddRow(sheet, label, rows, r, lines);
-                    else if (m_options.includeBlankCells)
-                        for (int32_t across = lines.FirstColumn(); across <= lines.LastColumn(); ++across)
-                            Add(sheet, label, [] { return std::string_view(); });
-                });
-                if (lineEnds)
-                    lineEnds->push_back(out.size());
-                ReserveFromSample(out, start, position, lines.FirstRow(), expected);
-                m_handOver.AtLineEnd(out);
-            }
-        }
-        return true;
-    }
-
-    // The last row the worksheet is expected to reach: the file's word, else as far as
-    // the share of it read so far suggests; 0 when nothing tells.
-    static int32_t ExpectedLastRow(const spreadsheet::RowBatch& rows)
-    {
+        if (lines.Fixed())
+            return lines.LastRow();
         const int32_t last = rows.LastRowNumber();
         if (rows.Expected().lastRow > 0 || rows.EndOfSheet())
             return std::max(rows.Expected().lastRow, last);
         if (rows.ShareRead() <= 0)
             return 0;
         return static_cast<int32_t>(std::min<double>(spreadsheet::kMaxRows, std::ceil(last / rows.ShareRead())));
-    }
-
-    // Adds the cells of row r of rows: the recorded ones, or with blank cells kept every
-    // column of the lines.
-    void AddRow(Worksheet& sheet, int label, const spreadsheet::RowBatch& rows, size_t r, const StreamedLines& lines)
-    {
-        AddAcross(rows, r, lines, [&](size_t, const spreadsheet::Cell* cell) {
-            Add(sheet, label, [&] { return cell ? m_reader.TextOf(sheet, *cell, rows) : std::string_view(); });
-        });
     }
 
     void SetProgress(int32_t position, int32_t last)
@@ -584,10 +621,57 @@ private:
     Workbook* m_workbook;
     std::string m_lastText;
     std::vector<std::pair<int, std::exception_ptr>>* m_deferredFailures = nullptr;
+    bool m_holding = false; // a loaded worksheet is walked through its rows held
     ExportBudget m_budget;
     WalkCharges m_charges;
     TextHandOver m_handOver;
 };
+
+// The row lines of a worksheet, each an entry: composed into one text that their entries
+// share, while it loads or from the loaded worksheet. Whole lines go on to the sink as they
+// come, when it holds little.
+void ExportRowLines(SheetWalker& walker, Worksheet& sheet, const ResultEntry& head, int64_t& resultNumber)
+{
+    std::string text;
+    std::vector<size_t> lineEnds;
+    std::vector<int64_t> ordinals; // each line's place in the used range, as lines may be left out
+    walker.HandOver().Start(text, head, &lineEnds, &ordinals);
+    const LineMarks marks { &lineEnds, &ordinals };
+    try {
+        const auto streamed = walker.WalkWhileLoading(sheet, 142, text, marks);
+        CellRange range;
+        if (streamed == SheetWalker::Streamed::PassedOver
+            || (streamed == SheetWalker::Streamed::No && !walker.Prepare(sheet, Lines::Rows, range))) {
+            walker.HandOver().Stop();
+            return;
+        }
+        if (streamed == SheetWalker::Streamed::No)
+            walker.Walk(sheet, range, 142, text, marks);
+    } catch (...) {
+        // A worksheet that fails gives no entries: those that went are taken back.
+        walker.HandOver().TakeBack(text, 0);
+        walker.HandOver().Stop();
+        throw;
+    }
+    walker.RecordLines(sheet, std::move(text), lineEnds, ordinals, resultNumber);
+    walker.HandOver().Stop();
+}
+
+// The column lines of a worksheet, each an entry with a text of its own: composed side by
+// side from its rows, while it loads or from the loaded worksheet.
+void ExportColumnLines(SheetWalker& walker, Worksheet& sheet, int64_t& resultNumber)
+{
+    std::vector<std::string> texts;
+    const auto streamed = walker.ColumnsWhileLoading(sheet, 142, texts);
+    if (streamed == SheetWalker::Streamed::PassedOver)
+        return;
+    CellRange range;
+    if (streamed == SheetWalker::Streamed::Composed)
+        range = sheet.UsedRange();
+    else if (walker.Prepare(sheet, Lines::Columns, range))
+        walker.WalkColumns(sheet, range, 142, texts);
+    walker.RecordColumns(sheet, range.firstColumn, texts, resultNumber);
+}
 
 // One entry per line of every worksheet: rows or columns.
 void ExportLines(ExportContext& context, Workbook* workbook, const options::ExportOptions& options,
@@ -599,62 +683,11 @@ void ExportLines(ExportContext& context, Workbook* workbook, const options::Expo
     for (Worksheet& sheet : workbook->WorksheetsInTurn()) {
         if (context.pump.StopRequested())
             break;
-        // Lines are composed while the worksheet loads, which spares holding it whole.
-        // Rows are composed into one text that their entries share; columns, composed
-        // side by side, each into a text of its own.
-        std::string text;
-        std::vector<size_t> lineEnds;
-        std::vector<int64_t> ordinals; // with lines left out, each line's place in the used range
-        // Whole lines go on to the sink as they come, when it holds little.
-        walker.HandOver().Start(text,
-            ResultEntry { ResultFileName(workbookPath), sheet.Name(), 1, {}, options.saveMode }, &lineEnds, &ordinals);
-        auto streamed = SheetWalker::Streamed::No;
-        if (lines == Lines::Rows) {
-            try {
-                streamed = walker.WalkWhileLoading(sheet, 142, text, &lineEnds);
-            } catch (...) {
-                walker.HandOver().Stop();
-                throw;
-            }
-        } else {
-            std::vector<std::string> texts;
-            streamed = walker.ColumnsWhileLoading(sheet, 142, texts);
-            if (streamed == SheetWalker::Streamed::Composed) {
-                const SharedText sheetName(sheet.Name());
-                int64_t ordinal = 1;
-                for (std::string& column : texts)
-                    walker.RecordLine(sheet, sheetName, ordinal++, std::move(column), resultNumber);
-                walker.HandOver().Stop();
-                sheet.Unload();
-                continue;
-            }
-        }
-        if (streamed == SheetWalker::Streamed::PassedOver) {
-            walker.HandOver().Stop();
-            continue;
-        }
-        if (streamed == SheetWalker::Streamed::No) {
-            CellRange range;
-            try {
-                if (!walker.Prepare(sheet, lines, range)) {
-                    walker.HandOver().Stop();
-                    continue;
-                }
-                const int32_t first = lines == Lines::Rows ? range.firstRow : range.firstColumn;
-                walker.Walk(sheet, lines, range, 142, text, [&](int32_t position, int32_t last) {
-                    lineEnds.push_back(text.size());
-                    ordinals.push_back(position - first + 1);
-                    walker.ReserveFromSample(text, 0, position, first, last);
-                });
-            } catch (...) {
-                // A worksheet that fails gives no entries: those that went are taken back.
-                walker.HandOver().TakeBack(text, 0);
-                walker.HandOver().Stop();
-                throw;
-            }
-        }
-        walker.RecordLines(sheet, std::move(text), lineEnds, ordinals, resultNumber);
-        walker.HandOver().Stop();
+        if (lines == Lines::Columns)
+            ExportColumnLines(walker, sheet, resultNumber);
+        else
+            ExportRowLines(walker, sheet,
+                ResultEntry { ResultFileName(workbookPath), sheet.Name(), 1, {}, options.saveMode }, resultNumber);
         sheet.Unload();
     }
 }
@@ -685,8 +718,7 @@ void ExportSheetToTextFile(ExportContext& context, Workbook* workbook, const opt
                     walker.HandOver().Stop();
                     continue;
                 }
-                walker.Walk(sheet, Lines::Rows, range, 140, text,
-                    [&](int32_t row, int32_t last) { walker.ReserveFromSample(text, 0, row, range.firstRow, last); });
+                walker.Walk(sheet, range, 140, text);
             }
         } catch (...) {
             // A worksheet that fails gives no entry: what went of it is taken back.
@@ -731,7 +763,6 @@ void ExportAllSheetsToTextFile(
         const size_t nameStart = text.size();
         text += sheet.Name();
         text += lineEnd;
-        const size_t sheetStart = text.size();
         auto streamed = SheetWalker::Streamed::No;
         try {
             streamed = walker.WalkWhileLoading(sheet, 0, text);
@@ -755,9 +786,7 @@ void ExportAllSheetsToTextFile(
             text += lineEnd;
             if (hasContent) {
                 try {
-                    walker.Walk(sheet, Lines::Rows, range, 0, text, [&](int32_t row, int32_t last) {
-                        walker.ReserveFromSample(text, sheetStart, row, range.firstRow, last);
-                    });
+                    walker.Walk(sheet, range, 0, text);
                 } catch (...) {
                     walker.HandOver().Stop(); // what was composed up to the failure stays
                     throw;
