@@ -307,8 +307,6 @@ void OdsContentHandler::StartColumns(const OdsAttributes& attributes)
 // copy is an area of its own, and they cost what the copies of a cell cost.
 void OdsContentHandler::ReadMerge(const OdsCellAttributes& cell)
 {
-    if (cell.columnsSpanned.empty() && cell.rowsSpanned.empty())
-        return; // most cells: one column and one row
     SheetLayout* layout = Layout();
     if (!layout)
         return;
@@ -340,7 +338,8 @@ void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
     m_paragraphDepth = 0;
     if (covered)
         return;
-    ReadMerge(cell);
+    if (!cell.columnsSpanned.empty() || !cell.rowsSpanned.empty())
+        ReadMerge(cell); // most cells span one column and one row, and say nothing
     // The value itself is shown only when the cell carries no paragraph.
     const OdsValueType valueType = cell.type;
     switch (valueType) {
