@@ -166,6 +166,7 @@ std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& 
     const std::string& argument, std::unique_ptr<spreadsheet::Workbook>& workbook, std::string& warnings)
 {
     const std::string shown = ShownName(argument);
+    application.KeepRecordedValues(setup.options.exportOptions.cellValues != options::CellValues::Displayed);
     if (argument == "-" || IsStream(argument)) {
         std::string bytes;
         try {

@@ -242,6 +242,9 @@ public:
 
     // Called now and then during long reads, so the windows stay responsive.
     void SetYield(std::function<void()> yield) { m_yield = std::move(yield); }
+    // false when only displayed texts will be asked for: readers then need not keep the
+    // values recorded beside them (ReaderContext::keepValues). On by default.
+    void KeepRecordedValues(bool keep) { m_keepValues = keep; }
 
     // Opens the workbook at path, recognising its format by content. Throws
     // SpreadsheetError whose message names the file and says what is wrong.
@@ -255,6 +258,7 @@ public:
 
 private:
     std::function<void()> m_yield;
+    bool m_keepValues = true;
 };
 
 } // namespace vellumcast::spreadsheet

@@ -69,6 +69,9 @@ struct ReaderContext {
     std::function<void()> yield; // call now and then during long reads
     // The ZIP directory of a package, when the format probe has read it already.
     std::shared_ptr<const container::ZipArchive> archive;
+    // Whether cells recorded as displayed text keep the value recorded beside it (TextWithValue,
+    // TextWithDate); without it they are plain strings, whose raw text is the displayed one.
+    bool keepValues = true;
 
     // The package's directory: the probe's, or else read now. Throws SpreadsheetError.
     std::shared_ptr<const container::ZipArchive> Archive() const;

@@ -66,6 +66,38 @@ bool IsHidden(const OdsAttributes& attributes)
 
 } // namespace
 
+OdsCellAttributes OdsAttributes::GetCell() const
+{
+    OdsCellAttributes cell;
+    cell.columnsRepeated = Get(kTable, "number-columns-repeated");
+    cell.columnsSpanned = Get(kTable, "number-columns-spanned");
+    cell.rowsSpanned = Get(kTable, "number-rows-spanned");
+    cell.valueType = Get(kOffice, "value-type");
+    cell.type = OdsValueTypeOf(cell.valueType);
+    if (const std::string_view local = OdsValueAttributeOf(cell.type); !local.empty())
+        cell.value = Get(kOffice, local);
+    return cell;
+}
+
+std::string_view OdsValueAttributeOf(OdsValueType type)
+{
+    switch (type) {
+    case OdsValueType::Number:
+        return "value";
+    case OdsValueType::Date:
+        return "date-value";
+    case OdsValueType::Time:
+        return "time-value";
+    case OdsValueType::Boolean:
+        return "boolean-value";
+    case OdsValueType::String:
+        return "string-value";
+    case OdsValueType::None:
+        break;
+    }
+    return {};
+}
+
 OdsNs OdsNamespaceOf(std::string_view uri)
 {
     if (uri == kTableUri)
@@ -273,12 +305,14 @@ void OdsContentHandler::StartColumns(const OdsAttributes& attributes)
 
 // A cell spanning more than itself merges the area it spans; in a repeated row each
 // copy is an area of its own, and they cost what the copies of a cell cost.
-void OdsContentHandler::ReadMerge(const OdsAttributes& attributes)
+void OdsContentHandler::ReadMerge(const OdsCellAttributes& cell)
 {
     SheetLayout* layout = Layout();
-    const int64_t across = ParseOdsCount(attributes.Get(kTable, "number-columns-spanned"));
-    const int64_t down = ParseOdsCount(attributes.Get(kTable, "number-rows-spanned"));
-    if (!layout || (across == 1 && down == 1) || m_row > kMaxRows || m_column > kMaxColumns)
+    if (!layout)
+        return;
+    const int64_t across = ParseOdsCount(cell.columnsSpanned);
+    const int64_t down = ParseOdsCount(cell.rowsSpanned);
+    if ((across == 1 && down == 1) || m_row > kMaxRows || m_column > kMaxColumns)
         return;
     const int64_t copies = std::min<int64_t>(m_rowRepeat, int64_t { kMaxRows } + 1 - m_row);
     Spend(static_cast<uint64_t>(copies - 1), kCellCost);
@@ -291,9 +325,10 @@ void OdsContentHandler::ReadMerge(const OdsAttributes& attributes)
 
 void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
 {
+    const OdsCellAttributes cell = attributes.GetCell();
     m_inCell = true;
     m_covered = covered;
-    m_columnRepeat = ParseOdsCount(attributes.Get(kTable, "number-columns-repeated"));
+    m_columnRepeat = ParseOdsCount(cell.columnsRepeated);
     m_text.clear();
     m_fallback.clear();
     m_value.clear();
@@ -303,24 +338,18 @@ void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
     m_paragraphDepth = 0;
     if (covered)
         return;
-    ReadMerge(attributes);
+    if (!cell.columnsSpanned.empty() || !cell.rowsSpanned.empty())
+        ReadMerge(cell); // most cells span one column and one row, and say nothing
     // The value itself is shown only when the cell carries no paragraph.
-    const std::string_view type = attributes.Get(kOffice, "value-type");
-    if (type.empty())
-        return;
-    const OdsValueType valueType = OdsValueTypeOf(type);
+    const OdsValueType valueType = cell.type;
     switch (valueType) {
     case OdsValueType::Number:
-        m_fallback.assign(attributes.Get(kOffice, "value"));
-        break;
     case OdsValueType::Date:
-        m_fallback.assign(attributes.Get(kOffice, "date-value"));
-        break;
     case OdsValueType::Time:
-        m_fallback.assign(attributes.Get(kOffice, "time-value"));
+        m_fallback.assign(cell.value);
         break;
     case OdsValueType::Boolean: {
-        const std::string_view written = attributes.Get(kOffice, "boolean-value");
+        const std::string_view written = cell.value;
         if (written == "true" || written == "1")
             m_fallback = "TRUE";
         else if (written == "false" || written == "0")
@@ -328,15 +357,16 @@ void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
         break;
     }
     case OdsValueType::String:
-        m_fallback.assign(attributes.Get(kOffice, "string-value"));
+        m_fallback.assign(cell.value);
         return;
     case OdsValueType::None:
         return;
     }
     // The value beside the text, for the raw and ISO styles; only the target's cells need
-    // it. Mostly it is the value as written, which m_fallback holds already; a boolean's
-    // raw text is the TRUE or FALSE m_fallback holds, when it has one.
-    if (!m_inTarget)
+    // it, and only when values are kept. Mostly it is the value as written, which
+    // m_fallback holds already; a boolean's raw text is the TRUE or FALSE m_fallback
+    // holds, when it has one.
+    if (!m_inTarget || !m_keepValues)
         return;
     if (valueType == OdsValueType::Boolean) {
         m_valueKind = m_fallback.empty() ? OdsValueKind::None : OdsValueKind::Value;

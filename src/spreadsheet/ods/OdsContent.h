@@ -21,13 +21,32 @@ namespace vellumcast::spreadsheet::ods {
 // The namespaces the reader tells apart; every other one is Other.
 enum class OdsNs : uint8_t { Other, Office, Table, Text, Style };
 
+// The attributes a table cell is read from, each an empty view when the cell has none.
+struct OdsCellAttributes {
+    std::string_view columnsRepeated; // table:number-columns-repeated
+    std::string_view columnsSpanned; // table:number-columns-spanned
+    std::string_view rowsSpanned; // table:number-rows-spanned
+    std::string_view valueType; // office:value-type
+    OdsValueType type = OdsValueType::None; // as valueType reads
+    // The attribute recording the value for that type: office:value, office:date-value,
+    // office:time-value, office:boolean-value or office:string-value.
+    std::string_view value;
+};
+
 // The attributes of one start tag.
 class OdsAttributes {
 public:
     virtual ~OdsAttributes() = default;
     // The value of the attribute with this namespace and local name, or an empty view.
     virtual std::string_view Get(OdsNs ns, std::string_view localName) const = 0;
+    // The attributes of a cell, read as Get reads them; a reader holding the attributes
+    // as a list may find them all in one pass.
+    virtual OdsCellAttributes GetCell() const;
 };
+
+// The local name of the office attribute recording the value of a cell of this type
+// ("value", "date-value", ...), or an empty view for none.
+std::string_view OdsValueAttributeOf(OdsValueType type);
 
 // Where the cells of the worksheet being read go.
 class OdsCellSink {
@@ -65,6 +84,9 @@ public:
     // going to sink, so that the parse goes on from there to load it; the repeat budget
     // is the table's own. The tables seen so far are kept.
     void LoadStoppedTable(OdsCellSink* sink, uint64_t repeatBudget);
+    // false: the target's cells go to the sink as their text alone (Add), never with the
+    // value recorded beside it, which is then not read. On by default.
+    void KeepValues(bool keep) { m_keepValues = keep; }
     // True once after the start of a worksheet whose content the handler has no use for
     // (not the one being loaded): the XML reader may pass over it unread, as long as it
     // still reports the element's end. It is checked when it is loaded.
@@ -97,7 +119,7 @@ private:
     void StartInTarget(OdsNs ns, std::string_view localName, const OdsAttributes& attributes);
     void StartCell(bool covered, const OdsAttributes& attributes);
     void StartColumns(const OdsAttributes& attributes);
-    void ReadMerge(const OdsAttributes& attributes);
+    void ReadMerge(const OdsCellAttributes& cell);
     SheetLayout* Layout() const { return m_sink ? m_sink->Layout() : nullptr; }
     void EndCell();
     void EndRow();
@@ -113,6 +135,7 @@ private:
     size_t m_stopAtTable = SIZE_MAX;
     bool m_stopRequested = false;
     bool m_skipWanted = false;
+    bool m_keepValues = true;
 
     // The sheet list.
     struct TableInfo {

@@ -92,6 +92,7 @@ public:
         : m_bytes(context.bytes)
         , m_yield(context.yield)
         , m_flat(flat)
+        , m_keepValues(context.keepValues)
     {
         if (flat)
             return;
@@ -155,6 +156,7 @@ public:
         } else {
             read = std::make_unique<ContentRead>(index, &sink, budget);
         }
+        read->handler.KeepValues(m_keepValues);
         read->handler.StopAtTable(index + 1); // listing the next worksheet on the way
         try {
             Stream(*read, &builder);
@@ -270,6 +272,7 @@ private:
     std::shared_ptr<const FileBytes> m_bytes;
     std::function<void()> m_yield;
     bool m_flat;
+    bool m_keepValues; // the cells keep the values recorded beside their text
     std::shared_ptr<const container::ZipArchive> m_archive;
     const container::ZipEntry* m_content = nullptr;
     std::unique_ptr<ContentRead> m_stoppedRead; // stopped at the start of the next worksheet to load

@@ -61,6 +61,43 @@ bool IsXmlSpace(char c)
     return true;
 }
 
+// Where FastAttributes keeps an attribute of a cell that GetCell gives.
+enum CellSlot : uint8_t {
+    kNoSlot,
+    kColumnsRepeated,
+    kColumnsSpanned,
+    kRowsSpanned,
+    kValueType,
+    kValue,
+    kDateValue,
+    kTimeValue,
+    kBooleanValue,
+    kStringValue,
+    kSlotCount
+};
+
+// The slot of the attribute with this namespace and local name; local names told apart
+// by their lengths first.
+uint8_t CellSlotOf(OdsNs ns, std::string_view local)
+{
+    if (ns == OdsNs::Table) {
+        if (local == "number-columns-repeated")
+            return kColumnsRepeated;
+        if (local == "number-columns-spanned")
+            return kColumnsSpanned;
+        if (local == "number-rows-spanned")
+            return kRowsSpanned;
+    } else if (ns == OdsNs::Office) {
+        for (const auto& [name, slot] : { std::pair<std::string_view, CellSlot> { "value-type", kValueType },
+                 { "value", kValue }, { "date-value", kDateValue }, { "time-value", kTimeValue },
+                 { "boolean-value", kBooleanValue }, { "string-value", kStringValue } }) {
+            if (local == name)
+                return slot;
+        }
+    }
+    return kNoSlot;
+}
+
 // The attributes of a cell read by the direct path: those of the two namespaces the
 // handler asks about in a cell.
 class FastAttributes final : public OdsAttributes {
@@ -83,8 +120,41 @@ public:
         }
         return {};
     }
+    // The cell's attributes as the scanner sorted them while reading the start tag, each
+    // name once for the document rather than for every cell.
+    OdsCellAttributes GetCell() const override
+    {
+        OdsCellAttributes cell;
+        cell.columnsRepeated = slots[kColumnsRepeated];
+        cell.columnsSpanned = slots[kColumnsSpanned];
+        cell.rowsSpanned = slots[kRowsSpanned];
+        cell.valueType = slots[kValueType];
+        cell.type = OdsValueTypeOf(cell.valueType);
+        switch (cell.type) {
+        case OdsValueType::Number:
+            cell.value = slots[kValue];
+            break;
+        case OdsValueType::Date:
+            cell.value = slots[kDateValue];
+            break;
+        case OdsValueType::Time:
+            cell.value = slots[kTimeValue];
+            break;
+        case OdsValueType::Boolean:
+            cell.value = slots[kBooleanValue];
+            break;
+        case OdsValueType::String:
+            cell.value = slots[kStringValue];
+            break;
+        case OdsValueType::None:
+            break;
+        }
+        return cell;
+    }
     std::array<Entry, 8> entries; // the first count are set
     size_t count = 0;
+    // The attributes GetCell gives, by CellSlotOf; kNoSlot takes the others.
+    std::array<std::string_view, kSlotCount> slots {};
 };
 
 class NoAttributes final : public OdsAttributes {
@@ -163,7 +233,7 @@ void OdsXmlScanner::Feed(std::string_view piece, bool final)
 // The '=' after an attribute name already found valid, when one starts at from: cells
 // repeat a few names, which are cheaper to compare than to find the end of. The name
 // that came at this place in the last cell is tried first.
-const char* OdsXmlScanner::KnownNameEnd(const char* from, const char* end, size_t place)
+const char* OdsXmlScanner::KnownNameEnd(const char* from, const char* end, size_t place, size_t& index)
 {
     const auto room = static_cast<size_t>(end - from);
     uint8_t& guess = m_fast.lastAt[place % m_fast.lastAt.size()];
@@ -172,24 +242,47 @@ const char* OdsXmlScanner::KnownNameEnd(const char* from, const char* end, size_
         const std::string& known = m_fast.known[k];
         if (room > known.size() && from[known.size()] == '=' && SameBytes(from, known.data(), known.size())) {
             guess = static_cast<uint8_t>(k);
+            index = k;
             return from + known.size();
         }
     }
     return nullptr;
 }
 
-bool OdsXmlScanner::KnownName(std::string_view name, const xml::XmlScanner& scanner)
+bool OdsXmlScanner::KnownName(std::string_view name, const xml::XmlScanner& scanner, size_t& index)
 {
     for (size_t k = 0; k < m_fast.knownCount; ++k) {
         const std::string& known = m_fast.known[k];
-        if (known.size() == name.size() && SameBytes(known.data(), name.data(), name.size()))
+        if (known.size() == name.size() && SameBytes(known.data(), name.data(), name.size())) {
+            index = k;
             return true;
+        }
     }
     if (!IsPlainAttributeName(name, scanner))
         return false;
-    if (m_fast.knownCount < m_fast.known.size())
-        m_fast.known[m_fast.knownCount++] = name;
+    index = m_fast.knownCount;
+    if (index < m_fast.known.size()) {
+        m_fast.known[index] = name;
+        std::string_view local;
+        Classify(name, m_fast.knownNs[index], local, m_fast.knownSlot[index]);
+        ++m_fast.knownCount;
+    }
     return true;
+}
+
+// The namespace, local name and cell slot of a qualified attribute name.
+void OdsXmlScanner::Classify(std::string_view name, OdsNs& ns, std::string_view& local, uint8_t& slot) const
+{
+    ns = OdsNs::Other;
+    local = {};
+    if (HasPrefix(name, m_fast.tablePrefix)) {
+        ns = OdsNs::Table;
+        local = name.substr(m_fast.tablePrefix.size());
+    } else if (HasPrefix(name, m_fast.officePrefix)) {
+        ns = OdsNs::Office;
+        local = name.substr(m_fast.officePrefix.size());
+    }
+    slot = CellSlotOf(ns, local);
 }
 
 // The qualified names the direct path compares with, from the bindings in scope. It is
@@ -285,7 +378,8 @@ size_t OdsXmlScanner::ReadElement(std::string_view buffer, const xml::XmlScanner
             continue;
         // White space before '=', a declaration, a reference or a line end in a value:
         // the general way.
-        const char* equals = KnownNameEnd(data + i, data + size, nameCount);
+        size_t index = 0; // of the name among the known ones
+        const char* equals = KnownNameEnd(data + i, data + size, nameCount, index);
         const bool known = equals != nullptr;
         if (!known) {
             equals = FindNameEnd(data + i, data + size);
@@ -296,7 +390,8 @@ size_t OdsXmlScanner::ReadElement(std::string_view buffer, const xml::XmlScanner
         if (equals + 1 >= data + size || nameCount == std::size(names))
             return 0;
         const char quote = equals[1];
-        if ((quote != '"' && quote != '\'') || (!known && (name.starts_with("xmlns") || !KnownName(name, scanner))))
+        if ((quote != '"' && quote != '\'')
+            || (!known && (name.starts_with("xmlns") || !KnownName(name, scanner, index))))
             return 0;
         for (size_t k = 0; k < nameCount; ++k) {
             if (std::string_view(names[k].data, names[k].size) == name)
@@ -311,20 +406,25 @@ size_t OdsXmlScanner::ReadElement(std::string_view buffer, const xml::XmlScanner
         if (!IsAcceptedText(value, true, check))
             return 0;
         i = static_cast<size_t>(close + 1 - data);
-        OdsNs ns = OdsNs::Other;
+        // A known name was sorted when first met; one past the list is sorted each time.
+        OdsNs ns;
         std::string_view local;
-        if (HasPrefix(name, m_fast.tablePrefix)) {
-            ns = OdsNs::Table;
-            local = name.substr(m_fast.tablePrefix.size());
-        } else if (HasPrefix(name, m_fast.officePrefix)) {
-            ns = OdsNs::Office;
-            local = name.substr(m_fast.officePrefix.size());
+        uint8_t slot;
+        if (index < m_fast.knownCount) {
+            ns = m_fast.knownNs[index];
+            slot = m_fast.knownSlot[index];
+            local = name.substr(ns == OdsNs::Table ? m_fast.tablePrefix.size()
+                    : ns == OdsNs::Office          ? m_fast.officePrefix.size()
+                                                   : 0);
+        } else {
+            Classify(name, ns, local, slot);
         }
         if (ns == OdsNs::Other)
             continue;
         if (attributes.count == attributes.entries.size())
             return 0;
         attributes.entries[attributes.count++] = { ns, local.data(), local.size(), value.data(), value.size() };
+        attributes.slots[slot] = value;
     }
     // The content: plain paragraphs, perhaps with white space between them.
     std::array<std::string_view, 4> paragraphs; // the first paragraphCount are set

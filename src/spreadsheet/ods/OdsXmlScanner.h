@@ -33,8 +33,11 @@ public:
 private:
     size_t ReadElement(std::string_view buffer, const xml::XmlScanner& scanner) override;
     void PrepareFastCells(const xml::XmlScanner& scanner);
-    bool KnownName(std::string_view name, const xml::XmlScanner& scanner);
-    const char* KnownNameEnd(const char* from, const char* end, size_t place);
+    // Whether name may be taken; index is its place among the known names (knownCount
+    // or past when the list is full).
+    bool KnownName(std::string_view name, const xml::XmlScanner& scanner, size_t& index);
+    const char* KnownNameEnd(const char* from, const char* end, size_t place, size_t& index);
+    void Classify(std::string_view name, OdsNs& ns, std::string_view& local, uint8_t& slot) const;
 
     OdsContentHandler& m_handler;
     OdsXmlAdapter m_adapter;
@@ -52,6 +55,8 @@ private:
         std::string tablePrefix; // "table:"
         std::string officePrefix; // "office:"
         std::array<std::string, 8> known; // attribute names found valid and bound
+        std::array<OdsNs, 8> knownNs {}; // the namespace of each
+        std::array<uint8_t, 8> knownSlot {}; // and where a cell's attributes keep it
         size_t knownCount = 0;
         std::array<uint8_t, 4> lastAt {}; // which known name came at each place in the last cell
     } m_fast;

@@ -226,6 +226,35 @@ TEST(OdsValues, WorksheetsGiveValuesInRawAndIsoStylesAndTheSameDisplayedText)
     EXPECT_EQ(handedOver, thrice(raw));
 }
 
+// A workbook opened for its displayed texts alone keeps no values: every style then gives
+// the displayed text, in each worksheet, the second read on from where the first one stopped too.
+TEST(OdsValues, WorkbooksOpenedWithoutValuesGiveTheDisplayedTextInEveryStyle)
+{
+    const std::string row = "<table:table-row>"
+                            "<table:table-cell office:value-type=\"percentage\" office:value=\"0.125\">"
+                            "<text:p>13%</text:p></table:table-cell>"
+                            "<table:table-cell office:value-type=\"date\" office:date-value=\"2023-03-15\">"
+                            "<text:p>15/03/23</text:p></table:table-cell>"
+                            "</table:table-row>";
+    const std::string document = Flat(row + "</table:table><table:table table:name=\"T\">" + row);
+    const std::vector<std::string> displayed = { "13%", "15/03/23" };
+    const std::vector<std::string> raw = { "0.125", "2023-03-15" };
+    const std::vector<std::string> iso = { "13%", "2023-03-15" };
+    for (const bool keep : { true, false }) {
+        Application application;
+        application.KeepRecordedValues(keep);
+        auto book = application.OpenBytes(document, "k.fods");
+        size_t sheets = 0;
+        for (Worksheet& sheet : book->Worksheets()) {
+            ++sheets;
+            EXPECT_EQ(Texts(sheet, CellTextStyle::Displayed), displayed) << keep;
+            EXPECT_EQ(Texts(sheet, CellTextStyle::Raw), keep ? raw : displayed) << keep;
+            EXPECT_EQ(Texts(sheet, CellTextStyle::IsoDates), keep ? iso : displayed) << keep;
+        }
+        EXPECT_EQ(sheets, 2u);
+    }
+}
+
 // A value that cannot be read leaves the displayed text standing in every style; one that
 // can is the raw text whatever the paragraph shows.
 TEST(OdsValues, UnreadableValuesLeaveTheTextInEveryStyle)

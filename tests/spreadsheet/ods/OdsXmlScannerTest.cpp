@@ -161,6 +161,68 @@ TEST(OdsXmlScanner, ReadsPlainCellsAsTheGeneralPathDoes)
     }
 }
 
+// A sink that records each cell with the value kept beside its text, and the merges.
+class ValueSink final : public OdsCellSink {
+public:
+    bool Add(int32_t row, int32_t column, std::string_view text) override
+    {
+        return AddWithValue(row, column, text, {}, OdsValueKind::None);
+    }
+    bool AddWithValue(
+        int32_t row, int32_t column, std::string_view text, std::string_view value, OdsValueKind kind) override
+    {
+        cells.push_back(std::to_string(row) + "," + std::to_string(column) + "=" + std::string(text) + "|"
+            + std::string(value) + "|" + std::to_string(static_cast<int>(kind)));
+        return true;
+    }
+    SheetLayout* Layout() override { return &layout; }
+    std::vector<std::string> cells;
+    SheetLayout layout;
+};
+
+TEST(OdsXmlScanner, ReadsACellsAttributesInOnePassAsLookupsDo)
+{
+    // The direct path finds a cell's attributes in one pass over them, the general path
+    // by looking each up: every value type, the attribute of another type beside it,
+    // names alike in length or spelling, and names of the other namespace.
+    const std::string cells
+        = "<table:table table:name=\"S\"><table:table-row>"
+          "<table:table-cell office:date-value=\"2020-01-02\" office:value=\"5\" office:value-type=\"date\">"
+          "<text:p>02/01/20</text:p></table:table-cell>"
+          "<table:table-cell office:value-type=\"time\" office:time-value=\"PT36H\" office:date-value=\"2020-01-02\">"
+          "<text:p>36:00</text:p></table:table-cell>"
+          "<table:table-cell office:boolean-value=\"1\" office:value-type=\"boolean\"><text:p>WAHR</text:p>"
+          "</table:table-cell>"
+          "<table:table-cell office:value-type=\"percentage\" office:value=\"0.5\" office:string-value=\"x\">"
+          "<text:p>50%</text:p></table:table-cell>"
+          "<table:table-cell office:value-type=\"string\" office:string-value=\"shown\" office:value=\"3\"/>"
+          "<table:table-cell office:value-type=\"float\" office:valuf=\"4\" office:values=\"4\"/>"
+          "<table:table-cell table:value-type=\"float\" table:value=\"6\"><text:p>six</text:p></table:table-cell>"
+          "<table:table-cell office:number-columns-repeated=\"3\" table:number-columns-repeatee=\"3\">"
+          "<text:p>one</text:p></table:table-cell>"
+          "<table:table-cell table:number-rows-spanned=\"2\" office:value-type=\"currency\" office:value=\"1.50\""
+          " table:number-columns-spanned=\"3\"><text:p>1,50 \xE2\x82\xAC</text:p></table:table-cell>"
+          "<table:covered-table-cell table:number-columns-repeated=\"2\"/>"
+          "<table:table-cell table:number-columns-repeated=\"2\" office:value-type=\"float\" office:value=\"7\">"
+          "<text:p>7</text:p></table:table-cell>"
+          "</table:table-row></table:table>";
+    const std::vector<std::string> expected
+        = { "1,1=02/01/20|2020-01-02|2", "1,2=36:00|1.5|1", "1,3=WAHR|TRUE|1", "1,4=50%|0.5|1", "1,5=shown||0",
+              "1,7=six||0", "1,8=one||0", "1,9=1,50 \xE2\x82\xAC|1.5|1", "1,12=7||0", "1,13=7||0" };
+    for (const bool direct : { true, false }) {
+        ValueSink sink;
+        OdsContentHandler handler(0, &sink, uint64_t { 1 } << 30);
+        OdsXmlScanner scanner(handler, direct);
+        scanner.Feed(Document(cells), true);
+        EXPECT_EQ(sink.cells, expected) << (direct ? "direct" : "general");
+        ASSERT_EQ(sink.layout.MergedAreas().size(), 1u) << (direct ? "direct" : "general");
+        const CellRange merge = sink.layout.MergedAreas()[0];
+        EXPECT_EQ(std::vector<int32_t>({ merge.firstRow, merge.firstColumn, merge.lastRow, merge.lastColumn }),
+            std::vector<int32_t>({ 1, 9, 2, 11 }))
+            << (direct ? "direct" : "general");
+    }
+}
+
 TEST(OdsXmlScanner, ResolvesPrefixesThroughDeclaredNamespaces)
 {
     // Any prefix a writer chose works; a redeclared prefix holds only inside its element.
