@@ -81,6 +81,16 @@ struct Section {
     std::string denominatorPattern; // the denominator's placeholders
     bool hasGeneral = false;
     bool hasPlaceholders = false;
+    // A plain fixed-point section: literals, then integer placeholders of which the '0's
+    // come last (#,##0), then a point and only '0' fraction placeholders, then literals,
+    // no exponent or fraction. Its numbers are rounded and written as integers
+    // (RenderNumber) rather than digit by digit; tokens [plainDigitsFrom, plainDigitsTo)
+    // are its placeholders and point.
+    bool plainFixed = false;
+    bool plainPoint = false; // the point is shown (even with no fraction placeholders)
+    uint32_t integerZeros = 0; // the fewest integer digits shown
+    uint32_t plainDigitsFrom = 0;
+    uint32_t plainDigitsTo = 0;
 
     // Dates and times.
     bool twelveHour = false;

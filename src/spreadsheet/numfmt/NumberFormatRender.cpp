@@ -464,8 +464,68 @@ void RenderFraction(const Section& s, double x, std::string& out)
     }
 }
 
+constexpr uint64_t kIntegerPowersOfTen[] = { 1u, 10u, 100u, 1000u, 10000u, 100000u, 1000000u, 10000000u, 100000000u,
+    1000000000u, 10000000000u, 100000000000u, 1000000000000u, 10000000000000u, 100000000000000u, 1000000000000000u,
+    10000000000000000u, 100000000000000000u, 1000000000000000000u, 10000000000000000000u };
+
+// A plain fixed-point section (Section::plainFixed) renders x, not negative, with its
+// integer and fraction taken as integers: the 15 digits the application keeps, rounded
+// half up to the fraction placeholders, as RenderDecimalSection rounds the digits
+// themselves. False, with nothing appended, for a value that way cannot take (beyond
+// 10^15 or below 10^-8, or scaled past what 64 bits hold); the digit by digit way takes it.
+bool RenderPlainFixed(const Section& s, double x, std::string& out)
+{
+    uint64_t rounded = 0; // x x 10^fractionDigits, rounded
+    if (x != 0.0) {
+        uint64_t n = 0;
+        int scale = 0;
+        if (!RoundToFifteenDigits(x, n, scale))
+            return false;
+        // x ~ n x 10^-scale, shown as x x 10^s.scale with fractionDigits after the point.
+        const int drop = scale - s.scale - static_cast<int>(s.fractionDigits);
+        if (drop < -4 || drop >= static_cast<int>(std::size(kIntegerPowersOfTen)))
+            return false; // n < 10^16 times 10^4 still fits in 64 bits
+        if (drop <= 0) {
+            rounded = n * kIntegerPowersOfTen[-drop];
+        } else {
+            const uint64_t unit = kIntegerPowersOfTen[drop];
+            rounded = n / unit + (n % unit >= unit / 2 ? 1 : 0);
+        }
+    }
+    if (s.integerZeros > 256)
+        return false;
+    const uint64_t fractionUnit = kIntegerPowersOfTen[s.fractionDigits];
+    uint64_t integer = rounded / fractionUnit;
+    uint64_t fraction = rounded % fractionUnit;
+
+    // Right to left into a buffer: the fraction, the point, then the integer with its
+    // separators: 15 fraction digits, a point, 256 integer digits (20 at most, or the
+    // integer placeholders' zeros) and a separator for every three of them at most.
+    char buffer[16 + 256 + 86];
+    char* const end = buffer + sizeof buffer;
+    char* p = end;
+    for (uint32_t i = 0; i < s.fractionDigits; ++i, fraction /= 10)
+        *--p = static_cast<char>('0' + fraction % 10);
+    if (s.plainPoint)
+        *--p = '.';
+    for (uint32_t position = 0; integer != 0 || position < s.integerZeros; ++position, integer /= 10) {
+        if (s.thousands && position > 0 && position % 3 == 0)
+            *--p = ',';
+        *--p = static_cast<char>('0' + integer % 10);
+    }
+    const std::vector<Token>& tokens = s.tokens;
+    for (uint32_t i = 0; i < s.plainDigitsFrom; ++i)
+        AppendLiteral(s, tokens[i], out);
+    out.append(p, static_cast<size_t>(end - p));
+    for (size_t i = s.plainDigitsTo; i < tokens.size(); ++i)
+        AppendLiteral(s, tokens[i], out);
+    return true;
+}
+
 void RenderDecimalSection(const Section& s, double x, std::string& out)
 {
+    if (s.plainFixed && RenderPlainFixed(s, x, out))
+        return;
     Decimal d = ToDecimal(x);
     if (!d.Zero())
         d.point += s.scale;
