@@ -767,6 +767,43 @@ void MarkPlainFixed(Section& section)
     section.plainDigitsTo = static_cast<uint32_t>(to);
 }
 
+// Sets Section::plainDateLength for a Gregorian date section of literals, years, months,
+// days, clock times and AM/PM.
+void MarkPlainDate(Section& section)
+{
+    if (section.kind != SectionKind::Date || section.hijri)
+        return;
+    uint32_t length = 0;
+    for (const Token& token : section.tokens) {
+        switch (token.kind) {
+        case TokenKind::Literal:
+            length += token.length;
+            break;
+        case TokenKind::Year:
+            length += 4;
+            break;
+        case TokenKind::Month:
+        case TokenKind::Day:
+            length += 9; // September, Wednesday
+            break;
+        case TokenKind::Hour:
+        case TokenKind::Minute:
+        case TokenKind::Second:
+        case TokenKind::AmPm:
+            length += 2;
+            break;
+        case TokenKind::SubSecond:
+            length += 1 + token.count;
+            break;
+        default:
+            return;
+        }
+        if (length > kMaxPlainDateLength)
+            return;
+    }
+    section.plainDateLength = std::max<uint32_t>(length, 1);
+}
+
 } // namespace
 
 bool ParseFormatCode(std::string_view code, ParsedFormat& parsed)
@@ -815,6 +852,7 @@ bool ParseFormatCode(std::string_view code, ParsedFormat& parsed)
             return false;
         parser.Resolve();
         MarkPlainFixed(parsed.sections[s]);
+        MarkPlainDate(parsed.sections[s]);
     }
     const Section& first = parsed.sections[0];
     parsed.general = count == 1 && first.condition == ConditionOp::None && first.tokens.size() == 1

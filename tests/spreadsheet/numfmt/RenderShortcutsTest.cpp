@@ -13,17 +13,19 @@ using namespace vellumcast::spreadsheet::numfmt;
 namespace {
 
 // The value through the format as parsed, and through the same format with every section
-// denied the plain fixed-point shortcut.
-std::pair<std::string, std::string> BothWays(const std::string& code, double value)
+// denied the shortcuts.
+std::pair<std::string, std::string> BothWays(const std::string& code, double value, bool date1904 = false)
 {
     ParsedFormat fast;
     EXPECT_TRUE(ParseFormatCode(code, fast)) << code;
     ParsedFormat slow = fast;
-    for (Section& section : slow.sections)
+    for (Section& section : slow.sections) {
         section.plainFixed = false;
+        section.plainDateLength = 0;
+    }
     std::pair<std::string, std::string> texts;
-    RenderNumber(fast, value, false, texts.first);
-    RenderNumber(slow, value, false, texts.second);
+    RenderNumber(fast, value, date1904, texts.first);
+    RenderNumber(slow, value, date1904, texts.second);
     return texts;
 }
 
@@ -64,6 +66,68 @@ TEST(RenderShortcuts, FormatsThePlainWayCannotShowAreLeftToTheGeneralWay)
         ASSERT_TRUE(ParseFormatCode(code, parsed));
         for (const Section& section : parsed.sections)
             EXPECT_FALSE(section.plainFixed) << code;
+    }
+}
+
+TEST(RenderShortcuts, GeneralDecimalsMatchTheDigitByDigitWay)
+{
+    std::vector<double> values
+        = { 1.5, 1.0000000005, 1.00000000049, 9.9999999995, 99999999999.5, 99999999999.4, 12345678901.2, 1234567890.55,
+              123456789.125, 0.1 + 0.2 + 1.0, 142857.142857142857, 1e11 - 0.001, 2.675, 1.0 + 1e-15, 7.0 / 3.0 };
+    std::mt19937_64 random(5);
+    std::uniform_real_distribution<double> exponent(0.0, 11.0);
+    for (int i = 0; i < 20000; ++i)
+        values.push_back(std::pow(10.0, exponent(random)));
+    std::uniform_int_distribution<int64_t> sevenths(-1000000, 1000000);
+    for (int i = 0; i < 5000; ++i)
+        values.push_back(static_cast<double>(sevenths(random)) / 7.0);
+    for (const double value : values) {
+        std::string fast, slow;
+        AppendGeneral(value, fast);
+        AppendGeneral(value, slow, false);
+        ASSERT_EQ(fast, slow) << value;
+    }
+    std::string text;
+    AppendGeneral(142857.0 / 7.0, text);
+    EXPECT_EQ(text, "20408.14286");
+    text.clear();
+    AppendGeneral(99999999999.5, text);
+    EXPECT_EQ(text, "1E+11");
+}
+
+TEST(RenderShortcuts, PlainDatesMatchTheTokenByTokenWay)
+{
+    const std::vector<std::string> codes = { "m/d/yyyy", "yyyy\\-mm\\-dd hh:mm", "d-mmm-yy", "mmmm d, yyyy",
+        "dddd dd mmmmm", "ddd mmm", "h:mm AM/PM", "h:mm:ss a/p", "hh:mm:ss.000", "mm:ss.0", "ss.00", "yy/m/d h:m:s",
+        "[$-409]mmmm;@", "\"Week of\" mmm d, yyyy \"at\" h AM/PM" };
+    std::vector<double> values = { 0.0, 1.0, 59.0, 60.0, 61.0, 0.5, 0.99999, 0.999999999, 1.0 / 86400.0 / 2.0,
+        45291.999994, 2958465.0, 2958465.99999999, 36526.25 };
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> serial(0.0, 2958466.0);
+    for (int i = 0; i < 3000; ++i)
+        values.push_back(serial(random));
+    for (const std::string& code : codes) {
+        ParsedFormat parsed;
+        ASSERT_TRUE(ParseFormatCode(code, parsed));
+        EXPECT_NE(parsed.sections[0].plainDateLength, 0u) << code; // else the comparison tests nothing
+        for (const double value : values) {
+            for (const bool date1904 : { false, true }) {
+                const auto [fast, slow] = BothWays(code, value, date1904);
+                ASSERT_EQ(fast, slow) << code << " " << value << (date1904 ? " 1904" : "");
+            }
+        }
+    }
+    EXPECT_EQ(BothWays("yyyy\\-mm\\-dd hh:mm", 45292.75).first, "2024-01-01 18:00");
+    EXPECT_EQ(BothWays("dddd, mmmm d AM/PM", 45292.75).first, "Monday, January 1 PM");
+}
+
+TEST(RenderShortcuts, DatesThePlainWayCannotShowAreLeftToTheGeneralWay)
+{
+    for (const char* code : { "[h]:mm:ss", "[mm]:ss", "B2yyyy-mm-dd", "bbbb-mm-dd", "e/m/d", "0.00" }) {
+        ParsedFormat parsed;
+        ASSERT_TRUE(ParseFormatCode(code, parsed));
+        for (const Section& section : parsed.sections)
+            EXPECT_EQ(section.plainDateLength, 0u) << code;
     }
 }
 
