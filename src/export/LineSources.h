@@ -1,7 +1,6 @@
 #pragma once
-// Where the export procedures find the cells of each line they compose: the recorded
-// cells of a loaded worksheet, line by line, and the rows the engine hands over while it
-// still loads one. Internal to the export layer.
+// The lines the export procedures compose from a worksheet's rows, whether it is loaded
+// or still loading. Internal to the export layer.
 
 #include "spreadsheet/Workbook.h"
 
@@ -14,57 +13,34 @@ namespace vellumcast::exporting {
 // Whether a walk goes along rows (one line per row) or down columns.
 enum class Lines { Rows, Columns };
 
-// The cells of each line that the file records, in line order, for walks that leave
-// blank cells out: they visit what exists, never the whole rectangle.
-class RecordedLines {
+// The rows a worksheet's lines are composed from, in order: the row of the next line, and
+// with blank cells kept the columns every line spans. Of a loaded worksheet they are its
+// range, fixed. Of one composed while it loads they are taken from the first rows handed
+// over, and once it is loaded they must turn out to be its used range.
+class RowLines {
 public:
-    RecordedLines(spreadsheet::Worksheet& sheet, Lines lines)
-        : m_rows(sheet.Rows())
-        , m_columns(lines == Lines::Columns)
-    {
-        if (m_columns)
-            m_order = m_rows.ColumnMajorOrder();
-    }
-
-    // The rows the cells visited lie in, to read their texts.
-    const spreadsheet::RowBatch& Rows() const { return m_rows; }
-
-    // Visits the recorded cells of line `position`; positions must come in ascending order.
-    template <typename Visit> void ForEachOn(int32_t position, Visit&& visit)
-    {
-        if (m_columns) {
-            for (; m_next < m_order.size() && m_rows.CellAt(m_order[m_next]).column == position; ++m_next)
-                visit(m_rows.CellAt(m_order[m_next]));
-            return;
-        }
-        while (m_next < m_rows.RowCount() && m_rows.RowNumber(m_next) < position)
-            ++m_next;
-        if (m_next == m_rows.RowCount() || m_rows.RowNumber(m_next) != position)
-            return;
-        for (size_t i = m_rows.CellsBegin(m_next); i < m_rows.CellsEnd(m_next); ++i)
-            visit(m_rows.CellAt(i));
-    }
-
-private:
-    spreadsheet::RowBatch m_rows;
-    bool m_columns;
-    std::vector<uint32_t> m_order;
-    size_t m_next = 0;
-};
-
-// The lines of a worksheet composed while it loads, one per row: the row each line
-// stands for, and with blank cells kept the columns every line spans, taken from the
-// first rows handed over. Once loaded they must turn out to be the used range's.
-class StreamedLines {
-public:
-    explicit StreamedLines(bool blankCellsKept)
+    // Lines to be taken from the rows handed over.
+    explicit RowLines(bool blankCellsKept)
         : m_blankCellsKept(blankCellsKept)
+    {
+    }
+    // The lines of range.
+    explicit RowLines(const spreadsheet::CellRange& range)
+        : m_blankCellsKept(true)
+        , m_fixed(true)
+        , m_firstRow(range.firstRow)
+        , m_next(range.firstRow)
+        , m_lastRow(range.lastRow)
+        , m_firstColumn(range.firstColumn)
+        , m_lastColumn(range.lastColumn)
     {
     }
 
     // Takes in a batch of rows; false when one reaches past the columns composed so far.
     bool Take(const spreadsheet::RowBatch& rows)
     {
+        if (m_fixed)
+            return true;
         int32_t first = spreadsheet::kMaxColumns, last = 1;
         for (size_t r = 0; r < rows.RowCount(); ++r) {
             first = std::min<int32_t>(first, rows.CellAt(rows.CellsBegin(r)).column);
@@ -90,7 +66,10 @@ public:
             && (!m_blankCellsKept || (range.firstColumn == m_firstColumn && range.lastColumn == m_lastColumn));
     }
 
+    // Whether the lines are a range given beforehand.
+    bool Fixed() const { return m_fixed; }
     int32_t FirstRow() const { return m_firstRow; }
+    int32_t LastRow() const { return m_lastRow; } // the grid's last row unless fixed
     int32_t Next() const { return m_next; } // the row of the next line
     void Advance() { ++m_next; }
     int32_t FirstColumn() const { return m_firstColumn; }
@@ -99,8 +78,10 @@ public:
 
 private:
     bool m_blankCellsKept;
+    bool m_fixed = false;
     int32_t m_firstRow = 0;
     int32_t m_next = 0;
+    int32_t m_lastRow = spreadsheet::kMaxRows;
     int32_t m_firstColumn = 1;
     int32_t m_lastColumn = 1;
 };

@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-#include <vector>
 
 namespace vellumcast::spreadsheet {
 
@@ -61,10 +60,6 @@ public:
     double ShareRead() const { return m_shareRead; }
     // No rows follow these.
     bool EndOfSheet() const { return m_endOfSheet; }
-
-    // The indexes of the cells in column-major order: by column, each column's cells in
-    // ascending rows.
-    std::vector<uint32_t> ColumnMajorOrder() const;
 
 private:
     friend class SheetData;

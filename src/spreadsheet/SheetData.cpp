@@ -40,20 +40,6 @@ bool CellErrorFromText(std::string_view text, CellError& error)
     return false;
 }
 
-std::vector<uint32_t> RowBatch::ColumnMajorOrder() const
-{
-    // A counting sort by column keeps the row-major order within each column.
-    const size_t first = m_rowCount == 0 ? 0 : CellsBegin(0);
-    std::vector<uint32_t> start(kMaxColumns + 2, 0);
-    for (size_t i = first; i < m_endCell; ++i)
-        ++start[CellAt(i).column + 1];
-    std::partial_sum(start.begin(), start.end(), start.begin());
-    std::vector<uint32_t> order(m_endCell - first);
-    for (size_t i = first; i < m_endCell; ++i)
-        order[start[CellAt(i).column]++] = static_cast<uint32_t>(i);
-    return order;
-}
-
 RowBatch SheetData::AllRows() const
 {
     return RowBatch(m_rows.data(), m_rows.size(), m_cells.size(), m_cells.BlockTable(), 0, m_pool, m_poolDropped,

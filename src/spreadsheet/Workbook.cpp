@@ -47,7 +47,7 @@ void SetLoadBesideWalkThreshold(uint64_t bytes)
 Worksheet::Worksheet(Workbook& owner, size_t index)
     : m_owner(&owner)
     , m_index(index)
-    , m_data(std::make_unique<SheetData>())
+    , m_data(std::make_shared<SheetData>())
     , m_layout(std::make_unique<SheetLayout>())
 {
 }
@@ -168,6 +168,12 @@ RowBatch Worksheet::Rows()
 {
     EnsureLoaded(true);
     return m_data->AllRows();
+}
+
+HeldRows Worksheet::HoldRows()
+{
+    EnsureLoaded(true);
+    return HeldRows(m_data->AllRows(), m_data);
 }
 
 size_t Worksheet::CellCount()
@@ -294,7 +300,10 @@ void Worksheet::Unload()
         return;
     }
     m_failedLoad = nullptr;
-    m_data->Clear();
+    if (m_data.use_count() > 1) // held: the holder keeps these cells, the next load fills others
+        m_data = std::make_shared<SheetData>();
+    else
+        m_data->Clear();
     m_layout->Clear();
     m_loaded = false;
     if (m_owner->m_loadedSheet == this)

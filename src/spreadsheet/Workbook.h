@@ -24,6 +24,24 @@ class Workbook;
 class SheetData;
 class SheetLayout;
 
+// A worksheet's loaded rows, held: they stay readable for as long as the hold lasts, even
+// when the worksheet is let go of meanwhile. Then they are no longer the worksheet's: it
+// loads anew when next read, and the hold keeps only the memory of the rows it holds.
+class HeldRows {
+public:
+    const RowBatch& Rows() const { return m_rows; }
+
+private:
+    friend class Worksheet;
+    HeldRows(RowBatch rows, std::shared_ptr<const SheetData> cells)
+        : m_rows(rows)
+        , m_cells(std::move(cells))
+    {
+    }
+    RowBatch m_rows;
+    std::shared_ptr<const SheetData> m_cells;
+};
+
 // The fewest bytes a worksheet's load must read for Worksheet::VisitRowsWhileLoading to
 // load it on a second thread: below it, a thread costs more than it saves. Defaults to
 // 1 MiB. Worksheets whose size is unknown beforehand count as large.
@@ -56,6 +74,9 @@ public:
     // The rows that hold cells, for walks that visit only the recorded ones. Loads the
     // worksheet on first use, as UsedRange does; valid until it is unloaded.
     RowBatch Rows();
+    // The same rows, held (HeldRows): a walk that lets events run between its cells reads
+    // them safely even if something lets the worksheet go meanwhile.
+    HeldRows HoldRows();
 
     // The areas merged into one cell, in the grid, in order of first row then first
     // column, none overlapping another (SheetLayout::Finish says which of overlapping
@@ -116,7 +137,7 @@ private:
     std::exception_ptr m_failedLoad; // what the last load beside this thread threw
     bool m_loadingAside = false;
     bool m_unloadWhenLoaded = false; // Unload was called during a load beside
-    std::unique_ptr<SheetData> m_data;
+    std::shared_ptr<SheetData> m_data; // shared with the holds on its rows
     std::unique_ptr<SheetLayout> m_layout; // as complete as m_data
 };
 
