@@ -3,9 +3,11 @@
 #include "spreadsheet/numfmt/NumberFormatParts.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace vellumcast::spreadsheet::numfmt {
 
@@ -135,6 +137,37 @@ Decimal ToDecimal(double absValue)
 constexpr uint64_t kIntegerPowersOfTen[] = { 1u, 10u, 100u, 1000u, 10000u, 100000u, 1000000u, 10000000u, 100000000u,
     1000000000u, 10000000000u, 100000000000u, 1000000000000u, 10000000000000u, 100000000000000u, 1000000000000000u,
     10000000000000000u, 100000000000000000u, 1000000000000000000u, 10000000000000000000u };
+
+// n divided by 10^k, and the remainder. Each power has a function of its own, whose
+// constant divisor the compiler turns into a multiplication: a division instruction by a
+// divisor known only at run time takes many times longer, and a number is divided twice.
+struct QuotientAndRemainder {
+    uint64_t quotient;
+    uint64_t remainder;
+};
+template <size_t K> QuotientAndRemainder DivideByTenTo(uint64_t n)
+{
+    return { n / kIntegerPowersOfTen[K], n % kIntegerPowersOfTen[K] };
+}
+template <size_t... K>
+constexpr std::array<QuotientAndRemainder (*)(uint64_t), sizeof...(K)> DividersByTen(std::index_sequence<K...>)
+{
+    return { &DivideByTenTo<K>... };
+}
+constexpr auto kDividersByTen = DividersByTen(std::make_index_sequence<std::size(kIntegerPowersOfTen)>());
+
+// k lies below 20.
+QuotientAndRemainder DividePowerOfTen(uint64_t n, size_t k)
+{
+    return kDividersByTen[k](n);
+}
+
+// n / 10^k rounded half up, k from 1 to 19.
+uint64_t RoundedDivision(uint64_t n, size_t k)
+{
+    const QuotientAndRemainder division = DividePowerOfTen(n, k);
+    return division.quotient + (division.remainder >= kIntegerPowersOfTen[k] / 2 ? 1 : 0);
+}
 
 // Keeps `keep` significant digits (counted from the first one), rounding half up.
 void RoundDigits(Decimal& d, int keep)
@@ -494,15 +527,14 @@ bool RenderPlainFixed(const Section& s, double x, std::string& out)
         if (drop <= 0) {
             rounded = n * kIntegerPowersOfTen[-drop];
         } else {
-            const uint64_t unit = kIntegerPowersOfTen[drop];
-            rounded = n / unit + (n % unit >= unit / 2 ? 1 : 0);
+            rounded = RoundedDivision(n, static_cast<size_t>(drop));
         }
     }
     if (s.integerZeros > 256)
         return false;
-    const uint64_t fractionUnit = kIntegerPowersOfTen[s.fractionDigits];
-    uint64_t integer = rounded / fractionUnit;
-    uint64_t fraction = rounded % fractionUnit;
+    const QuotientAndRemainder split = DividePowerOfTen(rounded, s.fractionDigits);
+    uint64_t integer = split.quotient;
+    uint64_t fraction = split.remainder;
 
     // Right to left into a buffer: the fraction, the point, then the integer with its
     // separators: 15 fraction digits, a point, 256 integer digits (20 at most, or the
@@ -753,8 +785,9 @@ void RenderDate(const Section& s, double value, bool date1904, std::string& out)
     // Round to the precision shown (seconds, or the fraction of seconds), carrying into
     // minutes, hours and days.
     const int64_t ticks = static_cast<int64_t>(std::floor(value * 86400.0 * static_cast<double>(ticksPerSecond) + 0.5));
-    const int64_t totalSeconds = ticks / ticksPerSecond;
-    const int64_t subTicks = ticks % ticksPerSecond;
+    // Whole seconds, the common case, need no division by a divisor known only now.
+    const int64_t totalSeconds = ticksPerSecond == 1 ? ticks : ticks / ticksPerSecond;
+    const int64_t subTicks = ticksPerSecond == 1 ? 0 : ticks % ticksPerSecond;
     const int64_t days = totalSeconds / 86400;
     if (days > maxSerial) {
         out += Hashes;
@@ -923,11 +956,10 @@ bool AppendGeneralDecimal(double value, std::string& out)
     if (exponent < 0 || exponent > 10)
         return false;
     const int fractionDigits = exponent >= 9 ? 0 : 9 - exponent;
-    const uint64_t unit = kIntegerPowersOfTen[scale - fractionDigits]; // 10^4 to 10^6
-    const uint64_t rounded = n / unit + (n % unit >= unit / 2 ? 1 : 0);
-    const uint64_t fractionUnit = kIntegerPowersOfTen[fractionDigits];
-    uint64_t integer = rounded / fractionUnit;
-    uint64_t fraction = rounded % fractionUnit;
+    const uint64_t rounded = RoundedDivision(n, static_cast<size_t>(scale - fractionDigits)); // by 10^4 to 10^6
+    const QuotientAndRemainder split = DividePowerOfTen(rounded, static_cast<size_t>(fractionDigits));
+    uint64_t integer = split.quotient;
+    uint64_t fraction = split.remainder;
     if (integer >= 100000000000u)
         return false;
     char buffer[24];
