@@ -100,6 +100,8 @@ void SpooledResults::Write(std::string_view bytes)
 {
     const uint64_t held = m_end - m_heldFrom;
     if (held < m_memoryBytes || m_fileFailed) {
+        if (m_memory.capacity() < m_memoryBytes && !m_fileFailed) // grown once, not copied at every doubling
+            m_memory.reserve(m_memoryBytes);
         const size_t room = m_fileFailed ? bytes.size() : static_cast<size_t>(m_memoryBytes - held);
         const size_t here = std::min(room, bytes.size());
         m_memory.append(bytes.data(), here);

@@ -34,6 +34,69 @@ private:
     double m_done = 0;
 };
 
+// Runs the procedure of the save mode of options on one opened workbook.
+void RunProcedure(core::StepRunner& run, ExportContext& context, spreadsheet::Workbook* workbook,
+    const options::ExportOptions& options, const std::string& path, int64_t& resultNumber)
+{
+    ResultSink& results = context.results;
+    switch (options.saveMode) {
+    case options::SaveMode::AllSheets: {
+        std::string text;
+        // The text composed before a failure is still listed, as a partly written file
+        // would have been. The entry is under way from the start, so that what is composed
+        // may go on to the sink as it grows.
+        results.BeginEntry(ResultEntry { ResultFileName(path), {}, 0, {}, options.saveMode });
+        run.Step(222, [&] { ExportAllSheetsToTextFile(context, workbook, options, text); });
+        run.Step(234, [&] {
+            results.Append(std::move(text));
+            results.EndEntry();
+        });
+        return;
+    }
+    case options::SaveMode::EachSheet:
+        run.Step(254, [&] { ExportSheetToTextFile(context, workbook, options, path, resultNumber); });
+        return;
+    case options::SaveMode::EachRow:
+        run.Step(258, [&] { ExportRowToTextFile(context, workbook, options, path, resultNumber); });
+        return;
+    case options::SaveMode::EachColumn:
+        run.Step(262, [&] { ExportColumnToTextFile(context, workbook, options, path, resultNumber); });
+        return;
+    }
+}
+
+// Opens the workbook at path and exports it with the options as they stand now; a
+// workbook that cannot be opened is reported once and passed over. divider is the one
+// chosen last, kept when none is chosen now.
+void ExportWorkbook(ExportRunHost& host, const ExportRunPorts& ports, core::StepRunner& run, ExportContext context,
+    ResultList* list, const std::string& path, std::string& divider, int64_t& resultNumber)
+{
+    spreadsheet::Application application;
+    application.SetYield([&] { ports.pump.Run(); });
+    std::unique_ptr<spreadsheet::Workbook> workbook;
+    if (!run.Step(172, [&] { workbook = host.OpenWorkbook(application, path); }))
+        return;
+    std::optional<ChosenOptions> chosen;
+    run.Step(180, [&] { chosen = host.Options(); });
+    if (chosen && chosen->dividerChosen)
+        divider = chosen->options.divider;
+    const size_t firstNew = list ? list->size() : 0;
+    const SinkMark before = context.results.Mark();
+    if (chosen) {
+        options::ExportOptions options = chosen->options;
+        options.divider = divider;
+        RunProcedure(run, context, workbook.get(), options, path, resultNumber);
+    }
+    // A workbook stopped half-way is left out rather than listed as if whole.
+    if (ports.pump.StopRequested())
+        context.results.RollBack(before);
+    if (list && list->size() > firstNew)
+        host.ResultsAdded(*list, firstNew);
+    if (!workbook->Warnings().empty())
+        host.WorkbookWarnings(workbook->Warnings());
+    // 264 to 268: the workbook is discarded as this returns, never saved
+}
+
 // Runs the export into sink; list, when given, is the sink itself and the host hears of it.
 size_t RunExportTo(ExportRunHost& host, ExportRunPorts ports, ResultSink& results, ResultList* list)
 {
@@ -72,48 +135,8 @@ size_t RunExportTo(ExportRunHost& host, ExportRunPorts ports, ResultSink& result
         run.Step(168, [&] { path = host.WorkbookPath(i); });
         run.Step(170, [&] { host.SetBusy(true); });
 
-        spreadsheet::Application application;
-        application.SetYield([&] { ports.pump.Run(); });
-        std::unique_ptr<spreadsheet::Workbook> workbook;
-        // A workbook that cannot be opened is reported once and passed over.
-        if (run.Step(172, [&] { workbook = host.OpenWorkbook(application, path); })) {
-            std::optional<ChosenOptions> chosen;
-            run.Step(180, [&] { chosen = host.Options(); });
-            if (chosen && chosen->dividerChosen)
-                divider = chosen->options.divider;
-            options::ExportOptions options = chosen ? chosen->options : options::ExportOptions {};
-            options.divider = divider;
-            const std::optional<options::SaveMode> mode = chosen ? std::optional(options.saveMode) : std::nullopt;
-            const size_t firstNew = list ? list->size() : 0;
-            const SinkMark before = results.Mark();
-            ExportContext context { reporter, ports.pump, progress, results };
-            if (mode == options::SaveMode::AllSheets) {
-                std::string text;
-                // The text composed before a failure is still listed, as a partly
-                // written file would have been. The entry is under way from the start,
-                // so that what is composed may go on to the sink as it grows.
-                results.BeginEntry(ResultEntry { ResultFileName(path), {}, 0, {}, *mode });
-                run.Step(222, [&] { ExportAllSheetsToTextFile(context, workbook.get(), options, text); });
-                run.Step(234, [&] {
-                    results.Append(std::move(text));
-                    results.EndEntry();
-                });
-            } else if (mode == options::SaveMode::EachSheet) {
-                run.Step(254, [&] { ExportSheetToTextFile(context, workbook.get(), options, path, resultNumber); });
-            } else if (mode == options::SaveMode::EachRow) {
-                run.Step(258, [&] { ExportRowToTextFile(context, workbook.get(), options, path, resultNumber); });
-            } else if (mode == options::SaveMode::EachColumn) {
-                run.Step(262, [&] { ExportColumnToTextFile(context, workbook.get(), options, path, resultNumber); });
-            }
-            // A workbook stopped half-way is left out rather than listed as if whole.
-            if (ports.pump.StopRequested())
-                results.RollBack(before);
-            if (list && list->size() > firstNew)
-                host.ResultsAdded(*list, firstNew);
-            if (!workbook->Warnings().empty())
-                host.WorkbookWarnings(workbook->Warnings());
-            workbook.reset(); // 264 to 268: the workbook is discarded, never saved
-        }
+        ExportWorkbook(
+            host, ports, run, { reporter, ports.pump, progress, results }, list, path, divider, resultNumber);
         if (!ports.pump.StopRequested())
             run.Step(270, [&] { progress.Set(100); });
         run.Step(272, [&] { host.SetBusy(false); });

@@ -49,8 +49,11 @@ public:
         else if (m_quoteCells)
             AddQuoted(line, text);
         else
-            line += text;
-        line += m_divider;
+            line.append(text.data(), text.size());
+        if (m_divider.size() == 1) // the usual tab or comma, as one byte
+            line.push_back(m_divider.front());
+        else
+            line += m_divider;
     }
 
     // The bytes of the line composed so far.
