@@ -2,7 +2,9 @@
 // The shared strings of a workbook: one block of text and where each string ends. A
 // workbook's cells look their strings up in no order while they are exported; two compact
 // arrays keep those lookups in the processor's caches far more often than a separately
-// allocated string apiece would.
+// allocated string apiece would. The ends are kept in 32 bits while the text fits them
+// (every real workbook's does), half the memory the lookups miss the caches on, and in 64
+// bits once it outgrows them.
 
 #include <cstdint>
 #include <string>
@@ -13,25 +15,63 @@ namespace vellumcast::spreadsheet {
 
 class SharedStringTable {
 public:
+    SharedStringTable() = default;
+    // A table whose ends stay in 32 bits up to narrowLimit bytes of text, for tests that
+    // cross that limit without 4 GiB of text.
+    explicit SharedStringTable(uint64_t narrowLimit)
+        : m_narrowLimit(narrowLimit)
+    {
+    }
+
     // A table moved from holds no bounds at all, and no strings.
-    size_t size() const { return m_bounds.empty() ? 0 : m_bounds.size() - 1; }
+    size_t size() const
+    {
+        const size_t bounds = m_wide ? m_wideBounds.size() : m_bounds.size();
+        return bounds == 0 ? 0 : bounds - 1;
+    }
     bool empty() const { return size() == 0; }
-    void reserve(size_t count) { m_bounds.reserve(count + 1); }
+    void reserve(size_t count)
+    {
+        if (m_wide)
+            m_wideBounds.reserve(count + 1);
+        else
+            m_bounds.reserve(count + 1);
+    }
     void push_back(std::string_view text)
     {
         m_text.append(text);
-        m_bounds.push_back(m_text.size());
+        if (!m_wide && m_text.size() > m_narrowLimit)
+            Widen();
+        if (m_wide)
+            m_wideBounds.push_back(m_text.size());
+        else
+            m_bounds.push_back(static_cast<uint32_t>(m_text.size()));
     }
     std::string_view back() const { return (*this)[size() - 1]; }
     // The string at index, which lies below size(); valid until the next push_back.
     std::string_view operator[](size_t index) const
     {
+        if (m_wide)
+            return std::string_view(m_text).substr(m_wideBounds[index], m_wideBounds[index + 1] - m_wideBounds[index]);
         return std::string_view(m_text).substr(m_bounds[index], m_bounds[index + 1] - m_bounds[index]);
     }
 
 private:
+    // Moves the ends to 64 bits, for text past m_narrowLimit bytes.
+    void Widen()
+    {
+        m_wideBounds.assign(m_bounds.begin(), m_bounds.end());
+        m_bounds = {};
+        m_wide = true;
+    }
+
     std::string m_text;
-    std::vector<uint64_t> m_bounds { 0 }; // string i runs from m_bounds[i] to m_bounds[i + 1]
+    // String i runs from bound i to bound i + 1: in m_bounds while the text fits 32 bits,
+    // else in m_wideBounds.
+    std::vector<uint32_t> m_bounds { 0 };
+    std::vector<uint64_t> m_wideBounds;
+    uint64_t m_narrowLimit = UINT32_MAX;
+    bool m_wide = false;
 };
 
 } // namespace vellumcast::spreadsheet

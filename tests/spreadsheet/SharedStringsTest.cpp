@@ -40,5 +40,28 @@ TEST(SharedStringTable, ManyStringsKeepTheirBoundsAsTheTextGrows)
         ASSERT_EQ(table[i], strings[i]) << i;
 }
 
+TEST(SharedStringTable, StringsBeforeAndAfterTheTextOutgrowsNarrowBoundsStayWhole)
+{
+    // Ends past the limit go to 64 bits: a string crossing it, the ones before and after
+    // it, and empty ones on either side read back as added, reserve and moves included.
+    SharedStringTable table(100);
+    table.reserve(4);
+    std::vector<std::string> strings;
+    for (int i = 0; i < 40; ++i) {
+        strings.push_back(i % 5 == 0 ? std::string() : std::string("s\0", 2) + std::to_string(i));
+        table.push_back(strings.back());
+        if (i == 20)
+            table.reserve(100);
+    }
+    ASSERT_EQ(table.size(), strings.size());
+    for (size_t i = 0; i < strings.size(); ++i)
+        ASSERT_EQ(table[i], strings[i]) << i;
+    EXPECT_EQ(table.back(), strings.back());
+    SharedStringTable moved = std::move(table);
+    EXPECT_EQ(moved[39], strings[39]);
+    EXPECT_EQ(moved.size(), strings.size());
+    EXPECT_TRUE(table.empty()); // NOLINT(bugprone-use-after-move): what a moved-from table holds
+}
+
 } // namespace
 } // namespace vellumcast::spreadsheet

@@ -722,6 +722,88 @@ void SectionParser::AssignParts(const NumberLayout& layout)
     m_section.tokens = std::move(tokens);
 }
 
+// Marks a number section as plain fixed-point (Section::plainFixed) when its tokens are
+// literals, integer placeholders '#' then '0', an optional point with '0' placeholders
+// after it, and literals.
+void MarkPlainFixed(Section& section)
+{
+    if (section.kind != SectionKind::Number || section.exponent || section.fraction || section.hasGeneral
+        || section.integerDigits == 0 || section.fractionDigits > 15)
+        return;
+    const std::vector<Token>& tokens = section.tokens;
+    size_t i = 0;
+    while (i < tokens.size() && tokens[i].kind == TokenKind::Literal)
+        ++i;
+    const size_t from = i;
+    uint32_t zeros = 0;
+    for (; i < tokens.size() && tokens[i].kind == TokenKind::Digit && tokens[i].part == DigitPart::Integer; ++i) {
+        if (tokens[i].ch == '0')
+            ++zeros;
+        else if (tokens[i].ch != '#' || zeros > 0)
+            return;
+    }
+    if (i - from != section.integerDigits)
+        return;
+    bool point = false;
+    if (i < tokens.size() && tokens[i].kind == TokenKind::Point) {
+        point = true;
+        for (++i; i < tokens.size() && tokens[i].kind == TokenKind::Digit && tokens[i].part == DigitPart::Fraction;
+             ++i) {
+            if (tokens[i].ch != '0')
+                return;
+        }
+    }
+    const size_t to = i;
+    for (; i < tokens.size(); ++i) {
+        if (tokens[i].kind != TokenKind::Literal)
+            return;
+    }
+    if (section.fractionDigits != 0 && !point)
+        return;
+    section.plainFixed = true;
+    section.plainPoint = point;
+    section.integerZeros = zeros;
+    section.plainDigitsFrom = static_cast<uint32_t>(from);
+    section.plainDigitsTo = static_cast<uint32_t>(to);
+}
+
+// Sets Section::plainDateLength for a Gregorian date section of literals, years, months,
+// days, clock times and AM/PM.
+void MarkPlainDate(Section& section)
+{
+    if (section.kind != SectionKind::Date || section.hijri)
+        return;
+    uint32_t length = 0;
+    for (const Token& token : section.tokens) {
+        switch (token.kind) {
+        case TokenKind::Literal:
+            length += token.length;
+            break;
+        case TokenKind::Year:
+            length += 4;
+            break;
+        case TokenKind::Month:
+        case TokenKind::Day:
+            length += 9; // September, Wednesday
+            break;
+        case TokenKind::Hour:
+        case TokenKind::Minute:
+        case TokenKind::Second:
+        case TokenKind::AmPm:
+            length += 2;
+            break;
+        case TokenKind::SubSecond:
+            length += 1 + token.count;
+            break;
+        default:
+            return;
+        }
+        if (length > kMaxPlainDateLength)
+            return;
+    }
+    section.plainDateLength = std::max<uint32_t>(length, 1);
+}
+
 } // namespace
 
 bool ParseFormatCode(std::string_view code, ParsedFormat& parsed)
@@ -769,6 +851,8 @@ bool ParseFormatCode(std::string_view code, ParsedFormat& parsed)
         if (!parser.Tokenize(pieces[s]))
             return false;
         parser.Resolve();
+        MarkPlainFixed(parsed.sections[s]);
+        MarkPlainDate(parsed.sections[s]);
     }
     const Section& first = parsed.sections[0];
     parsed.general = count == 1 && first.condition == ConditionOp::None && first.tokens.size() == 1

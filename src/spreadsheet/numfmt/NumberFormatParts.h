@@ -81,17 +81,34 @@ struct Section {
     std::string denominatorPattern; // the denominator's placeholders
     bool hasGeneral = false;
     bool hasPlaceholders = false;
+    // A plain fixed-point section: literals, then integer placeholders of which the '0's
+    // come last (#,##0), then a point and only '0' fraction placeholders, then literals,
+    // no exponent or fraction. Its numbers are rounded and written as integers
+    // (RenderNumber) rather than digit by digit; tokens [plainDigitsFrom, plainDigitsTo)
+    // are its placeholders and point.
+    bool plainFixed = false;
+    bool plainPoint = false; // the point is shown (even with no fraction placeholders)
+    uint32_t integerZeros = 0; // the fewest integer digits shown
+    uint32_t plainDigitsFrom = 0;
+    uint32_t plainDigitsTo = 0;
 
     // Dates and times.
     bool twelveHour = false;
     uint32_t subSecondDigits = 0; // precision the time is rounded to
     bool needsDate = false; // shows a year, month or day
     bool hijri = false; // years, months and days of the Hijri calendar (B2)
+    // The most characters the section shows, when it shows only literals and Gregorian
+    // years, months, days, clock times and AM/PM (no elapsed times, Buddhist or era
+    // years) in at most kMaxPlainDateLength characters: such sections are written at once
+    // into a buffer. 0 for any other.
+    uint32_t plainDateLength = 0;
 
     // Text.
     bool transformsText = false; // anything but a lone @
     bool onlySpacing = false; // every literal is blank space (the accounting "_(@_)")
 };
+
+inline constexpr uint32_t kMaxPlainDateLength = 128;
 
 struct ParsedFormat {
     std::array<Section, 4> sections;
@@ -123,8 +140,9 @@ bool ParseFormatCode(std::string_view code, ParsedFormat& parsed);
 // Howard Hinnant's civil-from-days: days since 1970-01-01 to a proleptic Gregorian date.
 void CivilFromDays(int64_t days, int& year, int& month, int& day);
 
-// Appends a number in the General format (the 11-character rule).
-void AppendGeneral(double value, std::string& out);
+// Appends a number in the General format (the 11-character rule). shortcuts false takes the
+// digit by digit way for every value, for tests that compare the two.
+void AppendGeneral(double value, std::string& out, bool shortcuts = true);
 
 // Appends a number through a parsed format.
 void RenderNumber(const ParsedFormat& format, double value, bool date1904, std::string& out);

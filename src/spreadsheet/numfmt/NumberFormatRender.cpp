@@ -3,9 +3,11 @@
 #include "spreadsheet/numfmt/NumberFormatParts.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace vellumcast::spreadsheet::numfmt {
 
@@ -132,6 +134,41 @@ Decimal ToDecimal(double absValue)
     return d;
 }
 
+constexpr uint64_t kIntegerPowersOfTen[] = { 1u, 10u, 100u, 1000u, 10000u, 100000u, 1000000u, 10000000u, 100000000u,
+    1000000000u, 10000000000u, 100000000000u, 1000000000000u, 10000000000000u, 100000000000000u, 1000000000000000u,
+    10000000000000000u, 100000000000000000u, 1000000000000000000u, 10000000000000000000u };
+
+// n divided by 10^k, and the remainder. Each power has a function of its own, whose
+// constant divisor the compiler turns into a multiplication: a division instruction by a
+// divisor known only at run time takes many times longer, and a number is divided twice.
+struct QuotientAndRemainder {
+    uint64_t quotient;
+    uint64_t remainder;
+};
+template <size_t K> QuotientAndRemainder DivideByTenTo(uint64_t n)
+{
+    return { n / kIntegerPowersOfTen[K], n % kIntegerPowersOfTen[K] };
+}
+template <size_t... K>
+constexpr std::array<QuotientAndRemainder (*)(uint64_t), sizeof...(K)> DividersByTen(std::index_sequence<K...>)
+{
+    return { &DivideByTenTo<K>... };
+}
+constexpr auto kDividersByTen = DividersByTen(std::make_index_sequence<std::size(kIntegerPowersOfTen)>());
+
+// k lies below 20.
+QuotientAndRemainder DividePowerOfTen(uint64_t n, size_t k)
+{
+    return kDividersByTen[k](n);
+}
+
+// n / 10^k rounded half up, k from 1 to 19.
+uint64_t RoundedDivision(uint64_t n, size_t k)
+{
+    const QuotientAndRemainder division = DividePowerOfTen(n, k);
+    return division.quotient + (division.remainder >= kIntegerPowersOfTen[k] / 2 ? 1 : 0);
+}
+
 // Keeps `keep` significant digits (counted from the first one), rounding half up.
 void RoundDigits(Decimal& d, int keep)
 {
@@ -177,10 +214,16 @@ void AppendInt(uint64_t value, std::string& out, int minDigits = 1)
     char buffer[20];
     char* const end = buffer + sizeof buffer;
     char* p = end;
-    do {
-        *--p = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
+    for (; value >= 100; value /= 100) {
+        p -= 2;
+        std::memcpy(p, kDigitPairs + 2 * (value % 100), 2);
+    }
+    if (value >= 10) {
+        p -= 2;
+        std::memcpy(p, kDigitPairs + 2 * value, 2);
+    } else {
+        *--p = static_cast<char>('0' + value);
+    }
     if (minDigits > static_cast<int>(sizeof buffer)) { // more zeros than the buffer holds
         out.append(static_cast<size_t>(minDigits) - static_cast<size_t>(end - p), '0');
         minDigits = 0;
@@ -464,8 +507,63 @@ void RenderFraction(const Section& s, double x, std::string& out)
     }
 }
 
+// A plain fixed-point section (Section::plainFixed) renders x, not negative, with its
+// integer and fraction taken as integers: the 15 digits the application keeps, rounded
+// half up to the fraction placeholders, as RenderDecimalSection rounds the digits
+// themselves. False, with nothing appended, for a value that way cannot take (beyond
+// 10^15 or below 10^-8, or scaled past what 64 bits hold); the digit by digit way takes it.
+bool RenderPlainFixed(const Section& s, double x, std::string& out)
+{
+    uint64_t rounded = 0; // x x 10^fractionDigits, rounded
+    if (x != 0.0) {
+        uint64_t n = 0;
+        int scale = 0;
+        if (!RoundToFifteenDigits(x, n, scale))
+            return false;
+        // x ~ n x 10^-scale, shown as x x 10^s.scale with fractionDigits after the point.
+        const int drop = scale - s.scale - static_cast<int>(s.fractionDigits);
+        if (drop < -4 || drop >= static_cast<int>(std::size(kIntegerPowersOfTen)))
+            return false; // n < 10^16 times 10^4 still fits in 64 bits
+        if (drop <= 0) {
+            rounded = n * kIntegerPowersOfTen[-drop];
+        } else {
+            rounded = RoundedDivision(n, static_cast<size_t>(drop));
+        }
+    }
+    if (s.integerZeros > 256)
+        return false;
+    const QuotientAndRemainder split = DividePowerOfTen(rounded, s.fractionDigits);
+    uint64_t integer = split.quotient;
+    uint64_t fraction = split.remainder;
+
+    // Right to left into a buffer: the fraction, the point, then the integer with its
+    // separators: 15 fraction digits, a point, 256 integer digits (20 at most, or the
+    // integer placeholders' zeros) and a separator for every three of them at most.
+    char buffer[16 + 256 + 86];
+    char* const end = buffer + sizeof buffer;
+    char* p = end;
+    for (uint32_t i = 0; i < s.fractionDigits; ++i, fraction /= 10)
+        *--p = static_cast<char>('0' + fraction % 10);
+    if (s.plainPoint)
+        *--p = '.';
+    for (uint32_t position = 0; integer != 0 || position < s.integerZeros; ++position, integer /= 10) {
+        if (s.thousands && position > 0 && position % 3 == 0)
+            *--p = ',';
+        *--p = static_cast<char>('0' + integer % 10);
+    }
+    const std::vector<Token>& tokens = s.tokens;
+    for (uint32_t i = 0; i < s.plainDigitsFrom; ++i)
+        AppendLiteral(s, tokens[i], out);
+    out.append(p, static_cast<size_t>(end - p));
+    for (size_t i = s.plainDigitsTo; i < tokens.size(); ++i)
+        AppendLiteral(s, tokens[i], out);
+    return true;
+}
+
 void RenderDecimalSection(const Section& s, double x, std::string& out)
 {
+    if (s.plainFixed && RenderPlainFixed(s, x, out))
+        return;
     Decimal d = ToDecimal(x);
     if (!d.Zero())
         d.point += s.scale;
@@ -570,6 +668,110 @@ void RenderDecimalSection(const Section& s, double x, std::string& out)
     }
 }
 
+// The fields of a point in time that a date section shows.
+struct DateFields {
+    int year = 1900;
+    int month = 1;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int weekday = 0;
+    int64_t subTicks = 0; // of the seconds, in units of the sub-second digits shown
+};
+
+inline char* PutTwoDigits(char* p, int value)
+{
+    std::memcpy(p, kDigitPairs + 2 * value, 2);
+    return p + 2;
+}
+
+inline char* PutDigits(char* p, int value, bool two)
+{
+    if (two || value >= 10)
+        return PutTwoDigits(p, value);
+    *p = static_cast<char>('0' + value);
+    return p + 1;
+}
+
+// A plain date section (Section::plainDateLength) written into a buffer at once: the
+// characters of a date go one or two at a time, each a check and a store of the string's
+// length apiece were they appended. The year lies between 0 and 9999.
+void RenderPlainDate(const Section& s, const DateFields& f, std::string& out)
+{
+    char buffer[kMaxPlainDateLength];
+    char* p = buffer;
+    for (const Token& token : s.tokens) {
+        switch (token.kind) {
+        case TokenKind::Literal:
+            if (token.length == 1) { // a separator, mostly: no call for it
+                *p++ = s.text[token.offset];
+            } else {
+                std::memcpy(p, s.text.data() + token.offset, token.length);
+                p += token.length;
+            }
+            break;
+        case TokenKind::Year:
+            if (token.count > 2)
+                p = PutTwoDigits(p, f.year / 100);
+            p = PutTwoDigits(p, f.year % 100);
+            break;
+        case TokenKind::Month:
+            if (token.count <= 2) {
+                p = PutDigits(p, f.month, token.count == 2);
+            } else {
+                const char* name = MonthNames[f.month - 1];
+                const size_t length = token.count == 5 ? 1 : token.count == 3 ? 3 : std::strlen(name);
+                std::memcpy(p, name, length);
+                p += length;
+            }
+            break;
+        case TokenKind::Day:
+            if (token.count <= 2) {
+                p = PutDigits(p, f.day, token.count == 2);
+            } else {
+                const char* name = DayNames[f.weekday];
+                const size_t length = token.count == 3 ? 3 : std::strlen(name);
+                std::memcpy(p, name, length);
+                p += length;
+            }
+            break;
+        case TokenKind::Hour:
+            p = PutDigits(p, s.twelveHour ? (f.hour % 12 == 0 ? 12 : f.hour % 12) : f.hour, token.count >= 2);
+            break;
+        case TokenKind::Minute:
+            p = PutDigits(p, f.minute, token.count >= 2);
+            break;
+        case TokenKind::Second:
+            p = PutDigits(p, f.second, token.count >= 2);
+            break;
+        case TokenKind::SubSecond: {
+            *p++ = '.';
+            char digits[3] = { '0', '0', '0' };
+            int64_t rest = f.subTicks;
+            for (int i = static_cast<int>(s.subSecondDigits) - 1; i >= 0; --i) {
+                digits[i] = static_cast<char>('0' + rest % 10);
+                rest /= 10;
+            }
+            for (uint32_t i = 0; i < token.count; ++i)
+                *p++ = i < 3 ? digits[i] : '0';
+            break;
+        }
+        case TokenKind::AmPm:
+            if (token.length == 5) {
+                std::memcpy(p, f.hour >= 12 ? "PM" : "AM", 2);
+                p += 2;
+            } else {
+                *p++ = s.text[token.offset + (f.hour >= 12 ? 2 : 0)];
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    out.append(buffer, static_cast<size_t>(p - buffer));
+}
+
 void RenderDate(const Section& s, double value, bool date1904, std::string& out)
 {
     int64_t ticksPerSecond = 1;
@@ -583,8 +785,9 @@ void RenderDate(const Section& s, double value, bool date1904, std::string& out)
     // Round to the precision shown (seconds, or the fraction of seconds), carrying into
     // minutes, hours and days.
     const int64_t ticks = static_cast<int64_t>(std::floor(value * 86400.0 * static_cast<double>(ticksPerSecond) + 0.5));
-    const int64_t totalSeconds = ticks / ticksPerSecond;
-    const int64_t subTicks = ticks % ticksPerSecond;
+    // Whole seconds, the common case, need no division by a divisor known only now.
+    const int64_t totalSeconds = ticksPerSecond == 1 ? ticks : ticks / ticksPerSecond;
+    const int64_t subTicks = ticksPerSecond == 1 ? 0 : ticks % ticksPerSecond;
     const int64_t days = totalSeconds / 86400;
     if (days > maxSerial) {
         out += Hashes;
@@ -613,6 +816,10 @@ void RenderDate(const Section& s, double value, bool date1904, std::string& out)
         } else {
             CivilFromDays(days - (days < 60 ? 25568 : 25569), year, month, day);
         }
+    }
+    if (s.plainDateLength != 0 && year >= 0 && year <= 9999) {
+        RenderPlainDate(s, { year, month, day, hour, minute, second, weekday, subTicks }, out);
+        return;
     }
 
     for (const Token& token : s.tokens) {
@@ -733,7 +940,49 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day)
     year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
 }
 
-void AppendGeneral(double value, std::string& out)
+namespace {
+
+// General's decimal notation of a value from 1 to 10^11 that is no integer, its 15 digits
+// rounded half up to the eleven characters and taken as integers rather than digit by
+// digit. False, with nothing appended, when the value is one the digit by digit way takes
+// (one RoundToFifteenDigits cannot round, or rounded up to 10^11).
+bool AppendGeneralDecimal(double value, std::string& out)
+{
+    uint64_t n = 0;
+    int scale = 0;
+    if (!RoundToFifteenDigits(value, n, scale))
+        return false;
+    const int exponent = (n >= 1000000000000000u ? 16 : 15) - scale - 1;
+    if (exponent < 0 || exponent > 10)
+        return false;
+    const int fractionDigits = exponent >= 9 ? 0 : 9 - exponent;
+    const uint64_t rounded = RoundedDivision(n, static_cast<size_t>(scale - fractionDigits)); // by 10^4 to 10^6
+    const QuotientAndRemainder split = DividePowerOfTen(rounded, static_cast<size_t>(fractionDigits));
+    uint64_t integer = split.quotient;
+    uint64_t fraction = split.remainder;
+    if (integer >= 100000000000u)
+        return false;
+    char buffer[24];
+    char* const end = buffer + sizeof buffer;
+    char* p = end;
+    int shown = fractionDigits;
+    for (; shown > 0 && fraction % 10 == 0; --shown)
+        fraction /= 10;
+    for (int i = 0; i < shown; ++i, fraction /= 10)
+        *--p = static_cast<char>('0' + fraction % 10);
+    if (shown > 0)
+        *--p = '.';
+    do {
+        *--p = static_cast<char>('0' + integer % 10);
+        integer /= 10;
+    } while (integer != 0);
+    out.append(p, static_cast<size_t>(end - p));
+    return true;
+}
+
+} // namespace
+
+void AppendGeneral(double value, std::string& out, bool shortcuts)
 {
     if (!std::isfinite(value)) {
         out += "#NUM!";
@@ -751,6 +1000,8 @@ void AppendGeneral(double value, std::string& out)
         AppendInt(static_cast<uint64_t>(value), out);
         return;
     }
+    if (shortcuts && value >= 1.0 && value < 1e11 && AppendGeneralDecimal(value, out))
+        return;
     // Eleven characters: a decimal notation that fits them, or the scientific one
     // (d.ddddE+XX) when that shows more of the number.
     const Decimal d = ToDecimal(value);

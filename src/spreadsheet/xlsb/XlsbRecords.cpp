@@ -79,10 +79,21 @@ void RecordCursor::WideString(std::string& out)
     const uint32_t units = U32();
     if (units > Remaining() / 2)
         Corrupt("a string runs past the end of its record");
-    out.clear();
     const uint8_t* p = m_data.data() + m_position;
     const uint8_t* end = p + size_t { units } * 2;
     m_position += size_t { units } * 2;
+    // Most text is ASCII: its units are written into the string as it stands until the
+    // first that is not, rather than pushed one at a time.
+    out.resize(units);
+    char* const ascii = out.data();
+    size_t written = 0;
+    for (; p < end; p += 2, ++written) {
+        const uint16_t code = container::LoadU16(p);
+        if (code >= 0x80)
+            break;
+        ascii[written] = static_cast<char>(code);
+    }
+    out.resize(written);
     while (p < end) {
         uint32_t code = container::LoadU16(p);
         p += 2;

@@ -107,6 +107,36 @@ TEST(XlsbCells, UnpairedSurrogatesBecomeReplacementCharacters)
         "b\xEF\xBF\xBD");
 }
 
+TEST(XlsbRecords, WideStringsTurnToUtf8WhereverTheirAsciiRunsEnd)
+{
+    // ASCII before, between and after other characters, a NUL, a pair of surrogates, and a
+    // high surrogate that ends the string; a string read into one that held a longer text.
+    const auto units = [](std::initializer_list<uint16_t> codes) {
+        std::string bytes = XlsbWriter::U32(static_cast<uint32_t>(codes.size()));
+        for (const uint16_t code : codes)
+            bytes += XlsbWriter::U16(code);
+        return bytes;
+    };
+    const std::string bytes = units({ 'a', 'b', 0, 0xE9, 'c', 0xD83D, 0xDE00, 'd', 0xD800 }) + units({ 'x', 'y' })
+        + units({}) + units({ 0x20AC });
+    const xlsb::Record record { 0, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()) };
+    xlsb::RecordCursor cursor(record);
+    std::string text = "a longer text than any of these";
+    cursor.WideString(text);
+    EXPECT_EQ(text,
+        std::string("ab\0\xC3\xA9"
+                    "c\xF0\x9F\x98\x80"
+                    "d\xEF\xBF\xBD",
+            14));
+    cursor.WideString(text);
+    EXPECT_EQ(text, "xy");
+    cursor.WideString(text);
+    EXPECT_EQ(text, "");
+    cursor.WideString(text);
+    EXPECT_EQ(text, "\xE2\x82\xAC");
+    EXPECT_EQ(cursor.Remaining(), 0u);
+}
+
 TEST(XlsbCells, BooleansErrorsAndFormattedBlanks)
 {
     XlsbWriter writer;
