@@ -100,7 +100,11 @@ SheetWalker::Streamed SheetWalker::ColumnsWhileLoading(Worksheet& sheet, int lab
     return ComposeWhileLoading(
         sheet, Lines::Columns, lines,
         [&](const RowBatch& rows) { return ComposeColumns(sheet, label, lines, columns, rows); },
-        [&] { return EndColumns(sheet, columns, texts); }, [&] { texts.clear(); });
+        [&] {
+            EndColumns(sheet, columns, texts);
+            return true;
+        },
+        [&] { texts.clear(); });
 }
 
 void SheetWalker::Record(
@@ -385,14 +389,13 @@ void SheetWalker::ReserveColumns(ColumnLines& columns, int64_t done, int64_t tot
     }
 }
 
-bool SheetWalker::EndColumns(Worksheet& sheet, ColumnLines& columns, std::vector<std::string>& texts)
+void SheetWalker::EndColumns(Worksheet& sheet, ColumnLines& columns, std::vector<std::string>& texts)
 {
     for (size_t c = 0; c < columns.composers.size(); ++c) {
         columns.composers[c].End();
         m_charges.ChargeText(sheet, columns.texts[c].size());
     }
     texts = std::move(columns.texts);
-    return true;
 }
 
 template <typename AddCells> void SheetWalker::ComposeLine(Worksheet& sheet, std::string& out, AddCells&& addCells)

@@ -216,7 +216,7 @@ private:
     void ReserveColumns(ColumnLines& columns, int64_t done, int64_t total) const;
 
     // Ends every column's line and charges its text, as the walk does line by line.
-    bool EndColumns(spreadsheet::Worksheet& sheet, ColumnLines& columns, std::vector<std::string>& texts);
+    void EndColumns(spreadsheet::Worksheet& sheet, ColumnLines& columns, std::vector<std::string>& texts);
 
     // Composes one line: addCells adds its cells' texts. The line goes to out and its
     // text is charged.

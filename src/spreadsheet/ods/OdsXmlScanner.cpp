@@ -61,23 +61,25 @@ bool IsXmlSpace(char c)
     return true;
 }
 
-// Where FastAttributes keeps an attribute of a cell that GetCell gives.
+// Where FastAttributes keeps an attribute of a cell that GetCell gives. The value
+// attributes follow the type's, in the order of OdsValueType.
 enum CellSlot : uint8_t {
     kNoSlot,
     kColumnsRepeated,
     kColumnsSpanned,
     kRowsSpanned,
     kValueType,
-    kValue,
-    kDateValue,
-    kTimeValue,
-    kBooleanValue,
-    kStringValue,
-    kSlotCount
+    kSlotCount = kValueType + 6
 };
 
-// The slot of the attribute with this namespace and local name; local names told apart
-// by their lengths first.
+// The slot of a value type's value attribute.
+constexpr uint8_t ValueSlotOf(OdsValueType type)
+{
+    return static_cast<uint8_t>(kValueType + static_cast<uint8_t>(type));
+}
+static_assert(ValueSlotOf(OdsValueType::String) + 1 == kSlotCount);
+
+// The slot of the attribute with this namespace and local name.
 uint8_t CellSlotOf(OdsNs ns, std::string_view local)
 {
     if (ns == OdsNs::Table) {
@@ -88,11 +90,12 @@ uint8_t CellSlotOf(OdsNs ns, std::string_view local)
         if (local == "number-rows-spanned")
             return kRowsSpanned;
     } else if (ns == OdsNs::Office) {
-        for (const auto& [name, slot] : { std::pair<std::string_view, CellSlot> { "value-type", kValueType },
-                 { "value", kValue }, { "date-value", kDateValue }, { "time-value", kTimeValue },
-                 { "boolean-value", kBooleanValue }, { "string-value", kStringValue } }) {
-            if (local == name)
-                return slot;
+        if (local == "value-type")
+            return kValueType;
+        for (const OdsValueType type : { OdsValueType::Number, OdsValueType::Date, OdsValueType::Time,
+                 OdsValueType::Boolean, OdsValueType::String }) {
+            if (local == OdsValueAttributeOf(type))
+                return ValueSlotOf(type);
         }
     }
     return kNoSlot;
@@ -130,25 +133,8 @@ public:
         cell.rowsSpanned = slots[kRowsSpanned];
         cell.valueType = slots[kValueType];
         cell.type = OdsValueTypeOf(cell.valueType);
-        switch (cell.type) {
-        case OdsValueType::Number:
-            cell.value = slots[kValue];
-            break;
-        case OdsValueType::Date:
-            cell.value = slots[kDateValue];
-            break;
-        case OdsValueType::Time:
-            cell.value = slots[kTimeValue];
-            break;
-        case OdsValueType::Boolean:
-            cell.value = slots[kBooleanValue];
-            break;
-        case OdsValueType::String:
-            cell.value = slots[kStringValue];
-            break;
-        case OdsValueType::None:
-            break;
-        }
+        if (cell.type != OdsValueType::None)
+            cell.value = slots[ValueSlotOf(cell.type)];
         return cell;
     }
     std::array<Entry, 8> entries; // the first count are set
