@@ -288,17 +288,7 @@ std::string_view Worksheet::TextOf(const Cell& cell, const RowBatch& rows, CellT
 
 void Worksheet::PrefetchTexts(const RowBatch& rows, size_t r) const
 {
-    // Where the strings of a row further on start, then the strings of row r, whose
-    // starts the call for it a few rows back brought in.
-    constexpr size_t kStartsAhead = 4;
     const SharedStringTable& strings = m_owner->m_data.sharedStrings;
-    if (r + kStartsAhead < rows.RowCount()) {
-        for (size_t i = rows.CellsBegin(r + kStartsAhead), end = rows.CellsEnd(r + kStartsAhead); i < end; ++i) {
-            const Cell& cell = rows.CellAt(i);
-            if (cell.kind == CellKind::SharedString)
-                strings.PrefetchStart(cell.value.index);
-        }
-    }
     for (size_t i = rows.CellsBegin(r), end = rows.CellsEnd(r); i < end; ++i) {
         const Cell& cell = rows.CellAt(i);
         if (cell.kind == CellKind::SharedString)
