@@ -763,8 +763,11 @@ void MarkPlainFixed(Section& section)
     section.plainFixed = true;
     section.plainPoint = point;
     section.integerZeros = zeros;
-    section.plainDigitsFrom = static_cast<uint32_t>(from);
-    section.plainDigitsTo = static_cast<uint32_t>(to);
+    for (size_t k = 0; k < tokens.size(); ++k) {
+        std::string& literals = k < from ? section.plainPrefix : section.plainSuffix;
+        if (k < from || k >= to)
+            literals.append(section.text, tokens[k].offset, tokens[k].length);
+    }
 }
 
 // Sets Section::plainDateLength for a Gregorian date section of literals, years, months,

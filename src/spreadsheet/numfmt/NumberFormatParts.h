@@ -84,13 +84,12 @@ struct Section {
     // A plain fixed-point section: literals, then integer placeholders of which the '0's
     // come last (#,##0), then a point and only '0' fraction placeholders, then literals,
     // no exponent or fraction. Its numbers are rounded and written as integers
-    // (RenderNumber) rather than digit by digit; tokens [plainDigitsFrom, plainDigitsTo)
-    // are its placeholders and point.
+    // (RenderNumber) rather than digit by digit, between the literals joined.
     bool plainFixed = false;
     bool plainPoint = false; // the point is shown (even with no fraction placeholders)
     uint32_t integerZeros = 0; // the fewest integer digits shown
-    uint32_t plainDigitsFrom = 0;
-    uint32_t plainDigitsTo = 0;
+    std::string plainPrefix; // the literals before its placeholders, joined
+    std::string plainSuffix; // and those after them
 
     // Dates and times.
     bool twelveHour = false;
@@ -139,6 +138,30 @@ bool ParseFormatCode(std::string_view code, ParsedFormat& parsed);
 
 // Howard Hinnant's civil-from-days: days since 1970-01-01 to a proleptic Gregorian date.
 void CivilFromDays(int64_t days, int& year, int& month, int& day);
+
+// The same date as CivilFromDays for days from -1,000,000 to 4,000,000 (the years -768 to
+// 12,921), with multiplications and shifts of 32 bits rather than divisions: Neri and
+// Schneider's Euclidean affine functions ("Euclidean affine functions and their
+// application to calendar algorithms", 2022). Days are counted from a 1 March 82 eras of
+// 400 years before 0000-03-01, so that every count is positive; the year, and the day and
+// month of a year that starts in March, are each a product's high and low parts.
+inline void CivilFromNearDays(int32_t days, int& year, int& month, int& day)
+{
+    constexpr uint32_t kEras = 82;
+    const auto shifted = static_cast<uint32_t>(days + 719468 + 146097 * static_cast<int32_t>(kEras));
+    const uint32_t centuryPart = 4 * shifted + 3;
+    const uint32_t century = centuryPart / 146097;
+    const uint32_t dayOfCentury = centuryPart % 146097 / 4;
+    const uint64_t yearPart = uint64_t { 2939745 } * (4 * dayOfCentury + 3);
+    const auto yearOfCentury = static_cast<uint32_t>(yearPart >> 32);
+    const uint32_t dayOfYear = static_cast<uint32_t>(yearPart) / 2939745 / 4; // from 1 March
+    const uint32_t monthPart = 2141 * dayOfYear + 197913;
+    const uint32_t monthFromMarch = monthPart >> 16; // 3 to 14
+    const bool nextYear = dayOfYear >= 306; // January and February
+    day = static_cast<int>((monthPart & 0xFFFF) / 2141 + 1);
+    month = static_cast<int>(nextYear ? monthFromMarch - 12 : monthFromMarch);
+    year = static_cast<int>(100 * century + yearOfCentury) - static_cast<int>(400 * kEras) + (nextYear ? 1 : 0);
+}
 
 // Appends a number in the General format (the 11-character rule). shortcuts false takes the
 // digit by digit way for every value, for tests that compare the two.

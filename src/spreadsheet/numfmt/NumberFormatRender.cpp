@@ -17,6 +17,42 @@ constexpr char kDigitPairs[] = "000102030405060708091011121314151617181920212223
                                "4041424344454647484950515253545556575859606162636465666768697071727374757677787980"
                                "81828384858687888990919293949596979899";
 
+// Appends [begin, end) as a pointer and a length: std::string's append of two iterators
+// goes through its general replace, several times the work.
+inline void AppendRange(std::string& out, const char* begin, const char* end)
+{
+    out.append(begin, static_cast<size_t>(end - begin));
+}
+
+// Writes the `count` last decimal digits of v (count at least 1, zeros in front when v has
+// fewer) so that they end at `end`, two at a time; returns where they begin.
+inline char* PutDigitsBefore(char* end, uint64_t v, uint32_t count)
+{
+    for (; count >= 2; count -= 2, v /= 100) {
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * (v % 100), 2);
+    }
+    if (count == 1)
+        *--end = static_cast<char>('0' + v % 10);
+    return end;
+}
+
+// Writes v in decimal without leading zeros so that it ends at `end`; returns where it begins.
+inline char* PutNumberBefore(char* end, uint64_t v)
+{
+    for (; v >= 100; v /= 100) {
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * (v % 100), 2);
+    }
+    if (v >= 10) {
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * v, 2);
+    } else {
+        *--end = static_cast<char>('0' + v);
+    }
+    return end;
+}
+
 // The application keeps 15 significant digits of a number; everything shown is derived
 // from them, rounded half away from zero on the decimal digits (so 1.005 shows 1.01).
 struct Decimal {
@@ -98,6 +134,29 @@ bool RoundToFifteenDigits(double absValue, uint64_t& n, int& scale)
         return false;
     n = static_cast<uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
     return n >= 100000000000000u;
+}
+
+// absValue x 10^power rounded half up to an integer, as the digit by digit way rounds the 15
+// significant digits the application keeps of absValue, from one product: the 15 digits lie
+// within half a unit of their last place of absValue, under 0.5 x 10^-14 of its size, and
+// the product within 2^-53 of its size from the exact one. So where the product lies
+// further than 10^-14 of its size from the nearest integer and a half, the 15 digits
+// scaled lie on the same side of it and round to the same integer. False when the product
+// lies nearer (a tie of the 15 digits among them), or is 10^13 or more: from 5 x 10^13 on
+// that distance takes in every product, and the floor is taken in 64 bits. power lies
+// between -22 and 22: every such power of ten is a double, so the product is rounded once.
+bool RoundScaled(double absValue, int power, uint64_t& rounded)
+{
+    const double product = power >= 0 ? absValue * kPowersOfTen[power] : absValue / kPowersOfTen[-power];
+    if (!(product < 1e13))
+        return false;
+    const auto whole = static_cast<uint64_t>(product); // the floor: the product is not negative
+    const double fromHalf = (product - static_cast<double>(whole)) - 0.5; // both exact below 2^52
+    const double margin = product * 1e-14;
+    if (fromHalf <= margin && fromHalf >= -margin)
+        return false;
+    rounded = whole + (fromHalf > 0.0 ? 1 : 0);
+    return true;
 }
 
 // The value rounded to 15 significant digits, as the application keeps numbers.
@@ -201,8 +260,8 @@ void RoundFraction(Decimal& d, int fractionDigits)
     RoundDigits(d, d.point + fractionDigits);
 }
 
-// Appends value in decimal, padded with zeros to minDigits. The few characters of a date's
-// fields are pushed one by one: appending them as a piece costs a call and a copy each.
+// Appends value in decimal, padded with zeros to minDigits. The one or two characters of a
+// date's fields are pushed one by one: appending them as a piece costs a call and a copy.
 void AppendInt(uint64_t value, std::string& out, int minDigits = 1)
 {
     if (value < 100 && minDigits <= 2) {
@@ -213,29 +272,14 @@ void AppendInt(uint64_t value, std::string& out, int minDigits = 1)
     }
     char buffer[20];
     char* const end = buffer + sizeof buffer;
-    char* p = end;
-    for (; value >= 100; value /= 100) {
-        p -= 2;
-        std::memcpy(p, kDigitPairs + 2 * (value % 100), 2);
-    }
-    if (value >= 10) {
-        p -= 2;
-        std::memcpy(p, kDigitPairs + 2 * value, 2);
-    } else {
-        *--p = static_cast<char>('0' + value);
-    }
+    char* p = PutNumberBefore(end, value);
     if (minDigits > static_cast<int>(sizeof buffer)) { // more zeros than the buffer holds
         out.append(static_cast<size_t>(minDigits) - static_cast<size_t>(end - p), '0');
         minDigits = 0;
     }
     while (end - p < minDigits)
         *--p = '0';
-    if (end - p <= 4) {
-        for (; p < end; ++p)
-            out.push_back(*p);
-    } else {
-        out.append(p, end);
-    }
+    AppendRange(out, p, end);
 }
 
 // Plain decimal notation of d: integer digits, then the fraction digits there are.
@@ -514,14 +558,15 @@ void RenderFraction(const Section& s, double x, std::string& out)
 // 10^15 or below 10^-8, or scaled past what 64 bits hold); the digit by digit way takes it.
 bool RenderPlainFixed(const Section& s, double x, std::string& out)
 {
-    uint64_t rounded = 0; // x x 10^fractionDigits, rounded
-    if (x != 0.0) {
+    uint64_t rounded = 0; // x x 10^(scale + fractionDigits), rounded
+    const int power = s.scale + static_cast<int>(s.fractionDigits);
+    if (x != 0.0 && !(power >= -22 && power <= 22 && RoundScaled(x, power, rounded))) {
         uint64_t n = 0;
         int scale = 0;
         if (!RoundToFifteenDigits(x, n, scale))
             return false;
         // x ~ n x 10^-scale, shown as x x 10^s.scale with fractionDigits after the point.
-        const int drop = scale - s.scale - static_cast<int>(s.fractionDigits);
+        const int drop = scale - power;
         if (drop < -4 || drop >= static_cast<int>(std::size(kIntegerPowersOfTen)))
             return false; // n < 10^16 times 10^4 still fits in 64 bits
         if (drop <= 0) {
@@ -534,29 +579,51 @@ bool RenderPlainFixed(const Section& s, double x, std::string& out)
         return false;
     const QuotientAndRemainder split = DividePowerOfTen(rounded, s.fractionDigits);
     uint64_t integer = split.quotient;
-    uint64_t fraction = split.remainder;
 
     // Right to left into a buffer: the fraction, the point, then the integer with its
     // separators: 15 fraction digits, a point, 256 integer digits (20 at most, or the
-    // integer placeholders' zeros) and a separator for every three of them at most.
-    char buffer[16 + 256 + 86];
-    char* const end = buffer + sizeof buffer;
-    char* p = end;
-    for (uint32_t i = 0; i < s.fractionDigits; ++i, fraction /= 10)
-        *--p = static_cast<char>('0' + fraction % 10);
+    // integer placeholders' zeros) and a separator for every three of them at most. The
+    // literals around go on either side when short, so that the text is appended at once.
+    constexpr size_t kLiteralRoom = 32;
+    char buffer[kLiteralRoom + 16 + 256 + 86 + kLiteralRoom];
+    char* const numberEnd = buffer + sizeof buffer - kLiteralRoom;
+    char* p = numberEnd;
+    if (s.fractionDigits > 0)
+        p = PutDigitsBefore(p, split.remainder, s.fractionDigits);
     if (s.plainPoint)
         *--p = '.';
-    for (uint32_t position = 0; integer != 0 || position < s.integerZeros; ++position, integer /= 10) {
-        if (s.thousands && position > 0 && position % 3 == 0)
-            *--p = ',';
-        *--p = static_cast<char>('0' + integer % 10);
+    if (s.integerZeros <= 1) { // no zeros to pad with: a group of three digits at a time
+        if (s.thousands) {
+            for (; integer >= 1000; integer /= 1000) {
+                p = PutDigitsBefore(p, integer % 1000, 3);
+                *--p = ',';
+            }
+        }
+        if (integer != 0 || s.integerZeros == 1)
+            p = PutNumberBefore(p, integer);
+    } else {
+        for (uint32_t position = 0; integer != 0 || position < s.integerZeros; ++position, integer /= 10) {
+            if (s.thousands && position > 0 && position % 3 == 0)
+                *--p = ',';
+            *--p = static_cast<char>('0' + integer % 10);
+        }
     }
-    const std::vector<Token>& tokens = s.tokens;
-    for (uint32_t i = 0; i < s.plainDigitsFrom; ++i)
-        AppendLiteral(s, tokens[i], out);
-    out.append(p, static_cast<size_t>(end - p));
-    for (size_t i = s.plainDigitsTo; i < tokens.size(); ++i)
-        AppendLiteral(s, tokens[i], out);
+    const std::string& prefix = s.plainPrefix;
+    const std::string& suffix = s.plainSuffix;
+    if (prefix.size() > kLiteralRoom || suffix.size() > kLiteralRoom) {
+        out += prefix;
+        AppendRange(out, p, numberEnd);
+        out += suffix;
+        return true;
+    }
+    // A few characters each, mostly none or one: copied without a call.
+    p -= prefix.size();
+    for (size_t i = 0; i < prefix.size(); ++i)
+        p[i] = prefix[i];
+    char* end = numberEnd;
+    for (const char c : suffix)
+        *end++ = c;
+    AppendRange(out, p, end);
     return true;
 }
 
@@ -774,47 +841,48 @@ void RenderPlainDate(const Section& s, const DateFields& f, std::string& out)
 
 void RenderDate(const Section& s, double value, bool date1904, std::string& out)
 {
-    int64_t ticksPerSecond = 1;
-    for (uint32_t i = 0; i < s.subSecondDigits; ++i)
-        ticksPerSecond *= 10;
-    const int64_t maxSerial = date1904 ? 2957003 : 2958465; // 9999-12-31
+    const uint64_t ticksPerSecond = kIntegerPowersOfTen[s.subSecondDigits]; // up to three digits
+    const uint32_t maxSerial = date1904 ? 2957003 : 2958465; // 9999-12-31
     if (!(value >= 0.0) || value >= static_cast<double>(maxSerial + 1)) {
         out += Hashes;
         return;
     }
     // Round to the precision shown (seconds, or the fraction of seconds), carrying into
-    // minutes, hours and days.
-    const int64_t ticks = static_cast<int64_t>(std::floor(value * 86400.0 * static_cast<double>(ticksPerSecond) + 0.5));
+    // minutes, hours and days. The product is not negative: truncating it takes its floor.
+    const auto ticks = static_cast<uint64_t>(value * 86400.0 * static_cast<double>(ticksPerSecond) + 0.5);
     // Whole seconds, the common case, need no division by a divisor known only now.
-    const int64_t totalSeconds = ticksPerSecond == 1 ? ticks : ticks / ticksPerSecond;
-    const int64_t subTicks = ticksPerSecond == 1 ? 0 : ticks % ticksPerSecond;
-    const int64_t days = totalSeconds / 86400;
-    if (days > maxSerial) {
+    const uint64_t totalSeconds = ticksPerSecond == 1 ? ticks : ticks / ticksPerSecond;
+    const int64_t subTicks = ticksPerSecond == 1 ? 0 : static_cast<int64_t>(ticks % ticksPerSecond);
+    const uint64_t wholeDays = totalSeconds / 86400;
+    if (wholeDays > maxSerial) {
         out += Hashes;
         return;
     }
-    const int64_t secondOfDay = totalSeconds % 86400;
+    // Within a day and the date range, everything is 32 bits.
+    const auto days = static_cast<uint32_t>(wholeDays);
+    const auto secondOfDay = static_cast<uint32_t>(totalSeconds - wholeDays * 86400);
     const int hour = static_cast<int>(secondOfDay / 3600);
     const int minute = static_cast<int>(secondOfDay / 60 % 60);
     const int second = static_cast<int>(secondOfDay % 60);
 
     int year = 1900, month = 1, day = 0;
-    const int64_t serial1900 = date1904 ? days + 1462 : days;
+    const uint32_t serial1900 = date1904 ? days + 1462 : days;
     const int weekday = static_cast<int>((serial1900 + 6) % 7);
+    const auto signedDays = static_cast<int32_t>(days);
     if (s.needsDate && s.hijri) {
         // The Hijri calendar has no fictitious leap day: serials up to 60 count from 1899-12-31.
-        HijriFromDays(date1904 ? days - 24107 : days - (days <= 60 ? 25568 : 25569), year, month, day);
+        HijriFromDays(date1904 ? signedDays - 24107 : signedDays - (days <= 60 ? 25568 : 25569), year, month, day);
     } else if (s.needsDate) {
         // Serial 1 is 1900-01-01 (1970-01-01 is serial 25569); the 1900 system counts the
         // nonexistent 1900-02-29 as serial 60, and serial 0 shows as 1900-01-00.
         if (date1904) {
-            CivilFromDays(days - 24107, year, month, day);
+            CivilFromNearDays(signedDays - 24107, year, month, day);
         } else if (days == 0) {
             year = 1900, month = 1, day = 0;
         } else if (days == 60) {
             year = 1900, month = 2, day = 29;
         } else {
-            CivilFromDays(days - (days < 60 ? 25568 : 25569), year, month, day);
+            CivilFromNearDays(signedDays - (days < 60 ? 25568 : 25569), year, month, day);
         }
     }
     if (s.plainDateLength != 0 && year >= 0 && year <= 9999) {
@@ -942,42 +1010,56 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day)
 
 namespace {
 
-// General's decimal notation of a value from 1 to 10^11 that is no integer, its 15 digits
-// rounded half up to the eleven characters and taken as integers rather than digit by
-// digit. False, with nothing appended, when the value is one the digit by digit way takes
-// (one RoundToFifteenDigits cannot round, or rounded up to 10^11).
-bool AppendGeneralDecimal(double value, std::string& out)
+// The integer digits of a value from 1 to 10^11: from its binary exponent, which tells the
+// decimal one or one less, and one comparison.
+int IntegerDigits(double value)
 {
-    uint64_t n = 0;
-    int scale = 0;
-    if (!RoundToFifteenDigits(value, n, scale))
-        return false;
-    const int exponent = (n >= 1000000000000000u ? 16 : 15) - scale - 1;
-    if (exponent < 0 || exponent > 10)
-        return false;
-    const int fractionDigits = exponent >= 9 ? 0 : 9 - exponent;
-    const uint64_t rounded = RoundedDivision(n, static_cast<size_t>(scale - fractionDigits)); // by 10^4 to 10^6
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    const int binaryExponent = static_cast<int>((bits >> 52) & 0x7FF) - 1023;
+    const int decimalExponent = (binaryExponent * 78913) >> 18; // floor(binaryExponent x log10(2))
+    return decimalExponent + 1 + (value >= kPowersOfTen[decimalExponent + 1] ? 1 : 0);
+}
+
+// General's decimal notation of a value from 1 to 10^11 that is no integer: its 15 digits
+// rounded half up to the eleven characters, written so that it ends at `end`. Rounded from
+// one product where RoundScaled can (nearly always), else from the 15-digit integer
+// RoundToFifteenDigits gives. Returns where the text begins, or nullptr when the value is
+// one the digit by digit way takes (at a tie neither way can settle, or rounded up to
+// 10^11, shown in scientific notation).
+char* GeneralDecimalBefore(char* end, double value)
+{
+    // Ten significant digits, or the integer of eleven: "12345.67891", "12345678901".
+    const int integerDigits = IntegerDigits(value);
+    const int fractionDigits = integerDigits <= 9 ? 10 - integerDigits : 0;
+    uint64_t rounded = 0;
+    if (!RoundScaled(value, fractionDigits, rounded)) {
+        uint64_t n = 0;
+        int scale = 0;
+        if (!RoundToFifteenDigits(value, n, scale))
+            return nullptr;
+        // n has 15 digits (16 when rounded up to 10^15); its exponent tells the digits kept.
+        const int exponent = (n >= 1000000000000000u ? 16 : 15) - scale - 1;
+        if (exponent < 0 || exponent > 10)
+            return nullptr;
+        const int kept = exponent >= 9 ? 0 : 9 - exponent;
+        rounded = RoundedDivision(n, static_cast<size_t>(scale - kept)); // by 10^4 to 10^6
+        if (kept != fractionDigits) // rounded up to the next power of ten: 10^integerDigits
+            rounded *= kIntegerPowersOfTen[fractionDigits - kept];
+    }
     const QuotientAndRemainder split = DividePowerOfTen(rounded, static_cast<size_t>(fractionDigits));
-    uint64_t integer = split.quotient;
+    if (split.quotient >= 100000000000u)
+        return nullptr;
     uint64_t fraction = split.remainder;
-    if (integer >= 100000000000u)
-        return false;
-    char buffer[24];
-    char* const end = buffer + sizeof buffer;
-    char* p = end;
-    int shown = fractionDigits;
+    uint32_t shown = static_cast<uint32_t>(fractionDigits);
     for (; shown > 0 && fraction % 10 == 0; --shown)
         fraction /= 10;
-    for (int i = 0; i < shown; ++i, fraction /= 10)
-        *--p = static_cast<char>('0' + fraction % 10);
-    if (shown > 0)
+    char* p = end;
+    if (shown > 0) {
+        p = PutDigitsBefore(p, fraction, shown);
         *--p = '.';
-    do {
-        *--p = static_cast<char>('0' + integer % 10);
-        integer /= 10;
-    } while (integer != 0);
-    out.append(p, static_cast<size_t>(end - p));
-    return true;
+    }
+    return PutNumberBefore(p, split.quotient);
 }
 
 } // namespace
@@ -988,20 +1070,28 @@ void AppendGeneral(double value, std::string& out, bool shortcuts)
         out += "#NUM!";
         return;
     }
-    if (value == 0.0) {
-        out += '0';
-        return;
+    const bool negative = value < 0.0;
+    const double magnitude = std::fabs(value);
+    if (magnitude < 1e11) {
+        // Written into a buffer, the sign in front, and appended at once.
+        char buffer[32];
+        char* const end = buffer + sizeof buffer;
+        char* p = nullptr;
+        const auto whole = static_cast<uint64_t>(magnitude);
+        if (static_cast<double>(whole) == magnitude)
+            p = PutNumberBefore(end, whole); // 0 included
+        else if (shortcuts && magnitude >= 1.0)
+            p = GeneralDecimalBefore(end, magnitude);
+        if (p) {
+            if (negative)
+                *--p = '-';
+            AppendRange(out, p, end);
+            return;
+        }
     }
-    if (value < 0.0) {
+    if (negative)
         out += '-';
-        value = -value;
-    }
-    if (value < 1e11 && value == std::floor(value)) {
-        AppendInt(static_cast<uint64_t>(value), out);
-        return;
-    }
-    if (shortcuts && value >= 1.0 && value < 1e11 && AppendGeneralDecimal(value, out))
-        return;
+    value = magnitude;
     // Eleven characters: a decimal notation that fits them, or the scientific one
     // (d.ddddE+XX) when that shows more of the number.
     const Decimal d = ToDecimal(value);
