@@ -770,6 +770,62 @@ void MarkPlainFixed(Section& section)
     }
 }
 
+// Fills Section::datePieces for a plain date section whose fields are numbers and AM/PM.
+void CompileDatePieces(Section& section)
+{
+    std::vector<DatePiece> pieces;
+    auto field = [&](DateField which, uint8_t minDigits) {
+        DatePiece piece;
+        piece.field = which;
+        piece.minDigits = minDigits;
+        pieces.push_back(piece);
+    };
+    for (const Token& token : section.tokens) {
+        switch (token.kind) {
+        case TokenKind::Literal:
+            for (uint32_t i = 0; i < token.length; ++i) {
+                if (pieces.empty() || pieces.back().literalLength == sizeof(DatePiece::literal))
+                    field(NoField, 0);
+                DatePiece& piece = pieces.back();
+                piece.literal[piece.literalLength++] = section.text[token.offset + i];
+            }
+            continue;
+        case TokenKind::Year:
+            if (token.count > 2)
+                field(Century, 2);
+            field(YearOfCentury, 2);
+            break;
+        case TokenKind::Month:
+            if (token.count > 2)
+                return;
+            field(MonthField, token.count == 2 ? 2 : 1);
+            break;
+        case TokenKind::Day:
+            if (token.count > 2)
+                return;
+            field(DayField, token.count == 2 ? 2 : 1);
+            break;
+        case TokenKind::Hour:
+            field(section.twelveHour ? Hour12 : Hour24, token.count >= 2 ? 2 : 1);
+            break;
+        case TokenKind::Minute:
+            field(MinuteField, token.count >= 2 ? 2 : 1);
+            break;
+        case TokenKind::Second:
+            field(SecondField, token.count >= 2 ? 2 : 1);
+            break;
+        case TokenKind::AmPm:
+            if (token.length != 5) // A/P, shown as written
+                return;
+            field(Afternoon, 2);
+            break;
+        default:
+            return;
+        }
+    }
+    section.datePieces = std::move(pieces);
+}
+
 // Sets Section::plainDateLength for a Gregorian date section of literals, years, months,
 // days, clock times and AM/PM.
 void MarkPlainDate(Section& section)
@@ -805,6 +861,7 @@ void MarkPlainDate(Section& section)
             return;
     }
     section.plainDateLength = std::max<uint32_t>(length, 1);
+    CompileDatePieces(section);
 }
 
 } // namespace
@@ -856,6 +913,11 @@ bool ParseFormatCode(std::string_view code, ParsedFormat& parsed)
         parser.Resolve();
         MarkPlainFixed(parsed.sections[s]);
         MarkPlainDate(parsed.sections[s]);
+        for (const Token& token : parsed.sections[s].tokens) {
+            parsed.sections[s].showsWeekday |= token.kind == TokenKind::Day && token.count > 2;
+            parsed.sections[s].showsTime |= token.kind == TokenKind::Hour || token.kind == TokenKind::Minute
+                || token.kind == TokenKind::Second || token.kind == TokenKind::AmPm;
+        }
     }
     const Section& first = parsed.sections[0];
     parsed.general = count == 1 && first.condition == ConditionOp::None && first.tokens.size() == 1
@@ -872,6 +934,19 @@ bool ParseFormatCode(std::string_view code, ParsedFormat& parsed)
     parsed.numberSections = parsed.textSection >= 0 ? static_cast<uint32_t>(parsed.textSection) : parsed.sectionCount;
     parsed.conditional
         = first.condition != ConditionOp::None || (count > 1 && parsed.sections[1].condition != ConditionOp::None);
+    const uint32_t n = parsed.numberSections;
+    parsed.negativeSection = n >= 2 ? 1 : 0;
+    parsed.zeroSection = n >= 3 ? 2 : 0;
+    for (uint32_t index = 0; index < n; ++index) {
+        Section& section = parsed.sections[index];
+        const bool implicitNegative = !parsed.conditional && index == 1;
+        const bool explicitNegative
+            = (section.condition == ConditionOp::Less || section.condition == ConditionOp::LessEqual)
+            && section.bound == 0.0;
+        const bool defaultNegative
+            = parsed.conditional && index == 1 && section.condition == ConditionOp::None && n >= 3;
+        section.minusShown = !(implicitNegative || explicitNegative || defaultNegative);
+    }
     parsed.dateTimeParts = ClassifyDateTime(parsed);
     return true;
 }

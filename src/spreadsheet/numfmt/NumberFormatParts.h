@@ -55,6 +55,32 @@ struct Token {
 
 enum class SectionKind : uint8_t { Number, Date, Text };
 
+// The values a date piece shows (DatePiece::field).
+enum DateField : uint8_t {
+    NoField,
+    Century,
+    YearOfCentury,
+    MonthField,
+    DayField,
+    Hour24,
+    Hour12,
+    MinuteField,
+    SecondField,
+    Afternoon
+};
+
+// A piece of a plain date section whose fields are all numbers of one or two digits (and
+// AM/PM): a field, then up to eight literal characters. Written without a branch: two
+// characters from a table of pairs (AM and PM among them), of which the last one or both
+// count (none with no field), then eight
+// literal characters of which the first literalLength count.
+struct DatePiece {
+    char literal[8] = {};
+    uint8_t literalLength = 0;
+    DateField field = NoField;
+    uint8_t minDigits = 0; // 0 with no field, 1 for one digit or two, 2 for two (AM/PM too)
+};
+
 enum class ConditionOp : uint8_t { None, Less, LessEqual, Greater, GreaterEqual, Equal, NotEqual };
 
 struct Section {
@@ -64,6 +90,11 @@ struct Section {
 
     ConditionOp condition = ConditionOp::None;
     double bound = 0.0;
+    // A negative number this section takes shows its minus sign: false for the second
+    // section of a format without conditions, for a section whose condition is "< 0" or
+    // "<= 0", and for the second of three or four sections where only the first has a
+    // condition.
+    bool minusShown = true;
 
     // Numbers.
     uint32_t integerDigits = 0; // placeholders before the point (or the numerator)
@@ -101,6 +132,11 @@ struct Section {
     // years) in at most kMaxPlainDateLength characters: such sections are written at once
     // into a buffer. 0 for any other.
     uint32_t plainDateLength = 0;
+    // A plain date section of numbers (yyyy, yy, m, mm, d, dd, h, hh, m, mm, s, ss), AM/PM
+    // and literals: its pieces, written by RenderDate at once. Empty for any other.
+    std::vector<DatePiece> datePieces;
+    bool showsWeekday = false; // ddd or dddd
+    bool showsTime = false; // hours, minutes, seconds or AM/PM
 
     // Text.
     bool transformsText = false; // anything but a lone @
@@ -115,6 +151,9 @@ struct ParsedFormat {
     int textSection = -1; // the section strings take; -1 when they display as stored
     uint32_t numberSections = 0; // sections before the text section
     bool conditional = false; // the first or second section has a condition
+    // Without conditions: the section a negative number takes, and the one zero takes.
+    uint32_t negativeSection = 0;
+    uint32_t zeroSection = 0;
     bool general = false; // exactly the General format
     DateTimeParts dateTimeParts = DateTimeParts::None; // what its date sections show, for every value
 };

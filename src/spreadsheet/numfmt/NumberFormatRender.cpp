@@ -17,6 +17,12 @@ constexpr char kDigitPairs[] = "000102030405060708091011121314151617181920212223
                                "4041424344454647484950515253545556575859606162636465666768697071727374757677787980"
                                "81828384858687888990919293949596979899";
 
+// The pairs, then AM and PM as pairs 100 and 101, and two characters that a piece with no
+// field reads and does not keep.
+constexpr char kDigitPairsAmPm[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                   "4041424344454647484950515253545556575859606162636465666768697071727374757677787980"
+                                   "81828384858687888990919293949596979899AMPM";
+
 // Appends [begin, end) as a pointer and a length: std::string's append of two iterators
 // goes through its general replace, several times the work.
 inline void AppendRange(std::string& out, const char* begin, const char* end)
@@ -24,16 +30,19 @@ inline void AppendRange(std::string& out, const char* begin, const char* end)
     out.append(begin, static_cast<size_t>(end - begin));
 }
 
-// Writes the `count` last decimal digits of v (count at least 1, zeros in front when v has
-// fewer) so that they end at `end`, two at a time; returns where they begin.
-inline char* PutDigitsBefore(char* end, uint64_t v, uint32_t count)
+// Writes the `count` last decimal digits of v (zeros in front when v has fewer) so that
+// they end at `end`, two at a time, and leaves in v the digits before them; returns where
+// they begin.
+inline char* PutDigitsBefore(char* end, uint64_t& v, uint32_t count)
 {
     for (; count >= 2; count -= 2, v /= 100) {
         end -= 2;
         std::memcpy(end, kDigitPairs + 2 * (v % 100), 2);
     }
-    if (count == 1)
+    if (count == 1) {
         *--end = static_cast<char>('0' + v % 10);
+        v /= 10;
+    }
     return end;
 }
 
@@ -577,8 +586,6 @@ bool RenderPlainFixed(const Section& s, double x, std::string& out)
     }
     if (s.integerZeros > 256)
         return false;
-    const QuotientAndRemainder split = DividePowerOfTen(rounded, s.fractionDigits);
-    uint64_t integer = split.quotient;
 
     // Right to left into a buffer: the fraction, the point, then the integer with its
     // separators: 15 fraction digits, a point, 256 integer digits (20 at most, or the
@@ -587,15 +594,14 @@ bool RenderPlainFixed(const Section& s, double x, std::string& out)
     constexpr size_t kLiteralRoom = 32;
     char buffer[kLiteralRoom + 16 + 256 + 86 + kLiteralRoom];
     char* const numberEnd = buffer + sizeof buffer - kLiteralRoom;
-    char* p = numberEnd;
-    if (s.fractionDigits > 0)
-        p = PutDigitsBefore(p, split.remainder, s.fractionDigits);
+    uint64_t integer = rounded; // the fraction digits taken off as they are written
+    char* p = PutDigitsBefore(numberEnd, integer, s.fractionDigits);
     if (s.plainPoint)
         *--p = '.';
     if (s.integerZeros <= 1) { // no zeros to pad with: a group of three digits at a time
         if (s.thousands) {
-            for (; integer >= 1000; integer /= 1000) {
-                p = PutDigitsBefore(p, integer % 1000, 3);
+            while (integer >= 1000) {
+                p = PutDigitsBefore(p, integer, 3);
                 *--p = ',';
             }
         }
@@ -761,6 +767,37 @@ inline char* PutDigits(char* p, int value, bool two)
     return p + 1;
 }
 
+// A date section of pieces (Section::datePieces), written into a buffer at once with no
+// branch for a piece. The year lies between 0 and 9999.
+void RenderDatePieces(const Section& s, const DateFields& f, std::string& out)
+{
+    uint32_t values[Afternoon + 1] = {};
+    values[Century] = static_cast<uint32_t>(f.year / 100);
+    values[YearOfCentury] = static_cast<uint32_t>(f.year % 100);
+    values[MonthField] = static_cast<uint32_t>(f.month);
+    values[DayField] = static_cast<uint32_t>(f.day);
+    if (s.showsTime) {
+        values[Hour24] = static_cast<uint32_t>(f.hour);
+        values[Hour12] = static_cast<uint32_t>(f.hour % 12 == 0 ? 12 : f.hour % 12);
+        values[MinuteField] = static_cast<uint32_t>(f.minute);
+        values[SecondField] = static_cast<uint32_t>(f.second);
+        values[Afternoon] = f.hour >= 12 ? 101 : 100; // "PM" and "AM" follow the pairs
+    }
+    // Each piece may write ten characters beyond its own.
+    char buffer[kMaxPlainDateLength + 2 + sizeof(DatePiece::literal)];
+    char* p = buffer;
+    for (const DatePiece& piece : s.datePieces) {
+        const uint32_t value = values[piece.field];
+        // Two digits from 10 on, else as many as the piece shows at least (none for no field).
+        const uint32_t width = value >= 10 ? 2 : piece.minDigits;
+        std::memcpy(p, kDigitPairsAmPm + 2 * value + 2 - width, 2);
+        p += width;
+        std::memcpy(p, piece.literal, sizeof piece.literal);
+        p += piece.literalLength;
+    }
+    AppendRange(out, buffer, p);
+}
+
 // A plain date section (Section::plainDateLength) written into a buffer at once: the
 // characters of a date go one or two at a time, each a check and a store of the string's
 // length apiece were they appended. The year lies between 0 and 9999.
@@ -861,13 +898,16 @@ void RenderDate(const Section& s, double value, bool date1904, std::string& out)
     // Within a day and the date range, everything is 32 bits.
     const auto days = static_cast<uint32_t>(wholeDays);
     const auto secondOfDay = static_cast<uint32_t>(totalSeconds - wholeDays * 86400);
-    const int hour = static_cast<int>(secondOfDay / 3600);
-    const int minute = static_cast<int>(secondOfDay / 60 % 60);
-    const int second = static_cast<int>(secondOfDay % 60);
+    int hour = 0, minute = 0, second = 0;
+    if (s.showsTime) {
+        hour = static_cast<int>(secondOfDay / 3600);
+        minute = static_cast<int>(secondOfDay / 60 % 60);
+        second = static_cast<int>(secondOfDay % 60);
+    }
 
     int year = 1900, month = 1, day = 0;
     const uint32_t serial1900 = date1904 ? days + 1462 : days;
-    const int weekday = static_cast<int>((serial1900 + 6) % 7);
+    const int weekday = s.showsWeekday ? static_cast<int>((serial1900 + 6) % 7) : 0;
     const auto signedDays = static_cast<int32_t>(days);
     if (s.needsDate && s.hijri) {
         // The Hijri calendar has no fictitious leap day: serials up to 60 count from 1899-12-31.
@@ -886,7 +926,10 @@ void RenderDate(const Section& s, double value, bool date1904, std::string& out)
         }
     }
     if (s.plainDateLength != 0 && year >= 0 && year <= 9999) {
-        RenderPlainDate(s, { year, month, day, hour, minute, second, weekday, subTicks }, out);
+        if (!s.datePieces.empty())
+            RenderDatePieces(s, { year, month, day, hour, minute, second, weekday, subTicks }, out);
+        else
+            RenderPlainDate(s, { year, month, day, hour, minute, second, weekday, subTicks }, out);
         return;
     }
 
@@ -1022,12 +1065,12 @@ int IntegerDigits(double value)
 }
 
 // General's decimal notation of a value from 1 to 10^11 that is no integer: its 15 digits
-// rounded half up to the eleven characters, written so that it ends at `end`. Rounded from
-// one product where RoundScaled can (nearly always), else from the 15-digit integer
-// RoundToFifteenDigits gives. Returns where the text begins, or nullptr when the value is
-// one the digit by digit way takes (at a tie neither way can settle, or rounded up to
-// 10^11, shown in scientific notation).
-char* GeneralDecimalBefore(char* end, double value)
+// rounded half up to the eleven characters, written so that it ends at `end` at most, and
+// `end` moved to the end of what was written. Rounded from one product where RoundScaled
+// can (nearly always), else from the 15-digit integer RoundToFifteenDigits gives. Returns
+// where the text begins, or nullptr when the value is one the digit by digit way takes (at
+// a tie neither way can settle, or rounded up to 10^11, shown in scientific notation).
+char* GeneralDecimalBefore(char*& end, double value)
 {
     // Ten significant digits, or the integer of eleven: "12345.67891", "12345678901".
     const int integerDigits = IntegerDigits(value);
@@ -1047,19 +1090,18 @@ char* GeneralDecimalBefore(char* end, double value)
         if (kept != fractionDigits) // rounded up to the next power of ten: 10^integerDigits
             rounded *= kIntegerPowersOfTen[fractionDigits - kept];
     }
-    const QuotientAndRemainder split = DividePowerOfTen(rounded, static_cast<size_t>(fractionDigits));
-    if (split.quotient >= 100000000000u)
+    if (fractionDigits == 0 && rounded >= 100000000000u)
         return nullptr;
-    uint64_t fraction = split.remainder;
-    uint32_t shown = static_cast<uint32_t>(fractionDigits);
-    for (; shown > 0 && fraction % 10 == 0; --shown)
-        fraction /= 10;
-    char* p = end;
-    if (shown > 0) {
-        p = PutDigitsBefore(p, fraction, shown);
+    // The fraction's digits, then its trailing zeros taken back, and the point unless
+    // they all were.
+    char* p = PutDigitsBefore(end, rounded, static_cast<uint32_t>(fractionDigits));
+    while (end > p && end[-1] == '0')
+        --end;
+    if (end > p)
         *--p = '.';
-    }
-    return PutNumberBefore(p, split.quotient);
+    else
+        end = p;
+    return PutNumberBefore(p, rounded);
 }
 
 } // namespace
@@ -1075,17 +1117,17 @@ void AppendGeneral(double value, std::string& out, bool shortcuts)
     if (magnitude < 1e11) {
         // Written into a buffer, the sign in front, and appended at once.
         char buffer[32];
-        char* const end = buffer + sizeof buffer;
         char* p = nullptr;
+        char* last = buffer + sizeof buffer;
         const auto whole = static_cast<uint64_t>(magnitude);
         if (static_cast<double>(whole) == magnitude)
-            p = PutNumberBefore(end, whole); // 0 included
+            p = PutNumberBefore(last, whole); // 0 included
         else if (shortcuts && magnitude >= 1.0)
-            p = GeneralDecimalBefore(end, magnitude);
+            p = GeneralDecimalBefore(last, magnitude);
         if (p) {
             if (negative)
                 *--p = '-';
-            AppendRange(out, p, end);
+            AppendRange(out, p, last);
             return;
         }
     }
@@ -1129,10 +1171,10 @@ void RenderNumber(const ParsedFormat& format, double value, bool date1904, std::
     const uint32_t n = format.numberSections;
     uint32_t index = 0;
     if (!format.conditional) {
-        if (n >= 2 && value < 0.0)
-            index = 1;
-        else if (n >= 3 && value == 0.0)
-            index = 2;
+        if (value < 0.0)
+            index = format.negativeSection;
+        else if (value == 0.0)
+            index = format.zeroSection;
     } else {
         const Section& first = format.sections[0];
         const Section& second = format.sections[1];
@@ -1146,19 +1188,7 @@ void RenderNumber(const ParsedFormat& format, double value, bool date1904, std::
         index = firstMatches ? 0 : secondMatches ? 1 : (n >= 3 ? 2 : n - 1);
     }
     const Section& section = format.sections[index];
-    // The second section of a plain format, and any section whose condition is "< 0" or
-    // "<= 0", shows negative numbers without their sign; every other section shows it.
-    bool minus = value < 0.0;
-    if (minus) {
-        const bool implicitNegative = !format.conditional && index == 1;
-        const bool explicitNegative
-            = (section.condition == ConditionOp::Less || section.condition == ConditionOp::LessEqual)
-            && section.bound == 0.0;
-        const bool defaultNegative
-            = format.conditional && index == 1 && section.condition == ConditionOp::None && n >= 3;
-        if (implicitNegative || explicitNegative || defaultNegative)
-            minus = false;
-    }
+    const bool minus = value < 0.0 && section.minusShown;
     switch (section.kind) {
     case SectionKind::Text:
         AppendGeneral(value, out);

@@ -23,6 +23,7 @@ std::pair<std::string, std::string> BothWays(const std::string& code, double val
     for (Section& section : slow.sections) {
         section.plainFixed = false;
         section.plainDateLength = 0;
+        section.datePieces.clear();
     }
     std::pair<std::string, std::string> texts;
     RenderNumber(fast, value, date1904, texts.first);
@@ -136,7 +137,15 @@ TEST(RenderShortcuts, PlainDatesMatchTheTokenByTokenWay)
 {
     const std::vector<std::string> codes = { "m/d/yyyy", "yyyy\\-mm\\-dd hh:mm", "d-mmm-yy", "mmmm d, yyyy",
         "dddd dd mmmmm", "ddd mmm", "h:mm AM/PM", "h:mm:ss a/p", "hh:mm:ss.000", "mm:ss.0", "ss.00", "yy/m/d h:m:s",
-        "[$-409]mmmm;@", "\"Week of\" mmm d, yyyy \"at\" h AM/PM" };
+        "[$-409]mmmm;@", "\"Week of\" mmm d, yyyy \"at\" h AM/PM", "mm/dd/yy hh:mm:ss AM/PM",
+        "\"Written on the\" d/m/yyyy \"in the year of the date\"", "h:mm", "yyyy" };
+    // Written by pieces; the others token by token.
+    for (const char* code : { "m/d/yyyy", "yyyy\\-mm\\-dd hh:mm", "h:mm AM/PM", "yy/m/d h:m:s",
+             "\"Written on the\" d/m/yyyy \"in the year of the date\"" }) {
+        ParsedFormat parsed;
+        ASSERT_TRUE(ParseFormatCode(code, parsed));
+        EXPECT_FALSE(parsed.sections[0].datePieces.empty()) << code;
+    }
     std::vector<double> values = { 0.0, 1.0, 59.0, 60.0, 61.0, 0.5, 0.99999, 0.999999999, 1.0 / 86400.0 / 2.0,
         45291.999994, 2958465.0, 2958465.99999999, 36526.25 };
     std::mt19937_64 random(11);
