@@ -947,6 +947,14 @@ bool ParseFormatCode(std::string_view code, ParsedFormat& parsed)
             = parsed.conditional && index == 1 && section.condition == ConditionOp::None && n >= 3;
         section.minusShown = !(implicitNegative || explicitNegative || defaultNegative);
     }
+    if (parsed.general || n == 0) {
+        parsed.quickPath = QuickPath::General;
+    } else if (n == 1 && !parsed.conditional) {
+        if (first.kind == SectionKind::Number && first.plainFixed)
+            parsed.quickPath = QuickPath::PlainFixed;
+        else if (first.kind == SectionKind::Date)
+            parsed.quickPath = QuickPath::Date;
+    }
     parsed.dateTimeParts = ClassifyDateTime(parsed);
     return true;
 }

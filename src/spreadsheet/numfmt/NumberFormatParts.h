@@ -145,6 +145,11 @@ struct Section {
 
 inline constexpr uint32_t kMaxPlainDateLength = 128;
 
+// The way RenderNumber takes a format's numbers before choosing a section: the General
+// format, and formats of one number section without a condition (plain fixed-point, or
+// dates), go straight to their section's way; any other through the choice of section.
+enum class QuickPath : uint8_t { None, General, PlainFixed, Date };
+
 struct ParsedFormat {
     std::array<Section, 4> sections;
     uint32_t sectionCount = 0;
@@ -154,6 +159,7 @@ struct ParsedFormat {
     // Without conditions: the section a negative number takes, and the one zero takes.
     uint32_t negativeSection = 0;
     uint32_t zeroSection = 0;
+    QuickPath quickPath = QuickPath::None;
     bool general = false; // exactly the General format
     DateTimeParts dateTimeParts = DateTimeParts::None; // what its date sections show, for every value
 };

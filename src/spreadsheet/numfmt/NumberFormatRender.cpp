@@ -561,11 +561,13 @@ void RenderFraction(const Section& s, double x, std::string& out)
 }
 
 // A plain fixed-point section (Section::plainFixed) renders x, not negative, with its
-// integer and fraction taken as integers: the 15 digits the application keeps, rounded
-// half up to the fraction placeholders, as RenderDecimalSection rounds the digits
-// themselves. False, with nothing appended, for a value that way cannot take (beyond
-// 10^15 or below 10^-8, or scaled past what 64 bits hold); the digit by digit way takes it.
-bool RenderPlainFixed(const Section& s, double x, std::string& out)
+// integer and fraction taken as integers, and a minus sign in front when asked: the 15
+// digits the application keeps, rounded half up to the fraction placeholders, as
+// RenderDecimalSection rounds the digits themselves. False, with nothing appended, for a
+// value that way cannot take (beyond 10^15 or below 10^-8, or scaled past what 64 bits
+// hold); the digit by digit way takes it. Called from RenderNumber directly, so that the
+// common numbers pass through no function that sets up the general way.
+__attribute__((noinline)) bool RenderPlainFixed(const Section& s, double x, bool minus, std::string& out)
 {
     uint64_t rounded = 0; // x x 10^(scale + fractionDigits), rounded
     const int power = s.scale + static_cast<int>(s.fractionDigits);
@@ -590,9 +592,10 @@ bool RenderPlainFixed(const Section& s, double x, std::string& out)
     // Right to left into a buffer: the fraction, the point, then the integer with its
     // separators: 15 fraction digits, a point, 256 integer digits (20 at most, or the
     // integer placeholders' zeros) and a separator for every three of them at most. The
-    // literals around go on either side when short, so that the text is appended at once.
+    // literals around (and the minus sign) go on either side when short, so that the text is
+    // appended at once.
     constexpr size_t kLiteralRoom = 32;
-    char buffer[kLiteralRoom + 16 + 256 + 86 + kLiteralRoom];
+    char buffer[1 + kLiteralRoom + 16 + 256 + 86 + kLiteralRoom];
     char* const numberEnd = buffer + sizeof buffer - kLiteralRoom;
     uint64_t integer = rounded; // the fraction digits taken off as they are written
     char* p = PutDigitsBefore(numberEnd, integer, s.fractionDigits);
@@ -600,9 +603,12 @@ bool RenderPlainFixed(const Section& s, double x, std::string& out)
         *--p = '.';
     if (s.integerZeros <= 1) { // no zeros to pad with: a group of three digits at a time
         if (s.thousands) {
-            while (integer >= 1000) {
-                p = PutDigitsBefore(p, integer, 3);
-                *--p = ',';
+            for (; integer >= 1000; integer /= 1000) {
+                const auto group = static_cast<uint32_t>(integer % 1000); // in 32 bits from here
+                p -= 4;
+                p[0] = ',';
+                p[1] = static_cast<char>('0' + group / 100);
+                std::memcpy(p + 2, kDigitPairs + 2 * (group % 100), 2);
             }
         }
         if (integer != 0 || s.integerZeros == 1)
@@ -617,6 +623,8 @@ bool RenderPlainFixed(const Section& s, double x, std::string& out)
     const std::string& prefix = s.plainPrefix;
     const std::string& suffix = s.plainSuffix;
     if (prefix.size() > kLiteralRoom || suffix.size() > kLiteralRoom) {
+        if (minus)
+            out += '-';
         out += prefix;
         AppendRange(out, p, numberEnd);
         out += suffix;
@@ -626,6 +634,8 @@ bool RenderPlainFixed(const Section& s, double x, std::string& out)
     p -= prefix.size();
     for (size_t i = 0; i < prefix.size(); ++i)
         p[i] = prefix[i];
+    if (minus)
+        *--p = '-';
     char* end = numberEnd;
     for (const char c : suffix)
         *end++ = c;
@@ -635,8 +645,6 @@ bool RenderPlainFixed(const Section& s, double x, std::string& out)
 
 void RenderDecimalSection(const Section& s, double x, std::string& out)
 {
-    if (s.plainFixed && RenderPlainFixed(s, x, out))
-        return;
     Decimal d = ToDecimal(x);
     if (!d.Zero())
         d.point += s.scale;
@@ -1158,7 +1166,11 @@ void AppendGeneral(double value, std::string& out, bool shortcuts)
     AppendScientific(d, out);
 }
 
-void RenderNumber(const ParsedFormat& format, double value, bool date1904, std::string& out)
+namespace {
+
+// Any number through any format: the section its value takes, then that section's way.
+__attribute__((noinline)) void RenderAnyNumber(
+    const ParsedFormat& format, double value, bool date1904, std::string& out)
 {
     if (!std::isfinite(value)) {
         out += "#NUM!";
@@ -1218,9 +1230,36 @@ void RenderNumber(const ParsedFormat& format, double value, bool date1904, std::
         RenderFraction(section, scaled, out);
         return;
     }
+    if (section.plainFixed && RenderPlainFixed(section, magnitude, minus, out))
+        return;
     if (minus)
         out += '-';
     RenderDecimalSection(section, magnitude, out);
+}
+
+} // namespace
+
+void RenderNumber(const ParsedFormat& format, double value, bool date1904, std::string& out)
+{
+    // The formats of one section that most cells have go their way at once.
+    switch (format.quickPath) {
+    case QuickPath::General:
+        AppendGeneral(value, out);
+        return;
+    case QuickPath::PlainFixed:
+        if (RenderPlainFixed(format.sections[0], std::fabs(value), value < 0.0, out))
+            return;
+        break;
+    case QuickPath::Date:
+        if (std::isfinite(value)) {
+            RenderDate(format.sections[0], value, date1904, out);
+            return;
+        }
+        break;
+    case QuickPath::None:
+        break;
+    }
+    RenderAnyNumber(format, value, date1904, out);
 }
 
 void RenderText(const ParsedFormat& format, std::string_view text, std::string& out)

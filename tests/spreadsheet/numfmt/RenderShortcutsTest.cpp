@@ -20,6 +20,7 @@ std::pair<std::string, std::string> BothWays(const std::string& code, double val
     ParsedFormat fast;
     EXPECT_TRUE(ParseFormatCode(code, fast)) << code;
     ParsedFormat slow = fast;
+    slow.quickPath = QuickPath::None;
     for (Section& section : slow.sections) {
         section.plainFixed = false;
         section.plainDateLength = 0;
