@@ -52,7 +52,6 @@ size_t NumberFormat::MemoryUse() const
     for (const Section& section : m_parsed->sections) {
         bytes += section.tokens.capacity() * sizeof(Token) + section.text.capacity()
             + section.numeratorPattern.capacity() + section.denominatorPattern.capacity()
-            + section.plainPrefix.capacity() + section.plainSuffix.capacity()
             + section.datePieces.capacity() * sizeof(DatePiece);
     }
     return bytes;

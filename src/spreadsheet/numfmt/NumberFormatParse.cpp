@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 namespace vellumcast::spreadsheet::numfmt {
 
@@ -760,14 +761,21 @@ void MarkPlainFixed(Section& section)
     }
     if (section.fractionDigits != 0 && !point)
         return;
-    section.plainFixed = true;
-    section.plainPoint = point;
-    section.integerZeros = zeros;
+    std::string prefix, suffix;
     for (size_t k = 0; k < tokens.size(); ++k) {
-        std::string& literals = k < from ? section.plainPrefix : section.plainSuffix;
+        std::string& literals = k < from ? prefix : suffix;
         if (k < from || k >= to)
             literals.append(section.text, tokens[k].offset, tokens[k].length);
     }
+    if (prefix.size() > kPlainLiteralRoom || suffix.size() > kPlainLiteralRoom)
+        return;
+    std::memcpy(section.plainPrefix + kPlainLiteralRoom - prefix.size(), prefix.data(), prefix.size());
+    std::memcpy(section.plainSuffix, suffix.data(), suffix.size());
+    section.plainPrefixLength = static_cast<uint8_t>(prefix.size());
+    section.plainSuffixLength = static_cast<uint8_t>(suffix.size());
+    section.plainFixed = true;
+    section.plainPoint = point;
+    section.integerZeros = zeros;
 }
 
 // Fills Section::datePieces for a plain date section whose fields are numbers and AM/PM.

@@ -55,6 +55,9 @@ struct Token {
 
 enum class SectionKind : uint8_t { Number, Date, Text };
 
+// The most bytes of literals a plain fixed-point section shows before its number, and after it.
+inline constexpr uint32_t kPlainLiteralRoom = 32;
+
 // The values a date piece shows (DatePiece::field).
 enum DateField : uint8_t {
     NoField,
@@ -119,8 +122,12 @@ struct Section {
     bool plainFixed = false;
     bool plainPoint = false; // the point is shown (even with no fraction placeholders)
     uint32_t integerZeros = 0; // the fewest integer digits shown
-    std::string plainPrefix; // the literals before its placeholders, joined
-    std::string plainSuffix; // and those after them
+    // The literals before its placeholders, joined, at the end of the array; and those
+    // after them at its start. Sections with more are not plain.
+    char plainPrefix[kPlainLiteralRoom] = {};
+    char plainSuffix[kPlainLiteralRoom] = {};
+    uint8_t plainPrefixLength = 0;
+    uint8_t plainSuffixLength = 0;
 
     // Dates and times.
     bool twelveHour = false;

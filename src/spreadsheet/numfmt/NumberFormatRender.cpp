@@ -592,11 +592,10 @@ __attribute__((noinline)) bool RenderPlainFixed(const Section& s, double x, bool
     // Right to left into a buffer: the fraction, the point, then the integer with its
     // separators: 15 fraction digits, a point, 256 integer digits (20 at most, or the
     // integer placeholders' zeros) and a separator for every three of them at most. The
-    // literals around (and the minus sign) go on either side when short, so that the text is
-    // appended at once.
-    constexpr size_t kLiteralRoom = 32;
-    char buffer[1 + kLiteralRoom + 16 + 256 + 86 + kLiteralRoom];
-    char* const numberEnd = buffer + sizeof buffer - kLiteralRoom;
+    // literals around and the minus sign go on either side, so that the text is appended
+    // at once.
+    char buffer[1 + kPlainLiteralRoom + 16 + 256 + 86 + kPlainLiteralRoom];
+    char* const numberEnd = buffer + sizeof buffer - kPlainLiteralRoom;
     uint64_t integer = rounded; // the fraction digits taken off as they are written
     char* p = PutDigitsBefore(numberEnd, integer, s.fractionDigits);
     if (s.plainPoint)
@@ -620,26 +619,14 @@ __attribute__((noinline)) bool RenderPlainFixed(const Section& s, double x, bool
             *--p = static_cast<char>('0' + integer % 10);
         }
     }
-    const std::string& prefix = s.plainPrefix;
-    const std::string& suffix = s.plainSuffix;
-    if (prefix.size() > kLiteralRoom || suffix.size() > kLiteralRoom) {
-        if (minus)
-            out += '-';
-        out += prefix;
-        AppendRange(out, p, numberEnd);
-        out += suffix;
-        return true;
-    }
-    // A few characters each, mostly none or one: copied without a call.
-    p -= prefix.size();
-    for (size_t i = 0; i < prefix.size(); ++i)
-        p[i] = prefix[i];
+    // The literals are copied whole, from arrays of their room's size: the prefix lies at
+    // the end of its array, the suffix at the start of its own.
+    std::memcpy(p - kPlainLiteralRoom, s.plainPrefix, kPlainLiteralRoom);
+    p -= s.plainPrefixLength;
     if (minus)
         *--p = '-';
-    char* end = numberEnd;
-    for (const char c : suffix)
-        *end++ = c;
-    AppendRange(out, p, end);
+    std::memcpy(numberEnd, s.plainSuffix, kPlainLiteralRoom);
+    AppendRange(out, p, numberEnd + s.plainSuffixLength);
     return true;
 }
 

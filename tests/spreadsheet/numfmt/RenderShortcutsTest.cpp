@@ -72,10 +72,11 @@ std::vector<double> RoundingValues(uint64_t seed)
 
 TEST(RenderShortcuts, PlainFixedPointMatchesTheDigitByDigitWay)
 {
-    const std::vector<std::string> codes = { "0", "0.00", "#,##0", "#,##0.00", "0.00%", "0%", "#,##0.000_);(#,##0.000)",
-        "\"$\"#,##0.00", "000.0", "#,##0,", "#.00", "0.", "#,##0.00 \"kg\"", "0,000.0", "0.000000000000000", "0.0,,",
-        "#,###", "0.00%%", "#,##0.0000000", "\"a literal longer than the buffer keeps room for\" 0.00 \"and another\"",
-        "#,##0.00 \"and a literal longer than the buffer keeps room for\"", "0.000%%%%%%%%%%" };
+    const std::vector<std::string> codes
+        = { "0", "0.00", "#,##0", "#,##0.00", "0.00%", "0%", "#,##0.000_);(#,##0.000)", "\"$\"#,##0.00", "000.0",
+              "#,##0,", "#.00", "0.", "#,##0.00 \"kg\"", "0,000.0", "0.000000000000000", "0.0,,", "#,###", "0.00%%",
+              "#,##0.0000000", "\"thirty-two bytes of literal text\"0.00\" and thirty-two bytes after it..\"",
+              "[$\u20ac-2] #,##0.00", "0.000%%%%%%%%%%" };
     const std::vector<double> values = RoundingValues(7);
     for (const std::string& code : codes) {
         ParsedFormat parsed;
@@ -95,8 +96,9 @@ TEST(RenderShortcuts, PlainFixedPointMatchesTheDigitByDigitWay)
 
 TEST(RenderShortcuts, FormatsThePlainWayCannotShowAreLeftToTheGeneralWay)
 {
-    for (const char* code :
-        { "0.0#", "?,??0.00", "0.00E+00", "# ?/?", "0.0\"x\"0", "General", "00-00", "@", "[h]:mm" }) {
+    for (const char* code : { "0.0#", "?,??0.00", "0.00E+00", "# ?/?", "0.0\"x\"0", "General", "00-00", "@", "[h]:mm",
+             "\"a literal longer than thirty-two bytes\" 0.00",
+             "0.00 \"and a literal longer than thirty-two bytes\"" }) {
         ParsedFormat parsed;
         ASSERT_TRUE(ParseFormatCode(code, parsed));
         for (const Section& section : parsed.sections)
