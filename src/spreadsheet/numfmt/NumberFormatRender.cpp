@@ -46,8 +46,9 @@ inline char* PutDigitsBefore(char* end, uint64_t& v, uint32_t count)
     return end;
 }
 
-// Writes v in decimal without leading zeros so that it ends at `end`; returns where it begins.
-inline char* PutNumberBefore(char* end, uint64_t v)
+// Writes v in decimal without leading zeros so that it ends at `end`; returns where it
+// begins. In 32 bits where v fits them, whose divisions by constants cost less.
+template <typename Unsigned> inline char* PutNumberBefore(char* end, Unsigned v)
 {
     for (; v >= 100; v /= 100) {
         end -= 2;
@@ -767,16 +768,20 @@ inline char* PutDigits(char* p, int value, bool two)
 void RenderDatePieces(const Section& s, const DateFields& f, std::string& out)
 {
     uint32_t values[Afternoon + 1] = {};
-    values[Century] = static_cast<uint32_t>(f.year / 100);
-    values[YearOfCentury] = static_cast<uint32_t>(f.year % 100);
+    const auto year = static_cast<uint32_t>(f.year);
+    values[Century] = year / 100;
+    values[YearOfCentury] = year % 100;
     values[MonthField] = static_cast<uint32_t>(f.month);
     values[DayField] = static_cast<uint32_t>(f.day);
     if (s.showsTime) {
-        values[Hour24] = static_cast<uint32_t>(f.hour);
-        values[Hour12] = static_cast<uint32_t>(f.hour % 12 == 0 ? 12 : f.hour % 12);
+        const auto hour = static_cast<uint32_t>(f.hour);
+        values[Hour24] = hour;
         values[MinuteField] = static_cast<uint32_t>(f.minute);
         values[SecondField] = static_cast<uint32_t>(f.second);
-        values[Afternoon] = f.hour >= 12 ? 101 : 100; // "PM" and "AM" follow the pairs
+        if (s.twelveHour) {
+            values[Hour12] = hour % 12 == 0 ? 12 : hour % 12;
+            values[Afternoon] = hour >= 12 ? 101 : 100; // "PM" and "AM" follow the pairs
+        }
     }
     // Each piece may write ten characters beyond its own.
     char buffer[kMaxPlainDateLength + 2 + sizeof(DatePiece::literal)];
@@ -1115,8 +1120,9 @@ void AppendGeneral(double value, std::string& out, bool shortcuts)
         char* p = nullptr;
         char* last = buffer + sizeof buffer;
         const auto whole = static_cast<uint64_t>(magnitude);
-        if (static_cast<double>(whole) == magnitude)
-            p = PutNumberBefore(last, whole); // 0 included
+        if (static_cast<double>(whole) == magnitude) // 0 included
+            p = whole <= UINT32_MAX ? PutNumberBefore(last, static_cast<uint32_t>(whole))
+                                    : PutNumberBefore(last, whole);
         else if (shortcuts && magnitude >= 1.0)
             p = GeneralDecimalBefore(last, magnitude);
         if (p) {
