@@ -56,7 +56,7 @@ public:
         return std::string_view(m_text).substr(m_bounds[index], m_bounds[index + 1] - m_bounds[index]);
     }
 
-    // Asks the processor to fetch the string at index (any index; one past the table is
+    // Asks the processor to fetch the string at index (an index past the table is
     // ignored) into its caches, so that reading it a little later does not wait on memory:
     // strings are looked up in no order, and a table of thousands outgrows the caches.
     // Where each string starts is read at once: those ends take far less room than the
