@@ -43,6 +43,11 @@ BENCHMARK_CAPTURE(RenderCells, GeneralFloat, "General", 1234.56789, 0.0173);
 BENCHMARK_CAPTURE(RenderCells, GeneralInteger, "General", 1234, 1);
 BENCHMARK_CAPTURE(RenderCells, Thousands2dp, "#,##0.00", 1234567.891, 1.37);
 BENCHMARK_CAPTURE(RenderCells, DateTime, "yyyy-mm-dd hh:mm:ss", 45000.123, 0.0137);
+// The other formats of the generated benchmark workbooks (bench/BenchmarkCells.h).
+BENCHMARK_CAPTURE(RenderCells, Percent2dp, "0.00%", 0.1234, 0.00071);
+BENCHMARK_CAPTURE(RenderCells, ShortDate, "m/d/yyyy", 36526, 7.3);
+BENCHMARK_CAPTURE(RenderCells, GeneralSevenths, "General", -142857.0 / 7.0, 279.0 / 7.0);
+BENCHMARK_CAPTURE(RenderCells, DateTimeMinutes, "yyyy\\-mm\\-dd hh:mm", 36526.0, 8.79);
 BENCHMARK_CAPTURE(RenderCells, Accounting, "_(* #,##0.00_);_(* \\(#,##0.00\\);_(* \"-\"??_);_(@_)", -5000.5, 9.75);
 BENCHMARK(ParseCodes);
 

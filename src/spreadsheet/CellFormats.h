@@ -49,6 +49,13 @@ public:
         return code.parsed ? *code.parsed : Parse(code);
     }
 
+    // The format of a style once parsed: nothing for one not parsed yet or no style has,
+    // which ForStyle then settles. A lookup that costs two loads.
+    const numfmt::NumberFormat* ParsedForStyle(uint32_t style) const
+    {
+        return style < m_styleFormats.size() ? m_codes[m_styleFormats[style]].parsed : nullptr;
+    }
+
     size_t StyleCount() const { return m_styleFormats.size(); }
 
     // How many distinct codes could not be read and format as General instead.

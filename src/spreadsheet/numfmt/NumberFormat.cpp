@@ -51,7 +51,8 @@ size_t NumberFormat::MemoryUse() const
     size_t bytes = sizeof(ParsedFormat);
     for (const Section& section : m_parsed->sections) {
         bytes += section.tokens.capacity() * sizeof(Token) + section.text.capacity()
-            + section.numeratorPattern.capacity() + section.denominatorPattern.capacity();
+            + section.numeratorPattern.capacity() + section.denominatorPattern.capacity()
+            + section.datePieces.capacity() * sizeof(DatePiece);
     }
     return bytes;
 }

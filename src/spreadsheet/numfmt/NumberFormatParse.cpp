@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 namespace vellumcast::spreadsheet::numfmt {
 
@@ -760,11 +761,77 @@ void MarkPlainFixed(Section& section)
     }
     if (section.fractionDigits != 0 && !point)
         return;
+    std::string prefix, suffix;
+    for (size_t k = 0; k < tokens.size(); ++k) {
+        std::string& literals = k < from ? prefix : suffix;
+        if (k < from || k >= to)
+            literals.append(section.text, tokens[k].offset, tokens[k].length);
+    }
+    if (prefix.size() > kPlainLiteralRoom || suffix.size() > kPlainLiteralRoom)
+        return;
+    std::memcpy(section.plainPrefix + kPlainLiteralRoom - prefix.size(), prefix.data(), prefix.size());
+    std::memcpy(section.plainSuffix, suffix.data(), suffix.size());
+    section.plainPrefixLength = static_cast<uint8_t>(prefix.size());
+    section.plainSuffixLength = static_cast<uint8_t>(suffix.size());
     section.plainFixed = true;
     section.plainPoint = point;
     section.integerZeros = zeros;
-    section.plainDigitsFrom = static_cast<uint32_t>(from);
-    section.plainDigitsTo = static_cast<uint32_t>(to);
+}
+
+// Fills Section::datePieces for a plain date section whose fields are numbers and AM/PM.
+void CompileDatePieces(Section& section)
+{
+    std::vector<DatePiece> pieces;
+    auto field = [&](DateField which, uint8_t minDigits) {
+        DatePiece piece;
+        piece.field = which;
+        piece.minDigits = minDigits;
+        pieces.push_back(piece);
+    };
+    for (const Token& token : section.tokens) {
+        switch (token.kind) {
+        case TokenKind::Literal:
+            for (uint32_t i = 0; i < token.length; ++i) {
+                if (pieces.empty() || pieces.back().literalLength == sizeof(DatePiece::literal))
+                    field(NoField, 0);
+                DatePiece& piece = pieces.back();
+                piece.literal[piece.literalLength++] = section.text[token.offset + i];
+            }
+            continue;
+        case TokenKind::Year:
+            if (token.count > 2)
+                field(Century, 2);
+            field(YearOfCentury, 2);
+            break;
+        case TokenKind::Month:
+            if (token.count > 2)
+                return;
+            field(MonthField, token.count == 2 ? 2 : 1);
+            break;
+        case TokenKind::Day:
+            if (token.count > 2)
+                return;
+            field(DayField, token.count == 2 ? 2 : 1);
+            break;
+        case TokenKind::Hour:
+            field(section.twelveHour ? Hour12 : Hour24, token.count >= 2 ? 2 : 1);
+            break;
+        case TokenKind::Minute:
+            field(MinuteField, token.count >= 2 ? 2 : 1);
+            break;
+        case TokenKind::Second:
+            field(SecondField, token.count >= 2 ? 2 : 1);
+            break;
+        case TokenKind::AmPm:
+            if (token.length != 5) // A/P, shown as written
+                return;
+            field(Afternoon, 2);
+            break;
+        default:
+            return;
+        }
+    }
+    section.datePieces = std::move(pieces);
 }
 
 // Sets Section::plainDateLength for a Gregorian date section of literals, years, months,
@@ -802,6 +869,7 @@ void MarkPlainDate(Section& section)
             return;
     }
     section.plainDateLength = std::max<uint32_t>(length, 1);
+    CompileDatePieces(section);
 }
 
 } // namespace
@@ -853,6 +921,11 @@ bool ParseFormatCode(std::string_view code, ParsedFormat& parsed)
         parser.Resolve();
         MarkPlainFixed(parsed.sections[s]);
         MarkPlainDate(parsed.sections[s]);
+        for (const Token& token : parsed.sections[s].tokens) {
+            parsed.sections[s].showsWeekday |= token.kind == TokenKind::Day && token.count > 2;
+            parsed.sections[s].showsTime |= token.kind == TokenKind::Hour || token.kind == TokenKind::Minute
+                || token.kind == TokenKind::Second || token.kind == TokenKind::AmPm;
+        }
     }
     const Section& first = parsed.sections[0];
     parsed.general = count == 1 && first.condition == ConditionOp::None && first.tokens.size() == 1
@@ -869,6 +942,27 @@ bool ParseFormatCode(std::string_view code, ParsedFormat& parsed)
     parsed.numberSections = parsed.textSection >= 0 ? static_cast<uint32_t>(parsed.textSection) : parsed.sectionCount;
     parsed.conditional
         = first.condition != ConditionOp::None || (count > 1 && parsed.sections[1].condition != ConditionOp::None);
+    const uint32_t n = parsed.numberSections;
+    parsed.negativeSection = n >= 2 ? 1 : 0;
+    parsed.zeroSection = n >= 3 ? 2 : 0;
+    for (uint32_t index = 0; index < n; ++index) {
+        Section& section = parsed.sections[index];
+        const bool implicitNegative = !parsed.conditional && index == 1;
+        const bool explicitNegative
+            = (section.condition == ConditionOp::Less || section.condition == ConditionOp::LessEqual)
+            && section.bound == 0.0;
+        const bool defaultNegative
+            = parsed.conditional && index == 1 && section.condition == ConditionOp::None && n >= 3;
+        section.minusShown = !(implicitNegative || explicitNegative || defaultNegative);
+    }
+    if (parsed.general || n == 0) {
+        parsed.quickPath = QuickPath::General;
+    } else if (n == 1 && !parsed.conditional) {
+        if (first.kind == SectionKind::Number && first.plainFixed)
+            parsed.quickPath = QuickPath::PlainFixed;
+        else if (first.kind == SectionKind::Date)
+            parsed.quickPath = QuickPath::Date;
+    }
     parsed.dateTimeParts = ClassifyDateTime(parsed);
     return true;
 }

@@ -55,6 +55,35 @@ struct Token {
 
 enum class SectionKind : uint8_t { Number, Date, Text };
 
+// The most bytes of literals a plain fixed-point section shows before its number, and after it.
+inline constexpr uint32_t kPlainLiteralRoom = 32;
+
+// The values a date piece shows (DatePiece::field).
+enum DateField : uint8_t {
+    NoField,
+    Century,
+    YearOfCentury,
+    MonthField,
+    DayField,
+    Hour24,
+    Hour12,
+    MinuteField,
+    SecondField,
+    Afternoon
+};
+
+// A piece of a plain date section whose fields are all numbers of one or two digits (and
+// AM/PM): a field, then up to eight literal characters. Written without a branch: two
+// characters from a table of pairs (AM and PM among them), of which the last one or both
+// count (none with no field), then eight
+// literal characters of which the first literalLength count.
+struct DatePiece {
+    char literal[8] = {};
+    uint8_t literalLength = 0;
+    DateField field = NoField;
+    uint8_t minDigits = 0; // 0 with no field, 1 for one digit or two, 2 for two (AM/PM too)
+};
+
 enum class ConditionOp : uint8_t { None, Less, LessEqual, Greater, GreaterEqual, Equal, NotEqual };
 
 struct Section {
@@ -64,6 +93,11 @@ struct Section {
 
     ConditionOp condition = ConditionOp::None;
     double bound = 0.0;
+    // A negative number this section takes shows its minus sign: false for the second
+    // section of a format without conditions, for a section whose condition is "< 0" or
+    // "<= 0", and for the second of three or four sections where only the first has a
+    // condition.
+    bool minusShown = true;
 
     // Numbers.
     uint32_t integerDigits = 0; // placeholders before the point (or the numerator)
@@ -84,13 +118,16 @@ struct Section {
     // A plain fixed-point section: literals, then integer placeholders of which the '0's
     // come last (#,##0), then a point and only '0' fraction placeholders, then literals,
     // no exponent or fraction. Its numbers are rounded and written as integers
-    // (RenderNumber) rather than digit by digit; tokens [plainDigitsFrom, plainDigitsTo)
-    // are its placeholders and point.
+    // (RenderNumber) rather than digit by digit, between the literals joined.
     bool plainFixed = false;
     bool plainPoint = false; // the point is shown (even with no fraction placeholders)
     uint32_t integerZeros = 0; // the fewest integer digits shown
-    uint32_t plainDigitsFrom = 0;
-    uint32_t plainDigitsTo = 0;
+    // The literals before its placeholders, joined, at the end of the array; and those
+    // after them at its start. Sections with more are not plain.
+    char plainPrefix[kPlainLiteralRoom] = {};
+    char plainSuffix[kPlainLiteralRoom] = {};
+    uint8_t plainPrefixLength = 0;
+    uint8_t plainSuffixLength = 0;
 
     // Dates and times.
     bool twelveHour = false;
@@ -102,6 +139,11 @@ struct Section {
     // years) in at most kMaxPlainDateLength characters: such sections are written at once
     // into a buffer. 0 for any other.
     uint32_t plainDateLength = 0;
+    // A plain date section of numbers (yyyy, yy, m, mm, d, dd, h, hh, m, mm, s, ss), AM/PM
+    // and literals: its pieces, written by RenderDate at once. Empty for any other.
+    std::vector<DatePiece> datePieces;
+    bool showsWeekday = false; // ddd or dddd
+    bool showsTime = false; // hours, minutes, seconds or AM/PM
 
     // Text.
     bool transformsText = false; // anything but a lone @
@@ -110,12 +152,21 @@ struct Section {
 
 inline constexpr uint32_t kMaxPlainDateLength = 128;
 
+// The way RenderNumber takes a format's numbers before choosing a section: the General
+// format, and formats of one number section without a condition (plain fixed-point, or
+// dates), go straight to their section's way; any other through the choice of section.
+enum class QuickPath : uint8_t { None, General, PlainFixed, Date };
+
 struct ParsedFormat {
     std::array<Section, 4> sections;
     uint32_t sectionCount = 0;
     int textSection = -1; // the section strings take; -1 when they display as stored
     uint32_t numberSections = 0; // sections before the text section
     bool conditional = false; // the first or second section has a condition
+    // Without conditions: the section a negative number takes, and the one zero takes.
+    uint32_t negativeSection = 0;
+    uint32_t zeroSection = 0;
+    QuickPath quickPath = QuickPath::None;
     bool general = false; // exactly the General format
     DateTimeParts dateTimeParts = DateTimeParts::None; // what its date sections show, for every value
 };
@@ -139,6 +190,30 @@ bool ParseFormatCode(std::string_view code, ParsedFormat& parsed);
 
 // Howard Hinnant's civil-from-days: days since 1970-01-01 to a proleptic Gregorian date.
 void CivilFromDays(int64_t days, int& year, int& month, int& day);
+
+// The same date as CivilFromDays for days from -1,000,000 to 4,000,000 (the years -768 to
+// 12,921), with multiplications and shifts of 32 bits rather than divisions: Neri and
+// Schneider's Euclidean affine functions ("Euclidean affine functions and their
+// application to calendar algorithms", 2022). Days are counted from a 1 March 82 eras of
+// 400 years before 0000-03-01, so that every count is positive; the year, and the day and
+// month of a year that starts in March, are each a product's high and low parts.
+inline void CivilFromNearDays(int32_t days, int& year, int& month, int& day)
+{
+    constexpr uint32_t kEras = 82;
+    const auto shifted = static_cast<uint32_t>(days + 719468 + 146097 * static_cast<int32_t>(kEras));
+    const uint32_t centuryPart = 4 * shifted + 3;
+    const uint32_t century = centuryPart / 146097;
+    const uint32_t dayOfCentury = centuryPart % 146097 / 4;
+    const uint64_t yearPart = uint64_t { 2939745 } * (4 * dayOfCentury + 3);
+    const auto yearOfCentury = static_cast<uint32_t>(yearPart >> 32);
+    const uint32_t dayOfYear = static_cast<uint32_t>(yearPart) / 2939745 / 4; // from 1 March
+    const uint32_t monthPart = 2141 * dayOfYear + 197913;
+    const uint32_t monthFromMarch = monthPart >> 16; // 3 to 14
+    const bool nextYear = dayOfYear >= 306; // January and February
+    day = static_cast<int>((monthPart & 0xFFFF) / 2141 + 1);
+    month = static_cast<int>(nextYear ? monthFromMarch - 12 : monthFromMarch);
+    year = static_cast<int>(100 * century + yearOfCentury) - static_cast<int>(400 * kEras) + (nextYear ? 1 : 0);
+}
 
 // Appends a number in the General format (the 11-character rule). shortcuts false takes the
 // digit by digit way for every value, for tests that compare the two.

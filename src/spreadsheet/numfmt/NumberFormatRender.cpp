@@ -17,6 +17,52 @@ constexpr char kDigitPairs[] = "000102030405060708091011121314151617181920212223
                                "4041424344454647484950515253545556575859606162636465666768697071727374757677787980"
                                "81828384858687888990919293949596979899";
 
+// The pairs, then AM and PM as pairs 100 and 101, and two characters that a piece with no
+// field reads and does not keep.
+constexpr char kDigitPairsAmPm[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                   "4041424344454647484950515253545556575859606162636465666768697071727374757677787980"
+                                   "81828384858687888990919293949596979899AMPM";
+
+// Appends [begin, end) as a pointer and a length: std::string's append of two iterators
+// goes through its general replace, several times the work.
+inline void AppendRange(std::string& out, const char* begin, const char* end)
+{
+    out.append(begin, static_cast<size_t>(end - begin));
+}
+
+// Writes the `count` last decimal digits of v (zeros in front when v has fewer) so that
+// they end at `end`, two at a time, and leaves in v the digits before them; returns where
+// they begin.
+template <typename Unsigned> inline char* PutDigitsBefore(char* end, Unsigned& v, uint32_t count)
+{
+    for (; count >= 2; count -= 2, v /= 100) {
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * (v % 100), 2);
+    }
+    if (count == 1) {
+        *--end = static_cast<char>('0' + v % 10);
+        v /= 10;
+    }
+    return end;
+}
+
+// Writes v in decimal without leading zeros so that it ends at `end`; returns where it
+// begins. In 32 bits where v fits them, whose divisions by constants cost less.
+template <typename Unsigned> inline char* PutNumberBefore(char* end, Unsigned v)
+{
+    for (; v >= 100; v /= 100) {
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * (v % 100), 2);
+    }
+    if (v >= 10) {
+        end -= 2;
+        std::memcpy(end, kDigitPairs + 2 * v, 2);
+    } else {
+        *--end = static_cast<char>('0' + v);
+    }
+    return end;
+}
+
 // The application keeps 15 significant digits of a number; everything shown is derived
 // from them, rounded half away from zero on the decimal digits (so 1.005 shows 1.01).
 struct Decimal {
@@ -98,6 +144,29 @@ bool RoundToFifteenDigits(double absValue, uint64_t& n, int& scale)
         return false;
     n = static_cast<uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
     return n >= 100000000000000u;
+}
+
+// absValue x 10^power rounded half up to an integer, as the digit by digit way rounds the 15
+// significant digits the application keeps of absValue, from one product: the 15 digits lie
+// within half a unit of their last place of absValue, under 0.5 x 10^-14 of its size, and
+// the product within 2^-53 of its size from the exact one. So where the product lies
+// further than 10^-14 of its size from the nearest integer and a half, the 15 digits
+// scaled lie on the same side of it and round to the same integer. False when the product
+// lies nearer (a tie of the 15 digits among them), or is 10^13 or more: from 5 x 10^13 on
+// that distance takes in every product, and the floor is taken in 64 bits. power lies
+// between -22 and 22: every such power of ten is a double, so the product is rounded once.
+bool RoundScaled(double absValue, int power, uint64_t& rounded)
+{
+    const double product = power >= 0 ? absValue * kPowersOfTen[power] : absValue / kPowersOfTen[-power];
+    if (!(product < 1e13))
+        return false;
+    const auto whole = static_cast<uint64_t>(product); // the floor: the product is not negative
+    const double fromHalf = (product - static_cast<double>(whole)) - 0.5; // both exact below 2^52
+    const double margin = product * 1e-14;
+    if (fromHalf <= margin && fromHalf >= -margin)
+        return false;
+    rounded = whole + (fromHalf > 0.0 ? 1 : 0);
+    return true;
 }
 
 // The value rounded to 15 significant digits, as the application keeps numbers.
@@ -201,8 +270,8 @@ void RoundFraction(Decimal& d, int fractionDigits)
     RoundDigits(d, d.point + fractionDigits);
 }
 
-// Appends value in decimal, padded with zeros to minDigits. The few characters of a date's
-// fields are pushed one by one: appending them as a piece costs a call and a copy each.
+// Appends value in decimal, padded with zeros to minDigits. The one or two characters of a
+// date's fields are pushed one by one: appending them as a piece costs a call and a copy.
 void AppendInt(uint64_t value, std::string& out, int minDigits = 1)
 {
     if (value < 100 && minDigits <= 2) {
@@ -213,29 +282,14 @@ void AppendInt(uint64_t value, std::string& out, int minDigits = 1)
     }
     char buffer[20];
     char* const end = buffer + sizeof buffer;
-    char* p = end;
-    for (; value >= 100; value /= 100) {
-        p -= 2;
-        std::memcpy(p, kDigitPairs + 2 * (value % 100), 2);
-    }
-    if (value >= 10) {
-        p -= 2;
-        std::memcpy(p, kDigitPairs + 2 * value, 2);
-    } else {
-        *--p = static_cast<char>('0' + value);
-    }
+    char* p = PutNumberBefore(end, value);
     if (minDigits > static_cast<int>(sizeof buffer)) { // more zeros than the buffer holds
         out.append(static_cast<size_t>(minDigits) - static_cast<size_t>(end - p), '0');
         minDigits = 0;
     }
     while (end - p < minDigits)
         *--p = '0';
-    if (end - p <= 4) {
-        for (; p < end; ++p)
-            out.push_back(*p);
-    } else {
-        out.append(p, end);
-    }
+    AppendRange(out, p, end);
 }
 
 // Plain decimal notation of d: integer digits, then the fraction digits there are.
@@ -507,21 +561,55 @@ void RenderFraction(const Section& s, double x, std::string& out)
     }
 }
 
-// A plain fixed-point section (Section::plainFixed) renders x, not negative, with its
-// integer and fraction taken as integers: the 15 digits the application keeps, rounded
-// half up to the fraction placeholders, as RenderDecimalSection rounds the digits
-// themselves. False, with nothing appended, for a value that way cannot take (beyond
-// 10^15 or below 10^-8, or scaled past what 64 bits hold); the digit by digit way takes it.
-bool RenderPlainFixed(const Section& s, double x, std::string& out)
+// The number of a plain fixed-point section, `rounded` its value times 10^fractionDigits,
+// written so that it ends at `end`: the fraction digits, the point, then the integer with
+// its separators. Returns where it begins.
+template <typename Unsigned> char* PutPlainFixedBefore(const Section& s, Unsigned rounded, char* end)
 {
-    uint64_t rounded = 0; // x x 10^fractionDigits, rounded
-    if (x != 0.0) {
+    Unsigned integer = rounded; // the fraction digits taken off as they are written
+    char* p = PutDigitsBefore(end, integer, s.fractionDigits);
+    if (s.plainPoint)
+        *--p = '.';
+    if (s.integerZeros <= 1) { // no zeros to pad with: a group of three digits at a time
+        if (s.thousands) {
+            for (; integer >= 1000; integer /= 1000) {
+                const auto group = static_cast<uint32_t>(integer % 1000);
+                p -= 4;
+                p[0] = ',';
+                p[1] = static_cast<char>('0' + group / 100);
+                std::memcpy(p + 2, kDigitPairs + 2 * (group % 100), 2);
+            }
+        }
+        if (integer != 0 || s.integerZeros == 1)
+            p = PutNumberBefore(p, integer);
+    } else {
+        for (uint32_t position = 0; integer != 0 || position < s.integerZeros; ++position, integer /= 10) {
+            if (s.thousands && position > 0 && position % 3 == 0)
+                *--p = ',';
+            *--p = static_cast<char>('0' + integer % 10);
+        }
+    }
+    return p;
+}
+
+// A plain fixed-point section (Section::plainFixed) renders x, not negative, with its
+// integer and fraction taken as integers, and a minus sign in front when asked: the 15
+// digits the application keeps, rounded half up to the fraction placeholders, as
+// RenderDecimalSection rounds the digits themselves. False, with nothing appended, for a
+// value that way cannot take (beyond 10^15 or below 10^-8, or scaled past what 64 bits
+// hold); the digit by digit way takes it. Called from RenderNumber directly, so that the
+// common numbers pass through no function that sets up the general way.
+__attribute__((noinline)) bool RenderPlainFixed(const Section& s, double x, bool minus, std::string& out)
+{
+    uint64_t rounded = 0; // x x 10^(scale + fractionDigits), rounded
+    const int power = s.scale + static_cast<int>(s.fractionDigits);
+    if (x != 0.0 && !(power >= -22 && power <= 22 && RoundScaled(x, power, rounded))) {
         uint64_t n = 0;
         int scale = 0;
         if (!RoundToFifteenDigits(x, n, scale))
             return false;
         // x ~ n x 10^-scale, shown as x x 10^s.scale with fractionDigits after the point.
-        const int drop = scale - s.scale - static_cast<int>(s.fractionDigits);
+        const int drop = scale - power;
         if (drop < -4 || drop >= static_cast<int>(std::size(kIntegerPowersOfTen)))
             return false; // n < 10^16 times 10^4 still fits in 64 bits
         if (drop <= 0) {
@@ -532,38 +620,30 @@ bool RenderPlainFixed(const Section& s, double x, std::string& out)
     }
     if (s.integerZeros > 256)
         return false;
-    const QuotientAndRemainder split = DividePowerOfTen(rounded, s.fractionDigits);
-    uint64_t integer = split.quotient;
-    uint64_t fraction = split.remainder;
 
     // Right to left into a buffer: the fraction, the point, then the integer with its
     // separators: 15 fraction digits, a point, 256 integer digits (20 at most, or the
-    // integer placeholders' zeros) and a separator for every three of them at most.
-    char buffer[16 + 256 + 86];
-    char* const end = buffer + sizeof buffer;
-    char* p = end;
-    for (uint32_t i = 0; i < s.fractionDigits; ++i, fraction /= 10)
-        *--p = static_cast<char>('0' + fraction % 10);
-    if (s.plainPoint)
-        *--p = '.';
-    for (uint32_t position = 0; integer != 0 || position < s.integerZeros; ++position, integer /= 10) {
-        if (s.thousands && position > 0 && position % 3 == 0)
-            *--p = ',';
-        *--p = static_cast<char>('0' + integer % 10);
-    }
-    const std::vector<Token>& tokens = s.tokens;
-    for (uint32_t i = 0; i < s.plainDigitsFrom; ++i)
-        AppendLiteral(s, tokens[i], out);
-    out.append(p, static_cast<size_t>(end - p));
-    for (size_t i = s.plainDigitsTo; i < tokens.size(); ++i)
-        AppendLiteral(s, tokens[i], out);
+    // integer placeholders' zeros) and a separator for every three of them at most. The
+    // literals around and the minus sign go on either side, so that the text is appended
+    // at once.
+    char buffer[1 + kPlainLiteralRoom + 16 + 256 + 86 + kPlainLiteralRoom];
+    char* const numberEnd = buffer + sizeof buffer - kPlainLiteralRoom;
+    // In 32 bits where the number fits them, as most do: their divisions cost less.
+    char* p = rounded <= UINT32_MAX ? PutPlainFixedBefore(s, static_cast<uint32_t>(rounded), numberEnd)
+                                    : PutPlainFixedBefore(s, rounded, numberEnd);
+    // The literals are copied whole, from arrays of their room's size: the prefix lies at
+    // the end of its array, the suffix at the start of its own.
+    std::memcpy(p - kPlainLiteralRoom, s.plainPrefix, kPlainLiteralRoom);
+    p -= s.plainPrefixLength;
+    if (minus)
+        *--p = '-';
+    std::memcpy(numberEnd, s.plainSuffix, kPlainLiteralRoom);
+    AppendRange(out, p, numberEnd + s.plainSuffixLength);
     return true;
 }
 
 void RenderDecimalSection(const Section& s, double x, std::string& out)
 {
-    if (s.plainFixed && RenderPlainFixed(s, x, out))
-        return;
     Decimal d = ToDecimal(x);
     if (!d.Zero())
         d.point += s.scale;
@@ -694,6 +774,41 @@ inline char* PutDigits(char* p, int value, bool two)
     return p + 1;
 }
 
+// A date section of pieces (Section::datePieces), written into a buffer at once with no
+// branch for a piece. The year lies between 0 and 9999.
+void RenderDatePieces(const Section& s, const DateFields& f, std::string& out)
+{
+    uint32_t values[Afternoon + 1] = {};
+    const auto year = static_cast<uint32_t>(f.year);
+    values[Century] = year / 100;
+    values[YearOfCentury] = year % 100;
+    values[MonthField] = static_cast<uint32_t>(f.month);
+    values[DayField] = static_cast<uint32_t>(f.day);
+    if (s.showsTime) {
+        const auto hour = static_cast<uint32_t>(f.hour);
+        values[Hour24] = hour;
+        values[MinuteField] = static_cast<uint32_t>(f.minute);
+        values[SecondField] = static_cast<uint32_t>(f.second);
+        if (s.twelveHour) {
+            values[Hour12] = hour % 12 == 0 ? 12 : hour % 12;
+            values[Afternoon] = hour >= 12 ? 101 : 100; // "PM" and "AM" follow the pairs
+        }
+    }
+    // Each piece may write ten characters beyond its own.
+    char buffer[kMaxPlainDateLength + 2 + sizeof(DatePiece::literal)];
+    char* p = buffer;
+    for (const DatePiece& piece : s.datePieces) {
+        const uint32_t value = values[piece.field];
+        // Two digits from 10 on, else as many as the piece shows at least (none for no field).
+        const uint32_t width = value >= 10 ? 2 : piece.minDigits;
+        std::memcpy(p, kDigitPairsAmPm + 2 * value + 2 - width, 2);
+        p += width;
+        std::memcpy(p, piece.literal, sizeof piece.literal);
+        p += piece.literalLength;
+    }
+    AppendRange(out, buffer, p);
+}
+
 // A plain date section (Section::plainDateLength) written into a buffer at once: the
 // characters of a date go one or two at a time, each a check and a store of the string's
 // length apiece were they appended. The year lies between 0 and 9999.
@@ -774,51 +889,58 @@ void RenderPlainDate(const Section& s, const DateFields& f, std::string& out)
 
 void RenderDate(const Section& s, double value, bool date1904, std::string& out)
 {
-    int64_t ticksPerSecond = 1;
-    for (uint32_t i = 0; i < s.subSecondDigits; ++i)
-        ticksPerSecond *= 10;
-    const int64_t maxSerial = date1904 ? 2957003 : 2958465; // 9999-12-31
+    const uint64_t ticksPerSecond = kIntegerPowersOfTen[s.subSecondDigits]; // up to three digits
+    const uint32_t maxSerial = date1904 ? 2957003 : 2958465; // 9999-12-31
     if (!(value >= 0.0) || value >= static_cast<double>(maxSerial + 1)) {
         out += Hashes;
         return;
     }
     // Round to the precision shown (seconds, or the fraction of seconds), carrying into
-    // minutes, hours and days.
-    const int64_t ticks = static_cast<int64_t>(std::floor(value * 86400.0 * static_cast<double>(ticksPerSecond) + 0.5));
+    // minutes, hours and days. The product is not negative: truncating it takes its floor.
+    const auto ticks = static_cast<uint64_t>(value * 86400.0 * static_cast<double>(ticksPerSecond) + 0.5);
     // Whole seconds, the common case, need no division by a divisor known only now.
-    const int64_t totalSeconds = ticksPerSecond == 1 ? ticks : ticks / ticksPerSecond;
-    const int64_t subTicks = ticksPerSecond == 1 ? 0 : ticks % ticksPerSecond;
-    const int64_t days = totalSeconds / 86400;
-    if (days > maxSerial) {
+    const uint64_t totalSeconds = ticksPerSecond == 1 ? ticks : ticks / ticksPerSecond;
+    const int64_t subTicks = ticksPerSecond == 1 ? 0 : static_cast<int64_t>(ticks % ticksPerSecond);
+    const uint64_t wholeDays = totalSeconds / 86400;
+    if (wholeDays > maxSerial) {
         out += Hashes;
         return;
     }
-    const int64_t secondOfDay = totalSeconds % 86400;
-    const int hour = static_cast<int>(secondOfDay / 3600);
-    const int minute = static_cast<int>(secondOfDay / 60 % 60);
-    const int second = static_cast<int>(secondOfDay % 60);
+    // Within a day and the date range, everything is 32 bits.
+    const auto days = static_cast<uint32_t>(wholeDays);
+    const auto secondOfDay = static_cast<uint32_t>(totalSeconds - wholeDays * 86400);
+    int hour = 0, minute = 0, second = 0;
+    if (s.showsTime) {
+        hour = static_cast<int>(secondOfDay / 3600);
+        minute = static_cast<int>(secondOfDay / 60 % 60);
+        second = static_cast<int>(secondOfDay % 60);
+    }
 
     int year = 1900, month = 1, day = 0;
-    const int64_t serial1900 = date1904 ? days + 1462 : days;
-    const int weekday = static_cast<int>((serial1900 + 6) % 7);
+    const uint32_t serial1900 = date1904 ? days + 1462 : days;
+    const int weekday = s.showsWeekday ? static_cast<int>((serial1900 + 6) % 7) : 0;
+    const auto signedDays = static_cast<int32_t>(days);
     if (s.needsDate && s.hijri) {
         // The Hijri calendar has no fictitious leap day: serials up to 60 count from 1899-12-31.
-        HijriFromDays(date1904 ? days - 24107 : days - (days <= 60 ? 25568 : 25569), year, month, day);
+        HijriFromDays(date1904 ? signedDays - 24107 : signedDays - (days <= 60 ? 25568 : 25569), year, month, day);
     } else if (s.needsDate) {
         // Serial 1 is 1900-01-01 (1970-01-01 is serial 25569); the 1900 system counts the
         // nonexistent 1900-02-29 as serial 60, and serial 0 shows as 1900-01-00.
         if (date1904) {
-            CivilFromDays(days - 24107, year, month, day);
+            CivilFromNearDays(signedDays - 24107, year, month, day);
         } else if (days == 0) {
             year = 1900, month = 1, day = 0;
         } else if (days == 60) {
             year = 1900, month = 2, day = 29;
         } else {
-            CivilFromDays(days - (days < 60 ? 25568 : 25569), year, month, day);
+            CivilFromNearDays(signedDays - (days < 60 ? 25568 : 25569), year, month, day);
         }
     }
     if (s.plainDateLength != 0 && year >= 0 && year <= 9999) {
-        RenderPlainDate(s, { year, month, day, hour, minute, second, weekday, subTicks }, out);
+        if (!s.datePieces.empty())
+            RenderDatePieces(s, { year, month, day, hour, minute, second, weekday, subTicks }, out);
+        else
+            RenderPlainDate(s, { year, month, day, hour, minute, second, weekday, subTicks }, out);
         return;
     }
 
@@ -942,42 +1064,55 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day)
 
 namespace {
 
-// General's decimal notation of a value from 1 to 10^11 that is no integer, its 15 digits
-// rounded half up to the eleven characters and taken as integers rather than digit by
-// digit. False, with nothing appended, when the value is one the digit by digit way takes
-// (one RoundToFifteenDigits cannot round, or rounded up to 10^11).
-bool AppendGeneralDecimal(double value, std::string& out)
+// The integer digits of a value from 1 to 10^11: from its binary exponent, which tells the
+// decimal one or one less, and one comparison.
+int IntegerDigits(double value)
 {
-    uint64_t n = 0;
-    int scale = 0;
-    if (!RoundToFifteenDigits(value, n, scale))
-        return false;
-    const int exponent = (n >= 1000000000000000u ? 16 : 15) - scale - 1;
-    if (exponent < 0 || exponent > 10)
-        return false;
-    const int fractionDigits = exponent >= 9 ? 0 : 9 - exponent;
-    const uint64_t rounded = RoundedDivision(n, static_cast<size_t>(scale - fractionDigits)); // by 10^4 to 10^6
-    const QuotientAndRemainder split = DividePowerOfTen(rounded, static_cast<size_t>(fractionDigits));
-    uint64_t integer = split.quotient;
-    uint64_t fraction = split.remainder;
-    if (integer >= 100000000000u)
-        return false;
-    char buffer[24];
-    char* const end = buffer + sizeof buffer;
-    char* p = end;
-    int shown = fractionDigits;
-    for (; shown > 0 && fraction % 10 == 0; --shown)
-        fraction /= 10;
-    for (int i = 0; i < shown; ++i, fraction /= 10)
-        *--p = static_cast<char>('0' + fraction % 10);
-    if (shown > 0)
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    const int binaryExponent = static_cast<int>((bits >> 52) & 0x7FF) - 1023;
+    const int decimalExponent = (binaryExponent * 78913) >> 18; // floor(binaryExponent x log10(2))
+    return decimalExponent + 1 + (value >= kPowersOfTen[decimalExponent + 1] ? 1 : 0);
+}
+
+// General's decimal notation of a value from 1 to 10^11 that is no integer: its 15 digits
+// rounded half up to the eleven characters, written so that it ends at `end` at most, and
+// `end` moved to the end of what was written. Rounded from one product where RoundScaled
+// can (nearly always), else from the 15-digit integer RoundToFifteenDigits gives. Returns
+// where the text begins, or nullptr when the value is one the digit by digit way takes (at
+// a tie neither way can settle, or rounded up to 10^11, shown in scientific notation).
+char* GeneralDecimalBefore(char*& end, double value)
+{
+    // Ten significant digits, or the integer of eleven: "12345.67891", "12345678901".
+    const int integerDigits = IntegerDigits(value);
+    const int fractionDigits = integerDigits <= 9 ? 10 - integerDigits : 0;
+    uint64_t rounded = 0;
+    if (!RoundScaled(value, fractionDigits, rounded)) {
+        uint64_t n = 0;
+        int scale = 0;
+        if (!RoundToFifteenDigits(value, n, scale))
+            return nullptr;
+        // n has 15 digits (16 when rounded up to 10^15); its exponent tells the digits kept.
+        const int exponent = (n >= 1000000000000000u ? 16 : 15) - scale - 1;
+        if (exponent < 0 || exponent > 10)
+            return nullptr;
+        const int kept = exponent >= 9 ? 0 : 9 - exponent;
+        rounded = RoundedDivision(n, static_cast<size_t>(scale - kept)); // by 10^4 to 10^6
+        if (kept != fractionDigits) // rounded up to the next power of ten: 10^integerDigits
+            rounded *= kIntegerPowersOfTen[fractionDigits - kept];
+    }
+    if (fractionDigits == 0 && rounded >= 100000000000u)
+        return nullptr;
+    // The fraction's digits, then its trailing zeros taken back, and the point unless
+    // they all were.
+    char* p = PutDigitsBefore(end, rounded, static_cast<uint32_t>(fractionDigits));
+    while (end > p && end[-1] == '0')
+        --end;
+    if (end > p)
         *--p = '.';
-    do {
-        *--p = static_cast<char>('0' + integer % 10);
-        integer /= 10;
-    } while (integer != 0);
-    out.append(p, static_cast<size_t>(end - p));
-    return true;
+    else
+        end = p;
+    return PutNumberBefore(p, rounded);
 }
 
 } // namespace
@@ -988,20 +1123,29 @@ void AppendGeneral(double value, std::string& out, bool shortcuts)
         out += "#NUM!";
         return;
     }
-    if (value == 0.0) {
-        out += '0';
-        return;
+    const bool negative = value < 0.0;
+    const double magnitude = std::fabs(value);
+    if (magnitude < 1e11) {
+        // Written into a buffer, the sign in front, and appended at once.
+        char buffer[32];
+        char* p = nullptr;
+        char* last = buffer + sizeof buffer;
+        const auto whole = static_cast<uint64_t>(magnitude);
+        if (static_cast<double>(whole) == magnitude) // 0 included
+            p = whole <= UINT32_MAX ? PutNumberBefore(last, static_cast<uint32_t>(whole))
+                                    : PutNumberBefore(last, whole);
+        else if (shortcuts && magnitude >= 1.0)
+            p = GeneralDecimalBefore(last, magnitude);
+        if (p) {
+            if (negative)
+                *--p = '-';
+            AppendRange(out, p, last);
+            return;
+        }
     }
-    if (value < 0.0) {
+    if (negative)
         out += '-';
-        value = -value;
-    }
-    if (value < 1e11 && value == std::floor(value)) {
-        AppendInt(static_cast<uint64_t>(value), out);
-        return;
-    }
-    if (shortcuts && value >= 1.0 && value < 1e11 && AppendGeneralDecimal(value, out))
-        return;
+    value = magnitude;
     // Eleven characters: a decimal notation that fits them, or the scientific one
     // (d.ddddE+XX) when that shows more of the number.
     const Decimal d = ToDecimal(value);
@@ -1026,7 +1170,11 @@ void AppendGeneral(double value, std::string& out, bool shortcuts)
     AppendScientific(d, out);
 }
 
-void RenderNumber(const ParsedFormat& format, double value, bool date1904, std::string& out)
+namespace {
+
+// Any number through any format: the section its value takes, then that section's way.
+__attribute__((noinline)) void RenderAnyNumber(
+    const ParsedFormat& format, double value, bool date1904, std::string& out)
 {
     if (!std::isfinite(value)) {
         out += "#NUM!";
@@ -1039,10 +1187,10 @@ void RenderNumber(const ParsedFormat& format, double value, bool date1904, std::
     const uint32_t n = format.numberSections;
     uint32_t index = 0;
     if (!format.conditional) {
-        if (n >= 2 && value < 0.0)
-            index = 1;
-        else if (n >= 3 && value == 0.0)
-            index = 2;
+        if (value < 0.0)
+            index = format.negativeSection;
+        else if (value == 0.0)
+            index = format.zeroSection;
     } else {
         const Section& first = format.sections[0];
         const Section& second = format.sections[1];
@@ -1056,19 +1204,7 @@ void RenderNumber(const ParsedFormat& format, double value, bool date1904, std::
         index = firstMatches ? 0 : secondMatches ? 1 : (n >= 3 ? 2 : n - 1);
     }
     const Section& section = format.sections[index];
-    // The second section of a plain format, and any section whose condition is "< 0" or
-    // "<= 0", shows negative numbers without their sign; every other section shows it.
-    bool minus = value < 0.0;
-    if (minus) {
-        const bool implicitNegative = !format.conditional && index == 1;
-        const bool explicitNegative
-            = (section.condition == ConditionOp::Less || section.condition == ConditionOp::LessEqual)
-            && section.bound == 0.0;
-        const bool defaultNegative
-            = format.conditional && index == 1 && section.condition == ConditionOp::None && n >= 3;
-        if (implicitNegative || explicitNegative || defaultNegative)
-            minus = false;
-    }
+    const bool minus = value < 0.0 && section.minusShown;
     switch (section.kind) {
     case SectionKind::Text:
         AppendGeneral(value, out);
@@ -1098,9 +1234,36 @@ void RenderNumber(const ParsedFormat& format, double value, bool date1904, std::
         RenderFraction(section, scaled, out);
         return;
     }
+    if (section.plainFixed && RenderPlainFixed(section, magnitude, minus, out))
+        return;
     if (minus)
         out += '-';
     RenderDecimalSection(section, magnitude, out);
+}
+
+} // namespace
+
+void RenderNumber(const ParsedFormat& format, double value, bool date1904, std::string& out)
+{
+    // The formats of one section that most cells have go their way at once.
+    switch (format.quickPath) {
+    case QuickPath::General:
+        AppendGeneral(value, out);
+        return;
+    case QuickPath::PlainFixed:
+        if (RenderPlainFixed(format.sections[0], std::fabs(value), value < 0.0, out))
+            return;
+        break;
+    case QuickPath::Date:
+        if (std::isfinite(value)) {
+            RenderDate(format.sections[0], value, date1904, out);
+            return;
+        }
+        break;
+    case QuickPath::None:
+        break;
+    }
+    RenderAnyNumber(format, value, date1904, out);
 }
 
 void RenderText(const ParsedFormat& format, std::string_view text, std::string& out)
