@@ -9,6 +9,7 @@
 #include "spreadsheet/xlsb/XlsbRecords.h"
 #include "spreadsheet/xlsx/XlsxPackage.h"
 
+#include <bit>
 #include <unordered_map>
 
 namespace vellumcast::spreadsheet::xlsb {
@@ -126,8 +127,73 @@ public:
     {
     }
 
+    // Most records are row headers and cells of a fixed size: with the record's size
+    // checked once, their fields are read here without a check each. Anything else, and
+    // any record these checks refuse, is read by ReadAny, which names what is wrong.
     bool operator()(const Record& record)
     {
+        if (m_inSheetData && record.type <= brt::kFmlaError && record.data.size() >= 8) {
+            const uint8_t* const data = record.data.data();
+            const size_t size = record.data.size();
+            const uint32_t first = container::LoadU32(data); // a row header's row, a cell's column
+            if (record.type == brt::kRowHeader) {
+                if (first < static_cast<uint32_t>(kMaxRows)) {
+                    m_row = static_cast<int32_t>(first) + 1;
+                    // After the row, its style and its height: a byte of flags, then one
+                    // whose fifth bit (fDyZero) hides the row.
+                    if (m_layout && size >= 12 && (data[11] & 0x10) != 0)
+                        m_layout->HideRows(m_row, m_row);
+                    return true;
+                }
+            } else if (first < static_cast<uint32_t>(kMaxColumns)) {
+                const int32_t c = static_cast<int32_t>(first) + 1;
+                const uint32_t style = container::LoadU32(data + 4) & 0xFFFFFF;
+                switch (record.type) {
+                case brt::kCellBlank:
+                    m_builder.AddBlank(m_row, c, style);
+                    return true;
+                case brt::kCellRk:
+                    if (size < 12)
+                        break;
+                    m_builder.AddNumber(m_row, c, xls::DecodeRk(container::LoadU32(data + 8)), style);
+                    return true;
+                case brt::kCellReal:
+                case brt::kFmlaNum:
+                    if (size < 16)
+                        break;
+                    m_builder.AddNumber(m_row, c, LoadDouble(data + 8), style);
+                    return true;
+                case brt::kCellIsst:
+                    if (size < 12)
+                        break;
+                    m_builder.AddSharedString(m_row, c, container::LoadU32(data + 8), style);
+                    return true;
+                case brt::kCellBool:
+                case brt::kFmlaBool:
+                    if (size < 9)
+                        break;
+                    m_builder.AddBoolean(m_row, c, data[8] != 0, style);
+                    return true;
+                default:
+                    break;
+                }
+            }
+        }
+        return ReadAny(record.type, record.data);
+    }
+
+private:
+    // A little-endian double as one load of its two halves.
+    static double LoadDouble(const uint8_t* data)
+    {
+        return std::bit_cast<double>(container::LoadU32(data) | (uint64_t { container::LoadU32(data + 4) } << 32));
+    }
+
+    // Any record, every field checked. Given the record's parts rather than the record,
+    // which can then stay in registers on the way here.
+    [[gnu::noinline]] bool ReadAny(uint16_t type, std::span<const uint8_t> data)
+    {
+        const Record record { type, data };
         if (!m_inSheetData) {
             if (record.type == brt::kBeginSheetData)
                 m_inSheetData = !m_pastSheetData;
@@ -154,8 +220,6 @@ public:
             if (row >= static_cast<uint32_t>(kMaxRows))
                 Corrupt("row " + std::to_string(uint64_t { row } + 1) + " lies beyond the grid");
             m_row = static_cast<int32_t>(row) + 1;
-            // After the row, its style and its height: a byte of flags, then one whose
-            // fifth bit (fDyZero) hides the row.
             if (m_layout && cursor.Remaining() >= 8) {
                 cursor.Skip(7);
                 if ((cursor.U8() & 0x10) != 0)
@@ -204,7 +268,6 @@ public:
         return true;
     }
 
-private:
     // The recorded extent: a hint of the used range to come, never taken as the truth.
     void ExpectRange(const Record& record)
     {

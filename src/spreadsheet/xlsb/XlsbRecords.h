@@ -74,14 +74,22 @@ public:
     {
         if (!m_carry.empty() && !FeedCarry(piece, onRecord))
             return false;
-        while (!piece.empty()) {
+        const uint8_t* at = piece.data();
+        const uint8_t* const end = at + piece.size();
+        while (at != end) {
             Record record;
-            const size_t length = Split(piece, record);
-            if (length == 0) {
-                m_carry.assign(piece.begin(), piece.end());
+            size_t length = 0;
+            // The records of cells and rows, whose type and size take a byte each, are
+            // split here rather than by a call.
+            if (end - at >= 2 && ((at[0] | at[1]) & 0x80) == 0 && static_cast<size_t>(end - at) - 2 >= at[1]) {
+                record.type = at[0];
+                record.data = std::span<const uint8_t>(at + 2, at[1]);
+                length = size_t { 2 } + at[1];
+            } else if ((length = SplitLong(std::span<const uint8_t>(at, end), record)) == 0) {
+                m_carry.assign(at, end);
                 return true;
             }
-            piece = piece.subspan(length);
+            at += length;
             if (!onRecord(record))
                 return false;
         }

@@ -335,6 +335,13 @@ TEST(XlsbHostile, DamagedRecordsAreCorrupt)
         { "a size of five bytes", std::string("\x01\x80\x80\x80\x80\x01", 6) },
         { "a part ending inside a record", std::string("\x05\x10\x00\x00", 4) },
         { "a cell shorter than its fields", RowHeader(0) + XlsbWriter::Record(xlsb::brt::kCellReal, "\0\0\0\0") },
+        // A cell whose column and style are there but not its whole value.
+        { "a number cut short", RowHeader(0) + Cell(xlsb::brt::kCellReal, 0, std::string(7, '\0')) },
+        { "a formula's number cut short", RowHeader(0) + Cell(xlsb::brt::kFmlaNum, 0, std::string(4, '\0')) },
+        { "a compact number cut short", RowHeader(0) + Cell(xlsb::brt::kCellRk, 0, std::string(3, '\0')) },
+        { "a shared string index cut short", RowHeader(0) + Cell(xlsb::brt::kCellIsst, 1, "") },
+        { "a boolean without its value", RowHeader(0) + Cell(xlsb::brt::kCellBool, 2, "") },
+        { "a row header without its row", XlsbWriter::Record(xlsb::brt::kRowHeader, "\0\0") },
         { "a string longer than its record", RowHeader(0) + Cell(xlsb::brt::kCellSt, 0, XlsbWriter::U32(1000) + "ab") },
         { "a row beyond the grid", RowHeader(1048576) + Cell(xlsb::brt::kCellBool, 0, "\x01") },
         { "a column beyond the grid", RowHeader(0) + Cell(xlsb::brt::kCellBool, 16384, "\x01") },
