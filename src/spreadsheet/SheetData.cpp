@@ -216,11 +216,12 @@ Cell& SheetBuilder::AddAnyCell(int32_t row, int32_t column, CellKind kind, uint3
     cell.kind = kind;
     cell.style = style;
     cell.value.number = 0;
-    m_roomInOrder = 0;
+    m_roomEnd = m_data.m_cells.Tail();
     if (m_ordered) {
         const uint64_t stored = m_data.StoredBytes();
         const uint64_t memoryRoom = stored < m_memoryLimit ? (m_memoryLimit - stored) / sizeof(Cell) : 0;
-        m_roomInOrder = static_cast<size_t>(std::min<uint64_t>(m_yieldAt - m_data.m_cells.size(), memoryRoom));
+        m_roomEnd
+            += std::min<uint64_t>({ m_yieldAt - m_data.m_cells.size(), memoryRoom, m_data.m_cells.RoomInBlock() });
     }
     return cell;
 }

@@ -65,6 +65,16 @@ public:
         ++m_size;
         return *new (m_tail++) Cell;
     }
+    // Where the next cell goes when the last block has room for it (nullptr before the
+    // first block), and how many more it has room for.
+    const Cell* Tail() const { return m_tail; }
+    size_t RoomInBlock() const { return static_cast<size_t>(m_tailEnd - m_tail); }
+    // emplace_back for a cell the last block has room for.
+    Cell& EmplaceInBlock()
+    {
+        ++m_size;
+        return *new (m_tail++) Cell;
+    }
     void reserve(size_t cells)
     {
         m_blocks.reserve((cells + kBlockSize - 1) >> kBlockShift);
@@ -259,7 +269,7 @@ public:
     void LimitMemory(uint64_t bytes)
     {
         m_memoryLimit = bytes;
-        m_roomInOrder = 0;
+        m_roomEnd = m_data.m_cells.Tail();
     }
 
     // Hands rows to publish (on the loading thread) as they complete, a batch every few
@@ -302,11 +312,10 @@ private:
     // none of AddAnyCell's work.
     Cell& Add(int32_t row, int32_t column, CellKind kind, uint32_t style)
     {
-        if (m_roomInOrder != 0 && column <= kMaxColumns
+        if (m_data.m_cells.Tail() != m_roomEnd && column <= kMaxColumns
             && (row == m_lastRow ? column > m_lastColumn : StartRowInRoom(row, column))) {
-            --m_roomInOrder;
             m_lastColumn = column;
-            Cell& cell = m_data.m_cells.emplace_back();
+            Cell& cell = m_data.m_cells.EmplaceInBlock();
             cell.value.number = 0;
             cell.style = style;
             cell.column = static_cast<uint16_t>(column);
@@ -325,7 +334,7 @@ private:
     // Takes from the room for cells in order what a stored text of this size uses up.
     void UseRoomForText(size_t textBytes)
     {
-        m_roomInOrder -= std::min(m_roomInOrder, (textBytes + sizeof(Cell) - 1) / sizeof(Cell));
+        m_roomEnd -= std::min<size_t>(m_roomEnd - m_data.m_cells.Tail(), (textBytes + sizeof(Cell) - 1) / sizeof(Cell));
     }
 
     SheetData& m_data;
@@ -334,9 +343,10 @@ private:
     int32_t m_lastColumn = 0;
     bool m_ordered = true;
     size_t m_yieldAt = kYieldEvery - 1; // the index of the cell before which yield runs next
-    // Cells that may still be added after the last one of its row without AddAnyCell:
-    // none past the next yield nor past the memory limit; none once cells came out of order.
-    size_t m_roomInOrder = 0;
+    // Where in the last block cells in order may be added without AddAnyCell: none past
+    // the next yield, the memory limit or the block's end; none once cells came out of
+    // order (then it is the block's tail).
+    const Cell* m_roomEnd = nullptr;
     uint64_t m_memoryLimit = UINT64_MAX;
     std::vector<int32_t> m_rowOfCell; // only filled once cells arrive out of order
     std::function<bool(FinishedRows&&)> m_publish;

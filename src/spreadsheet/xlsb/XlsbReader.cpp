@@ -130,59 +130,68 @@ public:
     // Most records are row headers and cells of a fixed size: with the record's size
     // checked once, their fields are read here without a check each. Anything else, and
     // any record these checks refuse, is read by ReadAny, which names what is wrong.
-    bool operator()(const Record& record)
+    [[gnu::always_inline]] bool operator()(const Record& record)
     {
-        if (m_inSheetData && record.type <= brt::kFmlaError && record.data.size() >= 8) {
+        if (m_inSheetData) {
             const uint8_t* const data = record.data.data();
             const size_t size = record.data.size();
-            const uint32_t first = container::LoadU32(data); // a row header's row, a cell's column
-            if (record.type == brt::kRowHeader) {
-                if (first < static_cast<uint32_t>(kMaxRows)) {
-                    m_row = static_cast<int32_t>(first) + 1;
+            switch (record.type) {
+            case brt::kRowHeader:
+                if (size >= 4 && container::LoadU32(data) < static_cast<uint32_t>(kMaxRows)) {
+                    m_row = static_cast<int32_t>(container::LoadU32(data)) + 1;
                     // After the row, its style and its height: a byte of flags, then one
                     // whose fifth bit (fDyZero) hides the row.
                     if (m_layout && size >= 12 && (data[11] & 0x10) != 0)
                         m_layout->HideRows(m_row, m_row);
                     return true;
                 }
-            } else if (first < static_cast<uint32_t>(kMaxColumns)) {
-                const int32_t c = static_cast<int32_t>(first) + 1;
-                const uint32_t style = container::LoadU32(data + 4) & 0xFFFFFF;
-                switch (record.type) {
-                case brt::kCellBlank:
-                    m_builder.AddBlank(m_row, c, style);
+                break;
+            case brt::kCellBlank:
+                if (size >= 8 && InGrid(data)) {
+                    m_builder.AddBlank(m_row, ColumnOf(data), StyleOf(data));
                     return true;
-                case brt::kCellRk:
-                    if (size < 12)
-                        break;
-                    m_builder.AddNumber(m_row, c, xls::DecodeRk(container::LoadU32(data + 8)), style);
-                    return true;
-                case brt::kCellReal:
-                case brt::kFmlaNum:
-                    if (size < 16)
-                        break;
-                    m_builder.AddNumber(m_row, c, LoadDouble(data + 8), style);
-                    return true;
-                case brt::kCellIsst:
-                    if (size < 12)
-                        break;
-                    m_builder.AddSharedString(m_row, c, container::LoadU32(data + 8), style);
-                    return true;
-                case brt::kCellBool:
-                case brt::kFmlaBool:
-                    if (size < 9)
-                        break;
-                    m_builder.AddBoolean(m_row, c, data[8] != 0, style);
-                    return true;
-                default:
-                    break;
                 }
+                break;
+            case brt::kCellRk:
+                if (size >= 12 && InGrid(data)) {
+                    m_builder.AddNumber(
+                        m_row, ColumnOf(data), xls::DecodeRk(container::LoadU32(data + 8)), StyleOf(data));
+                    return true;
+                }
+                break;
+            case brt::kCellReal:
+            case brt::kFmlaNum:
+                if (size >= 16 && InGrid(data)) {
+                    m_builder.AddNumber(m_row, ColumnOf(data), LoadDouble(data + 8), StyleOf(data));
+                    return true;
+                }
+                break;
+            case brt::kCellIsst:
+                if (size >= 12 && InGrid(data)) {
+                    m_builder.AddSharedString(m_row, ColumnOf(data), container::LoadU32(data + 8), StyleOf(data));
+                    return true;
+                }
+                break;
+            case brt::kCellBool:
+            case brt::kFmlaBool:
+                if (size >= 9 && InGrid(data)) {
+                    m_builder.AddBoolean(m_row, ColumnOf(data), data[8] != 0, StyleOf(data));
+                    return true;
+                }
+                break;
+            default:
+                break;
             }
         }
         return ReadAny(record.type, record.data);
     }
 
 private:
+    // A cell record's column (0-based, then 1-based) and style, where its size has room.
+    static bool InGrid(const uint8_t* data) { return container::LoadU32(data) < static_cast<uint32_t>(kMaxColumns); }
+    static int32_t ColumnOf(const uint8_t* data) { return static_cast<int32_t>(container::LoadU32(data)) + 1; }
+    static uint32_t StyleOf(const uint8_t* data) { return container::LoadU32(data + 4) & 0xFFFFFF; }
+
     // A little-endian double as one load of its two halves.
     static double LoadDouble(const uint8_t* data)
     {

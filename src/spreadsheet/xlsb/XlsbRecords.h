@@ -77,15 +77,22 @@ public:
         const uint8_t* at = piece.data();
         const uint8_t* const end = at + piece.size();
         while (at != end) {
-            Record record;
-            size_t length = 0;
             // The records of cells and rows, whose type and size take a byte each, are
-            // split here rather than by a call.
-            if (end - at >= 2 && ((at[0] | at[1]) & 0x80) == 0 && static_cast<size_t>(end - at) - 2 >= at[1]) {
-                record.type = at[0];
-                record.data = std::span<const uint8_t>(at + 2, at[1]);
-                length = size_t { 2 } + at[1];
-            } else if ((length = SplitLong(std::span<const uint8_t>(at, end), record)) == 0) {
+            // split here rather than by a call, into a record of their own that the call
+            // for any other record cannot reach: it may then stay in registers.
+            if (end - at >= 2 && ((at[0] | at[1]) & 0x80) == 0) {
+                const uint8_t size = at[1];
+                if (static_cast<size_t>(end - at) - 2 >= size) {
+                    const Record record { at[0], std::span<const uint8_t>(at + 2, size) };
+                    at += size_t { 2 } + size;
+                    if (!onRecord(record))
+                        return false;
+                    continue;
+                }
+            }
+            Record record;
+            const size_t length = SplitLong(std::span<const uint8_t>(at, end), record);
+            if (length == 0) {
                 m_carry.assign(at, end);
                 return true;
             }
