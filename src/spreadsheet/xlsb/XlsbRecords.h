@@ -79,16 +79,17 @@ public:
         while (at != end) {
             // The records of cells and rows, whose type and size take a byte each, are
             // split here rather than by a call, into a record of their own that the call
-            // for any other record cannot reach: it may then stay in registers.
-            if (end - at >= 2 && ((at[0] | at[1]) & 0x80) == 0) {
+            // for any other record cannot reach: it may then stay in registers. Such a
+            // record takes at most 129 bytes: with that many left, it is whole.
+            const ptrdiff_t left = end - at;
+            if (left >= 129 ? ((at[0] | at[1]) & 0x80) == 0
+                            : left >= 2 && ((at[0] | at[1]) & 0x80) == 0 && left - 2 >= at[1]) {
                 const uint8_t size = at[1];
-                if (static_cast<size_t>(end - at) - 2 >= size) {
-                    const Record record { at[0], std::span<const uint8_t>(at + 2, size) };
-                    at += size_t { 2 } + size;
-                    if (!onRecord(record))
-                        return false;
-                    continue;
-                }
+                const Record record { at[0], std::span<const uint8_t>(at + 2, size) };
+                at += size_t { 2 } + size;
+                if (!onRecord(record))
+                    return false;
+                continue;
             }
             Record record;
             const size_t length = SplitLong(std::span<const uint8_t>(at, end), record);

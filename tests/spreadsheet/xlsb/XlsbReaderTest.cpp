@@ -307,6 +307,35 @@ TEST(XlsbRecords, PiecesOfAnySizeSplitIntoTheSameRecords)
     }
 }
 
+TEST(XlsbRecords, RecordsWithOneByteHeadersSplitAlikeWhereverAPieceEnds)
+{
+    // The longest records a one-byte size allows, among short ones, cut at every place.
+    std::string bytes;
+    for (int i = 0; i < 6; ++i)
+        bytes += XlsbWriter::Record(static_cast<uint16_t>(i + 1), std::string(i % 2 == 0 ? 127 : 3, char('a' + i)));
+    const auto data = std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    for (size_t piece = 1; piece <= 140; ++piece) {
+        xlsb::RecordSplitter splitter("the part");
+        std::string joined;
+        size_t count = 0;
+        for (size_t at = 0; at < data.size(); at += piece) {
+            splitter.Feed(data.subspan(at, std::min(piece, data.size() - at)), [&](const xlsb::Record& record) {
+                EXPECT_EQ(record.type, count + 1);
+                EXPECT_EQ(record.data.size(), count % 2 == 0 ? 127u : 3u);
+                joined.append(reinterpret_cast<const char*>(record.data.data()), record.data.size());
+                ++count;
+                return true;
+            });
+        }
+        splitter.Finish();
+        ASSERT_EQ(count, 6u) << piece;
+        EXPECT_EQ(joined,
+            std::string(127, 'a') + std::string(3, 'b') + std::string(127, 'c') + std::string(3, 'd')
+                + std::string(127, 'e') + std::string(3, 'f'))
+            << piece;
+    }
+}
+
 TEST(XlsbRecords, ALargeCompressedSheetReadsAcrossInflatedPieces)
 {
     // Enough records that the inflated part arrives in several pieces and records straddle them.
