@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -55,17 +56,24 @@ public:
     // The text a merged area shows in each of its cells: its first cell's.
     std::string_view AreaText(const spreadsheet::CellRange& area)
     {
-        return m_sheet->CellText(area.firstRow, area.firstColumn, m_style);
+        return m_sheet->CellText(area.firstRow, area.firstColumn, m_style, NextScratch());
     }
 
     // A recorded cell's text, of the loaded worksheet or of rows handed over.
     std::string_view TextOf(
         spreadsheet::Worksheet& sheet, const spreadsheet::Cell& cell, const spreadsheet::RowBatch& rows)
     {
-        return sheet.TextOf(cell, rows, m_style);
+        return sheet.TextOf(cell, rows, m_style, NextScratch());
     }
 
 private:
+    // Texts made for a read (formatted numbers) go to two scratch texts in turn: the text
+    // read before stays whole while the next is read, whether or not that read fails.
+    std::string& NextScratch()
+    {
+        m_turn ^= 1;
+        return m_scratch[m_turn];
+    }
     bool StartLayoutRow(int32_t row);
     const spreadsheet::CellRange* AreaAt(int32_t column) const;
     void AddRecorded(const spreadsheet::Cell& cell);
@@ -81,6 +89,8 @@ private:
     size_t m_nextArea = 0;
     std::vector<const spreadsheet::CellRange*> m_active; // those crossing the current row, by first column
     std::vector<LineCell> m_lineCells;
+    std::string m_scratch[2];
+    unsigned m_turn = 0;
 };
 
 } // namespace vellumcast::exporting

@@ -3,6 +3,7 @@
 
 #include "options/ExportOptions.h"
 
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -23,12 +24,14 @@ public:
     // What ends every line: CR LF, or LF alone when asked for.
     const std::string& LineEnd() const { return m_lineEnd; }
 
-    // Starts a line at the end of out. The line is composed in place, so a line of
-    // hundreds of megabytes is never held twice.
+    // Starts a line at the end of out. The line's cells gather in a small buffer that is
+    // moved to out when full and at the line's end: a line of hundreds of megabytes is
+    // never held twice, and most lines reach out in one append rather than a few per cell.
     void Begin(std::string& out)
     {
         m_out = &out;
         m_start = out.size();
+        m_used = 0;
         m_anyText = false;
     }
 
@@ -43,21 +46,27 @@ public:
         } else {
             m_anyText = true;
         }
-        std::string& line = *m_out;
-        if (m_csvQuoting)
-            AddCsvField(line, text);
-        else if (m_quoteCells)
-            AddQuoted(line, text);
-        else
-            line.append(text.data(), text.size());
-        if (m_divider.size() == 1) // the usual tab or comma, as one byte
-            line.push_back(m_divider.front());
-        else
-            line += m_divider;
+        if (m_csvQuoting) {
+            AddCsvField(text);
+            return;
+        }
+        const size_t most = text.size() + 2 + m_divider.size();
+        if (most > kBufferSize - m_used && !MakeRoom(most)) {
+            AddDirectly(text);
+            return;
+        }
+        char* at = m_buffer + m_used;
+        if (m_quoteCells)
+            *at++ = '"';
+        at = Copy(at, text);
+        if (m_quoteCells)
+            *at++ = '"';
+        at = Copy(at, m_divider);
+        m_used = static_cast<size_t>(at - m_buffer);
     }
 
     // The bytes of the line composed so far.
-    size_t Composed() const { return m_out->size() - m_start; }
+    size_t Composed() const { return m_out->size() - m_start + m_used; }
 
     // Finishes the line: drops its trailing divider and adds the line end. A line that
     // came out empty writes nothing, not even a line end; so does a line of blank cells
@@ -65,32 +74,108 @@ public:
     bool End()
     {
         std::string& out = *m_out;
-        if (out.size() == m_start || (m_skipEmptyLines && !m_anyText)) {
+        if ((out.size() == m_start && m_used == 0) || (m_skipEmptyLines && !m_anyText)) {
             out.resize(m_start);
+            m_used = 0;
             return false;
         }
-        // Cells were added, so the line ends with a whole divider.
-        out.resize(out.size() - m_divider.size());
-        out += m_lineEnd;
+        // Cells were added, so the line ends with a whole divider: in the buffer when it
+        // holds any cell, as the buffer is only ever emptied between cells.
+        if (m_used != 0)
+            m_used -= m_divider.size();
+        else
+            out.resize(out.size() - m_divider.size());
+        if (m_lineEnd.size() > kBufferSize - m_used)
+            Flush();
+        m_used = static_cast<size_t>(Copy(m_buffer + m_used, m_lineEnd) - m_buffer);
+        Flush();
         return true;
     }
 
 private:
-    static void AddQuoted(std::string& line, std::string_view text)
+    // Small enough to keep one beside every column's line of a wide worksheet.
+    static constexpr size_t kBufferSize = 512;
+    // Copies text to at and returns its end. Most cells are short: a call to memcpy
+    // would cost more than the copy, so those are copied in two overlapping words.
+    static char* Copy(char* at, std::string_view text)
     {
-        line += '"';
-        line += text;
-        line += '"';
+        const size_t n = text.size();
+        const char* from = text.data();
+        if (n > 16) {
+            std::memcpy(at, from, n);
+        } else if (n >= 8) {
+            std::memcpy(at, from, 8);
+            std::memcpy(at + n - 8, from + n - 8, 8);
+        } else if (n >= 4) {
+            std::memcpy(at, from, 4);
+            std::memcpy(at + n - 4, from + n - 4, 4);
+        } else if (n != 0) {
+            at[0] = from[0];
+            at[n / 2] = from[n / 2];
+            at[n - 1] = from[n - 1];
+        }
+        return at + n;
     }
 
-    void AddCsvField(std::string& line, std::string_view text) const
+    // Moves the buffer's bytes to the line.
+    void Flush()
+    {
+        m_out->append(m_buffer, m_used);
+        m_used = 0;
+    }
+
+    // Empties the buffer for a cell of at most `most` bytes; false when it cannot hold it.
+    bool MakeRoom(size_t most)
+    {
+        Flush();
+        return most <= kBufferSize;
+    }
+
+    // A cell too long for the buffer goes to the line directly, the buffer being empty.
+    void AddDirectly(std::string_view text)
+    {
+        std::string& line = *m_out;
+        if (m_quoteCells)
+            line += '"';
+        line += text;
+        if (m_quoteCells)
+            line += '"';
+        line += m_divider;
+    }
+
+    void AddCsvField(std::string_view text)
     {
         const bool needsQuotes = text.find_first_of("\"\r\n") != std::string_view::npos
             || (!m_divider.empty() && text.find(m_divider) != std::string_view::npos);
-        if (!needsQuotes) {
-            line += text;
+        // Every quote doubled at worst.
+        const size_t most = 2 * text.size() + 2 + m_divider.size();
+        if (most > kBufferSize - m_used && !MakeRoom(most)) {
+            std::string& line = *m_out;
+            if (needsQuotes)
+                AppendQuotedField(line, text);
+            else
+                line += text;
+            line += m_divider;
             return;
         }
+        char* at = m_buffer + m_used;
+        if (!needsQuotes) {
+            at = Copy(at, text);
+        } else {
+            *at++ = '"';
+            for (const char c : text) {
+                if (c == '"')
+                    *at++ = '"';
+                *at++ = c;
+            }
+            *at++ = '"';
+        }
+        at = Copy(at, m_divider);
+        m_used = static_cast<size_t>(at - m_buffer);
+    }
+
+    static void AppendQuotedField(std::string& line, std::string_view text)
+    {
         line += '"';
         for (const char c : text) {
             if (c == '"')
@@ -109,6 +194,8 @@ private:
     bool m_anyText = false;
     std::string* m_out = nullptr; // the text the current line is composed into
     size_t m_start = 0; // where the current line starts in it
+    size_t m_used = 0; // the bytes of the line in the buffer, not yet in m_out
+    char m_buffer[kBufferSize] {};
 };
 
 } // namespace vellumcast::exporting

@@ -182,7 +182,8 @@ SheetWalker::Streamed SheetWalker::ComposeWhileLoading(
     if (sheet.Loaded() || m_reader.UsesLayout())
         return Streamed::No;
     const uint64_t textUsed = m_budget.TextUsed();
-    const std::string lastText = m_lastText;
+    KeepLastText();
+    const std::string lastText = m_keptText;
     std::vector<std::pair<int, std::exception_ptr>> failures;
     m_deferredFailures = &failures;
     bool everyRow = false;
@@ -205,14 +206,16 @@ SheetWalker::Streamed SheetWalker::ComposeWhileLoading(
     if (m_context.pump.StopRequested()) {
         // Stopped: the worksheet is neither finished nor walked again.
         drop();
-        m_lastText = lastText;
+        m_keptText = lastText;
+        m_lastText = m_keptText;
         return Streamed::PassedOver;
     }
     CellRange range;
     const bool matches = everyRow && lines.Matches(sheet.UsedRange());
     if (!matches) {
         drop();
-        m_lastText = lastText;
+        m_keptText = lastText;
+        m_lastText = m_keptText;
         return Streamed::No;
     }
     bool prepared = false;
@@ -277,6 +280,7 @@ bool SheetWalker::ForEachLine(RowLines& lines, const RowBatch& rows, int32_t exp
 bool SheetWalker::ComposeRows(Worksheet& sheet, int label, std::string& out, size_t start, RowLines& lines,
     const RowBatch& rows, const LineMarks& marks)
 {
+    const KeepingLastText keeping(*this);
     if (!Admit(Lines::Rows, lines, rows))
         return false;
     const int32_t expected = ExpectedLastRow(lines, rows);
@@ -295,6 +299,7 @@ bool SheetWalker::ComposeRows(Worksheet& sheet, int label, std::string& out, siz
 bool SheetWalker::ComposeColumns(
     Worksheet& sheet, int label, RowLines& lines, ColumnLines& columns, const RowBatch& rows)
 {
+    const KeepingLastText keeping(*this);
     if (!Admit(Lines::Columns, lines, rows))
         return false;
     const auto width = static_cast<size_t>(lines.Width());
@@ -310,9 +315,9 @@ bool SheetWalker::ComposeColumns(
         ForEachCell(sheet, rows, r, lines, [&](size_t c, auto&& read) {
             if (c >= width) // a blank cell past a range cut short
                 return;
-            const size_t before = columns.texts[c].size();
+            const size_t before = columns.composers[c].Composed();
             AddTo(columns.composers[c], columns.composed - before, sheet, label, read);
-            columns.composed += columns.texts[c].size() - before;
+            columns.composed += columns.composers[c].Composed() - before;
         });
     });
     ReserveColumns(columns, lines.Next() - lines.FirstRow(), expected - lines.FirstRow() + 1);
@@ -322,6 +327,10 @@ bool SheetWalker::ComposeColumns(
 template <typename Visit>
 void SheetWalker::ForEachCell(Worksheet& sheet, const RowBatch& rows, size_t r, const RowLines& lines, Visit&& visit)
 {
+    // A few rows ahead, so that their shared strings are in the caches when they are read.
+    constexpr size_t kPrefetchAhead = 4;
+    if (r != kNoRow && r + kPrefetchAhead < rows.RowCount())
+        sheet.PrefetchTexts(rows, r + kPrefetchAhead);
     const auto indexOf = [&](int32_t column) { return static_cast<size_t>(column - lines.FirstColumn()); };
     if (m_reader.UsesLayout()) {
         for (const CellReader::LineCell& cell : m_reader.RowCells(rows, r, m_options.includeBlankCells)) {
@@ -383,8 +392,10 @@ void SheetWalker::ReserveColumns(ColumnLines& columns, int64_t done, int64_t tot
     columns.reserved = true;
     const double scale = static_cast<double>(total) / static_cast<double>(done) * 1.05;
     const double room = static_cast<double>(m_budget.TextRoom()) / static_cast<double>(columns.texts.size());
-    for (std::string& text : columns.texts) {
-        text.reserve(static_cast<size_t>(std::min(static_cast<double>(text.size()) * scale, room)) + 4096);
+    for (size_t c = 0; c < columns.texts.size(); ++c) {
+        std::string& text = columns.texts[c];
+        const auto composed = static_cast<double>(columns.composers[c].Composed());
+        text.reserve(static_cast<size_t>(std::min(composed * scale, room)) + 4096);
         core::AdviseHugePages(text.data(), text.capacity());
     }
 }
@@ -440,14 +451,27 @@ void SheetWalker::AddTo(LineComposer& composer, size_t pending, Worksheet& sheet
     }
     // A failed read keeps the previous cell's text, as the step would have left it.
     try {
-        NamingOutOfMemory(sheet, [&] { m_lastText.assign(read()); });
+        NamingOutOfMemory(sheet, [&] { m_lastText = read(); });
     } catch (...) {
+        KeepLastText(); // a second failing read may reuse the scratch it lies in
         if (m_deferredFailures)
             m_deferredFailures->emplace_back(label, std::current_exception());
         else
             m_runner->Fail(label, std::current_exception());
     }
     AddChecked(composer, pending, sheet, m_lastText);
+}
+
+void SheetWalker::KeepLastText() noexcept
+{
+    if (m_lastText.data() == m_keptText.data())
+        return;
+    try {
+        m_keptText.assign(m_lastText);
+    } catch (...) {
+        m_keptText.clear(); // out of memory: a later failed read keeps nothing
+    }
+    m_lastText = m_keptText;
 }
 
 void SheetWalker::AddChecked(LineComposer& composer, size_t pending, Worksheet& sheet, std::string_view text)

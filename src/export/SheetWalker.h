@@ -146,6 +146,22 @@ private:
         spreadsheet::HeldRows m_rows;
     };
 
+    // Keeps the last text read when a batch of rows is done with, however it ends: the
+    // rows it may lie in go with the batch.
+    class KeepingLastText {
+    public:
+        explicit KeepingLastText(SheetWalker& walker)
+            : m_walker(walker)
+        {
+        }
+        ~KeepingLastText() { m_walker.KeepLastText(); }
+        KeepingLastText(const KeepingLastText&) = delete;
+        KeepingLastText& operator=(const KeepingLastText&) = delete;
+
+    private:
+        SheetWalker& m_walker;
+    };
+
     // Runs body; running out of memory becomes a failure naming the workbook and worksheet.
     template <typename F> void NamingOutOfMemory(spreadsheet::Worksheet& sheet, F&& body);
 
@@ -235,6 +251,9 @@ private:
     template <typename ReadText>
     void AddTo(LineComposer& composer, size_t pending, spreadsheet::Worksheet& sheet, int label, ReadText&& read);
 
+    // Copies the last text read to m_keptText, as the rows or scratch it lies in may go.
+    void KeepLastText() noexcept;
+
     // Adds a cell's text to the line once it is sure to fit the budget, quoted with its
     // quotes doubled at worst, so that the text is refused before it grows, not after.
     void AddChecked(LineComposer& composer, size_t pending, spreadsheet::Worksheet& sheet, std::string_view text);
@@ -246,7 +265,11 @@ private:
     const options::ExportOptions& m_options;
     SharedText m_fileName;
     spreadsheet::Workbook* m_workbook;
-    std::string m_lastText;
+    // The text of the last cell read, kept for a read that fails: it lies in the reader's
+    // scratch, in the cells read or in m_keptText, and is moved to m_keptText before what
+    // it lies in may go (KeepLastText).
+    std::string_view m_lastText;
+    std::string m_keptText;
     std::vector<std::pair<int, std::exception_ptr>>* m_deferredFailures = nullptr;
     bool m_holding = false; // a loaded worksheet is walked through its rows held
     ExportBudget m_budget;

@@ -219,32 +219,39 @@ int64_t Worksheet::HiddenColumnCount()
 }
 
 template <typename StoredText>
-std::string_view Worksheet::TextIn(const Cell& cell, CellTextStyle style, StoredText&& storedText)
+std::string_view Worksheet::TextIn(const Cell& cell, CellTextStyle style, StoredText&& storedText, std::string& scratch)
 {
     if (style != CellTextStyle::Displayed && TextWithValue(cell, style))
         return storedText(ValueOf(cell));
-    return StyledText(cell, HoldsStoredText(cell.kind) ? storedText(cell) : std::string_view(), style);
+    return StyledText(cell, HoldsStoredText(cell.kind) ? storedText(cell) : std::string_view(), style, scratch);
 }
 
 std::string_view Worksheet::CellText(int32_t row, int32_t column, CellTextStyle style)
+{
+    return CellText(row, column, style, m_owner->m_scratch);
+}
+
+std::string_view Worksheet::CellText(int32_t row, int32_t column, CellTextStyle style, std::string& scratch)
 {
     EnsureLoaded(true);
     const Cell* cell = m_data->Find(row, column);
     // Read from the loaded cells directly: a view of them for every cell read would cost
     // a walk that reads cell by cell.
-    return cell ? TextIn(*cell, style, [&](const Cell& stored) { return m_data->TextOf(stored); }) : std::string_view();
+    return cell ? TextIn(
+               *cell, style, [&](const Cell& stored) { return m_data->TextOf(stored); }, scratch)
+                : std::string_view();
 }
 
-std::string_view Worksheet::DisplayText(const Cell& cell, std::string_view storedText)
+std::string_view Worksheet::DisplayText(const Cell& cell, std::string_view storedText, std::string& scratch)
 {
     Workbook& book = *m_owner;
     switch (cell.kind) {
     case CellKind::Blank:
         return {};
     case CellKind::Number: {
-        book.m_scratch.clear();
-        book.FormatOf(cell).Format(cell.value.number, book.m_data.dateSystem, book.m_scratch);
-        return book.m_scratch;
+        scratch.clear();
+        book.FormatOf(cell).Format(cell.value.number, book.m_data.dateSystem, scratch);
+        return scratch;
     }
     case CellKind::SharedString:
     case CellKind::String: {
@@ -254,8 +261,8 @@ std::string_view Worksheet::DisplayText(const Cell& cell, std::string_view store
             return text;
         std::string formatted;
         format.FormatText(text, formatted);
-        book.m_scratch.swap(formatted);
-        return book.m_scratch;
+        scratch.swap(formatted);
+        return scratch;
     }
     case CellKind::Boolean:
         return cell.value.number != 0 ? "TRUE" : "FALSE";
@@ -270,7 +277,23 @@ std::string_view Worksheet::DisplayText(const Cell& cell, std::string_view store
 
 std::string_view Worksheet::TextOf(const Cell& cell, const RowBatch& rows, CellTextStyle style)
 {
-    return TextIn(cell, style, [&](const Cell& stored) { return rows.StoredText(stored); });
+    return TextOf(cell, rows, style, m_owner->m_scratch);
+}
+
+std::string_view Worksheet::TextOf(const Cell& cell, const RowBatch& rows, CellTextStyle style, std::string& scratch)
+{
+    return TextIn(
+        cell, style, [&](const Cell& stored) { return rows.StoredText(stored); }, scratch);
+}
+
+void Worksheet::PrefetchTexts(const RowBatch& rows, size_t r) const
+{
+    const SharedStringTable& strings = m_owner->m_data.sharedStrings;
+    for (size_t i = rows.CellsBegin(r), end = rows.CellsEnd(r); i < end; ++i) {
+        const Cell& cell = rows.CellAt(i);
+        if (cell.kind == CellKind::SharedString)
+            strings.Prefetch(cell.value.index);
+    }
 }
 
 bool Worksheet::TextWithValue(const Cell& cell, CellTextStyle style)
@@ -278,19 +301,20 @@ bool Worksheet::TextWithValue(const Cell& cell, CellTextStyle style)
     return cell.kind == CellKind::TextWithDate || (cell.kind == CellKind::TextWithValue && style == CellTextStyle::Raw);
 }
 
-std::string_view Worksheet::StyledText(const Cell& cell, std::string_view storedText, CellTextStyle style)
+std::string_view Worksheet::StyledText(
+    const Cell& cell, std::string_view storedText, CellTextStyle style, std::string& scratch)
 {
     // Cells recorded as displayed text have no number format: their value was taken above.
     if (style == CellTextStyle::Displayed || cell.kind == CellKind::TextWithValue
         || cell.kind == CellKind::TextWithDate)
-        return DisplayText(cell, storedText);
+        return DisplayText(cell, storedText, scratch);
     Workbook& book = *m_owner;
     const numfmt::NumberFormat& format = book.FormatOf(cell);
     if (!TakesRawText(style, cell, format))
-        return DisplayText(cell, storedText);
+        return DisplayText(cell, storedText, scratch);
     if (cell.kind == CellKind::SharedString)
         storedText = book.SharedStringOf(cell);
-    return RawCellText(cell, storedText, format, book.m_data.dateSystem, book.m_scratch);
+    return RawCellText(cell, storedText, format, book.m_data.dateSystem, scratch);
 }
 
 void Worksheet::Unload()

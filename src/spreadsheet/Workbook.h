@@ -65,6 +65,10 @@ public:
     // The cell's text in a style (CellValues.h), by default as displayed; "" for an empty
     // cell. The view stays valid until the next call on this workbook.
     std::string_view CellText(int32_t row, int32_t column, CellTextStyle style = CellTextStyle::Displayed);
+    // The same, a text made for the call (a formatted number) being made in scratch: the
+    // view stays valid while scratch is left alone and the cells stay loaded or held, so a
+    // walk can keep the text read before while it reads the next into a second scratch.
+    std::string_view CellText(int32_t row, int32_t column, CellTextStyle style, std::string& scratch);
 
     // How many cells the worksheet records. Loads it on first use, as UsedRange does.
     size_t CellCount();
@@ -113,6 +117,11 @@ public:
     // OpenDocument cells, which record the text they display, give the value recorded
     // beside it (TextWithValue, TextWithDate).
     std::string_view TextOf(const Cell& cell, const RowBatch& rows, CellTextStyle style = CellTextStyle::Displayed);
+    // The same, a text made for the call being made in scratch, as CellText's with scratch.
+    std::string_view TextOf(const Cell& cell, const RowBatch& rows, CellTextStyle style, std::string& scratch);
+    // Tells the engine that the texts of row r of rows are about to be read: shared
+    // strings, looked up in no order, are fetched into the processor's caches meanwhile.
+    void PrefetchTexts(const RowBatch& rows, size_t r) const;
 
     Worksheet(Worksheet&&) noexcept;
     ~Worksheet();
@@ -120,11 +129,12 @@ public:
 private:
     friend class Workbook;
     template <typename Run> void LoadWith(Run&& run);
-    std::string_view DisplayText(const Cell& cell, std::string_view storedText);
-    std::string_view StyledText(const Cell& cell, std::string_view storedText, CellTextStyle style);
+    std::string_view DisplayText(const Cell& cell, std::string_view storedText, std::string& scratch);
+    std::string_view StyledText(
+        const Cell& cell, std::string_view storedText, CellTextStyle style, std::string& scratch);
     // TextOf, with storedText(cell) giving a cell's stored text: a batch's or the loaded cells'.
     template <typename StoredText>
-    std::string_view TextIn(const Cell& cell, CellTextStyle style, StoredText&& storedText);
+    std::string_view TextIn(const Cell& cell, CellTextStyle style, StoredText&& storedText, std::string& scratch);
     // Whether a cell of this style gives the raw text recorded beside its displayed one.
     static bool TextWithValue(const Cell& cell, CellTextStyle style);
     Worksheet(Workbook& owner, size_t index);

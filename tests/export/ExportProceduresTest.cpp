@@ -140,6 +140,36 @@ TEST(CellReadFailure, KeepsThePreviousCellsTextInRowsAndColumns)
     }
 }
 
+// The text a failed read keeps may be the last one of the worksheet walked before, whose
+// cells are gone by then: it is kept, never read from where they were.
+TEST(CellReadFailure, TheFirstReadOfAWorksheetKeepsTheLastTextOfTheOneBefore)
+{
+    options::ExportOptions withLayout = Options(",", true, false);
+    withLayout.fillMerged = true;
+    const struct {
+        options::ExportOptions options;
+        int loads;
+    } optionSets[] = { { Options(",", true, false), 2 }, { withLayout, 1 } };
+    for (const auto& [options, loads] : optionSets) {
+        Harness h;
+        const std::string last(40, 's');
+        MemorySheet first = SheetFromRows("First", { { "p", "q" }, { "r", last } });
+        MemorySheet second = SheetFromRows("Second", { { "a", "b" } });
+        second.loadsBeforeFailing = loads; // every read of the walk loads it again, and fails
+        auto book = MakeWorkbook(kPath, { first, second });
+        // The first worksheet is let go once walked, its cells freed.
+        h.pump.onRun = [&] {
+            book->Worksheets()[0].Unload();
+            book->Worksheets()[1].Unload();
+        };
+        exporting::ExportSheetToTextFile(h.context, book.get(), options, kPath, h.resultNumber);
+        ASSERT_EQ(h.results.size(), 2u);
+        EXPECT_EQ(h.results[0].text.Copy(), "p,q\r\nr," + last + "\r\n");
+        EXPECT_EQ(h.results[1].text.Copy(), last + "," + last + "\r\n");
+        EXPECT_FALSE(h.reporter.reports.empty());
+    }
+}
+
 // Long rows above a used range that runs on empty to the sheet's last row must not make
 // the export reserve memory for a million long rows.
 TEST(SheetExport, LongFirstRowsOverAnEmptyMillionDoNotReserveForAMillionLongRows)

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <random>
+
 using vellumcast::exporting::LineComposer;
 using vellumcast::options::ExportOptions;
 
@@ -140,4 +143,106 @@ TEST(LineComposition, SkippedEmptyLinesAreThoseWithoutAnyText)
     skipping.Add("");
     EXPECT_FALSE(skipping.End());
     EXPECT_EQ(out, "x\r\ny,\r\n");
+}
+
+namespace {
+
+// The line as the composer's rules make it, put together in the plainest way.
+std::string PlainLine(const ExportOptions& options, const std::vector<std::string>& cells)
+{
+    std::string line;
+    bool any = false, added = false;
+    for (const std::string& cell : cells) {
+        if (cell.empty() && !options.includeBlankCells)
+            continue;
+        any = any || !cell.empty();
+        const bool csvQuoted = options.csvQuoting
+            && (cell.find_first_of("\"\r\n") != std::string::npos
+                || (!options.divider.empty() && cell.find(options.divider) != std::string::npos));
+        std::string field = cell;
+        if (csvQuoted) {
+            field.clear();
+            for (const char c : cell)
+                field += c == '"' ? std::string("\"\"") : std::string(1, c);
+            field = "\"" + field + "\"";
+        } else if (options.quoteCells && !options.csvQuoting) {
+            field = "\"" + cell + "\"";
+        }
+        line += (added ? options.divider : "") + field;
+        added = true;
+    }
+    // A cell added writes at least its divider, so only cells adding nothing at all leave
+    // no line.
+    if ((line.empty() && (!added || options.divider.empty())) || (options.skipEmptyLines && !any))
+        return "<none>";
+    return line + (options.lineFeedOnly ? "\n" : "\r\n");
+}
+
+} // namespace
+
+// Lines far longer than what the composer gathers before passing it on, cells of every
+// length from none to thousands of bytes, and dividers of several bytes: the bytes come
+// out as if each cell were appended in turn.
+TEST(LineComposition, LongLinesAndLongCellsComeOutWhole)
+{
+    std::mt19937 random(7);
+    const std::string alphabet = "ab,\" |\t\r\nxyz";
+    const auto cellOf = [&](size_t length) {
+        std::string cell;
+        for (size_t i = 0; i < length; ++i)
+            cell += alphabet[random() % alphabet.size()];
+        return cell;
+    };
+    const size_t lengths[] = { 0, 1, 3, 4, 7, 8, 15, 16, 17, 100, 509, 510, 511, 512, 513, 3000 };
+    for (const char* divider : { "\t", " | ", "", ", " }) {
+        for (int flags = 0; flags < 16; ++flags) {
+            ExportOptions options;
+            options.divider = divider;
+            options.includeBlankCells = (flags & 1) != 0;
+            options.quoteCells = (flags & 2) != 0;
+            options.csvQuoting = (flags & 4) != 0;
+            options.skipEmptyLines = (flags & 8) != 0;
+            for (int line = 0; line < 20; ++line) {
+                std::vector<std::string> cells(random() % 120);
+                for (std::string& cell : cells)
+                    cell = cellOf(lengths[random() % std::size(lengths)] % (line % 4 == 3 ? 1 : 4096));
+                // The text already holds earlier lines, which a line must leave alone.
+                LineComposer composer(options);
+                std::string out = "before\n";
+                composer.Begin(out);
+                for (const std::string& cell : cells)
+                    composer.Add(cell);
+                const bool written = composer.End();
+                const std::string expected = PlainLine(options, cells);
+                ASSERT_EQ(written ? out.substr(7) : "<none>", expected)
+                    << "divider \"" << divider << "\" flags " << flags << " line " << line;
+                ASSERT_EQ(out.substr(0, 7), "before\n");
+            }
+        }
+    }
+}
+
+// Columns are composed side by side, a cell at a time to each: what each has composed
+// counts what it has yet to pass on to its text.
+TEST(LineComposition, ComposersSideBySideKeepTheirOwnLines)
+{
+    ExportOptions options;
+    options.divider = ",";
+    std::vector<std::string> texts(3);
+    std::vector<LineComposer> composers(3, LineComposer(options));
+    for (size_t c = 0; c < 3; ++c)
+        composers[c].Begin(texts[c]);
+    std::vector<std::string> expected(3);
+    for (int row = 0; row < 300; ++row) {
+        for (size_t c = 0; c < 3; ++c) {
+            const std::string cell = std::to_string(row * 3 + static_cast<int>(c));
+            composers[c].Add(cell);
+            expected[c] += (row ? "," : "") + ("\"" + cell + "\"");
+        }
+        ASSERT_EQ(composers[1].Composed(), expected[1].size() + 1) << row; // the divider after the last
+    }
+    for (size_t c = 0; c < 3; ++c) {
+        EXPECT_TRUE(composers[c].End());
+        EXPECT_EQ(texts[c], expected[c] + "\r\n");
+    }
 }
