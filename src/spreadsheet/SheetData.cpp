@@ -109,6 +109,14 @@ BlockCache& Cache()
 
 } // namespace
 
+void CellStore::AddBlock()
+{
+    m_blocks.push_back(NewBlock());
+    m_tail = Block(m_blocks.size() - 1);
+    m_tailEnd = m_tail + kBlockSize;
+    m_table.push_back(m_tail);
+}
+
 void CellStore::Recycle(Storage block)
 {
     if (!block)
@@ -155,15 +163,15 @@ SheetBuilder::SheetBuilder(SheetData& into, std::function<void()> yield)
     m_data.Clear();
 }
 
-Cell& SheetBuilder::Add(int32_t row, int32_t column, CellKind kind, uint32_t style)
+Cell& SheetBuilder::AddAnyCell(int32_t row, int32_t column, CellKind kind, uint32_t style)
 {
     if (row < 1 || row > kMaxRows || column < 1 || column > kMaxColumns)
         throw SpreadsheetError(ErrorCode::Corrupt,
             "a cell lies outside the worksheet (row " + std::to_string(row) + ", column " + std::to_string(column)
                 + ")");
     RequireRoom(0);
-    if (--m_untilYield == 0) {
-        m_untilYield = 4096;
+    if (m_data.m_cells.size() >= m_yieldAt) {
+        m_yieldAt = m_data.m_cells.size() + kYieldEvery;
         if (m_yield)
             m_yield();
         // The rows before the current one are complete while cells come in order.
@@ -197,26 +205,38 @@ Cell& SheetBuilder::Add(int32_t row, int32_t column, CellKind kind, uint32_t sty
     }
     if (!m_ordered)
         m_rowOfCell.push_back(row);
+    // The cells added in order since the last call here lie between the last one seen here
+    // and m_lastColumn, in one row.
+    m_lastColumnSeen = std::max({ m_lastColumnSeen, m_lastColumn, column });
+    m_firstColumn = std::min(m_firstColumn, column);
     m_lastRow = row;
     m_lastColumn = column;
-    m_firstColumn = std::min(m_firstColumn, column);
-    m_lastColumnSeen = std::max(m_lastColumnSeen, column);
     Cell& cell = m_data.m_cells.emplace_back();
     cell.column = static_cast<uint16_t>(column);
     cell.kind = kind;
     cell.style = style;
     cell.value.number = 0;
+    m_roomEnd = m_data.m_cells.Tail();
+    if (m_ordered) {
+        const uint64_t stored = m_data.StoredBytes();
+        const uint64_t memoryRoom = stored < m_memoryLimit ? (m_memoryLimit - stored) / sizeof(Cell) : 0;
+        m_roomEnd
+            += std::min<uint64_t>({ m_yieldAt - m_data.m_cells.size(), memoryRoom, m_data.m_cells.RoomInBlock() });
+    }
     return cell;
 }
 
-void SheetBuilder::AddNumber(int32_t row, int32_t column, double value, uint32_t style)
+bool SheetBuilder::StartRowInRoom(int32_t row, int32_t column)
 {
-    Add(row, column, CellKind::Number, style).value.number = value;
-}
-
-void SheetBuilder::AddSharedString(int32_t row, int32_t column, uint32_t index, uint32_t style)
-{
-    Add(row, column, CellKind::SharedString, style).value.index = index;
+    auto& rows = m_data.m_rows;
+    if (row < m_lastRow || row > kMaxRows || column < 1 || rows.size() == rows.capacity())
+        return false;
+    m_lastColumnSeen = std::max(m_lastColumnSeen, m_lastColumn);
+    m_firstColumn = std::min(m_firstColumn, column);
+    m_poolAtRowStart = PoolEnd();
+    rows.push_back({ row, static_cast<uint32_t>(m_data.m_cells.size()) });
+    m_lastRow = row;
+    return true;
 }
 
 void SheetBuilder::AddString(int32_t row, int32_t column, std::string_view text, uint32_t style)
@@ -228,6 +248,7 @@ void SheetBuilder::AddString(int32_t row, int32_t column, std::string_view text,
     Cell& cell = Add(row, column, CellKind::String, style);
     cell.value.text = { static_cast<uint32_t>(offset), static_cast<uint32_t>(text.size()) };
     m_data.m_pool.append(text);
+    UseRoomForText(text.size());
 }
 
 void SheetBuilder::AddTextWithValue(
@@ -242,6 +263,7 @@ void SheetBuilder::AddTextWithValue(
     cell.style = static_cast<uint32_t>(value.size());
     m_data.m_pool.append(text);
     m_data.m_pool.append(value);
+    UseRoomForText(text.size() + value.size());
 }
 
 void SheetBuilder::RequireRoom(size_t textBytes) const
@@ -265,21 +287,6 @@ void SheetBuilder::AddSharedText(int32_t row, int32_t column, std::string_view t
     Cell& cell = Add(row, column, CellKind::String, style);
     cell.value.text
         = { static_cast<uint32_t>(text.data() - m_data.m_shared.data()), static_cast<uint32_t>(text.size()) };
-}
-
-void SheetBuilder::AddBoolean(int32_t row, int32_t column, bool value, uint32_t style)
-{
-    Add(row, column, CellKind::Boolean, style).value.number = value ? 1 : 0;
-}
-
-void SheetBuilder::AddError(int32_t row, int32_t column, CellError error, uint32_t style)
-{
-    Add(row, column, CellKind::Error, style).errorCode = error;
-}
-
-void SheetBuilder::AddBlank(int32_t row, int32_t column, uint32_t style)
-{
-    Add(row, column, CellKind::Blank, style);
 }
 
 void SheetBuilder::Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, bool endOfSheet)
@@ -327,7 +334,8 @@ void SheetBuilder::Finish()
         // Out of order there is nothing to stand on; the worksheet must be loaded again.
         m_data.m_range = CellRange {};
         if (m_ordered && !cells.empty())
-            m_data.m_range = { rows.front().row, m_firstColumn, rows.back().row, m_lastColumnSeen };
+            m_data.m_range
+                = { rows.front().row, m_firstColumn, rows.back().row, std::max(m_lastColumnSeen, m_lastColumn) };
         return;
     }
     if (!m_ordered) {

@@ -8,6 +8,7 @@
 #include "spreadsheet/RowBatch.h"
 #include "spreadsheet/SpreadsheetError.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -59,13 +60,20 @@ public:
     Cell& operator[](size_t index) { return Block(index >> kBlockShift)[index & (kBlockSize - 1)]; }
     Cell& emplace_back()
     {
-        if ((m_size & (kBlockSize - 1)) == 0 && (m_size >> kBlockShift) == m_blocks.size()) {
-            m_blocks.push_back(NewBlock());
-            m_table.push_back(Block(m_blocks.size() - 1));
-        }
-        Cell* cell = new (&Block(m_size >> kBlockShift)[m_size & (kBlockSize - 1)]) Cell;
+        if (m_tail == m_tailEnd)
+            AddBlock();
         ++m_size;
-        return *cell;
+        return *new (m_tail++) Cell;
+    }
+    // Where the next cell goes when the last block has room for it (nullptr before the
+    // first block), and how many more it has room for.
+    const Cell* Tail() const { return m_tail; }
+    size_t RoomInBlock() const { return static_cast<size_t>(m_tailEnd - m_tail); }
+    // emplace_back for a cell the last block has room for.
+    Cell& EmplaceInBlock()
+    {
+        ++m_size;
+        return *new (m_tail++) Cell;
     }
     void reserve(size_t cells)
     {
@@ -87,6 +95,7 @@ public:
         m_spares.clear();
         m_released = 0;
         m_size = 0;
+        m_tail = m_tailEnd = nullptr;
     }
     void swap(CellStore& other) noexcept
     {
@@ -95,6 +104,8 @@ public:
         m_spares.swap(other.m_spares);
         std::swap(m_released, other.m_released);
         std::swap(m_size, other.m_size);
+        std::swap(m_tail, other.m_tail);
+        std::swap(m_tailEnd, other.m_tailEnd);
     }
 
     // Lets go of the blocks wholly before cell `end`, which must never be read again;
@@ -110,6 +121,8 @@ public:
 private:
     using Storage = std::unique_ptr<void, core::FreeAligned>;
     Cell* Block(size_t block) const { return static_cast<Cell*>(m_blocks[block].get()); }
+    // A block after the last, where the next cells go.
+    void AddBlock();
     Storage NewBlock()
     {
         if (m_spares.empty())
@@ -130,6 +143,8 @@ private:
     std::vector<Storage> m_spares;
     size_t m_released = 0; // blocks let go of, from the first
     size_t m_size = 0;
+    Cell* m_tail = nullptr; // where the next cell goes, in the last block
+    Cell* m_tailEnd = nullptr; // the last block's end
 };
 
 class SheetData {
@@ -207,17 +222,32 @@ struct FinishedRows {
 // Coordinates outside the sheet limits are SpreadsheetError(Corrupt).
 class SheetBuilder {
 public:
+    // How many cells apart yield runs.
+    static constexpr size_t kYieldEvery = 4096;
+
     // yield runs every few thousand cells so that a long load keeps the windows alive.
     explicit SheetBuilder(SheetData& into, std::function<void()> yield = {});
 
-    void AddNumber(int32_t row, int32_t column, double value, uint32_t style);
-    void AddSharedString(int32_t row, int32_t column, uint32_t index, uint32_t style);
+    void AddNumber(int32_t row, int32_t column, double value, uint32_t style)
+    {
+        Add(row, column, CellKind::Number, style).value.number = value;
+    }
+    void AddSharedString(int32_t row, int32_t column, uint32_t index, uint32_t style)
+    {
+        Add(row, column, CellKind::SharedString, style).value.index = index;
+    }
     void AddString(int32_t row, int32_t column, std::string_view text, uint32_t style);
     // A TextWithValue or TextWithDate cell: text as displayed, value's raw text beside it.
     void AddTextWithValue(int32_t row, int32_t column, std::string_view text, std::string_view value, bool date);
-    void AddBoolean(int32_t row, int32_t column, bool value, uint32_t style);
-    void AddError(int32_t row, int32_t column, CellError error, uint32_t style);
-    void AddBlank(int32_t row, int32_t column, uint32_t style);
+    void AddBoolean(int32_t row, int32_t column, bool value, uint32_t style)
+    {
+        Add(row, column, CellKind::Boolean, style).value.number = value ? 1 : 0;
+    }
+    void AddError(int32_t row, int32_t column, CellError error, uint32_t style)
+    {
+        Add(row, column, CellKind::Error, style).errorCode = error;
+    }
+    void AddBlank(int32_t row, int32_t column, uint32_t style) { Add(row, column, CellKind::Blank, style); }
 
     // Lets string cells point into text the reader already holds (a delimited-text file's
     // own bytes) instead of copying it into the pool; owner keeps that text alive as long
@@ -236,7 +266,11 @@ public:
 
     // Refuses, as SpreadsheetError(TooLarge), a cell or text that would take the
     // sheet's StoredBytes past this.
-    void LimitMemory(uint64_t bytes) { m_memoryLimit = bytes; }
+    void LimitMemory(uint64_t bytes)
+    {
+        m_memoryLimit = bytes;
+        m_roomEnd = m_data.m_cells.Tail();
+    }
 
     // Hands rows to publish (on the loading thread) as they complete, a batch every few
     // thousand cells, for as long as cells arrive in order and publish returns true.
@@ -273,15 +307,46 @@ private:
     void DropPublishedText();
     // Where the next stored text goes, counting the texts let go of.
     size_t PoolEnd() const { return m_data.m_poolDropped + m_data.m_pool.size(); }
-    Cell& Add(int32_t row, int32_t column, CellKind kind, uint32_t style);
+    // The place of a new cell, its value zero. Most cells follow the last one in its row
+    // or start the next row: while the room counted for cells in order lasts, they need
+    // none of AddAnyCell's work.
+    Cell& Add(int32_t row, int32_t column, CellKind kind, uint32_t style)
+    {
+        if (m_data.m_cells.Tail() != m_roomEnd && column <= kMaxColumns
+            && (row == m_lastRow ? column > m_lastColumn : StartRowInRoom(row, column))) {
+            m_lastColumn = column;
+            Cell& cell = m_data.m_cells.EmplaceInBlock();
+            cell.value.number = 0;
+            cell.style = style;
+            cell.column = static_cast<uint16_t>(column);
+            cell.kind = kind;
+            return cell;
+        }
+        return AddAnyCell(row, column, kind, style);
+    }
+    // Add for any cell: checks its place and the memory, yields and publishes on time,
+    // keeps the rows, then counts the room for the cells in order after it.
+    Cell& AddAnyCell(int32_t row, int32_t column, CellKind kind, uint32_t style);
+    // Starts the row of a cell in room for cells in order, or false when the cell comes
+    // out of order, lies outside the sheet or the rows must grow: AddAnyCell's work then.
+    bool StartRowInRoom(int32_t row, int32_t column);
     void RequireRoom(size_t textBytes) const;
+    // Takes from the room for cells in order what a stored text of this size uses up.
+    void UseRoomForText(size_t textBytes)
+    {
+        m_roomEnd -= std::min<size_t>(m_roomEnd - m_data.m_cells.Tail(), (textBytes + sizeof(Cell) - 1) / sizeof(Cell));
+    }
 
     SheetData& m_data;
     std::function<void()> m_yield;
     int32_t m_lastRow = 0;
     int32_t m_lastColumn = 0;
     bool m_ordered = true;
-    uint32_t m_untilYield = 4096;
+    size_t m_yieldAt = kYieldEvery - 1; // the index of the cell before which yield runs next
+    // Where in the last block cells in order may be added without AddAnyCell: none past
+    // the next yield, the memory limit or the block's end; none once cells came out of
+    // order (then it is the block's tail).
+    const Cell* m_roomEnd = nullptr;
     uint64_t m_memoryLimit = UINT64_MAX;
     std::vector<int32_t> m_rowOfCell; // only filled once cells arrive out of order
     std::function<bool(FinishedRows&&)> m_publish;

@@ -210,3 +210,114 @@ TEST(SheetBuilder, HandedOverRowsStayReadableUntilTheReaderIsDoneWithThem)
     // What the load took is counted alike, whatever was let go of since.
     EXPECT_EQ(storedBytes[true], storedBytes[false]);
 }
+
+// Cells after the last one of their row, or starting the next row, take a shorter way in
+// than any other; what holds for every cell must hold for them too.
+TEST(SheetBuilder, TheMemoryLimitStopsTheCellThatWouldPassIt)
+{
+    for (const size_t textEvery : { size_t { 0 }, size_t { 1 }, size_t { 7 } }) {
+        for (const uint64_t limit : { uint64_t { 1000 }, uint64_t { 70000 }, uint64_t { 1 } << 20 }) {
+            SCOPED_TRACE("a text every " + std::to_string(textEvery) + " cells, limit " + std::to_string(limit));
+            SheetData data;
+            SheetBuilder builder(data);
+            builder.LimitMemory(limit);
+            size_t added = 0;
+            const std::string text(37, 't');
+            bool refused = false;
+            for (int32_t row = 1; !refused && row <= 100000; ++row) {
+                for (int32_t column = 1; column <= 10; ++column) {
+                    const bool withText = textEvery != 0 && added % textEvery == 0;
+                    try {
+                        if (withText)
+                            builder.AddString(row, column, text, 0);
+                        else
+                            builder.AddNumber(row, column, 1, 0);
+                    } catch (const SpreadsheetError& error) {
+                        EXPECT_EQ(error.code(), ErrorCode::TooLarge);
+                        // Refused only when the cell would not have fitted.
+                        EXPECT_GT(data.StoredBytes() + sizeof(Cell) + (withText ? text.size() : 0), limit);
+                        refused = true;
+                        break;
+                    }
+                    ++added;
+                    ASSERT_LE(data.StoredBytes(), limit);
+                }
+            }
+            EXPECT_TRUE(refused);
+            EXPECT_EQ(data.CellCount(), added);
+        }
+    }
+}
+
+TEST(SheetBuilder, YieldRunsOnceEveryFewThousandCellsInOrderOrNot)
+{
+    for (const bool ordered : { true, false }) {
+        SCOPED_TRACE(ordered ? "in order" : "out of order");
+        SheetData data;
+        size_t yields = 0;
+        SheetBuilder builder(data, [&] { ++yields; });
+        constexpr int32_t kRows = 5000, kColumns = 9;
+        for (int32_t row = 1; row <= kRows; ++row) {
+            builder.AddString(ordered ? row : kRows + 1 - row, 1, "first", 0);
+            for (int32_t column = 2; column <= kColumns; ++column)
+                builder.AddNumber(ordered ? row : kRows + 1 - row, column, column, 0);
+        }
+        builder.Finish();
+        EXPECT_EQ(yields, size_t { kRows } * kColumns / SheetBuilder::kYieldEvery);
+        EXPECT_EQ(data.CellCount(), size_t { kRows } * kColumns);
+    }
+}
+
+TEST(SheetBuilder, CellsBreakingARunInOrderAreSortedAndOutsideOnesRefused)
+{
+    struct Step {
+        int32_t row, column;
+    };
+    const struct {
+        const char* what;
+        std::vector<Step> steps;
+        std::vector<std::pair<int32_t, int32_t>> kept; // (row, column) in order, each holding its last value
+    } cases[] = {
+        { "a column again in its row", { { 1, 1 }, { 1, 2 }, { 1, 3 }, { 1, 2 }, { 1, 4 } },
+            { { 1, 1 }, { 1, 2 }, { 1, 3 }, { 1, 4 } } },
+        { "an earlier column in its row", { { 2, 3 }, { 2, 5 }, { 2, 1 }, { 3, 1 } },
+            { { 2, 1 }, { 2, 3 }, { 2, 5 }, { 3, 1 } } },
+        { "an earlier row", { { 4, 1 }, { 4, 2 }, { 5, 1 }, { 5, 2 }, { 4, 3 }, { 6, 1 } },
+            { { 4, 1 }, { 4, 2 }, { 4, 3 }, { 5, 1 }, { 5, 2 }, { 6, 1 } } },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SheetData data;
+        SheetBuilder builder(data);
+        for (size_t i = 0; i < c.steps.size(); ++i)
+            builder.AddNumber(c.steps[i].row, c.steps[i].column, static_cast<double>(i), 0);
+        builder.Finish();
+        std::vector<std::pair<int32_t, int32_t>> kept;
+        for (size_t r = 0; r < data.Rows().size(); ++r) {
+            const size_t end = r + 1 < data.Rows().size() ? data.Rows()[r + 1].begin : data.CellCount();
+            for (size_t i = data.Rows()[r].begin; i < end; ++i)
+                kept.emplace_back(data.Rows()[r].row, data.CellAt(i).column);
+        }
+        EXPECT_EQ(kept, c.kept);
+        // Each cell holds the value given last for its place.
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            size_t last = i;
+            for (size_t j = i + 1; j < c.steps.size(); ++j)
+                if (c.steps[j].row == c.steps[i].row && c.steps[j].column == c.steps[i].column)
+                    last = j;
+            EXPECT_EQ(NumberAt(data, c.steps[i].row, c.steps[i].column), static_cast<double>(last));
+        }
+    }
+
+    // Places outside the sheet are refused however the cells before them came.
+    for (const Step outside : { Step { 2, 0 }, Step { kMaxRows + 1, 1 }, Step { 1, kMaxColumns + 1 }, Step { 0, 5 } }) {
+        SheetData data;
+        SheetBuilder builder(data);
+        builder.AddNumber(1, 1, 1, 0);
+        builder.AddNumber(1, 2, 2, 0);
+        EXPECT_THROW(builder.AddNumber(outside.row, outside.column, 3, 0), SpreadsheetError)
+            << outside.row << ", " << outside.column;
+        builder.Finish();
+        EXPECT_EQ(data.CellCount(), 2u);
+    }
+}

@@ -267,18 +267,6 @@ void CodePageDecoder::Append(std::span<const uint8_t> text, std::string& out)
     }
 }
 
-double DecodeRk(uint32_t rk)
-{
-    double value;
-    if (rk & 0x02) {
-        value = static_cast<double>(static_cast<int32_t>(rk) >> 2);
-    } else {
-        const uint64_t bits = static_cast<uint64_t>(rk & 0xFFFFFFFCu) << 32;
-        std::memcpy(&value, &bits, sizeof value);
-    }
-    return (rk & 0x01) ? value / 100 : value;
-}
-
 CellError CellErrorOfCode(uint8_t code)
 {
     switch (code) {

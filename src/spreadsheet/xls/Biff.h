@@ -8,6 +8,7 @@
 #include "spreadsheet/SheetData.h"
 #include "spreadsheet/text/TextEncoding.h"
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <span>
@@ -128,8 +129,19 @@ private:
 };
 
 // The value of an RK number: a 30-bit integer or the top 30 bits of a double, divided by
-// 100 when the low bit says so.
-double DecodeRk(uint32_t rk);
+// 100 when the low bit says so. Inline: the readers of both generations decode one for
+// most numeric cells.
+inline double DecodeRk(uint32_t rk)
+{
+    double value;
+    if (rk & 0x02) {
+        value = static_cast<double>(static_cast<int32_t>(rk) >> 2);
+    } else {
+        const uint64_t bits = static_cast<uint64_t>(rk & 0xFFFFFFFCu) << 32;
+        std::memcpy(&value, &bits, sizeof value);
+    }
+    return (rk & 0x01) ? value / 100 : value;
+}
 
 // The error of a cell's error code (0x07 #DIV/0!, 0x2A #N/A, …), as the binary formats
 // of both generations store it; #VALUE! for a code no error has.

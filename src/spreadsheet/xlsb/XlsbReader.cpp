@@ -9,6 +9,7 @@
 #include "spreadsheet/xlsb/XlsbRecords.h"
 #include "spreadsheet/xlsx/XlsxPackage.h"
 
+#include <bit>
 #include <unordered_map>
 
 namespace vellumcast::spreadsheet::xlsb {
@@ -126,8 +127,82 @@ public:
     {
     }
 
-    bool operator()(const Record& record)
+    // Most records are row headers and cells of a fixed size: with the record's size
+    // checked once, their fields are read here without a check each. Anything else, and
+    // any record these checks refuse, is read by ReadAny, which names what is wrong.
+    [[gnu::always_inline]] bool operator()(const Record& record)
     {
+        if (m_inSheetData) {
+            const uint8_t* const data = record.data.data();
+            const size_t size = record.data.size();
+            switch (record.type) {
+            case brt::kRowHeader:
+                if (size >= 4 && container::LoadU32(data) < static_cast<uint32_t>(kMaxRows)) {
+                    m_row = static_cast<int32_t>(container::LoadU32(data)) + 1;
+                    // After the row, its style and its height: a byte of flags, then one
+                    // whose fifth bit (fDyZero) hides the row.
+                    if (m_layout && size >= 12 && (data[11] & 0x10) != 0)
+                        m_layout->HideRows(m_row, m_row);
+                    return true;
+                }
+                break;
+            case brt::kCellBlank:
+                if (size >= 8 && InGrid(data)) {
+                    m_builder.AddBlank(m_row, ColumnOf(data), StyleOf(data));
+                    return true;
+                }
+                break;
+            case brt::kCellRk:
+                if (size >= 12 && InGrid(data)) {
+                    m_builder.AddNumber(
+                        m_row, ColumnOf(data), xls::DecodeRk(container::LoadU32(data + 8)), StyleOf(data));
+                    return true;
+                }
+                break;
+            case brt::kCellReal:
+            case brt::kFmlaNum:
+                if (size >= 16 && InGrid(data)) {
+                    m_builder.AddNumber(m_row, ColumnOf(data), LoadDouble(data + 8), StyleOf(data));
+                    return true;
+                }
+                break;
+            case brt::kCellIsst:
+                if (size >= 12 && InGrid(data)) {
+                    m_builder.AddSharedString(m_row, ColumnOf(data), container::LoadU32(data + 8), StyleOf(data));
+                    return true;
+                }
+                break;
+            case brt::kCellBool:
+            case brt::kFmlaBool:
+                if (size >= 9 && InGrid(data)) {
+                    m_builder.AddBoolean(m_row, ColumnOf(data), data[8] != 0, StyleOf(data));
+                    return true;
+                }
+                break;
+            default:
+                break;
+            }
+        }
+        return ReadAny(record.type, record.data);
+    }
+
+private:
+    // A cell record's column (0-based, then 1-based) and style, where its size has room.
+    static bool InGrid(const uint8_t* data) { return container::LoadU32(data) < static_cast<uint32_t>(kMaxColumns); }
+    static int32_t ColumnOf(const uint8_t* data) { return static_cast<int32_t>(container::LoadU32(data)) + 1; }
+    static uint32_t StyleOf(const uint8_t* data) { return container::LoadU32(data + 4) & 0xFFFFFF; }
+
+    // A little-endian double as one load of its two halves.
+    static double LoadDouble(const uint8_t* data)
+    {
+        return std::bit_cast<double>(container::LoadU32(data) | (uint64_t { container::LoadU32(data + 4) } << 32));
+    }
+
+    // Any record, every field checked. Given the record's parts rather than the record,
+    // which can then stay in registers on the way here.
+    [[gnu::noinline]] bool ReadAny(uint16_t type, std::span<const uint8_t> data)
+    {
+        const Record record { type, data };
         if (!m_inSheetData) {
             if (record.type == brt::kBeginSheetData)
                 m_inSheetData = !m_pastSheetData;
@@ -154,8 +229,6 @@ public:
             if (row >= static_cast<uint32_t>(kMaxRows))
                 Corrupt("row " + std::to_string(uint64_t { row } + 1) + " lies beyond the grid");
             m_row = static_cast<int32_t>(row) + 1;
-            // After the row, its style and its height: a byte of flags, then one whose
-            // fifth bit (fDyZero) hides the row.
             if (m_layout && cursor.Remaining() >= 8) {
                 cursor.Skip(7);
                 if ((cursor.U8() & 0x10) != 0)
@@ -204,7 +277,6 @@ public:
         return true;
     }
 
-private:
     // The recorded extent: a hint of the used range to come, never taken as the truth.
     void ExpectRange(const Record& record)
     {

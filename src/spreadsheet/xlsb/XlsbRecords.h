@@ -74,14 +74,30 @@ public:
     {
         if (!m_carry.empty() && !FeedCarry(piece, onRecord))
             return false;
-        while (!piece.empty()) {
+        const uint8_t* at = piece.data();
+        const uint8_t* const end = at + piece.size();
+        while (at != end) {
+            // The records of cells and rows, whose type and size take a byte each, are
+            // split here rather than by a call, into a record of their own that the call
+            // for any other record cannot reach: it may then stay in registers. Such a
+            // record takes at most 129 bytes: with that many left, it is whole.
+            const ptrdiff_t left = end - at;
+            if (left >= 129 ? ((at[0] | at[1]) & 0x80) == 0
+                            : left >= 2 && ((at[0] | at[1]) & 0x80) == 0 && left - 2 >= at[1]) {
+                const uint8_t size = at[1];
+                const Record record { at[0], std::span<const uint8_t>(at + 2, size) };
+                at += size_t { 2 } + size;
+                if (!onRecord(record))
+                    return false;
+                continue;
+            }
             Record record;
-            const size_t length = Split(piece, record);
+            const size_t length = SplitLong(std::span<const uint8_t>(at, end), record);
             if (length == 0) {
-                m_carry.assign(piece.begin(), piece.end());
+                m_carry.assign(at, end);
                 return true;
             }
-            piece = piece.subspan(length);
+            at += length;
             if (!onRecord(record))
                 return false;
         }

@@ -307,6 +307,35 @@ TEST(XlsbRecords, PiecesOfAnySizeSplitIntoTheSameRecords)
     }
 }
 
+TEST(XlsbRecords, RecordsWithOneByteHeadersSplitAlikeWhereverAPieceEnds)
+{
+    // The longest records a one-byte size allows, among short ones, cut at every place.
+    std::string bytes;
+    for (int i = 0; i < 6; ++i)
+        bytes += XlsbWriter::Record(static_cast<uint16_t>(i + 1), std::string(i % 2 == 0 ? 127 : 3, char('a' + i)));
+    const auto data = std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    for (size_t piece = 1; piece <= 140; ++piece) {
+        xlsb::RecordSplitter splitter("the part");
+        std::string joined;
+        size_t count = 0;
+        for (size_t at = 0; at < data.size(); at += piece) {
+            splitter.Feed(data.subspan(at, std::min(piece, data.size() - at)), [&](const xlsb::Record& record) {
+                EXPECT_EQ(record.type, count + 1);
+                EXPECT_EQ(record.data.size(), count % 2 == 0 ? 127u : 3u);
+                joined.append(reinterpret_cast<const char*>(record.data.data()), record.data.size());
+                ++count;
+                return true;
+            });
+        }
+        splitter.Finish();
+        ASSERT_EQ(count, 6u) << piece;
+        EXPECT_EQ(joined,
+            std::string(127, 'a') + std::string(3, 'b') + std::string(127, 'c') + std::string(3, 'd')
+                + std::string(127, 'e') + std::string(3, 'f'))
+            << piece;
+    }
+}
+
 TEST(XlsbRecords, ALargeCompressedSheetReadsAcrossInflatedPieces)
 {
     // Enough records that the inflated part arrives in several pieces and records straddle them.
@@ -335,6 +364,13 @@ TEST(XlsbHostile, DamagedRecordsAreCorrupt)
         { "a size of five bytes", std::string("\x01\x80\x80\x80\x80\x01", 6) },
         { "a part ending inside a record", std::string("\x05\x10\x00\x00", 4) },
         { "a cell shorter than its fields", RowHeader(0) + XlsbWriter::Record(xlsb::brt::kCellReal, "\0\0\0\0") },
+        // A cell whose column and style are there but not its whole value.
+        { "a number cut short", RowHeader(0) + Cell(xlsb::brt::kCellReal, 0, std::string(7, '\0')) },
+        { "a formula's number cut short", RowHeader(0) + Cell(xlsb::brt::kFmlaNum, 0, std::string(4, '\0')) },
+        { "a compact number cut short", RowHeader(0) + Cell(xlsb::brt::kCellRk, 0, std::string(3, '\0')) },
+        { "a shared string index cut short", RowHeader(0) + Cell(xlsb::brt::kCellIsst, 1, "") },
+        { "a boolean without its value", RowHeader(0) + Cell(xlsb::brt::kCellBool, 2, "") },
+        { "a row header without its row", XlsbWriter::Record(xlsb::brt::kRowHeader, "\0\0") },
         { "a string longer than its record", RowHeader(0) + Cell(xlsb::brt::kCellSt, 0, XlsbWriter::U32(1000) + "ab") },
         { "a row beyond the grid", RowHeader(1048576) + Cell(xlsb::brt::kCellBool, 0, "\x01") },
         { "a column beyond the grid", RowHeader(0) + Cell(xlsb::brt::kCellBool, 16384, "\x01") },
