@@ -399,29 +399,31 @@ void Workbook::ListWorksheets(size_t wanted)
         m_worksheets.push_back(Worksheet(*this, i));
 }
 
-// Style 0 is every cell's default, present or not; any other index the workbook has no
-// style for is a damaged reference. A format parsed already is returned at once, in a few
-// instructions: the warnings are given when a style is first looked up, for the limit is
-// reached only when a format is parsed and a style the workbook lacks is never parsed.
-// The rest lies apart (not inlined) so that the quick way sets up nothing for it; and the
-// function itself is called rather than inlined, which keeps its callers small enough to
-// be inlined into the walk in turn.
+// A format parsed already is returned at once, in a few instructions; the rest lies in
+// FirstFormatOf, not inlined, so that the quick way sets up nothing for it. The function
+// itself is called rather than inlined, which keeps its callers small enough to be inlined
+// into the walk in turn.
 __attribute__((noinline)) const numfmt::NumberFormat& Workbook::FormatOf(const Cell& cell)
 {
     if (const numfmt::NumberFormat* parsed = m_data.formats.ParsedForStyle(cell.style))
         return *parsed;
-    return [ this, &cell ]() __attribute__((noinline))->const numfmt::NumberFormat&
-    {
-        if (cell.style != 0 && cell.style >= m_data.formats.StyleCount())
-            WarnOnce(Warning::MissingStyle, "cells refer to styles it does not hold; they show as General");
-        const numfmt::NumberFormat& format = m_data.formats.ForStyle(cell.style);
-        if (m_data.formats.OverMemoryLimit())
-            WarnOnce(Warning::ManyFormats,
-                "it uses more number formats than a workbook of its size can hold; the cells of the last ones show "
-                "as General");
-        return format;
-    }
-    ();
+    return FirstFormatOf(cell);
+}
+
+// Style 0 is every cell's default, present or not; any other index the workbook has no
+// style for is a damaged reference. The warnings are given when a style is first looked
+// up: the limit is reached only when a format is parsed, and a style the workbook lacks is
+// never parsed.
+__attribute__((noinline)) const numfmt::NumberFormat& Workbook::FirstFormatOf(const Cell& cell)
+{
+    if (cell.style != 0 && cell.style >= m_data.formats.StyleCount())
+        WarnOnce(Warning::MissingStyle, "cells refer to styles it does not hold; they show as General");
+    const numfmt::NumberFormat& format = m_data.formats.ForStyle(cell.style);
+    if (m_data.formats.OverMemoryLimit())
+        WarnOnce(Warning::ManyFormats,
+            "it uses more number formats than a workbook of its size can hold; the cells of the last ones show as "
+            "General");
+    return format;
 }
 
 std::string_view Workbook::SharedStringOf(const Cell& cell)

@@ -229,6 +229,8 @@ private:
     // Lists worksheets until there are wanted of them or every one is listed.
     void ListWorksheets(size_t wanted);
     const numfmt::NumberFormat& FormatOf(const Cell& cell);
+    // FormatOf for a style whose format is not parsed yet, or that the workbook lacks.
+    const numfmt::NumberFormat& FirstFormatOf(const Cell& cell);
     // The text of a shared-string cell; "" (and a warning) for an index it does not hold.
     std::string_view SharedStringOf(const Cell& cell);
 

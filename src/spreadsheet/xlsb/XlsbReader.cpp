@@ -9,7 +9,6 @@
 #include "spreadsheet/xlsb/XlsbRecords.h"
 #include "spreadsheet/xlsx/XlsxPackage.h"
 
-#include <bit>
 #include <unordered_map>
 
 namespace vellumcast::spreadsheet::xlsb {
@@ -162,7 +161,7 @@ public:
             case brt::kCellReal:
             case brt::kFmlaNum:
                 if (size >= 16 && InGrid(data)) {
-                    m_builder.AddNumber(m_row, ColumnOf(data), LoadDouble(data + 8), StyleOf(data));
+                    m_builder.AddNumber(m_row, ColumnOf(data), container::LoadF64(data + 8), StyleOf(data));
                     return true;
                 }
                 break;
@@ -191,12 +190,6 @@ private:
     static bool InGrid(const uint8_t* data) { return container::LoadU32(data) < static_cast<uint32_t>(kMaxColumns); }
     static int32_t ColumnOf(const uint8_t* data) { return static_cast<int32_t>(container::LoadU32(data)) + 1; }
     static uint32_t StyleOf(const uint8_t* data) { return container::LoadU32(data + 4) & 0xFFFFFF; }
-
-    // A little-endian double as one load of its two halves.
-    static double LoadDouble(const uint8_t* data)
-    {
-        return std::bit_cast<double>(container::LoadU32(data) | (uint64_t { container::LoadU32(data + 4) } << 32));
-    }
 
     // Any record, every field checked. Given the record's parts rather than the record,
     // which can then stay in registers on the way here.
