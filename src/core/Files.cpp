@@ -111,7 +111,74 @@ WriteFailure FailureOf(const std::string& path, int code, bool creating)
     return { "Cannot write " + path + ": " + std::strerror(code), code, IsFolderWide(code, creating), IsNoSpace(code) };
 }
 
+std::optional<WriteFailure> EndReplacement(Replacement& file, int code, FileCalls& calls)
+{
+    // The file is not flushed to the device before the rename (Windows' Close does it):
+    // an fsync per file makes a save of many small files tens of times slower
+    // (bench_save_flush). A failing program or write still never leaves a partial file,
+    // and ext4 and Btrfs write out a file renamed over another before the rename itself.
+    if (calls.Close(file.fd) != 0 && code == 0)
+        code = errno;
+    file.fd = -1;
+    if (code == 0 && calls.Rename(file.folder, file.temporary, file.name) != 0)
+        code = errno;
+    if (code == 0)
+        return std::nullopt;
+    calls.Unlink(file.folder, file.temporary);
+    return FailureOf(file.shown, code, false);
+}
+
+std::optional<WriteFailure> Replace(Replacement file, const TextPieces& text, FileCalls& calls)
+{
+    if (auto failure = BeginReplacement(file, calls))
+        return failure;
+    const int code = text([&](std::string_view piece) { return WriteAll(calls, file.fd, piece); });
+    return EndReplacement(file, code, calls);
+}
+
 } // namespace detail
+
+std::optional<WriteFailure> PendingFile::Begin(const OutputFolder& folder, const std::string& name, FileCalls& calls)
+{
+    Abandon();
+    m_calls = &calls;
+    m_file = detail::ReplacementIn(folder, name);
+    return detail::BeginReplacement(m_file, calls);
+}
+
+std::optional<WriteFailure> PendingFile::Write(std::string_view bytes)
+{
+    if (!IsOpen())
+        return std::nullopt;
+    const int code = detail::WriteAll(*m_calls, m_file.fd, bytes);
+    return code != 0 ? detail::EndReplacement(m_file, code, *m_calls) : std::nullopt;
+}
+
+std::optional<WriteFailure> PendingFile::Cut(uint64_t size)
+{
+    if (!IsOpen() || m_calls->Truncate(m_file.fd, size) == 0)
+        return std::nullopt;
+    return detail::EndReplacement(m_file, errno, *m_calls);
+}
+
+std::optional<WriteFailure> PendingFile::Fail(int code)
+{
+    return IsOpen() ? detail::EndReplacement(m_file, code != 0 ? code : EIO, *m_calls) : std::nullopt;
+}
+
+std::optional<WriteFailure> PendingFile::Commit()
+{
+    return IsOpen() ? detail::EndReplacement(m_file, 0, *m_calls) : std::nullopt;
+}
+
+void PendingFile::Abandon() noexcept
+{
+    if (!IsOpen())
+        return;
+    m_calls->Close(m_file.fd);
+    m_file.fd = -1;
+    m_calls->Unlink(m_file.folder, m_file.temporary);
+}
 
 void WriteTextFile(const std::string& path, std::string_view text)
 {

@@ -69,6 +69,8 @@ public:
     virtual int Close(int fd);
     virtual int Rename(int folder, const std::string& from, const std::string& to);
     virtual int Unlink(int folder, const std::string& name);
+    // Cuts the open file to its first size bytes; the next write goes at its new end.
+    virtual int Truncate(int fd, uint64_t size);
 };
 
 // The real system calls.
@@ -141,6 +143,53 @@ using TextPieces = std::function<int(const std::function<int(std::string_view)>&
 // that cannot be had fails the write as a failed write does.
 std::optional<WriteFailure> ReplaceFileIn(
     const OutputFolder& folder, const std::string& name, const TextPieces& text, FileCalls& calls = SystemFileCalls());
+
+namespace detail {
+
+// A temporary file written beside the file it is to replace. Names are relative to the
+// folder descriptor (AT_FDCWD: to the working folder; on Windows -1, names whole paths).
+struct Replacement {
+    int folder = -1;
+    std::string name; // the file to replace
+    std::string temporary; // the file written meanwhile
+    std::string shown; // the path failures name
+    int fd = -1; // open while the text is being written
+};
+
+} // namespace detail
+
+// A replacing write made as the text comes: begun, written in pieces, cut back, then
+// committed or abandoned. Until it is committed the text lies in a temporary file beside
+// the file of that name (as ReplaceFileIn makes it), so that file is always the earlier
+// one or the whole new text, never part of it. Commit flushes, replaces and keeps
+// permissions as ReplaceFileIn does, with its failures. A step that fails removes the
+// temporary file and ends the write: it returns the failure, and later steps do nothing
+// and return none. Destroyed uncommitted, the write is abandoned.
+class PendingFile {
+public:
+    PendingFile() = default;
+    ~PendingFile() { Abandon(); }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    // Begins replacing name in folder (abandoning a write under way).
+    std::optional<WriteFailure> Begin(
+        const OutputFolder& folder, const std::string& name, FileCalls& calls = SystemFileCalls());
+    // True from a Begin that succeeded until the write is committed, abandoned or failed.
+    bool IsOpen() const { return m_file.fd >= 0; }
+    std::optional<WriteFailure> Write(std::string_view bytes);
+    // Takes the text back to its first size bytes; what is written next follows them.
+    std::optional<WriteFailure> Cut(uint64_t size);
+    // Ends the write as failed with the errno code, for a text that cannot be had whole.
+    std::optional<WriteFailure> Fail(int code);
+    std::optional<WriteFailure> Commit();
+    // Removes the temporary file; the file of that name stays as it was.
+    void Abandon() noexcept;
+
+private:
+    FileCalls* m_calls = nullptr;
+    detail::Replacement m_file;
+};
 
 // ReplaceFile that throws FileError naming the path when the file cannot be written.
 void WriteTextFile(const std::string& path, std::string_view text);

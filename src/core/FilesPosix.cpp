@@ -100,51 +100,45 @@ int FileCalls::Unlink(int folder, const std::string& name)
     return ::unlinkat(folder, name.c_str(), 0);
 }
 
-namespace {
+int FileCalls::Truncate(int fd, uint64_t size)
+{
+    if (::ftruncate(fd, static_cast<off_t>(size)) != 0)
+        return -1;
+    return ::lseek(fd, static_cast<off_t>(size), SEEK_SET) < 0 ? -1 : 0;
+}
 
-// Replaces name in folder (a descriptor, or AT_FDCWD with name a path); shown is the path
-// the failures name.
-std::optional<WriteFailure> ReplaceAt(
-    int folder, const std::string& name, const std::string& shown, const TextPieces& text, FileCalls& calls)
+namespace detail {
+
+std::optional<WriteFailure> BeginReplacement(Replacement& file, FileCalls& calls)
 {
     struct stat existing { };
     const bool replacing
-        = ::fstatat(folder, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(existing.st_mode);
-    if (replacing && ::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) != 0)
-        return detail::FailureOf(shown, errno, false);
+        = ::fstatat(file.folder, file.name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(existing.st_mode);
+    if (replacing && ::faccessat(file.folder, file.name.c_str(), W_OK, AT_EACCESS) != 0)
+        return FailureOf(file.shown, errno, false);
 
     // Beside the file: in the same folder, whose part of name (with AT_FDCWD) comes first.
-    const auto slash = name.rfind('/');
-    const std::string besides = slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = besides + detail::TemporaryName();
-        fd = calls.Open(folder, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return detail::FailureOf(shown, errno, true);
+    const auto slash = file.name.rfind('/');
+    const std::string besides = slash == std::string::npos ? std::string() : file.name.substr(0, slash + 1);
+    for (int attempt = 0; attempt < 100 && file.fd < 0; ++attempt) {
+        file.temporary = besides + TemporaryName();
+        file.fd = calls.Open(file.folder, file.temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (file.fd < 0 && errno != EEXIST)
+            return FailureOf(file.shown, errno, true);
     }
-    if (fd < 0)
-        return detail::FailureOf(shown, EEXIST, false);
+    if (file.fd < 0)
+        return FailureOf(file.shown, EEXIST, false);
     if (replacing)
-        ::fchmod(fd, existing.st_mode & 07777); // at worst the new file has the usual bits
-
-    // The file is not flushed to the device before the rename: an fsync per file makes a
-    // save of many small files tens of times slower (bench_save_flush). A failing program
-    // or write still never leaves a partial file, and ext4 and Btrfs write out a file
-    // renamed over another before the rename itself.
-    int code = text([&](std::string_view piece) { return detail::WriteAll(calls, fd, piece); });
-    if (calls.Close(fd) != 0 && code == 0)
-        code = errno;
-    if (code == 0 && calls.Rename(folder, temporary, name) != 0)
-        code = errno;
-    if (code == 0)
-        return std::nullopt;
-    calls.Unlink(folder, temporary);
-    return detail::FailureOf(shown, code, false);
+        ::fchmod(file.fd, existing.st_mode & 07777); // at worst the new file has the usual bits
+    return std::nullopt;
 }
 
-} // namespace
+Replacement ReplacementIn(const OutputFolder& folder, const std::string& name)
+{
+    return { folder.Descriptor(), name, {}, folder.Prefix() + name, -1 };
+}
+
+} // namespace detail
 
 std::FILE* OpenAnonymousTemporaryFile()
 {
@@ -165,19 +159,19 @@ std::FILE* OpenAnonymousTemporaryFile()
 
 std::optional<WriteFailure> ReplaceFile(const std::string& path, std::string_view text, FileCalls& calls)
 {
-    return ReplaceAt(AT_FDCWD, path, path, detail::WholeText(text), calls);
+    return detail::Replace({ AT_FDCWD, path, {}, path, -1 }, detail::WholeText(text), calls);
 }
 
 std::optional<WriteFailure> ReplaceFileIn(
     const OutputFolder& folder, const std::string& name, std::string_view text, FileCalls& calls)
 {
-    return ReplaceAt(folder.Descriptor(), name, folder.Prefix() + name, detail::WholeText(text), calls);
+    return detail::Replace(detail::ReplacementIn(folder, name), detail::WholeText(text), calls);
 }
 
 std::optional<WriteFailure> ReplaceFileIn(
     const OutputFolder& folder, const std::string& name, const TextPieces& text, FileCalls& calls)
 {
-    return ReplaceAt(folder.Descriptor(), name, folder.Prefix() + name, text, calls);
+    return detail::Replace(detail::ReplacementIn(folder, name), text, calls);
 }
 
 OutputFolder::OutputFolder(const std::string& path)

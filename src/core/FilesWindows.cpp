@@ -220,41 +220,49 @@ int FileCalls::Unlink(int, const std::string& name)
     return FailWithLastError();
 }
 
-namespace {
+int FileCalls::Truncate(int fd, uint64_t size)
+{
+    const errno_t code = ::_chsize_s(fd, static_cast<__int64>(size));
+    if (code != 0) {
+        errno = code;
+        return -1;
+    }
+    return ::_lseeki64(fd, static_cast<__int64>(size), SEEK_SET) < 0 ? -1 : 0;
+}
 
-// Replaces the file at path; shown is the path the failures name.
-std::optional<WriteFailure> ReplaceAt(
-    const std::string& path, const std::string& shown, const TextPieces& text, FileCalls& calls)
+namespace detail {
+
+std::optional<WriteFailure> BeginReplacement(Replacement& file, FileCalls& calls)
 {
     // A read-only file is refused, as it is where the permission bits say so.
-    const DWORD existing = Attributes(path);
+    const DWORD existing = Attributes(file.name);
     if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) == 0
         && (existing & FILE_ATTRIBUTE_READONLY) != 0)
-        return detail::FailureOf(shown, EACCES, false);
+        return FailureOf(file.shown, EACCES, false);
 
-    const auto slash = path.find_last_of("/\\");
-    const std::string besides = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = besides + detail::TemporaryName();
-        fd = calls.Open(-1, temporary, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
-        if (fd < 0 && errno != EEXIST)
-            return detail::FailureOf(shown, errno, true);
+    const auto slash = file.name.find_last_of("/\\");
+    const std::string besides = slash == std::string::npos ? std::string() : file.name.substr(0, slash + 1);
+    for (int attempt = 0; attempt < 100 && file.fd < 0; ++attempt) {
+        file.temporary = besides + TemporaryName();
+        file.fd = calls.Open(
+            -1, file.temporary, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+        if (file.fd < 0 && errno != EEXIST)
+            return FailureOf(file.shown, errno, true);
     }
-    if (fd < 0)
-        return detail::FailureOf(shown, EEXIST, false);
-
-    int code = text([&](std::string_view piece) { return detail::WriteAll(calls, fd, piece); });
-    if (calls.Close(fd) != 0 && code == 0)
-        code = errno;
-    if (code == 0 && calls.Rename(-1, temporary, path) != 0)
-        code = errno;
-    if (code == 0)
-        return std::nullopt;
-    calls.Unlink(-1, temporary);
-    return detail::FailureOf(shown, code, false);
+    if (file.fd < 0)
+        return FailureOf(file.shown, EEXIST, false);
+    return std::nullopt;
 }
+
+Replacement ReplacementIn(const OutputFolder& folder, const std::string& name)
+{
+    const std::string path = folder.Prefix() + name;
+    return { -1, path, {}, path, -1 };
+}
+
+} // namespace detail
+
+namespace {
 
 // The folder, opened as a folder; sharing without FILE_SHARE_DELETE keeps it from being
 // renamed or removed while the handle is held.
@@ -273,21 +281,19 @@ std::FILE* OpenAnonymousTemporaryFile()
 
 std::optional<WriteFailure> ReplaceFile(const std::string& path, std::string_view text, FileCalls& calls)
 {
-    return ReplaceAt(path, path, detail::WholeText(text), calls);
+    return detail::Replace({ -1, path, {}, path, -1 }, detail::WholeText(text), calls);
 }
 
 std::optional<WriteFailure> ReplaceFileIn(
     const OutputFolder& folder, const std::string& name, std::string_view text, FileCalls& calls)
 {
-    const std::string path = folder.Prefix() + name;
-    return ReplaceAt(path, path, detail::WholeText(text), calls);
+    return detail::Replace(detail::ReplacementIn(folder, name), detail::WholeText(text), calls);
 }
 
 std::optional<WriteFailure> ReplaceFileIn(
     const OutputFolder& folder, const std::string& name, const TextPieces& text, FileCalls& calls)
 {
-    const std::string path = folder.Prefix() + name;
-    return ReplaceAt(path, path, text, calls);
+    return detail::Replace(detail::ReplacementIn(folder, name), text, calls);
 }
 
 OutputFolder::OutputFolder(const std::string& path)

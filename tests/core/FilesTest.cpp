@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/stat.h>
 
 using namespace vellumcast::core;
@@ -142,6 +143,88 @@ TEST(ReplaceFile, KeepsTheEarlierFilesPermissionsAndReplacesALinkInsteadOfFollow
     EXPECT_FALSE(std::filesystem::is_symlink(dir.File("link.txt")));
     EXPECT_EQ(ReadBytes(dir.File("link.txt")), "exported");
 #endif
+}
+
+// A pending file holds the text beside the earlier file until committed: cut back and
+// written on, the file put in place holds exactly the bytes kept; abandoned (also by
+// being destroyed), nothing but the earlier file stays.
+TEST(PendingFile, CommitsExactlyWhatWasKeptAndAbandoningLeavesTheEarlierFile)
+{
+    TempDir dir;
+    const std::string path = dir.Write("Big_S.txt", "the earlier save");
+    OutputFolder folder(dir.Path());
+    {
+        PendingFile file;
+        ASSERT_FALSE(file.Begin(folder, "Big_S.txt"));
+        EXPECT_FALSE(file.Write("0123456789"));
+        EXPECT_FALSE(file.Cut(4));
+        EXPECT_FALSE(file.Write("abc"));
+        EXPECT_FALSE(file.Cut(7)); // the whole text: nothing goes
+        EXPECT_FALSE(file.Write(""));
+        EXPECT_EQ(FilesIn(dir.Path()).size(), 2u); // the earlier file and the one under way
+        EXPECT_EQ(ReadBytes(path), "the earlier save");
+        EXPECT_FALSE(file.Commit());
+        EXPECT_FALSE(file.IsOpen());
+    }
+    EXPECT_EQ(ReadBytes(path), "0123abc");
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string> { "Big_S.txt" });
+
+    for (const bool destroyed : { false, true }) {
+        std::optional<PendingFile> file(std::in_place);
+        ASSERT_FALSE(file->Begin(folder, "Big_S.txt"));
+        ASSERT_FALSE(file->Write("never put in place"));
+        if (destroyed)
+            file.reset();
+        else
+            file->Abandon();
+        EXPECT_EQ(ReadBytes(path), "0123abc") << destroyed;
+        EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string> { "Big_S.txt" }) << destroyed;
+    }
+}
+
+TEST(PendingFile, AFailingStepRemovesItsFileNamesThePathAndEndsTheWrite)
+{
+    struct Case {
+        const char* what;
+        void (*inject)(FaultyFileCalls&);
+        int code;
+    };
+    const Case cases[] = {
+        { "folder not writable", [](FaultyFileCalls& c) { c.openError = EACCES; }, EACCES },
+        { "disk full half-way",
+            [](FaultyFileCalls& c) {
+                c.bytesBeforeWriteFails = 12;
+                c.writeError = ENOSPC;
+            },
+            ENOSPC },
+        { "cut refused", [](FaultyFileCalls& c) { c.truncateError = EIO; }, EIO },
+        { "error on close", [](FaultyFileCalls& c) { c.closeError = EIO; }, EIO },
+        { "name refused", [](FaultyFileCalls& c) { c.renameError = ENAMETOOLONG; }, ENAMETOOLONG },
+    };
+    for (const auto& test : cases) {
+        TempDir dir;
+        const std::string path = dir.Write("Big_S.txt", "the earlier save");
+        OutputFolder folder(dir.Path());
+        FaultyFileCalls calls;
+        test.inject(calls);
+        PendingFile file;
+        // The first failure is the only one; the steps after it do nothing.
+        std::optional<WriteFailure> failure = file.Begin(folder, "Big_S.txt", calls);
+        for (const auto& step :
+            { +[](PendingFile& f) { return f.Write("first piece "); }, +[](PendingFile& f) { return f.Cut(6); },
+                +[](PendingFile& f) { return f.Write("second piece"); }, +[](PendingFile& f) { return f.Commit(); } }) {
+            auto later = step(file);
+            ASSERT_FALSE(failure && later) << test.what;
+            if (!failure)
+                failure = std::move(later);
+        }
+        ASSERT_TRUE(failure) << test.what;
+        EXPECT_EQ(failure->code, test.code) << test.what;
+        EXPECT_EQ(failure->description, "Cannot write " + path + ": " + std::strerror(test.code)) << test.what;
+        EXPECT_FALSE(file.IsOpen()) << test.what;
+        EXPECT_EQ(ReadBytes(path), "the earlier save") << test.what;
+        EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string> { "Big_S.txt" }) << test.what;
+    }
 }
 
 TEST(FileExists, IsTrueForFilesAndFoldersOnly)

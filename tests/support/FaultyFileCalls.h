@@ -21,6 +21,7 @@ public:
     size_t bytesPerWrite = std::numeric_limits<size_t>::max(); // smaller: short writes
     int closeError = 0;
     int renameError = 0;
+    int truncateError = 0;
     // The calls of the first failAfterFiles files succeed, then those of failingFiles files fail.
     size_t failAfterFiles = 0;
     size_t failingFiles = std::numeric_limits<size_t>::max();
@@ -59,6 +60,15 @@ public:
     {
         ++unlinks;
         return core::FileCalls::Unlink(folder, name);
+    }
+    int Truncate(int fd, uint64_t size) override
+    {
+        if (Failing() && truncateError)
+            return Fail(truncateError);
+        const int result = core::FileCalls::Truncate(fd, size);
+        if (result == 0)
+            m_written = std::min<size_t>(m_written, static_cast<size_t>(size));
+        return result;
     }
 
 private:
