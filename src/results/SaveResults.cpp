@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -123,6 +124,9 @@ void Tally(SaveSummary& summary, const SavedFile& file)
     }
 }
 
+// What an interruption leaves once no file is under way.
+constexpr const char* kWholeFiles = "the files written are whole, and no more are written.";
+
 // The one report of a failure that ended the save, with the results it left unwritten
 // when their number is known.
 std::string StoppedDescription(const std::string& failure, size_t left, std::optional<size_t> total)
@@ -155,11 +159,24 @@ public:
             m_reserved.insert(core::FileNameKey(name));
     }
 
+    // What a claim changed, so that the latest one can be given back.
+    struct Claimed {
+        std::string key;
+        std::string stem;
+        std::optional<unsigned long> nextNumber; // the stem's next number before the claim
+    };
+
     // Claims name (which ends in ".txt"), or when it is taken the first free
     // "STEM (N).txt" from N = 2; a name too long for the file system is shortened first.
-    std::string Claim(const std::string& wanted, bool& renamed)
+    std::string Claim(const std::string& wanted, bool& renamed, Claimed* claimed = nullptr)
     {
         const std::string stem = wanted.substr(0, wanted.size() - 4);
+        if (claimed) {
+            const auto number = m_nextNumber.find(stem);
+            claimed->stem = stem;
+            claimed->nextNumber
+                = number != m_nextNumber.end() ? std::optional<unsigned long>(number->second) : std::nullopt;
+        }
         std::string name = Fitted(stem, ".txt");
         if (Taken(name)) {
             // Names are only ever added, so every N below the last one given is still taken.
@@ -170,7 +187,19 @@ public:
         }
         renamed = name != wanted;
         m_used.insert(core::FileNameKey(name));
+        if (claimed)
+            claimed->key = core::FileNameKey(name);
         return name;
+    }
+
+    // Gives back the name of the latest claim, as if it had never been made.
+    void Release(const Claimed& claimed)
+    {
+        m_used.erase(claimed.key);
+        if (claimed.nextNumber)
+            m_nextNumber[claimed.stem] = *claimed.nextNumber;
+        else
+            m_nextNumber.erase(claimed.stem);
     }
 
 private:
@@ -275,7 +304,7 @@ void SaveSession::Save(const exporting::ResultList& part, std::string_view workb
         if (!SaveEntry(entry, whole, workbookName, part.size() - i))
             return;
     }
-    core::HeldInterruptions::EndIfPending("the files written are whole, and no more are written.");
+    core::HeldInterruptions::EndIfPending(kWholeFiles);
 }
 
 void SaveSession::Save(const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName)
@@ -291,66 +320,198 @@ void SaveSession::Save(const exporting::ResultEntry& entry, const core::TextPiec
     }
     const core::HeldInterruptions held;
     if (SaveEntry(entry, text, workbookName, 1))
-        core::HeldInterruptions::EndIfPending("the files written are whole, and no more are written.");
+        core::HeldInterruptions::EndIfPending(kWholeFiles);
+}
+
+// The result begun and not yet committed or abandoned.
+struct SaveSession::Pending {
+    // Why no file was begun, when none was: what Commit then does is what Save does.
+    enum class Start { Begun, Stopped, NoFolder, StopAsked, Moved, Threw };
+
+    // Adds bytes to the file, unless writing it failed already.
+    void Add(std::string_view bytes)
+    {
+        if (!failure)
+            failure = out.Write(bytes);
+    }
+
+    // Held from Begin until the file is in place or gone (destroyed last, after out).
+    std::optional<core::HeldInterruptions> held;
+    exporting::ResultEntry entry;
+    std::string workbookName;
+    Start start = Start::Begun;
+    SavedFile file;
+    NameClaims::Claimed claim;
+    bool claimed = false;
+    core::PendingFile out;
+    std::optional<core::WriteFailure> failure;
+};
+
+void SaveSession::Begin(const exporting::ResultEntry& entry, std::string_view workbookName)
+{
+    if (m_pending)
+        throw std::logic_error("A result is already being saved");
+    m_pending = std::make_unique<Pending>();
+    Pending& pending = *m_pending;
+    pending.entry = exporting::ResultEntry { entry.fileName, entry.sheetName, entry.ordinal, {}, entry.mode };
+    pending.workbookName = std::string(workbookName);
+    if (m_summary.stopped) {
+        pending.start = Pending::Start::Stopped;
+        return;
+    }
+    if (!m_folder) {
+        pending.start = Pending::Start::NoFolder;
+        return;
+    }
+    pending.held.emplace();
+    m_ports.pump.Run();
+    if (m_ports.pump.StopRequested()) {
+        pending.start = Pending::Start::StopAsked;
+        return;
+    }
+    core::HeldInterruptions::EndIfPending(kWholeFiles);
+    if (!m_folder->StillInPlace()) {
+        pending.start = Pending::Start::Moved;
+        return;
+    }
+    core::StepRunner run(m_ports.reporter, core::LocationText("Form2", "PushButton6_Click"));
+    core::FileCalls& files = m_ports.files ? *m_ports.files : core::SystemFileCalls();
+    const bool begun = run.Step(WriteStep(pending.entry), [&] {
+        const std::string name
+            = m_names->Claim(FileNameFor(pending.entry, pending.workbookName), pending.file.renamed, &pending.claim);
+        pending.claimed = true;
+        pending.file.path = m_folder->Prefix() + name;
+        pending.failure = pending.out.Begin(*m_folder, name, files);
+        if (!m_leading.empty())
+            pending.Add(m_leading);
+    });
+    if (!begun) {
+        pending.out.Abandon();
+        pending.start = Pending::Start::Threw;
+    }
+}
+
+void SaveSession::Write(std::string_view bytes)
+{
+    if (!m_pending)
+        throw std::logic_error("No result is being saved");
+    if (core::HeldInterruptions::Pending() != 0) {
+        m_pending->out.Abandon();
+        core::HeldInterruptions::EndIfPending(
+            "the files written are whole; the one under way was removed, and no more are written.");
+    }
+    m_pending->Add(bytes);
+}
+
+void SaveSession::Cut(uint64_t size)
+{
+    if (!m_pending)
+        throw std::logic_error("No result is being saved");
+    if (!m_pending->failure)
+        m_pending->failure = m_pending->out.Cut(m_leading.size() + size);
+}
+
+void SaveSession::Commit()
+{
+    CommitEntry(1);
+}
+
+void SaveSession::Abandon()
+{
+    if (!m_pending)
+        return;
+    const std::unique_ptr<Pending> pending = std::move(m_pending);
+    pending->out.Abandon();
+    if (pending->claimed)
+        m_names->Release(pending->claim);
+    core::HeldInterruptions::EndIfPending(kWholeFiles);
 }
 
 bool SaveSession::SaveEntry(
     const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName, size_t left)
 {
-    core::StepRunner run(m_ports.reporter, core::LocationText("Form2", "PushButton6_Click"));
-    core::FileCalls& files = m_ports.files ? *m_ports.files : core::SystemFileCalls();
-    m_ports.pump.Run();
-    if (m_ports.pump.StopRequested()) {
-        // Stopped between files: those written stay, the rest are not written.
-        m_summary.stopped = true;
-        m_summary.notWritten += left;
-        m_index += left;
-        return false;
-    }
-    core::HeldInterruptions::EndIfPending("the files written are whole, and no more are written.");
-    if (!m_folder->StillInPlace()) {
-        StopAll(left, "Cannot write into " + m_folderPath + ": the folder was moved or replaced during the save",
-            WriteStep(entry));
-        return false;
-    }
-    const int writeStep = WriteStep(entry);
-    SavedFile file;
-    file.index = m_index++;
-    std::optional<core::WriteFailure> failure;
-    file.written = run.Step(writeStep, [&] {
-        const std::string name = m_names->Claim(FileNameFor(entry, workbookName), file.renamed);
-        file.path = m_folder->Prefix() + name;
-        if (m_leading.empty()) {
-            failure = core::ReplaceFileIn(*m_folder, name, text, files);
-            return;
+    Begin(entry, workbookName);
+    Pending& pending = *m_pending;
+    if (pending.out.IsOpen()) {
+        core::StepRunner run(m_ports.reporter, core::LocationText("Form2", "PushButton6_Click"));
+        const bool written = run.Step(WriteStep(entry), [&] {
+            const int code = text([&](std::string_view piece) {
+                pending.Add(piece);
+                return pending.failure ? pending.failure->code : 0;
+            });
+            if (code != 0 && !pending.failure)
+                pending.failure = pending.out.Fail(code);
+        });
+        if (!written) {
+            pending.out.Abandon();
+            pending.start = Pending::Start::Threw;
         }
-        const core::TextPieces led = [&](const std::function<int(std::string_view)>& write) {
-            const int code = write(m_leading);
-            return code != 0 ? code : text(write);
-        };
-        failure = core::ReplaceFileIn(*m_folder, name, led, files);
-    }) && !failure;
-    m_summary.stopped = failure && failure->folderWide;
-    if (failure && failure->noSpace) {
-        // Said once, in the summary: a full device would otherwise repeat it for
-        // every larger result.
-        ++m_summary.notWrittenForSpace;
-        if (m_summary.spaceFailure.empty())
-            m_summary.spaceFailure = std::strerror(failure->code);
-    } else if (failure && !m_summary.stopped) {
-        run.Fail(writeStep, failure->description);
     }
-    Tally(m_summary, file);
-    if (m_ports.listener)
-        m_ports.listener->Saved(file);
-    if (m_summary.stopped) {
-        // One report instead of one per remaining result: they would all fail alike.
-        m_summary.notWritten += left - 1;
-        m_index += left - 1;
-        run.Fail(writeStep, StoppedDescription(failure->description, left, m_total));
-        return false;
-    }
-    return true;
+    return CommitEntry(left);
+}
+
+bool SaveSession::CommitEntry(size_t left)
+{
+    if (!m_pending)
+        throw std::logic_error("No result is being saved");
+    // Kept until the end, so that an interruption held meanwhile is told of below.
+    const std::unique_ptr<Pending> pending = std::move(m_pending);
+    const bool going = [&] {
+        core::StepRunner run(m_ports.reporter, core::LocationText("Form2", "PushButton6_Click"));
+        const int writeStep = WriteStep(pending->entry);
+        switch (pending->start) {
+        case Pending::Start::Stopped:
+            m_summary.notWritten += left;
+            m_index += left;
+            return false;
+        case Pending::Start::NoFolder:
+            StopAll(left, m_folderFailure, writeStep);
+            return false;
+        case Pending::Start::StopAsked:
+            // Stopped between files: those written stay, the rest are not written.
+            m_summary.stopped = true;
+            m_summary.notWritten += left;
+            m_index += left;
+            return false;
+        case Pending::Start::Moved:
+            StopAll(left, "Cannot write into " + m_folderPath + ": the folder was moved or replaced during the save",
+                writeStep);
+            return false;
+        case Pending::Start::Begun:
+        case Pending::Start::Threw:
+            break;
+        }
+        SavedFile file = pending->file;
+        file.index = m_index++;
+        std::optional<core::WriteFailure> failure = std::move(pending->failure);
+        const bool begun = pending->start == Pending::Start::Begun;
+        if (begun && !failure)
+            failure = pending->out.Commit();
+        file.written = begun && !failure;
+        m_summary.stopped = failure && failure->folderWide;
+        if (failure && failure->noSpace) {
+            // Said once, in the summary: a full device would otherwise repeat it for
+            // every larger result.
+            ++m_summary.notWrittenForSpace;
+            if (m_summary.spaceFailure.empty())
+                m_summary.spaceFailure = std::strerror(failure->code);
+        } else if (failure && !m_summary.stopped) {
+            run.Fail(writeStep, failure->description);
+        }
+        Tally(m_summary, file);
+        if (m_ports.listener)
+            m_ports.listener->Saved(file);
+        if (m_summary.stopped) {
+            // One report instead of one per remaining result: they would all fail alike.
+            m_summary.notWritten += left - 1;
+            m_index += left - 1;
+            run.Fail(writeStep, StoppedDescription(failure->description, left, m_total));
+            return false;
+        }
+        return true;
+    }();
+    core::HeldInterruptions::EndIfPending(kWholeFiles);
+    return going;
 }
 
 std::string SaveSession::FileNameFor(const exporting::ResultEntry& entry, std::string_view workbookName) const

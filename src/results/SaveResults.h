@@ -130,6 +130,21 @@ public:
     // Saves one result, named by entry (whose text is not read), with text given in
     // pieces, so that it need not be held whole; a part of one result.
     void Save(const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName = {});
+
+    // One result saved as its text comes, while the text may still be cut back or dropped:
+    // Begin names it and starts its file (core::PendingFile, leading bytes first), Write
+    // adds to its text, Cut takes the text back to its first size bytes, Commit puts the
+    // file in place and tells of it, named, reported and counted as Save would, and
+    // Abandon drops it as if it had never begun, its name free again. One at a time, and
+    // no Save meanwhile. A failure to write is told at Commit; Writes after it do nothing.
+    // SIGINT or SIGTERM while the text comes removes the file under way at the next Write
+    // and ends the program; at Commit the file is finished first.
+    void Begin(const exporting::ResultEntry& entry, std::string_view workbookName = {});
+    void Write(std::string_view bytes);
+    void Cut(uint64_t size);
+    void Commit();
+    void Abandon();
+
     const SaveSummary& Summary() const { return m_summary; }
 
 private:
@@ -139,6 +154,8 @@ private:
     // Saves one result; left counts it and those after it in its part. False once the save ended.
     bool SaveEntry(
         const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName, size_t left);
+    // Commit, with left as SaveEntry has it.
+    bool CommitEntry(size_t left);
 
     options::SaveMode ModeOf(const exporting::ResultEntry& entry) const { return m_mode.value_or(entry.mode); }
     int WriteStep(const exporting::ResultEntry& entry) const; // the step number a failure is reported at
@@ -154,6 +171,8 @@ private:
     std::optional<std::string> m_template;
     std::string m_leading;
     std::optional<size_t> m_total;
+    struct Pending;
+    std::unique_ptr<Pending> m_pending; // the result begun and not yet committed or abandoned
 };
 
 // What a person is told beyond the error reports: the results saved under new names (a

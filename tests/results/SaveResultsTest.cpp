@@ -565,3 +565,131 @@ TEST(SaveSessionDeathTest, AnInterruptionFinishesTheFileUnderWayAndEndsTheProgra
     }
 #endif
 }
+
+// A result saved as its text comes ends as Save would save its final text: with the
+// leading bytes, a name from the template and the numbering of repeats, each abandoned
+// result giving its name back as if it had never begun.
+TEST(SaveSession, ATextWrittenAsItComesIsSavedAsSaveWouldSaveItsEnd)
+{
+    TempDir whole, asItComes;
+    vt::RecordingReporter reporter;
+    vt::CountingPump pump;
+    RecordingListener wholeHeard, comingHeard;
+    results::SaveSession once(whole.Path(), SaveMode::EachSheet, {}, { reporter, pump, &wholeHeard });
+    results::SaveSession session(asItComes.Path(), SaveMode::EachSheet, {}, { reporter, pump, &comingHeard });
+    for (auto* each : { &once, &session }) {
+        each->SetNameTemplate("{book}_{sheet}");
+        each->SetLeadingBytes("\xEF\xBB\xBF");
+    }
+    once.Save(SheetsOfB({ "S", "S", "T" }), "b.xlsx");
+
+    const ResultList sheets = SheetsOfB({ "S", "S", "T" });
+    session.Begin(sheets[0], "b.xlsx");
+    session.Write("text of S #0");
+    session.Commit();
+    // Dropped twice before it is written: neither "(2)" nor "(3)" stays taken.
+    for (int dropped = 0; dropped < 2; ++dropped) {
+        session.Begin(sheets[1], "b.xlsx");
+        session.Write("taken back");
+        session.Abandon();
+    }
+    session.Begin(sheets[1], "b.xlsx");
+    session.Write("text of S #1 and more");
+    session.Cut(12);
+    session.Write("");
+    session.Commit();
+    session.Begin(sheets[2], "b.xlsx");
+    session.Write("text of ");
+    session.Cut(0);
+    session.Write("text of ");
+    session.Write("T #2");
+    session.Commit();
+
+    EXPECT_EQ(FilesIn(asItComes.Path()), FilesIn(whole.Path()));
+    EXPECT_EQ(FilesIn(whole.Path()), (std::vector<std::string> { "b_S (2).txt", "b_S.txt", "b_T.txt" }));
+    for (const auto& name : FilesIn(whole.Path()))
+        EXPECT_EQ(ReadBytes(asItComes.File(name)), ReadBytes(whole.File(name))) << name;
+    ASSERT_EQ(comingHeard.files.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(comingHeard.files[i].index, wholeHeard.files[i].index);
+        EXPECT_EQ(core::FileNameOfPath(comingHeard.files[i].path), core::FileNameOfPath(wholeHeard.files[i].path));
+    }
+    EXPECT_EQ(session.Summary().written, 3u);
+    EXPECT_EQ(session.Summary().renamed, once.Summary().renamed);
+    EXPECT_TRUE(reporter.reports.empty());
+}
+
+// A write that fails while the text comes is told once, at Commit, naming the file, and
+// leaves no file of any kind; one that is abandoned after failing is never told.
+TEST(SaveSession, AWriteFailingWhileTheTextComesIsToldAtCommitAndLeavesNothing)
+{
+    for (const int code : { EIO, ENOSPC }) {
+        TempDir dir;
+        vt::FaultyFileCalls calls;
+        calls.bytesBeforeWriteFails = 10;
+        calls.writeError = code;
+        calls.failAfterFiles = 1;
+        vt::RecordingReporter reporter;
+        vt::CountingPump pump;
+        RecordingListener listener;
+        results::SaveSession session(dir.Path(), SaveMode::EachSheet, {}, { reporter, pump, &listener, &calls });
+        const ResultList sheets = SheetsOfB({ "A", "B", "C" });
+        session.Save(ResultList(sheets.begin(), sheets.begin() + 1));
+        session.Begin(sheets[1]);
+        session.Write("more than ten bytes");
+        EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string> { "b_A.txt" }) << code;
+        session.Write("written after the failure");
+        session.Cut(3);
+        EXPECT_TRUE(reporter.reports.empty());
+        session.Commit();
+        EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string> { "b_A.txt" }) << code;
+        if (code == ENOSPC) {
+            EXPECT_TRUE(reporter.reports.empty()); // told once in the summary
+            EXPECT_EQ(session.Summary().notWrittenForSpace, 1u);
+        } else {
+            ASSERT_EQ(reporter.reports.size(), 1u);
+            EXPECT_EQ(
+                reporter.reports[0].description, "Cannot write " + dir.File("b_B.txt") + ": " + std::strerror(EIO));
+        }
+        // Failing again, then taken back: nothing is told, and the save goes on.
+        session.Begin(sheets[2]);
+        session.Write("more than ten bytes");
+        session.Abandon();
+        calls.failingFiles = 2;
+        session.Save(ResultList(sheets.begin() + 2, sheets.end()));
+        EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string> { "b_A.txt", "b_C.txt" })) << code;
+        EXPECT_EQ(reporter.reports.size(), code == ENOSPC ? 0u : 1u);
+        EXPECT_EQ(session.Summary().written, 2u);
+        EXPECT_EQ(session.Summary().notWritten, 1u);
+        ASSERT_EQ(listener.files.size(), 3u);
+        EXPECT_FALSE(listener.files[1].written);
+        EXPECT_EQ(listener.files[2].index, 2u);
+    }
+}
+
+TEST(SaveSessionDeathTest, AnInterruptionWhileATextComesRemovesItsFileAndEndsTheProgram)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "a Windows process cannot send itself SIGINT or SIGTERM; Ctrl+C comes from a console";
+#else
+    for (const int signal : { SIGINT, SIGTERM }) {
+        TempDir dir;
+        const auto save = [&] {
+            vt::RecordingReporter reporter;
+            vt::CountingPump pump;
+            results::SaveSession session(dir.Path(), SaveMode::EachSheet, {}, { reporter, pump });
+            const ResultList sheets = SheetsOfB({ "A", "B" });
+            session.Begin(sheets[0]);
+            session.Write("whole");
+            session.Commit();
+            session.Begin(sheets[1]);
+            session.Write("begun");
+            ::kill(::getpid(), signal);
+            session.Write("never written");
+            std::_Exit(0);
+        };
+        EXPECT_EXIT(save(), ::testing::ExitedWithCode(128 + signal), "Interrupted by SIG.*was removed");
+        EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string> { "b_A.txt" })) << signal;
+    }
+#endif
+}
