@@ -368,8 +368,9 @@ private:
     std::string m_readFailures;
 };
 
-// The texts of the workbook whose turn it is, each saved into the output folder once
-// whole; what the save prints and reports is kept as PrintingOutlet keeps its failures.
+// The texts of the workbook whose turn it is, each saved into the output folder: once
+// whole, or as it comes when it is pending; what the save prints and reports is kept as
+// PrintingOutlet keeps its failures.
 class SavingOutlet final : public ResultOutlet {
 public:
     explicit SavingOutlet(results::SaveSession& session)
@@ -389,6 +390,38 @@ public:
         }
     }
     void ReadFailed(int) override { } // the save reports a text it cannot have
+    bool TakesPending() const override { return true; }
+    void BeginPending(const exporting::ResultEntry& head) override
+    {
+        m_pendingBegun = !m_failure;
+        if (m_pendingBegun)
+            m_session.Begin(head, m_shownName);
+    }
+    void WritePending(std::string_view bytes) override
+    {
+        if (m_pendingBegun)
+            m_session.Write(bytes);
+    }
+    void CutPending(uint64_t size) override
+    {
+        if (m_pendingBegun)
+            m_session.Cut(size);
+    }
+    void CommitPending() override
+    {
+        if (!std::exchange(m_pendingBegun, false))
+            return;
+        try {
+            m_session.Commit();
+        } catch (const OutputFailed& failure) {
+            m_failure = failure;
+        }
+    }
+    void AbandonPending() override
+    {
+        if (std::exchange(m_pendingBegun, false))
+            m_session.Abandon();
+    }
     void RethrowFailure()
     {
         if (m_failure)
@@ -399,6 +432,7 @@ private:
     results::SaveSession& m_session;
     std::string m_shownName;
     std::optional<OutputFailed> m_failure;
+    bool m_pendingBegun = false; // a pending text was begun in the session
 };
 
 // Prints and saves the outcomes in workbook order, all of them as one save.

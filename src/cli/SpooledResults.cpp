@@ -37,12 +37,16 @@ void SpooledResults::BeginEntry(const exporting::ResultEntry& head)
     m_current
         = Entry { exporting::ResultEntry { head.fileName, head.sheetName, head.ordinal, {}, head.mode }, m_end, 0 };
     m_inEntry = true;
+    PassOnSettled();
 }
 
 void SpooledResults::Append(std::string_view bytes)
 {
     PassOnSettled();
-    Write(bytes);
+    if (!m_current.pending)
+        Write(bytes);
+    else if (m_pending) // none once the workbook is done: an entry never ended is no result
+        m_pending->WritePending(bytes);
     m_current.size += bytes.size();
 }
 
@@ -70,6 +74,14 @@ void SpooledResults::RollBack(const exporting::SinkMark& mark)
             && (!mark.inEntry || m_current.offset + mark.bytes < m_passedEnd));
     if (pastPassed)
         throw std::logic_error("A text already written cannot be taken back");
+    // The pending entry: dropped when the mark lies before it, else cut back to the mark.
+    if (m_pending && mark.entries == m_passedEntries) {
+        const Entry& pending = m_passedEntries < m_entries.size() ? m_entries[m_passedEntries] : m_current;
+        if (!mark.inEntry)
+            m_pending.reset();
+        else if (mark.bytes < pending.size)
+            m_pending->CutPending(mark.bytes);
+    }
     // Where the bytes end once the entries after the mark are dropped.
     uint64_t end = m_end;
     if (mark.entries < m_entries.size())
@@ -83,7 +95,7 @@ void SpooledResults::RollBack(const exporting::SinkMark& mark)
     m_inEntry = mark.inEntry;
     if (m_inEntry) {
         m_current.size = std::min(m_current.size, mark.bytes);
-        m_end = m_current.offset + m_current.size;
+        m_end = m_current.offset + (m_current.pending ? 0 : m_current.size);
     } else {
         m_current = Entry {};
         m_end = end;
@@ -136,6 +148,8 @@ void SpooledResults::Write(std::string_view bytes)
 int SpooledResults::WriteText(size_t index, const std::function<int(std::string_view)>& write) const
 {
     const Entry& entry = m_entries[index];
+    if (entry.pending)
+        return EINVAL;
     return ReadBytes(entry.offset, entry.offset + entry.size, write);
 }
 
@@ -176,8 +190,39 @@ void SpooledResults::PassOnSettled()
 {
     if (!m_turn)
         return;
-    if (ResultOutlet* outlet = m_turn->load(std::memory_order_acquire))
+    if (ResultOutlet* outlet = m_turn->load(std::memory_order_acquire)) {
         PassOn(*outlet);
+        StartPending(*outlet);
+    }
+}
+
+void SpooledResults::StartPending(ResultOutlet& outlet)
+{
+    if (m_pending || !m_inEntry || m_current.pending || m_current.held || m_passedEntries != m_entries.size()
+        || !outlet.TakesPending())
+        return;
+    outlet.BeginPending(m_current.head);
+    m_pending.reset(&outlet);
+    m_current.pending = true;
+    if (m_end == m_current.offset)
+        return;
+    // Begun before the turn came: what it holds goes on first, and is let go.
+    const int code = ReadBytes(m_current.offset, m_end, [&](std::string_view piece) {
+        outlet.WritePending(piece);
+        return 0;
+    });
+    if (code != 0) {
+        // Held it stays, and its save meets the failure again and reports it.
+        m_pending.reset();
+        m_current.pending = false;
+        m_current.held = true;
+        return;
+    }
+    m_end = m_current.offset;
+    m_settledEnd = std::min(m_settledEnd, m_end);
+    if (m_memory.size() > m_end - m_heldFrom)
+        m_memory.resize(static_cast<size_t>(m_end - m_heldFrom));
+    DropPassed();
 }
 
 void SpooledResults::PassOnRest(ResultOutlet& outlet)
@@ -187,6 +232,7 @@ void SpooledResults::PassOnRest(ResultOutlet& outlet)
     m_settledEnd = m_end;
     m_settledInEntry = false;
     PassOn(outlet);
+    m_pending.reset(); // the entry still under way, when it was pending
 }
 
 void SpooledResults::PassOn(ResultOutlet& outlet)
@@ -203,6 +249,11 @@ void SpooledResults::PassOn(ResultOutlet& outlet)
         }
         m_passedEnd = std::max(m_passedEnd, to);
     };
+    // The pending entry, once ended and settled, is committed before those after it go.
+    if (m_pending && m_passedEntries < m_settledEntries) {
+        m_pending.release()->CommitPending();
+        ++m_passedEntries;
+    }
     const bool pieces = outlet.TakesPieces();
     for (; m_passedEntries < m_settledEntries; ++m_passedEntries) {
         const Entry& entry = m_entries[m_passedEntries];

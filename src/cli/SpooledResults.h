@@ -28,7 +28,12 @@ namespace vellumcast::cli {
 
 // Where the texts of the workbook whose turn it is go once they can no longer be taken
 // back. An outlet either takes texts in pieces as they come (standard output: Begin, then
-// Write for each piece) or only whole texts (files: Save once a text is complete).
+// Write for each piece) or only whole texts (files: Save once a text is complete). An
+// outlet of whole texts may also take pending ones: the text of an entry that may still
+// be taken back, as it comes (a file written beside its place, put there only once
+// committed), one at a time: BeginPending, WritePending for each piece, CutPending to go
+// back to its first bytes, then CommitPending once nothing can take it back or
+// AbandonPending once something did.
 class ResultOutlet {
 public:
     virtual ~ResultOutlet() = default;
@@ -42,12 +47,24 @@ public:
     // The held bytes of a text could not be read back (errno code): what of it was not
     // passed on is lost.
     virtual void ReadFailed(int code) = 0;
+
+    virtual bool TakesPending() const { return false; }
+    virtual void BeginPending(const exporting::ResultEntry&) { }
+    virtual void WritePending(std::string_view) { }
+    virtual void CutPending(uint64_t) { }
+    virtual void CommitPending() { }
+    virtual void AbandonPending() { }
 };
 
 // Where a workbook learns that its turn has come: its outlet, set by the thread that
 // hands the turns; none before.
 using OutletSlot = std::atomic<ResultOutlet*>;
 
+// Once the workbook's turn has come and its outlet takes pending texts, the entry under
+// way whose entries before it were all passed on (the first one after the latest mark)
+// goes to the outlet as it comes rather than being held: cut back by a rollback into it,
+// abandoned by one to before it, committed once a mark settles it or the workbook is
+// done. The entries after it are held as before, so at most one text is pending at once.
 class SpooledResults final : public exporting::ResultSink {
 public:
     SpooledResults()
@@ -76,7 +93,7 @@ public:
     uint64_t TextSize(size_t index) const { return m_entries[index].size; }
     // Calls write with the text of an entry still held in pieces, in order; returns the
     // first non-zero value write gives, or the errno of a failed read of the temporary
-    // file (EINVAL for a text passed on and let go); else 0.
+    // file (EINVAL for a text passed on and let go, or sent on as it came); else 0.
     int WriteText(size_t index, const std::function<int(std::string_view)>& write) const;
 
     // The workbook is done, nothing can be taken back: passes every ended text not yet
@@ -92,12 +109,18 @@ private:
         exporting::ResultEntry head;
         uint64_t offset = 0; // where its text starts among all the bytes taken
         uint64_t size = 0;
+        bool pending = false; // its text went to the outlet as it came, none of it held
+        bool held = false; // its text stays held: it could not be sent on as it came
     };
     void Write(std::string_view bytes);
     // Bytes [from, to) of all those taken, in pieces, from memory or the file.
     int ReadBytes(uint64_t from, uint64_t to, const std::function<int(std::string_view)>& write) const;
-    // Passes on to the outlet of the turn, when there is one, whatever is settled.
+    // Passes on to the outlet of the turn, when there is one, whatever is settled, and
+    // sends on the entry under way as it comes when it may.
     void PassOnSettled();
+    // Makes the entry under way pending, when outlet takes it and the entries before it
+    // were passed on; its bytes held so far go on first.
+    void StartPending(ResultOutlet& outlet);
     void PassOn(ResultOutlet& outlet);
     // Forgets the held bytes once every one of them was passed on.
     void DropPassed();
@@ -129,6 +152,13 @@ private:
     size_t m_passedEntries = 0;
     bool m_passedBegun = false;
     uint64_t m_passedEnd = 0;
+
+    // The outlet the pending entry (the one at m_passedEntries) went to, while there is one;
+    // abandoned there should the results be let go first.
+    struct AbandonPending {
+        void operator()(ResultOutlet* outlet) const { outlet->AbandonPending(); }
+    };
+    std::unique_ptr<ResultOutlet, AbandonPending> m_pending;
 };
 
 } // namespace vellumcast::cli

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <sstream>
 #include <thread>
 
 using namespace vellumcast;
@@ -361,5 +362,11 @@ TEST(CommandLineJobs, OnlyTheWorkbookInTurnWritesAsItGoes)
         const CliRun savedMany = run(jobs, many.Path());
         EXPECT_EQ(Replaced(savedMany.out, many.Path(), one.Path()), savedOne.out) << jobs;
         EXPECT_EQ(Contents(many.Path()), Contents(one.Path())) << jobs;
+        // Written as they came, the files in the order printed hold exactly standard output's texts.
+        std::string joined;
+        std::istringstream printed(savedMany.out);
+        for (std::string path; std::getline(printed, path);)
+            joined += vt::ReadBytes(path);
+        EXPECT_TRUE(joined == serial.out) << jobs;
     }
 }

@@ -260,3 +260,170 @@ TEST(SpooledResults, GoingBackPastWhatWasPassedOnIsRefused)
     EXPECT_THROW(spool.RollBack(start), std::logic_error);
     EXPECT_EQ(outlet.texts, std::vector<std::string> { "[1]written" });
 }
+
+namespace {
+
+// An outlet of whole texts that takes pending ones, as the output folder does: the texts
+// saved or committed, in order, and the one pending; two pending at once is a fault.
+class PendingOutlet final : public cli::ResultOutlet {
+public:
+    bool TakesPieces() const override { return false; }
+    void Save(const exporting::ResultEntry& head, const core::TextPieces& text) override
+    {
+        EXPECT_FALSE(m_open) << "a text saved while one is pending";
+        texts.push_back("[" + std::to_string(head.ordinal) + "]");
+        EXPECT_EQ(text([&](std::string_view piece) {
+            texts.back() += piece;
+            return 0;
+        }),
+            0);
+    }
+    void ReadFailed(int code) override { ADD_FAILURE() << "read failed: " << code; }
+    bool TakesPending() const override { return true; }
+    void BeginPending(const exporting::ResultEntry& head) override
+    {
+        EXPECT_FALSE(m_open) << "two texts pending";
+        m_open = true;
+        pending = "[" + std::to_string(head.ordinal) + "]";
+        m_head = pending.size();
+        ++begun;
+    }
+    void WritePending(std::string_view bytes) override
+    {
+        ASSERT_TRUE(m_open);
+        pending += bytes;
+    }
+    void CutPending(uint64_t size) override
+    {
+        ASSERT_TRUE(m_open);
+        ASSERT_LT(m_head + size, pending.size()) << "cut to no shorter a text";
+        pending.resize(m_head + size);
+    }
+    void CommitPending() override
+    {
+        ASSERT_TRUE(m_open);
+        texts.push_back(pending);
+        m_open = false;
+    }
+    void AbandonPending() override
+    {
+        ASSERT_TRUE(m_open);
+        m_open = false;
+        ++abandoned;
+    }
+    bool Open() const { return m_open; }
+
+    std::vector<std::string> texts;
+    std::string pending;
+    size_t begun = 0;
+    size_t abandoned = 0;
+
+private:
+    bool m_open = false;
+    size_t m_head = 0;
+};
+
+// What the export procedures hand over for one workbook, with rollbacks into an entry
+// under way, past a whole one and past several; the turn comes before anything with
+// turnFirst, else in the middle of the first entry.
+void PlayWorkbook(SpooledResults& spool, cli::OutletSlot& turn, cli::ResultOutlet& outlet, bool turnFirst)
+{
+    if (turnFirst)
+        turn.store(&outlet);
+    spool.Mark();
+    spool.BeginEntry(Numbered(1));
+    spool.Append(Pattern(40, 'a'));
+    const exporting::SinkMark inFirst = spool.Mark();
+    spool.Append(Pattern(30, 'b'));
+    if (!turnFirst)
+        turn.store(&outlet);
+    spool.Append(Pattern(50, 'c'));
+    spool.RollBack(inFirst); // into the entry, before and after the turn came
+    spool.Append("end of 1");
+    spool.EndEntry();
+    spool.Take(Numbered(11), Pattern(12, 'k')); // held behind the pending one
+
+    // A worksheet of rows, taken back whole, then composed again.
+    const exporting::SinkMark rows = spool.Mark();
+    for (int64_t row = 2; row <= 4; ++row)
+        spool.Take(Numbered(row), Pattern(static_cast<size_t>(20 * row), static_cast<char>('d' + row)));
+    spool.BeginEntry(Numbered(5));
+    spool.Append("under way");
+    spool.RollBack(rows);
+    for (int64_t row = 2; row <= 4; ++row)
+        spool.Take(Numbered(row), Pattern(static_cast<size_t>(7 * row), static_cast<char>('D' + row)));
+
+    // A worksheet ended, then taken back before any mark settled it.
+    const exporting::SinkMark sheet = spool.Mark();
+    spool.Take(Numbered(6), Pattern(90, 'x'));
+    spool.RollBack(sheet);
+    spool.Mark();
+    spool.BeginEntry(Numbered(7));
+    spool.Append(Pattern(25, 'y'));
+    spool.EndEntry();
+}
+
+} // namespace
+
+// The text of an entry sent on as it comes must end exactly as the held text would have
+// been saved, whether the turn came before it or in its middle; never two pending at once.
+TEST(SpooledResults, APendingTextEndsAsTheHeldOneWouldBeSaved)
+{
+    for (const bool turnFirst : { true, false }) {
+        for (const size_t memory : { size_t(0), size_t(16), size_t(1) << 20 }) {
+            SCOPED_TRACE(
+                std::string(turnFirst ? "turn first" : "turn mid-entry") + ", memory " + std::to_string(memory));
+            cli::OutletSlot heldTurn { nullptr }, pendingTurn { nullptr };
+            RecordingOutlet held(false);
+            PendingOutlet pending;
+            SpooledResults heldSpool(memory, &heldTurn), pendingSpool(memory, &pendingTurn);
+            PlayWorkbook(heldSpool, heldTurn, held, turnFirst);
+            PlayWorkbook(pendingSpool, pendingTurn, pending, turnFirst);
+            // Sent on as it came, the first entry was committed once the next mark settled it.
+            EXPECT_EQ(pending.texts.size(), held.texts.size());
+            EXPECT_TRUE(pending.Open());
+            heldSpool.PassOnRest(held);
+            pendingSpool.PassOnRest(pending);
+            EXPECT_FALSE(pending.Open());
+            EXPECT_EQ(pending.texts, held.texts);
+            ASSERT_EQ(pending.texts.size(), 6u);
+            EXPECT_EQ(pending.texts[0], "[1]" + Pattern(40, 'a') + "end of 1");
+            // Pending: the first entry, the first row twice, the dropped worksheet and the last.
+            EXPECT_EQ(pending.begun, 5u);
+            EXPECT_EQ(pending.abandoned, 2u);
+            EXPECT_EQ(pendingSpool.WriteText(0, [](std::string_view) { return 0; }), EINVAL);
+            EXPECT_EQ(pendingSpool.size(), heldSpool.size());
+        }
+    }
+}
+
+// A pending text never ended is no result: abandoned once the workbook is done, and
+// when the results are let go first (a failing job), also when they were moved before.
+TEST(SpooledResults, APendingTextNeverEndedIsAbandoned)
+{
+    cli::OutletSlot turn { nullptr };
+    PendingOutlet outlet;
+    turn.store(&outlet);
+    {
+        SpooledResults spool(16, &turn);
+        spool.Take(Numbered(1), "whole");
+        spool.Mark();
+        spool.BeginEntry(Numbered(2));
+        spool.Append("never ended");
+        spool.PassOnRest(outlet);
+        spool.Append(" and more after the end");
+        EXPECT_EQ(outlet.texts, std::vector<std::string> { "[1]whole" });
+        EXPECT_EQ(outlet.abandoned, 1u);
+        EXPECT_FALSE(outlet.Open());
+    }
+    {
+        SpooledResults spool(16, &turn);
+        spool.BeginEntry(Numbered(3));
+        spool.Append("begun");
+        SpooledResults moved(std::move(spool));
+        EXPECT_TRUE(outlet.Open());
+    }
+    EXPECT_FALSE(outlet.Open());
+    EXPECT_EQ(outlet.abandoned, 2u);
+    EXPECT_EQ(outlet.texts, std::vector<std::string> { "[1]whole" });
+}
