@@ -263,20 +263,15 @@ TEST(SpooledResults, GoingBackPastWhatWasPassedOnIsRefused)
 
 namespace {
 
-// An outlet of whole texts that takes pending ones, as the output folder does: the texts
-// saved or committed, in order, and the one pending; two pending at once is a fault.
+// An outlet of whole texts that takes pending ones, as the output folder does: besides
+// the texts saved or committed, in order, the one pending; two pending at once is a fault.
 class PendingOutlet final : public cli::ResultOutlet {
 public:
     bool TakesPieces() const override { return false; }
     void Save(const exporting::ResultEntry& head, const core::TextPieces& text) override
     {
         EXPECT_FALSE(m_open) << "a text saved while one is pending";
-        texts.push_back("[" + std::to_string(head.ordinal) + "]");
-        EXPECT_EQ(text([&](std::string_view piece) {
-            texts.back() += piece;
-            return 0;
-        }),
-            0);
+        m_whole.Save(head, text);
     }
     void ReadFailed(int code) override { ADD_FAILURE() << "read failed: " << code; }
     bool TakesPending() const override { return true; }
@@ -284,41 +279,32 @@ public:
     {
         EXPECT_FALSE(m_open) << "two texts pending";
         m_open = true;
-        pending = "[" + std::to_string(head.ordinal) + "]";
-        m_head = pending.size();
+        m_whole.texts.push_back("[" + std::to_string(head.ordinal) + "]");
+        m_head = m_whole.texts.back().size();
         ++begun;
     }
-    void WritePending(std::string_view bytes) override
-    {
-        ASSERT_TRUE(m_open);
-        pending += bytes;
-    }
+    void WritePending(std::string_view bytes) override { m_whole.texts.back() += bytes; }
     void CutPending(uint64_t size) override
     {
-        ASSERT_TRUE(m_open);
-        ASSERT_LT(m_head + size, pending.size()) << "cut to no shorter a text";
-        pending.resize(m_head + size);
+        ASSERT_LT(m_head + size, m_whole.texts.back().size()) << "cut to no shorter a text";
+        m_whole.texts.back().resize(m_head + size);
     }
-    void CommitPending() override
-    {
-        ASSERT_TRUE(m_open);
-        texts.push_back(pending);
-        m_open = false;
-    }
+    void CommitPending() override { m_open = false; }
     void AbandonPending() override
     {
-        ASSERT_TRUE(m_open);
         m_open = false;
+        m_whole.texts.pop_back();
         ++abandoned;
     }
     bool Open() const { return m_open; }
+    // The texts committed or saved.
+    std::vector<std::string> Texts() const { return { m_whole.texts.begin(), m_whole.texts.end() - (m_open ? 1 : 0) }; }
 
-    std::vector<std::string> texts;
-    std::string pending;
     size_t begun = 0;
     size_t abandoned = 0;
 
 private:
+    RecordingOutlet m_whole { false };
     bool m_open = false;
     size_t m_head = 0;
 };
@@ -380,14 +366,14 @@ TEST(SpooledResults, APendingTextEndsAsTheHeldOneWouldBeSaved)
             PlayWorkbook(heldSpool, heldTurn, held, turnFirst);
             PlayWorkbook(pendingSpool, pendingTurn, pending, turnFirst);
             // Sent on as it came, the first entry was committed once the next mark settled it.
-            EXPECT_EQ(pending.texts.size(), held.texts.size());
+            EXPECT_EQ(pending.Texts().size(), held.texts.size());
             EXPECT_TRUE(pending.Open());
             heldSpool.PassOnRest(held);
             pendingSpool.PassOnRest(pending);
             EXPECT_FALSE(pending.Open());
-            EXPECT_EQ(pending.texts, held.texts);
-            ASSERT_EQ(pending.texts.size(), 6u);
-            EXPECT_EQ(pending.texts[0], "[1]" + Pattern(40, 'a') + "end of 1");
+            EXPECT_EQ(pending.Texts(), held.texts);
+            ASSERT_EQ(pending.Texts().size(), 6u);
+            EXPECT_EQ(pending.Texts()[0], "[1]" + Pattern(40, 'a') + "end of 1");
             // Pending: the first entry, the first row twice, the dropped worksheet and the last.
             EXPECT_EQ(pending.begun, 5u);
             EXPECT_EQ(pending.abandoned, 2u);
@@ -412,7 +398,7 @@ TEST(SpooledResults, APendingTextNeverEndedIsAbandoned)
         spool.Append("never ended");
         spool.PassOnRest(outlet);
         spool.Append(" and more after the end");
-        EXPECT_EQ(outlet.texts, std::vector<std::string> { "[1]whole" });
+        EXPECT_EQ(outlet.Texts(), std::vector<std::string> { "[1]whole" });
         EXPECT_EQ(outlet.abandoned, 1u);
         EXPECT_FALSE(outlet.Open());
     }
@@ -425,5 +411,5 @@ TEST(SpooledResults, APendingTextNeverEndedIsAbandoned)
     }
     EXPECT_FALSE(outlet.Open());
     EXPECT_EQ(outlet.abandoned, 2u);
-    EXPECT_EQ(outlet.texts, std::vector<std::string> { "[1]whole" });
+    EXPECT_EQ(outlet.Texts(), std::vector<std::string> { "[1]whole" });
 }
