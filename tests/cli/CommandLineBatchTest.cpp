@@ -4,6 +4,8 @@
 #include "support/XlsxWriter.h"
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
@@ -368,5 +370,27 @@ TEST(CommandLineJobs, OnlyTheWorkbookInTurnWritesAsItGoes)
         for (std::string path; std::getline(printed, path);)
             joined += vt::ReadBytes(path);
         EXPECT_TRUE(joined == serial.out) << jobs;
+    }
+}
+
+// A file that cannot be put in place (a folder of its name is in the way) while its
+// worksheet's text is written as it comes: reported naming the file, no temporary file
+// left, the others written, in one job or several.
+TEST(CommandLineJobs, AFileThatCannotBeWrittenIsReportedAndLeavesNoTemporaryFile)
+{
+    vt::TempDir in;
+    const std::string book = LayersBook(in);
+    for (const std::string jobs : { "1", "2" }) {
+        vt::TempDir out;
+        fs::create_directory(out.File("layers_Second.txt"));
+        const CliRun run = RunCli({ "-q", "-m", "sheet", "-j", jobs, "-o", out.Path(), book, book });
+        EXPECT_EQ(run.status, 1) << jobs;
+        EXPECT_NE(run.err.find(out.File("layers_Second.txt") + ": " + std::strerror(EISDIR)), std::string::npos)
+            << run.err;
+        EXPECT_EQ(FilesIn(out.Path()),
+            (std::vector<std::string> { "layers_First (2).txt", "layers_First.txt", "layers_Second (2).txt",
+                "layers_Second.txt", "layers_Third (2).txt", "layers_Third.txt" }))
+            << jobs;
+        EXPECT_EQ(vt::ReadBytes(out.File("layers_Third (2).txt")), "\"three\"\r\n");
     }
 }
