@@ -4,8 +4,6 @@
 #include "support/XlsxWriter.h"
 
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
@@ -385,7 +383,8 @@ TEST(CommandLineJobs, AFileThatCannotBeWrittenIsReportedAndLeavesNoTemporaryFile
         fs::create_directory(out.File("layers_Second.txt"));
         const CliRun run = RunCli({ "-q", "-m", "sheet", "-j", jobs, "-o", out.Path(), book, book });
         EXPECT_EQ(run.status, 1) << jobs;
-        EXPECT_NE(run.err.find(out.File("layers_Second.txt") + ": " + std::strerror(EISDIR)), std::string::npos)
+        // Windows refuses the rename with a reason of its own.
+        EXPECT_NE(run.err.find("vellumcast-cli: " + out.File("layers_Second.txt") + ": "), std::string::npos)
             << run.err;
         EXPECT_EQ(FilesIn(out.Path()),
             (std::vector<std::string> { "layers_First (2).txt", "layers_First.txt", "layers_Second (2).txt",
