@@ -59,7 +59,10 @@ public:
         at = Copy(at, text);
         if (m_quoteCells)
             *at++ = '"';
-        at = Copy(at, m_divider);
+        if (m_divider.size() == 1) // a tab or a comma, mostly
+            *at++ = m_divider[0];
+        else
+            at = Copy(at, m_divider);
         m_used = static_cast<size_t>(at - m_buffer);
     }
 
