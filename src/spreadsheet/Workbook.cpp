@@ -67,7 +67,7 @@ SheetVisibility Worksheet::Visibility() const
 
 void Worksheet::EnsureLoaded(bool cellsNeeded)
 {
-    if (cellsNeeded && m_loaded && m_data->ReadThrough())
+    if (cellsNeeded && m_loaded && (m_data->ReadThrough() || m_data->NumbersShown()))
         Unload();
     if (m_failedLoad) // a load beside failed already: the same report, not a second read
         std::rethrow_exception(std::exchange(m_failedLoad, nullptr));
@@ -104,7 +104,7 @@ template <typename Run> void Worksheet::LoadWith(Run&& run)
     book.m_loadedSheet = this;
 }
 
-bool Worksheet::VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>& visit)
+bool Worksheet::VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>& visit, bool displayedOnly)
 {
     // A second thread costs more than it saves on a small worksheet, or one at hand.
     const uint64_t threshold = LoadBesideWalkThreshold();
@@ -116,6 +116,10 @@ bool Worksheet::VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>
     try {
         LoadWith([&](SheetBuilder& builder) {
             core::BoundedQueue<FinishedRows> queue(8);
+            // Every format is parsed here, before the loading thread starts: it then reads
+            // them while this thread, composing, only looks them up.
+            if (displayedOnly)
+                builder.ShowNumbers(m_owner->m_data.formats.ParsedByStyle(), m_owner->m_data.dateSystem);
             builder.PublishTo([&](FinishedRows&& rows) { return queue.Push(std::move(rows)); });
             std::exception_ptr loadError;
             m_loadingAside = true;
@@ -270,6 +274,7 @@ std::string_view Worksheet::DisplayText(const Cell& cell, std::string_view store
         return CellErrorText(cell.errorCode);
     case CellKind::TextWithValue:
     case CellKind::TextWithDate:
+    case CellKind::DisplayedNumber:
         return storedText;
     }
     return {};
