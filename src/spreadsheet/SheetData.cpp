@@ -257,19 +257,26 @@ void SheetBuilder::AddString(int32_t row, int32_t column, std::string_view text,
 
 void SheetBuilder::AddShownNumber(int32_t row, int32_t column, double value, uint32_t style)
 {
-    m_shownText.clear();
-    m_shownFormats[style]->Format(value, m_dateSystem, m_shownText);
+    // The cell first, so that a row it starts begins before its text; the text is then
+    // formatted straight into the pool. Adding it may publish rows, and the publisher
+    // may turn showing numbers off: this one is shown still.
+    const numfmt::NumberFormat& format = *m_shownFormats[style];
+    Cell& cell = Add(row, column, CellKind::Number, style);
+    std::string& pool = m_data.m_pool;
     const size_t offset = m_data.m_shared.size() + PoolEnd();
+    const size_t start = pool.size();
+    format.Format(value, m_dateSystem, pool);
+    const size_t length = pool.size() - start;
     // Past their own bound, or past what a cell can locate, numbers stay numbers: the
     // walk formats them as it reads them, as it would have.
-    if (m_data.m_shownBytes + m_shownText.size() > m_memoryLimit || offset + m_shownText.size() > UINT32_MAX) {
-        Add(row, column, CellKind::Number, style).value.number = value;
+    if (m_data.m_shownBytes + length > m_memoryLimit || offset + length > UINT32_MAX) {
+        pool.resize(start);
+        cell.value.number = value;
         return;
     }
-    Cell& cell = Add(row, column, CellKind::DisplayedNumber, style);
-    cell.value.text = { static_cast<uint32_t>(offset), static_cast<uint32_t>(m_shownText.size()) };
-    m_data.m_pool.append(m_shownText);
-    m_data.m_shownBytes += m_shownText.size();
+    cell.kind = CellKind::DisplayedNumber;
+    cell.value.text = { static_cast<uint32_t>(offset), static_cast<uint32_t>(length) };
+    m_data.m_shownBytes += length;
 }
 
 void SheetBuilder::AddTextWithValue(

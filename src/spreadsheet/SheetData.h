@@ -285,10 +285,15 @@ public:
     // unchanged while the load lasts, which may run on another thread. Given before any cell.
     void ShowNumbers(std::span<const numfmt::NumberFormat* const> formats, numfmt::DateSystem system)
     {
+        m_formatsToShow = formats;
         m_shownFormats = formats;
         m_dateSystem = system;
         m_data.m_numbersShown = !formats.empty();
     }
+    // Whether the numbers added from now on are shown, once ShowNumbers was given: a load
+    // may turn it off and on as it goes, on its own thread, with no difference in the
+    // texts they give.
+    void ShowingNumbers(bool on) { m_shownFormats = on ? m_formatsToShow : decltype(m_formatsToShow) {}; }
 
     // Refuses, as SpreadsheetError(TooLarge), a cell or text that would take the
     // sheet's StoredBytes past this. The texts of numbers shown are bounded apart, by as
@@ -382,9 +387,9 @@ private:
     size_t m_publishedPool = 0;
     size_t m_poolAtRowStart = 0; // the pool's size when the last row began
     size_t m_shownAtRowStart = 0; // and the bytes of numbers shown by then
-    std::span<const numfmt::NumberFormat* const> m_shownFormats; // by style, when numbers are shown
+    std::span<const numfmt::NumberFormat* const> m_formatsToShow; // ShowNumbers'
+    std::span<const numfmt::NumberFormat* const> m_shownFormats; // those, or none while not showing
     numfmt::DateSystem m_dateSystem = numfmt::DateSystem::Date1900;
-    std::string m_shownText; // a number's text, formatted before it is stored
     CellRange m_expected { 0, 0, 0, 0 };
     double m_shareRead = 0;
     std::atomic<size_t> m_doneWith { 0 };

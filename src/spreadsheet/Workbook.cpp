@@ -115,12 +115,25 @@ bool Worksheet::VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>
     m_unloadWhenLoaded = false;
     try {
         LoadWith([&](SheetBuilder& builder) {
-            core::BoundedQueue<FinishedRows> queue(8);
+            constexpr size_t kQueued = 8;
+            core::BoundedQueue<FinishedRows> queue(kQueued);
             // Every format is parsed here, before the loading thread starts: it then reads
             // them while this thread, composing, only looks them up.
             if (displayedOnly)
                 builder.ShowNumbers(m_owner->m_data.formats.ParsedByStyle(), m_owner->m_data.dateSystem);
-            builder.PublishTo([&](FinishedRows&& rows) { return queue.Push(std::move(rows)); });
+            // Showing numbers moves their formatting from this thread to the loading one,
+            // which pays off while this one is the slower: while batches wait for it. When it
+            // waits for them instead, the loading thread leaves numbers as numbers for a
+            // while. Either way the texts read alike.
+            std::atomic<size_t> waiting { 0 }; // counted before they are queued, so never below
+            builder.PublishTo([&](FinishedRows&& rows) {
+                const size_t queued = waiting.fetch_add(1, std::memory_order_relaxed) + 1;
+                if (!queue.Push(std::move(rows)))
+                    return false;
+                if (displayedOnly)
+                    builder.ShowingNumbers(queued > kQueued / 2);
+                return true;
+            });
             std::exception_ptr loadError;
             m_loadingAside = true;
             std::thread loader([&] {
@@ -135,6 +148,7 @@ bool Worksheet::VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>
             });
             bool consuming = true;
             while (std::optional<FinishedRows> rows = queue.Pop()) {
+                waiting.fetch_sub(1, std::memory_order_relaxed);
                 if (visit(rows->View())) {
                     builder.DoneWith(rows->endCell);
                 } else {
