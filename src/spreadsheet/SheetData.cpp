@@ -320,7 +320,8 @@ void SheetBuilder::AddSharedText(int32_t row, int32_t column, std::string_view t
 void SheetBuilder::Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, size_t shownEnd, bool endOfSheet)
 {
     const auto& rows = m_data.m_rows;
-    FinishedRows batch;
+    FinishedRows batch = m_spare ? m_spare() : FinishedRows {};
+    batch.blocks.clear();
     batch.rows.assign(
         rows.begin() + static_cast<ptrdiff_t>(m_publishedRows), rows.begin() + static_cast<ptrdiff_t>(rowEnd));
     batch.endCell = cellEnd;

@@ -306,7 +306,13 @@ public:
 
     // Hands rows to publish (on the loading thread) as they complete, a batch every few
     // thousand cells, for as long as cells arrive in order and publish returns true.
-    void PublishTo(std::function<bool(FinishedRows&&)> publish) { m_publish = std::move(publish); }
+    // spare, when given, gives batches the reader is done with, whose buffers are filled
+    // again rather than allocated anew.
+    void PublishTo(std::function<bool(FinishedRows&&)> publish, std::function<FinishedRows()> spare = {})
+    {
+        m_publish = std::move(publish);
+        m_spare = std::move(spare);
+    }
     // A reader's hint, from the file, of the used range to come: a guide for progress and
     // for the columns of rows composed while loading, never taken as the truth.
     void ExpectRange(const CellRange& range) { m_expected = range; }
@@ -383,6 +389,7 @@ private:
     uint64_t m_memoryLimit = UINT64_MAX;
     std::vector<int32_t> m_rowOfCell; // only filled once cells arrive out of order
     std::function<bool(FinishedRows&&)> m_publish;
+    std::function<FinishedRows()> m_spare;
     size_t m_publishedRows = 0;
     size_t m_publishedPool = 0;
     size_t m_poolAtRowStart = 0; // the pool's size when the last row began

@@ -126,14 +126,16 @@ bool Worksheet::VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>
             // waits for them instead, the loading thread leaves numbers as numbers for a
             // while. Either way the texts read alike.
             std::atomic<size_t> waiting { 0 }; // counted before they are queued, so never below
-            builder.PublishTo([&](FinishedRows&& rows) {
-                const size_t queued = waiting.fetch_add(1, std::memory_order_relaxed) + 1;
-                if (!queue.Push(std::move(rows)))
-                    return false;
-                if (displayedOnly)
-                    builder.ShowingNumbers(queued > kQueued / 2);
-                return true;
-            });
+            builder.PublishTo(
+                [&](FinishedRows&& rows) {
+                    const size_t queued = waiting.fetch_add(1, std::memory_order_relaxed) + 1;
+                    if (!queue.Push(std::move(rows)))
+                        return false;
+                    if (displayedOnly)
+                        builder.ShowingNumbers(queued > kQueued / 2);
+                    return true;
+                },
+                [&] { return queue.TakeSpare(); });
             std::exception_ptr loadError;
             m_loadingAside = true;
             std::thread loader([&] {
@@ -151,6 +153,7 @@ bool Worksheet::VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>
                 waiting.fetch_sub(1, std::memory_order_relaxed);
                 if (visit(rows->View())) {
                     builder.DoneWith(rows->endCell);
+                    queue.Recycle(std::move(*rows));
                 } else {
                     consuming = false;
                     queue.Cancel(); // the load goes on to its end, handing over nothing more
