@@ -38,7 +38,9 @@ public:
     // Adds one cell's text: a blank cell is left out unless blank cells are included.
     // Plain quoting wraps the text in double quotes without escaping anything; CSV
     // quoting wraps only a text holding the divider, a quote, CR or LF, doubling its quotes.
-    void Add(std::string_view text)
+    // Called for every cell, so the common case (a plain text with room in the buffer) is
+    // inlined into the walk and the rest kept out of line.
+    [[gnu::always_inline]] void Add(std::string_view text)
     {
         if (text.empty()) {
             if (!m_includeBlankCells)
@@ -46,13 +48,9 @@ public:
         } else {
             m_anyText = true;
         }
-        if (m_csvQuoting) {
-            AddCsvField(text);
-            return;
-        }
         const size_t most = text.size() + 2 + m_divider.size();
-        if (most > kBufferSize - m_used && !MakeRoom(most)) {
-            AddDirectly(text);
+        if (m_csvQuoting || most > kBufferSize - m_used) {
+            AddAny(text);
             return;
         }
         char* at = m_buffer + m_used;
@@ -61,7 +59,10 @@ public:
         at = Copy(at, text);
         if (m_quoteCells)
             *at++ = '"';
-        at = Copy(at, m_divider);
+        if (m_divider.size() == 1) // a tab or a comma, mostly
+            *at++ = m_divider[0];
+        else
+            at = Copy(at, m_divider);
         m_used = static_cast<size_t>(at - m_buffer);
     }
 
@@ -124,65 +125,51 @@ private:
         m_used = 0;
     }
 
-    // Empties the buffer for a cell of at most `most` bytes; false when it cannot hold it.
-    bool MakeRoom(size_t most)
+    // A cell Add does not compose inline: one quoted as CSV, or one the buffer has no
+    // room for. A cell too long for the buffer even when empty goes to the line directly.
+    [[gnu::noinline]] void AddAny(std::string_view text)
     {
-        Flush();
-        return most <= kBufferSize;
-    }
-
-    // A cell too long for the buffer goes to the line directly, the buffer being empty.
-    void AddDirectly(std::string_view text)
-    {
-        std::string& line = *m_out;
-        if (m_quoteCells)
-            line += '"';
-        line += text;
-        if (m_quoteCells)
-            line += '"';
-        line += m_divider;
-    }
-
-    void AddCsvField(std::string_view text)
-    {
-        const bool needsQuotes = text.find_first_of("\"\r\n") != std::string_view::npos
-            || (!m_divider.empty() && text.find(m_divider) != std::string_view::npos);
+        const bool csvQuotes = m_csvQuoting && NeedsCsvQuotes(text);
+        const bool quotes = m_csvQuoting ? csvQuotes : m_quoteCells;
         // Every quote doubled at worst.
-        const size_t most = 2 * text.size() + 2 + m_divider.size();
-        if (most > kBufferSize - m_used && !MakeRoom(most)) {
-            std::string& line = *m_out;
-            if (needsQuotes)
-                AppendQuotedField(line, text);
-            else
-                line += text;
-            line += m_divider;
+        const size_t most = (csvQuotes ? 2 : 1) * text.size() + 2 + m_divider.size();
+        if (most > kBufferSize - m_used)
+            Flush();
+        if (most <= kBufferSize) {
+            m_used = static_cast<size_t>(AppendField(m_buffer + m_used, text, quotes, csvQuotes) - m_buffer);
             return;
         }
-        char* at = m_buffer + m_used;
-        if (!needsQuotes) {
-            at = Copy(at, text);
-        } else {
+        std::string& line = *m_out;
+        const size_t start = line.size();
+        line.resize(start + most);
+        char* const end = AppendField(line.data() + start, text, quotes, csvQuotes);
+        line.resize(static_cast<size_t>(end - line.data()));
+    }
+
+    bool NeedsCsvQuotes(std::string_view text) const
+    {
+        return text.find_first_of("\"\r\n") != std::string_view::npos
+            || (!m_divider.empty() && text.find(m_divider) != std::string_view::npos);
+    }
+
+    // Writes text and the divider at `at`, the text in quotes when asked and its quotes
+    // doubled when asked; returns where they end.
+    char* AppendField(char* at, std::string_view text, bool quotes, bool doubleQuotes) const
+    {
+        if (quotes)
             *at++ = '"';
+        if (doubleQuotes) {
             for (const char c : text) {
                 if (c == '"')
                     *at++ = '"';
                 *at++ = c;
             }
+        } else {
+            at = Copy(at, text);
+        }
+        if (quotes)
             *at++ = '"';
-        }
-        at = Copy(at, m_divider);
-        m_used = static_cast<size_t>(at - m_buffer);
-    }
-
-    static void AppendQuotedField(std::string& line, std::string_view text)
-    {
-        line += '"';
-        for (const char c : text) {
-            if (c == '"')
-                line += '"';
-            line += c;
-        }
-        line += '"';
+        return Copy(at, m_divider);
     }
 
     std::string m_divider;

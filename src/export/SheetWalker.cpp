@@ -435,7 +435,23 @@ int32_t SheetWalker::ExpectedLastRow(const RowLines& lines, const RowBatch& rows
 
 void SheetWalker::SetProgress(int32_t position, int32_t last)
 {
+    // A row of a long worksheet moves the bar far less than it can show, and telling it
+    // costs two divisions and two calls: it is told every thousandth of the way, when the
+    // end it is measured against moves, on a walk that starts again, and at the end.
+    if (position > m_progressAt && position < m_progressNext && last == m_progressLast && position != last)
+        return;
+    m_progressAt = position;
+    m_progressLast = last;
+    m_progressNext = position + std::max(1, last / 1000);
     m_context.progress.Set((static_cast<double>(position) + 1.0) / (static_cast<double>(last) + 1.0) * 100.0);
+}
+
+// Inlined into the walk: it runs for every cell.
+[[gnu::always_inline]] inline void SheetWalker::AddChecked(
+    LineComposer& composer, size_t pending, Worksheet& sheet, std::string_view text)
+{
+    m_charges.CheckText(sheet, pending + composer.Composed() + 2 * text.size() + 2 + m_options.divider.size());
+    composer.Add(text);
 }
 
 template <typename ReadText> void SheetWalker::Add(Worksheet& sheet, int label, ReadText&& read)
@@ -474,12 +490,6 @@ void SheetWalker::KeepLastText() noexcept
         m_keptText.clear(); // out of memory: a later failed read keeps nothing
     }
     m_lastText = m_keptText;
-}
-
-void SheetWalker::AddChecked(LineComposer& composer, size_t pending, Worksheet& sheet, std::string_view text)
-{
-    m_charges.CheckText(sheet, pending + composer.Composed() + 2 * text.size() + 2 + m_options.divider.size());
-    composer.Add(text);
 }
 
 } // namespace vellumcast::exporting

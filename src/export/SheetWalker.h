@@ -272,6 +272,10 @@ private:
     std::string m_keptText;
     std::vector<std::pair<int, std::exception_ptr>>* m_deferredFailures = nullptr;
     bool m_holding = false; // a loaded worksheet is walked through its rows held
+    // The progress last told: at which row, of how many, and from which row on it is told again.
+    int32_t m_progressAt = 0;
+    int32_t m_progressLast = 0;
+    int32_t m_progressNext = 0;
     ExportBudget m_budget;
     WalkCharges m_charges;
     TextHandOver m_handOver;
