@@ -188,13 +188,15 @@ SheetWalker::Streamed SheetWalker::ComposeWhileLoading(
     m_deferredFailures = &failures;
     bool everyRow = false;
     try {
-        everyRow = sheet.VisitRowsWhileLoading([&](const RowBatch& rows) {
-            try {
-                return compose(rows);
-            } catch (...) {
-                return false;
-            }
-        });
+        everyRow = sheet.VisitRowsWhileLoading(
+            [&](const RowBatch& rows) {
+                try {
+                    return compose(rows);
+                } catch (...) {
+                    return false;
+                }
+            },
+            m_reader.Style() == spreadsheet::CellTextStyle::Displayed);
         everyRow = everyRow && finish();
     } catch (...) {
         // The load failed: Prepare reports it as it would have.

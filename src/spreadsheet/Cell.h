@@ -23,12 +23,17 @@ enum class CellKind : uint8_t {
     // pool, style bytes long (ValueOf). No number format applies to them.
     TextWithValue, // the value is a number, TRUE or FALSE
     TextWithDate, // the value is a date or a time of day in ISO 8601
+    // A number shown as its style's format displays it, formatted while its worksheet
+    // loaded for a walk that reads only displayed texts: value.text is that text and the
+    // value itself is not kept, so it gives that text in every style. The style stays.
+    DisplayedNumber,
 };
 
 // Whether the cell's text is stored in the sheet: value.text locates it.
 inline bool HoldsStoredText(CellKind kind)
 {
-    return kind == CellKind::String || kind == CellKind::TextWithValue || kind == CellKind::TextWithDate;
+    return kind == CellKind::String || kind == CellKind::TextWithValue || kind == CellKind::TextWithDate
+        || kind == CellKind::DisplayedNumber;
 }
 
 enum class CellError : uint8_t { Null, Div0, Value, Ref, Name, Num, NA, GettingData };

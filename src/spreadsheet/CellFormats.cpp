@@ -16,6 +16,38 @@ uint32_t CellFormats::AddStyle(std::string_view code)
     return static_cast<uint32_t>(m_styleFormats.size() - 1);
 }
 
+std::span<const numfmt::NumberFormat* const> CellFormats::ParsedByStyle()
+{
+    if (m_overLimit || m_tooManyToParse)
+        return {};
+    if (m_parsedByStyle.size() == m_styleFormats.size())
+        return m_parsedByStyle;
+    // Parsed aside first: if they do not fit together, none is kept, and each code is
+    // parsed when a cell first uses it, as it would have been. The memory they take is the
+    // sum of what each takes, so when the sum fits, parsing them one by one fits as well.
+    std::vector<std::pair<uint32_t, numfmt::NumberFormat>> parsed;
+    uint64_t cost = 0;
+    for (uint32_t i = 0; i < m_codes.size(); ++i) {
+        if (m_codes[i].parsed)
+            continue;
+        numfmt::NumberFormat format = numfmt::NumberFormat::Parse(m_codes[i].text);
+        cost += format.MemoryUse() + m_codes[i].text.size();
+        if (m_memoryUsed + cost > m_memoryLimit) {
+            m_tooManyToParse = true; // not tried again: the same codes would not fit again
+            return {};
+        }
+        parsed.emplace_back(i, std::move(format));
+    }
+    m_memoryUsed += cost;
+    for (auto& [code, format] : parsed)
+        m_codes[code].parsed = &m_parsed.emplace_back(std::move(format));
+    m_parsedByStyle.clear();
+    m_parsedByStyle.reserve(m_styleFormats.size());
+    for (const uint32_t code : m_styleFormats)
+        m_parsedByStyle.push_back(m_codes[code].parsed);
+    return m_parsedByStyle;
+}
+
 const numfmt::NumberFormat& CellFormats::General()
 {
     static const numfmt::NumberFormat general;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -58,6 +59,13 @@ public:
 
     size_t StyleCount() const { return m_styleFormats.size(); }
 
+    // Every style's format, indexed by style, each code parsed now: what a load on another
+    // thread formats numbers with, since from then on ForStyle changes nothing for the
+    // styles there are. Empty when the codes not parsed yet would together take the parsed
+    // formats past the memory limit: then none of them is parsed here, and each is parsed
+    // on first use, within the limit, as before.
+    std::span<const numfmt::NumberFormat* const> ParsedByStyle();
+
     // How many distinct codes could not be read and format as General instead.
     size_t UnreadableCodes() const { return m_unreadableCodes; }
 
@@ -79,11 +87,13 @@ private:
     std::vector<Code> m_codes;
     std::vector<uint32_t> m_styleFormats;
     std::unordered_map<std::string, uint32_t> m_byCode;
+    std::vector<const numfmt::NumberFormat*> m_parsedByStyle; // ParsedByStyle's, once given
     size_t m_unreadableCodes = 0;
     mutable std::deque<numfmt::NumberFormat> m_parsed; // a deque: each keeps its place
     mutable uint64_t m_memoryUsed = 0;
     uint64_t m_memoryLimit = UINT64_MAX;
     mutable bool m_overLimit = false;
+    bool m_tooManyToParse = false; // ParsedByStyle found the codes past the limit together
 };
 
 } // namespace vellumcast::spreadsheet

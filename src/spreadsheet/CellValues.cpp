@@ -32,6 +32,7 @@ std::string_view RawCellText(const Cell& cell, std::string_view storedText, cons
     case CellKind::String:
     case CellKind::TextWithValue:
     case CellKind::TextWithDate:
+    case CellKind::DisplayedNumber:
         return storedText;
     case CellKind::Boolean:
         return cell.value.number != 0 ? "TRUE" : "FALSE";

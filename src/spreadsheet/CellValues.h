@@ -26,7 +26,8 @@ bool TakesRawText(CellTextStyle style, const Cell& cell, const numfmt::NumberFor
 // The raw text of a cell (a formula's cached value alike): a number as
 // numfmt::AppendRawValue writes it, a string as stored (storedText: the caller looks up
 // shared strings; the format's text section is not applied), TRUE or FALSE, an error's code
-// such as "#N/A", "" for a blank cell. The view is into storedText, a constant, or scratch.
+// such as "#N/A", "" for a blank cell; a DisplayedNumber, whose value is gone, its text.
+// The view is into storedText, a constant, or scratch.
 std::string_view RawCellText(const Cell& cell, std::string_view storedText, const numfmt::NumberFormat& format,
     numfmt::DateSystem system, std::string& scratch);
 

@@ -51,8 +51,9 @@ public:
 
     // Where the cells of the last row end: how many cells the worksheet holds so far.
     size_t EndCell() const { return m_endCell; }
-    // The bytes the worksheet's cells and stored texts take so far.
-    uint64_t StoredBytes() const { return m_endCell * sizeof(Cell) + m_textsBase + m_texts.size(); }
+    // The bytes the worksheet's cells and stored texts take so far, as SheetData::StoredBytes
+    // counts them.
+    uint64_t StoredBytes() const { return m_endCell * sizeof(Cell) + m_textsBase + m_texts.size() - m_shownBytes; }
     // The used range as far as it is known: the reader's hint while loading (all 0 when it
     // has none), never taken as the truth; of a loaded worksheet, its used range.
     const CellRange& Expected() const { return m_expected; }
@@ -65,8 +66,8 @@ private:
     friend class SheetData;
     friend struct FinishedRows;
     RowBatch(const RowSpan* rows, size_t rowCount, size_t endCell, const Cell* const* blocks, size_t firstBlock,
-        std::string_view texts, size_t textsBase, std::string_view shared, const CellRange& expected, double shareRead,
-        bool endOfSheet)
+        std::string_view texts, size_t textsBase, size_t shownBytes, std::string_view shared, const CellRange& expected,
+        double shareRead, bool endOfSheet)
         : m_rows(rows)
         , m_rowCount(rowCount)
         , m_endCell(endCell)
@@ -74,6 +75,7 @@ private:
         , m_firstBlock(firstBlock)
         , m_texts(texts)
         , m_textsBase(textsBase)
+        , m_shownBytes(shownBytes)
         , m_shared(shared)
         , m_expected(expected)
         , m_shareRead(shareRead)
@@ -88,6 +90,7 @@ private:
     size_t m_firstBlock = 0;
     std::string_view m_texts; // the stored texts, from offset m_textsBase past the shared text
     size_t m_textsBase = 0;
+    size_t m_shownBytes = 0; // of the texts up to the last row's end, those of numbers shown
     std::string_view m_shared; // text the worksheet shares with its reader
     CellRange m_expected { 0, 0, 0, 0 };
     double m_shareRead = 0;

@@ -43,13 +43,13 @@ bool CellErrorFromText(std::string_view text, CellError& error)
 RowBatch SheetData::AllRows() const
 {
     return RowBatch(m_rows.data(), m_rows.size(), m_cells.size(), m_cells.BlockTable(), 0, m_pool, m_poolDropped,
-        m_shared, m_range, 1, true);
+        m_shownBytes, m_shared, m_range, 1, true);
 }
 
 RowBatch FinishedRows::View() const
 {
-    return RowBatch(rows.data(), rows.size(), endCell, blocks.data(), firstBlock, texts, textsBase, shared, expected,
-        shareRead, endOfSheet);
+    return RowBatch(rows.data(), rows.size(), endCell, blocks.data(), firstBlock, texts, textsBase, shownBytes, shared,
+        expected, shareRead, endOfSheet);
 }
 
 const Cell* SheetData::Find(int32_t row, int32_t column) const
@@ -150,6 +150,8 @@ void SheetData::Clear()
     std::vector<RowSpan>().swap(m_rows);
     std::string().swap(m_pool);
     m_poolDropped = 0;
+    m_shownBytes = 0;
+    m_numbersShown = false;
     m_sharedOwner.reset();
     m_shared = {};
     m_range = CellRange {};
@@ -178,7 +180,7 @@ Cell& SheetBuilder::AddAnyCell(int32_t row, int32_t column, CellKind kind, uint3
         if (m_publish && m_ordered) {
             if (m_data.m_rows.size() > m_publishedRows + 1
                 && m_data.m_cells.size() - m_data.m_rows[m_publishedRows].begin >= kPublishCells)
-                Publish(m_data.m_rows.size() - 1, m_data.m_rows.back().begin, m_poolAtRowStart);
+                Publish(m_data.m_rows.size() - 1, m_data.m_rows.back().begin, m_poolAtRowStart, m_shownAtRowStart);
             m_data.m_cells.ReleaseBefore(m_doneWith.load(std::memory_order_acquire));
             if (m_data.m_cells.Released())
                 DropPublishedText();
@@ -187,6 +189,7 @@ Cell& SheetBuilder::AddAnyCell(int32_t row, int32_t column, CellKind kind, uint3
     if (m_ordered) {
         if (row > m_lastRow) {
             m_poolAtRowStart = PoolEnd();
+            m_shownAtRowStart = m_data.m_shownBytes;
             auto& rows = m_data.m_rows;
             if (rows.size() == rows.capacity()) {
                 rows.reserve(std::max<size_t>(rows.capacity() * 2, 4096));
@@ -234,6 +237,7 @@ bool SheetBuilder::StartRowInRoom(int32_t row, int32_t column)
     m_lastColumnSeen = std::max(m_lastColumnSeen, m_lastColumn);
     m_firstColumn = std::min(m_firstColumn, column);
     m_poolAtRowStart = PoolEnd();
+    m_shownAtRowStart = m_data.m_shownBytes;
     rows.push_back({ row, static_cast<uint32_t>(m_data.m_cells.size()) });
     m_lastRow = row;
     return true;
@@ -249,6 +253,30 @@ void SheetBuilder::AddString(int32_t row, int32_t column, std::string_view text,
     cell.value.text = { static_cast<uint32_t>(offset), static_cast<uint32_t>(text.size()) };
     m_data.m_pool.append(text);
     UseRoomForText(text.size());
+}
+
+void SheetBuilder::AddShownNumber(int32_t row, int32_t column, double value, uint32_t style)
+{
+    // The cell first, so that a row it starts begins before its text; the text is then
+    // formatted straight into the pool. Adding it may publish rows, and the publisher
+    // may turn showing numbers off: this one is shown still.
+    const numfmt::NumberFormat& format = *m_shownFormats[style];
+    Cell& cell = Add(row, column, CellKind::Number, style);
+    std::string& pool = m_data.m_pool;
+    const size_t offset = m_data.m_shared.size() + PoolEnd();
+    const size_t start = pool.size();
+    format.Format(value, m_dateSystem, pool);
+    const size_t length = pool.size() - start;
+    // Past their own bound, or past what a cell can locate, numbers stay numbers: the
+    // walk formats them as it reads them, as it would have.
+    if (m_data.m_shownBytes + length > m_memoryLimit || offset + length > UINT32_MAX) {
+        pool.resize(start);
+        cell.value.number = value;
+        return;
+    }
+    cell.kind = CellKind::DisplayedNumber;
+    cell.value.text = { static_cast<uint32_t>(offset), static_cast<uint32_t>(length) };
+    m_data.m_shownBytes += length;
 }
 
 void SheetBuilder::AddTextWithValue(
@@ -289,10 +317,11 @@ void SheetBuilder::AddSharedText(int32_t row, int32_t column, std::string_view t
         = { static_cast<uint32_t>(text.data() - m_data.m_shared.data()), static_cast<uint32_t>(text.size()) };
 }
 
-void SheetBuilder::Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, bool endOfSheet)
+void SheetBuilder::Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, size_t shownEnd, bool endOfSheet)
 {
     const auto& rows = m_data.m_rows;
-    FinishedRows batch;
+    FinishedRows batch = m_spare ? m_spare() : FinishedRows {};
+    batch.blocks.clear();
     batch.rows.assign(
         rows.begin() + static_cast<ptrdiff_t>(m_publishedRows), rows.begin() + static_cast<ptrdiff_t>(rowEnd));
     batch.endCell = cellEnd;
@@ -300,6 +329,7 @@ void SheetBuilder::Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, bool e
     for (size_t block = batch.firstBlock; block <= (cellEnd - 1) >> CellStore::kBlockShift; ++block)
         batch.blocks.push_back(&m_data.m_cells[block << CellStore::kBlockShift]);
     batch.textsBase = m_publishedPool;
+    batch.shownBytes = shownEnd;
     batch.shared = m_data.m_shared;
     batch.expected = m_expected;
     batch.shareRead = m_shareRead;
@@ -322,7 +352,7 @@ void SheetBuilder::DropPublishedText()
 void SheetBuilder::PublishRest()
 {
     if (m_publish && m_ordered && m_data.m_rows.size() > m_publishedRows)
-        Publish(m_data.m_rows.size(), m_data.m_cells.size(), PoolEnd(), true);
+        Publish(m_data.m_rows.size(), m_data.m_cells.size(), PoolEnd(), m_data.m_shownBytes, true);
 }
 
 void SheetBuilder::Finish()

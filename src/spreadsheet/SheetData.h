@@ -7,6 +7,7 @@
 #include "spreadsheet/Cell.h"
 #include "spreadsheet/RowBatch.h"
 #include "spreadsheet/SpreadsheetError.h"
+#include "spreadsheet/numfmt/NumberFormat.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -168,8 +170,15 @@ public:
     }
 
     size_t CellCount() const { return m_cells.size(); }
-    // The bytes its cells and stored texts take.
-    size_t StoredBytes() const { return m_cells.size() * sizeof(Cell) + m_poolDropped + m_pool.size(); }
+    // The bytes its cells and stored texts take, as the sheet's limit counts them: the
+    // texts of numbers shown while loading (ShownBytes) stand for the values the cells
+    // would hold, and are not counted.
+    size_t StoredBytes() const { return m_cells.size() * sizeof(Cell) + m_poolDropped + m_pool.size() - m_shownBytes; }
+    // The bytes of the texts of numbers shown while loading (SheetBuilder::ShowNumbers).
+    size_t ShownBytes() const { return m_shownBytes; }
+    // Whether the cells were loaded with numbers shown as text: they are then to be read
+    // only as displayed texts.
+    bool NumbersShown() const { return m_numbersShown; }
     void Clear();
 
     // Whether the cells were let go of as they were read while loading: the used range
@@ -189,6 +198,8 @@ private:
     std::vector<RowSpan> m_rows;
     std::string m_pool;
     size_t m_poolDropped = 0; // texts before the pool, let go of as their rows were read
+    size_t m_shownBytes = 0; // of the pool's texts and those let go of, numbers shown
+    bool m_numbersShown = false;
     // Text the sheet's cells share with their reader instead of copying it to the pool,
     // kept alive by its owner.
     std::shared_ptr<const void> m_sharedOwner;
@@ -208,6 +219,7 @@ struct FinishedRows {
     size_t firstBlock = 0;
     std::string texts; // the stored texts of their String cells, from pool offset textsBase
     size_t textsBase = 0;
+    size_t shownBytes = 0; // of the texts up to the end of these, those of numbers shown
     std::string_view shared; // the text the sheet shares with its reader, alive as the sheet
     CellRange expected { 0, 0, 0, 0 }; // the reader's hint of the used range; all 0 when none
     double shareRead = 0; // of the bytes the worksheet is read from, when known: else 0
@@ -230,6 +242,8 @@ public:
 
     void AddNumber(int32_t row, int32_t column, double value, uint32_t style)
     {
+        if (style < m_shownFormats.size())
+            return AddShownNumber(row, column, value, style);
         Add(row, column, CellKind::Number, style).value.number = value;
     }
     void AddSharedString(int32_t row, int32_t column, uint32_t index, uint32_t style)
@@ -264,8 +278,26 @@ public:
         m_data.m_pool.reserve(textBytes);
     }
 
+    // Shows numbers as text while they load, for a load whose cells are read only as
+    // displayed texts: a number whose style is below formats.size() becomes a
+    // DisplayedNumber holding what formats[style] displays of it in the date system, the
+    // text TextOf would give; the rest stay numbers. The formats must be parsed and stay
+    // unchanged while the load lasts, which may run on another thread. Given before any cell.
+    void ShowNumbers(std::span<const numfmt::NumberFormat* const> formats, numfmt::DateSystem system)
+    {
+        m_formatsToShow = formats;
+        m_shownFormats = formats;
+        m_dateSystem = system;
+        m_data.m_numbersShown = !formats.empty();
+    }
+    // Whether the numbers added from now on are shown, once ShowNumbers was given: a load
+    // may turn it off and on as it goes, on its own thread, with no difference in the
+    // texts they give.
+    void ShowingNumbers(bool on) { m_shownFormats = on ? m_formatsToShow : decltype(m_formatsToShow) {}; }
+
     // Refuses, as SpreadsheetError(TooLarge), a cell or text that would take the
-    // sheet's StoredBytes past this.
+    // sheet's StoredBytes past this. The texts of numbers shown are bounded apart, by as
+    // much again: past it numbers stay numbers.
     void LimitMemory(uint64_t bytes)
     {
         m_memoryLimit = bytes;
@@ -274,7 +306,13 @@ public:
 
     // Hands rows to publish (on the loading thread) as they complete, a batch every few
     // thousand cells, for as long as cells arrive in order and publish returns true.
-    void PublishTo(std::function<bool(FinishedRows&&)> publish) { m_publish = std::move(publish); }
+    // spare, when given, gives batches the reader is done with, whose buffers are filled
+    // again rather than allocated anew.
+    void PublishTo(std::function<bool(FinishedRows&&)> publish, std::function<FinishedRows()> spare = {})
+    {
+        m_publish = std::move(publish);
+        m_spare = std::move(spare);
+    }
     // A reader's hint, from the file, of the used range to come: a guide for progress and
     // for the columns of rows composed while loading, never taken as the truth.
     void ExpectRange(const CellRange& range) { m_expected = range; }
@@ -303,7 +341,8 @@ public:
     void Finish();
 
 private:
-    void Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, bool endOfSheet = false);
+    void Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, size_t shownEnd, bool endOfSheet = false);
+    void AddShownNumber(int32_t row, int32_t column, double value, uint32_t style);
     void DropPublishedText();
     // Where the next stored text goes, counting the texts let go of.
     size_t PoolEnd() const { return m_data.m_poolDropped + m_data.m_pool.size(); }
@@ -350,9 +389,14 @@ private:
     uint64_t m_memoryLimit = UINT64_MAX;
     std::vector<int32_t> m_rowOfCell; // only filled once cells arrive out of order
     std::function<bool(FinishedRows&&)> m_publish;
+    std::function<FinishedRows()> m_spare;
     size_t m_publishedRows = 0;
     size_t m_publishedPool = 0;
     size_t m_poolAtRowStart = 0; // the pool's size when the last row began
+    size_t m_shownAtRowStart = 0; // and the bytes of numbers shown by then
+    std::span<const numfmt::NumberFormat* const> m_formatsToShow; // ShowNumbers'
+    std::span<const numfmt::NumberFormat* const> m_shownFormats; // those, or none while not showing
+    numfmt::DateSystem m_dateSystem = numfmt::DateSystem::Date1900;
     CellRange m_expected { 0, 0, 0, 0 };
     double m_shareRead = 0;
     std::atomic<size_t> m_doneWith { 0 };

@@ -67,7 +67,7 @@ SheetVisibility Worksheet::Visibility() const
 
 void Worksheet::EnsureLoaded(bool cellsNeeded)
 {
-    if (cellsNeeded && m_loaded && m_data->ReadThrough())
+    if (cellsNeeded && m_loaded && (m_data->ReadThrough() || m_data->NumbersShown()))
         Unload();
     if (m_failedLoad) // a load beside failed already: the same report, not a second read
         std::rethrow_exception(std::exchange(m_failedLoad, nullptr));
@@ -104,7 +104,7 @@ template <typename Run> void Worksheet::LoadWith(Run&& run)
     book.m_loadedSheet = this;
 }
 
-bool Worksheet::VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>& visit)
+bool Worksheet::VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>& visit, bool displayedOnly)
 {
     // A second thread costs more than it saves on a small worksheet, or one at hand.
     const uint64_t threshold = LoadBesideWalkThreshold();
@@ -115,8 +115,27 @@ bool Worksheet::VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>
     m_unloadWhenLoaded = false;
     try {
         LoadWith([&](SheetBuilder& builder) {
-            core::BoundedQueue<FinishedRows> queue(8);
-            builder.PublishTo([&](FinishedRows&& rows) { return queue.Push(std::move(rows)); });
+            constexpr size_t kQueued = 8;
+            core::BoundedQueue<FinishedRows> queue(kQueued);
+            // Every format is parsed here, before the loading thread starts: it then reads
+            // them while this thread, composing, only looks them up.
+            if (displayedOnly)
+                builder.ShowNumbers(m_owner->m_data.formats.ParsedByStyle(), m_owner->m_data.dateSystem);
+            // Showing numbers moves their formatting from this thread to the loading one,
+            // which pays off while this one is the slower: while batches wait for it. When it
+            // waits for them instead, the loading thread leaves numbers as numbers for a
+            // while. Either way the texts read alike.
+            std::atomic<size_t> waiting { 0 }; // counted before they are queued, so never below
+            builder.PublishTo(
+                [&](FinishedRows&& rows) {
+                    const size_t queued = waiting.fetch_add(1, std::memory_order_relaxed) + 1;
+                    if (!queue.Push(std::move(rows)))
+                        return false;
+                    if (displayedOnly)
+                        builder.ShowingNumbers(queued > kQueued / 2);
+                    return true;
+                },
+                [&] { return queue.TakeSpare(); });
             std::exception_ptr loadError;
             m_loadingAside = true;
             std::thread loader([&] {
@@ -131,8 +150,10 @@ bool Worksheet::VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>
             });
             bool consuming = true;
             while (std::optional<FinishedRows> rows = queue.Pop()) {
+                waiting.fetch_sub(1, std::memory_order_relaxed);
                 if (visit(rows->View())) {
                     builder.DoneWith(rows->endCell);
+                    queue.Recycle(std::move(*rows));
                 } else {
                     consuming = false;
                     queue.Cancel(); // the load goes on to its end, handing over nothing more
@@ -270,6 +291,7 @@ std::string_view Worksheet::DisplayText(const Cell& cell, std::string_view store
         return CellErrorText(cell.errorCode);
     case CellKind::TextWithValue:
     case CellKind::TextWithDate:
+    case CellKind::DisplayedNumber:
         return storedText;
     }
     return {};

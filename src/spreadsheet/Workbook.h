@@ -109,7 +109,11 @@ public:
     // whether the batches were every row of the worksheet, in order: then its used range
     // and cell count stand, and reading its cells again loads it again. Otherwise it is
     // loaded as by UsedRange, or unloaded. A failed load is thrown, as UsedRange throws it.
-    bool VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>& visit);
+    // displayedOnly promises that the visit reads the cells' texts only as displayed
+    // (CellTextStyle::Displayed): numbers are then formatted on the loading thread, and
+    // the rows handed over hold them as text (CellKind::DisplayedNumber). Cells loaded so
+    // are loaded again, as recorded, when next read through CellText, Rows or HoldRows.
+    bool VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>& visit, bool displayedOnly = false);
 
     // The text of a cell of a batch of rows, loaded or handed over, in a style
     // (CellValues.h): displayed, raw, or displayed with dates and times in ISO 8601. Valid
@@ -138,7 +142,8 @@ private:
     // Whether a cell of this style gives the raw text recorded beside its displayed one.
     static bool TextWithValue(const Cell& cell, CellTextStyle style);
     Worksheet(Workbook& owner, size_t index);
-    // Loads the worksheet unless it is; cellsNeeded loads again one that was read through.
+    // Loads the worksheet unless it is; cellsNeeded loads again one that was read through,
+    // or whose numbers were shown as text while it loaded.
     void EnsureLoaded(bool cellsNeeded = false);
 
     Workbook* m_owner;

@@ -7,11 +7,14 @@
 #include "support/ExportHarness.h"
 #include "support/LoadBesideWalk.h"
 #include "support/TempDir.h"
+#include "support/XlsbWriter.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -117,4 +120,76 @@ TEST(LoadBesideWalkParity, EveryFixtureInEveryModeGivesTheBytesOfTheLoadedWalk)
     }
     // Most fixtures open, so the comparison is mostly of texts, not of two failures.
     EXPECT_GT(opened, 6 * workbooks.size());
+}
+
+// Numbers are formatted while they load when only displayed texts are read: random values
+// under formats of every kind, in both date systems, must give the bytes the loaded walk
+// gives, and raw values and ISO dates, which load numbers as numbers, as well. The sheet
+// holds more cells than one block of the cell store, so cells and texts are let go of as
+// they are read.
+TEST(LoadBesideWalkParity, RandomNumbersUnderEveryKindOfFormatGiveTheBytesOfTheLoadedWalk)
+{
+    const std::vector<std::string> codes { "General", "0", "0.00", "#,##0.00;[Red]-#,##0.00", "0%", "0.00E+00", "# ?/?",
+        "# ?\?/16", "m/d/yyyy", "d-mmm-yy h:mm AM/PM", "[h]:mm:ss", "mm:ss.0", "yyyy-mm-dd hh:mm:ss", "dddd, mmmm d",
+        ";;;", "\"pos \"0;\"neg \"0;\"zero\";\"text \"@", "[>=1000]#,##0,\"k\";[<0]-0.0;0.000", "0.00_);(0.00)",
+        "#,##0.00 [$€-407]", "@", "000-00-0000", "?.???" };
+    vt::TempDir dir;
+    std::mt19937_64 random(20261210);
+    std::uniform_int_distribution<int> pick(0, 7);
+    const auto randomValue = [&]() -> double {
+        switch (pick(random)) {
+        case 0:
+            return static_cast<double>(std::uniform_int_distribution<int64_t>(-2000000, 2000000)(random));
+        case 1:
+            return std::uniform_real_distribution<double>(-1, 1)(random);
+        case 2: // dates and times, past the year 9999 too
+            return std::uniform_real_distribution<double>(0, 3100000)(random);
+        case 3: // halves and thousandths, where rounding ties
+            return std::uniform_int_distribution<int>(-100000, 100000)(random) / 200.0;
+        case 4:
+            return std::ldexp(std::uniform_real_distribution<double>(-1, 1)(random),
+                std::uniform_int_distribution<int>(-60, 70)(random));
+        case 5: // about the 1900 system's leap day
+            return std::uniform_int_distribution<int>(55, 65)(random)
+                + std::uniform_int_distribution<int>(0, 3)(random) / 4.0;
+        case 6:
+            return -std::uniform_real_distribution<double>(0, 5000)(random);
+        }
+        return 0;
+    };
+    constexpr int kRows = 10000;
+    for (const bool date1904 : { false, true }) {
+        vt::XlsbWriter writer;
+        writer.Date1904(date1904).Compress();
+        std::vector<uint32_t> styles;
+        for (const std::string& code : codes)
+            styles.push_back(writer.AddStyle(code));
+        for (int id = 1; id <= 49; ++id)
+            styles.push_back(writer.AddBuiltInStyle(id));
+        auto& sheet = writer.AddSheet("Random");
+        for (int row = 1; row <= kRows; ++row) {
+            for (int column = 1; column <= static_cast<int>(styles.size()) / 5; ++column)
+                sheet.Number(row, column, randomValue(), styles[random() % styles.size()]);
+        }
+        const std::string path = writer.Save(dir.File(date1904 ? "random1904.xlsb" : "random1900.xlsb"));
+        for (const options::CellValues values :
+            { options::CellValues::Displayed, options::CellValues::Raw, options::CellValues::IsoDates }) {
+            SCOPED_TRACE(
+                std::string(date1904 ? "1904" : "1900") + ", values " + std::to_string(static_cast<int>(values)));
+            options::ExportOptions options = Options(SaveMode::EachSheet, true, false);
+            options.cellValues = values;
+            std::string beside;
+            std::string loadedFirst;
+            {
+                vt::ScopedLoadBesideWalkThreshold lowered(0);
+                beside = ExportTranscript(path, SaveMode::EachSheet, options);
+            }
+            {
+                vt::ScopedLoadBesideWalkThreshold off(spreadsheet::kNeverLoadBeside);
+                loadedFirst = ExportTranscript(path, SaveMode::EachSheet, options);
+            }
+            EXPECT_GT(beside.size(), size_t { kRows } * 100);
+            ExpectSameBytes(beside, loadedFirst);
+        }
+    }
 }

@@ -706,5 +706,47 @@ TEST(HostileFiles, NumberFormatsAreParsedWhenUsedAndWithinTheirMemory)
     EXPECT_FALSE(formats.ForStyle(first).IsGeneral());
 }
 
+TEST(HostileFiles, FormatsParsedAllAtOnceForALoadStayWithinTheLimitOrWaitForTheirCells)
+{
+    // A load that shows numbers as text parses every format first. When they fit
+    // together it gets each style's parsed format; when they do not, it gets none and
+    // none is parsed, so that the cells' formats are parsed one by one within the limit
+    // as they would be: the same ones show as General.
+    const auto declare = [](CellFormats& formats) {
+        std::vector<uint32_t> styles;
+        for (int i = 0; i < 1000; ++i)
+            styles.push_back(formats.AddStyle("0.00\"" + std::to_string(i) + "\""));
+        return styles;
+    };
+    const uint64_t one = numfmt::NumberFormat::Parse("0.00\"0\"").MemoryUse() + 7;
+    for (const uint64_t room : { uint64_t { 2000 }, uint64_t { 100 } }) {
+        SCOPED_TRACE("room for about " + std::to_string(room) + " formats");
+        CellFormats formats;
+        formats.LimitMemory(room * one);
+        const std::vector<uint32_t> styles = declare(formats);
+        const std::span<const numfmt::NumberFormat* const> parsed = formats.ParsedByStyle();
+        if (room == 2000) {
+            ASSERT_EQ(parsed.size(), formats.StyleCount());
+            for (const uint32_t style : styles)
+                EXPECT_EQ(parsed[style], &formats.ForStyle(style));
+            std::string out;
+            parsed[styles[999]]->Format(2, numfmt::DateSystem::Date1900, out);
+            EXPECT_EQ(out, "2.00999");
+            EXPECT_FALSE(formats.OverMemoryLimit());
+            continue;
+        }
+        EXPECT_TRUE(parsed.empty());
+        EXPECT_EQ(formats.ParsedForStyle(styles[0]), nullptr);
+        EXPECT_TRUE(formats.ParsedByStyle().empty());
+        CellFormats unasked;
+        unasked.LimitMemory(room * one);
+        declare(unasked);
+        for (const uint32_t style : styles)
+            EXPECT_EQ(formats.ForStyle(style).IsGeneral(), unasked.ForStyle(style).IsGeneral()) << style;
+        EXPECT_TRUE(formats.OverMemoryLimit());
+        EXPECT_FALSE(formats.ForStyle(styles[50]).IsGeneral());
+    }
+}
+
 } // namespace
 } // namespace vellumcast::spreadsheet

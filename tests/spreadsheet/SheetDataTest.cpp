@@ -321,3 +321,93 @@ TEST(SheetBuilder, CellsBreakingARunInOrderAreSortedAndOutsideOnesRefused)
         EXPECT_EQ(data.CellCount(), 2u);
     }
 }
+
+// Numbers shown as text while loading take room of their own: the sheet's limit refuses
+// the very cell it refuses when they stay numbers, and past the texts' own bound the
+// numbers stay numbers (what they read back as is checked below).
+TEST(SheetBuilder, NumbersShownTakeRoomOfTheirOwnAndStayNumbersPastIt)
+{
+    const numfmt::NumberFormat padded = numfmt::NumberFormat::Parse("\"a long literal that pads every number\" 0.00");
+    const numfmt::NumberFormat general;
+    const std::vector<const numfmt::NumberFormat*> formats { &general, &padded };
+    for (const uint64_t limit : { uint64_t { 1000 }, uint64_t { 70000 }, uint64_t { 1 } << 20 }) {
+        SCOPED_TRACE("limit " + std::to_string(limit));
+        size_t added[2] = { 0, 0 };
+        for (const bool shown : { false, true }) {
+            SheetData data;
+            SheetBuilder builder(data);
+            builder.LimitMemory(limit);
+            if (shown)
+                builder.ShowNumbers(formats, numfmt::DateSystem::Date1900);
+            try {
+                for (int32_t row = 1; row <= 100000; ++row) {
+                    for (int32_t column = 1; column <= 10; ++column) {
+                        builder.AddNumber(row, column, row + column / 8.0, column % 2);
+                        ++added[shown];
+                    }
+                }
+            } catch (const SpreadsheetError& error) {
+                EXPECT_EQ(error.code(), ErrorCode::TooLarge);
+            }
+            EXPECT_EQ(data.NumbersShown(), shown);
+            EXPECT_LE(data.StoredBytes(), limit);
+            EXPECT_LE(data.ShownBytes(), limit);
+            size_t asText = 0;
+            for (size_t i = 0; i < data.CellCount(); ++i)
+                asText += data.CellAt(i).kind == CellKind::DisplayedNumber;
+            EXPECT_EQ(asText > 0, shown);
+            EXPECT_LT(asText, data.CellCount());
+        }
+        EXPECT_EQ(added[true], added[false]);
+    }
+}
+
+// A load may turn showing numbers off and on as it publishes rows, in the middle of adding
+// a cell: every cell still reads back, as its text or as its number, in its place.
+TEST(SheetBuilder, NumbersShownOnAndOffBetweenBatchesReadBackInTheirPlaces)
+{
+    const numfmt::NumberFormat fixed = numfmt::NumberFormat::Parse("0.000");
+    const std::vector<const numfmt::NumberFormat*> formats { &fixed };
+    SheetData data;
+    SheetBuilder builder(data);
+    builder.ShowNumbers(formats, numfmt::DateSystem::Date1900);
+    std::vector<FinishedRows> batches;
+    builder.PublishTo([&](FinishedRows&& rows) {
+        batches.push_back(std::move(rows));
+        builder.ShowingNumbers(batches.size() % 2 == 0);
+        return true;
+    });
+    constexpr int32_t kRows = 40000, kColumns = 5;
+    for (int32_t row = 1; row <= kRows; ++row) {
+        for (int32_t column = 1; column <= kColumns; ++column)
+            builder.AddNumber(row, column, row + column / 1000.0, 0);
+    }
+    builder.PublishRest();
+    builder.Finish();
+    ASSERT_GT(batches.size(), 4u);
+    size_t kinds[2] = { 0, 0 };
+    int32_t nextRow = 1;
+    for (const FinishedRows& batch : batches) {
+        const RowBatch rows = batch.View();
+        for (size_t r = 0; r < rows.RowCount(); ++r, ++nextRow) {
+            ASSERT_EQ(rows.RowNumber(r), nextRow);
+            for (size_t i = rows.CellsBegin(r); i < rows.CellsEnd(r); ++i) {
+                const Cell& cell = rows.CellAt(i);
+                const double value = nextRow + cell.column / 1000.0;
+                std::string expected;
+                fixed.Format(value, numfmt::DateSystem::Date1900, expected);
+                ++kinds[cell.kind == CellKind::DisplayedNumber];
+                if (cell.kind == CellKind::DisplayedNumber)
+                    ASSERT_EQ(rows.StoredText(cell), expected) << "row " << nextRow;
+                else
+                    ASSERT_EQ(cell.value.number, value) << "row " << nextRow;
+            }
+        }
+        // What a batch counts of the sheet leaves out the texts shown, whichever they are.
+        EXPECT_EQ(rows.StoredBytes(), rows.EndCell() * sizeof(Cell));
+    }
+    EXPECT_EQ(nextRow, kRows + 1);
+    EXPECT_GT(kinds[0], 0u);
+    EXPECT_GT(kinds[1], 0u);
+    EXPECT_EQ(data.StoredBytes(), data.CellCount() * sizeof(Cell));
+}
