@@ -326,6 +326,15 @@ bool SheetWalker::ComposeColumns(
     return composed;
 }
 
+// Inlined into the walk: it runs for every cell.
+[[gnu::always_inline]] inline std::string_view SheetWalker::ReadCell(
+    Worksheet& sheet, const spreadsheet::Cell* cell, const RowBatch& rows)
+{
+    if (m_holding && !sheet.Loaded())
+        sheet.UsedRange(); // loads it again, or throws as the load does
+    return cell ? m_reader.TextOf(sheet, *cell, rows) : std::string_view();
+}
+
 template <typename Visit>
 void SheetWalker::ForEachCell(Worksheet& sheet, const RowBatch& rows, size_t r, const RowLines& lines, Visit&& visit)
 {
@@ -359,13 +368,6 @@ void SheetWalker::ForEachCell(Worksheet& sheet, const RowBatch& rows, size_t r, 
         const spreadsheet::Cell* cell = i < end && rows.CellAt(i).column == column ? &rows.CellAt(i++) : nullptr;
         visit(indexOf(column), [&] { return ReadCell(sheet, cell, rows); });
     }
-}
-
-std::string_view SheetWalker::ReadCell(Worksheet& sheet, const spreadsheet::Cell* cell, const RowBatch& rows)
-{
-    if (m_holding && !sheet.Loaded())
-        sheet.UsedRange(); // loads it again, or throws as the load does
-    return cell ? m_reader.TextOf(sheet, *cell, rows) : std::string_view();
 }
 
 void SheetWalker::ReserveFromSample(

@@ -302,7 +302,7 @@ std::string_view Worksheet::TextOf(const Cell& cell, const RowBatch& rows, CellT
     return TextOf(cell, rows, style, m_owner->m_scratch);
 }
 
-std::string_view Worksheet::TextOf(const Cell& cell, const RowBatch& rows, CellTextStyle style, std::string& scratch)
+std::string_view Worksheet::AnyTextOf(const Cell& cell, const RowBatch& rows, CellTextStyle style, std::string& scratch)
 {
     return TextIn(
         cell, style, [&](const Cell& stored) { return rows.StoredText(stored); }, scratch);

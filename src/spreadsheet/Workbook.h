@@ -122,7 +122,13 @@ public:
     // beside it (TextWithValue, TextWithDate).
     std::string_view TextOf(const Cell& cell, const RowBatch& rows, CellTextStyle style = CellTextStyle::Displayed);
     // The same, a text made for the call being made in scratch, as CellText's with scratch.
-    std::string_view TextOf(const Cell& cell, const RowBatch& rows, CellTextStyle style, std::string& scratch);
+    // A number shown as it loaded, the most common cell of a long worksheet, is read inline.
+    std::string_view TextOf(const Cell& cell, const RowBatch& rows, CellTextStyle style, std::string& scratch)
+    {
+        if (cell.kind == CellKind::DisplayedNumber && style == CellTextStyle::Displayed)
+            return rows.StoredText(cell);
+        return AnyTextOf(cell, rows, style, scratch);
+    }
     // Tells the engine that the texts of row r of rows are about to be read: shared
     // strings, looked up in no order, are fetched into the processor's caches meanwhile.
     void PrefetchTexts(const RowBatch& rows, size_t r) const;
@@ -136,6 +142,7 @@ private:
     std::string_view DisplayText(const Cell& cell, std::string_view storedText, std::string& scratch);
     std::string_view StyledText(
         const Cell& cell, std::string_view storedText, CellTextStyle style, std::string& scratch);
+    std::string_view AnyTextOf(const Cell& cell, const RowBatch& rows, CellTextStyle style, std::string& scratch);
     // TextOf, with storedText(cell) giving a cell's stored text: a batch's or the loaded cells'.
     template <typename StoredText>
     std::string_view TextIn(const Cell& cell, CellTextStyle style, StoredText&& storedText, std::string& scratch);
