@@ -83,6 +83,12 @@ std::string SavedFileName(options::SaveMode mode, const exporting::ResultEntry& 
 
 namespace {
 
+// The steps of a save, reported as those of the window's save button.
+core::StepRunner SaveSteps(core::ErrorReporter& reporter)
+{
+    return core::StepRunner(reporter, core::LocationText("Form2", "PushButton6_Click"));
+}
+
 // Names of the run's own workbooks that lie in folder, listed and with links resolved: a
 // result never takes one of them.
 std::unordered_set<std::string> InputNamesIn(const std::string& folder, const std::vector<std::string>& inputs)
@@ -226,7 +232,7 @@ SaveSummary FolderMissing()
 
 bool FolderThere(const std::string& folder, const SavePorts& ports)
 {
-    core::StepRunner run(ports.reporter, core::LocationText("Form2", "PushButton6_Click"));
+    core::StepRunner run = SaveSteps(ports.reporter);
     bool exists = false;
     run.Step(106, [&] { exists = core::FolderExists(folder); });
     return exists;
@@ -276,7 +282,7 @@ SaveSession::SaveSession(const std::string& folder, std::optional<options::SaveM
 
 void SaveSession::StopAll(size_t left, const std::string& why, int step)
 {
-    core::StepRunner run(m_ports.reporter, core::LocationText("Form2", "PushButton6_Click"));
+    core::StepRunner run = SaveSteps(m_ports.reporter);
     m_summary.stopped = true;
     m_summary.notWritten += left;
     m_index += left;
@@ -374,7 +380,7 @@ void SaveSession::Begin(const exporting::ResultEntry& entry, std::string_view wo
         pending.start = Pending::Start::Moved;
         return;
     }
-    core::StepRunner run(m_ports.reporter, core::LocationText("Form2", "PushButton6_Click"));
+    core::StepRunner run = SaveSteps(m_ports.reporter);
     core::FileCalls& files = m_ports.files ? *m_ports.files : core::SystemFileCalls();
     const bool begun = run.Step(WriteStep(pending.entry), [&] {
         const std::string name
@@ -433,7 +439,7 @@ bool SaveSession::SaveEntry(
     Begin(entry, workbookName);
     Pending& pending = *m_pending;
     if (pending.out.IsOpen()) {
-        core::StepRunner run(m_ports.reporter, core::LocationText("Form2", "PushButton6_Click"));
+        core::StepRunner run = SaveSteps(m_ports.reporter);
         const bool written = run.Step(WriteStep(entry), [&] {
             const int code = text([&](std::string_view piece) {
                 pending.Add(piece);
@@ -457,7 +463,7 @@ bool SaveSession::CommitEntry(size_t left)
     // Kept until the end, so that an interruption held meanwhile is told of below.
     const std::unique_ptr<Pending> pending = std::move(m_pending);
     const bool going = [&] {
-        core::StepRunner run(m_ports.reporter, core::LocationText("Form2", "PushButton6_Click"));
+        core::StepRunner run = SaveSteps(m_ports.reporter);
         const int writeStep = WriteStep(pending->entry);
         switch (pending->start) {
         case Pending::Start::Stopped:
