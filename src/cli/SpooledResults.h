@@ -101,8 +101,10 @@ public:
     void PassOnRest(ResultOutlet& outlet);
 
     static constexpr size_t kMemoryBytes = size_t(8) << 20;
-    // What the export procedures may compose ahead before handing it over.
-    static constexpr size_t kHoldBytes = size_t(1) << 20;
+    // What the export procedures may compose ahead before handing it over: enough that
+    // each write is large, little enough that the text composed stays in the same few
+    // pages, which cost more to touch the first time than to fill again.
+    static constexpr size_t kHoldBytes = size_t(256) << 10;
 
 private:
     struct Entry {

@@ -37,6 +37,9 @@ public:
         else
             m_bounds.reserve(count + 1);
     }
+    // Room for this many bytes of text, so that the text is not copied as it grows: each
+    // copy would touch fresh pages, which cost more than the copying.
+    void ReserveText(size_t bytes) { m_text.reserve(bytes); }
     void push_back(std::string_view text)
     {
         m_text.append(text);

@@ -183,7 +183,7 @@ Cell& SheetBuilder::AddAnyCell(int32_t row, int32_t column, CellKind kind, uint3
                 Publish(m_data.m_rows.size() - 1, m_data.m_rows.back().begin, m_poolAtRowStart, m_shownAtRowStart);
             m_data.m_cells.ReleaseBefore(m_doneWith.load(std::memory_order_acquire));
             if (m_data.m_cells.Released())
-                DropPublishedText();
+                DropPublished();
         }
     }
     if (m_ordered) {
@@ -341,12 +341,22 @@ void SheetBuilder::Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, size_t
         m_publish = nullptr;
 }
 
-// The texts of published rows go with their batch, and a sheet whose cells are being let
-// go of is never read whole: its pool need only hold the rows not yet published.
-void SheetBuilder::DropPublishedText()
+// Published rows and their texts go with their batch, and a sheet whose cells are being
+// let go of is never read whole: its rows and pool need only hold what is not yet
+// published. The rows are moved down once the published ones fill half their room, so
+// that the same memory serves the whole load: a million rows would otherwise take 8 MB,
+// grown by copies and touched page by page.
+void SheetBuilder::DropPublished()
 {
     m_data.m_pool.erase(0, m_publishedPool - m_data.m_poolDropped);
     m_data.m_poolDropped = m_publishedPool;
+    auto& rows = m_data.m_rows;
+    if (m_publishedRows >= std::max<size_t>(rows.capacity() / 2, 4096)) {
+        if (m_firstRow == 0)
+            m_firstRow = rows.front().row;
+        rows.erase(rows.begin(), rows.begin() + static_cast<ptrdiff_t>(m_publishedRows));
+        m_publishedRows = 0;
+    }
 }
 
 void SheetBuilder::PublishRest()
@@ -364,8 +374,8 @@ void SheetBuilder::Finish()
         // Out of order there is nothing to stand on; the worksheet must be loaded again.
         m_data.m_range = CellRange {};
         if (m_ordered && !cells.empty())
-            m_data.m_range
-                = { rows.front().row, m_firstColumn, rows.back().row, std::max(m_lastColumnSeen, m_lastColumn) };
+            m_data.m_range = { m_firstRow != 0 ? m_firstRow : rows.front().row, m_firstColumn, rows.back().row,
+                std::max(m_lastColumnSeen, m_lastColumn) };
         return;
     }
     if (!m_ordered) {

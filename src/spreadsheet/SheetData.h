@@ -343,7 +343,7 @@ public:
 private:
     void Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, size_t shownEnd, bool endOfSheet = false);
     void AddShownNumber(int32_t row, int32_t column, double value, uint32_t style);
-    void DropPublishedText();
+    void DropPublished();
     // Where the next stored text goes, counting the texts let go of.
     size_t PoolEnd() const { return m_data.m_poolDropped + m_data.m_pool.size(); }
     // The place of a new cell, its value zero. Most cells follow the last one in its row
@@ -390,7 +390,8 @@ private:
     std::vector<int32_t> m_rowOfCell; // only filled once cells arrive out of order
     std::function<bool(FinishedRows&&)> m_publish;
     std::function<FinishedRows()> m_spare;
-    size_t m_publishedRows = 0;
+    size_t m_publishedRows = 0; // of the rows held
+    int32_t m_firstRow = 0; // once rows were let go of: the first's number
     size_t m_publishedPool = 0;
     size_t m_poolAtRowStart = 0; // the pool's size when the last row began
     size_t m_shownAtRowStart = 0; // and the bytes of numbers shown by then

@@ -149,17 +149,18 @@ TEST(CellErrors, TextsRoundTrip)
 }
 
 // Rows handed over while loading are read a few batches behind, as the export does;
-// the memory of cells and texts read is reused, never that of those still to be read.
+// the memory of cells, rows and texts read is reused, never that of those still to be
+// read, and the used range still starts at the first row let go of.
 TEST(SheetBuilder, HandedOverRowsStayReadableUntilTheReaderIsDoneWithThem)
 {
-    constexpr int32_t kRows = 60000, kColumns = 9; // several blocks of cells
+    constexpr int32_t kFirstRow = 3, kRows = 60000, kColumns = 9; // several blocks of cells
     size_t storedBytes[2] = {};
     for (const bool readerLetsGo : { false, true }) {
         SCOPED_TRACE(readerLetsGo ? "reader lets go" : "reader keeps all");
         SheetData data;
         SheetBuilder builder(data);
         std::deque<FinishedRows> waiting;
-        int32_t nextRow = 1;
+        int32_t nextRow = kFirstRow;
         size_t batches = 0;
         const auto read = [&](const FinishedRows& batch) {
             const RowBatch rows = batch.View();
@@ -186,7 +187,7 @@ TEST(SheetBuilder, HandedOverRowsStayReadableUntilTheReaderIsDoneWithThem)
             }
             return true;
         });
-        for (int32_t row = 1; row <= kRows; ++row) {
+        for (int32_t row = kFirstRow; row < kFirstRow + kRows; ++row) {
             // A stored text in the first column: the pool of texts is let go of too.
             builder.AddString(row, 2, "r" + std::to_string(row), 0);
             for (int32_t column = 3; column <= kColumns + 1; ++column)
@@ -197,12 +198,12 @@ TEST(SheetBuilder, HandedOverRowsStayReadableUntilTheReaderIsDoneWithThem)
             read(waiting.front());
         builder.Finish();
         EXPECT_GT(batches, 10u);
-        EXPECT_EQ(nextRow, kRows + 1);
+        EXPECT_EQ(nextRow, kFirstRow + kRows);
         EXPECT_EQ(data.ReadThrough(), readerLetsGo);
         EXPECT_EQ(data.CellCount(), size_t { kRows } * kColumns);
         const CellRange range = data.UsedRange();
-        EXPECT_EQ(range.firstRow, 1);
-        EXPECT_EQ(range.lastRow, kRows);
+        EXPECT_EQ(range.firstRow, kFirstRow);
+        EXPECT_EQ(range.lastRow, kFirstRow + kRows - 1);
         EXPECT_EQ(range.firstColumn, 2);
         EXPECT_EQ(range.lastColumn, kColumns + 1);
         storedBytes[readerLetsGo] = data.StoredBytes();

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -31,8 +32,48 @@ constexpr size_t kEndReach = kEndRecordSize + 0xFFFF + 20;
 // More than the directory of any workbook (some 80 bytes a member) takes; a larger one
 // would cost its size in memory before a single member were read.
 constexpr uint64_t kMaxDirectorySize = 256u << 20;
-// How much compressed data is read from the file at a time.
-constexpr size_t kInputPiece = 1u << 20;
+// How much compressed data is read from the file at a time: the inflater starts on the
+// first piece once it is read, and the pages of a larger one cost more to touch.
+constexpr size_t kInputPiece = 256u << 10;
+
+// Chunk buffers that reads let go of, a few kept for the next reads: a workbook's
+// shared strings and worksheets are read one after another, and each fresh buffer costs
+// the first touch of its pages, far more than filling them again.
+class ChunkCache {
+public:
+    static std::unique_ptr<uint8_t[]> Take()
+    {
+        ChunkCache& cache = Instance();
+        {
+            const std::lock_guard lock(cache.m_mutex);
+            if (!cache.m_chunks.empty()) {
+                std::unique_ptr<uint8_t[]> chunk = std::move(cache.m_chunks.back());
+                cache.m_chunks.pop_back();
+                return chunk;
+            }
+        }
+        return std::make_unique_for_overwrite<uint8_t[]>(kChunkSize);
+    }
+    static void Give(std::unique_ptr<uint8_t[]> chunk)
+    {
+        ChunkCache& cache = Instance();
+        const std::lock_guard lock(cache.m_mutex);
+        if (chunk && cache.m_chunks.size() < kKept)
+            cache.m_chunks.push_back(std::move(chunk));
+    }
+
+private:
+    // As many as a read ahead fills at most: its queue, the chunk read and the one filled.
+    static constexpr size_t kKept = 10;
+    // Never destroyed: reads may run while other statics are.
+    static ChunkCache& Instance()
+    {
+        static auto* cache = new ChunkCache;
+        return *cache;
+    }
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<uint8_t[]>> m_chunks;
+};
 
 // Offset of the end-of-central-directory record: the last one whose comment ends at or
 // before the end of the file.
@@ -239,10 +280,11 @@ void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::strin
             : m_sink(sink)
         {
         }
+        ~OneBuffer() override { ChunkCache::Give(std::move(m_buffer)); }
         uint8_t* Buffer() override
         {
             if (!m_buffer)
-                m_buffer = std::make_unique_for_overwrite<uint8_t[]>(kChunkSize);
+                m_buffer = ChunkCache::Take();
             return m_buffer.get();
         }
         void Filled(const uint8_t* data, size_t length) override
@@ -409,12 +451,13 @@ ZipMemberStream::ZipMemberStream(const ZipArchive& archive, const ZipEntry& entr
                 : m_queue(queue)
             {
             }
+            ~QueuedBuffers() override { ChunkCache::Give(std::move(m_chunk.bytes)); }
             uint8_t* Buffer() override
             {
                 if (!m_chunk.bytes) {
                     m_chunk = m_queue.TakeSpare();
                     if (!m_chunk.bytes)
-                        m_chunk.bytes = std::make_unique_for_overwrite<uint8_t[]>(kChunkSize);
+                        m_chunk.bytes = ChunkCache::Take();
                 }
                 return m_chunk.bytes.get();
             }
@@ -452,6 +495,9 @@ ZipMemberStream::~ZipMemberStream()
     if (m_ahead) {
         m_ahead->queue.Cancel();
         m_ahead->inflater.join();
+        ChunkCache::Give(std::move(m_ahead->current.bytes));
+        for (AheadChunk spare = m_ahead->queue.TakeSpare(); spare.bytes; spare = m_ahead->queue.TakeSpare())
+            ChunkCache::Give(std::move(spare.bytes));
     }
 }
 

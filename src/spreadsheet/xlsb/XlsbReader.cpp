@@ -106,6 +106,9 @@ void ReadSharedStrings(const xlsx::WorkbookPackage& package, const ZipEntry& ent
                 // at least seven bytes.
                 cursor.Skip(4); // the count of references
                 strings.reserve(std::min<uint64_t>({ cursor.U32(), entry.uncompressedSize / 7, 1u << 20 }));
+                // A character takes two bytes of the part and, in most text, one of UTF-8:
+                // half the part holds the text. No more for a part larger than real ones.
+                strings.ReserveText(std::min<uint64_t>(entry.uncompressedSize / 2, 64u << 20));
             }
             return true;
         },
