@@ -9,7 +9,7 @@ namespace vellumcast::spreadsheet {
 
 namespace {
 // Cells a published batch holds at least: enough that handing it over costs little.
-constexpr size_t kPublishCells = 32768;
+constexpr size_t kPublishCells = 16384;
 
 constexpr std::array<std::string_view, 8> kErrorTexts = {
     "#NULL!",

@@ -96,6 +96,7 @@ public:
         m_table.shrink_to_fit();
         m_spares.clear();
         m_released = 0;
+        m_many = false;
         m_size = 0;
         m_tail = m_tailEnd = nullptr;
     }
@@ -105,6 +106,7 @@ public:
         m_table.swap(other.m_table);
         m_spares.swap(other.m_spares);
         std::swap(m_released, other.m_released);
+        std::swap(m_many, other.m_many);
         std::swap(m_size, other.m_size);
         std::swap(m_tail, other.m_tail);
         std::swap(m_tailEnd, other.m_tailEnd);
@@ -119,6 +121,9 @@ public:
             m_spares.push_back(std::move(m_blocks[m_released]));
     }
     bool Released() const { return m_released > 0; }
+    // More cells than a block holds are on their way: the first block takes huge pages
+    // too, rather than being touched page by page.
+    void ExpectMany() { m_many = true; }
 
 private:
     using Storage = std::unique_ptr<void, core::FreeAligned>;
@@ -128,7 +133,7 @@ private:
     Storage NewBlock()
     {
         if (m_spares.empty())
-            return Recycled(!m_blocks.empty());
+            return Recycled(m_many || !m_blocks.empty());
         Storage block = std::move(m_spares.back());
         m_spares.pop_back();
         return block;
@@ -144,6 +149,7 @@ private:
     std::vector<const Cell*> m_table; // m_blocks' cells
     std::vector<Storage> m_spares;
     size_t m_released = 0; // blocks let go of, from the first
+    bool m_many = false;
     size_t m_size = 0;
     Cell* m_tail = nullptr; // where the next cell goes, in the last block
     Cell* m_tailEnd = nullptr; // the last block's end
@@ -315,7 +321,13 @@ public:
     }
     // A reader's hint, from the file, of the used range to come: a guide for progress and
     // for the columns of rows composed while loading, never taken as the truth.
-    void ExpectRange(const CellRange& range) { m_expected = range; }
+    void ExpectRange(const CellRange& range)
+    {
+        m_expected = range;
+        const auto span = [](int32_t first, int32_t last) { return last >= first ? uint64_t(last - first) + 1 : 0; };
+        if (span(range.firstRow, range.lastRow) * span(range.firstColumn, range.lastColumn) > CellStore::kBlockSize)
+            m_data.m_cells.ExpectMany();
+    }
     // A reader's word on how far it has read, for one that cannot tell the used range
     // ahead: the rows handed over carry it, a guide to how many are still to come.
     void NoteRead(uint64_t bytes, uint64_t total)

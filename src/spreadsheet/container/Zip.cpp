@@ -25,7 +25,7 @@ constexpr uint32_t kZip64LocatorSignature = 0x07064b50;
 constexpr size_t kEndRecordSize = 22;
 constexpr size_t kCentralHeaderSize = 46;
 constexpr size_t kLocalHeaderSize = 30;
-constexpr size_t kChunkSize = 256u << 10;
+constexpr size_t kChunkSize = 64u << 10;
 constexpr uint64_t kReadAheadFrom = 1u << 20; // members inflated on a second thread are larger
 // How far from the end of an archive its end record (with a ZIP64 locator before it) may begin.
 constexpr size_t kEndReach = kEndRecordSize + 0xFFFF + 20;
