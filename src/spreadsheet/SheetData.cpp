@@ -334,7 +334,17 @@ void SheetBuilder::Publish(size_t rowEnd, size_t cellEnd, size_t poolEnd, size_t
     batch.expected = m_expected;
     batch.shareRead = m_shareRead;
     batch.endOfSheet = endOfSheet;
-    batch.texts.assign(m_data.m_pool, m_publishedPool - m_data.m_poolDropped, poolEnd - m_publishedPool);
+    if (m_data.m_cells.Released() && m_data.m_poolDropped == m_publishedPool) {
+        // The pool holds only the texts of these rows and of the row under way: the batch
+        // takes it whole, and the pool goes on in the batch's spare buffer with that row's.
+        const size_t length = poolEnd - m_publishedPool;
+        batch.texts.swap(m_data.m_pool);
+        m_data.m_pool.assign(batch.texts, length);
+        batch.texts.resize(length);
+        m_data.m_poolDropped = poolEnd;
+    } else {
+        batch.texts.assign(m_data.m_pool, m_publishedPool - m_data.m_poolDropped, poolEnd - m_publishedPool);
+    }
     m_publishedRows = rowEnd;
     m_publishedPool = poolEnd;
     if (!m_publish(std::move(batch)))
