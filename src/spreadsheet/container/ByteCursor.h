@@ -25,9 +25,14 @@ inline uint32_t LoadU32(const uint8_t* p)
 
 // Built from two 32-bit halves, which the compiler reads in one load each; a loop over the
 // eight bytes stays a loop.
+inline uint64_t LoadU64(const uint8_t* p)
+{
+    return LoadU32(p) | (uint64_t { LoadU32(p + 4) } << 32);
+}
+
 inline double LoadF64(const uint8_t* p)
 {
-    const uint64_t bits = LoadU32(p) | (uint64_t { LoadU32(p + 4) } << 32);
+    const uint64_t bits = LoadU64(p);
     double value;
     std::memcpy(&value, &bits, sizeof value);
     return value;

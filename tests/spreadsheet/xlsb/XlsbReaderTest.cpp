@@ -117,8 +117,11 @@ TEST(XlsbRecords, WideStringsTurnToUtf8WhereverTheirAsciiRunsEnd)
             bytes += XlsbWriter::U16(code);
         return bytes;
     };
+    // Runs of four or more, read four at a time, end at a unit whose high byte alone is
+    // set (U+0141, whose low byte is "A"), at U+0080, and short of a whole four.
     const std::string bytes = units({ 'a', 'b', 0, 0xE9, 'c', 0xD83D, 0xDE00, 'd', 0xD800 }) + units({ 'x', 'y' })
-        + units({}) + units({ 0x20AC });
+        + units({}) + units({ 0x20AC })
+        + units({ 'p', 'q', 'r', 's', 't', 0x0141, 'u', 'v', 'w', 'x', 0x7F, 0x80, 'y', 'z', 'a', 'b', 'c', 'd' });
     const xlsb::Record record { 0, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()) };
     xlsb::RecordCursor cursor(record);
     std::string text = "a longer text than any of these";
@@ -134,6 +137,8 @@ TEST(XlsbRecords, WideStringsTurnToUtf8WhereverTheirAsciiRunsEnd)
     EXPECT_EQ(text, "");
     cursor.WideString(text);
     EXPECT_EQ(text, "\xE2\x82\xAC");
+    cursor.WideString(text);
+    EXPECT_EQ(text, "pqrst\xC5\x81uvwx\x7F\xC2\x80yzabcd");
     EXPECT_EQ(cursor.Remaining(), 0u);
 }
 
