@@ -55,7 +55,7 @@ public:
     // up every worksheet among many members costs no more than reading the directory.
     const ZipEntry* Find(std::string_view name) const;
 
-    // Streams the member's inflated bytes to sink, in chunks of up to a few hundred KiB.
+    // Streams the member's inflated bytes to sink, in chunks of up to 64 KiB.
     // Checks the declared sizes, a bound on the inflated size, the archive's inflate
     // budget (ArchiveInflateBudget, across every read of the archive) and the CRC. Throws
     // SpreadsheetError (Corrupt, TooLarge, PasswordProtected for encrypted members,
