@@ -319,6 +319,9 @@ public:
         m_publish = std::move(publish);
         m_spare = std::move(spare);
     }
+    // Whether rows are handed over as they complete (PublishTo): another thread reads
+    // them while this one loads.
+    bool HandsOverRows() const { return static_cast<bool>(m_publish); }
     // A reader's hint, from the file, of the used range to come: a guide for progress and
     // for the columns of rows composed while loading, never taken as the truth.
     void ExpectRange(const CellRange& range)

@@ -273,10 +273,19 @@ const ZipEntry* ZipArchive::Find(std::string_view name) const
 
 void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::string_view chunk)>& sink) const
 {
+    ReadUntil(entry, [&](std::string_view chunk) {
+        sink(chunk);
+        return true;
+    });
+}
+
+void ZipArchive::ReadUntil(const ZipEntry& entry, const std::function<bool(std::string_view chunk)>& sink) const
+{
+    struct StopReading { };
     // One buffer, handed to sink after each inflate and refilled once sink returns.
     class OneBuffer final : public ChunkBuffers {
     public:
-        explicit OneBuffer(const std::function<void(std::string_view chunk)>& sink)
+        explicit OneBuffer(const std::function<bool(std::string_view chunk)>& sink)
             : m_sink(sink)
         {
         }
@@ -289,14 +298,21 @@ void ZipArchive::Read(const ZipEntry& entry, const std::function<void(std::strin
         }
         void Filled(const uint8_t* data, size_t length) override
         {
-            m_sink(std::string_view(reinterpret_cast<const char*>(data), length));
+            inflated += length;
+            if (!m_sink(std::string_view(reinterpret_cast<const char*>(data), length)))
+                throw StopReading();
         }
+        uint64_t inflated = 0;
 
     private:
-        const std::function<void(std::string_view chunk)>& m_sink;
+        const std::function<bool(std::string_view chunk)>& m_sink;
         std::unique_ptr<uint8_t[]> m_buffer;
     } buffers(sink);
-    ReadInto(entry, buffers);
+    try {
+        ReadInto(entry, buffers);
+    } catch (const StopReading&) {
+        Refund(entry, buffers.inflated);
+    }
 }
 
 void ZipArchive::ReadInto(const ZipEntry& entry, ChunkBuffers& buffers) const

@@ -62,10 +62,14 @@ public:
     // Unsupported for unknown methods).
     void Read(const ZipEntry& entry, const std::function<void(std::string_view chunk)>& sink) const;
 
-    // As Read, with the inflating done on a second thread a few chunks ahead of sink,
+    // As Read, with sink returning false to stop early: the archive is then charged only
+    // what was inflated.
+    void ReadUntil(const ZipEntry& entry, const std::function<bool(std::string_view chunk)>& sink) const;
+
+    // As ReadUntil, with the inflating done on a second thread a few chunks ahead of sink,
     // which runs on the calling thread: reading a large member then takes little more
-    // than its consumer's time. sink returns false to stop early. Errors of the member
-    // are raised once the chunks before them are consumed.
+    // than its consumer's time, where a core is free for it. Errors of the member are
+    // raised once the chunks before them are consumed.
     void ReadAhead(const ZipEntry& entry, const std::function<bool(std::string_view chunk)>& sink) const;
 
     // What the reads so far leave of the inflate budget, so that a reader that knows

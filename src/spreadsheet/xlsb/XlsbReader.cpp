@@ -4,6 +4,8 @@
 // inflated in pieces and read as they arrive, straight into a SheetBuilder.
 
 #include "spreadsheet/xlsb/XlsbReader.h"
+
+#include "core/Process.h"
 #include "spreadsheet/SheetLayout.h"
 #include "spreadsheet/xls/Biff.h"
 #include "spreadsheet/xlsb/XlsbRecords.h"
@@ -347,11 +349,18 @@ public:
     {
         const ZipEntry& entry = m_package.SheetPart(index);
         WorksheetRecords records(builder);
-        ReadRecords(m_package.Archive(), entry, "the worksheet part", records, [&](uint64_t read) {
-            builder.NoteRead(read, entry.uncompressedSize);
-            if (m_yield)
-                m_yield();
-        });
+        // Rows handed over as they load are composed on another thread meanwhile: with
+        // no third core, a thread inflating ahead would only take turns with those two,
+        // and the records, quick to read, leave this one room to inflate them itself.
+        const bool inflateAhead = !builder.HandsOverRows() || core::UsableCores() > 2;
+        ReadRecords(
+            m_package.Archive(), entry, "the worksheet part", records,
+            [&](uint64_t read) {
+                builder.NoteRead(read, entry.uncompressedSize);
+                if (m_yield)
+                    m_yield();
+            },
+            inflateAhead);
     }
 
     uint64_t SheetBytes(size_t index) const override { return m_package.SheetBytes(index); }

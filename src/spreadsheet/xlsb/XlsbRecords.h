@@ -154,24 +154,29 @@ private:
     std::vector<uint8_t> m_carry;
 };
 
-// Streams a part's records, inflated on a second thread, to onRecord(const Record&) until
-// it returns false; afterPiece (when set) runs after each inflated piece with the bytes
-// read so far. Throws SpreadsheetError.
+// Streams a part's records to onRecord(const Record&) until it returns false; afterPiece
+// (when set) runs after each inflated piece with the bytes read so far. The part is
+// inflated on a second thread ahead of the records when inflateAhead, else on this one
+// between them. Throws SpreadsheetError.
 template <typename OnRecord>
 void ReadRecords(const container::ZipArchive& archive, const container::ZipEntry& entry, std::string part,
-    OnRecord&& onRecord, const std::function<void(uint64_t read)>& afterPiece = {})
+    OnRecord&& onRecord, const std::function<void(uint64_t read)>& afterPiece = {}, bool inflateAhead = true)
 {
     RecordSplitter splitter(std::move(part));
     uint64_t read = 0;
     bool stopped = false;
-    archive.ReadAhead(entry, [&](std::string_view piece) {
+    const auto feed = [&](std::string_view piece) {
         read += piece.size();
         stopped = !splitter.Feed(
             std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(piece.data()), piece.size()), onRecord);
         if (afterPiece)
             afterPiece(read);
         return !stopped;
-    });
+    };
+    if (inflateAhead)
+        archive.ReadAhead(entry, feed);
+    else
+        archive.ReadUntil(entry, feed);
     if (!stopped)
         splitter.Finish();
 }

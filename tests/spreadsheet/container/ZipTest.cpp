@@ -95,48 +95,55 @@ TEST(ZipArchive, ReadsMembersFromAFilePieceByPiece)
         [&] { archive.ReadAll(*archive.Find("stored.bin")); }, ErrorCode::Corrupt, { "shrank", "while it was read" });
 }
 
-// Large members are inflated on a second thread, small ones on the caller's; both give
-// the same chunks, stops and errors.
+// Large members read ahead are inflated on a second thread, small ones and those read
+// until a stop on the caller's; all give the same chunks, stops and errors.
 TEST(ZipArchive, ReadsAheadWithTheSameBytesAndErrorsWhateverTheSize)
 {
-    for (const size_t size : { size_t { 600 } << 10, size_t { 5 } << 20 }) {
-        SCOPED_TRACE(size);
-        const std::string big = SampleText(size); // more than one chunk
-        ZipMember damaged;
-        damaged.name = "damaged.xml";
-        damaged.data = big;
-        damaged.deflate = true;
-        damaged.crcOverride = 0x12345678;
-        const std::string bytes = ZipWriter().Add("sheet.xml", big, true).Add(damaged).Finish();
-        ZipArchive archive(AsBytes(bytes));
+    using Sink = std::function<bool(std::string_view)>;
+    for (const bool ahead : { true, false })
+        for (const size_t size : { size_t { 600 } << 10, size_t { 5 } << 20 }) {
+            SCOPED_TRACE(std::string(ahead ? "ahead, " : "until a stop, ") + std::to_string(size));
+            const std::string big = SampleText(size); // more than one chunk
+            ZipMember damaged;
+            damaged.name = "damaged.xml";
+            damaged.data = big;
+            damaged.deflate = true;
+            damaged.crcOverride = 0x12345678;
+            const std::string bytes = ZipWriter().Add("sheet.xml", big, true).Add(damaged).Finish();
+            ZipArchive archive(AsBytes(bytes));
+            const auto read = [&](const char* name, const Sink& sink) {
+                if (ahead)
+                    archive.ReadAhead(*archive.Find(name), sink);
+                else
+                    archive.ReadUntil(*archive.Find(name), sink);
+            };
 
-        std::string joined;
-        archive.ReadAhead(*archive.Find("sheet.xml"), [&](std::string_view chunk) {
-            joined.append(chunk);
-            return true;
-        });
-        EXPECT_EQ(joined, big);
+            std::string joined;
+            read("sheet.xml", [&](std::string_view chunk) {
+                joined.append(chunk);
+                return true;
+            });
+            EXPECT_EQ(joined, big);
 
-        // A consumer that has seen enough stops the inflater and is not called again.
-        size_t calls = 0;
-        archive.ReadAhead(*archive.Find("sheet.xml"), [&](std::string_view) { return ++calls < 2; });
-        EXPECT_EQ(calls, 2u);
+            // A consumer that has seen enough stops the inflater and is not called again.
+            size_t calls = 0;
+            read("sheet.xml", [&](std::string_view) { return ++calls < 2; });
+            EXPECT_EQ(calls, 2u);
 
-        // A CRC failure comes after every chunk, as with Read.
-        joined.clear();
-        EXPECT_THROW(archive.ReadAhead(*archive.Find("damaged.xml"),
-                         [&](std::string_view chunk) {
-                             joined.append(chunk);
-                             return true;
-                         }),
-            SpreadsheetError);
-        EXPECT_EQ(joined, big);
+            // A CRC failure comes after every chunk, as with Read.
+            joined.clear();
+            EXPECT_THROW(read("damaged.xml",
+                             [&](std::string_view chunk) {
+                                 joined.append(chunk);
+                                 return true;
+                             }),
+                SpreadsheetError);
+            EXPECT_EQ(joined, big);
 
-        // An exception from the consumer leaves the inflater stopped and joined.
-        EXPECT_THROW(archive.ReadAhead(*archive.Find("sheet.xml"),
-                         [](std::string_view) -> bool { throw std::runtime_error("consumer"); }),
-            std::runtime_error);
-    }
+            // An exception from the consumer leaves the inflater stopped and joined.
+            EXPECT_THROW(read("sheet.xml", [](std::string_view) -> bool { throw std::runtime_error("consumer"); }),
+                std::runtime_error);
+        }
 }
 
 TEST(ZipArchive, FindIgnoresCaseAndLeadingSlashButPrefersExactName)

@@ -357,6 +357,31 @@ TEST(XlsbRecords, ALargeCompressedSheetReadsAcrossInflatedPieces)
         EXPECT_EQ(loaded.CellText(row, 2), "row " + std::to_string(row));
     }
     EXPECT_EQ(loaded.CellText(30000, 3), "3750");
+
+    // Inflated ahead on a second thread or between the records on the reading one, the
+    // part gives the same records, and a reader that stops is not called again.
+    const std::string bytes = writer.Build();
+    const container::ZipArchive archive(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    const container::ZipEntry* part = archive.Find("xl/worksheets/sheet1.bin");
+    ASSERT_NE(part, nullptr);
+    ASSERT_GT(part->uncompressedSize, 1u << 20); // large enough to be read ahead, in many chunks
+    std::string records[2];
+    for (const bool ahead : { true, false }) {
+        xlsb::ReadRecords(
+            archive, *part, "the worksheet part",
+            [&](const xlsb::Record& record) {
+                records[ahead] += std::to_string(record.type) + ':';
+                records[ahead].append(reinterpret_cast<const char*>(record.data.data()), record.data.size());
+                return true;
+            },
+            {}, ahead);
+        size_t calls = 0;
+        xlsb::ReadRecords(
+            archive, *part, "the worksheet part", [&](const xlsb::Record&) { return ++calls < 1000; }, {}, ahead);
+        EXPECT_EQ(calls, 1000u) << ahead;
+    }
+    EXPECT_GT(records[false].size(), part->uncompressedSize);
+    EXPECT_TRUE(records[false] == records[true]);
 }
 
 TEST(XlsbHostile, DamagedRecordsAreCorrupt)
