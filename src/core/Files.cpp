@@ -180,6 +180,18 @@ void PendingFile::Abandon() noexcept
     m_calls->Unlink(m_file.folder, m_file.temporary);
 }
 
+std::optional<WriteFailure> ReplaceFileIn(
+    const OutputFolder& folder, const std::string& name, std::string_view text, FileCalls& calls)
+{
+    return detail::Replace(detail::ReplacementIn(folder, name), detail::WholeText(text), calls);
+}
+
+std::optional<WriteFailure> ReplaceFileIn(
+    const OutputFolder& folder, const std::string& name, const TextPieces& text, FileCalls& calls)
+{
+    return detail::Replace(detail::ReplacementIn(folder, name), text, calls);
+}
+
 void WriteTextFile(const std::string& path, std::string_view text)
 {
     if (const auto failure = ReplaceFile(path, text))

@@ -284,18 +284,6 @@ std::optional<WriteFailure> ReplaceFile(const std::string& path, std::string_vie
     return detail::Replace({ -1, path, {}, path, -1 }, detail::WholeText(text), calls);
 }
 
-std::optional<WriteFailure> ReplaceFileIn(
-    const OutputFolder& folder, const std::string& name, std::string_view text, FileCalls& calls)
-{
-    return detail::Replace(detail::ReplacementIn(folder, name), detail::WholeText(text), calls);
-}
-
-std::optional<WriteFailure> ReplaceFileIn(
-    const OutputFolder& folder, const std::string& name, const TextPieces& text, FileCalls& calls)
-{
-    return detail::Replace(detail::ReplacementIn(folder, name), text, calls);
-}
-
 OutputFolder::OutputFolder(const std::string& path)
     : m_prefix(path.empty() || path.back() == '/' || path.back() == '\\' ? path : path + "/")
 {

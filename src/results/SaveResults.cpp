@@ -332,7 +332,7 @@ void SaveSession::Save(const exporting::ResultEntry& entry, const core::TextPiec
 // The result begun and not yet committed or abandoned.
 struct SaveSession::Pending {
     // Why no file was begun, when none was: what Commit then does is what Save does.
-    enum class Start { Begun, Stopped, NoFolder, StopAsked, Moved, Threw };
+    enum class Start { Begun, Stopped, NoFolder, Moved, Threw };
 
     // Adds bytes to the file, unless writing it failed already.
     void Add(std::string_view bytes)
@@ -347,8 +347,7 @@ struct SaveSession::Pending {
     std::string workbookName;
     Start start = Start::Begun;
     SavedFile file;
-    NameClaims::Claimed claim;
-    bool claimed = false;
+    NameClaims::Claimed claim; // its key empty while no name was claimed
     core::PendingFile out;
     std::optional<core::WriteFailure> failure;
 };
@@ -372,7 +371,7 @@ void SaveSession::Begin(const exporting::ResultEntry& entry, std::string_view wo
     pending.held.emplace();
     m_ports.pump.Run();
     if (m_ports.pump.StopRequested()) {
-        pending.start = Pending::Start::StopAsked;
+        pending.start = Pending::Start::Stopped;
         return;
     }
     core::HeldInterruptions::EndIfPending(kWholeFiles);
@@ -385,7 +384,6 @@ void SaveSession::Begin(const exporting::ResultEntry& entry, std::string_view wo
     const bool begun = run.Step(WriteStep(pending.entry), [&] {
         const std::string name
             = m_names->Claim(FileNameFor(pending.entry, pending.workbookName), pending.file.renamed, &pending.claim);
-        pending.claimed = true;
         pending.file.path = m_folder->Prefix() + name;
         pending.failure = pending.out.Begin(*m_folder, name, files);
         if (!m_leading.empty())
@@ -428,7 +426,7 @@ void SaveSession::Abandon()
         return;
     const std::unique_ptr<Pending> pending = std::move(m_pending);
     pending->out.Abandon();
-    if (pending->claimed)
+    if (!pending->claim.key.empty())
         m_names->Release(pending->claim);
     core::HeldInterruptions::EndIfPending(kWholeFiles);
 }
@@ -467,17 +465,13 @@ bool SaveSession::CommitEntry(size_t left)
         const int writeStep = WriteStep(pending->entry);
         switch (pending->start) {
         case Pending::Start::Stopped:
+            // Stopped between files: those written stay, the rest are not written.
+            m_summary.stopped = true;
             m_summary.notWritten += left;
             m_index += left;
             return false;
         case Pending::Start::NoFolder:
             StopAll(left, m_folderFailure, writeStep);
-            return false;
-        case Pending::Start::StopAsked:
-            // Stopped between files: those written stay, the rest are not written.
-            m_summary.stopped = true;
-            m_summary.notWritten += left;
-            m_index += left;
             return false;
         case Pending::Start::Moved:
             StopAll(left, "Cannot write into " + m_folderPath + ": the folder was moved or replaced during the save",
