@@ -60,7 +60,7 @@ std::string LeftOut(const CellRange& range, const CellRange& content)
 
 std::string SheetOf(Worksheet& sheet, const spreadsheet::Workbook& workbook)
 {
-    return "the worksheet \"" + sheet.Name() + "\" of " + workbook.Path();
+    return workbook.Path() + ": the worksheet \"" + sheet.Name() + "\"";
 }
 
 void WalkCharges::ChargeWalk(Worksheet& sheet, Lines lines, CellRange& range)
@@ -80,7 +80,7 @@ void WalkCharges::ChargeWalk(Worksheet& sheet, Lines lines, CellRange& range)
     }
     const WalkCost cost = CostOf(sheet, lines, range);
     throw SpreadsheetError(ErrorCode::TooLarge,
-        "Cannot export " + SheetOf(sheet, *m_workbook) + ": its used range " + RangeName(range) + " makes "
+        SheetOf(sheet, *m_workbook) + " cannot be exported: its used range " + RangeName(range) + " makes "
             + std::to_string(cost.cells) + " cells to visit and at least "
             + std::to_string(LeastText(cost.lineCount, cost.width)) + " bytes of text, more than a workbook of "
             + std::to_string(m_workbook->FileSize()) + " bytes may cause (" + std::to_string(m_budget.CellLimit())
@@ -109,7 +109,7 @@ uint64_t WalkCharges::LeastText(uint64_t lineCount, uint64_t width) const
 void WalkCharges::RefuseText(Worksheet& sheet) const
 {
     throw SpreadsheetError(ErrorCode::TooLarge,
-        "Cannot export " + SheetOf(sheet, *m_workbook) + ": its texts and the worksheet's cells grow past "
+        SheetOf(sheet, *m_workbook) + " cannot be exported: its texts and the worksheet's cells grow past "
             + std::to_string(m_budget.TextLimit()) + " bytes, more than a workbook of "
             + std::to_string(m_workbook->FileSize()) + " bytes may give");
 }
