@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -24,6 +25,8 @@ namespace {
 
 // A field is a cell's text, bounded as the text of any cell the engine reads.
 constexpr size_t kMaxFieldText = size_t { 16 } << 20;
+
+std::atomic<uint64_t> g_wholeTextLimit { uint64_t { 256 } << 20 };
 
 std::string LowerExtension(const std::filesystem::path& name)
 {
@@ -243,19 +246,19 @@ private:
     std::string m_scratch;
 };
 
-// The fields of byte-wide text read where it lies, the file's own bytes, which the sheet
-// shares. The text is UTF-8 when it is valid UTF-8 throughout, else Windows-1252 (or,
-// when a person said UTF-8, UTF-8 with its damage repaired). ASCII fields read alike
-// either way, so the text is judged only when the first other field comes: text of
-// ASCII alone, or a field refused for its length before any other, is never checked
-// whole.
+// The fields of byte-wide text. The text is UTF-8 when it is valid UTF-8 throughout,
+// else Windows-1252 (or, when a person said UTF-8, UTF-8 with its damage repaired).
+// ASCII fields read alike either way, so the text is judged (judge) only when the first
+// other field comes: text of ASCII alone, or a field refused for its length before any
+// other, is never checked whole. Fields that lie in shared, the text the sheet shares,
+// point into it; others are copied.
 class ByteFields {
 public:
-    ByteFields(std::string_view text, TextEncoding encoding, SheetBuilder& builder, std::function<void()> yield)
-        : m_text(text)
+    ByteFields(std::string_view shared, TextEncoding encoding, SheetBuilder& builder, std::function<bool()> judge)
+        : m_shared(shared)
         , m_encoding(encoding)
         , m_builder(builder)
-        , m_yield(std::move(yield))
+        , m_judge(std::move(judge))
     {
         m_judged = encoding != TextEncoding::Auto;
         m_utf8 = encoding != TextEncoding::Windows1252;
@@ -265,7 +268,7 @@ public:
     {
         if ((!m_judged || !m_utf8 || m_encoding == TextEncoding::Utf8) && !text::IsAscii(field)) {
             if (!m_judged) {
-                m_utf8 = IsValidUtf8Yielding(m_text);
+                m_utf8 = m_judge();
                 m_judged = true;
             }
             if (!m_utf8 || (m_encoding == TextEncoding::Utf8 && !text::IsValidUtf8(field))) {
@@ -279,44 +282,75 @@ public:
                 return m_builder.AddString(row, column, m_converted, 0);
             }
         }
-        // A field as written lies in the text itself, which the sheet shares; only
-        // quoted fields, unescaped into the scratch, are copied.
-        if (field.data() >= m_text.data() && field.data() < m_text.data() + m_text.size())
+        // Only quoted fields, unescaped into the scratch, are copied from shared text.
+        if (field.data() >= m_shared.data() && field.data() < m_shared.data() + m_shared.size())
             m_builder.AddSharedText(row, column, field, 0);
         else
             m_builder.AddString(row, column, field, 0);
     }
 
 private:
-    // Checks the text a few megabytes at a time, letting the windows run in between. Each
-    // piece ends before a byte that starts a character, so no character is cut.
-    bool IsValidUtf8Yielding(std::string_view text) const
-    {
-        constexpr size_t kPiece = size_t { 8 } << 20;
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = std::min(text.size(), start + kPiece);
-            while (end < text.size() && end > start && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-                --end;
-            if (end == start)
-                end = std::min(text.size(), start + kPiece);
-            if (!text::IsValidUtf8(text.substr(start, end - start)))
-                return false;
-            start = end;
-            if (m_yield)
-                m_yield();
-        }
-        return true;
-    }
-
-    std::string_view m_text;
+    std::string_view m_shared;
     TextEncoding m_encoding;
     SheetBuilder& m_builder;
-    std::function<void()> m_yield;
+    std::function<bool()> m_judge;
     bool m_judged = false; // whether the text is known to be UTF-8 or not
     bool m_utf8 = true;
     std::string m_converted;
 };
+
+// Whether text is valid UTF-8, checked a few megabytes at a time, letting the windows run
+// in between. Each piece ends before a byte that starts a character, so none is cut.
+bool IsValidUtf8Yielding(std::string_view text, const std::function<void()>& yield)
+{
+    constexpr size_t kPiece = size_t { 8 } << 20;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = std::min(text.size(), start + kPiece);
+        while (end < text.size() && end > start && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+            --end;
+        if (end == start)
+            end = std::min(text.size(), start + kPiece);
+        if (!text::IsValidUtf8(text.substr(start, end - start)))
+            return false;
+        start = end;
+        if (yield)
+            yield();
+    }
+    return true;
+}
+
+// The same of a file's bytes, read a piece at a time.
+bool IsValidUtf8Streamed(const FileBytes& bytes, const std::function<void()>& yield)
+{
+    constexpr size_t kPiece = size_t { 8 } << 20;
+    std::vector<uint8_t> scratch;
+    std::string carried; // a character cut by the last piece's end
+    for (uint64_t at = 0; at < bytes.Size();) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(bytes.Size() - at, kPiece));
+        const auto read = bytes.Read(at, want, scratch);
+        at += want;
+        carried.append(reinterpret_cast<const char*>(read.data()), read.size());
+        // A character the piece's end cuts waits for the rest of it.
+        size_t end = carried.size();
+        for (size_t back = 1; at < bytes.Size() && back <= 3 && back <= carried.size(); ++back) {
+            const auto c = static_cast<unsigned char>(carried[carried.size() - back]);
+            if (c < 0x80)
+                break;
+            if (c >= 0xC0) {
+                if ((c >= 0xF0 ? 4u : c >= 0xE0 ? 3u : 2u) > back)
+                    end = carried.size() - back;
+                break;
+            }
+        }
+        if (!text::IsValidUtf8(std::string_view(carried).substr(0, end)))
+            return false;
+        carried.erase(0, end);
+        if (yield)
+            yield();
+    }
+    return carried.empty() || text::IsValidUtf8(carried);
+}
 
 // The fields of text converted as it is read: each is copied into the sheet.
 class CopiedFields {
@@ -502,9 +536,13 @@ private:
     }
 
     // Byte-wide text is read where it lies: the cells point into the file's own bytes,
-    // which the sheet then keeps alive.
+    // which the sheet then keeps alive. A file too large to be worth reading whole before
+    // its first field is read a piece at a time instead, its fields copied, so that a
+    // field past the bound is refused once the reader has passed that much of it.
     void LoadBytes(SheetBuilder& builder)
     {
+        if (m_bytes->Size() > g_wholeTextLimit.load(std::memory_order_relaxed))
+            return LoadBytesInPieces(builder);
         const auto bytes = m_bytes->Bytes();
         std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         if (text.starts_with("\xEF\xBB\xBF"))
@@ -512,22 +550,42 @@ private:
         const char separator = ChooseSeparator(text, false);
         builder.ShareText(m_bytes, text);
         builder.Reserve(text.size() / 8, 0);
-        ByteFields fields(text, m_options.encoding, builder, m_yield);
+        ByteFields fields(text, m_options.encoding, builder, [&] { return IsValidUtf8Yielding(text, m_yield); });
         DelimitedTextParser<ByteFields>(separator, fields, builder, true).Parse(text, true);
+    }
+
+    void LoadBytesInPieces(SheetBuilder& builder)
+    {
+        ByteFields fields({}, m_options.encoding, builder, [&] { return IsValidUtf8Streamed(*m_bytes, m_yield); });
+        ReadInPieces(builder, fields, [](std::string_view piece, bool, std::string& text) { text.append(piece); }, 0,
+            "\xEF\xBB\xBF", false);
     }
 
     // Wide text is converted a piece at a time as the parser takes it: what is held is a
     // piece and the field it ends in, never the whole text twice.
     void LoadWide(SheetBuilder& builder, text::TextForm form, size_t markLength)
     {
-        constexpr size_t kPiece = size_t { 1 } << 20;
-        const uint64_t size = m_bytes->Size();
         text::WideTextDecoder decoder(form);
         CopiedFields fields(builder);
-        std::optional<DelimitedTextParser<CopiedFields>> parser;
+        ReadInPieces(
+            builder, fields,
+            [&](std::string_view piece, bool final, std::string& text) { decoder.Decode(piece, final, text); },
+            markLength, {}, true);
+    }
+
+    // Reads the file from offset start a piece at a time, appending each as text (convert)
+    // and parsing it on from the field the last piece ended in; a mark the text begins
+    // with is no text. wide: UTF-16 or UTF-32, tab-separated unless said otherwise.
+    template <typename Sink, typename Convert>
+    void ReadInPieces(
+        SheetBuilder& builder, Sink& fields, Convert&& convert, uint64_t start, std::string_view mark, bool wide)
+    {
+        constexpr size_t kPiece = size_t { 1 } << 20;
+        const uint64_t size = m_bytes->Size();
+        std::optional<DelimitedTextParser<Sink>> parser;
         std::string text;
         std::vector<uint8_t> scratch;
-        uint64_t at = markLength;
+        uint64_t at = start;
         builder.Reserve(static_cast<size_t>(size / 16), 0);
         do {
             // A field longer than a piece is read on in pieces as long, so that taking it
@@ -536,10 +594,12 @@ private:
             const auto piece = m_bytes->Read(at, want, scratch);
             at += want;
             const bool final = at >= size;
-            decoder.Decode({ reinterpret_cast<const char*>(piece.data()), piece.size() }, final, text);
+            convert({ reinterpret_cast<const char*>(piece.data()), piece.size() }, final, text);
             std::string_view rest = text;
             if (!parser) {
-                parser.emplace(ChooseSeparator(rest, true), fields, builder, false);
+                if (!mark.empty() && rest.starts_with(mark))
+                    rest.remove_prefix(mark.size());
+                parser.emplace(ChooseSeparator(rest, wide), fields, builder, false);
                 text.erase(0, text.size() - rest.size());
                 rest = text;
             }
@@ -557,6 +617,11 @@ private:
 };
 
 } // namespace
+
+void SetWholeTextLimit(uint64_t bytes)
+{
+    g_wholeTextLimit.store(bytes, std::memory_order_relaxed);
+}
 
 std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, WorkbookData& data)
 {

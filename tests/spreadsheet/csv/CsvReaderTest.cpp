@@ -1,4 +1,5 @@
 #include "spreadsheet/Workbook.h"
+#include "spreadsheet/csv/CsvReader.h"
 #include "support/SheetGrid.h"
 
 #include <cstdint>
@@ -64,6 +65,10 @@ TEST_P(CsvReaderCases, ReadsFieldsAsWritten)
 {
     const CsvCase& c = GetParam();
     EXPECT_EQ(ReadGrid(c.bytes, c.name), c.expected) << c.what;
+    // Large files are read a piece at a time, their fields copied: the same cells.
+    csv::SetWholeTextLimit(0);
+    EXPECT_EQ(ReadGrid(c.bytes, c.name), c.expected) << c.what << ", read in pieces";
+    csv::SetWholeTextLimit(uint64_t { 256 } << 20);
 }
 
 INSTANTIATE_TEST_SUITE_P(Csv, CsvReaderCases,
@@ -259,12 +264,34 @@ TEST(CsvLargeFiles, EncodingIsJudgedOverTheWholeFile)
     EXPECT_GE(yields, 2u);
 
     bytes += "caf\xE9\n"; // Windows-1252 past the first piece
-    auto latin = application.OpenBytes(bytes, "big.csv");
-    Worksheet& other = latin->Worksheets().front();
-    ASSERT_EQ(other.UsedRange().lastRow, 3);
-    EXPECT_EQ(other.CellText(3, 1), "caf\xC3\xA9");
-    // The first line's two bytes were read as two Windows-1252 characters then.
-    EXPECT_EQ(other.CellText(1, 1).substr(piece - 1), "\xC3\x83\xC2\xA9");
+    for (const uint64_t whole : { uint64_t { 256 } << 20, uint64_t { 0 } }) {
+        csv::SetWholeTextLimit(whole); // read whole, then in pieces
+        auto latin = application.OpenBytes(bytes, "big.csv");
+        Worksheet& other = latin->Worksheets().front();
+        ASSERT_EQ(other.UsedRange().lastRow, 3);
+        EXPECT_EQ(other.CellText(3, 1), "caf\xC3\xA9");
+        // The first line's two bytes were read as two Windows-1252 characters then.
+        EXPECT_EQ(other.CellText(1, 1).substr(piece - 1), "\xC3\x83\xC2\xA9");
+    }
+    csv::SetWholeTextLimit(uint64_t { 256 } << 20);
+}
+
+// Text read in pieces is judged UTF-8 over the whole file too, a character cut by the
+// end of a piece of the judgement included.
+TEST(CsvLargeFiles, TextReadInPiecesIsJudgedOverTheWholeFile)
+{
+    csv::SetWholeTextLimit(0);
+    const size_t piece = size_t { 8 } << 20;
+    for (const size_t before : { piece - 1, piece - 2, piece - 3 }) {
+        std::string bytes = "\xC3\xA9," + std::string(before - 3, 'a') + "\xF0\x9F\x98\x80\n";
+        Application application;
+        auto utf8 = application.OpenBytes(bytes, "big.csv");
+        EXPECT_EQ(utf8->Worksheets().front().CellText(1, 1), "\xC3\xA9") << before;
+        bytes += "\xE9\n";
+        auto latin = application.OpenBytes(bytes, "big.csv");
+        EXPECT_EQ(latin->Worksheets().front().CellText(1, 1), "\xC3\x83\xC2\xA9") << before;
+    }
+    csv::SetWholeTextLimit(uint64_t { 256 } << 20);
 }
 
 // What a person says of the text overrides what its name and content suggest.
