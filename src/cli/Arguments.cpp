@@ -117,8 +117,8 @@ bool SetDivider(CommandLineOptions& options, const std::string& value, std::stri
 // The divider of delimited text read: a name or one ASCII character.
 bool SetInputDivider(CommandLineOptions& options, const std::string& value, std::string& error)
 {
-    const std::vector<std::pair<std::string_view, char>> words = { { "tab", '\t' }, { "\\t", '\t' },
-        { "comma", ',' }, { "semicolon", ';' }, { "space", ' ' }, { "pipe", '|' } };
+    const std::vector<std::pair<std::string_view, char>> words = { { "tab", '\t' }, { "\\t", '\t' }, { "comma", ',' },
+        { "semicolon", ';' }, { "space", ' ' }, { "pipe", '|' } };
     for (const auto& [word, divider] : words) {
         if (SameIgnoringCase(value, word)) {
             options.delimitedText.divider = divider;
@@ -141,19 +141,19 @@ bool SetInputDivider(CommandLineOptions& options, const std::string& value, std:
 bool SetInputEncoding(CommandLineOptions& options, const std::string& value, std::string& error)
 {
     using spreadsheet::TextEncoding;
-    const std::vector<std::pair<std::string_view, TextEncoding>> names = { { "utf-8", TextEncoding::Utf8 },
-        { "utf8", TextEncoding::Utf8 }, { "windows-1252", TextEncoding::Windows1252 },
-        { "cp1252", TextEncoding::Windows1252 }, { "utf-16le", TextEncoding::Utf16LE },
-        { "utf-16be", TextEncoding::Utf16BE }, { "utf-32le", TextEncoding::Utf32LE },
-        { "utf-32be", TextEncoding::Utf32BE } };
+    const std::vector<std::pair<std::string_view, TextEncoding>> names
+        = { { "utf-8", TextEncoding::Utf8 }, { "utf8", TextEncoding::Utf8 },
+              { "windows-1252", TextEncoding::Windows1252 }, { "cp1252", TextEncoding::Windows1252 },
+              { "utf-16le", TextEncoding::Utf16LE }, { "utf-16be", TextEncoding::Utf16BE },
+              { "utf-32le", TextEncoding::Utf32LE }, { "utf-32be", TextEncoding::Utf32BE } };
     for (const auto& [name, encoding] : names) {
         if (SameIgnoringCase(value, name)) {
             options.delimitedText.encoding = encoding;
             return true;
         }
     }
-    error = "unknown --input-encoding \"" + value
-        + "\" (utf-8, windows-1252, utf-16le, utf-16be, utf-32le or utf-32be)";
+    error
+        = "unknown --input-encoding \"" + value + "\" (utf-8, windows-1252, utf-16le, utf-16be, utf-32le or utf-32be)";
     return false;
 }
 

@@ -229,9 +229,8 @@ std::string ListWorksheets(spreadsheet::Workbook& workbook, const std::vector<si
     size_t other = 0;
     const auto listOthersBefore = [&](size_t worksheet) {
         for (; other < others.size() && others[other].worksheetsBefore <= worksheet; ++other)
-            text += "-\t" + Escaped(others[other].name) + '\t'
-                + std::string(VisibilityWord(others[other].visibility)) + '\t'
-                + std::string(OtherKindWords(others[other].kind)) + '\n';
+            text += "-\t" + Escaped(others[other].name) + '\t' + std::string(VisibilityWord(others[other].visibility))
+                + '\t' + std::string(OtherKindWords(others[other].kind)) + '\n';
     };
     for (size_t i = 0; i < worksheets.size(); ++i) {
         listOthersBefore(i);

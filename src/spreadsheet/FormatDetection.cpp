@@ -200,9 +200,9 @@ bool IsText(Probe& probe)
     const auto bytes = probe.Bytes();
     const auto found = text::TextFormOf({ reinterpret_cast<const char*>(bytes.data()), bytes.size() });
     using text::TextForm;
-    const size_t step = found.form == TextForm::Bytes ? 1
+    const size_t step = found.form == TextForm::Bytes                        ? 1
         : found.form == TextForm::Utf16LE || found.form == TextForm::Utf16BE ? 2
-                                                                            : 4;
+                                                                             : 4;
     const size_t length = std::min<size_t>(bytes.size(), 8192) / step * step;
     size_t control = 0;
     for (size_t i = found.markLength; i < length; i += step) {

@@ -443,7 +443,8 @@ void Workbook::ListWorksheets(size_t wanted)
         m_listed = m_reader->ListSheets(wanted, m_data.sheets);
     } catch (const SpreadsheetError& error) {
         const std::string after = m_data.sheets.empty() ? "" : " past \"" + m_data.sheets.back().name + "\"";
-        throw SpreadsheetError(error.code(), m_path + ": the worksheets" + after + " cannot be listed: " + error.what());
+        throw SpreadsheetError(
+            error.code(), m_path + ": the worksheets" + after + " cannot be listed: " + error.what());
     }
     for (size_t i = m_worksheets.size(); i < m_data.sheets.size(); ++i)
         m_worksheets.push_back(Worksheet(*this, i));

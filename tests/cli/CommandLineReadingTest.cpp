@@ -79,11 +79,12 @@ TEST(CommandLineReading, SheetsOfOtherKindsAreListedAndSaidOnce)
     const CliRun list = RunCli({ "--list", path });
     EXPECT_EQ(list.status, 0) << list.err;
     EXPECT_EQ(list.out,
-        path + "\n"
-               "1\tData\tvisible\tA1:A1\t0 hidden rows, 0 hidden columns, 0 merged areas\n"
-               "-\tMacro1\thidden\tmacro sheet\n"
-               "-\tChart1\tvisible\tchart sheet\n"
-               "-\tDialog1\tvisible\tdialog sheet\n");
+        path
+            + "\n"
+              "1\tData\tvisible\tA1:A1\t0 hidden rows, 0 hidden columns, 0 merged areas\n"
+              "-\tMacro1\thidden\tmacro sheet\n"
+              "-\tChart1\tvisible\tchart sheet\n"
+              "-\tDialog1\tvisible\tdialog sheet\n");
     // A choice of worksheets lists only them.
     EXPECT_EQ(RunCli({ "--list", "--sheet", "Data", path }).out,
         path + "\n1\tData\tvisible\tA1:A1\t0 hidden rows, 0 hidden columns, 0 merged areas\n");

@@ -557,7 +557,8 @@ private:
     void LoadBytesInPieces(SheetBuilder& builder)
     {
         ByteFields fields({}, m_options.encoding, builder, [&] { return IsValidUtf8Streamed(*m_bytes, m_yield); });
-        ReadInPieces(builder, fields, [](std::string_view piece, bool, std::string& text) { text.append(piece); }, 0,
+        ReadInPieces(
+            builder, fields, [](std::string_view piece, bool, std::string& text) { text.append(piece); }, 0,
             "\xEF\xBB\xBF", false);
     }
 
@@ -637,7 +638,8 @@ std::unique_ptr<WorkbookReader> OpenReader(const ReaderContext& context, Workboo
             "it is not a workbook (it holds plain text; name it .csv to read it as delimited text)");
     // Nor is an XML document of a kind no reader takes a table of text.
     std::vector<uint8_t> scratch;
-    const auto bytes = context.bytes->Read(0, static_cast<size_t>(std::min<uint64_t>(context.bytes->Size(), 16)), scratch);
+    const auto bytes
+        = context.bytes->Read(0, static_cast<size_t>(std::min<uint64_t>(context.bytes->Size(), 16)), scratch);
     std::string_view head(reinterpret_cast<const char*>(bytes.data()), std::min<size_t>(bytes.size(), 12));
     std::string wide;
     if (const auto order = text::Utf16XmlOrder(head); order != text::ByteOrderMark::None) {

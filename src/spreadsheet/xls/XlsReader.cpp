@@ -244,13 +244,11 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
     for (size_t i = m_sheets.size(); i-- > 0;) {
         if (IsDialogSheet(m_sheets[i].position)) {
             auto& others = data.otherSheets;
-            auto at = std::find_if(others.begin(), others.end(), [&](const OtherSheet& other) {
-                return other.worksheetsBefore > i;
-            });
+            auto at = std::find_if(
+                others.begin(), others.end(), [&](const OtherSheet& other) { return other.worksheetsBefore > i; });
             for (auto later = at; later != others.end(); ++later)
                 --later->worksheetsBefore;
-            others.insert(at,
-                { std::move(data.sheets[i].name), OtherSheetKind::Dialog, data.sheets[i].visibility, i });
+            others.insert(at, { std::move(data.sheets[i].name), OtherSheetKind::Dialog, data.sheets[i].visibility, i });
             m_sheets.erase(m_sheets.begin() + static_cast<std::ptrdiff_t>(i));
             data.sheets.erase(data.sheets.begin() + static_cast<std::ptrdiff_t>(i));
         }

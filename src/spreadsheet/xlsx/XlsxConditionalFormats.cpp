@@ -17,10 +17,10 @@ using Op = ConditionalNumberFormats::Op;
 
 std::optional<Op> OpOf(std::string_view name)
 {
-    static constexpr std::pair<std::string_view, Op> kOps[] = { { "lessThan", Op::Less },
-        { "lessThanOrEqual", Op::LessEqual }, { "equal", Op::Equal }, { "notEqual", Op::NotEqual },
-        { "greaterThanOrEqual", Op::GreaterEqual }, { "greaterThan", Op::Greater }, { "between", Op::Between },
-        { "notBetween", Op::NotBetween } };
+    static constexpr std::pair<std::string_view, Op> kOps[]
+        = { { "lessThan", Op::Less }, { "lessThanOrEqual", Op::LessEqual }, { "equal", Op::Equal },
+              { "notEqual", Op::NotEqual }, { "greaterThanOrEqual", Op::GreaterEqual }, { "greaterThan", Op::Greater },
+              { "between", Op::Between }, { "notBetween", Op::NotBetween } };
     for (const auto& [word, op] : kOps) {
         if (name == word)
             return op;

@@ -171,8 +171,7 @@ void WorkbookPackage::AddWorksheets(const std::vector<ListedSheet>& listed, Work
         }
         // One damaged entry of the list does not make the rest unreadable.
         if (!relationship || relationship->external) {
-            data.warnings.push_back(
-                "the sheet \"" + sheet.name + "\" names no part of the package; it is passed over");
+            data.warnings.push_back("the sheet \"" + sheet.name + "\" names no part of the package; it is passed over");
             continue;
         }
         OtherSheetKind kind {};

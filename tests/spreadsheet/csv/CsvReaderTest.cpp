@@ -1,5 +1,5 @@
-#include "spreadsheet/Workbook.h"
 #include "spreadsheet/csv/CsvReader.h"
+#include "spreadsheet/Workbook.h"
 #include "support/SheetGrid.h"
 
 #include <cstdint>
@@ -118,8 +118,8 @@ INSTANTIATE_TEST_SUITE_P(Csv, CsvReaderCases,
             { { "a", "b,c" }, { "1", "2" } } },
         CsvCase { "a comma outside quotes: comma-separated", "a\tb,c\n", "export.dat", { { "a\tb", "c" } } },
         CsvCase { "a .csv is comma-separated even with tabs only", "a\tb\n", "a.csv", { { "a\tb" } } },
-        CsvCase { "a .txt is tab-separated, as the application saves text", "a,b\tc\n", "notes.txt",
-            { { "a,b", "c" } } },
+        CsvCase {
+            "a .txt is tab-separated, as the application saves text", "a,b\tc\n", "notes.txt", { { "a,b", "c" } } },
         CsvCase { "a .txt of commas is one cell a line", "a,b\n", "notes.txt", { { "a,b" } } },
         CsvCase { "sep= names the divider of a .txt too", "sep=,\na,b\n", "notes.txt", { { "a", "b" } } },
         CsvCase { "Unicode Text: UTF-16LE with its mark, commas never quoted",
@@ -137,7 +137,8 @@ INSTANTIATE_TEST_SUITE_P(Csv, CsvReaderCases,
         CsvCase { "a .csv of semicolons and no comma", "a;b\nc;\"d;e\"\n", "a.csv", { { "a", "b" }, { "c", "d;e" } } },
         CsvCase { "semicolons that divide every line alike, commas that do not", "a;b,c;d\ne;f;g\n", "a.csv",
             { { "a", "b,c", "d" }, { "e", "f", "g" } } },
-        CsvCase { "one line of both: commas win unless they are decimal marks", "x;y,z\n", "a.csv", { { "x;y", "z" } } },
+        CsvCase {
+            "one line of both: commas win unless they are decimal marks", "x;y,z\n", "a.csv", { { "x;y", "z" } } },
         CsvCase { "commas dividing every line beside stray semicolons", "a,b;c\nd,e\n", "a.csv",
             { { "a", "b;c" }, { "d", "e" } } },
         CsvCase { "semicolons under a name that says nothing", "a;b\n", "export.dat", { { "a", "b" } } },
@@ -309,8 +310,8 @@ TEST(CsvReader, TheDividerAndEncodingSaidAreTaken)
             { '|', TextEncoding::Auto }, { { "a", "b,c" } } },
         { "a divider said for UTF-16", Wide("a,b\tc\n", 2, false, true), "a.txt", { ',', TextEncoding::Auto },
             { { "a", "b\tc" } } },
-        { "Windows-1252 said for text that is valid UTF-8", "\xC3\xA9,x\n", "a.csv",
-            { 0, TextEncoding::Windows1252 }, { { "\xC3\x83\xC2\xA9", "x" } } },
+        { "Windows-1252 said for text that is valid UTF-8", "\xC3\xA9,x\n", "a.csv", { 0, TextEncoding::Windows1252 },
+            { { "\xC3\x83\xC2\xA9", "x" } } },
         { "UTF-8 said: damage becomes U+FFFD", "caf\xE9,\xC3\xA9\n", "a.csv", { 0, TextEncoding::Utf8 },
             { { "caf\xEF\xBF\xBD", "\xC3\xA9" } } },
         { "UTF-16LE said for text that does not look like it", "\x41\x30\x42\x30", "a.txt",

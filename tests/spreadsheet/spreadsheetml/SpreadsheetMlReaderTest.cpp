@@ -355,7 +355,9 @@ TEST(SpreadsheetMl, ControlCharacterReferencesReadAsTheApplicationReadsThem)
         const char* written;
         std::string read;
     } cases[] = {
-        { "a&#7;b", "a\x07" "b" },
+        { "a&#7;b",
+            "a\x07"
+            "b" },
         { "&#x1F;&#X1b;&#0;", std::string("\x1F\x1B\0", 3) },
         { "line&#10;tab&#9;&amp;&#65;", "line\ntab\t&A" },
         { "&#00007;", "\x07" },

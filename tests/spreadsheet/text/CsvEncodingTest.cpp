@@ -131,8 +131,12 @@ TEST(TextEncoding, FindsTheFirstByteThatIsNotUtf8)
     EXPECT_EQ(ValidUtf8Prefix("abcdefghij\xC3\xA9k\xE9z"), 13u);
     EXPECT_EQ(ValidUtf8Prefix("abcdefgh\xE2\x82"), 8u); // cut short
     std::string repaired;
-    AppendUtf8Repaired("a\xE9" "b\xC3\xA9\xFF", repaired);
-    EXPECT_EQ(repaired, "a\xEF\xBF\xBD" "b\xC3\xA9\xEF\xBF\xBD");
+    AppendUtf8Repaired("a\xE9"
+                       "b\xC3\xA9\xFF",
+        repaired);
+    EXPECT_EQ(repaired,
+        "a\xEF\xBF\xBD"
+        "b\xC3\xA9\xEF\xBF\xBD");
 }
 
 TEST(TextEncoding, TellsTheFormOfText)
@@ -144,7 +148,10 @@ TEST(TextEncoding, TellsTheFormOfText)
     } cases[] = {
         { "plain,text\n", TextForm::Bytes, 0 },
         { "\xEF\xBB\xBFx", TextForm::Bytes, 0 },
-        { std::string("\xFF\xFE" "a\0", 4), TextForm::Utf16LE, 2 },
+        { std::string("\xFF\xFE"
+                      "a\0",
+              4),
+            TextForm::Utf16LE, 2 },
         { std::string("\xFE\xFF\0a", 4), TextForm::Utf16BE, 2 },
         { std::string("\xFF\xFE\0\0a\0\0\0", 8), TextForm::Utf32LE, 4 },
         { std::string("\0\0\xFE\xFF\0\0\0a", 8), TextForm::Utf32BE, 4 },
@@ -153,8 +160,7 @@ TEST(TextEncoding, TellsTheFormOfText)
         { std::string("a\0\0\0b\0\0\0", 8), TextForm::Utf32LE, 0 },
         { std::string("\0\0\0a\0\0\0b", 8), TextForm::Utf32BE, 0 },
         // An ideographic space (U+3000) among ASCII puts a zero at the other parity.
-        { std::string("a\0b\0c\0d\0e\0f\0g\0h\0i\0j\0k\0l\0m\0n\0o\0p\0q\0r\0s\0t\0\0\x30", 42), TextForm::Utf16LE,
-            0 },
+        { std::string("a\0b\0c\0d\0e\0f\0g\0h\0i\0j\0k\0l\0m\0n\0o\0p\0q\0r\0s\0t\0\0\x30", 42), TextForm::Utf16LE, 0 },
         // Zero units, or zeros at both parities alike, are no text of either form.
         { std::string("a\0\0\0b\0\0\0\0\0c\0", 12), TextForm::Bytes, 0 },
         { std::string("\0a\0b\0c\0d\xFF\0\xFE\0\xFD\0", 14), TextForm::Bytes, 0 },
@@ -206,7 +212,10 @@ TEST(TextEncoding, DecodesWideTextInPiecesCutAnywhere)
     // Unpaired surrogates and units past U+10FFFF become U+FFFD, the text reading on.
     std::string out;
     WideTextDecoder utf16(TextForm::Utf16LE);
-    utf16.Decode(std::string("a\0\x00\xDC" "b\0\x00\xD8", 8), true, out);
+    utf16.Decode(std::string("a\0\x00\xDC"
+                             "b\0\x00\xD8",
+                     8),
+        true, out);
     EXPECT_EQ(out, "a" + replacement + "b" + replacement);
     out.clear();
     WideTextDecoder utf32(TextForm::Utf32LE);

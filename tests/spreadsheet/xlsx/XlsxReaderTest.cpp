@@ -601,8 +601,9 @@ std::string PackageListing(const std::vector<std::pair<std::string, std::string>
 // it, not the workbook.
 TEST(XlsxWritten, SheetNamingNoPartIsPassedOverWithAWarning)
 {
-    auto book = OpenBytes(PackageListing({ { "First", "rId1" }, { "Lost", "" }, { "Gone", "rId9" }, { "Last", "rId2" } },
-        { { "rId1", "worksheet" }, { "rId2", "worksheet" } }));
+    auto book
+        = OpenBytes(PackageListing({ { "First", "rId1" }, { "Lost", "" }, { "Gone", "rId9" }, { "Last", "rId2" } },
+            { { "rId1", "worksheet" }, { "rId2", "worksheet" } }));
     ASSERT_EQ(book->Worksheets().size(), 2u);
     EXPECT_EQ(book->Worksheets()[0].Name(), "First");
     EXPECT_EQ(book->Worksheets()[1].Name(), "Last");
@@ -640,7 +641,8 @@ TEST(XlsxWritten, SheetsOfOtherKindsAreListedApartAndSaid)
         "made.xlsx: it holds 2 macro sheets (\"Macro1\", \"Intl\") and 1 dialog sheet (\"Dialog1\"), which are no "
         "worksheets; they are passed over");
     // Chart sheets hold no cells: nothing is said of them.
-    EXPECT_TRUE(OpenBytes(PackageListing({ { "C", "rId1" }, { "D", "rId2" } }, { { "rId1", "chartsheet" }, { "rId2", "worksheet" } }))
+    EXPECT_TRUE(OpenBytes(
+        PackageListing({ { "C", "rId1" }, { "D", "rId2" } }, { { "rId1", "chartsheet" }, { "rId2", "worksheet" } }))
                     ->Warnings()
                     .empty());
 }
@@ -661,7 +663,8 @@ std::string PackageWithStyles(const std::string& cells, const std::string& after
                 + kRel + "worksheet\" Target=\"worksheets/sheet1.xml\"/><Relationship Id=\"r2\" Type=\"" + kRel
                 + "styles\" Target=\"styles.xml\"/></Relationships>")
         .Add("xl/styles.xml",
-            "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">" + styles + "</styleSheet>")
+            "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">" + styles
+                + "</styleSheet>")
         .Add("xl/worksheets/sheet1.xml",
             "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>" + cells
                 + "</sheetData>" + after + "</worksheet>",
@@ -684,8 +687,9 @@ TEST(XlsxWritten, ConditionalNumberFormatsOfCellValueRulesApply)
     const char* values[] = { "29", "5", "1234.5", "0.25", "7", "500" };
     for (int c = 0; c < 6; ++c)
         cells += "<c r=\"" + XlsxWriter::Reference(1, c + 1) + "\" s=\"1\"><v>" + values[c] + "</v></c>";
-    cells = "<row r=\"1\">" + cells + "</row><row r=\"2\"><c r=\"A2\"><v>29</v></c><c r=\"B2\" t=\"inlineStr\">"
-        "<is><t>29</t></is></c></row>";
+    cells = "<row r=\"1\">" + cells
+        + "</row><row r=\"2\"><c r=\"A2\"><v>29</v></c><c r=\"B2\" t=\"inlineStr\">"
+          "<is><t>29</t></is></c></row>";
     const std::string rules
         = "<conditionalFormatting sqref=\"A1:C1 A2:B2\">"
           "<cfRule type=\"cellIs\" dxfId=\"3\" priority=\"1\" operator=\"greaterThan\"><formula>1000</formula></cfRule>"
@@ -699,7 +703,8 @@ TEST(XlsxWritten, ConditionalNumberFormatsOfCellValueRulesApply)
           "</conditionalFormatting>";
     auto book = OpenBytes(PackageWithStyles(cells, rules, styles));
     Worksheet& sheet = book->Worksheets()[0];
-    const testing::Grid expected = { { "$29", "5.0", "big 1235", "25.00%", "7.0", "500.0" }, { "$29", "29", "", "", "", "" } };
+    const testing::Grid expected
+        = { { "$29", "5.0", "big 1235", "25.00%", "7.0", "500.0" }, { "$29", "29", "", "", "", "" } };
     EXPECT_EQ(testing::TextsOf(sheet), expected);
     // Loaded on a second thread, numbers shown as they load: the same texts.
     SetLoadBesideWalkThreshold(0);
