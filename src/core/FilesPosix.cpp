@@ -182,8 +182,8 @@ bool HoldTemporary(Replacement& file)
         return true;
     }
     // Taken first by a run looking for leftovers, or removed by it before the lock was had.
-    struct stat opened {
-    }, named {};
+    struct stat opened { };
+    struct stat named { };
     const bool ours = lock == Lock::Held && ::fstat(hold, &opened) == 0
         && ::fstatat(file.folder, file.temporary.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(opened, named);
     if (!ours) {

@@ -599,7 +599,7 @@ bool SaveSession::CommitEntry(size_t left, bool cutShort)
         std::optional<core::WriteFailure> failure = std::move(pending->failure);
         const bool begun = pending->start == Pending::Start::Begun;
         if (begun && !failure && cutShort && m_cutShort == CutShortTexts::NotWritten) {
-            // Its text was written as it came, and turned out cut short: it goes, unnamed.
+            // Its text was written as it came, and turned out cut short: its file goes.
             pending->out.Abandon();
             pending->start = Pending::Start::CutShort;
         } else if (begun && !failure) {
