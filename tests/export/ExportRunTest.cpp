@@ -49,9 +49,7 @@ public:
     void ShowNoFilesAdded() override { ++noFilesAdded; }
     void SetBusy(bool b) override { busy.push_back(b); }
     void LayoutResults(options::SaveMode shown) override { layouts.push_back(shown); }
-    void RunStopped(size_t firstLeftOut) override { stoppedAt = firstLeftOut; }
     void RunFinished(const ResultList&) override { ++finished; }
-    std::optional<size_t> stoppedAt;
 };
 
 struct RunRecorder {
@@ -260,37 +258,5 @@ TEST(ExportRun, AWorksheetListDamagedPastTheFirstWorksheetKeepsWhatCameBefore)
         const std::string& said = run.reporter.reports[0].description;
         EXPECT_NE(said.find("Cannot list the worksheets of " + path + " past \"A\""), std::string::npos) << said;
         EXPECT_NE(said.find("not declared"), std::string::npos) << said;
-    }
-}
-
-namespace {
-
-// Escape pressed once the run asked for a workbook's path.
-class StoppingPump final : public core::Pump {
-public:
-    void Run() override { }
-    bool StopRequested() const override { return stop; }
-    bool stop = false;
-};
-
-} // namespace
-
-// A stop during the second of three workbooks takes its results back and never starts
-// the third; the host hears which workbook was the first left out, and only when stopped.
-TEST(ExportRun, AStoppedRunTellsTheHostTheFirstWorkbookItLeftOut)
-{
-    vt::TempDir dir;
-    for (const std::optional<size_t> stopAt : { std::optional<size_t>(), std::optional<size_t>(1) }) {
-        ScriptedHost host;
-        host.paths = { dir.Write("a.csv", "a\n"), dir.Write("b.csv", "b\n"), dir.Write("c.csv", "c\n") };
-        vt::RecordingReporter reporter;
-        vt::RecordingProgress progress;
-        StoppingPump pump;
-        host.onPath = [&](size_t index) { pump.stop = pump.stop || index == stopAt; };
-        ResultList results;
-        exporting::RunExport(host, { reporter, pump, progress }, results);
-        EXPECT_EQ(host.stoppedAt, stopAt);
-        EXPECT_EQ(results.size(), stopAt.value_or(3));
-        EXPECT_EQ(host.finished, 1);
     }
 }

@@ -756,27 +756,6 @@ TEST(SaveResults, ATextCutShortNeverReplacesAFile)
     }
 }
 
-// The same as its text comes: a text found cut short only at its end is dropped when it
-// is not to be written, and kept from an earlier file otherwise.
-TEST(SaveSession, ATextFoundCutShortAtItsEndIsNotPutInPlace)
-{
-    for (const auto cutShort : { results::CutShortTexts::NotWritten, results::CutShortTexts::WhereFree }) {
-        TempDir dir;
-        dir.Write("b.txt", "good");
-        vt::RecordingReporter reporter;
-        vt::CountingPump pump;
-        results::SaveSession session(dir.Path(), SaveMode::AllSheets, {}, { reporter, pump });
-        session.SetCutShortTexts(cutShort);
-        session.Begin({ "b.txt", "", 0, {}, SaveMode::AllSheets });
-        session.Write("part");
-        session.CommitCutShort();
-        EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string> { "b.txt" });
-        EXPECT_EQ(ReadBytes(dir.File("b.txt")), "good");
-        EXPECT_EQ(session.Summary().notWrittenCutShort, 1u);
-        EXPECT_TRUE(reporter.reports.empty());
-    }
-}
-
 namespace {
 
 // The real calls, except that a file takes the name a result is about to be put in place
