@@ -9,7 +9,7 @@ namespace vellumcast::cli {
 
 namespace {
 
-const char* Problem(re2::RE2::ErrorCode code)
+const char* Problem(re2::RE2::ErrorCode code, const std::string& where)
 {
     switch (code) {
     case re2::RE2::ErrorBadEscape:
@@ -18,7 +18,9 @@ const char* Problem(re2::RE2::ErrorCode code)
     case re2::RE2::ErrorBadCharClass:
         return "it names a character class that does not exist";
     case re2::RE2::ErrorBadCharRange:
-        return "a range such as [z-a] runs backwards";
+        // RE2 says so of an unknown [:class:] too.
+        return where.starts_with("[:") ? "it names a character class that does not exist"
+                                       : "a range such as [z-a] runs backwards";
     case re2::RE2::ErrorMissingBracket:
         return "a [ is not closed";
     case re2::RE2::ErrorMissingParen:
@@ -65,7 +67,7 @@ bool SheetPatterns::Add(const char* option, const std::string& pattern, std::vec
     auto compiled = std::make_shared<const re2::RE2>(pattern, options);
     if (!compiled->ok()) {
         error = std::string(option) + " pattern \"" + pattern
-            + "\" is not a valid regular expression: " + Problem(compiled->error_code());
+            + "\" is not a valid regular expression: " + Problem(compiled->error_code(), compiled->error_arg());
         return false;
     }
     into.push_back({ std::move(compiled), std::string(option) + " \"" + pattern + "\"" });

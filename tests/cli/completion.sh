@@ -43,6 +43,14 @@ offers()
 # A name with a space is one word (readline quotes it, as -o filenames asks).
 offers "my book.xlsx" vellumcast-cli my
 offers "my book.xlsx" vellumcast-cli -q 'my\ b'
+# After an opening quote, as ls completes it: the name as it is, which readline puts
+# inside the quote and closes.
+offers "my book.xlsx" vellumcast-cli "'my b"
+offers "my book.xlsx" vellumcast-cli '"my'
+offers "out d" vellumcast-cli -o "'out d"
+offers "Hidden Notes" vellumcast-cli 'my\ book.xlsx' -s "'Hid"
+offers $'escape\nkeep\nspace' vellumcast-cli --cell-breaks=
+offers "--jsonl" vellumcast-cli --js
 # A folder typed with a backslash is not escaped twice.
 offers "out d" vellumcast-cli -o 'out\ d'
 offers $'out d\nout e' vellumcast-cli --output 'out\ '
