@@ -532,8 +532,8 @@ public:
             ok = ok && summary.notWritten == 0;
         }
         if (m_options.failEmpty && m_exported == 0) {
-            m_terminal.Error(ProgramLine(m_options.list ? "no workbook was listed (--fail-empty)"
-                                                        : "no text was exported (--fail-empty)"));
+            m_terminal.Error(ProgramLine(
+                m_options.list ? "no workbook was listed (--fail-empty)" : "no text was exported (--fail-empty)"));
             ok = false;
         }
         return ok;
@@ -600,8 +600,7 @@ std::string MakeOutputFolder(const std::string& folder)
     if (core::FileExists(folder))
         return "the output folder is a file, not a folder";
     std::error_code failure;
-    std::filesystem::create_directories(
-        std::filesystem::path(std::u8string(folder.begin(), folder.end())), failure);
+    std::filesystem::create_directories(std::filesystem::path(std::u8string(folder.begin(), folder.end())), failure);
     if (core::FolderExists(folder))
         return {};
     return "the output folder cannot be made: "

@@ -189,8 +189,8 @@ std::string ShownName(const std::string& argument)
     return argument == "-" ? std::string(kStdinName) : argument;
 }
 
-std::vector<std::string> ExpandFolders(const CommandLineOptions& options, std::string& errors, std::string& warnings,
-    std::vector<std::string>& folders)
+std::vector<std::string> ExpandFolders(
+    const CommandLineOptions& options, std::string& errors, std::string& warnings, std::vector<std::string>& folders)
 {
     const std::vector<std::string> extensions
         = options.extensions.empty() ? spreadsheet::WorkbookExtensions() : options.extensions;
@@ -267,7 +267,8 @@ std::vector<size_t> SelectWorksheets(spreadsheet::Workbook& workbook, const std:
     // both: a worksheet asked for never vanishes without a word.
     const auto leaveOut = [&](size_t i, const std::string& by) {
         if (keep[i] && named[i])
-            warnings.push_back("the worksheet \"" + worksheets[i].Name() + "\" named with --sheet is left out by " + by);
+            warnings.push_back(
+                "the worksheet \"" + worksheets[i].Name() + "\" named with --sheet is left out by " + by);
         keep[i] = false;
     };
     std::vector<size_t> numbers;

@@ -30,8 +30,8 @@ std::string ShownName(const std::string& argument);
 // was found in relative to the folder searched ("" for one given as it is, or found in
 // the searched folder itself). Scan failures are added to errors, a folder that gives
 // nothing to warnings, one line each.
-std::vector<std::string> ExpandFolders(const CommandLineOptions& options, std::string& errors, std::string& warnings,
-    std::vector<std::string>& folders);
+std::vector<std::string> ExpandFolders(
+    const CommandLineOptions& options, std::string& errors, std::string& warnings, std::vector<std::string>& folders);
 
 // Leaves in the workbook only the chosen worksheets, in workbook order: those named in
 // options.sheets or matched by an include pattern, or all when there is neither; less

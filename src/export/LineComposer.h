@@ -25,7 +25,7 @@ public:
         , m_skipEmptyLines(options.skipEmptyLines)
         // JSON escapes every line break itself: only making them spaces changes its lines.
         , m_breaks(m_json && options.cellBreaks == options::CellBreaks::Escape ? options::CellBreaks::Keep
-                                                                              : options.cellBreaks)
+                                                                               : options.cellBreaks)
         , m_plain(!m_csvQuoting && !m_json && m_breaks == options::CellBreaks::Keep)
     {
     }

@@ -149,8 +149,8 @@ ResultNaming::ResultNaming(options::SaveMode mode, const std::optional<std::stri
         return;
     }
     const std::string_view rest = WithoutFolder(*pattern, m_inFolder);
-    const std::pair<std::string_view, Kind> fields[]
-        = { { "{book}", Kind::Book }, { "{ext}", Kind::Extension }, { "{sheet}", Kind::Sheet }, { "{n}", Kind::Number } };
+    const std::pair<std::string_view, Kind> fields[] = { { "{book}", Kind::Book }, { "{ext}", Kind::Extension },
+        { "{sheet}", Kind::Sheet }, { "{n}", Kind::Number } };
     std::string literal;
     const auto add = [&](Kind kind) {
         if (!literal.empty())
@@ -755,8 +755,8 @@ std::optional<core::WriteFailure> SaveSession::PutInPlace(Pending& pending, bool
         const std::string below = pending.folder->Prefix().substr(m_folder->Prefix().size());
         m_names->Reserve(below + taken);
         bool renamed = false;
-        const std::string relative = m_names->Claim(
-            FileNameFor(pending.entry, pending.workbookName, pending.workbookFolder), renamed);
+        const std::string relative
+            = m_names->Claim(FileNameFor(pending.entry, pending.workbookName, pending.workbookFolder), renamed);
         pending.file.renamed = true;
         return relative.substr(below.size());
     });

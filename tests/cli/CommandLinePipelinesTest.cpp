@@ -83,7 +83,8 @@ TEST(CommandLineChoice, AWorksheetNamedButLeftOutByAnotherOptionIsWarnedOfNaming
         arguments.insert(arguments.end(), { "-m", "sheet", "-o", "-", book });
         const CliRun run = RunCli(arguments);
         EXPECT_EQ(run.status, 0) << run.err;
-        const std::string expected = c.warning.empty() ? "" : "vellumcast-cli: " + book + ": warning: " + c.warning + "\n";
+        const std::string expected
+            = c.warning.empty() ? "" : "vellumcast-cli: " + book + ": warning: " + c.warning + "\n";
         EXPECT_EQ(run.err, expected) << c.options[0];
     }
 }
@@ -113,8 +114,8 @@ TEST(CommandLineChoice, FailEmptyMakesARunThatExportedNothingFail)
         arguments.erase(arguments.begin() + 1);
         EXPECT_EQ(RunCli(arguments).status, 0) << c.arguments[0];
     }
-    EXPECT_NE(RunCli({ "--fail-empty", "-o", "-", dir.File("empty") }).err.find("no text was exported"),
-        std::string::npos);
+    EXPECT_NE(
+        RunCli({ "--fail-empty", "-o", "-", dir.File("empty") }).err.find("no text was exported"), std::string::npos);
 }
 
 TEST(CommandLineRunTwice, TextsTakenWhenAskedForAreNeverTheRunsOwn)
@@ -123,10 +124,11 @@ TEST(CommandLineRunTwice, TextsTakenWhenAskedForAreNeverTheRunsOwn)
     fs::copy_file(vt::Fixture("workbooks/inventory-table.xlsx"), d.File("Stock.xlsx"));
     d.Write("Contacts.csv", "name,phone\r\nAda,1\r\n");
     d.Write("notes.txt", "a\tb\n");
-    const std::vector<std::string> expected = { "Contacts.csv", "Contacts_Contacts.txt", "Stock.xlsx",
-        "Stock_Sheet1.txt", "notes.txt", "notes_notes.txt" };
+    const std::vector<std::string> expected
+        = { "Contacts.csv", "Contacts_Contacts.txt", "Stock.xlsx", "Stock_Sheet1.txt", "notes.txt", "notes_notes.txt" };
     for (int run = 0; run < 3; ++run) {
-        const CliRun again = RunCli({ "-q", "-m", "sheet", "-e", "csv", "-e", "txt", "-e", "xlsx", "-o", d.Path(), d.Path() });
+        const CliRun again
+            = RunCli({ "-q", "-m", "sheet", "-e", "csv", "-e", "txt", "-e", "xlsx", "-o", d.Path(), d.Path() });
         ASSERT_EQ(again.status, 0) << again.err;
         EXPECT_EQ(FilesIn(d.Path()), expected) << run;
     }

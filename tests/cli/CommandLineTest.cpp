@@ -136,8 +136,7 @@ TEST(CommandLineExport, EachBadWorkbookFailsOnceNamingItAndTheOthersAreExported)
 TEST(CommandLineExport, AMissingOutputFolderIsMadeWithItsParents)
 {
     vt::TempDir out;
-    const CliRun run
-        = RunCli({ "--output", out.File("reports/text"), vt::Fixture("workbooks/inventory-table.xlsx") });
+    const CliRun run = RunCli({ "--output", out.File("reports/text"), vt::Fixture("workbooks/inventory-table.xlsx") });
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(FilesIn(out.File("reports/text")), std::vector<std::string> { "inventory-table.txt" });
     EXPECT_EQ(run.err, "");

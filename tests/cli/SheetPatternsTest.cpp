@@ -86,7 +86,8 @@ TEST(SheetPatterns, BadPatternsAreRefusedWithTheReason)
         { true, "a{2000}",
             "--include pattern \"a{2000}\" is not a valid regular expression: a {} repeat count is not valid or is "
             "over 1000" },
-        { true, "a**", "--include pattern \"a**\" is not a valid regular expression: a repeat is repeated, such as a**" },
+        { true, "a**",
+            "--include pattern \"a**\" is not a valid regular expression: a repeat is repeated, such as a**" },
         { false, "(?!draft)^\\w+$",
             "--exclude pattern \"(?!draft)^\\w+$\" is not a valid regular expression: it holds a (? group that is "
             "not supported, such as a lookahead (?=…) or lookbehind" },
@@ -109,8 +110,8 @@ TEST(SheetPatterns, BadPatternsAreRefusedWithTheReason)
 
 TEST(SheetPatterns, WhatPeopleWriteIsTaken)
 {
-    for (const char* pattern : { "^(?:Q1|Q2) \\d+$", "^[*+?{]+ \\(a\\)+$", "a*?b+?c??", "^\\w+$",
-             "^(Jan|Feb)-\\d{4}$", "(ab)+c", "\\*\\+\\?\\{1\\}x{2,3}", "a{2", "[[:alpha:]]" }) {
+    for (const char* pattern : { "^(?:Q1|Q2) \\d+$", "^[*+?{]+ \\(a\\)+$", "a*?b+?c??", "^\\w+$", "^(Jan|Feb)-\\d{4}$",
+             "(ab)+c", "\\*\\+\\?\\{1\\}x{2,3}", "a{2", "[[:alpha:]]" }) {
         SheetPatterns patterns;
         std::string error;
         EXPECT_TRUE(patterns.AddInclude(pattern, error)) << pattern << ": " << error;

@@ -293,8 +293,8 @@ TEST(LineComposition, JsonLinesEscapeEveryTextAsJsonRequires)
     std::string escaped;
     for (size_t i = 0; i < quotes.size(); ++i)
         escaped += "\\\"";
-    EXPECT_EQ(JsonLine({ { "a", CellKind::String }, { quotes, CellKind::String } }, false),
-        "[\"a\",\"" + escaped + "\"]\n");
+    EXPECT_EQ(
+        JsonLine({ { "a", CellKind::String }, { quotes, CellKind::String } }, false), "[\"a\",\"" + escaped + "\"]\n");
 }
 
 TEST(LineComposition, JsonLinesTypeRawNumbersLogicalValuesAndBlanks)
