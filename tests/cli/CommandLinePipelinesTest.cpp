@@ -4,11 +4,18 @@
 
 #include "cli/CliRun.h"
 #include "cli/Workbooks.h"
+#include "results/SaveResults.h"
+#include "support/RecordingPorts.h"
 #include "support/TempDir.h"
 #include "support/XlsxWriter.h"
 
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 using namespace vellumcast;
 namespace vt = vellumcast::testing;
@@ -170,4 +177,38 @@ TEST(CommandLineStreams, WorkbooksNamedByADescriptorAreNamedStdin)
         { "/dev/fd/6x", "/dev/fd/6x" }, { "data/fd/63", "data/fd/63" }, { "book.xlsx", "book.xlsx" } };
     for (const auto& [argument, shown] : cases)
         EXPECT_EQ(cli::ShownName(argument), shown) << argument;
+}
+
+TEST(CommandLineDeathTest, ASignalEndingASaveIsSaidWithTheProgramsName)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "a Windows process cannot send itself SIGTERM";
+#else
+    // The file calls of a save that SIGTERM reaches as its second file is opened.
+    class SignalledCalls final : public core::FileCalls {
+    public:
+        int Open(int folder, const std::string& name, int flags, mode_t mode) override
+        {
+            if (++m_opened == 2)
+                ::kill(::getpid(), SIGTERM);
+            return FileCalls::Open(folder, name, flags, mode);
+        }
+
+    private:
+        int m_opened = 0;
+    };
+    vt::TempDir dir, out;
+    const std::string book = Book(dir);
+    const auto run = [&] {
+        // The command line sets how the message starts, for the rest of the process.
+        RunCli({ "-q", "-o", out.Path(), book });
+        SignalledCalls calls;
+        vt::RecordingReporter reporter;
+        vt::CountingPump pump;
+        results::SaveSession session(out.Path(), options::SaveMode::EachSheet, {}, { reporter, pump, nullptr, &calls });
+        session.Save({ { "b.txt", "A", 0, "a" }, { "b.txt", "B", 0, "b" }, { "b.txt", "C", 0, "c" } });
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(128 + SIGTERM), "^vellumcast-cli: Interrupted by SIGTERM: ");
+#endif
 }
