@@ -39,7 +39,7 @@ public:
     {
         if (m_output.empty())
             return false;
-        const std::string parent = path.substr(0, path.rfind('/'));
+        const std::string parent = core::FolderOfPath(path);
         auto [known, added] = m_parents.try_emplace(parent, false);
         if (added) {
             const std::string real = RealPath(parent);
@@ -109,8 +109,18 @@ std::vector<std::string> ExpandFolders(const CommandLineOptions& options, std::s
     const std::vector<std::string> extensions
         = options.extensions.empty() ? spreadsheet::WorkbookExtensions() : options.extensions;
     const bool toFolder = !options.list && options.outputFolder != "-";
-    std::vector<std::string> workbooks;
+    std::vector<std::string> arguments;
     for (const auto& argument : options.workbooks) {
+        const auto matches = argument == "-" ? std::nullopt : core::ExpandWildcards(argument);
+        if (!matches)
+            arguments.push_back(argument);
+        else if (matches->empty())
+            errors += ErrorLine(argument, "no file or folder matches this name");
+        else
+            arguments.insert(arguments.end(), matches->begin(), matches->end());
+    }
+    std::vector<std::string> workbooks;
+    for (const auto& argument : arguments) {
         if (argument == "-" || !core::FolderExists(argument)) {
             workbooks.push_back(argument);
             continue;
@@ -121,9 +131,7 @@ std::vector<std::string> ExpandFolders(const CommandLineOptions& options, std::s
         core::NoPump pump;
         LineReporter reporter(errors, argument);
         core::StepRunner run(reporter, core::LocationText("Form1", "PushButton5_Click"));
-        std::string folder = argument;
-        while (folder.size() > 1 && folder.back() == '/')
-            folder.pop_back();
+        const std::string folder = core::WithoutEndingSeparators(argument);
         worklist::ImportFolder(found, folder, "*.*", run, pump, options.recursive);
         const size_t before = workbooks.size();
         BelowOutput belowOutput(folder, toFolder ? options.outputFolder : std::string());
