@@ -190,11 +190,13 @@ TEST(FolderScanTest, WildcardMatchTable)
 
 TEST(FolderScanTest, TheRootFolderGivesSingleSeparators)
 {
-    EXPECT_EQ(ComposePath("//", "Book1.xls"), "/Book1.xls");
     EXPECT_EQ(ComposePath("/", "Book1.xls"), "/Book1.xls");
-    EXPECT_EQ(ComposePath("//home/", "Book1.xls"), "/home/Book1.xls");
     EXPECT_EQ(ComposePath("/data/", "Book1.xls"), "/data/Book1.xls");
-#ifdef _WIN32
+#ifndef _WIN32
+    // On Windows "//home/" starts a share's path, whose two separators stay.
+    EXPECT_EQ(ComposePath("//", "Book1.xls"), "/Book1.xls");
+    EXPECT_EQ(ComposePath("//home/", "Book1.xls"), "/home/Book1.xls");
+#else
     EXPECT_EQ(ComposePath("C:\\", "Book1.xls"), "C:\\Book1.xls");
     EXPECT_EQ(ComposePath("C:\\\\", "Book1.xls"), "C:\\Book1.xls");
     EXPECT_EQ(ComposePath("\\\\server\\share\\", "Book1.xls"), "\\\\server\\share\\Book1.xls");
