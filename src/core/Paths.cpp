@@ -110,8 +110,8 @@ std::string JoinPath(std::string_view folder, std::string_view name, PathStyle s
         return std::string(name);
     std::string joined = WithOneSeparator(folder, style);
     // "C:" is the current folder of drive C: "C:name" is in it, "C:\name" would not be.
-    const bool driveAlone = style == PathStyle::Windows && joined.size() == 2 && joined[1] == ':'
-        && PathRootLength(joined, style) == 2;
+    const bool driveAlone
+        = style == PathStyle::Windows && joined.size() == 2 && joined[1] == ':' && PathRootLength(joined, style) == 2;
     if (!IsPathSeparator(joined.back(), style) && !driveAlone)
         joined += SeparatorOf(joined, style);
     joined += name;

@@ -104,8 +104,8 @@ TEST(CommandLinePaths, SheetNamesWindowsForbidsGiveTheSameSafeNamesOnEverySystem
     const vt::CliRun sheets = RunCli({ "-q", "-m", "sheet", "-o", bySheet.Path(), path });
     EXPECT_EQ(sheets.status, 0) << sheets.err;
     EXPECT_EQ(FilesIn(bySheet.Path()),
-        (std::vector<std::string> { "book_CON.txt", "book_North.txt", "book_a_b.txt", "book_nul.txt", "book_q_.txt",
-            "book_x_y.txt" }));
+        (std::vector<std::string> {
+            "book_CON.txt", "book_North.txt", "book_a_b.txt", "book_nul.txt", "book_q_.txt", "book_x_y.txt" }));
     const vt::CliRun templated = RunCli({ "-q", "-m", "sheet", "--name", "{sheet}", "-o", named.Path(), path });
     EXPECT_EQ(templated.status, 0) << templated.err;
     EXPECT_EQ(FilesIn(named.Path()),
@@ -149,8 +149,8 @@ TEST(CommandLinePaths, AFileAnotherProgramHoldsOpenIsSaidToBeSo)
     const std::string saved = out.Write("book.txt", "earlier");
     for (const std::string& held : { book, saved }) {
         SCOPED_TRACE(held);
-        const HANDLE other = ::CreateFileW(Fs(held).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE other = ::CreateFileW(
+            Fs(held).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(other, INVALID_HANDLE_VALUE);
         const vt::CliRun run = RunCli({ "-q", "-o", out.Path(), book });
         ::CloseHandle(other);

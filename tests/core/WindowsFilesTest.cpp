@@ -133,8 +133,8 @@ TEST(WindowsPaths, WildcardsInAFileNameAreExpandedAsWindowsProgramsDo)
     const std::string folder = Backslashed(dir.Path()) + "\\";
 
     EXPECT_EQ(ExpandWildcards(folder + "*.xlsx"),
-        (std::vector<std::string> { folder + "A.xlsx", folder + "ab.xlsx", folder + "b.xlsx", folder + "d.xlsx",
-            folder + "日本.xlsx" }));
+        (std::vector<std::string> {
+            folder + "A.xlsx", folder + "ab.xlsx", folder + "b.xlsx", folder + "d.xlsx", folder + "日本.xlsx" }));
     EXPECT_EQ(ExpandWildcards(folder + "?.XLSX"),
         (std::vector<std::string> { folder + "A.xlsx", folder + "b.xlsx", folder + "d.xlsx" }));
     EXPECT_EQ(ExpandWildcards(folder + "日*"), (std::vector<std::string> { folder + "日本.xlsx" }));

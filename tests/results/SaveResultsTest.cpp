@@ -116,15 +116,16 @@ TEST(SaveResults, SheetNamesWindowsForbidsAreAllSaved)
     EXPECT_TRUE(save.reporter.reports.empty());
     EXPECT_EQ(save.summary.written, list.size());
     EXPECT_EQ(FilesIn(dir.Path()),
-        (std::vector<std::string> { "b_CON.txt", "b_North.txt", "b______.txt", "b_a_b.txt", "b_nul.txt", "b_q_.txt",
-            "b_x_y.txt" }));
+        (std::vector<std::string> {
+            "b_CON.txt", "b_North.txt", "b______.txt", "b_a_b.txt", "b_nul.txt", "b_q_.txt", "b_x_y.txt" }));
     TempDir named;
     results::SaveSession session(named.Path(), SaveMode::EachSheet, {}, { save.reporter, save.pump });
     session.SetNameTemplate("{sheet}");
     session.Save(list, "b.xlsx");
     EXPECT_EQ(session.Summary().written, list.size());
     EXPECT_EQ(FilesIn(named.Path()),
-        (std::vector<std::string> { "CON_.txt", "North.txt", "_____.txt", "a_b.txt", "nul_.txt", "q_.txt", "x_y.txt" }));
+        (std::vector<std::string> {
+            "CON_.txt", "North.txt", "_____.txt", "a_b.txt", "nul_.txt", "q_.txt", "x_y.txt" }));
     EXPECT_EQ(ReadBytes(named.File("CON_.txt")), "text of CON #3");
 }
 

@@ -225,7 +225,8 @@ TEST(FolderScanTest, HiddenAndSystemAttributesAreHonouredOnWindows)
     set("s.xls", FILE_ATTRIBUTE_SYSTEM);
     set("Hidden", FILE_ATTRIBUTE_HIDDEN);
     set("System", FILE_ATTRIBUTE_SYSTEM);
-    EXPECT_EQ(Import(top, "xls"), (std::vector<std::string> { top + "\\a.xls", top + "\\r.xls", top + "\\Sub\\b.xls" }));
+    EXPECT_EQ(
+        Import(top, "xls"), (std::vector<std::string> { top + "\\a.xls", top + "\\r.xls", top + "\\Sub\\b.xls" }));
     set("r.xls", FILE_ATTRIBUTE_NORMAL); // for the folder's removal
 #endif
 }
