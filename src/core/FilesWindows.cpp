@@ -374,8 +374,8 @@ std::optional<WriteFailure> BeginReplacement(Replacement& file, FileCalls& calls
         && (existing & FILE_ATTRIBUTE_READONLY) != 0)
         return FailureOf(file.shown, EACCES, false);
 
-    const auto slash = file.name.find_last_of("/\\");
-    const std::string besides = slash == std::string::npos ? std::string() : file.name.substr(0, slash + 1);
+    // In the same folder, whatever its root ("C:\", "C:" or none).
+    const std::string besides = file.name.substr(0, file.name.size() - FileNameOfPath(file.name).size());
     for (int attempt = 0; attempt < 100 && file.fd < 0; ++attempt) {
         file.temporary = besides + TemporaryName();
         file.fd = calls.Open(
