@@ -202,6 +202,7 @@ third_party_notices() {
   link=$(ninja -C "$build" -t commands bin/vellumcast-cli.exe | tail -n 1)
   for library in $link; do
     case $library in
+      -Wl,*) continue ;; # the import library of the executable itself, say
       -l*) name=${library#-l} ;;
       *.a) name=$(basename "$library" .a) name=${name#lib} ;;
       *) continue ;;
@@ -252,7 +253,7 @@ package_zip() {
 }
 
 # The zip holds what it should, and its program starts on its own under Wine and carries
-# its version and manifest.
+# its icon, version and manifest (read back by windres).
 check_zip() {
   local listed unpacked=$top/package-check exe
   listed=$(unzip -Z1 "$zip_path" | sed -n 's|^[^/]*/\(.\)|\1|p' | sort | tr '\n' ' ')
@@ -262,13 +263,15 @@ check_zip() {
   fi
   rm -rf "$unpacked" && mkdir -p "$unpacked" && unzip -q "$zip_path" -d "$unpacked"
   exe=$(find "$unpacked" -name vellumcast-cli.exe)
-  if ! "$wine" "$exe" --version | grep -q '^vellumcast-cli ' || ! strings -el "$exe" | grep -qx FileVersion ||
-    ! strings "$exe" | grep -q supportedOS; then
-    echo "The zipped vellumcast-cli.exe does not start, or lacks its version or its manifest" >&2
+  local resources
+  resources=$(x86_64-w64-mingw32-windres -i "$exe" -O rc)
+  if ! "$wine" "$exe" --version | grep -q '^vellumcast-cli ' || ! grep -q 'RT_GROUP_ICON' <<<"$resources" ||
+    ! grep -q 'VALUE "FileVersion"' <<<"$resources" || ! grep -q 'supportedOS' <<<"$resources"; then
+    echo "The zipped vellumcast-cli.exe does not start, or lacks its icon, version or manifest" >&2
     return 1
   fi
   rm -rf "$unpacked"
-  echo "The zip holds its four files, and its program starts" >&2
+  echo "The zip holds its four files, and its program starts and carries its resources" >&2
 }
 
 wineserver=("$(command -v wineserver || echo /usr/lib/wine/wineserver)")
