@@ -1,6 +1,7 @@
 // The file helpers as Windows users reach them: paths typed with backslashes and drives,
-// paths past 260 characters, the long-path prefix, the Hidden and System attributes,
-// wildcards the program expands itself, and a file another program holds open.
+// paths past 260 characters, the long-path prefix, wildcards the program expands itself,
+// and a file another program holds open. (The Hidden and System attributes: the folder
+// scan's tests.)
 #ifdef _WIN32
 
 #include "core/Files.h"
@@ -80,47 +81,6 @@ TEST(WindowsPaths, BackslashesLongPathsAndThePrefixReachTheSameFiles)
         EXPECT_EQ(ReadOnlyFile(saved).Size(), 4u);
     }
     EXPECT_EQ(ReadBytes(dir.File("Blatt – März.txt")), "text");
-}
-
-TEST(WindowsPaths, HiddenAndSystemAttributesAreTold)
-{
-    TempDir dir;
-    const std::string plain = dir.Write("plain.xlsx", "x");
-    const std::string hidden = dir.Write("hidden.xlsx", "x");
-    const std::string system = dir.Write("system.xlsx", "x");
-    const std::string readOnly = dir.Write("kept.xlsx", "x");
-    std::filesystem::create_directory(dir.File("Folder"));
-    SetAttributes(hidden, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
-    SetAttributes(system, FILE_ATTRIBUTE_SYSTEM);
-    SetAttributes(readOnly, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
-
-    struct Expected {
-        const char* name;
-        PathAttributes::Kind kind;
-        bool hidden, system, readOnly;
-    };
-    const Expected expected[] = {
-        { "Folder", PathAttributes::Kind::Folder, false, false, false },
-        { "hidden.xlsx", PathAttributes::Kind::File, true, false, false },
-        { "kept.xlsx", PathAttributes::Kind::File, true, false, true },
-        { "plain.xlsx", PathAttributes::Kind::File, false, false, false },
-        { "system.xlsx", PathAttributes::Kind::File, false, true, false },
-    };
-    std::vector<FolderEntry> entries = ListFolder(dir.Path());
-    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
-    ASSERT_EQ(entries.size(), std::size(expected));
-    for (size_t i = 0; i < entries.size(); ++i) {
-        SCOPED_TRACE(expected[i].name);
-        EXPECT_EQ(entries[i].name, expected[i].name);
-        EXPECT_EQ(entries[i].attributes.kind, expected[i].kind);
-        EXPECT_EQ(entries[i].attributes.hidden, expected[i].hidden);
-        EXPECT_EQ(entries[i].attributes.system, expected[i].system);
-        const auto attributes = AttributesOf(dir.File(expected[i].name));
-        ASSERT_TRUE(attributes);
-        EXPECT_EQ(attributes->readOnly, expected[i].readOnly);
-        EXPECT_EQ(attributes->hidden, expected[i].hidden);
-    }
-    SetAttributes(readOnly, FILE_ATTRIBUTE_NORMAL); // for the folder's removal
 }
 
 TEST(WindowsPaths, WildcardsInAFileNameAreExpandedAsWindowsProgramsDo)
