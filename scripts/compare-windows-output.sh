@@ -76,7 +76,8 @@ run_both() {
 }
 
 # Worksheets named as no Windows file may be: each must be saved, under the same name on
-# both systems. An XML spreadsheet, as it is text.
+# both systems. An XML spreadsheet, as it is text, under a name Windows takes (a workbook
+# called con.xml could not be opened there: CON is a device).
 forbidden_names_workbook() {
   local path=$1 name
   {
@@ -104,9 +105,9 @@ done
 mapfile -t samples <<<"${sets[samples]}"
 run_both "samples-csv-lf" backslash -q --csv --lf --skip-empty-lines -- "${samples[@]}"
 mkdir -p "$work/inputs"
-forbidden_names_workbook "$work/inputs/con.xml"
-run_both "names-sheet" drive -q -m sheet -- "$work/inputs/con.xml"
-run_both "names-template" backslash -q -m sheet --name "{sheet}" -- "$work/inputs/con.xml"
+forbidden_names_workbook "$work/inputs/names.xml"
+# Named by the worksheet alone, so device names stand by themselves (CON_.txt).
+run_both "names" drive -q -m sheet --name "{sheet}" -- "$work/inputs/names.xml"
 
 files=$(find "$work/linux" -type f ! -name "*.err" | wc -l)
 if ! diff -r -x "*.err" "$work/linux" "$work/windows" >"$work/differences.txt"; then
