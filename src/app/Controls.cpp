@@ -173,6 +173,10 @@ NamedComboBox::NamedComboBox(QWidget* parent)
     : QComboBox(parent)
 {
     InstallAccessibleInterfaces();
+    // The current item is the selected one of the list, closed too, which is how a screen
+    // reader finds the value of a drop-down list read by its name.
+    connect(this, &QComboBox::currentIndexChanged, this,
+        [this](int index) { view()->setCurrentIndex(model()->index(index, modelColumn(), rootModelIndex())); });
 }
 
 namespace {
@@ -189,7 +193,14 @@ public:
     int childCount() const override { return 1; }
     QAccessibleInterface* child(int index) const override
     {
-        return index == 0 ? QAccessible::queryAccessibleInterface(Box()->view()) : nullptr;
+        if (index != 0)
+            return nullptr;
+        // A current item set while the box's signals were blocked (a restore) is selected now.
+        QComboBox* box = Box();
+        const QModelIndex current = box->model()->index(box->currentIndex(), box->modelColumn(), box->rootModelIndex());
+        if (box->view()->currentIndex() != current)
+            box->view()->setCurrentIndex(current);
+        return QAccessible::queryAccessibleInterface(box->view());
     }
     int indexOfChild(const QAccessibleInterface* child) const override
     {

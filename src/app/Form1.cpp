@@ -358,7 +358,9 @@ void Form1::Form_Load()
         setStyleSheet(QString::fromUtf8(file.readAll()));
     });
     run.Step(102, [&] {
-        adjustSize();
+        // The size the controls ask for, made to fit the screen below (adjustSize would
+        // stop at two thirds of a small screen, which the scrolling page makes needless).
+        resize(sizeHint());
         if (!RestoreGeometry(this, *m_context.store, options::kMainWindowKey))
             CenterOnScreen(this);
     });
