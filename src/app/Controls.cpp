@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QDataStream>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -101,10 +102,19 @@ std::string WindowGeometryProblem(const options::SettingKey& key, std::string_vi
 {
     if (key.kind != options::SettingKind::Geometry || stored.empty())
         return {};
-    QWidget probe;
+    // Qt's geometry starts with its magic number and a format version. Whether Qt restores
+    // it is no test: it refuses a geometry saved on a far wider screen, which is no fault
+    // of the setting (the window then opens at its first-start place).
     const QByteArray geometry
         = QByteArray::fromBase64(QByteArray(stored.data(), static_cast<qsizetype>(stored.size())));
-    return probe.restoreGeometry(geometry) ? std::string() : "which is no window size and place";
+    constexpr quint32 kGeometryMagic = 0x1D9D0CB;
+    QDataStream stream(geometry);
+    stream.setVersion(QDataStream::Qt_4_0);
+    quint32 magic = 0;
+    quint16 major = 0;
+    stream >> magic >> major;
+    const bool geometryOfQt = stream.status() == QDataStream::Ok && magic == kGeometryMagic && major >= 1;
+    return geometryOfQt ? std::string() : "which is no window size and place";
 }
 
 void FitToScreen(QWidget* window)

@@ -47,7 +47,7 @@ private:
 bool RestoreGeometry(QWidget* window, options::SettingsStore& store, const options::SettingKey& key);
 void SaveGeometry(QWidget* window, options::SettingsStore& store, const options::SettingKey& key);
 // The check of a stored window geometry that only Qt can make (options::SettingCheck):
-// "" for any other key, an empty value or one Qt restores.
+// "" for any other key, an empty value or one in the form of Qt's saved geometries.
 std::string WindowGeometryProblem(const options::SettingKey& key, std::string_view stored);
 
 // Makes the window no larger than the available area of its screen (the one holding its
