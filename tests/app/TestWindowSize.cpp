@@ -41,16 +41,19 @@ QString SavedGeometry(const QRect& place)
     return QString::fromLatin1(window.saveGeometry().toBase64());
 }
 
-#define VERIFY_INSIDE_SCREEN(window)                                                                                   \
-    QVERIFY2(Available().contains((window)->frameGeometry()),                                                          \
-        qPrintable(QString("%1 at %2,%3 %4x%5 on %6x%7")                                                               \
-                       .arg((window)->objectName())                                                                    \
-                       .arg((window)->frameGeometry().x())                                                             \
-                       .arg((window)->frameGeometry().y())                                                             \
-                       .arg((window)->frameGeometry().width())                                                         \
-                       .arg((window)->frameGeometry().height())                                                        \
-                       .arg(Available().width())                                                                       \
-                       .arg(Available().height())))
+// Where the window lies when it is not inside the screen's available area; "" when it is.
+QString Outside(QWidget* window)
+{
+    const QRect frame = window->frameGeometry();
+    if (Available().contains(frame))
+        return {};
+    return QString("%1 at %2,%3 %4x%5")
+        .arg(window->objectName())
+        .arg(frame.x())
+        .arg(frame.y())
+        .arg(frame.width())
+        .arg(frame.height());
+}
 
 // Made as small as the screen, the window takes that size, and Tab brings every control
 // it reaches into view, so nothing is cut off for good.
@@ -148,7 +151,7 @@ private slots:
         m_s->store.Put("Main Window", "not a geometry");
         auto third = m_s->NewWindow();
         QVERIFY(third->geometry() != mainPlace);
-        VERIFY_INSIDE_SCREEN(third.get());
+        QVERIFY2(Outside(third.get()).isEmpty(), qPrintable(Outside(third.get())));
     }
 
     // A geometry saved on a larger screen, or written by hand, is brought inside the
@@ -171,14 +174,14 @@ private slots:
         m_s->store.Put("Main Window", stored.toStdString());
         m_s->store.Put("Results Window", stored.toStdString());
         auto window = m_s->NewWindow();
-        VERIFY_INSIDE_SCREEN(window.get());
+        QVERIFY2(Outside(window.get()).isEmpty(), qPrintable(Outside(window.get())));
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        VERIFY_INSIDE_SCREEN(window.get());
+        QVERIFY2(Outside(window.get()).isEmpty(), qPrintable(Outside(window.get())));
         window->List().Append(WriteFile(m_s->env.Work(), "a.csv", "1\n").toStdString());
         window->PushButton2_Click();
         app::Form2* results = window->ResultsWindow();
-        VERIFY_INSIDE_SCREEN(results);
+        QVERIFY2(Outside(results).isEmpty(), qPrintable(Outside(results)));
         results->close();
         const QString kept = QString::fromStdString(m_s->store.Stored("Results Window"));
         QWidget probe;
@@ -192,10 +195,10 @@ private slots:
     void theWindowsOpenInsideTheScreen()
     {
         auto window = m_s->NewWindow();
-        VERIFY_INSIDE_SCREEN(window.get());
+        QVERIFY2(Outside(window.get()).isEmpty(), qPrintable(Outside(window.get())));
         window->List().Append(WriteFile(m_s->env.Work(), "a.csv", "1\n").toStdString());
         window->PushButton2_Click();
-        VERIFY_INSIDE_SCREEN(window->ResultsWindow());
+        QVERIFY2(Outside(window->ResultsWindow()).isEmpty(), qPrintable(Outside(window->ResultsWindow())));
     }
 
     // Made as small as the screen, each window scrolls what does not fit: Tab reaches every
