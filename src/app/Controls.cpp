@@ -12,6 +12,8 @@
 #include <QScrollArea>
 #include <QShortcut>
 #include <QStringList>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -172,6 +174,19 @@ QWidget* ScrollingPage(QWidget* window)
     area->setWidgetResizable(true);
     area->setFocusPolicy(Qt::NoFocus); // the controls on the page take the focus, not the page
     auto* page = new QWidget(area);
+    // The page's layout keeps the margins a window's own layout would have (a style gives
+    // windows wider ones than the widgets inside them), so the window looks as before.
+    QStyleOption windowOption;
+    windowOption.initFrom(window);
+    QStyleOption pageOption;
+    pageOption.initFrom(page);
+    const auto extra = [&](QStyle::PixelMetric metric) {
+        return std::max(0,
+            window->style()->pixelMetric(metric, &windowOption, window)
+                - page->style()->pixelMetric(metric, &pageOption, page));
+    };
+    page->setContentsMargins(extra(QStyle::PM_LayoutLeftMargin), extra(QStyle::PM_LayoutTopMargin),
+        extra(QStyle::PM_LayoutRightMargin), extra(QStyle::PM_LayoutBottomMargin));
     area->setWidget(page);
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
