@@ -25,6 +25,6 @@ Directions=Save each sheet to a text file
 INI
 # Qt speaks to the accessibility bus only when asked to or when a screen reader runs.
 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME=$home HOME=$home \
-  "$program" "$root/Samples/Sales.xlsx" "$root/Samples/Contacts.csv" 2>/dev/null &
+  "$program" "$root/Samples/Sales.xlsx" "$root/Samples/Contacts.csv" &
 app=$!
 /usr/bin/python3 "$root/scripts/check-accessibility.py"
