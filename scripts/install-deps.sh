@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-qpa-plugins
   libisal-dev libexpat1-dev zlib1g-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth
+  xvfb xauth dbus-daemon at-spi2-core python3-pyatspi
   desktop-file-utils appstream dpkg-dev lintian
   ccache clang-format clang libclang-rt-dev
   bash-completion bsdutils

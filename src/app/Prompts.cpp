@@ -122,11 +122,12 @@ QString Prompts::BrowseForFolder(QWidget* parent, const QString& title, const QS
     return QFileDialog::getExistingDirectory(parent, title, startFolder, QFileDialog::ShowDirsOnly);
 }
 
-QStringList Prompts::OpenFiles(QWidget* parent, const QString& title, const QStringList& filters)
+QStringList Prompts::OpenFiles(
+    QWidget* parent, const QString& title, const QStringList& filters, const QString& startFolder)
 {
     if (g_hook)
-        return g_hook->Files(title, filters);
-    return QFileDialog::getOpenFileNames(parent, title, QString(), filters.join(";;"));
+        return g_hook->Files(title, filters, startFolder);
+    return QFileDialog::getOpenFileNames(parent, title, startFolder, filters.join(";;"));
 }
 
 void Prompts::OpenFolder(const QString& path)

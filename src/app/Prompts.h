@@ -27,7 +27,7 @@ public:
     virtual std::optional<QString> Input(const QString& title, const QString& prompt, const QString& defaultText) = 0;
     virtual void ErrorBox(const QString& title, const QString& text) = 0;
     virtual QString Folder(const QString& title, const QString& startFolder) = 0;
-    virtual QStringList Files(const QString& title, const QStringList& filters) = 0;
+    virtual QStringList Files(const QString& title, const QStringList& filters, const QString& startFolder) = 0;
     virtual void OpenFolder(const QString& path) = 0;
 };
 
@@ -53,8 +53,10 @@ public:
     static void ErrorBox(QWidget* parent, const QString& text);
     // The folder picker, opened at startFolder: the chosen folder's path, or "" when cancelled.
     static QString BrowseForFolder(QWidget* parent, const QString& title, const QString& startFolder);
-    // The open-file dialog for several files: full paths in the order chosen; empty when cancelled.
-    static QStringList OpenFiles(QWidget* parent, const QString& title, const QStringList& filters);
+    // The open-file dialog for several files, opened at startFolder: full paths in the order
+    // chosen; empty when cancelled.
+    static QStringList OpenFiles(
+        QWidget* parent, const QString& title, const QStringList& filters, const QString& startFolder);
     // Opens a folder in the file manager; the outcome is not looked at.
     static void OpenFolder(const QString& path);
 };
