@@ -23,6 +23,11 @@ public:
     virtual void Message(const QString& title, const QString& text) = 0;
     virtual bool Question(const QString& title, const QString& text) = 0;
     virtual std::optional<QString> Input(const QString& title, const QString& prompt, const QString& defaultText) = 0;
+    // The password box; answered as an input box unless a hook tells them apart.
+    virtual std::optional<QString> Password(const QString& title, const QString& prompt)
+    {
+        return Input(title, prompt, {});
+    }
     virtual void ErrorBox(const QString& title, const QString& text) = 0;
     virtual QString Folder(const QString& title, const QString& startFolder) = 0;
     virtual QStringList Files(const QString& title, const QStringList& filters) = 0;
@@ -40,6 +45,8 @@ public:
     static bool Question(QWidget* parent, const QString& text);
     // The input box; none when cancelled.
     static std::optional<QString> Input(QWidget* parent, const QString& prompt, const QString& defaultText);
+    // An input box whose text is hidden as it is typed; none when cancelled.
+    static std::optional<QString> Password(QWidget* parent, const QString& prompt);
     // "Application Error", warning icon, OK.
     static void ErrorBox(QWidget* parent, const QString& text);
     // The folder picker, opened at startFolder: the chosen folder's path, or "" when cancelled.
