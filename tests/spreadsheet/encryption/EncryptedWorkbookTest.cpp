@@ -8,6 +8,7 @@
 #include "support/CfbTestContainer.h"
 #include "support/EncryptedWorkbooks.h"
 #include "support/Failures.h"
+#include "support/TempDir.h"
 #include "support/XlsbWriter.h"
 #include "support/XlsxWriter.h"
 
@@ -188,6 +189,17 @@ TEST(EncryptedWorkbooks, NoPasswordOrAWrongOneSaySoApart)
         }
         EXPECT_EQ(asked, 1) << scheme.name;
     }
+}
+
+// A package another program encrypted under Agile encryption (SHA-512, AES-256, with
+// its HMAC), whose password is "123".
+TEST(EncryptedWorkbooks, ARealAgilePackageOpensWithItsPassword)
+{
+    Application application;
+    application.SetPasswordSource([] { return std::optional<std::string>("123"); });
+    auto workbook = application.Open(testing::Fixture("workbooks/pass_protected.xlsx"));
+    ASSERT_EQ(workbook->Worksheets().size(), 1u);
+    EXPECT_EQ(workbook->Worksheets()[0].Name(), "Sheet1");
 }
 
 // A known pair from a real file: the workbook obfuscated with "1950" keeps key 0x499A and

@@ -306,6 +306,23 @@ TEST(XlsFixtureTest, DefaultPasswordWorkbookOpens)
     EXPECT_EQ(book->Worksheets()[0].Name(), "Sheet1");
 }
 
+TEST(XlsFixtureTest, LibreOfficesPasswordWorkbookOpensWithItsPassword)
+{
+    Application application;
+    EXPECT_EQ(testing::ErrorCodeOf([&] { application.Open(Path("libreoffice-password.xls")); }),
+        ErrorCode::PasswordProtected);
+    application.SetPasswordSource([] { return std::optional<std::string>("s3cret"); });
+    auto book = application.Open(Path("libreoffice-password.xls"));
+    ASSERT_EQ(book->Worksheets().size(), 1u);
+    Worksheet& sheet = book->Worksheets()[0];
+    EXPECT_EQ(sheet.Name(), "data");
+    EXPECT_EQ(sheet.CellText(1, 1), "Name");
+    EXPECT_EQ(sheet.CellText(2, 2), "12.5");
+    EXPECT_EQ(sheet.CellText(3, 1), "South");
+    EXPECT_EQ(sheet.CellText(3, 2), "-3");
+    EXPECT_EQ(sheet.UsedRange().lastRow, 3);
+}
+
 TEST(XlsFixtureTest, PasswordProtectedWorkbooksSaySo)
 {
     Application application;
