@@ -54,7 +54,8 @@ void WriteSeeds(const std::string& folder)
     const std::string stream = bof + sheet + Le(0x000A, 2) + Le(0, 2);
     for (const auto scheme : { testing::XlsScheme::Xor, testing::XlsScheme::Rc4, testing::XlsScheme::Rc4CryptoApi }) {
         const std::string encrypted = testing::EncryptWorkbookStream(stream, scheme, "fuzz");
-        const size_t length = static_cast<uint8_t>(encrypted[bof.size() + 2]) | (static_cast<uint8_t>(encrypted[bof.size() + 3]) << 8);
+        const size_t length
+            = static_cast<uint8_t>(encrypted[bof.size() + 2]) | (static_cast<uint8_t>(encrypted[bof.size() + 3]) << 8);
         put(std::string(1, '\1') + Le(length, 2) + encrypted.substr(bof.size() + 4, length)
             + encrypted.substr(bof.size() + 4 + length));
     }

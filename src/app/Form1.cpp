@@ -640,7 +640,8 @@ std::optional<exporting::ChosenOptions> Form1::Options()
 
 // A workbook encrypted with a password of its own asks for it, once; Cancel leaves it
 // unopened, reported as password-protected. The default password needs no asking.
-std::unique_ptr<spreadsheet::Workbook> Form1::OpenWorkbook(spreadsheet::Application& application, const std::string& path)
+std::unique_ptr<spreadsheet::Workbook> Form1::OpenWorkbook(
+    spreadsheet::Application& application, const std::string& path)
 {
     application.SetPasswordSource([this, &path]() -> std::optional<std::string> {
         const auto answer = Prompts::Password(this,

@@ -15,8 +15,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <istream>

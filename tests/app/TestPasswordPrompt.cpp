@@ -59,7 +59,8 @@ private slots:
         const QString first = WriteFile(work, "first.xlsx", Locked("first text", "one"));
         const QString second = WriteFile(work, "second.xlsx", Locked("second text", "two"));
         m_session->prompts.inputs = { "one", "two" };
-        QCOMPARE(Export({ plain, first, second }), (QStringList { "\"no asking\"", "\"first text\"", "\"second text\"" }));
+        QCOMPARE(
+            Export({ plain, first, second }), (QStringList { "\"no asking\"", "\"first text\"", "\"second text\"" }));
         const QStringList asked = m_session->prompts.Texts("input");
         QCOMPARE(asked.size(), 2);
         QVERIFY2(asked[0].contains("first.xlsx") && asked[0].contains("password"), qPrintable(asked[0]));

@@ -18,10 +18,7 @@ namespace {
 // Sets or clears VELLUMCAST_PASSWORD for one scope.
 class PasswordVariable {
 public:
-    explicit PasswordVariable(const std::optional<std::string>& value)
-    {
-        Set(value ? value->c_str() : nullptr);
-    }
+    explicit PasswordVariable(const std::optional<std::string>& value) { Set(value ? value->c_str() : nullptr); }
     ~PasswordVariable() { Set(nullptr); }
 
 private:

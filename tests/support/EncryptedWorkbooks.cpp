@@ -204,8 +204,8 @@ std::string EncryptWorkbookStream(const std::string& stream, XlsScheme scheme, c
         Rc4 rc4(key(0));
         rc4.Apply(verifier);
         rc4.Apply(verifierHash);
-        const std::string header = U32(0x04) + U32(0) + U32(0x6801) + U32(0x8004) + U32(128) + U32(1) + U32(0)
-            + U32(0) + Utf16Z("Microsoft Enhanced Cryptographic Provider v1.0");
+        const std::string header = U32(0x04) + U32(0) + U32(0x6801) + U32(0x8004) + U32(128) + U32(1) + U32(0) + U32(0)
+            + Utf16Z("Microsoft Enhanced Cryptographic Provider v1.0");
         filePass = U16(1) + U16(4) + U16(2) + U32(0x04) + U32(static_cast<uint32_t>(header.size())) + header + U32(16)
             + Text(salt) + Text(verifier) + U32(20) + Text(verifierHash);
         auto cipher = std::make_shared<BlockRc4>(key);
@@ -270,14 +270,13 @@ EncryptedStreams Standard(const std::string& package, const std::string& passwor
 
     const Bytes verifier = Pattern(16, 6);
     const Bytes verifierHash = PaddedTo(Hash(HashAlgorithm::Sha1, { verifier }), 16);
-    const std::string header = U32(0x24) + U32(0) + U32(0x660E) + U32(0x8004) + U32(128) + U32(0x18) + U32(0)
-        + U32(0) + Utf16Z("Microsoft Enhanced RSA and AES Cryptographic Provider");
+    const std::string header = U32(0x24) + U32(0) + U32(0x660E) + U32(0x8004) + U32(128) + U32(0x18) + U32(0) + U32(0)
+        + Utf16Z("Microsoft Enhanced RSA and AES Cryptographic Provider");
     EncryptedStreams streams;
-    streams.encryptionInfo = U16(4) + U16(2) + U32(0x24) + U32(static_cast<uint32_t>(header.size())) + header
-        + U32(16) + Text(salt) + Text(AesEncrypt(key, Chaining::Ecb, verifier)) + U32(20)
+    streams.encryptionInfo = U16(4) + U16(2) + U32(0x24) + U32(static_cast<uint32_t>(header.size())) + header + U32(16)
+        + Text(salt) + Text(AesEncrypt(key, Chaining::Ecb, verifier)) + U32(20)
         + Text(AesEncrypt(key, Chaining::Ecb, verifierHash));
-    streams.encryptedPackage
-        = U64(package.size()) + Text(AesEncrypt(key, Chaining::Ecb, PaddedTo(Of(package), 16)));
+    streams.encryptedPackage = U64(package.size()) + Text(AesEncrypt(key, Chaining::Ecb, PaddedTo(Of(package), 16)));
     return streams;
 }
 
@@ -351,8 +350,8 @@ std::string EncryptPackage(
     const std::string& package, PackageScheme scheme, const std::string& password, PackageOptions options)
 {
     const EncryptedStreams streams = EncryptPackageStreams(package, scheme, password, options);
-    return CompoundFileOf({ { "EncryptionInfo", streams.encryptionInfo },
-        { "EncryptedPackage", streams.encryptedPackage } });
+    return CompoundFileOf(
+        { { "EncryptionInfo", streams.encryptionInfo }, { "EncryptedPackage", streams.encryptedPackage } });
 }
 
 std::string CompoundFileOf(const std::vector<std::pair<std::string, std::string>>& streams)

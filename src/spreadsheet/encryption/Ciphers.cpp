@@ -32,9 +32,8 @@ void EnsureLibrary()
 
 [[noreturn]] void LibraryFailed(const char* what, gcry_error_t error)
 {
-    throw SpreadsheetError(
-        ErrorCode::Unsupported, std::string("the workbook's encryption cannot be used (") + what + ": "
-            + gcry_strerror(error) + ")");
+    throw SpreadsheetError(ErrorCode::Unsupported,
+        std::string("the workbook's encryption cannot be used (") + what + ": " + gcry_strerror(error) + ")");
 }
 
 int AlgorithmOf(HashAlgorithm algorithm)

@@ -75,7 +75,8 @@ std::string DecryptStandard(ByteCursor& info, std::span<const uint8_t> packageSt
     const bool aes = header.cipher == algorithm::kAes128 || header.cipher == algorithm::kAes192
         || header.cipher == algorithm::kAes256 || (header.cipher == 0 && (header.flags & 0x20) != 0);
     if (!aes)
-        throw SpreadsheetError(ErrorCode::Unsupported, "the workbook's package is encrypted with a cipher other than AES");
+        throw SpreadsheetError(
+            ErrorCode::Unsupported, "the workbook's package is encrypted with a cipher other than AES");
     if (header.hash != 0 && header.hash != algorithm::kSha1)
         throw SpreadsheetError(ErrorCode::Unsupported, "the workbook's encryption uses a hash other than SHA-1");
     if (header.encryptedVerifierHash.size() < 32)
@@ -224,10 +225,11 @@ private:
         const std::pair<std::string_view, HashAlgorithm> hashes[] = { { "SHA1", HashAlgorithm::Sha1 },
             { "SHA-1", HashAlgorithm::Sha1 }, { "SHA256", HashAlgorithm::Sha256 }, { "SHA384", HashAlgorithm::Sha384 },
             { "SHA512", HashAlgorithm::Sha512 }, { "MD5", HashAlgorithm::Md5 } };
-        const auto found = std::find_if(std::begin(hashes), std::end(hashes), [&](const auto& h) { return h.first == hash; });
+        const auto found
+            = std::find_if(std::begin(hashes), std::end(hashes), [&](const auto& h) { return h.first == hash; });
         if (found == std::end(hashes))
-            throw SpreadsheetError(
-                ErrorCode::Unsupported, "the workbook's encryption uses the hash " + std::string(hash) + ", which is not read");
+            throw SpreadsheetError(ErrorCode::Unsupported,
+                "the workbook's encryption uses the hash " + std::string(hash) + ", which is not read");
         parameters.hash = found->second;
         const uint32_t keyBytes = parameters.keyBits / 8;
         if (parameters.blockSize != Aes::kBlockSize || parameters.keyBits % 8 != 0
@@ -251,8 +253,8 @@ Bytes DecryptValue(std::span<const uint8_t> key, std::span<const uint8_t> iv, co
     return plain;
 }
 
-std::string DecryptAgile(std::span<const uint8_t> xmlBytes, std::span<const uint8_t> packageStream,
-    const PasswordSource& password)
+std::string DecryptAgile(
+    std::span<const uint8_t> xmlBytes, std::span<const uint8_t> packageStream, const PasswordSource& password)
 {
     AgileDescriptor descriptor;
     DescriptorReader reader(descriptor);
@@ -347,9 +349,11 @@ std::string DecryptPackage(
     if ((major == 2 || major == 3 || major == 4) && minor == 2)
         return DecryptStandard(info, encryptedPackage, password);
     if ((major == 3 || major == 4) && minor == 3)
-        throw SpreadsheetError(ErrorCode::Unsupported, "the workbook is encrypted by an extensible provider, which is not read");
+        throw SpreadsheetError(
+            ErrorCode::Unsupported, "the workbook is encrypted by an extensible provider, which is not read");
     throw SpreadsheetError(ErrorCode::Unsupported,
-        "the workbook's encryption is of a version not read (" + std::to_string(major) + "." + std::to_string(minor) + ")");
+        "the workbook's encryption is of a version not read (" + std::to_string(major) + "." + std::to_string(minor)
+            + ")");
 }
 
 } // namespace vellumcast::spreadsheet::encryption

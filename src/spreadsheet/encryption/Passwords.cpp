@@ -12,7 +12,11 @@ std::vector<uint8_t> Utf16Password(std::string_view utf8)
     };
     for (size_t i = 0; i < utf8.size();) {
         const auto lead = static_cast<uint8_t>(utf8[i]);
-        const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x06 ? 2 : (lead >> 4) == 0x0E ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        const size_t length = lead < 0x80 ? 1
+            : (lead >> 5) == 0x06         ? 2
+            : (lead >> 4) == 0x0E         ? 3
+            : (lead >> 3) == 0x1E         ? 4
+                                          : 0;
         uint32_t code = lead;
         bool valid = length > 0 && i + length <= utf8.size();
         if (valid && length > 1) {

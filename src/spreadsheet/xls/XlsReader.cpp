@@ -173,8 +173,7 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
             if (!m_decrypted.empty())
                 Corrupt("the workbook stream is encrypted twice over");
             const size_t next = record.offset + 4 + record.data.size();
-            m_decrypted
-                = encryption::DecryptWorkbookStream(m_biff, record.data, next, m_strings.biff8, m_password);
+            m_decrypted = encryption::DecryptWorkbookStream(m_biff, record.data, next, m_strings.biff8, m_password);
             m_biff = m_decrypted;
             reader = BiffRecordReader(m_biff, next);
             break;

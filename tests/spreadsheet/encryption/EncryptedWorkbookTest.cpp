@@ -48,7 +48,8 @@ std::string WorkbookStream()
 {
     const auto bof = [](uint16_t kind) { return Record(0x0809, U16(0x0600) + U16(kind) + std::string(12, '\0')); };
     const auto boundSheet = [](const std::string& name) {
-        return Record(0x0085, U32(0) + std::string(2, '\0') + std::string(1, static_cast<char>(name.size())) + '\0' + name);
+        return Record(
+            0x0085, U32(0) + std::string(2, '\0') + std::string(1, static_cast<char>(name.size())) + '\0' + name);
     };
     std::string s = bof(0x0005) + Record(0x0042, U16(1200));
     const size_t first = s.size() + 4;
@@ -104,12 +105,14 @@ const std::vector<Scheme>& Schemes()
     static const std::vector<Scheme> schemes = {
         { "xls XOR",
             [](const std::string& p) {
-                return testing::MakeContainer("Workbook", testing::EncryptWorkbookStream(WorkbookStream(), XlsScheme::Xor, p))
+                return testing::MakeContainer(
+                    "Workbook", testing::EncryptWorkbookStream(WorkbookStream(), XlsScheme::Xor, p))
                     .bytes;
             } },
         { "xls RC4",
             [](const std::string& p) {
-                return testing::MakeContainer("Workbook", testing::EncryptWorkbookStream(WorkbookStream(), XlsScheme::Rc4, p))
+                return testing::MakeContainer(
+                    "Workbook", testing::EncryptWorkbookStream(WorkbookStream(), XlsScheme::Rc4, p))
                     .bytes;
             } },
         { "xls RC4 CryptoAPI",
@@ -118,9 +121,12 @@ const std::vector<Scheme>& Schemes()
                     "Workbook", testing::EncryptWorkbookStream(WorkbookStream(), XlsScheme::Rc4CryptoApi, p))
                     .bytes;
             } },
-        { "xlsx Standard", [](const std::string& p) { return testing::EncryptPackage(XlsxPackage(), PackageScheme::Standard, p); } },
-        { "xlsx Agile", [](const std::string& p) { return testing::EncryptPackage(XlsxPackage(), PackageScheme::Agile, p); } },
-        { "xlsb Agile", [](const std::string& p) { return testing::EncryptPackage(XlsbPackage(), PackageScheme::Agile, p); } },
+        { "xlsx Standard",
+            [](const std::string& p) { return testing::EncryptPackage(XlsxPackage(), PackageScheme::Standard, p); } },
+        { "xlsx Agile",
+            [](const std::string& p) { return testing::EncryptPackage(XlsxPackage(), PackageScheme::Agile, p); } },
+        { "xlsb Agile",
+            [](const std::string& p) { return testing::EncryptPackage(XlsbPackage(), PackageScheme::Agile, p); } },
     };
     return schemes;
 }
@@ -216,7 +222,8 @@ TEST(EncryptedWorkbooks, XorKeyAndVerifierAreTheApplications)
 // code, never a crash or a hang.
 TEST(EncryptedWorkbooks, DamagedEncryptionInfoFailsCleanly)
 {
-    const EncryptedStreams agile = testing::EncryptPackageStreams(XlsxPackage(), PackageScheme::Agile, "VelvetSweatshop");
+    const EncryptedStreams agile
+        = testing::EncryptPackageStreams(XlsxPackage(), PackageScheme::Agile, "VelvetSweatshop");
     const EncryptedStreams standard
         = testing::EncryptPackageStreams(XlsxPackage(), PackageScheme::Standard, "VelvetSweatshop");
     const auto replaced = [](std::string text, const std::string& from, const std::string& to) {
@@ -271,12 +278,13 @@ TEST(EncryptedWorkbooks, DamagedFilePassFailsCleanly)
 {
     const std::string stream = testing::EncryptWorkbookStream(WorkbookStream(), XlsScheme::Rc4CryptoApi, "x");
     const size_t filePass = 4 + 16; // after the BOF
-    const size_t length = static_cast<uint8_t>(stream[filePass + 2]) | (static_cast<uint8_t>(stream[filePass + 3]) << 8);
+    const size_t length
+        = static_cast<uint8_t>(stream[filePass + 2]) | (static_cast<uint8_t>(stream[filePass + 3]) << 8);
     for (const size_t kept : { size_t { 0 }, size_t { 2 }, size_t { 6 }, size_t { 20 }, length - 1 }) {
         std::string cut = stream.substr(0, filePass) + Record(0x002F, stream.substr(filePass + 4, kept))
             + stream.substr(filePass + 4 + length);
-        EXPECT_EQ(testing::ErrorCodeOf([&] { Open(testing::MakeContainer("Workbook", cut).bytes, "x"); }),
-            ErrorCode::Corrupt)
+        EXPECT_EQ(
+            testing::ErrorCodeOf([&] { Open(testing::MakeContainer("Workbook", cut).bytes, "x"); }), ErrorCode::Corrupt)
             << kept;
     }
 }
