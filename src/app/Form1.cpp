@@ -643,7 +643,7 @@ std::optional<exporting::ChosenOptions> Form1::Options()
 std::unique_ptr<spreadsheet::Workbook> Form1::OpenWorkbook(
     spreadsheet::Application& application, const std::string& path)
 {
-    application.SetPasswordSource([this, &path]() -> std::optional<std::string> {
+    application.SetPasswordSource([this, path]() -> std::optional<std::string> {
         const auto answer = Prompts::Password(this,
             "The workbook " + QString::fromStdString(core::FileNameOfPath(path))
                 + " is protected by a password.\nEnter its password to open it:");

@@ -151,6 +151,9 @@ std::string EncryptWorkbookStream(const std::string& stream, XlsScheme scheme, c
 {
     if (stream.size() < 4 || Load16(stream, 0) != 0x0809)
         throw std::invalid_argument("a workbook stream starts with its BOF");
+    const bool biff5 = stream.size() >= 6 && Load16(stream, 4) == 0x0500;
+    if (biff5 && scheme != XlsScheme::Xor)
+        throw std::invalid_argument("BIFF5 workbooks are only ever obfuscated with XOR");
     std::string filePass;
     std::function<void(size_t position, size_t length, char* data, size_t size)> encrypt;
     const Bytes utf16 = Utf16Password(password);
@@ -159,7 +162,7 @@ std::string EncryptWorkbookStream(const std::string& stream, XlsScheme scheme, c
         const auto bytes = spreadsheet::encryption::XorPassword(password);
         const auto key = spreadsheet::encryption::XorKeyOf(bytes);
         const auto array = spreadsheet::encryption::XorArrayOf(bytes);
-        filePass = U16(0) + U16(key.key) + U16(key.verifier);
+        filePass = (biff5 ? "" : U16(0)) + U16(key.key) + U16(key.verifier);
         // Rotate left by 5, then XOR with the array from the place of the position after the record.
         encrypt = [array](size_t position, size_t length, char* data, size_t size) {
             for (size_t i = 0; i < size; ++i) {
@@ -191,12 +194,16 @@ std::string EncryptWorkbookStream(const std::string& stream, XlsScheme scheme, c
         };
         break;
     }
-    case XlsScheme::Rc4CryptoApi: {
+    case XlsScheme::Rc4CryptoApi:
+    case XlsScheme::Rc4CryptoApi40: {
         const Bytes salt = Pattern(16, 3);
         const Bytes base = Hash(HashAlgorithm::Sha1, { salt, utf16 });
-        auto key = [base](uint32_t block) {
+        const bool short40 = scheme == XlsScheme::Rc4CryptoApi40;
+        // A 40-bit key is its first five bytes and eleven zeros.
+        auto key = [base, short40](uint32_t block) {
             Bytes k = Hasher(HashAlgorithm::Sha1).Add(base).AddU32(block).Finish();
-            k.resize(16);
+            k.resize(short40 ? 5 : 16);
+            k.resize(16, 0);
             return k;
         };
         Bytes verifier = Pattern(16, 4);
@@ -204,8 +211,8 @@ std::string EncryptWorkbookStream(const std::string& stream, XlsScheme scheme, c
         Rc4 rc4(key(0));
         rc4.Apply(verifier);
         rc4.Apply(verifierHash);
-        const std::string header = U32(0x04) + U32(0) + U32(0x6801) + U32(0x8004) + U32(128) + U32(1) + U32(0) + U32(0)
-            + Utf16Z("Microsoft Enhanced Cryptographic Provider v1.0");
+        const std::string header = U32(0x04) + U32(0) + U32(0x6801) + U32(0x8004) + U32(short40 ? 40 : 128) + U32(1)
+            + U32(0) + U32(0) + Utf16Z("Microsoft Enhanced Cryptographic Provider v1.0");
         filePass = U16(1) + U16(4) + U16(2) + U32(0x04) + U32(static_cast<uint32_t>(header.size())) + header + U32(16)
             + Text(salt) + Text(verifier) + U32(20) + Text(verifierHash);
         auto cipher = std::make_shared<BlockRc4>(key);

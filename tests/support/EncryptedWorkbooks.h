@@ -12,11 +12,12 @@
 
 namespace vellumcast::testing {
 
-enum class XlsScheme { Xor, Rc4, Rc4CryptoApi };
+// Rc4CryptoApi40: with a 40-bit key, as the application's export-grade provider wrote it.
+enum class XlsScheme { Xor, Rc4, Rc4CryptoApi, Rc4CryptoApi40 };
 
-// The workbook stream (BIFF8, starting with its BOF) encrypted: a FILEPASS record after
-// the first BOF, sheet positions moved past it, every record after it encrypted but those
-// that stay plain.
+// The workbook stream (BIFF8, or BIFF5 under XOR obfuscation, starting with its BOF)
+// encrypted: a FILEPASS record after the first BOF, sheet positions moved past it, every
+// record after it encrypted but those that stay plain.
 std::string EncryptWorkbookStream(const std::string& stream, XlsScheme scheme, const std::string& password);
 
 enum class PackageScheme { Standard, Agile };

@@ -121,6 +121,12 @@ const std::vector<Scheme>& Schemes()
                     "Workbook", testing::EncryptWorkbookStream(WorkbookStream(), XlsScheme::Rc4CryptoApi, p))
                     .bytes;
             } },
+        { "xls RC4 CryptoAPI, 40-bit key",
+            [](const std::string& p) {
+                return testing::MakeContainer(
+                    "Workbook", testing::EncryptWorkbookStream(WorkbookStream(), XlsScheme::Rc4CryptoApi40, p))
+                    .bytes;
+            } },
         { "xlsx Standard",
             [](const std::string& p) { return testing::EncryptPackage(XlsxPackage(), PackageScheme::Standard, p); } },
         { "xlsx Agile",
@@ -194,6 +200,23 @@ TEST(EncryptedWorkbooks, NoPasswordOrAWrongOneSaySoApart)
             EXPECT_EQ(message.find("password-protected"), std::string::npos) << message;
         }
         EXPECT_EQ(asked, 1) << scheme.name;
+    }
+}
+
+// Excel 5 and 95 obfuscated their workbooks with XOR too; their FILEPASS record names no
+// scheme.
+TEST(EncryptedWorkbooks, Biff5XorOpens)
+{
+    const auto bof = [](uint16_t kind) { return Record(0x0809, U16(0x0500) + U16(kind) + std::string(4, '\0')); };
+    std::string s = bof(0x0005) + Record(0x0085, U32(0) + std::string(2, '\0') + "\x05" + "Sheet");
+    s += Record(0x000A, "");
+    s.replace(bof(0x0005).size() + 4, 4, U32(static_cast<uint32_t>(s.size())));
+    s += bof(0x0010) + Record(0x0204, U16(0) + U16(0) + U16(0) + U16(12) + "old workbook") + Record(0x000A, "");
+    for (const std::string password : { "VelvetSweatshop", "short" }) {
+        const std::string bytes
+            = testing::MakeContainer("Book", testing::EncryptWorkbookStream(s, XlsScheme::Xor, password)).bytes;
+        auto workbook = Open(bytes, password);
+        EXPECT_EQ(workbook->Worksheets().at(0).CellText(1, 1), "old workbook") << password;
     }
 }
 
