@@ -172,6 +172,7 @@ std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& 
     if (setup.options.password)
         application.SetPasswordSource([&setup] { return setup.options.password; });
     application.KeepRecordedValues(setup.options.exportOptions.cellValues != options::CellValues::Displayed);
+    application.ReadDelimitedTextAs(setup.options.delimitedText);
     if (argument == "-" || IsStream(argument)) {
         std::string bytes;
         try {
