@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds the engine and the command line for 64-bit Windows with MinGW-w64, in
-# build-windows/: installs the Debian packages it needs, builds Expat (from Debian's source
+# build-windows/: installs the Debian packages it needs (libgcrypt and libgpg-error come
+# built for MinGW), builds Expat (from Debian's source
 # package) and GoogleTest (from libgtest-dev) for Windows into build-windows/prefix, then
 # builds Vellumcast with zlib and without the windows. Keeps going past files that fail to
 # compile and lists them at the end, with a non-zero exit. Then makes the zip to hand to
@@ -63,7 +64,8 @@ add_source_packages() {
 
 install_packages() {
   local packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    libz-mingw-w64-dev wine64 libgtest-dev dpkg-dev cmake ninja-build pkg-config)
+    libz-mingw-w64-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev wine64 libgtest-dev dpkg-dev cmake
+    ninja-build pkg-config)
   local missing=() package
   for package in "${packages[@]}" "${packaging_packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")

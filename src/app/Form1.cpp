@@ -673,6 +673,22 @@ std::optional<exporting::ChosenOptions> Form1::Options()
     return exporting::ChosenOptions { CurrentOptions(), dividerChosen };
 }
 
+// A workbook encrypted with a password of its own asks for it, once; Cancel leaves it
+// unopened, reported as password-protected. The default password needs no asking.
+std::unique_ptr<spreadsheet::Workbook> Form1::OpenWorkbook(
+    spreadsheet::Application& application, const std::string& path)
+{
+    application.SetPasswordSource([this, path]() -> std::optional<std::string> {
+        const auto answer = Prompts::Password(this,
+            "The workbook " + QString::fromStdString(core::FileNameOfPath(path))
+                + " is protected by a password.\nEnter its password to open it:");
+        if (!answer)
+            return std::nullopt;
+        return answer->toStdString();
+    });
+    return application.Open(path);
+}
+
 void Form1::ShowNoFilesAdded()
 {
     Prompts::Message(this, "No files added.");

@@ -84,6 +84,8 @@ private:
     size_t WorkbookCount() override;
     std::string WorkbookPath(size_t index) override;
     std::optional<exporting::ChosenOptions> Options() override;
+    std::unique_ptr<spreadsheet::Workbook> OpenWorkbook(
+        spreadsheet::Application& application, const std::string& path) override;
     void ShowNoFilesAdded() override;
     void WorkbookStarting(size_t index) override;
     void SetBusy(bool busy) override;

@@ -107,6 +107,18 @@ std::optional<QString> Prompts::Input(QWidget* parent, const QString& prompt, co
     return answer;
 }
 
+std::optional<QString> Prompts::Password(QWidget* parent, const QString& prompt)
+{
+    if (g_hook)
+        return g_hook->Password(kAppTitle, prompt);
+    bool accepted = false;
+    const QString answer
+        = QInputDialog::getText(parent, kAppTitle, DisplayText(prompt), QLineEdit::Password, QString(), &accepted);
+    if (!accepted)
+        return std::nullopt;
+    return answer;
+}
+
 void Prompts::ErrorBox(QWidget* parent, const QString& text)
 {
     if (g_hook)

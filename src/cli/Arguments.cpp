@@ -227,6 +227,15 @@ const std::vector<OptionRule>& Options()
                 o.extensions.push_back(value);
                 return true;
             } },
+        { "password-file", 0, true,
+            [](CommandLineOptions& o, const std::string& value, std::string& error) {
+                if (value.empty()) {
+                    error = "--password-file needs a file holding the password";
+                    return false;
+                }
+                o.passwordFile = value;
+                return true;
+            } },
         { "recursive", 'r', false, Flag(&CommandLineOptions::recursive) },
         { "jobs", 'j', true, SetJobs },
         { "quiet", 'q', false, Flag(&CommandLineOptions::quiet) },
@@ -435,6 +444,9 @@ std::string UsageText()
            "  -l, --list                    list each workbook's worksheets and export nothing\n"
            "  -e, --extension EXT           what a folder search takes (repeatable; default: the\n"
            "                                workbook formats, not .txt, .tsv or .tab)\n"
+           "      --password-file FILE      open encrypted workbooks with the password in FILE (its\n"
+           "                                first line); VELLUMCAST_PASSWORD holds one too. Those\n"
+           "                                encrypted with the default key open without either\n"
            "  -r, --recursive               search folders with their subfolders\n"
            "  -j, --jobs N                  workbooks exported at once (default: the number of cores)\n"
            "  -q, --quiet                   print only errors: no file names, warnings or progress\n"

@@ -12,10 +12,12 @@
 #include "core/StepRunner.h"
 #include "export/ExportRun.h"
 #include "results/SaveResults.h"
+#include "spreadsheet/encryption/Passwords.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <istream>
@@ -167,6 +169,8 @@ std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& 
     const std::string& argument, std::unique_ptr<spreadsheet::Workbook>& workbook, std::string& warnings)
 {
     const std::string shown = ShownName(argument);
+    if (setup.options.password)
+        application.SetPasswordSource([&setup] { return setup.options.password; });
     application.KeepRecordedValues(setup.options.exportOptions.cellValues != options::CellValues::Displayed);
     application.ReadDelimitedTextAs(setup.options.delimitedText);
     if (argument == "-" || IsStream(argument)) {
@@ -634,13 +638,46 @@ int Run(const CommandLineOptions& options, std::istream& in, StandardOutput& out
 
 } // namespace
 
+// The password from --password-file (its first line) or else VELLUMCAST_PASSWORD; the
+// problem with the file, when there is one, goes to error. Nothing said names the password.
+std::optional<std::string> ReadPassword(const CommandLineOptions& options, std::string& error)
+{
+    if (!options.passwordFile) {
+        const char* variable = std::getenv("VELLUMCAST_PASSWORD");
+        if (variable && *variable)
+            return std::string(variable);
+        return std::nullopt;
+    }
+    const std::string& file = *options.passwordFile;
+    if (!core::FileExists(file)) {
+        error = ErrorLine(file, "the password file does not exist");
+        return std::nullopt;
+    }
+    std::string password = core::ReadTextFile(file);
+    if (const size_t end = password.find_first_of("\r\n"); end != std::string::npos) {
+        std::string line = password.substr(0, end);
+        spreadsheet::encryption::Wipe(password);
+        password = std::move(line);
+    }
+    if (password.empty())
+        error = ErrorLine(file, "the password file is empty");
+    else
+        return password;
+    return std::nullopt;
+}
+
 int RunCommandLine(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err,
     bool progressToTerminal)
 {
     std::string error;
-    const auto parsed = ParseArguments(arguments, error);
+    auto parsed = ParseArguments(arguments, error);
     if (!parsed)
         return UsageError(err, error);
+    parsed->password = ReadPassword(*parsed, error);
+    if (!error.empty()) {
+        err << error << std::flush;
+        return 2;
+    }
     if (std::count(parsed->workbooks.begin(), parsed->workbooks.end(), "-") > 1)
         return UsageError(err, "standard input (-) can be read only once");
     const bool toFolder = !parsed->list && parsed->outputFolder != "-" && !parsed->showHelp && !parsed->showVersion;

@@ -508,6 +508,12 @@ std::unique_ptr<Workbook> Application::OpenFrom(std::shared_ptr<const FileBytes>
     const uint64_t fileSize = bytes->Size();
     ReaderContext context { std::move(bytes), core::FileNameOfPath(path), SkippedWhileLoadingAside(m_yield) };
     context.keepValues = m_keepValues;
+    context.password = [source = m_password, asked = std::make_shared<bool>(false)]() -> std::optional<std::string> {
+        if (!source || *asked)
+            return std::nullopt;
+        *asked = true;
+        return source();
+    };
     context.delimitedText = m_delimitedText;
     WorkbookData data;
     std::unique_ptr<WorkbookReader> reader;

@@ -273,6 +273,10 @@ public:
     // false when only displayed texts will be asked for: readers then need not keep the
     // values recorded beside them (ReaderContext::keepValues). On by default.
     void KeepRecordedValues(bool keep) { m_keepValues = keep; }
+    // Where the password of an encrypted workbook comes from, when the application's
+    // default password does not open it: asked at most once per opening, and only for such
+    // a workbook. Without one, such a workbook fails as password-protected.
+    void SetPasswordSource(encryption::PasswordSource source) { m_password = std::move(source); }
     // How delimited text is read, where a person says so (ReaderContext::delimitedText).
     void ReadDelimitedTextAs(const DelimitedTextOptions& options) { m_delimitedText = options; }
 
@@ -289,6 +293,7 @@ public:
 private:
     std::function<void()> m_yield;
     bool m_keepValues = true;
+    encryption::PasswordSource m_password;
     DelimitedTextOptions m_delimitedText;
 };
 

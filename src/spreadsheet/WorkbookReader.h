@@ -7,6 +7,7 @@
 #include "spreadsheet/CellFormats.h"
 #include "spreadsheet/FileBytes.h"
 #include "spreadsheet/SharedStrings.h"
+#include "spreadsheet/encryption/Passwords.h"
 
 #include <cstdint>
 #include <deque>
@@ -96,6 +97,9 @@ struct ReaderContext {
     // Whether cells recorded as displayed text keep the value recorded beside it (TextWithValue,
     // TextWithDate); without it they are plain strings, whose raw text is the displayed one.
     bool keepValues = true;
+    // The password of an encrypted workbook that the default one does not open: asked at
+    // most once, and only then.
+    encryption::PasswordSource password;
     DelimitedTextOptions delimitedText;
 
     // The package's directory: the probe's, or else read now. Throws SpreadsheetError.

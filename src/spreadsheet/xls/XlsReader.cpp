@@ -7,6 +7,7 @@
 #include "spreadsheet/SheetLayout.h"
 #include "spreadsheet/container/ByteCursor.h"
 #include "spreadsheet/container/Cfb.h"
+#include "spreadsheet/encryption/BiffEncryption.h"
 #include "spreadsheet/xls/Biff.h"
 
 #include <algorithm>
@@ -97,8 +98,10 @@ private:
 
     std::shared_ptr<const FileBytes> m_bytes;
     std::function<void()> m_yield;
+    encryption::PasswordSource m_password;
     container::CfbStream m_stream;
-    std::span<const uint8_t> m_biff; // the workbook stream: m_stream's, or the whole file
+    std::vector<uint8_t> m_decrypted; // the workbook stream of an encrypted workbook, decrypted
+    std::span<const uint8_t> m_biff; // the workbook stream: m_stream's, the whole file or m_decrypted
     StringReader m_strings;
     std::vector<SheetLocation> m_sheets;
     std::string m_text; // reused for string cells
@@ -108,6 +111,7 @@ private:
 XlsReader::XlsReader(const ReaderContext& context, WorkbookData& data, bool bare)
     : m_bytes(context.bytes)
     , m_yield(context.yield)
+    , m_password(context.password)
 {
     const std::string& fileName = context.fileName;
     m_biff = bare ? m_bytes->Bytes() : WorkbookStream();
@@ -165,8 +169,16 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
         if (record.type == biff::kEof)
             break;
         switch (record.type) {
-        case biff::kFilePass:
-            throw SpreadsheetError(ErrorCode::PasswordProtected, "the workbook is password-protected");
+        case biff::kFilePass: {
+            // The records after it are encrypted: the rest of the stream is read decrypted.
+            if (!m_decrypted.empty())
+                Corrupt("the workbook stream is encrypted twice over");
+            const size_t next = record.offset + 4 + record.data.size();
+            m_decrypted = encryption::DecryptWorkbookStream(m_biff, record.data, next, m_strings.biff8, m_password);
+            m_biff = m_decrypted;
+            reader = BiffRecordReader(m_biff, next);
+            break;
+        }
         case biff::kCodePage:
             if (record.data.size() >= 2)
                 m_strings.decoder.SetCodePage(LoadU16(record.data.data()));
