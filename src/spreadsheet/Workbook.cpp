@@ -65,9 +65,11 @@ SheetVisibility Worksheet::Visibility() const
     return m_owner->m_data.sheets[m_index].visibility;
 }
 
-void Worksheet::EnsureLoaded(bool cellsNeeded)
+void Worksheet::EnsureLoaded(Reading reading)
 {
-    if (cellsNeeded && m_loaded && (m_data->ReadThrough() || m_data->NumbersShown()))
+    if (m_loaded
+        && ((reading != Reading::Extent && m_data->ReadThrough())
+            || (reading == Reading::Recorded && m_data->NumbersShown())))
         Unload();
     if (m_failedLoad) // a load beside failed already: the same report, not a second read
         std::rethrow_exception(std::exchange(m_failedLoad, nullptr));
@@ -187,13 +189,13 @@ CellRange Worksheet::UsedRange()
 
 RowBatch Worksheet::Rows()
 {
-    EnsureLoaded(true);
+    EnsureLoaded(Reading::Recorded);
     return m_data->AllRows();
 }
 
 HeldRows Worksheet::HoldRows()
 {
-    EnsureLoaded(true);
+    EnsureLoaded(Reading::Recorded);
     return HeldRows(m_data->AllRows(), m_data);
 }
 
@@ -254,7 +256,8 @@ std::string_view Worksheet::CellText(int32_t row, int32_t column, CellTextStyle 
 
 std::string_view Worksheet::CellText(int32_t row, int32_t column, CellTextStyle style, std::string& scratch)
 {
-    EnsureLoaded(true);
+    // A number shown as text while loading displays as that text.
+    EnsureLoaded(style == CellTextStyle::Displayed ? Reading::Displayed : Reading::Recorded);
     const Cell* cell = m_data->Find(row, column);
     // Read from the loaded cells directly: a view of them for every cell read would cost
     // a walk that reads cell by cell.
