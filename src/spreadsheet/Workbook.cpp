@@ -47,8 +47,6 @@ void SetLoadBesideWalkThreshold(uint64_t bytes)
 Worksheet::Worksheet(Workbook& owner, size_t index)
     : m_owner(&owner)
     , m_index(index)
-    , m_data(std::make_shared<SheetData>())
-    , m_layout(std::make_unique<SheetLayout>())
 {
 }
 
@@ -82,11 +80,16 @@ template <typename Run> void Worksheet::LoadWith(Run&& run)
     Workbook& book = *m_owner;
     if (book.m_loadedSheet && book.m_loadedSheet != this)
         book.m_loadedSheet->Unload();
+    // A workbook may list many thousands of worksheets: only a loaded one has a store.
+    if (!m_data)
+        m_data = std::make_shared<SheetData>();
+    if (!m_layout)
+        m_layout = std::make_unique<SheetLayout>();
     try {
         SheetBuilder builder(*m_data, book.m_yield);
         builder.LimitMemory(SheetMemoryLimit(book.m_fileSize));
         m_layout->Clear();
-        m_layout->LimitMemory(SheetMemoryLimit(book.m_fileSize));
+        m_layout->LimitMemory(LayoutMemoryLimit(book.m_fileSize));
         builder.RecordLayoutIn(m_layout.get());
         run(builder);
         builder.Finish();
@@ -349,11 +352,9 @@ void Worksheet::Unload()
         return;
     }
     m_failedLoad = nullptr;
-    if (m_data.use_count() > 1) // held: the holder keeps these cells, the next load fills others
-        m_data = std::make_shared<SheetData>();
-    else
-        m_data->Clear();
-    m_layout->Clear();
+    // A hold keeps the cells it holds; the next load fills another store.
+    m_data.reset();
+    m_layout.reset();
     m_loaded = false;
     if (m_owner->m_loadedSheet == this)
         m_owner->m_loadedSheet = nullptr;

@@ -163,7 +163,7 @@ private:
     std::exception_ptr m_failedLoad; // what the last load beside this thread threw
     bool m_loadingAside = false;
     bool m_unloadWhenLoaded = false; // Unload was called during a load beside
-    std::shared_ptr<SheetData> m_data; // shared with the holds on its rows
+    std::shared_ptr<SheetData> m_data; // shared with the holds on its rows; none until loaded
     std::unique_ptr<SheetLayout> m_layout; // as complete as m_data
 };
 
