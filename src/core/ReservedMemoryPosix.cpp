@@ -3,6 +3,7 @@
 #include "core/HugePages.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 
 #include <sys/mman.h>
@@ -24,11 +25,18 @@ ReservedMemory::ReservedMemory(size_t capacity)
     , m_reserved(RoundedUp(std::max<size_t>(capacity, 1), kHugePageSize))
 {
     // No access yet: the addresses are held, and no memory is counted against the system
-    // until a part is made usable.
-    void* data = ::mmap(nullptr, m_reserved, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    // until a part is made usable. They start on a huge page, so that the parts made
+    // usable can be given huge pages.
+    const size_t mapped = m_reserved + kHugePageSize;
+    void* data = ::mmap(nullptr, mapped, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (data == MAP_FAILED)
         throw std::bad_alloc();
-    m_data = static_cast<uint8_t*>(data);
+    auto* const begin = static_cast<uint8_t*>(data);
+    m_data = reinterpret_cast<uint8_t*>(RoundedUp(reinterpret_cast<uintptr_t>(begin), kHugePageSize));
+    if (m_data > begin)
+        ::munmap(begin, static_cast<size_t>(m_data - begin));
+    if (const size_t after = mapped - static_cast<size_t>(m_data - begin) - m_reserved; after > 0)
+        ::munmap(m_data + m_reserved, after);
 }
 
 ReservedMemory::~ReservedMemory()
