@@ -580,7 +580,7 @@ int Run(const CommandLineOptions& options, std::istream& in, StandardOutput& out
     // Texts held out of memory go to the temporary folder; should no file be made there,
     // to the output folder's file system, or to the system's temporary folder when they
     // go to standard output.
-    SpoolFolder spool(options.list ? std::string()
+    SpoolFolder spool(options.list        ? std::string()
             : options.outputFolder == "-" ? core::SystemTemporaryFolder()
                                           : options.outputFolder);
     const RunSetup setup { options, in, spool };

@@ -302,8 +302,9 @@ public:
     void ShowingNumbers(bool on) { m_shownFormats = on ? m_formatsToShow : decltype(m_formatsToShow) {}; }
 
     // Refuses, as SpreadsheetError(TooLarge), a cell or text that would take the
-    // sheet's StoredBytes past this, cells out of order counting what sorting them takes. The texts of numbers shown are bounded apart, by as
-    // much again: past it numbers stay numbers.
+    // sheet's StoredBytes past this, cells out of order counting what sorting them
+    // takes. The texts of numbers shown are bounded apart, by as much again: past it
+    // numbers stay numbers.
     void LimitMemory(uint64_t bytes)
     {
         m_memoryLimit = bytes;

@@ -31,7 +31,7 @@ constexpr uint32_t kNone = UINT32_MAX;
 
 struct TextHash {
     using is_transparent = void;
-    size_t operator()(std::string_view text) const { return std::hash<std::string_view> {} (text); }
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view> {}(text); }
 };
 // Style numbers by ID, found without a copy of the ID.
 using StyleIndex = std::unordered_map<std::string, uint32_t, TextHash, std::equal_to<>>;
@@ -53,7 +53,8 @@ struct StyleList {
             // their IDs take more.
             if (parentIds.size() + 1 >= kMaxStyles)
                 throw SpreadsheetError(ErrorCode::TooLarge,
-                    "it declares more than " + std::to_string(kMaxStyles - 1) + " styles, more than any workbook holds");
+                    "it declares more than " + std::to_string(kMaxStyles - 1)
+                        + " styles, more than any workbook holds");
             parentIds.emplace_back();
             formats.push_back(kNone);
         }
@@ -310,8 +311,8 @@ private:
     static void RequireInGrid(const char* what, int64_t last, int64_t limit)
     {
         if (last > limit)
-            throw SpreadsheetError(ErrorCode::Corrupt,
-                std::string(what) + " " + std::to_string(last) + " lies beyond the grid");
+            throw SpreadsheetError(
+                ErrorCode::Corrupt, std::string(what) + " " + std::to_string(last) + " lies beyond the grid");
     }
 
     void StartInTable(std::string_view local, const xml::XmlAttributes& attributes)
@@ -578,9 +579,8 @@ private:
         const auto bytes = m_bytes->Bytes();
         const std::string_view document(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         SpreadsheetMlHandler& handler = read.handler;
-        const auto stopped = [&] {
-            return handler.TargetDone() || (read.expat ? read.expat->Suspended() : read.scanner.Stopped());
-        };
+        const auto stopped
+            = [&] { return handler.TargetDone() || (read.expat ? read.expat->Suspended() : read.scanner.Stopped()); };
         const auto feed = [&](std::string_view piece, bool final) {
             if (read.expat) {
                 read.fed += piece.size();
@@ -590,8 +590,8 @@ private:
                 if (!read.utf16->Decode(piece, final, read.converted))
                     throw SpreadsheetError(ErrorCode::Corrupt,
                         "its UTF-16 text is damaged at byte "
-                            + std::to_string(text::ByteOrderMarkLength(text::ByteOrderMarkOf(document))
-                                + read.utf16->DamageAt())
+                            + std::to_string(
+                                text::ByteOrderMarkLength(text::ByteOrderMarkOf(document)) + read.utf16->DamageAt())
                             + " (an unpaired surrogate or a byte missing)");
                 read.fed += read.converted.size();
                 read.scanner.Feed(read.converted, final);
