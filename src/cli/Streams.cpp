@@ -34,9 +34,22 @@ std::shared_ptr<const spreadsheet::FileBytes> ReadStream(
     size_t size = 0;
     try {
         // One byte past the limit tells a stream of exactly the limit from a longer one.
-        auto memory = std::make_shared<core::ReservedMemory>(static_cast<size_t>(limit + 1));
+        // Where the addresses for all of it are not to be had (a limit on them), fewer
+        // are reserved, and a stream past them does not fit.
+        std::shared_ptr<core::ReservedMemory> memory;
+        for (uint64_t capacity = limit + 1; !memory;) {
+            try {
+                memory = std::make_shared<core::ReservedMemory>(static_cast<size_t>(capacity));
+            } catch (const std::bad_alloc&) {
+                if (capacity <= kChunk)
+                    throw;
+                capacity /= 2;
+            }
+        }
         for (;;) {
-            const size_t room = static_cast<size_t>(std::min<uint64_t>(kChunk, limit + 1 - size));
+            if (size == memory->Capacity())
+                throw std::bad_alloc();
+            const size_t room = std::min(kChunk, memory->Capacity() - size);
             memory->Commit(size + room);
             const ssize_t got = read(reinterpret_cast<char*>(memory->Data()) + size, room);
             if (got < 0 && errno == EINTR)
