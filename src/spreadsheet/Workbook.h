@@ -234,12 +234,16 @@ public:
         Workbook& m_workbook;
     };
     InTurn WorksheetsInTurn() { return InTurn(*this); }
+    // The sheets that are no worksheets (chart, dialog and macro sheets), in workbook
+    // order, each placed by the worksheets before it as the workbook lists them all.
+    const std::vector<OtherSheet>& OtherSheets() const { return m_data.otherSheets; }
     numfmt::DateSystem DateSystemInUse() const { return m_data.dateSystem; }
 
 private:
     friend class Worksheet;
     enum class Warning : uint8_t { UnreadableFormats, MissingSharedString, MissingStyle, ManyFormats };
     void WarnOnce(Warning kind, const std::string& what);
+    void WarnOfSheetsPassedOver();
     // Whether worksheet number index (from 0) exists, listing no further than needed.
     bool HasWorksheet(size_t index);
     // Lists worksheets until there are wanted of them or every one is listed.
@@ -273,6 +277,8 @@ public:
     // false when only displayed texts will be asked for: readers then need not keep the
     // values recorded beside them (ReaderContext::keepValues). On by default.
     void KeepRecordedValues(bool keep) { m_keepValues = keep; }
+    // How delimited text is read, where a person says so (ReaderContext::delimitedText).
+    void ReadDelimitedTextAs(const DelimitedTextOptions& options) { m_delimitedText = options; }
 
     // Opens the workbook at path, recognising its format by content. Throws
     // SpreadsheetError whose message names the file and says what is wrong.
@@ -287,6 +293,7 @@ public:
 private:
     std::function<void()> m_yield;
     bool m_keepValues = true;
+    DelimitedTextOptions m_delimitedText;
 };
 
 } // namespace vellumcast::spreadsheet

@@ -8,6 +8,7 @@
 #include "spreadsheet/spreadsheetml/SpreadsheetMlReader.h"
 #include "spreadsheet/SheetData.h"
 #include "spreadsheet/SheetLayout.h"
+#include "spreadsheet/spreadsheetml/ControlReferences.h"
 #include "spreadsheet/spreadsheetml/NamedFormats.h"
 #include "spreadsheet/text/TextEncoding.h"
 #include "spreadsheet/xlsx/XlsxText.h"
@@ -255,7 +256,7 @@ public:
     void Characters(std::string_view text) override
     {
         if (m_collectVisible || (m_table.dataDepth != 0 && m_commentDepth == 0))
-            m_text.append(text);
+            AppendRestoringControls(text, m_text);
     }
 
     bool TargetDone() const { return m_targetDone; }
@@ -564,6 +565,7 @@ private:
         std::unique_ptr<xml::XmlParser> expat; // a document in another encoding
         std::optional<text::Utf16Decoder> utf16;
         std::string converted;
+        ControlReferences controls; // what the XML reader is given of the document
         bool started = false;
         bool ended = false; // the document's end was fed
         size_t at = 0; // the next byte to feed
@@ -583,8 +585,9 @@ private:
             = [&] { return handler.TargetDone() || (read.expat ? read.expat->Suspended() : read.scanner.Stopped()); };
         const auto feed = [&](std::string_view piece, bool final) {
             if (read.expat) {
-                read.fed += piece.size();
-                read.expat->Feed(piece, final);
+                const std::string_view rewritten = read.controls.Rewrite(piece, final);
+                read.fed += rewritten.size();
+                read.expat->Feed(rewritten, final);
             } else if (read.utf16) {
                 read.converted.clear();
                 if (!read.utf16->Decode(piece, final, read.converted))
@@ -593,11 +596,13 @@ private:
                             + std::to_string(
                                 text::ByteOrderMarkLength(text::ByteOrderMarkOf(document)) + read.utf16->DamageAt())
                             + " (an unpaired surrogate or a byte missing)");
-                read.fed += read.converted.size();
-                read.scanner.Feed(read.converted, final);
+                const std::string_view rewritten = read.controls.Rewrite(read.converted, final);
+                read.fed += rewritten.size();
+                read.scanner.Feed(rewritten, final);
             } else {
-                read.fed += piece.size();
-                read.scanner.Feed(piece, final);
+                const std::string_view rewritten = read.controls.Rewrite(piece, final);
+                read.fed += rewritten.size();
+                read.scanner.Feed(rewritten, final);
             }
         };
         if (!read.started) {
