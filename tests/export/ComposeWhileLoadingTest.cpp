@@ -263,6 +263,7 @@ public:
             throw std::runtime_error("Cannot hold the texts in a temporary file: No space left on device");
     }
     void EndEntry() override { }
+    void EndCutShortEntry() override { }
     exporting::SinkMark Mark() const override { return {}; }
     void RollBack(const exporting::SinkMark&) override { }
     size_t HoldLimit() const override { return 4096; }
