@@ -13,6 +13,7 @@ packages=(
   desktop-file-utils appstream dpkg-dev lintian
   ccache clang-format clang libclang-rt-dev
   bash-completion bsdutils
+  python3 time
 )
 
 missing=()

@@ -154,6 +154,7 @@ private:
 struct RunSetup {
     const CommandLineOptions& options;
     std::istream& in; // the workbook "-"
+    SpoolFolder& spool; // where texts held out of memory go
 };
 
 // The name a workbook argument is shown and its results named by.
@@ -174,7 +175,7 @@ std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& 
     application.KeepRecordedValues(setup.options.exportOptions.cellValues != options::CellValues::Displayed);
     application.ReadDelimitedTextAs(setup.options.delimitedText);
     if (argument == "-" || IsStream(argument)) {
-        std::string bytes;
+        std::shared_ptr<const spreadsheet::FileBytes> bytes;
         try {
             bytes = argument != "-" ? ReadNamedStream(argument) : ReadStream([&](char* buffer, size_t size) {
                 setup.in.read(buffer, static_cast<std::streamsize>(size));
@@ -187,7 +188,7 @@ std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& 
         } catch (const std::runtime_error& error) {
             throw std::runtime_error("Cannot open " + shown + ": " + error.what());
         }
-        workbook = application.OpenBytes(std::move(bytes), shown);
+        workbook = application.OpenFrom(std::move(bytes), shown);
     } else {
         workbook = application.Open(argument);
     }
@@ -275,7 +276,7 @@ WorkbookOutcome ExportOne(
     const RunSetup& setup, const std::string& argument, core::Progress& progress, const OutletSlot& turn)
 {
     WorkbookOutcome outcome;
-    outcome.results = SpooledResults(SpooledResults::kMemoryBytes, &turn);
+    outcome.results = SpooledResults(SpooledResults::kMemoryBytes, &turn, &setup.spool);
     LineReporter reporter(outcome.errors, ShownName(argument));
     core::NoPump pump;
     OneWorkbookHost host(setup, argument);
@@ -607,7 +608,13 @@ int Run(const CommandLineOptions& options, std::istream& in, StandardOutput& out
     terminal.Error(scanMessages);
     terminal.Note(scanWarnings);
 
-    const RunSetup setup { options, in };
+    // Texts held out of memory go to the temporary folder; should no file be made there,
+    // to the output folder's file system, or to the system's temporary folder when they
+    // go to standard output.
+    SpoolFolder spool(options.list        ? std::string()
+            : options.outputFolder == "-" ? core::SystemTemporaryFolder()
+                                          : options.outputFolder);
+    const RunSetup setup { options, in, spool };
     const unsigned jobs = JobCount(options);
     Emitter emitter(options, workbooks, out, terminal);
     // The workbook whose turn it is writes its texts as they come; the others hold them.
@@ -624,6 +631,8 @@ int Run(const CommandLineOptions& options, std::istream& in, StandardOutput& out
         return ExportOne(setup, argument, progress, turns[index]);
     };
     const auto take = [&](size_t index, WorkbookOutcome outcome) {
+        if (const std::string notice = spool.TakeNotice(); !notice.empty())
+            terminal.Note(ProgramLine(notice));
         emitter.Take(workbooks[index], std::move(outcome));
         if (jobs > 1)
             terminal.Progress(

@@ -259,10 +259,14 @@ private:
 // ReplaceFile that throws FileError naming the path when the file cannot be written.
 void WriteTextFile(const std::string& path, std::string_view text);
 
-// A temporary file that no folder lists, for bytes held out of memory: in TMPDIR (else
-// the system's temporary folder), gone once closed or when the process ends. Null, with
-// errno set, when none can be made.
-std::FILE* OpenAnonymousTemporaryFile();
+// A temporary file that no folder lists, for bytes held out of memory: in folder, else in
+// TemporaryFolder(); gone once closed or when the process ends. Null, with errno set,
+// when none can be made.
+std::FILE* OpenAnonymousTemporaryFile(const std::string& folder = {});
+// The temporary folder: TMPDIR, else the system's (/tmp; on Windows, the user's).
+std::string TemporaryFolder();
+// The system's temporary folder, whatever TMPDIR says.
+std::string SystemTemporaryFolder();
 
 // Deletes the named file; every failure is ignored.
 void DeleteFileQuietly(const std::string& path) noexcept;

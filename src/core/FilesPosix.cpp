@@ -299,10 +299,20 @@ Replacement ReplacementIn(const OutputFolder& folder, const std::string& name)
 
 } // namespace detail
 
-std::FILE* OpenAnonymousTemporaryFile()
+std::string SystemTemporaryFolder()
+{
+    return "/tmp";
+}
+
+std::string TemporaryFolder()
 {
     const char* folder = std::getenv("TMPDIR");
-    std::string path = (folder && *folder ? std::string(folder) : std::string("/tmp")) + "/.vellumcast-XXXXXX";
+    return folder && *folder ? std::string(folder) : SystemTemporaryFolder();
+}
+
+std::FILE* OpenAnonymousTemporaryFile(const std::string& folder)
+{
+    std::string path = (folder.empty() ? TemporaryFolder() : folder) + "/.vellumcast-XXXXXX";
     const int fd = ::mkostemp(path.data(), O_CLOEXEC);
     if (fd < 0)
         return nullptr;

@@ -3,6 +3,7 @@
 #include "core/WideTextWindows.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -422,9 +423,43 @@ HANDLE OpenFolder(const std::string& path)
 
 } // namespace
 
-std::FILE* OpenAnonymousTemporaryFile()
+std::string SystemTemporaryFolder()
 {
-    return std::tmpfile(); // in the user's temporary folder, deleted when closed
+    return TemporaryFolder();
+}
+
+std::string TemporaryFolder()
+{
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, path);
+    return length > 0 && length <= MAX_PATH ? Utf8Text(path, length) : std::string(".");
+}
+
+std::FILE* OpenAnonymousTemporaryFile(const std::string& folder)
+{
+    // A file of a name of its own, deleted by the system once its handle is closed.
+    static std::atomic<unsigned> made { 0 };
+    const std::string base = folder.empty() ? TemporaryFolder() : folder;
+    const std::string path = base + (base.ends_with('\\') || base.ends_with('/') ? "" : "\\") + ".vellumcast-"
+        + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(made++) + ".tmp";
+    const HANDLE handle = ::CreateFileW(WideText(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = ErrnoOf(::GetLastError());
+        return nullptr;
+    }
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(handle);
+        errno = EIO;
+        return nullptr;
+    }
+    std::FILE* file = ::_fdopen(fd, "w+b");
+    if (!file) {
+        ::_close(fd);
+        errno = EIO;
+    }
+    return file;
 }
 
 std::optional<WriteFailure> ReplaceFile(const std::string& path, std::string_view text, FileCalls& calls)

@@ -219,6 +219,8 @@ void OdsContentHandler::StartElement(OdsNs namespaceUri, std::string_view localN
         }
         ++m_tableDepth;
         if (m_tableDepth == 1 && m_inSpreadsheet) {
+            if (m_tablesFileSize != UINT64_MAX)
+                RequireRoomInList(m_tables.size(), ListLimit(m_tablesFileSize), m_tablesFileSize, "sheets");
             m_tables.push_back(
                 { std::string(attributes.Get(kTable, "name")), std::string(attributes.Get(kTable, "style-name")) });
             if (m_tables.size() - 1 == m_stopAtTable) {

@@ -71,6 +71,10 @@ public:
     // are SpreadsheetError(TooLarge).
     OdsContentHandler(size_t target, OdsCellSink* sink, uint64_t repeatBudget);
 
+    // Refuses, as SpreadsheetError(TooLarge), more tables than a workbook of fileSize bytes
+    // may list (ListLimit); without it, any number.
+    void LimitTables(uint64_t fileSize) { m_tablesFileSize = fileSize; }
+
     // Asks for the parse to end when table number table (from 0) starts: the tables up to
     // it are then listed, and the target, if one of those before it, read.
     void StopAtTable(size_t table) { m_stopAtTable = table; }
@@ -144,6 +148,7 @@ private:
         std::string style;
     };
     std::vector<TableInfo> m_tables;
+    uint64_t m_tablesFileSize = UINT64_MAX; // LimitTables'; UINT64_MAX for none
     std::unordered_set<std::string> m_hiddenStyles;
     std::string m_styleName; // the table style being read in the automatic styles
     // Durations: the time styles that count past a day ([HH]:MM, truncate-on-overflow

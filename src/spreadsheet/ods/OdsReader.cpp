@@ -116,7 +116,7 @@ public:
     // worksheets' content unread.
     std::deque<SheetEntry> ListFirstSheet()
     {
-        auto read = std::make_unique<ContentRead>(0, nullptr, RepeatBudget(m_bytes->Size()));
+        auto read = std::make_unique<ContentRead>(0, nullptr, RepeatBudget(m_bytes->Size()), m_bytes->Size());
         read->handler.StopAtTable(0);
         Stream(*read);
         if (!read->handler.SawSpreadsheet())
@@ -131,7 +131,7 @@ public:
     {
         std::lock_guard lock(m_listMutex);
         if (m_listed.size() < wanted && !m_listedAll) {
-            ContentRead read(0, nullptr, RepeatBudget(m_bytes->Size()));
+            ContentRead read(0, nullptr, RepeatBudget(m_bytes->Size()), m_bytes->Size());
             if (wanted != SIZE_MAX)
                 read.handler.StopAtTable(wanted - 1);
             Stream(read);
@@ -155,7 +155,7 @@ public:
             read->handler.LoadStoppedTable(&sink, budget);
             read->scanner.Resume();
         } else {
-            read = std::make_unique<ContentRead>(index, &sink, budget);
+            read = std::make_unique<ContentRead>(index, &sink, budget, m_bytes->Size());
         }
         read->handler.KeepValues(m_keepValues);
         read->handler.StopAtTable(index + 1); // listing the next worksheet on the way
@@ -177,11 +177,12 @@ private:
     // One pass through the content, which may stop at a worksheet's start and later go
     // on from there.
     struct ContentRead {
-        ContentRead(size_t target, OdsCellSink* sink, uint64_t repeatBudget)
+        ContentRead(size_t target, OdsCellSink* sink, uint64_t repeatBudget, uint64_t fileSize)
             : handler(target, sink, repeatBudget)
             , scanner(handler)
             , adapter(handler)
         {
+            handler.LimitTables(fileSize);
         }
         OdsContentHandler handler;
         ods::OdsXmlScanner scanner;

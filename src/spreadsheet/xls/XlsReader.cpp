@@ -164,6 +164,7 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
 {
     std::unordered_map<uint16_t, std::string> formatCodes;
     std::vector<uint16_t> xfFormats;
+    size_t listed = 0; // sheets of every kind
     BiffRecord record;
     while (reader.Next(record)) {
         if (record.type == biff::kEof)
@@ -205,6 +206,7 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
             xfFormats.push_back(record.data.size() >= 4 ? LoadU16(record.data.data() + 2) : 0);
             break;
         case biff::kBoundSheet: {
+            RequireRoomInList(listed++, ListLimit(m_bytes->Size()), m_bytes->Size(), "sheets");
             FragmentCursor cursor(record);
             const uint32_t position = cursor.U32();
             const uint8_t state = cursor.U8();
