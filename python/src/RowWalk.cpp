@@ -1,8 +1,6 @@
 #include "RowWalk.h"
 
 #include "Stopping.h"
-#include "export/ExportBudget.h"
-#include "export/WalkCharges.h"
 
 #include <algorithm>
 #include <charconv>
@@ -69,6 +67,16 @@ bool ParseTime(std::string_view text, size_t at, IsoParts& parts)
     return parts.hour < 24 && parts.minute < 60 && parts.second < 60;
 }
 
+// The walk is charged as the command line's text of its cells would be, a divider and a
+// pair of quotes a cell (what its --csv charges too): rows of thousands of blank cells
+// over a used range that runs on past its values are cut where its lines are.
+options::ExportOptions ChargedOptions(options::ExportOptions options)
+{
+    options.divider = "\t";
+    options.quoteCells = true;
+    return options;
+}
+
 } // namespace
 
 bool ParseIso(std::string_view text, IsoParts& parts)
@@ -95,6 +103,9 @@ RowWalk::RowWalk(spreadsheet::Workbook& workbook, spreadsheet::Worksheet& sheet,
     , m_pump(pump)
     , m_emit(std::move(emit))
     , m_reader(options.cells)
+    , m_charged(ChargedOptions(options.cells))
+    , m_budget(workbook.FileSize())
+    , m_charges(m_budget, m_charged, m_reader, &workbook)
 {
 }
 
@@ -178,8 +189,9 @@ bool RowWalk::StreamBatch(const RowBatch& rows)
     // The walk's budget, as the export's: a few kilobytes must not make billions of cells.
     const uint64_t lines = static_cast<uint64_t>(rows.LastRowNumber() - m_firstRow) + 1;
     const uint64_t width = static_cast<uint64_t>(m_lastColumn - m_firstColumn) + 1;
-    exporting::ExportBudget budget(m_workbook.FileSize());
-    if (!budget.Affords({ blankKept ? lines * width : lines + rows.EndCell(), 0 }))
+    m_budget.SetSheetBytes(rows.StoredBytes());
+    if (!(blankKept ? m_charges.Affordable(lines * width, lines, width)
+                    : m_charges.Affordable(lines + rows.EndCell(), lines, 1)))
         return false;
 
     constexpr size_t kPrefetchAhead = 4;
@@ -210,12 +222,7 @@ void RowWalk::WalkLoaded()
     CellRange range = m_sheet.UsedRange();
     const bool empty = range.lastRow == 1 && range.lastColumn == 1 && m_sheet.CellText(1, 1).empty();
     if (!empty) {
-        options::ExportOptions charged = m_options.cells;
-        charged.divider.clear(); // no text is composed: only the cells visited count
-        charged.quoteCells = false;
-        exporting::ExportBudget budget(m_workbook.FileSize());
-        exporting::WalkCharges charges(budget, charged, m_reader, &m_workbook);
-        charges.ChargeWalk(m_sheet, exporting::Lines::Rows, range);
+        m_charges.ChargeWalk(m_sheet, exporting::Lines::Rows, range);
 
         const spreadsheet::HeldRows held = m_sheet.HoldRows();
         const RowBatch& rows = held.Rows();

@@ -8,6 +8,8 @@
 
 #include "core/Ports.h"
 #include "export/CellReader.h"
+#include "export/ExportBudget.h"
+#include "export/WalkCharges.h"
 #include "options/ExportOptions.h"
 #include "spreadsheet/Workbook.h"
 
@@ -102,6 +104,9 @@ private:
     core::Pump& m_pump;
     std::function<bool(RowChunk&&)> m_emit;
     exporting::CellReader m_reader;
+    options::ExportOptions m_charged; // the options the walk is charged by
+    exporting::ExportBudget m_budget;
+    exporting::WalkCharges m_charges;
     RowChunk m_chunk;
     std::string m_scratch;
     bool m_consumerGone = false;

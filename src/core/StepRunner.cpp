@@ -23,7 +23,8 @@ std::string DescribeFailure(std::exception_ptr failure)
 
 void StepRunner::Fail(int number, std::exception_ptr failure)
 {
-    Report(number, DescribeFailure(failure), std::move(failure));
+    const std::string description = DescribeFailure(failure);
+    Report(number, description, std::move(failure));
 }
 
 void StepRunner::Fail(int number, const std::string& description)
