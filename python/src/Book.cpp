@@ -40,6 +40,7 @@ std::unique_ptr<spreadsheet::Workbook> Book::OpenEngine(std::shared_ptr<const sp
 {
     spreadsheet::Application application;
     application.SetYield(YieldToPump());
+    application.KeepValueKinds(true); // raw values are typed
     return application.OpenFrom(std::move(bytes), m_name);
 }
 

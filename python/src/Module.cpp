@@ -13,6 +13,7 @@
 
 #include <datetime.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -274,13 +275,53 @@ private:
     std::exception_ptr m_failure;
 };
 
+// Walks of worksheets that were stopped and still finish on their threads (a load under
+// way goes on to its end): joined as the next iterator starts, and when Python exits.
+class FinishingWalks {
+public:
+    static FinishingWalks& Instance()
+    {
+        static FinishingWalks* walks = new FinishingWalks(); // outlives every iterator
+        return *walks;
+    }
+    void Add(std::thread thread, std::shared_ptr<std::atomic<bool>> done)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_walks.push_back({ std::move(thread), std::move(done) });
+    }
+    // Joins the walks that are done; all of them when asked, waiting for each.
+    void Join(bool all)
+    {
+        std::vector<Walk> joining;
+        {
+            const std::lock_guard lock(m_mutex);
+            for (auto it = m_walks.begin(); it != m_walks.end();) {
+                if (all || it->done->load()) {
+                    joining.push_back(std::move(*it));
+                    it = m_walks.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        for (Walk& walk : joining)
+            walk.thread.join();
+    }
+
+private:
+    struct Walk {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+    std::mutex m_mutex;
+    std::vector<Walk> m_walks;
+};
+
 // The rows of one worksheet, walked on a thread of their own while Python reads them.
 class RowIterator {
 public:
     RowIterator(std::shared_ptr<Book> book, size_t index, RowOptions options, bool integers, bool numbered)
-        : m_book(std::move(book))
-        , m_index(index)
-        , m_options(std::move(options))
+        : m_walk(std::make_shared<Walk>(std::move(book), index, std::move(options)))
         , m_objects(integers)
         , m_numbered(numbered)
     {
@@ -322,45 +363,68 @@ public:
         return py::cast(*m_columns);
     }
 
+    // Stops the walk and returns at once: a walk still loading its worksheet finishes on
+    // its own thread, its engine workbook going back to the workbook when it is done.
     void Close()
     {
         m_finished = true;
+        m_current = RowChunk();
+        m_row = 0;
         if (!m_thread.joinable())
             return;
-        m_pump.RequestStop();
-        m_queue.ReaderGone();
-        if (PyGILState_Check()) {
-            py::gil_scoped_release release;
+        m_walk->pump.RequestStop();
+        m_walk->queue.ReaderGone();
+        if (m_walk->done->load())
             m_thread.join();
-        } else {
-            m_thread.join();
-        }
+        else
+            FinishingWalks::Instance().Add(std::move(m_thread), m_walk->done);
     }
 
 private:
+    // What the walk's thread shares with the iterator, kept alive by both.
+    struct Walk {
+        Walk(std::shared_ptr<Book> bookIn, size_t indexIn, RowOptions optionsIn)
+            : book(std::move(bookIn))
+            , index(indexIn)
+            , options(std::move(optionsIn))
+        {
+        }
+        std::shared_ptr<Book> book;
+        size_t index;
+        RowOptions options;
+        StoppingPump pump;
+        ChunkQueue queue;
+        std::shared_ptr<std::atomic<bool>> done = std::make_shared<std::atomic<bool>>(false);
+    };
+
     void Start()
     {
-        if (m_book->Closed())
-            throw py::value_error("the workbook " + m_book->Name() + " is closed");
-        m_thread = std::thread([this] {
-            PumpOnThisThread yields(m_pump);
+        if (m_walk->book->Closed())
+            throw py::value_error("the workbook " + m_walk->book->Name() + " is closed");
+        {
+            py::gil_scoped_release release;
+            FinishingWalks::Instance().Join(false);
+        }
+        m_thread = std::thread([walk = m_walk] {
+            PumpOnThisThread yields(walk->pump);
             std::exception_ptr failure;
             try {
-                Book::Lease lease = m_book->Borrow();
-                spreadsheet::Worksheet* sheet = lease.Sheet(m_index);
+                Book::Lease lease = walk->book->Borrow();
+                spreadsheet::Worksheet* sheet = lease.Sheet(walk->index);
                 if (!sheet)
-                    throw std::out_of_range("the workbook " + m_book->Name() + " has no worksheet number "
-                        + std::to_string(m_index + 1));
-                RowWalk walk(*lease, *sheet, m_options, m_pump,
-                    [&](RowChunk&& chunk) { return m_queue.Push(std::move(chunk)); });
-                walk.Run();
+                    throw std::out_of_range("the workbook " + walk->book->Name() + " has no worksheet number "
+                        + std::to_string(walk->index + 1));
+                RowWalk rows(*lease, *sheet, walk->options, walk->pump,
+                    [&](RowChunk&& chunk) { return walk->queue.Push(std::move(chunk)); });
+                rows.Run();
             } catch (const Stopped&) {
                 // The reader stopped the walk: nothing to tell.
             } catch (...) {
-                if (!m_pump.StopRequested())
+                if (!walk->pump.StopRequested())
                     failure = std::current_exception();
             }
-            m_queue.Finish(failure);
+            walk->queue.Finish(failure);
+            walk->done->store(true);
         });
     }
 
@@ -372,7 +436,13 @@ private:
             ChunkQueue::Popped popped;
             {
                 py::gil_scoped_release release;
-                popped = m_queue.Pop(m_current, std::chrono::milliseconds(50));
+                popped = m_walk->queue.Pop(m_current, std::chrono::milliseconds(50));
+            }
+            // list() and the like read an iterator without running Python between rows,
+            // so a Ctrl-C is looked for here too, between chunks.
+            if (OnMainThread() && PyErr_CheckSignals() != 0) {
+                Close();
+                throw py::error_already_set();
             }
             if (popped == ChunkQueue::Popped::Chunk) {
                 m_row = 0;
@@ -383,26 +453,19 @@ private:
                 return true;
             }
             if (popped == ChunkQueue::Popped::Done) {
-                std::exception_ptr failure = m_queue.Failure();
-                Close();
+                std::exception_ptr failure = m_walk->queue.Failure();
+                m_thread.join();
+                m_finished = true;
                 if (failure)
-                    RaiseFailure(failure, m_pump, m_book->Name());
+                    RaiseFailure(failure, m_walk->pump, m_walk->book->Name());
                 return false;
-            }
-            if (OnMainThread() && PyErr_CheckSignals() != 0) {
-                Close();
-                throw py::error_already_set();
             }
         }
     }
 
-    std::shared_ptr<Book> m_book;
-    size_t m_index;
-    RowOptions m_options;
+    std::shared_ptr<Walk> m_walk;
     CellObjects m_objects;
     bool m_numbered;
-    StoppingPump m_pump;
-    ChunkQueue m_queue;
     std::thread m_thread;
     RowChunk m_current;
     size_t m_row = 0;
@@ -576,4 +639,10 @@ PYBIND11_MODULE(_vellumcast, module)
         [](uint64_t bytes) { vellumcast::spreadsheet::SetLoadBesideWalkThreshold(bytes); }, py::arg("bytes"),
         "The least size of a worksheet loaded on a second thread beside its walk (tests set 0).");
     module.def("load_beside_threshold", [] { return vellumcast::spreadsheet::LoadBesideWalkThreshold(); });
+    // Walks stopped half-way finish before Python ends, as their threads use the engine.
+    module.def("_join_finishing_walks", [] {
+        py::gil_scoped_release release;
+        FinishingWalks::Instance().Join(true);
+    });
+    py::module_::import("atexit").attr("register")(module.attr("_join_finishing_walks"));
 }

@@ -179,7 +179,7 @@ bool RowWalk::StreamBatch(const RowBatch& rows)
         if (first < m_firstColumn)
             return false;
         if (last > m_lastColumn) {
-            std::vector<int32_t> columns = *m_chunk.columns;
+            std::vector<int32_t> columns = m_columns;
             for (int32_t column = m_lastColumn + 1; column <= last; ++column)
                 columns.push_back(column);
             m_lastColumn = last;
@@ -477,6 +477,7 @@ void RowWalk::Flush()
 void RowWalk::SetColumns(std::vector<int32_t> columns)
 {
     Flush(); // the columns hold for the rows from here on
+    m_columns = columns;
     m_chunk.columns = std::move(columns);
 }
 

@@ -127,6 +127,7 @@ private:
     // many rows and what fingerprint they must come to.
     std::optional<std::pair<uint64_t, uint64_t>> m_checking;
 
+    std::vector<int32_t> m_columns; // those the rows span, with blank cells kept
     // The columns the streamed lines span, and the row of the next line; 0 before any.
     int32_t m_firstColumn = 0;
     int32_t m_lastColumn = 0;

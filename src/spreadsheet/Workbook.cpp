@@ -479,6 +479,7 @@ std::unique_ptr<Workbook> Application::OpenFrom(std::shared_ptr<const FileBytes>
     const uint64_t fileSize = bytes->Size();
     ReaderContext context { std::move(bytes), core::FileNameOfPath(path), SkippedWhileLoadingAside(m_yield) };
     context.keepValues = m_keepValues;
+    context.keepValueKinds = m_keepValueKinds;
     WorkbookData data;
     std::unique_ptr<WorkbookReader> reader;
     try {

@@ -269,6 +269,9 @@ public:
     // false when only displayed texts will be asked for: readers then need not keep the
     // values recorded beside them (ReaderContext::keepValues). On by default.
     void KeepRecordedValues(bool keep) { m_keepValues = keep; }
+    // true when values will be asked for by their kind, not only as text: a recorded value
+    // whose raw text is the displayed one is kept too (ReaderContext::keepValueKinds). Off by default.
+    void KeepValueKinds(bool keep) { m_keepValueKinds = keep; }
 
     // Opens the workbook at path, recognising its format by content. Throws
     // SpreadsheetError whose message names the file and says what is wrong.
@@ -283,6 +286,7 @@ public:
 private:
     std::function<void()> m_yield;
     bool m_keepValues = true;
+    bool m_keepValueKinds = false;
 };
 
 } // namespace vellumcast::spreadsheet

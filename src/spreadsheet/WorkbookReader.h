@@ -72,6 +72,9 @@ struct ReaderContext {
     // Whether cells recorded as displayed text keep the value recorded beside it (TextWithValue,
     // TextWithDate); without it they are plain strings, whose raw text is the displayed one.
     bool keepValues = true;
+    // With keepValues, whether a value is kept even when its raw text is the text itself,
+    // so that the cell still says it holds a number or a boolean (for callers that type values).
+    bool keepValueKinds = false;
 
     // The package's directory: the probe's, or else read now. Throws SpreadsheetError.
     std::shared_ptr<const container::ZipArchive> Archive() const;
