@@ -112,9 +112,8 @@ template <typename F> auto Unlocked(const std::string& path, F&& body)
 options::ExportOptions OptionsFrom(const py::dict& chosen)
 {
     options::ExportOptions options;
-    const auto flag = [&](const char* key, bool fallback) {
-        return chosen.contains(key) ? chosen[key].cast<bool>() : fallback;
-    };
+    const auto flag
+        = [&](const char* key, bool fallback) { return chosen.contains(key) ? chosen[key].cast<bool>() : fallback; };
     const std::string mode = chosen.contains("mode") ? chosen["mode"].cast<std::string>() : "all";
     options.saveMode = mode == "sheet" ? options::SaveMode::EachSheet
         : mode == "row"                ? options::SaveMode::EachRow
@@ -528,8 +527,8 @@ public:
 
     std::vector<std::string> Warnings() { return m_book->Warnings(); }
 
-    std::unique_ptr<RowIterator> Rows(size_t index, const py::dict& chosen, bool typed, bool integers, bool stream,
-        bool numbered)
+    std::unique_ptr<RowIterator> Rows(
+        size_t index, const py::dict& chosen, bool typed, bool integers, bool stream, bool numbered)
     {
         RowOptions options;
         options.cells = OptionsFrom(chosen);
@@ -548,8 +547,8 @@ public:
             Name(), [&](StoppingPump& pump) { return ExportTexts(*m_book, options, sheet, pump, warnings); });
         py::list list;
         for (const TextEntry& entry : texts) {
-            const py::object text = py::reinterpret_steal<py::object>(PyUnicode_DecodeUTF8(
-                entry.text.data(), static_cast<Py_ssize_t>(entry.text.size()), "surrogateescape"));
+            const py::object text = py::reinterpret_steal<py::object>(
+                PyUnicode_DecodeUTF8(entry.text.data(), static_cast<Py_ssize_t>(entry.text.size()), "surrogateescape"));
             if (!text)
                 throw py::error_already_set();
             list.append(py::make_tuple(entry.sheet, entry.number, text));
@@ -573,8 +572,7 @@ py::list ExportFilesFromPython(const std::vector<std::string>& paths, const py::
 {
     const options::ExportOptions options = OptionsFrom(chosen);
     const SaveChoice save { folder, std::move(nameTemplate), byteOrderMark, std::move(inputs) };
-    const auto outcomes
-        = Unlocked(folder, [&](StoppingPump& pump) { return ExportFiles(paths, options, save, pump); });
+    const auto outcomes = Unlocked(folder, [&](StoppingPump& pump) { return ExportFiles(paths, options, save, pump); });
     py::list list;
     for (const FileOutcome& outcome : outcomes) {
         py::dict item;
@@ -635,9 +633,8 @@ PYBIND11_MODULE(_vellumcast, module)
     module.def("export_files", &ExportFilesFromPython, py::arg("paths"), py::arg("options"), py::arg("folder"),
         py::arg("name_template"), py::arg("bom"), py::arg("inputs"));
     module.def(
-        "set_load_beside_threshold",
-        [](uint64_t bytes) { vellumcast::spreadsheet::SetLoadBesideWalkThreshold(bytes); }, py::arg("bytes"),
-        "The least size of a worksheet loaded on a second thread beside its walk (tests set 0).");
+        "set_load_beside_threshold", [](uint64_t bytes) { vellumcast::spreadsheet::SetLoadBesideWalkThreshold(bytes); },
+        py::arg("bytes"), "The least size of a worksheet loaded on a second thread beside its walk (tests set 0).");
     module.def("load_beside_threshold", [] { return vellumcast::spreadsheet::LoadBesideWalkThreshold(); });
     // Walks stopped half-way finish before Python ends, as their threads use the engine.
     module.def("_join_finishing_walks", [] {

@@ -53,7 +53,10 @@ struct RowChunk {
     // blank cells kept every row spans them; without, rows hold only their cells with text.
     std::optional<std::vector<int32_t>> columns;
 
-    std::string_view TextOf(const OutCell& cell) const { return std::string_view(texts).substr(cell.offset, cell.length); }
+    std::string_view TextOf(const OutCell& cell) const
+    {
+        return std::string_view(texts).substr(cell.offset, cell.length);
+    }
     bool Empty() const { return rowNumbers.empty() && !columns; }
 };
 
@@ -68,8 +71,8 @@ struct RowOptions {
 class RowWalk {
 public:
     // emit takes each chunk; false when nobody reads them any more, which ends the walk.
-    RowWalk(spreadsheet::Workbook& workbook, spreadsheet::Worksheet& sheet, const RowOptions& options,
-        core::Pump& pump, std::function<bool(RowChunk&&)> emit);
+    RowWalk(spreadsheet::Workbook& workbook, spreadsheet::Worksheet& sheet, const RowOptions& options, core::Pump& pump,
+        std::function<bool(RowChunk&&)> emit);
 
     // Walks the worksheet, handing every row on; the last chunk goes before it returns.
     // Throws as the engine does (SpreadsheetError naming the workbook and worksheet), and

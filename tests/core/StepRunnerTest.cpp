@@ -19,7 +19,8 @@ TEST(ReportErrorMessage, ComposesTheFourLinesOfTheBox)
 
 TEST(ReportErrorMessage, AppendsTheScanContextWithoutASeparator)
 {
-    ErrorReport report { "Path not found", LocationText("Form1", "PushButton5_Click"), 112, true, "/data/", "a.xls", {} };
+    ErrorReport report { "Path not found", LocationText("Form1", "PushButton5_Click"), 112, true, "/data/", "a.xls",
+        {} };
     const std::string tail = std::string(kSupportAddress) + "name: /data/\r\nf(x): a.xls";
     const std::string message = ReportErrorMessage(report);
     ASSERT_GE(message.size(), tail.size());
