@@ -6,6 +6,7 @@
 #include "app/WorkbookListView.h"
 #include "core/ErrorReport.h"
 #include "core/Files.h"
+#include "core/Numbers.h"
 #include "core/StepRunner.h"
 #include "options/Settings.h"
 #include "worklist/FolderScan.h"
@@ -24,7 +25,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
@@ -578,9 +578,8 @@ void Form1::RunSearch(const std::function<void()>& search)
 {
     const size_t before = m_list.Count();
     const auto showFound = [this, before] {
-        const QLocale locale;
         m_progressBar->setFormat(QString("Searching: %1 found so far (Escape stops)")
-                                     .arg(locale.toString(static_cast<qulonglong>(m_list.Count() - before))));
+                                     .arg(QString::fromStdString(core::GroupedNumber(m_list.Count() - before))));
     };
     showFound();
     m_progressBar->setTextVisible(true);
@@ -673,6 +672,14 @@ void Form1::ResultsAdded(const exporting::ResultList&, size_t)
 {
     if (m_form2)
         m_form2->ResultsAdded();
+}
+
+void Form1::RunStopped(size_t firstLeftOut)
+{
+    std::vector<std::string> leftOut;
+    for (size_t i = firstLeftOut; i < m_list.Count(); ++i)
+        leftOut.push_back(m_list.Text(i));
+    EnsureResultsWindow().RunStopped(std::move(leftOut));
 }
 
 void Form1::RunFinished(const exporting::ResultList&)

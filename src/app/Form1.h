@@ -87,6 +87,7 @@ private:
     void LayoutResults(options::SaveMode mode) override;
     void ResultsAdded(const exporting::ResultList& results, size_t firstNew) override;
     void WorkbookWarnings(const std::vector<std::string>& warnings) override;
+    void RunStopped(size_t firstLeftOut) override;
     void RunFinished(const exporting::ResultList& results) override;
 
     AppContext m_context;

@@ -22,6 +22,8 @@ public:
     virtual ~PromptHook() = default;
     virtual void Message(const QString& title, const QString& text) = 0;
     virtual bool Question(const QString& title, const QString& text) = 0;
+    // The index of the choice taken; the last one is the box's cancelling choice.
+    virtual int Choice(const QString& title, const QString& text, const QStringList& choices) = 0;
     virtual std::optional<QString> Input(const QString& title, const QString& prompt, const QString& defaultText) = 0;
     virtual void ErrorBox(const QString& title, const QString& text) = 0;
     virtual QString Folder(const QString& title, const QString& startFolder) = 0;
@@ -36,8 +38,15 @@ public:
 
     // A plain message: OK only, no icon, the program's title.
     static void Message(QWidget* parent, const QString& text);
+    // A plain message with a list below it, one item a line, which scrolls when it is
+    // long. A hook hears it as one message: the text, then the items, a line each.
+    static void Message(QWidget* parent, const QString& text, const QStringList& list);
     // Yes / No, no icon, the program's title. True for Yes.
     static bool Question(QWidget* parent, const QString& text);
+    // A question with a button for each of choices, no icon, the program's title: the
+    // index of the one taken. The last choice cancels: Escape and closing the box take it.
+    // Enter takes the choice at defaultChoice.
+    static int Choose(QWidget* parent, const QString& text, const QStringList& choices, int defaultChoice);
     // The input box; none when cancelled.
     static std::optional<QString> Input(QWidget* parent, const QString& prompt, const QString& defaultText);
     // "Application Error", warning icon, OK.

@@ -154,6 +154,7 @@ const std::vector<OptionRule>& Options()
         { "skip-hidden-rows", 0, false, ExportSwitch(&options::ExportOptions::skipHiddenRows, true) },
         { "skip-hidden-columns", 0, false, ExportSwitch(&options::ExportOptions::skipHiddenColumns, true) },
         { "bom", 0, false, Flag(&CommandLineOptions::byteOrderMark) },
+        { "no-clobber", 0, false, Flag(&CommandLineOptions::noClobber) },
         { "output", 'o', true,
             [](CommandLineOptions& o, const std::string& value, std::string& error) {
                 if (value.empty()) {
@@ -366,6 +367,8 @@ std::string UsageText()
            "                                -o -, standard output once\n"
            "  -o, --output DIR|-            folder for the .txt files (default: the current folder);\n"
            "                                - writes the texts to standard output, one after another\n"
+           "      --no-clobber              keep files already in the folder: a new text takes the\n"
+           "                                next free name, NAME (2).txt and so on\n"
            "      --name TEMPLATE           name the files from {book}, {ext}, {sheet} and {n},\n"
            "                                e.g. '{book}.{ext}_{sheet}' (.txt is added)\n"
            "  -s, --sheet NAME|N            export only this worksheet (repeatable; N counts from 1,\n"

@@ -7,6 +7,7 @@
 #include "cli/Workbooks.h"
 #include "core/ErrorReport.h"
 #include "core/Files.h"
+#include "core/Numbers.h"
 #include "core/Process.h"
 #include "core/StepRunner.h"
 #include "export/ExportRun.h"
@@ -249,6 +250,9 @@ private:
     std::vector<std::string> m_chosen; // the worksheets named with --sheet, when any
 };
 
+// The results not written named at the end of a run, one line each; beyond them a count.
+constexpr size_t kNotWrittenPrinted = 20;
+
 // UTF-8's byte-order mark.
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
@@ -407,12 +411,15 @@ public:
         if (m_pendingBegun)
             m_session.Cut(size);
     }
-    void CommitPending() override
+    void CommitPending(bool cutShort) override
     {
         if (!std::exchange(m_pendingBegun, false))
             return;
         try {
-            m_session.Commit();
+            if (cutShort)
+                m_session.CommitCutShort();
+            else
+                m_session.Commit();
         } catch (const OutputFailed& failure) {
             m_failure = failure;
         }
@@ -435,6 +442,21 @@ private:
     bool m_pendingBegun = false; // a pending text was begun in the session
 };
 
+// The results a save did not write: how many and why, then each named on a line of its
+// own, up to kNotWrittenPrinted of them, and how many more there are.
+std::string NotWrittenLines(const results::SaveSummary& summary)
+{
+    std::string lines = ProgramLine(results::NotWrittenNotice(summary));
+    const size_t named = std::min(summary.notWrittenFiles.size(), kNotWrittenPrinted);
+    for (size_t i = 0; i < named; ++i) {
+        const results::NotWrittenFile& file = summary.notWrittenFiles[i];
+        lines += ErrorLine(file.path, "not written: " + std::string(results::NotWrittenWhy(file.why)));
+    }
+    if (summary.notWritten > named)
+        lines += ProgramLine("and " + core::GroupedNumber(summary.notWritten - named) + " more not written.");
+    return lines;
+}
+
 // Prints and saves the outcomes in workbook order, all of them as one save.
 class Emitter {
 public:
@@ -451,6 +473,10 @@ public:
                 InputFiles(workbooks),
                 results::SavePorts { m_saveReporter, m_pump, options.quiet ? nullptr : &m_printer });
             m_session->SetNameTemplate(options.nameTemplate);
+            // A text cut short is a result not written: a file is whole or not there.
+            m_session->SetCutShortTexts(results::CutShortTexts::NotWritten);
+            if (options.noClobber)
+                m_session->SetExistingFiles(results::ExistingFiles::Keep);
             if (options.byteOrderMark)
                 m_session->SetLeadingBytes(std::string(kByteOrderMark));
             m_saving = std::make_unique<SavingOutlet>(*m_session);
@@ -492,7 +518,7 @@ public:
         if (summary.renamed > 0)
             m_terminal.Note(ProgramLine(results::RenamedNotice(summary)));
         if (summary.notWritten > 0)
-            m_terminal.Error(ProgramLine(results::NotWrittenNotice(summary)));
+            m_terminal.Error(NotWrittenLines(summary));
         return m_ok && summary.notWritten == 0;
     }
 
@@ -595,7 +621,8 @@ int Run(const CommandLineOptions& options, std::istream& in, StandardOutput& out
     const auto take = [&](size_t index, WorkbookOutcome outcome) {
         emitter.Take(workbooks[index], std::move(outcome));
         if (jobs > 1)
-            terminal.Progress(std::to_string(index + 1) + " of " + std::to_string(workbooks.size()) + " workbooks");
+            terminal.Progress(
+                core::GroupedNumber(index + 1) + " of " + core::GroupedNumber(workbooks.size()) + " workbooks");
     };
     RunInOrder(workbooks.size(), jobs, work, take,
         [&](size_t index) { turns[index].store(emitter.TurnOf(workbooks[index]), std::memory_order_release); });

@@ -50,6 +50,12 @@ void SpooledResults::Append(std::string_view bytes)
     m_current.size += bytes.size();
 }
 
+void SpooledResults::EndCutShortEntry()
+{
+    m_current.head.cutShort = true;
+    EndEntry();
+}
+
 void SpooledResults::EndEntry()
 {
     PassOnSettled();
@@ -88,8 +94,10 @@ void SpooledResults::RollBack(const exporting::SinkMark& mark)
         end = m_entries[mark.entries].offset;
     else if (m_inEntry)
         end = m_current.offset;
-    if (mark.inEntry && mark.entries < m_entries.size())
+    if (mark.inEntry && mark.entries < m_entries.size()) {
         m_current = m_entries[mark.entries]; // ended since the mark: under way again
+        m_current.head.cutShort = false;
+    }
     if (mark.entries < m_entries.size())
         m_entries.resize(mark.entries);
     m_inEntry = mark.inEntry;
@@ -251,7 +259,7 @@ void SpooledResults::PassOn(ResultOutlet& outlet)
     };
     // The pending entry, once ended and settled, is committed before those after it go.
     if (m_pending && m_passedEntries < m_settledEntries) {
-        m_pending.release()->CommitPending();
+        m_pending.release()->CommitPending(m_entries[m_passedEntries].head.cutShort);
         ++m_passedEntries;
     }
     const bool pieces = outlet.TakesPieces();

@@ -32,8 +32,9 @@ namespace vellumcast::cli {
 // outlet of whole texts may also take pending ones: the text of an entry that may still
 // be taken back, as it comes (a file written beside its place, put there only once
 // committed), one at a time: BeginPending, WritePending for each piece, CutPending to go
-// back to its first bytes, then CommitPending once nothing can take it back or
-// AbandonPending once something did.
+// back to its first bytes, then CommitPending once nothing can take it back (saying
+// whether the text turned out cut short, ResultEntry::cutShort) or AbandonPending once
+// something did.
 class ResultOutlet {
 public:
     virtual ~ResultOutlet() = default;
@@ -52,7 +53,7 @@ public:
     virtual void BeginPending(const exporting::ResultEntry&) { }
     virtual void WritePending(std::string_view) { }
     virtual void CutPending(uint64_t) { }
-    virtual void CommitPending() { }
+    virtual void CommitPending(bool cutShort) { (void)cutShort; }
     virtual void AbandonPending() { }
 };
 
@@ -79,6 +80,7 @@ public:
     using ResultSink::Append;
     void Append(std::string_view bytes) override;
     void EndEntry() override;
+    void EndCutShortEntry() override;
     // Also settles what was taken before it: a rollback goes back to the latest mark only.
     exporting::SinkMark Mark() const override;
     // Throws std::logic_error when asked to go back past what was passed on already.

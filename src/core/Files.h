@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 namespace vellumcast::core {
 
@@ -68,6 +69,9 @@ public:
     virtual ssize_t Write(int fd, const char* data, size_t size);
     virtual int Close(int fd);
     virtual int Rename(int folder, const std::string& from, const std::string& to);
+    // Rename, except that a file (or anything else) already named to stays: fails with
+    // EEXIST then, and from stays as it was.
+    virtual int RenameNew(int folder, const std::string& from, const std::string& to);
     virtual int Unlink(int folder, const std::string& name);
     // Cuts the open file to its first size bytes; the next write goes at its new end.
     virtual int Truncate(int fd, uint64_t size);
@@ -116,9 +120,15 @@ public:
     // True while the path still names the folder that was opened.
     bool StillInPlace() const;
 
-    // Removes the temporary files of replacing writes whose process is gone (killed in
-    // the middle of a save); those of running processes are theirs.
+    // Removes the temporary files of replacing writes that no process writes any more
+    // (killed in the middle of a save). A write in progress holds a lock on its file,
+    // which every process sees, in any PID namespace and on any host sharing the folder;
+    // where the file system has no locks, a file untouched for a day is taken as stale.
     void RemoveStaleTemporaries() const;
+
+    // The names of the entries the folder holds that are not folders: files, links and
+    // the like, each of which a file saved under its name would replace.
+    std::vector<std::string> FileNames() const;
 
 private:
     std::string m_prefix;
@@ -154,6 +164,10 @@ struct Replacement {
     std::string temporary; // the file written meanwhile
     std::string shown; // the path failures name
     int fd = -1; // open while the text is being written
+    // Held from the temporary file's creation until it is renamed or removed, so that no
+    // other run takes it for the leftover of a killed one: a descriptor holding a lock on
+    // POSIX, a handle on Windows; -1 when none could be had.
+    intptr_t hold = -1;
 };
 
 } // namespace detail
@@ -183,11 +197,20 @@ public:
     // Ends the write as failed with the errno code, for a text that cannot be had whole.
     std::optional<WriteFailure> Fail(int code);
     std::optional<WriteFailure> Commit();
+    // Commit that never replaces a file: where something already has the name, otherName
+    // (given the name taken) gives another to try, and none, or no otherName, ends the
+    // write with EEXIST, that file kept as it was.
+    std::optional<WriteFailure> CommitNew(
+        const std::function<std::optional<std::string>(const std::string& taken)>& otherName = {});
     // Removes the temporary file; the file of that name stays as it was.
     void Abandon() noexcept;
+    // The name in the folder the write is for: Begin's, or the one CommitNew put it under.
+    const std::string& Name() const { return m_name; }
 
 private:
     FileCalls* m_calls = nullptr;
+    const OutputFolder* m_folder = nullptr;
+    std::string m_name;
     detail::Replacement m_file;
 };
 

@@ -1,6 +1,5 @@
 #include "core/Files.h"
 #include "core/FilesDetail.h"
-#include "core/Process.h"
 #include "core/WideTextWindows.h"
 
 #include <algorithm>
@@ -213,6 +212,14 @@ int FileCalls::Rename(int, const std::string& from, const std::string& to)
     return FailWithLastError();
 }
 
+int FileCalls::RenameNew(int, const std::string& from, const std::string& to)
+{
+    // Without MOVEFILE_REPLACE_EXISTING a name already taken fails the move.
+    if (::MoveFileExW(WideText(from).c_str(), WideText(to).c_str(), MOVEFILE_WRITE_THROUGH))
+        return 0;
+    return FailWithLastError();
+}
+
 int FileCalls::Unlink(int, const std::string& name)
 {
     if (::DeleteFileW(WideText(name).c_str()))
@@ -251,7 +258,21 @@ std::optional<WriteFailure> BeginReplacement(Replacement& file, FileCalls& calls
     }
     if (file.fd < 0)
         return FailureOf(file.shown, EEXIST, false);
+    // The write's own descriptor, which shares no deletion, keeps other runs from opening
+    // the file alone while it is written; this second handle keeps them from it between
+    // the descriptor's close and the rename, which it lets through by sharing deletion.
+    const HANDLE hold = ::CreateFileW(WideText(file.temporary).c_str(), GENERIC_READ,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hold != INVALID_HANDLE_VALUE)
+        file.hold = reinterpret_cast<intptr_t>(hold);
     return std::nullopt;
+}
+
+void ReleaseHold(Replacement& file) noexcept
+{
+    if (file.hold != -1)
+        ::CloseHandle(reinterpret_cast<HANDLE>(file.hold));
+    file.hold = -1;
 }
 
 Replacement ReplacementIn(const OutputFolder& folder, const std::string& name)
@@ -319,11 +340,31 @@ void OutputFolder::RemoveStaleTemporaries() const
         return;
     do {
         const std::string name = Utf8Text(entry.cFileName, std::wcslen(entry.cFileName));
-        const long owner = detail::TemporaryOwner(name);
-        if (owner > 0 && ProcessIsGone(owner))
-            ::DeleteFileW(WideText(m_prefix + name).c_str());
+        if (!detail::IsTemporaryName(name) || (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            continue;
+        // Opened alone: that fails while any run holds the file open, on this host or
+        // another sharing the folder. Opened, it is removed as it is closed.
+        const HANDLE stale = ::CreateFileW(WideText(m_prefix + name).c_str(), GENERIC_READ | DELETE, 0, nullptr,
+            OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (stale != INVALID_HANDLE_VALUE)
+            ::CloseHandle(stale);
     } while (::FindNextFileW(search, &entry));
     ::FindClose(search);
+}
+
+std::vector<std::string> OutputFolder::FileNames() const
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW entry {};
+    const HANDLE search = ::FindFirstFileW(WideText(m_prefix + "*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            names.push_back(Utf8Text(entry.cFileName, std::wcslen(entry.cFileName)));
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+    return names;
 }
 
 void DeleteFileQuietly(const std::string& path) noexcept

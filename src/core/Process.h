@@ -7,10 +7,6 @@ namespace vellumcast::core {
 // The id of this process.
 long CurrentProcessId();
 
-// True when no process of that id runs any more (one that runs but belongs to another
-// user is not gone).
-bool ProcessIsGone(long id);
-
 // How many processors this process may run on: its affinity where the system restricts
 // it, else every processor; at least 1.
 unsigned UsableCores();

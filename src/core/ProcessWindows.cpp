@@ -15,17 +15,6 @@ long CurrentProcessId()
     return static_cast<long>(::GetCurrentProcessId());
 }
 
-bool ProcessIsGone(long id)
-{
-    const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
-    if (!process)
-        return ::GetLastError() == ERROR_INVALID_PARAMETER; // no such process; else not ours
-    // A process that has ended but whose handle someone still holds is gone all the same.
-    const bool ended = ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-    ::CloseHandle(process);
-    return ended;
-}
-
 unsigned UsableCores()
 {
     DWORD_PTR processMask = 0;

@@ -30,13 +30,13 @@ inline QString Support()
 }
 
 struct Shown {
-    QString kind; // "message", "question", "input", "error", "folder", "files", "open"
+    QString kind; // "message", "question", "choice", "input", "error", "folder", "files", "open"
     QString title;
     QString text;
 };
 
 // Answers every prompt from queues; records what was shown. A prompt without a queued
-// answer gets the cancelling one (No, cancelled input, no folder, no files).
+// answer gets the cancelling one (No, the last choice, cancelled input, no folder, no files).
 class ScriptedPrompts final : public app::PromptHook {
 public:
     ScriptedPrompts() { app::Prompts::SetHook(this); }
@@ -49,6 +49,7 @@ public:
             onMessage(text);
     }
     bool Question(const QString& title, const QString& text) override;
+    int Choice(const QString& title, const QString& text, const QStringList& choices) override;
     std::optional<QString> Input(const QString& title, const QString& prompt, const QString& defaultText) override;
     void ErrorBox(const QString& title, const QString& text) override { shown.push_back({ "error", title, text }); }
     QString Folder(const QString& title, const QString& startFolder) override;
@@ -63,6 +64,7 @@ public:
     QStringList Texts(const QString& kind) const;
 
     std::deque<bool> answers;
+    std::deque<QString> choices; // the caption of the choice to take
     std::deque<QString> inputs; // a null QString cancels the input box
     std::deque<QString> folders;
     std::deque<QStringList> files;

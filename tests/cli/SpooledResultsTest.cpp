@@ -289,7 +289,11 @@ public:
         ASSERT_LT(m_head + size, m_whole.texts.back().size()) << "cut to no shorter a text";
         m_whole.texts.back().resize(m_head + size);
     }
-    void CommitPending() override { m_open = false; }
+    void CommitPending(bool cutShort) override
+    {
+        m_open = false;
+        cutShortCommits += cutShort ? 1 : 0;
+    }
     void AbandonPending() override
     {
         m_open = false;
@@ -302,6 +306,7 @@ public:
 
     size_t begun = 0;
     size_t abandoned = 0;
+    size_t cutShortCommits = 0;
 
 private:
     RecordingOutlet m_whole { false };

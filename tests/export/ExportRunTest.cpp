@@ -251,6 +251,8 @@ TEST(ExportRun, AWorksheetListDamagedPastTheFirstWorksheetKeepsWhatCameBefore)
         run(host);
         ASSERT_EQ(run.results.size(), 1u);
         EXPECT_EQ(run.results[0].text, mode.text);
+        // Worksheet A is whole in its own text; the workbook's one text is not.
+        EXPECT_EQ(run.results[0].cutShort, mode.mode == options::SaveMode::AllSheets);
         EXPECT_EQ(run.failed, 1u);
         ASSERT_EQ(run.reporter.reports.size(), 1u);
         const std::string& said = run.reporter.reports[0].description;
