@@ -568,10 +568,10 @@ private:
 };
 
 py::list ExportFilesFromPython(const std::vector<std::string>& paths, const py::dict& chosen, const std::string& folder,
-    std::optional<std::string> nameTemplate, bool byteOrderMark, std::vector<std::string> inputs)
+    std::optional<std::string> nameTemplate, bool byteOrderMark, bool keepExisting, std::vector<std::string> inputs)
 {
     const options::ExportOptions options = OptionsFrom(chosen);
-    const SaveChoice save { folder, std::move(nameTemplate), byteOrderMark, std::move(inputs) };
+    const SaveChoice save { folder, std::move(nameTemplate), byteOrderMark, keepExisting, std::move(inputs) };
     const auto outcomes = Unlocked(folder, [&](StoppingPump& pump) { return ExportFiles(paths, options, save, pump); });
     py::list list;
     for (const FileOutcome& outcome : outcomes) {
@@ -631,7 +631,7 @@ PYBIND11_MODULE(_vellumcast, module)
         },
         py::arg("data"), py::arg("name"));
     module.def("export_files", &ExportFilesFromPython, py::arg("paths"), py::arg("options"), py::arg("folder"),
-        py::arg("name_template"), py::arg("bom"), py::arg("inputs"));
+        py::arg("name_template"), py::arg("bom"), py::arg("no_clobber"), py::arg("inputs"));
     module.def(
         "set_load_beside_threshold", [](uint64_t bytes) { vellumcast::spreadsheet::SetLoadBesideWalkThreshold(bytes); },
         py::arg("bytes"), "The least size of a worksheet loaded on a second thread beside its walk (tests set 0).");

@@ -131,6 +131,10 @@ std::vector<FileOutcome> ExportFiles(const std::vector<std::string>& paths, cons
     WrittenFiles written;
     results::SaveSession session(save.folder, options.saveMode, save.inputs, { saveReports, pump, &written });
     session.SetNameTemplate(save.nameTemplate);
+    // A text cut short is a result not written: a file is whole or not there.
+    session.SetCutShortTexts(results::CutShortTexts::NotWritten);
+    if (save.keepExisting)
+        session.SetExistingFiles(results::ExistingFiles::Keep);
     if (save.byteOrderMark)
         session.SetLeadingBytes("\xEF\xBB\xBF");
     std::vector<FileOutcome> outcomes;

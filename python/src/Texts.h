@@ -56,6 +56,7 @@ struct SaveChoice {
     std::string folder;
     std::optional<std::string> nameTemplate;
     bool byteOrderMark = false;
+    bool keepExisting = false; // files already in the folder stay; a new text takes the next free name
     std::vector<std::string> inputs; // every workbook of the whole run: none is written over
 };
 

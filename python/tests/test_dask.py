@@ -135,3 +135,16 @@ def test_read_many_gives_a_partition_per_chunk(workbooks, client):
                 assert list(found.row) == local.row_numbers
                 for values, row in zip(found[local.columns].itertuples(index=False), local.rows):
                     assert [None if pandas.isna(value) else value for value in values][: len(row)] == list(row)
+
+
+def test_no_clobber_keeps_files_already_there_as_the_command_line_does(workbooks, tmp_path: Path):
+    chosen = [path for path in workbooks if not path.endswith("broken.xlsx")][:5]
+    ours, theirs = tmp_path / "ours", tmp_path / "theirs"
+    ours.mkdir()
+    theirs.mkdir()
+    for _ in range(2):
+        outcomes = vcd.export_many(chosen, None, chunk=2, output=ours, mode="sheet", no_clobber=True)
+        assert all(outcome.status == "ok" for outcome in outcomes)
+        assert run_cli("-q", "--no-clobber", "-m", "sheet", "-o", str(theirs), *chosen).returncode == 0
+    assert folder_bytes(ours) == folder_bytes(theirs)
+    assert any(name.endswith(" (2).txt") for name in folder_bytes(ours))

@@ -37,6 +37,7 @@ def export_files(
     folder: str,
     name_template: Optional[str],
     bom: bool,
+    no_clobber: bool,
     inputs: List[str],
 ) -> List[Dict[str, Any]]: ...
 def set_load_beside_threshold(bytes: int) -> None: ...

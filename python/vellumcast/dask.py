@@ -62,8 +62,10 @@ def chunks(paths: Sequence[str], size: int) -> List[List[int]]:
     return result
 
 
-def _export_chunk(paths: List[str], options: Dict[str, Any], folder: str, name: Optional[str], inputs: List[str]) -> List[dict]:
-    return _core.export_files(paths, options, folder, name, options["bom"], inputs)
+def _export_chunk(
+    paths: List[str], options: Dict[str, Any], folder: str, name: Optional[str], no_clobber: bool, inputs: List[str]
+) -> List[dict]:
+    return _core.export_files(paths, options, folder, name, options["bom"], no_clobber, inputs)
 
 
 def _outcome(found: dict) -> Outcome:
@@ -82,14 +84,15 @@ def export_many(
     chunk: int = 64,
     output: Any = ".",
     name: Optional[str] = None,
+    no_clobber: bool = False,
     **options: Any,
 ) -> List[Outcome]:
     """Exports the workbooks into the folder output as ``vellumcast-cli -o OUTPUT`` does, a chunk
     of them per task on the client's cluster (in this process without one). Returns an
     :class:`Outcome` per workbook, in the order given.
 
-    Options as :meth:`vellumcast.Workbook.text`, and ``name``, the command line's ``--name``
-    template. A chunk whose worker dies is done again by another (Dask retries it); its files
+    Options as :meth:`vellumcast.Workbook.text`, ``name``, the command line's ``--name``
+    template, and ``no_clobber`` (``--no-clobber``: files already in the folder stay). A chunk whose worker dies is done again by another (Dask retries it); its files
     are replaced whole, so none is left half-written or written twice under two names.
     """
     chosen = text_options(**options)
@@ -99,7 +102,7 @@ def export_many(
         raise VellumcastError(f"{folder}: the output folder does not exist", folder)
     groups = [[absolute[index] for index in group] for group in chunks(absolute, chunk)]
     if client is None:
-        parts = [_export_chunk(group, chosen, folder, name, absolute) for group in groups]
+        parts = [_export_chunk(group, chosen, folder, name, no_clobber, absolute) for group in groups]
     else:
         run = uuid.uuid4().hex
         futures = client.map(
@@ -108,6 +111,7 @@ def export_many(
             options=chosen,
             folder=folder,
             name=name,
+            no_clobber=no_clobber,
             inputs=absolute,
             key=[f"vellumcast-export-{index}-{run}" for index in range(len(groups))],
         )
