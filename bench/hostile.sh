@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Generates hostile workbooks of a few kilobytes to a few megabytes (and two large
-# delimited texts, and a sparse file of 3 GiB that takes no room on the disk) and runs vellumcast-cli on each, printing the exit status, the time as a share
+# Generates hostile workbooks of a few kilobytes to a few megabytes (and large delimited
+# texts, among them a field of 2 GiB, and a sparse file of 3 GiB that takes no room on the disk) and runs vellumcast-cli on each, printing the exit status, the time as a share
 # of the 10 s each may take, and the peak memory as a share of the bound: twice the text
 # written plus 256 MiB for hostile files, plus 64 MiB (the design's bound) for the
 # long-line and ods-repeat cases. Each must end with status 0 or 1, a failure naming
@@ -59,3 +59,23 @@ run sparse-4GiB-xls "$work/in/sparse-small.xls"
 run sparse-3GiB-cfb "$work/in/sparse-signature.xls"
 run many-formats "$work/in/formats.xlsx"
 run scaled-fraction "$work/in/scaled-fraction.xlsx"
+
+# Text converted as it is read: the peak as a share of the bound of the file's size plus
+# 64 MiB, the texts written to /dev/null (the 2 GiB field is refused within seconds).
+run_bound() { # label file options...
+  local label=$1 file=$2; shift 2
+  /usr/bin/time -o "$work/time.txt" -f '%e %M' "$cli" -o - "$@" "$file" >/dev/null 2>"$work/err.txt"
+  local status=$?
+  read -r seconds kib < <(tail -n 1 "$work/time.txt")
+  local size
+  size=$(stat -c %s "$file")
+  printf '%-24s exit %d  time/10s %5.2f  peak %6.0f MiB  file %7.1f MiB  peak/(file+64MiB) %5.2f\n' \
+    "$label" "$status" "$(awk -v s="$seconds" 'BEGIN{print s/10}')" "$(awk -v k="$kib" 'BEGIN{print k/1024}')" \
+    "$(awk -v t="$size" 'BEGIN{print t/1048576}')" \
+    "$(awk -v k="$kib" -v t="$size" 'BEGIN{print k*1024/(t+64*1048576)}')"
+  head -n 1 "$work/err.txt" | cut -c 1-240 | sed 's/^/    /'
+}
+run_bound ansi-csv-100MB "$work/in/ansi-100MB.csv"
+run_bound utf16-txt-200MB "$work/in/utf16-200MB.txt"
+run_bound csv-field-2GiB "$work/in/field-2GiB.csv"
+rm -f "$work/in/field-2GiB.csv"

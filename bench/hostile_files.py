@@ -128,6 +128,7 @@ def main(folder):
         + '</table:table></office:spreadsheet></office:body></office:document-content>')
     quadratic_corners(folder)
     unread_limits(folder)
+    converted_text(folder)
 
 
 def quadratic_corners(folder):
@@ -275,6 +276,29 @@ def compound_file(stream):
     directory_sector += bytes(size - len(directory_sector))
     return (bytes(header) + bytes(size - 512) + struct.pack(f'<{len(fat)}I', *fat) + directory_sector
             + stream + bytes(data_sectors * size - len(stream)))
+
+
+def converted_text(folder):
+    """Text whose conversion to UTF-8 is larger than the file, and a field past every bound."""
+    # 100 MB of Windows-1252 that becomes 300 MB of UTF-8 (each 0x80 is the euro sign).
+    line = b'\x80' * 60 + b',' + b'\x80' * 38 + b'\n'
+    with open(os.path.join(folder, 'ansi-100MB.csv'), 'wb') as f:
+        for _ in range(100):
+            f.write(line * 10000)
+    # 200 MB of UTF-16 (the application's Unicode Text), tab-separated.
+    line = 'North\t2/1/2020\t1,200\t\u00e9t\u00e9\t' + 'x' * 70 + '\r\n'
+    chunk = (line * 10000).encode('utf-16-le')
+    with open(os.path.join(folder, 'utf16-200MB.txt'), 'wb') as f:
+        f.write(b'\xff\xfe')
+        for _ in range(200 * 1000 * 1000 // len(chunk)):
+            f.write(chunk)
+    # One field of 2 GiB: refused once the bound on a cell's text is passed.
+    with open(os.path.join(folder, 'field-2GiB.csv'), 'wb') as f:
+        f.write(b'a,')
+        block = b'y' * (1 << 20)
+        for _ in range(2048):
+            f.write(block)
+        f.write(b'\n')
 
 
 # What the ods reader lets repetition add to a sheet of a small file: each copy of a

@@ -114,6 +114,49 @@ bool SetDivider(CommandLineOptions& options, const std::string& value, std::stri
     return true;
 }
 
+// The divider of delimited text read: a name or one ASCII character.
+bool SetInputDivider(CommandLineOptions& options, const std::string& value, std::string& error)
+{
+    const std::vector<std::pair<std::string_view, char>> words = { { "tab", '\t' }, { "\\t", '\t' }, { "comma", ',' },
+        { "semicolon", ';' }, { "space", ' ' }, { "pipe", '|' } };
+    for (const auto& [word, divider] : words) {
+        if (SameIgnoringCase(value, word)) {
+            options.delimitedText.divider = divider;
+            return true;
+        }
+    }
+    const bool oneCharacter = value.size() == 1 && static_cast<unsigned char>(value[0]) >= 0x20
+        && static_cast<unsigned char>(value[0]) < 0x7F && value[0] != '"';
+    if (!oneCharacter) {
+        error = "--input-divider needs tab, comma, semicolon, space, pipe or one ASCII character other than a "
+                "quote, not \""
+            + value + "\"";
+        return false;
+    }
+    options.delimitedText.divider = value[0];
+    return true;
+}
+
+// The encoding of delimited text read.
+bool SetInputEncoding(CommandLineOptions& options, const std::string& value, std::string& error)
+{
+    using spreadsheet::TextEncoding;
+    const std::vector<std::pair<std::string_view, TextEncoding>> names
+        = { { "utf-8", TextEncoding::Utf8 }, { "utf8", TextEncoding::Utf8 },
+              { "windows-1252", TextEncoding::Windows1252 }, { "cp1252", TextEncoding::Windows1252 },
+              { "utf-16le", TextEncoding::Utf16LE }, { "utf-16be", TextEncoding::Utf16BE },
+              { "utf-32le", TextEncoding::Utf32LE }, { "utf-32be", TextEncoding::Utf32BE } };
+    for (const auto& [name, encoding] : names) {
+        if (SameIgnoringCase(value, name)) {
+            options.delimitedText.encoding = encoding;
+            return true;
+        }
+    }
+    error
+        = "unknown --input-encoding \"" + value + "\" (utf-8, windows-1252, utf-16le, utf-16be, utf-32le or utf-32be)";
+    return false;
+}
+
 // Checks a file name template: only {book}, {ext}, {sheet} and {n} stand for something.
 bool SetNameTemplate(CommandLineOptions& options, const std::string& value, std::string& error)
 {
@@ -150,6 +193,8 @@ const std::vector<OptionRule>& Options()
         { "skip-empty-lines", 0, false, ExportSwitch(&options::ExportOptions::skipEmptyLines, true) },
         { "values", 0, true, SetValues },
         { "dates", 0, true, SetDates },
+        { "input-divider", 0, true, SetInputDivider },
+        { "input-encoding", 0, true, SetInputEncoding },
         { "fill-merged", 0, false, ExportSwitch(&options::ExportOptions::fillMerged, true) },
         { "skip-hidden-rows", 0, false, ExportSwitch(&options::ExportOptions::skipHiddenRows, true) },
         { "skip-hidden-columns", 0, false, ExportSwitch(&options::ExportOptions::skipHiddenColumns, true) },
@@ -358,6 +403,12 @@ std::string UsageText()
            "                                times in ISO 8601, TRUE/FALSE, error codes, text as is\n"
            "      --dates iso               as displayed, but dates and times in ISO 8601, e.g.\n"
            "                                2026-12-09 (durations such as [h]:mm stay displayed)\n"
+           "      --input-divider tab|comma|semicolon|space|pipe|CHAR\n"
+           "                                the divider of delimited text read (default: a first\n"
+           "                                line sep=X, else as its name and lines show)\n"
+           "      --input-encoding utf-8|windows-1252|utf-16le|utf-16be|utf-32le|utf-32be\n"
+           "                                the encoding of delimited text read (default: as its\n"
+           "                                byte-order mark and content show)\n"
            "      --fill-merged             every cell of a merged area gives the text of its\n"
            "                                first cell (and counts as holding text)\n"
            "      --skip-hidden-rows        leave out the rows the workbook hides; rows and\n"

@@ -168,6 +168,7 @@ std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& 
 {
     const std::string shown = ShownName(argument);
     application.KeepRecordedValues(setup.options.exportOptions.cellValues != options::CellValues::Displayed);
+    application.ReadDelimitedTextAs(setup.options.delimitedText);
     if (argument == "-" || IsStream(argument)) {
         std::string bytes;
         try {

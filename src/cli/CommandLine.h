@@ -4,6 +4,7 @@
 
 #include "cli/SheetPatterns.h"
 #include "options/ExportOptions.h"
+#include "spreadsheet/WorkbookReader.h"
 
 #include <iosfwd>
 #include <optional>
@@ -16,6 +17,7 @@ struct CommandLineOptions {
     options::ExportOptions exportOptions; // the main window's first-start defaults
     bool dividerGiven = false; // --csv alone means comma-separated
     bool isoDates = false; // --dates iso: displayed values take ISO dates, raw ones have them
+    spreadsheet::DelimitedTextOptions delimitedText; // --input-divider, --input-encoding
     std::string outputFolder = "."; // "-": the texts go to standard output
     std::optional<std::string> nameTemplate; // how saved files are named; none: the results window's names
     std::vector<std::string> workbooks; // files, folders to search, "-" for standard input

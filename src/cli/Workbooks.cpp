@@ -204,13 +204,36 @@ std::string LayoutSummary(spreadsheet::Worksheet& worksheet)
         + Counted(static_cast<int64_t>(worksheet.MergedAreas().size()), "merged area");
 }
 
+std::string_view OtherKindWords(spreadsheet::OtherSheetKind kind)
+{
+    switch (kind) {
+    case spreadsheet::OtherSheetKind::Chart:
+        return "chart sheet";
+    case spreadsheet::OtherSheetKind::Dialog:
+        return "dialog sheet";
+    case spreadsheet::OtherSheetKind::Macro:
+        return "macro sheet";
+    }
+    return "chart sheet";
+}
+
 } // namespace
 
 std::string ListWorksheets(spreadsheet::Workbook& workbook, const std::vector<size_t>& numbers)
 {
     std::string text;
     auto& worksheets = workbook.Worksheets();
+    // Sheets of other kinds stand where the workbook lists them, when every sheet is
+    // listed: no number (no --sheet chooses them), their kind where a range would be.
+    const auto& others = numbers.empty() ? workbook.OtherSheets() : std::vector<spreadsheet::OtherSheet>();
+    size_t other = 0;
+    const auto listOthersBefore = [&](size_t worksheet) {
+        for (; other < others.size() && others[other].worksheetsBefore <= worksheet; ++other)
+            text += "-\t" + Escaped(others[other].name) + '\t' + std::string(VisibilityWord(others[other].visibility))
+                + '\t' + std::string(OtherKindWords(others[other].kind)) + '\n';
+    };
     for (size_t i = 0; i < worksheets.size(); ++i) {
+        listOthersBefore(i);
         const spreadsheet::CellRange range = worksheets[i].UsedRange();
         // Empty as the export judges it: a used range of A1 alone, holding no text.
         const bool empty = range.lastRow == 1 && range.lastColumn == 1 && worksheets[i].CellText(1, 1).empty();
@@ -222,6 +245,7 @@ std::string ListWorksheets(spreadsheet::Workbook& workbook, const std::vector<si
             + '\t' + LayoutSummary(worksheets[i]) + '\n';
         worksheets[i].Unload();
     }
+    listOthersBefore(SIZE_MAX);
     return text;
 }
 

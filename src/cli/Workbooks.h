@@ -42,8 +42,9 @@ std::string CellReference(int32_t row, int32_t column);
 // One line per worksheet of workbook: its number (numbers[i] for the i-th worksheet, or
 // i + 1 without numbers), name (control characters escaped), visibility ("visible",
 // "hidden", "very hidden") and used range ("empty" for a worksheet without content),
-// tab-separated.
-// A worksheet that cannot be read throws.
+// tab-separated. With no numbers, the chart, dialog and macro sheets are listed too where
+// the workbook has them: "-", name, visibility and "chart sheet", "dialog sheet" or
+// "macro sheet". A worksheet that cannot be read throws.
 std::string ListWorksheets(spreadsheet::Workbook& workbook, const std::vector<size_t>& numbers);
 
 } // namespace vellumcast::cli

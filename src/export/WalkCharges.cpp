@@ -62,7 +62,7 @@ std::string LeftOut(const CellRange& range, const CellRange& content)
 
 std::string SheetOf(Worksheet& sheet, const spreadsheet::Workbook& workbook)
 {
-    return "the worksheet \"" + sheet.Name() + "\" of " + workbook.Path();
+    return workbook.Path() + ": the worksheet \"" + sheet.Name() + "\"";
 }
 
 void WalkCharges::ChargeWalk(Worksheet& sheet, Lines lines, CellRange& range)
@@ -82,7 +82,7 @@ void WalkCharges::ChargeWalk(Worksheet& sheet, Lines lines, CellRange& range)
     }
     const WalkCost cost = CostOf(sheet, lines, range);
     throw SpreadsheetError(ErrorCode::TooLarge,
-        "Cannot export " + SheetOf(sheet, *m_workbook) + ": its used range " + RangeName(range) + " makes "
+        SheetOf(sheet, *m_workbook) + " cannot be exported: its used range " + RangeName(range) + " makes "
             + core::GroupedNumber(cost.cells) + " cells to visit and at least "
             + core::GroupedNumber(LeastText(cost.lineCount, cost.width)) + " bytes of text, more than a workbook of "
             + core::GroupedNumber(m_workbook->FileSize()) + " bytes may cause ("
@@ -112,7 +112,7 @@ uint64_t WalkCharges::LeastText(uint64_t lineCount, uint64_t width) const
 void WalkCharges::RefuseText(Worksheet& sheet) const
 {
     throw SpreadsheetError(ErrorCode::TooLarge,
-        "Cannot export " + SheetOf(sheet, *m_workbook) + ": its texts and the worksheet's cells grow past "
+        SheetOf(sheet, *m_workbook) + " cannot be exported: its texts and the worksheet's cells grow past "
             + core::GroupedNumber(m_budget.TextLimit()) + " bytes, more than a workbook of "
             + core::GroupedNumber(m_workbook->FileSize()) + " bytes may give");
 }

@@ -93,12 +93,12 @@ template <typename Run> void Worksheet::LoadWith(Run&& run)
         m_data->Clear();
         m_layout->Clear();
         throw SpreadsheetError(
-            error.code(), "Cannot read the worksheet \"" + Name() + "\" of " + book.m_path + ": " + error.what());
+            error.code(), book.m_path + ": the worksheet \"" + Name() + "\" cannot be read: " + error.what());
     } catch (const std::bad_alloc&) {
         m_data->Clear();
         m_layout->Clear();
         throw SpreadsheetError(ErrorCode::TooLarge,
-            "Cannot read the worksheet \"" + Name() + "\" of " + book.m_path + ": it does not fit in memory");
+            book.m_path + ": the worksheet \"" + Name() + "\" cannot be read: it does not fit in memory");
     }
     m_loaded = true;
     book.m_loadedSheet = this;
@@ -367,9 +367,37 @@ Workbook::Workbook(std::string path, std::unique_ptr<WorkbookReader> reader, Wor
     m_data.formats.LimitMemory(FormatMemoryLimit(fileSize));
     for (size_t i = 0; i < m_data.sheets.size(); ++i)
         m_worksheets.push_back(Worksheet(*this, i));
+    for (const std::string& warning : m_data.warnings)
+        Warn(warning);
+    WarnOfSheetsPassedOver();
     if (const size_t unreadable = m_data.formats.UnreadableCodes())
         WarnOnce(Warning::UnreadableFormats,
             std::to_string(unreadable) + " number format code(s) cannot be read; their cells show as General");
+}
+
+// Macro and dialog sheets may hold cells of their own, which no export takes: a person
+// is told they were there. Chart sheets hold none and go unsaid.
+void Workbook::WarnOfSheetsPassedOver()
+{
+    std::string names[2];
+    size_t counts[2] = {};
+    for (const OtherSheet& sheet : m_data.otherSheets) {
+        if (sheet.kind == OtherSheetKind::Chart)
+            continue;
+        const size_t k = sheet.kind == OtherSheetKind::Macro ? 0 : 1;
+        names[k] += (counts[k]++ > 0 ? ", \"" : "\"") + sheet.name + "\"";
+    }
+    std::string said;
+    for (size_t k = 0; k < 2; ++k) {
+        if (counts[k] == 0)
+            continue;
+        if (!said.empty())
+            said += " and ";
+        said += std::to_string(counts[k]) + (k == 0 ? " macro sheet" : " dialog sheet") + (counts[k] > 1 ? "s" : "")
+            + " (" + names[k] + ")";
+    }
+    if (!said.empty())
+        Warn("it holds " + said + ", which are no worksheets; they are passed over");
 }
 
 void Workbook::WarnOnce(Warning kind, const std::string& what)
@@ -415,7 +443,8 @@ void Workbook::ListWorksheets(size_t wanted)
         m_listed = m_reader->ListSheets(wanted, m_data.sheets);
     } catch (const SpreadsheetError& error) {
         const std::string after = m_data.sheets.empty() ? "" : " past \"" + m_data.sheets.back().name + "\"";
-        throw SpreadsheetError(error.code(), "Cannot list the worksheets of " + m_path + after + ": " + error.what());
+        throw SpreadsheetError(
+            error.code(), m_path + ": the worksheets" + after + " cannot be listed: " + error.what());
     }
     for (size_t i = m_worksheets.size(); i < m_data.sheets.size(); ++i)
         m_worksheets.push_back(Worksheet(*this, i));
@@ -480,6 +509,7 @@ std::unique_ptr<Workbook> Application::OpenFrom(std::shared_ptr<const FileBytes>
     ReaderContext context { std::move(bytes), core::FileNameOfPath(path), SkippedWhileLoadingAside(m_yield) };
     context.keepValues = m_keepValues;
     context.keepValueKinds = m_keepValueKinds;
+    context.delimitedText = m_delimitedText;
     WorkbookData data;
     std::unique_ptr<WorkbookReader> reader;
     try {

@@ -230,12 +230,16 @@ public:
         Workbook& m_workbook;
     };
     InTurn WorksheetsInTurn() { return InTurn(*this); }
+    // The sheets that are no worksheets (chart, dialog and macro sheets), in workbook
+    // order, each placed by the worksheets before it as the workbook lists them all.
+    const std::vector<OtherSheet>& OtherSheets() const { return m_data.otherSheets; }
     numfmt::DateSystem DateSystemInUse() const { return m_data.dateSystem; }
 
 private:
     friend class Worksheet;
     enum class Warning : uint8_t { UnreadableFormats, MissingSharedString, MissingStyle, ManyFormats };
     void WarnOnce(Warning kind, const std::string& what);
+    void WarnOfSheetsPassedOver();
     // Whether worksheet number index (from 0) exists, listing no further than needed.
     bool HasWorksheet(size_t index);
     // Lists worksheets until there are wanted of them or every one is listed.
@@ -272,6 +276,8 @@ public:
     // true when values will be asked for by their kind, not only as text: a recorded value
     // whose raw text is the displayed one is kept too (ReaderContext::keepValueKinds). Off by default.
     void KeepValueKinds(bool keep) { m_keepValueKinds = keep; }
+    // How delimited text is read, where a person says so (ReaderContext::delimitedText).
+    void ReadDelimitedTextAs(const DelimitedTextOptions& options) { m_delimitedText = options; }
 
     // Opens the workbook at path, recognising its format by content. Throws
     // SpreadsheetError whose message names the file and says what is wrong.
@@ -287,6 +293,7 @@ private:
     std::function<void()> m_yield;
     bool m_keepValues = true;
     bool m_keepValueKinds = false;
+    DelimitedTextOptions m_delimitedText;
 };
 
 } // namespace vellumcast::spreadsheet

@@ -31,9 +31,23 @@ struct SheetEntry {
     SheetVisibility visibility = SheetVisibility::Visible;
 };
 
+// Sheets of the workbook that are no worksheets and hold no cells to export.
+enum class OtherSheetKind : uint8_t { Chart, Dialog, Macro };
+
+struct OtherSheet {
+    std::string name;
+    OtherSheetKind kind = OtherSheetKind::Chart;
+    SheetVisibility visibility = SheetVisibility::Visible;
+    size_t worksheetsBefore = 0; // where it lies among the worksheets, in workbook order
+};
+
 // Workbook-wide data that the reader fills when it is opened.
 struct WorkbookData {
     std::deque<SheetEntry> sheets; // worksheets only, in workbook order: all, or the first ones
+    std::vector<OtherSheet> otherSheets; // chart, dialog and macro sheets, in workbook order
+    // What the reader passed over and read on without, as sentences about the workbook
+    // ("the sheet \"X\" names no part of the package; it is passed over").
+    std::vector<std::string> warnings;
     SharedStringTable sharedStrings;
     CellFormats formats;
     numfmt::DateSystem dateSystem = numfmt::DateSystem::Date1900;
@@ -56,6 +70,16 @@ public:
     virtual bool ListSheets(size_t /*wanted*/, std::deque<SheetEntry>& /*sheets*/) { return true; }
 };
 
+// What a person says of delimited text, where they would rather not leave it to the
+// content: the divider between fields (0: as the text and its name say) and the
+// encoding (Auto: as the byte-order mark and the content say).
+enum class TextEncoding : uint8_t { Auto, Utf8, Windows1252, Utf16LE, Utf16BE, Utf32LE, Utf32BE };
+
+struct DelimitedTextOptions {
+    char divider = 0;
+    TextEncoding encoding = TextEncoding::Auto;
+};
+
 struct ReaderContext {
     ReaderContext(std::shared_ptr<const FileBytes> bytesIn, std::string fileNameIn, std::function<void()> yieldIn)
         : bytes(std::move(bytesIn))
@@ -75,6 +99,7 @@ struct ReaderContext {
     // With keepValues, whether a value is kept even when its raw text is the text itself,
     // so that the cell still says it holds a number or a boolean (for callers that type values).
     bool keepValueKinds = false;
+    DelimitedTextOptions delimitedText;
 
     // The package's directory: the probe's, or else read now. Throws SpreadsheetError.
     std::shared_ptr<const container::ZipArchive> Archive() const;

@@ -52,6 +52,9 @@ offers $'comma\ncomma-space' vellumcast-cli --divider=co
 offers "row" vellumcast-cli -m r
 offers "raw" vellumcast-cli --values r
 offers $'displayed\niso' vellumcast-cli --dates=
+offers $'semicolon\nspace' vellumcast-cli --input-divider s
+offers $'utf-16be\nutf-16le' vellumcast-cli --input-encoding=utf-16
+offers $'--input-divider=\n--input-encoding=' vellumcast-cli --inp
 # A pattern is the person's own: nothing is offered, not even files.
 offers "" vellumcast-cli --include m
 # A value of an option is no workbook: the worksheets are still those of the workbook.

@@ -19,7 +19,7 @@
 namespace vellumcast::spreadsheet::ods {
 
 // The namespaces the reader tells apart; every other one is Other.
-enum class OdsNs : uint8_t { Other, Office, Table, Text, Style };
+enum class OdsNs : uint8_t { Other, Office, Table, Text, Style, Number };
 
 // The attributes a table cell is read from, each an empty view when the cell has none.
 struct OdsCellAttributes {
@@ -122,6 +122,7 @@ private:
 
     void StartInTarget(OdsNs ns, std::string_view localName, const OdsAttributes& attributes);
     void StartCell(bool covered, const OdsAttributes& attributes);
+    bool ShowsDuration(const OdsAttributes& attributes) const;
     void StartColumns(const OdsAttributes& attributes);
     void ReadMerge(const OdsCellAttributes& cell);
     SheetLayout* Layout() const { return m_sink ? m_sink->Layout() : nullptr; }
@@ -150,6 +151,12 @@ private:
     std::vector<TableInfo> m_tables;
     std::unordered_set<std::string> m_hiddenStyles;
     std::string m_styleName; // the table style being read in the automatic styles
+    // Durations: the time styles that count past a day ([HH]:MM, truncate-on-overflow
+    // false), the cell styles showing them, and the columns of the target whose cells
+    // take one by default. Their time values are numbers of days, not times of day.
+    std::unordered_set<std::string> m_durationDataStyles;
+    std::unordered_set<std::string> m_durationCellStyles;
+    std::vector<std::pair<int64_t, int64_t>> m_durationColumns;
     bool m_inSpreadsheet = false;
     bool m_sawSpreadsheet = false;
     int m_tableDepth = 0; // table:table nesting; 1 inside a worksheet

@@ -98,6 +98,7 @@ public:
         if (flat)
             return;
         m_archive = context.Archive();
+        m_archive->RequireUniqueNames();
         if (const auto* manifest = m_archive->Find("META-INF/manifest.xml")) {
             ManifestHandler handler;
             xml::ParseXml(m_archive->ReadAll(*manifest, 16u << 20), handler);

@@ -7,6 +7,7 @@
 #include "spreadsheet/spreadsheetml/SpreadsheetMlReader.h"
 #include "spreadsheet/SheetData.h"
 #include "spreadsheet/SheetLayout.h"
+#include "spreadsheet/spreadsheetml/ControlReferences.h"
 #include "spreadsheet/spreadsheetml/NamedFormats.h"
 #include "spreadsheet/text/TextEncoding.h"
 #include "spreadsheet/xlsx/XlsxText.h"
@@ -190,7 +191,7 @@ public:
     void Characters(std::string_view text) override
     {
         if (m_collectVisible || (m_dataDepth != 0 && m_commentDepth == 0))
-            m_text.append(text);
+            AppendRestoringControls(text, m_text);
     }
 
     bool TargetDone() const { return m_targetDone; }
@@ -431,6 +432,7 @@ private:
         std::unique_ptr<xml::XmlParser> expat;
         std::optional<text::Utf16Decoder> utf16;
         std::string converted;
+        ControlReferences controls;
         size_t start = 0;
         if (const auto order = text::Utf16XmlOrder(document); order != text::ByteOrderMark::None) {
             utf16.emplace(order == text::ByteOrderMark::Utf16BE);
@@ -446,16 +448,16 @@ private:
             const std::string_view piece = document.substr(at, kPiece);
             const bool final = at + piece.size() >= document.size();
             if (expat) {
-                expat->Feed(piece, final);
+                expat->Feed(controls.Rewrite(piece, final), final);
             } else if (utf16) {
                 converted.clear();
                 if (!utf16->Decode(piece, final, converted))
                     throw SpreadsheetError(ErrorCode::Corrupt,
                         "its UTF-16 text is damaged at byte " + std::to_string(start + utf16->DamageAt())
                             + " (an unpaired surrogate or a byte missing)");
-                scanner.Feed(converted, final);
+                scanner.Feed(controls.Rewrite(converted, final), final);
             } else {
-                scanner.Feed(piece, final);
+                scanner.Feed(controls.Rewrite(piece, final), final);
             }
             if (builder)
                 builder->NoteRead(at + piece.size(), document.size());

@@ -9,6 +9,7 @@
 #include "spreadsheet/container/Cfb.h"
 #include "spreadsheet/xls/Biff.h"
 
+#include <algorithm>
 #include <span>
 #include <unordered_map>
 #include <vector>
@@ -198,8 +199,6 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
             const uint8_t type = cursor.U8();
             SheetEntry sheet;
             m_strings.Read(cursor, true, sheet.name);
-            if (type != 0) // macro sheets, charts and VBA modules are not worksheets
-                break;
             switch (state & 0x03) {
             case 0:
                 sheet.visibility = SheetVisibility::Visible;
@@ -211,6 +210,13 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
                 sheet.visibility = SheetVisibility::Hidden;
                 break;
             }
+            // Macro sheets (1) and charts (2) are sheets of other kinds; VBA modules (6)
+            // are no sheets a person sees.
+            if (type == 1 || type == 2)
+                data.otherSheets.push_back({ std::move(sheet.name),
+                    type == 1 ? OtherSheetKind::Macro : OtherSheetKind::Chart, sheet.visibility, data.sheets.size() });
+            if (type != 0)
+                break;
             data.sheets.push_back(std::move(sheet));
             m_sheets.push_back({ position });
             break;
@@ -234,9 +240,15 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
     }
 
     // Dialog sheets share the worksheet type in the sheet list; only their own WSBOOL
-    // record tells them apart.
+    // record tells them apart. Each becomes a sheet of another kind where it stood.
     for (size_t i = m_sheets.size(); i-- > 0;) {
         if (IsDialogSheet(m_sheets[i].position)) {
+            auto& others = data.otherSheets;
+            auto at = std::find_if(
+                others.begin(), others.end(), [&](const OtherSheet& other) { return other.worksheetsBefore > i; });
+            for (auto later = at; later != others.end(); ++later)
+                --later->worksheetsBefore;
+            others.insert(at, { std::move(data.sheets[i].name), OtherSheetKind::Dialog, data.sheets[i].visibility, i });
             m_sheets.erase(m_sheets.begin() + static_cast<std::ptrdiff_t>(i));
             data.sheets.erase(data.sheets.begin() + static_cast<std::ptrdiff_t>(i));
         }

@@ -337,7 +337,7 @@ public:
     {
         const WorkbookPart workbook = ReadWorkbookPart(m_package);
         data.dateSystem = workbook.date1904 ? numfmt::DateSystem::Date1904 : numfmt::DateSystem::Date1900;
-        m_package.AddWorksheets(workbook.sheets, data.sheets);
+        m_package.AddWorksheets(workbook.sheets, data);
         if (const ZipEntry* styles = m_package.RelatedPart("/styles", "styles.bin"))
             ReadStyles(m_package, *styles, data.formats);
         if (const ZipEntry* strings = m_package.RelatedPart("/sharedStrings", "sharedStrings.bin"))

@@ -137,6 +137,7 @@ WorkbookPackage::WorkbookPackage(std::shared_ptr<const ZipArchive> archive, std:
     : m_package(std::move(archive))
     , m_archive(*m_package)
 {
+    m_archive.RequireUniqueNames();
     if (const auto root = ReadRelationships(m_archive, {})) {
         if (const Relationship* office = root->OfType("/officeDocument"); office && m_archive.Find(office->target))
             m_workbookPart = office->target;
@@ -159,7 +160,7 @@ const ZipEntry* WorkbookPackage::RelatedPart(std::string_view typeSuffix, std::s
     return m_archive.Find(related ? related->target : FolderOf(m_workbookPart) + std::string(usualName));
 }
 
-void WorkbookPackage::AddWorksheets(const std::vector<ListedSheet>& listed, std::deque<SheetEntry>& sheets)
+void WorkbookPackage::AddWorksheets(const std::vector<ListedSheet>& listed, WorkbookData& data)
 {
     for (const auto& sheet : listed) {
         const Relationship* relationship = nullptr;
@@ -168,11 +169,18 @@ void WorkbookPackage::AddWorksheets(const std::vector<ListedSheet>& listed, std:
             if (it != m_relationships->byId.end())
                 relationship = &it->second;
         }
-        if (!relationship || relationship->external)
-            throw SpreadsheetError(ErrorCode::Corrupt, "the sheet \"" + sheet.name + "\" names no part of the package");
-        if (!IsWorksheet(*relationship))
+        // One damaged entry of the list does not make the rest unreadable.
+        if (!relationship || relationship->external) {
+            data.warnings.push_back("the sheet \"" + sheet.name + "\" names no part of the package; it is passed over");
             continue;
-        sheets.push_back({ sheet.name, sheet.visibility });
+        }
+        OtherSheetKind kind {};
+        const PartKind part = KindOf(*relationship, kind);
+        if (part == PartKind::Other)
+            data.otherSheets.push_back({ sheet.name, kind, sheet.visibility, data.sheets.size() });
+        if (part != PartKind::Worksheet)
+            continue;
+        data.sheets.push_back({ sheet.name, sheet.visibility });
         m_sheetParts.push_back(relationship->target);
     }
 }
@@ -195,16 +203,21 @@ uint64_t WorkbookPackage::SheetBytes(size_t index) const
 
 // Worksheets by relationship type; chart, dialog and macro sheets are something else.
 // A part whose relationship type is unknown counts by its content type.
-bool WorkbookPackage::IsWorksheet(const Relationship& relationship) const
+WorkbookPackage::PartKind WorkbookPackage::KindOf(const Relationship& relationship, OtherSheetKind& kind) const
 {
     if (EndsWith(relationship.type, "/worksheet"))
-        return true;
+        return PartKind::Worksheet;
+    kind = EndsWith(relationship.type, "/chartsheet") ? OtherSheetKind::Chart
+        : EndsWith(relationship.type, "/dialogsheet") ? OtherSheetKind::Dialog
+                                                      : OtherSheetKind::Macro;
     if (EndsWith(relationship.type, "/chartsheet") || EndsWith(relationship.type, "/dialogsheet")
         || EndsWith(relationship.type, "/xlMacrosheet") || EndsWith(relationship.type, "/xlIntlMacrosheet"))
-        return false;
+        return PartKind::Other;
     const auto type = m_contentTypes.find(relationship.target);
     return type != m_contentTypes.end()
-        && (EndsWith(type->second, ".worksheet+xml") || EndsWith(type->second, ".worksheet"));
+            && (EndsWith(type->second, ".worksheet+xml") || EndsWith(type->second, ".worksheet"))
+        ? PartKind::Worksheet
+        : PartKind::None;
 }
 
 void WorkbookPackage::RequireBudgetForSheets() const

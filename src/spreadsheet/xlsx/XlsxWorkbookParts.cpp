@@ -2,6 +2,7 @@
 #include "spreadsheet/xlsx/XlsxText.h"
 #include "spreadsheet/xml/Xml.h"
 
+#include <optional>
 #include <unordered_map>
 
 namespace vellumcast::spreadsheet::xlsx {
@@ -132,6 +133,19 @@ public:
             int id = 0;
             if (ParseInteger(attributes.Get("numFmtId"), id))
                 m_custom.insert_or_assign(id, std::string(attributes.Get("formatCode")));
+        } else if (localName == "numFmt" && m_inDxf) {
+            // A differential format's own number format, by code or built-in id.
+            int id = 0;
+            const std::string_view code = attributes.Get("formatCode");
+            if (!code.empty())
+                dxfCodes.back() = std::string(code);
+            else if (ParseInteger(attributes.Get("numFmtId"), id))
+                dxfCodes.back() = std::string(numfmt::BuiltInFormatCode(id));
+        } else if (localName == "dxf" && m_inDxfs) {
+            m_inDxf = true;
+            dxfCodes.emplace_back();
+        } else if (localName == "dxfs") {
+            m_inDxfs = true;
         } else if (localName == "numFmts") {
             m_inNumFmts = true;
         } else if (localName == "cellXfs") {
@@ -149,10 +163,17 @@ public:
     {
         if (localName == "numFmts")
             m_inNumFmts = false;
+        else if (localName == "dxf")
+            m_inDxf = false;
+        else if (localName == "dxfs")
+            m_inDxfs = false;
         else if (localName == "cellXfs" && m_depth == m_cellXfsDepth)
             m_cellXfsDepth = 0;
         --m_depth;
     }
+
+    // The number format code of each differential format, empty for one without.
+    std::vector<std::optional<std::string>> dxfCodes;
 
 private:
     CellFormats& m_formats;
@@ -160,6 +181,8 @@ private:
     int m_depth = 0;
     int m_cellXfsDepth = 0;
     bool m_inNumFmts = false;
+    bool m_inDxfs = false;
+    bool m_inDxf = false;
 };
 
 } // namespace
@@ -171,11 +194,17 @@ WorkbookPart ReadWorkbookPart(const container::ZipArchive& archive, const contai
     return WorkbookPart { handler.date1904, std::move(handler.sheets) };
 }
 
-void ReadStyles(const container::ZipArchive& archive, const container::ZipEntry& entry, CellFormats& formats,
-    const std::function<void()>& yield)
+std::vector<uint32_t> ReadStyles(const container::ZipArchive& archive, const container::ZipEntry& entry,
+    CellFormats& formats, const std::function<void()>& yield)
 {
     StylesHandler handler(formats);
     xml::ParseXmlMember(archive, entry, handler, yield);
+    // The styles of the differential formats follow every cell style, whatever order the
+    // part gives them in, so that a cell's style index stays its xf's.
+    std::vector<uint32_t> dxfStyles;
+    for (const auto& code : handler.dxfCodes)
+        dxfStyles.push_back(code ? formats.AddStyle(*code) : kNoDxfStyle);
+    return dxfStyles;
 }
 
 void ReadSharedStrings(const container::ZipArchive& archive, const container::ZipEntry& entry,
