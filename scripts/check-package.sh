@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the Debian package with CPack, validates the desktop entry and the AppStream data,
+# Builds the Debian packages (vellumcast, python3-vellumcast) with CPack, validates the desktop entry and the AppStream data,
 # checks that the package holds everything an installation needs, and runs the installed
 # command line on the installed samples from an unpacked copy of the package.
 #   scripts/check-package.sh [build-folder [cmake-option...]]   (default: build-package)
@@ -14,7 +14,7 @@ shift || true
 # for (fortified sources, stack protector, full RELRO with immediate binding) is the
 # build's own, and lintian below proves it.
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DVELLUMCAST_BUILD_TESTS=OFF -DVELLUMCAST_BUILD_BENCH=OFF "$@" >/dev/null
+  -DVELLUMCAST_BUILD_TESTS=OFF -DVELLUMCAST_BUILD_BENCH=OFF -DVELLUMCAST_PYTHON=ON "$@" >/dev/null
 cmake --build "$build" -j2
 # Every source is compiled fortified, vellumcast-cli's too, where lintian sees no checked
 # call to prove it (packaging/vellumcast.lintian-overrides).
@@ -25,7 +25,7 @@ fortified=$(grep '"command":' "$build/compile_commands.json" | grep -c -- '-D_FO
 desktop-file-validate "$root/packaging/vellumcast.desktop"
 appstreamcli validate --no-net "$build"/packaging/*.metainfo.xml
 
-rm -f "$build"/vellumcast_*.deb
+rm -f "$build"/vellumcast_*.deb "$build"/python3-vellumcast_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/vellumcast_*.deb)
 echo "package: $deb"
@@ -61,8 +61,25 @@ mkdir "$unpacked/out"
 "$unpacked/usr/bin/vellumcast-cli" --output "$unpacked/out" "$unpacked"/usr/share/vellumcast/Samples/*
 ls "$unpacked/out"/*.txt >/dev/null
 
-# As root, ask apt whether the package would install with its dependencies.
+# The Python module's package, made by the same CPack run: Debian's checks, then the
+# installed module reads an installed sample with the python3 it was built for.
+pydeb=$(ls "$build"/python3-vellumcast_*.deb)
+echo "package: $pydeb"
+for wanted in ./usr/lib/python3/dist-packages/vellumcast/__init__.py ./usr/lib/python3/dist-packages/vellumcast/dask.py \
+  ./usr/lib/python3/dist-packages/vellumcast/_vellumcast.pyi ./usr/share/doc/python3-vellumcast/copyright; do
+  grep -qF " $wanted" <<<"$(dpkg-deb -c "$pydeb")" || { echo "missing from the package: $wanted" >&2; exit 1; }
+done
+dpkg-deb -f "$pydeb" Depends
+lintian --fail-on error,warning "$pydeb"
+dpkg-deb -x "$pydeb" "$unpacked"
+PYTHONPATH="$unpacked/usr/lib/python3/dist-packages" /usr/bin/python3 -c '
+import sys, vellumcast
+with vellumcast.open(sys.argv[1]) as workbook:
+    assert next(iter(workbook[0].rows())), "no rows"
+' "$unpacked/usr/share/vellumcast/Samples/Sales.xlsx"
+
+# As root, ask apt whether the packages would install with their dependencies.
 if [ "$(id -u)" -eq 0 ]; then
-  apt-get install --simulate -qq "$deb" >/dev/null
+  apt-get install --simulate -qq "$deb" "$pydeb" >/dev/null
 fi
 echo "package checked"

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing, fuzzing and running Vellumcast needs.
+# Installs every Debian package that building, testing, fuzzing and running Vellumcast needs,
+# its Python module (pybind11, Python's headers; pytest, pandas and Dask's distributed for
+# its tests; build, setuptools and wheel for its wheel) included.
 # Idempotent: packages already present are left alone. Runs apt-get as root, through
 # sudo when started by another user.
 set -euo pipefail
@@ -14,6 +16,8 @@ packages=(
   ccache clang-format clang libclang-rt-dev
   bash-completion bsdutils
   python3 time
+  pybind11-dev python3-dev python3-pytest python3-pandas python3-distributed
+  python3-build python3-setuptools python3-wheel
 )
 
 missing=()

@@ -518,6 +518,7 @@ std::unique_ptr<Workbook> Application::OpenFrom(std::shared_ptr<const FileBytes>
         *asked = true;
         return source();
     };
+    context.keepValueKinds = m_keepValueKinds;
     context.delimitedText = m_delimitedText;
     WorkbookData data;
     std::unique_ptr<WorkbookReader> reader;

@@ -281,6 +281,9 @@ public:
     // default password does not open it: asked at most once per opening, and only for such
     // a workbook. Without one, such a workbook fails as password-protected.
     void SetPasswordSource(encryption::PasswordSource source) { m_password = std::move(source); }
+    // true when values will be asked for by their kind, not only as text: a recorded value
+    // whose raw text is the displayed one is kept too (ReaderContext::keepValueKinds). Off by default.
+    void KeepValueKinds(bool keep) { m_keepValueKinds = keep; }
     // How delimited text is read, where a person says so (ReaderContext::delimitedText).
     void ReadDelimitedTextAs(const DelimitedTextOptions& options) { m_delimitedText = options; }
 
@@ -298,6 +301,7 @@ private:
     std::function<void()> m_yield;
     bool m_keepValues = true;
     encryption::PasswordSource m_password;
+    bool m_keepValueKinds = false;
     DelimitedTextOptions m_delimitedText;
 };
 

@@ -124,6 +124,9 @@ struct ReaderContext {
     // The password of an encrypted workbook that the default one does not open: asked at
     // most once, and only then.
     encryption::PasswordSource password;
+    // With keepValues, whether a value is kept even when its raw text is the text itself,
+    // so that the cell still says it holds a number or a boolean (for callers that type values).
+    bool keepValueKinds = false;
     DelimitedTextOptions delimitedText;
 
     // The package's directory: the probe's, or else read now. Throws SpreadsheetError.

@@ -91,6 +91,10 @@ public:
     // false: the target's cells go to the sink as their text alone (Add), never with the
     // value recorded beside it, which is then not read. On by default.
     void KeepValues(bool keep) { m_keepValues = keep; }
+    // true: a value whose raw text is the text itself is still recorded beside it, so the
+    // cell says what kind of value it holds (a number or a boolean shown as typed). Off by
+    // default: such a value needs no room of its own.
+    void KeepValueKinds(bool keep) { m_keepValueKinds = keep; }
     // True once after the start of a worksheet whose content the handler has no use for
     // (not the one being loaded): the XML reader may pass over it unread, as long as it
     // still reports the element's end. It is checked when it is loaded.
@@ -141,6 +145,7 @@ private:
     bool m_stopRequested = false;
     bool m_skipWanted = false;
     bool m_keepValues = true;
+    bool m_keepValueKinds = false;
 
     // The sheet list.
     struct TableInfo {

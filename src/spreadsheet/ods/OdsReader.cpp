@@ -93,6 +93,7 @@ public:
         , m_yield(context.yield)
         , m_flat(flat)
         , m_keepValues(context.keepValues)
+        , m_keepValueKinds(context.keepValues && context.keepValueKinds)
     {
         if (flat)
             return;
@@ -158,6 +159,7 @@ public:
             read = std::make_unique<ContentRead>(index, &sink, budget, m_bytes->Size());
         }
         read->handler.KeepValues(m_keepValues);
+        read->handler.KeepValueKinds(m_keepValueKinds);
         read->handler.StopAtTable(index + 1); // listing the next worksheet on the way
         try {
             Stream(*read, &builder);
@@ -275,6 +277,7 @@ private:
     std::function<void()> m_yield;
     bool m_flat;
     bool m_keepValues; // the cells keep the values recorded beside their text
+    bool m_keepValueKinds; // and beside every text, equal or not
     std::shared_ptr<const container::ZipArchive> m_archive;
     const container::ZipEntry* m_content = nullptr;
     std::unique_ptr<ContentRead> m_stoppedRead; // stopped at the start of the next worksheet to load
