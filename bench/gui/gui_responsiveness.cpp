@@ -43,7 +43,7 @@ public:
         std::fprintf(stderr, "error: %s\n", qPrintable(text));
     }
     QString Folder(const QString&, const QString&) override { return {}; }
-    QStringList Files(const QString&, const QStringList&) override { return {}; }
+    QStringList Files(const QString&, const QStringList&, const QString&) override { return {}; }
     void OpenFolder(const QString&) override { }
     int errors = 0;
 };

@@ -110,6 +110,7 @@ Form2::Form2(AppContext context, Form1& mainWindow)
     , m_reporter(this)
 {
     setObjectName("Form2");
+    setAccessibleName("Vellumcast: export results");
     BuildControls();
 }
 
@@ -205,7 +206,7 @@ void Form2::BuildControls()
     buttons->addWidget(m_saveCount);
     buttons->addWidget(m_saveProgress, 2);
     buttons->addWidget(m_save);
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(ScrollingPage(this));
     layout->addWidget(m_runNotice);
     layout->addWidget(m_listView, 2);
     layout->addWidget(m_preview, 3);
@@ -215,7 +216,7 @@ void Form2::BuildControls()
     // What assistive technology reads: each control's own name, never only its frame's.
     m_listView->setAccessibleName("Results");
     m_listView->setAccessibleDescription("The texts of the last export; the selected one shows in the preview");
-    m_preview->setAccessibleName("Preview");
+    m_preview->setAccessibleName("Text of the selected result"); // the list's first column is "Preview"
     m_preview->setAccessibleDescription("The text of the selected result, read only; Ctrl+Home and Ctrl+End "
                                         "go to its start and end");
     m_outputFolder->setAccessibleName("Output folder");
@@ -262,7 +263,7 @@ void Form2::Form_Load()
     const std::string desktop = core::GetDesktopFolder();
     m_outputFolder->setText(
         QString::fromStdString(options::GetSetting(*m_context.store, options::kOutputFolderKey, desktop)));
-    const int wrap = options::ReadCheckState(options::GetSetting(*m_context.store, options::kWordWrapKey));
+    const int wrap = options::ReadCheckState(options::UsableSetting(*m_context.store, options::kWordWrapKey));
     m_wordWrap->setCheckState(wrap == 0 ? Qt::Unchecked : Qt::Checked);
 }
 

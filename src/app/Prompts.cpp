@@ -107,6 +107,18 @@ std::optional<QString> Prompts::Input(QWidget* parent, const QString& prompt, co
     return answer;
 }
 
+std::optional<QString> Prompts::Password(QWidget* parent, const QString& prompt)
+{
+    if (g_hook)
+        return g_hook->Password(kAppTitle, prompt);
+    bool accepted = false;
+    const QString answer
+        = QInputDialog::getText(parent, kAppTitle, DisplayText(prompt), QLineEdit::Password, QString(), &accepted);
+    if (!accepted)
+        return std::nullopt;
+    return answer;
+}
+
 void Prompts::ErrorBox(QWidget* parent, const QString& text)
 {
     if (g_hook)
@@ -122,11 +134,12 @@ QString Prompts::BrowseForFolder(QWidget* parent, const QString& title, const QS
     return QFileDialog::getExistingDirectory(parent, title, startFolder, QFileDialog::ShowDirsOnly);
 }
 
-QStringList Prompts::OpenFiles(QWidget* parent, const QString& title, const QStringList& filters)
+QStringList Prompts::OpenFiles(
+    QWidget* parent, const QString& title, const QStringList& filters, const QString& startFolder)
 {
     if (g_hook)
-        return g_hook->Files(title, filters);
-    return QFileDialog::getOpenFileNames(parent, title, QString(), filters.join(";;"));
+        return g_hook->Files(title, filters, startFolder);
+    return QFileDialog::getOpenFileNames(parent, title, startFolder, filters.join(";;"));
 }
 
 void Prompts::OpenFolder(const QString& path)

@@ -25,9 +25,14 @@ public:
     // The index of the choice taken; the last one is the box's cancelling choice.
     virtual int Choice(const QString& title, const QString& text, const QStringList& choices) = 0;
     virtual std::optional<QString> Input(const QString& title, const QString& prompt, const QString& defaultText) = 0;
+    // The password box; answered as an input box unless a hook tells them apart.
+    virtual std::optional<QString> Password(const QString& title, const QString& prompt)
+    {
+        return Input(title, prompt, {});
+    }
     virtual void ErrorBox(const QString& title, const QString& text) = 0;
     virtual QString Folder(const QString& title, const QString& startFolder) = 0;
-    virtual QStringList Files(const QString& title, const QStringList& filters) = 0;
+    virtual QStringList Files(const QString& title, const QStringList& filters, const QString& startFolder) = 0;
     virtual void OpenFolder(const QString& path) = 0;
 };
 
@@ -49,12 +54,16 @@ public:
     static int Choose(QWidget* parent, const QString& text, const QStringList& choices, int defaultChoice);
     // The input box; none when cancelled.
     static std::optional<QString> Input(QWidget* parent, const QString& prompt, const QString& defaultText);
+    // An input box whose text is hidden as it is typed; none when cancelled.
+    static std::optional<QString> Password(QWidget* parent, const QString& prompt);
     // "Application Error", warning icon, OK.
     static void ErrorBox(QWidget* parent, const QString& text);
     // The folder picker, opened at startFolder: the chosen folder's path, or "" when cancelled.
     static QString BrowseForFolder(QWidget* parent, const QString& title, const QString& startFolder);
-    // The open-file dialog for several files: full paths in the order chosen; empty when cancelled.
-    static QStringList OpenFiles(QWidget* parent, const QString& title, const QStringList& filters);
+    // The open-file dialog for several files, opened at startFolder: full paths in the order
+    // chosen; empty when cancelled.
+    static QStringList OpenFiles(
+        QWidget* parent, const QString& title, const QStringList& filters, const QString& startFolder);
     // Opens a folder in the file manager; the outcome is not looked at.
     static void OpenFolder(const QString& path);
 };

@@ -250,6 +250,15 @@ const std::vector<OptionRule>& Options()
                 o.extensions.push_back(value);
                 return true;
             } },
+        { "password-file", 0, true,
+            [](CommandLineOptions& o, const std::string& value, std::string& error) {
+                if (value.empty()) {
+                    error = "--password-file needs a file holding the password";
+                    return false;
+                }
+                o.passwordFile = value;
+                return true;
+            } },
         { "recursive", 'r', false, Flag(&CommandLineOptions::recursive) },
         { "jobs", 'j', true, SetJobs },
         { "quiet", 'q', false, Flag(&CommandLineOptions::quiet) },
@@ -467,7 +476,9 @@ std::string UsageText()
            "                                columns keep their numbers in file names\n"
            "      --skip-hidden-columns     leave out the columns the workbook hides\n"
            "      --bom                     start every file with a UTF-8 byte-order mark; with\n"
-           "                                -o -, standard output once\n"
+           "                                -o -, standard output once. For texts the\n"
+           "                                spreadsheet application or Notepad will open, which\n"
+           "                                may read UTF-8 without it in the local code page\n"
            "  -o, --output DIR|-            folder for the .txt files (default: the current folder;\n"
            "                                made with its parents when missing); - writes the\n"
            "                                texts to standard output, one after another\n"
@@ -487,12 +498,15 @@ std::string UsageText()
            "                                those named with --sheet (repeatable; RE2 syntax, as\n"
            "                                grep -E; matching anywhere in a name), e.g. '^Q[1-4]$'\n"
            "      --exclude REGEX           leave out the worksheets whose names REGEX matches\n"
-           "                                (repeatable), e.g. 'Draft'\n"
+           "                                (repeatable), e.g. Draft\n"
            "      --skip-hidden             leave hidden worksheets out\n"
            "  -l, --list                    list each workbook's worksheets and export nothing\n"
            "  -e, --extension EXT           what a folder search takes (repeatable; default: the\n"
            "                                workbook formats; .xml, .txt, .tsv and .tab only when\n"
            "                                named; xls also takes .xlsx, .xlsm and .xlsb)\n"
+           "      --password-file FILE      open encrypted workbooks with the password in FILE (its\n"
+           "                                first line); VELLUMCAST_PASSWORD holds one too. Those\n"
+           "                                encrypted with the default key open without either\n"
            "  -r, --recursive               search folders with their subfolders\n"
            "  -j, --jobs N                  workbooks exported at once (default: the number of cores)\n"
            "  -q, --quiet                   print only errors: no file names, warnings or progress\n"
@@ -503,7 +517,8 @@ std::string UsageText()
            "<(...); a pipe or terminal named by its path is read the same way, up to 2 GiB. A\n"
            "FOLDER is searched for workbooks; names starting with ~, hidden folders, the output\n"
            "folder and the texts this command writes there are left out, so a run again reads\n"
-           "only workbooks.\n"
+           "only workbooks. On Windows, whose shells pass them on, wildcards in a WORKBOOK\n"
+           "(*.xlsx) are expanded.\n"
            "Reads xlsx, xlsm, xltx, xltm, xlam, xlsb, xls, xlt, ods, ots, fods, XML spreadsheets of\n"
            "2003 and delimited text (csv, tsv, txt, tab, any other name), recognised by content.\n"
            "For pipelines: --csv --lf -m sheet -o -, or --jsonl -o -. Where every digit counts,\n"

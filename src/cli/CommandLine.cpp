@@ -13,10 +13,12 @@
 #include "core/StepRunner.h"
 #include "export/ExportRun.h"
 #include "results/SaveResults.h"
+#include "spreadsheet/encryption/Passwords.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -154,6 +156,7 @@ private:
 struct RunSetup {
     const CommandLineOptions& options;
     std::istream& in; // the workbook "-"
+    SpoolFolder& spool; // where texts held out of memory go
 };
 
 // Opens a workbook argument and leaves in it the chosen worksheets; returns their numbers.
@@ -163,10 +166,12 @@ std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& 
     const std::string& argument, std::unique_ptr<spreadsheet::Workbook>& workbook, std::string& warnings)
 {
     const std::string shown = ShownName(argument);
+    if (setup.options.password)
+        application.SetPasswordSource([&setup] { return setup.options.password; });
     application.KeepRecordedValues(setup.options.exportOptions.cellValues != options::CellValues::Displayed);
     application.ReadDelimitedTextAs(setup.options.delimitedText);
     if (argument == "-" || IsStream(argument)) {
-        std::string bytes;
+        std::shared_ptr<const spreadsheet::FileBytes> bytes;
         try {
             bytes = argument != "-" ? ReadNamedStream(argument) : ReadStream([&](char* buffer, size_t size) {
                 setup.in.read(buffer, static_cast<std::streamsize>(size));
@@ -179,7 +184,7 @@ std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& 
         } catch (const std::runtime_error& error) {
             throw std::runtime_error("Cannot open " + shown + ": " + error.what());
         }
-        workbook = application.OpenBytes(std::move(bytes), shown);
+        workbook = application.OpenFrom(std::move(bytes), shown);
     } else {
         workbook = application.Open(argument);
     }
@@ -267,7 +272,7 @@ WorkbookOutcome ExportOne(
     const RunSetup& setup, const std::string& argument, core::Progress& progress, const OutletSlot& turn)
 {
     WorkbookOutcome outcome;
-    outcome.results = SpooledResults(SpooledResults::kMemoryBytes, &turn);
+    outcome.results = SpooledResults(SpooledResults::kMemoryBytes, &turn, &setup.spool);
     LineReporter reporter(outcome.errors, ShownName(argument));
     core::NoPump pump;
     OneWorkbookHost host(setup, argument);
@@ -639,7 +644,13 @@ int Run(const CommandLineOptions& options, std::istream& in, StandardOutput& out
     terminal.Error(scanMessages);
     terminal.Note(scanWarnings);
 
-    const RunSetup setup { options, in };
+    // Texts held out of memory go to the temporary folder; should no file be made there,
+    // to the output folder's file system, or to the system's temporary folder when they
+    // go to standard output.
+    SpoolFolder spool(options.list        ? std::string()
+            : options.outputFolder == "-" ? core::SystemTemporaryFolder()
+                                          : options.outputFolder);
+    const RunSetup setup { options, in, spool };
     // Jobs beyond the workbooks would only hide one workbook's progress behind a count.
     const auto jobs = static_cast<unsigned>(std::clamp<size_t>(workbooks.size(), 1, JobCount(options)));
     Emitter emitter(options, workbooks, folders, out, terminal);
@@ -657,6 +668,8 @@ int Run(const CommandLineOptions& options, std::istream& in, StandardOutput& out
         return ExportOne(setup, argument, progress, turns[index]);
     };
     const auto take = [&](size_t index, WorkbookOutcome outcome) {
+        if (const std::string notice = spool.TakeNotice(); !notice.empty())
+            terminal.Note(ProgramLine(notice));
         emitter.Take(index, std::move(outcome));
         if (jobs > 1)
             terminal.Progress(
@@ -671,13 +684,46 @@ int Run(const CommandLineOptions& options, std::istream& in, StandardOutput& out
 
 } // namespace
 
+// The password from --password-file (its first line) or else VELLUMCAST_PASSWORD; the
+// problem with the file, when there is one, goes to error. Nothing said names the password.
+std::optional<std::string> ReadPassword(const CommandLineOptions& options, std::string& error)
+{
+    if (!options.passwordFile) {
+        const char* variable = std::getenv("VELLUMCAST_PASSWORD");
+        if (variable && *variable)
+            return std::string(variable);
+        return std::nullopt;
+    }
+    const std::string& file = *options.passwordFile;
+    if (!core::FileExists(file)) {
+        error = ErrorLine(file, "the password file does not exist");
+        return std::nullopt;
+    }
+    std::string password = core::ReadTextFile(file);
+    if (const size_t end = password.find_first_of("\r\n"); end != std::string::npos) {
+        std::string line = password.substr(0, end);
+        spreadsheet::encryption::Wipe(password);
+        password = std::move(line);
+    }
+    if (password.empty())
+        error = ErrorLine(file, "the password file is empty");
+    else
+        return password;
+    return std::nullopt;
+}
+
 int RunCommandLine(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err,
     bool progressToTerminal)
 {
     std::string error;
-    const auto parsed = ParseArguments(arguments, error);
+    auto parsed = ParseArguments(arguments, error);
     if (!parsed)
         return UsageError(err, error);
+    parsed->password = ReadPassword(*parsed, error);
+    if (!error.empty()) {
+        err << error << std::flush;
+        return 2;
+    }
     if (std::count(parsed->workbooks.begin(), parsed->workbooks.end(), "-") > 1)
         return UsageError(err, "standard input (-) can be read only once");
     const bool toFolder = !parsed->list && parsed->outputFolder != "-" && !parsed->showHelp && !parsed->showVersion;

@@ -32,6 +32,11 @@ struct CommandLineOptions {
     bool recursive = false; // folders are searched with their subfolders
     unsigned jobs = 0; // workbooks exported at once; 0: the number of cores
     bool quiet = false; // only errors are printed: no file names, warnings, notices or progress
+    // --password-file: where the password of encrypted workbooks is read; never the
+    // password itself, which ps would show to every user.
+    std::optional<std::string> passwordFile;
+    // The password, read from passwordFile or VELLUMCAST_PASSWORD before the run.
+    std::optional<std::string> password;
     bool showHelp = false;
     bool showVersion = false;
 };

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +58,29 @@ public:
     virtual void AbandonPending() { }
 };
 
+// Where the spools of a run make the temporary files that hold texts out of memory: the
+// temporary folder; when no file can be made there (TMPDIR missing, or naming a file),
+// the fallback folder (the output folder, whose file system the texts go to in the end)
+// from then on, which is said once. Shared by the workbooks of a run.
+class SpoolFolder {
+public:
+    explicit SpoolFolder(std::string fallback = {})
+        : m_fallback(std::move(fallback))
+    {
+    }
+    // A nameless temporary file. Throws std::runtime_error saying why, when none can be
+    // made: texts are never held in memory instead, without a word or a bound.
+    std::FILE* Open();
+    // Once, after the fallback was taken: the sentence that says so. Else empty.
+    std::string TakeNotice();
+
+private:
+    std::mutex m_mutex;
+    std::string m_fallback; // empty for none
+    bool m_useFallback = false;
+    std::string m_notice;
+};
+
 // Where a workbook learns that its turn has come: its outlet, set by the thread that
 // hands the turns; none before.
 using OutletSlot = std::atomic<ResultOutlet*>;
@@ -72,9 +96,10 @@ public:
         : SpooledResults(kMemoryBytes)
     {
     }
-    // Texts beyond memoryBytes in all go to the temporary file. With turn, the texts go on
-    // to the outlet in it as soon as there is one and they can no longer be taken back.
-    explicit SpooledResults(size_t memoryBytes, const OutletSlot* turn = nullptr);
+    // Texts beyond memoryBytes in all go to the temporary file, made in folder (by default
+    // the system's temporary folder alone). With turn, the texts go on to the outlet in it
+    // as soon as there is one and they can no longer be taken back.
+    explicit SpooledResults(size_t memoryBytes, const OutletSlot* turn = nullptr, SpoolFolder* folder = nullptr);
 
     void BeginEntry(const exporting::ResultEntry& head) override;
     using ResultSink::Append;
@@ -131,6 +156,7 @@ private:
 
     size_t m_memoryBytes;
     const OutletSlot* m_turn = nullptr;
+    SpoolFolder* m_folder = nullptr;
     std::vector<Entry> m_entries;
     Entry m_current;
     bool m_inEntry = false;
@@ -143,7 +169,6 @@ private:
         void operator()(std::FILE* file) const { std::fclose(file); }
     };
     std::unique_ptr<std::FILE, CloseFile> m_file;
-    bool m_fileFailed = false; // none could be made: everything stays in memory
     mutable uint64_t m_filePosition = 0; // where the file's next write goes, as the file stands
 
     // What can no longer be taken back: the entries ended and the bytes taken when the

@@ -3,6 +3,7 @@
 #include "cli/Messages.h"
 #include "core/ErrorReport.h"
 #include "core/Files.h"
+#include "core/Paths.h"
 #include "core/StepRunner.h"
 #include "export/ExportProcedures.h"
 #include "results/SaveResults.h"
@@ -41,7 +42,7 @@ public:
     {
         if (m_output.empty())
             return false;
-        const std::string parent = path.substr(0, path.rfind('/'));
+        const std::string parent = core::FolderOfPath(path);
         auto [known, added] = m_parents.try_emplace(parent, false);
         if (added) {
             const std::string real = RealPath(parent);
@@ -58,11 +59,19 @@ private:
 // The folder of path relative to root (which path lies in): "" for root itself.
 std::string FolderBelow(const std::string& root, const std::string& path)
 {
-    const std::string base = root.ends_with('/') ? root : root + "/";
-    const size_t slash = path.rfind('/');
-    if (!path.starts_with(base) || slash == std::string::npos || slash < base.size())
+    if (!path.starts_with(root))
         return {};
-    return path.substr(base.size(), slash - base.size());
+    std::string_view rest = std::string_view(path).substr(root.size());
+    if (!root.empty() && !core::IsPathSeparator(root.back()) && (rest.empty() || !core::IsPathSeparator(rest.front())))
+        return {};
+    while (!rest.empty() && core::IsPathSeparator(rest.front()))
+        rest.remove_prefix(1);
+    std::string folder = core::FolderOfPath(rest);
+    if (folder == ".")
+        return {};
+    // {dir} is spelt with "/" on every system.
+    std::replace_if(folder.begin(), folder.end(), [](char c) { return core::IsPathSeparator(c); }, '/');
+    return folder;
 }
 
 // The files found by a search that are texts a save into the output folder gives the
@@ -195,8 +204,18 @@ std::vector<std::string> ExpandFolders(
     const std::vector<std::string> extensions
         = options.extensions.empty() ? spreadsheet::WorkbookExtensions() : options.extensions;
     const bool toFolder = !options.list && options.outputFolder != "-";
-    std::vector<std::string> workbooks;
+    std::vector<std::string> arguments;
     for (const auto& argument : options.workbooks) {
+        const auto matches = argument == "-" ? std::nullopt : core::ExpandWildcards(argument);
+        if (!matches)
+            arguments.push_back(argument);
+        else if (matches->empty())
+            errors += ErrorLine(argument, "no file or folder matches this name");
+        else
+            arguments.insert(arguments.end(), matches->begin(), matches->end());
+    }
+    std::vector<std::string> workbooks;
+    for (const auto& argument : arguments) {
         if (argument == "-" || !core::FolderExists(argument)) {
             workbooks.push_back(argument);
             folders.emplace_back();
@@ -208,9 +227,7 @@ std::vector<std::string> ExpandFolders(
         core::NoPump pump;
         LineReporter reporter(errors, argument);
         core::StepRunner run(reporter, core::LocationText("Form1", "PushButton5_Click"));
-        std::string folder = argument;
-        while (folder.size() > 1 && folder.back() == '/')
-            folder.pop_back();
+        const std::string folder = core::WithoutEndingSeparators(argument);
         worklist::ImportFolder(found, folder, "*.*", run, pump, options.recursive);
         const size_t before = workbooks.size();
         BelowOutput belowOutput(folder, toFolder ? options.outputFolder : std::string());

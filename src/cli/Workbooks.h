@@ -26,10 +26,12 @@ std::string ShownName(const std::string& argument);
 // folder when the search comes upon it, and where the output folder is searched, the
 // files its texts would be saved as (results::ResultNaming) for the workbooks found are
 // left out: a second run never reads the first one's texts. Only regular files are
-// taken. Files and "-" are kept as given. folders gets, for each workbook, the folder it
-// was found in relative to the folder searched ("" for one given as it is, or found in
-// the searched folder itself). Scan failures are added to errors, a folder that gives
-// nothing to warnings, one line each.
+// taken. Files and "-" are kept as given. On Windows, whose shells leave it to the
+// program, an argument with wildcards in its file name stands for the files and folders
+// it matches (core::ExpandWildcards); one matching nothing is an error. folders gets, for
+// each workbook, the folder it was found in relative to the folder searched ("" for one
+// given as it is, or found in the searched folder itself). Scan failures are added to
+// errors, a folder that gives nothing to warnings, one line each.
 std::vector<std::string> ExpandFolders(
     const CommandLineOptions& options, std::string& errors, std::string& warnings, std::vector<std::string>& folders);
 

@@ -106,7 +106,7 @@ int WriteAll(FileCalls& calls, int fd, std::string_view text)
 
 WriteFailure FailureOf(const std::string& path, int code, bool creating)
 {
-    return { "Cannot write " + path + ": " + std::strerror(code), code, IsFolderWide(code, creating), IsNoSpace(code) };
+    return { "Cannot write " + path + ": " + ReasonOf(code), code, IsFolderWide(code, creating), IsNoSpace(code) };
 }
 
 int CloseWritten(Replacement& file, int code, FileCalls& calls)
@@ -233,21 +233,6 @@ void WriteTextFile(const std::string& path, std::string_view text)
 {
     if (const auto failure = ReplaceFile(path, text))
         throw FileError(failure->description);
-}
-
-std::string FileNameOfPath(std::string_view path)
-{
-    const auto slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
-std::string PathWithoutExtension(std::string_view text)
-{
-    const auto dot = text.rfind('.');
-    if (dot == std::string_view::npos)
-        throw std::invalid_argument(
-            "Invalid procedure call or argument: \"" + std::string(text) + "\" has no extension");
-    return std::string(text.substr(0, dot));
 }
 
 } // namespace vellumcast::core

@@ -4,6 +4,7 @@
 
 #include "core/Files.h"
 
+#include <cerrno>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,14 @@ bool IsTemporaryName(std::string_view name);
 // A temporary file untouched for this long, in a folder whose file system has no locks,
 // is the leftover of a killed run: no write pauses that long between two pieces.
 inline constexpr long kStaleSeconds = 24 * 60 * 60;
+
+// The errno that stands for a file another program holds open and does not share
+// (Windows' sharing and lock violations), which ReasonOf says as such.
+inline constexpr int kOpenElsewhere = EBUSY;
+
+// What a system error code means, as a person reads it: strerror's text, but on Windows
+// "another program has the file open" for kOpenElsewhere. Each system's own.
+std::string ReasonOf(int code);
 
 // The failure to write path with the system error code; creating tells whether the file
 // was being created, where a refusal means the folder refuses every name alike.

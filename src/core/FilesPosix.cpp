@@ -55,6 +55,62 @@ bool CanListFolder(const std::string& path)
     return ::access(path.c_str(), R_OK | X_OK) == 0;
 }
 
+namespace {
+
+PathAttributes::Kind KindOf(const struct stat& info)
+{
+    if (S_ISREG(info.st_mode))
+        return PathAttributes::Kind::File;
+    return S_ISDIR(info.st_mode) ? PathAttributes::Kind::Folder : PathAttributes::Kind::Other;
+}
+
+bool IsHiddenName(std::string_view name)
+{
+    return !name.empty() && name.front() == '.';
+}
+
+} // namespace
+
+std::vector<FolderEntry> ListFolder(const std::string& folder)
+{
+    DIR* listing = ::opendir(folder.c_str());
+    if (!listing)
+        throw FileError("Path not found: " + folder + " (" + std::strerror(errno) + ")");
+    std::vector<FolderEntry> entries;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        FolderEntry found { std::string(name), {} };
+        struct stat info { };
+        // Followed, as a link stands for what it names; a broken one is no file.
+        if (::fstatat(::dirfd(listing), entry->d_name, &info, 0) == 0)
+            found.attributes.kind = KindOf(info);
+        found.attributes.hidden = IsHiddenName(name);
+        entries.push_back(std::move(found));
+    }
+    ::closedir(listing);
+    return entries;
+}
+
+std::optional<PathAttributes> AttributesOf(const std::string& path)
+{
+    struct stat info { };
+    if (path.empty() || ::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    PathAttributes attributes;
+    attributes.kind = KindOf(info);
+    attributes.hidden = IsHiddenName(FileNameOfPath(path));
+    // Not writable by anyone counts as read-only, even for a user whom permissions do not stop.
+    attributes.readOnly = (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
+    return attributes;
+}
+
+std::optional<std::vector<std::string>> ExpandWildcards(const std::string&)
+{
+    return std::nullopt; // the shell has done it
+}
+
 bool IsStreamPath(const std::string& path)
 {
     struct stat info { };
@@ -134,6 +190,11 @@ int FileCalls::Truncate(int fd, uint64_t size)
 }
 
 namespace detail {
+
+std::string ReasonOf(int code)
+{
+    return std::strerror(code);
+}
 
 namespace {
 
@@ -238,10 +299,20 @@ Replacement ReplacementIn(const OutputFolder& folder, const std::string& name)
 
 } // namespace detail
 
-std::FILE* OpenAnonymousTemporaryFile()
+std::string SystemTemporaryFolder()
+{
+    return "/tmp";
+}
+
+std::string TemporaryFolder()
 {
     const char* folder = std::getenv("TMPDIR");
-    std::string path = (folder && *folder ? std::string(folder) : std::string("/tmp")) + "/.vellumcast-XXXXXX";
+    return folder && *folder ? std::string(folder) : SystemTemporaryFolder();
+}
+
+std::FILE* OpenAnonymousTemporaryFile(const std::string& folder)
+{
+    std::string path = (folder.empty() ? TemporaryFolder() : folder) + "/.vellumcast-XXXXXX";
     const int fd = ::mkostemp(path.data(), O_CLOEXEC);
     if (fd < 0)
         return nullptr;
@@ -261,7 +332,7 @@ std::optional<WriteFailure> ReplaceFile(const std::string& path, std::string_vie
 }
 
 OutputFolder::OutputFolder(const std::string& path)
-    : m_prefix(path.empty() || path.back() == '/' ? path : path + "/")
+    : m_prefix(JoinPath(path, ""))
     , m_fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
 {
     struct stat info { };
@@ -269,7 +340,7 @@ OutputFolder::OutputFolder(const std::string& path)
         const int code = errno;
         if (m_fd >= 0)
             ::close(m_fd);
-        throw FileError("Cannot write into " + path + ": " + std::strerror(code));
+        throw FileError("Cannot write into " + path + ": " + detail::ReasonOf(code));
     }
     m_device = info.st_dev;
     m_inode = info.st_ino;

@@ -22,6 +22,10 @@ unsigned UsableCores()
 
 void UseBinaryStandardStreams() { }
 
+void UseUtf8Console() { }
+
+void RestoreConsole() noexcept { }
+
 bool StandardErrorIsTerminal()
 {
     return ::isatty(STDERR_FILENO) != 0;

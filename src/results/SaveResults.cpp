@@ -19,10 +19,11 @@ namespace vellumcast::results {
 
 std::string SafeNamePart(std::string_view text)
 {
+    static constexpr std::string_view kForbidden = "\\/:*?\"<>|";
     std::string safe(text);
     for (char& c : safe) {
         const auto byte = static_cast<unsigned char>(c);
-        if (c == '/' || byte < 0x20 || byte == 0x7F)
+        if (byte < 0x20 || byte == 0x7F || kForbidden.find(c) != std::string_view::npos)
             c = '_';
     }
     return safe;
@@ -72,15 +73,48 @@ std::string SafeFolder(std::string_view folder)
         const size_t slash = folder.find('/');
         const std::string_view piece = folder.substr(0, slash);
         if (!piece.empty() && piece != "." && piece != "..") {
-            safe += SafeNamePart(piece);
+            safe += SafeFileName(piece);
             safe += '/';
         }
         folder.remove_prefix(slash == std::string_view::npos ? folder.size() : slash + 1);
     }
     return safe;
+bool SameLetters(std::string_view text, std::string_view upper)
+{
+    return text.size() == upper.size() && std::equal(text.begin(), text.end(), upper.begin(), [](char a, char b) {
+        return (a >= 'a' && a <= 'z' ? static_cast<char>(a - 'a' + 'A') : a) == b;
+    });
+}
+
+// True when base, the part of a name before its first dot, names a device: Windows opens
+// the device for such a name in any folder, whatever extension follows.
+bool IsDeviceName(std::string_view base)
+{
+    static constexpr std::string_view kDevices[] = { "CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$" };
+    if (std::any_of(std::begin(kDevices), std::end(kDevices), [&](std::string_view d) { return SameLetters(base, d); }))
+        return true;
+    if (base.size() < 4 || !(SameLetters(base.substr(0, 3), "COM") || SameLetters(base.substr(0, 3), "LPT")))
+        return false;
+    const std::string_view number = base.substr(3);
+    // A digit, or the superscript one, two or three that Windows takes for one.
+    return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" || number == "\xC2\xB2"
+        || number == "\xC2\xB3";
 }
 
 } // namespace
+
+std::string SafeFileName(std::string_view name)
+{
+    std::string safe = SafeNamePart(name);
+    for (size_t end = safe.size(); end > 0 && (safe[end - 1] == '.' || safe[end - 1] == ' '); --end)
+        safe[end - 1] = '_';
+    std::string_view base = std::string_view(safe).substr(0, safe.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.remove_suffix(1);
+    if (IsDeviceName(base))
+        safe.insert(base.size(), "_");
+    return safe;
+}
 
 std::optional<std::string> NameTemplateProblem(std::string_view pattern)
 {
@@ -126,7 +160,7 @@ std::string TemplateFileName(std::string_view pattern, std::string_view workbook
     }
     if (name.empty())
         name = stem; // never the hidden ".txt"
-    return (inFolder ? SafeFolder(folder) : std::string()) + SafeNamePart(name) + ".txt";
+    return (inFolder ? SafeFolder(folder) : std::string()) + SafeFileName(name + ".txt");
 }
 
 // One piece of the names a naming gives: a field's text or a wildcard standing for any
@@ -251,10 +285,10 @@ bool ResultNaming::Gives(std::string_view path, std::string_view workbookName, s
 
 std::string SavedFileName(options::SaveMode mode, const exporting::ResultEntry& entry)
 {
-    std::string name = SafeNamePart(exporting::FileStem(entry.fileName.Copy()));
+    std::string name = exporting::FileStem(entry.fileName.Copy());
     if (mode != options::SaveMode::AllSheets) {
         name += '_';
-        name += SafeNamePart(entry.sheetName);
+        name += entry.sheetName.View();
         if (mode == options::SaveMode::EachRow || mode == options::SaveMode::EachColumn) {
             name += '_';
             if (entry.ordinal > 0)
@@ -262,7 +296,7 @@ std::string SavedFileName(options::SaveMode mode, const exporting::ResultEntry& 
         }
     }
     name += ".txt";
-    return name;
+    return SafeFileName(name);
 }
 
 namespace {
@@ -282,9 +316,7 @@ std::unordered_set<std::string> InputNamesIn(const std::string& folder, const st
     if (!target)
         return names;
     auto addIfInFolder = [&](const std::string& path) {
-        const auto slash = path.rfind('/');
-        const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-        if (core::IdentityOf(parent) == target)
+        if (core::IdentityOf(core::FolderOfPath(path)) == target)
             names.insert(core::FileNameOfPath(path));
     };
     for (const auto& input : inputs) {
@@ -444,12 +476,6 @@ SaveSummary SaveAll(const std::string& folder, std::optional<options::SaveMode> 
     return session.Summary();
 }
 
-// The path a result of the folder would be saved at: the folder, one "/", the name.
-std::string PrefixOf(const std::string& folder)
-{
-    return folder.empty() || folder.back() == '/' || folder.back() == '\\' ? folder : folder + "/";
-}
-
 } // namespace
 
 SaveSummary SaveResults(const std::string& folder, std::optional<options::SaveMode> mode,
@@ -540,7 +566,7 @@ void SaveSession::LeaveOut(const exporting::ResultEntry& entry, std::string_view
     // Named while the names kept have room: a save stopped early may leave a million.
     if (m_summary.notWrittenFiles.size() < kNotWrittenNamesKept)
         m_summary.notWrittenFiles.push_back(
-            { PrefixOf(m_folderPath) + FileNameFor(entry, workbookName, folder), NotWrittenReason::Left });
+            { core::JoinPath(m_folderPath, FileNameFor(entry, workbookName)), NotWrittenReason::Left });
 }
 
 void SaveSession::Tell(SavedFile file)

@@ -15,11 +15,23 @@
 namespace vellumcast::results {
 
 // The name a result is saved under: the stem of its fileName, then "_" + sheet name and
-// "_" + ordinal where the mode has them, then ".txt". A "/" or control character coming
-// from inside a workbook becomes "_", so the file always lands inside the output folder.
+// "_" + ordinal where the mode has them, then ".txt", made safe by SafeFileName, so the
+// file always lands inside the output folder under the same name on every system.
 std::string SavedFileName(options::SaveMode mode, const exporting::ResultEntry& entry);
 
-// Makes a text from inside a workbook safe as part of a file name.
+// The one rule that makes a name safe as a file name on every system, applied on Linux
+// too, where it is not needed, so that a save gives the same names on Linux and Windows:
+// - each of \ / : * ? " < > | and every control character (U+0000 to U+001F, U+007F)
+//   becomes "_" (SafeNamePart);
+// - dots and spaces that end the name become "_" (Windows drops them);
+// - a name whose part before its first dot, less the spaces that end it, is a device
+//   name Windows reserves in every folder gets "_" after the device name, so "CON.txt"
+//   becomes "CON_.txt" and "nul.tar.txt" "nul_.tar.txt". The device names, in any letter
+//   case: CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0 to COM9 and LPT0 to LPT9, and COM and
+//   LPT followed by a superscript 1, 2 or 3.
+std::string SafeFileName(std::string_view name);
+
+// The characters of SafeFileName's first step made "_".
 std::string SafeNamePart(std::string_view text);
 
 // A file name template: "{book}" stands for the workbook's file name without its last
@@ -33,9 +45,9 @@ std::string SafeNamePart(std::string_view text);
 std::optional<std::string> NameTemplateProblem(std::string_view pattern);
 
 // The name a result of workbookName (a path or a file name) is saved under with pattern:
-// the filled-in template (the workbook's stem when that is empty), made safe as
-// SafeNamePart makes a name, then ".txt"; with "{dir}", folder's pieces (separated by
-// "/", each made safe, "." and ".." left out) and a "/" before it.
+// the filled-in template (the workbook's stem when that is empty), then ".txt", made safe
+// by SafeFileName; with "{dir}", folder's pieces (separated by "/", each made safe so,
+// "." and ".." left out) and a "/" before it.
 std::string TemplateFileName(std::string_view pattern, std::string_view workbookName,
     const exporting::ResultEntry& entry, std::string_view folder = {});
 

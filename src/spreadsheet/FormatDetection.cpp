@@ -1,9 +1,11 @@
 #include "spreadsheet/FormatDetection.h"
 #include "spreadsheet/SpreadsheetError.h"
 
+#include "spreadsheet/container/Cfb.h"
 #include "spreadsheet/container/Inflate.h"
 #include "spreadsheet/container/Zip.h"
 #include "spreadsheet/csv/CsvReader.h"
+#include "spreadsheet/encryption/PackageEncryption.h"
 #include "spreadsheet/ods/OdsReader.h"
 #include "spreadsheet/spreadsheetml/SpreadsheetMlReader.h"
 #include "spreadsheet/text/TextEncoding.h"
@@ -39,6 +41,7 @@ public:
     // As far as any detector looks into a file that is no package.
     static constexpr size_t kHeadSize = 8192;
     std::span<const uint8_t> Bytes() const { return m_head; }
+    const std::shared_ptr<const FileBytes>& File() const { return m_file; }
 
     bool IsZip() const { return StartsWith(m_head, "PK\x03\x04", 4) || StartsWith(m_head, "PK\x05\x06", 4); }
 
@@ -63,6 +66,20 @@ private:
 bool IsCompoundFile(Probe& probe)
 {
     return StartsWith(probe.Bytes(), kCompoundFileSignature, sizeof kCompoundFileSignature);
+}
+
+// An Office Open XML package saved with a password: a compound file holding the
+// encryption's description and the encrypted package. A damaged compound file is left to
+// the legacy reader, which says what is wrong with it.
+bool IsEncryptedPackage(Probe& probe)
+{
+    if (!IsCompoundFile(probe))
+        return false;
+    try {
+        return encryption::HoldsEncryptedPackage(container::CompoundFile(probe.File()));
+    } catch (const SpreadsheetError&) {
+        return false;
+    }
 }
 
 // A workbook stream saved on its own, without the compound file around it, as old
@@ -224,6 +241,22 @@ bool IsText(Probe& probe)
     return control * 100 <= length / step;
 }
 
+// Decrypts the package (Workbook.h says where its password comes from) and opens it as the
+// xlsx or xlsb package it holds.
+std::unique_ptr<WorkbookReader> OpenEncryptedPackage(const ReaderContext& context, WorkbookData& data)
+{
+    ReaderContext decrypted = context;
+    decrypted.bytes
+        = FileBytes::FromBuffer(encryption::DecryptPackage(container::CompoundFile(context.bytes), context.password));
+    decrypted.archive = nullptr;
+    Probe probe(decrypted.bytes);
+    const bool binary = IsXlsbPackage(probe);
+    if (!binary && !IsXlsxPackage(probe))
+        Corrupt("the decrypted package is not an xlsx, xlsm or xlsb workbook");
+    decrypted.archive = probe.TakeZip();
+    return binary ? xlsb::OpenReader(decrypted, data) : xlsx::OpenReader(decrypted, data);
+}
+
 // Names under which text is saved: an empty file so named is an empty worksheet.
 bool HasTextName(const std::string& fileName)
 {
@@ -244,6 +277,7 @@ struct FormatRow {
 // Every format the engine reads, in the order the detectors are asked. A new reader is a
 // folder of its own and one row here.
 constexpr FormatRow kFormats[] = {
+    { IsEncryptedPackage, OpenEncryptedPackage },
     { IsCompoundFile, xls::OpenReader },
     { IsBiffStream, xls::OpenBareStreamReader },
     { IsOdsPackage, ods::OpenReader },

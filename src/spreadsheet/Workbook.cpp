@@ -47,8 +47,6 @@ void SetLoadBesideWalkThreshold(uint64_t bytes)
 Worksheet::Worksheet(Workbook& owner, size_t index)
     : m_owner(&owner)
     , m_index(index)
-    , m_data(std::make_shared<SheetData>())
-    , m_layout(std::make_unique<SheetLayout>())
 {
 }
 
@@ -65,9 +63,11 @@ SheetVisibility Worksheet::Visibility() const
     return m_owner->m_data.sheets[m_index].visibility;
 }
 
-void Worksheet::EnsureLoaded(bool cellsNeeded)
+void Worksheet::EnsureLoaded(Reading reading)
 {
-    if (cellsNeeded && m_loaded && (m_data->ReadThrough() || m_data->NumbersShown()))
+    if (m_loaded
+        && ((reading != Reading::Extent && m_data->ReadThrough())
+            || (reading == Reading::Recorded && m_data->NumbersShown())))
         Unload();
     if (m_failedLoad) // a load beside failed already: the same report, not a second read
         std::rethrow_exception(std::exchange(m_failedLoad, nullptr));
@@ -83,11 +83,16 @@ template <typename Run> void Worksheet::LoadWith(Run&& run)
     Workbook& book = *m_owner;
     if (book.m_loadedSheet && book.m_loadedSheet != this)
         book.m_loadedSheet->Unload();
+    // A workbook may list many thousands of worksheets: only a loaded one has a store.
+    if (!m_data)
+        m_data = std::make_shared<SheetData>();
+    if (!m_layout)
+        m_layout = std::make_unique<SheetLayout>();
     try {
         SheetBuilder builder(*m_data, book.m_yield);
         builder.LimitMemory(SheetMemoryLimit(book.m_fileSize));
         m_layout->Clear();
-        m_layout->LimitMemory(SheetMemoryLimit(book.m_fileSize));
+        m_layout->LimitMemory(LayoutMemoryLimit(book.m_fileSize));
         builder.RecordLayoutIn(m_layout.get());
         run(builder);
         builder.Finish();
@@ -190,13 +195,13 @@ CellRange Worksheet::UsedRange()
 
 RowBatch Worksheet::Rows()
 {
-    EnsureLoaded(true);
+    EnsureLoaded(Reading::Recorded);
     return m_data->AllRows();
 }
 
 HeldRows Worksheet::HoldRows()
 {
-    EnsureLoaded(true);
+    EnsureLoaded(Reading::Recorded);
     return HeldRows(m_data->AllRows(), m_data);
 }
 
@@ -257,7 +262,8 @@ std::string_view Worksheet::CellText(int32_t row, int32_t column, CellTextStyle 
 
 std::string_view Worksheet::CellText(int32_t row, int32_t column, CellTextStyle style, std::string& scratch)
 {
-    EnsureLoaded(true);
+    // A number shown as text while loading displays as that text.
+    EnsureLoaded(style == CellTextStyle::Displayed ? Reading::Displayed : Reading::Recorded);
     const Cell* cell = m_data->Find(row, column);
     // Read from the loaded cells directly: a view of them for every cell read would cost
     // a walk that reads cell by cell.
@@ -349,11 +355,9 @@ void Worksheet::Unload()
         return;
     }
     m_failedLoad = nullptr;
-    if (m_data.use_count() > 1) // held: the holder keeps these cells, the next load fills others
-        m_data = std::make_shared<SheetData>();
-    else
-        m_data->Clear();
-    m_layout->Clear();
+    // A hold keeps the cells it holds; the next load fills another store.
+    m_data.reset();
+    m_layout.reset();
     m_loaded = false;
     if (m_owner->m_loadedSheet == this)
         m_owner->m_loadedSheet = nullptr;
@@ -511,6 +515,13 @@ std::unique_ptr<Workbook> Application::OpenFrom(std::shared_ptr<const FileBytes>
     const uint64_t fileSize = bytes->Size();
     ReaderContext context { std::move(bytes), core::FileNameOfPath(path), SkippedWhileLoadingAside(m_yield) };
     context.keepValues = m_keepValues;
+    context.password = [source = m_password, asked = std::make_shared<bool>(false)]() -> std::optional<std::string> {
+        if (!source || *asked)
+            return std::nullopt;
+        *asked = true;
+        return source();
+    };
+    context.keepValueKinds = m_keepValueKinds;
     context.delimitedText = m_delimitedText;
     WorkbookData data;
     std::unique_ptr<WorkbookReader> reader;

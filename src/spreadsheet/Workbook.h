@@ -112,7 +112,8 @@ public:
     // displayedOnly promises that the visit reads the cells' texts only as displayed
     // (CellTextStyle::Displayed): numbers are then formatted on the loading thread, and
     // the rows handed over hold them as text (CellKind::DisplayedNumber). Cells loaded so
-    // are loaded again, as recorded, when next read through CellText, Rows or HoldRows.
+    // are loaded again, as recorded, when next read through Rows, HoldRows or CellText in
+    // another style than displayed.
     bool VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>& visit, bool displayedOnly = false);
 
     // The text of a cell of a batch of rows, loaded or handed over, in a style
@@ -149,9 +150,12 @@ private:
     // Whether a cell of this style gives the raw text recorded beside its displayed one.
     static bool TextWithValue(const Cell& cell, CellTextStyle style);
     Worksheet(Workbook& owner, size_t index);
-    // Loads the worksheet unless it is; cellsNeeded loads again one that was read through,
-    // or whose numbers were shown as text while it loaded.
-    void EnsureLoaded(bool cellsNeeded = false);
+    // What a caller reads of the loaded worksheet: its extent alone, its cells as
+    // displayed, or its cells as recorded.
+    enum class Reading : uint8_t { Extent, Displayed, Recorded };
+    // Loads the worksheet unless it is; loads again one that was read through, when its
+    // cells are read, or whose numbers were shown as text, when they are read as recorded.
+    void EnsureLoaded(Reading reading = Reading::Extent);
 
     Workbook* m_owner;
     size_t m_index;
@@ -159,7 +163,7 @@ private:
     std::exception_ptr m_failedLoad; // what the last load beside this thread threw
     bool m_loadingAside = false;
     bool m_unloadWhenLoaded = false; // Unload was called during a load beside
-    std::shared_ptr<SheetData> m_data; // shared with the holds on its rows
+    std::shared_ptr<SheetData> m_data; // shared with the holds on its rows; none until loaded
     std::unique_ptr<SheetLayout> m_layout; // as complete as m_data
 };
 
@@ -279,6 +283,13 @@ public:
     // false when only displayed texts will be asked for: readers then need not keep the
     // values recorded beside them (ReaderContext::keepValues). On by default.
     void KeepRecordedValues(bool keep) { m_keepValues = keep; }
+    // Where the password of an encrypted workbook comes from, when the application's
+    // default password does not open it: asked at most once per opening, and only for such
+    // a workbook. Without one, such a workbook fails as password-protected.
+    void SetPasswordSource(encryption::PasswordSource source) { m_password = std::move(source); }
+    // true when values will be asked for by their kind, not only as text: a recorded value
+    // whose raw text is the displayed one is kept too (ReaderContext::keepValueKinds). Off by default.
+    void KeepValueKinds(bool keep) { m_keepValueKinds = keep; }
     // How delimited text is read, where a person says so (ReaderContext::delimitedText).
     void ReadDelimitedTextAs(const DelimitedTextOptions& options) { m_delimitedText = options; }
 
@@ -295,6 +306,8 @@ public:
 private:
     std::function<void()> m_yield;
     bool m_keepValues = true;
+    encryption::PasswordSource m_password;
+    bool m_keepValueKinds = false;
     DelimitedTextOptions m_delimitedText;
 };
 

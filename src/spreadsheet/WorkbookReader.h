@@ -7,7 +7,10 @@
 #include "spreadsheet/CellFormats.h"
 #include "spreadsheet/FileBytes.h"
 #include "spreadsheet/SharedStrings.h"
+#include "spreadsheet/SpreadsheetError.h"
+#include "spreadsheet/encryption/Passwords.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -30,6 +33,28 @@ struct SheetEntry {
     std::string name;
     SheetVisibility visibility = SheetVisibility::Visible;
 };
+
+// The most entries a workbook of fileSize bytes may list of its sheets, or of the parts of
+// its package (relationships, content types): each costs memory however little of the
+// file it takes, and a compressed list of a million costs a hundred kilobytes. A real
+// workbook's sheet takes far more than 16 bytes of its file (a part of its own, a table,
+// records), and the floor lets any small workbook list thousands; no real one comes
+// near the cap, where the list alone would take tens of megabytes.
+constexpr uint64_t kMaxListedSheets = uint64_t { 1 } << 16;
+inline uint64_t ListLimit(uint64_t fileSize)
+{
+    return std::min<uint64_t>(kMaxListedSheets, 4096 + fileSize / 16);
+}
+
+// Throws SpreadsheetError(TooLarge) when a list of what ("sheets") holding listed entries
+// may not take one more: limit, ListLimit or a multiple, was reached.
+inline void RequireRoomInList(size_t listed, uint64_t limit, uint64_t fileSize, const char* what)
+{
+    if (listed >= limit)
+        throw SpreadsheetError(ErrorCode::TooLarge,
+            "it lists more than " + std::to_string(limit) + " " + what + ", more than a workbook of "
+                + std::to_string(fileSize) + " bytes can hold");
+}
 
 // Sheets of the workbook that are no worksheets and hold no cells to export.
 enum class OtherSheetKind : uint8_t { Chart, Dialog, Macro };
@@ -96,6 +121,12 @@ struct ReaderContext {
     // Whether cells recorded as displayed text keep the value recorded beside it (TextWithValue,
     // TextWithDate); without it they are plain strings, whose raw text is the displayed one.
     bool keepValues = true;
+    // The password of an encrypted workbook that the default one does not open: asked at
+    // most once, and only then.
+    encryption::PasswordSource password;
+    // With keepValues, whether a value is kept even when its raw text is the text itself,
+    // so that the cell still says it holds a number or a boolean (for callers that type values).
+    bool keepValueKinds = false;
     DelimitedTextOptions delimitedText;
 
     // The package's directory: the probe's, or else read now. Throws SpreadsheetError.

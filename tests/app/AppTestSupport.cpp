@@ -57,10 +57,11 @@ QString ScriptedPrompts::Folder(const QString& title, const QString& startFolder
     return folder;
 }
 
-QStringList ScriptedPrompts::Files(const QString& title, const QStringList& filters)
+QStringList ScriptedPrompts::Files(const QString& title, const QStringList& filters, const QString& startFolder)
 {
     shown.push_back({ "files", {}, title });
     lastFilters = filters;
+    fileStarts << startFolder;
     if (files.empty())
         return {};
     const QStringList chosen = files.front();

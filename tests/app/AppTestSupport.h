@@ -53,7 +53,7 @@ public:
     std::optional<QString> Input(const QString& title, const QString& prompt, const QString& defaultText) override;
     void ErrorBox(const QString& title, const QString& text) override { shown.push_back({ "error", title, text }); }
     QString Folder(const QString& title, const QString& startFolder) override;
-    QStringList Files(const QString& title, const QStringList& filters) override;
+    QStringList Files(const QString& title, const QStringList& filters, const QString& startFolder) override;
     void OpenFolder(const QString& path) override
     {
         shown.push_back({ "open", {}, path });
@@ -70,6 +70,7 @@ public:
     std::deque<QStringList> files;
     QStringList lastFilters;
     QStringList folderStarts; // where each folder picker opened
+    QStringList fileStarts; // where each open-file dialog opened
     std::function<void(const QString&)> onMessage; // runs while a message is shown
     QString lastInputDefault;
     QStringList opened;
@@ -92,6 +93,10 @@ public:
     }
     std::string Origin(std::string_view application) override { return m_inner.Origin(application); }
     std::string PassedOver(std::string_view application) override { return m_inner.PassedOver(application); }
+    std::string Unreadable(std::string_view application, std::string_view section, std::string_view key) override
+    {
+        return m_inner.Unreadable(application, section, key);
+    }
     // The stored text, or "<missing>".
     std::string Stored(std::string_view key) { return Get("Tamsworth", "Vellumcast", key, "<missing>"); }
     void Put(std::string_view key, std::string_view value) { m_inner.Save("Tamsworth", "Vellumcast", key, value); }

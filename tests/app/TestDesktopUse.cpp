@@ -189,6 +189,39 @@ private slots:
         QCOMPARE(m_s->prompts.folderStarts, (QStringList { m_s->env.Work() + "/in/", m_s->env.Home() }));
     }
 
+    // The open-file dialog and the import's folder picker open where they were left, also
+    // at the next start; a folder since removed gives way to the home folder.
+    void theDialogsRememberTheirFolderBetweenStarts()
+    {
+        const QString books = m_s->env.Work() + "/books";
+        const QString tree = m_s->env.Work() + "/tree";
+        QDir().mkpath(tree);
+        {
+            auto window = NewWindow();
+            m_s->prompts.files.push_back({ WriteFile(books, "a.csv", "1\n"), WriteFile(books, "b.csv", "2\n") });
+            window->PushButton1_Click();
+            m_s->prompts.inputs.push_back("xls");
+            m_s->prompts.folders.push_back(tree);
+            window->PushButton5_Click();
+        }
+        auto window = NewWindow();
+        window->PushButton1_Click(); // cancelled: the folder stays
+        window->PushButton1_Click();
+        m_s->prompts.inputs.push_back("xls");
+        window->PushButton5_Click();
+        QCOMPARE(m_s->prompts.fileStarts, (QStringList { m_s->env.Home(), books, books }));
+        QCOMPARE(m_s->prompts.folderStarts, (QStringList { m_s->env.Home(), tree }));
+
+        QDir(books).removeRecursively();
+        QDir(tree).removeRecursively();
+        auto third = NewWindow();
+        third->PushButton1_Click();
+        m_s->prompts.inputs.push_back("xls");
+        third->PushButton5_Click();
+        QCOMPARE(m_s->prompts.fileStarts.last(), m_s->env.Home());
+        QCOMPARE(m_s->prompts.folderStarts.last(), m_s->env.Home());
+    }
+
     void longPathsKeepTheirFileNameInView()
     {
         auto window = NewWindow();

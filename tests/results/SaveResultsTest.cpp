@@ -63,11 +63,70 @@ TEST(SavedFileName, NamesFromInsideAWorkbookStayInsideTheFolder)
     const std::vector<std::pair<std::string, std::string>> cases = {
         { "../x", "b_.._x.txt" },
         { "a/b", "b_a_b.txt" },
+        { "x\\y", "b_x_y.txt" },
         { "tab\there\nnl", "b_tab_here_nl.txt" },
         { "/", "b__.txt" },
     };
     for (const auto& [sheet, expected] : cases)
         EXPECT_EQ(results::SavedFileName(SaveMode::EachSheet, { "b.txt", sheet, 0, "" }), expected) << sheet;
+}
+
+// One rule on every system, so a save gives the same names on Linux and Windows.
+TEST(SafeFileName, NamesWindowsForbidsBecomeSafeAndOthersStay)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        { "q?.txt", "q_.txt" },
+        { "a:b.txt", "a_b.txt" }, // an alternate data stream on NTFS otherwise
+        { "x\\y/z.txt", "x_y_z.txt" },
+        { "<\"*|>.txt", "_____.txt" },
+        { std::string("nul\0\x1F\x7F.txt", 10), "nul___.txt" },
+        { "CON.txt", "CON_.txt" },
+        { "nul.txt", "nul_.txt" },
+        { "Com1.txt", "Com1_.txt" },
+        { "lpt9.csv.txt", "lpt9_.csv.txt" },
+        { "AUX .txt", "AUX_ .txt" },
+        { "COM\xC2\xB9.txt", "COM\xC2\xB9_.txt" }, // a superscript one
+        { "CONOUT$.txt", "CONOUT$_.txt" },
+        { "PRN", "PRN_" },
+        { "COM10.txt", "COM10.txt" },
+        { "CONSOLE.txt", "CONSOLE.txt" },
+        { "CON_North.txt", "CON_North.txt" },
+        { "x.CON.txt", "x.CON.txt" },
+        { "dots...", "dots___" },
+        { "space ", "space_" },
+        { ".hidden.txt", ".hidden.txt" },
+        { "Größe – März.txt", "Größe – März.txt" },
+    };
+    for (const auto& [name, safe] : cases)
+        EXPECT_EQ(results::SafeFileName(name), safe) << name;
+    // Through each way a name is made: the results window's names and templates.
+    EXPECT_EQ(results::SavedFileName(SaveMode::AllSheets, { "dir/con.xlsx", "", 0, "" }), "con_.txt");
+    EXPECT_EQ(results::SavedFileName(SaveMode::EachSheet, { "b.xlsx", "q?", 0, "" }), "b_q_.txt");
+    EXPECT_EQ(results::TemplateFileName("{sheet}", "b.xlsx", { "b.txt", "CON", 0, "t" }), "CON_.txt");
+    EXPECT_EQ(results::TemplateFileName("{book}", "nul.tar.gz", { "b.txt", "", 0, "t" }), "nul_.tar.txt");
+}
+
+// A name no system takes as it is never stops the save: every result is written.
+TEST(SaveResults, SheetNamesWindowsForbidsAreAllSaved)
+{
+    TempDir dir;
+    Save save;
+    const ResultList list = SheetsOfB({ "q?", "x\\y", "a:b", "CON", "nul", "<\"|*>", "North" });
+    ASSERT_EQ(save(dir.Path(), SaveMode::EachSheet, list), results::SaveOutcome::Saved);
+    EXPECT_TRUE(save.reporter.reports.empty());
+    EXPECT_EQ(save.summary.written, list.size());
+    EXPECT_EQ(FilesIn(dir.Path()),
+        (std::vector<std::string> {
+            "b_CON.txt", "b_North.txt", "b______.txt", "b_a_b.txt", "b_nul.txt", "b_q_.txt", "b_x_y.txt" }));
+    TempDir named;
+    results::SaveSession session(named.Path(), SaveMode::EachSheet, {}, { save.reporter, save.pump });
+    session.SetNameTemplate("{sheet}");
+    session.Save(list, "b.xlsx");
+    EXPECT_EQ(session.Summary().written, list.size());
+    EXPECT_EQ(FilesIn(named.Path()),
+        (std::vector<std::string> {
+            "CON_.txt", "North.txt", "_____.txt", "a_b.txt", "nul_.txt", "q_.txt", "x_y.txt" }));
+    EXPECT_EQ(ReadBytes(named.File("CON_.txt")), "text of CON #3");
 }
 
 TEST(SaveResults, WritesExactBytesInEveryMode)

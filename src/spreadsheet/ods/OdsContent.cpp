@@ -219,6 +219,8 @@ void OdsContentHandler::StartElement(OdsNs namespaceUri, std::string_view localN
         }
         ++m_tableDepth;
         if (m_tableDepth == 1 && m_inSpreadsheet) {
+            if (m_tablesFileSize != UINT64_MAX)
+                RequireRoomInList(m_tables.size(), ListLimit(m_tablesFileSize), m_tablesFileSize, "sheets");
             m_tables.push_back(
                 { std::string(attributes.Get(kTable, "name")), std::string(attributes.Get(kTable, "style-name")) });
             if (m_tables.size() - 1 == m_stopAtTable) {
@@ -496,7 +498,7 @@ void OdsContentHandler::EndCell()
         return; // style-only cells are not recorded: they fill every sheet to its end
     // A value whose raw text is the text itself needs no room of its own.
     std::string_view value = m_valueIsFallback ? std::string_view(m_fallback) : std::string_view(m_value);
-    const bool valued = m_valueKind != OdsValueKind::None && value != text;
+    const bool valued = m_valueKind != OdsValueKind::None && (value != text || m_keepValueKinds);
     if (!valued)
         value = {};
     const int64_t copies = std::min<int64_t>(m_columnRepeat, int64_t { kMaxColumns } + 1 - start);

@@ -71,6 +71,10 @@ public:
     // are SpreadsheetError(TooLarge).
     OdsContentHandler(size_t target, OdsCellSink* sink, uint64_t repeatBudget);
 
+    // Refuses, as SpreadsheetError(TooLarge), more tables than a workbook of fileSize bytes
+    // may list (ListLimit); without it, any number.
+    void LimitTables(uint64_t fileSize) { m_tablesFileSize = fileSize; }
+
     // Asks for the parse to end when table number table (from 0) starts: the tables up to
     // it are then listed, and the target, if one of those before it, read.
     void StopAtTable(size_t table) { m_stopAtTable = table; }
@@ -87,6 +91,10 @@ public:
     // false: the target's cells go to the sink as their text alone (Add), never with the
     // value recorded beside it, which is then not read. On by default.
     void KeepValues(bool keep) { m_keepValues = keep; }
+    // true: a value whose raw text is the text itself is still recorded beside it, so the
+    // cell says what kind of value it holds (a number or a boolean shown as typed). Off by
+    // default: such a value needs no room of its own.
+    void KeepValueKinds(bool keep) { m_keepValueKinds = keep; }
     // True once after the start of a worksheet whose content the handler has no use for
     // (not the one being loaded): the XML reader may pass over it unread, as long as it
     // still reports the element's end. It is checked when it is loaded.
@@ -137,6 +145,7 @@ private:
     bool m_stopRequested = false;
     bool m_skipWanted = false;
     bool m_keepValues = true;
+    bool m_keepValueKinds = false;
 
     // The sheet list.
     struct TableInfo {
@@ -144,6 +153,7 @@ private:
         std::string style;
     };
     std::vector<TableInfo> m_tables;
+    uint64_t m_tablesFileSize = UINT64_MAX; // LimitTables'; UINT64_MAX for none
     std::unordered_set<std::string> m_hiddenStyles;
     std::string m_styleName; // the table style being read in the automatic styles
     // Durations: the time styles that count past a day ([HH]:MM, truncate-on-overflow

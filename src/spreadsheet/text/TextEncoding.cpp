@@ -310,7 +310,7 @@ TextFormFound TextFormOf(std::string_view head)
     if (head.starts_with("\xFE\xFF"))
         return { TextForm::Utf16BE, 2 };
     const auto* data = reinterpret_cast<const uint8_t*>(head.data());
-    if (std::memchr(data, 0, head.size()) == nullptr || head.size() < 4)
+    if (head.size() < 4 || std::memchr(data, 0, head.size()) == nullptr)
         return {};
     // UTF-16: zero bytes at one parity (the high bytes of ASCII characters), at the other
     // only as rarely as characters such as U+3000 put them there; never a zero unit, which

@@ -7,6 +7,7 @@
 #include "spreadsheet/SheetLayout.h"
 #include "spreadsheet/container/ByteCursor.h"
 #include "spreadsheet/container/Cfb.h"
+#include "spreadsheet/encryption/BiffEncryption.h"
 #include "spreadsheet/xls/Biff.h"
 
 #include <algorithm>
@@ -97,8 +98,10 @@ private:
 
     std::shared_ptr<const FileBytes> m_bytes;
     std::function<void()> m_yield;
+    encryption::PasswordSource m_password;
     container::CfbStream m_stream;
-    std::span<const uint8_t> m_biff; // the workbook stream: m_stream's, or the whole file
+    std::vector<uint8_t> m_decrypted; // the workbook stream of an encrypted workbook, decrypted
+    std::span<const uint8_t> m_biff; // the workbook stream: m_stream's, the whole file or m_decrypted
     StringReader m_strings;
     std::vector<SheetLocation> m_sheets;
     std::string m_text; // reused for string cells
@@ -108,6 +111,7 @@ private:
 XlsReader::XlsReader(const ReaderContext& context, WorkbookData& data, bool bare)
     : m_bytes(context.bytes)
     , m_yield(context.yield)
+    , m_password(context.password)
 {
     const std::string& fileName = context.fileName;
     m_biff = bare ? m_bytes->Bytes() : WorkbookStream();
@@ -160,13 +164,22 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
 {
     std::unordered_map<uint16_t, std::string> formatCodes;
     std::vector<uint16_t> xfFormats;
+    size_t listed = 0; // sheets of every kind
     BiffRecord record;
     while (reader.Next(record)) {
         if (record.type == biff::kEof)
             break;
         switch (record.type) {
-        case biff::kFilePass:
-            throw SpreadsheetError(ErrorCode::PasswordProtected, "the workbook is password-protected");
+        case biff::kFilePass: {
+            // The records after it are encrypted: the rest of the stream is read decrypted.
+            if (!m_decrypted.empty())
+                Corrupt("the workbook stream is encrypted twice over");
+            const size_t next = record.offset + 4 + record.data.size();
+            m_decrypted = encryption::DecryptWorkbookStream(m_biff, record.data, next, m_strings.biff8, m_password);
+            m_biff = m_decrypted;
+            reader = BiffRecordReader(m_biff, next);
+            break;
+        }
         case biff::kCodePage:
             if (record.data.size() >= 2)
                 m_strings.decoder.SetCodePage(LoadU16(record.data.data()));
@@ -193,6 +206,7 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
             xfFormats.push_back(record.data.size() >= 4 ? LoadU16(record.data.data() + 2) : 0);
             break;
         case biff::kBoundSheet: {
+            RequireRoomInList(listed++, ListLimit(m_bytes->Size()), m_bytes->Size(), "sheets");
             FragmentCursor cursor(record);
             const uint32_t position = cursor.U32();
             const uint8_t state = cursor.U8();

@@ -33,6 +33,7 @@ WorkbookPart ReadWorkbookPart(const xlsx::WorkbookPackage& package)
         if (record.type == brt::kWbProp) {
             workbook.date1904 = (cursor.U32() & 0x01) != 0;
         } else if (record.type == brt::kBundleSh) {
+            RequireRoomInList(workbook.sheets.size(), ListLimit(package.FileSize()), package.FileSize(), "sheets");
             ListedSheet sheet;
             const uint32_t state = cursor.U32();
             cursor.Skip(4); // the tab id

@@ -32,10 +32,18 @@ std::string RelationshipsPartOf(std::string_view part)
     return std::string(folder) + "_rels/" + std::string(file) + ".rels";
 }
 
+// A package lists a few parts besides its sheets: twice as many entries as it may list
+// sheets are far more than a real one needs.
+void RequireRoomForPart(size_t listed, uint64_t fileSize, const char* what)
+{
+    RequireRoomInList(listed, 2 * ListLimit(fileSize), fileSize, what);
+}
+
 class RelationshipsHandler final : public xml::XmlHandler {
 public:
-    explicit RelationshipsHandler(std::string baseFolder)
+    RelationshipsHandler(std::string baseFolder, uint64_t fileSize)
         : m_base(std::move(baseFolder))
+        , m_fileSize(fileSize)
     {
     }
 
@@ -43,6 +51,7 @@ public:
     {
         if (localName != "Relationship")
             return;
+        RequireRoomForPart(found.order.size(), m_fileSize, "relationships");
         Relationship relationship;
         relationship.type = std::string(attributes.Get("Type"));
         relationship.external = attributes.Get("TargetMode") == "External";
@@ -58,6 +67,7 @@ public:
 
 private:
     std::string m_base;
+    uint64_t m_fileSize;
 };
 
 std::optional<Relationships> ReadRelationships(const ZipArchive& archive, std::string_view ofPart)
@@ -66,7 +76,7 @@ std::optional<Relationships> ReadRelationships(const ZipArchive& archive, std::s
     const ZipEntry* entry = archive.Find(path);
     if (!entry)
         return std::nullopt;
-    RelationshipsHandler handler(FolderOf(ofPart));
+    RelationshipsHandler handler(FolderOf(ofPart), archive.Size());
     xml::ParseXmlMember(archive, *entry, handler);
     return std::move(handler.found);
 }
@@ -74,8 +84,9 @@ std::optional<Relationships> ReadRelationships(const ZipArchive& archive, std::s
 // [Content_Types].xml overrides: part name → content type.
 class ContentTypesHandler final : public xml::XmlHandler {
 public:
-    explicit ContentTypesHandler(std::unordered_map<std::string, std::string>& byPart)
+    ContentTypesHandler(std::unordered_map<std::string, std::string>& byPart, uint64_t fileSize)
         : m_byPart(byPart)
+        , m_fileSize(fileSize)
     {
     }
 
@@ -83,6 +94,7 @@ public:
     {
         if (localName != "Override")
             return;
+        RequireRoomForPart(m_byPart.size(), m_fileSize, "content types");
         std::string_view part = attributes.Get("PartName");
         while (!part.empty() && part.front() == '/')
             part.remove_prefix(1);
@@ -92,6 +104,7 @@ public:
 
 private:
     std::unordered_map<std::string, std::string>& m_byPart;
+    uint64_t m_fileSize;
 };
 
 } // namespace
@@ -149,7 +162,7 @@ WorkbookPackage::WorkbookPackage(std::shared_ptr<const ZipArchive> archive, std:
         throw SpreadsheetError(ErrorCode::Corrupt, "the package holds no workbook part");
     m_relationships = ReadRelationships(m_archive, m_workbookPart);
     if (const ZipEntry* types = m_archive.Find("[Content_Types].xml")) {
-        ContentTypesHandler handler(m_contentTypes);
+        ContentTypesHandler handler(m_contentTypes, m_archive.Size());
         xml::ParseXmlMember(m_archive, *types, handler);
     }
 }

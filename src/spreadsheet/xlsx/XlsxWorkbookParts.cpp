@@ -13,6 +13,11 @@ using xml::XmlAttributes;
 
 class WorkbookHandler final : public xml::XmlHandler {
 public:
+    explicit WorkbookHandler(uint64_t fileSize)
+        : m_fileSize(fileSize)
+    {
+    }
+
     void StartElement(std::string_view, std::string_view localName, const XmlAttributes& attributes) override
     {
         if (localName == "workbookPr") {
@@ -20,6 +25,7 @@ public:
         } else if (localName == "sheets") {
             m_inSheets = true;
         } else if (localName == "sheet" && m_inSheets) {
+            RequireRoomInList(sheets.size(), ListLimit(m_fileSize), m_fileSize, "sheets");
             ListedSheet sheet;
             sheet.name = std::string(attributes.Get("name"));
             // r:id, whatever prefix the writer bound to the relationships namespace.
@@ -52,6 +58,7 @@ public:
     std::vector<ListedSheet> sheets;
 
 private:
+    uint64_t m_fileSize;
     bool m_inSheets = false;
 };
 
@@ -189,7 +196,7 @@ private:
 
 WorkbookPart ReadWorkbookPart(const container::ZipArchive& archive, const container::ZipEntry& entry)
 {
-    WorkbookHandler handler;
+    WorkbookHandler handler(archive.Size());
     xml::ParseXmlMember(archive, entry, handler, {});
     return WorkbookPart { handler.date1904, std::move(handler.sheets) };
 }
