@@ -70,7 +70,8 @@ std::string FolderBelow(const std::string& root, const std::string& path)
     if (folder == ".")
         return {};
     // {dir} is spelt with "/" on every system.
-    std::replace_if(folder.begin(), folder.end(), [](char c) { return core::IsPathSeparator(c); }, '/');
+    std::replace_if(
+        folder.begin(), folder.end(), [](char c) { return core::IsPathSeparator(c); }, '/');
     return folder;
 }
 

@@ -79,6 +79,8 @@ std::string SafeFolder(std::string_view folder)
         folder.remove_prefix(slash == std::string_view::npos ? folder.size() : slash + 1);
     }
     return safe;
+}
+
 bool SameLetters(std::string_view text, std::string_view upper)
 {
     return text.size() == upper.size() && std::equal(text.begin(), text.end(), upper.begin(), [](char a, char b) {
@@ -566,7 +568,7 @@ void SaveSession::LeaveOut(const exporting::ResultEntry& entry, std::string_view
     // Named while the names kept have room: a save stopped early may leave a million.
     if (m_summary.notWrittenFiles.size() < kNotWrittenNamesKept)
         m_summary.notWrittenFiles.push_back(
-            { core::JoinPath(m_folderPath, FileNameFor(entry, workbookName)), NotWrittenReason::Left });
+            { core::JoinPath(m_folderPath, FileNameFor(entry, workbookName, folder)), NotWrittenReason::Left });
 }
 
 void SaveSession::Tell(SavedFile file)

@@ -497,7 +497,7 @@ TEST(NameTemplate, AFolderStartsTheNameAndNumbersArePadded)
         { "{dir}/{book}", "", "X.txt" },
         // The folder's pieces are made safe, and none can climb out of the output folder.
         { "{dir}/{book}", "../a/./b\x01/", "a/b_/X.txt" }, { "{dir}/{book}", "..", "X.txt" },
-        { "{book}_{n:03}", "a", "X_007.txt" }, { "{book}_{n:1}_{n:09}", "", "X_{n:1}_000000007.txt" },
+        { "{book}_{n:03}", "a", "X_007.txt" }, { "{book}_{n:1}_{n:09}", "", "X_{n_1}_000000007.txt" },
         { "{book}/{n:03}", "a", "X_007.txt" }, // a "/" of the template is no folder
     };
     for (const auto& c : cases)
