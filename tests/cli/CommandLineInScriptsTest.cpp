@@ -270,8 +270,9 @@ TEST(CommandLineStreams, AStreamCostsTheMemoryOfItsSizeNotTwice)
     struct rusage after { };
     ::getrusage(RUSAGE_SELF, &after);
     EXPECT_EQ(SizeOf(bytes), kSize);
-    if (vt::kPeakMemoryMeasurable)
+    if (vt::kPeakMemoryMeasurable) {
         EXPECT_LT((after.ru_maxrss - before.ru_maxrss) * 1024, static_cast<long>(kSize + (8 << 20))) << "KiB";
+    }
 }
 #endif
 

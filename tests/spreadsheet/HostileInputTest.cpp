@@ -1062,8 +1062,9 @@ TEST(HostileSpreadsheetMl, ALongChainOfParentStylesTakesLittleMoreThanItsFile)
         auto book = application.OpenBytes(bytes, "chain.xml");
         EXPECT_EQ(book->Worksheets()[0].CellText(1, 1), "2.000");
     });
-    if (testing::kPeakMemoryMeasurable)
+    if (testing::kPeakMemoryMeasurable) {
         EXPECT_LT(grew * 1024, static_cast<long>(bytes.size()) + (32l << 20)) << "KiB";
+    }
 }
 
 TEST(HostileXlsb, RecordsAndCellsRepeatedBeyondRealOnesStayWithinBounds)
