@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <sstream>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -246,6 +245,8 @@ TEST(CommandLineStreams, AStreamIsReadWithinItsLimitAndRefusedPastIt)
 }
 
 #ifndef _WIN32 // the peak is measured with getrusage
+#include <sys/resource.h>
+
 size_t SizeOf(const std::shared_ptr<const spreadsheet::FileBytes>& bytes)
 {
     return static_cast<size_t>(bytes->Size());
