@@ -154,6 +154,7 @@ const std::vector<OptionRule>& Options()
         { "skip-hidden-rows", 0, false, ExportSwitch(&options::ExportOptions::skipHiddenRows, true) },
         { "skip-hidden-columns", 0, false, ExportSwitch(&options::ExportOptions::skipHiddenColumns, true) },
         { "bom", 0, false, Flag(&CommandLineOptions::byteOrderMark) },
+        { "no-compute", 0, false, Flag(&CommandLineOptions::noCompute) },
         { "output", 'o', true,
             [](CommandLineOptions& o, const std::string& value, std::string& error) {
                 if (value.empty()) {
@@ -364,6 +365,8 @@ std::string UsageText()
            "      --skip-hidden-columns     leave out the columns the workbook hides\n"
            "      --bom                     start every file with a UTF-8 byte-order mark; with\n"
            "                                -o -, standard output once\n"
+           "      --no-compute              leave formulas saved without a value blank rather than\n"
+           "                                compute them (either way a warning counts those blank)\n"
            "  -o, --output DIR|-            folder for the .txt files (default: the current folder);\n"
            "                                - writes the texts to standard output, one after another\n"
            "      --name TEMPLATE           name the files from {book}, {ext}, {sheet} and {n},\n"

@@ -167,6 +167,9 @@ std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& 
 {
     const std::string shown = ShownName(argument);
     application.KeepRecordedValues(setup.options.exportOptions.cellValues != options::CellValues::Displayed);
+    spreadsheet::FormulaOptions formulas;
+    formulas.compute = !setup.options.noCompute;
+    application.SetFormulaOptions(formulas);
     if (argument == "-" || IsStream(argument)) {
         std::string bytes;
         try {

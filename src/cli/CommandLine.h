@@ -23,6 +23,7 @@ struct CommandLineOptions {
     SheetPatterns patterns; // --include and --exclude: worksheets chosen by name
     bool skipHidden = false;
     bool byteOrderMark = false; // every file written starts with a UTF-8 byte-order mark
+    bool noCompute = false; // formulas saved without a value stay blank rather than computed
     bool list = false; // list the worksheets instead of exporting
     std::vector<std::string> extensions; // what a folder search takes; empty: every readable format
     bool recursive = false; // folders are searched with their subfolders

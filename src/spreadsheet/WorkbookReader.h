@@ -7,6 +7,7 @@
 #include "spreadsheet/CellFormats.h"
 #include "spreadsheet/FileBytes.h"
 #include "spreadsheet/SharedStrings.h"
+#include "spreadsheet/formula/FormulaCells.h"
 
 #include <cstdint>
 #include <deque>
@@ -37,6 +38,7 @@ struct WorkbookData {
     SharedStringTable sharedStrings;
     CellFormats formats;
     numfmt::DateSystem dateSystem = numfmt::DateSystem::Date1900;
+    formula::WorkbookFormulas formulas; // the sheet tabs and defined names formulas refer to
 };
 
 class WorkbookReader {
