@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace vellumcast::spreadsheet::formula {
 
@@ -172,16 +173,27 @@ std::span<const FunctionSpec> FunctionTable()
     return AllTables().functions;
 }
 
-uint16_t FindFunction(std::string_view name)
+uint16_t FindFunction(std::string_view name, bool prefixRequired)
 {
     // Functions newer than the file format's first version are written with prefixes.
-    for (const std::string_view prefix : { "_xlfn.", "_xlws.", "_xlfn._xlws." }) {
-        if (name.size() > prefix.size() && EqualIgnoringCase(name.substr(0, prefix.size()), prefix))
+    bool prefixed = false;
+    for (const std::string_view prefix : { "_xlfn.", "_xlws." }) {
+        if (name.size() > prefix.size() && EqualIgnoringCase(name.substr(0, prefix.size()), prefix)) {
             name.remove_prefix(prefix.size());
+            prefixed = true;
+        }
     }
     std::string upper(name);
     for (char& c : upper)
         c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    // The functions of later versions than the first of Office Open XML that the engine
+    // knows, under the names files give them.
+    static const std::unordered_set<std::string> kLater = { "IFNA", "IFS", "SWITCH", "XOR", "CONCAT", "TEXTJOIN",
+        "MAXIFS", "MINIFS", "XLOOKUP", "XMATCH", "DAYS", "ISOWEEKNUM", "CEILING.MATH", "FLOOR.MATH", "SINGLE",
+        "STDEV.S", "STDEV.P", "VAR.S", "VAR.P", "RANK.EQ", "CEILING.PRECISE", "FLOOR.PRECISE", "RANDARRAY", "FILTER",
+        "SORT", "SORTBY", "UNIQUE", "SEQUENCE", "LET", "LAMBDA", "ANCHORARRAY" };
+    if (prefixRequired && !prefixed && kLater.count(upper) != 0)
+        return kUnknownFunction;
     // Newer names of functions the application kept under both.
     static const std::unordered_map<std::string, std::string> kAliases = {
         { "STDEV.S", "STDEV" },

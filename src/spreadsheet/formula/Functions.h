@@ -37,8 +37,10 @@ inline constexpr uint16_t kUnknownFunction = 0xFFFF;
 // Every function, computed or only known; the index of one is its number in Node::function.
 std::span<const FunctionSpec> FunctionTable();
 // The function of this name (any case, with or without "_xlfn."/"_xlws." prefixes), or
-// kUnknownFunction.
-uint16_t FindFunction(std::string_view name);
+// kUnknownFunction. Office Open XML writes the functions newer than its first version with
+// the "_xlfn." prefix, and the application reads such a name without it as no function it
+// knows: with prefixRequired, one of them named without it is kUnknownFunction.
+uint16_t FindFunction(std::string_view name, bool prefixRequired = false);
 // The function of a binary function-table number, or kUnknownFunction.
 uint16_t FindBiffFunction(uint16_t id);
 

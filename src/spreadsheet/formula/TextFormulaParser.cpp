@@ -827,7 +827,7 @@ private:
         }
         Node node;
         node.kind = NodeKind::Function;
-        node.function = FindFunction(name);
+        node.function = FindFunction(name, m_dialect == Dialect::A1);
         if (node.function == kUnknownFunction)
             node.index = m_expression.AddString(std::string(name));
         return m_expression.AddWithChildren(node, arguments.data(), arguments.size());

@@ -419,16 +419,16 @@ void WorkbookCalc::Settle(int32_t sheet, uint32_t index)
 Value WorkbookCalc::ValueAt(size_t sheet, int32_t row, int32_t column)
 {
     const auto index = static_cast<int32_t>(sheet);
-    SheetState& state = Loaded(index);
-    if (const Cell* cell = state.data->Find(row, column)) {
-        if (const uint32_t mark = FormulaMarkOf(*cell)) {
-            try {
+    try {
+        SheetState& state = Loaded(index);
+        if (const Cell* cell = state.data->Find(row, column)) {
+            if (const uint32_t mark = FormulaMarkOf(*cell))
                 Settle(index, mark - 1);
-            } catch (const UncomputableFormula&) {
-            }
         }
+        return CellValue(index, row, column);
+    } catch (const UncomputableFormula&) {
+        return Value(); // left blank
     }
-    return CellValue(index, row, column);
 }
 
 WorkbookCalc::Outcome WorkbookCalc::Compute(
