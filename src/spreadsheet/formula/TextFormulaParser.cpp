@@ -729,6 +729,10 @@ private:
             if (const auto rows = TryRowRange(prefix))
                 return *rows;
         }
+        if (Peek() == '$' && IsDigit(Peek(1))) {
+            if (const auto rows = TryRowRange(prefix))
+                return *rows;
+        }
         if (const auto columns = TryColumnRange(prefix))
             return *columns;
         RefNode ref;
@@ -928,7 +932,11 @@ private:
             sheet.given = true;
             sheet.first = ReadQuoted('\'');
         } else if (Peek() != '.') {
-            const std::string_view name = ReadWord();
+            // An unquoted sheet name runs to the point before the cell.
+            const size_t start = m_at;
+            while (IsNameChar(Peek()) && Peek() != '.')
+                ++m_at;
+            const std::string_view name = m_text.substr(start, m_at - start);
             if (name.empty())
                 return false;
             sheet.given = true;
