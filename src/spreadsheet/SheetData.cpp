@@ -336,6 +336,21 @@ void SheetBuilder::AddSharedFormulaCell(int32_t row, int32_t column, uint32_t st
     Add(row, column, CellKind::Blank, style).value.index = index + 1;
 }
 
+void SheetBuilder::AddValuedFormula(
+    int32_t row, int32_t column, formula::FormulaGrammar grammar, std::string_view body, uint32_t sharedIndex)
+{
+    formula::SheetFormulas& formulas = m_data.m_formulas;
+    formula::CapturedFormula& captured = formulas.cells.emplace_back();
+    captured.row = row;
+    captured.column = column;
+    captured.offset = static_cast<uint32_t>(formulas.bodies.size());
+    captured.length = static_cast<uint32_t>(body.size());
+    captured.shared = sharedIndex;
+    captured.grammar = grammar;
+    captured.valued = true;
+    formulas.bodies.append(body);
+}
+
 void SheetBuilder::AddSharedFormula(const formula::SharedFormula& shared, std::string_view body)
 {
     formula::SheetFormulas& formulas = m_data.m_formulas;

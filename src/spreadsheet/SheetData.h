@@ -292,7 +292,13 @@ public:
     void AddSharedFormula(const formula::SharedFormula& shared, std::string_view body);
     // Whether a formula without a value was given: rows handed over while loading stop
     // there, when formulas are computed. Asked on the loading thread.
-    bool HasFormulas() const { return !m_data.m_formulas.cells.empty(); }
+    bool HasFormulas() const { return !m_data.m_formulas.cells.empty() && !m_captureEvery; }
+    // For checking the engine against the values the application saved: readers then also
+    // give the formulas of cells that have values (AddValuedFormula), which stay as they are.
+    void CaptureEveryFormula() { m_captureEvery = true; }
+    bool CapturesEveryFormula() const { return m_captureEvery; }
+    void AddValuedFormula(int32_t row, int32_t column, formula::FormulaGrammar grammar, std::string_view body,
+        uint32_t sharedIndex = formula::kNotShared);
     // A load for formulas to read: cells recorded as displayed text (OpenDocument) keep
     // their values beside it, whatever the reader was told.
     void KeepValuesForFormulas() { m_valuesForFormulas = true; }
@@ -449,6 +455,7 @@ private:
     int32_t m_lastColumnSeen = 1;
     SheetLayout* m_layout = nullptr;
     bool m_valuesForFormulas = false;
+    bool m_captureEvery = false;
 };
 
 } // namespace vellumcast::spreadsheet

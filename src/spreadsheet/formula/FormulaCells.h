@@ -33,6 +33,7 @@ struct CapturedFormula {
     uint32_t shared = kNotShared; // Office Open XML: the shared formula (si) whose body the cell takes
     FormulaGrammar grammar = FormulaGrammar::A1Text;
     bool array = false; // entered as an array formula over one cell or more
+    bool valued = false; // the cell has its value: captured only to check the engine against it
 };
 
 // A formula written once for a range of cells: Office Open XML's shared formulas (by si),

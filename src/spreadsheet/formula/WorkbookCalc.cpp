@@ -431,6 +431,36 @@ Value WorkbookCalc::ValueAt(size_t sheet, int32_t row, int32_t column)
     }
 }
 
+Value WorkbookCalc::Recompute(size_t sheet, uint32_t index)
+{
+    const auto at = static_cast<int32_t>(sheet);
+    try {
+        SheetState& state = Loaded(at);
+        if (!state.data->Formulas().cells[index].valued) {
+            Settle(at, index);
+            return Formula(at, index);
+        }
+        // A formula whose cell has its value is computed apart, at once: nothing reads it.
+        m_depth = 0;
+        const Value value = EvaluateNow(at, index);
+        state.states[index] = State::Pending;
+        return value;
+    } catch (const UncomputableFormula&) {
+        return Value();
+    } catch (const Deferred&) {
+        return Value(); // deeper than a check needs
+    }
+}
+
+const SheetData* WorkbookCalc::LoadedSheet(size_t sheet)
+{
+    try {
+        return Loaded(static_cast<int32_t>(sheet)).data.get();
+    } catch (const UncomputableFormula&) {
+        return nullptr;
+    }
+}
+
 WorkbookCalc::Outcome WorkbookCalc::Compute(
     size_t index, const std::shared_ptr<SheetData>& loaded, bool loadedKeepsValues)
 {

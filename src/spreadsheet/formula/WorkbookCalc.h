@@ -71,6 +71,12 @@ public:
 
     // The value of one cell, computing its formula if it has one without a value: for tests.
     Value ValueAt(size_t sheet, int32_t row, int32_t column);
+    // The value the engine computes for a captured formula, whether or not its cell has a
+    // value (SheetBuilder::CaptureEveryFormula), blank when it cannot: for tests that check
+    // the engine against the values the application saved.
+    Value Recompute(size_t sheet, uint32_t formula);
+    // The worksheet as loaded for formulas, or nullptr when it cannot be.
+    const SheetData* LoadedSheet(size_t sheet);
 
     // EvaluationContext
     Value CellValue(int32_t sheet, int32_t row, int32_t column) override;

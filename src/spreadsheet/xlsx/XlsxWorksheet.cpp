@@ -281,8 +281,12 @@ private:
             m_builder.AddSharedFormula(shared, text);
         }
         const bool valued = m_hasValue && (!m_value.empty() || m_type != Type::Number);
-        if (valued || m_hasInline || m_formulaKind == FormulaKind::DataTable)
+        if (valued || m_hasInline || m_formulaKind == FormulaKind::DataTable) {
+            if (valued && m_builder.CapturesEveryFormula() && m_formulaKind != FormulaKind::DataTable)
+                m_builder.AddValuedFormula(m_row, m_column, formula::FormulaGrammar::A1Text, text,
+                    m_formulaKind == FormulaKind::Shared && text.empty() ? m_sharedIndex : formula::kNotShared);
             return false;
+        }
         if (m_formulaKind == FormulaKind::Shared && text.empty())
             m_builder.AddSharedFormulaCell(m_row, m_column, m_cellStyle, m_sharedIndex);
         else if (!text.empty())
