@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace vellumcast::spreadsheet::formula {
 
@@ -211,6 +212,26 @@ Value ApplyBinary(Operator op, const Value& left, const Value& right)
         return NumberOrError(std::pow(a, b));
     default:
         return Value::Error(CellError::Value);
+    }
+}
+
+std::string LookupIndex::KeyOf(const Value& value)
+{
+    switch (value.Kind()) {
+    case ValueKind::Number: {
+        const double number = value.NumberValue() == 0 ? 0.0 : value.NumberValue(); // -0 is 0
+        std::string key(1 + sizeof number, 'n');
+        std::memcpy(key.data() + 1, &number, sizeof number);
+        return key;
+    }
+    case ValueKind::Text:
+        return "t" + LowerText(value.TextValue());
+    case ValueKind::Boolean:
+        return value.BooleanValue() ? "b1" : "b0";
+    case ValueKind::Error:
+        return "e" + std::string(CellErrorText(value.ErrorValue()));
+    default:
+        return {};
     }
 }
 

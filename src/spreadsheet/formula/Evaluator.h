@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,15 @@ struct Position {
     int32_t sheet = 0;
     int32_t row = 1;
     int32_t column = 1;
+};
+
+// Where each value lies along a row or column of cells, for exact lookups: the first and
+// the last place of each, by LookupIndex::KeyOf.
+struct LookupIndex {
+    std::unordered_map<std::string, std::pair<int64_t, int64_t>> places;
+    // The key of a value as exact lookups match it (text without regard to case); "" for
+    // a blank, which is not looked up.
+    static std::string KeyOf(const Value& value);
 };
 
 // What a formula reads of its workbook. Each call may throw UncomputableFormula (a cell
@@ -50,6 +60,10 @@ public:
     virtual numfmt::DateSystem DateSystem() = 0;
     // Counts work against the budget; throws UncomputableFormula{Budget} past it.
     virtual void Charge(uint64_t steps) = 0;
+    // The index of a line of cells (one row or one column), made when first asked for and
+    // kept, so that many lookups in one table cost one pass over it; nullptr when the
+    // context keeps none and lookups go through the cells.
+    virtual const LookupIndex* IndexOf(const Area&) { return nullptr; }
 };
 
 // A function's arguments, each evaluated when first asked for and then kept.

@@ -29,6 +29,18 @@ public:
     }
     int64_t Size() const { return m_alongRows ? m_grid.Rows() : m_grid.Columns(); }
     Value At(int64_t i) const { return m_alongRows ? m_grid.At(i, m_fixed) : m_grid.At(m_fixed, i); }
+    // The cells of the line, when it is a reference's.
+    bool AreaOf(Area& area) const
+    {
+        if (!m_grid.IsReference())
+            return false;
+        area = m_grid.AreaOf();
+        if (m_alongRows)
+            area.firstColumn = area.lastColumn = static_cast<int32_t>(area.firstColumn + m_fixed);
+        else
+            area.firstRow = area.lastRow = static_cast<int32_t>(area.firstRow + m_fixed);
+        return true;
+    }
 
 private:
     const Grid& m_grid;
@@ -63,10 +75,21 @@ enum class Search { Exact, ExactWildcards, NextSmaller, NextLarger };
 int64_t FindIn(Call& call, const Line& line, const Value& lookup, Search search, bool reversed)
 {
     const int64_t size = line.Size();
-    call.Context().Charge(static_cast<uint64_t>(size));
     std::u16string pattern;
     const bool wildcards = search == Search::ExactWildcards && lookup.IsText()
         && lookup.TextValue().find_first_of("*?~") != std::string::npos;
+    // An exact match in a long line of cells is found through its index.
+    Area area;
+    if ((search == Search::Exact || (search == Search::ExactWildcards && !wildcards)) && line.AreaOf(area)) {
+        const std::string key = LookupIndex::KeyOf(lookup);
+        if (const LookupIndex* index = key.empty() ? nullptr : call.Context().IndexOf(area)) {
+            const auto found = index->places.find(key);
+            if (found == index->places.end())
+                return -1;
+            return reversed ? found->second.second : found->second.first;
+        }
+    }
+    call.Context().Charge(static_cast<uint64_t>(size));
     if (wildcards)
         pattern = LowerUtf16(lookup.TextValue());
     int64_t best = -1;

@@ -189,6 +189,30 @@ const Expression* WorkbookCalc::DefinedName(std::string_view name, int32_t sheet
     return cached->second.get();
 }
 
+const LookupIndex* WorkbookCalc::IndexOf(const Area& line)
+{
+    // Short lines are searched as they are; a long one is indexed once, whole, so that
+    // lookups in it cost one pass however many there are.
+    constexpr int64_t kIndexedFrom = 64;
+    if (line.Rows() * line.Columns() < kIndexedFrom || (line.Rows() != 1 && line.Columns() != 1))
+        return nullptr;
+    const std::string key = std::to_string(line.sheet) + ":" + std::to_string(line.firstRow) + ":"
+        + std::to_string(line.firstColumn) + ":" + std::to_string(line.lastRow) + ":" + std::to_string(line.lastColumn);
+    if (const auto found = m_indexes.find(key); found != m_indexes.end())
+        return found->second.get();
+    auto index = std::make_unique<LookupIndex>();
+    VisitCells(line, [&](int32_t row, int32_t column, const Value& value) {
+        const int64_t place = line.Columns() == 1 ? row - line.firstRow : column - line.firstColumn;
+        const std::string valueKey = LookupIndex::KeyOf(value);
+        if (valueKey.empty())
+            return;
+        const auto [entry, added] = index->places.try_emplace(valueKey, place, place);
+        if (!added)
+            entry->second.second = place;
+    });
+    return m_indexes.emplace(key, std::move(index)).first->second.get();
+}
+
 CellRange WorkbookCalc::UsedRange(int32_t sheet)
 {
     return Loaded(sheet).data->UsedRange();

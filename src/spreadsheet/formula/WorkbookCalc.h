@@ -88,6 +88,7 @@ public:
     double Now() override;
     numfmt::DateSystem DateSystem() override;
     void Charge(uint64_t steps) override;
+    const LookupIndex* IndexOf(const Area& line) override;
 
 private:
     enum class State : uint8_t { Pending, Running, Waiting, Done, Failed };
@@ -112,6 +113,7 @@ private:
     std::vector<std::unique_ptr<SheetState>> m_sheets;
     std::unordered_map<std::string, int32_t> m_sheetByName;
     std::unordered_map<std::string, std::unique_ptr<Expression>> m_names;
+    std::unordered_map<std::string, std::unique_ptr<LookupIndex>> m_indexes; // by line
     uint64_t m_steps = 0;
     uint64_t m_memory = 0;
     std::chrono::steady_clock::time_point m_start;

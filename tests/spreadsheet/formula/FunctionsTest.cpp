@@ -2,9 +2,14 @@
 // table of formulas over one small workbook, computed as formulas saved without a value are.
 // Where the application's help gives an example, the case is that example.
 
+#include "spreadsheet/formula/Functions.h"
 #include "FormulaTestBook.h"
+#include "TestPaths.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
 
 using namespace vellumcast;
 using namespace vellumcast::testing;
@@ -496,4 +501,62 @@ TEST(Uncomputable, LeftBlankRatherThanGuessed)
         // the application knows no function by the bare name.
         { "=IFNA(D6,1)", "blank" },
     });
+}
+
+// docs/formulas.md lists every function computed, and names none that is not.
+TEST(FunctionList, TheDocumentationListsTheFunctionsComputed)
+{
+    std::ifstream in(std::string(VELLUMCAST_SOURCE_DIR) + "/docs/formulas.md");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t start = text.find("## Functions computed");
+    const size_t end = text.find("\n## ", start + 1);
+    ASSERT_NE(start, std::string::npos);
+    const std::string section = text.substr(start, end - start);
+    std::set<std::string> listed;
+    for (size_t at = section.find('`'); at != std::string::npos; at = section.find('`', at + 1)) {
+        const size_t close = section.find('`', at + 1);
+        const std::string name = section.substr(at + 1, close - at - 1);
+        at = close;
+        if (!name.empty() && name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.") == std::string::npos
+            && name.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ") != std::string::npos) {
+            listed.insert(name);
+            const uint16_t function = formula::FindFunction(name);
+            EXPECT_TRUE(function != formula::kUnknownFunction && formula::FunctionTable()[function].body)
+                << name << " is listed but not computed";
+        }
+    }
+    for (const formula::FunctionSpec& spec : formula::FunctionTable()) {
+        if (spec.body) {
+            EXPECT_TRUE(listed.count(std::string(spec.name))) << spec.name << " is computed but not listed";
+        }
+    }
+}
+
+// Lookups in long tables go through an index of the key column: the same answers as a
+// search through the cells, first match first, last from the end, any case.
+TEST(LookupFunctions, LongTablesGiveWhatASearchGives)
+{
+    const auto table = [] {
+        FormulaTestBook book;
+        for (int r = 1; r <= 300; ++r) {
+            book.Set("T", "A" + std::to_string(r), r % 100 == 7 ? "'Dup" : "'Key" + std::to_string(r));
+            book.Set("T", "B" + std::to_string(r), std::to_string(r));
+        }
+        book.Set("T", "A299", "42");
+        return book;
+    };
+    const std::pair<const char*, const char*> cases[] = {
+        { "=VLOOKUP(\"key150\",A1:B300,2,FALSE)", "150" },
+        { "=VLOOKUP(\"Dup\",A1:B300,2,FALSE)", "7" },
+        { "=_xlfn.XLOOKUP(\"DUP\",A1:A300,B1:B300,,0,-1)", "207" },
+        { "=MATCH(42,A1:A300,0)", "299" },
+        { "=MATCH(\"42\",A1:A300,0)", "#N/A" },
+        { "=VLOOKUP(\"Key7\",A1:B300,2,FALSE)", "#N/A" },
+        { "=VLOOKUP(\"K*9\",A1:B300,2,FALSE)", "9" },
+    };
+    for (const auto& [formula, expected] : cases) {
+        FormulaTestBook book = table();
+        book.Set("T", "D1", formula);
+        EXPECT_EQ(Shown(book.ValueAt("T", "D1")), expected) << formula;
+    }
 }
