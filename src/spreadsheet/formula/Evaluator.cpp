@@ -13,6 +13,8 @@ namespace {
 
 // Defined names may use names in turn; past this depth they are taken for a cycle.
 thread_local int t_nameDepth = 0;
+// Nodes under evaluation on this thread, in every evaluator.
+thread_local int t_evaluationDepth = 0;
 constexpr int kMaxNameDepth = 32;
 
 Value NumberOrError(double number)
@@ -381,18 +383,23 @@ int32_t Evaluator::ResolveSheet(int32_t sheet)
     return m_context.SheetNamed(m_expression.sheets[static_cast<size_t>(sheet)]);
 }
 
+int EvaluationDepth()
+{
+    return t_evaluationDepth;
+}
+
 Value Evaluator::Evaluate(uint32_t index)
 {
     struct Depth {
-        explicit Depth(int& depth)
-            : m_depth(depth)
+        Depth()
         {
-            if (++m_depth > 2 * kMaxNesting)
+            if (++t_evaluationDepth > kMaxEvaluationDepth) {
+                --t_evaluationDepth;
                 Cannot(Uncomputable::Budget);
+            }
         }
-        ~Depth() { --m_depth; }
-        int& m_depth;
-    } depth(m_depth);
+        ~Depth() { --t_evaluationDepth; }
+    } depth;
     m_context.Charge(1);
     const Node& node = m_expression.NodeAt(index);
     switch (node.kind) {

@@ -161,8 +161,12 @@ private:
     const Expression& m_expression;
     Position m_at;
     bool m_arrayContext;
-    int m_depth = 0; // nested nodes under evaluation
 };
+
+// How deep evaluation runs on this thread, through every formula and name being computed:
+// what bounds the stack it takes. Past kMaxEvaluationDepth a formula is not computed.
+int EvaluationDepth();
+inline constexpr int kMaxEvaluationDepth = 640;
 
 // The scalar operators on cell values, with the application's coercions.
 Value ApplyBinary(Operator op, const Value& left, const Value& right);

@@ -124,7 +124,7 @@ struct Expression {
 
 // How far parsing goes: a formula nested deeper than this, or with more tokens, is not
 // read. The application itself allows 64 nested functions and 8,192 characters.
-inline constexpr int kMaxNesting = 256;
+inline constexpr int kMaxNesting = 128;
 inline constexpr size_t kMaxNodes = 65536;
 
 } // namespace vellumcast::spreadsheet::formula

@@ -248,13 +248,21 @@ private:
     // Negation binds tighter than "^": -2^2 is 4.
     uint32_t ParseUnary()
     {
-        const Nesting nesting(m_depth);
-        SkipSpaces();
-        if (Take('-'))
-            return AddUnary(Operator::Negate, ParseUnary());
-        if (Take('+'))
-            return AddUnary(Operator::Plus, ParseUnary());
-        return ParseUnion();
+        // Signs in a row, taken without recursion, then applied from the innermost.
+        std::vector<Operator> signs;
+        for (;;) {
+            SkipSpaces();
+            if (Take('-'))
+                signs.push_back(Operator::Negate);
+            else if (Take('+'))
+                signs.push_back(Operator::Plus);
+            else
+                break;
+        }
+        uint32_t operand = ParseUnion();
+        for (auto sign = signs.rbegin(); sign != signs.rend(); ++sign)
+            operand = AddUnary(*sign, operand);
+        return operand;
     }
 
     // OpenFormula writes union as "~"; in Office Open XML it is "," within parentheses.
@@ -313,7 +321,6 @@ private:
 
     uint32_t ParsePrimary()
     {
-        const Nesting nesting(m_depth);
         SkipSpaces();
         const char c = Peek();
         if (c == '\0')

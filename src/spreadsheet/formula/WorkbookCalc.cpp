@@ -403,7 +403,8 @@ Value WorkbookCalc::Formula(int32_t sheet, uint32_t index)
     case State::Pending:
         break;
     }
-    if (m_depth >= kNativeDepth)
+    // Deep on the stack already: the formula is put off and computed from the top.
+    if (m_depth >= kNativeDepth || EvaluationDepth() > kMaxEvaluationDepth / 2)
         throw Deferred { sheet, index };
     return EvaluateNow(sheet, index);
 }

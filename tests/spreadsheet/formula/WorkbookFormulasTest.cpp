@@ -190,6 +190,14 @@ TEST(WorkbookFormulas, LongChainsCyclesAndTheBudget)
     chain.Set("S", "A" + std::to_string(kLength), "1");
     EXPECT_EQ(vellumcast::testing::Shown(chain.ValueAt("S", "A1")), std::to_string(kLength));
 
+    // Each formula of a chain nested deep: the stack they take together stays bounded.
+    vellumcast::testing::FormulaTestBook nested;
+    const std::string open(100, '('), close(100, ')');
+    for (int r = 1; r < 300; ++r)
+        nested.Set("S", "A" + std::to_string(r), "=" + open + "A" + std::to_string(r + 1) + close + "+1");
+    nested.Set("S", "A300", "0");
+    EXPECT_EQ(vellumcast::testing::Shown(nested.ValueAt("S", "A1")), "299");
+
     // The chain closed into a ring: a cycle, however long.
     vellumcast::testing::FormulaTestBook ring;
     for (int r = 1; r <= 200; ++r)
