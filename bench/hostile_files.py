@@ -1,4 +1,6 @@
-"""Writes the hostile workbooks bench/hostile.sh runs, into the folder given."""
+"""Writes the hostile workbooks bench/hostile.sh runs, into the folder given: all of them,
+or with --floods only the small files that list, declare or repeat far more than a real
+workbook does, and with --streams only the gigabyte streams for standard input."""
 import os
 import struct
 import sys
@@ -14,9 +16,10 @@ ROOT_RELS = ('<?xml version="1.0"?><Relationships xmlns="http://schemas.openxmlf
 REL = 'http://schemas.openxmlformats.org/officeDocument/2006/relationships/'
 
 
-def xlsx(path, sheet_targets, members, decoys=0):
+def xlsx(path, sheet_targets, members, decoys=0, workbook=True):
     """sheet_targets: one target per sheet; members: part name -> bytes or a chunk generator;
-    decoys: empty members written first, which every look-up of a part passes."""
+    decoys: empty members written first, which every look-up of a part passes; without
+    workbook, members give the workbook part and one relationship r1 names a worksheet."""
     sheets = ''.join(f'<sheet name="S{i + 1}" sheetId="{i + 1}" r:id="r{i + 1}"/>' for i in range(len(sheet_targets)))
     rels = ''.join(f'<Relationship Id="r{i + 1}" Type="{REL}worksheet" Target="{t}"/>'
                    for i, t in enumerate(sheet_targets))
@@ -29,9 +32,13 @@ def xlsx(path, sheet_targets, members, decoys=0):
             z.writestr(f'decoy/{i}.bin', b'')
         z.writestr('[Content_Types].xml', CONTENT_TYPES)
         z.writestr('_rels/.rels', ROOT_RELS)
-        z.writestr('xl/workbook.xml', '<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
-                   'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">'
-                   f'<sheets>{sheets}</sheets></workbook>')
+        if workbook:
+            z.writestr('xl/workbook.xml', '<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
+                       'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">'
+                       f'<sheets>{sheets}</sheets></workbook>')
+        else:
+            rels = f'<Relationship Id="r1" Type="{REL}worksheet" Target="worksheets/sheet1.xml"/>'
+            members = {'xl/worksheets/sheet1.xml': sheet(''), **members}
         z.writestr('xl/_rels/workbook.xml.rels',
                    f'<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">{rels}'
                    '</Relationships>')
@@ -128,6 +135,7 @@ def main(folder):
         + '</table:table></office:spreadsheet></office:body></office:document-content>')
     quadratic_corners(folder)
     unread_limits(folder)
+    converted_text(folder)
 
 
 def quadratic_corners(folder):
@@ -277,6 +285,29 @@ def compound_file(stream):
             + stream + bytes(data_sectors * size - len(stream)))
 
 
+def converted_text(folder):
+    """Text whose conversion to UTF-8 is larger than the file, and a field past every bound."""
+    # 100 MB of Windows-1252 that becomes 300 MB of UTF-8 (each 0x80 is the euro sign).
+    line = b'\x80' * 60 + b',' + b'\x80' * 38 + b'\n'
+    with open(os.path.join(folder, 'ansi-100MB.csv'), 'wb') as f:
+        for _ in range(100):
+            f.write(line * 10000)
+    # 200 MB of UTF-16 (the application's Unicode Text), tab-separated.
+    line = 'North\t2/1/2020\t1,200\t\u00e9t\u00e9\t' + 'x' * 70 + '\r\n'
+    chunk = (line * 10000).encode('utf-16-le')
+    with open(os.path.join(folder, 'utf16-200MB.txt'), 'wb') as f:
+        f.write(b'\xff\xfe')
+        for _ in range(200 * 1000 * 1000 // len(chunk)):
+            f.write(chunk)
+    # One field of 2 GiB: refused once the bound on a cell's text is passed.
+    with open(os.path.join(folder, 'field-2GiB.csv'), 'wb') as f:
+        f.write(b'a,')
+        block = b'y' * (1 << 20)
+        for _ in range(2048):
+            f.write(block)
+        f.write(b'\n')
+
+
 # What the ods reader lets repetition add to a sheet of a small file: each copy of a
 # cell beyond the first costs 16 bytes and its text. Keep in step with the reader.
 REPEAT_BUDGET = 32 << 20
@@ -302,5 +333,142 @@ def ods(path, content):
         z.writestr('content.xml', content)
 
 
+def xlsb_record(kind, data=b''):
+    """A binary record: its type and size as numbers of seven bits a byte, then data."""
+    def number(value):
+        out = bytearray()
+        while True:
+            out.append((value & 0x7F) | (0x80 if value >> 7 else 0))
+            value >>= 7
+            if not value:
+                return bytes(out)
+    return number(kind) + number(len(data)) + data
+
+
+def wide(text):
+    encoded = text.encode('utf-16-le')
+    return struct.pack('<I', len(encoded) // 2) + encoded
+
+
+def xlsb(path, workbook, sheet, styles=None):
+    """An xlsb package whose sheet list is workbook (records or a chunk generator) and whose
+    every sheet's relationship r1 names one worksheet part, sheet; styles, when given,
+    is its styles part."""
+    rels = f'<Relationship Id="r1" Type="{REL}worksheet" Target="worksheets/sheet1.bin"/>'
+    if styles is not None:
+        rels += f'<Relationship Id="s1" Type="{REL}styles" Target="styles.bin"/>'
+    with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED, compresslevel=9) as z:
+        z.writestr('[Content_Types].xml', CONTENT_TYPES.replace('/xl/workbook.xml', '/xl/workbook.bin').replace(
+            'application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml',
+            'application/vnd.ms-excel.sheet.binary.macroEnabled.main'))
+        z.writestr('_rels/.rels', ROOT_RELS.replace('xl/workbook.xml', 'xl/workbook.bin'))
+        z.writestr('xl/_rels/workbook.bin.rels', '<Relationships xmlns="http://schemas.openxmlformats.org/package/'
+                   f'2006/relationships">{rels}</Relationships>')
+        for name, data in (('xl/workbook.bin', workbook), ('xl/worksheets/sheet1.bin', sheet),
+                           ('xl/styles.bin', styles)):
+            if data is None:
+                continue
+            with z.open(name, 'w', force_zip64=True) as member:
+                for chunk in ([data] if isinstance(data, bytes) else data):
+                    member.write(chunk)
+
+
+def repeated(unit, times, block=1 << 20):
+    """unit times over, in chunks of about block bytes."""
+    per = max(1, block // len(unit))
+    chunk = unit * per
+    for _ in range(times // per):
+        yield chunk
+    yield unit * (times % per)
+
+
+def spreadsheet_ml(worksheets, styles='', encoding='UTF-8'):
+    return (f'<?xml version="1.0" encoding="{encoding}"?>\n<Workbook xmlns="urn:schemas-microsoft-com:office:'
+            'spreadsheet" xmlns:ss="urn:schemas-microsoft-com:office:spreadsheet"><Styles>' + styles + '</Styles>'
+            + worksheets + '</Workbook>')
+
+
+def floods(folder):
+    """Small files that list, declare or repeat far more than any real workbook: each must
+    end in a second or so, refused or exported, within its size and 64 MiB."""
+    book = lambda entries: [xlsb_record(131), xlsb_record(143)] + list(entries) + [xlsb_record(144),
+                                                                                  xlsb_record(132)]
+    bundle = xlsb_record(156, struct.pack('<II', 0, 1) + wide('r1') + wide('S'))
+    row = xlsb_record(0, struct.pack('<I', 0) + bytes(13))
+    one_cell = (xlsb_record(129) + xlsb_record(145) + row + xlsb_record(2, struct.pack('<III', 0, 0, 0x3FF00000))
+                + xlsb_record(146) + xlsb_record(130))
+    # A million sheets of one empty part (67 kB), and a million <sheet> elements (112 kB).
+    xlsb(os.path.join(folder, 'million-sheets.xlsb'), book(repeated(bundle, 1000000)), one_cell)
+    xlsx(os.path.join(folder, 'million-sheets.xlsx'), [], {
+        'xl/workbook.xml': [b'<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r='
+                            b'"http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets>']
+        + list(repeated(b'<sheet name="S" sheetId="1" r:id="r1"/>', 1000000)) + [b'</sheets></workbook>']},
+         workbook=False)
+    # Forty million six-byte styles (351 kB) and fifty million <xf/> (366 kB).
+    xf = xlsb_record(47, struct.pack('<HH', 0, 0))
+    xlsb(os.path.join(folder, 'styles.xlsb'), book([bundle]), one_cell,
+         [xlsb_record(278) + xlsb_record(617, struct.pack('<I', 0))] + list(repeated(xf, 40000000))
+         + [xlsb_record(618) + xlsb_record(279)])
+    xlsx(os.path.join(folder, 'styles.xlsx'), ['worksheets/sheet1.xml'], {
+        'xl/worksheets/sheet1.xml': sheet('<row r="1"><c r="A1"><v>1</v></c></row>'),
+        'xl/styles.xml': [b'<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><cellXfs>']
+        + list(repeated(b'<xf/>', 50000000)) + [b'</cellXfs></styleSheet>']})
+    # Ten million merges, and ten million records of one cell.
+    merge = xlsb_record(176, struct.pack('<IIII', 0, 1, 0, 1))
+    xlsb(os.path.join(folder, 'merges.xlsb'), book([bundle]),
+         [one_cell[:-len(xlsb_record(130))], xlsb_record(177, struct.pack('<I', 0))] + list(repeated(merge, 10000000))
+         + [xlsb_record(178) + xlsb_record(130)])
+    cell = xlsb_record(2, struct.pack('<III', 0, 0, 0x3FF00000))
+    xlsb(os.path.join(folder, 'repeated-cell.xlsb'), book([bundle]),
+         [xlsb_record(129) + xlsb_record(145) + row] + list(repeated(cell, 10000000))
+         + [xlsb_record(146) + xlsb_record(130)])
+    # One record of 16 MiB, and the largest allowed (4 MiB) of text of three UTF-8 bytes a
+    # character.
+    for name, size in (('record-16MiB.xlsb', 16 << 20), ('record-4MiB.xlsb', 4 << 20)):
+        units = (size - 12) // 2
+        xlsb(os.path.join(folder, name), book([bundle]),
+             [xlsb_record(129) + xlsb_record(145) + row,
+              xlsb_record(6, struct.pack('<III', 0, 0, units) + '\u20ac'.encode('utf-16-le') * units),
+              xlsb_record(146) + xlsb_record(130)])
+    # XML spreadsheets: 40,000 one-cell worksheets, in UTF-8 and through Expat; a chain of
+    # 200,000 parent styles; row and column spans adding up to 2^32.
+    sheets = ''.join(f'<Worksheet ss:Name="S{i}"><Table><Row><Cell><Data ss:Type="Number">{i}</Data></Cell></Row>'
+                     '</Table></Worksheet>' for i in range(40000))
+    with open(os.path.join(folder, 'sheets-40000.xml'), 'w', encoding='utf-8') as f:
+        f.write(spreadsheet_ml(sheets))
+    with open(os.path.join(folder, 'sheets-40000-latin1.xml'), 'w', encoding='latin-1') as f:
+        f.write(spreadsheet_ml(sheets, encoding='ISO-8859-1'))
+    chain = '<Style ss:ID="s0"><NumberFormat ss:Format="0.00"/></Style>' + ''.join(
+        f'<Style ss:ID="s{i}" ss:Parent="s{i - 1}"/>' for i in range(1, 200000))
+    with open(os.path.join(folder, 'parent-chain.xml'), 'w') as f:
+        f.write(spreadsheet_ml('<Worksheet ss:Name="S"><Table><Row><Cell ss:StyleID="s199999"><Data ss:Type='
+                               '"Number">1</Data></Cell></Row></Table></Worksheet>', chain))
+    data = lambda text: f'<Cell><Data ss:Type="String">{text}</Data></Cell>'
+    with open(os.path.join(folder, 'row-spans.xml'), 'w') as f:
+        f.write(spreadsheet_ml(f'<Worksheet ss:Name="S"><Table><Row>{data("before")}</Row>'
+                               + '<Row ss:Span="1048575"/>' * 4096 + f'<Row>{data("after")}</Row></Table></Worksheet>'))
+    with open(os.path.join(folder, 'column-spans.xml'), 'w') as f:
+        f.write(spreadsheet_ml('<Worksheet ss:Name="S"><Table>' + '<Column ss:Span="16383"/>' * 262144
+                               + f'<Column ss:Hidden="1"/><Row>{data("a")}{data("b")}</Row></Table></Worksheet>'))
+
+
+def streams(folder):
+    """Sparse files piped to standard input: a package of 1.05 GiB, most of it a hole before
+    its directory, and 2 GiB and a byte, one past what a stream may hold."""
+    padded = os.path.join(folder, 'stream-1.05GiB.xlsx')
+    xlsx(padded, ['worksheets/sheet1.xml'], {'xl/worksheets/sheet1.xml': sheet('<row r="1"><c r="A1"><v>1</v></c></row>')})
+    pad_before_directory(padded, (1 << 30) + (50 << 20))
+    with open(os.path.join(folder, 'stream-2GiB-and-1.xlsx'), 'wb') as f:
+        f.write(b'PK\x03\x04')
+        f.truncate((2 << 30) + 1)
+
+
 if __name__ == '__main__':
-    main(sys.argv[1])
+    if len(sys.argv) > 2 and sys.argv[2] == '--floods':
+        floods(sys.argv[1])
+    elif len(sys.argv) > 2 and sys.argv[2] == '--streams':
+        streams(sys.argv[1])
+    else:
+        main(sys.argv[1])
+        floods(sys.argv[1])
+        streams(sys.argv[1])

@@ -1,4 +1,5 @@
-// Reads arbitrary bytes as delimited text, comma- and tab-separated, and every cell of it.
+// Reads arbitrary bytes as delimited text, under names that say comma, tab or nothing (the
+// content deciding), and every cell of it.
 
 #include "FuzzWalk.h"
 #include "spreadsheet/csv/CsvReader.h"
@@ -10,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
-    for (const char* name : { "fuzz.csv", "fuzz.tsv" })
+    for (const char* name : { "fuzz.csv", "fuzz.tsv", "fuzz" })
         vellumcast::fuzz::ReadEveryCellWith(vellumcast::spreadsheet::csv::OpenReader, bytes, name);
     return 0;
 }

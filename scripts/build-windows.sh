@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Cross-builds the engine and the command line for 64-bit Windows with MinGW-w64, in
-# build-windows/: installs the Debian packages it needs, builds Expat (from Debian's source
+# build-windows/: installs the Debian packages it needs (libgcrypt and libgpg-error come
+# built for MinGW), builds Expat (from Debian's source
 # package) and GoogleTest (from libgtest-dev) for Windows into build-windows/prefix, then
 # builds Vellumcast with zlib and without the windows. Keeps going past files that fail to
-# compile and lists them at the end, with a non-zero exit.
+# compile and lists them at the end, with a non-zero exit. Then makes the zip to hand to
+# Windows users, build-windows/vellumcast-VERSION-windows-x64.zip (package_zip).
 # Usage: scripts/build-windows.sh [--tests] [--check] [--no-install]
 #   --tests       build the tests too
-#   --check       run the tests under Wine through ctest (with --tests), and compare what
+#   --check       run the tests under Wine through ctest (with --tests), compare what
 #                 the command line writes under Wine with the Linux build's, byte for byte
-#                 (scripts/compare-windows-output.sh; the Linux one is built in build/)
+#                 (scripts/compare-windows-output.sh; the Linux one is built in build/),
+#                 and check the zip
 #   --no-install  do not call apt-get; the packages must be there already
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,6 +38,8 @@ export WINEPREFIX=$top/wine WINEDEBUG=-all
 jobs=$(nproc)
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 mkdir -p "$deps" "$prefix"
+# What the zip for Windows users is made with: the icon of the executable and the archive.
+packaging_packages=(icoutils zip unzip)
 
 as_root=()
 [ "$(id -u)" -ne 0 ] && as_root=(sudo)
@@ -59,9 +64,10 @@ add_source_packages() {
 
 install_packages() {
   local packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    libz-mingw-w64-dev wine64 libgtest-dev dpkg-dev cmake ninja-build pkg-config)
+    libz-mingw-w64-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev wine64 libgtest-dev dpkg-dev cmake
+    ninja-build pkg-config)
   local missing=() package
-  for package in "${packages[@]}"; do
+  for package in "${packages[@]}" "${packaging_packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
   done
   if [ ${#missing[@]} -gt 0 ]; then
@@ -167,6 +173,109 @@ linux_cli() {
   echo "$source_dir/build/bin/vellumcast-cli"
 }
 
+# Text files in the zip end their lines in CR LF, as Notepad shows them on any Windows.
+windows_text() {
+  sed 's/\r*$/\r/'
+}
+
+# The notice of each component the command line may link, by its library's name in the
+# link command (libNAME.a or -lNAME). The MinGW-w64 runtime, its import libraries of
+# Windows and GCC's runtime libraries are linked into every program and noticed always.
+declare -A notice_of=(
+  [expat]="Expat (an XML parser; MIT licence)|$deps/expat-source/COPYING"
+  [z]="zlib (deflate and inflate; zlib licence)|/usr/share/doc/libz-mingw-w64-dev/copyright"
+  [gcrypt]="Libgcrypt (decryption; LGPL 2.1 or later)|/usr/share/doc/libgcrypt-mingw-w64-dev/copyright"
+  [gpg-error]="Libgpg-error (Libgcrypt's errors; LGPL 2.1 or later)|/usr/share/doc/libgpg-error-mingw-w64-dev/copyright"
+)
+# Licence texts the notices above refer to without holding them, by library.
+declare -A licence_text_of=([gcrypt]=/usr/share/common-licenses/LGPL-2.1 [gpg-error]=/usr/share/common-licenses/LGPL-2.1)
+
+notice() {
+  local title=$1 file=$2
+  printf '\n%s\n%s\n\n' "$title" "$(printf '%*s' "${#title}" '' | tr ' ' =)"
+  cat "$file"
+}
+
+# THIRD-PARTY-NOTICES.txt: every library the link command of vellumcast-cli.exe names,
+# each with its notice. A library with none known fails the build, so nothing is shipped
+# without its notice.
+third_party_notices() {
+  local link library name found=() texts=() unknown=()
+  link=$(ninja -C "$build" -t commands bin/vellumcast-cli.exe | tail -n 1)
+  for library in $link; do
+    case $library in
+      -Wl,*) continue ;; # the import library of the executable itself, say
+      -l*) name=${library#-l} ;;
+      *.a) name=$(basename "$library" .a) name=${name#lib} ;;
+      *) continue ;;
+    esac
+    case $name in vellumcast_*) continue ;; esac # Vellumcast's own
+    if [ -n "${notice_of[$name]:-}" ]; then
+      found+=("$name")
+      [ -n "${licence_text_of[$name]:-}" ] && texts+=("${licence_text_of[$name]}")
+    elif ! dpkg -S "/usr/x86_64-w64-mingw32/lib/lib$name.a" 2>/dev/null | grep -q '^mingw-w64-x86-64-dev:'; then
+      unknown+=("$name")
+    fi
+  done
+  if [ ${#unknown[@]} -gt 0 ]; then
+    echo "No notice is known for the libraries linked as: ${unknown[*]} (add them to notice_of in $0)" >&2
+    return 1
+  fi
+  echo "vellumcast-cli.exe holds code of the components below, each under its own licence,"
+  echo "whose terms follow as the Debian packages they were built from give them."
+  local entry
+  for name in $(printf '%s\n' "${found[@]}" | sort -u); do
+    entry=${notice_of[$name]}
+    notice "${entry%%|*}" "${entry#*|}"
+  done
+  notice "The MinGW-w64 runtime and winpthreads" /usr/share/doc/mingw-w64-x86-64-dev/copyright
+  notice "GCC's runtime libraries (libgcc, libstdc++), under the GCC Runtime Library Exception" \
+    /usr/share/doc/gcc-mingw-w64-base/copyright
+  for library in $(printf '%s\n' "${texts[@]}" | sort -u); do
+    notice "$(basename "$library")" "$library"
+  done
+}
+
+# The zip to hand to Windows users: the stripped command line, a README for them, the
+# licence and the notices of everything linked in.
+package_zip() {
+  local version name stage
+  version=$(sed -n 's/^project(Vellumcast VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+  name=vellumcast-$version-windows-x64
+  stage=$top/package/$name
+  zip_path=$top/$name.zip
+  rm -rf "$top/package" "$zip_path"
+  mkdir -p "$stage"
+  x86_64-w64-mingw32-strip -o "$stage/vellumcast-cli.exe" "$build/bin/vellumcast-cli.exe"
+  windows_text <packaging/windows/README.txt >"$stage/README.txt"
+  windows_text <packaging/copyright >"$stage/LICENSE.txt"
+  third_party_notices | windows_text >"$stage/THIRD-PARTY-NOTICES.txt"
+  (cd "$top/package" && zip -q -X -r "$zip_path" "$name")
+  echo "Windows zip: $zip_path" >&2
+}
+
+# The zip holds what it should, and its program starts on its own under Wine and carries
+# its icon, version and manifest (read back by windres).
+check_zip() {
+  local listed unpacked=$top/package-check exe
+  listed=$(unzip -Z1 "$zip_path" | sed -n 's|^[^/]*/\(.\)|\1|p' | sort | tr '\n' ' ')
+  if [ "$listed" != "LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt vellumcast-cli.exe " ]; then
+    echo "The zip holds: $listed" >&2
+    return 1
+  fi
+  rm -rf "$unpacked" && mkdir -p "$unpacked" && unzip -q "$zip_path" -d "$unpacked"
+  exe=$(find "$unpacked" -name vellumcast-cli.exe)
+  local resources
+  resources=$(x86_64-w64-mingw32-windres -i "$exe" -O rc)
+  if ! "$wine" "$exe" --version | grep -q '^vellumcast-cli ' || ! grep -q 'RT_GROUP_ICON' <<<"$resources" ||
+    ! grep -q 'VALUE "FileVersion"' <<<"$resources" || ! grep -q 'supportedOS' <<<"$resources"; then
+    echo "The zipped vellumcast-cli.exe does not start, or lacks its icon, version or manifest" >&2
+    return 1
+  fi
+  rm -rf "$unpacked"
+  echo "The zip holds its four files, and its program starts and carries its resources" >&2
+}
+
 wineserver=("$(command -v wineserver || echo /usr/lib/wine/wineserver)")
 
 [ $install = yes ] && install_packages
@@ -174,7 +283,9 @@ check_wine
 build_expat
 build_googletest
 build_vellumcast
+package_zip
 if [ $check = yes ]; then
   [ $tests = ON ] && run_tests
   scripts/compare-windows-output.sh "$build/bin/vellumcast-cli.exe" "$(linux_cli)" "$top/compare"
+  check_zip
 fi

@@ -119,13 +119,25 @@ def formulas():
             at += 4 + length
 
 
+def with_other_encoding(documents):
+    """Each document, and for one declared in UTF-8 a copy declared ISO-8859-1, which the
+    readers take through Expat rather than their own scanner."""
+    for document in documents:
+        yield document
+        end = document.find(b'?>')
+        if document.startswith(b'<?xml') and end > 0 and b'UTF-16' not in document[:end].upper():
+            declaration = document[:end].replace(b' encoding="UTF-8"', b'').replace(b" encoding='UTF-8'", b'')
+            if b'encoding' not in declaration:
+                yield declaration + b' encoding="ISO-8859-1"' + document[end:]
+
+
 SEEDS = {
     "fuzz_formula": formulas,
     "fuzz_open_workbook": lambda: whole(""),
     "fuzz_ods_content": lambda: (b"\x03" + c for c in members((".ods",), lambda n: n == "content.xml")),
     "fuzz_number_format": number_format_codes,
     "fuzz_csv": lambda: whole(".csv", ".tsv", ".txt", ".tab"),
-    "fuzz_spreadsheetml": lambda: whole(".xml"),
+    "fuzz_spreadsheetml": lambda: with_other_encoding(whole(".xml")),
     "fuzz_cfb": lambda: whole(".xls"),
     "fuzz_biff": lambda: (s for s in (compound_stream(d, ("Workbook", "Book")) for d in whole(".xls")) if s),
     "fuzz_zip": lambda: whole(".xlsx", ".xlsm", ".ods"),

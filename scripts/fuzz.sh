@@ -26,8 +26,9 @@ cmake --build --preset fuzz -j"$(nproc)" --target fuzzers
 out=build-fuzz
 rm -rf "$out/seeds"
 python3 scripts/fuzz-seeds.py "$out/seeds"
-# The xlsb targets write their seeds themselves, from the workbook the test writer makes.
-for bin in "$out"/bin/fuzz_xlsb_*; do
+# The xlsb targets and the decryption write their seeds themselves, from what the test
+# writers make.
+for bin in "$out"/bin/fuzz_xlsb_* "$out"/bin/fuzz_decrypt; do
   mkdir -p "$out/seeds/$(basename "$bin")"
   VELLUMCAST_FUZZ_SEED_DIR="$out/seeds/$(basename "$bin")" "$bin" >/dev/null 2>&1
 done

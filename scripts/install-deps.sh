@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing, fuzzing and running Vellumcast needs.
+# Installs every Debian package that building, testing, fuzzing and running Vellumcast needs,
+# its Python module (pybind11, Python's headers; pytest, pandas and Dask's distributed for
+# its tests; build, setuptools and wheel for its wheel) included.
 # Idempotent: packages already present are left alone. Runs apt-get as root, through
 # sudo when started by another user.
 set -euo pipefail
@@ -7,12 +9,15 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-qpa-plugins
-  libisal-dev libexpat1-dev zlib1g-dev fonts-dejavu-core
+  libisal-dev libexpat1-dev zlib1g-dev libgcrypt20-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth
+  xvfb xauth dbus-daemon at-spi2-core python3-pyatspi
   desktop-file-utils appstream dpkg-dev lintian
   ccache clang-format clang libclang-rt-dev
   bash-completion bsdutils
+  python3 time
+  pybind11-dev python3-dev python3-pytest python3-pandas python3-distributed
+  python3-build python3-setuptools python3-wheel
 )
 
 missing=()

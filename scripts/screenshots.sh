@@ -54,7 +54,7 @@ INI
   sleep 2
   results=$(window)
   [ "$results" != "$main" ] || { sleep 2; results=$(window); }
-  xdotool windowfocus --sync "$results" key Tab Down Down   # choose the second result for the preview
+  xdotool windowfocus --sync "$results" key Down   # the list has the focus on the first result: the second one
   sleep 1
   import -window "$results" "$out/results-window$1.png"
   kill "$app"; wait "$app" 2>/dev/null || true; app=

@@ -32,6 +32,10 @@ public:
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
     }
     bool Question(const QString&, const QString&) override { return false; }
+    int Choice(const QString&, const QString&, const QStringList& choices) override
+    {
+        return static_cast<int>(choices.size()) - 1;
+    }
     std::optional<QString> Input(const QString&, const QString&, const QString&) override { return std::nullopt; }
     void ErrorBox(const QString&, const QString& text) override
     {
@@ -39,7 +43,7 @@ public:
         std::fprintf(stderr, "error: %s\n", qPrintable(text));
     }
     QString Folder(const QString&, const QString&) override { return {}; }
-    QStringList Files(const QString&, const QStringList&) override { return {}; }
+    QStringList Files(const QString&, const QStringList&, const QString&) override { return {}; }
     void OpenFolder(const QString&) override { }
     int errors = 0;
 };

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -118,6 +119,39 @@ void QtSettingsStore::Save(
     settings.setValue(FromView(key), FromView(value));
     settings.endGroup();
     settings.sync(); // takes effect at once; a write error leaves the value unkept
+}
+
+std::string QtSettingsStore::Unreadable(std::string_view application, std::string_view section, std::string_view key)
+{
+    const QString path = FilePath(application);
+    if (!PassedOverFile(path).empty())
+        return {};
+    QSettings settings(path, QSettings::IniFormat);
+    settings.beginGroup(FromView(section));
+    if (!settings.contains(FromView(key)))
+        return {};
+    const QVariant value = settings.value(FromView(key));
+    if (!value.isValid())
+        return "holds @Invalid(), which is no text";
+    QString text;
+    if (value.typeId() == QMetaType::QString)
+        text = value.toString();
+    else if (value.typeId() == QMetaType::QStringList)
+        text = value.toStringList().join(',');
+    else
+        return std::string("holds a value of the type ") + value.typeName() + ", which is no text";
+    // QSettings decodes bytes that are not UTF-8 as U+FFFD. The character may also have
+    // been typed, which only a file of valid UTF-8 can tell apart.
+    if (text.contains(QChar::ReplacementCharacter)) {
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            QStringDecoder decoder(QStringDecoder::Utf8);
+            const QString decoded = decoder.decode(file.readAll());
+            if (decoder.hasError())
+                return "holds bytes that are not UTF-8 text";
+        }
+    }
+    return {};
 }
 
 std::string QtSettingsStore::Origin(std::string_view application)

@@ -69,6 +69,9 @@ public:
     // A file far larger than the program writes, or one that is not a regular file (a FIFO
     // would block its reader) or cannot be read, is passed over.
     std::string PassedOver(std::string_view application) override;
+    // A value QSettings reads as another type than text (@Invalid(), @ByteArray(…),
+    // @Rect(…), @Variant(…)), or text it decoded from bytes that are not UTF-8.
+    std::string Unreadable(std::string_view application, std::string_view section, std::string_view key) override;
 
     // The file that holds application's settings.
     static QString FilePath(std::string_view application);

@@ -6,6 +6,7 @@
 #include "app/WorkbookListView.h"
 #include "core/ErrorReport.h"
 #include "core/Files.h"
+#include "core/Numbers.h"
 #include "core/StepRunner.h"
 #include "options/Settings.h"
 #include "worklist/FolderScan.h"
@@ -16,7 +17,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QHideEvent>
@@ -24,7 +27,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
@@ -50,21 +52,17 @@ constexpr const char* kSamplesQuestion = "Would you like this software to open t
                                          "are stored (so that you can view them before working with them)?";
 constexpr const char* kNotInstalled = "Excel is not installed on this computer. You need to have it installed to use "
                                       "this software without error.";
+constexpr const char* kEmptyOtherDivider
+    = "The \"Other:\" box is empty, so nothing will stand between neighbouring cells and the texts cannot be "
+      "split into cells again.\r\rExport anyway?";
+constexpr const char* kNoDivider = "No divider is chosen, so nothing will stand between neighbouring cells and the "
+                                   "texts cannot be split into cells again.\r\rExport anyway?";
 
-// Puts the stored value of key into its control through apply. A stored text that apply
-// cannot read puts the first-start value there instead, and the failure names the setting
-// and where it is kept, so a person can mend it.
-template <typename Apply>
-void RestoreSetting(options::SettingsStore& store, const options::SettingKey& key, Apply&& apply)
+// The folder a stored picker folder names, when it is still there; else the home folder.
+QString StartFolder(options::SettingsStore& store, const options::SettingKey& key)
 {
-    const std::string stored = options::GetSetting(store, key);
-    try {
-        apply(stored);
-    } catch (const options::SettingError& error) {
-        apply(std::string(key.defaultValue));
-        throw options::SettingError(std::string(error.what()) + ": the setting \"" + std::string(key.name) + "\" in "
-            + store.Origin(options::kSettingsApplication) + " reads \"" + stored + "\"; its first-start value is used");
-    }
+    const QString stored = QString::fromStdString(options::UsableSetting(store, key));
+    return !stored.isEmpty() && QDir(stored).exists() ? stored : QDir::homePath();
 }
 
 // Ends a command: the commands come back and the busy pointer goes, however it ended.
@@ -132,10 +130,14 @@ QCursor LoadCursorFile(const QString& path)
 
 void CenterOnScreen(QWidget* window)
 {
-    QScreen* screen = window->screen();
+    FitToScreen(window);
+    QScreen* screen = QGuiApplication::screenAt(window->frameGeometry().center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    const QRect area = screen->geometry();
+    // The area left free by panels and docks, so no part of the window opens under them.
+    const QRect area = screen->availableGeometry();
     const QSize size = window->frameGeometry().size();
     window->move(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2);
 }
@@ -163,6 +165,9 @@ Form1::Form1(AppContext context, QWidget* parent)
     , m_reporter(this)
 {
     setObjectName("Form1");
+    InstallAccessibleInterfaces();
+    // Both windows have the caption "Vellumcast"; assistive technology tells them apart.
+    setAccessibleName("Vellumcast: workbooks and export options");
     BuildControls();
     ConnectHandlers();
 }
@@ -205,7 +210,7 @@ void Form1::BuildControls()
 
     m_saveFrame = new QGroupBox("Save Options", this);
     m_saveFrame->setObjectName("Frame3");
-    m_saveMode = new QComboBox(m_saveFrame);
+    m_saveMode = new NamedComboBox(m_saveFrame);
     m_saveMode->setObjectName("Combo1");
     m_saveMode->setEditable(false);
     auto* saveLayout = new QHBoxLayout(m_saveFrame);
@@ -257,7 +262,7 @@ void Form1::BuildControls()
     m_stop->setEnabled(false);
     connect(m_stop, &QShortcut::activated, this, [this] { m_pump.RequestStop(); });
 
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(ScrollingPage(this));
     layout->addLayout(listRow, 1);
     layout->addWidget(m_saveFrame);
     layout->addWidget(m_dividerFrame);
@@ -314,6 +319,14 @@ void Form1::ConnectHandlers()
     connect(m_otherDivider, &QLineEdit::textChanged, this, [this](const QString& text) {
         options::SaveSetting(*m_context.store, options::kText1Key, text.toStdString());
     });
+    // Typing a divider chooses "Other:", which is what the typing is for; a text put in
+    // the box by the restore chooses nothing.
+    connect(m_otherDivider, &QLineEdit::textEdited, this, [this] {
+        if (m_options[4]->isChecked())
+            return;
+        m_options[4]->setChecked(true);
+        OptionClicked();
+    });
     const auto saveDirections = [this](const QString& text) {
         options::SaveSetting(*m_context.store, options::kDirectionsKey, text.toStdString());
     };
@@ -345,7 +358,9 @@ void Form1::Form_Load()
         setStyleSheet(QString::fromUtf8(file.readAll()));
     });
     run.Step(102, [&] {
-        adjustSize();
+        // The size the controls ask for, made to fit the screen below (adjustSize would
+        // stop at two thirds of a small screen, which the scrolling page makes needless).
+        resize(sizeHint());
         if (!RestoreGeometry(this, *m_context.store, options::kMainWindowKey))
             CenterOnScreen(this);
     });
@@ -385,44 +400,44 @@ void Form1::Form_Load()
             QString::fromStdString("The settings file " + store.Origin(options::kSettingsApplication) + " " + why
                 + ", so it is passed over: the settings start from their first-start values and changes are not "
                   "kept."));
+    // Every value that cannot be used, of both windows, is told in one box and mended in
+    // the store, so the next start is quiet and the results window meets no bad value.
+    const std::vector<options::BadSetting> bad = options::FindBadSettings(store, WindowGeometryProblem);
+    options::RepairSettings(store, bad, [](const options::SettingKey& key) {
+        return key.name == options::kOutputFolderKey.name ? core::GetDesktopFolder() : options::FirstStartValue(key);
+    });
+    if (!bad.empty())
+        Prompts::Message(this,
+            QString::fromStdString(options::BadSettingsMessage(store.Origin(options::kSettingsApplication), bad)));
     run.Step(140, [&] {
         // Restoring the mode is not a change of it: the store keeps what it holds.
         const QSignalBlocker quiet(m_saveMode);
-        RestoreSetting(store, options::kDirectionsKey, [&](const std::string& stored) {
-            const int index
-                = m_saveMode->findText(QString::fromStdString(stored), Qt::MatchExactly | Qt::MatchCaseSensitive);
-            if (index < 0)
-                throw options::SettingError("Invalid property value");
-            m_saveMode->setCurrentIndex(index);
-        });
+        m_saveMode->setCurrentIndex(
+            m_saveMode->findText(QString::fromStdString(options::UsableSetting(store, options::kDirectionsKey)),
+                Qt::MatchExactly | Qt::MatchCaseSensitive));
     });
     for (size_t i = 0; i < m_options.size(); ++i) {
         run.Step(142 + 2 * static_cast<int>(i), [&] {
-            RestoreSetting(store, options::kOptionKeys[i], [&](const std::string& stored) {
-                if (options::ReadBoolean(stored)) {
-                    m_options[i]->setChecked(true);
-                } else if (m_options[i]->isChecked()) {
-                    m_optionGroup->setExclusive(false);
-                    m_options[i]->setChecked(false);
-                    m_optionGroup->setExclusive(true);
-                }
-            });
+            if (options::ReadBoolean(options::UsableSetting(store, options::kOptionKeys[i]))) {
+                m_options[i]->setChecked(true);
+            } else if (m_options[i]->isChecked()) {
+                m_optionGroup->setExclusive(false);
+                m_options[i]->setChecked(false);
+                m_optionGroup->setExclusive(true);
+            }
         });
     }
     const auto restoreCheck = [&](int step, QCheckBox* box, const options::SettingKey& key) {
         run.Step(step, [&] {
-            RestoreSetting(store, key, [&](const std::string& stored) {
-                const Qt::CheckState state = CheckStateFor(options::ReadCheckState(stored));
-                box->setTristate(state == Qt::PartiallyChecked);
-                box->setCheckState(state);
-            });
+            const Qt::CheckState state = CheckStateFor(options::ReadCheckState(options::UsableSetting(store, key)));
+            box->setTristate(state == Qt::PartiallyChecked);
+            box->setCheckState(state);
         });
     };
     restoreCheck(152, m_blankCells, options::kCheck3Key);
     restoreCheck(154, m_quotes, options::kCheck4Key);
-    run.Step(156, [&] {
-        m_otherDivider->setText(QString::fromStdString(options::GetSetting(*m_context.store, options::kText1Key)));
-    });
+    run.Step(156,
+        [&] { m_otherDivider->setText(QString::fromStdString(options::UsableSetting(store, options::kText1Key))); });
     // CheckSpreadsheetInstalled: every failure of the attempt is suppressed; only the
     // absence of an engine is told.
     bool installed = false;
@@ -474,10 +489,14 @@ void Form1::PushButton1_Click()
     run.Step(108, [&] {
         files = Prompts::OpenFiles(this, kAddFilesTitle,
             { "Excel Files (*.xl*)", "Spreadsheets (*.xl* *.ods *.ots *.fods *.xml *.csv *.tsv *.tab *.txt)",
-                "All Files (*)" });
+                "All Files (*)" },
+            StartFolder(*m_context.store, options::kAddFilesFolderKey));
     });
     if (files.isEmpty())
         return; // 110: cancelled
+    // The dialog opens where the files were chosen, at this start and the next.
+    options::SaveSetting(
+        *m_context.store, options::kAddFilesFolderKey, QFileInfo(files.first()).absolutePath().toStdString());
     const int appendStep = files.size() == 1 ? 118 : 132;
     for (const QString& file : files)
         run.Step(appendStep, [&] { m_list.Append(file.toStdString()); });
@@ -532,12 +551,11 @@ void Form1::PushButton5_Click()
         return; // 102
     QString folder;
     run.Step(104, [&] {
-        folder = Prompts::BrowseForFolder(
-            this, kFolderTitle, m_lastImportFolder.isEmpty() ? QDir::homePath() : m_lastImportFolder);
+        folder = Prompts::BrowseForFolder(this, kFolderTitle, StartFolder(*m_context.store, options::kImportFolderKey));
     });
     if (folder.isEmpty())
         return; // 106
-    m_lastImportFolder = folder;
+    options::SaveSetting(*m_context.store, options::kImportFolderKey, folder.toStdString());
     CommandScope scope(*this);
     run.Step(108, [&] { SetBusy(true); });
     RunSearch([&] {
@@ -578,9 +596,8 @@ void Form1::RunSearch(const std::function<void()>& search)
 {
     const size_t before = m_list.Count();
     const auto showFound = [this, before] {
-        const QLocale locale;
         m_progressBar->setFormat(QString("Searching: %1 found so far (Escape stops)")
-                                     .arg(locale.toString(static_cast<qulonglong>(m_list.Count() - before))));
+                                     .arg(QString::fromStdString(core::GroupedNumber(m_list.Count() - before))));
     };
     showFound();
     m_progressBar->setTextVisible(true);
@@ -591,9 +608,27 @@ void Form1::RunSearch(const std::function<void()>& search)
     m_progressBar->resetFormat();
 }
 
+bool Form1::DividerAccepted()
+{
+    if (m_list.Count() == 0)
+        return true; // the run only says "No files added."
+    const bool other = m_options[4]->isChecked();
+    const bool none = std::none_of(
+        m_options.begin(), m_options.end(), [](const QRadioButton* option) { return option->isChecked(); });
+    if (!(other && m_otherDivider->text().isEmpty()) && !none)
+        return true;
+    if (Prompts::Question(this, none ? kNoDivider : kEmptyOtherDivider))
+        return true;
+    if (other)
+        m_otherDivider->setFocus();
+    return false;
+}
+
 void Form1::PushButton2_Click()
 {
     if (!m_commandsEnabled)
+        return;
+    if (!DividerAccepted())
         return;
     CommandScope scope(*this);
     if (!m_form2)
@@ -638,6 +673,22 @@ std::optional<exporting::ChosenOptions> Form1::Options()
     return exporting::ChosenOptions { CurrentOptions(), dividerChosen };
 }
 
+// A workbook encrypted with a password of its own asks for it, once; Cancel leaves it
+// unopened, reported as password-protected. The default password needs no asking.
+std::unique_ptr<spreadsheet::Workbook> Form1::OpenWorkbook(
+    spreadsheet::Application& application, const std::string& path)
+{
+    application.SetPasswordSource([this, path]() -> std::optional<std::string> {
+        const auto answer = Prompts::Password(this,
+            "The workbook " + QString::fromStdString(core::FileNameOfPath(path))
+                + " is protected by a password.\nEnter its password to open it:");
+        if (!answer)
+            return std::nullopt;
+        return answer->toStdString();
+    });
+    return application.Open(path);
+}
+
 void Form1::ShowNoFilesAdded()
 {
     Prompts::Message(this, "No files added.");
@@ -673,6 +724,14 @@ void Form1::ResultsAdded(const exporting::ResultList&, size_t)
 {
     if (m_form2)
         m_form2->ResultsAdded();
+}
+
+void Form1::RunStopped(size_t firstLeftOut)
+{
+    std::vector<std::string> leftOut;
+    for (size_t i = firstLeftOut; i < m_list.Count(); ++i)
+        leftOut.push_back(m_list.Text(i));
+    EnsureResultsWindow().RunStopped(std::move(leftOut));
 }
 
 void Form1::RunFinished(const exporting::ResultList&)

@@ -75,18 +75,24 @@ private:
     // found so far, and Escape stops it between folders.
     void RunSearch(const std::function<void()>& search);
     void OptionClicked();
+    // True when the run may go on: a divider stands between cells, or the person agrees
+    // to cells that run into each other.
+    bool DividerAccepted();
     Form2& EnsureResultsWindow();
 
     // ExportRunHost
     size_t WorkbookCount() override;
     std::string WorkbookPath(size_t index) override;
     std::optional<exporting::ChosenOptions> Options() override;
+    std::unique_ptr<spreadsheet::Workbook> OpenWorkbook(
+        spreadsheet::Application& application, const std::string& path) override;
     void ShowNoFilesAdded() override;
     void WorkbookStarting(size_t index) override;
     void SetBusy(bool busy) override;
     void LayoutResults(options::SaveMode mode) override;
     void ResultsAdded(const exporting::ResultList& results, size_t firstNew) override;
     void WorkbookWarnings(const std::vector<std::string>& warnings) override;
+    void RunStopped(size_t firstLeftOut) override;
     void RunFinished(const exporting::ResultList& results) override;
 
     AppContext m_context;
@@ -96,8 +102,6 @@ private:
     std::unique_ptr<Form2> m_form2;
     bool m_form2Loaded = false;
     bool m_commandsEnabled = true;
-    // Where the folder picker of the import opens next: the folder imported from last.
-    QString m_lastImportFolder;
 
     WorkbookListModel* m_listModel = nullptr;
     WorkbookListView* m_listView = nullptr;
@@ -137,7 +141,8 @@ QIcon AppIcon();
 // The hand pointer: HAND-M.CUR from the program folder when it loads, else the
 // platform's pointing hand. Throws when the file is there but cannot be read.
 QCursor LoadCursorFile(const QString& path);
-// Puts the window in the middle of its screen without changing its size.
+// Puts the window in the middle of the available area of its screen, made no larger than
+// that area.
 void CenterOnScreen(QWidget* window);
 // The window, its frames, check boxes, option buttons and labels on the button-face colour.
 void SetPlainColours(QWidget* window);

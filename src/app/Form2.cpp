@@ -5,6 +5,7 @@
 #include "app/ListModels.h"
 #include "core/ErrorReport.h"
 #include "core/Files.h"
+#include "core/Numbers.h"
 #include "core/StepRunner.h"
 #include "options/Settings.h"
 #include "results/SaveResults.h"
@@ -18,13 +19,13 @@
 #include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <optional>
 
 namespace vellumcast::app {
 
@@ -40,14 +41,53 @@ private:
     size_t m_count = 0;
 };
 
+// "1 workbook" or "2,500 workbooks": a count and its noun.
+QString Counted(size_t count, const char* noun)
+{
+    return QString::fromStdString(core::GroupedNumber(count)) + ' ' + noun + (count == 1 ? "" : "s");
+}
+
+// Asks once, before a save would replace files the folder holds, naming how many and the
+// first few: replace them, keep both (the new texts take free "(N)" names) or cancel,
+// which gives none.
+std::optional<results::ExistingFiles> AskAboutFilesInTheWay(QWidget* parent, const std::string& folder,
+    const std::vector<std::string>& inputs, const exporting::ResultList& list)
+{
+    constexpr size_t kNamesShown = 5;
+    const results::FilesInTheWay inTheWay = results::FilesToReplace(folder, inputs, list, kNamesShown);
+    if (inTheWay.count == 0)
+        return results::ExistingFiles::Replace;
+    QString text = Counted(inTheWay.count, "file") + " in the output folder would be replaced by this save:";
+    for (const std::string& name : inTheWay.names)
+        text += "\r\n" + QString::fromStdString(name);
+    if (inTheWay.count > inTheWay.names.size())
+        text += "\r\nand " + QString::fromStdString(core::GroupedNumber(inTheWay.count - inTheWay.names.size()))
+            + " more.";
+    const std::string& first = inTheWay.names.front();
+    const QString renamed = QString::fromStdString(first.substr(0, first.size() - 4)) + " (2).txt";
+    text += "\r\n\r\nReplace them, keep both (the new texts take free names such as \"" + renamed
+        + "\"), or cancel the save?";
+    switch (Prompts::Choose(parent, text, { "Replace", "Keep Both", "Cancel" }, 1)) {
+    case 0:
+        return results::ExistingFiles::Replace;
+    case 1:
+        return results::ExistingFiles::Keep;
+    default:
+        return std::nullopt;
+    }
+}
+
 } // namespace
 
-QString PreviewText(std::string_view text)
+QString PreviewText(std::string_view text, bool cutShort)
 {
+    const QString cutNote = cutShort
+        ? QStringLiteral("\n[Cut short: its workbook failed while it was read, so this text is incomplete.]")
+        : QString();
     if (text.empty())
-        return QStringLiteral("empty file"); // a label only: the saved file holds nothing
+        return QStringLiteral("empty file") + cutNote; // a label only: the saved file holds nothing
     if (text.size() <= kPreviewLimit)
-        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())) + cutNote;
     size_t cut = text.rfind('\n', kPreviewLimit);
     if (cut == std::string_view::npos || cut == 0) {
         cut = kPreviewLimit;
@@ -60,7 +100,7 @@ QString PreviewText(std::string_view text)
     shown += QString("\n[The preview shows the first %1 KiB of %2 KiB; saving writes the whole text.]")
                  .arg(cut / 1024)
                  .arg(text.size() / 1024);
-    return shown;
+    return shown + cutNote;
 }
 
 Form2::Form2(AppContext context, Form1& mainWindow)
@@ -70,6 +110,7 @@ Form2::Form2(AppContext context, Form1& mainWindow)
     , m_reporter(this)
 {
     setObjectName("Form2");
+    setAccessibleName("Vellumcast: export results");
     BuildControls();
 }
 
@@ -83,6 +124,14 @@ Form2::~Form2()
 
 void Form2::BuildControls()
 {
+    // Shown only after a run that left something out or has texts cut short.
+    m_runNotice = new QLabel(this);
+    m_runNotice->setObjectName("RunNotice");
+    m_runNotice->setWordWrap(true);
+    m_runNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_runNotice->setAccessibleName("What the export left out");
+    m_runNotice->hide();
+
     m_model = new ResultsModel(m_results, this);
     m_listView = new QTreeView(this);
     m_listView->setObjectName("ListView1");
@@ -157,7 +206,8 @@ void Form2::BuildControls()
     buttons->addWidget(m_saveCount);
     buttons->addWidget(m_saveProgress, 2);
     buttons->addWidget(m_save);
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(ScrollingPage(this));
+    layout->addWidget(m_runNotice);
     layout->addWidget(m_listView, 2);
     layout->addWidget(m_preview, 3);
     layout->addLayout(frames);
@@ -166,7 +216,7 @@ void Form2::BuildControls()
     // What assistive technology reads: each control's own name, never only its frame's.
     m_listView->setAccessibleName("Results");
     m_listView->setAccessibleDescription("The texts of the last export; the selected one shows in the preview");
-    m_preview->setAccessibleName("Preview");
+    m_preview->setAccessibleName("Text of the selected result"); // the list's first column is "Preview"
     m_preview->setAccessibleDescription("The text of the selected result, read only; Ctrl+Home and Ctrl+End "
                                         "go to its start and end");
     m_outputFolder->setAccessibleName("Output folder");
@@ -213,7 +263,7 @@ void Form2::Form_Load()
     const std::string desktop = core::GetDesktopFolder();
     m_outputFolder->setText(
         QString::fromStdString(options::GetSetting(*m_context.store, options::kOutputFolderKey, desktop)));
-    const int wrap = options::ReadCheckState(options::GetSetting(*m_context.store, options::kWordWrapKey));
+    const int wrap = options::ReadCheckState(options::UsableSetting(*m_context.store, options::kWordWrapKey));
     m_wordWrap->setCheckState(wrap == 0 ? Qt::Unchecked : Qt::Checked);
 }
 
@@ -229,6 +279,37 @@ void Form2::LayoutColumns(options::SaveMode mode)
 void Form2::RunStarting()
 {
     m_model->Reset([this] { m_results.clear(); });
+    m_leftOut.clear();
+    ShowRunNotice();
+}
+
+void Form2::RunStopped(std::vector<std::string> leftOut)
+{
+    m_leftOut = std::move(leftOut);
+    ShowRunNotice();
+}
+
+void Form2::ShowRunNotice()
+{
+    QStringList notice;
+    if (!m_leftOut.empty()) {
+        constexpr size_t kNamed = 3;
+        QStringList names;
+        for (size_t i = 0; i < m_leftOut.size() && i < kNamed; ++i)
+            names << QString::fromStdString(core::FileNameOfPath(m_leftOut[i]));
+        QString left = "The export was stopped: " + Counted(m_leftOut.size(), "workbook")
+            + (m_leftOut.size() == 1 ? " was" : " were") + " not exported: " + names.join(", ");
+        if (m_leftOut.size() > kNamed)
+            left += " and " + QString::fromStdString(core::GroupedNumber(m_leftOut.size() - kNamed)) + " more";
+        notice << left + ".";
+    }
+    if (const size_t cut = m_results.CutShortCount(); cut > 0) {
+        notice << Counted(cut, "text") + (cut == 1 ? " is" : " are")
+                + " cut short by a failure of the workbook, marked so in the list; a save never writes such a "
+                  "text over a file.";
+    }
+    m_runNotice->setText(notice.join("\n"));
+    m_runNotice->setVisible(!notice.isEmpty());
 }
 
 void Form2::ResultsAdded()
@@ -240,7 +321,9 @@ void Form2::ShowFirstResult()
 {
     // After a run without results the preview is empty, not the text of an earlier run.
     m_listView->selectionModel()->clear();
-    m_preview->setPlainText(m_results.empty() ? QString() : PreviewText(m_results.front().text));
+    m_preview->setPlainText(
+        m_results.empty() ? QString() : PreviewText(m_results.front().text, m_results.front().cutShort));
+    ShowRunNotice();
 }
 
 void Form2::ShowPreview(const QModelIndex& current)
@@ -248,7 +331,8 @@ void Form2::ShowPreview(const QModelIndex& current)
     if (!current.isValid() || current.row() < 0 || static_cast<size_t>(current.row()) >= m_results.size())
         return;
     BusyPointer::Set(true);
-    m_preview->setPlainText(PreviewText(m_results[static_cast<size_t>(current.row())].text));
+    const exporting::ResultEntry entry = m_results[static_cast<size_t>(current.row())];
+    m_preview->setPlainText(PreviewText(entry.text, entry.cutShort));
     BusyPointer::Set(false);
 }
 
@@ -279,32 +363,40 @@ void Form2::PushButton6_Click()
     if (!m_commandsEnabled)
         return;
     RunningCommand running;
-    SetCommandsEnabled(false);
     const std::string folder = m_outputFolder->text().toStdString();
+    core::StepRunner run(m_reporter, core::LocationText("Form2", "PushButton6_Click"));
+    bool exists = false;
+    run.Step(106, [&] { exists = core::FolderExists(folder); });
+    if (!exists) {
+        run.Step(108, [&] { Prompts::Message(this, "Output folder does not exist."); });
+        return;
+    }
+    const std::vector<std::string> inputs = m_main.List().Paths();
+    const std::optional<results::ExistingFiles> existing = AskAboutFilesInTheWay(this, folder, inputs, m_results);
+    if (!existing)
+        return; // cancelled: nothing is written
+    SetCommandsEnabled(false);
     SaveCounter counter;
     ShowSaveProgress(0);
     m_pump.SetBeforeTurn([&] { ShowSaveProgress(counter.Count()); });
     m_pump.RunNow(); // the count and the bar appear before the first file is written
-    core::CountingReporter reporter(m_reporter);
-    auto saved = results::SaveResults(
-        folder, m_main.List().Paths(), m_results, { reporter, m_pump, &counter, m_context.files });
+    const auto saved
+        = results::SaveResults(folder, inputs, m_results, { m_reporter, m_pump, &counter, m_context.files }, *existing);
     m_pump.SetBeforeTurn({});
     SetCommandsEnabled(true);
-    core::StepRunner run(m_reporter, core::LocationText("Form2", "PushButton6_Click"));
     if (saved.outcome == results::SaveOutcome::FolderMissing) {
         HideSaveProgress();
         run.Step(108, [&] { Prompts::Message(this, "Output folder does not exist."); });
         return;
     }
-    // The count and the bar stay at the files written, beside "Done.", and go with it.
+    // The count and the bar stay at the files written, beside the last message, and go
+    // with it. That one message says "Done." only when every result was written; else how
+    // many were, and it names each result not written (a failure's own report said what
+    // failed) and those saved under a new name.
     ShowSaveProgress(saved.written);
-    // A failure's own report already says what was not written; a second box for the same
-    // failure would only repeat it. Renamed results are told before "Done.", which keeps its text.
-    if (reporter.Count() > 0)
-        saved.notWritten = 0;
-    if (const std::string notice = results::SaveNotice(saved); !notice.empty())
-        run.Step(194, [&] { Prompts::Message(this, QString::fromStdString(notice)); });
-    run.Step(194, [&] { Prompts::Message(this, "Done."); });
+    const std::string notice = results::SaveNotice(saved);
+    const QStringList lines = notice.empty() ? QStringList() : QString::fromStdString(notice).split("\r\n");
+    run.Step(194, [&] { Prompts::Message(this, QString::fromStdString(results::SaveHeadline(saved)), lines); });
     HideSaveProgress();
 }
 
@@ -341,10 +433,7 @@ void Form2::ShowSaveProgress(size_t done)
     const int maximum = total == 0 ? 1 : static_cast<int>(std::min<size_t>(total, 1000));
     m_saveProgress->setRange(0, maximum);
     m_saveProgress->setValue(total == 0 ? 0 : static_cast<int>(done * static_cast<size_t>(maximum) / total));
-    const QLocale locale;
-    m_saveCount->setText(
-        QString("%1 of %2")
-            .arg(locale.toString(static_cast<qulonglong>(done)), locale.toString(static_cast<qulonglong>(total))));
+    m_saveCount->setText(QString::fromStdString(core::GroupedNumber(done) + " of " + core::GroupedNumber(total)));
     m_saveCount->show();
     m_saveProgress->show();
 }

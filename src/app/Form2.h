@@ -8,6 +8,8 @@
 #include "options/ExportOptions.h"
 
 #include <QWidget>
+#include <string>
+#include <vector>
 
 class QCheckBox;
 class QGroupBox;
@@ -24,8 +26,8 @@ namespace vellumcast::app {
 // the window; saving always writes the whole text.
 inline constexpr size_t kPreviewLimit = 1 << 20;
 // The text as the preview shows it: whole, or its first lines up to kPreviewLimit and a
-// line saying how much is shown.
-QString PreviewText(std::string_view text);
+// line saying how much is shown; a text cut short ends in a line saying so.
+QString PreviewText(std::string_view text, bool cutShort = false);
 
 class ColumnsFollowWidth;
 class Form1;
@@ -50,6 +52,8 @@ public:
     void RunStarting();
     void ResultsAdded();
     void ShowFirstResult();
+    // The workbooks a stop left out of the run (paths), told above the list until the next run.
+    void RunStopped(std::vector<std::string> leftOut);
 
     void PushButton6_Click(); // save
     void PushButton7_Click(); // the output folder picker
@@ -71,6 +75,8 @@ private:
     void BuildControls();
     void ShowPreview(const QModelIndex& current);
     void ApplyWordWrap();
+    // Above the list: what the run left out, and the texts cut short; hidden when neither.
+    void ShowRunNotice();
 
     AppContext m_context;
     Form1& m_main;
@@ -79,6 +85,9 @@ private:
     ThrottledPump m_pump;
     bool m_commandsEnabled = true;
 
+    std::vector<std::string> m_leftOut; // the workbooks the last run's stop left out
+
+    QLabel* m_runNotice = nullptr;
     ResultsModel* m_model = nullptr;
     QTreeView* m_listView = nullptr; // ListView1
     ColumnsFollowWidth* m_columns = nullptr;

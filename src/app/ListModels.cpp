@@ -163,15 +163,22 @@ int ResultsModel::columnCount(const QModelIndex& parent) const
 
 QVariant ResultsModel::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() < 0)
+    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() || index.row() < 0)
         return {};
     const auto row = static_cast<size_t>(index.row());
     if (row >= m_shown || row >= m_results.size())
         return {};
     const auto& entry = m_results[row];
+    if (role == Qt::ToolTipRole) {
+        if (!entry.cutShort)
+            return {};
+        return QStringLiteral("Cut short: its workbook failed while it was read. A save never writes this text "
+                              "over a file.");
+    }
     switch (index.column()) {
     case 0:
-        return FromUtf8(entry.fileName);
+        // A text cut short is marked where it is named, so it is never taken for a whole one.
+        return entry.cutShort ? FromUtf8(entry.fileName) + QStringLiteral(" (cut short)") : FromUtf8(entry.fileName);
     case 1:
         return FromUtf8(entry.sheetName);
     case 2:

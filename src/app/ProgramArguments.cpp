@@ -42,6 +42,25 @@ QString ProgramUsageText()
            "vellumcast-cli exports from the command line without a window.\n";
 }
 
+QString NoDisplayText(const QString& display, const QString& wayland, const QString& why)
+{
+    QString text;
+    if (display.isEmpty() && wayland.isEmpty()) {
+        text = "vellumcast: there is no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+    } else {
+        QStringList named;
+        if (!display.isEmpty())
+            named << "DISPLAY=" + display;
+        if (!wayland.isEmpty())
+            named << "WAYLAND_DISPLAY=" + wayland;
+        text = "vellumcast: the display cannot be opened (" + named.join(", ") + ")";
+        if (!why.isEmpty())
+            text += ": " + why;
+    }
+    return text
+        + "\nvellumcast-cli exports workbooks without a display, e.g. vellumcast-cli --output FOLDER book.xlsx\n";
+}
+
 QString ProgramVersionText()
 {
     return QString("vellumcast ") + VELLUMCAST_VERSION + "\n";

@@ -22,4 +22,9 @@ ProgramArguments ParseProgramArguments(const QStringList& arguments, const QStri
 QString ProgramUsageText();
 QString ProgramVersionText();
 
+// What the program says when no window can be opened: which display it tried (display and
+// wayland are $DISPLAY and $WAYLAND_DISPLAY, "" when unset), why, as Qt put it (may be
+// ""), and that vellumcast-cli exports without one.
+QString NoDisplayText(const QString& display, const QString& wayland, const QString& why);
+
 } // namespace vellumcast::app

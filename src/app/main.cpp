@@ -8,6 +8,46 @@
 #include <QDir>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// While the application starts, what Qt says is held back: when no display can be opened,
+// Qt's plugin messages and its abort give way to one sentence and exit status 1; otherwise
+// they are told as they came.
+bool g_starting = false;
+std::vector<std::pair<QtMsgType, QString>> g_startMessages;
+QtMessageHandler g_qtHandler = nullptr;
+
+void StartMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (!g_starting)
+        return g_qtHandler(type, context, message);
+    if (type != QtFatalMsg) {
+        g_startMessages.emplace_back(type, message);
+        return;
+    }
+    // Qt's first word on the display says why ("could not connect to display :1"), else
+    // its first warning (a platform plugin that cannot be found).
+    QString why;
+    for (const auto& [kind, text] : g_startMessages) {
+        if (kind == QtDebugMsg || kind == QtInfoMsg)
+            continue;
+        if (why.isEmpty() || text.contains("display", Qt::CaseInsensitive))
+            why = text.trimmed();
+        if (text.contains("display", Qt::CaseInsensitive))
+            break;
+    }
+    const QString text
+        = vellumcast::app::NoDisplayText(qEnvironmentVariable("DISPLAY"), qEnvironmentVariable("WAYLAND_DISPLAY"), why);
+    std::fputs(text.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -26,7 +66,13 @@ int main(int argc, char* argv[])
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
 
+    g_starting = true;
+    g_qtHandler = qInstallMessageHandler(StartMessage);
     QApplication application(argc, argv);
+    g_starting = false;
+    for (const auto& [type, message] : std::exchange(g_startMessages, {}))
+        g_qtHandler(type, QMessageLogContext(), message);
+
     QApplication::setApplicationName("Vellumcast");
     QApplication::setOrganizationName("Tamsworth");
     // Ties the windows to the installed desktop entry (its icon and name in the panel).

@@ -114,6 +114,49 @@ bool SetDivider(CommandLineOptions& options, const std::string& value, std::stri
     return true;
 }
 
+// The divider of delimited text read: a name or one ASCII character.
+bool SetInputDivider(CommandLineOptions& options, const std::string& value, std::string& error)
+{
+    const std::vector<std::pair<std::string_view, char>> words = { { "tab", '\t' }, { "\\t", '\t' }, { "comma", ',' },
+        { "semicolon", ';' }, { "space", ' ' }, { "pipe", '|' } };
+    for (const auto& [word, divider] : words) {
+        if (SameIgnoringCase(value, word)) {
+            options.delimitedText.divider = divider;
+            return true;
+        }
+    }
+    const bool oneCharacter = value.size() == 1 && static_cast<unsigned char>(value[0]) >= 0x20
+        && static_cast<unsigned char>(value[0]) < 0x7F && value[0] != '"';
+    if (!oneCharacter) {
+        error = "--input-divider needs tab, comma, semicolon, space, pipe or one ASCII character other than a "
+                "quote, not \""
+            + value + "\"";
+        return false;
+    }
+    options.delimitedText.divider = value[0];
+    return true;
+}
+
+// The encoding of delimited text read.
+bool SetInputEncoding(CommandLineOptions& options, const std::string& value, std::string& error)
+{
+    using spreadsheet::TextEncoding;
+    const std::vector<std::pair<std::string_view, TextEncoding>> names
+        = { { "utf-8", TextEncoding::Utf8 }, { "utf8", TextEncoding::Utf8 },
+              { "windows-1252", TextEncoding::Windows1252 }, { "cp1252", TextEncoding::Windows1252 },
+              { "utf-16le", TextEncoding::Utf16LE }, { "utf-16be", TextEncoding::Utf16BE },
+              { "utf-32le", TextEncoding::Utf32LE }, { "utf-32be", TextEncoding::Utf32BE } };
+    for (const auto& [name, encoding] : names) {
+        if (SameIgnoringCase(value, name)) {
+            options.delimitedText.encoding = encoding;
+            return true;
+        }
+    }
+    error
+        = "unknown --input-encoding \"" + value + "\" (utf-8, windows-1252, utf-16le, utf-16be, utf-32le or utf-32be)";
+    return false;
+}
+
 // Checks a file name template: only {book}, {ext}, {sheet} and {n} stand for something.
 bool SetNameTemplate(CommandLineOptions& options, const std::string& value, std::string& error)
 {
@@ -150,11 +193,14 @@ const std::vector<OptionRule>& Options()
         { "skip-empty-lines", 0, false, ExportSwitch(&options::ExportOptions::skipEmptyLines, true) },
         { "values", 0, true, SetValues },
         { "dates", 0, true, SetDates },
+        { "input-divider", 0, true, SetInputDivider },
+        { "input-encoding", 0, true, SetInputEncoding },
         { "fill-merged", 0, false, ExportSwitch(&options::ExportOptions::fillMerged, true) },
         { "skip-hidden-rows", 0, false, ExportSwitch(&options::ExportOptions::skipHiddenRows, true) },
         { "skip-hidden-columns", 0, false, ExportSwitch(&options::ExportOptions::skipHiddenColumns, true) },
         { "bom", 0, false, Flag(&CommandLineOptions::byteOrderMark) },
         { "no-compute", 0, false, Flag(&CommandLineOptions::noCompute) },
+        { "no-clobber", 0, false, Flag(&CommandLineOptions::noClobber) },
         { "output", 'o', true,
             [](CommandLineOptions& o, const std::string& value, std::string& error) {
                 if (value.empty()) {
@@ -180,6 +226,15 @@ const std::vector<OptionRule>& Options()
                     return false;
                 }
                 o.extensions.push_back(value);
+                return true;
+            } },
+        { "password-file", 0, true,
+            [](CommandLineOptions& o, const std::string& value, std::string& error) {
+                if (value.empty()) {
+                    error = "--password-file needs a file holding the password";
+                    return false;
+                }
+                o.passwordFile = value;
                 return true;
             } },
         { "recursive", 'r', false, Flag(&CommandLineOptions::recursive) },
@@ -358,30 +413,43 @@ std::string UsageText()
            "                                times in ISO 8601, TRUE/FALSE, error codes, text as is\n"
            "      --dates iso               as displayed, but dates and times in ISO 8601, e.g.\n"
            "                                2026-12-09 (durations such as [h]:mm stay displayed)\n"
+           "      --input-divider tab|comma|semicolon|space|pipe|CHAR\n"
+           "                                the divider of delimited text read (default: a first\n"
+           "                                line sep=X, else as its name and lines show)\n"
+           "      --input-encoding utf-8|windows-1252|utf-16le|utf-16be|utf-32le|utf-32be\n"
+           "                                the encoding of delimited text read (default: as its\n"
+           "                                byte-order mark and content show)\n"
            "      --fill-merged             every cell of a merged area gives the text of its\n"
            "                                first cell (and counts as holding text)\n"
            "      --skip-hidden-rows        leave out the rows the workbook hides; rows and\n"
            "                                columns keep their numbers in file names\n"
            "      --skip-hidden-columns     leave out the columns the workbook hides\n"
            "      --bom                     start every file with a UTF-8 byte-order mark; with\n"
-           "                                -o -, standard output once\n"
+           "                                -o -, standard output once. For texts the\n"
+           "                                spreadsheet application or Notepad will open, which\n"
+           "                                may read UTF-8 without it in the local code page\n"
            "      --no-compute              leave formulas saved without a value blank rather than\n"
            "                                compute them (either way a warning counts those blank)\n"
            "  -o, --output DIR|-            folder for the .txt files (default: the current folder);\n"
            "                                - writes the texts to standard output, one after another\n"
+           "      --no-clobber              keep files already in the folder: a new text takes the\n"
+           "                                next free name, NAME (2).txt and so on\n"
            "      --name TEMPLATE           name the files from {book}, {ext}, {sheet} and {n},\n"
-           "                                e.g. '{book}.{ext}_{sheet}' (.txt is added)\n"
+           "                                e.g. \"{book}.{ext}_{sheet}\" (.txt is added)\n"
            "  -s, --sheet NAME|N            export only this worksheet (repeatable; N counts from 1,\n"
            "                                hidden worksheets included)\n"
            "      --include REGEX           export the worksheets whose names REGEX matches, beside\n"
            "                                those named with --sheet (repeatable; a pattern\n"
-           "                                matching anywhere in a name matches), e.g. '^Q[1-4]$'\n"
+           "                                matching anywhere in a name matches), e.g. \"^Q[1-4]$\"\n"
            "      --exclude REGEX           leave out the worksheets whose names REGEX matches\n"
-           "                                (repeatable), e.g. 'Draft'\n"
+           "                                (repeatable), e.g. Draft\n"
            "      --skip-hidden             leave hidden worksheets out\n"
            "  -l, --list                    list each workbook's worksheets and export nothing\n"
            "  -e, --extension EXT           what a folder search takes (repeatable; default: the\n"
            "                                workbook formats, not .txt, .tsv or .tab)\n"
+           "      --password-file FILE      open encrypted workbooks with the password in FILE (its\n"
+           "                                first line); VELLUMCAST_PASSWORD holds one too. Those\n"
+           "                                encrypted with the default key open without either\n"
            "  -r, --recursive               search folders with their subfolders\n"
            "  -j, --jobs N                  workbooks exported at once (default: the number of cores)\n"
            "  -q, --quiet                   print only errors: no file names, warnings or progress\n"
@@ -391,6 +459,7 @@ std::string UsageText()
            "A WORKBOOK of - is read from standard input and named stdin; a pipe or terminal\n"
            "named by its path is read the same way, up to 2 GiB. A FOLDER is searched for\n"
            "workbooks; names starting with ~, hidden folders and the output folder are left out.\n"
+           "On Windows, whose shells pass them on, wildcards in a WORKBOOK (*.xlsx) are expanded.\n"
            "Reads xlsx, xlsm, xltx, xltm, xlam, xlsb, xls, xlt, ods, ots, fods, XML spreadsheets of\n"
            "2003 and delimited text (csv, tsv, txt, tab, any other name), recognised by content.\n"
            "Exit status: 0 all exported, 1 a workbook, a file or standard output failed, 2 bad usage.\n";

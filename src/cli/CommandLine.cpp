@@ -7,14 +7,17 @@
 #include "cli/Workbooks.h"
 #include "core/ErrorReport.h"
 #include "core/Files.h"
+#include "core/Numbers.h"
 #include "core/Process.h"
 #include "core/StepRunner.h"
 #include "export/ExportRun.h"
 #include "results/SaveResults.h"
+#include "spreadsheet/encryption/Passwords.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <istream>
@@ -151,6 +154,7 @@ private:
 struct RunSetup {
     const CommandLineOptions& options;
     std::istream& in; // the workbook "-"
+    SpoolFolder& spool; // where texts held out of memory go
 };
 
 // The name a workbook argument is shown and its results named by.
@@ -166,12 +170,15 @@ std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& 
     const std::string& argument, std::unique_ptr<spreadsheet::Workbook>& workbook, std::string& warnings)
 {
     const std::string shown = ShownName(argument);
+    if (setup.options.password)
+        application.SetPasswordSource([&setup] { return setup.options.password; });
     application.KeepRecordedValues(setup.options.exportOptions.cellValues != options::CellValues::Displayed);
     spreadsheet::FormulaOptions formulas;
     formulas.compute = !setup.options.noCompute;
     application.SetFormulaOptions(formulas);
+    application.ReadDelimitedTextAs(setup.options.delimitedText);
     if (argument == "-" || IsStream(argument)) {
-        std::string bytes;
+        std::shared_ptr<const spreadsheet::FileBytes> bytes;
         try {
             bytes = argument != "-" ? ReadNamedStream(argument) : ReadStream([&](char* buffer, size_t size) {
                 setup.in.read(buffer, static_cast<std::streamsize>(size));
@@ -184,7 +191,7 @@ std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& 
         } catch (const std::runtime_error& error) {
             throw std::runtime_error("Cannot open " + shown + ": " + error.what());
         }
-        workbook = application.OpenBytes(std::move(bytes), shown);
+        workbook = application.OpenFrom(std::move(bytes), shown);
     } else {
         workbook = application.Open(argument);
     }
@@ -252,6 +259,9 @@ private:
     std::vector<std::string> m_chosen; // the worksheets named with --sheet, when any
 };
 
+// The results not written named at the end of a run, one line each; beyond them a count.
+constexpr size_t kNotWrittenPrinted = 20;
+
 // UTF-8's byte-order mark.
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
@@ -269,7 +279,7 @@ WorkbookOutcome ExportOne(
     const RunSetup& setup, const std::string& argument, core::Progress& progress, const OutletSlot& turn)
 {
     WorkbookOutcome outcome;
-    outcome.results = SpooledResults(SpooledResults::kMemoryBytes, &turn);
+    outcome.results = SpooledResults(SpooledResults::kMemoryBytes, &turn, &setup.spool);
     LineReporter reporter(outcome.errors, ShownName(argument));
     core::NoPump pump;
     OneWorkbookHost host(setup, argument);
@@ -410,12 +420,15 @@ public:
         if (m_pendingBegun)
             m_session.Cut(size);
     }
-    void CommitPending() override
+    void CommitPending(bool cutShort) override
     {
         if (!std::exchange(m_pendingBegun, false))
             return;
         try {
-            m_session.Commit();
+            if (cutShort)
+                m_session.CommitCutShort();
+            else
+                m_session.Commit();
         } catch (const OutputFailed& failure) {
             m_failure = failure;
         }
@@ -438,6 +451,21 @@ private:
     bool m_pendingBegun = false; // a pending text was begun in the session
 };
 
+// The results a save did not write: how many and why, then each named on a line of its
+// own, up to kNotWrittenPrinted of them, and how many more there are.
+std::string NotWrittenLines(const results::SaveSummary& summary)
+{
+    std::string lines = ProgramLine(results::NotWrittenNotice(summary));
+    const size_t named = std::min(summary.notWrittenFiles.size(), kNotWrittenPrinted);
+    for (size_t i = 0; i < named; ++i) {
+        const results::NotWrittenFile& file = summary.notWrittenFiles[i];
+        lines += ErrorLine(file.path, "not written: " + std::string(results::NotWrittenWhy(file.why)));
+    }
+    if (summary.notWritten > named)
+        lines += ProgramLine("and " + core::GroupedNumber(summary.notWritten - named) + " more not written.");
+    return lines;
+}
+
 // Prints and saves the outcomes in workbook order, all of them as one save.
 class Emitter {
 public:
@@ -454,6 +482,10 @@ public:
                 InputFiles(workbooks),
                 results::SavePorts { m_saveReporter, m_pump, options.quiet ? nullptr : &m_printer });
             m_session->SetNameTemplate(options.nameTemplate);
+            // A text cut short is a result not written: a file is whole or not there.
+            m_session->SetCutShortTexts(results::CutShortTexts::NotWritten);
+            if (options.noClobber)
+                m_session->SetExistingFiles(results::ExistingFiles::Keep);
             if (options.byteOrderMark)
                 m_session->SetLeadingBytes(std::string(kByteOrderMark));
             m_saving = std::make_unique<SavingOutlet>(*m_session);
@@ -495,7 +527,7 @@ public:
         if (summary.renamed > 0)
             m_terminal.Note(ProgramLine(results::RenamedNotice(summary)));
         if (summary.notWritten > 0)
-            m_terminal.Error(ProgramLine(results::NotWrittenNotice(summary)));
+            m_terminal.Error(NotWrittenLines(summary));
         return m_ok && summary.notWritten == 0;
     }
 
@@ -579,7 +611,13 @@ int Run(const CommandLineOptions& options, std::istream& in, StandardOutput& out
     terminal.Error(scanMessages);
     terminal.Note(scanWarnings);
 
-    const RunSetup setup { options, in };
+    // Texts held out of memory go to the temporary folder; should no file be made there,
+    // to the output folder's file system, or to the system's temporary folder when they
+    // go to standard output.
+    SpoolFolder spool(options.list        ? std::string()
+            : options.outputFolder == "-" ? core::SystemTemporaryFolder()
+                                          : options.outputFolder);
+    const RunSetup setup { options, in, spool };
     const unsigned jobs = JobCount(options);
     Emitter emitter(options, workbooks, out, terminal);
     // The workbook whose turn it is writes its texts as they come; the others hold them.
@@ -596,9 +634,12 @@ int Run(const CommandLineOptions& options, std::istream& in, StandardOutput& out
         return ExportOne(setup, argument, progress, turns[index]);
     };
     const auto take = [&](size_t index, WorkbookOutcome outcome) {
+        if (const std::string notice = spool.TakeNotice(); !notice.empty())
+            terminal.Note(ProgramLine(notice));
         emitter.Take(workbooks[index], std::move(outcome));
         if (jobs > 1)
-            terminal.Progress(std::to_string(index + 1) + " of " + std::to_string(workbooks.size()) + " workbooks");
+            terminal.Progress(
+                core::GroupedNumber(index + 1) + " of " + core::GroupedNumber(workbooks.size()) + " workbooks");
     };
     RunInOrder(workbooks.size(), jobs, work, take,
         [&](size_t index) { turns[index].store(emitter.TurnOf(workbooks[index]), std::memory_order_release); });
@@ -609,13 +650,46 @@ int Run(const CommandLineOptions& options, std::istream& in, StandardOutput& out
 
 } // namespace
 
+// The password from --password-file (its first line) or else VELLUMCAST_PASSWORD; the
+// problem with the file, when there is one, goes to error. Nothing said names the password.
+std::optional<std::string> ReadPassword(const CommandLineOptions& options, std::string& error)
+{
+    if (!options.passwordFile) {
+        const char* variable = std::getenv("VELLUMCAST_PASSWORD");
+        if (variable && *variable)
+            return std::string(variable);
+        return std::nullopt;
+    }
+    const std::string& file = *options.passwordFile;
+    if (!core::FileExists(file)) {
+        error = ErrorLine(file, "the password file does not exist");
+        return std::nullopt;
+    }
+    std::string password = core::ReadTextFile(file);
+    if (const size_t end = password.find_first_of("\r\n"); end != std::string::npos) {
+        std::string line = password.substr(0, end);
+        spreadsheet::encryption::Wipe(password);
+        password = std::move(line);
+    }
+    if (password.empty())
+        error = ErrorLine(file, "the password file is empty");
+    else
+        return password;
+    return std::nullopt;
+}
+
 int RunCommandLine(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err,
     bool progressToTerminal)
 {
     std::string error;
-    const auto parsed = ParseArguments(arguments, error);
+    auto parsed = ParseArguments(arguments, error);
     if (!parsed)
         return UsageError(err, error);
+    parsed->password = ReadPassword(*parsed, error);
+    if (!error.empty()) {
+        err << error << std::flush;
+        return 2;
+    }
     if (std::count(parsed->workbooks.begin(), parsed->workbooks.end(), "-") > 1)
         return UsageError(err, "standard input (-) can be read only once");
     const bool toFolder = !parsed->list && parsed->outputFolder != "-" && !parsed->showHelp && !parsed->showVersion;

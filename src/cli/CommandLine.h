@@ -4,6 +4,7 @@
 
 #include "cli/SheetPatterns.h"
 #include "options/ExportOptions.h"
+#include "spreadsheet/WorkbookReader.h"
 
 #include <iosfwd>
 #include <optional>
@@ -16,6 +17,7 @@ struct CommandLineOptions {
     options::ExportOptions exportOptions; // the main window's first-start defaults
     bool dividerGiven = false; // --csv alone means comma-separated
     bool isoDates = false; // --dates iso: displayed values take ISO dates, raw ones have them
+    spreadsheet::DelimitedTextOptions delimitedText; // --input-divider, --input-encoding
     std::string outputFolder = "."; // "-": the texts go to standard output
     std::optional<std::string> nameTemplate; // how saved files are named; none: the results window's names
     std::vector<std::string> workbooks; // files, folders to search, "-" for standard input
@@ -24,11 +26,17 @@ struct CommandLineOptions {
     bool skipHidden = false;
     bool byteOrderMark = false; // every file written starts with a UTF-8 byte-order mark
     bool noCompute = false; // formulas saved without a value stay blank rather than computed
+    bool noClobber = false; // files already in the output folder stay; new texts take "(N)" names
     bool list = false; // list the worksheets instead of exporting
     std::vector<std::string> extensions; // what a folder search takes; empty: every readable format
     bool recursive = false; // folders are searched with their subfolders
     unsigned jobs = 0; // workbooks exported at once; 0: the number of cores
     bool quiet = false; // only errors are printed: no file names, warnings, notices or progress
+    // --password-file: where the password of encrypted workbooks is read; never the
+    // password itself, which ps would show to every user.
+    std::optional<std::string> passwordFile;
+    // The password, read from passwordFile or VELLUMCAST_PASSWORD before the run.
+    std::optional<std::string> password;
     bool showHelp = false;
     bool showVersion = false;
 };

@@ -23,11 +23,48 @@ int SeekTo(std::FILE* file, uint64_t offset)
 #endif
 }
 
+[[noreturn]] void CannotHold(const std::string& where, int code)
+{
+    throw std::runtime_error("Cannot hold the texts in a temporary file in " + where + ": " + std::strerror(code));
+}
+
 } // namespace
 
-SpooledResults::SpooledResults(size_t memoryBytes, const OutletSlot* turn)
+std::FILE* SpoolFolder::Open()
+{
+    std::unique_lock lock(m_mutex);
+    if (!m_useFallback) {
+        lock.unlock();
+        if (std::FILE* file = core::OpenAnonymousTemporaryFile())
+            return file;
+        const int code = errno != 0 ? errno : EIO;
+        const std::string folder = core::TemporaryFolder();
+        if (m_fallback.empty() || m_fallback == folder)
+            CannotHold(folder, code);
+        lock.lock();
+        if (!m_useFallback) {
+            m_useFallback = true;
+            m_notice = "no temporary file can be made in " + folder + " (" + std::strerror(code)
+                + "); texts held out of memory go to " + m_fallback + " instead";
+        }
+    }
+    lock.unlock();
+    std::FILE* file = core::OpenAnonymousTemporaryFile(m_fallback);
+    if (!file)
+        CannotHold(m_fallback, errno != 0 ? errno : EIO);
+    return file;
+}
+
+std::string SpoolFolder::TakeNotice()
+{
+    const std::lock_guard lock(m_mutex);
+    return std::exchange(m_notice, {});
+}
+
+SpooledResults::SpooledResults(size_t memoryBytes, const OutletSlot* turn, SpoolFolder* folder)
     : m_memoryBytes(memoryBytes)
     , m_turn(turn)
+    , m_folder(folder)
 {
 }
 
@@ -48,6 +85,12 @@ void SpooledResults::Append(std::string_view bytes)
     else if (m_pending) // none once the workbook is done: an entry never ended is no result
         m_pending->WritePending(bytes);
     m_current.size += bytes.size();
+}
+
+void SpooledResults::EndCutShortEntry()
+{
+    m_current.head.cutShort = true;
+    EndEntry();
 }
 
 void SpooledResults::EndEntry()
@@ -88,8 +131,10 @@ void SpooledResults::RollBack(const exporting::SinkMark& mark)
         end = m_entries[mark.entries].offset;
     else if (m_inEntry)
         end = m_current.offset;
-    if (mark.inEntry && mark.entries < m_entries.size())
+    if (mark.inEntry && mark.entries < m_entries.size()) {
         m_current = m_entries[mark.entries]; // ended since the mark: under way again
+        m_current.head.cutShort = false;
+    }
     if (mark.entries < m_entries.size())
         m_entries.resize(mark.entries);
     m_inEntry = mark.inEntry;
@@ -111,11 +156,10 @@ void SpooledResults::RollBack(const exporting::SinkMark& mark)
 void SpooledResults::Write(std::string_view bytes)
 {
     const uint64_t held = m_end - m_heldFrom;
-    if (held < m_memoryBytes || m_fileFailed) {
-        if (m_memory.capacity() < m_memoryBytes && !m_fileFailed) // grown once, not copied at every doubling
+    if (held < m_memoryBytes) {
+        if (m_memory.capacity() < m_memoryBytes) // grown once, not copied at every doubling
             m_memory.reserve(m_memoryBytes);
-        const size_t room = m_fileFailed ? bytes.size() : static_cast<size_t>(m_memoryBytes - held);
-        const size_t here = std::min(room, bytes.size());
+        const size_t here = std::min(static_cast<size_t>(m_memoryBytes - held), bytes.size());
         m_memory.append(bytes.data(), here);
         m_end += here;
         bytes.remove_prefix(here);
@@ -123,14 +167,8 @@ void SpooledResults::Write(std::string_view bytes)
     if (bytes.empty())
         return;
     if (!m_file) {
-        m_file.reset(core::OpenAnonymousTemporaryFile());
-        if (!m_file) {
-            // No temporary file: the texts are held in memory instead, as the windows hold them.
-            m_fileFailed = true;
-            m_memory.append(bytes.data(), bytes.size());
-            m_end += bytes.size();
-            return;
-        }
+        static SpoolFolder systemFolder;
+        m_file.reset((m_folder ? m_folder : &systemFolder)->Open());
         m_filePosition = 0;
     }
     const uint64_t at = m_end - m_heldFrom - m_memoryBytes;
@@ -251,7 +289,7 @@ void SpooledResults::PassOn(ResultOutlet& outlet)
     };
     // The pending entry, once ended and settled, is committed before those after it go.
     if (m_pending && m_passedEntries < m_settledEntries) {
-        m_pending.release()->CommitPending();
+        m_pending.release()->CommitPending(m_entries[m_passedEntries].head.cutShort);
         ++m_passedEntries;
     }
     const bool pieces = outlet.TakesPieces();

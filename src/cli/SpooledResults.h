@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,8 +33,9 @@ namespace vellumcast::cli {
 // outlet of whole texts may also take pending ones: the text of an entry that may still
 // be taken back, as it comes (a file written beside its place, put there only once
 // committed), one at a time: BeginPending, WritePending for each piece, CutPending to go
-// back to its first bytes, then CommitPending once nothing can take it back or
-// AbandonPending once something did.
+// back to its first bytes, then CommitPending once nothing can take it back (saying
+// whether the text turned out cut short, ResultEntry::cutShort) or AbandonPending once
+// something did.
 class ResultOutlet {
 public:
     virtual ~ResultOutlet() = default;
@@ -52,8 +54,31 @@ public:
     virtual void BeginPending(const exporting::ResultEntry&) { }
     virtual void WritePending(std::string_view) { }
     virtual void CutPending(uint64_t) { }
-    virtual void CommitPending() { }
+    virtual void CommitPending(bool cutShort) { (void)cutShort; }
     virtual void AbandonPending() { }
+};
+
+// Where the spools of a run make the temporary files that hold texts out of memory: the
+// temporary folder; when no file can be made there (TMPDIR missing, or naming a file),
+// the fallback folder (the output folder, whose file system the texts go to in the end)
+// from then on, which is said once. Shared by the workbooks of a run.
+class SpoolFolder {
+public:
+    explicit SpoolFolder(std::string fallback = {})
+        : m_fallback(std::move(fallback))
+    {
+    }
+    // A nameless temporary file. Throws std::runtime_error saying why, when none can be
+    // made: texts are never held in memory instead, without a word or a bound.
+    std::FILE* Open();
+    // Once, after the fallback was taken: the sentence that says so. Else empty.
+    std::string TakeNotice();
+
+private:
+    std::mutex m_mutex;
+    std::string m_fallback; // empty for none
+    bool m_useFallback = false;
+    std::string m_notice;
 };
 
 // Where a workbook learns that its turn has come: its outlet, set by the thread that
@@ -71,14 +96,16 @@ public:
         : SpooledResults(kMemoryBytes)
     {
     }
-    // Texts beyond memoryBytes in all go to the temporary file. With turn, the texts go on
-    // to the outlet in it as soon as there is one and they can no longer be taken back.
-    explicit SpooledResults(size_t memoryBytes, const OutletSlot* turn = nullptr);
+    // Texts beyond memoryBytes in all go to the temporary file, made in folder (by default
+    // the system's temporary folder alone). With turn, the texts go on to the outlet in it
+    // as soon as there is one and they can no longer be taken back.
+    explicit SpooledResults(size_t memoryBytes, const OutletSlot* turn = nullptr, SpoolFolder* folder = nullptr);
 
     void BeginEntry(const exporting::ResultEntry& head) override;
     using ResultSink::Append;
     void Append(std::string_view bytes) override;
     void EndEntry() override;
+    void EndCutShortEntry() override;
     // Also settles what was taken before it: a rollback goes back to the latest mark only.
     exporting::SinkMark Mark() const override;
     // Throws std::logic_error when asked to go back past what was passed on already.
@@ -129,6 +156,7 @@ private:
 
     size_t m_memoryBytes;
     const OutletSlot* m_turn = nullptr;
+    SpoolFolder* m_folder = nullptr;
     std::vector<Entry> m_entries;
     Entry m_current;
     bool m_inEntry = false;
@@ -141,7 +169,6 @@ private:
         void operator()(std::FILE* file) const { std::fclose(file); }
     };
     std::unique_ptr<std::FILE, CloseFile> m_file;
-    bool m_fileFailed = false; // none could be made: everything stays in memory
     mutable uint64_t m_filePosition = 0; // where the file's next write goes, as the file stands
 
     // What can no longer be taken back: the entries ended and the bytes taken when the

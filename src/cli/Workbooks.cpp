@@ -39,7 +39,7 @@ public:
     {
         if (m_output.empty())
             return false;
-        const std::string parent = path.substr(0, path.rfind('/'));
+        const std::string parent = core::FolderOfPath(path);
         auto [known, added] = m_parents.try_emplace(parent, false);
         if (added) {
             const std::string real = RealPath(parent);
@@ -109,8 +109,18 @@ std::vector<std::string> ExpandFolders(const CommandLineOptions& options, std::s
     const std::vector<std::string> extensions
         = options.extensions.empty() ? spreadsheet::WorkbookExtensions() : options.extensions;
     const bool toFolder = !options.list && options.outputFolder != "-";
-    std::vector<std::string> workbooks;
+    std::vector<std::string> arguments;
     for (const auto& argument : options.workbooks) {
+        const auto matches = argument == "-" ? std::nullopt : core::ExpandWildcards(argument);
+        if (!matches)
+            arguments.push_back(argument);
+        else if (matches->empty())
+            errors += ErrorLine(argument, "no file or folder matches this name");
+        else
+            arguments.insert(arguments.end(), matches->begin(), matches->end());
+    }
+    std::vector<std::string> workbooks;
+    for (const auto& argument : arguments) {
         if (argument == "-" || !core::FolderExists(argument)) {
             workbooks.push_back(argument);
             continue;
@@ -121,9 +131,7 @@ std::vector<std::string> ExpandFolders(const CommandLineOptions& options, std::s
         core::NoPump pump;
         LineReporter reporter(errors, argument);
         core::StepRunner run(reporter, core::LocationText("Form1", "PushButton5_Click"));
-        std::string folder = argument;
-        while (folder.size() > 1 && folder.back() == '/')
-            folder.pop_back();
+        const std::string folder = core::WithoutEndingSeparators(argument);
         worklist::ImportFolder(found, folder, "*.*", run, pump, options.recursive);
         const size_t before = workbooks.size();
         BelowOutput belowOutput(folder, toFolder ? options.outputFolder : std::string());
@@ -204,13 +212,36 @@ std::string LayoutSummary(spreadsheet::Worksheet& worksheet)
         + Counted(static_cast<int64_t>(worksheet.MergedAreas().size()), "merged area");
 }
 
+std::string_view OtherKindWords(spreadsheet::OtherSheetKind kind)
+{
+    switch (kind) {
+    case spreadsheet::OtherSheetKind::Chart:
+        return "chart sheet";
+    case spreadsheet::OtherSheetKind::Dialog:
+        return "dialog sheet";
+    case spreadsheet::OtherSheetKind::Macro:
+        return "macro sheet";
+    }
+    return "chart sheet";
+}
+
 } // namespace
 
 std::string ListWorksheets(spreadsheet::Workbook& workbook, const std::vector<size_t>& numbers)
 {
     std::string text;
     auto& worksheets = workbook.Worksheets();
+    // Sheets of other kinds stand where the workbook lists them, when every sheet is
+    // listed: no number (no --sheet chooses them), their kind where a range would be.
+    const auto& others = numbers.empty() ? workbook.OtherSheets() : std::vector<spreadsheet::OtherSheet>();
+    size_t other = 0;
+    const auto listOthersBefore = [&](size_t worksheet) {
+        for (; other < others.size() && others[other].worksheetsBefore <= worksheet; ++other)
+            text += "-\t" + Escaped(others[other].name) + '\t' + std::string(VisibilityWord(others[other].visibility))
+                + '\t' + std::string(OtherKindWords(others[other].kind)) + '\n';
+    };
     for (size_t i = 0; i < worksheets.size(); ++i) {
+        listOthersBefore(i);
         const spreadsheet::CellRange range = worksheets[i].UsedRange();
         // Empty as the export judges it: a used range of A1 alone, holding no text.
         const bool empty = range.lastRow == 1 && range.lastColumn == 1 && worksheets[i].CellText(1, 1).empty();
@@ -222,6 +253,7 @@ std::string ListWorksheets(spreadsheet::Workbook& workbook, const std::vector<si
             + '\t' + LayoutSummary(worksheets[i]) + '\n';
         worksheets[i].Unload();
     }
+    listOthersBefore(SIZE_MAX);
     return text;
 }
 

@@ -19,8 +19,11 @@ inline constexpr std::string_view kStdinName = "stdin";
 // takes the names that match one of extensions (the workbook formats when empty), not
 // starting with "~" and not hidden; hidden folders are not entered, nor is the output
 // folder when the search comes upon it, so a second run never reads the first one's
-// texts. Only regular files are taken. Files and "-" are kept as given. Scan failures
-// are added to errors, a folder that gives nothing to warnings, one line each.
+// texts. Only regular files are taken. Files and "-" are kept as given. On Windows, whose
+// shells leave it to the program, an argument with wildcards in its file name stands for
+// the files and folders it matches (core::ExpandWildcards); one matching nothing is an
+// error. Scan failures are added to errors, a folder that gives nothing to warnings, one
+// line each.
 std::vector<std::string> ExpandFolders(const CommandLineOptions& options, std::string& errors, std::string& warnings);
 
 // Leaves in the workbook only the chosen worksheets, in workbook order: those named in
@@ -42,8 +45,9 @@ std::string CellReference(int32_t row, int32_t column);
 // One line per worksheet of workbook: its number (numbers[i] for the i-th worksheet, or
 // i + 1 without numbers), name (control characters escaped), visibility ("visible",
 // "hidden", "very hidden") and used range ("empty" for a worksheet without content),
-// tab-separated.
-// A worksheet that cannot be read throws.
+// tab-separated. With no numbers, the chart, dialog and macro sheets are listed too where
+// the workbook has them: "-", name, visibility and "chart sheet", "dialog sheet" or
+// "macro sheet". A worksheet that cannot be read throws.
 std::string ListWorksheets(spreadsheet::Workbook& workbook, const std::vector<size_t>& numbers);
 
 } // namespace vellumcast::cli

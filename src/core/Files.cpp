@@ -74,20 +74,18 @@ std::string TemporaryName()
         + std::string(kTemporaryEnd);
 }
 
-long TemporaryOwner(std::string_view name)
+bool IsTemporaryName(std::string_view name)
 {
     if (!name.starts_with(kTemporaryStart) || !name.ends_with(kTemporaryEnd))
-        return 0;
+        return false;
     name = name.substr(kTemporaryStart.size(), name.size() - kTemporaryStart.size() - kTemporaryEnd.size());
     const size_t dash = name.find('-');
     if (dash == 0 || dash == std::string_view::npos || dash + 1 == name.size())
-        return 0;
+        return false;
     const auto digits = [](std::string_view text) {
         return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
     };
-    if (dash > 9 || !digits(name.substr(0, dash)) || !digits(name.substr(dash + 1)))
-        return 0;
-    return std::stol(std::string(name.substr(0, dash)));
+    return digits(name.substr(0, dash)) && digits(name.substr(dash + 1));
 }
 
 int WriteAll(FileCalls& calls, int fd, std::string_view text)
@@ -108,10 +106,10 @@ int WriteAll(FileCalls& calls, int fd, std::string_view text)
 
 WriteFailure FailureOf(const std::string& path, int code, bool creating)
 {
-    return { "Cannot write " + path + ": " + std::strerror(code), code, IsFolderWide(code, creating), IsNoSpace(code) };
+    return { "Cannot write " + path + ": " + ReasonOf(code), code, IsFolderWide(code, creating), IsNoSpace(code) };
 }
 
-std::optional<WriteFailure> EndReplacement(Replacement& file, int code, FileCalls& calls)
+int CloseWritten(Replacement& file, int code, FileCalls& calls)
 {
     // The file is not flushed to the device before the rename (Windows' Close does it):
     // an fsync per file makes a save of many small files tens of times slower
@@ -120,12 +118,26 @@ std::optional<WriteFailure> EndReplacement(Replacement& file, int code, FileCall
     if (calls.Close(file.fd) != 0 && code == 0)
         code = errno;
     file.fd = -1;
-    if (code == 0 && calls.Rename(file.folder, file.temporary, file.name) != 0)
-        code = errno;
+    return code;
+}
+
+std::optional<WriteFailure> FinishReplacement(Replacement& file, int code, FileCalls& calls)
+{
+    if (code != 0)
+        calls.Unlink(file.folder, file.temporary);
+    // Only now, with the temporary name gone: until then another run must see it as live.
+    ReleaseHold(file);
     if (code == 0)
         return std::nullopt;
-    calls.Unlink(file.folder, file.temporary);
     return FailureOf(file.shown, code, false);
+}
+
+std::optional<WriteFailure> EndReplacement(Replacement& file, int code, FileCalls& calls)
+{
+    code = CloseWritten(file, code, calls);
+    if (code == 0 && calls.Rename(file.folder, file.temporary, file.name) != 0)
+        code = errno;
+    return FinishReplacement(file, code, calls);
 }
 
 std::optional<WriteFailure> Replace(Replacement file, const TextPieces& text, FileCalls& calls)
@@ -142,6 +154,8 @@ std::optional<WriteFailure> PendingFile::Begin(const OutputFolder& folder, const
 {
     Abandon();
     m_calls = &calls;
+    m_folder = &folder;
+    m_name = name;
     m_file = detail::ReplacementIn(folder, name);
     return detail::BeginReplacement(m_file, calls);
 }
@@ -171,6 +185,28 @@ std::optional<WriteFailure> PendingFile::Commit()
     return IsOpen() ? detail::EndReplacement(m_file, 0, *m_calls) : std::nullopt;
 }
 
+std::optional<WriteFailure> PendingFile::CommitNew(
+    const std::function<std::optional<std::string>(const std::string& taken)>& otherName)
+{
+    if (!IsOpen())
+        return std::nullopt;
+    int code = detail::CloseWritten(m_file, 0, *m_calls);
+    while (code == 0 && m_calls->RenameNew(m_file.folder, m_file.temporary, m_file.name) != 0) {
+        code = errno;
+        if (code != EEXIST || !otherName)
+            break;
+        const std::optional<std::string> other = otherName(m_name);
+        if (!other)
+            break;
+        m_name = *other;
+        const detail::Replacement named = detail::ReplacementIn(*m_folder, m_name);
+        m_file.name = named.name;
+        m_file.shown = named.shown;
+        code = 0;
+    }
+    return detail::FinishReplacement(m_file, code, *m_calls);
+}
+
 void PendingFile::Abandon() noexcept
 {
     if (!IsOpen())
@@ -178,6 +214,7 @@ void PendingFile::Abandon() noexcept
     m_calls->Close(m_file.fd);
     m_file.fd = -1;
     m_calls->Unlink(m_file.folder, m_file.temporary);
+    detail::ReleaseHold(m_file);
 }
 
 std::optional<WriteFailure> ReplaceFileIn(
@@ -196,21 +233,6 @@ void WriteTextFile(const std::string& path, std::string_view text)
 {
     if (const auto failure = ReplaceFile(path, text))
         throw FileError(failure->description);
-}
-
-std::string FileNameOfPath(std::string_view path)
-{
-    const auto slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
-std::string PathWithoutExtension(std::string_view text)
-{
-    const auto dot = text.rfind('.');
-    if (dot == std::string_view::npos)
-        throw std::invalid_argument(
-            "Invalid procedure call or argument: \"" + std::string(text) + "\" has no extension");
-    return std::string(text.substr(0, dot));
 }
 
 } // namespace vellumcast::core

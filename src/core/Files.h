@@ -1,7 +1,9 @@
 #pragma once
-// File and path helpers shared by every layer. Paths are UTF-8 and use "/" as separator
-// (Windows takes it as well as "\\"); no helper normalises a path, callers build paths by
-// plain concatenation. FilesPosix.cpp and FilesWindows.cpp hold each system's calls.
+// File and path helpers shared by every layer. Paths are UTF-8, spelt as the system spells
+// them (Paths.h: "/", and on Windows "\", drives, shares and long paths); no helper
+// normalises a path. FilesPosix.cpp and FilesWindows.cpp hold each system's calls.
+
+#include "core/Paths.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 namespace vellumcast::core {
 
@@ -37,6 +40,46 @@ std::string RealPath(const std::string& path);
 
 // True when the folder's entries may be listed and opened by this process.
 bool CanListFolder(const std::string& path);
+
+// What a folder search needs to know of a file or folder. Links are followed for its
+// kind; hidden and system are the entry's own.
+struct PathAttributes {
+    enum class Kind {
+        File, // a regular file
+        Folder,
+        Other, // a device, a pipe, a broken link, or what cannot be examined
+    };
+    Kind kind = Kind::Other;
+    // A name starting with "." on every system (so a tree searched from Linux and from
+    // Windows gives the same workbooks), and on Windows the Hidden attribute too.
+    bool hidden = false;
+    bool system = false; // Windows' System attribute; never elsewhere
+    // Nobody may write it: no write permission bit or none for this process; on Windows
+    // the ReadOnly attribute. Only AttributesOf tells it.
+    bool readOnly = false;
+};
+
+struct FolderEntry {
+    std::string name;
+    PathAttributes attributes;
+};
+
+// Every entry of folder but "." and "..", in the order the system lists them. Throws
+// FileError naming the folder when it cannot be listed.
+std::vector<FolderEntry> ListFolder(const std::string& folder);
+
+// The attributes of what path names; none when nothing of that name can be examined.
+std::optional<PathAttributes> AttributesOf(const std::string& path);
+
+// The paths a workbook argument holding wildcards ("*" any run of characters, "?" one)
+// in its file name stands for, where the program and not the shell expands them: on
+// Windows, whose shells pass "*.xlsx" on as it is. Matched by the system as every
+// Windows program matches (letter case ignored, short 8.3 names too), files and folders
+// alike, hidden and system ones left out, sorted by name with letter case ignored, each
+// the argument's folder part as typed followed by the name; empty when nothing matches.
+// None when the argument is no such pattern, and always on POSIX, whose shells expand
+// wildcards before the program starts (a "*" reaching it is part of a name).
+std::optional<std::vector<std::string>> ExpandWildcards(const std::string& argument);
 
 // True when path names a pipe or a device (read once, to its end) rather than a file.
 bool IsStreamPath(const std::string& path);
@@ -68,6 +111,9 @@ public:
     virtual ssize_t Write(int fd, const char* data, size_t size);
     virtual int Close(int fd);
     virtual int Rename(int folder, const std::string& from, const std::string& to);
+    // Rename, except that a file (or anything else) already named to stays: fails with
+    // EEXIST then, and from stays as it was.
+    virtual int RenameNew(int folder, const std::string& from, const std::string& to);
     virtual int Unlink(int folder, const std::string& name);
     // Cuts the open file to its first size bytes; the next write goes at its new end.
     virtual int Truncate(int fd, uint64_t size);
@@ -116,9 +162,15 @@ public:
     // True while the path still names the folder that was opened.
     bool StillInPlace() const;
 
-    // Removes the temporary files of replacing writes whose process is gone (killed in
-    // the middle of a save); those of running processes are theirs.
+    // Removes the temporary files of replacing writes that no process writes any more
+    // (killed in the middle of a save). A write in progress holds a lock on its file,
+    // which every process sees, in any PID namespace and on any host sharing the folder;
+    // where the file system has no locks, a file untouched for a day is taken as stale.
     void RemoveStaleTemporaries() const;
+
+    // The names of the entries the folder holds that are not folders: files, links and
+    // the like, each of which a file saved under its name would replace.
+    std::vector<std::string> FileNames() const;
 
 private:
     std::string m_prefix;
@@ -154,6 +206,10 @@ struct Replacement {
     std::string temporary; // the file written meanwhile
     std::string shown; // the path failures name
     int fd = -1; // open while the text is being written
+    // Held from the temporary file's creation until it is renamed or removed, so that no
+    // other run takes it for the leftover of a killed one: a descriptor holding a lock on
+    // POSIX, a handle on Windows; -1 when none could be had.
+    intptr_t hold = -1;
 };
 
 } // namespace detail
@@ -183,30 +239,37 @@ public:
     // Ends the write as failed with the errno code, for a text that cannot be had whole.
     std::optional<WriteFailure> Fail(int code);
     std::optional<WriteFailure> Commit();
+    // Commit that never replaces a file: where something already has the name, otherName
+    // (given the name taken) gives another to try, and none, or no otherName, ends the
+    // write with EEXIST, that file kept as it was.
+    std::optional<WriteFailure> CommitNew(
+        const std::function<std::optional<std::string>(const std::string& taken)>& otherName = {});
     // Removes the temporary file; the file of that name stays as it was.
     void Abandon() noexcept;
+    // The name in the folder the write is for: Begin's, or the one CommitNew put it under.
+    const std::string& Name() const { return m_name; }
 
 private:
     FileCalls* m_calls = nullptr;
+    const OutputFolder* m_folder = nullptr;
+    std::string m_name;
     detail::Replacement m_file;
 };
 
 // ReplaceFile that throws FileError naming the path when the file cannot be written.
 void WriteTextFile(const std::string& path, std::string_view text);
 
-// A temporary file that no folder lists, for bytes held out of memory: in TMPDIR (else
-// the system's temporary folder), gone once closed or when the process ends. Null, with
-// errno set, when none can be made.
-std::FILE* OpenAnonymousTemporaryFile();
+// A temporary file that no folder lists, for bytes held out of memory: in folder, else in
+// TemporaryFolder(); gone once closed or when the process ends. Null, with errno set,
+// when none can be made.
+std::FILE* OpenAnonymousTemporaryFile(const std::string& folder = {});
+// The temporary folder: TMPDIR, else the system's (/tmp; on Windows, the user's).
+std::string TemporaryFolder();
+// The system's temporary folder, whatever TMPDIR says.
+std::string SystemTemporaryFolder();
 
 // Deletes the named file; every failure is ignored.
 void DeleteFileQuietly(const std::string& path) noexcept;
-
-// The text after the last "/", or the whole text without one.
-std::string FileNameOfPath(std::string_view path);
-
-// The text before the last "."; throws std::invalid_argument when there is none.
-std::string PathWithoutExtension(std::string_view text);
 
 // The user's desktop folder (XDG_DESKTOP_DIR, else ~/Desktop; on Windows the shell's
 // Desktop folder) when it exists, else the home folder, followed by exactly one "/".

@@ -1,9 +1,9 @@
 #include "core/Files.h"
 #include "core/FilesDetail.h"
-#include "core/Process.h"
 #include "core/WideTextWindows.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -21,9 +21,11 @@ namespace vellumcast::core {
 
 namespace {
 
+using detail::kOpenElsewhere;
+
 DWORD Attributes(const std::string& path)
 {
-    return path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(WideText(path).c_str());
+    return path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(WidePath(path).c_str());
 }
 
 // The errno that stands for a Windows error, so failures read as they do elsewhere.
@@ -36,9 +38,10 @@ int ErrnoOf(DWORD error)
     case ERROR_BAD_NETPATH:
         return ENOENT;
     case ERROR_ACCESS_DENIED:
+        return EACCES;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-        return EACCES;
+        return kOpenElsewhere;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
         return ENOSPC;
@@ -61,6 +64,30 @@ int ErrnoOf(DWORD error)
 int FailWithLastError()
 {
     errno = ErrnoOf(::GetLastError());
+    return -1;
+}
+
+// Why path cannot be replaced or removed, once Windows has refused it with "access
+// denied": a file another program holds open without sharing its deletion is refused
+// so, as a file nobody may change is. Asking for the right to delete it tells them apart.
+int RefusedFor(const std::string& path)
+{
+    const HANDLE probe
+        = ::CreateFileW(WidePath(path).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(probe);
+        return EACCES;
+    }
+    const DWORD error = ::GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? kOpenElsewhere : EACCES;
+}
+
+// FailWithLastError for a call that replaces or removes path.
+int FailReplacing(const std::string& path)
+{
+    const DWORD error = ::GetLastError();
+    errno = error == ERROR_ACCESS_DENIED ? RefusedFor(path) : ErrnoOf(error);
     return -1;
 }
 
@@ -89,7 +116,7 @@ namespace {
 // Opens what path names, file or folder, only to ask about it.
 HANDLE OpenToLookAt(const std::string& path)
 {
-    return ::CreateFileW(WideText(path).c_str(), FILE_READ_ATTRIBUTES,
+    return ::CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES,
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
         nullptr);
 }
@@ -154,9 +181,104 @@ bool CanListFolder(const std::string& path)
     return FolderExists(path);
 }
 
+namespace {
+
+// The kind of what an entry with these attributes names. A link (a reparse point) is
+// looked through to what it names, which a broken one does not have.
+PathAttributes::Kind KindOf(DWORD attributes, const std::string& path)
+{
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        const HANDLE handle = OpenToLookAt(path);
+        if (handle == INVALID_HANDLE_VALUE)
+            return PathAttributes::Kind::Other;
+        BY_HANDLE_FILE_INFORMATION info {};
+        const bool known = ::GetFileInformationByHandle(handle, &info) != 0;
+        ::CloseHandle(handle);
+        if (!known)
+            return PathAttributes::Kind::Other;
+        attributes = info.dwFileAttributes;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return PathAttributes::Kind::Folder;
+    return (attributes & FILE_ATTRIBUTE_DEVICE) != 0 ? PathAttributes::Kind::Other : PathAttributes::Kind::File;
+}
+
+PathAttributes AttributesFrom(DWORD attributes, const std::string& name, const std::string& path)
+{
+    PathAttributes found;
+    found.kind = KindOf(attributes, path);
+    found.hidden = (attributes & FILE_ATTRIBUTE_HIDDEN) != 0 || (!name.empty() && name.front() == '.');
+    found.system = (attributes & FILE_ATTRIBUTE_SYSTEM) != 0;
+    found.readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    return found;
+}
+
+// Calls each with the name and attributes of every entry the system lists for pattern (a
+// folder followed by a name that may hold wildcards), "." and ".." left out. False, with
+// the system's error, when the listing fails; a pattern nothing matches lists nothing.
+template <typename Each> bool ListMatching(const std::string& pattern, Each&& each)
+{
+    WIN32_FIND_DATAW entry {};
+    const HANDLE search = ::FindFirstFileExW(
+        WidePath(pattern).c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (search == INVALID_HANDLE_VALUE)
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND; // nothing matches (an empty drive has no "." either)
+    do {
+        const std::string name = Utf8Text(entry.cFileName, std::wcslen(entry.cFileName));
+        if (name != "." && name != "..")
+            each(name, entry.dwFileAttributes);
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+    return true;
+}
+
+} // namespace
+
+std::vector<FolderEntry> ListFolder(const std::string& folder)
+{
+    std::vector<FolderEntry> entries;
+    const bool listed = ListMatching(JoinPath(folder, "*"), [&](const std::string& name, DWORD attributes) {
+        entries.push_back({ name, AttributesFrom(attributes, name, JoinPath(folder, name)) });
+    });
+    if (!listed || !FolderExists(folder))
+        throw FileError("Path not found: " + folder + " (" + detail::ReasonOf(ErrnoOf(::GetLastError())) + ")");
+    return entries;
+}
+
+std::optional<PathAttributes> AttributesOf(const std::string& path)
+{
+    const DWORD attributes = Attributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return std::nullopt;
+    return AttributesFrom(attributes, FileNameOfPath(path), path);
+}
+
+std::optional<std::vector<std::string>> ExpandWildcards(const std::string& argument)
+{
+    const std::string name = FileNameOfPath(argument);
+    const std::string folder = argument.substr(0, argument.size() - name.size());
+    const size_t root = PathRootLength(argument);
+    const auto wild = [](std::string_view text) { return text.find_first_of("*?") != std::string_view::npos; };
+    // Wildcards in a folder's name are not expanded, by Windows programs either: such an
+    // argument names no file, as it says.
+    if (!wild(name) || wild(std::string_view(folder).substr(std::min(root, folder.size()))))
+        return std::nullopt;
+    std::vector<std::pair<std::string, std::string>> found; // the name's key, the name
+    ListMatching(argument, [&](const std::string& match, DWORD attributes) {
+        const PathAttributes matched = AttributesFrom(attributes, match, folder + match);
+        if (!matched.hidden && !matched.system)
+            found.emplace_back(FileNameKey(match), match);
+    });
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> paths;
+    for (const auto& [key, match] : found)
+        paths.push_back(folder + match);
+    return paths;
+}
+
 bool IsStreamPath(const std::string& path)
 {
-    const HANDLE handle = ::CreateFileW(WideText(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    const HANDLE handle = ::CreateFileW(WidePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
@@ -167,7 +289,7 @@ bool IsStreamPath(const std::string& path)
 
 int OpenForReading(const std::string& path)
 {
-    return ::_wopen(WideText(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    return ::_wopen(WidePath(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
 
 ssize_t ReadSome(int fd, char* buffer, size_t size)
@@ -182,7 +304,7 @@ void CloseFile(int fd)
 
 int FileCalls::Open(int, const std::string& name, int flags, mode_t mode)
 {
-    return ::_wopen(WideText(name).c_str(), flags, mode);
+    return ::_wopen(WidePath(name).c_str(), flags, mode);
 }
 
 ssize_t FileCalls::Write(int fd, const char* data, size_t size)
@@ -208,16 +330,24 @@ int FileCalls::Close(int fd)
 
 int FileCalls::Rename(int, const std::string& from, const std::string& to)
 {
-    if (::MoveFileExW(WideText(from).c_str(), WideText(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return 0;
+    return FailReplacing(to);
+}
+
+int FileCalls::RenameNew(int, const std::string& from, const std::string& to)
+{
+    // Without MOVEFILE_REPLACE_EXISTING a name already taken fails the move.
+    if (::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_WRITE_THROUGH))
         return 0;
     return FailWithLastError();
 }
 
 int FileCalls::Unlink(int, const std::string& name)
 {
-    if (::DeleteFileW(WideText(name).c_str()))
+    if (::DeleteFileW(WidePath(name).c_str()))
         return 0;
-    return FailWithLastError();
+    return FailReplacing(name);
 }
 
 int FileCalls::Truncate(int fd, uint64_t size)
@@ -232,6 +362,11 @@ int FileCalls::Truncate(int fd, uint64_t size)
 
 namespace detail {
 
+std::string ReasonOf(int code)
+{
+    return code == kOpenElsewhere ? "another program has the file open" : std::strerror(code);
+}
+
 std::optional<WriteFailure> BeginReplacement(Replacement& file, FileCalls& calls)
 {
     // A read-only file is refused, as it is where the permission bits say so.
@@ -240,8 +375,8 @@ std::optional<WriteFailure> BeginReplacement(Replacement& file, FileCalls& calls
         && (existing & FILE_ATTRIBUTE_READONLY) != 0)
         return FailureOf(file.shown, EACCES, false);
 
-    const auto slash = file.name.find_last_of("/\\");
-    const std::string besides = slash == std::string::npos ? std::string() : file.name.substr(0, slash + 1);
+    // In the same folder, whatever its root ("C:\", "C:" or none).
+    const std::string besides = file.name.substr(0, file.name.size() - FileNameOfPath(file.name).size());
     for (int attempt = 0; attempt < 100 && file.fd < 0; ++attempt) {
         file.temporary = besides + TemporaryName();
         file.fd = calls.Open(
@@ -251,7 +386,21 @@ std::optional<WriteFailure> BeginReplacement(Replacement& file, FileCalls& calls
     }
     if (file.fd < 0)
         return FailureOf(file.shown, EEXIST, false);
+    // The write's own descriptor, which shares no deletion, keeps other runs from opening
+    // the file alone while it is written; this second handle keeps them from it between
+    // the descriptor's close and the rename, which it lets through by sharing deletion.
+    const HANDLE hold = ::CreateFileW(WidePath(file.temporary).c_str(), GENERIC_READ,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hold != INVALID_HANDLE_VALUE)
+        file.hold = reinterpret_cast<intptr_t>(hold);
     return std::nullopt;
+}
+
+void ReleaseHold(Replacement& file) noexcept
+{
+    if (file.hold != -1)
+        ::CloseHandle(reinterpret_cast<HANDLE>(file.hold));
+    file.hold = -1;
 }
 
 Replacement ReplacementIn(const OutputFolder& folder, const std::string& name)
@@ -268,15 +417,49 @@ namespace {
 // renamed or removed while the handle is held.
 HANDLE OpenFolder(const std::string& path)
 {
-    return ::CreateFileW(WideText(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    return ::CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 } // namespace
 
-std::FILE* OpenAnonymousTemporaryFile()
+std::string SystemTemporaryFolder()
 {
-    return std::tmpfile(); // in the user's temporary folder, deleted when closed
+    return TemporaryFolder();
+}
+
+std::string TemporaryFolder()
+{
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, path);
+    return length > 0 && length <= MAX_PATH ? Utf8Text(path, length) : std::string(".");
+}
+
+std::FILE* OpenAnonymousTemporaryFile(const std::string& folder)
+{
+    // A file of a name of its own, deleted by the system once its handle is closed.
+    static std::atomic<unsigned> made { 0 };
+    const std::string base = folder.empty() ? TemporaryFolder() : folder;
+    const std::string path = base + (base.ends_with('\\') || base.ends_with('/') ? "" : "\\") + ".vellumcast-"
+        + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(made++) + ".tmp";
+    const HANDLE handle = ::CreateFileW(WideText(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = ErrnoOf(::GetLastError());
+        return nullptr;
+    }
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+    if (fd < 0) {
+        ::CloseHandle(handle);
+        errno = EIO;
+        return nullptr;
+    }
+    std::FILE* file = ::_fdopen(fd, "w+b");
+    if (!file) {
+        ::_close(fd);
+        errno = EIO;
+    }
+    return file;
 }
 
 std::optional<WriteFailure> ReplaceFile(const std::string& path, std::string_view text, FileCalls& calls)
@@ -285,7 +468,7 @@ std::optional<WriteFailure> ReplaceFile(const std::string& path, std::string_vie
 }
 
 OutputFolder::OutputFolder(const std::string& path)
-    : m_prefix(path.empty() || path.back() == '/' || path.back() == '\\' ? path : path + "/")
+    : m_prefix(JoinPath(path, ""))
 {
     const HANDLE handle = OpenFolder(path);
     const bool folder = handle != INVALID_HANDLE_VALUE && FolderExists(path);
@@ -294,7 +477,7 @@ OutputFolder::OutputFolder(const std::string& path)
         const int code = handle == INVALID_HANDLE_VALUE ? ErrnoOf(::GetLastError()) : ENOTDIR;
         if (handle != INVALID_HANDLE_VALUE)
             ::CloseHandle(handle);
-        throw FileError("Cannot write into " + path + ": " + std::strerror(code));
+        throw FileError("Cannot write into " + path + ": " + detail::ReasonOf(code));
     }
     m_handle = reinterpret_cast<intptr_t>(handle);
     m_device = identity->device;
@@ -314,22 +497,42 @@ bool OutputFolder::StillInPlace() const
 void OutputFolder::RemoveStaleTemporaries() const
 {
     WIN32_FIND_DATAW entry {};
-    const HANDLE search = ::FindFirstFileW(WideText(m_prefix + ".vellumcast-*.tmp").c_str(), &entry);
+    const HANDLE search = ::FindFirstFileW(WidePath(m_prefix + ".vellumcast-*.tmp").c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
         const std::string name = Utf8Text(entry.cFileName, std::wcslen(entry.cFileName));
-        const long owner = detail::TemporaryOwner(name);
-        if (owner > 0 && ProcessIsGone(owner))
-            ::DeleteFileW(WideText(m_prefix + name).c_str());
+        if (!detail::IsTemporaryName(name) || (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            continue;
+        // Opened alone: that fails while any run holds the file open, on this host or
+        // another sharing the folder. Opened, it is removed as it is closed.
+        const HANDLE stale = ::CreateFileW(WidePath(m_prefix + name).c_str(), GENERIC_READ | DELETE, 0, nullptr,
+            OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (stale != INVALID_HANDLE_VALUE)
+            ::CloseHandle(stale);
     } while (::FindNextFileW(search, &entry));
     ::FindClose(search);
+}
+
+std::vector<std::string> OutputFolder::FileNames() const
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW entry {};
+    const HANDLE search = ::FindFirstFileW(WidePath(m_prefix + "*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            names.push_back(Utf8Text(entry.cFileName, std::wcslen(entry.cFileName)));
+    } while (::FindNextFileW(search, &entry));
+    ::FindClose(search);
+    return names;
 }
 
 void DeleteFileQuietly(const std::string& path) noexcept
 {
     try {
-        ::DeleteFileW(WideText(path).c_str());
+        ::DeleteFileW(WidePath(path).c_str());
     } catch (...) {
     }
 }

@@ -1,4 +1,5 @@
 #include "core/Interruption.h"
+#include "core/Process.h"
 
 #include <csignal>
 #include <cstdio>
@@ -41,6 +42,7 @@ int g_depth = 0;
 {
     std::cout.flush();
     std::fflush(nullptr);
+    RestoreConsole(); // no exit handler runs
     std::_Exit(128 + signal);
 }
 

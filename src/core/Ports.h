@@ -3,6 +3,7 @@
 // the command line and the tests each implement them.
 
 #include <cstddef>
+#include <exception>
 #include <string>
 
 namespace vellumcast::core {
@@ -16,6 +17,9 @@ struct ErrorReport {
     bool hasScanContext = false;
     std::string scanFolder;
     std::string scanFile;
+    // The failure itself when it came as an exception, for callers that tell kinds of
+    // failure apart by its type (the Python module raises a class per engine error code).
+    std::exception_ptr failure;
 };
 
 class ErrorReporter {

@@ -1,9 +1,7 @@
 #include "core/Process.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <sched.h>
-#include <signal.h>
 #include <thread>
 #include <unistd.h>
 
@@ -12,11 +10,6 @@ namespace vellumcast::core {
 long CurrentProcessId()
 {
     return static_cast<long>(::getpid());
-}
-
-bool ProcessIsGone(long id)
-{
-    return ::kill(static_cast<pid_t>(id), 0) != 0 && errno == ESRCH;
 }
 
 unsigned UsableCores()
@@ -28,6 +21,10 @@ unsigned UsableCores()
 }
 
 void UseBinaryStandardStreams() { }
+
+void UseUtf8Console() { }
+
+void RestoreConsole() noexcept { }
 
 bool StandardErrorIsTerminal()
 {

@@ -1,8 +1,10 @@
 #include "core/Process.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <io.h>
 #include <thread>
@@ -13,17 +15,6 @@ namespace vellumcast::core {
 long CurrentProcessId()
 {
     return static_cast<long>(::GetCurrentProcessId());
-}
-
-bool ProcessIsGone(long id)
-{
-    const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
-    if (!process)
-        return ::GetLastError() == ERROR_INVALID_PARAMETER; // no such process; else not ours
-    // A process that has ended but whose handle someone still holds is gone all the same.
-    const bool ended = ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-    ::CloseHandle(process);
-    return ended;
 }
 
 unsigned UsableCores()
@@ -44,10 +35,74 @@ void UseBinaryStandardStreams()
     ::_setmode(::_fileno(stderr), _O_BINARY);
 }
 
+namespace {
+
+// What UseUtf8Console changed, to be given back: the code page (0: unchanged) and the
+// modes of the standard output and error consoles.
+std::atomic<UINT> g_codePage { 0 };
+struct ConsoleMode {
+    DWORD which;
+    DWORD mode;
+    bool changed;
+};
+ConsoleMode g_modes[] = { { STD_OUTPUT_HANDLE, 0, false }, { STD_ERROR_HANDLE, 0, false } };
+
+void RestoreAtExit()
+{
+    RestoreConsole();
+}
+
+// Ctrl+C and the like while no save holds them off end the program without its exit
+// handlers: the console is given back first, and the event goes on to end it.
+BOOL WINAPI RestoreOnEvent(DWORD)
+{
+    RestoreConsole();
+    return FALSE;
+}
+
+} // namespace
+
+void UseUtf8Console()
+{
+    bool console = false;
+    for (ConsoleMode& saved : g_modes) {
+        const HANDLE handle = ::GetStdHandle(saved.which);
+        DWORD mode = 0;
+        if (!::GetConsoleMode(handle, &mode))
+            continue;
+        console = true;
+        const DWORD wanted = mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING;
+        if (wanted != mode && ::SetConsoleMode(handle, wanted)) {
+            saved.mode = mode;
+            saved.changed = true;
+        }
+    }
+    if (!console)
+        return;
+    const UINT codePage = ::GetConsoleOutputCP();
+    if (codePage != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8))
+        g_codePage = codePage;
+    std::atexit(RestoreAtExit);
+    ::SetConsoleCtrlHandler(RestoreOnEvent, TRUE);
+}
+
+void RestoreConsole() noexcept
+{
+    if (const UINT codePage = g_codePage.exchange(0))
+        ::SetConsoleOutputCP(codePage);
+    for (ConsoleMode& saved : g_modes) {
+        if (saved.changed)
+            ::SetConsoleMode(::GetStdHandle(saved.which), saved.mode);
+        saved.changed = false;
+    }
+}
+
 bool StandardErrorIsTerminal()
 {
+    // A console too old for escape sequences would show the progress line's as text.
     DWORD mode = 0;
-    return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0
+        && (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 } // namespace vellumcast::core

@@ -19,7 +19,7 @@ std::string Reason(DWORD error)
         return "permission to read the file is denied";
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-        return "another program holds the file locked";
+        return "another program has the file open";
     default:
         break;
     }
@@ -46,7 +46,7 @@ ReadOnlyFile::ReadOnlyFile(const std::string& path)
     // Other programs may go on writing, renaming or deleting the file while it is read;
     // backup semantics let a folder be opened so that it is refused by name below.
     const HANDLE handle
-        = ::CreateFileW(WideText(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        = ::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         throw FileReadError(FileReadError::Kind::Unreadable, Reason(::GetLastError()));

@@ -23,12 +23,19 @@ std::string DescribeFailure(std::exception_ptr failure)
 
 void StepRunner::Fail(int number, std::exception_ptr failure)
 {
-    Fail(number, DescribeFailure(failure));
+    const std::string description = DescribeFailure(failure);
+    Report(number, description, std::move(failure));
 }
 
 void StepRunner::Fail(int number, const std::string& description)
 {
+    Report(number, description, nullptr);
+}
+
+void StepRunner::Report(int number, const std::string& description, std::exception_ptr failure)
+{
     ErrorReport report;
+    report.failure = std::move(failure);
     report.description = description;
     report.location = m_location;
     report.step = number;

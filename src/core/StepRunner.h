@@ -59,6 +59,8 @@ public:
     }
 
 private:
+    void Report(int number, const std::string& description, std::exception_ptr failure);
+
     ErrorReporter& m_reporter;
     std::string m_location;
     bool m_hasScanContext = false;

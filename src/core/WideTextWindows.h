@@ -2,6 +2,7 @@
 // Windows only: the program's UTF-8 text to the UTF-16 the wide Windows calls take, and
 // back, for paths and messages.
 
+#include <algorithm>
 #include <string>
 #include <windows.h>
 
@@ -36,6 +37,36 @@ inline std::string Utf8Text(const wchar_t* wide, size_t size)
 inline std::string Utf8Text(const std::wstring& wide)
 {
     return Utf8Text(wide.data(), wide.size());
+}
+
+// A path as the wide Windows calls take it: WideText, and a path too long for the calls'
+// usual limit (260 characters for a file, 248 for a folder one creates) made absolute
+// under the "\\?\" prefix, which lifts the limit on every Windows whatever its long-path
+// setting. Shorter paths stay as they are, relative ones and device names included.
+inline std::wstring WidePath(const std::string& utf8)
+{
+    constexpr size_t kLongestUsual = 247;
+    std::wstring wide = WideText(utf8);
+    // The prefixed form takes no "/", "." or ".." and no relative path: the system's own
+    // rules resolve them first, and a path that has the prefix already gets "\" for "/".
+    const bool prefixed = wide.starts_with(L"\\\\?\\");
+    if (prefixed || wide.size() > kLongestUsual)
+        std::replace(wide.begin(), wide.end(), L'/', L'\\');
+    if (prefixed || wide.size() <= kLongestUsual || wide.starts_with(L"\\\\.\\"))
+        return wide;
+    const DWORD size = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (size == 0)
+        return wide;
+    std::wstring full(size, L'\0');
+    const DWORD length = ::GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size)
+        return wide;
+    full.resize(length);
+    if (full.starts_with(L"\\\\?\\") || full.starts_with(L"\\\\.\\"))
+        return full;
+    if (full.starts_with(L"\\\\"))
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
 }
 
 } // namespace vellumcast::core

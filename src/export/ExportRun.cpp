@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace vellumcast::exporting {
 
@@ -43,13 +44,17 @@ void RunProcedure(core::StepRunner& run, ExportContext& context, spreadsheet::Wo
     case options::SaveMode::AllSheets: {
         std::string text;
         // The text composed before a failure is still listed, as a partly written file
-        // would have been. The entry is under way from the start, so that what is composed
-        // may go on to the sink as it grows.
+        // would have been, but marked as cut short, so that no save puts it in the place
+        // of a whole text. The entry is under way from the start, so that what is
+        // composed may go on to the sink as it grows.
         results.BeginEntry(ResultEntry { ResultFileName(path), {}, 0, {}, options.saveMode });
-        run.Step(222, [&] { ExportAllSheetsToTextFile(context, workbook, options, text); });
+        const bool whole = run.Step(222, [&] { ExportAllSheetsToTextFile(context, workbook, options, text); });
         run.Step(234, [&] {
             results.Append(std::move(text));
-            results.EndEntry();
+            if (whole)
+                results.EndEntry();
+            else
+                results.EndCutShortEntry();
         });
         return;
     }
@@ -124,11 +129,14 @@ size_t RunExportTo(ExportRunHost& host, ExportRunPorts ports, ResultSink& result
     size_t failedWorkbooks = 0;
     RunProgress progress(ports.progress, count);
 
+    std::optional<size_t> stoppedAt; // the first workbook a stop left out
     for (size_t i = 0; i < count; ++i) {
         const size_t reportsBefore = reporter.Count();
         ports.pump.Run(); // 166
-        if (ports.pump.StopRequested())
+        if (ports.pump.StopRequested()) {
+            stoppedAt = stoppedAt.value_or(i);
             break;
+        }
         progress.StartWorkbook(i);
         host.WorkbookStarting(i);
         std::string path;
@@ -139,11 +147,15 @@ size_t RunExportTo(ExportRunHost& host, ExportRunPorts ports, ResultSink& result
             host, ports, run, { reporter, ports.pump, progress, results }, list, path, divider, resultNumber);
         if (!ports.pump.StopRequested())
             run.Step(270, [&] { progress.Set(100); });
+        else
+            stoppedAt = stoppedAt.value_or(i); // its results were taken back
         run.Step(272, [&] { host.SetBusy(false); });
         if (reporter.Count() > reportsBefore)
             ++failedWorkbooks;
     }
 
+    if (stoppedAt)
+        host.RunStopped(*stoppedAt);
     run.Step(278, [&] {
         if (list) {
             host.RunFinished(*list);

@@ -56,6 +56,10 @@ public:
     virtual void RunStarting() { }
     // Called as the export of the workbook at index (0-based) begins.
     virtual void WorkbookStarting(size_t index) { (void)index; }
+    // Called before RunFinished when a stop asked for ended the run: the workbooks from
+    // firstLeftOut (0-based) on were not exported, that one's results taken back if it
+    // was under way.
+    virtual void RunStopped(size_t firstLeftOut) { (void)firstLeftOut; }
     virtual void RunFinished(const ResultList& results) = 0; // show the results
 };
 

@@ -11,11 +11,11 @@ void ResultList::push_back(const ResultEntry& entry)
     if (entry.ordinal < 0 || entry.ordinal > std::numeric_limits<uint32_t>::max())
         throw std::out_of_range("A result's number is out of range: " + std::to_string(entry.ordinal));
     const bool empty = entry.text.empty();
-    const bool sameSource = !m_sources.empty() && m_sources.back().fileName == entry.fileName.View()
-        && m_sources.back().sheetName == entry.sheetName.View() && m_sources.back().mode == entry.mode
-        && (empty || m_sources.back().buffer.SameBuffer(entry.text));
+    const bool sameSource = !m_sources.empty() && !entry.cutShort && !m_sources.back().cutShort
+        && m_sources.back().fileName == entry.fileName.View() && m_sources.back().sheetName == entry.sheetName.View()
+        && m_sources.back().mode == entry.mode && (empty || m_sources.back().buffer.SameBuffer(entry.text));
     if (!sameSource)
-        m_sources.push_back({ entry.fileName, entry.sheetName, entry.text.Whole(), entry.mode });
+        m_sources.push_back({ entry.fileName, entry.sheetName, entry.text.Whole(), entry.mode, entry.cutShort });
     m_entries.push_back({ static_cast<uint32_t>(m_sources.size() - 1), static_cast<uint32_t>(entry.ordinal),
         empty ? 0 : entry.text.Offset(), entry.text.size() });
 }
@@ -25,7 +25,15 @@ ResultEntry ResultList::operator[](size_t index) const
     const Stored& stored = m_entries[index];
     const Source& source = m_sources[stored.source];
     return { source.fileName, source.sheetName, stored.ordinal,
-        stored.size == 0 ? SharedText() : source.buffer.Part(stored.offset, stored.size), source.mode };
+        stored.size == 0 ? SharedText() : source.buffer.Part(stored.offset, stored.size), source.mode,
+        source.cutShort };
+}
+
+size_t ResultList::CutShortCount() const
+{
+    // One source per entry cut short, and sources go with their last entry.
+    return static_cast<size_t>(
+        std::count_if(m_sources.begin(), m_sources.end(), [](const Source& source) { return source.cutShort; }));
 }
 
 ResultEntry ResultList::at(size_t index) const
@@ -76,8 +84,19 @@ void ResultList::Append(std::string&& bytes)
 
 void ResultList::EndEntry()
 {
+    End(false);
+}
+
+void ResultList::EndCutShortEntry()
+{
+    End(true);
+}
+
+void ResultList::End(bool cutShort)
+{
     m_inEntry = false;
-    push_back(ResultEntry { m_headFileName, m_headSheetName, m_headOrdinal, std::move(m_pending), m_headMode });
+    push_back(
+        ResultEntry { m_headFileName, m_headSheetName, m_headOrdinal, std::move(m_pending), m_headMode, cutShort });
     m_pending.clear();
 }
 

@@ -69,6 +69,9 @@ struct ResultEntry {
     int64_t ordinal = 0; // row or column number within the used range, from 1; 0 where there is none
     SharedText text; // the exported text; empty when nothing was composed (saved as zero bytes)
     options::SaveMode mode = options::SaveMode::AllSheets; // the save mode it was made in, which names its file
+    // Its workbook failed while the text was composed: the text holds what came before the
+    // failure, not all the workbook holds, and never replaces a saved file.
+    bool cutShort = false;
 };
 
 // The results of a run, in the order produced. A million row texts of a worksheet keep
@@ -119,6 +122,7 @@ public:
     bool empty() const { return m_entries.empty(); }
     void clear();
     void Truncate(size_t count); // keeps the first count entries
+    size_t CutShortCount() const; // the entries whose text is cut short
     Iterator begin() const { return { *this, 0 }; }
     Iterator end() const { return { *this, size() }; }
 
@@ -127,6 +131,7 @@ public:
     void Append(std::string_view bytes) override;
     void Append(std::string&& bytes) override;
     void EndEntry() override;
+    void EndCutShortEntry() override;
     SinkMark Mark() const override;
     void RollBack(const SinkMark& mark) override;
     // The lines' entries share the one text rather than each taking a copy.
@@ -135,11 +140,13 @@ public:
 
 private:
     // What entries pushed one after another share: their names and their texts' buffer.
+    // An entry cut short has a source of its own.
     struct Source {
         SharedText fileName;
         SharedText sheetName;
         SharedText buffer; // the whole of the buffer the entries' texts lie in
         options::SaveMode mode;
+        bool cutShort = false;
     };
     struct Stored {
         uint32_t source;
@@ -156,6 +163,7 @@ private:
     SharedText m_headSheetName;
     int64_t m_headOrdinal = 0;
     options::SaveMode m_headMode = options::SaveMode::AllSheets;
+    void End(bool cutShort);
     std::string m_pending;
     bool m_inEntry = false;
 };

@@ -37,6 +37,9 @@ public:
     void Append(const char* bytes) { Append(std::string_view(bytes)); }
     // Ends the entry under way: its text is whole.
     virtual void EndEntry() = 0;
+    // Ends the entry under way as cut short (ResultEntry::cutShort): its workbook failed,
+    // and its text is what was composed before the failure.
+    virtual void EndCutShortEntry() = 0;
 
     // Where the sink stands now, and going back there: every entry and byte taken after
     // the mark is dropped, as if never handed over. An entry under way at the mark is

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <new>
 
 namespace vellumcast::exporting {
 
@@ -187,17 +189,27 @@ SheetWalker::Streamed SheetWalker::ComposeWhileLoading(
     std::vector<std::pair<int, std::exception_ptr>> failures;
     m_deferredFailures = &failures;
     bool everyRow = false;
+    // A composition the engine refuses (a budget passed, memory) is left to the walk of
+    // the loaded worksheet, which may cut the range where this one could not; anything
+    // else (the texts could not be handed over or held) would fail that walk the same
+    // way, so it ends the visit and is the worksheet's failure.
+    std::exception_ptr handOverFailure;
     try {
         everyRow = sheet.VisitRowsWhileLoading(
             [&](const RowBatch& rows) {
                 try {
                     return compose(rows);
+                } catch (const SpreadsheetError&) {
+                    return false;
+                } catch (const std::bad_alloc&) {
+                    return false;
                 } catch (...) {
+                    handOverFailure = std::current_exception();
                     return false;
                 }
             },
             m_reader.Style() == spreadsheet::CellTextStyle::Displayed);
-        everyRow = everyRow && finish();
+        everyRow = everyRow && !handOverFailure && finish();
     } catch (...) {
         // The load failed: Prepare reports it as it would have.
         everyRow = false;
@@ -205,6 +217,12 @@ SheetWalker::Streamed SheetWalker::ComposeWhileLoading(
     m_deferredFailures = nullptr;
     const uint64_t composed = m_budget.TextUsed() - textUsed;
     m_budget.GiveBackTextTo(textUsed);
+    if (handOverFailure) {
+        drop();
+        m_keptText = lastText;
+        m_lastText = m_keptText;
+        std::rethrow_exception(handOverFailure);
+    }
     if (m_context.pump.StopRequested()) {
         // Stopped: the worksheet is neither finished nor walked again.
         drop();

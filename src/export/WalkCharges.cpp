@@ -1,5 +1,7 @@
 #include "export/WalkCharges.h"
 
+#include "core/Numbers.h"
+
 #include <algorithm>
 
 namespace vellumcast::exporting {
@@ -60,7 +62,7 @@ std::string LeftOut(const CellRange& range, const CellRange& content)
 
 std::string SheetOf(Worksheet& sheet, const spreadsheet::Workbook& workbook)
 {
-    return "the worksheet \"" + sheet.Name() + "\" of " + workbook.Path();
+    return workbook.Path() + ": the worksheet \"" + sheet.Name() + "\"";
 }
 
 void WalkCharges::ChargeWalk(Worksheet& sheet, Lines lines, CellRange& range)
@@ -74,17 +76,18 @@ void WalkCharges::ChargeWalk(Worksheet& sheet, Lines lines, CellRange& range)
         m_workbook->Warn("the worksheet \"" + sheet.Name() + "\" is exported as " + RangeName(content)
             + ": its used range " + RangeName(range) + " runs on past its last value over empty cells ("
             + LeftOut(range, content) + "), left out since walking them would pass what a workbook of "
-            + std::to_string(m_workbook->FileSize()) + " bytes may cause");
+            + core::GroupedNumber(m_workbook->FileSize()) + " bytes may cause");
         range = content;
         return m_budget.SpendCells(CostOf(sheet, lines, range).cells);
     }
     const WalkCost cost = CostOf(sheet, lines, range);
     throw SpreadsheetError(ErrorCode::TooLarge,
-        "Cannot export " + SheetOf(sheet, *m_workbook) + ": its used range " + RangeName(range) + " makes "
-            + std::to_string(cost.cells) + " cells to visit and at least "
-            + std::to_string(LeastText(cost.lineCount, cost.width)) + " bytes of text, more than a workbook of "
-            + std::to_string(m_workbook->FileSize()) + " bytes may cause (" + std::to_string(m_budget.CellLimit())
-            + " cells, " + std::to_string(m_budget.TextLimit()) + " bytes of text)");
+        SheetOf(sheet, *m_workbook) + " cannot be exported: its used range " + RangeName(range) + " makes "
+            + core::GroupedNumber(cost.cells) + " cells to visit and at least "
+            + core::GroupedNumber(LeastText(cost.lineCount, cost.width)) + " bytes of text, more than a workbook of "
+            + core::GroupedNumber(m_workbook->FileSize()) + " bytes may cause ("
+            + core::GroupedNumber(m_budget.CellLimit()) + " cells, " + core::GroupedNumber(m_budget.TextLimit())
+            + " bytes of text)");
 }
 
 WalkCharges::WalkCost WalkCharges::CostOf(Worksheet& sheet, Lines lines, const CellRange& range) const
@@ -109,9 +112,9 @@ uint64_t WalkCharges::LeastText(uint64_t lineCount, uint64_t width) const
 void WalkCharges::RefuseText(Worksheet& sheet) const
 {
     throw SpreadsheetError(ErrorCode::TooLarge,
-        "Cannot export " + SheetOf(sheet, *m_workbook) + ": its texts and the worksheet's cells grow past "
-            + std::to_string(m_budget.TextLimit()) + " bytes, more than a workbook of "
-            + std::to_string(m_workbook->FileSize()) + " bytes may give");
+        SheetOf(sheet, *m_workbook) + " cannot be exported: its texts and the worksheet's cells grow past "
+            + core::GroupedNumber(m_budget.TextLimit()) + " bytes, more than a workbook of "
+            + core::GroupedNumber(m_workbook->FileSize()) + " bytes may give");
 }
 
 } // namespace vellumcast::exporting

@@ -1,5 +1,6 @@
 #include "options/Settings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdint>
@@ -136,6 +137,124 @@ std::string GetSetting(SettingsStore& store, const SettingKey& key, std::string_
 void SaveSetting(SettingsStore& store, const SettingKey& key, std::string_view value)
 {
     store.Save(kSettingsApplication, kSettingsSection, key.name, value);
+}
+
+namespace {
+
+bool IsBase64(std::string_view text)
+{
+    size_t padding = 0;
+    for (const char c : text) {
+        const bool digit = std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/';
+        if (c == '=')
+            ++padding;
+        else if (!digit || padding > 0)
+            return false; // a digit after the padding, or no base 64 digit at all
+    }
+    return text.size() % 4 == 0 && padding <= 2;
+}
+
+// A stored text as a message shows it: control characters as \xHH, and cut after a few
+// dozen bytes (between two characters), so a long or binary value keeps the box readable.
+std::string Shown(std::string_view text)
+{
+    constexpr size_t kShownBytes = 60;
+    std::string shown;
+    size_t end = std::min(text.size(), kShownBytes);
+    while (end < text.size() && end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    for (const char c : text.substr(0, end)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            constexpr char kDigits[] = "0123456789ABCDEF";
+            shown += "\\x";
+            shown += kDigits[byte >> 4];
+            shown += kDigits[byte & 0xF];
+        } else {
+            shown += c;
+        }
+    }
+    if (end < text.size())
+        shown += "\xE2\x80\xA6"; // an ellipsis
+    return shown;
+}
+
+} // namespace
+
+std::string SettingProblem(const SettingKey& key, std::string_view stored)
+{
+    try {
+        switch (key.kind) {
+        case SettingKind::Text:
+            return {};
+        case SettingKind::Boolean:
+            ReadBoolean(stored);
+            return {};
+        case SettingKind::CheckState:
+            ReadCheckState(stored);
+            return {};
+        case SettingKind::SaveMode:
+            return SaveModeFromCaption(stored) ? std::string() : "which is none of the save modes";
+        case SettingKind::Geometry:
+            return IsBase64(stored) ? std::string() : "which is no window size and place";
+        }
+    } catch (const SettingError&) {
+        return key.kind == SettingKind::Boolean ? "which is neither True, False nor a number"
+                                                : "which is not 0, 1 or 2";
+    }
+    return {};
+}
+
+std::string FirstStartValue(const SettingKey& key)
+{
+    if (key.kind == SettingKind::Boolean)
+        return std::string(BooleanText(ReadBoolean(key.defaultValue)));
+    return std::string(key.defaultValue);
+}
+
+std::string UsableSetting(SettingsStore& store, const SettingKey& key)
+{
+    if (!store.Unreadable(kSettingsApplication, kSettingsSection, key.name).empty())
+        return std::string(key.defaultValue);
+    std::string stored = GetSetting(store, key);
+    return SettingProblem(key, stored).empty() ? stored : std::string(key.defaultValue);
+}
+
+std::vector<BadSetting> FindBadSettings(SettingsStore& store, const SettingCheck& check)
+{
+    std::vector<BadSetting> bad;
+    for (const SettingKey& key : kAllKeys) {
+        if (std::string why = store.Unreadable(kSettingsApplication, kSettingsSection, key.name); !why.empty()) {
+            bad.push_back({ key, {}, std::move(why) });
+            continue;
+        }
+        // A missing key reads as its default, which is always usable.
+        std::string stored = GetSetting(store, key);
+        std::string problem = SettingProblem(key, stored);
+        if (problem.empty() && check)
+            problem = check(key, stored);
+        if (!problem.empty())
+            bad.push_back({ key, stored, "reads \"" + Shown(stored) + "\", " + problem });
+    }
+    return bad;
+}
+
+void RepairSettings(SettingsStore& store, const std::vector<BadSetting>& bad,
+    const std::function<std::string(const SettingKey& key)>& firstStart)
+{
+    for (const BadSetting& setting : bad)
+        SaveSetting(store, setting.key, firstStart ? firstStart(setting.key) : FirstStartValue(setting.key));
+}
+
+std::string BadSettingsMessage(std::string_view origin, const std::vector<BadSetting>& bad)
+{
+    if (bad.empty())
+        return {};
+    std::string message = "Some settings in " + std::string(origin)
+        + " cannot be used, so they are back at their first-start values, which are saved in their place:\n";
+    for (const BadSetting& setting : bad)
+        message += "\n\"" + std::string(setting.key.name) + "\" " + setting.problem;
+    return message;
 }
 
 std::string_view SaveModeCaption(SaveMode mode)

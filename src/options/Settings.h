@@ -5,12 +5,14 @@
 
 #include "options/ExportOptions.h"
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <vector>
 
 namespace vellumcast::options {
 
@@ -38,6 +40,16 @@ public:
     virtual std::string PassedOver(std::string_view application)
     {
         (void)application;
+        return {};
+    }
+    // Why the value stored under key is no text the program could have written (a typed
+    // value of another program, bytes that are not UTF-8), or "" when it is text or missing.
+    // Get gives such a value as the default, or as whatever text the store makes of it.
+    virtual std::string Unreadable(std::string_view application, std::string_view section, std::string_view key)
+    {
+        (void)application;
+        (void)section;
+        (void)key;
         return {};
     }
 };
@@ -70,8 +82,10 @@ std::string_view SaveModeCaption(SaveMode mode);
 // The mode with exactly this caption (case-sensitive), or none.
 std::optional<SaveMode> SaveModeFromCaption(std::string_view caption);
 
-// How a key's stored text is read back.
-enum class SettingKind { Text, Boolean, CheckState };
+// How a key's stored text is read back: any text, "True"/"False" or a number, a check
+// box value, one of the save mode captions, or a window's size and place (Qt's geometry
+// in base 64, empty for none).
+enum class SettingKind { Text, Boolean, CheckState, SaveMode, Geometry };
 
 struct SettingKey {
     std::string_view name;
@@ -79,7 +93,7 @@ struct SettingKey {
     SettingKind kind;
 };
 
-inline constexpr SettingKey kDirectionsKey { "Directions", kAllSheetsCaption, SettingKind::Text };
+inline constexpr SettingKey kDirectionsKey { "Directions", kAllSheetsCaption, SettingKind::SaveMode };
 inline constexpr SettingKey kOption1Key { "Option1", "1", SettingKind::Boolean };
 inline constexpr SettingKey kOption2Key { "Option2", "0", SettingKind::Boolean };
 inline constexpr SettingKey kOption3Key { "Option3", "0", SettingKind::Boolean };
@@ -92,10 +106,17 @@ inline constexpr SettingKey kText1Key { "Text1", "", SettingKind::Text };
 inline constexpr SettingKey kOutputFolderKey { "Output Folder", "", SettingKind::Text };
 inline constexpr SettingKey kWordWrapKey { "Word Wrap", "1", SettingKind::CheckState };
 // The windows' size and place, as Qt saves a window's geometry, in base 64.
-inline constexpr SettingKey kMainWindowKey { "Main Window", "", SettingKind::Text };
-inline constexpr SettingKey kResultsWindowKey { "Results Window", "", SettingKind::Text };
+inline constexpr SettingKey kMainWindowKey { "Main Window", "", SettingKind::Geometry };
+inline constexpr SettingKey kResultsWindowKey { "Results Window", "", SettingKind::Geometry };
+// The folders the open-file dialog and the folder import's picker opened last; none at first.
+inline constexpr SettingKey kAddFilesFolderKey { "Add Files Folder", "", SettingKind::Text };
+inline constexpr SettingKey kImportFolderKey { "Import Folder", "", SettingKind::Text };
 
 inline constexpr SettingKey kOptionKeys[] = { kOption1Key, kOption2Key, kOption3Key, kOption4Key, kOption5Key };
+// Every key the program keeps, in the order messages list them.
+inline constexpr SettingKey kAllKeys[] = { kDirectionsKey, kOption1Key, kOption2Key, kOption3Key, kOption4Key,
+    kOption5Key, kCheck3Key, kCheck4Key, kText1Key, kOutputFolderKey, kWordWrapKey, kMainWindowKey, kResultsWindowKey,
+    kAddFilesFolderKey, kImportFolderKey };
 
 // A stored text that cannot be read as its key requires.
 class SettingError : public std::runtime_error {
@@ -120,5 +141,40 @@ std::string_view BooleanText(bool value);
 std::string GetSetting(SettingsStore& store, const SettingKey& key);
 std::string GetSetting(SettingsStore& store, const SettingKey& key, std::string_view defaultValue);
 void SaveSetting(SettingsStore& store, const SettingKey& key, std::string_view value);
+
+// Why stored cannot be read as key's kind requires, or "" when it can. A geometry is only
+// checked to be base 64 here; what it holds, only the windows can tell.
+std::string SettingProblem(const SettingKey& key, std::string_view stored);
+
+// The value key has at the first start, as the program writes it ("True" or "False" for
+// an option button). The output folder's, known only at run time, is the caller's.
+std::string FirstStartValue(const SettingKey& key);
+
+// key's stored text when it can be read as its kind requires, else its first-start value,
+// so reading it never fails.
+std::string UsableSetting(SettingsStore& store, const SettingKey& key);
+
+// A stored value that cannot be used, and why.
+struct BadSetting {
+    SettingKey key;
+    std::string stored; // as the store gives it ("" for a value that is no text)
+    std::string problem;
+};
+
+// Checks that only the windows can make (a window geometry): the problem, or "".
+using SettingCheck = std::function<std::string(const SettingKey& key, std::string_view stored)>;
+
+// Every key of kAllKeys whose stored value cannot be used: no text at all, or a text its
+// kind cannot read (and, given check, that check refuses). Missing keys are never bad.
+std::vector<BadSetting> FindBadSettings(SettingsStore& store, const SettingCheck& check = {});
+
+// Writes over each bad setting the value firstStart gives for its key, so the next start
+// finds nothing to mend.
+void RepairSettings(SettingsStore& store, const std::vector<BadSetting>& bad,
+    const std::function<std::string(const SettingKey& key)>& firstStart);
+
+// The one message that names the settings file (origin) and every bad setting with its
+// value and why it cannot be used. "" when nothing is bad.
+std::string BadSettingsMessage(std::string_view origin, const std::vector<BadSetting>& bad);
 
 } // namespace vellumcast::options

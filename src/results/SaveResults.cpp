@@ -3,6 +3,7 @@
 #include "core/ErrorReport.h"
 #include "core/Files.h"
 #include "core/Interruption.h"
+#include "core/Numbers.h"
 #include "core/StepRunner.h"
 #include "export/ExportProcedures.h"
 
@@ -18,12 +19,52 @@ namespace vellumcast::results {
 
 std::string SafeNamePart(std::string_view text)
 {
+    static constexpr std::string_view kForbidden = "\\/:*?\"<>|";
     std::string safe(text);
     for (char& c : safe) {
         const auto byte = static_cast<unsigned char>(c);
-        if (c == '/' || byte < 0x20 || byte == 0x7F)
+        if (byte < 0x20 || byte == 0x7F || kForbidden.find(c) != std::string_view::npos)
             c = '_';
     }
+    return safe;
+}
+
+namespace {
+
+bool SameLetters(std::string_view text, std::string_view upper)
+{
+    return text.size() == upper.size() && std::equal(text.begin(), text.end(), upper.begin(), [](char a, char b) {
+        return (a >= 'a' && a <= 'z' ? static_cast<char>(a - 'a' + 'A') : a) == b;
+    });
+}
+
+// True when base, the part of a name before its first dot, names a device: Windows opens
+// the device for such a name in any folder, whatever extension follows.
+bool IsDeviceName(std::string_view base)
+{
+    static constexpr std::string_view kDevices[] = { "CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$" };
+    if (std::any_of(std::begin(kDevices), std::end(kDevices), [&](std::string_view d) { return SameLetters(base, d); }))
+        return true;
+    if (base.size() < 4 || !(SameLetters(base.substr(0, 3), "COM") || SameLetters(base.substr(0, 3), "LPT")))
+        return false;
+    const std::string_view number = base.substr(3);
+    // A digit, or the superscript one, two or three that Windows takes for one.
+    return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" || number == "\xC2\xB2"
+        || number == "\xC2\xB3";
+}
+
+} // namespace
+
+std::string SafeFileName(std::string_view name)
+{
+    std::string safe = SafeNamePart(name);
+    for (size_t end = safe.size(); end > 0 && (safe[end - 1] == '.' || safe[end - 1] == ' '); --end)
+        safe[end - 1] = '_';
+    std::string_view base = std::string_view(safe).substr(0, safe.find('.'));
+    while (!base.empty() && base.back() == ' ')
+        base.remove_suffix(1);
+    if (IsDeviceName(base))
+        safe.insert(base.size(), "_");
     return safe;
 }
 
@@ -62,15 +103,15 @@ std::string TemplateFileName(
     }
     if (name.empty())
         name = stem; // never the hidden ".txt"
-    return SafeNamePart(name) + ".txt";
+    return SafeFileName(name + ".txt");
 }
 
 std::string SavedFileName(options::SaveMode mode, const exporting::ResultEntry& entry)
 {
-    std::string name = SafeNamePart(exporting::FileStem(entry.fileName.Copy()));
+    std::string name = exporting::FileStem(entry.fileName.Copy());
     if (mode != options::SaveMode::AllSheets) {
         name += '_';
-        name += SafeNamePart(entry.sheetName);
+        name += entry.sheetName.View();
         if (mode == options::SaveMode::EachRow || mode == options::SaveMode::EachColumn) {
             name += '_';
             if (entry.ordinal > 0)
@@ -78,7 +119,7 @@ std::string SavedFileName(options::SaveMode mode, const exporting::ResultEntry& 
         }
     }
     name += ".txt";
-    return name;
+    return SafeFileName(name);
 }
 
 namespace {
@@ -98,9 +139,7 @@ std::unordered_set<std::string> InputNamesIn(const std::string& folder, const st
     if (!target)
         return names;
     auto addIfInFolder = [&](const std::string& path) {
-        const auto slash = path.rfind('/');
-        const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-        if (core::IdentityOf(parent) == target)
+        if (core::IdentityOf(core::FolderOfPath(path)) == target)
             names.insert(core::FileNameOfPath(path));
     };
     for (const auto& input : inputs) {
@@ -113,13 +152,17 @@ std::unordered_set<std::string> InputNamesIn(const std::string& folder, const st
 
 std::string CountOfResults(size_t count)
 {
-    return std::to_string(count) + (count == 1 ? " result was" : " results were");
+    return core::GroupedNumber(count) + (count == 1 ? " result was" : " results were");
 }
 
 void Tally(SaveSummary& summary, const SavedFile& file)
 {
     if (!file.written) {
         ++summary.notWritten;
+        if (file.why == NotWrittenReason::CutShort)
+            ++summary.notWrittenCutShort;
+        if (summary.notWrittenFiles.size() < kNotWrittenNamesKept)
+            summary.notWrittenFiles.push_back({ file.path, file.why });
         return;
     }
     ++summary.written;
@@ -139,7 +182,7 @@ std::string StoppedDescription(const std::string& failure, size_t left, std::opt
 {
     if (!total)
         return failure + ". Saving stopped, so no later result was written.";
-    return failure + ". Saving stopped: " + std::to_string(left) + " of " + std::to_string(*total)
+    return failure + ". Saving stopped: " + core::GroupedNumber(left) + " of " + core::GroupedNumber(*total)
         + (*total == 1 ? " result " : " results ") + (left == 1 ? "was" : "were") + " not written.";
 }
 
@@ -198,6 +241,9 @@ public:
         return name;
     }
 
+    // A name no claim may take: a file of the person's kept in the folder.
+    void Reserve(const std::string& name) { m_reserved.insert(core::FileNameKey(name)); }
+
     // Gives back the name of the latest claim, as if it had never been made.
     void Release(const Claimed& claimed)
     {
@@ -239,9 +285,11 @@ bool FolderThere(const std::string& folder, const SavePorts& ports)
 }
 
 SaveSummary SaveAll(const std::string& folder, std::optional<options::SaveMode> mode,
-    const std::vector<std::string>& inputs, const exporting::ResultList& results, SavePorts ports)
+    const std::vector<std::string>& inputs, const exporting::ResultList& results, SavePorts ports,
+    ExistingFiles existing)
 {
     SaveSession session(folder, mode, inputs, ports, results.size());
+    session.SetExistingFiles(existing);
     session.Save(results);
     return session.Summary();
 }
@@ -249,19 +297,49 @@ SaveSummary SaveAll(const std::string& folder, std::optional<options::SaveMode> 
 } // namespace
 
 SaveSummary SaveResults(const std::string& folder, std::optional<options::SaveMode> mode,
-    const std::vector<std::string>& inputs, const exporting::ResultList& results, SavePorts ports)
+    const std::vector<std::string>& inputs, const exporting::ResultList& results, SavePorts ports,
+    ExistingFiles existing)
 {
     if (!FolderThere(folder, ports))
         return FolderMissing();
-    return mode ? SaveAll(folder, mode, inputs, results, ports) : SaveSummary {};
+    return mode ? SaveAll(folder, mode, inputs, results, ports, existing) : SaveSummary {};
 }
 
 SaveSummary SaveResults(const std::string& folder, const std::vector<std::string>& inputs,
-    const exporting::ResultList& results, SavePorts ports)
+    const exporting::ResultList& results, SavePorts ports, ExistingFiles existing)
 {
     if (!FolderThere(folder, ports))
         return FolderMissing();
-    return SaveAll(folder, std::nullopt, inputs, results, ports);
+    return SaveAll(folder, std::nullopt, inputs, results, ports, existing);
+}
+
+FilesInTheWay FilesToReplace(const std::string& folder, const std::vector<std::string>& inputs,
+    const exporting::ResultList& results, size_t namesKept)
+{
+    FilesInTheWay inTheWay;
+    std::unordered_set<std::string> existing;
+    try {
+        const core::OutputFolder opened(folder);
+        for (const std::string& name : opened.FileNames())
+            existing.insert(core::FileNameKey(name));
+    } catch (const core::FileError&) {
+        return inTheWay; // the save itself says what is wrong with the folder
+    }
+    if (existing.empty())
+        return inTheWay;
+    // Named as the save names them, each name claimed in turn.
+    NameClaims names(InputNamesIn(folder, inputs));
+    for (size_t i = 0; i < results.size(); ++i) {
+        const exporting::ResultEntry entry = results[i];
+        bool renamed = false;
+        const std::string name = names.Claim(SavedFileName(entry.mode, entry), renamed);
+        if (entry.cutShort || existing.count(core::FileNameKey(name)) == 0)
+            continue;
+        ++inTheWay.count;
+        if (inTheWay.names.size() < namesKept)
+            inTheWay.names.push_back(name);
+    }
+    return inTheWay;
 }
 
 SaveSession::SaveSession(const std::string& folder, std::optional<options::SaveMode> mode,
@@ -280,35 +358,66 @@ SaveSession::SaveSession(const std::string& folder, std::optional<options::SaveM
     }
 }
 
-void SaveSession::StopAll(size_t left, const std::string& why, int step)
+SaveSession::~SaveSession() = default;
+
+void SaveSession::SetExistingFiles(ExistingFiles existing)
+{
+    m_existing = existing;
+    m_summary.keptExisting = existing == ExistingFiles::Keep;
+    if (existing == ExistingFiles::Keep && m_folder) {
+        for (const std::string& name : m_folder->FileNames())
+            m_names->Reserve(name);
+    }
+}
+
+void SaveSession::ReportStop(size_t left, const std::string& why, int step)
 {
     core::StepRunner run = SaveSteps(m_ports.reporter);
     m_summary.stopped = true;
-    m_summary.notWritten += left;
-    m_index += left;
     run.Fail(step, StoppedDescription(why, left, m_total));
 }
 
-SaveSession::~SaveSession() = default;
+void SaveSession::LeaveOut(const exporting::ResultEntry& entry, std::string_view workbookName)
+{
+    ++m_index;
+    ++m_summary.notWritten;
+    // Named while the names kept have room: a save stopped early may leave a million.
+    if (m_summary.notWrittenFiles.size() < kNotWrittenNamesKept)
+        m_summary.notWrittenFiles.push_back(
+            { core::JoinPath(m_folderPath, FileNameFor(entry, workbookName)), NotWrittenReason::Left });
+}
+
+void SaveSession::Tell(SavedFile file)
+{
+    Tally(m_summary, file);
+    if (m_ports.listener)
+        m_ports.listener->Saved(file);
+}
 
 void SaveSession::Save(const exporting::ResultList& part, std::string_view workbookName)
 {
+    const auto leaveOut = [&](size_t from) {
+        for (size_t i = from; i < part.size(); ++i)
+            LeaveOut(part[i], workbookName);
+    };
     if (m_summary.stopped) {
-        m_summary.notWritten += part.size();
-        m_index += part.size();
+        leaveOut(0);
         return;
     }
     if (!m_folder) {
         if (!part.empty())
-            StopAll(part.size(), m_folderFailure, WriteStep(part[0]));
+            ReportStop(part.size(), m_folderFailure, WriteStep(part[0]));
+        leaveOut(0);
         return;
     }
     const core::HeldInterruptions held;
     for (size_t i = 0; i < part.size(); ++i) {
         const exporting::ResultEntry entry = part[i];
         const auto whole = [&](const std::function<int(std::string_view)>& write) { return write(entry.text); };
-        if (!SaveEntry(entry, whole, workbookName, part.size() - i))
+        if (!SaveEntry(entry, whole, workbookName, part.size() - i)) {
+            leaveOut(i + 1);
             return;
+        }
     }
     core::HeldInterruptions::EndIfPending(kWholeFiles);
 }
@@ -316,12 +425,12 @@ void SaveSession::Save(const exporting::ResultList& part, std::string_view workb
 void SaveSession::Save(const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName)
 {
     if (m_summary.stopped) {
-        ++m_summary.notWritten;
-        ++m_index;
+        LeaveOut(entry, workbookName);
         return;
     }
     if (!m_folder) {
-        StopAll(1, m_folderFailure, WriteStep(entry));
+        ReportStop(1, m_folderFailure, WriteStep(entry));
+        LeaveOut(entry, workbookName);
         return;
     }
     const core::HeldInterruptions held;
@@ -332,7 +441,7 @@ void SaveSession::Save(const exporting::ResultEntry& entry, const core::TextPiec
 // The result begun and not yet committed or abandoned.
 struct SaveSession::Pending {
     // Why no file was begun, when none was: what Commit then does is what Save does.
-    enum class Start { Begun, Stopped, NoFolder, Moved, Threw };
+    enum class Start { Begun, Stopped, NoFolder, Moved, Threw, CutShort };
 
     // Adds bytes to the file, unless writing it failed already.
     void Add(std::string_view bytes)
@@ -358,7 +467,8 @@ void SaveSession::Begin(const exporting::ResultEntry& entry, std::string_view wo
         throw std::logic_error("A result is already being saved");
     m_pending = std::make_unique<Pending>();
     Pending& pending = *m_pending;
-    pending.entry = exporting::ResultEntry { entry.fileName, entry.sheetName, entry.ordinal, {}, entry.mode };
+    pending.entry
+        = exporting::ResultEntry { entry.fileName, entry.sheetName, entry.ordinal, {}, entry.mode, entry.cutShort };
     pending.workbookName = std::string(workbookName);
     if (m_summary.stopped) {
         pending.start = Pending::Start::Stopped;
@@ -371,6 +481,7 @@ void SaveSession::Begin(const exporting::ResultEntry& entry, std::string_view wo
     pending.held.emplace();
     m_ports.pump.Run();
     if (m_ports.pump.StopRequested()) {
+        m_summary.stopAsked = true;
         pending.start = Pending::Start::Stopped;
         return;
     }
@@ -385,6 +496,12 @@ void SaveSession::Begin(const exporting::ResultEntry& entry, std::string_view wo
         const std::string name
             = m_names->Claim(FileNameFor(pending.entry, pending.workbookName), pending.file.renamed, &pending.claim);
         pending.file.path = m_folder->Prefix() + name;
+        // Its name is kept, so the names of the results after it are those they would have
+        // had, but no file is begun for a text that is not written.
+        if (pending.entry.cutShort && m_cutShort == CutShortTexts::NotWritten) {
+            pending.start = Pending::Start::CutShort;
+            return;
+        }
         pending.failure = pending.out.Begin(*m_folder, name, files);
         if (!m_leading.empty())
             pending.Add(m_leading);
@@ -417,7 +534,12 @@ void SaveSession::Cut(uint64_t size)
 
 void SaveSession::Commit()
 {
-    CommitEntry(1);
+    CommitEntry(1, false);
+}
+
+void SaveSession::CommitCutShort()
+{
+    CommitEntry(1, true);
 }
 
 void SaveSession::Abandon()
@@ -451,15 +573,36 @@ bool SaveSession::SaveEntry(
             pending.start = Pending::Start::Threw;
         }
     }
-    return CommitEntry(left);
+    return CommitEntry(left, entry.cutShort);
 }
 
-bool SaveSession::CommitEntry(size_t left)
+std::optional<core::WriteFailure> SaveSession::PutInPlace(Pending& pending, bool cutShort)
+{
+    if (m_existing == ExistingFiles::Replace)
+        return cutShort ? pending.out.CommitNew() : pending.out.Commit();
+    // A file that took the name since the folder was listed is kept too: the next free
+    // name is tried, a few times over should others keep taking them.
+    int tries = 0;
+    const auto failure = pending.out.CommitNew([&](const std::string& taken) -> std::optional<std::string> {
+        if (++tries > 100)
+            return std::nullopt;
+        m_names->Reserve(taken);
+        bool renamed = false;
+        const std::string name = m_names->Claim(FileNameFor(pending.entry, pending.workbookName), renamed);
+        pending.file.renamed = true;
+        return name;
+    });
+    pending.file.path = m_folder->Prefix() + pending.out.Name();
+    return failure;
+}
+
+bool SaveSession::CommitEntry(size_t left, bool cutShort)
 {
     if (!m_pending)
         throw std::logic_error("No result is being saved");
     // Kept until the end, so that an interruption held meanwhile is told of below.
     const std::unique_ptr<Pending> pending = std::move(m_pending);
+    cutShort = cutShort || pending->entry.cutShort;
     const bool going = [&] {
         core::StepRunner run = SaveSteps(m_ports.reporter);
         const int writeStep = WriteStep(pending->entry);
@@ -467,16 +610,18 @@ bool SaveSession::CommitEntry(size_t left)
         case Pending::Start::Stopped:
             // Stopped between files: those written stay, the rest are not written.
             m_summary.stopped = true;
-            m_summary.notWritten += left;
-            m_index += left;
+            LeaveOut(pending->entry, pending->workbookName);
             return false;
         case Pending::Start::NoFolder:
-            StopAll(left, m_folderFailure, writeStep);
+            ReportStop(left, m_folderFailure, writeStep);
+            LeaveOut(pending->entry, pending->workbookName);
             return false;
         case Pending::Start::Moved:
-            StopAll(left, "Cannot write into " + m_folderPath + ": the folder was moved or replaced during the save",
+            ReportStop(left, "Cannot write into " + m_folderPath + ": the folder was moved or replaced during the save",
                 writeStep);
+            LeaveOut(pending->entry, pending->workbookName);
             return false;
+        case Pending::Start::CutShort:
         case Pending::Start::Begun:
         case Pending::Start::Threw:
             break;
@@ -485,26 +630,35 @@ bool SaveSession::CommitEntry(size_t left)
         file.index = m_index++;
         std::optional<core::WriteFailure> failure = std::move(pending->failure);
         const bool begun = pending->start == Pending::Start::Begun;
-        if (begun && !failure)
-            failure = pending->out.Commit();
-        file.written = begun && !failure;
+        if (begun && !failure && cutShort && m_cutShort == CutShortTexts::NotWritten) {
+            // Its text was written as it came, and turned out cut short: its file goes.
+            pending->out.Abandon();
+            pending->start = Pending::Start::CutShort;
+        } else if (begun && !failure) {
+            failure = PutInPlace(*pending, cutShort);
+            file.path = pending->file.path;
+            file.renamed = pending->file.renamed;
+        }
+        file.written = pending->start == Pending::Start::Begun && !failure;
+        if (pending->start == Pending::Start::CutShort || (cutShort && failure && failure->code == EEXIST)) {
+            // Not a failure of the file: a text cut short is not written, or not over a file.
+            file.why = NotWrittenReason::CutShort;
+            failure.reset();
+        }
         m_summary.stopped = failure && failure->folderWide;
         if (failure && failure->noSpace) {
             // Said once, in the summary: a full device would otherwise repeat it for
             // every larger result.
+            file.why = NotWrittenReason::NoSpace;
             ++m_summary.notWrittenForSpace;
             if (m_summary.spaceFailure.empty())
                 m_summary.spaceFailure = std::strerror(failure->code);
         } else if (failure && !m_summary.stopped) {
             run.Fail(writeStep, failure->description);
         }
-        Tally(m_summary, file);
-        if (m_ports.listener)
-            m_ports.listener->Saved(file);
+        Tell(file);
         if (m_summary.stopped) {
             // One report instead of one per remaining result: they would all fail alike.
-            m_summary.notWritten += left - 1;
-            m_index += left - 1;
             run.Fail(writeStep, StoppedDescription(failure->description, left, m_total));
             return false;
         }
@@ -537,32 +691,79 @@ int SaveSession::WriteStep(const exporting::ResultEntry& entry) const
 
 std::string RenamedNotice(const SaveSummary& summary)
 {
-    return CountOfResults(summary.renamed)
-        + " saved under a new name, because the name was used earlier in this save, is a workbook of the list or is "
-          "too long";
+    return CountOfResults(summary.renamed) + " saved under a new name, because the name was used earlier in this save, "
+        + (summary.keptExisting ? "is a workbook of the list, is too long or is that of a file kept in the folder"
+                                : "is a workbook of the list or is too long");
 }
 
 std::string NotWrittenNotice(const SaveSummary& summary)
 {
     std::string notice = CountOfResults(summary.notWritten) + " not written";
     if (summary.notWrittenForSpace > 0)
-        notice += ", " + std::to_string(summary.notWrittenForSpace) + " of them for lack of space ("
+        notice += ", " + core::GroupedNumber(summary.notWrittenForSpace) + " of them for lack of space ("
             + summary.spaceFailure + ")";
+    if (summary.notWrittenCutShort > 0)
+        notice += ", " + core::GroupedNumber(summary.notWrittenCutShort)
+            + " of them cut short by a failure of their "
+              "workbook";
     return notice + ".";
+}
+
+std::string_view NotWrittenWhy(NotWrittenReason why)
+{
+    switch (why) {
+    case NotWrittenReason::Failed:
+        break;
+    case NotWrittenReason::NoSpace:
+        return "no space was left for it";
+    case NotWrittenReason::CutShort:
+        return "its text is cut short by a failure of its workbook";
+    case NotWrittenReason::Left:
+        return "saving stopped before it";
+    }
+    return "it could not be written";
+}
+
+std::string NotWrittenLine(const NotWrittenFile& file)
+{
+    return core::FileNameOfPath(file.path) + ": " + std::string(NotWrittenWhy(file.why));
+}
+
+std::string SaveHeadline(const SaveSummary& summary)
+{
+    if (summary.notWritten == 0)
+        return "Done.";
+    const std::string stopped = summary.stopAsked ? "Saving was stopped: " : "";
+    if (summary.written == 0)
+        return stopped.empty() ? "No result was written." : stopped + "no result was written.";
+    const std::string count = core::GroupedNumber(summary.written) + " of "
+        + core::GroupedNumber(summary.written + summary.notWritten) + " results were written.";
+    return stopped.empty() ? count : stopped + count;
 }
 
 std::string SaveNotice(const SaveSummary& summary)
 {
     std::string notice;
+    // The names kept, then how many more there are.
+    const auto more = [&](size_t count, size_t named) {
+        if (named > 0 && count > named)
+            notice += "and " + core::GroupedNumber(count - named) + " more.\r\n";
+    };
     if (summary.renamed > 0) {
         notice += RenamedNotice(summary) + ":\r\n";
         for (const auto& name : summary.renamedNames)
             notice += name + "\r\n";
-        if (summary.renamed > summary.renamedNames.size())
-            notice += "and " + std::to_string(summary.renamed - summary.renamedNames.size()) + " more.\r\n";
+        more(summary.renamed, summary.renamedNames.size());
     }
-    if (summary.notWritten > 0)
-        notice += NotWrittenNotice(summary) + "\r\n";
+    if (summary.notWritten > 0) {
+        std::string sentence = NotWrittenNotice(summary);
+        if (!summary.notWrittenFiles.empty())
+            sentence.back() = ':';
+        notice += sentence + "\r\n";
+        for (const auto& file : summary.notWrittenFiles)
+            notice += NotWrittenLine(file) + "\r\n";
+        more(summary.notWritten, summary.notWrittenFiles.size());
+    }
     if (!notice.empty())
         notice.resize(notice.size() - 2);
     return notice;

@@ -14,11 +14,23 @@
 namespace vellumcast::results {
 
 // The name a result is saved under: the stem of its fileName, then "_" + sheet name and
-// "_" + ordinal where the mode has them, then ".txt". A "/" or control character coming
-// from inside a workbook becomes "_", so the file always lands inside the output folder.
+// "_" + ordinal where the mode has them, then ".txt", made safe by SafeFileName, so the
+// file always lands inside the output folder under the same name on every system.
 std::string SavedFileName(options::SaveMode mode, const exporting::ResultEntry& entry);
 
-// Makes a text from inside a workbook safe as part of a file name.
+// The one rule that makes a name safe as a file name on every system, applied on Linux
+// too, where it is not needed, so that a save gives the same names on Linux and Windows:
+// - each of \ / : * ? " < > | and every control character (U+0000 to U+001F, U+007F)
+//   becomes "_" (SafeNamePart);
+// - dots and spaces that end the name become "_" (Windows drops them);
+// - a name whose part before its first dot, less the spaces that end it, is a device
+//   name Windows reserves in every folder gets "_" after the device name, so "CON.txt"
+//   becomes "CON_.txt" and "nul.tar.txt" "nul_.tar.txt". The device names, in any letter
+//   case: CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0 to COM9 and LPT0 to LPT9, and COM and
+//   LPT followed by a superscript 1, 2 or 3.
+std::string SafeFileName(std::string_view name);
+
+// The characters of SafeFileName's first step made "_".
 std::string SafeNamePart(std::string_view text);
 
 // A file name template: "{book}" stands for the workbook's file name without its last
@@ -28,8 +40,8 @@ std::string SafeNamePart(std::string_view text);
 std::optional<std::string> NameTemplateProblem(std::string_view pattern);
 
 // The name a result of workbookName (a path or a file name) is saved under with pattern:
-// the filled-in template (the workbook's stem when that is empty), made safe as
-// SafeNamePart makes a name, then ".txt".
+// the filled-in template (the workbook's stem when that is empty), then ".txt", made safe
+// by SafeFileName.
 std::string TemplateFileName(
     std::string_view pattern, std::string_view workbookName, const exporting::ResultEntry& entry);
 
@@ -37,12 +49,39 @@ std::string TemplateFileName(
 // character boundary, keeping its " (N)" and ".txt".
 inline constexpr size_t kLongestFileName = 255;
 
+// What a save does where the folder already holds a file of a result's name.
+enum class ExistingFiles {
+    Replace, // the new text replaces it: saving again into the same folder updates it
+    Keep, // it stays; the new text takes the next free "NAME (N).txt"
+};
+
+// What a save does with a text cut short by a failure of its workbook (ResultEntry::cutShort).
+enum class CutShortTexts {
+    WhereFree, // written only under a name nothing has yet: it never replaces a file
+    NotWritten, // never written
+};
+
+// Why a result was not written.
+enum class NotWrittenReason {
+    Failed, // its file could not be written (reported as it failed)
+    NoSpace, // the device was full or the quota used up
+    CutShort, // its text is cut short, and is not written or would have replaced a file
+    Left, // the save ended before it: a stop asked for, or a failure every file would meet
+};
+
 // What became of one result.
 struct SavedFile {
     size_t index = 0; // the result's position in the list, from 0
     std::string path; // the file written, or the one meant when it was not written
     bool written = false;
     bool renamed = false; // saved as "NAME (N).txt" because its own name was taken, or shortened
+    NotWrittenReason why = NotWrittenReason::Failed; // when not written
+};
+
+// A result not written, named by the file it was meant for.
+struct NotWrittenFile {
+    std::string path;
+    NotWrittenReason why = NotWrittenReason::Failed;
 };
 
 // Hears of each result as it is saved, so a save of a million results needs no list of them.
@@ -61,11 +100,17 @@ struct SaveSummary {
     size_t notWritten = 0; // failed, or left over when the save stopped
     size_t notWrittenForSpace = 0; // did not fit on the device; also counted in notWritten
     std::string spaceFailure; // why those did not fit ("No space left on device")
+    size_t notWrittenCutShort = 0; // cut short by their workbook's failure; also counted in notWritten
     bool stopped = false; // a failure that every later file would meet, or a stop asked for, ended the save
+    bool stopAsked = false; // a stop asked for ended it
+    bool keptExisting = false; // files already in the folder were kept (ExistingFiles::Keep)
     std::vector<std::string> renamedNames; // the first kRenamedNamesKept of the new names
+    std::vector<NotWrittenFile> notWrittenFiles; // the first kNotWrittenNamesKept of them, in list order
 };
 
 inline constexpr size_t kRenamedNamesKept = 10;
+// Enough for a person to see which, in a list that scrolls.
+inline constexpr size_t kNotWrittenNamesKept = 1000;
 
 struct SavePorts {
     core::ErrorReporter& reporter;
@@ -82,7 +127,10 @@ struct SavePorts {
 // - a name longer than kLongestFileName bytes is shortened to fit;
 // - a name that is one of the run's own workbooks (inputs) is never written over; that
 //   result takes the next "(N)" name too;
-// - each file is replaced all or nothing (core::ReplaceFile).
+// - each file is replaced all or nothing (core::ReplaceFile); with ExistingFiles::Keep a
+//   file the folder already holds is never replaced, the result taking the next "(N)" name;
+// - a text cut short by a failure of its workbook never replaces a file: it is written
+//   only under a name nothing has, else counted as not written (CutShortTexts::WhereFree).
 // A file that cannot be written is reported through ports.reporter (location
 // "…Form2.PushButton6_Click ") and the others are still written. A file that does not
 // fit on the device (no space left, quota used up) has no report of its own: the others,
@@ -93,10 +141,22 @@ struct SavePorts {
 // that does not exist writes nothing and gives FolderMissing. The pump runs once per
 // result. mode none: nothing is written.
 SaveSummary SaveResults(const std::string& folder, std::optional<options::SaveMode> mode,
-    const std::vector<std::string>& inputs, const exporting::ResultList& results, SavePorts ports);
+    const std::vector<std::string>& inputs, const exporting::ResultList& results, SavePorts ports,
+    ExistingFiles existing = ExistingFiles::Replace);
 // The same, each result named by the save mode it was made in.
 SaveSummary SaveResults(const std::string& folder, const std::vector<std::string>& inputs,
-    const exporting::ResultList& results, SavePorts ports);
+    const exporting::ResultList& results, SavePorts ports, ExistingFiles existing = ExistingFiles::Replace);
+
+// The files already in folder that a save of results (each named by the mode it was made
+// in) with ExistingFiles::Replace would replace: how many, and the names of the first
+// namesKept. Texts cut short, which replace nothing, are not among them; nor are the
+// run's own workbooks, which no result takes.
+struct FilesInTheWay {
+    size_t count = 0;
+    std::vector<std::string> names;
+};
+FilesInTheWay FilesToReplace(const std::string& folder, const std::vector<std::string>& inputs,
+    const exporting::ResultList& results, size_t namesKept);
 
 class NameClaims;
 
@@ -124,6 +184,10 @@ public:
     void SetNameTemplate(std::optional<std::string> pattern) { m_template = std::move(pattern); }
     // Bytes every file written starts with before its text, such as a byte-order mark.
     void SetLeadingBytes(std::string bytes) { m_leading = std::move(bytes); }
+    // What becomes of files the folder holds under a result's name (before the first result).
+    void SetExistingFiles(ExistingFiles existing);
+    // What becomes of texts cut short (WhereFree unless set).
+    void SetCutShortTexts(CutShortTexts texts) { m_cutShort = texts; }
     // Saves the results of part, which came from the workbook workbookName (used by a
     // name template).
     void Save(const exporting::ResultList& part, std::string_view workbookName = {});
@@ -139,23 +203,35 @@ public:
     // no Save meanwhile. A failure to write is told at Commit; Writes after it do nothing.
     // SIGINT or SIGTERM while the text comes removes the file under way at the next Write
     // and ends the program; at Commit the file is finished first.
+    // CommitCutShort ends it as Commit does a text cut short by a failure of its workbook
+    // (SetCutShortTexts).
     void Begin(const exporting::ResultEntry& entry, std::string_view workbookName = {});
     void Write(std::string_view bytes);
     void Cut(uint64_t size);
     void Commit();
+    void CommitCutShort();
     void Abandon();
 
     const SaveSummary& Summary() const { return m_summary; }
 
 private:
+    struct Pending;
     std::string FileNameFor(const exporting::ResultEntry& entry, std::string_view workbookName) const;
-    // Ends the save with one report: left results are not written.
-    void StopAll(size_t left, const std::string& why, int step);
-    // Saves one result; left counts it and those after it in its part. False once the save ended.
+    // Ends the save with one report, saying that left results are not written (LeaveOut
+    // counts each).
+    void ReportStop(size_t left, const std::string& why, int step);
+    // Counts a result the save never came to as not written.
+    void LeaveOut(const exporting::ResultEntry& entry, std::string_view workbookName);
+    // Saves one result; left counts it and those after it in its part. False once the save
+    // ended: this result is counted, those after it are not.
     bool SaveEntry(
         const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName, size_t left);
     // Commit, with left as SaveEntry has it.
-    bool CommitEntry(size_t left);
+    bool CommitEntry(size_t left, bool cutShort);
+    // Puts the pending file in place as the rules for existing files and texts cut short say.
+    std::optional<core::WriteFailure> PutInPlace(Pending& pending, bool cutShort);
+    // Counts what became of one result and tells the listener.
+    void Tell(SavedFile file);
 
     options::SaveMode ModeOf(const exporting::ResultEntry& entry) const { return m_mode.value_or(entry.mode); }
     int WriteStep(const exporting::ResultEntry& entry) const; // the step number a failure is reported at
@@ -171,18 +247,28 @@ private:
     std::optional<std::string> m_template;
     std::string m_leading;
     std::optional<size_t> m_total;
-    struct Pending;
+    ExistingFiles m_existing = ExistingFiles::Replace;
+    CutShortTexts m_cutShort = CutShortTexts::WhereFree;
     std::unique_ptr<Pending> m_pending; // the result begun and not yet committed or abandoned
 };
 
 // What a person is told beyond the error reports: the results saved under new names (a
-// few named) and the number not written, with how many of them did not fit and why.
-// Empty when every result kept its name and was written. Lines end in CR LF.
+// few named) and those not written, each named with why (NotWrittenLine), with "and N
+// more." for those past the names kept. Empty when every result kept its name and
+// was written. Lines end in CR LF.
 std::string SaveNotice(const SaveSummary& summary);
 
-// Its parts, one sentence each, without the names: "N results were saved under a new
-// name, because …" and "N results were not written.".
+// The first line of the message a save ends with: "Done." when every result was written,
+// else how many of them were, and whether a stop ended the save.
+std::string SaveHeadline(const SaveSummary& summary);
+
+// SaveNotice's parts, one sentence each, without the names: "N results were saved under
+// a new name, because …" and "N results were not written.".
 std::string RenamedNotice(const SaveSummary& summary);
 std::string NotWrittenNotice(const SaveSummary& summary);
+// Why a result was not written, as a clause: "no space was left for it".
+std::string_view NotWrittenWhy(NotWrittenReason why);
+// One result not written: its file name, then why ("b.txt: no space was left for it").
+std::string NotWrittenLine(const NotWrittenFile& file);
 
 } // namespace vellumcast::results

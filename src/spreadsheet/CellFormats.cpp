@@ -4,6 +4,9 @@ namespace vellumcast::spreadsheet {
 
 uint32_t CellFormats::AddStyle(std::string_view code)
 {
+    if (m_styleFormats.size() >= kMaxStyles)
+        throw SpreadsheetError(ErrorCode::TooLarge,
+            "it declares more than " + std::to_string(kMaxStyles) + " cell styles, more than any workbook holds");
     auto [it, inserted] = m_byCode.try_emplace(std::string(code), static_cast<uint32_t>(m_codes.size()));
     if (inserted) {
         // Checked now, so that the workbook says at once that it holds unreadable codes;

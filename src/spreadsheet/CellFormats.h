@@ -2,6 +2,7 @@
 // The number format of every cell style of a workbook, each code parsed when a cell
 // first uses it.
 
+#include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/numfmt/NumberFormat.h"
 
 #include <cstdint>
@@ -22,6 +23,11 @@ inline uint64_t FormatMemoryLimit(uint64_t fileSize)
     return (uint64_t { 32 } << 20) + 16 * fileSize;
 }
 
+// The most cell styles a workbook may declare: four times the application's own limit of
+// some 64,000 cell formats. Each costs a few bytes however little of the file it takes
+// (forty million of them compress to 350 kB), so past it a workbook is refused.
+constexpr size_t kMaxStyles = size_t { 1 } << 18;
+
 class CellFormats {
 public:
     CellFormats() = default;
@@ -33,7 +39,8 @@ public:
 
     // Appends a style with this format code and returns its index. Styles that share a
     // code share one format; a code that cannot be read (damaged, or longer than any real
-    // one) formats as General and is counted.
+    // one) formats as General and is counted. Throws SpreadsheetError(TooLarge) past
+    // kMaxStyles styles.
     uint32_t AddStyle(std::string_view code);
 
     // Appends a style with a built-in format id (numfmt::BuiltInFormatCode).

@@ -47,6 +47,18 @@ private:
     std::string m_bytes;
 };
 
+class HeldBytes final : public MemoryBytes {
+public:
+    HeldBytes(std::shared_ptr<const void> owner, std::span<const uint8_t> bytes)
+        : MemoryBytes(bytes)
+        , m_owner(std::move(owner))
+    {
+    }
+
+private:
+    std::shared_ptr<const void> m_owner;
+};
+
 SpreadsheetError ShrankError(uint64_t size, uint64_t end)
 {
     return SpreadsheetError(ErrorCode::Corrupt,
@@ -144,6 +156,11 @@ std::shared_ptr<const FileBytes> FileBytes::FromBuffer(std::string bytes)
 std::shared_ptr<const FileBytes> FileBytes::View(std::span<const uint8_t> bytes)
 {
     return std::make_shared<MemoryBytes>(bytes);
+}
+
+std::shared_ptr<const FileBytes> FileBytes::Holding(std::shared_ptr<const void> owner, std::span<const uint8_t> bytes)
+{
+    return std::make_shared<HeldBytes>(std::move(owner), bytes);
 }
 
 } // namespace vellumcast::spreadsheet

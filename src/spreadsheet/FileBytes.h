@@ -33,6 +33,8 @@ public:
     static std::shared_ptr<const FileBytes> FromBuffer(std::string bytes);
     // Bytes that the caller keeps alive as long as the result.
     static std::shared_ptr<const FileBytes> View(std::span<const uint8_t> bytes);
+    // Bytes that owner keeps alive, held by the result as long as it lives.
+    static std::shared_ptr<const FileBytes> Holding(std::shared_ptr<const void> owner, std::span<const uint8_t> bytes);
 };
 
 } // namespace vellumcast::spreadsheet

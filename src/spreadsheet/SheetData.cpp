@@ -181,6 +181,17 @@ Cell& SheetBuilder::AddAnyCell(int32_t row, int32_t column, CellKind kind, uint3
         throw SpreadsheetError(ErrorCode::Corrupt,
             "a cell lies outside the worksheet (row " + std::to_string(row) + ", column " + std::to_string(column)
                 + ")");
+    if (m_ordered && row == m_lastRow && column == m_lastColumn && !m_data.m_cells.empty()) {
+        // The same cell again (a crafted file repeats one millions of times): the last
+        // value stands, in the cell's place.
+        if (++m_repeated % kYieldEvery == 0 && m_yield)
+            m_yield();
+        Cell& cell = m_data.m_cells[m_data.m_cells.size() - 1];
+        cell.kind = kind;
+        cell.style = style;
+        cell.value.number = 0;
+        return cell;
+    }
     RequireRoom(0);
     if (m_data.m_cells.size() >= m_yieldAt) {
         m_yieldAt = m_data.m_cells.size() + kYieldEvery;
@@ -365,7 +376,11 @@ void SheetBuilder::AddSharedFormula(const formula::SharedFormula& shared, std::s
 
 void SheetBuilder::RequireRoom(size_t textBytes) const
 {
-    if (m_data.StoredBytes() + sizeof(Cell) + textBytes > m_memoryLimit)
+    // Cells out of order cost more than their own bytes until Finish puts them in order:
+    // each one's row now, and then a place in the order and its sorted copy.
+    constexpr size_t kUnorderedCost = sizeof(int32_t) + 2 * sizeof(uint32_t) + sizeof(Cell);
+    const uint64_t unordered = m_rowOfCell.size() * kUnorderedCost;
+    if (m_data.StoredBytes() + unordered + sizeof(Cell) + textBytes > m_memoryLimit)
         throw SpreadsheetError(ErrorCode::TooLarge,
             "its cells and texts take more than " + std::to_string(m_memoryLimit)
                 + " bytes, more than a workbook of its size holds");

@@ -337,8 +337,9 @@ public:
     void ShowingNumbers(bool on) { m_shownFormats = on ? m_formatsToShow : decltype(m_formatsToShow) {}; }
 
     // Refuses, as SpreadsheetError(TooLarge), a cell or text that would take the
-    // sheet's StoredBytes past this. The texts of numbers shown are bounded apart, by as
-    // much again: past it numbers stay numbers.
+    // sheet's StoredBytes past this, cells out of order counting what sorting them
+    // takes. The texts of numbers shown are bounded apart, by as much again: past it
+    // numbers stay numbers.
     void LimitMemory(uint64_t bytes)
     {
         m_memoryLimit = bytes;
@@ -431,6 +432,7 @@ private:
     int32_t m_lastRow = 0;
     int32_t m_lastColumn = 0;
     bool m_ordered = true;
+    size_t m_repeated = 0; // cells given again in the place of the one before
     size_t m_yieldAt = kYieldEvery - 1; // the index of the cell before which yield runs next
     // Where in the last block cells in order may be added without AddAnyCell: none past
     // the next yield, the memory limit or the block's end; none once cells came out of

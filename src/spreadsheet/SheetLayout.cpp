@@ -90,6 +90,9 @@ void SheetLayout::AddMerge(CellRange area)
     if (firstRow == lastRow && firstColumn == lastColumn)
         return;
     RequireRoom(sizeof(CellRange));
+    if (m_merges.size() == m_merges.capacity()) // doubled, but within the limit
+        m_merges.reserve(std::max<uint64_t>(
+            m_merges.size() + 1, std::min<uint64_t>(2 * m_merges.size() + 64, m_memoryLimit / sizeof(CellRange))));
     m_merges.push_back({ static_cast<int32_t>(firstRow), static_cast<int32_t>(firstColumn),
         static_cast<int32_t>(lastRow), static_cast<int32_t>(lastColumn) });
 }

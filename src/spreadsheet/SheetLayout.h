@@ -41,6 +41,15 @@ private:
     bool m_normal = true;
 };
 
+// The most memory one worksheet's merged areas and hidden rows and columns may take in a
+// workbook of fileSize bytes. A merge takes 16 bytes here and some 20 bytes of even a
+// well compressed file, whose areas differ; a million of them fit in any workbook, and
+// one more per byte of a larger one. Hidden rows and columns are bounded by the grid.
+inline uint64_t LayoutMemoryLimit(uint64_t fileSize)
+{
+    return (uint64_t { 16 } << 20) + 16 * fileSize;
+}
+
 class SheetLayout {
 public:
     // An area as the file gives it: corners in either order, reaching past the grid.
@@ -52,7 +61,8 @@ public:
     void HideRows(int64_t first, int64_t last);
     void HideColumns(int64_t first, int64_t last);
 
-    // Refuses, as SpreadsheetError(TooLarge), entries that would take more than bytes.
+    // Refuses, as SpreadsheetError(TooLarge), entries that would take more than bytes;
+    // the merged areas' store grows no further than that.
     void LimitMemory(uint64_t bytes) { m_memoryLimit = bytes; }
 
     // Sorts and joins the hidden rows and columns, sorts the merged areas by first row

@@ -9,7 +9,8 @@ enum class ErrorCode {
     NotFound, // no such file, or it cannot be read
     NotAFile, // a folder or another non-regular file
     NotAWorkbook, // none of the formats the engine reads
-    PasswordProtected, // encrypted workbook
+    PasswordProtected, // encrypted workbook, no password given for it
+    WrongPassword, // encrypted workbook, the password given does not open it
     Corrupt, // a recognised format whose structure is damaged
     TooLarge, // a size, count or ratio beyond the engine's limits
     Unsupported, // a recognised format or feature the engine does not read

@@ -50,8 +50,6 @@ void SetLoadBesideWalkThreshold(uint64_t bytes)
 Worksheet::Worksheet(Workbook& owner, size_t index)
     : m_owner(&owner)
     , m_index(index)
-    , m_data(std::make_shared<SheetData>())
-    , m_layout(std::make_unique<SheetLayout>())
 {
 }
 
@@ -68,9 +66,11 @@ SheetVisibility Worksheet::Visibility() const
     return m_owner->m_data.sheets[m_index].visibility;
 }
 
-void Worksheet::EnsureLoaded(bool cellsNeeded)
+void Worksheet::EnsureLoaded(Reading reading)
 {
-    if (cellsNeeded && m_loaded && (m_data->ReadThrough() || m_data->NumbersShown()))
+    if (m_loaded
+        && ((reading != Reading::Extent && m_data->ReadThrough())
+            || (reading == Reading::Recorded && m_data->NumbersShown())))
         Unload();
     if (m_failedLoad) // a load beside failed already: the same report, not a second read
         std::rethrow_exception(std::exchange(m_failedLoad, nullptr));
@@ -83,11 +83,16 @@ template <typename Run> void Worksheet::LoadWith(Run&& run)
     Workbook& book = *m_owner;
     if (book.m_loadedSheet && book.m_loadedSheet != this)
         book.m_loadedSheet->Unload();
+    // A workbook may list many thousands of worksheets: only a loaded one has a store.
+    if (!m_data)
+        m_data = std::make_shared<SheetData>();
+    if (!m_layout)
+        m_layout = std::make_unique<SheetLayout>();
     try {
         SheetBuilder builder(*m_data, book.m_yield);
         builder.LimitMemory(SheetMemoryLimit(book.m_fileSize));
         m_layout->Clear();
-        m_layout->LimitMemory(SheetMemoryLimit(book.m_fileSize));
+        m_layout->LimitMemory(LayoutMemoryLimit(book.m_fileSize));
         builder.RecordLayoutIn(m_layout.get());
         run(builder);
         builder.Finish();
@@ -97,12 +102,12 @@ template <typename Run> void Worksheet::LoadWith(Run&& run)
         m_data->Clear();
         m_layout->Clear();
         throw SpreadsheetError(
-            error.code(), "Cannot read the worksheet \"" + Name() + "\" of " + book.m_path + ": " + error.what());
+            error.code(), book.m_path + ": the worksheet \"" + Name() + "\" cannot be read: " + error.what());
     } catch (const std::bad_alloc&) {
         m_data->Clear();
         m_layout->Clear();
         throw SpreadsheetError(ErrorCode::TooLarge,
-            "Cannot read the worksheet \"" + Name() + "\" of " + book.m_path + ": it does not fit in memory");
+            book.m_path + ": the worksheet \"" + Name() + "\" cannot be read: it does not fit in memory");
     }
     m_loaded = true;
     book.m_loadedSheet = this;
@@ -200,13 +205,13 @@ CellRange Worksheet::UsedRange()
 
 RowBatch Worksheet::Rows()
 {
-    EnsureLoaded(true);
+    EnsureLoaded(Reading::Recorded);
     return m_data->AllRows();
 }
 
 HeldRows Worksheet::HoldRows()
 {
-    EnsureLoaded(true);
+    EnsureLoaded(Reading::Recorded);
     return HeldRows(m_data->AllRows(), m_data);
 }
 
@@ -267,7 +272,8 @@ std::string_view Worksheet::CellText(int32_t row, int32_t column, CellTextStyle 
 
 std::string_view Worksheet::CellText(int32_t row, int32_t column, CellTextStyle style, std::string& scratch)
 {
-    EnsureLoaded(true);
+    // A number shown as text while loading displays as that text.
+    EnsureLoaded(style == CellTextStyle::Displayed ? Reading::Displayed : Reading::Recorded);
     const Cell* cell = m_data->Find(row, column);
     // Read from the loaded cells directly: a view of them for every cell read would cost
     // a walk that reads cell by cell.
@@ -359,11 +365,9 @@ void Worksheet::Unload()
         return;
     }
     m_failedLoad = nullptr;
-    if (m_data.use_count() > 1) // held: the holder keeps these cells, the next load fills others
-        m_data = std::make_shared<SheetData>();
-    else
-        m_data->Clear();
-    m_layout->Clear();
+    // A hold keeps the cells it holds; the next load fills another store.
+    m_data.reset();
+    m_layout.reset();
     m_loaded = false;
     if (m_owner->m_loadedSheet == this)
         m_owner->m_loadedSheet = nullptr;
@@ -380,6 +384,9 @@ Workbook::Workbook(std::string path, std::unique_ptr<WorkbookReader> reader, Wor
     m_data.formats.LimitMemory(FormatMemoryLimit(fileSize));
     for (size_t i = 0; i < m_data.sheets.size(); ++i)
         m_worksheets.push_back(Worksheet(*this, i));
+    for (const std::string& warning : m_data.warnings)
+        Warn(warning);
+    WarnOfSheetsPassedOver();
     if (const size_t unreadable = m_data.formats.UnreadableCodes())
         WarnOnce(Warning::UnreadableFormats,
             std::to_string(unreadable) + " number format code(s) cannot be read; their cells show as General");
@@ -497,6 +504,31 @@ void Workbook::NoteBlankFormulas(size_t index, size_t count, int32_t row, int32_
     m_warnings[m_blankFormulaWarning] = m_path + ": " + what;
 }
 
+// Macro and dialog sheets may hold cells of their own, which no export takes: a person
+// is told they were there. Chart sheets hold none and go unsaid.
+void Workbook::WarnOfSheetsPassedOver()
+{
+    std::string names[2];
+    size_t counts[2] = {};
+    for (const OtherSheet& sheet : m_data.otherSheets) {
+        if (sheet.kind == OtherSheetKind::Chart)
+            continue;
+        const size_t k = sheet.kind == OtherSheetKind::Macro ? 0 : 1;
+        names[k] += (counts[k]++ > 0 ? ", \"" : "\"") + sheet.name + "\"";
+    }
+    std::string said;
+    for (size_t k = 0; k < 2; ++k) {
+        if (counts[k] == 0)
+            continue;
+        if (!said.empty())
+            said += " and ";
+        said += std::to_string(counts[k]) + (k == 0 ? " macro sheet" : " dialog sheet") + (counts[k] > 1 ? "s" : "")
+            + " (" + names[k] + ")";
+    }
+    if (!said.empty())
+        Warn("it holds " + said + ", which are no worksheets; they are passed over");
+}
+
 void Workbook::WarnOnce(Warning kind, const std::string& what)
 {
     const auto bit = static_cast<uint8_t>(1u << static_cast<unsigned>(kind));
@@ -540,7 +572,8 @@ void Workbook::ListWorksheets(size_t wanted)
         m_listed = m_reader->ListSheets(wanted, m_data.sheets);
     } catch (const SpreadsheetError& error) {
         const std::string after = m_data.sheets.empty() ? "" : " past \"" + m_data.sheets.back().name + "\"";
-        throw SpreadsheetError(error.code(), "Cannot list the worksheets of " + m_path + after + ": " + error.what());
+        throw SpreadsheetError(
+            error.code(), m_path + ": the worksheets" + after + " cannot be listed: " + error.what());
     }
     for (size_t i = m_worksheets.size(); i < m_data.sheets.size(); ++i)
         m_worksheets.push_back(Worksheet(*this, i));
@@ -604,6 +637,14 @@ std::unique_ptr<Workbook> Application::OpenFrom(std::shared_ptr<const FileBytes>
     const uint64_t fileSize = bytes->Size();
     ReaderContext context { std::move(bytes), core::FileNameOfPath(path), SkippedWhileLoadingAside(m_yield) };
     context.keepValues = m_keepValues;
+    context.password = [source = m_password, asked = std::make_shared<bool>(false)]() -> std::optional<std::string> {
+        if (!source || *asked)
+            return std::nullopt;
+        *asked = true;
+        return source();
+    };
+    context.keepValueKinds = m_keepValueKinds;
+    context.delimitedText = m_delimitedText;
     WorkbookData data;
     std::unique_ptr<WorkbookReader> reader;
     try {

@@ -128,7 +128,8 @@ public:
     // displayedOnly promises that the visit reads the cells' texts only as displayed
     // (CellTextStyle::Displayed): numbers are then formatted on the loading thread, and
     // the rows handed over hold them as text (CellKind::DisplayedNumber). Cells loaded so
-    // are loaded again, as recorded, when next read through CellText, Rows or HoldRows.
+    // are loaded again, as recorded, when next read through Rows, HoldRows or CellText in
+    // another style than displayed.
     bool VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>& visit, bool displayedOnly = false);
 
     // The text of a cell of a batch of rows, loaded or handed over, in a style
@@ -165,9 +166,12 @@ private:
     // Whether a cell of this style gives the raw text recorded beside its displayed one.
     static bool TextWithValue(const Cell& cell, CellTextStyle style);
     Worksheet(Workbook& owner, size_t index);
-    // Loads the worksheet unless it is; cellsNeeded loads again one that was read through,
-    // or whose numbers were shown as text while it loaded.
-    void EnsureLoaded(bool cellsNeeded = false);
+    // What a caller reads of the loaded worksheet: its extent alone, its cells as
+    // displayed, or its cells as recorded.
+    enum class Reading : uint8_t { Extent, Displayed, Recorded };
+    // Loads the worksheet unless it is; loads again one that was read through, when its
+    // cells are read, or whose numbers were shown as text, when they are read as recorded.
+    void EnsureLoaded(Reading reading = Reading::Extent);
 
     Workbook* m_owner;
     size_t m_index;
@@ -175,7 +179,7 @@ private:
     std::exception_ptr m_failedLoad; // what the last load beside this thread threw
     bool m_loadingAside = false;
     bool m_unloadWhenLoaded = false; // Unload was called during a load beside
-    std::shared_ptr<SheetData> m_data; // shared with the holds on its rows
+    std::shared_ptr<SheetData> m_data; // shared with the holds on its rows; none until loaded
     std::unique_ptr<SheetLayout> m_layout; // as complete as m_data
 };
 
@@ -246,6 +250,9 @@ public:
         Workbook& m_workbook;
     };
     InTurn WorksheetsInTurn() { return InTurn(*this); }
+    // The sheets that are no worksheets (chart, dialog and macro sheets), in workbook
+    // order, each placed by the worksheets before it as the workbook lists them all.
+    const std::vector<OtherSheet>& OtherSheets() const { return m_data.otherSheets; }
     numfmt::DateSystem DateSystemInUse() const { return m_data.dateSystem; }
 
     // How formulas without a saved value are treated; set before any worksheet loads.
@@ -262,6 +269,7 @@ private:
     void NoteBlankFormulas(size_t index, size_t count, int32_t row, int32_t column);
     enum class Warning : uint8_t { UnreadableFormats, MissingSharedString, MissingStyle, ManyFormats };
     void WarnOnce(Warning kind, const std::string& what);
+    void WarnOfSheetsPassedOver();
     // Whether worksheet number index (from 0) exists, listing no further than needed.
     bool HasWorksheet(size_t index);
     // Lists worksheets until there are wanted of them or every one is listed.
@@ -309,6 +317,15 @@ public:
     void KeepRecordedValues(bool keep) { m_keepValues = keep; }
     // How the workbooks opened from now on treat formulas saved without a value.
     void SetFormulaOptions(const FormulaOptions& options) { m_formulaOptions = options; }
+    // Where the password of an encrypted workbook comes from, when the application's
+    // default password does not open it: asked at most once per opening, and only for such
+    // a workbook. Without one, such a workbook fails as password-protected.
+    void SetPasswordSource(encryption::PasswordSource source) { m_password = std::move(source); }
+    // true when values will be asked for by their kind, not only as text: a recorded value
+    // whose raw text is the displayed one is kept too (ReaderContext::keepValueKinds). Off by default.
+    void KeepValueKinds(bool keep) { m_keepValueKinds = keep; }
+    // How delimited text is read, where a person says so (ReaderContext::delimitedText).
+    void ReadDelimitedTextAs(const DelimitedTextOptions& options) { m_delimitedText = options; }
 
     // Opens the workbook at path, recognising its format by content. Throws
     // SpreadsheetError whose message names the file and says what is wrong.
@@ -324,6 +341,9 @@ private:
     std::function<void()> m_yield;
     bool m_keepValues = true;
     FormulaOptions m_formulaOptions;
+    encryption::PasswordSource m_password;
+    bool m_keepValueKinds = false;
+    DelimitedTextOptions m_delimitedText;
 };
 
 } // namespace vellumcast::spreadsheet

@@ -4,22 +4,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstring>
-#include <dirent.h>
-#include <memory>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace vellumcast::worklist {
 
 namespace {
-
-struct DirectoryCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
 
 char Folded(char c)
 {
@@ -40,22 +30,14 @@ bool ListingOrder(const std::string& a, const std::string& b)
     return fa != fb ? fa < fb : a < b;
 }
 
-// Every entry name of folder except "." and "..", in listing order. Throws when the
-// folder cannot be opened.
-std::vector<std::string> ListNames(const std::string& folder)
+// Every entry of folder except "." and "..", in listing order. Throws when the folder
+// cannot be listed.
+std::vector<core::FolderEntry> ListEntries(const std::string& folder)
 {
-    std::unique_ptr<DIR, DirectoryCloser> dir(::opendir(folder.c_str()));
-    if (!dir)
-        throw core::FileError("Path not found: " + folder + " (" + std::strerror(errno) + ")");
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string_view name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        names.emplace_back(name);
-    }
-    std::sort(names.begin(), names.end(), ListingOrder);
-    return names;
+    std::vector<core::FolderEntry> entries = core::ListFolder(folder);
+    std::sort(entries.begin(), entries.end(),
+        [](const core::FolderEntry& a, const core::FolderEntry& b) { return ListingOrder(a.name, b.name); });
+    return entries;
 }
 
 // Iterative glob match, so a long name or many stars cannot recurse deeply.
@@ -138,22 +120,23 @@ void CollectSubfolders(std::vector<std::string>& folders, bool recurse, core::Pu
         for (const auto& folder : level) {
             if (pump.StopRequested())
                 break;
-            std::vector<std::string> names;
+            std::vector<core::FolderEntry> entries;
             try {
-                names = ListNames(folder);
+                entries = ListEntries(folder);
             } catch (const core::FileError&) {
                 // An unreadable folder has no subfolders to offer.
             }
             pump.Run();
-            for (const auto& name : names) {
+            for (const auto& entry : entries) {
                 pump.Run();
-                if (name.front() == '.')
+                const core::PathAttributes& attributes = entry.attributes;
+                if (attributes.kind != core::PathAttributes::Kind::Folder || attributes.hidden || attributes.system)
                     continue;
-                const std::string path = folder + name;
+                const std::string path = folder + entry.name;
                 // A folder that cannot be listed has no files to give; leaving it out spares a
                 // report for every such folder of the tree.
-                if (core::FolderExists(path) && core::CanListFolder(path) && firstVisit(path))
-                    next.push_back(path + "/");
+                if (core::CanListFolder(path) && firstVisit(path))
+                    next.push_back(core::JoinPath(path, ""));
             }
         }
         for (const auto& folder : next) {
@@ -169,31 +152,26 @@ void CollectSubfolders(std::vector<std::string>& folders, bool recurse, core::Pu
 
 std::vector<std::string> ListFolderFiles(std::string folder, std::string_view pattern)
 {
-    if (folder.empty() || folder.back() != '/')
-        folder += '/';
+    folder = core::JoinPath(folder, "");
     std::vector<std::string> files;
-    for (auto& name : ListNames(folder)) {
-        if (!WildcardMatch(pattern, name))
-            continue;
-        struct stat info { };
+    for (auto& entry : ListEntries(folder)) {
         // Only regular files are workbooks: folders, broken links, sockets and entries that
         // cannot be examined are passed over without a word.
-        if (::stat((folder + name).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-            continue;
-        files.push_back(std::move(name));
+        if (entry.attributes.kind == core::PathAttributes::Kind::File && WildcardMatch(pattern, entry.name))
+            files.push_back(std::move(entry.name));
     }
     return files;
 }
 
 std::string ComposePath(std::string_view member, std::string_view name)
 {
-    std::string path(member.empty() ? member : member.substr(0, member.size() - 1));
-    path += '/';
-    path += name;
+    const std::string path = core::JoinPath(member, name);
+    // A share's "\\server" keeps its two separators; every other pair is made one.
+    const size_t keep = core::PathRootLength(path) > 2 && core::IsPathSeparator(path[1]) ? 2 : 1;
     std::string single;
     single.reserve(path.size());
     for (char c : path) {
-        if (c == '/' && !single.empty() && single.back() == '/')
+        if (single.size() >= keep && core::IsPathSeparator(c) && core::IsPathSeparator(single.back()))
             continue;
         single += c;
     }
@@ -202,14 +180,10 @@ std::string ComposePath(std::string_view member, std::string_view name)
 
 bool IsHiddenWritableFile(const std::string& path)
 {
-    struct stat info { };
-    if (::stat(path.c_str(), &info) != 0)
+    const auto attributes = core::AttributesOf(path);
+    if (!attributes)
         throw core::FileError("File not found: " + path);
-    const std::string name = core::FileNameOfPath(path);
-    const bool hidden = !name.empty() && name.front() == '.';
-    // Not writable by anyone counts as read-only, even for a user whom permissions do not stop.
-    const bool readOnly = (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
-    return hidden && !readOnly;
+    return (attributes->hidden || attributes->system) && !attributes->readOnly;
 }
 
 std::string PatternForAnswer(std::string_view answer)
@@ -230,7 +204,7 @@ void ImportFolder(WorkbookList& list, const std::string& folder, std::string_vie
 {
     std::vector<std::string> folders;
     run.SetScanContext("", "");
-    run.Step(110, [&] { folders.push_back(folder + "/"); });
+    run.Step(110, [&] { folders.push_back(core::JoinPath(folder, "")); });
     if (withSubfolders)
         run.Step(112, [&] { CollectSubfolders(folders, true, pump); });
     for (const auto& member : folders) {
@@ -239,7 +213,7 @@ void ImportFolder(WorkbookList& list, const std::string& folder, std::string_vie
         run.SetScanContext(member, "");
         std::string scanned;
         std::vector<std::string> names;
-        run.Step(116, [&] { scanned = member.substr(0, member.size() - 1); });
+        run.Step(116, [&] { scanned = core::WithoutEndingSeparators(member); });
         run.Step(118, [&] { names = ListFolderFiles(scanned, pattern); });
         for (const auto& name : names) {
             run.SetScanContext(member, name);

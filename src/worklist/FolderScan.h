@@ -1,9 +1,9 @@
 #pragma once
 // Filling the workbook list in bulk: folder trees, dropped files and folders.
 //
-// Folder collections hold paths that end in "/". The root "/" becomes "//" there (one
-// separator appended to a path that already ends in one); ComposePath removes the doubled
-// separator again.
+// Folder collections hold paths that end in a separator: the one the chosen folder is
+// spelt with (core::JoinPath), so the paths found use one kind of separator as it does.
+// A root ("/", "C:\") gets no second one; ComposePath makes a doubled separator single.
 
 #include "core/Ports.h"
 #include "core/StepRunner.h"
@@ -17,8 +17,8 @@ namespace vellumcast::worklist {
 
 // Appends to folders every folder below its members, breadth-first: all direct subfolders
 // of the members (grouped by member, in listing order), then the next level, and so on,
-// with no depth limit. Hidden folders (names starting with ".") and folders that cannot be
-// listed are not entered, and a
+// with no depth limit. Hidden folders (names starting with ".", and on Windows those with
+// the Hidden or System attribute) and folders that cannot be listed are not entered, and a
 // folder reached twice (a symbolic-link loop, two links to one folder) is taken once.
 // recurse false takes one level only. Runs the pump per listed entry and per new folder.
 // A folder that cannot be listed contributes nothing.
@@ -35,13 +35,14 @@ std::vector<std::string> ListFolderFiles(std::string folder, std::string_view pa
 // "xls" also takes longer extensions that begin with it (".xlsx", ".xlsm").
 bool WildcardMatch(std::string_view pattern, std::string_view name);
 
-// The collection member (ending in "/") without its last character, "/", the name, with
-// every doubled separator made single: "//" and "a.xls" give "/a.xls".
+// The collection member (ending in a separator) followed by the name, with every doubled
+// separator made single: "//" and "a.xls" give "/a.xls". The two that start a Windows
+// share ("\\server\share\") stay.
 std::string ComposePath(std::string_view member, std::string_view name);
 
-// True when the file filter keeps name: it does not start with "~", and the file is not
-// hidden-and-writable (a hidden file that is read-only is kept, as one whose attributes
-// are more than hidden and archive). Throws core::FileError when the file cannot be
+// True when the file is hidden (or on Windows a system file) and not read-only: the file
+// filter leaves it out. A hidden file that is read-only is kept, as one whose attributes
+// are more than hidden and archive. Throws core::FileError when the file cannot be
 // examined; the caller appends it all the same.
 bool IsHiddenWritableFile(const std::string& path);
 

@@ -20,6 +20,19 @@ bool ScriptedPrompts::Question(const QString& title, const QString& text)
     return answer;
 }
 
+int ScriptedPrompts::Choice(const QString& title, const QString& text, const QStringList& offered)
+{
+    shown.push_back({ "choice", title, text });
+    if (choices.empty())
+        return static_cast<int>(offered.size()) - 1;
+    const QString answer = choices.front();
+    choices.pop_front();
+    const auto chosen = offered.indexOf(answer);
+    if (chosen < 0)
+        qWarning("no choice %s", qPrintable(answer));
+    return static_cast<int>(chosen < 0 ? offered.size() - 1 : chosen);
+}
+
 std::optional<QString> ScriptedPrompts::Input(const QString& title, const QString& prompt, const QString& defaultText)
 {
     shown.push_back({ "input", title, prompt });
@@ -44,10 +57,11 @@ QString ScriptedPrompts::Folder(const QString& title, const QString& startFolder
     return folder;
 }
 
-QStringList ScriptedPrompts::Files(const QString& title, const QStringList& filters)
+QStringList ScriptedPrompts::Files(const QString& title, const QStringList& filters, const QString& startFolder)
 {
     shown.push_back({ "files", {}, title });
     lastFilters = filters;
+    fileStarts << startFolder;
     if (files.empty())
         return {};
     const QStringList chosen = files.front();

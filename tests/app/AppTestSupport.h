@@ -30,13 +30,13 @@ inline QString Support()
 }
 
 struct Shown {
-    QString kind; // "message", "question", "input", "error", "folder", "files", "open"
+    QString kind; // "message", "question", "choice", "input", "error", "folder", "files", "open"
     QString title;
     QString text;
 };
 
 // Answers every prompt from queues; records what was shown. A prompt without a queued
-// answer gets the cancelling one (No, cancelled input, no folder, no files).
+// answer gets the cancelling one (No, the last choice, cancelled input, no folder, no files).
 class ScriptedPrompts final : public app::PromptHook {
 public:
     ScriptedPrompts() { app::Prompts::SetHook(this); }
@@ -49,10 +49,11 @@ public:
             onMessage(text);
     }
     bool Question(const QString& title, const QString& text) override;
+    int Choice(const QString& title, const QString& text, const QStringList& choices) override;
     std::optional<QString> Input(const QString& title, const QString& prompt, const QString& defaultText) override;
     void ErrorBox(const QString& title, const QString& text) override { shown.push_back({ "error", title, text }); }
     QString Folder(const QString& title, const QString& startFolder) override;
-    QStringList Files(const QString& title, const QStringList& filters) override;
+    QStringList Files(const QString& title, const QStringList& filters, const QString& startFolder) override;
     void OpenFolder(const QString& path) override
     {
         shown.push_back({ "open", {}, path });
@@ -63,11 +64,13 @@ public:
     QStringList Texts(const QString& kind) const;
 
     std::deque<bool> answers;
+    std::deque<QString> choices; // the caption of the choice to take
     std::deque<QString> inputs; // a null QString cancels the input box
     std::deque<QString> folders;
     std::deque<QStringList> files;
     QStringList lastFilters;
     QStringList folderStarts; // where each folder picker opened
+    QStringList fileStarts; // where each open-file dialog opened
     std::function<void(const QString&)> onMessage; // runs while a message is shown
     QString lastInputDefault;
     QStringList opened;
@@ -90,6 +93,10 @@ public:
     }
     std::string Origin(std::string_view application) override { return m_inner.Origin(application); }
     std::string PassedOver(std::string_view application) override { return m_inner.PassedOver(application); }
+    std::string Unreadable(std::string_view application, std::string_view section, std::string_view key) override
+    {
+        return m_inner.Unreadable(application, section, key);
+    }
     // The stored text, or "<missing>".
     std::string Stored(std::string_view key) { return Get("Tamsworth", "Vellumcast", key, "<missing>"); }
     void Put(std::string_view key, std::string_view value) { m_inner.Save("Tamsworth", "Vellumcast", key, value); }

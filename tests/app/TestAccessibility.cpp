@@ -8,6 +8,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSet>
@@ -71,6 +72,35 @@ private slots:
         QVERIFY(!QAccessible::queryAccessibleInterface(results->findChild<QWidget*>("Text2"))
                      ->text(QAccessible::Description)
                      .isEmpty());
+    }
+
+    // The windows, whose captions are both "Vellumcast", read as windows of their own
+    // names; the save mode reads by its name, with the chosen mode as its value. (The
+    // whole tree as a screen reader sees it is checked through AT-SPI:
+    // scripts/check-accessibility.sh.)
+    void eachWindowAndTheSaveModeAreToldApart()
+    {
+        auto window = m_s->NewWindow();
+        window->List().Append(WriteFile(m_s->env.Work(), "a.csv", "1\n").toStdString());
+        window->PushButton2_Click();
+        app::Form2* results = window->ResultsWindow();
+        QCOMPARE(results->windowTitle(), window->windowTitle());
+        QStringList names;
+        for (QWidget* top : { static_cast<QWidget*>(window.get()), static_cast<QWidget*>(results) }) {
+            QAccessibleInterface* face = QAccessible::queryAccessibleInterface(top);
+            QCOMPARE(face->role(), QAccessible::Window);
+            names << face->text(QAccessible::Name);
+        }
+        QCOMPARE(names, (QStringList { "Vellumcast: workbooks and export options", "Vellumcast: export results" }));
+        QVERIFY(AccessibleName(results->findChild<QWidget*>("Text2")) != "Preview"); // the list's first column
+
+        auto* mode = window->findChild<QComboBox*>("Combo1");
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(mode);
+        QCOMPARE(face->role(), QAccessible::ComboBox);
+        QCOMPARE(face->text(QAccessible::Name), QString("Save mode"));
+        mode->setCurrentIndex(2);
+        QCOMPARE(face->text(QAccessible::Value), QString("Save each row to a text file"));
+        QCOMPARE(face->childCount(), 1); // the list of modes
     }
 
     // The preview takes the focus and Ctrl+End / Ctrl+Home move to its end and start.

@@ -4,6 +4,7 @@
 #include "AppTestSupport.h"
 
 #include "app/Form1.h"
+#include "app/Form2.h"
 #include "app/WorkbookListView.h"
 #include "core/ErrorReport.h"
 
@@ -11,6 +12,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -18,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTreeView>
 #include <QUrl>
 #include <memory>
 
@@ -150,20 +153,23 @@ private slots:
             QTest::mouseClick(Find<QCheckBox>(window.get(), "Check3"), Qt::LeftButton);
             QCOMPARE(m_s->store.Stored("Check3"), std::string("0"));
             QTest::keyClicks(Find<QLineEdit>(window.get(), "Text1"), "ab");
-            const std::vector<std::pair<std::string, std::string>> typed { { "Check3", "0" }, { "Text1", "a" },
-                { "Text1", "ab" } }; // one write per keystroke
+            // Typing chooses "Other:", which writes the five keys once; the text is written
+            // at every keystroke.
+            const std::vector<std::pair<std::string, std::string>> typed { { "Check3", "0" }, { "Option1", "False" },
+                { "Option2", "False" }, { "Option3", "False" }, { "Option4", "False" }, { "Option5", "True" },
+                { "Text1", "a" }, { "Text1", "ab" } };
             QVERIFY(m_s->store.writes == typed);
             Find<QComboBox>(window.get(), "Combo1")->setCurrentIndex(2);
             QCOMPARE(m_s->store.Stored("Directions"), std::string("Save each row to a text file"));
-            QCOMPARE(ShownOptions(window.get()).divider, std::string(" "));
+            QCOMPARE(ShownOptions(window.get()).divider, std::string("ab"));
             QVERIFY(!ShownOptions(window.get()).includeBlankCells);
         }
         // The store is a real INI file under XDG_CONFIG_HOME.
         QVERIFY(QFile::exists(qEnvironmentVariable("XDG_CONFIG_HOME") + "/Tamsworth.ini"));
         auto window = NewWindow();
         QCOMPARE(Find<QComboBox>(window.get(), "Combo1")->currentText(), QString("Save each row to a text file"));
-        QVERIFY(Find<QRadioButton>(window.get(), "Option4")->isChecked());
-        QVERIFY(!Find<QRadioButton>(window.get(), "Option1")->isChecked());
+        QVERIFY(Find<QRadioButton>(window.get(), "Option5")->isChecked());
+        QVERIFY(!Find<QRadioButton>(window.get(), "Option4")->isChecked());
         QCOMPARE(Find<QCheckBox>(window.get(), "Check3")->checkState(), Qt::Unchecked);
         QCOMPARE(Find<QCheckBox>(window.get(), "Check4")->checkState(), Qt::Checked);
         QCOMPARE(Find<QLineEdit>(window.get(), "Text1")->text(), QString("ab"));
@@ -182,31 +188,99 @@ private slots:
         QCOMPARE(ShownOptions(second.get()).divider, std::string(","));
     }
 
-    void aBadStoredValueIsReportedAtItsStepAndTheWindowStillOpens()
+    // Values that cannot be used are told in one box naming the settings file, each control
+    // takes its first-start value, and the store is mended, so the next start is quiet.
+    void badStoredValuesAreToldInOneBoxAndMended()
     {
         m_s->store.Put("Option1", "maybe");
         m_s->store.Put("Check4", "x");
         m_s->store.Put("Check3", "0");
         m_s->store.Put("Text1", "kept");
         auto window = NewWindow();
-        const QStringList errors = m_s->prompts.Texts("error");
-        QCOMPARE(errors.size(), 2);
-        // The box names the setting and the file to mend.
         const QString file = qEnvironmentVariable("XDG_CONFIG_HOME") + "/Tamsworth.ini";
-        QCOMPARE(errors[0],
-            "Type mismatch: the setting \"Option1\" in " + file + " reads \"maybe\"; its first-start value is used"
-                + kFormLoadError.arg(142));
-        QCOMPARE(errors[1],
-            "Type mismatch: the setting \"Check4\" in " + file + " reads \"x\"; its first-start value is used"
-                + kFormLoadError.arg(154));
-        QCOMPARE(m_s->prompts.Of("error").first().title, QString("Application Error"));
-        // The failing controls take their first-start state; the later steps still ran.
+        QCOMPARE(m_s->prompts.Texts("message"),
+            QStringList { "Some settings in " + file
+                + " cannot be used, so they are back at their first-start values, which are saved in their place:\n"
+                  "\n\"Option1\" reads \"maybe\", which is neither True, False nor a number"
+                  "\n\"Check4\" reads \"x\", which is not 0, 1 or 2" });
+        QVERIFY(m_s->prompts.Of("error").isEmpty());
+        // The failing controls take their first-start state; the others keep their values.
         QVERIFY(Find<QRadioButton>(window.get(), "Option1")->isChecked());
         QCOMPARE(Find<QCheckBox>(window.get(), "Check4")->checkState(), Qt::Checked);
         QCOMPARE(Find<QCheckBox>(window.get(), "Check3")->checkState(), Qt::Unchecked);
         QCOMPARE(Find<QLineEdit>(window.get(), "Text1")->text(), QString("kept"));
+        QCOMPARE(m_s->store.Stored("Option1"), std::string("True"));
+        QCOMPARE(m_s->store.Stored("Check4"), std::string("1"));
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+
+        m_s->prompts.shown.clear();
+        auto next = NewWindow();
+        QVERIFY(m_s->prompts.shown.isEmpty());
+    }
+
+    // A settings file holding every kind of value the program cannot use, as a hand, another
+    // program or a broken disk leaves it: QSettings' own types, bytes that are not UTF-8,
+    // numbers out of range, an unknown save mode, geometries that are none. One box names
+    // them all; the windows, the results window included, work with first-start values.
+    void aSettingsFileWithEveryKindOfBadValue()
+    {
+        const QString file = app::QtSettingsStore::FilePath("Tamsworth");
+        WriteFile(QFileInfo(file).path(), QFileInfo(file).fileName(),
+            "[Vellumcast]\n"
+            "Directions=Save nothing\n"
+            "Option1=maybe\n"
+            "Option2=@Invalid()\n"
+            "Option3=@ByteArray(True)\n"
+            "Check3=99999\n"
+            "Check4=7\n"
+            "Text1=\xff\xfe\n"
+            "Output%20Folder=@Rect(0 0 10 10)\n"
+            "Word%20Wrap=maybe\n"
+            "Main%20Window=not a geometry\n"
+            "Results%20Window=AAAAAAAA\n"
+            "Import%20Folder=@Point(1 2)\n");
+        auto window = NewWindow();
+        QCOMPARE(m_s->prompts.shown.size(), 1);
+        const QString box = m_s->prompts.Texts("message").value(0);
+        QVERIFY2(box.startsWith("Some settings in " + file + " cannot be used"), qPrintable(box));
+        for (const char* line : { "\"Directions\" reads \"Save nothing\", which is none of the save modes",
+                 "\"Option2\" holds @Invalid(), which is no text", "\"Check3\" reads \"99999\", which is not 0, 1 or 2",
+                 "\"Text1\" holds bytes that are not UTF-8 text",
+                 "\"Word Wrap\" reads \"maybe\", which is not 0, 1 or 2",
+                 "\"Main Window\" reads \"not a geometry\", which is no window size and place",
+                 "\"Results Window\" reads \"AAAAAAAA\", which is no window size and place" })
+            QVERIFY2(box.split('\n').contains(line), line);
+        for (const char* key : { "Option1", "Option3", "Check4", "Output Folder", "Import Folder" })
+            QVERIFY2(box.contains(QString("\n\"%1\" ").arg(key)), key);
+
+        // The first-start values, in the window and in the store.
+        const auto shown = ShownOptions(window.get());
+        QCOMPARE(shown.divider, std::string("\t"));
+        QVERIFY(shown.includeBlankCells && shown.quoteCells);
+        QCOMPARE(Find<QComboBox>(window.get(), "Combo1")->currentText(), QString("Save all sheets to a text file"));
+        QCOMPARE(Find<QLineEdit>(window.get(), "Text1")->text(), QString());
+        const std::pair<const char*, std::string> mended[] = { { "Directions", "Save all sheets to a text file" },
+            { "Option1", "True" }, { "Option2", "False" }, { "Option3", "False" }, { "Check3", "1" }, { "Check4", "1" },
+            { "Text1", "" }, { "Output Folder", m_s->env.Home().toStdString() + "/" }, { "Word Wrap", "1" },
+            { "Main Window", "" }, { "Results Window", "" }, { "Import Folder", "" } };
+        for (const auto& [key, value] : mended)
+            QCOMPARE(m_s->store.Stored(key), value);
+
+        // The results window opens whole: columns, entries and the preview.
+        window->List().Append(WriteFile(m_s->env.Work(), "a.csv", "1,2\n3,4\n").toStdString());
+        window->PushButton2_Click();
+        QVERIFY(m_s->prompts.Of("error").isEmpty());
+        app::Form2* results = window->ResultsWindow();
+        QVERIFY(results && results->isVisible());
+        QCOMPARE(results->ListView()->model()->columnCount(), 1);
+        QCOMPARE(results->ListView()->model()->rowCount(), 1);
+        QVERIFY(Find<QCheckBox>(results, "Check1")->isChecked());
+
+        // The next start has nothing to say.
+        m_s->prompts.shown.clear();
+        auto next = NewWindow();
+        QVERIFY(m_s->prompts.shown.isEmpty());
     }
 
     void storedValuesReadAsTheRulesSay()
@@ -232,14 +306,13 @@ private slots:
         auto window = NewWindow();
         for (const char* name : { "Option1", "Option2", "Option3", "Option4", "Option5" })
             QVERIFY(!Find<QRadioButton>(window.get(), name)->isChecked());
-        QCOMPARE(m_s->prompts.Texts("error").size(), 1);
-        QVERIFY(m_s->prompts.Texts("error").first().endsWith(
-            "at line 140\r\rPlease email screenshot of this message to " + Support()));
-        QVERIFY(m_s->prompts.Texts("error").first().startsWith("Invalid property value: the setting \"Directions\" in "
-            + qEnvironmentVariable("XDG_CONFIG_HOME") + "/Tamsworth.ini reads \"Save nothing\""));
+        QVERIFY(m_s->prompts.Of("error").isEmpty());
+        QCOMPARE(m_s->prompts.Texts("message").size(), 1);
+        QVERIFY(m_s->prompts.Texts("message").first().endsWith(
+            "\n\"Directions\" reads \"Save nothing\", which is none of the save modes"));
         // A blank save mode would leave Start without a mode to run: the first-start one shows.
         QCOMPARE(Find<QComboBox>(window.get(), "Combo1")->currentText(), QString("Save all sheets to a text file"));
-        QCOMPARE(m_s->store.Stored("Directions"), std::string("Save nothing")); // the store is left as it was
+        QCOMPARE(m_s->store.Stored("Directions"), std::string("Save all sheets to a text file")); // mended
     }
 
     void aMissingEngineIsToldOnceAfterTheRestore()
@@ -250,7 +323,8 @@ private slots:
         app::Form1 window(context);
         window.Form_Load();
         QCOMPARE(m_s->prompts.shown.size(), 2);
-        QCOMPARE(m_s->prompts.shown[0].kind, QString("error"));
+        QCOMPARE(m_s->prompts.shown[0].kind, QString("message"));
+        QVERIFY(m_s->prompts.shown[0].text.contains("\"Option1\" reads \"bad\""));
         QCOMPARE(m_s->prompts.shown[1].kind, QString("message"));
         QCOMPARE(m_s->prompts.shown[1].title, QString("Vellumcast"));
         QCOMPARE(m_s->prompts.shown[1].text,
@@ -520,8 +594,8 @@ private slots:
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QTest::mouseClick(Find<QRadioButton>(window.get(), "Option3"), Qt::LeftButton);
-        QTest::keyClicks(Find<QLineEdit>(window.get(), "Text1"), "x");
-        QCOMPARE(ShownOptions(window.get()).divider, std::string(", "));
+        QTest::keyClicks(Find<QLineEdit>(window.get(), "Text1"), "x"); // chooses "Other:"
+        QCOMPARE(ShownOptions(window.get()).divider, std::string("x"));
         QCOMPARE(m_s->store.Stored("Option3"), std::string("<missing>"));
         QVERIFY(m_s->prompts.shown.isEmpty());
     }

@@ -14,6 +14,8 @@ using namespace vellumcast::apptest;
 class TestProgramStart : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_work;
+
 private slots:
     void optionsAndPathsAreTold()
     {
@@ -52,6 +54,50 @@ private slots:
         QCOMPARE(version.first, 0);
         QVERIFY2(version.second.startsWith("vellumcast "), qPrintable(version.second));
         QCOMPARE(run({ "--no-such-option" }).first, 2);
+    }
+
+    // Without a display the program says so, and that vellumcast-cli needs none, instead
+    // of Qt's plugin messages and an abort (exit status 134): whether no display is named
+    // or the one named cannot be reached.
+    void withoutADisplayItSaysSoAndEnds_data()
+    {
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("none named") << QString() << QString()
+                                    << "vellumcast: there is no display to open the window on (neither DISPLAY nor "
+                                       "WAYLAND_DISPLAY is set)\n";
+        QTest::newRow("none named, X11 asked for") << QString() << "xcb"
+                                                   << "vellumcast: there is no display to open the window on";
+        QTest::newRow("one that cannot be reached") << ":4917"
+                                                    << "xcb"
+                                                    << "vellumcast: the display cannot be opened (DISPLAY=:4917): ";
+    }
+    void withoutADisplayItSaysSoAndEnds()
+    {
+        QFETCH(QString, display);
+        QFETCH(QString, platform);
+        QFETCH(QString, said);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+            environment.remove(name);
+        if (!display.isEmpty())
+            environment.insert("DISPLAY", display);
+        if (!platform.isEmpty())
+            environment.insert("QT_QPA_PLATFORM", platform);
+        const QString book = WriteFile(m_work.path(), "book.csv", "1\n");
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(VELLUMCAST_PROGRAM, { book });
+        QVERIFY(program.waitForFinished(20000));
+        const QString error = QString::fromLocal8Bit(program.readAllStandardError());
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 1);
+        QVERIFY2(error.startsWith(said), qPrintable(error));
+        QVERIFY2(error.endsWith("\nvellumcast-cli exports workbooks without a display, e.g. vellumcast-cli --output "
+                                "FOLDER book.xlsx\n"),
+            qPrintable(error));
+        QCOMPARE(error.count('\n'), 2); // no message of Qt's besides
     }
 };
 

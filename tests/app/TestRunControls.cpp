@@ -1,6 +1,7 @@
 // What the export run takes from the main window's controls and gives back to them: the
-// divider when no divider option is selected, the progress bar across workbooks and the
-// entry being exported.
+// divider when no divider option is selected or "Other:" is typed into, the question
+// before cells run into each other, the progress bar across workbooks and the entry
+// being exported.
 
 #include "AppTestSupport.h"
 
@@ -8,6 +9,7 @@
 #include "app/Form2.h"
 #include "app/WorkbookListView.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QItemSelectionModel>
@@ -66,12 +68,69 @@ private slots:
         for (const char* name : { "Option1", "Option2", "Option3", "Option4", "Option5" })
             QVERIFY2(!Find<QRadioButton>(window.get(), name)->isChecked(), name);
         const QString book = WriteFile(m_s->env.Work(), "book.csv", "a,b\n");
+        m_s->prompts.answers = { true }; // export anyway
         QCOMPARE(Run(*window, { book }), QStringList { "ab\r\n" });
+        QCOMPARE(m_s->prompts.Of("question").size(), 1);
+        QVERIFY(m_s->prompts.Texts("question").first().startsWith("No divider is chosen"));
 
         Find<QLineEdit>(window.get(), "Text1")->setText("; ");
         Find<QRadioButton>(window.get(), "Option5")->setChecked(true);
         QCOMPARE(Run(*window, { book }), QStringList { "a; b\r\n" });
         QVERIFY(m_s->prompts.Of("error").isEmpty());
+        QCOMPARE(m_s->prompts.Of("question").size(), 1); // a divider stands between the cells: nothing to ask
+    }
+
+    // Typing in the box beside "Other:" chooses "Other:", and the run divides with what was
+    // typed; a text put in the box without typing (the restore, a program) chooses nothing.
+    void typingInTheOtherBoxChoosesOther()
+    {
+        m_s->store.Put("Text1", "|");
+        auto window = NewWindow();
+        auto* other = Find<QLineEdit>(window.get(), "Text1");
+        QVERIFY(Find<QRadioButton>(window.get(), "Option1")->isChecked());
+        other->setText("#");
+        QVERIFY(Find<QRadioButton>(window.get(), "Option1")->isChecked());
+
+        other->clear();
+        QApplication::setActiveWindow(window.get());
+        QTest::keyClicks(other, ";");
+        QVERIFY(Find<QRadioButton>(window.get(), "Option5")->isChecked());
+        QVERIFY(!Find<QRadioButton>(window.get(), "Option1")->isChecked());
+        for (const auto& [key, value] :
+            { std::pair { "Option1", "False" }, std::pair { "Option5", "True" }, std::pair { "Text1", ";" } })
+            QCOMPARE(m_s->store.Stored(key), std::string(value));
+        const QString book = WriteFile(m_s->env.Work(), "book.csv", "a,b\n");
+        QCOMPARE(Run(*window, { book }), QStringList { "a;b\r\n" });
+        QVERIFY(m_s->prompts.shown.isEmpty());
+    }
+
+    // "Other:" with an empty box would run the cells of each line into each other: the run
+    // asks first. No leaves everything as it was, with the box ready for a divider; Yes
+    // exports as chosen.
+    void anEmptyOtherBoxIsAskedAboutBeforeTheRun()
+    {
+        m_s->store.Put("Option1", "False");
+        m_s->store.Put("Option5", "True");
+        auto window = NewWindow();
+        QApplication::setActiveWindow(window.get());
+        const QString book = WriteFile(m_s->env.Work(), "book.csv", "Sheet1,r1,10.5\n");
+        QCOMPARE(Run(*window, { book }), QStringList {});
+        QCOMPARE(m_s->prompts.Texts("question"),
+            QStringList { "The \"Other:\" box is empty, so nothing will stand between neighbouring cells and the "
+                          "texts cannot be split into cells again.\r\rExport anyway?" });
+        QVERIFY(window->ResultsWindow() == nullptr);
+        QVERIFY(window->isVisible());
+        QCOMPARE(QApplication::focusWidget(), Find<QWidget>(window.get(), "Text1"));
+
+        m_s->prompts.answers = { true };
+        QCOMPARE(Run(*window, { book }), QStringList { "Sheet1r110.5\r\n" });
+        QCOMPARE(m_s->prompts.Of("question").size(), 2);
+        // An empty list asks nothing: the run only says there is nothing to export.
+        window->ResultsWindow()->PushButton8_Click();
+        window->List().Clear();
+        window->PushButton2_Click();
+        QCOMPARE(m_s->prompts.Of("question").size(), 2);
+        QCOMPARE(m_s->prompts.Texts("message"), QStringList { "No files added." });
     }
 
     // The bar covers the whole run, a quarter per workbook of four here: each moves it

@@ -83,6 +83,10 @@ private slots:
         QCOMPARE(QString::fromStdString(results->Results()[0].text.Copy()), QString("\"a\"\r\n"));
         QVERIFY(m_s->prompts.Of("error").isEmpty());
         QVERIFY(window->CommandsEnabled());
+        // The results window says what the stop left out.
+        auto* notice = Find<QLabel>(results, "RunNotice");
+        QVERIFY(!notice->isHidden());
+        QCOMPARE(notice->text(), QString("The export was stopped: 2 workbooks were not exported: big.csv, last.csv."));
     }
 
     // Stopped after three of twenty files: those three stay, the count reads 3 of 20 and
@@ -116,7 +120,13 @@ private slots:
         results->PushButton6_Click();
         QCOMPARE(QDir(out).entryList(QDir::Files).size(), 3);
         QCOMPARE(countAtDone, QString("3 of 20"));
-        QCOMPARE(m_s->prompts.Texts("message"), (QStringList { "17 results were not written.", "Done." }));
+        // One message ends the save, saying it stopped and naming what it did not write.
+        const QStringList messages = m_s->prompts.Texts("message");
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages[0].startsWith("Saving was stopped: 3 of 20 results were written.\r\n17 results were not "
+                                        "written:\r\nw3.txt: saving stopped before it\r\n"),
+            qPrintable(messages[0]));
+        QVERIFY2(messages[0].endsWith("\r\nw19.txt: saving stopped before it"), qPrintable(messages[0]));
         QVERIFY(results->isVisible()); // Escape stopped the save; it did not go back
         QVERIFY(results->CommandsEnabled());
     }

@@ -93,8 +93,8 @@ TEST(CommandLineSheets, ListingShowsNumberNameVisibilityAndUsedRange)
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out,
         book + "\n1\tVisible\tvisible\tA1:B5" + kNoLayout + "\n2\tHidden\thidden\tempty" + kNoLayout
-            + "\n3\tVeryHidden\tvery hidden\tempty" + kNoLayout + "\n\n" + vt::Fixture(kInventory)
-            + "\n1\tSheet1\tvisible\tA1:C5" + kNoLayout + "\n");
+            + "\n3\tVeryHidden\tvery hidden\tempty" + kNoLayout + "\n-\tChart\tvisible\tchart sheet\n\n"
+            + vt::Fixture(kInventory) + "\n1\tSheet1\tvisible\tA1:C5" + kNoLayout + "\n");
     EXPECT_TRUE(FilesIn(out.Path()).empty());
     // The choice applies to the listing too, and keeps the numbers of all worksheets.
     EXPECT_EQ(RunCli({ "-l", "--skip-hidden", book }).out, book + "\n1\tVisible\tvisible\tA1:B5" + kNoLayout + "\n");

@@ -8,11 +8,14 @@
 #include "support/XlsxWriter.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -222,20 +225,53 @@ TEST(CommandLineStreams, AStreamIsReadWithinItsLimitAndRefusedPastIt)
             return static_cast<ssize_t>(n);
         };
     };
-    EXPECT_EQ(cli::ReadStream(reader("12345"), 5), "12345");
-    EXPECT_EQ(cli::ReadStream(reader(""), 5), "");
+    const auto text = [](const std::shared_ptr<const spreadsheet::FileBytes>& bytes) {
+        const auto view = bytes->Bytes();
+        return std::string(reinterpret_cast<const char*>(view.data()), view.size());
+    };
+    EXPECT_EQ(text(cli::ReadStream(reader("12345"), 5)), "12345");
+    EXPECT_EQ(text(cli::ReadStream(reader(""), 5)), "");
     try {
         cli::ReadStream(reader("123456"), 5);
         ADD_FAILURE() << "a stream past the limit was read";
     } catch (const std::runtime_error& error) {
         EXPECT_NE(std::string(error.what()).find("more than 5 bytes"), std::string::npos) << error.what();
     }
-    EXPECT_NE(cli::ReadStream(reader(std::string(3 << 20, 'x'))).size(), 0u); // chunks join up
+    EXPECT_EQ(text(cli::ReadStream(reader(std::string(3 << 20, 'x')))), std::string(3 << 20, 'x')); // chunks join up
     // Standard input past the limit is one workbook's failure, named as stdin.
     const CliRun empty = RunCli({ "-o", "-", "-" }, "");
     EXPECT_EQ(empty.status, 1);
     EXPECT_TRUE(empty.err.starts_with("vellumcast-cli: stdin: ")) << empty.err;
 }
+
+#ifndef _WIN32 // the peak is measured with getrusage
+size_t SizeOf(const std::shared_ptr<const spreadsheet::FileBytes>& bytes)
+{
+    return static_cast<size_t>(bytes->Size());
+}
+
+TEST(CommandLineStreams, AStreamCostsTheMemoryOfItsSizeNotTwice)
+{
+    // 65 MiB, just past a power of two: a buffer grown by doubling holds the 64 MiB read
+    // and the copy of them at once. Read into memory reserved for the limit at once, the
+    // stream costs its size and a piece.
+    constexpr size_t kSize = size_t(65) << 20;
+    size_t given = 0;
+    const auto generate = [&](char* buffer, size_t size) {
+        const size_t n = std::min(size, kSize - given);
+        std::memset(buffer, 'x', n);
+        given += n;
+        return static_cast<ssize_t>(n);
+    };
+    struct rusage before { };
+    ::getrusage(RUSAGE_SELF, &before);
+    const auto bytes = cli::ReadStream(generate);
+    struct rusage after { };
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_EQ(SizeOf(bytes), kSize);
+    EXPECT_LT((after.ru_maxrss - before.ru_maxrss) * 1024, static_cast<long>(kSize + (8 << 20))) << "KiB";
+}
+#endif
 
 TEST(CommandLineTerminal, ProgressIsErasedBeforeEveryMessageAndAtTheEnd)
 {
@@ -322,3 +358,63 @@ TEST(CommandLineSmallThings, EmptyChosenSheetsCsvCommasAndQuietNotices)
     EXPECT_EQ(twice.out, "");
     EXPECT_EQ(FilesIn(out.Path()).size(), 2u);
 }
+
+#ifndef _WIN32 // TMPDIR is what POSIX systems take the temporary folder from
+// Sets TMPDIR for the life of a test, and puts it back afterwards.
+class ScopedTemporaryFolder {
+public:
+    explicit ScopedTemporaryFolder(const std::string& folder)
+    {
+        if (const char* old = std::getenv("TMPDIR"))
+            m_old = old;
+        ::setenv("TMPDIR", folder.c_str(), 1);
+    }
+    ~ScopedTemporaryFolder()
+    {
+        if (m_old)
+            ::setenv("TMPDIR", m_old->c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
+    }
+    ScopedTemporaryFolder(const ScopedTemporaryFolder&) = delete;
+    ScopedTemporaryFolder& operator=(const ScopedTemporaryFolder&) = delete;
+
+private:
+    std::optional<std::string> m_old;
+};
+
+TEST(CommandLineTemporaryFolder, AnUnusableTemporaryFolderIsSaidOnceAndTheTextsGoBesideTheOutput)
+{
+    // Texts that may still be taken back are held out of memory past 8 MiB: the rows of a
+    // worksheet after the one written as it comes, or a worksheet's text on its way to
+    // standard output. With TMPDIR missing or naming a file, they go to the output folder
+    // (or, for standard output, the system's temporary folder) and a warning says so
+    // once; before, they stayed in memory without a word, however large.
+    vt::TempDir in;
+    std::string rows;
+    for (int r = 0; r < 40; ++r)
+        rows += std::string(300 << 10, static_cast<char>('a' + r % 26)) + "\n";
+    const std::string book = in.Write("long.csv", rows);
+    const std::string notAFolder = in.Write("plain", "x");
+    for (const std::string& temporary : { in.File("missing"), notAFolder }) {
+        SCOPED_TRACE(temporary);
+        const std::string out = in.File(temporary == notAFolder ? "out-a" : "out-b");
+        fs::create_directory(out);
+        const ScopedTemporaryFolder folder(temporary);
+        const CliRun saved = RunCli({ "-m", "row", "--no-quotes", "-o", out, book });
+        ASSERT_EQ(saved.status, 0) << saved.err;
+        EXPECT_EQ(FilesIn(out).size(), 40u);
+        EXPECT_TRUE(vt::ReadBytes(out + "/long_long_40.txt") == std::string(300 << 10, 'n') + "\r\n");
+        const std::string notice = "no temporary file can be made in " + temporary;
+        const size_t said = saved.err.find(notice);
+        ASSERT_NE(said, std::string::npos) << saved.err;
+        EXPECT_EQ(saved.err.find(notice, said + 1), std::string::npos) << "said more than once: " << saved.err;
+        EXPECT_NE(saved.err.find("go to " + out + " instead"), std::string::npos) << saved.err;
+
+        const CliRun printed = RunCli({ "-m", "sheet", "--no-quotes", "--lf", "-o", "-", book });
+        ASSERT_EQ(printed.status, 0) << printed.err;
+        EXPECT_TRUE(printed.out == rows);
+        EXPECT_NE(printed.err.find(notice), std::string::npos) << printed.err;
+    }
+}
+#endif

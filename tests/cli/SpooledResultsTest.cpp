@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -289,7 +291,11 @@ public:
         ASSERT_LT(m_head + size, m_whole.texts.back().size()) << "cut to no shorter a text";
         m_whole.texts.back().resize(m_head + size);
     }
-    void CommitPending() override { m_open = false; }
+    void CommitPending(bool cutShort) override
+    {
+        m_open = false;
+        cutShortCommits += cutShort ? 1 : 0;
+    }
     void AbandonPending() override
     {
         m_open = false;
@@ -302,6 +308,7 @@ public:
 
     size_t begun = 0;
     size_t abandoned = 0;
+    size_t cutShortCommits = 0;
 
 private:
     RecordingOutlet m_whole { false };
@@ -412,4 +419,35 @@ TEST(SpooledResults, APendingTextNeverEndedIsAbandoned)
     EXPECT_FALSE(outlet.Open());
     EXPECT_EQ(outlet.abandoned, 2u);
     EXPECT_EQ(outlet.Texts(), std::vector<std::string> { "[1]whole" });
+}
+
+TEST(SpoolFolder, NoFileMadeAnywhereIsAFailureNotTextsHeldInMemory)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "the folders are named through TMPDIR";
+#else
+    const char* old = std::getenv("TMPDIR");
+    const std::string saved = old ? old : "";
+    ::setenv("TMPDIR", "/nonexistent/vellumcast-spool", 1);
+    // A fallback that fails as well, and none: the reason names the folder.
+    cli::SpoolFolder withFallback("/nonexistent/out"), alone;
+    for (cli::SpoolFolder* folder : { &withFallback, &alone }) {
+        try {
+            std::FILE* file = folder->Open();
+            if (file)
+                std::fclose(file);
+            ADD_FAILURE() << "a temporary file was made";
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(std::string(error.what()).find("/nonexistent/"), std::string::npos) << error.what();
+        }
+        // A spool past its memory meets the same failure.
+        SpooledResults spool(16, nullptr, folder);
+        spool.BeginEntry({ "book.txt", "S", 0, {}, SaveMode::EachSheet });
+        EXPECT_THROW(spool.Append(Pattern(64, 'a')), std::runtime_error);
+    }
+    if (old)
+        ::setenv("TMPDIR", saved.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+#endif
 }

@@ -52,11 +52,19 @@ offers $'comma\ncomma-space' vellumcast-cli --divider=co
 offers "row" vellumcast-cli -m r
 offers "raw" vellumcast-cli --values r
 offers $'displayed\niso' vellumcast-cli --dates=
+# The password file is any file, and no workbook: the worksheets are those of the workbook.
+printf 'secret\n' >notes.txt
+offers "notes.txt" vellumcast-cli --password-file no
+offers "--password-file=" vellumcast-cli --pass
+offers $'semicolon\nspace' vellumcast-cli --input-divider s
+offers $'utf-16be\nutf-16le' vellumcast-cli --input-encoding=utf-16
+offers $'--input-divider=\n--input-encoding=' vellumcast-cli --inp
 # A pattern is the person's own: nothing is offered, not even files.
 offers "" vellumcast-cli --include m
 # A value of an option is no workbook: the worksheets are still those of the workbook.
 printf 'a\n' >notes.txt
 offers "Recipes" vellumcast-cli 'my\ book.xlsx' --include notes.txt -s R
+offers "Recipes" vellumcast-cli 'my\ book.xlsx' --password-file notes.txt -s R
 # The worksheets of the workbook already on the line.
 offers $'Blank\nHidden\\ Notes\nRecipes\nSales' vellumcast-cli 'my\ book.xlsx' -s ''
 offers "Recipes" vellumcast-cli -m sheet 'my\ book.xlsx' --sheet R

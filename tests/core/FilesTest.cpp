@@ -1,7 +1,9 @@
 #include "core/Files.h"
+#include "core/Process.h"
 #include "support/FaultyFileCalls.h"
 #include "support/TempDir.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -225,6 +227,44 @@ TEST(PendingFile, AFailingStepRemovesItsFileNamesThePathAndEndsTheWrite)
         EXPECT_EQ(ReadBytes(path), "the earlier save") << test.what;
         EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string> { "Big_S.txt" }) << test.what;
     }
+}
+
+// A pending file is told live by the hold its writer keeps on it, never by the process
+// its name gives: one held under a number no process here has (as a run in another PID
+// namespace, or on another host, looks from here) stays, one no run holds goes even under
+// the number of a live process, and a write in progress is put in place after another
+// run's clean-up.
+TEST(OutputFolder, RemovesThePendingFilesNoRunHoldsWhateverProcessTheirNamesGive)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "a file being written cannot be renamed on Windows, which this test does to it";
+#else
+    TempDir dir;
+    const OutputFolder folder(dir.Path());
+    PendingFile elsewhere;
+    ASSERT_FALSE(elsewhere.Begin(folder, "elsewhere.txt"));
+    const std::string foreign = ".vellumcast-999999999-7.tmp";
+    std::filesystem::rename(dir.File(FilesIn(dir.Path()).at(0)), dir.File(foreign));
+    PendingFile running;
+    ASSERT_FALSE(running.Begin(folder, "running.txt"));
+    ASSERT_FALSE(running.Write("first half, "));
+    const std::string leftover = ".vellumcast-" + std::to_string(CurrentProcessId()) + "-100000.tmp";
+    for (const std::string& name : { leftover, std::string(".vellumcast-x-1.tmp"), std::string("a.tmp") })
+        dir.Write(name, "partial");
+
+    OutputFolder(dir.Path()).RemoveStaleTemporaries(); // what another run's save does first
+
+    const std::vector<std::string> files = FilesIn(dir.Path());
+    const auto has = [&](const std::string& name) { return std::count(files.begin(), files.end(), name) == 1; };
+    EXPECT_TRUE(has(foreign));
+    EXPECT_FALSE(has(leftover));
+    EXPECT_TRUE(has(".vellumcast-x-1.tmp") && has("a.tmp"));
+    EXPECT_EQ(files.size(), 4u); // and the running write's own
+    ASSERT_FALSE(running.Write("second half"));
+    ASSERT_FALSE(running.Commit());
+    EXPECT_EQ(ReadBytes(dir.File("running.txt")), "first half, second half");
+    elsewhere.Abandon();
+#endif
 }
 
 TEST(FileExists, IsTrueForFilesAndFoldersOnly)

@@ -10,7 +10,7 @@ using vellumcast::testing::RecordingReporter;
 
 TEST(ReportErrorMessage, ComposesTheFourLinesOfTheBox)
 {
-    ErrorReport report { "Bad file name", LocationText("Form2", "PushButton6_Click"), 134, false, {}, {} };
+    ErrorReport report { "Bad file name", LocationText("Form2", "PushButton6_Click"), 134, false, {}, {}, {} };
     EXPECT_EQ(ReportErrorMessage(report),
         "Bad file name\r\nin Murrelet2/19/2015.Form2.PushButton6_Click at line 134\r\r"
         "Please email screenshot of this message to "
@@ -19,7 +19,8 @@ TEST(ReportErrorMessage, ComposesTheFourLinesOfTheBox)
 
 TEST(ReportErrorMessage, AppendsTheScanContextWithoutASeparator)
 {
-    ErrorReport report { "Path not found", LocationText("Form1", "PushButton5_Click"), 112, true, "/data/", "a.xls" };
+    ErrorReport report { "Path not found", LocationText("Form1", "PushButton5_Click"), 112, true, "/data/", "a.xls",
+        {} };
     const std::string tail = std::string(kSupportAddress) + "name: /data/\r\nf(x): a.xls";
     const std::string message = ReportErrorMessage(report);
     ASSERT_GE(message.size(), tail.size());

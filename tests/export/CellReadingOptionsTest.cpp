@@ -178,12 +178,12 @@ TEST(CellReadingOptions, AllSheetsModeTakesTheLayoutToo)
 namespace {
 
 // The shortest decimal that reads back to value, as std::to_chars writes it: plainly from
-// 1e-5 up to 1e15, else in scientific notation, its exponent as the General format writes it.
+// 1e-5 up to 1e21, else in scientific notation, its exponent as the General format writes it.
 std::string Shortest(double value)
 {
     char buffer[64];
     const double magnitude = std::fabs(value);
-    const bool plain = magnitude >= 1e-5 && magnitude < 1e15;
+    const bool plain = magnitude >= 1e-5 && magnitude < 1e21;
     const auto result = std::to_chars(
         buffer, buffer + sizeof buffer, value, plain ? std::chars_format::fixed : std::chars_format::scientific);
     std::string text(buffer, result.ptr);

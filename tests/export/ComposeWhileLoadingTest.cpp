@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -244,4 +245,58 @@ TEST(ComposeWhileLoading, AllSheetsKeepsNothingOfASheetFailingPartWay)
     EXPECT_THROW(exporting::ExportAllSheetsToTextFile(h.context, book.get(), Options(true, false), text),
         spreadsheet::SpreadsheetError);
     EXPECT_EQ(text, "First\r\n1\r\n\r\n\r\n\r\n");
+}
+
+// A sink that holds little, so texts are handed over as they are composed, and whose
+// hand-over fails from its failAt-th piece on, as a temporary file on a full disk does.
+class FullDiskSink final : public exporting::ResultSink {
+public:
+    explicit FullDiskSink(size_t failAt)
+        : m_failAt(failAt)
+    {
+    }
+    void BeginEntry(const exporting::ResultEntry&) override { }
+    using ResultSink::Append;
+    void Append(std::string_view) override
+    {
+        if (++appends >= m_failAt)
+            throw std::runtime_error("Cannot hold the texts in a temporary file: No space left on device");
+    }
+    void EndEntry() override { }
+    void EndCutShortEntry() override { }
+    exporting::SinkMark Mark() const override { return {}; }
+    void RollBack(const exporting::SinkMark&) override { }
+    size_t HoldLimit() const override { return 4096; }
+
+    size_t appends = 0;
+
+private:
+    size_t m_failAt;
+};
+
+TEST(ComposeWhileLoading, ATextThatCannotBeHandedOverFailsItsWorksheetWithoutASecondWalk)
+{
+    // The failure ends the export, for the run to report: a walk of the loaded worksheet
+    // would only meet it again, after composing the text anew.
+    for (const bool eachSheet : { true, false }) {
+        SCOPED_TRACE(eachSheet ? "each sheet" : "each row");
+        MemorySheet sheet = LargeSheet(8000);
+        sheet.loads = std::make_shared<int>(0);
+        auto book = MakeWorkbook(kPath, { sheet });
+        Harness h;
+        FullDiskSink sink(5);
+        exporting::ExportContext context { h.reporter, h.pump, h.progress, sink };
+        const options::ExportOptions options = Options(true, false);
+        try {
+            if (eachSheet)
+                exporting::ExportSheetToTextFile(context, book.get(), options, kPath, h.resultNumber);
+            else
+                exporting::ExportRowToTextFile(context, book.get(), options, kPath, h.resultNumber);
+            ADD_FAILURE() << "the failure to hand the text over was not passed on";
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(std::string(error.what()).find("No space left on device"), std::string::npos) << error.what();
+        }
+        EXPECT_EQ(sink.appends, 5u);
+        EXPECT_EQ(*sheet.loads, 1);
+    }
 }

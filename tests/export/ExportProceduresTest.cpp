@@ -409,7 +409,7 @@ TEST(WorkBudget, AVastRangeWithBlanksKeptIsRefusedBeforeItIsBuilt)
     ASSERT_EQ(h.reporter.reports.size(), 1u);
     EXPECT_EQ(h.reporter.reports[0].step, 108);
     const std::string& message = h.reporter.reports[0].description;
-    for (const char* part : { "/data/corners.xlsx", "\"Corners\"", "A1:XFD1048576", "17179869184 cells" })
+    for (const char* part : { "/data/corners.xlsx", "\"Corners\"", "A1:XFD1048576", "17,179,869,184 cells" })
         EXPECT_NE(message.find(part), std::string::npos) << part << " missing from: " << message;
     // The worksheet is passed over and the next one still exports.
     ASSERT_EQ(h.results.size(), 1u);

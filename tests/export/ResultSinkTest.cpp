@@ -54,6 +54,11 @@ public:
         m_current = {};
         m_inEntry = false;
     }
+    void EndCutShortEntry() override
+    {
+        m_current.names += " | cut short";
+        EndEntry();
+    }
     exporting::SinkMark Mark() const override
     {
         return { entries.size(), m_inEntry ? m_current.text.size() : 0, m_inEntry };

@@ -63,11 +63,70 @@ TEST(SavedFileName, NamesFromInsideAWorkbookStayInsideTheFolder)
     const std::vector<std::pair<std::string, std::string>> cases = {
         { "../x", "b_.._x.txt" },
         { "a/b", "b_a_b.txt" },
+        { "x\\y", "b_x_y.txt" },
         { "tab\there\nnl", "b_tab_here_nl.txt" },
         { "/", "b__.txt" },
     };
     for (const auto& [sheet, expected] : cases)
         EXPECT_EQ(results::SavedFileName(SaveMode::EachSheet, { "b.txt", sheet, 0, "" }), expected) << sheet;
+}
+
+// One rule on every system, so a save gives the same names on Linux and Windows.
+TEST(SafeFileName, NamesWindowsForbidsBecomeSafeAndOthersStay)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        { "q?.txt", "q_.txt" },
+        { "a:b.txt", "a_b.txt" }, // an alternate data stream on NTFS otherwise
+        { "x\\y/z.txt", "x_y_z.txt" },
+        { "<\"*|>.txt", "_____.txt" },
+        { std::string("nul\0\x1F\x7F.txt", 10), "nul___.txt" },
+        { "CON.txt", "CON_.txt" },
+        { "nul.txt", "nul_.txt" },
+        { "Com1.txt", "Com1_.txt" },
+        { "lpt9.csv.txt", "lpt9_.csv.txt" },
+        { "AUX .txt", "AUX_ .txt" },
+        { "COM\xC2\xB9.txt", "COM\xC2\xB9_.txt" }, // a superscript one
+        { "CONOUT$.txt", "CONOUT$_.txt" },
+        { "PRN", "PRN_" },
+        { "COM10.txt", "COM10.txt" },
+        { "CONSOLE.txt", "CONSOLE.txt" },
+        { "CON_North.txt", "CON_North.txt" },
+        { "x.CON.txt", "x.CON.txt" },
+        { "dots...", "dots___" },
+        { "space ", "space_" },
+        { ".hidden.txt", ".hidden.txt" },
+        { "Größe – März.txt", "Größe – März.txt" },
+    };
+    for (const auto& [name, safe] : cases)
+        EXPECT_EQ(results::SafeFileName(name), safe) << name;
+    // Through each way a name is made: the results window's names and templates.
+    EXPECT_EQ(results::SavedFileName(SaveMode::AllSheets, { "dir/con.xlsx", "", 0, "" }), "con_.txt");
+    EXPECT_EQ(results::SavedFileName(SaveMode::EachSheet, { "b.xlsx", "q?", 0, "" }), "b_q_.txt");
+    EXPECT_EQ(results::TemplateFileName("{sheet}", "b.xlsx", { "b.txt", "CON", 0, "t" }), "CON_.txt");
+    EXPECT_EQ(results::TemplateFileName("{book}", "nul.tar.gz", { "b.txt", "", 0, "t" }), "nul_.tar.txt");
+}
+
+// A name no system takes as it is never stops the save: every result is written.
+TEST(SaveResults, SheetNamesWindowsForbidsAreAllSaved)
+{
+    TempDir dir;
+    Save save;
+    const ResultList list = SheetsOfB({ "q?", "x\\y", "a:b", "CON", "nul", "<\"|*>", "North" });
+    ASSERT_EQ(save(dir.Path(), SaveMode::EachSheet, list), results::SaveOutcome::Saved);
+    EXPECT_TRUE(save.reporter.reports.empty());
+    EXPECT_EQ(save.summary.written, list.size());
+    EXPECT_EQ(FilesIn(dir.Path()),
+        (std::vector<std::string> {
+            "b_CON.txt", "b_North.txt", "b______.txt", "b_a_b.txt", "b_nul.txt", "b_q_.txt", "b_x_y.txt" }));
+    TempDir named;
+    results::SaveSession session(named.Path(), SaveMode::EachSheet, {}, { save.reporter, save.pump });
+    session.SetNameTemplate("{sheet}");
+    session.Save(list, "b.xlsx");
+    EXPECT_EQ(session.Summary().written, list.size());
+    EXPECT_EQ(FilesIn(named.Path()),
+        (std::vector<std::string> {
+            "CON_.txt", "North.txt", "_____.txt", "a_b.txt", "nul_.txt", "q_.txt", "x_y.txt" }));
+    EXPECT_EQ(ReadBytes(named.File("CON_.txt")), "text of CON #3");
 }
 
 TEST(SaveResults, WritesExactBytesInEveryMode)
@@ -240,7 +299,8 @@ TEST(SaveResults, AFullDevicePassesOverWhatDoesNotFitAndSaysWhyOnceAtTheEnd)
         EXPECT_EQ(save.summary.notWrittenForSpace, 2u);
         EXPECT_EQ(save.summary.spaceFailure, std::strerror(code));
         EXPECT_EQ(results::SaveNotice(save.summary),
-            "2 results were not written, 2 of them for lack of space (" + std::string(std::strerror(code)) + ").");
+            "2 results were not written, 2 of them for lack of space (" + std::string(std::strerror(code))
+                + "):\r\nb_Long B.txt: no space was left for it\r\nb_Long D.txt: no space was left for it");
     }
 }
 
@@ -405,7 +465,10 @@ TEST(SaveSession, AfterAFailureEveryLaterFileWouldMeetLaterPartsAreCountedNotTri
     EXPECT_EQ(calls.filesOpened, 2u);
     EXPECT_EQ(session.Summary().written, 1u);
     EXPECT_EQ(session.Summary().notWritten, 5u);
-    EXPECT_EQ(results::SaveNotice(session.Summary()), "5 results were not written.");
+    EXPECT_EQ(results::SaveNotice(session.Summary()),
+        "5 results were not written:\r\nb_B_.txt: it could not be written\r\nb_C_.txt: saving stopped before it\r\n"
+        "b_D_.txt: saving stopped before it\r\nb_E_.txt: saving stopped before it\r\nb_F_.txt: saving stopped "
+        "before it");
 }
 
 TEST(NameTemplate, FieldsAreFilledAndEveryNameStaysInsideTheFolder)
@@ -526,15 +589,25 @@ TEST(SaveSession, TemporaryFilesOfSavesThatWereKilledAreRemoved)
         ::_exit(0);
     ASSERT_GT(gone, 0);
     ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    // A save still under way holds its file; one that no run holds is a leftover, even
+    // under the number of a process that runs (numbers are reused, and mean nothing in
+    // another PID namespace).
+    const core::OutputFolder folder(dir.Path());
+    core::PendingFile underWay;
+    ASSERT_FALSE(underWay.Begin(folder, "b_Z.txt"));
+    const std::string running = FilesIn(dir.Path()).at(0);
     const std::string stale = ".vellumcast-" + std::to_string(gone) + "-7.tmp";
-    const std::string running = ".vellumcast-" + std::to_string(::getpid()) + "-100000.tmp";
-    for (const std::string& name : { stale, running, std::string(".vellumcast-x-1.tmp"), std::string("a.tmp") })
+    const std::string unheld = ".vellumcast-" + std::to_string(::getpid()) + "-100000.tmp";
+    for (const std::string& name : { stale, unheld, std::string(".vellumcast-x-1.tmp"), std::string("a.tmp") })
         dir.Write(name, "partial");
     vt::RecordingReporter reporter;
     vt::CountingPump pump;
     results::SaveSession session(dir.Path(), SaveMode::EachSheet, {}, { reporter, pump });
     session.Save(SheetsOfB({ "A" }));
     EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string> { running, ".vellumcast-x-1.tmp", "a.tmp", "b_A.txt" }));
+    ASSERT_FALSE(underWay.Write("whole"));
+    ASSERT_FALSE(underWay.Commit());
+    EXPECT_EQ(ReadBytes(dir.File("b_Z.txt")), "whole");
 #endif
 }
 
@@ -692,4 +765,164 @@ TEST(SaveSessionDeathTest, AnInterruptionWhileATextComesRemovesItsFileAndEndsThe
         EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string> { "b_A.txt" })) << signal;
     }
 #endif
+}
+
+// A text cut short by its workbook's failure never takes the place of a file: where the
+// name is free the windows may still write it, the command line never does, and a save
+// that keeps the folder's files gives it the next free name.
+TEST(SaveResults, ATextCutShortNeverReplacesAFile)
+{
+    struct Case {
+        results::ExistingFiles existing;
+        results::CutShortTexts cutShort;
+        bool earlier; // the folder holds a good earlier b.txt
+        std::vector<std::string> files;
+        std::string inB; // b.txt afterwards
+    };
+    using results::CutShortTexts;
+    using results::ExistingFiles;
+    const Case cases[] = {
+        { ExistingFiles::Replace, CutShortTexts::WhereFree, true, { "b.txt", "c.txt" }, "good" },
+        { ExistingFiles::Replace, CutShortTexts::WhereFree, false, { "b.txt", "c.txt" }, "part" },
+        { ExistingFiles::Keep, CutShortTexts::WhereFree, true, { "b (2).txt", "b.txt", "c.txt" }, "good" },
+        { ExistingFiles::Replace, CutShortTexts::NotWritten, true, { "b.txt", "c.txt" }, "good" },
+        { ExistingFiles::Replace, CutShortTexts::NotWritten, false, { "c.txt" }, "" },
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(std::to_string(&test - cases));
+        TempDir dir;
+        if (test.earlier)
+            dir.Write("b.txt", "good");
+        vt::RecordingReporter reporter;
+        vt::CountingPump pump;
+        results::SaveSession session(dir.Path(), SaveMode::AllSheets, {}, { reporter, pump }, 2);
+        session.SetExistingFiles(test.existing);
+        session.SetCutShortTexts(test.cutShort);
+        ResultEntry partial { "b.txt", "", 0, "part", SaveMode::AllSheets };
+        partial.cutShort = true;
+        session.Save(ResultList { partial, { "c.txt", "", 0, "whole" } });
+        EXPECT_EQ(FilesIn(dir.Path()), test.files);
+        EXPECT_EQ(ReadBytes(dir.File("b.txt")), test.inB);
+        EXPECT_EQ(ReadBytes(dir.File("c.txt")), "whole");
+        EXPECT_TRUE(reporter.reports.empty());
+        const bool written = test.files.size() == 3 || (test.inB == "part");
+        EXPECT_EQ(session.Summary().notWrittenCutShort, written ? 0u : 1u);
+        if (!written) {
+            ASSERT_EQ(session.Summary().notWrittenFiles.size(), 1u);
+            EXPECT_EQ(results::NotWrittenLine(session.Summary().notWrittenFiles[0]),
+                "b.txt: its text is cut short by a failure of its workbook");
+        }
+    }
+}
+
+namespace {
+
+// The real calls, except that a file takes the name a result is about to be put in place
+// under, as another program writing into the folder would.
+class NameTakenMeanwhile final : public core::FileCalls {
+public:
+    std::string folder;
+    std::string takes; // the file name taken, once
+    int RenameNew(int at, const std::string& from, const std::string& to) override
+    {
+        if (!takes.empty() && core::FileNameOfPath(to) == takes) {
+            core::WriteTextFile(folder + "/" + takes, "theirs");
+            takes.clear();
+        }
+        return core::FileCalls::RenameNew(at, from, to);
+    }
+};
+
+} // namespace
+
+// Keeping the folder's files: a new text takes the next free "(N)" name, also when a file
+// takes its name while the save goes on, and the names are counted as renamed.
+TEST(SaveResults, KeepingTheFoldersFilesGivesTheNewTextsFreeNames)
+{
+    TempDir dir;
+    dir.Write("b_S.txt", "mine");
+    dir.Write("b_S (2).txt", "mine too");
+    NameTakenMeanwhile calls;
+    calls.folder = dir.Path();
+    calls.takes = "b_T.txt";
+    Save save;
+    save.files = &calls;
+    const ResultList list = SheetsOfB({ "S", "T", "U" });
+    save.summary = results::SaveResults(dir.Path(), SaveMode::EachSheet, {}, list,
+        { save.reporter, save.pump, nullptr, &calls }, results::ExistingFiles::Keep);
+    EXPECT_EQ(FilesIn(dir.Path()),
+        (std::vector<std::string> { "b_S (2).txt", "b_S (3).txt", "b_S.txt", "b_T (2).txt", "b_T.txt", "b_U.txt" }));
+    EXPECT_EQ(ReadBytes(dir.File("b_S.txt")), "mine");
+    EXPECT_EQ(ReadBytes(dir.File("b_S (2).txt")), "mine too");
+    EXPECT_EQ(ReadBytes(dir.File("b_T.txt")), "theirs");
+    EXPECT_EQ(ReadBytes(dir.File("b_S (3).txt")), list[0].text);
+    EXPECT_EQ(ReadBytes(dir.File("b_T (2).txt")), list[1].text);
+    EXPECT_EQ(save.summary.written, 3u);
+    EXPECT_EQ(save.summary.renamedNames, (std::vector<std::string> { "b_S (3).txt", "b_T (2).txt" }));
+    EXPECT_NE(results::RenamedNotice(save.summary).find("a file kept in the folder"), std::string::npos);
+    EXPECT_TRUE(save.reporter.reports.empty());
+}
+
+// What the windows ask about: the files the save would replace under the names it would
+// give, neither texts cut short nor folders counted, nor the run's own workbooks.
+TEST(FilesToReplace, CountsTheFilesASaveWouldReplaceAndNamesTheFirst)
+{
+    TempDir dir;
+    for (const char* name : { "b_S.txt", "b_S (2).txt", "b_U.txt", "b_V.txt", "other.txt" })
+        dir.Write(name, "mine");
+    std::filesystem::create_directory(dir.File("b_T.txt"));
+    ResultList list;
+    for (const char* sheet : { "S", "S", "T" })
+        list.push_back({ "b.txt", sheet, 0, "new", SaveMode::EachSheet });
+    ResultEntry partial { "b.txt", "U", 0, "part", SaveMode::EachSheet };
+    partial.cutShort = true;
+    list.push_back(partial);
+    list.push_back({ "b_V.txt", "", 0, "v", SaveMode::AllSheets }); // named as a workbook of the list
+    const auto inTheWay = results::FilesToReplace(dir.Path(), { dir.File("b_V.txt") }, list, 1);
+    EXPECT_EQ(inTheWay.count, 2u);
+    EXPECT_EQ(inTheWay.names, std::vector<std::string> { "b_S.txt" });
+    EXPECT_EQ(results::FilesToReplace(dir.File("missing"), {}, list, 1).count, 0u);
+}
+
+namespace {
+
+// A person pressing Escape after the first file.
+class StopAfterFirst final : public core::Pump {
+public:
+    void Run() override { m_stop = ++m_runs > 1; }
+    bool StopRequested() const override { return m_stop; }
+
+private:
+    size_t m_runs = 0;
+    bool m_stop = false;
+};
+
+} // namespace
+
+// How a save ends: "Done." only when every result was written, and every result not
+// written named, with numbers grouped one way.
+TEST(SaveNotice, EverySaveThatLeftResultsUnwrittenSaysHowManyAndNamesThem)
+{
+    TempDir dir;
+    vt::RecordingReporter reporter;
+    StopAfterFirst stop;
+    const auto stopped
+        = results::SaveResults(dir.Path(), SaveMode::EachSheet, {}, SheetsOfB({ "A", "B", "C" }), { reporter, stop });
+    EXPECT_TRUE(stopped.stopAsked);
+    EXPECT_EQ(results::SaveHeadline(stopped), "Saving was stopped: 1 of 3 results were written.");
+    EXPECT_EQ(results::SaveNotice(stopped),
+        "2 results were not written:\r\nb_B.txt: saving stopped before it\r\nb_C.txt: saving stopped before it");
+
+    results::SaveSummary summary;
+    EXPECT_EQ(results::SaveHeadline(summary), "Done.");
+    summary.written = 16'927;
+    summary.notWritten = 483'074;
+    EXPECT_EQ(results::SaveHeadline(summary), "16,927 of 500,001 results were written.");
+    summary.notWrittenFiles.assign(results::kNotWrittenNamesKept, { "/out/x.txt", results::NotWrittenReason::Failed });
+    const std::string notice = results::SaveNotice(summary);
+    EXPECT_TRUE(notice.starts_with("483,074 results were not written:\r\nx.txt: it could not be written\r\n"))
+        << notice;
+    EXPECT_TRUE(notice.ends_with("\r\nand 482,074 more.")) << notice;
+    summary.written = 0;
+    EXPECT_EQ(results::SaveHeadline(summary), "No result was written.");
 }

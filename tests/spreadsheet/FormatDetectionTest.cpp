@@ -47,14 +47,15 @@ TEST(FormatDetection, RecognisesContentWhateverTheName)
     EXPECT_NE(std::string(flat.what()).find("an OpenDocument file, but no spreadsheet"), std::string::npos)
         << flat.what();
     EXPECT_EQ(application.OpenBytes("a,b\n1,2\n", "book.csv")->Worksheets()[0].CellText(2, 2), "2");
-    // UTF-16 text is text only with its byte-order mark; UTF-32 is not read.
-    for (const std::string& utf16 : { std::string("\xFF\xFE"
-                                                  "a\0\t\0b\0",
-                                          8),
-             std::string("\xFE\xFF\0a\0\t\0b", 8) })
-        EXPECT_EQ(application.OpenBytes(utf16, "book.txt")->Worksheets()[0].CellText(1, 2), "b");
-    EXPECT_EQ(ErrorOf(std::string("a\0\t\0b\0", 6)).code(), ErrorCode::NotAWorkbook);
-    EXPECT_EQ(ErrorOf(std::string("\xFF\xFE\0\0a\0\0\0", 8)).code(), ErrorCode::NotAWorkbook);
+    // UTF-16 and UTF-32 text is text, with its byte-order mark or without.
+    for (const std::string& wide : { std::string("\xFF\xFE"
+                                                 "a\0\t\0b\0",
+                                         8),
+             std::string("\xFE\xFF\0a\0\t\0b", 8), std::string("a\0\t\0b\0", 6),
+             std::string("\xFF\xFE\0\0a\0\0\0\t\0\0\0b\0\0\0", 16), std::string("\0\0\0a\0\0\0\t\0\0\0b", 12) })
+        EXPECT_EQ(application.OpenBytes(wide, "book.txt")->Worksheets()[0].CellText(1, 2), "b");
+    // Zero bytes at both parities alike are no text of any width.
+    EXPECT_EQ(ErrorOf(std::string("a\0\0b\0\0c\0\0d\0\0", 12)).code(), ErrorCode::NotAWorkbook);
 }
 
 TEST(FormatDetection, OpensAnOdsNamedLikeAnotherFormat)
@@ -84,7 +85,7 @@ TEST(FormatDetection, RefusesWhatIsNoWorkbook)
 {
     testing::TempDir dir;
     EXPECT_EQ(OpenFails(dir.Write("notes.xlsx", "just some text\n")), ErrorCode::NotAWorkbook);
-    EXPECT_EQ(OpenFails(dir.Write("zero.csv", "")), ErrorCode::NotAWorkbook);
+    EXPECT_EQ(OpenFails(dir.Write("zero.xlsx", "")), ErrorCode::NotAWorkbook);
     EXPECT_EQ(OpenFails(dir.Write("zero.ods", "")), ErrorCode::NotAWorkbook);
 
     std::mt19937 random(12345);
@@ -97,6 +98,27 @@ TEST(FormatDetection, RefusesWhatIsNoWorkbook)
     testing::ZipWriter zip;
     zip.Add("readme.txt", "hello");
     EXPECT_EQ(OpenFails(dir.Write("archive.ods", zip.Finish())), ErrorCode::NotAWorkbook);
+}
+
+// A Gnumeric workbook carries OpenDocument metadata, but is said to be what it is, saved
+// compressed (as Gnumeric does) or not.
+TEST(FormatDetection, SaysAGnumericWorkbookIsOne)
+{
+    const std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                            "<gnm:Workbook xmlns:gnm=\"http://www.gnumeric.org/v10.dtd\" "
+                            "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\">"
+                            "<office:document-meta office:version=\"1.2\"/><gnm:Sheets/></gnm:Workbook>";
+    const std::string gzip = std::string("\x1F\x8B\x08\x08\0\0\0\0\0\x03", 10) + "book.gnumeric" + std::string(1, '\0')
+        + testing::Deflate(xml) + std::string(8, '\0');
+    for (const std::string& bytes : { xml, gzip }) {
+        try {
+            Application().OpenBytes(bytes, "book.gnumeric");
+            ADD_FAILURE() << "opened";
+        } catch (const SpreadsheetError& error) {
+            EXPECT_EQ(error.code(), ErrorCode::Unsupported);
+            EXPECT_NE(std::string(error.what()).find("it is a Gnumeric workbook"), std::string::npos) << error.what();
+        }
+    }
 }
 
 } // namespace

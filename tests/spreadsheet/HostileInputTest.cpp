@@ -1,18 +1,23 @@
 // Files that try to crash the engine, block it or make it work without end: each must
 // fail as one error naming the workbook, or open with its oddities reported.
 #include "spreadsheet/SheetData.h"
+#include "spreadsheet/SheetLayout.h"
 #include "spreadsheet/Workbook.h"
 #include "spreadsheet/container/Zip.h"
 #include "spreadsheet/xml/XmlScanner.h"
 #include "support/CfbTestContainer.h"
 #include "support/Failures.h"
+#include "support/LoadBesideWalk.h"
 #include "support/TempDir.h"
+#include "support/XlsbWriter.h"
 #include "support/XlsxWriter.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <map>
 
 #ifndef _WIN32
@@ -749,6 +754,397 @@ TEST(HostileFiles, FormatsParsedAllAtOnceForALoadStayWithinTheLimitOrWaitForThei
             EXPECT_EQ(formats.ForStyle(style).IsGeneral(), unasked.ForStyle(style).IsGeneral()) << style;
         EXPECT_TRUE(formats.OverMemoryLimit());
         EXPECT_FALSE(formats.ForStyle(styles[50]).IsGeneral());
+    }
+}
+
+// The cases below each make a small file that lists, declares or repeats far more than a
+// real workbook does, grouped by format. Each must end within its memory bound and in a
+// second or so, loaded or refused with a message that names the workbook.
+
+// How far the process's peak resident memory grew while action ran, in KiB (0 where it
+// cannot be measured). ctest runs each test in a process of its own.
+template <typename Action> long PeakGrowthKiB(Action&& action)
+{
+#ifdef _WIN32
+    action();
+    return 0;
+#else
+    struct rusage before { };
+    ::getrusage(RUSAGE_SELF, &before);
+    action();
+    struct rusage after { };
+    ::getrusage(RUSAGE_SELF, &after);
+    return after.ru_maxrss - before.ru_maxrss;
+#endif
+}
+
+std::string Repeated(std::string_view text, size_t times)
+{
+    std::string out;
+    out.reserve(text.size() * times);
+    for (size_t i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
+// A deflated xlsx package: its <sheets> content, the workbook's relationships (r1 is a
+// worksheet part, worksheets/sheet1.xml, unless given in more), overrides in the content
+// types and any more members.
+std::string XlsxPackage(const std::string& sheets, const std::string& relationships = {},
+    const std::vector<std::pair<std::string, std::string>>& more = {}, const std::string& overrides = {})
+{
+    const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+    ZipWriter zip;
+    zip.Add("[Content_Types].xml",
+        "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Override "
+        "PartName=\"/xl/workbook.xml\" ContentType=\"application/"
+        "vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+            + overrides + "</Types>",
+        true);
+    zip.Add("xl/workbook.xml",
+        "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" xmlns:r=\"" + rel + "\"><sheets>"
+            + sheets + "</sheets></workbook>",
+        true);
+    zip.Add("xl/_rels/workbook.xml.rels",
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
+        "Id=\"r1\" Type=\""
+            + rel + "worksheet\" Target=\"worksheets/sheet1.xml\"/>" + relationships + "</Relationships>",
+        true);
+    bool sheetGiven = false;
+    for (const auto& [name, data] : more) {
+        zip.Add(name, data, true);
+        sheetGiven = sheetGiven || name == "xl/worksheets/sheet1.xml";
+    }
+    if (!sheetGiven)
+        zip.Add("xl/worksheets/sheet1.xml",
+            "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData><row "
+            "r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData></worksheet>",
+            true);
+    return zip.Finish();
+}
+
+// A deflated xlsb package of one worksheet (Data, holding 1 in A1), its parts replaced
+// or added as given.
+std::string XlsbPackage(const std::vector<std::pair<std::string, std::string>>& replaced)
+{
+    testing::XlsbWriter writer;
+    writer.AddSheet("Data").Number(1, 1, 1);
+    auto parts = writer.Parts();
+    for (const auto& [name, data] : replaced) {
+        const auto it = std::find_if(parts.begin(), parts.end(), [&](const auto& part) { return part.first == name; });
+        if (it != parts.end())
+            it->second = data;
+        else
+            parts.emplace_back(name, data);
+    }
+    ZipWriter zip;
+    for (const auto& [name, data] : parts)
+        zip.Add(name, data, true);
+    return zip.Finish();
+}
+
+// The workbook part of an xlsb listing count sheets, all the first worksheet's.
+std::string XlsbWorkbookListing(size_t count)
+{
+    using testing::XlsbWriter;
+    const std::string entry = XlsbWriter::Record(
+        156, XlsbWriter::U32(0) + XlsbWriter::U32(1) + XlsbWriter::WideString("rId1") + XlsbWriter::WideString("S"));
+    return XlsbWriter::Record(131, {}) + XlsbWriter::Record(143, {}) + Repeated(entry, count)
+        + XlsbWriter::Record(144, {}) + XlsbWriter::Record(132, {});
+}
+
+// An XML spreadsheet of 2003 around these styles and worksheets, in this encoding.
+std::string SpreadsheetMl(
+    const std::string& worksheets, const std::string& styles = {}, const std::string& encoding = "UTF-8")
+{
+    return "<?xml version=\"1.0\" encoding=\"" + encoding
+        + "\"?>\n<Workbook xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\""
+          " xmlns:ss=\"urn:schemas-microsoft-com:office:spreadsheet\"><Styles>"
+        + styles + "</Styles>" + worksheets + "</Workbook>";
+}
+
+// Opens bytes as name and lists every worksheet, as --list and an export do.
+void OpenAndList(const std::string& bytes, const std::string& name)
+{
+    Application application;
+    application.OpenBytes(bytes, name)->Worksheets();
+}
+
+TEST(HostileLists, NoFormatListsMoreSheetsThanItsSizeJustifies)
+{
+    // Every list below would cost hundreds of bytes an entry however little of the file it
+    // takes: a million compress to under 100 kB. Past what the file justifies (one entry
+    // per 16 bytes and a floor of 4,096) or the cap of 65,536, the workbook is refused;
+    // 3,000 sheets, more than real workbooks hold, always open.
+    const auto xlsx
+        = [](size_t n) { return XlsxPackage(Repeated("<sheet name=\"S\" sheetId=\"1\" r:id=\"r1\"/>", n)); };
+    const auto xlsb = [](size_t n) { return XlsbPackage({ { "xl/workbook.bin", XlsbWorkbookListing(n) } }); };
+    const auto ods = [](size_t n) {
+        return ZipWriter()
+            .Add("mimetype", "application/vnd.oasis.opendocument.spreadsheet")
+            .Add("content.xml",
+                "<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+                "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\"><office:body><office:spreadsheet>"
+                    + Repeated("<table:table table:name=\"T\"/>", n)
+                    + "</office:spreadsheet></office:body></office:document-content>",
+                true)
+            .Finish();
+    };
+    const auto xml = [](size_t n) { return SpreadsheetMl(Repeated("<Worksheet/>", n)); };
+    const auto xls = [](size_t n) { return XlsSharingSheets(std::vector<size_t>(n, 0), { BiffNumber(0, 0, 1) }); };
+    const struct {
+        const char* name;
+        std::function<std::string(size_t)> make;
+        size_t refused; // entries past the file's share, or past the cap
+    } formats[] = {
+        { "many.xlsx", xlsx, 20000 }, { "many.xlsb", xlsb, 20000 }, { "many.ods", ods, 20000 },
+        { "many.xml", xml, 100000 }, // 12 bytes a worksheet
+        { "many.xls", xls, 70000 }, // past the cap
+    };
+    for (const auto& format : formats) {
+        SCOPED_TRACE(format.name);
+        testing::ExpectFailure([&] { OpenAndList(format.make(format.refused), format.name); }, ErrorCode::TooLarge,
+            { format.name, "sheets, more than a workbook of" });
+        Application application;
+        EXPECT_EQ(application.OpenBytes(format.make(3000), format.name)->Worksheets().size(), 3000u);
+    }
+    // The package's own lists, which name the sheets' parts, are bounded alike: 60,000
+    // relationships, and as many content types of parts named apart.
+    const std::string relationship = "<Relationship Id=\"x\" Type=\"t\" Target=\"t.xml\"/>";
+    std::string overrides;
+    for (int i = 0; i < 60000; ++i)
+        overrides += "<Override PartName=\"/t" + std::to_string(i) + ".xml\" ContentType=\"t\"/>";
+    const std::string sheet = "<sheet name=\"S\" sheetId=\"1\" r:id=\"r1\"/>";
+    testing::ExpectFailure([&] { OpenAndList(XlsxPackage(sheet, Repeated(relationship, 60000)), "rels.xlsx"); },
+        ErrorCode::TooLarge, { "rels.xlsx", "relationships" });
+    testing::ExpectFailure([&] { OpenAndList(XlsxPackage(sheet, {}, {}, overrides), "types.xlsx"); },
+        ErrorCode::TooLarge, { "types.xlsx", "content types" });
+}
+
+TEST(HostileStyles, StyleFloodsAreRefusedPastTheCap)
+{
+    // Past 262,144 styles (four times what the application allows) a workbook is refused
+    // while its styles are read, before the rest of a flood of forty million is inflated.
+    using testing::XlsbWriter;
+    const size_t past = kMaxStyles + 1;
+    const std::string xf = XlsbWriter::Record(47, XlsbWriter::U16(0) + XlsbWriter::U16(0));
+    const std::string xlsb = XlsbPackage({ { "xl/styles.bin",
+        XlsbWriter::Record(278, {}) + XlsbWriter::Record(617, XlsbWriter::U32(0)) + Repeated(xf, past)
+            + XlsbWriter::Record(618, {}) + XlsbWriter::Record(279, {}) } });
+    const std::string xlsx = XlsxPackage("<sheet name=\"S\" sheetId=\"1\" r:id=\"r1\"/>",
+        "<Relationship Id=\"s\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles\" "
+        "Target=\"styles.xml\"/>",
+        { { "xl/styles.xml",
+            "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><cellXfs>"
+                + Repeated("<xf/>", past) + "</cellXfs></styleSheet>" } });
+    std::string styles;
+    for (size_t i = 0; i < kMaxStyles; ++i)
+        styles += "<Style ss:ID=\"s" + std::to_string(i) + "\"/>";
+    const std::string xml = SpreadsheetMl("<Worksheet ss:Name=\"S\"/>", styles);
+    for (const auto& [name, bytes] :
+        { std::pair { "styles.xlsb", xlsb }, std::pair { "styles.xlsx", xlsx }, std::pair { "styles.xml", xml } }) {
+        testing::ExpectFailure([&] { OpenAndList(bytes, name); }, ErrorCode::TooLarge, { name, "styles, more than" });
+    }
+    // At the cap, one style more is refused whichever reader adds it.
+    CellFormats formats;
+    for (size_t i = 0; i < kMaxStyles; ++i)
+        formats.AddStyle("0.00");
+    EXPECT_THROW(formats.AddStyle("0.00"), SpreadsheetError);
+}
+
+// An XML spreadsheet of count worksheets named W0, W1, …, each holding its number in A1.
+std::string ManyWorksheets(int count, const std::string& encoding)
+{
+    std::string worksheets;
+    for (int i = 0; i < count; ++i)
+        worksheets += "<Worksheet ss:Name=\"W" + std::to_string(i) + "\"><Table><Row><Cell><Data ss:Type=\"Number\">"
+            + std::to_string(i) + "</Data></Cell></Row></Table></Worksheet>";
+    return SpreadsheetMl(worksheets, {}, encoding);
+}
+
+TEST(HostileSpreadsheetMl, ManyWorksheetsAreReadInOnePass)
+{
+    // 20,000 one-cell worksheets (2.3 MB): read from the start for each, through the
+    // scanner or through Expat (another encoding), the loads would read 23 GB. Loaded in
+    // turn, and beside the walk with numbers shown as the command line loads them, each
+    // load reads on from where the last one stopped; out of turn, from the start.
+    constexpr int kSheets = 20000;
+    const testing::ScopedLoadBesideWalkThreshold beside(0);
+    for (const char* encoding : { "UTF-8", "ISO-8859-1" }) {
+        SCOPED_TRACE(encoding);
+        Application application;
+        auto book = application.OpenBytes(ManyWorksheets(kSheets, encoding), "many.xml");
+        int index = 0;
+        for (Worksheet& sheet : book->WorksheetsInTurn()) {
+            const std::string n = std::to_string(index++);
+            ASSERT_EQ(sheet.Name(), "W" + n);
+            if (index % 2 == 0) {
+                ASSERT_EQ(sheet.CellText(1, 1), n);
+                continue;
+            }
+            std::string seen;
+            sheet.VisitRowsWhileLoading(
+                [&](const RowBatch& rows) {
+                    seen = std::string(sheet.TextOf(rows.CellAt(0), rows));
+                    return true;
+                },
+                true);
+            ASSERT_EQ(seen, n);
+            ASSERT_EQ(sheet.CellText(1, 1), n); // as shown while loading, not loaded again
+        }
+        EXPECT_EQ(index, kSheets);
+        auto& sheets = book->Worksheets();
+        EXPECT_EQ(sheets[kSheets - 1].CellText(1, 1), std::to_string(kSheets - 1));
+        EXPECT_EQ(sheets[7].CellText(1, 1), "7");
+        EXPECT_EQ(sheets[9].CellText(1, 1), "9"); // a later one, passing over W8
+    }
+}
+
+TEST(HostileSpreadsheetMl, SpansAndMergesPastTheGridAreRefused)
+{
+    // Spans that add up to 2^32 rows or columns would come round to row or column 1: the
+    // cell after them would land in A1 and a later ss:Hidden hide column A. Past the grid,
+    // a span is refused as an ss:Index past it is.
+    const auto data
+        = [](const std::string& text) { return "<Cell><Data ss:Type=\"String\">" + text + "</Data></Cell>"; };
+    const struct {
+        const char* label;
+        std::string table;
+    } refused[] = {
+        { "row spans",
+            "<Row>" + data("before") + "</Row>" + Repeated("<Row ss:Span=\"1048575\"/>", 4096) + "<Row>" + data("after")
+                + "</Row>" },
+        { "column spans",
+            Repeated("<Column ss:Span=\"16383\"/>", 262144) + "<Column ss:Hidden=\"1\"/><Row>" + data("a") + "</Row>" },
+        { "a row span from the last row", "<Row ss:Index=\"1048576\" ss:Span=\"1\"/>" },
+        { "a column span from the last column", "<Column ss:Index=\"16384\" ss:Span=\"1\"/>" },
+        { "a merge across from the last column",
+            "<Row><Cell ss:Index=\"16384\" ss:MergeAcross=\"1\"><Data ss:Type=\"String\">m</Data></Cell></Row>" },
+        { "a merge down from the last row",
+            "<Row ss:Index=\"1048576\"><Cell ss:MergeDown=\"1\"><Data ss:Type=\"String\">m</Data></Cell></Row>" },
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.label);
+        Application application;
+        auto book = application.OpenBytes(
+            SpreadsheetMl("<Worksheet ss:Name=\"S\"><Table>" + c.table + "</Table></Worksheet>"), "spans.xml");
+        testing::ExpectFailure(
+            [&] { book->Worksheets()[0].UsedRange(); }, ErrorCode::Corrupt, { "spans.xml", "\"S\"" });
+    }
+    // Up to the grid's last row and column, spans and merges stand.
+    Application application;
+    auto book = application.OpenBytes(
+        SpreadsheetMl("<Worksheet ss:Name=\"S\"><Table><Column ss:Index=\"16383\" ss:Span=\"1\" ss:Hidden=\"1\"/>"
+                      "<Row ss:Index=\"1048574\" ss:Span=\"1\"/><Row>"
+            + std::string("<Cell ss:Index=\"16383\" ss:MergeAcross=\"1\"><Data ss:Type=\"String\">z</Data></Cell>")
+            + "</Row></Table></Worksheet>"),
+        "edge.xml");
+    Worksheet& sheet = book->Worksheets()[0];
+    EXPECT_EQ(sheet.CellText(kMaxRows, kMaxColumns - 1), "z");
+    EXPECT_TRUE(sheet.ColumnHidden(kMaxColumns));
+    EXPECT_FALSE(sheet.ColumnHidden(1));
+}
+
+TEST(HostileSpreadsheetMl, ALongChainOfParentStylesTakesLittleMoreThanItsFile)
+{
+    // 200,000 styles, each the parent of the next (9 MB): the last one's cell shows the
+    // first one's format, its workbook held within its size and a few megabytes.
+    constexpr int kStyles = 200000;
+    std::string styles = "<Style ss:ID=\"s0\"><NumberFormat ss:Format=\"0.000\"/></Style>";
+    for (int i = 1; i < kStyles; ++i)
+        styles += "<Style ss:ID=\"s" + std::to_string(i) + "\" ss:Parent=\"s" + std::to_string(i - 1) + "\"/>";
+    const std::string bytes = SpreadsheetMl("<Worksheet ss:Name=\"S\"><Table><Row><Cell ss:StyleID=\"s"
+            + std::to_string(kStyles - 1) + "\"><Data ss:Type=\"Number\">2</Data></Cell></Row></Table></Worksheet>",
+        styles);
+    const long grew = PeakGrowthKiB([&] {
+        Application application;
+        auto book = application.OpenBytes(bytes, "chain.xml");
+        EXPECT_EQ(book->Worksheets()[0].CellText(1, 1), "2.000");
+    });
+    EXPECT_LT(grew * 1024, static_cast<long>(bytes.size()) + (32l << 20)) << "KiB";
+}
+
+TEST(HostileXlsb, RecordsAndCellsRepeatedBeyondRealOnesStayWithinBounds)
+{
+    using testing::XlsbWriter;
+    // One record of 8 MiB (a text of four million characters) in a few kilobytes: held
+    // whole, and its text again as UTF-8, it takes half as much again. Real records stay
+    // under a megabyte.
+    const std::string text(size_t { 4 } << 20, 'x');
+    const std::string big
+        = XlsbWriter::Record(6, XlsbWriter::U32(0) + XlsbWriter::U32(0) + XlsbWriter::WideString(text));
+    Application application;
+    auto bigBook = application.OpenBytes(XlsbPackage({ { "xl/worksheets/sheet1.bin",
+                                             XlsbWriter::Record(129, {}) + XlsbWriter::Record(145, {}) + big
+                                                 + XlsbWriter::Record(146, {}) + XlsbWriter::Record(130, {}) } }),
+        "record.xlsb");
+    testing::ExpectFailure([&] { bigBook->Worksheets()[0].UsedRange(); }, ErrorCode::TooLarge,
+        { "record.xlsb", "more than any real record" });
+
+    // A cell recorded again and again in its own place (ten million times compress to
+    // 270 kB): the last value stands, as one cell.
+    const std::string row = XlsbWriter::Record(0, XlsbWriter::U32(0) + std::string(13, '\0'));
+    std::string cells;
+    for (uint32_t i = 0; i < 200000; ++i)
+        cells += XlsbWriter::Record(2, XlsbWriter::U32(0) + XlsbWriter::U32(0) + XlsbWriter::U32(i << 2 | 2u));
+    auto book = application.OpenBytes(XlsbPackage({ { "xl/worksheets/sheet1.bin",
+                                          XlsbWriter::Record(129, {}) + XlsbWriter::Record(145, {}) + row + cells
+                                              + XlsbWriter::Record(146, {}) + XlsbWriter::Record(130, {}) } }),
+        "repeated.xlsb");
+    Worksheet& sheet = book->Worksheets()[0];
+    EXPECT_EQ(sheet.CellCount(), 1u);
+    EXPECT_EQ(sheet.CellText(1, 1), "199999");
+}
+
+TEST(HostileCells, ASheetsMemoryLimitCoversRepeatsAndCellsOutOfOrder)
+{
+    // Within a limit of 64 KiB (4,096 cells): a cell given a million times in its own place
+    // is one cell; 2,000 cells out of order fit as cells but not with what sorting them
+    // takes, and are refused before they take it.
+    SheetData data;
+    SheetBuilder repeats(data);
+    repeats.LimitMemory(64 << 10);
+    for (int i = 0; i < 1000000; ++i)
+        repeats.AddNumber(3, 2, i, 0);
+    repeats.Finish();
+    EXPECT_EQ(data.CellCount(), 1u);
+    ASSERT_NE(data.Find(3, 2), nullptr);
+    EXPECT_EQ(data.Find(3, 2)->value.number, 999999);
+
+    SheetData unordered;
+    SheetBuilder builder(unordered);
+    builder.LimitMemory(64 << 10);
+    testing::ExpectFailure(
+        [&] {
+            for (int32_t i = 0; i < 2000; ++i)
+                builder.AddNumber(2000 - i, 1, i, 0);
+        },
+        ErrorCode::TooLarge, { "more than 65536 bytes" });
+}
+
+TEST(HostileLayouts, MergeFloodsAreBoundedByTheFile)
+{
+    // Two million merged areas compress to a few hundred kilobytes: at 16 bytes each they
+    // pass what a workbook that small may record (a million and one per byte of file),
+    // and are refused. xlsb and xlsx alike.
+    using testing::XlsbWriter;
+    constexpr size_t kMerges = 2000000;
+    const std::string merge
+        = XlsbWriter::Record(176, XlsbWriter::U32(0) + XlsbWriter::U32(1) + XlsbWriter::U32(0) + XlsbWriter::U32(1));
+    const std::string xlsb = XlsbPackage({ { "xl/worksheets/sheet1.bin",
+        XlsbWriter::Record(129, {}) + XlsbWriter::Record(145, {}) + XlsbWriter::Record(146, {})
+            + XlsbWriter::Record(177, XlsbWriter::U32(0)) + Repeated(merge, kMerges) + XlsbWriter::Record(178, {})
+            + XlsbWriter::Record(130, {}) } });
+    const std::string xlsx = XlsxPackage("<sheet name=\"S\" sheetId=\"1\" r:id=\"r1\"/>", {},
+        { { "xl/worksheets/sheet1.xml",
+            "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData/><mergeCells>"
+                + Repeated("<mergeCell ref=\"A1:B2\"/>", kMerges) + "</mergeCells></worksheet>" } });
+    for (const auto& [name, bytes] : { std::pair { "merges.xlsb", xlsb }, std::pair { "merges.xlsx", xlsx } }) {
+        ASSERT_LT(bytes.size(), size_t { 1 } << 20) << name;
+        Application application;
+        auto book = application.OpenBytes(bytes, name);
+        testing::ExpectFailure(
+            [&] { book->Worksheets()[0].MergedAreas(); }, ErrorCode::TooLarge, { name, "merged areas" });
     }
 }
 

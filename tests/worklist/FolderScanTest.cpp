@@ -7,9 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 using namespace vellumcast;
 using namespace vellumcast::worklist;
@@ -186,9 +190,45 @@ TEST(FolderScanTest, WildcardMatchTable)
 
 TEST(FolderScanTest, TheRootFolderGivesSingleSeparators)
 {
+    EXPECT_EQ(ComposePath("/", "Book1.xls"), "/Book1.xls");
+    EXPECT_EQ(ComposePath("/data/", "Book1.xls"), "/data/Book1.xls");
+#ifndef _WIN32
+    // On Windows "//home/" starts a share's path, whose two separators stay.
     EXPECT_EQ(ComposePath("//", "Book1.xls"), "/Book1.xls");
     EXPECT_EQ(ComposePath("//home/", "Book1.xls"), "/home/Book1.xls");
-    EXPECT_EQ(ComposePath("/data/", "Book1.xls"), "/data/Book1.xls");
+#else
+    EXPECT_EQ(ComposePath("C:\\", "Book1.xls"), "C:\\Book1.xls");
+    EXPECT_EQ(ComposePath("C:\\\\", "Book1.xls"), "C:\\Book1.xls");
+    EXPECT_EQ(ComposePath("\\\\server\\share\\", "Book1.xls"), "\\\\server\\share\\Book1.xls");
+    EXPECT_EQ(ComposePath("\\\\server\\share\\\\in\\", "Book1.xls"), "\\\\server\\share\\in\\Book1.xls");
+#endif
+}
+
+// Windows marks what a search should pass over with attributes rather than a leading dot:
+// hidden and system folders are not entered, and such files are left out unless they are
+// read-only. The paths found keep the backslashes the folder was given with.
+TEST(FolderScanTest, HiddenAndSystemAttributesAreHonouredOnWindows)
+{
+#ifndef _WIN32
+    GTEST_SKIP() << "only Windows has the Hidden and System attributes";
+#else
+    vellumcast::testing::TempDir dir;
+    std::string top = dir.Path();
+    std::replace(top.begin(), top.end(), '/', '\\');
+    for (const char* file : { "a.xls", "h.xls", "r.xls", "s.xls", "Sub\\b.xls", "Hidden\\in.xls", "System\\in.xls" })
+        Touch(top + "\\" + file);
+    const auto set = [&](const char* name, DWORD attributes) {
+        ASSERT_TRUE(::SetFileAttributesW(fs::path(top + "\\" + name).c_str(), attributes)) << name;
+    };
+    set("h.xls", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+    set("r.xls", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    set("s.xls", FILE_ATTRIBUTE_SYSTEM);
+    set("Hidden", FILE_ATTRIBUTE_HIDDEN);
+    set("System", FILE_ATTRIBUTE_SYSTEM);
+    EXPECT_EQ(
+        Import(top, "xls"), (std::vector<std::string> { top + "\\a.xls", top + "\\r.xls", top + "\\Sub\\b.xls" }));
+    set("r.xls", FILE_ATTRIBUTE_NORMAL); // for the folder's removal
+#endif
 }
 
 TEST(FolderScanTest, AFileThatVanishesBeforeFilteringIsReportedAndStillListed)

@@ -257,9 +257,17 @@ void ZipArchive::ReadDirectory(uint64_t offset, uint64_t size, uint64_t entryCou
     m_byName.reserve(m_entries.size());
     m_byFoldedName.reserve(m_entries.size());
     for (size_t i = 0; i < m_entries.size(); ++i) {
-        m_byName.emplace(m_entries[i].name, i);
+        if (!m_byName.emplace(m_entries[i].name, i).second && !m_duplicateName)
+            m_duplicateName = m_entries[i].name;
         m_byFoldedName.emplace(FoldedName(m_entries[i].name), i);
     }
+}
+
+void ZipArchive::RequireUniqueNames() const
+{
+    if (m_duplicateName)
+        Corrupt("the package is damaged: it holds two members named \"" + *m_duplicateName
+            + "\", and which of them is meant cannot be told");
 }
 
 const ZipEntry* ZipArchive::Find(std::string_view name) const

@@ -54,6 +54,9 @@ public:
     // leading "/". Looked up in tables built with the directory, so a workbook that looks
     // up every worksheet among many members costs no more than reading the directory.
     const ZipEntry* Find(std::string_view name) const;
+    // Throws SpreadsheetError(Corrupt) naming the member when two members have the same
+    // name: Find gives the first, where other readers may take the other.
+    void RequireUniqueNames() const;
 
     // Streams the member's inflated bytes to sink, in chunks of up to 64 KiB.
     // Checks the declared sizes, a bound on the inflated size, the archive's inflate
@@ -109,6 +112,7 @@ private:
     // The first entry of each name, and of each name folded (FoldedName).
     std::unordered_map<std::string_view, size_t> m_byName;
     std::unordered_map<std::string, size_t> m_byFoldedName;
+    std::optional<std::string> m_duplicateName; // the first name two members have
     uint64_t m_inflateBudget;
     mutable std::atomic<uint64_t> m_inflated { 0 };
 };

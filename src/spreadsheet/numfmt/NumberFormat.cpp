@@ -106,7 +106,8 @@ bool NumberFormat::IsDateOrTimeFormat() const
 namespace {
 
 // ECMA-376-1 §18.8.30 (numFmt), with the codes the application shows in US English for the
-// ids whose code depends on the locale (5-8, 14, 22, 37-44). 14 and 22 show four-digit years.
+// ids whose code depends on the locale (5-8, 14, 22, 37-44). 14 and 22 show four-digit years;
+// 37 to 40 leave the room of a parenthesis after a positive number, as 5 to 8 do.
 constexpr BuiltInFormat BuiltIns[] = {
     { 0, "General" },
     { 1, "0" },
@@ -131,10 +132,10 @@ constexpr BuiltInFormat BuiltIns[] = {
     { 20, "h:mm" },
     { 21, "h:mm:ss" },
     { 22, "m/d/yyyy h:mm" },
-    { 37, "#,##0 ;(#,##0)" },
-    { 38, "#,##0 ;[Red](#,##0)" },
-    { 39, "#,##0.00;(#,##0.00)" },
-    { 40, "#,##0.00;[Red](#,##0.00)" },
+    { 37, "#,##0_);(#,##0)" },
+    { 38, "#,##0_);[Red](#,##0)" },
+    { 39, "#,##0.00_);(#,##0.00)" },
+    { 40, "#,##0.00_);[Red](#,##0.00)" },
     { 41, "_(* #,##0_);_(* \\(#,##0\\);_(* \"-\"_);_(@_)" },
     { 42, "_(\"$\"* #,##0_);_(\"$\"* \\(#,##0\\);_(\"$\"* \"-\"_);_(@_)" },
     { 43, "_(* #,##0.00_);_(* \\(#,##0.00\\);_(* \"-\"??_);_(@_)" },

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <optional>
 
 namespace vellumcast::spreadsheet::numfmt {
 
@@ -874,6 +875,24 @@ void MarkPlainDate(Section& section)
 
 } // namespace
 
+namespace {
+
+// The US English code standing for a section that holds a tag of the system's long date
+// or time; nothing for any other section.
+std::optional<std::string_view> SystemDateTimeCode(std::string_view section)
+{
+    std::string lower(section);
+    for (char& c : lower)
+        c = Lower(c);
+    if (lower.find("[$-f800]") != std::string::npos || lower.find("[$-x-sysdate]") != std::string::npos)
+        return std::string_view("dddd, mmmm d, yyyy");
+    if (lower.find("[$-f400]") != std::string::npos || lower.find("[$-x-systime]") != std::string::npos)
+        return std::string_view("h:mm:ss AM/PM");
+    return std::nullopt;
+}
+
+} // namespace
+
 bool ParseFormatCode(std::string_view code, ParsedFormat& parsed)
 {
     parsed = ParsedFormat();
@@ -915,6 +934,12 @@ bool ParseFormatCode(std::string_view code, ParsedFormat& parsed)
     }
     parsed.sectionCount = static_cast<uint32_t>(count);
     for (size_t s = 0; s < count; ++s) {
+        // The system's long date and time ([$-F800], [$-F400], or [$-x-sysdate] and
+        // [$-x-systime] as newer versions write them) take the place of the codes
+        // written after them, which are only what the writer's system showed: the
+        // application shows the forms of its own system, here US English.
+        if (const auto system = SystemDateTimeCode(pieces[s]))
+            pieces[s] = *system;
         SectionParser parser(parsed.sections[s]);
         if (!parser.Tokenize(pieces[s]))
             return false;
@@ -953,7 +978,11 @@ bool ParseFormatCode(std::string_view code, ParsedFormat& parsed)
             && section.bound == 0.0;
         const bool defaultNegative
             = parsed.conditional && index == 1 && section.condition == ConditionOp::None && n >= 3;
-        section.minusShown = !(implicitNegative || explicitNegative || defaultNegative);
+        // The second section shows a negative number it takes by its own condition
+        // ([<-100]) without the sign, as it shows those it takes by default: its own
+        // literals say what the sign is ("[<-100]-0" shows -150 as "-150").
+        const bool secondByCondition = index == 1 && section.condition != ConditionOp::None;
+        section.minusShown = !(implicitNegative || explicitNegative || defaultNegative || secondByCondition);
     }
     if (parsed.general || n == 0) {
         parsed.quickPath = QuickPath::General;

@@ -549,13 +549,14 @@ void RenderFraction(const Section& s, double x, std::string& out)
                 char buffer[24];
                 auto result = std::to_chars(buffer, buffer + sizeof buffer, denominator);
                 out.append(buffer, result.ptr);
+                // The denominator stands left, padded to its placeholders: a space for '?'
+                // and for '0' too, whose zero after the digits would show another number
+                // ("2 0" or "20" for 2 under ??0), nothing for '#'.
                 const uint32_t width = s.denominatorDigits > 7 ? 7 : s.denominatorDigits;
                 for (uint32_t i = static_cast<uint32_t>(result.ptr - buffer); i < width; ++i) {
                     const char ch = i < s.denominatorPattern.size() ? s.denominatorPattern[i] : '?';
-                    if (ch == '?')
+                    if (ch == '?' || ch == '0')
                         out += ' ';
-                    else if (ch == '0')
-                        out += '0';
                 }
                 blankTo = out.size();
             }

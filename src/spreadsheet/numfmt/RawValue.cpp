@@ -78,6 +78,30 @@ void AppendTime(int64_t millisecondOfDay, std::string& out)
     AppendPadded(fraction, width, out);
 }
 
+// "-1.2345e+20" written out plainly: "-123450000000000000000". The exponent is not negative.
+void AppendPlainFromScientific(const char* begin, const char* end, std::string& out)
+{
+    const char* e = std::find(begin, end, 'e');
+    int exponent = 0;
+    std::from_chars(e + (e[1] == '+' ? 2 : 1), end, exponent);
+    if (*begin == '-')
+        out += *begin++;
+    std::string digits;
+    for (const char* p = begin; p < e; ++p) {
+        if (*p != '.')
+            digits += *p;
+    }
+    const size_t integerDigits = static_cast<size_t>(exponent) + 1;
+    if (digits.size() <= integerDigits) {
+        out += digits;
+        out.append(integerDigits - digits.size(), '0');
+    } else {
+        out.append(digits, 0, integerDigits);
+        out += '.';
+        out.append(digits, integerDigits);
+    }
+}
+
 } // namespace
 
 void AppendRawNumber(double value, std::string& out)
@@ -91,9 +115,18 @@ void AppendRawNumber(double value, std::string& out)
         return;
     }
     const double magnitude = std::fabs(value);
-    const bool plain = magnitude >= 1e-5 && magnitude < 1e15;
     // Plain: a sign, "0.0000" and 17 significant digits at most; exponent form is shorter.
+    // From 10^15 to 10^21 too, so that whole numbers are written in full
+    // (9007199254740992), as the loaders of databases take integers.
     char buffer[48];
+    if (magnitude >= 1e15 && magnitude < 1e21) {
+        // std::to_chars's fixed form would write every digit of the binary value
+        // (123456789012345683968); the shortest digits are padded with zeros instead.
+        const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+        AppendPlainFromScientific(buffer, result.ptr, out);
+        return;
+    }
+    const bool plain = magnitude >= 1e-5 && magnitude < 1e15;
     const auto result = std::to_chars(
         buffer, buffer + sizeof buffer, value, plain ? std::chars_format::fixed : std::chars_format::scientific);
     std::replace(buffer, result.ptr, 'e', 'E');

@@ -10,9 +10,10 @@
 namespace vellumcast::spreadsheet::numfmt {
 
 // Appends the shortest decimal that reads back (strtod, from_chars) as exactly this double.
-// Magnitudes from 1e-5 up to but not including 1e15 are written plainly ("0.00001",
-// "123.45", "999999999999999.9"); others with an exponent of at least two digits, a sign
-// and an upper-case E, as the General format writes them ("1E+15", "1.5E-07", "5E-324").
+// Magnitudes from 1e-5 up to but not including 1e21 are written plainly ("0.00001",
+// "123.45", "9007199254740992", the shortest digits padded with zeros past them); others
+// with an exponent of at least two digits, a sign and an upper-case E, as the General
+// format writes them ("1E+21", "1.5E-07", "5E-324").
 // Negative zero is written "0"; NaN and the infinities, which no cell can hold, "#NUM!" as
 // the displayed text shows them.
 void AppendRawNumber(double value, std::string& out);

@@ -10,10 +10,12 @@ constexpr std::string_view kOfficeUri = "urn:oasis:names:tc:opendocument:xmlns:o
 constexpr std::string_view kTableUri = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
 constexpr std::string_view kTextUri = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
 constexpr std::string_view kStyleUri = "urn:oasis:names:tc:opendocument:xmlns:style:1.0";
+constexpr std::string_view kNumberUri = "urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0";
 constexpr OdsNs kOffice = OdsNs::Office;
 constexpr OdsNs kTable = OdsNs::Table;
 constexpr OdsNs kText = OdsNs::Text;
 constexpr OdsNs kStyle = OdsNs::Style;
+constexpr OdsNs kNumber = OdsNs::Number;
 
 std::string_view UriOf(OdsNs ns)
 {
@@ -26,6 +28,8 @@ std::string_view UriOf(OdsNs ns)
         return kTextUri;
     case OdsNs::Style:
         return kStyleUri;
+    case OdsNs::Number:
+        return kNumberUri;
     case OdsNs::Other:
         break;
     }
@@ -109,6 +113,8 @@ OdsNs OdsNamespaceOf(std::string_view uri)
         return OdsNs::Office;
     if (uri == kStyleUri)
         return OdsNs::Style;
+    if (uri == kNumberUri)
+        return OdsNs::Number;
     return OdsNs::Other;
 }
 
@@ -172,6 +178,7 @@ void OdsContentHandler::LoadStoppedTable(OdsCellSink* sink, uint64_t repeatBudge
     m_inRow = false;
     m_column = 1;
     m_nextColumn = 1;
+    m_durationColumns.clear();
     m_rowCells.clear();
     m_rowPool.clear();
     m_inCell = false;
@@ -213,6 +220,8 @@ void OdsContentHandler::StartElement(OdsNs namespaceUri, std::string_view localN
         }
         ++m_tableDepth;
         if (m_tableDepth == 1 && m_inSpreadsheet) {
+            if (m_tablesFileSize != UINT64_MAX)
+                RequireRoomInList(m_tables.size(), ListLimit(m_tablesFileSize), m_tablesFileSize, "sheets");
             m_tables.push_back(
                 { std::string(attributes.Get(kTable, "name")), std::string(attributes.Get(kTable, "style-name")) });
             if (m_tables.size() - 1 == m_stopAtTable) {
@@ -236,10 +245,17 @@ void OdsContentHandler::StartElement(OdsNs namespaceUri, std::string_view localN
         m_inSpreadsheet = true;
         m_sawSpreadsheet = true;
     } else if (namespaceUri == kStyle && localName == "style") {
-        if (attributes.Get(kStyle, "family") == "table")
+        const std::string_view family = attributes.Get(kStyle, "family");
+        if (family == "table")
             m_styleName.assign(attributes.Get(kStyle, "name"));
         else
             m_styleName.clear();
+        if (family == "table-cell" && !m_durationDataStyles.empty()
+            && m_durationDataStyles.count(std::string(attributes.Get(kStyle, "data-style-name"))) != 0)
+            m_durationCellStyles.emplace(attributes.Get(kStyle, "name"));
+    } else if (namespaceUri == kNumber && localName == "time-style") {
+        if (attributes.Get(kNumber, "truncate-on-overflow") == "false")
+            m_durationDataStyles.emplace(attributes.Get(kStyle, "name"));
     } else if (namespaceUri == kStyle && localName == "table-properties" && !m_styleName.empty()) {
         if (attributes.Get(kTable, "display") == "false")
             m_hiddenStyles.insert(m_styleName);
@@ -302,6 +318,21 @@ void OdsContentHandler::StartColumns(const OdsAttributes& attributes)
         first + ParseOdsCount(attributes.Get(kTable, "number-columns-repeated")), int64_t { kMaxColumns } + 1);
     if (SheetLayout* layout = Layout(); layout && IsHidden(attributes))
         layout->HideColumns(first, m_nextColumn - 1);
+    if (!m_durationCellStyles.empty()
+        && m_durationCellStyles.count(std::string(attributes.Get(kTable, "default-cell-style-name"))) != 0)
+        m_durationColumns.emplace_back(first, m_nextColumn - 1);
+}
+
+// Whether a time cell shows a duration: its own style's, or else its column's.
+bool OdsContentHandler::ShowsDuration(const OdsAttributes& attributes) const
+{
+    if (m_durationCellStyles.empty())
+        return false;
+    const std::string_view style = attributes.Get(kTable, "style-name");
+    if (!style.empty())
+        return m_durationCellStyles.count(std::string(style)) != 0;
+    return std::any_of(m_durationColumns.begin(), m_durationColumns.end(),
+        [&](const auto& columns) { return m_column >= columns.first && m_column <= columns.second; });
 }
 
 // A cell spanning more than itself merges the area it spans; in a repeated row each
@@ -378,7 +409,8 @@ void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
         m_valueIsFallback = true;
         return;
     }
-    const OdsValue value = ReadOdsValue(valueType, m_fallback, m_value);
+    const OdsValue value
+        = ReadOdsValue(valueType, m_fallback, m_value, valueType == OdsValueType::Time && ShowsDuration(attributes));
     m_valueKind = value.kind;
     m_valueIsFallback = value.asWritten;
 }
@@ -474,7 +506,7 @@ void OdsContentHandler::EndCell()
         return; // style-only cells are not recorded: they fill every sheet to its end
     // A value whose raw text is the text itself needs no room of its own.
     std::string_view value = m_valueIsFallback ? std::string_view(m_fallback) : std::string_view(m_value);
-    const bool valued = m_valueKind != OdsValueKind::None && (value != text || m_keepEveryValue) && !formula;
+    const bool valued = m_valueKind != OdsValueKind::None && (value != text || m_keepValueKinds) && !formula;
     if (!valued)
         value = {};
     const int64_t copies = std::min<int64_t>(m_columnRepeat, int64_t { kMaxColumns } + 1 - start);

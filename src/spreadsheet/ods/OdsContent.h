@@ -19,7 +19,7 @@
 namespace vellumcast::spreadsheet::ods {
 
 // The namespaces the reader tells apart; every other one is Other.
-enum class OdsNs : uint8_t { Other, Office, Table, Text, Style };
+enum class OdsNs : uint8_t { Other, Office, Table, Text, Style, Number };
 
 // The attributes a table cell is read from, each an empty view when the cell has none.
 struct OdsCellAttributes {
@@ -75,6 +75,10 @@ public:
     // are SpreadsheetError(TooLarge).
     OdsContentHandler(size_t target, OdsCellSink* sink, uint64_t repeatBudget);
 
+    // Refuses, as SpreadsheetError(TooLarge), more tables than a workbook of fileSize bytes
+    // may list (ListLimit); without it, any number.
+    void LimitTables(uint64_t fileSize) { m_tablesFileSize = fileSize; }
+
     // Asks for the parse to end when table number table (from 0) starts: the tables up to
     // it are then listed, and the target, if one of those before it, read.
     void StopAtTable(size_t table) { m_stopAtTable = table; }
@@ -91,9 +95,10 @@ public:
     // false: the target's cells go to the sink as their text alone (Add), never with the
     // value recorded beside it, which is then not read. On by default.
     void KeepValues(bool keep) { m_keepValues = keep; }
-    // true: a value goes with its text even where the two are written alike, so that a
-    // number shown as "3" is told from the text "3" (for formulas to read). Off by default.
-    void KeepEveryValue(bool keep) { m_keepEveryValue = keep; }
+    // true: a value whose raw text is the text itself is still recorded beside it, so the
+    // cell says what kind of value it holds (a number or a boolean shown as typed). Off by
+    // default: such a value needs no room of its own.
+    void KeepValueKinds(bool keep) { m_keepValueKinds = keep; }
     // True once after the start of a worksheet whose content the handler has no use for
     // (not the one being loaded): the XML reader may pass over it unread, as long as it
     // still reports the element's end. It is checked when it is loaded.
@@ -126,6 +131,7 @@ private:
 
     void StartInTarget(OdsNs ns, std::string_view localName, const OdsAttributes& attributes);
     void StartCell(bool covered, const OdsAttributes& attributes);
+    bool ShowsDuration(const OdsAttributes& attributes) const;
     void StartColumns(const OdsAttributes& attributes);
     void ReadMerge(const OdsCellAttributes& cell);
     SheetLayout* Layout() const { return m_sink ? m_sink->Layout() : nullptr; }
@@ -144,7 +150,7 @@ private:
     bool m_stopRequested = false;
     bool m_skipWanted = false;
     bool m_keepValues = true;
-    bool m_keepEveryValue = false;
+    bool m_keepValueKinds = false;
 
     // The sheet list.
     struct TableInfo {
@@ -152,8 +158,15 @@ private:
         std::string style;
     };
     std::vector<TableInfo> m_tables;
+    uint64_t m_tablesFileSize = UINT64_MAX; // LimitTables'; UINT64_MAX for none
     std::unordered_set<std::string> m_hiddenStyles;
     std::string m_styleName; // the table style being read in the automatic styles
+    // Durations: the time styles that count past a day ([HH]:MM, truncate-on-overflow
+    // false), the cell styles showing them, and the columns of the target whose cells
+    // take one by default. Their time values are numbers of days, not times of day.
+    std::unordered_set<std::string> m_durationDataStyles;
+    std::unordered_set<std::string> m_durationCellStyles;
+    std::vector<std::pair<int64_t, int64_t>> m_durationColumns;
     bool m_inSpreadsheet = false;
     bool m_sawSpreadsheet = false;
     int m_tableDepth = 0; // table:table nesting; 1 inside a worksheet

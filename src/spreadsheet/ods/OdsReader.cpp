@@ -98,10 +98,12 @@ public:
         , m_yield(context.yield)
         , m_flat(flat)
         , m_keepValues(context.keepValues)
+        , m_keepValueKinds(context.keepValues && context.keepValueKinds)
     {
         if (flat)
             return;
         m_archive = context.Archive();
+        m_archive->RequireUniqueNames();
         if (const auto* manifest = m_archive->Find("META-INF/manifest.xml")) {
             ManifestHandler handler;
             xml::ParseXml(m_archive->ReadAll(*manifest, 16u << 20), handler);
@@ -120,7 +122,7 @@ public:
     // worksheets' content unread.
     std::deque<SheetEntry> ListFirstSheet()
     {
-        auto read = std::make_unique<ContentRead>(0, nullptr, RepeatBudget(m_bytes->Size()));
+        auto read = std::make_unique<ContentRead>(0, nullptr, RepeatBudget(m_bytes->Size()), m_bytes->Size());
         read->handler.StopAtTable(0);
         Stream(*read);
         if (!read->handler.SawSpreadsheet())
@@ -135,7 +137,7 @@ public:
     {
         std::lock_guard lock(m_listMutex);
         if (m_listed.size() < wanted && !m_listedAll) {
-            ContentRead read(0, nullptr, RepeatBudget(m_bytes->Size()));
+            ContentRead read(0, nullptr, RepeatBudget(m_bytes->Size()), m_bytes->Size());
             if (wanted != SIZE_MAX)
                 read.handler.StopAtTable(wanted - 1);
             Stream(read);
@@ -159,11 +161,12 @@ public:
             read->handler.LoadStoppedTable(&sink, budget);
             read->scanner.Resume();
         } else {
-            read = std::make_unique<ContentRead>(index, &sink, budget);
+            read = std::make_unique<ContentRead>(index, &sink, budget, m_bytes->Size());
         }
-        // Formulas read the values of cells beside their texts, even where they are alike.
+        // Formulas read the values of cells beside their texts, even where they are alike,
+        // so that a number shown as "3" is told from the text "3".
         read->handler.KeepValues(m_keepValues || builder.ValuesForFormulas());
-        read->handler.KeepEveryValue(builder.ValuesForFormulas());
+        read->handler.KeepValueKinds(m_keepValueKinds || builder.ValuesForFormulas());
         read->handler.StopAtTable(index + 1); // listing the next worksheet on the way
         try {
             Stream(*read, &builder);
@@ -183,11 +186,12 @@ private:
     // One pass through the content, which may stop at a worksheet's start and later go
     // on from there.
     struct ContentRead {
-        ContentRead(size_t target, OdsCellSink* sink, uint64_t repeatBudget)
+        ContentRead(size_t target, OdsCellSink* sink, uint64_t repeatBudget, uint64_t fileSize)
             : handler(target, sink, repeatBudget)
             , scanner(handler)
             , adapter(handler)
         {
+            handler.LimitTables(fileSize);
         }
         OdsContentHandler handler;
         ods::OdsXmlScanner scanner;
@@ -280,6 +284,7 @@ private:
     std::function<void()> m_yield;
     bool m_flat;
     bool m_keepValues; // the cells keep the values recorded beside their text
+    bool m_keepValueKinds; // and beside every text, equal or not
     std::shared_ptr<const container::ZipArchive> m_archive;
     const container::ZipEntry* m_content = nullptr;
     std::unique_ptr<ContentRead> m_stoppedRead; // stopped at the start of the next worksheet to load

@@ -236,7 +236,7 @@ OdsValueType OdsValueTypeOf(std::string_view type)
     }
 }
 
-OdsValue ReadOdsValue(OdsValueType type, std::string_view written, std::string& out)
+OdsValue ReadOdsValue(OdsValueType type, std::string_view written, std::string& out, bool duration)
 {
     switch (type) {
     case OdsValueType::Number: {
@@ -256,12 +256,12 @@ OdsValue ReadOdsValue(OdsValueType type, std::string_view written, std::string& 
     case OdsValueType::Date:
         return ReadDate(written, out);
     case OdsValueType::Time: {
-        if (AppendPlainTimeOfDay(written, out))
+        if (!duration && AppendPlainTimeOfDay(written, out))
             return { OdsValueKind::Date, false };
         const auto days = Duration(written);
         if (!days)
             return {};
-        if (*days >= 0 && *days < 1
+        if (!duration && *days >= 0 && *days < 1
             && numfmt::AppendIsoDateTime(*days, numfmt::DateTimeParts::Time, numfmt::DateSystem::Date1900, out))
             return { OdsValueKind::Date, false };
         numfmt::AppendRawNumber(*days, out);

@@ -37,8 +37,10 @@ struct OdsValue {
 };
 
 // The value of a cell of that type from its attribute as written, as AppendOdsValue
-// gives it; when that is the written text itself, asWritten and nothing appended.
-OdsValue ReadOdsValue(OdsValueType type, std::string_view written, std::string& out);
+// gives it; when that is the written text itself, asWritten and nothing appended. A time
+// whose cell shows a duration (a style counting past a day, such as [HH]:MM) is its
+// number of days even under a day, as the same cell of an xlsx is.
+OdsValue ReadOdsValue(OdsValueType type, std::string_view written, std::string& out, bool duration = false);
 
 // The value of a cell of office:value-type type, from its attribute value (office:value,
 // office:date-value, office:time-value or office:boolean-value as the type asks), its raw

@@ -1,12 +1,14 @@
 // XML spreadsheets of 2003: one document holding the styles and every worksheet. Opening
 // reads it once for the styles and the worksheets' names and visibility, passing over
-// their tables; loading a worksheet reads on to the end of its table. Cells are placed as
-// the application places them: after the previous one unless ss:Index says where, a
-// merged cell taking the columns it spans.
+// their tables; loading a worksheet reads on to the end of it, and the next load goes on
+// from there, so that worksheets loaded in turn cost one more read of the document, not
+// one each. Cells are placed as the application places them: after the previous one
+// unless ss:Index says where, a merged cell taking the columns it spans.
 
 #include "spreadsheet/spreadsheetml/SpreadsheetMlReader.h"
 #include "spreadsheet/SheetData.h"
 #include "spreadsheet/SheetLayout.h"
+#include "spreadsheet/spreadsheetml/ControlReferences.h"
 #include "spreadsheet/spreadsheetml/NamedFormats.h"
 #include "spreadsheet/text/TextEncoding.h"
 #include "spreadsheet/xlsx/XlsxText.h"
@@ -26,48 +28,93 @@ namespace {
 constexpr std::string_view kSpreadsheet = "urn:schemas-microsoft-com:office:spreadsheet";
 constexpr std::string_view kExcel = "urn:schemas-microsoft-com:office:excel";
 constexpr size_t kPiece = size_t { 1 } << 20;
+constexpr uint32_t kNone = UINT32_MAX;
 
-// A style as written: its parent and, when it says so, its own number format.
-struct StyleEntry {
-    std::string parent;
-    std::optional<std::string> format;
+struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view> {}(text); }
+};
+// Style numbers by ID, found without a copy of the ID.
+using StyleIndex = std::unordered_map<std::string, uint32_t, TextHash, std::equal_to<>>;
+
+// The styles as written, numbered in order of their first appearance: each one's parent
+// (by ID until every style is read) and its own number format, when it says.
+struct StyleList {
+    StyleIndex byId;
+    std::vector<std::string> parentIds;
+    std::vector<uint32_t> formats; // into formatNames, or kNone
+    std::vector<std::string> formatNames;
+    std::unordered_map<std::string, uint32_t, TextHash, std::equal_to<>> formatByName;
+
+    uint32_t Add(std::string_view id)
+    {
+        const auto [it, added] = byId.try_emplace(std::string(id), static_cast<uint32_t>(parentIds.size()));
+        if (added) {
+            // The cell styles' limit (General comes first), reached before the copies of
+            // their IDs take more.
+            if (parentIds.size() + 1 >= kMaxStyles)
+                throw SpreadsheetError(ErrorCode::TooLarge,
+                    "it declares more than " + std::to_string(kMaxStyles - 1)
+                        + " styles, more than any workbook holds");
+            parentIds.emplace_back();
+            formats.push_back(kNone);
+        }
+        return it->second;
+    }
+    void SetFormat(uint32_t style, std::string_view name)
+    {
+        const auto [it, added] = formatByName.try_emplace(std::string(name), static_cast<uint32_t>(formatNames.size()));
+        if (added)
+            formatNames.emplace_back(name);
+        formats[style] = it->second;
+    }
+
+    // The number format code of every style, its own or inherited through ss:Parent;
+    // General when none says. Each style is resolved once, so long chains of parents
+    // cost no more than the styles; a chain that loops ends where it would repeat.
+    std::vector<std::string_view> ResolveFormats()
+    {
+        const size_t count = parentIds.size();
+        std::vector<uint32_t> parents(count, kNone);
+        for (size_t i = 0; i < count; ++i) {
+            if (const auto it = byId.find(parentIds[i]); !parentIds[i].empty() && it != byId.end())
+                parents[i] = it->second;
+        }
+        parentIds = {};
+        constexpr uint32_t kUnresolved = kNone - 1, kOnChain = kNone - 2;
+        std::vector<uint32_t> resolved(count, kUnresolved); // a format name, kNone for General
+        std::vector<uint32_t> chain;
+        for (uint32_t first = 0; first < count; ++first) {
+            uint32_t format = kNone;
+            for (uint32_t current = first; current != kNone;) {
+                if (resolved[current] != kUnresolved && resolved[current] != kOnChain) {
+                    format = resolved[current];
+                    break;
+                }
+                if (resolved[current] == kOnChain)
+                    break; // a loop: General, as where no style of the chain says
+                resolved[current] = kOnChain;
+                chain.push_back(current);
+                if (formats[current] != kNone) {
+                    format = formats[current];
+                    break;
+                }
+                current = parents[current];
+            }
+            for (const uint32_t member : chain)
+                resolved[member] = format;
+            chain.clear();
+        }
+        std::vector<std::string_view> codes(count);
+        for (size_t i = 0; i < count; ++i)
+            codes[i] = resolved[i] == kNone ? std::string_view("General") : FormatCodeOfName(formatNames[resolved[i]]);
+        return codes;
+    }
 };
 
-// The number format code of every style, its own or inherited through ss:Parent; General
-// when none says. Each style is resolved once, so long chains of parents cost no more
-// than the styles; a chain that loops ends where it would repeat.
-std::unordered_map<std::string, std::string> ResolveFormats(const std::unordered_map<std::string, StyleEntry>& styles)
-{
-    std::unordered_map<std::string, std::string> resolved;
-    for (const auto& [id, entry] : styles) {
-        std::vector<const std::string*> chain;
-        std::string code = "General";
-        for (const std::string* current = &id;;) {
-            if (const auto done = resolved.find(*current); done != resolved.end()) {
-                code = done->second;
-                break;
-            }
-            const auto it = styles.find(*current);
-            if (it == styles.end() || chain.size() > styles.size())
-                break;
-            chain.push_back(current);
-            if (it->second.format) {
-                code = std::string(FormatCodeOfName(*it->second.format));
-                break;
-            }
-            if (it->second.parent.empty())
-                break;
-            current = &it->second.parent;
-        }
-        for (const std::string* member : chain)
-            resolved.emplace(*member, code);
-    }
-    return resolved;
-}
-
 // A whole number written in an attribute, for indices and spans; absent gives fallback.
-// Values past the sheet's limits saturate so that the builder refuses the cell they place.
-int32_t WholeNumber(const xml::XmlAttributes& attributes, std::string_view name, int32_t fallback)
+// Values past the sheet's limits saturate so that the place they lead to is refused.
+int64_t WholeNumber(const xml::XmlAttributes& attributes, std::string_view name, int64_t fallback)
 {
     bool found = false;
     const std::string_view text = attributes.Get(kSpreadsheet, name, &found);
@@ -80,7 +127,7 @@ int32_t WholeNumber(const xml::XmlAttributes& attributes, std::string_view name,
     if (error != std::errc() || end != text.data() + text.size() || value < 0)
         throw SpreadsheetError(ErrorCode::Corrupt,
             "the attribute ss:" + std::string(name) + " holds \"" + std::string(text) + "\", not a whole number");
-    return static_cast<int32_t>(std::min<int64_t>(value, kMaxRows + 1));
+    return std::min<int64_t>(value, kMaxRows + 1);
 }
 
 // A column's style, from <Column ss:Index ss:Span ss:StyleID>.
@@ -90,27 +137,39 @@ struct ColumnStyle {
     uint32_t style;
 };
 
-// Reads the document's events. Opened without a target, it gathers the styles, date
-// system and worksheets and passes over the tables; with a target worksheet, it feeds
-// that worksheet's cells to the builder and stops at the end of its table.
+// Reads the document's events. Opened for the list, it gathers the styles, date system
+// and worksheets and passes over the tables; given a target worksheet, it feeds that
+// worksheet's cells to the builder and stops at the worksheet's end, from where it can
+// go on to a later one.
 class SpreadsheetMlHandler final : public xml::XmlHandler {
 public:
-    struct Target {
-        size_t index;
-        SheetBuilder* builder;
-        const std::unordered_map<std::string, uint32_t>* styleIndex;
-    };
-
-    explicit SpreadsheetMlHandler(std::optional<Target> target)
-        : m_target(target)
+    explicit SpreadsheetMlHandler(uint64_t fileSize)
+        : m_fileSize(fileSize)
     {
     }
 
-    void SetControls(std::function<void()> skip, std::function<void()> stop)
+    // How the handler asks the XML reader to pass over an element's content, to stop,
+    // and where the start tag being reported lies.
+    void SetControls(std::function<void()> skip, std::function<void()> stop, std::function<uint64_t()> offset)
     {
         m_skip = std::move(skip);
         m_stop = std::move(stop);
+        m_offset = std::move(offset);
     }
+
+    // Lists the worksheets and gathers the styles, loading none.
+    void ListAll() { m_listing = true; }
+    // Loads worksheet number index (from 0), which must not lie before the ones seen.
+    void Target(size_t index, SheetBuilder* builder, const StyleIndex* styleIndex)
+    {
+        m_targetIndex = index;
+        m_builder = builder;
+        m_styleIndex = styleIndex;
+        const auto normal = styleIndex->find(std::string_view("Default"));
+        m_defaultStyle = normal == styleIndex->end() ? 0 : normal->second;
+        m_targetDone = false;
+    }
+    size_t WorksheetsSeen() const { return m_worksheets; }
 
     void StartElement(std::string_view uri, std::string_view local, const xml::XmlAttributes& attributes) override
     {
@@ -125,6 +184,8 @@ public:
         if (m_commentDepth != 0)
             return;
         if (uri == kExcel) {
+            if (!m_listing)
+                return;
             if (local == "Date1904")
                 date1904 = true;
             else if (local == "Visible" && m_inWorksheet) {
@@ -139,20 +200,19 @@ public:
         }
         if (local == "Comment") {
             m_commentDepth = m_depth;
-        } else if (local == "Style") {
-            m_styleId = std::string(attributes.Get(kSpreadsheet, "ID", nullptr));
-            const auto [entry, added] = styles.try_emplace(m_styleId);
-            entry->second.parent = std::string(attributes.Get(kSpreadsheet, "Parent", nullptr));
-            if (added)
-                styleOrder.push_back(m_styleId);
-        } else if (local == "NumberFormat" && !m_styleId.empty()) {
+        } else if (local == "Styles" && !m_listing) {
+            if (m_skip)
+                m_skip(); // read when the workbook was opened
+        } else if (local == "Style" && m_listing) {
+            m_style = styles.Add(attributes.Get(kSpreadsheet, "ID", nullptr));
+            styles.parentIds[m_style] = std::string(attributes.Get(kSpreadsheet, "Parent", nullptr));
+        } else if (local == "NumberFormat" && m_style != kNone) {
             bool found = false;
             const std::string_view format = attributes.Get(kSpreadsheet, "Format", &found);
             if (found)
-                styles[m_styleId].format = std::string(format);
+                styles.SetFormat(m_style, format);
         } else if (local == "Worksheet") {
-            m_inWorksheet = true;
-            sheets.push_back({ std::string(attributes.Get(kSpreadsheet, "Name", nullptr)), SheetVisibility::Visible });
+            StartWorksheet(attributes);
         } else if (local == "Table" && m_inWorksheet) {
             StartTable();
         } else if (m_loading) {
@@ -179,9 +239,15 @@ public:
         if (uri != kSpreadsheet)
             return;
         if (local == "Style") {
-            m_styleId.clear();
+            m_style = kNone;
         } else if (local == "Worksheet") {
             m_inWorksheet = false;
+            if (m_builder && m_worksheets - 1 == m_targetIndex) {
+                m_targetDone = true;
+                m_builder = nullptr;
+                if (m_stop)
+                    m_stop();
+            }
         } else if (m_loading) {
             EndInTable(local, depth);
         }
@@ -189,29 +255,43 @@ public:
 
     void Characters(std::string_view text) override
     {
-        if (m_collectVisible || (m_dataDepth != 0 && m_commentDepth == 0))
-            m_text.append(text);
+        if (m_collectVisible || (m_table.dataDepth != 0 && m_commentDepth == 0))
+            AppendRestoringControls(text, m_text);
     }
 
     bool TargetDone() const { return m_targetDone; }
     bool SawWorkbook() const { return m_sawWorkbook; }
 
-    std::unordered_map<std::string, StyleEntry> styles;
-    std::vector<std::string> styleOrder;
-    std::deque<SheetEntry> sheets;
+    StyleList styles;
+    std::deque<SheetEntry> sheets; // when listing
+    std::vector<uint64_t> sheetStarts; // where each begins, in bytes of the document as read
     bool date1904 = false;
+    numfmt::DateSystem dateSystem = numfmt::DateSystem::Date1900;
 
 private:
+    void StartWorksheet(const xml::XmlAttributes& attributes)
+    {
+        m_inWorksheet = true;
+        m_tableSeen = false;
+        if (m_listing) {
+            RequireRoomInList(sheets.size(), ListLimit(m_fileSize), m_fileSize, "sheets");
+            sheets.push_back({ std::string(attributes.Get(kSpreadsheet, "Name", nullptr)), SheetVisibility::Visible });
+            sheetStarts.push_back(m_offset());
+        }
+        ++m_worksheets;
+    }
+
     void StartTable()
     {
-        if (!m_target || sheets.size() - 1 != m_target->index) {
+        // Only a worksheet's first table is its cells.
+        if (!m_builder || m_worksheets - 1 != m_targetIndex || std::exchange(m_tableSeen, true)) {
             if (m_skip)
                 m_skip();
             return;
         }
         m_loading = true;
-        m_row = 0;
-        m_layout = m_target->builder->Layout();
+        m_table = {};
+        m_layout = m_builder->Layout();
     }
 
     // A row or column is hidden by ss:Hidden, or by a size (ss:Height, ss:Width) of zero.
@@ -227,161 +307,189 @@ private:
         return found && error == std::errc() && end == text.data() + text.size() && value == 0;
     }
 
+    // Rows and columns, with the ones a span adds, are refused past the grid, as a cell
+    // placed there is: counted on, they would come round to the first row or column.
+    static void RequireInGrid(const char* what, int64_t last, int64_t limit)
+    {
+        if (last > limit)
+            throw SpreadsheetError(
+                ErrorCode::Corrupt, std::string(what) + " " + std::to_string(last) + " lies beyond the grid");
+    }
+
     void StartInTable(std::string_view local, const xml::XmlAttributes& attributes)
     {
+        TableState& t = m_table;
         if (local == "Column") {
-            const int32_t first = WholeNumber(attributes, "Index", m_nextColumnStyle);
-            const int32_t last = first + WholeNumber(attributes, "Span", 0);
-            m_nextColumnStyle = last + 1;
+            const int64_t first = WholeNumber(attributes, "Index", t.nextColumnStyle);
+            const int64_t last = first + WholeNumber(attributes, "Span", 0);
+            RequireInGrid("column", last, kMaxColumns);
+            t.nextColumnStyle = last + 1;
             if (m_layout && Hides(attributes, "Width"))
                 m_layout->HideColumns(first, last);
             bool found = false;
             const std::string_view id = attributes.Get(kSpreadsheet, "StyleID", &found);
             if (found)
-                m_columnStyles.push_back({ first, last, StyleOf(id) });
+                t.columnStyles.push_back({ static_cast<int32_t>(first), static_cast<int32_t>(last), StyleOf(id) });
         } else if (local == "Row") {
-            m_row = WholeNumber(attributes, "Index", m_row + 1);
-            m_rowSpan = WholeNumber(attributes, "Span", 0);
+            const int64_t row = WholeNumber(attributes, "Index", int64_t { t.row } + 1);
+            const int64_t span = WholeNumber(attributes, "Span", 0);
+            RequireInGrid("row", row + span, kMaxRows);
+            t.row = static_cast<int32_t>(row);
+            t.rowSpan = static_cast<int32_t>(span);
             if (m_layout && Hides(attributes, "Height"))
-                m_layout->HideRows(m_row, int64_t { m_row } + m_rowSpan);
+                m_layout->HideRows(t.row, int64_t { t.row } + t.rowSpan);
             bool found = false;
             const std::string_view id = attributes.Get(kSpreadsheet, "StyleID", &found);
-            m_rowStyle = found ? std::optional<uint32_t>(StyleOf(id)) : std::nullopt;
-            m_column = 0;
+            t.rowStyle = found ? std::optional<uint32_t>(StyleOf(id)) : std::nullopt;
+            t.column = 0;
         } else if (local == "Cell") {
-            m_column = WholeNumber(attributes, "Index", m_column + 1);
-            m_across = WholeNumber(attributes, "MergeAcross", 0);
-            m_down = WholeNumber(attributes, "MergeDown", 0);
-            if (m_layout && (m_across > 0 || m_down > 0))
-                m_layout->AddMerge({ m_row, m_column, m_row + m_down, m_column + m_across });
+            // A cell past the grid is refused by the builder; its merge is checked here,
+            // before the cells it covers are counted on.
+            const int64_t column = WholeNumber(attributes, "Index", int64_t { t.column } + 1);
+            const int64_t across = WholeNumber(attributes, "MergeAcross", 0);
+            const int64_t down = WholeNumber(attributes, "MergeDown", 0);
+            RequireInGrid("column", std::min<int64_t>(column, kMaxColumns) + across, kMaxColumns);
+            RequireInGrid("row", int64_t { t.row } + down, kMaxRows);
+            t.column = static_cast<int32_t>(column);
+            t.across = static_cast<int32_t>(across);
+            t.down = static_cast<int32_t>(down);
+            if (m_layout && (t.across > 0 || t.down > 0))
+                m_layout->AddMerge({ t.row, t.column, t.row + t.down, t.column + t.across });
             bool found = false;
             const std::string_view id = attributes.Get(kSpreadsheet, "StyleID", &found);
-            m_cellStyle = found ? StyleOf(id) : DefaultStyleAt(m_column);
-            m_hasData = false;
-        } else if (local == "Data" && m_dataDepth == 0) {
-            m_dataDepth = m_depth;
-            m_dataType = std::string(attributes.Get(kSpreadsheet, "Type", nullptr));
+            t.cellStyle = found ? StyleOf(id) : DefaultStyleAt(t.column);
+            t.hasData = false;
+        } else if (local == "Data" && t.dataDepth == 0) {
+            t.dataDepth = m_depth;
+            t.dataType = std::string(attributes.Get(kSpreadsheet, "Type", nullptr));
             m_text.clear();
         }
     }
 
     void EndInTable(std::string_view local, size_t depth)
     {
-        if (local == "Data" && depth == m_dataDepth) {
-            m_dataDepth = 0;
-            m_hasData = true;
+        TableState& t = m_table;
+        if (local == "Data" && depth == t.dataDepth) {
+            t.dataDepth = 0;
+            t.hasData = true;
         } else if (local == "Cell") {
             AddCell();
-            m_column += m_across;
+            t.column += t.across;
         } else if (local == "Row") {
-            m_row += m_rowSpan;
+            t.row += t.rowSpan;
         } else if (local == "Table") {
             // A merge reaching below the last row still takes its rows in the grid.
-            if (m_mergeBottom.first > m_lastRowAdded)
-                m_target->builder->AddBlank(m_mergeBottom.first, m_mergeBottom.second, 0);
+            if (t.mergeBottom.first > t.lastRowAdded)
+                m_builder->AddBlank(t.mergeBottom.first, t.mergeBottom.second, 0);
             m_loading = false;
-            m_targetDone = true;
-            if (m_stop)
-                m_stop();
+            m_layout = nullptr;
+            m_table = {};
         }
     }
 
     void AddCell()
     {
-        SheetBuilder& builder = *m_target->builder;
-        const int32_t row = m_row, column = m_column;
-        if (!m_hasData) {
-            builder.AddBlank(row, column, m_cellStyle);
-        } else if (m_dataType == "Number") {
+        TableState& t = m_table;
+        SheetBuilder& builder = *m_builder;
+        const int32_t row = t.row, column = t.column;
+        const uint32_t style = t.cellStyle;
+        const std::string_view type = t.dataType;
+        if (!t.hasData) {
+            builder.AddBlank(row, column, style);
+        } else if (type == "Number") {
             double value = 0;
             const auto [end, error] = std::from_chars(m_text.data(), m_text.data() + m_text.size(), value);
             if (error == std::errc() && end == m_text.data() + m_text.size())
-                builder.AddNumber(row, column, value, m_cellStyle);
+                builder.AddNumber(row, column, value, style);
             else
-                builder.AddString(row, column, m_text, m_cellStyle);
-        } else if (m_dataType == "Boolean") {
-            builder.AddBoolean(row, column, m_text != "0" && !m_text.empty(), m_cellStyle);
-        } else if (m_dataType == "DateTime") {
+                builder.AddString(row, column, m_text, style);
+        } else if (type == "Boolean") {
+            builder.AddBoolean(row, column, m_text != "0" && !m_text.empty(), style);
+        } else if (type == "DateTime") {
             double serial = 0;
             if (xlsx::IsoDateToSerial(m_text, dateSystem, serial))
-                builder.AddNumber(row, column, serial, m_cellStyle);
+                builder.AddNumber(row, column, serial, style);
             else
-                builder.AddString(row, column, m_text, m_cellStyle);
-        } else if (CellError error; m_dataType == "Error" && CellErrorFromText(m_text, error)) {
-            builder.AddError(row, column, error, m_cellStyle);
+                builder.AddString(row, column, m_text, style);
+        } else if (CellError error; type == "Error" && CellErrorFromText(m_text, error)) {
+            builder.AddError(row, column, error, style);
         } else {
-            builder.AddString(row, column, m_text, m_cellStyle);
+            builder.AddString(row, column, m_text, style);
         }
         // The cells a merge covers hold nothing but take their place in the grid.
-        if (m_across > 0)
-            builder.AddBlank(row, column + m_across, m_cellStyle);
-        if (m_down > 0 && row + m_down > m_mergeBottom.first)
-            m_mergeBottom = { row + m_down, column };
-        m_lastRowAdded = row;
+        if (t.across > 0)
+            builder.AddBlank(row, column + t.across, style);
+        if (t.down > 0 && row + t.down > t.mergeBottom.first)
+            t.mergeBottom = { row + t.down, column };
+        t.lastRowAdded = row;
     }
 
     uint32_t StyleOf(std::string_view id) const
     {
-        const auto it = m_target->styleIndex->find(std::string(id));
-        return it == m_target->styleIndex->end() ? DefaultStyle() : it->second;
-    }
-    uint32_t DefaultStyle() const
-    {
-        const auto it = m_target->styleIndex->find("Default");
-        return it == m_target->styleIndex->end() ? 0 : it->second;
+        const auto it = m_styleIndex->find(id);
+        return it == m_styleIndex->end() ? m_defaultStyle : it->second;
     }
     // The style of a cell that names none: its row's, else its column's, else Default.
     static bool ByFirst(const ColumnStyle& a, const ColumnStyle& b) { return a.first < b.first; }
     uint32_t DefaultStyleAt(int32_t column)
     {
-        if (m_rowStyle)
-            return *m_rowStyle;
+        TableState& t = m_table;
+        if (t.rowStyle)
+            return *t.rowStyle;
         // Columns are written in order; the lookup sorts them once if they were not.
-        if (!std::is_sorted(m_columnStyles.begin() + static_cast<std::ptrdiff_t>(m_columnsChecked),
-                m_columnStyles.end(), ByFirst)) {
-            std::sort(m_columnStyles.begin(), m_columnStyles.end(), ByFirst);
+        if (!std::is_sorted(t.columnStyles.begin() + static_cast<std::ptrdiff_t>(t.columnsChecked),
+                t.columnStyles.end(), ByFirst)) {
+            std::sort(t.columnStyles.begin(), t.columnStyles.end(), ByFirst);
         }
-        m_columnsChecked = m_columnStyles.empty() ? 0 : m_columnStyles.size() - 1;
-        const auto after = std::upper_bound(m_columnStyles.begin(), m_columnStyles.end(), column,
+        t.columnsChecked = t.columnStyles.empty() ? 0 : t.columnStyles.size() - 1;
+        const auto after = std::upper_bound(t.columnStyles.begin(), t.columnStyles.end(), column,
             [](int32_t value, const ColumnStyle& span) { return value < span.first; });
-        if (after != m_columnStyles.begin() && column <= std::prev(after)->last)
+        if (after != t.columnStyles.begin() && column <= std::prev(after)->last)
             return std::prev(after)->style;
-        return DefaultStyle();
+        return m_defaultStyle;
     }
 
-public:
-    numfmt::DateSystem dateSystem = numfmt::DateSystem::Date1900;
+    // What one table being loaded keeps.
+    struct TableState {
+        std::vector<ColumnStyle> columnStyles;
+        size_t columnsChecked = 0; // the columns before this one are known to be in order
+        int64_t nextColumnStyle = 1;
+        int32_t row = 0;
+        int32_t rowSpan = 0;
+        std::optional<uint32_t> rowStyle;
+        int32_t column = 0;
+        int32_t across = 0;
+        int32_t down = 0;
+        uint32_t cellStyle = 0;
+        bool hasData = false;
+        size_t dataDepth = 0;
+        std::string dataType;
+        int32_t lastRowAdded = 0;
+        std::pair<int32_t, int32_t> mergeBottom { 0, 0 };
+    };
 
-private:
-    std::optional<Target> m_target;
-    SheetLayout* m_layout = nullptr; // the target's, once its table starts
+    uint64_t m_fileSize;
+    bool m_listing = false;
+    size_t m_targetIndex = SIZE_MAX;
+    SheetBuilder* m_builder = nullptr; // the target's, until its worksheet ends
+    const StyleIndex* m_styleIndex = nullptr;
+    uint32_t m_defaultStyle = 0; // the style named Default, else General
+    SheetLayout* m_layout = nullptr; // the target's, while its table is read
     std::function<void()> m_skip;
     std::function<void()> m_stop;
+    std::function<uint64_t()> m_offset;
     size_t m_depth = 0;
     size_t m_commentDepth = 0;
+    size_t m_worksheets = 0; // seen so far
+    uint32_t m_style = kNone; // the Style element open
     bool m_sawWorkbook = false;
     bool m_inWorksheet = false;
+    bool m_tableSeen = false; // in the worksheet open
     bool m_collectVisible = false;
     bool m_loading = false;
     bool m_targetDone = false;
-    std::string m_styleId;
     std::string m_text;
-    // The table being loaded.
-    std::vector<ColumnStyle> m_columnStyles;
-    size_t m_columnsChecked = 0; // the columns before this one are known to be in order
-    int32_t m_nextColumnStyle = 1;
-    int32_t m_row = 0;
-    int32_t m_rowSpan = 0;
-    std::optional<uint32_t> m_rowStyle;
-    int32_t m_column = 0;
-    int32_t m_across = 0;
-    int32_t m_down = 0;
-    uint32_t m_cellStyle = 0;
-    bool m_hasData = false;
-    size_t m_dataDepth = 0;
-    std::string m_dataType;
-    int32_t m_lastRowAdded = 0;
-    std::pair<int32_t, int32_t> m_mergeBottom { 0, 0 };
+    TableState m_table;
 };
 
 class SpreadsheetMlReader final : public WorkbookReader {
@@ -394,82 +502,156 @@ public:
 
     void Open(WorkbookData& data)
     {
-        SpreadsheetMlHandler handler(std::nullopt);
-        Stream(handler, nullptr);
+        DocumentRead read(m_bytes->Size());
+        read.handler.ListAll();
+        Stream(read, nullptr);
+        SpreadsheetMlHandler& handler = read.handler;
         if (!handler.SawWorkbook())
             throw SpreadsheetError(ErrorCode::NotAWorkbook, "it is not a workbook (an empty XML document)");
         data.dateSystem = handler.date1904 ? numfmt::DateSystem::Date1904 : numfmt::DateSystem::Date1900;
         m_dateSystem = data.dateSystem;
         // Style 0 stays General for cells whose style is unknown.
         data.formats.AddStyle("General");
-        const auto codes = ResolveFormats(handler.styles);
-        for (const std::string& id : handler.styleOrder)
-            m_styleIndex.emplace(id, data.formats.AddStyle(codes.at(id)));
+        const std::vector<std::string_view> codes = handler.styles.ResolveFormats();
+        for (const std::string_view code : codes)
+            data.formats.AddStyle(code);
+        m_styleIndex = std::move(handler.styles.byId);
+        for (auto& [id, style] : m_styleIndex)
+            ++style; // after General
         data.sheets = std::move(handler.sheets);
+        m_sheetStarts = std::move(handler.sheetStarts);
+        m_documentRead = read.fed;
     }
 
-    uint64_t SheetBytes(size_t) const override { return m_bytes->Bytes().size(); }
+    // The share of the document from the worksheet's start to the next one's.
+    uint64_t SheetBytes(size_t index) const override
+    {
+        if (index >= m_sheetStarts.size() || m_documentRead == 0)
+            return m_bytes->Size();
+        const uint64_t end = index + 1 < m_sheetStarts.size() ? m_sheetStarts[index + 1] : m_documentRead;
+        const double share = static_cast<double>(end - m_sheetStarts[index]) / static_cast<double>(m_documentRead);
+        return static_cast<uint64_t>(share * static_cast<double>(m_bytes->Size()));
+    }
 
     void LoadSheet(size_t index, SheetBuilder& builder) override
     {
-        SpreadsheetMlHandler handler(SpreadsheetMlHandler::Target { index, &builder, &m_styleIndex });
-        handler.dateSystem = m_dateSystem;
-        Stream(handler, &builder);
-        if (!handler.TargetDone() && handler.sheets.size() <= index)
-            throw SpreadsheetError(ErrorCode::Corrupt, "the worksheet is missing from the document");
+        // The read the last load left at its worksheet's end goes on when this worksheet
+        // lies after it; any other load (out of turn, or again) reads from the start.
+        std::unique_ptr<DocumentRead> read = std::move(m_stoppedRead);
+        if (!read || read->handler.WorksheetsSeen() > index)
+            read = std::make_unique<DocumentRead>(m_bytes->Size());
+        read->handler.dateSystem = m_dateSystem;
+        read->handler.Target(index, &builder, &m_styleIndex);
+        Stream(*read, &builder);
+        if (!read->handler.TargetDone()) {
+            if (read->handler.WorksheetsSeen() <= index)
+                throw SpreadsheetError(ErrorCode::Corrupt, "the worksheet is missing from the document");
+            return;
+        }
+        m_stoppedRead = std::move(read);
     }
 
 private:
-    // Reads the document a piece at a time: UTF-8 (what every writer produces) through
-    // the fast scanner, UTF-16 converted to UTF-8 piece by piece on its way to the same
-    // scanner, any other encoding through Expat, which converts it.
-    void Stream(SpreadsheetMlHandler& handler, SheetBuilder* builder)
+    // One pass through the document, which may stop at a worksheet's end and later go on
+    // from there.
+    struct DocumentRead {
+        explicit DocumentRead(uint64_t fileSize)
+            : handler(fileSize)
+            , scanner(handler)
+        {
+        }
+        SpreadsheetMlHandler handler;
+        xml::XmlScanner scanner;
+        std::unique_ptr<xml::XmlParser> expat; // a document in another encoding
+        std::optional<text::Utf16Decoder> utf16;
+        std::string converted;
+        ControlReferences controls; // what the XML reader is given of the document
+        bool started = false;
+        bool ended = false; // the document's end was fed
+        size_t at = 0; // the next byte to feed
+        uint64_t fed = 0; // bytes the XML reader was given: the document's, or their UTF-8 form
+    };
+
+    // Reads on a piece at a time until the handler stops or the document ends: UTF-8
+    // (what every writer produces) through the fast scanner, UTF-16 converted to UTF-8
+    // piece by piece on its way to the same scanner, any other encoding through Expat,
+    // which converts it. builder, when given, learns how much has been read.
+    void Stream(DocumentRead& read, SheetBuilder* builder)
     {
         const auto bytes = m_bytes->Bytes();
         const std::string_view document(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        xml::XmlScanner scanner(handler);
-        std::unique_ptr<xml::XmlParser> expat;
-        std::optional<text::Utf16Decoder> utf16;
-        std::string converted;
-        size_t start = 0;
-        if (const auto order = text::Utf16XmlOrder(document); order != text::ByteOrderMark::None) {
-            utf16.emplace(order == text::ByteOrderMark::Utf16BE);
-            start = text::ByteOrderMarkLength(text::ByteOrderMarkOf(document));
-        } else if (!xml::ScannerReads(document)) {
-            expat = std::make_unique<xml::XmlParser>(handler);
-        }
-        if (expat)
-            handler.SetControls({}, [&] { expat->Stop(); });
-        else
-            handler.SetControls([&] { scanner.SkipContent(); }, [&] { scanner.Stop(); });
-        for (size_t at = start; at < document.size(); at += kPiece) {
-            const std::string_view piece = document.substr(at, kPiece);
-            const bool final = at + piece.size() >= document.size();
-            if (expat) {
-                expat->Feed(piece, final);
-            } else if (utf16) {
-                converted.clear();
-                if (!utf16->Decode(piece, final, converted))
+        SpreadsheetMlHandler& handler = read.handler;
+        const auto stopped
+            = [&] { return handler.TargetDone() || (read.expat ? read.expat->Suspended() : read.scanner.Stopped()); };
+        const auto feed = [&](std::string_view piece, bool final) {
+            if (read.expat) {
+                const std::string_view rewritten = read.controls.Rewrite(piece, final);
+                read.fed += rewritten.size();
+                read.expat->Feed(rewritten, final);
+            } else if (read.utf16) {
+                read.converted.clear();
+                if (!read.utf16->Decode(piece, final, read.converted))
                     throw SpreadsheetError(ErrorCode::Corrupt,
-                        "its UTF-16 text is damaged at byte " + std::to_string(start + utf16->DamageAt())
+                        "its UTF-16 text is damaged at byte "
+                            + std::to_string(
+                                text::ByteOrderMarkLength(text::ByteOrderMarkOf(document)) + read.utf16->DamageAt())
                             + " (an unpaired surrogate or a byte missing)");
-                scanner.Feed(converted, final);
+                const std::string_view rewritten = read.controls.Rewrite(read.converted, final);
+                read.fed += rewritten.size();
+                read.scanner.Feed(rewritten, final);
             } else {
-                scanner.Feed(piece, final);
+                const std::string_view rewritten = read.controls.Rewrite(piece, final);
+                read.fed += rewritten.size();
+                read.scanner.Feed(rewritten, final);
             }
+        };
+        if (!read.started) {
+            read.started = true;
+            if (const auto order = text::Utf16XmlOrder(document); order != text::ByteOrderMark::None) {
+                read.utf16.emplace(order == text::ByteOrderMark::Utf16BE);
+                read.at = text::ByteOrderMarkLength(text::ByteOrderMarkOf(document));
+            } else if (!xml::ScannerReads(document)) {
+                read.expat = std::make_unique<xml::XmlParser>(handler);
+            }
+            if (read.expat) {
+                xml::XmlParser* expat = read.expat.get();
+                handler.SetControls(
+                    {}, [expat] { expat->Suspend(); }, [expat] { return expat->EventOffset(); });
+            } else {
+                xml::XmlScanner* scanner = &read.scanner;
+                handler.SetControls([scanner] { scanner->SkipContent(); }, [scanner] { scanner->Stop(); },
+                    [scanner] { return scanner->StartTagOffset(); });
+            }
+        } else if (read.expat) {
+            // A read stopped within a piece goes on with the rest its reader kept.
+            read.expat->Resume();
+        } else {
+            read.scanner.Resume();
+            if (!read.ended)
+                read.scanner.Feed({}, false);
+        }
+        while (!stopped() && read.at < document.size()) {
+            const std::string_view piece = document.substr(read.at, kPiece);
+            read.at += piece.size();
+            feed(piece, false);
             if (builder)
-                builder->NoteRead(at + piece.size(), document.size());
-            if (handler.TargetDone() || (expat ? expat->Stopped() : scanner.Stopped()))
-                return;
-            if (m_yield)
+                builder->NoteRead(read.at, document.size());
+            if (!stopped() && m_yield)
                 m_yield();
+        }
+        if (!stopped() && (!read.ended || !read.expat)) {
+            read.ended = true;
+            feed({}, true);
         }
     }
 
     std::shared_ptr<const FileBytes> m_bytes;
     std::function<void()> m_yield;
-    std::unordered_map<std::string, uint32_t> m_styleIndex;
+    StyleIndex m_styleIndex;
     numfmt::DateSystem m_dateSystem = numfmt::DateSystem::Date1900;
+    std::unique_ptr<DocumentRead> m_stoppedRead; // stopped at the end of the last worksheet loaded
+    std::vector<uint64_t> m_sheetStarts; // as the handler found them
+    uint64_t m_documentRead = 0; // the bytes those offsets count within
 };
 
 } // namespace

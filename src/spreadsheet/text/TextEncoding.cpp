@@ -53,6 +53,40 @@ bool IsContinuation(uint8_t byte)
 
 bool IsValidUtf8(std::string_view bytes)
 {
+    return ValidUtf8Prefix(bytes) == bytes.size();
+}
+
+bool IsAscii(std::string_view bytes)
+{
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        if ((word & 0x8080808080808080ull) != 0)
+            return false;
+    }
+    for (; i < bytes.size(); ++i) {
+        if (data[i] >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+void AppendUtf8Repaired(std::string_view bytes, std::string& out)
+{
+    while (!bytes.empty()) {
+        const size_t valid = ValidUtf8Prefix(bytes);
+        out.append(bytes.substr(0, valid));
+        if (valid == bytes.size())
+            return;
+        AppendUtf8(0xFFFD, out);
+        bytes.remove_prefix(valid + 1);
+    }
+}
+
+size_t ValidUtf8Prefix(std::string_view bytes)
+{
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
     const size_t size = bytes.size();
     size_t i = 0;
@@ -88,25 +122,31 @@ bool IsValidUtf8(std::string_view bytes)
             else if (lead == 0xF4)
                 high = 0x8F; // past U+10FFFF
         } else {
-            return false;
+            return i;
         }
         if (size - i < length)
-            return false;
+            return i;
         if (data[i + 1] < low || data[i + 1] > high)
-            return false;
+            return i;
         for (size_t k = 2; k < length; ++k) {
             if (!IsContinuation(data[i + k]))
-                return false;
+                return i;
         }
         i += length;
     }
-    return true;
+    return size;
 }
 
 std::string Windows1252ToUtf8(std::string_view bytes)
 {
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 8);
+    AppendWindows1252(bytes, out);
+    return out;
+}
+
+void AppendWindows1252(std::string_view bytes, std::string& out)
+{
     for (const char c : bytes) {
         const auto byte = static_cast<uint8_t>(c);
         if (byte < 0x80) {
@@ -123,7 +163,6 @@ std::string Windows1252ToUtf8(std::string_view bytes)
             out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
         }
     }
-    return out;
 }
 
 void AppendUtf8(uint32_t code, std::string& out)
@@ -258,6 +297,115 @@ bool Utf16Decoder::Decode(std::string_view piece, bool final, std::string& out)
     m_heldCount = static_cast<uint8_t>(left);
     m_consumed += at;
     return true;
+}
+
+TextFormFound TextFormOf(std::string_view head)
+{
+    if (head.starts_with(std::string_view("\xFF\xFE\0\0", 4)))
+        return { TextForm::Utf32LE, 4 };
+    if (head.starts_with(std::string_view("\0\0\xFE\xFF", 4)))
+        return { TextForm::Utf32BE, 4 };
+    if (head.starts_with("\xFF\xFE"))
+        return { TextForm::Utf16LE, 2 };
+    if (head.starts_with("\xFE\xFF"))
+        return { TextForm::Utf16BE, 2 };
+    const auto* data = reinterpret_cast<const uint8_t*>(head.data());
+    if (head.size() < 4 || std::memchr(data, 0, head.size()) == nullptr)
+        return {};
+    // UTF-16: zero bytes at one parity (the high bytes of ASCII characters), at the other
+    // only as rarely as characters such as U+3000 put them there; never a zero unit, which
+    // the ASCII characters of UTF-32 give instead.
+    size_t zeroEven = 0, zeroOdd = 0;
+    bool zeroUnit = false;
+    const size_t whole = head.size() / 2 * 2;
+    for (size_t i = 0; i < whole; i += 2) {
+        zeroUnit |= data[i] == 0 && data[i + 1] == 0;
+        zeroEven += data[i] == 0 ? 1 : 0;
+        zeroOdd += data[i + 1] == 0 ? 1 : 0;
+    }
+    if (!zeroUnit) {
+        if (zeroOdd > 0 && zeroEven * 20 <= zeroOdd)
+            return { TextForm::Utf16LE, 0 };
+        if (zeroEven > 0 && zeroOdd * 20 <= zeroEven)
+            return { TextForm::Utf16BE, 0 };
+        return {};
+    }
+    // UTF-32: every whole unit a character, in one byte order or the other.
+    const size_t units32 = head.size() / 4;
+    for (const TextForm form : { TextForm::Utf32LE, TextForm::Utf32BE }) {
+        bool every = true;
+        for (size_t i = 0; i < units32 && every; ++i) {
+            const uint8_t* u = data + 4 * i;
+            const uint32_t code = form == TextForm::Utf32LE
+                ? u[0] | (uint32_t { u[1] } << 8) | (uint32_t { u[2] } << 16) | (uint32_t { u[3] } << 24)
+                : u[3] | (uint32_t { u[2] } << 8) | (uint32_t { u[1] } << 16) | (uint32_t { u[0] } << 24);
+            every = code != 0 && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+        }
+        if (every)
+            return { form, 0 };
+    }
+    return {};
+}
+
+uint32_t WideTextDecoder::UnitAt(const uint8_t* u) const
+{
+    switch (m_form) {
+    case TextForm::Utf16LE:
+        return u[0] | (uint32_t { u[1] } << 8);
+    case TextForm::Utf16BE:
+        return u[1] | (uint32_t { u[0] } << 8);
+    case TextForm::Utf32LE:
+        return u[0] | (uint32_t { u[1] } << 8) | (uint32_t { u[2] } << 16) | (uint32_t { u[3] } << 24);
+    case TextForm::Utf32BE:
+        return u[3] | (uint32_t { u[2] } << 8) | (uint32_t { u[1] } << 16) | (uint32_t { u[0] } << 24);
+    case TextForm::Bytes:
+        break;
+    }
+    return u[0];
+}
+
+void WideTextDecoder::Decode(std::string_view piece, bool final, std::string& out)
+{
+    constexpr uint32_t kReplacement = 0xFFFD;
+    std::string_view bytes = piece;
+    if (!m_held.empty()) {
+        m_held.append(piece);
+        bytes = m_held;
+    }
+    const size_t unit = m_form == TextForm::Utf32LE || m_form == TextForm::Utf32BE ? 4 : 2;
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    out.reserve(out.size() + bytes.size() / unit + bytes.size() / (2 * unit) + 4);
+    size_t at = 0;
+    while (at + unit <= bytes.size()) {
+        const uint32_t code = UnitAt(data + at);
+        if (code < 0x80) {
+            out.push_back(static_cast<char>(code));
+            at += unit;
+        } else if (code < 0xD800 || (code > 0xDFFF && code <= 0x10FFFF)) {
+            AppendUtf8(code, out);
+            at += unit;
+        } else if (unit == 2 && code <= 0xDBFF && at + 4 > bytes.size() && !final) {
+            break; // the pair's second half comes with the next piece
+        } else if (unit == 2 && code <= 0xDBFF && at + 4 <= bytes.size()) {
+            const uint32_t low = UnitAt(data + at + 2);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                AppendUtf8(0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00), out);
+                at += 4;
+            } else {
+                AppendUtf8(kReplacement, out);
+                at += 2;
+            }
+        } else {
+            AppendUtf8(kReplacement, out);
+            at += unit;
+        }
+    }
+    std::string rest(bytes.substr(at));
+    m_held = std::move(rest);
+    if (final && !m_held.empty()) {
+        AppendUtf8(kReplacement, out);
+        m_held.clear();
+    }
 }
 
 } // namespace vellumcast::spreadsheet::text

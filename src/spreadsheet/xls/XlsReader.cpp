@@ -7,8 +7,10 @@
 #include "spreadsheet/SheetLayout.h"
 #include "spreadsheet/container/ByteCursor.h"
 #include "spreadsheet/container/Cfb.h"
+#include "spreadsheet/encryption/BiffEncryption.h"
 #include "spreadsheet/xls/Biff.h"
 
+#include <algorithm>
 #include <span>
 #include <unordered_map>
 #include <vector>
@@ -117,8 +119,10 @@ private:
 
     std::shared_ptr<const FileBytes> m_bytes;
     std::function<void()> m_yield;
+    encryption::PasswordSource m_password;
     container::CfbStream m_stream;
-    std::span<const uint8_t> m_biff; // the workbook stream: m_stream's, or the whole file
+    std::vector<uint8_t> m_decrypted; // the workbook stream of an encrypted workbook, decrypted
+    std::span<const uint8_t> m_biff; // the workbook stream: m_stream's, the whole file or m_decrypted
     StringReader m_strings;
     std::vector<SheetLocation> m_sheets;
     std::string m_text; // reused for string cells
@@ -128,6 +132,7 @@ private:
 XlsReader::XlsReader(const ReaderContext& context, WorkbookData& data, bool bare)
     : m_bytes(context.bytes)
     , m_yield(context.yield)
+    , m_password(context.password)
 {
     const std::string& fileName = context.fileName;
     m_biff = bare ? m_bytes->Bytes() : WorkbookStream();
@@ -180,13 +185,22 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
 {
     std::unordered_map<uint16_t, std::string> formatCodes;
     std::vector<uint16_t> xfFormats;
+    size_t listed = 0; // sheets of every kind
     BiffRecord record;
     while (reader.Next(record)) {
         if (record.type == biff::kEof)
             break;
         switch (record.type) {
-        case biff::kFilePass:
-            throw SpreadsheetError(ErrorCode::PasswordProtected, "the workbook is password-protected");
+        case biff::kFilePass: {
+            // The records after it are encrypted: the rest of the stream is read decrypted.
+            if (!m_decrypted.empty())
+                Corrupt("the workbook stream is encrypted twice over");
+            const size_t next = record.offset + 4 + record.data.size();
+            m_decrypted = encryption::DecryptWorkbookStream(m_biff, record.data, next, m_strings.biff8, m_password);
+            m_biff = m_decrypted;
+            reader = BiffRecordReader(m_biff, next);
+            break;
+        }
         case biff::kCodePage:
             if (record.data.size() >= 2)
                 m_strings.decoder.SetCodePage(LoadU16(record.data.data()));
@@ -213,6 +227,7 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
             xfFormats.push_back(record.data.size() >= 4 ? LoadU16(record.data.data() + 2) : 0);
             break;
         case biff::kBoundSheet: {
+            RequireRoomInList(listed++, ListLimit(m_bytes->Size()), m_bytes->Size(), "sheets");
             FragmentCursor cursor(record);
             const uint32_t position = cursor.U32();
             const uint8_t state = cursor.U8();
@@ -220,8 +235,6 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
             SheetEntry sheet;
             m_strings.Read(cursor, true, sheet.name);
             data.formulas.tabs.push_back(sheet.name); // formulas count every sheet
-            if (type != 0) // macro sheets, charts and VBA modules are not worksheets
-                break;
             switch (state & 0x03) {
             case 0:
                 sheet.visibility = SheetVisibility::Visible;
@@ -233,6 +246,13 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
                 sheet.visibility = SheetVisibility::Hidden;
                 break;
             }
+            // Macro sheets (1) and charts (2) are sheets of other kinds; VBA modules (6)
+            // are no sheets a person sees.
+            if (type == 1 || type == 2)
+                data.otherSheets.push_back({ std::move(sheet.name),
+                    type == 1 ? OtherSheetKind::Macro : OtherSheetKind::Chart, sheet.visibility, data.sheets.size() });
+            if (type != 0)
+                break;
             data.sheets.push_back(std::move(sheet));
             m_sheets.push_back({ position });
             break;
@@ -264,9 +284,15 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
     }
 
     // Dialog sheets share the worksheet type in the sheet list; only their own WSBOOL
-    // record tells them apart.
+    // record tells them apart. Each becomes a sheet of another kind where it stood.
     for (size_t i = m_sheets.size(); i-- > 0;) {
         if (IsDialogSheet(m_sheets[i].position)) {
+            auto& others = data.otherSheets;
+            auto at = std::find_if(
+                others.begin(), others.end(), [&](const OtherSheet& other) { return other.worksheetsBefore > i; });
+            for (auto later = at; later != others.end(); ++later)
+                --later->worksheetsBefore;
+            others.insert(at, { std::move(data.sheets[i].name), OtherSheetKind::Dialog, data.sheets[i].visibility, i });
             m_sheets.erase(m_sheets.begin() + static_cast<std::ptrdiff_t>(i));
             data.sheets.erase(data.sheets.begin() + static_cast<std::ptrdiff_t>(i));
         }

@@ -33,6 +33,7 @@ WorkbookPart ReadWorkbookPart(const xlsx::WorkbookPackage& package)
         if (record.type == brt::kWbProp) {
             workbook.date1904 = (cursor.U32() & 0x01) != 0;
         } else if (record.type == brt::kBundleSh) {
+            RequireRoomInList(workbook.sheets.size(), ListLimit(package.FileSize()), package.FileSize(), "sheets");
             ListedSheet sheet;
             const uint32_t state = cursor.U32();
             cursor.Skip(4); // the tab id
@@ -369,7 +370,7 @@ public:
     {
         const WorkbookPart workbook = ReadWorkbookPart(m_package);
         data.dateSystem = workbook.date1904 ? numfmt::DateSystem::Date1904 : numfmt::DateSystem::Date1900;
-        m_package.AddWorksheets(workbook.sheets, data.sheets);
+        m_package.AddWorksheets(workbook.sheets, data);
         if (const ZipEntry* styles = m_package.RelatedPart("/styles", "styles.bin"))
             ReadStyles(m_package, *styles, data.formats);
         if (const ZipEntry* strings = m_package.RelatedPart("/sharedStrings", "sharedStrings.bin"))

@@ -104,6 +104,9 @@ void RecordCursor::WideString(std::string& out)
         ascii[written] = static_cast<char>(code);
     }
     out.resize(written);
+    // The rest takes at most three bytes a unit (a surrogate pair, four for two).
+    if (p < end)
+        out.reserve(written + static_cast<size_t>(end - p) / 2 * 3);
     while (p < end) {
         uint32_t code = container::LoadU16(p);
         p += 2;

@@ -49,9 +49,11 @@ constexpr uint16_t kEndCellXfs = 618;
 } // namespace brt
 
 // Far more than any record of a real part holds (a string of 32,767 characters with its
-// formatting runs takes under 300 KiB); a larger size is a damaged or crafted part, and
-// a record is held whole while it is read.
-constexpr uint32_t kMaxRecordSize = 16u << 20;
+// formatting and phonetic runs takes under 700 KiB, a list of 65,535 external sheets under
+// 800 KiB); a larger size is a damaged or crafted part. A record is held whole while it is
+// read, and its text once more as UTF-8 (up to one and a half times its size), so this
+// bounds what one record of a few bytes compressed may claim.
+constexpr uint32_t kMaxRecordSize = 4u << 20;
 
 struct Record {
     uint16_t type = 0;
@@ -135,6 +137,8 @@ private:
         // the rest of the record at once.
         while ((length = Split(m_carry, record)) == 0 && !piece.empty()) {
             const size_t need = NeededAfterHeader(m_carry);
+            if (need != 0) // the record's size is known: room for it at once, not by doubling
+                m_carry.reserve(m_carry.size() + need);
             const size_t take = std::min(piece.size(), need == 0 ? size_t { 1 } : need);
             m_carry.insert(m_carry.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(take));
             piece = piece.subspan(take);

@@ -32,10 +32,18 @@ std::string RelationshipsPartOf(std::string_view part)
     return std::string(folder) + "_rels/" + std::string(file) + ".rels";
 }
 
+// A package lists a few parts besides its sheets: twice as many entries as it may list
+// sheets are far more than a real one needs.
+void RequireRoomForPart(size_t listed, uint64_t fileSize, const char* what)
+{
+    RequireRoomInList(listed, 2 * ListLimit(fileSize), fileSize, what);
+}
+
 class RelationshipsHandler final : public xml::XmlHandler {
 public:
-    explicit RelationshipsHandler(std::string baseFolder)
+    RelationshipsHandler(std::string baseFolder, uint64_t fileSize)
         : m_base(std::move(baseFolder))
+        , m_fileSize(fileSize)
     {
     }
 
@@ -43,6 +51,7 @@ public:
     {
         if (localName != "Relationship")
             return;
+        RequireRoomForPart(found.order.size(), m_fileSize, "relationships");
         Relationship relationship;
         relationship.type = std::string(attributes.Get("Type"));
         relationship.external = attributes.Get("TargetMode") == "External";
@@ -58,6 +67,7 @@ public:
 
 private:
     std::string m_base;
+    uint64_t m_fileSize;
 };
 
 std::optional<Relationships> ReadRelationships(const ZipArchive& archive, std::string_view ofPart)
@@ -66,7 +76,7 @@ std::optional<Relationships> ReadRelationships(const ZipArchive& archive, std::s
     const ZipEntry* entry = archive.Find(path);
     if (!entry)
         return std::nullopt;
-    RelationshipsHandler handler(FolderOf(ofPart));
+    RelationshipsHandler handler(FolderOf(ofPart), archive.Size());
     xml::ParseXmlMember(archive, *entry, handler);
     return std::move(handler.found);
 }
@@ -74,8 +84,9 @@ std::optional<Relationships> ReadRelationships(const ZipArchive& archive, std::s
 // [Content_Types].xml overrides: part name → content type.
 class ContentTypesHandler final : public xml::XmlHandler {
 public:
-    explicit ContentTypesHandler(std::unordered_map<std::string, std::string>& byPart)
+    ContentTypesHandler(std::unordered_map<std::string, std::string>& byPart, uint64_t fileSize)
         : m_byPart(byPart)
+        , m_fileSize(fileSize)
     {
     }
 
@@ -83,6 +94,7 @@ public:
     {
         if (localName != "Override")
             return;
+        RequireRoomForPart(m_byPart.size(), m_fileSize, "content types");
         std::string_view part = attributes.Get("PartName");
         while (!part.empty() && part.front() == '/')
             part.remove_prefix(1);
@@ -92,6 +104,7 @@ public:
 
 private:
     std::unordered_map<std::string, std::string>& m_byPart;
+    uint64_t m_fileSize;
 };
 
 } // namespace
@@ -137,6 +150,7 @@ WorkbookPackage::WorkbookPackage(std::shared_ptr<const ZipArchive> archive, std:
     : m_package(std::move(archive))
     , m_archive(*m_package)
 {
+    m_archive.RequireUniqueNames();
     if (const auto root = ReadRelationships(m_archive, {})) {
         if (const Relationship* office = root->OfType("/officeDocument"); office && m_archive.Find(office->target))
             m_workbookPart = office->target;
@@ -148,7 +162,7 @@ WorkbookPackage::WorkbookPackage(std::shared_ptr<const ZipArchive> archive, std:
         throw SpreadsheetError(ErrorCode::Corrupt, "the package holds no workbook part");
     m_relationships = ReadRelationships(m_archive, m_workbookPart);
     if (const ZipEntry* types = m_archive.Find("[Content_Types].xml")) {
-        ContentTypesHandler handler(m_contentTypes);
+        ContentTypesHandler handler(m_contentTypes, m_archive.Size());
         xml::ParseXmlMember(m_archive, *types, handler);
     }
 }
@@ -159,7 +173,7 @@ const ZipEntry* WorkbookPackage::RelatedPart(std::string_view typeSuffix, std::s
     return m_archive.Find(related ? related->target : FolderOf(m_workbookPart) + std::string(usualName));
 }
 
-void WorkbookPackage::AddWorksheets(const std::vector<ListedSheet>& listed, std::deque<SheetEntry>& sheets)
+void WorkbookPackage::AddWorksheets(const std::vector<ListedSheet>& listed, WorkbookData& data)
 {
     for (const auto& sheet : listed) {
         const Relationship* relationship = nullptr;
@@ -168,11 +182,18 @@ void WorkbookPackage::AddWorksheets(const std::vector<ListedSheet>& listed, std:
             if (it != m_relationships->byId.end())
                 relationship = &it->second;
         }
-        if (!relationship || relationship->external)
-            throw SpreadsheetError(ErrorCode::Corrupt, "the sheet \"" + sheet.name + "\" names no part of the package");
-        if (!IsWorksheet(*relationship))
+        // One damaged entry of the list does not make the rest unreadable.
+        if (!relationship || relationship->external) {
+            data.warnings.push_back("the sheet \"" + sheet.name + "\" names no part of the package; it is passed over");
             continue;
-        sheets.push_back({ sheet.name, sheet.visibility });
+        }
+        OtherSheetKind kind {};
+        const PartKind part = KindOf(*relationship, kind);
+        if (part == PartKind::Other)
+            data.otherSheets.push_back({ sheet.name, kind, sheet.visibility, data.sheets.size() });
+        if (part != PartKind::Worksheet)
+            continue;
+        data.sheets.push_back({ sheet.name, sheet.visibility });
         m_sheetParts.push_back(relationship->target);
     }
 }
@@ -195,16 +216,21 @@ uint64_t WorkbookPackage::SheetBytes(size_t index) const
 
 // Worksheets by relationship type; chart, dialog and macro sheets are something else.
 // A part whose relationship type is unknown counts by its content type.
-bool WorkbookPackage::IsWorksheet(const Relationship& relationship) const
+WorkbookPackage::PartKind WorkbookPackage::KindOf(const Relationship& relationship, OtherSheetKind& kind) const
 {
     if (EndsWith(relationship.type, "/worksheet"))
-        return true;
+        return PartKind::Worksheet;
+    kind = EndsWith(relationship.type, "/chartsheet") ? OtherSheetKind::Chart
+        : EndsWith(relationship.type, "/dialogsheet") ? OtherSheetKind::Dialog
+                                                      : OtherSheetKind::Macro;
     if (EndsWith(relationship.type, "/chartsheet") || EndsWith(relationship.type, "/dialogsheet")
         || EndsWith(relationship.type, "/xlMacrosheet") || EndsWith(relationship.type, "/xlIntlMacrosheet"))
-        return false;
+        return PartKind::Other;
     const auto type = m_contentTypes.find(relationship.target);
     return type != m_contentTypes.end()
-        && (EndsWith(type->second, ".worksheet+xml") || EndsWith(type->second, ".worksheet"));
+            && (EndsWith(type->second, ".worksheet+xml") || EndsWith(type->second, ".worksheet"))
+        ? PartKind::Worksheet
+        : PartKind::None;
 }
 
 void WorkbookPackage::RequireBudgetForSheets() const

@@ -78,8 +78,9 @@ public:
     const container::ZipEntry* RelatedPart(std::string_view typeSuffix, std::string_view usualName) const;
 
     // Resolves the listed sheets to their parts and adds the worksheets among them to
-    // sheets; chart, dialog and macro sheets are left out. Throws SpreadsheetError.
-    void AddWorksheets(const std::vector<ListedSheet>& listed, std::deque<SheetEntry>& sheets);
+    // data.sheets, the chart, dialog and macro sheets to data.otherSheets. A sheet that
+    // names no part is passed over with a warning in data.warnings. Throws SpreadsheetError.
+    void AddWorksheets(const std::vector<ListedSheet>& listed, WorkbookData& data);
     // Exporting reads every worksheet once: a workbook whose worksheets declare more than
     // the inflate budget leaves (many sheets pointing at one large part) is refused once
     // the workbook-wide parts are read, before seconds of work on the first of them.
@@ -91,7 +92,10 @@ public:
     uint64_t SheetBytes(size_t index) const;
 
 private:
-    bool IsWorksheet(const Relationship& relationship) const;
+    // What a sheet's relationship leads to: a worksheet, a sheet of another kind (kind
+    // set), or a part of a kind no sheet has.
+    enum class PartKind { Worksheet, Other, None };
+    PartKind KindOf(const Relationship& relationship, OtherSheetKind& kind) const;
 
     std::shared_ptr<const container::ZipArchive> m_package; // shared with the format probe
     const container::ZipArchive& m_archive;

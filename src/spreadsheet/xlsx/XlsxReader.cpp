@@ -3,6 +3,9 @@
 // inflated in chunks and parsed as it arrives, straight into a SheetBuilder.
 
 #include "spreadsheet/xlsx/XlsxReader.h"
+
+#include <algorithm>
+
 #include "spreadsheet/container/Zip.h"
 #include "spreadsheet/xlsx/XlsxPackage.h"
 #include "spreadsheet/xlsx/XlsxWorkbookParts.h"
@@ -33,10 +36,10 @@ public:
             data.formulas.tabs.push_back(sheet.name);
         data.formulas.names = std::move(workbook.names);
         data.formulas.namesRead = true;
-        m_package.AddWorksheets(workbook.sheets, data.sheets);
+        m_package.AddWorksheets(workbook.sheets, data);
 
         if (const ZipEntry* styles = m_package.RelatedPart("/styles", "styles.xml"))
-            ReadStyles(archive, *styles, data.formats, m_yield);
+            m_dxfStyles = ReadStyles(archive, *styles, data.formats, m_yield);
         if (const ZipEntry* strings = m_package.RelatedPart("/sharedStrings", "sharedStrings.xml"))
             ReadSharedStrings(archive, *strings, data.sharedStrings, m_package.FileSize(), m_yield);
         m_package.RequireBudgetForSheets();
@@ -44,7 +47,13 @@ public:
 
     void LoadSheet(size_t index, SheetBuilder& builder) override
     {
-        ReadWorksheet(m_package.Archive(), m_package.SheetPart(index), builder, m_dateSystem, m_yield);
+        // The rules follow the cells in the part: they are read first, in a pass over it,
+        // only when the workbook has a number format for them to give.
+        ConditionalNumberFormats conditional;
+        const ZipEntry& part = m_package.SheetPart(index);
+        if (std::any_of(m_dxfStyles.begin(), m_dxfStyles.end(), [](uint32_t style) { return style != kNoDxfStyle; }))
+            conditional = ReadConditionalNumberFormats(m_package.Archive(), part, m_dxfStyles);
+        ReadWorksheet(m_package.Archive(), part, builder, m_dateSystem, m_yield, conditional);
     }
 
     uint64_t SheetBytes(size_t index) const override { return m_package.SheetBytes(index); }
@@ -53,6 +62,7 @@ private:
     WorkbookPackage m_package;
     std::function<void()> m_yield;
     numfmt::DateSystem m_dateSystem = numfmt::DateSystem::Date1900;
+    std::vector<uint32_t> m_dxfStyles; // ReadStyles's
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "spreadsheet/xlsx/XlsxText.h"
 #include "spreadsheet/xml/Xml.h"
 
+#include <optional>
 #include <unordered_map>
 
 namespace vellumcast::spreadsheet::xlsx {
@@ -12,6 +13,11 @@ using xml::XmlAttributes;
 
 class WorkbookHandler final : public xml::XmlHandler {
 public:
+    explicit WorkbookHandler(uint64_t fileSize)
+        : m_fileSize(fileSize)
+    {
+    }
+
     void StartElement(std::string_view, std::string_view localName, const XmlAttributes& attributes) override
     {
         if (localName == "workbookPr") {
@@ -19,6 +25,7 @@ public:
         } else if (localName == "sheets") {
             m_inSheets = true;
         } else if (localName == "sheet" && m_inSheets) {
+            RequireRoomInList(sheets.size(), ListLimit(m_fileSize), m_fileSize, "sheets");
             ListedSheet sheet;
             sheet.name = std::string(attributes.Get("name"));
             // r:id, whatever prefix the writer bound to the relationships namespace.
@@ -71,6 +78,7 @@ public:
     std::vector<formula::DefinedName> names;
 
 private:
+    uint64_t m_fileSize;
     bool m_inSheets = false;
     bool m_inName = false;
 };
@@ -153,6 +161,19 @@ public:
             int id = 0;
             if (ParseInteger(attributes.Get("numFmtId"), id))
                 m_custom.insert_or_assign(id, std::string(attributes.Get("formatCode")));
+        } else if (localName == "numFmt" && m_inDxf) {
+            // A differential format's own number format, by code or built-in id.
+            int id = 0;
+            const std::string_view code = attributes.Get("formatCode");
+            if (!code.empty())
+                dxfCodes.back() = std::string(code);
+            else if (ParseInteger(attributes.Get("numFmtId"), id))
+                dxfCodes.back() = std::string(numfmt::BuiltInFormatCode(id));
+        } else if (localName == "dxf" && m_inDxfs) {
+            m_inDxf = true;
+            dxfCodes.emplace_back();
+        } else if (localName == "dxfs") {
+            m_inDxfs = true;
         } else if (localName == "numFmts") {
             m_inNumFmts = true;
         } else if (localName == "cellXfs") {
@@ -170,10 +191,17 @@ public:
     {
         if (localName == "numFmts")
             m_inNumFmts = false;
+        else if (localName == "dxf")
+            m_inDxf = false;
+        else if (localName == "dxfs")
+            m_inDxfs = false;
         else if (localName == "cellXfs" && m_depth == m_cellXfsDepth)
             m_cellXfsDepth = 0;
         --m_depth;
     }
+
+    // The number format code of each differential format, empty for one without.
+    std::vector<std::optional<std::string>> dxfCodes;
 
 private:
     CellFormats& m_formats;
@@ -181,22 +209,30 @@ private:
     int m_depth = 0;
     int m_cellXfsDepth = 0;
     bool m_inNumFmts = false;
+    bool m_inDxfs = false;
+    bool m_inDxf = false;
 };
 
 } // namespace
 
 WorkbookPart ReadWorkbookPart(const container::ZipArchive& archive, const container::ZipEntry& entry)
 {
-    WorkbookHandler handler;
+    WorkbookHandler handler(archive.Size());
     xml::ParseXmlMember(archive, entry, handler, {});
     return WorkbookPart { handler.date1904, std::move(handler.sheets), std::move(handler.names) };
 }
 
-void ReadStyles(const container::ZipArchive& archive, const container::ZipEntry& entry, CellFormats& formats,
-    const std::function<void()>& yield)
+std::vector<uint32_t> ReadStyles(const container::ZipArchive& archive, const container::ZipEntry& entry,
+    CellFormats& formats, const std::function<void()>& yield)
 {
     StylesHandler handler(formats);
     xml::ParseXmlMember(archive, entry, handler, yield);
+    // The styles of the differential formats follow every cell style, whatever order the
+    // part gives them in, so that a cell's style index stays its xf's.
+    std::vector<uint32_t> dxfStyles;
+    for (const auto& code : handler.dxfCodes)
+        dxfStyles.push_back(code ? formats.AddStyle(*code) : kNoDxfStyle);
+    return dxfStyles;
 }
 
 void ReadSharedStrings(const container::ZipArchive& archive, const container::ZipEntry& entry,

@@ -6,6 +6,7 @@
 #include "spreadsheet/SharedStrings.h"
 #include "spreadsheet/container/Zip.h"
 #include "spreadsheet/formula/FormulaCells.h"
+#include "spreadsheet/xlsx/XlsxConditionalFormats.h"
 #include "spreadsheet/xlsx/XlsxPackage.h"
 
 #include <cstdint>
@@ -23,8 +24,10 @@ struct WorkbookPart {
 
 // Each throws SpreadsheetError when the part cannot be read.
 WorkbookPart ReadWorkbookPart(const container::ZipArchive& archive, const container::ZipEntry& entry);
-void ReadStyles(const container::ZipArchive& archive, const container::ZipEntry& entry, CellFormats& formats,
-    const std::function<void()>& yield);
+// Returns the style standing for each differential format's number format, by dxf
+// index (kNoDxfStyle for one without), added after the cell styles.
+std::vector<uint32_t> ReadStyles(const container::ZipArchive& archive, const container::ZipEntry& entry,
+    CellFormats& formats, const std::function<void()>& yield);
 void ReadSharedStrings(const container::ZipArchive& archive, const container::ZipEntry& entry,
     SharedStringTable& strings, uint64_t fileSize, const std::function<void()>& yield);
 

@@ -19,9 +19,10 @@ using xml::XmlAttributes;
 // attributes matched by their first bytes, numbers and references parsed by hand.
 class WorksheetHandler final : public xml::XmlHandler {
 public:
-    WorksheetHandler(SheetBuilder& builder, numfmt::DateSystem dateSystem)
+    WorksheetHandler(SheetBuilder& builder, numfmt::DateSystem dateSystem, const ConditionalNumberFormats& conditional)
         : m_builder(builder)
         , m_dateSystem(dateSystem)
+        , m_conditional(conditional.Empty() ? nullptr : &conditional)
     {
         m_value.reserve(64);
         m_inline.reserve(64);
@@ -363,7 +364,7 @@ private:
             double number = 0;
             const auto result = std::from_chars(value.data(), value.data() + value.size(), number);
             if (result.ec == std::errc() && result.ptr == value.data() + value.size())
-                m_builder.AddNumber(row, column, number, style);
+                m_builder.AddNumber(row, column, number, NumberStyle(number));
             else
                 AddNumberLeniently(value);
             return;
@@ -396,7 +397,7 @@ private:
         case Type::Date: {
             double serial = 0;
             if (xlsx::IsoDateToSerial(value, m_dateSystem, serial))
-                m_builder.AddNumber(row, column, serial, style);
+                m_builder.AddNumber(row, column, serial, NumberStyle(serial));
             else
                 AddText(value);
             return;
@@ -426,15 +427,22 @@ private:
         const auto result = std::from_chars(text.data(), text.data() + text.size(), number);
         if (result.ptr == text.data() + text.size() && !text.empty()
             && (result.ec == std::errc() || result.ec == std::errc::result_out_of_range)) {
-            m_builder.AddNumber(m_row, m_column, number, m_cellStyle);
+            m_builder.AddNumber(m_row, m_column, number, NumberStyle(number));
             return;
         }
         AddText(value);
     }
 
+    // The style a number of the current cell shows in: its own, or a conditional rule's.
+    uint32_t NumberStyle(double number) const
+    {
+        return m_conditional ? m_conditional->StyleFor(m_row, m_column, number, m_cellStyle) : m_cellStyle;
+    }
+
     SheetBuilder& m_builder;
     SheetLayout* m_layout = m_builder.Layout();
     numfmt::DateSystem m_dateSystem;
+    const ConditionalNumberFormats* m_conditional; // nullptr when no rule gives a number format
     std::string m_value;
     std::string m_inline;
     std::string m_decoded;
@@ -459,9 +467,9 @@ private:
 } // namespace
 
 void ReadWorksheet(const container::ZipArchive& archive, const container::ZipEntry& entry, SheetBuilder& builder,
-    numfmt::DateSystem dateSystem, const std::function<void()>& yield)
+    numfmt::DateSystem dateSystem, const std::function<void()>& yield, const ConditionalNumberFormats& conditional)
 {
-    WorksheetHandler handler(builder, dateSystem);
+    WorksheetHandler handler(builder, dateSystem, conditional);
     CellDirectPath cells(handler);
     xml::ScanXmlMember(archive, entry, handler, yield, &cells);
 }

@@ -4,13 +4,16 @@
 #include "spreadsheet/SheetData.h"
 #include "spreadsheet/container/Zip.h"
 #include "spreadsheet/numfmt/NumberFormat.h"
+#include "spreadsheet/xlsx/XlsxConditionalFormats.h"
 
 #include <functional>
 
 namespace vellumcast::spreadsheet::xlsx {
 
-// Inflates the part in chunks and parses it as it arrives. Throws SpreadsheetError.
+// Inflates the part in chunks and parses it as it arrives; a number that a conditional
+// rule holds for takes the rule's style. Throws SpreadsheetError.
 void ReadWorksheet(const container::ZipArchive& archive, const container::ZipEntry& entry, SheetBuilder& builder,
-    numfmt::DateSystem dateSystem, const std::function<void()>& yield);
+    numfmt::DateSystem dateSystem, const std::function<void()>& yield,
+    const ConditionalNumberFormats& conditional = {});
 
 } // namespace vellumcast::spreadsheet::xlsx

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -80,6 +81,32 @@ struct XmlParser::State {
     bool stopped = false;
     bool inCallback = false;
     bool finished = false;
+    bool suspended = false;
+    std::string rest; // of a piece not yet handed to Expat when it paused
+    bool restFinal = false; // that piece was the last
+    bool parsingFinal = false; // the piece Expat paused in was the last
+
+    // Throws what the parse of a piece met: a handler's exception, a refusal or a fault.
+    void Check(XML_Status status)
+    {
+        if (pending) {
+            finished = true;
+            std::rethrow_exception(std::exchange(pending, nullptr));
+        }
+        if (!refusal.empty()) {
+            finished = true;
+            throw SpreadsheetError(ErrorCode::Corrupt, refusal);
+        }
+        if (stopped || status == XML_STATUS_SUSPENDED)
+            return;
+        if (status != XML_STATUS_OK) {
+            finished = true;
+            const XML_Error error = XML_GetErrorCode(parser);
+            throw SpreadsheetError(ErrorCode::Corrupt,
+                "the XML is malformed (" + std::string(XML_ErrorString(error)) + " at line "
+                    + std::to_string(XML_GetCurrentLineNumber(parser)) + ")");
+        }
+    }
 
     // Runs a handler call; an exception stops the parser instead of unwinding through Expat.
     template <typename Call> void Guard(Call&& call)
@@ -194,6 +221,8 @@ XmlParser::~XmlParser()
 void XmlParser::Feed(std::string_view piece, bool final)
 {
     State& state = *m_state;
+    if (state.suspended)
+        throw std::logic_error("XmlParser::Feed while suspended");
     if (state.stopped || state.finished)
         return;
     do {
@@ -201,26 +230,63 @@ void XmlParser::Feed(std::string_view piece, bool final)
         const bool last = final && static_cast<size_t>(length) == piece.size();
         const XML_Status status = XML_Parse(state.parser, piece.data(), length, last ? XML_TRUE : XML_FALSE);
         piece.remove_prefix(static_cast<size_t>(length));
-        if (state.pending) {
-            state.finished = true;
-            std::rethrow_exception(std::exchange(state.pending, nullptr));
-        }
-        if (!state.refusal.empty()) {
-            state.finished = true;
-            throw SpreadsheetError(ErrorCode::Corrupt, state.refusal);
-        }
+        state.Check(status);
         if (state.stopped)
             return;
-        if (status != XML_STATUS_OK) {
-            state.finished = true;
-            const XML_Error error = XML_GetErrorCode(state.parser);
-            throw SpreadsheetError(ErrorCode::Corrupt,
-                "the XML is malformed (" + std::string(XML_ErrorString(error)) + " at line "
-                    + std::to_string(XML_GetCurrentLineNumber(state.parser)) + ")");
+        if (status == XML_STATUS_SUSPENDED) {
+            state.suspended = true;
+            state.parsingFinal = last;
+            state.rest.assign(piece);
+            state.restFinal = final;
+            return;
         }
     } while (!piece.empty());
     if (final)
         state.finished = true;
+}
+
+void XmlParser::Suspend()
+{
+    State& state = *m_state;
+    if (!state.inCallback)
+        throw std::logic_error("XmlParser::Suspend outside a handler");
+    XML_StopParser(state.parser, XML_TRUE);
+}
+
+uint64_t XmlParser::EventOffset() const
+{
+    const XML_Index index = XML_GetCurrentByteIndex(m_state->parser);
+    return index < 0 ? 0 : static_cast<uint64_t>(index);
+}
+
+bool XmlParser::Suspended() const
+{
+    return m_state->suspended;
+}
+
+void XmlParser::Resume()
+{
+    State& state = *m_state;
+    if (!state.suspended)
+        return;
+    state.suspended = false;
+    const XML_Status status = XML_ResumeParser(state.parser);
+    state.Check(status);
+    if (state.stopped)
+        return;
+    if (status == XML_STATUS_SUSPENDED) {
+        state.suspended = true;
+        return;
+    }
+    if (state.parsingFinal) {
+        state.finished = true;
+        return;
+    }
+    if (!state.rest.empty() || state.restFinal) {
+        const std::string rest = std::move(state.rest);
+        state.rest.clear();
+        Feed(rest, state.restFinal);
+    }
 }
 
 void XmlParser::Stop()

@@ -61,6 +61,17 @@ public:
     void Stop();
     bool Stopped() const;
 
+    // Called by a handler to pause after the current event: Feed returns, keeping what it
+    // was given and has not parsed, and Resume goes on from there (as it would have, and
+    // may pause again), after which Feed takes the next piece. Feed is not to be called
+    // while paused.
+    void Suspend();
+    bool Suspended() const;
+    void Resume();
+
+    // For a handler: where the event being reported begins, in bytes of the document.
+    uint64_t EventOffset() const;
+
 private:
     struct State;
     std::unique_ptr<State> m_state;

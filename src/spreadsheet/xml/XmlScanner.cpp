@@ -183,6 +183,7 @@ void XmlScanner::Text(char* begin, char* end)
 
 bool XmlScanner::StartTag(size_t& at, size_t end)
 {
+    const size_t tagStart = at;
     char* data = m_buffer.data();
     size_t p = at + 1;
     const size_t nameBegin = p;
@@ -334,6 +335,7 @@ bool XmlScanner::StartTag(size_t& at, size_t end)
     m_nameEnds.push_back(m_names.size());
     at = p;
     m_skipRequested = false;
+    m_tagOffset = m_consumed + tagStart;
     m_handler.StartElement(uri, local, XmlAttributes(m_attributes.data()));
     if (m_skipRequested && !selfClosing) {
         m_passingOver = true;

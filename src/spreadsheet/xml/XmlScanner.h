@@ -59,6 +59,10 @@ public:
     // that later reads that content checks it. Has no effect on an empty element.
     void SkipContent() { m_skipRequested = true; }
 
+    // For a handler in StartElement: where the start tag begins, in bytes of the
+    // document as fed (the direct path's elements are not counted).
+    uint64_t StartTagOffset() const { return m_tagOffset; }
+
     // For a direct path: the elements open, the URI a prefix is bound to (nullptr when
     // none), the prefixes bound (each once), and a number that changes whenever the
     // bindings do.
@@ -93,6 +97,7 @@ private:
     uint64_t m_bindingsVersion = 0;
     std::string m_buffer;
     uint64_t m_consumed = 0; // bytes of the document before m_buffer
+    uint64_t m_tagOffset = 0; // StartTagOffset's
     bool m_hadBom = false;
     std::string m_names; // open element names, joined
     std::vector<size_t> m_nameEnds; // where each open name ends in m_names

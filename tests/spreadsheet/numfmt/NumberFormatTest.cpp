@@ -112,6 +112,11 @@ TEST(NumberFormat, Fractions)
         { "# ?/4", 1.9, "2    " },
         { "?/8", 1.5, "12/8" },
         { "# ?\?/?\?", -0.5, "-  1/2 " },
+        // '0' in the denominator pads with a space: a zero after it would show another number.
+        { "#\\ ?0/??0", 0.5, "   1/2  " },
+        { "#\\ ?0/??0", 2.25, "2   1/4  " },
+        { "#\\ ?0/??0", 2, "2        " },
+        { "00/00", 0.625, "05/8 " },
     });
     EXPECT_EQ(Show("# ?/?", 1e300), "1" + std::string(300, '0') + "    ");
 }
@@ -145,6 +150,12 @@ TEST(NumberFormat, Conditions)
         { "[<=-25]0;[>=25]0;0", -30, "-30" }, // a condition other than "< 0" keeps the sign
         { "[<=-25]0;[>=25]0;0", 30, "30" },
         { "[<=-25]0;[>=25]0;0", -5, "-5" },
+        // A second section taken by its own condition shows no minus: its literals say it.
+        { "[Blue][>100]0;[Red][<-100]-0;0.00", -150, "-150" },
+        { "[Blue][>100]0;[Red][<-100]-0;0.00", -50, "-50.00" },
+        { "[>=25]0;[<-25]0;0", -30, "30" },
+        { "[>=25]0;[<-25]0;0", -5, "-5" },
+        { "[=0]\"none\";0.00", -2, "-2.00" }, // a second section without one keeps it
         { "[<0]\"neg \"0;0", -5, "neg 5" },
         { "[<0]\"neg \"0;0", 5, "5" },
         { "[=0]\"none\";0.00", 0, "none" },
@@ -190,6 +201,13 @@ TEST(NumberFormat, CurrencyAndLocaleTags)
         { "[$$-409]#,##0", 1234.5, "$1,235" },
         { "[$RD$-1C0A]#,##0.00", 2, "RD$2.00" },
         { "[$-F800]dddd\\,\\ mmmm\\ dd\\,\\ yyyy", 45000, "Wednesday, March 15, 2023" },
+        // The system's long date and time show the US English forms, whatever follows them.
+        { "[$-F800]dddd\\,\\ mmmm\\ dd\\,\\ yyyy", 44995, "Friday, March 10, 2023" },
+        { "[$-F800]dddd\\,\\ d\\.\\ mmmm\\ yyyy", 45000.5, "Wednesday, March 15, 2023" },
+        { "[$-x-sysdate]dddd\\,\\ mmmm\\ dd\\,\\ yyyy", 44995, "Friday, March 10, 2023" },
+        { "[$-F400]h:mm:ss\\ AM/PM", 45000.75, "6:00:00 PM" },
+        { "[$-F400]HH:mm:ss", 0.25, "6:00:00 AM" },
+        { "[$-x-systime]h:mm:ss\\ AM/PM", 0.5, "12:00:00 PM" },
         { "[$-409]h:mm\\ AM/PM;@", 0.75, "6:00 PM" },
     });
 }
@@ -427,7 +445,8 @@ TEST(NumberFormat, EveryBuiltInIdParsesAndRenders)
         { 37, 1234, "1,234 " },
         { 38, -1234, "(1,234)" },
         { 39, -1234, "(1,234.00)" },
-        { 40, 1234, "1,234.00" },
+        { 39, 59.5, "59.50 " }, // the room of the parenthesis, as 37 leaves it
+        { 40, 1234, "1,234.00 " },
         { 41, 1234, " 1,234 " },
         { 41, -1234, " (1,234)" },
         { 41, 0, " - " },

@@ -35,6 +35,7 @@ std::string Header(const std::string& root)
           " xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\""
           " xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\""
           " xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\""
+          " xmlns:number=\"urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0\""
           " xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\""
           " xmlns:dc=\"http://purl.org/dc/elements/1.1/\">";
 }
@@ -464,6 +465,37 @@ TEST(OdsReader, ReportsDamage)
                               "</manifest:file-entry></manifest:manifest>";
     EXPECT_EQ(testing::ErrorCodeOf([&] { application.OpenBytes(Package(Table("S", ""), "", older), "old.ods"); }),
         ErrorCode::PasswordProtected);
+}
+
+// A time under a day shown by a style that counts past a day ([HH]:MM) is a duration,
+// its raw value a number of days as in xlsx, its ISO text the one displayed; under any
+// other style it stays a time of day. The style is the cell's own, else its column's.
+TEST(OdsReader, DurationsUnderADayAreNumbersOfDays)
+{
+    const std::string styles
+        = "<number:time-style style:name=\"N1\" number:truncate-on-overflow=\"false\"><number:hours/>"
+          "<number:text>:</number:text><number:minutes/></number:time-style>"
+          "<number:time-style style:name=\"N2\"><number:hours/><number:text>:</number:text><number:minutes/>"
+          "</number:time-style>"
+          "<style:style style:name=\"ce1\" style:family=\"table-cell\" style:data-style-name=\"N1\"/>"
+          "<style:style style:name=\"ce2\" style:family=\"table-cell\" style:data-style-name=\"N2\"/>";
+    const auto time = [](const std::string& style, const std::string& text) {
+        return Cell("<text:p>" + text + "</text:p>",
+            (style.empty() ? "" : " table:style-name=\"" + style + "\"")
+                + " office:value-type=\"time\" office:time-value=\"PT01H30M00S\"");
+    };
+    const std::string rows = "<table:table-column table:default-cell-style-name=\"ce1\"/>"
+                             "<table:table-column table:number-columns-repeated=\"3\"/><table:table-row>"
+        + time("", "90:00") + time("ce1", "01:30") + time("ce2", "01:30") + time("", "01:30") + "</table:table-row>";
+    Application application;
+    auto book = application.OpenBytes(Package(Table("S", rows), styles), "durations.ods");
+    Worksheet& sheet = book->Worksheets().front();
+    const char* raw[] = { "0.0625", "0.0625", "01:30:00", "01:30:00" };
+    const char* iso[] = { "90:00", "01:30", "01:30:00", "01:30:00" };
+    for (int c = 1; c <= 4; ++c) {
+        EXPECT_EQ(sheet.CellText(1, c, CellTextStyle::Raw), raw[c - 1]) << c;
+        EXPECT_EQ(sheet.CellText(1, c, CellTextStyle::IsoDates), iso[c - 1]) << c;
+    }
 }
 
 } // namespace

@@ -57,7 +57,7 @@ TEST(SpreadsheetMl, IsRecognisedByContent)
     std::string latin = Book({}, Sheet("S", "<Row>" + Cell("String", "caf\xE9") + "</Row>"));
     latin.replace(0, latin.find("?>"), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"");
     EXPECT_EQ(application.OpenBytes(latin, "latin.xml")->Worksheets().at(0).CellText(1, 1), "caf\xC3\xA9");
-    auto text = application.OpenBytes("see urn:schemas-microsoft-com:office:spreadsheet,1\n", "notes.txt");
+    auto text = application.OpenBytes("see urn:schemas-microsoft-com:office:spreadsheet,1\n", "notes.dat");
     EXPECT_EQ(text->Worksheets().at(0).CellText(1, 2), "1");
 }
 
@@ -343,6 +343,49 @@ TEST(SpreadsheetMl, DamagedOrForeignUtf16IsRefused)
     // UTF-16 XML of another kind is no workbook, nor a table of its markup.
     EXPECT_EQ(testing::ErrorCodeOf(readAll(Utf16("<?xml version=\"1.0\"?><data><row>1</row></data>", false, true))),
         ErrorCode::NotAWorkbook);
+}
+
+// The application writes a control character of a cell's text as a reference the XML
+// rules forbid (&#7;) and reads it back as the character: so is it read here, the rest
+// of the document reading as always, wherever the document's pieces are cut.
+TEST(SpreadsheetMl, ControlCharacterReferencesReadAsTheApplicationReadsThem)
+{
+    Application application;
+    const struct {
+        const char* written;
+        std::string read;
+    } cases[] = {
+        { "a&#7;b",
+            "a\x07"
+            "b" },
+        { "&#x1F;&#X1b;&#0;", std::string("\x1F\x1B\0", 3) },
+        { "line&#10;tab&#9;&amp;&#65;", "line\ntab\t&A" },
+        { "&#00007;", "\x07" },
+        { "&#8;&#xC;&#x7f;", "\x08\x0C\x7F" },
+    };
+    for (const auto& c : cases) {
+        const std::string book = Book({},
+            Sheet("S", "<Row>" + Cell("String", c.written) + Cell("String", "next") + "</Row>")
+                + Sheet("T", "<Row>" + Cell("Number", "2") + "</Row>"));
+        auto opened = application.OpenBytes(book, "controls.xml");
+        auto& sheets = opened->Worksheets();
+        ASSERT_EQ(sheets.size(), 2u) << c.written;
+        EXPECT_EQ(sheets[0].CellText(1, 1), c.read) << c.written;
+        EXPECT_EQ(sheets[0].CellText(1, 2), "next") << c.written;
+        EXPECT_EQ(sheets[1].CellText(1, 1), "2") << c.written;
+    }
+    // A reference cut by the end of the reader's first megabyte, at each of its bytes.
+    const std::string reference = "&#x1B;";
+    for (size_t cut = 1; cut < reference.size(); ++cut) {
+        const std::string head = Book({}, "");
+        std::string book = head.substr(0, head.rfind("</Workbook>"));
+        const std::string start = "<Worksheet ss:Name=\"S\"><Table><Row><Cell><Data ss:Type=\"String\">";
+        book += "<!--" + std::string((size_t { 1 } << 20) - book.size() - start.size() - 4 - 3 - cut, 'x') + "-->";
+        book += start + reference + "z</Data></Cell></Row></Table></Worksheet></Workbook>";
+        ASSERT_EQ(book.find(reference), (size_t { 1 } << 20) - cut);
+        auto opened = application.OpenBytes(book, "cut.xml");
+        EXPECT_EQ(opened->Worksheets().at(0).CellText(1, 1), "\x1Bz") << "cut after " << cut;
+    }
 }
 
 } // namespace

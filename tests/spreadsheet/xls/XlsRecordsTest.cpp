@@ -199,6 +199,21 @@ TEST(XlsRecordsTest, SheetListHoldsWorksheetsOnly)
     const CellRange range = sheets[0].UsedRange();
     EXPECT_EQ(range.lastRow, 1);
     EXPECT_EQ(range.lastColumn, 1);
+    // The sheets of other kinds stand apart where they were, the dialog sheet told by its
+    // WSBOOL among them; the macro and dialog sheets are said once.
+    const auto& others = workbook->OtherSheets();
+    ASSERT_EQ(others.size(), 3u);
+    const std::pair<const char*, OtherSheetKind> kinds[] = { { "Macro", OtherSheetKind::Macro },
+        { "Chart", OtherSheetKind::Chart }, { "Dialog", OtherSheetKind::Dialog } };
+    for (size_t i = 0; i < others.size(); ++i) {
+        EXPECT_EQ(others[i].name, kinds[i].first);
+        EXPECT_EQ(others[i].kind, kinds[i].second) << kinds[i].first;
+        EXPECT_EQ(others[i].worksheetsBefore, 1u) << kinds[i].first;
+    }
+    ASSERT_EQ(workbook->Warnings().size(), 1u);
+    EXPECT_NE(
+        workbook->Warnings()[0].find("1 macro sheet (\"Macro\") and 1 dialog sheet (\"Dialog\")"), std::string::npos)
+        << workbook->Warnings()[0];
 }
 
 TEST(XlsRecordsTest, StylesFollowXfRecordsInOrder)

@@ -437,11 +437,14 @@ TEST(XlsbHostile, DamagedWorkbookWideParts)
             zip.Add(name, name == part ? data.substr(0, data.size() - 2) : data);
         EXPECT_EQ(LoadError(zip.Finish()), ErrorCode::Corrupt) << part;
     }
-    // A sheet that names no relationship of the package.
+    // A sheet that names no relationship of the package is passed over with a warning.
     testing::ZipWriter zip;
     for (auto& [name, data] : writer.Parts())
         zip.Add(name, name == "xl/_rels/workbook.bin.rels" ? std::string("<Relationships/>") : data);
-    EXPECT_EQ(LoadError(zip.Finish()), ErrorCode::Corrupt);
+    auto book = Application().OpenBytes(zip.Finish(), "made.xlsb");
+    EXPECT_TRUE(book->Worksheets().empty());
+    ASSERT_EQ(book->Warnings().size(), 1u);
+    EXPECT_EQ(book->Warnings()[0], "made.xlsb: the sheet \"Data\" names no part of the package; it is passed over");
 }
 
 TEST(XlsbHostile, MoreSharedStringsThanTheFileCouldHoldAreRefused)

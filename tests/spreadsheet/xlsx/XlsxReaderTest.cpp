@@ -569,14 +569,182 @@ TEST(XlsxWritten, PackagesWithoutRootRelationshipsFallBackToTheUsualWorkbookPart
     EXPECT_TRUE(SheetShows(book->Worksheets()[0], { { "hi" } }, 2, 2));
 }
 
-TEST(XlsxWritten, SheetNamingNoPartIsCorrupt)
+// A package whose workbook lists sheets (name, r:id) and whose relationships give each id
+// a type (the last word of the relationship type) and a part; every worksheet part holds
+// one cell naming its sheet.
+std::string PackageListing(const std::vector<std::pair<std::string, std::string>>& sheets,
+    const std::vector<std::pair<std::string, std::string>>& relationships)
+{
+    const std::string kRel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+    std::string list, rels;
+    for (const auto& [name, id] : sheets)
+        list += "<sheet name=\"" + name + "\" sheetId=\"1\" r:id=\"" + id + "\"/>";
+    testing::ZipWriter zip;
+    for (const auto& [id, type] : relationships) {
+        rels += "<Relationship Id=\"" + id + "\" Type=\"" + kRel + type + "\" Target=\"parts/" + id + ".xml\"/>";
+        zip.Add("xl/parts/" + id + ".xml",
+            "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData><row r=\"1\">"
+            "<c r=\"A1\" t=\"inlineStr\"><is><t>"
+                + id + "</t></is></c></row></sheetData></worksheet>");
+    }
+    zip.Add("xl/workbook.xml",
+        "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+        "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><sheets>"
+            + list + "</sheets></workbook>");
+    zip.Add("xl/_rels/workbook.xml.rels",
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" + rels
+            + "</Relationships>");
+    return zip.Finish();
+}
+
+// One entry of the sheet list that names no part costs that sheet, with a warning naming
+// it, not the workbook.
+TEST(XlsxWritten, SheetNamingNoPartIsPassedOverWithAWarning)
+{
+    auto book
+        = OpenBytes(PackageListing({ { "First", "rId1" }, { "Lost", "" }, { "Gone", "rId9" }, { "Last", "rId2" } },
+            { { "rId1", "worksheet" }, { "rId2", "worksheet" } }));
+    ASSERT_EQ(book->Worksheets().size(), 2u);
+    EXPECT_EQ(book->Worksheets()[0].Name(), "First");
+    EXPECT_EQ(book->Worksheets()[1].Name(), "Last");
+    EXPECT_EQ(book->Worksheets()[1].CellText(1, 1), "rId2");
+    ASSERT_EQ(book->Warnings().size(), 2u);
+    EXPECT_EQ(book->Warnings()[0], "made.xlsx: the sheet \"Lost\" names no part of the package; it is passed over");
+    EXPECT_NE(book->Warnings()[1].find("\"Gone\""), std::string::npos) << book->Warnings()[1];
+}
+
+// Chart, dialog and macro sheets are no worksheets: listed apart, where the workbook has
+// them, and the macro and dialog sheets said once as passed over.
+TEST(XlsxWritten, SheetsOfOtherKindsAreListedApartAndSaid)
+{
+    auto book = OpenBytes(PackageListing({ { "Macro1", "rId1" }, { "Data", "rId2" }, { "Chart1", "rId3" },
+                                             { "Dialog1", "rId4" }, { "Intl", "rId5" }, { "More", "rId6" } },
+        { { "rId1", "xlMacrosheet" }, { "rId2", "worksheet" }, { "rId3", "chartsheet" }, { "rId4", "dialogsheet" },
+            { "rId5", "xlIntlMacrosheet" }, { "rId6", "worksheet" } }));
+    ASSERT_EQ(book->Worksheets().size(), 2u);
+    EXPECT_EQ(book->Worksheets()[1].CellText(1, 1), "rId6");
+    const auto& others = book->OtherSheets();
+    ASSERT_EQ(others.size(), 4u);
+    const struct {
+        const char* name;
+        OtherSheetKind kind;
+        size_t worksheetsBefore;
+    } expected[] = { { "Macro1", OtherSheetKind::Macro, 0 }, { "Chart1", OtherSheetKind::Chart, 1 },
+        { "Dialog1", OtherSheetKind::Dialog, 1 }, { "Intl", OtherSheetKind::Macro, 1 } };
+    for (size_t i = 0; i < others.size(); ++i) {
+        EXPECT_EQ(others[i].name, expected[i].name);
+        EXPECT_EQ(others[i].kind, expected[i].kind) << expected[i].name;
+        EXPECT_EQ(others[i].worksheetsBefore, expected[i].worksheetsBefore) << expected[i].name;
+    }
+    ASSERT_EQ(book->Warnings().size(), 1u);
+    EXPECT_EQ(book->Warnings()[0],
+        "made.xlsx: it holds 2 macro sheets (\"Macro1\", \"Intl\") and 1 dialog sheet (\"Dialog1\"), which are no "
+        "worksheets; they are passed over");
+    // Chart sheets hold no cells: nothing is said of them.
+    EXPECT_TRUE(OpenBytes(
+        PackageListing({ { "C", "rId1" }, { "D", "rId2" } }, { { "rId1", "chartsheet" }, { "rId2", "worksheet" } }))
+                    ->Warnings()
+                    .empty());
+}
+
+// A package of one worksheet: its cells (sheetData content), what follows them (the
+// conditional formatting), and the styles part.
+std::string PackageWithStyles(const std::string& cells, const std::string& after, const std::string& styles)
+{
+    const std::string kRel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+    return testing::ZipWriter()
+        .Add("xl/workbook.xml",
+            "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+            "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><sheets>"
+            "<sheet name=\"S\" sheetId=\"1\" r:id=\"r1\"/></sheets></workbook>")
+        .Add("xl/_rels/workbook.xml.rels",
+            "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+            "<Relationship Id=\"r1\" Type=\""
+                + kRel + "worksheet\" Target=\"worksheets/sheet1.xml\"/><Relationship Id=\"r2\" Type=\"" + kRel
+                + "styles\" Target=\"styles.xml\"/></Relationships>")
+        .Add("xl/styles.xml",
+            "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">" + styles
+                + "</styleSheet>")
+        .Add("xl/worksheets/sheet1.xml",
+            "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>" + cells
+                + "</sheetData>" + after + "</worksheet>",
+            true)
+        .Finish();
+}
+
+// A rule of the cell-value kind whose differential format has a number format shows the
+// numbers it holds for in that format, the rule of highest priority first; other rules,
+// and cells outside the rule's areas, show as their own style says.
+TEST(XlsxWritten, ConditionalNumberFormatsOfCellValueRulesApply)
+{
+    const std::string styles
+        = "<numFmts count=\"1\"><numFmt numFmtId=\"164\" formatCode=\"0.0\"/></numFmts>"
+          "<cellXfs count=\"2\"><xf numFmtId=\"0\"/><xf numFmtId=\"164\"/></cellXfs>"
+          "<dxfs count=\"4\"><dxf><numFmt numFmtId=\"165\" formatCode=\"&quot;$&quot;#,##0\"/></dxf>"
+          "<dxf><font><b/></font></dxf><dxf><numFmt numFmtId=\"10\"/></dxf>"
+          "<dxf><numFmt numFmtId=\"166\" formatCode=\"&quot;big &quot;0\"/></dxf></dxfs>";
+    std::string cells;
+    const char* values[] = { "29", "5", "1234.5", "0.25", "7", "500" };
+    for (int c = 0; c < 6; ++c)
+        cells += "<c r=\"" + XlsxWriter::Reference(1, c + 1) + "\" s=\"1\"><v>" + values[c] + "</v></c>";
+    cells = "<row r=\"1\">" + cells
+        + "</row><row r=\"2\"><c r=\"A2\"><v>29</v></c><c r=\"B2\" t=\"inlineStr\">"
+          "<is><t>29</t></is></c></row>";
+    const std::string rules
+        = "<conditionalFormatting sqref=\"A1:C1 A2:B2\">"
+          "<cfRule type=\"cellIs\" dxfId=\"3\" priority=\"1\" operator=\"greaterThan\"><formula>1000</formula></cfRule>"
+          "<cfRule type=\"cellIs\" dxfId=\"0\" priority=\"2\" operator=\"between\"><formula>10</formula>"
+          "<formula>2000</formula></cfRule></conditionalFormatting>"
+          "<conditionalFormatting sqref=\"D1:F1\">"
+          "<cfRule type=\"cellIs\" dxfId=\"2\" priority=\"3\" operator=\"lessThan\"><formula>1</formula></cfRule>"
+          "<cfRule type=\"cellIs\" dxfId=\"1\" priority=\"4\" operator=\"greaterThan\"><formula>0</formula></cfRule>"
+          "<cfRule type=\"expression\" dxfId=\"0\" priority=\"5\"><formula>F1&gt;100</formula></cfRule>"
+          "<cfRule type=\"cellIs\" dxfId=\"0\" priority=\"6\" operator=\"equal\"><formula>$A$1</formula></cfRule>"
+          "</conditionalFormatting>";
+    auto book = OpenBytes(PackageWithStyles(cells, rules, styles));
+    Worksheet& sheet = book->Worksheets()[0];
+    const testing::Grid expected
+        = { { "$29", "5.0", "big 1235", "25.00%", "7.0", "500.0" }, { "$29", "29", "", "", "", "" } };
+    EXPECT_EQ(testing::TextsOf(sheet), expected);
+    // Loaded on a second thread, numbers shown as they load: the same texts.
+    SetLoadBesideWalkThreshold(0);
+    sheet.Unload();
+    std::vector<std::string> shown;
+    sheet.VisitRowsWhileLoading(
+        [&](const RowBatch& rows) {
+            for (size_t r = 0; r < rows.RowCount(); ++r)
+                for (size_t i = rows.CellsBegin(r); i < rows.CellsEnd(r); ++i)
+                    shown.emplace_back(sheet.TextOf(rows.CellAt(i), rows));
+            return true;
+        },
+        true);
+    SetLoadBesideWalkThreshold(uint64_t { 1 } << 20);
+    EXPECT_EQ(shown, (std::vector<std::string> { "$29", "5.0", "big 1235", "25.00%", "7.0", "500.0", "$29", "29" }));
+    // Without a differential number format the part is read once, as always.
+    auto plain = OpenBytes(PackageWithStyles(cells, rules,
+        "<cellXfs count=\"2\"><xf numFmtId=\"0\"/><xf numFmtId=\"2\"/></cellXfs><dxfs count=\"1\"><dxf/></dxfs>"));
+    EXPECT_EQ(plain->Worksheets()[0].CellText(1, 1), "29.00");
+}
+
+// Two members of one name leave it open which is meant, and another reader may take the
+// other one: the package is refused as damaged, naming the member.
+TEST(XlsxWritten, TwoMembersOfOneNameAreRefused)
 {
     const std::string workbook
-        = "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-          "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><sheets>"
-          "<sheet name=\"Lost\" sheetId=\"1\" r:id=\"rId9\"/></sheets></workbook>";
-    const std::string bytes = testing::ZipWriter().Add("xl/workbook.xml", workbook).Finish();
-    EXPECT_EQ(LoadError(bytes), ErrorCode::Corrupt);
+        = "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheets/></workbook>";
+    const std::string bytes = testing::ZipWriter()
+                                  .Add("xl/workbook.xml", workbook)
+                                  .Add("xl/worksheets/sheet1.xml", "<worksheet/>")
+                                  .Add("xl/worksheets/sheet1.xml", "<worksheet/>")
+                                  .Finish();
+    try {
+        OpenBytes(bytes);
+        FAIL() << "opened";
+    } catch (const SpreadsheetError& error) {
+        EXPECT_EQ(error.code(), ErrorCode::Corrupt);
+        EXPECT_NE(std::string(error.what()).find("two members named \"xl/worksheets/sheet1.xml\""), std::string::npos)
+            << error.what();
+    }
 }
 
 } // namespace
