@@ -5,6 +5,7 @@
 # and on copies of the xlsx with a column of formulas added, each with its value (written
 # as the application writes them: one plain formula per row, or one shared formula).
 # Usage: bench/formula-cost.sh BASE_BIN [BIN] [ROWS]
+# The ratios it printed last are in docs/formulas.md.
 #   BASE_BIN: the bin folder of the build to compare with (one without formulas computed)
 #   BIN: this build's bin folder (default build/bin); ROWS: default 100000
 set -euo pipefail
