@@ -7,9 +7,9 @@
 #include "spreadsheet/CellFormats.h"
 #include "spreadsheet/FileBytes.h"
 #include "spreadsheet/SharedStrings.h"
-#include "spreadsheet/formula/FormulaCells.h"
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/encryption/Passwords.h"
+#include "spreadsheet/formula/FormulaCells.h"
 
 #include <algorithm>
 #include <cstdint>
