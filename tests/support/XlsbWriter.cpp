@@ -232,13 +232,15 @@ XlsbWriter::Sheet& XlsbWriter::Sheet::FormulaNumber(
 XlsbWriter::Sheet& XlsbWriter::Sheet::FormulaBoolean(int row, int column, bool cached, std::string_view rgce)
 {
     const std::string value(1, cached ? '\x01' : '\x00');
-    return Cell(row, column, kFmlaBool, 0, value + Formula(rgce.empty() ? "\x1D" + value : std::string(rgce))); // PtgBool
+    return Cell(
+        row, column, kFmlaBool, 0, value + Formula(rgce.empty() ? "\x1D" + value : std::string(rgce))); // PtgBool
 }
 
 XlsbWriter::Sheet& XlsbWriter::Sheet::FormulaError(int row, int column, std::string_view text, std::string_view rgce)
 {
     const std::string value(1, static_cast<char>(ErrorCode(text)));
-    return Cell(row, column, kFmlaError, 0, value + Formula(rgce.empty() ? "\x1C" + value : std::string(rgce))); // PtgErr
+    return Cell(
+        row, column, kFmlaError, 0, value + Formula(rgce.empty() ? "\x1C" + value : std::string(rgce))); // PtgErr
 }
 
 XlsbWriter::Sheet& XlsbWriter::Sheet::Dimension(int firstRow, int firstColumn, int lastRow, int lastColumn)

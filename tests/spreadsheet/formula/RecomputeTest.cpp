@@ -156,7 +156,10 @@ std::string PtgArea(int firstRow, int firstColumn, int lastRow, int lastColumn)
         + XlsbWriter::U32(static_cast<uint32_t>(lastRow - 1)) + XlsbWriter::U16(0xC000 | (firstColumn - 1))
         + XlsbWriter::U16(0xC000 | (lastColumn - 1));
 }
-std::string PtgInt(int value) { return "\x1E" + vellumcast::testing::XlsbWriter::U16(static_cast<uint32_t>(value)); }
+std::string PtgInt(int value)
+{
+    return "\x1E" + vellumcast::testing::XlsbWriter::U16(static_cast<uint32_t>(value));
+}
 std::string PtgStr(std::string_view ascii)
 {
     std::string token = "\x17" + vellumcast::testing::XlsbWriter::U16(static_cast<uint32_t>(ascii.size()));
@@ -164,7 +167,10 @@ std::string PtgStr(std::string_view ascii)
         token += std::string { c, '\0' };
     return token;
 }
-std::string PtgFunc(uint16_t tab) { return "\x21" + vellumcast::testing::XlsbWriter::U16(tab); }
+std::string PtgFunc(uint16_t tab)
+{
+    return "\x21" + vellumcast::testing::XlsbWriter::U16(tab);
+}
 std::string PtgFuncVar(uint8_t arguments, uint16_t tab)
 {
     return "\x22" + std::string(1, static_cast<char>(arguments)) + vellumcast::testing::XlsbWriter::U16(tab);
@@ -184,12 +190,15 @@ TEST(Recompute, BinaryWorkbookFormulasComputeFromTheirTokens)
         .Number(1, 2, 3)
         .FormulaNumber(1, 3, 5, 0, PtgRef(1, 1) + PtgRef(1, 2) + kAdd)
         // ROUND(SUM(A1:C1)/3,2)
-        .FormulaNumber(1, 4, 3.33, 0, PtgArea(1, 1, 1, 3) + PtgFuncVar(1, 4) + PtgInt(3) + kDiv + PtgInt(2) + PtgFunc(27))
+        .FormulaNumber(
+            1, 4, 3.33, 0, PtgArea(1, 1, 1, 3) + PtgFuncVar(1, 4) + PtgInt(3) + kDiv + PtgInt(2) + PtgFunc(27))
         .FormulaBoolean(1, 5, false, PtgRef(1, 1) + PtgRef(1, 2) + kGreater)
         .FormulaError(1, 6, "#DIV/0!", PtgRef(1, 1) + PtgInt(0) + kDiv)
         .FormulaString(1, 7, "", "2 and 3", PtgRef(1, 1) + PtgStr(" and ") + kConcat + PtgRef(1, 2) + kConcat)
         // IF(A1>B1,"more",C1*2)
-        .FormulaNumber(2, 1, 10, 0, PtgRef(1, 1) + PtgRef(1, 2) + kGreater + PtgStr("more") + PtgRef(1, 3) + PtgInt(2) + kMul + PtgFuncVar(3, 1))
+        .FormulaNumber(2, 1, 10, 0,
+            PtgRef(1, 1) + PtgRef(1, 2) + kGreater + PtgStr("more") + PtgRef(1, 3) + PtgInt(2) + kMul
+                + PtgFuncVar(3, 1))
         .FormulaNumber(2, 2, 99, 0, PtgRef(1, 1) + PtgRef(1, 2) + kMul); // stale: A1*B1 is 6
     const vellumcast::testing::TempDir folder;
     const Tally tally = Recompute(writer.Save(folder.File("formulas.xlsb")));
