@@ -169,6 +169,9 @@ std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& 
     if (setup.options.password)
         application.SetPasswordSource([&setup] { return setup.options.password; });
     application.KeepRecordedValues(setup.options.exportOptions.cellValues != options::CellValues::Displayed);
+    spreadsheet::FormulaOptions formulas;
+    formulas.compute = !setup.options.noCompute;
+    application.SetFormulaOptions(formulas);
     application.ReadDelimitedTextAs(setup.options.delimitedText);
     if (argument == "-" || IsStream(argument)) {
         std::shared_ptr<const spreadsheet::FileBytes> bytes;
