@@ -12,6 +12,7 @@
 #include "core/Process.h"
 #include "core/StepRunner.h"
 #include "export/ExportRun.h"
+#include "export/ExportSteps.h"
 #include "results/SaveResults.h"
 #include "spreadsheet/encryption/Passwords.h"
 
@@ -287,13 +288,13 @@ WorkbookOutcome ListOne(const RunSetup& setup, const std::string& argument)
 {
     WorkbookOutcome outcome;
     LineReporter reporter(outcome.errors, ShownName(argument));
-    core::StepRunner run(reporter, core::LocationText("Form1", "PushButton2_Click"));
+    core::StepRunner run(reporter, {}); // the lines name the workbook, not a place
     spreadsheet::Application application;
     std::unique_ptr<spreadsheet::Workbook> workbook;
     std::vector<size_t> numbers;
-    outcome.failed
-        = !run.Step(172, [&] { numbers = OpenChosen(setup, application, argument, workbook, outcome.warnings); })
-        || !run.Step(108, [&] { outcome.listing = ListWorksheets(*workbook, numbers); });
+    outcome.failed = !run.Step(exporting::steps::run::kOpenWorkbook, [&] {
+        numbers = OpenChosen(setup, application, argument, workbook, outcome.warnings);
+    }) || !run.Step(exporting::steps::sheet::kUsedRange, [&] { outcome.listing = ListWorksheets(*workbook, numbers); });
     return outcome;
 }
 

@@ -1,6 +1,7 @@
 #include "export/ExportProcedures.h"
 
 #include "core/Files.h"
+#include "export/ExportSteps.h"
 #include "export/SheetWalker.h"
 
 #include <optional>
@@ -38,7 +39,7 @@ void ExportRowLines(SheetWalker& walker, Worksheet& sheet, const ResultEntry& he
     walker.HandOver().Start(text, head, &lineEnds, &ordinals);
     const LineMarks marks { &lineEnds, &ordinals };
     try {
-        const auto streamed = walker.WalkWhileLoading(sheet, 142, text, marks);
+        const auto streamed = walker.WalkWhileLoading(sheet, steps::walk::kLineTexts, text, marks);
         CellRange range;
         if (streamed == SheetWalker::Streamed::PassedOver
             || (streamed == SheetWalker::Streamed::No && !walker.Prepare(sheet, Lines::Rows, range))) {
@@ -46,7 +47,7 @@ void ExportRowLines(SheetWalker& walker, Worksheet& sheet, const ResultEntry& he
             return;
         }
         if (streamed == SheetWalker::Streamed::No)
-            walker.Walk(sheet, range, 142, text, marks);
+            walker.Walk(sheet, range, steps::walk::kLineTexts, text, marks);
     } catch (...) {
         // A worksheet that fails gives no entries: those that went are taken back.
         walker.HandOver().TakeBack(text, 0);
@@ -62,14 +63,14 @@ void ExportRowLines(SheetWalker& walker, Worksheet& sheet, const ResultEntry& he
 void ExportColumnLines(SheetWalker& walker, Worksheet& sheet, int64_t& resultNumber)
 {
     std::vector<std::string> texts;
-    const auto streamed = walker.ColumnsWhileLoading(sheet, 142, texts);
+    const auto streamed = walker.ColumnsWhileLoading(sheet, steps::walk::kLineTexts, texts);
     if (streamed == SheetWalker::Streamed::PassedOver)
         return;
     CellRange range;
     if (streamed == SheetWalker::Streamed::Composed)
         range = sheet.UsedRange();
     else if (walker.Prepare(sheet, Lines::Columns, range))
-        walker.WalkColumns(sheet, range, 142, texts);
+        walker.WalkColumns(sheet, range, steps::walk::kLineTexts, texts);
     walker.RecordColumns(sheet, range.firstColumn, texts, resultNumber);
 }
 
@@ -107,7 +108,7 @@ void ExportSheetToTextFile(ExportContext& context, Workbook* workbook, const opt
         walker.HandOver().Start(
             text, ResultEntry { ResultFileName(workbookPath), sheet.Name(), 0, {}, options.saveMode });
         try {
-            const auto streamed = walker.WalkWhileLoading(sheet, 140, text);
+            const auto streamed = walker.WalkWhileLoading(sheet, steps::walk::kSheetText, text);
             if (streamed == SheetWalker::Streamed::PassedOver) {
                 walker.HandOver().Stop();
                 continue;
@@ -118,7 +119,7 @@ void ExportSheetToTextFile(ExportContext& context, Workbook* workbook, const opt
                     walker.HandOver().Stop();
                     continue;
                 }
-                walker.Walk(sheet, range, 140, text);
+                walker.Walk(sheet, range, steps::walk::kSheetText, text);
             }
         } catch (...) {
             // A worksheet that fails gives no entry: what went of it is taken back.
@@ -163,7 +164,7 @@ void ExportAllSheetsToTextFile(
         walker.AddSheetLine(text, sheet.Name());
         auto streamed = SheetWalker::Streamed::No;
         try {
-            streamed = walker.WalkWhileLoading(sheet, 0, text);
+            streamed = walker.WalkWhileLoading(sheet, steps::walk::kAllSheets, text);
         } catch (...) {
             walker.HandOver().TakeBack(text, nameStart);
             walker.HandOver().Stop();
@@ -183,7 +184,7 @@ void ExportAllSheetsToTextFile(
             walker.AddSheetLine(text, sheet.Name());
             if (hasContent) {
                 try {
-                    walker.Walk(sheet, range, 0, text);
+                    walker.Walk(sheet, range, steps::walk::kAllSheets, text);
                 } catch (...) {
                     walker.HandOver().Stop(); // what was composed up to the failure stays
                     throw;

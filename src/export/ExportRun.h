@@ -63,10 +63,19 @@ public:
     virtual void RunFinished(const ResultList& results) = 0; // show the results
 };
 
+// Where a run's failure reports say they happened, as the caller names its places: the
+// run's own steps, and the owner whose procedures (ExportSheetToTextFile, ...) the
+// walk's steps are named after. Empty names no place.
+struct ReportPlaces {
+    std::string run;
+    std::string procedures;
+};
+
 struct ExportRunPorts {
     core::ErrorReporter& reporter;
     core::Pump& pump;
     core::Progress& progress;
+    ReportPlaces places = {};
 };
 
 // Runs the export. Returns the number of workbooks that could not be opened or exported.

@@ -1,4 +1,5 @@
 #include "export/ExportRun.h"
+#include "core/ErrorReport.h"
 #include "support/RecordingPorts.h"
 #include "support/TempDir.h"
 #include "support/XlsxWriter.h"
@@ -58,7 +59,11 @@ struct RunRecorder {
     vt::RecordingProgress progress;
     ResultList results;
     size_t failed = 0;
-    void operator()(ScriptedHost& host) { failed = exporting::RunExport(host, { reporter, pump, progress }, results); }
+    void operator()(ScriptedHost& host)
+    {
+        failed = exporting::RunExport(host,
+            { reporter, pump, progress, { core::LocationText("Form1", "PushButton2_Click"), "Excel1" } }, results);
+    }
 };
 
 } // namespace
@@ -68,9 +73,11 @@ TEST(ExportRun, EmptyListSaysNoFilesAddedAndChangesNothingElse)
     ScriptedHost host;
     RunRecorder run;
     run.results.push_back({ "old.txt", "", 0, "old" });
+    run.results.AddInput("old.csv");
     run(host);
     EXPECT_EQ(host.noFilesAdded, 1);
     EXPECT_TRUE(run.results.empty());
+    EXPECT_TRUE(run.results.Inputs().empty());
     EXPECT_TRUE(host.busy.empty());
     EXPECT_TRUE(host.layouts.empty());
     EXPECT_EQ(host.finished, 0);
@@ -89,6 +96,8 @@ TEST(ExportRun, WorkbooksInListOrderAndWorksheetOrder)
     EXPECT_EQ(run.results[0].sheetName, "b");
     EXPECT_EQ(run.results[0].text, "1,2\r\n3,4\r\n");
     EXPECT_EQ(run.results[1].fileName, "a.txt");
+    // The results carry the workbooks they came from, for the save never to write over one.
+    EXPECT_EQ(run.results.Inputs(), host.paths);
     EXPECT_EQ(host.layouts, std::vector<options::SaveMode> { options::SaveMode::EachSheet });
     EXPECT_EQ(host.finished, 1);
     ASSERT_FALSE(host.busy.empty());
