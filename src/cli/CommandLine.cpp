@@ -45,7 +45,8 @@ WorkbookOutcome ExportOne(
     LineReporter reporter(outcome.errors, ShownName(argument));
     core::NoPump pump;
     OneWorkbookHost host(setup, argument);
-    outcome.failed = exporting::RunExport(host, { reporter, pump, progress }, outcome.results) != 0;
+    outcome.failed
+        = exporting::ExportOneWorkbook(host, host, ShownName(argument), { reporter, pump, progress }, outcome.results);
     if (!outcome.failed) // a worksheet that failed was reported as such, not as empty
         host.WarnOfEmptyChosen(outcome.results);
     outcome.warnings = host.Warnings();

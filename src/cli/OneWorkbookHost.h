@@ -31,16 +31,14 @@ struct RunSetup {
 std::vector<size_t> OpenChosen(const RunSetup& setup, spreadsheet::Application& application,
     const std::string& argument, std::unique_ptr<spreadsheet::Workbook>& workbook, std::string& warnings);
 
-// The export run's host for one workbook of the command line.
-class OneWorkbookHost final : public exporting::ExportRunHost {
+// What the export reads of one workbook of the command line, and the warnings it tells.
+class OneWorkbookHost final : public exporting::WorkbookSource, public exporting::ExportRunNotices {
 public:
     OneWorkbookHost(const RunSetup& setup, const std::string& argument)
         : m_setup(setup)
         , m_argument(argument)
     {
     }
-    size_t WorkbookCount() override { return 1; }
-    std::string WorkbookPath(size_t) override { return ShownName(m_argument); }
     std::unique_ptr<spreadsheet::Workbook> OpenWorkbook(
         spreadsheet::Application& application, const std::string&) override
     {
@@ -53,10 +51,6 @@ public:
         return workbook;
     }
     std::optional<exporting::ChosenOptions> Options() override { return exporting::ChosenOptions { Chosen() }; }
-    void ShowNoFilesAdded() override { }
-    void SetBusy(bool) override { }
-    void LayoutResults(options::SaveMode) override { }
-    void RunFinished(const exporting::ResultList&) override { }
     void WorkbookWarnings(const std::vector<std::string>& warnings) override
     {
         for (const std::string& warning : warnings)

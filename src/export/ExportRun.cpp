@@ -77,16 +77,17 @@ void RunProcedure(core::StepRunner& run, ExportContext& context, spreadsheet::Wo
 // Opens the workbook at path and exports it with the options as they stand now; a
 // workbook that cannot be opened is reported once and passed over. divider is the one
 // chosen last, kept when none is chosen now.
-void ExportWorkbook(ExportRunHost& host, const ExportRunPorts& ports, core::StepRunner& run, ExportContext context,
-    ResultList* list, const std::string& path, std::string& divider, int64_t& resultNumber)
+void ExportWorkbook(WorkbookSource& source, ExportRunNotices& notices, const ExportRunPorts& ports,
+    core::StepRunner& run, ExportContext context, ResultList* list, const std::string& path, std::string& divider,
+    int64_t& resultNumber)
 {
     spreadsheet::Application application;
     application.SetYield([&] { ports.pump.Run(); });
     std::unique_ptr<spreadsheet::Workbook> workbook;
-    if (!run.Step(steps::run::kOpenWorkbook, [&] { workbook = host.OpenWorkbook(application, path); }))
+    if (!run.Step(steps::run::kOpenWorkbook, [&] { workbook = source.OpenWorkbook(application, path); }))
         return;
     std::optional<ChosenOptions> chosen;
-    run.Step(steps::run::kReadOptions, [&] { chosen = host.Options(); });
+    run.Step(steps::run::kReadOptions, [&] { chosen = source.Options(); });
     if (chosen && chosen->dividerChosen)
         divider = chosen->options.divider;
     const size_t firstNew = list ? list->size() : 0;
@@ -100,9 +101,9 @@ void ExportWorkbook(ExportRunHost& host, const ExportRunPorts& ports, core::Step
     if (ports.pump.StopRequested())
         context.results.RollBack(before);
     if (list && list->size() > firstNew)
-        host.ResultsAdded(*list, firstNew);
+        notices.ResultsAdded(*list, firstNew);
     if (!workbook->Warnings().empty())
-        host.WorkbookWarnings(workbook->Warnings());
+        notices.WorkbookWarnings(workbook->Warnings());
     // The workbook is discarded as this returns, never saved.
 }
 
@@ -149,8 +150,8 @@ size_t RunExportTo(ExportRunHost& host, ExportRunPorts ports, ResultSink& result
             list->AddInput(path);
         run.Step(steps::run::kBusyForWorkbook, [&] { host.SetBusy(true); });
 
-        ExportWorkbook(host, ports, run, { reporter, ports.pump, progress, results, ports.places.procedures }, list,
-            path, divider, resultNumber);
+        ExportWorkbook(host, host, ports, run, { reporter, ports.pump, progress, results, ports.places.procedures },
+            list, path, divider, resultNumber);
         if (!ports.pump.StopRequested())
             run.Step(steps::run::kWorkbookDone, [&] { progress.Set(100); });
         else
@@ -185,6 +186,21 @@ size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
 size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultSink& sink)
 {
     return RunExportTo(host, ports, sink, nullptr);
+}
+
+bool ExportOneWorkbook(
+    WorkbookSource& source, ExportRunNotices& notices, const std::string& path, ExportRunPorts ports, ResultSink& sink)
+{
+    core::CountingReporter reporter(ports.reporter);
+    core::StepRunner run(reporter, ports.places.run);
+    RunProgress progress(ports.progress, 1);
+    std::string divider;
+    int64_t resultNumber = 1;
+    ExportWorkbook(source, notices, ports, run, { reporter, ports.pump, progress, sink, ports.places.procedures },
+        nullptr, path, divider, resultNumber);
+    if (!ports.pump.StopRequested())
+        run.Step(steps::run::kWorkbookDone, [&] { progress.Set(100); });
+    return reporter.Count() > 0;
 }
 
 } // namespace vellumcast::exporting

@@ -269,3 +269,42 @@ TEST(ExportRun, AWorksheetListDamagedPastTheFirstWorksheetKeepsWhatCameBefore)
         EXPECT_NE(said.find("not declared"), std::string::npos) << said;
     }
 }
+
+// A caller with a loop of its own exports one workbook at a time into its sink, with the
+// run's reports, names and progress, and the host's list never asked for.
+TEST(ExportRun, OneWorkbookGoesToTheSinkAsInTheRun)
+{
+    vt::TempDir dir;
+    const struct {
+        const char* what;
+        std::string path;
+        bool failed;
+        std::vector<std::string> texts;
+    } cases[] = {
+        { "a workbook", dir.Write("b.csv", "1,2\r\n3,4\r\n"), false, { "1,2\r\n3,4\r\n" } },
+        { "cannot be opened", dir.File("missing.xlsx"), true, {} },
+    };
+    for (const auto& c : cases) {
+        ScriptedHost host;
+        host.paths = { "never asked for" };
+        vt::RecordingReporter reporter;
+        vt::CountingPump pump;
+        vt::RecordingProgress progress;
+        ResultList sink;
+        const bool failed = exporting::ExportOneWorkbook(host, host, c.path, { reporter, pump, progress }, sink);
+        EXPECT_EQ(failed, c.failed) << c.what;
+        EXPECT_EQ(reporter.reports.size(), c.failed ? 1u : 0u) << c.what;
+        if (c.failed) {
+            EXPECT_EQ(reporter.reports[0].step, 172) << c.what;
+        }
+        ASSERT_EQ(sink.size(), c.texts.size()) << c.what;
+        for (size_t i = 0; i < c.texts.size(); ++i) {
+            EXPECT_EQ(sink[i].fileName, "b.txt") << c.what;
+            EXPECT_EQ(sink[i].text, c.texts[i]) << c.what;
+        }
+        EXPECT_TRUE(sink.Inputs().empty()) << c.what; // a sink, not the run's list
+        ASSERT_FALSE(progress.values.empty()) << c.what;
+        EXPECT_EQ(progress.values.back(), 100) << c.what;
+        EXPECT_TRUE(host.busy.empty() && host.layouts.empty() && host.finished == 0) << c.what;
+    }
+}
