@@ -1,4 +1,5 @@
 #include "spreadsheet/formula/Numbers.h"
+#include "spreadsheet/text/TextEncoding.h"
 
 #include <algorithm>
 #include <array>
@@ -43,25 +44,6 @@ char32_t NextCodePoint(std::string_view text, size_t& at)
     return c;
 }
 
-void AppendUtf8(char32_t c, std::string& out)
-{
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
 template <typename Map> std::string MapCase(std::string_view text, Map map)
 {
     std::string out;
@@ -73,7 +55,7 @@ template <typename Map> std::string MapCase(std::string_view text, Map map)
             ++at;
             continue;
         }
-        AppendUtf8(map(NextCodePoint(text, at)), out);
+        text::AppendUtf8(map(NextCodePoint(text, at)), out);
     }
     return out;
 }
@@ -470,7 +452,7 @@ std::string ToUtf8(std::u16string_view text)
         } else if (c >= 0xD800 && c < 0xE000) {
             c = 0xFFFD; // half of a pair, cut off by a count of units
         }
-        AppendUtf8(c, out);
+        text::AppendUtf8(c, out);
     }
     return out;
 }

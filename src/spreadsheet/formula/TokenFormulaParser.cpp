@@ -5,6 +5,7 @@
 
 #include "spreadsheet/formula/Functions.h"
 #include "spreadsheet/formula/Parsers.h"
+#include "spreadsheet/text/TextEncoding.h"
 
 #include <cstring>
 
@@ -83,25 +84,6 @@ private:
     size_t m_at = 0;
 };
 
-void AppendUtf8(uint32_t c, std::string& out)
-{
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
 // UTF-16 units (or Latin-1 bytes when compressed) as UTF-8.
 std::string ReadChars(Bytes& bytes, size_t count, bool wide)
 {
@@ -114,9 +96,9 @@ std::string ReadChars(Bytes& bytes, size_t count, bool wide)
             if (low >= 0xDC00 && low < 0xE000)
                 c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
             else
-                AppendUtf8(0xFFFD, out), c = low;
+                text::AppendUtf8(0xFFFD, out), c = low;
         }
-        AppendUtf8(c, out);
+        text::AppendUtf8(c, out);
     }
     return out;
 }
