@@ -8,7 +8,7 @@
 # the streams read from standard input. Each must end with status 0 or 1, a failure
 # naming its file.
 # Usage: bench/hostile.sh [--floods | --streams] [--check]   (BUILD=build WORK=/tmp/...)
-#   --floods: only the floods, which take seconds in all (what CI runs); --streams: only
+#   --floods: only the floods, which take seconds in all; --streams: only
 #   the gigabyte streams; --check: exit 1 when a case passes its time or memory bound,
 #   ends otherwise than with status 0 or 1, or fails without naming its file.
 set -uo pipefail
