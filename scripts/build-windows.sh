@@ -132,6 +132,28 @@ build_expat() {
     -DEXPAT_BUILD_EXAMPLES=OFF -DEXPAT_BUILD_TESTS=OFF -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_PKGCONFIG=ON
 }
 
+# RE2 (the command line's worksheet patterns): Debian's source, as a static library with
+# its CMake package. Debian's source leaves out the Unicode and Perl tables, which its
+# build makes from unicode-data; they are made the same way here.
+build_re2() {
+  [ -f "$prefix/lib/libre2.a" ] && return
+  local package
+  for package in unicode-data python3 perl; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' && continue
+    [ $install = yes ] && "${apt[@]}" install -y -qq --no-install-recommends "$package"
+  done
+  local work=$deps/re2-source
+  if [ ! -d "$work" ]; then
+    rm -rf "$deps/re2-download" && mkdir -p "$deps/re2-download"
+    (cd "$deps/re2-download" && apt-get source -qq re2 >/dev/null)
+    mv "$(find "$deps/re2-download" -mindepth 1 -maxdepth 1 -type d -name 're2-*' | head -n1)" "$work"
+  fi
+  (cd "$work" && perl re2/make_perl_groups.pl >re2/perl_groups.cc &&
+    python3 re2/make_unicode_casefold.py >re2/unicode_casefold.cc &&
+    python3 re2/make_unicode_groups.py >re2/unicode_groups.cc)
+  cross_build "$work" "$deps/re2-build" -DRE2_BUILD_TESTING=OFF
+}
+
 build_googletest() {
   [ -f "$prefix/lib/libgtest.a" ] && return
   cross_build /usr/src/googletest "$deps/googletest-build" -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON \
@@ -184,6 +206,7 @@ windows_text() {
 declare -A notice_of=(
   [expat]="Expat (an XML parser; MIT licence)|$deps/expat-source/COPYING"
   [z]="zlib (deflate and inflate; zlib licence)|/usr/share/doc/libz-mingw-w64-dev/copyright"
+  [re2]="RE2 (worksheet name patterns; BSD 3-clause licence)|$deps/re2-source/LICENSE"
   [gcrypt]="Libgcrypt (decryption; LGPL 2.1 or later)|/usr/share/doc/libgcrypt-mingw-w64-dev/copyright"
   [gpg-error]="Libgpg-error (Libgcrypt's errors; LGPL 2.1 or later)|/usr/share/doc/libgpg-error-mingw-w64-dev/copyright"
 )
@@ -299,6 +322,7 @@ wineserver=("$(command -v wineserver || echo /usr/lib/wine/wineserver)")
 [ $install = yes ] && install_packages
 check_wine
 build_expat
+build_re2
 build_googletest
 build_vellumcast
 package_zip

@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-qpa-plugins
-  libisal-dev libexpat1-dev zlib1g-dev libgcrypt20-dev fonts-dejavu-core
+  libisal-dev libexpat1-dev zlib1g-dev libgcrypt20-dev libre2-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth dbus-daemon at-spi2-core python3-pyatspi
   desktop-file-utils appstream dpkg-dev lintian

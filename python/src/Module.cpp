@@ -46,6 +46,7 @@ py::object ClassOf(ErrorCode code)
     case ErrorCode::NotAWorkbook:
         return ErrorClass("NotAWorkbookError");
     case ErrorCode::PasswordProtected:
+    case ErrorCode::WrongPassword:
         return ErrorClass("PasswordProtectedError");
     case ErrorCode::Corrupt:
         return ErrorClass("CorruptWorkbookError");

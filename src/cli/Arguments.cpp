@@ -157,7 +157,23 @@ bool SetInputEncoding(CommandLineOptions& options, const std::string& value, std
     return false;
 }
 
-// Checks a file name template: only {book}, {ext}, {sheet} and {n} stand for something.
+bool SetCellBreaks(CommandLineOptions& options, const std::string& value, std::string& error)
+{
+    using options::CellBreaks;
+    const std::vector<std::pair<std::string_view, CellBreaks>> words
+        = { { "keep", CellBreaks::Keep }, { "space", CellBreaks::Space }, { "escape", CellBreaks::Escape } };
+    for (const auto& [word, breaks] : words) {
+        if (value == word) {
+            options.exportOptions.cellBreaks = breaks;
+            return true;
+        }
+    }
+    error = "unknown --cell-breaks \"" + value + "\" (keep, space or escape)";
+    return false;
+}
+
+// Checks a file name template: only {book}, {ext}, {sheet}, {n}, {n:0W} and {dir} stand
+// for something.
 bool SetNameTemplate(CommandLineOptions& options, const std::string& value, std::string& error)
 {
     if (const auto problem = results::NameTemplateProblem(value)) {
@@ -191,6 +207,12 @@ const std::vector<OptionRule>& Options()
         { "name", 0, true, SetNameTemplate },
         { "lf", 0, false, ExportSwitch(&options::ExportOptions::lineFeedOnly, true) },
         { "skip-empty-lines", 0, false, ExportSwitch(&options::ExportOptions::skipEmptyLines, true) },
+        { "jsonl", 0, false,
+            [](CommandLineOptions& o, const std::string&, std::string&) {
+                o.exportOptions.lineFormat = options::LineFormat::JsonLines;
+                return true;
+            } },
+        { "cell-breaks", 0, true, SetCellBreaks },
         { "values", 0, true, SetValues },
         { "dates", 0, true, SetDates },
         { "input-divider", 0, true, SetInputDivider },
@@ -200,6 +222,7 @@ const std::vector<OptionRule>& Options()
         { "skip-hidden-columns", 0, false, ExportSwitch(&options::ExportOptions::skipHiddenColumns, true) },
         { "bom", 0, false, Flag(&CommandLineOptions::byteOrderMark) },
         { "no-clobber", 0, false, Flag(&CommandLineOptions::noClobber) },
+        { "fail-empty", 0, false, Flag(&CommandLineOptions::failEmpty) },
         { "output", 'o', true,
             [](CommandLineOptions& o, const std::string& value, std::string& error) {
                 if (value.empty()) {
@@ -311,6 +334,16 @@ public:
             error = "no workbook given";
             return std::nullopt;
         }
+        // JSON has its own dividers and quotes: options of the text's would be lost on it.
+        if (m_parsed.exportOptions.lineFormat == options::LineFormat::JsonLines) {
+            for (size_t i = 0; i < std::size(kTextOnlyOptions); ++i) {
+                if (m_textOnly[i]) {
+                    error = "--jsonl cannot be given with --" + std::string(kTextOnlyOptions[i])
+                        + ": JSON Lines have their own dividers and quotes";
+                    return std::nullopt;
+                }
+            }
+        }
         // Comma-separated values are separated by commas unless another divider is asked for.
         if (m_parsed.exportOptions.csvQuoting && !m_parsed.dividerGiven)
             m_parsed.exportOptions.divider = ",";
@@ -331,6 +364,7 @@ private:
             error = UnknownOption(argument.substr(0, equals));
             return false;
         }
+        NoteTextOnly(rule->longName);
         if (!rule->takesValue) {
             if (equals != std::string::npos) {
                 error = "--" + name + " takes no value";
@@ -353,6 +387,7 @@ private:
                 error = "unknown option -" + argument.substr(at, 1);
                 return false;
             }
+            NoteTextOnly(rule->longName);
             if (!rule->takesValue) {
                 if (!rule->apply(m_parsed, {}, error))
                     return false;
@@ -374,9 +409,19 @@ private:
         return rule.apply(m_parsed, m_arguments[m_next++], error);
     }
 
+    void NoteTextOnly(std::string_view name)
+    {
+        for (size_t i = 0; i < std::size(kTextOnlyOptions); ++i)
+            m_textOnly[i] = m_textOnly[i] || kTextOnlyOptions[i] == name;
+    }
+
+    // The options of how text lines are written, which JSON Lines cannot honour.
+    static constexpr std::string_view kTextOnlyOptions[] = { "divider", "no-quotes", "csv" };
+
     const std::vector<std::string>& m_arguments;
     size_t m_next = 0;
     CommandLineOptions m_parsed;
+    bool m_textOnly[std::size(kTextOnlyOptions)] {}; // which of them were given
 };
 
 } // namespace
@@ -404,14 +449,21 @@ std::string UsageText()
            "      --no-quotes               do not wrap cells in double quotes (default: quote)\n"
            "      --csv                     comma-separated values: quote only cells holding the\n"
            "                                divider, a quote, CR or LF, doubling their quotes\n"
-           "      --lf                      end lines in LF (default: CR LF)\n"
+           "      --jsonl                   JSON Lines: each line a JSON array of its cells (typed\n"
+           "                                with --values raw: numbers, true/false, null for blank);\n"
+           "                                with -m all a line {\"sheet\": NAME} starts each worksheet\n"
+           "      --lf                      end lines in LF (default: CR LF; always with --jsonl)\n"
+           "      --cell-breaks keep|space|escape\n"
+           "                                line breaks inside a cell: kept (default), each made one\n"
+           "                                space, or written \\r and \\n (a backslash as \\\\)\n"
            "      --skip-empty-lines        leave out lines whose cells are all blank (and the\n"
            "                                files of such rows and columns)\n"
            "      --values displayed|raw    cells as displayed (default) or raw: numbers as the\n"
            "                                shortest decimal that reads back the same, dates and\n"
            "                                times in ISO 8601, TRUE/FALSE, error codes, text as is\n"
-           "      --dates iso               as displayed, but dates and times in ISO 8601, e.g.\n"
-           "                                2026-12-09 (durations such as [h]:mm stay displayed)\n"
+           "      --dates iso|displayed     as displayed, but dates and times in ISO 8601, e.g.\n"
+           "                                2026-12-09 (durations such as [h]:mm stay displayed);\n"
+           "                                displayed: as the cell shows them (default)\n"
            "      --input-divider tab|comma|semicolon|space|pipe|CHAR\n"
            "                                the divider of delimited text read (default: a first\n"
            "                                line sep=X, else as its name and lines show)\n"
@@ -427,23 +479,31 @@ std::string UsageText()
            "                                -o -, standard output once. For texts the\n"
            "                                spreadsheet application or Notepad will open, which\n"
            "                                may read UTF-8 without it in the local code page\n"
-           "  -o, --output DIR|-            folder for the .txt files (default: the current folder);\n"
-           "                                - writes the texts to standard output, one after another\n"
+           "  -o, --output DIR|-            folder for the .txt files (default: the current folder;\n"
+           "                                made with its parents when missing); - writes the\n"
+           "                                texts to standard output, one after another\n"
            "      --no-clobber              keep files already in the folder: a new text takes the\n"
            "                                next free name, NAME (2).txt and so on\n"
-           "      --name TEMPLATE           name the files from {book}, {ext}, {sheet} and {n},\n"
-           "                                e.g. \"{book}.{ext}_{sheet}\" (.txt is added)\n"
+           "      --name TEMPLATE           name the files from {book}, {ext}, {sheet}, {n} and\n"
+           "                                {n:03} (the number padded to 3 digits), e.g.\n"
+           "                                \"{book}.{ext}_{sheet}\" (.txt is added); a leading\n"
+           "                                {dir}/ puts each in the folder its workbook was found\n"
+           "                                in below the folder searched, made in DIR\n"
+           "      --fail-empty              exit with 1 when nothing was exported (no workbook\n"
+           "                                found, no worksheet chosen or holding anything)\n"
            "  -s, --sheet NAME|N            export only this worksheet (repeatable; N counts from 1,\n"
-           "                                hidden worksheets included)\n"
+           "                                hidden worksheets included); --exclude or --skip-hidden\n"
+           "                                leaving it out is warned of\n"
            "      --include REGEX           export the worksheets whose names REGEX matches, beside\n"
-           "                                those named with --sheet (repeatable; a pattern\n"
-           "                                matching anywhere in a name matches), e.g. \"^Q[1-4]$\"\n"
+           "                                those named with --sheet (repeatable; RE2 syntax, as\n"
+           "                                grep -E; matching anywhere in a name), e.g. \"^Q[1-4]$\"\n"
            "      --exclude REGEX           leave out the worksheets whose names REGEX matches\n"
            "                                (repeatable), e.g. Draft\n"
            "      --skip-hidden             leave hidden worksheets out\n"
            "  -l, --list                    list each workbook's worksheets and export nothing\n"
            "  -e, --extension EXT           what a folder search takes (repeatable; default: the\n"
-           "                                workbook formats, not .txt, .tsv or .tab)\n"
+           "                                workbook formats; .xml, .txt, .tsv and .tab only when\n"
+           "                                named; xls also takes .xlsx, .xlsm and .xlsb)\n"
            "      --password-file FILE      open encrypted workbooks with the password in FILE (its\n"
            "                                first line); VELLUMCAST_PASSWORD holds one too. Those\n"
            "                                encrypted with the default key open without either\n"
@@ -453,13 +513,20 @@ std::string UsageText()
            "  -h, --help                    show this text\n"
            "  -V, --version                 show the version\n"
            "\n"
-           "A WORKBOOK of - is read from standard input and named stdin; a pipe or terminal\n"
-           "named by its path is read the same way, up to 2 GiB. A FOLDER is searched for\n"
-           "workbooks; names starting with ~, hidden folders and the output folder are left out.\n"
-           "On Windows, whose shells pass them on, wildcards in a WORKBOOK (*.xlsx) are expanded.\n"
+           "A WORKBOOK of - is read from standard input and named stdin, as is one named by\n"
+           "<(...); a pipe or terminal named by its path is read the same way, up to 2 GiB. A\n"
+           "FOLDER is searched for workbooks; names starting with ~, hidden folders, the output\n"
+           "folder and the texts this command writes there are left out, so a run again reads\n"
+           "only workbooks. On Windows, whose shells pass them on, wildcards in a WORKBOOK\n"
+           "(*.xlsx) are expanded.\n"
            "Reads xlsx, xlsm, xltx, xltm, xlam, xlsb, xls, xlt, ods, ots, fods, XML spreadsheets of\n"
            "2003 and delimited text (csv, tsv, txt, tab, any other name), recognised by content.\n"
-           "Exit status: 0 all exported, 1 a workbook, a file or standard output failed, 2 bad usage.\n";
+           "For pipelines: --csv --lf -m sheet -o -, or --jsonl -o -. Where every digit counts,\n"
+           "add --values raw: as displayed, a General number takes at most 11 characters, as in\n"
+           "the application (4006381333931 shows as 4.00638E+12).\n"
+           "Exit status: 0 all exported; 1 a workbook, a file, the output folder or standard\n"
+           "output failed, or with --fail-empty nothing was exported; 2 bad usage; 128+N ended\n"
+           "by signal N (SIGINT, SIGTERM) once the file under way was whole.\n";
 }
 
 } // namespace vellumcast::cli

@@ -7,6 +7,7 @@
 #include "cli/Workbooks.h"
 #include "core/ErrorReport.h"
 #include "core/Files.h"
+#include "core/Interruption.h"
 #include "core/Numbers.h"
 #include "core/Process.h"
 #include "core/StepRunner.h"
@@ -19,6 +20,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <istream>
 #include <iterator>
@@ -156,12 +158,6 @@ struct RunSetup {
     std::istream& in; // the workbook "-"
     SpoolFolder& spool; // where texts held out of memory go
 };
-
-// The name a workbook argument is shown and its results named by.
-std::string ShownName(const std::string& argument)
-{
-    return argument == "-" ? std::string(kStdinName) : argument;
-}
 
 // Opens a workbook argument and leaves in it the chosen worksheets; returns their numbers.
 // Standard input and paths naming a pipe or a terminal are read whole first, within the
@@ -387,14 +383,19 @@ public:
         : m_session(session)
     {
     }
-    void SetWorkbook(std::string shownName) { m_shownName = std::move(shownName); }
+    // The workbook whose texts come next, and the folder it was found in.
+    void SetWorkbook(std::string shownName, std::string folder)
+    {
+        m_shownName = std::move(shownName);
+        m_folder = std::move(folder);
+    }
     bool TakesPieces() const override { return false; }
     void Save(const exporting::ResultEntry& head, const core::TextPieces& text) override
     {
         if (m_failure)
             return;
         try {
-            m_session.Save(head, text, m_shownName);
+            m_session.Save(head, text, m_shownName, m_folder);
         } catch (const OutputFailed& failure) {
             m_failure = failure;
         }
@@ -405,7 +406,7 @@ public:
     {
         m_pendingBegun = !m_failure;
         if (m_pendingBegun)
-            m_session.Begin(head, m_shownName);
+            m_session.Begin(head, m_shownName, m_folder);
     }
     void WritePending(std::string_view bytes) override
     {
@@ -444,6 +445,7 @@ public:
 private:
     results::SaveSession& m_session;
     std::string m_shownName;
+    std::string m_folder;
     std::optional<OutputFailed> m_failure;
     bool m_pendingBegun = false; // a pending text was begun in the session
 };
@@ -466,9 +468,11 @@ std::string NotWrittenLines(const results::SaveSummary& summary)
 // Prints and saves the outcomes in workbook order, all of them as one save.
 class Emitter {
 public:
-    Emitter(const CommandLineOptions& options, const std::vector<std::string>& workbooks, StandardOutput& out,
-        Terminal& terminal)
+    Emitter(const CommandLineOptions& options, const std::vector<std::string>& workbooks,
+        const std::vector<std::string>& folders, StandardOutput& out, Terminal& terminal)
         : m_options(options)
+        , m_workbooks(workbooks)
+        , m_folders(folders)
         , m_out(out)
         , m_terminal(terminal)
         , m_saveReporter(m_saveMessages, options.outputFolder)
@@ -491,25 +495,30 @@ public:
         }
     }
 
-    // Where the texts of the workbook argument go in its turn; none when nothing is written.
-    ResultOutlet* TurnOf(const std::string& argument)
+    // Where the texts of the workbook at index go in its turn; none when nothing is written.
+    ResultOutlet* TurnOf(size_t index)
     {
         if (m_saving) {
-            m_saving->SetWorkbook(ShownName(argument));
+            m_saving->SetWorkbook(ShownName(m_workbooks[index]), m_folders[index]);
             return m_saving.get();
         }
         return m_printing.get();
     }
 
-    void Take(const std::string& argument, WorkbookOutcome outcome)
+    void Take(size_t index, WorkbookOutcome outcome)
     {
+        const std::string& argument = m_workbooks[index];
         m_terminal.Error(outcome.errors);
         m_terminal.Note(outcome.warnings);
         m_ok = m_ok && !outcome.failed;
         if (m_options.list)
+            m_exported += outcome.listing.empty() ? 0 : 1;
+        for (size_t i = 0; i < outcome.results.size(); ++i)
+            m_exported += outcome.results.TextSize(i) > 0 ? 1 : 0;
+        if (m_options.list)
             PrintListing(argument, outcome);
         else if (m_session)
-            Save(argument, outcome.results);
+            Save(index, outcome.results);
         else
             WriteTexts(outcome.results);
     }
@@ -518,14 +527,21 @@ public:
     bool Finish()
     {
         m_out.Flush();
-        if (!m_session)
-            return m_ok;
-        const results::SaveSummary& summary = m_session->Summary();
-        if (summary.renamed > 0)
-            m_terminal.Note(ProgramLine(results::RenamedNotice(summary)));
-        if (summary.notWritten > 0)
-            m_terminal.Error(NotWrittenLines(summary));
-        return m_ok && summary.notWritten == 0;
+        bool ok = m_ok;
+        if (m_session) {
+            const results::SaveSummary& summary = m_session->Summary();
+            if (summary.renamed > 0)
+                m_terminal.Note(ProgramLine(results::RenamedNotice(summary)));
+            if (summary.notWritten > 0)
+                m_terminal.Error(NotWrittenLines(summary));
+            ok = ok && summary.notWritten == 0;
+        }
+        if (m_options.failEmpty && m_exported == 0) {
+            m_terminal.Error(ProgramLine(
+                m_options.list ? "no workbook was listed (--fail-empty)" : "no text was exported (--fail-empty)"));
+            ok = false;
+        }
+        return ok;
     }
 
 private:
@@ -546,9 +562,9 @@ private:
         m_out.Flush();
     }
 
-    void Save(const std::string& argument, SpooledResults& results)
+    void Save(size_t index, SpooledResults& results)
     {
-        m_saving->SetWorkbook(ShownName(argument));
+        m_saving->SetWorkbook(ShownName(m_workbooks[index]), m_folders[index]);
         results.PassOnRest(*m_saving);
         m_saving->RethrowFailure();
         m_out.Flush();
@@ -557,6 +573,8 @@ private:
     }
 
     const CommandLineOptions& m_options;
+    const std::vector<std::string>& m_workbooks;
+    const std::vector<std::string>& m_folders; // each workbook's, relative to the folder searched
     StandardOutput& m_out;
     Terminal& m_terminal;
     std::string m_saveMessages;
@@ -568,6 +586,7 @@ private:
     std::unique_ptr<PrintingOutlet> m_printing;
     bool m_ok = true;
     size_t m_listed = 0;
+    size_t m_exported = 0; // the texts exported that hold anything, or the workbooks listed
 };
 
 unsigned JobCount(const CommandLineOptions& options)
@@ -575,6 +594,22 @@ unsigned JobCount(const CommandLineOptions& options)
     if (options.jobs != 0)
         return options.jobs;
     return core::UsableCores();
+}
+
+// Makes the output folder with the folders it lies in, as mkdir -p does; what is wrong
+// when it cannot be made or is no folder, else "".
+std::string MakeOutputFolder(const std::string& folder)
+{
+    if (core::FolderExists(folder))
+        return {};
+    if (core::FileExists(folder))
+        return "the output folder is a file, not a folder";
+    std::error_code failure;
+    std::filesystem::create_directories(std::filesystem::path(std::u8string(folder.begin(), folder.end())), failure);
+    if (core::FolderExists(folder))
+        return {};
+    return "the output folder cannot be made: "
+        + (failure ? failure.message() : std::string("a file stands where one of its folders would be"));
 }
 
 int UsageError(std::ostream& err, const std::string& error)
@@ -604,7 +639,8 @@ int Run(const CommandLineOptions& options, std::istream& in, StandardOutput& out
     }
     std::string scanMessages;
     std::string scanWarnings;
-    const std::vector<std::string> workbooks = ExpandFolders(options, scanMessages, scanWarnings);
+    std::vector<std::string> folders;
+    const std::vector<std::string> workbooks = ExpandFolders(options, scanMessages, scanWarnings, folders);
     terminal.Error(scanMessages);
     terminal.Note(scanWarnings);
 
@@ -615,8 +651,9 @@ int Run(const CommandLineOptions& options, std::istream& in, StandardOutput& out
             : options.outputFolder == "-" ? core::SystemTemporaryFolder()
                                           : options.outputFolder);
     const RunSetup setup { options, in, spool };
-    const unsigned jobs = JobCount(options);
-    Emitter emitter(options, workbooks, out, terminal);
+    // Jobs beyond the workbooks would only hide one workbook's progress behind a count.
+    const auto jobs = static_cast<unsigned>(std::clamp<size_t>(workbooks.size(), 1, JobCount(options)));
+    Emitter emitter(options, workbooks, folders, out, terminal);
     // The workbook whose turn it is writes its texts as they come; the others hold them.
     std::vector<OutletSlot> turns(workbooks.size());
     const auto work = [&](size_t index) {
@@ -633,13 +670,13 @@ int Run(const CommandLineOptions& options, std::istream& in, StandardOutput& out
     const auto take = [&](size_t index, WorkbookOutcome outcome) {
         if (const std::string notice = spool.TakeNotice(); !notice.empty())
             terminal.Note(ProgramLine(notice));
-        emitter.Take(workbooks[index], std::move(outcome));
+        emitter.Take(index, std::move(outcome));
         if (jobs > 1)
             terminal.Progress(
                 core::GroupedNumber(index + 1) + " of " + core::GroupedNumber(workbooks.size()) + " workbooks");
     };
     RunInOrder(workbooks.size(), jobs, work, take,
-        [&](size_t index) { turns[index].store(emitter.TurnOf(workbooks[index]), std::memory_order_release); });
+        [&](size_t index) { turns[index].store(emitter.TurnOf(index), std::memory_order_release); });
     const bool ok = emitter.Finish() && scanMessages.empty();
     terminal.Clear();
     return ok ? 0 : 1;
@@ -690,13 +727,14 @@ int RunCommandLine(const std::vector<std::string>& arguments, std::istream& in, 
     if (std::count(parsed->workbooks.begin(), parsed->workbooks.end(), "-") > 1)
         return UsageError(err, "standard input (-) can be read only once");
     const bool toFolder = !parsed->list && parsed->outputFolder != "-" && !parsed->showHelp && !parsed->showVersion;
-    if (toFolder && !core::FolderExists(parsed->outputFolder)) {
-        err << ErrorLine(parsed->outputFolder,
-            core::FileExists(parsed->outputFolder) ? "the output folder is a file, not a folder"
-                                                   : "the output folder does not exist")
-            << std::flush;
-        return 2;
+    if (toFolder) {
+        if (const std::string problem = MakeOutputFolder(parsed->outputFolder); !problem.empty()) {
+            err << ErrorLine(parsed->outputFolder, problem) << std::flush;
+            return 1;
+        }
     }
+    // A signal that ends a save says so as the program's other messages do.
+    core::HeldInterruptions::SetMessagePrefix("vellumcast-cli: ");
     Terminal terminal(err, progressToTerminal, parsed->quiet);
     StandardOutput output(out, terminal);
     try {

@@ -18,7 +18,7 @@ struct CommandLineOptions {
     bool dividerGiven = false; // --csv alone means comma-separated
     bool isoDates = false; // --dates iso: displayed values take ISO dates, raw ones have them
     spreadsheet::DelimitedTextOptions delimitedText; // --input-divider, --input-encoding
-    std::string outputFolder = "."; // "-": the texts go to standard output
+    std::string outputFolder = "."; // "-": the texts go to standard output; made when missing
     std::optional<std::string> nameTemplate; // how saved files are named; none: the results window's names
     std::vector<std::string> workbooks; // files, folders to search, "-" for standard input
     std::vector<std::string> sheets; // worksheet names or numbers from 1; empty: all
@@ -26,6 +26,7 @@ struct CommandLineOptions {
     bool skipHidden = false;
     bool byteOrderMark = false; // every file written starts with a UTF-8 byte-order mark
     bool noClobber = false; // files already in the output folder stay; new texts take "(N)" names
+    bool failEmpty = false; // a run that exports no text at all fails
     bool list = false; // list the worksheets instead of exporting
     std::vector<std::string> extensions; // what a folder search takes; empty: every readable format
     bool recursive = false; // folders are searched with their subfolders
@@ -47,8 +48,9 @@ std::string UsageText();
 std::string VersionText(); // "vellumcast-cli VERSION"
 
 // Runs the whole command: 0 when every workbook was exported and saved, 1 when any
-// failed or standard output could not be written, 2 on bad usage. progressToTerminal
-// shows a progress line on err (not with quiet); in reads the workbook named "-".
+// failed, a file, the output folder or standard output could not be written, or (with
+// failEmpty) nothing was exported, 2 on bad usage. progressToTerminal shows a progress
+// line on err (not with quiet); in reads the workbook named "-".
 int RunCommandLine(const std::vector<std::string>& arguments, std::istream& in, std::ostream& out, std::ostream& err,
     bool progressToTerminal);
 

@@ -62,10 +62,14 @@ std::string ErrorLine(std::string_view subject, std::string_view description)
     const std::string openPrefix = "Cannot open " + std::string(subject) + ": ";
     const std::string subjectPrefix = std::string(subject) + ": ";
     constexpr std::string_view kWritePrefix = "Cannot write ";
+    constexpr std::string_view kIntoPrefix = "into ";
     if (description.starts_with(openPrefix)) {
         reason = description.substr(openPrefix.size());
     } else if (description.starts_with(kWritePrefix)) {
-        if (!SplitAtLastColon(description.substr(kWritePrefix.size()), file, reason))
+        std::string_view written = description.substr(kWritePrefix.size());
+        if (written.starts_with(kIntoPrefix)) // "Cannot write into FOLDER: reason"
+            written.remove_prefix(kIntoPrefix.size());
+        if (!SplitAtLastColon(written, file, reason))
             file = subject;
     } else if (description.starts_with(subjectPrefix)) {
         reason = description.substr(subjectPrefix.size());

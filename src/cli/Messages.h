@@ -15,7 +15,8 @@ namespace vellumcast::cli {
 std::string Escaped(std::string_view text);
 
 // "vellumcast-cli: FILE: reason" and a line feed. description is a report's text about
-// subject; a leading "Cannot open FILE: " or "Cannot write FILE: " names the file itself.
+// subject; a leading "Cannot open FILE: ", "Cannot write FILE: " or "Cannot write into
+// FOLDER: " names the file or folder itself.
 std::string ErrorLine(std::string_view subject, std::string_view description);
 
 // "vellumcast-cli: FILE: warning: what" and a line feed; warning may start with subject.

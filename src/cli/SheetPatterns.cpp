@@ -1,6 +1,7 @@
-// Worksheet name patterns over std::regex, with the library's error codes turned into
-// sentences of our own (its what() texts differ between standard libraries).
+// Worksheet name patterns over RE2, with its error codes turned into sentences of our own.
 #include "cli/SheetPatterns.h"
+
+#include <re2/re2.h>
 
 #include <algorithm>
 
@@ -8,158 +9,100 @@ namespace vellumcast::cli {
 
 namespace {
 
-const char* Problem(std::regex_constants::error_type code)
+const char* Problem(re2::RE2::ErrorCode code, const std::string& where)
 {
-    using namespace std::regex_constants;
     switch (code) {
-    case error_collate:
-        return "it names a collating element that does not exist";
-    case error_ctype:
+    case re2::RE2::ErrorBadEscape:
+        return "it escapes a character that cannot be escaped, or refers back to a group (\\1), which is not "
+               "supported";
+    case re2::RE2::ErrorBadCharClass:
         return "it names a character class that does not exist";
-    case error_escape:
-        return "it ends in a lone \\ or escapes a character that cannot be escaped";
-    case error_backref:
-        return "it refers back to a group it does not have";
-    case error_brack:
+    case re2::RE2::ErrorBadCharRange:
+        // RE2 says so of an unknown [:class:] too.
+        return where.starts_with("[:") ? "it names a character class that does not exist"
+                                       : "a range such as [z-a] runs backwards";
+    case re2::RE2::ErrorMissingBracket:
         return "a [ is not closed";
-    case error_paren:
+    case re2::RE2::ErrorMissingParen:
+    case re2::RE2::ErrorUnexpectedParen:
         return "its ( and ) do not pair up";
-    case error_brace:
-        return "a { is not closed";
-    case error_badbrace:
-        return "a {} repeat count is not valid";
-    case error_range:
-        return "a range such as [z-a] runs backwards";
-    case error_space:
-    case error_complexity:
-    case error_stack:
+    case re2::RE2::ErrorTrailingBackslash:
+        return "it ends in a lone \\";
+    case re2::RE2::ErrorRepeatArgument:
+        return "a *, + or ? repeats nothing";
+    case re2::RE2::ErrorRepeatSize:
+        return "a {} repeat count is not valid or is over 1000";
+    case re2::RE2::ErrorRepeatOp:
+        return "a repeat is repeated, such as a**";
+    case re2::RE2::ErrorBadPerlOp:
+        return "it holds a (? group that is not supported, such as a lookahead (?=…) or lookbehind";
+    case re2::RE2::ErrorBadUTF8:
+        return "it is not valid UTF-8";
+    case re2::RE2::ErrorBadNamedCapture:
+        return "a named group (?P<name>…) is not valid";
+    case re2::RE2::ErrorPatternTooLarge:
         return "it is too large to match";
-    case error_badrepeat:
-        return "a *, +, ? or { repeats nothing";
     default:
         return "it is not a valid regular expression";
     }
-}
-
-// Why a pattern would take too long to match, or nullptr: counts its repeats and finds a
-// repeated group that repeats within or has alternatives. Escapes and bracket
-// expressions are passed over; a "?" right after a repeat only makes it lazy.
-const char* TooCostly(const std::string& pattern)
-{
-    struct Group {
-        bool repeats = false;
-        bool alternatives = false;
-    };
-    std::vector<Group> groups(1);
-    int repeats = 0;
-    bool afterRepeat = false;
-    Group closed; // the group just closed, which a repeat may follow
-    bool groupJustClosed = false;
-    size_t escaped = std::string::npos; // where the last escaped character is
-    for (size_t i = 0; i < pattern.size(); ++i) {
-        const char c = pattern[i];
-        const bool groupMark = c == '?' && i > 0 && pattern[i - 1] == '(' && escaped != i - 1; // (?: (?= (?!
-        const bool quantifier = c == '*' || c == '+' || c == '{' || (c == '?' && !afterRepeat && !groupMark);
-        if (quantifier) {
-            if (c == '{')
-                i = std::min(pattern.find('}', i), pattern.size() - 1);
-            if (groupJustClosed && (closed.repeats || closed.alternatives))
-                return "it repeats a group that itself repeats or has alternatives, which can take exponential "
-                       "time";
-            if (++repeats > SheetPatterns::MaxRepeats)
-                return "it has more than three repeats (* + ? {}), which can take very long";
-            groups.back().repeats = true;
-        }
-        afterRepeat = quantifier;
-        groupJustClosed = false;
-        if (quantifier)
-            continue;
-        if (c == '\\') {
-            escaped = ++i;
-        } else if (c == '[') {
-            for (++i; i < pattern.size() && pattern[i] != ']'; ++i)
-                i += pattern[i] == '\\' ? 1 : 0;
-        } else if (c == '(') {
-            groups.emplace_back();
-        } else if (c == ')' && groups.size() > 1) {
-            closed = groups.back();
-            groups.pop_back();
-            groups.back().repeats = groups.back().repeats || closed.repeats;
-            groupJustClosed = true;
-        } else if (c == '|') {
-            groups.back().alternatives = true;
-        }
-    }
-    return nullptr;
 }
 
 } // namespace
 
 bool SheetPatterns::AddInclude(const std::string& pattern, std::string& error)
 {
-    return Add("--include", pattern, m_include, m_includeTexts, error);
+    return Add("--include", pattern, m_include, error);
 }
 
 bool SheetPatterns::AddExclude(const std::string& pattern, std::string& error)
 {
-    return Add("--exclude", pattern, m_exclude, m_excludeTexts, error);
+    return Add("--exclude", pattern, m_exclude, error);
 }
 
-bool SheetPatterns::Add(const char* option, const std::string& pattern, std::vector<std::regex>& into,
-    std::vector<std::string>& texts, std::string& error)
+bool SheetPatterns::Add(const char* option, const std::string& pattern, std::vector<Pattern>& into, std::string& error)
 {
-    const std::string start = std::string(option) + " pattern \"" + pattern + "\" ";
-    try {
-        std::regex compiled(pattern, std::regex::ECMAScript | std::regex::nosubs);
-        if (const char* cost = TooCostly(pattern)) {
-            error = start + "cannot be used: " + cost;
-            return false;
-        }
-        into.push_back(std::move(compiled));
-        texts.push_back(pattern);
-        return true;
-    } catch (const std::regex_error& failure) {
-        error = start + "is not a valid regular expression: " + Problem(failure.code());
+    re2::RE2::Options options;
+    options.set_log_errors(false); // said as our own sentence instead
+    options.set_never_capture(true);
+    auto compiled = std::make_shared<const re2::RE2>(pattern, options);
+    if (!compiled->ok()) {
+        error = std::string(option) + " pattern \"" + pattern
+            + "\" is not a valid regular expression: " + Problem(compiled->error_code(), compiled->error_arg());
         return false;
     }
+    into.push_back({ std::move(compiled), std::string(option) + " \"" + pattern + "\"" });
+    return true;
 }
 
-bool SheetPatterns::AnyMatches(const std::vector<std::regex>& patterns, std::string_view name)
+std::string SheetPatterns::FirstMatching(const std::vector<Pattern>& patterns, std::string_view name)
 {
-    for (const std::regex& pattern : patterns) {
-        if (std::regex_search(name.begin(), name.end(), pattern))
-            return true;
+    for (const Pattern& pattern : patterns) {
+        if (re2::RE2::PartialMatch(re2::StringPiece(name.data(), name.size()), *pattern.compiled))
+            return pattern.given;
     }
-    return false;
+    return {};
 }
 
 std::vector<std::string> SheetPatterns::MatchingNone(const std::vector<std::string_view>& names) const
 {
     std::vector<std::string> none;
-    const auto check
-        = [&](const char* option, const std::vector<std::regex>& patterns, const std::vector<std::string>& texts) {
-              for (size_t p = 0; p < patterns.size(); ++p) {
-                  const bool any = std::any_of(names.begin(), names.end(), [&](std::string_view name) {
-                      return name.size() <= MaxNameBytes && std::regex_search(name.begin(), name.end(), patterns[p]);
-                  });
-                  if (!any)
-                      none.push_back(std::string(option) + " \"" + texts[p] + "\"");
-              }
-          };
-    check("--include", m_include, m_includeTexts);
-    check("--exclude", m_exclude, m_excludeTexts);
+    for (const auto* patterns : { &m_include, &m_exclude }) {
+        for (const Pattern& pattern : *patterns) {
+            const bool any = std::any_of(names.begin(), names.end(), [&](std::string_view name) {
+                return re2::RE2::PartialMatch(re2::StringPiece(name.data(), name.size()), *pattern.compiled);
+            });
+            if (!any)
+                none.push_back(pattern.given);
+        }
+    }
     return none;
 }
 
 SheetPatterns::Choice SheetPatterns::Choose(std::string_view name) const
 {
-    if (Empty())
-        return Choice::Taken;
-    if (name.size() > MaxNameBytes)
-        return Choice::NameTooLong;
-    if (!m_include.empty() && !AnyMatches(m_include, name))
+    if (!m_include.empty() && !Included(name))
         return Choice::LeftOut;
-    return AnyMatches(m_exclude, name) ? Choice::LeftOut : Choice::Taken;
+    return Excluded(name) ? Choice::LeftOut : Choice::Taken;
 }
 
 } // namespace vellumcast::cli

@@ -3,7 +3,10 @@
 #include "cli/Messages.h"
 #include "core/ErrorReport.h"
 #include "core/Files.h"
+#include "core/Paths.h"
 #include "core/StepRunner.h"
+#include "export/ExportProcedures.h"
+#include "results/SaveResults.h"
 #include "spreadsheet/FormatDetection.h"
 #include "worklist/FolderScan.h"
 
@@ -51,6 +54,87 @@ public:
 private:
     std::string m_output; // "" when no folder of the search is left out
     std::unordered_map<std::string, bool> m_parents;
+};
+
+// The folder of path relative to root (which path lies in): "" for root itself.
+std::string FolderBelow(const std::string& root, const std::string& path)
+{
+    if (!path.starts_with(root))
+        return {};
+    std::string_view rest = std::string_view(path).substr(root.size());
+    if (!root.empty() && !core::IsPathSeparator(root.back()) && (rest.empty() || !core::IsPathSeparator(rest.front())))
+        return {};
+    while (!rest.empty() && core::IsPathSeparator(rest.front()))
+        rest.remove_prefix(1);
+    std::string folder = core::FolderOfPath(rest);
+    if (folder == ".")
+        return {};
+    // {dir} is spelt with "/" on every system.
+    std::replace_if(
+        folder.begin(), folder.end(), [](char c) { return core::IsPathSeparator(c); }, '/');
+    return folder;
+}
+
+// The files found by a search that are texts a save into the output folder gives the
+// workbooks found with them: one whose path within the output folder is a name that
+// naming gives a workbook of the same search (found in folders[i]).
+class OwnTexts {
+public:
+    OwnTexts(const CommandLineOptions& options, const std::string& output)
+        : m_naming(options.exportOptions.saveMode, options.nameTemplate)
+        , m_output(output.empty() ? std::string() : RealPath(output))
+    {
+    }
+
+    // Which of paths are such texts.
+    std::vector<bool> Find(const std::vector<std::string>& paths, const std::vector<std::string>& folders)
+    {
+        std::vector<bool> own(paths.size(), false);
+        if (m_output.empty())
+            return own;
+        // The files in the output folder, each named by its path there.
+        std::vector<std::pair<size_t, std::string>> candidates;
+        for (size_t i = 0; i < paths.size(); ++i) {
+            if (!paths[i].ends_with(".txt"))
+                continue;
+            const size_t slash = paths[i].rfind('/');
+            const std::string parent = RealPath(slash == std::string::npos ? "." : paths[i].substr(0, slash + 1));
+            if (parent == m_output)
+                candidates.emplace_back(i, core::FileNameOfPath(paths[i]));
+            else if (parent.starts_with(m_output + "/"))
+                candidates.emplace_back(i, parent.substr(m_output.size() + 1) + "/" + core::FileNameOfPath(paths[i]));
+        }
+        if (candidates.empty())
+            return own;
+        // Names starting with a workbook's stem are matched against the workbooks of
+        // that stem alone, so a search of thousands of files stays quick.
+        std::unordered_multimap<std::string, size_t> byStem;
+        if (m_naming.StartsWithStem()) {
+            for (size_t w = 0; w < paths.size(); ++w)
+                byStem.emplace(results::SafeNamePart(exporting::FileStem(paths[w])), w);
+        }
+        const auto gives = [&](size_t w, size_t file, const std::string& name) {
+            return w != file && m_naming.Gives(name, paths[w], folders[w]);
+        };
+        for (const auto& [file, name] : candidates) {
+            if (!m_naming.StartsWithStem()) {
+                for (size_t w = 0; w < paths.size() && !own[file]; ++w)
+                    own[file] = gives(w, file, name);
+                continue;
+            }
+            const std::string leaf = core::FileNameOfPath(name);
+            for (size_t length = 1; length <= leaf.size() && !own[file]; ++length) {
+                const auto [first, last] = byStem.equal_range(leaf.substr(0, length));
+                for (auto it = first; it != last && !own[file]; ++it)
+                    own[file] = gives(it->second, file, name);
+            }
+        }
+        return own;
+    }
+
+private:
+    results::ResultNaming m_naming;
+    std::string m_output; // the output folder's real path; "" when texts go to no folder
 };
 
 bool TakenBy(const std::vector<std::string>& extensions, const std::string& path)
@@ -104,7 +188,19 @@ std::string_view VisibilityWord(spreadsheet::SheetVisibility visibility)
 
 } // namespace
 
-std::vector<std::string> ExpandFolders(const CommandLineOptions& options, std::string& errors, std::string& warnings)
+std::string ShownName(const std::string& argument)
+{
+    for (const std::string_view folder : { "/dev/fd/", "/proc/self/fd/" }) {
+        if (argument.starts_with(folder) && argument.size() > folder.size()
+            && std::all_of(argument.begin() + static_cast<std::ptrdiff_t>(folder.size()), argument.end(),
+                [](char c) { return c >= '0' && c <= '9'; }))
+            return std::string(kStdinName);
+    }
+    return argument == "-" ? std::string(kStdinName) : argument;
+}
+
+std::vector<std::string> ExpandFolders(
+    const CommandLineOptions& options, std::string& errors, std::string& warnings, std::vector<std::string>& folders)
 {
     const std::vector<std::string> extensions
         = options.extensions.empty() ? spreadsheet::WorkbookExtensions() : options.extensions;
@@ -123,6 +219,7 @@ std::vector<std::string> ExpandFolders(const CommandLineOptions& options, std::s
     for (const auto& argument : arguments) {
         if (argument == "-" || !core::FolderExists(argument)) {
             workbooks.push_back(argument);
+            folders.emplace_back();
             continue;
         }
         // The folder import's own scan and file filter, taking every name; the extensions
@@ -135,9 +232,21 @@ std::vector<std::string> ExpandFolders(const CommandLineOptions& options, std::s
         worklist::ImportFolder(found, folder, "*.*", run, pump, options.recursive);
         const size_t before = workbooks.size();
         BelowOutput belowOutput(folder, toFolder ? options.outputFolder : std::string());
+        std::vector<std::string> taken;
+        std::vector<std::string> takenFolders;
         for (const auto& path : found.Paths()) {
-            if (TakenBy(extensions, path) && !belowOutput(path))
-                workbooks.push_back(path);
+            if (TakenBy(extensions, path) && !belowOutput(path)) {
+                taken.push_back(path);
+                takenFolders.push_back(FolderBelow(folder, path));
+            }
+        }
+        const std::vector<bool> own
+            = OwnTexts(options, toFolder ? options.outputFolder : std::string()).Find(taken, takenFolders);
+        for (size_t i = 0; i < taken.size(); ++i) {
+            if (!own[i]) {
+                workbooks.push_back(std::move(taken[i]));
+                folders.push_back(std::move(takenFolders[i]));
+            }
         }
         if (workbooks.size() == before)
             warnings += WarningLine(argument, "no workbook found in this folder");
@@ -154,31 +263,39 @@ std::vector<size_t> SelectWorksheets(spreadsheet::Workbook& workbook, const std:
         return {}; // every worksheet, listed as the export reads on rather than before it
     auto& worksheets = workbook.Worksheets();
     std::vector<bool> keep(worksheets.size(), sheets.empty() && !patterns.HasIncludes());
+    std::vector<bool> named(worksheets.size(), false); // with --sheet
     for (const auto& choice : sheets) {
         const auto index = FindWorksheet(worksheets, choice);
         if (!index)
             throw std::runtime_error(shownName + ": there is no worksheet \"" + choice + "\" in it");
         keep[*index] = true;
+        named[*index] = true;
     }
     if (!patterns.Empty()) {
         std::vector<std::string_view> names;
         for (size_t i = 0; i < worksheets.size(); ++i) {
             const std::string& name = worksheets[i].Name();
-            if (name.size() > SheetPatterns::MaxNameBytes)
-                throw std::runtime_error(shownName + ": the name of worksheet " + std::to_string(i + 1) + " is "
-                    + std::to_string(name.size()) + " bytes long, too long to match --include and --exclude "
-                    + "patterns against (at most " + std::to_string(SheetPatterns::MaxNameBytes) + ")");
-            keep[i] = (keep[i] || patterns.Included(name)) && !patterns.Excluded(name);
+            keep[i] = keep[i] || patterns.Included(name);
             names.push_back(name);
         }
         for (const std::string& pattern : patterns.MatchingNone(names))
             warnings.push_back("the pattern " + pattern + " matches no worksheet in it");
     }
+    // What another option leaves out of the worksheets named with --sheet is said, naming
+    // both: a worksheet asked for never vanishes without a word.
+    const auto leaveOut = [&](size_t i, const std::string& by) {
+        if (keep[i] && named[i])
+            warnings.push_back(
+                "the worksheet \"" + worksheets[i].Name() + "\" named with --sheet is left out by " + by);
+        keep[i] = false;
+    };
     std::vector<size_t> numbers;
     std::vector<size_t> indexes;
     for (size_t i = 0; i < worksheets.size(); ++i) {
+        if (const std::string pattern = patterns.ExcludedBy(worksheets[i].Name()); !pattern.empty())
+            leaveOut(i, pattern);
         if (options.skipHidden && worksheets[i].Visibility() != spreadsheet::SheetVisibility::Visible)
-            keep[i] = false;
+            leaveOut(i, "--skip-hidden");
         if (keep[i]) {
             numbers.push_back(i + 1);
             indexes.push_back(i);

@@ -150,6 +150,10 @@ class OutputFolder {
 public:
     // Throws FileError naming the folder when it cannot be opened.
     explicit OutputFolder(const std::string& path);
+    // The folder name inside parent, made when missing: never a link followed, so it
+    // lies inside parent. Throws FileError naming it when it cannot be made or opened, or
+    // is anything but a folder.
+    OutputFolder(const OutputFolder& parent, const std::string& name);
     ~OutputFolder();
     OutputFolder(const OutputFolder&) = delete;
     OutputFolder& operator=(const OutputFolder&) = delete;

@@ -346,6 +346,27 @@ OutputFolder::OutputFolder(const std::string& path)
     m_inode = info.st_ino;
 }
 
+OutputFolder::OutputFolder(const OutputFolder& parent, const std::string& name)
+    : m_prefix(parent.Prefix() + name + "/")
+{
+    const auto fail = [&](int code) { throw FileError("Cannot write into " + m_prefix + ": " + std::strerror(code)); };
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        fail(EINVAL);
+    if (::mkdirat(parent.m_fd, name.c_str(), 0777) != 0 && errno != EEXIST)
+        fail(errno);
+    m_fd = ::openat(parent.m_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info { };
+    if (m_fd < 0 || ::fstat(m_fd, &info) != 0) {
+        // A link where the folder would be is refused as a file there is.
+        const int code = errno == ELOOP ? ENOTDIR : errno;
+        if (m_fd >= 0)
+            ::close(m_fd);
+        fail(code);
+    }
+    m_device = info.st_dev;
+    m_inode = info.st_ino;
+}
+
 OutputFolder::~OutputFolder()
 {
     ::close(m_fd);

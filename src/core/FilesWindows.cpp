@@ -484,6 +484,34 @@ OutputFolder::OutputFolder(const std::string& path)
     m_inode = identity->inode;
 }
 
+namespace {
+
+// Makes the folder name inside parent unless it is there; its path. Throws FileError when
+// it cannot be made, or what has the name is a link or no folder.
+std::string MadeSubfolder(const OutputFolder& parent, const std::string& name)
+{
+    const std::string path = parent.Prefix() + name;
+    const auto fail = [&](int code) { throw FileError("Cannot write into " + path + "/: " + std::strerror(code)); };
+    if (name.empty() || name == "." || name == ".." || name.find_first_of("/\\") != std::string::npos)
+        fail(EINVAL);
+    if (!::CreateDirectoryW(WideText(path).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+        fail(ErrnoOf(::GetLastError()));
+    const DWORD attributes = Attributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        fail(ErrnoOf(::GetLastError()));
+    // A junction or link would lead outside the output folder.
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        fail(ENOTDIR);
+    return path;
+}
+
+} // namespace
+
+OutputFolder::OutputFolder(const OutputFolder& parent, const std::string& name)
+    : OutputFolder(MadeSubfolder(parent, name))
+{
+}
+
 OutputFolder::~OutputFolder()
 {
     ::CloseHandle(reinterpret_cast<HANDLE>(m_handle));

@@ -23,6 +23,12 @@ public:
     // standard output and ends the program with 128 + the signal's number. Returns when
     // none is.
     static void EndIfPending(const char* whatWasDone);
+
+    // What that message starts with, such as a program's name and ": "; none unless set.
+    static void SetMessagePrefix(const char* prefix) { s_messagePrefix = prefix; }
+
+private:
+    inline static const char* s_messagePrefix = "";
 };
 
 } // namespace vellumcast::core

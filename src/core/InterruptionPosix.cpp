@@ -69,8 +69,8 @@ void HeldInterruptions::EndIfPending(const char* whatWasDone)
         return;
     std::cout.flush();
     std::fflush(nullptr);
-    const std::string message
-        = std::string("Interrupted by ") + (signal == SIGINT ? "SIGINT" : "SIGTERM") + ": " + whatWasDone + "\n";
+    const std::string message = std::string(s_messagePrefix) + "Interrupted by "
+        + (signal == SIGINT ? "SIGINT" : "SIGTERM") + ": " + whatWasDone + "\n";
     (void)!::write(STDERR_FILENO, message.data(), message.size());
     // Other threads may be exporting still: nothing of theirs is run on the way out.
     ::_exit(128 + signal);

@@ -78,8 +78,8 @@ void HeldInterruptions::EndIfPending(const char* whatWasDone)
     const int signal = static_cast<int>(g_pending);
     if (signal == 0)
         return;
-    const std::string message
-        = std::string("Interrupted by ") + (signal == SIGINT ? "Ctrl+C" : "Ctrl+Break") + ": " + whatWasDone + "\n";
+    const std::string message = std::string(s_messagePrefix) + "Interrupted by "
+        + (signal == SIGINT ? "Ctrl+C" : "Ctrl+Break") + ": " + whatWasDone + "\n";
     std::cout.flush();
     std::fputs(message.c_str(), stderr);
     // Other threads may be exporting still: nothing of theirs is run on the way out.

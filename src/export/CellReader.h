@@ -54,8 +54,10 @@ public:
     // holds the recorded ones (kNoRow: none). For walks that use the layout.
     const std::vector<LineCell>& RowCells(const spreadsheet::RowBatch& rows, size_t r, bool blankCellsKept);
     // The text a merged area shows in each of its cells: its first cell's.
+    // Its kind is taken to be text's.
     std::string_view AreaText(const spreadsheet::CellRange& area)
     {
+        m_lastKind = spreadsheet::CellKind::String;
         return m_sheet->CellText(area.firstRow, area.firstColumn, m_style, NextScratch());
     }
 
@@ -63,8 +65,17 @@ public:
     std::string_view TextOf(
         spreadsheet::Worksheet& sheet, const spreadsheet::Cell& cell, const spreadsheet::RowBatch& rows)
     {
+        m_lastKind = cell.kind;
         return sheet.TextOf(cell, rows, m_style, NextScratch());
     }
+    // The text of a place that records no cell: "".
+    std::string_view NoCell()
+    {
+        m_lastKind = spreadsheet::CellKind::Blank;
+        return {};
+    }
+    // The kind of the cell read last (Blank for none), which types its text in JSON Lines.
+    spreadsheet::CellKind LastKind() const { return m_lastKind; }
 
 private:
     // Texts made for a read (formatted numbers) go to two scratch texts in turn: the text
@@ -91,6 +102,7 @@ private:
     std::vector<LineCell> m_lineCells;
     std::string m_scratch[2];
     unsigned m_turn = 0;
+    spreadsheet::CellKind m_lastKind = spreadsheet::CellKind::Blank;
 };
 
 } // namespace vellumcast::exporting

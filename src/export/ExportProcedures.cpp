@@ -153,7 +153,6 @@ void ExportAllSheetsToTextFile(
     // Without a runner: the first failure ends the export and reaches the caller.
     SheetWalker walker(context, "ExportAllSheetsToTextFile", options, {}, workbook, false);
     walker.HasWorkbook();
-    const std::string_view lineEnd = walker.LineEnd();
     for (Worksheet& sheet : workbook->WorksheetsInTurn()) {
         if (context.pump.StopRequested())
             break;
@@ -161,8 +160,7 @@ void ExportAllSheetsToTextFile(
         // name line; what went before is handed over first.
         walker.HandOver().Start(text, std::nullopt);
         const size_t nameStart = text.size();
-        text += sheet.Name();
-        text += lineEnd;
+        walker.AddSheetLine(text, sheet.Name());
         auto streamed = SheetWalker::Streamed::No;
         try {
             streamed = walker.WalkWhileLoading(sheet, 0, text);
@@ -182,8 +180,7 @@ void ExportAllSheetsToTextFile(
                 walker.HandOver().Stop();
                 throw;
             }
-            text += sheet.Name();
-            text += lineEnd;
+            walker.AddSheetLine(text, sheet.Name());
             if (hasContent) {
                 try {
                     walker.Walk(sheet, range, 0, text);
@@ -194,8 +191,7 @@ void ExportAllSheetsToTextFile(
             }
         }
         walker.HandOver().Stop();
-        for (int i = 0; i < 3; ++i)
-            text += lineEnd;
+        walker.AddSheetEnd(text);
         sheet.Unload();
     }
 }

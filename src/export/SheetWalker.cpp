@@ -31,6 +31,20 @@ SheetWalker::SheetWalker(ExportContext& context, const char* procedure, const op
 {
     if (reportFailures)
         m_runner.emplace(context.reporter, core::LocationText("Excel1", procedure));
+    // A worksheet loaded before it is walked shows its load as the first part of its
+    // progress, so the bar moves while a long worksheet loads, not only once it is walked.
+    if (workbook) {
+        workbook->SetLoadProgress([this](double share) {
+            m_walkFrom = kLoadPercent;
+            m_context.progress.Set(share * kLoadPercent);
+        });
+    }
+}
+
+SheetWalker::~SheetWalker()
+{
+    if (m_workbook)
+        m_workbook->SetLoadProgress({});
 }
 
 bool SheetWalker::HasWorkbook()
@@ -181,6 +195,7 @@ SheetWalker::Streamed SheetWalker::ComposeWhileLoading(
 {
     // Lines that depend on merged areas or hidden rows wait for the whole worksheet; one
     // at hand is walked as it is.
+    m_walkFrom = 0; // a worksheet starts: none of it is loaded yet
     if (sheet.Loaded() || m_reader.UsesLayout())
         return Streamed::No;
     const uint64_t textUsed = m_budget.TextUsed();
@@ -350,7 +365,7 @@ bool SheetWalker::ComposeColumns(
 {
     if (m_holding && !sheet.Loaded())
         sheet.UsedRange(); // loads it again, or throws as the load does
-    return cell ? m_reader.TextOf(sheet, *cell, rows) : std::string_view();
+    return cell ? m_reader.TextOf(sheet, *cell, rows) : m_reader.NoCell();
 }
 
 template <typename Visit>
@@ -463,15 +478,16 @@ void SheetWalker::SetProgress(int32_t position, int32_t last)
     m_progressAt = position;
     m_progressLast = last;
     m_progressNext = position + std::max(1, last / 1000);
-    m_context.progress.Set((static_cast<double>(position) + 1.0) / (static_cast<double>(last) + 1.0) * 100.0);
+    const double walked = (static_cast<double>(position) + 1.0) / (static_cast<double>(last) + 1.0);
+    m_context.progress.Set(m_walkFrom + walked * (100.0 - m_walkFrom));
 }
 
 // Inlined into the walk: it runs for every cell.
 [[gnu::always_inline]] inline void SheetWalker::AddChecked(
     LineComposer& composer, size_t pending, Worksheet& sheet, std::string_view text)
 {
-    m_charges.CheckText(sheet, pending + composer.Composed() + 2 * text.size() + 2 + m_options.divider.size());
-    composer.Add(text);
+    m_charges.CheckText(sheet, pending + composer.Composed() + composer.Widest(text.size()));
+    composer.Add(text, m_reader.LastKind());
 }
 
 template <typename ReadText> void SheetWalker::Add(Worksheet& sheet, int label, ReadText&& read)

@@ -52,9 +52,16 @@ class SheetWalker {
 public:
     SheetWalker(ExportContext& context, const char* procedure, const options::ExportOptions& options,
         const std::string& workbookPath, spreadsheet::Workbook* workbook, bool reportFailures = true);
+    ~SheetWalker();
+    SheetWalker(const SheetWalker&) = delete;
+    SheetWalker& operator=(const SheetWalker&) = delete;
 
     // How every line of the texts ends: CR LF, or LF alone when asked.
     std::string_view LineEnd() const { return m_composer.LineEnd(); }
+    // The line naming a worksheet, and the lines that end it, in a text holding all the
+    // workbook's worksheets (LineComposer::AddSheetLine, AddSheetEnd).
+    void AddSheetLine(std::string& text, std::string_view name) const { m_composer.AddSheetLine(text, name); }
+    void AddSheetEnd(std::string& text) const { m_composer.AddSheetEnd(text); }
 
     // Reports a missing workbook (step 100). Returns whether there is one.
     bool HasWorkbook();
@@ -276,6 +283,10 @@ private:
     int32_t m_progressAt = 0;
     int32_t m_progressLast = 0;
     int32_t m_progressNext = 0;
+    // The share of a worksheet's progress its load before the walk takes, in percent.
+    static constexpr double kLoadPercent = 200.0 / 3;
+    double m_walkFrom = 0; // where the walk's progress starts: after the load it followed
+
     ExportBudget m_budget;
     WalkCharges m_charges;
     TextHandOver m_handOver;

@@ -12,6 +12,14 @@ enum class SaveMode { AllSheets, EachSheet, EachRow, EachColumn };
 // or raw, what the cell holds (numbers unformatted, dates in ISO 8601).
 enum class CellValues { Displayed, IsoDates, Raw };
 
+// How lines are written: as text (the divider and quoting options apply), or as JSON
+// Lines, each line a JSON array of its cells' texts (typed with raw values).
+enum class LineFormat { Text, JsonLines };
+
+// What becomes of the line breaks inside a cell's text: kept; each (CR LF, CR or LF)
+// made one space; or written as \r and \n, a backslash as \\.
+enum class CellBreaks { Keep, Space, Escape };
+
 struct ExportOptions {
     std::string divider = "\t";
     bool includeBlankCells = true;
@@ -25,6 +33,8 @@ struct ExportOptions {
     bool fillMerged = false; // every cell of a merged area gives the text of the area's first cell
     bool skipHiddenRows = false; // rows the workbook hides are left out of the lines
     bool skipHiddenColumns = false; // columns the workbook hides are left out of the lines
+    LineFormat lineFormat = LineFormat::Text;
+    CellBreaks cellBreaks = CellBreaks::Keep;
 };
 
 // The five divider choices of the main window, in their order.

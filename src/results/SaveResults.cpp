@@ -31,6 +31,56 @@ std::string SafeNamePart(std::string_view text)
 
 namespace {
 
+constexpr std::string_view kFolderField = "{dir}";
+
+// "{n:0W}": the width W, 1 to 9, of a padded number field; 0 when field is none.
+int PaddedWidth(std::string_view field)
+{
+    if (field.size() == 6 && field.starts_with("{n:0") && field[4] >= '1' && field[4] <= '9' && field[5] == '}')
+        return field[4] - '0';
+    return 0;
+}
+
+// The ordinal as {n} or {n:0W} writes it: "" where the mode has none.
+std::string Ordinal(int64_t ordinal, int width)
+{
+    if (ordinal <= 0)
+        return {};
+    std::string digits = std::to_string(ordinal);
+    if (digits.size() < static_cast<size_t>(width))
+        digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
+    return digits;
+}
+
+// The template without a leading {dir} and the "/" after it; whether it had one.
+std::string_view WithoutFolder(std::string_view pattern, bool& inFolder)
+{
+    inFolder = pattern.starts_with(kFolderField);
+    if (inFolder) {
+        pattern.remove_prefix(kFolderField.size());
+        if (pattern.starts_with("/"))
+            pattern.remove_prefix(1);
+    }
+    return pattern;
+}
+
+// The folder's pieces, each made safe, "/" after each; empty, "." and ".." left out, so
+// that the path stays inside the folder it is taken in.
+std::string SafeFolder(std::string_view folder)
+{
+    std::string safe;
+    while (!folder.empty()) {
+        const size_t slash = folder.find('/');
+        const std::string_view piece = folder.substr(0, slash);
+        if (!piece.empty() && piece != "." && piece != "..") {
+            safe += SafeFileName(piece);
+            safe += '/';
+        }
+        folder.remove_prefix(slash == std::string_view::npos ? folder.size() : slash + 1);
+    }
+    return safe;
+}
+
 bool SameLetters(std::string_view text, std::string_view upper)
 {
     return text.size() == upper.size() && std::equal(text.begin(), text.end(), upper.begin(), [](char a, char b) {
@@ -71,25 +121,31 @@ std::string SafeFileName(std::string_view name)
 std::optional<std::string> NameTemplateProblem(std::string_view pattern)
 {
     static constexpr std::string_view kFields[] = { "{book}", "{ext}", "{sheet}", "{n}" };
-    for (size_t at = pattern.find('{'); at != std::string_view::npos; at = pattern.find('{', at + 1)) {
-        const size_t close = pattern.find('}', at);
+    bool inFolder = false;
+    const std::string_view rest = WithoutFolder(pattern, inFolder);
+    for (size_t at = rest.find('{'); at != std::string_view::npos; at = rest.find('{', at + 1)) {
+        const size_t close = rest.find('}', at);
         if (close == std::string_view::npos)
             return "has a \"{\" that is not closed";
-        const std::string_view field = pattern.substr(at, close - at + 1);
-        if (std::find(std::begin(kFields), std::end(kFields), field) == std::end(kFields))
-            return "knows no " + std::string(field) + " (only {book}, {ext}, {sheet} and {n})";
+        const std::string_view field = rest.substr(at, close - at + 1);
+        if (field == kFolderField)
+            return "may have {dir} only at its start";
+        if (std::find(std::begin(kFields), std::end(kFields), field) == std::end(kFields) && PaddedWidth(field) == 0)
+            return "knows no " + std::string(field) + " (only {dir}, {book}, {ext}, {sheet}, {n} and {n:03})";
     }
     return std::nullopt;
 }
 
-std::string TemplateFileName(
-    std::string_view pattern, std::string_view workbookName, const exporting::ResultEntry& entry)
+std::string TemplateFileName(std::string_view pattern, std::string_view workbookName,
+    const exporting::ResultEntry& entry, std::string_view folder)
 {
+    bool inFolder = false;
+    pattern = WithoutFolder(pattern, inFolder);
     const std::string fileName = core::FileNameOfPath(std::string(workbookName));
     const std::string stem = exporting::FileStem(fileName);
     const std::string extension = stem.size() < fileName.size() ? fileName.substr(stem.size() + 1) : std::string();
     const std::pair<std::string_view, std::string> fields[] = { { "{book}", stem }, { "{ext}", extension },
-        { "{sheet}", entry.sheetName.Copy() }, { "{n}", entry.ordinal > 0 ? std::to_string(entry.ordinal) : "" } };
+        { "{sheet}", entry.sheetName.Copy() }, { "{n}", Ordinal(entry.ordinal, 0) } };
     std::string name;
     for (size_t at = 0; at < pattern.size();) {
         const auto field = std::find_if(std::begin(fields), std::end(fields),
@@ -97,13 +153,136 @@ std::string TemplateFileName(
         if (field != std::end(fields)) {
             name += field->second;
             at += field->first.size();
+        } else if (const int width = PaddedWidth(pattern.substr(at, 6))) {
+            name += Ordinal(entry.ordinal, width);
+            at += 6;
         } else {
             name += pattern[at++];
         }
     }
     if (name.empty())
         name = stem; // never the hidden ".txt"
-    return SafeFileName(name + ".txt");
+    return (inFolder ? SafeFolder(folder) : std::string()) + SafeFileName(name + ".txt");
+}
+
+// One piece of the names a naming gives: a field's text or a wildcard standing for any
+// worksheet name or number.
+struct ResultNaming::Piece {
+    enum class Kind { Literal, Book, Extension, Sheet, Number };
+    Kind kind;
+    std::string text; // a literal's, made safe
+};
+
+ResultNaming::ResultNaming(options::SaveMode mode, const std::optional<std::string>& pattern)
+{
+    using Kind = Piece::Kind;
+    if (!pattern) {
+        m_pieces.push_back({ Kind::Book, {} });
+        if (mode != options::SaveMode::AllSheets)
+            m_pieces.insert(m_pieces.end(), { { Kind::Literal, "_" }, { Kind::Sheet, {} } });
+        if (mode == options::SaveMode::EachRow || mode == options::SaveMode::EachColumn)
+            m_pieces.insert(m_pieces.end(), { { Kind::Literal, "_" }, { Kind::Number, {} } });
+        return;
+    }
+    const std::string_view rest = WithoutFolder(*pattern, m_inFolder);
+    const std::pair<std::string_view, Kind> fields[] = { { "{book}", Kind::Book }, { "{ext}", Kind::Extension },
+        { "{sheet}", Kind::Sheet }, { "{n}", Kind::Number } };
+    std::string literal;
+    const auto add = [&](Kind kind) {
+        if (!literal.empty())
+            m_pieces.push_back({ Kind::Literal, SafeNamePart(std::exchange(literal, {})) });
+        m_pieces.push_back({ kind, {} });
+    };
+    for (size_t at = 0; at < rest.size();) {
+        const auto field = std::find_if(std::begin(fields), std::end(fields),
+            [&](const auto& candidate) { return rest.substr(at).starts_with(candidate.first); });
+        if (field != std::end(fields)) {
+            add(field->second);
+            at += field->first.size();
+        } else if (PaddedWidth(rest.substr(at, 6)) != 0) {
+            add(Kind::Number);
+            at += 6;
+        } else {
+            literal += rest[at++];
+        }
+    }
+    if (!literal.empty())
+        m_pieces.push_back({ Kind::Literal, SafeNamePart(literal) });
+}
+
+ResultNaming::~ResultNaming() = default;
+
+bool ResultNaming::StartsWithStem() const
+{
+    return !m_pieces.empty() && m_pieces.front().kind == Piece::Kind::Book;
+}
+
+namespace {
+
+// Whether name ends in " (N)", N from 2 on, and its length without it.
+size_t WithoutNumber(std::string_view name)
+{
+    if (!name.ends_with(")"))
+        return name.size();
+    const size_t open = name.rfind(" (");
+    if (open == std::string_view::npos || open + 3 > name.size() - 1)
+        return name.size();
+    const std::string_view digits = name.substr(open + 2, name.size() - open - 3);
+    const bool number = std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })
+        && digits.front() != '0';
+    return number ? open : name.size();
+}
+
+} // namespace
+
+bool ResultNaming::Gives(std::string_view path, std::string_view workbookName, std::string_view folder) const
+{
+    const std::string prefix = m_inFolder ? SafeFolder(folder) : std::string();
+    if (!path.starts_with(prefix) || !path.ends_with(".txt"))
+        return false;
+    std::string_view name = path.substr(prefix.size(), path.size() - prefix.size() - 4);
+    if (name.find('/') != std::string_view::npos)
+        return false;
+    const std::string fileName = core::FileNameOfPath(std::string(workbookName));
+    const std::string stem = SafeNamePart(exporting::FileStem(fileName));
+    const std::string extension
+        = SafeNamePart(stem.size() < fileName.size() ? std::string_view(fileName).substr(stem.size() + 1) : "");
+    // Matches the pieces from piece on against the rest of the name, trying every length
+    // for a wildcard; names and templates are short, so the search stays small.
+    const auto matches = [&](const auto& self, size_t piece, std::string_view rest) -> bool {
+        if (piece == m_pieces.size())
+            return rest.empty();
+        const Piece& p = m_pieces[piece];
+        const auto literal = [&](std::string_view text) {
+            return rest.starts_with(text) && self(self, piece + 1, rest.substr(text.size()));
+        };
+        switch (p.kind) {
+        case Piece::Kind::Literal:
+            return literal(p.text);
+        case Piece::Kind::Book:
+            return literal(stem);
+        case Piece::Kind::Extension:
+            return literal(extension);
+        case Piece::Kind::Sheet:
+            for (size_t length = 0; length <= rest.size(); ++length) {
+                if (self(self, piece + 1, rest.substr(length)))
+                    return true;
+            }
+            return false;
+        case Piece::Kind::Number:
+            for (size_t length = 0; length <= rest.size(); ++length) {
+                if (self(self, piece + 1, rest.substr(length)))
+                    return true;
+                if (length < rest.size() && (rest[length] < '0' || rest[length] > '9'))
+                    return false;
+            }
+            return false;
+        }
+        return false;
+    };
+    // Without the " (N)" of a repeated name, or with it when the name itself ends so.
+    const size_t unnumbered = WithoutNumber(name);
+    return matches(matches, 0, name) || (unnumbered < name.size() && matches(matches, 0, name.substr(0, unnumbered)));
 }
 
 std::string SavedFileName(options::SaveMode mode, const exporting::ResultEntry& entry)
@@ -217,21 +396,26 @@ public:
 
     // Claims name (which ends in ".txt"), or when it is taken the first free
     // "STEM (N).txt" from N = 2; a name too long for the file system is shortened first.
+    // A name inside a folder of the output folder ("a/b.txt") is shortened and numbered
+    // in its last piece.
     std::string Claim(const std::string& wanted, bool& renamed, Claimed* claimed = nullptr)
     {
         const std::string stem = wanted.substr(0, wanted.size() - 4);
+        const size_t leafStart = stem.rfind('/') + 1; // 0 without a folder
+        const std::string folder = stem.substr(0, leafStart);
+        const std::string leaf = stem.substr(leafStart);
         if (claimed) {
             const auto number = m_nextNumber.find(stem);
             claimed->stem = stem;
             claimed->nextNumber
                 = number != m_nextNumber.end() ? std::optional<unsigned long>(number->second) : std::nullopt;
         }
-        std::string name = Fitted(stem, ".txt");
+        std::string name = folder + Fitted(leaf, ".txt");
         if (Taken(name)) {
             // Names are only ever added, so every N below the last one given is still taken.
             unsigned long& number = m_nextNumber.try_emplace(stem, 2).first->second;
             do
-                name = Fitted(stem, " (" + std::to_string(number++) + ").txt");
+                name = folder + Fitted(leaf, " (" + std::to_string(number++) + ").txt");
             while (Taken(name));
         }
         renamed = name != wanted;
@@ -377,14 +561,14 @@ void SaveSession::ReportStop(size_t left, const std::string& why, int step)
     run.Fail(step, StoppedDescription(why, left, m_total));
 }
 
-void SaveSession::LeaveOut(const exporting::ResultEntry& entry, std::string_view workbookName)
+void SaveSession::LeaveOut(const exporting::ResultEntry& entry, std::string_view workbookName, std::string_view folder)
 {
     ++m_index;
     ++m_summary.notWritten;
     // Named while the names kept have room: a save stopped early may leave a million.
     if (m_summary.notWrittenFiles.size() < kNotWrittenNamesKept)
         m_summary.notWrittenFiles.push_back(
-            { core::JoinPath(m_folderPath, FileNameFor(entry, workbookName)), NotWrittenReason::Left });
+            { core::JoinPath(m_folderPath, FileNameFor(entry, workbookName, folder)), NotWrittenReason::Left });
 }
 
 void SaveSession::Tell(SavedFile file)
@@ -394,11 +578,11 @@ void SaveSession::Tell(SavedFile file)
         m_ports.listener->Saved(file);
 }
 
-void SaveSession::Save(const exporting::ResultList& part, std::string_view workbookName)
+void SaveSession::Save(const exporting::ResultList& part, std::string_view workbookName, std::string_view folder)
 {
     const auto leaveOut = [&](size_t from) {
         for (size_t i = from; i < part.size(); ++i)
-            LeaveOut(part[i], workbookName);
+            LeaveOut(part[i], workbookName, folder);
     };
     if (m_summary.stopped) {
         leaveOut(0);
@@ -414,7 +598,7 @@ void SaveSession::Save(const exporting::ResultList& part, std::string_view workb
     for (size_t i = 0; i < part.size(); ++i) {
         const exporting::ResultEntry entry = part[i];
         const auto whole = [&](const std::function<int(std::string_view)>& write) { return write(entry.text); };
-        if (!SaveEntry(entry, whole, workbookName, part.size() - i)) {
+        if (!SaveEntry(entry, whole, workbookName, folder, part.size() - i)) {
             leaveOut(i + 1);
             return;
         }
@@ -422,19 +606,20 @@ void SaveSession::Save(const exporting::ResultList& part, std::string_view workb
     core::HeldInterruptions::EndIfPending(kWholeFiles);
 }
 
-void SaveSession::Save(const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName)
+void SaveSession::Save(const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName,
+    std::string_view folder)
 {
     if (m_summary.stopped) {
-        LeaveOut(entry, workbookName);
+        LeaveOut(entry, workbookName, folder);
         return;
     }
     if (!m_folder) {
         ReportStop(1, m_folderFailure, WriteStep(entry));
-        LeaveOut(entry, workbookName);
+        LeaveOut(entry, workbookName, folder);
         return;
     }
     const core::HeldInterruptions held;
-    if (SaveEntry(entry, text, workbookName, 1))
+    if (SaveEntry(entry, text, workbookName, folder, 1))
         core::HeldInterruptions::EndIfPending(kWholeFiles);
 }
 
@@ -454,14 +639,16 @@ struct SaveSession::Pending {
     std::optional<core::HeldInterruptions> held;
     exporting::ResultEntry entry;
     std::string workbookName;
+    std::string workbookFolder;
     Start start = Start::Begun;
     SavedFile file;
     NameClaims::Claimed claim; // its key empty while no name was claimed
     core::PendingFile out;
+    const core::OutputFolder* folder = nullptr; // where out is written, once begun
     std::optional<core::WriteFailure> failure;
 };
 
-void SaveSession::Begin(const exporting::ResultEntry& entry, std::string_view workbookName)
+void SaveSession::Begin(const exporting::ResultEntry& entry, std::string_view workbookName, std::string_view folder)
 {
     if (m_pending)
         throw std::logic_error("A result is already being saved");
@@ -470,6 +657,7 @@ void SaveSession::Begin(const exporting::ResultEntry& entry, std::string_view wo
     pending.entry
         = exporting::ResultEntry { entry.fileName, entry.sheetName, entry.ordinal, {}, entry.mode, entry.cutShort };
     pending.workbookName = std::string(workbookName);
+    pending.workbookFolder = std::string(folder);
     if (m_summary.stopped) {
         pending.start = Pending::Start::Stopped;
         return;
@@ -493,16 +681,22 @@ void SaveSession::Begin(const exporting::ResultEntry& entry, std::string_view wo
     core::StepRunner run = SaveSteps(m_ports.reporter);
     core::FileCalls& files = m_ports.files ? *m_ports.files : core::SystemFileCalls();
     const bool begun = run.Step(WriteStep(pending.entry), [&] {
-        const std::string name
-            = m_names->Claim(FileNameFor(pending.entry, pending.workbookName), pending.file.renamed, &pending.claim);
-        pending.file.path = m_folder->Prefix() + name;
+        const std::string wanted = FileNameFor(pending.entry, pending.workbookName, pending.workbookFolder);
+        pending.file.path = m_folder->Prefix() + wanted;
+        const bool notWritten = pending.entry.cutShort && m_cutShort == CutShortTexts::NotWritten;
+        // The folder first, so that the names it holds are known before one is claimed.
+        std::string name;
+        if (!notWritten)
+            pending.folder = &FolderOf(wanted, name);
+        const std::string relative = m_names->Claim(wanted, pending.file.renamed, &pending.claim);
+        pending.file.path = m_folder->Prefix() + relative;
         // Its name is kept, so the names of the results after it are those they would have
         // had, but no file is begun for a text that is not written.
-        if (pending.entry.cutShort && m_cutShort == CutShortTexts::NotWritten) {
+        if (notWritten) {
             pending.start = Pending::Start::CutShort;
             return;
         }
-        pending.failure = pending.out.Begin(*m_folder, name, files);
+        pending.failure = pending.out.Begin(*pending.folder, core::FileNameOfPath(relative), files);
         if (!m_leading.empty())
             pending.Add(m_leading);
     });
@@ -553,10 +747,10 @@ void SaveSession::Abandon()
     core::HeldInterruptions::EndIfPending(kWholeFiles);
 }
 
-bool SaveSession::SaveEntry(
-    const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName, size_t left)
+bool SaveSession::SaveEntry(const exporting::ResultEntry& entry, const core::TextPieces& text,
+    std::string_view workbookName, std::string_view folder, size_t left)
 {
-    Begin(entry, workbookName);
+    Begin(entry, workbookName, folder);
     Pending& pending = *m_pending;
     if (pending.out.IsOpen()) {
         core::StepRunner run = SaveSteps(m_ports.reporter);
@@ -586,13 +780,15 @@ std::optional<core::WriteFailure> SaveSession::PutInPlace(Pending& pending, bool
     const auto failure = pending.out.CommitNew([&](const std::string& taken) -> std::optional<std::string> {
         if (++tries > 100)
             return std::nullopt;
-        m_names->Reserve(taken);
+        const std::string below = pending.folder->Prefix().substr(m_folder->Prefix().size());
+        m_names->Reserve(below + taken);
         bool renamed = false;
-        const std::string name = m_names->Claim(FileNameFor(pending.entry, pending.workbookName), renamed);
+        const std::string relative
+            = m_names->Claim(FileNameFor(pending.entry, pending.workbookName, pending.workbookFolder), renamed);
         pending.file.renamed = true;
-        return name;
+        return relative.substr(below.size());
     });
-    pending.file.path = m_folder->Prefix() + pending.out.Name();
+    pending.file.path = pending.folder->Prefix() + pending.out.Name();
     return failure;
 }
 
@@ -610,16 +806,16 @@ bool SaveSession::CommitEntry(size_t left, bool cutShort)
         case Pending::Start::Stopped:
             // Stopped between files: those written stay, the rest are not written.
             m_summary.stopped = true;
-            LeaveOut(pending->entry, pending->workbookName);
+            LeaveOut(pending->entry, pending->workbookName, pending->workbookFolder);
             return false;
         case Pending::Start::NoFolder:
             ReportStop(left, m_folderFailure, writeStep);
-            LeaveOut(pending->entry, pending->workbookName);
+            LeaveOut(pending->entry, pending->workbookName, pending->workbookFolder);
             return false;
         case Pending::Start::Moved:
             ReportStop(left, "Cannot write into " + m_folderPath + ": the folder was moved or replaced during the save",
                 writeStep);
-            LeaveOut(pending->entry, pending->workbookName);
+            LeaveOut(pending->entry, pending->workbookName, pending->workbookFolder);
             return false;
         case Pending::Start::CutShort:
         case Pending::Start::Begun:
@@ -668,9 +864,36 @@ bool SaveSession::CommitEntry(size_t left, bool cutShort)
     return going;
 }
 
-std::string SaveSession::FileNameFor(const exporting::ResultEntry& entry, std::string_view workbookName) const
+std::string SaveSession::FileNameFor(
+    const exporting::ResultEntry& entry, std::string_view workbookName, std::string_view folder) const
 {
-    return m_template ? TemplateFileName(*m_template, workbookName, entry) : SavedFileName(ModeOf(entry), entry);
+    return m_template ? TemplateFileName(*m_template, workbookName, entry, folder)
+                      : SavedFileName(ModeOf(entry), entry);
+}
+
+const core::OutputFolder& SaveSession::FolderOf(const std::string& relative, std::string& name)
+{
+    const size_t slash = relative.rfind('/');
+    name = relative.substr(slash == std::string::npos ? 0 : slash + 1);
+    if (slash == std::string::npos)
+        return *m_folder;
+    // Each folder opened within the one before it, from the output folder on.
+    const core::OutputFolder* parent = m_folder.get();
+    for (size_t end = relative.find('/'); end != std::string::npos && end <= slash; end = relative.find('/', end + 1)) {
+        const std::string path = relative.substr(0, end);
+        auto& opened = m_subfolders[path];
+        if (!opened) {
+            auto made = std::make_unique<core::OutputFolder>(*parent, core::FileNameOfPath(path));
+            made->RemoveStaleTemporaries();
+            if (m_existing == ExistingFiles::Keep) {
+                for (const std::string& kept : made->FileNames())
+                    m_names->Reserve(path + "/" + kept);
+            }
+            opened = std::move(made);
+        }
+        parent = opened.get();
+    }
+    return *parent;
 }
 
 int SaveSession::WriteStep(const exporting::ResultEntry& entry) const

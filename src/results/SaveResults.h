@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace vellumcast::results {
@@ -35,15 +36,43 @@ std::string SafeNamePart(std::string_view text);
 
 // A file name template: "{book}" stands for the workbook's file name without its last
 // extension, "{ext}" for that extension (without the dot), "{sheet}" for the worksheet's
-// name and "{n}" for the row or column number (empty where the mode has none); any other
-// text is kept. Returns what is wrong with pattern (an unknown or unclosed "{…}"), or nothing.
+// name and "{n}" for the row or column number (empty where the mode has none), "{n:0W}"
+// for that number with zeros before it up to W digits (1 to 9); any other text is kept.
+// "{dir}", only at the start, stands for the folder the workbook was found in, relative
+// to the folder searched, and a "/" after it is taken with it: the files of a tree land
+// in the same tree inside the output folder. Returns what is wrong with pattern (an
+// unknown or unclosed "{…}", a "{dir}" elsewhere), or nothing.
 std::optional<std::string> NameTemplateProblem(std::string_view pattern);
 
 // The name a result of workbookName (a path or a file name) is saved under with pattern:
 // the filled-in template (the workbook's stem when that is empty), then ".txt", made safe
-// by SafeFileName.
-std::string TemplateFileName(
-    std::string_view pattern, std::string_view workbookName, const exporting::ResultEntry& entry);
+// by SafeFileName; with "{dir}", folder's pieces (separated by "/", each made safe so,
+// "." and ".." left out) and a "/" before it.
+std::string TemplateFileName(std::string_view pattern, std::string_view workbookName,
+    const exporting::ResultEntry& entry, std::string_view folder = {});
+
+// Tells the files a save names from its results: whether a file is one that a result of
+// a given workbook would be saved as, whatever the worksheet's name and number and with
+// any " (N)" a repeated name takes. A folder searched again for workbooks leaves those
+// out, so that a run into that folder never reads its own texts.
+class ResultNaming {
+public:
+    // Names as a save of mode gives them, or from pattern (a valid template) when given.
+    ResultNaming(options::SaveMode mode, const std::optional<std::string>& pattern);
+    ~ResultNaming();
+    ResultNaming(const ResultNaming&) = delete;
+    ResultNaming& operator=(const ResultNaming&) = delete;
+    // Whether path (relative to the output folder, "/" between folders) is a name a
+    // result of workbookName (a path or a file name), found in folder (as for {dir}), gets.
+    bool Gives(std::string_view path, std::string_view workbookName, std::string_view folder = {}) const;
+    // Whether every name starts with the workbook's stem, after its folder.
+    bool StartsWithStem() const;
+
+private:
+    struct Piece;
+    std::vector<Piece> m_pieces;
+    bool m_inFolder = false; // {dir} starts the names
+};
 
 // The longest name a file may have, in bytes; a longer one is shortened at a UTF-8
 // character boundary, keeping its " (N)" and ".txt".
@@ -188,12 +217,13 @@ public:
     void SetExistingFiles(ExistingFiles existing);
     // What becomes of texts cut short (WhereFree unless set).
     void SetCutShortTexts(CutShortTexts texts) { m_cutShort = texts; }
-    // Saves the results of part, which came from the workbook workbookName (used by a
-    // name template).
-    void Save(const exporting::ResultList& part, std::string_view workbookName = {});
+    // Saves the results of part, which came from the workbook workbookName, found in
+    // folder (both used by a name template).
+    void Save(const exporting::ResultList& part, std::string_view workbookName = {}, std::string_view folder = {});
     // Saves one result, named by entry (whose text is not read), with text given in
     // pieces, so that it need not be held whole; a part of one result.
-    void Save(const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName = {});
+    void Save(const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName = {},
+        std::string_view folder = {});
 
     // One result saved as its text comes, while the text may still be cut back or dropped:
     // Begin names it and starts its file (core::PendingFile, leading bytes first), Write
@@ -205,7 +235,7 @@ public:
     // and ends the program; at Commit the file is finished first.
     // CommitCutShort ends it as Commit does a text cut short by a failure of its workbook
     // (SetCutShortTexts).
-    void Begin(const exporting::ResultEntry& entry, std::string_view workbookName = {});
+    void Begin(const exporting::ResultEntry& entry, std::string_view workbookName = {}, std::string_view folder = {});
     void Write(std::string_view bytes);
     void Cut(uint64_t size);
     void Commit();
@@ -216,16 +246,21 @@ public:
 
 private:
     struct Pending;
-    std::string FileNameFor(const exporting::ResultEntry& entry, std::string_view workbookName) const;
+    // The name of entry's file, relative to the folder: with a template's {dir}, below it.
+    std::string FileNameFor(
+        const exporting::ResultEntry& entry, std::string_view workbookName, std::string_view folder) const;
+    // The folder inside the output folder a file's relative name lies in (made when
+    // missing, never through a link), and its name there. Throws core::FileError.
+    const core::OutputFolder& FolderOf(const std::string& relative, std::string& name);
     // Ends the save with one report, saying that left results are not written (LeaveOut
     // counts each).
     void ReportStop(size_t left, const std::string& why, int step);
     // Counts a result the save never came to as not written.
-    void LeaveOut(const exporting::ResultEntry& entry, std::string_view workbookName);
+    void LeaveOut(const exporting::ResultEntry& entry, std::string_view workbookName, std::string_view folder);
     // Saves one result; left counts it and those after it in its part. False once the save
     // ended: this result is counted, those after it are not.
-    bool SaveEntry(
-        const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName, size_t left);
+    bool SaveEntry(const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName,
+        std::string_view folder, size_t left);
     // Commit, with left as SaveEntry has it.
     bool CommitEntry(size_t left, bool cutShort);
     // Puts the pending file in place as the rules for existing files and texts cut short say.
@@ -250,6 +285,8 @@ private:
     ExistingFiles m_existing = ExistingFiles::Replace;
     CutShortTexts m_cutShort = CutShortTexts::WhereFree;
     std::unique_ptr<Pending> m_pending; // the result begun and not yet committed or abandoned
+    // The folders inside the output folder that files were saved into, by relative path.
+    std::unordered_map<std::string, std::unique_ptr<core::OutputFolder>> m_subfolders;
 };
 
 // What a person is told beyond the error reports: the results saved under new names (a

@@ -165,6 +165,17 @@ SheetBuilder::SheetBuilder(SheetData& into, std::function<void()> yield)
     m_data.Clear();
 }
 
+double SheetBuilder::ShareLoaded() const
+{
+    if (m_shareRead > 0)
+        return m_shareRead;
+    const CellRange& expected = m_expected;
+    if (expected.firstRow < 1 || expected.lastRow < expected.firstRow || m_lastRow < expected.firstRow)
+        return -1;
+    const double rows = static_cast<double>(expected.lastRow - expected.firstRow) + 1;
+    return std::min(1.0, static_cast<double>(m_lastRow - expected.firstRow + 1) / rows);
+}
+
 Cell& SheetBuilder::AddAnyCell(int32_t row, int32_t column, CellKind kind, uint32_t style)
 {
     if (row < 1 || row > kMaxRows || column < 1 || column > kMaxColumns)
@@ -187,6 +198,10 @@ Cell& SheetBuilder::AddAnyCell(int32_t row, int32_t column, CellKind kind, uint3
         m_yieldAt = m_data.m_cells.size() + kYieldEvery;
         if (m_yield)
             m_yield();
+        if (m_reportShare && *m_reportShare) {
+            if (const double share = ShareLoaded(); share >= 0)
+                (*m_reportShare)(share);
+        }
         // The rows before the current one are complete while cells come in order.
         if (m_publish && m_ordered) {
             if (m_data.m_rows.size() > m_publishedRows + 1

@@ -332,6 +332,10 @@ public:
         if (span(range.firstRow, range.lastRow) * span(range.firstColumn, range.lastColumn) > CellStore::kBlockSize)
             m_data.m_cells.ExpectMany();
     }
+    // Where the share of the worksheet loaded so far (0 to 1) is told, as often as yield
+    // runs, while the reader's hints (ExpectRange, NoteRead) say how much is to come; none
+    // by default. report must outlive the load.
+    void ReportShareTo(const std::function<void(double)>* report) { m_reportShare = report; }
     // A reader's word on how far it has read, for one that cannot tell the used range
     // ahead: the rows handed over carry it, a guide to how many are still to come.
     void NoteRead(uint64_t bytes, uint64_t total)
@@ -386,6 +390,9 @@ private:
     // out of order, lies outside the sheet or the rows must grow: AddAnyCell's work then.
     bool StartRowInRoom(int32_t row, int32_t column);
     void RequireRoom(size_t textBytes) const;
+    // How much of the worksheet is loaded, as the reader's hints tell; below 0 when they
+    // tell nothing.
+    double ShareLoaded() const;
     // Takes from the room for cells in order what a stored text of this size uses up.
     void UseRoomForText(size_t textBytes)
     {
@@ -394,6 +401,7 @@ private:
 
     SheetData& m_data;
     std::function<void()> m_yield;
+    const std::function<void(double)>* m_reportShare = nullptr;
     int32_t m_lastRow = 0;
     int32_t m_lastColumn = 0;
     bool m_ordered = true;

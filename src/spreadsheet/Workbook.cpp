@@ -72,7 +72,10 @@ void Worksheet::EnsureLoaded(Reading reading)
     if (m_failedLoad) // a load beside failed already: the same report, not a second read
         std::rethrow_exception(std::exchange(m_failedLoad, nullptr));
     if (!m_loaded)
-        LoadWith([&](SheetBuilder& builder) { m_owner->m_reader->LoadSheet(m_index, builder); });
+        LoadWith([&](SheetBuilder& builder) {
+            builder.ReportShareTo(&m_owner->m_loadProgress);
+            m_owner->m_reader->LoadSheet(m_index, builder);
+        });
 }
 
 template <typename Run> void Worksheet::LoadWith(Run&& run)

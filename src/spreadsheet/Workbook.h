@@ -239,6 +239,11 @@ public:
     const std::vector<OtherSheet>& OtherSheets() const { return m_data.otherSheets; }
     numfmt::DateSystem DateSystemInUse() const { return m_data.dateSystem; }
 
+    // Told now and then, while a worksheet loads on the calling thread before it is read
+    // (not while VisitRowsWhileLoading hands its rows over), how much of it is loaded: a
+    // share from 0 to 1, when the file tells how much is to come. None by default.
+    void SetLoadProgress(std::function<void(double)> progress) { m_loadProgress = std::move(progress); }
+
 private:
     friend class Worksheet;
     enum class Warning : uint8_t { UnreadableFormats, MissingSharedString, MissingStyle, ManyFormats };
@@ -261,6 +266,7 @@ private:
     std::unique_ptr<WorkbookReader> m_reader;
     WorkbookData m_data;
     std::function<void()> m_yield;
+    std::function<void(double)> m_loadProgress;
     std::deque<Worksheet> m_worksheets; // a deque: listing more leaves each in its place
     bool m_listed = false; // every worksheet is in m_worksheets
     Worksheet* m_loadedSheet = nullptr;

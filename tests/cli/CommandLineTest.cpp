@@ -133,20 +133,25 @@ TEST(CommandLineExport, EachBadWorkbookFailsOnceNamingItAndTheOthersAreExported)
         EXPECT_EQ(run.err.find(boxOnly), std::string::npos) << boxOnly;
 }
 
-TEST(CommandLineExport, MissingOutputFolderIsBadUsage)
+TEST(CommandLineExport, AMissingOutputFolderIsMadeWithItsParents)
 {
     vt::TempDir out;
-    const CliRun run = RunCli({ "--output", out.File("nope"), vt::Fixture("workbooks/inventory-table.xlsx") });
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "vellumcast-cli: " + out.File("nope") + ": the output folder does not exist\n");
+    const CliRun run = RunCli({ "--output", out.File("reports/text"), vt::Fixture("workbooks/inventory-table.xlsx") });
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(FilesIn(out.File("reports/text")), std::vector<std::string> { "inventory-table.txt" });
+    EXPECT_EQ(run.err, "");
 }
 
-TEST(CommandLineExport, AnOutputPathThatIsAFileIsSaidToBeAFile)
+TEST(CommandLineExport, AnOutputPathThatIsAFileIsSaidToBeAFileAndFailsWithOne)
 {
     vt::TempDir out;
-    const CliRun run = RunCli({ "--output", out.Write("taken", "x"), vt::Fixture("workbooks/inventory-table.xlsx") });
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.err.find("is a file, not a folder"), std::string::npos) << run.err;
+    const std::string file = out.Write("taken", "x");
+    for (const std::string& folder : { file, file + "/below" }) {
+        const CliRun run = RunCli({ "--output", folder, vt::Fixture("workbooks/inventory-table.xlsx") });
+        EXPECT_EQ(run.status, 1) << folder; // no bad usage: the command is right, the file system is in the way
+        EXPECT_EQ(run.err.rfind("vellumcast-cli: " + folder + ": the output folder ", 0), 0u) << run.err;
+    }
+    EXPECT_EQ(vt::ReadBytes(file), "x");
 }
 
 TEST(CommandLineExport, FallbacksAreWarnedOnStandardErrorOnceEachUnlessQuiet)

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Drives vellumcast-cli's bash completion as bash does at a Tab, through bash-completion,
-# and checks what it offers. Arguments: the folder of the vellumcast-cli program, the
-# completion file, the sample workbooks. Exit status 77 (skipped) without bash-completion.
+# and checks what it offers, and that the help, the manual page beside it and the
+# completion name the same options. Arguments: the folder of the vellumcast-cli program,
+# the completion file, the sample workbooks. Exit status 77 (skipped) without bash-completion.
 set -u
 bin_dir=$(cd "$1" && pwd) completion=$2 samples=$(cd "$3" && pwd)
+manual=$(cd "$(dirname "$completion")/../man" && pwd)/vellumcast-cli.1
 main=/usr/share/bash-completion/bash_completion
 [[ -r $main ]] || { echo "bash-completion is not installed" >&2; exit 77; }
 # shellcheck source=/dev/null
@@ -43,6 +45,14 @@ offers()
 # A name with a space is one word (readline quotes it, as -o filenames asks).
 offers "my book.xlsx" vellumcast-cli my
 offers "my book.xlsx" vellumcast-cli -q 'my\ b'
+# After an opening quote, as ls completes it: the name as it is, which readline puts
+# inside the quote and closes.
+offers "my book.xlsx" vellumcast-cli "'my b"
+offers "my book.xlsx" vellumcast-cli '"my'
+offers "out d" vellumcast-cli -o "'out d"
+offers "Hidden Notes" vellumcast-cli 'my\ book.xlsx' -s "'Hid"
+offers $'escape\nkeep\nspace' vellumcast-cli --cell-breaks=
+offers "--jsonl" vellumcast-cli --js
 # A folder typed with a backslash is not escaped twice.
 offers "out d" vellumcast-cli -o 'out\ d'
 offers $'out d\nout e' vellumcast-cli --output 'out\ '
@@ -74,6 +84,21 @@ offers $'--skip-blank\n--skip-empty-lines\n--skip-hidden\n--skip-hidden-columns\
 offers $'--fill-merged' vellumcast-cli --fi
 offers "" vellumcast-cli -- --sk
 offers "my book.xlsx" vellumcast-cli -- m
+
+# The help, the manual page and the completion name the same options.
+COMP_WORDS=(vellumcast-cli --) COMP_CWORD=1 COMP_LINE="vellumcast-cli --" COMP_POINT=17 COMPREPLY=()
+_vellumcast_cli 2>/dev/null
+completed=" ${COMPREPLY[*]} "
+while read -r option; do
+    [[ $completed == *" $option "* || $completed == *" $option= "* ]] || {
+        echo "FAIL: $option is in the help but not completed"
+        failures=$((failures + 1))
+    }
+    tr -d '\\' <"$manual" | grep -qF -- "$option" || {
+        echo "FAIL: $option is in the help but not in the manual page"
+        failures=$((failures + 1))
+    }
+done < <(vellumcast-cli --help | grep -oE '^ +(-[a-zA-Z], )?--[a-z-]+' | grep -oE -- '--[a-z-]+')
 
 if ((failures > 0)); then
     echo "$failures completion check(s) failed"

@@ -190,6 +190,28 @@ TEST(ComposeWhileLoading, ProgressFollowsTheShareReadWhenTheFileGivesNoRange)
     }
 }
 
+// A worksheet that must be loaded whole before its walk (merged areas filled) tells how
+// far its load is, as the file's used range says, before the walk tells the rest: a long
+// load does not keep the progress still and then end it all at once.
+TEST(ComposeWhileLoading, ALoadBeforeTheWalkMovesTheProgressAsItGoes)
+{
+    MemorySheet sheet = LargeSheet(30000);
+    sheet.claimed = { 1, 2, 30050, 11 };
+    options::ExportOptions options = Options(true, false);
+    options.fillMerged = true;
+    Harness h;
+    SheetText(sheet, options, h);
+    const std::vector<double>& values = h.progress.values;
+    ASSERT_FALSE(values.empty());
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+    EXPECT_DOUBLE_EQ(values.back(), 100.0);
+    // The load's shares (one per few thousand cells) take the first two thirds; the walk,
+    // told every thousandth of its way, the last third.
+    const auto loading = std::count_if(values.begin(), values.end(), [](double v) { return v < 66.0; });
+    EXPECT_GE(loading, 10);
+    EXPECT_LT(loading, std::count_if(values.begin(), values.end(), [](double v) { return v > 67.0; }));
+}
+
 // A row far down that reaches wider than the first rows makes the sheet's lines be
 // composed a second time, unless the file said how wide it is; a file that claims too
 // much costs that second time, never a wrong text. Every line and cell composed runs

@@ -246,3 +246,142 @@ TEST(LineComposition, ComposersSideBySideKeepTheirOwnLines)
         EXPECT_EQ(texts[c], expected[c] + "\r\n");
     }
 }
+
+namespace {
+
+using vellumcast::spreadsheet::CellKind;
+
+// One JSON line from cells of the given kinds, with raw values (typed) or displayed ones.
+std::string JsonLine(const std::vector<std::pair<std::string, CellKind>>& cells, bool typed, bool blankCells = true)
+{
+    ExportOptions options;
+    options.lineFormat = vellumcast::options::LineFormat::JsonLines;
+    options.cellValues = typed ? vellumcast::options::CellValues::Raw : vellumcast::options::CellValues::Displayed;
+    options.includeBlankCells = blankCells;
+    options.divider = ";"; // JSON has its own
+    LineComposer composer(options);
+    std::string out;
+    composer.Begin(out);
+    for (const auto& [text, kind] : cells)
+        composer.Add(text, kind);
+    return composer.End() ? out : "<none>";
+}
+
+} // namespace
+
+TEST(LineComposition, JsonLinesEscapeEveryTextAsJsonRequires)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        { "plain", "\"plain\"" },
+        { "say \"hi\"", "\"say \\\"hi\\\"\"" },
+        { "back\\slash", "\"back\\\\slash\"" },
+        { "two\r\nlines\ttab", "\"two\\r\\nlines\\ttab\"" },
+        { std::string("nul\0bell\x07\x1f", 10), "\"nul\\u0000bell\\u0007\\u001f\"" },
+        { "\x7f kept, / kept", "\"\x7f kept, / kept\"" },
+        { "\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80", "\"\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80\"" }, // ü € 😀
+        // Bytes that are no UTF-8 (a stray continuation, an overlong form, a surrogate, a
+        // character cut short) become U+FFFD each, so the line stays Unicode text.
+        { "a\x80z", "\"a\xEF\xBF\xBDz\"" },
+        { "\xC0\xAF", "\"\xEF\xBF\xBD\xEF\xBF\xBD\"" },
+        { "\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"" },
+        { "\xE2\x82", "\"\xEF\xBF\xBD\xEF\xBF\xBD\"" },
+    };
+    for (const auto& [text, json] : cases)
+        EXPECT_EQ(JsonLine({ { text, CellKind::String } }, false), "[" + json + "]\n") << text;
+    // A cell longer than the composer's buffer, every byte of it escaped.
+    const std::string quotes(2000, '"');
+    std::string escaped;
+    for (size_t i = 0; i < quotes.size(); ++i)
+        escaped += "\\\"";
+    EXPECT_EQ(
+        JsonLine({ { "a", CellKind::String }, { quotes, CellKind::String } }, false), "[\"a\",\"" + escaped + "\"]\n");
+}
+
+TEST(LineComposition, JsonLinesTypeRawNumbersLogicalValuesAndBlanks)
+{
+    const struct {
+        std::string text;
+        CellKind kind;
+        const char* typed; // with raw values
+    } cases[] = {
+        { "1234.5", CellKind::Number, "1234.5" },
+        { "-0.001", CellKind::Number, "-0.001" },
+        { "1E+21", CellKind::Number, "1E+21" },
+        { "2026-12-09", CellKind::Number, "\"2026-12-09\"" }, // a date: ISO text
+        { "14:05:00", CellKind::Number, "\"14:05:00\"" },
+        { "TRUE", CellKind::Boolean, "true" },
+        { "FALSE", CellKind::TextWithValue, "false" },
+        { "12", CellKind::TextWithValue, "12" },
+        { "", CellKind::Blank, "null" },
+        { "123", CellKind::String, "\"123\"" }, // text that looks like a number stays text
+        { "TRUE", CellKind::SharedString, "\"TRUE\"" },
+        { "", CellKind::String, "\"\"" },
+        { "#N/A", CellKind::Error, "\"#N/A\"" },
+        // A number's text that JSON would not read as one stays a string.
+        { "007", CellKind::Number, "\"007\"" },
+        { "1.", CellKind::Number, "\"1.\"" },
+        { ".5", CellKind::Number, "\".5\"" },
+        { "1e", CellKind::Number, "\"1e\"" },
+        { "NaN", CellKind::Number, "\"NaN\"" },
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(JsonLine({ { c.text, c.kind } }, true), std::string("[") + c.typed + "]\n") << c.text;
+        // As displayed, every cell is its text.
+        EXPECT_EQ(JsonLine({ { c.text, c.kind } }, false).substr(0, 2), "[\"") << c.text;
+    }
+    // Blank cells left out leave them out of the array; a line of none gives no line.
+    EXPECT_EQ(JsonLine({ { "", CellKind::Blank }, { "1", CellKind::Number } }, true, false), "[1]\n");
+    EXPECT_EQ(JsonLine({ { "", CellKind::Blank } }, true, false), "<none>");
+    EXPECT_EQ(JsonLine({ { "", CellKind::Blank }, { "", CellKind::Blank } }, true), "[null,null]\n");
+}
+
+TEST(LineComposition, JsonLinesNameEachWorksheetAndEndInLineFeeds)
+{
+    ExportOptions options;
+    options.lineFormat = vellumcast::options::LineFormat::JsonLines;
+    const LineComposer json(options);
+    std::string out;
+    json.AddSheetLine(out, "Q1 \"draft\"");
+    json.AddSheetEnd(out);
+    EXPECT_EQ(out, "{\"sheet\": \"Q1 \\\"draft\\\"\"}\n");
+    EXPECT_EQ(json.LineEnd(), "\n");
+    // Text keeps its name line and three empty lines.
+    const LineComposer text { ExportOptions() };
+    out.clear();
+    text.AddSheetLine(out, "Q1");
+    text.AddSheetEnd(out);
+    EXPECT_EQ(out, "Q1\r\n\r\n\r\n\r\n");
+}
+
+TEST(LineComposition, LineBreaksInCellsAreKeptMadeSpacesOrEscaped)
+{
+    using vellumcast::options::CellBreaks;
+    const std::vector<std::string> cells = { "a\r\nb", "c\rd\ne", "back\\slash", "\n\n", "plain" };
+    const struct {
+        CellBreaks breaks;
+        bool csv;
+        const char* line;
+    } cases[] = {
+        { CellBreaks::Keep, false, "a\r\nb|c\rd\ne|back\\slash|\n\n|plain\n" },
+        { CellBreaks::Space, false, "a b|c d e|back\\slash|  |plain\n" },
+        { CellBreaks::Escape, false, "a\\r\\nb|c\\rd\\ne|back\\\\slash|\\n\\n|plain\n" },
+        // CSV quotes a cell for its line breaks only while it has them.
+        { CellBreaks::Keep, true, "\"a\r\nb\"|\"c\rd\ne\"|back\\slash|\"\n\n\"|plain\n" },
+        { CellBreaks::Space, true, "a b|c d e|back\\slash|  |plain\n" },
+    };
+    for (const auto& c : cases) {
+        ExportOptions options = c.csv ? CsvOptions("|") : ExportOptions();
+        options.divider = "|";
+        options.quoteCells = false;
+        options.lineFeedOnly = true;
+        options.cellBreaks = c.breaks;
+        EXPECT_EQ(ComposeWith(options, cells), c.line) << static_cast<int>(c.breaks) << " csv " << c.csv;
+    }
+    // In JSON Lines line breaks are escaped anyway: escape changes nothing, space does.
+    ExportOptions json;
+    json.lineFormat = vellumcast::options::LineFormat::JsonLines;
+    json.cellBreaks = CellBreaks::Escape;
+    EXPECT_EQ(ComposeWith(json, { "a\nb\\" }), "[\"a\\nb\\\\\"]\n");
+    json.cellBreaks = CellBreaks::Space;
+    EXPECT_EQ(ComposeWith(json, { "a\nb\\" }), "[\"a b\\\\\"]\n");
+}

@@ -485,6 +485,102 @@ TEST(NameTemplate, FieldsAreFilledAndEveryNameStaysInsideTheFolder)
     EXPECT_TRUE(results::NameTemplateProblem("{book"));
 }
 
+TEST(NameTemplate, AFolderStartsTheNameAndNumbersArePadded)
+{
+    const ResultEntry row { "X.txt", "S", 7, "t" };
+    const struct {
+        const char* pattern;
+        const char* folder;
+        const char* name;
+    } cases[] = {
+        { "{dir}/{book}", "a/sub", "a/sub/X.txt" }, { "{dir}{book}", "a/sub", "a/sub/X.txt" },
+        { "{dir}/{book}", "", "X.txt" },
+        // The folder's pieces are made safe, and none can climb out of the output folder.
+        { "{dir}/{book}", "../a/./b\x01/", "a/b_/X.txt" }, { "{dir}/{book}", "..", "X.txt" },
+        { "{book}_{n:03}", "a", "X_007.txt" }, { "{book}_{n:1}_{n:09}", "", "X_{n_1}_000000007.txt" },
+        { "{book}/{n:03}", "a", "X_007.txt" }, // a "/" of the template is no folder
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(results::TemplateFileName(c.pattern, "in/X.xlsx", row, c.folder), c.name) << c.pattern;
+    EXPECT_EQ(results::TemplateFileName("{book}_{n:03}", "X.xlsx", { "X.txt", "S", 0, "t" }), "X_.txt");
+    EXPECT_FALSE(results::NameTemplateProblem("{dir}/{book}_{n:03}"));
+    EXPECT_TRUE(results::NameTemplateProblem("{book}{dir}"));
+    EXPECT_TRUE(results::NameTemplateProblem("{n:0}"));
+    EXPECT_TRUE(results::NameTemplateProblem("{n:010}"));
+    EXPECT_TRUE(results::NameTemplateProblem("{n:3}"));
+}
+
+TEST(NameTemplate, ANamingTellsTheFilesItGivesAWorkbook)
+{
+    const struct {
+        SaveMode mode;
+        std::optional<std::string> pattern;
+        const char* path; // within the output folder
+        const char* workbook;
+        const char* folder;
+        bool gives;
+    } cases[] = {
+        { SaveMode::AllSheets, std::nullopt, "Sales.txt", "d/Sales.xlsx", "", true },
+        { SaveMode::AllSheets, std::nullopt, "Sales (2).txt", "d/Sales.xlsx", "", true },
+        { SaveMode::AllSheets, std::nullopt, "Sales_x.txt", "d/Sales.xlsx", "", false },
+        { SaveMode::AllSheets, std::nullopt, "Sales.csv", "d/Sales.xlsx", "", false },
+        { SaveMode::EachSheet, std::nullopt, "Contacts_Contacts.txt", "Contacts.csv", "", true },
+        { SaveMode::EachSheet, std::nullopt, "Contacts_Contacts_Contacts.txt", "Contacts.csv", "", true },
+        { SaveMode::EachSheet, std::nullopt, "Contacts.txt", "Contacts.csv", "", false },
+        { SaveMode::EachSheet, std::nullopt, "Contactsx_A.txt", "Contacts.csv", "", false },
+        { SaveMode::EachRow, std::nullopt, "b_S_12.txt", "b.ods", "", true },
+        { SaveMode::EachRow, std::nullopt, "b_S_x.txt", "b.ods", "", false },
+        { SaveMode::EachRow, std::nullopt, "b_S_1_2.txt", "b.ods", "", true }, // the sheet "S_1"
+        { SaveMode::EachSheet, "{book}.{ext}_{sheet}", "b.ods_S.txt", "b.ods", "", true },
+        { SaveMode::EachSheet, "{book}.{ext}_{sheet}", "b.xlsx_S.txt", "b.ods", "", false },
+        { SaveMode::EachRow, "{dir}/{book}_{n:03}", "a/sub/b_007.txt", "t/a/sub/b.ods", "a/sub", true },
+        { SaveMode::EachRow, "{dir}/{book}_{n:03}", "b_007.txt", "t/a/sub/b.ods", "a/sub", false },
+        { SaveMode::EachRow, "{dir}/{book}_{n:03}", "a/b_007.txt", "t/a/sub/b.ods", "a/sub", false },
+        { SaveMode::EachSheet, "{sheet}", "anything.txt", "b.ods", "", true },
+    };
+    for (const auto& c : cases) {
+        const results::ResultNaming naming(c.mode, c.pattern);
+        EXPECT_EQ(naming.Gives(c.path, c.workbook, c.folder), c.gives) << c.path << " of " << c.workbook;
+    }
+}
+
+TEST(NameTemplate, ASessionMakesTheFoldersOfATreeInsideTheOutputFolderOnly)
+{
+    TempDir dir;
+    vt::RecordingReporter reporter;
+    vt::CountingPump pump;
+    {
+        results::SaveSession session(dir.Path(), SaveMode::EachSheet, {}, { reporter, pump });
+        session.SetNameTemplate("{dir}/{book}");
+        session.Save(SheetsOfB({ "S" }), "t/a/b.xlsx", "a");
+        session.Save(SheetsOfB({ "S" }), "t/a/sub/b.xlsx", "a/sub");
+        session.Save(SheetsOfB({ "S", "T" }), "t/b.xlsx", "");
+        EXPECT_EQ(session.Summary().written, 4u);
+        EXPECT_EQ(session.Summary().renamed, 1u);
+    }
+    EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string> { "a", "b (2).txt", "b.txt" }));
+    EXPECT_EQ(ReadBytes(dir.File("a/b.txt")), "text of S #0");
+    EXPECT_EQ(ReadBytes(dir.File("a/sub/b.txt")), "text of S #0");
+    EXPECT_TRUE(reporter.reports.empty());
+#ifndef _WIN32
+    // A link or a file where a folder would be is never written through.
+    TempDir outside;
+    std::filesystem::create_symlink(outside.Path(), dir.File("link"));
+    dir.Write("file", "kept");
+    results::SaveSession session(dir.Path(), SaveMode::EachSheet, {}, { reporter, pump });
+    session.SetNameTemplate("{dir}/{book}");
+    session.Save(SheetsOfB({ "S" }), "t/link/b.xlsx", "link");
+    session.Save(SheetsOfB({ "S" }), "t/file/b.xlsx", "file");
+    session.Save(SheetsOfB({ "S" }), "t/new/b.xlsx", "new");
+    EXPECT_TRUE(FilesIn(outside.Path()).empty());
+    EXPECT_EQ(ReadBytes(dir.File("file")), "kept");
+    EXPECT_EQ(session.Summary().written, 1u);
+    EXPECT_EQ(session.Summary().notWritten, 2u);
+    ASSERT_EQ(reporter.reports.size(), 2u);
+    EXPECT_NE(reporter.reports[0].description.find("link/"), std::string::npos) << reporter.reports[0].description;
+#endif
+}
+
 TEST(NameTemplate, ASessionNamesFromTheTemplateAndNumbersRepeats)
 {
     TempDir dir;

@@ -299,6 +299,27 @@ bool Utf16Decoder::Decode(std::string_view piece, bool final, std::string& out)
     return true;
 }
 
+namespace {
+
+// Whether the whole units of data read in one byte order as text: no control character
+// but tab, line feed and carriage return, and every surrogate in a pair (a high one may
+// end the head, its pair cut off). Binary files with zeros at one parity fail it.
+bool ReadsAsUtf16(const uint8_t* data, size_t whole, bool bigEndian)
+{
+    bool wantLow = false;
+    for (size_t i = 0; i < whole; i += 2) {
+        const uint32_t unit
+            = bigEndian ? (uint32_t { data[i] } << 8) | data[i + 1] : data[i] | (uint32_t { data[i + 1] } << 8);
+        const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+        if (low != wantLow || (unit < 0x20 && unit != '\t' && unit != '\n' && unit != '\r'))
+            return false;
+        wantLow = unit >= 0xD800 && unit <= 0xDBFF;
+    }
+    return true;
+}
+
+} // namespace
+
 TextFormFound TextFormOf(std::string_view head)
 {
     if (head.starts_with(std::string_view("\xFF\xFE\0\0", 4)))
@@ -324,9 +345,9 @@ TextFormFound TextFormOf(std::string_view head)
         zeroOdd += data[i + 1] == 0 ? 1 : 0;
     }
     if (!zeroUnit) {
-        if (zeroOdd > 0 && zeroEven * 20 <= zeroOdd)
+        if (zeroOdd > 0 && zeroEven * 20 <= zeroOdd && ReadsAsUtf16(data, whole, false))
             return { TextForm::Utf16LE, 0 };
-        if (zeroEven > 0 && zeroOdd * 20 <= zeroEven)
+        if (zeroEven > 0 && zeroOdd * 20 <= zeroEven && ReadsAsUtf16(data, whole, true))
             return { TextForm::Utf16BE, 0 };
         return {};
     }

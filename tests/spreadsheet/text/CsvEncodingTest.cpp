@@ -164,6 +164,21 @@ TEST(TextEncoding, TellsTheFormOfText)
         // Zero units, or zeros at both parities alike, are no text of either form.
         { std::string("a\0\0\0b\0\0\0\0\0c\0", 12), TextForm::Bytes, 0 },
         { std::string("\0a\0b\0c\0d\xFF\0\xFE\0\xFD\0", 14), TextForm::Bytes, 0 },
+        // Zeros at one parity but units that no text holds: control characters, a
+        // surrogate out of its pair.
+        { std::string("\0\x01\x02\x03\x04\x05\x06\x07", 8), TextForm::Bytes, 0 },
+        { std::string("a\0b\0\x00\xDC"
+                      "c\0",
+              8),
+            TextForm::Bytes, 0 },
+        { std::string("a\0\x00\xD8"
+                      "b\0c\0",
+              8),
+            TextForm::Bytes, 0 },
+        { std::string("a\0\x3D\xD8\x0A\xDE"
+                      "b\0",
+              8),
+            TextForm::Utf16LE, 0 },
     };
     for (const auto& c : cases) {
         const TextFormFound found = TextFormOf(c.head);
