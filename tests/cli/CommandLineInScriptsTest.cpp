@@ -19,6 +19,10 @@
 #include <sys/stat.h>
 #include <thread>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 using namespace vellumcast;
 namespace vt = vellumcast::testing;
 namespace fs = std::filesystem;
@@ -245,8 +249,6 @@ TEST(CommandLineStreams, AStreamIsReadWithinItsLimitAndRefusedPastIt)
 }
 
 #ifndef _WIN32 // the peak is measured with getrusage
-#include <sys/resource.h>
-
 size_t SizeOf(const std::shared_ptr<const spreadsheet::FileBytes>& bytes)
 {
     return static_cast<size_t>(bytes->Size());
