@@ -1,8 +1,8 @@
 // Prints what the engine reads of a workbook, for comparing it cell by cell with another
 // spreadsheet program or reader:
-//   dump_cells BOOK        the displayed text of each cell (bench/compare_heldout.py)
+//   dump_cells BOOK        the displayed text of each cell (bench/peers/compare_heldout.py)
 //   dump_cells --raw BOOK  raw values, merged areas and hidden rows and columns
-//                          (bench/compare_raw_openpyxl.py)
+//                          (bench/peers/compare_raw_openpyxl.py)
 // Output, one line each, fields divided by tabs; a backslash, tab, carriage return or line
 // feed in a name or text is written as \\, \t, \r or \n.
 // - displayed: "sheet NAME" for a worksheet, then "ROW COLUMN TEXT" (1-based) for each of

@@ -94,6 +94,31 @@ def whole(*extensions):
             yield workbook.read()
 
 
+def formulas():
+    """Formulas as the fuzz_formula target reads them: a byte naming the grammar, then the
+    formula's text or tokens, from the fixtures' worksheets."""
+    import html
+    import re
+    for body in members((".xlsx", ".xlsm"), lambda n: n.startswith("xl/worksheets/sheet")):
+        for text in re.findall(rb"<f[^>]*>([^<]+)</f>", body)[:50]:
+            yield b"\x00" + html.unescape(text.decode("utf-8", "replace")).encode("utf-8")
+    for path in files("tests/fixtures/formulas/*.ods", "tests/fixtures/workbooks/*.ods"):
+        try:
+            content = zipfile.ZipFile(path).read("content.xml")
+        except (zipfile.BadZipFile, KeyError, OSError):
+            continue
+        for text in re.findall(rb'table:formula="([^"]+)"', content)[:50]:
+            yield b"\x01" + html.unescape(text.decode("utf-8", "replace")).encode("utf-8")
+    for data in whole(".xls"):
+        stream = compound_stream(data, ("Workbook", "Book")) or b""
+        at = 0
+        while at + 4 <= len(stream):
+            kind, length = struct.unpack_from("<HH", stream, at)
+            if kind == 0x0006 and length > 20:
+                yield b"\x02" + stream[at + 24 : at + 4 + length]
+            at += 4 + length
+
+
 def with_other_encoding(documents):
     """Each document, and for one declared in UTF-8 a copy declared ISO-8859-1, which the
     readers take through Expat rather than their own scanner."""
@@ -107,6 +132,7 @@ def with_other_encoding(documents):
 
 
 SEEDS = {
+    "fuzz_formula": formulas,
     "fuzz_open_workbook": lambda: whole(""),
     "fuzz_ods_content": lambda: (b"\x03" + c for c in members((".ods",), lambda n: n == "content.xml")),
     "fuzz_number_format": number_format_codes,

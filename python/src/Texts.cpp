@@ -40,10 +40,6 @@ public:
         return workbook;
     }
     std::optional<exporting::ChosenOptions> Options() override { return exporting::ChosenOptions { m_options }; }
-    void ShowNoFilesAdded() override { }
-    void SetBusy(bool) override { }
-    void LayoutResults(options::SaveMode) override { }
-    void RunFinished(const exporting::ResultList&) override { }
     void WorkbookWarnings(const std::vector<std::string>& warnings) override
     {
         m_warnings.insert(m_warnings.end(), warnings.begin(), warnings.end());

@@ -3,6 +3,7 @@
 #include "app/Controls.h"
 #include "app/Form2.h"
 #include "app/ListModels.h"
+#include "app/LookAndFeel.h"
 #include "app/WorkbookListView.h"
 #include "core/ErrorReport.h"
 #include "core/Files.h"
@@ -83,81 +84,6 @@ private:
 };
 
 } // namespace
-
-int CheckValue(Qt::CheckState state)
-{
-    switch (state) {
-    case Qt::Checked:
-        return 1;
-    case Qt::PartiallyChecked:
-        return 2;
-    default:
-        return 0;
-    }
-}
-
-Qt::CheckState CheckStateFor(int value)
-{
-    return value == 1 ? Qt::Checked : value == 2 ? Qt::PartiallyChecked : Qt::Unchecked;
-}
-
-std::string ProgramDataPath(const std::string& programFolder, const std::string& name)
-{
-    const auto present = [](const std::string& path) { return core::FileExists(path) || core::FolderExists(path); };
-    const std::string beside = programFolder + "/" + name;
-    if (present(beside))
-        return beside;
-    // Clean, so the paths read PREFIX/share/…, not PREFIX/bin/../share/….
-    const std::string installed
-        = QDir::cleanPath(QString::fromStdString(programFolder + "/../share/vellumcast/" + name)).toStdString();
-    return present(installed) ? installed : beside;
-}
-
-QIcon AppIcon()
-{
-    // The installed theme's icon fits the desktop's sizes; the bundled one serves a build
-    // that was never installed.
-    return QIcon::fromTheme("vellumcast", QIcon(":/vellumcast/vellumcast.png"));
-}
-
-QCursor LoadCursorFile(const QString& path)
-{
-    const QPixmap picture(path);
-    if (picture.isNull())
-        throw std::runtime_error("Invalid picture: " + path.toStdString());
-    return QCursor(picture, 0, 0);
-}
-
-void CenterOnScreen(QWidget* window)
-{
-    FitToScreen(window);
-    QScreen* screen = QGuiApplication::screenAt(window->frameGeometry().center());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    // The area left free by panels and docks, so no part of the window opens under them.
-    const QRect area = screen->availableGeometry();
-    const QSize size = window->frameGeometry().size();
-    window->move(area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2);
-}
-
-void SetPlainColours(QWidget* window)
-{
-    const QColor face = window->palette().color(QPalette::Button);
-    const auto paint = [&](QWidget* widget) {
-        QPalette palette = widget->palette();
-        palette.setColor(QPalette::Window, face);
-        widget->setPalette(palette);
-        widget->setAutoFillBackground(true);
-    };
-    paint(window);
-    for (QWidget* child : window->findChildren<QWidget*>()) {
-        if (qobject_cast<QRadioButton*>(child) || qobject_cast<QCheckBox*>(child) || qobject_cast<QGroupBox*>(child)
-            || qobject_cast<QLabel*>(child))
-            paint(child);
-    }
-}
 
 Form1::Form1(AppContext context, QWidget* parent)
     : QWidget(parent)
@@ -636,7 +562,9 @@ void Form1::PushButton2_Click()
     // The results are emptied here, where the results window's list hears of it, and not
     // only inside the run, whose list has no view to tell.
     m_form2->RunStarting();
-    exporting::ExportRunPorts ports { m_reporter, m_pump, *m_progress };
+    // Failures name this handler, and the procedures as the module holding them.
+    exporting::ExportRunPorts ports { m_reporter, m_pump, *m_progress,
+        { core::LocationText("Form1", "PushButton2_Click"), "Excel1" } };
     exporting::RunExport(*this, ports, m_form2->Results());
     SetBusy(false);
 }

@@ -1,8 +1,8 @@
 #include "app/Form2.h"
 
 #include "app/Controls.h"
-#include "app/Form1.h"
 #include "app/ListModels.h"
+#include "app/LookAndFeel.h"
 #include "core/ErrorReport.h"
 #include "core/Files.h"
 #include "core/Numbers.h"
@@ -103,7 +103,7 @@ QString PreviewText(std::string_view text, bool cutShort)
     return shown + cutNote;
 }
 
-Form2::Form2(AppContext context, Form1& mainWindow)
+Form2::Form2(AppContext context, QWidget& mainWindow)
     : QWidget(nullptr)
     , m_context(std::move(context))
     , m_main(mainWindow)
@@ -371,7 +371,9 @@ void Form2::PushButton6_Click()
         run.Step(108, [&] { Prompts::Message(this, "Output folder does not exist."); });
         return;
     }
-    const std::vector<std::string> inputs = m_main.List().Paths();
+    // The run's own workbooks, those a stop left out among them, are never written over.
+    std::vector<std::string> inputs = m_results.Inputs();
+    inputs.insert(inputs.end(), m_leftOut.begin(), m_leftOut.end());
     const std::optional<results::ExistingFiles> existing = AskAboutFilesInTheWay(this, folder, inputs, m_results);
     if (!existing)
         return; // cancelled: nothing is written

@@ -30,13 +30,13 @@ inline constexpr size_t kPreviewLimit = 1 << 20;
 QString PreviewText(std::string_view text, bool cutShort = false);
 
 class ColumnsFollowWidth;
-class Form1;
 class ResultsModel;
 
 class Form2 final : public QWidget {
     Q_OBJECT
 public:
-    Form2(AppContext context, Form1& mainWindow);
+    // mainWindow is shown again by "< Back".
+    Form2(AppContext context, QWidget& mainWindow);
     ~Form2() override;
 
     // The load steps: colours, placement, caption, pointer, the stored output folder
@@ -79,7 +79,7 @@ private:
     void ShowRunNotice();
 
     AppContext m_context;
-    Form1& m_main;
+    QWidget& m_main;
     exporting::ResultList m_results;
     ErrorBoxReporter m_reporter;
     ThrottledPump m_pump;

@@ -2,6 +2,7 @@
 
 #include "app/AppPorts.h"
 #include "app/Form1.h"
+#include "app/LookAndFeel.h"
 #include "app/ProgramArguments.h"
 
 #include <QApplication>

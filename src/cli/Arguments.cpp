@@ -221,6 +221,7 @@ const std::vector<OptionRule>& Options()
         { "skip-hidden-rows", 0, false, ExportSwitch(&options::ExportOptions::skipHiddenRows, true) },
         { "skip-hidden-columns", 0, false, ExportSwitch(&options::ExportOptions::skipHiddenColumns, true) },
         { "bom", 0, false, Flag(&CommandLineOptions::byteOrderMark) },
+        { "no-compute", 0, false, Flag(&CommandLineOptions::noCompute) },
         { "no-clobber", 0, false, Flag(&CommandLineOptions::noClobber) },
         { "fail-empty", 0, false, Flag(&CommandLineOptions::failEmpty) },
         { "output", 'o', true,
@@ -479,6 +480,8 @@ std::string UsageText()
            "                                -o -, standard output once. For texts the\n"
            "                                spreadsheet application or Notepad will open, which\n"
            "                                may read UTF-8 without it in the local code page\n"
+           "      --no-compute              leave formulas saved without a value blank rather than\n"
+           "                                compute them (either way a warning counts those blank)\n"
            "  -o, --output DIR|-            folder for the .txt files (default: the current folder;\n"
            "                                made with its parents when missing); - writes the\n"
            "                                texts to standard output, one after another\n"

@@ -25,6 +25,7 @@ struct CommandLineOptions {
     SheetPatterns patterns; // --include and --exclude: worksheets chosen by name
     bool skipHidden = false;
     bool byteOrderMark = false; // every file written starts with a UTF-8 byte-order mark
+    bool noCompute = false; // formulas saved without a value stay blank rather than computed
     bool noClobber = false; // files already in the output folder stay; new texts take "(N)" names
     bool failEmpty = false; // a run that exports no text at all fails
     bool list = false; // list the worksheets instead of exporting

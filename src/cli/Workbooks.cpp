@@ -227,7 +227,7 @@ std::vector<std::string> ExpandFolders(
         worklist::WorkbookList found;
         core::NoPump pump;
         LineReporter reporter(errors, argument);
-        core::StepRunner run(reporter, core::LocationText("Form1", "PushButton5_Click"));
+        core::StepRunner run(reporter, {}); // the lines name the folder and file, not a place
         const std::string folder = core::WithoutEndingSeparators(argument);
         worklist::ImportFolder(found, folder, "*.*", run, pump, options.recursive);
         const size_t before = workbooks.size();

@@ -140,14 +140,6 @@ std::optional<WriteFailure> EndReplacement(Replacement& file, int code, FileCall
     return FinishReplacement(file, code, calls);
 }
 
-std::optional<WriteFailure> Replace(Replacement file, const TextPieces& text, FileCalls& calls)
-{
-    if (auto failure = BeginReplacement(file, calls))
-        return failure;
-    const int code = text([&](std::string_view piece) { return WriteAll(calls, file.fd, piece); });
-    return EndReplacement(file, code, calls);
-}
-
 } // namespace detail
 
 std::optional<WriteFailure> PendingFile::Begin(const OutputFolder& folder, const std::string& name, FileCalls& calls)
@@ -215,24 +207,6 @@ void PendingFile::Abandon() noexcept
     m_file.fd = -1;
     m_calls->Unlink(m_file.folder, m_file.temporary);
     detail::ReleaseHold(m_file);
-}
-
-std::optional<WriteFailure> ReplaceFileIn(
-    const OutputFolder& folder, const std::string& name, std::string_view text, FileCalls& calls)
-{
-    return detail::Replace(detail::ReplacementIn(folder, name), detail::WholeText(text), calls);
-}
-
-std::optional<WriteFailure> ReplaceFileIn(
-    const OutputFolder& folder, const std::string& name, const TextPieces& text, FileCalls& calls)
-{
-    return detail::Replace(detail::ReplacementIn(folder, name), text, calls);
-}
-
-void WriteTextFile(const std::string& path, std::string_view text)
-{
-    if (const auto failure = ReplaceFile(path, text))
-        throw FileError(failure->description);
 }
 
 } // namespace vellumcast::core

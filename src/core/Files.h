@@ -134,15 +134,6 @@ struct WriteFailure {
     bool noSpace = false;
 };
 
-// Replaces the file with the text, all or nothing: the text goes to a temporary file
-// beside it, which is renamed over path only once complete, so a failure leaves an
-// earlier file exactly as it was and no temporary file behind. The text is written
-// exactly, with no line break added. A file already there keeps its permission bits; one
-// that is not writable is refused as opening it for writing would be. A symbolic link of
-// that name is replaced itself, never followed. Returns the failure, if any.
-std::optional<WriteFailure> ReplaceFile(
-    const std::string& path, std::string_view text, FileCalls& calls = SystemFileCalls());
-
 // A folder that files are saved into, opened once: every file is created relative to the
 // handle, so a folder moved or exchanged for a symbolic link while a save goes on cannot
 // send the files elsewhere.
@@ -186,19 +177,10 @@ private:
     uint64_t m_inode = 0;
 };
 
-// ReplaceFile for the file name in folder.
-std::optional<WriteFailure> ReplaceFileIn(
-    const OutputFolder& folder, const std::string& name, std::string_view text, FileCalls& calls = SystemFileCalls());
-
 // A text given in pieces: calls write with each piece in turn and returns the first
 // non-zero value it gives (an errno), or an errno of its own when a piece cannot be had;
 // 0 once every piece is written.
 using TextPieces = std::function<int(const std::function<int(std::string_view)>& write)>;
-
-// ReplaceFileIn for a text given in pieces, so that it need not be held whole; a piece
-// that cannot be had fails the write as a failed write does.
-std::optional<WriteFailure> ReplaceFileIn(
-    const OutputFolder& folder, const std::string& name, const TextPieces& text, FileCalls& calls = SystemFileCalls());
 
 namespace detail {
 
@@ -220,9 +202,12 @@ struct Replacement {
 
 // A replacing write made as the text comes: begun, written in pieces, cut back, then
 // committed or abandoned. Until it is committed the text lies in a temporary file beside
-// the file of that name (as ReplaceFileIn makes it), so that file is always the earlier
-// one or the whole new text, never part of it. Commit flushes, replaces and keeps
-// permissions as ReplaceFileIn does, with its failures. A step that fails removes the
+// the file of that name, so that file is always the earlier one or the whole new text,
+// never part of it, and no temporary file stays behind. The text is written exactly,
+// with no line break added. Commit flushes and renames over the file: one already there
+// keeps its permission bits, one that is not writable is refused as opening it for
+// writing would be, and a symbolic link of that name is replaced itself, never
+// followed. Failures name the path and say why. A step that fails removes the
 // temporary file and ends the write: it returns the failure, and later steps do nothing
 // and return none. Destroyed uncommitted, the write is abandoned.
 class PendingFile {
@@ -260,9 +245,6 @@ private:
     detail::Replacement m_file;
 };
 
-// ReplaceFile that throws FileError naming the path when the file cannot be written.
-void WriteTextFile(const std::string& path, std::string_view text);
-
 // A temporary file that no folder lists, for bytes held out of memory: in folder, else in
 // TemporaryFolder(); gone once closed or when the process ends. Null, with errno set,
 // when none can be made.
@@ -271,9 +253,6 @@ std::FILE* OpenAnonymousTemporaryFile(const std::string& folder = {});
 std::string TemporaryFolder();
 // The system's temporary folder, whatever TMPDIR says.
 std::string SystemTemporaryFolder();
-
-// Deletes the named file; every failure is ignored.
-void DeleteFileQuietly(const std::string& path) noexcept;
 
 // The user's desktop folder (XDG_DESKTOP_DIR, else ~/Desktop; on Windows the shell's
 // Desktop folder) when it exists, else the home folder, followed by exactly one "/".

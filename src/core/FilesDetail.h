@@ -53,16 +53,7 @@ int CloseWritten(Replacement& file, int code, FileCalls& calls);
 // temporary file when code is set, lets go of the hold and gives the failure.
 std::optional<WriteFailure> FinishReplacement(Replacement& file, int code, FileCalls& calls);
 
-// Replaces file.name with the text: begun, written whole, ended.
-std::optional<WriteFailure> Replace(Replacement file, const TextPieces& text, FileCalls& calls);
-
 // Writes all of text to fd, going on after short writes. Returns 0 or the errno.
 int WriteAll(FileCalls& calls, int fd, std::string_view text);
-
-// A whole text as the one piece of a text given in pieces.
-inline TextPieces WholeText(std::string_view text)
-{
-    return [text](const std::function<int(std::string_view)>& write) { return write(text); };
-}
 
 } // namespace vellumcast::core::detail

@@ -326,11 +326,6 @@ std::FILE* OpenAnonymousTemporaryFile(const std::string& folder)
     return file;
 }
 
-std::optional<WriteFailure> ReplaceFile(const std::string& path, std::string_view text, FileCalls& calls)
-{
-    return detail::Replace({ AT_FDCWD, path, {}, path, -1 }, detail::WholeText(text), calls);
-}
-
 OutputFolder::OutputFolder(const std::string& path)
     : m_prefix(JoinPath(path, ""))
     , m_fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
@@ -446,11 +441,6 @@ std::vector<std::string> OutputFolder::FileNames() const
             names.emplace_back(name);
     });
     return names;
-}
-
-void DeleteFileQuietly(const std::string& path) noexcept
-{
-    ::unlink(path.c_str());
 }
 
 namespace {

@@ -14,9 +14,6 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-// A macro for ReplaceFileA or ReplaceFileW, which would rename this file's ReplaceFile.
-#undef ReplaceFile
-
 namespace vellumcast::core {
 
 namespace {
@@ -462,11 +459,6 @@ std::FILE* OpenAnonymousTemporaryFile(const std::string& folder)
     return file;
 }
 
-std::optional<WriteFailure> ReplaceFile(const std::string& path, std::string_view text, FileCalls& calls)
-{
-    return detail::Replace({ -1, path, {}, path, -1 }, detail::WholeText(text), calls);
-}
-
 OutputFolder::OutputFolder(const std::string& path)
     : m_prefix(JoinPath(path, ""))
 {
@@ -555,14 +547,6 @@ std::vector<std::string> OutputFolder::FileNames() const
     } while (::FindNextFileW(search, &entry));
     ::FindClose(search);
     return names;
-}
-
-void DeleteFileQuietly(const std::string& path) noexcept
-{
-    try {
-        ::DeleteFileW(WidePath(path).c_str());
-    } catch (...) {
-    }
 }
 
 std::string GetDesktopFolder()

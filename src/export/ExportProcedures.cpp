@@ -1,6 +1,7 @@
 #include "export/ExportProcedures.h"
 
 #include "core/Files.h"
+#include "export/ExportSteps.h"
 #include "export/SheetWalker.h"
 
 #include <optional>
@@ -35,26 +36,17 @@ void ExportRowLines(SheetWalker& walker, Worksheet& sheet, const ResultEntry& he
     std::string text;
     std::vector<size_t> lineEnds;
     std::vector<int64_t> ordinals; // each line's place in the used range, as lines may be left out
-    walker.HandOver().Start(text, head, &lineEnds, &ordinals);
+    // A worksheet that fails gives no entries: those that went are taken back.
+    const HandOverScope handing(walker.HandOver(), text, head, &lineEnds, &ordinals);
     const LineMarks marks { &lineEnds, &ordinals };
-    try {
-        const auto streamed = walker.WalkWhileLoading(sheet, 142, text, marks);
-        CellRange range;
-        if (streamed == SheetWalker::Streamed::PassedOver
-            || (streamed == SheetWalker::Streamed::No && !walker.Prepare(sheet, Lines::Rows, range))) {
-            walker.HandOver().Stop();
-            return;
-        }
-        if (streamed == SheetWalker::Streamed::No)
-            walker.Walk(sheet, range, 142, text, marks);
-    } catch (...) {
-        // A worksheet that fails gives no entries: those that went are taken back.
-        walker.HandOver().TakeBack(text, 0);
-        walker.HandOver().Stop();
-        throw;
-    }
+    const auto streamed = walker.WalkWhileLoading(sheet, steps::walk::kLineTexts, text, marks);
+    CellRange range;
+    if (streamed == SheetWalker::Streamed::PassedOver
+        || (streamed == SheetWalker::Streamed::No && !walker.Prepare(sheet, Lines::Rows, range)))
+        return;
+    if (streamed == SheetWalker::Streamed::No)
+        walker.Walk(sheet, range, steps::walk::kLineTexts, text, marks);
     walker.RecordLines(sheet, std::move(text), lineEnds, ordinals, resultNumber);
-    walker.HandOver().Stop();
 }
 
 // The column lines of a worksheet, each an entry with a text of its own: composed side by
@@ -62,14 +54,14 @@ void ExportRowLines(SheetWalker& walker, Worksheet& sheet, const ResultEntry& he
 void ExportColumnLines(SheetWalker& walker, Worksheet& sheet, int64_t& resultNumber)
 {
     std::vector<std::string> texts;
-    const auto streamed = walker.ColumnsWhileLoading(sheet, 142, texts);
+    const auto streamed = walker.ColumnsWhileLoading(sheet, steps::walk::kLineTexts, texts);
     if (streamed == SheetWalker::Streamed::PassedOver)
         return;
     CellRange range;
     if (streamed == SheetWalker::Streamed::Composed)
         range = sheet.UsedRange();
     else if (walker.Prepare(sheet, Lines::Columns, range))
-        walker.WalkColumns(sheet, range, 142, texts);
+        walker.WalkColumns(sheet, range, steps::walk::kLineTexts, texts);
     walker.RecordColumns(sheet, range.firstColumn, texts, resultNumber);
 }
 
@@ -103,34 +95,25 @@ void ExportSheetToTextFile(ExportContext& context, Workbook* workbook, const opt
     for (Worksheet& sheet : workbook->WorksheetsInTurn()) {
         if (context.pump.StopRequested())
             break;
-        std::string text;
-        walker.HandOver().Start(
-            text, ResultEntry { ResultFileName(workbookPath), sheet.Name(), 0, {}, options.saveMode });
-        try {
-            const auto streamed = walker.WalkWhileLoading(sheet, 140, text);
-            if (streamed == SheetWalker::Streamed::PassedOver) {
-                walker.HandOver().Stop();
+        {
+            std::string text;
+            // A worksheet that fails gives no entry: what went of it is taken back.
+            const HandOverScope handing(walker.HandOver(), text,
+                ResultEntry { ResultFileName(workbookPath), sheet.Name(), 0, {}, options.saveMode });
+            const auto streamed = walker.WalkWhileLoading(sheet, steps::walk::kSheetText, text);
+            if (streamed == SheetWalker::Streamed::PassedOver)
                 continue;
-            }
             CellRange range;
             if (streamed == SheetWalker::Streamed::No) {
-                if (!walker.Prepare(sheet, Lines::Rows, range)) {
-                    walker.HandOver().Stop();
+                if (!walker.Prepare(sheet, Lines::Rows, range))
                     continue;
-                }
-                walker.Walk(sheet, range, 140, text);
+                walker.Walk(sheet, range, steps::walk::kSheetText, text);
             }
-        } catch (...) {
-            // A worksheet that fails gives no entry: what went of it is taken back.
-            walker.HandOver().TakeBack(text, 0);
-            walker.HandOver().Stop();
-            throw;
+            if (walker.HandOver().EntryBegun())
+                walker.EndHandedEntry(sheet, std::move(text), resultNumber);
+            else
+                walker.Record(sheet, sheet.Name(), 0, std::move(text), resultNumber);
         }
-        if (walker.HandOver().EntryBegun())
-            walker.EndHandedEntry(sheet, std::move(text), resultNumber);
-        else
-            walker.Record(sheet, sheet.Name(), 0, std::move(text), resultNumber);
-        walker.HandOver().Stop();
         sheet.Unload();
     }
 }
@@ -156,41 +139,25 @@ void ExportAllSheetsToTextFile(
     for (Worksheet& sheet : workbook->WorksheetsInTurn()) {
         if (context.pump.StopRequested())
             break;
-        // Each worksheet's text may be handed over as it grows and taken back up to its
-        // name line; what went before is handed over first.
-        walker.HandOver().Start(text, std::nullopt);
-        const size_t nameStart = text.size();
-        walker.AddSheetLine(text, sheet.Name());
-        auto streamed = SheetWalker::Streamed::No;
-        try {
-            streamed = walker.WalkWhileLoading(sheet, 0, text);
-        } catch (...) {
-            walker.HandOver().TakeBack(text, nameStart);
-            walker.HandOver().Stop();
-            throw;
-        }
-        if (streamed == SheetWalker::Streamed::No) {
-            // Prepared before the name goes in, so that a failure leaves the text as it was.
-            walker.HandOver().TakeBack(text, nameStart);
-            CellRange range;
-            bool hasContent = false;
-            try {
-                hasContent = walker.Prepare(sheet, Lines::Rows, range);
-            } catch (...) {
-                walker.HandOver().Stop();
-                throw;
-            }
+        {
+            // Each worksheet's text may be handed over as it grows and taken back up to its
+            // name line; what went before is handed over first.
+            HandOverScope handing(walker.HandOver(), text, std::nullopt);
+            const size_t nameStart = text.size();
+            handing.TakeBackOnFailureTo(nameStart);
             walker.AddSheetLine(text, sheet.Name());
-            if (hasContent) {
-                try {
-                    walker.Walk(sheet, range, 0, text);
-                } catch (...) {
-                    walker.HandOver().Stop(); // what was composed up to the failure stays
-                    throw;
-                }
+            const auto streamed = walker.WalkWhileLoading(sheet, steps::walk::kAllSheets, text);
+            if (streamed == SheetWalker::Streamed::No) {
+                // Prepared before the name goes in, so that a failure leaves the text as it was.
+                walker.HandOver().TakeBack(text, nameStart);
+                handing.KeepOnFailure(); // what was composed up to the failure stays
+                CellRange range;
+                const bool hasContent = walker.Prepare(sheet, Lines::Rows, range);
+                walker.AddSheetLine(text, sheet.Name());
+                if (hasContent)
+                    walker.Walk(sheet, range, steps::walk::kAllSheets, text);
             }
         }
-        walker.HandOver().Stop();
         walker.AddSheetEnd(text);
         sheet.Unload();
     }

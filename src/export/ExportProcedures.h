@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vellumcast::exporting {
 
@@ -20,6 +21,8 @@ struct ExportContext {
     core::Pump& pump;
     core::Progress& progress;
     ResultSink& results; // where each text goes as it is composed
+    // The owner the procedures' failure reports name before the procedure; none when empty.
+    std::string_view procedureOwner = {};
 };
 
 // One entry per worksheet with content; its text holds one line per row. Failures are

@@ -3,6 +3,7 @@
 #include "core/ErrorReport.h"
 #include "core/StepRunner.h"
 #include "export/ExportProcedures.h"
+#include "export/ExportSteps.h"
 #include "spreadsheet/Workbook.h"
 
 #include <algorithm>
@@ -48,8 +49,9 @@ void RunProcedure(core::StepRunner& run, ExportContext& context, spreadsheet::Wo
         // of a whole text. The entry is under way from the start, so that what is
         // composed may go on to the sink as it grows.
         results.BeginEntry(ResultEntry { ResultFileName(path), {}, 0, {}, options.saveMode });
-        const bool whole = run.Step(222, [&] { ExportAllSheetsToTextFile(context, workbook, options, text); });
-        run.Step(234, [&] {
+        const bool whole = run.Step(
+            steps::run::kComposeAllSheets, [&] { ExportAllSheetsToTextFile(context, workbook, options, text); });
+        run.Step(steps::run::kListAllSheets, [&] {
             results.Append(std::move(text));
             if (whole)
                 results.EndEntry();
@@ -59,13 +61,15 @@ void RunProcedure(core::StepRunner& run, ExportContext& context, spreadsheet::Wo
         return;
     }
     case options::SaveMode::EachSheet:
-        run.Step(254, [&] { ExportSheetToTextFile(context, workbook, options, path, resultNumber); });
+        run.Step(
+            steps::run::kEachSheet, [&] { ExportSheetToTextFile(context, workbook, options, path, resultNumber); });
         return;
     case options::SaveMode::EachRow:
-        run.Step(258, [&] { ExportRowToTextFile(context, workbook, options, path, resultNumber); });
+        run.Step(steps::run::kEachRow, [&] { ExportRowToTextFile(context, workbook, options, path, resultNumber); });
         return;
     case options::SaveMode::EachColumn:
-        run.Step(262, [&] { ExportColumnToTextFile(context, workbook, options, path, resultNumber); });
+        run.Step(
+            steps::run::kEachColumn, [&] { ExportColumnToTextFile(context, workbook, options, path, resultNumber); });
         return;
     }
 }
@@ -73,16 +77,17 @@ void RunProcedure(core::StepRunner& run, ExportContext& context, spreadsheet::Wo
 // Opens the workbook at path and exports it with the options as they stand now; a
 // workbook that cannot be opened is reported once and passed over. divider is the one
 // chosen last, kept when none is chosen now.
-void ExportWorkbook(ExportRunHost& host, const ExportRunPorts& ports, core::StepRunner& run, ExportContext context,
-    ResultList* list, const std::string& path, std::string& divider, int64_t& resultNumber)
+void ExportWorkbook(WorkbookSource& source, ExportRunNotices& notices, const ExportRunPorts& ports,
+    core::StepRunner& run, ExportContext context, ResultList* list, const std::string& path, std::string& divider,
+    int64_t& resultNumber)
 {
     spreadsheet::Application application;
     application.SetYield([&] { ports.pump.Run(); });
     std::unique_ptr<spreadsheet::Workbook> workbook;
-    if (!run.Step(172, [&] { workbook = host.OpenWorkbook(application, path); }))
+    if (!run.Step(steps::run::kOpenWorkbook, [&] { workbook = source.OpenWorkbook(application, path); }))
         return;
     std::optional<ChosenOptions> chosen;
-    run.Step(180, [&] { chosen = host.Options(); });
+    run.Step(steps::run::kReadOptions, [&] { chosen = source.Options(); });
     if (chosen && chosen->dividerChosen)
         divider = chosen->options.divider;
     const size_t firstNew = list ? list->size() : 0;
@@ -96,35 +101,35 @@ void ExportWorkbook(ExportRunHost& host, const ExportRunPorts& ports, core::Step
     if (ports.pump.StopRequested())
         context.results.RollBack(before);
     if (list && list->size() > firstNew)
-        host.ResultsAdded(*list, firstNew);
+        notices.ResultsAdded(*list, firstNew);
     if (!workbook->Warnings().empty())
-        host.WorkbookWarnings(workbook->Warnings());
-    // 264 to 268: the workbook is discarded as this returns, never saved
+        notices.WorkbookWarnings(workbook->Warnings());
+    // The workbook is discarded as this returns, never saved.
 }
 
 // Runs the export into sink; list, when given, is the sink itself and the host hears of it.
 size_t RunExportTo(ExportRunHost& host, ExportRunPorts ports, ResultSink& results, ResultList* list)
 {
     core::CountingReporter reporter(ports.reporter);
-    core::StepRunner run(reporter, core::LocationText("Form1", "PushButton2_Click"));
+    core::StepRunner run(reporter, ports.places.run);
 
-    run.Step(100, [&] {
+    run.Step(steps::run::kClearResults, [&] {
         if (list)
             list->clear();
     });
     size_t count = 0;
-    run.Step(102, [&] { count = host.WorkbookCount(); });
+    run.Step(steps::run::kCountWorkbooks, [&] { count = host.WorkbookCount(); });
     if (count == 0) {
-        run.Step(284, [&] { host.ShowNoFilesAdded(); });
+        run.Step(steps::run::kNoFilesAdded, [&] { host.ShowNoFilesAdded(); });
         return 0;
     }
     host.RunStarting();
-    run.Step(104, [&] { host.SetBusy(true); });
-    run.Step(106, [&] {
+    run.Step(steps::run::kBusy, [&] { host.SetBusy(true); });
+    run.Step(steps::run::kLayoutResults, [&] {
         if (auto chosen = host.Options())
             host.LayoutResults(chosen->options.saveMode);
     });
-    int64_t resultNumber = 1; // 162
+    int64_t resultNumber = 1;
     std::string divider;
     size_t failedWorkbooks = 0;
     RunProgress progress(ports.progress, count);
@@ -132,7 +137,7 @@ size_t RunExportTo(ExportRunHost& host, ExportRunPorts ports, ResultSink& result
     std::optional<size_t> stoppedAt; // the first workbook a stop left out
     for (size_t i = 0; i < count; ++i) {
         const size_t reportsBefore = reporter.Count();
-        ports.pump.Run(); // 166
+        ports.pump.Run();
         if (ports.pump.StopRequested()) {
             stoppedAt = stoppedAt.value_or(i);
             break;
@@ -140,23 +145,25 @@ size_t RunExportTo(ExportRunHost& host, ExportRunPorts ports, ResultSink& result
         progress.StartWorkbook(i);
         host.WorkbookStarting(i);
         std::string path;
-        run.Step(168, [&] { path = host.WorkbookPath(i); });
-        run.Step(170, [&] { host.SetBusy(true); });
+        run.Step(steps::run::kReadPath, [&] { path = host.WorkbookPath(i); });
+        if (list && !path.empty())
+            list->AddInput(path);
+        run.Step(steps::run::kBusyForWorkbook, [&] { host.SetBusy(true); });
 
-        ExportWorkbook(
-            host, ports, run, { reporter, ports.pump, progress, results }, list, path, divider, resultNumber);
+        ExportWorkbook(host, host, ports, run, { reporter, ports.pump, progress, results, ports.places.procedures },
+            list, path, divider, resultNumber);
         if (!ports.pump.StopRequested())
-            run.Step(270, [&] { progress.Set(100); });
+            run.Step(steps::run::kWorkbookDone, [&] { progress.Set(100); });
         else
             stoppedAt = stoppedAt.value_or(i); // its results were taken back
-        run.Step(272, [&] { host.SetBusy(false); });
+        run.Step(steps::run::kNotBusyForWorkbook, [&] { host.SetBusy(false); });
         if (reporter.Count() > reportsBefore)
             ++failedWorkbooks;
     }
 
     if (stoppedAt)
         host.RunStopped(*stoppedAt);
-    run.Step(278, [&] {
+    run.Step(steps::run::kShowResults, [&] {
         if (list) {
             host.RunFinished(*list);
         } else {
@@ -165,7 +172,7 @@ size_t RunExportTo(ExportRunHost& host, ExportRunPorts ports, ResultSink& result
         }
     });
     ports.progress.Set(0); // ready for the next run
-    run.Step(282, [&] { host.SetBusy(false); });
+    run.Step(steps::run::kNotBusy, [&] { host.SetBusy(false); });
     return failedWorkbooks;
 }
 
@@ -179,6 +186,21 @@ size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
 size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultSink& sink)
 {
     return RunExportTo(host, ports, sink, nullptr);
+}
+
+bool ExportOneWorkbook(
+    WorkbookSource& source, ExportRunNotices& notices, const std::string& path, ExportRunPorts ports, ResultSink& sink)
+{
+    core::CountingReporter reporter(ports.reporter);
+    core::StepRunner run(reporter, ports.places.run);
+    RunProgress progress(ports.progress, 1);
+    std::string divider;
+    int64_t resultNumber = 1;
+    ExportWorkbook(source, notices, ports, run, { reporter, ports.pump, progress, sink, ports.places.procedures },
+        nullptr, path, divider, resultNumber);
+    if (!ports.pump.StopRequested())
+        run.Step(steps::run::kWorkbookDone, [&] { progress.Set(100); });
+    return reporter.Count() > 0;
 }
 
 } // namespace vellumcast::exporting

@@ -23,12 +23,11 @@ struct ChosenOptions {
     bool dividerChosen = true;
 };
 
-class ExportRunHost {
+// What the run reads of each workbook: the options as they stand now, and its opening.
+class WorkbookSource {
 public:
-    virtual ~ExportRunHost() = default;
+    virtual ~WorkbookSource() = default;
 
-    virtual size_t WorkbookCount() = 0;
-    virtual std::string WorkbookPath(size_t index) = 0; // 0-based
     // The options as they stand now, read before the loop and again for every workbook;
     // none exports nothing (no save mode is chosen).
     virtual std::optional<ChosenOptions> Options() = 0;
@@ -40,10 +39,24 @@ public:
     {
         return application.Open(path);
     }
+};
 
-    virtual void ShowNoFilesAdded() = 0; // "No files added."
-    virtual void SetBusy(bool busy) = 0; // the busy pointer
-    virtual void LayoutResults(options::SaveMode mode) = 0; // the results list's columns
+// What the run reads: the workbook list, and each workbook's options and opening.
+class ExportRunSource : public WorkbookSource {
+public:
+    virtual size_t WorkbookCount() = 0;
+    virtual std::string WorkbookPath(size_t index) = 0; // 0-based
+};
+
+// What the run tells as it goes, for a window to show; each notice does nothing unless
+// a listener wants it.
+class ExportRunNotices {
+public:
+    virtual ~ExportRunNotices() = default;
+
+    virtual void ShowNoFilesAdded() { } // "No files added."
+    virtual void SetBusy(bool busy) { (void)busy; } // the busy pointer
+    virtual void LayoutResults(options::SaveMode mode) { (void)mode; } // the results list's columns
     // Called as each workbook's results arrive, so a window can show them as they come.
     virtual void ResultsAdded(const ResultList& results, size_t firstNew)
     {
@@ -60,13 +73,25 @@ public:
     // firstLeftOut (0-based) on were not exported, that one's results taken back if it
     // was under way.
     virtual void RunStopped(size_t firstLeftOut) { (void)firstLeftOut; }
-    virtual void RunFinished(const ResultList& results) = 0; // show the results
+    virtual void RunFinished(const ResultList& results) { (void)results; } // show the results
+};
+
+// A run's host: what it reads, and what it tells.
+class ExportRunHost : public ExportRunSource, public ExportRunNotices { };
+
+// Where a run's failure reports say they happened, as the caller names its places: the
+// run's own steps, and the owner whose procedures (ExportSheetToTextFile, ...) the
+// walk's steps are named after. Empty names no place.
+struct ReportPlaces {
+    std::string run;
+    std::string procedures;
 };
 
 struct ExportRunPorts {
     core::ErrorReporter& reporter;
     core::Pump& pump;
     core::Progress& progress;
+    ReportPlaces places = {};
 };
 
 // Runs the export. Returns the number of workbooks that could not be opened or exported.
@@ -75,5 +100,12 @@ size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultList& results)
 // The same, each text handed to sink as it is composed and kept nowhere else: the host
 // hears of no results (ResultsAdded is not called, RunFinished gets an empty list).
 size_t RunExport(ExportRunHost& host, ExportRunPorts ports, ResultSink& sink);
+
+// Exports the one workbook at path into sink, as the run exports each of its list, for a
+// caller with a loop of its own: source gives its options and opens it, notices hears of
+// its warnings, and the progress goes from 0 to 100. Returns whether anything failed
+// (and was reported).
+bool ExportOneWorkbook(
+    WorkbookSource& source, ExportRunNotices& notices, const std::string& path, ExportRunPorts ports, ResultSink& sink);
 
 } // namespace vellumcast::exporting

@@ -237,7 +237,9 @@ private:
     // A cell as a JSON value and its divider, after a "[" when it starts the line.
     void AddJson(std::string_view text, spreadsheet::CellKind kind)
     {
-        const size_t most = 6 * text.size() + 3 + m_divider.size();
+        // A bare value may be longer than its text (a blank's null): room for the longer.
+        const std::string_view bare = BareValue(text, kind);
+        const size_t most = 1 + (bare.empty() ? 6 * text.size() + 2 : bare.size()) + m_divider.size();
         if (most > kBufferSize - m_used)
             Flush();
         const bool first = m_out->size() == m_start && m_used == 0;
@@ -252,7 +254,7 @@ private:
         }
         if (first)
             *at++ = '[';
-        if (const std::string_view bare = BareValue(text, kind); !bare.empty())
+        if (!bare.empty())
             at = Copy(at, bare);
         else
             at = JsonString(at, text);

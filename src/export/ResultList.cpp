@@ -57,6 +57,7 @@ void ResultList::clear()
     m_sources.clear();
     m_pending.clear();
     m_inEntry = false;
+    m_inputs.clear();
 }
 
 void ResultList::BeginEntry(const ResultEntry& head)

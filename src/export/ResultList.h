@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace vellumcast::exporting {
 
@@ -126,6 +127,10 @@ public:
     Iterator begin() const { return { *this, 0 }; }
     Iterator end() const { return { *this, size() }; }
 
+    // The workbooks the results came from, as the run read their paths; clear empties them.
+    void AddInput(std::string path) { m_inputs.push_back(std::move(path)); }
+    const std::vector<std::string>& Inputs() const { return m_inputs; }
+
     void BeginEntry(const ResultEntry& head) override;
     using ResultSink::Append;
     void Append(std::string_view bytes) override;
@@ -166,6 +171,7 @@ private:
     void End(bool cutShort);
     std::string m_pending;
     bool m_inEntry = false;
+    std::vector<std::string> m_inputs;
 };
 
 } // namespace vellumcast::exporting

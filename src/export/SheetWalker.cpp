@@ -2,6 +2,7 @@
 
 #include "core/ErrorReport.h"
 #include "core/HugePages.h"
+#include "export/ExportSteps.h"
 
 #include <algorithm>
 #include <cmath>
@@ -30,7 +31,8 @@ SheetWalker::SheetWalker(ExportContext& context, const char* procedure, const op
     , m_handOver(context.results, options.skipEmptyLines)
 {
     if (reportFailures)
-        m_runner.emplace(context.reporter, core::LocationText("Excel1", procedure));
+        m_runner.emplace(context.reporter,
+            context.procedureOwner.empty() ? std::string() : core::LocationText(context.procedureOwner, procedure));
     // A worksheet loaded before it is walked shows its load as the first part of its
     // progress, so the bar moves while a long worksheet loads, not only once it is walked.
     if (workbook) {
@@ -53,21 +55,21 @@ bool SheetWalker::HasWorkbook()
         return true;
     if (!m_runner)
         throw std::runtime_error("Object variable not set: no workbook is open");
-    m_runner->Fail(100, "Object variable not set: no workbook is open");
+    m_runner->Fail(steps::sheet::kNoWorkbook, "Object variable not set: no workbook is open");
     return false;
 }
 
 bool SheetWalker::Prepare(Worksheet& sheet, Lines lines, CellRange& range)
 {
-    m_context.pump.Run(); // 102
-    if (!Step(108, sheet, [&] { range = sheet.UsedRange(); }))
+    m_context.pump.Run();
+    if (!Step(steps::sheet::kUsedRange, sheet, [&] { range = sheet.UsedRange(); }))
         return false;
-    bool hasContent = true; // 116
-    if (range.lastRow == 1 && range.lastColumn == 1) { // 118
-        if (Test(120, [&] { return sheet.CellText(1, 1).empty(); })) // 120
-            hasContent = false; // 122
+    bool hasContent = true;
+    if (range.lastRow == 1 && range.lastColumn == 1) {
+        if (Test(steps::sheet::kFirstCellEmpty, [&] { return sheet.CellText(1, 1).empty(); }))
+            hasContent = false;
     }
-    return hasContent && Step(108, sheet, [&] { m_charges.ChargeWalk(sheet, lines, range); }); // 124
+    return hasContent && Step(steps::sheet::kUsedRange, sheet, [&] { m_charges.ChargeWalk(sheet, lines, range); });
 }
 
 void SheetWalker::Walk(Worksheet& sheet, const CellRange& range, int label, std::string& out, LineMarks marks)
@@ -126,7 +128,7 @@ SheetWalker::Streamed SheetWalker::ColumnsWhileLoading(Worksheet& sheet, int lab
 void SheetWalker::Record(
     Worksheet& sheet, const SharedText& sheetName, int64_t ordinal, std::string text, int64_t& resultNumber)
 {
-    Step(180, sheet, [&] {
+    Step(steps::sheet::kRecord, sheet, [&] {
         m_context.results.Take(ResultEntry { m_fileName, sheetName, ordinal, {}, m_options.saveMode }, std::move(text));
     });
     ++resultNumber;
@@ -134,7 +136,7 @@ void SheetWalker::Record(
 
 void SheetWalker::EndHandedEntry(Worksheet& sheet, std::string rest, int64_t& resultNumber)
 {
-    Step(180, sheet, [&] {
+    Step(steps::sheet::kRecord, sheet, [&] {
         m_context.results.Append(std::move(rest));
         m_context.results.EndEntry();
     });
@@ -147,7 +149,7 @@ void SheetWalker::RecordLines(Worksheet& sheet, std::string text, const std::vec
     const int64_t first = m_handOver.NextOrdinal(lineEnds);
     size_t made = m_handOver.EntriesMade(lineEnds);
     const ResultEntry head { m_fileName, SharedText(sheet.Name()), first, {}, m_options.saveMode };
-    Step(180, sheet, [&] {
+    Step(steps::sheet::kRecord, sheet, [&] {
         made += m_context.results.TakeLines(head, std::move(text), lineEnds, ordinals, m_options.skipEmptyLines);
     });
     resultNumber += static_cast<int64_t>(made);

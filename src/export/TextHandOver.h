@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
@@ -69,6 +70,50 @@ private:
     std::vector<int64_t>* m_ordinals = nullptr; // their numbers, when not one after another
     int64_t m_nextOrdinal = 1; // the number of the next line to go
     size_t m_made = 0; // the entries the lines handed over made
+};
+
+// Hands a text over for as long as it lives: started as it is made, stopped as it goes.
+// Left by a failure, it first makes the text what it was at a size given (taking back from
+// the sink what went past it), unless the text is to be kept as composed.
+class HandOverScope {
+public:
+    HandOverScope(TextHandOver& handOver, std::string& out, std::optional<ResultEntry> head,
+        std::vector<size_t>* lineEnds = nullptr, std::vector<int64_t>* ordinals = nullptr)
+        : m_handOver(handOver)
+        , m_out(out)
+        , m_failures(std::uncaught_exceptions())
+    {
+        m_handOver.Start(out, std::move(head), lineEnds, ordinals);
+    }
+    ~HandOverScope()
+    {
+        if (m_takeBack && std::uncaught_exceptions() > m_failures) {
+            try {
+                m_handOver.TakeBack(m_out, m_takeBackTo);
+            } catch (...) {
+                // The failure under way is the one reported; the sink keeps what it could not drop.
+            }
+        }
+        m_handOver.Stop();
+    }
+    HandOverScope(const HandOverScope&) = delete;
+    HandOverScope& operator=(const HandOverScope&) = delete;
+
+    // On a failure, the text goes back to its first size bytes (0 unless said).
+    void TakeBackOnFailureTo(size_t size)
+    {
+        m_takeBack = true;
+        m_takeBackTo = size;
+    }
+    // On a failure, what was composed up to it stays.
+    void KeepOnFailure() { m_takeBack = false; }
+
+private:
+    TextHandOver& m_handOver;
+    std::string& m_out;
+    int m_failures; // the exceptions under way when the scope began
+    bool m_takeBack = true;
+    size_t m_takeBackTo = 0;
 };
 
 } // namespace vellumcast::exporting

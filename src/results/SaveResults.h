@@ -156,7 +156,7 @@ struct SavePorts {
 // - a name longer than kLongestFileName bytes is shortened to fit;
 // - a name that is one of the run's own workbooks (inputs) is never written over; that
 //   result takes the next "(N)" name too;
-// - each file is replaced all or nothing (core::ReplaceFile); with ExistingFiles::Keep a
+// - each file is replaced all or nothing (core::PendingFile); with ExistingFiles::Keep a
 //   file the folder already holds is never replaced, the result taking the next "(N)" name;
 // - a text cut short by a failure of its workbook never replaces a file: it is written
 //   only under a name nothing has, else counted as not written (CutShortTexts::WhereFree).

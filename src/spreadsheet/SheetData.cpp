@@ -156,6 +156,16 @@ void SheetData::Clear()
     m_shared = {};
     m_range = CellRange {};
     m_lastRowIndex = 0;
+    m_formulas.Clear();
+}
+
+Cell::Text SheetData::StoreText(std::string_view text)
+{
+    const size_t offset = m_shared.size() + m_poolDropped + m_pool.size();
+    if (offset + text.size() > UINT32_MAX)
+        throw SpreadsheetError(ErrorCode::TooLarge, "the worksheet holds more than 4 GiB of text");
+    m_pool.append(text);
+    return { static_cast<uint32_t>(offset), static_cast<uint32_t>(text.size()) };
 }
 
 SheetBuilder::SheetBuilder(SheetData& into, std::function<void()> yield)
@@ -318,6 +328,65 @@ void SheetBuilder::AddTextWithValue(
     m_data.m_pool.append(text);
     m_data.m_pool.append(value);
     UseRoomForText(text.size() + value.size());
+}
+
+void SheetBuilder::AddFormula(
+    int32_t row, int32_t column, uint32_t style, formula::FormulaGrammar grammar, std::string_view body, bool array)
+{
+    formula::SheetFormulas& formulas = m_data.m_formulas;
+    if (formulas.Bytes() + body.size() + sizeof(formula::CapturedFormula) > m_memoryLimit
+        || formulas.bodies.size() + body.size() > UINT32_MAX)
+        throw SpreadsheetError(ErrorCode::TooLarge, "its formulas take more memory than a workbook of its size holds");
+    const auto index = static_cast<uint32_t>(formulas.cells.size());
+    formula::CapturedFormula& captured = formulas.cells.emplace_back();
+    captured.row = row;
+    captured.column = column;
+    captured.offset = static_cast<uint32_t>(formulas.bodies.size());
+    captured.length = static_cast<uint32_t>(body.size());
+    captured.grammar = grammar;
+    captured.array = array;
+    formulas.bodies.append(body);
+    Add(row, column, CellKind::Blank, style).value.index = index + 1;
+}
+
+void SheetBuilder::AddSharedFormulaCell(int32_t row, int32_t column, uint32_t style, uint32_t sharedIndex)
+{
+    formula::SheetFormulas& formulas = m_data.m_formulas;
+    if (formulas.Bytes() + sizeof(formula::CapturedFormula) > m_memoryLimit)
+        throw SpreadsheetError(ErrorCode::TooLarge, "its formulas take more memory than a workbook of its size holds");
+    const auto index = static_cast<uint32_t>(formulas.cells.size());
+    formula::CapturedFormula& captured = formulas.cells.emplace_back();
+    captured.row = row;
+    captured.column = column;
+    captured.shared = sharedIndex;
+    Add(row, column, CellKind::Blank, style).value.index = index + 1;
+}
+
+void SheetBuilder::AddValuedFormula(
+    int32_t row, int32_t column, formula::FormulaGrammar grammar, std::string_view body, uint32_t sharedIndex)
+{
+    formula::SheetFormulas& formulas = m_data.m_formulas;
+    formula::CapturedFormula& captured = formulas.cells.emplace_back();
+    captured.row = row;
+    captured.column = column;
+    captured.offset = static_cast<uint32_t>(formulas.bodies.size());
+    captured.length = static_cast<uint32_t>(body.size());
+    captured.shared = sharedIndex;
+    captured.grammar = grammar;
+    captured.valued = true;
+    formulas.bodies.append(body);
+}
+
+void SheetBuilder::AddSharedFormula(const formula::SharedFormula& shared, std::string_view body)
+{
+    formula::SheetFormulas& formulas = m_data.m_formulas;
+    if (formulas.Bytes() + body.size() + sizeof(formula::SharedFormula) > m_memoryLimit
+        || formulas.bodies.size() + body.size() > UINT32_MAX)
+        throw SpreadsheetError(ErrorCode::TooLarge, "its formulas take more memory than a workbook of its size holds");
+    formula::SharedFormula& kept = formulas.shared.emplace_back(shared);
+    kept.offset = static_cast<uint32_t>(formulas.bodies.size());
+    kept.length = static_cast<uint32_t>(body.size());
+    formulas.bodies.append(body);
 }
 
 void SheetBuilder::RequireRoom(size_t textBytes) const

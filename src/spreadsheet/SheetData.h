@@ -7,6 +7,7 @@
 #include "spreadsheet/Cell.h"
 #include "spreadsheet/RowBatch.h"
 #include "spreadsheet/SpreadsheetError.h"
+#include "spreadsheet/formula/FormulaCells.h"
 #include "spreadsheet/numfmt/NumberFormat.h"
 
 #include <algorithm>
@@ -198,11 +199,20 @@ public:
     // Every row, as walks read them; valid as long as the cells are.
     RowBatch AllRows() const;
 
+    // The formulas the file holds no value for (each cell recorded blank and marked,
+    // formula::FormulaMarkOf), and the shared formulas they may take their bodies from.
+    const formula::SheetFormulas& Formulas() const { return m_formulas; }
+    // For the computed values of those formulas: a cell to change in place, and a text
+    // stored in the pool for a cell to locate.
+    Cell* FindToChange(int32_t row, int32_t column) { return const_cast<Cell*>(Find(row, column)); }
+    Cell::Text StoreText(std::string_view text);
+
 private:
     friend class SheetBuilder;
     CellStore m_cells;
     std::vector<RowSpan> m_rows;
     std::string m_pool;
+    formula::SheetFormulas m_formulas;
     size_t m_poolDropped = 0; // texts before the pool, let go of as their rows were read
     size_t m_shownBytes = 0; // of the pool's texts and those let go of, numbers shown
     bool m_numbersShown = false;
@@ -268,6 +278,31 @@ public:
         Add(row, column, CellKind::Error, style).errorCode = error;
     }
     void AddBlank(int32_t row, int32_t column, uint32_t style) { Add(row, column, CellKind::Blank, style); }
+
+    // A formula whose cell the file holds no value for: the cell is recorded blank in its
+    // style, and the formula's body (text or tokens, as its grammar writes it) kept for
+    // the engine to compute. Formulas with values are not given.
+    void AddFormula(int32_t row, int32_t column, uint32_t style, formula::FormulaGrammar grammar, std::string_view body,
+        bool array = false);
+    // A cell of an Office Open XML shared formula with no value: it takes the body of the
+    // shared formula of that index (si).
+    void AddSharedFormulaCell(int32_t row, int32_t column, uint32_t style, uint32_t sharedIndex);
+    // A formula written once for a range of cells, given whether its cells have values or
+    // not: a cell without one may take its body.
+    void AddSharedFormula(const formula::SharedFormula& shared, std::string_view body);
+    // Whether a formula without a value was given: rows handed over while loading stop
+    // there, when formulas are computed. Asked on the loading thread.
+    bool HasFormulas() const { return !m_data.m_formulas.cells.empty() && !m_captureEvery; }
+    // For checking the engine against the values the application saved: readers then also
+    // give the formulas of cells that have values (AddValuedFormula), which stay as they are.
+    void CaptureEveryFormula() { m_captureEvery = true; }
+    bool CapturesEveryFormula() const { return m_captureEvery; }
+    void AddValuedFormula(int32_t row, int32_t column, formula::FormulaGrammar grammar, std::string_view body,
+        uint32_t sharedIndex = formula::kNotShared);
+    // A load for formulas to read: cells recorded as displayed text (OpenDocument) keep
+    // their values beside it, whatever the reader was told.
+    void KeepValuesForFormulas() { m_valuesForFormulas = true; }
+    bool ValuesForFormulas() const { return m_valuesForFormulas; }
 
     // Lets string cells point into text the reader already holds (a delimited-text file's
     // own bytes) instead of copying it into the pool; owner keeps that text alive as long
@@ -429,6 +464,8 @@ private:
     int32_t m_firstColumn = kMaxColumns; // of the cells added in order
     int32_t m_lastColumnSeen = 1;
     SheetLayout* m_layout = nullptr;
+    bool m_valuesForFormulas = false;
+    bool m_captureEvery = false;
 };
 
 } // namespace vellumcast::spreadsheet

@@ -2,9 +2,12 @@
 
 #include "core/BoundedQueue.h"
 #include "core/Files.h"
+#include "core/LocalClock.h"
 #include "spreadsheet/FormatDetection.h"
 #include "spreadsheet/SheetData.h"
 #include "spreadsheet/SheetLayout.h"
+#include "spreadsheet/formula/Numbers.h"
+#include "spreadsheet/formula/WorkbookCalc.h"
 
 #include <atomic>
 #include <exception>
@@ -97,6 +100,7 @@ template <typename Run> void Worksheet::LoadWith(Run&& run)
         run(builder);
         builder.Finish();
         m_layout->Finish();
+        book.SettleFormulas(m_index, m_data);
     } catch (const SpreadsheetError& error) {
         m_data->Clear();
         m_layout->Clear();
@@ -119,6 +123,7 @@ bool Worksheet::VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>
     if (m_loaded || threshold == kNeverLoadBeside || m_owner->m_reader->SheetBytes(m_index) < threshold)
         return false;
     bool everyRow = false;
+    bool formulasMet = false; // set on the loading thread, read once it is joined
     m_failedLoad = nullptr;
     m_unloadWhenLoaded = false;
     try {
@@ -134,8 +139,16 @@ bool Worksheet::VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>
             // waits for them instead, the loading thread leaves numbers as numbers for a
             // while. Either way the texts read alike.
             std::atomic<size_t> waiting { 0 }; // counted before they are queued, so never below
+            // Formulas to compute may read any cell of the worksheet, later ones too: rows
+            // are handed over no further than the first of them, and the worksheet is
+            // walked once loaded and computed.
+            const bool computing = m_owner->m_formulaOptions.compute;
             builder.PublishTo(
                 [&](FinishedRows&& rows) {
+                    if (computing && builder.HasFormulas()) {
+                        formulasMet = true;
+                        return false;
+                    }
                     const size_t queued = waiting.fetch_add(1, std::memory_order_relaxed) + 1;
                     if (!queue.Push(std::move(rows)))
                         return false;
@@ -171,7 +184,7 @@ bool Worksheet::VisitRowsWhileLoading(const std::function<bool(const RowBatch&)>
             m_loadingAside = false;
             if (loadError)
                 std::rethrow_exception(loadError);
-            everyRow = consuming && builder.InOrder();
+            everyRow = consuming && builder.InOrder() && !formulasMet;
         });
     } catch (...) {
         m_failedLoad = std::current_exception();
@@ -382,6 +395,118 @@ Workbook::Workbook(std::string path, std::unique_ptr<WorkbookReader> reader, Wor
             std::to_string(unreadable) + " number format code(s) cannot be read; their cells show as General");
 }
 
+Workbook::~Workbook() = default;
+
+// What the computation of formulas reads of the workbook: its worksheets loaded apart
+// from the one being walked, with the values of cells recorded as text kept.
+class Workbook::FormulaHost final : public formula::CalcHost {
+public:
+    explicit FormulaHost(Workbook& book)
+        : m_book(book)
+    {
+    }
+    size_t SheetCount() override
+    {
+        try {
+            m_book.ListWorksheets(SIZE_MAX);
+        } catch (const SpreadsheetError&) {
+            // The worksheets listed so far are the ones formulas can read.
+        }
+        return m_book.m_data.sheets.size();
+    }
+    std::string_view SheetName(size_t index) override { return m_book.m_data.sheets[index].name; }
+    void LoadSheet(size_t index, SheetData& into) override
+    {
+        SheetBuilder builder(into, m_book.m_yield);
+        builder.LimitMemory(SheetMemoryLimit(m_book.m_fileSize));
+        builder.KeepValuesForFormulas();
+        m_book.m_reader->LoadSheet(index, builder);
+        builder.Finish();
+    }
+    std::string_view SharedString(uint32_t index) override
+    {
+        const SharedStringTable& strings = m_book.m_data.sharedStrings;
+        return index < strings.size() ? strings[index] : std::string_view();
+    }
+    const formula::WorkbookFormulas& Formulas() override { return m_book.m_data.formulas; }
+    numfmt::DateSystem DateSystem() override { return m_book.m_data.dateSystem; }
+    double Now() override
+    {
+        const bool date1904 = m_book.m_data.dateSystem == numfmt::DateSystem::Date1904;
+        if (m_book.m_formulaOptions.now)
+            return *m_book.m_formulaOptions.now - (date1904 ? 1462 : 0);
+        const core::LocalDateTime now = core::LocalNow();
+        double day = 0;
+        formula::SerialOfDate(now.year, now.month, now.day, m_book.m_data.dateSystem, day);
+        return day + (now.hour * 3600.0 + now.minute * 60.0 + now.second + now.millisecond / 1000.0) / 86400.0;
+    }
+    uint64_t FileSize() override { return m_book.m_fileSize; }
+    void Yield() override
+    {
+        if (m_book.m_yield)
+            m_book.m_yield();
+    }
+
+private:
+    Workbook& m_book;
+};
+
+void Workbook::SettleFormulas(size_t index, const std::shared_ptr<SheetData>& data)
+{
+    const formula::SheetFormulas& formulas = data->Formulas();
+    if (formulas.cells.empty())
+        return;
+    if (!m_formulaOptions.compute) {
+        int32_t row = 0, column = 0;
+        for (const formula::CapturedFormula& captured : formulas.cells) {
+            if (row == 0 || captured.row < row || (captured.row == row && captured.column < column)) {
+                row = captured.row;
+                column = captured.column;
+            }
+        }
+        NoteBlankFormulas(index, formulas.cells.size(), row, column);
+        return;
+    }
+    // Cells read through as they loaded are loaded again before they are read.
+    if (data->ReadThrough())
+        return;
+    try {
+        if (!m_calc) {
+            m_formulaHost = std::make_unique<FormulaHost>(*this);
+            m_calc = std::make_unique<formula::WorkbookCalc>(*m_formulaHost);
+        }
+        // OpenDocument cells hold the text they display: formulas read their values
+        // from a load that keeps them beside it.
+        const bool keepsValues = formulas.cells.front().grammar != formula::FormulaGrammar::OpenFormula;
+        const formula::WorkbookCalc::Outcome outcome = m_calc->Compute(index, data, keepsValues);
+        NoteBlankFormulas(index, outcome.uncomputed, outcome.firstRow, outcome.firstColumn);
+    } catch (const std::bad_alloc&) {
+        NoteBlankFormulas(index, formulas.cells.size(), formulas.cells.front().row, formulas.cells.front().column);
+    }
+}
+
+void Workbook::NoteBlankFormulas(size_t index, size_t count, int32_t row, int32_t column)
+{
+    if (count == 0 || !m_blankFormulas.emplace(index, BlankFormulas { count, row, column }).second)
+        return;
+    size_t total = 0;
+    for (const auto& [sheet, blank] : m_blankFormulas)
+        total += blank.count;
+    const auto& [firstSheet, first] = *m_blankFormulas.begin();
+    const std::string cell = formula::CellName(m_data.sheets[firstSheet].name, first.row, first.column);
+    const std::string what = m_formulaOptions.compute ? std::to_string(total)
+            + " formula(s) saved without a value could not be computed and show as blank; the "
+              "first is "
+            + cell
+                                                      : std::to_string(total)
+            + " formula(s) saved without a value show as blank (not computed); the first is " + cell;
+    if (m_blankFormulaWarning == SIZE_MAX) {
+        m_blankFormulaWarning = m_warnings.size();
+        m_warnings.push_back({});
+    }
+    m_warnings[m_blankFormulaWarning] = m_path + ": " + what;
+}
+
 // Macro and dialog sheets may hold cells of their own, which no export takes: a person
 // is told they were there. Chart sheets hold none and go unsaid.
 void Workbook::WarnOfSheetsPassedOver()
@@ -532,7 +657,9 @@ std::unique_ptr<Workbook> Application::OpenFrom(std::shared_ptr<const FileBytes>
     } catch (const std::bad_alloc&) {
         throw SpreadsheetError(ErrorCode::TooLarge, "Cannot open " + path + ": it does not fit in memory");
     }
-    return std::make_unique<Workbook>(path, std::move(reader), std::move(data), m_yield, fileSize);
+    auto workbook = std::make_unique<Workbook>(path, std::move(reader), std::move(data), m_yield, fileSize);
+    workbook->SetFormulaOptions(m_formulaOptions);
+    return workbook;
 }
 
 } // namespace vellumcast::spreadsheet

@@ -13,7 +13,9 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +25,20 @@ namespace vellumcast::spreadsheet {
 class Workbook;
 class SheetData;
 class SheetLayout;
+
+namespace formula {
+class WorkbookCalc;
+}
+
+// What the engine does with formulas the file holds no value for.
+struct FormulaOptions {
+    // Computed as the application computes them on opening; off, they stay blank, as
+    // before formulas were computed. Either way the workbook warns of those left blank.
+    bool compute = true;
+    // The clock TODAY and NOW read, a serial of the 1900 date system; none: the machine's
+    // local time when the workbook first asks for it.
+    std::optional<double> now;
+};
 
 // A worksheet's loaded rows, held: they stay readable for as long as the hold lasts, even
 // when the worksheet is let go of meanwhile. Then they are no longer the worksheet's: it
@@ -244,8 +260,18 @@ public:
     // share from 0 to 1, when the file tells how much is to come. None by default.
     void SetLoadProgress(std::function<void(double)> progress) { m_loadProgress = std::move(progress); }
 
+    // How formulas without a saved value are treated; set before any worksheet loads.
+    void SetFormulaOptions(const FormulaOptions& options) { m_formulaOptions = options; }
+
+    ~Workbook();
+
 private:
     friend class Worksheet;
+    class FormulaHost;
+    // After a worksheet loaded: its formulas without values computed and put into its
+    // cells (unless computing is off), and those left blank counted for the warning.
+    void SettleFormulas(size_t index, const std::shared_ptr<SheetData>& data);
+    void NoteBlankFormulas(size_t index, size_t count, int32_t row, int32_t column);
     enum class Warning : uint8_t { UnreadableFormats, MissingSharedString, MissingStyle, ManyFormats };
     void WarnOnce(Warning kind, const std::string& what);
     void WarnOfSheetsPassedOver();
@@ -271,6 +297,18 @@ private:
     bool m_listed = false; // every worksheet is in m_worksheets
     Worksheet* m_loadedSheet = nullptr;
     std::string m_scratch;
+    FormulaOptions m_formulaOptions;
+    std::unique_ptr<FormulaHost> m_formulaHost;
+    std::unique_ptr<formula::WorkbookCalc> m_calc;
+    // The formulas left blank, by worksheet (each counted once however often it loads),
+    // and where the warning of them stands in m_warnings.
+    struct BlankFormulas {
+        size_t count = 0;
+        int32_t row = 0;
+        int32_t column = 0;
+    };
+    std::map<size_t, BlankFormulas> m_blankFormulas;
+    size_t m_blankFormulaWarning = SIZE_MAX;
 };
 
 class Application {
@@ -283,6 +321,8 @@ public:
     // false when only displayed texts will be asked for: readers then need not keep the
     // values recorded beside them (ReaderContext::keepValues). On by default.
     void KeepRecordedValues(bool keep) { m_keepValues = keep; }
+    // How the workbooks opened from now on treat formulas saved without a value.
+    void SetFormulaOptions(const FormulaOptions& options) { m_formulaOptions = options; }
     // Where the password of an encrypted workbook comes from, when the application's
     // default password does not open it: asked at most once per opening, and only for such
     // a workbook. Without one, such a workbook fails as password-protected.
@@ -306,6 +346,7 @@ public:
 private:
     std::function<void()> m_yield;
     bool m_keepValues = true;
+    FormulaOptions m_formulaOptions;
     encryption::PasswordSource m_password;
     bool m_keepValueKinds = false;
     DelimitedTextOptions m_delimitedText;

@@ -9,6 +9,7 @@
 #include "spreadsheet/SharedStrings.h"
 #include "spreadsheet/SpreadsheetError.h"
 #include "spreadsheet/encryption/Passwords.h"
+#include "spreadsheet/formula/FormulaCells.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -76,6 +77,7 @@ struct WorkbookData {
     SharedStringTable sharedStrings;
     CellFormats formats;
     numfmt::DateSystem dateSystem = numfmt::DateSystem::Date1900;
+    formula::WorkbookFormulas formulas; // the sheet tabs and defined names formulas refer to
 };
 
 class WorkbookReader {

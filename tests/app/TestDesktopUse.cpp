@@ -7,6 +7,7 @@
 #include "app/Form1.h"
 #include "app/Form2.h"
 #include "app/ListModels.h"
+#include "app/LookAndFeel.h"
 #include "app/WorkbookListView.h"
 #include "worklist/WorkbookList.h"
 

@@ -1,5 +1,6 @@
 #include "cli/CliRun.h"
 #include "support/TempDir.h"
+#include "support/WholeFiles.h"
 #include "support/XlsxWriter.h"
 
 #include "core/Files.h"
@@ -357,7 +358,7 @@ TEST(CommandLineSave, AWorksheetFailingMidExportLeavesNoHalfFileUnderItsName)
     for (int row = 1; row <= 4'000; ++row)
         huge.SharedString(row, 1, longText);
     const std::string path = book.Save(in.File("book.xlsx"));
-    core::WriteTextFile(out.File("book_Huge.txt"), "earlier");
+    vellumcast::testing::WriteFile(out.File("book_Huge.txt"), "earlier");
 
     const CliRun run = RunCli({ "-q", "--mode", "sheet", "--output", out.Path(), path });
     EXPECT_EQ(run.status, 1);
@@ -393,7 +394,7 @@ TEST(CommandLineSave, AWorksheetTakenBackLeavesNothingOnStandardOutputNorAnyFile
 
         vt::TempDir out;
         const std::string earlier = out.File(mode == "row" ? "book_Huge_1.txt" : "book_Huge.txt");
-        core::WriteTextFile(earlier, "earlier");
+        vellumcast::testing::WriteFile(earlier, "earlier");
         const CliRun saved = RunCli({ "--mode", mode, "--output", out.Path(), path });
         EXPECT_EQ(saved.status, 1);
         EXPECT_EQ(core::ReadTextFile(earlier), "earlier");

@@ -82,6 +82,7 @@ offers "" vellumcast-cli -s ''
 # Options, and after "--" nothing but files.
 offers $'--skip-blank\n--skip-empty-lines\n--skip-hidden\n--skip-hidden-columns\n--skip-hidden-rows' vellumcast-cli --skip
 offers $'--fill-merged' vellumcast-cli --fi
+offers $'--no-clobber\n--no-compute\n--no-quotes' vellumcast-cli --no-
 offers "" vellumcast-cli -- --sk
 offers "my book.xlsx" vellumcast-cli -- m
 

@@ -3,6 +3,7 @@
 // replaced file that is whole or untouched.
 #include "core/Files.h"
 #include "support/TempDir.h"
+#include "support/WholeFiles.h"
 
 #include <filesystem>
 #include <fstream>
@@ -10,10 +11,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#undef ReplaceFile // a macro for ReplaceFileA or ReplaceFileW
 #endif
 
 using namespace vellumcast::core;
+using vellumcast::testing::ReplaceWhole;
 using vellumcast::testing::TempDir;
 
 namespace {
@@ -47,7 +48,7 @@ TEST(FileNames, ASaveIntoAFolderWithANonAsciiNameKeepsEveryName)
 
     const OutputFolder output(folder);
     EXPECT_TRUE(output.StillInPlace());
-    EXPECT_FALSE(ReplaceFileIn(output, "Übersicht_Blatt1 – März.txt", "Größe;€\n"));
+    EXPECT_FALSE(ReplaceWhole(output, "Übersicht_Blatt1 – März.txt", "Größe;€\n"));
     const std::string saved = folder + "/Übersicht_Blatt1 – März.txt";
     EXPECT_TRUE(FileExists(saved));
     EXPECT_EQ(BytesAt(saved), "Größe;€\n");
@@ -61,7 +62,7 @@ TEST(FileNames, LineEndsAreWrittenExactlyAsGiven)
     TempDir dir;
     const std::string texts[] = { "a\r\nb\r\n", "a\nb\n", "lone\rreturn\r", "\r\n\r\n\n" };
     for (const std::string& text : texts) {
-        EXPECT_FALSE(ReplaceFile(dir.File("lines.txt"), text));
+        EXPECT_FALSE(ReplaceWhole(dir.File("lines.txt"), text));
         EXPECT_EQ(BytesAt(dir.File("lines.txt")), text);
     }
 }
@@ -90,13 +91,13 @@ TEST(FileNames, AFileOpenElsewhereIsReplacedWholeOrLeftAsItWas)
 {
     TempDir dir;
     const std::string path = dir.Write("open.txt", "earlier");
-    EXPECT_FALSE(ReplaceFile(path, "second"));
+    EXPECT_FALSE(ReplaceWhole(path, "second"));
     EXPECT_EQ(BytesAt(path), "second");
 #ifdef _WIN32
     const HANDLE reader = ::CreateFileW(PathOf(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-    const auto failure = ReplaceFile(path, "third");
+    const auto failure = ReplaceWhole(path, "third");
     ::CloseHandle(reader);
     ASSERT_TRUE(failure);
     EXPECT_NE(failure->description.find(path), std::string::npos);
@@ -104,7 +105,7 @@ TEST(FileNames, AFileOpenElsewhereIsReplacedWholeOrLeftAsItWas)
     EXPECT_EQ(BytesAt(path), "second");
 #else
     std::ifstream reader(path, std::ios::binary);
-    EXPECT_FALSE(ReplaceFile(path, "third"));
+    EXPECT_FALSE(ReplaceWhole(path, "third"));
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(reader), std::istreambuf_iterator<char>()), "second");
     EXPECT_EQ(BytesAt(path), "third");
 #endif

@@ -2,6 +2,7 @@
 #include "core/Process.h"
 #include "support/FaultyFileCalls.h"
 #include "support/TempDir.h"
+#include "support/WholeFiles.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -15,6 +16,7 @@ using namespace vellumcast::core;
 using vellumcast::testing::FaultyFileCalls;
 using vellumcast::testing::FilesIn;
 using vellumcast::testing::ReadBytes;
+using vellumcast::testing::ReplaceWhole;
 using vellumcast::testing::TempDir;
 
 TEST(ReadTextFile, GivesNothingForAnEmptyOrMissingFile)
@@ -34,28 +36,6 @@ TEST(ReadTextFile, ReadsEveryByteUnchanged)
     EXPECT_EQ(ReadTextFile(dir.Write("bom.txt", bytes)), bytes);
 }
 
-TEST(WriteTextFile, WritesExactlyTheTextAndReplacesAnExistingFile)
-{
-    TempDir dir;
-    const std::string path = dir.Write("out.txt", "a much longer earlier content");
-    WriteTextFile(path, "abc");
-    EXPECT_EQ(ReadBytes(path), "abc");
-    WriteTextFile(path, "");
-    EXPECT_EQ(ReadBytes(path), "");
-}
-
-TEST(WriteTextFile, FailsNamingThePathWhenTheFolderIsMissing)
-{
-    TempDir dir;
-    const std::string path = dir.File("no/such/folder/out.txt");
-    try {
-        WriteTextFile(path, "abc");
-        FAIL() << "no failure";
-    } catch (const FileError& error) {
-        EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
-    }
-}
-
 // Windows tells a used-up quota as a full disk.
 #ifdef EDQUOT
 constexpr int kQuotaUsedUp = EDQUOT;
@@ -63,7 +43,7 @@ constexpr int kQuotaUsedUp = EDQUOT;
 constexpr int kQuotaUsedUp = ENOSPC;
 #endif
 
-TEST(ReplaceFile, AFailureAtAnyPointLeavesTheEarlierFileAndNothingElse)
+TEST(WholeReplacement, AFailureAtAnyPointLeavesTheEarlierFileAndNothingElse)
 {
     struct Case {
         const char* what;
@@ -100,7 +80,7 @@ TEST(ReplaceFile, AFailureAtAnyPointLeavesTheEarlierFileAndNothingElse)
         const std::string path = dir.Write("Big_S.txt", "the earlier save");
         FaultyFileCalls calls;
         test.inject(calls);
-        const auto failure = ReplaceFile(path, "a new text longer than the space left", calls);
+        const auto failure = ReplaceWhole(path, "a new text longer than the space left", calls);
         ASSERT_TRUE(failure) << test.what;
         EXPECT_EQ(failure->code, test.code) << test.what;
         EXPECT_EQ(failure->folderWide, test.folderWide) << test.what;
@@ -111,18 +91,18 @@ TEST(ReplaceFile, AFailureAtAnyPointLeavesTheEarlierFileAndNothingElse)
     }
 }
 
-TEST(ReplaceFile, ShortWritesStillWriteEveryByte)
+TEST(WholeReplacement, ShortWritesStillWriteEveryByte)
 {
     TempDir dir;
     FaultyFileCalls calls;
     calls.bytesPerWrite = 3;
     const std::string text = "0123456789abcdefg\r\n";
-    EXPECT_FALSE(ReplaceFile(dir.File("out.txt"), text, calls));
+    EXPECT_FALSE(ReplaceWhole(dir.File("out.txt"), text, calls));
     EXPECT_EQ(ReadBytes(dir.File("out.txt")), text);
     EXPECT_EQ(calls.unlinks, 0u);
 }
 
-TEST(ReplaceFile, KeepsTheEarlierFilesPermissionsAndReplacesALinkInsteadOfFollowingIt)
+TEST(WholeReplacement, KeepsTheEarlierFilesPermissionsAndReplacesALinkInsteadOfFollowingIt)
 {
 #ifdef _WIN32
     GTEST_SKIP() << "Windows has no permission bits, and symbolic links need a privilege";
@@ -130,7 +110,7 @@ TEST(ReplaceFile, KeepsTheEarlierFilesPermissionsAndReplacesALinkInsteadOfFollow
     TempDir dir;
     const std::string kept = dir.Write("kept.txt", "old");
     ::chmod(kept.c_str(), 0640);
-    EXPECT_FALSE(ReplaceFile(kept, "new"));
+    EXPECT_FALSE(ReplaceWhole(kept, "new"));
     struct stat info { };
     ASSERT_EQ(::stat(kept.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
@@ -140,7 +120,7 @@ TEST(ReplaceFile, KeepsTheEarlierFilesPermissionsAndReplacesALinkInsteadOfFollow
     std::filesystem::create_directory(dir.File("elsewhere"));
     const std::string target = dir.Write("elsewhere/book.txt", "a workbook");
     std::filesystem::create_symlink(target, dir.File("link.txt"));
-    EXPECT_FALSE(ReplaceFile(dir.File("link.txt"), "exported"));
+    EXPECT_FALSE(ReplaceWhole(dir.File("link.txt"), "exported"));
     EXPECT_EQ(ReadBytes(target), "a workbook");
     EXPECT_FALSE(std::filesystem::is_symlink(dir.File("link.txt")));
     EXPECT_EQ(ReadBytes(dir.File("link.txt")), "exported");
@@ -276,17 +256,6 @@ TEST(FileExists, IsTrueForFilesAndFoldersOnly)
     EXPECT_FALSE(FileExists(""));
     EXPECT_TRUE(FolderExists(dir.Path()));
     EXPECT_FALSE(FolderExists(dir.File("a.txt")));
-}
-
-TEST(DeleteFileQuietly, IgnoresEveryFailure)
-{
-    TempDir dir;
-    const std::string path = dir.Write("a.txt", "x");
-    DeleteFileQuietly(path);
-    EXPECT_FALSE(FileExists(path));
-    DeleteFileQuietly(path);
-    DeleteFileQuietly(dir.Path()); // a folder is not removed and nothing is thrown
-    EXPECT_TRUE(FolderExists(dir.Path()));
 }
 
 TEST(PathHelpers, CutAtTheLastSeparatorAndTheLastDot)

@@ -7,15 +7,16 @@
 #include "core/Files.h"
 #include "core/ReadOnlyFile.h"
 #include "support/TempDir.h"
+#include "support/WholeFiles.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <windows.h>
-#undef ReplaceFile // a macro for ReplaceFileA or ReplaceFileW
 
 using namespace vellumcast::core;
 using vellumcast::testing::ReadBytes;
+using vellumcast::testing::ReplaceWhole;
 using vellumcast::testing::TempDir;
 
 namespace {
@@ -66,7 +67,7 @@ TEST(WindowsPaths, BackslashesLongPathsAndThePrefixReachTheSameFiles)
         ASSERT_TRUE(FolderExists(folder));
         const OutputFolder output(folder);
         EXPECT_EQ(output.Prefix(), WithOneSeparator(folder) + "\\");
-        EXPECT_FALSE(ReplaceFileIn(output, "Blatt – März.txt", "text"));
+        EXPECT_FALSE(ReplaceWhole(output, "Blatt – März.txt", "text"));
         const std::string saved = output.Prefix() + "Blatt – März.txt";
         EXPECT_TRUE(FileExists(saved));
         EXPECT_EQ(ReadTextFile(saved), "text");
@@ -116,7 +117,7 @@ TEST(WindowsPaths, AFileAnotherProgramHoldsOpenIsSaidToBeSo)
     const HANDLE other = ::CreateFileW(
         Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
-    const auto failure = ReplaceFile(path, "later");
+    const auto failure = ReplaceWhole(path, "later");
     std::string readFailure;
     try {
         ReadOnlyFile file(path);
@@ -125,7 +126,8 @@ TEST(WindowsPaths, AFileAnotherProgramHoldsOpenIsSaidToBeSo)
     }
     ::CloseHandle(other);
     ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->description, "Cannot write " + path + ": another program has the file open");
+    EXPECT_EQ(failure->description,
+        "Cannot write " + OutputFolder(dir.Path()).Prefix() + "open.txt: another program has the file open");
     EXPECT_FALSE(failure->folderWide);
     EXPECT_NE(readFailure.find("another program has the file open"), std::string::npos) << readFailure;
     EXPECT_EQ(ReadBytes(path), "earlier");

@@ -1,4 +1,5 @@
 #include "export/ExportRun.h"
+#include "core/ErrorReport.h"
 #include "support/RecordingPorts.h"
 #include "support/TempDir.h"
 #include "support/XlsxWriter.h"
@@ -58,7 +59,11 @@ struct RunRecorder {
     vt::RecordingProgress progress;
     ResultList results;
     size_t failed = 0;
-    void operator()(ScriptedHost& host) { failed = exporting::RunExport(host, { reporter, pump, progress }, results); }
+    void operator()(ScriptedHost& host)
+    {
+        failed = exporting::RunExport(host,
+            { reporter, pump, progress, { core::LocationText("Form1", "PushButton2_Click"), "Excel1" } }, results);
+    }
 };
 
 } // namespace
@@ -68,9 +73,11 @@ TEST(ExportRun, EmptyListSaysNoFilesAddedAndChangesNothingElse)
     ScriptedHost host;
     RunRecorder run;
     run.results.push_back({ "old.txt", "", 0, "old" });
+    run.results.AddInput("old.csv");
     run(host);
     EXPECT_EQ(host.noFilesAdded, 1);
     EXPECT_TRUE(run.results.empty());
+    EXPECT_TRUE(run.results.Inputs().empty());
     EXPECT_TRUE(host.busy.empty());
     EXPECT_TRUE(host.layouts.empty());
     EXPECT_EQ(host.finished, 0);
@@ -89,6 +96,8 @@ TEST(ExportRun, WorkbooksInListOrderAndWorksheetOrder)
     EXPECT_EQ(run.results[0].sheetName, "b");
     EXPECT_EQ(run.results[0].text, "1,2\r\n3,4\r\n");
     EXPECT_EQ(run.results[1].fileName, "a.txt");
+    // The results carry the workbooks they came from, for the save never to write over one.
+    EXPECT_EQ(run.results.Inputs(), host.paths);
     EXPECT_EQ(host.layouts, std::vector<options::SaveMode> { options::SaveMode::EachSheet });
     EXPECT_EQ(host.finished, 1);
     ASSERT_FALSE(host.busy.empty());
@@ -258,5 +267,44 @@ TEST(ExportRun, AWorksheetListDamagedPastTheFirstWorksheetKeepsWhatCameBefore)
         const std::string& said = run.reporter.reports[0].description;
         EXPECT_NE(said.find(path + ": the worksheets past \"A\" cannot be listed"), std::string::npos) << said;
         EXPECT_NE(said.find("not declared"), std::string::npos) << said;
+    }
+}
+
+// A caller with a loop of its own exports one workbook at a time into its sink, with the
+// run's reports, names and progress, and the host's list never asked for.
+TEST(ExportRun, OneWorkbookGoesToTheSinkAsInTheRun)
+{
+    vt::TempDir dir;
+    const struct {
+        const char* what;
+        std::string path;
+        bool failed;
+        std::vector<std::string> texts;
+    } cases[] = {
+        { "a workbook", dir.Write("b.csv", "1,2\r\n3,4\r\n"), false, { "1,2\r\n3,4\r\n" } },
+        { "cannot be opened", dir.File("missing.xlsx"), true, {} },
+    };
+    for (const auto& c : cases) {
+        ScriptedHost host;
+        host.paths = { "never asked for" };
+        vt::RecordingReporter reporter;
+        vt::CountingPump pump;
+        vt::RecordingProgress progress;
+        ResultList sink;
+        const bool failed = exporting::ExportOneWorkbook(host, host, c.path, { reporter, pump, progress }, sink);
+        EXPECT_EQ(failed, c.failed) << c.what;
+        EXPECT_EQ(reporter.reports.size(), c.failed ? 1u : 0u) << c.what;
+        if (c.failed) {
+            EXPECT_EQ(reporter.reports[0].step, 172) << c.what;
+        }
+        ASSERT_EQ(sink.size(), c.texts.size()) << c.what;
+        for (size_t i = 0; i < c.texts.size(); ++i) {
+            EXPECT_EQ(sink[i].fileName, "b.txt") << c.what;
+            EXPECT_EQ(sink[i].text, c.texts[i]) << c.what;
+        }
+        EXPECT_TRUE(sink.Inputs().empty()) << c.what; // a sink, not the run's list
+        ASSERT_FALSE(progress.values.empty()) << c.what;
+        EXPECT_EQ(progress.values.back(), 100) << c.what;
+        EXPECT_TRUE(host.busy.empty() && host.layouts.empty() && host.finished == 0) << c.what;
     }
 }

@@ -333,6 +333,21 @@ TEST(LineComposition, JsonLinesTypeRawNumbersLogicalValuesAndBlanks)
     EXPECT_EQ(JsonLine({ { "", CellKind::Blank }, { "1", CellKind::Number } }, true, false), "[1]\n");
     EXPECT_EQ(JsonLine({ { "", CellKind::Blank } }, true, false), "<none>");
     EXPECT_EQ(JsonLine({ { "", CellKind::Blank }, { "", CellKind::Blank } }, true), "[null,null]\n");
+    // A blank's null is longer than its text: a long line of them, and one after a long
+    // string, fill the composer's buffer to its end and run past it in the line.
+    for (const size_t lead : { size_t(0), size_t(80), size_t(85) }) {
+        std::vector<std::pair<std::string, CellKind>> cells;
+        std::string expected = "[";
+        if (lead) {
+            cells.push_back({ std::string(lead, 'x'), CellKind::String });
+            expected += "\"" + std::string(lead, 'x') + "\",";
+        }
+        for (int i = 0; i < 400; ++i) {
+            cells.push_back({ "", CellKind::Blank });
+            expected += i ? ",null" : "null";
+        }
+        EXPECT_EQ(JsonLine(cells, true), expected + "]\n") << lead;
+    }
 }
 
 TEST(LineComposition, JsonLinesNameEachWorksheetAndEndInLineFeeds)

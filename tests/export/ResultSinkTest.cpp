@@ -4,12 +4,14 @@
 // what was handed over may be taken back), and however little the sink lets them hold.
 
 #include "export/ExportProcedures.h"
+#include "export/TextHandOver.h"
 #include "support/ExportHarness.h"
 #include "support/LoadBesideWalk.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -213,4 +215,44 @@ TEST(ResultListAsSink, RollingBackDropsWhatCameAfterTheMarkAndKeepsWhatCameBefor
     list.Take(head, "");
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[1].text, "");
+}
+
+// Leaving a hand-over scope ends the hand-over; a failure takes back what went past the
+// size asked for, or keeps all that was composed when told to.
+TEST(ResultSink, AHandOverScopeTakesBackOrKeepsWhatWentWhenAFailureLeavesIt)
+{
+    const struct {
+        const char* what;
+        bool fails;
+        bool keep;
+        std::string handed; // what the sink's entry holds afterwards
+        std::string text; // and what the text holds
+    } cases[] = {
+        { "left as the walk ends", false, false, "abcdefgh", "ij" },
+        { "left by a failure", true, false, "ab", "" },
+        { "left by a failure, the text kept", true, true, "abcdefgh", "ij" },
+    };
+    for (const auto& c : cases) {
+        RecordingSink sink(4);
+        exporting::TextHandOver handOver(sink, false);
+        sink.BeginEntry(exporting::ResultEntry { "book.txt", "", 0, {}, SaveMode::AllSheets });
+        std::string text = "ab"; // composed before: handed over as the scope begins
+        try {
+            exporting::HandOverScope handing(handOver, text, std::nullopt);
+            if (c.keep)
+                handing.KeepOnFailure();
+            text += "cdefgh";
+            handOver.AtLineEnd(text); // past the sink's limit: handed over
+            text += "ij";
+            if (c.fails)
+                throw std::runtime_error("the walk failed");
+        } catch (const std::runtime_error&) {
+        }
+        EXPECT_FALSE(handOver.Handing(text)) << c.what;
+        sink.EndEntry();
+        ASSERT_EQ(sink.entries.size(), 1u) << c.what;
+        EXPECT_EQ(sink.entries[0].text, c.handed) << c.what;
+        EXPECT_EQ(text, c.text) << c.what;
+        EXPECT_TRUE(sink.faults.empty()) << c.what;
+    }
 }

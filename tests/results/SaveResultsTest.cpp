@@ -2,6 +2,7 @@
 #include "support/FaultyFileCalls.h"
 #include "support/RecordingPorts.h"
 #include "support/TempDir.h"
+#include "support/WholeFiles.h"
 
 #include <csignal>
 #include <cstring>
@@ -922,7 +923,7 @@ public:
     int RenameNew(int at, const std::string& from, const std::string& to) override
     {
         if (!takes.empty() && core::FileNameOfPath(to) == takes) {
-            core::WriteTextFile(folder + "/" + takes, "theirs");
+            vellumcast::testing::WriteFile(folder + "/" + takes, "theirs");
             takes.clear();
         }
         return core::FileCalls::RenameNew(at, from, to);

@@ -11,7 +11,7 @@ struct ExportHarness {
     CountingPump pump;
     RecordingProgress progress;
     exporting::ResultList results;
-    exporting::ExportContext context { reporter, pump, progress, results };
+    exporting::ExportContext context { reporter, pump, progress, results, "Excel1" };
     int64_t resultNumber = 1;
 };
 

@@ -91,7 +91,7 @@ std::string F64(double value)
     return out;
 }
 
-// A formula of one constant token, and no extra data: what the cached value came from.
+// A formula of these tokens and no extra data.
 std::string Formula(std::string_view token)
 {
     return XlsbWriter::U16(0) + XlsbWriter::U32(static_cast<uint32_t>(token.size())) + std::string(token)
@@ -211,29 +211,36 @@ XlsbWriter::Sheet& XlsbWriter::Sheet::Blank(int row, int column, uint32_t style)
     return Cell(row, column, kCellBlank, style, {});
 }
 
-XlsbWriter::Sheet& XlsbWriter::Sheet::FormulaString(int row, int column, std::string_view, std::string_view cached)
+XlsbWriter::Sheet& XlsbWriter::Sheet::FormulaString(
+    int row, int column, std::string_view, std::string_view cached, std::string_view rgce)
 {
     const std::string text = WideString(cached);
     // PtgStr: a 16-bit count of characters, then UTF-16.
     return Cell(row, column, kFmlaString, 0,
-        text + Formula("\x17" + U16(static_cast<uint32_t>((text.size() - 4) / 2)) + text.substr(4)));
+        text
+            + Formula(rgce.empty() ? "\x17" + U16(static_cast<uint32_t>((text.size() - 4) / 2)) + text.substr(4)
+                                   : std::string(rgce)));
 }
 
-XlsbWriter::Sheet& XlsbWriter::Sheet::FormulaNumber(int row, int column, double cached, uint32_t style)
+XlsbWriter::Sheet& XlsbWriter::Sheet::FormulaNumber(
+    int row, int column, double cached, uint32_t style, std::string_view rgce)
 {
-    return Cell(row, column, kFmlaNum, style, F64(cached) + Formula("\x1F" + F64(cached))); // PtgNum
+    return Cell(row, column, kFmlaNum, style,
+        F64(cached) + Formula(rgce.empty() ? "\x1F" + F64(cached) : std::string(rgce))); // PtgNum
 }
 
-XlsbWriter::Sheet& XlsbWriter::Sheet::FormulaBoolean(int row, int column, bool cached)
+XlsbWriter::Sheet& XlsbWriter::Sheet::FormulaBoolean(int row, int column, bool cached, std::string_view rgce)
 {
     const std::string value(1, cached ? '\x01' : '\x00');
-    return Cell(row, column, kFmlaBool, 0, value + Formula("\x1D" + value)); // PtgBool
+    return Cell(
+        row, column, kFmlaBool, 0, value + Formula(rgce.empty() ? "\x1D" + value : std::string(rgce))); // PtgBool
 }
 
-XlsbWriter::Sheet& XlsbWriter::Sheet::FormulaError(int row, int column, std::string_view text)
+XlsbWriter::Sheet& XlsbWriter::Sheet::FormulaError(int row, int column, std::string_view text, std::string_view rgce)
 {
     const std::string value(1, static_cast<char>(ErrorCode(text)));
-    return Cell(row, column, kFmlaError, 0, value + Formula("\x1C" + value)); // PtgErr
+    return Cell(
+        row, column, kFmlaError, 0, value + Formula(rgce.empty() ? "\x1C" + value : std::string(rgce))); // PtgErr
 }
 
 XlsbWriter::Sheet& XlsbWriter::Sheet::Dimension(int firstRow, int firstColumn, int lastRow, int lastColumn)

@@ -27,11 +27,13 @@ public:
         Sheet& Boolean(int row, int column, bool value, uint32_t style = 0);
         Sheet& Error(int row, int column, std::string_view text); // "#DIV/0!", …
         Sheet& Blank(int row, int column, uint32_t style);
-        // Formulas with their cached values.
-        Sheet& FormulaString(int row, int column, std::string_view formula, std::string_view cached);
-        Sheet& FormulaNumber(int row, int column, double cached, uint32_t style = 0);
-        Sheet& FormulaBoolean(int row, int column, bool cached);
-        Sheet& FormulaError(int row, int column, std::string_view text);
+        // Formulas with their cached values. The formula is the parsed-expression tokens
+        // (rgce) given, or else one constant token of the cached value.
+        Sheet& FormulaString(
+            int row, int column, std::string_view formula, std::string_view cached, std::string_view rgce = {});
+        Sheet& FormulaNumber(int row, int column, double cached, uint32_t style = 0, std::string_view rgce = {});
+        Sheet& FormulaBoolean(int row, int column, bool cached, std::string_view rgce = {});
+        Sheet& FormulaError(int row, int column, std::string_view text, std::string_view rgce = {});
         // The recorded extent, 1-based and inclusive.
         Sheet& Dimension(int firstRow, int firstColumn, int lastRow, int lastColumn);
         // Any record among the cells, as given.

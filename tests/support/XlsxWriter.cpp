@@ -329,6 +329,14 @@ XlsxWriter& XlsxWriter::Date1904(bool on)
     return *this;
 }
 
+XlsxWriter& XlsxWriter::DefinedName(std::string_view name, std::string_view formula, int localSheet)
+{
+    m_definedNames += "<definedName name=\"" + Escape(name) + "\""
+        + (localSheet >= 0 ? " localSheetId=\"" + std::to_string(localSheet) + "\"" : std::string()) + ">"
+        + Escape(formula) + "</definedName>";
+    return *this;
+}
+
 XlsxWriter& XlsxWriter::Compress(bool on)
 {
     m_compress = on;
@@ -393,7 +401,10 @@ std::string XlsxWriter::Build() const
             header + "<worksheet xmlns=\"" + std::string(kMain) + "\" xmlns:r=\"" + std::string(kRel) + "\">"
                 + sheet.m_before + "<sheetData>" + data + "</sheetData>" + sheet.m_after + "</worksheet>");
     }
-    workbook += "</sheets></workbook>";
+    workbook += "</sheets>";
+    if (!m_definedNames.empty())
+        workbook += "<definedNames>" + m_definedNames + "</definedNames>";
+    workbook += "</workbook>";
 
     const std::string stylesId = "rId" + std::to_string(m_sheets.size() + 1);
     const std::string stringsId = "rId" + std::to_string(m_sheets.size() + 2);

@@ -84,6 +84,8 @@ public:
     uint32_t AddStyle(std::string_view formatCode);
     uint32_t AddBuiltInStyle(int formatId);
     XlsxWriter& Date1904(bool on = true);
+    // A defined name: its formula text, of the workbook or of the sheet at localSheet.
+    XlsxWriter& DefinedName(std::string_view name, std::string_view formula, int localSheet = -1);
     // Members written compressed (the default stores them).
     XlsxWriter& Compress(bool on = true);
 
@@ -104,6 +106,7 @@ private:
     std::vector<int> m_xfFormats { 0 };
     bool m_date1904 = false;
     bool m_compress = false;
+    std::string m_definedNames;
 };
 
 } // namespace vellumcast::testing

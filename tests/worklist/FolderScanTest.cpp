@@ -4,6 +4,7 @@
 #include "core/Files.h"
 #include "support/RecordingPorts.h"
 #include "support/TempDir.h"
+#include "support/WholeFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +28,7 @@ using CallbackPump = vellumcast::testing::CountingPump;
 void Touch(const std::string& path)
 {
     fs::create_directories(fs::path(path).parent_path());
-    core::WriteTextFile(path, "x");
+    vellumcast::testing::WriteFile(path, "x");
 }
 
 std::vector<std::string> Import(const std::string& folder, const std::string& answer,

@@ -76,6 +76,7 @@ OdsCellAttributes OdsAttributes::GetCell() const
     cell.columnsRepeated = Get(kTable, "number-columns-repeated");
     cell.columnsSpanned = Get(kTable, "number-columns-spanned");
     cell.rowsSpanned = Get(kTable, "number-rows-spanned");
+    cell.formula = Get(kTable, "formula");
     cell.valueType = Get(kOffice, "value-type");
     cell.type = OdsValueTypeOf(cell.valueType);
     if (const std::string_view local = OdsValueAttributeOf(cell.type); !local.empty())
@@ -367,8 +368,12 @@ void OdsContentHandler::StartCell(bool covered, const OdsAttributes& attributes)
     m_valueIsFallback = false;
     m_paragraphs = 0;
     m_paragraphDepth = 0;
+    m_formula.clear();
     if (covered)
         return;
+    // A formula with no value type has no value to show: the engine may compute it.
+    if (!cell.formula.empty() && cell.type == OdsValueType::None && m_inTarget)
+        m_formula.assign(cell.formula);
     if (!cell.columnsSpanned.empty() || !cell.rowsSpanned.empty())
         ReadMerge(cell); // most cells span one column and one row, and say nothing
     // The value itself is shown only when the cell carries no paragraph.
@@ -493,12 +498,15 @@ void OdsContentHandler::EndCell()
     m_column = std::min<int64_t>(m_column + m_columnRepeat, int64_t { kMaxColumns } + 1);
     if (m_covered || start > kMaxColumns || m_row > kMaxRows)
         return;
-    const std::string_view text = m_paragraphs > 0 ? std::string_view(m_text) : std::string_view(m_fallback);
+    std::string_view text = m_paragraphs > 0 ? std::string_view(m_text) : std::string_view(m_fallback);
+    const bool formula = text.empty() && !m_formula.empty();
+    if (formula)
+        text = m_formula;
     if (text.empty())
         return; // style-only cells are not recorded: they fill every sheet to its end
     // A value whose raw text is the text itself needs no room of its own.
     std::string_view value = m_valueIsFallback ? std::string_view(m_fallback) : std::string_view(m_value);
-    const bool valued = m_valueKind != OdsValueKind::None && (value != text || m_keepValueKinds);
+    const bool valued = m_valueKind != OdsValueKind::None && (value != text || m_keepValueKinds) && !formula;
     if (!valued)
         value = {};
     const int64_t copies = std::min<int64_t>(m_columnRepeat, int64_t { kMaxColumns } + 1 - start);
@@ -515,11 +523,11 @@ void OdsContentHandler::EndCell()
         m_rowPool.append(value);
         for (int64_t k = 0; k < copies; ++k)
             m_rowCells.push_back({ static_cast<int32_t>(start + k), offset, static_cast<uint32_t>(text.size()),
-                static_cast<uint32_t>(value.size()), kind });
+                static_cast<uint32_t>(value.size()), kind, formula });
         return;
     }
     for (int64_t k = 0; k < copies && m_inTarget; ++k)
-        Emit(static_cast<int32_t>(m_row), static_cast<int32_t>(start + k), text, value, kind);
+        Emit(static_cast<int32_t>(m_row), static_cast<int32_t>(start + k), text, value, kind, formula);
 }
 
 void OdsContentHandler::EndRow()
@@ -538,7 +546,7 @@ void OdsContentHandler::EndRow()
     for (int64_t r = 0; r < copies && m_inTarget; ++r) {
         for (const PendingCell& cell : m_rowCells) {
             Emit(static_cast<int32_t>(start + r), cell.column, pool.substr(cell.offset, cell.length),
-                pool.substr(cell.offset + cell.length, cell.valueLength), cell.valueKind);
+                pool.substr(cell.offset + cell.length, cell.valueLength), cell.valueKind, cell.formula);
             if (!m_inTarget)
                 break;
         }
@@ -561,12 +569,13 @@ void OdsContentHandler::Spend(uint64_t count, uint64_t bytesEach)
 }
 
 void OdsContentHandler::Emit(
-    int32_t row, int32_t column, std::string_view text, std::string_view value, OdsValueKind valueKind)
+    int32_t row, int32_t column, std::string_view text, std::string_view value, OdsValueKind valueKind, bool formula)
 {
     if (row > kMaxRows || column > kMaxColumns)
         return;
-    const bool added = valueKind == OdsValueKind::None ? m_sink->Add(row, column, text)
-                                                       : m_sink->AddWithValue(row, column, text, value, valueKind);
+    const bool added = formula            ? m_sink->AddFormula(row, column, text)
+        : valueKind == OdsValueKind::None ? m_sink->Add(row, column, text)
+                                          : m_sink->AddWithValue(row, column, text, value, valueKind);
     if (!added)
         Abandon();
 }

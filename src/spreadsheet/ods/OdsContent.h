@@ -26,6 +26,7 @@ struct OdsCellAttributes {
     std::string_view columnsRepeated; // table:number-columns-repeated
     std::string_view columnsSpanned; // table:number-columns-spanned
     std::string_view rowsSpanned; // table:number-rows-spanned
+    std::string_view formula; // table:formula
     std::string_view valueType; // office:value-type
     OdsValueType type = OdsValueType::None; // as valueType reads
     // The attribute recording the value for that type: office:value, office:date-value,
@@ -62,6 +63,9 @@ public:
     }
     // Where the merged areas and hidden rows and columns go; nullptr when unwanted.
     virtual SheetLayout* Layout() { return nullptr; }
+    // A cell whose formula the document holds no value for (no value type, no text).
+    // Sinks with no use for formulas pass it over.
+    virtual bool AddFormula(int32_t /*row*/, int32_t /*column*/, std::string_view /*formula*/) { return true; }
 };
 
 class OdsContentHandler final {
@@ -122,6 +126,7 @@ private:
         uint32_t length;
         uint32_t valueLength; // its value's raw text follows its text in the pool
         OdsValueKind valueKind;
+        bool formula; // the text is a formula without a value
     };
 
     void StartInTarget(OdsNs ns, std::string_view localName, const OdsAttributes& attributes);
@@ -133,7 +138,7 @@ private:
     void EndCell();
     void EndRow();
     void Emit(int32_t row, int32_t column, std::string_view text, std::string_view value = {},
-        OdsValueKind valueKind = OdsValueKind::None);
+        OdsValueKind valueKind = OdsValueKind::None, bool formula = false);
     void AppendText(std::string_view text);
     void AppendSpecial(char c, size_t count);
     void Spend(uint64_t count, uint64_t bytesEach);
@@ -193,6 +198,7 @@ private:
     std::string m_value; // the raw text of the cell's value, when it has one
     OdsValueKind m_valueKind = OdsValueKind::None;
     bool m_valueIsFallback = false; // the raw text is m_fallback, the value as written
+    std::string m_formula; // of a cell that has no value type, as written
 };
 
 // Feeds the events of an XML reader (namespace URIs) to the handler, and stops the

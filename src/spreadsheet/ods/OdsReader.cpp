@@ -81,6 +81,11 @@ public:
         return true;
     }
     SheetLayout* Layout() override { return m_builder.Layout(); }
+    bool AddFormula(int32_t row, int32_t column, std::string_view formula) override
+    {
+        m_builder.AddFormula(row, column, 0, formula::FormulaGrammar::OpenFormula, formula);
+        return true;
+    }
 
 private:
     SheetBuilder& m_builder;
@@ -158,8 +163,10 @@ public:
         } else {
             read = std::make_unique<ContentRead>(index, &sink, budget, m_bytes->Size());
         }
-        read->handler.KeepValues(m_keepValues);
-        read->handler.KeepValueKinds(m_keepValueKinds);
+        // Formulas read the values of cells beside their texts, even where they are alike,
+        // so that a number shown as "3" is told from the text "3".
+        read->handler.KeepValues(m_keepValues || builder.ValuesForFormulas());
+        read->handler.KeepValueKinds(m_keepValueKinds || builder.ValuesForFormulas());
         read->handler.StopAtTable(index + 1); // listing the next worksheet on the way
         try {
             Stream(*read, &builder);

@@ -68,6 +68,7 @@ enum CellSlot : uint8_t {
     kColumnsRepeated,
     kColumnsSpanned,
     kRowsSpanned,
+    kFormula,
     kValueType,
     kSlotCount = kValueType + 6
 };
@@ -89,6 +90,8 @@ uint8_t CellSlotOf(OdsNs ns, std::string_view local)
             return kColumnsSpanned;
         if (local == "number-rows-spanned")
             return kRowsSpanned;
+        if (local == "formula")
+            return kFormula;
     } else if (ns == OdsNs::Office) {
         if (local == "value-type")
             return kValueType;
@@ -131,6 +134,7 @@ public:
         cell.columnsRepeated = slots[kColumnsRepeated];
         cell.columnsSpanned = slots[kColumnsSpanned];
         cell.rowsSpanned = slots[kRowsSpanned];
+        cell.formula = slots[kFormula];
         cell.valueType = slots[kValueType];
         cell.type = OdsValueTypeOf(cell.valueType);
         if (cell.type != OdsValueType::None)

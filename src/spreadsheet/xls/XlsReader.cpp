@@ -38,6 +38,26 @@ constexpr uint16_t kMergedCells = 0x00E5;
 constexpr uint16_t kSharedFormula = 0x04BC;
 constexpr uint16_t kArray = 0x0221;
 constexpr uint16_t kTable = 0x0236;
+constexpr uint16_t kExternSheet = 0x0017;
+constexpr uint16_t kName = 0x0018;
+constexpr uint16_t kExternName = 0x0023;
+constexpr uint16_t kSupBook = 0x01AE;
+
+// The bytes of a record from offset on, its CONTINUE fragments joined: a formula's
+// tokens and their extra data, as the formula parser reads them.
+std::string RecordBytesFrom(const BiffRecord& record, size_t offset)
+{
+    FragmentCursor cursor(record);
+    cursor.Skip(offset);
+    std::string bytes;
+    cursor.ReadBytes(static_cast<size_t>(cursor.Remaining()), bytes);
+    return bytes;
+}
+
+// The names of the built-in defined names, by the code a NAME record gives for them.
+constexpr std::string_view kBuiltInNames[]
+    = { "Consolidate_Area", "Auto_Open", "Auto_Close", "Extract", "Database", "Criteria", "Print_Area", "Print_Titles",
+          "Recorder", "Data_Form", "Auto_Activate", "Auto_Deactivate", "Sheet_Title", "_FilterDatabase" };
 
 void Need(const BiffRecord& record, size_t size)
 {
@@ -94,6 +114,7 @@ private:
     // The workbook stream of the compound file, kept in m_stream.
     std::span<const uint8_t> WorkbookStream();
     void ReadGlobals(BiffRecordReader& reader, WorkbookData& data);
+    void ReadFormulaTable(const BiffRecord& record, formula::WorkbookFormulas& formulas);
     bool IsDialogSheet(uint32_t position) const;
 
     std::shared_ptr<const FileBytes> m_bytes;
@@ -213,6 +234,7 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
             const uint8_t type = cursor.U8();
             SheetEntry sheet;
             m_strings.Read(cursor, true, sheet.name);
+            data.formulas.tabs.push_back(sheet.name); // formulas count every sheet
             switch (state & 0x03) {
             case 0:
                 sheet.visibility = SheetVisibility::Visible;
@@ -235,6 +257,13 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
             m_sheets.push_back({ position });
             break;
         }
+        case kSupBook:
+        case kExternName:
+        case kExternSheet:
+        case kName:
+            if (m_strings.biff8)
+                ReadFormulaTable(record, data.formulas);
+            break;
         case biff::kSst:
             if (m_strings.biff8) {
                 data.sharedStrings = SharedStringTable();
@@ -247,6 +276,7 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
         }
     }
 
+    data.formulas.namesRead = m_strings.biff8;
     for (const uint16_t id : xfFormats) {
         const auto found = formatCodes.find(id);
         data.formats.AddStyle(
@@ -266,6 +296,76 @@ void XlsReader::ReadGlobals(BiffRecordReader& reader, WorkbookData& data)
             m_sheets.erase(m_sheets.begin() + static_cast<std::ptrdiff_t>(i));
             data.sheets.erase(data.sheets.begin() + static_cast<std::ptrdiff_t>(i));
         }
+    }
+}
+
+// The records formulas refer through ([MS-XLS] 2.4.271 SupBook, 2.4.106 ExternName,
+// 2.4.105 ExternSheet, 2.4.150 Lbl): the workbooks and add-ins, their names, the sheets of
+// 3-D references and the defined names. A damaged one costs only the formulas that use it.
+void XlsReader::ReadFormulaTable(const BiffRecord& record, formula::WorkbookFormulas& formulas)
+{
+    try {
+        FragmentCursor cursor(record);
+        switch (record.type) {
+        case kSupBook: {
+            cursor.U16(); // the count of sheets
+            const uint16_t kind = cursor.U16();
+            formula::ExternBook& book = formulas.externBooks.emplace_back();
+            book.self = kind == 0x0401;
+            book.addIn = kind == 0x3A01;
+            break;
+        }
+        case kExternName: {
+            if (formulas.externBooks.empty())
+                break;
+            cursor.U16(); // flags
+            cursor.U32(); // reserved, or the sheet of another workbook's name
+            std::string name;
+            m_strings.Read(cursor, true, name);
+            formulas.externBooks.back().names.push_back(std::move(name));
+            break;
+        }
+        case kExternSheet: {
+            const uint16_t count = cursor.U16();
+            for (uint16_t i = 0; i < count; ++i) {
+                formula::ExternSheet& sheet = formulas.externSheets.emplace_back();
+                sheet.book = cursor.U16();
+                sheet.first = static_cast<int16_t>(cursor.U16());
+                sheet.last = static_cast<int16_t>(cursor.U16());
+            }
+            break;
+        }
+        case kName: {
+            // Every NAME keeps its place: formulas name them by their number.
+            formula::DefinedName& name = formulas.names.emplace_back();
+            name.grammar = formula::FormulaGrammar::Biff8;
+            const uint16_t flags = cursor.U16();
+            cursor.U8(); // the keyboard shortcut
+            const size_t length = cursor.U8();
+            const uint16_t tokens = cursor.U16();
+            cursor.U16();
+            const uint16_t tab = cursor.U16();
+            cursor.Skip(4);
+            const bool wide = (cursor.U8() & 0x01) != 0;
+            std::string text;
+            cursor.ReadChars(length, wide, text);
+            if ((flags & 0x0020) != 0 && !text.empty()) {
+                const auto code = static_cast<unsigned char>(text[0]);
+                text = code < std::size(kBuiltInNames) ? "_xlnm." + std::string(kBuiltInNames[code]) : std::string();
+            }
+            name.name = std::move(text);
+            name.scope = tab == 0 ? -1 : tab - 1;
+            std::string body;
+            body.push_back(static_cast<char>(tokens & 0xFF));
+            body.push_back(static_cast<char>(tokens >> 8));
+            cursor.ReadBytes(static_cast<size_t>(cursor.Remaining()), body);
+            name.body = std::move(body);
+            break;
+        }
+        default:
+            break;
+        }
+    } catch (const SpreadsheetError&) {
     }
 }
 
@@ -344,6 +444,18 @@ void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
     bool pendingString = false;
     int32_t pendingRow = 0, pendingColumn = 0;
     uint32_t pendingStyle = 0;
+    // The formula whose string result should follow, and the last formula's cell: the anchor
+    // of a shared or array formula written after it. Formulas are read in BIFF8 only.
+    const bool formulas = m_strings.biff8;
+    std::string pendingFormula;
+    int32_t formulaRow = 0, formulaColumn = 0;
+    // A formula with no value is recorded blank and kept for the engine to compute.
+    const auto noValue = [&](int32_t row, int32_t column, uint32_t style, const std::string& body) {
+        if (formulas && !body.empty())
+            builder.AddFormula(row, column, style, formula::FormulaGrammar::Biff8, body);
+        else
+            builder.AddBlank(row, column, style);
+    };
 
     const uint64_t budget = SheetRecordsBudget(stream.size());
     const auto charge = [&](size_t upTo) {
@@ -379,7 +491,7 @@ void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
         // A formula's string result is the next STRING record; shared formula and array
         // records may come between.
         if (pendingString && type != biff::kString && type != kSharedFormula && type != kArray && type != kTable) {
-            builder.AddBlank(pendingRow, pendingColumn, pendingStyle);
+            noValue(pendingRow, pendingColumn, pendingStyle, pendingFormula);
             pendingString = false;
         }
 
@@ -435,6 +547,11 @@ void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
             const int32_t column = LoadU16(d + 2) + 1;
             const uint32_t style = LoadU16(d + 4);
             const uint8_t* result = d + 6;
+            formulaRow = row;
+            formulaColumn = column;
+            if (formulas && builder.CapturesEveryFormula() && record.data.size() > 20
+                && (result[6] != 0xFF || result[7] != 0xFF || result[0] <= 3))
+                builder.AddValuedFormula(row, column, formula::FormulaGrammar::Biff8, RecordBytesFrom(record, 20));
             if (result[6] != 0xFF || result[7] != 0xFF) {
                 builder.AddNumber(row, column, container::LoadF64(result), style);
                 break;
@@ -445,6 +562,7 @@ void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
                 pendingRow = row;
                 pendingColumn = column;
                 pendingStyle = style;
+                pendingFormula = formulas && record.data.size() > 20 ? RecordBytesFrom(record, 20) : std::string();
                 break;
             case 1:
                 builder.AddBoolean(row, column, result[2] != 0, style);
@@ -455,12 +573,24 @@ void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
             case 3:
                 builder.AddString(row, column, {}, style);
                 break;
-            default:
-                builder.AddBlank(row, column, style);
+            default: // a result of no type: the formula has no value
+                noValue(row, column, style, formulas && record.data.size() > 20 ? RecordBytesFrom(record, 20) : "");
                 break;
             }
             break;
         }
+        case kSharedFormula: // after the formula at the anchor: the range, then the tokens
+        case kArray:
+            if (formulas && record.data.size() >= (type == kArray ? 14u : 10u)) {
+                formula::SharedFormula shared;
+                shared.row = formulaRow;
+                shared.column = formulaColumn;
+                shared.range = { LoadU16(d) + 1, d[4] + 1, LoadU16(d + 2) + 1, d[5] + 1 };
+                shared.grammar = formula::FormulaGrammar::Biff8;
+                shared.array = type == kArray;
+                builder.AddSharedFormula(shared, RecordBytesFrom(record, type == kArray ? 12 : 8));
+            }
+            break;
         case biff::kString:
             if (pendingString) {
                 FragmentCursor cursor(record);
@@ -497,7 +627,7 @@ void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
         }
     }
     if (pendingString)
-        builder.AddBlank(pendingRow, pendingColumn, pendingStyle);
+        noValue(pendingRow, pendingColumn, pendingStyle, pendingFormula);
 }
 
 } // namespace

@@ -129,6 +129,7 @@ public:
     explicit WorksheetRecords(SheetBuilder& builder)
         : m_builder(builder)
         , m_layout(builder.Layout())
+        , m_formulas(builder.CapturesEveryFormula())
     {
     }
 
@@ -164,8 +165,11 @@ public:
                     return true;
                 }
                 break;
-            case brt::kCellReal:
             case brt::kFmlaNum:
+                if (m_formulas) // the formula too, the general way
+                    break;
+                [[fallthrough]];
+            case brt::kCellReal:
                 if (size >= 16 && InGrid(data)) {
                     m_builder.AddNumber(m_row, ColumnOf(data), container::LoadF64(data + 8), StyleOf(data));
                     return true;
@@ -177,8 +181,11 @@ public:
                     return true;
                 }
                 break;
-            case brt::kCellBool:
             case brt::kFmlaBool:
+                if (m_formulas)
+                    break;
+                [[fallthrough]];
+            case brt::kCellBool:
                 if (size >= 9 && InGrid(data)) {
                     m_builder.AddBoolean(m_row, ColumnOf(data), data[8] != 0, StyleOf(data));
                     return true;
@@ -248,8 +255,11 @@ private:
             m_builder.AddNumber(m_row, c, xls::DecodeRk(cursor.U32()), style);
             break;
         case brt::kCellReal:
+            m_builder.AddNumber(m_row, c, cursor.F64(), style);
+            break;
         case brt::kFmlaNum:
             m_builder.AddNumber(m_row, c, cursor.F64(), style);
+            CaptureFormula(cursor, c);
             break;
         case brt::kCellIsst:
             m_builder.AddSharedString(m_row, c, cursor.U32(), style);
@@ -257,10 +267,14 @@ private:
         case brt::kCellBool:
         case brt::kFmlaBool:
             m_builder.AddBoolean(m_row, c, cursor.U8() != 0, style);
+            if (record.type == brt::kFmlaBool)
+                CaptureFormula(cursor, c);
             break;
         case brt::kCellError:
         case brt::kFmlaError:
             m_builder.AddError(m_row, c, xls::CellErrorOfCode(cursor.U8()), style);
+            if (record.type == brt::kFmlaError)
+                CaptureFormula(cursor, c);
             break;
         case brt::kCellRString:
             cursor.Skip(1); // the rich string's flags
@@ -269,11 +283,28 @@ private:
         case brt::kFmlaString:
             cursor.WideString(m_text);
             m_builder.AddString(m_row, c, m_text, style);
+            if (record.type == brt::kFmlaString)
+                CaptureFormula(cursor, c);
             break;
         default:
             break;
         }
         return true;
+    }
+
+    // A formula record's tokens after its value and flags ([MS-XLSB] 2.4.677 to 2.4.680),
+    // given when the load checks the engine against the values saved (every formula of the
+    // format has its value).
+    void CaptureFormula(RecordCursor& cursor, int32_t column)
+    {
+        if (!m_formulas || cursor.Remaining() < 2)
+            return;
+        cursor.Skip(2);
+        const size_t size = cursor.Remaining();
+        std::string body(size, '\0');
+        for (size_t i = 0; i < size; ++i)
+            body[i] = static_cast<char>(cursor.U8());
+        m_builder.AddValuedFormula(m_row, column, formula::FormulaGrammar::Xlsb, body);
     }
 
     // The recorded extent: a hint of the used range to come, never taken as the truth.
@@ -320,6 +351,7 @@ private:
 
     SheetBuilder& m_builder;
     SheetLayout* m_layout;
+    bool m_formulas; // formulas are captured, with their values
     std::string m_text;
     int32_t m_row = 1; // a cell before any row header lies in the first row
     bool m_inSheetData = false;

@@ -32,6 +32,10 @@ public:
         WorkbookPart workbook = ReadWorkbookPart(archive, m_package.WorkbookEntry());
         data.dateSystem = workbook.date1904 ? numfmt::DateSystem::Date1904 : numfmt::DateSystem::Date1900;
         m_dateSystem = data.dateSystem;
+        for (const ListedSheet& sheet : workbook.sheets)
+            data.formulas.tabs.push_back(sheet.name);
+        data.formulas.names = std::move(workbook.names);
+        data.formulas.namesRead = true;
         m_package.AddWorksheets(workbook.sheets, data);
 
         if (const ZipEntry* styles = m_package.RelatedPart("/styles", "styles.xml"))

@@ -42,12 +42,31 @@ public:
             else if (state == "veryHidden")
                 sheet.visibility = SheetVisibility::VeryHidden;
             sheets.push_back(std::move(sheet));
+        } else if (localName == "definedName") {
+            // <definedName name="Rate" localSheetId="0">Sheet1!$B$1</definedName>
+            formula::DefinedName& name = names.emplace_back();
+            name.name = std::string(attributes.Get("name"));
+            int32_t scope = -1;
+            name.scope = ParseInteger(attributes.Get("localSheetId"), scope) ? scope : -1;
+            m_inName = true;
         }
     }
     void EndElement(std::string_view, std::string_view localName) override
     {
         if (localName == "sheets")
             m_inSheets = false;
+        else if (localName == "definedName")
+            m_inName = false;
+    }
+    void Characters(std::string_view text) override
+    {
+        if (!m_inName)
+            return;
+        // Names are formulas of a few hundred characters at most; no more is kept of one.
+        std::string& body = names.back().body;
+        body.append(text.substr(0, std::min(text.size(), size_t { 1 } << 16)));
+        if (body.size() > (size_t { 1 } << 16))
+            body.clear(), m_inName = false;
     }
 
     static constexpr std::string_view kRelationships
@@ -56,10 +75,12 @@ public:
 
     bool date1904 = false;
     std::vector<ListedSheet> sheets;
+    std::vector<formula::DefinedName> names;
 
 private:
     uint64_t m_fileSize;
     bool m_inSheets = false;
+    bool m_inName = false;
 };
 
 // The shared string table: each <si> is its <t>, or its rich-text runs' <t> joined;
@@ -198,7 +219,7 @@ WorkbookPart ReadWorkbookPart(const container::ZipArchive& archive, const contai
 {
     WorkbookHandler handler(archive.Size());
     xml::ParseXmlMember(archive, entry, handler, {});
-    return WorkbookPart { handler.date1904, std::move(handler.sheets) };
+    return WorkbookPart { handler.date1904, std::move(handler.sheets), std::move(handler.names) };
 }
 
 std::vector<uint32_t> ReadStyles(const container::ZipArchive& archive, const container::ZipEntry& entry,

@@ -5,6 +5,7 @@
 #include "spreadsheet/CellFormats.h"
 #include "spreadsheet/SharedStrings.h"
 #include "spreadsheet/container/Zip.h"
+#include "spreadsheet/formula/FormulaCells.h"
 #include "spreadsheet/xlsx/XlsxConditionalFormats.h"
 #include "spreadsheet/xlsx/XlsxPackage.h"
 
@@ -18,6 +19,7 @@ namespace vellumcast::spreadsheet::xlsx {
 struct WorkbookPart {
     bool date1904 = false;
     std::vector<ListedSheet> sheets;
+    std::vector<formula::DefinedName> names; // scopes count the sheets above, charts among them
 };
 
 // Each throws SpreadsheetError when the part cannot be read.

@@ -49,8 +49,8 @@ public:
                 m_collect = &m_value;
             else if (localName[0] == 't' && m_inInline && m_phoneticDepth == 0)
                 m_collect = &m_inline;
-            else if (localName[0] == 'f')
-                m_collect = nullptr;
+            else if (localName[0] == 'f' && m_inCell)
+                StartFormula(attributes);
             break;
         case 2:
             if (localName == "is" && m_inCell) {
@@ -77,9 +77,10 @@ public:
         case 1:
             if (localName[0] == 'c' && m_inCell)
                 EndCell();
-            else if (localName[0] == 'v')
+            else if (localName[0] == 'v') {
                 m_collect = nullptr;
-            else if (localName[0] == 't')
+                m_hasValue = true;
+            } else if (localName[0] == 't' || localName[0] == 'f')
                 m_collect = nullptr;
             break;
         case 2:
@@ -110,6 +111,7 @@ public:
 
 private:
     enum class Type : uint8_t { Number, Shared, FormulaString, Inline, Boolean, Error, Date };
+    enum class FormulaKind : uint8_t { None, Normal, Shared, Array, DataTable };
 
     // The recorded extent, "A1:J100": a hint of the used range to come. Writers are not
     // all careful with it, so it is only ever a guess.
@@ -224,6 +226,76 @@ private:
         m_value.clear();
         m_inline.clear();
         m_collect = nullptr;
+        m_formulaKind = FormulaKind::None;
+        m_hasValue = false;
+    }
+
+    // <f t="shared" ref="C2:C9" si="0">A2*B2</f>, <f t="shared" si="0"/>, <f t="array" …>,
+    // <f>…</f>: the formula's text is kept to the cell's end, where it is captured if the
+    // cell has no value; a shared formula's text is kept in any case, for the cells that
+    // take it.
+    void StartFormula(const XmlAttributes& attributes)
+    {
+        const std::string_view type = attributes.Get("t");
+        m_formulaKind = type == "shared" ? FormulaKind::Shared
+            : type == "array"            ? FormulaKind::Array
+            : type == "dataTable"        ? FormulaKind::DataTable
+                                         : FormulaKind::Normal;
+        m_sharedIndex = formula::kNotShared;
+        if (m_formulaKind == FormulaKind::Shared && !ParseInteger(attributes.Get("si"), m_sharedIndex))
+            m_formulaKind = FormulaKind::Normal;
+        m_formulaRange = {};
+        m_formulaRanged = ReadRange(attributes.Get("ref"), m_formulaRange);
+        m_formula.clear();
+        m_collect = &m_formula;
+    }
+
+    static bool ReadRange(std::string_view reference, CellRange& range)
+    {
+        const size_t colon = reference.find(':');
+        if (colon == std::string_view::npos)
+            return ParseCellReference(reference, range.firstRow, range.firstColumn)
+                && ParseCellReference(reference, range.lastRow, range.lastColumn);
+        return ParseCellReference(reference.substr(0, colon), range.firstRow, range.firstColumn)
+            && ParseCellReference(reference.substr(colon + 1), range.lastRow, range.lastColumn);
+    }
+
+    // Captures the cell's formula when the file holds no value for it; true when it did,
+    // and the cell is recorded. A value is there when <v> is, but an empty one (what
+    // report libraries write) stands for a number not computed.
+    bool CaptureFormula()
+    {
+        if (m_formulaKind == FormulaKind::None)
+            return false;
+        std::string_view text = m_formula;
+        if (xlsx::HasEscapes(text)) {
+            m_decoded.clear();
+            xlsx::AppendUnescaped(text, m_decoded);
+            text = m_decoded;
+        }
+        if (m_formulaKind == FormulaKind::Shared && m_formulaRanged && !text.empty()) {
+            formula::SharedFormula shared;
+            shared.index = m_sharedIndex;
+            shared.row = m_row;
+            shared.column = m_column;
+            shared.range = m_formulaRange;
+            m_builder.AddSharedFormula(shared, text);
+        }
+        const bool valued = m_hasValue && (!m_value.empty() || m_type != Type::Number);
+        if (valued || m_hasInline || m_formulaKind == FormulaKind::DataTable) {
+            if (valued && m_builder.CapturesEveryFormula() && m_formulaKind != FormulaKind::DataTable)
+                m_builder.AddValuedFormula(m_row, m_column, formula::FormulaGrammar::A1Text, text,
+                    m_formulaKind == FormulaKind::Shared && text.empty() ? m_sharedIndex : formula::kNotShared);
+            return false;
+        }
+        if (m_formulaKind == FormulaKind::Shared && text.empty())
+            m_builder.AddSharedFormulaCell(m_row, m_column, m_cellStyle, m_sharedIndex);
+        else if (!text.empty())
+            m_builder.AddFormula(m_row, m_column, m_cellStyle, formula::FormulaGrammar::A1Text, text,
+                m_formulaKind == FormulaKind::Array);
+        else
+            return false;
+        return true;
     }
 
     static Type TypeOf(const char* t)
@@ -273,6 +345,8 @@ private:
         m_inCell = false;
         m_inInline = false;
         m_collect = nullptr;
+        if (CaptureFormula())
+            return;
         const int32_t row = m_row, column = m_column;
         const uint32_t style = m_cellStyle;
         if (m_type == Type::Inline || (m_hasInline && m_value.empty())) {
@@ -372,7 +446,13 @@ private:
     std::string m_value;
     std::string m_inline;
     std::string m_decoded;
+    std::string m_formula;
     std::string* m_collect = nullptr;
+    FormulaKind m_formulaKind = FormulaKind::None;
+    uint32_t m_sharedIndex = formula::kNotShared;
+    CellRange m_formulaRange;
+    bool m_formulaRanged = false;
+    bool m_hasValue = false; // the cell has a <v>
     int32_t m_row = 0;
     int32_t m_column = 0;
     uint32_t m_cellStyle = 0;

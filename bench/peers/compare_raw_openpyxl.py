@@ -2,7 +2,7 @@
 """Compares the engine's raw cell values, merged areas and hidden rows and columns with
 openpyxl's reading of the same xlsx workbooks, run by hand (Debian: python3-openpyxl).
 
-    bench/compare_raw_openpyxl.py [--dump build/bin/dump_cells] [-v] [FOLDER|BOOK ...]
+    bench/peers/compare_raw_openpyxl.py [--dump build/bin/dump_cells] [-v] [FOLDER|BOOK ...]
 
 Without arguments it reads the xlsx and xlsm workbooks of Samples, tests/fixtures/workbooks
 and ../shared/fixtures/workbooks beside the repository, each content once. A cell counts when
@@ -30,7 +30,7 @@ import warnings
 import openpyxl
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
+ROOT = os.path.dirname(os.path.dirname(HERE))
 
 
 def raw_number(value):

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Compares the engine's displayed texts with LibreOffice's, cell by cell, per workbook.
 
-    bench/compare_heldout.py [--dump build/bin/dump_cells] [--regenerate] [FOLDER]
+    bench/peers/compare_heldout.py [--dump build/bin/dump_cells] [--regenerate] [FOLDER]
 
 FOLDER (tests/fixtures/heldout/xml2003 by default; tests/fixtures/heldout/xlsb holds the
 binary workbooks) holds the workbooks and, in its
