@@ -229,6 +229,7 @@ third_party_notices() {
     case $library in
       -Wl,*) continue ;; # the import library of the executable itself, say
       -l*) name=${library#-l} ;;
+      *.dll.a) name=$(basename "$library" .dll.a) name=${name#lib} ;; # a DLL's import library
       *.a) name=$(basename "$library" .a) name=${name#lib} ;;
       *) continue ;;
     esac
@@ -257,6 +258,22 @@ third_party_notices() {
   for library in $(printf '%s\n' "${texts[@]}" | sort -u); do
     notice "$(basename "$library")" "$library"
   done
+  dll_sources
+}
+
+# Libgcrypt and Libgpg-error, under the LGPL, are linked as DLLs that lie beside
+# vellumcast-cli.exe, unchanged as Debian builds them; where their source is, and that
+# they may be replaced.
+dll_sources() {
+  local package version
+  notice "The DLLs in this folder" /dev/null
+  echo "libgcrypt-20.dll and libgpg-error-0.dll are Libgcrypt and Libgpg-error, unchanged as"
+  echo "Debian builds them for Windows. vellumcast-cli.exe loads them from its folder, so you"
+  echo "may replace them with your own builds of the same libraries. Their source code:"
+  for package in libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev; do
+    version=$(dpkg-query -W -f='${source:Package} ${source:Version}' "$package")
+    echo "  https://sources.debian.org/src/${version% *}/${version#* }/"
+  done
 }
 
 # The zip to hand to Windows users: the stripped command line, a README for them, the
@@ -270,6 +287,7 @@ package_zip() {
   rm -rf "$top/package" "$zip_path"
   mkdir -p "$stage"
   x86_64-w64-mingw32-strip -o "$stage/vellumcast-cli.exe" "$build/bin/vellumcast-cli.exe"
+  cp "$build"/bin/libgcrypt-20.dll "$build"/bin/libgpg-error-0.dll "$stage/"
   windows_text <packaging/windows/README.txt >"$stage/README.txt"
   windows_text <packaging/copyright >"$stage/LICENSE.txt"
   third_party_notices | windows_text >"$stage/THIRD-PARTY-NOTICES.txt"
@@ -281,8 +299,8 @@ package_zip() {
 # its icon, version and manifest (read back by windres).
 check_zip() {
   local listed unpacked=$top/package-check exe
-  listed=$(unzip -Z1 "$zip_path" | sed -n 's|^[^/]*/\(.\)|\1|p' | sort | tr '\n' ' ')
-  if [ "$listed" != "LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt vellumcast-cli.exe " ]; then
+  listed=$(unzip -Z1 "$zip_path" | sed -n 's|^[^/]*/\(.\)|\1|p' | LC_ALL=C sort | tr '\n' ' ')
+  if [ "$listed" != "LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt libgcrypt-20.dll libgpg-error-0.dll vellumcast-cli.exe " ]; then
     echo "The zip holds: $listed" >&2
     return 1
   fi
@@ -296,7 +314,7 @@ check_zip() {
     return 1
   fi
   rm -rf "$unpacked"
-  echo "The zip holds its four files, and its program starts and carries its resources" >&2
+  echo "The zip holds its six files, and its program starts and carries its resources" >&2
 }
 
 wineserver=("$(command -v wineserver || echo /usr/lib/wine/wineserver)")
