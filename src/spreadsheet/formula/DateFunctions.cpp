@@ -368,9 +368,9 @@ Value IsoWeekNum(Call& call)
 
 } // namespace
 
-void AddDateFunctions(std::vector<FunctionSpec>& table)
+void AddDateFunctions(std::vector<FunctionEntry>& table)
 {
-    const FunctionSpec specs[] = {
+    const FunctionEntry specs[] = {
         { "DATE", 65, 3, 3, DateOf },
         { "YEAR", 69, 1, 1, Year },
         { "MONTH", 68, 1, 1, Month },

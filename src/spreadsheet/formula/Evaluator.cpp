@@ -662,23 +662,23 @@ Value Evaluator::EvaluateFunction(const Node& node)
 {
     if (node.function == kUnknownFunction)
         Cannot(Uncomputable::Unsupported);
-    const FunctionSpec& spec = FunctionTable()[node.function];
-    if (!spec.body)
+    const FunctionEntry& entry = FunctionTable()[node.function];
+    if (!entry.body)
         Cannot(Uncomputable::Unsupported);
-    if (node.childCount < spec.minArgs || (spec.maxArgs != kAnyCount && node.childCount > spec.maxArgs))
+    if (node.childCount < entry.minArgs || (entry.maxArgs != kAnyCount && node.childCount > entry.maxArgs))
         Cannot(Uncomputable::Unreadable);
     const bool wasArray = m_arrayContext;
-    if (spec.takes == Takes::Arrays)
+    if (entry.takes == Takes::Arrays)
         m_arrayContext = true;
     struct Restore {
         bool& flag;
         bool value;
         ~Restore() { flag = value; }
     } restore { m_arrayContext, wasArray };
-    if (spec.takes != Takes::Values) {
+    if (entry.takes != Takes::Values) {
         Call call(*this, node);
         try {
-            return spec.body(call);
+            return entry.body(call);
         } catch (const FunctionError& failure) {
             return Value::Error(failure.error);
         }
@@ -698,7 +698,7 @@ Value Evaluator::EvaluateFunction(const Node& node)
         Call call(*this, node);
         call.Preset(values);
         try {
-            return spec.body(call);
+            return entry.body(call);
         } catch (const FunctionError& failure) {
             return Value::Error(failure.error);
         }

@@ -13,7 +13,7 @@ namespace {
 // Functions the binary formats may name that the engine does not compute: their numbers
 // and argument counts let a formula calling them parse (a fixed-count call, PtgFunc,
 // carries no count of its own), and the formula is then not computed.
-constexpr FunctionSpec kKnownOnly[] = {
+constexpr FunctionEntry kKnownOnly[] = {
     { "NPV", 11, 2, kAnyCount, nullptr },
     { "DOLLAR", 13, 1, 2, nullptr },
     { "DCOUNT", 40, 3, 3, nullptr },
@@ -138,7 +138,7 @@ constexpr FunctionSpec kKnownOnly[] = {
 };
 
 struct Tables {
-    std::vector<FunctionSpec> functions;
+    std::vector<FunctionEntry> functions;
     std::unordered_map<std::string, uint16_t> byName;
     std::unordered_map<uint16_t, uint16_t> byBiff;
 };
@@ -153,13 +153,13 @@ const Tables& AllTables()
         AddDateFunctions(built.functions);
         AddLookupFunctions(built.functions);
         AddStatisticalFunctions(built.functions);
-        for (const FunctionSpec& spec : kKnownOnly)
-            built.functions.push_back(spec);
+        for (const FunctionEntry& entry : kKnownOnly)
+            built.functions.push_back(entry);
         for (size_t i = 0; i < built.functions.size(); ++i) {
-            const FunctionSpec& spec = built.functions[i];
-            built.byName.emplace(std::string(spec.name), static_cast<uint16_t>(i));
-            if (spec.biffId >= 0)
-                built.byBiff.emplace(static_cast<uint16_t>(spec.biffId), static_cast<uint16_t>(i));
+            const FunctionEntry& entry = built.functions[i];
+            built.byName.emplace(std::string(entry.name), static_cast<uint16_t>(i));
+            if (entry.biffId >= 0)
+                built.byBiff.emplace(static_cast<uint16_t>(entry.biffId), static_cast<uint16_t>(i));
         }
         return built;
     }();
@@ -168,7 +168,7 @@ const Tables& AllTables()
 
 } // namespace
 
-std::span<const FunctionSpec> FunctionTable()
+std::span<const FunctionEntry> FunctionTable()
 {
     return AllTables().functions;
 }

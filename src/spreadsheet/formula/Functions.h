@@ -21,7 +21,7 @@ enum class Takes : uint8_t {
     Arrays, // as Any, and operands within the arguments read references as arrays (SUMPRODUCT)
 };
 
-struct FunctionSpec {
+struct FunctionEntry {
     std::string_view name; // upper case, without a "_xlfn." prefix
     int16_t biffId; // its number in the binary formats' function table, or -1
     uint8_t minArgs;
@@ -35,7 +35,7 @@ inline constexpr uint8_t kAnyCount = 255;
 inline constexpr uint16_t kUnknownFunction = 0xFFFF;
 
 // Every function, computed or only known; the index of one is its number in Node::function.
-std::span<const FunctionSpec> FunctionTable();
+std::span<const FunctionEntry> FunctionTable();
 // The function of this name (any case, with or without "_xlfn."/"_xlws." prefixes), or
 // kUnknownFunction. Office Open XML writes the functions newer than its first version with
 // the "_xlfn." prefix, and the application reads such a name without it as no function it
@@ -45,11 +45,11 @@ uint16_t FindFunction(std::string_view name, bool prefixRequired = false);
 uint16_t FindBiffFunction(uint16_t id);
 
 // The groups of computed functions, each in its own file.
-void AddMathFunctions(std::vector<FunctionSpec>& table);
-void AddLogicalFunctions(std::vector<FunctionSpec>& table);
-void AddTextFunctions(std::vector<FunctionSpec>& table);
-void AddDateFunctions(std::vector<FunctionSpec>& table);
-void AddLookupFunctions(std::vector<FunctionSpec>& table);
-void AddStatisticalFunctions(std::vector<FunctionSpec>& table);
+void AddMathFunctions(std::vector<FunctionEntry>& table);
+void AddLogicalFunctions(std::vector<FunctionEntry>& table);
+void AddTextFunctions(std::vector<FunctionEntry>& table);
+void AddDateFunctions(std::vector<FunctionEntry>& table);
+void AddLookupFunctions(std::vector<FunctionEntry>& table);
+void AddStatisticalFunctions(std::vector<FunctionEntry>& table);
 
 } // namespace vellumcast::spreadsheet::formula

@@ -288,9 +288,9 @@ Value T(Call& call)
 
 } // namespace
 
-void AddLogicalFunctions(std::vector<FunctionSpec>& table)
+void AddLogicalFunctions(std::vector<FunctionEntry>& table)
 {
-    const FunctionSpec specs[] = {
+    const FunctionEntry specs[] = {
         { "IF", 1, 2, 3, If, Takes::Lazily },
         { "IFS", -1, 2, kAnyCount, Ifs, Takes::Lazily },
         { "IFERROR", 480, 2, 2, IfError, Takes::Lazily },

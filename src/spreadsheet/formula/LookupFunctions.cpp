@@ -463,9 +463,9 @@ Value Offset(Call& call)
 
 } // namespace
 
-void AddLookupFunctions(std::vector<FunctionSpec>& table)
+void AddLookupFunctions(std::vector<FunctionEntry>& table)
 {
-    const FunctionSpec specs[] = {
+    const FunctionEntry specs[] = {
         { "VLOOKUP", 102, 3, 4, VLookup, Takes::Any },
         { "HLOOKUP", 101, 3, 4, HLookup, Takes::Any },
         { "MATCH", 64, 2, 3, Match, Takes::Any },

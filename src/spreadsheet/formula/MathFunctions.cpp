@@ -410,9 +410,9 @@ Value Atan2(Call& call)
 
 } // namespace
 
-void AddMathFunctions(std::vector<FunctionSpec>& table)
+void AddMathFunctions(std::vector<FunctionEntry>& table)
 {
-    const FunctionSpec specs[] = {
+    const FunctionEntry specs[] = {
         { "SUM", 4, 1, kAnyCount, Sum, Takes::Any },
         { "PRODUCT", 183, 1, kAnyCount, Product, Takes::Any },
         { "SUMSQ", 321, 1, kAnyCount, SumSquares, Takes::Any },

@@ -452,9 +452,9 @@ Value VarP(Call& call)
 
 } // namespace
 
-void AddStatisticalFunctions(std::vector<FunctionSpec>& table)
+void AddStatisticalFunctions(std::vector<FunctionEntry>& table)
 {
-    const FunctionSpec specs[] = {
+    const FunctionEntry specs[] = {
         { "AVERAGE", 5, 1, kAnyCount, Average, Takes::Any },
         { "MIN", 6, 1, kAnyCount, Min, Takes::Any },
         { "MAX", 7, 1, kAnyCount, Max, Takes::Any },

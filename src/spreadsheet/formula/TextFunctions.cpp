@@ -383,9 +383,9 @@ Value Hyperlink(Call& call)
 
 } // namespace
 
-void AddTextFunctions(std::vector<FunctionSpec>& table)
+void AddTextFunctions(std::vector<FunctionEntry>& table)
 {
-    const FunctionSpec specs[] = {
+    const FunctionEntry specs[] = {
         { "LEFT", 115, 1, 2, Left },
         { "RIGHT", 116, 1, 2, Right },
         { "MID", 31, 3, 3, Mid },

@@ -467,10 +467,10 @@ private:
             const uint16_t function = FindBiffFunction(id);
             if (function == kUnknownFunction)
                 Unreadable();
-            const FunctionSpec& spec = FunctionTable()[function];
-            if (spec.minArgs != spec.maxArgs)
+            const FunctionEntry& entry = FunctionTable()[function];
+            if (entry.minArgs != entry.maxArgs)
                 Unreadable();
-            return Call(function, spec.name, spec.minArgs);
+            return Call(function, entry.name, entry.minArgs);
         }
         case 0x22: { // PtgFuncVar
             const size_t count = tokens.U8() & 0x7F;

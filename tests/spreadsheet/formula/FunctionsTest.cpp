@@ -525,9 +525,9 @@ TEST(FunctionList, TheDocumentationListsTheFunctionsComputed)
                 << name << " is listed but not computed";
         }
     }
-    for (const formula::FunctionSpec& spec : formula::FunctionTable()) {
-        if (spec.body) {
-            EXPECT_TRUE(listed.count(std::string(spec.name))) << spec.name << " is computed but not listed";
+    for (const formula::FunctionEntry& entry : formula::FunctionTable()) {
+        if (entry.body) {
+            EXPECT_TRUE(listed.count(std::string(entry.name))) << entry.name << " is computed but not listed";
         }
     }
 }
