@@ -138,20 +138,6 @@ options::ExportOptions OptionsFrom(const py::dict& chosen)
     return options;
 }
 
-// "visible", "hidden" or "very hidden", as the command line's --list says.
-const char* VisibilityWord(spreadsheet::SheetVisibility visibility)
-{
-    switch (visibility) {
-    case spreadsheet::SheetVisibility::Visible:
-        return "visible";
-    case spreadsheet::SheetVisibility::Hidden:
-        return "hidden";
-    case spreadsheet::SheetVisibility::VeryHidden:
-        return "very hidden";
-    }
-    return "visible";
-}
-
 py::tuple RangeTuple(const spreadsheet::CellRange& range)
 {
     return py::make_tuple(range.firstRow, range.firstColumn, range.lastRow, range.lastColumn);
@@ -487,7 +473,7 @@ public:
         const auto sheets = Unlocked(Name(), [&](StoppingPump&) { return m_book->Sheets(); });
         py::list list;
         for (const SheetListing& sheet : sheets)
-            list.append(py::make_tuple(sheet.name, VisibilityWord(sheet.visibility)));
+            list.append(py::make_tuple(sheet.name, std::string(spreadsheet::VisibilityWord(sheet.visibility))));
         return list;
     }
 

@@ -173,19 +173,6 @@ std::optional<size_t> FindWorksheet(std::deque<spreadsheet::Worksheet>& sheets, 
     return std::nullopt;
 }
 
-std::string_view VisibilityWord(spreadsheet::SheetVisibility visibility)
-{
-    switch (visibility) {
-    case spreadsheet::SheetVisibility::Visible:
-        return "visible";
-    case spreadsheet::SheetVisibility::Hidden:
-        return "hidden";
-    case spreadsheet::SheetVisibility::VeryHidden:
-        return "very hidden";
-    }
-    return "visible";
-}
-
 } // namespace
 
 std::string ShownName(const std::string& argument)
@@ -354,8 +341,9 @@ std::string ListWorksheets(spreadsheet::Workbook& workbook, const std::vector<si
     size_t other = 0;
     const auto listOthersBefore = [&](size_t worksheet) {
         for (; other < others.size() && others[other].worksheetsBefore <= worksheet; ++other)
-            text += "-\t" + Escaped(others[other].name) + '\t' + std::string(VisibilityWord(others[other].visibility))
-                + '\t' + std::string(OtherKindWords(others[other].kind)) + '\n';
+            text += "-\t" + Escaped(others[other].name) + '\t'
+                + std::string(spreadsheet::VisibilityWord(others[other].visibility)) + '\t'
+                + std::string(OtherKindWords(others[other].kind)) + '\n';
     };
     for (size_t i = 0; i < worksheets.size(); ++i) {
         listOthersBefore(i);
@@ -363,7 +351,7 @@ std::string ListWorksheets(spreadsheet::Workbook& workbook, const std::vector<si
         // Empty as the export judges it: a used range of A1 alone, holding no text.
         const bool empty = range.lastRow == 1 && range.lastColumn == 1 && worksheets[i].CellText(1, 1).empty();
         text += std::to_string(numbers.empty() ? i + 1 : numbers.at(i)) + '\t' + Escaped(worksheets[i].Name()) + '\t'
-            + std::string(VisibilityWord(worksheets[i].Visibility())) + '\t'
+            + std::string(spreadsheet::VisibilityWord(worksheets[i].Visibility())) + '\t'
             + (empty ? std::string("empty")
                      : CellReference(range.firstRow, range.firstColumn) + ':'
                         + CellReference(range.lastRow, range.lastColumn))

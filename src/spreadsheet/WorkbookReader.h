@@ -18,6 +18,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vellumcast::spreadsheet {
@@ -29,6 +30,20 @@ class ZipArchive;
 }
 
 enum class SheetVisibility : uint8_t { Visible, Hidden, VeryHidden };
+
+// "visible", "hidden" or "very hidden": how lists of worksheets name a visibility.
+constexpr std::string_view VisibilityWord(SheetVisibility visibility)
+{
+    switch (visibility) {
+    case SheetVisibility::Hidden:
+        return "hidden";
+    case SheetVisibility::VeryHidden:
+        return "very hidden";
+    case SheetVisibility::Visible:
+        break;
+    }
+    return "visible";
+}
 
 struct SheetEntry {
     std::string name;
