@@ -3,6 +3,7 @@
 // style, its column and kind), and the rectangles of cells that walks and layouts name.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,9 @@ enum class CellError : uint8_t { Null, Div0, Value, Ref, Name, Num, NA, GettingD
 std::string_view CellErrorText(CellError error);
 // The error whose text this is, or false when it is none of them.
 bool CellErrorFromText(std::string_view text, CellError& error);
+// The error of a one-byte error code (0x07 #DIV/0!, 0x2A #N/A, …), as the binary formats
+// of both generations store it in cells and formulas; none for a code no error has.
+std::optional<CellError> CellErrorOfCode(uint8_t code);
 
 struct Cell {
     struct Text {

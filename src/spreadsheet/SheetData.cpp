@@ -40,6 +40,30 @@ bool CellErrorFromText(std::string_view text, CellError& error)
     return false;
 }
 
+std::optional<CellError> CellErrorOfCode(uint8_t code)
+{
+    switch (code) {
+    case 0x00:
+        return CellError::Null;
+    case 0x07:
+        return CellError::Div0;
+    case 0x0F:
+        return CellError::Value;
+    case 0x17:
+        return CellError::Ref;
+    case 0x1D:
+        return CellError::Name;
+    case 0x24:
+        return CellError::Num;
+    case 0x2A:
+        return CellError::NA;
+    case 0x2B:
+        return CellError::GettingData;
+    default:
+        return std::nullopt;
+    }
+}
+
 RowBatch SheetData::AllRows() const
 {
     return RowBatch(m_rows.data(), m_rows.size(), m_cells.size(), m_cells.BlockTable(), 0, m_pool, m_poolDropped,

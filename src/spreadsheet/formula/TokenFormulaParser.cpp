@@ -103,28 +103,13 @@ std::string ReadChars(Bytes& bytes, size_t count, bool wide)
     return out;
 }
 
+// A formula holding an error code no error has is unreadable, not shown as another error.
 CellError ErrorOfCode(uint8_t code)
 {
-    switch (code) {
-    case 0x00:
-        return CellError::Null;
-    case 0x07:
-        return CellError::Div0;
-    case 0x0F:
-        return CellError::Value;
-    case 0x17:
-        return CellError::Ref;
-    case 0x1D:
-        return CellError::Name;
-    case 0x24:
-        return CellError::Num;
-    case 0x2A:
-        return CellError::NA;
-    case 0x2B:
-        return CellError::GettingData;
-    default:
+    const std::optional<CellError> error = CellErrorOfCode(code);
+    if (!error)
         Unreadable();
-    }
+    return *error;
 }
 
 class TokenParser {

@@ -267,28 +267,4 @@ void CodePageDecoder::Append(std::span<const uint8_t> text, std::string& out)
     }
 }
 
-CellError CellErrorOfCode(uint8_t code)
-{
-    switch (code) {
-    case 0x00:
-        return CellError::Null;
-    case 0x07:
-        return CellError::Div0;
-    case 0x0F:
-        return CellError::Value;
-    case 0x17:
-        return CellError::Ref;
-    case 0x1D:
-        return CellError::Name;
-    case 0x24:
-        return CellError::Num;
-    case 0x2A:
-        return CellError::NA;
-    case 0x2B:
-        return CellError::GettingData;
-    default:
-        return CellError::Value;
-    }
-}
-
 } // namespace vellumcast::spreadsheet::xls

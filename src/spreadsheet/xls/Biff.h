@@ -143,8 +143,4 @@ inline double DecodeRk(uint32_t rk)
     return (rk & 0x01) ? value / 100 : value;
 }
 
-// The error of a cell's error code (0x07 #DIV/0!, 0x2A #N/A, …), as the binary formats
-// of both generations store it; #VALUE! for a code no error has.
-CellError CellErrorOfCode(uint8_t code);
-
 } // namespace vellumcast::spreadsheet::xls

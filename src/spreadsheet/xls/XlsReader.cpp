@@ -537,7 +537,8 @@ void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
         case biff::kBoolErr:
             Need(record, 8);
             if (d[7] != 0)
-                builder.AddError(LoadU16(d) + 1, LoadU16(d + 2) + 1, CellErrorOfCode(d[6]), LoadU16(d + 4));
+                builder.AddError(LoadU16(d) + 1, LoadU16(d + 2) + 1, CellErrorOfCode(d[6]).value_or(CellError::Value),
+                    LoadU16(d + 4));
             else
                 builder.AddBoolean(LoadU16(d) + 1, LoadU16(d + 2) + 1, d[6] != 0, LoadU16(d + 4));
             break;
@@ -568,7 +569,7 @@ void XlsReader::LoadSheet(size_t index, SheetBuilder& builder)
                 builder.AddBoolean(row, column, result[2] != 0, style);
                 break;
             case 2:
-                builder.AddError(row, column, CellErrorOfCode(result[2]), style);
+                builder.AddError(row, column, CellErrorOfCode(result[2]).value_or(CellError::Value), style);
                 break;
             case 3:
                 builder.AddString(row, column, {}, style);

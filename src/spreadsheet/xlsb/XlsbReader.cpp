@@ -272,7 +272,7 @@ private:
             break;
         case brt::kCellError:
         case brt::kFmlaError:
-            m_builder.AddError(m_row, c, xls::CellErrorOfCode(cursor.U8()), style);
+            m_builder.AddError(m_row, c, CellErrorOfCode(cursor.U8()).value_or(CellError::Value), style);
             if (record.type == brt::kFmlaError)
                 CaptureFormula(cursor, c);
             break;
