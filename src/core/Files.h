@@ -177,11 +177,6 @@ private:
     uint64_t m_inode = 0;
 };
 
-// A text given in pieces: calls write with each piece in turn and returns the first
-// non-zero value it gives (an errno), or an errno of its own when a piece cannot be had;
-// 0 once every piece is written.
-using TextPieces = std::function<int(const std::function<int(std::string_view)>& write)>;
-
 namespace detail {
 
 // A temporary file written beside the file it is to replace. Names are relative to the
