@@ -218,7 +218,8 @@ public:
     // True from a Begin that succeeded until the write is committed, abandoned or failed.
     bool IsOpen() const { return m_file.fd >= 0; }
     std::optional<WriteFailure> Write(std::string_view bytes);
-    // Takes the text back to its first size bytes; what is written next follows them.
+    // Takes the text back to its first size bytes (a text no longer stays as it is); what
+    // is written next follows them.
     std::optional<WriteFailure> Cut(uint64_t size);
     // Ends the write as failed with the errno code, for a text that cannot be had whole.
     std::optional<WriteFailure> Fail(int code);
@@ -238,6 +239,7 @@ private:
     const OutputFolder* m_folder = nullptr;
     std::string m_name;
     detail::Replacement m_file;
+    uint64_t m_size = 0; // the bytes written so far
 };
 
 // A temporary file that no folder lists, for bytes held out of memory: in folder, else in
