@@ -5,8 +5,10 @@
 #include "cli/SpooledResults.h"
 #include "cli/StandardOutput.h"
 
+#include <cstdint>
 #include <cstring>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,7 +29,8 @@ public:
         , m_byteOrderMark(byteOrderMark)
     {
     }
-    bool TakesPieces() const override { return true; }
+    // What was printed stays printed: the spool sends only what nothing takes back.
+    bool TakesBack() const override { return false; }
     void Begin(const exporting::ResultEntry&) override
     {
         if (m_byteOrderMark && !m_markWritten) {
@@ -35,6 +38,7 @@ public:
             m_markWritten = true;
         }
     }
+    using ResultOutlet::Write;
     void Write(std::string_view bytes) override
     {
         if (m_failure)
@@ -45,6 +49,10 @@ public:
             m_failure = failure;
         }
     }
+    void Cut(uint64_t) override { throw std::logic_error("A text printed cannot be taken back"); }
+    void Commit() override { }
+    void CommitCutShort() override { }
+    void Abandon() override { throw std::logic_error("A text printed cannot be taken back"); }
     void ReadFailed(int code) override
     {
         m_readFailures += ProgramLine(

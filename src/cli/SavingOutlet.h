@@ -13,9 +13,9 @@
 
 namespace vellumcast::cli {
 
-// The texts of the workbook whose turn it is, each saved into the output folder: once
-// whole, or as it comes when it is pending; what the save prints and reports is kept as
-// PrintingOutlet keeps its failures.
+// The texts of the workbook whose turn it is, each saved into the output folder as it
+// comes (results::SaveSession); what the save prints and reports is kept as
+// PrintingOutlet keeps its failures, and once a failure is kept nothing more is saved.
 class SavingOutlet final : public ResultOutlet {
 public:
     explicit SavingOutlet(results::SaveSession& session)
@@ -25,41 +25,50 @@ public:
     // The workbook whose texts come next, and the folder it was found in.
     void SetWorkbook(std::string shownName, std::string folder)
     {
-        m_shownName = std::move(shownName);
-        m_folder = std::move(folder);
+        m_session.SetWorkbook(std::move(shownName), std::move(folder));
     }
-    bool TakesPieces() const override { return false; }
-    void Save(const exporting::ResultEntry& head, const core::TextPieces& text) override
+    // A file is put in place only once committed.
+    bool TakesBack() const override { return true; }
+    void Begin(const exporting::ResultEntry& head) override
     {
-        if (m_failure)
-            return;
-        try {
-            m_session.Save(head, text, m_shownName, m_folder);
-        } catch (const OutputFailed& failure) {
-            m_failure = failure;
-        }
+        m_begun = !m_failure;
+        if (m_begun)
+            m_session.Begin(head);
     }
-    void ReadFailed(int) override { } // the save reports a text it cannot have
-    bool TakesPending() const override { return true; }
-    void BeginPending(const exporting::ResultEntry& head) override
+    using ResultOutlet::Write;
+    void Write(std::string_view bytes) override
     {
-        m_pendingBegun = !m_failure;
-        if (m_pendingBegun)
-            m_session.Begin(head, m_shownName, m_folder);
-    }
-    void WritePending(std::string_view bytes) override
-    {
-        if (m_pendingBegun)
+        if (m_begun)
             m_session.Write(bytes);
     }
-    void CutPending(uint64_t size) override
+    void Cut(uint64_t size) override
     {
-        if (m_pendingBegun)
+        if (m_begun)
             m_session.Cut(size);
     }
-    void CommitPending(bool cutShort) override
+    void Commit() override { End(false); }
+    void CommitCutShort() override { End(true); }
+    void Abandon() override
     {
-        if (!std::exchange(m_pendingBegun, false))
+        if (std::exchange(m_begun, false))
+            m_session.Abandon();
+    }
+    // The save reports the file it could not write whole.
+    void ReadFailed(int code) override
+    {
+        if (m_begun)
+            m_session.Fail(code);
+    }
+    void RethrowFailure()
+    {
+        if (m_failure)
+            throw *m_failure;
+    }
+
+private:
+    void End(bool cutShort)
+    {
+        if (!std::exchange(m_begun, false))
             return;
         try {
             if (cutShort)
@@ -70,23 +79,10 @@ public:
             m_failure = failure;
         }
     }
-    void AbandonPending() override
-    {
-        if (std::exchange(m_pendingBegun, false))
-            m_session.Abandon();
-    }
-    void RethrowFailure()
-    {
-        if (m_failure)
-            throw *m_failure;
-    }
 
-private:
     results::SaveSession& m_session;
-    std::string m_shownName;
-    std::string m_folder;
     std::optional<OutputFailed> m_failure;
-    bool m_pendingBegun = false; // a pending text was begun in the session
+    bool m_begun = false; // a text was begun in the session
 };
 
 } // namespace vellumcast::cli

@@ -68,7 +68,7 @@ SpooledResults::SpooledResults(size_t memoryBytes, const OutletSlot* turn, Spool
 {
 }
 
-void SpooledResults::BeginEntry(const exporting::ResultEntry& head)
+void SpooledResults::Begin(const exporting::ResultEntry& head)
 {
     PassOnSettled();
     m_current
@@ -77,23 +77,35 @@ void SpooledResults::BeginEntry(const exporting::ResultEntry& head)
     PassOnSettled();
 }
 
-void SpooledResults::Append(std::string_view bytes)
+void SpooledResults::Write(std::string_view bytes)
 {
     PassOnSettled();
     if (!m_current.pending)
-        Write(bytes);
+        Hold(bytes);
     else if (m_pending) // none once the workbook is done: an entry never ended is no result
-        m_pending->WritePending(bytes);
+        m_pending->Write(bytes);
     m_current.size += bytes.size();
 }
 
-void SpooledResults::EndCutShortEntry()
+void SpooledResults::Cut(uint64_t size)
 {
-    m_current.head.cutShort = true;
-    EndEntry();
+    if (m_inEntry)
+        RollBack({ m_entries.size(), size, true });
 }
 
-void SpooledResults::EndEntry()
+void SpooledResults::Abandon()
+{
+    if (m_inEntry)
+        RollBack({ m_entries.size(), 0, false });
+}
+
+void SpooledResults::CommitCutShort()
+{
+    m_current.head.cutShort = true;
+    Commit();
+}
+
+void SpooledResults::Commit()
 {
     PassOnSettled();
     m_entries.push_back(std::move(m_current));
@@ -123,7 +135,7 @@ void SpooledResults::RollBack(const exporting::SinkMark& mark)
         if (!mark.inEntry)
             m_pending.reset();
         else if (mark.bytes < pending.size)
-            m_pending->CutPending(mark.bytes);
+            m_pending->Cut(mark.bytes);
     }
     // Where the bytes end once the entries after the mark are dropped.
     uint64_t end = m_end;
@@ -153,7 +165,7 @@ void SpooledResults::RollBack(const exporting::SinkMark& mark)
         m_memory.resize(static_cast<size_t>(m_end - m_heldFrom));
 }
 
-void SpooledResults::Write(std::string_view bytes)
+void SpooledResults::Hold(std::string_view bytes)
 {
     const uint64_t held = m_end - m_heldFrom;
     if (held < m_memoryBytes) {
@@ -237,16 +249,16 @@ void SpooledResults::PassOnSettled()
 void SpooledResults::StartPending(ResultOutlet& outlet)
 {
     if (m_pending || !m_inEntry || m_current.pending || m_current.held || m_passedEntries != m_entries.size()
-        || !outlet.TakesPending())
+        || !outlet.TakesBack())
         return;
-    outlet.BeginPending(m_current.head);
+    outlet.Begin(m_current.head);
     m_pending.reset(&outlet);
     m_current.pending = true;
     if (m_end == m_current.offset)
         return;
     // Begun before the turn came: what it holds goes on first, and is let go.
     const int code = ReadBytes(m_current.offset, m_end, [&](std::string_view piece) {
-        outlet.WritePending(piece);
+        outlet.Write(piece);
         return 0;
     });
     if (code != 0) {
@@ -287,27 +299,28 @@ void SpooledResults::PassOn(ResultOutlet& outlet)
         }
         m_passedEnd = std::max(m_passedEnd, to);
     };
+    const auto commit = [&](ResultOutlet& to, const Entry& entry) {
+        if (entry.head.cutShort)
+            to.CommitCutShort();
+        else
+            to.Commit();
+    };
     // The pending entry, once ended and settled, is committed before those after it go.
     if (m_pending && m_passedEntries < m_settledEntries) {
-        m_pending.release()->CommitPending(m_entries[m_passedEntries].head.cutShort);
+        commit(*m_pending.release(), m_entries[m_passedEntries]);
         ++m_passedEntries;
     }
-    const bool pieces = outlet.TakesPieces();
     for (; m_passedEntries < m_settledEntries; ++m_passedEntries) {
         const Entry& entry = m_entries[m_passedEntries];
-        if (pieces) {
-            if (!m_passedBegun)
-                outlet.Begin(entry.head);
-            passBytes(entry.offset, entry.offset + entry.size);
-        } else {
-            const size_t index = m_passedEntries;
-            outlet.Save(entry.head,
-                [this, index](const std::function<int(std::string_view)>& write) { return WriteText(index, write); });
-        }
+        if (!m_passedBegun)
+            outlet.Begin(entry.head);
+        passBytes(entry.offset, entry.offset + entry.size);
+        commit(outlet, entry);
         m_passedBegun = false;
     }
-    // The entry under way at the latest mark: what it had then goes on in pieces.
-    if (pieces && m_settledInEntry && m_passedEntries == m_settledEntries
+    // The entry under way at the latest mark, to an outlet that cannot take back (one that
+    // can has it pending): what it had then goes on.
+    if (!outlet.TakesBack() && m_settledInEntry && m_passedEntries == m_settledEntries
         && (m_passedEntries < m_entries.size() || m_inEntry)) {
         const Entry& entry = m_passedEntries < m_entries.size() ? m_entries[m_passedEntries] : m_current;
         if (!m_passedBegun)

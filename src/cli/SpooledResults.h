@@ -12,6 +12,7 @@
 // done, nothing can.
 
 #include "core/Files.h"
+#include "export/EntryWriter.h"
 #include "export/ResultList.h"
 #include "export/ResultSink.h"
 
@@ -27,35 +28,19 @@
 
 namespace vellumcast::cli {
 
-// Where the texts of the workbook whose turn it is go once they can no longer be taken
-// back. An outlet either takes texts in pieces as they come (standard output: Begin, then
-// Write for each piece) or only whole texts (files: Save once a text is complete). An
-// outlet of whole texts may also take pending ones: the text of an entry that may still
-// be taken back, as it comes (a file written beside its place, put there only once
-// committed), one at a time: BeginPending, WritePending for each piece, CutPending to go
-// back to its first bytes, then CommitPending once nothing can take it back (saying
-// whether the text turned out cut short, ResultEntry::cutShort) or AbandonPending once
-// something did.
-class ResultOutlet {
+// Where the texts of the workbook whose turn it is go, entry by entry, as an entry
+// writer. An outlet that can take back what it was given (TakesBack: the output folder,
+// whose files are put in place only once committed) gets the entry under way as it
+// comes, cut back or abandoned should the export take it back; one that cannot
+// (standard output) gets only bytes nothing can take back any more, and never a Cut or
+// an Abandon. Either way each entry is begun, written and committed in order, at most one
+// at a time.
+class ResultOutlet : public exporting::EntryWriter {
 public:
-    virtual ~ResultOutlet() = default;
-    virtual bool TakesPieces() const = 0;
-    // A text starts, with the names, ordinal and mode of head.
-    virtual void Begin(const exporting::ResultEntry&) { }
-    // The next bytes of the text begun last.
-    virtual void Write(std::string_view) { }
-    // A whole text, given in pieces by text.
-    virtual void Save(const exporting::ResultEntry&, const core::TextPieces&) { }
-    // The held bytes of a text could not be read back (errno code): what of it was not
-    // passed on is lost.
+    virtual bool TakesBack() const = 0;
+    // The held bytes of the entry under way could not be read back (errno code): what of
+    // it was not written is lost.
     virtual void ReadFailed(int code) = 0;
-
-    virtual bool TakesPending() const { return false; }
-    virtual void BeginPending(const exporting::ResultEntry&) { }
-    virtual void WritePending(std::string_view) { }
-    virtual void CutPending(uint64_t) { }
-    virtual void CommitPending(bool cutShort) { (void)cutShort; }
-    virtual void AbandonPending() { }
 };
 
 // Where the spools of a run make the temporary files that hold texts out of memory: the
@@ -85,11 +70,11 @@ private:
 // hands the turns; none before.
 using OutletSlot = std::atomic<ResultOutlet*>;
 
-// Once the workbook's turn has come and its outlet takes pending texts, the entry under
-// way whose entries before it were all passed on (the first one after the latest mark)
-// goes to the outlet as it comes rather than being held: cut back by a rollback into it,
-// abandoned by one to before it, committed once a mark settles it or the workbook is
-// done. The entries after it are held as before, so at most one text is pending at once.
+// Once the workbook's turn has come and its outlet takes back, the entry under way whose
+// entries before it were all passed on (the first one after the latest mark) goes to the
+// outlet as it comes rather than being held (it is pending): cut back by a rollback into
+// it, abandoned by one to before it, committed once a mark settles it or the workbook is
+// done. The entries after it are held as before, so at most one entry is pending at once.
 class SpooledResults final : public exporting::ResultSink {
 public:
     SpooledResults()
@@ -101,11 +86,14 @@ public:
     // as soon as there is one and they can no longer be taken back.
     explicit SpooledResults(size_t memoryBytes, const OutletSlot* turn = nullptr, SpoolFolder* folder = nullptr);
 
-    void BeginEntry(const exporting::ResultEntry& head) override;
-    using ResultSink::Append;
-    void Append(std::string_view bytes) override;
-    void EndEntry() override;
-    void EndCutShortEntry() override;
+    void Begin(const exporting::ResultEntry& head) override;
+    using ResultSink::Write;
+    void Write(std::string_view bytes) override;
+    // As RollBack to the entry under way at size bytes, or to before it.
+    void Cut(uint64_t size) override;
+    void Commit() override;
+    void CommitCutShort() override;
+    void Abandon() override;
     // Also settles what was taken before it: a rollback goes back to the latest mark only.
     exporting::SinkMark Mark() const override;
     // Throws std::logic_error when asked to go back past what was passed on already.
@@ -141,13 +129,13 @@ private:
         bool pending = false; // its text went to the outlet as it came, none of it held
         bool held = false; // its text stays held: it could not be sent on as it came
     };
-    void Write(std::string_view bytes);
+    void Hold(std::string_view bytes);
     // Bytes [from, to) of all those taken, in pieces, from memory or the file.
     int ReadBytes(uint64_t from, uint64_t to, const std::function<int(std::string_view)>& write) const;
     // Passes on to the outlet of the turn, when there is one, whatever is settled, and
     // sends on the entry under way as it comes when it may.
     void PassOnSettled();
-    // Makes the entry under way pending, when outlet takes it and the entries before it
+    // Makes the entry under way pending, when outlet takes back and the entries before it
     // were passed on; its bytes held so far go on first.
     void StartPending(ResultOutlet& outlet);
     void PassOn(ResultOutlet& outlet);
@@ -176,8 +164,8 @@ private:
     mutable size_t m_settledEntries = 0;
     mutable uint64_t m_settledEnd = 0;
     mutable bool m_settledInEntry = false;
-    // What was passed on: the entries whole, whether the one after them was begun, and
-    // (to an outlet taking pieces) the bytes.
+    // What was passed on: the entries whole, whether the one after them was begun (in an
+    // outlet that cannot take back), and the bytes.
     size_t m_passedEntries = 0;
     bool m_passedBegun = false;
     uint64_t m_passedEnd = 0;
@@ -185,7 +173,7 @@ private:
     // The outlet the pending entry (the one at m_passedEntries) went to, while there is one;
     // abandoned there should the results be let go first.
     struct AbandonPending {
-        void operator()(ResultOutlet* outlet) const { outlet->AbandonPending(); }
+        void operator()(ResultOutlet* outlet) const { outlet->Abandon(); }
     };
     std::unique_ptr<ResultOutlet, AbandonPending> m_pending;
 };

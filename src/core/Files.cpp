@@ -148,6 +148,7 @@ std::optional<WriteFailure> PendingFile::Begin(const OutputFolder& folder, const
     m_calls = &calls;
     m_folder = &folder;
     m_name = name;
+    m_size = 0;
     m_file = detail::ReplacementIn(folder, name);
     return detail::BeginReplacement(m_file, calls);
 }
@@ -157,14 +158,21 @@ std::optional<WriteFailure> PendingFile::Write(std::string_view bytes)
     if (!IsOpen())
         return std::nullopt;
     const int code = detail::WriteAll(*m_calls, m_file.fd, bytes);
-    return code != 0 ? detail::EndReplacement(m_file, code, *m_calls) : std::nullopt;
+    if (code != 0)
+        return detail::EndReplacement(m_file, code, *m_calls);
+    m_size += bytes.size();
+    return std::nullopt;
 }
 
 std::optional<WriteFailure> PendingFile::Cut(uint64_t size)
 {
-    if (!IsOpen() || m_calls->Truncate(m_file.fd, size) == 0)
+    // Never longer: a truncation past the end would fill the text with zero bytes.
+    if (!IsOpen() || size >= m_size)
         return std::nullopt;
-    return detail::EndReplacement(m_file, errno, *m_calls);
+    if (m_calls->Truncate(m_file.fd, size) != 0)
+        return detail::EndReplacement(m_file, errno, *m_calls);
+    m_size = size;
+    return std::nullopt;
 }
 
 std::optional<WriteFailure> PendingFile::Fail(int code)

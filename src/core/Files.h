@@ -177,11 +177,6 @@ private:
     uint64_t m_inode = 0;
 };
 
-// A text given in pieces: calls write with each piece in turn and returns the first
-// non-zero value it gives (an errno), or an errno of its own when a piece cannot be had;
-// 0 once every piece is written.
-using TextPieces = std::function<int(const std::function<int(std::string_view)>& write)>;
-
 namespace detail {
 
 // A temporary file written beside the file it is to replace. Names are relative to the
@@ -223,7 +218,8 @@ public:
     // True from a Begin that succeeded until the write is committed, abandoned or failed.
     bool IsOpen() const { return m_file.fd >= 0; }
     std::optional<WriteFailure> Write(std::string_view bytes);
-    // Takes the text back to its first size bytes; what is written next follows them.
+    // Takes the text back to its first size bytes (a text no longer stays as it is); what
+    // is written next follows them.
     std::optional<WriteFailure> Cut(uint64_t size);
     // Ends the write as failed with the errno code, for a text that cannot be had whole.
     std::optional<WriteFailure> Fail(int code);
@@ -243,6 +239,7 @@ private:
     const OutputFolder* m_folder = nullptr;
     std::string m_name;
     detail::Replacement m_file;
+    uint64_t m_size = 0; // the bytes written so far
 };
 
 // A temporary file that no folder lists, for bytes held out of memory: in folder, else in

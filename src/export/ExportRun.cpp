@@ -48,15 +48,15 @@ void RunProcedure(core::StepRunner& run, ExportContext& context, spreadsheet::Wo
         // would have been, but marked as cut short, so that no save puts it in the place
         // of a whole text. The entry is under way from the start, so that what is
         // composed may go on to the sink as it grows.
-        results.BeginEntry(ResultEntry { ResultFileName(path), {}, 0, {}, options.saveMode });
+        results.Begin(ResultEntry { ResultFileName(path), {}, 0, {}, options.saveMode });
         const bool whole = run.Step(
             steps::run::kComposeAllSheets, [&] { ExportAllSheetsToTextFile(context, workbook, options, text); });
         run.Step(steps::run::kListAllSheets, [&] {
-            results.Append(std::move(text));
+            results.Write(std::move(text));
             if (whole)
-                results.EndEntry();
+                results.Commit();
             else
-                results.EndCutShortEntry();
+                results.CommitCutShort();
         });
         return;
     }

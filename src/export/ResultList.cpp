@@ -60,7 +60,7 @@ void ResultList::clear()
     m_inputs.clear();
 }
 
-void ResultList::BeginEntry(const ResultEntry& head)
+void ResultList::Begin(const ResultEntry& head)
 {
     m_headFileName = head.fileName;
     m_headSheetName = head.sheetName;
@@ -70,12 +70,12 @@ void ResultList::BeginEntry(const ResultEntry& head)
     m_inEntry = true;
 }
 
-void ResultList::Append(std::string_view bytes)
+void ResultList::Write(std::string_view bytes)
 {
     m_pending += bytes;
 }
 
-void ResultList::Append(std::string&& bytes)
+void ResultList::Write(std::string&& bytes)
 {
     if (m_pending.empty())
         m_pending = std::move(bytes); // kept, not copied: a worksheet's text may be hundreds of megabytes
@@ -83,14 +83,26 @@ void ResultList::Append(std::string&& bytes)
         m_pending += bytes;
 }
 
-void ResultList::EndEntry()
+void ResultList::Cut(uint64_t size)
+{
+    if (size < m_pending.size())
+        m_pending.resize(static_cast<size_t>(size));
+}
+
+void ResultList::Commit()
 {
     End(false);
 }
 
-void ResultList::EndCutShortEntry()
+void ResultList::CommitCutShort()
 {
     End(true);
+}
+
+void ResultList::Abandon()
+{
+    m_pending.clear();
+    m_inEntry = false;
 }
 
 void ResultList::End(bool cutShort)

@@ -79,7 +79,7 @@ struct ResultEntry {
 // their names once, as one source with the buffer their texts lie in, and each entry
 // only its number and where its text lies: 24 bytes each rather than a few hundred.
 // Entries are read as values; the texts they give stay valid while the list holds them.
-// As a sink it keeps every text: an entry is listed once it ends.
+// As a sink it keeps every text: an entry is listed once it is committed.
 class ResultList final : public ResultSink {
 public:
     class Iterator {
@@ -131,12 +131,14 @@ public:
     void AddInput(std::string path) { m_inputs.push_back(std::move(path)); }
     const std::vector<std::string>& Inputs() const { return m_inputs; }
 
-    void BeginEntry(const ResultEntry& head) override;
-    using ResultSink::Append;
-    void Append(std::string_view bytes) override;
-    void Append(std::string&& bytes) override;
-    void EndEntry() override;
-    void EndCutShortEntry() override;
+    void Begin(const ResultEntry& head) override;
+    using ResultSink::Write;
+    void Write(std::string_view bytes) override;
+    void Write(std::string&& bytes) override;
+    void Cut(uint64_t size) override;
+    void Commit() override;
+    void CommitCutShort() override;
+    void Abandon() override;
     SinkMark Mark() const override;
     void RollBack(const SinkMark& mark) override;
     // The lines' entries share the one text rather than each taking a copy.

@@ -15,9 +15,9 @@ size_t ResultSink::TakeLines(const ResultEntry& head, std::string text, const st
         const size_t end = lineEnds[i];
         line.ordinal = ordinals.empty() ? head.ordinal + static_cast<int64_t>(i) : ordinals[i];
         if (end > begin || !skipEmpty) {
-            BeginEntry(line);
-            Append(all.substr(begin, end - begin));
-            EndEntry();
+            Begin(line);
+            Write(all.substr(begin, end - begin));
+            Commit();
             ++made;
         }
         begin = end;

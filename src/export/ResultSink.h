@@ -1,8 +1,10 @@
 #pragma once
 // Where the export procedures hand the texts they compose, entry by entry, as they are
-// composed. The results window's list keeps every text; the command line passes them on
-// to standard output or the output folder without holding them.
+// composed, through EntryWriter's verbs. The results window's list keeps every text; the
+// command line passes them on to standard output or the output folder without holding
+// them.
 
+#include "export/EntryWriter.h"
 #include "options/ExportOptions.h"
 
 #include <cstddef>
@@ -24,23 +26,11 @@ struct SinkMark {
     bool inEntry = false;
 };
 
-class ResultSink {
+// An entry writer that may also go back past the entries it has ended: a walk that
+// fails or turns out unusable takes back everything it handed over, however many entries
+// that made.
+class ResultSink : public EntryWriter {
 public:
-    virtual ~ResultSink() = default;
-
-    // Starts an entry with the names, ordinal and mode of head (its text is ignored).
-    virtual void BeginEntry(const ResultEntry& head) = 0;
-    // Adds bytes to the entry under way.
-    virtual void Append(std::string_view bytes) = 0;
-    // As Append, for a text the caller gives up; a sink may keep it rather than copy it.
-    virtual void Append(std::string&& bytes) { Append(std::string_view(bytes)); }
-    void Append(const char* bytes) { Append(std::string_view(bytes)); }
-    // Ends the entry under way: its text is whole.
-    virtual void EndEntry() = 0;
-    // Ends the entry under way as cut short (ResultEntry::cutShort): its workbook failed,
-    // and its text is what was composed before the failure.
-    virtual void EndCutShortEntry() = 0;
-
     // Where the sink stands now, and going back there: every entry and byte taken after
     // the mark is dropped, as if never handed over. An entry under way at the mark is
     // under way again after it.
@@ -61,9 +51,9 @@ public:
     // A whole entry at once.
     void Take(const ResultEntry& head, std::string text)
     {
-        BeginEntry(head);
-        Append(std::move(text));
-        EndEntry();
+        Begin(head);
+        Write(std::move(text));
+        Commit();
     }
 };
 

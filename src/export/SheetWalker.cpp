@@ -137,8 +137,8 @@ void SheetWalker::Record(
 void SheetWalker::EndHandedEntry(Worksheet& sheet, std::string rest, int64_t& resultNumber)
 {
     Step(steps::sheet::kRecord, sheet, [&] {
-        m_context.results.Append(std::move(rest));
-        m_context.results.EndEntry();
+        m_context.results.Write(std::move(rest));
+        m_context.results.Commit();
     });
     ++resultNumber;
 }

@@ -14,7 +14,7 @@ void TextHandOver::Start(
     if (m_sink.HoldLimit() == std::numeric_limits<size_t>::max() || (!head && !m_sink.Mark().inEntry))
         return;
     if (!head && !out.empty()) {
-        m_sink.Append(std::string_view(out));
+        m_sink.Write(std::string_view(out));
         out.clear();
     }
     m_out = &out;
@@ -47,8 +47,8 @@ void TextHandOver::AtLineEnd(std::string& out)
             m_ordinals->clear();
     } else {
         if (m_begins && !m_handed)
-            m_sink.BeginEntry(*m_head);
-        m_sink.Append(std::string_view(out));
+            m_sink.Begin(*m_head);
+        m_sink.Write(std::string_view(out));
     }
     out.clear();
     m_handed = true;

@@ -597,30 +597,12 @@ void SaveSession::Save(const exporting::ResultList& part, std::string_view workb
     const core::HeldInterruptions held;
     for (size_t i = 0; i < part.size(); ++i) {
         const exporting::ResultEntry entry = part[i];
-        const auto whole = [&](const std::function<int(std::string_view)>& write) { return write(entry.text); };
-        if (!SaveEntry(entry, whole, workbookName, folder, part.size() - i)) {
+        if (!SaveEntry(entry, workbookName, folder, part.size() - i)) {
             leaveOut(i + 1);
             return;
         }
     }
     core::HeldInterruptions::EndIfPending(kWholeFiles);
-}
-
-void SaveSession::Save(const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName,
-    std::string_view folder)
-{
-    if (m_summary.stopped) {
-        LeaveOut(entry, workbookName, folder);
-        return;
-    }
-    if (!m_folder) {
-        ReportStop(1, m_folderFailure, WriteStep(entry));
-        LeaveOut(entry, workbookName, folder);
-        return;
-    }
-    const core::HeldInterruptions held;
-    if (SaveEntry(entry, text, workbookName, folder, 1))
-        core::HeldInterruptions::EndIfPending(kWholeFiles);
 }
 
 // The result begun and not yet committed or abandoned.
@@ -648,7 +630,12 @@ struct SaveSession::Pending {
     std::optional<core::WriteFailure> failure;
 };
 
-void SaveSession::Begin(const exporting::ResultEntry& entry, std::string_view workbookName, std::string_view folder)
+void SaveSession::Begin(const exporting::ResultEntry& entry)
+{
+    BeginFor(entry, m_workbookName, m_workbookFolder);
+}
+
+void SaveSession::BeginFor(const exporting::ResultEntry& entry, std::string_view workbookName, std::string_view folder)
 {
     if (m_pending)
         throw std::logic_error("A result is already being saved");
@@ -726,6 +713,14 @@ void SaveSession::Cut(uint64_t size)
         m_pending->failure = m_pending->out.Cut(m_leading.size() + size);
 }
 
+void SaveSession::Fail(int code)
+{
+    if (!m_pending)
+        throw std::logic_error("No result is being saved");
+    if (m_pending->out.IsOpen() && !m_pending->failure)
+        m_pending->failure = m_pending->out.Fail(code);
+}
+
 void SaveSession::Commit()
 {
     CommitEntry(1, false);
@@ -747,21 +742,14 @@ void SaveSession::Abandon()
     core::HeldInterruptions::EndIfPending(kWholeFiles);
 }
 
-bool SaveSession::SaveEntry(const exporting::ResultEntry& entry, const core::TextPieces& text,
-    std::string_view workbookName, std::string_view folder, size_t left)
+bool SaveSession::SaveEntry(
+    const exporting::ResultEntry& entry, std::string_view workbookName, std::string_view folder, size_t left)
 {
-    Begin(entry, workbookName, folder);
+    BeginFor(entry, workbookName, folder);
     Pending& pending = *m_pending;
     if (pending.out.IsOpen()) {
         core::StepRunner run = SaveSteps(m_ports.reporter);
-        const bool written = run.Step(WriteStep(entry), [&] {
-            const int code = text([&](std::string_view piece) {
-                pending.Add(piece);
-                return pending.failure ? pending.failure->code : 0;
-            });
-            if (code != 0 && !pending.failure)
-                pending.failure = pending.out.Fail(code);
-        });
+        const bool written = run.Step(WriteStep(entry), [&] { pending.Add(entry.text); });
         if (!written) {
             pending.out.Abandon();
             pending.start = Pending::Start::Threw;

@@ -3,6 +3,7 @@
 
 #include "core/Files.h"
 #include "core/Ports.h"
+#include "export/EntryWriter.h"
 #include "export/ResultList.h"
 #include "options/ExportOptions.h"
 
@@ -198,7 +199,7 @@ class NameClaims;
 // link, say) under way ends the save with a report naming it. Temporary files that
 // saves killed in the middle left in it are removed. SIGINT or SIGTERM during a part
 // lets the file under way be finished, then ends the program (core::HeldInterruptions).
-class SaveSession {
+class SaveSession final : public exporting::EntryWriter {
 public:
     // total: how many results the whole save holds, when that is known before it starts;
     // the report of a failure that ends the save then counts the results it left. mode
@@ -220,32 +221,39 @@ public:
     // Saves the results of part, which came from the workbook workbookName, found in
     // folder (both used by a name template).
     void Save(const exporting::ResultList& part, std::string_view workbookName = {}, std::string_view folder = {});
-    // Saves one result, named by entry (whose text is not read), with text given in
-    // pieces, so that it need not be held whole; a part of one result.
-    void Save(const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName = {},
-        std::string_view folder = {});
 
-    // One result saved as its text comes, while the text may still be cut back or dropped:
-    // Begin names it and starts its file (core::PendingFile, leading bytes first), Write
-    // adds to its text, Cut takes the text back to its first size bytes, Commit puts the
-    // file in place and tells of it, named, reported and counted as Save would, and
-    // Abandon drops it as if it had never begun, its name free again. One at a time, and
-    // no Save meanwhile. A failure to write is told at Commit; Writes after it do nothing.
-    // SIGINT or SIGTERM while the text comes removes the file under way at the next Write
-    // and ends the program; at Commit the file is finished first.
-    // CommitCutShort ends it as Commit does a text cut short by a failure of its workbook
-    // (SetCutShortTexts).
-    void Begin(const exporting::ResultEntry& entry, std::string_view workbookName = {}, std::string_view folder = {});
-    void Write(std::string_view bytes);
-    void Cut(uint64_t size);
-    void Commit();
-    void CommitCutShort();
-    void Abandon();
+    // As an entry writer, one result saved as its text comes, while the text may still be
+    // cut back or dropped: Begin names it (from the workbook SetWorkbook named last) and
+    // starts its file (core::PendingFile, leading bytes first), Write adds to its text,
+    // Cut takes the text back to its first size bytes, Commit puts the file in place and
+    // tells of it, named, reported and counted as Save would, and Abandon drops it as if
+    // it had never begun, its name free again. One at a time, and no Save meanwhile. A
+    // failure to write is told at Commit; Writes after it do nothing. SIGINT or SIGTERM
+    // while the text comes removes the file under way at the next Write and ends the
+    // program; at Commit the file is finished first. CommitCutShort ends it as Commit does
+    // a text cut short by a failure of its workbook (SetCutShortTexts).
+    void SetWorkbook(std::string workbookName, std::string folder = {})
+    {
+        m_workbookName = std::move(workbookName);
+        m_workbookFolder = std::move(folder);
+    }
+    void Begin(const exporting::ResultEntry& entry) override;
+    using EntryWriter::Write;
+    void Write(std::string_view bytes) override;
+    void Cut(uint64_t size) override;
+    void Commit() override;
+    void CommitCutShort() override;
+    void Abandon() override;
+    // The text of the result under way cannot be had whole (errno code): its file is not
+    // put in place, and Commit tells why as it tells a failed write.
+    void Fail(int code);
 
     const SaveSummary& Summary() const { return m_summary; }
 
 private:
     struct Pending;
+    // Begin, for a result of workbookName, found in folder.
+    void BeginFor(const exporting::ResultEntry& entry, std::string_view workbookName, std::string_view folder);
     // The name of entry's file, relative to the folder: with a template's {dir}, below it.
     std::string FileNameFor(
         const exporting::ResultEntry& entry, std::string_view workbookName, std::string_view folder) const;
@@ -259,8 +267,8 @@ private:
     void LeaveOut(const exporting::ResultEntry& entry, std::string_view workbookName, std::string_view folder);
     // Saves one result; left counts it and those after it in its part. False once the save
     // ended: this result is counted, those after it are not.
-    bool SaveEntry(const exporting::ResultEntry& entry, const core::TextPieces& text, std::string_view workbookName,
-        std::string_view folder, size_t left);
+    bool SaveEntry(
+        const exporting::ResultEntry& entry, std::string_view workbookName, std::string_view folder, size_t left);
     // Commit, with left as SaveEntry has it.
     bool CommitEntry(size_t left, bool cutShort);
     // Puts the pending file in place as the rules for existing files and texts cut short say.
@@ -285,6 +293,8 @@ private:
     ExistingFiles m_existing = ExistingFiles::Replace;
     CutShortTexts m_cutShort = CutShortTexts::WhereFree;
     std::unique_ptr<Pending> m_pending; // the result begun and not yet committed or abandoned
+    std::string m_workbookName; // what SetWorkbook named
+    std::string m_workbookFolder;
     // The folders inside the output folder that files were saved into, by relative path.
     std::unordered_map<std::string, std::unique_ptr<core::OutputFolder>> m_subfolders;
 };

@@ -54,11 +54,11 @@ TEST(SpooledResults, TextsComeBackWholeOnEitherSideOfTheMemoryAndInPieces)
         for (const std::string& text : texts) {
             exporting::ResultEntry head = kHead;
             head.ordinal = ordinal++;
-            spool.BeginEntry(head);
+            spool.Begin(head);
             // In uneven parts, as the procedures hand them over.
             for (size_t at = 0; at < text.size(); at += 1'000'003)
-                spool.Append(std::string_view(text).substr(at, 1'000'003));
-            spool.EndEntry();
+                spool.Write(std::string_view(text).substr(at, 1'000'003));
+            spool.Commit();
         }
         ASSERT_EQ(spool.size(), texts.size());
         for (size_t i = 0; i < texts.size(); ++i) {
@@ -78,23 +78,23 @@ TEST(SpooledResults, RollingBackAcrossTheFileDropsWhatCameAfterAndWritesOverIt)
     SpooledResults spool(16);
     spool.Take(kHead, "0123456789");
     const exporting::SinkMark beforeSecond = spool.Mark();
-    spool.BeginEntry(kHead);
-    spool.Append(Pattern(40, 'a')); // crosses into the file
+    spool.Begin(kHead);
+    spool.Write(Pattern(40, 'a')); // crosses into the file
     const exporting::SinkMark inSecond = spool.Mark();
-    spool.Append(Pattern(100, 'K'));
-    spool.EndEntry();
+    spool.Write(Pattern(100, 'K'));
+    spool.Commit();
     spool.Take(kHead, "gone");
 
     spool.RollBack(inSecond);
     ASSERT_EQ(spool.size(), 1u);
-    spool.Append("tail");
-    spool.EndEntry();
+    spool.Write("tail");
+    spool.Commit();
     ASSERT_EQ(spool.size(), 2u);
     EXPECT_EQ(TextOf(spool, 0), "0123456789");
     EXPECT_EQ(TextOf(spool, 1), Pattern(40, 'a') + "tail");
 
-    spool.BeginEntry(kHead);
-    spool.Append(Pattern(500, 'x'));
+    spool.Begin(kHead);
+    spool.Write(Pattern(500, 'x'));
     spool.RollBack(beforeSecond);
     ASSERT_EQ(spool.size(), 1u);
     spool.Take(kHead, "new second");
@@ -122,38 +122,69 @@ TEST(SpooledResults, AFailedWriteEndsTheReadingWithItsCodeAndMovesKeepTheTexts)
 
 namespace {
 
-// An outlet that records what it is given: in pieces, each text's head and bytes; whole,
-// each text read at once.
+// An outlet that records what it is given: each entry's head and bytes, in order. One
+// that takes back (as the output folder does) has the entry under way cut and abandoned;
+// one that cannot (standard output) must never be asked to. Two entries under way at
+// once is a fault either way.
 class RecordingOutlet final : public cli::ResultOutlet {
 public:
-    explicit RecordingOutlet(bool pieces)
-        : m_pieces(pieces)
+    explicit RecordingOutlet(bool takesBack)
+        : m_takesBack(takesBack)
     {
     }
-    bool TakesPieces() const override { return m_pieces; }
+    bool TakesBack() const override { return m_takesBack; }
     void Begin(const exporting::ResultEntry& head) override
     {
+        EXPECT_FALSE(m_open) << "two entries under way";
+        m_open = true;
         texts.push_back("[" + std::to_string(head.ordinal) + "]");
+        m_head = texts.back().size();
+        ++begun;
     }
+    using ResultOutlet::Write;
     void Write(std::string_view bytes) override
     {
-        ASSERT_FALSE(texts.empty());
+        ASSERT_TRUE(m_open) << "bytes outside an entry";
         texts.back() += bytes;
     }
-    void Save(const exporting::ResultEntry& head, const core::TextPieces& text) override
+    void Cut(uint64_t size) override
     {
-        texts.push_back("[" + std::to_string(head.ordinal) + "]");
-        EXPECT_EQ(text([&](std::string_view piece) {
-            texts.back() += piece;
-            return 0;
-        }),
-            0);
+        ASSERT_TRUE(m_takesBack && m_open) << "a cut where nothing can be cut";
+        ASSERT_LT(m_head + size, texts.back().size()) << "cut to no shorter a text";
+        texts.back().resize(m_head + size);
+    }
+    void Commit() override
+    {
+        EXPECT_TRUE(m_open) << "a commit outside an entry";
+        m_open = false;
+    }
+    void CommitCutShort() override
+    {
+        Commit();
+        ++cutShortCommits;
+    }
+    void Abandon() override
+    {
+        ASSERT_TRUE(m_takesBack && m_open) << "an abandon where nothing can be dropped";
+        m_open = false;
+        texts.pop_back();
+        ++abandoned;
     }
     void ReadFailed(int code) override { ADD_FAILURE() << "read failed: " << code; }
-    std::vector<std::string> texts;
+
+    bool Open() const { return m_open; }
+    // The texts committed.
+    std::vector<std::string> Texts() const { return { texts.begin(), texts.end() - (m_open ? 1 : 0) }; }
+
+    std::vector<std::string> texts; // the one under way last
+    size_t begun = 0;
+    size_t abandoned = 0;
+    size_t cutShortCommits = 0;
 
 private:
-    bool m_pieces;
+    bool m_takesBack;
+    bool m_open = false;
+    size_t m_head = 0;
 };
 
 exporting::ResultEntry Numbered(int64_t ordinal)
@@ -166,58 +197,61 @@ exporting::ResultEntry Numbered(int64_t ordinal)
 } // namespace
 
 // The workbook in turn: what lies before the latest mark goes on, what a rollback takes
-// back never does, whether the outlet takes pieces (standard output) or whole texts
-// (files), and whether the held bytes sit in memory or in the temporary file.
+// back never does, whether the outlet cannot take back (standard output: the entry under
+// way goes on as far as it is settled) or can (files: the entry under way goes on as it
+// comes, and is cut back), and whether the held bytes sit in memory or in the temporary
+// file.
 TEST(SpooledResults, InItsTurnOnlyWhatNoMarkCanTakeBackGoesOn)
 {
-    for (const bool pieces : { true, false }) {
+    for (const bool takesBack : { false, true }) {
         for (const size_t memory : { size_t(0), size_t(16), size_t(1) << 20 }) {
-            SCOPED_TRACE(std::string(pieces ? "pieces" : "whole") + ", memory " + std::to_string(memory));
+            SCOPED_TRACE(std::string(takesBack ? "takes back" : "prints") + ", memory " + std::to_string(memory));
             cli::OutletSlot turn { nullptr };
-            RecordingOutlet outlet(pieces);
+            RecordingOutlet outlet(takesBack);
             SpooledResults spool(memory, &turn);
             spool.Take(Numbered(1), "held before the turn");
             turn.store(&outlet);
             spool.Mark(); // as each worksheet starts: what came before is settled
-            spool.BeginEntry(Numbered(2));
-            spool.Append(Pattern(40, 'a'));
-            EXPECT_EQ(outlet.texts, std::vector<std::string> { "[1]held before the turn" });
+            spool.Begin(Numbered(2));
+            spool.Write(Pattern(40, 'a'));
+            EXPECT_EQ(outlet.Texts(), std::vector<std::string> { "[1]held before the turn" });
 
-            // A worksheet whose entries are taken back: none of them is ever passed on.
-            spool.EndEntry();
+            // A worksheet whose entries are taken back: none of them is ever committed.
+            spool.Commit();
             const exporting::SinkMark sheet = spool.Mark();
             spool.Take(Numbered(3), Pattern(100, 'x'));
-            spool.BeginEntry(Numbered(4));
-            spool.Append("gone");
+            spool.Begin(Numbered(4));
+            spool.Write("gone");
             spool.RollBack(sheet);
             spool.Take(Numbered(5), "kept");
 
-            // One text for every worksheet: the part before the mark goes on in pieces;
-            // what follows it is taken back and written over.
+            // One text for every worksheet: the part before the mark goes on; what follows
+            // it is taken back and written over.
             spool.Mark();
-            spool.BeginEntry(Numbered(6));
-            spool.Append(Pattern(30, 'A'));
+            spool.Begin(Numbered(6));
+            spool.Write(Pattern(30, 'A'));
             const exporting::SinkMark inText = spool.Mark();
-            spool.Append(Pattern(50, 'Z'));
+            spool.Write(Pattern(50, 'Z'));
             spool.RollBack(inText);
-            spool.Append("end");
+            spool.Write("end");
             std::vector<std::string> expected { "[1]held before the turn", "[2]" + Pattern(40, 'a'), "[5]kept" };
-            if (pieces)
-                expected.push_back("[6]" + Pattern(30, 'A'));
-            EXPECT_EQ(outlet.texts, expected);
+            EXPECT_EQ(outlet.Texts(), expected);
+            ASSERT_TRUE(outlet.Open());
+            EXPECT_EQ(outlet.texts.back(), "[6]" + Pattern(30, 'A') + (takesBack ? "end" : ""));
 
-            spool.EndEntry();
+            spool.Commit();
             spool.PassOnRest(outlet);
-            expected.resize(3);
             expected.push_back("[6]" + Pattern(30, 'A') + "end");
-            EXPECT_EQ(outlet.texts, expected);
+            EXPECT_EQ(outlet.Texts(), expected);
+            EXPECT_FALSE(outlet.Open());
             EXPECT_EQ(spool.size(), 4u); // the names stay, for the warnings of empty worksheets
 
             // A text never ended is no result, even once the workbook is done.
-            spool.BeginEntry(Numbered(7));
-            spool.Append("never ended");
+            spool.Begin(Numbered(7));
+            spool.Write("never ended");
             spool.PassOnRest(outlet);
-            EXPECT_EQ(outlet.texts, expected);
+            EXPECT_EQ(outlet.Texts(), expected);
+            EXPECT_EQ(outlet.abandoned, takesBack ? 2u : 0u);
         }
     }
 }
@@ -238,10 +272,10 @@ TEST(SpooledResults, AfterTheTurnPassedEverythingOnTheFileIsWrittenOverFromItsSt
         expected.push_back("[" + std::to_string(sheet) + "]" + text);
     }
     spool.Mark();
-    spool.BeginEntry(Numbered(5));
-    spool.Append(Pattern(33, 'Q'));
+    spool.Begin(Numbered(5));
+    spool.Write(Pattern(33, 'Q'));
     EXPECT_EQ(outlet.texts, expected);
-    spool.EndEntry();
+    spool.Commit();
     EXPECT_EQ(TextOf(spool, 4), Pattern(33, 'Q'));
     spool.PassOnRest(outlet);
     expected.push_back("[5]" + Pattern(33, 'Q'));
@@ -251,70 +285,19 @@ TEST(SpooledResults, AfterTheTurnPassedEverythingOnTheFileIsWrittenOverFromItsSt
 TEST(SpooledResults, GoingBackPastWhatWasPassedOnIsRefused)
 {
     cli::OutletSlot turn { nullptr };
-    RecordingOutlet outlet(true);
+    RecordingOutlet outlet(false);
     SpooledResults spool(16, &turn);
     turn.store(&outlet);
     const exporting::SinkMark start = spool.Mark();
-    spool.BeginEntry(Numbered(1));
-    spool.Append("written");
+    spool.Begin(Numbered(1));
+    spool.Write("written");
     spool.Mark();
-    spool.Append("!"); // passes "written" on
+    spool.Write("!"); // passes "written" on
     EXPECT_THROW(spool.RollBack(start), std::logic_error);
     EXPECT_EQ(outlet.texts, std::vector<std::string> { "[1]written" });
 }
 
 namespace {
-
-// An outlet of whole texts that takes pending ones, as the output folder does: besides
-// the texts saved or committed, in order, the one pending; two pending at once is a fault.
-class PendingOutlet final : public cli::ResultOutlet {
-public:
-    bool TakesPieces() const override { return false; }
-    void Save(const exporting::ResultEntry& head, const core::TextPieces& text) override
-    {
-        EXPECT_FALSE(m_open) << "a text saved while one is pending";
-        m_whole.Save(head, text);
-    }
-    void ReadFailed(int code) override { ADD_FAILURE() << "read failed: " << code; }
-    bool TakesPending() const override { return true; }
-    void BeginPending(const exporting::ResultEntry& head) override
-    {
-        EXPECT_FALSE(m_open) << "two texts pending";
-        m_open = true;
-        m_whole.texts.push_back("[" + std::to_string(head.ordinal) + "]");
-        m_head = m_whole.texts.back().size();
-        ++begun;
-    }
-    void WritePending(std::string_view bytes) override { m_whole.texts.back() += bytes; }
-    void CutPending(uint64_t size) override
-    {
-        ASSERT_LT(m_head + size, m_whole.texts.back().size()) << "cut to no shorter a text";
-        m_whole.texts.back().resize(m_head + size);
-    }
-    void CommitPending(bool cutShort) override
-    {
-        m_open = false;
-        cutShortCommits += cutShort ? 1 : 0;
-    }
-    void AbandonPending() override
-    {
-        m_open = false;
-        m_whole.texts.pop_back();
-        ++abandoned;
-    }
-    bool Open() const { return m_open; }
-    // The texts committed or saved.
-    std::vector<std::string> Texts() const { return { m_whole.texts.begin(), m_whole.texts.end() - (m_open ? 1 : 0) }; }
-
-    size_t begun = 0;
-    size_t abandoned = 0;
-    size_t cutShortCommits = 0;
-
-private:
-    RecordingOutlet m_whole { false };
-    bool m_open = false;
-    size_t m_head = 0;
-};
 
 // What the export procedures hand over for one workbook, with rollbacks into an entry
 // under way, past a whole one and past several; the turn comes before anything with
@@ -324,24 +307,24 @@ void PlayWorkbook(SpooledResults& spool, cli::OutletSlot& turn, cli::ResultOutle
     if (turnFirst)
         turn.store(&outlet);
     spool.Mark();
-    spool.BeginEntry(Numbered(1));
-    spool.Append(Pattern(40, 'a'));
+    spool.Begin(Numbered(1));
+    spool.Write(Pattern(40, 'a'));
     const exporting::SinkMark inFirst = spool.Mark();
-    spool.Append(Pattern(30, 'b'));
+    spool.Write(Pattern(30, 'b'));
     if (!turnFirst)
         turn.store(&outlet);
-    spool.Append(Pattern(50, 'c'));
+    spool.Write(Pattern(50, 'c'));
     spool.RollBack(inFirst); // into the entry, before and after the turn came
-    spool.Append("end of 1");
-    spool.EndEntry();
+    spool.Write("end of 1");
+    spool.Commit();
     spool.Take(Numbered(11), Pattern(12, 'k')); // held behind the pending one
 
     // A worksheet of rows, taken back whole, then composed again.
     const exporting::SinkMark rows = spool.Mark();
     for (int64_t row = 2; row <= 4; ++row)
         spool.Take(Numbered(row), Pattern(static_cast<size_t>(20 * row), static_cast<char>('d' + row)));
-    spool.BeginEntry(Numbered(5));
-    spool.Append("under way");
+    spool.Begin(Numbered(5));
+    spool.Write("under way");
     spool.RollBack(rows);
     for (int64_t row = 2; row <= 4; ++row)
         spool.Take(Numbered(row), Pattern(static_cast<size_t>(7 * row), static_cast<char>('D' + row)));
@@ -351,39 +334,47 @@ void PlayWorkbook(SpooledResults& spool, cli::OutletSlot& turn, cli::ResultOutle
     spool.Take(Numbered(6), Pattern(90, 'x'));
     spool.RollBack(sheet);
     spool.Mark();
-    spool.BeginEntry(Numbered(7));
-    spool.Append(Pattern(25, 'y'));
-    spool.EndEntry();
+    spool.Begin(Numbered(7));
+    spool.Write(Pattern(25, 'y'));
+    spool.Commit();
 }
 
 } // namespace
 
-// The text of an entry sent on as it comes must end exactly as the held text would have
-// been saved, whether the turn came before it or in its middle; never two pending at once.
+// Whatever the outlet, each entry must end exactly as the spool would hold it had its
+// turn never come, whether the turn came before it or in its middle: to one that takes
+// back, sent on as it came (never two pending at once); to one that cannot, as settled.
 TEST(SpooledResults, APendingTextEndsAsTheHeldOneWouldBeSaved)
 {
     for (const bool turnFirst : { true, false }) {
         for (const size_t memory : { size_t(0), size_t(16), size_t(1) << 20 }) {
             SCOPED_TRACE(
                 std::string(turnFirst ? "turn first" : "turn mid-entry") + ", memory " + std::to_string(memory));
-            cli::OutletSlot heldTurn { nullptr }, pendingTurn { nullptr };
-            RecordingOutlet held(false);
-            PendingOutlet pending;
-            SpooledResults heldSpool(memory, &heldTurn), pendingSpool(memory, &pendingTurn);
-            PlayWorkbook(heldSpool, heldTurn, held, turnFirst);
+            cli::OutletSlot noTurn { nullptr }, printingTurn { nullptr }, pendingTurn { nullptr };
+            RecordingOutlet never(false), printing(false), pending(true);
+            SpooledResults heldSpool(memory), printingSpool(memory, &printingTurn), pendingSpool(memory, &pendingTurn);
+            PlayWorkbook(heldSpool, noTurn, never, turnFirst);
+            PlayWorkbook(printingSpool, printingTurn, printing, turnFirst);
             PlayWorkbook(pendingSpool, pendingTurn, pending, turnFirst);
+            std::vector<std::string> held;
+            for (size_t i = 0; i < heldSpool.size(); ++i)
+                held.push_back("[" + std::to_string(heldSpool.Head(i).ordinal) + "]" + TextOf(heldSpool, i));
+            ASSERT_EQ(held.size(), 6u);
+            EXPECT_EQ(held[0], "[1]" + Pattern(40, 'a') + "end of 1");
             // Sent on as it came, the first entry was committed once the next mark settled it.
-            EXPECT_EQ(pending.Texts().size(), held.texts.size());
+            EXPECT_EQ(pending.Texts().size(), 5u);
             EXPECT_TRUE(pending.Open());
-            heldSpool.PassOnRest(held);
+            printingSpool.PassOnRest(printing);
             pendingSpool.PassOnRest(pending);
             EXPECT_FALSE(pending.Open());
-            EXPECT_EQ(pending.Texts(), held.texts);
-            ASSERT_EQ(pending.Texts().size(), 6u);
-            EXPECT_EQ(pending.Texts()[0], "[1]" + Pattern(40, 'a') + "end of 1");
-            // Pending: the first entry, the first row twice, the dropped worksheet and the last.
-            EXPECT_EQ(pending.begun, 5u);
+            EXPECT_EQ(pending.Texts(), held);
+            EXPECT_EQ(printing.Texts(), held);
+            // Begun: the six committed, and two taken back while pending (the first row of
+            // the worksheet composed again, and the worksheet dropped).
+            EXPECT_EQ(pending.begun, 8u);
             EXPECT_EQ(pending.abandoned, 2u);
+            EXPECT_EQ(printing.begun, 6u);
+            EXPECT_TRUE(never.texts.empty());
             EXPECT_EQ(pendingSpool.WriteText(0, [](std::string_view) { return 0; }), EINVAL);
             EXPECT_EQ(pendingSpool.size(), heldSpool.size());
         }
@@ -395,24 +386,24 @@ TEST(SpooledResults, APendingTextEndsAsTheHeldOneWouldBeSaved)
 TEST(SpooledResults, APendingTextNeverEndedIsAbandoned)
 {
     cli::OutletSlot turn { nullptr };
-    PendingOutlet outlet;
+    RecordingOutlet outlet(true);
     turn.store(&outlet);
     {
         SpooledResults spool(16, &turn);
         spool.Take(Numbered(1), "whole");
         spool.Mark();
-        spool.BeginEntry(Numbered(2));
-        spool.Append("never ended");
+        spool.Begin(Numbered(2));
+        spool.Write("never ended");
         spool.PassOnRest(outlet);
-        spool.Append(" and more after the end");
+        spool.Write(" and more after the end");
         EXPECT_EQ(outlet.Texts(), std::vector<std::string> { "[1]whole" });
         EXPECT_EQ(outlet.abandoned, 1u);
         EXPECT_FALSE(outlet.Open());
     }
     {
         SpooledResults spool(16, &turn);
-        spool.BeginEntry(Numbered(3));
-        spool.Append("begun");
+        spool.Begin(Numbered(3));
+        spool.Write("begun");
         SpooledResults moved(std::move(spool));
         EXPECT_TRUE(outlet.Open());
     }
@@ -442,8 +433,8 @@ TEST(SpoolFolder, NoFileMadeAnywhereIsAFailureNotTextsHeldInMemory)
         }
         // A spool past its memory meets the same failure.
         SpooledResults spool(16, nullptr, folder);
-        spool.BeginEntry({ "book.txt", "S", 0, {}, SaveMode::EachSheet });
-        EXPECT_THROW(spool.Append(Pattern(64, 'a')), std::runtime_error);
+        spool.Begin({ "book.txt", "S", 0, {}, SaveMode::EachSheet });
+        EXPECT_THROW(spool.Write(Pattern(64, 'a')), std::runtime_error);
     }
     if (old)
         ::setenv("TMPDIR", saved.c_str(), 1);

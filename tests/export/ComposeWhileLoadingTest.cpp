@@ -277,15 +277,17 @@ public:
         : m_failAt(failAt)
     {
     }
-    void BeginEntry(const exporting::ResultEntry&) override { }
-    using ResultSink::Append;
-    void Append(std::string_view) override
+    void Begin(const exporting::ResultEntry&) override { }
+    using ResultSink::Write;
+    void Write(std::string_view) override
     {
         if (++appends >= m_failAt)
             throw std::runtime_error("Cannot hold the texts in a temporary file: No space left on device");
     }
-    void EndEntry() override { }
-    void EndCutShortEntry() override { }
+    void Cut(uint64_t) override { }
+    void Commit() override { }
+    void CommitCutShort() override { }
+    void Abandon() override { }
     exporting::SinkMark Mark() const override { return {}; }
     void RollBack(const exporting::SinkMark&) override { }
     size_t HoldLimit() const override { return 4096; }

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -34,7 +35,7 @@ public:
         std::string text;
     };
 
-    void BeginEntry(const exporting::ResultEntry& head) override
+    void Begin(const exporting::ResultEntry& head) override
     {
         Check(!m_inEntry, "an entry begun inside another");
         m_current = { head.fileName.Copy() + " | " + head.sheetName.Copy() + " | " + std::to_string(head.ordinal)
@@ -42,24 +43,34 @@ public:
             {} };
         m_inEntry = true;
     }
-    using ResultSink::Append;
-    void Append(std::string_view bytes) override
+    using ResultSink::Write;
+    void Write(std::string_view bytes) override
     {
         Check(m_inEntry, "bytes handed over outside an entry");
         m_current.text += bytes;
         ++appends;
     }
-    void EndEntry() override
+    void Cut(uint64_t size) override
+    {
+        Check(m_inEntry && size <= m_current.text.size(), "a cut outside an entry or past its bytes");
+        m_current.text.resize(std::min<size_t>(m_current.text.size(), size));
+    }
+    void Commit() override
     {
         Check(m_inEntry, "an entry ended that was not begun");
         entries.push_back(std::move(m_current));
         m_current = {};
         m_inEntry = false;
     }
-    void EndCutShortEntry() override
+    void CommitCutShort() override
     {
         m_current.names += " | cut short";
-        EndEntry();
+        Commit();
+    }
+    void Abandon() override
+    {
+        m_current = {};
+        m_inEntry = false;
     }
     exporting::SinkMark Mark() const override
     {
@@ -111,14 +122,14 @@ bool Export(exporting::ExportContext& context, const std::string& path, SaveMode
     if (mode == SaveMode::AllSheets) {
         // As the run does: the entry under way from the start, whatever the export gives.
         std::string text;
-        context.results.BeginEntry({ exporting::ResultFileName(path), {}, 0, {}, mode });
+        context.results.Begin({ exporting::ResultFileName(path), {}, 0, {}, mode });
         try {
             exporting::ExportAllSheetsToTextFile(context, book.get(), options, text);
         } catch (const std::exception& error) {
             text += std::string("failed: ") + error.what();
         }
-        context.results.Append(std::move(text));
-        context.results.EndEntry();
+        context.results.Write(std::move(text));
+        context.results.Commit();
     } else if (mode == SaveMode::EachSheet)
         exporting::ExportSheetToTextFile(context, book.get(), options, path, resultNumber);
     else if (mode == SaveMode::EachRow)
@@ -191,25 +202,25 @@ TEST(ResultListAsSink, RollingBackDropsWhatCameAfterTheMarkAndKeepsWhatCameBefor
     const exporting::ResultEntry head { "book.txt", "Data", 0, {}, SaveMode::EachSheet };
     list.Take(head, "first\r\n");
     const exporting::SinkMark afterFirst = list.Mark();
-    list.BeginEntry(head);
-    list.Append("abc");
+    list.Begin(head);
+    list.Write("abc");
     const exporting::SinkMark inSecond = list.Mark();
-    list.Append(std::string("def"));
-    list.EndEntry();
+    list.Write(std::string("def"));
+    list.Commit();
     list.Take(head, "third");
     ASSERT_EQ(list.size(), 3u);
 
     // Back into the second entry, which has ended since: it is under way again with its first bytes.
     list.RollBack(inSecond);
     ASSERT_EQ(list.size(), 1u);
-    list.Append("XY");
-    list.EndEntry();
+    list.Write("XY");
+    list.Commit();
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0].text, "first\r\n");
     EXPECT_EQ(list[1].text, "abcXY");
 
-    list.BeginEntry(head);
-    list.Append("dropped");
+    list.Begin(head);
+    list.Write("dropped");
     list.RollBack(afterFirst);
     ASSERT_EQ(list.size(), 1u);
     list.Take(head, "");
@@ -235,7 +246,7 @@ TEST(ResultSink, AHandOverScopeTakesBackOrKeepsWhatWentWhenAFailureLeavesIt)
     for (const auto& c : cases) {
         RecordingSink sink(4);
         exporting::TextHandOver handOver(sink, false);
-        sink.BeginEntry(exporting::ResultEntry { "book.txt", "", 0, {}, SaveMode::AllSheets });
+        sink.Begin(exporting::ResultEntry { "book.txt", "", 0, {}, SaveMode::AllSheets });
         std::string text = "ab"; // composed before: handed over as the scope begins
         try {
             exporting::HandOverScope handing(handOver, text, std::nullopt);
@@ -249,7 +260,7 @@ TEST(ResultSink, AHandOverScopeTakesBackOrKeepsWhatWentWhenAFailureLeavesIt)
         } catch (const std::runtime_error&) {
         }
         EXPECT_FALSE(handOver.Handing(text)) << c.what;
-        sink.EndEntry();
+        sink.Commit();
         ASSERT_EQ(sink.entries.size(), 1u) << c.what;
         EXPECT_EQ(sink.entries[0].text, c.handed) << c.what;
         EXPECT_EQ(text, c.text) << c.what;

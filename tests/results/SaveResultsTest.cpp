@@ -754,21 +754,22 @@ TEST(SaveSession, ATextWrittenAsItComesIsSavedAsSaveWouldSaveItsEnd)
     once.Save(SheetsOfB({ "S", "S", "T" }), "b.xlsx");
 
     const ResultList sheets = SheetsOfB({ "S", "S", "T" });
-    session.Begin(sheets[0], "b.xlsx");
+    session.SetWorkbook("b.xlsx");
+    session.Begin(sheets[0]);
     session.Write("text of S #0");
     session.Commit();
     // Dropped twice before it is written: neither "(2)" nor "(3)" stays taken.
     for (int dropped = 0; dropped < 2; ++dropped) {
-        session.Begin(sheets[1], "b.xlsx");
+        session.Begin(sheets[1]);
         session.Write("taken back");
         session.Abandon();
     }
-    session.Begin(sheets[1], "b.xlsx");
+    session.Begin(sheets[1]);
     session.Write("text of S #1 and more");
     session.Cut(12);
     session.Write("");
     session.Commit();
-    session.Begin(sheets[2], "b.xlsx");
+    session.Begin(sheets[2]);
     session.Write("text of ");
     session.Cut(0);
     session.Write("text of ");
